@@ -1,0 +1,10 @@
+# Every third-party library the engine links, found once here.
+find_package(PkgConfig REQUIRED)
+find_package(fmt REQUIRED)
+find_package(nlohmann_json REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavutil libswresample libswscale)
+pkg_check_modules(POCKETSPHINX REQUIRED IMPORTED_TARGET pocketsphinx sphinxbase)
+pkg_check_modules(POPPLER REQUIRED IMPORTED_TARGET poppler-cpp)
+pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)

@@ -1,0 +1,1 @@
+// Placeholder for an engine folder that has no sources yet.

@@ -1,0 +1,61 @@
+#pragma once
+// The persistent state of one cut, stored as the session file in every package.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "kestrane/model/Advisory.hpp"
+#include "kestrane/model/BrandSpec.hpp"
+#include "kestrane/model/CutList.hpp"
+#include "kestrane/model/GraphicsAsset.hpp"
+#include "kestrane/model/LevelData.hpp"
+#include "kestrane/model/PipelineSettings.hpp"
+#include "kestrane/model/SilenceSpan.hpp"
+#include "kestrane/model/SourceMedia.hpp"
+#include "kestrane/model/TakeGroupInfo.hpp"
+#include "kestrane/model/Transcript.hpp"
+
+namespace kestrane {
+
+// A session file that cannot be read or written; the message is shown to the user.
+class SessionFileError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct KestraneSession {
+  static constexpr std::int64_t currentVersion = 1;
+  // Larger files are refused rather than read whole into memory.
+  static constexpr std::uintmax_t maxFileBytes = 256ull * 1024 * 1024;
+
+  std::int64_t version = currentVersion;
+  SourceMedia source;
+  PipelineSettings settings;
+  std::optional<std::string> projectName;
+  std::optional<std::string> script;
+  std::optional<std::string> projectNotes;
+  std::optional<bool> createMotionGraphics;
+  std::optional<BrandSpec> brandSpec;
+  std::optional<std::string> graphicsNotes;
+  std::optional<std::vector<std::string>> warnings;
+  std::optional<std::vector<GraphicsAsset>> graphicsAssets;
+  std::optional<std::vector<SilenceSpan>> silences;
+  std::optional<Transcript> transcript;
+  std::optional<CutList> cutList;
+  std::optional<std::vector<Advisory>> advisories;
+  std::optional<std::vector<Advisory>> editorNotes;
+  std::optional<LevelData> levels;
+  std::optional<std::vector<TakeGroupInfo>> takeGroups;
+
+  static KestraneSession make(SourceMedia source, PipelineSettings settings,
+                              std::optional<std::string> script = std::nullopt);
+
+  // Writes atomically: a failure leaves any earlier file as it was. Throws SessionFileError.
+  void write(const std::filesystem::path& path) const;
+  static KestraneSession read(const std::filesystem::path& path);
+};
+
+}  // namespace kestrane
