@@ -1,0 +1,506 @@
+#include "kestrane/model/SessionJson.hpp"
+
+#include <fmt/format.h>
+
+#include <cmath>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+#include "kestrane/model/JsonText.hpp"
+
+namespace kestrane::SessionJson {
+
+using nlohmann::json;
+
+// ---- Encoding -------------------------------------------------------------------------------
+
+namespace {
+
+json enc(double v) { return json(v); }
+json enc(std::int64_t v) { return json(v); }
+json enc(int v) { return json(static_cast<std::int64_t>(v)); }
+json enc(bool v) { return json(v); }
+json enc(const std::string& v) { return json(v); }
+
+template <class E>
+  requires std::is_enum_v<E>
+json enc(E v) {
+  return json(std::string(rawValue(v)));
+}
+
+json enc(const RationalTime& t) {
+  return {{"value", t.value}, {"timescale", static_cast<std::int64_t>(t.timescale)}};
+}
+json enc(const TimeRange& r) { return {{"start", r.start}, {"end", r.end}}; }
+
+json enc(const RationalTime& t);
+json enc(const TimeRange& r);
+json enc(const SourceMedia& s);
+json enc(const TranscriptWord& w);
+json enc(const Transcript& t);
+json enc(const SilenceSpan& s);
+json enc(const Segment& s);
+json enc(const CutList& c);
+json enc(const TakeGroupInfo& g);
+json enc(const Advisory& a);
+json enc(const LevelData& l);
+json enc(const PipelineSettings& s);
+json enc(const ComponentVocabulary& v);
+json enc(const BrandSpec& b);
+json enc(const GraphicsAsset& a);
+json enc(const std::map<std::string, std::string>& m);
+
+template <class T>
+json enc(const std::vector<T>& list) {
+  json out = json::array();
+  for (const auto& item : list) out.push_back(enc(item));
+  return out;
+}
+
+json enc(const std::map<std::string, std::string>& m) {
+  json out = json::object();
+  for (const auto& [k, v] : m) out[k] = v;
+  return out;
+}
+
+template <class T>
+void put(json& obj, const char* key, const std::optional<T>& value) {
+  if (value) obj[key] = enc(*value);
+}
+
+json enc(const SourceMedia& s) {
+  json o{{"path", s.path},   {"durationSeconds", s.durationSeconds}, {"frameDuration", enc(s.frameDuration)},
+         {"width", s.width}, {"height", s.height},                   {"hasVideo", s.hasVideo},
+         {"audioSampleRate", s.audioSampleRate}};
+  put(o, "audioChannelCount", s.audioChannelCount);
+  put(o, "startTimecode", s.startTimecode);
+  put(o, "timecodeIsDropFrame", s.timecodeIsDropFrame);
+  return o;
+}
+
+json enc(const TranscriptWord& w) { return {{"text", w.text}, {"range", enc(w.range)}}; }
+json enc(const Transcript& t) { return {{"words", enc(t.words)}}; }
+json enc(const SilenceSpan& s) { return {{"range", enc(s.range)}, {"meanLevelDBFS", s.meanLevelDBFS}}; }
+
+json enc(const Segment& s) {
+  json o{{"range", enc(s.range)}, {"kind", enc(s.kind)}};
+  put(o, "reason", s.reason);
+  put(o, "takeGroup", s.takeGroup);
+  return o;
+}
+
+json enc(const CutList& c) { return {{"segments", enc(c.segments)}}; }
+
+json enc(const TakeGroupInfo& g) {
+  json o{{"id", g.id}, {"winnerRange", enc(g.winnerRange)}};
+  put(o, "alternateRanges", g.alternateRanges);
+  return o;
+}
+
+json enc(const Advisory& a) { return {{"range", enc(a.range)}, {"note", a.note}}; }
+json enc(const LevelData& l) { return {{"hopDuration", l.hopDuration}, {"base64", l.base64}}; }
+
+json enc(const PipelineSettings& s) {
+  json o{{"silenceThresholdDBFS", s.silenceThresholdDBFS},
+         {"minSilenceDuration", s.minSilenceDuration},
+         {"speechPadding", s.speechPadding},
+         {"removeFillers", s.removeFillers}};
+  put(o, "dedupRepeatedLines", s.dedupRepeatedLines);
+  put(o, "embedCaptions", s.embedCaptions);
+  put(o, "subtitleLength", s.subtitleLength);
+  put(o, "exportTarget", s.exportTarget);
+  put(o, "manualKeepRanges", s.manualKeepRanges);
+  put(o, "manualRemoveRanges", s.manualRemoveRanges);
+  put(o, "aiAdjudication", s.aiAdjudication);
+  put(o, "thoroughness", s.thoroughness);
+  put(o, "graphicsLimit", s.graphicsLimit);
+  put(o, "graphicsDensity", s.graphicsDensity);
+  put(o, "graphicsFormat", s.graphicsFormat);
+  put(o, "graphicsConcurrency", s.graphicsConcurrency);
+  return o;
+}
+
+json enc(const ComponentVocabulary& v) {
+  return {{"fontFamilies", enc(v.fontFamilies)},   {"typeScale", enc(v.typeScale)},
+          {"colors", enc(v.colors)},               {"cornerRadii", enc(v.cornerRadii)},
+          {"letterSpacing", enc(v.letterSpacing)}, {"textTransform", enc(v.textTransform)},
+          {"eases", enc(v.eases)},                 {"motionDurations", enc(v.motionDurations)},
+          {"staggers", enc(v.staggers)},           {"components", enc(v.components)},
+          {"styleExcerpts", enc(v.styleExcerpts)}, {"derivedFrom", enc(v.derivedFrom)}};
+}
+
+json enc(const BrandSpec& b) {
+  json o{{"name", b.name}};
+  put(o, "websiteURL", b.websiteURL);
+  put(o, "colors", b.colors);
+  put(o, "fonts", b.fonts);
+  put(o, "styleWords", b.styleWords);
+  put(o, "notes", b.notes);
+  put(o, "safeZonesVertical", b.safeZonesVertical);
+  put(o, "safeZonesHorizontal", b.safeZonesHorizontal);
+  put(o, "componentVocabulary", b.componentVocabulary);
+  return o;
+}
+
+json enc(const GraphicsAsset& a) {
+  json o{{"name", a.name},
+         {"fileName", a.fileName},
+         {"placementSeconds", a.placementSeconds},
+         {"kind", enc(a.kind)},
+         {"durationSeconds", a.durationSeconds}};
+  put(o, "relativePath", a.relativePath);
+  put(o, "renderSeconds", a.renderSeconds);
+  put(o, "failure", a.failure);
+  put(o, "anchorText", a.anchorText);
+  put(o, "anchoredToTranscript", a.anchoredToTranscript);
+  put(o, "spokenSeconds", a.spokenSeconds);
+  put(o, "estimatedPlacementSeconds", a.estimatedPlacementSeconds);
+  return o;
+}
+
+json enc(const KestraneSession& s) {
+  json o{{"version", s.version}, {"source", enc(s.source)}, {"settings", enc(s.settings)}};
+  put(o, "projectName", s.projectName);
+  put(o, "script", s.script);
+  put(o, "projectNotes", s.projectNotes);
+  put(o, "createMotionGraphics", s.createMotionGraphics);
+  put(o, "brandSpec", s.brandSpec);
+  put(o, "graphicsNotes", s.graphicsNotes);
+  put(o, "warnings", s.warnings);
+  put(o, "graphicsAssets", s.graphicsAssets);
+  put(o, "silences", s.silences);
+  put(o, "transcript", s.transcript);
+  put(o, "cutList", s.cutList);
+  put(o, "advisories", s.advisories);
+  put(o, "editorNotes", s.editorNotes);
+  put(o, "levels", s.levels);
+  put(o, "takeGroups", s.takeGroups);
+  return o;
+}
+
+}  // namespace
+
+std::string encode(const KestraneSession& session) {
+  try {
+    return JsonText::pretty(enc(session));
+  } catch (const std::domain_error&) {
+    throw SessionFileError("The session holds a number that is not finite, so it can't be saved.");
+  }
+}
+
+// ---- Decoding -------------------------------------------------------------------------------
+
+namespace {
+
+// A decoding failure at a member path such as "cutList.segments[3].kind".
+struct DecodeFailure {
+  std::string path;
+  std::string problem;
+};
+
+[[noreturn]] void fail(const std::string& path, std::string problem) {
+  throw DecodeFailure{path, std::move(problem)};
+}
+
+std::string member(const std::string& path, const char* key) {
+  return path.empty() ? std::string(key) : path + "." + key;
+}
+
+void dec(const json& j, const std::string& path, double& out) {
+  if (!j.is_number()) fail(path, "expected a number");
+  out = j.get<double>();
+  if (!std::isfinite(out)) fail(path, "the number is out of range");
+}
+
+void dec(const json& j, const std::string& path, std::int64_t& out) {
+  if (j.is_number_integer()) {
+    if (j.is_number_unsigned() && j.get<std::uint64_t>() > static_cast<std::uint64_t>(
+                                                              std::numeric_limits<std::int64_t>::max())) {
+      fail(path, "the number is too large");
+    }
+    out = j.get<std::int64_t>();
+    return;
+  }
+  fail(path, j.is_number() ? "expected a whole number" : "expected a number");
+}
+
+void dec(const json& j, const std::string& path, int& out) {
+  std::int64_t wide = 0;
+  dec(j, path, wide);
+  if (wide < std::numeric_limits<std::int32_t>::min() || wide > std::numeric_limits<std::int32_t>::max()) {
+    fail(path, "the number is too large");
+  }
+  out = static_cast<int>(wide);
+}
+
+void dec(const json& j, const std::string& path, bool& out) {
+  if (!j.is_boolean()) fail(path, "expected true or false");
+  out = j.get<bool>();
+}
+
+void dec(const json& j, const std::string& path, std::string& out) {
+  if (!j.is_string()) fail(path, "expected text");
+  out = j.get<std::string>();
+}
+
+template <class E>
+  requires std::is_enum_v<E>
+void dec(const json& j, const std::string& path, E& out) {
+  std::string text;
+  dec(j, path, text);
+  auto value = fromRawValue<E>(text);
+  if (!value) fail(path, fmt::format("“{}” is not a known value", text));
+  out = *value;
+}
+
+template <class T>
+void dec(const json& j, const std::string& path, std::vector<T>& out);
+void dec(const json& j, const std::string& path, std::map<std::string, std::string>& out);
+
+void dec(const json& j, const std::string& path, RationalTime& out);
+void dec(const json& j, const std::string& path, TimeRange& out);
+void dec(const json& j, const std::string& path, SourceMedia& out);
+void dec(const json& j, const std::string& path, TranscriptWord& out);
+void dec(const json& j, const std::string& path, Transcript& out);
+void dec(const json& j, const std::string& path, SilenceSpan& out);
+void dec(const json& j, const std::string& path, Segment& out);
+void dec(const json& j, const std::string& path, CutList& out);
+void dec(const json& j, const std::string& path, TakeGroupInfo& out);
+void dec(const json& j, const std::string& path, Advisory& out);
+void dec(const json& j, const std::string& path, LevelData& out);
+void dec(const json& j, const std::string& path, PipelineSettings& out);
+void dec(const json& j, const std::string& path, ComponentVocabulary& out);
+void dec(const json& j, const std::string& path, BrandSpec& out);
+void dec(const json& j, const std::string& path, GraphicsAsset& out);
+
+const json& object(const json& j, const std::string& path) {
+  if (!j.is_object()) fail(path, "expected an object");
+  return j;
+}
+
+template <class T>
+void req(const json& obj, const std::string& path, const char* key, T& out) {
+  auto it = obj.find(key);
+  if (it == obj.end()) fail(member(path, key), "missing");
+  dec(*it, member(path, key), out);
+}
+
+template <class T>
+void opt(const json& obj, const std::string& path, const char* key, std::optional<T>& out) {
+  auto it = obj.find(key);
+  if (it == obj.end() || it->is_null()) {
+    out.reset();
+    return;
+  }
+  T value{};
+  dec(*it, member(path, key), value);
+  out = std::move(value);
+}
+
+void requireTime(double value, const std::string& path) {
+  if (value < 0) fail(path, "a time can't be negative");
+}
+
+void dec(const json& j, const std::string& path, RationalTime& out) {
+  const json& o = object(j, path);
+  std::int64_t value = 0;
+  int timescale = 0;
+  req(o, path, "value", value);
+  req(o, path, "timescale", timescale);
+  if (timescale < 1) fail(member(path, "timescale"), "must be at least 1");
+  out = {value, timescale};
+}
+
+void dec(const json& j, const std::string& path, TimeRange& out) {
+  const json& o = object(j, path);
+  req(o, path, "start", out.start);
+  req(o, path, "end", out.end);
+  requireTime(out.start, member(path, "start"));
+  requireTime(out.end, member(path, "end"));
+}
+
+void dec(const json& j, const std::string& path, SourceMedia& out) {
+  const json& o = object(j, path);
+  req(o, path, "path", out.path);
+  req(o, path, "durationSeconds", out.durationSeconds);
+  requireTime(out.durationSeconds, member(path, "durationSeconds"));
+  req(o, path, "frameDuration", out.frameDuration);
+  if (out.frameDuration.value < 1) fail(member(path, "frameDuration.value"), "must be at least 1");
+  req(o, path, "width", out.width);
+  req(o, path, "height", out.height);
+  req(o, path, "hasVideo", out.hasVideo);
+  req(o, path, "audioSampleRate", out.audioSampleRate);
+  opt(o, path, "audioChannelCount", out.audioChannelCount);
+  opt(o, path, "startTimecode", out.startTimecode);
+  opt(o, path, "timecodeIsDropFrame", out.timecodeIsDropFrame);
+}
+
+void dec(const json& j, const std::string& path, TranscriptWord& out) {
+  const json& o = object(j, path);
+  req(o, path, "text", out.text);
+  req(o, path, "range", out.range);
+}
+
+void dec(const json& j, const std::string& path, Transcript& out) {
+  req(object(j, path), path, "words", out.words);
+}
+
+void dec(const json& j, const std::string& path, SilenceSpan& out) {
+  const json& o = object(j, path);
+  req(o, path, "range", out.range);
+  req(o, path, "meanLevelDBFS", out.meanLevelDBFS);
+}
+
+void dec(const json& j, const std::string& path, Segment& out) {
+  const json& o = object(j, path);
+  req(o, path, "range", out.range);
+  req(o, path, "kind", out.kind);
+  opt(o, path, "reason", out.reason);
+  opt(o, path, "takeGroup", out.takeGroup);
+}
+
+void dec(const json& j, const std::string& path, CutList& out) {
+  req(object(j, path), path, "segments", out.segments);
+}
+
+void dec(const json& j, const std::string& path, TakeGroupInfo& out) {
+  const json& o = object(j, path);
+  req(o, path, "id", out.id);
+  req(o, path, "winnerRange", out.winnerRange);
+  opt(o, path, "alternateRanges", out.alternateRanges);
+}
+
+void dec(const json& j, const std::string& path, Advisory& out) {
+  const json& o = object(j, path);
+  req(o, path, "range", out.range);
+  req(o, path, "note", out.note);
+}
+
+void dec(const json& j, const std::string& path, LevelData& out) {
+  const json& o = object(j, path);
+  req(o, path, "hopDuration", out.hopDuration);
+  if (!(out.hopDuration > 0)) fail(member(path, "hopDuration"), "must be above 0");
+  req(o, path, "base64", out.base64);
+}
+
+void dec(const json& j, const std::string& path, PipelineSettings& out) {
+  const json& o = object(j, path);
+  req(o, path, "silenceThresholdDBFS", out.silenceThresholdDBFS);
+  req(o, path, "minSilenceDuration", out.minSilenceDuration);
+  req(o, path, "speechPadding", out.speechPadding);
+  req(o, path, "removeFillers", out.removeFillers);
+  opt(o, path, "dedupRepeatedLines", out.dedupRepeatedLines);
+  opt(o, path, "embedCaptions", out.embedCaptions);
+  opt(o, path, "subtitleLength", out.subtitleLength);
+  opt(o, path, "exportTarget", out.exportTarget);
+  opt(o, path, "manualKeepRanges", out.manualKeepRanges);
+  opt(o, path, "manualRemoveRanges", out.manualRemoveRanges);
+  opt(o, path, "aiAdjudication", out.aiAdjudication);
+  opt(o, path, "thoroughness", out.thoroughness);
+  opt(o, path, "graphicsLimit", out.graphicsLimit);
+  opt(o, path, "graphicsDensity", out.graphicsDensity);
+  opt(o, path, "graphicsFormat", out.graphicsFormat);
+  opt(o, path, "graphicsConcurrency", out.graphicsConcurrency);
+}
+
+void dec(const json& j, const std::string& path, ComponentVocabulary& out) {
+  const json& o = object(j, path);
+  req(o, path, "fontFamilies", out.fontFamilies);
+  req(o, path, "typeScale", out.typeScale);
+  req(o, path, "colors", out.colors);
+  req(o, path, "cornerRadii", out.cornerRadii);
+  req(o, path, "letterSpacing", out.letterSpacing);
+  req(o, path, "textTransform", out.textTransform);
+  req(o, path, "eases", out.eases);
+  req(o, path, "motionDurations", out.motionDurations);
+  req(o, path, "staggers", out.staggers);
+  req(o, path, "components", out.components);
+  req(o, path, "styleExcerpts", out.styleExcerpts);
+  req(o, path, "derivedFrom", out.derivedFrom);
+}
+
+void dec(const json& j, const std::string& path, BrandSpec& out) {
+  const json& o = object(j, path);
+  req(o, path, "name", out.name);
+  opt(o, path, "websiteURL", out.websiteURL);
+  opt(o, path, "colors", out.colors);
+  opt(o, path, "fonts", out.fonts);
+  opt(o, path, "styleWords", out.styleWords);
+  opt(o, path, "notes", out.notes);
+  opt(o, path, "safeZonesVertical", out.safeZonesVertical);
+  opt(o, path, "safeZonesHorizontal", out.safeZonesHorizontal);
+  opt(o, path, "componentVocabulary", out.componentVocabulary);
+}
+
+void dec(const json& j, const std::string& path, GraphicsAsset& out) {
+  const json& o = object(j, path);
+  req(o, path, "name", out.name);
+  req(o, path, "fileName", out.fileName);
+  opt(o, path, "relativePath", out.relativePath);
+  req(o, path, "placementSeconds", out.placementSeconds);
+  req(o, path, "kind", out.kind);
+  req(o, path, "durationSeconds", out.durationSeconds);
+  opt(o, path, "renderSeconds", out.renderSeconds);
+  opt(o, path, "failure", out.failure);
+  opt(o, path, "anchorText", out.anchorText);
+  opt(o, path, "anchoredToTranscript", out.anchoredToTranscript);
+  opt(o, path, "spokenSeconds", out.spokenSeconds);
+  opt(o, path, "estimatedPlacementSeconds", out.estimatedPlacementSeconds);
+}
+
+template <class T>
+void dec(const json& j, const std::string& path, std::vector<T>& out) {
+  if (!j.is_array()) fail(path, "expected a list");
+  out.clear();
+  out.reserve(j.size());
+  for (std::size_t i = 0; i < j.size(); ++i) {
+    T item{};
+    dec(j[i], fmt::format("{}[{}]", path, i), item);
+    out.push_back(std::move(item));
+  }
+}
+
+void dec(const json& j, const std::string& path, std::map<std::string, std::string>& out) {
+  const json& o = object(j, path);
+  out.clear();
+  for (const auto& [key, value] : o.items()) dec(value, member(path, key.c_str()), out[key]);
+}
+
+}  // namespace
+
+KestraneSession decode(const std::string& text) {
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::parse_error&) {
+    throw SessionFileError("it is not valid JSON");
+  }
+  KestraneSession s;
+  try {
+    const json& o = object(root, "");
+    req(o, "", "version", s.version);
+    req(o, "", "source", s.source);
+    req(o, "", "settings", s.settings);
+    opt(o, "", "projectName", s.projectName);
+    opt(o, "", "script", s.script);
+    opt(o, "", "projectNotes", s.projectNotes);
+    opt(o, "", "createMotionGraphics", s.createMotionGraphics);
+    opt(o, "", "brandSpec", s.brandSpec);
+    opt(o, "", "graphicsNotes", s.graphicsNotes);
+    opt(o, "", "warnings", s.warnings);
+    opt(o, "", "graphicsAssets", s.graphicsAssets);
+    opt(o, "", "silences", s.silences);
+    opt(o, "", "transcript", s.transcript);
+    opt(o, "", "cutList", s.cutList);
+    opt(o, "", "advisories", s.advisories);
+    opt(o, "", "editorNotes", s.editorNotes);
+    opt(o, "", "levels", s.levels);
+    opt(o, "", "takeGroups", s.takeGroups);
+  } catch (const DecodeFailure& f) {
+    throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
+  }
+  return s;
+}
+
+}  // namespace kestrane::SessionJson
