@@ -473,7 +473,7 @@ KestraneSession decode(const std::string& text) {
   json root;
   try {
     root = json::parse(text);
-  } catch (const json::parse_error&) {
+  } catch (const json::exception&) {
     throw SessionFileError("it is not valid JSON");
   }
   KestraneSession s;

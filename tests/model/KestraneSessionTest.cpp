@@ -1,0 +1,234 @@
+#include "kestrane/model/KestraneSession.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <fstream>
+#include <sstream>
+
+#include "kestrane/model/SessionJson.hpp"
+#include <nlohmann/json.hpp>
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+
+namespace {
+
+SourceMedia sampleSource() {
+  SourceMedia s;
+  s.path = "/footage/take one.mov";
+  s.durationSeconds = 62.5;
+  s.frameDuration = {1001, 30000};
+  s.width = 1920;
+  s.height = 1080;
+  s.hasVideo = true;
+  s.audioSampleRate = 48000;
+  return s;
+}
+
+KestraneSession fullSession() {
+  auto s = KestraneSession::make(sampleSource(), PipelineSettings::make(-40, 0.8, 0.15, true),
+                                 std::string("Hello “world”.\nSecond line/with slash"));
+  s.source.audioChannelCount = 2;
+  s.source.startTimecode = RationalTime{107892000, 30000};
+  s.source.timecodeIsDropFrame = true;
+  s.settings.subtitleLength = TranscriptExporter::SubtitleLength::long_;
+  s.settings.manualKeepRanges = std::vector<TimeRange>{{1.25, 2}};
+  s.settings.graphicsDensity = GraphicsDensity::fullyAnimated;
+  s.projectName = "Launch";
+  s.warnings = std::vector<std::string>{"A warning — explained."};
+  s.silences = std::vector<SilenceSpan>{{{3, 4.5}, -61.25}};
+  s.transcript = Transcript{{{"Hello", {0.5, 0.9}}, {"world.", {0.95, 1.4}}}};
+  s.cutList = CutList{{{{0, 0.4}, SegmentKind::silence},
+                       {{0.4, 1.5}, SegmentKind::keep, std::nullopt, 3},
+                       {{1.5, 62.5}, SegmentKind::retakeRejected, std::string("earlier take")}}};
+  s.advisories = std::vector<Advisory>{{{1, 2}, "check this; review"}};
+  s.editorNotes = std::vector<Advisory>{};
+  s.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3});
+  s.takeGroups = std::vector<TakeGroupInfo>{{3, {0.4, 1.5}, std::vector<TimeRange>{{10, 12}}}, {4, {2, 3}}};
+  BrandSpec brand{"Acme"};
+  brand.componentVocabulary = ComponentVocabulary{};
+  brand.componentVocabulary->styleExcerpts["title"] = "font-weight: 700";
+  s.brandSpec = brand;
+  GraphicsAsset asset{"Stat", "stat.mov"};
+  asset.kind = GraphicKind::fullFrame;
+  asset.anchoredToTranscript = false;
+  s.graphicsAssets = std::vector<GraphicsAsset>{asset};
+  return s;
+}
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream b;
+  b << in.rdbuf();
+  return b.str();
+}
+
+struct TempDir {
+  fs::path path = fs::temp_directory_path() / ("kestrane-test-" + std::to_string(::getpid()) + "-" +
+                                               std::to_string(reinterpret_cast<std::uintptr_t>(this)));
+  TempDir() { fs::create_directories(path); }
+  ~TempDir() { fs::remove_all(path); }
+};
+
+std::string decodeError(const std::string& text) {
+  try {
+    SessionJson::decode(text);
+  } catch (const SessionFileError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+}  // namespace
+
+TEST(KestraneSession, NewSessionWritesOnlyItsThreeOrFourMembers) {
+  auto s = KestraneSession::make(sampleSource(), PipelineSettings::make(-40, 0.8, 0.15, true));
+  const std::string text = SessionJson::encode(s);
+  EXPECT_TRUE(text.starts_with("{\n  \"settings\" : {\n    \"aiAdjudication\" : true,"));
+  EXPECT_LT(text.find("\"settings\""), text.find("\"source\""));
+  EXPECT_LT(text.find("\"source\""), text.find("\"version\" : 1"));
+  EXPECT_EQ(text.find("null"), std::string::npos);
+  EXPECT_EQ(text.find("\"script\""), std::string::npos);
+  EXPECT_NE(text.find("\"path\" : \"\\/footage\\/take one.mov\""), std::string::npos);
+  s.script = "x";
+  EXPECT_TRUE(SessionJson::encode(s).starts_with("{\n  \"script\" : \"x\",\n  \"settings\""));
+}
+
+TEST(KestraneSession, RoundTripsByteForByte) {
+  TempDir dir;
+  const auto file = dir.path / "Launch.kestrane.json";
+  const auto original = fullSession();
+  original.write(file);
+  const std::string first = slurp(file);
+  EXPECT_NE(first.find("\"range\" : {\n          \"end\" : 0.9,\n          \"start\" : 0.5\n"),
+            std::string::npos);
+  const auto back = KestraneSession::read(file);
+  EXPECT_EQ(back.source.startTimecode, original.source.startTimecode);
+  EXPECT_EQ(back.settings.subtitleLength, TranscriptExporter::SubtitleLength::long_);
+  EXPECT_EQ(back.cutList->segments, original.cutList->segments);
+  EXPECT_EQ(back.takeGroups, original.takeGroups);
+  EXPECT_EQ(back.brandSpec, original.brandSpec);
+  EXPECT_EQ(back.graphicsAssets, original.graphicsAssets);
+  EXPECT_EQ(back.levels->levelsDBFS(), original.levels->levelsDBFS());
+  EXPECT_TRUE(back.editorNotes.has_value() && back.editorNotes->empty());
+  back.write(file);
+  EXPECT_EQ(slurp(file), first);
+}
+
+TEST(KestraneSession, ReadingIsLenientWhereItMayBeAndStrictElsewhere) {
+  const std::string base = SessionJson::encode(
+      KestraneSession::make(sampleSource(), PipelineSettings::make(-40, 0.8, 0.15, true)));
+  auto json = nlohmann::json::parse(base);
+
+  auto with = [&](auto edit) {
+    auto copy = json;
+    edit(copy);
+    return copy.dump();
+  };
+  // Nulls and unknown members read as absent; an unknown version is carried through.
+  auto lenient = SessionJson::decode(with([](auto& j) {
+    j["projectName"] = nullptr;
+    j["extra"] = 1;
+    j["source"]["extra"] = "x";
+    j["version"] = 7;
+    j["settings"]["silenceThresholdDBFS"] = -40;
+  }));
+  EXPECT_FALSE(lenient.projectName.has_value());
+  EXPECT_EQ(lenient.version, 7);
+  EXPECT_EQ(lenient.settings.silenceThresholdDBFS, -40.0);
+  EXPECT_EQ(SessionJson::encode(lenient).find("extra"), std::string::npos);
+
+  EXPECT_NE(decodeError(with([](auto& j) { j.erase("settings"); })).find("settings"), std::string::npos);
+  EXPECT_NE(decodeError(with([](auto& j) { j.erase("version"); })), "");
+  EXPECT_NE(decodeError(with([](auto& j) { j["settings"]["exportTarget"] = "FinalCut"; }))
+                .find("settings.exportTarget"),
+            std::string::npos);
+  EXPECT_NE(decodeError(with([](auto& j) {
+              j["cutList"] = {{"segments", {{{"range", {{"start", 0}, {"end", 1}}}, {"kind", "cut"}}}}};
+            })).find("cutList.segments[0].kind"),
+            std::string::npos);
+  EXPECT_NE(decodeError(with([](auto& j) { j["version"] = 1.5; })), "");
+  EXPECT_NE(decodeError(with([](auto& j) { j["source"]["frameDuration"]["timescale"] = 1LL << 40; })),
+            "");
+  for (const auto& tv : {std::string("true"), std::string("\"FAST\"")}) {
+    EXPECT_NE(decodeError(with([&](auto& j) { j["settings"]["thoroughness"] = nlohmann::json::parse(tv); })),
+              "");
+  }
+  for (auto kind : {"sparse", "fullyAnimated"}) {
+    EXPECT_EQ(decodeError(with([&](auto& j) { j["settings"]["graphicsDensity"] = kind; })), "");
+  }
+  EXPECT_NE(decodeError(with([](auto& j) { j["settings"]["subtitleLength"] = "tiny"; })), "");
+  EXPECT_NE(decodeError("not json"), "");
+}
+
+TEST(KestraneSession, RejectsValuesThatWouldDivideByZeroOrGoBackwards) {
+  auto json = nlohmann::json::parse(SessionJson::encode(fullSession()));
+  auto errorFor = [&](auto edit) {
+    auto copy = json;
+    edit(copy);
+    return decodeError(copy.dump());
+  };
+  EXPECT_NE(errorFor([](auto& j) { j["source"]["frameDuration"]["timescale"] = 0; })
+                .find("source.frameDuration.timescale"),
+            std::string::npos);
+  EXPECT_NE(errorFor([](auto& j) { j["source"]["frameDuration"]["value"] = 0; })
+                .find("source.frameDuration.value"),
+            std::string::npos);
+  EXPECT_NE(errorFor([](auto& j) { j["source"]["startTimecode"]["timescale"] = -1; }), "");
+  EXPECT_NE(errorFor([](auto& j) { j["levels"]["hopDuration"] = 0; }).find("levels.hopDuration"),
+            std::string::npos);
+  EXPECT_NE(errorFor([](auto& j) { j["silences"][0]["range"]["start"] = -2; })
+                .find("silences[0].range.start"),
+            std::string::npos);
+  EXPECT_NE(decodeError(R"({"version":1,"source":{},"settings":{}})"), "");
+  auto huge = json.dump();
+  huge.replace(huge.find("62.5"), 4, "1e400");
+  EXPECT_NE(decodeError(huge), "");
+}
+
+TEST(KestraneSession, FailedWritesLeaveTheOldFileAlone) {
+  TempDir dir;
+  const auto file = dir.path / "s.kestrane.json";
+  auto good = fullSession();
+  good.write(file);
+  const std::string before = slurp(file);
+
+  auto bad = good;
+  bad.silences->front().meanLevelDBFS = std::nan("");
+  EXPECT_THROW(bad.write(file), SessionFileError);
+  bad = good;
+  bad.settings.speechPadding = INFINITY;
+  EXPECT_THROW(bad.write(file), SessionFileError);
+  EXPECT_EQ(slurp(file), before);
+
+  EXPECT_THROW(good.write(dir.path / "missing-folder" / "s.json"), SessionFileError);
+  ::chmod(dir.path.c_str(), 0500);
+  if (::geteuid() != 0) {
+    EXPECT_THROW(good.write(file), SessionFileError);
+  }
+  ::chmod(dir.path.c_str(), 0700);
+  EXPECT_EQ(slurp(file), before);
+  // Nothing but the session file is left behind.
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path), fs::directory_iterator()), 1);
+
+  auto second = good;
+  second.projectName = "Second";
+  second.write(file);
+  EXPECT_EQ(KestraneSession::read(file).projectName, "Second");
+}
+
+TEST(KestraneSession, ReadReportsMissingAndOversizedFiles) {
+  TempDir dir;
+  EXPECT_THROW(KestraneSession::read(dir.path / "nope.json"), SessionFileError);
+  const auto big = dir.path / "big.json";
+  { std::ofstream(big) << " "; }
+  fs::resize_file(big, KestraneSession::maxFileBytes + 1);
+  try {
+    KestraneSession::read(big);
+    FAIL();
+  } catch (const SessionFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("256 MB"), std::string::npos);
+  }
+}
