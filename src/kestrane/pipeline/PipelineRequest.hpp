@@ -1,0 +1,62 @@
+#pragma once
+// The records a job exchanges with its caller: what to cut, what analysis found, what came out.
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kestrane/model/BrandSpec.hpp"
+#include "kestrane/model/ComponentVocabulary.hpp"
+#include "kestrane/model/GraphicsAsset.hpp"
+#include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/model/LevelData.hpp"
+#include "kestrane/model/PipelineSettings.hpp"
+#include "kestrane/model/SourceMedia.hpp"
+#include "kestrane/model/Transcript.hpp"
+
+namespace kestrane::Pipeline {
+
+// One job as the caller asks for it.
+struct Request {
+  std::filesystem::path input;
+  std::optional<std::filesystem::path> scriptURL;
+  std::optional<std::string> projectName;
+  std::optional<std::string> projectNotes;
+  // Where the package folder is made; absent means beside the footage.
+  std::optional<std::filesystem::path> outputDir;
+  bool renderMP4 = false;
+  bool useClaude = false;
+  bool createMotionGraphics = false;
+  bool renderGraphics = true;
+  std::optional<BrandSpec> brandSpec;
+  std::optional<std::string> graphicsNotes;
+  PipelineSettings settings;
+};
+
+// The slow, settings-independent facts of one footage file, reusable across runs.
+struct Analysis {
+  SourceMedia source;
+  LevelData levels;
+  Transcript transcript;
+};
+
+// What a finished job hands back.
+struct Output {
+  KestraneSession session;
+  std::filesystem::path packageDir;
+  std::filesystem::path fcpxmlURL;
+  std::filesystem::path transcriptURL;
+  std::filesystem::path captionsURL;
+  std::filesystem::path sessionURL;
+  std::optional<std::filesystem::path> visualIdeasURL;
+  std::optional<std::filesystem::path> brandSpecURL;
+  std::optional<std::filesystem::path> assetsDirURL;
+  std::vector<GraphicsAsset> graphicsAssets;
+  std::optional<ComponentVocabulary> brandVocabulary;
+  std::optional<std::filesystem::path> mp4URL;
+  std::vector<std::string> warnings;
+  // AI adjudication was asked for and did not take effect.
+  bool aiAdjudicationSkipped = false;
+};
+
+}  // namespace kestrane::Pipeline

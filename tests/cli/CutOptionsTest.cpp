@@ -1,0 +1,70 @@
+#include "CutOptions.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace kestrane;
+using kestrane::cli::parseCutOptions;
+using kestrane::cli::UsageError;
+
+TEST(CutOptions, EveryOptionReachesTheSettings) {
+  const auto o = parseCutOptions({"a.mov", "--script", "s.md", "--name=Launch", "--out", "/tmp/o",
+                                  "b.mp4", "--tightness", "jumpcut", "--keep-fillers",
+                                  "--target", "premiere", "--no-captions",
+                                  "--subtitle-length=short", "--sensitivity", "muchMore",
+                                  "--silences-only", "--", "--odd.mov"});
+  ASSERT_EQ(o.footage.size(), 3u);
+  EXPECT_EQ(o.footage[2], "--odd.mov");
+  EXPECT_EQ(o.script, std::filesystem::path("s.md"));
+  EXPECT_EQ(o.projectName, std::optional<std::string>("Launch"));
+  EXPECT_EQ(o.outputDir, std::filesystem::path("/tmp/o"));
+  EXPECT_EQ(o.sensitivity, SilenceSensitivity::muchMore);
+
+  const PipelineSettings s = cli::settingsFor(o, -37);
+  EXPECT_EQ(s.silenceThresholdDBFS, -37);
+  EXPECT_DOUBLE_EQ(s.speechPadding, 0.05);
+  EXPECT_DOUBLE_EQ(s.minSilenceDuration, 0.35);
+  EXPECT_FALSE(s.removeFillers);
+  EXPECT_EQ(s.exportTarget, ExportTarget::premiere);
+  EXPECT_EQ(s.embedCaptions, std::optional<bool>(false));
+  EXPECT_EQ(s.subtitleLength, TranscriptExporter::SubtitleLength::short_);
+  EXPECT_EQ(s.thoroughness, Thoroughness::silencesOnly);
+  EXPECT_EQ(s.aiAdjudication, std::optional<bool>(false));
+}
+
+TEST(CutOptions, DefaultsMatchTheApplication) {
+  const auto o = parseCutOptions({"talk.mov"});
+  EXPECT_FALSE(o.thresholdDBFS);
+  const PipelineSettings s = cli::settingsFor(o, -40);
+  EXPECT_DOUBLE_EQ(s.speechPadding, 0.15);
+  EXPECT_DOUBLE_EQ(s.minSilenceDuration, 0.8);
+  EXPECT_TRUE(s.removeFillers);
+  EXPECT_EQ(s.thoroughness, Thoroughness::fast);  // the full cut, without self-review
+  EXPECT_EQ(s.aiAdjudication, std::optional<bool>(false));
+  EXPECT_EQ(s.resolvedExportTarget(), ExportTarget::finalCut);
+  EXPECT_TRUE(s.resolvedEmbedCaptions());
+  EXPECT_EQ(s.resolvedSubtitleLength(), TranscriptExporter::SubtitleLength::medium);
+  EXPECT_EQ(s.dedupRepeatedLines, std::optional<bool>(true));
+  ASSERT_TRUE(s.manualKeepRanges && s.manualRemoveRanges);
+  EXPECT_TRUE(s.manualKeepRanges->empty());
+}
+
+TEST(CutOptions, BadCommandLinesSayWhatIsWrong) {
+  const auto message = [](std::vector<std::string> args) {
+    try {
+      parseCutOptions(args);
+    } catch (const UsageError& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_NE(message({}).find("No footage given"), std::string::npos);
+  EXPECT_NE(message({"a.mov", "--tightness", "loose"}).find("relaxed, natural, tight, jumpCut"),
+            std::string::npos);
+  EXPECT_NE(message({"a.mov", "--threshold", "-40dB"}).find("not one"), std::string::npos);
+  EXPECT_NE(message({"a.mov", "--threshold", "nan"}).find("not one"), std::string::npos);
+  EXPECT_NE(message({"a.mov", "--script"}).find("needs a value"), std::string::npos);
+  EXPECT_NE(message({"a.mov", "--frobnicate"}).find("Unknown option"), std::string::npos);
+  EXPECT_NE(message({"a.mov", "--no-captions=yes"}).find("takes no value"), std::string::npos);
+  EXPECT_EQ(parseCutOptions({"a.mov", "--threshold", "-42.5"}).thresholdDBFS, -42.5);
+  EXPECT_TRUE(parseCutOptions({"--help"}).help);
+}

@@ -1,0 +1,47 @@
+#include "kestrane/pipeline/PipelineStage.hpp"
+
+#include <gtest/gtest.h>
+
+#include <unordered_set>
+
+using kestrane::Pipeline::Stage;
+
+TEST(PipelineStage, ChecklistOrderAndLabels) {
+  const auto& all = Stage::allCases();
+  ASSERT_EQ(all.size(), 12u);
+  EXPECT_EQ(all.front(), Stage::probing);
+  EXPECT_EQ(all.back(), Stage::rendering);
+  const std::vector<std::string> labels{
+      "Opening your footage",       "Measuring the audio",
+      "Transcribing every word",    "Choosing the best takes",
+      "Second opinion from Claude", "Second opinion from Claude (retry 2 of 3)",
+      "Second opinion from Claude (retry 3 of 3)", "Checking the cut",
+      "Building your package",      "Writing the visual ideas",
+      "Preparing motion graphics",  "Rendering rough cut"};
+  for (std::size_t i = 0; i < labels.size(); ++i) EXPECT_EQ(all[i].rawValue, labels[i]);
+  // The static constants are the same values as the list, anchors included.
+  EXPECT_EQ(all[5].anchorValue, Stage::consultingClaudeRetry2.anchorValue);
+  EXPECT_FALSE(all[4].isRetryAnnouncement());
+}
+
+TEST(PipelineStage, EqualityIgnoresAnchorAndAnchorsMapToRows) {
+  EXPECT_NE(Stage::consultingClaudeRetry2, Stage::consultingClaude);
+  EXPECT_EQ(Stage::consultingClaudeRetry2.checklistAnchor(), Stage::consultingClaude);
+  EXPECT_FALSE(Stage::consultingClaudeRetry3.checklistAnchor().isRetryAnnouncement());
+
+  const Stage made("Checking the cut");
+  EXPECT_EQ(made, Stage::reviewingCut);
+  EXPECT_EQ(std::hash<Stage>{}(made), std::hash<Stage>{}(Stage::reviewingCut));
+  std::unordered_set<Stage> set{Stage::probing, Stage::graphicsAsset("Opening your footage")};
+  EXPECT_EQ(set.size(), 1u);
+
+  const Stage graphic = Stage::graphicsAsset("Motion graphics 2 of 5 — Title: rendering");
+  EXPECT_TRUE(graphic.isRetryAnnouncement());
+  EXPECT_EQ(graphic.checklistAnchor(), Stage::preparingGraphics);
+  EXPECT_EQ(Stage::probing.checklistAnchor(), Stage::probing);
+
+  const Stage orphan = Stage::anchored("Something", "No such row");
+  const Stage self = orphan.checklistAnchor();
+  EXPECT_EQ(self.rawValue, "Something");
+  EXPECT_EQ(self.anchorValue, std::optional<std::string>("No such row"));
+}
