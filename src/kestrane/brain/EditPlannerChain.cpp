@@ -1,0 +1,53 @@
+// The fixed order in which one cut is planned. The delivered cut and the live draft both come
+// through here, so what the user previews is what they get.
+#include <algorithm>
+
+#include "kestrane/brain/EditPlanner.hpp"
+#include "kestrane/brain/RangeIndex.hpp"
+
+namespace kestrane::EditPlanner {
+namespace {
+
+// Words that must survive the tidy step when only silences are cut: every word except the
+// fillers the decision removes, so "Every word you said is kept" holds.
+std::vector<TranscriptWord> wordsSilencesOnlyKeeps(std::span<const TranscriptWord> words,
+                                                   std::span<const Segment> removals) {
+  std::vector<TimeRange> fillers;
+  for (const auto& r : removals) {
+    if (r.kind == SegmentKind::filler) fillers.push_back(r.range);
+  }
+  const RangeIndex index(fillers);
+  auto removedFiller = [&](const TranscriptWord& w) {
+    const double mid = (w.range.start + w.range.end) / 2;
+    for (std::size_t p = index.startingAtOrBefore(mid); p-- > 0;) {
+      if (!index.anyAtOrBeforeEndsAfter(p, mid)) break;
+      if (index.end(p) > mid) return true;
+    }
+    return false;
+  };
+  std::vector<TranscriptWord> kept;
+  kept.reserve(words.size());
+  for (const auto& w : words) {
+    if (!removedFiller(w)) kept.push_back(w);
+  }
+  return kept;
+}
+
+}  // namespace
+
+CutList planCut(const CutMaterial& m) {
+  const double padding = m.settings.resolvedSpeechPadding();
+  CutList cut = planSilenceCuts(m.sourceDuration, m.silences, m.settings, m.words);
+  cut = applying(m.removals, cut, m.words, padding, m.silences);
+  cut = trimDeadEdges(cut, m.words, m.splitterSilences, padding, m.frameDuration);
+  std::vector<TranscriptWord> protectedWords;
+  if (m.settings.resolvedThoroughness() == Thoroughness::silencesOnly) {
+    protectedWords = wordsSilencesOnlyKeeps(m.words, m.removals);
+  }
+  cut = tidy(cut, m.words, m.splitterSilences, chainMinOrphanKeep, protectedWords);
+  cut = snapAbuttingBoundaries(cut, m.words, m.levels, m.frameDuration);
+  cut = forcing(m.manualKeeps, m.manualRemovals, cut);
+  return sweepingMicroKeeps(cut, m.words, chainMicroKeepGlue);
+}
+
+}  // namespace kestrane::EditPlanner
