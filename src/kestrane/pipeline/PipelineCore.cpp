@@ -1,0 +1,73 @@
+#include "kestrane/pipeline/PipelineCore.hpp"
+
+#include "kestrane/pipeline/PackageNaming.hpp"
+#include "kestrane/pipeline/PipelineError.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+void Job::checkStop() const {
+  if (stop.stop_requested()) throw Cancelled();
+}
+
+namespace {
+
+// The passes that later stages of the product add. Until they exist a request that asks for
+// them is told so, rather than getting a package that silently lacks them.
+void notePassesNotBuilt(Job& job, bool renderMP4, bool useClaude) {
+  if (useClaude) {
+    job.warnings.push_back("Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found");
+  }
+  if (job.session.createMotionGraphics.value_or(false)) {
+    job.warnings.push_back(
+        "Motion graphics skipped — this version cannot make them yet; the cut itself is complete.");
+  }
+  if (renderMP4) {
+    job.warnings.push_back(
+        "Rough cut skipped — this version cannot render the MP4 yet; the timelines hold the cut.");
+  }
+}
+
+}  // namespace
+
+Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
+                       bool useClaude, bool /*renderGraphics*/, std::vector<std::string> warnings,
+                       const ProgressCallback& progress, std::stop_token stop) {
+  Job job{session, progress, stop};
+  job.stem = sourceStem(session.source.path);
+  job.projectName = session.projectName.value_or(job.stem);
+  job.warnings = std::move(warnings);
+
+  job.checkStop();
+  decide(job);
+  job.checkStop();
+  review(job);
+  job.checkStop();
+  const PackageFiles files = writePackage(job, place);
+
+  notePassesNotBuilt(job, renderMP4, useClaude);
+
+  // The last write carries every warning of the job. The package is complete without it, so
+  // a failure here is reported, not fatal.
+  session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
+  try {
+    session.write(files.session);
+  } catch (const std::exception& e) {
+    job.warnings.push_back(std::string("Couldn't update the session file with the final warnings — ") +
+                           e.what());
+    session.warnings = job.warnings;
+  }
+
+  Output output;
+  output.session = session;
+  output.packageDir = files.dir;
+  output.fcpxmlURL = files.fcpxml;
+  output.transcriptURL = files.transcript;
+  output.captionsURL = files.captions;
+  output.sessionURL = files.session;
+  output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
+  output.warnings = job.warnings;
+  output.aiAdjudicationSkipped = job.aiAdjudicationSkipped;
+  return output;
+}
+
+}  // namespace kestrane::Pipeline::detail

@@ -1,0 +1,73 @@
+#pragma once
+// The pipeline's private core: decide, review, write the package and finish. Run (and later
+// re-cut) entries build a session and hand it here.
+#include <filesystem>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/pipeline/PipelineRequest.hpp"
+#include "kestrane/pipeline/PipelineStage.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+// Where the package goes: a new folder reserved for the project inside `parent`, or an
+// existing package folder that is reused.
+struct PackagePlace {
+  std::filesystem::path parent;
+  std::optional<std::filesystem::path> existing;
+};
+
+// The working state of one pass through the core, handed from phase to phase.
+struct Job {
+  KestraneSession& session;
+  ProgressCallback progress;
+  std::stop_token stop;
+
+  std::string stem;         // names the package's own files
+  std::string projectName;  // names the documents' titles
+  std::vector<std::string> warnings;
+
+  std::vector<SilenceSpan> silences;          // at the settings' threshold and minimum
+  std::vector<SilenceSpan> splitterSilences;  // same threshold, 0.7 s minimum
+  std::vector<Segment> removals;
+  std::vector<Advisory> advisories;
+  std::vector<TakeGroupInfo> takeGroups;
+  std::vector<Advisory> editorNotes;
+  bool aiAdjudicationSkipped = false;
+  CutList cutList;
+  // How many script beats the cut misses entirely, and the coverage report; empty without a script.
+  int missingBeats = 0;
+  std::optional<std::string> coverageReport;
+
+  void announce(const Stage& stage) const {
+    if (progress) progress(stage);
+  }
+  // Throws Pipeline::Cancelled once the caller has asked the job to stop.
+  void checkStop() const;
+};
+
+// The files of a written package.
+struct PackageFiles {
+  std::filesystem::path dir;
+  std::filesystem::path fcpxml;
+  std::filesystem::path transcript;
+  std::filesystem::path captions;
+  std::filesystem::path session;
+  bool fresh = false;  // the folder was made by this job
+};
+
+// Silences, take decision (and the AI gate), the deterministic tail.
+void decide(Job& job);
+// Coverage, audit, measured checks, review notes and editor notes; stores the cut in the session.
+void review(Job& job);
+// Creates (or reuses) the package folder and writes every package file and the session file.
+PackageFiles writePackage(Job& job, const PackagePlace& place);
+
+Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
+                       bool useClaude, bool renderGraphics, std::vector<std::string> warnings,
+                       const ProgressCallback& progress, std::stop_token stop);
+
+}  // namespace kestrane::Pipeline::detail
