@@ -58,6 +58,31 @@ bool sameHead(std::string_view a, std::string_view b) {
   return true;
 }
 
+// Views of the tokens in NFC, so equal tokens compare as equal bytes.
+class CanonicalTokens {
+ public:
+  explicit CanonicalTokens(Tokens tokens) {
+    views_.reserve(tokens.size());
+    std::size_t odd = 0;
+    for (const auto& t : tokens)
+      if (!UnicodeText::isPlainAscii(t)) ++odd;
+    storage_.reserve(odd);
+    for (const auto& t : tokens) {
+      if (UnicodeText::isPlainAscii(t)) {
+        views_.emplace_back(t);
+      } else {
+        storage_.push_back(UnicodeText::nfc(t));
+        views_.emplace_back(storage_.back());
+      }
+    }
+  }
+  std::string_view operator[](std::size_t k) const { return views_[k]; }
+
+ private:
+  std::vector<std::string> storage_;  // reserved up front: views stay valid
+  std::vector<std::string_view> views_;
+};
+
 bool isClean(const Utterance& u) {
   return u.endsLikeSentence() && !endsMidRestart(u.tokens) && internalRestarts(u.tokens).empty();
 }
@@ -162,11 +187,13 @@ std::vector<std::vector<TranscriptWord>> splitAtInternalRestarts(std::span<const
   return pieces;
 }
 
-std::vector<int> internalRestarts(Tokens t, const std::vector<bool>& sentenceEnds) {
+std::vector<int> internalRestarts(Tokens tokens, const std::vector<bool>& sentenceEnds) {
   std::vector<int> result;
-  const int n = static_cast<int>(t.size());
+  const int n = static_cast<int>(tokens.size());
   if (n < 4) return result;
-  auto at = [&](int k) -> const std::string& { return t[static_cast<std::size_t>(k)]; };
+  CanonicalTokens t(tokens);
+  auto at = [&](int k) { return t[static_cast<std::size_t>(k)]; };
+  auto sameText = [](std::string_view a, std::string_view b) { return a == b; };
   auto flag = [&](int k) { return k >= 0 && k < static_cast<int>(sentenceEnds.size()) && sentenceEnds[static_cast<std::size_t>(k)]; };
 
   int s = 0;
