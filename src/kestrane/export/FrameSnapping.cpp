@@ -17,6 +17,11 @@ void checkFrameDuration(RationalTime fd) {
 
 }  // namespace
 
+RationalTime usableFrameDuration(RationalTime frameDuration) {
+  if (frameDuration.value > 0 && frameDuration.timescale >= 1) return frameDuration;
+  return RationalTime{1001, 30000};
+}
+
 std::int64_t frameIndex(double seconds, RationalTime frameDuration,
                         RationalTime::FrameRounding rounding) {
   checkFrameDuration(frameDuration);

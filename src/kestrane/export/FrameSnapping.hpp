@@ -17,6 +17,10 @@
 
 namespace kestrane::FrameSnapping {
 
+// The frame duration itself when it is positive; 1001/30000 (29.97 fps) otherwise, so that a
+// source probed without a usable rate is still cut on some grid rather than refused.
+RationalTime usableFrameDuration(RationalTime frameDuration);
+
 // Whole frames of `frameDuration` in `seconds`, rounded as asked. A count within a millionth of
 // a frame of a whole number is taken as that number first, so binary rounding error cannot
 // move a time that lies on a frame boundary (1.16 s at 25 fps is frame 29, not 28).

@@ -1,0 +1,116 @@
+// The package's Markdown transcript.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+
+#include "kestrane/export/FrameSnapping.hpp"
+#include "kestrane/export/TranscriptExporter.hpp"
+
+namespace kestrane::TranscriptExporter {
+
+namespace {
+
+// "mm:ss" of a time truncated to whole seconds; minutes are not capped at 59.
+std::string stamp(double seconds) {
+  const std::int64_t t =
+      (!std::isfinite(seconds) || seconds <= 0) ? 0 : static_cast<std::int64_t>(std::trunc(seconds));
+  return fmt::format("{:02d}:{:02d}", t / 60, t % 60);
+}
+
+std::string fileName(const std::string& path) {
+  std::filesystem::path p(path);
+  if (!p.has_filename()) p = p.parent_path();
+  return p.filename().string();
+}
+
+// Paragraph stamps are read against the timeline and the rough cut, which play whole frames.
+std::optional<FrameSnapping::Layout> frameLayout(const SourceMedia& source, const CutList& cutList) {
+  try {
+    return FrameSnapping::layout(cutList, FrameSnapping::usableFrameDuration(source.frameDuration));
+  } catch (const RationalTimeError&) {
+    return std::nullopt;
+  }
+}
+
+}  // namespace
+
+std::string markdown(const SourceMedia& source, const Transcript& transcript, const CutList& cutList,
+                     const std::vector<Advisory>& editorNotes) {
+  std::vector<std::string> lines;
+  lines.push_back("# Transcript \u2014 " + fileName(source.path) + " (first cut)");
+  lines.emplace_back();
+
+  double removed = 0;
+  int silences = 0, flubs = 0, alternates = 0, fillers = 0, manual = 0;
+  for (const Segment& segment : cutList.segments) {
+    if (segment.kind == SegmentKind::keep) continue;
+    removed += segment.range.end - segment.range.start;
+    switch (segment.kind) {
+      case SegmentKind::silence: ++silences; break;
+      case SegmentKind::flub: ++flubs; break;
+      case SegmentKind::retakeRejected: ++alternates; break;
+      case SegmentKind::filler: ++fillers; break;
+      case SegmentKind::manual: ++manual; break;
+      case SegmentKind::keep: break;
+    }
+  }
+  const std::string byHand = manual == 0 ? std::string() : fmt::format(", {} by hand", manual);
+  lines.push_back(fmt::format(
+      "Source {:.1f}s \u2192 cut {:.1f}s (removed {:.1f}s: {} silences, {} flubs, {} alternate "
+      "takes, {} fillers{})",
+      source.durationSeconds, cutList.keptDuration(), removed, silences, flubs, alternates, fillers,
+      byHand));
+  lines.emplace_back();
+
+  const auto layout = frameLayout(source, cutList);
+  std::vector<std::string> paragraph;
+  double paragraphStart = 0;
+  double previousEnd = 0;
+  const auto flush = [&] {
+    if (paragraph.empty()) return;
+    std::string text;
+    for (const auto& word : paragraph) {
+      if (!text.empty()) text += ' ';
+      text += word;
+    }
+    const double at = layout ? layout->cutSeconds(paragraphStart) : paragraphStart;
+    lines.push_back("**[" + stamp(at) + "]** " + text);
+    lines.emplace_back();
+    paragraph.clear();
+  };
+  for (const CutWord& word : wordsOnCutTimeline(transcript, cutList)) {
+    // A pause starts a paragraph only when it is still in the cut.
+    if (!paragraph.empty() && word.start - previousEnd > 0.75) flush();
+    if (paragraph.empty()) paragraphStart = word.start;
+    paragraph.push_back(word.text);
+    previousEnd = word.end;
+  }
+  flush();
+
+  if (!editorNotes.empty()) {
+    std::vector<Advisory> notes = editorNotes;
+    std::stable_sort(notes.begin(), notes.end(), [](const Advisory& a, const Advisory& b) {
+      return a.range.start < b.range.start;
+    });
+    lines.push_back("## Notes to your editor");
+    lines.emplace_back();
+    lines.push_back(
+        "Spoken on camera, removed from the cut \u2014 each is a marker inside the source compound "
+        "clip in Final Cut.");
+    lines.emplace_back();
+    for (const Advisory& note : notes) lines.push_back("- **[" + stamp(note.range.start) + "]** " + note.note);
+    lines.emplace_back();
+  }
+
+  std::string out;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i > 0) out += '\n';
+    out += lines[i];
+  }
+  return out;
+}
+
+}  // namespace kestrane::TranscriptExporter
