@@ -106,7 +106,9 @@ CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWor
     double bestTime = b;
     for (int n = 0;; ++n) {
       const double t = b + n * h;
-      if (!(t < limit)) break;
+      // Past the envelope nothing can be quieter; stopping there also bounds the scan when a
+      // stored hop is absurdly small.
+      if (!(t < limit) || !(t / h < count)) break;
       const auto k = hopAt(t);
       if (k && envelope[*k] < best) {
         best = envelope[*k];
