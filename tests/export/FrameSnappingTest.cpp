@@ -65,10 +65,21 @@ TEST(FrameSnapping, LaysPiecesBackToBackWidenedToWholeFrames) {
   EXPECT_EQ(swapped.pieces[1].sourceStartFrame, 0);
   EXPECT_EQ(swapped.pieces[1].cutStartFrame, 25);
 
-  // Never past the source's last frame when a limit is given.
-  const auto limited =
-      FrameSnapping::layout(cut({{SegmentKind::keep, {0.0, 10.01}}}), fps25, std::int64_t{250});
-  EXPECT_EQ(limited.pieces[0].sourceEndFrame, 250);
+  // Never past the source's last frame: its length rounded to a frame, halves to even.
+  EXPECT_EQ(FrameSnapping::sourceFrameCount(10.0, ntsc30), 300);
+  EXPECT_EQ(FrameSnapping::sourceFrameCount(10.01, fps25), 250);
+  EXPECT_EQ(FrameSnapping::sourceFrameCount(12.34, fps25), 308);
+  EXPECT_EQ(FrameSnapping::sourceFrameCount(12.38, fps25), 310);
+  EXPECT_EQ(FrameSnapping::sourceFrameCount(1.16, fps25), 29);
+  EXPECT_EQ(FrameSnapping::sourceFrameCount(0.0, fps25), 0);
+  SourceMedia source;
+  source.durationSeconds = 10.01;
+  source.frameDuration = fps25;
+  const auto limited = FrameSnapping::layout(
+      source, cut({{SegmentKind::keep, {0.0, 5.0}}, {SegmentKind::keep, {9.0, 10.01}}}));
+  EXPECT_EQ(limited.pieces[1].sourceEndFrame, 250);
+  source.durationSeconds = 0;  // unknown length: no limit
+  EXPECT_EQ(FrameSnapping::layout(source, cut({{SegmentKind::keep, {9.0, 10.01}}})).totalFrames, 26);
 }
 
 TEST(FrameSnapping, JoinsCloserThanAFrameShareOneBoundary) {

@@ -112,6 +112,28 @@ Layout layout(const CutList& cutList, RationalTime frameDuration,
   return out;
 }
 
+std::int64_t sourceFrameCount(double durationSeconds, RationalTime frameDuration) {
+  checkFrameDuration(frameDuration);
+  if (!std::isfinite(durationSeconds) || durationSeconds <= 0) return 0;
+  double count = durationSeconds * static_cast<double>(frameDuration.timescale) /
+                 static_cast<double>(frameDuration.value);
+  double rounded = std::round(count);
+  if (std::abs(count - rounded) <= boundaryTolerance) {
+    count = rounded;
+  } else if (std::abs(count - std::trunc(count)) == 0.5) {
+    rounded = 2.0 * std::round(count / 2.0);
+  }
+  constexpr double limit = 9223372036854775808.0;  // 2^63
+  if (rounded >= limit) throw RationalTimeError("frame count out of range");
+  return static_cast<std::int64_t>(rounded);
+}
+
+Layout layout(const SourceMedia& source, const CutList& cutList) {
+  const RationalTime fd = usableFrameDuration(source.frameDuration);
+  const std::int64_t frames = sourceFrameCount(source.durationSeconds, fd);
+  return layout(cutList, fd, frames > 0 ? std::optional<std::int64_t>(frames) : std::nullopt);
+}
+
 double Layout::cutSeconds(double plainCutSeconds) const {
   if (spans.empty() || !std::isfinite(plainCutSeconds)) return plainCutSeconds;
   if (plainCutSeconds < 0) return plainCutSeconds;

@@ -13,6 +13,7 @@
 
 #include "kestrane/model/CutList.hpp"
 #include "kestrane/model/RationalTime.hpp"
+#include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/TimeRange.hpp"
 
 namespace kestrane::FrameSnapping {
@@ -82,5 +83,13 @@ struct Layout {
 // past that many frames of source. Throws RationalTimeError for a non-positive frame duration.
 Layout layout(const CutList& cutList, RationalTime frameDuration,
               std::optional<std::int64_t> sourceFrameLimit = std::nullopt);
+
+// The frames of a source `durationSeconds` long: its length on the grid rounded to the nearest
+// frame, halves to even (the count the timelines declare for the file); 0 for no length.
+std::int64_t sourceFrameCount(double durationSeconds, RationalTime frameDuration);
+
+// The layout every writer of one source's cut uses: on the source's usable frame grid and
+// never past its last frame (when its length is known).
+Layout layout(const SourceMedia& source, const CutList& cutList);
 
 }  // namespace kestrane::FrameSnapping

@@ -29,7 +29,7 @@ std::string fileName(const std::string& path) {
 // Paragraph stamps are read against the timeline and the rough cut, which play whole frames.
 std::optional<FrameSnapping::Layout> frameLayout(const SourceMedia& source, const CutList& cutList) {
   try {
-    return FrameSnapping::layout(cutList, FrameSnapping::usableFrameDuration(source.frameDuration));
+    return FrameSnapping::layout(source, cutList);
   } catch (const RationalTimeError&) {
     return std::nullopt;
   }

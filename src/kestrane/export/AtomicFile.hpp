@@ -1,0 +1,19 @@
+#pragma once
+// Whole-file writes that never leave a half-written file in place.
+#include <filesystem>
+#include <stdexcept>
+#include <string_view>
+
+namespace kestrane::AtomicFile {
+
+// A file that could not be written; the message names the file.
+class WriteError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Writes `bytes` beside `path` and renames the result into place; on failure any earlier file
+// at `path` is left as it was and WriteError is thrown.
+void write(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace kestrane::AtomicFile
