@@ -11,6 +11,10 @@
 #include "kestrane/brain/Utterance.hpp"
 #include "kestrane/model/CutList.hpp"
 
+namespace kestrane {
+class SimilarityIndex;
+}
+
 namespace kestrane::RunCoherence {
 
 using TakeSelector::Utterance;
@@ -41,6 +45,11 @@ std::optional<std::string> brokenReason(const Utterance& counterpart, const Utte
 // At most maxRepairs incidents (without a broken reason), each applied to the
 // kept set before the next is looked for.
 std::vector<Incident> repairPlan(std::span<const Utterance> utterances, const std::set<int>& kept, int maxRepairs);
+
+// The same over a caller's similarity index, whose remembered comparisons
+// serve every call (the take decision asks repeatedly).
+std::vector<Incident> incidents(const SimilarityIndex& index, const std::set<int>& kept);
+std::vector<Incident> repairPlan(const SimilarityIndex& index, const std::set<int>& kept, int maxRepairs);
 
 // "m:ss" of whole seconds, truncated toward zero.
 std::string stamp(double seconds);

@@ -1,0 +1,337 @@
+#include "kestrane/brain/SimilarityIndex.hpp"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <map>
+#include <string>
+#include <unordered_map>
+
+#include "kestrane/brain/UnicodeText.hpp"
+
+namespace kestrane {
+
+namespace {
+
+// Bounds are compared with a little slack so rounding can never rule out a
+// pair whose real similarity sits exactly on the threshold.
+constexpr double kSlack = 1e-9;
+constexpr int kNearLength = 4;  // shorter words are never near matches
+
+// Levenshtein distance of two character-id strings, at most limit + 1.
+int boundedDistance(const std::vector<int>& a, const std::vector<int>& b, int limit) {
+  const std::size_t m = a.size(), n = b.size();
+  std::vector<int> previous(n + 1), current(n + 1);
+  for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
+  for (std::size_t i = 1; i <= m; ++i) {
+    current[0] = static_cast<int>(i);
+    int rowMin = current[0];
+    for (std::size_t j = 1; j <= n; ++j) {
+      int value = std::min({previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
+      current[j] = value;
+      rowMin = std::min(rowMin, value);
+    }
+    if (rowMin > limit) return limit + 1;
+    std::swap(previous, current);
+  }
+  return std::min(previous[n], limit + 1);
+}
+
+struct TokenType {
+  std::vector<int> characters;  // grapheme ids
+  std::uint64_t mask = 0;       // which character ids occur, folded to 64 bits
+};
+
+}  // namespace
+
+SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
+  // Intern tokens by canonical text, and their characters by grapheme.
+  std::unordered_map<std::string, int> tokenIds;
+  std::unordered_map<std::string, int> characterIds;
+  std::vector<TokenType> types;
+  auto internToken = [&](const std::string& token) {
+    const bool plain = UnicodeText::isPlainAscii(token);
+    std::string canon = plain ? token : UnicodeText::nfc(token);
+    auto [it, fresh] = tokenIds.emplace(canon, static_cast<int>(types.size()));
+    if (!fresh) return it->second;
+    TokenType type;
+    if (plain) {
+      for (unsigned char c : canon) type.characters.push_back(c);
+    } else {
+      for (auto g : UnicodeText::graphemes(canon)) {
+        if (g.size() == 1 && static_cast<unsigned char>(g[0]) < 0x80) {
+          type.characters.push_back(static_cast<unsigned char>(g[0]));
+        } else {
+          auto [cit, _] = characterIds.emplace(std::string(g), 256 + static_cast<int>(characterIds.size()));
+          type.characters.push_back(cit->second);
+        }
+      }
+    }
+    for (int c : type.characters) type.mask |= std::uint64_t{1} << (static_cast<unsigned>(c) & 63u);
+    types.push_back(std::move(type));
+    return it->second;
+  };
+
+  lines_.resize(utts_.size());
+  for (std::size_t p = 0; p < utts_.size(); ++p) {
+    Line& line = lines_[p];
+    for (const auto& t : utts_[p].tokens) line.ids.push_back(internToken(t));
+    line.distinct = line.ids;
+    std::sort(line.distinct.begin(), line.distinct.end());
+    line.distinct.erase(std::unique(line.distinct.begin(), line.distinct.end()), line.distinct.end());
+  }
+
+  // Trigram ids; lists shorter than three compare by their tokens, in a range
+  // of ids no trigram uses.
+  std::map<std::array<int, 3>, std::int64_t> gramIds;
+  for (auto& line : lines_) {
+    if (line.ids.size() < 3) {
+      for (int id : line.distinct) line.grams.push_back(-1 - static_cast<std::int64_t>(id));
+    } else {
+      for (std::size_t k = 0; k + 3 <= line.ids.size(); ++k) {
+        std::array<int, 3> gram{line.ids[k], line.ids[k + 1], line.ids[k + 2]};
+        line.grams.push_back(gramIds.emplace(gram, static_cast<std::int64_t>(gramIds.size())).first->second);
+      }
+    }
+    std::sort(line.grams.begin(), line.grams.end());
+    line.grams.erase(std::unique(line.grams.begin(), line.grams.end()), line.grams.end());
+  }
+
+  postings_.resize(types.size());
+  for (std::size_t p = 0; p < lines_.size(); ++p)
+    for (int id : lines_[p].distinct) postings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(p));
+
+  // Near matches between distinct long tokens: the same first four characters,
+  // or lengths within 2 and at most 2 edits.
+  long_.resize(types.size());
+  near_.resize(types.size());
+  std::vector<int> longIds;
+  for (std::size_t id = 0; id < types.size(); ++id) {
+    long_[id] = types[id].characters.size() >= kNearLength;
+    if (long_[id]) longIds.push_back(static_cast<int>(id));
+  }
+  auto link = [&](int x, int y) {
+    near_[static_cast<std::size_t>(x)].push_back(y);
+    near_[static_cast<std::size_t>(y)].push_back(x);
+  };
+  std::map<std::array<int, 4>, std::vector<int>> heads;
+  for (int id : longIds) {
+    const auto& c = types[static_cast<std::size_t>(id)].characters;
+    heads[{c[0], c[1], c[2], c[3]}].push_back(id);
+  }
+  for (const auto& [head, ids] : heads)
+    for (std::size_t i = 0; i < ids.size(); ++i)
+      for (std::size_t j = i + 1; j < ids.size(); ++j) link(ids[i], ids[j]);
+  auto lengthOf = [&](int id) { return types[static_cast<std::size_t>(id)].characters.size(); };
+  std::stable_sort(longIds.begin(), longIds.end(), [&](int x, int y) { return lengthOf(x) < lengthOf(y); });
+  for (std::size_t i = 0; i < longIds.size(); ++i) {
+    const TokenType& x = types[static_cast<std::size_t>(longIds[i])];
+    for (std::size_t j = i + 1; j < longIds.size() && lengthOf(longIds[j]) <= x.characters.size() + 2; ++j) {
+      const TokenType& y = types[static_cast<std::size_t>(longIds[j])];
+      // One edit changes which characters occur by at most two.
+      if (std::popcount(x.mask ^ y.mask) > 4) continue;
+      if (std::equal(x.characters.begin(), x.characters.begin() + kNearLength, y.characters.begin())) continue;
+      if (boundedDistance(x.characters, y.characters, 2) <= 2) link(longIds[i], longIds[j]);
+    }
+  }
+  for (auto& list : near_) {
+    std::sort(list.begin(), list.end());
+    list.erase(std::unique(list.begin(), list.end()), list.end());
+  }
+}
+
+bool SimilarityIndex::nearTokens(int x, int y) const {
+  const auto& list = near_[static_cast<std::size_t>(x)];
+  return std::binary_search(list.begin(), list.end(), y);
+}
+
+bool SimilarityIndex::mayShareOpening(int a, int b) const {
+  const auto& x = lines_[static_cast<std::size_t>(a)].ids;
+  const auto& y = lines_[static_cast<std::size_t>(b)].ids;
+  if (x.size() < 2 || y.size() < 2) return false;
+  return x[0] == y[0] || x[1] == y[1] || (x.size() >= 3 && y.size() >= 3 && x[2] == y[2]);
+}
+
+double SimilarityIndex::jaccardOf(const Line& a, const Line& b) const {
+  if (a.grams.empty() && b.grams.empty()) return 0;
+  std::size_t common = 0;
+  auto i = a.grams.begin(), j = b.grams.begin();
+  while (i != a.grams.end() && j != b.grams.end()) {
+    if (*i < *j) {
+      ++i;
+    } else if (*j < *i) {
+      ++j;
+    } else {
+      ++common;
+      ++i;
+      ++j;
+    }
+  }
+  return static_cast<double>(common) / static_cast<double>(a.grams.size() + b.grams.size() - common);
+}
+
+// Best local alignment score, with every pair that might be a near match
+// scored as one: never below the toolkit's best.
+int SimilarityIndex::alignmentBound(const Line& a, const Line& b) const {
+  const std::size_t n = b.ids.size();
+  scratch_.assign(2 * (n + 1), 0);
+  int* up = scratch_.data();
+  int* row = up + n + 1;
+  int best = 0;
+  for (int x : a.ids) {
+    row[0] = 0;
+    const bool xLong = long_[static_cast<std::size_t>(x)];
+    for (std::size_t j = 1; j <= n; ++j) {
+      int y = b.ids[j - 1];
+      int pair = x == y ? 2 : (xLong && long_[static_cast<std::size_t>(y)] && nearTokens(x, y) ? 1 : -1);
+      int value = std::max({0, up[j - 1] + pair, up[j] - 1, row[j - 1] - 1});
+      row[j] = value;
+      best = std::max(best, value);
+    }
+    std::swap(up, row);
+  }
+  return best;
+}
+
+bool SimilarityIndex::mayReach(int a, int b, double threshold) const {
+  if (threshold <= 0) return true;
+  const Line& x = lines_[static_cast<std::size_t>(a)];
+  const Line& y = lines_[static_cast<std::size_t>(b)];
+  const std::size_t shorter = std::min(x.ids.size(), y.ids.size());
+  if (shorter == 0) return false;
+  if (jaccardOf(x, y) >= threshold - kSlack) return true;
+  return static_cast<double>(alignmentBound(x, y)) / (2.0 * static_cast<double>(shorter)) >= threshold - kSlack;
+}
+
+double SimilarityIndex::openingAware(int a, int b) const {
+  auto [it, fresh] = openingAware_.try_emplace(key(a, b), 0.0);
+  if (fresh) it->second = TakeSelector::openingAwareSimilarity(at(a).tokens, at(b).tokens);
+  return it->second;
+}
+
+double SimilarityIndex::retake(int a, int b) const {
+  auto [it, fresh] = retake_.try_emplace(key(a, b), 0.0);
+  if (fresh) it->second = TakeSelector::retakeSimilarity(at(a), at(b));
+  return it->second;
+}
+
+const TextAlign::LocalAlignment& SimilarityIndex::alignment(int a, int b) const {
+  auto [it, fresh] = alignment_.try_emplace(key(a, b));
+  if (fresh) it->second = TextAlign::localAlign(at(a).tokens, at(b).tokens, -1.0);
+  return it->second;
+}
+
+// Without a shared opening both similarities are the larger of the local
+// alignment score and the trigram Jaccard similarity, which mayReach bounds.
+bool SimilarityIndex::openingAwareAtLeast(int a, int b, double threshold) const {
+  if (!mayShareOpening(a, b) && !mayReach(a, b, threshold)) return false;
+  return openingAware(a, b) >= threshold;
+}
+
+bool SimilarityIndex::retakeAtLeast(int a, int b, double threshold) const {
+  if (!mayShareOpening(a, b) && !mayReach(a, b, threshold)) return false;
+  return retake(a, b) >= threshold;
+}
+
+double SimilarityIndex::overlap(int a, int b) const {
+  const auto& x = lines_[static_cast<std::size_t>(a)].distinct;
+  const auto& y = lines_[static_cast<std::size_t>(b)].distinct;
+  std::size_t common = 0;
+  auto i = x.begin(), j = y.begin();
+  while (i != x.end() && j != y.end()) {
+    if (*i < *j) {
+      ++i;
+    } else if (*j < *i) {
+      ++j;
+    } else {
+      ++common;
+      ++i;
+      ++j;
+    }
+  }
+  return static_cast<double>(common) / static_cast<double>(std::max<std::size_t>(1, std::min(x.size(), y.size())));
+}
+
+std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
+  std::vector<int> result;
+  if (threshold <= 0) {
+    for (int p = a + 1; p < size(); ++p) result.push_back(p);
+    return result;
+  }
+  // Upper bound of the alignment score from a's side: 2 for every token of a
+  // that occurs in the other list, 1 for one that may be near a token of it.
+  auto& bound = bound_;
+  auto& credited = credited_;
+  bound.resize(utts_.size(), 0);
+  credited.resize(utts_.size(), -1);
+  std::vector<int> touched;
+  const Line& line = lines_[static_cast<std::size_t>(a)];
+  auto credit = [&](int id, int amount, int slot) {
+    const auto& list = postings_[static_cast<std::size_t>(id)];
+    for (auto it = std::upper_bound(list.begin(), list.end(), a); it != list.end(); ++it) {
+      auto p = static_cast<std::size_t>(*it);
+      if (credited[p] == slot) continue;
+      credited[p] = slot;
+      if (bound[p] == 0) touched.push_back(*it);
+      bound[p] += amount;
+    }
+  };
+  for (std::size_t k = 0; k < line.ids.size(); ++k) {
+    int slot = static_cast<int>(k);
+    credit(line.ids[k], 2, slot);
+    for (int y : near_[static_cast<std::size_t>(line.ids[k])]) credit(y, 1, slot);
+  }
+  // Lists sharing nothing align to nothing and have no trigram in common.
+  std::sort(touched.begin(), touched.end());
+  for (int p : touched) {
+    const Line& other = lines_[static_cast<std::size_t>(p)];
+    double shorter = static_cast<double>(std::min(line.ids.size(), other.ids.size()));
+    bool keep = mayShareOpening(a, p) || jaccardOf(line, other) >= threshold - kSlack;
+    if (!keep && bound[static_cast<std::size_t>(p)] / (2.0 * shorter) >= threshold - kSlack)
+      keep = mayReach(a, p, threshold);
+    if (keep) result.push_back(p);
+  }
+  for (int p : touched) {
+    bound[static_cast<std::size_t>(p)] = 0;
+    credited[static_cast<std::size_t>(p)] = -1;
+  }
+  return result;
+}
+
+bool SimilarityIndex::isRendition(int a, int b) const {
+  auto [it, fresh] = rendition_.try_emplace(key(a, b), false);
+  if (!fresh) return it->second;
+  const auto& x = at(a).tokens;
+  const auto& y = at(b).tokens;
+  bool result = x.size() > 3 && y.size() > 3 &&
+                (overlap(a, b) >= 0.35 || TakeSelector::sharesOpening(x, y)) && openingAwareAtLeast(a, b, 0.5);
+  rendition_[key(a, b)] = result;  // the reference may have moved while computing
+  return result;
+}
+
+const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) const {
+  if (auto found = renditions_.find(a); found != renditions_.end()) return found->second;
+  std::vector<std::pair<double, int>> list;
+  // A rendition shares at least one token (overlap or opening), so only those are examined.
+  std::vector<bool> seen(utts_.size(), false);
+  for (int id : lines_[static_cast<std::size_t>(a)].distinct) {
+    for (int p : postings_[static_cast<std::size_t>(id)]) {
+      if (seen[static_cast<std::size_t>(p)]) continue;
+      seen[static_cast<std::size_t>(p)] = true;
+      if (at(p).index == at(a).index) continue;
+      if (isRendition(a, p)) list.emplace_back(at(p).range.start, p);
+    }
+  }
+  std::sort(list.begin(), list.end());
+  return renditions_.emplace(a, std::move(list)).first->second;
+}
+
+bool SimilarityIndex::hasRenditionNear(int a, double time, double reach) const {
+  const auto& list = renditionsOf(a);
+  auto it = std::lower_bound(list.begin(), list.end(), std::make_pair(time - reach, -1));
+  for (; it != list.end() && it->first <= time + reach; ++it)
+    if (std::abs(it->first - time) <= reach) return true;
+  return false;
+}
+
+}  // namespace kestrane

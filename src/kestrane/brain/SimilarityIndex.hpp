@@ -1,0 +1,87 @@
+#pragma once
+// Pair similarities of the utterances of one decision, computed once and
+// remembered. Long recordings hold thousands of utterances and several stages
+// compare nearly all pairs, so pairs that cannot reach a threshold are ruled
+// out by cheap upper bounds over interned tokens first; the values reported
+// are always the text toolkit's own.
+#include <cstdint>
+#include <span>
+#include <unordered_map>
+#include <vector>
+
+#include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/brain/Utterance.hpp"
+
+namespace kestrane {
+
+class SimilarityIndex {
+ public:
+  using Utterance = TakeSelector::Utterance;
+
+  explicit SimilarityIndex(std::span<const Utterance> utterances);
+
+  // Positions below are places in the utterance list given to the constructor.
+  std::span<const Utterance> utterances() const { return utts_; }
+  int size() const { return static_cast<int>(utts_.size()); }
+  const Utterance& at(int position) const { return utts_[static_cast<std::size_t>(position)]; }
+
+  // Toolkit values, remembered per ordered pair.
+  double openingAware(int a, int b) const;
+  double retake(int a, int b) const;
+  const TextAlign::LocalAlignment& alignment(int a, int b) const;  // gap -1
+
+  // The same tests against a threshold, skipping the toolkit when a bound rules the pair out.
+  bool openingAwareAtLeast(int a, int b, double threshold) const;
+  bool retakeAtLeast(int a, int b, double threshold) const;
+
+  // Share of distinct tokens in common, over the smaller token set (at least 1).
+  double overlap(int a, int b) const;
+
+  // False only when neither the local alignment score nor the trigram Jaccard
+  // similarity of the two token lists can reach threshold.
+  bool mayReach(int a, int b, double threshold) const;
+
+  // Every position after a whose opening-aware similarity to a may reach
+  // threshold (a superset of those that do), ascending.
+  std::vector<int> partnersAfter(int a, double threshold) const;
+
+  // Two renditions of one line (a's tokens first): more than 3 tokens each, a
+  // token overlap of 0.35 or a shared opening, and an opening-aware similarity
+  // of at least 0.5.
+  bool isRendition(int a, int b) const;
+  // Whether some utterance with another index, starting within reach seconds
+  // of time, is a rendition of a's line.
+  bool hasRenditionNear(int a, double time, double reach) const;
+
+ private:
+  struct Line {
+    std::vector<int> ids;        // token ids in order
+    std::vector<int> distinct;   // sorted unique token ids
+    std::vector<std::int64_t> grams;  // sorted unique trigram ids (token ids when shorter than 3)
+  };
+
+  bool mayShareOpening(int a, int b) const;
+  bool nearTokens(int x, int y) const;
+  int alignmentBound(const Line& a, const Line& b) const;
+  double jaccardOf(const Line& a, const Line& b) const;
+  const std::vector<std::pair<double, int>>& renditionsOf(int a) const;  // (start, position)
+  static std::uint64_t key(int a, int b) {
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
+  }
+
+  std::span<const Utterance> utts_;
+  std::vector<Line> lines_;
+  std::vector<std::vector<int>> postings_;  // token id -> ascending positions holding it
+  std::vector<std::vector<int>> near_;      // token id -> sorted ids that may be near matches
+  std::vector<bool> long_;                  // token id has at least 4 characters
+
+  mutable std::unordered_map<std::uint64_t, double> openingAware_;
+  mutable std::unordered_map<std::uint64_t, double> retake_;
+  mutable std::unordered_map<std::uint64_t, TextAlign::LocalAlignment> alignment_;
+  mutable std::unordered_map<std::uint64_t, bool> rendition_;
+  mutable std::unordered_map<int, std::vector<std::pair<double, int>>> renditions_;
+  mutable std::vector<int> scratch_;
+  mutable std::vector<int> bound_, credited_;
+};
+
+}  // namespace kestrane
