@@ -164,3 +164,30 @@ TEST(CutInstruments, SharedMeasures) {
   EXPECT_EQ(levels.window(2.0, 9), (std::vector<double>{5}));
   EXPECT_TRUE(levels.window(1.5, 1.5).empty());
 }
+
+TEST(CutInstruments, LinesMixedFromTwoDeliveries) {
+  const std::vector<std::string> lines{"we started this company in a garage.", "the first product shipped after two years.",
+                                       "customers loved the simple setup process.",
+                                       "now we serve clients in forty countries."};
+  std::vector<TakeSelector::Utterance> us;
+  for (int run = 0; run < 2; ++run)
+    for (int k = 0; k < 4; ++k)
+      us.push_back(kestrane::testing::utterance(run * 4 + k, lines[static_cast<std::size_t>(k)], 120.0 * run + 6 * k,
+                                                120.0 * run + 6 * k + 4));
+  // The first delivery, but its third line taken from the second delivery.
+  CutList mixed{{Segment{{0, 10}, SegmentKind::keep}, Segment{{10, 18}, SegmentKind::retakeRejected},
+                 Segment{{18, 22}, SegmentKind::keep}, Segment{{22, 132}, SegmentKind::retakeRejected},
+                 Segment{{132, 136}, SegmentKind::keep}, Segment{{136, 150}, SegmentKind::retakeRejected}}};
+  auto findings = CutInstruments::sourceContinuity(us, mixed);
+  ASSERT_EQ(findings.size(), 1u);
+  EXPECT_EQ(findings[0].kind, Kind::sourceContinuity);
+  EXPECT_EQ(findings[0].severity, 1.0);
+  EXPECT_EQ(findings[0].range.start, 132);
+  EXPECT_EQ(findings[0].range.end, 132 + 0.01);
+  EXPECT_EQ(findings[0].detail,
+            "the line at 2:12 (“customers loved the simple setup process.”) comes from a different delivery than the "
+            "lines around it — the same line was delivered at 0:12 beside them");
+
+  CutList whole{{Segment{{0, 24}, SegmentKind::keep}, Segment{{24, 150}, SegmentKind::retakeRejected}}};
+  EXPECT_TRUE(CutInstruments::sourceContinuity(us, whole).empty());
+}
