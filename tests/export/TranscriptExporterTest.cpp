@@ -133,9 +133,11 @@ TEST(TranscriptExporter, SrtFollowsTheFrameSnappedCut) {
     list.segments.push_back(seg(start + 1.013, start + 3.0, SegmentKind::silence));
     t.words.push_back({"word" + std::to_string(i) + ".", {start + 0.2, start + 0.8}});
   }
-  const RationalTime fd{1001, 30000};
+  SourceMedia source;
+  source.durationSeconds = 460;
+  source.frameDuration = {1001, 30000};
   const auto plain = TE::cues(t, list, 4.0, 12);
-  const auto snapped = TE::snappedCues(plain, list, fd);
+  const auto snapped = TE::snappedCues(plain, source, list);
   ASSERT_EQ(snapped.size(), 150u);
   EXPECT_GT(snapped.back().start - plain.back().start, 3.0);
   // The last piece starts on source frame floor(447.017 / fd); its word starts 0.2 s + the part
@@ -150,7 +152,10 @@ TEST(TranscriptExporter, SrtFollowsTheFrameSnappedCut) {
   }
   EXPECT_NEAR(snapped.back().start, pieceCutStart + expectedOffsetInPiece, 1e-6);
   for (std::size_t i = 1; i < snapped.size(); ++i) EXPECT_GE(snapped[i].start, snapped[i - 1].end);
-  EXPECT_NE(TE::srt(t, list, 4.0, 12, fd), TE::srt(t, list, 4.0, 12));
+  // The first piece starts on source frame 0, so its word plays at its own source time.
+  const std::string text = TE::srt(source, t, list, 4.0, 12);
+  EXPECT_NE(text, TE::srt(t, list, 4.0, 12));
+  EXPECT_TRUE(text.starts_with("1\n00:00:00,217 --> 00:00:00,817\nword0.\n")) << text;
 }
 
 TEST(TranscriptExporter, SubtitleLengthsCarryTheirRulesAndTexts) {

@@ -77,6 +77,16 @@ std::string srtTime(double seconds) {
                      millis);
 }
 
+std::string srtText(const std::vector<Cue>& cues) {
+  std::string out;
+  for (std::size_t i = 0; i < cues.size(); ++i) {
+    if (i > 0) out += '\n';
+    out += fmt::format("{}\n{} --> {}\n{}\n", i + 1, srtTime(cues[i].start), srtTime(cues[i].end),
+                       cues[i].text());
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string Cue::text() const { return joined(words); }
@@ -114,9 +124,8 @@ std::vector<Cue> cues(const Transcript& transcript, const CutList& cutList, doub
   return out;
 }
 
-std::vector<Cue> snappedCues(std::vector<Cue> cues, const CutList& cutList,
-                             RationalTime frameDuration) {
-  const FrameSnapping::Layout layout = FrameSnapping::layout(cutList, frameDuration);
+std::vector<Cue> snappedCues(std::vector<Cue> cues, const SourceMedia& source, const CutList& cutList) {
+  const FrameSnapping::Layout layout = FrameSnapping::layout(source, cutList);
   for (Cue& cue : cues) {
     cue.start = layout.cutSeconds(cue.start);
     cue.end = std::max(cue.start, layout.cutSeconds(cue.end));
@@ -125,16 +134,14 @@ std::vector<Cue> snappedCues(std::vector<Cue> cues, const CutList& cutList,
 }
 
 std::string srt(const Transcript& transcript, const CutList& cutList, double maxLineDuration,
-                int maxWordsPerCue, std::optional<RationalTime> frameDuration) {
-  std::vector<Cue> built = cues(transcript, cutList, maxLineDuration, maxWordsPerCue);
-  if (frameDuration) built = snappedCues(std::move(built), cutList, *frameDuration);
-  std::string out;
-  for (std::size_t i = 0; i < built.size(); ++i) {
-    if (i > 0) out += '\n';
-    out += fmt::format("{}\n{} --> {}\n{}\n", i + 1, srtTime(built[i].start), srtTime(built[i].end),
-                       built[i].text());
-  }
-  return out;
+                int maxWordsPerCue) {
+  return srtText(cues(transcript, cutList, maxLineDuration, maxWordsPerCue));
+}
+
+std::string srt(const SourceMedia& source, const Transcript& transcript, const CutList& cutList,
+                double maxLineDuration, int maxWordsPerCue) {
+  return srtText(
+      snappedCues(cues(transcript, cutList, maxLineDuration, maxWordsPerCue), source, cutList));
 }
 
 std::vector<AnchorLine> anchorLines(const Transcript& transcript, const CutList& cutList,

@@ -5,14 +5,12 @@
 // "The cut timeline" here is the plain one: the kept segments laid back to back from 0 in
 // cut-list order, in seconds. Writers that place things on frames carry these times over
 // with FrameSnapping::Layout::cutSeconds.
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "kestrane/model/Advisory.hpp"
 #include "kestrane/model/CutList.hpp"
-#include "kestrane/model/RationalTime.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/SubtitleLength.hpp"
 #include "kestrane/model/Transcript.hpp"
@@ -70,15 +68,19 @@ std::vector<CutWord> wordsOnCutTimeline(const Transcript& transcript, const CutL
 std::vector<Cue> cues(const Transcript& transcript, const CutList& cutList, double maxLineDuration,
                       int maxWordsPerCue);
 
-// Cues carried over to the frame-snapped cut timeline of `frameDuration` (see FrameSnapping).
-std::vector<Cue> snappedCues(std::vector<Cue> cues, const CutList& cutList,
-                             RationalTime frameDuration);
+// Cues carried over to the frame-snapped cut of `source` (FrameSnapping::layout), where the
+// timelines and the rough cut play their words.
+std::vector<Cue> snappedCues(std::vector<Cue> cues, const SourceMedia& source, const CutList& cutList);
 
 // SubRip text of the cues, numbered from 1, blocks separated by one empty line; empty when
-// there are no cues. With a frame duration the cues are timed on the frame-snapped cut, so
-// they stay with their words in the rendered cut and the timelines.
+// there are no cues.
 std::string srt(const Transcript& transcript, const CutList& cutList, double maxLineDuration,
-                int maxWordsPerCue, std::optional<RationalTime> frameDuration = std::nullopt);
+                int maxWordsPerCue);
+
+// The same, with the cues timed on the frame-snapped cut of `source`: what the package's
+// captions use, so they stay with their words in the rendered cut and the timelines.
+std::string srt(const SourceMedia& source, const Transcript& transcript, const CutList& cutList,
+                double maxLineDuration, int maxWordsPerCue);
 
 // Lines for reading the cut: closed at a sentence end, when full, or when a word would stretch
 // the line past `maxLineSeconds`.
