@@ -1,0 +1,120 @@
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <random>
+
+#include <fmt/format.h>
+
+#include "kestrane/analysis/LevelMeter.hpp"
+#include "kestrane/analysis/SilenceDetection.hpp"
+#include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/WavWriter.hpp"
+
+namespace kestrane::AudioAnalyzer {
+
+namespace {
+
+// Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
+// the analyzer's errors. Returns the sample rate.
+double decodeMono(const std::string& url, const std::function<void(double rate, const std::vector<float>&)>& onMono,
+                  const CancelCheck& isCancelled) {
+    double rate = 0;
+    std::vector<float> mono;
+    try {
+        platform::decodeAudio(
+            url,
+            [&](const platform::AudioBlock& block) {
+                if (rate == 0) {
+                    rate = block.sampleRate;
+                    // Below 100 Hz there is no whole-sample hop; no level could ever be measured.
+                    if (!(rate >= 100) || !std::isfinite(rate))
+                        throw AnalyzerError::decodeFailed(fmt::format("unsupported sample rate {} Hz", rate));
+                }
+                mixToMono(block.interleaved, block.frames * static_cast<std::size_t>(block.channels),
+                          block.channels, mono);
+                onMono(rate, mono);
+            },
+            isCancelled);
+    } catch (const platform::NoAudioStreamError&) {
+        throw AnalyzerError::noAudioTrack();
+    } catch (const platform::AudioDecodeError& e) {
+        throw AnalyzerError::decodeFailed(e.what());
+    }
+    if (!(rate > 0)) throw AnalyzerError::decodeFailed("no audio samples decoded");
+    return rate;
+}
+
+}  // namespace
+
+std::string temporaryWAVPath() {
+    std::random_device device;
+    std::mt19937_64 random((static_cast<std::uint64_t>(device()) << 32) ^ device());
+    const std::uint64_t hi = random(), lo = random();
+    // A version-4 UUID in its standard upper-case text form.
+    const std::uint64_t h = (hi & 0xFFFFFFFFFFFF0FFFull) | 0x0000000000004000ull;
+    const std::uint64_t l = (lo & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;
+    const std::string uuid = fmt::format("{:08X}-{:04X}-{:04X}-{:04X}-{:012X}", h >> 32, (h >> 16) & 0xFFFF,
+                                         h & 0xFFFF, l >> 48, l & 0xFFFFFFFFFFFFull);
+    return (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
+}
+
+LevelTrack streamDecode(const std::string& url, const std::string& wavURL, const CancelCheck& isCancelled) {
+    std::optional<LevelMeter> meter;
+    std::unique_ptr<platform::WavWriter> wav;
+    try {
+        decodeMono(
+            url,
+            [&](double rate, const std::vector<float>& mono) {
+                if (!meter) {
+                    meter.emplace(rate);
+                    wav = std::make_unique<platform::WavWriter>(wavURL, static_cast<int>(rate));
+                }
+                meter->push(mono.data(), mono.size());
+                if (!mono.empty()) wav->write(mono.data(), mono.size());
+            },
+            isCancelled);
+        wav->close();
+    } catch (...) {
+        wav.reset();
+        std::error_code ignored;
+        std::filesystem::remove(wavURL, ignored);
+        throw;
+    }
+    return meter->take();
+}
+
+AudioExtraction extractAudio(const std::string& url, const CancelCheck& isCancelled) {
+    const std::string wavURL = temporaryWAVPath();
+    LevelTrack track = streamDecode(url, wavURL, isCancelled);
+    return {std::move(track), wavURL};
+}
+
+LevelTrack measureLevels(const std::string& url, const CancelCheck& isCancelled) {
+    std::optional<LevelMeter> meter;
+    decodeMono(
+        url,
+        [&](double rate, const std::vector<float>& mono) {
+            if (!meter) meter.emplace(rate);
+            meter->push(mono.data(), mono.size());
+        },
+        isCancelled);
+    return meter->take();
+}
+
+MonoPCM decodeMonoPCM(const std::string& url) {
+    MonoPCM pcm;
+    pcm.sampleRate = decodeMono(
+        url, [&](double, const std::vector<float>& mono) { pcm.samples.insert(pcm.samples.end(), mono.begin(), mono.end()); },
+        {});
+    return pcm;
+}
+
+std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings) {
+    return silences(measureLevels(url), settings.silenceThresholdDBFS, settings.minSilenceDuration);
+}
+
+}  // namespace kestrane::AudioAnalyzer

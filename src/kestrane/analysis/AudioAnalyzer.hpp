@@ -1,0 +1,67 @@
+#pragma once
+// Decodes the audio of one media file into a loudness envelope and a 16-bit mono WAV for the
+// recognizer, in one streaming pass. Every call opens the file anew; nothing is kept.
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "kestrane/analysis/LevelTrack.hpp"
+#include "kestrane/model/PipelineSettings.hpp"
+#include "kestrane/model/SilenceSpan.hpp"
+
+namespace kestrane::AudioAnalyzer {
+
+class AnalyzerError : public std::runtime_error {
+public:
+    enum class Kind { decodeFailed, noAudioTrack };
+
+    static AnalyzerError decodeFailed(const std::string& detail) {
+        return AnalyzerError(Kind::decodeFailed, "Audio decode failed: " + detail);
+    }
+    static AnalyzerError noAudioTrack() { return AnalyzerError(Kind::noAudioTrack, "No audio track to analyze"); }
+
+    Kind kind() const { return kind_; }
+
+private:
+    AnalyzerError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind_;
+};
+
+struct AudioExtraction {
+    LevelTrack track;
+    // The caller owns this file from the moment it is returned.
+    std::string wavURL;
+};
+
+struct MonoPCM {
+    std::vector<float> samples;
+    double sampleRate = 0;
+};
+
+// Asked between decoded blocks; returning true stops the decode with platform::OperationCancelled.
+using CancelCheck = std::function<bool()>;
+
+// Levels and a new "kestrane-audio-<UUID>.wav" in the temporary folder from one decode. The WAV
+// is removed again whenever the call fails or is cancelled.
+// Throws AnalyzerError, platform::MediaOpenError, platform::WavWriteError or
+// platform::OperationCancelled.
+AudioExtraction extractAudio(const std::string& url, const CancelCheck& isCancelled = {});
+
+// The same levels as extractAudio, measured while streaming, without writing a file.
+LevelTrack measureLevels(const std::string& url, const CancelCheck& isCancelled = {});
+
+// The whole first audio track mixed to mono, at its own rate.
+MonoPCM decodeMonoPCM(const std::string& url);
+
+// Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` and returns its
+// levels. The file is left in place on success and removed on failure.
+LevelTrack streamDecode(const std::string& url, const std::string& wavURL, const CancelCheck& isCancelled = {});
+
+// measureLevels, then the cut silences at the settings' threshold and minimum duration.
+std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings);
+
+// A fresh "kestrane-audio-<UUID>.wav" path in the temporary folder.
+std::string temporaryWAVPath();
+
+}  // namespace kestrane::AudioAnalyzer

@@ -1,0 +1,26 @@
+#pragma once
+// The one instrument that looks at the picture: joins where the two takes are framed
+// differently. Lives beside the media readers because it decodes video frames.
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "kestrane/brain/CutInstruments.hpp"
+#include "kestrane/model/CutList.hpp"
+#include "kestrane/model/SourceMedia.hpp"
+
+namespace kestrane::CutInstruments {
+
+// Frame difference (0–1) from which a join is reported.
+inline constexpr double kFramingJumpThreshold = 0.12;
+// Joins examined per call, and findings at most.
+inline constexpr std::size_t kMaxFramingJoins = 60;
+
+// Findings of kind framingJump in join order. Never fails: a frame that can't be made only
+// skips its join.
+std::vector<Finding> framingJumps(const CutList& cutList, const SourceMedia& source);
+
+// Mean absolute difference of two thumbnails, 0 (identical) to 1 (black against white).
+double frameDifference(const std::array<std::uint8_t, 1024>& a, const std::array<std::uint8_t, 1024>& b);
+
+}  // namespace kestrane::CutInstruments

@@ -1,0 +1,45 @@
+#pragma once
+// Loudness measured while samples stream in: RMS over 20 ms windows every 10 ms, in dBFS,
+// floored at -80. Only less than one window of samples is kept between pushes.
+#include <cstddef>
+#include <vector>
+
+#include "kestrane/analysis/LevelTrack.hpp"
+
+namespace kestrane::AudioAnalyzer {
+
+inline constexpr float kLevelFloorDBFS = -80.0f;
+
+// The level of one window: 20·log10(RMS), never below the floor.
+float windowLevel(const float* samples, std::size_t count);
+
+// Mixes interleaved frames to mono: channels summed in order, times 1/channels. Trailing samples
+// that do not fill a frame are dropped.
+void mixToMono(const float* interleaved, std::size_t sampleCount, int channels, std::vector<float>& mono);
+
+class LevelMeter {
+public:
+    // Window and hop are the whole parts of rate × 0.02 and rate × 0.01 samples. A rate below
+    // 100 Hz has no hop; the caller refuses it before measuring.
+    explicit LevelMeter(double sampleRate);
+
+    void push(const float* mono, std::size_t count);
+
+    std::size_t window() const { return window_; }
+    std::size_t hop() const { return hop_; }
+    // Seconds between level starts: the hop in samples over the rate, which is 0.01 only when
+    // the rate is a multiple of 100 Hz.
+    double hopDuration() const { return hopDuration_; }
+
+    LevelTrack track() const { return {levels_, hopDuration_}; }
+    LevelTrack take() { return {std::move(levels_), hopDuration_}; }
+
+private:
+    std::size_t window_;
+    std::size_t hop_;
+    double hopDuration_;
+    std::vector<float> pending_;
+    std::vector<float> levels_;
+};
+
+}  // namespace kestrane::AudioAnalyzer

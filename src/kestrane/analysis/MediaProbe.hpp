@@ -1,0 +1,58 @@
+#pragma once
+// The facts of a media file the rest of the system needs before touching its samples: length,
+// frame rate, picture size, audio format and start timecode.
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <utility>
+
+#include "kestrane/analysis/GraphicMedia.hpp"
+#include "kestrane/model/SourceMedia.hpp"
+
+namespace kestrane::platform {
+struct MediaFacts;
+}
+
+namespace kestrane::MediaProbe {
+
+class ProbeError : public std::runtime_error {
+public:
+    enum class Kind { unreadable, noAudioTrack, noVideoTrack };
+
+    static ProbeError unreadable(const std::string& path) {
+        return {Kind::unreadable, path, "Can't read media at " + path};
+    }
+    static ProbeError noAudioTrack(const std::string& path) {
+        return {Kind::noAudioTrack, path, "No audio track in " + path + " — Kestrane needs audio to find speech"};
+    }
+    static ProbeError noVideoTrack(const std::string& path);
+
+    Kind kind() const { return kind_; }
+    const std::string& path() const { return path_; }
+
+private:
+    ProbeError(Kind kind, std::string path, const std::string& message)
+        : std::runtime_error(message), kind_(kind), path_(std::move(path)) {}
+    Kind kind_;
+    std::string path_;
+};
+
+// The footage's facts. Throws ProbeError.
+SourceMedia probe(const std::string& url);
+
+// A rendered graphic's facts; a file without a picture is refused. Throws ProbeError.
+GraphicMedia probeGraphic(const std::string& url);
+
+struct StartTimecode {
+    RationalTime time;
+    bool dropFrame = false;
+};
+
+// The start timecode from a timecode track's first sample, or from a "timecode" tag; none when
+// neither is usable or it is frame 0.
+std::optional<StartTimecode> startTimecode(const platform::MediaFacts& facts);
+
+// Frame number of a "HH:MM:SS:FF" text ("HH:MM:SS;FF" for drop-frame) at a nominal whole rate.
+std::optional<std::int64_t> frameNumber(const std::string& timecode, int framesPerSecond, bool dropFrame);
+
+}  // namespace kestrane::MediaProbe

@@ -1,0 +1,47 @@
+#pragma once
+// Streams the first audio track of a media file as interleaved 32-bit float samples at the
+// track's own rate and channel count, one decoded block at a time.
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+namespace kestrane::platform {
+
+// The file could not be opened as media at all.
+struct MediaOpenError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// The file opened but holds no audio track.
+struct NoAudioStreamError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// The audio track could not be decoded; what() is the bare detail.
+struct AudioDecodeError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+// The caller asked to stop.
+struct OperationCancelled : std::runtime_error {
+    OperationCancelled() : std::runtime_error("The operation was cancelled") {}
+};
+
+struct AudioBlock {
+    const float* interleaved = nullptr;
+    std::size_t frames = 0;
+    int channels = 0;
+    double sampleRate = 0;
+};
+
+// Asked between blocks; true ends the work with OperationCancelled.
+using CancelCheck = std::function<bool()>;
+
+// Calls `sink` for every decoded block, in time order. Blocks keep the rate and channel count of
+// the first decoded frame. Throws the errors above.
+void decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
+                 const CancelCheck& isCancelled = {});
+
+// True when the file opens as media with an audio track and no picture track: a plain audio file.
+bool isAudioOnlyFile(const std::string& path);
+
+} // namespace kestrane::platform

@@ -1,0 +1,33 @@
+#pragma once
+// Small grey pictures of single video frames, for comparing the framing on both sides of a cut.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kestrane::platform {
+
+// 32 × 32 pixels, one grey byte each, rows of 32 bytes.
+using GreyThumbnail = std::array<std::uint8_t, 32 * 32>;
+
+class FrameGrabber {
+public:
+    // Opens the first picture track; `isOpen()` is false when there is none or it can't be decoded.
+    explicit FrameGrabber(const std::string& path);
+    ~FrameGrabber();
+    FrameGrabber(const FrameGrabber&) = delete;
+    FrameGrabber& operator=(const FrameGrabber&) = delete;
+
+    bool isOpen() const;
+
+    // The frame shown at `seconds` (the last frame starting at or before it), scaled to fit
+    // 64 × 64 with its aspect kept and then stretched onto 32 × 32. Nothing when it can't be made.
+    std::optional<GreyThumbnail> thumbnail(double seconds);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace kestrane::platform

@@ -1,0 +1,149 @@
+#include "kestrane/platform/SpeechDecoder.hpp"
+
+#include <pocketsphinx.h>
+#include <sphinxbase/err.h>
+
+#include <sphinxbase/ngram_model.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <unistd.h>
+
+namespace kestrane::platform {
+
+namespace {
+
+constexpr const char* kModelRoot = "/usr/share/pocketsphinx/model/en-us";
+
+void quietLogs() {
+    static std::once_flag once;
+    // The decoder logs every setting and utterance to stderr; keep it out of the user's terminal.
+    std::call_once(once, [] { err_set_logfp(nullptr); });
+}
+
+struct ConfigCloser {
+    void operator()(cmd_ln_t* c) const { cmd_ln_free_r(c); }
+};
+struct ModelCloser {
+    void operator()(ngram_model_t* m) const { ngram_model_free(m); }
+};
+using ModelPtr = std::unique_ptr<ngram_model_t, ModelCloser>;
+
+// A unigram model in which hesitations are the likely words. The reader only takes files, so it
+// goes through a private temporary file that is removed at once.
+ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
+    char path[] = "/tmp/kestrane-hesitations-XXXXXX";
+    const int fd = mkstemp(path);
+    if (fd < 0) return nullptr;
+    close(fd);
+    {
+        std::ofstream out(path);
+        out << "\\data\\\nngram 1=4\n\n\\1-grams:\n"
+               "-99.0 <s>\n-0.6 </s>\n-0.3 um\n-0.3 uh\n\n\\end\\\n";
+    }
+    ModelPtr model(ngram_model_read(config, path, NGRAM_ARPA, lmath));
+    std::remove(path);
+    return model;
+}
+
+} // namespace
+
+SpeechModel SpeechModel::usEnglish() {
+    const std::string root = kModelRoot;
+    return {root + "/en-us", root + "/en-us.lm.bin", root + "/cmudict-en-us.dict", "pocketsphinx-en-us"};
+}
+
+std::vector<std::string> SpeechModel::missingFiles() const {
+    namespace fs = std::filesystem;
+    std::vector<std::string> missing;
+    std::error_code ec;
+    for (const char* part : {"mdef", "means", "variances", "transition_matrices", "feat.params", "noisedict"}) {
+        auto p = fs::path(acousticModel) / part;
+        if (!fs::is_regular_file(p, ec)) missing.push_back(p.string());
+    }
+    if (!fs::is_regular_file(languageModel, ec)) missing.push_back(languageModel);
+    if (!fs::is_regular_file(dictionary, ec)) missing.push_back(dictionary);
+    return missing;
+}
+
+struct SpeechDecoder::Impl {
+    ps_decoder_t* ps = nullptr;
+    ~Impl() {
+        if (ps) ps_free(ps);
+    }
+};
+
+SpeechDecoder::SpeechDecoder(const SpeechModel& model, const DecoderSettings& settings)
+    : impl_(std::make_unique<Impl>()) {
+    quietLogs();
+    if (auto missing = model.missingFiles(); !missing.empty())
+        throw SpeechModelError("The speech model is not installed (missing " + missing.front() +
+                               "); install the " + model.package + " package");
+
+    // The parser takes the first entry as the program's name.
+    const bool mixHesitations = settings.hesitationWeight > 0;
+    std::vector<std::string> args = {"kestrane", "-hmm", model.acousticModel, "-dict", model.dictionary,
+                                     "-logfn", "/dev/null", "-remove_silence", "no"};
+    // Without the mix the decoder loads the stock model itself; with it, the mix is built below.
+    if (!mixHesitations) {
+        args.push_back("-lm");
+        args.push_back(model.languageModel);
+    }
+    for (const auto& [key, value] : settings.options) {
+        args.push_back(key);
+        args.push_back(value);
+    }
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    std::unique_ptr<cmd_ln_t, ConfigCloser> config(
+        cmd_ln_parse_r(nullptr, ps_args(), static_cast<int32>(argv.size()), argv.data(), FALSE));
+    if (!config) throw SpeechModelError("The speech recognizer rejected its settings");
+    impl_->ps = ps_init(config.get());
+    const std::string broken =
+        "The speech model could not be loaded; reinstall the " + model.package + " package";
+    if (!impl_->ps) throw SpeechModelError(broken);
+    if (mixHesitations) {
+        logmath_t* lmath = ps_get_logmath(impl_->ps);
+        ModelPtr stock(ngram_model_read(config.get(), model.languageModel.c_str(), NGRAM_AUTO, lmath));
+        ModelPtr hesitations = hesitationModel(config.get(), lmath);
+        if (!stock || !hesitations) throw SpeechModelError(broken);
+        ngram_model_t* parts[] = {stock.get(), hesitations.get()};
+        char stockName[] = "stock";
+        char hesitationName[] = "hesitations";
+        char* names[] = {stockName, hesitationName};
+        const float32 weights[] = {static_cast<float32>(1.0 - settings.hesitationWeight),
+                                   static_cast<float32>(settings.hesitationWeight)};
+        // The set and the search keep their own references to the models.
+        ModelPtr mix(ngram_model_set_init(config.get(), parts, names, weights, 2));
+        if (!mix || ps_set_lm(impl_->ps, "mixed", mix.get()) < 0 || ps_set_search(impl_->ps, "mixed") < 0)
+            throw SpeechModelError(broken);
+    }
+}
+
+SpeechDecoder::~SpeechDecoder() = default;
+
+std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, std::size_t count) {
+    ps_decoder_t* ps = impl_->ps;
+    std::vector<RecognizedToken> tokens;
+    if (ps_start_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not start");
+    constexpr std::size_t step = 1 << 16;
+    for (std::size_t i = 0; i < count; i += step) {
+        const std::size_t n = std::min(step, count - i);
+        if (ps_process_raw(ps, samples + i, n, FALSE, FALSE) < 0) {
+            ps_end_utt(ps);
+            throw std::runtime_error("The speech recognizer failed on the audio");
+        }
+    }
+    if (ps_end_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not finish");
+    for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
+        int sf = 0, ef = 0;
+        ps_seg_frames(seg, &sf, &ef);
+        const char* word = ps_seg_word(seg);
+        tokens.push_back({word ? word : "", sf, ef});
+    }
+    return tokens;
+}
+
+} // namespace kestrane::platform

@@ -1,0 +1,69 @@
+#pragma once
+// One pocketsphinx decoder over the installed US English model. Not shared between threads:
+// parallel transcription makes one decoder per worker.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace kestrane::platform {
+
+struct SpeechModelError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// Where the recognizer's model files live.
+struct SpeechModel {
+    std::string acousticModel;  // folder
+    std::string languageModel;  // binary n-gram file
+    std::string dictionary;     // pronunciation dictionary
+    std::string package;        // the system package that provides the files
+
+    static SpeechModel usEnglish();
+    // The model files that are missing; empty when everything is installed.
+    std::vector<std::string> missingFiles() const;
+};
+
+// Samples per second the decoder expects (16-bit mono).
+inline constexpr int kSpeechSampleRate = 16000;
+// Recognizer frames per second: token times are given in these.
+inline constexpr int kSpeechFrameRate = 100;
+
+// A token straight from the recognizer's segment list: words, silences, noises and fillers,
+// with the dictionary's alternate-pronunciation marks still attached.
+struct RecognizedToken {
+    std::string text;
+    int startFrame = 0;  // first frame
+    int endFrame = 0;    // last frame, inclusive
+};
+
+struct DecoderSettings {
+    // Share of the language model's probability mixed in from a model that only knows the
+    // hesitations "um" and "uh". The stock model almost never predicts them, so without this a
+    // hesitation comes out as a short real word. 0 leaves the stock model alone.
+    double hesitationWeight = 0;
+    // Further decoder switches, e.g. {"-maxhmmpf", "3000"}.
+    std::vector<std::pair<std::string, std::string>> options;
+};
+
+class SpeechDecoder {
+public:
+    // Loads the model; throws SpeechModelError when the files are missing or unusable.
+    explicit SpeechDecoder(const SpeechModel& model, const DecoderSettings& settings = {});
+    ~SpeechDecoder();
+    SpeechDecoder(const SpeechDecoder&) = delete;
+    SpeechDecoder& operator=(const SpeechDecoder&) = delete;
+
+    // Decodes one stretch of 16 kHz mono audio as a single utterance.
+    std::vector<RecognizedToken> decode(const std::int16_t* samples, std::size_t count);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace kestrane::platform

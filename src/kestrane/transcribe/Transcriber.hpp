@@ -1,0 +1,55 @@
+#pragma once
+// Transcribes the speech of one media file to timed words, entirely on this computer, with the
+// pocketsphinx recognizer and its US English model.
+#include <functional>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+#include "kestrane/model/Transcript.hpp"
+
+namespace kestrane::Transcriber {
+
+class TranscriberError : public std::runtime_error {
+public:
+    enum class Kind { localeUnsupported, unavailable, noSpeechFound, modelMissing };
+
+    static TranscriberError localeUnsupported(const std::string& identifier) {
+        return {Kind::localeUnsupported, "Transcription doesn't support the " + identifier + " language yet"};
+    }
+    static TranscriberError unavailable() {
+        return {Kind::unavailable, "On-device transcription isn't available on this computer"};
+    }
+    static TranscriberError noSpeechFound() { return {Kind::noSpeechFound, "No speech found in the footage"}; }
+    static TranscriberError modelMissing(const std::string& package) {
+        return {Kind::modelMissing, "The speech model isn't installed on this computer — install the " + package +
+                                        " package and try again"};
+    }
+
+    Kind kind() const { return kind_; }
+
+private:
+    TranscriberError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    Kind kind_;
+};
+
+struct Options {
+    // Decoders run side by side; 0 means one per processor core.
+    unsigned workers = 0;
+    // Asked between stretches of audio; true stops with platform::OperationCancelled.
+    std::function<bool()> isCancelled;
+};
+
+// The words of the media at `url`. `preparedAudioWAV`, when it opens as audio, is read instead
+// of decoding the media again. Any temporary WAV made here is removed before returning or
+// throwing. Throws TranscriberError, or the audio decoder's errors unchanged.
+Transcript transcribe(const std::string& url, const std::string& locale,
+                      const std::optional<std::string>& preparedAudioWAV = std::nullopt, const Options& options = {});
+
+// Makes sure the model for the locale is installed. Throws TranscriberError.
+void ensureModel(const std::string& locale);
+
+// The model's own name for a locale identifier ("en_US", "en-US", "en" -> "en-us"), or none.
+std::optional<std::string> supportedLocale(const std::string& identifier);
+
+}  // namespace kestrane::Transcriber
