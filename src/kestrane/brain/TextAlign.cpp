@@ -1,6 +1,8 @@
 #include "kestrane/brain/TextAlign.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <functional>
 #include <cmath>
 #include <cstdint>
 #include <string_view>
@@ -21,6 +23,7 @@ struct Word {
   std::string canon;  // only used when !plain
   bool plain = true;
   int length = 0;
+  std::uint64_t characterBits = 0;           // one bit per character (hashed)
   std::vector<std::string_view> characters;  // views into canon, only when !plain
 
   std::string_view text() const { return plain ? std::string_view(*original) : std::string_view(canon); }
@@ -35,27 +38,56 @@ struct Word {
   }
 };
 
-// Built in place: the character views point into each element's own text.
-std::vector<Word> prepare(Tokens list) {
-  std::vector<Word> words(list.size());
+// Prepared in place (the character views point into each element's own
+// text); the vector is reused between calls on the same thread.
+void prepare(Tokens list, std::vector<Word>& words) {
+  if (words.size() < list.size()) words.resize(list.size());
   for (std::size_t k = 0; k < list.size(); ++k) {
     Word& w = words[k];
     w.original = &list[k];
     w.plain = UnicodeText::isPlainAscii(list[k]);
+    w.characterBits = 0;
     if (w.plain) {
       w.length = static_cast<int>(list[k].size());
+      for (unsigned char c : list[k]) w.characterBits |= std::uint64_t{1} << (c & 63);
     } else {
       w.canon = UnicodeText::nfc(list[k]);
       w.characters = UnicodeText::graphemes(w.canon);
       w.length = static_cast<int>(w.characters.size());
+      for (auto c : w.characters) w.characterBits |= std::uint64_t{1} << (std::hash<std::string_view>{}(c) & 63);
     }
   }
-  return words;
+}
+
+// Levenshtein distance over bytes of two plain words.
+int plainLevenshtein(std::string_view a, std::string_view b) {
+  const std::size_t n = b.size();
+  if (a.empty()) return static_cast<int>(n);
+  if (n == 0) return static_cast<int>(a.size());
+  constexpr std::size_t kStack = 64;
+  int stackRows[2 * (kStack + 1)];
+  std::vector<int> heapRows;
+  int* previous = stackRows;
+  if (n > kStack) {
+    heapRows.resize(2 * (n + 1));
+    previous = heapRows.data();
+  }
+  int* current = previous + n + 1;
+  for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    current[0] = static_cast<int>(i);
+    const char ca = a[i - 1];
+    for (std::size_t j = 1; j <= n; ++j)
+      current[j] = std::min({previous[j - 1] + (ca == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
+    std::swap(previous, current);
+  }
+  return previous[n];
 }
 
 // Levenshtein distance over characters with two rows; when limit >= 0 it
 // gives up (returning limit + 1) once every cell of a row exceeds limit.
 int levenshtein(const Word& a, const Word& b, int limit) {
+  if (a.plain && b.plain) return plainLevenshtein(a.text(), b.text());
   const int m = a.length, n = b.length;
   if (m == 0) return n;
   if (n == 0) return m;
@@ -83,22 +115,26 @@ int pairKind(const Word& x, const Word& y) {
   if (x.text() == y.text()) return 2;
   if (x.length < 4 || y.length < 4) return -1;
   if (x.head() == y.head()) return 1;
-  if (std::abs(x.length - y.length) <= 2 && levenshtein(x, y, 2) <= 2) return 1;
-  return -1;
+  if (std::abs(x.length - y.length) > 2) return -1;
+  // Two edits change the set of characters by at most four: a cheap reject.
+  if (std::popcount(x.characterBits ^ y.characterBits) > 4) return -1;
+  return levenshtein(x, y, 2) <= 2 ? 1 : -1;
 }
 
 // Pair kinds, memoised per distinct token pair when the alignment is large.
 class PairKinds {
  public:
-  PairKinds(const std::vector<Word>& a, const std::vector<Word>& b) : a_(a), b_(b) {
-    if (a.size() * b.size() < 16384) return;
-    auto ids = [](const std::vector<Word>& words, std::vector<int>& out) {
+  // Only the first m and n prepared words are in use.
+  PairKinds(const std::vector<Word>& a, const std::vector<Word>& b, std::size_t m, std::size_t n) : a_(a), b_(b) {
+    if (m * n < 16384) return;
+    auto ids = [](const std::vector<Word>& words, std::size_t count, std::vector<int>& out) {
       std::unordered_map<std::string_view, int> seen;
-      out.reserve(words.size());
-      for (const auto& w : words) out.push_back(seen.emplace(w.text(), static_cast<int>(seen.size())).first->second);
+      out.reserve(count);
+      for (std::size_t k = 0; k < count; ++k)
+        out.push_back(seen.emplace(words[k].text(), static_cast<int>(seen.size())).first->second);
       return seen.size();
     };
-    std::size_t ua = ids(a, idA_), ub = ids(b, idB_);
+    std::size_t ua = ids(a, m, idA_), ub = ids(b, n, idB_);
     if (ua * ub > (std::size_t{1} << 24)) return;
     stride_ = ub;
     table_.assign(ua * ub, 0);
@@ -157,7 +193,12 @@ LocalAlignment alignCells(PairKinds& kinds, int m, int n, const CellScores<Cell>
       }
   };
 
-  std::vector<Cell> block;        // full: every row; else the traceback's block
+  // full: every row; else the traceback's block. Small matrices reuse a
+  // per-thread buffer.
+  thread_local std::vector<Cell> smallBlock;
+  std::vector<Cell> largeBlock;
+  const bool small = full && (static_cast<std::size_t>(m) + 1) * width <= (std::size_t{1} << 16);
+  std::vector<Cell>& block = small ? smallBlock : largeBlock;
   std::vector<Cell> checkpoints;  // rows 0, k, 2k, ... (checkpointed mode)
   if (full) {
     block.assign((static_cast<std::size_t>(m) + 1) * width, Cell(0));
@@ -294,9 +335,10 @@ double jaccard(Tokens a, Tokens b, int n) {
 }
 
 int editDistance(std::string_view a, std::string_view b) {
-  std::string sa(a), sb(b);
-  std::vector<std::string> pair{sa, sb};
-  auto words = prepare(pair);
+  if (UnicodeText::isPlainAscii(a) && UnicodeText::isPlainAscii(b)) return plainLevenshtein(a, b);
+  std::vector<std::string> pair{std::string(a), std::string(b)};
+  std::vector<Word> words;
+  prepare(pair, words);
   return levenshtein(words[0], words[1], -1);
 }
 
@@ -304,17 +346,28 @@ namespace detail {
 
 LocalAlignment localAlign(Tokens a, Tokens b, double gap, std::size_t fullMatrixCells) {
   if (a.empty() || b.empty()) return {};
-  auto wa = prepare(a), wb = prepare(b);
-  PairKinds kinds(wa, wb);
-  const int m = static_cast<int>(a.size()), n = static_cast<int>(b.size());
-  // Scores are multiples of a half for the gaps callers use: count in halves.
-  const double halves = gap * 2;
-  if (std::isfinite(gap) && halves == std::round(halves) && std::fabs(halves) <= 1 << 20) {
-    CellScores<std::int32_t> sc{4, 2, -2, static_cast<std::int32_t>(halves), 2.0};
-    return alignCells(kinds, m, n, sc, fullMatrixCells);
+  // Scratch reused between calls on one thread: aligning short lists is
+  // otherwise dominated by allocation.
+  thread_local std::vector<Word> wa, wb;
+  prepare(a, wa);
+  prepare(b, wb);
+  LocalAlignment result;
+  {
+    PairKinds kinds(wa, wb, a.size(), b.size());
+    const int m = static_cast<int>(a.size()), n = static_cast<int>(b.size());
+    // Scores are multiples of a half for the gaps callers use: count in halves.
+    const double halves = gap * 2;
+    if (std::isfinite(gap) && halves == std::round(halves) && std::fabs(halves) <= 1 << 20) {
+      result = alignCells(kinds, m, n, CellScores<std::int32_t>{4, 2, -2, static_cast<std::int32_t>(halves), 2.0},
+                          fullMatrixCells);
+    } else {
+      result = alignCells(kinds, m, n, CellScores<double>{2.0, 1.0, -1.0, gap, 1.0}, fullMatrixCells);
+    }
   }
-  CellScores<double> sc{2.0, 1.0, -1.0, gap, 1.0};
-  return alignCells(kinds, m, n, sc, fullMatrixCells);
+  // Do not keep the scratch of an unusually long list alive.
+  for (auto* words : {&wa, &wb})
+    if (words->size() > 4096) std::vector<Word>().swap(*words);
+  return result;
 }
 
 }  // namespace detail

@@ -1,0 +1,182 @@
+// Utterance building and take scoring over a synthetic two-hour recording:
+// about 20,000 words in 3,000 utterances, with repeated takes sprinkled in.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <numeric>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kestrane/brain/RunSelector.hpp"
+#include "kestrane/brain/TakeScoring.hpp"
+#include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/brain/Utterance.hpp"
+
+namespace {
+
+using namespace kestrane;
+
+struct Recording {
+  Transcript transcript;
+  std::vector<SilenceSpan> silences;
+  std::string script;
+};
+
+std::vector<std::string> vocabulary(std::mt19937& random) {
+  const std::vector<std::string> common{"the", "a", "to", "we", "is", "and", "of", "it", "that", "you",
+                                        "in", "for", "this", "so", "our", "with", "on", "be", "are", "can"};
+  const std::vector<std::string> syllables{"ka", "lo", "mi", "ren", "sto", "va", "pri", "del", "ton", "sha",
+                                           "bu", "fer", "gol", "nix", "ro", "tal", "ume", "zen", "qua", "dis"};
+  std::vector<std::string> words = common;
+  while (words.size() < 3000) {
+    std::string w;
+    for (int s = 0, n = 2 + static_cast<int>(random() % 3); s < n; ++s) w += syllables[random() % syllables.size()];
+    words.push_back(w);
+  }
+  return words;
+}
+
+// Lines of 5 to 10 words; a quarter are read two or three times (the repeats
+// sometimes cut short or with a filler), and one passage in forty is read
+// again whole.
+Recording makeRecording() {
+  std::mt19937 random(2024);
+  auto words = vocabulary(random);
+  auto pick = [&] {
+    // Function words are frequent, content words spread out.
+    return random() % 3 == 0 ? words[random() % 20] : words[20 + random() % (words.size() - 20)];
+  };
+  Recording r;
+  double t = 0.5;
+  auto say = [&](const std::vector<std::string>& line, bool finish) {
+    for (std::size_t k = 0; k < line.size(); ++k) {
+      std::string text = line[k];
+      if (finish && k + 1 == line.size()) text += ".";
+      r.transcript.words.push_back({text, {t, t + 0.28}});
+      t += 0.34;
+    }
+    // A pause after every utterance, found by the silence detector.
+    r.silences.push_back({{t, t + 0.9}, -55});
+    t += 1.0;
+  };
+  std::vector<std::vector<std::string>> recent;
+  int utterances = 0;
+  while (utterances < 3000) {
+    std::vector<std::string> line(5 + random() % 6);
+    for (auto& w : line) w = pick();
+    r.script += [&] {
+      std::string s;
+      for (const auto& w : line) s += w + " ";
+      return s + ".\n";
+    }();
+    int takes = random() % 4 == 0 ? 2 + static_cast<int>(random() % 2) : 1;
+    for (int k = 0; k < takes; ++k) {
+      auto take = line;
+      if (k + 1 < takes && random() % 2 == 0) take.resize(std::max<std::size_t>(2, take.size() / 2));
+      if (random() % 5 == 0) take.insert(take.begin() + 1, "um");
+      say(take, take.size() == line.size() || take.size() > line.size());
+      ++utterances;
+    }
+    recent.push_back(line);
+    if (recent.size() > 3) recent.erase(recent.begin());
+    if (random() % 40 == 0 && recent.size() == 3) {
+      for (const auto& again : recent) say(again, true);
+      utterances += 3;
+    }
+  }
+  return r;
+}
+
+const Recording& recording() {
+  static const Recording r = makeRecording();
+  return r;
+}
+
+// Groups of repeated takes as the take decision forms them: neighbours
+// within 15 utterances whose retake similarity reaches 0.58.
+std::vector<std::vector<TakeSelector::Utterance>> groupTakes(const std::vector<TakeSelector::Utterance>& utts) {
+  std::vector<int> parent(utts.size());
+  std::iota(parent.begin(), parent.end(), 0);
+  auto find = [&](int k) {
+    while (parent[static_cast<std::size_t>(k)] != k) k = parent[static_cast<std::size_t>(k)];
+    return k;
+  };
+  for (std::size_t i = 0; i < utts.size(); ++i)
+    for (std::size_t j = i + 1; j < std::min(utts.size(), i + 16); ++j) {
+      if (utts[j].range.start - utts[i].range.end > 180) break;
+      if (utts[i].tokens.size() < 3 || utts[j].tokens.size() < 3) continue;
+      if (TakeSelector::retakeSimilarity(utts[i], utts[j]) < 0.58) continue;
+      int ri = find(static_cast<int>(i)), rj = find(static_cast<int>(j));
+      parent[static_cast<std::size_t>(std::max(ri, rj))] = std::min(ri, rj);
+    }
+  std::vector<std::vector<TakeSelector::Utterance>> byRoot(utts.size());
+  for (std::size_t k = 0; k < utts.size(); ++k) byRoot[static_cast<std::size_t>(find(static_cast<int>(k)))].push_back(utts[k]);
+  std::vector<std::vector<TakeSelector::Utterance>> groups;
+  for (auto& g : byRoot)
+    if (g.size() >= 2) groups.push_back(std::move(g));
+  return groups;
+}
+
+void BM_BuildUtterances(benchmark::State& state) {
+  const auto& r = recording();
+  for (auto _ : state) benchmark::DoNotOptimize(TakeSelector::utterances(r.transcript, r.silences));
+  state.counters["words"] = static_cast<double>(r.transcript.words.size());
+  state.counters["utterances"] = static_cast<double>(TakeSelector::utterances(r.transcript, r.silences).size());
+}
+BENCHMARK(BM_BuildUtterances)->Unit(benchmark::kMillisecond);
+
+// Utterances, take groups and a winner for every group, without a script
+// (the live draft cut) and with the script of the recording.
+void BM_UtterancesAndGroupWinners(benchmark::State& state) {
+  const auto& r = recording();
+  const bool withScript = state.range(0) != 0;
+  auto beats = withScript ? TakeSelector::scriptBeats(r.script) : std::vector<TextAlign::TokenList>{};
+  std::size_t groupCount = 0;
+  for (auto _ : state) {
+    auto utts = TakeSelector::utterances(r.transcript, r.silences);
+    auto groups = groupTakes(utts);
+    groupCount = groups.size();
+    for (const auto& g : groups) benchmark::DoNotOptimize(TakeSelector::pickWinner(g, beats, r.silences));
+  }
+  state.counters["groups"] = static_cast<double>(groupCount);
+  state.counters["beats"] = static_cast<double>(beats.size());
+}
+BENCHMARK(BM_UtterancesAndGroupWinners)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_RunSelector(benchmark::State& state) {
+  const auto& r = recording();
+  auto utts = TakeSelector::utterances(r.transcript, r.silences);
+  std::set<int> available;
+  for (const auto& u : utts) available.insert(u.index);
+  std::size_t choices = 0;
+  for (auto _ : state) {
+    auto found = RunSelector::choose(utts, available, {}, r.silences);
+    choices = found.size();
+    benchmark::DoNotOptimize(found);
+  }
+  state.counters["choices"] = static_cast<double>(choices);
+}
+BENCHMARK(BM_RunSelector)->Unit(benchmark::kMillisecond);
+
+// A recording with no pauses at all: the whole transcript is one chunk.
+void BM_OneLongChunk(benchmark::State& state) {
+  Transcript t = recording().transcript;
+  for (auto _ : state) benchmark::DoNotOptimize(TakeSelector::utterances(t, {}));
+}
+BENCHMARK(BM_OneLongChunk)->Unit(benchmark::kMillisecond);
+
+// Aligning two 20,000-token lists: time and memory stay bounded.
+void BM_LocalAlignLong(benchmark::State& state) {
+  const auto& words = recording().transcript.words;
+  TextAlign::TokenList a, b;
+  for (std::size_t k = 0; k < 20000 && k < words.size(); ++k) a.push_back(TextAlign::tokens(words[k].text).front());
+  // The same text shifted: a 13,000-token stretch matches, so the
+  // traceback walks far back through the recomputed rows.
+  b = a;
+  std::rotate(b.begin(), b.begin() + 7000, b.end());
+  for (auto _ : state) benchmark::DoNotOptimize(TextAlign::localAlign(a, b, -1.0));
+}
+BENCHMARK(BM_LocalAlignLong)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
