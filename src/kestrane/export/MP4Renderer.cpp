@@ -1,0 +1,228 @@
+#include "kestrane/export/MP4Renderer.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "kestrane/platform/AudioTrackReader.hpp"
+#include "kestrane/platform/MovieWriter.hpp"
+#include "kestrane/platform/TrackReading.hpp"
+#include "kestrane/platform/VideoTrackReader.hpp"
+
+namespace kestrane::MP4Renderer {
+
+RenderError RenderError::compositionFailed(const std::string& detail) {
+  return {Kind::compositionFailed, "Couldn't assemble rough cut: " + detail};
+}
+
+RenderError RenderError::exportFailed(const std::string& detail) {
+  return {Kind::exportFailed, "Export failed: " + detail};
+}
+
+RenderError RenderError::nothingToRender() {
+  return {Kind::nothingToRender, "Cut list has no kept segments"};
+}
+
+namespace {
+
+struct Source {
+  Composition composition;
+  std::unique_ptr<platform::VideoTrackReader> video;
+  std::unique_ptr<platform::AudioTrackReader> audio;
+};
+
+Source open(const SourceMedia& source, const CutList& cutList) {
+  if (cutList.keptSegments().empty()) throw RenderError::nothingToRender();
+  Source out;
+  // The grid and the end of the footage exactly as the FCPXML timeline takes them, so that the
+  // movie holds the same frames as the timeline.
+  const RationalTime frameDuration = FrameSnapping::usableFrameDuration(source.frameDuration);
+  try {
+    const double duration = std::isfinite(source.durationSeconds) ? std::max(0.0, source.durationSeconds) : 0.0;
+    const std::int64_t sourceFrames =
+        FrameSnapping::frameIndex(duration, frameDuration, RationalTime::FrameRounding::up);
+    out.composition.layout = FrameSnapping::layout(
+        cutList, frameDuration, sourceFrames > 0 ? std::optional<std::int64_t>(sourceFrames) : std::nullopt);
+  } catch (const RationalTimeError&) {
+    throw RenderError::compositionFailed("the frame rate or the cut's times are out of range");
+  }
+  if (out.composition.layout.pieces.empty()) throw RenderError::nothingToRender();
+  if (frameDuration.value > INT_MAX) {
+    throw RenderError::compositionFailed("the frame rate is out of range");
+  }
+  try {
+    out.video = std::make_unique<platform::VideoTrackReader>(source.path);
+    out.audio = std::make_unique<platform::AudioTrackReader>(source.path);
+  } catch (const std::runtime_error& error) {
+    throw RenderError::compositionFailed(error.what());
+  }
+  out.composition.hasVideo = out.video->hasTrack();
+  out.composition.hasAudio = out.audio->hasTrack();
+  if (!out.composition.hasVideo && !out.composition.hasAudio) {
+    throw RenderError::compositionFailed("no video or audio track in " + source.path);
+  }
+  return out;
+}
+
+// The movie while it is being written: a hidden file beside the destination that disappears
+// unless it is moved into place.
+class PendingFile {
+ public:
+  explicit PendingFile(const std::filesystem::path& destination) : destination_(destination) {
+    const std::filesystem::path folder =
+        destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
+    std::string leaf = ".";
+    leaf += destination.filename().string();
+    leaf += ".kestrane-XXXXXX";
+    std::string name = (folder / leaf).string();
+    const int fd = ::mkstemp(name.data());
+    if (fd < 0) throw RenderError::exportFailed("can't write in " + folder.string() + " — " + std::strerror(errno));
+    ::close(fd);
+    path_ = name;
+  }
+  ~PendingFile() {
+    if (!path_.empty()) ::unlink(path_.c_str());
+  }
+  PendingFile(const PendingFile&) = delete;
+  PendingFile& operator=(const PendingFile&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  void moveIntoPlace() {
+    const int fd = ::open(path_.c_str(), O_RDONLY);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+      // mkstemp makes the file private; a movie is as readable as any other file we write.
+      ::fchmod(fd, 0644);
+      if (::fsync(fd) != 0) error = errno;
+      ::close(fd);
+    }
+    if (error == 0 && ::rename(path_.c_str(), destination_.c_str()) != 0) error = errno;
+    if (error != 0) {
+      throw RenderError::exportFailed("can't write " + destination_.string() + " — " + std::strerror(error));
+    }
+    path_.clear();
+  }
+
+ private:
+  std::filesystem::path destination_;
+  std::string path_;
+};
+
+// Position of the sample at the start of frame `frame`, rounded to the nearest sample.
+std::int64_t sampleAt(std::int64_t frame, RationalTime frameDuration, int rate) {
+  const __int128 twice = static_cast<__int128>(frame) * frameDuration.value * rate * 2 + frameDuration.timescale;
+  const __int128 denominator = static_cast<__int128>(frameDuration.timescale) * 2;
+  __int128 quotient = twice / denominator;
+  if (twice % denominator != 0 && twice < 0) --quotient;  // floor
+  return static_cast<std::int64_t>(quotient);
+}
+
+platform::MovieVideoFormat videoFormat(const platform::VideoTrackReader& video, RationalTime frameDuration) {
+  const AVCodecParameters& p = video.parameters();
+  platform::MovieVideoFormat format;
+  format.width = p.width;
+  format.height = p.height;
+  format.frameDuration = AVRational{static_cast<int>(frameDuration.value), frameDuration.timescale};
+  format.sampleAspect = video.sampleAspectRatio();
+  format.range = p.format == AV_PIX_FMT_YUVJ420P ? AVCOL_RANGE_JPEG : p.color_range;
+  format.primaries = p.color_primaries;
+  format.transfer = p.color_trc;
+  format.space = p.color_space;
+  format.chromaLocation = p.chroma_location;
+  format.displayMatrix = video.displayMatrix();
+  return format;
+}
+
+platform::MovieAudioFormat audioFormat(const platform::AudioTrackReader& audio) {
+  platform::MovieAudioFormat format;
+  const int rate = audio.trackSampleRate();
+  format.sampleRate = platform::MovieWriter::isAACSampleRate(rate) ? rate : 48000;
+  // Mono stays mono; anything wider plays everywhere as stereo.
+  format.channels = audio.trackChannelCount() == 1 ? 1 : 2;
+  return format;
+}
+
+}  // namespace
+
+Composition composition(const SourceMedia& source, const CutList& cutList) {
+  return open(source, cutList).composition;
+}
+
+void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+            const Progress& progress, std::stop_token stop) {
+  Source opened = open(source, cutList);
+  const Composition& plan = opened.composition;
+  const FrameSnapping::Layout& layout = plan.layout;
+  const RationalTime frameDuration = layout.frameDuration;
+
+  std::optional<platform::MovieVideoFormat> video;
+  if (plan.hasVideo) video = videoFormat(*opened.video, frameDuration);
+  std::optional<platform::MovieAudioFormat> audio;
+  if (plan.hasAudio) {
+    audio = audioFormat(*opened.audio);
+    opened.audio->setOutput(audio->sampleRate, audio->channels);
+  }
+
+  PendingFile pending(to);
+  try {
+    platform::MovieWriter writer(pending.path(), video, audio);
+    const int rate = audio ? audio->sampleRate : 0;
+    std::vector<std::vector<float>> samples(audio ? static_cast<std::size_t>(audio->channels) : 0);
+    std::vector<float*> planes(samples.size());
+    std::int64_t done = 0;
+    int reportedPercent = -1;
+
+    for (const FrameSnapping::Piece& piece : layout.pieces) {
+      const std::int64_t cutSampleStart = audio ? sampleAt(piece.cutStartFrame, frameDuration, rate) : 0;
+      const std::int64_t sourceSampleStart = audio ? sampleAt(piece.sourceStartFrame, frameDuration, rate) : 0;
+      for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
+        if (stop.stop_requested()) throw platform::OperationCancelled();
+        if (video) {
+          // The picture nearest the grid frame: the last one to start before its middle.
+          const double middle = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration) +
+                                FrameSnapping::seconds(1, frameDuration) / 2;
+          const AVFrame* picture = opened.video->pictureAt(middle);
+          if (!picture) throw RenderError::exportFailed("no picture of the video could be decoded");
+          writer.addPicture(picture);
+        }
+        if (audio) {
+          const std::int64_t cutFrame = piece.cutStartFrame + i;
+          const std::int64_t first = sampleAt(cutFrame, frameDuration, rate);
+          const auto count = static_cast<int>(sampleAt(cutFrame + 1, frameDuration, rate) - first);
+          for (std::size_t c = 0; c < samples.size(); ++c) {
+            samples[c].resize(static_cast<std::size_t>(count));
+            planes[c] = samples[c].data();
+          }
+          opened.audio->read(sourceSampleStart + (first - cutSampleStart), count, planes.data());
+          writer.addSamples(planes.data(), count);
+        }
+        ++done;
+        const auto percent = static_cast<int>(done * 100 / layout.totalFrames);
+        if (progress && percent > reportedPercent && done < layout.totalFrames) {
+          reportedPercent = percent;
+          progress(static_cast<double>(done) / static_cast<double>(layout.totalFrames));
+        }
+      }
+    }
+    if (stop.stop_requested()) throw platform::OperationCancelled();
+    writer.finish();
+  } catch (const platform::MovieWriteError& error) {
+    throw RenderError::exportFailed(error.what());
+  } catch (const platform::MediaReadError& error) {
+    throw RenderError::exportFailed(error.what());
+  }
+  pending.moveIntoPlace();
+  if (progress) progress(1.0);
+}
+
+}  // namespace kestrane::MP4Renderer

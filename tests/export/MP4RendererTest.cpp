@@ -1,0 +1,377 @@
+#include "kestrane/export/MP4Renderer.hpp"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Recordings are made at test time by the ffmpeg tool. Every picture carries its frame number
+// as twelve black-or-white blocks along the top, and the sound during frame n is a tone at
+// 500 + 200 × (n mod 16) Hz, so each frame of a render tells which source frame it shows and
+// which source frame its sound came from.
+constexpr int bandBits = 12;
+constexpr int blockWidth = 20;
+constexpr int toneCodes = 16;
+
+std::string shellQuote(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+void run(const std::string& command) {
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+std::string capture(const std::string& command) {
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+  std::string out;
+  std::array<char, 65536> chunk;
+  while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe.get())) out.append(chunk.data(), n);
+  return out;
+}
+
+std::string readText(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+fs::path scratchFolder() {
+  std::string name = (fs::temp_directory_path() / "kestrane-mp4-XXXXXX").string();
+  if (!::mkdtemp(name.data())) throw std::runtime_error("mkdtemp");
+  return name;
+}
+
+struct Recording {
+  std::string rate;     // ffmpeg rate text
+  double fps;
+  int sampleRate;
+  double seconds;
+  bool video = true;
+  bool audio = true;
+  std::string file;     // name with the container's extension
+  std::string audioCodec = "aac";
+};
+
+fs::path make(const fs::path& folder, const Recording& r) {
+  const fs::path out = folder / r.file;
+  std::string band = "drawbox=x=0:y=0:w=iw:h=24:color=black:t=fill";
+  for (int bit = 0; bit < bandBits; ++bit) {
+    band += ",drawbox=x=" + std::to_string(bit * blockWidth) + ":y=0:w=" + std::to_string(blockWidth) +
+            ":h=24:color=white:t=fill:enable='mod(floor(n/" + std::to_string(1 << bit) + "),2)'";
+  }
+  const std::string tone = "aevalsrc=exprs='0.5*sin(2*PI*(500+200*mod(floor(t*" + r.rate +
+                           "+0.000001)," + std::to_string(toneCodes) + "))*t)':s=" +
+                           std::to_string(r.sampleRate) + ":d=" + std::to_string(r.seconds);
+  std::string command = "ffmpeg -v error -y";
+  if (r.video) command += " -f lavfi -i " + shellQuote("testsrc2=size=320x240:rate=" + r.rate + "," + band);
+  if (r.audio) command += " -f lavfi -i " + shellQuote(tone);
+  command += " -t " + std::to_string(r.seconds);
+  if (r.video) command += " -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p";
+  if (r.audio) command += " -c:a " + r.audioCodec;
+  run(command + " " + shellQuote(out.string()));
+  return out;
+}
+
+SourceMedia sourceFor(const fs::path& path, const Recording& r, RationalTime frameDuration) {
+  SourceMedia source;
+  source.path = path.string();
+  source.durationSeconds = r.seconds;
+  source.frameDuration = frameDuration;
+  source.width = 320;
+  source.height = 240;
+  source.hasVideo = r.video;
+  source.audioSampleRate = r.sampleRate;
+  return source;
+}
+
+CutList cutOf(std::initializer_list<std::pair<double, double>> kept, double total) {
+  CutList list;
+  double at = 0;
+  for (const auto& [start, end] : kept) {
+    if (start > at) list.segments.push_back({{at, start}, SegmentKind::silence, {}, {}});
+    list.segments.push_back({{start, end}, SegmentKind::keep, {}, {}});
+    at = end;
+  }
+  if (at < total) list.segments.push_back({{at, total}, SegmentKind::silence, {}, {}});
+  return list;
+}
+
+// What the ffmpeg tool reads back from a render.
+struct Playback {
+  std::vector<int> frameNumbers;  // per picture, from the blocks
+  std::vector<float> sound;       // mono
+  std::string errors;             // anything the decoder complained about
+  double containerSeconds = 0;
+};
+
+Playback play(const fs::path& movie, int sampleRate, bool video = true, bool audio = true) {
+  Playback out;
+  const fs::path errors = movie.string() + ".errors";
+  const std::string input = " -i " + shellQuote(movie.string());
+  if (video) {
+    const std::string gray = capture("ffmpeg -v error" + input + " -map 0:v:0 -f rawvideo -pix_fmt gray - 2>" +
+                                     shellQuote(errors.string()));
+    out.errors += readText(errors);
+    for (std::size_t frame = 0; (frame + 1) * 320 * 240 <= gray.size(); ++frame) {
+      const char* row = gray.data() + frame * 320 * 240 + 12 * 320;
+      int number = 0;
+      for (int bit = 0; bit < bandBits; ++bit) {
+        if (static_cast<unsigned char>(row[bit * blockWidth + blockWidth / 2]) > 128) number |= 1 << bit;
+      }
+      out.frameNumbers.push_back(number);
+    }
+  }
+  if (audio) {
+    const std::string pcm = capture("ffmpeg -v error" + input + " -map 0:a:0 -f f32le -ac 1 -ar " +
+                                    std::to_string(sampleRate) + " - 2>" + shellQuote(errors.string()));
+    out.errors += readText(errors);
+    out.sound.resize(pcm.size() / sizeof(float));
+    std::memcpy(out.sound.data(), pcm.data(), out.sound.size() * sizeof(float));
+  }
+  out.containerSeconds =
+      std::stod(capture("ffprobe -v error -show_entries format=duration -of csv=p=0 " + shellQuote(movie.string())));
+  return out;
+}
+
+// Which of the sixteen tones is loudest in sound[from, to).
+int toneCode(const std::vector<float>& sound, std::size_t from, std::size_t to, int sampleRate) {
+  int best = -1;
+  double bestPower = 0;
+  for (int code = 0; code < toneCodes; ++code) {
+    const double w = 2 * M_PI * (500.0 + 200.0 * code) / sampleRate;
+    double re = 0, im = 0;
+    for (std::size_t i = from; i < to && i < sound.size(); ++i) {
+      re += sound[i] * std::cos(w * static_cast<double>(i));
+      im += sound[i] * std::sin(w * static_cast<double>(i));
+    }
+    if (re * re + im * im > bestPower) {
+      bestPower = re * re + im * im;
+      best = code;
+    }
+  }
+  return best;
+}
+
+// The source frame numbers a render of `layout` shows, in order.
+std::vector<int> expectedFrames(const FrameSnapping::Layout& layout) {
+  std::vector<int> frames;
+  for (const auto& piece : layout.pieces) {
+    for (auto f = piece.sourceStartFrame; f < piece.sourceEndFrame; ++f) frames.push_back(static_cast<int>(f));
+  }
+  return frames;
+}
+
+// Renders `cut` and checks the movie frame by frame against the snapped layout: length, the
+// pictures shown, and the sound at the start and end of every frame.
+void checkRender(const SourceMedia& source, const CutList& cut, int sampleRate, const fs::path& movie) {
+  MP4Renderer::render(source, cut, movie);
+  const MP4Renderer::Composition plan = MP4Renderer::composition(source, cut);
+  const FrameSnapping::Layout& layout = plan.layout;
+  const Playback got = play(movie, sampleRate);
+  EXPECT_EQ(got.errors, "");
+
+  const double frameSeconds = layout.frameDuration.seconds();
+  EXPECT_NEAR(got.containerSeconds, layout.totalSeconds(), frameSeconds);
+  const std::vector<int> expected = expectedFrames(layout);
+  ASSERT_EQ(got.frameNumbers.size(), expected.size());
+  EXPECT_EQ(got.frameNumbers, expected);
+
+  const double samplesPerFrame = frameSeconds * sampleRate;
+  const auto expectedSamples = static_cast<std::size_t>(std::llround(layout.totalSeconds() * sampleRate));
+  EXPECT_GE(got.sound.size() + 2, expectedSamples);
+  EXPECT_LE(got.sound.size(), expectedSamples + 2048);
+
+  // Windows of 12 ms just inside each end of the frame: sound shifted by a fifth of a frame
+  // or more against the pictures puts the neighbouring frame's tone in one of them.
+  const auto edge = static_cast<std::size_t>(0.002 * sampleRate);
+  const auto window = static_cast<std::size_t>(0.012 * sampleRate);
+  int mismatches = 0;
+  for (std::size_t k = 0; k < expected.size(); ++k) {
+    const auto start = static_cast<std::size_t>(std::llround(static_cast<double>(k) * samplesPerFrame));
+    const auto end = static_cast<std::size_t>(std::llround(static_cast<double>(k + 1) * samplesPerFrame));
+    const int want = expected[k] % toneCodes;
+    const int head = toneCode(got.sound, start + edge, start + edge + window, sampleRate);
+    const int tail = toneCode(got.sound, end - edge - window, end - edge, sampleRate);
+    if (head != want || tail != want) {
+      ADD_FAILURE() << "frame " << k << " shows source frame " << expected[k] << " but sounds like codes "
+                    << head << " / " << tail;
+      if (++mismatches > 5) return;
+    }
+  }
+}
+
+class MP4RendererTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { folder_ = new fs::path(scratchFolder()); }
+  static void TearDownTestSuite() {
+    fs::remove_all(*folder_);
+    delete folder_;
+  }
+  static fs::path folder() { return *folder_; }
+  static fs::path* folder_;
+};
+fs::path* MP4RendererTest::folder_ = nullptr;
+
+}  // namespace
+
+TEST_F(MP4RendererTest, RendersTheSnappedPiecesWithSoundInStepAtEveryJoin) {
+  const Recording pal{"25", 25, 48000, 16, true, true, "pal.mp4"};
+  const SourceMedia source = sourceFor(make(folder(), pal), pal, {1, 25});
+  // From the first frame; joins between frame boundaries; short gaps decoded through; a gap
+  // long enough to seek over; a keep that runs to the end of the footage.
+  const CutList cut = cutOf({{0.0, 0.93},
+                             {1.013, 1.5},
+                             {1.51, 2.2},
+                             {2.7, 3.345},
+                             {8.1, 9.07},
+                             {9.5, 10.0},
+                             {14.42, 16.0}},
+                            16.0);
+  checkRender(source, cut, 48000, folder() / "pal rough cut.mp4");
+}
+
+TEST_F(MP4RendererTest, KeepsNtscFramesAndUnevenSampleCountsInStep) {
+  // 1471.47 samples a frame: no whole number of samples fits a frame, so any rounding that
+  // accumulates shows up by the last piece.
+  const Recording ntsc{"30000/1001", 30000.0 / 1001, 44100, 14, true, true, "ntsc.mov", "pcm_s16le"};
+  const SourceMedia source = sourceFor(make(folder(), ntsc), ntsc, {1001, 30000});
+  CutList cut;
+  for (int i = 0; i < 12; ++i) {
+    const double start = 0.3 + i * 1.1;
+    cut.segments.push_back({{start, start + 0.71 + 0.013 * i}, SegmentKind::keep, {}, {}});
+  }
+  checkRender(source, cut, 44100, folder() / "ntsc rough cut.mp4");
+
+  // Pieces out of source order make the readers seek back, and then far ahead.
+  CutList backwards;
+  backwards.segments = {{{9.0, 10.0}, SegmentKind::keep, {}, {}},
+                        {{2.0, 3.0}, SegmentKind::keep, {}, {}},
+                        {{0.0, 0.5}, SegmentKind::keep, {}, {}},
+                        {{12.5, 13.0}, SegmentKind::keep, {}, {}}};
+  checkRender(source, backwards, 44100, folder() / "ntsc backwards.mp4");
+}
+
+TEST_F(MP4RendererTest, CarriesOnlyTheTracksTheSourceHas) {
+  const CutList cut = cutOf({{0.5, 1.5}, {2.02, 3.0}}, 4.0);
+  const auto expectedFrames = MP4Renderer::composition(
+      sourceFor(make(folder(), {"25", 25, 48000, 4, true, true, "both.mp4"}), {}, {1, 25}), cut).layout.totalFrames;
+
+  const Recording silent{"25", 25, 48000, 4, true, false, "silent.mp4"};
+  const SourceMedia pictures = sourceFor(make(folder(), silent), silent, {1, 25});
+  const auto picturesPlan = MP4Renderer::composition(pictures, cut);
+  EXPECT_TRUE(picturesPlan.hasVideo);
+  EXPECT_FALSE(picturesPlan.hasAudio);
+  MP4Renderer::render(pictures, cut, folder() / "silent rough cut.mp4");
+  const Playback seen = play(folder() / "silent rough cut.mp4", 48000, true, false);
+  EXPECT_EQ(seen.errors, "");
+  EXPECT_EQ(seen.frameNumbers.size(), static_cast<std::size_t>(expectedFrames));
+  EXPECT_EQ(capture("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " +
+                    shellQuote((folder() / "silent rough cut.mp4").string())),
+            "video\n");
+
+  const Recording voice{"25", 25, 22050, 4, false, true, "voice.m4a"};
+  const SourceMedia sound = sourceFor(make(folder(), voice), voice, {1, 25});
+  const auto soundPlan = MP4Renderer::composition(sound, cut);
+  EXPECT_FALSE(soundPlan.hasVideo);
+  EXPECT_TRUE(soundPlan.hasAudio);
+  MP4Renderer::render(sound, cut, folder() / "voice rough cut.mp4");
+  const Playback heard = play(folder() / "voice rough cut.mp4", 22050, false, true);
+  EXPECT_EQ(heard.errors, "");
+  EXPECT_NEAR(heard.containerSeconds, soundPlan.layout.totalSeconds(), 0.04);
+  // Sound still follows the grid: the first frame of the second piece is source frame 50.
+  const std::size_t secondPiece = static_cast<std::size_t>(soundPlan.layout.pieces[1].cutStartFrame) * 22050 / 25;
+  EXPECT_EQ(toneCode(heard.sound, secondPiece + 44, secondPiece + 44 + 264, 22050), 50 % toneCodes);
+  EXPECT_EQ(capture("ffprobe -v error -show_entries stream=codec_type -of csv=p=0 " +
+                    shellQuote((folder() / "voice rough cut.mp4").string())),
+            "audio\n");
+}
+
+TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartialOne) {
+  const Recording clip{"25", 25, 48000, 6, true, true, "clip.mp4"};
+  const SourceMedia source = sourceFor(make(folder(), clip), clip, {1, 25});
+  const fs::path package = folder() / "Clip Kestrane.kestrane";
+  fs::create_directories(package);
+  const fs::path movie = package / "clip rough cut.mp4";
+  const auto earlier = [&] {
+    std::ofstream(movie, std::ios::binary) << "earlier rough cut";
+  };
+  const auto untouched = [&] {
+    EXPECT_EQ(readText(movie), "earlier rough cut");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(package)) names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"clip rough cut.mp4"});
+  };
+  const CutList cut = cutOf({{0.4, 2.0}, {3.0, 5.5}}, 6.0);
+
+  // Cancelled part way: the progress callback asks to stop.
+  earlier();
+  std::stop_source stopper;
+  std::vector<double> fractions;
+  EXPECT_THROW(MP4Renderer::render(source, cut, movie,
+                                   [&](double f) {
+                                     fractions.push_back(f);
+                                     if (f > 0.3) stopper.request_stop();
+                                   },
+                                   stopper.get_token()),
+               platform::OperationCancelled);
+  EXPECT_FALSE(fractions.empty());
+  EXPECT_LT(fractions.back(), 1.0);
+  untouched();
+
+  // Nothing kept: refused before the source is even opened.
+  CutList removed;
+  removed.segments = {{{0.0, 6.0}, SegmentKind::silence, {}, {}}};
+  SourceMedia missing = source;
+  missing.path = (folder() / "no such file.mov").string();
+  try {
+    MP4Renderer::render(missing, removed, movie);
+    ADD_FAILURE() << "rendered an empty cut";
+  } catch (const MP4Renderer::RenderError& error) {
+    EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::nothingToRender);
+    EXPECT_STREQ(error.what(), "Cut list has no kept segments");
+  }
+  untouched();
+
+  // A source that is not media.
+  try {
+    MP4Renderer::render(sourceFor(package / "clip rough cut.mp4", clip, {1, 25}), cut, movie);
+    ADD_FAILURE() << "rendered from a text file";
+  } catch (const MP4Renderer::RenderError& error) {
+    EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::compositionFailed);
+    EXPECT_EQ(std::string(error.what()).rfind("Couldn't assemble rough cut: ", 0), 0u) << error.what();
+  }
+  untouched();
+
+  // A folder that can't be written to.
+  EXPECT_THROW(MP4Renderer::render(source, cut, folder() / "gone" / "clip rough cut.mp4"), MP4Renderer::RenderError);
+
+  // A finished render replaces the earlier file, reporting rising fractions and 1.0 once.
+  fractions.clear();
+  MP4Renderer::render(source, cut, movie, [&](double f) { fractions.push_back(f); });
+  ASSERT_GE(fractions.size(), 3u);
+  EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
+  EXPECT_EQ(fractions.back(), 1.0);
+  EXPECT_EQ(std::count(fractions.begin(), fractions.end(), 1.0), 1);
+  EXPECT_EQ(play(movie, 48000).frameNumbers.size(),
+            static_cast<std::size_t>(MP4Renderer::composition(source, cut).layout.totalFrames));
+  EXPECT_EQ(fs::status(movie).permissions() & fs::perms::others_read, fs::perms::others_read);
+}
