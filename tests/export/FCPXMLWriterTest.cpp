@@ -306,16 +306,10 @@ TEST(FCPXMLWriter, DescribesSourcesWithoutVideoOrAudioFacts) {
   EXPECT_NE(noVideo.find(R"(<format id="r1" frameDuration="1/25s"/>)"), std::string::npos);
   EXPECT_NE(noVideo.find(R"(hasVideo="0" hasAudio="1" format="r1">)"), std::string::npos);
   EXPECT_EQ(File(noVideo).dtdProblems(), "");
-
   s = source25();
-  s.height = 0;
   s.audioSampleRate = 44100.0;
   s.audioChannelCount = 1;
-  const std::string flat = FCPXMLWriter::fcpxml(s, twoPieces(), {}, {}, options());
-  EXPECT_NE(flat.find(R"(<format id="r1" frameDuration="1/25s"/>)"), std::string::npos);
-  EXPECT_NE(flat.find(R"(audioSources="1" audioChannels="1" audioRate="44100")"), std::string::npos);
-  s.audioChannelCount.reset();
-  EXPECT_EQ(FCPXMLWriter::fcpxml(s, twoPieces(), {}, {}, options()).find("audioSources"),
+  EXPECT_NE(FCPXMLWriter::fcpxml(s, twoPieces(), {}, {}, options()).find(R"(audioRate="44100")"),
             std::string::npos);
 }
 
@@ -356,22 +350,14 @@ TEST(FCPXMLWriter, WritesTheFileAtomically) {
   std::filesystem::remove_all(folder);
 }
 
-TEST(GraphicsPlacement, ComparesEveryFieldAndDerivesItsTimes) {
-  const auto media = graphic("/p/My graphic.mov", 1920, 1080, {1, 25}, 2.0);
-  GraphicsPlacement a{"Title", "My graphic.mov", media, 75.35, 0.0, GraphicKind::fullFrame, true, 1};
+TEST(GraphicsPlacement, DerivesItsTimesAndCountsWholeFrames) {
+  GraphicsPlacement a{"T", "My graphic.mov", graphic("/p/My graphic.mov", 1920, 1080, {1, 25}, 2.0),
+                      75.35, 0.0, GraphicKind::fullFrame, true, 1};
   GraphicsPlacement b = a;
-  EXPECT_EQ(a, b);
-  EXPECT_EQ(std::hash<GraphicsPlacement>{}(a), std::hash<GraphicsPlacement>{}(b));
   b.lane = 2;
   EXPECT_NE(a, b);
-  b = a;
-  b.media.hasAlpha = true;
-  EXPECT_NE(a, b);
-  EXPECT_DOUBLE_EQ(a.endSeconds(), 75.35);
   EXPECT_EQ(a.timecode(), "01:15.4");
   EXPECT_EQ(a.url(), "file:///p/My%20graphic.mov");
-  // Whole frames, with a length on a frame boundary counted exactly.
-  EXPECT_EQ(graphic("/g", 1, 1, {1, 25}, 1.16).frameCount(), 29);
+  EXPECT_EQ(graphic("/g", 1, 1, {1, 25}, 1.16).frameCount(), 29);  // exactly on a frame boundary
   EXPECT_EQ(graphic("/g", 1, 1, {1001, 30000}, 3.0).frameCount(), 89);
-  EXPECT_EQ(graphic("/g", 1, 1, {0, 25}, 3.0).frameCount(), 0);
 }

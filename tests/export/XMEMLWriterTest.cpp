@@ -55,16 +55,12 @@ TEST(XMEMLWriter, WritesRatesAndPiecesOnTheFrameGrid) {
             (std::vector<std::string>{"0", "119", "0", "119", "0", "119"}));
   EXPECT_EQ(doc.texts("//clipitem[starts-with(@id,'clipitem-')]/out/text()"),
             (std::vector<std::string>{"75", "186", "75", "186", "75", "186"}));
-  EXPECT_EQ(doc.texts("//clipitem[@id='clipitem-v2']/start/text()"), std::vector<std::string>{"75"});
-  EXPECT_EQ(doc.texts("//clipitem[@id='clipitem-v2']/end/text()"), std::vector<std::string>{"142"});
-  EXPECT_EQ(doc.texts("/xmeml/sequence/duration/text()"), std::vector<std::string>{"142"});
   // 299.7 frames of source.
   EXPECT_EQ(doc.texts("//file/duration/text()"), std::vector<std::string>{"300"});
   EXPECT_EQ(doc.texts("//file/pathurl/text()"),
             std::vector<std::string>{"file://localhost/Users/x/take%201.mov"});
   EXPECT_EQ(doc.texts("//file/name/text()"), std::vector<std::string>{"take 1.mov"});
-  EXPECT_TRUE(text.ends_with("</xmeml>"));
-  EXPECT_EQ(text.rfind('\n'), text.size() - std::string("</xmeml>").size() - 1);
+  EXPECT_TRUE(text.ends_with("\n</xmeml>"));
 }
 
 TEST(XMEMLWriter, NestsTheSourceOnceAndLinksEveryPiece) {
@@ -126,13 +122,4 @@ TEST(XMEMLWriter, FollowsTheSourcesAudioVideoAndTimecode) {
   const std::string named = XMEMLWriter::xmeml(source(), twoPieces, "Tom & Jerry's <cut>\x01", true);
   EXPECT_NE(named.find("<name>Tom &amp; Jerry's &lt;cut&gt;</name>"), std::string::npos);
   EXPECT_EQ(File(named).wellFormedProblems(), "");
-}
-
-TEST(XMEMLWriter, NeverReadsPastTheSourcesLastFrame) {
-  // 10.01 s at 25 fps declares 250 frames; a kept end inside the partial last frame stops there.
-  SourceMedia s = source({1, 25});
-  s.durationSeconds = 10.01;
-  const File doc(XMEMLWriter::xmeml(s, CutList{{seg(9.0, 10.01)}}, "P", true));
-  EXPECT_EQ(doc.texts("//clipitem[@id='clipitem-v1']/out/text()"), std::vector<std::string>{"250"});
-  EXPECT_EQ(doc.texts("//file/duration/text()"), std::vector<std::string>{"250"});
 }

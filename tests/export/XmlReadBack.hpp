@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -73,7 +74,7 @@ class File {
 
   // The values of an XPath that selects attributes, in document order, entities decoded.
   std::vector<std::string> attributes(const std::string& xpath) const {
-    const Run r = run("xmllint --xpath " + quoted(xpath) + " " + quoted(path_.string()));
+    const Run r = query(xpath);
     std::vector<std::string> out;
     if (r.status != 0) return out;
     static const std::regex value(R"re(="([^"]*)")re");
@@ -86,29 +87,25 @@ class File {
 
   // The text nodes an XPath selects (one per line; our values hold no line breaks).
   std::vector<std::string> texts(const std::string& xpath) const {
-    const Run r = run("xmllint --xpath " + quoted(xpath) + " " + quoted(path_.string()));
+    const Run r = query(xpath);
     std::vector<std::string> out;
-    if (r.status != 0) return out;
     std::string line;
-    for (const char c : r.output) {
-      if (c == '\n') {
-        out.push_back(decode(line));
-        line.clear();
-      } else {
-        line += c;
-      }
+    for (std::istringstream in(r.status == 0 ? r.output : ""); std::getline(in, line);) {
+      out.push_back(decode(line));
     }
-    if (!line.empty()) out.push_back(decode(line));
     return out;
   }
 
   // The number an XPath expression evaluates to (count(...), for instance).
   long number(const std::string& xpath) const {
-    const Run r = run("xmllint --xpath " + quoted(xpath) + " " + quoted(path_.string()));
-    return std::strtol(r.output.c_str(), nullptr, 10);
+    return std::strtol(query(xpath).output.c_str(), nullptr, 10);
   }
 
  private:
+  Run query(const std::string& xpath) const {
+    return run("xmllint --xpath " + quoted(xpath) + " " + quoted(path_.string()));
+  }
+
   static std::string decode(std::string text) {
     const std::pair<const char*, const char*> entities[] = {
         {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#9;", "\t"}, {"&#10;", "\n"},
@@ -125,29 +122,15 @@ class File {
   std::filesystem::path path_;
 };
 
-// "1001/30000s", "2s" or "0s" as a fraction of a second.
-struct Fraction {
-  long long num = 0;
-  long long den = 1;
-};
-
-inline Fraction fraction(const std::string& time) {
-  Fraction f;
-  const auto slash = time.find('/');
-  if (slash == std::string::npos) {
-    f.num = std::stoll(time.substr(0, time.size() - 1));
-  } else {
-    f.num = std::stoll(time.substr(0, slash));
-    f.den = std::stoll(time.substr(slash + 1, time.size() - slash - 2));
-  }
-  return f;
-}
-
-// Whole frames of `frameValue`/`frameScale` in an FCPXML time; -1 when it is not whole.
+// Whole frames of `frameValue`/`frameScale` in an FCPXML time ("1001/30000s", "2s");
+// -1 when it is not a whole number of frames.
 inline long long framesIn(const std::string& time, long long frameValue, long long frameScale) {
-  const Fraction f = fraction(time);
-  const __int128 numerator = static_cast<__int128>(f.num) * frameScale;
-  const __int128 denominator = static_cast<__int128>(f.den) * frameValue;
+  const auto slash = time.find('/');
+  const long long num = std::stoll(time.substr(0, slash));
+  const long long den =
+      slash == std::string::npos ? 1 : std::stoll(time.substr(slash + 1, time.size() - slash - 2));
+  const __int128 numerator = static_cast<__int128>(num) * frameScale;
+  const __int128 denominator = static_cast<__int128>(den) * frameValue;
   if (numerator % denominator != 0) return -1;
   return static_cast<long long>(numerator / denominator);
 }
