@@ -30,7 +30,12 @@ std::optional<std::vector<std::optional<std::string>>> pdfPageTexts(const std::s
             continue;
         }
         const poppler::byte_array bytes = page->text().to_utf8();
-        pages.emplace_back(std::string(bytes.begin(), bytes.end()));
+        std::string text(bytes.begin(), bytes.end());
+        // The library ends each page's text with a line break and a form feed; they mark the
+        // page end, not the page's own text.
+        if (!text.empty() && text.back() == '\f') text.pop_back();
+        if (!text.empty() && text.back() == '\n') text.pop_back();
+        pages.emplace_back(std::move(text));
     }
     return pages;
 }

@@ -75,8 +75,9 @@ std::vector<Chunk> atPauses(const std::vector<std::int16_t>& samples, int sample
         }
         if (best == 0) {
             cut = lo;
+            // The quietest frame, the latest of equals, so chunks stay as long as allowed.
             for (std::size_t f = lo; f <= hi; ++f)
-                if (levels[f] < levels[cut]) cut = f;
+                if (levels[f] <= levels[cut]) cut = f;
         }
         chunks.push_back({start * frame, cut * frame});
         start = cut;

@@ -1,0 +1,50 @@
+#include "kestrane/platform/SpeechDecoder.hpp"
+
+#include <gtest/gtest.h>
+
+#include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/MonoResampler.hpp"
+#include "platform/MediaFixtures.hpp"
+
+using namespace kestrane::platform;
+
+TEST(SpeechDecoder, MissingModelNamesThePackage) {
+    SpeechModel model = SpeechModel::usEnglish();
+    EXPECT_TRUE(model.missingFiles().empty()) << "the pocketsphinx-en-us package is needed for these tests";
+    model.acousticModel = "/nonexistent/en-us";
+    EXPECT_FALSE(model.missingFiles().empty());
+    try {
+        SpeechDecoder decoder(model);
+        FAIL() << "a decoder was made without a model";
+    } catch (const SpeechModelError& e) {
+        EXPECT_NE(std::string(e.what()).find("pocketsphinx-en-us"), std::string::npos) << e.what();
+    }
+}
+
+TEST(SpeechDecoder, RawTokensCarryFramesAndMarkers) {
+    kestrane::testing::ScratchFolder scratch;
+    const auto wav = scratch.file("speech.wav");
+    kestrane::testing::make("flite -voice rms -t 'the first thing you need is a good microphone' -o " + wav);
+
+    std::vector<std::int16_t> pcm;
+    std::unique_ptr<MonoResampler> resampler;
+    decodeAudio(wav, [&](const AudioBlock& b) {
+        if (!resampler) resampler = std::make_unique<MonoResampler>(static_cast<int>(b.sampleRate), kSpeechSampleRate);
+        resampler->push(b.interleaved, b.frames, pcm);
+    });
+    resampler->flush(pcm);
+
+    SpeechDecoder decoder(SpeechModel::usEnglish(), {0.003, {}});
+    const auto tokens = decoder.decode(pcm.data(), pcm.size());
+    ASSERT_FALSE(tokens.empty());
+    EXPECT_EQ(tokens.front().text, "<s>");
+    int words = 0;
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        EXPECT_LE(tokens[i].startFrame, tokens[i].endFrame);
+        if (i > 0) EXPECT_EQ(tokens[i].startFrame, tokens[i - 1].endFrame + 1) << "segments are contiguous";
+        if (tokens[i].text == "microphone" || tokens[i].text == "first") ++words;
+    }
+    EXPECT_EQ(words, 2);
+    // Frames are 10 ms: the last token ends within the audio.
+    EXPECT_LE(tokens.back().endFrame, static_cast<int>(pcm.size() * kSpeechFrameRate / kSpeechSampleRate));
+}

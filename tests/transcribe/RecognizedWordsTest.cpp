@@ -1,0 +1,45 @@
+#include "kestrane/transcribe/RecognizedWords.hpp"
+
+#include <gtest/gtest.h>
+
+using namespace kestrane;
+using namespace kestrane::RecognizedWords;
+
+namespace {
+std::vector<std::string> texts(const std::vector<TranscriptWord>& words) {
+    std::vector<std::string> out;
+    for (const auto& w : words) out.push_back(w.text);
+    return out;
+}
+}  // namespace
+
+TEST(RecognizedWords, MarkersVariantsAndHesitations) {
+    const std::vector<TimedToken> tokens = {
+        {"<s>", 0.0, 0.2},      {"so", 0.2, 0.4},     {"um", 0.4, 0.7},    {"and(2)", 0.7, 0.9},
+        {"[NOISE]", 0.9, 1.0},  {"to(2)", 1.0, 1.1},  {"camera", 1.1, 1.6}, {"uh", 1.6, 1.7},
+        {"<sil>", 1.7, 2.0},    {"uh", 2.0, 2.3},     {"<sil>", 2.3, 2.5}, {"++BREATH++", 2.5, 2.6},
+        {"well", 2.6, 2.9},     {"um", 2.9, 3.0},     {"</s>", 3.0, 3.1}};
+    const auto words = wordsFromTokens(tokens);
+    // "uh" glued to "camera" and followed by a pause is the word's trailing vowel; the "uh" between
+    // two pauses and the "um" between words are hesitations; "um" glued before the end goes too.
+    EXPECT_EQ(texts(words), (std::vector<std::string>{"so", "um", "and", "to", "camera", "uh", "well"}));
+    EXPECT_EQ(words[3].range, (TimeRange{1.0, 1.1}));
+    EXPECT_EQ(words[5].range, (TimeRange{2.0, 2.3}));
+    EXPECT_EQ(withoutVariant("read(3)"), "read");
+    EXPECT_EQ(withoutVariant("(2)"), "(2)");
+}
+
+TEST(RecognizedWords, SentenceEndsFromPauses) {
+    std::vector<TranscriptWord> words = {
+        {"welcome", {0.0, 0.4}}, {"back", {0.4, 0.7}},   // pause follows: sentence end
+        {"today", {1.2, 1.5}},   {"and", {1.5, 1.7}},    // a conjunction never ends a sentence
+        {"we", {2.5, 2.6}},      {"talk", {2.6, 2.8}},   // short pause: no end
+        {"about", {3.0, 3.3}},   {"the", {3.3, 3.4}},    // article before a pause: no end
+        {"lens", {4.0, 4.5}},    {"um", {5.0, 5.3}},     // hesitation: no end
+        {"thanks", {5.4, 5.8}}};                         // the last word ends its sentence
+    markSentenceEnds(words, 0.3);
+    EXPECT_EQ(texts(words), (std::vector<std::string>{"Welcome", "back.", "Today", "and", "we", "talk", "about",
+                                                       "the", "lens.", "Um", "thanks."}));
+    // Times are untouched.
+    EXPECT_EQ(words[1].range, (TimeRange{0.4, 0.7}));
+}

@@ -1,0 +1,87 @@
+#include "kestrane/transcribe/Transcriber.hpp"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "platform/MediaFixtures.hpp"
+
+using namespace kestrane;
+using namespace kestrane::Transcriber;
+using kestrane::testing::make;
+
+namespace {
+std::string lowerWords(const Transcript& t) {
+    std::string out;
+    for (const auto& w : t.words) {
+        for (char c : w.text)
+            if (c != '.') out.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+        out.push_back(' ');
+    }
+    return out;
+}
+}  // namespace
+
+TEST(Transcriber, KnownSentenceFromFilmAndPreparedWav) {
+    kestrane::testing::ScratchFolder dir;
+    const auto speech = dir.file("speech.wav");
+    make("flite -voice rms -t 'the first thing you need is a good microphone' -o " + speech);
+    const auto film = dir.file("film.mp4");
+    make("ffmpeg -v error -y -f lavfi -i color=c=gray:size=160x120:rate=25 -i " + speech +
+         " -af 'adelay=500,apad=pad_dur=0.5' -shortest -c:v libx264 -c:a aac " + film);
+
+    // A film without a prepared WAV goes through a temporary WAV, which is gone afterwards.
+    const Transcript t = transcribe(film, "en_US");
+    EXPECT_EQ(dir.count("kestrane-audio-"), 0);
+    const std::string heard = lowerWords(t);
+    for (const char* word : {"first", "thing", "need", "microphone"})
+        EXPECT_NE(heard.find(word), std::string::npos) << word << " missing from: " << heard;
+    // Times: inside the audio, in order, after the half-second lead-in; a sentence end at the end.
+    EXPECT_GE(t.words.front().range.start, 0.4);
+    for (std::size_t i = 0; i < t.words.size(); ++i) {
+        EXPECT_LT(t.words[i].range.start, t.words[i].range.end);
+        if (i > 0) EXPECT_GE(t.words[i].range.start, t.words[i - 1].range.end);
+    }
+    EXPECT_LT(t.words.back().range.end, 4.5);
+    EXPECT_EQ(t.words.back().text.back(), '.');
+    EXPECT_TRUE(std::isupper(static_cast<unsigned char>(t.words.front().text[0])));
+
+    // The prepared WAV gives the same words and is left in place.
+    const auto extraction = AudioAnalyzer::extractAudio(film);
+    const Transcript fromWav = transcribe(film, "en_US", extraction.wavURL);
+    EXPECT_EQ(fromWav.words, t.words);
+    EXPECT_TRUE(std::filesystem::exists(extraction.wavURL));
+    // An unusable prepared file falls back to the media.
+    kestrane::testing::writeFile(dir.file("bad.wav"), "nothing");
+    EXPECT_EQ(transcribe(speech, "en-US", dir.file("bad.wav")).words.size(), t.words.size());
+}
+
+TEST(Transcriber, SilenceLocalesAndFailuresLeaveNoFiles) {
+    kestrane::testing::ScratchFolder dir;
+    const auto quiet = dir.file("quiet.mp4");
+    make("ffmpeg -v error -y -f lavfi -i color=c=black:size=160x120:rate=25 -f lavfi -i "
+         "'anoisesrc=a=0.0005:r=16000' -t 2 -c:v libx264 -c:a aac " + quiet);
+    try {
+        transcribe(quiet, "en_US");
+        FAIL() << "silence gave words";
+    } catch (const TranscriberError& e) {
+        EXPECT_STREQ(e.what(), "No speech found in the footage");
+    }
+    EXPECT_EQ(dir.count("kestrane-audio-"), 0);
+
+    try {
+        transcribe(quiet, "fr_FR");
+        FAIL();
+    } catch (const TranscriberError& e) {
+        EXPECT_STREQ(e.what(), "Transcription doesn't support the fr_FR language yet");
+    }
+    EXPECT_NO_THROW(ensureModel("en_US"));
+    EXPECT_EQ(supportedLocale("en_US"), "en-us");
+    EXPECT_EQ(supportedLocale("de_DE"), std::nullopt);
+
+    const auto pictureOnly = dir.file("picture.mp4");
+    make("ffmpeg -v error -y -f lavfi -i color=c=black:size=160x120:rate=25 -t 0.5 -c:v libx264 " + pictureOnly);
+    EXPECT_THROW(transcribe(pictureOnly, "en_US"), AudioAnalyzer::AnalyzerError);
+    EXPECT_EQ(dir.count("kestrane-audio-"), 0);
+}
