@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "kestrane/brain/RunSelector.hpp"
+#include "kestrane/brain/TextAlignDetail.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -39,8 +40,9 @@ int positionOf(const Utterance& u, std::span<const Utterance> members) {
 double scriptMatchCoverage(Tokens tokens, const std::vector<TokenList>& beats) {
   if (tokens.empty() || beats.empty()) return 0;
   double best = 0;
+  TextAlign::detail::Aligner aligner(tokens);
   for (const auto& beat : beats) {
-    auto alignment = TextAlign::localAlign(tokens, beat, -1.0);
+    auto alignment = aligner.align(beat, -1.0);
     if (alignment.score >= 0.5)
       best = std::max(best, static_cast<double>(alignment.aRange.count()) / static_cast<double>(tokens.size()));
   }
@@ -50,9 +52,10 @@ double scriptMatchCoverage(Tokens tokens, const std::vector<TokenList>& beats) {
 double scriptRenditionScore(Tokens tokens, const std::vector<TokenList>& beats) {
   if (tokens.empty() || beats.empty()) return 0;
   double best = 0;
+  TextAlign::detail::Aligner aligner(tokens);
   for (const auto& beat : beats) {
     if (beat.empty()) continue;
-    auto alignment = TextAlign::localAlign(tokens, beat, -1.0);
+    auto alignment = aligner.align(beat, -1.0);
     double coverage = static_cast<double>(alignment.bRange.count()) / static_cast<double>(beat.size());
     best = std::max(best, alignment.score * coverage);
   }
