@@ -144,6 +144,14 @@ TEST(TextAlign, CompactAndCheckpointedAlignmentMatchTheFullMatrix) {
       EXPECT_EQ(TextAlign::detail::localAlign(a, b, gap, 8), expected);  // checkpointed traceback
     }
   }
+  // Long lists take the memoised pair path.
+  TL a(300), b(280);
+  for (auto& t : a) t = vocabulary[random() % vocabulary.size()];
+  for (std::size_t k = 0; k < b.size(); ++k) b[k] = k % 7 == 0 ? "demo" : a[(k + 40) % a.size()];
+  auto expected = referenceAlign(a, b, -1.0);
+  EXPECT_GT(expected.matchCount, 100);
+  EXPECT_EQ(TextAlign::localAlign(a, b, -1.0), expected);
+  EXPECT_EQ(TextAlign::detail::localAlign(a, b, -1.0, 1000), expected);
 }
 
 TEST(TextAlign, AbortedPrefix) {
