@@ -180,3 +180,20 @@ void BM_LocalAlignLong(benchmark::State& state) {
 BENCHMARK(BM_LocalAlignLong)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace
+
+// A presenter saying one line over and over: every neighbour is an anchor.
+void BM_RunSelectorOneLineRepeated(benchmark::State& state) {
+  std::vector<TakeSelector::Utterance> utts;
+  std::set<int> available;
+  for (int k = 0; k < 3000; ++k) {
+    TakeSelector::Utterance u;
+    u.index = k;
+    u.range = {k * 3.0, k * 3.0 + 2.5};
+    for (const char* w : {"welcome", "back", "to", "the", "show."}) u.words.push_back({w, u.range});
+    u.tokens = TextAlign::tokens("welcome back to the show.");
+    utts.push_back(std::move(u));
+    available.insert(k);
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(RunSelector::choose(utts, available, {}, {}));
+}
+BENCHMARK(BM_RunSelectorOneLineRepeated)->Unit(benchmark::kMillisecond);

@@ -112,9 +112,16 @@ std::vector<Chain> chains(std::vector<Anchor> pairs, std::span<const Utterance> 
   Similarities similar(utts);
   const std::size_t n = pairs.size();
   std::vector<int> length(n, 1), previous(n, -1);
+  auto firstWithI = [&](int i) {
+    return static_cast<std::size_t>(
+        std::lower_bound(pairs.begin(), pairs.end(), i, [](const Anchor& p, int value) { return p.i < value; }) -
+        pairs.begin());
+  };
   for (std::size_t k = 0; k < n; ++k) {
     const auto& pk = pairs[k];
-    for (std::size_t l = 0; l < k; ++l) {
+    // Pairs are sorted by i: only those with i in [k.i - 3, k.i - 1] can link,
+    // and they form one stretch, visited in the same order as a full scan.
+    for (std::size_t l = firstWithI(pk.i - 3), end = firstWithI(pk.i); l < end; ++l) {
       const auto& pl = pairs[l];
       int di = pk.i - pl.i, dj = pk.j - pl.j;
       if (di < 1 || di > 3 || dj < 1 || dj > 3) continue;
