@@ -1,0 +1,157 @@
+#include "kestrane/brain/TakeSelector.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include <fmt/format.h>
+
+#include "kestrane/brain/DecisionState.hpp"
+#include "kestrane/brain/TextAlign.hpp"
+
+namespace kestrane::TakeSelector {
+
+namespace {
+constexpr double kMinFillerDuration = 0.12;
+}
+
+DecisionState::DecisionState(const Transcript& transcript, std::vector<Utterance> utterances,
+                             std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
+                             const PipelineSettings& settings)
+    : transcript(transcript),
+      utts(std::move(utterances)),
+      silences(silences),
+      levels(levels),
+      settings(settings),
+      similarity(utts),
+      removed(utts.size(), false),
+      kind(utts.size()),
+      slateNeighbour(utts.size(), false),
+      groupRoot(utts.size(), -1),
+      payoffExempt(utts.size(), false) {
+  byStart.resize(utts.size());
+  for (std::size_t p = 0; p < utts.size(); ++p) byStart[p] = static_cast<int>(p);
+  std::stable_sort(byStart.begin(), byStart.end(),
+                   [&](int a, int b) { return at(a).range.start < at(b).range.start; });
+}
+
+void DecisionState::remove(int index, SegmentKind segmentKind, std::string reason,
+                           std::optional<std::int64_t> takeGroup, std::optional<int> standIn) {
+  const auto slot = static_cast<std::size_t>(index);
+  removed[slot] = true;
+  kind[slot] = segmentKind;
+  if (standIn) replacement[index] = *standIn;
+  removalPosition[index] = result.removals.size();
+  result.removals.push_back(Segment{at(index).range, segmentKind, std::move(reason), takeGroup});
+}
+
+void DecisionState::unremove(int index) {
+  removed[static_cast<std::size_t>(index)] = false;
+  kind[static_cast<std::size_t>(index)].reset();
+}
+
+void DecisionState::advise(const TimeRange& range, std::string note) {
+  result.advisories.push_back(Advisory{range, std::move(note)});
+}
+
+void DecisionState::repointGroups(const TimeRange& from, const TimeRange& to) {
+  for (auto& group : result.takeGroups)
+    if (group.winnerRange == from) group.winnerRange = to;
+}
+
+bool DecisionState::coveredByRemoval(const TimeRange& range, const std::vector<bool>& ignored) const {
+  for (std::size_t k = 0; k < result.removals.size(); ++k) {
+    if (k < ignored.size() && ignored[k]) continue;
+    if (result.removals[k].range.overlaps(range)) return true;
+  }
+  return false;
+}
+
+std::vector<int> DecisionState::startingWithin(double center, double reach) const {
+  auto first = std::lower_bound(byStart.begin(), byStart.end(), center - reach,
+                                [&](int p, double value) { return at(p).range.start < value; });
+  std::vector<int> found;
+  for (auto it = first; it != byStart.end() && at(*it).range.start <= center + reach; ++it)
+    if (std::fabs(at(*it).range.start - center) <= reach) found.push_back(*it);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+std::string timeStamp(double seconds) {
+  auto whole = static_cast<std::int64_t>(std::trunc(seconds));
+  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
+}
+
+std::string wordsText(const Utterance& utterance) {
+  std::string text;
+  for (std::size_t k = 0; k < utterance.words.size(); ++k) {
+    if (k > 0) text += ' ';
+    text += utterance.words[k].text;
+  }
+  return text;
+}
+
+bool endsCleanly(const Utterance& utterance) {
+  return utterance.endsLikeSentence() && !endsMidRestart(utterance.tokens);
+}
+
+double overlapLength(const TimeRange& a, const TimeRange& b) {
+  return std::max(0.0, std::min(a.end, b.end) - std::max(a.start, b.start));
+}
+
+void removeFillers(DecisionState& state, bool checkOverlap) {
+  if (!state.settings.removeFillers) return;
+  for (const auto& word : state.transcript.words) {
+    if (!(word.range.duration() >= kMinFillerDuration)) continue;
+    auto tokens = TextAlign::tokens(word.text);
+    if (!isFillerToken(tokens.empty() ? std::string() : tokens.front())) continue;
+    if (checkOverlap) {
+      const auto& removals = state.result.removals;
+      bool overlapped = std::any_of(removals.begin(), removals.end(), [&](const Segment& r) {
+        return r.range.start < word.range.end && word.range.start < r.range.end;
+      });
+      if (overlapped) continue;
+    }
+    state.result.removals.push_back(Segment{word.range, SegmentKind::filler, "\u201c" + word.text + "\u201d", {}});
+  }
+}
+
+void orderRemovals(DecisionState& state) {
+  std::stable_sort(state.result.removals.begin(), state.result.removals.end(),
+                   [](const Segment& a, const Segment& b) { return a.range.start < b.range.start; });
+}
+
+Decision decide(const Transcript& transcript, const std::optional<std::string>& script,
+                std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
+                const PipelineSettings& settings) {
+  auto utts = utterances(transcript, silences);
+  if (utts.empty()) return {};
+  DecisionState state(transcript, std::move(utts), silences, levels, settings);
+
+  removeVerbalSlates(state);
+  removeFalseStarts(state);
+  removeStumbles(state);
+  if (script) state.beats = scriptBeats(*script);
+  removeRepeatedRuns(state);
+  chooseRepeatedTakes(state);
+  removeDuplicateLines(state);
+  removeOffMicChatter(state);
+  removeRoomTalk(state);
+  repairMixedRuns(state);
+  restoreLostLines(state);
+  swapUnfinishedLines(state);
+  removeFillers(state, true);
+  orderRemovals(state);
+  return std::move(state.result);
+}
+
+Decision fillersOnly(const Transcript& transcript, const PipelineSettings& settings) {
+  if (!settings.removeFillers) return {};
+  static const std::optional<LevelData> noLevels;
+  DecisionState state(transcript, {}, {}, noLevels, settings);
+  removeFillers(state, false);
+  orderRemovals(state);
+  return std::move(state.result);
+}
+
+}  // namespace kestrane::TakeSelector
