@@ -6,8 +6,9 @@
 
 #include "kestrane/brain/UnicodeText.hpp"
 
+// Tokens, trigram similarity and the aborted-prefix test; the alignment
+// engine and edit distance live in LocalAlign.cpp.
 namespace kestrane::TextAlign {
-
 
 TokenList tokens(std::string_view text) {
   TokenList result;
