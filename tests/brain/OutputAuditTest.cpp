@@ -98,6 +98,13 @@ TEST(OutputAudit, DoubledBeatNeedsOverlappingStretches) {
                                 "script beat delivered 3 times: “Red orange yellow green blue indigo violet black” at "
                                 "0:00, 0:10, 0:20",
                                 {4, 5, 6}}));
+
+  // Two beats alike enough to be compared with each other are each checked on their own.
+  auto twice = ofKind(OutputAudit::audit(three, transcriptOf(three), keepAll(30),
+                                         script + "\nRed orange yellow green blue indigo violet white."),
+                      Kind::doubledBeat);
+  ASSERT_EQ(twice.size(), 2u);
+  EXPECT_EQ(twice[1].utteranceIndices, (std::vector<int>{4, 5, 6}));
 }
 
 TEST(OutputAudit, DoubledLines) {

@@ -10,6 +10,7 @@
 
 #include "kestrane/brain/KeptSpans.hpp"
 #include "kestrane/brain/ScriptCoverage.hpp"
+#include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 #include "kestrane/brain/WordTimeline.hpp"
@@ -66,9 +67,14 @@ std::string lastWords(const Utterance& u, std::size_t count) {
 // Local alignment at the same gap throughout the audit.
 TextAlign::LocalAlignment align(TextAlign::Tokens a, TextAlign::Tokens b) { return TextAlign::localAlign(a, b, -1.0); }
 
-double lineSimilarity(const TokenList& a, const TokenList& b) { return TakeSelector::openingAwareSimilarity(a, b); }
-
 bool endsComplete(const Utterance& u) { return u.endsLikeSentence() && !TakeSelector::endsMidRestart(u.tokens); }
+
+// A short keep and the words whose midpoint lies in it.
+struct Fragment {
+  std::size_t segment = 0;  // position in the cut list
+  std::vector<TranscriptWord> words;
+  TokenList tokens;
+};
 
 struct Audit {
   std::span<const Utterance> all;
@@ -78,11 +84,53 @@ struct Audit {
   std::vector<const Utterance*> kept;
   std::vector<TokenList> beats;
   std::vector<std::string> display;
+  std::vector<Fragment> fragments;
   WordTimeline words;
   std::vector<Defect> defects;
 
+  // Beats, kept utterances and fragments compared through one similarity index, in that
+  // order, so pairs that cannot reach a threshold are ruled out before any alignment.
+  std::vector<Utterance> entries;
+  std::optional<SimilarityIndex> index;
+  std::vector<std::vector<int>> fragmentBeats;  // beats each fragment may align with
+
   Audit(std::span<const Utterance> utterances, const Transcript& t, const CutList& c)
       : all(utterances), transcript(t), cutList(c), keptSegments(c.keptSegments()), words(t.words) {}
+
+  int beatPosition(std::size_t b) const { return static_cast<int>(b); }
+  int keptPosition(std::size_t k) const { return static_cast<int>(beats.size() + k); }
+  int fragmentPosition(std::size_t f) const { return static_cast<int>(beats.size() + kept.size() + f); }
+
+  void collectFragments() {
+    for (std::size_t p = 0; p < cutList.segments.size(); ++p) {
+      const auto& segment = cutList.segments[p];
+      if (!segment.isKept() || !(segment.range.duration() < fragmentKeep)) continue;
+      std::vector<std::size_t> order;
+      for (auto position : words.lyingIn(segment.range)) order.push_back(words.item(position));
+      if (order.empty()) continue;
+      std::sort(order.begin(), order.end());
+      Fragment fragment{p, {}, {}};
+      for (auto k : order) {
+        fragment.words.push_back(transcript.words[k]);
+        for (auto& t : TextAlign::tokens(transcript.words[k].text)) fragment.tokens.push_back(std::move(t));
+      }
+      fragments.push_back(std::move(fragment));
+    }
+  }
+
+  void buildIndex() {
+    auto entry = [&](const TokenList& tokens) {
+      Utterance u;
+      u.index = static_cast<int>(entries.size());
+      u.tokens = tokens;
+      entries.push_back(std::move(u));
+    };
+    for (const auto& beat : beats) entry(beat);
+    for (const auto* u : kept) entry(u->tokens);
+    for (const auto& f : fragments) entry(f.tokens);
+    index.emplace(entries);
+    fragmentBeats.assign(fragments.size(), {});
+  }
 
   std::vector<int> keptOverlapping(const TimeRange& range) const {
     std::vector<int> indices;
@@ -92,16 +140,24 @@ struct Audit {
   }
 
   void scriptBeats() {
+    const int firstFragment = fragmentPosition(0);
     for (std::size_t b = 0; b < beats.size(); ++b) {
-      const auto& beat = beats[b];
       struct Match {
         const Utterance* u;
         TextAlign::TokenRange stretch;  // in the beat
       };
       std::vector<Match> matches;
       double best = 0;
-      for (const auto* u : kept) {
-        auto alignment = align(u->tokens, beat);
+      // Kept utterances and fragments whose alignment with the beat may reach the lower
+      // of the two thresholds asked of it here and by the fragment check.
+      for (int p : index->partnersAfter(beatPosition(b), std::min(beatPresentScore, fragmentAlignScore))) {
+        if (p < keptPosition(0)) continue;  // another beat
+        if (p >= firstFragment) {
+          fragmentBeats[static_cast<std::size_t>(p - firstFragment)].push_back(static_cast<int>(b));
+          continue;
+        }
+        const auto* u = kept[static_cast<std::size_t>(p - keptPosition(0))];
+        const auto& alignment = index->alignment(p, beatPosition(b));
         best = std::max(best, alignment.score);
         if (alignment.score >= beatMatchScore) matches.push_back({u, alignment.bRange});
       }
@@ -159,7 +215,7 @@ struct Audit {
         if (b.tokens.size() < 5) continue;
         if (b.range.start > a.range.end + doubledLineReach) break;
         if (reported.contains(a.index) && reported.contains(b.index)) continue;
-        if (lineSimilarity(a.tokens, b.tokens) < doubledLineSimilarity) continue;
+        if (!index->openingAwareAtLeast(keptPosition(p), keptPosition(q), doubledLineSimilarity)) continue;
         defects.push_back({Kind::doubledLine, b.range,
                            fmt::format("same line kept twice: “{}…” at {} and {}", firstWords(a, 8),
                                        timestamp(a.range.start), timestamp(b.range.start)),
@@ -230,15 +286,37 @@ struct Audit {
   void unfinishedLines() {
     std::vector<bool> complete(kept.size());
     for (std::size_t i = 0; i < kept.size(); ++i) complete[i] = !kept[i]->words.empty() && endsComplete(*kept[i]);
+    std::vector<std::size_t> open;  // unfinished lines not followed closely by the next kept line
     for (std::size_t i = 0; i < kept.size(); ++i) {
       const auto& k = *kept[i];
       if (k.tokens.size() <= 4 || complete[i]) continue;
       if (i + 1 < kept.size() && kept[i + 1]->range.start - k.range.end < unfinishedFollowGap) continue;
-      bool twin = false;
-      for (std::size_t o = 0; o < kept.size() && !twin; ++o) {
-        if (!complete[o] || kept[o]->index == k.index) continue;
-        twin = lineSimilarity(k.tokens, kept[o]->tokens) >= completedTwinSimilarity;
-      }
+      open.push_back(i);
+    }
+    if (open.empty()) return;
+
+    // Completed lines that may be twins of each open line: those after it from its own side,
+    // those before it from theirs.
+    std::vector<std::vector<std::size_t>> candidates(kept.size());
+    std::vector<bool> isOpen(kept.size(), false);
+    for (auto i : open) isOpen[i] = true;
+    auto toKept = [&](int position) { return static_cast<std::size_t>(position - keptPosition(0)); };
+    const int pastKept = keptPosition(kept.size());
+    for (auto i : open)
+      for (int p : index->partnersAfter(keptPosition(i), completedTwinSimilarity))
+        if (p < pastKept && complete[toKept(p)]) candidates[i].push_back(toKept(p));
+    for (std::size_t o = 0; o < open.back(); ++o) {
+      if (!complete[o]) continue;
+      for (int p : index->partnersAfter(keptPosition(o), completedTwinSimilarity))
+        if (p < pastKept && isOpen[toKept(p)]) candidates[toKept(p)].push_back(o);
+    }
+
+    for (auto i : open) {
+      const auto& k = *kept[i];
+      bool twin = std::any_of(candidates[i].begin(), candidates[i].end(), [&](std::size_t o) {
+        return kept[o]->index != k.index &&
+               index->openingAwareAtLeast(keptPosition(i), keptPosition(o), completedTwinSimilarity);
+      });
       if (twin) continue;
       defects.push_back({Kind::unfinishedLine, k.range,
                          fmt::format("kept line ends unfinished with no completed twin: “…{}” at {}", lastWords(k, 6),
@@ -263,15 +341,18 @@ struct Audit {
     return true;
   }
 
-  double scriptCoverage(const TokenList& fragment, const TokenList& scriptTokens) const {
+  // The best share of the fragment's tokens covered by a beat, or by the whole script when
+  // that could still change the verdict.
+  double scriptCoverage(std::size_t f, bool joined, const TokenList& scriptTokens) const {
+    const auto& fragment = fragments[f].tokens;
     double coverage = 0;
-    auto consider = [&](const TokenList& target) {
-      auto alignment = align(fragment, target);
+    auto consider = [&](const TextAlign::LocalAlignment& alignment) {
       if (alignment.score >= fragmentAlignScore)
         coverage = std::max(coverage, static_cast<double>(alignment.aRange.count()) / static_cast<double>(fragment.size()));
     };
-    for (const auto& beat : beats) consider(beat);
-    consider(scriptTokens);
+    for (int b : fragmentBeats[f]) consider(index->alignment(fragmentPosition(f), beatPosition(static_cast<std::size_t>(b))));
+    if (coverage >= 0.6 || (joined && coverage >= 0.35)) return coverage;
+    consider(align(fragment, scriptTokens));
     return coverage;
   }
 
@@ -280,29 +361,18 @@ struct Audit {
     for (const auto& d : defects) flagged.insert(d.utteranceIndices.begin(), d.utteranceIndices.end());
     TokenList scriptTokens = script ? TextAlign::tokens(*script) : TokenList{};
 
-    for (std::size_t p = 0; p < cutList.segments.size(); ++p) {
-      const auto& segment = cutList.segments[p];
-      if (!segment.isKept() || !(segment.range.duration() < fragmentKeep)) continue;
-      std::vector<std::size_t> order;
-      for (auto position : words.lyingIn(segment.range)) order.push_back(words.item(position));
-      if (order.empty()) continue;
-      std::sort(order.begin(), order.end());
-      std::vector<TranscriptWord> fragmentWords;
-      TokenList tokens;
-      for (auto k : order) {
-        fragmentWords.push_back(transcript.words[k]);
-        for (auto& t : TextAlign::tokens(transcript.words[k].text)) tokens.push_back(std::move(t));
-      }
-
-      bool joined = contiguous(p, -1) && contiguous(p, +1);
+    for (std::size_t f = 0; f < fragments.size(); ++f) {
+      const auto& fragment = fragments[f];
+      const auto& segment = cutList.segments[fragment.segment];
+      bool joined = contiguous(fragment.segment, -1) && contiguous(fragment.segment, +1);
       bool accepted;
       if (!beats.empty()) {
-        double coverage = scriptCoverage(tokens, scriptTokens);
+        double coverage = scriptCoverage(f, joined, scriptTokens);
         accepted = coverage >= 0.6 || (joined && coverage >= 0.35);
       } else {
-        const auto& last = fragmentWords.back().text;
+        const auto& last = fragment.words.back().text;
         bool sentence = last.ends_with('.') || last.ends_with('?') || last.ends_with('!');
-        accepted = joined || (sentence && tokens.size() >= 3);
+        accepted = joined || (sentence && fragment.tokens.size() >= 3);
       }
       if (accepted) continue;
 
@@ -314,7 +384,7 @@ struct Audit {
         }
       if (owner && flagged.contains(owner->index)) continue;
       if (owner) flagged.insert(owner->index);
-      auto shown = std::span(fragmentWords).first(std::min<std::size_t>(8, fragmentWords.size()));
+      auto shown = std::span(fragment.words).first(std::min<std::size_t>(8, fragment.words.size()));
       defects.push_back(
           {Kind::suspectFragment, segment.range,
            fmt::format("isolated {:.1f}s fragment at {}: “{}” — not a script line or complete thought",
@@ -346,6 +416,8 @@ std::vector<Defect> audit(std::span<const Utterance> utterances, const Transcrip
     }
   }
 
+  run.collectFragments();
+  run.buildIndex();
   run.scriptBeats();
   run.doubledLines();
   run.choppyStretches();

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "kestrane/brain/KeptSpans.hpp"
+#include "kestrane/brain/LongTokenAligner.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 
 namespace kestrane::ScriptCoverage {
@@ -93,22 +94,23 @@ std::vector<BeatResult> assess(std::string_view script, const Transcript& transc
   if (beats.empty()) return {};
 
   // The cut's words as one token list, each token remembering its word's start.
-  KeptSpans kept(cutList);
+  KeptSpans keptTime(cutList);
   TextAlign::TokenList keptTokens;
   std::vector<double> tokenStarts;
   for (const auto& word : transcript.words) {
-    if (!kept.contains((word.range.start + word.range.end) / 2)) continue;
+    if (!keptTime.contains((word.range.start + word.range.end) / 2)) continue;
     for (auto& token : numberNormalized(TextAlign::tokens(word.text))) {
       keptTokens.push_back(std::move(token));
       tokenStarts.push_back(word.range.start);
     }
   }
 
+  LongTokenAligner kept(std::move(keptTokens));
   std::vector<BeatResult> results;
   results.reserve(beats.size());
   for (auto& text : beats) {
     auto beat = numberNormalized(TextAlign::tokens(text));
-    auto alignment = TextAlign::localAlign(beat, keptTokens, -0.5);
+    auto alignment = kept.align(beat);
     BeatResult result;
     result.text = std::move(text);
     result.score = static_cast<double>(alignment.matchCount) / static_cast<double>(beat.size());
