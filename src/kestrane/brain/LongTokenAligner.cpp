@@ -126,31 +126,37 @@ TextAlign::LocalAlignment LongTokenAligner::align(const TextAlign::TokenList& sh
 
   // H at a matching cell reached diagonally is its pair score plus the best of 0 and, over
   // earlier matching cells (i', j') above and left of it, H(i', j') - (i - 1 - i') - (j - 1 - j')
-  // in half points. reach[i'] keeps the largest H(i', j') + i' + j' of each row so far.
+  // in half points. A prefix-maximum tree over the rows keeps the largest H(i', j') + i' + j'
+  // of the rows above each row; it only ever grows.
   constexpr int none = INT_MIN / 4;
   std::vector<int> reach(static_cast<std::size_t>(m) + 1, none);
+  auto raise = [&](int row, int v) {
+    for (; row <= m; row += row & -row) reach[static_cast<std::size_t>(row)] = std::max(reach[static_cast<std::size_t>(row)], v);
+  };
+  auto above = [&](int row) {  // rows 1 ... row - 1
+    int v = none;
+    for (--row; row > 0; row -= row & -row) v = std::max(v, reach[static_cast<std::size_t>(row)]);
+    return v;
+  };
   std::vector<int> value(cells.size());
   int best = 0, bi = 0, bj = 0;
   for (std::size_t start = 0; start < cells.size();) {
     std::size_t end = start;
     while (end < cells.size() && cells[end].j == cells[start].j) ++end;
+    // Cells of one column do not precede each other: all are valued before any is recorded.
     for (std::size_t c = start; c < end; ++c) {
       const Cell& cell = cells[c];
-      int carried = none;
-      for (int r = 1; r < cell.i; ++r) carried = std::max(carried, reach[static_cast<std::size_t>(r)]);
+      int carried = above(cell.i);
       int h = cell.halves + std::max(0, carried == none ? 0 : carried - cell.i - cell.j + 2);
       value[c] = h;
       // Strictly greater, and earlier rows first on ties: the toolkit's row-major choice.
-      if (h > best || (h == best && h > 0 && (cell.i < bi || (cell.i == bi && cell.j < bj)))) {
+      if (h > best || (h == best && (cell.i < bi || (cell.i == bi && cell.j < bj)))) {
         best = h;
         bi = cell.i;
         bj = cell.j;
       }
     }
-    for (std::size_t c = start; c < end; ++c) {
-      auto& r = reach[static_cast<std::size_t>(cells[c].i)];
-      if (value[c] > 0) r = std::max(r, value[c] + cells[c].i + cells[c].j);
-    }
+    for (std::size_t c = start; c < end; ++c) raise(cells[c].i, value[c] + cells[c].i + cells[c].j);
     start = end;
   }
   if (best <= 0) return {};
