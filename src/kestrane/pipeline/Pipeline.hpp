@@ -34,6 +34,26 @@ Analysis analyze(const std::filesystem::path& input, const ProgressCallback& pro
 Output run(const Request& request, const std::optional<Analysis>& prepared = std::nullopt,
            const ProgressCallback& progress = {}, std::stop_token stop = {});
 
+// Cuts a stored session again with new settings, hand edits or project details, without
+// analysing the footage again. Hand edits, subtitle length and caption choice that `settings`
+// leaves absent keep their stored values; absent optional details keep theirs. Writes into the
+// package the session came from; a new project name, or a session file outside any package,
+// gets a new package folder. Throws PipelineError when the session holds no transcript or its
+// footage is gone (the package is then untouched), and the session file's own read errors.
+Output recut(const std::filesystem::path& sessionURL, const PipelineSettings& settings,
+             bool renderMP4 = false, bool useClaude = false,
+             const std::optional<std::string>& projectName = std::nullopt,
+             const std::optional<std::string>& projectNotes = std::nullopt,
+             std::optional<bool> createMotionGraphics = std::nullopt, bool renderGraphics = true,
+             const std::optional<BrandSpec>& brandSpec = std::nullopt,
+             const std::optional<std::string>& graphicsNotes = std::nullopt,
+             bool dropScript = false, const ProgressCallback& progress = {},
+             std::stop_token stop = {});
+
+// Re-cuts a stored session with the AI adjudication turned on and every other choice kept.
+Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4 = false,
+                         const ProgressCallback& progress = {}, std::stop_token stop = {});
+
 // The fixed chain that turns a take decision into the cut list. The live draft cut and the
 // delivered cut both go through it, so they agree for the same inputs. Pure.
 CutList deterministicTail(double sourceDuration, double frameDuration,

@@ -2,6 +2,7 @@
 
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/RoughCut.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -13,17 +14,13 @@ namespace {
 
 // The passes that later stages of the product add. Until they exist a request that asks for
 // them is told so, rather than getting a package that silently lacks them.
-void notePassesNotBuilt(Job& job, bool renderMP4, bool useClaude) {
+void notePassesNotBuilt(Job& job, bool useClaude) {
   if (useClaude) {
     job.warnings.push_back("Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found");
   }
   if (job.session.createMotionGraphics.value_or(false)) {
     job.warnings.push_back(
         "Motion graphics skipped — this version cannot make them yet; the cut itself is complete.");
-  }
-  if (renderMP4) {
-    job.warnings.push_back(
-        "Rough cut skipped — this version cannot render the MP4 yet; the timelines hold the cut.");
   }
 }
 
@@ -44,7 +41,10 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.checkStop();
   const PackageFiles files = writePackage(job, place);
 
-  notePassesNotBuilt(job, renderMP4, useClaude);
+  removeStaleFiles(job, files, renderMP4);
+
+  notePassesNotBuilt(job, useClaude);
+  const std::optional<std::filesystem::path> mp4 = renderRoughCut(job, files, renderMP4);
 
   // The last write carries every warning of the job. The package is complete without it, so
   // a failure here is reported, not fatal.
@@ -64,6 +64,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   output.transcriptURL = files.transcript;
   output.captionsURL = files.captions;
   output.sessionURL = files.session;
+  output.mp4URL = mp4;
   output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
   output.warnings = job.warnings;
   output.aiAdjudicationSkipped = job.aiAdjudicationSkipped;

@@ -1,0 +1,57 @@
+#include "kestrane/pipeline/RecutPlace.hpp"
+
+#include <charconv>
+#include <string_view>
+
+#include "kestrane/pipeline/PackageNaming.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+namespace {
+
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+}  // namespace
+
+bool isPackageFolderName(const std::string& folderName) {
+  return endsWith(folderName, " Kestrane") || endsWith(folderName, ".kestrane");
+}
+
+bool namesPackageOf(const std::string& folderName, const std::string& projectName) {
+  if (folderName == packageFolderName(projectName) ||
+      folderName == safeFolderName(projectName, std::string_view(" Kestrane.kestrane").size()) +
+                        " Kestrane") {
+    return true;
+  }
+  // "<name> Kestrane <n>.kestrane", the name a run takes when the plain one is in use.
+  constexpr std::string_view extension = ".kestrane";
+  if (!endsWith(folderName, extension)) return false;
+  const std::string_view stem =
+      std::string_view(folderName).substr(0, folderName.size() - extension.size());
+  const std::size_t space = stem.rfind(' ');
+  if (space == std::string_view::npos) return false;
+  int ordinal = 0;
+  const char* first = stem.data() + space + 1;
+  const char* last = stem.data() + stem.size();
+  const auto [end, ec] = std::from_chars(first, last, ordinal);
+  if (ec != std::errc() || end != last || ordinal < 2) return false;
+  return folderName == packageFolderName(projectName, ordinal);
+}
+
+PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,
+                               const std::optional<std::string>& projectName) {
+  const std::filesystem::path folder = sessionPath.parent_path();
+  const std::string folderName = folder.filename().string();
+  if (!isPackageFolderName(folderName)) return {folder, std::nullopt};
+
+  const auto name = trimmedOrAbsent(projectName);
+  if (recutPackageDir(sessionPath, projectName) == folder ||
+      (name && namesPackageOf(folderName, *name))) {
+    return {folder.parent_path(), folder};
+  }
+  return {folder.parent_path(), std::nullopt};
+}
+
+}  // namespace kestrane::Pipeline::detail

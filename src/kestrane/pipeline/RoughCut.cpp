@@ -1,0 +1,35 @@
+#include "kestrane/pipeline/RoughCut.hpp"
+
+#include "kestrane/export/MP4Renderer.hpp"
+#include "kestrane/pipeline/PipelineError.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
+  return files.dir / (job.stem + " rough cut.mp4");
+}
+
+std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
+                                                    bool renderMP4) {
+  if (!renderMP4) return std::nullopt;
+  job.announce(Stage::rendering);
+  job.checkStop();
+  const std::filesystem::path path = roughCutPath(job, files);
+  try {
+    // The stage label is the only progress shown for the rough cut.
+    MP4Renderer::render(job.session.source, job.cutList, path, {}, job.stop);
+  } catch (const platform::OperationCancelled&) {
+    throw Cancelled();
+  }
+  return path;
+}
+
+void removeStaleFiles(const Job& job, const PackageFiles& files, bool renderMP4) {
+  std::error_code ignored;
+  if (job.session.settings.resolvedExportTarget() != ExportTarget::premiere) {
+    std::filesystem::remove(files.dir / (job.stem + " (Premiere).xml"), ignored);
+  }
+  if (!renderMP4) std::filesystem::remove(roughCutPath(job, files), ignored);
+}
+
+}  // namespace kestrane::Pipeline::detail

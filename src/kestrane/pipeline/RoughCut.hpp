@@ -1,0 +1,25 @@
+#pragma once
+// The last package files of a job: the rough-cut movie when it is asked for, and the removal of
+// files an earlier cut of the same package left behind that this cut does not make.
+#include <filesystem>
+#include <optional>
+
+#include "kestrane/pipeline/PipelineCore.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+// "<stem> rough cut.mp4" in the package folder.
+std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
+
+// Renders the final cut into the package when `renderMP4` is set and returns where it went.
+// The movie appears only once complete, so a failed or stopped render leaves an earlier rough
+// cut as it was. A render failure propagates; a stop becomes Pipeline::Cancelled.
+std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
+                                                    bool renderMP4);
+
+// A Premiere timeline or rough cut from an earlier cut of this package that this cut did not
+// write would be mistaken for the current cut: both are removed. Failures are ignored (there
+// usually is nothing to remove).
+void removeStaleFiles(const Job& job, const PackageFiles& files, bool renderMP4);
+
+}  // namespace kestrane::Pipeline::detail
