@@ -52,11 +52,13 @@ int runCut(const CutOptions& options, std::ostream& out, std::ostream& err, std:
       request.projectName = Pipeline::trimmedOrAbsent(options.projectName);
       request.outputDir = options.outputDir;
       request.settings = settingsFor(options, threshold);
+      request.renderMP4 = options.mp4;
       const Pipeline::Output output = Pipeline::run(request, analysis, progress, stop);
 
       const double seconds =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
       out << "Package: " << output.packageDir.string() << std::endl;
+      if (output.mp4URL) out << "Rough cut: " << output.mp4URL->string() << std::endl;
       for (const std::string& warning : output.warnings) out << "Warning: " << warning << '\n';
       out << "Done in " << Pipeline::elapsedString(seconds) << '.' << std::endl;
     } catch (const Pipeline::Cancelled& e) {

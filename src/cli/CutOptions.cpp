@@ -31,6 +31,7 @@ const char* const kCutUsage =
     "  --sensitivity LEVEL      how much counts as silence: muchLess, less,\n"
     "                           automatic (default), more or muchMore\n"
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
+    "  --mp4                    also render the rough cut as an MP4 in the package\n"
     "  -h, --help               show this help\n";
 
 namespace {
@@ -92,6 +93,7 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
       {"--silences-only", [&] { o.silencesOnly = true; }},
       {"--keep-fillers", [&] { o.removeFillers = false; }},
       {"--no-captions", [&] { o.embedCaptions = false; }},
+      {"--mp4", [&] { o.mp4 = true; }},
       {"--help", [&] { o.help = true; }},
       {"-h", [&] { o.help = true; }},
   };

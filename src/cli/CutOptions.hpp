@@ -31,6 +31,8 @@ struct CutOptions {
   SilenceSensitivity sensitivity = SilenceSensitivity::automatic;
   // A fixed threshold replaces the one derived from the sensitivity and the footage's levels.
   std::optional<double> thresholdDBFS;
+  // Also render "<stem> rough cut.mp4" into the package.
+  bool mp4 = false;
   bool help = false;
 };
 
