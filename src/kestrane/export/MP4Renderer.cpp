@@ -8,9 +8,14 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "kestrane/platform/AudioTrackReader.hpp"
@@ -152,6 +157,66 @@ platform::MovieAudioFormat audioFormat(const platform::AudioTrackReader& audio) 
   return format;
 }
 
+// Frames handed from the decoding thread to the encoding one, a bounded number at a time.
+class FrameQueue {
+ public:
+  struct Step {
+    platform::ffmpeg::FramePtr picture;
+    std::vector<std::vector<float>> samples;  // one plane per channel
+    int sampleCount = 0;
+  };
+
+  explicit FrameQueue(std::size_t capacity) : capacity_(capacity) {}
+
+  // Waits for room; false once the consumer has given up.
+  bool push(Step&& step) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return abandoned_ || steps_.size() < capacity_; });
+    if (abandoned_) return false;
+    steps_.push_back(std::move(step));
+    changed_.notify_all();
+    return true;
+  }
+
+  // The producer is done, with the error that stopped it, if any.
+  void finish(std::exception_ptr error) {
+    std::lock_guard lock(mutex_);
+    finished_ = true;
+    error_ = std::move(error);
+    changed_.notify_all();
+  }
+
+  // Waits for the next step; false after the last one. Rethrows the producer's error.
+  bool pop(Step& into) {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return !steps_.empty() || finished_; });
+    if (steps_.empty()) {
+      if (error_) std::rethrow_exception(error_);
+      return false;
+    }
+    into = std::move(steps_.front());
+    steps_.pop_front();
+    changed_.notify_all();
+    return true;
+  }
+
+  void abandon() {
+    std::lock_guard lock(mutex_);
+    abandoned_ = true;
+    steps_.clear();
+    changed_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<Step> steps_;
+  std::size_t capacity_;
+  bool finished_ = false;
+  bool abandoned_ = false;
+  std::exception_ptr error_;
+};
+
 }  // namespace
 
 Composition composition(const SourceMedia& source, const CutList& cutList) {
@@ -173,45 +238,77 @@ void render(const SourceMedia& source, const CutList& cutList, const std::filesy
     opened.audio->setOutput(audio->sampleRate, audio->channels);
   }
 
-  PendingFile pending(to);
-  try {
-    platform::MovieWriter writer(pending.path(), video, audio);
+  // Decoding runs on its own thread, a few frames ahead of the encoder, so neither waits for
+  // the other's serial stretches.
+  const auto produce = [&](FrameQueue& queue) {
     const int rate = audio ? audio->sampleRate : 0;
-    std::vector<std::vector<float>> samples(audio ? static_cast<std::size_t>(audio->channels) : 0);
-    std::vector<float*> planes(samples.size());
-    std::int64_t done = 0;
-    int reportedPercent = -1;
-
+    const std::size_t channels = audio ? static_cast<std::size_t>(audio->channels) : 0;
     for (const FrameSnapping::Piece& piece : layout.pieces) {
       const std::int64_t cutSampleStart = audio ? sampleAt(piece.cutStartFrame, frameDuration, rate) : 0;
       const std::int64_t sourceSampleStart = audio ? sampleAt(piece.sourceStartFrame, frameDuration, rate) : 0;
       for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
-        if (stop.stop_requested()) throw platform::OperationCancelled();
+        FrameQueue::Step step;
         if (video) {
           // The picture nearest the grid frame: the last one to start before its middle.
           const double middle = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration) +
                                 FrameSnapping::seconds(1, frameDuration) / 2;
           const AVFrame* picture = opened.video->pictureAt(middle);
           if (!picture) throw RenderError::exportFailed("no picture of the video could be decoded");
-          writer.addPicture(picture);
+          step.picture.reset(av_frame_clone(picture));
+          if (!step.picture) throw RenderError::exportFailed("out of memory");
         }
         if (audio) {
           const std::int64_t cutFrame = piece.cutStartFrame + i;
           const std::int64_t first = sampleAt(cutFrame, frameDuration, rate);
-          const auto count = static_cast<int>(sampleAt(cutFrame + 1, frameDuration, rate) - first);
-          for (std::size_t c = 0; c < samples.size(); ++c) {
-            samples[c].resize(static_cast<std::size_t>(count));
-            planes[c] = samples[c].data();
-          }
-          opened.audio->read(sourceSampleStart + (first - cutSampleStart), count, planes.data());
-          writer.addSamples(planes.data(), count);
+          step.sampleCount = static_cast<int>(sampleAt(cutFrame + 1, frameDuration, rate) - first);
+          step.samples.assign(channels, std::vector<float>(static_cast<std::size_t>(step.sampleCount)));
+          std::vector<float*> planes;
+          for (auto& plane : step.samples) planes.push_back(plane.data());
+          opened.audio->read(sourceSampleStart + (first - cutSampleStart), step.sampleCount, planes.data());
         }
-        ++done;
-        const auto percent = static_cast<int>(done * 100 / layout.totalFrames);
-        if (progress && percent > reportedPercent && done < layout.totalFrames) {
-          reportedPercent = percent;
-          progress(static_cast<double>(done) / static_cast<double>(layout.totalFrames));
-        }
+        if (!queue.push(std::move(step))) return;
+      }
+    }
+  };
+
+  PendingFile pending(to);
+  try {
+    platform::MovieWriter writer(pending.path(), video, audio);
+    FrameQueue queue(8);
+    std::thread decoder([&] {
+      try {
+        produce(queue);
+        queue.finish(nullptr);
+      } catch (...) {
+        queue.finish(std::current_exception());
+      }
+    });
+    struct Join {
+      FrameQueue& queue;
+      std::thread& thread;
+      ~Join() {
+        queue.abandon();
+        thread.join();
+      }
+    } join{queue, decoder};
+
+    std::int64_t done = 0;
+    int reportedPercent = -1;
+    std::vector<const float*> planes;
+    FrameQueue::Step step;
+    while (queue.pop(step)) {
+      if (stop.stop_requested()) throw platform::OperationCancelled();
+      if (step.picture) writer.addPicture(step.picture.get());
+      if (!step.samples.empty()) {
+        planes.clear();
+        for (const auto& plane : step.samples) planes.push_back(plane.data());
+        writer.addSamples(planes.data(), step.sampleCount);
+      }
+      ++done;
+      const auto percent = static_cast<int>(done * 100 / layout.totalFrames);
+      if (progress && percent > reportedPercent && done < layout.totalFrames) {
+        reportedPercent = percent;
+        progress(static_cast<double>(done) / static_cast<double>(layout.totalFrames));
       }
     }
     if (stop.stop_requested()) throw platform::OperationCancelled();
