@@ -48,15 +48,10 @@ struct Source {
 Source open(const SourceMedia& source, const CutList& cutList) {
   if (cutList.keptSegments().empty()) throw RenderError::nothingToRender();
   Source out;
-  // The grid and the end of the footage exactly as the FCPXML timeline takes them, so that the
-  // movie holds the same frames as the timeline.
+  // The same layout every timeline writer uses, so the movie holds exactly the timeline's frames.
   const RationalTime frameDuration = FrameSnapping::usableFrameDuration(source.frameDuration);
   try {
-    const double duration = std::isfinite(source.durationSeconds) ? std::max(0.0, source.durationSeconds) : 0.0;
-    const std::int64_t sourceFrames =
-        FrameSnapping::frameIndex(duration, frameDuration, RationalTime::FrameRounding::up);
-    out.composition.layout = FrameSnapping::layout(
-        cutList, frameDuration, sourceFrames > 0 ? std::optional<std::int64_t>(sourceFrames) : std::nullopt);
+    out.composition.layout = FrameSnapping::layout(source, cutList);
   } catch (const RationalTimeError&) {
     throw RenderError::compositionFailed("the frame rate or the cut's times are out of range");
   }
