@@ -1,7 +1,9 @@
 #include "kestrane/brain/SimilarityIndex.hpp"
 
 #include <algorithm>
+#include <iterator>
 #include <random>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -54,6 +56,25 @@ TEST(SimilarityIndex, BoundsNeverRuleOutAPairThatReachesTheThreshold) {
         }
       }
     }
+  }
+}
+
+TEST(SimilarityIndex, RenditionListsMatchTheDefinition) {
+  auto utts = randomLines(4, 120);
+  SimilarityIndex index(utts);
+  for (int a = 0; a < index.size(); ++a) {
+    std::vector<std::pair<double, int>> expected;
+    for (int b = 0; b < index.size(); ++b) {
+      const auto& x = utts[a].tokens;
+      const auto& y = utts[b].tokens;
+      if (b == a || x.size() <= 3 || y.size() <= 3) continue;
+      std::set<std::string> p(x.begin(), x.end()), q(y.begin(), y.end()), common;
+      std::set_intersection(p.begin(), p.end(), q.begin(), q.end(), std::inserter(common, common.end()));
+      double overlap = static_cast<double>(common.size()) / static_cast<double>(std::max<std::size_t>(1, std::min(p.size(), q.size())));
+      if ((overlap >= 0.35 || TakeSelector::sharesOpening(x, y)) && TakeSelector::openingAwareSimilarity(x, y) >= 0.5)
+        expected.emplace_back(utts[b].range.start, b);
+    }
+    ASSERT_EQ(index.renditionsOf(a), expected) << a;
   }
 }
 

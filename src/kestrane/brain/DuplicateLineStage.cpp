@@ -51,8 +51,7 @@ void removeDuplicateLines(DecisionState& state) {
 
       const Utterance& ua = state.at(a);
       const Utterance& ub = state.at(b);
-      const std::vector<Utterance> pair{ua, ub};
-      const Utterance winner = pickWinner(pair, state.beats, state.silences);
+      const Utterance winner = state.winnerOf({a, b});
       const bool laterWins = winner.index == b;
       const Utterance& loser = laterWins ? ua : ub;
       const double gap = std::max(0.0, ub.range.start - ua.range.end);

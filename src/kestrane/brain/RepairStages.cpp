@@ -177,9 +177,7 @@ void restoreLostLines(DecisionState& state) {
 
     std::vector<bool> marked(state.result.removals.size(), false);
     for (const auto& group : groups) {
-      std::vector<Utterance> members;
-      for (int g : group) members.push_back(state.at(g));
-      const Utterance winner = pickWinner(members, state.beats, state.silences);
+      const Utterance winner = state.winnerOf(group);
       // Only a line that would really play again comes back.
       std::vector<bool> own = marked;
       auto position = state.removalPosition.find(winner.index);

@@ -122,7 +122,16 @@ void removeRepeatedRuns(DecisionState& state) {
   std::set<int> available;
   for (int k = 0; k < state.count(); ++k)
     if (!state.isRemoved(k)) available.insert(k);
-  auto choices = RunSelector::choose(state.utts, available, state.beats, state.silences);
+  // The run selector reads the script only through each line's best beat.
+  std::vector<TokenList> beats;
+  if (!state.beats.empty()) {
+    std::set<int> best;
+    for (int k : available)
+      if (auto b = state.bestBeat(k)) best.insert(*b);
+    for (int b : best) beats.push_back(state.beats[static_cast<std::size_t>(b)]);
+    if (beats.empty()) beats.push_back(state.beats.front());
+  }
+  auto choices = RunSelector::choose(state.utts, available, beats, state.silences);
   std::map<int, std::int64_t> idOfGroup;
   for (const auto& choice : choices) {
     if (state.isRemoved(choice.loser)) continue;
@@ -175,7 +184,7 @@ void chooseRepeatedTakes(DecisionState& state) {
     auto score = state.groupScore.find(root);
     const bool confident = score != state.groupScore.end() && score->second >= kConfidentGroup;
     const auto group = utterancesAt(state, positions);
-    const Utterance winner = pickWinner(group, state.beats, state.silences);
+    const Utterance winner = state.winnerOf(positions);
     const int w = winner.index;
 
     bool removedAny = false;

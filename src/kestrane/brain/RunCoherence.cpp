@@ -43,6 +43,8 @@ class Scan {
     std::stable_sort(kept_.order.begin(), kept_.order.end(),
                      [&](Position x, Position y) { return index.at(x).range.start < index.at(y).range.start; });
     for (int k = 0; k < kept_.size(); ++k) kept_.place[kept_.order[static_cast<std::size_t>(k)]] = k;
+    forward_ = std::all_of(index.utterances().begin(), index.utterances().end(),
+                           [](const Utterance& u) { return u.range.start <= u.range.end; });
   }
 
   std::vector<Incident> run() {
@@ -97,11 +99,18 @@ class Scan {
   std::vector<Position> removedBetween(const Utterance& a, const Utterance& b) const {
     const double from = a.range.end - kEdgeTolerance;
     const double to = b.range.start + kEdgeTolerance;
-    std::vector<Position> found;
-    for (Position p = 0; p < index_.size(); ++p) {
+    auto inside = [&](Position p) {
       const Utterance& u = index_.at(p);
-      if (u.range.start >= from && u.range.end <= to && u.tokens.size() > 3 && !keptIndices_.count(u.index))
-        found.push_back(p);
+      return u.range.start >= from && u.range.end <= to && u.tokens.size() > 3 && !keptIndices_.count(u.index);
+    };
+    std::vector<Position> found;
+    if (forward_) {
+      // Every utterance ends after it starts, so one inside the gap also starts inside it.
+      for (Position p : index_.startingBetween(from, to))
+        if (inside(p)) found.push_back(p);
+    } else {
+      for (Position p = 0; p < index_.size(); ++p)
+        if (inside(p)) found.push_back(p);
     }
     return found;
   }
@@ -109,14 +118,17 @@ class Scan {
   // The first kept utterance, in start order, that renders r's line far away.
   int findStray(Position r, int k, const std::unordered_set<int>& used) const {
     const double rStart = index_.at(r).range.start;
-    for (int j = 0; j < kept_.size(); ++j) {
-      if (j == k || j == k + 1) continue;
-      const Utterance& x = kept_.at(index_, j);
-      if (used.count(x.index)) continue;
-      if (!(std::fabs(x.range.start - rStart) > kStrayDistance)) continue;
-      if (index_.isRendition(r, kept_.order[static_cast<std::size_t>(j)])) return j;
+    int best = -1;
+    for (const auto& [start, p] : index_.renditionsOf(r)) {
+      auto place = kept_.place.find(p);
+      if (place == kept_.place.end()) continue;
+      int j = place->second;
+      if (j == k || j == k + 1 || (best >= 0 && j >= best)) continue;
+      if (kept_.order[static_cast<std::size_t>(j)] != p || used.count(index_.at(p).index)) continue;
+      if (!(std::fabs(start - rStart) > kStrayDistance)) continue;
+      best = j;
     }
-    return -1;
+    return best;
   }
 
   // How far a run of kept lines reaches from the gap (or the stray) whose
@@ -136,17 +148,17 @@ class Scan {
   }
 
   std::optional<double> nextKeptStart(double from) const {
-    for (int j = 0; j < kept_.size(); ++j) {
-      double start = kept_.at(index_, j).range.start;
-      if (start >= from) return start;
-    }
-    return std::nullopt;
+    auto it = std::lower_bound(kept_.order.begin(), kept_.order.end(), from,
+                               [&](Position p, double value) { return index_.at(p).range.start < value; });
+    if (it == kept_.order.end()) return std::nullopt;
+    return index_.at(*it).range.start;
   }
 
   const SimilarityIndex& index_;
   const std::set<int>& keptIndices_;
   std::unordered_map<int, Position> firstOf_;
   KeptList kept_;
+  bool forward_ = true;  // no utterance ends before it starts
 };
 
 bool finishes(const Utterance& u) { return u.endsLikeSentence() && !TakeSelector::endsMidRestart(u.tokens); }

@@ -44,7 +44,8 @@ struct TokenType {
 
 }  // namespace
 
-SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
+SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances, std::span<const TextAlign::TokenList> beats)
+    : utts_(utterances) {
   // Intern tokens by canonical text, and their characters by grapheme.
   std::unordered_map<std::string, int> tokenIds;
   std::unordered_map<std::string, int> characterIds;
@@ -97,6 +98,22 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
     line.grams.erase(std::unique(line.grams.begin(), line.grams.end()), line.grams.end());
   }
 
+  for (const auto& beat : beats) beatSizes_.push_back(beat.size());
+  std::vector<std::vector<int>> beatIds(beats.size());
+  for (std::size_t b = 0; b < beats.size(); ++b) {
+    for (const auto& t : beats[b]) beatIds[b].push_back(internToken(t));
+    std::sort(beatIds[b].begin(), beatIds[b].end());
+    beatIds[b].erase(std::unique(beatIds[b].begin(), beatIds[b].end()), beatIds[b].end());
+  }
+  beatPostings_.resize(types.size());
+  for (std::size_t b = 0; b < beats.size(); ++b)
+    for (int id : beatIds[b]) beatPostings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(b));
+
+  byStart_.resize(utts_.size());
+  for (std::size_t p = 0; p < utts_.size(); ++p) byStart_[p] = static_cast<int>(p);
+  std::stable_sort(byStart_.begin(), byStart_.end(),
+                   [&](int a, int b) { return at(a).range.start < at(b).range.start; });
+
   postings_.resize(types.size());
   for (std::size_t p = 0; p < lines_.size(); ++p)
     for (int id : lines_[p].distinct) postings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(p));
@@ -145,11 +162,15 @@ bool SimilarityIndex::nearTokens(int x, int y) const {
   return std::binary_search(list.begin(), list.end(), y);
 }
 
-bool SimilarityIndex::mayShareOpening(int a, int b) const {
+// The shared-opening test over interned tokens (equal ids are canonically
+// equal texts): the first two tokens alike, or two of the first three.
+bool SimilarityIndex::sharesOpening(int a, int b) const {
   const auto& x = lines_[static_cast<std::size_t>(a)].ids;
   const auto& y = lines_[static_cast<std::size_t>(b)].ids;
   if (x.size() < 2 || y.size() < 2) return false;
-  return x[0] == y[0] || x[1] == y[1] || (x.size() >= 3 && y.size() >= 3 && x[2] == y[2]);
+  if (x[0] == y[0] && x[1] == y[1]) return true;
+  if (x.size() == 2 || y.size() == 2) return false;
+  return (x[0] == y[0]) + (x[1] == y[1]) + (x[2] == y[2]) >= 2;
 }
 
 double SimilarityIndex::jaccardOf(const Line& a, const Line& b) const {
@@ -224,12 +245,12 @@ const TextAlign::LocalAlignment& SimilarityIndex::alignment(int a, int b) const 
 // Without a shared opening both similarities are the larger of the local
 // alignment score and the trigram Jaccard similarity, which mayReach bounds.
 bool SimilarityIndex::openingAwareAtLeast(int a, int b, double threshold) const {
-  if (!mayShareOpening(a, b) && !mayReach(a, b, threshold)) return false;
+  if (!sharesOpening(a, b) && !mayReach(a, b, threshold)) return false;
   return openingAware(a, b) >= threshold;
 }
 
 bool SimilarityIndex::retakeAtLeast(int a, int b, double threshold) const {
-  if (!mayShareOpening(a, b) && !mayReach(a, b, threshold)) return false;
+  if (!sharesOpening(a, b) && !mayReach(a, b, threshold)) return false;
   return retake(a, b) >= threshold;
 }
 
@@ -286,7 +307,7 @@ std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
   for (int p : touched) {
     const Line& other = lines_[static_cast<std::size_t>(p)];
     double shorter = static_cast<double>(std::min(line.ids.size(), other.ids.size()));
-    bool keep = mayShareOpening(a, p) || jaccardOf(line, other) >= threshold - kSlack;
+    bool keep = sharesOpening(a, p) || jaccardOf(line, other) >= threshold - kSlack;
     if (!keep && bound[static_cast<std::size_t>(p)] / (2.0 * shorter) >= threshold - kSlack)
       keep = mayReach(a, p, threshold);
     if (keep) result.push_back(p);
@@ -298,28 +319,69 @@ std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
   return result;
 }
 
+std::vector<std::pair<double, int>> SimilarityIndex::beatCandidates(int a) const {
+  // As in partnersAfter: 2 for every token found in the beat, 1 for one that may be near one of its tokens.
+  std::vector<int> bound(beatSizes_.size(), 0), credited(beatSizes_.size(), -1), touched;
+  const Line& line = lines_[static_cast<std::size_t>(a)];
+  auto credit = [&](int id, int amount, int slot) {
+    for (int b : beatPostings_[static_cast<std::size_t>(id)]) {
+      auto k = static_cast<std::size_t>(b);
+      if (credited[k] == slot) continue;
+      credited[k] = slot;
+      if (bound[k] == 0) touched.push_back(b);
+      bound[k] += amount;
+    }
+  };
+  for (std::size_t k = 0; k < line.ids.size(); ++k) {
+    credit(line.ids[k], 2, static_cast<int>(k));
+    for (int y : near_[static_cast<std::size_t>(line.ids[k])]) credit(y, 1, static_cast<int>(k));
+  }
+  std::vector<std::pair<double, int>> result;
+  for (int b : touched) {
+    double shorter = static_cast<double>(std::min(line.ids.size(), beatSizes_[static_cast<std::size_t>(b)]));
+    result.emplace_back(std::min(1.0, bound[static_cast<std::size_t>(b)] / (2.0 * shorter)), b);
+  }
+  return result;
+}
+
+std::vector<int> SimilarityIndex::startingBetween(double from, double to) const {
+  auto first = std::lower_bound(byStart_.begin(), byStart_.end(), from,
+                                [&](int p, double value) { return at(p).range.start < value; });
+  std::vector<int> found;
+  for (auto it = first; it != byStart_.end() && at(*it).range.start <= to; ++it) found.push_back(*it);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 bool SimilarityIndex::isRendition(int a, int b) const {
-  auto [it, fresh] = rendition_.try_emplace(key(a, b), false);
-  if (!fresh) return it->second;
   const auto& x = at(a).tokens;
   const auto& y = at(b).tokens;
-  bool result = x.size() > 3 && y.size() > 3 &&
-                (overlap(a, b) >= 0.35 || TakeSelector::sharesOpening(x, y)) && openingAwareAtLeast(a, b, 0.5);
-  rendition_[key(a, b)] = result;  // the reference may have moved while computing
-  return result;
+  return x.size() > 3 && y.size() > 3 && (overlap(a, b) >= 0.35 || TakeSelector::sharesOpening(x, y)) &&
+         openingAwareAtLeast(a, b, 0.5);
 }
 
 const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) const {
   if (auto found = renditions_.find(a); found != renditions_.end()) return found->second;
   std::vector<std::pair<double, int>> list;
-  // A rendition shares at least one token (overlap or opening), so only those are examined.
-  std::vector<bool> seen(utts_.size(), false);
-  for (int id : lines_[static_cast<std::size_t>(a)].distinct) {
-    for (int p : postings_[static_cast<std::size_t>(id)]) {
-      if (seen[static_cast<std::size_t>(p)]) continue;
-      seen[static_cast<std::size_t>(p)] = true;
-      if (at(p).index == at(a).index) continue;
-      if (isRendition(a, p)) list.emplace_back(at(p).range.start, p);
+  const Line& line = lines_[static_cast<std::size_t>(a)];
+  if (line.ids.size() > 3) {
+    // Tokens in common with every other line; a rendition shares at least one
+    // (through the overlap or the opening), so only those lines are examined.
+    auto& common = bound_;
+    common.resize(utts_.size(), 0);
+    std::vector<int> touched;
+    for (int id : line.distinct)
+      for (int p : postings_[static_cast<std::size_t>(id)])
+        if (common[static_cast<std::size_t>(p)]++ == 0) touched.push_back(p);
+    for (int p : touched) {
+      const Line& other = lines_[static_cast<std::size_t>(p)];
+      const auto shared = static_cast<std::size_t>(common[static_cast<std::size_t>(p)]);
+      common[static_cast<std::size_t>(p)] = 0;
+      if (at(p).index == at(a).index || other.ids.size() <= 3) continue;
+      double overlap = static_cast<double>(shared) /
+                       static_cast<double>(std::max<std::size_t>(1, std::min(line.distinct.size(), other.distinct.size())));
+      bool alike = overlap >= 0.35 || (sharesOpening(a, p));
+      if (alike && openingAwareAtLeast(a, p, 0.5)) list.emplace_back(at(p).range.start, p);
     }
   }
   std::sort(list.begin(), list.end());

@@ -18,7 +18,9 @@ class SimilarityIndex {
  public:
   using Utterance = TakeSelector::Utterance;
 
-  explicit SimilarityIndex(std::span<const Utterance> utterances);
+  // Script beats, when given, share the token table, so the beats that can
+  // matter to a line are found without aligning it against every beat.
+  explicit SimilarityIndex(std::span<const Utterance> utterances, std::span<const TextAlign::TokenList> beats = {});
 
   // Positions below are places in the utterance list given to the constructor.
   std::span<const Utterance> utterances() const { return utts_; }
@@ -45,6 +47,13 @@ class SimilarityIndex {
   // threshold (a superset of those that do), ascending.
   std::vector<int> partnersAfter(int a, double threshold) const;
 
+  // The beats that may align with line a, each with a bound on its alignment
+  // score (never below the real one), in no particular order.
+  std::vector<std::pair<double, int>> beatCandidates(int a) const;
+
+  // Positions whose start lies in [from, to], ascending.
+  std::vector<int> startingBetween(double from, double to) const;
+
   // Two renditions of one line (a's tokens first): more than 3 tokens each, a
   // token overlap of 0.35 or a shared opening, and an opening-aware similarity
   // of at least 0.5.
@@ -52,6 +61,9 @@ class SimilarityIndex {
   // Whether some utterance with another index, starting within reach seconds
   // of time, is a rendition of a's line.
   bool hasRenditionNear(int a, double time, double reach) const;
+  // Every utterance with another index that is a rendition of a's line, as
+  // (start, position), ordered by start.
+  const std::vector<std::pair<double, int>>& renditionsOf(int a) const;
 
  private:
   struct Line {
@@ -60,11 +72,10 @@ class SimilarityIndex {
     std::vector<std::int64_t> grams;  // sorted unique trigram ids (token ids when shorter than 3)
   };
 
-  bool mayShareOpening(int a, int b) const;
+  bool sharesOpening(int a, int b) const;
   bool nearTokens(int x, int y) const;
   int alignmentBound(const Line& a, const Line& b) const;
   double jaccardOf(const Line& a, const Line& b) const;
-  const std::vector<std::pair<double, int>>& renditionsOf(int a) const;  // (start, position)
   static std::uint64_t key(int a, int b) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(a)) << 32) | static_cast<std::uint32_t>(b);
   }
@@ -74,11 +85,13 @@ class SimilarityIndex {
   std::vector<std::vector<int>> postings_;  // token id -> ascending positions holding it
   std::vector<std::vector<int>> near_;      // token id -> sorted ids that may be near matches
   std::vector<bool> long_;                  // token id has at least 4 characters
+  std::vector<std::vector<int>> beatPostings_;  // token id -> ascending beats holding it
+  std::vector<std::size_t> beatSizes_;
+  std::vector<int> byStart_;  // positions ordered by start
 
   mutable std::unordered_map<std::uint64_t, double> openingAware_;
   mutable std::unordered_map<std::uint64_t, double> retake_;
   mutable std::unordered_map<std::uint64_t, TextAlign::LocalAlignment> alignment_;
-  mutable std::unordered_map<std::uint64_t, bool> rendition_;
   mutable std::unordered_map<int, std::vector<std::pair<double, int>>> renditions_;
   mutable std::vector<int> scratch_;
   mutable std::vector<int> bound_, credited_;

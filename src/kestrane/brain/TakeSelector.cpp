@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "kestrane/brain/DecisionState.hpp"
+#include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
 
 namespace kestrane::TakeSelector {
@@ -16,14 +17,15 @@ constexpr double kMinFillerDuration = 0.12;
 }
 
 DecisionState::DecisionState(const Transcript& transcript, std::vector<Utterance> utterances,
-                             std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
-                             const PipelineSettings& settings)
+                             std::vector<TokenList> scriptBeats, std::span<const SilenceSpan> silences,
+                             const std::optional<LevelData>& levels, const PipelineSettings& settings)
     : transcript(transcript),
       utts(std::move(utterances)),
+      beats(std::move(scriptBeats)),
       silences(silences),
       levels(levels),
       settings(settings),
-      similarity(utts),
+      similarity(utts, beats),
       removed(utts.size(), false),
       kind(utts.size()),
       slateNeighbour(utts.size(), false),
@@ -43,6 +45,48 @@ void DecisionState::remove(int index, SegmentKind segmentKind, std::string reaso
   if (standIn) replacement[index] = *standIn;
   removalPosition[index] = result.removals.size();
   result.removals.push_back(Segment{at(index).range, segmentKind, std::move(reason), takeGroup});
+}
+
+Utterance DecisionState::winnerOf(const std::vector<int>& positions) const {
+  std::vector<Utterance> members;
+  members.reserve(positions.size());
+  for (int p : positions) members.push_back(at(p));
+  if (beats.empty()) return pickWinner(members, beats, silences);
+  std::vector<int> chosen;
+  for (int p : positions)
+    if (auto b = bestBeat(p)) chosen.push_back(*b);
+  std::sort(chosen.begin(), chosen.end());
+  chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
+  std::vector<TokenList> relevant;
+  for (int b : chosen) relevant.push_back(beats[static_cast<std::size_t>(b)]);
+  if (relevant.empty()) relevant.push_back(beats.front());  // still a script, worth 0 to every member
+  return pickWinner(members, relevant, silences);
+}
+
+std::optional<int> DecisionState::bestBeat(int index) const {
+  auto [it, fresh] = bestBeats_.try_emplace(index);
+  if (!fresh) return it->second;
+  double best = 0;
+  std::optional<int> chosen;
+  // Highest bound first; most beats never need aligning.
+  auto candidates = similarity.beatCandidates(index);
+  auto lower = [](const std::pair<double, int>& x, const std::pair<double, int>& y) {
+    return x.first != y.first ? x.first < y.first : x.second > y.second;
+  };
+  std::make_heap(candidates.begin(), candidates.end(), lower);
+  while (!candidates.empty()) {
+    std::pop_heap(candidates.begin(), candidates.end(), lower);
+    const auto [bound, b] = candidates.back();
+    candidates.pop_back();
+    if (bound < best - 1e-9) break;  // no later beat can do better
+    double value = scriptRenditionScore(at(index).tokens, {beats[static_cast<std::size_t>(b)]});
+    if (value > best) {
+      best = value;
+      chosen = b;
+    }
+  }
+  it->second = chosen;
+  return chosen;
 }
 
 void DecisionState::unremove(int index) {
@@ -126,12 +170,14 @@ Decision decide(const Transcript& transcript, const std::optional<std::string>& 
                 const PipelineSettings& settings) {
   auto utts = utterances(transcript, silences);
   if (utts.empty()) return {};
-  DecisionState state(transcript, std::move(utts), silences, levels, settings);
+  // The beats are read before the first stage so the similarity index can hold them.
+  std::vector<TokenList> beats;
+  if (script) beats = scriptBeats(*script);
+  DecisionState state(transcript, std::move(utts), std::move(beats), silences, levels, settings);
 
   removeVerbalSlates(state);
   removeFalseStarts(state);
   removeStumbles(state);
-  if (script) state.beats = scriptBeats(*script);
   removeRepeatedRuns(state);
   chooseRepeatedTakes(state);
   removeDuplicateLines(state);
@@ -148,7 +194,7 @@ Decision decide(const Transcript& transcript, const std::optional<std::string>& 
 Decision fillersOnly(const Transcript& transcript, const PipelineSettings& settings) {
   if (!settings.removeFillers) return {};
   static const std::optional<LevelData> noLevels;
-  DecisionState state(transcript, {}, {}, noLevels, settings);
+  DecisionState state(transcript, {}, {}, {}, noLevels, settings);
   removeFillers(state, false);
   orderRemovals(state);
   return std::move(state.result);
