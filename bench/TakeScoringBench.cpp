@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/RunSelector.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
@@ -126,23 +127,79 @@ void BM_BuildUtterances(benchmark::State& state) {
 }
 BENCHMARK(BM_BuildUtterances)->Unit(benchmark::kMillisecond);
 
-// Utterances, take groups and a winner for every group, without a script
-// (the live draft cut) and with the script of the recording.
+// Utterances, take groups and a winner for every group: 0 without a script
+// (the live draft cut), 1 with the recording's script scanned beat by beat,
+// 2 with it prepared once (preparing included).
 void BM_UtterancesAndGroupWinners(benchmark::State& state) {
   const auto& r = recording();
-  const bool withScript = state.range(0) != 0;
-  auto beats = withScript ? TakeSelector::scriptBeats(r.script) : std::vector<TextAlign::TokenList>{};
+  const auto mode = state.range(0);
+  auto beats = mode != 0 ? TakeSelector::scriptBeats(r.script) : std::vector<TextAlign::TokenList>{};
   std::size_t groupCount = 0;
   for (auto _ : state) {
     auto utts = TakeSelector::utterances(r.transcript, r.silences);
     auto groups = groupTakes(utts);
     groupCount = groups.size();
-    for (const auto& g : groups) benchmark::DoNotOptimize(TakeSelector::pickWinner(g, beats, r.silences));
+    if (mode == 2) {
+      const TakeSelector::PreparedScript script(beats);
+      for (const auto& g : groups) benchmark::DoNotOptimize(TakeSelector::pickWinner(g, script, r.silences));
+    } else {
+      for (const auto& g : groups) benchmark::DoNotOptimize(TakeSelector::pickWinner(g, beats, r.silences));
+    }
   }
   state.counters["groups"] = static_cast<double>(groupCount);
   state.counters["beats"] = static_cast<double>(beats.size());
 }
-BENCHMARK(BM_UtterancesAndGroupWinners)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_UtterancesAndGroupWinners)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// Preparing the recording's script (about 2,300 beats).
+void BM_PrepareScript(benchmark::State& state) {
+  auto beats = TakeSelector::scriptBeats(recording().script);
+  for (auto _ : state) benchmark::DoNotOptimize(TakeSelector::PreparedScript(beats));
+}
+BENCHMARK(BM_PrepareScript)->Unit(benchmark::kMillisecond);
+
+// Both script measures for every utterance, as the take decision asks them:
+// 0 scanning every beat, 1 against the prepared script.
+void BM_ScriptMeasuresPerUtterance(benchmark::State& state) {
+  const auto& r = recording();
+  auto utts = TakeSelector::utterances(r.transcript, r.silences);
+  auto beats = TakeSelector::scriptBeats(r.script);
+  const TakeSelector::PreparedScript script(beats);
+  const bool prepared = state.range(0) != 0;
+  for (auto _ : state)
+    for (const auto& u : utts) {
+      if (prepared) {
+        benchmark::DoNotOptimize(TakeSelector::scriptMatchCoverage(u.tokens, script));
+        benchmark::DoNotOptimize(TakeSelector::scriptRenditionScore(u.tokens, script));
+      } else {
+        benchmark::DoNotOptimize(TakeSelector::scriptMatchCoverage(u.tokens, beats));
+        benchmark::DoNotOptimize(TakeSelector::scriptRenditionScore(u.tokens, beats));
+      }
+    }
+  state.counters["utterances"] = static_cast<double>(utts.size());
+}
+BENCHMARK(BM_ScriptMeasuresPerUtterance)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Off-script talk: utterances of words the script never uses (and a few of
+// its function words), so no beat settles the search early.
+void BM_ScriptMeasuresOffScript(benchmark::State& state) {
+  auto beats = TakeSelector::scriptBeats(recording().script);
+  const TakeSelector::PreparedScript script(beats);
+  std::mt19937 random(9);
+  const std::vector<std::string> own{"the", "to", "we", "okay", "wait", "coffee", "camera", "rolling",
+                                     "sorry", "again", "light", "tired", "lunch", "minute", "ready"};
+  std::vector<TextAlign::TokenList> talk(500);
+  for (auto& line : talk) {
+    line.resize(3 + random() % 8);
+    for (auto& w : line) w = own[random() % own.size()];
+  }
+  for (auto _ : state)
+    for (const auto& line : talk) {
+      benchmark::DoNotOptimize(TakeSelector::scriptMatchCoverage(line, script));
+      benchmark::DoNotOptimize(TakeSelector::scriptRenditionScore(line, script));
+    }
+}
+BENCHMARK(BM_ScriptMeasuresOffScript)->Unit(benchmark::kMillisecond);
 
 void BM_RunSelector(benchmark::State& state) {
   const auto& r = recording();
@@ -158,6 +215,19 @@ void BM_RunSelector(benchmark::State& state) {
   state.counters["choices"] = static_cast<double>(choices);
 }
 BENCHMARK(BM_RunSelector)->Unit(benchmark::kMillisecond);
+
+// The run selector with the recording's script, prepared once.
+void BM_RunSelectorWithScript(benchmark::State& state) {
+  const auto& r = recording();
+  auto utts = TakeSelector::utterances(r.transcript, r.silences);
+  std::set<int> available;
+  for (const auto& u : utts) available.insert(u.index);
+  for (auto _ : state) {
+    const TakeSelector::PreparedScript script(TakeSelector::scriptBeats(r.script));
+    benchmark::DoNotOptimize(RunSelector::choose(utts, available, script, r.silences));
+  }
+}
+BENCHMARK(BM_RunSelectorWithScript)->Unit(benchmark::kMillisecond);
 
 // A recording with no pauses at all: the whole transcript is one chunk.
 void BM_OneLongChunk(benchmark::State& state) {

@@ -358,6 +358,32 @@ LocalAlignment localAlign(Tokens a, Tokens b, double gap, std::size_t fullMatrix
   return result;
 }
 
+struct PreparedTokens::Words {
+  std::vector<Word> words;
+};
+
+PreparedTokens::PreparedTokens(Tokens list) : words_(std::make_unique<Words>()) { prepare(list, words_->words); }
+
+PreparedTokens::~PreparedTokens() = default;
+
+std::size_t PreparedTokens::size() const { return words_->words.size(); }
+
+std::string_view PreparedTokens::text(std::size_t k) const { return words_->words[k].text(); }
+
+int PreparedTokens::length(std::size_t k) const { return words_->words[k].length; }
+
+std::string_view PreparedTokens::character(std::size_t k, int c) const { return words_->words[k].character(c); }
+
+int pairScore(const PreparedTokens& a, std::size_t i, const PreparedTokens& b, std::size_t j) {
+  return pairKind(a.words_->words[i], b.words_->words[j]);
+}
+
+LocalAlignment localAlign(const PreparedTokens& a, const PreparedTokens& b, std::size_t first, std::size_t count,
+                          double gap) {
+  if (a.size() == 0 || count == 0) return {};
+  return alignPrepared(a.words_->words.data(), a.size(), b.words_->words.data() + first, count, gap, kFullMatrixCells);
+}
+
 struct Aligner::Prepared {
   std::vector<Word> words;
 };

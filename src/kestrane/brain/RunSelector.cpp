@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <unordered_set>
 #include <utility>
@@ -51,14 +52,35 @@ std::unordered_set<std::string> tokenSet(const Utterance& u) {
 
 }  // namespace
 
-double quality(const Utterance& u, const std::vector<TokenList>& scriptSentences, std::span<const SilenceSpan> silences,
-               int maxTokens) {
-  double script = scriptSentences.empty() ? 0 : 3 * TakeSelector::scriptRenditionScore(u.tokens, scriptSentences);
+namespace {
+
+// The quality with the script rendition score already known (0 without a script).
+double qualityWith(const Utterance& u, double rendition, std::span<const SilenceSpan> silences, int maxTokens) {
+  double script = 3 * rendition;
   double ending = endsCleanly(u) ? 0.6 : 0;
   double length = 0.4 * static_cast<double>(u.tokens.size()) / static_cast<double>(std::max(maxTokens, 1));
   double stumbles = std::min(TakeSelector::disfluencyCount(u) / 3.0, 1.0);
   return script + 2 * (ending + length) - 2 * stumbles - TakeSelector::restartPenalty(u.tokens) -
          TakeSelector::pausePenalty(u, silences);
+}
+
+using QualityOf = std::function<double(const Utterance&, int maxTokens)>;
+
+std::vector<Choice> chooseWith(std::span<const Utterance> utts, const std::set<int>& available,
+                               const QualityOf& quality);
+
+}  // namespace
+
+double quality(const Utterance& u, const std::vector<TokenList>& scriptSentences, std::span<const SilenceSpan> silences,
+               int maxTokens) {
+  double rendition = scriptSentences.empty() ? 0 : TakeSelector::scriptRenditionScore(u.tokens, scriptSentences);
+  return qualityWith(u, rendition, silences, maxTokens);
+}
+
+double quality(const Utterance& u, const TakeSelector::PreparedScript& script, std::span<const SilenceSpan> silences,
+               int maxTokens) {
+  double rendition = script.empty() ? 0 : TakeSelector::scriptRenditionScore(u.tokens, script);
+  return qualityWith(u, rendition, silences, maxTokens);
 }
 
 bool isComplete(const Run& run, std::span<const Utterance> utts, int lines) {
@@ -236,6 +258,21 @@ std::vector<Group> detect(std::span<const Utterance> utts, const std::set<int>& 
 
 std::vector<Choice> choose(std::span<const Utterance> utts, const std::set<int>& available,
                            const std::vector<TokenList>& scriptSentences, std::span<const SilenceSpan> silences) {
+  return chooseWith(utts, available, [&](const Utterance& u, int maxTokens) {
+    return quality(u, scriptSentences, silences, maxTokens);
+  });
+}
+
+std::vector<Choice> choose(std::span<const Utterance> utts, const std::set<int>& available,
+                           const TakeSelector::PreparedScript& script, std::span<const SilenceSpan> silences) {
+  return chooseWith(utts, available,
+                    [&](const Utterance& u, int maxTokens) { return quality(u, script, silences, maxTokens); });
+}
+
+namespace {
+
+std::vector<Choice> chooseWith(std::span<const Utterance> utts, const std::set<int>& available,
+                               const QualityOf& quality) {
   std::vector<Choice> choices;
   auto groups = detect(utts, available);
   Similarities similar(utts);
@@ -252,7 +289,7 @@ std::vector<Choice> choose(std::span<const Utterance> utts, const std::set<int>&
     auto q = [&](int position) {
       auto [it, inserted] = qualities.try_emplace(position, 0.0);
       if (inserted)
-        it->second = quality(at(utts, position), scriptSentences, silences, static_cast<int>(std::max<std::size_t>(maxTokens, 1)));
+        it->second = quality(at(utts, position), static_cast<int>(std::max<std::size_t>(maxTokens, 1)));
       return it->second;
     };
     auto meanQuality = [&](const Run& run) {
@@ -344,5 +381,7 @@ std::vector<Choice> choose(std::span<const Utterance> utts, const std::set<int>&
   }
   return choices;
 }
+
+}  // namespace
 
 }  // namespace kestrane::RunSelector

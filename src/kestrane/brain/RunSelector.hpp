@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/Utterance.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
 
@@ -43,6 +44,8 @@ using Chain = std::vector<Anchor>;
 
 std::vector<Choice> choose(std::span<const Utterance> utts, const std::set<int>& available,
                            const std::vector<TokenList>& scriptSentences, std::span<const SilenceSpan> silences);
+std::vector<Choice> choose(std::span<const Utterance> utts, const std::set<int>& available,
+                           const TakeSelector::PreparedScript& script, std::span<const SilenceSpan> silences);
 
 std::vector<Group> detect(std::span<const Utterance> utts, const std::set<int>& available);
 std::vector<Anchor> anchors(std::span<const Utterance> utts, const std::set<int>& available);
@@ -51,6 +54,8 @@ std::vector<Chain> chains(std::vector<Anchor> pairs, std::span<const Utterance> 
 // Take quality: script rendition, clean ending and length, less stumbles,
 // restarts and pauses. maxTokens is the largest token count of the group.
 double quality(const Utterance& utterance, const std::vector<TokenList>& scriptSentences,
+               std::span<const SilenceSpan> silences, int maxTokens);
+double quality(const Utterance& utterance, const TakeSelector::PreparedScript& script,
                std::span<const SilenceSpan> silences, int maxTokens);
 
 bool isComplete(const Run& run, std::span<const Utterance> utts, int lines);

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -62,6 +63,10 @@ double scriptRenditionScore(Tokens tokens, const std::vector<TokenList>& beats) 
   return best;
 }
 
+double scriptMatchCoverage(Tokens tokens, const PreparedScript& script) { return script.matchCoverage(tokens); }
+
+double scriptRenditionScore(Tokens tokens, const PreparedScript& script) { return script.renditionScore(tokens); }
+
 int disfluencyCount(const Utterance& utterance) {
   const auto& t = utterance.tokens;
   int count = 0;
@@ -84,8 +89,12 @@ double pausePenalty(const Utterance& utterance, std::span<const SilenceSpan> sil
   return std::min(0.4 * (count - 1), 2.0);
 }
 
-Utterance pickWinner(std::span<const Utterance> members, const std::vector<TokenList>& scriptSentences,
-                     std::span<const SilenceSpan> silences, ScoreMap* scoresOut) {
+namespace {
+
+using QualityOf = std::function<double(const Utterance&, int maxTokens)>;
+
+Utterance pickWinnerWith(std::span<const Utterance> members, bool scripted, std::span<const SilenceSpan> silences,
+                         ScoreMap* scoresOut, const QualityOf& quality) {
   if (members.empty()) throw std::invalid_argument("a take group needs at least one member");
   std::size_t maxTokens = 0;
   for (const auto& m : members) maxTokens = std::max(maxTokens, m.tokens.size());
@@ -95,7 +104,7 @@ Utterance pickWinner(std::span<const Utterance> members, const std::vector<Token
   double best = -std::numeric_limits<double>::infinity();
   std::size_t winner = 0;
   for (std::size_t k = 0; k < members.size(); ++k) {
-    double total = RunSelector::quality(members[k], scriptSentences, silences, static_cast<int>(maxTokens)) +
+    double total = quality(members[k], static_cast<int>(maxTokens)) +
                    0.5 * static_cast<double>(k) / d;
     scores[members[k].index] = total;
     if (total >= best) {  // a later rendition wins a tie
@@ -104,9 +113,25 @@ Utterance pickWinner(std::span<const Utterance> members, const std::vector<Token
     }
   }
   if (scoresOut) *scoresOut = scores;
-  if (!scriptSentences.empty()) return members[winner];
+  if (scripted) return members[winner];
   if (auto complete = completeRendition(members[winner], members, silences, scores)) return *complete;
   return members[winner];
+}
+
+}  // namespace
+
+Utterance pickWinner(std::span<const Utterance> members, const std::vector<TokenList>& scriptSentences,
+                     std::span<const SilenceSpan> silences, ScoreMap* scores) {
+  return pickWinnerWith(members, !scriptSentences.empty(), silences, scores, [&](const Utterance& u, int maxTokens) {
+    return RunSelector::quality(u, scriptSentences, silences, maxTokens);
+  });
+}
+
+Utterance pickWinner(std::span<const Utterance> members, const PreparedScript& script,
+                     std::span<const SilenceSpan> silences, ScoreMap* scores) {
+  return pickWinnerWith(members, !script.empty(), silences, scores, [&](const Utterance& u, int maxTokens) {
+    return RunSelector::quality(u, script, silences, maxTokens);
+  });
 }
 
 std::optional<Utterance> completeRendition(const Utterance& chosen, std::span<const Utterance> members,
@@ -162,8 +187,10 @@ std::string snippet(const Utterance& utterance) {
   return text;
 }
 
-std::vector<TimeRange> chatterIslands(std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
-                                      const std::vector<TokenList>& scriptSentences) {
+namespace {
+
+std::vector<TimeRange> chatterIslandsWith(std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+                                          const std::function<double(Tokens)>& coverage) {
   std::vector<TimeRange> islands;
   std::vector<TimeRange> quietSpans;
   for (const auto& s : silences)
@@ -209,10 +236,22 @@ std::vector<TimeRange> chatterIslands(std::span<const TranscriptWord> words, std
     for (std::size_t k = island.first; k <= island.last; ++k)
       for (auto& t : TextAlign::tokens(words[k].text)) tokens.push_back(std::move(t));
     if (tokens.size() < 2 || tokens.size() > 12) continue;
-    if (scriptMatchCoverage(tokens, scriptSentences) >= 0.45) continue;
+    if (coverage(tokens) >= 0.45) continue;
     islands.push_back({words[island.first].range.start, words[island.last].range.end});
   }
   return islands;
+}
+
+}  // namespace
+
+std::vector<TimeRange> chatterIslands(std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+                                      const std::vector<TokenList>& scriptSentences) {
+  return chatterIslandsWith(words, silences, [&](Tokens t) { return scriptMatchCoverage(t, scriptSentences); });
+}
+
+std::vector<TimeRange> chatterIslands(std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+                                      const PreparedScript& script) {
+  return chatterIslandsWith(words, silences, [&](Tokens t) { return scriptMatchCoverage(t, script); });
 }
 
 std::optional<std::string> payoffToken(const Utterance& utterance) {

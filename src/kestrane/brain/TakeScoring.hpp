@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/Utterance.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
 #include "kestrane/model/TimeRange.hpp"
@@ -20,6 +21,9 @@ using ScoreMap = std::map<int, double>;
 double scriptMatchCoverage(Tokens tokens, const std::vector<TokenList>& beats);
 // Best alignment score x beat coverage over all beats.
 double scriptRenditionScore(Tokens tokens, const std::vector<TokenList>& beats);
+// The same, aligning only the beats that can matter (identical results).
+double scriptMatchCoverage(Tokens tokens, const PreparedScript& script);
+double scriptRenditionScore(Tokens tokens, const PreparedScript& script);
 
 int disfluencyCount(const Utterance& utterance);
 double restartPenalty(Tokens tokens);
@@ -28,6 +32,8 @@ double pausePenalty(const Utterance& utterance, std::span<const SilenceSpan> sil
 // members must not be empty (throws std::invalid_argument). When scores is
 // given it receives every member's winner score.
 Utterance pickWinner(std::span<const Utterance> members, const std::vector<TokenList>& scriptSentences,
+                     std::span<const SilenceSpan> silences, ScoreMap* scores = nullptr);
+Utterance pickWinner(std::span<const Utterance> members, const PreparedScript& script,
                      std::span<const SilenceSpan> silences, ScoreMap* scores = nullptr);
 
 // A longer member that completes what the chosen take began, if any.
@@ -41,6 +47,8 @@ std::string snippet(const Utterance& utterance);
 
 std::vector<TimeRange> chatterIslands(std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
                                       const std::vector<TokenList>& scriptSentences);
+std::vector<TimeRange> chatterIslands(std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+                                      const PreparedScript& script);
 
 std::optional<std::string> payoffToken(const Utterance& utterance);
 
