@@ -1,13 +1,11 @@
 #include "kestrane/brain/TakeSelector.hpp"
 
 #include <memory>
-#include <random>
 
 #include <gtest/gtest.h>
 
 #include "brain/TestUtterances.hpp"
 #include "kestrane/brain/DecisionState.hpp"
-#include "kestrane/brain/TakeScoring.hpp"
 
 namespace kestrane {
 namespace {
@@ -539,31 +537,6 @@ TEST(TakeDecision, FillersAndOrder) {
   removeVerbalSlates(s);
   removeFillers(s, true);
   EXPECT_EQ(r.reasons(), (Texts{"verbal slate: \u201cum okay take two\u201d", "\u201cum\u201d"}));
-}
-
-// Winners are picked against each member's best beat only; the result must be
-// the one the whole script gives.
-TEST(TakeDecision, WinnersAgainstTheScriptMatchTheWholeScript) {
-  std::mt19937 random(11);
-  const Texts words{"the", "we", "ship", "demo", "friday", "plan", "planning", "launch", "launches", "budget",
-                    "quarter", "and", "so", "review", "team", "morning", "record", "recording"};
-  auto line = [&](std::size_t length) {
-    std::string text;
-    for (std::size_t k = 0; k < length; ++k) text += (k ? " " : "") + words[random() % words.size()];
-    return text;
-  };
-  std::string script;
-  for (int k = 0; k < 40; ++k) script += line(4 + random() % 6) + ".\n";
-  Recording r;
-  for (int k = 0; k < 60; ++k) r.say(line(2 + random() % 8) + (random() % 3 ? "." : ""), 5.0 * k, 5.0 * k + 4);
-  auto& s = r.begin(script);
-  for (int trial = 0; trial < 200; ++trial) {
-    std::vector<int> group;
-    for (std::size_t size = 2 + random() % 3; group.size() < size;) group.push_back(static_cast<int>(random() % 60));
-    std::vector<Utterance> members;
-    for (int p : group) members.push_back(r.utts[static_cast<std::size_t>(p)]);
-    ASSERT_EQ(s.winnerOf(group).index, pickWinner(members, s.beats, s.silences).index) << trial;
-  }
 }
 
 TEST(TakeDecision, DecideEndToEnd) {

@@ -63,12 +63,12 @@ void removeOffMicChatter(DecisionState& state) {
     if (state.isRemoved(k) || u.tokens.empty()) continue;
     const double duration = u.range.duration();
     if (!(duration > 0) || window.covered(u.range) / duration < kUnderFloorShare) continue;
-    if (scriptMatchCoverage(u.tokens, state.beats) < kScriptCoverage)
+    if (scriptMatchCoverage(u.tokens, state.script) < kScriptCoverage)
       state.remove(k, SegmentKind::flub,
                    "off-mic chatter \u2014 mostly below the silence floor, matches nothing in the script");
   }
 
-  for (const auto& island : chatterIslands(state.transcript.words, state.silences, state.beats)) {
+  for (const auto& island : chatterIslands(state.transcript.words, state.silences, state.script)) {
     const auto& removals = state.result.removals;
     bool inside = std::any_of(removals.begin(), removals.end(), [&](const Segment& r) {
       return r.range.start <= island.start && island.end <= r.range.end;

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "kestrane/brain/PreparedScript.hpp"
+#include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
 #include "kestrane/brain/Utterance.hpp"
@@ -26,6 +28,7 @@ struct DecisionState {
   const Transcript& transcript;
   const std::vector<Utterance> utts;
   const std::vector<TokenList> beats;  // empty without a script
+  const PreparedScript script;         // the beats, indexed for scoring lines against them
   std::span<const SilenceSpan> silences;
   const std::optional<LevelData>& levels;
   const PipelineSettings& settings;
@@ -44,21 +47,13 @@ struct DecisionState {
   std::int64_t takeIds = 0;
   Decision result;
 
- private:
-  mutable std::unordered_map<int, std::optional<int>> bestBeats_;
-
- public:
-
   int count() const { return static_cast<int>(utts.size()); }
   const Utterance& at(int index) const { return utts[static_cast<std::size_t>(index)]; }
   bool isRemoved(int index) const { return removed[static_cast<std::size_t>(index)]; }
 
   std::int64_t nextTakeId() { return ++takeIds; }
-  // pickWinner over the utterances at these positions. A member's script
-  // score is its best beat's, so only each member's best beat is handed on.
+  // pickWinner over the utterances at these positions.
   Utterance winnerOf(const std::vector<int>& positions) const;
-  // The beat that a line delivers best (the first of equals), none when every beat scores 0.
-  std::optional<int> bestBeat(int index) const;
   void remove(int index, SegmentKind segmentKind, std::string reason, std::optional<std::int64_t> takeGroup = {},
               std::optional<int> standIn = {});
   // Back in the cut as far as the working maps go; the caller deals with its removal segments.

@@ -122,16 +122,7 @@ void removeRepeatedRuns(DecisionState& state) {
   std::set<int> available;
   for (int k = 0; k < state.count(); ++k)
     if (!state.isRemoved(k)) available.insert(k);
-  // The run selector reads the script only through each line's best beat.
-  std::vector<TokenList> beats;
-  if (!state.beats.empty()) {
-    std::set<int> best;
-    for (int k : available)
-      if (auto b = state.bestBeat(k)) best.insert(*b);
-    for (int b : best) beats.push_back(state.beats[static_cast<std::size_t>(b)]);
-    if (beats.empty()) beats.push_back(state.beats.front());
-  }
-  auto choices = RunSelector::choose(state.utts, available, beats, state.silences);
+  auto choices = RunSelector::choose(state.utts, available, state.script, state.silences);
   std::map<int, std::int64_t> idOfGroup;
   for (const auto& choice : choices) {
     if (state.isRemoved(choice.loser)) continue;

@@ -44,8 +44,7 @@ struct TokenType {
 
 }  // namespace
 
-SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances, std::span<const TextAlign::TokenList> beats)
-    : utts_(utterances) {
+SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
   // Intern tokens by canonical text, and their characters by grapheme.
   std::unordered_map<std::string, int> tokenIds;
   std::unordered_map<std::string, int> characterIds;
@@ -97,17 +96,6 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances, std::spa
     std::sort(line.grams.begin(), line.grams.end());
     line.grams.erase(std::unique(line.grams.begin(), line.grams.end()), line.grams.end());
   }
-
-  for (const auto& beat : beats) beatSizes_.push_back(beat.size());
-  std::vector<std::vector<int>> beatIds(beats.size());
-  for (std::size_t b = 0; b < beats.size(); ++b) {
-    for (const auto& t : beats[b]) beatIds[b].push_back(internToken(t));
-    std::sort(beatIds[b].begin(), beatIds[b].end());
-    beatIds[b].erase(std::unique(beatIds[b].begin(), beatIds[b].end()), beatIds[b].end());
-  }
-  beatPostings_.resize(types.size());
-  for (std::size_t b = 0; b < beats.size(); ++b)
-    for (int id : beatIds[b]) beatPostings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(b));
 
   byStart_.resize(utts_.size());
   for (std::size_t p = 0; p < utts_.size(); ++p) byStart_[p] = static_cast<int>(p);
@@ -315,31 +303,6 @@ std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
   for (int p : touched) {
     bound[static_cast<std::size_t>(p)] = 0;
     credited[static_cast<std::size_t>(p)] = -1;
-  }
-  return result;
-}
-
-std::vector<std::pair<double, int>> SimilarityIndex::beatCandidates(int a) const {
-  // As in partnersAfter: 2 for every token found in the beat, 1 for one that may be near one of its tokens.
-  std::vector<int> bound(beatSizes_.size(), 0), credited(beatSizes_.size(), -1), touched;
-  const Line& line = lines_[static_cast<std::size_t>(a)];
-  auto credit = [&](int id, int amount, int slot) {
-    for (int b : beatPostings_[static_cast<std::size_t>(id)]) {
-      auto k = static_cast<std::size_t>(b);
-      if (credited[k] == slot) continue;
-      credited[k] = slot;
-      if (bound[k] == 0) touched.push_back(b);
-      bound[k] += amount;
-    }
-  };
-  for (std::size_t k = 0; k < line.ids.size(); ++k) {
-    credit(line.ids[k], 2, static_cast<int>(k));
-    for (int y : near_[static_cast<std::size_t>(line.ids[k])]) credit(y, 1, static_cast<int>(k));
-  }
-  std::vector<std::pair<double, int>> result;
-  for (int b : touched) {
-    double shorter = static_cast<double>(std::min(line.ids.size(), beatSizes_[static_cast<std::size_t>(b)]));
-    result.emplace_back(std::min(1.0, bound[static_cast<std::size_t>(b)] / (2.0 * shorter)), b);
   }
   return result;
 }

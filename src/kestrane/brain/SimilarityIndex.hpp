@@ -18,9 +18,7 @@ class SimilarityIndex {
  public:
   using Utterance = TakeSelector::Utterance;
 
-  // Script beats, when given, share the token table, so the beats that can
-  // matter to a line are found without aligning it against every beat.
-  explicit SimilarityIndex(std::span<const Utterance> utterances, std::span<const TextAlign::TokenList> beats = {});
+  explicit SimilarityIndex(std::span<const Utterance> utterances);
 
   // Positions below are places in the utterance list given to the constructor.
   std::span<const Utterance> utterances() const { return utts_; }
@@ -46,10 +44,6 @@ class SimilarityIndex {
   // Every position after a whose opening-aware similarity to a may reach
   // threshold (a superset of those that do), ascending.
   std::vector<int> partnersAfter(int a, double threshold) const;
-
-  // The beats that may align with line a, each with a bound on its alignment
-  // score (never below the real one), in no particular order.
-  std::vector<std::pair<double, int>> beatCandidates(int a) const;
 
   // Positions whose start lies in [from, to], ascending.
   std::vector<int> startingBetween(double from, double to) const;
@@ -85,8 +79,6 @@ class SimilarityIndex {
   std::vector<std::vector<int>> postings_;  // token id -> ascending positions holding it
   std::vector<std::vector<int>> near_;      // token id -> sorted ids that may be near matches
   std::vector<bool> long_;                  // token id has at least 4 characters
-  std::vector<std::vector<int>> beatPostings_;  // token id -> ascending beats holding it
-  std::vector<std::size_t> beatSizes_;
   std::vector<int> byStart_;  // positions ordered by start
 
   mutable std::unordered_map<std::uint64_t, double> openingAware_;

@@ -22,10 +22,11 @@ DecisionState::DecisionState(const Transcript& transcript, std::vector<Utterance
     : transcript(transcript),
       utts(std::move(utterances)),
       beats(std::move(scriptBeats)),
+      script(beats),
       silences(silences),
       levels(levels),
       settings(settings),
-      similarity(utts, beats),
+      similarity(utts),
       removed(utts.size(), false),
       kind(utts.size()),
       slateNeighbour(utts.size(), false),
@@ -51,42 +52,7 @@ Utterance DecisionState::winnerOf(const std::vector<int>& positions) const {
   std::vector<Utterance> members;
   members.reserve(positions.size());
   for (int p : positions) members.push_back(at(p));
-  if (beats.empty()) return pickWinner(members, beats, silences);
-  std::vector<int> chosen;
-  for (int p : positions)
-    if (auto b = bestBeat(p)) chosen.push_back(*b);
-  std::sort(chosen.begin(), chosen.end());
-  chosen.erase(std::unique(chosen.begin(), chosen.end()), chosen.end());
-  std::vector<TokenList> relevant;
-  for (int b : chosen) relevant.push_back(beats[static_cast<std::size_t>(b)]);
-  if (relevant.empty()) relevant.push_back(beats.front());  // still a script, worth 0 to every member
-  return pickWinner(members, relevant, silences);
-}
-
-std::optional<int> DecisionState::bestBeat(int index) const {
-  auto [it, fresh] = bestBeats_.try_emplace(index);
-  if (!fresh) return it->second;
-  double best = 0;
-  std::optional<int> chosen;
-  // Highest bound first; most beats never need aligning.
-  auto candidates = similarity.beatCandidates(index);
-  auto lower = [](const std::pair<double, int>& x, const std::pair<double, int>& y) {
-    return x.first != y.first ? x.first < y.first : x.second > y.second;
-  };
-  std::make_heap(candidates.begin(), candidates.end(), lower);
-  while (!candidates.empty()) {
-    std::pop_heap(candidates.begin(), candidates.end(), lower);
-    const auto [bound, b] = candidates.back();
-    candidates.pop_back();
-    if (bound < best - 1e-9) break;  // no later beat can do better
-    double value = scriptRenditionScore(at(index).tokens, {beats[static_cast<std::size_t>(b)]});
-    if (value > best) {
-      best = value;
-      chosen = b;
-    }
-  }
-  it->second = chosen;
-  return chosen;
+  return pickWinner(members, script, silences);
 }
 
 void DecisionState::unremove(int index) {
@@ -170,7 +136,7 @@ Decision decide(const Transcript& transcript, const std::optional<std::string>& 
                 const PipelineSettings& settings) {
   auto utts = utterances(transcript, silences);
   if (utts.empty()) return {};
-  // The beats are read before the first stage so the similarity index can hold them.
+  // The beats are read before the first stage, so they are indexed once for every stage.
   std::vector<TokenList> beats;
   if (script) beats = scriptBeats(*script);
   DecisionState state(transcript, std::move(utts), std::move(beats), silences, levels, settings);
