@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "kestrane/brain/PreparedScript.hpp"
-#include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
 #include "kestrane/brain/Utterance.hpp"
@@ -32,8 +31,7 @@ struct DecisionState {
   std::span<const SilenceSpan> silences;
   const std::optional<LevelData>& levels;
   const PipelineSettings& settings;
-  SimilarityIndex similarity;  // over utts and beats
-  std::vector<int> byStart;      // positions ordered by start (stable)
+  SimilarityIndex similarity;  // over utts
 
   std::vector<bool> removed;
   std::vector<std::optional<SegmentKind>> kind;

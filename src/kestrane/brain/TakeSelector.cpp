@@ -31,12 +31,7 @@ DecisionState::DecisionState(const Transcript& transcript, std::vector<Utterance
       kind(utts.size()),
       slateNeighbour(utts.size(), false),
       groupRoot(utts.size(), -1),
-      payoffExempt(utts.size(), false) {
-  byStart.resize(utts.size());
-  for (std::size_t p = 0; p < utts.size(); ++p) byStart[p] = static_cast<int>(p);
-  std::stable_sort(byStart.begin(), byStart.end(),
-                   [&](int a, int b) { return at(a).range.start < at(b).range.start; });
-}
+      payoffExempt(utts.size(), false) {}
 
 void DecisionState::remove(int index, SegmentKind segmentKind, std::string reason,
                            std::optional<std::int64_t> takeGroup, std::optional<int> standIn) {
@@ -78,12 +73,8 @@ bool DecisionState::coveredByRemoval(const TimeRange& range, const std::vector<b
 }
 
 std::vector<int> DecisionState::startingWithin(double center, double reach) const {
-  auto first = std::lower_bound(byStart.begin(), byStart.end(), center - reach,
-                                [&](int p, double value) { return at(p).range.start < value; });
-  std::vector<int> found;
-  for (auto it = first; it != byStart.end() && at(*it).range.start <= center + reach; ++it)
-    if (std::fabs(at(*it).range.start - center) <= reach) found.push_back(*it);
-  std::sort(found.begin(), found.end());
+  auto found = similarity.startingBetween(center - reach, center + reach);
+  std::erase_if(found, [&](int p) { return !(std::fabs(at(p).range.start - center) <= reach); });
   return found;
 }
 
