@@ -33,8 +33,11 @@ std::vector<bool> removalsWithRange(const DecisionState& state, const TimeRange&
 }
 
 void deleteMarked(std::vector<Segment>& removals, const std::vector<bool>& marked) {
-  std::size_t k = 0;
-  std::erase_if(removals, [&](const Segment&) { return k < marked.size() && marked[k++]; });
+  std::vector<Segment> kept;
+  kept.reserve(removals.size());
+  for (std::size_t k = 0; k < removals.size(); ++k)
+    if (k >= marked.size() || !marked[k]) kept.push_back(std::move(removals[k]));
+  removals = std::move(kept);
 }
 
 // Some kept utterance near u already says what u was for.
