@@ -4,8 +4,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string>
+#include <vector>
+
+#include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::test {
 
@@ -39,6 +44,64 @@ inline std::set<std::string> tempEntries(const std::string& prefix) {
     if (name.rfind(prefix, 0) == 0) names.insert(name);
   }
   return names;
+}
+
+inline std::filesystem::path sampleFootage() {
+  return std::filesystem::path(KESTRANE_SOURCE_DIR) / "fixtures" / "sample-presenter.mp4";
+}
+inline std::filesystem::path sampleScript() {
+  return std::filesystem::path(KESTRANE_SOURCE_DIR) / "fixtures" / "sample-script.txt";
+}
+
+inline std::string readFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The settings the application sends: AI off, the fast full cut.
+inline PipelineSettings appSettings() {
+  PipelineSettings s = PipelineSettings::make(-40, 0.8, 0.15, true);
+  s.aiAdjudication = false;
+  s.thoroughness = Thoroughness::fast;
+  return s;
+}
+
+// A made-up analysis: words spoken at the given times, loud while speaking and quiet between,
+// over a source file that need not exist (a run trusts a prepared analysis).
+inline Pipeline::Analysis syntheticAnalysis(const std::vector<TranscriptWord>& words,
+                                            double duration = 20.0) {
+  Pipeline::Analysis a;
+  a.source.path = "/nonexistent/footage/talk.mov";
+  a.source.durationSeconds = duration;
+  a.source.frameDuration = {1, 25};
+  a.source.width = 1920;
+  a.source.height = 1080;
+  a.source.hasVideo = true;
+  a.source.audioSampleRate = 48000;
+  a.source.audioChannelCount = 1;
+  std::vector<float> levels(static_cast<std::size_t>(duration * 100), -70.0f);
+  for (const TranscriptWord& w : words) {
+    for (auto i = static_cast<std::size_t>(w.range.start * 100);
+         i < static_cast<std::size_t>(w.range.end * 100) && i < levels.size(); ++i)
+      levels[i] = -18.0f;
+  }
+  a.levels = LevelData::fromLevels(0.01, levels);
+  a.transcript.words = words;
+  return a;
+}
+
+// Words of one sentence, 0.4 s each with 0.1 s between, starting at `start`.
+inline std::vector<TranscriptWord> spoken(const std::string& sentence, double start) {
+  std::vector<TranscriptWord> words;
+  std::size_t pos = 0;
+  while (pos < sentence.size()) {
+    std::size_t end = sentence.find(' ', pos);
+    if (end == std::string::npos) end = sentence.size();
+    words.push_back({sentence.substr(pos, end - pos), {start, start + 0.4}});
+    start += 0.5;
+    pos = end + 1;
+  }
+  return words;
 }
 
 }  // namespace kestrane::test

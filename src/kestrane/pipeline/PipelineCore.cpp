@@ -26,6 +26,18 @@ void notePassesNotBuilt(Job& job, bool useClaude) {
 
 }  // namespace
 
+void writeFinalSession(KestraneSession& session, const std::filesystem::path& path,
+                       std::vector<std::string>& warnings) {
+  session.warnings = warnings.empty() ? std::nullopt : std::optional(warnings);
+  try {
+    session.write(path);
+  } catch (const std::exception& e) {
+    warnings.push_back(std::string("Couldn't update the session file with the final warnings — ") +
+                       e.what());
+    session.warnings = warnings;
+  }
+}
+
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
                        bool useClaude, bool /*renderGraphics*/, std::vector<std::string> warnings,
                        const ProgressCallback& progress, std::stop_token stop) {
@@ -46,16 +58,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   notePassesNotBuilt(job, useClaude);
   const std::optional<std::filesystem::path> mp4 = renderRoughCut(job, files, renderMP4);
 
-  // The last write carries every warning of the job. The package is complete without it, so
-  // a failure here is reported, not fatal.
-  session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
-  try {
-    session.write(files.session);
-  } catch (const std::exception& e) {
-    job.warnings.push_back(std::string("Couldn't update the session file with the final warnings — ") +
-                           e.what());
-    session.warnings = job.warnings;
-  }
+  writeFinalSession(session, files.session, job.warnings);
 
   Output output;
   output.session = session;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"
 #include "kestrane/pipeline/PipelineStage.hpp"
@@ -38,9 +39,8 @@ struct Job {
   std::vector<Advisory> editorNotes;
   bool aiAdjudicationSkipped = false;
   CutList cutList;
-  // How many script beats the cut misses entirely, and the coverage report; empty without a script.
-  int missingBeats = 0;
-  std::optional<std::string> coverageReport;
+  // How each script line fares in the cut; empty without a script.
+  std::vector<ScriptCoverage::BeatResult> coverage;
 
   void announce(const Stage& stage) const {
     if (progress) progress(stage);
@@ -65,6 +65,11 @@ void decide(Job& job);
 void review(Job& job);
 // Creates (or reuses) the package folder and writes every package file and the session file.
 PackageFiles writePackage(Job& job, const PackagePlace& place);
+
+// The job's last write of the session file, with every warning. The package is complete
+// without it, so a failure becomes one more warning instead of failing the job.
+void writeFinalSession(KestraneSession& session, const std::filesystem::path& path,
+                       std::vector<std::string>& warnings);
 
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
                        bool useClaude, bool renderGraphics, std::vector<std::string> warnings,

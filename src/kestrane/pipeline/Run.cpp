@@ -1,15 +1,41 @@
-// The run entry. The media, decision and writer components it drives are still landing;
-// until they do, a job reports that it cannot run yet.
+// The run entry: one job from a request to a finished package.
+#include "kestrane/analysis/ScriptLoader.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/pipeline/PipelineCore.hpp"
 
 namespace kestrane::Pipeline {
 
-Analysis analyze(const std::filesystem::path&, const ProgressCallback&, std::stop_token) {
-  throw PipelineError("Media analysis is not available in this build yet.");
-}
+Output run(const Request& request, const std::optional<Analysis>& prepared,
+           const ProgressCallback& progress, std::stop_token stop) {
+  const std::string projectName = resolvedProjectName(request.projectName, request.input);
+  const Analysis analysis = prepared ? *prepared : analyze(request.input, progress, stop);
+  if (stop.stop_requested()) throw Cancelled();
 
-Output run(const Request&, const std::optional<Analysis>&, const ProgressCallback&, std::stop_token) {
-  throw PipelineError("The cut pipeline is not available in this build yet.");
+  std::vector<std::string> warnings;
+  std::optional<std::string> script;
+  if (request.scriptURL) {
+    try {
+      script = ScriptLoader::load(request.scriptURL->string());
+    } catch (const std::exception& e) {
+      warnings.push_back(std::string("Couldn't read the script file — continuing without it (") +
+                         e.what() + ")");
+    }
+  }
+
+  KestraneSession session = KestraneSession::make(analysis.source, request.settings, script);
+  session.projectName = projectName;
+  session.projectNotes = trimmedOrAbsent(request.projectNotes);
+  if (request.createMotionGraphics) session.createMotionGraphics = true;
+  session.brandSpec = request.brandSpec;
+  session.graphicsNotes = trimmedOrAbsent(request.graphicsNotes);
+  session.transcript = analysis.transcript;
+  session.levels = analysis.levels;
+
+  detail::PackagePlace place;
+  place.parent = request.outputDir ? *request.outputDir
+                                   : std::filesystem::absolute(request.input).parent_path();
+  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude,
+                                 request.renderGraphics, std::move(warnings), progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

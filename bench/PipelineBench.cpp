@@ -1,0 +1,91 @@
+// A ten-minute 1080p presenter recording from footage to package (no MP4), timed stage by
+// stage, with the peak memory of the process. The recording is made once per run from the
+// bundled sample's speech, looped, over a 1080p colour card.
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "kestrane/pipeline/Pipeline.hpp"
+
+namespace fs = std::filesystem;
+using namespace kestrane;
+
+namespace {
+
+const fs::path kSourceDir = KESTRANE_SOURCE_DIR;
+
+fs::path scratch() {
+  static const fs::path dir = [] {
+    fs::path d = fs::temp_directory_path() / "kestrane-bench-pipeline";
+    fs::create_directories(d);
+    return d;
+  }();
+  return dir;
+}
+
+// Ten minutes of the sample presenter, looped, at 1920x1080 and 25 fps.
+fs::path tenMinuteRecording() {
+  const fs::path out = scratch() / "ten-minutes-1080p.mp4";
+  if (fs::exists(out)) return out;
+  const fs::path sample = kSourceDir / "fixtures" / "sample-presenter.mp4";
+  const std::string cmd =
+      "ffmpeg -hide_banner -loglevel error -y -stream_loop -1 -i '" + sample.string() +
+      "' -f lavfi -i color=c=0x2f4f6f:s=1920x1080:r=25 -map 1:v -map 0:a -t 600 "
+      "-c:v libx264 -preset ultrafast -crf 35 -pix_fmt yuv420p -c:a aac -b:a 96k '" +
+      out.string() + "'";
+  if (std::system(cmd.c_str()) != 0) return {};
+  return out;
+}
+
+double peakMemoryMiB() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // ru_maxrss is in KiB on Linux
+}
+
+void BM_FootageToPackage(benchmark::State& state) {
+  const fs::path footage = tenMinuteRecording();
+  if (footage.empty()) {
+    state.SkipWithError("could not make the ten-minute recording (is ffmpeg installed?)");
+    return;
+  }
+  const fs::path script = kSourceDir / "fixtures" / "sample-script.txt";
+  std::map<std::string, double> stageSeconds;
+  for (auto _ : state) {
+    const fs::path out = scratch() / "packages";
+    fs::remove_all(out);
+    using Clock = std::chrono::steady_clock;
+    std::string current;
+    Clock::time_point mark = Clock::now();
+    const auto progress = [&](const Pipeline::Stage& stage) {
+      const Clock::time_point now = Clock::now();
+      if (!current.empty()) stageSeconds[current] += std::chrono::duration<double>(now - mark).count();
+      current = stage.rawValue;
+      mark = now;
+    };
+    Pipeline::Request request;
+    request.input = footage;
+    request.scriptURL = script;
+    request.outputDir = out;
+    request.settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+    request.settings.aiAdjudication = false;
+    request.settings.thoroughness = Thoroughness::fast;
+    const Pipeline::Output output = Pipeline::run(request, std::nullopt, progress);
+    benchmark::DoNotOptimize(output.packageDir);
+    stageSeconds[current] += std::chrono::duration<double>(Clock::now() - mark).count();
+  }
+  for (const auto& [label, seconds] : stageSeconds) {
+    state.counters[label + " (s)"] = seconds / static_cast<double>(state.iterations());
+  }
+  state.counters["peak memory (MiB)"] = peakMemoryMiB();
+}
+
+BENCHMARK(BM_FootageToPackage)->Unit(benchmark::kSecond)->Iterations(1)->UseRealTime();
+
+}  // namespace

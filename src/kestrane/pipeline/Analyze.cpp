@@ -1,0 +1,69 @@
+// The analysis entry: probe, decode and measure, transcribe.
+#include <filesystem>
+
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/transcribe/Transcriber.hpp"
+
+namespace kestrane::Pipeline {
+
+namespace {
+
+// Deletes the scratch audio file however the analysis ends.
+class ScratchFile {
+ public:
+  explicit ScratchFile(std::filesystem::path path) : path_(std::move(path)) {}
+  ~ScratchFile() {
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  ScratchFile(const ScratchFile&) = delete;
+  ScratchFile& operator=(const ScratchFile&) = delete;
+
+ private:
+  std::filesystem::path path_;
+};
+
+void announce(const ProgressCallback& progress, const Stage& stage) {
+  if (progress) progress(stage);
+}
+
+void checkStop(std::stop_token stop) {
+  if (stop.stop_requested()) throw Cancelled();
+}
+
+}  // namespace
+
+Analysis analyze(const std::filesystem::path& input, const ProgressCallback& progress,
+                 std::stop_token stop) {
+  const auto isCancelled = [stop] { return stop.stop_requested(); };
+  try {
+    announce(progress, Stage::probing);
+    checkStop(stop);
+    SourceMedia source = MediaProbe::probe(input.string());
+
+    announce(progress, Stage::detectingSilence);
+    checkStop(stop);
+    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(input.string(), isCancelled);
+    ScratchFile wav(extraction.wavURL);
+
+    announce(progress, Stage::transcribing);
+    checkStop(stop);
+    Transcriber::Options options;
+    options.isCancelled = isCancelled;
+    Transcript transcript =
+        Transcriber::transcribe(input.string(), "en_US", extraction.wavURL, options);
+    checkStop(stop);
+
+    return Analysis{std::move(source),
+                    LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
+                    std::move(transcript)};
+  } catch (...) {
+    // Lower layers report a stop in their own ways; the caller sees one.
+    if (stop.stop_requested()) throw Cancelled();
+    throw;
+  }
+}
+
+}  // namespace kestrane::Pipeline

@@ -1,0 +1,112 @@
+// The review phase: script coverage, the structural audit, the measured checks at the joins,
+// and the notes and summary lines they leave for the editor.
+#include <fmt/format.h>
+
+#include "kestrane/brain/CutInstruments.hpp"
+#include "kestrane/brain/OutputAudit.hpp"
+#include "kestrane/brain/ReviewLoop.hpp"
+#include "kestrane/brain/ScriptCoverage.hpp"
+#include "kestrane/brain/Utterance.hpp"
+#include "kestrane/pipeline/PipelineCore.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+namespace {
+
+constexpr std::size_t kSummaryLines = 8;
+constexpr std::size_t kMissingLineWarnings = 3;
+
+std::string plural(std::size_t count) { return count == 1 ? "" : "s"; }
+
+std::string_view kindLabel(CutInstruments::Finding::Kind kind) {
+  using Kind = CutInstruments::Finding::Kind;
+  switch (kind) {
+    case Kind::sourceContinuity: return "mixed takes";
+    case Kind::spliceLevel: return "room tone jump";
+    case Kind::spliceBreath: return "cut on a breath";
+    case Kind::pacingWhiplash: return "pacing jump";
+    case Kind::framingJump: return "framing jump";
+  }
+  return "check";
+}
+
+// The measured checks of one cut, ranked.
+std::vector<CutInstruments::Finding> measuredChecks(const Job& job,
+                                                    const std::vector<TakeSelector::Utterance>& utterances) {
+  const KestraneSession& session = job.session;
+  const Transcript& transcript = *session.transcript;
+  std::vector<CutInstruments::Finding> found =
+      CutInstruments::sourceContinuity(utterances, job.cutList);
+  auto add = [&found](std::vector<CutInstruments::Finding> more) {
+    found.insert(found.end(), std::make_move_iterator(more.begin()),
+                 std::make_move_iterator(more.end()));
+  };
+  add(CutInstruments::spliceQuality(job.cutList, transcript, session.levels,
+                                    session.settings.silenceThresholdDBFS));
+  add(CutInstruments::pacingWhiplash(job.cutList, transcript));
+  // The framing check (meticulous footage with video) joins here once it is built.
+  return CutInstruments::rank(found);
+}
+
+}  // namespace
+
+void review(Job& job) {
+  KestraneSession& session = job.session;
+  const Transcript& transcript = *session.transcript;
+
+  std::vector<ScriptCoverage::BeatResult> coverage;
+  if (session.script) coverage = ScriptCoverage::assess(*session.script, transcript, job.cutList);
+  const std::vector<TakeSelector::Utterance> utterances =
+      TakeSelector::utterances(transcript, job.splitterSilences);
+  const std::vector<OutputAudit::Defect> defects =
+      OutputAudit::audit(utterances, transcript, job.cutList, session.script);
+
+  // The self-review rounds need the AI tier, which this build does not have: the loop is
+  // disabled, and the checks are measured on the final cut.
+  if (auto note = ReviewLoop::warning(ReviewLoop::Stop::disabled, 0)) job.warnings.push_back(*note);
+  job.checkStop();
+  const std::vector<CutInstruments::Finding> checks = measuredChecks(job, utterances);
+
+  for (const CutInstruments::Finding& f : checks) {
+    job.advisories.push_back({f.range, fmt::format("Check ({}): {}", kindLabel(f.kind), f.detail)});
+  }
+  for (std::size_t i = 0; i < checks.size() && i < kSummaryLines; ++i) {
+    job.warnings.push_back(
+        fmt::format("Check — {}: {}", kindLabel(checks[i].kind), checks[i].detail));
+  }
+  if (checks.size() > kSummaryLines) {
+    const std::size_t more = checks.size() - kSummaryLines;
+    job.warnings.push_back(fmt::format("Checks: {} more note{} in the session file", more, plural(more)));
+  }
+
+  if (!defects.empty()) {
+    for (const OutputAudit::Defect& d : defects) {
+      if (d.range.start < d.range.end) job.advisories.push_back({d.range, "Self-review: " + d.detail});
+    }
+    std::size_t listed = 0;
+    for (const OutputAudit::Defect& d : defects) {
+      if (d.kind != OutputAudit::Defect::Kind::missingBeat) continue;
+      if (listed++ == kMissingLineWarnings) break;
+      job.warnings.push_back("Self-review: " + d.detail);
+    }
+    job.warnings.push_back(fmt::format("Self-review: {} unresolved issue{} — details in the session file",
+                                       defects.size(), plural(defects.size())));
+  }
+
+  for (const Advisory& note : job.editorNotes) {
+    job.advisories.push_back({note.range, "Note to your editor: " + note.note});
+  }
+  if (!job.editorNotes.empty()) {
+    job.warnings.push_back(fmt::format(
+        "{} spoken note{} to your editor — cut from the timeline, marked inside the source clip",
+        job.editorNotes.size(), plural(job.editorNotes.size())));
+  }
+
+  job.coverage = std::move(coverage);
+  session.cutList = job.cutList;
+  session.advisories = job.advisories;
+  session.takeGroups = job.takeGroups;
+  session.editorNotes = job.editorNotes.empty() ? std::nullopt : std::optional(job.editorNotes);
+}
+
+}  // namespace kestrane::Pipeline::detail

@@ -1,0 +1,138 @@
+// How the core decides, reviews and writes, on made-up analyses (no media needed).
+#include <gtest/gtest.h>
+
+#include "kestrane/model/SessionJson.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/pipeline/PipelineCore.hpp"
+#include "pipeline/TestSupport.hpp"
+
+namespace fs = std::filesystem;
+using namespace kestrane;
+
+namespace {
+
+const char* kNoBackend =
+    "AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found. The deterministic cut "
+    "still removed flubs and repeated takes.";
+
+std::vector<TranscriptWord> twoLines() {
+  auto words = test::spoken("welcome to the small workshop today.", 1.0);
+  auto more = test::spoken("we build a wooden box together now.", 6.0);
+  words.insert(words.end(), more.begin(), more.end());
+  return words;
+}
+
+Pipeline::Output runWith(const fs::path& out, const PipelineSettings& settings,
+                         const Pipeline::Analysis& analysis,
+                         std::optional<fs::path> script = std::nullopt,
+                         std::vector<std::string>* stages = nullptr) {
+  Pipeline::Request r;
+  r.input = analysis.source.path;
+  r.outputDir = out;
+  r.scriptURL = script;
+  r.settings = settings;
+  return Pipeline::run(r, analysis, [stages](const Pipeline::Stage& s) {
+    if (stages) stages->push_back(s.rawValue);
+  });
+}
+
+}  // namespace
+
+TEST(CoreBehaviour, TheAIGateWarnsOnlyWhenAdjudicationIsWanted) {
+  test::TempDir tmp;
+  const auto analysis = test::syntheticAnalysis(twoLines());
+  PipelineSettings settings = test::appSettings();
+
+  const auto off = runWith(tmp.path(), settings, analysis);
+  EXPECT_FALSE(off.aiAdjudicationSkipped);
+  EXPECT_EQ(std::count(off.warnings.begin(), off.warnings.end(), kNoBackend), 0);
+
+  settings.aiAdjudication.reset();  // absent counts as on
+  std::vector<std::string> stages;
+  const auto wanted = runWith(tmp.path(), settings, analysis, std::nullopt, &stages);
+  EXPECT_TRUE(wanted.aiAdjudicationSkipped);
+  EXPECT_EQ(std::count(wanted.warnings.begin(), wanted.warnings.end(), kNoBackend), 1);
+  EXPECT_EQ(wanted.session.cutList->segments, off.session.cutList->segments);
+  EXPECT_EQ(std::count(stages.begin(), stages.end(), "Second opinion from Claude"), 0);
+  EXPECT_EQ(std::count(stages.begin(), stages.end(), "Checking the cut"), 0);
+
+  settings.aiAdjudication = true;
+  settings.thoroughness = Thoroughness::silencesOnly;  // no AI at all for silences only
+  const auto silencesOnly = runWith(tmp.path(), settings, analysis);
+  EXPECT_FALSE(silencesOnly.aiAdjudicationSkipped);
+  EXPECT_EQ(std::count(silencesOnly.warnings.begin(), silencesOnly.warnings.end(), kNoBackend), 0);
+  EXPECT_EQ(silencesOnly.packageDir.filename(), "talk Kestrane 3.kestrane");
+}
+
+TEST(CoreBehaviour, PackageFilesFollowTheSettingsAndTheScript) {
+  test::TempDir tmp;
+  const auto analysis = test::syntheticAnalysis(twoLines());
+  const fs::path script = tmp.path() / "script.txt";
+  std::ofstream(script) << "Welcome to the small workshop today.\n"
+                           "We build a wooden box together now.\n"
+                           "This closing line was never recorded at all.\n";
+  PipelineSettings settings = test::appSettings();
+  settings.embedCaptions = false;
+  const auto output = runWith(tmp.path() / "scripted", settings, analysis, script);
+
+  EXPECT_EQ(std::count(output.warnings.begin(), output.warnings.end(),
+                       "1 script beat appears to be missing from the footage — see script-coverage.md"),
+            1);
+  EXPECT_TRUE(fs::exists(output.packageDir / "script-coverage.md"));
+  // The stored warnings match the job's, the missing-beat line included.
+  EXPECT_EQ(KestraneSession::read(output.sessionURL).warnings, std::optional(output.warnings));
+  // No titles on the timeline, but the SRT file is still written.
+  EXPECT_EQ(test::readFile(output.fcpxmlURL).find("<title"), std::string::npos);
+  EXPECT_NE(test::readFile(output.captionsURL).find("welcome to the small workshop"),
+            std::string::npos);
+
+  // Without a script there is no coverage report; with no notes the advisories are an empty
+  // list, not absent, and a job without warnings stores none.
+  settings.embedCaptions.reset();
+  const auto plain = runWith(tmp.path() / "plain", settings, analysis);
+  EXPECT_FALSE(fs::exists(plain.packageDir / "script-coverage.md"));
+  EXPECT_NE(test::readFile(plain.fcpxmlURL).find("<title"), std::string::npos);
+  ASSERT_TRUE(plain.session.advisories.has_value());
+  if (plain.warnings.empty()) {
+    EXPECT_EQ(test::readFile(plain.sessionURL).find("\"warnings\""), std::string::npos);
+  }
+}
+
+TEST(CoreBehaviour, UndecodableLevelsStillGiveAPackage) {
+  test::TempDir tmp;
+  auto analysis = test::syntheticAnalysis(twoLines());
+  analysis.levels.base64 = "%%% not base64 %%%";
+  const auto output = runWith(tmp.path(), test::appSettings(), analysis);
+  ASSERT_TRUE(output.session.silences.has_value());
+  EXPECT_TRUE(output.session.silences->empty());
+  EXPECT_TRUE(fs::exists(output.sessionURL));
+}
+
+TEST(CoreBehaviour, ProjectNamesNameTheFolderAndTheDocuments) {
+  test::TempDir tmp;
+  Pipeline::Request r;
+  const auto analysis = test::syntheticAnalysis(twoLines());
+  r.input = analysis.source.path;
+  r.outputDir = tmp.path();
+  r.projectName = "  Launch/Day 1 \n";
+  r.projectNotes = " \n ";
+  r.graphicsNotes = "  bold  ";
+  r.settings = test::appSettings();
+  const auto output = Pipeline::run(r, analysis);
+  EXPECT_EQ(output.packageDir, tmp.path() / "Launch-Day 1 Kestrane.kestrane");
+  EXPECT_EQ(output.fcpxmlURL.filename(), "talk.fcpxml");
+  EXPECT_EQ(output.session.projectName, std::optional<std::string>("Launch/Day 1"));
+  EXPECT_NE(test::readFile(output.fcpxmlURL).find("Launch/Day 1 — Kestrane"), std::string::npos);
+  EXPECT_FALSE(output.session.projectNotes.has_value());
+  EXPECT_EQ(output.session.graphicsNotes, std::optional<std::string>("bold"));
+  EXPECT_FALSE(output.session.createMotionGraphics.has_value());
+}
+
+TEST(CoreBehaviour, AFailedFinalSessionWriteBecomesAWarning) {
+  KestraneSession session = KestraneSession::make({}, test::appSettings());
+  std::vector<std::string> warnings{"earlier"};
+  Pipeline::detail::writeFinalSession(session, "/nonexistent/folder/talk.kestrane.json", warnings);
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_EQ(warnings[1].rfind("Couldn't update the session file with the final warnings — ", 0), 0u);
+  EXPECT_EQ(session.warnings, std::optional(warnings));
+}
