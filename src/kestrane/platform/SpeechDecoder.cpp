@@ -84,8 +84,10 @@ SpeechDecoder::SpeechDecoder(const SpeechModel& model, const DecoderSettings& se
 
     // The parser takes the first entry as the program's name.
     const bool mixHesitations = settings.hesitationWeight > 0;
+    // No "-logfn": the decoder would swap (and fclose) the process-wide log stream, which races
+    // when decoders are made side by side. quietLogs() has already switched logging off.
     std::vector<std::string> args = {"kestrane", "-hmm", model.acousticModel, "-dict", model.dictionary,
-                                     "-logfn", "/dev/null", "-remove_silence", "no"};
+                                     "-remove_silence", "no"};
     // Without the mix the decoder loads the stock model itself; with it, the mix is built below.
     if (!mixHesitations) {
         args.push_back("-lm");
