@@ -62,6 +62,15 @@ TEST(CoreBehaviour, TheAIGateWarnsOnlyWhenAdjudicationIsWanted) {
   EXPECT_FALSE(silencesOnly.aiAdjudicationSkipped);
   EXPECT_EQ(std::count(silencesOnly.warnings.begin(), silencesOnly.warnings.end(), kNoBackend), 0);
   EXPECT_EQ(silencesOnly.packageDir.filename(), "talk Kestrane 3.kestrane");
+
+  // The most thorough review with AI off: the picture check runs (on footage it cannot open,
+  // it skips its joins), and still no self-review round is announced.
+  settings.thoroughness = Thoroughness::meticulous;
+  settings.aiAdjudication = false;
+  stages.clear();
+  const auto meticulous = runWith(tmp.path(), settings, analysis, std::nullopt, &stages);
+  EXPECT_EQ(std::count(stages.begin(), stages.end(), "Checking the cut"), 0);
+  EXPECT_EQ(meticulous.session.cutList->segments, off.session.cutList->segments);
 }
 
 TEST(CoreBehaviour, PackageFilesFollowTheSettingsAndTheScript) {

@@ -2,6 +2,7 @@
 // and the notes and summary lines they leave for the editor.
 #include <fmt/format.h>
 
+#include "kestrane/analysis/FramingCheck.hpp"
 #include "kestrane/brain/CutInstruments.hpp"
 #include "kestrane/brain/OutputAudit.hpp"
 #include "kestrane/brain/ReviewLoop.hpp"
@@ -44,7 +45,11 @@ std::vector<CutInstruments::Finding> measuredChecks(const Job& job,
   add(CutInstruments::spliceQuality(job.cutList, transcript, session.levels,
                                     session.settings.silenceThresholdDBFS));
   add(CutInstruments::pacingWhiplash(job.cutList, transcript));
-  // The framing check (meticulous footage with video) joins here once it is built.
+  // The only check that reads the picture, so only the most thorough review pays for it.
+  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous &&
+      session.source.hasVideo) {
+    add(CutInstruments::framingJumps(job.cutList, session.source));
+  }
   return CutInstruments::rank(found);
 }
 
