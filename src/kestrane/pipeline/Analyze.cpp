@@ -37,15 +37,19 @@ void checkStop(std::stop_token stop) {
 
 Analysis analyze(const std::filesystem::path& input, const ProgressCallback& progress,
                  std::stop_token stop) {
+  // The session keeps this path for re-cuts and the timelines link to it, so it must not
+  // depend on the folder the job happened to run from.
+  std::error_code ec;
+  const std::string path = std::filesystem::absolute(input, ec).lexically_normal().string();
   const auto isCancelled = [stop] { return stop.stop_requested(); };
   try {
     announce(progress, Stage::probing);
     checkStop(stop);
-    SourceMedia source = MediaProbe::probe(input.string());
+    SourceMedia source = MediaProbe::probe(path);
 
     announce(progress, Stage::detectingSilence);
     checkStop(stop);
-    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(input.string(), isCancelled);
+    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(path, isCancelled);
     ScratchFile wav(extraction.wavURL);
 
     announce(progress, Stage::transcribing);
@@ -53,7 +57,7 @@ Analysis analyze(const std::filesystem::path& input, const ProgressCallback& pro
     Transcriber::Options options;
     options.isCancelled = isCancelled;
     Transcript transcript =
-        Transcriber::transcribe(input.string(), "en_US", extraction.wavURL, options);
+        Transcriber::transcribe(path, "en_US", extraction.wavURL, options);
     checkStop(stop);
 
     return Analysis{std::move(source),

@@ -32,8 +32,9 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
   session.levels = analysis.levels;
 
   detail::PackagePlace place;
-  place.parent = request.outputDir ? *request.outputDir
-                                   : std::filesystem::absolute(request.input).parent_path();
+  place.parent = request.outputDir && !request.outputDir->empty()
+                     ? std::filesystem::absolute(*request.outputDir)
+                     : std::filesystem::absolute(request.input).parent_path();
   return detail::decideAndExport(session, place, request.renderMP4, request.useClaude,
                                  request.renderGraphics, std::move(warnings), progress, stop);
 }
