@@ -13,6 +13,7 @@
 
 #include "CutCommand.hpp"
 #include "CutOptions.hpp"
+#include "RecutCommand.hpp"
 
 namespace {
 
@@ -24,6 +25,10 @@ const char* kUsage =
     "Commands:\n"
     "  cut FOOTAGE... [--script FILE] [--name NAME] [--out DIR]\n"
     "               cut footage into a handoff package (kestrane cut --help for options)\n"
+    "  recut SESSION_OR_PACKAGE [options]\n"
+    "               cut a package again from its session, without new analysis\n"
+    "  retry-ai SESSION_OR_PACKAGE [--mp4]\n"
+    "               cut a package again with the AI second opinion on\n"
     "\n"
     "Options:\n"
     "  --help       show this help\n"
@@ -87,6 +92,26 @@ int main(int argc, char** argv) {
     }
     InterruptWatcher interrupts;
     return kestrane::cli::runCut(options, std::cout, std::cerr, interrupts.token());
+  }
+  if (command == "recut" || command == "retry-ai") {
+    const std::vector<std::string> args(argv + 2, argv + argc);
+    const bool recut = command == "recut";
+    kestrane::cli::RecutOptions recutOptions;
+    kestrane::cli::RetryOptions retryOptions;
+    try {
+      if (recut) recutOptions = kestrane::cli::parseRecutOptions(args);
+      else retryOptions = kestrane::cli::parseRetryOptions(args);
+    } catch (const kestrane::cli::UsageError& e) {
+      std::cerr << "kestrane: " << e.what() << '\n';
+      return kestrane::cli::kExitUsage;
+    }
+    if (recut ? recutOptions.help : retryOptions.help) {
+      std::fputs(recut ? kestrane::cli::kRecutUsage : kestrane::cli::kRetryUsage, stdout);
+      return 0;
+    }
+    InterruptWatcher interrupts;
+    return recut ? kestrane::cli::runRecut(recutOptions, std::cout, std::cerr, interrupts.token())
+                 : kestrane::cli::runRetry(retryOptions, std::cout, std::cerr, interrupts.token());
   }
   std::fprintf(stderr, "kestrane: unknown command “%s” — run kestrane --help.\n", argv[1]);
   return kestrane::cli::kExitUsage;

@@ -1,0 +1,99 @@
+// Re-cutting a stored one-hour session with new settings (no MP4): nothing is analysed again,
+// so the whole re-cut, package files included, should take well under two seconds.
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kestrane/pipeline/Pipeline.hpp"
+
+namespace fs = std::filesystem;
+using namespace kestrane;
+
+namespace {
+
+// A presenter reading about 600 distinct lines of ten words for an hour, every fifth line
+// said twice, with pauses between lines and a script of every line.
+struct HourSession {
+  fs::path root = fs::temp_directory_path() / "kestrane-bench-recut";
+  fs::path sessionFile = root / "Hour Kestrane.kestrane" / "hour.kestrane.json";
+
+  HourSession() {
+    fs::remove_all(root);
+    fs::create_directories(sessionFile.parent_path());
+    std::ofstream(root / "hour.mov") << "stand-in footage";
+
+    std::mt19937 random(7);
+    const char* syllables[] = {"ka", "lo", "mi", "ten", "ar", "vo", "su", "pel", "dri", "on",
+                               "ba", "ze", "rum", "fi", "ta", "gor"};
+    const auto word = [&] {
+      std::string w;
+      for (int n = 1 + static_cast<int>(random() % 3); n > 0; --n) w += syllables[random() % 16];
+      return w;
+    };
+
+    constexpr double hour = 3600, hop = 0.01;
+    std::vector<float> levels(static_cast<std::size_t>(hour / hop), -68.f);
+    Transcript transcript;
+    std::string script;
+    double t = 2;
+    for (int line = 0; t < hour - 20; ++line) {
+      std::vector<std::string> words(10);
+      for (auto& w : words) w = word();
+      script += words[0];
+      for (std::size_t i = 1; i < words.size(); ++i) script += " " + words[i];
+      script += ".\n";
+      for (int take = 0; take < (line % 5 == 0 ? 2 : 1); ++take) {
+        const double start = t;
+        for (const std::string& w : words) {
+          transcript.words.push_back({w, {t, t + 0.32}});
+          t += 0.38;
+        }
+        for (auto i = static_cast<std::size_t>(start / hop); i < static_cast<std::size_t>(t / hop); ++i)
+          levels[i] = -20.f + static_cast<float>(random() % 6);
+        t += 0.9 + static_cast<double>(random() % 80) / 100.0;
+      }
+    }
+
+    SourceMedia source;
+    source.path = (root / "hour.mov").string();
+    source.durationSeconds = hour;
+    source.frameDuration = {1, 25};
+    source.width = 1920;
+    source.height = 1080;
+    source.hasVideo = true;
+    source.audioSampleRate = 48000;
+    PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+    settings.aiAdjudication = false;
+    settings.thoroughness = Thoroughness::fast;
+    settings.manualRemoveRanges = std::vector<TimeRange>{{600, 610}, {1800, 1805}};
+    KestraneSession session = KestraneSession::make(source, settings, script);
+    session.projectName = "Hour";
+    session.transcript = std::move(transcript);
+    session.levels = LevelData::fromLevels(hop, levels);
+    session.write(sessionFile);
+  }
+  ~HourSession() { fs::remove_all(root); }
+};
+
+void BM_RecutOneHourSession(benchmark::State& state) {
+  HourSession hour;
+  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+  settings.apply(CutTightness::tight);
+  settings.aiAdjudication = false;
+  settings.thoroughness = Thoroughness::fast;
+  std::size_t kept = 0;
+  for (auto _ : state) {
+    const Pipeline::Output out = Pipeline::recut(hour.sessionFile, settings);
+    kept = out.session.cutList->keptSegments().size();
+  }
+  state.counters["words"] =
+      static_cast<double>(KestraneSession::read(hour.sessionFile).transcript->words.size());
+  state.counters["keptPieces"] = static_cast<double>(kept);
+}
+BENCHMARK(BM_RecutOneHourSession)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace

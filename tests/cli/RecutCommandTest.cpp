@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "RecutOptions.hpp"
+#include "pipeline/StoredSession.hpp"
+
+using namespace kestrane;
+using kestrane::cli::UsageError;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string run(const std::string& args, int& status) {
+  const std::string command = std::string(KESTRANE_CLI) + " " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  status = WEXITSTATUS(::pclose(pipe));
+  return output;
+}
+
+}  // namespace
+
+TEST(RecutOptions, OnlyNamedSettingsChange) {
+  const KestraneSession stored = test::storedSession("/x/talk.mov");
+  const auto o = cli::parseRecutOptions({"pkg", "--silences-only", "--target=premiere", "--name",
+                                         "Keynote", "--drop-script", "--mp4", "--sensitivity",
+                                         "more"});
+  EXPECT_EQ(o.sessionOrPackage, "pkg");
+  PipelineSettings s = cli::recutSettings(o, stored);
+  EXPECT_EQ(s.thoroughness, Thoroughness::silencesOnly);
+  EXPECT_EQ(s.exportTarget, ExportTarget::premiere);
+  // The sensitivity is measured against the stored levels.
+  EXPECT_EQ(s.silenceThresholdDBFS,
+            thresholdDBFS(SilenceSensitivity::more, stored.levels->levelsDBFS()));
+  EXPECT_DOUBLE_EQ(s.speechPadding, 0.15);
+  EXPECT_EQ(s.subtitleLength, TranscriptExporter::SubtitleLength::short_);
+  EXPECT_EQ(s.manualRemoveRanges->size(), 1u);
+  EXPECT_EQ(s.aiAdjudication, std::optional<bool>(false));
+
+  KestraneSession silencesOnly = stored;
+  silencesOnly.settings.thoroughness = Thoroughness::silencesOnly;
+  s = cli::recutSettings(cli::parseRecutOptions({"pkg", "--full-cut"}), silencesOnly);
+  EXPECT_EQ(s.thoroughness, Thoroughness::fast);
+
+  EXPECT_THROW(cli::parseRecutOptions({}), UsageError);
+  EXPECT_THROW(cli::parseRecutOptions({"a", "b"}), UsageError);
+  EXPECT_THROW(cli::parseRecutOptions({"a", "--script", "s.txt"}), UsageError);
+  EXPECT_THROW(cli::parseRetryOptions({"a", "--name", "x"}), UsageError);
+  KestraneSession noLevels = stored;
+  noLevels.levels.reset();
+  EXPECT_THROW(cli::recutSettings(cli::parseRecutOptions({"a", "--sensitivity", "less"}), noLevels),
+               UsageError);
+}
+
+TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
+  test::StoredPackage stored;
+  const fs::path& package = stored.package;
+  const fs::path& footage = stored.footage;
+
+  int status = 0;
+  std::string out = run("recut '" + package.string() + "' --tightness tight", status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Choosing the best takes\n"), std::string::npos);
+  EXPECT_NE(out.find("Package: " + package.string()), std::string::npos);
+  EXPECT_DOUBLE_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.speechPadding, 0.1);
+
+  out = run("retry-ai '" + package.string() + "'", status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Warning: AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found."),
+            std::string::npos);
+  EXPECT_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.aiAdjudication,
+            std::optional<bool>(true));
+
+  std::ofstream(package / "copy.kestrane.json") << "{}";
+  out = run("recut '" + package.string() + "'", status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("several session files"), std::string::npos) << out;
+  fs::remove(footage);
+  out = run("recut '" + (package / "talk.kestrane.json").string() + "'", status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("Can't re-cut from this session: source media missing at"), std::string::npos);
+  EXPECT_EQ(run("recut", status).find("No session given"), 10u);
+  EXPECT_EQ(status, 2);
+}

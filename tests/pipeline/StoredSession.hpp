@@ -1,0 +1,72 @@
+#pragma once
+// A stored session and its package, as a finished cut leaves them, for re-cut tests.
+#include <fstream>
+#include <functional>
+
+#include "kestrane/model/KestraneSession.hpp"
+#include "pipeline/TestSupport.hpp"
+
+namespace kestrane::test {
+
+namespace fs = std::filesystem;
+
+// Three spoken lines with long pauses between them, over 20 s of "talk.mov".
+inline KestraneSession storedSession(const fs::path& source) {
+  SourceMedia media;
+  media.path = source.string();
+  media.durationSeconds = 20;
+  media.frameDuration = {1000, 29970};  // a rate a little off the standard one
+  media.width = 1920;
+  media.height = 1080;
+  media.hasVideo = true;
+  media.audioSampleRate = 48000;
+
+  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+  settings.aiAdjudication = false;
+  settings.thoroughness = Thoroughness::fast;
+  settings.subtitleLength = TranscriptExporter::SubtitleLength::short_;
+  settings.embedCaptions = false;
+  settings.manualKeepRanges = std::vector<TimeRange>{};
+  settings.manualRemoveRanges = std::vector<TimeRange>{{6.0, 8.2}};  // the second line, by hand
+
+  KestraneSession session = KestraneSession::make(media, settings, "Welcome to the show today.");
+  session.projectName = "Talk";
+  session.projectNotes = "keep it short";
+  session.createMotionGraphics = true;
+
+  Transcript transcript;
+  std::vector<float> levels(2000, -70.f);
+  const auto line = [&](double start, std::initializer_list<const char*> words) {
+    double t = start;
+    for (const char* w : words) {
+      transcript.words.push_back({w, {t, t + 0.35}});
+      t += 0.4;
+    }
+    for (auto i = static_cast<std::size_t>(start * 100); i < static_cast<std::size_t>(t * 100); ++i)
+      levels[i] = -18.f;
+  };
+  line(1.0, {"Welcome", "to", "the", "show", "today."});
+  line(6.0, {"This", "is", "the", "second", "line."});
+  line(12.0, {"And", "here", "is", "the", "last."});
+  session.transcript = transcript;
+  session.levels = LevelData::fromLevels(0.01, levels);
+  return session;
+}
+
+// A package "Talk Kestrane.kestrane" holding the session of footage "talk.mov" beside it.
+struct StoredPackage {
+  test::TempDir root;
+  fs::path footage = root.path() / "talk.mov";
+  fs::path package = root.path() / "Talk Kestrane.kestrane";
+  fs::path sessionFile = package / "talk.kestrane.json";
+
+  explicit StoredPackage(const std::function<void(KestraneSession&)>& change = {}) {
+    std::ofstream(footage) << "stand-in footage";
+    fs::create_directories(package);
+    KestraneSession session = storedSession(footage);
+    if (change) change(session);
+    session.write(sessionFile);
+  }
+};
+
+}  // namespace kestrane::test
