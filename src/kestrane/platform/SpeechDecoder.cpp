@@ -129,7 +129,10 @@ SpeechDecoder::~SpeechDecoder() = default;
 std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, std::size_t count) {
     ps_decoder_t* ps = impl_->ps;
     std::vector<RecognizedToken> tokens;
-    if (ps_start_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not start");
+    // A new stream per stretch: frame numbers restart at 0 and no noise estimate carries over, so
+    // a stretch decodes the same whichever decoder takes it and whatever it decoded before.
+    if (ps_start_stream(ps) < 0 || ps_start_utt(ps) < 0)
+        throw std::runtime_error("The speech recognizer could not start");
     constexpr std::size_t step = 1 << 16;
     for (std::size_t i = 0; i < count; i += step) {
         const std::size_t n = std::min(step, count - i);
