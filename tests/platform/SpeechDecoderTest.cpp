@@ -47,4 +47,13 @@ TEST(SpeechDecoder, RawTokensCarryFramesAndMarkers) {
     EXPECT_EQ(words, 2);
     // Frames are 10 ms: the last token ends within the audio.
     EXPECT_LE(tokens.back().endFrame, static_cast<int>(pcm.size() * kSpeechFrameRate / kSpeechSampleRate));
+
+    // A second stretch through the same decoder starts again at frame 0 with the same result, so
+    // parallel workers may take stretches in any order.
+    const auto again = decoder.decode(pcm.data(), pcm.size());
+    ASSERT_EQ(again.size(), tokens.size());
+    for (std::size_t i = 0; i < tokens.size(); ++i) {
+        EXPECT_EQ(again[i].text, tokens[i].text);
+        EXPECT_EQ(again[i].startFrame, tokens[i].startFrame);
+    }
 }
