@@ -133,13 +133,11 @@ std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, 
     // a stretch decodes the same whichever decoder takes it and whatever it decoded before.
     if (ps_start_stream(ps) < 0 || ps_start_utt(ps) < 0)
         throw std::runtime_error("The speech recognizer could not start");
-    constexpr std::size_t step = 1 << 16;
-    for (std::size_t i = 0; i < count; i += step) {
-        const std::size_t n = std::min(step, count - i);
-        if (ps_process_raw(ps, samples + i, n, FALSE, FALSE) < 0) {
-            ps_end_utt(ps);
-            throw std::runtime_error("The speech recognizer failed on the audio");
-        }
+    // The whole stretch in one call as a complete utterance: its feature normalisation is then
+    // computed from the stretch alone, not carried over from what this decoder heard before.
+    if (count > 0 && ps_process_raw(ps, samples, count, FALSE, TRUE) < 0) {
+        ps_end_utt(ps);
+        throw std::runtime_error("The speech recognizer failed on the audio");
     }
     if (ps_end_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not finish");
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
