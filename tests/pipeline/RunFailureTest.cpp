@@ -66,13 +66,6 @@ TEST(RunFailure, BadFootageEndsWithItsMessageAndLeavesNothing) {
   const Failure noAudio = failureOf(requestFor(silentFilm, out));
   EXPECT_NE(noAudio.message.find("No audio track"), std::string::npos) << noAudio.message;
 
-  // Audio without speech fails in transcription, after the scratch audio was made.
-  const fs::path hush = tmp.path() / "hush.m4a";
-  ASSERT_EQ(std::system(("ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
-                         "anullsrc=r=48000:cl=mono -t 2 '" + hush.string() + "'").c_str()), 0);
-  const Failure noSpeech = failureOf(requestFor(hush, out));
-  EXPECT_NE(noSpeech.message.find("No speech found"), std::string::npos) << noSpeech.message;
-
   EXPECT_TRUE(isEmptyDir(out));
   EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
 }
