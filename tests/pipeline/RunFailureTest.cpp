@@ -115,6 +115,20 @@ TEST(RunFailure, CancellationStopsTheJobAndCleansUp) {
     EXPECT_TRUE(f.cancelled) << f.message;
     EXPECT_TRUE(isEmptyDir(tmp.path() / "late"));
   }
+  // Stopped at the rough cut, after the package files: the new package goes as a whole.
+  {
+    std::stop_source source;
+    Pipeline::Request request = requestFor("/nonexistent/talk.mov", tmp.path() / "mp4");
+    request.renderMP4 = true;
+    const Failure f = failureOf(
+        request, test::syntheticAnalysis(test::spoken("hello there world", 1)),
+        [&](const Pipeline::Stage& s) {
+          if (s == Pipeline::Stage::rendering) source.request_stop();
+        },
+        source.get_token());
+    EXPECT_TRUE(f.cancelled) << f.message;
+    EXPECT_TRUE(isEmptyDir(tmp.path() / "mp4"));
+  }
   // Stopped while transcribing: nothing is written and the scratch audio is removed.
   {
     std::stop_source source;
