@@ -31,9 +31,11 @@ fs::path scratch() {
 
 // Ten minutes of the sample presenter, looped, at 1920x1080 and 25 fps.
 fs::path tenMinuteRecording() {
-  const fs::path out = scratch() / "ten-minutes-1080p.mp4";
-  if (fs::exists(out)) return out;
   const fs::path sample = kSourceDir / "fixtures" / "sample-presenter.mp4";
+  // Named after the sample's size, so a changed sample makes a new recording.
+  const fs::path out =
+      scratch() / ("ten-minutes-1080p-" + std::to_string(fs::file_size(sample)) + ".mp4");
+  if (fs::exists(out)) return out;
   const std::string cmd =
       "ffmpeg -hide_banner -loglevel error -y -stream_loop -1 -i '" + sample.string() +
       "' -f lavfi -i color=c=0x2f4f6f:s=1920x1080:r=25 -map 1:v -map 0:a -t 600 "
