@@ -385,6 +385,17 @@ TEST(TakeDecision, RunCoherenceRepairs) {
     EXPECT_EQ(mixed.r.notes(), (Texts{"Mixed run \u2014 the rendition at 0:10 belongs with the lines around it, but "
                                       "another rendition of that line is already in the cut; review"}));
   }
+  {  // Room talk still cuts into the run's own rendition: bringing it back would keep nothing whole.
+    MixedRun mixed;
+    auto& s = mixed.cut();
+    s.result.removals.push_back(Segment{{12, 20}, SegmentKind::flub, "room talk", std::nullopt});
+    const auto removals = s.result.removals;
+    repairMixedRuns(s);
+    EXPECT_TRUE(s.isRemoved(2));
+    EXPECT_FALSE(s.isRemoved(6));
+    EXPECT_EQ(s.result.removals, removals);
+    EXPECT_TRUE(mixed.r.notes().empty());
+  }
   {  // The run's own rendition broke off: explained, not repaired.
     MixedRun mixed("first measure each board");
     auto& s = mixed.cut();

@@ -69,6 +69,7 @@ void repairMixedRuns(DecisionState& state) {
 
   const auto plan = RunCoherence::repairPlan(state.similarity, kept, kMaxRepairs);
   std::vector<RunCoherence::Incident> repairs;
+  std::vector<bool> marked(state.result.removals.size(), false);  // the removals the repairs delete
   for (const auto& incident : plan) {
     const Utterance& stray = state.at(incident.stray);
     const Utterance& counterpart = state.at(incident.counterpart);
@@ -91,17 +92,16 @@ void repairMixedRuns(DecisionState& state) {
                                     "around it, but another rendition of that line is already in the cut; review");
       continue;
     }
+    // A rendition that another removal would still cut cannot be brought back.
+    std::vector<bool> own = removalsWithRange(state, counterpart.range);
+    for (std::size_t k = 0; k < own.size(); ++k) own[k] = own[k] || marked[k];
+    if (state.coveredByRemoval(counterpart.range, own)) continue;
+    marked = std::move(own);
     repairs.push_back(incident);
   }
 
   if (!repairs.empty()) {
     auto& removals = state.result.removals;
-    std::vector<bool> marked(removals.size(), false);
-    for (const auto& repair : repairs) {
-      const TimeRange& range = state.at(repair.counterpart).range;
-      for (std::size_t k = 0; k < removals.size(); ++k)
-        if (removals[k].range == range) marked[k] = true;
-    }
     deleteMarked(removals, marked);
     // Positions are rebuilt from the ranges: the first utterance with a removal's range owns it.
     std::map<std::pair<double, double>, int> firstWithRange;
