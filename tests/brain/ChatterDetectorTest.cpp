@@ -130,6 +130,13 @@ TEST(ChatterDetector, ScriptLinesAreNotChatter) {
   EXPECT_TRUE(ChatterDetector::clusters(room.utts(), {}, Room::levels(), script, kFlub).empty());
   std::vector<TakeSelector::TokenList> other{testing::toks("the plan is ready for the launch")};
   EXPECT_EQ(ChatterDetector::clusters(room.utts(), {}, Room::levels(), other, kFlub).size(), 1u);
+  // A prepared script decides the same way.
+  EXPECT_TRUE(
+      ChatterDetector::clusters(room.utts(), {}, Room::levels(), TakeSelector::PreparedScript(script), kFlub).empty());
+  EXPECT_EQ(ChatterDetector::clusters(room.utts(), {}, Room::levels(), TakeSelector::PreparedScript(other), kFlub),
+            ChatterDetector::clusters(room.utts(), {}, Room::levels(), other, kFlub));
+  EXPECT_EQ(ChatterDetector::clusters(room.utts(), {}, Room::levels(), TakeSelector::PreparedScript({}), kFlub).size(),
+            1u);
 }
 
 TEST(ChatterDetector, LevelsQuantilesAndSentences) {

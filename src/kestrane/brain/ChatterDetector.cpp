@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 #include <set>
 
@@ -167,9 +168,14 @@ std::vector<std::vector<TranscriptWord>> sentences(std::span<const TranscriptWor
   return result;
 }
 
-std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<const SilenceSpan> silences,
-                              const std::optional<LevelData>& levels, const std::vector<TokenList>& scriptSentences,
-                              std::span<const TimeRange> stoppages) {
+namespace {
+
+// coverage gives the script match coverage of a cluster's tokens; it is only
+// asked when there is a script.
+std::vector<Cluster> clustersWith(std::span<const Utterance> utterances, std::span<const SilenceSpan> silences,
+                                  const std::optional<LevelData>& levels, bool hasScript,
+                                  const std::function<double(TakeSelector::Tokens)>& coverage,
+                                  std::span<const TimeRange> stoppages) {
   std::vector<TranscriptWord> allWords;
   for (const auto& u : utterances) allWords.insert(allWords.end(), u.words.begin(), u.words.end());
 
@@ -253,9 +259,7 @@ std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<c
     const double length = finish - start;
     if (!(length > 0) || length > kMaxClusterLength) continue;
     const std::string text = joinedText(own);
-    if (!scriptSentences.empty() &&
-        TakeSelector::scriptMatchCoverage(TextAlign::tokens(text), scriptSentences) >= kScriptCoverageLimit)
-      continue;
+    if (hasScript && coverage(TextAlign::tokens(text)) >= kScriptCoverageLimit) continue;
 
     std::vector<std::string> signals;
     if (baseline) {
@@ -281,6 +285,24 @@ std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<c
     if (signals.size() >= 2) result.push_back(Cluster{TimeRange{start, finish}, text, std::move(signals)});
   }
   return result;
+}
+
+}  // namespace
+
+std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<const SilenceSpan> silences,
+                              const std::optional<LevelData>& levels, const std::vector<TokenList>& scriptSentences,
+                              std::span<const TimeRange> stoppages) {
+  return clustersWith(
+      utterances, silences, levels, !scriptSentences.empty(),
+      [&](TakeSelector::Tokens t) { return TakeSelector::scriptMatchCoverage(t, scriptSentences); }, stoppages);
+}
+
+std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<const SilenceSpan> silences,
+                              const std::optional<LevelData>& levels, const TakeSelector::PreparedScript& script,
+                              std::span<const TimeRange> stoppages) {
+  return clustersWith(
+      utterances, silences, levels, !script.empty(),
+      [&](TakeSelector::Tokens t) { return TakeSelector::scriptMatchCoverage(t, script); }, stoppages);
 }
 
 }  // namespace kestrane::ChatterDetector

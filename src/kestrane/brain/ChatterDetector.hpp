@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/Utterance.hpp"
 #include "kestrane/model/LevelData.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
@@ -42,6 +43,10 @@ std::string foldedWord(std::string_view token);
 
 std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<const SilenceSpan> silences,
                               const std::optional<LevelData>& levels, const std::vector<TokenList>& scriptSentences,
+                              std::span<const TimeRange> stoppages);
+// The same, scoring against a script prepared once (identical results).
+std::vector<Cluster> clusters(std::span<const Utterance> utterances, std::span<const SilenceSpan> silences,
+                              const std::optional<LevelData>& levels, const TakeSelector::PreparedScript& script,
                               std::span<const TimeRange> stoppages);
 
 // One level per word (the loudest hop the word touches, -100 when it touches

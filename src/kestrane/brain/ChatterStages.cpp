@@ -84,7 +84,7 @@ void removeRoomTalk(DecisionState& state) {
   std::vector<TimeRange> stoppages;
   for (const auto& r : state.result.removals)
     if (r.kind == SegmentKind::retakeRejected || r.kind == SegmentKind::flub) stoppages.push_back(r.range);
-  auto clusters = ChatterDetector::clusters(state.utts, state.silences, state.levels, state.beats, stoppages);
+  auto clusters = ChatterDetector::clusters(state.utts, state.silences, state.levels, state.script, stoppages);
   for (const auto& cluster : clusters) {
     double covered = 0;
     for (const auto& r : state.result.removals) covered += overlapLength(cluster.range, r.range);
