@@ -114,17 +114,46 @@ const Recording& recording() {
             fs::remove(part);
             ++piece;
         };
+        auto speak = [&](const std::string& text, const char* voice, const std::string& effect) {
+            const auto part = (dir / "part.wav").string();
+            const auto shaped = (dir / "shaped.wav").string();
+            std::string cmd = "flite -voice " + std::string(voice) + " -t '" + text + "' -o " + part;
+            if (!effect.empty()) cmd += " && sox " + part + " " + shaped + " " + effect + " && mv " + shaped + " " + part;
+            if (std::system(cmd.c_str()) != 0) std::abort();
+            auto pcm = readPcm16(part);
+            fs::remove(part);
+            return pcm;
+        };
+        auto addWithHesitation = [&](const std::string& first, const std::string& filler, const std::string& second) {
+            const char* voice = voices[piece % 3];
+            const double pause = 0.4 + 0.1 * static_cast<double>(piece * 7 % 9);
+            all.insert(all.end(), static_cast<std::size_t>(pause * 16000), 0.0f);
+            Rendition rd{first + filler + " " + second, split(first + filler + " " + second), 1, all.size() / 16000.0, 0};
+            auto append = [&](const std::vector<std::int16_t>& pcm, double gapAfter) {
+                for (auto s : pcm) all.push_back(static_cast<float>(s) / 32768.0f);
+                all.insert(all.end(), static_cast<std::size_t>(gapAfter * 16000), 0.0f);
+            };
+            // flite pads its output with silence; trim it so the parts join like speech.
+            const std::string trim = "silence 1 0.01 0.5% reverse silence 1 0.01 0.5% reverse";
+            append(speak(first, voice, trim), 0.05);
+            append(speak(filler, voice, trim + " tempo -s 0.4"), 0.08);
+            append(speak(second, voice, trim), 0);
+            rd.end = all.size() / 16000.0;
+            rec.renditions.push_back(rd);
+            ++piece;
+        };
         while (all.size() < 600u * 16000u) {
             for (std::size_t i = 0; i < kSentences.size() && all.size() < 600u * 16000u; ++i) {
                 add(kSentences[i], 0);
                 if (i % 2 == 0) {
-                    // The same line with a hesitation spoken in it.
-                    auto words = split(kSentences[i]);
+                    // The same line with a hesitation in it: the line read in two parts with a
+                    // sustained "um"/"uh" (flite's, slowed to a speaker's 0.3-0.5 s) between them.
+                    const auto words = split(kSentences[i]);
                     const auto& [at, filler] = kHesitationPlaces[(i / 2) % kHesitationPlaces.size()];
-                    words.insert(words.begin() + static_cast<std::ptrdiff_t>(std::min(at, words.size())), filler);
-                    std::string text;
-                    for (const auto& w : words) text += (text.empty() ? "" : " ") + w;
-                    add(text, 1);
+                    const std::size_t cut = std::min(at, words.size() - 1);
+                    std::string first, second;
+                    for (std::size_t k = 0; k < words.size(); ++k) (k < cut ? first : second) += words[k] + " ";
+                    addWithHesitation(first, filler, second);
                 }
             }
         }
@@ -169,7 +198,11 @@ void BM_Transcribe(benchmark::State& state) {
     double wall = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
-        transcript = Transcriber::transcribe(rec.wav, "en_US", std::nullopt, {workers, {}});
+        Transcriber::Options options;
+        options.workers = workers;
+        // For tuning: KESTRANE_HESITATION_WEIGHT overrides the built-in weight.
+        if (const char* w = std::getenv("KESTRANE_HESITATION_WEIGHT")) options.hesitationWeight = std::atof(w);
+        transcript = Transcriber::transcribe(rec.wav, "en_US", std::nullopt, options);
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     }
     state.counters["audioSeconds"] = rec.seconds;
@@ -179,10 +212,6 @@ void BM_Transcribe(benchmark::State& state) {
     // middle falls in).
     std::size_t errors = 0, referenceWords = 0, found = 0, hesitations = 0, spurious = 0;
     std::size_t next = 0;
-    if (std::getenv("KESTRANE_BENCH_DUMP")) {
-        for (const auto& w : transcript.words) std::fprintf(stderr, "%s[%.2f] ", w.text.c_str(), w.range.start);
-        for (const auto& rd : rec.renditions) std::fprintf(stderr, "\n%.2f-%.2f %s", rd.start, rd.end, rd.text.c_str());
-    }
     for (const auto& rd : rec.renditions) {
         std::vector<std::string> heard;
         while (next < transcript.words.size()) {
@@ -190,6 +219,13 @@ void BM_Transcribe(benchmark::State& state) {
             const double middle = (w.range.start + w.range.end) / 2;
             if (middle > rd.end + 0.2) break;
             heard.push_back(normal(w.text));
+            if (std::getenv("KESTRANE_BENCH_DUMP") && RecognizedWords::isHesitation(heard.back())) {
+                const bool gluedBefore = next > 0 && transcript.words[next - 1].range.end >= w.range.start - 0.001;
+                const bool gluedAfter = next + 1 < transcript.words.size() &&
+                                        transcript.words[next + 1].range.start <= w.range.end + 0.001;
+                std::fprintf(stderr, "hesitation %s %.0f ms glued %d%d in: %s\n", heard.back().c_str(),
+                             1000 * (w.range.end - w.range.start), gluedBefore, gluedAfter, rd.text.c_str());
+            }
             ++next;
         }
         std::vector<std::string> reference;
@@ -198,6 +234,11 @@ void BM_Transcribe(benchmark::State& state) {
         referenceWords += reference.size();
         const auto heardFillers = static_cast<int>(std::count_if(heard.begin(), heard.end(), RecognizedWords::isHesitation));
         found += static_cast<std::size_t>(std::min(heardFillers, rd.hesitations));
+        if (std::getenv("KESTRANE_BENCH_DUMP") && heardFillers != rd.hesitations) {
+            std::string line;
+            for (const auto& w : heard) line += w + " ";
+            std::fprintf(stderr, "%s hesitation at %.2f: %s | %s\n", heardFillers > rd.hesitations ? "false" : "missed", rd.start, rd.text.c_str(), line.c_str());
+        }
         hesitations += static_cast<std::size_t>(rd.hesitations);
         spurious += static_cast<std::size_t>(std::max(0, heardFillers - rd.hesitations));
     }

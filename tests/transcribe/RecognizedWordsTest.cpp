@@ -29,6 +29,26 @@ TEST(RecognizedWords, MarkersVariantsAndHesitations) {
     EXPECT_EQ(withoutVariant("(2)"), "(2)");
 }
 
+TEST(RecognizedWords, HeldSoundsBecomeHesitations) {
+    // Held: only the stretch from 1.0 to 1.5 s.
+    const HeldTest held = [](double start, double end) { return start >= 1.0 && end <= 1.5; };
+    const std::vector<TimedToken> tokens = {
+        {"the", 0.5, 0.6},       {"<sil>", 0.6, 1.0}, {"[SPEECH]", 1.0, 1.45}, {"<sil>", 1.45, 1.5},
+        {"[SPEECH]", 2.0, 2.5},  {"uh", 2.5, 2.56},   {"walls", 2.56, 3.0},    {"um", 3.0, 3.05}};
+    // The steady noise token is a held "uh"; the unsteady one stays out; a 60 ms "uh" before a word
+    // is the article; a 50 ms "um" at the end is dropped.
+    EXPECT_EQ(texts(wordsFromTokens(tokens, held)), (std::vector<std::string>{"the", "uh", "a", "walls"}));
+    EXPECT_EQ(texts(wordsFromTokens(tokens)), (std::vector<std::string>{"the", "a", "walls"}));
+
+    std::vector<TranscriptWord> words = {{"so", {0.5, 0.9}},  {"a", {1.0, 1.12}},  {"a", {1.12, 1.25}},
+                                         {"in", {1.25, 1.45}}, {"and", {2.0, 2.4}}, {"a", {2.4, 2.45}},
+                                         {"camera", {2.45, 3.0}}};
+    markHeldHesitations(words, held);
+    // "a a in" held over 0.45 s ends in a nasal: "um". The slow "and" is not steady: kept.
+    EXPECT_EQ(texts(words), (std::vector<std::string>{"so", "um", "and", "a", "camera"}));
+    EXPECT_EQ(words[1].range, (TimeRange{1.0, 1.45}));
+}
+
 TEST(RecognizedWords, SentenceEndsFromPauses) {
     std::vector<TranscriptWord> words = {
         {"welcome", {0.0, 0.4}}, {"back", {0.4, 0.7}},   // pause follows: sentence end

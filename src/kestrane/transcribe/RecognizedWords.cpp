@@ -1,6 +1,7 @@
 #include "kestrane/transcribe/RecognizedWords.hpp"
 
 #include <cctype>
+#include <map>
 #include <set>
 
 namespace kestrane::RecognizedWords {
@@ -9,6 +10,25 @@ namespace {
 
 // Gap (seconds) under which a hesitation counts as glued to the word before it.
 constexpr double kGlued = 0.02;
+// A spoken hesitation is a sustained sound; anything shorter is a piece of a real word the
+// recognizer split off, most often the article "a" (the same vowel as "uh").
+constexpr double kShortestHesitation = 0.12;
+
+// Short words the recognizer writes for a drawn-out "uhhh" or "ummm"; the value says whether
+// the word ends in a nasal, which is what separates "um" from "uh".
+const std::map<std::string, bool>& hesitationLookalikes() {
+    static const std::map<std::string, bool> words = {
+        {"a", false},  {"uh", false},  {"ah", false}, {"er", false}, {"oh", false}, {"are", false},
+        {"her", false}, {"um", true},  {"hmm", true}, {"mm", true},  {"in", true},  {"an", true},
+        {"on", true},  {"am", true},   {"and", true}, {"i'm", true}, {"man", true}, {"them", true}};
+    return words;
+}
+
+// Seconds from which a lookalike, or a run of them with no gap between, is a held sound rather
+// than the word: these words take 0.05–0.2 s when spoken.
+constexpr double kHeldWord = 0.3;
+constexpr double kHeldRun = 0.35;
+constexpr double kHeldNoise = 0.25;
 
 bool leavesSentenceOpen(const std::string& word) {
     static const std::set<std::string> open = {
@@ -43,14 +63,22 @@ bool isHesitation(const std::string& word) {
     return hesitations.count(word) > 0;
 }
 
-std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens) {
+std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld) {
     std::vector<TranscriptWord> words;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         const TimedToken& t = tokens[i];
+        if (t.text == "[SPEECH]" && isHeld && t.end - t.start >= kHeldNoise && isHeld(t.start, t.end)) {
+            words.push_back({"uh", {t.start, t.end}});
+            continue;
+        }
         if (isMarker(t.text)) continue;
-        const std::string text = withoutVariant(t.text);
+        std::string text = withoutVariant(t.text);
         if (text.empty()) continue;
-        if (isHesitation(text) && i > 0 && !isMarker(tokens[i - 1].text)) {
+        if (isHesitation(text) && t.end - t.start < kShortestHesitation) {
+            const bool wordFollows = i + 1 < tokens.size() && !isMarker(tokens[i + 1].text);
+            if (text != "uh" || !wordFollows) continue;
+            text = "a";
+        } else if (isHesitation(text) && i > 0 && !isMarker(tokens[i - 1].text)) {
             const bool glued = t.start - tokens[i - 1].end < kGlued;
             const bool pauseAfter = i + 1 == tokens.size() || isMarker(tokens[i + 1].text);
             if (glued && pauseAfter) continue;
@@ -58,6 +86,32 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
         words.push_back({text, {t.start, t.end}});
     }
     return words;
+}
+
+void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isHeld) {
+    const auto& lookalikes = hesitationLookalikes();
+    std::vector<TranscriptWord> out;
+    out.reserve(words.size());
+    for (std::size_t i = 0; i < words.size();) {
+        std::size_t j = i;
+        while (j < words.size() && lookalikes.count(words[j].text) &&
+               (j == i || words[j].range.start - words[j - 1].range.end < kGlued))
+            ++j;
+        if (j == i) {
+            out.push_back(words[i++]);
+            continue;
+        }
+        const double span = words[j - 1].range.end - words[i].range.start;
+        const double start = words[i].range.start, end = words[j - 1].range.end;
+        const bool held = ((j - i == 1) ? span >= kHeldWord : span >= kHeldRun) && (!isHeld || isHeld(start, end));
+        if (held) {
+            out.push_back({lookalikes.at(words[j - 1].text) ? "um" : "uh", {start, end}});
+        } else {
+            out.insert(out.end(), words.begin() + static_cast<std::ptrdiff_t>(i), words.begin() + static_cast<std::ptrdiff_t>(j));
+        }
+        i = j;
+    }
+    words = std::move(out);
 }
 
 void markSentenceEnds(std::vector<TranscriptWord>& words, double pause) {

@@ -2,6 +2,7 @@
 // Turns the recognizer's raw tokens into transcript words the decision engine can read:
 // no silence or noise markers, no pronunciation-variant marks, hesitations spelled "um"/"uh",
 // and sentence ends marked from the pauses (the recognizer writes no punctuation).
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,10 +29,22 @@ std::string withoutVariant(const std::string& token);
 // True for the hesitation words the recognizer can write.
 bool isHesitation(const std::string& word);
 
-// Words from one decoded stretch, in order. A hesitation glued to the end of the word before it
-// and followed by a pause is the tail of that word (a trailing vowel release), not a filler, and
-// is dropped.
-std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens);
+// Whether the audio between two times (seconds) is one held, steady sound.
+using HeldTest = std::function<bool(double start, double end)>;
+
+// Words from one decoded stretch, in order. The recognizer writes a drawn-out "uhhh" between
+// words as speech-like noise ("[SPEECH]"); such a token of at least 0.25 s that `isHeld` confirms
+// becomes "uh". A hesitation shorter than 0.12 s is not one: a short
+// "uh" before a word is the article "a", anything else that short is dropped. A hesitation glued
+// to the end of the word before it and followed by a pause is the tail of that word (a trailing
+// vowel release) and is dropped too.
+std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld = {});
+
+// A drawn-out hesitation comes out of the recognizer as a short word ("a", "and", "in", ...)
+// or a few of them, held far longer than the word takes. Such a word, or such a run with no gap
+// inside, becomes one "um" (when it ends in a nasal) or "uh" over the same time, when `isHeld`
+// (if given) confirms the sound is steady.
+void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isHeld = {});
 
 // Ends a word with "." when it is followed by a pause of at least `pause` seconds or is the last
 // word, unless it is a conjunction, hesitation, article or preposition that leaves the sentence

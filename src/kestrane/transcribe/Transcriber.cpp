@@ -15,6 +15,7 @@
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
 #include "kestrane/platform/SpeechDecoder.hpp"
+#include "kestrane/transcribe/HeldSound.hpp"
 #include "kestrane/transcribe/RecognizedWords.hpp"
 #include "kestrane/transcribe/SpeechChunks.hpp"
 
@@ -25,13 +26,10 @@ namespace {
 using platform::kSpeechFrameRate;
 using platform::kSpeechSampleRate;
 
-// Mixed in so hesitations come out as "um"/"uh" instead of short real words; tuned on synthetic
-// speech for recall without turning real words into fillers.
-constexpr double kHesitationWeight = 0.003;
-
-platform::DecoderSettings decoderSettings() {
+platform::DecoderSettings decoderSettings(double hesitationWeight) {
     platform::DecoderSettings settings;
-    settings.hesitationWeight = kHesitationWeight;
+    // Mixed in so hesitations come out as "um"/"uh" instead of short real words.
+    settings.hesitationWeight = hesitationWeight;
     // A tighter cap on active models per frame halves the decode time at no measurable loss of
     // accuracy on read speech.
     settings.options = {{"-maxhmmpf", "3000"}};
@@ -81,7 +79,7 @@ std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, 
 
     auto work = [&] {
         try {
-            platform::SpeechDecoder decoder(model, decoderSettings());
+            platform::SpeechDecoder decoder(model, decoderSettings(options.hesitationWeight));
             for (std::size_t i = next++; i < chunks.size() && !failed; i = next++) {
                 if (options.isCancelled && options.isCancelled()) throw platform::OperationCancelled();
                 const auto& chunk = chunks[i];
@@ -90,7 +88,13 @@ std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, 
                 for (const auto& t : decoder.decode(samples.data() + chunk.begin, chunk.end - chunk.begin))
                     tokens.push_back({t.text, offset + double(t.startFrame) / kSpeechFrameRate,
                                       offset + double(t.endFrame + 1) / kSpeechFrameRate});
-                perChunk[i] = RecognizedWords::wordsFromTokens(tokens);
+                const RecognizedWords::HeldTest held = [&](double start, double end) {
+                    const auto a = static_cast<std::size_t>(std::max(0.0, start) * kSpeechSampleRate);
+                    const auto b = std::min(samples.size(), static_cast<std::size_t>(end * kSpeechSampleRate));
+                    return b > a && HeldSound::isHeld(samples.data() + a, b - a, kSpeechSampleRate);
+                };
+                perChunk[i] = RecognizedWords::wordsFromTokens(tokens, held);
+                RecognizedWords::markHeldHesitations(perChunk[i], held);
             }
         } catch (...) {
             std::lock_guard lock(errorLock);
