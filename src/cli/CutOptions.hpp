@@ -2,20 +2,14 @@
 // The `kestrane cut` command line: what the user asked for, parsed and checked.
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "OptionParsing.hpp"
 #include "kestrane/analysis/SilenceSensitivity.hpp"
 #include "kestrane/model/PipelineSettings.hpp"
 
 namespace kestrane::cli {
-
-// A command line that cannot be understood; the message says what is wrong.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct CutOptions {
   std::vector<std::filesystem::path> footage;
@@ -37,6 +31,28 @@ struct CutOptions {
 };
 
 extern const char* const kCutUsage;
+
+// The cut choices that take a value, for `cut` and `recut` alike: each sets the field of the
+// same name, a plain one or an optional one.
+template <class Options>
+void addCutChoices(Valued& valued, Options& o) {
+  valued.insert({
+      {"--tightness",
+       [&o](const std::string& v) { o.tightness = parseEnum<CutTightness>("--tightness", v); }},
+      {"--target",
+       [&o](const std::string& v) { o.exportTarget = parseEnum<ExportTarget>("--target", v); }},
+      {"--subtitle-length",
+       [&o](const std::string& v) {
+         o.subtitleLength = parseEnum<TranscriptExporter::SubtitleLength>("--subtitle-length", v);
+       }},
+      {"--sensitivity",
+       [&o](const std::string& v) {
+         o.sensitivity = parseEnum<SilenceSensitivity>("--sensitivity", v);
+       }},
+      {"--threshold",
+       [&o](const std::string& v) { o.thresholdDBFS = parseNumber("--threshold", v); }},
+  });
+}
 
 // Parses the arguments that follow "cut". Throws UsageError.
 CutOptions parseCutOptions(const std::vector<std::string>& args);

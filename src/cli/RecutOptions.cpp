@@ -2,13 +2,7 @@
 
 #include <fmt/format.h>
 
-#include <cctype>
-#include <charconv>
-#include <cmath>
 #include <functional>
-#include <map>
-
-#include "kestrane/model/EnumText.hpp"
 
 namespace kestrane::cli {
 
@@ -51,76 +45,6 @@ const char* const kRetryUsage =
 
 namespace {
 
-std::string lowered(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
-template <class E>
-E parseEnum(const std::string& option, const std::string& value) {
-  std::string choices;
-  for (E e : allCases<E>()) {
-    const std::string text(rawValue(e));
-    if (lowered(text) == lowered(value)) return e;
-    choices += (choices.empty() ? "" : ", ") + text;
-  }
-  throw UsageError(fmt::format("{} takes one of {} — “{}” is not one of them.", option, choices,
-                               value));
-}
-
-double parseNumber(const std::string& option, const std::string& value) {
-  double number = 0;
-  const char* end = value.data() + value.size();
-  auto [ptr, ec] = std::from_chars(value.data(), end, number);
-  if (ec != std::errc() || ptr != end || !std::isfinite(number)) {
-    throw UsageError(fmt::format("{} takes a number of dBFS — “{}” is not one.", option, value));
-  }
-  return number;
-}
-
-using Flags = std::map<std::string, std::function<void()>>;
-using Valued = std::map<std::string, std::function<void(const std::string&)>>;
-
-// Walks the arguments: options from the two tables, everything else positional. "--" ends the
-// options; "--opt=value" and "--opt value" both work.
-void parseArguments(const std::vector<std::string>& args, const Flags& flags, const Valued& valued,
-                    const std::function<void(const std::string&)>& positional,
-                    const std::string& command) {
-  bool onlyPositional = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (onlyPositional || arg.empty() || arg[0] != '-' || arg == "-") {
-      positional(arg);
-      continue;
-    }
-    if (arg == "--") {
-      onlyPositional = true;
-      continue;
-    }
-    std::string name = arg;
-    std::optional<std::string> value;
-    if (const auto eq = arg.find('='); eq != std::string::npos && arg.rfind("--", 0) == 0) {
-      name = arg.substr(0, eq);
-      value = arg.substr(eq + 1);
-    }
-    if (auto flag = flags.find(name); flag != flags.end()) {
-      if (value) throw UsageError(fmt::format("{} takes no value.", name));
-      flag->second();
-      continue;
-    }
-    auto setter = valued.find(name);
-    if (setter == valued.end()) {
-      throw UsageError(
-          fmt::format("Unknown option “{}” — run kestrane {} --help.", arg, command));
-    }
-    if (!value) {
-      if (i + 1 >= args.size()) throw UsageError(fmt::format("{} needs a value.", name));
-      value = args[++i];
-    }
-    setter->second(*value);
-  }
-}
-
 // Exactly one session file or package folder.
 std::function<void(const std::string&)> oneTarget(std::filesystem::path& target, bool& seen) {
   return [&target, &seen](const std::string& arg) {
@@ -136,23 +60,10 @@ std::function<void(const std::string&)> oneTarget(std::filesystem::path& target,
 RecutOptions parseRecutOptions(const std::vector<std::string>& args) {
   RecutOptions o;
   bool seen = false;
-  const Valued valued{
+  Valued valued{
       {"--name", [&](const std::string& v) { o.projectName = v; }},
-      {"--tightness",
-       [&](const std::string& v) { o.tightness = parseEnum<CutTightness>("--tightness", v); }},
-      {"--target",
-       [&](const std::string& v) { o.exportTarget = parseEnum<ExportTarget>("--target", v); }},
-      {"--subtitle-length",
-       [&](const std::string& v) {
-         o.subtitleLength = parseEnum<TranscriptExporter::SubtitleLength>("--subtitle-length", v);
-       }},
-      {"--sensitivity",
-       [&](const std::string& v) {
-         o.sensitivity = parseEnum<SilenceSensitivity>("--sensitivity", v);
-       }},
-      {"--threshold",
-       [&](const std::string& v) { o.thresholdDBFS = parseNumber("--threshold", v); }},
   };
+  addCutChoices(valued, o);
   const Flags flags{
       {"--drop-script", [&] { o.dropScript = true; }},
       {"--silences-only", [&] { o.silencesOnly = true; }},

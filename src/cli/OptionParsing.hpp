@@ -1,0 +1,51 @@
+#pragma once
+// What the command parsers share: the usage error, choice and number values, and the walk over
+// the arguments.
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "kestrane/model/EnumText.hpp"
+
+namespace kestrane::cli {
+
+// A command line that cannot be understood; the message says what is wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// ASCII lower case, for matching option values without regard to case.
+std::string lowered(std::string text);
+
+// One of the enumeration's stored texts, matched without regard to case, so "jumpcut" and
+// "jumpCut" both work. Throws UsageError listing the choices.
+template <class E>
+E parseEnum(const std::string& option, const std::string& value) {
+  std::string choices;
+  for (E e : allCases<E>()) {
+    const std::string text(rawValue(e));
+    if (lowered(text) == lowered(value)) return e;
+    choices += (choices.empty() ? "" : ", ") + text;
+  }
+  throw UsageError(fmt::format("{} takes one of {} — “{}” is not one of them.", option, choices,
+                               value));
+}
+
+// A finite number of dBFS. Throws UsageError.
+double parseNumber(const std::string& option, const std::string& value);
+
+using Flags = std::map<std::string, std::function<void()>>;
+using Valued = std::map<std::string, std::function<void(const std::string&)>>;
+
+// Walks the arguments: options from the two tables, everything else positional. "--" ends the
+// options; "--opt=value" and "--opt value" both work. `command` names the help to point at.
+void parseArguments(const std::vector<std::string>& args, const Flags& flags, const Valued& valued,
+                    const std::function<void(const std::string&)>& positional,
+                    const std::string& command);
+
+}  // namespace kestrane::cli
