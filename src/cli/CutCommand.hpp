@@ -4,13 +4,9 @@
 #include <stop_token>
 
 #include "CutOptions.hpp"
+#include "JobReport.hpp"
 
 namespace kestrane::cli {
-
-inline constexpr int kExitOK = 0;
-inline constexpr int kExitFailed = 1;
-inline constexpr int kExitUsage = 2;
-inline constexpr int kExitCancelled = 130;
 
 // Prints each stage label as it starts, then the package path and the warnings of each job;
 // a failure is one line on `err`. Returns the process exit status: 0 when every file was
