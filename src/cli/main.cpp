@@ -23,15 +23,28 @@ const char* kUsage =
     "Turns talking-head footage into an editor-ready rough cut.\n"
     "\n"
     "Commands:\n"
-    "  cut FOOTAGE... [--script FILE] [--name NAME] [--out DIR]\n"
-    "               cut footage into a handoff package (kestrane cut --help for options)\n"
+    "  cut FOOTAGE... [options]\n"
+    "      Cut footage into a handoff package: timelines, transcript, captions, script\n"
+    "      coverage and session file.\n"
+    "      Options: --script FILE, --name NAME, --out DIR, --tightness PRESET,\n"
+    "               --silences-only, --keep-fillers, --target EDITOR, --no-captions,\n"
+    "               --subtitle-length LEN, --sensitivity LEVEL, --threshold DBFS, --mp4\n"
+    "\n"
     "  recut SESSION_OR_PACKAGE [options]\n"
-    "               cut a package again from its session, without new analysis\n"
+    "      Cut a package again from its session file, without analysing the footage again;\n"
+    "      only the settings named change.\n"
+    "      Options: --name NAME, --drop-script, --tightness PRESET,\n"
+    "               --silences-only | --full-cut, --keep-fillers | --remove-fillers,\n"
+    "               --target EDITOR, --no-captions | --captions, --subtitle-length LEN,\n"
+    "               --sensitivity LEVEL, --threshold DBFS, --mp4\n"
+    "\n"
     "  retry-ai SESSION_OR_PACKAGE [--mp4]\n"
-    "               cut a package again with the AI second opinion on\n"
+    "      Cut a package again with the AI second opinion on.\n"
+    "\n"
+    "Run kestrane <command> --help for what each option does.\n"
     "\n"
     "Options:\n"
-    "  --help       show this help\n"
+    "  -h, --help   show this help\n"
     "  --version    show the version\n";
 
 // Ctrl-C and SIGTERM ask the running job to stop; it then cleans up and the program exits
@@ -62,6 +75,26 @@ class InterruptWatcher {
   std::jthread thread_;
 };
 
+// Parses one command's arguments, shows its help when asked, else runs it with Ctrl-C watched.
+template <class Options>
+int runCommand(const std::vector<std::string>& args,
+               Options (*parse)(const std::vector<std::string>&), const char* usage,
+               int (*run)(const Options&, std::ostream&, std::ostream&, std::stop_token)) {
+  Options options;
+  try {
+    options = parse(args);
+  } catch (const kestrane::cli::UsageError& e) {
+    std::cerr << "kestrane: " << e.what() << '\n';
+    return kestrane::cli::kExitUsage;
+  }
+  if (options.help) {
+    std::fputs(usage, stdout);
+    return kestrane::cli::kExitOK;
+  }
+  InterruptWatcher interrupts;
+  return run(options, std::cout, std::cerr, interrupts.token());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -78,40 +111,14 @@ int main(int argc, char** argv) {
     std::printf("kestrane %s\n", KESTRANE_VERSION);
     return 0;
   }
-  if (command == "cut") {
-    kestrane::cli::CutOptions options;
-    try {
-      options = kestrane::cli::parseCutOptions(std::vector<std::string>(argv + 2, argv + argc));
-    } catch (const kestrane::cli::UsageError& e) {
-      std::cerr << "kestrane: " << e.what() << '\n';
-      return kestrane::cli::kExitUsage;
-    }
-    if (options.help) {
-      std::fputs(kestrane::cli::kCutUsage, stdout);
-      return 0;
-    }
-    InterruptWatcher interrupts;
-    return kestrane::cli::runCut(options, std::cout, std::cerr, interrupts.token());
+  namespace cli = kestrane::cli;
+  const std::vector<std::string> args(argv + 2, argv + argc);
+  if (command == "cut") return runCommand(args, cli::parseCutOptions, cli::kCutUsage, cli::runCut);
+  if (command == "recut") {
+    return runCommand(args, cli::parseRecutOptions, cli::kRecutUsage, cli::runRecut);
   }
-  if (command == "recut" || command == "retry-ai") {
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    const bool recut = command == "recut";
-    kestrane::cli::RecutOptions recutOptions;
-    kestrane::cli::RetryOptions retryOptions;
-    try {
-      if (recut) recutOptions = kestrane::cli::parseRecutOptions(args);
-      else retryOptions = kestrane::cli::parseRetryOptions(args);
-    } catch (const kestrane::cli::UsageError& e) {
-      std::cerr << "kestrane: " << e.what() << '\n';
-      return kestrane::cli::kExitUsage;
-    }
-    if (recut ? recutOptions.help : retryOptions.help) {
-      std::fputs(recut ? kestrane::cli::kRecutUsage : kestrane::cli::kRetryUsage, stdout);
-      return 0;
-    }
-    InterruptWatcher interrupts;
-    return recut ? kestrane::cli::runRecut(recutOptions, std::cout, std::cerr, interrupts.token())
-                 : kestrane::cli::runRetry(retryOptions, std::cout, std::cerr, interrupts.token());
+  if (command == "retry-ai") {
+    return runCommand(args, cli::parseRetryOptions, cli::kRetryUsage, cli::runRetry);
   }
   std::fprintf(stderr, "kestrane: unknown command “%s” — run kestrane --help.\n", argv[1]);
   return kestrane::cli::kExitUsage;

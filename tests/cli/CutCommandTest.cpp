@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <regex>
 #include <sstream>
 
 #include "CutCommand.hpp"
+#include "RecutOptions.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace fs = std::filesystem;
@@ -57,6 +59,33 @@ TEST(CutCommand, ProgramExitCodes) {
             cli::kExitUsage);
   EXPECT_EQ(WEXITSTATUS(std::system((program + " cut --help >/dev/null").c_str())), 0);
   EXPECT_EQ(WEXITSTATUS(std::system((program + " frobnicate 2>/dev/null").c_str())), cli::kExitUsage);
+}
+
+TEST(CutCommand, ProgramHelpNamesEveryCommandAndItsOptions) {
+  std::string help;
+  FILE* pipe = ::popen((std::string(KESTRANE_CLI) + " --help").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char chunk[512];
+  while (std::fgets(chunk, sizeof chunk, pipe)) help += chunk;
+  EXPECT_EQ(WEXITSTATUS(::pclose(pipe)), 0);
+
+  const auto section = [&](const std::string& command) {
+    const std::size_t from = help.find("\n  " + command + " ");
+    const std::size_t to = help.find("\n\n", from);
+    return from == std::string::npos ? std::string() : help.substr(from, to - from);
+  };
+  const std::regex option("--[a-z][a-z-]*");
+  for (const auto& [command, usage] : {std::pair{"cut", cli::kCutUsage},
+                                       std::pair{"recut", cli::kRecutUsage},
+                                       std::pair{"retry-ai", cli::kRetryUsage}}) {
+    const std::string listed = section(command);
+    ASSERT_FALSE(listed.empty()) << command;
+    const std::string own(usage);
+    for (std::sregex_iterator it(own.begin(), own.end(), option), end; it != end; ++it) {
+      if (it->str() == "--help") continue;
+      EXPECT_NE(listed.find(it->str()), std::string::npos) << command << " " << it->str();
+    }
+  }
 }
 
 TEST(CutCommand, InterruptStopsTheJobAndLeavesNoPackage) {
