@@ -21,12 +21,8 @@ constexpr double discontinuitySeconds = 0.02;
 } // namespace
 
 AudioTrackReader::AudioTrackReader(const std::string& path) {
-    if (int rc = ffmpeg::openInput(path, format_); rc < 0)
-        throw MediaOpenError("Can't open " + path + ": " + ffmpeg::errorText(rc));
-    track_ = firstTrack(format_.get(), AVMEDIA_TYPE_AUDIO);
+    track_ = openTrack(path, AVMEDIA_TYPE_AUDIO, format_);
     if (track_ < 0) return;
-    for (unsigned i = 0; i < format_->nb_streams; ++i)
-        format_->streams[i]->discard = static_cast<int>(i) == track_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
     if (int rc = ffmpeg::openDecoder(format_->streams[track_], codec_); rc < 0)
         throw MediaReadError("can't decode the audio track: " + ffmpeg::errorText(rc));
     packet_.reset(av_packet_alloc());
@@ -114,37 +110,13 @@ void AudioTrackReader::read(std::int64_t start, int count, float* const* planes)
 }
 
 bool AudioTrackReader::decodeMore() {
-    while (true) {
-        int rc = avcodec_receive_frame(codec_.get(), frame_.get());
-        if (rc == 0) {
-            append(frame_.get());
-            av_frame_unref(frame_.get());
-            return true;
-        }
-        if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushed_)) {
-            ended_ = true;
-            return false;
-        }
-        // A damaged block loses its samples only, as in the ffmpeg tool.
-        if (rc == AVERROR_INVALIDDATA) continue;
-        if (rc != AVERROR(EAGAIN)) throw MediaReadError("can't decode the audio: " + ffmpeg::errorText(rc));
-
-        rc = av_read_frame(format_.get(), packet_.get());
-        if (rc < 0) {
-            // A truncated file ends where it can no longer be read, like the end of the file.
-            flushed_ = true;
-            avcodec_send_packet(codec_.get(), nullptr);
-            continue;
-        }
-        if (packet_->stream_index != track_) {
-            av_packet_unref(packet_.get());
-            continue;
-        }
-        rc = avcodec_send_packet(codec_.get(), packet_.get());
-        av_packet_unref(packet_.get());
-        if (rc < 0 && rc != AVERROR_INVALIDDATA)
-            throw MediaReadError("can't decode the audio: " + ffmpeg::errorText(rc));
+    if (!receiveFrame(format_.get(), codec_.get(), packet_.get(), track_, frame_.get(), flushed_, "audio")) {
+        ended_ = true;
+        return false;
     }
+    append(frame_.get());
+    av_frame_unref(frame_.get());
+    return true;
 }
 
 void AudioTrackReader::append(const AVFrame* frame) {
@@ -219,23 +191,13 @@ void AudioTrackReader::ensureResampler(const AVFrame* frame) {
 }
 
 void AudioTrackReader::seekTo(std::int64_t position) {
-    const double seconds = static_cast<double>(position) / rate_;
-    double margin = firstSeekMargin;
-    for (int attempt = 0; attempt < 4; ++attempt, margin *= 4) {
-        const double aim = seconds - margin;
-        if (aim <= 0) break;
-        const std::int64_t ts = streamTimestamp(format_.get(), format_->streams[track_], aim);
-        if (av_seek_frame(format_.get(), track_, ts, AVSEEK_FLAG_BACKWARD) < 0) break;
+    const auto landedInTime = [&] {
         restart(false);
         decodeMore();
-        if (anchored_ && bufferStart_ <= position) return;
-    }
-    const AVStream* stream = format_->streams[track_];
-    const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    if (av_seek_frame(format_.get(), track_, start, AVSEEK_FLAG_BACKWARD) < 0 &&
-        avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, 0) < 0)
-        throw MediaReadError("can't seek in the audio");
-    restart(true);
+        return anchored_ && bufferStart_ <= position;
+    };
+    const double seconds = static_cast<double>(position) / rate_;
+    if (!seekBefore(format_.get(), track_, seconds, firstSeekMargin, landedInTime, "audio")) restart(true);
 }
 
 void AudioTrackReader::restart(bool fromTrackStart) {

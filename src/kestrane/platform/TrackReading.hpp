@@ -1,12 +1,17 @@
 #pragma once
-// What the per-track readers of a media file share: how a track is chosen, where its time zero
-// lies, and the error a failed read raises. Internal to the platform folder.
+// What the per-track readers of a media file share: how a track is chosen and opened, where its
+// time zero lies, decoding forward, seeking, and the error a failed read raises. Internal to the
+// platform folder.
 
 extern "C" {
 #include <libavformat/avformat.h>
 }
 
+#include <functional>
 #include <stdexcept>
+#include <string>
+
+#include "kestrane/platform/FFmpegSupport.hpp"
 
 namespace kestrane::platform {
 
@@ -18,6 +23,10 @@ struct MediaReadError : std::runtime_error {
 // The first track of the kind in file order, leaving out cover art; -1 when there is none.
 int firstTrack(const AVFormatContext* format, AVMediaType kind);
 
+// Opens `path` keeping only the first track of the kind (the others are not even demuxed);
+// returns its index, or -1 when there is none. Throws MediaOpenError.
+int openTrack(const std::string& path, AVMediaType kind, ffmpeg::FormatPtr& format);
+
 // The file's own start time in seconds. Source time 0 is the start of the file, so times of
 // every track are measured from it and stay in step with each other.
 double fileStartSeconds(const AVFormatContext* format);
@@ -27,5 +36,21 @@ double sourceSeconds(const AVFormatContext* format, const AVStream* stream, std:
 
 // Seconds of source time as a timestamp of `stream`.
 std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stream, double seconds);
+
+// Decodes the next frame of `track` into `frame`, feeding the decoder that track's packets as it
+// asks for them. False once the decoder has given its last frame. A damaged block is skipped, as
+// in the ffmpeg tool, and a truncated file ends where it can no longer be read; `flushed` notes
+// that the decoder was told the track ended. Throws MediaReadError naming `what` ("audio").
+bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track,
+                  AVFrame* frame, bool& flushed, const char* what);
+
+// Seeks `track` to a keyframe before `seconds`. A try aims `firstMargin` early (four times
+// earlier on each retry, up to four tries, since keyframe seeking in some containers lands after
+// the asked time) and calls `landedInTime`, which restarts decoding there and says whether the
+// first frame starts early enough. When no try lands in time, or the time is too near the start,
+// seeks to the track's start and returns false: the caller decodes from there. Throws
+// MediaReadError naming `what` when even that fails.
+bool seekBefore(AVFormatContext* format, int track, double seconds, double firstMargin,
+                const std::function<bool()>& landedInTime, const char* what);
 
 } // namespace kestrane::platform

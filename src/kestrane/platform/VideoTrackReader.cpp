@@ -21,12 +21,8 @@ constexpr double timeTolerance = 1e-6;
 } // namespace
 
 VideoTrackReader::VideoTrackReader(const std::string& path) {
-    if (int rc = ffmpeg::openInput(path, format_); rc < 0)
-        throw MediaOpenError("Can't open " + path + ": " + ffmpeg::errorText(rc));
-    track_ = firstTrack(format_.get(), AVMEDIA_TYPE_VIDEO);
+    track_ = openTrack(path, AVMEDIA_TYPE_VIDEO, format_);
     if (track_ < 0) return;
-    for (unsigned i = 0; i < format_->nb_streams; ++i)
-        format_->streams[i]->discard = static_cast<int>(i) == track_ ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
     AVStream* stream = format_->streams[track_];
     // 0 lets the decoder use every core, as the ffmpeg tool does.
@@ -81,61 +77,26 @@ const AVFrame* VideoTrackReader::pictureAt(double seconds) {
 bool VideoTrackReader::decodeNext(Picture& into) {
     av_frame_unref(into.frame.get());
     into.valid = false;
-    while (true) {
-        int rc = avcodec_receive_frame(codec_.get(), into.frame.get());
-        if (rc == 0) {
-            std::int64_t ts = into.frame->best_effort_timestamp;
-            if (ts == AV_NOPTS_VALUE) ts = into.frame->pts;
-            into.start = ts == AV_NOPTS_VALUE
-                             ? lastStart_ + frameSeconds_
-                             : sourceSeconds(format_.get(), format_->streams[track_], ts);
-            lastStart_ = into.start;
-            into.valid = true;
-            return true;
-        }
-        if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushed_)) {
-            ended_ = true;
-            return false;
-        }
-        // A damaged picture is skipped, as the ffmpeg tool does.
-        if (rc == AVERROR_INVALIDDATA) continue;
-        if (rc != AVERROR(EAGAIN)) throw MediaReadError("can't decode the video: " + ffmpeg::errorText(rc));
-
-        rc = av_read_frame(format_.get(), packet_.get());
-        if (rc < 0) {
-            // A truncated file ends where it can no longer be read, like the end of the file.
-            flushed_ = true;
-            avcodec_send_packet(codec_.get(), nullptr);
-            continue;
-        }
-        if (packet_->stream_index != track_) {
-            av_packet_unref(packet_.get());
-            continue;
-        }
-        rc = avcodec_send_packet(codec_.get(), packet_.get());
-        av_packet_unref(packet_.get());
-        if (rc < 0 && rc != AVERROR_INVALIDDATA)
-            throw MediaReadError("can't decode the video: " + ffmpeg::errorText(rc));
+    if (!receiveFrame(format_.get(), codec_.get(), packet_.get(), track_, into.frame.get(), flushed_, "video")) {
+        ended_ = true;
+        return false;
     }
+    std::int64_t ts = into.frame->best_effort_timestamp;
+    if (ts == AV_NOPTS_VALUE) ts = into.frame->pts;
+    into.start = ts == AV_NOPTS_VALUE ? lastStart_ + frameSeconds_
+                                      : sourceSeconds(format_.get(), format_->streams[track_], ts);
+    lastStart_ = into.start;
+    into.valid = true;
+    return true;
 }
 
 void VideoTrackReader::seekTo(double seconds) {
-    double margin = firstSeekMargin;
-    for (int attempt = 0; attempt < 4; ++attempt, margin *= 4) {
-        const double aim = seconds - margin;
-        if (aim <= 0) break;
-        const std::int64_t ts = streamTimestamp(format_.get(), format_->streams[track_], aim);
-        if (av_seek_frame(format_.get(), track_, ts, AVSEEK_FLAG_BACKWARD) < 0) break;
+    const auto landedInTime = [&] {
         restart(false);
         decodeNext(next_);
-        if (next_.valid && next_.start <= seconds + timeTolerance) return;
-    }
-    const AVStream* stream = format_->streams[track_];
-    const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
-    if (av_seek_frame(format_.get(), track_, start, AVSEEK_FLAG_BACKWARD) < 0 &&
-        avformat_seek_file(format_.get(), -1, INT64_MIN, 0, 0, 0) < 0)
-        throw MediaReadError("can't seek in the video");
-    restart(true);
+        return next_.valid && next_.start <= seconds + timeTolerance;
+    };
+    if (!seekBefore(format_.get(), track_, seconds, firstSeekMargin, landedInTime, "video")) restart(true);
 }
 
 void VideoTrackReader::restart(bool fromTrackStart) {
