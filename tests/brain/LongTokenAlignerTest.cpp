@@ -23,7 +23,8 @@ TEST(LongTokenAligner, AgreesWithTheToolkit) {
   const std::vector<std::string> vocabulary{
       "the",      "a",          "we",      "cat",     "cats",    "cut",    "talked", "walked",   "walk",
       "recording", "recordings", "record", "flaw",    "lawn",    "launch", "launches", "café", "cafe\u0301",
-      "cafés",    "ship",       "shipping", "demo",  "demos",   "memo",   "today",  "toady",    "x"};
+      "cafés",    "ship",       "shipping", "demo",  "demos",   "memo",   "today",  "toady",    "x",
+      "cafes",    "resume",     "r\u00e9sum\u00e9", "stra\u00dfe", "strasse"};
   std::mt19937 rng(11);
   std::uniform_int_distribution<std::size_t> pick(0, vocabulary.size() - 1);
   std::uniform_int_distribution<int> shortLength(1, 9), longLength(0, 160);

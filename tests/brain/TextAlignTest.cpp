@@ -79,6 +79,10 @@ TEST(TextAlign, LocalAlignmentScoresRangesAndMatches) {
   EXPECT_EQ(near.matchCount, 3);
   EXPECT_DOUBLE_EQ(TextAlign::localAlign(TL{"cat"}, TL{"cats"}).score, 0.0);
   EXPECT_EQ(TextAlign::localAlign(TL{"launch", "x"}, TL{"launches", "y"}).matchCount, 1);
+  // Accented and plain spellings within two edits are near matches as well.
+  EXPECT_DOUBLE_EQ(TextAlign::localAlign(TL{"caf\u00e9s"}, TL{"cafes"}).score, 0.5);
+  EXPECT_DOUBLE_EQ(TextAlign::localAlign(TL{"resume"}, TL{"r\u00e9sum\u00e9"}).score, 0.5);
+  EXPECT_DOUBLE_EQ(TextAlign::localAlign(TL{"na\u00efve", "x"}, TL{"naive", "y"}).score, 0.25);
 
   // Ties end the alignment at the earliest cell: smaller a index, then b index.
   EXPECT_EQ(TextAlign::localAlign(TL{"alpha", "zzzz"}, TL{"alpha", "qqqq", "alpha"}).bRange, (TextAlign::TokenRange{0, 1}));

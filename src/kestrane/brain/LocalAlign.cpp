@@ -60,7 +60,13 @@ void prepare(Tokens list, std::vector<Word>& words) {
       w.canon = UnicodeText::nfc(list[k]);
       w.characters = UnicodeText::graphemes(w.canon);
       w.length = static_cast<int>(w.characters.size());
-      for (auto c : w.characters) w.characterBits |= std::uint64_t{1} << (std::hash<std::string_view>{}(c) & 63);
+      // A plain character sets the same bit as in a plain word, so the two kinds of word compare.
+      for (auto c : w.characters) {
+        const auto bit = c.size() == 1 && static_cast<unsigned char>(c[0]) < 0x80
+                             ? static_cast<unsigned char>(c[0]) & 63u
+                             : std::hash<std::string_view>{}(c) & 63u;
+        w.characterBits |= std::uint64_t{1} << bit;
+      }
     }
   }
 }

@@ -59,7 +59,12 @@ int LongTokenAligner::intern(const std::string& token) {
   if (plain) {
     for (unsigned char c : token) type.characters.push_back(c);
   } else {
+    // A plain character keeps its byte, as in a plain token, so accented and plain tokens compare.
     for (auto g : UnicodeText::graphemes(it->first)) {
+      if (g.size() == 1 && static_cast<unsigned char>(g[0]) < 0x80) {
+        type.characters.push_back(static_cast<unsigned char>(g[0]));
+        continue;
+      }
       auto [c, _] = characterIds_.try_emplace(std::string(g), 256 + static_cast<int>(characterIds_.size()));
       type.characters.push_back(c->second);
     }
