@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
 
 namespace {
@@ -23,16 +24,13 @@ struct Recording {
 };
 
 std::vector<std::string> vocabulary(std::mt19937& random) {
-  std::vector<std::string> words{"the", "a",  "to",  "we",   "is", "and", "of",   "it",   "that", "our",
-                                 "in",  "for", "this", "so", "with", "on", "be", "are", "can", "i"};
-  const std::vector<std::string> syllables{"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra",
-                                           "ge", "hol", "nu", "fi", "zor", "que", "ast", "mo", "ple", "tiv"};
-  while (words.size() < 2500) {
-    std::string w;
-    for (int s = 0, n = 2 + static_cast<int>(random() % 3); s < n; ++s) w += syllables[random() % syllables.size()];
-    words.push_back(w);
-  }
-  return words;
+  return bench::madeUpVocabulary(
+      random,
+      {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our",
+       "in", "for", "this", "so", "with", "on", "be", "are", "can", "i"},
+      {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra",
+       "ge", "hol", "nu", "fi", "zor", "que", "ast", "mo", "ple", "tiv"},
+      2500);
 }
 
 Recording makeRecording() {

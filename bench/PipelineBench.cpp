@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace fs = std::filesystem;
@@ -21,11 +22,7 @@ namespace {
 const fs::path kSourceDir = KESTRANE_SOURCE_DIR;
 
 fs::path scratch() {
-  static const fs::path dir = [] {
-    fs::path d = fs::temp_directory_path() / "kestrane-bench-pipeline";
-    fs::create_directories(d);
-    return d;
-  }();
+  static const fs::path dir = bench::scratchFolder("kestrane-bench-pipeline");
   return dir;
 }
 
@@ -69,9 +66,7 @@ void BM_FootageToPackage(benchmark::State& state) {
     Pipeline::Request request;
     request.input = footage;
     request.outputDir = out;
-    request.settings = PipelineSettings::make(-40, 0.8, 0.15, true);
-    request.settings.aiAdjudication = false;
-    request.settings.thoroughness = Thoroughness::fast;
+    request.settings = bench::appSettings();
     const Pipeline::Output output = Pipeline::run(request, std::nullopt, progress);
     benchmark::DoNotOptimize(output.packageDir);
     stageSeconds[current] += std::chrono::duration<double>(Clock::now() - mark).count();

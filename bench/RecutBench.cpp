@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace fs = std::filesystem;
@@ -66,9 +67,7 @@ struct HourSession {
     source.height = 1080;
     source.hasVideo = true;
     source.audioSampleRate = 48000;
-    PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
-    settings.aiAdjudication = false;
-    settings.thoroughness = Thoroughness::fast;
+    PipelineSettings settings = bench::appSettings();
     settings.manualRemoveRanges = std::vector<TimeRange>{{600, 610}, {1800, 1805}};
     KestraneSession session = KestraneSession::make(source, settings, script);
     session.projectName = "Hour";
@@ -81,10 +80,8 @@ struct HourSession {
 
 void BM_RecutOneHourSession(benchmark::State& state) {
   HourSession hour;
-  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+  PipelineSettings settings = bench::appSettings();
   settings.apply(CutTightness::tight);
-  settings.aiAdjudication = false;
-  settings.thoroughness = Thoroughness::fast;
   std::size_t kept = 0;
   for (auto _ : state) {
     const Pipeline::Output out = Pipeline::recut(hour.sessionFile, settings);

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <string>
 
+#include "BenchSupport.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/platform/MovieWriter.hpp"
 
@@ -27,11 +28,7 @@ const RationalTime kFrame{1001, 30000};
 constexpr int kSampleRate = 48000;
 
 fs::path scratch() {
-  static const fs::path dir = [] {
-    fs::path d = fs::temp_directory_path() / "kestrane-bench-roughcut";
-    fs::create_directories(d);
-    return d;
-  }();
+  static const fs::path dir = bench::scratchFolder("kestrane-bench-roughcut");
   return dir;
 }
 

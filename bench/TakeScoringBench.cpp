@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "kestrane/brain/PreparedScript.hpp"
 #include "kestrane/brain/RunSelector.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
@@ -25,17 +26,13 @@ struct Recording {
 };
 
 std::vector<std::string> vocabulary(std::mt19937& random) {
-  const std::vector<std::string> common{"the", "a", "to", "we", "is", "and", "of", "it", "that", "you",
-                                        "in", "for", "this", "so", "our", "with", "on", "be", "are", "can"};
-  const std::vector<std::string> syllables{"ka", "lo", "mi", "ren", "sto", "va", "pri", "del", "ton", "sha",
-                                           "bu", "fer", "gol", "nix", "ro", "tal", "ume", "zen", "qua", "dis"};
-  std::vector<std::string> words = common;
-  while (words.size() < 3000) {
-    std::string w;
-    for (int s = 0, n = 2 + static_cast<int>(random() % 3); s < n; ++s) w += syllables[random() % syllables.size()];
-    words.push_back(w);
-  }
-  return words;
+  return bench::madeUpVocabulary(
+      random,
+      {"the", "a", "to", "we", "is", "and", "of", "it", "that", "you",
+       "in", "for", "this", "so", "our", "with", "on", "be", "are", "can"},
+      {"ka", "lo", "mi", "ren", "sto", "va", "pri", "del", "ton", "sha",
+       "bu", "fer", "gol", "nix", "ro", "tal", "ume", "zen", "qua", "dis"},
+      3000);
 }
 
 // Lines of 5 to 10 words; a quarter are read two or three times (the repeats

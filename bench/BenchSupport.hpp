@@ -1,0 +1,43 @@
+#pragma once
+// What several benchmarks build the same way: their scratch folders, the application's settings
+// and made-up words for synthetic speech.
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "kestrane/model/PipelineSettings.hpp"
+
+namespace kestrane::bench {
+
+// A folder of the benchmark's own in the system's temporary folder, kept between runs so costly
+// recordings are made once.
+inline std::filesystem::path scratchFolder(const std::string& name) {
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / name;
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// The settings the application sends: AI off, the fast full cut.
+inline PipelineSettings appSettings() {
+  PipelineSettings s = PipelineSettings::make(-40, 0.8, 0.15, true);
+  s.aiAdjudication = false;
+  s.thoroughness = Thoroughness::fast;
+  return s;
+}
+
+// `common` words first, then made-up words of two to four of the syllables until there are
+// `size` words. The same generator state gives the same words.
+inline std::vector<std::string> madeUpVocabulary(std::mt19937& random, std::vector<std::string> common,
+                                                 const std::vector<std::string>& syllables,
+                                                 std::size_t size) {
+  std::vector<std::string> words = std::move(common);
+  while (words.size() < size) {
+    std::string w;
+    for (int s = 0, n = 2 + static_cast<int>(random() % 3); s < n; ++s) w += syllables[random() % syllables.size()];
+    words.push_back(w);
+  }
+  return words;
+}
+
+}  // namespace kestrane::bench
