@@ -211,14 +211,17 @@ void BM_Transcribe(benchmark::State& state) {
     // Word error rate and hesitations, sentence by sentence (words go to the rendition their
     // middle falls in).
     std::size_t errors = 0, referenceWords = 0, found = 0, hesitations = 0, spurious = 0;
+    std::size_t endsMarked = 0, endsInside = 0, lines = 0;
     std::size_t next = 0;
     for (const auto& rd : rec.renditions) {
         std::vector<std::string> heard;
+        std::vector<bool> period;
         while (next < transcript.words.size()) {
             const auto& w = transcript.words[next];
             const double middle = (w.range.start + w.range.end) / 2;
             if (middle > rd.end + 0.2) break;
             heard.push_back(normal(w.text));
+            period.push_back(!w.text.empty() && w.text.back() == '.');
             if (std::getenv("KESTRANE_BENCH_DUMP") && RecognizedWords::isHesitation(heard.back())) {
                 const bool gluedBefore = next > 0 && transcript.words[next - 1].range.end >= w.range.start - 0.001;
                 const bool gluedAfter = next + 1 < transcript.words.size() &&
@@ -228,6 +231,9 @@ void BM_Transcribe(benchmark::State& state) {
             }
             ++next;
         }
+        ++lines;
+        if (!period.empty() && period.back()) ++endsMarked;
+        for (std::size_t k = 0; k + 1 < period.size(); ++k) endsInside += period[k] ? 1 : 0;
         std::vector<std::string> reference;
         for (const auto& w : rd.words) reference.push_back(normal(w));
         errors += editDistance(reference, heard);
@@ -246,6 +252,9 @@ void BM_Transcribe(benchmark::State& state) {
     state.counters["hesitationRecall"] = static_cast<double>(found) / static_cast<double>(std::max<std::size_t>(1, hesitations));
     state.counters["falseHesitationsPer100Words"] =
         100.0 * static_cast<double>(spurious) / static_cast<double>(referenceWords - hesitations);
+    // Each line is one sentence read on its own: its last word should end it, no other should.
+    state.counters["sentenceEndsMarked"] = static_cast<double>(endsMarked) / static_cast<double>(lines);
+    state.counters["sentenceEndsInsideLines"] = static_cast<double>(endsInside) / static_cast<double>(lines);
     auto& all = results();
     all[workers] = transcript.words;
     if (all.count(1)) state.counters["sameWordsAsOneCore"] = all[1] == transcript.words ? 1 : 0;
