@@ -6,31 +6,18 @@
 #include <sstream>
 #include <unordered_set>
 
+#include "export/ExportFixtures.hpp"
 #include "export/XmlReadBack.hpp"
 #include "kestrane/export/AtomicFile.hpp"
 
 using namespace kestrane;
 using readback::File;
+using test::seg;
 using Cue = TranscriptExporter::Cue;
 
 namespace {
 
-Segment seg(double start, double end, SegmentKind kind = SegmentKind::keep) {
-  return Segment{{start, end}, kind, {}, {}};
-}
-
-SourceMedia source25() {
-  SourceMedia s;
-  s.path = "/footage/My Take.mov";
-  s.durationSeconds = 12.34;
-  s.frameDuration = {1, 25};
-  s.width = 1920;
-  s.height = 1080;
-  s.hasVideo = true;
-  s.audioSampleRate = 48000;
-  s.audioChannelCount = 2;
-  return s;
-}
+SourceMedia source25() { return test::videoSource("/footage/My Take.mov", 12.34, {1, 25}); }
 
 // Kept 0-2 s and 5-8 s: a 5 s cut whose second piece starts at 2 s on the cut.
 CutList twoPieces() {
@@ -185,12 +172,10 @@ TEST(FCPXMLWriter, LateTitlesStayWithTheirWordsOverManyPieces) {
   SourceMedia s = source25();
   s.frameDuration = {1001, 30000};
   s.durationSeconds = 460;
-  CutList list;
+  const CutList list = test::offGridPieces(150);
   Transcript words;
   for (int i = 0; i < 150; ++i) {
     const double start = i * 3.0 + 0.017;
-    list.segments.push_back(seg(start, start + 1.013));
-    list.segments.push_back(seg(start + 1.013, start + 3.0, SegmentKind::silence));
     words.words.push_back({"line" + std::to_string(i) + ".", {start + 0.4, start + 0.9}});
   }
   const auto cues = TranscriptExporter::cues(words, list, 4.0, 12);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "export/ExportFixtures.hpp"
 #include "export/XmlReadBack.hpp"
 #include "kestrane/export/FCPXMLWriter.hpp"
 #include "kestrane/export/XMEMLWriter.hpp"
@@ -81,15 +82,7 @@ std::vector<Expected> expectedPieces(RationalTime fd) {
 TEST(TimelineReadBack, BothTimelinesCutTheFramesOfTheCutList) {
   for (const RationalTime fd : {RationalTime{1, 25}, RationalTime{1001, 30000}, RationalTime{1001, 24000}}) {
     SCOPED_TRACE(fd.fcpxmlString());
-    SourceMedia source;
-    source.path = "/footage/interview.mov";
-    source.durationSeconds = 120.0;
-    source.frameDuration = fd;
-    source.width = 3840;
-    source.height = 2160;
-    source.hasVideo = true;
-    source.audioSampleRate = 48000;
-    source.audioChannelCount = 2;
+    const SourceMedia source = test::videoSource("/footage/interview.mov", 120.0, fd, 3840, 2160);
     CutList list;
     for (const Part& p : parts) {
       list.segments.push_back(Segment{{p.startMs / 1000.0, p.endMs / 1000.0}, p.kind, {}, {}});

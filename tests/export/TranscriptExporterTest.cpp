@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-
+#include "export/ExportFixtures.hpp"
 
 using namespace kestrane;
+using test::seg;
 namespace TE = kestrane::TranscriptExporter;
 
 namespace {
@@ -13,10 +14,6 @@ Transcript words(std::initializer_list<std::tuple<const char*, double, double>> 
   Transcript t;
   for (const auto& [text, start, end] : list) t.words.push_back({text, {start, end}});
   return t;
-}
-
-Segment seg(double start, double end, SegmentKind kind = SegmentKind::keep) {
-  return Segment{{start, end}, kind, {}, {}};
 }
 
 CutList keepAll(double end) { return CutList{{seg(0, end)}}; }
@@ -122,12 +119,10 @@ TEST(TranscriptExporter, WritesSrtAndAnchorTexts) {
 TEST(TranscriptExporter, PackageCaptionsFollowTheFrameSnappedCut) {
   // 150 pieces at 29.97 fps, each edge between frames: each piece grows on the frame grid, so
   // the last caption plays seconds later on the snapped cut than on the plain one.
+  const CutList list = test::offGridPieces(150);
   Transcript t;
-  CutList list;
   for (int i = 0; i < 150; ++i) {
     const double start = i * 3.0 + 0.017;
-    list.segments.push_back(seg(start, start + 1.013));
-    list.segments.push_back(seg(start + 1.013, start + 3.0, SegmentKind::silence));
     t.words.push_back({"word" + std::to_string(i) + ".", {start + 0.2, start + 0.8}});
   }
   SourceMedia source;

@@ -2,28 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "export/ExportFixtures.hpp"
 #include "export/XmlReadBack.hpp"
 
 using namespace kestrane;
 using readback::File;
+using test::seg;
 
 namespace {
 
-Segment seg(double start, double end, SegmentKind kind = SegmentKind::keep) {
-  return Segment{{start, end}, kind, {}, {}};
-}
-
 SourceMedia source(RationalTime fd = {1001, 30000}) {
-  SourceMedia s;
-  s.path = "/Users/x/take 1.mov";
-  s.durationSeconds = 10.0;
-  s.frameDuration = fd;
-  s.width = 1920;
-  s.height = 1080;
-  s.hasVideo = true;
-  s.audioSampleRate = 48000.0;
-  s.audioChannelCount = 2;
-  return s;
+  return test::videoSource("/Users/x/take 1.mov", 10.0, fd);
 }
 
 const CutList twoPieces{{seg(0.0, 2.5), seg(2.5, 4.0, SegmentKind::silence), seg(4.0, 6.2),
