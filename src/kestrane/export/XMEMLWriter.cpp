@@ -63,13 +63,20 @@ std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::
   bool fileWritten = false;
   bool nestWritten = false;
 
-  const auto fileElement = [&](int j) {
-    if (fileWritten) {
-      doc.add(j, R"(<file id="file-1"/>)");
-      return;
+  // The file and the nested sequence are written whole where they first appear and by their id
+  // alone after that. True when the whole element is to follow its opening tag.
+  const auto openOnce = [&](bool& written, int indent, const std::string& tag) {
+    if (written) {
+      doc.add(indent, "<" + tag + "/>");
+      return false;
     }
-    fileWritten = true;
-    doc.add(j, R"(<file id="file-1">)");
+    written = true;
+    doc.add(indent, "<" + tag + ">");
+    return true;
+  };
+
+  const auto fileElement = [&](int j) {
+    if (!openOnce(fileWritten, j, R"(file id="file-1")")) return;
     doc.add(j + 1, "<name>" + sourceFileName + "</name>");
     doc.add(j + 1, "<pathurl>" + pathURL + "</pathurl>");
     doc.add(j + 1, rate);
@@ -105,12 +112,7 @@ std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::
   };
 
   const auto nestElement = [&](int i) {
-    if (nestWritten) {
-      doc.add(i, R"(<sequence id="nested-1"/>)");
-      return;
-    }
-    nestWritten = true;
-    doc.add(i, R"(<sequence id="nested-1">)");
+    if (!openOnce(nestWritten, i, R"(sequence id="nested-1")")) return;
     doc.add(i + 1, "<name>" + project + " \u2014 Source</name>");
     doc.add(i + 1, fmt::format("<duration>{}</duration>", sourceFrames));
     doc.add(i + 1, rate);
