@@ -21,9 +21,7 @@ inline KestraneSession storedSession(const fs::path& source) {
   media.hasVideo = true;
   media.audioSampleRate = 48000;
 
-  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
-  settings.aiAdjudication = false;
-  settings.thoroughness = Thoroughness::fast;
+  PipelineSettings settings = appSettings();
   settings.subtitleLength = TranscriptExporter::SubtitleLength::short_;
   settings.embedCaptions = false;
   settings.manualKeepRanges = std::vector<TimeRange>{};
