@@ -40,4 +40,12 @@ inline std::vector<std::string> madeUpVocabulary(std::mt19937& random, std::vect
   return words;
 }
 
+// A word as talk spreads them: one time in three one of the first `common` (function) words,
+// otherwise any of the rest.
+inline const std::string& pickWord(std::mt19937& random, const std::vector<std::string>& words,
+                                   std::size_t common = 20) {
+  return random() % 3 == 0 ? words[random() % common]
+                           : words[common + random() % (words.size() - common)];
+}
+
 }  // namespace kestrane::bench

@@ -36,7 +36,7 @@ std::vector<std::string> vocabulary(std::mt19937& random) {
 Recording makeRecording() {
   std::mt19937 random(7);
   const auto words = vocabulary(random);
-  auto pick = [&] { return random() % 3 == 0 ? words[random() % 20] : words[20 + random() % (words.size() - 20)]; };
+  auto pick = [&] { return bench::pickWord(random, words); };
 
   std::vector<std::vector<std::string>> lines(1000);
   for (auto& line : lines) {

@@ -41,10 +41,7 @@ std::vector<std::string> vocabulary(std::mt19937& random) {
 Recording makeRecording() {
   std::mt19937 random(2024);
   auto words = vocabulary(random);
-  auto pick = [&] {
-    // Function words are frequent, content words spread out.
-    return random() % 3 == 0 ? words[random() % 20] : words[20 + random() % (words.size() - 20)];
-  };
+  auto pick = [&] { return bench::pickWord(random, words); };
   Recording r;
   double t = 0.5;
   auto say = [&](const std::vector<std::string>& line, bool finish) {
