@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 
 #include "brain/TestUtterances.hpp"
 #include "kestrane/brain/TextAlignDetail.hpp"
@@ -49,6 +50,13 @@ TEST(TextAlign, EditDistanceCountsCharacters) {
   EXPECT_EQ(TextAlign::editDistance("cafe\u0301", "caf\u00E9"), 0);
   EXPECT_EQ(TextAlign::characterCount("cafe\u0301"), 4);
   EXPECT_EQ(TextAlign::characterCount("\U0001F1EB\U0001F1F7!"), 2);
+  // With a limit the distance stops early, but never reports less than the limit allows.
+  using TextAlign::detail::editDistance;
+  EXPECT_EQ(editDistance(std::string_view("kitten"), std::string_view("sitting"), 1), 2);
+  EXPECT_EQ(editDistance(std::string_view("kitten"), std::string_view("sitting"), 3), 3);
+  EXPECT_EQ(editDistance(std::string_view(""), std::string_view("abcd"), 2), 3);
+  const std::vector<int> walked{1, 2, 3, 4, 5, 6}, talked{7, 2, 3, 4, 5, 6};
+  EXPECT_EQ(editDistance(std::span<const int>(walked), std::span<const int>(talked), 2), 1);
 }
 
 TEST(TextAlign, LocalAlignmentScoresRangesAndMatches) {

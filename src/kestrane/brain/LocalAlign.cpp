@@ -39,6 +39,24 @@ struct Word {
   }
 };
 
+// Views of a word's characters for the near-match rule and the edit distance
+// (small, passed by value). As grapheme clusters, whether or not it is plain:
+struct Graphemes {
+  const Word& word;
+  std::size_t size() const { return static_cast<std::size_t>(word.length); }
+  std::string_view operator[](std::size_t k) const { return word.character(static_cast<int>(k)); }
+};
+
+// and as the bytes of a plain word.
+struct Bytes {
+  const Word& word;
+  std::size_t size() const { return static_cast<std::size_t>(word.length); }
+  char operator[](std::size_t k) const { return (*word.original)[k]; }
+};
+
+// The near-match rule finds this for plain words: their first four bytes compare as one number.
+bool sameHead(Bytes a, Bytes b) { return a.word.head4 == b.word.head4; }
+
 // Prepared in place (the character views point into each element's own
 // text); the vector is reused between calls on the same thread.
 void prepare(Tokens list, std::vector<Word>& words) {
@@ -71,78 +89,13 @@ void prepare(Tokens list, std::vector<Word>& words) {
   }
 }
 
-// Levenshtein distance over bytes of two plain words; when limit >= 0 it
-// gives up (returning limit + 1) once every cell of a row exceeds limit.
-int plainLevenshtein(std::string_view a, std::string_view b, int limit = -1) {
-  const std::size_t n = b.size();
-  if (a.empty()) return static_cast<int>(n);
-  if (n == 0) return static_cast<int>(a.size());
-  constexpr std::size_t kStack = 64;
-  int stackRows[2 * (kStack + 1)];
-  std::vector<int> heapRows;
-  int* previous = stackRows;
-  if (n > kStack) {
-    heapRows.resize(2 * (n + 1));
-    previous = heapRows.data();
-  }
-  int* current = previous + n + 1;
-  for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
-  for (std::size_t i = 1; i <= a.size(); ++i) {
-    current[0] = static_cast<int>(i);
-    int rowMin = current[0];
-    const char ca = a[i - 1];
-    for (std::size_t j = 1; j <= n; ++j) {
-      current[j] = std::min({previous[j - 1] + (ca == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
-      rowMin = std::min(rowMin, current[j]);
-    }
-    if (limit >= 0 && rowMin > limit) return limit + 1;
-    std::swap(previous, current);
-  }
-  return previous[n];
-}
-
-// Levenshtein distance over characters with two rows; when limit >= 0 it
-// gives up (returning limit + 1) once every cell of a row exceeds limit.
-int levenshtein(const Word& a, const Word& b, int limit) {
-  if (a.plain && b.plain) return plainLevenshtein(a.text(), b.text(), limit);
-  const int m = a.length, n = b.length;
-  if (m == 0) return n;
-  if (n == 0) return m;
-  std::vector<int> previous(static_cast<std::size_t>(n) + 1), current(static_cast<std::size_t>(n) + 1);
-  for (int j = 0; j <= n; ++j) previous[static_cast<std::size_t>(j)] = j;
-  for (int i = 1; i <= m; ++i) {
-    current[0] = i;
-    int rowMin = i;
-    auto ca = a.character(i - 1);
-    for (int j = 1; j <= n; ++j) {
-      auto uj = static_cast<std::size_t>(j);
-      int substitution = previous[uj - 1] + (ca == b.character(j - 1) ? 0 : 1);
-      int value = std::min({substitution, previous[uj] + 1, current[uj - 1] + 1});
-      current[uj] = value;
-      rowMin = std::min(rowMin, value);
-    }
-    if (limit >= 0 && rowMin > limit) return limit + 1;
-    std::swap(previous, current);
-  }
-  return previous[static_cast<std::size_t>(n)];
-}
-
-// Clearing the lowest set bit four times empties any word of at most four
-// bits (cheaper than a library popcount call on plain x86-64).
-bool fewerThanFiveBits(std::uint64_t bits) {
-  for (int k = 0; k < 4 && bits; ++k) bits &= bits - 1;
-  return bits == 0;
-}
-
 // +2 equal, +1 near match, -1 otherwise (as small integers).
 int pairKind(const Word& x, const Word& y) {
   if (x.characterBits == y.characterBits && x.text() == y.text()) return 2;
-  if (x.length < 4 || y.length < 4) return -1;
-  if (x.plain && y.plain ? x.head4 == y.head4 : x.head() == y.head()) return 1;
-  if (std::abs(x.length - y.length) > 2) return -1;
-  // Two edits change the set of characters by at most four: a cheap reject.
-  if (fewerThanFiveBits(x.characterBits ^ y.characterBits) == false) return -1;
-  return levenshtein(x, y, 2) <= 2 ? 1 : -1;
+  const bool near = x.plain && y.plain
+                        ? detail::isNearMatch(Bytes{x}, Bytes{y}, x.characterBits, y.characterBits)
+                        : detail::isNearMatch(Graphemes{x}, Graphemes{y}, x.characterBits, y.characterBits);
+  return near ? 1 : -1;
 }
 
 // Pair kinds of a[i] and b[j]: all of them up front for a small matrix
@@ -340,11 +293,11 @@ void release(std::vector<Word>& words) {
 }  // namespace
 
 int editDistance(std::string_view a, std::string_view b) {
-  if (UnicodeText::isPlainAscii(a) && UnicodeText::isPlainAscii(b)) return plainLevenshtein(a, b);
+  if (UnicodeText::isPlainAscii(a) && UnicodeText::isPlainAscii(b)) return detail::editDistance(a, b);
   std::vector<std::string> pair{std::string(a), std::string(b)};
   std::vector<Word> words;
   prepare(pair, words);
-  return levenshtein(words[0], words[1], -1);
+  return detail::editDistance(Graphemes{words[0]}, Graphemes{words[1]});
 }
 
 LocalAlignment localAlign(Tokens a, Tokens b, double gap) {
@@ -377,6 +330,8 @@ std::size_t PreparedTokens::size() const { return words_->words.size(); }
 std::string_view PreparedTokens::text(std::size_t k) const { return words_->words[k].text(); }
 
 int PreparedTokens::length(std::size_t k) const { return words_->words[k].length; }
+
+std::string_view PreparedTokens::head(std::size_t k) const { return words_->words[k].head(); }
 
 std::string_view PreparedTokens::character(std::size_t k, int c) const { return words_->words[k].character(c); }
 

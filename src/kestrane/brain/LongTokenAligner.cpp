@@ -1,92 +1,38 @@
 #include "kestrane/brain/LongTokenAligner.hpp"
 
 #include <algorithm>
-#include <bit>
 #include <climits>
 #include <cmath>
 #include <span>
 
-#include "kestrane/brain/UnicodeText.hpp"
+#include "kestrane/brain/TextAlignDetail.hpp"
 
 namespace kestrane {
 
 namespace {
 
-constexpr int nearLength = 4;  // shorter words are never near matches
 constexpr int exactHalves = 4, nearHalves = 2, missHalves = -2;
-
-// Levenshtein distance of two character-id strings, at most limit + 1.
-int boundedDistance(const std::vector<int>& a, const std::vector<int>& b, int limit) {
-  const std::size_t m = a.size(), n = b.size();
-  std::vector<int> previous(n + 1), current(n + 1);
-  for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
-  for (std::size_t i = 1; i <= m; ++i) {
-    current[0] = static_cast<int>(i);
-    int rowMin = current[0];
-    for (std::size_t j = 1; j <= n; ++j) {
-      current[j] = std::min({previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
-      rowMin = std::min(rowMin, current[j]);
-    }
-    if (rowMin > limit) return limit + 1;
-    std::swap(previous, current);
-  }
-  return std::min(previous[n], limit + 1);
-}
 
 }  // namespace
 
 LongTokenAligner::LongTokenAligner(TextAlign::TokenList longList) : long_(std::move(longList)) {
-  std::vector<int> positions;
   for (std::size_t j = 0; j < long_.size(); ++j) {
-    int id = intern(long_[j]);
+    int id = types_.intern(long_[j]);
     if (postings_.size() <= static_cast<std::size_t>(id)) postings_.resize(static_cast<std::size_t>(id) + 1);
     postings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(j));
   }
-  for (std::size_t id = 0; id < postings_.size(); ++id) {
-    auto length = types_[id].characters.size();
-    if (length < nearLength) continue;
+  for (int id = 0; id < static_cast<int>(postings_.size()); ++id) {
+    auto length = types_.length(id);
+    if (length < TextAlign::detail::kNearMatchLength) continue;
     if (byLength_.size() <= length) byLength_.resize(length + 1);
-    byLength_[length].push_back(static_cast<int>(id));
-    byHead_[headOf(types_[id].characters)].push_back(static_cast<int>(id));
+    byLength_[length].push_back(id);
+    byHead_[types_.head(id)].push_back(id);
   }
 }
 
-int LongTokenAligner::intern(const std::string& token) {
-  const bool plain = UnicodeText::isPlainAscii(token);
-  auto [it, fresh] = ids_.try_emplace(plain ? token : TextAlign::canonical(token), static_cast<int>(types_.size()));
-  if (!fresh) return it->second;
-  TokenType type;
-  if (plain) {
-    for (unsigned char c : token) type.characters.push_back(c);
-  } else {
-    // A plain character keeps its byte, as in a plain token, so accented and plain tokens compare.
-    for (auto g : UnicodeText::graphemes(it->first)) {
-      if (g.size() == 1 && static_cast<unsigned char>(g[0]) < 0x80) {
-        type.characters.push_back(static_cast<unsigned char>(g[0]));
-        continue;
-      }
-      auto [c, _] = characterIds_.try_emplace(std::string(g), 256 + static_cast<int>(characterIds_.size()));
-      type.characters.push_back(c->second);
-    }
-  }
-  for (int c : type.characters) type.mask |= std::uint64_t{1} << (static_cast<unsigned>(c) & 63u);
-  types_.push_back(std::move(type));
-  return it->second;
-}
-
-// The toolkit's pair rule: equal; or a near match when both have at least four characters and
-// share the first four, or differ in length by at most two and by at most two edits.
 int LongTokenAligner::pairHalves(int x, int y) const {
   if (x == y) return exactHalves;
-  const auto& a = types_[static_cast<std::size_t>(x)];
-  const auto& b = types_[static_cast<std::size_t>(y)];
-  const auto la = static_cast<int>(a.characters.size()), lb = static_cast<int>(b.characters.size());
-  if (la < nearLength || lb < nearLength) return missHalves;
-  if (std::equal(a.characters.begin(), a.characters.begin() + nearLength, b.characters.begin())) return nearHalves;
-  if (std::abs(la - lb) > 2) return missHalves;
-  // Two edits change which characters occur by at most four.
-  if (std::popcount(a.mask ^ b.mask) > 4) return missHalves;
-  return boundedDistance(a.characters, b.characters, 2) <= 2 ? nearHalves : missHalves;
+  return types_.isNear(x, y) ? nearHalves : missHalves;
 }
 
 const std::vector<int>& LongTokenAligner::partnersOf(int x) {
@@ -94,18 +40,17 @@ const std::vector<int>& LongTokenAligner::partnersOf(int x) {
   std::vector<int> partners;
   if (static_cast<std::size_t>(x) < postings_.size() && !postings_[static_cast<std::size_t>(x)].empty())
     partners.push_back(x);
-  const auto& characters = types_[static_cast<std::size_t>(x)].characters;
-  const auto length = characters.size();
+  constexpr std::size_t nearLength = TextAlign::detail::kNearMatchLength;
+  const auto length = types_.length(x);
   if (length >= nearLength) {
     // Near matches of any length share the first four characters; the others lie within two.
-    if (auto group = byHead_.find(headOf(characters)); group != byHead_.end())
+    const auto head = types_.head(x);
+    if (auto group = byHead_.find(head); group != byHead_.end())
       for (int y : group->second)
         if (y != x) partners.push_back(y);
-    for (std::size_t l = std::max<std::size_t>(nearLength, length - 2); l <= length + 2 && l < byLength_.size(); ++l)
+    for (std::size_t l = std::max(nearLength, length - 2); l <= length + 2 && l < byLength_.size(); ++l)
       for (int y : byLength_[l])
-        if (y != x && headOf(types_[static_cast<std::size_t>(y)].characters) != headOf(characters) &&
-            pairHalves(x, y) > 0)
-          partners.push_back(y);
+        if (y != x && types_.head(y) != head && types_.isNear(x, y)) partners.push_back(y);
   }
   return partners_.emplace(x, std::move(partners)).first->second;
 }
@@ -120,7 +65,7 @@ TextAlign::LocalAlignment LongTokenAligner::align(const TextAlign::TokenList& sh
   };
   std::vector<Cell> cells;
   for (int i = 1; i <= m; ++i) {
-    int x = intern(shortList[static_cast<std::size_t>(i - 1)]);
+    int x = types_.intern(shortList[static_cast<std::size_t>(i - 1)]);
     for (int y : partnersOf(x)) {
       int halves = pairHalves(x, y);
       for (int j : postings_[static_cast<std::size_t>(y)]) cells.push_back({j + 1, i, halves});

@@ -17,9 +17,9 @@ namespace kestrane::TakeSelector {
 
 namespace {
 
+using TextAlign::detail::kNearMatchLength;
 using TextAlign::detail::PreparedTokens;
 
-constexpr int kNearLength = 4;  // shorter tokens match only exactly
 // Script tokens in more beats than this (function words, mostly) are followed
 // to their beats only when the beats found through rarer tokens leave room;
 // every beat records which of the most frequent ones it holds.
@@ -30,12 +30,6 @@ using FrequentSet = std::array<std::uint64_t, kFrequentBits / 64>;
 // side by this; values never exceed 1, so neither need their bounds.
 constexpr double kSlack = 1e-9;
 double safe(double bound) { return std::min(1.0, bound + kSlack); }
-
-std::string_view head(const PreparedTokens& words, std::size_t k) {
-  auto text = words.text(k);
-  auto fourth = words.character(k, kNearLength - 1);
-  return text.substr(0, static_cast<std::size_t>(fourth.data() + fourth.size() - text.data()));
-}
 
 std::uint64_t mixed(std::uint64_t h) {
   h ^= h >> 29;
@@ -208,8 +202,8 @@ struct PreparedScript::Index {
         if (fresh) {
           representative.push_back(p);
           beatsOf.emplace_back();
-          if (words->length(p) >= kNearLength) {
-            byHead[head(*words, p)].push_back(id);
+          if (static_cast<std::size_t>(words->length(p)) >= kNearMatchLength) {
+            byHead[words->head(p)].push_back(id);
             variantHashes(*words, p, hashes);
             for (auto h : hashes) byVariant.emplace_back(h, id);
           }
@@ -271,9 +265,9 @@ struct PreparedScript::Index {
       exact = found->second;
       partners.emplace_back(exact, 2);
     }
-    if (query.length(k) < kNearLength) return;
+    if (static_cast<std::size_t>(query.length(k)) < kNearMatchLength) return;
     s.candidates.clear();
-    if (auto found = byHead.find(head(query, k)); found != byHead.end())
+    if (auto found = byHead.find(query.head(k)); found != byHead.end())
       s.candidates.insert(s.candidates.end(), found->second.begin(), found->second.end());
     variantHashes(query, k, s.hashes);
     for (auto h : s.hashes) {

@@ -2,12 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <map>
-#include <string>
-#include <unordered_map>
 
-#include "kestrane/brain/UnicodeText.hpp"
+#include "kestrane/brain/TextAlignDetail.hpp"
+#include "kestrane/brain/TokenTypes.hpp"
 
 namespace kestrane {
 
@@ -16,66 +14,15 @@ namespace {
 // Bounds are compared with a little slack so rounding can never rule out a
 // pair whose real similarity sits exactly on the threshold.
 constexpr double kSlack = 1e-9;
-constexpr int kNearLength = 4;  // shorter words are never near matches
-
-// Levenshtein distance of two character-id strings, at most limit + 1.
-int boundedDistance(const std::vector<int>& a, const std::vector<int>& b, int limit) {
-  const std::size_t m = a.size(), n = b.size();
-  std::vector<int> previous(n + 1), current(n + 1);
-  for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
-  for (std::size_t i = 1; i <= m; ++i) {
-    current[0] = static_cast<int>(i);
-    int rowMin = current[0];
-    for (std::size_t j = 1; j <= n; ++j) {
-      int value = std::min({previous[j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
-      current[j] = value;
-      rowMin = std::min(rowMin, value);
-    }
-    if (rowMin > limit) return limit + 1;
-    std::swap(previous, current);
-  }
-  return std::min(previous[n], limit + 1);
-}
-
-struct TokenType {
-  std::vector<int> characters;  // grapheme ids
-  std::uint64_t mask = 0;       // which character ids occur, folded to 64 bits
-};
 
 }  // namespace
 
 SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
-  // Intern tokens by canonical text, and their characters by grapheme.
-  std::unordered_map<std::string, int> tokenIds;
-  std::unordered_map<std::string, int> characterIds;
-  std::vector<TokenType> types;
-  auto internToken = [&](const std::string& token) {
-    const bool plain = UnicodeText::isPlainAscii(token);
-    std::string canon = plain ? token : UnicodeText::nfc(token);
-    auto [it, fresh] = tokenIds.emplace(canon, static_cast<int>(types.size()));
-    if (!fresh) return it->second;
-    TokenType type;
-    if (plain) {
-      for (unsigned char c : canon) type.characters.push_back(c);
-    } else {
-      for (auto g : UnicodeText::graphemes(canon)) {
-        if (g.size() == 1 && static_cast<unsigned char>(g[0]) < 0x80) {
-          type.characters.push_back(static_cast<unsigned char>(g[0]));
-        } else {
-          auto [cit, _] = characterIds.emplace(std::string(g), 256 + static_cast<int>(characterIds.size()));
-          type.characters.push_back(cit->second);
-        }
-      }
-    }
-    for (int c : type.characters) type.mask |= std::uint64_t{1} << (static_cast<unsigned>(c) & 63u);
-    types.push_back(std::move(type));
-    return it->second;
-  };
-
+  TextAlign::TokenTypes types;
   lines_.resize(utts_.size());
   for (std::size_t p = 0; p < utts_.size(); ++p) {
     Line& line = lines_[p];
-    for (const auto& t : utts_[p].tokens) line.ids.push_back(internToken(t));
+    for (const auto& t : utts_[p].tokens) line.ids.push_back(types.intern(t));
     line.distinct = line.ids;
     std::sort(line.distinct.begin(), line.distinct.end());
     line.distinct.erase(std::unique(line.distinct.begin(), line.distinct.end()), line.distinct.end());
@@ -106,37 +53,30 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
   for (std::size_t p = 0; p < lines_.size(); ++p)
     for (int id : lines_[p].distinct) postings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(p));
 
-  // Near matches between distinct long tokens: the same first four characters,
-  // or lengths within 2 and at most 2 edits.
+  // Near matches between distinct long tokens: those sharing the first four
+  // characters, then the others, whose lengths lie within two.
   long_.resize(types.size());
   near_.resize(types.size());
   std::vector<int> longIds;
-  for (std::size_t id = 0; id < types.size(); ++id) {
-    long_[id] = types[id].characters.size() >= kNearLength;
-    if (long_[id]) longIds.push_back(static_cast<int>(id));
+  for (int id = 0; id < static_cast<int>(types.size()); ++id) {
+    long_[static_cast<std::size_t>(id)] = types.length(id) >= TextAlign::detail::kNearMatchLength;
+    if (long_[static_cast<std::size_t>(id)]) longIds.push_back(id);
   }
   auto link = [&](int x, int y) {
     near_[static_cast<std::size_t>(x)].push_back(y);
     near_[static_cast<std::size_t>(y)].push_back(x);
   };
-  std::map<std::array<int, 4>, std::vector<int>> heads;
-  for (int id : longIds) {
-    const auto& c = types[static_cast<std::size_t>(id)].characters;
-    heads[{c[0], c[1], c[2], c[3]}].push_back(id);
-  }
+  std::map<TextAlign::TokenTypes::Head, std::vector<int>> heads;
+  for (int id : longIds) heads[types.head(id)].push_back(id);
   for (const auto& [head, ids] : heads)
     for (std::size_t i = 0; i < ids.size(); ++i)
       for (std::size_t j = i + 1; j < ids.size(); ++j) link(ids[i], ids[j]);
-  auto lengthOf = [&](int id) { return types[static_cast<std::size_t>(id)].characters.size(); };
-  std::stable_sort(longIds.begin(), longIds.end(), [&](int x, int y) { return lengthOf(x) < lengthOf(y); });
+  std::stable_sort(longIds.begin(), longIds.end(), [&](int x, int y) { return types.length(x) < types.length(y); });
   for (std::size_t i = 0; i < longIds.size(); ++i) {
-    const TokenType& x = types[static_cast<std::size_t>(longIds[i])];
-    for (std::size_t j = i + 1; j < longIds.size() && lengthOf(longIds[j]) <= x.characters.size() + 2; ++j) {
-      const TokenType& y = types[static_cast<std::size_t>(longIds[j])];
-      // One edit changes which characters occur by at most two.
-      if (std::popcount(x.mask ^ y.mask) > 4) continue;
-      if (std::equal(x.characters.begin(), x.characters.begin() + kNearLength, y.characters.begin())) continue;
-      if (boundedDistance(x.characters, y.characters, 2) <= 2) link(longIds[i], longIds[j]);
+    const int x = longIds[i];
+    for (std::size_t j = i + 1; j < longIds.size() && types.length(longIds[j]) <= types.length(x) + 2; ++j) {
+      const int y = longIds[j];
+      if (types.head(x) != types.head(y) && types.isNear(x, y)) link(x, y);
     }
   }
   for (auto& list : near_) {

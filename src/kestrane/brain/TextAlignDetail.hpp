@@ -1,14 +1,91 @@
 #pragma once
-// Internals of the local alignment: the entry that lets tests force the
+// Internals of the toolkit: the near-match rule and the edit distance over any
+// kind of character sequence, the entry that lets tests force the
 // checkpointed (low-memory) traceback on small inputs, and lists prepared
 // once for aligning against many others (a script's beats).
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "kestrane/brain/TextAlign.hpp"
 
 namespace kestrane::TextAlign::detail {
+
+// Words shorter than this never match nearly.
+inline constexpr std::size_t kNearMatchLength = 4;
+
+// Levenshtein distance of two character sequences (small views with size()
+// and operator[], whose elements compare with ==). With limit >= 0 it stops once a
+// whole row exceeds limit, and never returns more than limit + 1. Kept out of
+// line: its rows would otherwise weigh on every caller's frame.
+template <typename Characters>
+[[gnu::noinline]] int editDistance(Characters a, Characters b, int limit = -1) {
+  const std::size_t m = std::size(a), n = std::size(b);
+  auto capped = [limit](std::size_t distance) {
+    const int d = static_cast<int>(distance);
+    return limit >= 0 ? std::min(d, limit + 1) : d;
+  };
+  if (m == 0) return capped(n);
+  if (n == 0) return capped(m);
+  // Two rows; words are short, so they usually fit on the stack.
+  constexpr std::size_t kStackColumns = 64;
+  int stackRows[2 * (kStackColumns + 1)];
+  std::vector<int> heapRows;
+  int* previous = stackRows;
+  if (n > kStackColumns) {
+    heapRows.resize(2 * (n + 1));
+    previous = heapRows.data();
+  }
+  int* current = previous + n + 1;
+  for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
+  for (std::size_t i = 1; i <= m; ++i) {
+    current[0] = static_cast<int>(i);
+    int rowMin = current[0];
+    const auto& ca = a[i - 1];
+    for (std::size_t j = 1; j <= n; ++j) {
+      current[j] = std::min({previous[j - 1] + (ca == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
+      rowMin = std::min(rowMin, current[j]);
+    }
+    if (limit >= 0 && rowMin > limit) return limit + 1;
+    std::swap(previous, current);
+  }
+  return capped(static_cast<std::size_t>(previous[n]));
+}
+
+// Whether two sequences of at least kNearMatchLength characters begin with the same four.
+template <typename Characters>
+bool sameHead(Characters a, Characters b) {
+  for (std::size_t k = 0; k < kNearMatchLength; ++k)
+    if (!(a[k] == b[k])) return false;
+  return true;
+}
+
+// Clearing the lowest set bit four times empties any word of at most four
+// bits (cheaper than a library popcount call on plain x86-64).
+inline bool atMostFourBits(std::uint64_t bits) {
+  for (int k = 0; k < 4 && bits; ++k) bits &= bits - 1;
+  return bits == 0;
+}
+
+// The near-match rule for two words that are not equal, given as views of
+// their characters: both at least kNearMatchLength long, and either the same first
+// four characters, or lengths at most two apart and at most two edits apart.
+// bitsA and bitsB fold the characters each word holds into 64 bits, by one
+// mapping for both words; two edits change at most four of those bits, which
+// rules out most pairs before the edit distance is computed.
+template <typename Characters>
+bool isNearMatch(Characters a, Characters b, std::uint64_t bitsA, std::uint64_t bitsB) {
+  const std::size_t m = std::size(a), n = std::size(b);
+  if (m < kNearMatchLength || n < kNearMatchLength) return false;
+  if (sameHead(a, b)) return true;
+  if ((m > n ? m - n : n - m) > 2) return false;
+  if (!atMostFourBits(bitsA ^ bitsB)) return false;
+  return editDistance(a, b, 2) <= 2;
+}
 
 // Up to this many score cells the whole matrix is kept; beyond it only
 // every k-th row is kept and the rows the traceback needs are recomputed.
@@ -28,6 +105,7 @@ class PreparedTokens {
   std::size_t size() const;
   std::string_view text(std::size_t k) const;  // canonical
   int length(std::size_t k) const;             // in characters
+  std::string_view head(std::size_t k) const;  // the first four characters (all when shorter)
   // The k-th token's characters (bytes of plain text, grapheme clusters otherwise).
   std::string_view character(std::size_t k, int c) const;
 
