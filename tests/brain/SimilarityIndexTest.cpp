@@ -51,8 +51,9 @@ TEST(SimilarityIndex, BoundsNeverRuleOutAPairThatReachesTheThreshold) {
           double retake = TakeSelector::retakeSimilarity(utts[a], utts[b]);
           ASSERT_EQ(index.openingAwareAtLeast(a, b, threshold), aware >= threshold) << a << " " << b;
           ASSERT_EQ(index.retakeAtLeast(a, b, threshold), retake >= threshold) << a << " " << b;
-          if (b > a && aware >= threshold)
+          if (b > a && aware >= threshold) {
             ASSERT_TRUE(std::binary_search(partners.begin(), partners.end(), b)) << a << " " << b;
+          }
         }
       }
     }

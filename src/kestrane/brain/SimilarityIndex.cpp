@@ -15,6 +15,31 @@ namespace {
 // pair whose real similarity sits exactly on the threshold.
 constexpr double kSlack = 1e-9;
 
+// Two renditions of one line: each more than three tokens long, sharing this
+// much of the smaller token set or their opening, and this similar.
+constexpr std::size_t kRenditionMinTokens = 4;
+constexpr double kRenditionOverlap = 0.35;
+constexpr double kRenditionSimilarity = 0.5;
+
+// How many elements two ascending lists without repeats have in common.
+template <typename T>
+std::size_t sharedCount(const std::vector<T>& x, const std::vector<T>& y) {
+  std::size_t common = 0;
+  auto i = x.begin(), j = y.begin();
+  while (i != x.end() && j != y.end()) {
+    if (*i < *j) {
+      ++i;
+    } else if (*j < *i) {
+      ++j;
+    } else {
+      ++common;
+      ++i;
+      ++j;
+    }
+  }
+  return common;
+}
+
 }  // namespace
 
 SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
@@ -103,20 +128,13 @@ bool SimilarityIndex::sharesOpening(int a, int b) const {
 
 double SimilarityIndex::jaccardOf(const Line& a, const Line& b) const {
   if (a.grams.empty() && b.grams.empty()) return 0;
-  std::size_t common = 0;
-  auto i = a.grams.begin(), j = b.grams.begin();
-  while (i != a.grams.end() && j != b.grams.end()) {
-    if (*i < *j) {
-      ++i;
-    } else if (*j < *i) {
-      ++j;
-    } else {
-      ++common;
-      ++i;
-      ++j;
-    }
-  }
+  const std::size_t common = sharedCount(a.grams, b.grams);
   return static_cast<double>(common) / static_cast<double>(a.grams.size() + b.grams.size() - common);
+}
+
+double SimilarityIndex::overlapShare(std::size_t shared, const Line& a, const Line& b) {
+  return static_cast<double>(shared) /
+         static_cast<double>(std::max<std::size_t>(1, std::min(a.distinct.size(), b.distinct.size())));
 }
 
 // Best local alignment score, with every pair that might be a near match
@@ -183,22 +201,9 @@ bool SimilarityIndex::retakeAtLeast(int a, int b, double threshold) const {
 }
 
 double SimilarityIndex::overlap(int a, int b) const {
-  const auto& x = lines_[static_cast<std::size_t>(a)].distinct;
-  const auto& y = lines_[static_cast<std::size_t>(b)].distinct;
-  std::size_t common = 0;
-  auto i = x.begin(), j = y.begin();
-  while (i != x.end() && j != y.end()) {
-    if (*i < *j) {
-      ++i;
-    } else if (*j < *i) {
-      ++j;
-    } else {
-      ++common;
-      ++i;
-      ++j;
-    }
-  }
-  return static_cast<double>(common) / static_cast<double>(std::max<std::size_t>(1, std::min(x.size(), y.size())));
+  const Line& x = lines_[static_cast<std::size_t>(a)];
+  const Line& y = lines_[static_cast<std::size_t>(b)];
+  return overlapShare(sharedCount(x.distinct, y.distinct), x, y);
 }
 
 std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
@@ -256,18 +261,20 @@ std::vector<int> SimilarityIndex::startingBetween(double from, double to) const 
   return found;
 }
 
-bool SimilarityIndex::isRendition(int a, int b) const {
-  const auto& x = at(a).tokens;
-  const auto& y = at(b).tokens;
-  return x.size() > 3 && y.size() > 3 && (overlap(a, b) >= 0.35 || TakeSelector::sharesOpening(x, y)) &&
-         openingAwareAtLeast(a, b, 0.5);
+bool SimilarityIndex::isRendition(int a, int b) const { return isRendition(a, b, overlap(a, b)); }
+
+bool SimilarityIndex::isRendition(int a, int b, double overlap) const {
+  if (lines_[static_cast<std::size_t>(a)].ids.size() < kRenditionMinTokens ||
+      lines_[static_cast<std::size_t>(b)].ids.size() < kRenditionMinTokens)
+    return false;
+  return (overlap >= kRenditionOverlap || sharesOpening(a, b)) && openingAwareAtLeast(a, b, kRenditionSimilarity);
 }
 
 const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) const {
   if (auto found = renditions_.find(a); found != renditions_.end()) return found->second;
   std::vector<std::pair<double, int>> list;
   const Line& line = lines_[static_cast<std::size_t>(a)];
-  if (line.ids.size() > 3) {
+  if (line.ids.size() >= kRenditionMinTokens) {
     // Tokens in common with every other line; a rendition shares at least one
     // (through the overlap or the opening), so only those lines are examined.
     auto& common = bound_;
@@ -277,14 +284,11 @@ const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) 
       for (int p : postings_[static_cast<std::size_t>(id)])
         if (common[static_cast<std::size_t>(p)]++ == 0) touched.push_back(p);
     for (int p : touched) {
-      const Line& other = lines_[static_cast<std::size_t>(p)];
       const auto shared = static_cast<std::size_t>(common[static_cast<std::size_t>(p)]);
       common[static_cast<std::size_t>(p)] = 0;
-      if (at(p).index == at(a).index || other.ids.size() <= 3) continue;
-      double overlap = static_cast<double>(shared) /
-                       static_cast<double>(std::max<std::size_t>(1, std::min(line.distinct.size(), other.distinct.size())));
-      bool alike = overlap >= 0.35 || (sharesOpening(a, p));
-      if (alike && openingAwareAtLeast(a, p, 0.5)) list.emplace_back(at(p).range.start, p);
+      if (at(p).index == at(a).index) continue;
+      if (isRendition(a, p, overlapShare(shared, line, lines_[static_cast<std::size_t>(p)])))
+        list.emplace_back(at(p).range.start, p);
     }
   }
   std::sort(list.begin(), list.end());

@@ -67,6 +67,10 @@ class SimilarityIndex {
   };
 
   bool sharesOpening(int a, int b) const;
+  // isRendition with the token overlap of the two already known.
+  bool isRendition(int a, int b, double overlap) const;
+  // Share of distinct tokens in common, given how many they share.
+  static double overlapShare(std::size_t shared, const Line& a, const Line& b);
   bool nearTokens(int x, int y) const;
   int alignmentBound(const Line& a, const Line& b) const;
   double jaccardOf(const Line& a, const Line& b) const;
