@@ -8,6 +8,7 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
 
@@ -28,14 +29,7 @@ bool contains(const std::vector<std::string>& set, const std::string& word) {
   return std::find(set.begin(), set.end(), word) != set.end();
 }
 
-std::string joinedText(std::span<const TranscriptWord> words) {
-  std::string text;
-  for (std::size_t k = 0; k < words.size(); ++k) {
-    if (k > 0) text += ' ';
-    text += words[k].text;
-  }
-  return text;
-}
+using TakeSelector::joinedText;
 
 TokenList tokensOf(std::span<const TranscriptWord> words) { return TextAlign::tokens(joinedText(words)); }
 
@@ -57,10 +51,6 @@ bool addressesAudience(const TokenList& tokens) {
 bool isScrap(std::span<const TranscriptWord> words) {
   auto tokens = tokensOf(words);
   return !tokens.empty() && tokens.size() <= 2 && !addressesAudience(tokens);
-}
-
-double overlapLength(const TimeRange& a, double start, double end) {
-  return std::max(0.0, std::min(a.end, end) - std::max(a.start, start));
 }
 
 }  // namespace
@@ -270,7 +260,7 @@ std::vector<Cluster> clustersWith(std::span<const Utterance> utterances, std::sp
         signals.push_back(fmt::format("{:.0f} dB under the presenting baseline", *baseline - median));
     }
     double underFloor = 0;
-    for (const auto& s : silences) underFloor += overlapLength(s.range, start, finish);
+    for (const auto& s : silences) underFloor += overlapLength(s.range, TimeRange{start, finish});
     if (underFloor / length >= kFloorShare) signals.emplace_back("mostly under the silence floor");
     bool besideStop = std::any_of(stoppages.begin(), stoppages.end(), [&](const TimeRange& r) {
       return r.start < finish + kStoppageReach && r.end > start - kStoppageReach;

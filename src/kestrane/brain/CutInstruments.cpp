@@ -9,6 +9,7 @@
 #include "kestrane/brain/ChatterDetector.hpp"
 #include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/RunCoherence.hpp"
+#include "kestrane/brain/TimeStamp.hpp"
 
 namespace kestrane::CutInstruments {
 
@@ -43,7 +44,8 @@ std::vector<Segment> joinsOrder(const CutList& cutList) {
 // Words indexed by start, for the lookups the instruments make at every join.
 class WordIndex {
  public:
-  explicit WordIndex(const Transcript& transcript) : words_(transcript.words), index_(rangesOf(transcript.words)) {
+  explicit WordIndex(const Transcript& transcript)
+      : words_(transcript.words), index_(RangeIndex::of(transcript.words)) {
     for (std::size_t k = 0; k < words_.size(); ++k)
       if (words_[k].range.end < words_[k].range.start) backwards_.push_back(k);
   }
@@ -83,13 +85,6 @@ class WordIndex {
   const TranscriptWord& word(std::size_t k) const { return words_[k]; }
 
  private:
-  static std::vector<TimeRange> rangesOf(const std::vector<TranscriptWord>& words) {
-    std::vector<TimeRange> ranges;
-    ranges.reserve(words.size());
-    for (const auto& w : words) ranges.push_back(w.range);
-    return ranges;
-  }
-
   const std::vector<TranscriptWord>& words_;
   RangeIndex index_;
   std::vector<std::size_t> backwards_;
@@ -154,8 +149,7 @@ std::vector<Finding> sourceContinuity(std::span<const TakeSelector::Utterance> u
          {incident.strayStart, incident.strayStart + 0.01},
          fmt::format("the line at {} (“{}”) comes from a different delivery than the lines around it — the same "
                      "line was delivered at {} beside them",
-                     RunCoherence::stamp(incident.strayStart), incident.text,
-                     RunCoherence::stamp(incident.counterpartStart)),
+                     timeStamp(incident.strayStart), incident.text, timeStamp(incident.counterpartStart)),
          1.0});
   }
   return findings;
@@ -186,7 +180,7 @@ std::vector<Finding> spliceQuality(const CutList& cutList, const Transcript& tra
                           {a.end, b.start},
                           fmt::format("room tone steps {:.0f} dB across the cut at {} ({:.0f} dBFS → {:.0f} dBFS) — "
                                       "the join may be audible",
-                                      step, stamp(a.end), before, after),
+                                      step, timeStamp(a.end), before, after),
                           step});
     }
   }
@@ -205,7 +199,7 @@ std::vector<Finding> spliceQuality(const CutList& cutList, const Transcript& tra
     findings.push_back({Kind::spliceBreath, *run,
                         fmt::format("the cut at {} lands inside {:.2f}s of audible breath ({:.2f}–{:.2f}) — trim to "
                                     "its edge or keep it whole",
-                                    stamp(t), run->duration(), run->start, run->end),
+                                    timeStamp(t), run->duration(), run->start, run->end),
                         run->duration()});
   }
   return findings;
@@ -230,7 +224,7 @@ std::vector<Finding> pacingWhiplash(const CutList& cutList, const Transcript& tr
                           {a.end, b.start},
                           fmt::format("delivery speed jumps across the cut at {} ({:.1f} → {:.1f} words/sec) — the "
                                       "two takes were paced differently",
-                                      stamp(a.end), *before, *after),
+                                      timeStamp(a.end), *before, *after),
                           ratio});
     }
   }
@@ -292,9 +286,6 @@ double median(std::vector<double> values) {
   return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::string stamp(double seconds) {
-  auto whole = static_cast<std::int64_t>(std::trunc(seconds));
-  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
-}
+std::string stamp(double seconds) { return timeStamp(seconds); }
 
 }  // namespace kestrane::CutInstruments

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "kestrane/brain/PreparedScript.hpp"
+#include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
+#include "kestrane/brain/TimeStamp.hpp"
 #include "kestrane/brain/Utterance.hpp"
 
 namespace kestrane::TakeSelector {
@@ -64,14 +66,6 @@ struct DecisionState {
   // Positions whose start lies within reach seconds of center, in position order.
   std::vector<int> startingWithin(double center, double reach) const;
 };
-
-// "m:ss" of whole seconds, truncated toward zero.
-std::string timeStamp(double seconds);
-// The words' texts joined by single spaces.
-std::string wordsText(const Utterance& utterance);
-// Ends like a sentence and not in the middle of a restart.
-bool endsCleanly(const Utterance& utterance);
-double overlapLength(const TimeRange& a, const TimeRange& b);
 
 // The stages, in the order decide runs them.
 void removeVerbalSlates(DecisionState& state);

@@ -21,8 +21,6 @@ bool sameGroup(const DecisionState& state, int a, int b) {
   return ra >= 0 && ra == state.groupRoot[static_cast<std::size_t>(b)];
 }
 
-bool finished(const Utterance& u) { return endsCleanly(u) && internalRestarts(u.tokens).empty(); }
-
 }  // namespace
 
 void removeDuplicateLines(DecisionState& state) {
@@ -58,7 +56,7 @@ void removeDuplicateLines(DecisionState& state) {
 
       bool unfinished = true;
       bool removeIt = false, adviseIt = false;
-      if (finished(loser)) {
+      if (isFinished(loser)) {
         unfinished = TextAlign::isAbortedPrefix(loser.tokens, winner.tokens);
         if (dup >= kDuplicate)
           removeIt = true;

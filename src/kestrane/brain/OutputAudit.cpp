@@ -12,6 +12,7 @@
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/brain/TimeStamp.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 #include "kestrane/brain/WordTimeline.hpp"
 
@@ -47,27 +48,18 @@ std::string firstCharacters(const std::string& text, std::size_t count) {
   return text.substr(0, static_cast<std::size_t>(last.data() + last.size() - text.data()));
 }
 
-std::string joinWords(std::span<const TranscriptWord> words) {
-  std::string text;
-  for (std::size_t k = 0; k < words.size(); ++k) {
-    if (k > 0) text += ' ';
-    text += words[k].text;
-  }
-  return text;
-}
+using TakeSelector::joinedText;
 
 std::string firstWords(const Utterance& u, std::size_t count) {
-  return joinWords(std::span(u.words).first(std::min(count, u.words.size())));
+  return joinedText(std::span(u.words).first(std::min(count, u.words.size())));
 }
 
 std::string lastWords(const Utterance& u, std::size_t count) {
-  return joinWords(std::span(u.words).last(std::min(count, u.words.size())));
+  return joinedText(std::span(u.words).last(std::min(count, u.words.size())));
 }
 
 // Local alignment at the same gap throughout the audit.
 TextAlign::LocalAlignment align(TextAlign::Tokens a, TextAlign::Tokens b) { return TextAlign::localAlign(a, b, -1.0); }
-
-bool endsComplete(const Utterance& u) { return u.endsLikeSentence() && !TakeSelector::endsMidRestart(u.tokens); }
 
 // A short keep and the words whose midpoint lies in it.
 struct Fragment {
@@ -285,7 +277,7 @@ struct Audit {
 
   void unfinishedLines() {
     std::vector<bool> complete(kept.size());
-    for (std::size_t i = 0; i < kept.size(); ++i) complete[i] = !kept[i]->words.empty() && endsComplete(*kept[i]);
+    for (std::size_t i = 0; i < kept.size(); ++i) complete[i] = !kept[i]->words.empty() && TakeSelector::endsCleanly(*kept[i]);
     std::vector<std::size_t> open;  // unfinished lines not followed closely by the next kept line
     for (std::size_t i = 0; i < kept.size(); ++i) {
       const auto& k = *kept[i];
@@ -388,7 +380,7 @@ struct Audit {
       defects.push_back(
           {Kind::suspectFragment, segment.range,
            fmt::format("isolated {:.1f}s fragment at {}: “{}” — not a script line or complete thought",
-                       segment.range.duration(), timestamp(segment.range.start), joinWords(shown)),
+                       segment.range.duration(), timestamp(segment.range.start), joinedText(shown)),
            owner ? std::vector<int>{owner->index} : std::vector<int>{}});
     }
   }
@@ -427,9 +419,6 @@ std::vector<Defect> audit(std::span<const Utterance> utterances, const Transcrip
   return std::move(run.defects);
 }
 
-std::string timestamp(double seconds) {
-  auto whole = static_cast<std::int64_t>(std::trunc(seconds));
-  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
-}
+std::string timestamp(double seconds) { return timeStamp(seconds); }
 
 }  // namespace kestrane::OutputAudit

@@ -1,7 +1,10 @@
 #pragma once
 // Time ranges indexed by start so the planner can find the words or silences around a point
-// with a binary search and a short scan instead of walking the whole list.
+// with a binary search and a short scan instead of walking the whole list; and the overlap
+// of two ranges.
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 #include <span>
 #include <vector>
 
@@ -14,6 +17,14 @@ class RangeIndex {
   RangeIndex() = default;
   // Positions follow the ranges ordered by start; equal starts keep their given order.
   explicit RangeIndex(std::span<const TimeRange> ranges);
+  // Over the ranges of items that carry one (words, silences).
+  template <typename Items>
+  static RangeIndex of(const Items& items) {
+    std::vector<TimeRange> ranges;
+    ranges.reserve(std::size(items));
+    for (const auto& item : items) ranges.push_back(item.range);
+    return RangeIndex(ranges);
+  }
 
   std::size_t size() const { return order_.size(); }
   bool empty() const { return order_.empty(); }
@@ -41,5 +52,10 @@ class RangeIndex {
   std::vector<double> ends_;
   std::vector<double> reach_;  // greatest end up to each position
 };
+
+// Seconds two ranges have in common, 0 when they are apart.
+inline double overlapLength(const TimeRange& a, const TimeRange& b) {
+  return std::max(0.0, std::min(a.end, b.end) - std::max(a.start, b.start));
+}
 
 }  // namespace kestrane

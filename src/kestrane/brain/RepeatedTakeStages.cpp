@@ -79,7 +79,7 @@ std::vector<Utterance> utterancesAt(const DecisionState& state, const std::vecto
 void removeVerbalSlates(DecisionState& state) {
   for (const auto& u : state.utts) {
     if (!isSlate(u.tokens)) continue;
-    state.remove(u.index, SegmentKind::flub, "verbal slate: \u201c" + wordsText(u) + "\u201d");
+    state.remove(u.index, SegmentKind::flub, "verbal slate: \u201c" + joinedText(u.words) + "\u201d");
     if (u.index >= 1) state.slateNeighbour[static_cast<std::size_t>(u.index - 1)] = true;
   }
 }

@@ -2,14 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <unordered_map>
 #include <unordered_set>
 
-#include <fmt/format.h>
-
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/brain/TimeStamp.hpp"
 
 namespace kestrane::RunCoherence {
 
@@ -79,10 +77,8 @@ class Scan {
         incident.after = b.index;
         incident.strayStart = strayStart;
         incident.counterpartStart = counterpartStart;
-        for (std::size_t w = 0; w < std::min(kTextWords, counterpart.words.size()); ++w) {
-          if (w > 0) incident.text += ' ';
-          incident.text += counterpart.words[w].text;
-        }
+        incident.text =
+            TakeSelector::joinedText(std::span(counterpart.words).first(std::min(kTextWords, counterpart.words.size())));
         incident.counterpartSupport = counterpartSupport;
         incident.straySupport = straySupport;
         incident.brokenReason = brokenReason(counterpart, stray, nextKeptStart(counterpart.range.end - kEdgeTolerance));
@@ -161,8 +157,6 @@ class Scan {
   bool forward_ = true;  // no utterance ends before it starts
 };
 
-bool finishes(const Utterance& u) { return u.endsLikeSentence() && !TakeSelector::endsMidRestart(u.tokens); }
-
 }  // namespace
 
 std::set<int> keptIndices(std::span<const Utterance> utterances, const CutList& cutList) {
@@ -186,7 +180,7 @@ std::optional<std::string> brokenReason(const Utterance& counterpart, const Utte
     return "the run's own rendition is truncated";
   if (!TakeSelector::internalRestarts(u).empty() && TakeSelector::internalRestarts(v).empty())
     return "the run's own rendition stumbles";
-  if (!finishes(counterpart) && finishes(stray) &&
+  if (!TakeSelector::endsCleanly(counterpart) && TakeSelector::endsCleanly(stray) &&
       (!nextKeptStart || *nextKeptStart - counterpart.range.end > 2.0))
     return "the run's own rendition never finishes";
   return std::nullopt;
@@ -230,9 +224,6 @@ std::vector<Incident> repairPlan(std::span<const Utterance> utterances, const st
   return repairPlan(index, kept, maxRepairs);
 }
 
-std::string stamp(double seconds) {
-  auto whole = static_cast<std::int64_t>(std::trunc(seconds));
-  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
-}
+std::string stamp(double seconds) { return timeStamp(seconds); }
 
 }  // namespace kestrane::RunCoherence

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "kestrane/brain/TakeScoring.hpp"
+#include "kestrane/brain/TimeStamp.hpp"
 
 namespace kestrane::RunSelector {
 
@@ -34,7 +35,7 @@ class Similarities {
   std::map<std::pair<int, int>, double> cache_;
 };
 
-bool endsCleanly(const Utterance& u) { return u.endsLikeSentence() && !TakeSelector::endsMidRestart(u.tokens); }
+using TakeSelector::endsCleanly;
 
 bool isUnfinished(const Utterance& u) {
   if (u.words.empty()) return true;
@@ -92,10 +93,7 @@ bool isComplete(const Run& run, std::span<const Utterance> utts, int lines) {
   return unfinished <= 1;
 }
 
-std::string stamp(double seconds) {
-  auto whole = static_cast<long long>(std::trunc(seconds));
-  return fmt::format("{}:{:02}", whole / 60, whole % 60);
-}
+std::string stamp(double seconds) { return timeStamp(seconds); }
 
 std::vector<Anchor> anchors(std::span<const Utterance> utts, const std::set<int>& available) {
   const int count = static_cast<int>(utts.size());

@@ -3,19 +3,8 @@
 #include <algorithm>
 
 namespace kestrane {
-namespace {
-
-std::vector<TimeRange> rangesOf(std::span<const SilenceSpan> silences) {
-  std::vector<TimeRange> ranges;
-  ranges.reserve(silences.size());
-  for (const auto& s : silences) ranges.push_back(s.range);
-  return ranges;
-}
-
-}  // namespace
-
 SilenceTimeline::SilenceTimeline(std::span<const SilenceSpan> silences)
-    : silences_(silences), index_(rangesOf(silences)) {}
+    : silences_(silences), index_(RangeIndex::of(silences)) {}
 
 std::optional<std::size_t> SilenceTimeline::lastStartingByEndingAfter(double startsBy, double x) const {
   for (std::size_t p = index_.startingAtOrBefore(startsBy); p-- > 0;) {

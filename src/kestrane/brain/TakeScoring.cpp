@@ -177,12 +177,7 @@ std::string takeReason(const Utterance& member, std::span<const Utterance> membe
 }
 
 std::string snippet(const Utterance& utterance) {
-  std::string text;
-  const std::size_t shown = std::min<std::size_t>(6, utterance.words.size());
-  for (std::size_t k = 0; k < shown; ++k) {
-    if (k > 0) text += ' ';
-    text += utterance.words[k].text;
-  }
+  std::string text = joinedText(std::span(utterance.words).first(std::min<std::size_t>(6, utterance.words.size())));
   if (utterance.words.size() > 6) text += "\u2026";
   return text;
 }

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include <fmt/format.h>
-
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
@@ -76,28 +74,6 @@ std::vector<int> DecisionState::startingWithin(double center, double reach) cons
   auto found = similarity.startingBetween(center - reach, center + reach);
   std::erase_if(found, [&](int p) { return !(std::fabs(at(p).range.start - center) <= reach); });
   return found;
-}
-
-std::string timeStamp(double seconds) {
-  auto whole = static_cast<std::int64_t>(std::trunc(seconds));
-  return fmt::format("{}:{:02d}", whole / 60, whole % 60);
-}
-
-std::string wordsText(const Utterance& utterance) {
-  std::string text;
-  for (std::size_t k = 0; k < utterance.words.size(); ++k) {
-    if (k > 0) text += ' ';
-    text += utterance.words[k].text;
-  }
-  return text;
-}
-
-bool endsCleanly(const Utterance& utterance) {
-  return utterance.endsLikeSentence() && !endsMidRestart(utterance.tokens);
-}
-
-double overlapLength(const TimeRange& a, const TimeRange& b) {
-  return std::max(0.0, std::min(a.end, b.end) - std::max(a.start, b.start));
 }
 
 void removeFillers(DecisionState& state, bool checkOverlap) {

@@ -18,15 +18,6 @@ bool inTable(const std::vector<std::string>& table, std::string_view token) {
   return std::any_of(table.begin(), table.end(), [&](const std::string& t) { return sameText(t, token); });
 }
 
-std::string joinedText(std::span<const TranscriptWord> words) {
-  std::string text;
-  for (std::size_t k = 0; k < words.size(); ++k) {
-    if (k > 0) text += ' ';
-    text += words[k].text;
-  }
-  return text;
-}
-
 Utterance makeUtterance(int index, std::vector<TranscriptWord> words) {
   Utterance u;
   u.index = index;
@@ -83,11 +74,24 @@ class CanonicalTokens {
   std::vector<std::string_view> views_;
 };
 
-bool isClean(const Utterance& u) {
-  return u.endsLikeSentence() && !endsMidRestart(u.tokens) && internalRestarts(u.tokens).empty();
+}  // namespace
+
+std::string joinedText(std::span<const TranscriptWord> words) {
+  std::string text;
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if (k > 0) text += ' ';
+    text += words[k].text;
+  }
+  return text;
 }
 
-}  // namespace
+bool endsCleanly(const Utterance& utterance) {
+  return utterance.endsLikeSentence() && !endsMidRestart(utterance.tokens);
+}
+
+bool isFinished(const Utterance& utterance) {
+  return endsCleanly(utterance) && internalRestarts(utterance.tokens).empty();
+}
 
 bool Utterance::endsLikeSentence() const {
   if (words.empty()) return false;
@@ -274,7 +278,7 @@ double openingAwareSimilarity(Tokens a, Tokens b) {
 
 double retakeSimilarity(const Utterance& a, const Utterance& b) {
   double s = std::max(TextAlign::localAlign(a.tokens, b.tokens, -1.0).score, TextAlign::jaccard(a.tokens, b.tokens, 3));
-  if (isClean(a) && isClean(b)) return s;
+  if (isFinished(a) && isFinished(b)) return s;
   if (sharesOpening(a.tokens, b.tokens)) return std::min(1.0, std::max(s, openingPrefixSimilarity(a, b)) + 0.1);
   return s;
 }

@@ -46,6 +46,14 @@ std::vector<int> internalRestarts(Tokens tokens, const std::vector<bool>& senten
 
 bool endsMidRestart(Tokens tokens);
 
+// Ends like a sentence and not in the middle of a restart.
+bool endsCleanly(const Utterance& utterance);
+// Ends cleanly, with no restart inside either.
+bool isFinished(const Utterance& utterance);
+
+// The words' texts joined by single spaces.
+std::string joinedText(std::span<const TranscriptWord> words);
+
 std::vector<TokenList> scriptBeats(std::string_view script);
 
 bool sharesOpening(Tokens a, Tokens b);

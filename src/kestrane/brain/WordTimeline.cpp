@@ -3,13 +3,6 @@
 namespace kestrane {
 namespace {
 
-std::vector<TimeRange> rangesOf(std::span<const TranscriptWord> words) {
-  std::vector<TimeRange> ranges;
-  ranges.reserve(words.size());
-  for (const auto& w : words) ranges.push_back(w.range);
-  return ranges;
-}
-
 bool lies(double midpoint, const TimeRange& range) {
   return range.start <= midpoint && midpoint < range.end;
 }
@@ -17,7 +10,7 @@ bool lies(double midpoint, const TimeRange& range) {
 }  // namespace
 
 WordTimeline::WordTimeline(std::span<const TranscriptWord> words)
-    : words_(words), index_(rangesOf(words)) {}
+    : words_(words), index_(RangeIndex::of(words)) {}
 
 std::vector<std::size_t> WordTimeline::lyingIn(const TimeRange& range) const {
   std::vector<std::size_t> found;
