@@ -19,6 +19,9 @@
 
 namespace kestrane::TakeSelector {
 
+// Two utterances this alike are renditions of one line, for the stages that group, restore or swap them.
+inline constexpr double kRetakeThreshold = 0.58;
+
 struct DecisionState {
   DecisionState(const Transcript& transcript, std::vector<Utterance> utterances, std::vector<TokenList> beats,
                 std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,

@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlignDetail.hpp"
 
 namespace kestrane::TakeSelector {
@@ -122,7 +123,7 @@ struct Coverage {
   }
   static double quick(const Meeting& meeting, int m, int n) { return bound(meeting, m, n); }
   static double value(const TextAlign::LocalAlignment& a, int m, int) {
-    return a.score >= 0.5 ? static_cast<double>(a.aRange.count()) / static_cast<double>(m) : 0.0;
+    return beatMatchCoverage(a, static_cast<std::size_t>(m));
   }
 };
 
@@ -152,7 +153,7 @@ struct Rendition {
     return safe(score * (static_cast<double>(std::min(n, c.s - 1)) / static_cast<double>(n)));
   }
   static double value(const TextAlign::LocalAlignment& a, int, int n) {
-    return a.score * (static_cast<double>(a.bRange.count()) / static_cast<double>(n));
+    return beatRenditionScore(a, static_cast<std::size_t>(n));
   }
 };
 

@@ -21,7 +21,6 @@ constexpr std::size_t kMinRenditionTokens = 4;
 constexpr double kLocalReach = 90.0;
 constexpr double kPayoffAlignment = 0.3;
 constexpr int kOpeningRun = 3;
-constexpr double kRetakeThreshold = 0.58;
 constexpr std::size_t kMinLineTokens = 5;
 constexpr double kLineGoesOn = 2.0;
 constexpr double kMaxPausePenalty = 0.4;

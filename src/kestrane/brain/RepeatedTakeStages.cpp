@@ -19,7 +19,6 @@ constexpr double kRunExemptSimilarity = 0.75;
 constexpr int kGroupWindow = 16;        // positions compared ahead, this one included
 constexpr double kGroupMaxGap = 180.0;  // seconds between two takes of a group
 constexpr double kGroupMaxSpan = 90.0;  // seconds from a group's first start to its last end
-constexpr double kRetakeThreshold = 0.58;
 constexpr double kSlateBonus = 0.1;
 constexpr double kConfidentGroup = 0.72;
 constexpr double kAlternateSimilarity = 0.8;

@@ -22,45 +22,42 @@ int innerPauses(const Utterance& u, std::span<const SilenceSpan> silences) {
   return count;
 }
 
-// Whether `take` covers the opening of `longer`, as a false start would.
-bool alignsWithOpening(Tokens take, Tokens longer) {
-  const std::size_t b = take.size();
-  auto alignment = TextAlign::localAlign(take, longer.first(std::min(longer.size(), b + 2)), -1.0);
-  return alignment.score >= 0.7 && alignment.aRange.lowerBound <= 1 && alignment.bRange.lowerBound <= 1 &&
-         alignment.aRange.count() >= static_cast<int>(0.7 * static_cast<double>(b));
-}
-
 int positionOf(const Utterance& u, std::span<const Utterance> members) {
   for (std::size_t k = 0; k < members.size(); ++k)
     if (members[k].index == u.index) return static_cast<int>(k) + 1;
   return 1;
 }
 
-}  // namespace
-
-double scriptMatchCoverage(Tokens tokens, const std::vector<TokenList>& beats) {
+// The largest part any beat has in a measure; an empty beat has none.
+template <typename Part>
+double bestOverBeats(Tokens tokens, const std::vector<TokenList>& beats, Part part) {
   if (tokens.empty() || beats.empty()) return 0;
   double best = 0;
   TextAlign::detail::Aligner aligner(tokens);
-  for (const auto& beat : beats) {
-    auto alignment = aligner.align(beat, -1.0);
-    if (alignment.score >= 0.5)
-      best = std::max(best, static_cast<double>(alignment.aRange.count()) / static_cast<double>(tokens.size()));
-  }
+  for (const auto& beat : beats)
+    if (!beat.empty()) best = std::max(best, part(aligner.align(beat, -1.0), beat.size()));
   return best;
 }
 
+}  // namespace
+
+double beatMatchCoverage(const TextAlign::LocalAlignment& alignment, std::size_t tokenCount) {
+  return alignment.score >= 0.5 ? static_cast<double>(alignment.aRange.count()) / static_cast<double>(tokenCount)
+                                : 0.0;
+}
+
+double beatRenditionScore(const TextAlign::LocalAlignment& alignment, std::size_t beatTokenCount) {
+  return alignment.score * (static_cast<double>(alignment.bRange.count()) / static_cast<double>(beatTokenCount));
+}
+
+double scriptMatchCoverage(Tokens tokens, const std::vector<TokenList>& beats) {
+  return bestOverBeats(tokens, beats, [&](const TextAlign::LocalAlignment& alignment, std::size_t) {
+    return beatMatchCoverage(alignment, tokens.size());
+  });
+}
+
 double scriptRenditionScore(Tokens tokens, const std::vector<TokenList>& beats) {
-  if (tokens.empty() || beats.empty()) return 0;
-  double best = 0;
-  TextAlign::detail::Aligner aligner(tokens);
-  for (const auto& beat : beats) {
-    if (beat.empty()) continue;
-    auto alignment = aligner.align(beat, -1.0);
-    double coverage = static_cast<double>(alignment.bRange.count()) / static_cast<double>(beat.size());
-    best = std::max(best, alignment.score * coverage);
-  }
-  return best;
+  return bestOverBeats(tokens, beats, beatRenditionScore);
 }
 
 double scriptMatchCoverage(Tokens tokens, const PreparedScript& script) { return script.matchCoverage(tokens); }
@@ -146,7 +143,7 @@ std::optional<Utterance> completeRendition(const Utterance& chosen, std::span<co
     const std::size_t count = m.tokens.size();
     if (b < 2 || count < b + 3 || static_cast<double>(count) < 1.5 * static_cast<double>(b)) continue;
 
-    bool opens = alignsWithOpening(chosen.tokens, m.tokens);
+    bool opens = TextAlign::detail::coversOpening(chosen.tokens, m.tokens);
     if (!opens) {
       auto whole = TextAlign::localAlign(chosen.tokens, m.tokens, -1.0);
       opens = whole.matchCount >= 0.8 * static_cast<double>(b) && openingAwareSimilarity(chosen.tokens, m.tokens) >= 0.5;

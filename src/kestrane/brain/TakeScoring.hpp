@@ -24,6 +24,9 @@ double scriptRenditionScore(Tokens tokens, const std::vector<TokenList>& beats);
 // The same, aligning only the beats that can matter (identical results).
 double scriptMatchCoverage(Tokens tokens, const PreparedScript& script);
 double scriptRenditionScore(Tokens tokens, const PreparedScript& script);
+// One beat's part in each measure, from the alignment of the tokens (first) with the beat.
+double beatMatchCoverage(const TextAlign::LocalAlignment& alignment, std::size_t tokenCount);
+double beatRenditionScore(const TextAlign::LocalAlignment& alignment, std::size_t beatTokenCount);
 
 int disfluencyCount(const Utterance& utterance);
 double restartPenalty(Tokens tokens);

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "kestrane/brain/TextAlignDetail.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 
 // Tokens, trigram similarity and the aborted-prefix test; the alignment
@@ -76,12 +77,20 @@ double jaccard(Tokens a, Tokens b, int n) {
 bool isAbortedPrefix(Tokens a, Tokens b) {
   if (a.size() < 2) return false;
   if (1.5 * static_cast<double>(a.size()) > static_cast<double>(b.size())) return false;
+  return detail::coversOpening(a, b);
+}
+
+namespace detail {
+
+bool coversOpening(Tokens a, Tokens b) {
   auto opening = b.first(std::min(b.size(), a.size() + 2));
-  auto alignment = localAlign(a, opening, -1.0);
+  auto alignment = TextAlign::localAlign(a, opening, -1.0);
   if (alignment.score < 0.7) return false;
   if (alignment.aRange.lowerBound > 1 || alignment.bRange.lowerBound > 1) return false;
   return alignment.aRange.count() >= static_cast<int>(0.7 * static_cast<double>(a.size()));
 }
+
+}  // namespace detail
 
 bool sameText(std::string_view a, std::string_view b) {
   if (a == b) return true;

@@ -87,6 +87,10 @@ bool isNearMatch(Characters a, Characters b, std::uint64_t bitsA, std::uint64_t 
   return editDistance(a, b, 2) <= 2;
 }
 
+// Whether a, aligned with the first |a| + 2 tokens of b, covers their opening:
+// the aborted-prefix test without its length conditions.
+bool coversOpening(Tokens a, Tokens b);
+
 // Up to this many score cells the whole matrix is kept; beyond it only
 // every k-th row is kept and the rows the traceback needs are recomputed.
 inline constexpr std::size_t kFullMatrixCells = std::size_t{1} << 21;
