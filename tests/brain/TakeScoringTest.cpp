@@ -14,9 +14,8 @@ namespace {
 using namespace TakeSelector;
 using testing::toks;
 using testing::utterance;
+using testing::silence;
 using testing::word;
-
-SilenceSpan silence(double start, double end) { return {{start, end}, -60}; }
 
 TEST(TakeScoring, ScriptMeasures) {
   std::vector<TokenList> beats{toks("we ship the demo today"), toks("nothing alike here at all")};

@@ -28,4 +28,7 @@ inline TakeSelector::Utterance utterance(int index, const std::string& text, dou
 
 inline std::vector<std::string> toks(const std::string& text) { return TextAlign::tokens(text); }
 
+// A splitter silence well under the speech.
+inline SilenceSpan silence(double start, double end) { return {{start, end}, -60}; }
+
 }  // namespace kestrane::testing

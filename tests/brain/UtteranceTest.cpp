@@ -13,6 +13,7 @@ namespace {
 using namespace TakeSelector;
 using testing::toks;
 using testing::utterance;
+using testing::silence;
 using testing::word;
 
 std::vector<std::string> texts(const Utterance& u) {
@@ -20,8 +21,6 @@ std::vector<std::string> texts(const Utterance& u) {
   for (const auto& w : u.words) out.push_back(w.text);
   return out;
 }
-
-SilenceSpan silence(double start, double end) { return {{start, end}, -60}; }
 
 TEST(Utterances, SplitAtSilencesAndWordGaps) {
   EXPECT_TRUE(utterances(Transcript{}, {}).empty());
