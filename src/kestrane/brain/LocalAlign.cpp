@@ -54,8 +54,21 @@ struct Bytes {
   char operator[](std::size_t k) const { return (*word.original)[k]; }
 };
 
-// The near-match rule finds this for plain words: their first four bytes compare as one number.
-bool sameHead(Bytes a, Bytes b) { return a.word.head4 == b.word.head4; }
+// A word as the near-match rule sees it. The rule finds the head test and the
+// edit distance below, which take the quick form when both words are plain.
+struct Characters {
+  const Word& word;
+  std::size_t size() const { return static_cast<std::size_t>(word.length); }
+};
+
+bool sameHead(Characters a, Characters b) {
+  return a.word.plain && b.word.plain ? a.word.head4 == b.word.head4 : a.word.head() == b.word.head();
+}
+
+int editDistance(Characters a, Characters b, int limit) {
+  if (a.word.plain && b.word.plain) return detail::editDistance(Bytes{a.word}, Bytes{b.word}, limit);
+  return detail::editDistance(Graphemes{a.word}, Graphemes{b.word}, limit);
+}
 
 // Prepared in place (the character views point into each element's own
 // text); the vector is reused between calls on the same thread.
@@ -92,10 +105,7 @@ void prepare(Tokens list, std::vector<Word>& words) {
 // +2 equal, +1 near match, -1 otherwise (as small integers).
 int pairKind(const Word& x, const Word& y) {
   if (x.characterBits == y.characterBits && x.text() == y.text()) return 2;
-  const bool near = x.plain && y.plain
-                        ? detail::isNearMatch(Bytes{x}, Bytes{y}, x.characterBits, y.characterBits)
-                        : detail::isNearMatch(Graphemes{x}, Graphemes{y}, x.characterBits, y.characterBits);
-  return near ? 1 : -1;
+  return detail::isNearMatch(Characters{x}, Characters{y}, x.characterBits, y.characterBits) ? 1 : -1;
 }
 
 // Pair kinds of a[i] and b[j]: all of them up front for a small matrix

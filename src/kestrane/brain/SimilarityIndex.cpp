@@ -79,7 +79,7 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
     for (int id : lines_[p].distinct) postings_[static_cast<std::size_t>(id)].push_back(static_cast<int>(p));
 
   // Near matches between distinct long tokens: those sharing the first four
-  // characters, then the others, whose lengths lie within two.
+  // characters (at any length), then any within two of each other's length.
   long_.resize(types.size());
   near_.resize(types.size());
   std::vector<int> longIds;
@@ -100,8 +100,7 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
   for (std::size_t i = 0; i < longIds.size(); ++i) {
     const int x = longIds[i];
     for (std::size_t j = i + 1; j < longIds.size() && types.length(longIds[j]) <= types.length(x) + 2; ++j) {
-      const int y = longIds[j];
-      if (types.head(x) != types.head(y) && types.isNear(x, y)) link(x, y);
+      if (types.isNear(x, longIds[j])) link(x, longIds[j]);
     }
   }
   for (auto& list : near_) {
@@ -135,6 +134,15 @@ double SimilarityIndex::jaccardOf(const Line& a, const Line& b) const {
 double SimilarityIndex::overlapShare(std::size_t shared, const Line& a, const Line& b) {
   return static_cast<double>(shared) /
          static_cast<double>(std::max<std::size_t>(1, std::min(a.distinct.size(), b.distinct.size())));
+}
+
+// Inline: the rendition lists ask this of every line sharing a token with theirs.
+inline bool SimilarityIndex::isRendition(int a, int b, std::size_t shared) const {
+  const Line& x = lines_[static_cast<std::size_t>(a)];
+  const Line& y = lines_[static_cast<std::size_t>(b)];
+  if (x.ids.size() < kRenditionMinTokens || y.ids.size() < kRenditionMinTokens) return false;
+  return (overlapShare(shared, x, y) >= kRenditionOverlap || sharesOpening(a, b)) &&
+         openingAwareAtLeast(a, b, kRenditionSimilarity);
 }
 
 // Best local alignment score, with every pair that might be a near match
@@ -261,13 +269,9 @@ std::vector<int> SimilarityIndex::startingBetween(double from, double to) const 
   return found;
 }
 
-bool SimilarityIndex::isRendition(int a, int b) const { return isRendition(a, b, overlap(a, b)); }
-
-bool SimilarityIndex::isRendition(int a, int b, double overlap) const {
-  if (lines_[static_cast<std::size_t>(a)].ids.size() < kRenditionMinTokens ||
-      lines_[static_cast<std::size_t>(b)].ids.size() < kRenditionMinTokens)
-    return false;
-  return (overlap >= kRenditionOverlap || sharesOpening(a, b)) && openingAwareAtLeast(a, b, kRenditionSimilarity);
+bool SimilarityIndex::isRendition(int a, int b) const {
+  return isRendition(a, b, sharedCount(lines_[static_cast<std::size_t>(a)].distinct,
+                                       lines_[static_cast<std::size_t>(b)].distinct));
 }
 
 const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) const {
@@ -286,9 +290,7 @@ const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) 
     for (int p : touched) {
       const auto shared = static_cast<std::size_t>(common[static_cast<std::size_t>(p)]);
       common[static_cast<std::size_t>(p)] = 0;
-      if (at(p).index == at(a).index) continue;
-      if (isRendition(a, p, overlapShare(shared, line, lines_[static_cast<std::size_t>(p)])))
-        list.emplace_back(at(p).range.start, p);
+      if (at(p).index != at(a).index && isRendition(a, p, shared)) list.emplace_back(at(p).range.start, p);
     }
   }
   std::sort(list.begin(), list.end());

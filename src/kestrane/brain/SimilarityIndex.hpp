@@ -67,8 +67,8 @@ class SimilarityIndex {
   };
 
   bool sharesOpening(int a, int b) const;
-  // isRendition with the token overlap of the two already known.
-  bool isRendition(int a, int b, double overlap) const;
+  // isRendition with the number of distinct tokens the two share already known.
+  bool isRendition(int a, int b, std::size_t shared) const;
   // Share of distinct tokens in common, given how many they share.
   static double overlapShare(std::size_t shared, const Line& a, const Line& b);
   bool nearTokens(int x, int y) const;

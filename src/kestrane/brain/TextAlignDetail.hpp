@@ -76,7 +76,9 @@ inline bool atMostFourBits(std::uint64_t bits) {
 // four characters, or lengths at most two apart and at most two edits apart.
 // bitsA and bitsB fold the characters each word holds into 64 bits, by one
 // mapping for both words; two edits change at most four of those bits, which
-// rules out most pairs before the edit distance is computed.
+// rules out most pairs before the edit distance is computed. A view with a
+// quicker head test or distance brings its own sameHead and editDistance,
+// found beside the view's type.
 template <typename Characters>
 bool isNearMatch(Characters a, Characters b, std::uint64_t bitsA, std::uint64_t bitsB) {
   const std::size_t m = std::size(a), n = std::size(b);

@@ -1,8 +1,5 @@
 #include "kestrane/brain/TokenTypes.hpp"
 
-#include <span>
-
-#include "kestrane/brain/TextAlignDetail.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 
 namespace kestrane::TextAlign {
@@ -27,17 +24,6 @@ int TokenTypes::intern(const std::string& token) {
   for (int c : type.characters) type.bits |= std::uint64_t{1} << (static_cast<unsigned>(c) & 63u);
   types_.push_back(std::move(type));
   return it->second;
-}
-
-TokenTypes::Head TokenTypes::head(int id) const {
-  const auto& c = characters(id);
-  return {c[0], c[1], c[2], c[3]};
-}
-
-bool TokenTypes::isNear(int x, int y) const {
-  const Type& a = type(x);
-  const Type& b = type(y);
-  return detail::isNearMatch(std::span<const int>(a.characters), std::span<const int>(b.characters), a.bits, b.bits);
 }
 
 }  // namespace kestrane::TextAlign

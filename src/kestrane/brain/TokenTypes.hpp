@@ -3,9 +3,12 @@
 // that the near-match rule can be applied to many pairs of them cheaply.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
+
+#include "kestrane/brain/TextAlignDetail.hpp"
 
 namespace kestrane::TextAlign {
 
@@ -21,9 +24,17 @@ class TokenTypes {
   const std::vector<int>& characters(int id) const { return type(id).characters; }
   std::size_t length(int id) const { return type(id).characters.size(); }
   // The first four characters, of a token at least that long.
-  Head head(int id) const;
+  Head head(int id) const {
+    const auto& c = characters(id);
+    return {c[0], c[1], c[2], c[3]};
+  }
   // The toolkit's near-match rule for two distinct ids.
-  bool isNear(int x, int y) const;
+  bool isNear(int x, int y) const {
+    const Type& a = type(x);
+    const Type& b = type(y);
+    return detail::isNearMatch(std::span<const int>(a.characters), std::span<const int>(b.characters), a.bits,
+                               b.bits);
+  }
 
  private:
   struct Type {
