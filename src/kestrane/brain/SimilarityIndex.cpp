@@ -136,7 +136,6 @@ double SimilarityIndex::overlapShare(std::size_t shared, const Line& a, const Li
          static_cast<double>(std::max<std::size_t>(1, std::min(a.distinct.size(), b.distinct.size())));
 }
 
-// Inline: the rendition lists ask this of every line sharing a token with theirs.
 inline bool SimilarityIndex::isRendition(int a, int b, std::size_t shared) const {
   const Line& x = lines_[static_cast<std::size_t>(a)];
   const Line& y = lines_[static_cast<std::size_t>(b)];

@@ -67,8 +67,9 @@ class SimilarityIndex {
   };
 
   bool sharesOpening(int a, int b) const;
-  // isRendition with the number of distinct tokens the two share already known.
-  bool isRendition(int a, int b, std::size_t shared) const;
+  // isRendition with the number of distinct tokens the two share already known
+  // (inline: the rendition lists ask it of every line sharing a token with theirs).
+  inline bool isRendition(int a, int b, std::size_t shared) const;
   // Share of distinct tokens in common, given how many they share.
   static double overlapShare(std::size_t shared, const Line& a, const Line& b);
   bool nearTokens(int x, int y) const;
