@@ -41,7 +41,9 @@ TEST(SpeechDecoder, RawTokensCarryFramesAndMarkers) {
     int words = 0;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
         EXPECT_LE(tokens[i].startFrame, tokens[i].endFrame);
-        if (i > 0) EXPECT_EQ(tokens[i].startFrame, tokens[i - 1].endFrame + 1) << "segments are contiguous";
+        if (i > 0) {
+          EXPECT_EQ(tokens[i].startFrame, tokens[i - 1].endFrame + 1) << "segments are contiguous";
+        }
         if (tokens[i].text == "microphone" || tokens[i].text == "first") ++words;
     }
     EXPECT_EQ(words, 2);

@@ -33,7 +33,9 @@ TEST(SpeechChunks, CutsInsideTheLongestPauses) {
     EXPECT_EQ(chunks.front().begin, 0u);
     EXPECT_EQ(chunks.back().end, samples.size());
     for (std::size_t i = 0; i < chunks.size(); ++i) {
-        if (i > 0) EXPECT_EQ(chunks[i].begin, chunks[i - 1].end) << "chunks leave no gap and never overlap";
+        if (i > 0) {
+          EXPECT_EQ(chunks[i].begin, chunks[i - 1].end) << "chunks leave no gap and never overlap";
+        }
         EXPECT_LE(chunks[i].end - chunks[i].begin, static_cast<std::size_t>(20 * rate));
         if (i + 1 < chunks.size()) {
             // Every cut lies in quiet audio, not inside a tone.

@@ -41,7 +41,9 @@ TEST(Transcriber, KnownSentenceFromFilmAndPreparedWav) {
     EXPECT_GE(t.words.front().range.start, 0.4);
     for (std::size_t i = 0; i < t.words.size(); ++i) {
         EXPECT_LT(t.words[i].range.start, t.words[i].range.end);
-        if (i > 0) EXPECT_GE(t.words[i].range.start, t.words[i - 1].range.end);
+        if (i > 0) {
+          EXPECT_GE(t.words[i].range.start, t.words[i - 1].range.end);
+        }
     }
     EXPECT_LT(t.words.back().range.end, 4.5);
     EXPECT_EQ(t.words.back().text.back(), '.');
