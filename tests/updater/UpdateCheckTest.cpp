@@ -1,0 +1,148 @@
+// The feed check against a loopback HTTPS server whose authority only this test trusts, the
+// version order, and a whole install downloaded over that server.
+#include "app/updater/UpdateCheck.hpp"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/updater/UpdateInstaller.hpp"
+#include "app/updater/VersionOrder.hpp"
+#include "updater/UpdaterFixtures.hpp"
+
+namespace kestrane::updater {
+namespace {
+using namespace testing;
+
+TEST(VersionOrder, ComparesPieceByPieceWithMissingAndOddPiecesAsZero) {
+  EXPECT_TRUE(isNewer("1.10", "1.9"));
+  EXPECT_FALSE(isNewer("1.9", "1.10"));
+  EXPECT_FALSE(isNewer("1.2", "1.2.0"));
+  EXPECT_FALSE(isNewer("1.2.0", "1.2"));
+  EXPECT_TRUE(isNewer("2", "1.9.9"));
+  EXPECT_FALSE(isNewer("1.4", "1.4"));
+  EXPECT_FALSE(isNewer("2.1b", "2.0"));
+  EXPECT_FALSE(isNewer("2.0", "2.1b"));
+  EXPECT_TRUE(isNewer("0.0.1", "0"));
+  EXPECT_FALSE(isNewer("0.0", "0"));
+  EXPECT_FALSE(isNewer("1..2.", "1.2"));  // empty pieces dropped
+  EXPECT_TRUE(isNewer("1..3", "1.2"));
+  EXPECT_TRUE(isNewer("+2", "1"));
+  EXPECT_FALSE(isNewer("99999999999999999999999", "1"));  // overflow counts as 0
+}
+
+TEST(UpdateFeed, NeedsAVersionTextAndAnAbsoluteArchiveAddress) {
+  EXPECT_TRUE(parseFeed(R"({"version":"2","zip":"https://h/x.zip","other":[1]})"));
+  EXPECT_FALSE(parseFeed(R"({"version":2,"zip":"https://h/x.zip"})"));
+  EXPECT_FALSE(parseFeed(R"({"version":"2","zip":"not a url"})"));
+  EXPECT_FALSE(parseFeed(R"({"version":"2"})"));
+  EXPECT_FALSE(parseFeed("<html></html>"));
+  auto info = parseFeed(R"({"version":"2","zip":"https://h/x.zip","signature":"c2ln"})");
+  ASSERT_TRUE(info);
+  EXPECT_EQ(info->signature, "c2ln");
+  EXPECT_EQ(urlScheme("HTTPS://h/x"), "HTTPS");
+  EXPECT_TRUE(feedUrl().starts_with("https://"));
+  EXPECT_TRUE(feedUrl().ends_with("/updates/version.json"));
+}
+
+// The loopback feed server of tests/updater/feed_server.py, with a certificate made here.
+class FeedServer {
+ public:
+  explicit FeedServer(const fs::path& folder) : folder_(folder) {
+    cert_ = folder / "cert.pem";
+    auto key = folder / "key.pem";
+    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                          "-addext subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:TRUE "
+                          "-keyout '" + key.string() + "' -out '" + cert_.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return;
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::string script = KESTRANE_UPDATER_TEST_DIR "/feed_server.py";
+      execlp("python3", "python3", script.c_str(), cert_.c_str(), key.c_str(), folder.c_str(), nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    std::FILE* stream = fdopen(out[0], "r");
+    char line[32] = {};
+    if (stream && std::fgets(line, sizeof line, stream)) port_ = std::atoi(line);
+    if (stream) std::fclose(stream);
+  }
+  ~FeedServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool running() const { return port_ > 0; }
+  std::string url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  TransportOptions options() const {
+    TransportOptions options;
+    options.caFile = cert_.string();
+    options.feedTimeout = std::chrono::milliseconds(1500);
+    return options;
+  }
+  const fs::path& folder() const { return folder_; }
+
+ private:
+  fs::path folder_, cert_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
+
+TEST(UpdateCheck, OffersOnlyANewerVersionWithAnHttpsArchiveFromAGoodAnswer) {
+  ScratchFolder scratch;
+  FeedServer server(scratch.path());
+  ASSERT_TRUE(server.running());
+  auto options = server.options();
+  auto offered = checkForUpdate(server.url("/ok/updates/version.json"), "1.0", options);
+  ASSERT_TRUE(offered);
+  EXPECT_EQ(offered->version, "99.1");
+  for (const char* silent : {"/notfound/", "/notmodified/", "/html/", "/plainhttp/", "/older/", "/silent/"}) {
+    SCOPED_TRACE(silent);
+    EXPECT_FALSE(checkForUpdate(server.url(std::string(silent) + "updates/version.json"), "1.0", options));
+  }
+  // Without the test's authority the same server is not trusted.
+  EXPECT_FALSE(checkForUpdate(server.url("/ok/updates/version.json"), "1.0", TransportOptions{}));
+}
+
+TEST(UpdateCheck, AnOfferedArchiveIsDownloadedVerifiedAndInstalled) {
+  ScratchFolder scratch;
+  FeedServer server(scratch.path());
+  ASSERT_TRUE(server.running());
+  auto root = scratch.path() / "install/Kestrane";
+  writeFile(root / ".kestrane-bundle", "bundle\n");
+  writeFile(root / "bin/kestrane-app", "old", true);
+  writeZip(scratch.path() / "update.zip", goodBundle("#!/bin/sh\n"));
+  auto keys = makeKeys();
+
+  auto offered = checkForUpdate(server.url("/ok/updates/version.json"), "1.0", server.options());
+  ASSERT_TRUE(offered);
+  offered->signature = sign(scratch.path() / "update.zip", keys);
+  InstallEnvironment env;
+  env.install = *updatableInstall(root / "bin/kestrane-app");
+  env.currentVersion = "1.0";
+  env.publicKeyBase64 = keys.publicBase64;
+  env.transport = server.options();
+  bool launched = false;
+  env.launch = [&](const fs::path&, const std::vector<std::string>&) { launched = true; };
+  auto outcome = installUpdate(*offered, env);
+  EXPECT_TRUE(outcome.relaunched) << outcome.failureMessage;
+  EXPECT_TRUE(launched);
+  EXPECT_EQ(readAll(root / "share/readme.txt"), "new version\n");
+
+  offered->zip = server.url("/archive/missing.zip");
+  env.transport.maxArchiveBytes = 1 << 20;
+  EXPECT_EQ(installUpdate(*offered, env).failureMessage,
+            "Update didn't finish — the download didn't complete. Nothing changed; you're still on 1.0.");
+}
+
+}  // namespace
+}  // namespace kestrane::updater
