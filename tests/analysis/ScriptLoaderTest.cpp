@@ -59,8 +59,8 @@ std::string messageOf(const std::string& path) {
 
 TEST(ScriptLoader, EachFormat) {
     kestrane::testing::ScratchFolder dir;
-    writeFile(dir.file("lines.md"), "\n\n# Intro\nHello there.\n\n");
-    EXPECT_EQ(load(dir.file("lines.md")), "\n\n# Intro\nHello there.\n\n") << "returned untrimmed";
+    writeFile(dir.file("lines.txt"), "\n\n# Intro\nHello there.\n\n");
+    EXPECT_EQ(load(dir.file("lines.txt")), "\n\n# Intro\nHello there.\n\n") << "returned untrimmed";
 
     writeFile(dir.file("script.rtf"), "{\\rtf1\\ansi{\\fonttbl\\f0 Helvetica;}\\f0 First line\\par Second\\tab line}");
     EXPECT_EQ(load(dir.file("script.rtf")), "First line\nSecond\tline");
@@ -83,9 +83,14 @@ TEST(ScriptLoader, EachFormat) {
 
 TEST(ScriptLoader, EncodingsBlankAndOversizedFiles) {
     kestrane::testing::ScratchFolder dir;
-    // Latin-1 "Café crème": each lone high byte becomes one replacement character.
+    // Latin-1 "Café crème": each lone high byte becomes one replacement character, said once.
     writeFile(dir.file("latin1.txt"), "Caf\xE9 cr\xE8me");
-    EXPECT_EQ(load(dir.file("latin1.txt")), "Caf\xEF\xBF\xBD cr\xEF\xBF\xBDme");
+    const LoadedScript latin1 = loadScript(dir.file("latin1.txt"));
+    EXPECT_EQ(latin1.text, "Caf\xEF\xBF\xBD cr\xEF\xBF\xBDme");
+    EXPECT_EQ(latin1.notice, "latin1.txt is not UTF-8 text: 2 characters could not be read and were "
+                             "replaced — save it as UTF-8 for an exact match");
+    writeFile(dir.file("utf8.txt"), "Caf\xC3\xA9 \xEF\xBF\xBD");
+    EXPECT_EQ(loadScript(dir.file("utf8.txt")).notice, std::nullopt) << "a replacement character written as such";
     EXPECT_EQ(decodeUTF8Lossy("a\xE2\x82z\xF0\x9F\x98\x80"), "a\xEF\xBF\xBDz\xF0\x9F\x98\x80")
         << "a truncated sequence is one replacement; a whole emoji stays";
     EXPECT_EQ(decodeUTF8Lossy("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD") << "surrogates are ill-formed";
@@ -101,4 +106,53 @@ TEST(ScriptLoader, EncodingsBlankAndOversizedFiles) {
     EXPECT_EQ(messageOf(huge), "Couldn't read the script file huge.txt");
 
     EXPECT_EQ(scriptExtensions(), (std::set<std::string>{"txt", "md", "text", "fountain", "rtf", "pdf"}));
+}
+
+TEST(ScriptLoader, ContentThatIsNotTextIsRefused) {
+    kestrane::testing::ScratchFolder dir;
+    // A zipped document and a movie renamed as text: mostly NUL, control and non-UTF-8 bytes.
+    std::string zipped = "PK\x03\x04\x14\x00\x06\x00";
+    for (int i = 0; i < 2000; ++i) zipped += static_cast<char>((i * 7919 + 13) % 256);
+    writeFile(dir.file("script.txt"), zipped);
+    writeFile(dir.file("take.md"), std::string("\x00\x00\x00\x20" "ftypisom", 12) + std::string(500, '\0') + "mdat");
+    for (const char* name : {"script.txt", "take.md"}) {
+        EXPECT_EQ(messageOf(dir.file(name)),
+                  std::string(name) + " doesn't hold plain text (is it a word-processor document or a video?) — "
+                                      "save the script as UTF-8 text, Markdown, RTF or PDF and retry");
+    }
+    // UTF-8 text with a few stray bytes is still a script.
+    writeFile(dir.file("mostly.txt"), "Na\xEFve lines about the caf\xE9 on the corner.\n");
+    EXPECT_NE(load(dir.file("mostly.txt")).find("lines about"), std::string::npos);
+}
+
+TEST(ScriptLoader, MarkdownMarkupIsNotSpoken) {
+    kestrane::testing::ScratchFolder dir;
+    writeFile(dir.file("script.md"),
+              "# Episode one\n"
+              "Welcome **back** to the _show_.\n"
+              "> Quoted line with *stress*.\n"
+              "- First point to make\n"
+              "  * nested point here\n"
+              "12. Numbered line here\n"
+              "Chapter Title\n"
+              "=============\n"
+              "---\n"
+              "Keep snake_case and 3 * 4 \\*literal\\*.\n"
+              "###not a heading\n");
+    EXPECT_EQ(load(dir.file("script.md")),
+              "\n"
+              "Welcome back to the show.\n"
+              "Quoted line with stress.\n"
+              "First point to make\n"
+              "nested point here\n"
+              "Numbered line here\n"
+              "\n\n\n"
+              "Keep snake_case and 3  4 *literal*.\n"
+              "###not a heading\n");
+    // Only the markup in a Markdown file is dropped: a plain-text file keeps its asterisks.
+    writeFile(dir.file("plain.txt"), "- a **bold** line\n");
+    EXPECT_EQ(load(dir.file("plain.txt")), "- a **bold** line\n");
+    writeFile(dir.file("headings.md"), "# One\n## Two\n");
+    EXPECT_EQ(messageOf(dir.file("headings.md")),
+              "No text found in headings.md — if it's a scanned PDF, export the text and retry");
 }

@@ -7,7 +7,9 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <string_view>
 
+#include "kestrane/analysis/MarkdownScript.hpp"
 #include "kestrane/platform/PdfText.hpp"
 #include "kestrane/platform/RtfReader.hpp"
 
@@ -79,6 +81,32 @@ bool blank(const std::string& text) {
 
 std::string fileName(const std::string& url) { return fs::path(url).filename().string(); }
 
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+
+struct CharacterCounts {
+    std::size_t total = 0;
+    std::size_t replaced = 0;  // U+FFFD
+    std::size_t binary = 0;    // NUL and control characters other than line and tab breaks
+};
+
+CharacterCounts countCharacters(const std::string& text) {
+    CharacterCounts counts;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) == 0x80) continue;  // continuation byte
+        ++counts.total;
+        if (c < 0x20 && c != '\n' && c != '\r' && c != '\t' && c != '\f' && c != '\v') ++counts.binary;
+        if (c == 0x7F) ++counts.binary;
+        if (text.compare(i, kReplacement.size(), kReplacement) == 0) ++counts.replaced;
+    }
+    return counts;
+}
+
+// Text that is more than 30 % unreadable characters was never a script.
+bool looksBinary(const CharacterCounts& counts) {
+    return (counts.replaced + counts.binary) * 10 > counts.total * 3;
+}
+
 }  // namespace
 
 const std::set<std::string>& scriptExtensions() {
@@ -103,14 +131,16 @@ std::string decodeUTF8Lossy(const std::string& bytes) {
     return out;
 }
 
-std::string load(const std::string& url) {
+LoadedScript loadScript(const std::string& url) {
     std::string extension = fs::path(url).extension().string();
     if (!extension.empty()) extension.erase(0, 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     const std::string name = fileName(url);
 
-    std::string text;
+    LoadedScript loaded;
+    std::string& text = loaded.text;
+    std::size_t replacedBefore = 0;
     if (extension == "pdf") {
         std::error_code ec;
         const auto size = fs::file_size(url, ec);
@@ -133,10 +163,22 @@ std::string load(const std::string& url) {
     } else {
         const auto bytes = readBytes(url);
         if (!bytes) throw ScriptError::unreadable(name);
+        replacedBefore = countCharacters(*bytes).replaced;
         text = decodeUTF8Lossy(*bytes);
     }
+    const CharacterCounts counts = countCharacters(text);
+    if (looksBinary(counts)) throw ScriptError::notText(name);
+    if (counts.replaced > replacedBefore) {
+        const std::size_t n = counts.replaced - replacedBefore;
+        loaded.notice = name + " is not UTF-8 text: " + std::to_string(n) + " character" + (n == 1 ? "" : "s") +
+                        " could not be read and " + (n == 1 ? "was" : "were") +
+                        " replaced — save it as UTF-8 for an exact match";
+    }
+    if (extension == "md") text = MarkdownScript::spokenText(text);
     if (blank(text)) throw ScriptError::noText(name);
-    return text;
+    return loaded;
 }
+
+std::string load(const std::string& url) { return loadScript(url).text; }
 
 }  // namespace kestrane::ScriptLoader

@@ -1,6 +1,7 @@
 #pragma once
 // Turns the presenter's script file (plain text, Markdown, Fountain, RTF or PDF) into text.
 #include <cstdint>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -17,7 +18,7 @@ inline constexpr std::uintmax_t kMaxScriptBytes = 16u * 1024u * 1024u;
 
 class ScriptError : public std::runtime_error {
 public:
-    enum class Kind { unreadable, noText };
+    enum class Kind { unreadable, noText, notText };
 
     static ScriptError unreadable(const std::string& fileName) {
         return {Kind::unreadable, fileName, "Couldn't read the script file " + fileName};
@@ -25,6 +26,14 @@ public:
     static ScriptError noText(const std::string& fileName) {
         return {Kind::noText, fileName,
                 "No text found in " + fileName + " — if it's a scanned PDF, export the text and retry"};
+    }
+
+    // Mostly NUL bytes, control characters or bytes that are not UTF-8: a word-processor
+    // document or a movie picked by mistake, read as text, would be thousands of missing lines.
+    static ScriptError notText(const std::string& fileName) {
+        return {Kind::notText, fileName,
+                fileName + " doesn't hold plain text (is it a word-processor document or a video?) — "
+                           "save the script as UTF-8 text, Markdown, RTF or PDF and retry"};
     }
 
     Kind kind() const { return kind_; }
@@ -37,7 +46,17 @@ private:
     std::string fileName_;
 };
 
-// The script's text as read, untrimmed. Throws ScriptError.
+struct LoadedScript {
+    std::string text;
+    // Said once when the file was not UTF-8 and characters were replaced to read it.
+    std::optional<std::string> notice;
+};
+
+// The script's text, untrimmed. A Markdown file (.md) comes without its markup: headings and
+// rules blanked, quote, list and emphasis markers taken off. Throws ScriptError.
+LoadedScript loadScript(const std::string& url);
+
+// The text of loadScript alone.
 std::string load(const std::string& url);
 
 // Bytes as UTF-8, each ill-formed sequence replaced by one U+FFFD.

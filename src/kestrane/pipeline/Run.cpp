@@ -15,7 +15,9 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
   std::optional<std::string> script;
   if (request.scriptURL) {
     try {
-      script = ScriptLoader::load(request.scriptURL->string());
+      ScriptLoader::LoadedScript loaded = ScriptLoader::loadScript(request.scriptURL->string());
+      if (loaded.notice) warnings.push_back(*loaded.notice);
+      script = std::move(loaded.text);
     } catch (const std::exception& e) {
       warnings.push_back(std::string("Couldn't read the script file — continuing without it (") +
                          e.what() + ")");
