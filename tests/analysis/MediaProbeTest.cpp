@@ -1,6 +1,7 @@
 #include "kestrane/analysis/MediaProbe.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/MediaFixtures.hpp"
 
@@ -74,11 +75,21 @@ TEST(MediaProbe, RefusedFiles) {
     }
     const auto garbage = dir.file("notes.mov");
     kestrane::testing::writeFile(garbage, "not a movie");
-    try {
-        probe(garbage);
-        FAIL();
-    } catch (const ProbeError& e) {
-        EXPECT_EQ(std::string(e.what()), "Can't read media at " + garbage);
+    const auto empty = dir.file("empty.mp4");
+    kestrane::testing::writeFile(empty, "");
+    const auto pipe = dir.file("pipe.mov");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const auto& [path, reason] : {std::pair{garbage, "not a video or audio file"},
+                                       std::pair{dir.file("missing.mov"), "no such file"},
+                                       std::pair{dir.path().string(), "it is a folder"},
+                                       std::pair{empty, "the file is empty"},
+                                       std::pair{pipe, "it is not a regular file"}}) {
+        try {
+            probe(path);
+            ADD_FAILURE() << path;
+        } catch (const ProbeError& e) {
+            EXPECT_EQ(std::string(e.what()), "Can't read media at " + path + " — " + reason);
+        }
     }
     const auto voice = dir.file("voice.wav");
     make("ffmpeg -v error -y -f lavfi -i 'sine=sample_rate=48000' -t 0.2 " + voice);

@@ -1,5 +1,7 @@
 #include "kestrane/analysis/MediaProbe.hpp"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -79,26 +81,49 @@ std::optional<StartTimecode> startTimecode(const platform::MediaFacts& facts) {
     return std::nullopt;
 }
 
+std::optional<std::string> fileProblem(const std::string& path) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) return "no such file";
+    if (status.type() == fs::file_type::directory) return "it is a folder";
+    if (ec) return ec.message();
+    if (status.type() != fs::file_type::regular) return "it is not a regular file";
+    if (::access(path.c_str(), R_OK) != 0) return "no permission to read it";
+    if (fs::file_size(path, ec) == 0 && !ec) return "the file is empty";
+    return std::nullopt;
+}
+
+namespace {
+
+platform::MediaFacts readableFacts(const std::string& url) {
+    if (const auto problem = fileProblem(url)) throw ProbeError::unreadable(url, *problem);
+    auto facts = platform::readMediaFacts(url);
+    if (!facts) throw ProbeError::unreadable(url, "not a video or audio file");
+    return std::move(*facts);
+}
+
+}  // namespace
+
 SourceMedia probe(const std::string& url) {
-    const auto facts = platform::readMediaFacts(url);
-    if (!facts) throw ProbeError::unreadable(url);
-    if (facts->audioTracks.empty()) throw ProbeError::noAudioTrack(url);
+    const platform::MediaFacts facts = readableFacts(url);
+    if (facts.audioTracks.empty()) throw ProbeError::noAudioTrack(url);
 
     SourceMedia media;
     media.path = url;
-    media.durationSeconds = facts->durationSeconds;
-    media.hasVideo = !facts->videoTracks.empty();
+    media.durationSeconds = facts.durationSeconds;
+    media.hasVideo = !facts.videoTracks.empty();
     media.frameDuration = RationalTime{1, 30};
     if (media.hasVideo) {
-        const auto& video = facts->videoTracks.front();
+        const auto& video = facts.videoTracks.front();
         media.frameDuration = frameDuration(video);
         media.width = roundedSize(video.width);
         media.height = roundedSize(video.height);
     }
-    const auto& audio = facts->audioTracks.front();
+    const auto& audio = facts.audioTracks.front();
     media.audioSampleRate = audio.sampleRate.value_or(48000);
     if (audio.sampleRate && audio.channelCount) media.audioChannelCount = *audio.channelCount;
-    if (auto tc = startTimecode(*facts)) {
+    if (auto tc = startTimecode(facts)) {
         media.startTimecode = tc->time;
         media.timecodeIsDropFrame = tc->dropFrame;
     }
@@ -106,28 +131,27 @@ SourceMedia probe(const std::string& url) {
 }
 
 GraphicMedia probeGraphic(const std::string& url) {
-    const auto facts = platform::readMediaFacts(url);
-    if (!facts) throw ProbeError::unreadable(url);
-    if (facts->videoTracks.empty()) throw ProbeError::noVideoTrack(url);
+    const platform::MediaFacts facts = readableFacts(url);
+    if (facts.videoTracks.empty()) throw ProbeError::noVideoTrack(url);
 
-    const auto& video = facts->videoTracks.front();
+    const auto& video = facts.videoTracks.front();
     GraphicMedia media;
     media.path = url;
-    media.durationSeconds = facts->durationSeconds;
+    media.durationSeconds = facts.durationSeconds;
     media.frameDuration = frameDuration(video);
     media.width = roundedSize(video.width);
     media.height = roundedSize(video.height);
     media.hasVideo = true;
-    media.hasAudio = !facts->audioTracks.empty();
+    media.hasAudio = !facts.audioTracks.empty();
     if (media.hasAudio) {
-        const auto& audio = facts->audioTracks.front();
+        const auto& audio = facts.audioTracks.front();
         if (audio.sampleRate && audio.channelCount) {
             media.audioSampleRate = *audio.sampleRate;
             media.audioChannelCount = *audio.channelCount;
         }
     }
     media.hasAlpha = video.codecTag == "ap4h" || video.codecTag == "ap4x" || video.hasAlphaChannel;
-    if (auto tc = startTimecode(*facts)) media.startTimecode = tc->time;
+    if (auto tc = startTimecode(facts)) media.startTimecode = tc->time;
     return media;
 }
 

@@ -19,8 +19,9 @@ class ProbeError : public std::runtime_error {
 public:
     enum class Kind { unreadable, noAudioTrack, noVideoTrack };
 
-    static ProbeError unreadable(const std::string& path) {
-        return {Kind::unreadable, path, "Can't read media at " + path};
+    // `reason` says why in a few words: "no such file", "not a video or audio file".
+    static ProbeError unreadable(const std::string& path, const std::string& reason) {
+        return {Kind::unreadable, path, "Can't read media at " + path + " — " + reason};
     }
     static ProbeError noAudioTrack(const std::string& path) {
         return {Kind::noAudioTrack, path, "No audio track in " + path + " — Kestrane needs audio to find speech"};
@@ -36,6 +37,11 @@ private:
     Kind kind_;
     std::string path_;
 };
+
+// Why the path cannot be footage, before any decoder opens it: absent, a folder, not a regular
+// file (a pipe or device would block or never end), unreadable or empty. None for a regular
+// file with bytes to read; whether they are media is for the probe to find.
+std::optional<std::string> fileProblem(const std::string& path);
 
 // The footage's facts. Throws ProbeError.
 SourceMedia probe(const std::string& url);
