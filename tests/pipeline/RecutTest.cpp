@@ -268,4 +268,12 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   EXPECT_FALSE(out.mp4URL);
   EXPECT_FALSE(fs::exists(roughCut));
   EXPECT_FALSE(fs::exists(package / "sample (Premiere).xml"));
+  const auto said = [&](const std::string& line) {
+    return std::count(out.warnings.begin(), out.warnings.end(), line);
+  };
+  EXPECT_EQ(said("Removed the Premiere timeline of the earlier cut — it no longer matches this one"), 1);
+  EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 1);
+  out = Pipeline::recut(sessionFile, newSettings());
+  EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 0)
+      << "nothing to remove, nothing said";
 }

@@ -115,7 +115,8 @@ TEST(RunFailure, CancellationStopsTheJobAndCleansUp) {
     EXPECT_TRUE(f.cancelled) << f.message;
     EXPECT_TRUE(isEmptyDir(tmp.path() / "late"));
   }
-  // Stopped at the rough cut, after the package files: the new package goes as a whole.
+  // Stopped at the rough cut, after the package files: the package is complete and stays,
+  // without a movie.
   {
     std::stop_source source;
     Pipeline::Request request = requestFor("/nonexistent/talk.mov", tmp.path() / "mp4");
@@ -127,7 +128,11 @@ TEST(RunFailure, CancellationStopsTheJobAndCleansUp) {
         },
         source.get_token());
     EXPECT_TRUE(f.cancelled) << f.message;
-    EXPECT_TRUE(isEmptyDir(tmp.path() / "mp4"));
+    EXPECT_EQ(f.message, "The rough cut was cancelled.");
+    const fs::path package = tmp.path() / "mp4" / "talk Kestrane.kestrane";
+    EXPECT_TRUE(fs::exists(package / "talk.fcpxml"));
+    EXPECT_TRUE(fs::exists(package / "talk.kestrane.json"));
+    EXPECT_FALSE(fs::exists(package / "talk rough cut.mp4"));
   }
   // Stopped while transcribing: nothing is written and the scratch audio is removed.
   {

@@ -53,19 +53,16 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.checkStop();
   const PackageFiles files = writePackage(job, place);
 
+  removeStaleFiles(job, files, renderMP4);
+  notePassesNotBuilt(job, useClaude);
   std::optional<std::filesystem::path> mp4;
   try {
-    removeStaleFiles(job, files, renderMP4);
-    notePassesNotBuilt(job, useClaude);
     mp4 = renderRoughCut(job, files, renderMP4);
   } catch (const Cancelled&) {
-    // A stopped job leaves nothing it made behind; a package folder that was already there
-    // (a re-cut) keeps what it holds.
-    if (files.fresh) {
-      std::error_code ignored;
-      std::filesystem::remove_all(files.dir, ignored);
-    }
-    throw;
+    // The package is complete without its rough cut, so it stays; the renderer has already
+    // removed its unfinished movie.
+    writeFinalSession(session, files.session, job.warnings);
+    throw Cancelled(files.dir);
   }
 
   writeFinalSession(session, files.session, job.warnings);

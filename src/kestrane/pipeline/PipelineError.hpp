@@ -1,5 +1,7 @@
 #pragma once
 // Why a job stopped. The message is the one shown to the user.
+#include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -18,6 +20,14 @@ class PipelineError : public std::runtime_error {
 class Cancelled : public std::runtime_error {
  public:
   Cancelled() : std::runtime_error("The cut was cancelled.") {}
+  // Stopped while rendering the rough cut: the package itself was complete and stays.
+  explicit Cancelled(std::filesystem::path keptPackage)
+      : std::runtime_error("The rough cut was cancelled."), keptPackage_(std::move(keptPackage)) {}
+
+  const std::optional<std::filesystem::path>& keptPackage() const { return keptPackage_; }
+
+ private:
+  std::optional<std::filesystem::path> keptPackage_;
 };
 
 }  // namespace kestrane::Pipeline

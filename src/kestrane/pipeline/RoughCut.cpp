@@ -24,12 +24,15 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
   return path;
 }
 
-void removeStaleFiles(const Job& job, const PackageFiles& files, bool renderMP4) {
+void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4) {
   std::error_code ignored;
-  if (job.session.settings.resolvedExportTarget() != ExportTarget::premiere) {
-    std::filesystem::remove(files.dir / (job.stem + " (Premiere).xml"), ignored);
+  if (job.session.settings.resolvedExportTarget() != ExportTarget::premiere &&
+      std::filesystem::remove(files.dir / (job.stem + " (Premiere).xml"), ignored)) {
+    job.warnings.push_back("Removed the Premiere timeline of the earlier cut — it no longer matches this one");
   }
-  if (!renderMP4) std::filesystem::remove(roughCutPath(job, files), ignored);
+  if (!renderMP4 && std::filesystem::remove(roughCutPath(job, files), ignored)) {
+    job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
+  }
 }
 
 }  // namespace kestrane::Pipeline::detail

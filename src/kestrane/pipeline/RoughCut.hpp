@@ -18,8 +18,8 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
                                                     bool renderMP4);
 
 // A Premiere timeline or rough cut from an earlier cut of this package that this cut did not
-// write would be mistaken for the current cut: both are removed. Failures are ignored (there
-// usually is nothing to remove).
-void removeStaleFiles(const Job& job, const PackageFiles& files, bool renderMP4);
+// write would be mistaken for the current cut: both are removed, each with a warning that says
+// so. Failures are ignored (there usually is nothing to remove).
+void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4);
 
 }  // namespace kestrane::Pipeline::detail
