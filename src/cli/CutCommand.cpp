@@ -2,46 +2,65 @@
 
 #include <fmt/format.h>
 
+#include "InputCheck.hpp"
+#include "TerminalText.hpp"
 #include "kestrane/analysis/SilenceSensitivity.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
 
-int runCut(const CutOptions& options, std::ostream& out, std::ostream& err, std::stop_token stop) {
+namespace {
+
+std::string header(const CutOptions& options, std::size_t index) {
+  std::string text = fmt::format("File {} of {} — {}", index + 1, options.footage.size(),
+                                 printable(options.footage[index].filename().string()));
+  if (const auto name = Pipeline::trimmedOrAbsent(options.projectName)) {
+    text += " (project “" + printable(*name) + "”)";
+  }
+  return text;
+}
+
+Pipeline::Output cutOne(const CutOptions& options, const std::filesystem::path& footage,
+                        const Pipeline::ProgressCallback& progress, std::stop_token stop) {
+  Pipeline::Analysis analysis = Pipeline::analyze(footage, progress, stop);
+  const double threshold = options.thresholdDBFS
+                               ? *options.thresholdDBFS
+                               : thresholdDBFS(options.sensitivity, analysis.levels.levelsDBFS());
+  Pipeline::Request request;
+  request.input = footage;
+  request.scriptURL = options.script;
+  request.projectName = Pipeline::trimmedOrAbsent(options.projectName);
+  request.outputDir = options.outputDir;
+  request.settings = settingsFor(options, threshold);
+  request.renderMP4 = options.mp4;
+  return Pipeline::run(request, analysis, progress, stop);
+}
+
+}  // namespace
+
+int runCut(const CutOptions& options, Console& console, std::stop_token stop) {
+  checkCutInputs(options);
   const std::size_t count = options.footage.size();
-  int failures = 0;
+  std::vector<std::string> failures;
   for (std::size_t i = 0; i < count; ++i) {
     const std::filesystem::path& footage = options.footage[i];
-    if (count > 1) {
-      out << (i > 0 ? "\n" : "")
-          << fmt::format("Video {} of {} — {}",
-                         i + 1, count,
-                         Pipeline::resolvedProjectName(options.projectName, footage))
-          << std::endl;
-    }
-    const int status = runReported(
+    if (count > 1) console.line((i > 0 ? "\n" : "") + header(options, i));
+    const JobOutcome outcome = runReported(
         [&](const Pipeline::ProgressCallback& progress) {
-          Pipeline::Analysis analysis = Pipeline::analyze(footage, progress, stop);
-          const double threshold =
-              options.thresholdDBFS
-                  ? *options.thresholdDBFS
-                  : thresholdDBFS(options.sensitivity, analysis.levels.levelsDBFS());
-
-          Pipeline::Request request;
-          request.input = footage;
-          request.scriptURL = options.script;
-          request.projectName = Pipeline::trimmedOrAbsent(options.projectName);
-          request.outputDir = options.outputDir;
-          request.settings = settingsFor(options, threshold);
-          request.renderMP4 = options.mp4;
-          return Pipeline::run(request, analysis, progress, stop);
+          return cutOne(options, footage, progress, stop);
         },
-        out, err);
+        console);
     // A stopped batch stops at once; a failed file leaves the rest to be cut.
-    if (status == kExitCancelled) return status;
-    if (status != kExitOK) ++failures;
+    if (outcome.status == kExitCancelled) return outcome.status;
+    if (outcome.status != kExitOK) {
+      failures.push_back(printable(footage.string()) + ": " + outcome.failure);
+    }
   }
-  return failures == 0 ? kExitOK : kExitFailed;
+  if (count > 1) {
+    console.line(fmt::format("\nCut {} of {} files.", count - failures.size(), count));
+    for (const std::string& failure : failures) console.line("Failed: " + failure);
+  }
+  return failures.empty() ? kExitOK : kExitFailed;
 }
 
 }  // namespace kestrane::cli

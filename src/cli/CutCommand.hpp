@@ -1,17 +1,17 @@
 #pragma once
 // Runs `kestrane cut`: each footage file in turn through the pipeline, reporting as it goes.
-#include <ostream>
 #include <stop_token>
 
+#include "Console.hpp"
 #include "CutOptions.hpp"
 #include "JobReport.hpp"
 
 namespace kestrane::cli {
 
-// Prints each stage label as it starts, then the package path and the warnings of each job;
-// a failure is one line on `err`. Returns the process exit status: 0 when every file was
-// cut, 1 when any failed, 130 when stopped.
-int runCut(const CutOptions& options, std::ostream& out, std::ostream& err,
-           std::stop_token stop = {});
+// Checks the inputs first (a mistake is a UsageError before any analysis), then cuts each
+// file, reporting on the console. A batch ends with how many were cut and each failure.
+// Returns the process exit status: 0 when every file was cut, 1 when any failed, 130 when
+// stopped.
+int runCut(const CutOptions& options, Console& console, std::stop_token stop = {});
 
 }  // namespace kestrane::cli

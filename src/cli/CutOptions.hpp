@@ -50,7 +50,7 @@ void addCutChoices(Valued& valued, Options& o) {
          o.sensitivity = parseEnum<SilenceSensitivity>("--sensitivity", v);
        }},
       {"--threshold",
-       [&o](const std::string& v) { o.thresholdDBFS = parseNumber("--threshold", v); }},
+       [&o](const std::string& v) { o.thresholdDBFS = parseThreshold("--threshold", v); }},
   });
 }
 

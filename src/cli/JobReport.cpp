@@ -1,43 +1,62 @@
 #include "JobReport.hpp"
 
 #include <chrono>
-#include <string>
+
+#include "RunSummary.hpp"
+#include "TerminalText.hpp"
 
 namespace kestrane::cli {
 
-namespace {
-
-// Error texts may carry line breaks from lower layers; the command reports one line.
-std::string oneLine(std::string text) {
-  for (char& c : text) {
+std::string printable(const std::string& text) {
+  // Error texts may carry line breaks from lower layers; the command reports one line.
+  std::string line = text;
+  for (char& c : line) {
     if (c == '\n' || c == '\r') c = ' ';
   }
-  return text;
+  return escaped(line);
+}
+
+namespace {
+
+void printClosingLines(const Pipeline::Output& output, double seconds, Console& console) {
+  const KestraneSession& session = output.session;
+  console.line("Package: " + printable(output.packageDir.string()));
+  if (output.mp4URL) console.line("Rough cut: " + printable(output.mp4URL->string()));
+  console.line(figuresLine(session));
+  if (auto notes = spokenNotesLine(session)) console.line(*notes);
+  for (const std::string& line : worthAListen(session)) console.line(escaped(line));
+  for (const std::string& warning : output.warnings) console.line("Warning: " + printable(warning));
+  if (auto warning = keepsAlmostNothing(session)) console.line("Warning: " + *warning);
+  console.line(printable(nextStep(output)));
+  console.line("Done in " + Pipeline::elapsedString(seconds) + ".");
 }
 
 }  // namespace
 
-int runReported(const Job& job, std::ostream& out, std::ostream& err) {
+JobOutcome runReported(const Job& job, Console& console) {
   const auto started = std::chrono::steady_clock::now();
-  const Pipeline::ProgressCallback progress = [&out](const Pipeline::Stage& stage) {
-    out << stage.rawValue << std::endl;
+  const Pipeline::ProgressCallback progress = [&console](const Pipeline::Stage& stage) {
+    console.stage(stage.rawValue);
   };
+  JobOutcome outcome;
   try {
     const Pipeline::Output output = job(progress);
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    out << "Package: " << output.packageDir.string() << std::endl;
-    if (output.mp4URL) out << "Rough cut: " << output.mp4URL->string() << std::endl;
-    for (const std::string& warning : output.warnings) out << "Warning: " << warning << '\n';
-    out << "Done in " << Pipeline::elapsedString(seconds) << '.' << std::endl;
-    return kExitOK;
+    printClosingLines(output, seconds, console);
   } catch (const Pipeline::Cancelled& e) {
-    err << "kestrane: " << e.what() << std::endl;
-    return kExitCancelled;
+    outcome = {kExitCancelled, e.what()};
+    if (const auto& package = e.keptPackage()) {
+      console.line("Package: " + printable(package->string()));
+      console.error("Rough cut not rendered — run kestrane recut " +
+                    printable(shellQuoted(package->string())) + " --mp4");
+      return outcome;
+    }
   } catch (const std::exception& e) {
-    err << "kestrane: " << oneLine(e.what()) << std::endl;
-    return kExitFailed;
+    outcome = {kExitFailed, printable(e.what())};
   }
+  if (outcome.status != kExitOK) console.error("kestrane: " + outcome.failure);
+  return outcome;
 }
 
 }  // namespace kestrane::cli

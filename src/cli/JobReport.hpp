@@ -1,9 +1,10 @@
 #pragma once
-// How every command reports a pipeline job: stage labels as they start, then the package, the
-// rough cut and the warnings, or a one-line failure.
+// How every command reports a pipeline job: stage lines as it runs, then the package, what the
+// cut did, what deserves a listen, the warnings and the next step, or a one-line failure.
 #include <functional>
-#include <ostream>
+#include <string>
 
+#include "Console.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -15,8 +16,17 @@ inline constexpr int kExitCancelled = 130;
 
 using Job = std::function<Pipeline::Output(const Pipeline::ProgressCallback&)>;
 
-// Runs `job`, handing it a progress callback that prints each stage on `out`, then prints the
-// closing lines. A failure is one line on `err`. Returns 0, 1 on failure, 130 when stopped.
-int runReported(const Job& job, std::ostream& out, std::ostream& err);
+struct JobOutcome {
+  int status = kExitOK;  // 0, 1 on failure, 130 when stopped
+  std::string failure;   // the one-line reason of a failure, as printed
+};
+
+// Runs `job`, handing it a progress callback that draws each stage on the console, then
+// prints the closing lines. A failure is one line on the console's error stream.
+JobOutcome runReported(const Job& job, Console& console);
+
+// A line of the file system's or the user's text, on one line and with control characters
+// escaped, ready to print.
+std::string printable(const std::string& text);
 
 }  // namespace kestrane::cli

@@ -22,6 +22,16 @@ double parseNumber(const std::string& option, const std::string& value) {
   return number;
 }
 
+double parseThreshold(const std::string& option, const std::string& value) {
+  const double level = parseNumber(option, value);
+  if (level >= 0 || level < -120) {
+    throw UsageError(fmt::format(
+        "{} takes a level between -120 and 0 dBFS, such as -40 — “{}” is outside it.", option,
+        value));
+  }
+  return level;
+}
+
 void parseArguments(const std::vector<std::string>& args, const Flags& flags, const Valued& valued,
                     const std::function<void(const std::string&)>& positional,
                     const std::string& command) {

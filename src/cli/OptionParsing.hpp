@@ -39,6 +39,11 @@ E parseEnum(const std::string& option, const std::string& value) {
 // A finite number of dBFS. Throws UsageError.
 double parseNumber(const std::string& option, const std::string& value);
 
+// A silence threshold: below 0 dBFS (full scale; nothing is louder, so everything would be
+// silence) and not below -120 dBFS (quieter than any recording's noise floor, so nothing
+// would be). Throws UsageError.
+double parseThreshold(const std::string& option, const std::string& value);
+
 using Flags = std::map<std::string, std::function<void()>>;
 using Valued = std::map<std::string, std::function<void(const std::string&)>>;
 

@@ -4,28 +4,28 @@
 
 namespace kestrane::cli {
 
-int runRecut(const RecutOptions& options, std::ostream& out, std::ostream& err,
-             std::stop_token stop) {
+int runRecut(const RecutOptions& options, Console& console, std::stop_token stop) {
+  const std::filesystem::path sessionFile = sessionFileFor(options.sessionOrPackage);
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
-        const std::filesystem::path sessionFile = sessionFileFor(options.sessionOrPackage);
         const PipelineSettings settings =
             recutSettings(options, KestraneSession::read(sessionFile));
         return Pipeline::recut(sessionFile, settings, options.mp4, false, options.projectName,
                                std::nullopt, std::nullopt, true, std::nullopt, std::nullopt,
                                options.dropScript, progress, stop);
       },
-      out, err);
+      console)
+      .status;
 }
 
-int runRetry(const RetryOptions& options, std::ostream& out, std::ostream& err,
-             std::stop_token stop) {
+int runRetry(const RetryOptions& options, Console& console, std::stop_token stop) {
+  const std::filesystem::path sessionFile = sessionFileFor(options.sessionOrPackage);
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
-        return Pipeline::retryAdjudication(sessionFileFor(options.sessionOrPackage), options.mp4,
-                                           progress, stop);
+        return Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop);
       },
-      out, err);
+      console)
+      .status;
 }
 
 }  // namespace kestrane::cli

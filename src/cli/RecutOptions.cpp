@@ -100,6 +100,10 @@ RetryOptions parseRetryOptions(const std::vector<std::string>& args) {
 
 std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage) {
   std::error_code ec, entryError;
+  if (!std::filesystem::exists(sessionOrPackage, ec)) {
+    throw UsageError(fmt::format("No session file or package folder at {}.",
+                                 sessionOrPackage.string()));
+  }
   if (!std::filesystem::is_directory(sessionOrPackage, ec)) return sessionOrPackage;
   constexpr std::string_view suffix = ".kestrane.json";
   std::vector<std::filesystem::path> found;

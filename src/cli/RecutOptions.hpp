@@ -42,8 +42,8 @@ RecutOptions parseRecutOptions(const std::vector<std::string>& args);
 RetryOptions parseRetryOptions(const std::vector<std::string>& args);
 
 // The session file a command names: the file itself, or the one session file
-// ("*.kestrane.json") inside a package folder. Throws UsageError when a folder holds none or
-// several.
+// ("*.kestrane.json") inside a package folder. Throws UsageError when the path does not exist,
+// or a folder holds none or several.
 std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage);
 
 // The stored settings with the command line's changes. A sensitivity is measured against the

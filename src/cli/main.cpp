@@ -14,6 +14,7 @@
 #include "CutCommand.hpp"
 #include "CutOptions.hpp"
 #include "RecutCommand.hpp"
+#include "TerminalText.hpp"
 
 namespace {
 
@@ -47,22 +48,23 @@ const char* kUsage =
     "  -h, --help   show this help\n"
     "  --version    show the version\n";
 
-// Ctrl-C and SIGTERM ask the running job to stop; it then cleans up and the program exits
-// with 130. A second signal ends the program at once.
+// Ctrl-C and SIGTERM ask the running job to stop: the console says "Stopping…" at once, the
+// job cleans up and the program exits with 130. A second signal ends the program at once.
 class InterruptWatcher {
  public:
-  InterruptWatcher() {
+  explicit InterruptWatcher(kestrane::cli::Console& console) {
     sigemptyset(&set_);
     sigaddset(&set_, SIGINT);
     sigaddset(&set_, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &set_, nullptr);
-    thread_ = std::jthread([this](std::stop_token done) {
+    thread_ = std::jthread([this, &console](std::stop_token done) {
       bool asked = false;
       while (!done.stop_requested()) {
         timespec wait{0, 200'000'000};
         if (sigtimedwait(&set_, nullptr, &wait) <= 0) continue;
         if (asked) _exit(kestrane::cli::kExitCancelled);
         asked = true;
+        console.stopping();
         source_.request_stop();
       }
     });
@@ -75,24 +77,35 @@ class InterruptWatcher {
   std::jthread thread_;
 };
 
+int usageFailure(const std::string& message) {
+  std::cerr << "kestrane: " << kestrane::cli::escaped(message) << '\n';
+  return kestrane::cli::kExitUsage;
+}
+
 // Parses one command's arguments, shows its help when asked, else runs it with Ctrl-C watched.
+// The stage line redraws itself only when the output is a terminal.
 template <class Options>
 int runCommand(const std::vector<std::string>& args,
                Options (*parse)(const std::vector<std::string>&), const char* usage,
-               int (*run)(const Options&, std::ostream&, std::ostream&, std::stop_token)) {
+               int (*run)(const Options&, kestrane::cli::Console&, std::stop_token)) {
   Options options;
   try {
     options = parse(args);
   } catch (const kestrane::cli::UsageError& e) {
-    std::cerr << "kestrane: " << e.what() << '\n';
-    return kestrane::cli::kExitUsage;
+    return usageFailure(e.what());
   }
   if (options.help) {
     std::fputs(usage, stdout);
     return kestrane::cli::kExitOK;
   }
-  InterruptWatcher interrupts;
-  return run(options, std::cout, std::cerr, interrupts.token());
+  kestrane::cli::Console console(std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
+  InterruptWatcher interrupts(console);
+  try {
+    return run(options, console, interrupts.token());
+  } catch (const kestrane::cli::UsageError& e) {
+    console.error("kestrane: " + kestrane::cli::escaped(e.what()));
+    return kestrane::cli::kExitUsage;
+  }
 }
 
 }  // namespace
@@ -120,6 +133,5 @@ int main(int argc, char** argv) {
   if (command == "retry-ai") {
     return runCommand(args, cli::parseRetryOptions, cli::kRetryUsage, cli::runRetry);
   }
-  std::fprintf(stderr, "kestrane: unknown command “%s” — run kestrane --help.\n", argv[1]);
-  return kestrane::cli::kExitUsage;
+  return usageFailure("unknown command “" + std::string(command) + "” — run kestrane --help.");
 }

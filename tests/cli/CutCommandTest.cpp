@@ -1,8 +1,6 @@
-// The `kestrane cut` command: batches, reporting, exit codes and Ctrl-C.
+// The `kestrane cut` command: checks before any analysis, batches, reporting, exit codes.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <regex>
@@ -10,6 +8,7 @@
 
 #include "CutCommand.hpp"
 #include "RecutOptions.hpp"
+#include "cli/ProgramRun.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace fs = std::filesystem;
@@ -23,33 +22,86 @@ int countOf(const std::string& text, const std::string& what) {
   return n;
 }
 
+void writeFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
 }  // namespace
 
-TEST(CutCommand, BatchRunsEveryItemAndReportsEachFailureOnOneLine) {
+TEST(CutCommand, BatchRunsEveryItemAndEndsWithASummary) {
   test::TempDir tmp;
+  const fs::path notMedia = tmp.path() / "notes.mov";
+  writeFile(notMedia, "not a movie at all");
   const auto options = cli::parseCutOptions(
-      {test::sampleFootage().string(), (tmp.path() / "missing.mov").string(),
-       test::sampleFootage().string(), "--name", "Demo", "--out", tmp.path().string(),
-       "--script", test::sampleScript().string()});
+      {test::sampleFootage().string(), notMedia.string(), test::sampleFootage().string(),
+       "--name", "Demo", "--out", tmp.path().string(), "--script", test::sampleScript().string()});
   std::ostringstream out, err;
-  EXPECT_EQ(cli::runCut(options, out, err), cli::kExitFailed);
+  cli::Console console(out, err);
+  EXPECT_EQ(cli::runCut(options, console), cli::kExitFailed);
 
   const std::string printed = out.str();
-  EXPECT_NE(printed.find("Video 1 of 3 — Demo\nOpening your footage\nMeasuring the audio\n"
+  EXPECT_NE(printed.find("File 1 of 3 — sample-presenter.mp4 (project “Demo”)\n"
+                         "Opening your footage\nMeasuring the audio\n"
                          "Transcribing every word\nChoosing the best takes\nBuilding your package\n"),
             std::string::npos)
       << printed;
-  EXPECT_NE(printed.find("Video 3 of 3 — Demo"), std::string::npos);
+  EXPECT_NE(printed.find("File 2 of 3 — notes.mov (project “Demo”)"), std::string::npos);
   // Two items of one name never share a folder.
   EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane.kestrane").string() + "\n"),
             std::string::npos);
   EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane 2.kestrane").string() + "\n"),
             std::string::npos);
   EXPECT_EQ(countOf(printed, "Done in "), 2);
+  EXPECT_EQ(countOf(printed, " of footage → "), 2);
+  EXPECT_EQ(countOf(printed, "Open in Final Cut Pro: " + tmp.path().string()), 2);
+  const std::string reason = "Can't read media at " + notMedia.string() + " — not a video or audio file";
+  EXPECT_NE(printed.find("\nCut 2 of 3 files.\nFailed: " + notMedia.string() + ": " + reason + "\n"),
+            std::string::npos)
+      << printed;
 
-  const std::string errors = err.str();
-  EXPECT_EQ(countOf(errors, "\n"), 1) << errors;
-  EXPECT_EQ(errors.rfind("kestrane: Can't read media at ", 0), 0u) << errors;
+  EXPECT_EQ(err.str(), "kestrane: " + reason + "\n");
+}
+
+TEST(CutCommand, MistakesFoundBeforeAnyAnalysisExitWithUsageStatus) {
+  test::TempDir tmp;
+  const std::string footage = test::sampleFootage().string();
+  const fs::path empty = tmp.path() / "empty.mov", pipe = tmp.path() / "pipe.mov";
+  writeFile(empty, "");
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  const fs::path aFile = tmp.path() / "file";
+  writeFile(aFile, "x");
+  const fs::path docx = tmp.path() / "script.docx", binaryText = tmp.path() / "script.txt";
+  writeFile(docx, "PK");
+  std::string zipped = "PK\x03\x04";
+  for (int i = 0; i < 4000; ++i) zipped += static_cast<char>((i * 7919 + 13) % 256);
+  writeFile(binaryText, zipped);
+  const std::string out = (tmp.path() / "out").string();
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"cut", (tmp.path() / "missing.mov").string()}, "— no such file"},
+      {{"cut", tmp.path().string()}, "— it is a folder"},
+      {{"cut", empty.string()}, "— the file is empty"},
+      {{"cut", pipe.string()}, "— it is not a regular file"},
+      {{"cut", footage, "--out", aFile.string()}, "it is not a folder"},
+      {{"cut", footage, "--out", (aFile / "sub").string()}, "is not a folder"},
+      {{"cut", footage, "--out", out, "--script", (tmp.path() / "none.txt").string()}, "no such file"},
+      {{"cut", footage, "--out", out, "--script", tmp.path().string()}, "is not a file"},
+      {{"cut", footage, "--out", out, "--script", docx.string()}, "is not a script file"},
+      {{"cut", footage, "--out", out, "--script", binaryText.string()}, "doesn't hold plain text"},
+      {{"cut", footage, "--threshold", "0"}, "between -120 and 0 dBFS"},
+      {{"cut", footage, "--threshold", "-121"}, "between -120 and 0 dBFS"},
+      {{"recut", (tmp.path() / "gone").string()}, "No session file or package folder at"},
+      {{"recut", footage, "--threshold", "3"}, "between -120 and 0 dBFS"},
+      {{"cut", (tmp.path() / "bell\a.mov").string()}, "bell\\x07.mov — no such file"},
+  };
+  for (const auto& [args, message] : cases) {
+    const test::ProgramRun run = test::runProgram(args);
+    EXPECT_EQ(run.status, cli::kExitUsage) << args[1] << " " << message;
+    EXPECT_EQ(run.out, "") << message;
+    EXPECT_EQ(countOf(run.err, "\n"), 1) << run.err;
+    EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(out)) << "nothing is made before the checks pass";
 }
 
 TEST(CutCommand, ProgramExitCodes) {
@@ -86,39 +138,4 @@ TEST(CutCommand, ProgramHelpNamesEveryCommandAndItsOptions) {
       EXPECT_NE(listed.find(it->str()), std::string::npos) << command << " " << it->str();
     }
   }
-}
-
-TEST(CutCommand, InterruptStopsTheJobAndLeavesNoPackage) {
-  test::TempDir tmp;
-  const auto scratchBefore = test::tempEntries("kestrane-audio-");
-  int pipeFds[2];
-  ASSERT_EQ(::pipe(pipeFds), 0);
-  const std::string program = KESTRANE_CLI;
-  const std::string footage = test::sampleFootage().string();
-  const std::string outDir = (tmp.path() / "out").string();
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::dup2(pipeFds[1], STDOUT_FILENO);
-    ::close(pipeFds[0]);
-    ::execl(program.c_str(), program.c_str(), "cut", footage.c_str(), "--out", outDir.c_str(),
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  ::close(pipeFds[1]);
-  FILE* stream = ::fdopen(pipeFds[0], "r");
-  char line[256];
-  while (std::fgets(line, sizeof line, stream)) {
-    if (std::string(line) == "Measuring the audio\n") {
-      ::kill(child, SIGINT);
-      break;
-    }
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  std::fclose(stream);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), cli::kExitCancelled);
-  EXPECT_FALSE(fs::exists(tmp.path() / "out" / "sample-presenter Kestrane.kestrane"));
-  EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
 }

@@ -77,7 +77,7 @@ TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
 
   std::ofstream(package / "copy.kestrane.json") << "{}";
   out = run("recut '" + package.string() + "'", status);
-  EXPECT_EQ(status, 1);
+  EXPECT_EQ(status, 2);
   EXPECT_NE(out.find("several session files"), std::string::npos) << out;
   fs::remove(footage);
   out = run("recut '" + (package / "talk.kestrane.json").string() + "'", status);

@@ -1,0 +1,81 @@
+// Ctrl-C at each stage of `kestrane cut`: acknowledged at once, and what is left afterwards.
+#include <gtest/gtest.h>
+
+#include "JobReport.hpp"
+#include "TerminalText.hpp"
+#include "cli/ProgramRun.hpp"
+#include "pipeline/TestSupport.hpp"
+
+namespace fs = std::filesystem;
+using namespace kestrane;
+
+namespace {
+
+struct Interrupted {
+  test::ProgramRun run;
+  fs::path package;  // where the package would be
+  bool sent = false;
+};
+
+// Cuts the sample into `out`, sending SIGINT when the stage's line appears.
+Interrupted interruptAt(const std::string& stage, const fs::path& out, bool mp4) {
+  std::vector<std::string> args{"cut", test::sampleFootage().string(), "--out", out.string()};
+  if (mp4) args.push_back("--mp4");
+  Interrupted result;
+  result.package = out / "sample-presenter Kestrane.kestrane";
+  result.run = test::runProgram(args, [&](pid_t child, const std::string& line) {
+    if (!result.sent && line == stage + "\n") {
+      ::kill(child, SIGINT);
+      result.sent = true;
+    }
+  });
+  return result;
+}
+
+class InterruptAtStage : public ::testing::TestWithParam<const char*> {};
+
+}  // namespace
+
+// Stopped before its package is complete, a cut leaves nothing: no package, no scratch audio.
+TEST_P(InterruptAtStage, StopsAndLeavesNothing) {
+  test::TempDir tmp;
+  const auto scratchBefore = test::tempEntries("kestrane-audio-");
+  const Interrupted r = interruptAt(GetParam(), tmp.path() / "out", false);
+  ASSERT_TRUE(r.sent) << r.run.out;
+  EXPECT_EQ(r.run.status, cli::kExitCancelled) << r.run.out << r.run.err;
+  EXPECT_EQ(r.run.err, "Stopping…\nkestrane: The cut was cancelled.\n");
+  EXPECT_EQ(r.run.out.find("Package:"), std::string::npos);
+  EXPECT_FALSE(fs::exists(r.package));
+  EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stages, InterruptAtStage,
+                         ::testing::Values("Opening your footage", "Measuring the audio",
+                                           "Transcribing every word", "Choosing the best takes"));
+
+// Stopped while the rough cut renders, the finished package stays and the user is told how to
+// make the movie later.
+TEST(Interrupt, DuringTheRoughCutKeepsThePackage) {
+  test::TempDir tmp;
+  const Interrupted r = interruptAt("Rendering rough cut", tmp.path() / "out", true);
+  ASSERT_TRUE(r.sent) << r.run.out;
+  EXPECT_EQ(r.run.status, cli::kExitCancelled) << r.run.err;
+  EXPECT_EQ(r.run.err, "Stopping…\nRough cut not rendered — run kestrane recut " +
+                           cli::shellQuoted(r.package.string()) + " --mp4\n");
+  EXPECT_NE(r.run.out.find("Package: " + r.package.string() + "\n"), std::string::npos);
+  EXPECT_TRUE(fs::exists(r.package / "sample-presenter.fcpxml"));
+  EXPECT_TRUE(fs::exists(r.package / "sample-presenter.kestrane.json"));
+  EXPECT_FALSE(fs::exists(r.package / "sample-presenter rough cut.mp4"));
+}
+
+// Stopped while the package is written, a rough cut may or may not have begun: either nothing
+// is left, or the package that is left is announced.
+TEST(Interrupt, WhileBuildingThePackageLeavesNothingUnannounced) {
+  test::TempDir tmp;
+  const Interrupted r = interruptAt("Building your package", tmp.path() / "out", true);
+  ASSERT_TRUE(r.sent) << r.run.out;
+  EXPECT_EQ(r.run.status, cli::kExitCancelled) << r.run.err;
+  EXPECT_EQ(r.run.err.rfind("Stopping…\n", 0), 0u) << r.run.err;
+  EXPECT_EQ(fs::exists(r.package), r.run.err.find("Rough cut not rendered") != std::string::npos)
+      << r.run.err;
+}

@@ -1,0 +1,117 @@
+// What the command line prints about a job: the closing lines, stage lines and escaped text.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "Console.hpp"
+#include "RunSummary.hpp"
+#include "TerminalText.hpp"
+#include "pipeline/StoredSession.hpp"
+
+using namespace kestrane;
+
+namespace {
+
+// 754 s of footage of which 495 s are kept, with every kind of removal.
+KestraneSession cutSession() {
+  KestraneSession s = test::storedSession("/footage/take 04.mov");
+  s.source.durationSeconds = 754;
+  const auto seg = [](double a, double b, SegmentKind k) { return Segment{{a, b}, k, {}, {}}; };
+  s.cutList = CutList{{seg(0, 495, SegmentKind::keep), seg(495, 500, SegmentKind::silence),
+                       seg(500, 510, SegmentKind::silence), seg(510, 600, SegmentKind::retakeRejected),
+                       seg(600, 610, SegmentKind::flub), seg(610, 611, SegmentKind::filler),
+                       seg(611, 754, SegmentKind::silence)}};
+  s.advisories = std::vector<Advisory>{{{61.7, 63}, "Check (join): a hard cut mid-word"},
+                                       {{125, 126}, "Listen: \x1b[2Jcleared?"}};
+  s.editorNotes.reset();
+  return s;
+}
+
+}  // namespace
+
+TEST(RunReport, ClosingLinesOfACut) {
+  KestraneSession s = cutSession();
+  EXPECT_EQ(cli::figuresLine(s),
+            "12:34 of footage → 8:15 (34% removed: 3 silences, 1 flub, 1 alternate take, 1 filler)");
+  s.cutList->segments.push_back({{754, 754}, SegmentKind::manual, {}, {}});
+  s.cutList->segments.push_back({{754, 754}, SegmentKind::manual, {}, {}});
+  EXPECT_NE(cli::figuresLine(s).find(", 1 filler, 2 by your hand)"), std::string::npos);
+  s.cutList.reset();
+  EXPECT_EQ(cli::figuresLine(s),
+            "12:34 of footage → 0:00 (100% removed: 0 silences, 0 flubs, 0 alternate takes, 0 fillers)");
+
+  s = cutSession();
+  EXPECT_EQ(cli::worthAListen(s), (std::vector<std::string>{
+                                      "Worth a listen:", "  1:01  Check (join): a hard cut mid-word",
+                                      "  2:05  Listen: \x1b[2Jcleared?"}));
+  s.advisories.reset();
+  EXPECT_TRUE(cli::worthAListen(s).empty());
+
+  EXPECT_FALSE(cli::spokenNotesLine(s));
+  s.editorNotes = std::vector<Advisory>{{{1, 2}, "a"}};
+  EXPECT_EQ(cli::spokenNotesLine(s),
+            "1 spoken note to your editor — cut from the timeline, marked inside the source clip");
+
+  // Under 2 % kept is worth a warning; 2 % is not.
+  EXPECT_FALSE(cli::keepsAlmostNothing(s));
+  s.cutList = CutList{{{{0, 15.08}, SegmentKind::keep, {}, {}}, {{15.08, 754}, SegmentKind::silence, {}, {}}}};
+  EXPECT_FALSE(cli::keepsAlmostNothing(s));
+  s.cutList->segments[0].range.end = 15;
+  EXPECT_NE(cli::keepsAlmostNothing(s).value_or("").find("keeps only 0:15 of 12:34"), std::string::npos);
+}
+
+TEST(RunReport, NextStepForEachEditor) {
+  Pipeline::Output output;
+  output.session = cutSession();
+  output.packageDir = "/out/take 04 Kestrane.kestrane";
+  output.fcpxmlURL = output.packageDir / "take 04.fcpxml";
+  output.session.settings.exportTarget.reset();
+  EXPECT_EQ(cli::nextStep(output), "Open in Final Cut Pro: /out/take 04 Kestrane.kestrane/take 04.fcpxml");
+  output.session.settings.exportTarget = ExportTarget::resolve;
+  EXPECT_EQ(cli::nextStep(output),
+            "In Resolve: File → Import → Timeline… and pick the .fcpxml from the package. "
+            "Subtitles: import captions.srt alongside it.");
+  output.session.settings.exportTarget = ExportTarget::premiere;
+  EXPECT_EQ(cli::nextStep(output),
+            "Drag “take 04 (Premiere).xml” from the package into Premiere’s Project panel (or File → "
+            "Import). The cut arrives with your full raw nested inside — double-click any piece to "
+            "fall into it.");
+}
+
+TEST(RunReport, ControlCharactersAreEscaped) {
+  EXPECT_EQ(cli::escaped("caf\xC3\xA9 — “ok” \\ back"), "caf\xC3\xA9 — “ok” \\ back");
+  EXPECT_EQ(cli::escaped("a\nb\tc\rd\x1b[31me\x07\x7F"), "a\\nb\\tc\\rd\\e[31me\\x07\\x7F");
+  EXPECT_EQ(cli::escaped("\xC2\x9B" "31m"), "\\u009B31m") << "C1 control sequence introducer";
+  EXPECT_EQ(cli::escaped("bad \xFF\xC3 end\xE2\x82"), "bad \\xFF\\xC3 end\\xE2\\x82");
+  EXPECT_EQ(cli::escaped(cli::escaped("x\x1b")), "x\\e") << "escaping twice changes nothing";
+
+  EXPECT_EQ(cli::shellQuoted("/out/pkg.kestrane"), "/out/pkg.kestrane");
+  EXPECT_EQ(cli::shellQuoted("/out/Demo Kestrane.kestrane"), "'/out/Demo Kestrane.kestrane'");
+  EXPECT_EQ(cli::shellQuoted("it's"), "'it'\\''s'");
+}
+
+TEST(RunReport, StageLines) {
+  EXPECT_EQ(cli::Console::stageLine("Choosing the best takes", 3.9, std::nullopt),
+            "Choosing the best takes…  0:03");
+  EXPECT_EQ(cli::Console::stageLine("Transcribing every word", 0.5, 0.01),
+            "Transcribing every word    1%  0:00 elapsed");
+  EXPECT_EQ(cli::Console::stageLine("Transcribing every word", 30, 0.25),
+            "Transcribing every word   25%  0:30 elapsed · about 1:30 left");
+  EXPECT_EQ(cli::Console::stageLine("Transcribing every word", 90, 1.5),
+            "Transcribing every word  100%  1:30 elapsed");
+
+  // Away from a terminal each stage is one plain line, and nothing is ever redrawn.
+  std::ostringstream out, err;
+  {
+    cli::Console console(out, err);
+    console.stage("Measuring the audio");
+    console.progress(0.5);
+    console.stage("Transcribing every word");
+    console.progress(0.7);
+    console.line("Package: p");
+    console.stopping();
+    console.stage("Building your package");
+  }
+  EXPECT_EQ(out.str(), "Measuring the audio\nTranscribing every word\nPackage: p\n");
+  EXPECT_EQ(err.str(), "Stopping…\n");
+}
