@@ -10,10 +10,11 @@ for p in "${wanted[@]}"; do
   fi
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
+  echo "Installing ${#missing[@]} packages (a first set-up takes a few minutes): ${missing[*]}"
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
   export DEBIAN_FRONTEND=noninteractive
-  $sudo_cmd apt-get update -qq
-  $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  # apt's own progress stays visible: a quiet install looks like a hang for minutes.
+  $sudo_cmd apt-get update
+  $sudo_cmd apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
