@@ -6,14 +6,21 @@
 #include <gtest/gtest.h>
 #include <sodium.h>
 #include <stdlib.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "app/updater/UpdateTransport.hpp"
 
 namespace kestrane::updater::testing {
 namespace fs = std::filesystem;
@@ -139,5 +146,55 @@ inline std::map<std::string, std::string> snapshot(const fs::path& root) {
   }
   return picture;
 }
+
+// The loopback feed server of tests/updater/feed_server.py, with a certificate made here.
+class FeedServer {
+ public:
+  explicit FeedServer(const fs::path& folder) : folder_(folder) {
+    cert_ = folder / "cert.pem";
+    auto key = folder / "key.pem";
+    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+                          "-addext subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:TRUE "
+                          "-keyout '" + key.string() + "' -out '" + cert_.string() + "' 2>/dev/null";
+    if (std::system(command.c_str()) != 0) return;
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::string script = KESTRANE_UPDATER_TEST_DIR "/feed_server.py";
+      execlp("python3", "python3", script.c_str(), cert_.c_str(), key.c_str(), folder.c_str(), nullptr);
+      _exit(127);
+    }
+    close(out[1]);
+    std::FILE* stream = fdopen(out[0], "r");
+    char line[32] = {};
+    if (stream && std::fgets(line, sizeof line, stream)) port_ = std::atoi(line);
+    if (stream) std::fclose(stream);
+  }
+  ~FeedServer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool running() const { return port_ > 0; }
+  std::string url(const std::string& path) const {
+    return "https://127.0.0.1:" + std::to_string(port_) + path;
+  }
+  TransportOptions options() const {
+    TransportOptions options;
+    options.caFile = cert_.string();
+    options.feedTimeout = std::chrono::milliseconds(1500);
+    return options;
+  }
+  const fs::path& folder() const { return folder_; }
+
+ private:
+  fs::path folder_, cert_;
+  pid_t pid_ = -1;
+  int port_ = 0;
+};
 
 }  // namespace kestrane::updater::testing
