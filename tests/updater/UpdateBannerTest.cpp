@@ -22,8 +22,9 @@ QApplication& app() {
   static char name[] = "banner-test";
   static char* argv[] = {name, nullptr};
   qputenv("QT_QPA_PLATFORM", "offscreen");
-  static QApplication instance(argc, argv);
-  return instance;
+  // Never destroyed: tearing Qt down from a static destructor crashes at exit.
+  static auto* instance = new QApplication(argc, argv);
+  return *instance;
 }
 
 template <typename Done>
