@@ -75,8 +75,11 @@ std::string Console::stageLine(const std::string& label, double elapsed,
   return text;
 }
 
-void Console::drawLocked() {
-  const std::string text = stageLine(*label_, secondsSince(started_), fraction_);
+void Console::drawLocked(bool ended) {
+  const double elapsed = secondsSince(started_);
+  // An ended stage keeps its label and the time it took.
+  const std::string text = ended ? *label_ + "  " + timeStamp(elapsed)
+                                 : stageLine(*label_, elapsed, fraction_);
   out_ << '\r' << fitted(text, columns() - 1) << "\x1b[K" << std::flush;
   drawn_ = Clock::now();
 }
@@ -84,7 +87,7 @@ void Console::drawLocked() {
 void Console::endStageLocked() {
   if (!label_) return;
   if (live_) {
-    drawLocked();
+    drawLocked(true);
     out_ << '\n' << std::flush;
   }
   label_.reset();

@@ -36,7 +36,7 @@ class Console {
 
  private:
   void endStageLocked();
-  void drawLocked();
+  void drawLocked(bool ended = false);
 
   std::ostream& out_;
   std::ostream& err_;

@@ -36,7 +36,7 @@ void printClosingLines(const Pipeline::Output& output, double seconds, Console& 
 JobOutcome runReported(const Job& job, Console& console) {
   const auto started = std::chrono::steady_clock::now();
   const Pipeline::ProgressCallback progress = [&console](const Pipeline::Stage& stage) {
-    console.stage(stage.rawValue);
+    console.stage(escaped(stage.rawValue));
   };
   JobOutcome outcome;
   try {

@@ -52,6 +52,7 @@ TEST(CutCommand, BatchRunsEveryItemAndEndsWithASummary) {
   EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane 2.kestrane").string() + "\n"),
             std::string::npos);
   EXPECT_EQ(countOf(printed, "Done in "), 2);
+  EXPECT_EQ(printed.find_first_of("\r\x1b"), std::string::npos) << "a log holds no redraws";
   EXPECT_EQ(countOf(printed, " of footage → "), 2);
   EXPECT_EQ(countOf(printed, "Open in Final Cut Pro: " + tmp.path().string()), 2);
   const std::string reason = "Can't read media at " + notMedia.string() + " — not a video or audio file";
