@@ -18,3 +18,5 @@ target_link_libraries(kestrane_pocketsphinx INTERFACE ${POCKETSPHINX_LINK_LIBRAR
 pkg_check_modules(POPPLER REQUIRED IMPORTED_TARGET poppler-cpp)
 pkg_check_modules(UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(FONTCONFIG REQUIRED IMPORTED_TARGET fontconfig)

@@ -21,8 +21,9 @@ int assetCount(GraphicsDensity density, double cutSeconds, std::optional<int> be
   const DensityRule& rule = kRules[static_cast<std::size_t>(density)];
   long long n = 0;
   if (!beats) {
-    const double seconds = (std::isnan(cutSeconds) || cutSeconds < 0) ? 0 : cutSeconds;
-    n = std::max(1LL, static_cast<long long>(std::round(seconds / 3)));
+    // NaN and infinite lengths count as 0; a finite one is bounded before it becomes a count.
+    const double seconds = std::isfinite(cutSeconds) && cutSeconds > 0 ? cutSeconds : 0;
+    n = std::max(1LL, static_cast<long long>(std::round(std::min(seconds / 3, 1e9))));
   } else if (*beats >= 1) {
     n = *beats;
   } else {

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "kestrane/graphics/LocalFonts.hpp"
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fontconfig setup of our own: a copied DejaVu Sans, a copied DejaVu Serif that the scan
+// renames to Impact, and an alias that maps Arial onto DejaVu Sans.
+class PrivateFonts : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "kestrane-fonts-XXXXXX").string();
+    root = mkdtemp(pattern.data());
+    fs::create_directories(root / "fonts");
+    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", root / "fonts/DejaVuSans.ttf");
+    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", root / "fonts/Stand.ttf");
+    std::ofstream(root / "fonts.conf")
+        << "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
+        << "<dir>" << (root / "fonts").string() << "</dir>\n"
+        << "<cachedir>" << (root / "cache").string() << "</cachedir>\n"
+        << "<match target=\"scan\"><test name=\"family\"><string>DejaVu Serif</string></test>"
+           "<edit name=\"family\" mode=\"assign\" binding=\"same\"><string>Impact</string></edit></match>\n"
+        << "<alias><family>Arial</family><prefer><family>DejaVu Sans</family></prefer></alias>\n"
+        << "</fontconfig>\n";
+    ::setenv("FONTCONFIG_FILE", (root / "fonts.conf").c_str(), 1);
+  }
+  void TearDown() override { fs::remove_all(root); }
+  static inline fs::path root;
+};
+
+const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new PrivateFonts);
+
+LocalFonts::Lookup production() { return LocalFonts::installedFontFile; }
+
+}  // namespace
+
+TEST(LocalFonts, NamesFromTheBrandText) {
+  using V = std::vector<std::string>;
+  EXPECT_EQ(LocalFonts::names(std::nullopt), V{});
+  EXPECT_EQ(LocalFonts::names(" \n "), V{});
+  EXPECT_EQ(LocalFonts::names("Anton (display), Inter body"), (V{"Anton", "Inter"}));
+  EXPECT_EQ(LocalFonts::names("Playfair Display"), V{"Playfair"});
+  EXPECT_EQ(LocalFonts::names("Arial Black"), V{"Arial"});
+  EXPECT_EQ(LocalFonts::names("Anton and Inter"), V{"Anton and Inter"});
+  EXPECT_EQ(LocalFonts::names("Inter, inter, INTER"), V{"Inter"});
+  EXPECT_EQ(LocalFonts::names("A · B | C / D; E\nF"), (V{"A", "B", "C", "D"}));
+  EXPECT_EQ(LocalFonts::names(std::string(41, 'x') + ", Lato"), V{"Lato"});
+}
+
+TEST(LocalFonts, ResolvesAgainstThePrivateFontSetup) {
+  const auto fonts = LocalFonts::resolve({"DejaVu Sans", "dejavu sans", "Oswald", "Arial", "Zapfino"},
+                                         production());
+  ASSERT_EQ(fonts.size(), 5u);
+  EXPECT_TRUE(fonts[0].installed);
+  EXPECT_EQ(fonts[0].fileURL, PrivateFonts::root / "fonts/DejaVuSans.ttf");
+  EXPECT_TRUE(fonts[1].installed);
+  // Oswald is missing and its first installed stand-in is Impact.
+  EXPECT_EQ(fonts[2], (LocalFonts::ResolvedFont{"Oswald", "Impact", false, PrivateFonts::root / "fonts/Stand.ttf"}));
+  // An alias is not an installed family.
+  EXPECT_EQ(fonts[3], (LocalFonts::ResolvedFont{"Arial", "Helvetica Neue", false, std::nullopt}));
+  EXPECT_EQ(fonts[4].family, "Helvetica Neue");
+
+  const auto warnings = LocalFonts::substitutionWarnings(fonts);
+  ASSERT_EQ(warnings.size(), 3u);
+  EXPECT_EQ(warnings[0],
+            "Motion graphics fonts: \"Oswald\" isn't installed on this computer, so the graphics use "
+            "\"Impact\" instead. Install Oswald (or add it to the brand) if the typeface matters — "
+            "nothing is fetched from the web.");
+
+  const std::string section = LocalFonts::promptSection({fonts[0], fonts[2]});
+  EXPECT_NE(section.find("\n\nUse these EXACT stacks (they resolve on the machine doing the render):\n"
+                         "- `font-family: \"DejaVu Sans\", \"Helvetica Neue\", Helvetica, Arial, "
+                         "-apple-system, sans-serif;` — \"DejaVu Sans\" is installed locally\n"
+                         "- `font-family: \"Impact\", "),
+            std::string::npos);
+  EXPECT_TRUE(section.ends_with("\"Impact\" is the approved local stand-in; do not try to load Oswald "
+                                "from the web\n"));
+  EXPECT_NE(LocalFonts::promptSection({}).find("\n\nNo brand fonts were supplied."), std::string::npos);
+}
+
+TEST(LocalFonts, SubstituteRowsLookUpEachFamilyOnce) {
+  std::vector<std::string> asked;
+  const auto lookup = [&](std::string_view f) -> std::optional<LocalFonts::Installed> {
+    asked.emplace_back(f);
+    return std::nullopt;
+  };
+  LocalFonts::resolve({"Anton"}, lookup);
+  EXPECT_EQ(asked, (std::vector<std::string>{"Anton", "Impact", "Haettenschweiler", "Arial Black"}));
+}
+
+TEST(LocalFonts, EmbeddedFontFaces) {
+  const auto fonts = LocalFonts::resolve({"DejaVu Sans"}, production());
+  const std::string css = LocalFonts::fontFaceCSS(fonts, LocalFonts::maxEmbeddedBytes, LocalFonts::readWholeFile);
+  EXPECT_TRUE(css.starts_with("@font-face { font-family: \"DejaVu Sans\"; src: url(data:font/truetype;base64,AAEAAA"));
+  EXPECT_TRUE(css.ends_with(") format(\"truetype\"); font-display: block; }"));
+  EXPECT_EQ(css.find('\n'), std::string::npos);
+
+  using F = LocalFonts::ResolvedFont;
+  const auto sized = [](std::size_t n) {
+    return [n](const fs::path&) -> std::optional<std::string> { return std::string(n, 'a'); };
+  };
+  const std::vector<F> two{{"Oswald", "Impact", false, "/x/a.TTF"}, {"Anton", "Impact", false, "/x/b.otf"}};
+  const std::string one = LocalFonts::fontFaceCSS(two, 900000, sized(900000));
+  EXPECT_EQ(std::count(one.begin(), one.end(), '\n'), 0);
+  EXPECT_NE(one.find("format(\"truetype\")"), std::string::npos);
+  EXPECT_EQ(LocalFonts::fontFaceCSS(two, 900000, sized(900001)), "");
+  EXPECT_EQ(LocalFonts::fontFaceCSS({{"A", "A", true, "/x/a.ttc"}}, 900000, sized(3)), "");
+  EXPECT_EQ(LocalFonts::fontFaceCSS({{"A", "A", true, "/x/a.woff2"}}, 900000, sized(3)),
+            "@font-face { font-family: \"A\"; src: url(data:font/woff2;base64,YWFh) format(\"woff2\"); "
+            "font-display: block; }");
+
+  EXPECT_EQ(LocalFonts::embedding("", "<p>x</p>"), "<p>x</p>");
+  EXPECT_EQ(LocalFonts::embedding("a{}", "<html><HEAD></head>"), "<html><head>\n<style>\na{}\n</style></head>");
+  EXPECT_EQ(LocalFonts::embedding("a{}", "<html lang=\"en\"><head class=\"x\"></head>"),
+            "<html lang=\"en\">\n<head><style>\na{}\n</style></head><head class=\"x\"></head>");
+  EXPECT_EQ(LocalFonts::embedding("a{}", "<div></div>"), "<style>\na{}\n</style>\n<div></div>");
+}
