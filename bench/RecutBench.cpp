@@ -84,7 +84,10 @@ void BM_RecutOneHourSession(benchmark::State& state) {
   settings.apply(CutTightness::tight);
   std::size_t kept = 0;
   for (auto _ : state) {
-    const Pipeline::Output out = Pipeline::recut(hour.sessionFile, settings);
+    Pipeline::RecutRequest request;
+    request.sessionURL = hour.sessionFile;
+    request.settings = settings;
+    const Pipeline::Output out = Pipeline::recut(request);
     kept = out.session.cutList->keptSegments().size();
   }
   state.counters["words"] =

@@ -73,7 +73,7 @@ const Recording& twoHours() {
 CutList silencesAndPlan(const Recording& r) {
   auto settings = PipelineSettings::make(-45, 0.35, 0.05, true);
   const auto silences = AudioAnalyzer::silences(r.track, settings.silenceThresholdDBFS, settings.minSilenceDuration);
-  const auto splitters = AudioAnalyzer::silences(r.track, settings.silenceThresholdDBFS, 0.7);
+  const auto splitters = AudioAnalyzer::silences(r.track, settings.silenceThresholdDBFS, kSplitterMinSilence);
   EditPlanner::CutMaterial material;
   material.sourceDuration = r.duration;
   material.frameDuration = 1.0 / 30;

@@ -4,7 +4,6 @@
 
 #include "InputCheck.hpp"
 #include "TerminalText.hpp"
-#include "kestrane/analysis/SilenceSensitivity.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -22,16 +21,13 @@ std::string header(const CutOptions& options, std::size_t index) {
 
 Pipeline::Output cutOne(const CutOptions& options, const std::filesystem::path& footage,
                         const Pipeline::ProgressCallback& progress, std::stop_token stop) {
-  Pipeline::Analysis analysis = Pipeline::analyze(footage, progress, stop);
-  const double threshold = options.thresholdDBFS
-                               ? *options.thresholdDBFS
-                               : thresholdDBFS(options.sensitivity, analysis.levels.levelsDBFS());
+  Pipeline::Analysis analysis = Pipeline::analyze(footage, {}, progress, stop);
   Pipeline::Request request;
   request.input = footage;
   request.scriptURL = options.script;
   request.projectName = Pipeline::trimmedOrAbsent(options.projectName);
   request.outputDir = options.outputDir;
-  request.settings = settingsFor(options, threshold);
+  request.settings = Pipeline::cutSettings(options.choices, analysis.levels);
   request.renderMP4 = options.mp4;
   return Pipeline::run(request, analysis, progress, stop);
 }

@@ -31,11 +31,11 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
       {"--name", [&](const std::string& v) { o.projectName = v; }},
       {"--out", [&](const std::string& v) { o.outputDir = v; }},
   };
-  addCutChoices(valued, o);
+  addCutChoices(valued, o.choices);
   const Flags flags{
-      {"--silences-only", [&] { o.silencesOnly = true; }},
-      {"--keep-fillers", [&] { o.removeFillers = false; }},
-      {"--no-captions", [&] { o.embedCaptions = false; }},
+      {"--silences-only", [&] { o.choices.silencesOnly = true; }},
+      {"--keep-fillers", [&] { o.choices.removeFillers = false; }},
+      {"--no-captions", [&] { o.choices.embedCaptions = false; }},
       {"--mp4", [&] { o.mp4 = true; }},
       {"--help", [&] { o.help = true; }},
       {"-h", [&] { o.help = true; }},
@@ -49,22 +49,6 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
     throw UsageError("No footage given — name at least one video or audio file to cut.");
   }
   return o;
-}
-
-PipelineSettings settingsFor(const CutOptions& options, double thresholdDBFS) {
-  PipelineSettings s = PipelineSettings::make(-40, 0.8, 0.15, true);
-  s.silenceThresholdDBFS = thresholdDBFS;
-  s.removeFillers = options.removeFillers;
-  s.dedupRepeatedLines = true;
-  s.aiAdjudication = false;
-  s.thoroughness = options.silencesOnly ? Thoroughness::silencesOnly : Thoroughness::fast;
-  s.embedCaptions = options.embedCaptions;
-  s.subtitleLength = options.subtitleLength;
-  s.exportTarget = options.exportTarget;
-  s.manualKeepRanges = std::vector<TimeRange>{};
-  s.manualRemoveRanges = std::vector<TimeRange>{};
-  s.apply(options.tightness);
-  return s;
 }
 
 }  // namespace kestrane::cli

@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "OptionParsing.hpp"
-#include "kestrane/analysis/SilenceSensitivity.hpp"
-#include "kestrane/model/PipelineSettings.hpp"
+#include "kestrane/pipeline/CutChoices.hpp"
 
 namespace kestrane::cli {
 
@@ -16,15 +15,7 @@ struct CutOptions {
   std::optional<std::filesystem::path> script;
   std::optional<std::string> projectName;
   std::optional<std::filesystem::path> outputDir;
-  CutTightness tightness = CutTightness::natural;
-  bool silencesOnly = false;
-  bool removeFillers = true;
-  ExportTarget exportTarget = ExportTarget::finalCut;
-  bool embedCaptions = true;
-  TranscriptExporter::SubtitleLength subtitleLength = TranscriptExporter::SubtitleLength::medium;
-  SilenceSensitivity sensitivity = SilenceSensitivity::automatic;
-  // A fixed threshold replaces the one derived from the sensitivity and the footage's levels.
-  std::optional<double> thresholdDBFS;
+  Pipeline::CutChoices choices;
   // Also render "<stem> rough cut.mp4" into the package.
   bool mp4 = false;
   bool help = false;
@@ -34,8 +25,8 @@ extern const char* const kCutUsage;
 
 // The cut choices that take a value, for `cut` and `recut` alike: each sets the field of the
 // same name, a plain one or an optional one.
-template <class Options>
-void addCutChoices(Valued& valued, Options& o) {
+template <class Choices>
+void addCutChoices(Valued& valued, Choices& o) {
   valued.insert({
       {"--tightness",
        [&o](const std::string& v) { o.tightness = parseEnum<CutTightness>("--tightness", v); }},
@@ -56,9 +47,5 @@ void addCutChoices(Valued& valued, Options& o) {
 
 // Parses the arguments that follow "cut". Throws UsageError.
 CutOptions parseCutOptions(const std::vector<std::string>& args);
-
-// The settings of one cut, as the application would make them from the same choices:
-// AI off, the fast full cut unless only silences go, hand edits empty.
-PipelineSettings settingsFor(const CutOptions& options, double thresholdDBFS);
 
 }  // namespace kestrane::cli

@@ -35,8 +35,13 @@ void printClosingLines(const Pipeline::Output& output, double seconds, Console& 
 
 JobOutcome runReported(const Job& job, Console& console) {
   const auto started = std::chrono::steady_clock::now();
+  // The stage's label as it starts; the fractions within it move its line along.
   const Pipeline::ProgressCallback progress = [&console](const Pipeline::Stage& stage) {
-    console.stage(escaped(stage.rawValue));
+    if (stage.fraction) {
+      console.progress(*stage.fraction);
+    } else {
+      console.stage(escaped(stage.rawValue));
+    }
   };
   JobOutcome outcome;
   try {
@@ -44,7 +49,7 @@ JobOutcome runReported(const Job& job, Console& console) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     printClosingLines(output, seconds, console);
-  } catch (const Pipeline::Cancelled& e) {
+  } catch (const Cancelled& e) {
     outcome = {kExitCancelled, e.what()};
     if (const auto& package = e.keptPackage()) {
       console.line("Package: " + printable(package->string()));
@@ -52,8 +57,11 @@ JobOutcome runReported(const Job& job, Console& console) {
                     printable(shellQuoted(package->string())) + " --mp4");
       return outcome;
     }
-  } catch (const std::exception& e) {
+  } catch (const UserFacingError& e) {
     outcome = {kExitFailed, printable(e.what())};
+  } catch (const std::exception& e) {
+    // Not a message written for the user: a fault of the program, shown with its detail.
+    outcome = {kExitFailed, "internal error: " + printable(e.what())};
   }
   if (outcome.status != kExitOK) console.error("kestrane: " + outcome.failure);
   return outcome;

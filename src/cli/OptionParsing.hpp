@@ -10,13 +10,14 @@
 #include <fmt/format.h>
 
 #include "kestrane/model/EnumText.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::cli {
 
 // A command line that cannot be understood; the message says what is wrong.
-class UsageError : public std::runtime_error {
+class UsageError : public UserFacingError {
  public:
-  using std::runtime_error::runtime_error;
+  using UserFacingError::UserFacingError;
 };
 
 // ASCII lower case, for matching option values without regard to case.

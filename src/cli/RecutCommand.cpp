@@ -4,22 +4,37 @@
 
 namespace kestrane::cli {
 
+namespace {
+
+// A path that names no session is a mistake on the command line (exit 2), not a failed job.
+std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage) {
+  try {
+    return Pipeline::sessionFileFor(sessionOrPackage);
+  } catch (const Pipeline::PipelineError& e) {
+    throw UsageError(e.what());
+  }
+}
+
+}  // namespace
+
 int runRecut(const RecutOptions& options, Console& console, std::stop_token stop) {
-  const std::filesystem::path sessionFile = sessionFileFor(options.sessionOrPackage);
+  Pipeline::RecutRequest request;
+  request.sessionURL = namedSessionFile(options.sessionOrPackage);
+  request.renderMP4 = options.mp4;
+  request.projectName = options.projectName;
+  request.dropScript = options.dropScript;
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
-        const PipelineSettings settings =
-            recutSettings(options, KestraneSession::read(sessionFile));
-        return Pipeline::recut(sessionFile, settings, options.mp4, false, options.projectName,
-                               std::nullopt, std::nullopt, true, std::nullopt, std::nullopt,
-                               options.dropScript, progress, stop);
+        request.settings =
+            Pipeline::recutSettings(options.choices, KestraneSession::read(request.sessionURL));
+        return Pipeline::recut(request, progress, stop);
       },
       console)
       .status;
 }
 
 int runRetry(const RetryOptions& options, Console& console, std::stop_token stop) {
-  const std::filesystem::path sessionFile = sessionFileFor(options.sessionOrPackage);
+  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
         return Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop);

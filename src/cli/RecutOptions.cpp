@@ -1,7 +1,5 @@
 #include "RecutOptions.hpp"
 
-#include <fmt/format.h>
-
 #include <functional>
 
 namespace kestrane::cli {
@@ -63,15 +61,15 @@ RecutOptions parseRecutOptions(const std::vector<std::string>& args) {
   Valued valued{
       {"--name", [&](const std::string& v) { o.projectName = v; }},
   };
-  addCutChoices(valued, o);
+  addCutChoices(valued, o.choices);
   const Flags flags{
       {"--drop-script", [&] { o.dropScript = true; }},
-      {"--silences-only", [&] { o.silencesOnly = true; }},
-      {"--full-cut", [&] { o.silencesOnly = false; }},
-      {"--keep-fillers", [&] { o.removeFillers = false; }},
-      {"--remove-fillers", [&] { o.removeFillers = true; }},
-      {"--no-captions", [&] { o.embedCaptions = false; }},
-      {"--captions", [&] { o.embedCaptions = true; }},
+      {"--silences-only", [&] { o.choices.silencesOnly = true; }},
+      {"--full-cut", [&] { o.choices.silencesOnly = false; }},
+      {"--keep-fillers", [&] { o.choices.removeFillers = false; }},
+      {"--remove-fillers", [&] { o.choices.removeFillers = true; }},
+      {"--no-captions", [&] { o.choices.embedCaptions = false; }},
+      {"--captions", [&] { o.choices.embedCaptions = true; }},
       {"--mp4", [&] { o.mp4 = true; }},
       {"--help", [&] { o.help = true; }},
       {"-h", [&] { o.help = true; }},
@@ -96,64 +94,6 @@ RetryOptions parseRetryOptions(const std::vector<std::string>& args) {
     throw UsageError("No session given — name a package folder or its .kestrane.json file.");
   }
   return o;
-}
-
-std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage) {
-  std::error_code ec, entryError;
-  if (!std::filesystem::exists(sessionOrPackage, ec)) {
-    throw UsageError(fmt::format("No session file or package folder at {}.",
-                                 sessionOrPackage.string()));
-  }
-  if (!std::filesystem::is_directory(sessionOrPackage, ec)) return sessionOrPackage;
-  constexpr std::string_view suffix = ".kestrane.json";
-  std::vector<std::filesystem::path> found;
-  for (const auto& entry : std::filesystem::directory_iterator(sessionOrPackage, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(),
-                                                    suffix) == 0 && entry.is_regular_file(entryError)) {
-      found.push_back(entry.path());
-    }
-  }
-  if (ec) {
-    throw UsageError(
-        fmt::format("Can't read the folder {} — {}.", sessionOrPackage.string(), ec.message()));
-  }
-  if (found.empty()) {
-    throw UsageError(fmt::format("No session file (.kestrane.json) in {} — is it a package?",
-                                 sessionOrPackage.string()));
-  }
-  if (found.size() > 1) {
-    throw UsageError(fmt::format("{} holds several session files — name the one to re-cut.",
-                                 sessionOrPackage.string()));
-  }
-  return found.front();
-}
-
-PipelineSettings recutSettings(const RecutOptions& options, const KestraneSession& stored) {
-  PipelineSettings s = stored.settings;
-  if (options.tightness) s.apply(*options.tightness);
-  if (options.silencesOnly) {
-    if (*options.silencesOnly) {
-      s.thoroughness = Thoroughness::silencesOnly;
-    } else if (s.thoroughness == Thoroughness::silencesOnly) {
-      s.thoroughness = Thoroughness::fast;  // the full cut, as `kestrane cut` makes it
-    }
-  }
-  if (options.removeFillers) s.removeFillers = *options.removeFillers;
-  if (options.exportTarget) s.exportTarget = *options.exportTarget;
-  if (options.embedCaptions) s.embedCaptions = *options.embedCaptions;
-  if (options.subtitleLength) s.subtitleLength = *options.subtitleLength;
-  if (options.thresholdDBFS) {
-    s.silenceThresholdDBFS = *options.thresholdDBFS;
-  } else if (options.sensitivity) {
-    if (!stored.levels) {
-      throw UsageError(
-          "This session stores no audio levels to measure a sensitivity against — give "
-          "--threshold instead.");
-    }
-    s.silenceThresholdDBFS = thresholdDBFS(*options.sensitivity, stored.levels->levelsDBFS());
-  }
-  return s;
 }
 
 }  // namespace kestrane::cli

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "CutOptions.hpp"
-#include "kestrane/model/KestraneSession.hpp"
 
 namespace kestrane::cli {
 
@@ -17,14 +16,7 @@ struct RecutOptions {
   std::optional<std::string> projectName;
   bool dropScript = false;
   bool mp4 = false;
-  std::optional<CutTightness> tightness;
-  std::optional<bool> silencesOnly;
-  std::optional<bool> removeFillers;
-  std::optional<ExportTarget> exportTarget;
-  std::optional<bool> embedCaptions;
-  std::optional<TranscriptExporter::SubtitleLength> subtitleLength;
-  std::optional<SilenceSensitivity> sensitivity;
-  std::optional<double> thresholdDBFS;
+  Pipeline::RecutChoices choices;
   bool help = false;
 };
 
@@ -40,14 +32,5 @@ extern const char* const kRetryUsage;
 // Parse the arguments that follow "recut" and "retry-ai". Throw UsageError.
 RecutOptions parseRecutOptions(const std::vector<std::string>& args);
 RetryOptions parseRetryOptions(const std::vector<std::string>& args);
-
-// The session file a command names: the file itself, or the one session file
-// ("*.kestrane.json") inside a package folder. Throws UsageError when the path does not exist,
-// or a folder holds none or several.
-std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage);
-
-// The stored settings with the command line's changes. A sensitivity is measured against the
-// stored levels; throws UsageError when the session has none.
-PipelineSettings recutSettings(const RecutOptions& options, const KestraneSession& stored);
 
 }  // namespace kestrane::cli

@@ -115,10 +115,11 @@ TEST(AudioAnalyzer, FailuresAndCancellationLeaveNoWav) {
     EXPECT_THROW(extractAudio(garbage), platform::MediaOpenError);
     EXPECT_THROW(measureLevels(dir.file("missing.wav")), platform::MediaOpenError);
 
-    // Cancelled part way: the partly written WAV goes too.
+    // Stopped: no scratch WAV stays behind.
     const auto longer = sine(dir, "long.wav", 48000, 3.0);
-    int checks = 0;
-    EXPECT_THROW(extractAudio(longer, [&] { return ++checks > 3; }), platform::OperationCancelled);
+    std::stop_source stopper;
+    stopper.request_stop();
+    EXPECT_THROW(extractAudio(longer, stopper.get_token()), Cancelled);
     EXPECT_EQ(dir.count("kestrane-audio-"), 0);
 
     // Two audio tracks: only the first (silent) one is measured.

@@ -17,9 +17,11 @@ TEST(CutOptions, EveryOptionReachesTheSettings) {
   EXPECT_EQ(o.script, std::filesystem::path("s.md"));
   EXPECT_EQ(o.projectName, std::optional<std::string>("Launch"));
   EXPECT_EQ(o.outputDir, std::filesystem::path("/tmp/o"));
-  EXPECT_EQ(o.sensitivity, SilenceSensitivity::muchMore);
+  EXPECT_EQ(o.choices.sensitivity, SilenceSensitivity::muchMore);
 
-  const PipelineSettings s = cli::settingsFor(o, -37);
+  Pipeline::CutChoices choices = o.choices;
+  choices.thresholdDBFS = -37;
+  const PipelineSettings s = Pipeline::cutSettings(choices, LevelData{});
   EXPECT_EQ(s.silenceThresholdDBFS, -37);
   EXPECT_DOUBLE_EQ(s.speechPadding, 0.05);
   EXPECT_DOUBLE_EQ(s.minSilenceDuration, 0.35);
@@ -33,8 +35,11 @@ TEST(CutOptions, EveryOptionReachesTheSettings) {
 
 TEST(CutOptions, DefaultsMatchTheApplication) {
   const auto o = parseCutOptions({"talk.mov"});
-  EXPECT_FALSE(o.thresholdDBFS);
-  const PipelineSettings s = cli::settingsFor(o, -40);
+  EXPECT_FALSE(o.choices.thresholdDBFS);
+  const LevelData levels = LevelData::fromLevels(0.01, std::vector<float>(500, -30.0f));
+  const PipelineSettings s = Pipeline::cutSettings(o.choices, levels);
+  EXPECT_EQ(s.silenceThresholdDBFS,
+            thresholdDBFS(SilenceSensitivity::automatic, levels.levelsDBFS()));
   EXPECT_DOUBLE_EQ(s.speechPadding, 0.15);
   EXPECT_DOUBLE_EQ(s.minSilenceDuration, 0.8);
   EXPECT_TRUE(s.removeFillers);
@@ -65,6 +70,6 @@ TEST(CutOptions, BadCommandLinesSayWhatIsWrong) {
   EXPECT_NE(message({"a.mov", "--script"}).find("needs a value"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--frobnicate"}).find("Unknown option"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--no-captions=yes"}).find("takes no value"), std::string::npos);
-  EXPECT_EQ(parseCutOptions({"a.mov", "--threshold", "-42.5"}).thresholdDBFS, -42.5);
+  EXPECT_EQ(parseCutOptions({"a.mov", "--threshold", "-42.5"}).choices.thresholdDBFS, -42.5);
   EXPECT_TRUE(parseCutOptions({"--help"}).help);
 }

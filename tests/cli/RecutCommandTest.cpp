@@ -30,7 +30,7 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
                                          "Keynote", "--drop-script", "--mp4", "--sensitivity",
                                          "more"});
   EXPECT_EQ(o.sessionOrPackage, "pkg");
-  PipelineSettings s = cli::recutSettings(o, stored);
+  PipelineSettings s = Pipeline::recutSettings(o.choices, stored);
   EXPECT_EQ(s.thoroughness, Thoroughness::silencesOnly);
   EXPECT_EQ(s.exportTarget, ExportTarget::premiere);
   // The sensitivity is measured against the stored levels.
@@ -43,7 +43,7 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
 
   KestraneSession silencesOnly = stored;
   silencesOnly.settings.thoroughness = Thoroughness::silencesOnly;
-  s = cli::recutSettings(cli::parseRecutOptions({"pkg", "--full-cut"}), silencesOnly);
+  s = Pipeline::recutSettings(cli::parseRecutOptions({"pkg", "--full-cut"}).choices, silencesOnly);
   EXPECT_EQ(s.thoroughness, Thoroughness::fast);
 
   EXPECT_THROW(cli::parseRecutOptions({}), UsageError);
@@ -52,8 +52,9 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
   EXPECT_THROW(cli::parseRetryOptions({"a", "--name", "x"}), UsageError);
   KestraneSession noLevels = stored;
   noLevels.levels.reset();
-  EXPECT_THROW(cli::recutSettings(cli::parseRecutOptions({"a", "--sensitivity", "less"}), noLevels),
-               UsageError);
+  EXPECT_THROW(Pipeline::recutSettings(
+                   cli::parseRecutOptions({"a", "--sensitivity", "less"}).choices, noLevels),
+               Pipeline::PipelineError);
 }
 
 TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {

@@ -332,7 +332,7 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
                                      if (f > 0.3) stopper.request_stop();
                                    },
                                    stopper.get_token()),
-               platform::OperationCancelled);
+               Cancelled);
   EXPECT_FALSE(fractions.empty());
   EXPECT_LT(fractions.back(), 1.0);
   untouched();

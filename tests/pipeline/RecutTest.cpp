@@ -55,6 +55,13 @@ PipelineSettings newSettings() {
   return s;
 }
 
+Pipeline::RecutRequest recutOf(const fs::path& session, PipelineSettings settings) {
+  Pipeline::RecutRequest request;
+  request.sessionURL = session;
+  request.settings = std::move(settings);
+  return request;
+}
+
 bool keeps(const CutList& cut, double second) {
   for (const Segment& s : cut.keptSegments())
     if (s.range.start <= second && second < s.range.end) return true;
@@ -70,9 +77,11 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
 
   BrandSpec brand;
   brand.name = "Acme";
-  Pipeline::Output out = Pipeline::recut(stored.sessionFile, newSettings(), false, false,
-                                         std::nullopt, std::string(" \n"), false, true, brand,
-                                         std::nullopt, false, progress);
+  Pipeline::RecutRequest request = recutOf(stored.sessionFile, newSettings());
+  request.projectNotes = std::string(" \n");
+  request.createMotionGraphics = false;
+  request.brandSpec = brand;
+  Pipeline::Output out = Pipeline::recut(request, progress);
   EXPECT_EQ(out.packageDir, stored.package);
   ASSERT_FALSE(stages.empty());
   EXPECT_EQ(stages.front(), "Choosing the best takes");  // levels stored: nothing re-measured
@@ -106,8 +115,9 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
   PipelineSettings cleared = newSettings();
   cleared.manualKeepRanges = std::vector<TimeRange>{};
   cleared.manualRemoveRanges = std::vector<TimeRange>{};
-  out = Pipeline::recut(stored.sessionFile, cleared, false, false, std::nullopt, std::nullopt,
-                        std::nullopt, true, std::nullopt, std::nullopt, true);
+  request = recutOf(stored.sessionFile, cleared);
+  request.dropScript = true;
+  out = Pipeline::recut(request);
   EXPECT_TRUE(keeps(*out.session.cutList, 7.0));
   EXPECT_FALSE(out.session.script);
   EXPECT_FALSE(fs::exists(stored.package / "script-coverage.md"));
@@ -117,7 +127,9 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
 TEST(Recut, WritesInPlaceOnlyIntoItsOwnPackage) {
   StoredPackage stored;
   const auto recutAs = [](const fs::path& session, std::optional<std::string> name) {
-    return Pipeline::recut(session, newSettings(), false, false, std::move(name)).packageDir;
+    Pipeline::RecutRequest request = recutOf(session, newSettings());
+    request.projectName = std::move(name);
+    return Pipeline::recut(request).packageDir;
   };
   const auto before = snapshot(stored.package);
 
@@ -155,7 +167,7 @@ TEST(Recut, WritesInPlaceOnlyIntoItsOwnPackage) {
 TEST(Recut, GuardsRefuseBeforeTouchingThePackage) {
   const auto message = [](const fs::path& session) -> std::string {
     try {
-      Pipeline::recut(session, newSettings());
+      Pipeline::recut(recutOf(session, newSettings()));
     } catch (const std::exception& e) {
       return e.what();
     }
@@ -183,14 +195,14 @@ TEST(Recut, GuardsRefuseBeforeTouchingThePackage) {
     EXPECT_THROW(Pipeline::retryAdjudication(stored.sessionFile), Pipeline::PipelineError);
 
     std::ofstream(stored.sessionFile) << "{ not a session";
-    EXPECT_THROW(Pipeline::recut(stored.sessionFile, newSettings()), SessionFileError);
-    EXPECT_THROW(Pipeline::recut(stored.root.path() / "none.kestrane.json", newSettings()),
+    EXPECT_THROW(Pipeline::recut(recutOf(stored.sessionFile, newSettings())), SessionFileError);
+    EXPECT_THROW(Pipeline::recut(recutOf(stored.root.path() / "none.kestrane.json", newSettings())),
                  SessionFileError);
   }
   {
     // A transcript without words is still a transcript.
     StoredPackage stored([](KestraneSession& s) { s.transcript->words.clear(); });
-    EXPECT_NO_THROW(Pipeline::recut(stored.sessionFile, newSettings()));
+    EXPECT_NO_THROW(Pipeline::recut(recutOf(stored.sessionFile, newSettings())));
   }
 }
 
@@ -233,15 +245,23 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   };
   const fs::path roughCut = package / "sample rough cut.mp4";
   std::vector<std::string> stages;
-  const auto progress = [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); };
+  std::vector<double> renderedShares;
+  const auto progress = [&](const Pipeline::Stage& s) {
+    if (!s.fraction) stages.push_back(s.rawValue);
+    if (s.fraction && s == Pipeline::Stage::rendering) renderedShares.push_back(*s.fraction);
+  };
 
   PipelineSettings premiere = newSettings();
   premiere.exportTarget = ExportTarget::premiere;
-  Pipeline::Output out = Pipeline::recut(sessionFile, premiere, true, false, std::nullopt,
-                                         std::nullopt, std::nullopt, true, std::nullopt,
-                                         std::nullopt, false, progress);
+  Pipeline::RecutRequest request = recutOf(sessionFile, premiere);
+  request.renderMP4 = true;
+  Pipeline::Output out = Pipeline::recut(request, progress);
   EXPECT_EQ(stages.front(), "Measuring the audio");
   EXPECT_EQ(stages.back(), "Rendering rough cut");
+  // The render reports how far it is, rising to 1 once the movie is in place.
+  ASSERT_GT(renderedShares.size(), 2u);
+  EXPECT_TRUE(std::is_sorted(renderedShares.begin(), renderedShares.end()));
+  EXPECT_EQ(renderedShares.back(), 1.0);
   EXPECT_EQ(out.mp4URL, std::optional(roughCut));
   ASSERT_TRUE(fs::exists(roughCut));
   EXPECT_TRUE(fs::exists(package / "sample (Premiere).xml"));
@@ -250,21 +270,19 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
 
   // A render stopped as it starts, or one that fails, leaves the earlier movie as it was.
   std::stop_source stopper;
-  EXPECT_THROW(Pipeline::recut(sessionFile, premiere, true, false, std::nullopt, std::nullopt,
-                               std::nullopt, true, std::nullopt, std::nullopt, false,
+  EXPECT_THROW(Pipeline::recut(request,
                                [&](const Pipeline::Stage& s) {
                                  if (s == Pipeline::Stage::rendering) stopper.request_stop();
                                },
                                stopper.get_token()),
-               Pipeline::Cancelled);
-  PipelineSettings nothingKept = premiere;
-  nothingKept.manualRemoveRanges = std::vector<TimeRange>{{0, 1e6}};
-  EXPECT_THROW(Pipeline::recut(sessionFile, nothingKept, true), MP4Renderer::RenderError);
+               Cancelled);
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e6}};
+  EXPECT_THROW(Pipeline::recut(request), MP4Renderer::RenderError);
   EXPECT_EQ(slurp(roughCut), rendered);
   EXPECT_EQ(hiddenFiles(), 0);
 
   // A cut that makes neither a Premiere timeline nor a movie removes the earlier ones.
-  out = Pipeline::recut(sessionFile, newSettings());
+  out = Pipeline::recut(recutOf(sessionFile, newSettings()));
   EXPECT_FALSE(out.mp4URL);
   EXPECT_FALSE(fs::exists(roughCut));
   EXPECT_FALSE(fs::exists(package / "sample (Premiere).xml"));

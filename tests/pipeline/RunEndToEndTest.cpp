@@ -55,12 +55,20 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   request.outputDir = out.path();
   request.settings = test::appSettings();
   std::vector<std::string> stages;
-  const Pipeline::Output output = Pipeline::run(
-      request, std::nullopt, [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); });
+  std::vector<double> transcribed;
+  const auto progress = [&](const Pipeline::Stage& s) {
+    if (!s.fraction) stages.push_back(s.rawValue);
+    if (s.fraction && s == Pipeline::Stage::transcribing) transcribed.push_back(*s.fraction);
+  };
+  const Pipeline::Output output = Pipeline::run(request, std::nullopt, progress);
 
   EXPECT_EQ(stages, (std::vector<std::string>{"Opening your footage", "Measuring the audio",
                                               "Transcribing every word", "Choosing the best takes",
                                               "Building your package"}));
+  // Transcription says how far it is, stretch by stretch, up to the whole.
+  ASSERT_FALSE(transcribed.empty());
+  EXPECT_TRUE(std::is_sorted(transcribed.begin(), transcribed.end()));
+  EXPECT_EQ(transcribed.back(), 1.0);
 
   // Every file of the package, named after the footage; the folder after the project.
   const fs::path dir = out.path() / "sample-presenter Kestrane.kestrane";
@@ -122,8 +130,7 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
                               *output.session.transcript};
   request.settings.exportTarget = ExportTarget::premiere;
   stages.clear();
-  const Pipeline::Output second = Pipeline::run(
-      request, prepared, [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); });
+  const Pipeline::Output second = Pipeline::run(request, prepared, progress);
   ASSERT_FALSE(stages.empty());
   EXPECT_EQ(stages.front(), "Choosing the best takes");
   EXPECT_EQ(second.packageDir, out.path() / "sample-presenter Kestrane 2.kestrane");
@@ -132,4 +139,10 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   EXPECT_EQ(SessionJson::encode(KestraneSession::read(output.sessionURL)),
             SessionJson::encode(output.session));
   EXPECT_EQ(second.session.cutList->segments, output.session.cutList->segments);
+
+  // The draft cut a preview shows is the cut the job delivered.
+  const Pipeline::DraftCut draft =
+      Pipeline::draftCut(prepared, second.session.script, second.session.settings);
+  EXPECT_EQ(draft.cutList.segments, second.session.cutList->segments);
+  EXPECT_EQ(draft.silences, *second.session.silences);
 }

@@ -21,7 +21,7 @@ Failure failureOf(const Pipeline::Request& request,
                   const Pipeline::ProgressCallback& progress = {}, std::stop_token stop = {}) {
   try {
     Pipeline::run(request, prepared, progress, stop);
-  } catch (const Pipeline::Cancelled& e) {
+  } catch (const Cancelled& e) {
     return {e.what(), true};
   } catch (const std::exception& e) {
     return {e.what(), false};

@@ -21,7 +21,7 @@ namespace {
 // Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
 // the analyzer's errors. Returns the sample rate.
 double decodeMono(const std::string& url, const std::function<void(double rate, const std::vector<float>&)>& onMono,
-                  const CancelCheck& isCancelled) {
+                  std::stop_token stop) {
     double rate = 0;
     std::vector<float> mono;
     try {
@@ -38,7 +38,7 @@ double decodeMono(const std::string& url, const std::function<void(double rate, 
                           block.channels, mono);
                 onMono(rate, mono);
             },
-            isCancelled);
+            stop);
     } catch (const platform::NoAudioStreamError&) {
         throw AnalyzerError::noAudioTrack();
     } catch (const platform::AudioDecodeError& e) {
@@ -62,7 +62,7 @@ std::string temporaryWAVPath() {
     return (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
 }
 
-LevelTrack streamDecode(const std::string& url, const std::string& wavURL, const CancelCheck& isCancelled) {
+LevelTrack streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop) {
     std::optional<LevelMeter> meter;
     std::unique_ptr<platform::WavWriter> wav;
     try {
@@ -76,7 +76,7 @@ LevelTrack streamDecode(const std::string& url, const std::string& wavURL, const
                 meter->push(mono.data(), mono.size());
                 if (!mono.empty()) wav->write(mono.data(), mono.size());
             },
-            isCancelled);
+            stop);
         wav->close();
     } catch (...) {
         wav.reset();
@@ -87,13 +87,13 @@ LevelTrack streamDecode(const std::string& url, const std::string& wavURL, const
     return meter->take();
 }
 
-AudioExtraction extractAudio(const std::string& url, const CancelCheck& isCancelled) {
+AudioExtraction extractAudio(const std::string& url, std::stop_token stop) {
     const std::string wavURL = temporaryWAVPath();
-    LevelTrack track = streamDecode(url, wavURL, isCancelled);
+    LevelTrack track = streamDecode(url, wavURL, stop);
     return {std::move(track), wavURL};
 }
 
-LevelTrack measureLevels(const std::string& url, const CancelCheck& isCancelled) {
+LevelTrack measureLevels(const std::string& url, std::stop_token stop) {
     std::optional<LevelMeter> meter;
     decodeMono(
         url,
@@ -101,7 +101,7 @@ LevelTrack measureLevels(const std::string& url, const CancelCheck& isCancelled)
             if (!meter) meter.emplace(rate);
             meter->push(mono.data(), mono.size());
         },
-        isCancelled);
+        stop);
     return meter->take();
 }
 

@@ -3,16 +3,19 @@
 // recognizer, in one streaming pass. Every call opens the file anew; nothing is kept.
 #include <functional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 #include <vector>
 
 #include "kestrane/analysis/LevelTrack.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/PipelineSettings.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::AudioAnalyzer {
 
-class AnalyzerError : public std::runtime_error {
+class AnalyzerError : public UserFacingError {
 public:
     enum class Kind { decodeFailed, noAudioTrack };
 
@@ -24,7 +27,7 @@ public:
     Kind kind() const { return kind_; }
 
 private:
-    AnalyzerError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    AnalyzerError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
     Kind kind_;
 };
 
@@ -39,24 +42,21 @@ struct MonoPCM {
     double sampleRate = 0;
 };
 
-// Asked between decoded blocks; returning true stops the decode with platform::OperationCancelled.
-using CancelCheck = std::function<bool()>;
-
 // Levels and a new "kestrane-audio-<UUID>.wav" in the temporary folder from one decode. The WAV
 // is removed again whenever the call fails or is cancelled.
 // Throws AnalyzerError, platform::MediaOpenError, platform::WavWriteError or
-// platform::OperationCancelled.
-AudioExtraction extractAudio(const std::string& url, const CancelCheck& isCancelled = {});
+// Cancelled (once `stop` is requested).
+AudioExtraction extractAudio(const std::string& url, std::stop_token stop = {});
 
 // The same levels as extractAudio, measured while streaming, without writing a file.
-LevelTrack measureLevels(const std::string& url, const CancelCheck& isCancelled = {});
+LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
 
 // The whole first audio track mixed to mono, at its own rate.
 MonoPCM decodeMonoPCM(const std::string& url);
 
 // Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` and returns its
 // levels. The file is left in place on success and removed on failure.
-LevelTrack streamDecode(const std::string& url, const std::string& wavURL, const CancelCheck& isCancelled = {});
+LevelTrack streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop = {});
 
 // measureLevels, then the cut silences at the settings' threshold and minimum duration.
 std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings);

@@ -8,6 +8,7 @@
 
 #include "kestrane/analysis/GraphicMedia.hpp"
 #include "kestrane/model/SourceMedia.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::platform {
 struct MediaFacts;
@@ -15,7 +16,7 @@ struct MediaFacts;
 
 namespace kestrane::MediaProbe {
 
-class ProbeError : public std::runtime_error {
+class ProbeError : public UserFacingError {
 public:
     enum class Kind { unreadable, noAudioTrack, noVideoTrack };
 
@@ -33,7 +34,7 @@ public:
 
 private:
     ProbeError(Kind kind, std::string path, const std::string& message)
-        : std::runtime_error(message), kind_(kind), path_(std::move(path)) {}
+        : UserFacingError(message), kind_(kind), path_(std::move(path)) {}
     Kind kind_;
     std::string path_;
 };

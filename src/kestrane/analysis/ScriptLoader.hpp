@@ -7,6 +7,8 @@
 #include <string>
 #include <utility>
 
+#include "kestrane/model/UserFacingError.hpp"
+
 namespace kestrane::ScriptLoader {
 
 // Lower-case extensions taken as scripts when a file is dropped or chosen.
@@ -16,7 +18,7 @@ const std::set<std::string>& scriptExtensions();
 // whole would only waste memory.
 inline constexpr std::uintmax_t kMaxScriptBytes = 16u * 1024u * 1024u;
 
-class ScriptError : public std::runtime_error {
+class ScriptError : public UserFacingError {
 public:
     enum class Kind { unreadable, noText, notText };
 
@@ -41,7 +43,7 @@ public:
 
 private:
     ScriptError(Kind kind, std::string fileName, const std::string& message)
-        : std::runtime_error(message), kind_(kind), fileName_(std::move(fileName)) {}
+        : UserFacingError(message), kind_(kind), fileName_(std::move(fileName)) {}
     Kind kind_;
     std::string fileName_;
 };

@@ -85,7 +85,7 @@ struct CutMaterial {
   double frameDuration = 0;
   // At the settings' threshold and minimum silence: these become silence cuts.
   std::span<const SilenceSpan> silences;
-  // At the same threshold with a 0.7 s minimum: the pauses that split utterances.
+  // At the same threshold with kSplitterMinSilence: the pauses that split utterances.
   std::span<const SilenceSpan> splitterSilences;
   // The take decision's removals (take losers, flubs, fillers, chatter).
   std::span<const Segment> removals;

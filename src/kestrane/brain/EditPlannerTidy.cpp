@@ -16,7 +16,6 @@ constexpr double fragmentNeighbourGap = 12.0;
 constexpr double asideRemovedTotal = 3.5;
 constexpr double asideRemovedShorter = 0.4;
 constexpr double asideRemovedLonger = 2.5;
-constexpr double utteranceGap = 0.7;
 constexpr double meaningfulOverlap = 0.05;
 
 bool isTakeCut(SegmentKind kind) {
@@ -116,8 +115,8 @@ class Tidier {
   }
 
   bool sameUtterance(const TranscriptWord& earlier, const TranscriptWord& later) const {
-    return later.range.start - earlier.range.end < utteranceGap &&
-           !quiet_.anyWithin(earlier.range.end - 0.1, later.range.end + 0.1, utteranceGap);
+    return later.range.start - earlier.range.end < kSplitterMinSilence &&
+           !quiet_.anyWithin(earlier.range.end - 0.1, later.range.end + 0.1, kSplitterMinSilence);
   }
 
   // Whether the first word really spoken in the sliver belongs to an utterance whose

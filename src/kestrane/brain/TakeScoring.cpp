@@ -186,7 +186,7 @@ std::vector<TimeRange> chatterIslandsWith(std::span<const TranscriptWord> words,
   std::vector<TimeRange> islands;
   std::vector<TimeRange> quietSpans;
   for (const auto& s : silences)
-    if (s.range.end - s.range.start >= 0.7) quietSpans.push_back(s.range);
+    if (s.range.end - s.range.start >= kSplitterMinSilence) quietSpans.push_back(s.range);
   if (quietSpans.empty() || words.empty()) return islands;
 
   // A midpoint is inside some span when, among the spans starting at or

@@ -26,7 +26,7 @@ struct Decision {
   friend bool operator==(const Decision&, const Decision&) = default;
 };
 
-// silences are the utterance splitter's spans (found with a 0.7 s minimum),
+// silences are the utterance splitter's spans (found with kSplitterMinSilence),
 // not the cut's. Reads only removeFillers and dedupRepeatedLines of settings.
 Decision decide(const Transcript& transcript, const std::optional<std::string>& script,
                 std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,

@@ -137,7 +137,7 @@ std::vector<Utterance> utterances(const Transcript& transcript, std::span<const 
 
   std::vector<TimeRange> splitters;
   for (const auto& s : silences)
-    if (s.range.end - s.range.start >= 0.7) splitters.push_back(s.range);
+    if (s.range.end - s.range.start >= kSplitterMinSilence) splitters.push_back(s.range);
   std::stable_sort(splitters.begin(), splitters.end(),
                    [](const TimeRange& x, const TimeRange& y) { return x.start < y.start; });
 
@@ -151,7 +151,7 @@ std::vector<Utterance> utterances(const Transcript& transcript, std::span<const 
   for (std::size_t k = 1; k < words.size(); ++k) {
     const auto& previous = words[k - 1].range;
     const auto& w = words[k].range;
-    if (silenceSplits(splitters, previous.end, w.end) || w.start - previous.end >= 0.7) {
+    if (silenceSplits(splitters, previous.end, w.end) || w.start - previous.end >= kSplitterMinSilence) {
       emitChunk(chunkStart, k);
       chunkStart = k;
     }

@@ -34,8 +34,8 @@ const std::vector<TokenList>& slatePhrases();
 bool isFillerToken(std::string_view token);
 bool isTrailingConjunction(std::string_view token);
 
-// Splits the words at splitter silences (0.7 s or longer) and word gaps of
-// 0.7 s or more, then at restarts within one breath.
+// Splits the words at splitter silences and word gaps of kSplitterMinSilence or
+// more, then at restarts within one breath.
 std::vector<Utterance> utterances(const Transcript& transcript, std::span<const SilenceSpan> silences);
 
 std::vector<std::vector<TranscriptWord>> splitAtInternalRestarts(std::span<const TranscriptWord> chunk);

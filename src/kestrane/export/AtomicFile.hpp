@@ -4,12 +4,14 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "kestrane/model/UserFacingError.hpp"
+
 namespace kestrane::AtomicFile {
 
 // A file that could not be written; the message names the file.
-class WriteError : public std::runtime_error {
+class WriteError : public UserFacingError {
  public:
-  using std::runtime_error::runtime_error;
+  using UserFacingError::UserFacingError;
 };
 
 // Writes `bytes` beside `path` and renames the result into place; on failure any earlier file

@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioTrackReader.hpp"
 #include "kestrane/platform/MovieWriter.hpp"
 #include "kestrane/platform/TrackReading.hpp"
@@ -292,7 +293,7 @@ void render(const SourceMedia& source, const CutList& cutList, const std::filesy
     std::vector<const float*> planes;
     FrameQueue::Step step;
     while (queue.pop(step)) {
-      if (stop.stop_requested()) throw platform::OperationCancelled();
+      throwIfStopped(stop);
       if (step.picture) writer.addPicture(step.picture.get());
       if (!step.samples.empty()) {
         planes.clear();
@@ -306,7 +307,7 @@ void render(const SourceMedia& source, const CutList& cutList, const std::filesy
         progress(static_cast<double>(done) / static_cast<double>(layout.totalFrames));
       }
     }
-    if (stop.stop_requested()) throw platform::OperationCancelled();
+    throwIfStopped(stop);
     writer.finish();
   } catch (const platform::MovieWriteError& error) {
     throw RenderError::exportFailed(error.what());

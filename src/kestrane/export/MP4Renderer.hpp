@@ -8,13 +8,14 @@
 #include <string>
 
 #include "kestrane/export/FrameSnapping.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CutList.hpp"
 #include "kestrane/model/SourceMedia.hpp"
-#include "kestrane/platform/AudioDecoder.hpp"  // platform::OperationCancelled
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::MP4Renderer {
 
-class RenderError : public std::runtime_error {
+class RenderError : public UserFacingError {
  public:
   enum class Kind { compositionFailed, exportFailed, nothingToRender };
 
@@ -28,7 +29,7 @@ class RenderError : public std::runtime_error {
   Kind kind() const { return kind_; }
 
  private:
-  RenderError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+  RenderError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
   Kind kind_;
 };
 
@@ -52,7 +53,7 @@ using Progress = std::function<void(double)>;
 // temporary name and renamed into place only when complete: a failed or cancelled render leaves
 // any earlier file at `to` as it was and no partial file. `progress` hears the fraction done at
 // most once a hundredth, and 1.0 once when the movie is in place. A stop request ends the render
-// with platform::OperationCancelled; every other failure is a RenderError.
+// with Cancelled; every other failure is a RenderError.
 void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
             const Progress& progress = {}, std::stop_token stop = {});
 

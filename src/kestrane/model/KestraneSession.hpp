@@ -17,13 +17,14 @@
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/TakeGroupInfo.hpp"
 #include "kestrane/model/Transcript.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane {
 
 // A session file that cannot be read or written; the message is shown to the user.
-class SessionFileError : public std::runtime_error {
+class SessionFileError : public UserFacingError {
  public:
-  using std::runtime_error::runtime_error;
+  using UserFacingError::UserFacingError;
 };
 
 struct KestraneSession {

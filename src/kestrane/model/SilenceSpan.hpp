@@ -11,4 +11,8 @@ struct SilenceSpan {
   friend bool operator==(const SilenceSpan&, const SilenceSpan&) = default;
 };
 
+// A pause at least this long (seconds) splits the speech into utterances: the minimum length
+// of the splitter silences, and a gap between words that splits on its own.
+inline constexpr double kSplitterMinSilence = 0.7;
+
 }  // namespace kestrane

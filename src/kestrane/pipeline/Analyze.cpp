@@ -29,43 +29,45 @@ void announce(const ProgressCallback& progress, const Stage& stage) {
   if (progress) progress(stage);
 }
 
-void checkStop(std::stop_token stop) {
-  if (stop.stop_requested()) throw Cancelled();
-}
-
 }  // namespace
 
-Analysis analyze(const std::filesystem::path& input, const ProgressCallback& progress,
-                 std::stop_token stop) {
+Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& options,
+                 const ProgressCallback& progress, std::stop_token stop) {
   // The session keeps this path for re-cuts and the timelines link to it, so it must not
   // depend on the folder the job happened to run from.
   std::error_code ec;
   const std::string path = std::filesystem::absolute(input, ec).lexically_normal().string();
-  const auto isCancelled = [stop] { return stop.stop_requested(); };
   try {
     announce(progress, Stage::probing);
-    checkStop(stop);
+    throwIfStopped(stop);
     SourceMedia source = MediaProbe::probe(path);
 
     announce(progress, Stage::detectingSilence);
-    checkStop(stop);
-    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(path, isCancelled);
+    throwIfStopped(stop);
+    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(path, stop);
     ScratchFile wav(extraction.wavURL);
 
     announce(progress, Stage::transcribing);
-    checkStop(stop);
-    Transcriber::Options options;
-    options.isCancelled = isCancelled;
+    throwIfStopped(stop);
+    Transcriber::Options recognition;
+    recognition.workers = options.workers;
+    recognition.stop = stop;
+    if (progress) {
+      recognition.progress = [&progress](double done) {
+        progress(Stage::transcribing.at(done));
+      };
+    }
     Transcript transcript =
-        Transcriber::transcribe(path, "en_US", extraction.wavURL, options);
-    checkStop(stop);
+        Transcriber::transcribe(path, "en_US", extraction.wavURL, recognition);
+    throwIfStopped(stop);
 
     return Analysis{std::move(source),
                     LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
                     std::move(transcript)};
   } catch (...) {
-    // Lower layers report a stop in their own ways; the caller sees one.
-    if (stop.stop_requested()) throw Cancelled();
+    // A stop can surface as a lower layer's failure (an interrupted read); the caller sees it
+    // as the stop it is.
+    throwIfStopped(stop);
     throw;
   }
 }

@@ -2,9 +2,9 @@
 // The cut pipeline: one job from footage to a handoff package.
 //
 // Every entry is a blocking function that runs on the caller's thread. Progress is reported
-// through the callback on that same thread; a stop requested through the stop token ends the
-// job with Pipeline::Cancelled, after removing its temporary files and any package it had
-// only begun to write.
+// through the callback (see ProgressCallback); a stop requested through the stop token ends the
+// job with Cancelled, after removing its temporary files and any package it had only begun to
+// write. Failures meant for the user are UserFacingErrors; anything else is a fault.
 #include <filesystem>
 #include <optional>
 #include <stop_token>
@@ -17,6 +17,10 @@
 #include "kestrane/model/SilenceSpan.hpp"
 #include "kestrane/model/TimeRange.hpp"
 #include "kestrane/model/Transcript.hpp"
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/UserFacingError.hpp"
+#include "kestrane/pipeline/CutChoices.hpp"
+#include "kestrane/pipeline/DraftCut.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"
@@ -25,9 +29,10 @@
 namespace kestrane::Pipeline {
 
 // Probes the footage, measures its audio and transcribes it. The scratch audio file it makes
-// is gone when it returns or throws. Errors of the media layers pass through unchanged.
-Analysis analyze(const std::filesystem::path& input, const ProgressCallback& progress = {},
-                 std::stop_token stop = {});
+// is gone when it returns or throws. Errors of the media layers pass through unchanged. The
+// transcribing stage reports the fraction recognised.
+Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& options = {},
+                 const ProgressCallback& progress = {}, std::stop_token stop = {});
 
 // Runs one whole job: the prepared analysis (or a fresh one), the script, the decision,
 // review, and the package, written into a new folder that never replaces an earlier one.
@@ -35,27 +40,19 @@ Output run(const Request& request, const std::optional<Analysis>& prepared = std
            const ProgressCallback& progress = {}, std::stop_token stop = {});
 
 // Cuts a stored session again with new settings, hand edits or project details, without
-// analysing the footage again. Hand edits, subtitle length and caption choice that `settings`
-// leaves absent keep their stored values; absent optional details keep theirs. Writes into the
-// package the session came from; a new project name, or a session file outside any package,
-// gets a new package folder. Throws PipelineError when the session holds no transcript or its
-// footage is gone (the package is then untouched), and the session file's own read errors.
-Output recut(const std::filesystem::path& sessionURL, const PipelineSettings& settings,
-             bool renderMP4 = false, bool useClaude = false,
-             const std::optional<std::string>& projectName = std::nullopt,
-             const std::optional<std::string>& projectNotes = std::nullopt,
-             std::optional<bool> createMotionGraphics = std::nullopt, bool renderGraphics = true,
-             const std::optional<BrandSpec>& brandSpec = std::nullopt,
-             const std::optional<std::string>& graphicsNotes = std::nullopt,
-             bool dropScript = false, const ProgressCallback& progress = {},
+// analysing the footage again. Writes into the package the session came from; a new project
+// name, or a session file outside any package, gets a new package folder. Throws PipelineError
+// when the session holds no transcript or its footage is gone (the package is then
+// untouched), and the session file's own read errors.
+Output recut(const RecutRequest& request, const ProgressCallback& progress = {},
              std::stop_token stop = {});
 
 // Re-cuts a stored session with the AI adjudication turned on and every other choice kept.
 Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4 = false,
-                         const ProgressCallback& progress = {}, std::stop_token stop = {});
+                         const ProgressCallback& progress = {}, std::stop_token stop = {},
+                         const Services& services = {});
 
-// The fixed chain that turns a take decision into the cut list. The live draft cut and the
-// delivered cut both go through it, so they agree for the same inputs. Pure.
+// The fixed chain that turns a take decision into the cut list; draftCut ends with it. Pure.
 CutList deterministicTail(double sourceDuration, double frameDuration,
                           const std::vector<SilenceSpan>& silences,
                           const std::vector<SilenceSpan>& splitterSilences,

@@ -6,9 +6,7 @@
 
 namespace kestrane::Pipeline::detail {
 
-void Job::checkStop() const {
-  if (stop.stop_requested()) throw Cancelled();
-}
+void Job::checkStop() const { throwIfStopped(stop); }
 
 namespace {
 
@@ -40,8 +38,9 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
 
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
                        bool useClaude, bool /*renderGraphics*/, std::vector<std::string> warnings,
-                       const ProgressCallback& progress, std::stop_token stop) {
-  Job job{session, progress, stop};
+                       const Services& services, const ProgressCallback& progress,
+                       std::stop_token stop) {
+  Job job{session, services, progress, stop};
   job.stem = sourceStem(session.source.path);
   job.projectName = session.projectName.value_or(job.stem);
   job.warnings = std::move(warnings);

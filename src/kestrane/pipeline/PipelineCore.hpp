@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "kestrane/brain/ScriptCoverage.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"
 #include "kestrane/pipeline/PipelineStage.hpp"
@@ -24,6 +25,7 @@ struct PackagePlace {
 // The working state of one pass through the core, handed from phase to phase.
 struct Job {
   KestraneSession& session;
+  const Services& services;
   ProgressCallback progress;
   std::stop_token stop;
 
@@ -32,7 +34,7 @@ struct Job {
   std::vector<std::string> warnings;
 
   std::vector<SilenceSpan> silences;          // at the settings' threshold and minimum
-  std::vector<SilenceSpan> splitterSilences;  // same threshold, 0.7 s minimum
+  std::vector<SilenceSpan> splitterSilences;  // same threshold, kSplitterMinSilence
   std::vector<Segment> removals;
   std::vector<Advisory> advisories;
   std::vector<TakeGroupInfo> takeGroups;
@@ -45,7 +47,7 @@ struct Job {
   void announce(const Stage& stage) const {
     if (progress) progress(stage);
   }
-  // Throws Pipeline::Cancelled once the caller has asked the job to stop.
+  // Throws Cancelled once the caller has asked the job to stop.
   void checkStop() const;
 };
 
@@ -73,6 +75,7 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
 
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
                        bool useClaude, bool renderGraphics, std::vector<std::string> warnings,
-                       const ProgressCallback& progress, std::stop_token stop);
+                       const Services& services, const ProgressCallback& progress,
+                       std::stop_token stop);
 
 }  // namespace kestrane::Pipeline::detail

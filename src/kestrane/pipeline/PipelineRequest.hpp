@@ -13,6 +13,7 @@
 #include "kestrane/model/PipelineSettings.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/Transcript.hpp"
+#include "kestrane/pipeline/Services.hpp"
 
 namespace kestrane::Pipeline {
 
@@ -31,6 +32,34 @@ struct Request {
   std::optional<BrandSpec> brandSpec;
   std::optional<std::string> graphicsNotes;
   PipelineSettings settings;
+  Services services;
+};
+
+// One re-cut of a stored session. Hand edits, subtitle length and caption choice that
+// `settings` leaves absent keep their stored values; absent optional details keep theirs.
+struct RecutRequest {
+  // The session file to cut again.
+  std::filesystem::path sessionURL;
+  PipelineSettings settings;
+  bool renderMP4 = false;
+  bool useClaude = false;
+  // A new name cuts into a new package of that name.
+  std::optional<std::string> projectName;
+  std::optional<std::string> projectNotes;
+  std::optional<bool> createMotionGraphics;
+  bool renderGraphics = true;
+  std::optional<BrandSpec> brandSpec;
+  std::optional<std::string> graphicsNotes;
+  // Forget the stored script.
+  bool dropScript = false;
+  Services services;
+};
+
+// How an analysis runs.
+struct AnalyzeOptions {
+  // Speech recognizers run side by side; 0 means one per processor core. The application
+  // leaves a core to its window.
+  unsigned workers = 0;
 };
 
 // The slow, settings-independent facts of one footage file, reusable across runs.

@@ -14,6 +14,9 @@ struct Stage {
   // The checklist row an announcement belongs under; absent for every ordinary stage.
   // Only the pipeline sets it (retry notices and per-graphic reports).
   std::optional<std::string> anchorValue;
+  // How much of the stage is done, 0…1, where that is known (transcribing, rendering). The
+  // announcement that a stage starts carries none; later reports of the same stage do.
+  std::optional<double> fraction;
 
   explicit Stage(std::string label) : rawValue(std::move(label)) {}
 
@@ -38,10 +41,17 @@ struct Stage {
 
   bool isRetryAnnouncement() const { return anchorValue.has_value(); }
 
+  // This stage, reported with `done` of it finished.
+  Stage at(double done) const {
+    Stage s = *this;
+    s.fraction = done;
+    return s;
+  }
+
   // The checklist row this announcement is shown under.
   Stage checklistAnchor() const;
 
-  // Equality ignores the anchor: the label is the identity.
+  // Equality ignores the anchor and the fraction: the label is the identity.
   friend bool operator==(const Stage& a, const Stage& b) { return a.rawValue == b.rawValue; }
 
   static Stage anchored(std::string label, std::string anchor) {
@@ -51,7 +61,8 @@ struct Stage {
   }
 };
 
-// Called once per announcement, from whichever thread runs the job. Empty means no reports.
+// Called once per announcement and per fraction report, never two calls at once, from the
+// thread that runs the job or one of its workers. Empty means no reports.
 using ProgressCallback = std::function<void(const Stage&)>;
 
 }  // namespace kestrane::Pipeline

@@ -26,24 +26,20 @@ PipelineSettings mergedSettings(PipelineSettings given, const PipelineSettings& 
 
 }  // namespace
 
-Output recut(const fs::path& sessionURL, const PipelineSettings& settings, bool renderMP4,
-             bool useClaude, const std::optional<std::string>& projectName,
-             const std::optional<std::string>& projectNotes,
-             std::optional<bool> createMotionGraphics, bool renderGraphics,
-             const std::optional<BrandSpec>& brandSpec,
-             const std::optional<std::string>& graphicsNotes, bool dropScript,
-             const ProgressCallback& progress, std::stop_token stop) {
-  const fs::path sessionPath = fs::absolute(sessionURL);
+Output recut(const RecutRequest& request, const ProgressCallback& progress,
+             std::stop_token stop) {
+  const fs::path sessionPath = fs::absolute(request.sessionURL);
   KestraneSession session = KestraneSession::read(sessionPath);
 
-  if (auto name = trimmedOrAbsent(projectName)) session.projectName = *name;
-  if (dropScript) session.script.reset();
-  if (projectNotes) session.projectNotes = trimmedOrAbsent(projectNotes);
-  if (createMotionGraphics) {
-    session.createMotionGraphics = *createMotionGraphics ? std::optional(true) : std::nullopt;
+  if (auto name = trimmedOrAbsent(request.projectName)) session.projectName = *name;
+  if (request.dropScript) session.script.reset();
+  if (request.projectNotes) session.projectNotes = trimmedOrAbsent(request.projectNotes);
+  if (request.createMotionGraphics) {
+    session.createMotionGraphics =
+        *request.createMotionGraphics ? std::optional(true) : std::nullopt;
   }
-  if (brandSpec) session.brandSpec = brandSpec;
-  if (graphicsNotes) session.graphicsNotes = trimmedOrAbsent(graphicsNotes);
+  if (request.brandSpec) session.brandSpec = request.brandSpec;
+  if (request.graphicsNotes) session.graphicsNotes = trimmedOrAbsent(request.graphicsNotes);
 
   if (!session.transcript) {
     throw PipelineError::sessionNotRecuttable(
@@ -54,28 +50,27 @@ Output recut(const fs::path& sessionURL, const PipelineSettings& settings, bool 
     throw PipelineError::sessionNotRecuttable("source media missing at " + session.source.path);
   }
 
-  session.settings = mergedSettings(settings, session.settings);
+  session.settings = mergedSettings(request.settings, session.settings);
   session.source.frameDuration =
       RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
 
   if (!session.levels) {
     if (progress) progress(Stage::detectingSilence);
-    if (stop.stop_requested()) throw Cancelled();
+    throwIfStopped(stop);
     AudioAnalyzer::LevelTrack track;
     try {
-      track = AudioAnalyzer::measureLevels(session.source.path,
-                                           [&stop] { return stop.stop_requested(); });
+      track = AudioAnalyzer::measureLevels(session.source.path, stop);
     } catch (...) {
-      if (stop.stop_requested()) throw Cancelled();
+      throwIfStopped(stop);
       throw;
     }
     session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
   }
-  if (stop.stop_requested()) throw Cancelled();
+  throwIfStopped(stop);
 
-  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, projectName);
-  return detail::decideAndExport(session, place, renderMP4, useClaude, renderGraphics, {},
-                                 progress, stop);
+  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
+  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude,
+                                 request.renderGraphics, {}, request.services, progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

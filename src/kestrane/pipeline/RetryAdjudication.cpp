@@ -6,12 +6,15 @@
 namespace kestrane::Pipeline {
 
 Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4,
-                         const ProgressCallback& progress, std::stop_token stop) {
-  PipelineSettings settings = KestraneSession::read(sessionURL).settings;
-  settings.aiAdjudication = true;
-  return recut(sessionURL, settings, renderMP4, /*useClaude=*/false, std::nullopt, std::nullopt,
-               std::nullopt, /*renderGraphics=*/true, std::nullopt, std::nullopt,
-               /*dropScript=*/false, progress, stop);
+                         const ProgressCallback& progress, std::stop_token stop,
+                         const Services& services) {
+  RecutRequest request;
+  request.sessionURL = sessionURL;
+  request.settings = KestraneSession::read(sessionURL).settings;
+  request.settings.aiAdjudication = true;
+  request.renderMP4 = renderMP4;
+  request.services = services;
+  return recut(request, progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

@@ -15,12 +15,11 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
   job.announce(Stage::rendering);
   job.checkStop();
   const std::filesystem::path path = roughCutPath(job, files);
-  try {
-    // The stage label is the only progress shown for the rough cut.
-    MP4Renderer::render(job.session.source, job.cutList, path, {}, job.stop);
-  } catch (const platform::OperationCancelled&) {
-    throw Cancelled();
+  MP4Renderer::Progress rendered;
+  if (job.progress) {
+    rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
+  MP4Renderer::render(job.session.source, job.cutList, path, rendered, job.stop);
   return path;
 }
 

@@ -13,7 +13,7 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 
 // Renders the final cut into the package when `renderMP4` is set and returns where it went.
 // The movie appears only once complete, so a failed or stopped render leaves an earlier rough
-// cut as it was. A render failure propagates; a stop becomes Pipeline::Cancelled.
+// cut as it was. A render failure propagates; the rendering stage reports the fraction done.
 std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
                                                     bool renderMP4);
 

@@ -8,8 +8,8 @@ namespace kestrane::Pipeline {
 Output run(const Request& request, const std::optional<Analysis>& prepared,
            const ProgressCallback& progress, std::stop_token stop) {
   const std::string projectName = resolvedProjectName(request.projectName, request.input);
-  const Analysis analysis = prepared ? *prepared : analyze(request.input, progress, stop);
-  if (stop.stop_requested()) throw Cancelled();
+  const Analysis analysis = prepared ? *prepared : analyze(request.input, {}, progress, stop);
+  throwIfStopped(stop);
 
   std::vector<std::string> warnings;
   std::optional<std::string> script;
@@ -38,7 +38,8 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
                      ? std::filesystem::absolute(*request.outputDir)
                      : std::filesystem::absolute(request.input).parent_path();
   return detail::decideAndExport(session, place, request.renderMP4, request.useClaude,
-                                 request.renderGraphics, std::move(warnings), progress, stop);
+                                 request.renderGraphics, std::move(warnings), request.services,
+                                 progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

@@ -1,5 +1,6 @@
 #include "kestrane/platform/AudioDecoder.hpp"
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
 
 extern "C" {
@@ -108,7 +109,7 @@ bool isAudioOnlyFile(const std::string& path) {
 }
 
 void decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
-                 const CancelCheck& isCancelled) {
+                 std::stop_token stop) {
     ffmpeg::FormatPtr format;
     if (int rc = ffmpeg::openInput(path, format); rc < 0)
         throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
@@ -150,7 +151,7 @@ void decodeAudio(const std::string& path, const std::function<void(const AudioBl
     };
 
     while (true) {
-        if (isCancelled && isCancelled()) throw OperationCancelled();
+        throwIfStopped(stop);
         int rc = av_read_frame(format.get(), packet.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) throw AudioDecodeError(ffmpeg::errorText(rc));

@@ -5,25 +5,25 @@
 #include <cstddef>
 #include <functional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
+
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::platform {
 
 // The file could not be opened as media at all.
-struct MediaOpenError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct MediaOpenError : UserFacingError {
+    using UserFacingError::UserFacingError;
 };
 // The file opened but holds no audio track.
-struct NoAudioStreamError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct NoAudioStreamError : UserFacingError {
+    using UserFacingError::UserFacingError;
 };
 // The audio track could not be decoded; what() is the bare detail.
 struct AudioDecodeError : std::runtime_error {
     using std::runtime_error::runtime_error;
-};
-// The caller asked to stop.
-struct OperationCancelled : std::runtime_error {
-    OperationCancelled() : std::runtime_error("The operation was cancelled") {}
 };
 
 struct AudioBlock {
@@ -33,13 +33,11 @@ struct AudioBlock {
     double sampleRate = 0;
 };
 
-// Asked between blocks; true ends the work with OperationCancelled.
-using CancelCheck = std::function<bool()>;
-
 // Calls `sink` for every decoded block, in time order. Blocks keep the rate and channel count of
-// the first decoded frame. Throws the errors above.
+// the first decoded frame. Throws the errors above, or Cancelled once `stop` is requested
+// (asked between blocks).
 void decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
-                 const CancelCheck& isCancelled = {});
+                 std::stop_token stop = {});
 
 // True when the file opens as media with an audio track and no picture track: a plain audio file.
 bool isAudioOnlyFile(const std::string& path);

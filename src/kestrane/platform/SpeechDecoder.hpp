@@ -10,10 +10,12 @@
 #include <utility>
 #include <vector>
 
+#include "kestrane/model/UserFacingError.hpp"
+
 namespace kestrane::platform {
 
-struct SpeechModelError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct SpeechModelError : UserFacingError {
+    using UserFacingError::UserFacingError;
 };
 
 // Where the recognizer's model files live.

@@ -7,10 +7,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "kestrane/model/UserFacingError.hpp"
+
 namespace kestrane::platform {
 
-struct WavWriteError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+struct WavWriteError : UserFacingError {
+    using UserFacingError::UserFacingError;
 };
 
 class WavWriter {

@@ -12,6 +12,7 @@
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/LevelMeter.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
 #include "kestrane/platform/SpeechDecoder.hpp"
@@ -47,7 +48,7 @@ struct TemporaryFile {
 };
 
 // The file's first audio track as 16 kHz mono 16-bit samples.
-std::vector<std::int16_t> speechSamples(const std::string& path, const std::function<bool()>& isCancelled) {
+std::vector<std::int16_t> speechSamples(const std::string& path, std::stop_token stop) {
     std::vector<std::int16_t> out;
     std::unique_ptr<platform::MonoResampler> resampler;
     std::vector<float> mono;
@@ -59,7 +60,7 @@ std::vector<std::int16_t> speechSamples(const std::string& path, const std::func
                                      block.channels, mono);
             resampler->push(mono.data(), mono.size(), out);
         },
-        isCancelled);
+        stop);
     if (resampler) resampler->flush(out);
     return out;
 }
@@ -75,13 +76,15 @@ std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, 
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorLock;
+    std::size_t done = 0;  // stretches recognised, counted under progressLock
+    std::mutex progressLock;
     const auto model = platform::SpeechModel::usEnglish();
 
     auto work = [&] {
         try {
             platform::SpeechDecoder decoder(model, decoderSettings(options.hesitationWeight));
             for (std::size_t i = next++; i < chunks.size() && !failed; i = next++) {
-                if (options.isCancelled && options.isCancelled()) throw platform::OperationCancelled();
+                throwIfStopped(options.stop);
                 const auto& chunk = chunks[i];
                 const double offset = static_cast<double>(chunk.begin) / kSpeechSampleRate;
                 std::vector<RecognizedWords::TimedToken> tokens;
@@ -95,6 +98,10 @@ std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, 
                 };
                 perChunk[i] = RecognizedWords::wordsFromTokens(tokens, held);
                 RecognizedWords::markHeldHesitations(perChunk[i], held);
+                if (options.progress) {
+                    std::lock_guard lock(progressLock);
+                    options.progress(static_cast<double>(++done) / static_cast<double>(chunks.size()));
+                }
             }
         } catch (...) {
             std::lock_guard lock(errorLock);
@@ -143,7 +150,7 @@ Transcript transcribe(const std::string& url, const std::string& locale,
     bool loaded = false;
     if (preparedAudioWAV && platform::isAudioOnlyFile(*preparedAudioWAV)) {
         try {
-            samples = speechSamples(*preparedAudioWAV, options.isCancelled);
+            samples = speechSamples(*preparedAudioWAV, options.stop);
             loaded = true;
         } catch (const platform::MediaOpenError&) {
         } catch (const platform::NoAudioStreamError&) {
@@ -156,11 +163,11 @@ Transcript transcribe(const std::string& url, const std::string& locale,
         if (!platform::isAudioOnlyFile(url)) {
             // A film is first decoded once to a mono WAV, which is then read like any audio file.
             temporary.path = AudioAnalyzer::temporaryWAVPath();
-            AudioAnalyzer::streamDecode(url, temporary.path, options.isCancelled);
+            AudioAnalyzer::streamDecode(url, temporary.path, options.stop);
             source = temporary.path;
         }
         try {
-            samples = speechSamples(source, options.isCancelled);
+            samples = speechSamples(source, options.stop);
         } catch (const platform::NoAudioStreamError&) {
             throw AudioAnalyzer::AnalyzerError::noAudioTrack();
         } catch (const platform::AudioDecodeError& e) {

@@ -4,13 +4,16 @@
 #include <functional>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 
 #include "kestrane/model/Transcript.hpp"
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::Transcriber {
 
-class TranscriberError : public std::runtime_error {
+class TranscriberError : public UserFacingError {
 public:
     enum class Kind { localeUnsupported, unavailable, noSpeechFound, modelMissing };
 
@@ -29,7 +32,7 @@ public:
     Kind kind() const { return kind_; }
 
 private:
-    TranscriberError(Kind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    TranscriberError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
     Kind kind_;
 };
 
@@ -41,8 +44,11 @@ inline constexpr double kHesitationWeight = 0.0;
 struct Options {
     // Decoders run side by side; 0 means one per processor core.
     unsigned workers = 0;
-    // Asked between stretches of audio; true stops with platform::OperationCancelled.
-    std::function<bool()> isCancelled;
+    // Asked between stretches of audio; a requested stop ends the work with Cancelled.
+    std::stop_token stop;
+    // Hears the share of the recognition done, 0…1, after each stretch; from any of the
+    // workers, never two at once.
+    std::function<void(double)> progress;
     // Share of the recognizer's language model given to the hesitations "um" and "uh"; higher
     // finds more of them and turns more short words into them.
     double hesitationWeight = kHesitationWeight;
