@@ -2,8 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <stdexcept>
 
 #include "Console.hpp"
+#include "JobReport.hpp"
 #include "RunSummary.hpp"
 #include "TerminalText.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -114,4 +116,20 @@ TEST(RunReport, StageLines) {
   }
   EXPECT_EQ(out.str(), "Measuring the audio\nTranscribing every word\nPackage: p\n");
   EXPECT_EQ(err.str(), "Stopping…\n");
+}
+
+TEST(RunReport, UserErrorsAsTheyAreFaultsAsInternalAndAStopAsCancelled) {
+  const auto report = [](auto thrown) {
+    std::ostringstream out, err;
+    cli::Console console(out, err);
+    const cli::JobOutcome outcome = cli::runReported(
+        [&](const Pipeline::ProgressCallback&) -> Pipeline::Output { throw thrown; }, console);
+    return std::make_pair(outcome.status, err.str());
+  };
+  EXPECT_EQ(report(UserFacingError("No audio track in talk.mov\nat all")),
+            std::make_pair(cli::kExitFailed, std::string("kestrane: No audio track in talk.mov at all\n")));
+  EXPECT_EQ(report(std::out_of_range("vector::at")),
+            std::make_pair(cli::kExitFailed, std::string("kestrane: internal error: vector::at\n")));
+  EXPECT_EQ(report(Cancelled()),
+            std::make_pair(cli::kExitCancelled, std::string("kestrane: The cut was cancelled.\n")));
 }

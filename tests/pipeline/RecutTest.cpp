@@ -291,7 +291,7 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   };
   EXPECT_EQ(said("Removed the Premiere timeline of the earlier cut — it no longer matches this one"), 1);
   EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 1);
-  out = Pipeline::recut(sessionFile, newSettings());
+  out = Pipeline::recut(recutOf(sessionFile, newSettings()));
   EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 0)
       << "nothing to remove, nothing said";
 }
