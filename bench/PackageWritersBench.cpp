@@ -54,7 +54,7 @@ const Job& twoHours() {
       if (block % 4 == 0) j.notes.push_back({{start + 4.7, start + 5.0}, "Spoken aside & \"note\""});
     }
     for (int g = 0; g < 12; ++g) {
-      MediaProbe::GraphicMedia media;
+      GraphicMedia media;
       media.path = "/pkg/assets/graphic-" + std::to_string(g % 6) + ".mov";
       media.durationSeconds = 6.0;
       media.frameDuration = {1, 30};

@@ -4,7 +4,7 @@
 
 #include <fmt/format.h>
 
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::cli {
 

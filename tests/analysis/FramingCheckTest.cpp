@@ -31,7 +31,7 @@ TEST(FramingCheck, BlackAgainstWhiteTake) {
 
     const auto jump = framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), source);
     ASSERT_EQ(jump.size(), 1u);
-    EXPECT_EQ(jump[0].kind, Finding::Kind::framingJump);
+    EXPECT_EQ(jump[0].kind, CutFinding::Kind::framingJump);
     EXPECT_EQ(jump[0].range, (TimeRange{0.8, 1.2}));
     EXPECT_NEAR(jump[0].severity, 1.0, 0.03);
     EXPECT_NE(jump[0].detail.find("the picture jumps at the cut at 0:00 (frame difference"), std::string::npos);

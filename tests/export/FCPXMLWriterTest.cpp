@@ -8,7 +8,7 @@
 
 #include "export/ExportFixtures.hpp"
 #include "export/XmlReadBack.hpp"
-#include "kestrane/export/AtomicFile.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 
 using namespace kestrane;
 using readback::File;
@@ -25,9 +25,9 @@ CutList twoPieces() {
                   seg(8, 12.34, SegmentKind::silence)}};
 }
 
-MediaProbe::GraphicMedia graphic(const std::string& path, std::int64_t w, std::int64_t h,
+GraphicMedia graphic(const std::string& path, std::int64_t w, std::int64_t h,
                                  RationalTime fd, double seconds) {
-  MediaProbe::GraphicMedia m;
+  GraphicMedia m;
   m.path = path;
   m.durationSeconds = seconds;
   m.frameDuration = fd;
@@ -37,7 +37,7 @@ MediaProbe::GraphicMedia graphic(const std::string& path, std::int64_t w, std::i
   return m;
 }
 
-GraphicsPlacement place(const std::string& name, MediaProbe::GraphicMedia media, double start,
+GraphicsPlacement place(const std::string& name, GraphicMedia media, double start,
                         double duration, int lane) {
   return GraphicsPlacement{name, "file.mov", std::move(media), start, duration,
                            GraphicKind::alphaOverlay, false, lane};

@@ -6,6 +6,7 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/platform/FrameGrabber.hpp"
 
 namespace kestrane::CutInstruments {
@@ -16,11 +17,11 @@ double frameDifference(const std::array<std::uint8_t, 1024>& a, const std::array
     return static_cast<double>(sum) / static_cast<double>(a.size()) / 255.0;
 }
 
-std::vector<Finding> framingJumps(const CutList& cutList, const SourceMedia& source) {
+std::vector<CutFinding> framingJumps(const CutList& cutList, const SourceMedia& source) {
     std::vector<Segment> kept = cutList.keptSegments();
     std::stable_sort(kept.begin(), kept.end(),
                      [](const Segment& a, const Segment& b) { return a.range.start < b.range.start; });
-    std::vector<Finding> findings;
+    std::vector<CutFinding> findings;
     if (kept.size() < 2) return findings;
 
     platform::FrameGrabber grabber(source.path);
@@ -43,11 +44,11 @@ std::vector<Finding> framingJumps(const CutList& cutList, const SourceMedia& sou
         if (!in) continue;
         const double difference = frameDifference(*out, *in);
         if (difference >= kFramingJumpThreshold) {
-            findings.push_back({Finding::Kind::framingJump,
+            findings.push_back({CutFinding::Kind::framingJump,
                                 {a.end, b.start},
                                 fmt::format("the picture jumps at the cut at {} (frame difference {:.0f}%) — the "
                                             "takes are framed differently",
-                                            stamp(a.end), difference * 100),
+                                            timeStamp(a.end), difference * 100),
                                 difference});
         }
     }

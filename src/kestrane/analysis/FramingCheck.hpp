@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "kestrane/brain/CutInstruments.hpp"
+#include "kestrane/model/CutFinding.hpp"
 #include "kestrane/model/CutList.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 
@@ -18,7 +18,7 @@ inline constexpr std::size_t kMaxFramingJoins = 60;
 
 // Findings of kind framingJump in join order. Never fails: a frame that can't be made only
 // skips its join.
-std::vector<Finding> framingJumps(const CutList& cutList, const SourceMedia& source);
+std::vector<CutFinding> framingJumps(const CutList& cutList, const SourceMedia& source);
 
 // Mean absolute difference of two thumbnails, 0 (identical) to 1 (black against white).
 double frameDifference(const std::array<std::uint8_t, 1024>& a, const std::array<std::uint8_t, 1024>& b);

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "kestrane/analysis/GraphicMedia.hpp"
+#include "kestrane/model/GraphicMedia.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/UserFacingError.hpp"
 

@@ -9,7 +9,7 @@
 #include "kestrane/brain/ChatterDetector.hpp"
 #include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/RunCoherence.hpp"
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::CutInstruments {
 

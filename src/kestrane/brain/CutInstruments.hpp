@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kestrane/brain/Utterance.hpp"
+#include "kestrane/model/CutFinding.hpp"
 #include "kestrane/model/CutList.hpp"
 #include "kestrane/model/EnumText.hpp"
 #include "kestrane/model/LevelData.hpp"
@@ -19,19 +20,7 @@
 
 namespace kestrane::CutInstruments {
 
-struct Finding {
-  // Declaration order; the ranking order of the kinds is a separate table (see rank).
-  enum class Kind { sourceContinuity, spliceLevel, spliceBreath, pacingWhiplash, framingJump };
-
-  Kind kind = Kind::sourceContinuity;
-  TimeRange range;     // source seconds of the problem
-  std::string detail;  // one English sentence for the reviewer and the editor
-  // Size of the problem in the instrument's own unit: 1 for continuity, dB for a level step,
-  // seconds of breath, a speed ratio, or a frame difference from 0 to 1.
-  double severity = 0;
-
-  friend bool operator==(const Finding&, const Finding&) = default;
-};
+using Finding = CutFinding;
 
 // A loudness envelope ready for measuring: one dBFS sample per hop.
 struct Levels {
@@ -78,13 +67,3 @@ double median(std::vector<double> values);
 std::string stamp(double seconds);
 
 }  // namespace kestrane::CutInstruments
-
-namespace kestrane {
-
-template <>
-struct EnumText<CutInstruments::Finding::Kind> {
-  static constexpr std::array<std::string_view, 5> texts{"sourceContinuity", "spliceLevel", "spliceBreath",
-                                                         "pacingWhiplash", "framingJump"};
-};
-
-}  // namespace kestrane

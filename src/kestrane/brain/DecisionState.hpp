@@ -14,7 +14,7 @@
 #include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/brain/Utterance.hpp"
 
 namespace kestrane::TakeSelector {

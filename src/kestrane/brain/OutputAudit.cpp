@@ -12,7 +12,7 @@
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 #include "kestrane/brain/WordTimeline.hpp"
 

@@ -7,7 +7,7 @@
 
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::RunCoherence {
 

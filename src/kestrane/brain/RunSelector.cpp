@@ -10,7 +10,7 @@
 #include <utility>
 
 #include "kestrane/brain/TakeScoring.hpp"
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::RunSelector {
 

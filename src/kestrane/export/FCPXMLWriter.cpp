@@ -9,7 +9,7 @@
 #include <map>
 #include <optional>
 
-#include "kestrane/export/AtomicFile.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/export/FileURL.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/XmlText.hpp"

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "kestrane/analysis/GraphicMedia.hpp"
+#include "kestrane/model/GraphicMedia.hpp"
 #include "kestrane/model/GraphicsDensity.hpp"
 
 namespace kestrane {
@@ -12,7 +12,7 @@ namespace kestrane {
 struct GraphicsPlacement {
   std::string name;
   std::string fileName;
-  MediaProbe::GraphicMedia media;
+  GraphicMedia media;
   double startSeconds = 0;     // in-point on the cut timeline, never negative
   double durationSeconds = 0;  // length on the timeline
   GraphicKind kind = GraphicKind::alphaOverlay;
@@ -31,7 +31,7 @@ struct GraphicsPlacement {
 template <>
 struct std::hash<kestrane::GraphicsPlacement> {
   std::size_t operator()(const kestrane::GraphicsPlacement& p) const noexcept {
-    std::size_t h = std::hash<kestrane::MediaProbe::GraphicMedia>{}(p.media);
+    std::size_t h = std::hash<kestrane::GraphicMedia>{}(p.media);
     const auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
     mix(std::hash<std::string>{}(p.name));
     mix(std::hash<std::string>{}(p.fileName));

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "kestrane/export/AtomicFile.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/export/FileURL.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/XmlText.hpp"

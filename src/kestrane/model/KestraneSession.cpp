@@ -1,14 +1,11 @@
 #include "kestrane/model/KestraneSession.hpp"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/SessionJson.hpp"
 
 namespace kestrane {
@@ -30,21 +27,6 @@ namespace {
   throw SessionFileError("Can't save the session file " + path.string() + " — " + why + ".");
 }
 
-bool writeAll(int fd, const std::string& bytes) {
-  const char* p = bytes.data();
-  std::size_t left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(fd, p, left);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += n;
-    left -= static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 void KestraneSession::write(const fs::path& path) const {
@@ -54,23 +36,10 @@ void KestraneSession::write(const fs::path& path) const {
   } catch (const SessionFileError& e) {
     writeFailure(path, e.what());
   }
-  // A temporary file beside the destination, renamed over it only once complete.
-  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  std::string pattern = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
-  const int fd = ::mkstemp(pattern.data());
-  if (fd < 0) writeFailure(path, std::strerror(errno));
-  const bool written = writeAll(fd, text) && ::fsync(fd) == 0;
-  const int savedErrno = errno;
-  ::close(fd);
-  if (!written) {
-    ::unlink(pattern.c_str());
-    writeFailure(path, std::strerror(savedErrno));
-  }
-  ::chmod(pattern.c_str(), 0644);
-  if (::rename(pattern.c_str(), path.c_str()) != 0) {
-    const int renameErrno = errno;
-    ::unlink(pattern.c_str());
-    writeFailure(path, std::strerror(renameErrno));
+  try {
+    AtomicFile::write(path, text);
+  } catch (const AtomicFile::WriteError& e) {
+    writeFailure(path, e.reason());
   }
 }
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "kestrane/brain/ScriptCoverage.hpp"
-#include "kestrane/export/AtomicFile.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/export/FCPXMLWriter.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/export/XMEMLWriter.hpp"

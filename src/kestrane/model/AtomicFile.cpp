@@ -1,4 +1,4 @@
-#include "kestrane/export/AtomicFile.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,7 +13,7 @@ namespace kestrane::AtomicFile {
 namespace {
 
 [[noreturn]] void fail(const std::filesystem::path& path, int error) {
-  throw WriteError("Couldn't write " + path.string() + " — " + std::strerror(error));
+  throw WriteError(path, std::strerror(error));
 }
 
 }  // namespace

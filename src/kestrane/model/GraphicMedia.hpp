@@ -9,7 +9,7 @@
 
 #include "kestrane/model/RationalTime.hpp"
 
-namespace kestrane::MediaProbe {
+namespace kestrane {
 
 struct GraphicMedia {
   std::string path;
@@ -37,11 +37,11 @@ struct GraphicMedia {
   friend bool operator==(const GraphicMedia&, const GraphicMedia&) = default;
 };
 
-}  // namespace kestrane::MediaProbe
+}  // namespace kestrane
 
 template <>
-struct std::hash<kestrane::MediaProbe::GraphicMedia> {
-  std::size_t operator()(const kestrane::MediaProbe::GraphicMedia& m) const noexcept {
+struct std::hash<kestrane::GraphicMedia> {
+  std::size_t operator()(const kestrane::GraphicMedia& m) const noexcept {
     std::size_t h = std::hash<std::string>{}(m.path);
     const auto mix = [&h](std::size_t v) { h ^= v + 0x9e3779b97f4a7c15ull + (h << 6) + (h >> 2); };
     mix(std::hash<double>{}(m.durationSeconds));

@@ -1,4 +1,4 @@
-#include "kestrane/brain/TimeStamp.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 
 #include <cmath>
 #include <cstdint>
