@@ -48,15 +48,22 @@ const char* kUsage =
     "  -h, --help   show this help\n"
     "  --version    show the version\n";
 
+// Ctrl-C and SIGTERM, blocked in every thread from here on so that only the watcher takes
+// them. Threads started earlier would still let them end the program.
+sigset_t blockStopSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return set;
+}
+
 // Ctrl-C and SIGTERM ask the running job to stop: the console says "Stopping…" at once, the
 // job cleans up and the program exits with 130. A second signal ends the program at once.
 class InterruptWatcher {
  public:
-  explicit InterruptWatcher(kestrane::cli::Console& console) {
-    sigemptyset(&set_);
-    sigaddset(&set_, SIGINT);
-    sigaddset(&set_, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set_, nullptr);
+  InterruptWatcher(const sigset_t& blocked, kestrane::cli::Console& console) : set_(blocked) {
     thread_ = std::jthread([this, &console](std::stop_token done) {
       bool asked = false;
       while (!done.stop_requested()) {
@@ -98,8 +105,9 @@ int runCommand(const std::vector<std::string>& args,
     std::fputs(usage, stdout);
     return kestrane::cli::kExitOK;
   }
+  const sigset_t stopSignals = blockStopSignals();
   kestrane::cli::Console console(std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
-  InterruptWatcher interrupts(console);
+  InterruptWatcher interrupts(stopSignals, console);
   try {
     return run(options, console, interrupts.token());
   } catch (const kestrane::cli::UsageError& e) {

@@ -69,8 +69,9 @@ inline ProgramRun runProgram(std::vector<std::string> args,
   return run;
 }
 
-// Runs `kestrane ARGS` on a pseudo-terminal and returns everything it drew there.
-inline ProgramRun runOnTerminal(std::vector<std::string> args) {
+// Runs `kestrane ARGS` on a pseudo-terminal and returns everything it drew there. With
+// `interruptAt`, a SIGINT goes to the program once that text has appeared.
+inline ProgramRun runOnTerminal(std::vector<std::string> args, std::string interruptAt = {}) {
   args.insert(args.begin(), KESTRANE_CLI);
   int master = -1;
   winsize size{};
@@ -88,6 +89,10 @@ inline ProgramRun runOnTerminal(std::vector<std::string> args) {
     const ssize_t n = ::read(master, chunk, sizeof chunk);
     if (n <= 0) break;  // EIO once the program has closed the terminal
     run.out.append(chunk, static_cast<std::size_t>(n));
+    if (!interruptAt.empty() && run.out.find(interruptAt) != std::string::npos) {
+      ::kill(child, SIGINT);
+      interruptAt.clear();
+    }
   }
   ::close(master);
   int status = 0;

@@ -37,3 +37,15 @@ TEST(Terminal, LongStagesShowAMovingPercentage) {
       << run.out;
   EXPECT_NE(run.out.find("\r\nDone in "), std::string::npos);
 }
+
+// Ctrl-C on a terminal: the stage line ends, "Stopping…" stands on a line of its own, and the
+// program exits as stopped (a thread that let the signal through would end it at once instead).
+TEST(Terminal, InterruptIsAcknowledgedOnItsOwnLine) {
+  test::TempDir tmp;
+  const test::ProgramRun run =
+      test::runOnTerminal({"cut", test::sampleFootage().string(), "--out", (tmp.path() / "out").string()},
+                          "\rTranscribing every word");
+  EXPECT_EQ(run.status, 130) << run.out;
+  EXPECT_TRUE(std::regex_search(run.out, std::regex("\x1b\\[K\r\nStopping…\r\nkestrane: The cut was cancelled.\r\n$")))
+      << run.out;
+}
