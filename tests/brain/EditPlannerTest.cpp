@@ -312,6 +312,41 @@ TEST(EditPlanner, ChainKeepsEveryWordWhenOnlySilencesAreCut) {
   EXPECT_DOUBLE_EQ(silencesOnly.segments.back().range.end, 10);
 }
 
+TEST(EditPlanner, SilencesStopAtRecognisedWords) {
+  // "so" lies wholly in the span, "well" more than half; "and" pokes in by a third only.
+  const std::vector<TranscriptWord> words{word("so", 3.0, 3.4), word("well", 5.7, 6.1), word("and", 8.8, 9.1)};
+  const std::vector<SilenceSpan> spans{quiet(1, 6, -50), quiet(7, 8.9, -55), quiet(12, 13)};
+  const auto spared = sparingWords(spans, words, 0.8);
+  ASSERT_EQ(spared.size(), 4u);
+  EXPECT_EQ(spared[0], quiet(1, 3, -50));
+  EXPECT_EQ(spared[1], quiet(3.4, 5.7, -50));
+  EXPECT_EQ(spared[2], quiet(7, 8.9, -55));
+  EXPECT_EQ(spared[3], quiet(12, 13));
+  // Pieces under the minimum go; a span holding no word stays even when short.
+  EXPECT_EQ(sparingWords(spans, words, 2.1).size(), 3u);
+  EXPECT_EQ(sparingWords(std::vector<SilenceSpan>{quiet(0, 0.3)}, words, 0.8).size(), 1u);
+
+  // Quiet speech under the threshold: the whole stretch reads as one silence, yet every word
+  // stays, in the full cut as with silences only.
+  const std::vector<TranscriptWord> quietLine{word("keep", 4.0, 4.3), word("the", 4.3, 4.4),
+                                              word("lights", 4.5, 5.0), word("low.", 5.1, 5.6)};
+  const std::vector<SilenceSpan> all{quiet(0, 12)};
+  CutMaterial material;
+  material.sourceDuration = 12;
+  material.frameDuration = 1.0 / 30;
+  material.silences = all;
+  material.splitterSilences = all;
+  material.words = quietLine;
+  material.settings = withPadding(0.15);
+  for (auto thoroughness : {Thoroughness::fast, Thoroughness::silencesOnly}) {
+    material.settings.thoroughness = thoroughness;
+    const auto cut = planCut(material);
+    EXPECT_TRUE(everyWordKept(cut, quietLine));
+    // The room tone on both sides still goes.
+    EXPECT_LT(cut.keptDuration(), 2.5);
+  }
+}
+
 TEST(EditPlanner, ChainLaysHandEditsOverTheDecision) {
   const std::vector<TranscriptWord> words{word("We", 0.1, 0.35), word("ship", 0.4, 0.8), word("um", 0.95, 1.2),
                                           word("today.", 1.35, 1.9)};

@@ -36,8 +36,7 @@ double percentile(std::vector<float>& copy, double fraction) {
   return static_cast<double>(*nth);
 }
 
-// The suggestion before any range: valley between floor and speech, or headroom over the floor,
-// but never closer than the margin to the speech level.
+// The suggestion before any range: valley between floor and speech, or headroom over the floor.
 double unclampedSuggestion(std::span<const float> levels) {
   double floor = emptyFloorDBFS;
   double speech = emptySpeechDBFS;
@@ -47,8 +46,7 @@ double unclampedSuggestion(std::span<const float> levels) {
     speech = percentile(copy, speechPercentile);
   }
   const double spread = speech - floor;
-  const double t = spread > spreadTestDB ? floor + valleyPosition * spread : floor + headroomDB;
-  return std::min(t, speech - speechMarginDB);
+  return spread > spreadTestDB ? floor + valleyPosition * spread : floor + headroomDB;
 }
 
 double clampTo(double t, ThresholdRange range) {

@@ -12,11 +12,10 @@ namespace kestrane::SilencePreview {
 
 // Where between the noise floor and the speech level the suggestion sits.
 inline constexpr double valleyPosition = 0.55;
-// How far above the floor the suggestion sits when floor and speech are close together.
+// How far above the floor the suggestion sits when floor and speech are close together. On a
+// recording that is mostly room tone this lies above the speech percentile; quiet speech is then
+// kept by its recognised words, not by the threshold.
 inline constexpr double headroomDB = 14.0;
-// The suggestion always stays this far under the speech level, so a quiet recording with
-// little spread between floor and speech does not lose its speech to the threshold.
-inline constexpr double speechMarginDB = 6.0;
 
 // A closed range of thresholds, lower <= upper.
 struct ThresholdRange {
