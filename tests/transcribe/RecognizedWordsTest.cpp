@@ -52,14 +52,17 @@ TEST(RecognizedWords, HeldSoundsBecomeHesitations) {
 TEST(RecognizedWords, SentenceEndsFromPauses) {
     std::vector<TranscriptWord> words = {
         {"welcome", {0.0, 0.4}}, {"back", {0.4, 0.7}},   // pause follows: sentence end
-        {"today", {1.2, 1.5}},   {"and", {1.5, 1.7}},    // a conjunction never ends a sentence
-        {"we", {2.5, 2.6}},      {"talk", {2.6, 2.8}},   // short pause: no end
-        {"about", {3.0, 3.3}},   {"the", {3.3, 3.4}},    // article before a pause: no end
-        {"lens", {4.0, 4.5}},    {"um", {5.0, 5.3}},     // hesitation: no end
-        {"thanks", {5.4, 5.8}}};                         // the last word ends its sentence
+        {"today", {1.2, 1.5}},   {"and", {1.5, 1.7}},    // a conjunction before a short pause: no end
+        {"we", {2.2, 2.3}},      {"talk", {2.3, 2.5}},   // short pause: no end
+        {"about", {2.7, 3.0}},   {"the", {3.0, 3.1}},    // article before a pause: no end
+        {"lens", {3.7, 4.2}},    {"um", {4.7, 5.0}},     // a hesitation never ends, even before a long pause
+        {"this", {6.0, 6.2}},    {"is", {6.2, 6.3}},     // a line pause ends the line whatever its last word
+        {"what", {6.3, 6.5}},    {"it", {6.5, 6.6}},  {"is", {6.6, 6.7}}, {"about", {6.7, 7.0}},
+        {"thanks", {7.7, 8.0}},  {"for", {8.0, 8.2}}};   // the last word ends its sentence
     markSentenceEnds(words, 0.3);
     EXPECT_EQ(texts(words), (std::vector<std::string>{"Welcome", "back.", "Today", "and", "we", "talk", "about",
-                                                       "the", "lens.", "Um", "thanks."}));
+                                                       "the", "lens.", "Um", "this", "is", "what", "it", "is",
+                                                       "about.", "Thanks", "for."}));
     // Times are untouched.
     EXPECT_EQ(words[1].range, (TimeRange{0.4, 0.7}));
 }

@@ -87,3 +87,20 @@ TEST(Transcriber, SilenceLocalesAndFailuresLeaveNoFiles) {
     EXPECT_THROW(transcribe(pictureOnly, "en_US"), AudioAnalyzer::AnalyzerError);
     EXPECT_EQ(dir.count("kestrane-audio-"), 0);
 }
+
+TEST(Transcriber, ALineEndingOnAPrepositionEndsAtALongPause) {
+    kestrane::testing::ScratchFolder dir;
+    const auto first = dir.file("first.wav"), second = dir.file("second.wav"), take = dir.file("take.wav");
+    make("flite -voice rms -t 'this is the one thing that every video should be about' -o " + first);
+    make("flite -voice rms -t 'thanks for watching' -o " + second);
+    make("sox " + first + " " + dir.file("paused.wav") + " pad 0 1.0");
+    make("sox " + dir.file("paused.wav") + " " + second + " " + take + " pad 0.5 0.5");
+    const auto words = transcribe(take, "en_US").words;
+    const auto about = std::find_if(words.begin(), words.end(),
+                                    [](const TranscriptWord& w) { return w.text.rfind("about", 0) == 0; });
+    ASSERT_NE(about, words.end()) << lowerWords({words});
+    // The finished line reads as finished, and the next one starts a sentence.
+    EXPECT_EQ(about->text, "about.");
+    ASSERT_NE(about + 1, words.end());
+    EXPECT_EQ((about + 1)->text, "Thanks");
+}

@@ -1,6 +1,7 @@
 #include "kestrane/transcribe/RecognizedWords.hpp"
 
 #include <cctype>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -41,7 +42,7 @@ bool leavesSentenceOpen(const std::string& word) {
         "of", "to", "in", "on", "at", "for", "with", "from", "by", "about", "into", "onto", "over",
         "under", "through", "between", "during", "without", "within", "across", "toward",
         "towards", "upon", "among", "against", "via", "per", "like"};
-    return open.count(word) > 0 || isHesitation(word);
+    return open.count(word) > 0;
 }
 
 }  // namespace
@@ -121,11 +122,11 @@ void markSentenceEnds(std::vector<TranscriptWord>& words, double pause) {
         if (capitalise && !text.empty() && std::islower(static_cast<unsigned char>(text[0])))
             text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
         capitalise = false;
-        const bool last = i + 1 == words.size();
-        const bool paused = last || words[i + 1].range.start - words[i].range.end >= pause;
+        const double gap = i + 1 == words.size() ? INFINITY : words[i + 1].range.start - words[i].range.end;
         std::string lower = text;
         for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if (paused && !leavesSentenceOpen(lower)) {
+        const bool ends = gap >= pause && !isHesitation(lower) && (gap >= kLinePause || !leavesSentenceOpen(lower));
+        if (ends) {
             text += '.';
             capitalise = true;
         }

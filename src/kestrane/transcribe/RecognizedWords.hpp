@@ -19,6 +19,9 @@ struct TimedToken {
 // A pause at least this long after a word ends its sentence. Tuned on synthetic and read
 // speech: commas pause for 0.1–0.25 s, sentence ends for 0.3 s and more.
 inline constexpr double kSentencePause = 0.3;
+// A pause this long divides lines for the take decision, so the line before it is finished
+// whatever its last word ("...what this is about").
+inline constexpr double kLinePause = 0.7;
 
 // True for the recognizer's markers: "<s>", "</s>", "<sil>", "[NOISE]", "++UM++" and the like.
 bool isMarker(const std::string& token);
@@ -47,8 +50,9 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
 void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isHeld = {});
 
 // Ends a word with "." when it is followed by a pause of at least `pause` seconds or is the last
-// word, unless it is a conjunction, hesitation, article or preposition that leaves the sentence
-// hanging; the word after a sentence end, and the first word, are capitalised.
+// word, unless it is a conjunction, article or preposition that leaves the sentence hanging and
+// the pause is shorter than kLinePause. A hesitation never ends a sentence. The word after a
+// sentence end, and the first word, are capitalised.
 void markSentenceEnds(std::vector<TranscriptWord>& words, double pause = kSentencePause);
 
 }  // namespace kestrane::RecognizedWords
