@@ -263,3 +263,106 @@ void BM_Transcribe(benchmark::State& state) {
 }  // namespace
 
 BENCHMARK(BM_Transcribe)->Arg(1)->Arg(2)->Arg(8)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+namespace {
+
+// Held hesitations against slow, fluent reading, on a recording of its own: every sentence above
+// read once without a hesitation by one of the three voices, slowed to 1.3, 1.6 or 1.9 times its
+// length (short words then last 0.3 s and more), and half of them again with a drawn-out "um" or
+// "uh" in the middle, as in the ten-minute recording.
+struct HeldRecording {
+    std::string wav;
+    std::vector<Rendition> fluent, hesitant;
+};
+
+const HeldRecording& heldRecording() {
+    static HeldRecording r = [] {
+        HeldRecording rec;
+        const fs::path dir = fs::temp_directory_path() / "kestrane-bench-held";
+        fs::create_directories(dir);
+        rec.wav = (dir / "slow-reads.wav").string();
+        const char* voices[] = {"rms", "slt", "awb"};
+        const double stretches[] = {1.3, 1.6, 1.9};
+        std::vector<float> all;
+        auto speak = [&](const std::string& text, const char* voice, const std::string& flite, const std::string& effect) {
+            const auto part = (dir / "part.wav").string(), shaped = (dir / "shaped.wav").string();
+            std::string cmd = "flite -voice " + std::string(voice) + " " + flite + " -t '" + text + "' -o " + part;
+            if (!effect.empty()) cmd += " && sox " + part + " " + shaped + " " + effect + " && mv " + shaped + " " + part;
+            if (std::system(cmd.c_str()) != 0) std::abort();
+            auto pcm = readPcm16(part);
+            fs::remove(part);
+            return pcm;
+        };
+        auto append = [&](const std::vector<std::int16_t>& pcm, double gapAfter) {
+            for (auto s : pcm) all.push_back(static_cast<float>(s) / 32768.0f);
+            all.insert(all.end(), static_cast<std::size_t>(gapAfter * 16000), 0.0f);
+        };
+        const std::string trim = "silence 1 0.01 0.5% reverse silence 1 0.01 0.5% reverse";
+        for (std::size_t i = 0; i < kSentences.size(); ++i) {
+            const char* voice = voices[i % 3];
+            const std::string slow = "--setf duration_stretch=" + std::to_string(stretches[(i / 3) % 3]);
+            all.insert(all.end(), static_cast<std::size_t>((0.6 + 0.1 * double(i % 5)) * 16000), 0.0f);
+            Rendition fluent{kSentences[i], split(kSentences[i]), 0, all.size() / 16000.0, 0};
+            append(speak(kSentences[i], voice, slow, ""), 0);
+            fluent.end = all.size() / 16000.0;
+            rec.fluent.push_back(fluent);
+            if (i % 2 != 0) continue;
+            const auto words = split(kSentences[i]);
+            const auto& [at, filler] = kHesitationPlaces[(i / 2) % kHesitationPlaces.size()];
+            const std::size_t cut = std::min(at, words.size() - 1);
+            std::string first, second;
+            for (std::size_t k = 0; k < words.size(); ++k) (k < cut ? first : second) += words[k] + " ";
+            all.insert(all.end(), static_cast<std::size_t>(0.8 * 16000), 0.0f);
+            Rendition hesitant{first + filler + " " + second, split(first + filler + " " + second), 1, all.size() / 16000.0, 0};
+            append(speak(first, voice, "", trim), 0.05);
+            append(speak(filler, voice, "", trim + " tempo -s 0.4"), 0.08);
+            append(speak(second, voice, "", trim), 0);
+            hesitant.end = all.size() / 16000.0;
+            rec.hesitant.push_back(hesitant);
+        }
+        all.insert(all.end(), 8000, 0.0f);
+        platform::WavWriter out(rec.wav, 16000);
+        out.write(all.data(), all.size());
+        out.close();
+        return rec;
+    }();
+    return r;
+}
+
+// Hesitations heard inside each rendition (words whose middle falls in it).
+std::vector<int> hesitationsHeard(const std::vector<TranscriptWord>& words, const std::vector<Rendition>& renditions,
+                                  std::size_t* wordsHeard = nullptr) {
+    std::vector<int> heard;
+    for (const auto& rd : renditions) {
+        int count = 0;
+        for (const auto& w : words) {
+            const double middle = (w.range.start + w.range.end) / 2;
+            if (middle < rd.start - 0.2 || middle > rd.end + 0.2) continue;
+            if (wordsHeard) ++*wordsHeard;
+            if (RecognizedWords::isHesitation(normal(w.text))) {
+                ++count;
+                if (std::getenv("KESTRANE_BENCH_DUMP"))
+                    std::fprintf(stderr, "hesitation %.0f ms in: %s\n", 1000 * (w.range.end - w.range.start), rd.text.c_str());
+            }
+        }
+        heard.push_back(count);
+    }
+    return heard;
+}
+
+void BM_HeldHesitations(benchmark::State& state) {
+    const auto& rec = heldRecording();
+    Transcript transcript;
+    for (auto _ : state) transcript = Transcriber::transcribe(rec.wav, "en_US");
+    std::size_t fluentWords = 0, falseFillers = 0, found = 0;
+    for (const auto& rd : rec.fluent) fluentWords += rd.words.size();
+    for (int n : hesitationsHeard(transcript.words, rec.fluent)) falseFillers += static_cast<std::size_t>(n);
+    for (int n : hesitationsHeard(transcript.words, rec.hesitant)) found += n > 0 ? 1 : 0;
+    state.counters["fluentWords"] = static_cast<double>(fluentWords);
+    state.counters["falseFillersPer100Words"] = 100.0 * static_cast<double>(falseFillers) / static_cast<double>(fluentWords);
+    state.counters["hesitationRecall"] = static_cast<double>(found) / static_cast<double>(rec.hesitant.size());
+}
+
+}  // namespace
+
+BENCHMARK(BM_HeldHesitations)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();

@@ -40,13 +40,31 @@ TEST(RecognizedWords, HeldSoundsBecomeHesitations) {
     EXPECT_EQ(texts(wordsFromTokens(tokens, held)), (std::vector<std::string>{"the", "uh", "a", "walls"}));
     EXPECT_EQ(texts(wordsFromTokens(tokens)), (std::vector<std::string>{"the", "a", "walls"}));
 
-    std::vector<TranscriptWord> words = {{"so", {0.5, 0.9}},  {"a", {1.0, 1.12}},  {"a", {1.12, 1.25}},
-                                         {"in", {1.25, 1.45}}, {"and", {2.0, 2.4}}, {"a", {2.4, 2.45}},
+    std::vector<TranscriptWord> words = {{"so", {0.5, 0.8}},   {"a", {1.0, 1.12}},  {"a", {1.12, 1.25}},
+                                         {"in", {1.25, 1.5}},  {"and", {2.0, 2.4}}, {"a", {2.4, 2.45}},
                                          {"camera", {2.45, 3.0}}};
     markHeldHesitations(words, held);
-    // "a a in" held over 0.45 s ends in a nasal: "um". The slow "and" is not steady: kept.
+    // "a a in" held over 0.5 s after a pause ends in a nasal: "um". The slow "and" is not steady: kept.
     EXPECT_EQ(texts(words), (std::vector<std::string>{"so", "um", "and", "a", "camera"}));
-    EXPECT_EQ(words[1].range, (TimeRange{1.0, 1.45}));
+    EXPECT_EQ(words[1].range, (TimeRange{1.0, 1.5}));
+
+    // A real word held a little long, or held long inside fluent speech, stays the word; held
+    // long with a pause on one side it is a hesitation. A recognised "um" needs no pause.
+    const HeldTest steady = [](double, double) { return true; };
+    auto relabelled = [&](std::vector<TranscriptWord> line) {
+        markHeldHesitations(line, steady);
+        return texts(line);
+    };
+    using Texts = std::vector<std::string>;
+    EXPECT_EQ(relabelled({{"spend", {0.0, 0.3}}, {"on", {0.3, 0.67}}, {"audio", {1.0, 1.4}}}),
+              (Texts{"spend", "on", "audio"}));
+    EXPECT_EQ(relabelled({{"spend", {0.0, 0.3}}, {"on", {0.3, 0.9}}, {"audio", {0.9, 1.4}}}),
+              (Texts{"spend", "on", "audio"}));
+    EXPECT_EQ(relabelled({{"spend", {0.0, 0.3}}, {"on", {0.3, 0.9}}, {"audio", {1.1, 1.4}}}),
+              (Texts{"spend", "um", "audio"}));
+    EXPECT_EQ(relabelled({{"spend", {0.0, 0.3}}, {"um", {0.3, 0.65}}, {"audio", {0.65, 1.4}}}),
+              (Texts{"spend", "um", "audio"}));
+    EXPECT_EQ(relabelled({{"on", {0.0, 0.6}}, {"audio", {0.6, 1.0}}}), (Texts{"um", "audio"}));
 }
 
 TEST(RecognizedWords, SentenceEndsFromPauses) {

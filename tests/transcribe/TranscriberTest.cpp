@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/transcribe/RecognizedWords.hpp"
 #include "platform/MediaFixtures.hpp"
 
 using namespace kestrane;
@@ -103,4 +104,17 @@ TEST(Transcriber, ALineEndingOnAPrepositionEndsAtALongPause) {
     EXPECT_EQ(about->text, "about.");
     ASSERT_NE(about + 1, words.end());
     EXPECT_EQ((about + 1)->text, "Thanks");
+}
+
+TEST(Transcriber, ASlowFluentReadHasNoHesitations) {
+    kestrane::testing::ScratchFolder dir;
+    const auto slow = dir.file("slow.wav");
+    make("flite -voice awb --setf duration_stretch=1.6 -t 'if you have a small budget spend it on audio first' -o " +
+         slow);
+    const auto words = transcribe(slow, "en_US").words;
+    for (const auto& w : words) {
+        std::string lower = w.text;
+        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        EXPECT_FALSE(RecognizedWords::isHesitation(lower)) << lowerWords({words});
+    }
 }

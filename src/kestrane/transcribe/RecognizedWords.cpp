@@ -1,5 +1,6 @@
 #include "kestrane/transcribe/RecognizedWords.hpp"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <map>
@@ -25,11 +26,16 @@ const std::map<std::string, bool>& hesitationLookalikes() {
     return words;
 }
 
-// Seconds from which a lookalike, or a run of them with no gap between, is a held sound rather
-// than the word: these words take 0.05–0.2 s when spoken.
+// Seconds from which a hesitation the recognizer wrote as such, or a run of them with no gap
+// between, is one held sound.
 constexpr double kHeldWord = 0.3;
 constexpr double kHeldRun = 0.35;
 constexpr double kHeldNoise = 0.25;
+// A real word becomes a hesitation only on strong evidence: held at least this long (these words
+// take 0.05–0.2 s, and a slow reader still stays under 0.4 s) with a pause of at least
+// kHesitationPause on one side. A word held inside a fluent run is a slow word, not a filler.
+constexpr double kHeldRealWord = 0.45;
+constexpr double kHesitationPause = 0.1;
 
 bool leavesSentenceOpen(const std::string& word) {
     static const std::set<std::string> open = {
@@ -102,9 +108,19 @@ void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isH
             out.push_back(words[i++]);
             continue;
         }
-        const double span = words[j - 1].range.end - words[i].range.start;
         const double start = words[i].range.start, end = words[j - 1].range.end;
-        const bool held = ((j - i == 1) ? span >= kHeldWord : span >= kHeldRun) && (!isHeld || isHeld(start, end));
+        const double span = end - start;
+        const bool realWord = std::any_of(words.begin() + static_cast<std::ptrdiff_t>(i),
+                                          words.begin() + static_cast<std::ptrdiff_t>(j),
+                                          [](const TranscriptWord& w) { return !isHesitation(w.text); });
+        bool longEnough = (j - i == 1) ? span >= kHeldWord : span >= kHeldRun;
+        if (realWord) {
+            // A chunk's first and last words border the pauses the chunks were cut at.
+            const bool pauseBefore = i == 0 || start - words[i - 1].range.end >= kHesitationPause;
+            const bool pauseAfter = j == words.size() || words[j].range.start - end >= kHesitationPause;
+            longEnough = span >= kHeldRealWord && (pauseBefore || pauseAfter);
+        }
+        const bool held = longEnough && (!isHeld || isHeld(start, end));
         if (held) {
             out.push_back({lookalikes.at(words[j - 1].text) ? "um" : "uh", {start, end}});
         } else {

@@ -46,7 +46,9 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
 // A drawn-out hesitation comes out of the recognizer as a short word ("a", "and", "in", ...)
 // or a few of them, held far longer than the word takes. Such a word, or such a run with no gap
 // inside, becomes one "um" (when it ends in a nasal) or "uh" over the same time, when `isHeld`
-// (if given) confirms the sound is steady.
+// (if given) confirms the sound is steady. The words are one decoded stretch: its first and last
+// words border a pause. A run holding a real word needs strong evidence: held at least 0.45 s,
+// with a pause on at least one side, never in the middle of fluent speech.
 void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isHeld = {});
 
 // Ends a word with "." when it is followed by a pause of at least `pause` seconds or is the last
