@@ -147,6 +147,17 @@ TEST(OutputAudit, ChoppyStretchesAndRuns) {
                      Kind::choppyRegion)
                   .empty());
 
+  // The same keeps split by filler cuts inside one spoken stretch are no run.
+  CutList filled{{{{0, 2.5}, SegmentKind::keep}, {{2.5, 2.8}, SegmentKind::filler}, {{2.8, 5}, SegmentKind::keep},
+                   {{5, 5.4}, SegmentKind::filler}, {{5.4, 7.5}, SegmentKind::keep}}};
+  std::vector<Utterance> said{utterance(0, "first bit here", 0.5, 2.4), utterance(1, "second bit here", 2.9, 4.9),
+                              utterance(2, "third bit here.", 5.5, 7.4)};
+  EXPECT_TRUE(OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt).empty());
+  for (auto& s : filled.segments)
+    if (s.kind == SegmentKind::filler) s.kind = SegmentKind::flub;
+  EXPECT_EQ(kinds(OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt)),
+            (std::vector<Kind>{Kind::choppyRegion}));
+
   // Five short keeps with words: the cut-time report covers the run, which is not reported again.
   std::vector<Utterance> five;
   std::vector<TimeRange> fiveKeeps;
@@ -196,11 +207,11 @@ TEST(OutputAudit, SuspectFragments) {
     cut.segments.push_back({{7, 12}, SegmentKind::keep});
     return std::make_pair(us, cut);
   };
-  const std::vector<Segment> filler{{{5, 5.5}, SegmentKind::filler}};
+  const std::vector<Segment> flub{{{5, 5.5}, SegmentKind::flub}};
   const std::vector<Segment> shortSilence{{{4.5, 5}, SegmentKind::silence}, {{5, 5.5}, SegmentKind::silence}};
   const std::vector<Segment> longSilence{{{4.2, 4.85}, SegmentKind::silence}, {{4.85, 5.5}, SegmentKind::silence}};
   {
-    auto [us, cut] = around("we go.", filler, SegmentKind::filler);
+    auto [us, cut] = around("we go.", flub, SegmentKind::flub);
     auto found = OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0], (Defect{Kind::suspectFragment, {5.5, 6.5},
@@ -212,7 +223,7 @@ TEST(OutputAudit, SuspectFragments) {
               (std::vector<Kind>{Kind::missingBeat, Kind::suspectFragment}));
   }
   {
-    auto [us, cut] = around("we go now.", filler, SegmentKind::filler);  // a complete thought of three tokens
+    auto [us, cut] = around("we go now.", flub, SegmentKind::flub);  // a complete thought of three tokens
     EXPECT_TRUE(OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt).empty());
   }
   {
@@ -227,9 +238,15 @@ TEST(OutputAudit, SuspectFragments) {
   }
   {
     // A fragment whose utterance is already named by a defect is not reported again.
-    auto [us, cut] = around("we go so what we want to do is and", filler, SegmentKind::filler);
+    auto [us, cut] = around("we go so what we want to do is and", flub, SegmentKind::flub);
     us[1] = utterance(1, "we go so what we want to do is and", 5.6, 6.4);
     EXPECT_EQ(kinds(OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt)),
               (std::vector<Kind>{Kind::unfinishedLine}));
+  }
+  {
+    // Removed fillers are stepped over like silences: the keeps around them are one stretch.
+    const std::vector<Segment> filler{{{5, 5.5}, SegmentKind::filler}};
+    auto [us, cut] = around("we go", filler, SegmentKind::filler);
+    EXPECT_TRUE(OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt).empty());
   }
 }

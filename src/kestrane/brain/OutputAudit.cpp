@@ -61,9 +61,51 @@ std::string lastWords(const Utterance& u, std::size_t count) {
 // Local alignment at the same gap throughout the audit.
 TextAlign::LocalAlignment align(TextAlign::Tokens a, TextAlign::Tokens b) { return TextAlign::localAlign(a, b, -1.0); }
 
-// A short keep and the words whose midpoint lies in it.
+// Kept stretches as a viewer meets them: keeps with only removed fillers between them, and at
+// most joinedSilence of fillers and silence together, play as one stretch.
+struct Piece {
+  std::size_t first = 0;  // positions in the cut list of its first and last keep
+  std::size_t last = 0;
+  TimeRange range;        // the first keep's start to the last keep's end
+  double kept = 0;        // seconds of kept material
+  std::vector<TimeRange> keeps;
+};
+
+// Steps over a removal as over silence: what a filler cut leaves joined stays joined.
+bool isPause(SegmentKind kind) { return kind == SegmentKind::silence || kind == SegmentKind::filler; }
+
+std::vector<Piece> piecesOf(const CutList& cut) {
+  std::vector<Piece> pieces;
+  bool reachable = false;  // whether only pauses lie between the last keep and here
+  bool filler = false;
+  double between = 0;
+  for (std::size_t p = 0; p < cut.segments.size(); ++p) {
+    const Segment& s = cut.segments[p];
+    if (s.isKept()) {
+      if (reachable && filler && between <= joinedSilence) {
+        pieces.back().last = p;
+        pieces.back().range.end = s.range.end;
+      } else {
+        pieces.push_back({p, p, s.range, 0, {}});
+      }
+      pieces.back().kept += s.range.duration();
+      pieces.back().keeps.push_back(s.range);
+      reachable = true;
+      filler = false;
+      between = 0;
+    } else if (isPause(s.kind)) {
+      between += s.range.duration();
+      filler = filler || s.kind == SegmentKind::filler;
+    } else {
+      reachable = false;
+    }
+  }
+  return pieces;
+}
+
+// A short piece and the words whose midpoint lies in its keeps.
 struct Fragment {
-  std::size_t segment = 0;  // position in the cut list
+  std::size_t piece = 0;
   std::vector<TranscriptWord> words;
   TokenList tokens;
 };
@@ -72,7 +114,7 @@ struct Audit {
   std::span<const Utterance> all;
   const Transcript& transcript;
   const CutList& cutList;
-  std::vector<Segment> keptSegments;
+  std::vector<Piece> pieces;
   std::vector<const Utterance*> kept;
   std::vector<TokenList> beats;
   std::vector<std::string> display;
@@ -87,18 +129,18 @@ struct Audit {
   std::vector<std::vector<int>> fragmentBeats;  // beats each fragment may align with
 
   Audit(std::span<const Utterance> utterances, const Transcript& t, const CutList& c)
-      : all(utterances), transcript(t), cutList(c), keptSegments(c.keptSegments()), words(t.words) {}
+      : all(utterances), transcript(t), cutList(c), pieces(piecesOf(c)), words(t.words) {}
 
   int beatPosition(std::size_t b) const { return static_cast<int>(b); }
   int keptPosition(std::size_t k) const { return static_cast<int>(beats.size() + k); }
   int fragmentPosition(std::size_t f) const { return static_cast<int>(beats.size() + kept.size() + f); }
 
   void collectFragments() {
-    for (std::size_t p = 0; p < cutList.segments.size(); ++p) {
-      const auto& segment = cutList.segments[p];
-      if (!segment.isKept() || !(segment.range.duration() < fragmentKeep)) continue;
+    for (std::size_t p = 0; p < pieces.size(); ++p) {
+      if (!(pieces[p].kept < fragmentKeep)) continue;
       std::vector<std::size_t> order;
-      for (auto position : words.lyingIn(segment.range)) order.push_back(words.item(position));
+      for (const auto& keep : pieces[p].keeps)
+        for (auto position : words.lyingIn(keep)) order.push_back(words.item(position));
       if (order.empty()) continue;
       std::sort(order.begin(), order.end());
       Fragment fragment{p, {}, {}};
@@ -225,9 +267,9 @@ struct Audit {
     };
     std::vector<ShortKeep> shorts;
     double cutTime = 0;
-    for (const auto& s : keptSegments) {
-      if (s.range.duration() < shortKeep) shorts.push_back({s.range, cutTime});
-      cutTime += s.range.duration();
+    for (const auto& piece : pieces) {
+      if (piece.kept < shortKeep) shorts.push_back({piece.range, cutTime});
+      cutTime += piece.kept;
     }
     double windowEnd = -1;
     for (std::size_t p = 0; p < shorts.size(); ++p) {
@@ -255,9 +297,11 @@ struct Audit {
       if (current.size() >= static_cast<std::size_t>(choppyRunLength)) runs.push_back(current);
       current.clear();
     };
-    for (const auto& s : keptSegments) {
-      if (s.range.duration() < shortRunKeep && words.anyLyingIn(s.range))
-        current.push_back(s.range);
+    for (const auto& piece : pieces) {
+      const bool spoken = std::any_of(piece.keeps.begin(), piece.keeps.end(),
+                                      [&](const TimeRange& keep) { return words.anyLyingIn(keep); });
+      if (piece.kept < shortRunKeep && spoken)
+        current.push_back(piece.range);
       else
         close();
     }
@@ -317,14 +361,14 @@ struct Audit {
     }
   }
 
-  // Silence segments up to the next segment of another kind, which must be a keep.
+  // Silence and filler segments up to the next segment of another kind, which must be a keep.
   bool contiguous(std::size_t position, int direction) const {
     double silence = 0;
     const auto& segments = cutList.segments;
     for (auto p = static_cast<std::ptrdiff_t>(position) + direction;
          p >= 0 && p < static_cast<std::ptrdiff_t>(segments.size()); p += direction) {
       const auto& s = segments[static_cast<std::size_t>(p)];
-      if (s.kind == SegmentKind::silence) {
+      if (isPause(s.kind)) {
         silence += s.range.duration();
         continue;
       }
@@ -355,8 +399,8 @@ struct Audit {
 
     for (std::size_t f = 0; f < fragments.size(); ++f) {
       const auto& fragment = fragments[f];
-      const auto& segment = cutList.segments[fragment.segment];
-      bool joined = contiguous(fragment.segment, -1) && contiguous(fragment.segment, +1);
+      const Piece& piece = pieces[fragment.piece];
+      bool joined = contiguous(piece.first, -1) && contiguous(piece.last, +1);
       bool accepted;
       if (!beats.empty()) {
         double coverage = scriptCoverage(f, joined, scriptTokens);
@@ -370,7 +414,7 @@ struct Audit {
 
       const Utterance* owner = nullptr;
       for (const auto* u : kept)
-        if (u->range.overlaps(segment.range)) {
+        if (u->range.overlaps(piece.range)) {
           owner = u;
           break;
         }
@@ -378,9 +422,9 @@ struct Audit {
       if (owner) flagged.insert(owner->index);
       auto shown = std::span(fragment.words).first(std::min<std::size_t>(8, fragment.words.size()));
       defects.push_back(
-          {Kind::suspectFragment, segment.range,
+          {Kind::suspectFragment, piece.range,
            fmt::format("isolated {:.1f}s fragment at {}: “{}” — not a script line or complete thought",
-                       segment.range.duration(), timestamp(segment.range.start), joinedText(shown)),
+                       piece.kept, timestamp(piece.range.start), joinedText(shown)),
            owner ? std::vector<int>{owner->index} : std::vector<int>{}});
     }
   }
@@ -391,7 +435,7 @@ struct Audit {
 std::vector<Defect> audit(std::span<const Utterance> utterances, const Transcript& transcript, const CutList& cutList,
                           const std::optional<std::string>& script) {
   Audit run(utterances, transcript, cutList);
-  if (run.keptSegments.empty()) return {};
+  if (run.pieces.empty()) return {};
 
   KeptSpans keptTime(cutList);
   for (const auto& u : utterances)

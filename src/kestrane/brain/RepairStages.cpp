@@ -73,10 +73,13 @@ void repairMixedRuns(DecisionState& state) {
     const Utterance& stray = state.at(incident.stray);
     const Utterance& counterpart = state.at(incident.counterpart);
     const auto counterpartKind = state.kind[static_cast<std::size_t>(counterpart.index)];
-    if (counterpartKind != SegmentKind::retakeRejected) {
+    auto cutForAnotherReason = [&] {
       state.advise(stray.range, "Mixed run \u2014 this line was delivered again at " +
                                     RunCoherence::stamp(counterpart.range.start) + " with the lines around " +
                                     "it, but that rendition was cut for another reason; review");
+    };
+    if (counterpartKind != SegmentKind::retakeRejected) {
+      cutForAnotherReason();
       continue;
     }
     bool otherInCut = false;
@@ -94,7 +97,10 @@ void repairMixedRuns(DecisionState& state) {
     // A rendition that another removal would still cut cannot be brought back.
     std::vector<bool> own = removalsWithRange(state, counterpart.range);
     for (std::size_t k = 0; k < own.size(); ++k) own[k] = own[k] || marked[k];
-    if (state.coveredByRemoval(counterpart.range, own)) continue;
+    if (state.coveredByRemoval(counterpart.range, own)) {
+      cutForAnotherReason();
+      continue;
+    }
     marked = std::move(own);
     repairs.push_back(incident);
   }

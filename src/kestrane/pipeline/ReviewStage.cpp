@@ -36,8 +36,11 @@ std::vector<CutInstruments::Finding> measuredChecks(const Job& job,
                                                     const std::vector<TakeSelector::Utterance>& utterances) {
   const KestraneSession& session = job.session;
   const Transcript& transcript = *session.transcript;
-  std::vector<CutInstruments::Finding> found =
-      CutInstruments::sourceContinuity(utterances, job.cutList);
+  // A mixed run is answered by cutting or restoring a line, which a silences-only cut never does.
+  std::vector<CutInstruments::Finding> found;
+  if (session.settings.resolvedThoroughness() != Thoroughness::silencesOnly) {
+    found = CutInstruments::sourceContinuity(utterances, job.cutList);
+  }
   auto add = [&found](std::vector<CutInstruments::Finding> more) {
     found.insert(found.end(), std::make_move_iterator(more.begin()),
                  std::make_move_iterator(more.end()));
@@ -63,8 +66,12 @@ void review(Job& job) {
   if (session.script) coverage = ScriptCoverage::assess(*session.script, transcript, job.cutList);
   const std::vector<TakeSelector::Utterance> utterances =
       TakeSelector::utterances(transcript, job.splitterSilences);
-  const std::vector<OutputAudit::Defect> defects =
-      OutputAudit::audit(utterances, transcript, job.cutList, session.script);
+  // The audit's defects are answered by cutting or restoring lines; a silences-only cut does
+  // neither, so it has none to report.
+  std::vector<OutputAudit::Defect> defects;
+  if (session.settings.resolvedThoroughness() != Thoroughness::silencesOnly) {
+    defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
+  }
 
   // The self-review rounds need the AI tier, which this build does not have: the loop is
   // disabled, and the checks are measured on the final cut.
