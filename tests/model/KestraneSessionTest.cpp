@@ -201,6 +201,25 @@ TEST(KestraneSession, FailedWritesLeaveTheOldFileAlone) {
   bad = good;
   bad.settings.speechPadding = INFINITY;
   EXPECT_THROW(bad.write(file), SessionFileError);
+  // What reading would refuse is never written either.
+  bad = good;
+  bad.transcript->words[1].range.start = -0.5;
+  EXPECT_THROW(bad.write(file), SessionFileError);
+  bad = good;
+  bad.levels->hopDuration = 0;
+  EXPECT_THROW(bad.write(file), SessionFileError);
+  bad = good;
+  bad.source.frameDuration = RationalTime{0, 600};
+  EXPECT_THROW(bad.write(file), SessionFileError);
+  bad = good;
+  bad.source.durationSeconds = -1;
+  try {
+    bad.write(file);
+    FAIL();
+  } catch (const SessionFileError& e) {
+    EXPECT_NE(std::string(e.what()).find("source.durationSeconds: a time can't be negative"), std::string::npos)
+        << e.what();
+  }
   EXPECT_EQ(slurp(file), before);
 
   EXPECT_THROW(good.write(dir.path / "missing-folder" / "s.json"), SessionFileError);
@@ -217,6 +236,11 @@ TEST(KestraneSession, FailedWritesLeaveTheOldFileAlone) {
   second.projectName = "Second";
   second.write(file);
   EXPECT_EQ(KestraneSession::read(file).projectName, "Second");
+
+  // A name as long as the folder allows still saves: the file written aside has a short name.
+  const auto longest = dir.path / (std::string(255 - 14, 'n') + ".kestrane.json");
+  good.write(longest);
+  EXPECT_EQ(KestraneSession::read(longest).projectName, "Launch");
 }
 
 TEST(KestraneSession, ReadReportsMissingAndOversizedFiles) {

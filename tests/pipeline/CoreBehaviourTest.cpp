@@ -135,6 +135,15 @@ TEST(CoreBehaviour, ProjectNamesNameTheFolderAndTheDocuments) {
   EXPECT_FALSE(output.session.projectNotes.has_value());
   EXPECT_EQ(output.session.graphicsNotes, std::optional<std::string>("bold"));
   EXPECT_FALSE(output.session.createMotionGraphics.has_value());
+
+  // A footage name as long as a name may be, less its ".mov", still gives a whole package.
+  auto longName = analysis;
+  longName.source.path = "/nonexistent/footage/" + std::string(240, 'f') + ".mov";
+  r.input = longName.source.path;
+  r.projectName.reset();
+  const auto named = Pipeline::run(r, longName);
+  EXPECT_TRUE(std::filesystem::exists(named.sessionURL));
+  EXPECT_TRUE(std::filesystem::exists(named.fcpxmlURL));
 }
 
 TEST(CoreBehaviour, AFailedFinalSessionWriteBecomesAWarning) {

@@ -81,10 +81,8 @@ class PendingFile {
   explicit PendingFile(const std::filesystem::path& destination) : destination_(destination) {
     const std::filesystem::path folder =
         destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
-    std::string leaf = ".";
-    leaf += destination.filename().string();
-    leaf += ".kestrane-XXXXXX";
-    std::string name = (folder / leaf).string();
+    // Short, so a long but valid movie name never makes the pending file's name too long.
+    std::string name = (folder / ".kestrane-XXXXXX").string();
     const int fd = ::mkstemp(name.data());
     if (fd < 0) throw RenderError::exportFailed("can't write in " + folder.string() + " — " + std::strerror(errno));
     ::close(fd);

@@ -20,7 +20,8 @@ namespace {
 
 void write(const std::filesystem::path& path, std::string_view bytes) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-  std::string aside = (folder / ("." + path.filename().string() + ".kestrane-XXXXXX")).string();
+  // A short name of its own, so a destination whose name is long but valid never makes it fail.
+  std::string aside = (folder / ".kestrane-XXXXXX").string();
   const int fd = ::mkstemp(aside.data());
   if (fd < 0) fail(path, errno);
 

@@ -33,6 +33,9 @@ void KestraneSession::write(const fs::path& path) const {
   std::string text;
   try {
     text = SessionJson::encode(*this);
+    // Nothing is saved that reading would refuse (a negative time, a hop of 0, ...): the old
+    // file stays instead of being replaced by one that can't be opened again.
+    SessionJson::decode(text);
   } catch (const SessionFileError& e) {
     writeFailure(path, e.what());
   }
