@@ -46,6 +46,24 @@ TEST(FramingCheck, BlackAgainstWhiteTake) {
     EXPECT_TRUE(framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), missing).empty());
 }
 
+TEST(FramingCheck, GreysAreComparedInLinearLight) {
+    kestrane::testing::ScratchFolder dir;
+    // A take, then one a quarter brighter in encoded values: a twentieth of the light.
+    auto takes = [&](const std::string& second) {
+        SourceMedia source;
+        source.path = dir.file(second + ".mp4");
+        kestrane::testing::make("ffmpeg -v error -y -f lavfi -i color=c=black:size=96x54:rate=25:d=1 -f lavfi -i "
+                                "color=c=" + second + ":size=96x54:rate=25:d=1 -filter_complex concat=n=2:v=1:a=0 "
+                                "-c:v libx264 -g 10 -pix_fmt yuv420p " + source.path);
+        return framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), source);
+    };
+    EXPECT_TRUE(takes("0x404040").empty());
+    // Mid grey holds about a fifth of white's light.
+    const auto mid = takes("0x808080");
+    ASSERT_EQ(mid.size(), 1u);
+    EXPECT_NEAR(mid[0].severity, 0.216, 0.02);
+}
+
 TEST(FramingCheck, DifferenceScale) {
     std::array<std::uint8_t, 1024> black{}, white{}, grey{};
     white.fill(255);

@@ -90,25 +90,65 @@ std::optional<GreyThumbnail> FrameGrabber::thumbnail(double seconds) {
     const int w = aspect >= 1 ? 64 : std::max(1, static_cast<int>(std::lround(64 * aspect)));
     const int h = aspect >= 1 ? std::max(1, static_cast<int>(std::lround(64 / aspect))) : 64;
 
-    SwsContext* toSmall = sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), w, h,
-                                         AV_PIX_FMT_GRAY8, SWS_AREA, nullptr, nullptr, nullptr);
-    SwsContext* toThumb = sws_getContext(w, h, AV_PIX_FMT_GRAY8, 32, 32, AV_PIX_FMT_GRAY8, SWS_BILINEAR, nullptr,
-                                         nullptr, nullptr);
-    std::optional<GreyThumbnail> result;
-    if (toSmall && toThumb) {
-        std::vector<std::uint8_t> small(static_cast<std::size_t>(w) * h);
-        uint8_t* smallPlanes[4] = {small.data(), nullptr, nullptr, nullptr};
-        int smallStrides[4] = {w, 0, 0, 0};
-        GreyThumbnail thumb{};
-        uint8_t* thumbPlanes[4] = {thumb.data(), nullptr, nullptr, nullptr};
-        int thumbStrides[4] = {32, 0, 0, 0};
-        if (sws_scale(toSmall, f->data, f->linesize, 0, f->height, smallPlanes, smallStrides) > 0 &&
-            sws_scale(toThumb, smallPlanes, smallStrides, 0, h, thumbPlanes, thumbStrides) > 0)
-            result = thumb;
+    // The picture is compared in linear light, where light adds up: each pixel's sRGB values are
+    // decoded to linear before the grey is taken and before any averaging. The first reduction
+    // (to four times the fitted size) still averages encoded values; it only removes detail far
+    // below what the comparison sees.
+    const int ws = 4 * w, hs = 4 * h;
+    SwsContext* toRGB = sws_getContext(f->width, f->height, static_cast<AVPixelFormat>(f->format), ws, hs,
+                                       AV_PIX_FMT_RGB24, SWS_AREA, nullptr, nullptr, nullptr);
+    if (!toRGB) return std::nullopt;
+    std::vector<std::uint8_t> rgb(static_cast<std::size_t>(ws) * hs * 3);
+    uint8_t* planes[4] = {rgb.data(), nullptr, nullptr, nullptr};
+    int strides[4] = {ws * 3, 0, 0, 0};
+    const bool scaled = sws_scale(toRGB, f->data, f->linesize, 0, f->height, planes, strides) > 0;
+    sws_freeContext(toRGB);
+    if (!scaled) return std::nullopt;
+    return linearGreyThumbnail(rgb, ws, hs, w, h);
+}
+
+GreyThumbnail linearGreyThumbnail(const std::vector<std::uint8_t>& rgb, int width, int height, int w, int h) {
+    static const std::array<float, 256> linear = [] {
+        std::array<float, 256> table{};
+        for (int v = 0; v < 256; ++v) {
+            const double c = v / 255.0;
+            table[static_cast<std::size_t>(v)] =
+                static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+        }
+        return table;
+    }();
+    // Linear luminance averaged over the blocks that make each pixel of the w × h picture.
+    std::vector<double> fitted(static_cast<std::size_t>(w) * h, 0.0);
+    std::vector<int> counts(fitted.size(), 0);
+    for (int y = 0; y < height; ++y) {
+        const int fy = std::min(h - 1, y * h / height);
+        for (int x = 0; x < width; ++x) {
+            const int fx = std::min(w - 1, x * w / width);
+            const std::uint8_t* px = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+            const double luminance = 0.2126 * linear[px[0]] + 0.7152 * linear[px[1]] + 0.0722 * linear[px[2]];
+            const auto k = static_cast<std::size_t>(fy) * w + fx;
+            fitted[k] += luminance;
+            ++counts[k];
+        }
     }
-    sws_freeContext(toSmall);
-    sws_freeContext(toThumb);
-    return result;
+    for (std::size_t k = 0; k < fitted.size(); ++k) fitted[k] /= std::max(1, counts[k]);
+    // Stretched onto 32 × 32 bilinearly, still in linear light.
+    auto at = [&](int x, int y) { return fitted[static_cast<std::size_t>(std::clamp(y, 0, h - 1)) * w + std::clamp(x, 0, w - 1)]; };
+    GreyThumbnail thumb{};
+    for (int ty = 0; ty < 32; ++ty) {
+        const double sy = std::max(0.0, (ty + 0.5) * h / 32.0 - 0.5);
+        const int y0 = static_cast<int>(sy);
+        const double dy = sy - y0;
+        for (int tx = 0; tx < 32; ++tx) {
+            const double sx = std::max(0.0, (tx + 0.5) * w / 32.0 - 0.5);
+            const int x0 = static_cast<int>(sx);
+            const double dx = sx - x0;
+            const double v = (at(x0, y0) * (1 - dx) + at(x0 + 1, y0) * dx) * (1 - dy) +
+                             (at(x0, y0 + 1) * (1 - dx) + at(x0 + 1, y0 + 1) * dx) * dy;
+            thumb[static_cast<std::size_t>(ty) * 32 + tx] = static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+        }
+    }
+    return thumb;
 }
 
 }  // namespace kestrane::platform

@@ -5,11 +5,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace kestrane::platform {
 
-// 32 × 32 pixels, one grey byte each, rows of 32 bytes.
+// 32 × 32 pixels, one byte of linear-light grey each, rows of 32 bytes.
 using GreyThumbnail = std::array<std::uint8_t, 32 * 32>;
+
+// The thumbnail of an sRGB picture (`width` × `height`, three bytes a pixel) fitted to w × h:
+// linear luminance averaged onto w × h, then stretched onto 32 × 32.
+GreyThumbnail linearGreyThumbnail(const std::vector<std::uint8_t>& rgb, int width, int height, int w, int h);
 
 class FrameGrabber {
 public:
