@@ -268,7 +268,7 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   EXPECT_EQ(hiddenFiles(), 0);
   const std::string rendered = slurp(roughCut);
 
-  // A render stopped as it starts, or one that fails, leaves the earlier movie as it was.
+  // A render stopped as it starts leaves the earlier movie as it was.
   std::stop_source stopper;
   EXPECT_THROW(Pipeline::recut(request,
                                [&](const Pipeline::Stage& s) {
@@ -276,10 +276,21 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
                                },
                                stopper.get_token()),
                Cancelled);
-  request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e6}};
-  EXPECT_THROW(Pipeline::recut(request), MP4Renderer::RenderError);
   EXPECT_EQ(slurp(roughCut), rendered);
+  // A re-cut whose render fails keeps its new timelines and says so; the earlier movie no
+  // longer matches them and goes.
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e6}};
+  const auto failed = Pipeline::recut(request);
+  EXPECT_FALSE(failed.mp4URL);
+  EXPECT_FALSE(fs::exists(roughCut));
+  EXPECT_EQ(std::count(failed.warnings.begin(), failed.warnings.end(),
+                       "Couldn't render the rough cut — Cut list has no kept segments"),
+            1);
+  EXPECT_EQ(KestraneSession::read(sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
   EXPECT_EQ(hiddenFiles(), 0);
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{};
+  Pipeline::recut(request);
+  ASSERT_TRUE(fs::exists(roughCut));
 
   // A cut that makes neither a Premiere timeline nor a movie removes the earlier ones.
   out = Pipeline::recut(recutOf(sessionFile, newSettings()));

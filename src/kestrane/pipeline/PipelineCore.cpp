@@ -1,5 +1,6 @@
 #include "kestrane/pipeline/PipelineCore.hpp"
 
+#include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/RoughCut.hpp"
@@ -62,6 +63,12 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     // removed its unfinished movie.
     writeFinalSession(session, files.session, job.warnings);
     throw Cancelled(files.dir);
+  } catch (const MP4Renderer::RenderError& e) {
+    // A re-cut has already replaced the package's timelines: it stands without its movie, and
+    // the earlier cut's movie, which no longer matches them, goes.
+    if (!place.existing) throw;
+    job.warnings.push_back(std::string("Couldn't render the rough cut — ") + e.what());
+    removeStaleRoughCut(job, files);
   }
 
   writeFinalSession(session, files.session, job.warnings);

@@ -23,15 +23,20 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
   return path;
 }
 
+void removeStaleRoughCut(Job& job, const PackageFiles& files) {
+  std::error_code ignored;
+  if (std::filesystem::remove(roughCutPath(job, files), ignored)) {
+    job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
+  }
+}
+
 void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4) {
   std::error_code ignored;
   if (job.session.settings.resolvedExportTarget() != ExportTarget::premiere &&
       std::filesystem::remove(files.dir / (job.stem + " (Premiere).xml"), ignored)) {
     job.warnings.push_back("Removed the Premiere timeline of the earlier cut — it no longer matches this one");
   }
-  if (!renderMP4 && std::filesystem::remove(roughCutPath(job, files), ignored)) {
-    job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
-  }
+  if (!renderMP4) removeStaleRoughCut(job, files);
 }
 
 }  // namespace kestrane::Pipeline::detail

@@ -13,9 +13,13 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 
 // Renders the final cut into the package when `renderMP4` is set and returns where it went.
 // The movie appears only once complete, so a failed or stopped render leaves an earlier rough
-// cut as it was. A render failure propagates; the rendering stage reports the fraction done.
+// cut as it was. A render failure propagates (a re-cut then warns and removes the earlier
+// movie); the rendering stage reports the fraction done.
 std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
                                                     bool renderMP4);
+
+// The earlier cut's rough cut, when there is one, removed with a warning that says so.
+void removeStaleRoughCut(Job& job, const PackageFiles& files);
 
 // A Premiere timeline or rough cut from an earlier cut of this package that this cut did not
 // write would be mistaken for the current cut: both are removed, each with a warning that says
