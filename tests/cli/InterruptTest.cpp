@@ -67,15 +67,3 @@ TEST(Interrupt, DuringTheRoughCutKeepsThePackage) {
   EXPECT_TRUE(fs::exists(r.package / "sample-presenter.kestrane.json"));
   EXPECT_FALSE(fs::exists(r.package / "sample-presenter rough cut.mp4"));
 }
-
-// Stopped while the package is written, a rough cut may or may not have begun: either nothing
-// is left, or the package that is left is announced.
-TEST(Interrupt, WhileBuildingThePackageLeavesNothingUnannounced) {
-  test::TempDir tmp;
-  const Interrupted r = interruptAt("Building your package", tmp.path() / "out", true);
-  ASSERT_TRUE(r.sent) << r.run.out;
-  EXPECT_EQ(r.run.status, cli::kExitCancelled) << r.run.err;
-  EXPECT_EQ(r.run.err.rfind("Stopping…\n", 0), 0u) << r.run.err;
-  EXPECT_EQ(fs::exists(r.package), r.run.err.find("Rough cut not rendered") != std::string::npos)
-      << r.run.err;
-}
