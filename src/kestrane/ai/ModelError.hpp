@@ -1,11 +1,12 @@
 #pragma once
 // The failures of one call to the AI model, each with the sentence shown to the user.
-#include <stdexcept>
 #include <string>
+
+#include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane {
 
-class ModelError : public std::runtime_error {
+class ModelError : public UserFacingError {
  public:
   enum class Kind { cliFailed, apiFailed, timedOut, rateLimited, notSignedIn };
 
@@ -21,7 +22,7 @@ class ModelError : public std::runtime_error {
 
  private:
   ModelError(Kind kind, const std::string& message, double seconds = 0)
-      : std::runtime_error(message), kind_(kind), seconds_(seconds) {}
+      : UserFacingError(message), kind_(kind), seconds_(seconds) {}
   Kind kind_;
   double seconds_;
 };

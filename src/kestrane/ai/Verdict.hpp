@@ -3,8 +3,9 @@
 // sent with the request: fields the schema requires may be missing, and category, kind and
 // action are plain strings, so an unexpected value still reads and the guards decide.
 #include <optional>
-#include <stdexcept>
 #include <string>
+
+#include "kestrane/model/UserFacingError.hpp"
 #include <vector>
 
 namespace kestrane::Adjudicator {
@@ -51,7 +52,7 @@ struct Verdict {
 };
 
 // The AI tier's own failures.
-class AdjudicationError : public std::runtime_error {
+class AdjudicationError : public UserFacingError {
  public:
   // The reply could not be read as a verdict.
   static AdjudicationError unparseableVerdict(const std::string& reply);
@@ -59,7 +60,7 @@ class AdjudicationError : public std::runtime_error {
   static AdjudicationError wholesaleCut(double keptSeconds, double floor);
 
  private:
-  using std::runtime_error::runtime_error;
+  using UserFacingError::UserFacingError;
 };
 
 // Reads a verdict from the model's reply: a fenced reply, or prose around the object, is read
