@@ -91,6 +91,18 @@ std::vector<std::int16_t> readPcm16(const std::string& path) {
     return pcm;
 }
 
+// flite's reading of `text` (16 kHz, 16-bit), shaped by a sox effect when one is given.
+std::vector<std::int16_t> speak(const fs::path& dir, const std::string& text, const char* voice,
+                                const std::string& fliteOptions, const std::string& effect) {
+    const auto part = (dir / "part.wav").string(), shaped = (dir / "shaped.wav").string();
+    std::string cmd = "flite -voice " + std::string(voice) + " " + fliteOptions + " -t '" + text + "' -o " + part;
+    if (!effect.empty()) cmd += " && sox " + part + " " + shaped + " " + effect + " && mv " + shaped + " " + part;
+    if (std::system(cmd.c_str()) != 0) std::abort();
+    auto pcm = readPcm16(part);
+    fs::remove(part);
+    return pcm;
+}
+
 const Recording& recording() {
     static Recording r = [] {
         Recording rec;
@@ -114,16 +126,6 @@ const Recording& recording() {
             fs::remove(part);
             ++piece;
         };
-        auto speak = [&](const std::string& text, const char* voice, const std::string& effect) {
-            const auto part = (dir / "part.wav").string();
-            const auto shaped = (dir / "shaped.wav").string();
-            std::string cmd = "flite -voice " + std::string(voice) + " -t '" + text + "' -o " + part;
-            if (!effect.empty()) cmd += " && sox " + part + " " + shaped + " " + effect + " && mv " + shaped + " " + part;
-            if (std::system(cmd.c_str()) != 0) std::abort();
-            auto pcm = readPcm16(part);
-            fs::remove(part);
-            return pcm;
-        };
         auto addWithHesitation = [&](const std::string& first, const std::string& filler, const std::string& second) {
             const char* voice = voices[piece % 3];
             const double pause = 0.4 + 0.1 * static_cast<double>(piece * 7 % 9);
@@ -135,9 +137,9 @@ const Recording& recording() {
             };
             // flite pads its output with silence; trim it so the parts join like speech.
             const std::string trim = "silence 1 0.01 0.5% reverse silence 1 0.01 0.5% reverse";
-            append(speak(first, voice, trim), 0.05);
-            append(speak(filler, voice, trim + " tempo -s 0.4"), 0.08);
-            append(speak(second, voice, trim), 0);
+            append(speak(dir, first, voice, "", trim), 0.05);
+            append(speak(dir, filler, voice, "", trim + " tempo -s 0.4"), 0.08);
+            append(speak(dir, second, voice, "", trim), 0);
             rd.end = all.size() / 16000.0;
             rec.renditions.push_back(rd);
             ++piece;
@@ -284,15 +286,6 @@ const HeldRecording& heldRecording() {
         const char* voices[] = {"rms", "slt", "awb"};
         const double stretches[] = {1.3, 1.6, 1.9};
         std::vector<float> all;
-        auto speak = [&](const std::string& text, const char* voice, const std::string& flite, const std::string& effect) {
-            const auto part = (dir / "part.wav").string(), shaped = (dir / "shaped.wav").string();
-            std::string cmd = "flite -voice " + std::string(voice) + " " + flite + " -t '" + text + "' -o " + part;
-            if (!effect.empty()) cmd += " && sox " + part + " " + shaped + " " + effect + " && mv " + shaped + " " + part;
-            if (std::system(cmd.c_str()) != 0) std::abort();
-            auto pcm = readPcm16(part);
-            fs::remove(part);
-            return pcm;
-        };
         auto append = [&](const std::vector<std::int16_t>& pcm, double gapAfter) {
             for (auto s : pcm) all.push_back(static_cast<float>(s) / 32768.0f);
             all.insert(all.end(), static_cast<std::size_t>(gapAfter * 16000), 0.0f);
@@ -303,7 +296,7 @@ const HeldRecording& heldRecording() {
             const std::string slow = "--setf duration_stretch=" + std::to_string(stretches[(i / 3) % 3]);
             all.insert(all.end(), static_cast<std::size_t>((0.6 + 0.1 * double(i % 5)) * 16000), 0.0f);
             Rendition fluent{kSentences[i], split(kSentences[i]), 0, all.size() / 16000.0, 0};
-            append(speak(kSentences[i], voice, slow, ""), 0);
+            append(speak(dir, kSentences[i], voice, slow, ""), 0);
             fluent.end = all.size() / 16000.0;
             rec.fluent.push_back(fluent);
             if (i % 2 != 0) continue;
@@ -314,9 +307,9 @@ const HeldRecording& heldRecording() {
             for (std::size_t k = 0; k < words.size(); ++k) (k < cut ? first : second) += words[k] + " ";
             all.insert(all.end(), static_cast<std::size_t>(0.8 * 16000), 0.0f);
             Rendition hesitant{first + filler + " " + second, split(first + filler + " " + second), 1, all.size() / 16000.0, 0};
-            append(speak(first, voice, "", trim), 0.05);
-            append(speak(filler, voice, "", trim + " tempo -s 0.4"), 0.08);
-            append(speak(second, voice, "", trim), 0);
+            append(speak(dir, first, voice, "", trim), 0.05);
+            append(speak(dir, filler, voice, "", trim + " tempo -s 0.4"), 0.08);
+            append(speak(dir, second, voice, "", trim), 0);
             hesitant.end = all.size() / 16000.0;
             rec.hesitant.push_back(hesitant);
         }

@@ -49,6 +49,21 @@ bool everyWordKept(const CutList& cut, const std::vector<TranscriptWord>& words)
   return true;
 }
 
+// Material for the whole chain, the silences doubling as the splitter's pauses. It borrows the
+// lists, as the planner's material does.
+CutMaterial chainOf(double duration, std::span<const SilenceSpan> silences, std::span<const TranscriptWord> words,
+                    std::span<const Segment> removals = {}) {
+  CutMaterial material;
+  material.sourceDuration = duration;
+  material.frameDuration = 1.0 / 30;
+  material.silences = silences;
+  material.splitterSilences = silences;
+  material.removals = removals;
+  material.words = words;
+  material.settings = withPadding(0.15);
+  return material;
+}
+
 }  // namespace
 
 TEST(EditPlanner, SilenceCutsArePaddedAndNamed) {
@@ -288,14 +303,7 @@ TEST(EditPlanner, ChainKeepsEveryWordWhenOnlySilencesAreCut) {
                                           word("it", 8.0, 8.2), word("um", 8.4, 8.7), word("today.", 8.9, 9.6)};
   const std::vector<SilenceSpan> silences{quiet(0, 2.9), quiet(3.5, 7.0)};
   const std::vector<Segment> fillers{cutOf(SegmentKind::filler, 8.4, 8.7, "filler “um”")};
-  CutMaterial material;
-  material.sourceDuration = 10;
-  material.frameDuration = 1.0 / 30;
-  material.silences = silences;
-  material.splitterSilences = silences;
-  material.removals = fillers;
-  material.words = words;
-  material.settings = withPadding(0.15);
+  CutMaterial material = chainOf(10, silences, words, fillers);
 
   material.settings.thoroughness = Thoroughness::balanced;
   const auto full = planCut(material);
@@ -331,13 +339,7 @@ TEST(EditPlanner, SilencesStopAtRecognisedWords) {
   const std::vector<TranscriptWord> quietLine{word("keep", 4.0, 4.3), word("the", 4.3, 4.4),
                                               word("lights", 4.5, 5.0), word("low.", 5.1, 5.6)};
   const std::vector<SilenceSpan> all{quiet(0, 12)};
-  CutMaterial material;
-  material.sourceDuration = 12;
-  material.frameDuration = 1.0 / 30;
-  material.silences = all;
-  material.splitterSilences = all;
-  material.words = quietLine;
-  material.settings = withPadding(0.15);
+  CutMaterial material = chainOf(12, all, quietLine);
   for (auto thoroughness : {Thoroughness::fast, Thoroughness::silencesOnly}) {
     material.settings.thoroughness = thoroughness;
     const auto cut = planCut(material);
