@@ -29,6 +29,8 @@ Pipeline::Output cutOne(const CutOptions& options, const std::filesystem::path& 
   request.outputDir = options.outputDir;
   request.settings = Pipeline::cutSettings(options.choices, analysis.levels);
   request.renderMP4 = options.mp4;
+  request.useClaude = options.graphics.ideas;
+  request.brandSpec = options.graphics.brand;
   return Pipeline::run(request, analysis, progress, stop);
 }
 

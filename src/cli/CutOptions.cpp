@@ -22,6 +22,7 @@ const char* const kCutUsage =
     "                           automatic (default), more or muchMore\n"
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
     "  --mp4                    also render the rough cut as an MP4 in the package\n"
+    KESTRANE_GRAPHICS_USAGE
     "  -h, --help               show this help\n";
 
 CutOptions parseCutOptions(const std::vector<std::string>& args) {
@@ -32,7 +33,7 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
       {"--out", [&](const std::string& v) { o.outputDir = v; }},
   };
   addCutChoices(valued, o.choices);
-  const Flags flags{
+  Flags flags{
       {"--silences-only", [&] { o.choices.silencesOnly = true; }},
       {"--keep-fillers", [&] { o.choices.removeFillers = false; }},
       {"--no-captions", [&] { o.choices.embedCaptions = false; }},
@@ -44,6 +45,7 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
     if (arg.empty()) throw UsageError("An empty footage path was given.");
     o.footage.emplace_back(arg);
   };
+  addGraphicsChoices(valued, flags, o.graphics, o.choices);
   parseArguments(args, flags, valued, footage, "cut");
   if (!o.help && o.footage.empty()) {
     throw UsageError("No footage given — name at least one video or audio file to cut.");

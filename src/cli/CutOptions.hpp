@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "GraphicsOptions.hpp"
 #include "OptionParsing.hpp"
 #include "kestrane/pipeline/CutChoices.hpp"
 
@@ -18,6 +19,7 @@ struct CutOptions {
   Pipeline::CutChoices choices;
   // Also render "<stem> rough cut.mp4" into the package.
   bool mp4 = false;
+  GraphicsOptions graphics;
   bool help = false;
 };
 

@@ -23,6 +23,8 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.renderMP4 = options.mp4;
   request.projectName = options.projectName;
   request.dropScript = options.dropScript;
+  request.useClaude = options.graphics.ideas;
+  request.brandSpec = options.graphics.brand;
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
         request.settings =

@@ -28,6 +28,7 @@ const char* const kRecutUsage =
     "                           muchLess, less, automatic, more or muchMore\n"
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
     "  --mp4                    also render the rough cut as an MP4 in the package\n"
+    KESTRANE_GRAPHICS_USAGE
     "  -h, --help               show this help\n";
 
 const char* const kRetryUsage =
@@ -62,7 +63,7 @@ RecutOptions parseRecutOptions(const std::vector<std::string>& args) {
       {"--name", [&](const std::string& v) { o.projectName = v; }},
   };
   addCutChoices(valued, o.choices);
-  const Flags flags{
+  Flags flags{
       {"--drop-script", [&] { o.dropScript = true; }},
       {"--silences-only", [&] { o.choices.silencesOnly = true; }},
       {"--full-cut", [&] { o.choices.silencesOnly = false; }},
@@ -74,6 +75,7 @@ RecutOptions parseRecutOptions(const std::vector<std::string>& args) {
       {"--help", [&] { o.help = true; }},
       {"-h", [&] { o.help = true; }},
   };
+  addGraphicsChoices(valued, flags, o.graphics, o.choices);
   parseArguments(args, flags, valued, oneTarget(o.sessionOrPackage, seen), "recut");
   if (!o.help && !seen) {
     throw UsageError("No session given — name a package folder or its .kestrane.json file.");

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "CutOptions.hpp"
+#include "GraphicsOptions.hpp"
 
 namespace kestrane::cli {
 
@@ -17,6 +18,7 @@ struct RecutOptions {
   bool dropScript = false;
   bool mp4 = false;
   Pipeline::RecutChoices choices;
+  GraphicsOptions graphics;
   bool help = false;
 };
 

@@ -503,4 +503,27 @@ KestraneSession decode(const std::string& text) {
   return s;
 }
 
+BrandSpec decodeBrand(const std::string& text) {
+  json root;
+  try {
+    root = json::parse(text);
+  } catch (const json::exception&) {
+    throw SessionFileError("it is not valid JSON");
+  }
+  BrandSpec brand;
+  try {
+    const json& o = object(root, "");
+    if (o.contains("brandSpec")) {
+      dec(o.at("brandSpec"), "brandSpec", brand);
+    } else if (o.contains("source") && o.contains("settings")) {
+      throw SessionFileError("the session holds no brand");
+    } else {
+      dec(o, "", brand);
+    }
+  } catch (const DecodeFailure& f) {
+    throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
+  }
+  return brand;
+}
+
 }  // namespace kestrane::SessionJson

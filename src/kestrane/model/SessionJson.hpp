@@ -13,4 +13,8 @@ std::string encode(const KestraneSession& session);
 // Throws SessionFileError naming the offending member's path.
 KestraneSession decode(const std::string& text);
 
+// A brand on its own (the session's "brandSpec" member), or the brand of a whole session file.
+// Throws SessionFileError.
+BrandSpec decodeBrand(const std::string& text);
+
 }  // namespace kestrane::SessionJson

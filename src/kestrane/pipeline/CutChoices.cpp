@@ -9,6 +9,15 @@
 
 namespace kestrane::Pipeline {
 
+namespace {
+template <class Choices>
+void applyGraphics(PipelineSettings& s, const Choices& choices) {
+  if (choices.graphicsDensity) s.graphicsDensity = choices.graphicsDensity;
+  if (choices.graphicsFormat) s.graphicsFormat = choices.graphicsFormat;
+  if (choices.graphicsLimit) s.graphicsLimit = choices.graphicsLimit;
+}
+}  // namespace
+
 double chosenThreshold(std::optional<double> fixedDBFS, SilenceSensitivity sensitivity,
                        const LevelData& levels) {
   return fixedDBFS ? *fixedDBFS : thresholdDBFS(sensitivity, levels.levelsDBFS());
@@ -27,6 +36,7 @@ PipelineSettings cutSettings(const CutChoices& choices, const LevelData& levels)
   s.manualKeepRanges = std::vector<TimeRange>{};
   s.manualRemoveRanges = std::vector<TimeRange>{};
   s.apply(choices.tightness);
+  applyGraphics(s, choices);
   return s;
 }
 
@@ -41,6 +51,7 @@ PipelineSettings recutSettings(const RecutChoices& choices, const KestraneSessio
     }
   }
   if (choices.removeFillers) s.removeFillers = *choices.removeFillers;
+  applyGraphics(s, choices);
   if (choices.exportTarget) s.exportTarget = *choices.exportTarget;
   if (choices.embedCaptions) s.embedCaptions = *choices.embedCaptions;
   if (choices.subtitleLength) s.subtitleLength = *choices.subtitleLength;

@@ -22,6 +22,10 @@ struct CutChoices {
   SilenceSensitivity sensitivity = defaultSilenceSensitivity;
   // A fixed threshold replaces the one derived from the sensitivity and the footage's levels.
   std::optional<double> thresholdDBFS;
+  // The graphics choices: absent ones leave the settings' (a stored re-cut's, or the defaults).
+  std::optional<GraphicsDensity> graphicsDensity;
+  std::optional<GraphicsFormat> graphicsFormat;
+  std::optional<int> graphicsLimit;
 };
 
 // A re-cut's choices: only those given change the stored settings.
@@ -34,6 +38,10 @@ struct RecutChoices {
   std::optional<TranscriptExporter::SubtitleLength> subtitleLength;
   std::optional<SilenceSensitivity> sensitivity;
   std::optional<double> thresholdDBFS;
+  // The graphics choices: absent ones leave the settings' (a stored re-cut's, or the defaults).
+  std::optional<GraphicsDensity> graphicsDensity;
+  std::optional<GraphicsFormat> graphicsFormat;
+  std::optional<int> graphicsLimit;
 };
 
 // The fixed threshold when one is given, else the sensitivity measured against the levels.

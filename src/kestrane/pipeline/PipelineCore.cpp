@@ -13,10 +13,7 @@ namespace {
 
 // The passes that later stages of the product add. Until they exist a request that asks for
 // them is told so, rather than getting a package that silently lacks them.
-void notePassesNotBuilt(Job& job, bool useClaude) {
-  if (useClaude) {
-    job.warnings.push_back("Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found");
-  }
+void notePassesNotBuilt(Job& job) {
   if (job.session.createMotionGraphics.value_or(false)) {
     job.warnings.push_back(
         "Motion graphics skipped — this version cannot make them yet; the cut itself is complete.");
@@ -54,13 +51,15 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   const PackageFiles files = writePackage(job, place);
 
   removeStaleFiles(job, files, renderMP4);
-  notePassesNotBuilt(job, useClaude);
   std::optional<std::filesystem::path> mp4;
+  IdeasOutcome ideas;
   try {
+    ideas = visualIdeas(job, files, useClaude, modelIdeasRequest());
+    notePassesNotBuilt(job);
     mp4 = renderRoughCut(job, files, renderMP4);
   } catch (const Cancelled&) {
-    // The package is complete without its rough cut, so it stays; the renderer has already
-    // removed its unfinished movie.
+    // The package is complete without its ideas and rough cut, so it stays; the renderer has
+    // already removed its unfinished movie.
     writeFinalSession(session, files.session, job.warnings);
     throw Cancelled(files.dir);
   } catch (const MP4Renderer::RenderError& e) {
@@ -81,6 +80,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   output.captionsURL = files.captions;
   output.sessionURL = files.session;
   output.mp4URL = mp4;
+  output.visualIdeasURL = ideas.url;
   output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
   output.warnings = job.warnings;
   output.aiAdjudicationSkipped = job.aiAdjudicationSkipped;

@@ -2,12 +2,14 @@
 // The pipeline's private core: decide, review, write the package and finish. Run (and later
 // re-cut) entries build a session and hand it here.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
 
 #include "kestrane/brain/ScriptCoverage.hpp"
+#include "kestrane/graphics/VisualIdea.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"
@@ -61,12 +63,42 @@ struct PackageFiles {
   bool fresh = false;  // the folder was made by this job
 };
 
+// What the visual-ideas request needs to know.
+struct IdeasQuery {
+  std::string projectName;
+  std::string transcriptMarkdown;
+  std::optional<std::string> notes;
+  int targetCount = 0;
+  GraphicsFormat format = GraphicsFormat::mix;
+};
+// The model's reply, or the warning that says why there is none.
+struct IdeasReply {
+  std::optional<std::string> text;
+  std::optional<std::string> skipped;
+};
+using IdeasRequest = std::function<IdeasReply(Job&, const IdeasQuery&)>;
+
+struct IdeasOutcome {
+  std::optional<std::filesystem::path> url;  // set when written now or re-anchored
+  std::vector<VisualIdea> ideas;             // re-timed on this cut
+  int graphicsCount = 0;
+};
+
 // Silences, take decision (and the AI gate), the deterministic tail.
 void decide(Job& job);
 // Coverage, audit, measured checks, review notes and editor notes; stores the cut in the session.
 void review(Job& job);
 // Creates (or reuses) the package folder and writes every package file and the session file.
 PackageFiles writePackage(Job& job, const PackagePlace& place);
+
+// The visual-ideas stage: the graphics count (and its ceiling note when motion graphics are
+// on), the document asked for through `ask` when `useClaude`, and the document in the package
+// re-anchored to this cut whether or not it was asked for. Never throws for its own failures.
+IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude, const IdeasRequest& ask);
+// The request through the AI model of this computer.
+IdeasRequest modelIdeasRequest();
+// The title and the "How to use this document" preamble in front of a model's ideas reply.
+std::string withPreamble(std::string_view markdown, std::string_view projectName);
 
 // The job's last write of the session file, with every warning. The package is complete
 // without it, so a failure becomes one more warning instead of failing the job.
