@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "kestrane/export/AtomicFile.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/graphics/GraphicsChoices.hpp"
 #include "kestrane/graphics/GraphicsText.hpp"
