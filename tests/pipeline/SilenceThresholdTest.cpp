@@ -31,10 +31,11 @@ std::string twoLines(const fs::path& dir, double pause, double lead) {
   return out;
 }
 
-// `speech` scaled by `gain` and mixed over a bed made by `synth` (sox synth arguments).
+// `speech` scaled by `gain` and mixed over a bed made by `synth` (sox synth arguments). Noise is
+// made repeatable (-R), so every run hears the same recording.
 std::string mixed(const fs::path& dir, const std::string& speech, double gain, const std::string& synth) {
   const auto bed = (dir / "bed.wav").string(), out = (dir / "mixed.wav").string();
-  make("sox -n -r 48000 -c 1 " + bed + " synth $(soxi -D " + speech + ") " + synth);
+  make("sox -R -n -r 48000 -c 1 " + bed + " synth $(soxi -D " + speech + ") " + synth);
   make("sox -m -v " + std::to_string(gain) + " " + speech + " " + bed + " " + out);
   return out;
 }
@@ -76,7 +77,7 @@ double suggestion(const Pipeline::Analysis& analysis) {
 TEST(SilenceThreshold, RoomToneAloneIsCutAway) {
   test::TempDir dir;
   const auto room = (dir.path() / "room.wav").string();
-  make("sox -n -r 48000 -c 1 " + room + " synth 12 pinknoise vol 0.02");
+  make("sox -R -n -r 48000 -c 1 " + room + " synth 12 pinknoise vol 0.02");
   const auto track = AudioAnalyzer::measureLevels(room);
   const double threshold = SilencePreview::suggestedThresholdDBFS(track.levelsDBFS);
   // Above the loudest room tone, so the room tone is found as silence...
