@@ -4,6 +4,7 @@
 
 #include "InputCheck.hpp"
 #include "TerminalText.hpp"
+#include "kestrane/ai/ModelClient.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -31,6 +32,7 @@ Pipeline::Output cutOne(const CutOptions& options, const std::filesystem::path& 
   request.renderMP4 = options.mp4;
   request.useClaude = options.graphics.ideas;
   request.brandSpec = options.graphics.brand;
+  request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   return Pipeline::run(request, analysis, progress, stop);
 }
 

@@ -1,5 +1,6 @@
 #include "RecutCommand.hpp"
 
+#include "kestrane/ai/ModelClient.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -25,6 +26,7 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.dropScript = options.dropScript;
   request.useClaude = options.graphics.ideas;
   request.brandSpec = options.graphics.brand;
+  request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
         request.settings =

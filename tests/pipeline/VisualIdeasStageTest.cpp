@@ -3,6 +3,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "ai/AiTestSupport.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -95,4 +96,52 @@ TEST(VisualIdeasStage, NoDocumentOrNoIdeasMeansNothingWritten) {
   out = recut(stored);
   EXPECT_FALSE(out.visualIdeasURL);
   EXPECT_EQ(slurp(stored.package / "visual-ideas.md"), notes);
+}
+
+TEST(VisualIdeasStage, TheModelsDocumentArrivesAnchoredAndAFailureKeepsTheOldOne) {
+  StoredPackage stored;
+  test::FakeClaude claude;
+  claude.reply("# Ideas for Talk\n\n## [00:20] Closing card\n- **Type:** diagram\n"
+               "- **Anchor:** And here is the last\n- **Generation prompt:** cards settle\n");
+  Pipeline::RecutRequest request;
+  request.sessionURL = stored.sessionFile;
+  request.settings = KestraneSession::read(stored.sessionFile).settings;
+  request.settings.aiAdjudication = false;
+  request.useClaude = true;
+  request.services.aiBackend = [] {
+    return ModelClient::commandLineBackend(test::fakeClaudePath(), Pipeline::processEnvironment);
+  };
+  std::vector<std::string> stages;
+  const auto progress = [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); };
+
+  const Pipeline::Output out = Pipeline::recut(request, progress);
+  const fs::path doc = stored.package / "visual-ideas.md";
+  EXPECT_EQ(out.visualIdeasURL, doc);
+  const std::string text = slurp(doc);
+  EXPECT_TRUE(text.starts_with("# Ideas for Talk\n\n## How to use this document\n")) << text;
+  EXPECT_NE(text.find("] Closing card\n- **Timing:** measured from the anchor"), std::string::npos);
+  EXPECT_NE(std::find(stages.begin(), stages.end(), "Writing the visual ideas"), stages.end());
+  ASSERT_EQ(claude.calls(), 1);
+  const std::string prompt = claude.stdinOf(0);
+  EXPECT_NE(prompt.find("FIRST CUT of \"Talk\""), std::string::npos);
+  EXPECT_NE(prompt.find("honor these when choosing moments and styles of visual):\nkeep it short\n"),
+            std::string::npos);
+  EXPECT_NE(prompt.find("TRANSCRIPT:\n[00:0"), std::string::npos);
+
+  // The tool fails: the job still finishes, says why, and re-anchors the document it has.
+  claude.scenario("fail");
+  claude.reply("boom");
+  const Pipeline::Output failed = Pipeline::recut(request, progress);
+  EXPECT_EQ(failed.visualIdeasURL, doc);
+  bool said = false;
+  for (const std::string& w : failed.warnings) said = said || w.starts_with("Visual ideas skipped: ");
+  EXPECT_TRUE(said);
+  EXPECT_NE(slurp(doc).find("] Closing card\n- **Timing:** measured"), std::string::npos);
+
+  // No backend at all.
+  request.services.aiBackend = nullptr;
+  const Pipeline::Output none = Pipeline::recut(request);
+  EXPECT_NE(std::find(none.warnings.begin(), none.warnings.end(),
+                      "Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found"),
+            none.warnings.end());
 }

@@ -4,11 +4,13 @@
 #include <sstream>
 
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/ai/AIBackend.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/graphics/GraphicsChoices.hpp"
 #include "kestrane/graphics/GraphicsText.hpp"
 #include "kestrane/graphics/TranscriptAnchor.hpp"
 #include "kestrane/graphics/VisualIdeas.hpp"
+#include "kestrane/graphics/VisualIdeasPrompt.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -128,8 +130,27 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
 namespace kestrane::Pipeline::detail {
 
 IdeasRequest modelIdeasRequest() {
-  return [](Job&, const IdeasQuery&) {
-    return IdeasReply{std::nullopt, "Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found"};
+  return [](Job& job, const IdeasQuery& query) -> IdeasReply {
+    const std::shared_ptr<AIBackend> backend =
+        job.services.aiBackend ? job.services.aiBackend() : nullptr;
+    if (!backend) {
+      return {std::nullopt, "Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found"};
+    }
+    job.announce(Stage::generatingIdeas);
+    ModelCall call;
+    call.prompt = VisualIdeasPrompt::build(query.projectName, query.transcriptMarkdown, query.notes,
+                                           query.targetCount, query.format);
+    call.tier = ModelTier::reasoning;
+    call.form = ReplyForm::text;
+    call.timeoutSeconds = 600;
+    call.maxTokens = 4096;
+    try {
+      return {backend->send(call, job.stop), std::nullopt};
+    } catch (const Cancelled&) {
+      throw;
+    } catch (const std::exception& e) {
+      return {std::nullopt, std::string("Visual ideas skipped: ") + e.what()};
+    }
   };
 }
 
