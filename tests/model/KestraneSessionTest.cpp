@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "kestrane/model/SessionJson.hpp"
+#include "kestrane/model/Utf8Text.hpp"
 #include <nlohmann/json.hpp>
 
 using namespace kestrane;
@@ -115,6 +117,33 @@ TEST(KestraneSession, RoundTripsByteForByte) {
   EXPECT_TRUE(back.editorNotes.has_value() && back.editorNotes->empty());
   back.write(file);
   EXPECT_EQ(slurp(file), first);
+}
+
+TEST(KestraneSession, FootagePathsThatAreNotUtf8ComeBackExactly) {
+  TempDir dir;
+  const auto file = dir.path / "Bytes.kestrane.json";
+  std::mt19937 random(11);
+  // Latin-1, a stray continuation byte, a cut-off sequence, '%' and escapes-lookalikes, and
+  // valid accents beside them.
+  const std::vector<std::string> pieces{"caf\xe9", "\x80", "\xc3", "%", "%E9", "%zz", "é", "ü", "/", " ", "a"};
+  for (int round = 0; round < 40; ++round) {
+    KestraneSession session = fullSession();
+    session.source.path = "/footage/";
+    for (int k = 0, n = 1 + static_cast<int>(random() % 8); k < n; ++k) session.source.path += pieces[random() % pieces.size()];
+    session.write(file);
+    const std::string text = slurp(file);
+    ASSERT_TRUE(Utf8Text::isValid(text)) << session.source.path;
+    const auto back = KestraneSession::read(file);
+    ASSERT_EQ(back.source.path, session.source.path);
+    back.write(file);
+    ASSERT_EQ(slurp(file), text);
+    // A UTF-8 path is stored once, as it is.
+    EXPECT_EQ(text.find("pathBytes") == std::string::npos, Utf8Text::isValid(session.source.path));
+  }
+  KestraneSession latin = fullSession();
+  latin.source.path = "/footage/caf\xe9.mov";
+  latin.write(file);
+  EXPECT_NE(slurp(file).find("\"path\" : \"\\/footage\\/caf\xEF\xBF\xBD.mov\""), std::string::npos) << slurp(file);
 }
 
 TEST(KestraneSession, ReadingIsLenientWhereItMayBeAndStrictElsewhere) {

@@ -18,14 +18,22 @@ namespace kestrane::AudioAnalyzer {
 
 namespace {
 
-// Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
-// the analyzer's errors. Returns the sample rate.
-double decodeMono(const std::string& url, const std::function<void(double rate, const std::vector<float>&)>& onMono,
-                  std::stop_token stop) {
+struct MonoDecode {
     double rate = 0;
+    std::size_t frames = 0;
+    std::size_t damagedStretches = 0;
+};
+
+// Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
+// the analyzer's errors.
+MonoDecode decodeMono(const std::string& url, const std::function<void(double rate, const std::vector<float>&)>& onMono,
+                      std::stop_token stop) {
+    double rate = 0;
+    std::size_t frames = 0;
     std::vector<float> mono;
+    platform::DecodeReport report;
     try {
-        platform::decodeAudio(
+        report = platform::decodeAudio(
             url,
             [&](const platform::AudioBlock& block) {
                 if (rate == 0) {
@@ -36,6 +44,7 @@ double decodeMono(const std::string& url, const std::function<void(double rate, 
                 }
                 mixToMono(block.interleaved, block.frames * static_cast<std::size_t>(block.channels),
                           block.channels, mono);
+                frames += block.frames;
                 onMono(rate, mono);
             },
             stop);
@@ -45,7 +54,7 @@ double decodeMono(const std::string& url, const std::function<void(double rate, 
         throw AnalyzerError::decodeFailed(e.what());
     }
     if (!(rate > 0)) throw AnalyzerError::decodeFailed("no audio samples decoded");
-    return rate;
+    return {rate, frames, report.damagedStretches};
 }
 
 }  // namespace
@@ -62,11 +71,12 @@ std::string temporaryWAVPath() {
     return (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
 }
 
-LevelTrack streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop) {
+AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop) {
     std::optional<LevelMeter> meter;
     std::unique_ptr<platform::WavWriter> wav;
+    MonoDecode decoded;
     try {
-        decodeMono(
+        decoded = decodeMono(
             url,
             [&](double rate, const std::vector<float>& mono) {
                 if (!meter) {
@@ -84,13 +94,11 @@ LevelTrack streamDecode(const std::string& url, const std::string& wavURL, std::
         std::filesystem::remove(wavURL, ignored);
         throw;
     }
-    return meter->take();
+    return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};
 }
 
 AudioExtraction extractAudio(const std::string& url, std::stop_token stop) {
-    const std::string wavURL = temporaryWAVPath();
-    LevelTrack track = streamDecode(url, wavURL, stop);
-    return {std::move(track), wavURL};
+    return streamDecode(url, temporaryWAVPath(), stop);
 }
 
 LevelTrack measureLevels(const std::string& url, std::stop_token stop) {
@@ -109,7 +117,7 @@ MonoPCM decodeMonoPCM(const std::string& url) {
     MonoPCM pcm;
     pcm.sampleRate = decodeMono(
         url, [&](double, const std::vector<float>& mono) { pcm.samples.insert(pcm.samples.end(), mono.begin(), mono.end()); },
-        {});
+        {}).rate;
     return pcm;
 }
 

@@ -35,6 +35,9 @@ struct AudioExtraction {
     LevelTrack track;
     // The caller owns this file from the moment it is returned.
     std::string wavURL;
+    // How much sound could be read, and the damaged stretches skipped on the way.
+    double decodedSeconds = 0;
+    std::size_t damagedStretches = 0;
 };
 
 struct MonoPCM {
@@ -55,8 +58,8 @@ LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
 MonoPCM decodeMonoPCM(const std::string& url);
 
 // Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` and returns its
-// levels. The file is left in place on success and removed on failure.
-LevelTrack streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop = {});
+// levels (with `wavURL` set). The file is left in place on success and removed on failure.
+AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop = {});
 
 // measureLevels, then the cut silences at the settings' threshold and minimum duration.
 std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings);

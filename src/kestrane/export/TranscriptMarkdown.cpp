@@ -8,6 +8,7 @@
 
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
+#include "kestrane/model/Utf8Text.hpp"
 
 namespace kestrane::TranscriptExporter {
 
@@ -23,7 +24,7 @@ std::string stamp(double seconds) {
 std::string fileName(const std::string& path) {
   std::filesystem::path p(path);
   if (!p.has_filename()) p = p.parent_path();
-  return p.filename().string();
+  return Utf8Text::lossy(p.filename().string());
 }
 
 // Paragraph stamps are read against the timeline and the rough cut, which play whole frames.

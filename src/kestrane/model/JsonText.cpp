@@ -1,5 +1,7 @@
 #include "kestrane/model/JsonText.hpp"
 
+#include "kestrane/model/Utf8Text.hpp"
+
 #include <fmt/format.h>
 
 #include <cmath>
@@ -8,27 +10,6 @@
 namespace kestrane::JsonText {
 
 namespace {
-
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not valid.
-std::size_t utf8Length(const std::string& s, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = byte(i);
-  std::size_t n = 0;
-  std::uint32_t cp = 0;
-  if (c < 0x80) return 1;
-  if ((c & 0xE0) == 0xC0) { n = 2; cp = c & 0x1F; }
-  else if ((c & 0xF0) == 0xE0) { n = 3; cp = c & 0x0F; }
-  else if ((c & 0xF8) == 0xF0) { n = 4; cp = c & 0x07; }
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (std::size_t k = 1; k < n; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i + k) & 0x3F);
-  }
-  const bool overlong = (n == 2 && cp < 0x80) || (n == 3 && cp < 0x800) || (n == 4 && cp < 0x10000);
-  if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
 
 void writeString(std::string& out, const std::string& s) {
   out += '"';
@@ -50,7 +31,7 @@ void writeString(std::string& out, const std::string& s) {
       ++i;
       continue;
     }
-    const std::size_t n = utf8Length(s, i);
+    const std::size_t n = Utf8Text::sequenceLength(s, i);
     if (n == 0) {
       out += "\xEF\xBF\xBD";
       ++i;

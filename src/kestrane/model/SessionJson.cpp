@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "kestrane/model/JsonText.hpp"
+#include "kestrane/model/Utf8Text.hpp"
 
 namespace kestrane::SessionJson {
 
@@ -76,6 +77,9 @@ json enc(const SourceMedia& s) {
   put(o, "audioChannelCount", s.audioChannelCount);
   put(o, "startTimecode", s.startTimecode);
   put(o, "timecodeIsDropFrame", s.timecodeIsDropFrame);
+  // A path that is not UTF-8 shows with replacement characters in "path"; the exact bytes
+  // ride beside it so the footage can still be found.
+  if (!Utf8Text::isValid(s.path)) o["pathBytes"] = Utf8Text::escaped(s.path);
   return o;
 }
 
@@ -334,6 +338,9 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   opt(o, path, "audioChannelCount", out.audioChannelCount);
   opt(o, path, "startTimecode", out.startTimecode);
   opt(o, path, "timecodeIsDropFrame", out.timecodeIsDropFrame);
+  std::optional<std::string> bytes;
+  opt(o, path, "pathBytes", bytes);
+  if (bytes) out.path = Utf8Text::fromEscaped(*bytes);
 }
 
 void dec(const json& j, const std::string& path, TranscriptWord& out) {

@@ -2,6 +2,7 @@
 #include <filesystem>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/transcribe/Transcriber.hpp"
@@ -61,9 +62,18 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
         Transcriber::transcribe(path, "en_US", extraction.wavURL, recognition);
     throwIfStopped(stop);
 
+    std::vector<std::string> warnings;
+    // A cut-off copy still states the whole length; cutting it as if whole would time dead air
+    // and point timelines past the readable end.
+    if (MediaDamage::endsEarly(source.durationSeconds, extraction.decodedSeconds)) {
+      warnings.push_back(MediaDamage::endsEarlyWarning(source.durationSeconds, extraction.decodedSeconds));
+      source.durationSeconds = extraction.decodedSeconds;
+    }
+    if (auto skipped = MediaDamage::skippedWarning(extraction.damagedStretches)) warnings.push_back(*skipped);
+
     return Analysis{std::move(source),
                     LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
-                    std::move(transcript)};
+                    std::move(transcript), std::move(warnings)};
   } catch (...) {
     // A stop can surface as a lower layer's failure (an interrupted read); the caller sees it
     // as the stop it is.

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 
 namespace kestrane::Pipeline {
@@ -67,7 +68,8 @@ std::optional<std::string> trimmedOrAbsent(const std::optional<std::string>& tex
 }
 
 std::string sourceStem(const std::filesystem::path& source) {
-  return source.filename().replace_extension().string();
+  // Names the documents and their files, which are UTF-8 even when the footage's name is not.
+  return Utf8Text::lossy(source.filename().replace_extension().string());
 }
 
 std::string resolvedProjectName(const std::optional<std::string>& name,

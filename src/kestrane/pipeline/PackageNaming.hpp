@@ -11,7 +11,7 @@ std::string trimmed(const std::string& text);
 // The trimmed text, or nothing when it is blank.
 std::optional<std::string> trimmedOrAbsent(const std::optional<std::string>& text);
 
-// The footage file's name without its last extension.
+// The footage file's name without its last extension, as UTF-8 (U+FFFD for bytes that are not).
 std::string sourceStem(const std::filesystem::path& source);
 
 // The trimmed name, or the footage's stem when the name is absent or blank.

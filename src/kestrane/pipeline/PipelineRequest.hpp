@@ -67,6 +67,8 @@ struct Analysis {
   SourceMedia source;
   LevelData levels;
   Transcript transcript;
+  // What the job should tell the user about the footage itself (damage, a cut-off file).
+  std::vector<std::string> warnings;
 };
 
 // What a finished job hands back.

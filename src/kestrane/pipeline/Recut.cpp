@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
@@ -48,6 +49,10 @@ Output recut(const RecutRequest& request, const ProgressCallback& progress,
   std::error_code ec;
   if (!fs::exists(session.source.path, ec)) {
     throw PipelineError::sessionNotRecuttable("source media missing at " + session.source.path);
+  }
+  // A folder, pipe or device put in the footage's place would fail late or block a reader.
+  if (auto problem = MediaProbe::fileProblem(session.source.path)) {
+    throw PipelineError::sessionNotRecuttable("source media at " + session.source.path + " can't be read — " + *problem);
   }
 
   session.settings = mergedSettings(request.settings, session.settings);

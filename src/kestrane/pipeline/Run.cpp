@@ -11,7 +11,7 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
   const Analysis analysis = prepared ? *prepared : analyze(request.input, {}, progress, stop);
   throwIfStopped(stop);
 
-  std::vector<std::string> warnings;
+  std::vector<std::string> warnings = analysis.warnings;
   std::optional<std::string> script;
   if (request.scriptURL) {
     try {

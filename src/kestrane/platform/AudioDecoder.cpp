@@ -8,6 +8,8 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace kestrane::platform {
@@ -23,11 +25,15 @@ class Interleaver {
 public:
     ~Interleaver() { av_channel_layout_uninit(&inLayout_); }
 
+    // The output keeps the first frame's rate and channel count.
+    void adopt(const AVFrame* frame) {
+        if (rate_ != 0) return;
+        rate_ = frame->sample_rate;
+        channels_ = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
+    }
+
     void deliver(const AVFrame* frame, const std::function<void(const AudioBlock&)>& sink) {
-        if (rate_ == 0) {
-            rate_ = frame->sample_rate;
-            channels_ = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
-        }
+        adopt(frame);
         if (frame->nb_samples <= 0) return;
         const int frameChannels = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
         if (frame->format == AV_SAMPLE_FMT_FLT && frameChannels == channels_ &&
@@ -50,6 +56,20 @@ public:
             sink(AudioBlock{buffer_.data(), static_cast<std::size_t>(made), channels_,
                             static_cast<double>(rate_)});
     }
+
+    // Zeros standing in for `frames` frames of sound that could not be decoded.
+    void deliverSilence(std::size_t frames, const std::function<void(const AudioBlock&)>& sink) {
+        if (rate_ == 0 || frames == 0) return;
+        constexpr std::size_t kBlock = 4096;
+        buffer_.assign(kBlock * static_cast<std::size_t>(channels_), 0.0f);
+        for (std::size_t left = frames; left > 0;) {
+            const std::size_t n = std::min(left, kBlock);
+            sink(AudioBlock{buffer_.data(), n, channels_, static_cast<double>(rate_)});
+            left -= n;
+        }
+    }
+
+    int rate() const { return rate_; }
 
 private:
     void ensureResampler(const AVFrame* frame) {
@@ -108,8 +128,65 @@ bool isAudioOnlyFile(const std::string& path) {
     return audio;
 }
 
-void decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
-                 std::stop_token stop) {
+namespace {
+
+// Counts stretches of damage (damaged packets between two decoded frames count once) and keeps
+// the sound in time across them: the samples a skipped stretch held become silence of the same
+// length, so everything after it stays where the picture has it. Damage that lasts to the end
+// is a cut-off file rather than a skipped stretch, so it counts only once a later frame decodes.
+class DamageTally {
+public:
+    void damaged() { pending_ = true; }
+
+    // Before each decoded frame: fills the time skipped since the last one, when damage came
+    // between them. Frames of a sound file are never moved otherwise.
+    void decoded(const AVFrame* frame, const AVStream* stream, Interleaver& out,
+                 const std::function<void(const AudioBlock&)>& sink) {
+        out.adopt(frame);
+        const std::int64_t ts = frame->best_effort_timestamp;
+        const bool timed = ts != AV_NOPTS_VALUE && out.rate() > 0;
+        if (timed && !started_) {
+            // Time zero of the sound: the track's own start, else its first frame.
+            started_ = true;
+            const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : ts;
+            origin_ = static_cast<double>(start) * av_q2d(stream->time_base);
+        }
+        if (pending_) {
+            ++report_.damagedStretches;
+            if (timed) {
+                const double at = static_cast<double>(ts) * av_q2d(stream->time_base) - origin_;
+                const double gap = at - static_cast<double>(delivered_) / out.rate();
+                if (gap > kLeastGap) {
+                    const auto frames = static_cast<std::size_t>(std::llround(gap * out.rate()));
+                    out.deliverSilence(frames, sink);
+                    delivered_ += frames;
+                }
+            }
+        }
+        pending_ = false;
+    }
+    void delivered(std::size_t frames) { delivered_ += frames; }
+
+    const DecodeReport& report() const { return report_; }
+
+private:
+    // Gaps below this are timestamp rounding, not lost sound.
+    static constexpr double kLeastGap = 0.005;
+    DecodeReport report_;
+    bool pending_ = false;
+    bool started_ = false;
+    double origin_ = 0;
+    std::size_t delivered_ = 0;  // frames handed on, at the output rate
+};
+
+// Unreadable packets in a row after which the rest of the file counts as gone (a truncated or
+// wrecked tail), so a reader that cannot move on never spins.
+constexpr int kReadFailuresToGiveUp = 64;
+
+} // namespace
+
+DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
+                         std::stop_token stop) {
     ffmpeg::FormatPtr format;
     if (int rc = ffmpeg::openInput(path, format); rc < 0)
         throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
@@ -135,6 +212,7 @@ void decodeAudio(const std::string& path, const std::function<void(const AudioBl
     ffmpeg::PacketPtr packet(av_packet_alloc());
     ffmpeg::FramePtr frame(av_frame_alloc());
     Interleaver interleaver;
+    DamageTally damage;
 
     auto drain = [&] {
         while (true) {
@@ -142,24 +220,39 @@ void decodeAudio(const std::string& path, const std::function<void(const AudioBl
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             if (rc < 0) {
                 // A damaged packet loses its samples only; decoding goes on like the ffmpeg tool.
-                if (rc == AVERROR_INVALIDDATA) continue;
-                throw AudioDecodeError(ffmpeg::errorText(rc));
+                if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
+                damage.damaged();
+                return;
             }
-            interleaver.deliver(frame.get(), sink);
+            damage.decoded(frame.get(), format->streams[first], interleaver, sink);
+            interleaver.deliver(frame.get(), [&](const AudioBlock& block) {
+                damage.delivered(block.frames);
+                sink(block);
+            });
             av_frame_unref(frame.get());
         }
     };
 
+    int readFailures = 0;
     while (true) {
         throwIfStopped(stop);
         int rc = av_read_frame(format.get(), packet.get());
         if (rc == AVERROR_EOF) break;
-        if (rc < 0) throw AudioDecodeError(ffmpeg::errorText(rc));
+        if (rc == AVERROR(EAGAIN)) continue;
+        if (rc < 0) {
+            if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
+            damage.damaged();
+            if (++readFailures >= kReadFailuresToGiveUp) break;
+            continue;
+        }
+        readFailures = 0;
         if (packet->stream_index == first) {
             int sent = avcodec_send_packet(codec.get(), packet.get());
             av_packet_unref(packet.get());
-            if (sent < 0 && sent != AVERROR(EAGAIN) && sent != AVERROR_INVALIDDATA)
-                throw AudioDecodeError(ffmpeg::errorText(sent));
+            if (sent < 0 && sent != AVERROR(EAGAIN)) {
+                if (!ffmpeg::isDamagedData(sent)) throw AudioDecodeError(ffmpeg::errorText(sent));
+                damage.damaged();
+            }
             drain();
         } else {
             av_packet_unref(packet.get());
@@ -167,6 +260,7 @@ void decodeAudio(const std::string& path, const std::function<void(const AudioBl
     }
     avcodec_send_packet(codec.get(), nullptr);
     drain();
+    return damage.report();
 }
 
 } // namespace kestrane::platform

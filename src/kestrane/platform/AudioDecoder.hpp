@@ -33,11 +33,18 @@ struct AudioBlock {
     double sampleRate = 0;
 };
 
+// What a decode met on its way through the track.
+struct DecodeReport {
+    // Runs of packets that could not be read or decoded and were skipped, as the ffmpeg tool
+    // skips them; consecutive damaged packets count once.
+    std::size_t damagedStretches = 0;
+};
+
 // Calls `sink` for every decoded block, in time order. Blocks keep the rate and channel count of
-// the first decoded frame. Throws the errors above, or Cancelled once `stop` is requested
-// (asked between blocks).
-void decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
-                 std::stop_token stop = {});
+// the first decoded frame. Damaged packets lose their samples only. Throws the errors above, or
+// Cancelled once `stop` is requested (asked between blocks).
+DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
+                         std::stop_token stop = {});
 
 // True when the file opens as media with an audio track and no picture track: a plain audio file.
 bool isAudioOnlyFile(const std::string& path);

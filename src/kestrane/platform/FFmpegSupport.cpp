@@ -22,6 +22,11 @@ std::string errorText(int code) {
     return buffer;
 }
 
+bool isDamagedData(int code) {
+    return code < 0 && code != AVERROR(ENOMEM) && code != AVERROR(EINVAL) && code != AVERROR(EAGAIN) &&
+           code != AVERROR_EOF;
+}
+
 int openInput(const std::string& path, FormatPtr& out) {
     quietLogs();
     AVFormatContext* raw = nullptr;

@@ -14,6 +14,11 @@ namespace kestrane::platform::ffmpeg {
 
 std::string errorText(int code);
 
+// Whether a decoder's error concerns the data it was given (damaged or unsupported bits of the
+// stream, which a reader skips) rather than this machine (memory) or the caller's use of the
+// decoder, which end the reading.
+bool isDamagedData(int code);
+
 struct FormatCloser {
     void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
 };

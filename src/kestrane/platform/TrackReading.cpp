@@ -47,9 +47,9 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
         int rc = avcodec_receive_frame(codec, frame);
         if (rc == 0) return true;
         if (rc == AVERROR_EOF || (rc == AVERROR(EAGAIN) && flushed)) return false;
-        if (rc == AVERROR_INVALIDDATA) continue;
-        if (rc != AVERROR(EAGAIN))
+        if (rc != AVERROR(EAGAIN) && !ffmpeg::isDamagedData(rc))
             throw MediaReadError(std::string("can't decode the ") + what + ": " + ffmpeg::errorText(rc));
+        // After a damaged frame the decoder wants more packets like after any other.
 
         rc = av_read_frame(format, packet);
         if (rc < 0) {
@@ -63,7 +63,7 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
         }
         rc = avcodec_send_packet(codec, packet);
         av_packet_unref(packet);
-        if (rc < 0 && rc != AVERROR_INVALIDDATA)
+        if (rc < 0 && rc != AVERROR(EAGAIN) && !ffmpeg::isDamagedData(rc))
             throw MediaReadError(std::string("can't decode the ") + what + ": " + ffmpeg::errorText(rc));
     }
 }

@@ -16,6 +16,7 @@
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
 #include "kestrane/platform/SpeechDecoder.hpp"
+#include "kestrane/transcribe/DigitalFloor.hpp"
 #include "kestrane/transcribe/HeldSound.hpp"
 #include "kestrane/transcribe/RecognizedWords.hpp"
 #include "kestrane/transcribe/SpeechChunks.hpp"
@@ -67,7 +68,8 @@ std::vector<std::int16_t> speechSamples(const std::string& path, std::stop_token
 
 // Decodes the chunks with `workers` decoders side by side; words come back in chunk order.
 std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, const Options& options) {
-    const auto chunks = SpeechChunks::atPauses(samples, kSpeechSampleRate);
+    const auto chunks =
+        DigitalFloor::withoutFloor(SpeechChunks::atPauses(samples, kSpeechSampleRate), samples, kSpeechSampleRate);
     unsigned workers = options.workers ? options.workers : std::max(1u, std::thread::hardware_concurrency());
     workers = std::min<unsigned>(workers, static_cast<unsigned>(chunks.size()));
 

@@ -1,0 +1,107 @@
+// Footage that is damaged, cut off, silent or oddly named: each is cut as far as it can be, or
+// ends with a clear message.
+#include <gtest/gtest.h>
+
+#include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/model/Utf8Text.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
+#include "pipeline/TestSupport.hpp"
+
+namespace fs = std::filesystem;
+using namespace kestrane;
+
+namespace {
+
+void shell(const std::string& command) {
+  ASSERT_EQ(std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+bool mentions(const std::vector<std::string>& warnings, const std::string& text) {
+  for (const auto& w : warnings)
+    if (w.find(text) != std::string::npos) return true;
+  return false;
+}
+
+std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+}  // namespace
+
+TEST(DamagedFootage, CutOffAndCorruptFilesAreCutAsFarAsTheyCanBeRead) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  const auto size = fs::file_size(sample);
+  const Pipeline::Analysis whole = Pipeline::analyze(sample);
+  ASSERT_TRUE(whole.warnings.empty());
+  ASSERT_GT(whole.source.durationSeconds, 30);
+
+  // The first 30 % of the file: the sound stops early although the file states the full length.
+  const fs::path cutOff = tmp.path() / "cut-off.mp4";
+  shell("head -c " + std::to_string(size * 3 / 10) + " " + quoted(sample) + " > " + quoted(cutOff));
+  const Pipeline::Analysis partial = Pipeline::analyze(cutOff);
+  ASSERT_EQ(partial.warnings.size(), 1u);
+  EXPECT_NE(partial.warnings[0].find("ends at 0:0"), std::string::npos) << partial.warnings[0];
+  EXPECT_NE(partial.warnings[0].find("stated length of 0:33"), std::string::npos) << partial.warnings[0];
+  EXPECT_LT(partial.source.durationSeconds, 15);
+  Pipeline::Request request;
+  request.input = cutOff;
+  request.outputDir = tmp.path() / "out";
+  request.settings = test::appSettings();
+  const Pipeline::Output output = Pipeline::run(request, partial);
+  EXPECT_TRUE(mentions(output.warnings, "stated length"));
+  for (const auto& segment : output.session.cutList->segments)
+    EXPECT_LE(segment.range.end, partial.source.durationSeconds + 1e-6);
+  for (const auto& word : partial.transcript.words) EXPECT_LE(word.range.end, partial.source.durationSeconds + 0.05);
+
+  // Garbage over a stretch of the middle: skipped and counted, and the words after it keep
+  // their times, so the cut still lines up with the picture.
+  const fs::path corrupt = tmp.path() / "corrupt.mp4";
+  fs::copy_file(sample, corrupt);
+  shell("yes 'no sound here' | head -c 20000 | dd of=" + quoted(corrupt) + " bs=1 seek=" +
+        std::to_string(size / 2) + " conv=notrunc");
+  const Pipeline::Analysis damaged = Pipeline::analyze(corrupt);
+  ASSERT_EQ(damaged.warnings.size(), 1u) << damaged.warnings.front();
+  EXPECT_NE(damaged.warnings[0].find("damaged stretch"), std::string::npos) << damaged.warnings[0];
+  EXPECT_NEAR(damaged.source.durationSeconds, whole.source.durationSeconds, 1e-9);
+  ASSERT_FALSE(damaged.transcript.words.empty());
+  EXPECT_NEAR(damaged.transcript.words.back().range.end, whole.transcript.words.back().range.end, 0.1);
+}
+
+TEST(DamagedFootage, DigitalSilenceEndsWithNoSpeechFound) {
+  test::TempDir tmp;
+  const fs::path silence = tmp.path() / "silence.wav";
+  // sox dithers the last bit, as a muted recorder's file often is.
+  shell("sox -n -r 48000 -c 2 -b 16 " + quoted(silence) + " trim 0 40");
+  try {
+    Pipeline::analyze(silence);
+    ADD_FAILURE() << "silence was transcribed";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "No speech found in the footage");
+  }
+}
+
+TEST(DamagedFootage, FootageNamedInLatin1CanBeCutAgainAndDocumentsStayUtf8) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "caf\xe9.mov";
+  std::ofstream(footage) << "stands in for the footage";
+  Pipeline::Request request;
+  request.input = footage;
+  request.outputDir = tmp.path() / "out";
+  request.settings = test::appSettings();
+  Pipeline::Analysis analysis = test::syntheticAnalysis(test::spoken("hello there world", 1));
+  analysis.source.path = footage.string();
+  const Pipeline::Output first = Pipeline::run(request, analysis);
+
+  EXPECT_EQ(KestraneSession::read(first.sessionURL).source.path, footage.string());
+  for (const auto& entry : fs::directory_iterator(first.packageDir)) {
+    EXPECT_TRUE(Utf8Text::isValid(entry.path().filename().string())) << entry.path();
+    EXPECT_TRUE(Utf8Text::isValid(test::readFile(entry.path()))) << entry.path();
+  }
+  EXPECT_NE(test::readFile(first.transcriptURL).find("caf\xEF\xBF\xBD"), std::string::npos);
+
+  Pipeline::RecutRequest recut;
+  recut.sessionURL = first.sessionURL;
+  recut.settings = test::appSettings();
+  const Pipeline::Output again = Pipeline::recut(recut);
+  EXPECT_EQ(again.packageDir, first.packageDir);
+  EXPECT_EQ(again.session.source.path, footage.string());
+}
