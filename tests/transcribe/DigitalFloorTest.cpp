@@ -22,17 +22,17 @@ void add(std::vector<std::int16_t>& out, double seconds, bool quiet) {
 TEST(DigitalFloor, FloorStretchesAreCutOutOfChunksAndShortOnesStay) {
   std::vector<std::int16_t> samples;
   add(samples, 1.0, false);  // 0 .. 1
-  add(samples, 0.5, true);   // 1 .. 1.5: cut out
-  add(samples, 1.0, false);  // 1.5 .. 2.5
-  add(samples, 0.1, true);   // 2.5 .. 2.6: too short, stays
-  add(samples, 1.0, false);  // 2.6 .. 3.6
-  add(samples, 2.0, true);   // 3.6 .. 5.6: a chunk of its own, dropped whole
-  const std::size_t speech = static_cast<std::size_t>(3.6 * kRate);
+  add(samples, 2.5, true);   // 1 .. 3.5: cut out but for a margin on each side
+  add(samples, 1.0, false);  // 3.5 .. 4.5
+  add(samples, 1.6, true);   // 4.5 .. 6.1: too short, stays
+  add(samples, 1.0, false);  // 6.1 .. 7.1
+  add(samples, 3.0, true);   // 7.1 .. 10.1: a chunk of its own, dropped whole
+  const std::size_t speech = static_cast<std::size_t>(7.1 * kRate);
   const auto parts = DigitalFloor::withoutFloor({{0, speech}, {speech, samples.size()}}, samples, kRate);
   ASSERT_EQ(parts.size(), 2u);
   EXPECT_EQ(parts[0].begin, 0u);
-  EXPECT_NEAR(static_cast<double>(parts[0].end) / kRate, 1.0, 0.001);
-  EXPECT_NEAR(static_cast<double>(parts[1].begin) / kRate, 1.5, 0.001);
+  EXPECT_NEAR(static_cast<double>(parts[0].end) / kRate, 1.25, 0.001);
+  EXPECT_NEAR(static_cast<double>(parts[1].begin) / kRate, 3.25, 0.001);
   EXPECT_EQ(parts[1].end, speech);
 
   // Quiet room tone is not the floor.
