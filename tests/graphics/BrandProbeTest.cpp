@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "fakes/FakeBrandSite.hpp"
 #include "kestrane/graphics/BrandProbe.hpp"
 #include "kestrane/platform/WebPageFetch.hpp"
+#include "pipeline/TestSupport.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -48,8 +48,6 @@ TEST(BrandProbe, ColourReadingAndRanking) {
 class BrandSiteTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kestrane-brand-XXXXXX").string();
-    dir = mkdtemp(pattern.data());
     fs::create_directories(dir / "site");
     write("a.css", ":root { --brand-accent: #d84315; --gray-200: #eeeeee; }");
     write("b.css", ".btn { background: rgb(0, 170, 85); }");
@@ -71,15 +69,13 @@ class BrandSiteTest : public ::testing::Test {
           "<link rel=stylesheet href=\"http://[fd00::1]/z.css\">"
           "<link rel=stylesheet href=\"a.css\">");
   }
-  void TearDown() override {
-    site.reset();
-    fs::remove_all(dir);
-  }
+  void TearDown() override { site.reset(); }
   void write(const std::string& name, const std::string& text) {
     std::ofstream(dir / "site" / name, std::ios::binary) << text;
   }
 
-  fs::path dir;
+  test::TempDir temp;
+  const fs::path dir = temp.path();
   std::optional<test::FakeBrandSite> site;
 };
 

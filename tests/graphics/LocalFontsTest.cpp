@@ -3,8 +3,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 
 #include "kestrane/graphics/LocalFonts.hpp"
+#include "kestrane/model/FileBytes.hpp"
+#include "pipeline/TestSupport.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -16,8 +19,8 @@ namespace {
 class PrivateFonts : public ::testing::Environment {
  public:
   void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "kestrane-fonts-XXXXXX").string();
-    root = mkdtemp(pattern.data());
+    temp = std::make_unique<test::TempDir>();
+    root = temp->path();
     fs::create_directories(root / "fonts");
     fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", root / "fonts/DejaVuSans.ttf");
     fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", root / "fonts/Stand.ttf");
@@ -31,7 +34,8 @@ class PrivateFonts : public ::testing::Environment {
         << "</fontconfig>\n";
     ::setenv("FONTCONFIG_FILE", (root / "fonts.conf").c_str(), 1);
   }
-  void TearDown() override { fs::remove_all(root); }
+  void TearDown() override { temp.reset(); }
+  static inline std::unique_ptr<test::TempDir> temp;
   static inline fs::path root;
 };
 
@@ -97,7 +101,7 @@ TEST(LocalFonts, SubstituteRowsLookUpEachFamilyOnce) {
 
 TEST(LocalFonts, EmbeddedFontFaces) {
   const auto fonts = LocalFonts::resolve({"DejaVu Sans"}, production());
-  const std::string css = LocalFonts::fontFaceCSS(fonts, LocalFonts::maxEmbeddedBytes, LocalFonts::readWholeFile);
+  const std::string css = LocalFonts::fontFaceCSS(fonts, LocalFonts::maxEmbeddedBytes, readFileBytes);
   EXPECT_TRUE(css.starts_with("@font-face { font-family: \"DejaVu Sans\"; src: url(data:font/truetype;base64,AAEAAA"));
   EXPECT_TRUE(css.ends_with(") format(\"truetype\"); font-display: block; }"));
   EXPECT_EQ(css.find('\n'), std::string::npos);

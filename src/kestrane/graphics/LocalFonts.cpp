@@ -1,10 +1,8 @@
 #include "kestrane/graphics/LocalFonts.hpp"
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 #include "kestrane/graphics/GraphicsText.hpp"
 #include "kestrane/platform/FontCatalog.hpp"
@@ -211,15 +209,6 @@ std::vector<std::string> substitutionWarnings(const std::vector<ResolvedFont>& f
                   "the web.");
   }
   return out;
-}
-
-std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return bytes.str();
 }
 
 std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxBytes,

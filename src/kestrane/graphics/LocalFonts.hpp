@@ -46,10 +46,10 @@ const std::set<std::string>& installedFamilies();
 
 std::string promptSection(const std::vector<ResolvedFont>& fonts);
 std::vector<std::string> substitutionWarnings(const std::vector<ResolvedFont>& fonts);
-// One @font-face rule per family with a usable file of at most maxBytes, base64 data URIs.
+// One @font-face rule per family with a usable file of at most maxBytes, base64 data URIs;
+// `read` is readFileBytes outside tests.
 std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxBytes,
                         const ReadFile& read);
-std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 // The CSS placed as a <style> block at the start of the document's head.
 std::string embedding(std::string_view css, std::string_view html);
 

@@ -476,16 +476,30 @@ void dec(const json& j, const std::string& path, std::map<std::string, std::stri
 
 }  // namespace
 
-KestraneSession decode(const std::string& text) {
+namespace {
+
+// Parses the text and runs `decodeRoot` over its top-level object; a failure names the
+// offending member's path.
+template <class DecodeRoot>
+auto decodeText(const std::string& text, DecodeRoot decodeRoot) {
   json root;
   try {
     root = json::parse(text);
   } catch (const json::exception&) {
     throw SessionFileError("it is not valid JSON");
   }
-  KestraneSession s;
   try {
-    const json& o = object(root, "");
+    return decodeRoot(object(root, ""));
+  } catch (const DecodeFailure& f) {
+    throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
+  }
+}
+
+}  // namespace
+
+KestraneSession decode(const std::string& text) {
+  return decodeText(text, [](const json& o) {
+    KestraneSession s;
     req(o, "", "version", s.version);
     req(o, "", "source", s.source);
     req(o, "", "settings", s.settings);
@@ -504,22 +518,13 @@ KestraneSession decode(const std::string& text) {
     opt(o, "", "editorNotes", s.editorNotes);
     opt(o, "", "levels", s.levels);
     opt(o, "", "takeGroups", s.takeGroups);
-  } catch (const DecodeFailure& f) {
-    throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
-  }
-  return s;
+    return s;
+  });
 }
 
 BrandSpec decodeBrand(const std::string& text) {
-  json root;
-  try {
-    root = json::parse(text);
-  } catch (const json::exception&) {
-    throw SessionFileError("it is not valid JSON");
-  }
-  BrandSpec brand;
-  try {
-    const json& o = object(root, "");
+  return decodeText(text, [](const json& o) {
+    BrandSpec brand;
     if (o.contains("brandSpec")) {
       dec(o.at("brandSpec"), "brandSpec", brand);
     } else if (o.contains("source") && o.contains("settings")) {
@@ -527,10 +532,8 @@ BrandSpec decodeBrand(const std::string& text) {
     } else {
       dec(o, "", brand);
     }
-  } catch (const DecodeFailure& f) {
-    throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
-  }
-  return brand;
+    return brand;
+  });
 }
 
 }  // namespace kestrane::SessionJson

@@ -1,9 +1,7 @@
 // The visual-ideas stage: how many graphics the cut gets, the ideas document asked of the model
 // when the job wants the AI, and the document in the package re-anchored to this cut.
-#include <fstream>
-#include <sstream>
-
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/model/FileBytes.hpp"
 #include "kestrane/ai/AIBackend.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/graphics/GraphicsChoices.hpp"
@@ -35,15 +33,6 @@ constexpr std::string_view kPreamble =
     "Use as many or as few as you like — they are suggestions, ordered by timecode.\n"
     "\n"
     "---\n";
-
-std::optional<std::string> readText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return text.str();
-}
 
 }  // namespace
 
@@ -86,7 +75,7 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
     std::string transcriptText = TranscriptExporter::anchorMarkdown(
         transcript, job.cutList, TranscriptExporter::anchorMaxLineSeconds,
         TranscriptExporter::anchorMaxWordsPerLine);
-    if (transcriptText.empty()) transcriptText = readText(files.transcript).value_or("");
+    if (transcriptText.empty()) transcriptText = readFileBytes(files.transcript).value_or("");
     const IdeasReply reply = ask ? ask(job, IdeasQuery{job.projectName, transcriptText,
                                                        session.projectNotes, outcome.graphicsCount,
                                                        format})
@@ -104,7 +93,7 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
   }
 
   // Always: the document in the package (fresh, or left by an earlier cut) follows this cut.
-  const auto text = readText(documentPath);
+  const auto text = readFileBytes(documentPath);
   if (!text) return outcome;
   auto ideas = VisualIdeas::constrain(VisualIdeas::parse(*text), format);
   if (ideas.empty()) return outcome;
