@@ -33,6 +33,7 @@ Pipeline::Output cutOne(const CutOptions& options, const std::filesystem::path& 
   request.useClaude = options.graphics.ideas;
   request.brandSpec = options.graphics.brand;
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
+  request.projectNotes = options.notes;
   return Pipeline::run(request, analysis, progress, stop);
 }
 

@@ -23,7 +23,20 @@ const char* const kCutUsage =
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
     "  --mp4                    also render the rough cut as an MP4 in the package\n"
     KESTRANE_GRAPHICS_USAGE
+    "  --ai                     ask the AI model for a second opinion (needs the claude CLI\n"
+    "                           or ANTHROPIC_API_KEY)\n"
+    "  --thoroughness LEVEL     fast (default), balanced or meticulous: how many rounds the\n"
+    "                           AI may spend reviewing the finished cut\n"
+    "  --notes TEXT             editorial directions for the AI passes\n"
     "  -h, --help               show this help\n";
+
+Thoroughness parseThoroughness(const std::string& option, const std::string& value) {
+  for (Thoroughness t : {Thoroughness::fast, Thoroughness::balanced, Thoroughness::meticulous}) {
+    if (lowered(std::string(rawValue(t))) == lowered(value)) return t;
+  }
+  throw UsageError(fmt::format("{} takes one of fast, balanced, meticulous — “{}” is not one of them.",
+                               option, value));
+}
 
 CutOptions parseCutOptions(const std::vector<std::string>& args) {
   CutOptions o;
@@ -31,6 +44,7 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
       {"--script", [&](const std::string& v) { o.script = v; }},
       {"--name", [&](const std::string& v) { o.projectName = v; }},
       {"--out", [&](const std::string& v) { o.outputDir = v; }},
+      {"--notes", [&](const std::string& v) { o.notes = v; }},
   };
   addCutChoices(valued, o.choices);
   Flags flags{
@@ -38,6 +52,7 @@ CutOptions parseCutOptions(const std::vector<std::string>& args) {
       {"--keep-fillers", [&] { o.choices.removeFillers = false; }},
       {"--no-captions", [&] { o.choices.embedCaptions = false; }},
       {"--mp4", [&] { o.mp4 = true; }},
+      {"--ai", [&] { o.choices.ai = true; }},
       {"--help", [&] { o.help = true; }},
       {"-h", [&] { o.help = true; }},
   };

@@ -16,6 +16,8 @@ struct CutOptions {
   std::optional<std::filesystem::path> script;
   std::optional<std::string> projectName;
   std::optional<std::filesystem::path> outputDir;
+  // For the AI passes: editorial directives that outrank their defaults.
+  std::optional<std::string> notes;
   Pipeline::CutChoices choices;
   // Also render "<stem> rough cut.mp4" into the package.
   bool mp4 = false;
@@ -24,6 +26,9 @@ struct CutOptions {
 };
 
 extern const char* const kCutUsage;
+
+// fast, balanced or meticulous (a silences-only cut has its own option). Throws UsageError.
+Thoroughness parseThoroughness(const std::string& option, const std::string& value);
 
 // The cut choices that take a value, for `cut` and `recut` alike: each sets the field of the
 // same name, a plain one or an optional one.
@@ -44,6 +49,8 @@ void addCutChoices(Valued& valued, Choices& o) {
        }},
       {"--threshold",
        [&o](const std::string& v) { o.thresholdDBFS = parseThreshold("--threshold", v); }},
+      {"--thoroughness",
+       [&o](const std::string& v) { o.thoroughness = parseThoroughness("--thoroughness", v); }},
   });
 }
 

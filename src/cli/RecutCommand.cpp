@@ -27,6 +27,7 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.useClaude = options.graphics.ideas;
   request.brandSpec = options.graphics.brand;
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
+  request.projectNotes = options.notes;
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
         request.settings =
@@ -41,7 +42,9 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
   const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
-        return Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop);
+        Pipeline::Services services;
+        services.aiBackend = ModelClient::detectBackend;
+        return Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop, services);
       },
       console)
       .status;

@@ -29,6 +29,11 @@ const char* const kRecutUsage =
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
     "  --mp4                    also render the rough cut as an MP4 in the package\n"
     KESTRANE_GRAPHICS_USAGE
+    "  --ai                     ask the AI model for a second opinion (needs the claude CLI\n"
+    "                           or ANTHROPIC_API_KEY)\n"
+    "  --thoroughness LEVEL     fast, balanced or meticulous: how many rounds the AI may\n"
+    "                           spend reviewing the finished cut\n"
+    "  --notes TEXT             editorial directions for the AI passes (replace the stored ones)\n"
     "  -h, --help               show this help\n";
 
 const char* const kRetryUsage =
@@ -61,6 +66,7 @@ RecutOptions parseRecutOptions(const std::vector<std::string>& args) {
   bool seen = false;
   Valued valued{
       {"--name", [&](const std::string& v) { o.projectName = v; }},
+      {"--notes", [&](const std::string& v) { o.notes = v; }},
   };
   addCutChoices(valued, o.choices);
   Flags flags{
@@ -71,6 +77,7 @@ RecutOptions parseRecutOptions(const std::vector<std::string>& args) {
       {"--remove-fillers", [&] { o.choices.removeFillers = true; }},
       {"--no-captions", [&] { o.choices.embedCaptions = false; }},
       {"--captions", [&] { o.choices.embedCaptions = true; }},
+      {"--ai", [&] { o.choices.ai = true; }},
       {"--mp4", [&] { o.mp4 = true; }},
       {"--help", [&] { o.help = true; }},
       {"-h", [&] { o.help = true; }},

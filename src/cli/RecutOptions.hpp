@@ -15,6 +15,7 @@ struct RecutOptions {
   // A session file, or a package folder holding one.
   std::filesystem::path sessionOrPackage;
   std::optional<std::string> projectName;
+  std::optional<std::string> notes;
   bool dropScript = false;
   bool mp4 = false;
   Pipeline::RecutChoices choices;

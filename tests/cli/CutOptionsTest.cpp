@@ -33,6 +33,18 @@ TEST(CutOptions, EveryOptionReachesTheSettings) {
   EXPECT_EQ(s.aiAdjudication, std::optional<bool>(false));
 }
 
+TEST(CutOptions, AiChoicesReachTheSettingsAndTheNotes) {
+  const auto o = parseCutOptions({"a.mov", "--ai", "--thoroughness", "Meticulous", "--notes", "Keep the jokes."});
+  EXPECT_EQ(o.notes, std::optional<std::string>("Keep the jokes."));
+  PipelineSettings s = Pipeline::cutSettings(o.choices, LevelData{});
+  EXPECT_EQ(s.aiAdjudication, std::optional<bool>(true));
+  EXPECT_EQ(s.thoroughness, Thoroughness::meticulous);
+  // Cutting silences only takes the place of any thoroughness.
+  auto silences = o.choices;
+  silences.silencesOnly = true;
+  EXPECT_EQ(Pipeline::cutSettings(silences, LevelData{}).thoroughness, Thoroughness::silencesOnly);
+}
+
 TEST(CutOptions, DefaultsMatchTheApplication) {
   const auto o = parseCutOptions({"talk.mov"});
   EXPECT_FALSE(o.choices.thresholdDBFS);
@@ -70,6 +82,8 @@ TEST(CutOptions, BadCommandLinesSayWhatIsWrong) {
   EXPECT_NE(message({"a.mov", "--script"}).find("needs a value"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--frobnicate"}).find("Unknown option"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--no-captions=yes"}).find("takes no value"), std::string::npos);
+  EXPECT_NE(message({"a.mov", "--thoroughness", "silencesOnly"}).find("fast, balanced, meticulous"),
+            std::string::npos);
   EXPECT_EQ(parseCutOptions({"a.mov", "--threshold", "-42.5"}).choices.thresholdDBFS, -42.5);
   EXPECT_TRUE(parseCutOptions({"--help"}).help);
 }

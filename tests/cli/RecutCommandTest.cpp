@@ -46,6 +46,12 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
   s = Pipeline::recutSettings(cli::parseRecutOptions({"pkg", "--full-cut"}).choices, silencesOnly);
   EXPECT_EQ(s.thoroughness, Thoroughness::fast);
 
+  const auto ai = cli::parseRecutOptions({"pkg", "--ai", "--thoroughness=balanced", "--notes", "Shorter."});
+  EXPECT_EQ(ai.notes, std::optional<std::string>("Shorter."));
+  s = Pipeline::recutSettings(ai.choices, stored);
+  EXPECT_EQ(s.aiAdjudication, std::optional<bool>(true));
+  EXPECT_EQ(s.thoroughness, Thoroughness::balanced);
+
   EXPECT_THROW(cli::parseRecutOptions({}), UsageError);
   EXPECT_THROW(cli::parseRecutOptions({"a", "b"}), UsageError);
   EXPECT_THROW(cli::parseRecutOptions({"a", "--script", "s.txt"}), UsageError);

@@ -28,8 +28,8 @@ PipelineSettings cutSettings(const CutChoices& choices, const LevelData& levels)
   s.silenceThresholdDBFS = chosenThreshold(choices.thresholdDBFS, choices.sensitivity, levels);
   s.removeFillers = choices.removeFillers;
   s.dedupRepeatedLines = true;
-  s.aiAdjudication = false;
-  s.thoroughness = choices.silencesOnly ? Thoroughness::silencesOnly : Thoroughness::fast;
+  s.aiAdjudication = choices.ai;
+  s.thoroughness = choices.silencesOnly ? Thoroughness::silencesOnly : choices.thoroughness;
   s.embedCaptions = choices.embedCaptions;
   s.subtitleLength = choices.subtitleLength;
   s.exportTarget = choices.exportTarget;
@@ -43,6 +43,8 @@ PipelineSettings cutSettings(const CutChoices& choices, const LevelData& levels)
 PipelineSettings recutSettings(const RecutChoices& choices, const KestraneSession& stored) {
   PipelineSettings s = stored.settings;
   if (choices.tightness) s.apply(*choices.tightness);
+  if (choices.ai) s.aiAdjudication = *choices.ai;
+  if (choices.thoroughness) s.thoroughness = *choices.thoroughness;
   if (choices.silencesOnly) {
     if (*choices.silencesOnly) {
       s.thoroughness = Thoroughness::silencesOnly;

@@ -26,6 +26,9 @@ struct CutChoices {
   std::optional<GraphicsDensity> graphicsDensity;
   std::optional<GraphicsFormat> graphicsFormat;
   std::optional<int> graphicsLimit;
+  // The AI second opinion, and how many self-review rounds the AI may take (fast takes none).
+  bool ai = false;
+  Thoroughness thoroughness = Thoroughness::fast;
 };
 
 // A re-cut's choices: only those given change the stored settings.
@@ -42,14 +45,16 @@ struct RecutChoices {
   std::optional<GraphicsDensity> graphicsDensity;
   std::optional<GraphicsFormat> graphicsFormat;
   std::optional<int> graphicsLimit;
+  std::optional<bool> ai;
+  std::optional<Thoroughness> thoroughness;
 };
 
 // The fixed threshold when one is given, else the sensitivity measured against the levels.
 double chosenThreshold(std::optional<double> fixedDBFS, SilenceSensitivity sensitivity,
                        const LevelData& levels);
 
-// The settings of one cut of footage with these levels: AI off, the fast full cut unless only
-// silences go, hand edits empty.
+// The settings of one cut of footage with these levels: AI as chosen (off by default), the
+// chosen full cut unless only silences go, hand edits empty.
 PipelineSettings cutSettings(const CutChoices& choices, const LevelData& levels);
 
 // The stored settings with the choices given. A sensitivity is measured against the stored

@@ -24,17 +24,12 @@ void decide(Job& job) {
   job.takeGroups = std::move(draft.decision.takeGroups);
   job.editorNotes = session.editorNotes.value_or(std::vector<Advisory>{});
 
-  // The AI second opinion. This build has no AI tier, so no backend is ever found: the
-  // deterministic decision stands and the user is told why.
-  const bool silencesOnly = settings.thoroughness == Thoroughness::silencesOnly;
-  if (!silencesOnly && settings.aiAdjudication.value_or(true)) {
-    job.warnings.push_back(
-        "AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found. The deterministic "
-        "cut still removed flubs and repeated takes.");
-    job.aiAdjudicationSkipped = true;
-  }
-  job.checkStop();
   job.cutList = std::move(draft.cutList);
+  job.checkStop();
+
+  // The AI second opinion, unless the settings turn it off or cut silences only.
+  const bool silencesOnly = settings.thoroughness == Thoroughness::silencesOnly;
+  if (!silencesOnly && settings.aiAdjudication.value_or(true)) adjudicate(job);
 }
 
 }  // namespace kestrane::Pipeline::detail

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/ai/AdjudicationBackend.hpp"
+#include "kestrane/ai/Adjudicator.hpp"
+#include "kestrane/brain/CutInstruments.hpp"
+#include "kestrane/brain/OutputAudit.hpp"
+#include "kestrane/brain/ReviewLoop.hpp"
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/graphics/VisualIdea.hpp"
 #include "kestrane/model/Cancelled.hpp"
@@ -52,6 +57,35 @@ struct Job {
   // Throws Cancelled once the caller has asked the job to stop.
   void checkStop() const;
 };
+
+// The AI backend the job's services find, if any.
+std::shared_ptr<AIBackend> findAIBackend(const Job& job);
+// The retrying backend a pass sends its prompt through; it announces each retry and measures
+// its budget on the services' clock.
+std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job,
+                                                              std::shared_ptr<AIBackend> backend,
+                                                              ModelTier tier);
+// Merges what an AI pass returns into the job's decision.
+void applyOutcome(Job& job, const Adjudicator::Outcome& outcome);
+// Plans the cut again from the job's removals.
+void replan(Job& job);
+// The AI second opinion on the job's decision; the cut is planned again when it applies.
+void adjudicate(Job& job);
+
+// How the self-review loop ended.
+struct SelfReview {
+  ReviewLoop::Stop stop = ReviewLoop::Stop::disabled;
+  int rounds = 0;
+  // The measured checks of the final cut when the last round measured them; absent means
+  // they are to be measured afresh.
+  std::optional<std::vector<CutInstruments::Finding>> checks;
+  std::vector<Adjudicator::CoherenceFinding> coherenceFindings;
+};
+using MeasureChecks = std::function<std::vector<CutInstruments::Finding>()>;
+// The self-review rounds on the job's cut; defects and coverage follow the cut as it changes.
+SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utterances,
+                      std::vector<OutputAudit::Defect>& defects,
+                      std::vector<ScriptCoverage::BeatResult>& coverage, const MeasureChecks& measure);
 
 // The files of a written package.
 struct PackageFiles {

@@ -73,11 +73,24 @@ void review(Job& job) {
     defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
   }
 
-  // The self-review rounds need the AI tier, which this build does not have: the loop is
-  // disabled, and the checks are measured on the final cut.
-  if (auto note = ReviewLoop::warning(ReviewLoop::Stop::disabled, 0)) job.warnings.push_back(*note);
+  SelfReview loop = selfReview(job, utterances, defects, coverage,
+                               [&job, &utterances] { return measuredChecks(job, utterances); });
+  if (auto note = ReviewLoop::warning(loop.stop, loop.rounds)) job.warnings.push_back(*note);
   job.checkStop();
-  const std::vector<CutInstruments::Finding> checks = measuredChecks(job, utterances);
+  const std::vector<CutInstruments::Finding> checks =
+      loop.checks ? std::move(*loop.checks) : measuredChecks(job, utterances);
+
+  for (const Adjudicator::CoherenceFinding& f : loop.coherenceFindings) {
+    if (f.range) job.advisories.push_back({*f.range, "Coherence (" + f.label() + "): " + f.detail});
+  }
+  for (std::size_t i = 0; i < loop.coherenceFindings.size() && i < kSummaryLines; ++i) {
+    const auto& f = loop.coherenceFindings[i];
+    job.warnings.push_back("Coherence — " + f.label() + ": " + f.detail);
+  }
+  if (loop.coherenceFindings.size() > kSummaryLines) {
+    const std::size_t more = loop.coherenceFindings.size() - kSummaryLines;
+    job.warnings.push_back(fmt::format("Coherence: {} more note{} in the session file", more, plural(more)));
+  }
 
   for (const CutInstruments::Finding& f : checks) {
     job.advisories.push_back({f.range, fmt::format("Check ({}): {}", kindLabel(f.kind), f.detail)});

@@ -1,0 +1,140 @@
+// The AI passes inside a job, through the fake `claude` tool: the second opinion's cut reaches
+// the package, the self-review round's finding reaches the notes, retry-ai really asks, and a
+// stop during a call ends the job with nothing left running.
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "ai/AiTestSupport.hpp"
+#include "kestrane/ai/ModelClient.hpp"
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
+#include "pipeline/StoredSession.hpp"
+
+namespace kestrane {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Four lines of four seconds, so one can go without falling under the floor of kept speech.
+void fourLines(KestraneSession& session) {
+  Transcript transcript;
+  std::vector<float> levels(2000, -70.f);
+  const char* lines[][8] = {
+      {"Welcome", "to", "the", "show", "where", "we", "bake", "bread."},
+      {"Okay", "can", "you", "move", "the", "light", "a", "bit?"},
+      {"First", "you", "mix", "the", "flour", "and", "the", "water."},
+      {"Then", "you", "let", "the", "dough", "rest", "an", "hour."},
+  };
+  double start = 0.5;
+  for (const auto& line : lines) {
+    double t = start;
+    for (const char* w : line) {
+      transcript.words.push_back({w, {t, t + 0.45}});
+      t += 0.5;
+    }
+    for (auto i = static_cast<std::size_t>(start * 100); i < static_cast<std::size_t>(t * 100); ++i) levels[i] = -18.f;
+    start = t + 1.0;
+  }
+  session.transcript = transcript;
+  session.levels = LevelData::fromLevels(0.01, levels);
+  session.settings.manualRemoveRanges = std::vector<TimeRange>{};
+  session.script.reset();
+}
+
+Pipeline::Services fakeClaudeServices() {
+  Pipeline::Services services;
+  services.aiBackend = [] {
+    return ModelClient::commandLineBackend(test::fakeClaudePath(), ModelClient::processEnvironment);
+  };
+  return services;
+}
+
+std::vector<std::string> reasons(const CutList& cut) {
+  std::vector<std::string> out;
+  for (const Segment& s : cut.segments) out.push_back(s.reason.value_or(""));
+  return out;
+}
+
+TEST(AiPasses, SecondOpinionAndSelfReviewShapeThePackage) {
+  test::FakeClaude fake("pipeline");
+  test::StoredPackage stored(fourLines);
+  Pipeline::RecutRequest request;
+  request.sessionURL = stored.sessionFile;
+  request.settings = KestraneSession::read(stored.sessionFile).settings;
+  request.settings.aiAdjudication = true;
+  request.settings.thoroughness = Thoroughness::balanced;
+  request.services = fakeClaudeServices();
+  std::vector<std::string> stages;
+  const Pipeline::Output out =
+      Pipeline::recut(request, [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); });
+
+  EXPECT_FALSE(out.aiAdjudicationSkipped);
+  EXPECT_THAT(stages, Contains("Second opinion from Claude"));
+  EXPECT_THAT(stages, Contains("Checking the cut"));
+  // The first kept line was cut with the model's reason, and the package says so.
+  EXPECT_THAT(reasons(*out.session.cutList), Contains("AI: A line to the crew."));
+  EXPECT_THAT(test::readFile(out.sessionURL), HasSubstr("AI: A line to the crew."));
+  // One self-review round: its finding is a warning, with no stop warning after one round.
+  EXPECT_THAT(out.warnings, Contains("Coherence — out of order: The ending comes before the opening."));
+  EXPECT_THAT(out.warnings, Not(Contains(HasSubstr("Self-review stopped"))));
+  ASSERT_EQ(fake.calls(), 2);
+  EXPECT_THAT(fake.stdinOf(0), HasSubstr("OWNER NOTES (editorial directives from the project owner"));
+  EXPECT_THAT(fake.stdinOf(1), HasSubstr("THE FINAL CUT, READ BACK IN ORDER"));
+  // The round with read-back evidence asks the tool's own (reasoning) model.
+  EXPECT_THAT(fake.args(1), Not(Contains("--model")));
+}
+
+TEST(AiPasses, RetryAiAsksAgainAndAFailingModelLeavesTheCut) {
+  test::FakeClaude fake("pipeline");
+  test::StoredPackage stored(fourLines);
+  Pipeline::Output out = Pipeline::retryAdjudication(stored.sessionFile, false, {}, {}, fakeClaudeServices());
+  EXPECT_THAT(reasons(*out.session.cutList), Contains("AI: A line to the crew."));
+  EXPECT_EQ(fake.calls(), 1);  // the stored thoroughness (fast) has no self-review
+
+  // A tool that fails with a sign-in problem: one attempt, a warning, the deterministic cut.
+  fake.scenario("fail");
+  fake.reply("Error: OAuth token has expired");
+  test::StoredPackage again(fourLines);
+  out = Pipeline::retryAdjudication(again.sessionFile, false, {}, {}, fakeClaudeServices());
+  EXPECT_TRUE(out.aiAdjudicationSkipped);
+  EXPECT_THAT(out.warnings, Contains(HasSubstr("AI adjudication skipped — deterministic cut kept: your "
+                                               "Claude sign-in has expired")));
+  EXPECT_THAT(reasons(*out.session.cutList), Not(Contains(HasSubstr("AI: "))));
+  EXPECT_EQ(fake.calls(), 2);
+}
+
+TEST(AiPasses, StopDuringACallEndsTheJobAndTheTool) {
+  test::FakeClaude fake("grandchild");
+  test::StoredPackage stored(fourLines);
+  std::stop_source source;
+  std::thread stopper([&] {
+    for (int i = 0; i < 2000 && !std::filesystem::exists(fake.call(0, "grandchild")); ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    std::this_thread::sleep_for(50ms);
+    source.request_stop();
+  });
+  EXPECT_THROW(Pipeline::retryAdjudication(stored.sessionFile, false, {}, source.get_token(),
+                                           fakeClaudeServices()),
+               Cancelled);
+  stopper.join();
+  EXPECT_EQ(fake.calls(), 1);  // no further attempt after the stop
+  std::ifstream in(fake.call(0, "grandchild"));
+  int grandchild = 0;
+  in >> grandchild;
+  ASSERT_GT(grandchild, 0);
+  std::this_thread::sleep_for(100ms);
+  const std::string stat = test::readFile("/proc/" + std::to_string(grandchild) + "/stat");
+  EXPECT_TRUE(stat.empty() || stat.find(") Z") != std::string::npos) << stat;
+}
+
+}  // namespace
+}  // namespace kestrane
