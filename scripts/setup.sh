@@ -18,3 +18,13 @@ if [ ${#missing[@]} -gt 0 ]; then
   $sudo_cmd apt-get update
   $sudo_cmd apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
+
+# The vendor's claude tool, pinned, under the build folder: only the check of the AI tier
+# against a loopback fake uses it (Kestrane never looks for it there). Without npm or the
+# registry that check is skipped.
+claude_prefix="${KESTRANE_BUILD_DIR:-$here/../build}/claude-code"
+if command -v npm >/dev/null && [ ! -x "$claude_prefix/bin/claude" ]; then
+  npm install -g --prefix "$claude_prefix" --no-fund --no-audit --loglevel=error \
+    @anthropic-ai/claude-code@2.1.332 ||
+    echo "Couldn't install the claude tool; the check against it will be skipped."
+fi

@@ -91,7 +91,7 @@ class Handler(BaseHTTPRequestHandler):
         body = body if isinstance(body, dict) else {}
 
         if scenario == "401":
-            return self.error(401, "authentication_error", "invalid x-api-key")
+            return self.error(401, "authentication_error", "token rejected")
         if scenario == "429":
             return self.error(429, "rate_limit_error", "rate limit reached",
                               [("retry-after", "90")])
