@@ -14,6 +14,7 @@
 #include "kestrane/ai/ModelText.hpp"
 #include "kestrane/ai/VerdictSchema.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/platform/HttpClient.hpp"
 #include "kestrane/platform/ProcessRunner.hpp"
 
@@ -34,37 +35,7 @@ std::string lower(std::string_view text) {
   return out;
 }
 
-bool isValidUtf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    std::size_t extra = 0;
-    char32_t cp = 0, least = 0;
-    if (c < 0x80) {
-      ++i;
-      continue;
-    } else if ((c & 0xE0) == 0xC0) {
-      extra = 1, cp = c & 0x1F, least = 0x80;
-    } else if ((c & 0xF0) == 0xE0) {
-      extra = 2, cp = c & 0x0F, least = 0x800;
-    } else if ((c & 0xF8) == 0xF0) {
-      extra = 3, cp = c & 0x07, least = 0x10000;
-    } else {
-      return false;
-    }
-    if (i + extra >= text.size()) return false;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto b = static_cast<unsigned char>(text[i + k]);
-      if ((b & 0xC0) != 0x80) return false;
-      cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-    i += extra + 1;
-  }
-  return true;
-}
-
-std::string utf8OrEmpty(std::string text) { return isValidUtf8(text) ? text : std::string(); }
+std::string utf8OrEmpty(std::string text) { return Utf8Text::isValid(text) ? text : std::string(); }
 
 std::string expandHome(const std::string& path, const Environment& env) {
   if (!path.starts_with("~")) return path;
@@ -93,7 +64,7 @@ std::optional<std::string> helperOutput(const std::string& program,
   o.timeout = ProcessRunner::Seconds(kHelperTimeout);
   try {
     const auto r = ProcessRunner::run(o);
-    if (!r.succeeded() || !isValidUtf8(r.standardOutput)) return std::nullopt;
+    if (!r.succeeded() || !Utf8Text::isValid(r.standardOutput)) return std::nullopt;
     const std::string_view out = ModelText::trim(r.standardOutput);
     if (out.empty()) return std::nullopt;
     return std::string(out);
