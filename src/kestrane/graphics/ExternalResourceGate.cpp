@@ -1,0 +1,300 @@
+#include "kestrane/graphics/ExternalResourceGate.hpp"
+
+#include <array>
+#include <cctype>
+#include <set>
+
+#include "kestrane/graphics/GraphicsPrompt.hpp"
+
+namespace kestrane::ExternalResourceGate {
+namespace {
+
+constexpr std::size_t maxReference = 120;
+
+// The stylesheet and font-file hosts of one web-font service and one host of two others.
+constexpr std::array<std::string_view, 4> webFontHosts{"fonts.googleapis.com", "fonts.gstatic.com",
+                                                       "use.typekit.net", "fonts.bunny.net"};
+// Namespace URIs (an SVG xmlns) name this host without anything ever fetching from it.
+constexpr std::string_view namespaceHost = "www.w3.org";
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+bool endsWithAny(std::string_view text, std::initializer_list<std::string_view> tails) {
+  for (auto tail : tails)
+    if (endsWith(text, tail)) return true;
+  return false;
+}
+
+bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+bool startsTag(std::string_view lower, std::size_t at, std::string_view name) {
+  if (lower.compare(at, name.size(), name) != 0) return false;
+  const std::size_t after = at + name.size();
+  return after >= lower.size() || isSpace(lower[after]) || lower[after] == '>' ||
+         lower[after] == '/';
+}
+
+// Drops HTML comments outside <style> and <script>: inside those, "<!--" is ordinary text, so
+// it must not hide what follows. A comment that is never closed is scanned as it stands.
+std::string withoutComments(std::string_view html) {
+  const std::string lower = lowered(html);
+  std::string out;
+  out.reserve(html.size());
+  std::size_t i = 0;
+  while (i < html.size()) {
+    if (html[i] == '<') {
+      const bool script = startsTag(lower, i, "<script");
+      if (script || startsTag(lower, i, "<style")) {
+        const std::size_t close = lower.find(script ? "</script" : "</style", i);
+        const std::size_t end = close == std::string::npos ? html.size() : close;
+        out.append(html.substr(i, end - i));
+        i = end;
+        if (close != std::string::npos) {
+          out.push_back(html[i]);
+          ++i;
+        }
+        continue;
+      }
+      if (html.compare(i, 4, "<!--") == 0) {
+        const std::size_t close = html.find("-->", i + 4);
+        if (close != std::string::npos) {
+          i = close + 3;
+          continue;
+        }
+      }
+    }
+    out.push_back(html[i]);
+    ++i;
+  }
+  return out;
+}
+
+bool endsURL(char c) {
+  return isSpace(c) || c == '"' || c == '\'' || c == '`' || c == ')' || c == '<' || c == '>';
+}
+
+bool isSchemeChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
+}
+
+std::size_t urlEnd(std::string_view text, std::size_t from) {
+  while (from < text.size() && !endsURL(text[from])) ++from;
+  return from;
+}
+
+// The authority of "scheme://authority/...", "//authority/..." or, as browsers read web
+// addresses, "https:authority" and "https:/authority": lower-cased and without any user part
+// ("https://cdn.jsdelivr.net@evil.example/" names evil.example).
+std::string hostOf(std::string_view url) {
+  std::size_t start = 0;
+  if (const auto colon = url.find(':'); colon != std::string_view::npos && colon < url.find('/'))
+    start = colon + 1;
+  while (start < url.size() && url[start] == '/') ++start;
+  std::size_t end = start;
+  while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') ++end;
+  std::string_view authority = url.substr(start, end - start);
+  if (const auto at = authority.rfind('@'); at != std::string_view::npos)
+    authority.remove_prefix(at + 1);
+  return lowered(authority);
+}
+
+// Schemes a browser fetches from even when the slashes after the colon are missing.
+bool isWebScheme(std::string_view lowerScheme) {
+  return lowerScheme == "http" || lowerScheme == "https" || lowerScheme == "ws" ||
+         lowerScheme == "wss" || lowerScheme == "ftp";
+}
+
+// Every absolute address (any scheme followed by "//", and the web schemes in any letter case
+// with or without slashes) and every address that starts with "//" where an attribute value, a
+// url(...) or a srcset entry begins. Two slashes that open a script comment ("// note",
+// "//TODO") are not taken: the host of an address has a dot, a port or is localhost.
+std::vector<std::string> urls(std::string_view text) {
+  std::vector<std::string> found;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t colon = text.find(':', at);
+    const std::size_t slashes = text.find("//", at);
+    if (colon == std::string_view::npos && slashes == std::string_view::npos) break;
+    if (colon < slashes) {
+      std::size_t start = colon;
+      while (start > 0 && isSchemeChar(text[start - 1])) --start;
+      const std::string scheme = lowered(text.substr(start, colon - start));
+      const bool absolute = !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
+                            (isWebScheme(scheme) || text.substr(colon + 1).starts_with("//"));
+      const std::size_t end = urlEnd(text, colon + 1);
+      if (absolute && end > colon + 1) {
+        found.emplace_back(text.substr(start, end - start));
+        at = end;
+      } else {
+        at = colon + 1;
+      }
+      continue;
+    }
+    const char before = slashes == 0 ? ' ' : text[slashes - 1];
+    const std::size_t end = urlEnd(text, slashes + 2);
+    const bool opens = isSpace(before) || before == '"' || before == '\'' || before == '`' ||
+                       before == '(' || before == '=' || before == ',';
+    if (opens) {
+      const std::string host = hostOf(text.substr(slashes, end - slashes));
+      if (host.find('.') != std::string::npos || host.find(':') != std::string::npos ||
+          host == "localhost") {
+        found.emplace_back(text.substr(slashes, end - slashes));
+        at = end;
+        continue;
+      }
+    }
+    at = slashes + 2;
+  }
+  return found;
+}
+
+bool isWebFontHost(std::string_view host) {
+  for (auto fontHost : webFontHosts)
+    if (host == fontHost || endsWith(host, "." + std::string(fontHost))) return true;
+  return false;
+}
+
+std::string kindOf(std::string_view url, std::string_view host) {
+  const std::string lower = lowered(url);
+  if (isWebFontHost(host) || endsWithAny(lower, {".woff", ".woff2", ".ttf", ".otf"}) ||
+      lower.find("/css2?family=") != std::string::npos)
+    return "web font";
+  if (endsWith(lower, ".css")) return "external stylesheet";
+  if (endsWithAny(lower, {".js", ".mjs"})) return "external script";
+  if (endsWithAny(lower, {".png", ".jpg", ".jpeg", ".svg", ".gif", ".webp", ".avif"}))
+    return "external image";
+  if (endsWithAny(lower, {".mp4", ".webm", ".mp3", ".wav"})) return "external media";
+  const bool plainWeb = lower.starts_with("http://") || lower.starts_with("https://");
+  if (plainWeb && host == namespaceHost) return {};
+  return "external resource";
+}
+
+// data: URIs carry their content inline, so images are fine; a script or a page inside one
+// is code the scan cannot read.
+void dataDocuments(std::string_view text, std::vector<std::string>& scripts,
+                   std::vector<std::string>& pages) {
+  const std::string lower = lowered(text);
+  for (std::size_t at = lower.find("data:"); at != std::string::npos;
+       at = lower.find("data:", at + 5)) {
+    std::size_t type = at + 5;
+    while (type < lower.size() && isSpace(lower[type])) ++type;
+    const std::string_view rest = std::string_view(lower).substr(type);
+    const bool script = rest.starts_with("text/javascript") ||
+                        rest.starts_with("application/javascript") ||
+                        rest.starts_with("text/ecmascript") ||
+                        rest.starts_with("application/ecmascript");
+    const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml");
+    if (!script && !page) continue;
+    (script ? scripts : pages).emplace_back(text.substr(at, urlEnd(text, at) - at));
+  }
+}
+
+bool isWordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
+}
+
+// The identifier at `at` stands alone, optionally followed by white space and `next`.
+bool callAt(std::string_view text, std::size_t at, std::string_view name, std::string_view next) {
+  if (at > 0 && isWordChar(text[at - 1])) return false;
+  std::size_t i = at + name.size();
+  if (next.empty()) return i >= text.size() || !isWordChar(text[i]);
+  while (i < text.size() && isSpace(text[i])) ++i;
+  return text.substr(i).starts_with(next);
+}
+
+bool containsCall(std::string_view text, std::string_view name, std::string_view next) {
+  for (std::size_t at = text.find(name); at != std::string_view::npos;
+       at = text.find(name, at + 1))
+    if (callAt(text, at, name, next)) return true;
+  return false;
+}
+
+bool containsNew(std::string_view text, std::string_view name) {
+  for (std::size_t at = text.find("new"); at != std::string_view::npos;
+       at = text.find("new", at + 1)) {
+    if (!callAt(text, at, "new", "")) continue;
+    std::size_t i = at + 3;
+    while (i < text.size() && isSpace(text[i])) ++i;
+    if (i > at + 3 && callAt(text, i, name, "")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<Violation> violations(std::string_view html) {
+  std::string text = withoutComments(html);
+  // "https:\/\/host" in a script string is the same address, and browsers read a backslash
+  // in a web address as a slash.
+  for (std::size_t at = text.find("\\/"); at != std::string::npos; at = text.find("\\/", at))
+    text.erase(at, 1);
+  for (char& c : text)
+    if (c == '\\') c = '/';
+
+  std::vector<Violation> found;
+  std::set<std::string> seen;
+  const auto add = [&](std::string kind, std::string_view reference) {
+    Violation v{std::move(kind), std::string(reference.substr(0, maxReference))};
+    if (seen.insert(v.kind + "|" + v.reference).second) found.push_back(std::move(v));
+  };
+
+  for (const std::string& url : urls(text)) {
+    if (url == GraphicsPrompt::gsapScriptURL) continue;
+    const std::string host = hostOf(url);
+    if (host.empty()) continue;
+    if (std::string kind = kindOf(url, host); !kind.empty()) add(std::move(kind), url);
+  }
+  std::vector<std::string> scripts, pages;
+  dataDocuments(text, scripts, pages);
+  for (const auto& uri : scripts) add("external script", uri);
+  for (const auto& uri : pages) add("external resource", uri);
+
+  if (lowered(text).find("@import") != std::string::npos)
+    add("CSS @import", "@import in the composition's stylesheet");
+
+  struct Call {
+    std::string_view name, next, reference;
+    bool constructed;
+  };
+  static constexpr std::array<Call, 8> calls{{
+      {"fetch", "(", "fetch(", false},
+      {"XMLHttpRequest", "", "XMLHttpRequest", false},
+      {"importScripts", "(", "importScripts(", false},
+      {"sendBeacon", "", "navigator.sendBeacon", false},
+      {"WebSocket", "", "new WebSocket", true},
+      {"EventSource", "", "new EventSource", true},
+      {"import", "(", "import(", false},
+      {"RTCPeerConnection", "", "RTCPeerConnection", false},
+  }};
+  for (const Call& call : calls) {
+    const bool hit = call.constructed ? containsNew(text, call.name)
+                                      : containsCall(text, call.name, call.next);
+    if (hit) add("runtime network call", call.reference);
+  }
+  return found;
+}
+
+std::string failureReason(const std::vector<Violation>& violations) {
+  if (violations.empty()) return {};
+  const std::size_t n = violations.size();
+  std::string text = "the composition loads " + std::to_string(n) + " external resource" +
+                     (n == 1 ? "" : "s") + " — ";
+  for (std::size_t i = 0; i < n && i < 3; ++i) {
+    if (i > 0) text += "; ";
+    text += violations[i].description();
+  }
+  if (n >= 4) text += " (+" + std::to_string(n - 3) + " more)";
+  return text +
+         ". Graphics must render with no network: use the local font families Kestrane listed, "
+         "or embed a face as a data: URI.";
+}
+
+}  // namespace kestrane::ExternalResourceGate
