@@ -28,3 +28,6 @@ if command -v npm >/dev/null && [ ! -x "$claude_prefix/bin/claude" ]; then
     @anthropic-ai/claude-code@2.1.332 ||
     echo "Couldn't install the claude tool; the check against it will be skipped."
 fi
+
+"$here/setup-graphics.sh" ||
+  echo "Couldn't install the motion-graphics renderer; graphics renders and their check will be skipped."

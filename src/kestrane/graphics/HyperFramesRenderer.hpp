@@ -1,0 +1,84 @@
+#pragma once
+// Renders one authored composition to its movie with the HyperFrames toolchain: a validation
+// pass whose findings become a note, a frame capture of one PNG per frame time, then our own
+// encoder. Runs through npx in a work folder of its own, with no network: the render's copy of
+// the composition loads GSAP from a file beside it, the child's environment keeps npm on its
+// cache, turns telemetry off and carries no API key or token, and where this process may make
+// a network namespace the toolchain runs in one with only loopback up.
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "kestrane/graphics/GraphicsCanvas.hpp"
+#include "kestrane/graphics/VisualIdea.hpp"
+#include "kestrane/model/UserFacingError.hpp"
+
+namespace kestrane {
+
+class RenderError : public UserFacingError {
+ public:
+  using UserFacingError::UserFacingError;
+  static RenderError captureFailed(const std::string& detail) {
+    return RenderError("frame capture failed: " + detail);
+  }
+};
+
+struct HyperFramesSettings {
+  std::filesystem::path workRoot;  // owned by the caller, who removes it after the run
+  std::filesystem::path npx;
+  std::string packageSpec = "hyperframes@0.7.71";
+  double captureTimeout = 900;  // seconds
+  double checkTimeout = 180;
+  std::optional<std::filesystem::path> gsapScript;  // the local copy of the contract's GSAP
+  bool isolateNetwork = true;  // a network namespace with only loopback, when one can be made
+};
+
+class HyperFramesRenderer {
+ public:
+  explicit HyperFramesRenderer(HyperFramesSettings settings);
+
+  // Writes the movie at `destination` (container by the idea's kind) and returns the notes:
+  // the validation note, then the short-capture note, each only when it arises.
+  std::vector<std::string> render(const std::string& html, const VisualIdea& idea,
+                                  const GraphicsCanvas& canvas,
+                                  const std::filesystem::path& destination,
+                                  std::stop_token stop = {}) const;
+
+  const HyperFramesSettings& settings() const { return settings_; }
+
+ private:
+  std::filesystem::path claimFolder(const VisualIdea& idea) const;
+
+  HyperFramesSettings settings_;
+  struct Claims;
+  std::shared_ptr<Claims> claims_;
+};
+
+namespace HyperFrames {
+
+// The first of /usr/local/bin/npx, ~/.npm-global/bin/npx and ~/.volta/bin/npx that is an
+// executable file, else npx on PATH.
+std::optional<std::filesystem::path> detectNPX();
+// GSAP installed beside the Node that npx runs.
+std::optional<std::filesystem::path> detectGSAP(const std::filesystem::path& npx);
+
+// "0.0000,0.0333,..." for duration x fps frames (rounded, at least 1).
+std::pair<int, std::string> frameTimes(double durationSeconds, int fps);
+// The frame-N PNG files of a folder in frame order.
+std::vector<std::filesystem::path> orderedFrames(const std::filesystem::path& folder);
+// The digest of the validator's output.
+std::string checkSummary(std::string_view output);
+// The one line of a tool's noisy output worth quoting, at most 200 characters.
+std::string firstMeaningfulLine(std::string_view output);
+// `parent` ("NAME=value" entries) as the toolchain sees it.
+std::vector<std::string> childEnvironment(const std::vector<std::string>& parent,
+                                          const std::filesystem::path& npx);
+// The render's copy of a composition: the contract's GSAP address becomes the local file.
+std::string workCopy(std::string_view html, bool localGSAP);
+
+}  // namespace HyperFrames
+}  // namespace kestrane

@@ -1,0 +1,213 @@
+#include "kestrane/platform/FrameSequenceEncoder.hpp"
+
+extern "C" {
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/platform/FFmpegSupport.hpp"
+
+namespace kestrane::FrameSequenceEncoder {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace platform::ffmpeg;
+
+[[noreturn]] void writerFailed(const std::string& detail) {
+  throw EncodeError("video encode failed: " + detail);
+}
+
+[[noreturn]] void writerFailed(const std::string& what, int code) {
+  writerFailed(what + ": " + errorText(code));
+}
+
+struct SwsCloser {
+  void operator()(SwsContext* s) const { sws_freeContext(s); }
+};
+
+[[noreturn]] void badFrame(const fs::path& file) {
+  throw EncodeError("couldn't read captured frame " + file.filename().string());
+}
+
+// One decoded frame file, any pixel format the PNG decoder gives.
+FramePtr readFrame(const fs::path& file) {
+  const auto bad = [&] { badFrame(file); };
+  FormatPtr input;
+  if (openInput(file.string(), input) < 0 || input->nb_streams < 1) bad();
+  CodecPtr decoder;
+  if (openDecoder(input->streams[0], decoder) < 0) bad();
+  PacketPtr packet(av_packet_alloc());
+  FramePtr frame(av_frame_alloc());
+  if (!packet || !frame) writerFailed("out of memory");
+  while (av_read_frame(input.get(), packet.get()) >= 0) {
+    const int sent = avcodec_send_packet(decoder.get(), packet.get());
+    av_packet_unref(packet.get());
+    if (sent < 0) bad();
+    if (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) return frame;
+  }
+  avcodec_send_packet(decoder.get(), nullptr);
+  if (avcodec_receive_frame(decoder.get(), frame.get()) >= 0) return frame;
+  badFrame(file);
+}
+
+class Writer {
+ public:
+  Writer(const fs::path& path, const Movie& movie) {
+    int rc = avformat_alloc_output_context2(&output_, nullptr, movie.alpha ? "mov" : "mp4",
+                                            path.c_str());
+    if (rc < 0 || !output_) writerFailed("can't set up the movie file", rc < 0 ? rc : AVERROR(ENOMEM));
+    const AVCodec* codec = avcodec_find_encoder_by_name(movie.alpha ? "prores_ks" : "libx264");
+    if (!codec) writerFailed(movie.alpha ? "the ProRes encoder is not available"
+                                         : "the H.264 encoder is not available");
+    codec_.reset(avcodec_alloc_context3(codec));
+    if (!codec_) writerFailed("out of memory");
+    AVCodecContext* c = codec_.get();
+    c->width = movie.width;
+    c->height = movie.height;
+    c->time_base = AVRational{1, movie.fps};
+    c->framerate = AVRational{movie.fps, 1};
+    c->sample_aspect_ratio = AVRational{1, 1};
+    c->thread_count = 0;
+    AVDictionary* options = nullptr;
+    if (movie.alpha) {
+      c->pix_fmt = AV_PIX_FMT_YUVA444P10LE;
+      c->codec_tag = MKTAG('a', 'p', '4', 'h');
+      av_dict_set(&options, "profile", "4444", 0);
+      av_dict_set(&options, "alpha_bits", "16", 0);
+    } else {
+      c->pix_fmt = AV_PIX_FMT_YUV420P;
+      c->bit_rate = averageBitRate(movie.width, movie.height);
+      av_dict_set(&options, "profile", "high", 0);
+      av_dict_set(&options, "preset", "fast", 0);
+    }
+    c->color_primaries = AVCOL_PRI_BT709;
+    c->color_trc = AVCOL_TRC_BT709;
+    c->colorspace = AVCOL_SPC_BT709;
+    c->color_range = AVCOL_RANGE_MPEG;
+    if (output_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    rc = avcodec_open2(c, codec, &options);
+    av_dict_free(&options);
+    if (rc < 0)
+      writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" +
+                   std::to_string(movie.height) + " video input");
+    stream_ = avformat_new_stream(output_, nullptr);
+    if (!stream_) writerFailed("out of memory");
+    stream_->time_base = c->time_base;
+    stream_->avg_frame_rate = c->framerate;
+    if ((rc = avcodec_parameters_from_context(stream_->codecpar, c)) < 0)
+      writerFailed("can't describe the video track", rc);
+    if ((rc = avio_open(&output_->pb, path.c_str(), AVIO_FLAG_WRITE)) < 0)
+      writerFailed("can't create " + path.filename().string(), rc);
+    AVDictionary* muxing = nullptr;
+    // Keeps the track's time scale at the frame rate instead of the muxer's finer default.
+    av_dict_set_int(&muxing, "video_track_timescale", movie.fps, 0);
+    rc = avformat_write_header(output_, &muxing);
+    av_dict_free(&muxing);
+    if (rc < 0) writerFailed("startWriting failed", rc);
+
+    picture_.reset(av_frame_alloc());
+    packet_.reset(av_packet_alloc());
+    if (!picture_ || !packet_) writerFailed("out of memory");
+    picture_->format = c->pix_fmt;
+    picture_->width = c->width;
+    picture_->height = c->height;
+    if (av_frame_get_buffer(picture_.get(), 0) < 0) writerFailed("couldn't allocate a pixel buffer");
+  }
+
+  ~Writer() {
+    codec_.reset();
+    if (output_) {
+      avio_closep(&output_->pb);
+      avformat_free_context(output_);
+    }
+  }
+  Writer(const Writer&) = delete;
+  Writer& operator=(const Writer&) = delete;
+
+  void add(const AVFrame* source, std::int64_t index) {
+    if (av_frame_make_writable(picture_.get()) < 0) writerFailed("couldn't allocate a pixel buffer");
+    // Stretched to the movie's size; a source without alpha converts to opaque.
+    sws_.reset(sws_getCachedContext(sws_.release(), source->width, source->height,
+                                    static_cast<AVPixelFormat>(source->format), picture_->width,
+                                    picture_->height, static_cast<AVPixelFormat>(picture_->format),
+                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!sws_) writerFailed("couldn't build a drawing context");
+    sws_scale(sws_.get(), source->data, source->linesize, 0, source->height, picture_->data,
+              picture_->linesize);
+    picture_->pts = index;
+    send(picture_.get(), index);
+  }
+
+  void finish() {
+    send(nullptr, -1);
+    if (const int rc = av_write_trailer(output_); rc < 0) writerFailed("unknown", rc);
+    if (const int rc = avio_closep(&output_->pb); rc < 0) writerFailed("unknown", rc);
+  }
+
+ private:
+  void send(const AVFrame* frame, std::int64_t index) {
+    int rc = avcodec_send_frame(codec_.get(), frame);
+    if (rc < 0) writerFailed(frame ? "frame " + std::to_string(index) + " rejected" : "unknown");
+    while ((rc = avcodec_receive_packet(codec_.get(), packet_.get())) >= 0) {
+      av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
+      packet_->stream_index = stream_->index;
+      if ((rc = av_interleaved_write_frame(output_, packet_.get())) < 0)
+        writerFailed("couldn't write the movie", rc);
+    }
+    if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) writerFailed("couldn't encode", rc);
+  }
+
+  AVFormatContext* output_ = nullptr;
+  CodecPtr codec_;
+  AVStream* stream_ = nullptr;
+  FramePtr picture_;
+  PacketPtr packet_;
+  std::unique_ptr<SwsContext, SwsCloser> sws_;
+};
+
+fs::path temporaryBeside(const fs::path& destination) {
+  static std::atomic<unsigned> counter{0};
+  return destination.parent_path() /
+         ("." + destination.stem().string() + ".part-" + std::to_string(::getpid()) + "-" +
+          std::to_string(counter++) + destination.extension().string());
+}
+
+}  // namespace
+
+long long averageBitRate(int width, int height) {
+  return std::max<long long>(static_cast<long long>(width) * height * 8, 4'000'000);
+}
+
+void encode(const std::vector<fs::path>& frames, const Movie& movie, std::stop_token stop) {
+  if (frames.empty()) throw EncodeError("no frames were captured");
+  if (movie.width <= 0 || movie.height <= 0 || movie.fps <= 0)
+    writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" +
+                 std::to_string(movie.height) + " video input");
+  const fs::path temporary = temporaryBeside(movie.destination);
+  try {
+    {
+      Writer writer(temporary, movie);
+      for (std::size_t i = 0; i < frames.size(); ++i) {
+        throwIfStopped(stop);
+        writer.add(readFrame(frames[i]).get(), static_cast<std::int64_t>(i));
+      }
+      writer.finish();
+    }
+    std::error_code error;
+    fs::rename(temporary, movie.destination, error);
+    if (error) writerFailed("couldn't move the movie into place: " + error.message());
+  } catch (...) {
+    std::error_code ignored;
+    fs::remove(temporary, ignored);
+    throw;
+  }
+}
+
+}  // namespace kestrane::FrameSequenceEncoder

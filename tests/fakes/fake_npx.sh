@@ -1,0 +1,30 @@
+#!/bin/sh
+# Stands in for npx running the HyperFrames toolchain. Logs its arguments, folder and
+# environment to $FAKE_NPX_LOG; "check" fails with findings; "snapshot" copies the PNGs of
+# $FAKE_NPX_FRAMES into the folder after -o. FAKE_NPX_MODE=hang ignores SIGTERM and leaves a
+# grandchild holding its output; FAKE_NPX_MODE=silent-fail exits 1 saying nothing.
+{
+  echo "argv: $*"
+  echo "cwd: $(pwd)"
+  env | sort | sed 's/^/env: /'
+} >> "$FAKE_NPX_LOG"
+case "${FAKE_NPX_MODE:-}" in
+  hang) trap '' TERM; sleep 60 & sleep 60; exit 0 ;;
+  silent-fail) exit 1 ;;
+esac
+case "$3" in
+  check)
+    printf '\033[1mErrors\033[0m\n  \342\234\227 2 errors in index.html\n0 errors, 0 warnings\n'
+    exit 1 ;;
+  snapshot)
+    out=""
+    while [ $# -gt 0 ]; do [ "$1" = "-o" ] && out="$2"; shift; done
+    mkdir -p "$out"
+    n=0
+    for f in "$FAKE_NPX_FRAMES"/*.png; do
+      cp "$f" "$out/frame-$n-at-x.png"; n=$((n + 1))
+    done
+    echo "contact" > "$out/contact-sheet-1.jpg"
+    exit 0 ;;
+esac
+exit 2

@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "graphics/GoldenFile.hpp"
+#include "kestrane/graphics/GraphicsRun.hpp"
+#include "platform/MediaFixtures.hpp"
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+namespace kt = kestrane::testing;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+VisualIdea idea(double at, std::string name, GraphicKind kind = GraphicKind::alphaOverlay) {
+  VisualIdea i;
+  i.placementSeconds = at;
+  i.estimatedPlacementSeconds = at;
+  i.name = std::move(name);
+  i.kind = kind;
+  i.durationSeconds = 3;
+  i.generationPrompt = "a panel";
+  return i;
+}
+
+const std::string styled =
+    "<!doctype html><html><head><style>.panel { font-family: \"Inter\"; color: #ff3366; }"
+    "</style></head><body><div class=\"panel\"></div></body></html>";
+
+}  // namespace
+
+TEST(GraphicsRun, ReferencesFirstAndAloneThenABoundedBatchInTimeOrder) {
+  kt::ScratchFolder scratch;
+  GraphicsRun::Request request;
+  request.ideas = {idea(50, "F1", GraphicKind::fullFrame), idea(10, "O1"), idea(30, "Leaky"),
+                   idea(40, "O3"), idea(60, "O4"), idea(20, "Prose"), idea(70, "O5")};
+  request.projectName = "Demo";
+  request.canvas = {64, 36, 30};
+  request.assetsDir = scratch.path() / "pkg/assets";
+  request.options = GraphicsRun::Options::clamped(6, 2);
+  request.fonts = std::vector<LocalFonts::ResolvedFont>{};
+
+  std::mutex mutex;
+  Strings authored;
+  std::vector<std::pair<std::string, int>> renders;  // name, works running when it started
+  std::atomic<int> running{0};
+  int most = 0;
+  const GraphicsRun::Author author = [&](const VisualIdea& i, const std::string&) -> std::string {
+    const int now = ++running;
+    {
+      std::lock_guard lock(mutex);
+      authored.push_back(i.name);
+      most = std::max(most, now);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    --running;
+    if (i.name == "Prose") return "Sorry, I can't draw that.";
+    if (i.name == "Leaky")
+      return "```html\n<html><link href=\"https://fonts.googleapis.com/css2?family=Inter\"></html>\n```";
+    return "Here it is:\n" + styled;
+  };
+  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea& i,
+                                             const GraphicsCanvas&, const fs::path& to) {
+    kt::writeFile(to.string(), "movie");
+    std::lock_guard lock(mutex);
+    renders.emplace_back(i.name, running.load());
+    return i.name == "O3" ? Strings{"O3: a note"} : Strings{};
+  };
+  Strings phases;
+  const auto result = GraphicsRun::run(request, author, renderer, [&](const GraphicsRun::Progress& p) {
+    std::lock_guard lock(mutex);
+    phases.push_back(p.label());
+  });
+
+  ASSERT_GE(authored.size(), 2u);
+  EXPECT_EQ((Strings{authored[0], authored[1]}), (Strings{"O1", "F1"}));
+  EXPECT_EQ(authored.size(), 6u);  // O5 is over the budget
+  EXPECT_LE(most, 2);
+  EXPECT_EQ(phases.front(), "Motion graphics 1 of 6 — O1 (designing)");
+
+  Strings order, failures;
+  for (const auto& a : result.assets) {
+    order.push_back(a.name);
+    failures.push_back(a.failure.value_or(""));
+    EXPECT_EQ(a.relativePath.has_value(), !a.failure) << a.name;
+  }
+  EXPECT_EQ(order, (Strings{"O1", "Prose", "Leaky", "O3", "F1", "O4"}));
+  EXPECT_EQ(failures[1], "the design pass didn't return an HTML composition");
+  EXPECT_TRUE(failures[2].starts_with(
+      "the composition loads 1 external resource — web font https://fonts.googleapis.com/css2?family=Inter."));
+  EXPECT_EQ(result.rendered(), 4);
+  EXPECT_TRUE(fs::is_regular_file(request.assetsDir / result.assets[0].fileName));
+  // The refused composition is kept for inspection; the unreadable reply wrote nothing.
+  EXPECT_TRUE(fs::exists(request.assetsDir / ".compositions" /
+                         (fs::path(result.assets[2].fileName).stem().string() + ".html")));
+  EXPECT_FALSE(fs::exists(request.assetsDir / ".compositions" /
+                          (fs::path(result.assets[1].fileName).stem().string() + ".html")));
+  ASSERT_TRUE(result.vocabulary);
+
+  ASSERT_GE(result.warnings.size(), 3u);
+  EXPECT_EQ(result.warnings.front(),
+            "Motion graphics: rendered the first 6 of 7 ideas (limit 6) — the rest are listed in "
+            "assets/README.md");
+  EXPECT_NE(std::find(result.warnings.begin(), result.warnings.end(), "O3: a note"), result.warnings.end());
+  EXPECT_EQ(result.warnings.back(), "Motion graphic failed — Leaky (00:30): " + failures[2]);
+  EXPECT_TRUE(fs::is_regular_file(request.assetsDir / "README.md"));
+
+  // No ideas: nothing on disk.
+  request.ideas.clear();
+  request.assetsDir = scratch.path() / "empty/assets";
+  EXPECT_TRUE(GraphicsRun::run(request, author, renderer).assets.empty());
+  EXPECT_FALSE(fs::exists(request.assetsDir));
+}
+
+TEST(GraphicsRun, RepliesAreCleanedToTheirDocument) {
+  EXPECT_EQ(GraphicsRun::sanitize("```html\n<html>x</html>\n```\nThat's it."), "<html>x</html>");
+  EXPECT_EQ(GraphicsRun::sanitize("Sure!\n<!DOCTYPE html><html></html>"), "<!DOCTYPE html><html></html>");
+  EXPECT_EQ(GraphicsRun::sanitize("  <HTML><body></body></HTML> "), "<HTML><body></body></HTML>");
+  EXPECT_EQ(GraphicsRun::sanitize("```\n<body></body>"), "<body></body>");
+}
+
+TEST(GraphicsRun, ReadmeGolden) {
+  GraphicsRun::ReadmeInput in;
+  in.projectName = "Launch video";
+  in.canvas = {1920, 1080, 30};
+  GraphicsAsset measured{"Retention curve", "@01-23.4 retention-curve (ALPHA overlay).mov",
+                         "assets/@01-23.4 retention-curve (ALPHA overlay).mov", 83.4,
+                         GraphicKind::alphaOverlay, 4.25, 31.2, std::nullopt,
+                         std::string(80, 'w'), true, 3.96, 81.0};
+  GraphicsAsset plain = measured;
+  plain.name = "Price card";
+  plain.fileName = "@02-00.0 price-card (full-frame).mp4";
+  plain.kind = GraphicKind::fullFrame;
+  plain.placementSeconds = 120;
+  plain.spokenSeconds.reset();
+  plain.anchorText.reset();
+  plain.estimatedPlacementSeconds.reset();
+  GraphicsAsset guessed = measured;
+  guessed.name = "Guess";
+  guessed.fileName = "@~03-00.0 guess (ALPHA overlay).mov";
+  guessed.placementSeconds = 180;
+  guessed.anchoredToTranscript.reset();
+  GraphicsAsset refused = measured;
+  refused.name = "Leaky";
+  refused.fileName = "@04-00.0 leaky (ALPHA overlay).mov";
+  refused.placementSeconds = 3599.6;
+  refused.relativePath.reset();
+  refused.failure = "the composition loads 1 external resource — web font x. Graphics must render offline.";
+  GraphicsAsset unauthored = refused;
+  unauthored.name = "Quiet";
+  unauthored.fileName = "@66-40.0 quiet (ALPHA overlay).mov";
+  unauthored.placementSeconds = 4000;
+  unauthored.renderSeconds.reset();
+  unauthored.failure = "the design pass didn't return an HTML composition";
+  in.assets = {measured, plain, guessed, refused, unauthored};
+  in.unrendered = {idea(4100, "Outro", GraphicKind::fullFrame)};
+  in.compositions = {measured.fileName, refused.fileName};
+  in.brand = BrandSpec{};
+  in.brand->name = "Pelu";
+  in.brand->colors = "  #ff3366 accent ";
+  in.graphicsNotes = " keep it calm \n";
+  ComponentVocabulary v;
+  v.fontFamilies = {"Inter", "Mono", "Third"};
+  v.colors = {"#111", "#222", "#333", "#444", "#555"};
+  v.eases = {"power3.out"};
+  in.vocabulary = v;
+  in.fonts = {{"Inter", "Inter", true, fs::path("/f/Inter.ttf")}, {"Brandy", "Helvetica Neue", false, std::nullopt}};
+  in.totalSeconds = 61.25;
+  expectGolden("assets-readme.md", GraphicsRun::readme(in));
+
+  // Nothing rendered: the placeholder row and a plural count of none.
+  const std::string none = GraphicsRun::readme({"P", {}, {}, {}, {}, {}, {}, {}, false, {}, 0});
+  EXPECT_NE(none.find("\n| _none rendered_ | — | — | — | — | — |"), std::string::npos);
+  EXPECT_NE(none.find("for 0 assets.\n"), std::string::npos);
+  EXPECT_NE(none.find("No brand was attached"), std::string::npos);
+}

@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+#include "kestrane/graphics/HyperFramesRenderer.hpp"
+#include "platform/MediaFixtures.hpp"
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+namespace kt = kestrane::testing;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+class HyperFramesRendererTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(scratch.path() / "frames");
+    kt::make("ffmpeg -v error -f lavfi -i testsrc=s=64x36:r=30:d=1 -frames:v 3 '" +
+                  (scratch.path() / "frames/f%d.png").string() + "'");
+    kt::writeFile(scratch.file("gsap.js"), "/* gsap */");
+    setenv("FAKE_NPX_LOG", scratch.file("npx.log").c_str(), 1);
+    setenv("FAKE_NPX_FRAMES", scratch.file("frames").c_str(), 1);
+    setenv("ANTHROPIC_API_KEY", "sk-secret", 1);
+    setenv("GITHUB_TOKEN", "ghp-secret", 1);
+    unsetenv("FAKE_NPX_MODE");
+    settings.workRoot = scratch.path() / "work";
+    settings.npx = fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_npx.sh";
+    settings.gsapScript = scratch.path() / "gsap.js";
+    idea.name = "Retention curve";
+    idea.placementSeconds = 83.4;
+    idea.durationSeconds = 0.1;  // three frames at 30 fps
+    idea.kind = GraphicKind::alphaOverlay;
+  }
+  void TearDown() override {
+    unsetenv("ANTHROPIC_API_KEY");
+    unsetenv("GITHUB_TOKEN");
+  }
+  kt::ScratchFolder scratch;
+  HyperFramesSettings settings;
+  VisualIdea idea;
+  GraphicsCanvas canvas{64, 36, 30};
+};
+
+}  // namespace
+
+TEST(HyperFrames, FrameTimesOrderAndToolOutputDigests) {
+  EXPECT_EQ(HyperFrames::frameTimes(0.5, 30).first, 15);
+  EXPECT_TRUE(HyperFrames::frameTimes(0.5, 30).second.ends_with(",0.4333,0.4667"));
+  EXPECT_EQ(HyperFrames::frameTimes(2.02, 25).first, 51);
+  EXPECT_EQ(HyperFrames::frameTimes(0.01, 30), (std::pair<int, std::string>{1, "0.0000"}));
+
+  kt::ScratchFolder folder;
+  for (const char* name : {"frame-10.png", "frame-2.png", "poster.png", "frame-.png", "frame-3.PNG",
+                           "Frame-4.png", "frame-1.png", "contact-sheet-1.jpg"})
+    kt::writeFile(folder.file(name), "");
+  Strings names;
+  for (const auto& f : HyperFrames::orderedFrames(folder.path())) names.push_back(f.filename().string());
+  EXPECT_EQ(names, (Strings{"frame-1.png", "frame-2.png", "frame-3.PNG", "frame-10.png"}));
+  EXPECT_TRUE(HyperFrames::orderedFrames(folder.path() / "missing").empty());
+
+  EXPECT_EQ(HyperFrames::checkSummary("[INFO] one\n[INFO] two\n"),
+            "the validator reported findings (no detail printed)");
+  EXPECT_EQ(HyperFrames::checkSummary("Errors\n  ✗ 2 errors in index.html\n0 errors, 0 warnings\n"),
+            "Errors: 2 errors in index.html");
+  EXPECT_EQ(HyperFrames::checkSummary("3 warnings\n"), "3 warnings");
+
+  EXPECT_EQ(HyperFrames::firstMeaningfulLine("\n npm warn x\n\t\n"), "no detail reported");
+  EXPECT_EQ(HyperFrames::firstMeaningfulLine("\x1b[31mError: boom\x1b[0m\n"), "Error: boom");
+  EXPECT_EQ(HyperFrames::firstMeaningfulLine("NPM WARN loud"), "NPM WARN loud");
+  EXPECT_EQ(HyperFrames::firstMeaningfulLine(std::string(250, 'x')).size(), 200u);
+}
+
+TEST(HyperFrames, ChildEnvironmentAndWorkCopy) {
+  const Strings env = HyperFrames::childEnvironment(
+      {"HOME=/h", "ANTHROPIC_API_KEY=k", "GEMINI_API_KEY=g", "GH_TOKEN=t", "PATH=/usr/bin", "CI=0"},
+      "/opt/node/bin/npx");
+  EXPECT_EQ(env, (Strings{"HOME=/h", "PATH=/opt/node/bin:/usr/local/bin:/usr/bin",
+                          "HYPERFRAMES_SKIP_SKILLS=1", "CI=1", "DO_NOT_TRACK=1",
+                          "npm_config_prefer_offline=true", "ONNXRUNTIME_NODE_INSTALL=skip"}));
+  EXPECT_EQ(HyperFrames::childEnvironment({}, "/n/npx")[0], "PATH=/n:/usr/local/bin:/usr/bin:/bin");
+
+  const std::string html =
+      "<script src=\"https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js\"></script>";
+  EXPECT_EQ(HyperFrames::workCopy(html, true), "<script src=\"gsap.min.js\"></script>");
+  EXPECT_EQ(HyperFrames::workCopy(html, false), html);
+}
+
+TEST_F(HyperFramesRendererTest, RendersThroughTheToolchainInAFolderOfItsOwn) {
+  const HyperFramesRenderer renderer(settings);
+  const std::string html =
+      "<html><script src=\"https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js\"></script></html>";
+  const auto notes = renderer.render(html, idea, canvas, scratch.path() / "a.mov");
+  EXPECT_EQ(notes, (Strings{"Retention curve: composition check — Errors: 2 errors in index.html"}));
+  EXPECT_TRUE(fs::is_regular_file(scratch.path() / "a.mov"));
+
+  const fs::path folder = settings.workRoot / "retention-curve-01-23";
+  EXPECT_EQ(slurp(folder / "index.html"), "<html><script src=\"gsap.min.js\"></script></html>");
+  EXPECT_EQ(slurp(folder / "gsap.min.js"), "/* gsap */");
+  const std::string log = slurp(scratch.file("npx.log"));
+  EXPECT_NE(log.find("argv: --yes hyperframes@0.7.71 check .\n"), std::string::npos);
+  EXPECT_NE(log.find("argv: --yes hyperframes@0.7.71 snapshot . --at 0.0000,0.0333,0.0667 --no-end -o " +
+                     (folder / "frames").string() + "\n"),
+            std::string::npos);
+  EXPECT_NE(log.find("cwd: " + folder.string() + "\n"), std::string::npos);
+  EXPECT_NE(log.find("env: DO_NOT_TRACK=1\n"), std::string::npos);
+  EXPECT_NE(log.find("env: PATH=" + settings.npx.parent_path().string() + ":"), std::string::npos);
+  EXPECT_EQ(log.find("secret"), std::string::npos);
+
+  // The same name at the same second: a second folder, never the first one's files.
+  renderer.render(html, idea, canvas, scratch.path() / "b.mov");
+  EXPECT_TRUE(fs::is_directory(settings.workRoot / "retention-curve-01-23-2"));
+
+  // More frames asked for than came back: encoded anyway, with a note.
+  idea.durationSeconds = 0.2;
+  EXPECT_EQ(renderer.render(html, idea, canvas, scratch.path() / "c.mov").back(),
+            "Retention curve: captured 3 of 6 frames — the piece is short by 0.10s");
+}
+
+TEST_F(HyperFramesRendererTest, AFailedOrHungCaptureIsReported) {
+  setenv("FAKE_NPX_MODE", "silent-fail", 1);
+  try {
+    HyperFramesRenderer(settings).render("<html></html>", idea, canvas, scratch.path() / "a.mov");
+    ADD_FAILURE() << "a failed capture rendered";
+  } catch (const RenderError& e) {
+    EXPECT_STREQ(e.what(), "frame capture failed: no detail reported");
+  }
+
+  // Ignores SIGTERM and leaves a grandchild holding its output: the whole group is ended.
+  setenv("FAKE_NPX_MODE", "hang", 1);
+  settings.captureTimeout = 2;
+  settings.checkTimeout = 1;
+  const auto start = std::chrono::steady_clock::now();
+  try {
+    HyperFramesRenderer(settings).render("<html></html>", idea, canvas, scratch.path() / "a.mov");
+    ADD_FAILURE() << "a hung capture rendered";
+  } catch (const RenderError& e) {
+    EXPECT_STREQ(e.what(), "frame capture failed: timed out after 2s");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_FALSE(fs::exists(scratch.path() / "a.mov"));
+}

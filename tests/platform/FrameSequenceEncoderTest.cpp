@@ -1,0 +1,98 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <stop_token>
+
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/platform/FrameSequenceEncoder.hpp"
+#include "platform/MediaFixtures.hpp"
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+namespace kt = kestrane::testing;
+
+namespace {
+
+std::string capture(const std::string& command) {
+  std::string out;
+  if (FILE* pipe = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    pclose(pipe);
+  }
+  return out;
+}
+
+std::string probe(const fs::path& movie, const std::string& entries) {
+  return capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" +
+                 entries + " -of default=nw=1 '" + movie.string() + "'");
+}
+
+class FrameSequenceEncoderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // Five 64x48 frames of red at half opacity.
+    kt::make("ffmpeg -v error -f lavfi -i color=c=red@0.5:s=64x48:r=30:d=1,format=rgba "
+                  "-frames:v 5 '" + scratch.file("frame-%d.png") + "'");
+    for (int i = 1; i <= 5; ++i) frames.push_back(scratch.path() / ("frame-" + std::to_string(i) + ".png"));
+  }
+  kt::ScratchFolder scratch;
+  std::vector<fs::path> frames;
+};
+
+}  // namespace
+
+TEST_F(FrameSequenceEncoderTest, OverlaysAreProRes4444WithTheirAlpha) {
+  const fs::path movie = scratch.path() / "overlay.mov";
+  FrameSequenceEncoder::encode(frames, {movie, 30, 64, 48, true});
+  EXPECT_EQ(probe(movie, "codec_name,profile,codec_tag_string,time_base,nb_read_frames,width,height"),
+            "codec_name=prores\nprofile=4444\ncodec_tag_string=ap4h\nwidth=64\nheight=48\n"
+            "time_base=1/30\nnb_read_frames=5\n");
+  const std::string pixels = capture("ffmpeg -v error -i '" + movie.string() +
+                                     "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
+  ASSERT_EQ(pixels.size(), 64u * 48u * 4u);
+  const int alpha = static_cast<unsigned char>(pixels[(24 * 64 + 32) * 4 + 3]);
+  EXPECT_NEAR(alpha, 128, 2);
+}
+
+TEST_F(FrameSequenceEncoderTest, FullFrameGraphicsAreH264HighStretchedToTheCanvas) {
+  const fs::path movie = scratch.path() / "full.mp4";
+  FrameSequenceEncoder::encode(frames, {movie, 25, 640, 480, false});
+  EXPECT_EQ(probe(movie, "codec_name,profile,pix_fmt,time_base,nb_read_frames,width,height"),
+            "codec_name=h264\nprofile=High\nwidth=640\nheight=480\npix_fmt=yuv420p\n"
+            "time_base=1/25\nnb_read_frames=5\n");
+  EXPECT_EQ(FrameSequenceEncoder::averageBitRate(1920, 1080), 16'588'800);
+  EXPECT_EQ(FrameSequenceEncoder::averageBitRate(640, 480), 4'000'000);
+}
+
+TEST_F(FrameSequenceEncoderTest, AFailedOrStoppedEncodeLeavesTheEarlierFileAndNoPartialOne) {
+  const fs::path movie = scratch.path() / "graphic.mov";
+  kt::writeFile(movie.string(), "earlier");
+  const auto filesNow = [&] {
+    return std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator{});
+  };
+  const auto before = filesNow();
+
+  kt::writeFile(scratch.file("frame-6.png"), "not a picture");
+  auto broken = frames;
+  broken.push_back(scratch.path() / "frame-6.png");
+  try {
+    FrameSequenceEncoder::encode(broken, {movie, 30, 64, 48, true});
+    ADD_FAILURE() << "a broken frame was encoded";
+  } catch (const FrameSequenceEncoder::EncodeError& e) {
+    EXPECT_STREQ(e.what(), "couldn't read captured frame frame-6.png");
+  }
+  std::stop_source stop;
+  stop.request_stop();
+  EXPECT_THROW(FrameSequenceEncoder::encode(frames, {movie, 30, 64, 48, true}, stop.get_token()),
+               Cancelled);
+  try {
+    FrameSequenceEncoder::encode({}, {movie, 30, 64, 48, true});
+    ADD_FAILURE() << "nothing was encoded";
+  } catch (const FrameSequenceEncoder::EncodeError& e) {
+    EXPECT_STREQ(e.what(), "no frames were captured");
+  }
+  EXPECT_EQ(filesNow(), before + 1);  // only the broken frame was added
+  std::ifstream in(movie);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "earlier");
+}
