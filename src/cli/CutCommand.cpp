@@ -30,8 +30,13 @@ Pipeline::Output cutOne(const CutOptions& options, const std::filesystem::path& 
   request.outputDir = options.outputDir;
   request.settings = Pipeline::cutSettings(options.choices, analysis.levels);
   request.renderMP4 = options.mp4;
-  request.useClaude = options.graphics.ideas;
+  // A new package has no ideas document yet: making graphics asks for one.
+  request.useClaude = options.graphics.ideas || options.graphics.graphics;
   request.brandSpec = options.graphics.brand;
+  request.createMotionGraphics = options.graphics.graphics || options.graphics.noGraphics;
+  request.renderGraphics = !options.graphics.noGraphics;
+  request.graphicsNotes = options.graphics.notes;
+  if (options.graphics.concurrency) request.settings.graphicsConcurrency = options.graphics.concurrency;
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   request.projectNotes = options.notes;
   return Pipeline::run(request, analysis, progress, stop);

@@ -25,6 +25,16 @@ int parseGraphicsLimit(const std::string& value) {
   return n;
 }
 
+int parseGraphicsConcurrency(const std::string& value) {
+  int n = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+  if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > 8) {
+    throw UsageError(fmt::format(
+        "--graphics-concurrency takes a whole number from 1 to 8 — “{}” is not one.", value));
+  }
+  return n;
+}
+
 GraphicsDensity parseDensity(const std::string& value) {
   if (const auto d = GraphicsChoices::parseDensity(value)) return *d;
   return parseEnum<GraphicsDensity>("--graphics-density", value);  // throws, naming the choices

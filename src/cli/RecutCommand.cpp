@@ -1,6 +1,8 @@
 #include "RecutCommand.hpp"
 
 #include "kestrane/ai/ModelClient.hpp"
+#include "TerminalText.hpp"
+#include "kestrane/pipeline/GraphicsPlacing.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -26,12 +28,17 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.dropScript = options.dropScript;
   request.useClaude = options.graphics.ideas;
   request.brandSpec = options.graphics.brand;
+  if (options.graphics.graphics || options.graphics.noGraphics) request.createMotionGraphics = true;
+  request.renderGraphics = !options.graphics.noGraphics;
+  request.graphicsNotes = options.graphics.notes;
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   request.projectNotes = options.notes;
   return runReported(
       [&](const Pipeline::ProgressCallback& progress) {
         request.settings =
             Pipeline::recutSettings(options.choices, KestraneSession::read(request.sessionURL));
+        if (options.graphics.concurrency)
+          request.settings.graphicsConcurrency = options.graphics.concurrency;
         return Pipeline::recut(request, progress, stop);
       },
       console)
@@ -48,6 +55,21 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
       },
       console)
       .status;
+}
+
+int runPlace(const PlaceOptions& options, Console& console, std::stop_token) {
+  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
+  try {
+    const auto result = Pipeline::placeGraphics(sessionFile);
+    for (const auto& w : result.warnings) console.line("! " + escaped(w));
+    const std::size_t n = result.placements.size();
+    console.line("Placed " + std::to_string(n) + " graphic" + (n == 1 ? "" : "s") + " in " +
+                 escaped(result.fcpxmlURL.string()));
+    return kExitOK;
+  } catch (const UserFacingError& e) {
+    console.error("kestrane: " + escaped(e.what()));
+    return kExitFailed;
+  }
 }
 
 }  // namespace kestrane::cli

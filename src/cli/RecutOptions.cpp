@@ -105,4 +105,25 @@ RetryOptions parseRetryOptions(const std::vector<std::string>& args) {
   return o;
 }
 
+const char* const kPlaceUsage =
+    "Usage: kestrane place SESSION_OR_PACKAGE\n"
+    "\n"
+    "Places the motion graphics already in a package on its FCPXML timeline again, after a file\n"
+    "in assets/ was edited or replaced by hand. Nothing is analysed, cut or rendered; only the\n"
+    "FCPXML is rewritten.\n";
+
+PlaceOptions parsePlaceOptions(const std::vector<std::string>& args) {
+  PlaceOptions o;
+  bool seen = false;
+  const Flags flags{
+      {"--help", [&] { o.help = true; }},
+      {"-h", [&] { o.help = true; }},
+  };
+  parseArguments(args, flags, {}, oneTarget(o.sessionOrPackage, seen), "place");
+  if (!o.help && !seen) {
+    throw UsageError("No session given — name a package folder or its .kestrane.json file.");
+  }
+  return o;
+}
+
 }  // namespace kestrane::cli

@@ -29,11 +29,18 @@ struct RetryOptions {
   bool help = false;
 };
 
+struct PlaceOptions {
+  std::filesystem::path sessionOrPackage;
+  bool help = false;
+};
+
 extern const char* const kRecutUsage;
 extern const char* const kRetryUsage;
 
 // Parse the arguments that follow "recut" and "retry-ai". Throw UsageError.
 RecutOptions parseRecutOptions(const std::vector<std::string>& args);
+PlaceOptions parsePlaceOptions(const std::vector<std::string>& args);
+extern const char* const kPlaceUsage;
 RetryOptions parseRetryOptions(const std::vector<std::string>& args);
 
 }  // namespace kestrane::cli

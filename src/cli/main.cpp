@@ -31,7 +31,8 @@ const char* kUsage =
     "               --silences-only, --keep-fillers, --target EDITOR, --no-captions,\n"
     "               --subtitle-length LEN, --sensitivity LEVEL, --threshold DBFS, --mp4,\n"
     "               --ideas, --graphics-density D, --graphics-format F, --graphics-limit N,\n"
-    "               --brand FILE, --ai, --thoroughness LEVEL, --notes TEXT\n"
+    "               --brand FILE, --ai, --thoroughness LEVEL, --notes TEXT, --graphics,\n"
+    "               --no-graphics, --graphics-notes TEXT, --graphics-concurrency N\n"
     "\n"
     "  recut SESSION_OR_PACKAGE [options]\n"
     "      Cut a package again from its session file, without analysing the footage again;\n"
@@ -41,7 +42,11 @@ const char* kUsage =
     "               --target EDITOR, --no-captions | --captions, --subtitle-length LEN,\n"
     "               --sensitivity LEVEL, --threshold DBFS, --mp4, --ideas,\n"
     "               --graphics-density D, --graphics-format F, --graphics-limit N, --brand FILE,\n"
-    "               --ai, --thoroughness LEVEL, --notes TEXT\n"
+    "               --ai, --thoroughness LEVEL, --notes TEXT, --graphics, --no-graphics,\n"
+    "               --graphics-notes TEXT, --graphics-concurrency N\n"
+    "\n"
+    "  place SESSION_OR_PACKAGE\n"
+    "      Place the motion graphics in a package on its FCPXML timeline again.\n"
     "\n"
     "  retry-ai SESSION_OR_PACKAGE [--mp4]\n"
     "      Cut a package again with the AI second opinion on.\n"
@@ -141,6 +146,9 @@ int main(int argc, char** argv) {
   if (command == "cut") return runCommand(args, cli::parseCutOptions, cli::kCutUsage, cli::runCut);
   if (command == "recut") {
     return runCommand(args, cli::parseRecutOptions, cli::kRecutUsage, cli::runRecut);
+  }
+  if (command == "place") {
+    return runCommand(args, cli::parsePlaceOptions, cli::kPlaceUsage, cli::runPlace);
   }
   if (command == "retry-ai") {
     return runCommand(args, cli::parseRetryOptions, cli::kRetryUsage, cli::runRetry);

@@ -108,6 +108,7 @@ TEST(VisualIdeasStage, TheModelsDocumentArrivesAnchoredAndAFailureKeepsTheOldOne
   request.settings = KestraneSession::read(stored.sessionFile).settings;
   request.settings.aiAdjudication = false;
   request.useClaude = true;
+  request.createMotionGraphics = false;  // only the ideas document asks the model here
   request.services.aiBackend = [] {
     return ModelClient::commandLineBackend(test::fakeClaudePath(), Pipeline::processEnvironment);
   };

@@ -9,18 +9,6 @@ namespace kestrane::Pipeline::detail {
 
 void Job::checkStop() const { throwIfStopped(stop); }
 
-namespace {
-
-// The passes that later stages of the product add. Until they exist a request that asks for
-// them is told so, rather than getting a package that silently lacks them.
-void notePassesNotBuilt(Job& job) {
-  if (job.session.createMotionGraphics.value_or(false)) {
-    job.warnings.push_back(
-        "Motion graphics skipped — this version cannot make them yet; the cut itself is complete.");
-  }
-}
-
-}  // namespace
 
 void writeFinalSession(KestraneSession& session, const std::filesystem::path& path,
                        std::vector<std::string>& warnings) {
@@ -35,7 +23,7 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
 }
 
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
-                       bool useClaude, bool /*renderGraphics*/, std::vector<std::string> warnings,
+                       bool useClaude, bool renderGraphics, std::vector<std::string> warnings,
                        const Services& services, const ProgressCallback& progress,
                        std::stop_token stop) {
   Job job{session, services, progress, stop};
@@ -53,9 +41,10 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   removeStaleFiles(job, files, renderMP4);
   std::optional<std::filesystem::path> mp4;
   IdeasOutcome ideas;
+  GraphicsOutcome graphics;
   try {
     ideas = visualIdeas(job, files, useClaude, modelIdeasRequest());
-    notePassesNotBuilt(job);
+    graphics = motionGraphics(job, files, ideas, renderGraphics);
     mp4 = renderRoughCut(job, files, renderMP4);
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
@@ -81,6 +70,9 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   output.sessionURL = files.session;
   output.mp4URL = mp4;
   output.visualIdeasURL = ideas.url;
+  output.brandSpecURL = graphics.brandSpecURL;
+  output.assetsDirURL = graphics.assetsDir;
+  output.brandVocabulary = graphics.vocabulary;
   output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
   output.warnings = job.warnings;
   output.aiAdjudicationSkipped = job.aiAdjudicationSkipped;

@@ -118,6 +118,13 @@ struct IdeasOutcome {
   int graphicsCount = 0;
 };
 
+// What the motion-graphics stage hands on to the job's output.
+struct GraphicsOutcome {
+  std::optional<std::filesystem::path> brandSpecURL;
+  std::optional<std::filesystem::path> assetsDir;  // only when a graphic rendered in this run
+  std::optional<ComponentVocabulary> vocabulary;
+};
+
 // Silences, take decision (and the AI gate), the deterministic tail.
 void decide(Job& job);
 // Coverage, audit, measured checks, review notes and editor notes; stores the cut in the session.
@@ -133,6 +140,13 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude, co
 IdeasRequest modelIdeasRequest();
 // The title and the "How to use this document" preamble in front of a model's ideas reply.
 std::string withPreamble(std::string_view markdown, std::string_view projectName);
+
+// When the session asks for motion graphics: the brand specification, the graphics of the ideas
+// authored and rendered (unless `renderGraphics` is off, or nothing can author or render them),
+// and every recorded graphic placed on the package's FCPXML. Throws only when the brand
+// specification can't be written, and Cancelled.
+GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas,
+                               bool renderGraphics);
 
 // The job's last write of the session file, with every warning. The package is complete
 // without it, so a failure becomes one more warning instead of failing the job.

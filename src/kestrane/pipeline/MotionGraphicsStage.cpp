@@ -1,0 +1,227 @@
+// The motion-graphics stage: the brand specification, the graphics authored and rendered into
+// the package's assets folder, and every recorded graphic placed on the FCPXML timeline; and
+// the re-placement entry, which does only the last step.
+#include <mutex>
+#include <random>
+
+#include "kestrane/ai/AIBackend.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/export/FCPXMLWriter.hpp"
+#include "kestrane/export/GraphicsPlacer.hpp"
+#include "kestrane/export/TranscriptExporter.hpp"
+#include "kestrane/graphics/BrandProbe.hpp"
+#include "kestrane/graphics/GraphicsRun.hpp"
+#include "kestrane/graphics/GraphicsText.hpp"
+#include "kestrane/graphics/HouseStyle.hpp"
+#include "kestrane/graphics/HyperFramesRenderer.hpp"
+#include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/PackageNaming.hpp"
+#include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/pipeline/PipelineError.hpp"
+
+namespace kestrane::Pipeline {
+namespace {
+
+namespace fs = std::filesystem;
+
+GraphicsPlacer::Plan planFor(const KestraneSession& session, const fs::path& packageDir) {
+  return GraphicsPlacer::plan(session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}),
+                              packageDir, session.cutList ? session.cutList->keptDuration() : 0,
+                              [](const fs::path& file) { return MediaProbe::probeGraphic(file.string()); });
+}
+
+// The package's timeline as the package writer builds it, with the placed graphics.
+void writeTimeline(const KestraneSession& session, const CutList& cutList,
+                   const std::vector<Advisory>& editorNotes, const std::string& projectName,
+                   const std::vector<GraphicsPlacement>& graphics, const fs::path& fcpxml) {
+  const PipelineSettings& settings = session.settings;
+  std::vector<TranscriptExporter::Cue> captions;
+  if (settings.resolvedEmbedCaptions() && session.transcript) {
+    const auto length = settings.resolvedSubtitleLength();
+    captions = TranscriptExporter::cues(*session.transcript, cutList,
+                                        TranscriptExporter::maxLineDuration(length),
+                                        TranscriptExporter::maxWordsPerCue(length));
+  }
+  FCPXMLWriter::Options options;
+  options.eventName = "Kestrane";
+  options.projectName = projectName + " — Kestrane";
+  options.editorNotes = editorNotes;
+  FCPXMLWriter::write(session.source, cutList, graphics, captions, options, fcpxml);
+}
+
+std::string placedSentence(const std::vector<GraphicsPlacement>& placements) {
+  const std::size_t n = placements.size();
+  int lanes = 0;
+  std::size_t estimated = 0;
+  for (const auto& p : placements) {
+    lanes = std::max(lanes, p.lane);
+    if (p.isEstimate) ++estimated;
+  }
+  std::string text = "Motion graphics placed in the FCPXML: " + std::to_string(n) + " connected clip" +
+                     (n == 1 ? "" : "s") + " on " + std::to_string(lanes) + " lane" +
+                     (lanes == 1 ? "" : "s") + " above the cut";
+  if (estimated > 0)
+    text += ", " + std::to_string(estimated) +
+            " of them from an ESTIMATED timecode (named above — check those)";
+  return text + ".";
+}
+
+std::string scratchName() {
+  std::random_device device;
+  std::mt19937_64 random(device());
+  char text[64];
+  std::snprintf(text, sizeof text, "kestrane-graphics-%016llX", static_cast<unsigned long long>(random()));
+  return text;
+}
+
+}  // namespace
+
+PlacementResult placeGraphics(const fs::path& sessionURL) {
+  KestraneSession session = KestraneSession::read(sessionURL);
+  if (!session.cutList)
+    throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
+  // A stored frame duration is made standard again before the writers use it, as a re-cut does.
+  session.source.frameDuration =
+      RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
+  const fs::path packageDir = sessionURL.parent_path();
+  std::string stem = sessionURL.filename().string();
+  for (auto at = stem.find(".kestrane.json"); at != std::string::npos; at = stem.find(".kestrane.json"))
+    stem.erase(at, 14);
+  const std::string_view trimmed = GraphicsText::trimSpace(session.projectName.value_or(""));
+  const std::string displayName = trimmed.empty() ? stem : std::string(trimmed);
+
+  PlacementResult result;
+  result.fcpxmlURL = packageDir / (stem + ".fcpxml");
+  auto plan = planFor(session, packageDir);
+  writeTimeline(session, *session.cutList, session.editorNotes.value_or(std::vector<Advisory>{}),
+                displayName, plan.placements, result.fcpxmlURL);
+  result.placements = std::move(plan.placements);
+  result.warnings = std::move(plan.warnings);
+  return result;
+}
+
+namespace detail {
+
+GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas,
+                               bool renderGraphics) {
+  GraphicsOutcome outcome;
+  KestraneSession& session = job.session;
+  if (!session.createMotionGraphics.value_or(false)) return outcome;
+  job.announce(Stage::preparingGraphics);
+
+  if (session.brandSpec && session.brandSpec->websiteURL &&
+      GraphicsText::trimSpace(session.brandSpec->colors.value_or("")).empty()) {
+    const std::string site = *session.brandSpec->websiteURL;
+    if (const auto palette = BrandProbe::palette(site, 12.0, 3)) {
+      std::string host = site;
+      if (const auto url = BrandProbe::normalizedURL(site)) {
+        const auto start = url->find("://");
+        const std::string rest = start == std::string::npos ? *url : url->substr(start + 3);
+        const std::string h = rest.substr(0, rest.find_first_of("/?#"));
+        if (!h.empty()) host = h;
+      }
+      const std::string colors = palette->colorsField(host).value_or("");
+      session.brandSpec->colors = colors;
+      job.warnings.push_back("Brand colors read from " + host + ": " + colors +
+                             ". Type your own into the brand's Colors field to override them.");
+    } else {
+      job.warnings.push_back("Couldn't read colors from " + site +
+                             " — the graphics use a neutral palette. Put your hex codes in the "
+                             "brand's Colors field to fix that.");
+    }
+  }
+
+  const BrandSpec brand = session.brandSpec.value_or(BrandSpec{});
+  outcome.brandSpecURL = files.dir / "brand-spec.md";
+  AtomicFile::write(*outcome.brandSpecURL, brand.markdown(job.projectName, session.graphicsNotes));
+
+  const auto backend = job.services.aiBackend ? job.services.aiBackend() : nullptr;
+  const auto npx = HyperFrames::detectNPX();
+  if (!renderGraphics) {
+    job.warnings.push_back("Graphics authoring skipped (--no-graphics) — no Claude calls, nothing "
+                           "rendered; brand spec saved and any graphics already in this package "
+                           "are still placed.");
+  } else if (ideas.ideas.empty()) {
+    job.warnings.push_back("Graphics rendering skipped — no visual-ideas entries to render; brand spec saved");
+  } else if (!backend) {
+    job.warnings.push_back("Graphics rendering skipped — no claude CLI or ANTHROPIC_API_KEY found; brand spec saved");
+  } else if (!npx) {
+    job.warnings.push_back("Graphics rendering skipped — the local renderer needs Node/npx on this machine; brand spec saved");
+  } else {
+    const fs::path scratch = fs::temp_directory_path() / scratchName();
+    HyperFramesSettings settings;
+    settings.workRoot = scratch;
+    settings.npx = *npx;
+    settings.gsapScript = HyperFrames::detectGSAP(*npx);
+    const HyperFramesRenderer renderer(settings);
+    GraphicsRun::Request request;
+    request.ideas = ideas.ideas;
+    request.brand = session.brandSpec;
+    request.graphicsNotes = session.graphicsNotes;
+    request.projectName = job.projectName;
+    request.canvas = GraphicsCanvas::forSource(session.source);
+    request.assetsDir = files.dir / "assets";
+    request.options = GraphicsRun::Options::clamped(
+        std::max(ideas.graphicsCount, 1), session.settings.resolvedGraphicsConcurrency());
+    if (session.brandSpec) request.vocabulary = session.brandSpec->componentVocabulary;
+    const std::stop_token stop = job.stop;
+    const GraphicsRun::Author author = [&](const VisualIdea&, const std::string& prompt) {
+      ModelCall call;
+      call.prompt = prompt;
+      call.tier = ModelTier::reasoning;
+      call.form = ReplyForm::text;
+      call.timeoutSeconds = 600;
+      call.maxTokens = 32000;
+      return backend->send(call, stop);
+    };
+    const GraphicsRun::Renderer render = [&](const std::string& html, const VisualIdea& idea,
+                                             const GraphicsCanvas& canvas, const fs::path& to) {
+      return renderer.render(html, idea, canvas, to, stop);
+    };
+    // Reports come from several renders at once; the job's callback takes one at a time.
+    std::mutex reporting;
+    GraphicsRun::Result result;
+    try {
+      result = GraphicsRun::run(request, author, render, [&](const GraphicsRun::Progress& p) {
+        std::lock_guard lock(reporting);
+        job.announce(Stage::graphicsAsset(p.label()));
+      }, stop);
+    } catch (...) {
+      std::error_code ignored;
+      fs::remove_all(scratch, ignored);
+      throw;
+    }
+    job.warnings.insert(job.warnings.end(), result.warnings.begin(), result.warnings.end());
+    session.graphicsAssets = result.assets.empty() ? std::nullopt : std::optional(result.assets);
+    if (result.vocabulary && !HouseStyle::isEmpty(*result.vocabulary)) {
+      outcome.vocabulary = result.vocabulary;
+      if (session.brandSpec) session.brandSpec->componentVocabulary = result.vocabulary;
+    }
+    if (result.rendered() >= 1) {
+      outcome.assetsDir = request.assetsDir;
+      job.warnings.push_back("Motion graphics: " + std::to_string(result.rendered()) + " of " +
+                             std::to_string(result.assets.size()) + " rendered in " +
+                             elapsedString(result.totalSeconds) + " — see assets/README.md");
+    }
+    std::error_code ignored;
+    fs::remove_all(scratch, ignored);
+  }
+
+  writeFinalSession(session, files.session, job.warnings);
+
+  auto plan = planFor(session, files.dir);
+  job.warnings.insert(job.warnings.end(), plan.warnings.begin(), plan.warnings.end());
+  if (plan.placements.empty()) return outcome;
+  try {
+    writeTimeline(session, job.cutList, job.editorNotes, job.projectName, plan.placements, files.fcpxml);
+    job.warnings.push_back(placedSentence(plan.placements));
+  } catch (const std::exception& e) {
+    job.warnings.push_back(std::string("Motion graphics rendered but couldn't be placed in the FCPXML: ") +
+                           e.what());
+  }
+  return outcome;
+}
+
+}  // namespace detail
+}  // namespace kestrane::Pipeline
