@@ -13,6 +13,7 @@
 #include "kestrane/graphics/HouseStyle.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/FileBytes.hpp"
 #include "kestrane/model/Timecode.hpp"
 
 namespace kestrane::GraphicsRun {
@@ -236,7 +237,7 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
                                : LocalFonts::plan(request.brand, LocalFonts::installedFontFile);
   for (auto& w : LocalFonts::substitutionWarnings(shared.fonts)) result.warnings.push_back(std::move(w));
   shared.fontFaceStyle =
-      LocalFonts::fontFaceCSS(shared.fonts, LocalFonts::maxEmbeddedBytes, LocalFonts::readWholeFile);
+      LocalFonts::fontFaceCSS(shared.fonts, LocalFonts::maxEmbeddedBytes, readFileBytes);
 
   std::map<int, GraphicsAsset> byPosition;
   std::vector<std::string> notes;
