@@ -63,11 +63,8 @@ void applyOutcome(Job& job, const Adjudicator::Outcome& outcome) {
 void replan(Job& job) {
   const KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
-  job.cutList = deterministicTail(
-      session.source.durationSeconds, session.source.frameDuration.seconds(), job.silences,
-      job.splitterSilences, job.removals, session.transcript->words, session.levels, settings,
-      settings.manualKeepRanges.value_or(std::vector<TimeRange>{}),
-      settings.manualRemoveRanges.value_or(std::vector<TimeRange>{}));
+  job.cutList = cutFromDecision(Analysis{session.source, *session.levels, *session.transcript},
+                                job.silences, job.splitterSilences, job.removals, settings);
 }
 
 void adjudicate(Job& job) {

@@ -54,12 +54,9 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     recognition.workers = options.workers;
     recognition.stop = stop;
     if (progress) {
-      recognition.progress = [&progress](double done) {
-        progress(Stage::transcribing.at(done));
-      };
+      recognition.progress = [&progress](double done) { progress(Stage::transcribing.at(done)); };
     }
-    Transcript transcript =
-        Transcriber::transcribe(path, "en_US", extraction.wavURL, recognition);
+    Transcript transcript = Transcriber::transcribe(path, "en_US", extraction.wavURL, recognition);
     throwIfStopped(stop);
 
     std::vector<std::string> warnings;

@@ -13,9 +13,8 @@ void decide(Job& job) {
   }
 
   job.announce(Stage::decidingEdits);
-  DraftCut draft =
-      draftCut(Analysis{session.source, *session.levels, *session.transcript}, session.script,
-               settings);
+  DraftCut draft = draftCut(Analysis{session.source, *session.levels, *session.transcript},
+                            session.script, settings);
   job.silences = std::move(draft.silences);
   session.silences = job.silences;
   job.splitterSilences = std::move(draft.splitterSilences);

@@ -27,4 +27,10 @@ struct DraftCut {
 DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script,
                   const PipelineSettings& settings);
 
+// The fixed chain from a take decision's removals to the cut list, which draftCut ends with: a
+// pass that changes the decision (the AI review) plans the cut again through it.
+CutList cutFromDecision(const Analysis& analysis, const std::vector<SilenceSpan>& silences,
+                        const std::vector<SilenceSpan>& splitterSilences,
+                        const std::vector<Segment>& removals, const PipelineSettings& settings);
+
 }  // namespace kestrane::Pipeline

@@ -52,16 +52,6 @@ Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4
                          const ProgressCallback& progress = {}, std::stop_token stop = {},
                          const Services& services = {});
 
-// The fixed chain that turns a take decision into the cut list; draftCut ends with it. Pure.
-CutList deterministicTail(double sourceDuration, double frameDuration,
-                          const std::vector<SilenceSpan>& silences,
-                          const std::vector<SilenceSpan>& splitterSilences,
-                          const std::vector<Segment>& removals,
-                          const std::vector<TranscriptWord>& words,
-                          const std::optional<LevelData>& levels, const PipelineSettings& settings,
-                          const std::vector<TimeRange>& manualKeeps,
-                          const std::vector<TimeRange>& manualRemovals);
-
 // The existing notes plus each new note that overlaps none already kept, sorted (stably)
 // by start.
 std::vector<Advisory> mergeEditorNotes(std::vector<Advisory> existing,
