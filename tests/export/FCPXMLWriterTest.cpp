@@ -8,6 +8,7 @@
 
 #include "export/ExportFixtures.hpp"
 #include "export/XmlReadBack.hpp"
+#include "platform/MediaFixtures.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 
 using namespace kestrane;
@@ -321,9 +322,8 @@ TEST(FCPXMLWriter, BatchDocumentsKeepEachCutApart) {
 }
 
 TEST(FCPXMLWriter, WritesTheFileAtomically) {
-  const auto folder = std::filesystem::temp_directory_path() / "kestrane-fcpxml-write-test";
-  std::filesystem::remove_all(folder);
-  std::filesystem::create_directories(folder);
+  const kestrane::testing::ScratchFolder scratch;
+  const auto& folder = scratch.path();
   const auto path = folder / "cut.fcpxml";
   FCPXMLWriter::write(source25(), twoPieces(), {}, {}, options(), path);
   std::stringstream read;
@@ -332,7 +332,6 @@ TEST(FCPXMLWriter, WritesTheFileAtomically) {
   EXPECT_THROW(FCPXMLWriter::write(source25(), twoPieces(), {}, {}, options(), folder / "no" / "x"),
                AtomicFile::WriteError);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
-  std::filesystem::remove_all(folder);
 }
 
 TEST(GraphicsPlacement, DerivesItsTimesAndCountsWholeFrames) {

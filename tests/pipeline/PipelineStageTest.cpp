@@ -6,20 +6,9 @@
 
 using kestrane::Pipeline::Stage;
 
-TEST(PipelineStage, ChecklistOrderAndLabels) {
-  const auto& all = Stage::allCases();
-  ASSERT_EQ(all.size(), 12u);
-  EXPECT_EQ(all.front(), Stage::probing);
-  EXPECT_EQ(all.back(), Stage::rendering);
-  EXPECT_EQ(all[4], Stage::consultingClaude);
-  EXPECT_EQ(all[5].rawValue, "Second opinion from Claude (retry 2 of 3)");
-  // The static constants are the same values as the list, anchors included.
-  EXPECT_EQ(all[5].anchorValue, Stage::consultingClaudeRetry2.anchorValue);
-  EXPECT_FALSE(all[4].isRetryAnnouncement());
-}
-
-TEST(PipelineStage, EqualityIgnoresAnchorAndAnchorsMapToRows) {
+TEST(PipelineStage, EqualityIgnoresAnchorAndFractionAndAnchorsMapToRows) {
   EXPECT_NE(Stage::consultingClaudeRetry2, Stage::consultingClaude);
+  EXPECT_EQ(Stage::transcribing.at(0.5), Stage::transcribing);
   EXPECT_EQ(Stage::consultingClaudeRetry2.checklistAnchor(), Stage::consultingClaude);
   EXPECT_FALSE(Stage::consultingClaudeRetry3.checklistAnchor().isRetryAnnouncement());
 

@@ -8,6 +8,7 @@
 #include "kestrane/model/SessionJson.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/CutListInvariant.hpp"
 
 namespace fs = std::filesystem;
 using namespace kestrane;
@@ -94,6 +95,8 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   ASSERT_TRUE(stored.script.has_value());
   EXPECT_EQ(output.session.warnings.value_or(std::vector<std::string>{}), output.warnings);
   EXPECT_FALSE(output.aiAdjudicationSkipped);
+
+  EXPECT_TRUE(test::isSoundCut(*output.session.cutList, output.session.source));
 
   // The false start ("today we are ...") and the stumbled first take are gone: each line is
   // kept once, and the kept take of the repeated line is the later one.

@@ -16,27 +16,6 @@
 
 namespace kestrane::test {
 
-// Each test program gets its own temporary folder (TMPDIR), so its checks for left-over scratch
-// files are not confused by other test programs running at the same time.
-class PrivateTemporaryFolder : public ::testing::Environment {
- public:
-  void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kestrane-tests-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) std::abort();
-    root_ = pattern;
-    ::setenv("TMPDIR", root_.c_str(), 1);
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(root_, ec);
-  }
-
- private:
-  std::filesystem::path root_;
-};
-inline ::testing::Environment* const privateTemporaryFolder =
-    ::testing::AddGlobalTestEnvironment(new PrivateTemporaryFolder);
-
 // A fresh folder under the system's temporary folder, removed with everything in it.
 class TempDir {
  public:

@@ -118,3 +118,29 @@ TEST(Transcriber, ASlowFluentReadHasNoHesitations) {
         EXPECT_FALSE(RecognizedWords::isHesitation(lower)) << lowerWords({words});
     }
 }
+
+TEST(Transcriber, SameWordsWithOneOrManyWorkersAndAStopLeavesNoFiles) {
+    kestrane::testing::ScratchFolder dir;
+    const std::string sample = std::string(KESTRANE_SOURCE_DIR) + "/fixtures/sample-presenter.mp4";
+    Options one;
+    one.workers = 1;
+    Options many;
+    many.workers = 4;
+    std::vector<double> shares;
+    many.progress = [&](double done) { shares.push_back(done); };
+    const Transcript alone = transcribe(sample, "en_US", std::nullopt, one);
+    const Transcript together = transcribe(sample, "en_US", std::nullopt, many);
+    ASSERT_FALSE(alone.words.empty());
+    EXPECT_EQ(together.words, alone.words);
+    // Several stretches were shared out, and the share done rose to the whole.
+    ASSERT_GT(shares.size(), 1u);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_EQ(shares.back(), 1.0);
+
+    std::stop_source stopper;
+    stopper.request_stop();
+    Options stopped;
+    stopped.stop = stopper.get_token();
+    EXPECT_THROW(transcribe(sample, "en_US", std::nullopt, stopped), Cancelled);
+    EXPECT_EQ(dir.count("kestrane-audio-"), 0);
+}
