@@ -10,12 +10,12 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kestrane-fuzz-XXXXXX")"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitize/lsan.supp"
 status=0
 pids=()
-names=(SessionReader RtfReader ScriptLoader)
-corpora=(session rtf script)
+names=(SessionReader RtfReader ScriptLoader VerdictParse)
+corpora=(session rtf script verdict)
 for i in "${!names[@]}"; do
   mkdir -p "$work/${corpora[$i]}"
   TMPDIR="$work" "$build/tests/fuzz/fuzz_${names[$i]}" -max_total_time="$seconds" -timeout=10 \
-    -rss_limit_mb=2048 -artifact_prefix="$work/${names[$i]}-" -print_final_stats=1 \
+    -max_len=65536 -rss_limit_mb=2048 -artifact_prefix="$work/${names[$i]}-" -print_final_stats=1 \
     "$work/${corpora[$i]}" "$root/tests/fuzz/corpus/${corpora[$i]}" \
     > "$work/${names[$i]}.log" 2>&1 &
   pids+=($!)
