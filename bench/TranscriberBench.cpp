@@ -5,6 +5,7 @@
 // The recording is made once with flite's rms, slt and awb voices: read sentences, some with
 // hesitations spoken in them, separated by pauses of 0.4 to 1.2 s.
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -188,6 +189,14 @@ std::size_t editDistance(const std::vector<std::string>& a, const std::vector<st
     return prev[b.size()];
 }
 
+// CPU time of this process's threads (not of the programs that made the recording).
+double processCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
+
 std::map<unsigned, std::vector<TranscriptWord>>& results() {
     static std::map<unsigned, std::vector<TranscriptWord>> r;
     return r;
@@ -197,18 +206,22 @@ void BM_Transcribe(benchmark::State& state) {
     const auto& rec = recording();
     const unsigned workers = static_cast<unsigned>(state.range(0));
     Transcript transcript;
-    double wall = 0;
+    double wall = 0, cpu = 0;
     for (auto _ : state) {
         const auto t0 = std::chrono::steady_clock::now();
+        const double cpu0 = processCpuSeconds();
         Transcriber::Options options;
         options.workers = workers;
         // For tuning: KESTRANE_HESITATION_WEIGHT overrides the built-in weight.
         if (const char* w = std::getenv("KESTRANE_HESITATION_WEIGHT")) options.hesitationWeight = std::atof(w);
         transcript = Transcriber::transcribe(rec.wav, "en_US", std::nullopt, options);
         wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        cpu = processCpuSeconds() - cpu0;
     }
     state.counters["audioSeconds"] = rec.seconds;
     state.counters["realTimeFactor"] = rec.seconds / wall;
+    // All decoding threads together, per second of audio.
+    state.counters["cpuPerAudioSecond"] = cpu / rec.seconds;
 
     // Word error rate and hesitations, sentence by sentence (words go to the rendition their
     // middle falls in).

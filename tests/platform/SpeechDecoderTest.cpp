@@ -50,8 +50,19 @@ TEST(SpeechDecoder, RawTokensCarryFramesAndMarkers) {
     // Frames are 10 ms: the last token ends within the audio.
     EXPECT_LE(tokens.back().endFrame, static_cast<int>(pcm.size() * kSpeechFrameRate / kSpeechSampleRate));
 
-    // A second stretch through the same decoder starts again at frame 0 with the same result, so
-    // parallel workers may take stretches in any order.
+    // Polled every quarter second with the samples done so far; a poll that throws stops the
+    // stretch there.
+    std::vector<std::size_t> polls;
+    EXPECT_THROW(decoder.decode(pcm.data(), pcm.size(),
+                                [&](std::size_t done) {
+                                    polls.push_back(done);
+                                    if (polls.size() == 3) throw std::runtime_error("stopped");
+                                }),
+                 std::runtime_error);
+    EXPECT_EQ(polls, (std::vector<std::size_t>{0, 4000, 8000}));
+
+    // A second stretch through the same decoder (after a stopped one, too) starts again at frame 0
+    // with the same result, so parallel workers may take stretches in any order.
     const auto again = decoder.decode(pcm.data(), pcm.size());
     ASSERT_EQ(again.size(), tokens.size());
     for (std::size_t i = 0; i < tokens.size(); ++i) {

@@ -32,9 +32,17 @@ TEST(Transcriber, KnownSentenceFromFilmAndPreparedWav) {
     make("ffmpeg -v error -y -f lavfi -i color=c=gray:size=160x120:rate=25 -i " + speech +
          " -af 'adelay=500,apad=pad_dur=0.5' -shortest -c:v libx264 -c:a aac " + film);
 
-    // A film without a prepared WAV goes through a temporary WAV, which is gone afterwards.
-    const Transcript t = transcribe(film, "en_US");
+    // A film without a prepared WAV goes through a temporary WAV, which is gone afterwards. The
+    // share decoded is told as it rises, up to the whole.
+    std::vector<double> shares;
+    Options options;
+    options.progress = [&](double share) { shares.push_back(share); };
+    const Transcript t = transcribe(film, "en_US", std::nullopt, options);
     EXPECT_EQ(dir.count("kestrane-audio-"), 0);
+    ASSERT_GE(shares.size(), 3u);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_GT(shares.front(), 0.0);
+    EXPECT_EQ(shares.back(), 1.0);
     const std::string heard = lowerWords(t);
     for (const char* word : {"first", "thing", "need", "microphone"})
         EXPECT_NE(heard.find(word), std::string::npos) << word << " missing from: " << heard;
@@ -50,11 +58,26 @@ TEST(Transcriber, KnownSentenceFromFilmAndPreparedWav) {
     EXPECT_EQ(t.words.back().text.back(), '.');
     EXPECT_TRUE(std::isupper(static_cast<unsigned char>(t.words.front().text[0])));
 
-    // The prepared WAV gives the same words and is left in place.
-    const auto extraction = AudioAnalyzer::extractAudio(film);
-    const Transcript fromWav = transcribe(film, "en_US", extraction.wavURL);
-    EXPECT_EQ(fromWav.words, t.words);
-    EXPECT_TRUE(std::filesystem::exists(extraction.wavURL));
+    // The prepared WAV gives the same words and is left in place, whether it is at the
+    // recognizer's rate (read as it is) or at the film's (converted first).
+    for (const int rate : {kSpeechSampleRate, 0}) {
+        const auto extraction = AudioAnalyzer::extractAudio(film, {}, rate);
+        const Transcript fromWav = transcribe(film, "en_US", extraction.wavURL);
+        EXPECT_EQ(fromWav.words, t.words) << rate;
+        EXPECT_TRUE(std::filesystem::exists(extraction.wavURL));
+        std::filesystem::remove(extraction.wavURL);
+    }
+    // Stopped while decoding: it ends within the next quarter second of audio.
+    std::stop_source stopper;
+    options.stop = stopper.get_token();
+    options.progress = [&](double share) {
+        shares.push_back(share);
+        stopper.request_stop();
+    };
+    shares.clear();
+    EXPECT_THROW(transcribe(film, "en_US", std::nullopt, options), Cancelled);
+    EXPECT_EQ(shares.size(), 1u);
+    EXPECT_EQ(dir.count("kestrane-audio-"), 0);
     // An unusable prepared file falls back to the media.
     kestrane::testing::writeFile(dir.file("bad.wav"), "nothing");
     EXPECT_EQ(transcribe(speech, "en-US", dir.file("bad.wav")).words.size(), t.words.size());

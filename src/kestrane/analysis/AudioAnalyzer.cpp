@@ -12,6 +12,7 @@
 #include "kestrane/analysis/LevelMeter.hpp"
 #include "kestrane/analysis/SilenceDetection.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/MonoResampler.hpp"
 #include "kestrane/platform/WavWriter.hpp"
 
 namespace kestrane::AudioAnalyzer {
@@ -71,9 +72,12 @@ std::string temporaryWAVPath() {
     return (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
 }
 
-AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop) {
+AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
+                             int wavSampleRate) {
     std::optional<LevelMeter> meter;
     std::unique_ptr<platform::WavWriter> wav;
+    std::unique_ptr<platform::MonoResampler> resampler;
+    std::vector<std::int16_t> converted;
     MonoDecode decoded;
     try {
         decoded = decodeMono(
@@ -81,12 +85,28 @@ AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, 
             [&](double rate, const std::vector<float>& mono) {
                 if (!meter) {
                     meter.emplace(rate);
-                    wav = std::make_unique<platform::WavWriter>(wavURL, static_cast<int>(rate));
+                    const int decodedRate = static_cast<int>(rate);
+                    const int written = wavSampleRate > 0 ? wavSampleRate : decodedRate;
+                    if (written != decodedRate)
+                        resampler = std::make_unique<platform::MonoResampler>(decodedRate, written);
+                    wav = std::make_unique<platform::WavWriter>(wavURL, written);
                 }
                 meter->push(mono.data(), mono.size());
-                if (!mono.empty()) wav->write(mono.data(), mono.size());
+                if (mono.empty()) return;
+                if (resampler) {
+                    converted.clear();
+                    resampler->push(mono.data(), mono.size(), converted);
+                    wav->write(converted.data(), converted.size());
+                } else {
+                    wav->write(mono.data(), mono.size());
+                }
             },
             stop);
+        if (resampler) {
+            converted.clear();
+            resampler->flush(converted);
+            wav->write(converted.data(), converted.size());
+        }
         wav->close();
     } catch (...) {
         wav.reset();
@@ -97,8 +117,8 @@ AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, 
     return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};
 }
 
-AudioExtraction extractAudio(const std::string& url, std::stop_token stop) {
-    return streamDecode(url, temporaryWAVPath(), stop);
+AudioExtraction extractAudio(const std::string& url, std::stop_token stop, int wavSampleRate) {
+    return streamDecode(url, temporaryWAVPath(), stop, wavSampleRate);
 }
 
 LevelTrack measureLevels(const std::string& url, std::stop_token stop) {

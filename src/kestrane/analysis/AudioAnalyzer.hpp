@@ -46,10 +46,11 @@ struct MonoPCM {
 };
 
 // Levels and a new "kestrane-audio-<UUID>.wav" in the temporary folder from one decode. The WAV
-// is removed again whenever the call fails or is cancelled.
+// is at `wavSampleRate` (the decoded rate when 0), converted in the same pass; it is removed again
+// whenever the call fails or is cancelled.
 // Throws AnalyzerError, platform::MediaOpenError, platform::WavWriteError or
 // Cancelled (once `stop` is requested).
-AudioExtraction extractAudio(const std::string& url, std::stop_token stop = {});
+AudioExtraction extractAudio(const std::string& url, std::stop_token stop = {}, int wavSampleRate = 0);
 
 // The same levels as extractAudio, measured while streaming, without writing a file.
 LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
@@ -57,9 +58,11 @@ LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
 // The whole first audio track mixed to mono, at its own rate.
 MonoPCM decodeMonoPCM(const std::string& url);
 
-// Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` and returns its
-// levels (with `wavURL` set). The file is left in place on success and removed on failure.
-AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop = {});
+// Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` (at `wavSampleRate`,
+// or the decoded rate when 0) and returns its levels, measured at the decoded rate (with `wavURL`
+// set). The file is left in place on success and removed on failure.
+AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop = {},
+                             int wavSampleRate = 0);
 
 // measureLevels, then the cut silences at the settings' threshold and minimum duration.
 std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings);

@@ -45,7 +45,7 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
 
     announce(progress, Stage::detectingSilence);
     throwIfStopped(stop);
-    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(path, stop);
+    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(path, stop, Transcriber::kSpeechSampleRate);
     ScratchFile wav(extraction.wavURL);
 
     announce(progress, Stage::transcribing);

@@ -1,8 +1,10 @@
 #include "kestrane/platform/SpeechDecoder.hpp"
 
 #include <pocketsphinx.h>
+#include <sphinxbase/cmn.h>
 #include <sphinxbase/err.h>
-
+#include <sphinxbase/fe.h>
+#include <sphinxbase/feat.h>
 #include <sphinxbase/ngram_model.h>
 
 #include <cstdio>
@@ -70,6 +72,12 @@ std::vector<std::string> SpeechModel::missingFiles() const {
 
 struct SpeechDecoder::Impl {
     ps_decoder_t* ps = nullptr;
+    // The model normalises each utterance by its mean cepstrum. That is done here, over the
+    // whole stretch, so the decoder can take the stretch in small blocks (and be stopped between
+    // them) with the same result as one call for the whole stretch.
+    bool meanOverStretch = false;
+    std::vector<mfcc_t> cepstra;
+    std::vector<mfcc_t*> rows;
     ~Impl() {
         if (ps) ps_free(ps);
     }
@@ -106,6 +114,14 @@ SpeechDecoder::SpeechDecoder(const SpeechModel& model, const DecoderSettings& se
     const std::string broken =
         "The speech model could not be loaded; reinstall the " + model.package + " package";
     if (!impl_->ps) throw SpeechModelError(broken);
+    // Blocks of features that would wrap around the decoder's ring buffer are dropped, not
+    // split; a buffer that grows to hold the stretch avoids that. A call that only computes
+    // features is the one way to switch growing on.
+    ps_process_cep(impl_->ps, nullptr, 0, TRUE, FALSE);
+    if (feat_t* feat = ps_get_feat(impl_->ps); feat && feat->cmn == CMN_BATCH) {
+        impl_->meanOverStretch = true;
+        feat->cmn = CMN_NONE;
+    }
     if (mixHesitations) {
         logmath_t* lmath = ps_get_logmath(impl_->ps);
         ModelPtr stock(ngram_model_read(config.get(), model.languageModel.c_str(), NGRAM_AUTO, lmath));
@@ -126,18 +142,59 @@ SpeechDecoder::SpeechDecoder(const SpeechModel& model, const DecoderSettings& se
 
 SpeechDecoder::~SpeechDecoder() = default;
 
-std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, std::size_t count) {
+std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, std::size_t count, const Poll& poll) {
     ps_decoder_t* ps = impl_->ps;
     std::vector<RecognizedToken> tokens;
     // A new stream per stretch: frame numbers restart at 0 and no noise estimate carries over, so
     // a stretch decodes the same whichever decoder takes it and whatever it decoded before.
-    if (ps_start_stream(ps) < 0 || ps_start_utt(ps) < 0)
-        throw std::runtime_error("The speech recognizer could not start");
-    // The whole stretch in one call as a complete utterance: its feature normalisation is then
-    // computed from the stretch alone, not carried over from what this decoder heard before.
-    if (count > 0 && ps_process_raw(ps, samples, count, FALSE, TRUE) < 0) {
-        ps_end_utt(ps);
+    if (ps_start_stream(ps) < 0) throw std::runtime_error("The speech recognizer could not start");
+
+    // The stretch's cepstra first, normalised over the whole stretch.
+    fe_t* fe = ps_get_fe(ps);
+    const auto width = static_cast<std::size_t>(fe_get_output_size(fe));
+    int32 frames = 0;
+    std::size_t left = count;
+    const int16* at = samples;
+    if (fe_start_utt(fe) < 0 || fe_process_frames(fe, nullptr, &left, nullptr, &frames, nullptr) < 0)
         throw std::runtime_error("The speech recognizer failed on the audio");
+    auto& cepstra = impl_->cepstra;
+    auto& rows = impl_->rows;
+    cepstra.assign((static_cast<std::size_t>(frames) + 1) * width, 0);
+    rows.resize(static_cast<std::size_t>(frames) + 1);
+    for (std::size_t r = 0; r < rows.size(); ++r) rows[r] = cepstra.data() + r * width;
+    left = count;
+    int32 tail = 0;
+    if (fe_process_frames(fe, &at, &left, rows.data(), &frames, nullptr) < 0 ||
+        fe_end_utt(fe, rows[static_cast<std::size_t>(frames)], &tail) < 0)
+        throw std::runtime_error("The speech recognizer failed on the audio");
+    frames += tail;
+    rows.resize(static_cast<std::size_t>(frames));
+    if (impl_->meanOverStretch && frames > 0) {
+        feat_t* feat = ps_get_feat(ps);
+        cmn(feat->cmn_struct, rows.data(), feat->varnorm, frames);
+    }
+
+    // Fed in blocks, the decoder keeps the feature window's last frames back for context that
+    // only the end of a raw-audio utterance supplies; the last frame repeated supplies it instead,
+    // as it does at the end of a whole utterance.
+    if (frames > 0) {
+        const mfcc_t* last = rows[static_cast<std::size_t>(frames) - 1];
+        for (int k = 0; k < feat_window_size(ps_get_feat(ps)); ++k) rows.push_back(const_cast<mfcc_t*>(last));
+    }
+    const auto fed = static_cast<int32>(rows.size());
+
+    if (ps_start_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not start");
+    try {
+        for (int32 done = 0; done < fed;) {
+            if (poll) poll(std::min(count, static_cast<std::size_t>(done) * kSpeechSampleRate / kSpeechFrameRate));
+            const int32 block = std::min<int32>(static_cast<int32>(kPollFrames), fed - done);
+            if (ps_process_cep(ps, rows.data() + done, block, FALSE, FALSE) < 0)
+                throw std::runtime_error("The speech recognizer failed on the audio");
+            done += block;
+        }
+    } catch (...) {
+        ps_end_utt(ps);
+        throw;
     }
     if (ps_end_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not finish");
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {

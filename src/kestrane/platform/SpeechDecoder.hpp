@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -60,8 +61,13 @@ public:
     SpeechDecoder(const SpeechDecoder&) = delete;
     SpeechDecoder& operator=(const SpeechDecoder&) = delete;
 
+    // Called every quarter second of audio decoded with the samples decoded so far in the
+    // stretch; it may throw (to stop, say), which leaves the decoder ready for another stretch.
+    using Poll = std::function<void(std::size_t samplesDone)>;
+    static constexpr std::size_t kPollFrames = 25;
+
     // Decodes one stretch of 16 kHz mono audio as a single utterance.
-    std::vector<RecognizedToken> decode(const std::int16_t* samples, std::size_t count);
+    std::vector<RecognizedToken> decode(const std::int16_t* samples, std::size_t count, const Poll& poll = {});
 
 private:
     struct Impl;

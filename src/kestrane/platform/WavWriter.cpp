@@ -64,8 +64,13 @@ void WavWriter::write(const float* samples, std::size_t count) {
         v = std::clamp(v, -1.0f, 1.0f);
         pcm[i] = static_cast<std::int16_t>(std::lrint(v * 32767.0f));
     }
+    write(pcm.data(), count);
+}
+
+void WavWriter::write(const std::int16_t* samples, std::size_t count) {
+    if (!file_) throw WavWriteError("Can't write " + path_ + ": the file is closed");
     // WAV is little-endian; this code runs on little-endian hosts only (x86-64, arm64).
-    if (std::fwrite(pcm.data(), sizeof(std::int16_t), count, file_) != count)
+    if (std::fwrite(samples, sizeof(std::int16_t), count, file_) != count)
         throw WavWriteError("Can't write " + path_ + ": " + reason());
     frames_ += count;
 }

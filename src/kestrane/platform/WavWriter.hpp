@@ -25,6 +25,7 @@ public:
 
     // Appends samples in [-1, 1]; values outside are clipped.
     void write(const float* samples, std::size_t count);
+    void write(const std::int16_t* samples, std::size_t count);
     // Completes the header. Further writes are refused. Safe to call twice.
     void close();
 

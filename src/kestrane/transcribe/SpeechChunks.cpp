@@ -7,20 +7,6 @@ namespace kestrane::SpeechChunks {
 
 namespace {
 
-// Level in dB of each 10 ms frame.
-std::vector<float> frameLevels(const std::vector<std::int16_t>& samples, std::size_t frame) {
-    std::vector<float> levels;
-    levels.reserve(samples.size() / frame + 1);
-    for (std::size_t at = 0; at < samples.size(); at += frame) {
-        const std::size_t n = std::min(frame, samples.size() - at);
-        double sum = 0;
-        for (std::size_t i = 0; i < n; ++i) sum += double(samples[at + i]) * samples[at + i];
-        const double rms = std::sqrt(sum / double(n)) / 32768.0;
-        levels.push_back(rms > 1e-6 ? static_cast<float>(20 * std::log10(rms)) : -120.0f);
-    }
-    return levels;
-}
-
 float percentile(std::vector<float> values, double p) {
     if (values.empty()) return -120;
     const auto k = static_cast<std::size_t>(p * double(values.size() - 1));
@@ -28,61 +14,100 @@ float percentile(std::vector<float> values, double p) {
     return values[k];
 }
 
-struct Pause {
-    std::size_t first = 0;  // frames
-    std::size_t last = 0;   // inclusive
-    std::size_t length() const { return last - first + 1; }
-    std::size_t middle() const { return (first + last) / 2; }
-};
-
-}  // namespace
-
-std::vector<Chunk> atPauses(const std::vector<std::int16_t>& samples, int sampleRate, const Limits& limits) {
-    std::vector<Chunk> chunks;
-    if (samples.empty() || sampleRate <= 0) return chunks;
-    const std::size_t frame = std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate / 100));
-    const std::vector<float> levels = frameLevels(samples, frame);
-
+// Quiet runs of at least `minFrames`, in order.
+std::vector<FrameRange> pauses(const std::vector<float>& levels, std::size_t minFrames) {
     // Quiet relative to this recording: near its noise floor and far below its speech.
     const float floorLevel = percentile(levels, 0.10);
     const float speechLevel = percentile(levels, 0.90);
     const float quiet = std::max(floorLevel + 10.0f, speechLevel - 30.0f);
-
-    std::vector<Pause> pauses;
-    const auto minFrames = static_cast<std::size_t>(limits.minPause * 100);
+    std::vector<FrameRange> found;
+    // Without that much contrast nothing can be told apart as a pause.
+    if (speechLevel < quiet) return found;
     for (std::size_t i = 0; i < levels.size();) {
         if (levels[i] >= quiet) {
             ++i;
             continue;
         }
-        std::size_t j = i;
-        while (j + 1 < levels.size() && levels[j + 1] < quiet) ++j;
-        if (j - i + 1 >= minFrames) pauses.push_back({i, j});
-        i = j + 1;
+        std::size_t j = i + 1;
+        while (j < levels.size() && levels[j] < quiet) ++j;
+        if (j - i >= std::max<std::size_t>(1, minFrames)) found.push_back({i, j});
+        i = j;
     }
+    return found;
+}
 
-    const auto minFrame = static_cast<std::size_t>(limits.minSeconds * 100);
-    const auto maxFrame = static_cast<std::size_t>(limits.maxSeconds * 100);
-    std::size_t start = 0;  // frames
-    while (levels.size() - start > maxFrame) {
-        const std::size_t lo = start + minFrame, hi = start + maxFrame;
-        std::size_t cut = 0;
-        std::size_t best = 0;
-        for (const Pause& p : pauses) {
-            const std::size_t m = p.middle();
-            if (m < lo || m > hi) continue;
-            if (p.length() > best) best = p.length(), cut = m;
+std::size_t frames(double seconds) { return static_cast<std::size_t>(std::lround(seconds * 100)); }
+
+}  // namespace
+
+FrameLevels::FrameLevels(int sampleRate) : frame_(std::max<std::size_t>(1, static_cast<std::size_t>(sampleRate / 100))) {}
+
+void FrameLevels::push(const std::int16_t* samples, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        sum_ += double(samples[i]) * samples[i];
+        if (++filled_ == frame_) {
+            const double rms = std::sqrt(sum_ / double(frame_)) / 32768.0;
+            levels_.push_back(rms > 1e-6 ? static_cast<float>(20 * std::log10(rms)) : -120.0f);
+            filled_ = 0;
+            sum_ = 0;
         }
-        if (best == 0) {
-            cut = lo;
-            // The quietest frame, the latest of equals, so chunks stay as long as allowed.
-            for (std::size_t f = lo; f <= hi; ++f)
-                if (levels[f] <= levels[cut]) cut = f;
-        }
-        chunks.push_back({start * frame, cut * frame});
-        start = cut;
     }
-    chunks.push_back({start * frame, samples.size()});
+}
+
+std::vector<float> FrameLevels::take() {
+    if (filled_ > 0) {
+        const double rms = std::sqrt(sum_ / double(filled_)) / 32768.0;
+        levels_.push_back(rms > 1e-6 ? static_cast<float>(20 * std::log10(rms)) : -120.0f);
+        filled_ = 0;
+        sum_ = 0;
+    }
+    return std::move(levels_);
+}
+
+std::vector<FrameRange> audibleStretches(const std::vector<float>& levels, const Limits& limits) {
+    const std::size_t kept = frames(limits.keptOfPause);
+    const std::size_t skipped = std::max(frames(limits.skippedPause), 2 * kept + 1);
+    std::vector<FrameRange> stretches;
+    std::size_t start = 0;
+    bool endsInPause = false;
+    // A long pause at the very start or end is left out but for what is kept next to speech.
+    for (const FrameRange& p : pauses(levels, skipped)) {
+        if (p.first > 0) stretches.push_back({start, p.first + kept});
+        start = p.last - kept;
+        endsInPause = p.last == levels.size();
+    }
+    if (!endsInPause && start < levels.size()) stretches.push_back({start, levels.size()});
+    return stretches;
+}
+
+std::vector<Chunk> atPauses(const std::vector<float>& levels, std::size_t frameSamples, std::size_t sampleCount,
+                            const Limits& limits) {
+    std::vector<Chunk> chunks;
+    if (levels.empty() || sampleCount == 0) return chunks;
+    const std::vector<FrameRange> quietRuns = pauses(levels, frames(limits.minPause));
+    const std::size_t minFrame = frames(limits.minSeconds), maxFrame = std::max<std::size_t>(1, frames(limits.maxSeconds));
+    const auto sample = [&](std::size_t frame) { return std::min(sampleCount, frame * frameSamples); };
+    for (const FrameRange& stretch : audibleStretches(levels, limits)) {
+        std::size_t start = stretch.first;
+        while (stretch.last - start > maxFrame) {
+            const std::size_t lo = start + std::min(minFrame, maxFrame), hi = start + maxFrame;
+            std::size_t cut = 0, best = 0;
+            for (const FrameRange& p : quietRuns) {
+                const std::size_t m = (p.first + p.last - 1) / 2;
+                if (m < lo || m > hi) continue;
+                if (p.last - p.first > best) best = p.last - p.first, cut = m;
+            }
+            if (best == 0) {
+                cut = lo;
+                // The quietest frame, the latest of equals, so chunks stay as long as allowed.
+                for (std::size_t f = lo; f <= hi; ++f)
+                    if (levels[f] <= levels[cut]) cut = f;
+            }
+            chunks.push_back({sample(start), sample(cut)});
+            start = cut;
+        }
+        chunks.push_back({sample(start), stretch.last == levels.size() ? sampleCount : sample(stretch.last)});
+    }
     return chunks;
 }
 

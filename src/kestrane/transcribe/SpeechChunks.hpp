@@ -1,7 +1,8 @@
 #pragma once
-// Splits a recording at its pauses into stretches the recognizer decodes independently, so that
-// several decoders can work side by side. The split depends on the audio alone, never on the
-// number of decoders, so every run yields the same words.
+// Splits a recording into the stretches the recognizer decodes, each on its own, so that several
+// decoders can work side by side. Long pauses are not decoded at all: a stretch keeps only a
+// little of the pause on either side. The split depends on the audio alone, never on the number
+// of decoders, so every run yields the same words.
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -14,13 +15,42 @@ struct Chunk {
 };
 
 struct Limits {
-    double minSeconds = 3;     // no cut closer than this to the chunk's start
-    double maxSeconds = 30;    // a cut is forced by then
-    double minPause = 0.25;    // quiet stretch that counts as a pause
+    double minSeconds = 3;        // no cut closer than this to the chunk's start
+    double maxSeconds = 30;       // a cut is forced by then
+    double minPause = 0.25;       // quiet stretch that counts as a pause
+    double skippedPause = 0.5;    // a pause this long is left out of the decoding...
+    double keptOfPause = 0.2;     // ...but for this much of it next to the speech on either side
 };
 
-// Chunks covering [0, samples.size()) in order, cut in the middle of the longest pause within
-// each chunk's allowed span (at its quietest 10 ms when there is no pause).
-std::vector<Chunk> atPauses(const std::vector<std::int16_t>& samples, int sampleRate, const Limits& limits = {});
+// Level in dB of each 10 ms frame, measured while the audio streams past.
+class FrameLevels {
+public:
+    explicit FrameLevels(int sampleRate);
+    void push(const std::int16_t* samples, std::size_t count);
+    // The levels, the last partial frame included.
+    std::vector<float> take();
+    std::size_t frameSamples() const { return frame_; }
+
+private:
+    std::size_t frame_;
+    std::size_t filled_ = 0;
+    double sum_ = 0;
+    std::vector<float> levels_;
+};
+
+// The frames worth decoding, as [first, last) frame ranges in order: everything but the middle of
+// long pauses. The one place that decides which audio the recognizer never hears.
+struct FrameRange {
+    std::size_t first = 0;
+    std::size_t last = 0;  // one past
+};
+std::vector<FrameRange> audibleStretches(const std::vector<float>& levels, const Limits& limits = {});
+
+// Chunks inside the audible stretches, in order, none longer than `maxSeconds`: a longer stretch
+// is cut in the middle of the longest pause within each chunk's allowed span (at its quietest
+// 10 ms when there is no pause). `levels` are 10 ms frames of `frameSamples` samples each over
+// `sampleCount` samples.
+std::vector<Chunk> atPauses(const std::vector<float>& levels, std::size_t frameSamples, std::size_t sampleCount,
+                            const Limits& limits = {});
 
 }  // namespace kestrane::SpeechChunks

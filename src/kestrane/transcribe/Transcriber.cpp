@@ -5,17 +5,15 @@
 #include <cctype>
 #include <exception>
 #include <filesystem>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
-#include "kestrane/analysis/LevelMeter.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
-#include "kestrane/platform/MonoResampler.hpp"
-#include "kestrane/platform/SpeechDecoder.hpp"
+#include "kestrane/platform/PcmWavReader.hpp"
+#include "kestrane/platform/UsableCores.hpp"
 #include "kestrane/transcribe/DigitalFloor.hpp"
 #include "kestrane/transcribe/HeldSound.hpp"
 #include "kestrane/transcribe/RecognizedWords.hpp"
@@ -26,15 +24,17 @@ namespace kestrane::Transcriber {
 namespace {
 
 using platform::kSpeechFrameRate;
-using platform::kSpeechSampleRate;
 
 platform::DecoderSettings decoderSettings(double hesitationWeight) {
     platform::DecoderSettings settings;
     // Mixed in so hesitations come out as "um"/"uh" instead of short real words.
     settings.hesitationWeight = hesitationWeight;
-    // A tighter cap on active models per frame halves the decode time at no measurable loss of
-    // accuracy on read speech.
-    settings.options = {{"-maxhmmpf", "3000"}};
+    // Chosen on ten minutes of synthetic read speech (bench/TranscriberBench.cpp): a cap of 2000
+    // active models and 10 word exits per frame and acoustic scores every other frame each took
+    // a part off the decode time at the same word error; the second, flat-lexicon pass cost a
+    // fifth of the time for no fewer errors. The best-path pass stays: without it the word error
+    // rose from 16 % to 19 %.
+    settings.options = {{"-maxhmmpf", "2000"}, {"-maxwpf", "10"}, {"-ds", "2"}, {"-fwdflat", "no"}};
     return settings;
 }
 
@@ -48,62 +48,134 @@ struct TemporaryFile {
     }
 };
 
-// The file's first audio track as 16 kHz mono 16-bit samples.
-std::vector<std::int16_t> speechSamples(const std::string& path, std::stop_token stop) {
-    std::vector<std::int16_t> out;
-    std::unique_ptr<platform::MonoResampler> resampler;
-    std::vector<float> mono;
-    platform::decodeAudio(
-        path,
-        [&](const platform::AudioBlock& block) {
-            if (!resampler) resampler = std::make_unique<platform::MonoResampler>(static_cast<int>(block.sampleRate), kSpeechSampleRate);
-            AudioAnalyzer::mixToMono(block.interleaved, block.frames * static_cast<std::size_t>(block.channels),
-                                     block.channels, mono);
-            resampler->push(mono.data(), mono.size(), out);
-        },
-        stop);
-    if (resampler) resampler->flush(out);
-    return out;
+std::optional<platform::PcmWavReader> speechRateWav(const std::string& path) {
+    auto wav = platform::PcmWavReader::open(path);
+    if (wav && wav->sampleRate() == kSpeechSampleRate) return wav;
+    return std::nullopt;
 }
 
-// Decodes the chunks with `workers` decoders side by side; words come back in chunk order.
-std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, const Options& options) {
-    const auto chunks =
-        DigitalFloor::withoutFloor(SpeechChunks::atPauses(samples, kSpeechSampleRate), samples, kSpeechSampleRate);
-    unsigned workers = options.workers ? options.workers : std::max(1u, std::thread::hardware_concurrency());
-    workers = std::min<unsigned>(workers, static_cast<unsigned>(chunks.size()));
+// The recognizer's input as a 16 kHz mono WAV: the prepared file or the media itself when it is
+// one already, otherwise made by decoding once (the prepared file first, then the media).
+platform::PcmWavReader speechAudio(const std::string& url, const std::optional<std::string>& prepared,
+                                   const Options& options, TemporaryFile& temporary) {
+    if (prepared && platform::isAudioOnlyFile(*prepared)) {
+        if (auto wav = speechRateWav(*prepared)) return std::move(*wav);
+        try {
+            temporary.path = AudioAnalyzer::temporaryWAVPath();
+            AudioAnalyzer::streamDecode(*prepared, temporary.path, options.stop, kSpeechSampleRate);
+            if (auto wav = speechRateWav(temporary.path)) return std::move(*wav);
+        } catch (const platform::MediaOpenError&) {
+        } catch (const AudioAnalyzer::AnalyzerError&) {
+            // An unusable prepared file is not an error: the media is decoded instead.
+        }
+    }
+    if (platform::isAudioOnlyFile(url))
+        if (auto wav = speechRateWav(url)) return std::move(*wav);
+    if (temporary.path.empty()) temporary.path = AudioAnalyzer::temporaryWAVPath();
+    AudioAnalyzer::streamDecode(url, temporary.path, options.stop, kSpeechSampleRate);
+    if (auto wav = speechRateWav(temporary.path)) return std::move(*wav);
+    throw AudioAnalyzer::AnalyzerError::decodeFailed("the converted audio could not be read back");
+}
+
+// Where the recognizer should listen, from the levels of the whole recording read a block at a
+// time.
+std::vector<SpeechChunks::Chunk> chunksOf(const platform::PcmWavReader& audio, const Options& options) {
+    SpeechChunks::FrameLevels levels(kSpeechSampleRate);
+    std::vector<std::int16_t> block;
+    constexpr std::size_t kBlock = 1 << 16;
+    for (std::size_t at = 0; at < audio.sampleCount(); at += kBlock) {
+        throwIfStopped(options.stop);
+        audio.read(at, kBlock, block);
+        levels.push(block.data(), block.size());
+    }
+    return SpeechChunks::atPauses(levels.take(), levels.frameSamples(), audio.sampleCount());
+}
+
+// The share of the chunks' audio decoded, told to the caller one call at a time and never less
+// than before.
+class Progress {
+public:
+    Progress(const std::vector<SpeechChunks::Chunk>& chunks, unsigned workers, const Options& options)
+        : partial_(workers), options_(options) {
+        for (const auto& c : chunks) total_ += c.end - c.begin;
+    }
+    void partly(unsigned worker, std::size_t samples) {
+        partial_[worker] = samples;
+        tell();
+    }
+    void finished(unsigned worker, std::size_t samples) {
+        finished_ += samples;
+        partial_[worker] = 0;
+        tell();
+    }
+
+private:
+    void tell() {
+        if (!options_.progress || total_ == 0) return;
+        std::lock_guard lock(mutex_);
+        std::size_t done = finished_;
+        for (const auto& p : partial_) done += p;
+        const double share = std::min(1.0, double(done) / double(total_));
+        if (share <= told_) return;
+        told_ = share;
+        options_.progress(share);
+    }
+    std::size_t total_ = 0;
+    std::atomic<std::size_t> finished_{0};
+    std::vector<std::atomic<std::size_t>> partial_;
+    const Options& options_;
+    std::mutex mutex_;
+    double told_ = 0;
+};
+
+// Decodes the chunks with decoders side by side; words come back in chunk order.
+std::vector<TranscriptWord> recognise(const platform::PcmWavReader& audio, const Options& options) {
+    const auto chunks = chunksOf(audio, options);
+    const unsigned cores = platform::usableCores();
+    const unsigned workers =
+        std::min({options.workers ? options.workers : cores, cores, static_cast<unsigned>(chunks.size())});
 
     std::vector<std::vector<TranscriptWord>> perChunk(chunks.size());
     std::atomic<std::size_t> next{0};
     std::atomic<bool> failed{false};
     std::exception_ptr error;
     std::mutex errorLock;
-    std::size_t done = 0;  // stretches recognised, counted under progressLock
-    std::mutex progressLock;
+    Progress progress(chunks, workers, options);
     const auto model = platform::SpeechModel::usEnglish();
 
-    auto work = [&] {
+    auto work = [&](unsigned worker) {
         try {
             platform::SpeechDecoder decoder(model, decoderSettings(options.hesitationWeight));
-            for (std::size_t i = next++; i < chunks.size() && !failed; i = next++) {
+            std::vector<std::int16_t> samples;
+            const auto poll = [&](std::size_t done) {
+                if (failed) throw Cancelled();
                 throwIfStopped(options.stop);
+                progress.partly(worker, done);
+            };
+            for (std::size_t i = next++; i < chunks.size() && !failed; i = next++) {
                 const auto& chunk = chunks[i];
-                const double offset = static_cast<double>(chunk.begin) / kSpeechSampleRate;
-                std::vector<RecognizedWords::TimedToken> tokens;
-                for (const auto& t : decoder.decode(samples.data() + chunk.begin, chunk.end - chunk.begin))
-                    tokens.push_back({t.text, offset + double(t.startFrame) / kSpeechFrameRate,
-                                      offset + double(t.endFrame + 1) / kSpeechFrameRate});
+                audio.read(chunk.begin, chunk.end - chunk.begin, samples);
+                const double chunkStart = static_cast<double>(chunk.begin) / kSpeechSampleRate;
                 const RecognizedWords::HeldTest held = [&](double start, double end) {
-                    const auto a = static_cast<std::size_t>(std::max(0.0, start) * kSpeechSampleRate);
-                    const auto b = std::min(samples.size(), static_cast<std::size_t>(end * kSpeechSampleRate));
+                    const auto a = static_cast<std::size_t>(std::max(0.0, start - chunkStart) * kSpeechSampleRate);
+                    const auto b = std::min(samples.size(),
+                                            static_cast<std::size_t>(std::max(0.0, end - chunkStart) * kSpeechSampleRate));
                     return b > a && HeldSound::isHeld(samples.data() + a, b - a, kSpeechSampleRate);
                 };
-                perChunk[i] = RecognizedWords::wordsFromTokens(tokens, held);
-                RecognizedWords::markHeldHesitations(perChunk[i], held);
-                if (options.progress) {
-                    std::lock_guard lock(progressLock);
-                    options.progress(static_cast<double>(++done) / static_cast<double>(chunks.size()));
+                // Digital-floor stretches inside the chunk are never fed to the recognizer.
+                const std::vector<SpeechChunks::Chunk> whole = {{0, samples.size()}};
+                for (const auto& part : DigitalFloor::withoutFloor(whole, samples, kSpeechSampleRate)) {
+                    const double offset = chunkStart + static_cast<double>(part.begin) / kSpeechSampleRate;
+                    const auto partPoll = [&](std::size_t done) { poll(part.begin + done); };
+                    std::vector<RecognizedWords::TimedToken> tokens;
+                    for (const auto& t : decoder.decode(samples.data() + part.begin, part.end - part.begin, partPoll))
+                        tokens.push_back({t.text, offset + double(t.startFrame) / kSpeechFrameRate,
+                                          offset + double(t.endFrame + 1) / kSpeechFrameRate});
+                    auto words = RecognizedWords::wordsFromTokens(tokens, held);
+                    RecognizedWords::markHeldHesitations(words, held);
+                    perChunk[i].insert(perChunk[i].end(), words.begin(), words.end());
                 }
+                progress.finished(worker, samples.size());
             }
         } catch (...) {
             std::lock_guard lock(errorLock);
@@ -112,8 +184,8 @@ std::vector<TranscriptWord> recognise(const std::vector<std::int16_t>& samples, 
         }
     };
     std::vector<std::thread> threads;
-    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work);
-    work();
+    for (unsigned w = 1; w < workers; ++w) threads.emplace_back(work, w);
+    if (workers > 0) work(0);
     for (auto& t : threads) t.join();
     if (error) {
         try {
@@ -146,39 +218,10 @@ void ensureModel(const std::string& locale) {
 Transcript transcribe(const std::string& url, const std::string& locale,
                       const std::optional<std::string>& preparedAudioWAV, const Options& options) {
     ensureModel(locale);
-
     TemporaryFile temporary;
-    std::vector<std::int16_t> samples;
-    bool loaded = false;
-    if (preparedAudioWAV && platform::isAudioOnlyFile(*preparedAudioWAV)) {
-        try {
-            samples = speechSamples(*preparedAudioWAV, options.stop);
-            loaded = true;
-        } catch (const platform::MediaOpenError&) {
-        } catch (const platform::NoAudioStreamError&) {
-        } catch (const platform::AudioDecodeError&) {
-            // An unusable prepared file is not an error: the media is decoded instead.
-        }
-    }
-    if (!loaded) {
-        std::string source = url;
-        if (!platform::isAudioOnlyFile(url)) {
-            // A film is first decoded once to a mono WAV, which is then read like any audio file.
-            temporary.path = AudioAnalyzer::temporaryWAVPath();
-            AudioAnalyzer::streamDecode(url, temporary.path, options.stop);
-            source = temporary.path;
-        }
-        try {
-            samples = speechSamples(source, options.stop);
-        } catch (const platform::NoAudioStreamError&) {
-            throw AudioAnalyzer::AnalyzerError::noAudioTrack();
-        } catch (const platform::AudioDecodeError& e) {
-            throw AudioAnalyzer::AnalyzerError::decodeFailed(e.what());
-        }
-    }
-
+    const platform::PcmWavReader audio = speechAudio(url, preparedAudioWAV, options, temporary);
     Transcript transcript;
-    transcript.words = recognise(samples, options);
+    transcript.words = recognise(audio, options);
     if (transcript.words.empty()) throw TranscriberError::noSpeechFound();
     return transcript;
 }

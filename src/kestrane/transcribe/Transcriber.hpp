@@ -10,6 +10,7 @@
 #include "kestrane/model/Transcript.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/UserFacingError.hpp"
+#include "kestrane/platform/SpeechDecoder.hpp"
 
 namespace kestrane::Transcriber {
 
@@ -41,13 +42,16 @@ private:
 // (0.6 per 100 words on synthetic speech, against none without it, at the same recall).
 inline constexpr double kHesitationWeight = 0.0;
 
+// The rate of a prepared WAV that is read as it is; any other is converted first.
+inline constexpr int kSpeechSampleRate = platform::kSpeechSampleRate;
+
 struct Options {
-    // Decoders run side by side; 0 means one per processor core.
+    // Decoders run side by side; 0 means one per usable core. Never more than the usable cores.
     unsigned workers = 0;
-    // Asked between stretches of audio; a requested stop ends the work with Cancelled.
+    // Asked every quarter second of audio decoded; a requested stop ends the work with Cancelled.
     std::stop_token stop;
-    // Hears the share of the recognition done, 0…1, after each stretch; from any of the
-    // workers, never two at once.
+    // Hears the share of the audio to decode that is done, rising from 0 to 1, every quarter
+    // second of audio; from any of the workers, never two at once.
     std::function<void(double)> progress;
     // Share of the recognizer's language model given to the hesitations "um" and "uh"; higher
     // finds more of them and turns more short words into them.
@@ -55,8 +59,9 @@ struct Options {
 };
 
 // The words of the media at `url`. `preparedAudioWAV`, when it opens as audio, is read instead
-// of decoding the media again. Any temporary WAV made here is removed before returning or
-// throwing. Throws TranscriberError, or the audio decoder's errors unchanged.
+// of decoding the media again (as it is when it is a 16-bit mono WAV at kSpeechSampleRate, so the
+// recognizer reads it a stretch at a time). Any temporary WAV made here is removed before
+// returning or throwing. Throws TranscriberError, or the audio decoder's errors unchanged.
 Transcript transcribe(const std::string& url, const std::string& locale,
                       const std::optional<std::string>& preparedAudioWAV = std::nullopt, const Options& options = {});
 
