@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <string>
+#include <unordered_set>
 #include <unistd.h>
 
 namespace kestrane::platform {
@@ -69,6 +71,39 @@ std::vector<std::string> SpeechModel::missingFiles() const {
     if (!fs::is_regular_file(dictionary, ec)) missing.push_back(dictionary);
     return missing;
 }
+
+SearchDictionary::SearchDictionary(const SpeechModel& model) : model_(model) {
+    quietLogs();
+    const std::string broken = "The speech model could not be loaded; reinstall the " + model.package + " package";
+    std::unordered_set<std::string> known = {"um", "uh"};
+    {
+        std::unique_ptr<logmath_t, int (*)(logmath_t*)> lmath(logmath_init(1.0001, 0, 0), logmath_free);
+        ModelPtr lm(lmath ? ngram_model_read(nullptr, model.languageModel.c_str(), NGRAM_AUTO, lmath.get()) : nullptr);
+        if (!lm) throw SpeechModelError(broken);
+        const uint32* counts = ngram_model_get_counts(lm.get());
+        for (uint32 w = 0; w < counts[0]; ++w)
+            if (const char* word = ngram_word(lm.get(), static_cast<int32>(w))) known.insert(word);
+    }
+    std::string path = (std::filesystem::temp_directory_path() / "kestrane-dictionary-XXXXXX").string();
+    const int fd = mkstemp(path.data());
+    if (fd < 0) throw SpeechModelError("The speech recognizer's word list could not be written");
+    close(fd);
+    model_.dictionary = path;
+    std::ifstream in(model.dictionary);
+    std::ofstream out(path);
+    // Lines are "word phones..." or "word(2) phones..." for another pronunciation.
+    for (std::string line; std::getline(in, line);) {
+        const std::string word = line.substr(0, line.find_first_of(" \t("));
+        if (known.count(word)) out << line << '\n';
+    }
+    out.close();
+    if (!in.eof() || !out) {
+        std::remove(path.c_str());
+        throw SpeechModelError(broken);
+    }
+}
+
+SearchDictionary::~SearchDictionary() { std::remove(model_.dictionary.c_str()); }
 
 struct SpeechDecoder::Impl {
     ps_decoder_t* ps = nullptr;

@@ -31,6 +31,24 @@ struct SpeechModel {
     std::vector<std::string> missingFiles() const;
 };
 
+// The model's dictionary cut down to the words its language model knows (and the hesitations),
+// in a temporary file that lives as long as this object. A decoder only ever searches those
+// words, so it hears the same with either dictionary, but loads about 13 MB less with this one.
+class SearchDictionary {
+public:
+    // Throws SpeechModelError when the model cannot be read or the file written.
+    explicit SearchDictionary(const SpeechModel& model);
+    ~SearchDictionary();
+    SearchDictionary(const SearchDictionary&) = delete;
+    SearchDictionary& operator=(const SearchDictionary&) = delete;
+
+    // The model with this dictionary.
+    const SpeechModel& model() const { return model_; }
+
+private:
+    SpeechModel model_;
+};
+
 // Samples per second the decoder expects (16-bit mono).
 inline constexpr int kSpeechSampleRate = 16000;
 // Recognizer frames per second: token times are given in these.

@@ -141,7 +141,13 @@ std::vector<TranscriptWord> recognise(const platform::PcmWavReader& audio, const
     std::exception_ptr error;
     std::mutex errorLock;
     Progress progress(chunks, workers, options);
-    const auto model = platform::SpeechModel::usEnglish();
+    std::optional<platform::SearchDictionary> dictionary;
+    try {
+        dictionary.emplace(platform::SpeechModel::usEnglish());
+    } catch (const platform::SpeechModelError&) {
+        throw TranscriberError::unavailable();
+    }
+    const platform::SpeechModel& model = dictionary->model();
 
     auto work = [&](unsigned worker) {
         try {
