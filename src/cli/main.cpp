@@ -15,6 +15,7 @@
 #include "CutOptions.hpp"
 #include "RecutCommand.hpp"
 #include "TerminalText.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 
 namespace {
 
@@ -57,19 +58,21 @@ const char* kUsage =
     "  -h, --help   show this help\n"
     "  --version    show the version\n";
 
-// Ctrl-C and SIGTERM, blocked in every thread from here on so that only the watcher takes
-// them. Threads started earlier would still let them end the program.
+// Ctrl-C, SIGTERM and SIGHUP (the terminal closed), blocked in every thread from here on so
+// that only the watcher takes them. Threads started earlier would still let them end the program.
 sigset_t blockStopSignals() {
   sigset_t set;
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   return set;
 }
 
-// Ctrl-C and SIGTERM ask the running job to stop: the console says "Stopping…" at once, the
-// job cleans up and the program exits with 130. A second signal ends the program at once.
+// Ctrl-C, SIGTERM and SIGHUP ask the running job to stop: the console says "Stopping…" at once,
+// the job cleans up and the program exits with 130. A second signal ends the program at once,
+// after removing the scratch files the job has not got to.
 class InterruptWatcher {
  public:
   InterruptWatcher(const sigset_t& blocked, kestrane::cli::Console& console) : set_(blocked) {
@@ -78,7 +81,10 @@ class InterruptWatcher {
       while (!done.stop_requested()) {
         timespec wait{0, 200'000'000};
         if (sigtimedwait(&set_, nullptr, &wait) <= 0) continue;
-        if (asked) _exit(kestrane::cli::kExitCancelled);
+        if (asked) {
+          kestrane::platform::ScratchFiles::removeAll();
+          _exit(kestrane::cli::kExitCancelled);
+        }
         asked = true;
         console.stopping();
         source_.request_stop();

@@ -73,6 +73,13 @@ TEST(OutputAudit, ScriptBeatsMissingOrDelivered) {
   EXPECT_EQ(defects[2], (Defect{Kind::doubledLine, {30, 33},
                                 "same line kept twice: “the third line is spoken twice.…” at 0:20 and 0:30", {2, 3}}));
 
+  // A script that says its lines again reports each saying as it reports the first.
+  auto repeated = OutputAudit::audit(us, transcriptOf(us), keepAll(40), script + "\n" + script + "\n" + script);
+  ASSERT_EQ(kinds(repeated), (std::vector<Kind>{Kind::doubledBeat, Kind::missingBeat, Kind::doubledBeat,
+                                                Kind::missingBeat, Kind::doubledBeat, Kind::missingBeat,
+                                                Kind::doubledLine}));
+  for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(repeated[k], defects[k % 2]);
+
   // No keep at all: no checks run, not even the script's.
   EXPECT_TRUE(OutputAudit::audit(us, transcriptOf(us), CutList{{Segment{{0, 40}, SegmentKind::flub}}}, script).empty());
   // Nothing kept of a beat at all, with the display text cut to 90 characters.

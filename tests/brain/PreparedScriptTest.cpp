@@ -25,7 +25,12 @@ const std::vector<std::string>& lexicon() {
       "ship", "shop", "shipping", "demo", "demos", "memo", "today", "tonight",
       "caf\u00e9", "cafe\u0301", "cafes", "caffe", "na\u00efve", "naive", "naif", "\u00f1and\u00fa",
       "\U0001F1EB\U0001F1F7flag", "\U0001F1EB\U0001F1F7flog", "launch", "launches", "lunch", "planet",
-      "plant", "plan", "planning", "interstellar", "interstallar", "intrastellar", "x", "zebra"};
+      "plant", "plan", "planning", "interstellar", "interstallar", "intrastellar", "x", "zebra",
+      // Around the length past which words are compared by length instead of by variants,
+      // two edits apart with different openings, and one far past it.
+      "qwertyuiopasdfghjklzxcvbnmqwert", "qwertyuiopasdfghjklzxcvbnmqwerty", "xwertyuiopasdfghjklzxcvbnmqwertyu",
+      "xwertyuiopasdfghjklzxcvbnmqwert", "ywertyuiopasdfghjklzxcvbnmqwertyuio", std::string(400, 'k') + "end",
+      "m" + std::string(399, 'k') + "end"};
   return words;
 }
 

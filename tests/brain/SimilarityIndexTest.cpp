@@ -55,6 +55,12 @@ TEST(SimilarityIndex, BoundsNeverRuleOutAPairThatReachesTheThreshold) {
             ASSERT_TRUE(std::binary_search(partners.begin(), partners.end(), b)) << a << " " << b;
           }
         }
+        // Asked from a later position on, the list is the same list without the earlier ones.
+        const int from = (a * 7) % index.size();
+        std::vector<int> later;
+        for (int p : partners)
+          if (p >= from) later.push_back(p);
+        ASSERT_EQ(index.partnersAfter(a, threshold, from), later) << a << " from " << from;
       }
     }
   }

@@ -59,6 +59,33 @@ TEST(TextAlign, EditDistanceCountsCharacters) {
   EXPECT_EQ(editDistance(std::span<const int>(walked), std::span<const int>(talked), 2), 1);
 }
 
+TEST(TextAlign, LimitedEditDistanceAgreesWithTheFullOneAtAnyLength) {
+  // The limited distance computes a band around the diagonal only; capped at the limit it
+  // must say what the whole matrix says, for short words and for absurdly long ones.
+  using TextAlign::detail::editDistance;
+  std::mt19937 random(5);
+  for (int round = 0; round < 3000; ++round) {
+    const std::size_t length = round % 100 == 0 ? 2000 : random() % 12;
+    std::string a;
+    for (std::size_t k = 0; k < length; ++k) a += static_cast<char>('a' + random() % 3);
+    std::string b = a;
+    for (int edits = static_cast<int>(random() % 5); edits > 0 && !b.empty(); --edits) {
+      const std::size_t at = random() % b.size();
+      switch (random() % 3) {
+        case 0: b.erase(at, 1); break;
+        case 1: b.insert(at, 1, 'c'); break;
+        default: b[at] = 'b';
+      }
+    }
+    if (round % 7 == 0) b = b.substr(0, b.size() / 2);
+    const int full = editDistance(std::string_view(a), std::string_view(b));
+    for (int limit : {0, 1, 2, 3}) {
+      ASSERT_EQ(editDistance(std::string_view(a), std::string_view(b), limit), std::min(full, limit + 1))
+          << a << " / " << b << " limit " << limit;
+    }
+  }
+}
+
 TEST(TextAlign, LocalAlignmentScoresRangesAndMatches) {
   EXPECT_EQ(TextAlign::localAlign(TL{"a"}, TL{}), TextAlign::LocalAlignment{});
   EXPECT_EQ(TextAlign::localAlign(TL{}, TL{"a"}), TextAlign::LocalAlignment{});

@@ -17,15 +17,17 @@ struct Interrupted {
   bool sent = false;
 };
 
-// Cuts the sample into `out`, sending SIGINT when the stage's line appears.
-Interrupted interruptAt(const std::string& stage, const fs::path& out, bool mp4) {
+// Cuts the sample into `out`, sending the signals (SIGINT unless told) when the stage's line
+// appears.
+Interrupted interruptAt(const std::string& stage, const fs::path& out, bool mp4,
+                        const std::vector<int>& signals = {SIGINT}) {
   std::vector<std::string> args{"cut", test::sampleFootage().string(), "--out", out.string()};
   if (mp4) args.push_back("--mp4");
   Interrupted result;
   result.package = out / "sample-presenter Kestrane.kestrane";
   result.run = test::runProgram(args, [&](pid_t child, const std::string& line) {
     if (!result.sent && line == stage + "\n") {
-      ::kill(child, SIGINT);
+      for (int signal : signals) ::kill(child, signal);
       result.sent = true;
     }
   });
@@ -52,6 +54,25 @@ TEST_P(InterruptAtStage, StopsAndLeavesNothing) {
 INSTANTIATE_TEST_SUITE_P(Stages, InterruptAtStage,
                          ::testing::Values("Opening your footage", "Measuring the audio",
                                            "Transcribing every word", "Choosing the best takes"));
+
+// The terminal closing stops a cut as Ctrl-C does; a second stop signal, before the job could
+// clean up (two of one kind at once would arrive as one), ends the program at once and still
+// takes its scratch audio away.
+TEST(Interrupt, HangUpAndASecondCtrlCLeaveNoScratchAudio) {
+  test::TempDir tmp;
+  const auto scratchBefore = test::tempEntries("kestrane-audio-");
+  const Interrupted hangUp = interruptAt("Transcribing every word", tmp.path() / "hup", false, {SIGHUP});
+  ASSERT_TRUE(hangUp.sent) << hangUp.run.out;
+  EXPECT_EQ(hangUp.run.status, cli::kExitCancelled) << hangUp.run.err;
+  EXPECT_FALSE(fs::exists(hangUp.package));
+  EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
+
+  const Interrupted twice =
+      interruptAt("Transcribing every word", tmp.path() / "twice", false, {SIGINT, SIGTERM});
+  ASSERT_TRUE(twice.sent) << twice.run.out;
+  EXPECT_EQ(twice.run.status, cli::kExitCancelled) << twice.run.err;
+  EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
+}
 
 // Stopped while the rough cut renders, the finished package stays and the user is told how to
 // make the movie later.

@@ -13,6 +13,7 @@
 #include "kestrane/analysis/SilenceDetection.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/WavWriter.hpp"
 
 namespace kestrane::AudioAnalyzer {
@@ -69,7 +70,9 @@ std::string temporaryWAVPath() {
     const std::uint64_t l = (lo & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;
     const std::string uuid = fmt::format("{:08X}-{:04X}-{:04X}-{:04X}-{:012X}", h >> 32, (h >> 16) & 0xFFFF,
                                          h & 0xFFFF, l >> 48, l & 0xFFFFFFFFFFFFull);
-    return (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
+    std::string path = (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
+    platform::ScratchFiles::add(path);
+    return path;
 }
 
 AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
@@ -110,8 +113,7 @@ AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, 
         wav->close();
     } catch (...) {
         wav.reset();
-        std::error_code ignored;
-        std::filesystem::remove(wavURL, ignored);
+        platform::ScratchFiles::remove(wavURL);
         throw;
     }
     return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <map>
 #include <set>
 
 #include "kestrane/brain/KeptSpans.hpp"
@@ -175,26 +176,37 @@ struct Audit {
 
   void scriptBeats() {
     const int firstFragment = fragmentPosition(0);
-    for (std::size_t b = 0; b < beats.size(); ++b) {
-      struct Match {
-        const Utterance* u;
-        TextAlign::TokenRange stretch;  // in the beat
-      };
+    struct Match {
+      const Utterance* u;
+      TextAlign::TokenRange stretch;  // in the beat
+    };
+    struct Found {
       std::vector<Match> matches;
       double best = 0;
+    };
+    // A line said again in the script matches what its first saying matched; a script of one
+    // line repeated thousands of times is searched once.
+    std::map<TokenList, Found> byTokens;
+    for (std::size_t b = 0; b < beats.size(); ++b) {
+      auto [entry, fresh] = byTokens.try_emplace(beats[b]);
+      Found& found = entry->second;
       // Kept utterances and fragments whose alignment with the beat may reach the lower
       // of the two thresholds asked of it here and by the fragment check.
-      for (int p : index->partnersAfter(beatPosition(b), std::min(beatPresentScore, fragmentAlignScore))) {
-        if (p < keptPosition(0)) continue;  // another beat
-        if (p >= firstFragment) {
-          fragmentBeats[static_cast<std::size_t>(p - firstFragment)].push_back(static_cast<int>(b));
-          continue;
+      if (fresh) {
+        for (int p : index->partnersAfter(beatPosition(b), std::min(beatPresentScore, fragmentAlignScore),
+                                          keptPosition(0))) {
+          if (p >= firstFragment) {
+            fragmentBeats[static_cast<std::size_t>(p - firstFragment)].push_back(static_cast<int>(b));
+            continue;
+          }
+          const auto* u = kept[static_cast<std::size_t>(p - keptPosition(0))];
+          const auto& alignment = index->alignment(p, beatPosition(b));
+          found.best = std::max(found.best, alignment.score);
+          if (alignment.score >= beatMatchScore) found.matches.push_back({u, alignment.bRange});
         }
-        const auto* u = kept[static_cast<std::size_t>(p - keptPosition(0))];
-        const auto& alignment = index->alignment(p, beatPosition(b));
-        best = std::max(best, alignment.score);
-        if (alignment.score >= beatMatchScore) matches.push_back({u, alignment.bRange});
       }
+      const std::vector<Match>& matches = found.matches;
+      const double best = found.best;
       if (matches.empty()) {
         if (kept.empty() || best < beatPresentScore)
           defects.push_back({Kind::missingBeat,

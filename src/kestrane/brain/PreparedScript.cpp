@@ -38,6 +38,11 @@ std::uint64_t mixed(std::uint64_t h) {
   return h ^ (h >> 32);
 }
 
+// Words up to this many characters are found through their deletion variants,
+// whose number grows with the square of the length; longer ones (no real word,
+// but a session may hold one) are compared with the few of a similar length.
+constexpr int kVariantLength = 32;
+
 // Hashes of the token with up to two characters deleted. Two tokens within two
 // edits of each other share one of these (a substitution deletes from both).
 void variantHashes(const PreparedTokens& words, std::size_t k, std::vector<std::uint64_t>& out) {
@@ -184,6 +189,9 @@ struct PreparedScript::Index {
   std::unordered_map<std::string_view, std::vector<int>> byHead;  // first four characters -> ids
   // (variant hash, id) sorted, with a directory on the hash's top bits.
   std::vector<std::pair<std::uint64_t, int>> byVariant;
+  // (length, id) of every entry longer than kVariantLength - 2, by length: the
+  // ones a word too long for variants can be near, and those too long to have any.
+  std::vector<std::pair<int, int>> byLength;
   std::vector<std::uint32_t> directory;
   int shift = 64;
 
@@ -203,10 +211,14 @@ struct PreparedScript::Index {
         if (fresh) {
           representative.push_back(p);
           beatsOf.emplace_back();
-          if (static_cast<std::size_t>(words->length(p)) >= kNearMatchLength) {
+          const int length = words->length(p);
+          if (static_cast<std::size_t>(length) >= kNearMatchLength) {
             byHead[words->head(p)].push_back(id);
-            variantHashes(*words, p, hashes);
-            for (auto h : hashes) byVariant.emplace_back(h, id);
+            if (length > kVariantLength - 2) byLength.emplace_back(length, id);
+            if (length <= kVariantLength) {
+              variantHashes(*words, p, hashes);
+              for (auto h : hashes) byVariant.emplace_back(h, id);
+            }
           }
         }
         auto& holders = beatsOf[static_cast<std::size_t>(id)];
@@ -234,6 +246,7 @@ struct PreparedScript::Index {
       for (int b : beatsOf[id]) frequentIn[static_cast<std::size_t>(b)][bit / 64] |= std::uint64_t{1} << (bit % 64);
     }
 
+    std::sort(byLength.begin(), byLength.end());
     std::sort(byVariant.begin(), byVariant.end());
     int bits = 1;
     while ((std::size_t{1} << bits) < byVariant.size() && bits < 30) ++bits;
@@ -270,11 +283,19 @@ struct PreparedScript::Index {
     s.candidates.clear();
     if (auto found = byHead.find(query.head(k)); found != byHead.end())
       s.candidates.insert(s.candidates.end(), found->second.begin(), found->second.end());
-    variantHashes(query, k, s.hashes);
-    for (auto h : s.hashes) {
-      const auto slot = h >> shift;
-      for (auto e = directory[slot]; e < directory[slot + 1]; ++e)
-        if (byVariant[e].first == h) s.candidates.push_back(byVariant[e].second);
+    // Entries within two edits are at most two characters longer or shorter.
+    const int length = query.length(k);
+    const int fromLength = length <= kVariantLength ? kVariantLength + 1 : length - 2;
+    for (auto e = std::lower_bound(byLength.begin(), byLength.end(), std::pair{fromLength, -1});
+         e != byLength.end() && e->first <= length + 2; ++e)
+      s.candidates.push_back(e->second);
+    if (length <= kVariantLength) {
+      variantHashes(query, k, s.hashes);
+      for (auto h : s.hashes) {
+        const auto slot = h >> shift;
+        for (auto e = directory[slot]; e < directory[slot + 1]; ++e)
+          if (byVariant[e].first == h) s.candidates.push_back(byVariant[e].second);
+      }
     }
     std::sort(s.candidates.begin(), s.candidates.end());
     s.candidates.erase(std::unique(s.candidates.begin(), s.candidates.end()), s.candidates.end());

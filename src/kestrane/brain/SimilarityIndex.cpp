@@ -213,10 +213,11 @@ double SimilarityIndex::overlap(int a, int b) const {
   return overlapShare(sharedCount(x.distinct, y.distinct), x, y);
 }
 
-std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
+std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold, int from) const {
   std::vector<int> result;
+  const int first = std::max(a + 1, from);
   if (threshold <= 0) {
-    for (int p = a + 1; p < size(); ++p) result.push_back(p);
+    for (int p = first; p < size(); ++p) result.push_back(p);
     return result;
   }
   // Upper bound of the alignment score from a's side: 2 for every token of a
@@ -229,7 +230,7 @@ std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold) const {
   const Line& line = lines_[static_cast<std::size_t>(a)];
   auto credit = [&](int id, int amount, int slot) {
     const auto& list = postings_[static_cast<std::size_t>(id)];
-    for (auto it = std::upper_bound(list.begin(), list.end(), a); it != list.end(); ++it) {
+    for (auto it = std::lower_bound(list.begin(), list.end(), first); it != list.end(); ++it) {
       auto p = static_cast<std::size_t>(*it);
       if (credited[p] == slot) continue;
       credited[p] = slot;

@@ -41,9 +41,9 @@ class SimilarityIndex {
   // similarity of the two token lists can reach threshold.
   bool mayReach(int a, int b, double threshold) const;
 
-  // Every position after a whose opening-aware similarity to a may reach
-  // threshold (a superset of those that do), ascending.
-  std::vector<int> partnersAfter(int a, double threshold) const;
+  // Every position after a, and at least `from`, whose opening-aware similarity
+  // to a may reach threshold (a superset of those that do), ascending.
+  std::vector<int> partnersAfter(int a, double threshold, int from = 0) const;
 
   // Positions whose start lies in [from, to], ascending.
   std::vector<int> startingBetween(double from, double to) const;

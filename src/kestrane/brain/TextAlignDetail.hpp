@@ -42,17 +42,27 @@ template <typename Characters>
   }
   int* current = previous + n + 1;
   for (std::size_t j = 0; j <= n; ++j) previous[j] = static_cast<int>(j);
+  // With a limit only the cells within `limit` of the diagonal can stay within
+  // it, so each row is computed over that band alone (linear in the lengths);
+  // the cells just outside it read as over the limit.
+  const std::size_t band = limit >= 0 ? static_cast<std::size_t>(limit) : std::max(m, n);
+  const int over = limit + 1;
   for (std::size_t i = 1; i <= m; ++i) {
-    current[0] = static_cast<int>(i);
-    int rowMin = current[0];
+    const std::size_t lo = i > band ? i - band : 1;
+    const std::size_t hi = std::min(n, i + band);
+    if (lo > hi) return capped(m > n ? m - n : n - m);
+    current[lo - 1] = lo == 1 ? static_cast<int>(i) : over;
+    int rowMin = current[lo - 1];
     const auto& ca = a[i - 1];
-    for (std::size_t j = 1; j <= n; ++j) {
+    for (std::size_t j = lo; j <= hi; ++j) {
       current[j] = std::min({previous[j - 1] + (ca == b[j - 1] ? 0 : 1), previous[j] + 1, current[j - 1] + 1});
       rowMin = std::min(rowMin, current[j]);
     }
+    if (hi < n) current[hi + 1] = over;
     if (limit >= 0 && rowMin > limit) return limit + 1;
     std::swap(previous, current);
   }
+  if (m > n + band || n > m + band) return capped(m > n ? m - n : n - m);
   return capped(static_cast<std::size_t>(previous[n]));
 }
 

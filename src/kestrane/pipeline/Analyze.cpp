@@ -5,6 +5,7 @@
 #include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/transcribe/Transcriber.hpp"
 
 namespace kestrane::Pipeline {
@@ -16,8 +17,7 @@ class ScratchFile {
  public:
   explicit ScratchFile(std::filesystem::path path) : path_(std::move(path)) {}
   ~ScratchFile() {
-    std::error_code ignored;
-    std::filesystem::remove(path_, ignored);
+    platform::ScratchFiles::remove(path_);
   }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;

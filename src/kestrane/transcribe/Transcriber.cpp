@@ -13,6 +13,7 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/PcmWavReader.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/UsableCores.hpp"
 #include "kestrane/transcribe/DigitalFloor.hpp"
 #include "kestrane/transcribe/HeldSound.hpp"
@@ -43,8 +44,7 @@ struct TemporaryFile {
     std::string path;
     ~TemporaryFile() {
         if (path.empty()) return;
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
+        platform::ScratchFiles::remove(path);
     }
 };
 
