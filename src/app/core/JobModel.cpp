@@ -1,0 +1,302 @@
+#include "app/core/JobModel.hpp"
+
+#include <algorithm>
+
+#include "app/core/Paths.hpp"
+#include "app/core/RecentSessions.hpp"
+
+namespace kestrane::app {
+
+namespace {
+
+double secondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+std::optional<std::string> textOrAbsent(const QString& text) {
+  if (text.isEmpty()) return std::nullopt;
+  return text.toStdString();
+}
+
+// Waits for the pre-analysis without outliving a stop request; none when it failed.
+std::optional<Pipeline::Analysis> awaitAnalysis(const std::shared_future<Pipeline::Analysis>& pending,
+                                                const std::stop_token& stop) {
+  while (pending.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+    if (stop.stop_requested()) return std::nullopt;
+  }
+  try {
+    return pending.get();
+  } catch (...) {
+    return std::nullopt;  // the run analyses the footage itself
+  }
+}
+
+// The message shown to the user for an error of the engine.
+QString errorText(std::exception_ptr error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& e) {
+    return QString::fromStdString(e.what());
+  } catch (...) {
+    return QStringLiteral("Something went wrong inside Kestrane.");
+  }
+}
+
+}  // namespace
+
+JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings> settings,
+                   QObject* parent)
+    : QObject(parent),
+      engine_(std::move(engine)),
+      settings_(settings ? std::move(settings) : std::make_unique<QSettings>()) {
+  recentSessionPaths_ = RecentSessions::read(*settings_, RecentSessions::singleCutsKey);
+  recentBatchPaths_ = RecentSessions::read(*settings_, RecentSessions::lastBatchKey);
+}
+
+JobModel::~JobModel() = default;
+
+void JobModel::setProjectName(const QString& name) {
+  projectName_ = name;
+  emit changed();
+}
+
+void JobModel::setRenderMP4(bool on) {
+  renderMP4_ = on;
+  emit changed();
+}
+
+void JobModel::setExportTarget(ExportTarget target) {
+  exportTarget_ = target;
+  emit changed();
+}
+
+void JobModel::setState(JobState state) {
+  state_ = std::move(state);
+  emit stateChanged();
+}
+
+PipelineSettings JobModel::currentSettings() const {
+  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+  settings.silenceThresholdDBFS = silenceThreshold_;
+  settings.removeFillers = removeFillers_;
+  settings.dedupRepeatedLines = true;
+  settings.aiAdjudication = false;
+  settings.thoroughness = thoroughness_ == Thoroughness::silencesOnly ? Thoroughness::silencesOnly
+                                                                       : Thoroughness::fast;
+  settings.embedCaptions = embedCaptions_;
+  settings.subtitleLength = subtitleLength_;
+  settings.exportTarget = exportTarget_;
+  settings.manualKeepRanges = manualKeeps_;
+  settings.manualRemoveRanges = manualRemovals_;
+  settings.graphicsLimit = std::nullopt;
+  settings.apply(tightness_);
+  return settings;
+}
+
+std::vector<Pipeline::Stage> JobModel::plannedStages() const {
+  using S = Pipeline::Stage;
+  std::vector<S> stages;
+  for (const S& s : S::allCases()) {
+    if (s == S::consultingClaude || s == S::reviewingCut || s == S::generatingIdeas ||
+        s == S::preparingGraphics || (s == S::rendering && !renderMP4_)) {
+      continue;
+    }
+    stages.push_back(s);
+  }
+  return stages;
+}
+
+void JobModel::start() {
+  if (footagePath_.isEmpty() || state_.screen == Screen::running) return;
+  const PipelineSettings settings = currentSettings();
+  const bool recut = isRecut_ && !lastSessionPath_.isEmpty();
+  const QString name = projectName_.trimmed();
+  const QString notes = projectNotes_.trimmed();
+
+  Pipeline::Request request;
+  request.input = toPath(footagePath_);
+  if (!scriptPath_.isEmpty()) request.scriptURL = toPath(scriptPath_);
+  request.projectName = textOrAbsent(name);
+  request.projectNotes = textOrAbsent(notes);
+  request.renderMP4 = renderMP4_;
+  request.settings = settings;
+
+  RecutCall call;
+  if (recut) {
+    call.sessionURL = toPath(lastSessionPath_);
+    call.settings = settings;
+    call.renderMP4 = renderMP4_;
+    // Passing the stored name again would move a renamed or copied package into a new folder.
+    if (name != storedProjectName_.trimmed()) call.projectName = textOrAbsent(name);
+    call.projectNotes = notes.toStdString();
+    call.dropScript = dropStoredScript_;
+  }
+
+  std::shared_future<Pipeline::Analysis> pending;
+  if (!recut && preAnalysisInput_ == footagePath_) pending = preAnalysis_;
+
+  const auto started = std::chrono::steady_clock::now();
+  const std::uint64_t generation = ++cutGeneration_;
+  setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits
+                                                      : Pipeline::Stage::probing));
+
+  // Stages and the result travel the same queued path, so they arrive in the order sent.
+  Pipeline::ProgressCallback progress = [this, generation](const Pipeline::Stage& stage) {
+    postTo(this, [this, generation, stage] {
+      if (generation != cutGeneration_ || state_.screen != Screen::running) return;
+      setState(JobState::running(stage));
+    });
+  };
+  background_.start([this, engine = engine_, request, call, recut, pending, progress, generation,
+                     started](std::stop_token stop) {
+    try {
+      bool usedPreAnalysis = false;
+      Pipeline::Output output;
+      if (recut) {
+        output = engine->recut(call, progress, stop);
+      } else if (!pending.valid()) {
+        output = engine->run(request, std::nullopt, progress, stop);
+      } else {
+        progress(Pipeline::Stage::transcribing);
+        const std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
+        usedPreAnalysis = analysis.has_value();
+        output = engine->run(request, analysis, progress, stop);
+      }
+      postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started] {
+        finishCut(generation, output, usedPreAnalysis, started);
+      });
+    } catch (...) {
+      postTo(this, [this, generation, message = errorText(std::current_exception())] {
+        failCut(generation, message);
+      });
+    }
+  });
+}
+
+void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
+                         std::chrono::steady_clock::time_point started) {
+  if (generation != cutGeneration_ || state_.screen != Screen::running) return;
+  lastSessionPath_ = fromPath(output.sessionURL);
+  rememberSession(lastSessionPath_);
+  isRecut_ = false;
+  dropStoredScript_ = false;
+  sessionHasScript_ = output.session.script.has_value();
+  storedProjectName_ = projectName_;
+  lastCutDuration_ = secondsSince(started);
+  lastPreAnalysisDuration_ = usedPreAnalysis ? preAnalysisDuration_ : std::nullopt;
+  emit changed();
+  setState(JobState::done(std::move(output)));
+}
+
+void JobModel::failCut(std::uint64_t generation, const QString& message) {
+  if (generation != cutGeneration_ || state_.screen != Screen::running) return;
+  isRecut_ = false;
+  emit changed();
+  setState(JobState::failed(message));
+}
+
+void JobModel::adjustAndRecut() {
+  if (lastSessionPath_.isEmpty()) return reset();
+  isRecut_ = true;
+  emit changed();
+  setState(JobState::configuring());
+}
+
+void JobModel::retryFromFailure() {
+  if (footagePath_.isEmpty()) return reset();
+  setState(JobState::configuring());
+}
+
+void JobModel::reset() {
+  ++cutGeneration_;
+  batchPaths_.clear();
+  footagePath_.clear();
+  scriptPath_.clear();
+  projectName_.clear();
+  storedProjectName_.clear();
+  sessionHasScript_ = dropStoredScript_ = isRecut_ = false;
+  lastSessionPath_.clear();
+  lastCutDuration_.reset();
+  lastPreAnalysisDuration_.reset();
+  cancelPreAnalysis();
+  forgetFootage();
+  emit changed();
+  setState(JobState::idle());
+}
+
+void JobModel::forgetFootage() {
+  manualKeeps_.clear();
+  manualRemovals_.clear();
+  projectNotes_.clear();
+  levelsDBFS_.clear();
+  levelHopDuration_ = 0.01;
+  analysisTranscript_.reset();
+  silenceThreshold_ = -40;
+}
+
+void JobModel::rememberSession(const QString& sessionPath) {
+  recentSessionPaths_ = RecentSessions::remembered(recentSessionPaths_, sessionPath);
+  RecentSessions::write(*settings_, RecentSessions::singleCutsKey, recentSessionPaths_);
+}
+
+void JobModel::checkSpeechModel() {
+  background_.start([engine = engine_](std::stop_token) {
+    try {
+      engine->ensureSpeechModel();
+    } catch (...) {
+      // A missing model surfaces as the first cut's transcription error.
+    }
+  });
+}
+
+void JobModel::startPreAnalysis(const QString& footage) {
+  if (preAnalysisInput_ == footage) return;
+  cancelPreAnalysis();
+  preAnalysisInput_ = footage;
+  preAnalysisState_ = PreAnalysisState::working;
+  auto promise = std::make_shared<std::promise<Pipeline::Analysis>>();
+  preAnalysis_ = promise->get_future().share();
+  const auto started = std::chrono::steady_clock::now();
+  preAnalysisStop_ = background_.start(
+      [this, engine = engine_, footage, promise, started](std::stop_token stop) {
+        try {
+          Pipeline::Analysis analysis = engine->analyze(toPath(footage), {}, stop);
+          promise->set_value(analysis);
+          postTo(this, [this, footage, analysis = std::move(analysis), started] {
+            if (preAnalysisInput_ != footage) return;
+            preAnalysisState_ = PreAnalysisState::ready;
+            preAnalysisDuration_ = secondsSince(started);
+            levelsDBFS_ = analysis.levels.levelsDBFS();
+            levelHopDuration_ = analysis.levels.hopDuration;
+            analysisTranscript_ = analysis.transcript;
+            refreshThreshold();
+            emit changed();
+          });
+        } catch (...) {
+          promise->set_exception(std::current_exception());
+          postTo(this, [this, footage, message = errorText(std::current_exception())] {
+            if (preAnalysisInput_ != footage) return;
+            preAnalysisState_ = PreAnalysisState::failed;
+            preAnalysisFailure_ = message;
+            emit changed();
+          });
+        }
+      });
+}
+
+void JobModel::cancelPreAnalysis() {
+  preAnalysisStop_.request_stop();
+  preAnalysisStop_ = std::stop_source(std::nostopstate);
+  preAnalysis_ = {};
+  preAnalysisInput_.clear();
+  preAnalysisState_ = PreAnalysisState::none;
+  preAnalysisFailure_.clear();
+  preAnalysisDuration_.reset();
+}
+
+void JobModel::refreshThreshold() {
+  if (levelsDBFS_.empty()) return;
+  silenceThreshold_ = thresholdDBFS(sensitivity_, levelsDBFS_);
+}
+
+}  // namespace kestrane::app

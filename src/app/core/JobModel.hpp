@@ -1,0 +1,163 @@
+#pragma once
+// The one object that holds everything the window shows and everything the user chose: the
+// job's state, its inputs, the cut options and what the footage's analysis found. Views read it
+// and call its operations; they change nothing themselves. Lives on the window's thread; engine
+// work runs on threads of its own and comes back through the event queue.
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+
+#include <chrono>
+#include <future>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "app/core/Background.hpp"
+#include "app/core/EngineApi.hpp"
+#include "app/core/JobState.hpp"
+#include "kestrane/analysis/SilenceSensitivity.hpp"
+
+namespace kestrane::app {
+
+class JobModel : public QObject {
+  Q_OBJECT
+
+ public:
+  // `settings` keeps the recent sessions; by default the application's own settings.
+  explicit JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings> settings = {},
+                    QObject* parent = nullptr);
+  ~JobModel() override;
+
+  // --- state and inputs ---
+  const JobState& state() const { return state_; }
+  const QString& footagePath() const { return footagePath_; }  // empty: none
+  const QString& scriptPath() const { return scriptPath_; }    // empty: none
+  const QString& projectName() const { return projectName_; }
+  void setProjectName(const QString& name);
+  const QString& projectNotes() const { return projectNotes_; }
+  const std::optional<QString>& dropMessage() const { return dropMessage_; }
+  const QStringList& batchPaths() const { return batchPaths_; }
+  bool sessionHasScript() const { return sessionHasScript_; }
+  bool dropStoredScript() const { return dropStoredScript_; }
+  bool sourceMissing() const { return sourceMissing_; }
+  bool isRecut() const { return isRecut_; }
+  const QString& lastSessionPath() const { return lastSessionPath_; }
+  std::optional<double> lastCutDuration() const { return lastCutDuration_; }
+  std::optional<double> lastPreAnalysisDuration() const { return lastPreAnalysisDuration_; }
+
+  // --- cut options ---
+  bool renderMP4() const { return renderMP4_; }
+  void setRenderMP4(bool on);
+  bool embedCaptions() const { return embedCaptions_; }
+  TranscriptExporter::SubtitleLength subtitleLength() const { return subtitleLength_; }
+  ExportTarget exportTarget() const { return exportTarget_; }
+  void setExportTarget(ExportTarget target);
+  bool removeFillers() const { return removeFillers_; }
+  double silenceThreshold() const { return silenceThreshold_; }
+  CutTightness tightness() const { return tightness_; }
+  Thoroughness thoroughness() const { return thoroughness_; }
+  SilenceSensitivity sensitivity() const { return sensitivity_; }
+
+  // --- what the footage's analysis found, and the hand edits made over it ---
+  PreAnalysisState preAnalysisState() const { return preAnalysisState_; }
+  const QString& preAnalysisFailure() const { return preAnalysisFailure_; }
+  const std::vector<float>& levelsDBFS() const { return levelsDBFS_; }
+  double levelHopDuration() const { return levelHopDuration_; }
+  const std::optional<Transcript>& analysisTranscript() const { return analysisTranscript_; }
+  const std::vector<TimeRange>& manualKeeps() const { return manualKeeps_; }
+  const std::vector<TimeRange>& manualRemovals() const { return manualRemovals_; }
+
+  // --- remembered sessions ---
+  const QStringList& recentSessionPaths() const { return recentSessionPaths_; }
+  const QStringList& recentBatchPaths() const { return recentBatchPaths_; }
+
+  // --- operations ---
+  // Files dropped, chosen or opened from outside, in the order given.
+  void accept(const QStringList& paths);
+  // A package folder or its session file.
+  void openSession(const QString& path);
+  // Cut It: runs the single job (or re-cuts the stored session) on a worker thread.
+  void start();
+  void adjustAndRecut();
+  void retryFromFailure();
+  // Back to the empty drop zone.
+  void reset();
+  // Checks once, in the background, that the speech model is installed; a failure is silent.
+  void checkSpeechModel();
+
+  // The settings of the next cut.
+  PipelineSettings currentSettings() const;
+  // The stages the current options can reach, in pipeline order.
+  std::vector<Pipeline::Stage> plannedStages() const;
+
+ signals:
+  // The screen changed, or the running stage did.
+  void stateChanged();
+  // Any other value the views show changed.
+  void changed();
+
+ private:
+  void setState(JobState state);
+  void startPreAnalysis(const QString& footage);
+  void cancelPreAnalysis();
+  void refreshThreshold();
+  // Everything that belongs to one video's audio, so the next video never inherits it.
+  void forgetFootage();
+  void rememberSession(const QString& sessionPath);
+  void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
+                 std::chrono::steady_clock::time_point started);
+  void failCut(std::uint64_t generation, const QString& message);
+
+  std::shared_ptr<EngineApi> engine_;
+  std::unique_ptr<QSettings> settings_;
+
+  JobState state_;
+  QString footagePath_;
+  QString scriptPath_;
+  QString projectName_;
+  // The name the loaded session was cut under; a re-cut passes the name on only when it differs.
+  QString storedProjectName_;
+  QString projectNotes_;
+  std::optional<QString> dropMessage_;
+  QStringList batchPaths_;
+  bool sessionHasScript_ = false;
+  bool dropStoredScript_ = false;
+  bool sourceMissing_ = false;
+  bool isRecut_ = false;
+  QString lastSessionPath_;
+  std::optional<double> lastCutDuration_;
+  std::optional<double> lastPreAnalysisDuration_;
+
+  bool renderMP4_ = false;
+  bool embedCaptions_ = true;
+  TranscriptExporter::SubtitleLength subtitleLength_ = TranscriptExporter::SubtitleLength::medium;
+  ExportTarget exportTarget_ = ExportTarget::finalCut;
+  bool removeFillers_ = true;
+  double silenceThreshold_ = -40;
+  CutTightness tightness_ = CutTightness::natural;
+  Thoroughness thoroughness_ = Thoroughness::balanced;
+  SilenceSensitivity sensitivity_ = defaultSilenceSensitivity;
+
+  PreAnalysisState preAnalysisState_ = PreAnalysisState::none;
+  QString preAnalysisFailure_;
+  QString preAnalysisInput_;
+  std::shared_future<Pipeline::Analysis> preAnalysis_;
+  std::stop_source preAnalysisStop_;
+  std::optional<double> preAnalysisDuration_;
+  std::vector<float> levelsDBFS_;
+  double levelHopDuration_ = 0.01;
+  std::optional<Transcript> analysisTranscript_;
+  std::vector<TimeRange> manualKeeps_;
+  std::vector<TimeRange> manualRemovals_;
+
+  QStringList recentSessionPaths_;
+  QStringList recentBatchPaths_;
+
+  // Counts cuts; a report from an earlier cut never touches a later one.
+  std::uint64_t cutGeneration_ = 0;
+  Background background_;  // last: its threads are joined before anything they use goes
+};
+
+}  // namespace kestrane::app

@@ -1,0 +1,173 @@
+// Files reaching the job model: drops, open dialogs, files opened from outside, and reopening
+// the packages of earlier cuts.
+#include <QDir>
+#include <QFileInfo>
+
+#include <cmath>
+
+#include "app/core/FileKinds.hpp"
+#include "app/core/JobModel.hpp"
+#include "app/core/Paths.hpp"
+
+namespace kestrane::app {
+
+namespace {
+
+QString lastComponent(QString path) {
+  while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
+  return QFileInfo(path).fileName();
+}
+
+// The session file itself, or the first one found in a package folder; empty when none.
+QString findSessionFile(const QString& path) {
+  if (QFileInfo(path).suffix() == QStringLiteral("json")) return path;
+  const QDir folder(path);
+  const QStringList entries =
+      folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                       QDir::Unsorted);
+  for (const QString& name : entries) {
+    if (name.endsWith(QStringLiteral(".kestrane.json"))) return folder.filePath(name);
+  }
+  return {};
+}
+
+// Ties keep the looser preset.
+CutTightness nearestTightness(double padding) {
+  CutTightness best = CutTightness::relaxed;
+  for (CutTightness t : {CutTightness::natural, CutTightness::tight, CutTightness::jumpCut}) {
+    if (std::abs(speechPadding(t) - padding) < std::abs(speechPadding(best) - padding)) best = t;
+  }
+  return best;
+}
+
+// The output of an earlier cut, rebuilt from its package; none when the cut cannot be shown.
+std::optional<Pipeline::Output> storedOutput(const KestraneSession& session, const QString& sessionFile) {
+  namespace fs = std::filesystem;
+  const fs::path file = toPath(sessionFile);
+  const fs::path folder = file.parent_path();
+  const std::string base = toPath(FileKinds::baseName(fromPath(session.source.path))).string();
+  const fs::path fcpxml = folder / (base + ".fcpxml");
+  std::error_code ec;
+  if (!session.cutList || !fs::exists(fcpxml, ec)) return std::nullopt;
+
+  Pipeline::Output output;
+  output.session = session;
+  output.packageDir = folder;
+  output.fcpxmlURL = fcpxml;
+  output.transcriptURL = folder / "transcript.md";
+  output.captionsURL = folder / "captions.srt";
+  output.sessionURL = file;
+  if (fs::exists(folder / "visual-ideas.md", ec)) output.visualIdeasURL = folder / "visual-ideas.md";
+  if (const fs::path mp4 = folder / (base + " rough cut.mp4"); fs::exists(mp4, ec)) output.mp4URL = mp4;
+  output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
+  const bool anyRendered = std::any_of(output.graphicsAssets.begin(), output.graphicsAssets.end(),
+                                       [](const GraphicsAsset& a) { return !a.failure; });
+  if (anyRendered && fs::is_directory(folder / "assets", ec)) output.assetsDirURL = folder / "assets";
+  return output;
+}
+
+}  // namespace
+
+void JobModel::accept(const QStringList& paths) {
+  // A running job is never disturbed by files opened from outside.
+  if (state_.screen == Screen::running) return;
+  dropMessage_.reset();
+  QStringList videos;
+  bool sawUsable = false;
+  for (qsizetype i = 0; i < paths.size(); ++i) {
+    const QString& path = paths[i];
+    if (FileKinds::isStoredCut(path)) {
+      emit changed();
+      return openSession(path);
+    }
+    if (FileKinds::isFootage(path)) {
+      videos << path;
+      sawUsable = true;
+    } else if (FileKinds::isScript(path)) {
+      scriptPath_ = path;
+      sawUsable = true;
+    } else if (i == paths.size() - 1 && !sawUsable) {
+      dropMessage_ = FileKinds::unsupportedFileMessage();
+    }
+  }
+  // The batch screens build on this list; until then the first video is cut on its own.
+  if (videos.size() >= 2) batchPaths_ = videos;
+  if (!videos.isEmpty()) {
+    const QString& video = videos.front();
+    if (video != footagePath_) {
+      forgetFootage();
+      // A re-cut armed for the previous video would otherwise cut that video again.
+      isRecut_ = false;
+      lastSessionPath_.clear();
+    }
+    footagePath_ = video;
+    sourceMissing_ = false;
+    projectName_ = FileKinds::baseName(video);
+    storedProjectName_.clear();
+    sessionHasScript_ = dropStoredScript_ = false;
+  }
+  emit changed();
+  if (footagePath_.isEmpty()) return;
+  setState(JobState::configuring());
+  startPreAnalysis(footagePath_);
+}
+
+void JobModel::openSession(const QString& path) {
+  if (state_.screen == Screen::running) return;
+  const QString sessionFile = findSessionFile(path);
+  if (sessionFile.isEmpty()) {
+    return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + lastComponent(path)));
+  }
+  KestraneSession session;
+  try {
+    session = KestraneSession::read(toPath(sessionFile));
+  } catch (const std::exception& e) {
+    return setState(JobState::failed(QStringLiteral("Couldn't open session: ") +
+                                     QString::fromStdString(e.what())));
+  }
+
+  const QString source = fromPath(session.source.path);
+  if (source != footagePath_) forgetFootage();
+  // An analysis of other footage is of no use to this session.
+  if (!preAnalysisInput_.isEmpty() && preAnalysisInput_ != source) cancelPreAnalysis();
+
+  const PipelineSettings& stored = session.settings;
+  silenceThreshold_ = stored.silenceThresholdDBFS;
+  if (session.levels) {
+    levelsDBFS_ = session.levels->levelsDBFS();
+    levelHopDuration_ = session.levels->hopDuration;
+    analysisTranscript_ = session.transcript;
+    sensitivity_ = nearestSilenceSensitivity(stored.silenceThresholdDBFS, levelsDBFS_);
+  }
+  removeFillers_ = stored.removeFillers;
+  thoroughness_ = stored.resolvedThoroughness() == Thoroughness::silencesOnly
+                      ? Thoroughness::silencesOnly
+                      : Thoroughness::balanced;
+  embedCaptions_ = stored.resolvedEmbedCaptions();
+  subtitleLength_ = stored.resolvedSubtitleLength();
+  exportTarget_ = stored.resolvedExportTarget();
+  manualKeeps_ = stored.manualKeepRanges.value_or(std::vector<TimeRange>{});
+  manualRemovals_ = stored.manualRemoveRanges.value_or(std::vector<TimeRange>{});
+  projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
+  std::error_code ec;
+  sourceMissing_ = !std::filesystem::exists(session.source.path, ec);
+  tightness_ = nearestTightness(stored.speechPadding);
+  footagePath_ = source;
+  scriptPath_.clear();
+  sessionHasScript_ = session.script.has_value();
+  dropStoredScript_ = false;
+  projectName_ = session.projectName ? QString::fromStdString(*session.projectName)
+                                     : FileKinds::baseName(source);
+  storedProjectName_ = projectName_;
+  lastCutDuration_.reset();
+  lastPreAnalysisDuration_.reset();
+  lastSessionPath_ = sessionFile;
+  rememberSession(sessionFile);
+
+  std::optional<Pipeline::Output> output = storedOutput(session, sessionFile);
+  if (!output) isRecut_ = true;
+  emit changed();
+  setState(output ? JobState::done(std::move(*output)) : JobState::configuring());
+}
+
+}  // namespace kestrane::app

@@ -1,0 +1,87 @@
+#include "app/core/ResultsText.hpp"
+
+#include "app/core/FileKinds.hpp"
+#include "app/core/Paths.hpp"
+
+namespace kestrane::app::ResultsText {
+
+Stats stats(const KestraneSession& session) {
+  Stats s;
+  s.source = session.source.durationSeconds;
+  if (!session.cutList) return s;
+  s.kept = session.cutList->keptDuration();
+  for (const Segment& segment : session.cutList->segments) {
+    switch (segment.kind) {
+      case SegmentKind::keep: break;
+      case SegmentKind::silence: ++s.silences; break;
+      case SegmentKind::flub: ++s.flubs; break;
+      case SegmentKind::retakeRejected: ++s.retakes; break;
+      case SegmentKind::filler: ++s.fillers; break;
+      case SegmentKind::manual: ++s.manual; break;
+    }
+  }
+  return s;
+}
+
+QString timeString(double seconds) {
+  const long long whole = static_cast<long long>(seconds);
+  return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString figuresLine(const Stats& stats) {
+  return timeString(stats.source) + QStringLiteral(" of footage \u2192 ") + timeString(stats.kept);
+}
+
+QString elapsedLine(double cutSeconds, std::optional<double> preAnalysisSeconds) {
+  QString line = QStringLiteral("Cut in ") + QString::fromStdString(Pipeline::elapsedString(cutSeconds));
+  if (preAnalysisSeconds) {
+    line += QStringLiteral(" \u00b7 analyzed in ") +
+            QString::fromStdString(Pipeline::elapsedString(*preAnalysisSeconds)) +
+            QStringLiteral(" while you chose options");
+  }
+  return line;
+}
+
+QString removedLine(const Stats& s) {
+  const QString dot = QStringLiteral(" \u00b7 ");
+  QString line = QStringLiteral("Removed %1 silences").arg(s.silences) + dot +
+                 QStringLiteral("%1 flubs").arg(s.flubs) + dot +
+                 QStringLiteral("%1 alternate takes").arg(s.retakes) + dot +
+                 QStringLiteral("%1 fillers").arg(s.fillers);
+  if (s.manual >= 1) line += dot + QStringLiteral("%1 by your hand").arg(s.manual);
+  return line;
+}
+
+QString spokenNotesText(int notes) {
+  return QStringLiteral("%1 spoken note%2 to your editor \u2014 cut from the timeline, marked inside "
+                        "the source clip")
+      .arg(notes)
+      .arg(notes == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString advisoryRow(const Advisory& advisory) {
+  return timeString(advisory.range.start) + QStringLiteral("  ") + QString::fromStdString(advisory.note);
+}
+
+std::filesystem::path premiereXmlPath(const Pipeline::Output& output) {
+  const QString base = FileKinds::baseName(fromPath(output.session.source.path));
+  return output.packageDir / toPath(base + QStringLiteral(" (Premiere).xml"));
+}
+
+QString importHint(const Pipeline::Output& output) {
+  switch (output.session.settings.resolvedExportTarget()) {
+    case ExportTarget::finalCut:
+      return {};
+    case ExportTarget::resolve:
+      return QStringLiteral("In Resolve: File \u2192 Import \u2192 Timeline\u2026 and pick the .fcpxml "
+                            "from the package. Subtitles: import captions.srt alongside it.");
+    case ExportTarget::premiere:
+      return QStringLiteral("Drag \u201c") + fromPath(premiereXmlPath(output).filename()) +
+             QStringLiteral("\u201d from the package into Premiere\u2019s Project panel (or File \u2192 "
+                            "Import). The cut arrives with your full raw nested inside \u2014 "
+                            "double-click any piece to fall into it.");
+  }
+  return {};
+}
+
+}  // namespace kestrane::app::ResultsText

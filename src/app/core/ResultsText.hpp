@@ -1,0 +1,42 @@
+#pragma once
+// The figures and sentences of the results screen, worked out from a finished cut.
+#include <QString>
+
+#include <filesystem>
+#include <optional>
+
+#include "kestrane/pipeline/Pipeline.hpp"
+
+namespace kestrane::app::ResultsText {
+
+struct Stats {
+  double kept = 0;    // seconds
+  double source = 0;  // seconds
+  int silences = 0;
+  int flubs = 0;
+  int retakes = 0;
+  int fillers = 0;
+  int manual = 0;
+};
+
+Stats stats(const KestraneSession& session);
+
+// "m:ss" from whole seconds truncated toward zero; minutes are not folded into hours.
+QString timeString(double seconds);
+// "12:34 of footage → 8:15"
+QString figuresLine(const Stats& stats);
+// "Cut in 12s", with " · analyzed in 1m 40s while you chose options" after a pre-analysis.
+QString elapsedLine(double cutSeconds, std::optional<double> preAnalysisSeconds);
+// "Removed 3 silences · 1 flubs · …"; the nouns stay plural.
+QString removedLine(const Stats& stats);
+// "2 spoken notes to your editor — …"
+QString spokenNotesText(int notes);
+// "1:01  note"
+QString advisoryRow(const Advisory& advisory);
+
+// Where the package writer puts the Premiere timeline: "<footage name> (Premiere).xml".
+std::filesystem::path premiereXmlPath(const Pipeline::Output& output);
+// How to bring the timeline into an editor that is not opened directly; empty for Final Cut Pro.
+QString importHint(const Pipeline::Output& output);
+
+}  // namespace kestrane::app::ResultsText

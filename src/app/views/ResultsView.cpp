@@ -1,0 +1,198 @@
+#include "app/views/ResultsView.hpp"
+
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QScrollArea>
+
+#include <algorithm>
+#include <QVBoxLayout>
+
+#include "app/core/Paths.hpp"
+#include "app/core/ResultsText.hpp"
+#include "app/views/Brand.hpp"
+#include "app/views/Symbols.hpp"
+
+namespace kestrane::app {
+
+using Brand::TextStyle;
+
+namespace {
+
+QWidget* section(const QString& title, const QStringList& rows, QWidget* parent) {
+  auto* box = new QWidget(parent);
+  auto* column = new QVBoxLayout(box);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(5);
+  column->addWidget(Brand::label(title.toUpper(), TextStyle::caption2, Brand::tertiaryText,
+                                 QFont::DemiBold, Qt::AlignLeft));
+  for (const QString& row : rows) {
+    column->addWidget(Brand::label(row, TextStyle::caption, Brand::secondaryText, QFont::Normal,
+                                   Qt::AlignLeft));
+  }
+  return box;
+}
+
+QPushButton* actionButton(const QString& text, const QString& symbol, Brand::ButtonLook look) {
+  auto* b = Brand::button(text, look, /*large=*/true);
+  b->setIcon(Symbols::icon(symbol, look == Brand::ButtonLook::prominent ? Qt::white : Brand::primaryText, 16));
+  b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  return b;
+}
+
+}  // namespace
+
+ReviewReport::ReviewReport(const QString& removedLine, const std::vector<std::string>& warnings,
+                           const std::vector<Advisory>& advisories, QWidget* parent)
+    : QWidget(parent) {
+  setObjectName(QStringLiteral("reviewReport"));
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  toggle_ = new QToolButton(this);
+  toggle_->setObjectName(QStringLiteral("reportToggle"));
+  toggle_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  toggle_->setAutoRaise(true);
+  toggle_->setFont(Brand::font(TextStyle::callout));
+  toggle_->setCursor(Qt::PointingHandCursor);
+  column->addWidget(toggle_, 0, Qt::AlignHCenter);
+
+  content_ = new QWidget(this);
+  auto* sections = new QVBoxLayout(content_);
+  sections->setContentsMargins(0, 10, 0, 0);
+  sections->setSpacing(14);
+  sections->addWidget(section(QStringLiteral("What came out"), {removedLine}, content_));
+  if (!advisories.empty()) {
+    QStringList rows;
+    for (const Advisory& a : advisories) rows << ResultsText::advisoryRow(a);
+    sections->addWidget(section(QStringLiteral("Worth a listen"), rows, content_));
+  }
+  if (!warnings.empty()) {
+    QStringList rows;
+    for (const std::string& w : warnings) rows << QString::fromStdString(w);
+    sections->addWidget(section(QStringLiteral("What happened"), rows, content_));
+  }
+  column->addWidget(content_);
+  connect(toggle_, &QToolButton::clicked, this, [this] { setExpanded(content_->isHidden()); });
+  setExpanded(false);
+}
+
+void ReviewReport::setExpanded(bool expanded) {
+  content_->setVisible(expanded);
+  toggle_->setArrowType(expanded ? Qt::DownArrow : Qt::RightArrow);
+  toggle_->setText(expanded ? QStringLiteral("Hide full report") : QStringLiteral("See full report"));
+}
+
+ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::Output> output,
+                         QWidget* parent)
+    : ScreenView(services, parent), output_(std::move(output)) {
+  setObjectName(QStringLiteral("results"));
+  const KestraneSession& session = output_->session;
+  const ResultsText::Stats stats = ResultsText::stats(session);
+
+  auto* outer = new QVBoxLayout(this);
+  outer->setContentsMargins(0, 0, 0, 20);
+  outer->setSpacing(0);
+  // The expanded report can be taller than the window; it scrolls rather than squeezing its rows.
+  auto* scroll = new QScrollArea(this);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  auto* page = new QWidget(scroll);
+  page->setAutoFillBackground(false);
+  scroll->viewport()->setAutoFillBackground(false);
+  scroll->setWidget(page);
+  outer->addWidget(scroll, 1);
+  auto* column = new QVBoxLayout(page);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+
+  auto* header = new QVBoxLayout;
+  header->setContentsMargins(24, 28, 24, 28);
+  header->setSpacing(10);
+  header->addWidget(Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 48, this), 0,
+                    Qt::AlignHCenter);
+  header->addWidget(Brand::label(QStringLiteral("First cut ready"), TextStyle::title2, Brand::primaryText,
+                                 QFont::DemiBold));
+  auto* figures = Brand::label(ResultsText::figuresLine(stats), TextStyle::title3, Brand::primaryText);
+  figures->setObjectName(QStringLiteral("figures"));
+  header->addWidget(figures);
+  if (const auto cut = job().lastCutDuration()) {
+    auto* elapsed = Brand::label(ResultsText::elapsedLine(*cut, job().lastPreAnalysisDuration()),
+                                 TextStyle::callout, Brand::secondaryText);
+    elapsed->setObjectName(QStringLiteral("elapsed"));
+    header->addWidget(elapsed);
+  }
+  header->addLayout(Brand::centred(new ReviewReport(ResultsText::removedLine(stats), output_->warnings,
+                                                   session.advisories.value_or(std::vector<Advisory>{}), this),
+                                  520));
+  if (session.editorNotes && !session.editorNotes->empty()) {
+    auto* notes = new QHBoxLayout;
+    notes->addStretch(1);
+    notes->addWidget(Symbols::label(QStringLiteral("bookmark.fill"), Brand::teal, 14, this), 0, Qt::AlignTop);
+    auto* text = Brand::label(ResultsText::spokenNotesText(static_cast<int>(session.editorNotes->size())),
+                              TextStyle::callout, Brand::teal);
+    text->setObjectName(QStringLiteral("spokenNotes"));
+    // One line when it fits, else wrapped at a readable width rather than squeezed narrow.
+    text->setFixedWidth(std::min(text->fontMetrics().horizontalAdvance(text->text()) + 4, 440));
+    notes->addWidget(text);
+    notes->addStretch(1);
+    header->addLayout(notes);
+  }
+  column->addLayout(header);
+
+  auto* divider = new QFrame(this);
+  divider->setFrameShape(QFrame::HLine);
+  divider->setStyleSheet(QStringLiteral("color: #3a3841;"));
+  column->addWidget(divider);
+
+  auto* actionsBox = new QWidget(this);
+  // Wider than the 380 of the original layout: the file manager's name makes a longer button.
+
+  auto* actions = new QVBoxLayout(actionsBox);
+  actions->setContentsMargins(24, 24, 24, 24);
+  actions->setSpacing(12);
+  if (const QString hint = ResultsText::importHint(*output_); hint.isEmpty()) {
+    auto* openTimeline = actionButton(QStringLiteral("Open in Final Cut Pro"),
+                                      QStringLiteral("arrow.up.forward.app"), Brand::ButtonLook::prominent);
+    openTimeline->setObjectName(QStringLiteral("openTimeline"));
+    connect(openTimeline, &QPushButton::clicked, this,
+            [this] { services_.workspace->open(fromPath(output_->fcpxmlURL)); });
+    actions->addWidget(openTimeline);
+  } else {
+    auto* text = Brand::label(hint, TextStyle::callout, Brand::secondaryText);
+    text->setObjectName(QStringLiteral("importHint"));
+    actions->addWidget(text);
+  }
+  if (output_->mp4URL) {
+    auto* play = actionButton(QStringLiteral("Play Rough Cut"), QStringLiteral("play.rectangle"),
+                              Brand::ButtonLook::bordered);
+    play->setObjectName(QStringLiteral("playRoughCut"));
+    connect(play, &QPushButton::clicked, this, [this] { services_.workspace->open(fromPath(*output_->mp4URL)); });
+    actions->addWidget(play);
+  }
+  auto* show = actionButton(QStringLiteral("Show Handoff Package in the file manager"), QStringLiteral("folder"),
+                            Brand::ButtonLook::bordered);
+  show->setObjectName(QStringLiteral("showPackage"));
+  connect(show, &QPushButton::clicked, this, [this] { services_.workspace->reveal(fromPath(output_->packageDir)); });
+  actions->addWidget(show);
+  column->addLayout(Brand::centred(actionsBox, 440));
+  column->addStretch(1);
+
+  auto* bottom = new QHBoxLayout;
+  bottom->setSpacing(16);
+  bottom->addStretch(1);
+  auto* adjust = Brand::button(QStringLiteral("Adjust && Re-cut"), Brand::ButtonLook::bordered);
+  adjust->setObjectName(QStringLiteral("adjustAndRecut"));
+  adjust->setIcon(Symbols::icon(QStringLiteral("slider.horizontal.3"), Brand::primaryText, 16));
+  connect(adjust, &QPushButton::clicked, this, [this] { job().adjustAndRecut(); });
+  bottom->addWidget(adjust);
+  auto* another = Brand::button(QStringLiteral("Cut Another Video"), Brand::ButtonLook::bordered);
+  another->setObjectName(QStringLiteral("cutAnother"));
+  connect(another, &QPushButton::clicked, this, [this] { job().reset(); });
+  bottom->addWidget(another);
+  bottom->addStretch(1);
+  outer->addLayout(bottom);
+}
+
+}  // namespace kestrane::app

@@ -1,0 +1,92 @@
+#include "app/views/RunningView.hpp"
+
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QRadialGradient>
+
+#include "app/core/Checklist.hpp"
+#include "app/views/Brand.hpp"
+#include "app/views/BrandWidgets.hpp"
+#include "app/views/Symbols.hpp"
+
+namespace kestrane::app {
+
+namespace {
+
+// A row's mark; the current one glows violet.
+class Mark : public QWidget {
+ public:
+  Mark(RowStatus status, QWidget* parent) : QWidget(parent), status_(status) { setFixedSize(26, 26); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF box(4, 4, 18, 18);
+    if (status_ == RowStatus::current) {
+      for (auto [colour, alpha, radius] : {std::tuple{Brand::deep, 0.5, 13.0}, std::tuple{Brand::accent, 0.8, 11.0}}) {
+        QColor c = colour;
+        c.setAlphaF(alpha);
+        QRadialGradient glow(box.center(), radius);
+        glow.setColorAt(0.6, c);
+        glow.setColorAt(1.0, Qt::transparent);
+        p.setPen(Qt::NoPen);
+        p.setBrush(glow);
+        p.drawEllipse(box.center(), radius, radius);
+      }
+    }
+    switch (status_) {
+      case RowStatus::done: Symbols::paint(p, QStringLiteral("checkmark.circle.fill"), box, Brand::green); break;
+      case RowStatus::current: Symbols::paint(p, QStringLiteral("arrow.right.circle.fill"), box, Brand::accent); break;
+      case RowStatus::pending: Symbols::paint(p, QStringLiteral("circle"), box, Brand::secondaryText); break;
+    }
+  }
+
+ private:
+  RowStatus status_;
+};
+
+}  // namespace
+
+RunningView::RunningView(AppServices services, QWidget* parent) : ScreenView(services, parent) {
+  setObjectName(QStringLiteral("running"));
+  column_ = new QVBoxLayout(this);
+  column_->setSpacing(24);
+  column_->addStretch(1);
+  column_->addWidget(new Spinner(34, this), 0, Qt::AlignHCenter);
+  header_ = Brand::label(QString(), Brand::TextStyle::headline, Brand::primaryText);
+  column_->addWidget(header_);
+  column_->addStretch(1);
+  refresh();
+}
+
+void RunningView::refresh() {
+  const JobState& state = job().state();
+  if (!state.stage) return;
+  // The batch's header line joins here when batches run.
+  header_->hide();
+
+  delete checklist_;
+  checklist_ = new QWidget(this);
+  checklist_->setObjectName(QStringLiteral("checklist"));
+  checklist_->setMaximumWidth(280);
+  checklist_->setMinimumWidth(280);
+  auto* rows = new QVBoxLayout(checklist_);
+  rows->setSpacing(12);
+  rows->setContentsMargins(0, 0, 0, 0);
+  for (const ChecklistRow& row : checklistRows(*state.stage, job().plannedStages())) {
+    const bool current = row.status == RowStatus::current;
+    auto* line = new QHBoxLayout;
+    line->setSpacing(6);
+    line->addWidget(new Mark(row.status, checklist_));
+    auto* text = Brand::label(row.label, Brand::TextStyle::body,
+                              current ? Brand::primaryText : Brand::secondaryText,
+                              current ? QFont::DemiBold : QFont::Normal, Qt::AlignLeft | Qt::AlignVCenter);
+    text->setWordWrap(false);
+    line->addWidget(text, 1);
+    rows->addLayout(line);
+  }
+  column_->insertWidget(3, checklist_, 0, Qt::AlignHCenter);
+}
+
+}  // namespace kestrane::app

@@ -1,0 +1,74 @@
+#include "AppTestSupport.hpp"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "app/core/Paths.hpp"
+
+namespace kestrane::app::test {
+
+Harness::Harness() { remake(); }
+
+Harness::~Harness() {
+  job.reset();
+  engine->joinLateReports();
+}
+
+std::unique_ptr<QSettings> Harness::settings() const {
+  return std::make_unique<QSettings>(dir.filePath(QStringLiteral("settings.ini")), QSettings::IniFormat);
+}
+
+void Harness::remake() {
+  job.reset();
+  job = std::make_unique<JobModel>(engine, settings());
+}
+
+QString Harness::touch(const QString& name) const {
+  const QString file = dir.filePath(name);
+  QDir().mkpath(QFileInfo(file).path());
+  QFile f(file);
+  f.open(QIODevice::WriteOnly);
+  return file;
+}
+
+bool Harness::waitFor(Screen screen, int timeoutMs) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (job->state().screen != screen) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
+
+QString writeStoredCut(const QString& root, const StoredCut& cut) {
+  const QString folder = QDir(root).filePath(cut.folder);
+  QDir().mkpath(folder);
+  const QString footage = QDir(root).filePath(cut.footage);
+  QFile(footage).open(QIODevice::WriteOnly);
+  KestraneSession session;
+  session.source.path = toPath(footage).string();
+  session.source.durationSeconds = 754.4;
+  session.settings = cut.settings;
+  session.projectName = cut.projectName;
+  session.projectNotes = cut.projectNotes;
+  session.transcript = Transcript{{{"hello", {0.5, 1.5}}}};
+  if (cut.withCutList) session.cutList = CutList{{{{0, 754.4}, SegmentKind::keep}}};
+  if (cut.withLevels) {
+    std::vector<float> levels(300, -60.0f);
+    for (int i = 100; i < 200; ++i) levels[i] = -15.0f;
+    session.levels = LevelData::fromLevels(0.01, levels);
+  }
+  const QString base = QFileInfo(footage).completeBaseName();
+  session.write(toPath(QDir(folder).filePath(base + QStringLiteral(".kestrane.json"))));
+  auto make = [&](const QString& name) { QFile(QDir(folder).filePath(name)).open(QIODevice::WriteOnly); };
+  if (cut.withTimeline) make(base + QStringLiteral(".fcpxml"));
+  if (cut.withMP4) make(base + QStringLiteral(" rough cut.mp4"));
+  make(QStringLiteral("transcript.md"));
+  make(QStringLiteral("captions.srt"));
+  return folder;
+}
+
+}  // namespace kestrane::app::test

@@ -1,0 +1,49 @@
+#pragma once
+// Shared pieces of the application tests: a model over a scripted engine with private settings,
+// and packages of earlier cuts written into a temporary folder.
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "FakeEngine.hpp"
+#include "app/core/JobModel.hpp"
+
+namespace kestrane::app::test {
+
+// A model over a fake engine whose recent sessions live in the temporary folder.
+struct Harness {
+  QTemporaryDir dir;
+  std::shared_ptr<FakeEngine> engine = std::make_shared<FakeEngine>();
+  std::unique_ptr<JobModel> job;
+
+  Harness();
+  ~Harness();
+  QString path(const QString& name) const { return dir.filePath(name); }
+  std::unique_ptr<QSettings> settings() const;
+  // A new model over the same engine and settings.
+  void remake();
+  // Makes an empty file (and its folders).
+  QString touch(const QString& name) const;
+  // Runs the event loop until the screen is `screen`; false after `timeoutMs`.
+  bool waitFor(Screen screen, int timeoutMs = 5000);
+};
+
+// What a stored package holds, for writing fixtures.
+struct StoredCut {
+  QString folder = QStringLiteral("take 04 Kestrane");
+  QString footage = QStringLiteral("take 04.mov");
+  bool withCutList = true;
+  bool withTimeline = true;
+  bool withMP4 = false;
+  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+  std::optional<std::string> projectName;
+  std::optional<std::string> projectNotes;
+  bool withLevels = false;
+};
+
+// Writes the package under `root` (and the footage beside it); returns the package folder.
+QString writeStoredCut(const QString& root, const StoredCut& cut);
+
+}  // namespace kestrane::app::test

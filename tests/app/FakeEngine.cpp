@@ -1,0 +1,140 @@
+#include "FakeEngine.hpp"
+
+namespace kestrane::app::test {
+
+void Gate::close() {
+  std::lock_guard lock(mutex_);
+  open_ = false;
+}
+
+void Gate::open() {
+  {
+    std::lock_guard lock(mutex_);
+    open_ = true;
+  }
+  changed_.notify_all();
+}
+
+void Gate::pass(std::stop_token stop) {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, stop, [this] { return open_; });
+  if (stop.stop_requested()) throw Pipeline::Cancelled();
+}
+
+FakeEngine::~FakeEngine() { joinLateReports(); }
+
+void FakeEngine::joinLateReports() {
+  std::vector<std::thread> threads;
+  {
+    std::lock_guard lock(mutex_);
+    threads.swap(late_);
+  }
+  for (std::thread& t : threads) t.join();
+}
+
+std::vector<std::filesystem::path> FakeEngine::analyzeCalls() const {
+  std::lock_guard lock(mutex_);
+  return analyzeCalls_;
+}
+
+std::vector<std::pair<Pipeline::Request, bool>> FakeEngine::runCalls() const {
+  std::lock_guard lock(mutex_);
+  return runCalls_;
+}
+
+std::vector<RecutCall> FakeEngine::recutCalls() const {
+  std::lock_guard lock(mutex_);
+  return recutCalls_;
+}
+
+void FakeEngine::play(Script& script, const Pipeline::ProgressCallback& progress, std::stop_token stop) {
+  for (const Pipeline::Stage& stage : script.stages) {
+    std::this_thread::sleep_for(script.delay);
+    if (stop.stop_requested()) throw Pipeline::Cancelled();
+    if (progress) progress(stage);
+  }
+  script.gate.pass(stop);
+  if (script.failure) throw Pipeline::PipelineError(*script.failure);
+}
+
+Pipeline::Output FakeEngine::finish(const std::filesystem::path& footage, const PipelineSettings& settings,
+                                    const Pipeline::ProgressCallback& progress) {
+  if (lateStage && progress) {
+    std::lock_guard lock(mutex_);
+    late_.emplace_back([progress, late = *lateStage] {
+      std::this_thread::sleep_for(late.second);
+      progress(late.first);
+    });
+  }
+  return makeOutput ? makeOutput(footage, settings) : sampleOutput(footage, settings);
+}
+
+Pipeline::Analysis FakeEngine::analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
+                                       std::stop_token stop) {
+  {
+    std::lock_guard lock(mutex_);
+    analyzeCalls_.push_back(input);
+  }
+  play(analysis, progress, stop);
+  Pipeline::Analysis result;
+  result.source.path = input.string();
+  result.source.durationSeconds = 2;
+  // One second of speech between two quiet ones.
+  std::vector<float> levels(200, -70.0f);
+  for (int i = 50; i < 150; ++i) levels[i] = -18.0f;
+  result.levels = LevelData::fromLevels(0.01, levels);
+  result.transcript.words = {{"hello", {0.5, 1.5}}};
+  return result;
+}
+
+Pipeline::Output FakeEngine::run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
+                                 const Pipeline::ProgressCallback& progress, std::stop_token stop) {
+  {
+    std::lock_guard lock(mutex_);
+    runCalls_.emplace_back(request, prepared.has_value());
+  }
+  play(cut, progress, stop);
+  Pipeline::Output out = finish(request.input, request.settings, progress);
+  if (request.renderMP4) out.mp4URL = out.packageDir / (request.input.stem().string() + " rough cut.mp4");
+  return out;
+}
+
+Pipeline::Output FakeEngine::recut(const RecutCall& call, const Pipeline::ProgressCallback& progress,
+                                   std::stop_token stop) {
+  {
+    std::lock_guard lock(mutex_);
+    recutCalls_.push_back(call);
+  }
+  play(cut, progress, stop);
+  return finish(call.sessionURL.parent_path().parent_path() / "footage.mov", call.settings, progress);
+}
+
+Pipeline::Output sampleOutput(const std::filesystem::path& footage, const PipelineSettings& settings) {
+  Pipeline::Output out;
+  KestraneSession& s = out.session;
+  s.source.path = footage.string();
+  s.source.durationSeconds = 754.4;
+  s.settings = settings;
+  s.projectName = footage.stem().string();
+  CutList cut;
+  auto add = [&](double from, double to, SegmentKind kind) { cut.segments.push_back({{from, to}, kind}); };
+  add(0, 200, SegmentKind::keep);
+  add(200, 260, SegmentKind::silence);
+  add(260, 400, SegmentKind::keep);
+  add(400, 420, SegmentKind::silence);
+  add(420, 470, SegmentKind::retakeRejected);
+  add(470, 475, SegmentKind::flub);
+  add(475, 476, SegmentKind::filler);
+  add(476, 495, SegmentKind::filler);
+  add(495, 650.9, SegmentKind::keep);
+  add(650.9, 754.4, SegmentKind::silence);
+  s.cutList = cut;
+  out.packageDir = footage.parent_path() / (footage.stem().string() + " Kestrane");
+  out.fcpxmlURL = out.packageDir / (footage.stem().string() + ".fcpxml");
+  out.transcriptURL = out.packageDir / "transcript.md";
+  out.captionsURL = out.packageDir / "captions.srt";
+  out.sessionURL = out.packageDir / (footage.stem().string() + ".kestrane.json");
+  return out;
+}
+
+}  // namespace kestrane::app::test

@@ -1,0 +1,78 @@
+#pragma once
+// A scripted stand-in for the engine: it reports the stages it is given, waits where told, fails
+// when told, and records every call.
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "app/core/EngineApi.hpp"
+
+namespace kestrane::app::test {
+
+// A door that work waits at until the test opens it (or the work is asked to stop).
+class Gate {
+ public:
+  explicit Gate(bool open = true) : open_(open) {}
+  void close();
+  void open();
+  void pass(std::stop_token stop);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable_any changed_;
+  bool open_;
+};
+
+struct Script {
+  std::vector<Pipeline::Stage> stages;
+  std::chrono::milliseconds delay{0};   // before each stage
+  std::optional<std::string> failure;   // thrown after the stages
+  Gate gate;                            // passed after the stages
+};
+
+class FakeEngine final : public EngineApi {
+ public:
+  ~FakeEngine() override;
+
+  Script analysis;
+  Script cut;  // runs and re-cuts
+  // What a finished cut hands back; by default `sampleOutput` of the request's footage.
+  std::function<Pipeline::Output(const std::filesystem::path& footage, const PipelineSettings&)> makeOutput;
+  // Reported from another thread this long after a cut has returned.
+  std::optional<std::pair<Pipeline::Stage, std::chrono::milliseconds>> lateStage;
+
+  // Calls, in order.
+  std::vector<std::filesystem::path> analyzeCalls() const;
+  std::vector<std::pair<Pipeline::Request, bool>> runCalls() const;  // request, with a prepared analysis
+  std::vector<RecutCall> recutCalls() const;
+  void joinLateReports();
+
+  Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
+                             std::stop_token stop) override;
+  Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
+                       const Pipeline::ProgressCallback& progress, std::stop_token stop) override;
+  Pipeline::Output recut(const RecutCall& call, const Pipeline::ProgressCallback& progress,
+                         std::stop_token stop) override;
+  void ensureSpeechModel() override {}
+
+ private:
+  void play(Script& script, const Pipeline::ProgressCallback& progress, std::stop_token stop);
+  Pipeline::Output finish(const std::filesystem::path& footage, const PipelineSettings& settings,
+                          const Pipeline::ProgressCallback& progress);
+
+  mutable std::mutex mutex_;
+  std::vector<std::filesystem::path> analyzeCalls_;
+  std::vector<std::pair<Pipeline::Request, bool>> runCalls_;
+  std::vector<RecutCall> recutCalls_;
+  std::vector<std::thread> late_;
+};
+
+// A finished cut of `footage`: 12:34 of footage kept to 8:15, with each kind of removal, in a
+// package folder beside the footage (nothing is written).
+Pipeline::Output sampleOutput(const std::filesystem::path& footage, const PipelineSettings& settings);
+
+}  // namespace kestrane::app::test

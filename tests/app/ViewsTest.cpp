@@ -1,0 +1,191 @@
+// The screens over a scripted engine: drops, the open shortcut, the drop message, the reopen link,
+// the buttons that lead on, and the texts of the results screen.
+#include <QApplication>
+#include <QDropEvent>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+
+#include "AppTestSupport.hpp"
+#include "app/core/FileKinds.hpp"
+#include "app/core/ResultsText.hpp"
+#include "app/views/Brand.hpp"
+#include "app/views/MainWindow.hpp"
+
+using namespace kestrane;
+using namespace kestrane::app;
+using namespace kestrane::app::test;
+
+namespace {
+
+struct StubDesktop final : Workspace, FileDialogs {
+  QStringList footage;
+  int footageAsked = 0;
+  QStringList opened, revealed;
+  void open(const QString& path) override { opened << path; }
+  void reveal(const QString& path) override { revealed << path; }
+  QStringList chooseFootage() override {
+    ++footageAsked;
+    return footage;
+  }
+  QString choosePreviousCut() override { return {}; }
+};
+
+struct Window {
+  Harness h;
+  StubDesktop desktop;
+  MainWindow window{{h.job.get(), &desktop, &desktop}};
+  Window() {
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+  }
+  template <class T = QWidget>
+  T* find(const char* name) const {
+    return window.findChild<T*>(QString::fromLatin1(name));
+  }
+  void click(const char* name) const { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
+  void drop(const QList<QUrl>& urls) {
+    QWidget* zone = find("dropZone");
+    QMimeData data;
+    data.setUrls(urls);
+    const QPoint at = zone->rect().center();
+    QDragEnterEvent enter(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(zone, &enter);
+    QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(zone, &dropped);
+  }
+};
+
+// A finished cut whose session asks for `target`, with `notes` spoken notes and maybe an MP4.
+Pipeline::Output finished(ExportTarget target, int notes, bool mp4) {
+  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
+  settings.exportTarget = target;
+  Pipeline::Output out = sampleOutput("/footage/take 04.mov", settings);
+  out.session.editorNotes = std::vector<Advisory>(notes, Advisory{{61.7, 62}, "note"});
+  if (mp4) out.mp4URL = out.packageDir / "take 04 rough cut.mp4";
+  return out;
+}
+
+}  // namespace
+
+class ViewsTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { Brand::applyTheme(*qApp); }
+
+  void aDropReachesTheModelOnceInOrder() {
+    Window w;
+    w.drop({QUrl::fromLocalFile(w.h.path("c.mov")), QUrl("https://example.invalid/x.mov"),
+            QUrl::fromLocalFile(w.h.path("a.mp4")), QUrl::fromLocalFile(w.h.path("b.mkv"))});
+    QCOMPARE(w.h.job->batchPaths(), (QStringList{w.h.path("c.mov"), w.h.path("a.mp4"), w.h.path("b.mkv")}));
+    QCOMPARE(w.h.job->state().screen, Screen::configuring);
+    QVERIFY(w.find("options"));
+  }
+
+  void ctrlOAsksForFootage() {
+    Window w;
+    w.desktop.footage = {w.h.path("a.mov")};
+    QTest::keyClick(&w.window, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(w.desktop.footageAsked, 1);
+    QCOMPARE(w.h.job->footagePath(), w.h.path("a.mov"));
+  }
+
+  void theDropMessageReplacesTheHint() {
+    Window w;
+    w.drop({QUrl::fromLocalFile(w.h.path("photo.png"))});
+    auto* message = w.find<QLabel>("dropMessage");
+    QVERIFY(message->isVisible());
+    QCOMPARE(message->text(), FileKinds::unsupportedFileMessage());
+    w.drop({});
+    QVERIFY(!message->isVisible());
+  }
+
+  void theReopenLinkFollowsTheFileOnDisk() {
+    Harness h;
+    h.job->openSession(writeStoredCut(h.dir.path(), {}));  // remembered
+    h.job->reset();
+    StubDesktop desktop;
+    MainWindow window({h.job.get(), &desktop, &desktop});
+    auto* link = window.findChild<QPushButton*>("reopenLastCut");
+    QVERIFY(!link->isHidden());
+    QCOMPARE(link->text(), QStringLiteral("Reopen \u201ctake 04 Kestrane\u201d"));
+    QFile::remove(h.job->recentSessionPaths().front());
+    h.job->accept({});  // any change redraws the screen
+    QVERIFY(link->isHidden());
+  }
+
+  void theButtonsLeadOn() {
+    Window w;
+    w.h.engine->cut.failure = "Couldn't read the footage";
+    w.h.job->accept({w.h.touch("a.mov")});
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::failed));
+    QCOMPARE(w.find<QLabel>("failureMessage")->text(), QStringLiteral("Couldn't read the footage"));
+    w.click("tryAgain");
+    QCOMPARE(w.h.job->state().screen, Screen::configuring);
+
+    w.h.engine->cut.failure.reset();
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::done));
+    QTRY_VERIFY(w.find("results"));
+    w.click("showPackage");
+    QCOMPARE(w.desktop.revealed, QStringList{w.h.path("a Kestrane")});
+    w.click("openTimeline");
+    QCOMPARE(w.desktop.opened, QStringList{w.h.path("a Kestrane/a.fcpxml")});
+    w.click("adjustAndRecut");
+    QCOMPARE(w.h.job->state().screen, Screen::configuring);
+    QVERIFY(w.h.job->isRecut());
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::done));
+    QTRY_VERIFY(w.find("cutAnother"));
+    w.click("cutAnother");
+    QCOMPARE(w.h.job->state().screen, Screen::idle);
+    QTRY_VERIFY(w.find("dropZone"));
+  }
+
+  void theResultsSpeakOfTheTargetEditor() {
+    const Pipeline::Output finalCut = finished(ExportTarget::finalCut, 1, true);
+    const Pipeline::Output premiere = finished(ExportTarget::premiere, 2, false);
+    QVERIFY(ResultsText::importHint(finalCut).isEmpty());
+    QVERIFY(ResultsText::importHint(finished(ExportTarget::resolve, 0, false))
+                .startsWith("In Resolve: File \u2192 Import \u2192 Timeline\u2026"));
+    QVERIFY(ResultsText::importHint(premiere).startsWith("Drag \u201ctake 04 (Premiere).xml\u201d from the package"));
+
+    const ResultsText::Stats stats = ResultsText::stats(finalCut.session);
+    QCOMPARE(ResultsText::figuresLine(stats), QStringLiteral("12:34 of footage \u2192 8:15"));
+    QCOMPARE(ResultsText::removedLine(stats),
+             QStringLiteral("Removed 3 silences \u00b7 1 flubs \u00b7 1 alternate takes \u00b7 2 fillers"));
+    ResultsText::Stats byHand = stats;
+    byHand.manual = 3;
+    QVERIFY(ResultsText::removedLine(byHand).endsWith("2 fillers \u00b7 3 by your hand"));
+    QCOMPARE(ResultsText::spokenNotesText(1), QStringLiteral("1 spoken note to your editor \u2014 cut from the "
+                                                             "timeline, marked inside the source clip"));
+    QVERIFY(ResultsText::spokenNotesText(2).startsWith("2 spoken notes to"));
+    QCOMPARE(ResultsText::timeString(3725), QStringLiteral("62:05"));
+    QCOMPARE(ResultsText::advisoryRow({{61.7, 63}, "Breath"}), QStringLiteral("1:01  Breath"));
+    QCOMPARE(ResultsText::elapsedLine(12, 100),
+             QStringLiteral("Cut in 12s \u00b7 analyzed in 1m 40s while you chose options"));
+
+    // On screen: the button or the instruction, the MP4 only when made, the notes line.
+    for (const auto& [output, hasButton, hasMP4, notes] :
+         {std::tuple{finalCut, true, true, "1 spoken note"}, std::tuple{premiere, false, false, "2 spoken notes"}}) {
+      Window w;
+      w.h.engine->makeOutput = [output](const auto&, const auto&) { return output; };
+      w.h.job->accept({w.h.touch("a.mov")});
+      w.click("cutIt");
+      QVERIFY(w.h.waitFor(Screen::done));
+      QTRY_VERIFY(w.find("results"));
+      QCOMPARE(w.find("openTimeline") != nullptr, hasButton);
+      QCOMPARE(w.find("importHint") != nullptr, !hasButton);
+      QCOMPARE(w.find("playRoughCut") != nullptr, hasMP4);
+      QVERIFY(w.find<QLabel>("spokenNotes")->text().startsWith(notes));
+      QVERIFY(w.find<QLabel>("elapsed")->text().startsWith("Cut in "));
+    }
+  }
+};
+
+QTEST_MAIN(ViewsTest)
+#include "ViewsTest.moc"
