@@ -4,33 +4,18 @@
 #include <QFileInfo>
 #include <QUrl>
 
-#include "app/core/JobModel.hpp"
 #include "app/core/PipelineEngine.hpp"
-#include "app/views/Brand.hpp"
-#include "app/views/DesktopWorkspace.hpp"
-#include "app/views/MainWindow.hpp"
+#include "app/views/Application.hpp"
 
 int main(int argc, char** argv) {
-  using namespace kestrane::app;
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Kestrane"));
-  QApplication::setOrganizationName(QStringLiteral("Kestrane"));
+  QApplication qt(argc, argv);
   QApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
-  QApplication::setDesktopFileName(QStringLiteral("kestrane"));
-  Brand::applyTheme(app);
-
-  JobModel job(std::make_shared<PipelineEngine>());
-  DesktopWorkspace workspace;
-  QtFileDialogs dialogs;
-  MainWindow window({&job, &workspace, &dialogs});
-  window.show();
-  job.checkSpeechModel();
-
-  QStringList paths;
-  for (const QString& arg : app.arguments().mid(1)) {
+  kestrane::app::Application app(qt, std::make_shared<kestrane::app::PipelineEngine>());
+  QStringList files;
+  for (const QString& arg : qt.arguments().mid(1)) {
     const QUrl url(arg);
-    paths << (url.isLocalFile() ? url.toLocalFile() : QFileInfo(arg).absoluteFilePath());
+    files << (url.isLocalFile() ? url.toLocalFile() : QFileInfo(arg).absoluteFilePath());
   }
-  if (!paths.isEmpty()) job.accept(paths);
-  return app.exec();
+  app.start(files);
+  return qt.exec();
 }

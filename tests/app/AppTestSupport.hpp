@@ -9,6 +9,7 @@
 
 #include "FakeEngine.hpp"
 #include "app/core/JobModel.hpp"
+#include "app/core/Workspace.hpp"
 
 namespace kestrane::app::test {
 
@@ -28,6 +29,14 @@ struct Harness {
   QString touch(const QString& name) const;
   // Runs the event loop until the screen is `screen`; false after `timeoutMs`.
   bool waitFor(Screen screen, int timeoutMs = 5000);
+};
+
+// A desktop that opens nothing and whose dialogs are always cancelled.
+struct NoDesktop final : Workspace, FileDialogs {
+  void open(const QString&) override {}
+  void reveal(const QString&) override {}
+  QStringList chooseFootage() override { return {}; }
+  QString choosePreviousCut() override { return {}; }
 };
 
 // What a stored package holds, for writing fixtures.

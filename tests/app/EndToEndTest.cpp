@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "AppTestSupport.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
 #include "app/core/PipelineEngine.hpp"
@@ -17,17 +18,7 @@
 
 using namespace kestrane;
 using namespace kestrane::app;
-
-namespace {
-
-struct NoDesktop final : Workspace, FileDialogs {
-  void open(const QString&) override {}
-  void reveal(const QString&) override {}
-  QStringList chooseFootage() override { return {}; }
-  QString choosePreviousCut() override { return {}; }
-};
-
-}  // namespace
+using kestrane::app::test::NoDesktop;
 
 class EndToEndTest : public QObject {
   Q_OBJECT

@@ -19,13 +19,6 @@ using S = Pipeline::Stage;
 
 namespace {
 
-struct NoDesktop final : Workspace, FileDialogs {
-  void open(const QString&) override {}
-  void reveal(const QString&) override {}
-  QStringList chooseFootage() override { return {}; }
-  QString choosePreviousCut() override { return {}; }
-};
-
 Pipeline::Output richOutput(const std::filesystem::path& footage, const PipelineSettings& settings) {
   Pipeline::Output out = sampleOutput(footage, settings);
   out.session.advisories = std::vector<Advisory>{{{61.7, 63}, "Two takes of this line were close; the second one won."},
@@ -62,6 +55,11 @@ int main(int argc, char** argv) {
   const std::vector<Shot> shots = {
       {"drop-zone", [](Harness&) {}},
       {"drop-zone-rejected", [](Harness& h) { h.job->accept({h.path("holiday photo.png")}); }},
+      {"options-analyzing",
+       [](Harness& h) {
+         h.engine->analysis.gate.close();
+         h.job->accept({h.touch("Interview take 2.mov")});
+       }},
       {"running-building-package",
        [](Harness& h) {
          h.engine->cut.stages = {S::probing, S::detectingSilence, S::transcribing, S::decidingEdits, S::exporting};
@@ -115,6 +113,7 @@ int main(int argc, char** argv) {
       std::printf("%s\n", qPrintable(file));
     }
     h.engine->cut.gate.open();
+    h.engine->analysis.gate.open();
   }
   return failures == 0 ? 0 : 1;
 }

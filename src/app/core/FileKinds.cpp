@@ -12,12 +12,12 @@ std::string lowerSuffix(const QString& path) {
   return QFileInfo(path).suffix().toLower().toStdString();
 }
 
+}  // namespace
+
 QString lastComponent(QString path) {
   while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
   return QFileInfo(path).fileName();
 }
-
-}  // namespace
 
 const std::set<std::string>& footageExtensions() {
   static const std::set<std::string> extensions{"mov", "mp4", "m4v", "mts",  "m2ts", "avi", "mkv",

@@ -21,6 +21,9 @@ bool isScript(const QString& path);
 // Shown when nothing dropped or chosen could be used.
 QString unsupportedFileMessage();
 
+// The last component of a path, a trailing slash ignored.
+QString lastComponent(QString path);
+
 // The file's name without its last extension: "take 04.mov" gives "take 04".
 QString baseName(const QString& path);
 

@@ -256,6 +256,7 @@ void JobModel::startPreAnalysis(const QString& footage) {
   preAnalysisState_ = PreAnalysisState::working;
   auto promise = std::make_shared<std::promise<Pipeline::Analysis>>();
   preAnalysis_ = promise->get_future().share();
+  emit changed();
   const auto started = std::chrono::steady_clock::now();
   preAnalysisStop_ = background_.start(
       [this, engine = engine_, footage, promise, started](std::stop_token stop) {

@@ -13,11 +13,6 @@ namespace kestrane::app {
 
 namespace {
 
-QString lastComponent(QString path) {
-  while (path.size() > 1 && path.endsWith(u'/')) path.chop(1);
-  return QFileInfo(path).fileName();
-}
-
 // The session file itself, or the first one found in a package folder; empty when none.
 QString findSessionFile(const QString& path) {
   if (QFileInfo(path).suffix() == QStringLiteral("json")) return path;
@@ -116,7 +111,7 @@ void JobModel::openSession(const QString& path) {
   if (state_.screen == Screen::running) return;
   const QString sessionFile = findSessionFile(path);
   if (sessionFile.isEmpty()) {
-    return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + lastComponent(path)));
+    return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));
   }
   KestraneSession session;
   try {

@@ -7,7 +7,7 @@
 namespace kestrane::app::Brand {
 
 QFont font(TextStyle style, QFont::Weight weight) {
-  // Pixel sizes, so pictures of the window come out the same on every screen setting.
+  // Sizes in pixels at 96 dpi, set as points so the desktop's font scaling still applies.
   struct Spec {
     int pixels;
     QFont::Weight weight;
@@ -24,7 +24,7 @@ QFont font(TextStyle style, QFont::Weight weight) {
   };
   const Spec& spec = specs[static_cast<int>(style)];
   QFont f = QApplication::font();
-  f.setPixelSize(spec.pixels);
+  f.setPointSizeF(spec.pixels * 0.75);
   f.setWeight(weight == QFont::Normal ? spec.weight : weight);
   return f;
 }
@@ -74,7 +74,7 @@ void applyTheme(QApplication& app) {
   // Inter when it is installed, else the system's DejaVu.
   f.setFamilies({QStringLiteral("Inter"), QStringLiteral("DejaVu Sans")});
   f.setStyleHint(QFont::SansSerif);
-  f.setPixelSize(15);
+  f.setPointSizeF(15 * 0.75);
   app.setFont(f);
 }
 

@@ -12,7 +12,7 @@ namespace kestrane::app {
 
 Wordmark::Wordmark(int pixelSize, QWidget* parent) : QLabel(parent) {
   QFont f = Brand::font(Brand::TextStyle::body, QFont::Bold);
-  f.setPixelSize(pixelSize);
+  f.setPointSizeF(pixelSize * 0.75);
   f.setLetterSpacing(QFont::AbsoluteSpacing, -0.5);
   setFont(f);
   setTextFormat(Qt::RichText);

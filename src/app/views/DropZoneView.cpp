@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/updater/UpdateBanner.hpp"
 #include "app/views/Brand.hpp"
 
 namespace kestrane::app {
@@ -20,6 +21,9 @@ DropZoneView::DropZoneView(AppServices services, QWidget* parent) : ScreenView(s
   column->setSpacing(18);
   column->setContentsMargins(40, 0, 40, 36);
   column->addStretch(1);
+  if (services_.updates) {
+    column->addWidget(new updater::UpdateBanner(*services_.updates, this), 0, Qt::AlignHCenter);
+  }
 
   glyph_ = new BrandGlyph(this);
   column->addWidget(glyph_, 0, Qt::AlignHCenter);

@@ -57,6 +57,7 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
 
   form_ = new QVBoxLayout;
   form_->setContentsMargins(20, 20, 20, 20);
+  form_->addStretch(1);
   column->addLayout(form_, 1);
   column->addWidget(divider(this));
 

@@ -5,6 +5,7 @@
 
 #include "app/core/JobModel.hpp"
 #include "app/core/Workspace.hpp"
+#include "app/updater/UpdateChecker.hpp"
 
 namespace kestrane::app {
 
@@ -13,6 +14,7 @@ struct AppServices {
   JobModel* job = nullptr;
   Workspace* workspace = nullptr;
   FileDialogs* dialogs = nullptr;
+  updater::UpdateChecker* updates = nullptr;  // none: no update banner
 };
 
 class ScreenView : public QWidget {
