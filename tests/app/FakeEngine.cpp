@@ -18,7 +18,7 @@ void Gate::open() {
 void Gate::pass(std::stop_token stop) {
   std::unique_lock lock(mutex_);
   changed_.wait(lock, stop, [this] { return open_; });
-  if (stop.stop_requested()) throw Pipeline::Cancelled();
+  if (stop.stop_requested()) throw Cancelled();
 }
 
 FakeEngine::~FakeEngine() { joinLateReports(); }
@@ -42,7 +42,7 @@ std::vector<std::pair<Pipeline::Request, bool>> FakeEngine::runCalls() const {
   return runCalls_;
 }
 
-std::vector<RecutCall> FakeEngine::recutCalls() const {
+std::vector<Pipeline::RecutRequest> FakeEngine::recutCalls() const {
   std::lock_guard lock(mutex_);
   return recutCalls_;
 }
@@ -50,7 +50,7 @@ std::vector<RecutCall> FakeEngine::recutCalls() const {
 void FakeEngine::play(Script& script, const Pipeline::ProgressCallback& progress, std::stop_token stop) {
   for (const Pipeline::Stage& stage : script.stages) {
     std::this_thread::sleep_for(script.delay);
-    if (stop.stop_requested()) throw Pipeline::Cancelled();
+    if (stop.stop_requested()) throw Cancelled();
     if (progress) progress(stage);
   }
   script.gate.pass(stop);
@@ -99,7 +99,7 @@ Pipeline::Output FakeEngine::run(const Pipeline::Request& request, const std::op
   return out;
 }
 
-Pipeline::Output FakeEngine::recut(const RecutCall& call, const Pipeline::ProgressCallback& progress,
+Pipeline::Output FakeEngine::recut(const Pipeline::RecutRequest& call, const Pipeline::ProgressCallback& progress,
                                    std::stop_token stop) {
   {
     std::lock_guard lock(mutex_);

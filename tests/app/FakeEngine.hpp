@@ -48,14 +48,14 @@ class FakeEngine final : public EngineApi {
   // Calls, in order.
   std::vector<std::filesystem::path> analyzeCalls() const;
   std::vector<std::pair<Pipeline::Request, bool>> runCalls() const;  // request, with a prepared analysis
-  std::vector<RecutCall> recutCalls() const;
+  std::vector<Pipeline::RecutRequest> recutCalls() const;
   void joinLateReports();
 
   Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
                              std::stop_token stop) override;
   Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override;
-  Pipeline::Output recut(const RecutCall& call, const Pipeline::ProgressCallback& progress,
+  Pipeline::Output recut(const Pipeline::RecutRequest& call, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override;
   void ensureSpeechModel() override {}
 
@@ -67,7 +67,7 @@ class FakeEngine final : public EngineApi {
   mutable std::mutex mutex_;
   std::vector<std::filesystem::path> analyzeCalls_;
   std::vector<std::pair<Pipeline::Request, bool>> runCalls_;
-  std::vector<RecutCall> recutCalls_;
+  std::vector<Pipeline::RecutRequest> recutCalls_;
   std::vector<std::thread> late_;
 };
 

@@ -11,18 +11,6 @@
 
 namespace kestrane::app {
 
-// The arguments of one re-cut of a stored session.
-struct RecutCall {
-  std::filesystem::path sessionURL;
-  PipelineSettings settings;
-  bool renderMP4 = false;
-  // Absent keeps the stored name, so the package is re-cut in place.
-  std::optional<std::string> projectName;
-  // Absent keeps the stored notes; an empty text clears them.
-  std::optional<std::string> projectNotes;
-  bool dropScript = false;
-};
-
 class EngineApi {
  public:
   virtual ~EngineApi() = default;
@@ -34,7 +22,7 @@ class EngineApi {
                                const std::optional<Pipeline::Analysis>& prepared,
                                const Pipeline::ProgressCallback& progress,
                                std::stop_token stop) = 0;
-  virtual Pipeline::Output recut(const RecutCall& call, const Pipeline::ProgressCallback& progress,
+  virtual Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                                  std::stop_token stop) = 0;
   // Throws when the speech model for US English is not installed.
   virtual void ensureSpeechModel() = 0;

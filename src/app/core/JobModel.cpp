@@ -4,6 +4,8 @@
 
 #include "app/core/Paths.hpp"
 #include "app/core/RecentSessions.hpp"
+#include "kestrane/model/UserFacingError.hpp"
+#include "kestrane/pipeline/CutChoices.hpp"
 
 namespace kestrane::app {
 
@@ -31,14 +33,17 @@ std::optional<Pipeline::Analysis> awaitAnalysis(const std::shared_future<Pipelin
   }
 }
 
-// The message shown to the user for an error of the engine.
+// The message shown to the user: an error written for the user as it is, any other as the
+// program's own fault.
 QString errorText(std::exception_ptr error) {
   try {
     std::rethrow_exception(error);
-  } catch (const std::exception& e) {
+  } catch (const UserFacingError& e) {
     return QString::fromStdString(e.what());
+  } catch (const std::exception& e) {
+    return QStringLiteral("Internal error: ") + QString::fromStdString(e.what());
   } catch (...) {
-    return QStringLiteral("Something went wrong inside Kestrane.");
+    return QStringLiteral("Internal error");
   }
 }
 
@@ -76,20 +81,19 @@ void JobModel::setState(JobState state) {
 }
 
 PipelineSettings JobModel::currentSettings() const {
-  PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
-  settings.silenceThresholdDBFS = silenceThreshold_;
-  settings.removeFillers = removeFillers_;
-  settings.dedupRepeatedLines = true;
-  settings.aiAdjudication = false;
-  settings.thoroughness = thoroughness_ == Thoroughness::silencesOnly ? Thoroughness::silencesOnly
-                                                                       : Thoroughness::fast;
-  settings.embedCaptions = embedCaptions_;
-  settings.subtitleLength = subtitleLength_;
-  settings.exportTarget = exportTarget_;
+  Pipeline::CutChoices choices;
+  choices.tightness = tightness_;
+  choices.silencesOnly = thoroughness_ == Thoroughness::silencesOnly;
+  choices.removeFillers = removeFillers_;
+  choices.exportTarget = exportTarget_;
+  choices.embedCaptions = embedCaptions_;
+  choices.subtitleLength = subtitleLength_;
+  choices.sensitivity = sensitivity_;
+  // The threshold already follows the sensitivity and the levels, or was restored as stored.
+  choices.thresholdDBFS = silenceThreshold_;
+  PipelineSettings settings = Pipeline::cutSettings(choices, LevelData{});
   settings.manualKeepRanges = manualKeeps_;
   settings.manualRemoveRanges = manualRemovals_;
-  settings.graphicsLimit = std::nullopt;
-  settings.apply(tightness_);
   return settings;
 }
 
@@ -121,7 +125,7 @@ void JobModel::start() {
   request.renderMP4 = renderMP4_;
   request.settings = settings;
 
-  RecutCall call;
+  Pipeline::RecutRequest call;
   if (recut) {
     call.sessionURL = toPath(lastSessionPath_);
     call.settings = settings;
@@ -130,6 +134,7 @@ void JobModel::start() {
     if (name != storedProjectName_.trimmed()) call.projectName = textOrAbsent(name);
     call.projectNotes = notes.toStdString();
     call.dropScript = dropStoredScript_;
+    call.createMotionGraphics = false;
   }
 
   std::shared_future<Pipeline::Analysis> pending;
@@ -140,8 +145,13 @@ void JobModel::start() {
   setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits
                                                       : Pipeline::Stage::probing));
 
-  // Stages and the result travel the same queued path, so they arrive in the order sent.
-  Pipeline::ProgressCallback progress = [this, generation](const Pipeline::Stage& stage) {
+  // Stages and the result travel the same queued path, so they arrive in the order sent. The
+  // checklist shows no fractions, so a stage's later reports (one per rendered frame) stay on
+  // the worker.
+  auto lastLabel = std::make_shared<std::string>();
+  Pipeline::ProgressCallback progress = [this, generation, lastLabel](const Pipeline::Stage& stage) {
+    if (stage.fraction && stage.rawValue == *lastLabel) return;
+    *lastLabel = stage.rawValue;
     postTo(this, [this, generation, stage] {
       if (generation != cutGeneration_ || state_.screen != Screen::running) return;
       setState(JobState::running(stage));

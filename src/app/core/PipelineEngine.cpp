@@ -1,5 +1,7 @@
 #include "app/core/PipelineEngine.hpp"
 
+#include <thread>
+
 #include "kestrane/transcribe/Transcriber.hpp"
 
 namespace kestrane::app {
@@ -7,7 +9,9 @@ namespace kestrane::app {
 Pipeline::Analysis PipelineEngine::analyze(const std::filesystem::path& input,
                                            const Pipeline::ProgressCallback& progress,
                                            std::stop_token stop) {
-  return Pipeline::analyze(input, progress, std::move(stop));
+  // Leaves one core to the window, so it stays quick while the footage is analysed.
+  const unsigned cores = std::thread::hardware_concurrency();
+  return Pipeline::analyze(input, {.workers = cores > 1 ? cores - 1 : 1}, progress, std::move(stop));
 }
 
 Pipeline::Output PipelineEngine::run(const Pipeline::Request& request,
@@ -17,14 +21,10 @@ Pipeline::Output PipelineEngine::run(const Pipeline::Request& request,
   return Pipeline::run(request, prepared, progress, std::move(stop));
 }
 
-Pipeline::Output PipelineEngine::recut(const RecutCall& call,
+Pipeline::Output PipelineEngine::recut(const Pipeline::RecutRequest& request,
                                        const Pipeline::ProgressCallback& progress,
                                        std::stop_token stop) {
-  // The application never asks for the second opinion, visual ideas or motion graphics.
-  return Pipeline::recut(call.sessionURL, call.settings, call.renderMP4, /*useClaude=*/false,
-                         call.projectName, call.projectNotes, /*createMotionGraphics=*/false,
-                         /*renderGraphics=*/true, std::nullopt, std::nullopt, call.dropScript,
-                         progress, std::move(stop));
+  return Pipeline::recut(request, progress, std::move(stop));
 }
 
 void PipelineEngine::ensureSpeechModel() { Transcriber::ensureModel("en_US"); }

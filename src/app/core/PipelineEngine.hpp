@@ -12,7 +12,7 @@ class PipelineEngine final : public EngineApi {
   Pipeline::Output run(const Pipeline::Request& request,
                        const std::optional<Pipeline::Analysis>& prepared,
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override;
-  Pipeline::Output recut(const RecutCall& call, const Pipeline::ProgressCallback& progress,
+  Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override;
   void ensureSpeechModel() override;
 };
