@@ -88,7 +88,9 @@ PlacementResult placeGraphics(const fs::path& sessionURL) {
   std::string stem = sessionURL.filename().string();
   for (auto at = stem.find(".kestrane.json"); at != std::string::npos; at = stem.find(".kestrane.json"))
     stem.erase(at, 14);
-  const std::string_view trimmed = GraphicsText::trimSpace(session.projectName.value_or(""));
+  // The view must not outlive the name it looks into.
+  const std::string projectName = session.projectName.value_or("");
+  const std::string_view trimmed = GraphicsText::trimSpace(projectName);
   const std::string displayName = trimmed.empty() ? stem : std::string(trimmed);
 
   PlacementResult result;
