@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+class QUndoStack;
+
 #include <chrono>
 #include <future>
 #include <memory>
@@ -16,6 +18,7 @@
 
 #include "app/core/Background.hpp"
 #include "app/core/EngineApi.hpp"
+#include "app/core/HandEdits.hpp"
 #include "app/core/JobState.hpp"
 #include "kestrane/analysis/SilenceSensitivity.hpp"
 
@@ -68,6 +71,15 @@ class JobModel : public QObject {
   const std::optional<Transcript>& analysisTranscript() const { return analysisTranscript_; }
   const std::vector<TimeRange>& manualKeeps() const { return manualKeeps_; }
   const std::vector<TimeRange>& manualRemovals() const { return manualRemovals_; }
+  ManualEdits manualEdits() const { return {manualKeeps_, manualRemovals_}; }
+  bool hasManualEdits() const { return !manualKeeps_.empty() || !manualRemovals_.empty(); }
+  // Replaces both lists as they stand (no normalising) and publishes them; playback stops first.
+  void setManualEdits(const ManualEdits& edits);
+  // Records the change from `before` to the lists now as one "Cut Edit" step on `undo`; an
+  // unchanged pair or no stack records nothing.
+  void recordEdit(QUndoStack* undo, const ManualEdits& before);
+  // Drops every hand edit as one step; nothing happens when there are none.
+  void clearManualEdits(QUndoStack* undo);
 
   // --- remembered sessions ---
   const QStringList& recentSessionPaths() const { return recentSessionPaths_; }
@@ -97,6 +109,8 @@ class JobModel : public QObject {
   void stateChanged();
   // Any other value the views show changed.
   void changed();
+  // A hand edit is about to change the lists: anything playing the old cut stops.
+  void editStarting();
 
  private:
   void setState(JobState state);

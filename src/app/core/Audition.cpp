@@ -1,0 +1,148 @@
+#include "app/core/Audition.hpp"
+
+#include <QAudioSink>
+#include <QMediaDevices>
+
+#include <algorithm>
+#include <cmath>
+
+#include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/MonoResampler.hpp"
+
+namespace kestrane::app {
+
+namespace {
+
+// Plenty for speech, and half the memory of a 48 kHz copy of an hour.
+constexpr int auditionRate = 24000;
+constexpr int tickMs = 30;
+
+AuditionPcm decodeWithEngine(const QString& footage) {
+  AuditionPcm pcm;
+  pcm.sampleRate = auditionRate;
+  std::unique_ptr<platform::MonoResampler> resampler;
+  std::vector<float> mono;
+  platform::decodeAudio(footage.toStdString(), [&](const platform::AudioBlock& block) {
+    if (!resampler) resampler = std::make_unique<platform::MonoResampler>(int(block.sampleRate), auditionRate);
+    mono.resize(block.frames);
+    for (std::size_t f = 0; f < block.frames; ++f) {
+      float sum = 0;
+      for (int c = 0; c < block.channels; ++c) sum += block.interleaved[f * std::size_t(block.channels) + std::size_t(c)];
+      mono[f] = sum / float(block.channels);
+    }
+    resampler->push(mono.data(), mono.size(), pcm.samples);
+  });
+  if (resampler) resampler->flush(pcm.samples);
+  return pcm;
+}
+
+}  // namespace
+
+Audition::Audition(QObject* parent) : Audition(decodeWithEngine, parent) {}
+
+Audition::Audition(Decoder decoder, QObject* parent) : QObject(parent), decoder_(std::move(decoder)) {
+  ticker_.setInterval(tickMs);
+  connect(&ticker_, &QTimer::timeout, this, &Audition::tick);
+}
+
+Audition::~Audition() { sink_.reset(); }
+
+std::shared_ptr<const AuditionPcm> Audition::decoded(const QString& footage) const {
+  return footage == pcmFootage_ ? pcm_ : nullptr;
+}
+
+void Audition::start(const QString& footage, const std::vector<TimeRange>& keeps, std::optional<double> at) {
+  if (playing_ || footage.isEmpty() || keeps.empty()) return;
+  keeps_ = keeps;
+  playing_ = true;
+  const std::uint64_t generation = ++generation_;
+  emit changed();
+  if (footage == pcmFootage_ && pcm_) {
+    play(generation, at);
+    return;
+  }
+  background_.start([this, footage, generation, at](std::stop_token) {
+    std::shared_ptr<const AuditionPcm> pcm;
+    try {
+      pcm = std::make_shared<const AuditionPcm>(decoder_(footage));
+    } catch (const std::exception&) {
+      // Unreadable sound: the audition ends without a word.
+    }
+    postTo(this, [this, footage, generation, at, pcm] {
+      if (pcm) {
+        pcmFootage_ = footage;
+        pcm_ = pcm;
+      }
+      if (generation != generation_) return;
+      if (!pcm) {
+        stop();
+        return;
+      }
+      play(generation, at);
+    });
+  });
+}
+
+void Audition::play(std::uint64_t generation, std::optional<double> at) {
+  device_ = std::make_unique<KeptRangesDevice>(pcm_, keeps_);
+  const QAudioDevice output = QMediaDevices::defaultAudioOutput();
+  QAudioFormat format;
+  format.setSampleRate(pcm_->sampleRate);
+  format.setChannelCount(1);
+  format.setSampleFormat(QAudioFormat::Int16);
+  if (output.isNull() || !output.isFormatSupported(format)) {
+    stop();  // nothing to play through: end rather than stay "playing" in silence
+    return;
+  }
+  sink_ = std::make_unique<QAudioSink>(output, format);
+  connect(sink_.get(), &QAudioSink::stateChanged, this, [this, generation](QAudio::State state) {
+    if (generation != generation_) return;
+    if (state == QAudio::IdleState && device_ && device_->atEnd()) finish();
+    else if (state == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError) stop();
+  });
+  seek(at.value_or(keeps_.front().start));
+  if (generation == generation_) ticker_.start();
+}
+
+void Audition::seek(double sourceSeconds) {
+  if (!playing_ || !device_ || !sink_) return;
+  sink_->stop();
+  device_->seekSource(sourceSeconds);
+  playedBase_ = device_->playedSecondsAt(device_->pos());
+  playhead_ = lastPlayhead_ = sourceSeconds;
+  emit changed();
+  sink_->start(device_.get());
+  processedBase_ = sink_->processedUSecs();
+  if (sink_->error() != QAudio::NoError) stop();
+}
+
+void Audition::tick() {
+  if (!sink_) return;
+  const double played = playedBase_ + double(sink_->processedUSecs() - processedBase_) / 1e6;
+  playhead_ = KeptTimeline::sourceSeconds(keeps_, played);
+  if (played <= KeptTimeline::playedSeconds(keeps_, keeps_.back().end)) lastPlayhead_ = playhead_;
+  emit changed();
+}
+
+void Audition::finish() {
+  stop();
+  lastPlayhead_.reset();  // the next play starts from the beginning
+  emit changed();
+}
+
+void Audition::stop() {
+  ++generation_;
+  ticker_.stop();
+  if (sink_) {
+    sink_->disconnect(this);
+    sink_->stop();
+  }
+  sink_.reset();
+  device_.reset();
+  const bool was = playing_ || playhead_;
+  playing_ = false;
+  playhead_.reset();
+  if (was) emit changed();
+}
+
+}  // namespace kestrane::app
