@@ -18,6 +18,7 @@ inline const QColor primaryText{236, 234, 240};
 inline const QColor secondaryText{150, 147, 158};
 inline const QColor tertiaryText{104, 101, 112};
 inline const QColor green{48, 209, 88};
+inline const QColor red{255, 69, 58};
 inline const QColor orange{255, 159, 10};
 inline const QColor yellow{255, 214, 10};
 inline const QColor teal{64, 200, 224};
