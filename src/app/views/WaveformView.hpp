@@ -3,7 +3,10 @@
 // hover line. Listen mode: clicks and drags scrub, hovering aims the playhead. Edit mode: a drag
 // proposes a stretch to keep or cut, a round button keeps or cuts the hovered stretch, and grips
 // move band edges. The view holds no model state: it draws its inputs and reports gestures.
+#include <QImage>
 #include <QWidget>
+
+#include <cstdint>
 
 #include <functional>
 #include <optional>
@@ -29,7 +32,11 @@ class WaveformView : public QWidget {
   Mode mode() const { return mode_; }
   // The stretch of source time spread over the width; the whole recording by default.
   void setVisibleRange(std::optional<TimeRange> range);
-  void setFloorDBFS(double floor) { floor_ = floor; update(); }
+  void setFloorDBFS(double floor) {
+    floor_ = floor;
+    ++inputsVersion_;
+    update();
+  }
 
   std::function<void(std::optional<double>)> onHover;
   std::function<void(double)> onScrub;
@@ -73,6 +80,8 @@ class WaveformView : public QWidget {
   std::optional<double> nearestEdge(double t, double tolerance) const;
   // The loudest level of each column at the current width and zoom, computed once per both.
   const std::vector<float>& columns();
+  void paintLayer();
+  void paintGrip(QPainter& p, double edge, bool lit) const;
   void hover(double x);
   void dragTo(const QPointF& at);
   void endDrag();
@@ -89,6 +98,17 @@ class WaveformView : public QWidget {
   std::vector<float> columns_;
   int columnsWidth_ = -1;
   TimeRange columnsRange_{-1, -1};
+
+  struct LayerKey {
+    QSize size;
+    TimeRange range;
+    Mode mode = Mode::listen;
+    std::uint64_t inputs = 0;
+    friend bool operator==(const LayerKey&, const LayerKey&) = default;
+  };
+  std::uint64_t inputsVersion_ = 0;
+  QImage layer_;
+  LayerKey layerKey_;
 
   Phase phase_ = Phase::idle;
   bool selectKeep_ = false;
