@@ -97,7 +97,14 @@ void Audition::play(std::uint64_t generation, std::optional<double> at) {
   sink_ = std::make_unique<QAudioSink>(output, format);
   connect(sink_.get(), &QAudioSink::stateChanged, this, [this, generation](QAudio::State state) {
     if (generation != generation_) return;
-    if (state == QAudio::IdleState && device_ && device_->atEnd()) finish();
+    if (state == QAudio::IdleState && device_ && device_->atEnd()) {
+      // The device is drained, but the sink's buffer still holds the last of the cut: stopping
+      // now would swallow it.
+      const int heldMs = int(1000.0 * double(sink_->bufferSize()) / (2.0 * pcm_->sampleRate)) + 50;
+      QTimer::singleShot(heldMs, this, [this, generation] {
+        if (generation == generation_) finish();
+      });
+    }
     else if (state == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError) stop();
   });
   seek(at.value_or(keeps_.front().start));
