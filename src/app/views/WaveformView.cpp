@@ -10,6 +10,7 @@
 #include <cmath>
 #include <limits>
 
+#include "app/core/HandEdits.hpp"
 #include "app/views/Brand.hpp"
 
 namespace kestrane::app {
@@ -125,24 +126,9 @@ double WaveformView::xAt(double seconds) const {
 double WaveformView::tolerance() const { return width() > 0 ? grabPoints / width() * visible().duration() : 0; }
 
 WaveformView::Stretch WaveformView::stretchAt(double t) const {
-  for (const TimeRange& band : bands_) {
-    if (band.start <= t && t < band.end) return {band, true};
-  }
-  double start = 0;
-  for (auto it = bands_.rbegin(); it != bands_.rend(); ++it) {
-    if (it->end <= t) {
-      start = it->end;
-      break;
-    }
-  }
-  double end = total();
-  for (const TimeRange& band : bands_) {
-    if (band.start > t) {
-      end = band.start;
-      break;
-    }
-  }
-  return {{start, end}, false};
+  const TimeRange span = HandEdits::segmentSpan(t, bands_, total());
+  const auto byStart = [](const TimeRange& x, const TimeRange& y) { return x.start < y.start; };
+  return {span, std::binary_search(bands_.begin(), bands_.end(), span, byStart)};
 }
 
 std::optional<double> WaveformView::nearestEdge(double t, double tolerance) const {
