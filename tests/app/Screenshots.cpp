@@ -4,13 +4,17 @@
 #include <QDir>
 #include <QTest>
 #include <QToolButton>
+#include <QVBoxLayout>
 
+#include <cmath>
 #include <cstdio>
 #include <functional>
 
 #include "AppTestSupport.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/MainWindow.hpp"
+#include "app/views/TranscriptView.hpp"
+#include "app/views/WaveformView.hpp"
 
 using namespace kestrane;
 using namespace kestrane::app;
@@ -41,6 +45,74 @@ struct Shot {
 };
 
 }  // namespace
+
+// The cut preview's editors on their own: the waveform in edit mode (a selection being dragged,
+// then the hover button), the transcript with struck-through words and its bar, and the
+// waveform in listen mode with the playhead part way.
+int shootEditors(const QDir& out) {
+  std::vector<float> levels(6000);
+  for (std::size_t i = 0; i < levels.size(); ++i) {
+    const double t = double(i) / 100;
+    const bool pause = std::fmod(t, 7.0) > 5.6;
+    levels[i] = pause ? -68.0f : float(-30 + 18 * std::sin(t * 5.3) * std::sin(t * 1.7));
+  }
+  std::vector<TimeRange> bands;
+  for (double t = 5.6; t < 60; t += 7) bands.push_back({t, t + 1.4});
+  std::vector<TranscriptWord> words;
+  const QStringList text = QStringLiteral(
+      "So today I want to show you um how the rough cut comes together and uh why the pauses go. "
+      "We start with the footage as it was recorded and let the cut take out what nobody needs to hear.")
+                               .split(QLatin1Char(' '));
+  double t = 0.2;
+  for (const QString& w : text) {
+    words.push_back({w.toStdString(), {t, t + 0.3}});
+    t += (w.endsWith(QLatin1Char('.')) ? 1.6 : 0.38);
+  }
+
+  QWidget panel;
+  panel.setWindowTitle(QStringLiteral("Cut preview editors"));
+  auto* layout = new QVBoxLayout(&panel);
+  auto* wave = new WaveformView;
+  auto* transcript = new TranscriptView;
+  transcript->setFixedHeight(240);
+  layout->addWidget(wave);
+  layout->addWidget(transcript);
+  panel.resize(900, 400);
+  wave->setLevels(levels, 0.01);
+  wave->setCutBands(bands);
+  transcript->setWords(words);
+  transcript->setCut({{0.2 + 8 * 0.38, 0.2 + 9 * 0.38}, {5.6, 7.0}, {12.6, 14.0}},
+                     {{}, [](double) { return std::optional<QString>(QStringLiteral("a filler")); }});
+  panel.show();
+  int failures = QTest::qWaitForWindowExposed(&panel) ? 0 : 1;
+  const auto save = [&](const char* name) {
+    QTest::qWait(100);
+    const QString file = out.filePath(QString::fromLatin1(name) + QStringLiteral(".png"));
+    if (!panel.grab().save(file)) {
+      std::fprintf(stderr, "could not write %s\n", qPrintable(file));
+      ++failures;
+    } else {
+      std::printf("%s\n", qPrintable(file));
+    }
+  };
+  wave->setMode(WaveformView::Mode::edit);
+  const int y = wave->height() / 2;
+  QTest::mousePress(wave, Qt::LeftButton, {}, QPoint(int(wave->xAt(20.5)), y));
+  QTest::mouseMove(wave, QPoint(int(wave->xAt(25.5)), y));
+  save("editor-edit-selecting");
+  QTest::mouseRelease(wave, Qt::LeftButton, {}, QPoint(int(wave->xAt(25.5)), y));
+  QTest::mouseMove(wave, QPoint(int(wave->xAt(33)), y));
+  QTest::mouseMove(wave, QPoint(int(wave->xAt(33.3)), y));
+  const QPoint firstWord = transcript->wordFrame(7).center().toPoint();
+  QTest::mouseClick(transcript->viewport(), Qt::LeftButton, {}, firstWord);
+  QTest::mouseClick(transcript->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    transcript->wordFrame(9).center().toPoint());
+  save("editor-edit-hover-and-transcript");
+  wave->setMode(WaveformView::Mode::listen);
+  wave->setPlayhead(31.2);
+  save("editor-listen-playhead");
+  return failures;
+}
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -115,5 +187,6 @@ int main(int argc, char** argv) {
     h.engine->cut.gate.open();
     h.engine->analysis.gate.open();
   }
+  failures += shootEditors(out);
   return failures == 0 ? 0 : 1;
 }
