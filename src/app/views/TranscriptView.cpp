@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 #include "app/views/Brand.hpp"
 
@@ -85,7 +86,13 @@ void TranscriptView::setWords(std::vector<TranscriptWord> words) {
   const QFontMetricsF metrics(wordFont());
   textWidths_.clear();
   textWidths_.reserve(words_.size());
-  for (const TranscriptWord& word : words_) textWidths_.push_back(metrics.horizontalAdvance(QString::fromStdString(word.text)));
+  // Speech repeats its words: each distinct one is measured once.
+  std::unordered_map<std::string, double> measured;
+  for (const TranscriptWord& word : words_) {
+    auto [it, fresh] = measured.try_emplace(word.text, 0.0);
+    if (fresh) it->second = metrics.horizontalAdvance(QString::fromStdString(word.text));
+    textWidths_.push_back(it->second);
+  }
   clearSelection();
   rebuildCells();
   laidOutWidth_ = -1;
