@@ -54,6 +54,7 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   session.settings = cut.settings;
   session.projectName = cut.projectName;
   session.projectNotes = cut.projectNotes;
+  session.script = cut.script;
   session.transcript = Transcript{{{"hello", {0.5, 1.5}}}};
   if (cut.withCutList) session.cutList = CutList{{{{0, 754.4}, SegmentKind::keep}}};
   if (cut.withLevels) {

@@ -37,6 +37,7 @@ struct NoDesktop final : Workspace, FileDialogs {
   void reveal(const QString&) override {}
   QStringList chooseFootage() override { return {}; }
   QString choosePreviousCut() override { return {}; }
+  QString chooseScript() override { return {}; }
 };
 
 // What a stored package holds, for writing fixtures.
@@ -50,6 +51,7 @@ struct StoredCut {
   std::optional<std::string> projectName;
   std::optional<std::string> projectNotes;
   bool withLevels = false;
+  std::optional<std::string> script;
 };
 
 // Writes the package under `root` (and the footage beside it); returns the package folder.

@@ -15,10 +15,45 @@
 #include "app/core/ResultsText.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/MainWindow.hpp"
+#include "kestrane/analysis/SilencePreview.hpp"
 
 using namespace kestrane;
 using namespace kestrane::app;
 using kestrane::app::test::NoDesktop;
+
+namespace {
+
+// The engine itself, noting whether each run was handed an analysis and which stages it ran.
+class WatchedEngine final : public EngineApi {
+ public:
+  Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
+                             std::stop_token stop) override {
+    ++analyses;
+    return engine_.analyze(input, progress, std::move(stop));
+  }
+  Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
+                       const Pipeline::ProgressCallback& progress, std::stop_token stop) override {
+    ranPrepared = prepared.has_value();
+    return engine_.run(request, prepared, [this, progress](const Pipeline::Stage& stage) {
+      if (stage == Pipeline::Stage::transcribing) transcribedInRun = true;
+      if (progress) progress(stage);
+    }, std::move(stop));
+  }
+  Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
+                         std::stop_token stop) override {
+    return engine_.recut(request, progress, std::move(stop));
+  }
+  void ensureSpeechModel() override {}
+
+  std::atomic<int> analyses = 0;
+  std::atomic<bool> ranPrepared = false;
+  std::atomic<bool> transcribedInRun = false;
+
+ private:
+  PipelineEngine engine_;
+};
+
+}  // namespace
 
 class EndToEndTest : public QObject {
   Q_OBJECT
@@ -56,6 +91,32 @@ class EndToEndTest : public QObject {
     QVERIFY(stats.kept > 0 && stats.kept < stats.source);
     QCOMPARE(window.findChild<QLabel*>("figures")->text(), ResultsText::figuresLine(stats));
     QCOMPARE(job.recentSessionPaths().front(), fromPath(output.sessionURL));
+  }
+
+  void theDraftShowsWhatTheCutRemoves() {
+    Brand::applyTheme(*qApp);
+    QTemporaryDir dir;
+    const QString footage = dir.filePath("sample-presenter.mp4");
+    QVERIFY(QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage));
+    auto engine = std::make_shared<WatchedEngine>();
+    JobModel job(engine, std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
+    job.accept({footage});
+    QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
+    QTRY_VERIFY(job.draftBands().has_value());
+    const std::vector<TimeRange> draft = *job.draftBands();
+    QVERIFY(!draft.empty());
+
+    job.start();
+    QTRY_VERIFY_WITH_TIMEOUT(job.state().screen != Screen::running, 300000);
+    QCOMPARE(job.state().screen, Screen::done);
+    QCOMPARE(engine->analyses.load(), 1);
+    QVERIFY(engine->ranPrepared && !engine->transcribedInRun);
+
+    std::vector<TimeRange> removed;
+    for (const Segment& s : job.state().output->session.cutList->segments) {
+      if (s.kind != SegmentKind::keep) removed.push_back(s.range);
+    }
+    QCOMPARE(SilencePreview::unionOf(removed, 0.01), draft);
   }
 };
 

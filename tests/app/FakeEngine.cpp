@@ -48,6 +48,7 @@ std::vector<Pipeline::RecutRequest> FakeEngine::recutCalls() const {
 }
 
 void FakeEngine::play(Script& script, const Pipeline::ProgressCallback& progress, std::stop_token stop) {
+  if (!script.heedsStop) stop = {};
   for (const Pipeline::Stage& stage : script.stages) {
     std::this_thread::sleep_for(script.delay);
     if (stop.stop_requested()) throw Cancelled();
@@ -71,20 +72,37 @@ Pipeline::Output FakeEngine::finish(const std::filesystem::path& footage, const 
 
 Pipeline::Analysis FakeEngine::analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
                                        std::stop_token stop) {
+  std::vector<float> found;
+  Pipeline::Analysis result;
   {
     std::lock_guard lock(mutex_);
     analyzeCalls_.push_back(input);
+    found = levels;
+    result.transcript = transcript;
   }
   play(analysis, progress, stop);
-  Pipeline::Analysis result;
   result.source.path = input.string();
-  result.source.durationSeconds = 2;
-  // One second of speech between two quiet ones.
-  std::vector<float> levels(200, -70.0f);
-  for (int i = 50; i < 150; ++i) levels[i] = -18.0f;
-  result.levels = LevelData::fromLevels(0.01, levels);
-  result.transcript.words = {{"hello", {0.5, 1.5}}};
+  if (found.empty()) {
+    found.assign(200, -70.0f);
+    for (int i = 50; i < 150; ++i) found[i] = -18.0f;
+  }
+  result.source.durationSeconds = 0.01 * static_cast<double>(found.size());
+  result.levels = LevelData::fromLevels(0.01, found);
   return result;
+}
+
+std::vector<PipelineSettings> FakeEngine::draftCalls() const {
+  std::lock_guard lock(mutex_);
+  return draftCalls_;
+}
+
+Pipeline::DraftCut FakeEngine::draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings) {
+  {
+    std::lock_guard lock(mutex_);
+    draftCalls_.push_back(settings);
+  }
+  draftGate.pass({});
+  return makeDraft ? makeDraft(analysis, settings) : EngineApi::draftCut(analysis, settings);
 }
 
 Pipeline::Output FakeEngine::run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,

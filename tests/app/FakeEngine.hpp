@@ -32,6 +32,7 @@ struct Script {
   std::chrono::milliseconds delay{0};   // before each stage
   std::optional<std::string> failure;   // thrown after the stages
   Gate gate;                            // passed after the stages
+  bool heedsStop = true;                // false: finishes even when asked to stop
 };
 
 class FakeEngine final : public EngineApi {
@@ -42,6 +43,13 @@ class FakeEngine final : public EngineApi {
   Script cut;  // runs and re-cuts
   // What a finished cut hands back; by default `sampleOutput` of the request's footage.
   std::function<Pipeline::Output(const std::filesystem::path& footage, const PipelineSettings&)> makeOutput;
+  // What an analysis finds, as set when it starts: by default one second of speech between two
+  // quiet ones.
+  std::vector<float> levels;
+  Transcript transcript{{{"hello", {0.5, 1.5}}}};
+  // Drafts wait here (without heeding a stop); by default the engine's own draft is made.
+  Gate draftGate;
+  std::function<Pipeline::DraftCut(const Pipeline::Analysis&, const PipelineSettings&)> makeDraft;
   // Reported from another thread this long after a cut has returned.
   std::optional<std::pair<Pipeline::Stage, std::chrono::milliseconds>> lateStage;
 
@@ -49,6 +57,7 @@ class FakeEngine final : public EngineApi {
   std::vector<std::filesystem::path> analyzeCalls() const;
   std::vector<std::pair<Pipeline::Request, bool>> runCalls() const;  // request, with a prepared analysis
   std::vector<Pipeline::RecutRequest> recutCalls() const;
+  std::vector<PipelineSettings> draftCalls() const;
   void joinLateReports();
 
   Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
@@ -57,6 +66,7 @@ class FakeEngine final : public EngineApi {
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override;
   Pipeline::Output recut(const Pipeline::RecutRequest& call, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override;
+  Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings) override;
   void ensureSpeechModel() override {}
 
  private:
@@ -68,6 +78,7 @@ class FakeEngine final : public EngineApi {
   std::vector<std::filesystem::path> analyzeCalls_;
   std::vector<std::pair<Pipeline::Request, bool>> runCalls_;
   std::vector<Pipeline::RecutRequest> recutCalls_;
+  std::vector<PipelineSettings> draftCalls_;
   std::vector<std::thread> late_;
 };
 

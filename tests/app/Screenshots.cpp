@@ -33,6 +33,24 @@ Pipeline::Output richOutput(const std::filesystem::path& footage, const Pipeline
   return out;
 }
 
+// A minute of speech in phrases with pauses between them, and a word every 0.4 s of speech.
+void speakingMinute(FakeEngine& engine) {
+  std::vector<float> levels(6000, -62.0f);
+  Transcript transcript;
+  double t = 0.6;
+  for (int phrase = 0; t < 58; ++phrase) {
+    const double length = 2.0 + (phrase * 7 % 5) * 0.6;
+    const double pause = 0.4 + (phrase * 3 % 4) * 0.5;
+    for (double w = t; w + 0.35 < t + length; w += 0.4) transcript.words.push_back({"word", {w, w + 0.35}});
+    for (auto i = static_cast<std::size_t>(t * 100); i < static_cast<std::size_t>((t + length) * 100); ++i) {
+      levels[i] = static_cast<float>(-24 + 8 * std::sin(static_cast<double>(i) * 0.37) + (i % 7));
+    }
+    t += length + pause;
+  }
+  engine.levels = levels;
+  engine.transcript = transcript;
+}
+
 bool waitUntil(const std::function<bool()>& done) {
   for (int i = 0; i < 500 && !done(); ++i) QTest::qWait(10);
   return done();
@@ -131,6 +149,12 @@ int main(int argc, char** argv) {
        [](Harness& h) {
          h.engine->analysis.gate.close();
          h.job->accept({h.touch("Interview take 2.mov")});
+       }},
+      {"options-draft",
+       [](Harness& h) {
+         speakingMinute(*h.engine);
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
        }},
       {"running-building-package",
        [](Harness& h) {

@@ -30,6 +30,8 @@ struct StubDesktop final : Workspace, FileDialogs {
     return footage;
   }
   QString choosePreviousCut() override { return {}; }
+  QString script;
+  QString chooseScript() override { return script; }
 };
 
 struct Window {

@@ -24,6 +24,11 @@ class EngineApi {
                                std::stop_token stop) = 0;
   virtual Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                                  std::stop_token stop) = 0;
+  // The automatic cut of an analysis with these settings; pure, and quick enough to run after
+  // every option change.
+  virtual Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings) {
+    return Pipeline::draftCut(analysis, std::nullopt, settings);
+  }
   // Throws when the speech model for US English is not installed.
   virtual void ensureSpeechModel() = 0;
 };

@@ -241,7 +241,15 @@ void JobModel::forgetFootage() {
   levelsDBFS_.clear();
   levelHopDuration_ = 0.01;
   analysisTranscript_.reset();
+  // Another video's threshold never carries over: until this one's levels are in, -40 dBFS.
   silenceThreshold_ = -40;
+  draftInput_.reset();
+  draftStop_.request_stop();
+  ++draftGeneration_;
+  silenceBands_.clear();
+  draftRemovals_.clear();
+  draftBands_.reset();
+  draftReasonSegments_.clear();
 }
 
 void JobModel::rememberSession(const QString& sessionPath) {
@@ -264,29 +272,31 @@ void JobModel::startPreAnalysis(const QString& footage) {
   cancelPreAnalysis();
   preAnalysisInput_ = footage;
   preAnalysisState_ = PreAnalysisState::working;
+  const std::uint64_t generation = ++preAnalysisGeneration_;
   auto promise = std::make_shared<std::promise<Pipeline::Analysis>>();
   preAnalysis_ = promise->get_future().share();
   emit changed();
   const auto started = std::chrono::steady_clock::now();
+  // The generation, not the footage, decides: after "Change…" the same file dropped again
+  // starts a new analysis, and the stopped one's end must not show as a failure of it.
   preAnalysisStop_ = background_.start(
-      [this, engine = engine_, footage, promise, started](std::stop_token stop) {
+      [this, engine = engine_, footage, promise, started, generation](std::stop_token stop) {
         try {
           Pipeline::Analysis analysis = engine->analyze(toPath(footage), {}, stop);
           promise->set_value(analysis);
-          postTo(this, [this, footage, analysis = std::move(analysis), started] {
-            if (preAnalysisInput_ != footage) return;
+          postTo(this, [this, analysis = std::move(analysis), started, generation]() mutable {
+            if (generation != preAnalysisGeneration_) return;
             preAnalysisState_ = PreAnalysisState::ready;
             preAnalysisDuration_ = secondsSince(started);
-            levelsDBFS_ = analysis.levels.levelsDBFS();
-            levelHopDuration_ = analysis.levels.hopDuration;
-            analysisTranscript_ = analysis.transcript;
+            adoptAnalysis(std::move(analysis));
             refreshThreshold();
-            emit changed();
+            refreshDraftCuts();
           });
         } catch (...) {
           promise->set_exception(std::current_exception());
-          postTo(this, [this, footage, message = errorText(std::current_exception())] {
-            if (preAnalysisInput_ != footage) return;
+          if (stop.stop_requested()) return;
+          postTo(this, [this, generation, message = errorText(std::current_exception())] {
+            if (generation != preAnalysisGeneration_) return;
             preAnalysisState_ = PreAnalysisState::failed;
             preAnalysisFailure_ = message;
             emit changed();
@@ -296,6 +306,7 @@ void JobModel::startPreAnalysis(const QString& footage) {
 }
 
 void JobModel::cancelPreAnalysis() {
+  ++preAnalysisGeneration_;
   preAnalysisStop_.request_stop();
   preAnalysisStop_ = std::stop_source(std::nostopstate);
   preAnalysis_ = {};

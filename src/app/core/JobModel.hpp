@@ -54,14 +54,22 @@ class JobModel : public QObject {
   bool renderMP4() const { return renderMP4_; }
   void setRenderMP4(bool on);
   bool embedCaptions() const { return embedCaptions_; }
+  void setEmbedCaptions(bool on);
   TranscriptExporter::SubtitleLength subtitleLength() const { return subtitleLength_; }
+  void setSubtitleLength(TranscriptExporter::SubtitleLength length);
   ExportTarget exportTarget() const { return exportTarget_; }
   void setExportTarget(ExportTarget target);
-  bool removeFillers() const { return removeFillers_; }
   double silenceThreshold() const { return silenceThreshold_; }
+  // The options that shape the cut: every assignment, even of the same value, refreshes the
+  // draft.
+  bool removeFillers() const { return removeFillers_; }
+  void setRemoveFillers(bool on);
   CutTightness tightness() const { return tightness_; }
+  void setTightness(CutTightness tightness);
   Thoroughness thoroughness() const { return thoroughness_; }
+  void setThoroughness(Thoroughness thoroughness);
   SilenceSensitivity sensitivity() const { return sensitivity_; }
+  void setSensitivity(SilenceSensitivity sensitivity);
 
   // --- what the footage's analysis found, and the hand edits made over it ---
   PreAnalysisState preAnalysisState() const { return preAnalysisState_; }
@@ -81,6 +89,27 @@ class JobModel : public QObject {
   // Drops every hand edit as one step; nothing happens when there are none.
   void clearManualEdits(QUndoStack* undo);
 
+  // --- the draft cut: what the current options would remove, before any hand edit ---
+  // The silent stretches alone, at the threshold and tightness; ready at once.
+  const std::vector<TimeRange>& silenceBands() const { return silenceBands_; }
+  // The take decision's removals, in its order, before planning.
+  const std::vector<TimeRange>& draftRemovals() const { return draftRemovals_; }
+  // The removal bands of the planned cut; absent while there is no draft.
+  const std::optional<std::vector<TimeRange>>& draftBands() const { return draftBands_; }
+  // The removed segments of the planned cut, with kinds and reasons.
+  const std::vector<Segment>& draftReasonSegments() const { return draftReasonSegments_; }
+  // Counts draft refreshes; only the newest one's result is ever published.
+  std::uint64_t draftGeneration() const { return draftGeneration_; }
+  // The bands the user sees: the draft (or the silences while it is computed) with the hand
+  // edits laid over it.
+  std::vector<TimeRange> effectiveCutBands() const;
+  // Why the cut removes the moment `seconds`; none where it is kept.
+  std::optional<QString> cutReason(double seconds) const;
+  // The start of the first hop in `range` loud enough to be heard; none when all are quiet.
+  std::optional<double> audibleOnset(const TimeRange& range) const;
+  // A caption as long as `length` allows, taken from the user's words on the current cut.
+  QString subtitleExample(TranscriptExporter::SubtitleLength length) const;
+
   // --- remembered sessions ---
   const QStringList& recentSessionPaths() const { return recentSessionPaths_; }
   const QStringList& recentBatchPaths() const { return recentBatchPaths_; }
@@ -96,6 +125,13 @@ class JobModel : public QObject {
   void retryFromFailure();
   // Back to the empty drop zone.
   void reset();
+  // Saves pasted text as a script file in the user's data folder and uses it; blank text and a
+  // failed write change nothing.
+  void adoptPastedScript(const QString& text);
+  void setScriptPath(const QString& path);
+  void setDropStoredScript(bool drop);
+  // Starts or stops playing the cut; the audition player answers auditionToggleRequested.
+  void toggleAudition();
   // Checks once, in the background, that the speech model is installed; a failure is silent.
   void checkSpeechModel();
 
@@ -111,12 +147,21 @@ class JobModel : public QObject {
   void changed();
   // A hand edit is about to change the lists: anything playing the old cut stops.
   void editStarting();
+  void auditionToggleRequested();
+  // A new draft is in: draftRemovals, draftBands and draftReasonSegments changed together.
+  void draftPublished();
 
  private:
   void setState(JobState state);
   void startPreAnalysis(const QString& footage);
   void cancelPreAnalysis();
   void refreshThreshold();
+  void recomputeSilenceBands();
+  // Recomputes the draft cut off the window's thread from the analysis in memory.
+  void refreshDraftCuts();
+  void publishDraft(std::uint64_t generation, Pipeline::DraftCut draft);
+  // Where the draft and the cut read the footage's analysis: the pre-analysis or a stored session.
+  void adoptAnalysis(Pipeline::Analysis analysis);
   // Everything that belongs to one video's audio, so the next video never inherits it.
   void forgetFootage();
   void rememberSession(const QString& sessionPath);
@@ -163,6 +208,16 @@ class JobModel : public QObject {
   std::vector<float> levelsDBFS_;
   double levelHopDuration_ = 0.01;
   std::optional<Transcript> analysisTranscript_;
+  // What the draft is computed from; shared with the draft's threads, never changed in place.
+  std::shared_ptr<const Pipeline::Analysis> draftInput_;
+  std::vector<TimeRange> silenceBands_;
+  std::vector<TimeRange> draftRemovals_;
+  std::optional<std::vector<TimeRange>> draftBands_;
+  std::vector<Segment> draftReasonSegments_;
+  std::uint64_t draftGeneration_ = 0;
+  std::stop_source draftStop_{std::nostopstate};
+  // Counts pre-analyses: a late result of a superseded one never publishes.
+  std::uint64_t preAnalysisGeneration_ = 0;
   std::vector<TimeRange> manualKeeps_;
   std::vector<TimeRange> manualRemovals_;
 

@@ -129,9 +129,9 @@ void JobModel::openSession(const QString& path) {
   const PipelineSettings& stored = session.settings;
   silenceThreshold_ = stored.silenceThresholdDBFS;
   if (session.levels) {
-    levelsDBFS_ = session.levels->levelsDBFS();
-    levelHopDuration_ = session.levels->hopDuration;
+    adoptAnalysis({session.source, *session.levels, session.transcript.value_or(Transcript{})});
     analysisTranscript_ = session.transcript;
+    if (!session.transcript) draftInput_.reset();
     sensitivity_ = nearestSilenceSensitivity(stored.silenceThresholdDBFS, levelsDBFS_);
   }
   removeFillers_ = stored.removeFillers;
@@ -161,7 +161,7 @@ void JobModel::openSession(const QString& path) {
 
   std::optional<Pipeline::Output> output = storedOutput(session, sessionFile);
   if (!output) isRecut_ = true;
-  emit changed();
+  refreshDraftCuts();
   setState(output ? JobState::done(std::move(*output)) : JobState::configuring());
 }
 

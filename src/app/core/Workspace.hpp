@@ -22,6 +22,8 @@ class FileDialogs {
   virtual QStringList chooseFootage() = 0;
   // A package's session file; empty when cancelled.
   virtual QString choosePreviousCut() = 0;
+  // A script file (text, Markdown, Fountain, RTF or PDF); empty when cancelled.
+  virtual QString chooseScript() = 0;
 };
 
 }  // namespace kestrane::app

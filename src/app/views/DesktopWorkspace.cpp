@@ -13,6 +13,20 @@
 
 namespace kestrane::app {
 
+namespace {
+
+// Name filters are case-sensitive here, so each extension is offered in both cases.
+QString patternsOf(const std::set<std::string>& extensions) {
+  QStringList patterns;
+  for (const std::string& e : extensions) {
+    const QString ext = QString::fromStdString(e);
+    patterns << QStringLiteral("*.") + ext << QStringLiteral("*.") + ext.toUpper();
+  }
+  return patterns.join(u' ');
+}
+
+}  // namespace
+
 void DesktopWorkspace::open(const QString& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(path)); }
 
 void DesktopWorkspace::reveal(const QString& path) {
@@ -35,15 +49,15 @@ void DesktopWorkspace::reveal(const QString& path) {
 }
 
 QStringList QtFileDialogs::chooseFootage() {
-  // Name filters are case-sensitive here, so each extension is offered in both cases.
-  QStringList patterns;
-  for (const std::string& e : FileKinds::footageExtensions()) {
-    const QString ext = QString::fromStdString(e);
-    patterns << QStringLiteral("*.") + ext << QStringLiteral("*.") + ext.toUpper();
-  }
   return QFileDialog::getOpenFileNames(parent_, QStringLiteral("Pick one video, or several to cut them as a batch"),
-                                       QString(), QStringLiteral("Footage (%1)").arg(patterns.join(u' ')),
+                                       QString(), QStringLiteral("Footage (%1)").arg(patternsOf(FileKinds::footageExtensions())),
                                        nullptr, QFileDialog::DontUseNativeDialog);
+}
+
+QString QtFileDialogs::chooseScript() {
+  return QFileDialog::getOpenFileName(parent_, QString(), QString(),
+                                      QStringLiteral("Scripts (%1)").arg(patternsOf(FileKinds::scriptExtensions())),
+                                      nullptr, QFileDialog::DontUseNativeDialog);
 }
 
 QString QtFileDialogs::choosePreviousCut() {

@@ -20,6 +20,7 @@ class QtFileDialogs final : public FileDialogs {
   explicit QtFileDialogs(QWidget* parent = nullptr) : parent_(parent) {}
   QStringList chooseFootage() override;
   QString choosePreviousCut() override;
+  QString chooseScript() override;
 
  private:
   QWidget* parent_;

@@ -1,11 +1,17 @@
 #include "app/views/OptionsView.hpp"
 
+#include <QClipboard>
+#include <QDialog>
 #include <QFileInfo>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
-#include <QPushButton>
+#include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QShortcut>
+#include <QSignalBlocker>
 
+#include "app/core/FileKinds.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/Symbols.hpp"
 
@@ -15,11 +21,39 @@ using Brand::TextStyle;
 
 namespace {
 
+constexpr CutTightness tightnesses[] = {CutTightness::relaxed, CutTightness::natural, CutTightness::tight,
+                                        CutTightness::jumpCut};
+
 QFrame* divider(QWidget* parent) {
   auto* line = new QFrame(parent);
   line->setFrameShape(QFrame::HLine);
   line->setStyleSheet(QStringLiteral("color: #3a3841;"));
   return line;
+}
+
+QString tightnessText(CutTightness tightness) {
+  switch (tightness) {
+    case CutTightness::relaxed:
+      return QStringLiteral("Only the long dead air goes, and the pauses that stay keep their air. Natural pacing.");
+    case CutTightness::natural: return QStringLiteral("Even breathing room around every cut. The usual choice.");
+    case CutTightness::tight: return QStringLiteral("Shorter pauses go too, and what stays is trimmed close. Brisk.");
+    case CutTightness::jumpCut:
+      return QStringLiteral("Every pause goes and the cuts land right on the words. Classic YouTube energy.");
+  }
+  return {};
+}
+
+QPushButton* linkButton(const QString& text, const char* name, QWidget* parent) {
+  QPushButton* b = Brand::button(text, Brand::ButtonLook::link, false, parent);
+  b->setObjectName(QString::fromLatin1(name));
+  b->setCursor(Qt::PointingHandCursor);
+  return b;
+}
+
+void setColour(QLabel* label, const QColor& colour) {
+  QPalette p = label->palette();
+  p.setColor(QPalette::WindowText, colour);
+  label->setPalette(p);
 }
 
 }  // namespace
@@ -55,10 +89,13 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   column->addLayout(header);
   column->addWidget(divider(this));
 
-  form_ = new QVBoxLayout;
-  form_->setContentsMargins(20, 20, 20, 20);
-  form_->addStretch(1);
-  column->addLayout(form_, 1);
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName(QStringLiteral("optionsForm"));
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  scroll->setWidget(buildForm());
+  column->addWidget(scroll, 1);
   column->addWidget(divider(this));
 
   auto* footer = new QHBoxLayout;
@@ -69,14 +106,143 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   cut->setIcon(Symbols::icon(QStringLiteral("scissors"), Qt::white, 16));
   cut->setMinimumWidth(120);
   connect(cut, &QPushButton::clicked, this, [this] { job().start(); });
-  auto* returnKey = new QShortcut(QKeySequence(Qt::Key_Return), this);
-  connect(returnKey, &QShortcut::activated, cut, &QPushButton::click);
+  for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    auto* returnKey = new QShortcut(QKeySequence(key), this);
+    connect(returnKey, &QShortcut::activated, cut, &QPushButton::click);
+  }
+  // A focused text field takes its own spaces before any shortcut sees them.
+  auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
+  connect(space, &QShortcut::activated, this, &OptionsView::playOrStop);
   footer->addWidget(cut);
   column->addLayout(footer);
   refresh();
 }
 
+QWidget* OptionsView::buildForm() {
+  auto* form = new QWidget;
+  auto* rows = new QVBoxLayout(form);
+  rows->setContentsMargins(20, 16, 20, 20);
+  rows->setSpacing(14);
+
+  auto* nameRow = new QHBoxLayout;
+  nameRow->addWidget(Brand::label(QStringLiteral("Project name"), TextStyle::body, Brand::primaryText,
+                                  QFont::Normal, Qt::AlignLeft));
+  projectName_ = new QLineEdit(form);
+  projectName_->setObjectName(QStringLiteral("projectName"));
+  connect(projectName_, &QLineEdit::textEdited, this, [this](const QString& text) { job().setProjectName(text); });
+  nameRow->addWidget(projectName_, 1);
+  auto* nameBlock = new QVBoxLayout;
+  nameBlock->setSpacing(4);
+  nameBlock->addLayout(nameRow);
+  nameBlock->addWidget(captionText(QStringLiteral("Names the package folder and the Final Cut project."), form));
+  rows->addLayout(nameBlock);
+  rows->addLayout(buildScriptRow());
+
+  auto* preview = new FormSection(QStringLiteral("The cut, before you make it"), form);
+  preview_ = new DraftPreview(preview);
+  preview->body()->addWidget(preview_);
+  rows->addWidget(preview);
+
+  auto* howMuch = new FormSection(QStringLiteral("How much to cut"), form);
+  howMuch->body()->addWidget(captionText(QStringLiteral("Whether Kestrane only closes the gaps, or also removes the "
+                                                        "lines you fluffed and the takes you redid."),
+                                         howMuch));
+  thoroughness_ = new Segmented({QStringLiteral("Silences only"), QStringLiteral("Full cut")}, [this](int i) {
+    job().setThoroughness(i == 0 ? Thoroughness::silencesOnly : Thoroughness::balanced);
+  }, howMuch);
+  thoroughness_->setObjectName(QStringLiteral("thoroughness"));
+  howMuch->body()->addWidget(thoroughness_);
+  thoroughnessText_ = captionText(QString(), howMuch);
+  thoroughnessText_->setObjectName(QStringLiteral("thoroughnessText"));
+  howMuch->body()->addWidget(thoroughnessText_);
+  fillers_ = new Switch(QStringLiteral("Remove filler words (um, uh)"), howMuch);
+  fillers_->setObjectName(QStringLiteral("removeFillers"));
+  connect(fillers_, &Switch::clicked, this, [this](bool on) { job().setRemoveFillers(on); });
+  howMuch->body()->addWidget(fillers_);
+  shadingNote_ = captionText(QStringLiteral("Shaded in the picture above: exactly what this mode drops \u2014 the "
+                                            "export matches the picture."),
+                             howMuch);
+  shadingNote_->setObjectName(QStringLiteral("shadingNote"));
+  howMuch->body()->addWidget(shadingNote_);
+  rows->addWidget(howMuch);
+
+  auto* howTight = new FormSection(QStringLiteral("How tight"), form);
+  howTight->body()->addWidget(captionText(
+      QStringLiteral("How much breathing room survives around what\u2019s kept, and how short a pause has to be "
+                     "before it\u2019s left alone. The orange bands above follow this live."),
+      howTight));
+  tightness_ = new Segmented({QStringLiteral("Relaxed"), QStringLiteral("Natural"), QStringLiteral("Tight"),
+                              QStringLiteral("Jump cut")},
+                             [this](int i) { job().setTightness(tightnesses[i]); }, howTight);
+  tightness_->setObjectName(QStringLiteral("tightness"));
+  howTight->body()->addWidget(tightness_);
+  tightnessText_ = captionText(QString(), howTight);
+  tightnessText_->setObjectName(QStringLiteral("tightnessText"));
+  howTight->body()->addWidget(tightnessText_);
+  rows->addWidget(howTight);
+
+  auto* output = new FormSection(QStringLiteral("What you get"), form);
+  output_ = new OutputOptions(job(), output);
+  output->body()->addWidget(output_);
+  rows->addWidget(output);
+  rows->addStretch(1);
+  return form;
+}
+
+QLayout* OptionsView::buildScriptRow() {
+  auto* row = new QHBoxLayout;
+  row->addWidget(Brand::label(QStringLiteral("Script"), TextStyle::body, Brand::primaryText, QFont::Normal,
+                              Qt::AlignLeft));
+  row->addStretch(1);
+  scriptText_ = Brand::label(QString(), TextStyle::body, Brand::secondaryText, QFont::Normal, Qt::AlignRight);
+  scriptText_->setObjectName(QStringLiteral("scriptText"));
+  row->addWidget(scriptText_);
+  addScript_ = linkButton(QStringLiteral("Add File\u2026"), "addScriptFile", this);
+  connect(addScript_, &QPushButton::clicked, this, [this] {
+    const QString chosen = services_.dialogs->chooseScript();
+    if (!chosen.isEmpty()) job().setScriptPath(chosen);
+  });
+  pasteScript_ = linkButton(QStringLiteral("Paste\u2026"), "pasteScript", this);
+  connect(pasteScript_, &QPushButton::clicked, this, &OptionsView::pasteScript);
+  removeScript_ = linkButton(QStringLiteral("Remove"), "removeScript", this);
+  connect(removeScript_, &QPushButton::clicked, this, [this] {
+    // An attached file goes first; the stored script is what a re-cut can drop.
+    if (!job().isRecut() && !job().scriptPath().isEmpty()) return job().setScriptPath({});
+    job().setDropStoredScript(true);
+  });
+  undoRemove_ = linkButton(QStringLiteral("Undo"), "undoRemoveScript", this);
+  connect(undoRemove_, &QPushButton::clicked, this, [this] { job().setDropStoredScript(false); });
+  for (QPushButton* b : {addScript_, pasteScript_, removeScript_, undoRemove_}) row->addWidget(b);
+  return row;
+}
+
 void OptionsView::refresh() {
+  refreshHeader();
+  const QString placeholder =
+      job().footagePath().isEmpty() ? QStringLiteral("My video") : FileKinds::baseName(job().footagePath());
+  projectName_->setPlaceholderText(placeholder);
+  if (projectName_->text() != job().projectName()) projectName_->setText(job().projectName());
+  refreshScriptRow();
+
+  preview_->setDraft(job().levelsDBFS(), job().levelHopDuration(), job().effectiveCutBands());
+
+  const bool silencesOnly = job().thoroughness() == Thoroughness::silencesOnly;
+  thoroughness_->setCurrent(silencesOnly ? 0 : 1);
+  thoroughnessText_->setText(silencesOnly ? QStringLiteral("Every word you said is kept \u2014 only the gaps close. "
+                                                           "For a podcast, or a read you know you nailed.")
+                                          : QStringLiteral("Also cuts flubs and repeated takes, keeping the best "
+                                                           "rendition of every line. The usual choice."));
+  {
+    const QSignalBlocker quiet(fillers_);
+    fillers_->setChecked(job().removeFillers());
+  }
+  shadingNote_->setVisible(!job().draftRemovals().empty());
+  tightness_->setCurrent(static_cast<int>(job().tightness()));
+  tightnessText_->setText(tightnessText(job().tightness()));
+  output_->refresh();
+}
+
+void OptionsView::refreshHeader() {
   fileName_->setText(QFileInfo(job().footagePath()).fileName());
   QString text;
   QString symbol;
@@ -106,9 +272,89 @@ void OptionsView::refresh() {
   statusIcon_->setVisible(!symbol.isEmpty());
   if (!symbol.isEmpty()) statusIcon_->setPixmap(Symbols::pixmap(symbol, colour, 13, devicePixelRatioF()));
   status_->setText(text);
-  QPalette p = status_->palette();
-  p.setColor(QPalette::WindowText, colour);
-  status_->setPalette(p);
+  setColour(status_, colour);
+}
+
+void OptionsView::refreshScriptRow() {
+  const JobModel& j = job();
+  // A re-cut reads no new script, so it offers only what it can do with the stored one.
+  const bool attached = !j.isRecut() && !j.scriptPath().isEmpty();
+  const bool stored = j.sessionHasScript() && !j.dropStoredScript();
+  QString text;
+  QColor colour = Brand::secondaryText;
+  if (attached) {
+    text = QFileInfo(j.scriptPath()).fileName();
+    colour = Brand::primaryText;
+  } else if (stored) {
+    text = QStringLiteral("From previous run \u2713");
+    colour = Brand::green;
+  } else if (j.dropStoredScript()) {
+    text = QStringLiteral("Removed \u2014 this re-cut runs script-free");
+  } else {
+    text = QStringLiteral("None \u2014 Kestrane finds the best takes on its own");
+  }
+  scriptText_->setText(text);
+  setColour(scriptText_, colour);
+  const bool none = !attached && !stored && !j.dropStoredScript();
+  addScript_->setVisible(none && !j.isRecut());
+  pasteScript_->setVisible(none && !j.isRecut());
+  removeScript_->setVisible(attached || stored);
+  undoRemove_->setVisible(!attached && !stored && j.dropStoredScript());
+}
+
+void OptionsView::pasteScript() {
+  QString offered;
+  const QString clip = QGuiApplication::clipboard()->text();
+  if (!clip.isNull() && clip.trimmed() != lastAdoptedScript_) offered = clip;
+
+  auto* sheet = new QDialog(this);
+  sheet->setObjectName(QStringLiteral("pasteScriptSheet"));
+  sheet->setAttribute(Qt::WA_DeleteOnClose);
+  sheet->setWindowModality(Qt::WindowModal);
+  auto* column = new QVBoxLayout(sheet);
+  column->setContentsMargins(24, 24, 24, 24);
+  column->setSpacing(14);
+  column->addWidget(Brand::label(QStringLiteral("Paste your script"), TextStyle::title3, Brand::primaryText,
+                                 QFont::DemiBold));
+  QLabel* about = Brand::label(QStringLiteral("Straight from Notes, Docs, or your teleprompter \u2014 plain text is "
+                                              "perfect. Kestrane edits against it: best rendition of every line, "
+                                              "coverage report included."),
+                               TextStyle::caption, Brand::secondaryText);
+  column->addLayout(Brand::centred(about, 440));
+  auto* editor = new QPlainTextEdit(sheet);
+  editor->setObjectName(QStringLiteral("pasteScriptText"));
+  editor->setFont(Brand::font(TextStyle::body));
+  editor->setFixedSize(480, 280);
+  editor->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0, 0, 0, 64); border: 1px solid "
+                                       "rgba(150, 147, 158, 64); border-radius: 6px; padding: 8px; }"));
+  editor->setPlainText(offered);
+  column->addWidget(editor, 0, Qt::AlignHCenter);
+  auto* buttons = new QHBoxLayout;
+  QPushButton* cancel = Brand::button(QStringLiteral("Cancel"), Brand::ButtonLook::bordered, false, sheet);
+  cancel->setObjectName(QStringLiteral("cancelPaste"));
+  QPushButton* use = Brand::button(QStringLiteral("Use Script"), Brand::ButtonLook::prominent, false, sheet);
+  use->setObjectName(QStringLiteral("useScript"));
+  use->setDefault(true);
+  buttons->addWidget(cancel);
+  buttons->addStretch(1);
+  buttons->addWidget(use);
+  column->addLayout(buttons);
+  const auto enable = [editor, use] { use->setEnabled(!editor->toPlainText().trimmed().isEmpty()); };
+  enable();
+  connect(editor, &QPlainTextEdit::textChanged, sheet, enable);
+  connect(cancel, &QPushButton::clicked, sheet, &QDialog::reject);
+  connect(use, &QPushButton::clicked, sheet, [this, sheet, editor] {
+    const QString text = editor->toPlainText();
+    lastAdoptedScript_ = text.trimmed();
+    job().adoptPastedScript(text);
+    sheet->accept();
+  });
+  sheet->open();
+}
+
+void OptionsView::playOrStop() {
+  if (projectName_->hasFocus() || job().levelsDBFS().empty()) return;
+  job().toggleAudition();
 }
 
 }  // namespace kestrane::app

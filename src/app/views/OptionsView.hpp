@@ -1,9 +1,15 @@
 #pragma once
-// Between dropping footage and cutting it: which footage, how far its analysis is, and Cut It.
-// The option sections are laid into `form_`.
+// Between dropping footage and cutting it: which footage and how far its analysis is, the
+// project's name and script, the picture of the cut, how much and how tight to cut, what the
+// package holds, and Cut It. Every control writes straight to the job model.
 #include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/views/DraftPreview.hpp"
+#include "app/views/FormControls.hpp"
+#include "app/views/OutputOptions.hpp"
 #include "app/views/ScreenView.hpp"
 
 namespace kestrane::app {
@@ -14,10 +20,33 @@ class OptionsView : public ScreenView {
   void refresh() override;
 
  private:
+  QWidget* buildForm();
+  QLayout* buildScriptRow();
+  void refreshHeader();
+  void refreshScriptRow();
+  void pasteScript();
+  void playOrStop();
+
   QLabel* fileName_;
   QLabel* statusIcon_;
   QLabel* status_;
-  QVBoxLayout* form_;
+  QLineEdit* projectName_;
+  QLabel* scriptText_;
+  QPushButton* addScript_;
+  QPushButton* pasteScript_;
+  QPushButton* removeScript_;
+  QPushButton* undoRemove_;
+  // The cut preview's place in the form; the interactive editor takes it over.
+  DraftPreview* preview_;
+  Segmented* thoroughness_;
+  QLabel* thoroughnessText_;
+  Switch* fillers_;
+  QLabel* shadingNote_;
+  Segmented* tightness_;
+  QLabel* tightnessText_;
+  OutputOptions* output_;
+  // The last script taken from the paste sheet, trimmed: not offered again.
+  QString lastAdoptedScript_;
 };
 
 }  // namespace kestrane::app

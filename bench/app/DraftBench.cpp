@@ -1,0 +1,129 @@
+// The live draft on a synthetic one-hour recording (about 10,000 words in utterances with
+// pauses, 360,000 level hops), on one core:
+// - from an option change to the new draft published on the window's thread, through the job
+//   model (p95 is reported as a counter);
+// - the engine's draft alone, to see where the time goes.
+#include <benchmark/benchmark.h>
+#include <sched.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+
+#include "../BenchSupport.hpp"
+#include "app/core/JobModel.hpp"
+
+namespace {
+
+using namespace kestrane;
+
+Pipeline::Analysis oneHour() {
+  std::mt19937 random(11);
+  const auto words = bench::madeUpVocabulary(
+      random, {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our",
+               "in", "for", "this", "so", "with", "on", "be", "are", "can", "i"},
+      {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 2000);
+  constexpr std::size_t hops = 360000;
+  std::vector<float> levels(hops, -58.0f);
+  Pipeline::Analysis analysis;
+  double t = 0.5;
+  while (t < 3595) {
+    const int count = 6 + static_cast<int>(random() % 12);
+    for (int i = 0; i < count; ++i) {
+      const double length = 0.18 + static_cast<double>(random() % 20) / 100;
+      std::string text = bench::pickWord(random, words);
+      if (i == count - 1) text += ".";
+      analysis.transcript.words.push_back({text, {t, t + length}});
+      for (auto h = static_cast<std::size_t>(t * 100); h < static_cast<std::size_t>((t + length) * 100); ++h) {
+        levels[h] = static_cast<float>(-22 + 6 * std::sin(static_cast<double>(h)));
+      }
+      t += length + 0.05;
+    }
+    t += 0.3 + static_cast<double>(random() % 150) / 100;  // the pause between utterances
+  }
+  analysis.source.path = "/bench/one hour.mov";
+  analysis.source.durationSeconds = hops * 0.01;
+  analysis.levels = LevelData::fromLevels(0.01, levels);
+  return analysis;
+}
+
+const Pipeline::Analysis& recording() {
+  static const Pipeline::Analysis analysis = oneHour();
+  return analysis;
+}
+
+// Hands out the one-hour recording at once; the draft is the engine's own.
+class RecordedEngine final : public app::EngineApi {
+ public:
+  Pipeline::Analysis analyze(const std::filesystem::path&, const Pipeline::ProgressCallback&,
+                             std::stop_token) override {
+    return recording();
+  }
+  Pipeline::Output run(const Pipeline::Request&, const std::optional<Pipeline::Analysis>&,
+                       const Pipeline::ProgressCallback&, std::stop_token) override {
+    return {};
+  }
+  Pipeline::Output recut(const Pipeline::RecutRequest&, const Pipeline::ProgressCallback&, std::stop_token) override {
+    return {};
+  }
+  void ensureSpeechModel() override {}
+};
+
+void waitForDraft(app::JobModel& job) {
+  QEventLoop loop;
+  QObject::connect(&job, &app::JobModel::draftPublished, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void BM_OptionChangeToPublishedDraft(benchmark::State& state) {
+  app::JobModel job(std::make_shared<RecordedEngine>(), std::make_unique<QSettings>(QSettings::IniFormat,
+                                                                                     QSettings::UserScope, "bench"));
+  job.accept({QStringLiteral("/bench/one hour.mov")});
+  waitForDraft(job);
+  const CutTightness presets[] = {CutTightness::relaxed, CutTightness::natural, CutTightness::tight,
+                                  CutTightness::jumpCut};
+  std::vector<double> times;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    QElapsedTimer clock;
+    clock.start();
+    job.setTightness(presets[i++ % 4]);
+    waitForDraft(job);
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    times.push_back(seconds);
+    state.SetIterationTime(seconds);
+  }
+  std::sort(times.begin(), times.end());
+  state.counters["p95_ms"] = 1000 * times[std::min(times.size() - 1, times.size() * 95 / 100)];
+  state.counters["words"] = static_cast<double>(recording().transcript.words.size());
+  state.counters["removed_bands"] = static_cast<double>(job.draftBands()->size());
+}
+BENCHMARK(BM_OptionChangeToPublishedDraft)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+
+void BM_EngineDraftCut(benchmark::State& state) {
+  PipelineSettings settings = bench::appSettings();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(Pipeline::draftCut(recording(), std::nullopt, settings));
+  }
+}
+BENCHMARK(BM_EngineDraftCut)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // One core, as the draft gets on a busy machine.
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(0, &one);
+  sched_setaffinity(0, sizeof one, &one);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication qt(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
