@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QTest>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -155,6 +157,16 @@ int main(int argc, char** argv) {
          speakingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
          waitUntil([&] { return h.job->draftBands().has_value(); });
+       }},
+      {"options-output",
+       [](Harness& h) {
+         speakingMinute(*h.engine);
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+       },
+       [](MainWindow& w) {
+         QScrollBar* bar = w.findChild<QScrollArea*>("optionsForm")->verticalScrollBar();
+         bar->setValue(bar->maximum());
        }},
       {"running-building-package",
        [](Harness& h) {
