@@ -2,7 +2,7 @@
 // pauses, 360,000 level hops), on one core:
 // - from an option change to the new draft published on the window's thread, through the job
 //   model (p95 is reported as a counter);
-// - the engine's draft alone, to see where the time goes.
+// - the engine's draft alone, afresh and over a cache after a tightness change.
 #include <benchmark/benchmark.h>
 #include <sched.h>
 
@@ -111,6 +111,19 @@ void BM_EngineDraftCut(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_EngineDraftCut)->Unit(benchmark::kMillisecond)->Iterations(10);
+
+// A tightness change over a cache that holds the decision of the previous draft.
+void BM_EngineDraftCutNewTightness(benchmark::State& state) {
+  Pipeline::DraftCache cache;
+  PipelineSettings settings = bench::appSettings();
+  Pipeline::draftCut(recording(), std::nullopt, settings, cache);
+  std::size_t i = 0;
+  for (auto _ : state) {
+    settings.apply(i++ % 2 ? CutTightness::tight : CutTightness::relaxed);
+    benchmark::DoNotOptimize(Pipeline::draftCut(recording(), std::nullopt, settings, cache));
+  }
+}
+BENCHMARK(BM_EngineDraftCutNewTightness)->Unit(benchmark::kMillisecond)->Iterations(10);
 
 }  // namespace
 

@@ -96,13 +96,14 @@ std::vector<PipelineSettings> FakeEngine::draftCalls() const {
   return draftCalls_;
 }
 
-Pipeline::DraftCut FakeEngine::draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings) {
+Pipeline::DraftCut FakeEngine::draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings,
+                                        Pipeline::DraftCache& cache) {
   {
     std::lock_guard lock(mutex_);
     draftCalls_.push_back(settings);
   }
   draftGate.pass({});
-  return makeDraft ? makeDraft(analysis, settings) : EngineApi::draftCut(analysis, settings);
+  return makeDraft ? makeDraft(analysis, settings) : EngineApi::draftCut(analysis, settings, cache);
 }
 
 Pipeline::Output FakeEngine::run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,

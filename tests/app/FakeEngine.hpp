@@ -66,7 +66,8 @@ class FakeEngine final : public EngineApi {
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override;
   Pipeline::Output recut(const Pipeline::RecutRequest& call, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override;
-  Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings) override;
+  Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings,
+                              Pipeline::DraftCache& cache) override;
   void ensureSpeechModel() override {}
 
  private:

@@ -148,4 +148,16 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
       Pipeline::draftCut(prepared, second.session.script, second.session.settings);
   EXPECT_EQ(draft.cutList.segments, second.session.cutList->segments);
   EXPECT_EQ(draft.silences, *second.session.silences);
+
+  // Drafts sharing a cache are the same drafts: the decision kept from another tightness is
+  // reused as it was made.
+  Pipeline::DraftCache cache;
+  PipelineSettings jumpCut = second.session.settings;
+  jumpCut.apply(CutTightness::jumpCut);
+  EXPECT_EQ(Pipeline::draftCut(prepared, second.session.script, jumpCut, cache).cutList.segments,
+            Pipeline::draftCut(prepared, second.session.script, jumpCut).cutList.segments);
+  const Pipeline::DraftCut reused =
+      Pipeline::draftCut(prepared, second.session.script, second.session.settings, cache);
+  EXPECT_EQ(reused.cutList.segments, draft.cutList.segments);
+  EXPECT_EQ(reused.decision, draft.decision);
 }

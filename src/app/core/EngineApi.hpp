@@ -26,8 +26,10 @@ class EngineApi {
                                  std::stop_token stop) = 0;
   // The automatic cut of an analysis with these settings; pure, and quick enough to run after
   // every option change.
-  virtual Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings) {
-    return Pipeline::draftCut(analysis, std::nullopt, settings);
+  // `cache` belongs to this analysis.
+  virtual Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings,
+                                      Pipeline::DraftCache& cache) {
+    return Pipeline::draftCut(analysis, std::nullopt, settings, cache);
   }
   // Throws when the speech model for US English is not installed.
   virtual void ensureSpeechModel() = 0;

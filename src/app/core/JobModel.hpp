@@ -210,6 +210,8 @@ class JobModel : public QObject {
   std::optional<Transcript> analysisTranscript_;
   // What the draft is computed from; shared with the draft's threads, never changed in place.
   std::shared_ptr<const Pipeline::Analysis> draftInput_;
+  // What one draft of draftInput_ leaves for the next.
+  std::shared_ptr<Pipeline::DraftCache> draftCache_;
   std::vector<TimeRange> silenceBands_;
   std::vector<TimeRange> draftRemovals_;
   std::optional<std::vector<TimeRange>> draftBands_;

@@ -97,6 +97,7 @@ void JobModel::adoptAnalysis(Pipeline::Analysis analysis) {
   levelHopDuration_ = analysis.levels.hopDuration;
   analysisTranscript_ = analysis.transcript;
   draftInput_ = std::make_shared<const Pipeline::Analysis>(std::move(analysis));
+  draftCache_ = std::make_shared<Pipeline::DraftCache>();
 }
 
 void JobModel::recomputeSilenceBands() {
@@ -121,9 +122,9 @@ void JobModel::refreshDraftCuts() {
   PipelineSettings settings = currentSettings();
   settings.manualKeepRanges = std::vector<TimeRange>{};
   settings.manualRemoveRanges = std::vector<TimeRange>{};
-  draftStop_ = background_.start([this, engine = engine_, input = draftInput_, settings,
+  draftStop_ = background_.start([this, engine = engine_, input = draftInput_, cache = draftCache_, settings,
                                   generation](std::stop_token stop) {
-    Pipeline::DraftCut draft = engine->draftCut(*input, settings);
+    Pipeline::DraftCut draft = engine->draftCut(*input, settings, *cache);
     if (stop.stop_requested()) return;
     postTo(this, [this, generation, draft = std::move(draft)]() mutable {
       publishDraft(generation, std::move(draft));

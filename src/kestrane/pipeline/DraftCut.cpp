@@ -7,18 +7,51 @@ namespace kestrane::Pipeline {
 
 DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script,
                   const PipelineSettings& settings) {
-  const AudioAnalyzer::LevelTrack track{analysis.levels.levelsDBFS(), analysis.levels.hopDuration};
+  DraftCache cache;
+  return draftCut(analysis, script, settings, cache);
+}
+
+DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script,
+                  const PipelineSettings& settings, DraftCache& cache) {
+  std::vector<float> levelsDBFS;
+  {
+    std::lock_guard lock(cache.mutex_);
+    if (!cache.levels_) cache.levels_ = analysis.levels.levelsDBFS();
+    levelsDBFS = *cache.levels_;
+  }
+  const AudioAnalyzer::LevelTrack track{std::move(levelsDBFS), analysis.levels.hopDuration};
   DraftCut draft;
   draft.silences =
       AudioAnalyzer::silences(track, settings.silenceThresholdDBFS, settings.minSilenceDuration);
   draft.splitterSilences =
       AudioAnalyzer::silences(track, settings.silenceThresholdDBFS, kSplitterMinSilence);
 
+  // The decision reads only these of its inputs besides the analysis itself.
+  DraftCache::Decided key{script, draft.splitterSilences,
+                          settings.thoroughness == Thoroughness::silencesOnly, settings.removeFillers,
+                          settings.dedupRepeatedLines, {}};
+  std::optional<TakeSelector::Decision> reused;
+  {
+    std::lock_guard lock(cache.mutex_);
+    const auto& d = cache.decided_;
+    if (d && d->script == key.script && d->silencesOnly == key.silencesOnly &&
+        d->removeFillers == key.removeFillers && d->dedupRepeatedLines == key.dedupRepeatedLines &&
+        d->splitterSilences == key.splitterSilences) {
+      reused = d->decision;
+    }
+  }
   const std::optional<LevelData> levels = analysis.levels;
-  draft.decision = settings.thoroughness == Thoroughness::silencesOnly
-                       ? TakeSelector::fillersOnly(analysis.transcript, settings)
-                       : TakeSelector::decide(analysis.transcript, script, draft.splitterSilences,
-                                              levels, settings);
+  if (reused) {
+    draft.decision = std::move(*reused);
+  } else {
+    draft.decision = key.silencesOnly
+                         ? TakeSelector::fillersOnly(analysis.transcript, settings)
+                         : TakeSelector::decide(analysis.transcript, script, draft.splitterSilences,
+                                                levels, settings);
+    key.decision = draft.decision;
+    std::lock_guard lock(cache.mutex_);
+    cache.decided_ = std::move(key);
+  }
 
   draft.cutList = cutFromDecision(analysis, draft.silences, draft.splitterSilences,
                                   draft.decision.removals, settings);
