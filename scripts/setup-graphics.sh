@@ -5,7 +5,7 @@
 # this is the one step that does, from the npm registry only. Safe to run again.
 set -euo pipefail
 prefix="$HOME/.npm-global"
-spec="hyperframes@0.7.71"
+renderer_package="hyperframes@0.7.71"
 
 if ! command -v npm >/dev/null 2>&1; then
   sudo_cmd=""
@@ -32,4 +32,4 @@ fi
 warm="$(mktemp -d)"
 trap 'rm -rf "$warm"' EXIT
 (cd "$warm" && ONNXRUNTIME_NODE_INSTALL=skip PATH="$prefix/bin:$PATH" \
-  "$prefix/bin/npx" --yes "$spec" --help >/dev/null)
+  "$prefix/bin/npx" --yes "$renderer_package" --help >/dev/null)

@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "app/core/JobModel.hpp"
+#include "app/core/HandEdits.hpp"
 #include "kestrane/analysis/SilencePreview.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 
@@ -19,34 +20,10 @@ namespace {
 
 // Draft bands closer than this are one band.
 constexpr double draftGlue = 0.01;
-// Automatic bands closer than this show and play as one.
-constexpr double bandGlue = 0.12;
-// A keep shorter than this leaves a band whole.
-constexpr double keepOverlap = 0.005;
 // A gap between kept stretches shorter than this is no cut for the caption sample.
 constexpr double captionGap = 0.01;
 
 const char* const fallbackCaption = "you're trying to build a professional website";
-
-// `band` less every keep, in order; the pieces keep their order.
-void cutOutKeeps(const TimeRange& band, const std::vector<TimeRange>& keeps, std::vector<TimeRange>& out) {
-  std::vector<TimeRange> pieces{band};
-  for (const TimeRange& keep : keeps) {
-    std::vector<TimeRange> next;
-    for (const TimeRange& piece : pieces) {
-      const double lo = std::max(piece.start, keep.start);
-      const double hi = std::min(piece.end, keep.end);
-      if (hi - lo <= keepOverlap) {
-        next.push_back(piece);
-        continue;
-      }
-      if (lo - piece.start > keepOverlap) next.push_back({piece.start, lo});
-      if (piece.end - hi > keepOverlap) next.push_back({hi, piece.end});
-    }
-    pieces = std::move(next);
-  }
-  out.insert(out.end(), pieces.begin(), pieces.end());
-}
 
 QString reasonOf(const Segment& segment) {
   if (segment.reason) return QString::fromStdString(*segment.reason);
@@ -151,12 +128,8 @@ void JobModel::publishDraft(std::uint64_t generation, Pipeline::DraftCut draft) 
 }
 
 std::vector<TimeRange> JobModel::effectiveCutBands() const {
-  const std::vector<TimeRange> automatic =
-      SilencePreview::unionOf(draftBands_ ? *draftBands_ : silenceBands_, bandGlue);
-  std::vector<TimeRange> bands;
-  for (const TimeRange& band : automatic) cutOutKeeps(band, manualKeeps_, bands);
-  bands.insert(bands.end(), manualRemovals_.begin(), manualRemovals_.end());
-  return SilencePreview::unionOf(bands, bandGlue);
+  return HandEdits::effectiveCutBands(
+      HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_), manualEdits());
 }
 
 std::optional<QString> JobModel::cutReason(double seconds) const {

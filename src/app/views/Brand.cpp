@@ -8,11 +8,11 @@ namespace kestrane::app::Brand {
 
 QFont font(TextStyle style, QFont::Weight weight) {
   // Sizes in pixels at 96 dpi, set as points so the desktop's font scaling still applies.
-  struct Spec {
+  struct StyleSize {
     int pixels;
     QFont::Weight weight;
   };
-  static constexpr Spec specs[] = {
+  static constexpr StyleSize sizes[] = {
       {22, QFont::Normal},    // title2
       {19, QFont::Normal},    // title3
       {15, QFont::DemiBold},  // headline
@@ -22,10 +22,10 @@ QFont font(TextStyle style, QFont::Weight weight) {
       {12, QFont::Normal},    // caption
       {11, QFont::Normal},    // caption2
   };
-  const Spec& spec = specs[static_cast<int>(style)];
+  const StyleSize& size = sizes[static_cast<int>(style)];
   QFont f = QApplication::font();
-  f.setPointSizeF(spec.pixels * 0.75);
-  f.setWeight(weight == QFont::Normal ? spec.weight : weight);
+  f.setPointSizeF(size.pixels * 0.75);
+  f.setWeight(weight == QFont::Normal ? size.weight : weight);
   return f;
 }
 

@@ -141,10 +141,10 @@ IdeasRequest modelIdeasRequest();
 // The title and the "How to use this document" preamble in front of a model's ideas reply.
 std::string withPreamble(std::string_view markdown, std::string_view projectName);
 
-// When the session asks for motion graphics: the brand specification, the graphics of the ideas
-// authored and rendered (unless `renderGraphics` is off, or nothing can author or render them),
-// and every recorded graphic placed on the package's FCPXML. Throws only when the brand
-// specification can't be written, and Cancelled.
+// When the session asks for motion graphics: the brand document ("brand-spec.md"), the graphics
+// of the ideas authored and rendered (unless `renderGraphics` is off, or nothing can author or
+// render them), and every recorded graphic placed on the package's FCPXML. Throws only when the
+// brand document can't be written, and Cancelled.
 GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas,
                                bool renderGraphics);
 
