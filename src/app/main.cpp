@@ -5,9 +5,12 @@
 #include <QUrl>
 
 #include "app/core/PipelineEngine.hpp"
+#include "app/updater/Relaunch.hpp"
 #include "app/views/Application.hpp"
 
 int main(int argc, char** argv) {
+  // After an update the new copy starts while the old one is still quitting.
+  kestrane::updater::waitForReplacedInstance();
   QApplication qt(argc, argv);
   QApplication::setApplicationVersion(QStringLiteral(KESTRANE_VERSION));
   kestrane::app::Application app(qt, std::make_shared<kestrane::app::PipelineEngine>());

@@ -134,6 +134,31 @@ int shootEditors(const QDir& out) {
   return failures;
 }
 
+// The drop zone with an update on offer: the pulsing link above the glyph.
+int shootUpdateBanner(const QDir& out) {
+  Harness h;
+  NoDesktop desktop;
+  kestrane::updater::UpdateChecker::Config config;
+  config.currentVersion = "0.1.0";
+  config.install = kestrane::updater::InstallLocation{"/nonexistent/Kestrane", "/nonexistent/Kestrane/bin/kestrane-app"};
+  config.lookup = [] { return std::optional<kestrane::updater::UpdateInfo>({"1.3", "https://example.invalid/u.zip", {}, {}}); };
+  kestrane::updater::UpdateChecker updates(config);
+  MainWindow window({h.job.get(), &desktop, &desktop, &updates});
+  window.show();
+  int failures = QTest::qWaitForWindowExposed(&window) ? 0 : 1;
+  updates.check();
+  waitUntil([&] { return updates.available().has_value(); });
+  QTest::qWait(400);  // the glow brightens
+  const QString file = out.filePath(QStringLiteral("drop-zone-update.png"));
+  if (!window.grab().save(file)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(file));
+    ++failures;
+  } else {
+    std::printf("%s\n", qPrintable(file));
+  }
+  return failures;
+}
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc != 2) {
@@ -223,6 +248,7 @@ int main(int argc, char** argv) {
     h.engine->cut.gate.open();
     h.engine->analysis.gate.open();
   }
+  failures += shootUpdateBanner(out);
   failures += shootEditors(out);
   return failures == 0 ? 0 : 1;
 }

@@ -28,7 +28,10 @@ void UpdateChecker::check() {
   auto url = config_.feedUrl;
   auto version = config_.currentVersion;
   auto transport = config_.transport;
-  QtConcurrent::run([url, version, transport] { return checkForUpdate(url, version, transport); })
+  auto lookup = config_.lookup;
+  QtConcurrent::run([url, version, transport, lookup] {
+    return lookup ? lookup() : checkForUpdate(url, version, transport);
+  })
       .then(this, [this](std::optional<UpdateInfo> offered) {
         if (!offered) return;
         available_ = std::move(offered);

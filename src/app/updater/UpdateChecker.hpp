@@ -25,6 +25,8 @@ class UpdateChecker : public QObject {
     // How an install reaches the disk and relaunches; tests replace parts of it.
     InstallEnvironment installer;
     std::function<void()> quit;
+    // Replaces the feed request when set (pictures of the window, tests).
+    std::function<std::optional<UpdateInfo>()> lookup;
   };
 
   // The configuration this build ships with, for the program at `executable`.

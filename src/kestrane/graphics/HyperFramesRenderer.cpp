@@ -305,6 +305,8 @@ std::string firstMeaningfulLine(std::string_view output) {
   return "no detail reported";
 }
 
+constexpr std::size_t kLongestTemporaryFolder = 24;
+
 std::vector<std::string> childEnvironment(const std::vector<std::string>& parent, const fs::path& npx) {
   std::vector<std::string> out;
   std::optional<std::string> path;
@@ -315,6 +317,12 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& parent
         name == "HYPERFRAMES_SKIP_SKILLS" || name == "CI" || name == "DO_NOT_TRACK" ||
         name == "npm_config_prefer_offline" || name == "ONNXRUNTIME_NODE_INSTALL") {
       if (name == "PATH") path = entry.substr(5);
+      continue;
+    }
+    // Chromium keeps sockets in its profile under TMPDIR, and a socket path holds at most 107
+    // bytes: a deep temporary folder makes the browser fail to start.
+    if (name == "TMPDIR" && entry.size() - 7 > kLongestTemporaryFolder) {
+      out.push_back("TMPDIR=/tmp");
       continue;
     }
     out.push_back(entry);
