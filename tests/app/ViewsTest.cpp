@@ -175,7 +175,7 @@ class ViewsTest : public QObject {
     for (const auto& [output, hasButton, hasMP4, notes] :
          {std::tuple{finalCut, true, true, "1 spoken note"}, std::tuple{premiere, false, false, "2 spoken notes"}}) {
       Window w;
-      w.h.engine->makeOutput = [output](const auto&, const auto&) { return output; };
+      w.h.engine->makeOutput = [result = output](const auto&, const auto&) { return result; };
       w.h.job->accept({w.h.touch("a.mov")});
       w.click("cutIt");
       QVERIFY(w.h.waitFor(Screen::done));
