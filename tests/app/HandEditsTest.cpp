@@ -75,7 +75,8 @@ class HandEditsTest : public QObject {
     QVERIFY(std::abs(H::snapToWords(ground, {1.6, 2.5}, false).start - 1.48) < 1e-9);
     // A keep takes every touched word whole, with lead-in, never before 0.
     ground.audibleOnset = {};
-    ground.words = std::vector<TranscriptWord>{{"hi", {0.02, 0.5}}, {"there", {3, 4}}};
+    const std::vector<TranscriptWord> twoWords{{"hi", {0.02, 0.5}}, {"there", {3, 4}}};
+    ground.words = twoWords;  // the ground only views the words
     const TimeRange kept = H::snapToWords(ground, {0.3, 3.2}, true);
     QCOMPARE(kept.start, 0.0);
     QVERIFY(std::abs(kept.end - 4.12) < 1e-9);
