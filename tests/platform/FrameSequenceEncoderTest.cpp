@@ -96,3 +96,41 @@ TEST_F(FrameSequenceEncoderTest, AFailedOrStoppedEncodeLeavesTheEarlierFileAndNo
   std::ifstream in(movie);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "earlier");
 }
+
+// Brand colours must reach the editor unchanged: both movies carry BT.709 tags, and decoding
+// them with the BT.709 matrix an editor applies to HD gives back the source pixels.
+TEST_F(FrameSequenceEncoderTest, SolidColoursSurviveBothMoviesAsTaggedBt709) {
+  struct Rgb {
+    const char* hex;
+    int r, g, b;
+  };
+  const Rgb colours[] = {{"FF5500", 255, 85, 0}, {"A855F7", 168, 85, 247}, {"101010", 16, 16, 16},
+                         {"2E8B57", 46, 139, 87}};
+  for (const Rgb& colour : colours) {
+    for (const bool alpha : {true, false}) {
+      SCOPED_TRACE(std::string(colour.hex) + (alpha ? " in ProRes 4444" : " in H.264"));
+      const std::string name = std::string(colour.hex) + (alpha ? "-" : "+");
+      // Opaque frames, in both layouts the PNG decoder hands over.
+      kt::make("ffmpeg -v error -f lavfi -i color=c=0x" + std::string(colour.hex) +
+               ":s=96x64:r=30:d=1,format=" + (alpha ? "rgba" : "rgb24") + " -frames:v 3 '" +
+               scratch.file(name + "%d.png") + "'");
+      std::vector<fs::path> solid;
+      for (int i = 1; i <= 3; ++i) solid.push_back(scratch.path() / (name + std::to_string(i) + ".png"));
+      const fs::path movie = scratch.path() / (name + (alpha ? ".mov" : ".mp4"));
+      FrameSequenceEncoder::encode(solid, {movie, 30, 96, 64, alpha});
+
+      EXPECT_EQ(probe(movie, "color_range,color_space,color_transfer,color_primaries"),
+                "color_range=tv\ncolor_space=bt709\ncolor_transfer=bt709\ncolor_primaries=bt709\n");
+      const std::string pixels =
+          capture("ffmpeg -v error -i '" + movie.string() +
+                  "' -frames:v 1 -vf scale=in_color_matrix=bt709:in_range=tv:out_range=pc,format=rgb24"
+                  " -f rawvideo -");
+      ASSERT_EQ(pixels.size(), 96u * 64u * 3u);
+      for (const std::size_t at : {std::size_t{0}, std::size_t{(32 * 96 + 48) * 3}, pixels.size() - 3}) {
+        EXPECT_NEAR(static_cast<unsigned char>(pixels[at]), colour.r, 2) << at;
+        EXPECT_NEAR(static_cast<unsigned char>(pixels[at + 1]), colour.g, 2) << at;
+        EXPECT_NEAR(static_cast<unsigned char>(pixels[at + 2]), colour.b, 2) << at;
+      }
+    }
+  }
+}
