@@ -9,10 +9,14 @@
 #include "kestrane/graphics/GraphicsPrompt.hpp"
 #include "kestrane/graphics/VisualIdeasPrompt.hpp"
 #include "graphics/GoldenFile.hpp"
+#include "graphics/PrivateFonts.hpp"
 
 using namespace kestrane;
 
 namespace {
+
+// The prompts name the fallback family, so they are built over a known set of fonts.
+const auto* const kFontsEnv = ::testing::AddGlobalTestEnvironment(new test::PrivateFonts);
 
 VisualIdea overlayIdea() {
   VisualIdea i;

@@ -4,42 +4,23 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <set>
 
 #include "kestrane/graphics/LocalFonts.hpp"
 #include "kestrane/model/FileBytes.hpp"
-#include "pipeline/TestSupport.hpp"
+#include "graphics/PrivateFonts.hpp"
+#include "kestrane/platform/FontCatalog.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fontconfig setup of our own: a copied DejaVu Sans, a copied DejaVu Serif that the scan
-// renames to Impact, and an alias that maps Arial onto DejaVu Sans.
-class PrivateFonts : public ::testing::Environment {
- public:
-  void SetUp() override {
-    temp = std::make_unique<test::TempDir>();
-    root = temp->path();
-    fs::create_directories(root / "fonts");
-    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", root / "fonts/DejaVuSans.ttf");
-    fs::copy_file("/usr/share/fonts/truetype/dejavu/DejaVuSerif.ttf", root / "fonts/Stand.ttf");
-    std::ofstream(root / "fonts.conf")
-        << "<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig>\n"
-        << "<dir>" << (root / "fonts").string() << "</dir>\n"
-        << "<cachedir>" << (root / "cache").string() << "</cachedir>\n"
-        << "<match target=\"scan\"><test name=\"family\"><string>DejaVu Serif</string></test>"
-           "<edit name=\"family\" mode=\"assign\" binding=\"same\"><string>Impact</string></edit></match>\n"
-        << "<alias><family>Arial</family><prefer><family>DejaVu Sans</family></prefer></alias>\n"
-        << "</fontconfig>\n";
-    ::setenv("FONTCONFIG_FILE", (root / "fonts.conf").c_str(), 1);
-  }
-  void TearDown() override { temp.reset(); }
-  static inline std::unique_ptr<test::TempDir> temp;
-  static inline fs::path root;
-};
-
-const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new PrivateFonts);
+// DejaVu Sans, a DejaVu Serif that the scan renames to Nimbus Sans Narrow, and an alias that
+// maps Arial onto DejaVu Sans.
+using test::PrivateFonts;
+const auto* const kEnv = ::testing::AddGlobalTestEnvironment(new PrivateFonts(
+    "Nimbus Sans Narrow", "<alias><family>Arial</family><prefer><family>DejaVu Sans</family></prefer></alias>\n"));
 
 LocalFonts::Lookup production() { return LocalFonts::installedFontFile; }
 
@@ -60,32 +41,33 @@ TEST(LocalFonts, NamesFromTheBrandText) {
 
 TEST(LocalFonts, ResolvesAgainstThePrivateFontSetup) {
   const auto fonts = LocalFonts::resolve({"DejaVu Sans", "dejavu sans", "Oswald", "Arial", "Zapfino"},
-                                         production());
+                                         production(), LocalFonts::lastResort());
   ASSERT_EQ(fonts.size(), 5u);
   EXPECT_TRUE(fonts[0].installed);
   EXPECT_EQ(fonts[0].fileURL, PrivateFonts::root / "fonts/DejaVuSans.ttf");
   EXPECT_TRUE(fonts[1].installed);
-  // Oswald is missing and its first installed stand-in is Impact.
-  EXPECT_EQ(fonts[2], (LocalFonts::ResolvedFont{"Oswald", "Impact", false, PrivateFonts::root / "fonts/Stand.ttf"}));
-  // An alias is not an installed family.
-  EXPECT_EQ(fonts[3], (LocalFonts::ResolvedFont{"Arial", "Helvetica Neue", false, std::nullopt}));
-  EXPECT_EQ(fonts[4].family, "Helvetica Neue");
+  // Oswald is missing and its first installed stand-in is Nimbus Sans Narrow.
+  EXPECT_EQ(fonts[2], (LocalFonts::ResolvedFont{"Oswald", "Nimbus Sans Narrow", false,
+                                                PrivateFonts::root / "fonts/Stand.ttf"}));
+  // An alias is not an installed family; the last resort is one that is.
+  EXPECT_EQ(fonts[3], (LocalFonts::ResolvedFont{"Arial", "DejaVu Sans", false, std::nullopt}));
+  EXPECT_EQ(fonts[4].family, "DejaVu Sans");
 
   const auto warnings = LocalFonts::substitutionWarnings(fonts);
   ASSERT_EQ(warnings.size(), 3u);
   EXPECT_EQ(warnings[0],
             "Motion graphics fonts: \"Oswald\" isn't installed on this computer, so the graphics use "
-            "\"Impact\" instead. Install Oswald (or add it to the brand) if the typeface matters — "
-            "nothing is fetched from the web.");
+            "\"Nimbus Sans Narrow\" instead. Install Oswald (or add it to the brand) if the typeface "
+            "matters — nothing is fetched from the web.");
 
   const std::string section = LocalFonts::promptSection({fonts[0], fonts[2]});
   EXPECT_NE(section.find("\n\nUse these EXACT stacks (they resolve on the machine doing the render):\n"
-                         "- `font-family: \"DejaVu Sans\", \"Helvetica Neue\", Helvetica, Arial, "
-                         "-apple-system, sans-serif;` — \"DejaVu Sans\" is installed locally\n"
-                         "- `font-family: \"Impact\", "),
+                         "- `font-family: \"DejaVu Sans\", sans-serif;` — \"DejaVu Sans\" is "
+                         "installed locally\n"
+                         "- `font-family: \"Nimbus Sans Narrow\", \"DejaVu Sans\", sans-serif;` — "),
             std::string::npos);
-  EXPECT_TRUE(section.ends_with("\"Impact\" is the approved local stand-in; do not try to load Oswald "
-                                "from the web\n"));
+  EXPECT_TRUE(section.ends_with("\"Nimbus Sans Narrow\" is the approved local stand-in; do not try to "
+                                "load Oswald from the web\n"));
   EXPECT_NE(LocalFonts::promptSection({}).find("\n\nNo brand fonts were supplied."), std::string::npos);
 }
 
@@ -95,12 +77,12 @@ TEST(LocalFonts, SubstituteRowsLookUpEachFamilyOnce) {
     asked.emplace_back(f);
     return std::nullopt;
   };
-  LocalFonts::resolve({"Anton"}, lookup);
-  EXPECT_EQ(asked, (std::vector<std::string>{"Anton", "Impact", "Haettenschweiler", "Arial Black"}));
+  EXPECT_EQ(LocalFonts::resolve({"Anton"}, lookup, "Last")[0].family, "Last");
+  EXPECT_EQ(asked, (std::vector<std::string>{"Anton", "Nimbus Sans Narrow", "Liberation Sans"}));
 }
 
 TEST(LocalFonts, EmbeddedFontFaces) {
-  const auto fonts = LocalFonts::resolve({"DejaVu Sans"}, production());
+  const auto fonts = LocalFonts::resolve({"DejaVu Sans"}, production(), LocalFonts::lastResort());
   const std::string css = LocalFonts::fontFaceCSS(fonts, LocalFonts::maxEmbeddedBytes, readFileBytes);
   EXPECT_TRUE(css.starts_with("@font-face { font-family: \"DejaVu Sans\"; src: url(data:font/truetype;base64,AAEAAA"));
   EXPECT_TRUE(css.ends_with(") format(\"truetype\"); font-display: block; }"));
@@ -125,4 +107,35 @@ TEST(LocalFonts, EmbeddedFontFaces) {
   EXPECT_EQ(LocalFonts::embedding("a{}", "<html lang=\"en\"><head class=\"x\"></head>"),
             "<html lang=\"en\">\n<head><style>\na{}\n</style></head><head class=\"x\"></head>");
   EXPECT_EQ(LocalFonts::embedding("a{}", "<div></div>"), "<style>\na{}\n</style>\n<div></div>");
+}
+
+// Every family the graphics are told to use is one fontconfig has: the last resort is taken
+// from the installed families, in order of preference, and never a name nothing carries.
+TEST(LocalFonts, TheLastResortIsAnInstalledFamily) {
+  EXPECT_EQ(LocalFonts::lastResort(), "DejaVu Sans");
+  EXPECT_TRUE(LocalFonts::installedFamilies().contains("dejavu sans"));
+  EXPECT_EQ(LocalFonts::terminalStack(), "\"DejaVu Sans\", sans-serif");
+  const std::string none = LocalFonts::promptSection({});
+  EXPECT_NE(none.find("Use the system stack (\"DejaVu Sans\", sans-serif)"), std::string::npos);
+  for (const char* gone : {"Helvetica", "Arial", "apple", "Impact", "Avenir"})
+    EXPECT_EQ(none.find(gone), std::string::npos) << gone;
+
+  std::vector<std::string> asked;
+  const auto only = [&](std::set<std::string> installed) {
+    return [&asked, installed](std::string_view f) -> std::optional<LocalFonts::Installed> {
+      asked.emplace_back(f);
+      if (!installed.contains(std::string(f))) return std::nullopt;
+      return LocalFonts::Installed{};
+    };
+  };
+  const auto system = [] { return std::string("Cantarell"); };
+  EXPECT_EQ(LocalFonts::chooseLastResort(only({"DejaVu Sans", "Liberation Sans"}), system), "Liberation Sans");
+  EXPECT_EQ(LocalFonts::chooseLastResort(only({"Cantarell"}), system), "Cantarell");
+  // fontconfig's own answer counts only when the lookup confirms it is a real family.
+  EXPECT_EQ(LocalFonts::chooseLastResort(only({}), system), "sans-serif");
+  EXPECT_EQ(asked.back(), "Cantarell");
+  EXPECT_EQ(LocalFonts::chooseLastResort(only({}), [] { return std::string(); }), "sans-serif");
+
+  // The private setup's only sans is what fontconfig picks for sans-serif.
+  EXPECT_EQ(FontCatalog::sansSerif(), "DejaVu Sans");
 }

@@ -9,12 +9,12 @@
 
 namespace kestrane::LocalFonts {
 
-const std::string_view terminalStack =
-    "\"Helvetica Neue\", Helvetica, Arial, -apple-system, sans-serif";
-
 namespace {
 
-constexpr std::string_view kLastResort = "Helvetica Neue";
+// The last resort, best first; a machine with none of them gets fontconfig's own sans-serif.
+constexpr std::string_view kLastResorts[] = {"Nimbus Sans", "Liberation Sans", "DejaVu Sans"};
+// What is left on a machine without a single font: the browser's generic family.
+constexpr std::string_view kGenericSans = "sans-serif";
 
 bool isRoleWord(std::string_view word) {
   static const std::set<std::string, std::less<>> roles{
@@ -25,27 +25,31 @@ bool isRoleWord(std::string_view word) {
   return roles.contains(GraphicsText::lower(word));
 }
 
+// Each brand family first, then families Debian ships that keep its metrics or its character:
+// Nimbus Sans (Helvetica's metrics), Liberation Sans (Arial's), Nimbus Sans Narrow for the
+// condensed display faces, URW Gothic for the geometric ones, C059 and Nimbus Roman or
+// Liberation Serif for the serifs.
 const std::vector<std::string>& substitutes(const std::string& key) {
   static const std::map<std::string, std::vector<std::string>> rows{
-      {"anton", {"Anton", "Impact", "Haettenschweiler", "Arial Black"}},
-      {"bebas neue", {"Bebas Neue", "Impact", "Arial Narrow"}},
-      {"oswald", {"Oswald", "Impact", "Arial Narrow"}},
-      {"inter", {"Inter", "Helvetica Neue", "Arial"}},
-      {"roboto", {"Roboto", "Helvetica Neue", "Arial"}},
-      {"open sans", {"Open Sans", "Helvetica Neue", "Arial"}},
-      {"lato", {"Lato", "Helvetica Neue", "Arial"}},
-      {"montserrat", {"Montserrat", "Avenir Next", "Helvetica Neue"}},
-      {"poppins", {"Poppins", "Avenir Next", "Futura"}},
-      {"futura", {"Futura", "Avenir Next"}},
-      {"nunito", {"Nunito", "Avenir Next", "Helvetica Neue"}},
-      {"source sans pro", {"Source Sans Pro", "Helvetica Neue"}},
-      {"work sans", {"Work Sans", "Helvetica Neue"}},
-      {"dm sans", {"DM Sans", "Helvetica Neue"}},
-      {"space grotesk", {"Space Grotesk", "Helvetica Neue"}},
-      {"playfair display", {"Playfair Display", "Didot", "Georgia"}},
-      {"merriweather", {"Merriweather", "Georgia"}},
-      {"georgia", {"Georgia"}},
-      {"helvetica", {"Helvetica Neue", "Helvetica"}}};
+      {"anton", {"Anton", "Nimbus Sans Narrow", "Liberation Sans"}},
+      {"bebas neue", {"Bebas Neue", "Nimbus Sans Narrow", "Liberation Sans"}},
+      {"oswald", {"Oswald", "Nimbus Sans Narrow", "Liberation Sans"}},
+      {"inter", {"Inter", "Nimbus Sans", "Liberation Sans"}},
+      {"roboto", {"Roboto", "Nimbus Sans", "Liberation Sans"}},
+      {"open sans", {"Open Sans", "Nimbus Sans", "Liberation Sans"}},
+      {"lato", {"Lato", "Nimbus Sans", "Liberation Sans"}},
+      {"montserrat", {"Montserrat", "URW Gothic", "Nimbus Sans"}},
+      {"poppins", {"Poppins", "URW Gothic", "Nimbus Sans"}},
+      {"futura", {"Futura", "URW Gothic"}},
+      {"nunito", {"Nunito", "URW Gothic", "Nimbus Sans"}},
+      {"source sans pro", {"Source Sans Pro", "Nimbus Sans", "Liberation Sans"}},
+      {"work sans", {"Work Sans", "Nimbus Sans", "Liberation Sans"}},
+      {"dm sans", {"DM Sans", "Nimbus Sans", "Liberation Sans"}},
+      {"space grotesk", {"Space Grotesk", "Nimbus Sans", "Liberation Sans"}},
+      {"playfair display", {"Playfair Display", "C059", "Nimbus Roman"}},
+      {"merriweather", {"Merriweather", "C059", "Liberation Serif"}},
+      {"georgia", {"Georgia", "C059", "Liberation Serif"}},
+      {"helvetica", {"Helvetica", "Nimbus Sans", "Liberation Sans"}}};
   static const std::vector<std::string> none;
   const auto it = rows.find(key);
   return it == rows.end() ? none : it->second;
@@ -97,7 +101,26 @@ std::string base64(std::string_view bytes) {
 }  // namespace
 
 std::string ResolvedFont::cssStack() const {
-  return "\"" + family + "\", " + std::string(terminalStack);
+  if (GraphicsText::lower(family) == GraphicsText::lower(lastResort())) return terminalStack();
+  return "\"" + family + "\", " + terminalStack();
+}
+
+std::string chooseLastResort(const Lookup& lookup, const std::function<std::string()>& systemSans) {
+  for (std::string_view family : kLastResorts) {
+    if (lookup(family)) return std::string(family);
+  }
+  const std::string sans = systemSans();
+  return !sans.empty() && lookup(sans) ? sans : std::string(kGenericSans);
+}
+
+const std::string& lastResort() {
+  static const std::string chosen = chooseLastResort(installedFontFile, FontCatalog::sansSerif);
+  return chosen;
+}
+
+std::string terminalStack() {
+  const std::string& last = lastResort();
+  return last == kGenericSans ? last : "\"" + last + "\", sans-serif";
 }
 
 std::vector<std::string> names(const std::optional<std::string>& brandFonts) {
@@ -128,7 +151,8 @@ std::vector<std::string> names(const std::optional<std::string>& brandFonts) {
   return kept;
 }
 
-std::vector<ResolvedFont> resolve(const std::vector<std::string>& names, const Lookup& lookup) {
+std::vector<ResolvedFont> resolve(const std::vector<std::string>& names, const Lookup& lookup,
+                                  const std::string& lastResortFamily) {
   std::vector<ResolvedFont> out;
   for (const std::string& name : names) {
     if (const auto found = lookup(name)) {
@@ -144,14 +168,14 @@ std::vector<ResolvedFont> resolve(const std::vector<std::string>& names, const L
         break;
       }
     }
-    out.push_back(stand ? *stand : ResolvedFont{name, std::string(kLastResort), false, std::nullopt});
+    out.push_back(stand ? *stand : ResolvedFont{name, lastResortFamily, false, std::nullopt});
   }
   return out;
 }
 
 std::vector<ResolvedFont> plan(const std::optional<BrandSpec>& brand, const Lookup& lookup) {
   if (!brand) return {};
-  return resolve(names(brand->fonts), lookup);
+  return resolve(names(brand->fonts), lookup, chooseLastResort(lookup, FontCatalog::sansSerif));
 }
 
 const std::set<std::string>& installedFamilies() {
@@ -177,10 +201,9 @@ std::string promptSection(const std::vector<ResolvedFont>& fonts) {
       "not delivered, so there is no partial credit here. If you need a face that isn't listed "
       "below, use one that is — or embed the face yourself as an @font-face with a `data:` URI. "
       "Every font-family declaration must end in a real fallback (" +
-      std::string(terminalStack) + "), never a bare family name.";
+      terminalStack() + "), never a bare family name.";
   if (fonts.empty()) {
-    return s + "\n\nNo brand fonts were supplied. Use the system stack (" +
-           std::string(terminalStack) +
+    return s + "\n\nNo brand fonts were supplied. Use the system stack (" + terminalStack() +
            ") and get the character from weight, case, tracking and scale rather than from a "
            "novelty face.";
   }

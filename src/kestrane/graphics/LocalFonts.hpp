@@ -16,7 +16,7 @@ namespace kestrane::LocalFonts {
 
 struct ResolvedFont {
   std::string requested;
-  std::string family;  // the requested family, a substitute, or "Helvetica Neue"
+  std::string family;  // the requested family, a substitute, or the last resort
   bool installed = false;
   std::optional<std::filesystem::path> fileURL;
 
@@ -31,12 +31,22 @@ struct Installed {
 using Lookup = std::function<std::optional<Installed>(std::string_view family)>;
 using ReadFile = std::function<std::optional<std::string>(const std::filesystem::path&)>;
 
-extern const std::string_view terminalStack;
 inline constexpr std::size_t maxEmbeddedBytes = 900000;
+
+// The family a font with no installed stand-in falls back to: the first of Nimbus Sans,
+// Liberation Sans and DejaVu Sans that `lookup` finds, else `systemSans` (fontconfig's own
+// sans-serif) when the lookup confirms it, else the generic "sans-serif".
+std::string chooseLastResort(const Lookup& lookup, const std::function<std::string()>& systemSans);
+// The last resort on this computer, chosen once per process.
+const std::string& lastResort();
+// The fallback that ends every font-family declaration: the last resort, then "sans-serif".
+std::string terminalStack();
 
 // At most four family names from the brand's free text, role words trimmed off the ends.
 std::vector<std::string> names(const std::optional<std::string>& brandFonts);
-std::vector<ResolvedFont> resolve(const std::vector<std::string>& names, const Lookup& lookup);
+// A name that is not installed and has no installed stand-in gets `lastResortFamily`.
+std::vector<ResolvedFont> resolve(const std::vector<std::string>& names, const Lookup& lookup,
+                                  const std::string& lastResortFamily);
 std::vector<ResolvedFont> plan(const std::optional<BrandSpec>& brand, const Lookup& lookup);
 
 // The production lookup: installed only when a font's own family name is the one asked for.

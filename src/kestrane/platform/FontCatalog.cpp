@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace kestrane::FontCatalog {
 
@@ -23,6 +24,18 @@ FontSetPtr list(FcPattern* pattern, std::initializer_list<const char*> objects) 
   FcFontSet* set = FcFontList(nullptr, pattern, os);
   FcObjectSetDestroy(os);
   return FontSetPtr(set);
+}
+
+// A browser takes TrueType, OpenType and WOFF files; the Type 1 copies some families also
+// install (.pfb, .t1) are no use to a composition.
+bool embeddable(std::string_view file) {
+  const std::size_t dot = file.rfind('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string_view ext = file.substr(dot + 1);
+  for (const char* known : {"ttf", "otf", "woff", "woff2"}) {
+    if (strcasecmp(std::string(ext).c_str(), known) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -66,13 +79,31 @@ std::optional<std::filesystem::path> fileOf(std::string_view family) {
     int slant = FC_SLANT_ROMAN;
     FcPatternGetInteger(font, FC_WEIGHT, 0, &weight);
     FcPatternGetInteger(font, FC_SLANT, 0, &slant);
-    const int distance = std::abs(weight - FC_WEIGHT_REGULAR) + (slant == FC_SLANT_ROMAN ? 0 : 1000);
+    const int distance = std::abs(weight - FC_WEIGHT_REGULAR) + (slant == FC_SLANT_ROMAN ? 0 : 1000) +
+                         (embeddable(reinterpret_cast<const char*>(file)) ? 0 : 10000);
     if (!best || distance < bestDistance) {
       best = std::filesystem::path(reinterpret_cast<const char*>(file));
       bestDistance = distance;
     }
   }
   return best;
+}
+
+std::string sansSerif() {
+  FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("sans-serif"));
+  if (!pattern) return {};
+  FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+  FcDefaultSubstitute(pattern);
+  FcResult result = FcResultNoMatch;
+  FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+  FcPatternDestroy(pattern);
+  std::string family;
+  FcChar8* name = nullptr;
+  if (match && FcPatternGetString(match, FC_FAMILY, 0, &name) == FcResultMatch) {
+    family = reinterpret_cast<const char*>(name);
+  }
+  if (match) FcPatternDestroy(match);
+  return family;
 }
 
 }  // namespace kestrane::FontCatalog

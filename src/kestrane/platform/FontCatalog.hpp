@@ -16,4 +16,7 @@ std::vector<std::string> families();
 // its nearest face; nothing when no installed font carries that family name.
 std::optional<std::filesystem::path> fileOf(std::string_view family);
 
+// The family fontconfig itself picks for "sans-serif" (after its aliases), or empty.
+std::string sansSerif();
+
 }  // namespace kestrane::FontCatalog
