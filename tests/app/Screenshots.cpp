@@ -1,7 +1,10 @@
 // kestrane-shots FOLDER: puts the window into each named state over the scripted engine and
 // saves a picture of it as FOLDER/<state>.png. Test-only; never installed.
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
 #include <QDir>
+#include <QPushButton>
 #include <QTest>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -159,6 +162,31 @@ int shootUpdateBanner(const QDir& out) {
   return failures;
 }
 
+// The paste sheet over the options with nothing pasted yet, so "Use Script" shows disabled.
+int shootPasteSheet(const QDir& out) {
+  Harness h;
+  NoDesktop desktop;
+  MainWindow window({h.job.get(), &desktop, &desktop});
+  window.show();
+  if (!QTest::qWaitForWindowExposed(&window)) return 1;
+  QGuiApplication::clipboard()->clear();
+  h.job->accept({h.touch("Interview take 2.mov")});
+  QTest::qWait(50);
+  auto* paste = window.findChild<QPushButton*>("pasteScript");
+  if (!paste) return 1;
+  paste->click();
+  QTest::qWait(250);
+  auto* sheet = window.findChild<QDialog*>("pasteScriptSheet");
+  const QString file = out.filePath(QStringLiteral("paste-script-empty.png"));
+  if (!sheet || !sheet->grab().save(file)) {
+    std::fprintf(stderr, "could not write %s\n", qPrintable(file));
+    return 1;
+  }
+  std::printf("%s\n", qPrintable(file));
+  sheet->reject();
+  return 0;
+}
+
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   if (argc != 2) {
@@ -250,5 +278,6 @@ int main(int argc, char** argv) {
   }
   failures += shootUpdateBanner(out);
   failures += shootEditors(out);
+  failures += shootPasteSheet(out);
   return failures == 0 ? 0 : 1;
 }

@@ -1,11 +1,18 @@
 // The screens over a scripted engine: drops, the open shortcut, the drop message, the reopen link,
 // the buttons that lead on, and the texts of the results screen.
 #include <QApplication>
+#include <QClipboard>
+#include <QDialog>
 #include <QDropEvent>
 #include <QLabel>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
+
+#include <algorithm>
+#include <cstdlib>
+#include <memory>
 
 #include "AppTestSupport.hpp"
 #include "app/core/FileKinds.hpp"
@@ -186,6 +193,91 @@ class ViewsTest : public QObject {
       QVERIFY(w.find<QLabel>("spokenNotes")->text().startsWith(notes));
       QVERIFY(w.find<QLabel>("elapsed")->text().startsWith("Cut in "));
     }
+  }
+
+  // A prominent or bordered button that cannot be pressed must not look as if it could: its
+  // face leaves the accent (or the raised grey) and its text dims.
+  void disabledButtonsLookDisabled() {
+    const auto face = [](QPushButton* b) {
+      b->resize(b->sizeHint());
+      return b->grab().toImage().pixelColor(6, b->height() / 2);  // inside the padding
+    };
+    const auto distance = [](const QColor& a, const QColor& b) {
+      return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue());
+    };
+    for (const auto look : {Brand::ButtonLook::prominent, Brand::ButtonLook::bordered}) {
+      std::unique_ptr<QPushButton> b(Brand::button(QStringLiteral("Use Script"), look));
+      const QColor enabled = face(b.get());
+      b->setEnabled(false);
+      const QColor disabled = face(b.get());
+      QVERIFY2(distance(enabled, disabled) > 24, qPrintable(enabled.name() + " " + disabled.name()));
+      if (look == Brand::ButtonLook::prominent) {
+        QVERIFY(distance(enabled, Brand::accent) < 12);
+        QVERIFY(distance(disabled, Brand::accent) > 120);
+      }
+    }
+
+    // The paste sheet's "Use Script" does nothing until there is text, and looks it.
+    Window w;
+    QGuiApplication::clipboard()->clear();
+    w.h.job->accept({w.h.touch("a.mov")});
+    w.click("pasteScript");
+    QDialog* sheet = nullptr;
+    QTRY_VERIFY((sheet = w.find<QDialog>("pasteScriptSheet")));
+    auto* use = sheet->findChild<QPushButton*>("useScript");
+    QVERIFY(!use->isEnabled());
+    const QColor idle = use->grab().toImage().pixelColor(6, use->height() / 2);
+    QVERIFY(distance(idle, Brand::accent) > 120);
+    sheet->findChild<QPlainTextEdit*>("pasteScriptText")->setPlainText(QStringLiteral("First line."));
+    QVERIFY(use->isEnabled());
+    QVERIFY(distance(use->grab().toImage().pixelColor(6, use->height() / 2), Brand::accent) < 12);
+    sheet->reject();
+  }
+
+  // The screens' fixed measures: the wordmark, the two large symbols, the checklist's marks and
+  // the results' action column, whose longest label wraps rather than widening it.
+  void theScreensKeepTheirMeasures() {
+    Window w;
+    QCOMPARE(qRound(w.find<QLabel>("wordmark")->font().pointSizeF() / 0.75), 34);  // pixels at 96 dpi
+
+    w.h.engine->cut.stages = {Pipeline::Stage::probing, Pipeline::Stage::detectingSilence,
+                              Pipeline::Stage::transcribing};
+    w.h.engine->cut.gate.close();
+    w.h.job->accept({w.h.touch("a.mov")});
+    w.h.job->start();
+    QTRY_VERIFY(w.h.job->state().stage == Pipeline::Stage::transcribing);
+    QTRY_VERIFY(w.find("checklist"));
+    QWidget* checklist = w.find("checklist");
+    const QList<QWidget*> marks = checklist->findChildren<QWidget*>("mark");
+    QVERIFY(!marks.isEmpty());
+    const QList<QLabel*> labels = checklist->findChildren<QLabel*>();
+    for (QWidget* mark : marks) {
+      QCOMPARE(mark->width(), 18);
+      // The row's label starts 10 after its mark.
+      const auto label = std::find_if(labels.begin(), labels.end(), [mark](QLabel* l) {
+        return std::abs(l->geometry().center().y() - mark->geometry().center().y()) < 4;
+      });
+      QVERIFY(label != labels.end());
+      QCOMPARE((*label)->geometry().left() - mark->geometry().right() - 1, 10);
+    }
+    w.h.engine->cut.gate.open();
+    QVERIFY(w.h.waitFor(Screen::done));
+    QTRY_VERIFY(w.find("results"));
+    QCOMPARE(w.find("seal")->size(), QSize(44, 44));
+    QWidget* actions = w.find("actions");
+    QVERIFY(actions->width() <= 380);
+    auto* show = w.find<QPushButton>("showPackage");
+    QCOMPARE(show->text().simplified(), QStringLiteral("Show Handoff Package in the file manager"));
+    QVERIFY(show->text().contains(QLatin1Char('\n')));
+    QVERIFY2(show->sizeHint().width() <= show->width(), qPrintable(QString::number(show->sizeHint().width())));
+
+    Window failed;
+    failed.h.engine->cut.failure = "Couldn't read the footage";
+    failed.h.job->accept({failed.h.touch("a.mov")});
+    failed.h.job->start();
+    QVERIFY(failed.h.waitFor(Screen::failed));
+    QTRY_VERIFY(failed.find("failureSymbol"));
+    QCOMPARE(failed.find("failureSymbol")->size(), QSize(44, 44));
   }
 };
 

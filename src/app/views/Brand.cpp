@@ -1,6 +1,8 @@
 #include "app/views/Brand.hpp"
 
+#include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QStringList>
 #include <QPalette>
 #include <QStyleFactory>
 
@@ -30,6 +32,40 @@ QFont font(TextStyle style, QFont::Weight weight) {
 }
 
 QString hex(const QColor& colour) { return colour.name(QColor::HexRgb); }
+
+namespace {
+
+// Greedy lines of at most `width` pixels.
+QStringList greedyLines(const QStringList& words, const QFontMetrics& metrics, int width) {
+  QStringList lines;
+  QString line;
+  for (const QString& word : words) {
+    const QString longer = line.isEmpty() ? word : line + QLatin1Char(' ') + word;
+    if (!line.isEmpty() && metrics.horizontalAdvance(longer) > width) {
+      lines << line;
+      line = word;
+    } else {
+      line = longer;
+    }
+  }
+  if (!line.isEmpty()) lines << line;
+  return lines;
+}
+
+}  // namespace
+
+QString wrapped(const QString& text, const QFontMetrics& metrics, int width) {
+  const QStringList words = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+  QStringList lines = greedyLines(words, metrics, width);
+  // As few lines as the width allows, then as even as they can be: the narrowest width that
+  // needs no more lines, so a lone last word is not left hanging.
+  for (int narrower = width - 1; lines.size() > 1; --narrower) {
+    QStringList tried = greedyLines(words, metrics, narrower);
+    if (tried.size() > lines.size()) break;
+    lines = std::move(tried);
+  }
+  return lines.join(QLatin1Char('\n'));
+}
 
 QLayout* centred(QWidget* widget, int maxWidth) {
   auto* row = new QHBoxLayout;
@@ -97,17 +133,22 @@ QPushButton* button(const QString& text, ButtonLook look, bool large, QWidget* p
   const QString padding = large ? QStringLiteral("9px 16px") : QStringLiteral("5px 12px");
   switch (look) {
     case ButtonLook::prominent:
+      // Disabled, the violet fades into the window and the text dims, so a button that does
+      // nothing does not look pressable.
       b->setStyleSheet(QStringLiteral(
           "QPushButton { background: %1; color: white; border: none; border-radius: 7px; padding: %2; }"
-          "QPushButton:hover { background: %3; } QPushButton:pressed { background: %4; }")
-                           .arg(hex(accent), padding, hex(accent.lighter(110)), hex(deep)));
+          "QPushButton:hover { background: %3; } QPushButton:pressed { background: %4; }"
+          "QPushButton:disabled { background: %5; color: %6; }")
+                           .arg(hex(accent), padding, hex(accent.lighter(110)), hex(deep),
+                                hex(disabledProminent), hex(tertiaryText)));
       break;
     case ButtonLook::bordered:
       b->setStyleSheet(QStringLiteral(
           "QPushButton { background: #3a3841; color: %1; border: 1px solid #4a4852; border-radius: 7px;"
           " padding: %2; } QPushButton:hover { background: #45434d; }"
-          " QPushButton:pressed { background: #2f2d35; }")
-                           .arg(hex(primaryText), padding));
+          " QPushButton:pressed { background: #2f2d35; }"
+          " QPushButton:disabled { background: #2c2b31; color: %3; border-color: #3a3841; }")
+                           .arg(hex(primaryText), padding, hex(tertiaryText)));
       break;
     case ButtonLook::link:
       b->setFlat(true);

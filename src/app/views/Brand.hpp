@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
 #include <QString>
@@ -22,6 +23,8 @@ inline const QColor red{255, 69, 58};
 inline const QColor orange{255, 159, 10};
 inline const QColor yellow{255, 214, 10};
 inline const QColor teal{64, 200, 224};
+// The accent at about a third over the window: a prominent button that cannot be pressed.
+inline const QColor disabledProminent{76, 47, 104};
 
 enum class TextStyle { title2, title3, headline, body, callout, footnote, caption, caption2 };
 
@@ -41,6 +44,10 @@ QPushButton* button(const QString& text, ButtonLook look, bool large = false,
                     QWidget* parent = nullptr);
 
 QString hex(const QColor& colour);
+
+// `text` broken into lines at spaces so that each fits `width` pixels where it can (a single
+// word wider than that keeps its own line); push buttons draw each line centred.
+QString wrapped(const QString& text, const QFontMetrics& metrics, int width);
 
 // `widget` centred in a row, as wide as the row allows up to `maxWidth`. Wrapping labels keep
 // their full height this way, which a centring alignment flag would lose.

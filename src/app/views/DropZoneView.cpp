@@ -28,7 +28,9 @@ DropZoneView::DropZoneView(AppServices services, QWidget* parent) : ScreenView(s
   glyph_ = new BrandGlyph(this);
   column->addWidget(glyph_, 0, Qt::AlignHCenter);
   column->addSpacing(-30);  // the glow's margin is not part of the glyph's own height
-  column->addWidget(new Wordmark(40, this), 0, Qt::AlignHCenter);
+  auto* wordmark = new Wordmark(34, this);
+  wordmark->setObjectName(QStringLiteral("wordmark"));
+  column->addWidget(wordmark, 0, Qt::AlignHCenter);
   column->addWidget(Brand::label(QStringLiteral("Drop your raw footage"), TextStyle::title3,
                                  Brand::primaryText, QFont::DemiBold));
   column->addWidget(Brand::label(QStringLiteral("Kestrane cuts the silences, flubs, and repeated takes,\n"

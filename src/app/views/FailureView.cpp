@@ -13,8 +13,9 @@ FailureView::FailureView(AppServices services, QWidget* parent) : ScreenView(ser
   auto* column = new QVBoxLayout(this);
   column->setSpacing(16);
   column->addStretch(1);
-  column->addWidget(Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 48, this),
-                    0, Qt::AlignHCenter);
+  QLabel* symbol = Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44, this);
+  symbol->setObjectName(QStringLiteral("failureSymbol"));
+  column->addWidget(symbol, 0, Qt::AlignHCenter);
   column->addWidget(Brand::label(QStringLiteral("Couldn't finish the cut"), Brand::TextStyle::title3,
                                  Brand::primaryText, QFont::DemiBold));
   auto* message = Brand::label(job().state().message, Brand::TextStyle::callout, Brand::secondaryText);

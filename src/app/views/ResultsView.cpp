@@ -33,8 +33,16 @@ QWidget* section(const QString& title, const QStringList& rows, QWidget* parent)
   return box;
 }
 
+// The action column, padding included; a label too long for one line wraps onto a second.
+constexpr int kActionsWidth = 380;
+constexpr int kActionsPadding = 24;
+
 QPushButton* actionButton(const QString& text, const QString& symbol, Brand::ButtonLook look) {
   auto* b = Brand::button(text, look, /*large=*/true);
+  // Room for the text: the column less its padding, the button's own padding (16 a side), the
+  // icon and the gap after it.
+  const int room = kActionsWidth - 2 * kActionsPadding - 2 * 16 - 16 - 8;
+  b->setText(Brand::wrapped(text, b->fontMetrics(), room));
   b->setIcon(Symbols::icon(symbol, look == Brand::ButtonLook::prominent ? Qt::white : Brand::primaryText, 16));
   b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   return b;
@@ -110,8 +118,9 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   auto* header = new QVBoxLayout;
   header->setContentsMargins(24, 28, 24, 28);
   header->setSpacing(10);
-  header->addWidget(Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 48, this), 0,
-                    Qt::AlignHCenter);
+  QLabel* seal = Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
+  seal->setObjectName(QStringLiteral("seal"));
+  header->addWidget(seal, 0, Qt::AlignHCenter);
   header->addWidget(Brand::label(QStringLiteral("First cut ready"), TextStyle::title2, Brand::primaryText,
                                  QFont::DemiBold));
   auto* figures = Brand::label(ResultsText::figuresLine(stats), TextStyle::title3, Brand::primaryText);
@@ -147,10 +156,10 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   column->addWidget(divider);
 
   auto* actionsBox = new QWidget(this);
-  // Wider than the 380 of the original layout: the file manager's name makes a longer button.
+  actionsBox->setObjectName(QStringLiteral("actions"));
 
   auto* actions = new QVBoxLayout(actionsBox);
-  actions->setContentsMargins(24, 24, 24, 24);
+  actions->setContentsMargins(kActionsPadding, kActionsPadding, kActionsPadding, kActionsPadding);
   actions->setSpacing(12);
   if (const QString hint = ResultsText::importHint(*output_); hint.isEmpty()) {
     auto* openTimeline = actionButton(QStringLiteral("Open in Final Cut Pro"),
@@ -176,7 +185,7 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   show->setObjectName(QStringLiteral("showPackage"));
   connect(show, &QPushButton::clicked, this, [this] { services_.workspace->reveal(fromPath(output_->packageDir)); });
   actions->addWidget(show);
-  column->addLayout(Brand::centred(actionsBox, 440));
+  column->addLayout(Brand::centred(actionsBox, kActionsWidth));
   column->addStretch(1);
 
   auto* bottom = new QHBoxLayout;

@@ -3,6 +3,7 @@
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QRadialGradient>
+#include <tuple>
 
 #include "app/core/Checklist.hpp"
 #include "app/views/Brand.hpp"
@@ -13,28 +14,20 @@ namespace kestrane::app {
 
 namespace {
 
-// A row's mark; the current one glows violet.
+// A row's mark, 18 wide.
 class Mark : public QWidget {
  public:
-  Mark(RowStatus status, QWidget* parent) : QWidget(parent), status_(status) { setFixedSize(26, 26); }
+  Mark(RowStatus status, QWidget* parent) : QWidget(parent), status_(status) {
+    setObjectName(QStringLiteral("mark"));
+    setFixedSize(kMarkSize, kMarkSize);
+  }
+  static constexpr int kMarkSize = 18;
 
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    const QRectF box(4, 4, 18, 18);
-    if (status_ == RowStatus::current) {
-      for (auto [colour, alpha, radius] : {std::tuple{Brand::deep, 0.5, 13.0}, std::tuple{Brand::accent, 0.8, 11.0}}) {
-        QColor c = colour;
-        c.setAlphaF(alpha);
-        QRadialGradient glow(box.center(), radius);
-        glow.setColorAt(0.6, c);
-        glow.setColorAt(1.0, Qt::transparent);
-        p.setPen(Qt::NoPen);
-        p.setBrush(glow);
-        p.drawEllipse(box.center(), radius, radius);
-      }
-    }
+    const QRectF box(0, 0, kMarkSize, kMarkSize);
     switch (status_) {
       case RowStatus::done: Symbols::paint(p, QStringLiteral("checkmark.circle.fill"), box, Brand::green); break;
       case RowStatus::current: Symbols::paint(p, QStringLiteral("arrow.right.circle.fill"), box, Brand::accent); break;
@@ -44,6 +37,36 @@ class Mark : public QWidget {
 
  private:
   RowStatus status_;
+};
+
+// The rows, and behind the current row's mark its violet glow, which reaches past the mark's
+// own 18 points; the margins keep the glow inside the panel.
+class ChecklistPanel : public QWidget {
+ public:
+  static constexpr int kGlowMargin = 6;
+  explicit ChecklistPanel(QWidget* parent) : QWidget(parent) {}
+  void glowBehind(QWidget* mark) { glowing_ = mark; }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (!glowing_) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF centre = QRectF(glowing_->mapTo(this, QPoint(0, 0)), QSizeF(glowing_->size())).center();
+    for (auto [colour, alpha, radius] : {std::tuple{Brand::deep, 0.5, 13.0}, std::tuple{Brand::accent, 0.8, 11.0}}) {
+      QColor c = colour;
+      c.setAlphaF(alpha);
+      QRadialGradient glow(centre, radius);
+      glow.setColorAt(0.6, c);
+      glow.setColorAt(1.0, Qt::transparent);
+      p.setPen(Qt::NoPen);
+      p.setBrush(glow);
+      p.drawEllipse(centre, radius, radius);
+    }
+  }
+
+ private:
+  QWidget* glowing_ = nullptr;
 };
 
 }  // namespace
@@ -67,18 +90,22 @@ void RunningView::refresh() {
   header_->hide();
 
   delete checklist_;
-  checklist_ = new QWidget(this);
+  auto* panel = new ChecklistPanel(this);
+  checklist_ = panel;
   checklist_->setObjectName(QStringLiteral("checklist"));
-  checklist_->setMaximumWidth(280);
-  checklist_->setMinimumWidth(280);
+  // 280 for the rows themselves, as the glow's margins are outside them.
+  checklist_->setFixedWidth(280 + 2 * ChecklistPanel::kGlowMargin);
   auto* rows = new QVBoxLayout(checklist_);
   rows->setSpacing(12);
-  rows->setContentsMargins(0, 0, 0, 0);
+  const int m = ChecklistPanel::kGlowMargin;
+  rows->setContentsMargins(m, m, m, m);
   for (const ChecklistRow& row : checklistRows(*state.stage, job().plannedStages())) {
     const bool current = row.status == RowStatus::current;
     auto* line = new QHBoxLayout;
-    line->setSpacing(6);
-    line->addWidget(new Mark(row.status, checklist_));
+    line->setSpacing(10);
+    auto* mark = new Mark(row.status, checklist_);
+    if (current) panel->glowBehind(mark);
+    line->addWidget(mark);
     auto* text = Brand::label(row.label, Brand::TextStyle::body,
                               current ? Brand::primaryText : Brand::secondaryText,
                               current ? QFont::DemiBold : QFont::Normal, Qt::AlignLeft | Qt::AlignVCenter);
