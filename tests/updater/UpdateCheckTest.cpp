@@ -49,7 +49,9 @@ TEST(UpdateCheck, OffersOnlyANewerVersionWithAnHttpsArchiveFromAGoodAnswer) {
   auto offered = checkForUpdate(server.url("/ok/updates/version.json"), "1.0", options);
   ASSERT_TRUE(offered);
   EXPECT_EQ(offered->version, "99.1");
-  for (const char* silent : {"/notfound/", "/notmodified/", "/html/", "/plainhttp/", "/older/", "/silent/"}) {
+  // An entry without a signature could never be verified, so it is not offered either.
+  for (const char* silent : {"/notfound/", "/notmodified/", "/html/", "/plainhttp/", "/older/",
+                             "/unsigned/", "/blanksignature/", "/silent/"}) {
     SCOPED_TRACE(silent);
     EXPECT_FALSE(checkForUpdate(server.url(std::string(silent) + "updates/version.json"), "1.0", options));
   }

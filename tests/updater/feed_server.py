@@ -10,8 +10,11 @@ import time
 CERT, KEY, ARCHIVES = sys.argv[1], sys.argv[2], sys.argv[3]
 
 
-def feed(version, zip_url):
-    return json.dumps({"version": version, "zip": zip_url, "notes": "n", "extra": 1}).encode()
+def feed(version, zip_url, signature="c2lnbmF0dXJl"):
+    entry = {"version": version, "zip": zip_url, "notes": "n", "extra": 1}
+    if signature is not None:
+        entry["signature"] = signature
+    return json.dumps(entry).encode()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -46,6 +49,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.reply(200, feed("99.1", "http://127.0.0.1/archive/update.zip"))
         if scenario == "older":
             return self.reply(200, feed("0.0.1", base + "/archive/update.zip"))
+        if scenario == "unsigned":
+            return self.reply(200, feed("99.1", base + "/archive/update.zip", None))
+        if scenario == "blanksignature":
+            return self.reply(200, feed("99.1", base + "/archive/update.zip", " "))
         if scenario == "silent":
             time.sleep(20)
             return self.reply(200, feed("99.1", base + "/archive/update.zip"))

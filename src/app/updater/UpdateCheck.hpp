@@ -16,7 +16,8 @@ std::string shortVersion();
 std::string publisherKey();
 
 // The update to offer, or nothing: every failure (transport, status other than 200, a body that
-// is not a feed, a version that is not newer, an archive address that is not https) is silent.
+// is not a feed, a version that is not newer, an archive address that is not https, an entry
+// without a signature) is silent.
 std::optional<UpdateInfo> checkForUpdate(const std::string& feedUrl, const std::string& currentVersion,
                                          const TransportOptions& options);
 
