@@ -1,7 +1,7 @@
 // The live draft on a synthetic one-hour recording (about 10,000 words in utterances with
 // pauses, 360,000 level hops), on one core:
 // - from an option change to the new draft published on the window's thread, through the job
-//   model (p95 is reported as a counter);
+//   model (p95 is reported as a counter): the tightness, and the options the take decision reads;
 // - the engine's draft alone, afresh and over a cache after a tightness change.
 #include <benchmark/benchmark.h>
 #include <sched.h>
@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <random>
 
 #include "../BenchSupport.hpp"
@@ -103,6 +104,31 @@ void BM_OptionChangeToPublishedDraft(benchmark::State& state) {
   state.counters["removed_bands"] = static_cast<double>(job.draftBands()->size());
 }
 BENCHMARK(BM_OptionChangeToPublishedDraft)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+
+// Changes the take decision reads: the filler words and the silences-only mode, in turn.
+void BM_DecisionChangeToPublishedDraft(benchmark::State& state) {
+  app::JobModel job(std::make_shared<RecordedEngine>(), std::make_unique<QSettings>(QSettings::IniFormat,
+                                                                                     QSettings::UserScope, "bench"));
+  job.accept({QStringLiteral("/bench/one hour.mov")});
+  waitForDraft(job);
+  const std::function<void()> changes[] = {
+      [&] { job.setRemoveFillers(false); }, [&] { job.setThoroughness(Thoroughness::silencesOnly); },
+      [&] { job.setRemoveFillers(true); }, [&] { job.setThoroughness(Thoroughness::balanced); }};
+  std::vector<double> times;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    QElapsedTimer clock;
+    clock.start();
+    changes[i++ % 4]();
+    waitForDraft(job);
+    const double seconds = static_cast<double>(clock.nsecsElapsed()) / 1e9;
+    times.push_back(seconds);
+    state.SetIterationTime(seconds);
+  }
+  std::sort(times.begin(), times.end());
+  state.counters["p95_ms"] = 1000 * times[std::min(times.size() - 1, times.size() * 95 / 100)];
+}
+BENCHMARK(BM_DecisionChangeToPublishedDraft)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
 
 void BM_EngineDraftCut(benchmark::State& state) {
   PipelineSettings settings = bench::appSettings();
