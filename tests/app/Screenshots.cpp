@@ -2,6 +2,7 @@
 // saves a picture of it as FOLDER/<state>.png. Test-only; never installed.
 #include <QApplication>
 #include <QDir>
+#include <QPushButton>
 #include <QTest>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -63,6 +64,18 @@ struct Shot {
   std::function<void(Harness&)> setUp;  // leaves the model in the state to picture
   std::function<void(MainWindow&)> touch = [](MainWindow&) {};
 };
+
+// The options form scrolled to the cut preview, with its switches as given.
+void showPreview(MainWindow& w, bool transcript, bool edit) {
+  w.resize(860, 900);
+  if (transcript) w.findChild<QPushButton*>("showTranscript")->click();
+  if (edit) w.findChild<QPushButton*>("editMode")->click();
+  QTest::qWait(50);
+  auto* form = w.findChild<QScrollArea*>("optionsForm");
+  auto* preview = w.findChild<QWidget*>("cutPreview");
+  form->verticalScrollBar()->setValue(preview->mapTo(form->widget(), QPoint(0, 0)).y() - 70);
+  QTest::qWait(50);
+}
 
 }  // namespace
 
@@ -193,6 +206,54 @@ int main(int argc, char** argv) {
          QScrollBar* bar = w.findChild<QScrollArea*>("optionsForm")->verticalScrollBar();
          bar->setValue(bar->maximum());
        }},
+      {"options-preview-edit",
+       [](Harness& h) {
+         speakingMinute(*h.engine);
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+         h.job->forceWords({20.0, 21.5}, false, nullptr);  // words struck through by hand
+       },
+       [](MainWindow& w) {
+         showPreview(w, true, true);
+         // A cut being dragged across kept audio: the red box with its pill.
+         auto* wave = w.findChild<WaveformView*>("waveform");
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(31)), 60));
+         QTest::mousePress(wave, Qt::LeftButton, {}, QPoint(int(wave->xAt(31)), 60));
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(35)), 60));
+         // Three words picked in the transcript, with their bar.
+         auto* transcript = w.findChild<TranscriptView*>("transcript");
+         QTest::mouseClick(transcript->viewport(), Qt::LeftButton, {}, transcript->wordFrame(12).center().toPoint());
+         QTest::mouseClick(transcript->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                           transcript->wordFrame(14).center().toPoint());
+       }},
+      {"options-preview-edit-hover",
+       [](Harness& h) {
+         speakingMinute(*h.engine);
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+         h.job->editStretch({40, 44}, false, false, nullptr);
+       },
+       [](MainWindow& w) {
+         showPreview(w, false, true);
+         // Near a band's edge the grip lights up; over a stretch its round button shows.
+         auto* wave = w.findChild<WaveformView*>("waveform");
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(42.8)), 60));
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(43.0)), 60));
+       }},
+      {"options-preview-listen",
+       [](Harness& h) {
+         speakingMinute(*h.engine);
+         h.engine->soundGate.close();  // held while loading, so the button reads Stop
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+         h.job->setHoverPlayhead(38.4);
+         h.job->scrubAudition(27.5);
+       },
+       [](MainWindow& w) {
+         showPreview(w, false, false);
+         // Where the sound would be by now, half-way through the minute.
+         w.findChild<WaveformView*>("waveform")->setPlayhead(29.3);
+       }},
       {"running-building-package",
        [](Harness& h) {
          h.engine->cut.stages = {S::probing, S::detectingSilence, S::transcribing, S::decidingEdits, S::exporting};
@@ -247,6 +308,7 @@ int main(int argc, char** argv) {
     }
     h.engine->cut.gate.open();
     h.engine->analysis.gate.open();
+    h.engine->soundGate.open();
   }
   failures += shootUpdateBanner(out);
   failures += shootEditors(out);
