@@ -65,6 +65,26 @@ struct Shot {
   std::function<void(MainWindow&)> touch = [](MainWindow&) {};
 };
 
+// The minute's words as a talk would have them, so the take decision finds no repeats in them.
+void talkingMinute(FakeEngine& engine) {
+  speakingMinute(engine);
+  const QStringList text = QStringLiteral(
+      "So today I want to show you how a rough cut comes together and why the pauses go first. We start "
+      "with the footage as it was recorded, every breath and every false start still in it. Then the "
+      "cut listens for the stretches where nobody speaks and marks them in orange. Next it reads "
+      "the words themselves, and where a line was said twice it keeps the better take. You can hear "
+      "the result before anything is written, and change it by hand where the machine guessed wrong. "
+      "Drag across the waveform to keep a stretch or cut one, or pick words in the transcript below. "
+      "When it sounds right, press the button and the package lands beside your footage, ready for "
+      "the editor of your choice with captions and a transcript of what stayed. That is really all "
+      "there is to it, and it never leaves this computer at any point along the way. Thanks for "
+      "watching this short tour of the preview, and good luck with your own recordings today.")
+                               .split(QLatin1Char(' '));
+  for (std::size_t i = 0; i < engine.transcript.words.size(); ++i) {
+    engine.transcript.words[i].text = text[qsizetype(i % std::size_t(text.size()))].toStdString();
+  }
+}
+
 // The options form scrolled to the cut preview, with its switches as given.
 void showPreview(MainWindow& w, bool transcript, bool edit) {
   w.resize(860, 900);
@@ -208,7 +228,7 @@ int main(int argc, char** argv) {
        }},
       {"options-preview-edit",
        [](Harness& h) {
-         speakingMinute(*h.engine);
+         talkingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
          waitUntil([&] { return h.job->draftBands().has_value(); });
          h.job->forceWords({20.0, 21.5}, false, nullptr);  // words struck through by hand
@@ -228,7 +248,7 @@ int main(int argc, char** argv) {
        }},
       {"options-preview-edit-hover",
        [](Harness& h) {
-         speakingMinute(*h.engine);
+         talkingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
          waitUntil([&] { return h.job->draftBands().has_value(); });
          h.job->editStretch({40, 44}, false, false, nullptr);
@@ -242,7 +262,7 @@ int main(int argc, char** argv) {
        }},
       {"options-preview-listen",
        [](Harness& h) {
-         speakingMinute(*h.engine);
+         talkingMinute(*h.engine);
          h.engine->soundGate.close();  // held while loading, so the button reads Stop
          h.job->accept({h.touch("Interview take 2.mov")});
          waitUntil([&] { return h.job->draftBands().has_value(); });

@@ -46,11 +46,26 @@ QString editText() {
       "undoes one edit.");
 }
 
-QPushButton* toggleButton(const QString& text, const QString& symbol, const char* name, QWidget* parent) {
-  QPushButton* b = Brand::button(text, Brand::ButtonLook::bordered, false, parent);
+// The player row's buttons are small, so the row leaves its readout room on one line; a
+// switched-on toggle is tinted with the accent.
+QPushButton* smallButton(const QString& text, const char* name, QWidget* parent) {
+  auto* b = new QPushButton(text, parent);
   b->setObjectName(QString::fromLatin1(name));
+  b->setFont(Brand::font(TextStyle::caption));
+  b->setIconSize(QSize(12, 12));
+  b->setStyleSheet(QStringLiteral(
+      "QPushButton { background: #3a3841; color: %1; border: 1px solid #4a4852; border-radius: 6px;"
+      " padding: 3px 9px; } QPushButton:hover { background: #45434d; }"
+      " QPushButton:pressed { background: #2f2d35; } QPushButton:disabled { color: %2; background: #2f2d35; }"
+      " QPushButton:checked { background: rgba(168, 85, 247, 90); border-color: %3; }")
+                       .arg(Brand::hex(Brand::primaryText), Brand::hex(Brand::tertiaryText), Brand::hex(Brand::accent)));
+  return b;
+}
+
+QPushButton* toggleButton(const QString& text, const QString& symbol, const char* name, QWidget* parent) {
+  QPushButton* b = smallButton(text, name, parent);
   b->setCheckable(true);
-  b->setIcon(Symbols::icon(symbol, Brand::primaryText, 14));
+  b->setIcon(Symbols::icon(symbol, Brand::primaryText, 12));
   return b;
 }
 
@@ -144,19 +159,21 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   auto* row = new QHBoxLayout(controls_);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(12);
-  play_ = Brand::button(QString(), Brand::ButtonLook::bordered, false, controls_);
-  play_->setObjectName(QStringLiteral("playCut"));
+  play_ = smallButton(QString(), "playCut", controls_);
   connect(play_, &QPushButton::clicked, this, [this] { job_.toggleAudition(); });
   row->addWidget(play_);
-  readout_ = Brand::label(QString(), TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignLeft);
+  readout_ = Brand::label(QString(), TextStyle::caption, Brand::secondaryText, QFont::Normal,
+                          Qt::AlignLeft | Qt::AlignVCenter);
   readout_->setObjectName(QStringLiteral("previewReadout"));
-  row->addWidget(readout_);
+  // The readout takes the row's free room, wrapping between words only when a narrow window
+  // leaves it too little.
+  row->addWidget(readout_, 1);
   clearEdits_ = Brand::button(QStringLiteral("Clear all edits"), Brand::ButtonLook::link, false, controls_);
+  clearEdits_->setFont(Brand::font(TextStyle::caption));
   clearEdits_->setObjectName(QStringLiteral("clearEdits"));
   clearEdits_->setCursor(Qt::PointingHandCursor);
   connect(clearEdits_, &QPushButton::clicked, this, [this] { job_.clearManualEdits(undo_); });
   row->addWidget(clearEdits_);
-  row->addStretch(1);
   transcriptToggle_ = toggleButton(QStringLiteral("Transcript"), QStringLiteral("text.quote"), "showTranscript",
                                    controls_);
   connect(transcriptToggle_, &QPushButton::toggled, this, [this](bool on) { setShowTranscript(on); });
@@ -256,7 +273,7 @@ void CutPreviewSection::refreshPlayback() {
   const bool playing = job_.isAuditioning();
   play_->setText(playing ? QStringLiteral("Stop") : QStringLiteral("Play the cut"));
   play_->setIcon(Symbols::icon(playing ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"),
-                               Brand::primaryText, 14));
+                               Brand::primaryText, 12));
   waveform_->setPlayhead(job_.auditionPlayheadSeconds());
   waveform_->setHoverPlayhead(job_.hoverPlayheadSeconds());
 }
