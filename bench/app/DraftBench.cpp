@@ -5,10 +5,12 @@
 // - the engine's draft alone, afresh and over a cache after a tightness change.
 #include <benchmark/benchmark.h>
 #include <sched.h>
+#include <time.h>
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPushButton>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +19,7 @@
 
 #include "../BenchSupport.hpp"
 #include "app/core/JobModel.hpp"
+#include "app/views/MainWindow.hpp"
 
 namespace {
 
@@ -74,6 +77,21 @@ class RecordedEngine final : public app::EngineApi {
   void ensureSpeechModel() override {}
 };
 
+}  // namespace
+
+namespace kestrane::app {
+// Opens nothing; the options screen needs somewhere to send its clicks.
+struct NoDesktopForBench final : Workspace, FileDialogs {
+  void open(const QString&) override {}
+  void reveal(const QString&) override {}
+  QStringList chooseFootage() override { return {}; }
+  QString choosePreviousCut() override { return {}; }
+  QString chooseScript() override { return {}; }
+};
+}  // namespace kestrane::app
+
+namespace {
+
 void waitForDraft(app::JobModel& job) {
   QEventLoop loop;
   QObject::connect(&job, &app::JobModel::draftPublished, &loop, &QEventLoop::quit);
@@ -129,6 +147,49 @@ void BM_DecisionChangeToPublishedDraft(benchmark::State& state) {
   state.counters["p95_ms"] = 1000 * times[std::min(times.size() - 1, times.size() * 95 / 100)];
 }
 BENCHMARK(BM_DecisionChangeToPublishedDraft)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(40);
+
+double threadCpuMs() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// The same tightness changes with the window showing the options screen and its transcript: the
+// window thread's own time per change (the silences of the new tightness, the published draft
+// and the screen's refresh), the longest it is held at once.
+void BM_OptionChangeWindowThreadTime(benchmark::State& state) {
+  app::JobModel job(std::make_shared<RecordedEngine>(), std::make_unique<QSettings>(QSettings::IniFormat,
+                                                                                     QSettings::UserScope, "bench"));
+  app::NoDesktopForBench desktop;
+  app::MainWindow window({&job, &desktop, &desktop});
+  window.show();
+  job.accept({QStringLiteral("/bench/one hour.mov")});
+  waitForDraft(job);
+  window.findChild<QPushButton*>(QStringLiteral("showTranscript"))->click();
+  QCoreApplication::processEvents();
+  const CutTightness presets[] = {CutTightness::relaxed, CutTightness::natural, CutTightness::tight,
+                                  CutTightness::jumpCut};
+  std::vector<double> times;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const double before = threadCpuMs();
+    job.setTightness(presets[i++ % 4]);
+    const double change = threadCpuMs() - before;
+    QEventLoop loop;
+    double publish = 0;
+    auto measured = QObject::connect(&job, &app::JobModel::draftPublished, &loop, [&] { loop.quit(); });
+    const double waiting = threadCpuMs();
+    loop.exec();
+    publish = threadCpuMs() - waiting;
+    QObject::disconnect(measured);
+    const double longest = std::max(change, publish);
+    times.push_back(longest);
+    state.SetIterationTime(longest / 1000);
+  }
+  std::sort(times.begin(), times.end());
+  state.counters["max_ms"] = times.back();
+}
+BENCHMARK(BM_OptionChangeWindowThreadTime)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
 
 void BM_EngineDraftCut(benchmark::State& state) {
   PipelineSettings settings = bench::appSettings();

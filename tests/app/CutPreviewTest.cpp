@@ -194,6 +194,13 @@ class CutPreviewTest : public QObject {
     QCOMPARE(transcript->paragraphs().back().words[1].reason, std::optional<QString>(QStringLiteral("removed by hand")));
     w.undo().undo();
     QVERIFY(!w.job().hasManualEdits());
+
+    // Hidden and shown again, the transcript starts with nothing picked.
+    QTest::mouseClick(transcript->viewport(), Qt::LeftButton, {}, six);
+    QVERIFY(transcript->selection());
+    w.find<QPushButton>("showTranscript")->click();
+    w.find<QPushButton>("showTranscript")->click();
+    QVERIFY(!transcript->selection());
   }
 
   void playbackStopsForEditsAndResumesOverANewDraft() {

@@ -109,6 +109,7 @@ void JobModel::accept(const QStringList& paths) {
 
 void JobModel::openSession(const QString& path) {
   if (state_.screen == Screen::running) return;
+  stopAudition();
   const QString sessionFile = findSessionFile(path);
   if (sessionFile.isEmpty()) {
     return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));

@@ -290,6 +290,8 @@ void CutPreviewSection::setEditing(bool on) {
 }
 
 void CutPreviewSection::setShowTranscript(bool on) {
+  // Shown again, the transcript starts afresh: no selection, laid out anew.
+  if (on && !showTranscript_) shownWords_ = nullptr;
   showTranscript_ = on;
   if (transcriptToggle_->isChecked() != on) transcriptToggle_->setChecked(on);
   transcriptBox_->setVisible(on && !job_.levelsDBFS().empty());
