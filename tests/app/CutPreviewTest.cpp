@@ -31,8 +31,8 @@ void speakTwoLines(FakeEngine& engine) {
   engine.levels.assign(1000, -60.0f);
   std::fill(engine.levels.begin() + 100, engine.levels.begin() + 400, -20.0f);
   std::fill(engine.levels.begin() + 600, engine.levels.begin() + 900, -20.0f);
-  engine.transcript.words = {{"one", {1.1, 1.6}},  {"two", {1.8, 2.4}},  {"three", {2.6, 3.2}},
-                             {"four", {3.3, 3.9}}, {"five", {6.1, 6.6}}, {"six", {6.8, 7.4}},
+  engine.transcript.words = {{"one", {1.1, 1.6}},   {"two", {1.8, 2.4}},  {"three", {2.6, 3.2}},
+                             {"four", {3.3, 3.9}},  {"five", {6.1, 6.6}}, {"six", {6.8, 7.4}},
                              {"seven", {7.6, 8.2}}, {"eight", {8.3, 8.9}}};
 }
 
@@ -97,7 +97,8 @@ class CutPreviewTest : public QObject {
     QTRY_VERIFY(w.find("cutPreview"));
     w.find<QPushButton>("showTranscript")->setChecked(true);
     QVERIFY(w.shown("previewPlaceholder"));
-    for (const char* hidden : {"waveform", "playCut", "transcript", "sourceMissing"}) QVERIFY(!w.shown(hidden));
+    for (const char* hidden : {"waveform", "playCut", "transcript", "sourceMissing"})
+      QVERIFY(!w.shown(hidden));
     w.h.engine->analysis.gate.open();
     QTRY_VERIFY(w.job().draftBands());
     QVERIFY(!w.shown("previewPlaceholder"));
@@ -153,7 +154,8 @@ class CutPreviewTest : public QObject {
     // One edge drag, however many moves, is one step.
     const TimeRange first = w.job().effectiveCutBands().front();
     QTest::mousePress(w.waveform(), Qt::LeftButton, {}, w.at(first.end));
-    for (double t : {first.end + 0.1, first.end + 0.2, first.end + 0.3}) QTest::mouseMove(w.waveform(), w.at(t));
+    for (double t : {first.end + 0.1, first.end + 0.2, first.end + 0.3})
+      QTest::mouseMove(w.waveform(), w.at(t));
     QTest::mouseRelease(w.waveform(), Qt::LeftButton, {}, w.at(first.end + 0.3));
     QCOMPARE(w.undo().count(), 2);
     QVERIFY(w.job().effectiveCutBands().front().end > first.end + 0.2);
@@ -191,7 +193,8 @@ class CutPreviewTest : public QObject {
     QVERIFY(removed.start <= 6.8 && removed.end >= 7.4 && removed.start > 6.6 && removed.end < 7.6);
     // The word now reads as cut, by hand.
     QTRY_VERIFY(transcript->paragraphs().back().words[1].cut);
-    QCOMPARE(transcript->paragraphs().back().words[1].reason, std::optional<QString>(QStringLiteral("removed by hand")));
+    QCOMPARE(transcript->paragraphs().back().words[1].reason,
+             std::optional<QString>(QStringLiteral("removed by hand")));
     w.undo().undo();
     QVERIFY(!w.job().hasManualEdits());
 
@@ -264,8 +267,8 @@ class CutPreviewTest : public QObject {
     QVERIFY(w.job().sourceMissing());
     QVERIFY(w.shown("sourceMissing"));
     QCOMPARE(w.text("sourceMissingText"),
-             QStringLiteral("The source footage isn\u2019t at its stored location \u2014 reconnect the drive (or move "
-                            "the file back) to play or re-cut."));
+             QStringLiteral("The source footage isn\u2019t at its stored location \u2014 "
+                            "reconnect the drive (or move the file back) to play or re-cut."));
     QVERIFY(w.shown("waveform"));
     QVERIFY(!w.find<QPushButton>("playCut")->isEnabled());
     w.job().toggleAudition();
