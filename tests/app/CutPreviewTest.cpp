@@ -253,6 +253,11 @@ class CutPreviewTest : public QObject {
     w.h.engine->soundGate.open();
     QTRY_VERIFY(!w.job().isAuditioning());
     QCOMPARE(w.h.engine->soundDecodes(), 1);
+    const QString footage = w.job().footagePath();
+    QVERIFY(w.job().audition().decoded(footage));
+    // Starting over lets the sound go.
+    w.job().reset();
+    QVERIFY(!w.job().audition().decoded(footage));
   }
 
   void movedFootageShowsTheNoticeAndCannotPlay() {

@@ -86,6 +86,7 @@ void Audition::decode(const QString& footage, bool ahead, std::uint64_t generati
       // Unreadable sound: the audition ends without a word.
     }
     postTo(this, [this, footage, ahead, generation, at, pcm] {
+      if (ahead && footage != preparing_) return;  // forgotten meanwhile
       if (pcm) {
         pcmFootage_ = footage;
         pcm_ = pcm;
@@ -94,7 +95,6 @@ void Audition::decode(const QString& footage, bool ahead, std::uint64_t generati
       }
       std::optional<double> from = at;
       if (ahead) {
-        if (footage != preparing_) return;
         preparing_.clear();
         // A start that waited on this decode, if no stop or other start came since.
         if (!waitingAt_ || !playing_) return;
@@ -166,7 +166,12 @@ void Audition::finish() {
   emit changed();
 }
 
-void Audition::rewind() {
+void Audition::forget() {
+  stop();
+  pcm_.reset();  // an hour of sound is a few hundred megabytes
+  pcmFootage_.clear();
+  preparing_.clear();
+  unreadable_.clear();
   if (!lastPlayhead_) return;
   lastPlayhead_.reset();
   emit changed();

@@ -39,8 +39,9 @@ class Audition : public QObject {
   std::optional<double> lastPlayhead() const { return lastPlayhead_; }
   // The playhead, or while the sound is still being read the moment playback will start from.
   std::optional<double> position() const { return playhead_ ? playhead_ : playing_ ? startAt_ : std::nullopt; }
-  // Forgets where playback last was (other footage).
-  void rewind();
+  // Stops and lets go of the footage: its sound, a read ahead still running, where playback
+  // last was.
+  void forget();
   const std::vector<TimeRange>& keeps() const { return keeps_; }
 
   // Plays `keeps` of `footage` from `at` (a removed moment plays from the next keep). Refused

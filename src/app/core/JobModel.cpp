@@ -255,8 +255,7 @@ void JobModel::reset() {
 }
 
 void JobModel::forgetFootage() {
-  stopAudition();
-  audition_->rewind();
+  audition_->forget();
   hoverPlayhead_.reset();
   resumeAuditionAt_.reset();
   edgeDrag_.reset();
