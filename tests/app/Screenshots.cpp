@@ -2,6 +2,7 @@
 // saves a picture of it as FOLDER/<state>.png. Test-only; never installed.
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <QScrollArea>
@@ -273,6 +274,15 @@ int main(int argc, char** argv) {
          showPreview(w, false, false);
          // Where the sound would be by now, half-way through the minute.
          w.findChild<WaveformView*>("waveform")->setPlayhead(29.3);
+       }},
+      {"options-source-missing",
+       [](Harness& h) {
+         StoredCut stored;
+         stored.withTimeline = false;
+         stored.withLevels = true;
+         const QString package = writeStoredCut(h.dir.path(), stored);
+         QFile::remove(h.dir.filePath(stored.footage));
+         h.job->openSession(package);
        }},
       {"running-building-package",
        [](Harness& h) {

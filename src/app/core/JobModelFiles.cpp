@@ -163,6 +163,8 @@ void JobModel::openSession(const QString& path) {
   std::optional<Pipeline::Output> output = storedOutput(session, sessionFile);
   if (!output) isRecut_ = true;
   refreshDraftCuts();
+  // The stored levels are in at once, so Space works at once: the sound is read from now on.
+  if (session.levels) prepareAudition();
   setState(output ? JobState::done(std::move(*output)) : JobState::configuring());
 }
 
