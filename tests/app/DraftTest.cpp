@@ -163,6 +163,20 @@ class DraftTest : public QObject {
     QVERIFY(!h.job->draftBands());
   }
 
+  void cutItBeforeTheLevelsMeasuresTheThresholdFromThem() {
+    Harness h;
+    h.engine->levels = levelsBetween(-60, -20);
+    h.engine->analysis.gate.close();
+    h.job->accept({h.touch("a.mov")});
+    h.job->start();  // the pre-analysis is still running: the starting −40 is not the cut's
+    h.engine->analysis.gate.open();
+    QVERIFY(h.waitFor(Screen::done));
+    QVERIFY(h.engine->runCalls().back().second);  // over the pre-analysis
+    QCOMPARE(h.engine->runCalls().back().first.settings.silenceThresholdDBFS, -38.0);
+    h.job->setSensitivity(SilenceSensitivity::muchMore);  // the same measure the screen shows
+    QCOMPARE(h.job->silenceThreshold(), -32.0);
+  }
+
   void theDraftAnswersWhyAndWhere() {
     Harness h;
     // Speech from 0.5 s to 1.5 s at −18 dBFS; a filler and a silence removed.

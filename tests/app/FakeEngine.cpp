@@ -47,6 +47,25 @@ std::vector<Pipeline::RecutRequest> FakeEngine::recutCalls() const {
   return recutCalls_;
 }
 
+int FakeEngine::soundDecodes() const {
+  std::lock_guard lock(mutex_);
+  return soundDecodes_;
+}
+
+AuditionPcm FakeEngine::decodeAudition(const std::filesystem::path&) {
+  {
+    std::lock_guard lock(mutex_);
+    ++soundDecodes_;
+  }
+  soundGate.pass({});
+  if (!soundSeconds) throw Pipeline::PipelineError("Can't read media");
+  AuditionPcm pcm;
+  pcm.sampleRate = 8000;
+  pcm.samples.resize(std::size_t(*soundSeconds * pcm.sampleRate));
+  for (std::size_t i = 0; i < pcm.samples.size(); ++i) pcm.samples[i] = std::int16_t((i % 40) * 50);
+  return pcm;
+}
+
 void FakeEngine::play(Script& script, const Pipeline::ProgressCallback& progress, std::stop_token stop) {
   if (!script.heedsStop) stop = {};
   for (const Pipeline::Stage& stage : script.stages) {

@@ -50,6 +50,10 @@ class FakeEngine final : public EngineApi {
   // Drafts wait here (without heeding a stop); by default the engine's own draft is made.
   Gate draftGate;
   std::function<Pipeline::DraftCut(const Pipeline::Analysis&, const PipelineSettings&)> makeDraft;
+  // The footage's sound for the audition: this many seconds of a quiet tone, read once the gate
+  // opens; none: unreadable.
+  std::optional<double> soundSeconds = 10;
+  Gate soundGate;
   // Reported from another thread this long after a cut has returned.
   std::optional<std::pair<Pipeline::Stage, std::chrono::milliseconds>> lateStage;
 
@@ -58,6 +62,7 @@ class FakeEngine final : public EngineApi {
   std::vector<std::pair<Pipeline::Request, bool>> runCalls() const;  // request, with a prepared analysis
   std::vector<Pipeline::RecutRequest> recutCalls() const;
   std::vector<PipelineSettings> draftCalls() const;
+  int soundDecodes() const;
   void joinLateReports();
 
   Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
@@ -68,6 +73,7 @@ class FakeEngine final : public EngineApi {
                          std::stop_token stop) override;
   Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings,
                               Pipeline::DraftCache& cache) override;
+  AuditionPcm decodeAudition(const std::filesystem::path& footage) override;
   void ensureSpeechModel() override {}
 
  private:
@@ -80,6 +86,7 @@ class FakeEngine final : public EngineApi {
   std::vector<std::pair<Pipeline::Request, bool>> runCalls_;
   std::vector<Pipeline::RecutRequest> recutCalls_;
   std::vector<PipelineSettings> draftCalls_;
+  int soundDecodes_ = 0;
   std::vector<std::thread> late_;
 };
 

@@ -112,8 +112,8 @@ class OptionsViewTest : public QObject {
     w.click("removeScript");
     QVERIFY(w.h.job->scriptPath().isEmpty());
 
-    // A reopened session with a script: Remove drops it for the re-cut, Undo brings it back; a
-    // file dropped meanwhile is never shown as used, since a re-cut reads no new script.
+    // A reopened session with a script: Remove drops it for the re-cut, Undo brings it back. A
+    // file attached meanwhile shows first, and is what the next cut reads.
     StoredCut stored;
     stored.withTimeline = false;
     stored.script = "Hello.";
@@ -122,11 +122,30 @@ class OptionsViewTest : public QObject {
     w.h.job->openSession(writeStoredCut(w.h.dir.path(), stored));
     QVERIFY(w.h.job->isRecut() && w.h.job->sessionHasScript());
     w.h.job->setScriptPath(w.h.touch("new.txt"));
+    QCOMPARE(w.scriptRow(), QStringLiteral("new.txt [Remove]"));
+    w.click("removeScript");
     QCOMPARE(w.scriptRow(), QStringLiteral("From previous run \u2713 [Remove]"));
     w.click("removeScript");
     QCOMPARE(w.scriptRow(), QStringLiteral("Removed \u2014 this re-cut runs script-free [Undo]"));
     w.click("undoRemoveScript");
     QVERIFY(!w.h.job->dropStoredScript());
+
+    // A re-cut of a session without a script offers a new one; taken, the footage is cut afresh
+    // against it instead of re-cut without it.
+    stored.script.reset();
+    stored.folder = QStringLiteral("take 05 Kestrane");
+    w.h.job->reset();
+    w.settle();
+    w.h.job->openSession(writeStoredCut(w.h.dir.path(), stored));
+    QVERIFY(w.h.job->isRecut() && !w.h.job->sessionHasScript());
+    QCOMPARE(w.scriptRow(), QStringLiteral("None \u2014 Kestrane finds the best takes on its own [Add File\u2026] [Paste\u2026]"));
+    w.desktop.script = w.h.touch("lines.txt");
+    w.click("addScriptFile");
+    QCOMPARE(w.scriptRow(), QStringLiteral("lines.txt [Remove]"));
+    w.h.job->start();
+    QVERIFY(w.h.waitFor(Screen::done));
+    QVERIFY(w.h.engine->recutCalls().empty());
+    QCOMPARE(w.h.engine->runCalls().back().first.scriptURL, std::optional(toPath(w.desktop.script)));
   }
 
   void thePasteSheetNeverOffersTheScriptJustAdopted() {

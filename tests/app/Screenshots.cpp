@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 #include <QPushButton>
 #include <QTest>
 #include <QScrollArea>
@@ -66,6 +67,38 @@ struct Shot {
   std::function<void(Harness&)> setUp;  // leaves the model in the state to picture
   std::function<void(MainWindow&)> touch = [](MainWindow&) {};
 };
+
+// The minute's words as a talk would have them, so the take decision finds no repeats in them.
+void talkingMinute(FakeEngine& engine) {
+  speakingMinute(engine);
+  const QStringList text = QStringLiteral(
+      "So today I want to show you how a rough cut comes together and why the pauses go first. We start "
+      "with the footage as it was recorded, every breath and every false start still in it. Then the "
+      "cut listens for the stretches where nobody speaks and marks them in orange. Next it reads "
+      "the words themselves, and where a line was said twice it keeps the better take. You can hear "
+      "the result before anything is written, and change it by hand where the machine guessed wrong. "
+      "Drag across the waveform to keep a stretch or cut one, or pick words in the transcript below. "
+      "When it sounds right, press the button and the package lands beside your footage, ready for "
+      "the editor of your choice with captions and a transcript of what stayed. That is really all "
+      "there is to it, and it never leaves this computer at any point along the way. Thanks for "
+      "watching this short tour of the preview, and good luck with your own recordings today.")
+                               .split(QLatin1Char(' '));
+  for (std::size_t i = 0; i < engine.transcript.words.size(); ++i) {
+    engine.transcript.words[i].text = text[qsizetype(i % std::size_t(text.size()))].toStdString();
+  }
+}
+
+// The options form scrolled to the cut preview, with its switches as given.
+void showPreview(MainWindow& w, bool transcript, bool edit) {
+  w.resize(860, 900);
+  if (transcript) w.findChild<QPushButton*>("showTranscript")->click();
+  if (edit) w.findChild<QPushButton*>("editMode")->click();
+  QTest::qWait(50);
+  auto* form = w.findChild<QScrollArea*>("optionsForm");
+  auto* preview = w.findChild<QWidget*>("cutPreview");
+  form->verticalScrollBar()->setValue(preview->mapTo(form->widget(), QPoint(0, 0)).y() - 70);
+  QTest::qWait(50);
+}
 
 }  // namespace
 
@@ -221,6 +254,63 @@ int main(int argc, char** argv) {
          QScrollBar* bar = w.findChild<QScrollArea*>("optionsForm")->verticalScrollBar();
          bar->setValue(bar->maximum());
        }},
+      {"options-preview-edit",
+       [](Harness& h) {
+         talkingMinute(*h.engine);
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+         h.job->forceWords({20.0, 21.5}, false, nullptr);  // words struck through by hand
+       },
+       [](MainWindow& w) {
+         showPreview(w, true, true);
+         // A cut being dragged across kept audio: the red box with its pill.
+         auto* wave = w.findChild<WaveformView*>("waveform");
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(31)), 60));
+         QTest::mousePress(wave, Qt::LeftButton, {}, QPoint(int(wave->xAt(31)), 60));
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(35)), 60));
+         // Three words picked in the transcript, with their bar.
+         auto* transcript = w.findChild<TranscriptView*>("transcript");
+         QTest::mouseClick(transcript->viewport(), Qt::LeftButton, {}, transcript->wordFrame(12).center().toPoint());
+         QTest::mouseClick(transcript->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                           transcript->wordFrame(14).center().toPoint());
+       }},
+      {"options-preview-edit-hover",
+       [](Harness& h) {
+         talkingMinute(*h.engine);
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+         h.job->editStretch({40, 44}, false, false, nullptr);
+       },
+       [](MainWindow& w) {
+         showPreview(w, false, true);
+         // Near a band's edge the grip lights up; over a stretch its round button shows.
+         auto* wave = w.findChild<WaveformView*>("waveform");
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(42.8)), 60));
+         QTest::mouseMove(wave, QPoint(int(wave->xAt(43.0)), 60));
+       }},
+      {"options-preview-listen",
+       [](Harness& h) {
+         talkingMinute(*h.engine);
+         h.engine->soundGate.close();  // held while loading, so the button reads Stop
+         h.job->accept({h.touch("Interview take 2.mov")});
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+         h.job->setHoverPlayhead(38.4);
+         h.job->scrubAudition(27.5);
+       },
+       [](MainWindow& w) {
+         showPreview(w, false, false);
+         // Where the sound would be by now, half-way through the minute.
+         w.findChild<WaveformView*>("waveform")->setPlayhead(29.3);
+       }},
+      {"options-source-missing",
+       [](Harness& h) {
+         StoredCut stored;
+         stored.withTimeline = false;
+         stored.withLevels = true;
+         const QString package = writeStoredCut(h.dir.path(), stored);
+         QFile::remove(h.dir.filePath(stored.footage));
+         h.job->openSession(package);
+       }},
       {"running-building-package",
        [](Harness& h) {
          h.engine->cut.stages = {S::probing, S::detectingSilence, S::transcribing, S::decidingEdits, S::exporting};
@@ -275,6 +365,7 @@ int main(int argc, char** argv) {
     }
     h.engine->cut.gate.open();
     h.engine->analysis.gate.open();
+    h.engine->soundGate.open();
   }
   failures += shootUpdateBanner(out);
   failures += shootEditors(out);

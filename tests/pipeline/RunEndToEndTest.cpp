@@ -160,4 +160,17 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
       Pipeline::draftCut(prepared, second.session.script, second.session.settings, cache);
   EXPECT_EQ(reused.cutList.segments, draft.cutList.segments);
   EXPECT_EQ(reused.decision, draft.decision);
+  // Switching the filler words or the silences-only mode, and back, over the kept stages.
+  for (const bool fillers : {false, true}) {
+    for (const std::optional<Thoroughness> mode :
+         {std::optional(Thoroughness::silencesOnly), second.session.settings.thoroughness}) {
+      PipelineSettings changed = second.session.settings;
+      changed.removeFillers = fillers;
+      changed.thoroughness = mode;
+      const Pipeline::DraftCut cached = Pipeline::draftCut(prepared, second.session.script, changed, cache);
+      const Pipeline::DraftCut fresh = Pipeline::draftCut(prepared, second.session.script, changed);
+      EXPECT_EQ(cached.decision, fresh.decision) << fillers;
+      EXPECT_EQ(cached.cutList.segments, fresh.cutList.segments) << fillers;
+    }
+  }
 }

@@ -17,7 +17,9 @@ namespace {
 constexpr int auditionRate = 24000;
 constexpr int tickMs = 30;
 
-AuditionPcm decodeWithEngine(const QString& footage) {
+}  // namespace
+
+AuditionPcm decodeAuditionPcm(const QString& footage) {
   AuditionPcm pcm;
   pcm.sampleRate = auditionRate;
   std::unique_ptr<platform::MonoResampler> resampler;
@@ -36,9 +38,7 @@ AuditionPcm decodeWithEngine(const QString& footage) {
   return pcm;
 }
 
-}  // namespace
-
-Audition::Audition(QObject* parent) : Audition(decodeWithEngine, parent) {}
+Audition::Audition(QObject* parent) : Audition(decodeAuditionPcm, parent) {}
 
 Audition::Audition(Decoder decoder, QObject* parent) : QObject(parent), decoder_(std::move(decoder)) {
   ticker_.setInterval(tickMs);
@@ -55,30 +55,59 @@ void Audition::start(const QString& footage, const std::vector<TimeRange>& keeps
   if (playing_ || footage.isEmpty() || keeps.empty()) return;
   keeps_ = keeps;
   playing_ = true;
+  startAt_ = at;
   const std::uint64_t generation = ++generation_;
   emit changed();
   if (footage == pcmFootage_ && pcm_) {
     play(generation, at);
     return;
   }
-  background_.start([this, footage, generation, at](std::stop_token) {
+  if (footage == preparing_) {
+    waitingAt_ = at;  // the decode ahead starts this one when it lands, if nothing came between
+    return;
+  }
+  decode(footage, false, generation, at);
+}
+
+void Audition::prepare(const QString& footage) {
+  if (footage.isEmpty() || footage == preparing_ || footage == unreadable_ || (footage == pcmFootage_ && pcm_)) {
+    return;
+  }
+  preparing_ = footage;
+  decode(footage, true, generation_, std::nullopt);
+}
+
+void Audition::decode(const QString& footage, bool ahead, std::uint64_t generation, std::optional<double> at) {
+  background_.start([this, footage, ahead, generation, at](std::stop_token) {
     std::shared_ptr<const AuditionPcm> pcm;
     try {
       pcm = std::make_shared<const AuditionPcm>(decoder_(footage));
     } catch (const std::exception&) {
       // Unreadable sound: the audition ends without a word.
     }
-    postTo(this, [this, footage, generation, at, pcm] {
+    postTo(this, [this, footage, ahead, generation, at, pcm] {
+      if (ahead && footage != preparing_) return;  // forgotten meanwhile
       if (pcm) {
         pcmFootage_ = footage;
         pcm_ = pcm;
+      } else {
+        unreadable_ = footage;
       }
-      if (generation != generation_) return;
+      std::optional<double> from = at;
+      if (ahead) {
+        preparing_.clear();
+        // A start that waited on this decode, if no stop or other start came since.
+        if (!waitingAt_ || !playing_) return;
+        from = *waitingAt_;
+        waitingAt_.reset();
+      } else if (generation != generation_) {
+        return;
+      }
       if (!pcm) {
         stop();
         return;
       }
-      play(generation, at);
+      play(generation_, from);
     });
   });
 }
@@ -137,8 +166,20 @@ void Audition::finish() {
   emit changed();
 }
 
+void Audition::forget() {
+  stop();
+  pcm_.reset();  // an hour of sound is a few hundred megabytes
+  pcmFootage_.clear();
+  preparing_.clear();
+  unreadable_.clear();
+  if (!lastPlayhead_) return;
+  lastPlayhead_.reset();
+  emit changed();
+}
+
 void Audition::stop() {
   ++generation_;
+  waitingAt_.reset();
   ticker_.stop();
   if (sink_) {
     sink_->disconnect(this);

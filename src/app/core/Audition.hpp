@@ -19,6 +19,9 @@ class QAudioSink;
 
 namespace kestrane::app {
 
+// The footage's first audio track as mono samples at the audition's rate; throws when unreadable.
+AuditionPcm decodeAuditionPcm(const QString& footage);
+
 class Audition : public QObject {
   Q_OBJECT
 
@@ -34,11 +37,19 @@ class Audition : public QObject {
   bool isPlaying() const { return playing_; }
   std::optional<double> playhead() const { return playhead_; }
   std::optional<double> lastPlayhead() const { return lastPlayhead_; }
+  // The playhead, or while the sound is still being read the moment playback will start from.
+  std::optional<double> position() const { return playhead_ ? playhead_ : playing_ ? startAt_ : std::nullopt; }
+  // Stops and lets go of the footage: its sound, a read ahead still running, where playback
+  // last was.
+  void forget();
   const std::vector<TimeRange>& keeps() const { return keeps_; }
 
   // Plays `keeps` of `footage` from `at` (a removed moment plays from the next keep). Refused
   // while playing and with nothing kept. The sound is decoded once per footage, off this thread.
   void start(const QString& footage, const std::vector<TimeRange>& keeps, std::optional<double> at);
+  // Decodes `footage` ahead of the first start, so that pressing play does not wait for an hour of
+  // sound to be read; a start meanwhile waits for this decode instead of beginning another.
+  void prepare(const QString& footage);
   void seek(double sourceSeconds);
   void stop();
   // The sound decoded for `footage`, once it is ready (tests and the device).
@@ -49,6 +60,7 @@ class Audition : public QObject {
 
  private:
   void play(std::uint64_t generation, std::optional<double> at);
+  void decode(const QString& footage, bool ahead, std::uint64_t generation, std::optional<double> at);
   void tick();
   void finish();
 
@@ -56,10 +68,15 @@ class Audition : public QObject {
   bool playing_ = false;
   std::optional<double> playhead_;
   std::optional<double> lastPlayhead_;
+  std::optional<double> startAt_;
   std::vector<TimeRange> keeps_;
   // Bumped by every start and stop: a decode finishing under another generation plays nothing.
   std::uint64_t generation_ = 0;
   QString pcmFootage_;
+  // The footage a decode ahead is reading, and where a start waiting on it begins.
+  QString preparing_;
+  QString unreadable_;  // not read ahead again
+  std::optional<std::optional<double>> waitingAt_;
   std::shared_ptr<const AuditionPcm> pcm_;
   std::unique_ptr<KeptRangesDevice> device_;
   std::unique_ptr<QAudioSink> sink_;

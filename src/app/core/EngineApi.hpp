@@ -7,6 +7,8 @@
 #include <stop_token>
 #include <string>
 
+#include "app/core/Audition.hpp"
+#include "app/core/Paths.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::app {
@@ -30,6 +32,10 @@ class EngineApi {
   virtual Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings,
                                       Pipeline::DraftCache& cache) {
     return Pipeline::draftCut(analysis, std::nullopt, settings, cache);
+  }
+  // The footage's sound as the audition plays it; throws when it cannot be read.
+  virtual AuditionPcm decodeAudition(const std::filesystem::path& footage) {
+    return decodeAuditionPcm(fromPath(footage));
   }
   // Throws when the speech model for US English is not installed.
   virtual void ensureSpeechModel() = 0;

@@ -56,6 +56,7 @@ JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings>
       settings_(settings ? std::move(settings) : std::make_unique<QSettings>()) {
   recentSessionPaths_ = RecentSessions::read(*settings_, RecentSessions::singleCutsKey);
   recentBatchPaths_ = RecentSessions::read(*settings_, RecentSessions::lastBatchKey);
+  setUpAudition();
 }
 
 JobModel::~JobModel() = default;
@@ -112,8 +113,17 @@ std::vector<Pipeline::Stage> JobModel::plannedStages() const {
 
 void JobModel::start() {
   if (footagePath_.isEmpty() || state_.screen == Screen::running) return;
+  stopAudition();
+  resumeAuditionAt_.reset();
   const PipelineSettings settings = currentSettings();
-  const bool recut = isRecut_ && !lastSessionPath_.isEmpty();
+  // Without levels yet the threshold is still the starting one: it is measured from the
+  // analysis the cut waits for, as the command line does, so it never depends on timing.
+  const std::optional<SilenceSensitivity> measureThreshold =
+      levelsDBFS_.empty() ? std::optional(sensitivity_) : std::nullopt;
+  // A script attached while re-cutting is one the stored session never read: the footage is cut
+  // afresh against it, over the stored analysis when there is one, into a new package.
+  const bool newScript = isRecut_ && !scriptPath_.isEmpty();
+  const bool recut = isRecut_ && !lastSessionPath_.isEmpty() && !newScript;
   const QString name = projectName_.trimmed();
   const QString notes = projectNotes_.trimmed();
 
@@ -138,7 +148,13 @@ void JobModel::start() {
   }
 
   std::shared_future<Pipeline::Analysis> pending;
-  if (!recut && preAnalysisInput_ == footagePath_) pending = preAnalysis_;
+  if (!recut && preAnalysisInput_ == footagePath_) {
+    pending = preAnalysis_;
+  } else if (newScript && draftInput_ && !draftInput_->transcript.words.empty()) {
+    std::promise<Pipeline::Analysis> stored;
+    stored.set_value(*draftInput_);
+    pending = stored.get_future().share();
+  }
 
   const auto started = std::chrono::steady_clock::now();
   const std::uint64_t generation = ++cutGeneration_;
@@ -157,8 +173,8 @@ void JobModel::start() {
       setState(JobState::running(stage));
     });
   };
-  background_.start([this, engine = engine_, request, call, recut, pending, progress, generation,
-                     started](std::stop_token stop) {
+  background_.start([this, engine = engine_, request, call, recut, pending, progress, generation, started,
+                     measureThreshold](std::stop_token stop) {
     try {
       bool usedPreAnalysis = false;
       Pipeline::Output output;
@@ -170,7 +186,11 @@ void JobModel::start() {
         progress(Pipeline::Stage::transcribing);
         const std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
         usedPreAnalysis = analysis.has_value();
-        output = engine->run(request, analysis, progress, stop);
+        Pipeline::Request measured = request;
+        if (analysis && measureThreshold) {
+          measured.settings.silenceThresholdDBFS = thresholdDBFS(*measureThreshold, analysis->levels.levelsDBFS());
+        }
+        output = engine->run(measured, analysis, progress, stop);
       }
       postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started] {
         finishCut(generation, output, usedPreAnalysis, started);
@@ -235,6 +255,10 @@ void JobModel::reset() {
 }
 
 void JobModel::forgetFootage() {
+  audition_->forget();
+  hoverPlayhead_.reset();
+  resumeAuditionAt_.reset();
+  edgeDrag_.reset();
   manualKeeps_.clear();
   manualRemovals_.clear();
   projectNotes_.clear();
@@ -276,6 +300,9 @@ void JobModel::startPreAnalysis(const QString& footage) {
   auto promise = std::make_shared<std::promise<Pipeline::Analysis>>();
   preAnalysis_ = promise->get_future().share();
   emit changed();
+  // The sound for playing the cut is read beside the analysis, so the first play never waits
+  // for it: Space does nothing until the analysis's levels are in anyway.
+  prepareAudition();
   const auto started = std::chrono::steady_clock::now();
   // The generation, not the footage, decides: after "Change…" the same file dropped again
   // starts a new analysis, and the stopped one's end must not show as a failure of it.

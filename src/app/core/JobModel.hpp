@@ -16,6 +16,7 @@ class QUndoStack;
 #include <optional>
 #include <vector>
 
+#include "app/core/Audition.hpp"
 #include "app/core/Background.hpp"
 #include "app/core/EngineApi.hpp"
 #include "app/core/HandEdits.hpp"
@@ -130,10 +131,39 @@ class JobModel : public QObject {
   void adoptPastedScript(const QString& text);
   void setScriptPath(const QString& path);
   void setDropStoredScript(bool drop);
-  // Starts or stops playing the cut; the audition player answers auditionToggleRequested.
+  // Starts or stops playing the cut: from the hovered moment, else where it last stopped.
   void toggleAudition();
   // Checks once, in the background, that the speech model is installed; a failure is silent.
   void checkSpeechModel();
+
+  // --- playing the cut, and the hand-edit gestures of the cut preview ---
+  bool isAuditioning() const { return audition_->isPlaying(); }
+  // Where playback is, in source time; none when not playing.
+  std::optional<double> auditionPlayheadSeconds() const { return audition_->playhead(); }
+  // Where playback last was; the next play resumes there.
+  std::optional<double> lastPlayheadSeconds() const { return audition_->lastPlayhead(); }
+  // The moment under the pointer on the waveform, to 0.02 s.
+  std::optional<double> hoverPlayheadSeconds() const { return hoverPlayhead_; }
+  // The end of the editing time line: hop duration × the number of levels.
+  double levelLength() const { return levelHopDuration_ * static_cast<double>(levelsDBFS_.size()); }
+  void startAudition(std::optional<double> atSourceSeconds);
+  void scrubAudition(double toSourceSeconds);
+  void stopAudition();
+  void setHoverPlayhead(std::optional<double> seconds);
+  // Reads the footage's sound now, so that the first play starts at once.
+  void prepareAudition();
+  const Audition& audition() const { return *audition_; }
+  TimeRange snapToWords(TimeRange range, bool keep) const;
+  // A stretch from the waveform forced kept or cut as one "Cut Edit" step; snapped to whole
+  // words first when `snap`. Nothing happens to a stretch of 0.03 s or less.
+  void editStretch(TimeRange range, bool keep, bool snap, QUndoStack* undo);
+  // The words spanning `range` forced kept or cut as one step.
+  void forceWords(TimeRange range, bool keep, QUndoStack* undo);
+  // Moving one edge of a shaded band: begin answers whether an edge lies within `tolerance`;
+  // the whole drag is one step.
+  bool beginEdgeDrag(double atSourceSeconds, double tolerance);
+  void updateEdgeDrag(double toSourceSeconds);
+  void endEdgeDrag(QUndoStack* undo);
 
   // The settings of the next cut.
   PipelineSettings currentSettings() const;
@@ -148,6 +178,8 @@ class JobModel : public QObject {
   // A hand edit is about to change the lists: anything playing the old cut stops.
   void editStarting();
   void auditionToggleRequested();
+  // The playhead, the hover line or whether the cut plays changed; nothing else did.
+  void auditionChanged();
   // A new draft is in: draftRemovals, draftBands and draftReasonSegments changed together.
   void draftPublished();
 
@@ -157,6 +189,9 @@ class JobModel : public QObject {
   void cancelPreAnalysis();
   void refreshThreshold();
   void recomputeSilenceBands();
+  EditGround editGround() const;
+  void setUpAudition();
+  void resumeAudition();
   // Recomputes the draft cut off the window's thread from the analysis in memory.
   void refreshDraftCuts();
   void publishDraft(std::uint64_t generation, Pipeline::DraftCut draft);
@@ -222,6 +257,11 @@ class JobModel : public QObject {
   std::uint64_t preAnalysisGeneration_ = 0;
   std::vector<TimeRange> manualKeeps_;
   std::vector<TimeRange> manualRemovals_;
+  std::optional<EdgeDrag> edgeDrag_;
+  std::unique_ptr<Audition> audition_;
+  std::optional<double> hoverPlayhead_;
+  // Where playback goes on once a draft refresh that interrupted it has published.
+  std::optional<double> resumeAuditionAt_;
 
   QStringList recentSessionPaths_;
   QStringList recentBatchPaths_;

@@ -85,6 +85,11 @@ void JobModel::recomputeSilenceBands() {
 }
 
 void JobModel::refreshDraftCuts() {
+  // Playback goes on from the same moment over the new bands once they are in.
+  if (isAuditioning()) {
+    resumeAuditionAt_ = audition_->position().value_or(0);
+    stopAudition();
+  }
   recomputeSilenceBands();
   draftStop_.request_stop();
   const std::uint64_t generation = ++draftGeneration_;
@@ -93,6 +98,7 @@ void JobModel::refreshDraftCuts() {
     draftBands_.reset();
     draftReasonSegments_.clear();
     emit changed();
+    resumeAudition();
     return;
   }
   // The automatic cut: hand edits are laid over it, never into it.
@@ -125,6 +131,14 @@ void JobModel::publishDraft(std::uint64_t generation, Pipeline::DraftCut draft) 
   draftBands_ = SilencePreview::unionOf(removed, draftGlue);
   emit changed();
   emit draftPublished();
+  resumeAudition();
+}
+
+void JobModel::resumeAudition() {
+  if (!resumeAuditionAt_) return;
+  const double at = *resumeAuditionAt_;
+  resumeAuditionAt_.reset();
+  startAudition(at);
 }
 
 std::vector<TimeRange> JobModel::effectiveCutBands() const {
@@ -212,10 +226,6 @@ void JobModel::setScriptPath(const QString& path) {
 void JobModel::setDropStoredScript(bool drop) {
   dropStoredScript_ = drop;
   emit changed();
-}
-
-void JobModel::toggleAudition() {
-  if (!levelsDBFS_.empty()) emit auditionToggleRequested();
 }
 
 }  // namespace kestrane::app

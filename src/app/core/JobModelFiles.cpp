@@ -109,6 +109,7 @@ void JobModel::accept(const QStringList& paths) {
 
 void JobModel::openSession(const QString& path) {
   if (state_.screen == Screen::running) return;
+  stopAudition();
   const QString sessionFile = findSessionFile(path);
   if (sessionFile.isEmpty()) {
     return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));
@@ -162,6 +163,8 @@ void JobModel::openSession(const QString& path) {
   std::optional<Pipeline::Output> output = storedOutput(session, sessionFile);
   if (!output) isRecut_ = true;
   refreshDraftCuts();
+  // The stored levels are in at once, so Space works at once: the sound is read from now on.
+  if (session.levels) prepareAudition();
   setState(output ? JobState::done(std::move(*output)) : JobState::configuring());
 }
 

@@ -10,8 +10,10 @@ class MainWindow : public QMainWindow {
  public:
   explicit MainWindow(AppServices services, QWidget* parent = nullptr);
   RootView* root() const { return root_; }
+  QUndoStack* undoStack() const { return undo_; }
 
  private:
+  QUndoStack* undo_;
   RootView* root_;
 };
 

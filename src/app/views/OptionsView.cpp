@@ -10,6 +10,7 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QSignalBlocker>
+#include <QUndoStack>
 
 #include "app/core/FileKinds.hpp"
 #include "app/views/Brand.hpp"
@@ -113,6 +114,11 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   // A focused text field takes its own spaces before any shortcut sees them.
   auto* space = new QShortcut(QKeySequence(Qt::Key_Space), this);
   connect(space, &QShortcut::activated, this, &OptionsView::playOrStop);
+  // Hand edits are undone here and nowhere else.
+  auto* undo = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Z), this);
+  connect(undo, &QShortcut::activated, this, [this] { undoOrRedo(false); });
+  auto* redo = new QShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), this);
+  connect(redo, &QShortcut::activated, this, [this] { undoOrRedo(true); });
   footer->addWidget(cut);
   column->addLayout(footer);
   refresh();
@@ -139,7 +145,7 @@ QWidget* OptionsView::buildForm() {
   rows->addLayout(buildScriptRow());
 
   auto* preview = new FormSection(QStringLiteral("The cut, before you make it"), form);
-  preview_ = new DraftPreview(preview);
+  preview_ = new CutPreviewSection(job(), services_.undo, preview);
   preview->body()->addWidget(preview_);
   rows->addWidget(preview);
 
@@ -196,6 +202,8 @@ QLayout* OptionsView::buildScriptRow() {
   row->addStretch(1);
   scriptText_ = Brand::label(QString(), TextStyle::body, Brand::secondaryText, QFont::Normal, Qt::AlignRight);
   scriptText_->setObjectName(QStringLiteral("scriptText"));
+  // One line: wrapping would split "re-cut" at its hyphen or a file name mid-word.
+  scriptText_->setWordWrap(false);
   row->addWidget(scriptText_);
   addScript_ = linkButton(QStringLiteral("Add File\u2026"), "addScriptFile", this);
   connect(addScript_, &QPushButton::clicked, this, [this] {
@@ -207,7 +215,7 @@ QLayout* OptionsView::buildScriptRow() {
   removeScript_ = linkButton(QStringLiteral("Remove"), "removeScript", this);
   connect(removeScript_, &QPushButton::clicked, this, [this] {
     // An attached file goes first; the stored script is what a re-cut can drop.
-    if (!job().isRecut() && !job().scriptPath().isEmpty()) return job().setScriptPath({});
+    if (!job().scriptPath().isEmpty()) return job().setScriptPath({});
     job().setDropStoredScript(true);
   });
   undoRemove_ = linkButton(QStringLiteral("Undo"), "undoRemoveScript", this);
@@ -224,7 +232,7 @@ void OptionsView::refresh() {
   if (projectName_->text() != job().projectName()) projectName_->setText(job().projectName());
   refreshScriptRow();
 
-  preview_->setDraft(job().levelsDBFS(), job().levelHopDuration(), job().effectiveCutBands());
+  preview_->refresh();
 
   const bool silencesOnly = job().thoroughness() == Thoroughness::silencesOnly;
   thoroughness_->setCurrent(silencesOnly ? 0 : 1);
@@ -277,8 +285,7 @@ void OptionsView::refreshHeader() {
 
 void OptionsView::refreshScriptRow() {
   const JobModel& j = job();
-  // A re-cut reads no new script, so it offers only what it can do with the stored one.
-  const bool attached = !j.isRecut() && !j.scriptPath().isEmpty();
+  const bool attached = !j.scriptPath().isEmpty();
   const bool stored = j.sessionHasScript() && !j.dropStoredScript();
   QString text;
   QColor colour = Brand::secondaryText;
@@ -296,8 +303,8 @@ void OptionsView::refreshScriptRow() {
   scriptText_->setText(text);
   setColour(scriptText_, colour);
   const bool none = !attached && !stored && !j.dropStoredScript();
-  addScript_->setVisible(none && !j.isRecut());
-  pasteScript_->setVisible(none && !j.isRecut());
+  addScript_->setVisible(none);
+  pasteScript_->setVisible(none);
   removeScript_->setVisible(attached || stored);
   undoRemove_->setVisible(!attached && !stored && j.dropStoredScript());
 }
@@ -350,6 +357,18 @@ void OptionsView::pasteScript() {
     sheet->accept();
   });
   sheet->open();
+}
+
+void OptionsView::undoOrRedo(bool redo) {
+  // While the name is being typed these keys are about its text, even with nothing to undo there.
+  if (projectName_->hasFocus()) {
+    if (redo) projectName_->redo();
+    else projectName_->undo();
+    return;
+  }
+  if (!services_.undo) return;
+  if (redo) services_.undo->redo();
+  else services_.undo->undo();
 }
 
 void OptionsView::playOrStop() {

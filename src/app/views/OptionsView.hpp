@@ -7,7 +7,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "app/views/DraftPreview.hpp"
+#include "app/views/CutPreviewSection.hpp"
 #include "app/views/FormControls.hpp"
 #include "app/views/OutputOptions.hpp"
 #include "app/views/ScreenView.hpp"
@@ -26,6 +26,7 @@ class OptionsView : public ScreenView {
   void refreshScriptRow();
   void pasteScript();
   void playOrStop();
+  void undoOrRedo(bool redo);
 
   QLabel* fileName_;
   QLabel* statusIcon_;
@@ -36,8 +37,7 @@ class OptionsView : public ScreenView {
   QPushButton* pasteScript_;
   QPushButton* removeScript_;
   QPushButton* undoRemove_;
-  // The cut preview's place in the form; the interactive editor takes it over.
-  DraftPreview* preview_;
+  CutPreviewSection* preview_;
   Segmented* thoroughness_;
   QLabel* thoroughnessText_;
   Switch* fillers_;

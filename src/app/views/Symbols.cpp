@@ -3,6 +3,8 @@
 #include <QPainterPath>
 #include <QtMath>
 
+#include <algorithm>
+
 namespace kestrane::app::Symbols {
 
 namespace {
@@ -161,6 +163,36 @@ void paint(QPainter& p, const QString& name, const QRectF& b, const QColor& colo
       const qreal h = w * heights[i] / 2;
       p.drawLine(QPointF(x, b.center().y() - h), QPointF(x, b.center().y() + h));
     }
+  } else if (name == QLatin1String("play.fill")) {
+    QPainterPath triangle;
+    triangle.moveTo(b.left() + w * 0.25, b.top() + w * 0.15);
+    triangle.lineTo(b.left() + w * 0.85, b.center().y());
+    triangle.lineTo(b.left() + w * 0.25, b.bottom() - w * 0.15);
+    triangle.closeSubpath();
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawPath(triangle);
+  } else if (name == QLatin1String("stop.fill")) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawRoundedRect(b.adjusted(w * 0.2, w * 0.2, -w * 0.2, -w * 0.2), w * 0.08, w * 0.08);
+  } else if (name == QLatin1String("text.quote")) {
+    p.setPen(strokePen(colour, w * 0.09));
+    const qreal lengths[] = {0.76, 0.76, 0.5};
+    for (int i = 0; i < 3; ++i) {
+      const qreal y = b.top() + w * (0.25 + 0.25 * i);
+      p.drawLine(QPointF(b.left() + w * 0.12, y), QPointF(b.left() + w * (0.12 + lengths[i]), y));
+    }
+  } else if (name == QLatin1String("externaldrive.badge.questionmark")) {
+    p.setPen(strokePen(colour, w * 0.08));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(QRectF(b.left() + w * 0.06, b.top() + w * 0.42, w * 0.62, w * 0.36), w * 0.08, w * 0.08);
+    QFont f = p.font();
+    f.setPixelSize(std::max(1, int(w * 0.6)));
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(colour);
+    p.drawText(QRectF(b.left() + w * 0.55, b.top(), w * 0.45, w * 0.6), Qt::AlignCenter, QStringLiteral("?"));
   }
   p.restore();
 }

@@ -11,7 +11,8 @@ namespace kestrane::app::Symbols {
 
 // Names: checkmark.circle.fill, arrow.right.circle.fill, circle, exclamationmark.triangle.fill,
 // checkmark.seal.fill, scissors, arrow.up.forward.app, play.rectangle, folder,
-// slider.horizontal.3, bookmark.fill, film, waveform. An unknown name draws nothing.
+// slider.horizontal.3, bookmark.fill, film, waveform, play.fill, stop.fill, text.quote,
+// externaldrive.badge.questionmark. An unknown name draws nothing.
 void paint(QPainter& painter, const QString& name, const QRectF& box, const QColor& colour);
 
 QPixmap pixmap(const QString& name, const QColor& colour, int size, qreal devicePixelRatio = 1);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QGraphicsDropShadowEffect>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
@@ -61,6 +62,11 @@ TranscriptView::TranscriptView(QWidget* parent) : QAbstractScrollArea(parent) {
   bar_->setStyleSheet(QStringLiteral("#transcriptActionBar { background: %1; border: 1px solid rgba(168, 85, 247, "
                                      "128); border-radius: 8px; }")
                           .arg(Brand::hex(Brand::windowBackground)));
+  auto* shadow = new QGraphicsDropShadowEffect(bar_);
+  shadow->setBlurRadius(6);
+  shadow->setOffset(0, 0);
+  shadow->setColor(QColor(0, 0, 0, 84));  // a third of full black
+  bar_->setGraphicsEffect(shadow);
   auto* row = new QHBoxLayout(bar_);
   row->setContentsMargins(10, 6, 10, 6);
   row->setSpacing(8);

@@ -101,6 +101,12 @@ void orderRemovals(DecisionState& state) {
 Decision decide(const Transcript& transcript, const std::optional<std::string>& script,
                 std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
                 const PipelineSettings& settings) {
+  return withFillers(decideBeforeFillers(transcript, script, silences, levels, settings), transcript, settings);
+}
+
+Decision decideBeforeFillers(const Transcript& transcript, const std::optional<std::string>& script,
+                             std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
+                             const PipelineSettings& settings) {
   auto utts = utterances(transcript, silences);
   if (utts.empty()) return {};
   // The beats are read before the first stage, so they are indexed once for every stage.
@@ -119,6 +125,13 @@ Decision decide(const Transcript& transcript, const std::optional<std::string>& 
   repairMixedRuns(state);
   restoreLostLines(state);
   swapUnfinishedLines(state);
+  return std::move(state.result);
+}
+
+Decision withFillers(Decision beforeFillers, const Transcript& transcript, const PipelineSettings& settings) {
+  static const std::optional<LevelData> noLevels;
+  DecisionState state(transcript, {}, {}, {}, noLevels, settings);
+  state.result = std::move(beforeFillers);
   removeFillers(state, true);
   orderRemovals(state);
   return std::move(state.result);

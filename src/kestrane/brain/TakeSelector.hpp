@@ -32,6 +32,14 @@ Decision decide(const Transcript& transcript, const std::optional<std::string>& 
                 std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
                 const PipelineSettings& settings);
 
+// decide in two steps. The first runs every stage but the filler words and leaves the removals
+// in the order they were made; it reads only dedupRepeatedLines of settings, so a change of
+// removeFillers can reuse it. The second adds the filler words and orders the removals.
+Decision decideBeforeFillers(const Transcript& transcript, const std::optional<std::string>& script,
+                             std::span<const SilenceSpan> silences, const std::optional<LevelData>& levels,
+                             const PipelineSettings& settings);
+Decision withFillers(Decision beforeFillers, const Transcript& transcript, const PipelineSettings& settings);
+
 // Only the filler words, for the silences-only mode.
 Decision fillersOnly(const Transcript& transcript, const PipelineSettings& settings);
 

@@ -44,10 +44,27 @@ DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& sc
   if (reused) {
     draft.decision = std::move(*reused);
   } else {
-    draft.decision = key.silencesOnly
-                         ? TakeSelector::fillersOnly(analysis.transcript, settings)
-                         : TakeSelector::decide(analysis.transcript, script, draft.splitterSilences,
-                                                levels, settings);
+    if (key.silencesOnly) {
+      draft.decision = TakeSelector::fillersOnly(analysis.transcript, settings);
+    } else {
+      std::optional<TakeSelector::Decision> before;
+      {
+        std::lock_guard lock(cache.mutex_);
+        const auto& b = cache.beforeFillers_;
+        if (b && b->script == key.script && b->dedupRepeatedLines == key.dedupRepeatedLines &&
+            b->splitterSilences == key.splitterSilences) {
+          before = b->decision;
+        }
+      }
+      if (!before) {
+        before = TakeSelector::decideBeforeFillers(analysis.transcript, script, draft.splitterSilences, levels,
+                                                   settings);
+        std::lock_guard lock(cache.mutex_);
+        cache.beforeFillers_ = DraftCache::BeforeFillers{key.script, key.splitterSilences,
+                                                         key.dedupRepeatedLines, *before};
+      }
+      draft.decision = TakeSelector::withFillers(std::move(*before), analysis.transcript, settings);
+    }
     key.decision = draft.decision;
     std::lock_guard lock(cache.mutex_);
     cache.decided_ = std::move(key);

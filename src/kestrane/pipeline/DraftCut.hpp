@@ -24,8 +24,10 @@ struct DraftCut {
 
 // What one draft leaves for the next over the same analysis: the decoded levels and the last
 // take decision with what it was made from. The decision is the costly part and does not
-// depend on the tightness, so a draft that changes only the tightness reuses it. One cache
-// serves one analysis; drafts on several threads may share it.
+// depend on the tightness, so a draft that changes only the tightness reuses it. Its stages
+// before the filler words depend on neither the filler choice nor the silences-only mode, so
+// they are kept apart too and a switch of either reuses them. One cache serves one analysis;
+// drafts on several threads may share it.
 class DraftCache {
  public:
   DraftCache() = default;
@@ -46,6 +48,13 @@ class DraftCache {
   std::mutex mutex_;
   std::optional<std::vector<float>> levels_;
   std::optional<Decided> decided_;
+  struct BeforeFillers {
+    std::optional<std::string> script;
+    std::vector<SilenceSpan> splitterSilences;
+    std::optional<bool> dedupRepeatedLines;
+    TakeSelector::Decision decision;
+  };
+  std::optional<BeforeFillers> beforeFillers_;
 };
 
 // Pure and deterministic: the same analysis, script and settings always give the same draft.
