@@ -83,7 +83,8 @@ TEST(VerdictApplication, NeverCutsTooMuchEvenThroughEditorNotes) {
   EXPECT_EQ(o.appliedCuts, 1);
   ASSERT_EQ(o.editorNotes.size(), 2u);
   EXPECT_EQ(o.editorNotes[0].note, "fix the colour here");
-  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut the only rendition of a script line at 0:20.00 — kept it"));
+  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut a spoken note at 0:20.00 — it is the only "
+                                      "rendition of a script line; kept it as a note"));
   EXPECT_EQ(o.removals[0].reason, "AI: spoken note to your editor — use the first take");
 }
 

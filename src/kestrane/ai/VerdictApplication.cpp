@@ -316,7 +316,10 @@ class Application {
       }
       cutSet_.insert(index);
       if (onlyRendition(index)) {
-        block(index);
+        // The model asked for no cut here; only the note's own removal was refused.
+        cutSet_.erase(index);
+        out_.warnings.push_back("AI wanted to cut a spoken note at " + timestamp(keptLine(index)->range.start) +
+                                kSpacedDash + "it is the only rendition of a script line; kept it as a note");
       } else {
         noteCuts_.insert(index);
       }
