@@ -16,6 +16,7 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   # apt's own progress stays visible: a quiet install looks like a hang for minutes.
   $sudo_cmd apt-get update
+  updated=1
   $sudo_cmd apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
 fi
 
@@ -26,7 +27,9 @@ if ! command -v npm >/dev/null 2>&1; then
   echo "Installing npm (the renderer's toolchain and the claude tool come from the npm registry)"
   sudo_cmd=""
   [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 nodejs npm ||
+  export DEBIAN_FRONTEND=noninteractive
+  { [ -n "${updated:-}" ] || $sudo_cmd apt-get update; } &&
+    $sudo_cmd apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 nodejs npm ||
     echo "Couldn't install npm; the motion-graphics renderer and the claude tool need it."
 fi
 
