@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 
 #include "fakes/FakeBrandSite.hpp"
 #include "kestrane/graphics/BrandProbe.hpp"
@@ -122,26 +120,6 @@ TEST_F(BrandSiteTest, NoRequestForOtherSchemesOrPrivateTargets) {
   const Strings log = site->requests();
   EXPECT_EQ(std::count(log.begin(), log.end(), "/loop"), 1 + options.maxRedirects);
   EXPECT_EQ(log.size(), 4u + 1 + options.maxRedirects);
-}
-
-TEST_F(BrandSiteTest, AStopEndsTheProbeWithoutWaitingForTheSite) {
-  std::stop_source stop;
-  stop.request_stop();
-  EXPECT_FALSE(BrandProbe::palette(site->url("/"), 5, 3, BrandProbe::networkFetcher(true, stop.get_token()),
-                                   stop.get_token()));
-  EXPECT_TRUE(site->requests().empty());
-
-  // A stop while the page is on its way: the probe gives up long before the site answers.
-  std::stop_source later;
-  std::jthread stopper([&later] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    later.request_stop();
-  });
-  const auto began = std::chrono::steady_clock::now();
-  EXPECT_FALSE(BrandProbe::palette(site->url("/slow"), 30, 3,
-                                   BrandProbe::networkFetcher(true, later.get_token()), later.get_token()));
-  EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(10));
-  EXPECT_EQ(site->requests(), Strings{"/slow"});
 }
 
 TEST_F(BrandSiteTest, APageIsCutAtFourMebibytes) {
