@@ -73,11 +73,8 @@ std::vector<std::string> worthAListen(const KestraneSession& session) {
 }
 
 std::optional<std::string> spokenNotesLine(const KestraneSession& session) {
-  const std::size_t n = session.editorNotes ? session.editorNotes->size() : 0;
-  if (n == 0) return std::nullopt;
-  return fmt::format(
-      "{} spoken note{} to your editor — cut from the timeline, marked inside the source clip", n,
-      n == 1 ? "" : "s");
+  if (!session.editorNotes) return std::nullopt;
+  return Pipeline::spokenNotesSentence(*session.editorNotes, session.cutList.value_or(CutList{}));
 }
 
 std::string nextStep(const Pipeline::Output& output) {

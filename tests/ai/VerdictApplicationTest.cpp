@@ -83,7 +83,8 @@ TEST(VerdictApplication, NeverCutsTooMuchEvenThroughEditorNotes) {
   EXPECT_EQ(o.appliedCuts, 1);
   ASSERT_EQ(o.editorNotes.size(), 2u);
   EXPECT_EQ(o.editorNotes[0].note, "fix the colour here");
-  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut the only rendition of a script line at 0:20.00 — kept it"));
+  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut a spoken note at 0:20.00 — it is the only "
+                                      "rendition of a script line; kept it as a note"));
   EXPECT_EQ(o.removals[0].reason, "AI: spoken note to your editor — use the first take");
 }
 
@@ -165,6 +166,57 @@ TEST(VerdictApplication, RestoresAndSwapsOnlyWhatTheyMayBringBack) {
   ASSERT_TRUE(o.updatedTakeGroups);
   EXPECT_EQ(o.updatedTakeGroups->at(0).winnerRange, (TimeRange{31, 36}));
   EXPECT_FALSE(o.updatedTakeGroups->at(0).alternateRanges);
+}
+
+std::string restoreRows(const std::vector<std::pair<int, int>>& rows) {
+  std::string list;
+  for (const auto& [index, replaces] : rows) {
+    list += (list.empty() ? "" : ",") + std::string("{\"index\":") + std::to_string(index) +
+            ",\"replaces\":" + std::to_string(replaces) + ",\"reason\":\"run\",\"confidence\":0.9}";
+  }
+  return ",\"restores\":[" + list + "]";
+}
+
+TEST(VerdictApplication, EachRestoreMeetsTheCutAsTheGuardsLeaveIt) {
+  // A cut of line 4 that the script guard refuses leaves line 4 in the cut, so its retake (6)
+  // may not come back in place of line 5, which only opens the same way.
+  Fixture f;
+  f.kept[5] = utterance(5, "Then you let the bread cool down on a rack.", 25, 30);
+  f.all[5] = f.kept[5];
+  auto o = f.run(cuts({cut(4, "offScript", 0.9)}, restoreRows({{6, 5}})));
+  EXPECT_EQ(o.appliedRestores, 0);
+  EXPECT_TRUE(o.restoredRanges.empty());
+  EXPECT_THAT(o.warnings,
+              ElementsAre("AI wanted to cut the only rendition of a script line at 0:20.00 — kept it",
+                          "AI wanted to restore the take at 0:31.00 — another rendition of it is already in the cut; left it out"));
+
+  // Two restored takes that resemble each other do not stand in each other's way: only kept
+  // lines that stay count as renditions already in the cut.
+  Fixture g;
+  g.kept[5] = utterance(5, "You bake it in a hot oven.", 25, 30);
+  g.all[5] = g.kept[5];
+  g.all.push_back(utterance(7, "Then you let the dough rest for one hour and then you bake it in a hot oven.", 37, 44));
+  g.decision.removals.push_back({{37, 44}, SegmentKind::retakeRejected, "retake", std::nullopt});
+  o = g.run(cuts({}, restoreRows({{6, 4}, {7, 5}})), false);
+  EXPECT_TRUE(o.warnings.empty()) << o.warnings.front();
+  EXPECT_EQ(o.appliedRestores, 2);
+  EXPECT_THAT(o.restoredRanges, ElementsAre(TimeRange{31, 36}, TimeRange{37, 44}));
+  EXPECT_THAT(removedStarts(o), ElementsAre(20, 25));
+}
+
+TEST(VerdictApplication, ASpokenNoteNeverTakesTheLastRenditionOfALine) {
+  Fixture f;
+  // Line 3 goes as a duplicate of line 2; the note spoken on line 2 stays a note. Without a
+  // script no other guard stands between the note and the line.
+  const auto o = f.run(cuts({cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":2")},
+                            R"(,"findings":[{"kind":"editorNote","detail":"use the wide shot here","index":2}])"),
+                       false);
+  EXPECT_THAT(removedStarts(o), ElementsAre(15));
+  EXPECT_EQ(o.appliedCuts, 1);
+  ASSERT_EQ(o.editorNotes.size(), 1u);
+  EXPECT_EQ(o.editorNotes[0].range.start, 10);
+  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut a spoken note at 0:10.00 — its line's other rendition is cut; kept it as a note"));
+  EXPECT_EQ(o.advisories.at(0).note, "AI: kept this rendition — near-duplicate at 0:15.00 was removed; review");
 }
 
 TEST(VerdictApplication, FindingsBecomeRemediesOrNotes) {

@@ -50,9 +50,17 @@ TEST(RunReport, ClosingLinesOfACut) {
   EXPECT_TRUE(cli::worthAListen(s).empty());
 
   EXPECT_FALSE(cli::spokenNotesLine(s));
-  s.editorNotes = std::vector<Advisory>{{{1, 2}, "a"}};
+  s.editorNotes = std::vector<Advisory>{{{600, 601}, "a"}};
   EXPECT_EQ(cli::spokenNotesLine(s),
             "1 spoken note to your editor — cut from the timeline, marked inside the source clip");
+  // A note whose line the cut kept is not said to be cut.
+  s.editorNotes = std::vector<Advisory>{{{1, 2}, "a"}};
+  EXPECT_EQ(cli::spokenNotesLine(s),
+            "1 spoken note to your editor — left on the timeline, marked inside the source clip");
+  s.editorNotes->push_back({{605, 606}, "b"});
+  s.editorNotes->push_back({{700, 701}, "c"});
+  EXPECT_EQ(cli::spokenNotesLine(s), "3 spoken notes to your editor — 2 cut from the timeline, 1 left "
+                                     "on it; all marked inside the source clip");
 
   // Under 2 % kept is worth a warning; 2 % is not.
   EXPECT_FALSE(cli::keepsAlmostNothing(s));

@@ -5,10 +5,11 @@ Usage: fake_brand_site.py ROOT PORT_FILE LOG_FILE
 
 Serves the files under ROOT on 127.0.0.1 on a free port, writes the port to PORT_FILE and
 appends each request's path to LOG_FILE. /redirect?to=URL answers 302 to URL; /loop
-redirects to itself.
+redirects to itself; /slow answers only after 20 s.
 """
 import sys
 import threading
+import time
 from functools import partial
 from http.server import SimpleHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlparse
@@ -32,6 +33,9 @@ class Handler(SimpleHTTPRequestHandler):
             self.send_header("Content-Length", "0")
             self.end_headers()
             return
+        if url.path == "/slow":
+            # A site that takes its time: only a stop ends the wait early.
+            time.sleep(20)
         super().do_GET()
 
 

@@ -10,7 +10,8 @@ REPLY_FILE's content (read on every request), or "fake reply".
 
 Scenarios: ok, 401, 429 (retry-after 90), 500 (1,000-character body), malformed (200, not
 JSON), shape (200, JSON without a content list), slow (answers after 5 s), max_tokens
-(stop_reason max_tokens), redirect (302 elsewhere), text (never calls a tool).
+(stop_reason max_tokens), redirect (302 elsewhere), text (never calls a tool), echo-key
+(401 quoting the key sent), echo-key-ok (200 whose text holds the key), huge (a 3 MB reply).
 A request whose tools include StructuredOutput is answered by calling that tool with the
 reply text as its input, unless the scenario is "text" or a tool result is already there.
 Requests with "stream": true are answered as server-sent events.
@@ -97,6 +98,18 @@ class Handler(BaseHTTPRequestHandler):
                               [("retry-after", "90")])
         if scenario == "500":
             return self.plain(500, "E" * 1000)
+        if scenario == "echo-key":
+            # A gateway that quotes the credentials it was sent.
+            key = self.headers.get("x-api-key", "")
+            return self.error(401, "authentication_error",
+                              "key %s rejected (Authorization: Bearer %s)" % (key, key))
+        if scenario == "echo-key-ok":
+            key = self.headers.get("x-api-key", "")
+            return self.plain(200, json.dumps({"content": [{"type": "text", "text": "your key is " + key}],
+                                               "stop_reason": "end_turn"}))
+        if scenario == "huge":
+            text = "x" * (3 << 20)
+            return self.plain(200, json.dumps({"content": [{"type": "text", "text": text}]}))
         if scenario == "malformed":
             return self.plain(200, "{not json at all")
         if scenario == "shape":

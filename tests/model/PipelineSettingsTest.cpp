@@ -48,8 +48,11 @@ TEST(PipelineSettings, ConsumersSeeClampedValues) {
   EXPECT_EQ(s.resolvedGraphicsCount(100, std::nullopt), 1);
   s.graphicsLimit = -3;
   EXPECT_EQ(s.resolvedGraphicsCount(100, std::nullopt), 1);
-  s.graphicsLimit = 100;  // never above what the density allows
-  EXPECT_EQ(s.resolvedGraphicsCount(100, std::nullopt), 24);
+  s.graphicsLimit = 100;  // whatever the density: its cap bounds only its own estimate
+  EXPECT_EQ(s.resolvedGraphicsCount(100, std::nullopt), 100);
+  s.graphicsDensity = GraphicsDensity::sparse;
+  EXPECT_EQ(s.resolvedGraphicsCount(10, 0), 100);
+  s.graphicsDensity.reset();
   s.graphicsLimit.reset();
   EXPECT_EQ(s.resolvedGraphicsCount(300, std::nullopt), assetCount(GraphicsDensity::moderate, 300, {}));
 }

@@ -111,6 +111,36 @@ TEST(AiPasses, RetryAiAsksAgainAndAFailingModelLeavesTheCut) {
   EXPECT_EQ(fake.calls(), 2);
 }
 
+TEST(AiPasses, ANoteKeptOnItsLineIsNotSaidToBeCut) {
+  // The only rendition of a script line carries a spoken note: the line stays, and the run
+  // says so instead of reporting the note as cut from the timeline.
+  test::StoredPackage stored([](KestraneSession& session) {
+    fourLines(session);
+    session.script = "Welcome to the show where we bake bread.\nFirst you mix the flour and the water.\n"
+                     "Then you let the dough rest an hour.";
+  });
+  auto backend = std::make_shared<test::ScriptedBackend>();
+  backend->then([](const ModelCall& call) -> std::string {
+    // Kept lines are listed as "[index] start–end | text".
+    const auto open = call.prompt.rfind('[', call.prompt.find("| Then you let the dough"));
+    const std::string index = call.prompt.substr(open + 1, call.prompt.find(']', open) - open - 1);
+    return R"({"cuts":[],"findings":[{"kind":"editorNote","detail":"fix the colour here","index":)" + index +
+           "}]}";
+  });
+  Pipeline::Services services;
+  services.aiBackend = [backend] { return std::shared_ptr<AIBackend>(backend); };
+  const Pipeline::Output out = Pipeline::retryAdjudication(stored.sessionFile, false, {}, {}, services);
+
+  ASSERT_EQ(backend->calls.size(), 1u);
+  ASSERT_TRUE(out.session.editorNotes);
+  EXPECT_EQ(out.session.editorNotes->at(0).note, "fix the colour here");
+  EXPECT_THAT(reasons(*out.session.cutList), Not(Contains(HasSubstr("spoken note"))));
+  EXPECT_THAT(out.warnings, Contains(HasSubstr("kept it as a note")));
+  EXPECT_THAT(out.warnings, Contains("1 spoken note to your editor — left on the timeline, marked "
+                                     "inside the source clip"));
+  EXPECT_THAT(out.warnings, Not(Contains(HasSubstr("cut from the timeline"))));
+}
+
 TEST(AiPasses, StopDuringACallEndsTheJobAndTheTool) {
   test::FakeClaude fake("grandchild");
   test::StoredPackage stored(fourLines);

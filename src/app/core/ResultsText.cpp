@@ -59,6 +59,10 @@ QString spokenNotesText(int notes) {
       .arg(notes == 1 ? QString() : QStringLiteral("s"));
 }
 
+QString spokenNotesText(const std::vector<Advisory>& notes, const CutList& cut) {
+  return QString::fromStdString(Pipeline::spokenNotesSentence(notes, cut).value_or(std::string()));
+}
+
 QString advisoryRow(const Advisory& advisory) {
   return timeString(advisory.range.start) + QStringLiteral("  ") + QString::fromStdString(advisory.note);
 }

@@ -31,6 +31,8 @@ QString elapsedLine(double cutSeconds, std::optional<double> preAnalysisSeconds)
 QString removedLine(const Stats& stats);
 // "2 spoken notes to your editor — …"
 QString spokenNotesText(int notes);
+// The same, saying which notes the cut took off the timeline and which it left on it.
+QString spokenNotesText(const std::vector<Advisory>& notes, const CutList& cut);
 // "1:01  note"
 QString advisoryRow(const Advisory& advisory);
 

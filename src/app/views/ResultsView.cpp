@@ -139,7 +139,7 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     auto* notes = new QHBoxLayout;
     notes->addStretch(1);
     notes->addWidget(Symbols::label(QStringLiteral("bookmark.fill"), Brand::teal, 14, this), 0, Qt::AlignTop);
-    auto* text = Brand::label(ResultsText::spokenNotesText(static_cast<int>(session.editorNotes->size())),
+    auto* text = Brand::label(ResultsText::spokenNotesText(*session.editorNotes, session.cutList.value_or(CutList{})),
                               TextStyle::callout, Brand::teal);
     text->setObjectName(QStringLiteral("spokenNotes"));
     // One line when it fits, else wrapped at a readable width rather than squeezed narrow.

@@ -12,6 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kestrane/ai/ModelText.hpp"
+#include "kestrane/ai/SecretRedaction.hpp"
 #include "kestrane/ai/VerdictSchema.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/Utf8Text.hpp"
@@ -36,6 +37,23 @@ std::string lower(std::string_view text) {
 }
 
 std::string utf8OrEmpty(std::string text) { return Utf8Text::isValid(text) ? text : std::string(); }
+
+// The credentials the tool may have been given through the environment.
+std::vector<std::string> secretsOf(const Environment& env) {
+  std::vector<std::string> found;
+  for (const char* name : {"ANTHROPIC_API_KEY", "ANTHROPIC_AUTH_TOKEN", "CLAUDE_CODE_OAUTH_TOKEN"}) {
+    if (auto value = env(name)) {
+      found.push_back(*value);
+      found.emplace_back(ModelText::trim(*value));
+    }
+  }
+  return found;
+}
+
+ModelError tooLarge() {
+  return ModelError::apiFailed("the reply is larger than " + std::to_string(kMaxReplyBytes >> 20) +
+                               " MB — too large to read");
+}
 
 std::string expandHome(const std::string& path, const Environment& env) {
   if (!path.starts_with("~")) return path;
@@ -221,6 +239,7 @@ std::string runCLI(const std::string& claudePath, const std::string& prompt,
   o.arguments = args;
   o.input = prompt;
   o.timeout = ProcessRunner::Seconds(timeoutSeconds);
+  o.outputLimit = kMaxReplyBytes;
   std::error_code ec;
   o.workingDirectory = fs::temp_directory_path(ec);
   if (ec) o.workingDirectory.reset();
@@ -232,9 +251,14 @@ std::string runCLI(const std::string& claudePath, const std::string& prompt,
   const ProcessRunner::Result r = ProcessRunner::run(o, stop);
   if (r.cancelled) throw Cancelled();
   if (r.timedOut) throw ModelError::timedOut(timeoutSeconds);
-  if (r.succeeded()) return utf8OrEmpty(r.standardOutput);
+  const std::vector<std::string> secrets = secretsOf(environment);
+  if (r.succeeded()) {
+    if (r.outputTruncated) throw tooLarge();
+    return SecretRedaction::redact(utf8OrEmpty(r.standardOutput), secrets);
+  }
 
-  const std::string err = utf8OrEmpty(r.standardError), out = utf8OrEmpty(r.standardOutput);
+  const std::string err = SecretRedaction::redact(utf8OrEmpty(r.standardError), secrets);
+  const std::string out = SecretRedaction::redact(utf8OrEmpty(r.standardOutput), secrets);
   const std::string combined = err + "\n" + out;
   if (isAuthFailure(combined)) throw ModelError::notSignedIn();
   if (auto detail = rateLimitDetail(combined)) throw ModelError::rateLimited(*detail);
@@ -259,13 +283,20 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
                      {"anthropic-version", "2023-06-01"}};
   request.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   request.timeoutSeconds = kRequestTimeout;
+  request.maxReplyBytes = kMaxReplyBytes;
 
   HttpClient::Response response;
   try {
     response = HttpClient::send(request, stop);
   } catch (const HttpClient::Stopped&) {
     throw Cancelled();
+  } catch (const HttpClient::ReplyTooLarge&) {
+    throw tooLarge();
   }
+  // Whatever the service sends back is read only with the key taken out of it.
+  const std::vector<std::string> secrets = {key};
+  response.body = SecretRedaction::redact(response.body, secrets);
+  for (auto& header : response.headers) header.second = SecretRedaction::redact(header.second, secrets);
 
   if (response.status == 200) {
     nlohmann::json reply;

@@ -5,6 +5,7 @@
 //
 // The prompt never goes on a command line: the tool reads it on standard input, the HTTP route
 // sends it in the request body. The API key travels only in its request header.
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -25,6 +26,8 @@ std::optional<std::string> processEnvironment(const std::string& name);
 // Where the HTTP route sends its requests when ANTHROPIC_BASE_URL does not say otherwise.
 inline constexpr std::string_view kDefaultBaseURL = "https://api.anthropic.com";
 inline constexpr double kRequestTimeout = 300;
+// A verdict or a composition is a few hundred KB at most; a reply beyond this is not read.
+inline constexpr std::size_t kMaxReplyBytes = std::size_t{2} << 20;
 
 // The backend of this process's environment, found once and then kept for the life of the
 // process; a miss is looked for again on the next call. Safe from any thread.
@@ -47,13 +50,14 @@ std::optional<std::string> cliModel(ModelTier tier);
 std::vector<std::string> arguments(ReplyForm form, ModelTier tier);
 
 // Runs the tool with the prompt on standard input. The tool's folder and the usual tool
-// folders go before PATH. Throws ModelError, ProcessRunner::StartError or Cancelled.
+// folders go before PATH. Throws ModelError, ProcessRunner::StartError or Cancelled. What the
+// tool prints is capped and loses the credentials of the environment (SecretRedaction).
 std::string runCLI(const std::string& claudePath, const std::string& prompt,
                    const std::vector<std::string>& arguments, double timeoutSeconds,
                    const Environment& environment, std::stop_token stop = {});
 
-// One POST to baseURL + "/v1/messages". Throws ModelError, HttpClient::TransportError, a
-// JSON error for a 200 reply that is not JSON, or Cancelled.
+// One POST to baseURL + "/v1/messages". Throws ModelError, HttpClient::TransportError or
+// Cancelled. The reply is capped and loses the key before it is read.
 std::string runAPI(const std::string& key, const std::string& baseURL, const std::string& prompt,
                    const std::string& model, int maxTokens, std::stop_token stop = {});
 

@@ -36,15 +36,20 @@ bool contains(const TimeRange& r, double t) { return r.start <= t && t < r.end; 
 
 // The lines the guards compare, in similarity indexes, so that they measure only the pairs that
 // share enough words to reach their bar. An index offers the partners listed after a line, so
-// the first lists the lines asked about before the kept lines and the beats, and the second
-// (made when first needed) lists the beats before the kept lines.
+// the first lists the lines asked about before every kept line (a kept line asked about is
+// listed twice) and the beats, and the second (made when first needed) lists the beats before
+// the kept lines.
 class Comparisons {
  public:
   Comparisons(std::span<const int> asked, std::span<const Utterance> kept,
               const std::map<int, const Utterance*>& all, const TakeSelector::ScriptBeats& beats)
       : kept_(kept), beats_(beats) {
     for (int index : asked) add(*all.at(index));
-    for (const Utterance& u : kept) add(u);
+    firstKept_ = static_cast<int>(lines_.size());
+    for (const Utterance& u : kept) {
+      position_.emplace(u.index, static_cast<int>(lines_.size()));
+      lines_.push_back({u.index, {}, u.tokens, u.range});
+    }
     firstBeat_ = static_cast<int>(lines_.size());
     for (const auto& beat : beats) lines_.push_back({-1, {}, beat, {}});
     index_.emplace(lines_);
@@ -53,10 +58,11 @@ class Comparisons {
   // Two renditions of one line, as the restore guard measures them.
   bool sameLine(int a, int b) const { return index_->openingAwareAtLeast(at(a), at(b), kSameLineBar); }
 
-  // The kept lines (other than a) that are renditions of a's line; a must be one asked about.
+  // The kept lines (other than a) that are renditions of a's line, whatever else the verdict
+  // asked about; a must be one asked about.
   std::vector<int> sameLineAs(int a) const {
     std::vector<int> found;
-    for (int p : index_->partnersAfter(at(a), kSameLineBar)) {
+    for (int p : index_->partnersAfter(at(a), kSameLineBar, firstKept_)) {
       if (p < firstBeat_ && lines_[p].index != a && index_->openingAwareAtLeast(at(a), p, kSameLineBar)) {
         found.push_back(lines_[p].index);
       }
@@ -109,7 +115,7 @@ class Comparisons {
   const TakeSelector::ScriptBeats& beats_;
   std::vector<Utterance> lines_, beatsFirst_;
   std::map<int, int> position_;
-  int firstBeat_ = 0;
+  int firstKept_ = 0, firstBeat_ = 0;
   std::optional<SimilarityIndex> index_, byBeat_;
 };
 
@@ -303,13 +309,28 @@ class Application {
     // A spoken note leaves the cut like a cut row, so it faces this guard and the floor too.
     for (int index : noteLines_) {
       if (cutSet_.contains(index)) continue;  // a cut row removes it already
+      if (survivesADuplicate(index)) {
+        out_.warnings.push_back("AI wanted to cut a spoken note at " + timestamp(keptLine(index)->range.start) +
+                                kSpacedDash + "its line's other rendition is cut; kept it as a note");
+        continue;
+      }
       cutSet_.insert(index);
       if (onlyRendition(index)) {
-        block(index);
+        // The model asked for no cut here; only the note's own removal was refused.
+        cutSet_.erase(index);
+        out_.warnings.push_back("AI wanted to cut a spoken note at " + timestamp(keptLine(index)->range.start) +
+                                kSpacedDash + "it is the only rendition of a script line; kept it as a note");
       } else {
         noteCuts_.insert(index);
       }
     }
+  }
+
+  // The line stands in for a near-duplicate that is being cut.
+  bool survivesADuplicate(int index) const {
+    return std::ranges::any_of(resolvedSurvivor_, [&](const auto& entry) {
+      return entry.second == index && cutSet_.contains(entry.first);
+    });
   }
 
   void floor() {

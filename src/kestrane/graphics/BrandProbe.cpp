@@ -83,14 +83,14 @@ std::optional<double> amount(std::string_view piece, double full) {
 
 }  // namespace
 
-Fetch networkFetcher(bool allowLoopbackStylesheets) {
-  return [allowLoopbackStylesheets](const std::string& url, double timeout,
-                                    Target target) -> std::optional<std::string> {
+Fetch networkFetcher(bool allowLoopbackStylesheets, std::stop_token stop) {
+  return [allowLoopbackStylesheets, stop](const std::string& url, double timeout,
+                                          Target target) -> std::optional<std::string> {
     WebPageFetch::Options options;
     options.timeoutSeconds = timeout;
     options.refusePrivateAddresses = target == Target::stylesheet;
     options.allowLoopback = allowLoopbackStylesheets;
-    auto body = WebPageFetch::get(url, options);
+    auto body = WebPageFetch::get(url, options, stop);
     if (!body) return std::nullopt;
     if (isValidUtf8(*body)) return body;
     return latin1ToUtf8(*body);
@@ -106,6 +106,11 @@ std::optional<std::string> normalizedURL(std::string_view site) {
   const auto url = WebPageFetch::absoluteURL(text);
   if (!url || !WebPageFetch::host(*url)) return std::nullopt;
   return url;
+}
+
+std::optional<std::string> siteHost(std::string_view site) {
+  const auto url = normalizedURL(site);
+  return url ? WebPageFetch::host(*url) : std::nullopt;
 }
 
 std::optional<std::string> attribute(std::string_view name, std::string_view tag) {
@@ -327,11 +332,11 @@ std::optional<std::string> Palette::colorsField(const std::optional<std::string>
 }
 
 std::optional<Palette> palette(std::string_view site, double timeout, int maxStylesheets,
-                               const Fetch& fetch) {
+                               const Fetch& fetch, std::stop_token stop) {
   const auto url = normalizedURL(site);
-  if (!url) return std::nullopt;
+  if (!url || stop.stop_requested()) return std::nullopt;
   const auto page = fetch(*url, timeout, Target::page);
-  if (!page) return std::nullopt;
+  if (!page || stop.stop_requested()) return std::nullopt;
   std::vector<ColorHit> hits = colorHitsInHTML(*page);
   for (ColorHit& h : colorHitsInCSS(*page, 1.0)) hits.push_back(std::move(h));
   std::vector<std::string> sheets = stylesheetURLs(*page, *url);
@@ -339,6 +344,7 @@ std::optional<Palette> palette(std::string_view site, double timeout, int maxSty
     sheets.resize(static_cast<std::size_t>(std::max(0, maxStylesheets)));
   }
   for (const std::string& sheet : sheets) {
+    if (stop.stop_requested()) return std::nullopt;
     if (const auto css = fetch(sheet, timeout, Target::stylesheet)) {
       for (ColorHit& h : colorHitsInCSS(*css, 1.0)) hits.push_back(std::move(h));
     }

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,12 +38,16 @@ using Fetch = std::function<std::optional<std::string>(const std::string& url, d
 
 // The production fetch: http and https, 4 MiB at most, UTF-8 else Latin-1. Stylesheets (which
 // the page, not the user, names) never reach this computer or private addresses; tests that
-// serve pages on loopback pass allowLoopbackStylesheets.
-Fetch networkFetcher(bool allowLoopbackStylesheets = false);
+// serve pages on loopback pass allowLoopbackStylesheets. A triggered stop ends a fetch under way
+// and gives nothing.
+Fetch networkFetcher(bool allowLoopbackStylesheets = false, std::stop_token stop = {});
 
+// Nothing once `stop` is triggered: no further page is asked for.
 std::optional<Palette> palette(std::string_view site, double timeout, int maxStylesheets,
-                               const Fetch& fetch = networkFetcher());
+                               const Fetch& fetch = networkFetcher(), std::stop_token stop = {});
 std::optional<std::string> normalizedURL(std::string_view site);
+// The host of the normalized URL as the user should read it: no scheme, port, user or password.
+std::optional<std::string> siteHost(std::string_view site);
 
 std::vector<ColorHit> colorHitsInHTML(std::string_view html);
 std::vector<ColorHit> colorHitsInCSS(std::string_view css, double weightScale);

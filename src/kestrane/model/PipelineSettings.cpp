@@ -92,9 +92,9 @@ GraphicsFormat PipelineSettings::resolvedGraphicsFormat() const {
 }
 
 int PipelineSettings::resolvedGraphicsCount(double cutSeconds, std::optional<int> beats) const {
-  const GraphicsDensity density = resolvedGraphicsDensity();
-  if (graphicsLimit) return std::clamp(*graphicsLimit, 1, densityCap(density));
-  return assetCount(density, cutSeconds, beats);
+  // A limit the user set is theirs to choose: the density's cap only bounds its own estimate.
+  if (graphicsLimit) return std::max(*graphicsLimit, 1);
+  return assetCount(resolvedGraphicsDensity(), cutSeconds, beats);
 }
 
 int PipelineSettings::resolvedGraphicsConcurrency() const {

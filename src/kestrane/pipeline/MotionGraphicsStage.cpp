@@ -5,6 +5,7 @@
 #include <random>
 
 #include "kestrane/ai/AIBackend.hpp"
+#include "kestrane/ai/CompositionAuthor.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/export/FCPXMLWriter.hpp"
 #include "kestrane/export/GraphicsPlacer.hpp"
@@ -115,14 +116,11 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
   if (session.brandSpec && session.brandSpec->websiteURL &&
       GraphicsText::trimSpace(session.brandSpec->colors.value_or("")).empty()) {
     const std::string site = *session.brandSpec->websiteURL;
-    if (const auto palette = BrandProbe::palette(site, 12.0, 3)) {
-      std::string host = site;
-      if (const auto url = BrandProbe::normalizedURL(site)) {
-        const auto start = url->find("://");
-        const std::string rest = start == std::string::npos ? *url : url->substr(start + 3);
-        const std::string h = rest.substr(0, rest.find_first_of("/?#"));
-        if (!h.empty()) host = h;
-      }
+    const auto palette =
+        BrandProbe::palette(site, 12.0, 3, BrandProbe::networkFetcher(false, job.stop), job.stop);
+    job.checkStop();
+    if (palette) {
+      const std::string host = BrandProbe::siteHost(site).value_or(site);
       const std::string colors = palette->colorsField(host).value_or("");
       session.brandSpec->colors = colors;
       job.warnings.push_back("Brand colors read from " + host + ": " + colors +
@@ -169,13 +167,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     if (session.brandSpec) request.vocabulary = session.brandSpec->componentVocabulary;
     const std::stop_token stop = job.stop;
     const GraphicsRun::Author author = [&](const VisualIdea&, const std::string& prompt) {
-      ModelCall call;
-      call.prompt = prompt;
-      call.tier = ModelTier::reasoning;
-      call.form = ReplyForm::text;
-      call.timeoutSeconds = 600;
-      call.maxTokens = 32000;
-      return backend->send(call, stop);
+      return CompositionAuthor::compose(*backend, prompt, stop);
     };
     const GraphicsRun::Renderer render = [&](const std::string& html, const VisualIdea& idea,
                                              const GraphicsCanvas& canvas, const fs::path& to) {

@@ -57,4 +57,9 @@ Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4
 std::vector<Advisory> mergeEditorNotes(std::vector<Advisory> existing,
                                        const std::vector<Advisory>& added);
 
+// The sentence about the notes the presenter spoke to the editor, saying of each whether it
+// was cut from the timeline or stays on it (a line the cut needs keeps its note); nothing
+// when there are none.
+std::optional<std::string> spokenNotesSentence(const std::vector<Advisory>& notes, const CutList& cut);
+
 }  // namespace kestrane::Pipeline

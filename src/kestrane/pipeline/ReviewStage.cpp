@@ -8,6 +8,7 @@
 #include "kestrane/brain/ReviewLoop.hpp"
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/brain/Utterance.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -121,10 +122,8 @@ void review(Job& job) {
   for (const Advisory& note : job.editorNotes) {
     job.advisories.push_back({note.range, "Note to your editor: " + note.note});
   }
-  if (!job.editorNotes.empty()) {
-    job.warnings.push_back(fmt::format(
-        "{} spoken note{} to your editor — cut from the timeline, marked inside the source clip",
-        job.editorNotes.size(), plural(job.editorNotes.size())));
+  if (auto sentence = spokenNotesSentence(job.editorNotes, job.cutList)) {
+    job.warnings.push_back(std::move(*sentence));
   }
 
   job.coverage = std::move(coverage);

@@ -164,7 +164,7 @@ Response send(const Request& request, std::stop_token stop) {
   const CURLcode rc = curl_easy_perform(h);
   if (rc == CURLE_ABORTED_BY_CALLBACK) throw Stopped();
   if (transfer.tooLarge) {
-    throw TransportError("the reply was larger than " + std::to_string(request.maxReplyBytes) +
+    throw ReplyTooLarge("the reply was larger than " + std::to_string(request.maxReplyBytes) +
                          " bytes");
   }
   if (rc != CURLE_OK) throw TransportError(std::string("HTTP request failed: ") + curl_easy_strerror(rc));

@@ -40,6 +40,12 @@ class TransportError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The reply went past Request::maxReplyBytes; nothing of it is kept.
+class ReplyTooLarge : public TransportError {
+ public:
+  using TransportError::TransportError;
+};
+
 // The stop token was triggered while the exchange ran.
 class Stopped : public std::runtime_error {
  public:
@@ -49,7 +55,7 @@ class Stopped : public std::runtime_error {
 // True for https URLs, and for http URLs whose host is a loopback address.
 bool isAllowedURL(std::string_view url);
 
-// Throws TransportError (the URL is refused before anything is sent when isAllowedURL is
+// Throws TransportError or ReplyTooLarge (the URL is refused before anything is sent when isAllowedURL is
 // false) or Stopped.
 Response send(const Request& request, std::stop_token stop = {});
 

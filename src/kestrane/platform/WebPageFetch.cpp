@@ -24,7 +24,13 @@ struct Transfer {
   const Options* options;
   std::string body;
   bool cut = false;
+  std::stop_token stop;
 };
+
+// libcurl calls this several times a second, also while it waits for a name or a connection.
+int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  return static_cast<Transfer*>(user)->stop.stop_requested() ? 1 : 0;
+}
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
@@ -147,14 +153,14 @@ std::optional<std::string> host(std::string_view url) {
   return lowerAscii(std::move(*h));
 }
 
-std::optional<std::string> get(std::string_view url, const Options& options) {
-  if (!isWebURL(url) || options.maxBytes == 0) return std::nullopt;
+std::optional<std::string> get(std::string_view url, const Options& options, std::stop_token stop) {
+  if (!isWebURL(url) || options.maxBytes == 0 || stop.stop_requested()) return std::nullopt;
   initialiseOnce();
   std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
   if (!curl) return std::nullopt;
   CURL* h = curl.get();
   const std::string target(url);
-  Transfer transfer{&options, {}, false};
+  Transfer transfer{&options, {}, false, stop};
   const double timeout = std::isfinite(options.timeoutSeconds) ? std::clamp(options.timeoutSeconds, 0.1, 600.0) : 12;
 
   curl_easy_setopt(h, CURLOPT_URL, target.c_str());
@@ -169,12 +175,16 @@ std::optional<std::string> get(std::string_view url, const Options& options) {
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(timeout * 1000));
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
   curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, onOpenSocket);
   curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, &options);
   // A proxy would hide the real address from the check above.
   curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
 
   const CURLcode rc = curl_easy_perform(h);
+  if (stop.stop_requested()) return std::nullopt;
   if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && transfer.cut)) return std::nullopt;
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

@@ -4,6 +4,7 @@
 // no connection to this computer or to private or link-local addresses.
 #include <cstddef>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -20,8 +21,9 @@ struct Options {
   bool allowLoopback = false;
 };
 
-// The body of a 2xx reply, at most maxBytes of it; nothing on any failure.
-std::optional<std::string> get(std::string_view url, const Options& options);
+// The body of a 2xx reply, at most maxBytes of it; nothing on any failure, and nothing once
+// `stop` is triggered (a transfer under way ends within a fraction of a second).
+std::optional<std::string> get(std::string_view url, const Options& options, std::stop_token stop = {});
 
 // True for http and https URLs.
 bool isWebURL(std::string_view url);
