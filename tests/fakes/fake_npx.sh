@@ -21,12 +21,25 @@ case "$3" in
     exit 1 ;;
   snapshot)
     out=""
-    while [ $# -gt 0 ]; do [ "$1" = "-o" ] && out="$2"; shift; done
+    times=""
+    while [ $# -gt 0 ]; do
+      [ "$1" = "-o" ] && out="$2"
+      [ "$1" = "--at" ] && times="$2"
+      shift
+    done
     mkdir -p "$out"
     n=0
     for f in "$FAKE_NPX_FRAMES"/*.png; do
       cp "$f" "$out/frame-$n-at-x.png"; n=$((n + 1))
     done
+    # FAKE_NPX_FILL=1: one frame for every time asked for, the given ones over and over.
+    if [ "${FAKE_NPX_FILL:-}" = 1 ]; then
+      wanted=$(printf '%s' "$times" | tr ',' '\n' | grep -c .)
+      i=0
+      while [ "$n" -lt "$wanted" ]; do
+        cp "$out/frame-$i-at-x.png" "$out/frame-$n-at-x.png"; n=$((n + 1)); i=$((i + 1))
+      done
+    fi
     echo "contact" > "$out/contact-sheet-1.jpg"
     exit 0 ;;
 esac
