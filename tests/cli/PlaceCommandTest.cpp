@@ -8,6 +8,7 @@
 
 #include "cli/ProgramRun.hpp"
 #include "export/XmlReadBack.hpp"
+#include "kestrane/graphics/HyperFramesRenderer.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace fs = std::filesystem;
@@ -64,14 +65,10 @@ class FakeToolHome {
   std::string oldHome_ = "/";
 };
 
-}  // namespace
-
-TEST(PlaceCommand, CutWithGraphicsThenPlaceGivesTheSamePlacement) {
-  test::TempDir tmp;
-  const FakeToolHome tools(tmp.path() / "home");
-  const fs::path out = tmp.path() / "out";
+// Cuts the bundled sample with --graphics into `out`, checks the package holds the movie, the
+// README and the placed clip, then places again with `kestrane place` and compares.
+void cutThenPlace(const fs::path& out) {
   fs::create_directories(out);
-
   const auto cut =
       test::runProgram({"cut", test::sampleFootage().string(), "--name", "Demo", "--out",
                         out.string(), "--script", test::sampleScript().string(), "--graphics"});
@@ -110,6 +107,39 @@ TEST(PlaceCommand, CutWithGraphicsThenPlaceGivesTheSamePlacement) {
   EXPECT_NE(without.out.find("! "), std::string::npos) << without.out;
   EXPECT_NE(without.out.find("Placed 0 graphics in "), std::string::npos) << without.out;
   EXPECT_TRUE(graphicsOn(fcpxml).empty());
+}
+
+}  // namespace
+
+TEST(PlaceCommand, CutWithGraphicsThenPlaceGivesTheSamePlacement) {
+  test::TempDir tmp;
+  const FakeToolHome tools(tmp.path() / "home");
+  cutThenPlace(tmp.path() / "out");
+}
+
+// The same with the real renderer toolchain of the set-up; only the author is a stand-in,
+// found on the search path.
+TEST(PlaceCommand, WithTheRealRenderer) {
+  const auto npx = HyperFrames::detectNPX();
+  if (!npx || !HyperFrames::detectGSAP(*npx) || !fs::exists("/usr/bin/chromium"))
+    GTEST_SKIP() << "the renderer's toolchain is not installed (scripts/setup-graphics.sh)";
+  const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  for (const std::string& place : Strings{
+           "/usr/local/bin/claude", "/opt/homebrew/bin/claude", home + "/.npm-global/bin/claude",
+           home + "/.claude/local/claude", home + "/.local/bin/claude"})
+    if (fs::exists(place)) GTEST_SKIP() << "a real claude tool at " << place << " would answer";
+  test::TempDir tmp;
+  fs::create_directories(tmp.path() / "bin");
+  fs::create_directories(tmp.path() / "prompts");
+  fs::create_symlink(fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_claude_author.sh",
+                     tmp.path() / "bin/claude");
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  setenv("PATH", (tmp.path() / "bin").string().append(":").append(path).c_str(), 1);
+  setenv("FAKE_AUTHOR_LOG", (tmp.path() / "prompts").c_str(), 1);
+  unsetenv("ANTHROPIC_API_KEY");
+  cutThenPlace(tmp.path() / "out");
+  setenv("PATH", path.c_str(), 1);
+  unsetenv("FAKE_AUTHOR_LOG");
 }
 
 TEST(PlaceCommand, CommandLine) {
