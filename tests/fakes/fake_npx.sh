@@ -2,7 +2,10 @@
 # Stands in for npx running the HyperFrames toolchain. Logs its arguments, folder and
 # environment to $FAKE_NPX_LOG; "check" fails with findings; "snapshot" copies the PNGs of
 # $FAKE_NPX_FRAMES into the folder after -o. FAKE_NPX_MODE=hang ignores SIGTERM and leaves a
-# grandchild holding its output; FAKE_NPX_MODE=silent-fail exits 1 saying nothing.
+# grandchild holding its output; FAKE_NPX_MODE=silent-fail exits 1 saying nothing. The renderer
+# hands the toolchain only an allow-listed environment, so these settings come from the file
+# $HOME/.fake-npx when it exists.
+[ -f "$HOME/.fake-npx" ] && . "$HOME/.fake-npx"
 {
   echo "argv: $*"
   echo "cwd: $(pwd)"
@@ -18,12 +21,25 @@ case "$3" in
     exit 1 ;;
   snapshot)
     out=""
-    while [ $# -gt 0 ]; do [ "$1" = "-o" ] && out="$2"; shift; done
+    times=""
+    while [ $# -gt 0 ]; do
+      [ "$1" = "-o" ] && out="$2"
+      [ "$1" = "--at" ] && times="$2"
+      shift
+    done
     mkdir -p "$out"
     n=0
     for f in "$FAKE_NPX_FRAMES"/*.png; do
       cp "$f" "$out/frame-$n-at-x.png"; n=$((n + 1))
     done
+    # FAKE_NPX_FILL=1: one frame for every time asked for, the given ones over and over.
+    if [ "${FAKE_NPX_FILL:-}" = 1 ]; then
+      wanted=$(printf '%s' "$times" | tr ',' '\n' | grep -c .)
+      i=0
+      while [ "$n" -lt "$wanted" ]; do
+        cp "$out/frame-$i-at-x.png" "$out/frame-$n-at-x.png"; n=$((n + 1)); i=$((i + 1))
+      done
+    fi
     echo "contact" > "$out/contact-sheet-1.jpg"
     exit 0 ;;
 esac

@@ -80,3 +80,167 @@ TEST(ExternalResourceGate, ReferencesAreCutAndRecordedOnce) {
   // JavaScript names are case-sensitive: Fetch is some other function.
   EXPECT_TRUE(ExternalResourceGate::violations("<script>Fetch(1)</script>").empty());
 }
+
+namespace {
+
+struct Evasion {
+  const char* name;
+  std::string html;
+  std::string expected;  // one violation's description the gate must report
+};
+
+// Hand-made ways of writing a network reference so that a plain text scan misses it: character
+// references, CSS and script escapes, split schemes, computed and aliased calls.
+const std::vector<Evasion>& evasions() {
+  static const std::vector<Evasion> all{
+      {"decimal reference colon", R"h(<img src="https&#58;//evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"hex reference colon", R"h(<img src="https&#x3A;//evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"padded upper-case hex reference", R"h(<img src="https&#X00003a;//evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"reference without semicolon", R"h(<img src="https&#58//evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"slashes as references", R"h(<img src="&#47;&#47;evil.example/a.png">)h",
+       "external image //evil.example/a.png"},
+      {"named colon", R"h(<img src="https&colon;//evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"named slashes", R"h(<img src="https:&sol;&sol;evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"scheme letters as references",
+       R"h(<img src="&#104;&#116;&#116;&#112;&#115;://evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"reference inside url()", R"h(<div style="background:url(https&#58;//evil.example/b.jpg)">)h",
+       "external image https://evil.example/b.jpg"},
+      {"quote references around url()",
+       R"h(<div style="background:url(&quot;//evil.example/b.jpg&quot;)"></div>)h",
+       "external image //evil.example/b.jpg"},
+      {"tab reference in scheme", R"h(<img src="ht&Tab;tps://evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"newline reference between slashes", R"h(<img src="https:/&NewLine;/evil.example/a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"raw tab in scheme", "<img src=\"htt\tps://evil.example/a.png\">",
+       "external image https://evil.example/a.png"},
+      {"raw line break in scheme", "<img src=\"https:\n//evil.example/a.png\">",
+       "external image https://evil.example/a.png"},
+      {"css hex escape", R"h(<style>body{background:url(\68ttps://evil.example/b.jpg)}</style>)h",
+       "external image https://evil.example/b.jpg"},
+      {"css escape ended by a blank",
+       R"h(<style>body{background:url(\68 ttps://evil.example/b.jpg)}</style>)h",
+       "external image https://evil.example/b.jpg"},
+      {"css six-digit escape",
+       R"h(<style>body{background:url("\000068ttps://evil.example/b.jpg")}</style>)h",
+       "external image https://evil.example/b.jpg"},
+      {"css escaped slashes", R"h(<style>i{background:url(\2f\2f evil.example/b.jpg)}</style>)h",
+       "external image //evil.example/b.jpg"},
+      {"css escaped colon", R"h(<style>i{background:url(https\3a //evil.example/b.jpg)}</style>)h",
+       "external image https://evil.example/b.jpg"},
+      {"css backslash-slashes", R"h(<style>i{background:url(\/\/evil.example/b.jpg)}</style>)h",
+       "external image //evil.example/b.jpg"},
+      {"css escaped import", R"h(<style>@\69mport "theme.css";</style>)h",
+       "CSS @import @import in the composition's stylesheet"},
+      {"css escape in a style attribute",
+       R"h(<div style="background:url(\68ttps://evil.example/b.jpg)"></div>)h",
+       "external image https://evil.example/b.jpg"},
+      {"css escape in a font host",
+       R"h(<style>@font-face{src:url(https://fonts.g\73tatic.com/s/inter.woff2)}</style>)h",
+       "web font https://fonts.gstatic.com/s/inter.woff2"},
+      {"script hex escape", R"h(<script>img.src = "\x68ttps://evil.example/a.png";</script>)h",
+       "external image https://evil.example/a.png"},
+      {"script unicode escape", R"h(<script>img.src = "\u0068ttps://evil.example/a.png";</script>)h",
+       "external image https://evil.example/a.png"},
+      {"script code point escape",
+       R"h(<script>img.src = "\u{68}ttps://evil.example/a.png";</script>)h",
+       "external image https://evil.example/a.png"},
+      {"script escaped slashes",
+       R"h(<script>img.src = "https:\u002f\u002fevil.example/a.png";</script>)h",
+       "external image https://evil.example/a.png"},
+      {"escaped identifier", R"h(<script>\u0066etch("/x");</script>)h", "runtime network call fetch("},
+      {"computed lookup", R"h(<script>window["fetch"]("/x");</script>)h",
+       "runtime network call fetch("},
+      {"escaped computed lookup", R"h(<script>window["\x66etch"]("/x");</script>)h",
+       "runtime network call fetch("},
+      {"call through call()", R"h(<script>fetch.call(window, "/x");</script>)h",
+       "runtime network call fetch("},
+      {"aliased", R"h(<script>const f = fetch; f("/x");</script>)h", "runtime network call fetch("},
+      {"constructor through window", R"h(<script>const s = new window.WebSocket(u);</script>)h",
+       "runtime network call new WebSocket"},
+      {"constructed by reflection", R"h(<script>Reflect.construct(EventSource, [u]);</script>)h",
+       "runtime network call new EventSource"},
+      {"escaped constructor name", R"h(<script>const s = new Web\u0053ocket(u);</script>)h",
+       "runtime network call new WebSocket"},
+      {"handler with a reference", R"h(<img src="a.png" onerror="&#102;etch('/x')">)h",
+       "runtime network call fetch("},
+      {"handler with a script escape", R"h(<body onload="\u0066etch('/x')"></body>)h",
+       "runtime network call fetch("},
+      {"javascript address", R"h(<a href="javascript:window['fetch']('/x')">go</a>)h",
+       "runtime network call fetch("},
+      {"document in srcdoc",
+       R"h(<iframe srcdoc="&lt;img src=&quot;https://evil.example/a.png&quot;&gt;"></iframe>)h",
+       "external image https://evil.example/a.png"},
+      {"userinfo as a reference",
+       R"h(<script src="https://cdn.jsdelivr.net&commat;evil.example/x.js"></script>)h",
+       "external script https://cdn.jsdelivr.net@evil.example/x.js"},
+      {"backslashes for slashes", R"h(<img src="https:\\evil.example\a.png">)h",
+       "external image https://evil.example/a.png"},
+      {"refresh to another host", R"h(<meta http-equiv="refresh" content="0;url=//evil.example/">)h",
+       "external resource //evil.example/"},
+  };
+  return all;
+}
+
+bool reports(const std::vector<ExternalResourceGate::Violation>& found, const std::string& what) {
+  for (const auto& v : found)
+    if (v.description() == what) return true;
+  return false;
+}
+
+}  // namespace
+
+TEST(ExternalResourceGate, EscapedAndIndirectReferencesAreRefused) {
+  for (const Evasion& e : evasions()) {
+    const auto found = ExternalResourceGate::violations(e.html);
+    std::string got;
+    for (const auto& v : found) got += "[" + v.description() + "] ";
+    EXPECT_TRUE(reports(found, e.expected)) << e.name << ": " << got;
+  }
+}
+
+// What the escapes must not turn into a refusal: ordinary words next to the API names, entities
+// in visible text, times, CSS content escapes and comments.
+TEST(ExternalResourceGate, CleanGraphicsPass) {
+  const std::string gsap =
+      R"h(<script src="https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js"></script>)h";
+  const std::vector<std::pair<const char*, std::string>> clean{
+      {"new features title", "<h1>Three new features, explained</h1>"},
+      {"new features in a script",
+       gsap + R"h(<script>title.textContent = "Three new features, explained";</script>)h"},
+      {"plural API-like words", "<h1>The new EventSources report</h1><p>new WebSockets course</p>"},
+      {"fetch in prose", "<p>We fetch the numbers daily</p>"},
+      {"fetch in a script string", R"h(<script>note.textContent = "Data you fetch later";</script>)h"},
+      {"entities in text", "<p>Tom &amp; Jerry &mdash; 5&#37; off&colon; now &lt;3</p>"},
+      {"css content escape", R"h(<style>.dash::before{content:"\2014";color:#f50}</style>)h"},
+      {"times and ratios", "<p>12:30 — shot at 16:9, a:hover stays</p>"},
+      {"ternary over a comment", "<script>const x = ok ? a :\n// fallback\nb;</script>"},
+      {"constructors of other things",
+       gsap + "<script>const d = new Date(); const a = new Array(3); tl.to('#t', {x: 1});</script>"},
+      {"svg namespace and data image",
+       R"h(<svg xmlns="http://www.w3.org/2000/svg"><image href="data:image/png;base64,iVBORw0KGgo="/></svg>)h"},
+  };
+  for (const auto& [name, html] : clean) {
+    std::string got;
+    for (const auto& v : ExternalResourceGate::violations(html)) got += "[" + v.description() + "] ";
+    EXPECT_EQ(got, "") << name;
+  }
+}
+
+// A quoted reference is cut by characters, so the README and the terminal never get half a
+// character.
+TEST(ExternalResourceGate, LongReferencesAreCutByCharacters) {
+  std::string tail;
+  for (int i = 0; i < 150; ++i) tail += "é";
+  const auto found = ExternalResourceGate::violations("<img src=\"https://evil.example/" + tail + "\">");
+  ASSERT_EQ(found.size(), 1u);
+  const std::string& reference = found[0].reference;
+  EXPECT_EQ(reference, "https://evil.example/" + tail.substr(0, (120 - 21) * 2));
+}

@@ -2,10 +2,12 @@
 
 #include <atomic>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "graphics/GoldenFile.hpp"
 #include "kestrane/graphics/GraphicsRun.hpp"
+#include "kestrane/graphics/GraphicsText.hpp"
 #include "platform/MediaFixtures.hpp"
 
 using namespace kestrane;
@@ -113,6 +115,48 @@ TEST(GraphicsRun, ReferencesFirstAndAloneThenABoundedBatchInTimeOrder) {
   request.assetsDir = scratch.path() / "empty/assets";
   EXPECT_TRUE(GraphicsRun::run(request, author, renderer).assets.empty());
   EXPECT_FALSE(fs::exists(request.assetsDir));
+}
+
+// Ideas of one name at one time each get a file of their own, and so does each composition
+// kept beside them; ideas that differ only by letter case count as the same name.
+TEST(GraphicsRun, SameNamedIdeasWriteFilesOfTheirOwn) {
+  kt::ScratchFolder scratch;
+  GraphicsRun::Request request;
+  request.ideas = {idea(12, "Stat"), idea(12, "Stat"), idea(12, "STAT"), idea(40, "Stat")};
+  request.projectName = "Demo";
+  request.canvas = {64, 36, 30};
+  request.assetsDir = scratch.path() / "assets";
+  request.options = GraphicsRun::Options::clamped(8, 3);
+  request.fonts = std::vector<LocalFonts::ResolvedFont>{};
+  std::mutex mutex;
+  Strings written;
+  const GraphicsRun::Author author = [&](const VisualIdea&, const std::string&) { return styled; };
+  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea& i,
+                                             const GraphicsCanvas&, const fs::path& to) {
+    kt::writeFile(to.string(), i.name);
+    std::lock_guard lock(mutex);
+    written.push_back(to.filename().string());
+    return Strings{};
+  };
+  const auto result = GraphicsRun::run(request, author, renderer);
+
+  ASSERT_EQ(result.assets.size(), 4u);
+  const std::string first = result.assets[0].fileName;
+  const fs::path stem = fs::path(first).stem();
+  const std::string extension = fs::path(first).extension().string();
+  EXPECT_EQ(result.assets[1].fileName, stem.string() + " 2" + extension);
+  EXPECT_EQ(GraphicsText::lower(result.assets[2].fileName),
+            GraphicsText::lower(stem.string() + " 3" + extension));
+  EXPECT_NE(result.assets[3].fileName, first);
+  std::set<std::string> distinct(written.begin(), written.end());
+  EXPECT_EQ(distinct.size(), 4u);
+  for (const auto& a : result.assets) {
+    EXPECT_EQ(a.relativePath, "assets/" + a.fileName);
+    EXPECT_TRUE(fs::is_regular_file(request.assetsDir / a.fileName)) << a.fileName;
+    EXPECT_TRUE(fs::is_regular_file(request.assetsDir / ".compositions" /
+                                    (fs::path(a.fileName).stem().string() + ".html")))
+        << a.fileName;
+  }
 }
 
 TEST(GraphicsRun, RepliesAreCleanedToTheirDocument) {

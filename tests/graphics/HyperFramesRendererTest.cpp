@@ -28,11 +28,14 @@ class HyperFramesRendererTest : public ::testing::Test {
     kt::make("ffmpeg -v error -f lavfi -i testsrc=s=64x36:r=30:d=1 -frames:v 3 '" +
                   (scratch.path() / "frames/f%d.png").string() + "'");
     kt::writeFile(scratch.file("gsap.js"), "/* gsap */");
-    setenv("FAKE_NPX_LOG", scratch.file("npx.log").c_str(), 1);
-    setenv("FAKE_NPX_FRAMES", scratch.file("frames").c_str(), 1);
-    setenv("ANTHROPIC_API_KEY", "sk-secret", 1);
-    setenv("GITHUB_TOKEN", "ghp-secret", 1);
-    unsetenv("FAKE_NPX_MODE");
+    if (const char* home = std::getenv("HOME")) oldHome = home;
+    setenv("HOME", scratch.path().c_str(), 1);
+    fakeMode("");
+    for (const char* name : {"ANTHROPIC_API_KEY", "GITHUB_TOKEN", "AWS_SECRET_ACCESS_KEY",
+                             "DB_PASSWORD", "SSH_AUTH_SOCK", "npm_config__authToken"})
+      setenv(name, "a-secret", 1);
+    setenv("HYPERFRAMES_BROWSER_PATH", "/usr/bin/chromium", 1);
+    setenv("LC_ALL", "C.UTF-8", 1);
     settings.workRoot = scratch.path() / "work";
     settings.npx = fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_npx.sh";
     settings.gsapScript = scratch.path() / "gsap.js";
@@ -42,9 +45,20 @@ class HyperFramesRendererTest : public ::testing::Test {
     idea.kind = GraphicKind::alphaOverlay;
   }
   void TearDown() override {
-    unsetenv("ANTHROPIC_API_KEY");
-    unsetenv("GITHUB_TOKEN");
+    for (const char* name : {"ANTHROPIC_API_KEY", "GITHUB_TOKEN", "AWS_SECRET_ACCESS_KEY",
+                             "DB_PASSWORD", "SSH_AUTH_SOCK", "npm_config__authToken",
+                             "HYPERFRAMES_BROWSER_PATH", "LC_ALL"})
+      unsetenv(name);
+    setenv("HOME", oldHome.c_str(), 1);
   }
+  // The fake toolchain reads its settings from the home folder: its environment is filtered.
+  void fakeMode(const std::string& mode) {
+    kt::writeFile(scratch.file(".fake-npx"), "FAKE_NPX_LOG='" + scratch.file("npx.log") +
+                                                 "'\nFAKE_NPX_FRAMES='" +
+                                                 scratch.file("frames") +
+                                                 "'\nFAKE_NPX_MODE='" + mode + "'\n");
+  }
+  std::string oldHome = "/";
   kt::ScratchFolder scratch;
   HyperFramesSettings settings;
   VisualIdea idea;
@@ -81,10 +95,18 @@ TEST(HyperFrames, FrameTimesOrderAndToolOutputDigests) {
 }
 
 TEST(HyperFrames, ChildEnvironmentAndWorkCopy) {
+  // Only what the toolchain needs passes: no key, token, cloud credential, agent socket or
+  // npm registry secret, whatever it is called.
   const Strings env = HyperFrames::childEnvironment(
-      {"HOME=/h", "ANTHROPIC_API_KEY=k", "GEMINI_API_KEY=g", "GH_TOKEN=t", "PATH=/usr/bin", "CI=0"},
+      {"HOME=/h", "ANTHROPIC_API_KEY=k", "GEMINI_API_KEY=g", "GH_TOKEN=t", "PATH=/usr/bin", "CI=0",
+       "AWS_SECRET_ACCESS_KEY=s", "AWS_ACCESS_KEY_ID=i", "PGPASSWORD=p", "SSH_AUTH_SOCK=/run/a",
+       "GOOGLE_APPLICATION_CREDENTIALS=/c.json", "npm_config__authToken=n", "LANG=de_DE.UTF-8",
+       "LC_TIME=C", "DISPLAY=:1", "npm_config_cache=/c", "HYPERFRAMES_API_KEY=h",
+       "PUPPETEER_EXECUTABLE_PATH=/b", "TMPDIR=/t", "DO_NOT_TRACK=0", "USER=me"},
       "/opt/node/bin/npx");
-  EXPECT_EQ(env, (Strings{"HOME=/h", "PATH=/opt/node/bin:/usr/local/bin:/usr/bin",
+  EXPECT_EQ(env, (Strings{"HOME=/h", "LANG=de_DE.UTF-8", "LC_TIME=C", "DISPLAY=:1",
+                          "npm_config_cache=/c", "PUPPETEER_EXECUTABLE_PATH=/b", "TMPDIR=/t",
+                          "PATH=/opt/node/bin:/usr/local/bin:/usr/bin",
                           "HYPERFRAMES_SKIP_SKILLS=1", "CI=1", "DO_NOT_TRACK=1",
                           "npm_config_prefer_offline=true", "ONNXRUNTIME_NODE_INSTALL=skip"}));
   EXPECT_EQ(HyperFrames::childEnvironment({}, "/n/npx")[0], "PATH=/n:/usr/local/bin:/usr/bin:/bin");
@@ -115,6 +137,8 @@ TEST_F(HyperFramesRendererTest, RendersThroughTheToolchainInAFolderOfItsOwn) {
   EXPECT_NE(log.find("env: DO_NOT_TRACK=1\n"), std::string::npos);
   EXPECT_NE(log.find("env: PATH=" + settings.npx.parent_path().string() + ":"), std::string::npos);
   EXPECT_EQ(log.find("secret"), std::string::npos);
+  EXPECT_NE(log.find("env: HYPERFRAMES_BROWSER_PATH=/usr/bin/chromium\n"), std::string::npos);
+  EXPECT_NE(log.find("env: LC_ALL=C.UTF-8\n"), std::string::npos);
 
   // The same name at the same second: a second folder, never the first one's files.
   renderer.render(html, idea, canvas, scratch.path() / "b.mov");
@@ -127,7 +151,7 @@ TEST_F(HyperFramesRendererTest, RendersThroughTheToolchainInAFolderOfItsOwn) {
 }
 
 TEST_F(HyperFramesRendererTest, AFailedOrHungCaptureIsReported) {
-  setenv("FAKE_NPX_MODE", "silent-fail", 1);
+  fakeMode("silent-fail");
   try {
     HyperFramesRenderer(settings).render("<html></html>", idea, canvas, scratch.path() / "a.mov");
     ADD_FAILURE() << "a failed capture rendered";
@@ -136,7 +160,7 @@ TEST_F(HyperFramesRendererTest, AFailedOrHungCaptureIsReported) {
   }
 
   // Ignores SIGTERM and leaves a grandchild holding its output: the whole group is ended.
-  setenv("FAKE_NPX_MODE", "hang", 1);
+  fakeMode("hang");
   settings.captureTimeout = 2;
   settings.checkTimeout = 1;
   const auto start = std::chrono::steady_clock::now();

@@ -124,4 +124,9 @@ TEST(RealRender, AHalfSecondCompositionAnimatesOffline) {
   EXPECT_NE(bytes(frames.front()), bytes(frames.back()));
   EXPECT_TRUE(fs::is_regular_file(movie));
   EXPECT_EQ(canary.hits(), 0);
+  // An ordinary account (tests/graphics/as_ordinary_user.sh) can't make a bare network
+  // namespace: its render must have run in one inside a user namespace.
+  if (::geteuid() != 0) {
+    EXPECT_EQ(HyperFrames::networkIsolation(), HyperFrames::NetworkIsolation::userNamespace);
+  }
 }

@@ -1,10 +1,13 @@
 #include "kestrane/graphics/ExternalResourceGate.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <set>
 
+#include "kestrane/graphics/EscapeDecoding.hpp"
 #include "kestrane/graphics/GraphicsPrompt.hpp"
+#include "kestrane/graphics/GraphicsText.hpp"
 
 namespace kestrane::ExternalResourceGate {
 namespace {
@@ -116,8 +119,20 @@ bool isWebScheme(std::string_view lowerScheme) {
 // with or without slashes) and every address that starts with "//" where an attribute value, a
 // url(...) or a srcset entry begins. Two slashes that open a script comment ("// note",
 // "//TODO") are not taken: the host of an address has a dot, a port or is localhost.
-std::vector<std::string> urls(std::string_view text) {
-  std::vector<std::string> found;
+struct Found {
+  std::size_t start = 0;
+  std::size_t headEnd = 0;  // past the scheme's colon and slashes, or past the leading "//"
+  std::string url;
+  bool webScheme = false;
+};
+
+std::size_t slashesEnd(std::string_view text, std::size_t at) {
+  while (at < text.size() && text[at] == '/') ++at;
+  return at;
+}
+
+std::vector<Found> urls(std::string_view text) {
+  std::vector<Found> found;
   std::size_t at = 0;
   while (at < text.size()) {
     const std::size_t colon = text.find(':', at);
@@ -131,7 +146,8 @@ std::vector<std::string> urls(std::string_view text) {
                             (isWebScheme(scheme) || text.substr(colon + 1).starts_with("//"));
       const std::size_t end = urlEnd(text, colon + 1);
       if (absolute && end > colon + 1) {
-        found.emplace_back(text.substr(start, end - start));
+        found.push_back({start, slashesEnd(text, colon + 1), std::string(text.substr(start, end - start)),
+                         isWebScheme(scheme)});
         at = end;
       } else {
         at = colon + 1;
@@ -146,7 +162,7 @@ std::vector<std::string> urls(std::string_view text) {
       const std::string host = hostOf(text.substr(slashes, end - slashes));
       if (host.find('.') != std::string::npos || host.find(':') != std::string::npos ||
           host == "localhost") {
-        found.emplace_back(text.substr(slashes, end - slashes));
+        found.push_back({slashes, slashes + 2, std::string(text.substr(slashes, end - slashes)), true});
         at = end;
         continue;
       }
@@ -201,8 +217,9 @@ bool isWordChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
 }
 
-// The identifier at `at` stands alone, optionally followed by white space and `next`.
+// The identifier `name` stands alone at `at`, optionally followed by white space and `next`.
 bool callAt(std::string_view text, std::size_t at, std::string_view name, std::string_view next) {
+  if (text.compare(at, name.size(), name) != 0) return false;
   if (at > 0 && isWordChar(text[at - 1])) return false;
   std::size_t i = at + name.size();
   if (next.empty()) return i >= text.size() || !isWordChar(text[i]);
@@ -228,29 +245,99 @@ bool containsNew(std::string_view text, std::string_view name) {
   return false;
 }
 
+// In script, a network API named as a value: called, its members read, passed on, or quoted
+// for a computed lookup (window["fetch"]). Prose in a script string ("we fetch data") is not.
+bool namesInScript(std::string_view script, std::string_view name) {
+  for (std::size_t at = script.find(name); at != std::string_view::npos;
+       at = script.find(name, at + 1)) {
+    if (at > 0 && isWordChar(script[at - 1])) continue;
+    std::size_t i = at + name.size();
+    if (i < script.size() && isWordChar(script[i])) continue;
+    while (i < script.size() && isSpace(script[i])) ++i;
+    if (i >= script.size() || std::string_view("(.),;]'\"`").find(script[i]) != std::string_view::npos)
+      return true;
+  }
+  return false;
+}
+
+// Browsers read a backslash in a web address as a slash.
+void backslashesAsSlashes(std::string& text) {
+  for (char& c : text)
+    if (c == '\\') c = '/';
+}
+
+// The text with tabs and line breaks dropped where they split a word or an address: a browser
+// strips them from a web address, so "ht<tab>tps://host" is fetched. `removedAt` receives the
+// positions in the result where something was dropped.
+std::string joinedAddresses(std::string_view text, std::vector<std::size_t>& removedAt) {
+  const auto addressChar = [](char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == ':' || c == '/' || c == '.';
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if ((c == '\t' || c == '\n' || c == '\r') && !out.empty() && addressChar(out.back())) {
+      std::size_t next = i;
+      while (next < text.size() && (text[next] == '\t' || text[next] == '\n' || text[next] == '\r'))
+        ++next;
+      if (next < text.size() && addressChar(text[next])) {
+        removedAt.push_back(out.size());
+        i = next - 1;
+        continue;
+      }
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::vector<Violation> violations(std::string_view html) {
-  std::string text = withoutComments(html);
-  // "https:\/\/host" in a script string is the same address, and browsers read a backslash
-  // in a web address as a slash.
-  for (std::size_t at = text.find("\\/"); at != std::string::npos; at = text.find("\\/", at))
-    text.erase(at, 1);
-  for (char& c : text)
-    if (c == '\\') c = '/';
+  EscapeDecoding::Decoded decoded = EscapeDecoding::document(withoutComments(html));
+  std::string& text = decoded.text;
+  backslashesAsSlashes(text);
+  backslashesAsSlashes(decoded.script);
+  {
+    // A javascript: address is script too.
+    const std::string lower = lowered(text);
+    for (std::size_t at = lower.find("javascript:"); at != std::string::npos;
+         at = lower.find("javascript:", at + 1))
+    {
+      // The address runs to the quote that opened it, or to a blank when unquoted.
+      const char quote = at > 0 && (text[at - 1] == '"' || text[at - 1] == '\'') ? text[at - 1] : ' ';
+      std::size_t end = at + 11;
+      while (end < text.size() && text[end] != quote && text[end] != '>' &&
+             !(quote == ' ' && isSpace(text[end])))
+        ++end;
+      decoded.script += text.substr(at + 11, end - at - 11) + "\n";
+    }
+  }
 
   std::vector<Violation> found;
   std::set<std::string> seen;
   const auto add = [&](std::string kind, std::string_view reference) {
-    Violation v{std::move(kind), std::string(reference.substr(0, maxReference))};
+    Violation v{std::move(kind), std::string(GraphicsText::prefixGraphemes(reference, maxReference))};
     if (seen.insert(v.kind + "|" + v.reference).second) found.push_back(std::move(v));
   };
 
-  for (const std::string& url : urls(text)) {
-    if (url == GraphicsPrompt::gsapScriptURL) continue;
+  const auto check = [&](const std::string& url) {
+    if (url == GraphicsPrompt::gsapScriptURL) return;
     const std::string host = hostOf(url);
-    if (host.empty()) continue;
+    if (host.empty()) return;
     if (std::string kind = kindOf(url, host); !kind.empty()) add(std::move(kind), url);
+  };
+  for (const Found& url : urls(text)) check(url.url);
+  std::vector<std::size_t> removedAt;
+  const std::string joined = joinedAddresses(text, removedAt);
+  if (!removedAt.empty()) {
+    for (const Found& url : urls(joined)) {
+      const bool split = std::any_of(removedAt.begin(), removedAt.end(), [&](std::size_t at) {
+        return at > url.start && at <= url.headEnd;
+      });
+      if (url.webScheme && split) check(url.url);
+    }
   }
   std::vector<std::string> scripts, pages;
   dataDocuments(text, scripts, pages);
@@ -277,7 +364,8 @@ std::vector<Violation> violations(std::string_view html) {
   for (const Call& call : calls) {
     const bool hit = call.constructed ? containsNew(text, call.name)
                                       : containsCall(text, call.name, call.next);
-    if (hit) add("runtime network call", call.reference);
+    const bool named = call.name != "import" && namesInScript(decoded.script, call.name);
+    if (hit || named) add("runtime network call", call.reference);
   }
   return found;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Finds every way an authored composition would reach the network, so it is refused before it
-// is rendered. A text scan: no HTML or CSS parsing and no network. The one address a composition
-// may name is the contract's GSAP script, written exactly.
+// is rendered. A text scan: no HTML or CSS parsing and no network. It reads the text with
+// character references and CSS and script escapes resolved, as the browser would. The one
+// address a composition may name is the contract's GSAP script, written exactly.
 #include <string>
 #include <string_view>
 #include <vector>

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 #include "kestrane/graphics/ExternalResourceGate.hpp"
@@ -41,6 +42,7 @@ struct Shared {
   const Renderer& renderer;
   const std::function<void(const Progress&)>& progress;
   int total = 0;
+  std::vector<std::string> fileNames;  // by position, unique within the run
   std::string fontFaceStyle;
   std::vector<LocalFonts::ResolvedFont> fonts;
 };
@@ -59,6 +61,24 @@ GraphicsAsset rowFor(const VisualIdea& idea) {
   return a;
 }
 
+// Two ideas of one name at one time would write one file: the later ones get " 2", " 3"...
+// before the extension. Compared without letter case, as the editor's file system may.
+std::vector<std::string> uniqueFileNames(const std::vector<VisualIdea>& kept) {
+  std::vector<std::string> names;
+  std::set<std::string> taken;
+  for (const VisualIdea& idea : kept) {
+    const std::string natural = idea.fileName();
+    const auto dot = natural.rfind('.');
+    const std::string stem = dot == std::string::npos ? natural : natural.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : natural.substr(dot);
+    std::string name = natural;
+    for (int n = 2; !taken.insert(GraphicsText::lower(name)).second; ++n)
+      name = stem + " " + std::to_string(n) + extension;
+    names.push_back(std::move(name));
+  }
+  return names;
+}
+
 std::string htmlNameFor(const std::string& fileName) {
   const auto dot = fileName.rfind('.');
   return (dot == std::string::npos ? fileName : fileName.substr(0, dot)) + ".html";
@@ -70,6 +90,7 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
   Outcome out;
   out.index = position + 1;
   out.asset = rowFor(idea);
+  out.asset.fileName = s.fileNames[static_cast<std::size_t>(position)];
   const auto report = [&](Progress::Phase phase) {
     if (s.progress) s.progress(Progress{out.index, s.total, idea.name, phase});
   };
@@ -232,7 +253,8 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
     return result;
   }
 
-  Shared shared{request, author, renderer, progress, static_cast<int>(keptCount), {}, {}};
+  Shared shared{request, author, renderer, progress, static_cast<int>(keptCount),
+                uniqueFileNames(kept), {}, {}};
   shared.fonts = request.fonts ? *request.fonts
                                : LocalFonts::plan(request.brand, LocalFonts::installedFontFile);
   for (auto& w : LocalFonts::substitutionWarnings(shared.fonts)) result.warnings.push_back(std::move(w));

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <mutex>
@@ -101,21 +102,28 @@ bool isExecutable(const fs::path& p) {
   return fs::is_regular_file(p, error) && ::access(p.c_str(), X_OK) == 0;
 }
 
-// Whether this process may run a child in a network namespace of its own with loopback up.
-bool canIsolateNetwork() {
-  static const bool can = [] {
-    if (!isExecutable("/usr/bin/unshare") || !isExecutable("/usr/sbin/ip")) return false;
-    ProcessRunner::Options probe;
-    probe.executable = "/usr/bin/unshare";
-    probe.arguments = {"--net", "--", "/usr/sbin/ip", "link", "set", "lo", "up"};
-    probe.timeout = ProcessRunner::Seconds{10};
-    try {
-      return ProcessRunner::run(probe).succeeded();
-    } catch (const ProcessRunner::StartError&) {
-      return false;
-    }
-  }();
-  return can;
+bool probeIsolation(std::vector<std::string> unshareArguments) {
+  ProcessRunner::Options probe;
+  probe.executable = "/usr/bin/unshare";
+  probe.arguments = std::move(unshareArguments);
+  probe.arguments.insert(probe.arguments.end(), {"--", "/usr/sbin/ip", "link", "set", "lo", "up"});
+  probe.timeout = ProcessRunner::Seconds{10};
+  try {
+    return ProcessRunner::run(probe).succeeded();
+  } catch (const ProcessRunner::StartError&) {
+    return false;
+  }
+}
+
+// The unshare switches that give the child a network of its own with loopback up.
+std::vector<std::string> isolationArguments(HyperFrames::NetworkIsolation isolation) {
+  switch (isolation) {
+    case HyperFrames::NetworkIsolation::networkNamespace: return {"--net"};
+    case HyperFrames::NetworkIsolation::userNamespace:
+      return {"--user", "--map-root-user", "--net"};
+    case HyperFrames::NetworkIsolation::none: break;
+  }
+  return {};
 }
 
 ProcessRunner::Result runTool(const HyperFramesSettings& settings, const fs::path& folder,
@@ -125,13 +133,16 @@ ProcessRunner::Result runTool(const HyperFramesSettings& settings, const fs::pat
   options.executable = settings.npx;
   arguments.insert(arguments.begin(), {"--yes", settings.packageSpec});
   options.arguments = std::move(arguments);
-  if (settings.isolateNetwork && canIsolateNetwork()) {
+  const auto isolation =
+      settings.isolateNetwork ? HyperFrames::networkIsolation() : HyperFrames::NetworkIsolation::none;
+  if (isolation != HyperFrames::NetworkIsolation::none) {
     // unshare, then loopback up, then the tool itself: a sh with fixed text and the tool's
     // arguments passed as its own.
-    options.arguments.insert(options.arguments.begin(),
-                             {"--net", "--", "/bin/sh", "-c",
-                              "/usr/sbin/ip link set lo up && exec \"$0\" \"$@\"",
-                              settings.npx.string()});
+    std::vector<std::string> wrapper = isolationArguments(isolation);
+    wrapper.insert(wrapper.end(), {"--", "/bin/sh", "-c",
+                                   "/usr/sbin/ip link set lo up && exec \"$0\" \"$@\"",
+                                   settings.npx.string()});
+    options.arguments.insert(options.arguments.begin(), wrapper.begin(), wrapper.end());
     options.executable = "/usr/bin/unshare";
   }
   options.environment = HyperFrames::childEnvironment(parentEnvironment(), settings.npx);
@@ -212,6 +223,19 @@ std::vector<std::string> HyperFramesRenderer::render(const std::string& html, co
 }
 
 namespace HyperFrames {
+
+// Root (or a process allowed to) gets a plain network namespace; an ordinary account gets one
+// inside a user namespace of its own, which Debian allows unprivileged users.
+NetworkIsolation networkIsolation() {
+  static const NetworkIsolation found = [] {
+    if (!isExecutable("/usr/bin/unshare") || !isExecutable("/usr/sbin/ip"))
+      return NetworkIsolation::none;
+    if (probeIsolation({"--net"})) return NetworkIsolation::networkNamespace;
+    if (probeIsolation({"--user", "--map-root-user", "--net"})) return NetworkIsolation::userNamespace;
+    return NetworkIsolation::none;
+  }();
+  return found;
+}
 
 std::optional<fs::path> detectNPX() {
   const char* home = std::getenv("HOME");
@@ -307,18 +331,38 @@ std::string firstMeaningfulLine(std::string_view output) {
 
 constexpr std::size_t kLongestTemporaryFolder = 24;
 
+namespace {
+
+// What the toolchain is allowed to see of the user's environment: where things are, how text
+// is written, the display, and the switches of npm, the renderer and its browser. Anything else
+// (keys, cloud credentials, agent sockets) never reaches it.
+bool passesToTool(std::string_view name) {
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (std::string_view secret : {"KEY", "TOKEN", "SECRET", "PASSWORD", "PASSWD", "AUTH", "CREDENTIAL"})
+    if (upper.find(secret) != std::string::npos) return false;
+  static constexpr std::array<std::string_view, 9> exact{
+      "HOME", "TMPDIR", "LANG", "LANGUAGE", "TZ", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR",
+      "PRODUCER_HEADLESS_SHELL_PATH"};
+  for (std::string_view allowed : exact)
+    if (name == allowed) return true;
+  for (std::string_view prefix : {"LC_", "HYPERFRAMES_", "PUPPETEER_", "npm_config_", "NPM_CONFIG_"})
+    if (name.starts_with(prefix)) return true;
+  return false;
+}
+
+}  // namespace
+
 std::vector<std::string> childEnvironment(const std::vector<std::string>& parent, const fs::path& npx) {
   std::vector<std::string> out;
   std::optional<std::string> path;
   for (const std::string& entry : parent) {
     const std::string name = entry.substr(0, entry.find('='));
-    // The renderer never sees a credential: with a model key set it would upload frames.
-    if (name.ends_with("_API_KEY") || name.ends_with("_TOKEN") || name == "PATH" ||
-        name == "HYPERFRAMES_SKIP_SKILLS" || name == "CI" || name == "DO_NOT_TRACK" ||
-        name == "npm_config_prefer_offline" || name == "ONNXRUNTIME_NODE_INSTALL") {
-      if (name == "PATH") path = entry.substr(5);
+    if (name == "PATH") path = entry.substr(5);
+    // Set below, whatever the user's value.
+    if (name == "PATH" || name == "HYPERFRAMES_SKIP_SKILLS" || name == "DO_NOT_TRACK" ||
+        name == "npm_config_prefer_offline" || !passesToTool(name))
       continue;
-    }
     // Chromium keeps sockets in its profile under TMPDIR, and a socket path holds at most 107
     // bytes: a deep temporary folder makes the browser fail to start.
     if (name == "TMPDIR" && entry.size() - 7 > kLongestTemporaryFolder) {

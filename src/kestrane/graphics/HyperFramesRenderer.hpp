@@ -3,8 +3,9 @@
 // pass whose findings become a note, a frame capture of one PNG per frame time, then our own
 // encoder. Runs through npx in a work folder of its own, with no network: the render's copy of
 // the composition loads GSAP from a file beside it, the child's environment keeps npm on its
-// cache, turns telemetry off and carries no API key or token, and where this process may make
-// a network namespace the toolchain runs in one with only loopback up.
+// cache, turns telemetry off and passes only an allow-list of the user's variables, and the
+// toolchain runs in a network namespace with only loopback up: a plain one where this process
+// may make it, else one inside an unprivileged user namespace.
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -60,6 +61,12 @@ class HyperFramesRenderer {
 
 namespace HyperFrames {
 
+// How the toolchain is kept off the network: a network namespace of its own (root), one inside
+// an unprivileged user namespace (an ordinary account), or not at all where neither can be made.
+enum class NetworkIsolation { none, networkNamespace, userNamespace };
+// Probed once per process.
+NetworkIsolation networkIsolation();
+
 // The first of /usr/local/bin/npx, ~/.npm-global/bin/npx and ~/.volta/bin/npx that is an
 // executable file, else npx on PATH.
 std::optional<std::filesystem::path> detectNPX();
@@ -74,7 +81,8 @@ std::vector<std::filesystem::path> orderedFrames(const std::filesystem::path& fo
 std::string checkSummary(std::string_view output);
 // The one line of a tool's noisy output worth quoting, at most 200 characters.
 std::string firstMeaningfulLine(std::string_view output);
-// `parent` ("NAME=value" entries) as the toolchain sees it.
+// `parent` ("NAME=value" entries) as the toolchain sees it: only an allow-list passes, plus
+// the offline and telemetry switches.
 std::vector<std::string> childEnvironment(const std::vector<std::string>& parent,
                                           const std::filesystem::path& npx);
 // The render's copy of a composition: the contract's GSAP address becomes the local file.

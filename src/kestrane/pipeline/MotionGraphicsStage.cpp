@@ -155,6 +155,11 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     settings.npx = *npx;
     settings.gsapScript = HyperFrames::detectGSAP(*npx);
     const HyperFramesRenderer renderer(settings);
+    if (HyperFrames::networkIsolation() == HyperFrames::NetworkIsolation::none)
+      job.warnings.push_back(
+          "Motion graphics rendered with the network up — this computer can't give the renderer "
+          "a network namespace of its own (unshare), so only the composition check kept it "
+          "offline.");
     GraphicsRun::Request request;
     request.ideas = ideas.ideas;
     request.brand = session.brandSpec;

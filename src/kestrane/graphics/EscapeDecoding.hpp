@@ -1,0 +1,34 @@
+#pragma once
+// The text a browser actually reads out of a composition: HTML character references, CSS escapes
+// and JavaScript string/identifier escapes resolved. The resource gate scans this form so that
+// an address written as "https&#58;//host" or "\68ttps://host" is still seen; what is rendered
+// stays the composition as authored.
+#include <string>
+#include <string_view>
+
+namespace kestrane::EscapeDecoding {
+
+// "&#58;", "&#x3A;", "&colon;"... A numeric reference needs no semicolon and may carry leading
+// zeros, as browsers accept; an unknown name stays as written. Code points out of range read
+// as U+FFFD.
+std::string characterReferences(std::string_view text);
+
+// "\68" (one to six hex digits, then one optional blank), "\/" and a line continuation.
+std::string cssEscapes(std::string_view text);
+
+// "\x68", "\u0068", "\u{68}", "\/" and the one-letter escapes.
+std::string scriptEscapes(std::string_view text);
+
+// The whole document with each part decoded the way its context is read: references
+// everywhere, CSS escapes inside <style> and style="...", script escapes inside <script> and
+// on...="..." handlers. `script` receives the decoded handler and script text alone.
+struct Decoded {
+  std::string text;
+  std::string script;
+};
+Decoded document(std::string_view html);
+
+// UTF-8 of one code point (U+FFFD for anything out of range or a surrogate).
+void appendCodePoint(std::string& out, unsigned long cp);
+
+}  // namespace kestrane::EscapeDecoding

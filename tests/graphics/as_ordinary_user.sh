@@ -1,0 +1,27 @@
+#!/bin/sh
+# Runs a test program as a throwaway ordinary account, as a user without root runs the
+# renderer: a fresh home holding a copy of the invoking user's renderer toolchain (Node in
+# ~/.npm-global, the npx cache in ~/.npm, ~/.npmrc), another user id, no groups. Run by an
+# ordinary account already, it runs the program as it is. Exits 77 (skipped) when there is no
+# toolchain to copy.
+set -eu
+if [ "$(id -u)" != 0 ]; then exec "$@"; fi
+from="${HOME:-/root}"
+if [ ! -x "$from/.npm-global/bin/npx" ] || [ ! -d "$from/.npm/_npx" ] || [ ! -x /usr/bin/chromium ]; then
+  echo "the renderer's toolchain is not installed (scripts/setup-graphics.sh)"
+  exit 77
+fi
+# An id no account uses; the program never needs a name for it.
+uid=64000
+while getent passwd "$uid" >/dev/null 2>&1; do uid=$((uid + 1)); done
+home=$(mktemp -d /tmp/kestrane-user-XXXXXX)
+trap 'rm -rf "$home"' EXIT INT TERM
+cp -a "$from/.npm-global" "$from/.npm" "$home/"
+if [ -f "$from/.npmrc" ]; then cp "$from/.npmrc" "$home/"; fi
+chown -R "$uid:$uid" "$home"
+chmod 700 "$home"
+cd "$home"
+status=0
+setpriv --reuid="$uid" --regid="$uid" --clear-groups --inh-caps=-all \
+  env HOME="$home" TMPDIR=/tmp "$@" || status=$?
+exit "$status"
