@@ -50,6 +50,11 @@ class FakeEngine final : public EngineApi {
   // Drafts wait here (without heeding a stop); by default the engine's own draft is made.
   Gate draftGate;
   std::function<Pipeline::DraftCut(const Pipeline::Analysis&, const PipelineSettings&)> makeDraft;
+  // Per footage: the message its analysis or its cut fails with; none: it goes as scripted.
+  std::function<std::optional<std::string>(const std::filesystem::path& footage)> analysisFailure;
+  std::function<std::optional<std::string>(const std::filesystem::path& footage)> cutFailure;
+  // The most analyses that ever ran at the same time.
+  int mostAnalysesAtOnce() const;
   // Reported from another thread this long after a cut has returned.
   std::optional<std::pair<Pipeline::Stage, std::chrono::milliseconds>> lateStage;
 
@@ -81,6 +86,8 @@ class FakeEngine final : public EngineApi {
   std::vector<Pipeline::RecutRequest> recutCalls_;
   std::vector<PipelineSettings> draftCalls_;
   std::vector<std::thread> late_;
+  int analysesRunning_ = 0;
+  int mostAnalysesAtOnce_ = 0;
 };
 
 // A finished cut of `footage`: 12:34 of footage kept to 8:15, with each kind of removal, in a
