@@ -264,6 +264,52 @@ class BatchTest : public QObject {
     QCOMPARE(h.engine->runCalls().size(), size_t(4));
   }
 
+  void cutAllUsesTheQueuesAnalysisInsteadOfRepeatingIt() {
+    Harness h;
+    JobModel& job = *h.job;
+    h.engine->analysis.gate.close();
+    job.accept(videos(h, {"a.mov", "b.mov"}));
+    job.cutAll();
+    QVERIFY(waitUntil([&] { return h.engine->analyzeCalls().size() == 1; }));
+    QTest::qWait(100);
+    QVERIFY(h.engine->runCalls().empty());  // waits for the analysis under way
+    h.engine->analysis.gate.open();
+    QVERIFY(h.waitFor(Screen::done));
+    QCOMPARE(h.engine->analyzeCalls().size(), size_t(2));
+    const auto runs = h.engine->runCalls();
+    QCOMPARE(runs.size(), size_t(2));
+    QVERIFY(runs[0].second && runs[1].second);
+  }
+
+  void dropsOnABatch() {
+    Harness h;
+    JobModel& job = *h.job;
+    job.accept(videos(h, {"a.mov", "b.mov"}));
+    QVERIFY(waitUntil([&] { return allAnalysed(job); }));
+    job.selectBatchItem(1);
+    // A script joins the video shown, and starts no analysis of its own.
+    job.accept({h.path("later.txt")});
+    QCOMPARE(job.batch().size(), size_t(2));
+    QCOMPARE(job.scriptPath(), h.path("later.txt"));
+    QCOMPARE(job.preAnalysisState(), PreAnalysisState::ready);
+    job.selectBatchItem(0);
+    QCOMPARE(job.batch()[1].scriptPath, h.path("later.txt"));
+    QCOMPARE(h.engine->analyzeCalls().size(), size_t(2));
+
+    // One video replaces the batch.
+    job.accept({h.path("single.mov")});
+    QVERIFY(job.batch().empty());
+    QCOMPARE(job.footagePath(), h.path("single.mov"));
+    QCOMPARE(job.projectName(), QStringLiteral("single"));
+
+    // So does a reopened package, whose results are one cut's.
+    job.accept(videos(h, {"a.mov", "b.mov"}));
+    job.openSession(writeStoredCut(h.path(QString()), StoredCut{}));
+    QVERIFY(job.batch().empty());
+    QCOMPARE(job.state().screen, Screen::done);
+    QVERIFY(!job.batchFinished());
+  }
+
   void failuresStayPerVideo() {
     Harness h;
     JobModel& job = *h.job;
