@@ -128,8 +128,8 @@ BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
     } else {
       // An error without words still says the video failed.
       const QString reason = item.failure.value_or(QString());
-      auto* failure = Brand::label(reason.isEmpty() ? QStringLiteral("Failed") : reason, TextStyle::caption,
-                                   Brand::orange, QFont::Normal, Qt::AlignLeft);
+      auto* failure = Brand::label(reason.isEmpty() ? QStringLiteral("Failed") : reason,
+                                   TextStyle::caption, Brand::orange, QFont::Normal, Qt::AlignLeft);
       failure->setObjectName(QStringLiteral("failure"));
       failure->setWordWrap(true);
       // At most two lines.

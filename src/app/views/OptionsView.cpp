@@ -104,11 +104,13 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   auto* footer = new QHBoxLayout;
   footer->setContentsMargins(20, 20, 20, 20);
   footer->addStretch(1);
-  applyToAll_ = Brand::button(QStringLiteral("Apply Settings to All"), Brand::ButtonLook::bordered, /*large=*/true);
+  applyToAll_ = Brand::button(QStringLiteral("Apply Settings to All"), Brand::ButtonLook::bordered,
+                              /*large=*/true);
   applyToAll_->setObjectName(QStringLiteral("applyToAll"));
-  applyToAll_->setToolTip(QStringLiteral(
-      "Copies this video\u2019s toggles and pickers to every video in the batch. Hand edits stay per video."));
-  connect(applyToAll_, &QPushButton::clicked, this, [this] { job().applySettingsToAllBatchItems(); });
+  applyToAll_->setToolTip(QStringLiteral("Copies this video\u2019s toggles and pickers to every video "
+                                         "in the batch. Hand edits stay per video."));
+  connect(applyToAll_, &QPushButton::clicked, this,
+          [this] { job().applySettingsToAllBatchItems(); });
   footer->addWidget(applyToAll_);
   auto* cut = Brand::button(QStringLiteral("Cut It"), Brand::ButtonLook::prominent, /*large=*/true);
   cut_ = cut;
