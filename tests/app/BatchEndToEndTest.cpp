@@ -92,6 +92,18 @@ class BatchEndToEndTest : public QObject {
     auto* reason = window.findChild<QWidget*>("batchRow1")->findChild<QLabel*>("failure");
     QCOMPARE(reason->text(), *batch[1].failure);
     QCOMPARE(job.recentBatchPaths().size(), 2);
+
+    // Both finished cuts in one timeline that the editor's format accepts.
+    qputenv("TMPDIR", dir.path().toUtf8());
+    window.findChild<QPushButton*>("importAll")->click();
+    qunsetenv("TMPDIR");
+    QVERIFY(!job.batchImportError());
+    const QStringList written =
+        QDir(here.filePath("Kestrane Imports")).entryList({"Kestrane Batch Import *.fcpxml"});
+    QCOMPARE(written.size(), 1);
+    const QString timeline = here.filePath("Kestrane Imports/" + written.front());
+    QVERIFY(
+        run("xmllint --noout --dtdvalid " + quoted(KESTRANE_FCPXML_DTD) + " " + quoted(timeline)));
   }
 };
 
