@@ -7,6 +7,7 @@
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -108,17 +109,14 @@ Decision decide(const Transcript& transcript, const std::optional<std::string>& 
   if (script) beats = scriptBeats(*script);
   DecisionState state(transcript, std::move(utts), std::move(beats), silences, levels, settings);
 
-  removeVerbalSlates(state);
-  removeFalseStarts(state);
-  removeStumbles(state);
-  removeRepeatedRuns(state);
-  chooseRepeatedTakes(state);
-  removeDuplicateLines(state);
-  removeOffMicChatter(state);
-  removeRoomTalk(state);
-  repairMixedRuns(state);
-  restoreLostLines(state);
-  swapUnfinishedLines(state);
+  for (void (*stage)(DecisionState&) :
+       {removeVerbalSlates, removeFalseStarts, removeStumbles, removeRepeatedRuns,
+        chooseRepeatedTakes, removeDuplicateLines, removeOffMicChatter, removeRoomTalk,
+        repairMixedRuns, restoreLostLines, swapUnfinishedLines}) {
+    checkpoint();
+    stage(state);
+  }
+  checkpoint();
   removeFillers(state, true);
   orderRemovals(state);
   return std::move(state.result);
