@@ -29,7 +29,6 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "KESTRANE_ALLOW_MISSING_TOOLS=1: their checks will be reported as skipped."
 fi
 
-
 # Before the long builds, so a misformatted file fails the run at once.
 "$root/scripts/check-format.sh"
 
