@@ -50,8 +50,8 @@ QString advisoryRow(const Advisory& advisory) {
 }
 
 std::filesystem::path premiereXmlPath(const Pipeline::Output& output) {
-  const QString base = FileKinds::baseName(fromPath(output.session.source.path));
-  return output.packageDir / toPath(base + QStringLiteral(" (Premiere).xml"));
+  return Pipeline::PackageLayout{output.packageDir, Pipeline::sourceStem(output.session.source.path)}
+      .premiereXml();
 }
 
 QString importHint(const Pipeline::Output& output) {
