@@ -47,9 +47,9 @@ inline constexpr int kSpeechSampleRate = platform::kSpeechSampleRate;
 
 // Decoders side by side at most, however many cores there are. Each holds its own copy of the
 // language model (its scoring writes into caches inside the model, so threads cannot share one):
-// about 80 MiB apiece. Four keep a job of any length under 400 MiB, and the stretches queue for
-// them.
-inline constexpr unsigned kMaxDecoders = 4;
+// about 85 MiB apiece. Three keep a job of any length near 310 MiB (eight took 770 MiB) and cost
+// a ten-minute job about 1.5 s of its 23 s, since the stretches queue for them.
+inline constexpr unsigned kMaxDecoders = 3;
 
 struct Options {
     // Decoders run side by side; 0 means one per usable core. Never more than the usable cores,
