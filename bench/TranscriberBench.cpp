@@ -348,7 +348,8 @@ std::vector<int> hesitationsHeard(const std::vector<TranscriptWord>& words, cons
             if (RecognizedWords::isHesitation(normal(w.text))) {
                 ++count;
                 if (std::getenv("KESTRANE_BENCH_DUMP"))
-                    std::fprintf(stderr, "hesitation %.0f ms in: %s\n", 1000 * (w.range.end - w.range.start), rd.text.c_str());
+                    std::fprintf(stderr, "hesitation %.0f ms at %.2f in: %s\n", 1000 * (w.range.end - w.range.start),
+                                 w.range.start, rd.text.c_str());
             }
         }
         heard.push_back(count);

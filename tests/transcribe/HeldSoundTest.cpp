@@ -36,3 +36,23 @@ TEST(HeldSound, SteadyVoiceAgainstSyllablesNoiseAndShortSounds) {
     const auto blip = signal(0.2, vowel);
     EXPECT_FALSE(isHeld(blip.data(), blip.size(), 16000));
 }
+
+TEST(HeldSound, AHeldVoiceFoundInsideQuietButNotRoomToneOrSyllables) {
+    using kestrane::HeldSound::heldWithin;
+    auto vowel = [](double t) { return 0.6 * std::sin(2 * M_PI * 120 * t) + 0.3 * std::sin(2 * M_PI * 720 * t); };
+    // Quiet room tone (about -60 dBFS) with a held vowel from 0.4 to 0.9 s.
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> noise(-0.004, 0.004);
+    const auto gap = signal(1.5, [&](double t) { return noise(random) / 0.366 + (t >= 0.4 && t < 0.9 ? vowel(t) : 0.0); });
+    const auto span = heldWithin(gap.data(), gap.size(), 16000, -30);
+    EXPECT_NEAR(double(span.first) / 16000, 0.4, 0.011);
+    EXPECT_NEAR(double(span.last) / 16000, 0.9, 0.011);
+    EXPECT_NEAR(kestrane::HeldSound::frameLevelDB(gap.data(), gap.size(), 16000, 1.0), -15.2, 0.5);
+    EXPECT_NEAR(kestrane::HeldSound::frameLevelDB(gap.data(), gap.size(), 16000, 0.1), -52.7, 2.0);
+
+    // Room tone alone is below the voice's level; syllables are not held.
+    const auto room = signal(1.5, [&](double) { return noise(random) / 0.366; });
+    EXPECT_EQ(heldWithin(room.data(), room.size(), 16000, -30).last, 0u);
+    const auto words = signal(1.0, [&](double t) { return vowel(t) * (0.55 + 0.45 * std::sin(2 * M_PI * 4 * t)); });
+    EXPECT_EQ(heldWithin(words.data(), words.size(), 16000, -30).last, 0u);
+}

@@ -84,3 +84,60 @@ TEST(RecognizedWords, SentenceEndsFromPauses) {
     // Times are untouched.
     EXPECT_EQ(words[1].range, (TimeRange{0.4, 0.7}));
 }
+
+TEST(RecognizedWords, FillersMisheardAsWordsPiecesAndSilence) {
+    using Texts = std::vector<std::string>;
+    // Steady only from 0.33 to 0.9 s and from 2.0 to 2.7 s.
+    const HeldTest held = [](double start, double end) {
+        return (start >= 0.33 && end <= 0.9) || (start >= 2.0 && end <= 2.7);
+    };
+    const auto relabelled = [&](std::vector<TranscriptWord> line) {
+        markHeldHesitations(line, held);
+        return texts(line);
+    };
+    // A drawn-out "erm" heard as one steady syllable mid-line is a hesitation, spelled by its end.
+    EXPECT_EQ(relabelled({{"show", {0.0, 0.3}}, {"charm", {0.33, 0.9}}, {"good", {0.92, 1.2}}}),
+              (Texts{"show", "um", "good"}));
+    // Not: a word ending in a hiss, one of several syllables, one before a pause, or one too short.
+    EXPECT_EQ(relabelled({{"two", {1.5, 1.9}}, {"hours", {2.0, 2.7}}, {"when", {2.72, 2.9}}}),
+              (Texts{"two", "hours", "when"}));
+    EXPECT_EQ(relabelled({{"on", {1.5, 1.9}}, {"audio", {2.0, 2.7}}, {"first", {2.72, 2.9}}}),
+              (Texts{"on", "audio", "first"}));
+    EXPECT_EQ(relabelled({{"is", {1.5, 1.9}}, {"warm", {2.0, 2.7}}, {"so", {3.1, 3.3}}}), (Texts{"is", "warm", "so"}));
+    EXPECT_EQ(relabelled({{"show", {0.0, 0.3}}, {"burn", {0.45, 0.85}}, {"good", {0.86, 1.2}}}),
+              (Texts{"show", "burn", "good"}));
+
+    // A short hesitation glued between two words is a piece of them ("um" from "room", "uh" inside
+    // "today we are"); with a gap on one side it stays. Two hesitations close together are one.
+    const std::vector<TimedToken> pieces = {{"of", 5.0, 5.15},  {"um", 5.15, 5.29}, {"tone", 5.29, 5.6},
+                                            {"we", 6.0, 6.23},  {"uh", 6.23, 6.37}, {"are", 6.37, 6.7},
+                                            {"<sil>", 6.7, 7.0}, {"so", 7.0, 7.2},  {"uh", 7.25, 7.45},
+                                            {"then", 7.45, 7.7}};
+    EXPECT_EQ(texts(wordsFromTokens(pieces)), (Texts{"of", "tone", "we", "are", "so", "uh", "then"}));
+    std::vector<TranscriptWord> pair = {{"uh", {1.0, 1.2}}, {"um", {1.35, 1.6}}, {"so", {1.8, 2.0}}};
+    markHeldHesitations(pair);
+    EXPECT_EQ(texts(pair), (Texts{"um", "so"}));
+    EXPECT_EQ(pair[0].range, (TimeRange{1.0, 1.6}));
+
+    // The cut's spelling of the recognizer's other hesitations.
+    const std::vector<TimedToken> tokens = {{"er", 0.0, 0.4}, {"<sil>", 0.4, 0.6}, {"mm", 0.6, 1.0}, {"umm", 1.2, 1.5}};
+    EXPECT_EQ(texts(wordsFromTokens(tokens)), (Texts{"erm", "mmm", "um"}));
+}
+
+TEST(RecognizedWords, HeldSoundsInGapsWithNoWordBecomeHesitations) {
+    using Texts = std::vector<std::string>;
+    // Held sounds the finder knows of: 0.9-1.4 s (a hesitation), 5.0-6.5 s (too long: a note).
+    std::vector<std::pair<double, double>> asked;
+    const HeldFinder find = [&](double start, double end) -> std::optional<TimeRange> {
+        asked.push_back({start, end});
+        if (start <= 0.9 && end >= 1.4) return TimeRange{0.9, 1.4};
+        if (start <= 5.0 && end >= 6.5) return TimeRange{5.0, 6.5};
+        return std::nullopt;
+    };
+    std::vector<TranscriptWord> words = {{"so", {0.3, 0.6}}, {"show", {1.6, 1.9}}, {"you", {2.0, 2.2}}};
+    addUnheardHesitations(words, 0.0, 7.0, find);
+    EXPECT_EQ(texts(words), (Texts{"so", "uh", "show", "you"}));
+    EXPECT_EQ(words[1].range, (TimeRange{0.9, 1.4}));
+    // Gaps shorter than 0.3 s are not looked at; the stretch's edges are.
+    EXPECT_EQ(asked, (std::vector<std::pair<double, double>>{{0.0, 0.3}, {0.6, 1.6}, {2.2, 7.0}}));
+}

@@ -6,6 +6,7 @@
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/analysis/SpeechInSilence.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
@@ -73,6 +74,10 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
           "the file has {} audio tracks and only the first was read", tracks));
     }
     throwIfStopped(stop);
+    // Words heard only where the cut finds silence are the room's noises, not speech.
+    if (AudioAnalyzer::wordsOnlyInSilence(transcript.words, extraction.track)) {
+      throw Transcriber::TranscriberError::noSpeechFound();
+    }
 
     std::vector<std::string> warnings;
     // A cut-off copy still states the whole length; cutting it as if whole would time dead air

@@ -57,6 +57,36 @@ ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
     return model;
 }
 
+// The best path through the word lattice of the utterance just ended, rescored with the language
+// model, as the decoder's own best-path pass finds it. Empty when that pass fails, which it does
+// when the lattice has no usable end (seen on stretches that end right at a word's end, and more
+// often with the hesitations mixed in): the decoder's own pass then returns no words at all.
+std::vector<RecognizedToken> bestPath(ps_decoder_t* ps) {
+    std::vector<RecognizedToken> tokens;
+    ps_lattice_t* dag = ps_get_lattice(ps);  // the decoder's own; not freed here
+    ngram_model_t* lm = ps_get_lm(ps, ps_get_search(ps));
+    if (!dag || !lm) return tokens;
+    cmd_ln_t* config = ps_get_config(ps);
+    const float32 ratio = cmd_ln_float32_r(config, "-bestpathlw") / cmd_ln_float32_r(config, "-lw");
+    const float32 ascale = 1.0f / cmd_ln_float32_r(config, "-ascale");
+    ps_latlink_t* last = ps_lattice_bestpath(dag, lm, ratio, ascale);
+    if (!last) return tokens;
+    std::vector<ps_latlink_t*> links;
+    for (ps_latlink_t* link = last; link; link = ps_latlink_pred(link)) links.push_back(link);
+    for (auto it = links.rbegin(); it != links.rend(); ++it) {
+        int16 sf = 0;
+        const int ef = ps_latlink_times(*it, &sf);
+        const char* word = ps_latlink_word(dag, *it);
+        tokens.push_back({word ? word : "", sf, ef});
+    }
+    int16 fef = 0, lef = 0;
+    ps_latnode_t* end = ps_latlink_nodes(last, nullptr);
+    const int sf = ps_latnode_times(end, &fef, &lef);
+    const char* word = ps_latnode_word(dag, end);
+    tokens.push_back({word ? word : "", sf, lef});
+    return tokens;
+}
+
 } // namespace
 
 SpeechModel SpeechModel::usEnglish() {
@@ -137,8 +167,9 @@ SpeechDecoder::SpeechDecoder(const SpeechModel& model, const DecoderSettings& se
     const bool mixHesitations = settings.hesitationWeight > 0;
     // No "-logfn": the decoder would swap (and fclose) the process-wide log stream, which races
     // when decoders are made side by side. quietLogs() has already switched logging off.
+    // The best-path pass is run here rather than by the decoder (see bestPath below).
     std::vector<std::string> args = {"kestrane", "-hmm", model.acousticModel, "-dict", model.dictionary,
-                                     "-remove_silence", "no"};
+                                     "-remove_silence", "no", "-bestpath", "no"};
     // Without the mix the decoder loads the stock model itself; with it, the mix is built below.
     if (!mixHesitations) {
         args.push_back("-lm");
@@ -240,6 +271,10 @@ std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, 
         throw;
     }
     if (ps_end_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not finish");
+    if (frames == 0) return tokens;
+    tokens = bestPath(ps);
+    if (!tokens.empty()) return tokens;
+    // Without a best path, the first pass's words.
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
         int sf = 0, ef = 0;
         ps_seg_frames(seg, &sf, &ef);

@@ -49,4 +49,38 @@ bool isHeld(const std::int16_t* samples, std::size_t count, int sampleRate) {
     return m.loudnessSpreadDB <= kMaxSpreadDB && m.deepestDipDB <= kMaxDipDB && m.crossingsPerSample <= kMaxCrossings;
 }
 
+namespace {
+double frameDB(const std::int16_t* samples, std::size_t count) {
+    double sum = 0;
+    for (std::size_t i = 0; i < count; ++i) sum += double(samples[i]) * samples[i];
+    const double rms = std::sqrt(sum / double(std::max<std::size_t>(1, count))) / 32768.0;
+    return rms > 1e-6 ? 20 * std::log10(rms) : -120;
+}
+}  // namespace
+
+double frameLevelDB(const std::int16_t* samples, std::size_t count, int sampleRate, double fraction) {
+    const std::size_t frame = static_cast<std::size_t>(std::max(1, sampleRate / 100));
+    std::vector<double> levels;
+    for (std::size_t at = 0; at + frame <= count; at += frame) levels.push_back(frameDB(samples + at, frame));
+    if (levels.empty()) return -120;
+    const auto k = static_cast<std::size_t>(std::clamp(fraction, 0.0, 1.0) * double(levels.size() - 1));
+    std::nth_element(levels.begin(), levels.begin() + static_cast<std::ptrdiff_t>(k), levels.end());
+    return levels[k];
+}
+
+Span heldWithin(const std::int16_t* samples, std::size_t count, int sampleRate, double minLevelDB) {
+    const std::size_t frame = static_cast<std::size_t>(std::max(1, sampleRate / 100));
+    Span best, run;
+    for (std::size_t at = 0; at + frame <= count; at += frame) {
+        if (frameDB(samples + at, frame) < minLevelDB) {
+            run = {at + frame, at + frame};
+            continue;
+        }
+        run.last = at + frame;
+        if (run.last - run.first > best.last - best.first) best = run;
+    }
+    if (best.last > best.first && isHeld(samples + best.first, best.last - best.first, sampleRate)) return best;
+    return {};
+}
+
 }  // namespace kestrane::HeldSound

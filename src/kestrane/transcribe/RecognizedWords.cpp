@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <set>
+#include <string_view>
 
 namespace kestrane::RecognizedWords {
 
@@ -36,6 +37,38 @@ constexpr double kHeldNoise = 0.25;
 // kHesitationPause on one side. A word held inside a fluent run is a slow word, not a filler.
 constexpr double kHeldRealWord = 0.45;
 constexpr double kHesitationPause = 0.1;
+// A one-syllable word held this long with one steady sound is a hesitation (see
+// markHeldHesitations). Shorter, a slow reader's "lens" or "then" passes the steadiness test too.
+constexpr double kHeldAnyWord = 0.45;
+// A shorter hesitation glued to words on both sides is a piece of them.
+constexpr double kGluedPiece = 0.25;
+// Hesitations closer than this are one; a gap between words this long may hide one.
+constexpr double kHesitationGap = 0.3;
+// A held sound longer than this is not a hesitation (a music bed's note, a hum).
+constexpr double kLongestUnheard = 1.2;
+
+// Vowel groups in the spelling: near enough to syllables to tell "charm" from "audio".
+std::size_t vowelGroups(const std::string& word) {
+    std::size_t groups = 0;
+    bool inVowel = false;
+    for (char c : word) {
+        const bool vowel = std::string_view("aeiouy").find(static_cast<char>(std::tolower(static_cast<unsigned char>(c)))) !=
+                           std::string_view::npos;
+        if (vowel && !inVowel) ++groups;
+        inVowel = vowel;
+    }
+    return groups;
+}
+
+// A held vowel, hum or "er" ends in one of these; a word ending in a hiss or a stop ("hours",
+// "lights") is a word, however slowly read.
+bool endsLikeHeldSound(const std::string& word) {
+    return !word.empty() && std::string_view("mnrhaeiouy").find(word.back()) != std::string_view::npos;
+}
+
+bool endsInNasal(const std::string& word) {
+    return !word.empty() && (word.back() == 'm' || word.back() == 'n');
+}
 
 bool leavesSentenceOpen(const std::string& word) {
     static const std::set<std::string> open = {
@@ -70,6 +103,13 @@ bool isHesitation(const std::string& word) {
     return hesitations.count(word) > 0;
 }
 
+std::string fillerSpelling(const std::string& word) {
+    if (word == "er") return "erm";
+    if (word == "mm") return "mmm";
+    if (word == "umm") return "um";
+    return word;
+}
+
 std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld) {
     std::vector<TranscriptWord> words;
     for (std::size_t i = 0; i < tokens.size(); ++i) {
@@ -88,9 +128,17 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
         } else if (isHesitation(text) && i > 0 && !isMarker(tokens[i - 1].text)) {
             const bool glued = t.start - tokens[i - 1].end < kGlued;
             const bool pauseAfter = i + 1 == tokens.size() || isMarker(tokens[i + 1].text);
-            if (glued && pauseAfter) continue;
+            // A word's release is a vowel, or a hum only after a word that ends in a nasal ("them");
+            // "the um" is a hesitation after a word.
+            const std::string before = withoutVariant(tokens[i - 1].text);
+            const bool release = text != "um" || endsInNasal(before);
+            if (glued && pauseAfter && release) continue;
+            // Glued to words on both sides and short, it is a piece of them ("um" from "room").
+            const bool gluedAfter = i + 1 < tokens.size() && !isMarker(tokens[i + 1].text) &&
+                                    tokens[i + 1].start - t.end < kGlued;
+            if (glued && gluedAfter && t.end - t.start < kGluedPiece) continue;
         }
-        words.push_back({text, {t.start, t.end}});
+        words.push_back({fillerSpelling(text), {t.start, t.end}});
     }
     return words;
 }
@@ -105,7 +153,16 @@ void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isH
                (j == i || words[j].range.start - words[j - 1].range.end < kGlued))
             ++j;
         if (j == i) {
-            out.push_back(words[i++]);
+            const TranscriptWord& w = words[i];
+            const double span = w.range.end - w.range.start;
+            // The last word before a pause is drawn out by every reader; it stays a word.
+            const bool wordFollows = i + 1 < words.size() && words[i + 1].range.start - w.range.end < kSentencePause;
+            if (!isHesitation(w.text) && isHeld && wordFollows && span >= kHeldAnyWord && vowelGroups(w.text) <= 1 && endsLikeHeldSound(w.text) &&
+                isHeld(w.range.start, w.range.end))
+                out.push_back({endsInNasal(w.text) ? "um" : "uh", w.range});
+            else
+                out.push_back(w);
+            ++i;
             continue;
         }
         const double start = words[i].range.start, end = words[j - 1].range.end;
@@ -128,6 +185,34 @@ void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isH
         }
         i = j;
     }
+    // Hesitations one after another are one held sound heard in pieces ("uh um").
+    words.clear();
+    for (auto& w : out) {
+        if (!words.empty() && isHesitation(w.text) && isHesitation(words.back().text) &&
+            w.range.start - words.back().range.end < kHesitationGap) {
+            words.back().text = w.text;
+            words.back().range.end = w.range.end;
+            continue;
+        }
+        words.push_back(std::move(w));
+    }
+}
+
+void addUnheardHesitations(std::vector<TranscriptWord>& words, double from, double to, const HeldFinder& find) {
+    if (!find) return;
+    std::vector<TranscriptWord> out;
+    const auto look = [&](double start, double end) {
+        if (end - start < kHesitationGap) return;
+        if (auto held = find(start, end); held && held->end - held->start <= kLongestUnheard)
+            out.push_back({"uh", *held});
+    };
+    double heardTo = from;
+    for (auto& w : words) {
+        look(heardTo, w.range.start);
+        heardTo = std::max(heardTo, w.range.end);
+        out.push_back(std::move(w));
+    }
+    look(heardTo, to);
     words = std::move(out);
 }
 

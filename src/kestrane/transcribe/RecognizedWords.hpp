@@ -3,6 +3,7 @@
 // no silence or noise markers, no pronunciation-variant marks, hesitations spelled "um"/"uh",
 // and sentence ends marked from the pauses (the recognizer writes no punctuation).
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,12 +36,17 @@ bool isHesitation(const std::string& word);
 // Whether the audio between two times (seconds) is one held, steady sound.
 using HeldTest = std::function<bool(double start, double end)>;
 
+// How the cut's filler list spells a hesitation the recognizer writes otherwise ("er" is "erm",
+// "mm" is "mmm", "umm" is "um"); any other word as it is.
+std::string fillerSpelling(const std::string& word);
+
 // Words from one decoded stretch, in order. The recognizer writes a drawn-out "uhhh" between
 // words as speech-like noise ("[SPEECH]"); such a token of at least 0.25 s that `isHeld` confirms
 // becomes "uh". A hesitation shorter than 0.12 s is not one: a short
 // "uh" before a word is the article "a", anything else that short is dropped. A hesitation glued
 // to the end of the word before it and followed by a pause is the tail of that word (a trailing
-// vowel release) and is dropped too.
+// vowel release, or a hum after a nasal) and is dropped too, as is one shorter than 0.25 s glued
+// to words on both sides (a piece of them: "um" from "room").
 std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld = {});
 
 // A drawn-out hesitation comes out of the recognizer as a short word ("a", "and", "in", ...)
@@ -49,7 +55,22 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
 // (if given) confirms the sound is steady. The words are one decoded stretch: its first and last
 // words border a pause. A run holding a real word needs strong evidence: held at least 0.45 s,
 // with a pause on at least one side, never in the middle of fluent speech.
+//
+// Any other one-syllable word that ends like a held sound (in a vowel, "m", "n" or "r", not in a
+// hiss or a stop) held at least 0.45 s, with a word soon after (the last word before
+// a pause is drawn out by every reader), that `isHeld` confirms steady is a hesitation
+// the recognizer mistook for a word ("charm" for a drawn-out "erm"): a spoken word does not keep
+// one sound that long.
+// Hesitations that follow each other within 0.3 s are one.
 void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isHeld = {});
+
+// The held sound, if any, between two times (seconds) in which the recognizer heard no word.
+using HeldFinder = std::function<std::optional<TimeRange>(double start, double end)>;
+
+// Adds a "uh" for each held sound `find` reports in a gap of at least 0.3 s between the words,
+// or between the stretch's edges (`from`, `to`) and its first or last word: the recognizer
+// sometimes hears nothing at all in a drawn-out hesitation.
+void addUnheardHesitations(std::vector<TranscriptWord>& words, double from, double to, const HeldFinder& find);
 
 // Ends a word with "." when it is followed by a pause of at least `pause` seconds or is the last
 // word, unless it is a conjunction, article or preposition that leaves the sentence hanging and

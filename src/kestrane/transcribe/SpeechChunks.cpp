@@ -87,6 +87,13 @@ std::vector<Chunk> atPauses(const std::vector<float>& levels, std::size_t frameS
     const std::vector<FrameRange> quietRuns = pauses(levels, frames(limits.minPause));
     const std::size_t minFrame = frames(limits.minSeconds), maxFrame = std::max<std::size_t>(1, frames(limits.maxSeconds));
     const auto sample = [&](std::size_t frame) { return std::min(sampleCount, frame * frameSamples); };
+    // Speech level: within 20 dB of the loud end of the recording, above its floor.
+    const float loud = std::max(percentile(levels, 0.90) - 20.0f, percentile(levels, 0.10) + 10.0f);
+    const auto chunk = [&](std::size_t first, std::size_t last, std::size_t endSample) {
+        std::size_t loudFrames = 0;
+        for (std::size_t f = first; f < std::min(last, levels.size()); ++f) loudFrames += levels[f] >= loud ? 1 : 0;
+        chunks.push_back({sample(first), endSample, loudFrames >= frames(0.2)});
+    };
     for (const FrameRange& stretch : audibleStretches(levels, limits)) {
         std::size_t start = stretch.first;
         while (stretch.last - start > maxFrame) {
@@ -103,10 +110,10 @@ std::vector<Chunk> atPauses(const std::vector<float>& levels, std::size_t frameS
                 for (std::size_t f = lo; f <= hi; ++f)
                     if (levels[f] <= levels[cut]) cut = f;
             }
-            chunks.push_back({sample(start), sample(cut)});
+            chunk(start, cut, sample(cut));
             start = cut;
         }
-        chunks.push_back({sample(start), stretch.last == levels.size() ? sampleCount : sample(stretch.last)});
+        chunk(start, stretch.last, stretch.last == levels.size() ? sampleCount : sample(stretch.last));
     }
     return chunks;
 }

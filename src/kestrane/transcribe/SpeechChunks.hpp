@@ -12,6 +12,8 @@ namespace kestrane::SpeechChunks {
 struct Chunk {
     std::size_t begin = 0;  // first sample
     std::size_t end = 0;    // one past the last sample
+    // Holds a fifth of a second or more at the recording's speech level.
+    bool speech = false;
 };
 
 struct Limits {

@@ -128,12 +128,67 @@ private:
     double told_ = 0;
 };
 
+// Audio read beyond a stretch on either side, and again on a second try when the stretch gave no
+// words.
+constexpr std::size_t kEdgeSamples = kSpeechSampleRate * 3 / 10;
+constexpr std::size_t kWideEdgeSamples = kSpeechSampleRate;
+// A held sound this far below a stretch's loudest 10 ms or closer is the speaker's voice.
+constexpr double kVoiceBelowPeakDB = 20;
+// ...and this far above its quiet tenth or more (room tone, a music bed).
+constexpr double kVoiceOverFloorDB = 10;
+
+// The words of `samples`, which start at sample `from` of the recording; the poll hears how many
+// of the samples the decoder is through.
+std::vector<TranscriptWord> decodeSamples(platform::SpeechDecoder& decoder, const std::vector<std::int16_t>& samples,
+                                          std::size_t from, const std::function<void(std::size_t)>& poll) {
+    const double start = static_cast<double>(from) / kSpeechSampleRate;
+    const RecognizedWords::HeldTest held = [&](double a, double b) {
+        const auto first = static_cast<std::size_t>(std::max(0.0, a - start) * kSpeechSampleRate);
+        const auto last =
+            std::min(samples.size(), static_cast<std::size_t>(std::max(0.0, b - start) * kSpeechSampleRate));
+        return last > first && HeldSound::isHeld(samples.data() + first, last - first, kSpeechSampleRate);
+    };
+    std::vector<TranscriptWord> all;
+    // Digital-floor stretches inside are never fed to the recognizer.
+    const std::vector<SpeechChunks::Chunk> whole = {{0, samples.size()}};
+    for (const auto& part : DigitalFloor::withoutFloor(whole, samples, kSpeechSampleRate)) {
+        const double offset = start + static_cast<double>(part.begin) / kSpeechSampleRate;
+        const auto partPoll = [&](std::size_t done) { poll(part.begin + done); };
+        std::vector<RecognizedWords::TimedToken> tokens;
+        for (const auto& t : decoder.decode(samples.data() + part.begin, part.end - part.begin, partPoll))
+            tokens.push_back({t.text, offset + double(t.startFrame) / kSpeechFrameRate,
+                              offset + double(t.endFrame + 1) / kSpeechFrameRate});
+        auto words = RecognizedWords::wordsFromTokens(tokens, held);
+        RecognizedWords::markHeldHesitations(words, held);
+        // A held sound the recognizer heard nothing in: loud enough to be the speaker's voice, and
+        // standing out of the room or the music bed under it.
+        const std::int16_t* partSamples = samples.data() + part.begin;
+        const std::size_t partCount = part.end - part.begin;
+        const double voiceLevel =
+            std::max(HeldSound::frameLevelDB(partSamples, partCount, kSpeechSampleRate, 1.0) - kVoiceBelowPeakDB,
+                     HeldSound::frameLevelDB(partSamples, partCount, kSpeechSampleRate, 0.1) + kVoiceOverFloorDB);
+        const RecognizedWords::HeldFinder heldSound = [&](double a, double b) -> std::optional<TimeRange> {
+            const auto first = static_cast<std::size_t>(std::max(0.0, a - start) * kSpeechSampleRate);
+            const auto last =
+                std::min(samples.size(), static_cast<std::size_t>(std::max(0.0, b - start) * kSpeechSampleRate));
+            if (last <= first) return std::nullopt;
+            const auto span = HeldSound::heldWithin(samples.data() + first, last - first, kSpeechSampleRate, voiceLevel);
+            if (span.last <= span.first) return std::nullopt;
+            return TimeRange{a + double(span.first) / kSpeechSampleRate, a + double(span.last) / kSpeechSampleRate};
+        };
+        RecognizedWords::addUnheardHesitations(words, offset, offset + double(part.end - part.begin) / kSpeechSampleRate,
+                                               heldSound);
+        all.insert(all.end(), words.begin(), words.end());
+    }
+    return all;
+}
+
 // Decodes the chunks with decoders side by side; words come back in chunk order.
 std::vector<TranscriptWord> recognise(const platform::PcmWavReader& audio, const Options& options) {
     const auto chunks = chunksOf(audio, options);
     const unsigned cores = platform::usableCores();
     const unsigned workers =
-        std::min({options.workers ? options.workers : cores, cores, static_cast<unsigned>(chunks.size())});
+        std::min({options.workers ? options.workers : cores, cores, kMaxDecoders, static_cast<unsigned>(chunks.size())});
 
     std::vector<std::vector<TranscriptWord>> perChunk(chunks.size());
     std::atomic<std::size_t> next{0};
@@ -160,28 +215,29 @@ std::vector<TranscriptWord> recognise(const platform::PcmWavReader& audio, const
             };
             for (std::size_t i = next++; i < chunks.size() && !failed; i = next++) {
                 const auto& chunk = chunks[i];
-                audio.read(chunk.begin, chunk.end - chunk.begin, samples);
-                const double chunkStart = static_cast<double>(chunk.begin) / kSpeechSampleRate;
-                const RecognizedWords::HeldTest held = [&](double start, double end) {
-                    const auto a = static_cast<std::size_t>(std::max(0.0, start - chunkStart) * kSpeechSampleRate);
-                    const auto b = std::min(samples.size(),
-                                            static_cast<std::size_t>(std::max(0.0, end - chunkStart) * kSpeechSampleRate));
-                    return b > a && HeldSound::isHeld(samples.data() + a, b - a, kSpeechSampleRate);
+                const auto decodeWithEdges = [&](std::size_t edge) {
+                    // The stretch is read with `edge` samples of the audio on either side, so a
+                    // word cut off at its border is heard whole; only the words whose middle lies
+                    // inside the stretch are its own (the neighbour has the others).
+                    const std::size_t from = chunk.begin - std::min(chunk.begin, edge);
+                    const std::size_t to = std::min(audio.sampleCount(), chunk.end + edge);
+                    audio.read(from, to - from, samples);
+                    std::vector<TranscriptWord> own;
+                    // How far the decoder is, told as a part of the stretch itself.
+                    const auto stretchPoll = [&](std::size_t done) {
+                        poll(std::min(chunk.end - chunk.begin, done > chunk.begin - from ? done - (chunk.begin - from) : 0));
+                    };
+                    for (auto& w : decodeSamples(decoder, samples, from, stretchPoll)) {
+                        const double middle = (w.range.start + w.range.end) / 2 * kSpeechSampleRate;
+                        if (middle >= double(chunk.begin) && middle < double(chunk.end)) own.push_back(std::move(w));
+                    }
+                    return own;
                 };
-                // Digital-floor stretches inside the chunk are never fed to the recognizer.
-                const std::vector<SpeechChunks::Chunk> whole = {{0, samples.size()}};
-                for (const auto& part : DigitalFloor::withoutFloor(whole, samples, kSpeechSampleRate)) {
-                    const double offset = chunkStart + static_cast<double>(part.begin) / kSpeechSampleRate;
-                    const auto partPoll = [&](std::size_t done) { poll(part.begin + done); };
-                    std::vector<RecognizedWords::TimedToken> tokens;
-                    for (const auto& t : decoder.decode(samples.data() + part.begin, part.end - part.begin, partPoll))
-                        tokens.push_back({t.text, offset + double(t.startFrame) / kSpeechFrameRate,
-                                          offset + double(t.endFrame + 1) / kSpeechFrameRate});
-                    auto words = RecognizedWords::wordsFromTokens(tokens, held);
-                    RecognizedWords::markHeldHesitations(words, held);
-                    perChunk[i].insert(perChunk[i].end(), words.begin(), words.end());
-                }
-                progress.finished(worker, samples.size());
+                perChunk[i] = decodeWithEdges(kEdgeSamples);
+                // Nothing heard in a stretch at speech level: once more with wider edges, since a
+                // stretch that ends right at a word's end can decode to nothing at all.
+                if (perChunk[i].empty() && chunk.speech) perChunk[i] = decodeWithEdges(kWideEdgeSamples);
+                progress.finished(worker, chunk.end - chunk.begin);
             }
         } catch (...) {
             std::lock_guard lock(errorLock);

@@ -41,16 +41,23 @@ private:
     Kind kind_;
 };
 
-// Off by default: held hesitations are found from the sound itself (see RecognizedWords), and
-// weighing "um"/"uh" up in the language model mostly turned pieces of real words into them
-// (0.6 per 100 words on synthetic speech, against none without it, at the same recall).
-inline constexpr double kHesitationWeight = 0.0;
+// A little of the language model goes to the hesitations: without it the stock model writes a
+// spoken "um" as "and" or "them" nearly every time; more than this finds no more of them and
+// turns more pieces of real words into them.
+inline constexpr double kHesitationWeight = 0.05;
 
 // The rate of a prepared WAV that is read as it is; any other is converted first.
 inline constexpr int kSpeechSampleRate = platform::kSpeechSampleRate;
 
+// Decoders side by side at most, however many cores there are. Each holds its own copy of the
+// language model (its scoring writes into caches inside the model, so threads cannot share one):
+// about 85 MiB apiece. Three keep a job of any length near 310 MiB (eight took 770 MiB) and cost
+// a ten-minute job about 1.5 s of its 23 s, since the stretches queue for them.
+inline constexpr unsigned kMaxDecoders = 3;
+
 struct Options {
-    // Decoders run side by side; 0 means one per usable core. Never more than the usable cores.
+    // Decoders run side by side; 0 means one per usable core. Never more than the usable cores,
+    // nor kMaxDecoders.
     unsigned workers = 0;
     // Asked every quarter second of audio decoded; a requested stop ends the work with Cancelled.
     std::stop_token stop;
