@@ -217,6 +217,8 @@ class JobModel : public QObject {
   std::optional<QString> dropMessage_;
   QStringList batchPaths_;
   bool sessionHasScript_ = false;
+  // The script file the last finished cut read: attached still, it is nothing new to a re-cut.
+  QString sessionScriptPath_;
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
   bool isRecut_ = false;
