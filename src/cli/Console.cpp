@@ -40,8 +40,9 @@ std::string fitted(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-Console::Console(std::ostream& out, std::ostream& err, bool live)
-    : out_(out), err_(err), live_(live) {
+Console::Console(std::ostream& out, std::ostream& err, bool live,
+                 std::chrono::milliseconds quietFor)
+    : out_(out), err_(err), live_(live), quietFor_(quietFor) {
   if (!live_) return;
   ticker_ = std::jthread([this](std::stop_token done) {
     std::mutex sleep;
@@ -89,6 +90,8 @@ void Console::endStageLocked() {
   if (live_) {
     drawLocked(true);
     out_ << '\n' << std::flush;
+  } else if (!stopping_) {
+    out_ << *label_ << " — done in " << timeStamp(secondsSince(started_)) << std::endl;
   }
   label_.reset();
 }
@@ -97,13 +100,14 @@ void Console::stage(const std::string& label) {
   std::lock_guard guard(mutex_);
   endStageLocked();
   if (stopping_) return;
+  label_ = label;
+  fraction_.reset();
+  started_ = Clock::now();
+  tenthsShown_ = 0;
   if (!live_) {
     out_ << label << std::endl;
     return;
   }
-  label_ = label;
-  fraction_.reset();
-  started_ = Clock::now();
   drawLocked();
 }
 
@@ -114,6 +118,15 @@ void Console::progress(double fraction) {
   // Never backwards, and at most ten redraws a second.
   if (fraction_ && f <= *fraction_) return;
   fraction_ = f;
+  if (!live_) {
+    // A log gets a line per further tenth of a long stage, never more.
+    const int tenths = static_cast<int>(f * 10);
+    if (tenths > tenthsShown_ && tenths < 10 && Clock::now() - started_ >= quietFor_) {
+      tenthsShown_ = tenths;
+      out_ << stageLine(*label_, secondsSince(started_), f) << std::endl;
+    }
+    return;
+  }
   if (Clock::now() - drawn_ >= std::chrono::milliseconds(100)) drawLocked();
 }
 
@@ -131,7 +144,9 @@ void Console::error(const std::string& text) {
 
 void Console::stopping() {
   std::lock_guard guard(mutex_);
-  endStageLocked();
+  // A stage cut short keeps its line on a terminal and ends without its time in a log.
+  if (live_) endStageLocked();
+  label_.reset();
   stopping_ = true;
   err_ << "Stopping…" << std::endl;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Where a command reports. On a terminal each stage is one self-updating line with its
-// percentage, elapsed time and time left; elsewhere (a log, a pipe) each stage is one plain
-// line and nothing is redrawn, so logs hold no control characters.
+// percentage, elapsed time and time left; elsewhere (a log, a pipe) nothing is redrawn, so logs
+// hold no control characters: a stage is a plain line as it starts and one with its elapsed
+// time as it ends, and a stage that runs long adds a line at each further tenth of the way.
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -14,7 +15,9 @@ namespace kestrane::cli {
 class Console {
  public:
   // `live` when `out` is a terminal; a live console redraws the stage line while it runs.
-  Console(std::ostream& out, std::ostream& err, bool live = false);
+  // Elsewhere, a stage reports its tenths only once it has run for `quietFor`.
+  Console(std::ostream& out, std::ostream& err, bool live = false,
+          std::chrono::milliseconds quietFor = std::chrono::seconds(5));
   ~Console();
   Console(const Console&) = delete;
   Console& operator=(const Console&) = delete;
@@ -41,6 +44,8 @@ class Console {
   std::ostream& out_;
   std::ostream& err_;
   const bool live_;
+  const std::chrono::milliseconds quietFor_;
+  int tenthsShown_ = 0;  // away from a terminal: the tenths of the stage already printed
   std::mutex mutex_;
   std::optional<std::string> label_;  // the stage whose line is open
   std::optional<double> fraction_;

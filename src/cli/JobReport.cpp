@@ -18,17 +18,26 @@ std::string printable(const std::string& text) {
 
 namespace {
 
+std::string renderLater(const std::filesystem::path& package) {
+  return "Rough cut not rendered — run kestrane recut " + printable(shellQuoted(package.string())) +
+         " --mp4";
+}
+
+// The figures first, then what deserves a listen and the warnings, and last, where they stay in
+// view, the package and what to do with it.
 void printClosingLines(const Pipeline::Output& output, double seconds, Console& console) {
   const KestraneSession& session = output.session;
-  console.line("Package: " + printable(output.packageDir.string()));
-  if (output.mp4URL) console.line("Rough cut: " + printable(output.mp4URL->string()));
+  console.line("Done in " + Pipeline::elapsedString(seconds) + ".");
   console.line(figuresLine(session));
   if (auto notes = spokenNotesLine(session)) console.line(*notes);
   for (const std::string& line : worthAListen(session)) console.line(escaped(line));
-  for (const std::string& warning : output.warnings) console.line("Warning: " + printable(warning));
+  for (const std::string& warning : closingWarnings(output.warnings, session)) {
+    console.line("Warning: " + printable(warning));
+  }
   if (auto warning = keepsAlmostNothing(session)) console.line("Warning: " + *warning);
+  if (output.mp4URL) console.line("Rough cut: " + printable(output.mp4URL->string()));
+  console.line("Package: " + printable(output.packageDir.string()));
   console.line(printable(nextStep(output)));
-  console.line("Done in " + Pipeline::elapsedString(seconds) + ".");
 }
 
 }  // namespace
@@ -52,11 +61,18 @@ JobOutcome runReported(const Job& job, Console& console) {
   } catch (const Cancelled& e) {
     outcome = {kExitCancelled, e.what()};
     if (const auto& package = e.keptPackage()) {
+      for (const std::string& note : e.notes()) console.line("Warning: " + printable(note));
       console.line("Package: " + printable(package->string()));
-      console.error("Rough cut not rendered — run kestrane recut " +
-                    printable(shellQuoted(package->string())) + " --mp4");
+      console.error(renderLater(*package));
       return outcome;
     }
+  } catch (const Pipeline::RoughCutFailed& e) {
+    // The package was written before the movie failed: say where it is and how to try again.
+    outcome = {kExitFailed, printable(e.what())};
+    console.error("kestrane: " + outcome.failure);
+    console.line("Package: " + printable(e.package().string()));
+    console.error(renderLater(e.package()));
+    return outcome;
   } catch (const UserFacingError& e) {
     outcome = {kExitFailed, printable(e.what())};
   } catch (const std::exception& e) {

@@ -65,6 +65,12 @@ void parseArguments(const std::vector<std::string>& args, const Flags& flags, co
     if (!value) {
       if (i + 1 >= args.size()) throw UsageError(fmt::format("{} needs a value.", name));
       value = args[++i];
+      // "--out --mp4" forgot the folder; a negative number ("--threshold -40") is a value.
+      if (value->starts_with("--") || flags.contains(*value) || valued.contains(*value)) {
+        throw UsageError(fmt::format(
+            "{} needs a value, but “{}” is an option — write {}={} if you mean it as the value.",
+            name, *value, name, *value));
+      }
     }
     setter->second(*value);
   }

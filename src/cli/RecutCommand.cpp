@@ -47,25 +47,37 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
 
 int runRetry(const RetryOptions& options, Console& console, std::stop_token stop) {
   const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
-  return runReported(
+  bool aiSkipped = false;
+  const JobOutcome outcome = runReported(
       [&](const Pipeline::ProgressCallback& progress) {
         Pipeline::Services services;
         services.aiBackend = ModelClient::detectBackend;
-        return Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop, services);
+        Pipeline::Output output =
+            Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop, services);
+        aiSkipped = output.aiAdjudicationSkipped;
+        return output;
       },
-      console)
-      .status;
+      console);
+  // The AI pass is this command's whole job: a package re-cut without it is not a success.
+  if (outcome.status == kExitOK && aiSkipped) {
+    console.error("kestrane: the AI second opinion couldn't be had — the package keeps the "
+                  "deterministic cut (see the warnings above)");
+    return kExitFailed;
+  }
+  return outcome.status;
 }
 
-int runPlace(const PlaceOptions& options, Console& console, std::stop_token) {
+int runPlace(const PlaceOptions& options, Console& console, std::stop_token stop) {
   const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
   try {
-    const auto result = Pipeline::placeGraphics(sessionFile);
+    const auto result = Pipeline::placeGraphics(sessionFile, stop);
     for (const auto& w : result.warnings) console.line("! " + escaped(w));
     const std::size_t n = result.placements.size();
     console.line("Placed " + std::to_string(n) + " graphic" + (n == 1 ? "" : "s") + " in " +
                  escaped(result.fcpxmlURL.string()));
     return kExitOK;
+  } catch (const Cancelled&) {
+    return kExitCancelled;
   } catch (const UserFacingError& e) {
     console.error("kestrane: " + escaped(e.what()));
     return kExitFailed;

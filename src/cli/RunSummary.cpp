@@ -1,6 +1,9 @@
 #include "RunSummary.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <set>
+#include <string_view>
 
 #include <fmt/format.h>
 
@@ -62,14 +65,77 @@ std::optional<std::string> keepsAlmostNothing(const KestraneSession& session) {
       timeStamp(f.kept), timeStamp(f.source));
 }
 
-std::vector<std::string> worthAListen(const KestraneSession& session) {
+std::vector<std::string> worthAListen(const KestraneSession& session, std::size_t limit) {
   std::vector<std::string> lines;
   if (!session.advisories || session.advisories->empty()) return lines;
+  std::vector<const Advisory*> notes;
+  for (const Advisory& advisory : *session.advisories) notes.push_back(&advisory);
+  std::stable_sort(notes.begin(), notes.end(), [](const Advisory* a, const Advisory* b) {
+    return a->range.start < b->range.start;
+  });
+  std::set<std::string> seen;
+  std::vector<std::string> listed;
+  for (const Advisory* advisory : notes) {
+    std::string line = fmt::format("  {}  {}", timeStamp(advisory->range.start), advisory->note);
+    if (seen.insert(line).second) listed.push_back(std::move(line));
+  }
   lines.emplace_back("Worth a listen:");
-  for (const Advisory& advisory : *session.advisories) {
-    lines.push_back(fmt::format("  {}  {}", timeStamp(advisory.range.start), advisory.note));
+  const std::size_t shown = std::min(limit, listed.size());
+  lines.insert(lines.end(), listed.begin(), listed.begin() + static_cast<std::ptrdiff_t>(shown));
+  if (listed.size() > shown) {
+    lines.push_back(fmt::format("  … and {} more in the session file", listed.size() - shown));
   }
   return lines;
+}
+
+namespace {
+
+// "Check — kind: detail" and "Coherence — label: detail" summarise the notes
+// "Check (kind): detail" and "Coherence (label): detail".
+std::optional<std::string> noteOfSummary(const std::string& warning) {
+  for (std::string_view kind : {"Check", "Coherence"}) {
+    const std::string lead = std::string(kind) + " — ";
+    if (!warning.starts_with(lead)) continue;
+    const std::size_t colon = warning.find(": ", lead.size());
+    if (colon == std::string::npos) return std::nullopt;
+    return std::string(kind) + " (" + warning.substr(lead.size(), colon - lead.size()) + ")" +
+           warning.substr(colon);
+  }
+  return std::nullopt;
+}
+
+// "Checks: 4 more notes in the session file": the list of notes counts its own rest.
+bool countsMoreNotes(const std::string& warning) {
+  return (warning.starts_with("Checks: ") || warning.starts_with("Coherence: ")) &&
+         warning.ends_with(" in the session file");
+}
+
+}  // namespace
+
+std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings,
+                                         const KestraneSession& session) {
+  std::set<std::string> notes;
+  if (session.advisories) {
+    for (const Advisory& advisory : *session.advisories) notes.insert(advisory.note);
+  }
+  const std::optional<std::string> spoken = spokenNotesLine(session);
+  std::set<std::string> seen;
+  std::vector<std::string> out;
+  for (std::string warning : warnings) {
+    if (spoken && warning == *spoken) continue;
+    if (countsMoreNotes(warning)) continue;
+    if (const auto note = noteOfSummary(warning); note && notes.contains(*note)) continue;
+    if (warning.starts_with("Self-review: ") && notes.contains(warning)) continue;
+    // The application's button has a command of its own here.
+    for (const std::string_view button : {"use Retry AI Pass or re-cut", "Retry AI Pass"}) {
+      if (const std::size_t at = warning.find(button); at != std::string::npos) {
+        warning.replace(at, button.size(), "run kestrane retry-ai");
+        break;
+      }
+    }
+    if (seen.insert(warning).second) out.push_back(std::move(warning));
+  }
+  return out;
 }
 
 std::optional<std::string> spokenNotesLine(const KestraneSession& session) {

@@ -17,8 +17,16 @@ std::string figuresLine(const KestraneSession& session);
 // the speech for silence rather than a wanted result.
 std::optional<std::string> keepsAlmostNothing(const KestraneSession& session);
 
-// "Worth a listen:" and one "  m:ss  note" line per advisory; nothing without advisories.
-std::vector<std::string> worthAListen(const KestraneSession& session);
+// "Worth a listen:" and one "  m:ss  note" line per advisory, in time order and each once, at
+// most `limit` of them and then "  … and N more in the session file"; nothing without
+// advisories.
+std::vector<std::string> worthAListen(const KestraneSession& session, std::size_t limit = 10);
+
+// The job's warnings as the closing lines print them: each once, without those that restate a
+// note worth a listen or the spoken-notes line, and with the command to run where the
+// application would name its button.
+std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings,
+                                         const KestraneSession& session);
 
 // "N spoken notes to your editor — …", when the session holds any.
 std::optional<std::string> spokenNotesLine(const KestraneSession& session);

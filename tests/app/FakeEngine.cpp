@@ -1,5 +1,7 @@
 #include "FakeEngine.hpp"
 
+#include <algorithm>
+
 namespace kestrane::app::test {
 
 void Gate::close() {
@@ -98,8 +100,19 @@ Pipeline::Analysis FakeEngine::analyze(const std::filesystem::path& input, const
     analyzeCalls_.push_back(input);
     found = levels;
     result.transcript = transcript;
+    mostAnalysesAtOnce_ = std::max(mostAnalysesAtOnce_, ++analysesRunning_);
   }
+  struct Running {
+    FakeEngine& engine;
+    ~Running() {
+      std::lock_guard lock(engine.mutex_);
+      --engine.analysesRunning_;
+    }
+  } running{*this};
   play(analysis, progress, stop);
+  if (analysisFailure) {
+    if (auto message = analysisFailure(input)) throw Pipeline::PipelineError(*message);
+  }
   result.source.path = input.string();
   if (found.empty()) {
     found.assign(200, -70.0f);
@@ -108,6 +121,11 @@ Pipeline::Analysis FakeEngine::analyze(const std::filesystem::path& input, const
   result.source.durationSeconds = 0.01 * static_cast<double>(found.size());
   result.levels = LevelData::fromLevels(0.01, found);
   return result;
+}
+
+int FakeEngine::mostAnalysesAtOnce() const {
+  std::lock_guard lock(mutex_);
+  return mostAnalysesAtOnce_;
 }
 
 std::vector<PipelineSettings> FakeEngine::draftCalls() const {
@@ -132,6 +150,9 @@ Pipeline::Output FakeEngine::run(const Pipeline::Request& request, const std::op
     runCalls_.emplace_back(request, prepared.has_value());
   }
   play(cut, progress, stop);
+  if (cutFailure) {
+    if (auto message = cutFailure(request.input)) throw Pipeline::PipelineError(*message);
+  }
   Pipeline::Output out = finish(request.input, request.settings, progress);
   if (request.renderMP4) out.mp4URL = out.packageDir / (request.input.stem().string() + " rough cut.mp4");
   return out;

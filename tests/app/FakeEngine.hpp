@@ -54,6 +54,11 @@ class FakeEngine final : public EngineApi {
   // opens; none: unreadable.
   std::optional<double> soundSeconds = 10;
   Gate soundGate;
+  // Per footage: the message its analysis or its cut fails with; none: it goes as scripted.
+  std::function<std::optional<std::string>(const std::filesystem::path& footage)> analysisFailure;
+  std::function<std::optional<std::string>(const std::filesystem::path& footage)> cutFailure;
+  // The most analyses that ever ran at the same time.
+  int mostAnalysesAtOnce() const;
   // Reported from another thread this long after a cut has returned.
   std::optional<std::pair<Pipeline::Stage, std::chrono::milliseconds>> lateStage;
 
@@ -88,6 +93,8 @@ class FakeEngine final : public EngineApi {
   std::vector<PipelineSettings> draftCalls_;
   int soundDecodes_ = 0;
   std::vector<std::thread> late_;
+  int analysesRunning_ = 0;
+  int mostAnalysesAtOnce_ = 0;
 };
 
 // A finished cut of `footage`: 12:34 of footage kept to 8:15, with each kind of removal, in a

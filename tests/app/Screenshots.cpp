@@ -343,6 +343,43 @@ int main(int argc, char** argv) {
          h.job->start();
          h.waitFor(Screen::done);
        }},
+      {"options-batch",
+       [](Harness& h) {
+         // The first video analysed, the next one still being listened to.
+         speakingMinute(*h.engine);
+         h.engine->analysis.stages = {S::detectingSilence};
+         h.engine->analysis.delay = std::chrono::milliseconds(300);
+         h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
+         waitUntil([&] { return h.job->batch()[0].analysis != nullptr; });
+         h.engine->analysis.gate.close();
+         waitUntil([&] { return h.job->draftBands().has_value(); });
+       }},
+      {"running-batch",
+       [](Harness& h) {
+         h.engine->cut.stages = {S::probing, S::detectingSilence, S::transcribing, S::decidingEdits, S::exporting};
+         h.engine->cut.delay = std::chrono::milliseconds(150);
+         h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
+         h.job->selectBatchItem(1);
+         h.job->setProjectName(QStringLiteral("Product demo"));
+         h.job->selectBatchItem(0);
+         h.job->setProjectName(QStringLiteral("Intro"));
+         h.job->cutAll();
+         waitUntil([&] { return h.job->batchStageLabel().value_or(QString()).startsWith("Video 2"); });
+         h.engine->cut.gate.close();
+         waitUntil([&] { return h.job->state().stage == S::exporting; });
+       }},
+      {"batch-results-failed",
+       [](Harness& h) {
+         h.engine->makeOutput = richOutput;
+         h.engine->cutFailure = [](const std::filesystem::path& p) -> std::optional<std::string> {
+           if (p.filename() == "Product demo.mov") return "That file has no sound track to listen to.";
+           return std::nullopt;
+         };
+         h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
+         h.job->setProjectName(QStringLiteral("Intro"));
+         h.job->cutAll();
+         h.waitFor(Screen::done);
+       }},
   };
 
   int failures = 0;

@@ -89,7 +89,9 @@ class ViewsTest : public QObject {
     Window w;
     w.drop({QUrl::fromLocalFile(w.h.path("c.mov")), QUrl("https://example.invalid/x.mov"),
             QUrl::fromLocalFile(w.h.path("a.mp4")), QUrl::fromLocalFile(w.h.path("b.mkv"))});
-    QCOMPARE(w.h.job->batchPaths(), (QStringList{w.h.path("c.mov"), w.h.path("a.mp4"), w.h.path("b.mkv")}));
+    QStringList batch;
+    for (const BatchItem& item : w.h.job->batch()) batch << item.footagePath;
+    QCOMPARE(batch, (QStringList{w.h.path("c.mov"), w.h.path("a.mp4"), w.h.path("b.mkv")}));
     QCOMPARE(w.h.job->state().screen, Screen::configuring);
     QVERIFY(w.find("options"));
   }

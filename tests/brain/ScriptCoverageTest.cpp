@@ -104,3 +104,32 @@ TEST(ScriptCoverage, ReportText) {
   EXPECT_EQ(fromRawValue<Status>("◐"), Status::partial);
   EXPECT_EQ(fromRawValue<Status>("x"), std::nullopt);
 }
+
+// A script that says its lines again and again is answered from the first saying: each repeat
+// fares exactly as the line does alone, in the script's order.
+TEST(ScriptCoverage, RepeatedLinesFareAsTheyDoAlone) {
+  auto words = spoken("we start with the footage as it was recorded", 0);
+  const auto more = spoken("then the rough cut comes together on its own", 10);
+  words.insert(words.end(), more.begin(), more.end());
+  const Transcript transcript{words};
+  const std::vector<std::string> lines = {"We start with the footage as it was recorded.",
+                                          "The rough cut comes together.", "Nothing like this was said.",
+                                          "We start with 2 footage."};
+  std::vector<BeatResult> alone;
+  std::string repeated;
+  for (const auto& line : lines) alone.push_back(ScriptCoverage::assess(line, transcript, keepAll(20)).at(0));
+  for (int round = 0; round < 50; ++round)
+    for (const auto& line : lines) repeated += line + "\n";
+
+  const auto results = ScriptCoverage::assess(repeated, transcript, keepAll(20));
+  ASSERT_EQ(results.size(), 200u);
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const BeatResult& expected = alone[i % lines.size()];
+    EXPECT_EQ(results[i].text, expected.text) << i;
+    EXPECT_EQ(results[i].status, expected.status) << i;
+    EXPECT_DOUBLE_EQ(results[i].score, expected.score) << i;
+    EXPECT_EQ(results[i].matchTime, expected.matchTime) << i;
+  }
+  EXPECT_EQ(alone[0].status, Status::covered);
+  EXPECT_EQ(alone[2].status, Status::missing);
+}

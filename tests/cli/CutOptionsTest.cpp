@@ -86,4 +86,15 @@ TEST(CutOptions, BadCommandLinesSayWhatIsWrong) {
             std::string::npos);
   EXPECT_EQ(parseCutOptions({"a.mov", "--threshold", "-42.5"}).choices.thresholdDBFS, -42.5);
   EXPECT_TRUE(parseCutOptions({"--help"}).help);
+  // A value forgotten before the next option is not taken for a folder named like an option;
+  // written with "=" it is the value asked for.
+  for (const auto& args : std::vector<std::vector<std::string>>{{"a.mov", "--out", "--mp4"},
+                                                                {"a.mov", "--name", "--ai"},
+                                                                {"a.mov", "--script", "-h"},
+                                                                {"a.mov", "--out", "--frobnicate"}}) {
+    EXPECT_NE(message(args).find("needs a value, but “" + args[2] + "” is an option"), std::string::npos)
+        << message(args);
+  }
+  EXPECT_EQ(parseCutOptions({"a.mov", "--out=--mp4"}).outputDir, std::filesystem::path("--mp4"));
+  EXPECT_FALSE(parseCutOptions({"a.mov", "--out=--mp4"}).mp4);
 }

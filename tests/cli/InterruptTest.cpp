@@ -67,11 +67,28 @@ TEST(Interrupt, HangUpAndASecondCtrlCLeaveNoScratchAudio) {
   EXPECT_FALSE(fs::exists(hangUp.package));
   EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
 
+  const auto dictionariesBefore = test::tempEntries("kestrane-dictionary-");
   const Interrupted twice =
       interruptAt("Transcribing every word", tmp.path() / "twice", false, {SIGINT, SIGTERM});
   ASSERT_TRUE(twice.sent) << twice.run.out;
   EXPECT_EQ(twice.run.status, cli::kExitCancelled) << twice.run.err;
   EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
+  EXPECT_EQ(test::tempEntries("kestrane-dictionary-"), dictionariesBefore)
+      << "the recognizer's word list goes with the forced exit too";
+}
+
+// A second stop signal while the rough cut renders leaves the package without the movie's
+// hidden unfinished file.
+TEST(Interrupt, ASecondSignalWhileRenderingLeavesNoHiddenMovie) {
+  test::TempDir tmp;
+  const Interrupted r = interruptAt("Rendering rough cut", tmp.path() / "out", true, {SIGINT, SIGTERM});
+  ASSERT_TRUE(r.sent) << r.run.out;
+  EXPECT_EQ(r.run.status, cli::kExitCancelled) << r.run.err;
+  ASSERT_TRUE(fs::exists(r.package / "sample-presenter.kestrane.json"));
+  for (const auto& e : fs::directory_iterator(r.package)) {
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
+  EXPECT_FALSE(fs::exists(r.package / "sample-presenter rough cut.mp4"));
 }
 
 // Stopped while the rough cut renders, the finished package stays and the user is told how to

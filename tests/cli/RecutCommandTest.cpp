@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sstream>
 
+#include "RecutCommand.hpp"
 #include "RecutOptions.hpp"
 #include "pipeline/StoredSession.hpp"
 
@@ -75,12 +77,24 @@ TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
   EXPECT_NE(out.find("Package: " + package.string()), std::string::npos);
   EXPECT_DOUBLE_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.speechPadding, 0.1);
 
+  // The AI pass is all retry-ai is for: without it the package is re-cut, but the command
+  // failed.
   out = run("retry-ai '" + package.string() + "'", status);
-  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("Warning: AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found."),
             std::string::npos);
+  EXPECT_NE(out.find("kestrane: the AI second opinion couldn't be had"), std::string::npos) << out;
   EXPECT_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.aiAdjudication,
             std::optional<bool>(true));
+
+  // A package renamed by hand is cut again where it is, not into a new package inside it.
+  const fs::path renamed = package.parent_path() / "Friday talk";
+  fs::rename(package, renamed);
+  out = run("recut '" + renamed.string() + "' --tightness natural", status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Package: " + renamed.string() + "\n"), std::string::npos) << out;
+  for (const auto& e : fs::directory_iterator(renamed)) EXPECT_FALSE(e.is_directory()) << e.path();
+  fs::rename(renamed, package);
 
   std::ofstream(package / "copy.kestrane.json") << "{}";
   out = run("recut '" + package.string() + "'", status);
@@ -92,4 +106,27 @@ TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
   EXPECT_NE(out.find("Can't re-cut from this session: source media missing at"), std::string::npos);
   EXPECT_EQ(run("recut", status).find("No session given"), 10u);
   EXPECT_EQ(status, 2);
+}
+
+// `place` ends at a stop like the other commands, before the timeline is touched.
+TEST(RecutCommand, PlaceHonoursAStop) {
+  test::StoredPackage stored;
+  int status = 0;
+  run("recut '" + stored.package.string() + "'", status);
+  ASSERT_EQ(status, 0);
+  const fs::path fcpxml = stored.package / "talk.fcpxml";
+  const auto written = fs::last_write_time(fcpxml);
+
+  std::ostringstream out, err;
+  cli::Console console(out, err);
+  cli::PlaceOptions options;
+  options.sessionOrPackage = stored.package;
+  std::stop_source stopper;
+  stopper.request_stop();
+  EXPECT_EQ(cli::runPlace(options, console, stopper.get_token()), cli::kExitCancelled);
+  EXPECT_EQ(fs::last_write_time(fcpxml), written);
+  EXPECT_EQ(out.str(), "");
+
+  EXPECT_EQ(cli::runPlace(options, console, {}), cli::kExitOK) << err.str();
+  EXPECT_NE(out.str().find("Placed 0 graphics in "), std::string::npos) << out.str();
 }

@@ -3,6 +3,7 @@
 
 #include <sstream>
 #include <stdexcept>
+#include <tuple>
 
 #include "Console.hpp"
 #include "JobReport.hpp"
@@ -116,8 +117,27 @@ TEST(RunReport, StageLines) {
     console.stopping();
     console.stage("Building your package");
   }
-  EXPECT_EQ(out.str(), "Measuring the audio\nTranscribing every word\nPackage: p\n");
+  EXPECT_EQ(out.str(),
+            "Measuring the audio\nMeasuring the audio — done in 0:00\nTranscribing every word\n"
+            "Transcribing every word — done in 0:00\nPackage: p\n");
   EXPECT_EQ(err.str(), "Stopping…\n");
+
+  // A long stage in a log: a line at each further tenth, never two in one tenth, none at the
+  // end (its closing line says it).
+  std::ostringstream log, logErr;
+  {
+    cli::Console console(log, logErr, false, std::chrono::milliseconds(0));
+    console.stage("Transcribing every word");
+    for (double f : {0.05, 0.15, 0.17, 0.19, 0.35, 0.36, 1.0}) console.progress(f);
+    console.stage("Choosing the best takes");
+  }
+  EXPECT_EQ(log.str(),
+            "Transcribing every word\n"
+            "Transcribing every word   15%  0:00 elapsed\n"
+            "Transcribing every word   35%  0:00 elapsed\n"
+            "Transcribing every word — done in 0:00\n"
+            "Choosing the best takes\n"
+            "Choosing the best takes — done in 0:00\n");
 }
 
 TEST(RunReport, UserErrorsAsTheyAreFaultsAsInternalAndAStopAsCancelled) {
@@ -134,4 +154,81 @@ TEST(RunReport, UserErrorsAsTheyAreFaultsAsInternalAndAStopAsCancelled) {
             std::make_pair(cli::kExitFailed, std::string("kestrane: internal error: vector::at\n")));
   EXPECT_EQ(report(Cancelled()),
             std::make_pair(cli::kExitCancelled, std::string("kestrane: The cut was cancelled.\n")));
+}
+
+// A job that leaves its package behind, stopped in the rough cut or failing to render it, says
+// where the package is and how to make the movie later; a stop says what went on the way out.
+TEST(RunReport, AKeptPackageIsNamedWithTheCommandThatRendersItLater) {
+  const auto report = [](auto thrown) {
+    std::ostringstream out, err;
+    cli::Console console(out, err);
+    const cli::JobOutcome outcome = cli::runReported(
+        [&](const Pipeline::ProgressCallback&) -> Pipeline::Output { throw thrown; }, console);
+    return std::make_tuple(outcome.status, out.str(), err.str());
+  };
+  const std::filesystem::path package = "/out/Talk Kestrane.kestrane";
+  const std::string later = "Rough cut not rendered — run kestrane recut '/out/Talk Kestrane.kestrane' --mp4\n";
+
+  EXPECT_EQ(report(Pipeline::RoughCutFailed("Export failed: No space left on device", package)),
+            std::make_tuple(cli::kExitFailed, "Package: " + package.string() + "\n",
+                            "kestrane: Export failed: No space left on device\n" + later));
+  EXPECT_EQ(report(Cancelled(package, {"Removed the rough cut of the earlier cut — it no longer matches this one"})),
+            std::make_tuple(cli::kExitCancelled,
+                            "Warning: Removed the rough cut of the earlier cut — it no longer matches "
+                            "this one\nPackage: " + package.string() + "\n",
+                            later));
+}
+
+// The end of a run: figures, at most ten notes in time order and each once, the warnings that
+// are not already among them, and last the package and what to do with it.
+TEST(RunReport, TheEndOfARunIsShortAndEndsWithThePackage) {
+  KestraneSession s = cutSession();
+  std::vector<Advisory> notes;
+  for (int i = 14; i >= 0; --i) notes.push_back({{60.0 * i, 60.0 * i + 1}, "Check (pacing jump): note " + std::to_string(i)});
+  notes.push_back({{0, 1}, "Check (pacing jump): note 0"});
+  s.advisories = notes;
+  const auto lines = cli::worthAListen(s);
+  ASSERT_EQ(lines.size(), 12u);
+  EXPECT_EQ(lines[1], "  0:00  Check (pacing jump): note 0");
+  EXPECT_EQ(lines[2], "  1:00  Check (pacing jump): note 1");
+  EXPECT_EQ(lines[10], "  9:00  Check (pacing jump): note 9");
+  EXPECT_EQ(lines[11], "  … and 5 more in the session file");
+
+  s.editorNotes = std::vector<Advisory>{{{1, 2}, "a"}};
+  const std::vector<std::string> warnings{
+      "Check — pacing jump: note 3",
+      "Checks: 7 more notes in the session file",
+      "1 spoken note to your editor — cut from the timeline, marked inside the source clip",
+      "AI adjudication skipped — deterministic cut kept: your Claude sign-in has expired — open a "
+      "terminal, run “claude”, log in, then use Retry AI Pass or re-cut",
+      "Self-review: script beat not found in the cut: “hello”",
+      "Self-review: script beat not found in the cut: “hello”",
+      "Check — framing jump: not among the notes"};
+  EXPECT_EQ(cli::closingWarnings(warnings, s),
+            (std::vector<std::string>{
+                "AI adjudication skipped — deterministic cut kept: your Claude sign-in has expired — "
+                "open a terminal, run “claude”, log in, then run kestrane retry-ai",
+                "Self-review: script beat not found in the cut: “hello”",
+                "Check — framing jump: not among the notes"}));
+
+  Pipeline::Output output;
+  output.session = s;
+  output.packageDir = "/out/take 04 Kestrane.kestrane";
+  output.fcpxmlURL = output.packageDir / "take 04.fcpxml";
+  output.warnings = warnings;
+  std::ostringstream out, err;
+  {
+    cli::Console console(out, err);
+    cli::runReported([&](const Pipeline::ProgressCallback&) { return output; }, console);
+  }
+  const std::string text = out.str();
+  const auto at = [&](const std::string& what) { return text.find(what); };
+  EXPECT_LT(at("12:34 of footage"), at("Worth a listen:"));
+  EXPECT_LT(at("Worth a listen:"), at("Warning: AI adjudication skipped"));
+  EXPECT_LT(at("Warning: Check — framing jump"), at("Package: /out/take 04 Kestrane.kestrane\n"));
+  EXPECT_TRUE(text.ends_with("Package: /out/take 04 Kestrane.kestrane\n"
+                             "Open in Final Cut Pro: /out/take 04 Kestrane.kestrane/take 04.fcpxml\n"))
+      << text;
+  EXPECT_EQ(text.find("Check — pacing jump"), std::string::npos);
+  EXPECT_EQ(text.find("Checks: 7 more"), std::string::npos);
 }

@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -215,6 +216,55 @@ TEST(KestraneSession, RejectsValuesThatWouldDivideByZeroOrGoBackwards) {
   auto huge = json.dump();
   huge.replace(huge.find("62.5"), 4, "1e400");
   EXPECT_NE(decodeError(huge), "");
+}
+
+// Numbers no recording can have come from a damaged or hand-made file: each is refused with
+// the reader's usual sentence naming where it is, before any of it reaches frames, samples or
+// clock times. The largest a real recording has still reads.
+TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
+  const auto json = nlohmann::json::parse(SessionJson::encode(fullSession()));
+  const auto errorFor = [&](auto edit) {
+    auto copy = json;
+    edit(copy);
+    return decodeError(copy.dump());
+  };
+  using Edit = std::function<void(nlohmann::json&)>;
+  const std::vector<std::pair<Edit, std::string>> refused = {
+      {[](auto& j) { j["source"]["audioSampleRate"] = 1e300; }, "source.audioSampleRate: not a sample rate"},
+      {[](auto& j) { j["source"]["audioSampleRate"] = -48000; }, "source.audioSampleRate: not a sample rate"},
+      {[](auto& j) { j["source"]["durationSeconds"] = 9.3e18; }, "source.durationSeconds: a time can't be beyond 100 hours"},
+      {[](auto& j) { j["transcript"]["words"][1]["range"]["end"] = 1e300; }, "transcript.words[1].range.end: a time can't be beyond"},
+      {[](auto& j) { j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 2147483647}}; }, "source.frameDuration: not a frame rate"},
+      {[](auto& j) { j["source"]["frameDuration"] = {{"value", 3600}, {"timescale", 1}}; }, "source.frameDuration: not a frame rate"},
+      {[](auto& j) { j["source"]["width"] = 1000000000; }, "source.width: not a picture size"},
+      {[](auto& j) { j["source"]["audioChannelCount"] = -1; }, "source.audioChannelCount"},
+      {[](auto& j) { j["source"]["startTimecode"] = {{"value", 9223372036854775807LL}, {"timescale", 1}}; }, "source.startTimecode: a time can't be beyond"},
+      {[](auto& j) { j["levels"]["hopDuration"] = 1e9; }, "levels.hopDuration: a time can't be beyond"},
+      {[](auto& j) { j["graphicsAssets"][0]["placementSeconds"] = 1e20; }, "graphicsAssets[0].placementSeconds"},
+  };
+  for (const auto& [edit, where] : refused) {
+    const std::string error = errorFor(edit);
+    EXPECT_NE(error.find(where), std::string::npos) << where << " — " << error;
+  }
+  EXPECT_EQ(errorFor([](auto& j) {
+              j["source"]["durationSeconds"] = 100 * 3600.0;
+              j["source"]["audioSampleRate"] = 384000;
+              j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 240}};
+            }),
+            "");
+
+  // Read from a file, the refusal is the reader's sentence.
+  auto copy = json;
+  copy["source"]["audioSampleRate"] = 1e300;
+  const fs::path file = fs::temp_directory_path() / "wild.kestrane.json";
+  std::ofstream(file) << copy.dump();
+  try {
+    KestraneSession::read(file);
+    ADD_FAILURE() << "read a sample rate of 1e300";
+  } catch (const SessionFileError& e) {
+    EXPECT_EQ(std::string(e.what()), "Can't read the session file " + file.string() +
+                                         " — source.audioSampleRate: not a sample rate a recording can have.");
+  }
 }
 
 TEST(KestraneSession, FailedWritesLeaveTheOldFileAlone) {

@@ -79,6 +79,28 @@ TEST(DamagedFootage, DigitalSilenceEndsWithNoSpeechFound) {
   }
 }
 
+// Speech on the second sound track only: the first is read, and the message says the file
+// has more tracks than the one read.
+TEST(DamagedFootage, SilenceOnTheFirstOfSeveralTracksSaysWhichWasRead) {
+  test::TempDir tmp;
+  const fs::path speech = tmp.path() / "speech.wav", silence = tmp.path() / "silence.wav",
+                 both = tmp.path() / "two tracks.mkv";
+  shell("flite -voice kal16 -t 'So today I want to show you how the rough cut comes together.' -o " +
+        quoted(speech));
+  shell("sox -n -r 16000 -c 1 -b 16 " + quoted(silence) + " trim 0 6");
+  shell("ffmpeg -nostdin -y -i " + quoted(silence) + " -i " + quoted(speech) +
+        " -map 0:a -map 1:a -c:a pcm_s16le " + quoted(both));
+  try {
+    Pipeline::analyze(both);
+    ADD_FAILURE() << "the silent first track was transcribed";
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(),
+                 "No speech found in the footage — the file has 2 audio tracks and only the first was read");
+  }
+  // The speech alone is heard, so the track is what made the difference.
+  EXPECT_FALSE(Pipeline::analyze(speech).transcript.words.empty());
+}
+
 TEST(DamagedFootage, FootageNamedInLatin1CanBeCutAgainAndDocumentsStayUtf8) {
   test::TempDir tmp;
   const fs::path footage = tmp.path() / "caf\xe9.mov";

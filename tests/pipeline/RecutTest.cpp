@@ -268,20 +268,29 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   ASSERT_TRUE(fs::exists(roughCut));
   EXPECT_TRUE(fs::exists(package / "sample (Premiere).xml"));
   EXPECT_EQ(hiddenFiles(), 0);
-  const std::string rendered = slurp(roughCut);
 
-  // A render stopped as it starts leaves the earlier movie as it was.
+  // A render stopped as it starts keeps the new timelines; the earlier movie no longer matches
+  // them, so it goes, and the stop says so.
   std::stop_source stopper;
-  EXPECT_THROW(Pipeline::recut(request,
-                               [&](const Pipeline::Stage& s) {
-                                 if (s == Pipeline::Stage::rendering) stopper.request_stop();
-                               },
-                               stopper.get_token()),
-               Cancelled);
-  EXPECT_EQ(slurp(roughCut), rendered);
+  try {
+    Pipeline::recut(request,
+                    [&](const Pipeline::Stage& s) {
+                      if (s == Pipeline::Stage::rendering) stopper.request_stop();
+                    },
+                    stopper.get_token());
+    ADD_FAILURE() << "the stopped re-cut finished";
+  } catch (const Cancelled& e) {
+    EXPECT_EQ(e.keptPackage(), std::optional(package));
+    EXPECT_EQ(e.notes(), std::vector<std::string>{
+                             "Removed the rough cut of the earlier cut — it no longer matches this one"});
+  }
+  EXPECT_FALSE(fs::exists(roughCut));
+  EXPECT_EQ(hiddenFiles(), 0);
+  Pipeline::recut(request);
+  ASSERT_TRUE(fs::exists(roughCut));
   // A re-cut whose render fails keeps its new timelines and says so; the earlier movie no
   // longer matches them and goes.
-  request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e6}};
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e5}};
   const auto failed = Pipeline::recut(request);
   EXPECT_FALSE(failed.mp4URL);
   EXPECT_FALSE(fs::exists(roughCut));

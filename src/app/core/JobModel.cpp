@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "app/core/ErrorText.hpp"
 #include "app/core/Paths.hpp"
 #include "app/core/RecentSessions.hpp"
-#include "kestrane/model/UserFacingError.hpp"
 #include "kestrane/pipeline/CutChoices.hpp"
 
 namespace kestrane::app {
@@ -30,20 +30,6 @@ std::optional<Pipeline::Analysis> awaitAnalysis(const std::shared_future<Pipelin
     return pending.get();
   } catch (...) {
     return std::nullopt;  // the run analyses the footage itself
-  }
-}
-
-// The message shown to the user: an error written for the user as it is, any other as the
-// program's own fault.
-QString errorText(std::exception_ptr error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const UserFacingError& e) {
-    return QString::fromStdString(e.what());
-  } catch (const std::exception& e) {
-    return QStringLiteral("Internal error: ") + QString::fromStdString(e.what());
-  } catch (...) {
-    return QStringLiteral("Internal error");
   }
 }
 
@@ -241,7 +227,8 @@ void JobModel::retryFromFailure() {
 
 void JobModel::reset() {
   ++cutGeneration_;
-  batchPaths_.clear();
+  emit editStarting();
+  forgetBatch();
   footagePath_.clear();
   scriptPath_.clear();
   projectName_.clear();

@@ -18,6 +18,7 @@ class QUndoStack;
 
 #include "app/core/Audition.hpp"
 #include "app/core/Background.hpp"
+#include "app/core/BatchItem.hpp"
 #include "app/core/EngineApi.hpp"
 #include "app/core/HandEdits.hpp"
 #include "app/core/JobState.hpp"
@@ -42,7 +43,6 @@ class JobModel : public QObject {
   void setProjectName(const QString& name);
   const QString& projectNotes() const { return projectNotes_; }
   const std::optional<QString>& dropMessage() const { return dropMessage_; }
-  const QStringList& batchPaths() const { return batchPaths_; }
   bool sessionHasScript() const { return sessionHasScript_; }
   bool dropStoredScript() const { return dropStoredScript_; }
   bool sourceMissing() const { return sourceMissing_; }
@@ -165,6 +165,35 @@ class JobModel : public QObject {
   void updateEdgeDrag(double toSourceSeconds);
   void endEdgeDrag(QUndoStack* undo);
 
+  // --- a batch: two or more videos, each with its own options and hand edits ---
+  const std::vector<BatchItem>& batch() const { return batch_; }
+  // The item the editor shows; -1 only while a reopened batch is being installed.
+  int batchIndex() const { return batchIndex_; }
+  // Which video Cut All is cutting ("Video 3 of 4 — Intro"); absent otherwise.
+  const std::optional<QString>& batchStageLabel() const { return batchStageLabel_; }
+  const std::optional<QString>& batchImportError() const { return batchImportError_; }
+  void setBatchImportError(std::optional<QString> message);
+  // Two or more items, each with an output or a failure.
+  bool batchFinished() const;
+  // How many session files of the remembered batch exist; 0 when fewer than two.
+  int reopenableBatchCount() const;
+  // Saves the editor into the item it leaves and loads item `index`; an index outside the batch
+  // changes nothing. `undo`, when given, forgets the edits of the item left.
+  void selectBatchItem(int index, QUndoStack* undo = nullptr);
+  // Copies the selected item's seven options to every other item; names, scripts, hand edits
+  // and results stay per item.
+  void applySettingsToAllBatchItems();
+  // Cuts every item without an output, in batch order, each into its own package.
+  void cutAll();
+  // Rebuilds the remembered batch from its session files, every item unfinished.
+  void reopenLastBatch(QUndoStack* undo = nullptr);
+  // Writes one timeline of every finished cut for the editor to import; returns its path.
+  // Throws BatchImport::ImportError (or a write error) with the message to show.
+  QString batchImportAllPath();
+
+  // The preset whose speech padding is nearest `padding`; ties keep the looser one.
+  static CutTightness nearestTightness(double padding);
+
   // The settings of the next cut.
   PipelineSettings currentSettings() const;
   // The stages the current options can reach, in pipeline order.
@@ -200,6 +229,18 @@ class JobModel : public QObject {
   // Everything that belongs to one video's audio, so the next video never inherits it.
   void forgetFootage();
   void rememberSession(const QString& sessionPath);
+  // Batch side (JobModelBatch.cpp).
+  void startBatch(const QStringList& videos);
+  void replaceBatch(std::vector<BatchItem> items);
+  // No batch any more: its queue and Cut All stop at their next step.
+  void forgetBatch();
+  void stashCurrentBatchItem();
+  void runBatchAnalysisQueue();
+  void analyseBatchItem(std::uint64_t generation, int index, int count);
+  void cutBatchItem(std::uint64_t generation, int index, int count,
+                    std::chrono::steady_clock::time_point started);
+  void finishBatchCut(std::chrono::steady_clock::time_point started);
+  void rememberBatch();
   void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
                  std::chrono::steady_clock::time_point started);
   void failCut(std::uint64_t generation, const QString& message);
@@ -215,7 +256,17 @@ class JobModel : public QObject {
   QString storedProjectName_;
   QString projectNotes_;
   std::optional<QString> dropMessage_;
-  QStringList batchPaths_;
+  std::vector<BatchItem> batch_;
+  int batchIndex_ = 0;
+  std::optional<QString> batchStageLabel_;
+  std::optional<QString> batchImportError_;
+  // Counts batches: the queue and Cut All of a replaced batch stop at their next step.
+  std::uint64_t batchGeneration_ = 0;
+  std::stop_source batchAnalysisStop_{std::nostopstate};
+  // The item the queue is analysing now and its outcome (none when it failed): Cut All waits for
+  // it rather than analysing the same footage a second time.
+  QUuid batchAnalysing_;
+  std::shared_future<std::shared_ptr<const Pipeline::Analysis>> batchAnalysisPending_;
   bool sessionHasScript_ = false;
   // The script file the last finished cut read: attached still, it is nothing new to a re-cut.
   QString sessionScriptPath_;

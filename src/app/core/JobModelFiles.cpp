@@ -26,15 +26,6 @@ QString findSessionFile(const QString& path) {
   return {};
 }
 
-// Ties keep the looser preset.
-CutTightness nearestTightness(double padding) {
-  CutTightness best = CutTightness::relaxed;
-  for (CutTightness t : {CutTightness::natural, CutTightness::tight, CutTightness::jumpCut}) {
-    if (std::abs(speechPadding(t) - padding) < std::abs(speechPadding(best) - padding)) best = t;
-  }
-  return best;
-}
-
 // The output of an earlier cut, rebuilt from its package; none when the cut cannot be shown.
 std::optional<Pipeline::Output> storedOutput(const KestraneSession& session, const QString& sessionFile) {
   namespace fs = std::filesystem;
@@ -85,9 +76,10 @@ void JobModel::accept(const QStringList& paths) {
       dropMessage_ = FileKinds::unsupportedFileMessage();
     }
   }
-  // The batch screens build on this list; until then the first video is cut on its own.
-  if (videos.size() >= 2) batchPaths_ = videos;
+  if (videos.size() >= 2) return startBatch(videos);
   if (!videos.isEmpty()) {
+    // One video dropped after a batch replaces it.
+    forgetBatch();
     const QString& video = videos.front();
     if (video != footagePath_) {
       forgetFootage();
@@ -104,7 +96,8 @@ void JobModel::accept(const QStringList& paths) {
   emit changed();
   if (footagePath_.isEmpty()) return;
   setState(JobState::configuring());
-  startPreAnalysis(footagePath_);
+  // A script dropped on a batch joins the video shown; the queue analyses the batch's videos.
+  if (batch_.size() < 2) startPreAnalysis(footagePath_);
 }
 
 void JobModel::openSession(const QString& path) {
@@ -123,6 +116,8 @@ void JobModel::openSession(const QString& path) {
   }
 
   const QString source = fromPath(session.source.path);
+  // A reopened package replaces any batch: its results are one cut's.
+  forgetBatch();
   if (source != footagePath_) forgetFootage();
   // An analysis of other footage is of no use to this session.
   if (!preAnalysisInput_.isEmpty() && preAnalysisInput_ != source) cancelPreAnalysis();

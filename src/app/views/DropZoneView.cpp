@@ -64,6 +64,10 @@ DropZoneView::DropZoneView(AppServices services, QWidget* parent) : ScreenView(s
     if (!chosen.isEmpty()) job().openSession(chosen);
   });
   links->addWidget(previous);
+  reopenBatch_ = Brand::button(QString(), Brand::ButtonLook::link);
+  reopenBatch_->setObjectName(QStringLiteral("reopenLastBatch"));
+  connect(reopenBatch_, &QPushButton::clicked, this, [this] { job().reopenLastBatch(services_.undo); });
+  links->addWidget(reopenBatch_);
   reopenLast_ = Brand::button(QString(), Brand::ButtonLook::link);
   reopenLast_->setObjectName(QStringLiteral("reopenLastCut"));
   connect(reopenLast_, &QPushButton::clicked, this, [this] {
@@ -80,6 +84,10 @@ void DropZoneView::refresh() {
   hint_->setVisible(!message);
   message_->setVisible(message.has_value());
   message_->setText(message.value_or(QString()));
+
+  const int batchVideos = job().reopenableBatchCount();
+  reopenBatch_->setVisible(batchVideos >= 2);
+  reopenBatch_->setText(QStringLiteral("Reopen Last Batch (%1 videos)").arg(batchVideos));
 
   // The link follows the file on disk: it goes when the newest session is deleted.
   const QStringList& recent = job().recentSessionPaths();

@@ -28,6 +28,7 @@ class DropZoneView : public ScreenView {
   BrandGlyph* glyph_;
   QLabel* hint_;
   QLabel* message_;
+  QPushButton* reopenBatch_;
   QPushButton* reopenLast_;
 };
 

@@ -13,6 +13,7 @@
 #include <QUndoStack>
 
 #include "app/core/FileKinds.hpp"
+#include "app/views/BatchStrip.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/Symbols.hpp"
 
@@ -64,6 +65,9 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   auto* column = new QVBoxLayout(this);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
+  batchStrip_ = new BatchStrip(job(), this);
+  batchStrip_->setUndoStack(services_.undo);
+  column->addWidget(batchStrip_);
 
   auto* header = new QHBoxLayout;
   header->setContentsMargins(20, 20, 20, 20);
@@ -102,11 +106,23 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   auto* footer = new QHBoxLayout;
   footer->setContentsMargins(20, 20, 20, 20);
   footer->addStretch(1);
+  applyToAll_ = Brand::button(QStringLiteral("Apply Settings to All"), Brand::ButtonLook::bordered,
+                              /*large=*/true);
+  applyToAll_->setObjectName(QStringLiteral("applyToAll"));
+  applyToAll_->setToolTip(QStringLiteral("Copies this video\u2019s toggles and pickers to every video "
+                                         "in the batch. Hand edits stay per video."));
+  connect(applyToAll_, &QPushButton::clicked, this,
+          [this] { job().applySettingsToAllBatchItems(); });
+  footer->addWidget(applyToAll_);
   auto* cut = Brand::button(QStringLiteral("Cut It"), Brand::ButtonLook::prominent, /*large=*/true);
+  cut_ = cut;
   cut->setObjectName(QStringLiteral("cutIt"));
   cut->setIcon(Symbols::icon(QStringLiteral("scissors"), Qt::white, 16));
   cut->setMinimumWidth(120);
-  connect(cut, &QPushButton::clicked, this, [this] { job().start(); });
+  connect(cut, &QPushButton::clicked, this, [this] {
+    if (job().batch().size() >= 2) return job().cutAll();
+    job().start();
+  });
   for (int key : {Qt::Key_Return, Qt::Key_Enter}) {
     auto* returnKey = new QShortcut(QKeySequence(key), this);
     connect(returnKey, &QShortcut::activated, cut, &QPushButton::click);
@@ -225,6 +241,10 @@ QLayout* OptionsView::buildScriptRow() {
 }
 
 void OptionsView::refresh() {
+  batchStrip_->refresh();
+  const auto videos = static_cast<int>(job().batch().size());
+  applyToAll_->setVisible(videos >= 2);
+  cut_->setText(videos >= 2 ? QStringLiteral("Cut All %1").arg(videos) : QStringLiteral("Cut It"));
   refreshHeader();
   const QString placeholder =
       job().footagePath().isEmpty() ? QStringLiteral("My video") : FileKinds::baseName(job().footagePath());

@@ -14,6 +14,8 @@
 
 namespace kestrane::app {
 
+class BatchStrip;
+
 class OptionsView : public ScreenView {
  public:
   explicit OptionsView(AppServices services, QWidget* parent = nullptr);
@@ -28,6 +30,9 @@ class OptionsView : public ScreenView {
   void playOrStop();
   void undoOrRedo(bool redo);
 
+  BatchStrip* batchStrip_;
+  QPushButton* applyToAll_;
+  QPushButton* cut_;
   QLabel* fileName_;
   QLabel* statusIcon_;
   QLabel* status_;

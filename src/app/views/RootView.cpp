@@ -2,6 +2,7 @@
 
 #include <QUndoStack>
 
+#include "app/views/BatchResultsView.hpp"
 #include "app/views/DropZoneView.hpp"
 #include "app/views/FailureView.hpp"
 #include "app/views/OptionsView.hpp"
@@ -26,7 +27,9 @@ ScreenView* RootView::makeScreen(const JobState& state) {
     case Screen::idle: return new DropZoneView(services_, this);
     case Screen::configuring: return new OptionsView(services_, this);
     case Screen::running: return new RunningView(services_, this);
-    case Screen::done: return new ResultsView(services_, state.output, this);
+    case Screen::done:
+      if (services_.job->batchFinished()) return new BatchResultsView(services_, this);
+      return new ResultsView(services_, state.output, this);
     case Screen::failed: return new FailureView(services_, this);
   }
   return nullptr;

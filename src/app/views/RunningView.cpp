@@ -78,6 +78,7 @@ RunningView::RunningView(AppServices services, QWidget* parent) : ScreenView(ser
   column_->addStretch(1);
   column_->addWidget(new Spinner(34, this), 0, Qt::AlignHCenter);
   header_ = Brand::label(QString(), Brand::TextStyle::headline, Brand::primaryText);
+  header_->setObjectName(QStringLiteral("batchStageLabel"));
   column_->addWidget(header_);
   column_->addStretch(1);
   refresh();
@@ -86,8 +87,9 @@ RunningView::RunningView(AppServices services, QWidget* parent) : ScreenView(ser
 void RunningView::refresh() {
   const JobState& state = job().state();
   if (!state.stage) return;
-  // The batch's header line joins here when batches run.
-  header_->hide();
+  // While a batch runs: which video is being cut.
+  header_->setVisible(job().batchStageLabel().has_value());
+  header_->setText(job().batchStageLabel().value_or(QString()));
 
   delete checklist_;
   auto* panel = new ChecklistPanel(this);

@@ -70,7 +70,9 @@ std::string temporaryWAVPath() {
     const std::uint64_t l = (lo & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;
     const std::string uuid = fmt::format("{:08X}-{:04X}-{:04X}-{:04X}-{:012X}", h >> 32, (h >> 16) & 0xFFFF,
                                          h & 0xFFFF, l >> 48, l & 0xFFFFFFFFFFFFull);
-    std::string path = (std::filesystem::temp_directory_path() / ("kestrane-audio-" + uuid + ".wav")).string();
+    std::string path = (std::filesystem::temp_directory_path() /
+                        (platform::ScratchFiles::namePrefix("audio") + uuid + ".wav"))
+                           .string();
     platform::ScratchFiles::add(path);
     return path;
 }

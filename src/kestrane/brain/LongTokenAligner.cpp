@@ -56,6 +56,13 @@ const std::vector<int>& LongTokenAligner::partnersOf(int x) {
 }
 
 TextAlign::LocalAlignment LongTokenAligner::align(const TextAlign::TokenList& shortList) {
+  if (auto found = answered_.find(shortList); found != answered_.end()) return found->second;
+  TextAlign::LocalAlignment alignment = alignAfresh(shortList);
+  answered_.emplace(shortList, alignment);
+  return alignment;
+}
+
+TextAlign::LocalAlignment LongTokenAligner::alignAfresh(const TextAlign::TokenList& shortList) {
   const int m = static_cast<int>(shortList.size()), n = static_cast<int>(long_.size());
   if (m == 0 || n == 0) return {};
 

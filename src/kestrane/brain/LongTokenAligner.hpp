@@ -22,7 +22,8 @@ class LongTokenAligner {
 
   explicit LongTokenAligner(TextAlign::TokenList longList);
 
-  // TextAlign::localAlign(shortList, longList, gap).
+  // TextAlign::localAlign(shortList, longList, gap). A list asked for again is answered from
+  // memory: a script that says its lines over and over is aligned once per distinct line.
   TextAlign::LocalAlignment align(const TextAlign::TokenList& shortList);
 
   const TextAlign::TokenList& longList() const { return long_; }
@@ -30,6 +31,7 @@ class LongTokenAligner {
  private:
   // +4 equal, +2 near match, -2 otherwise: pair scores in half points.
   int pairHalves(int x, int y) const;
+  TextAlign::LocalAlignment alignAfresh(const TextAlign::TokenList& shortList);
   // Ids of the long list's tokens that score positively against x.
   const std::vector<int>& partnersOf(int x);
 
@@ -39,6 +41,7 @@ class LongTokenAligner {
   std::vector<std::vector<int>> byLength_;  // character count -> long-list ids of at least 4 characters
   std::map<TextAlign::TokenTypes::Head, std::vector<int>> byHead_;  // first four characters -> long-list ids
   std::unordered_map<int, std::vector<int>> partners_;
+  std::map<TextAlign::TokenList, TextAlign::LocalAlignment> answered_;
 };
 
 }  // namespace kestrane

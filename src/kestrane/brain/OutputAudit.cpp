@@ -13,6 +13,7 @@
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
 #include "kestrane/brain/WordTimeline.hpp"
@@ -188,6 +189,7 @@ struct Audit {
     // line repeated thousands of times is searched once.
     std::map<TokenList, Found> byTokens;
     for (std::size_t b = 0; b < beats.size(); ++b) {
+      if (b % 256 == 0) checkpoint();
       auto [entry, fresh] = byTokens.try_emplace(beats[b]);
       Found& found = entry->second;
       // Kept utterances and fragments whose alignment with the beat may reach the lower
@@ -254,6 +256,7 @@ struct Audit {
   void doubledLines() {
     std::set<int> reported;
     for (std::size_t p = 0; p < kept.size(); ++p) {
+      if (p % 256 == 0) checkpoint();
       const auto& a = *kept[p];
       if (a.tokens.size() <= 4) continue;
       for (std::size_t q = p + 1; q < kept.size(); ++q) {
@@ -464,13 +467,16 @@ std::vector<Defect> audit(std::span<const Utterance> utterances, const Transcrip
     }
   }
 
+  checkpoint();
   run.collectFragments();
   run.buildIndex();
   run.scriptBeats();
   run.doubledLines();
+  checkpoint();
   run.choppyStretches();
   run.choppyRuns();
   run.unfinishedLines();
+  checkpoint();
   run.suspectFragments(script);
   return std::move(run.defects);
 }

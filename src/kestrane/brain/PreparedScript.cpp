@@ -13,6 +13,7 @@
 
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlignDetail.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -203,7 +204,8 @@ struct PreparedScript::Index {
     beatStart.push_back(flat.size());
     words = std::make_unique<PreparedTokens>(flat);
     std::vector<std::uint64_t> hashes;
-    for (std::size_t b = 0; b < beats.size(); ++b)
+    for (std::size_t b = 0; b < beats.size(); ++b) {
+      if (b % 1024 == 0) checkpoint();
       for (std::size_t p = beatStart[b]; p < beatStart[b + 1]; ++p) {
         auto [it, fresh] = vocabulary.try_emplace(words->text(p), static_cast<int>(representative.size()));
         const int id = it->second;
@@ -224,6 +226,7 @@ struct PreparedScript::Index {
         auto& holders = beatsOf[static_cast<std::size_t>(id)];
         if (holders.empty() || holders.back() != static_cast<int>(b)) holders.push_back(static_cast<int>(b));
       }
+    }
     lengthRuns.resize(beatsOf.size());
     for (std::size_t id = 0; id < beatsOf.size(); ++id) {
       auto& holders = beatsOf[id];

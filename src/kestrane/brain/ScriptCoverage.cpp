@@ -9,6 +9,7 @@
 #include "kestrane/brain/KeptSpans.hpp"
 #include "kestrane/brain/LongTokenAligner.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::ScriptCoverage {
 
@@ -108,7 +109,15 @@ std::vector<BeatResult> assess(std::string_view script, const Transcript& transc
   LongTokenAligner kept(std::move(keptTokens));
   std::vector<BeatResult> results;
   results.reserve(beats.size());
+  // A line the script says again fares as it did the first time.
+  std::unordered_map<std::string, std::size_t> firstOf;
   for (auto& text : beats) {
+    if (results.size() % 256 == 0) checkpoint();
+    if (auto seen = firstOf.find(text); seen != firstOf.end()) {
+      results.push_back(results[seen->second]);
+      continue;
+    }
+    firstOf.emplace(text, results.size());
     auto beat = numberNormalized(TextAlign::tokens(text));
     auto alignment = kept.align(beat);
     BeatResult result;

@@ -7,6 +7,7 @@
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -114,17 +115,13 @@ Decision decideBeforeFillers(const Transcript& transcript, const std::optional<s
   if (script) beats = scriptBeats(*script);
   DecisionState state(transcript, std::move(utts), std::move(beats), silences, levels, settings);
 
-  removeVerbalSlates(state);
-  removeFalseStarts(state);
-  removeStumbles(state);
-  removeRepeatedRuns(state);
-  chooseRepeatedTakes(state);
-  removeDuplicateLines(state);
-  removeOffMicChatter(state);
-  removeRoomTalk(state);
-  repairMixedRuns(state);
-  restoreLostLines(state);
-  swapUnfinishedLines(state);
+  for (void (*stage)(DecisionState&) :
+       {removeVerbalSlates, removeFalseStarts, removeStumbles, removeRepeatedRuns,
+        chooseRepeatedTakes, removeDuplicateLines, removeOffMicChatter, removeRoomTalk,
+        repairMixedRuns, restoreLostLines, swapUnfinishedLines}) {
+    checkpoint();
+    stage(state);
+  }
   return std::move(state.result);
 }
 
@@ -132,6 +129,7 @@ Decision withFillers(Decision beforeFillers, const Transcript& transcript, const
   static const std::optional<LevelData> noLevels;
   DecisionState state(transcript, {}, {}, {}, noLevels, settings);
   state.result = std::move(beforeFillers);
+  checkpoint();
   removeFillers(state, true);
   orderRemovals(state);
   return std::move(state.result);

@@ -1,6 +1,8 @@
 #include "kestrane/brain/Utterance.hpp"
 
 #include <algorithm>
+#include <string_view>
+#include <unordered_map>
 
 #include "kestrane/brain/UnicodeText.hpp"
 
@@ -242,12 +244,16 @@ bool endsMidRestart(Tokens t) {
 
 std::vector<TokenList> scriptBeats(std::string_view script) {
   std::vector<TokenList> beats;
+  // A script that says its lines over and over is tokenized once per distinct line.
+  std::unordered_map<std::string_view, TokenList> seen;
   std::size_t start = 0;
   for (std::size_t k = 0; k <= script.size(); ++k) {
     if (k < script.size() && script[k] != '.' && script[k] != '!' && script[k] != '?' && script[k] != '\n') continue;
-    auto beat = TextAlign::tokens(script.substr(start, k - start));
-    if (beat.size() > 2) beats.push_back(std::move(beat));
+    const std::string_view piece = script.substr(start, k - start);
     start = k + 1;
+    auto found = seen.find(piece);
+    if (found == seen.end()) found = seen.emplace(piece, TextAlign::tokens(piece)).first;
+    if (found->second.size() > 2) beats.push_back(found->second);
   }
   return beats;
 }

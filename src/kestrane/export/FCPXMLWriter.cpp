@@ -13,6 +13,7 @@
 #include "kestrane/export/FileURL.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/XmlText.hpp"
+#include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::FCPXMLWriter {
 
@@ -58,7 +59,7 @@ std::string audioAttrs(const SourceMedia& source) {
     return {};
   }
   return fmt::format(R"( audioSources="1" audioChannels="{}" audioRate="{}")",
-                     *source.audioChannelCount, static_cast<std::int64_t>(source.audioSampleRate));
+                     *source.audioChannelCount, clampedInteger<std::int64_t>(source.audioSampleRate));
 }
 
 struct Connected {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/Timecode.hpp"
 
 namespace kestrane::GraphicsPlacer {
@@ -61,6 +62,8 @@ Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, 
     GraphicMedia media;
     try {
       media = probe(*file);
+    } catch (const Cancelled&) {
+      throw;
     } catch (const std::exception& e) {
       out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " + e.what());
       continue;

@@ -21,6 +21,7 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioTrackReader.hpp"
 #include "kestrane/platform/MovieWriter.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/TrackReading.hpp"
 #include "kestrane/platform/VideoTrackReader.hpp"
 
@@ -87,9 +88,11 @@ class PendingFile {
     if (fd < 0) throw RenderError::exportFailed("can't write in " + folder.string() + " — " + std::strerror(errno));
     ::close(fd);
     path_ = name;
+    // A forced exit removes the unfinished movie too.
+    platform::ScratchFiles::add(path_);
   }
   ~PendingFile() {
-    if (!path_.empty()) ::unlink(path_.c_str());
+    if (!path_.empty()) platform::ScratchFiles::remove(path_);
   }
   PendingFile(const PendingFile&) = delete;
   PendingFile& operator=(const PendingFile&) = delete;
@@ -109,6 +112,7 @@ class PendingFile {
     if (error != 0) {
       throw RenderError::exportFailed("can't write " + destination_.string() + " — " + std::strerror(error));
     }
+    platform::ScratchFiles::forget(path_);
     path_.clear();
   }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kestrane/export/FrameSnapping.hpp"
+#include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::TranscriptExporter {
 
@@ -65,7 +66,7 @@ std::string joined(const std::vector<std::string>& words) {
 // Whole seconds of a time, with negative and non-finite times taken as 0.
 std::int64_t wholeSeconds(double seconds) {
   if (!std::isfinite(seconds) || seconds <= 0) return 0;
-  return static_cast<std::int64_t>(std::trunc(seconds));
+  return clampedInteger<std::int64_t>(seconds);
 }
 
 std::string srtTime(double seconds) {

@@ -9,6 +9,7 @@
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/model/Utf8Text.hpp"
+#include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::TranscriptExporter {
 
@@ -17,7 +18,7 @@ namespace {
 // "mm:ss" of a time truncated to whole seconds; minutes are not capped at 59.
 std::string stamp(double seconds) {
   const std::int64_t t =
-      (!std::isfinite(seconds) || seconds <= 0) ? 0 : static_cast<std::int64_t>(std::trunc(seconds));
+      (!std::isfinite(seconds) || seconds <= 0) ? 0 : clampedInteger<std::int64_t>(seconds);
   return fmt::format("{:02d}:{:02d}", t / 60, t % 60);
 }
 

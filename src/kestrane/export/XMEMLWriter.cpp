@@ -10,6 +10,7 @@
 #include "kestrane/export/FileURL.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/XmlText.hpp"
+#include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::XMEMLWriter {
 
@@ -41,7 +42,7 @@ std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::
   const RationalTime fd = FrameSnapping::usableFrameDuration(source.frameDuration);
   const double frameSeconds = static_cast<double>(fd.value) / static_cast<double>(fd.timescale);
   const double fps = 1.0 / frameSeconds;
-  const auto timebase = static_cast<std::int64_t>(std::round(fps));
+  const auto timebase = clampedInteger<std::int64_t>(std::round(fps));
   const char* ntsc = std::abs(fps - static_cast<double>(timebase)) > 0.001 ? "TRUE" : "FALSE";
   const std::string rate =
       fmt::format("<rate><timebase>{}</timebase><ntsc>{}</ntsc></rate>", timebase, ntsc);
@@ -49,9 +50,7 @@ std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::
   const int audioTracks = source.audioChannelCount && *source.audioChannelCount < 2 ? 1 : 2;
   const std::string sourceFileName = XmlText::content(fileName(source.path));
   const std::string pathURL = XmlText::content("file://localhost" + FileURL::encodedPath(source.path));
-  const auto sampleRate = std::isfinite(source.audioSampleRate)
-                              ? static_cast<std::int64_t>(source.audioSampleRate)
-                              : std::int64_t{0};
+  const auto sampleRate = clampedInteger<std::int64_t>(source.audioSampleRate);
   const std::string project = XmlText::content(projectName);
   const std::string clipName = nested ? project + " \u2014 Source" : sourceFileName;
 

@@ -19,6 +19,15 @@ namespace {
 }  // namespace
 
 void write(const std::filesystem::path& path, std::string_view bytes) {
+  const std::filesystem::path aside = writeAside(path, bytes);
+  if (::rename(aside.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(aside.c_str());
+    fail(path, error);
+  }
+}
+
+std::filesystem::path writeAside(const std::filesystem::path& path, std::string_view bytes) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   // A short name of its own, so a destination whose name is long but valid never makes it fail.
   std::string aside = (folder / ".kestrane-XXXXXX").string();
@@ -47,11 +56,7 @@ void write(const std::filesystem::path& path, std::string_view bytes) {
     ::unlink(aside.c_str());
     fail(path, error);
   }
-  if (::rename(aside.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(aside.c_str());
-    fail(path, error);
-  }
+  return aside;
 }
 
 }  // namespace kestrane::AtomicFile

@@ -26,4 +26,8 @@ class WriteError : public UserFacingError {
 // at `path` is left as it was and WriteError is thrown.
 void write(const std::filesystem::path& path, std::string_view bytes);
 
+// Writes `bytes` to a new hidden file beside `path`, flushed to disk, and returns its name
+// without moving it into place; on failure nothing is left behind and WriteError is thrown.
+std::filesystem::path writeAside(const std::filesystem::path& path, std::string_view bytes);
+
 }  // namespace kestrane::AtomicFile

@@ -29,7 +29,7 @@ namespace {
 
 }  // namespace
 
-void KestraneSession::write(const fs::path& path) const {
+std::string KestraneSession::fileText(const fs::path& path) const {
   std::string text;
   try {
     text = SessionJson::encode(*this);
@@ -39,6 +39,11 @@ void KestraneSession::write(const fs::path& path) const {
   } catch (const SessionFileError& e) {
     writeFailure(path, e.what());
   }
+  return text;
+}
+
+void KestraneSession::write(const fs::path& path) const {
+  const std::string text = fileText(path);
   try {
     AtomicFile::write(path, text);
   } catch (const AtomicFile::WriteError& e) {

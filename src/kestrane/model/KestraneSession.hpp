@@ -56,6 +56,8 @@ struct KestraneSession {
 
   // Writes atomically: a failure leaves any earlier file as it was. Throws SessionFileError.
   void write(const std::filesystem::path& path) const;
+  // The text write() would save at `path`, checked the same way. Throws SessionFileError.
+  std::string fileText(const std::filesystem::path& path) const;
   static KestraneSession read(const std::filesystem::path& path);
 };
 

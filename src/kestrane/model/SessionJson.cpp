@@ -302,8 +302,16 @@ void opt(const json& obj, const std::string& path, const char* key, std::optiona
   out = std::move(value);
 }
 
+// What a recording can have; anything beyond comes from a damaged or hand-made file and would
+// overflow the conversions to frames, samples and clock times.
+constexpr double kLongestRecording = 100 * 3600.0;
+constexpr double kHighestSampleRate = 1'000'000;
+constexpr double kShortestFrame = 1.0 / 1000, kLongestFrame = 60;
+constexpr std::int64_t kLargestPicture = 1 << 16;
+
 void requireTime(double value, const std::string& path) {
   if (value < 0) fail(path, "a time can't be negative");
+  if (value > kLongestRecording) fail(path, "a time can't be beyond 100 hours");
 }
 
 void dec(const json& j, const std::string& path, RationalTime& out) {
@@ -331,12 +339,30 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   requireTime(out.durationSeconds, member(path, "durationSeconds"));
   req(o, path, "frameDuration", out.frameDuration);
   if (out.frameDuration.value < 1) fail(member(path, "frameDuration.value"), "must be at least 1");
+  const double frameSeconds =
+      static_cast<double>(out.frameDuration.value) / static_cast<double>(out.frameDuration.timescale);
+  if (frameSeconds < kShortestFrame || frameSeconds > kLongestFrame) {
+    fail(member(path, "frameDuration"), "not a frame rate a recording can have");
+  }
   req(o, path, "width", out.width);
   req(o, path, "height", out.height);
+  if (out.width < 0 || out.width > kLargestPicture) fail(member(path, "width"), "not a picture size a recording can have");
+  if (out.height < 0 || out.height > kLargestPicture) fail(member(path, "height"), "not a picture size a recording can have");
   req(o, path, "hasVideo", out.hasVideo);
   req(o, path, "audioSampleRate", out.audioSampleRate);
+  if (out.audioSampleRate < 0 || out.audioSampleRate > kHighestSampleRate) {
+    fail(member(path, "audioSampleRate"), "not a sample rate a recording can have");
+  }
   opt(o, path, "audioChannelCount", out.audioChannelCount);
+  if (out.audioChannelCount && (*out.audioChannelCount < 0 || *out.audioChannelCount > 1024)) {
+    fail(member(path, "audioChannelCount"), "not a channel count a recording can have");
+  }
   opt(o, path, "startTimecode", out.startTimecode);
+  if (out.startTimecode) {
+    requireTime(static_cast<double>(out.startTimecode->value) /
+                    static_cast<double>(out.startTimecode->timescale),
+                member(path, "startTimecode"));
+  }
   opt(o, path, "timecodeIsDropFrame", out.timecodeIsDropFrame);
   std::optional<std::string> bytes;
   opt(o, path, "pathBytes", bytes);
@@ -388,6 +414,7 @@ void dec(const json& j, const std::string& path, LevelData& out) {
   const json& o = object(j, path);
   req(o, path, "hopDuration", out.hopDuration);
   if (!(out.hopDuration > 0)) fail(member(path, "hopDuration"), "must be above 0");
+  if (out.hopDuration > kLongestRecording) fail(member(path, "hopDuration"), "a time can't be beyond 100 hours");
   req(o, path, "base64", out.base64);
 }
 
@@ -446,8 +473,14 @@ void dec(const json& j, const std::string& path, GraphicsAsset& out) {
   req(o, path, "fileName", out.fileName);
   opt(o, path, "relativePath", out.relativePath);
   req(o, path, "placementSeconds", out.placementSeconds);
+  if (std::abs(out.placementSeconds) > kLongestRecording) {
+    fail(member(path, "placementSeconds"), "a time can't be beyond 100 hours");
+  }
   req(o, path, "kind", out.kind);
   req(o, path, "durationSeconds", out.durationSeconds);
+  if (std::abs(out.durationSeconds) > kLongestRecording) {
+    fail(member(path, "durationSeconds"), "a time can't be beyond 100 hours");
+  }
   opt(o, path, "renderSeconds", out.renderSeconds);
   opt(o, path, "failure", out.failure);
   opt(o, path, "anchorText", out.anchorText);

@@ -5,10 +5,12 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/model/CheckedCast.hpp"
+
 namespace kestrane {
 
 std::string timeStamp(double seconds) {
-  auto whole = static_cast<std::int64_t>(std::trunc(seconds));
+  const auto whole = clampedInteger<std::int64_t>(seconds);
   return fmt::format("{}:{:02d}", whole / 60, whole % 60);
 }
 

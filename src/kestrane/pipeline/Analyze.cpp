@@ -1,10 +1,13 @@
 // The analysis entry: probe, decode and measure, transcribe.
 #include <filesystem>
 
+#include <fmt/format.h>
+
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/platform/MediaFacts.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/transcribe/Transcriber.hpp"
 
@@ -56,7 +59,19 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     if (progress) {
       recognition.progress = [&progress](double done) { progress(Stage::transcribing.at(done)); };
     }
-    Transcript transcript = Transcriber::transcribe(path, "en_US", extraction.wavURL, recognition);
+    Transcript transcript;
+    try {
+      transcript = Transcriber::transcribe(path, "en_US", extraction.wavURL, recognition);
+    } catch (const Transcriber::TranscriberError& e) {
+      if (e.kind() != Transcriber::TranscriberError::Kind::noSpeechFound) throw;
+      throwIfStopped(stop);
+      // Only the first sound track is read: the speech may be on another.
+      const auto facts = platform::readMediaFacts(path);
+      const std::size_t tracks = facts ? facts->audioTracks.size() : 0;
+      if (tracks < 2) throw;
+      throw Transcriber::TranscriberError::noSpeechFound(fmt::format(
+          "the file has {} audio tracks and only the first was read", tracks));
+    }
     throwIfStopped(stop);
 
     std::vector<std::string> warnings;

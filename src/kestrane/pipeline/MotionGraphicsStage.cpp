@@ -78,8 +78,9 @@ std::string scratchName() {
 
 }  // namespace
 
-PlacementResult placeGraphics(const fs::path& sessionURL) {
+PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) {
   KestraneSession session = KestraneSession::read(sessionURL);
+  throwIfStopped(stop);
   if (!session.cutList)
     throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
   // A stored frame duration is made standard again before the writers use it, as a re-cut does.
@@ -96,7 +97,13 @@ PlacementResult placeGraphics(const fs::path& sessionURL) {
 
   PlacementResult result;
   result.fcpxmlURL = packageDir / (stem + ".fcpxml");
-  auto plan = planFor(session, packageDir);
+  auto plan = GraphicsPlacer::plan(
+      session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
+      session.cutList->keptDuration(), [&stop](const fs::path& file) {
+        throwIfStopped(stop);
+        return MediaProbe::probeGraphic(file.string());
+      });
+  throwIfStopped(stop);
   writeTimeline(session, *session.cutList, session.editorNotes.value_or(std::vector<Advisory>{}),
                 displayName, plan.placements, result.fcpxmlURL);
   result.placements = std::move(plan.placements);

@@ -12,17 +12,23 @@
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/pipeline/StagedFiles.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::Pipeline::detail {
 
 namespace {
 
-void writeText(const Job& job, const std::filesystem::path& path, std::string_view text) {
+void writeText(const Job& job, StagedFiles& staged, const std::filesystem::path& path,
+               std::string_view text) {
   job.checkStop();
-  AtomicFile::write(path, text);
+  staged.write(path, text);
 }
 
+// Every file is written aside first and all move into place together, so a re-cut that fails
+// or is stopped here leaves the earlier cut's files, session included, as they were.
 void writeFiles(Job& job, const PackageFiles& files) {
+  StagedFiles staged;
   KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
   const Transcript& transcript = *session.transcript;
@@ -39,26 +45,26 @@ void writeFiles(Job& job, const PackageFiles& files) {
   options.eventName = "Kestrane";
   options.projectName = timelineName;
   options.editorNotes = job.editorNotes;
-  writeText(job, files.fcpxml,
+  writeText(job, staged, files.fcpxml,
             FCPXMLWriter::fcpxml(session.source, job.cutList, {}, captions, options));
 
   if (settings.resolvedExportTarget() == ExportTarget::premiere) {
-    writeText(job, files.dir / (job.stem + " (Premiere).xml"),
+    writeText(job, staged, files.dir / (job.stem + " (Premiere).xml"),
               XMEMLWriter::xmeml(session.source, job.cutList, timelineName, true));
   }
 
-  writeText(job, files.transcript,
+  writeText(job, staged, files.transcript,
             TranscriptExporter::markdown(session.source, transcript, job.cutList, job.editorNotes));
 
   // The SRT file keeps one fixed caption size, whatever the timeline's subtitles use.
-  writeText(job, files.captions,
+  writeText(job, staged, files.captions,
             TranscriptExporter::srt(session.source, transcript, job.cutList,
                                     TranscriptExporter::srtMaxLineDuration,
                                     TranscriptExporter::srtMaxWordsPerCue));
 
   const std::filesystem::path coveragePath = files.dir / "script-coverage.md";
   if (session.script && !job.coverage.empty()) {
-    writeText(job, coveragePath, ScriptCoverage::markdown(job.coverage, job.projectName));
+    writeText(job, staged, coveragePath, ScriptCoverage::markdown(job.coverage, job.projectName));
     const auto missing = std::count_if(job.coverage.begin(), job.coverage.end(), [](const auto& beat) {
       return beat.status == ScriptCoverage::Status::missing;
     });
@@ -69,13 +75,20 @@ void writeFiles(Job& job, const PackageFiles& files) {
     }
   } else {
     // A report from an earlier cut must not outlive its script.
-    std::error_code ignored;
-    std::filesystem::remove(coveragePath, ignored);
+    staged.removeOnCommit(coveragePath);
   }
 
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   job.checkStop();
-  session.write(files.session);
+  const std::string sessionText = session.fileText(files.session);
+  try {
+    staged.write(files.session, sessionText);
+  } catch (const AtomicFile::WriteError& e) {
+    throw SessionFileError("Can't save the session file " + files.session.string() + " — " +
+                           e.reason() + ".");
+  }
+  job.checkStop();
+  staged.commit();
 }
 
 }  // namespace
@@ -96,6 +109,8 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
   } else {
     files.dir = reservePackageDir(place.parent, job.projectName);
     files.fresh = true;
+    // A forced exit takes the folder away too, once the files staged in it are gone.
+    platform::ScratchFiles::add(files.dir.string());
   }
   files.fcpxml = files.dir / (job.stem + ".fcpxml");
   files.transcript = files.dir / "transcript.md";
@@ -108,11 +123,13 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
     // A folder this job made and could not finish is not a package: take it away whole, so
     // nothing half-written is left for an editor to open.
     if (files.fresh) {
+      platform::ScratchFiles::forget(files.dir.string());
       std::error_code ignored;
       std::filesystem::remove_all(files.dir, ignored);
     }
     throw;
   }
+  if (files.fresh) platform::ScratchFiles::forget(files.dir.string());
   return files;
 }
 

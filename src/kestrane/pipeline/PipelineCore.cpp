@@ -27,6 +27,8 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
                        const Services& services, const ProgressCallback& progress,
                        std::stop_token stop) {
   Job job{session, services, progress, stop};
+  // The decision's and the review's long loops stop with the job too.
+  const StopScope stopScope(job.stop);
   job.stem = sourceStem(session.source.path);
   job.projectName = session.projectName.value_or(job.stem);
   job.warnings = std::move(warnings);
@@ -48,13 +50,21 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     mp4 = renderRoughCut(job, files, renderMP4);
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
-    // already removed its unfinished movie.
+    // already removed its unfinished movie. A movie of the earlier cut no longer matches the
+    // new timelines, as after a failed render.
+    std::vector<std::string> notes;
+    if (renderMP4) {
+      const std::size_t before = job.warnings.size();
+      removeStaleRoughCut(job, files);
+      notes.assign(job.warnings.begin() + static_cast<std::ptrdiff_t>(before), job.warnings.end());
+    }
     writeFinalSession(session, files.session, job.warnings);
-    throw Cancelled(files.dir);
+    throw Cancelled(files.dir, std::move(notes));
   } catch (const MP4Renderer::RenderError& e) {
     // A re-cut has already replaced the package's timelines: it stands without its movie, and
-    // the earlier cut's movie, which no longer matches them, goes.
-    if (!place.existing) throw;
+    // the earlier cut's movie, which no longer matches them, goes. A new package stands too,
+    // but the job failed: the caller says where it is and how to render the movie later.
+    if (!place.existing) throw RoughCutFailed(e.what(), files.dir);
     job.warnings.push_back(std::string("Couldn't render the rough cut — ") + e.what());
     removeStaleRoughCut(job, files);
   }

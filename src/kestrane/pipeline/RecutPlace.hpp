@@ -19,6 +19,8 @@ bool isPackageFolderName(const std::string& folderName);
 bool namesPackageOf(const std::string& folderName, const std::string& projectName);
 
 // - A session file outside a package: a new package beside the session file.
+// A folder is a package when its name says so, or when it holds the timeline named after the
+// session file's footage (a package renamed by hand).
 // - Inside a package, with no new project name (or the package's own): that package.
 // - Inside a package, with a new project name: a new package beside the old one.
 PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,

@@ -65,6 +65,7 @@ void review(Job& job) {
 
   std::vector<ScriptCoverage::BeatResult> coverage;
   if (session.script) coverage = ScriptCoverage::assess(*session.script, transcript, job.cutList);
+  job.checkStop();
   const std::vector<TakeSelector::Utterance> utterances =
       TakeSelector::utterances(transcript, job.splitterSilences);
   // The audit's defects are answered by cutting or restoring lines; a silences-only cut does
@@ -73,6 +74,7 @@ void review(Job& job) {
   if (session.settings.resolvedThoroughness() != Thoroughness::silencesOnly) {
     defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
   }
+  job.checkStop();
 
   SelfReview loop = selfReview(job, utterances, defects, coverage,
                                [&job, &utterances] { return measuredChecks(job, utterances); });

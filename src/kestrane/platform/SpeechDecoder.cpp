@@ -15,6 +15,8 @@
 #include <unordered_set>
 #include <unistd.h>
 
+#include "kestrane/platform/ScratchFiles.hpp"
+
 namespace kestrane::platform {
 
 namespace {
@@ -38,9 +40,12 @@ using ModelPtr = std::unique_ptr<ngram_model_t, ModelCloser>;
 // A unigram model in which hesitations are the likely words. The reader only takes files, so it
 // goes through a private temporary file that is removed at once.
 ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
-    char path[] = "/tmp/kestrane-hesitations-XXXXXX";
+    std::string name =
+        (std::filesystem::temp_directory_path() / (ScratchFiles::namePrefix("hesitations") + "XXXXXX")).string();
+    char* path = name.data();
     const int fd = mkstemp(path);
     if (fd < 0) return nullptr;
+    ScratchFiles::add(name);
     close(fd);
     {
         std::ofstream out(path);
@@ -48,7 +53,7 @@ ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
                "-99.0 <s>\n-0.6 </s>\n-0.3 um\n-0.3 uh\n\n\\end\\\n";
     }
     ModelPtr model(ngram_model_read(config, path, NGRAM_ARPA, lmath));
-    std::remove(path);
+    ScratchFiles::remove(name);
     return model;
 }
 
@@ -84,9 +89,12 @@ SearchDictionary::SearchDictionary(const SpeechModel& model) : model_(model) {
         for (uint32 w = 0; w < counts[0]; ++w)
             if (const char* word = ngram_word(lm.get(), static_cast<int32>(w))) known.insert(word);
     }
-    std::string path = (std::filesystem::temp_directory_path() / "kestrane-dictionary-XXXXXX").string();
+    std::string path =
+        (std::filesystem::temp_directory_path() / (ScratchFiles::namePrefix("dictionary") + "XXXXXX")).string();
     const int fd = mkstemp(path.data());
     if (fd < 0) throw SpeechModelError("The speech recognizer's word list could not be written");
+    // A forced exit removes it too.
+    ScratchFiles::add(path);
     close(fd);
     model_.dictionary = path;
     std::ifstream in(model.dictionary);
@@ -98,12 +106,12 @@ SearchDictionary::SearchDictionary(const SpeechModel& model) : model_(model) {
     }
     out.close();
     if (!in.eof() || !out) {
-        std::remove(path.c_str());
+        ScratchFiles::remove(path);
         throw SpeechModelError(broken);
     }
 }
 
-SearchDictionary::~SearchDictionary() { std::remove(model_.dictionary.c_str()); }
+SearchDictionary::~SearchDictionary() { ScratchFiles::remove(model_.dictionary); }
 
 struct SpeechDecoder::Impl {
     ps_decoder_t* ps = nullptr;

@@ -25,6 +25,10 @@ public:
         return {Kind::unavailable, "On-device transcription isn't available on this computer"};
     }
     static TranscriberError noSpeechFound() { return {Kind::noSpeechFound, "No speech found in the footage"}; }
+    // With what the user needs to know about the footage to find the speech elsewhere.
+    static TranscriberError noSpeechFound(const std::string& detail) {
+        return {Kind::noSpeechFound, "No speech found in the footage — " + detail};
+    }
     static TranscriberError modelMissing(const std::string& package) {
         return {Kind::modelMissing, "The speech model isn't installed on this computer — install the " + package +
                                         " package and try again"};
