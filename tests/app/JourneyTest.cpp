@@ -27,6 +27,7 @@
 #include "app/views/TranscriptView.hpp"
 #include "app/views/WaveformView.hpp"
 #include "kestrane/analysis/SilencePreview.hpp"
+#include "kestrane/pipeline/PackageNaming.hpp"
 
 using namespace kestrane;
 using namespace kestrane::app;
@@ -362,6 +363,70 @@ class JourneyTest : public QObject {
     QVERIFY(shown("cutIt"));
     QVERIFY(!find<QPushButton>("playCut")->isEnabled());
     shoot("journey-source-missing");
+  }
+
+  void aBatchOfThreeCutsTwoAndSaysWhyNotTheThird() {
+    // Two talks from the lines already spoken, and a clip with no sound at all.
+    const QDir dir(dir_.path());
+    const auto video = [&](const QString& name, const QString& parts) {
+      const QString wav = dir.filePath(name + QStringLiteral(".wav"));
+      return sh(QStringLiteral("cd %1 && sox %2 %3 pad 1 0.5").arg(quoted(dir_.path()), parts, quoted(wav))) &&
+             sh(QStringLiteral("ffmpeg -y -f lavfi -i color=c=0x303040:s=320x180:r=15 -i %1 -shortest -c:v libx264 "
+                               "-preset ultrafast -pix_fmt yuv420p -c:a pcm_s16le %2")
+                    .arg(quoted(wav), quoted(dir.filePath(name + QStringLiteral(".mov")))));
+    };
+    QVERIFY(video(QStringLiteral("intro"), QStringLiteral("part0.wav part1.wav")));
+    QVERIFY(video(QStringLiteral("outro"), QStringLiteral("part3.wav part4.wav")));
+    QVERIFY(sh(QStringLiteral("ffmpeg -y -f lavfi -i color=c=0x303040:s=320x180:r=15 -t 3 -c:v libx264 "
+                              "-preset ultrafast -pix_fmt yuv420p %1")
+                   .arg(quoted(dir.filePath(QStringLiteral("b-roll.mov"))))));
+
+    click("change");
+    QTRY_VERIFY(shown("dropZone"));
+    QWidget* zone = find("dropZone");
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(dir.filePath(QStringLiteral("intro.mov"))),
+                  QUrl::fromLocalFile(dir.filePath(QStringLiteral("b-roll.mov"))),
+                  QUrl::fromLocalFile(dir.filePath(QStringLiteral("outro.mov")))});
+    QDragEnterEvent enter(zone->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(zone, &enter);
+    QDropEvent drop(zone->rect().center(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(zone, &drop);
+    QTRY_VERIFY(shown("batchStrip"));
+    QCOMPARE(job().batch().size(), 3u);
+    QCOMPARE(find<QLabel>("batchPosition")->text(), QStringLiteral("Video 1 of 3"));
+    QCOMPARE(find<QPushButton>("cutIt")->text(), QStringLiteral("Cut All 3"));
+
+    pickTightness(CutTightness::tight);
+    click("applyToAll");
+    for (const BatchItem& item : job().batch()) QCOMPARE(item.tightness, CutTightness::tight);
+    // The first item's analysis is in before the picture, so it shows its waveform.
+    QTRY_VERIFY_WITH_TIMEOUT(shown("waveform"), 600000);
+    shoot("journey-batch");
+
+    click("cutIt");
+    QTRY_VERIFY_WITH_TIMEOUT(shown("batchResults"), 600000);
+    QCOMPARE(job().batch().size(), 3u);
+    for (int i : {0, 2}) {
+      const BatchItem& item = job().batch()[std::size_t(i)];
+      QVERIFY(item.output && !item.failure);
+      QVERIFY(QFile::exists(fromPath(item.output->sessionURL)));
+      const KestraneSession stored = KestraneSession::read(item.output->sessionURL);
+      QVERIFY(stored.cutList);
+      const QString figures = QString::fromStdString(Pipeline::elapsedString(stored.source.durationSeconds) +
+                                                     " \u2192 " +
+                                                     Pipeline::elapsedString(stored.cutList->keptDuration()));
+      auto* row = find(qPrintable(QStringLiteral("batchRow%1").arg(i)));
+      QVERIFY(row);
+      QCOMPARE(row->findChild<QLabel*>(QStringLiteral("figures"))->text(), figures);
+    }
+    const BatchItem& silent = job().batch()[1];
+    QVERIFY(!silent.output && silent.failure && !silent.failure->isEmpty());
+    auto* reason = find("batchRow1")->findChild<QLabel*>(QStringLiteral("failure"));
+    QVERIFY(reason && reason->isVisibleTo(&window()));
+    QCOMPARE(reason->text(), *silent.failure);
+    qInfo("the silent clip's reason: %s", qPrintable(reason->text()));
+    shoot("journey-batch-results");
   }
 };
 
