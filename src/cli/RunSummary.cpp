@@ -7,35 +7,12 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/model/CutFigures.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::cli {
 
 namespace {
-
-struct Figures {
-  double source = 0;
-  double kept = 0;
-  int silences = 0, flubs = 0, retakes = 0, fillers = 0, manual = 0;
-};
-
-Figures figuresOf(const KestraneSession& session) {
-  Figures f;
-  f.source = session.source.durationSeconds;
-  if (!session.cutList) return f;
-  f.kept = session.cutList->keptDuration();
-  for (const Segment& segment : session.cutList->segments) {
-    switch (segment.kind) {
-      case SegmentKind::silence: ++f.silences; break;
-      case SegmentKind::flub: ++f.flubs; break;
-      case SegmentKind::retakeRejected: ++f.retakes; break;
-      case SegmentKind::filler: ++f.fillers; break;
-      case SegmentKind::manual: ++f.manual; break;
-      case SegmentKind::keep: break;
-    }
-  }
-  return f;
-}
 
 std::string counted(int n, const char* one, const char* many) {
   return fmt::format("{} {}", n, n == 1 ? one : many);
@@ -44,7 +21,7 @@ std::string counted(int n, const char* one, const char* many) {
 }  // namespace
 
 std::string figuresLine(const KestraneSession& session) {
-  const Figures f = figuresOf(session);
+  const CutFigures f = cutFigures(session);
   std::string removed = fmt::format(
       "{}, {}, {}, {}", counted(f.silences, "silence", "silences"), counted(f.flubs, "flub", "flubs"),
       counted(f.retakes, "alternate take", "alternate takes"), counted(f.fillers, "filler", "fillers"));
@@ -57,7 +34,7 @@ std::string figuresLine(const KestraneSession& session) {
 }
 
 std::optional<std::string> keepsAlmostNothing(const KestraneSession& session) {
-  const Figures f = figuresOf(session);
+  const CutFigures f = cutFigures(session);
   if (f.source <= 0 || f.kept >= 0.02 * f.source) return std::nullopt;
   return fmt::format(
       "The cut keeps only {} of {} — almost everything was taken for silence or retakes. Try a "

@@ -56,6 +56,30 @@ class AcceptFilesTest : public QObject {
     if (!footage.isEmpty()) QCOMPARE(h.job->projectName(), QFileInfo(footage).completeBaseName());
   }
 
+  void aCutOfUnusableInputsFailsAtOnceWithTheCommandLinesSentence() {
+    Harness h;
+    h.engine->checksInputs = true;
+    const std::string missing = h.path("gone.mov").toStdString();
+    h.job->accept({h.path("gone.mov")});
+    h.job->start();
+    QCOMPARE(h.job->state().screen, Screen::failed);
+    QVERIFY2(h.job->state().message.startsWith(QString::fromStdString("Can't read media at " + missing + " \u2014 ")),
+             qPrintable(h.job->state().message));
+
+    // Readable footage with a script the engine can't read: the script's sentence.
+    QFile footage(h.path("a.mov"));
+    QVERIFY(footage.open(QIODevice::WriteOnly));
+    footage.write("not empty");
+    footage.close();
+    h.job->reset();
+    h.job->accept({h.path("a.mov"), h.path("lines.txt")});
+    h.job->start();
+    QCOMPARE(h.job->state().screen, Screen::failed);
+    QCOMPARE(h.job->state().message, QString::fromStdString("No script at " + h.path("lines.txt").toStdString() +
+                                                            " \u2014 no such file."));
+    QVERIFY(h.engine->runCalls().empty());
+  }
+
   void theRejectionNamesWhatIsTaken() {
     QCOMPARE(FileKinds::unsupportedFileMessage(),
              QStringLiteral("That doesn\u2019t look like footage \u2014 Kestrane takes .aif, .aiff, .avi, .caf, "

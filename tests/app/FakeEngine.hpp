@@ -78,6 +78,12 @@ class FakeEngine final : public EngineApi {
                          std::stop_token stop) override;
   Pipeline::DraftCut draftCut(const Pipeline::Analysis& analysis, const PipelineSettings& settings,
                               Pipeline::DraftCache& cache) override;
+  // Scripted footage is never on disk: the inputs are checked as the real engine checks them
+  // only when a test asks for it.
+  bool checksInputs = false;
+  void checkInputs(const Pipeline::Request& request) override {
+    if (checksInputs) EngineApi::checkInputs(request);
+  }
   AuditionPcm decodeAudition(const std::filesystem::path& footage) override;
   void ensureSpeechModel() override {}
 

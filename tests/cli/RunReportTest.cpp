@@ -198,7 +198,7 @@ TEST(RunReport, TheEndOfARunIsShortAndEndsWithThePackage) {
   const std::vector<std::string> warnings{
       "Check — pacing jump: note 3",
       "Checks: 7 more notes in the session file",
-      "1 spoken note to your editor — cut from the timeline, marked inside the source clip",
+      *cli::spokenNotesLine(s),
       "AI adjudication skipped — deterministic cut kept: your Claude sign-in has expired — open a "
       "terminal, run “claude”, log in, then use Retry AI Pass or re-cut",
       "Self-review: script beat not found in the cut: “hello”",

@@ -2,6 +2,10 @@
 // version order, and a whole install downloaded over that server.
 #include "app/updater/UpdateCheck.hpp"
 
+#include <future>
+#include <stop_token>
+#include <thread>
+
 #include "app/updater/UpdateInstaller.hpp"
 #include "app/updater/VersionOrder.hpp"
 #include "updater/UpdaterFixtures.hpp"
@@ -88,6 +92,53 @@ TEST(UpdateCheck, AnOfferedArchiveIsDownloadedVerifiedAndInstalled) {
   env.transport.maxArchiveBytes = 1 << 20;
   EXPECT_EQ(installUpdate(*offered, env).failureMessage,
             "Update didn't finish — the download didn't complete. Nothing changed; you're still on 1.0.");
+}
+
+TEST(UpdateCheck, AStopEndsADownloadUnderWayAndTheInstallChangesNothing) {
+  ScratchFolder scratch;
+  FeedServer server(scratch.path());
+  ASSERT_TRUE(server.running());
+  const auto target = scratch.path() / "update.zip";
+  std::stop_source stop;
+  auto download = std::async(std::launch::async, [&]() -> std::string {
+    try {
+      downloadArchive(server.url("/trickle/update.zip"), target, server.options(), stop.get_token());
+      return "finished";
+    } catch (const TransferError& error) {
+      return error.what();
+    }
+  });
+  // Let part of the archive land first, so the stop meets a transfer under way.
+  auto landed = [&target] {
+    std::error_code missing;
+    const auto size = fs::file_size(target, missing);
+    return missing ? 0 : size;
+  };
+  for (int i = 0; i < 1000 && landed() < (64u << 10); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(landed(), 64u << 10);
+  stop.request_stop();
+  EXPECT_EQ(download.get(), "the download was stopped");
+  EXPECT_FALSE(fs::exists(target));
+
+  // The same stop handed to an install: no archive, no swap, the old tree untouched.
+  auto root = scratch.path() / "install/Kestrane";
+  writeFile(root / ".kestrane-bundle", "bundle\n");
+  writeFile(root / "bin/kestrane-app", "old", true);
+  const auto before = snapshot(root);
+  InstallEnvironment env;
+  env.install = *updatableInstall(root / "bin/kestrane-app");
+  env.currentVersion = "1.0";
+  env.publicKeyBase64 = makeKeys().publicBase64;
+  env.transport = server.options();
+  env.stop = stop.get_token();
+  env.launch = [](const fs::path&, const std::vector<std::string>&) { FAIL() << "relaunched"; };
+  const UpdateInfo offered{"99.1", server.url("/trickle/update.zip"), {}, "c2lnbmF0dXJl"};
+  EXPECT_EQ(installUpdate(offered, env).failureMessage,
+            "Update didn't finish — the download was stopped. Nothing changed; you're still on 1.0.");
+  EXPECT_EQ(snapshot(root), before);
+  EXPECT_EQ(std::distance(fs::directory_iterator(root.parent_path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

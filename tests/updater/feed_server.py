@@ -37,6 +37,19 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     return self.reply(200, f.read(), "application/zip")
             except OSError:
                 return self.reply(404)
+        if scenario == "trickle":
+            # An archive that arrives a little at a time, for as long as anyone listens.
+            self.send_response(200)
+            self.send_header("Content-Type", "application/zip")
+            self.send_header("Content-Length", str(64 << 20))
+            self.end_headers()
+            try:
+                while True:
+                    self.wfile.write(b"x" * 8192)
+                    self.wfile.flush()
+                    time.sleep(0.05)
+            except OSError:
+                return
         if scenario == "ok":
             return self.reply(200, feed("99.1", base + "/archive/update.zip"))
         if scenario == "notfound":

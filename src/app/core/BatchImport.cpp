@@ -7,7 +7,7 @@
 
 #include "app/core/FileKinds.hpp"
 #include "app/core/Paths.hpp"
-#include "kestrane/export/TranscriptExporter.hpp"
+#include "kestrane/pipeline/TimelineDocument.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 
 namespace kestrane::app::BatchImport {
@@ -21,20 +21,10 @@ QString fileName(const QDateTime& now) {
 }
 
 FCPXMLWriter::BatchProject project(const KestraneSession& session) {
-  FCPXMLWriter::BatchProject p;
-  p.source = session.source;
-  p.cutList = session.cutList.value_or(CutList{});
-  if (session.settings.resolvedEmbedCaptions() && session.transcript) {
-    const auto length = session.settings.resolvedSubtitleLength();
-    p.captions = TranscriptExporter::cues(*session.transcript, p.cutList,
-                                          TranscriptExporter::maxLineDuration(length),
-                                          TranscriptExporter::maxWordsPerCue(length));
-  }
   std::string name = session.projectName.value_or("");
   if (name.empty()) name = FileKinds::baseName(fromPath(session.source.path)).toStdString();
-  p.projectName = name + " \u2014 Kestrane";
-  p.editorNotes = session.editorNotes.value_or(std::vector<Advisory>{});
-  return p;
+  return Pipeline::timelineProject(session, session.cutList.value_or(CutList{}),
+                                   session.editorNotes.value_or(std::vector<Advisory>{}), name);
 }
 
 void prune(const QString& dir, const QDateTime& now) {

@@ -9,6 +9,7 @@
 
 #include "app/core/Audition.hpp"
 #include "app/core/Paths.hpp"
+#include "kestrane/pipeline/InputCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::app {
@@ -37,6 +38,9 @@ class EngineApi {
   virtual AuditionPcm decodeAudition(const std::filesystem::path& footage) {
     return decodeAuditionPcm(fromPath(footage));
   }
+  // Throws Pipeline::InputError, with the command line's sentence, when the request's footage,
+  // package folder or script can't be used. Quick: it runs before a cut starts.
+  virtual void checkInputs(const Pipeline::Request& request) { Pipeline::checkInputs(request); }
   // Throws when the speech model for US English is not installed.
   virtual void ensureSpeechModel() = 0;
 };

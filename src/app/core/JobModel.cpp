@@ -134,6 +134,15 @@ void JobModel::start() {
     call.createMotionGraphics = false;
   }
 
+  // A missing file or a folder that can't take the package fails now, not after the analysis.
+  if (!recut) {
+    try {
+      engine_->checkInputs(request);
+    } catch (const Pipeline::InputError& e) {
+      return setState(JobState::failed(QString::fromStdString(e.what())));
+    }
+  }
+
   std::shared_future<Pipeline::Analysis> pending;
   if (!recut && preAnalysisInput_ == footagePath_) {
     pending = preAnalysis_;

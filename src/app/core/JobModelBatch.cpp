@@ -339,6 +339,7 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
   background_.start([this, engine = engine_, request, prepared = std::move(prepared), pending,
                      progress, settle](std::stop_token stop) mutable {
     try {
+      engine->checkInputs(request);
       if (pending.valid()) {
         // The queue is analysing this video right now: its result serves the cut too.
         progress(Pipeline::Stage::transcribing);

@@ -1,8 +1,6 @@
 // Files reaching the job model: drops, open dialogs, files opened from outside, and reopening
 // the packages of earlier cuts.
-#include <QDir>
-#include <QFileInfo>
-
+#include <algorithm>
 #include <cmath>
 
 #include "app/core/FileKinds.hpp"
@@ -13,42 +11,24 @@ namespace kestrane::app {
 
 namespace {
 
-// The session file itself, or the first one found in a package folder; empty when none.
-QString findSessionFile(const QString& path) {
-  if (QFileInfo(path).suffix() == QStringLiteral("json")) return path;
-  const QDir folder(path);
-  const QStringList entries =
-      folder.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                       QDir::Unsorted);
-  for (const QString& name : entries) {
-    if (name.endsWith(QStringLiteral(".kestrane.json"))) return folder.filePath(name);
-  }
-  return {};
-}
-
 // The output of an earlier cut, rebuilt from its package; none when the cut cannot be shown.
-std::optional<Pipeline::Output> storedOutput(const KestraneSession& session, const QString& sessionFile) {
-  namespace fs = std::filesystem;
-  const fs::path file = toPath(sessionFile);
-  const fs::path folder = file.parent_path();
-  const std::string base = toPath(FileKinds::baseName(fromPath(session.source.path))).string();
-  const fs::path fcpxml = folder / (base + ".fcpxml");
-  std::error_code ec;
-  if (!session.cutList || !fs::exists(fcpxml, ec)) return std::nullopt;
+std::optional<Pipeline::Output> storedOutput(const KestraneSession& session,
+                                             const Pipeline::PackageContents& package) {
+  if (!session.cutList || !package.fcpxml) return std::nullopt;
 
   Pipeline::Output output;
   output.session = session;
-  output.packageDir = folder;
-  output.fcpxmlURL = fcpxml;
-  output.transcriptURL = folder / "transcript.md";
-  output.captionsURL = folder / "captions.srt";
-  output.sessionURL = file;
-  if (fs::exists(folder / "visual-ideas.md", ec)) output.visualIdeasURL = folder / "visual-ideas.md";
-  if (const fs::path mp4 = folder / (base + " rough cut.mp4"); fs::exists(mp4, ec)) output.mp4URL = mp4;
+  output.packageDir = package.layout.dir;
+  output.fcpxmlURL = *package.fcpxml;
+  output.transcriptURL = package.layout.transcript();
+  output.captionsURL = package.layout.captions();
+  output.sessionURL = package.session;
+  output.visualIdeasURL = package.visualIdeas;
+  output.mp4URL = package.movie;
   output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
   const bool anyRendered = std::any_of(output.graphicsAssets.begin(), output.graphicsAssets.end(),
                                        [](const GraphicsAsset& a) { return !a.failure; });
-  if (anyRendered && fs::is_directory(folder / "assets", ec)) output.assetsDirURL = folder / "assets";
+  if (anyRendered) output.assetsDirURL = package.assetsDir;
   return output;
 }
 
@@ -103,13 +83,13 @@ void JobModel::accept(const QStringList& paths) {
 void JobModel::openSession(const QString& path) {
   if (state_.screen == Screen::running) return;
   stopAudition();
-  const QString sessionFile = findSessionFile(path);
-  if (sessionFile.isEmpty()) {
-    return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));
-  }
+  Pipeline::PackageContents package;
   KestraneSession session;
   try {
-    session = KestraneSession::read(toPath(sessionFile));
+    package = Pipeline::openPackage(toPath(path));
+    session = KestraneSession::read(package.session);
+  } catch (const Pipeline::NoSessionFound&) {
+    return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));
   } catch (const std::exception& e) {
     return setState(JobState::failed(QStringLiteral("Couldn't open session: ") +
                                      QString::fromStdString(e.what())));
@@ -153,10 +133,11 @@ void JobModel::openSession(const QString& path) {
   storedProjectName_ = projectName_;
   lastCutDuration_.reset();
   lastPreAnalysisDuration_.reset();
+  const QString sessionFile = fromPath(package.session);
   lastSessionPath_ = sessionFile;
   rememberSession(sessionFile);
 
-  std::optional<Pipeline::Output> output = storedOutput(session, sessionFile);
+  std::optional<Pipeline::Output> output = storedOutput(session, package);
   if (!output) isRecut_ = true;
   refreshDraftCuts();
   // The stored levels are in at once, so Space works at once: the sound is read from now on.

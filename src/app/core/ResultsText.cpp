@@ -2,31 +2,13 @@
 
 #include "app/core/FileKinds.hpp"
 #include "app/core/Paths.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::app::ResultsText {
 
-Stats stats(const KestraneSession& session) {
-  Stats s;
-  s.source = session.source.durationSeconds;
-  if (!session.cutList) return s;
-  s.kept = session.cutList->keptDuration();
-  for (const Segment& segment : session.cutList->segments) {
-    switch (segment.kind) {
-      case SegmentKind::keep: break;
-      case SegmentKind::silence: ++s.silences; break;
-      case SegmentKind::flub: ++s.flubs; break;
-      case SegmentKind::retakeRejected: ++s.retakes; break;
-      case SegmentKind::filler: ++s.fillers; break;
-      case SegmentKind::manual: ++s.manual; break;
-    }
-  }
-  return s;
-}
+Stats stats(const KestraneSession& session) { return cutFigures(session); }
 
-QString timeString(double seconds) {
-  const long long whole = static_cast<long long>(seconds);
-  return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
-}
+QString timeString(double seconds) { return QString::fromStdString(timeStamp(seconds)); }
 
 QString figuresLine(const Stats& stats) {
   return timeString(stats.source) + QStringLiteral(" of footage \u2192 ") + timeString(stats.kept);
@@ -68,8 +50,8 @@ QString advisoryRow(const Advisory& advisory) {
 }
 
 std::filesystem::path premiereXmlPath(const Pipeline::Output& output) {
-  const QString base = FileKinds::baseName(fromPath(output.session.source.path));
-  return output.packageDir / toPath(base + QStringLiteral(" (Premiere).xml"));
+  return Pipeline::PackageLayout{output.packageDir, Pipeline::sourceStem(output.session.source.path)}
+      .premiereXml();
 }
 
 QString importHint(const Pipeline::Output& output) {

@@ -5,19 +5,12 @@
 #include <filesystem>
 #include <optional>
 
+#include "kestrane/model/CutFigures.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::app::ResultsText {
 
-struct Stats {
-  double kept = 0;    // seconds
-  double source = 0;  // seconds
-  int silences = 0;
-  int flubs = 0;
-  int retakes = 0;
-  int fillers = 0;
-  int manual = 0;
-};
+using Stats = CutFigures;
 
 Stats stats(const KestraneSession& session);
 

@@ -22,6 +22,8 @@ UpdateChecker::Config UpdateChecker::defaultConfig(const std::string& executable
 UpdateChecker::UpdateChecker(Config config, QObject* parent)
     : QObject(parent), config_(std::move(config)) {}
 
+UpdateChecker::~UpdateChecker() { stopInstall_.request_stop(); }
+
 void UpdateChecker::check() {
   if (checked_ || !config_.install) return;
   checked_ = true;
@@ -49,6 +51,7 @@ void UpdateChecker::installAndRelaunch() {
   env.currentVersion = config_.currentVersion;
   env.publicKeyBase64 = config_.publisherKey;
   env.transport = config_.transport;
+  env.stop = stopInstall_.get_token();
   auto update = *available_;
   QtConcurrent::run([update, env] { return installUpdate(update, env); })
       .then(this, [this](InstallOutcome outcome) {

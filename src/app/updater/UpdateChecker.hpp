@@ -5,6 +5,7 @@
 #include <QString>
 #include <functional>
 #include <optional>
+#include <stop_token>
 
 #include "app/updater/UpdateInstaller.hpp"
 
@@ -33,6 +34,8 @@ class UpdateChecker : public QObject {
   static Config defaultConfig(const std::string& executable);
 
   explicit UpdateChecker(Config config, QObject* parent = nullptr);
+  // A download still under way ends rather than running on after the window is gone.
+  ~UpdateChecker() override;
 
   const std::optional<UpdateInfo>& available() const { return available_; }
   bool installing() const { return installing_; }
@@ -53,6 +56,7 @@ class UpdateChecker : public QObject {
   bool installing_ = false;
   bool checked_ = false;
   QString failureMessage_;
+  std::stop_source stopInstall_;
 };
 
 }  // namespace kestrane::updater

@@ -52,7 +52,7 @@ InstallOutcome installUpdate(const UpdateInfo& update, const InstallEnvironment&
       if (env.download) {
         env.download(update.zip, archive);
       } else {
-        downloadArchive(update.zip, archive, env.transport);
+        downloadArchive(update.zip, archive, env.transport, env.stop);
       }
     } catch (const TransferError& error) {
       throw Failure{error.what()};

@@ -3,6 +3,7 @@
 // failure becomes the one sentence shown under the update banner.
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ struct InstallEnvironment {
   TransportOptions transport;
   UnpackLimits limits;
   std::vector<std::string> relaunchArguments;
+  // Ends the real download early (the application is closing); the install then changes nothing.
+  std::stop_token stop;
   // Seams for tests; empty means the real download and launcher.
   std::function<void(const std::string& url, const std::filesystem::path& to)> download;
   std::function<void(const std::filesystem::path&, const std::vector<std::string>&)> launch;

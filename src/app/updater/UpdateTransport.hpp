@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+#include <stop_token>
 #include <string>
 
 namespace kestrane::updater {
@@ -34,8 +35,9 @@ class TransferError : public std::runtime_error {
 std::optional<FeedResponse> fetchFeed(const std::string& url, const TransportOptions& options);
 
 // Downloads the archive to `destination`. Throws TransferError when the transfer fails, the
-// answer is not 200, or the archive is larger than the cap; a partial file is removed.
+// answer is not 200, the archive is larger than the cap, or `stop` is triggered (a transfer
+// under way ends within a fraction of a second); a partial file is removed.
 void downloadArchive(const std::string& url, const std::filesystem::path& destination,
-                     const TransportOptions& options);
+                     const TransportOptions& options, std::stop_token stop = {});
 
 }  // namespace kestrane::updater

@@ -70,36 +70,4 @@ PipelineSettings recutSettings(const RecutChoices& choices, const KestraneSessio
   return s;
 }
 
-std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage) {
-  std::error_code ec, entryError;
-  if (!std::filesystem::exists(sessionOrPackage, ec)) {
-    throw PipelineError(
-        fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
-  }
-  if (!std::filesystem::is_directory(sessionOrPackage, ec)) return sessionOrPackage;
-  constexpr std::string_view suffix = ".kestrane.json";
-  std::vector<std::filesystem::path> found;
-  for (const auto& entry : std::filesystem::directory_iterator(sessionOrPackage, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > suffix.size() &&
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0 &&
-        entry.is_regular_file(entryError)) {
-      found.push_back(entry.path());
-    }
-  }
-  if (ec) {
-    throw PipelineError(
-        fmt::format("Can't read the folder {} — {}.", sessionOrPackage.string(), ec.message()));
-  }
-  if (found.empty()) {
-    throw PipelineError(fmt::format("No session file (.kestrane.json) in {} — is it a package?",
-                                    sessionOrPackage.string()));
-  }
-  if (found.size() > 1) {
-    throw PipelineError(fmt::format("{} holds several session files — name the one to re-cut.",
-                                    sessionOrPackage.string()));
-  }
-  return found.front();
-}
-
 }  // namespace kestrane::Pipeline

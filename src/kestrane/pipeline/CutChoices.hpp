@@ -61,9 +61,4 @@ PipelineSettings cutSettings(const CutChoices& choices, const LevelData& levels)
 // levels; throws PipelineError when the session has none.
 PipelineSettings recutSettings(const RecutChoices& choices, const KestraneSession& stored);
 
-// The session file a re-cut names: the file itself, or the one session file
-// ("*.kestrane.json") inside a package folder. Throws PipelineError when the path does not
-// exist, or a folder holds none or several.
-std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage);
-
 }  // namespace kestrane::Pipeline

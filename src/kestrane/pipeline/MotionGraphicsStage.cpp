@@ -7,9 +7,7 @@
 #include "kestrane/ai/AIBackend.hpp"
 #include "kestrane/ai/CompositionAuthor.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
-#include "kestrane/export/FCPXMLWriter.hpp"
 #include "kestrane/export/GraphicsPlacer.hpp"
-#include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/graphics/BrandProbe.hpp"
 #include "kestrane/graphics/GraphicsRun.hpp"
 #include "kestrane/graphics/GraphicsText.hpp"
@@ -17,9 +15,11 @@
 #include "kestrane/graphics/HyperFramesRenderer.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/TimelineDocument.hpp"
 
 namespace kestrane::Pipeline {
 namespace {
@@ -36,19 +36,7 @@ GraphicsPlacer::Plan planFor(const KestraneSession& session, const fs::path& pac
 void writeTimeline(const KestraneSession& session, const CutList& cutList,
                    const std::vector<Advisory>& editorNotes, const std::string& projectName,
                    const std::vector<GraphicsPlacement>& graphics, const fs::path& fcpxml) {
-  const PipelineSettings& settings = session.settings;
-  std::vector<TranscriptExporter::Cue> captions;
-  if (settings.resolvedEmbedCaptions() && session.transcript) {
-    const auto length = settings.resolvedSubtitleLength();
-    captions = TranscriptExporter::cues(*session.transcript, cutList,
-                                        TranscriptExporter::maxLineDuration(length),
-                                        TranscriptExporter::maxWordsPerCue(length));
-  }
-  FCPXMLWriter::Options options;
-  options.eventName = "Kestrane";
-  options.projectName = projectName + " — Kestrane";
-  options.editorNotes = editorNotes;
-  FCPXMLWriter::write(session.source, cutList, graphics, captions, options, fcpxml);
+  AtomicFile::write(fcpxml, timelineDocument(session, cutList, editorNotes, projectName, graphics));
 }
 
 std::string placedSentence(const std::vector<GraphicsPlacement>& placements) {
@@ -86,17 +74,16 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
   // A stored frame duration is made standard again before the writers use it, as a re-cut does.
   session.source.frameDuration =
       RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
-  const fs::path packageDir = sessionURL.parent_path();
-  std::string stem = sessionURL.filename().string();
-  for (auto at = stem.find(".kestrane.json"); at != std::string::npos; at = stem.find(".kestrane.json"))
-    stem.erase(at, 14);
+  const PackageContents package = packageContents(sessionURL);
+  const fs::path& packageDir = package.layout.dir;
+  const std::string& stem = package.layout.stem;
   // The view must not outlive the name it looks into.
   const std::string projectName = session.projectName.value_or("");
   const std::string_view trimmed = GraphicsText::trimSpace(projectName);
   const std::string displayName = trimmed.empty() ? stem : std::string(trimmed);
 
   PlacementResult result;
-  result.fcpxmlURL = packageDir / (stem + ".fcpxml");
+  result.fcpxmlURL = package.layout.fcpxml();
   auto plan = GraphicsPlacer::plan(
       session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
       session.cutList->keptDuration(), [&stop](const fs::path& file) {
@@ -173,7 +160,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     request.graphicsNotes = session.graphicsNotes;
     request.projectName = job.projectName;
     request.canvas = GraphicsCanvas::forSource(session.source);
-    request.assetsDir = files.dir / "assets";
+    request.assetsDir = PackageLayout{files.dir, job.stem}.assets();
     request.options = GraphicsRun::Options::clamped(
         std::max(ideas.graphicsCount, 1), session.settings.resolvedGraphicsConcurrency());
     if (session.brandSpec) request.vocabulary = session.brandSpec->componentVocabulary;

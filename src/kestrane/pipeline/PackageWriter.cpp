@@ -6,13 +6,14 @@
 
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/model/AtomicFile.hpp"
-#include "kestrane/export/FCPXMLWriter.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/export/XMEMLWriter.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
+#include "kestrane/pipeline/TimelineDocument.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -34,22 +35,11 @@ void writeFiles(Job& job, const PackageFiles& files) {
   const Transcript& transcript = *session.transcript;
   const std::string timelineName = job.projectName + " — Kestrane";
 
-  std::vector<TranscriptExporter::Cue> captions;
-  if (settings.resolvedEmbedCaptions()) {
-    const auto length = settings.resolvedSubtitleLength();
-    captions = TranscriptExporter::cues(transcript, job.cutList,
-                                        TranscriptExporter::maxLineDuration(length),
-                                        TranscriptExporter::maxWordsPerCue(length));
-  }
-  FCPXMLWriter::Options options;
-  options.eventName = "Kestrane";
-  options.projectName = timelineName;
-  options.editorNotes = job.editorNotes;
   writeText(job, staged, files.fcpxml,
-            FCPXMLWriter::fcpxml(session.source, job.cutList, {}, captions, options));
+            timelineDocument(session, job.cutList, job.editorNotes, job.projectName, {}));
 
   if (settings.resolvedExportTarget() == ExportTarget::premiere) {
-    writeText(job, staged, files.dir / (job.stem + " (Premiere).xml"),
+    writeText(job, staged, PackageLayout{files.dir, job.stem}.premiereXml(),
               XMEMLWriter::xmeml(session.source, job.cutList, timelineName, true));
   }
 
@@ -62,7 +52,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
                                     TranscriptExporter::srtMaxLineDuration,
                                     TranscriptExporter::srtMaxWordsPerCue));
 
-  const std::filesystem::path coveragePath = files.dir / "script-coverage.md";
+  const std::filesystem::path coveragePath = PackageLayout{files.dir, job.stem}.coverage();
   if (session.script && !job.coverage.empty()) {
     writeText(job, staged, coveragePath, ScriptCoverage::markdown(job.coverage, job.projectName));
     const auto missing = std::count_if(job.coverage.begin(), job.coverage.end(), [](const auto& beat) {
@@ -112,10 +102,11 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
     // A forced exit takes the folder away too, once the files staged in it are gone.
     platform::ScratchFiles::add(files.dir.string());
   }
-  files.fcpxml = files.dir / (job.stem + ".fcpxml");
-  files.transcript = files.dir / "transcript.md";
-  files.captions = files.dir / "captions.srt";
-  files.session = files.dir / (job.stem + ".kestrane.json");
+  const PackageLayout layout{files.dir, job.stem};
+  files.fcpxml = layout.fcpxml();
+  files.transcript = layout.transcript();
+  files.captions = layout.captions();
+  files.session = layout.session();
 
   try {
     writeFiles(job, files);

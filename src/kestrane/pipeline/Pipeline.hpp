@@ -21,6 +21,7 @@
 #include "kestrane/model/UserFacingError.hpp"
 #include "kestrane/pipeline/CutChoices.hpp"
 #include "kestrane/pipeline/DraftCut.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"

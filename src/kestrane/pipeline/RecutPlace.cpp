@@ -3,6 +3,7 @@
 #include <charconv>
 #include <string_view>
 
+#include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -13,22 +14,7 @@ bool endsWith(std::string_view text, std::string_view tail) {
   return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
 }
 
-// A package renamed by hand still holds its timeline beside its session file, both named after
-// the footage.
-bool holdsPackageFiles(const std::filesystem::path& folder, const std::filesystem::path& sessionPath) {
-  constexpr std::string_view sessionExtension = ".kestrane.json";
-  const std::string sessionName = sessionPath.filename().string();
-  if (!endsWith(sessionName, sessionExtension)) return false;
-  const std::string stem = sessionName.substr(0, sessionName.size() - sessionExtension.size());
-  std::error_code ec;
-  return std::filesystem::is_regular_file(folder / (stem + ".fcpxml"), ec);
-}
-
 }  // namespace
-
-bool isPackageFolderName(const std::string& folderName) {
-  return endsWith(folderName, " Kestrane") || endsWith(folderName, ".kestrane");
-}
 
 bool namesPackageOf(const std::string& folderName, const std::string& projectName) {
   if (folderName == packageFolderName(projectName) ||
@@ -55,9 +41,7 @@ PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,
                                const std::optional<std::string>& projectName) {
   const std::filesystem::path folder = sessionPath.parent_path();
   const std::string folderName = folder.filename().string();
-  if (!isPackageFolderName(folderName) && !holdsPackageFiles(folder, sessionPath)) {
-    return {folder, std::nullopt};
-  }
+  if (!packageContents(sessionPath).isPackage) return {folder, std::nullopt};
 
   const auto name = trimmedOrAbsent(projectName);
   if (recutPackageDir(sessionPath, projectName) == folder ||

@@ -10,17 +10,13 @@
 
 namespace kestrane::Pipeline::detail {
 
-// A package folder's name ends in " Kestrane" or ".kestrane".
-bool isPackageFolderName(const std::string& folderName);
-
 // True when `folderName` is a package folder made for the project `projectName`:
 // "<name> Kestrane", "<name> Kestrane.kestrane" or a numbered "<name> Kestrane <n>.kestrane",
 // with the name made safe as a folder name the way a run makes it.
 bool namesPackageOf(const std::string& folderName, const std::string& projectName);
 
 // - A session file outside a package: a new package beside the session file.
-// A folder is a package when its name says so, or when it holds the timeline named after the
-// session file's footage (a package renamed by hand).
+// A folder is a package as packageContents judges it.
 // - Inside a package, with no new project name (or the package's own): that package.
 // - Inside a package, with a new project name: a new package beside the old one.
 PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,

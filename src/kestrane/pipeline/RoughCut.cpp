@@ -1,12 +1,13 @@
 #include "kestrane/pipeline/RoughCut.hpp"
 
 #include "kestrane/export/MP4Renderer.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 
 namespace kestrane::Pipeline::detail {
 
 std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
-  return files.dir / (job.stem + " rough cut.mp4");
+  return PackageLayout{files.dir, job.stem}.movie();
 }
 
 std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
@@ -33,7 +34,7 @@ void removeStaleRoughCut(Job& job, const PackageFiles& files) {
 void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4) {
   std::error_code ignored;
   if (job.session.settings.resolvedExportTarget() != ExportTarget::premiere &&
-      std::filesystem::remove(files.dir / (job.stem + " (Premiere).xml"), ignored)) {
+      std::filesystem::remove(PackageLayout{files.dir, job.stem}.premiereXml(), ignored)) {
     job.warnings.push_back("Removed the Premiere timeline of the earlier cut — it no longer matches this one");
   }
   if (!renderMP4) removeStaleRoughCut(job, files);

@@ -10,12 +10,12 @@
 #include "kestrane/graphics/VisualIdeas.hpp"
 #include "kestrane/graphics/VisualIdeasPrompt.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 
 namespace kestrane::Pipeline::detail {
 
 namespace {
 
-constexpr const char* kDocumentName = "visual-ideas.md";
 
 constexpr std::string_view kPreamble =
     "## How to use this document\n"
@@ -70,7 +70,7 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
     }
   }
 
-  const std::filesystem::path documentPath = files.dir / kDocumentName;
+  const std::filesystem::path documentPath = PackageLayout{files.dir, job.stem}.visualIdeas();
   if (useClaude) {
     std::string transcriptText = TranscriptExporter::anchorMarkdown(
         transcript, job.cutList, TranscriptExporter::anchorMaxLineSeconds,

@@ -1,48 +1,24 @@
 #include "kestrane/platform/HttpClient.hpp"
 
-#include <curl/curl.h>
-
-#include <algorithm>
 #include <cctype>
-#include <memory>
-#include <mutex>
+
+#include "kestrane/http/HttpTransfer.hpp"
+#include "kestrane/http/UrlParts.hpp"
 
 namespace kestrane::HttpClient {
 
 namespace {
-
-void initialiseOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::ranges::transform(out, out.begin(), [](unsigned char c) { return std::tolower(c); });
-  return out;
-}
 
 struct UrlParts {
   std::string scheme, host;
 };
 
 std::optional<UrlParts> parseURL(std::string_view url) {
-  std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), curl_url_cleanup);
-  if (!handle) return std::nullopt;
-  const std::string text(url);
   // No guessing of a missing scheme: only absolute URLs are sent anywhere.
-  if (curl_url_set(handle.get(), CURLUPART_URL, text.c_str(), 0) != CURLUE_OK) return std::nullopt;
-  auto part = [&handle](CURLUPart which) -> std::optional<std::string> {
-    char* value = nullptr;
-    if (curl_url_get(handle.get(), which, &value, 0) != CURLUE_OK || !value) return std::nullopt;
-    std::string out(value);
-    curl_free(value);
-    return out;
-  };
-  auto scheme = part(CURLUPART_SCHEME);
-  auto host = part(CURLUPART_HOST);
+  auto scheme = http::urlPart(url, http::UrlPart::Scheme);
+  auto host = http::urlPart(url, http::UrlPart::Host);
   if (!scheme || !host) return std::nullopt;
-  return UrlParts{lower(*scheme), lower(*host)};
+  return UrlParts{http::lowerAscii(std::move(*scheme)), http::lowerAscii(std::move(*host))};
 }
 
 bool isLoopbackHost(const std::string& host) {
@@ -62,52 +38,29 @@ bool isLoopbackURL(std::string_view url) {
   return parts && parts->scheme == "http" && isLoopbackHost(parts->host);
 }
 
-struct Transfer {
-  const Request* request;
-  Response response;
-  std::stop_token stop;
-  bool tooLarge = false;
-};
-
-std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* t = static_cast<Transfer*>(user);
-  const std::size_t n = size * count;
-  if (t->response.body.size() + n > t->request->maxReplyBytes) {
-    t->tooLarge = true;
-    return 0;  // ends the transfer
-  }
-  t->response.body.append(data, n);
-  return n;
-}
-
-std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
-  auto* t = static_cast<Transfer*>(user);
-  const std::size_t n = size * count;
-  std::string_view line(data, n);
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  if (line.starts_with("HTTP/")) {
-    t->response.headers.clear();  // a new reply (after 100 Continue, say) starts over
-    return n;
-  }
-  const auto colon = line.find(':');
-  if (colon == std::string_view::npos) return n;
-  std::string_view value = line.substr(colon + 1);
-  while (!value.empty() && (value.front() == ' ' || value.front() == '\t')) value.remove_prefix(1);
-  while (!value.empty() && (value.back() == ' ' || value.back() == '\t')) value.remove_suffix(1);
-  t->response.headers.emplace_back(std::string(line.substr(0, colon)), std::string(value));
-  return n;
-}
-
-int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-  return static_cast<Transfer*>(user)->stop.stop_requested() ? 1 : 0;
+http::Exchange exchangeFor(const Request& request) {
+  http::Exchange exchange;
+  exchange.url = request.url;
+  exchange.method = request.method;
+  if (request.method != "GET" && request.method != "HEAD") exchange.body = &request.body;
+  for (const auto& [name, value] : request.headers) exchange.headerLines.push_back(name + ": " + value);
+  // libcurl would otherwise add "Expect: 100-continue" to large bodies.
+  exchange.headerLines.emplace_back("Expect:");
+  exchange.collectHeaders = true;
+  exchange.policy.protocols = "https,http";
+  // Plain HTTP only ever goes to this computer, never through a proxy.
+  exchange.policy.bypassProxy = isLoopbackURL(request.url);
+  exchange.timeouts.total = std::chrono::milliseconds(static_cast<long>(request.timeoutSeconds * 1000.0));
+  exchange.sink.limit = request.maxReplyBytes;
+  return exchange;
 }
 
 }  // namespace
 
 std::optional<std::string> Response::header(std::string_view name) const {
-  const std::string wanted = lower(name);
+  const std::string wanted = http::lowerAscii(std::string(name));
   for (const auto& [key, value] : headers) {
-    if (lower(key) == wanted) return value;
+    if (http::lowerAscii(key) == wanted) return value;
   }
   return std::nullopt;
 }
@@ -123,53 +76,23 @@ Response send(const Request& request, std::stop_token stop) {
     throw TransportError("refused to send to a URL that is neither HTTPS nor this computer");
   }
   if (stop.stop_requested()) throw Stopped();
-  initialiseOnce();
-  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> curl(curl_easy_init(), curl_easy_cleanup);
-  if (!curl) throw TransportError("couldn't start an HTTP request");
-  CURL* h = curl.get();
-
-  Transfer transfer{&request, {}, stop};
-  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr, curl_slist_free_all);
-  for (const auto& [name, value] : request.headers) {
-    const std::string line = name + ": " + value;
-    curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
-    if (!grown) throw TransportError("couldn't prepare the HTTP request");
-    headers.release();
-    headers.reset(grown);
+  auto outcome = http::perform(exchangeFor(request), stop);
+  using End = http::Outcome::End;
+  switch (outcome.end) {
+    case End::Complete:
+      return Response{outcome.status, std::move(outcome.headers), std::move(outcome.body)};
+    case End::Stopped:
+      throw Stopped();
+    case End::Overflowed:
+      throw ReplyTooLarge("the reply was larger than " + std::to_string(request.maxReplyBytes) + " bytes");
+    case End::NotStarted:
+      throw TransportError("couldn't start an HTTP request");
+    case End::NotPrepared:
+      throw TransportError("couldn't prepare the HTTP request");
+    case End::Failed:
+      break;
   }
-  // libcurl would otherwise add "Expect: 100-continue" to large bodies.
-  headers.reset(curl_slist_append(headers.release(), "Expect:"));
-
-  curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "https,http");
-  curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
-  if (request.method != "GET" && request.method != "HEAD") {
-    curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
-  }
-  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000.0));
-  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-  curl_easy_setopt(h, CURLOPT_HEADERDATA, &transfer);
-  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &transfer);
-  // Plain HTTP only ever goes to this computer, never through a proxy.
-  if (isLoopbackURL(request.url)) curl_easy_setopt(h, CURLOPT_NOPROXY, "*");
-
-  const CURLcode rc = curl_easy_perform(h);
-  if (rc == CURLE_ABORTED_BY_CALLBACK) throw Stopped();
-  if (transfer.tooLarge) {
-    throw ReplyTooLarge("the reply was larger than " + std::to_string(request.maxReplyBytes) +
-                         " bytes");
-  }
-  if (rc != CURLE_OK) throw TransportError(std::string("HTTP request failed: ") + curl_easy_strerror(rc));
-  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &transfer.response.status);
-  return std::move(transfer.response);
+  throw TransportError("HTTP request failed: " + outcome.error);
 }
 
 }  // namespace kestrane::HttpClient

@@ -11,8 +11,7 @@ extern "C" {
 
 namespace kestrane::platform {
 
-MonoResampler::MonoResampler(int inputRate, int outputRate)
-    : inputRate_(inputRate), outputRate_(outputRate) {
+MonoResampler::MonoResampler(int inputRate, int outputRate) {
     AVChannelLayout mono = AV_CHANNEL_LAYOUT_MONO;
     int rc = swr_alloc_set_opts2(&swr_, &mono, AV_SAMPLE_FMT_S16, outputRate, &mono,
                                  AV_SAMPLE_FMT_FLT, inputRate, 0, nullptr);

@@ -25,8 +25,6 @@ public:
 private:
     void run(const float* samples, int count, std::vector<std::int16_t>& out);
     SwrContext* swr_ = nullptr;
-    int inputRate_;
-    int outputRate_;
 };
 
 } // namespace kestrane::platform

@@ -1,0 +1,89 @@
+#include "kestrane/pipeline/PackageContents.hpp"
+
+#include <fmt/format.h>
+
+#include <string_view>
+#include <vector>
+
+
+namespace kestrane::Pipeline {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kSessionSuffix = ".kestrane.json";
+
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+std::optional<fs::path> ifFile(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec) ? std::optional(path) : std::nullopt;
+}
+
+}  // namespace
+
+std::string sessionStem(const fs::path& sessionFile) {
+  const std::string name = sessionFile.filename().string();
+  if (endsWith(name, kSessionSuffix)) return name.substr(0, name.size() - kSessionSuffix.size());
+  return sessionFile.stem().string();
+}
+
+bool isPackageFolderName(const std::string& folderName) {
+  return endsWith(folderName, " Kestrane") || endsWith(folderName, ".kestrane");
+}
+
+fs::path sessionFileFor(const fs::path& sessionOrPackage) {
+  std::error_code ec, entryError;
+  if (!fs::exists(sessionOrPackage, ec)) {
+    throw NoSessionFound(
+        fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
+  }
+  if (!fs::is_directory(sessionOrPackage, ec)) return sessionOrPackage;
+  std::vector<fs::path> found;
+  for (const auto& entry : fs::directory_iterator(sessionOrPackage, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > kSessionSuffix.size() && endsWith(name, kSessionSuffix) &&
+        entry.is_regular_file(entryError)) {
+      found.push_back(entry.path());
+    }
+  }
+  if (ec) {
+    throw PipelineError(
+        fmt::format("Can't read the folder {} — {}.", sessionOrPackage.string(), ec.message()));
+  }
+  if (found.empty()) {
+    throw NoSessionFound(fmt::format("No session file (.kestrane.json) in {} — is it a package?",
+                                    sessionOrPackage.string()));
+  }
+  if (found.size() > 1) {
+    throw PipelineError(fmt::format("{} holds several session files — name the one to re-cut.",
+                                    sessionOrPackage.string()));
+  }
+  return found.front();
+}
+
+PackageContents packageContents(const fs::path& sessionFile) {
+  PackageContents contents;
+  contents.session = sessionFile;
+  contents.layout = {sessionFile.parent_path(), sessionStem(sessionFile)};
+  const PackageLayout& layout = contents.layout;
+  // Only a session file named after the footage has a timeline named after it beside it.
+  if (endsWith(sessionFile.filename().string(), kSessionSuffix))
+    contents.fcpxml = ifFile(layout.fcpxml());
+  contents.isPackage = isPackageFolderName(layout.dir.filename().string()) || contents.fcpxml;
+  contents.premiereXml = ifFile(layout.premiereXml());
+  contents.movie = ifFile(layout.movie());
+  contents.visualIdeas = ifFile(layout.visualIdeas());
+  std::error_code ec;
+  if (fs::is_directory(layout.assets(), ec)) contents.assetsDir = layout.assets();
+  return contents;
+}
+
+PackageContents openPackage(const fs::path& sessionOrPackage) {
+  return packageContents(sessionFileFor(sessionOrPackage));
+}
+
+}  // namespace kestrane::Pipeline

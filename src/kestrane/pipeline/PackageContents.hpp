@@ -1,0 +1,68 @@
+#pragma once
+// What a package folder holds and what its files are called. Every reader and writer of a
+// package takes the names from here, so a package reopened, re-cut or re-placed is found the
+// way a run wrote it.
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "kestrane/pipeline/PipelineError.hpp"
+
+namespace kestrane::Pipeline {
+
+// The path given is no session file, nor a folder holding one.
+class NoSessionFound : public PipelineError {
+ public:
+  using PipelineError::PipelineError;
+};
+
+// The names of a package's files, for footage whose stem is `stem`, inside `dir`.
+struct PackageLayout {
+  std::filesystem::path dir;
+  std::string stem;
+
+  std::filesystem::path session() const { return dir / (stem + ".kestrane.json"); }
+  std::filesystem::path fcpxml() const { return dir / (stem + ".fcpxml"); }
+  std::filesystem::path premiereXml() const { return dir / (stem + " (Premiere).xml"); }
+  std::filesystem::path movie() const { return dir / (stem + " rough cut.mp4"); }
+  std::filesystem::path transcript() const { return dir / "transcript.md"; }
+  std::filesystem::path captions() const { return dir / "captions.srt"; }
+  std::filesystem::path coverage() const { return dir / "script-coverage.md"; }
+  std::filesystem::path visualIdeas() const { return dir / "visual-ideas.md"; }
+  std::filesystem::path assets() const { return dir / "assets"; }
+};
+
+// An opened package: where its session file is, and which of its files are there now.
+struct PackageContents {
+  PackageLayout layout;
+  std::filesystem::path session;  // the session file named or found
+  // The folder is a package: its name says so, or it holds the session's timeline (a package
+  // renamed by hand). Only a package is ever rewritten in place.
+  bool isPackage = false;
+  std::optional<std::filesystem::path> fcpxml;
+  std::optional<std::filesystem::path> premiereXml;
+  std::optional<std::filesystem::path> movie;
+  std::optional<std::filesystem::path> visualIdeas;
+  std::optional<std::filesystem::path> assetsDir;
+};
+
+// The stem a session file's package files are named after: "talk.kestrane.json" gives "talk";
+// a session file named otherwise loses only its last extension.
+std::string sessionStem(const std::filesystem::path& sessionFile);
+
+// A package folder's name ends in " Kestrane" or ".kestrane".
+bool isPackageFolderName(const std::string& folderName);
+
+// The session file `sessionOrPackage` names: the file itself, or the one session file
+// ("*.kestrane.json") inside a package folder. Throws NoSessionFound when the path does not
+// exist or a folder holds none, PipelineError when it can't be read or holds several.
+std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage);
+
+// What the folder of `sessionFile` holds. Reads only the folder, never the session file.
+PackageContents packageContents(const std::filesystem::path& sessionFile);
+
+// A package folder or a session file opened: sessionFileFor, then packageContents. Throws as
+// sessionFileFor does.
+PackageContents openPackage(const std::filesystem::path& sessionOrPackage);
+
+}  // namespace kestrane::Pipeline

@@ -1,0 +1,91 @@
+#include "kestrane/pipeline/PackageContents.hpp"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace kestrane::Pipeline {
+namespace {
+
+namespace fs = std::filesystem;
+
+void touch(const fs::path& path) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path) << "x";
+}
+
+TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
+  const fs::path dir = fs::absolute("talk Kestrane.kestrane");
+  const PackageLayout layout{dir, "talk"};
+  touch(layout.session());
+  touch(layout.fcpxml());
+  touch(layout.movie());
+  touch(layout.visualIdeas());
+  fs::create_directories(layout.assets());
+
+  for (const fs::path& given : {dir, layout.session()}) {
+    const PackageContents package = openPackage(given);
+    EXPECT_EQ(package.session, layout.session());
+    EXPECT_EQ(package.layout.dir, dir);
+    EXPECT_EQ(package.layout.stem, "talk");
+    EXPECT_TRUE(package.isPackage);
+    EXPECT_EQ(package.fcpxml, dir / "talk.fcpxml");
+    EXPECT_EQ(package.movie, dir / "talk rough cut.mp4");
+    EXPECT_EQ(package.visualIdeas, dir / "visual-ideas.md");
+    EXPECT_EQ(package.assetsDir, dir / "assets");
+    EXPECT_FALSE(package.premiereXml);
+  }
+
+  // Files gone since the cut are reported gone, and the folder's name still makes it a package.
+  fs::remove(layout.fcpxml());
+  fs::remove(layout.movie());
+  fs::remove_all(layout.assets());
+  const PackageContents bare = openPackage(dir);
+  EXPECT_FALSE(bare.fcpxml);
+  EXPECT_FALSE(bare.movie);
+  EXPECT_FALSE(bare.assetsDir);
+  EXPECT_TRUE(bare.isPackage);
+}
+
+TEST(PackageContents, AFolderIsAPackageByItsNameOrByHoldingTheSessionsTimeline) {
+  // Renamed by hand, but still holding its timeline beside its session file.
+  touch("renamed/talk.kestrane.json");
+  touch("renamed/talk.fcpxml");
+  EXPECT_TRUE(packageContents(fs::path("renamed/talk.kestrane.json")).isPackage);
+
+  // A timeline named after other footage does not make it one.
+  touch("plain/talk.kestrane.json");
+  touch("plain/other.fcpxml");
+  EXPECT_FALSE(packageContents(fs::path("plain/talk.kestrane.json")).isPackage);
+
+  // A session file named otherwise has no timeline named after it.
+  touch("loose/talk.json");
+  touch("loose/talk.fcpxml");
+  const PackageContents loose = packageContents(fs::path("loose/talk.json"));
+  EXPECT_EQ(loose.layout.stem, "talk");
+  EXPECT_FALSE(loose.fcpxml);
+  EXPECT_FALSE(loose.isPackage);
+
+  touch("x Kestrane/x.kestrane.json");
+  EXPECT_TRUE(packageContents(fs::path("x Kestrane/x.kestrane.json")).isPackage);
+}
+
+TEST(PackageContents, SaysWhyNoSessionCanBeOpened) {
+  EXPECT_THROW(openPackage("nowhere"), NoSessionFound);
+  fs::create_directories("empty.kestrane");
+  EXPECT_THROW(openPackage("empty.kestrane"), NoSessionFound);
+
+  touch("two/a.kestrane.json");
+  touch("two/b.kestrane.json");
+  try {
+    openPackage("two");
+    FAIL() << "a folder with two session files opened";
+  } catch (const NoSessionFound&) {
+    FAIL() << "two session files are not no session";
+  } catch (const PipelineError& e) {
+    EXPECT_EQ(std::string(e.what()), "two holds several session files — name the one to re-cut.");
+  }
+}
+
+}  // namespace
+}  // namespace kestrane::Pipeline
