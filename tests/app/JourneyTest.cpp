@@ -44,9 +44,7 @@ const char* const lines[][2] = {
     {"kal16", "Finally we glue the roof in place, and let it dry overnight."},
 };
 
-bool sh(const QString& command) {
-  return std::system(qPrintable(command + QStringLiteral(" >/dev/null 2>&1"))) == 0;
-}
+bool sh(const QString& command) { return std::system(qPrintable(command + QStringLiteral(" >/dev/null 2>&1"))) == 0; }
 
 QString quoted(const QString& path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
 
@@ -155,9 +153,7 @@ class JourneyTest : public QObject {
     QVERIFY(window().grab().save(out.filePath(QString::fromLatin1(name) + QStringLiteral(".png"))));
   }
   std::vector<TimeRange> keeps() { return SilencePreview::keepRanges(job().levelLength(), job().effectiveCutBands()); }
-  QStringList packagesBeside() {
-    return QDir(dir_.path()).entryList({QStringLiteral("*.kestrane")}, QDir::Dirs);
-  }
+  QStringList packagesBeside() { return QDir(dir_.path()).entryList({QStringLiteral("*.kestrane")}, QDir::Dirs); }
 
  private slots:
   void initTestCase() {
@@ -315,8 +311,8 @@ class JourneyTest : public QObject {
     for (const char* name : {"workshop talk.fcpxml", "workshop talk.kestrane.json", "transcript.md", "captions.srt"})
       QVERIFY2(QDir(package_).exists(QString::fromLatin1(name)), name);
     const QString timeline = QDir(package_).filePath(QStringLiteral("workshop talk.fcpxml"));
-    QVERIFY(sh(QStringLiteral("xmllint --noout --dtdvalid %1 %2").arg(quoted(QStringLiteral(KESTRANE_FCPXML_DTD)),
-                                                                       quoted(timeline))));
+    QVERIFY(sh(QStringLiteral("xmllint --noout --dtdvalid %1 %2")
+                   .arg(quoted(QStringLiteral(KESTRANE_FCPXML_DTD)), quoted(timeline))));
 
     const KestraneSession stored = KestraneSession::read(output.sessionURL);
     const ResultsText::Stats stats = ResultsText::stats(stored);
@@ -413,9 +409,9 @@ class JourneyTest : public QObject {
       QVERIFY(QFile::exists(fromPath(item.output->sessionURL)));
       const KestraneSession stored = KestraneSession::read(item.output->sessionURL);
       QVERIFY(stored.cutList);
-      const QString figures = QString::fromStdString(Pipeline::elapsedString(stored.source.durationSeconds) +
-                                                     " \u2192 " +
-                                                     Pipeline::elapsedString(stored.cutList->keptDuration()));
+      const QString figures =
+          QString::fromStdString(Pipeline::elapsedString(stored.source.durationSeconds) + " \u2192 " +
+                                 Pipeline::elapsedString(stored.cutList->keptDuration()));
       auto* row = find(qPrintable(QStringLiteral("batchRow%1").arg(i)));
       QVERIFY(row);
       QCOMPARE(row->findChild<QLabel*>(QStringLiteral("figures"))->text(), figures);
