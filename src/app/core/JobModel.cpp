@@ -107,8 +107,9 @@ void JobModel::start() {
   const std::optional<SilenceSensitivity> measureThreshold =
       levelsDBFS_.empty() ? std::optional(sensitivity_) : std::nullopt;
   // A script attached while re-cutting is one the stored session never read: the footage is cut
-  // afresh against it, over the stored analysis when there is one, into a new package.
-  const bool newScript = isRecut_ && !scriptPath_.isEmpty();
+  // afresh against it, over the stored analysis when there is one, into a new package. The
+  // script the last cut read, still attached, re-cuts the package in place.
+  const bool newScript = isRecut_ && !scriptPath_.isEmpty() && scriptPath_ != sessionScriptPath_;
   const bool recut = isRecut_ && !lastSessionPath_.isEmpty() && !newScript;
   const QString name = projectName_.trimmed();
   const QString notes = projectNotes_.trimmed();
@@ -206,6 +207,7 @@ void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool
   isRecut_ = false;
   dropStoredScript_ = false;
   sessionHasScript_ = output.session.script.has_value();
+  sessionScriptPath_ = sessionHasScript_ ? scriptPath_ : QString();
   storedProjectName_ = projectName_;
   lastCutDuration_ = secondsSince(started);
   lastPreAnalysisDuration_ = usedPreAnalysis ? preAnalysisDuration_ : std::nullopt;
@@ -242,6 +244,7 @@ void JobModel::reset() {
   storedProjectName_.clear();
   sessionHasScript_ = dropStoredScript_ = isRecut_ = false;
   lastSessionPath_.clear();
+  sessionScriptPath_.clear();
   lastCutDuration_.reset();
   lastPreAnalysisDuration_.reset();
   cancelPreAnalysis();

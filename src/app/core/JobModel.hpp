@@ -268,6 +268,8 @@ class JobModel : public QObject {
   QUuid batchAnalysing_;
   std::shared_future<std::shared_ptr<const Pipeline::Analysis>> batchAnalysisPending_;
   bool sessionHasScript_ = false;
+  // The script file the last finished cut read: attached still, it is nothing new to a re-cut.
+  QString sessionScriptPath_;
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
   bool isRecut_ = false;

@@ -125,6 +125,7 @@ void JobModel::openSession(const QString& path) {
   tightness_ = nearestTightness(stored.speechPadding);
   footagePath_ = source;
   scriptPath_.clear();
+  sessionScriptPath_.clear();
   sessionHasScript_ = session.script.has_value();
   dropStoredScript_ = false;
   projectName_ = session.projectName ? QString::fromStdString(*session.projectName)
