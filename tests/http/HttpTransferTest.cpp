@@ -26,7 +26,7 @@ class HttpTransferTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(root);
     std::ofstream(root / "page.txt", std::ios::binary) << page;
-    site = std::make_unique<test::FakeBrandSite>(root, fs::current_path() / "work");
+    site = std::make_unique<test::FakeBrandSite>(root, fs::temp_directory_path() / "work");
   }
   Exchange plain(const std::string& path) const {
     Exchange exchange;
@@ -36,7 +36,7 @@ class HttpTransferTest : public ::testing::Test {
     return exchange;
   }
 
-  const fs::path root = fs::current_path() / "site";
+  const fs::path root = fs::temp_directory_path() / "site";
   const std::string page = std::string(1000, 'a') + "end";
   std::unique_ptr<test::FakeBrandSite> site;
 };
@@ -63,7 +63,7 @@ TEST_F(HttpTransferTest, TheSinkKeepsABodyUpToItsLimitAndNoMore) {
   EXPECT_EQ(outcome.body, page);
 
   // On disk: the bytes go to the file, none stay in memory.
-  const auto saved = fs::current_path() / "saved.txt";
+  const auto saved = fs::temp_directory_path() / "saved.txt";
   std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(saved.c_str(), "wb"),
                                                           std::fclose);
   exchange.sink = {page.size(), Sink::Overflow::Fail, file.get()};
