@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "kestrane/model/Timecode.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::GraphicsPlacer {
 namespace {
@@ -62,7 +63,8 @@ Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, 
     try {
       media = probe(*file);
     } catch (const std::exception& e) {
-      out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " + e.what());
+      out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " +
+                             FailureMessage::of(e));
       continue;
     }
     if (!(media.durationSeconds > 0) || media.width < 1 || media.height < 1) {

@@ -10,6 +10,7 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -88,7 +89,8 @@ void adjudicate(Job& job) {
   } catch (const Cancelled&) {
     throw;
   } catch (const std::exception& e) {
-    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") + e.what());
+    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") +
+                           FailureMessage::of(e));
     job.aiAdjudicationSkipped = true;
   }
 }
@@ -141,7 +143,8 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
       throw;
     } catch (const std::exception& e) {
       job.warnings.push_back(
-          std::string("Self-review correction skipped — findings kept as review notes instead: ") + e.what());
+          std::string("Self-review correction skipped — findings kept as review notes instead: ") +
+          FailureMessage::of(e));
       job.aiAdjudicationSkipped = true;
       result.stop = ReviewLoop::Stop::unchanged;
       result.checks = std::move(roundChecks);
