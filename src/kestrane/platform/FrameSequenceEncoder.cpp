@@ -10,8 +10,9 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
-#include <deque>
 #include <exception>
+#include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -221,70 +222,84 @@ class Converter {
   SourceShape configured_;
 };
 
-// Reads and converts the frames on a thread of its own, a few ahead of the encoder, so that
-// decoding one PNG overlaps encoding the frame before it. At most kAhead pictures wait, which
-// bounds the memory (a 1080p ProRes picture is 16 MB).
+// Reads and converts the frames on threads of their own, a few ahead of the encoder, so that
+// decoding PNGs overlaps encoding the frames before them; one reader alone could not keep up
+// with the encoder. At most kAhead pictures are read ahead of the one the encoder waits for,
+// which bounds the memory (a 1080p ProRes picture is 16 MB).
 class FramesAhead {
  public:
-  static constexpr std::size_t kAhead = 2;
+  static constexpr std::size_t kReaders = 2;
+  static constexpr std::size_t kAhead = 4;
 
-  FramesAhead(const std::vector<fs::path>& frames, const Movie& movie)
-      : worker_([this, &frames, movie] { readAll(frames, movie); }) {}
+  FramesAhead(const std::vector<fs::path>& frames, const Movie& movie) {
+    for (std::size_t i = 0; i < kReaders; ++i)
+      readers_.emplace_back([this, &frames, movie] { read(frames, movie); });
+  }
   ~FramesAhead() {
     {
       std::lock_guard lock(mutex_);
       closed_ = true;
     }
     changed_.notify_all();
-    worker_.join();
+    for (std::thread& reader : readers_) reader.join();
   }
   FramesAhead(const FramesAhead&) = delete;
   FramesAhead& operator=(const FramesAhead&) = delete;
 
-  // The next picture in order; the reader's failure once the pictures before it are taken.
+  // The next picture in order; a reader's failure once the pictures before it are taken.
   FramePtr next() {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return !ready_.empty() || failure_ || finished_; });
-    if (ready_.empty()) {
-      if (failure_) std::rethrow_exception(failure_);
-      writerFailed("fewer frames than captured");
-    }
-    FramePtr picture = std::move(ready_.front());
-    ready_.pop_front();
+    changed_.wait(lock, [this] { return ready_.contains(taken_) || failedAt_ == taken_; });
+    const auto found = ready_.find(taken_);
+    if (found == ready_.end()) std::rethrow_exception(failure_);
+    FramePtr picture = std::move(found->second);
+    ready_.erase(found);
+    ++taken_;
     changed_.notify_all();
     return picture;
   }
 
  private:
-  void readAll(const std::vector<fs::path>& frames, const Movie& movie) {
+  void read(const std::vector<fs::path>& frames, const Movie& movie) {
+    std::size_t index = 0;
     try {
       Converter converter(movie);
-      for (const fs::path& file : frames) {
-        FramePtr picture = converter.convert(readFrame(file).get());
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return ready_.size() < kAhead || closed_; });
-        if (closed_) return;
-        ready_.push_back(std::move(picture));
+      for (;;) {
+        {
+          std::unique_lock lock(mutex_);
+          changed_.wait(lock, [this] { return closed_ || claimed_ < taken_ + kAhead; });
+          if (closed_ || claimed_ >= frames.size() || claimed_ >= failedAt_) return;
+          index = claimed_++;
+        }
+        FramePtr picture = converter.convert(readFrame(frames[index]).get());
+        {
+          std::lock_guard lock(mutex_);
+          ready_.emplace(index, std::move(picture));
+        }
         changed_.notify_all();
       }
     } catch (...) {
-      std::lock_guard lock(mutex_);
-      failure_ = std::current_exception();
+      {
+        std::lock_guard lock(mutex_);
+        // The earliest failure is the one the encoder meets first.
+        if (index < failedAt_) {
+          failedAt_ = index;
+          failure_ = std::current_exception();
+        }
+      }
+      changed_.notify_all();
     }
-    {
-      std::lock_guard lock(mutex_);
-      finished_ = true;
-    }
-    changed_.notify_all();
   }
 
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<FramePtr> ready_;
+  std::map<std::size_t, FramePtr> ready_;
+  std::size_t claimed_ = 0;  // frames handed to a reader
+  std::size_t taken_ = 0;    // pictures handed to the encoder
+  std::size_t failedAt_ = std::numeric_limits<std::size_t>::max();
   std::exception_ptr failure_;
   bool closed_ = false;
-  bool finished_ = false;
-  std::thread worker_;  // last, so it starts once everything it uses exists
+  std::vector<std::thread> readers_;
 };
 
 fs::path temporaryBeside(const fs::path& destination) {
