@@ -52,7 +52,9 @@ TEST(CoherenceReview, ReadsTheCutBackOnTheViewersClock) {
   // One surviving line gives no evidence at all.
   EXPECT_FALSE(CoherenceReview::evidence(u, cutOf({{{0, 4}, SegmentKind::keep}}), {}, {}));
   EXPECT_EQ(CoherenceReview::clockTime(75.3), "1:15.3");
-  EXPECT_EQ(CoherenceReview::clockTime(59.96), "0:60.0");
+  // Rounding that carries into the next minute reads as that minute, never as second 60.
+  EXPECT_EQ(CoherenceReview::clockTime(59.96), "1:00.0");
+  EXPECT_EQ(CoherenceReview::clockTime(119.94), "1:59.9");
 }
 
 TEST(CoherenceReview, ListsCoverageWithItsLimits) {

@@ -246,7 +246,10 @@ TEST(VerdictApplication, FindingsBecomeRemediesOrNotes) {
   EXPECT_EQ(remedyCategory("runMix", std::nullopt), std::nullopt);
   EXPECT_EQ(remedyCategory("scriptGap", 3), std::nullopt);
   EXPECT_EQ(timestamp(75.5), "1:15.50");
-  EXPECT_EQ(timestamp(59.999), "0:60.00");
+  // Rounding that carries into the next minute reads as that minute, never as second 60.
+  EXPECT_EQ(timestamp(59.999), "1:00.00");
+  EXPECT_EQ(timestamp(3599.996), "60:00.00");
+  EXPECT_EQ(timestamp(61.004), "1:01.00");
   EXPECT_EQ(cleanReason(" \n"), "adjudicated cut");
   EXPECT_EQ(cleanReason(std::string(300, 'a')).size(), 200u);
 }

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "kestrane/export/GraphicsPlacer.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 #include "platform/MediaFixtures.hpp"
 
 using namespace kestrane;
@@ -63,7 +64,7 @@ TEST(GraphicsPlacer, EachRecordedGraphicIsPlacedTrimmedOrExplained) {
   fs::create_symlink(scratch.path() / "outside.mov", package / "assets/linked.mov");
   const GraphicsPlacer::Probe probe = [&](const fs::path& file) {
     const double length = lengths.at(file.filename().string());
-    if (length < 0) throw std::runtime_error("not a movie");
+    if (length < 0) throw UserFacingError("not a movie");  // as the real probe fails
     GraphicMedia m;
     m.path = file.string();
     m.durationSeconds = length;

@@ -4,7 +4,7 @@
 
 #include "export/ExportFixtures.hpp"
 #include "export/XmlReadBack.hpp"
-#include "support/CutListInvariant.hpp"
+#include "kestrane/export/CutListCheck.hpp"
 
 using namespace kestrane;
 using readback::File;
@@ -35,7 +35,7 @@ TEST(XMEMLWriter, WritesRatesAndPiecesOnTheFrameGrid) {
       {{1001, 60000}, "<timebase>60</timebase><ntsc>TRUE</ntsc>"}};
   for (const auto& [fd, rate] : rates) {
     EXPECT_NE(XMEMLWriter::xmeml(source(fd), twoPieces, "P", true).find(rate), std::string::npos);
-    EXPECT_TRUE(test::framesAreSound(twoPieces, source(fd)));
+    EXPECT_EQ(CutListCheck::framesFault(twoPieces, source(fd)), std::nullopt);
   }
 
   const std::string text = XMEMLWriter::xmeml(source(), twoPieces, "P", true);

@@ -3,11 +3,13 @@
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <stdexcept>
 #include <thread>
 
 #include "graphics/GoldenFile.hpp"
 #include "kestrane/graphics/GraphicsRun.hpp"
 #include "kestrane/graphics/GraphicsText.hpp"
+#include "kestrane/model/UserFacingError.hpp"
 #include "platform/MediaFixtures.hpp"
 
 using namespace kestrane;
@@ -220,4 +222,32 @@ TEST(GraphicsRun, ReadmeGolden) {
   EXPECT_NE(none.find("\n| _none rendered_ | — | — | — | — | — |"), std::string::npos);
   EXPECT_NE(none.find("for 0 assets.\n"), std::string::npos);
   EXPECT_NE(none.find("No brand was attached"), std::string::npos);
+}
+
+// A render that fails with a sentence for the user fails its asset with that sentence; one
+// that fails with a fault of the program fails it as an internal error, and the run goes on.
+TEST(GraphicsRun, AFailedRenderSaysWhetherItIsTheProgramsFault) {
+  kt::ScratchFolder scratch;
+  GraphicsRun::Request request;
+  request.ideas = {idea(10, "Said"), idea(20, "Fault"), idea(30, "Fine")};
+  request.projectName = "Demo";
+  request.canvas = {64, 36, 30};
+  request.assetsDir = scratch.path() / "assets";
+  request.options = GraphicsRun::Options::clamped(8, 1);
+  request.fonts = std::vector<LocalFonts::ResolvedFont>{};
+  const GraphicsRun::Author author = [](const VisualIdea&, const std::string&) { return styled; };
+  const GraphicsRun::Renderer renderer = [](const std::string&, const VisualIdea& i,
+                                            const GraphicsCanvas&, const fs::path& to) {
+    if (i.name == "Said") throw UserFacingError("frame capture failed: timed out after 2s");
+    if (i.name == "Fault") throw std::out_of_range("vector::_M_range_check");
+    kt::writeFile(to.string(), "movie");
+    return Strings{};
+  };
+  const auto result = GraphicsRun::run(request, author, renderer);
+
+  ASSERT_EQ(result.assets.size(), 3u);
+  EXPECT_EQ(result.assets[0].failure, "frame capture failed: timed out after 2s");
+  EXPECT_EQ(result.assets[1].failure, "internal error: vector::_M_range_check");
+  EXPECT_EQ(result.assets[2].failure, std::nullopt);
+  EXPECT_EQ(result.rendered(), 1);
 }

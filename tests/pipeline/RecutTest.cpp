@@ -11,7 +11,7 @@
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
 #include "pipeline/StoredSession.hpp"
-#include "support/CutListInvariant.hpp"
+#include "kestrane/export/CutListCheck.hpp"
 
 using namespace kestrane;
 using test::storedSession;
@@ -95,7 +95,7 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
   EXPECT_EQ(s.manualRemoveRanges->size(), 1u);
   EXPECT_FALSE(s.aiAdjudication);  // absent stays absent, and counts as on
   EXPECT_TRUE(contains(out.warnings, kNoBackend));
-  EXPECT_TRUE(test::isSoundCut(*out.session.cutList, out.session.source));
+  EXPECT_EQ(CutListCheck::fault(*out.session.cutList, out.session.source), std::nullopt);
   EXPECT_TRUE(keeps(*out.session.cutList, 1.5));
   EXPECT_FALSE(keeps(*out.session.cutList, 7.0));  // the stored hand removal still applies
   EXPECT_EQ(out.session.source.frameDuration, (RationalTime{1001, 30000}));

@@ -8,7 +8,7 @@
 #include "kestrane/model/SessionJson.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/TestSupport.hpp"
-#include "support/CutListInvariant.hpp"
+#include "kestrane/export/CutListCheck.hpp"
 
 namespace fs = std::filesystem;
 using namespace kestrane;
@@ -96,7 +96,7 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   EXPECT_EQ(output.session.warnings.value_or(std::vector<std::string>{}), output.warnings);
   EXPECT_FALSE(output.aiAdjudicationSkipped);
 
-  EXPECT_TRUE(test::isSoundCut(*output.session.cutList, output.session.source));
+  EXPECT_EQ(CutListCheck::fault(*output.session.cutList, output.session.source), std::nullopt);
 
   // The false start ("today we are ...") and the stumbled first take are gone: each line is
   // kept once, and the kept take of the repeated line is the later one.

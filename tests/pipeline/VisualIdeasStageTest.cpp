@@ -1,9 +1,16 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <sstream>
+#include <stdexcept>
 
 #include "ai/AiTestSupport.hpp"
+#include "kestrane/ai/AIBackend.hpp"
+#include "kestrane/ai/ModelError.hpp"
+#include "kestrane/platform/HttpClient.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -145,4 +152,44 @@ TEST(VisualIdeasStage, TheModelsDocumentArrivesAnchoredAndAFailureKeepsTheOldOne
   EXPECT_NE(std::find(none.warnings.begin(), none.warnings.end(),
                       "Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found"),
             none.warnings.end());
+}
+
+namespace {
+
+// A model that fails the way it is told to.
+class FailingBackend : public AIBackend {
+ public:
+  explicit FailingBackend(std::function<void()> failure) : failure_(std::move(failure)) {}
+  std::string send(const ModelCall&, std::stop_token) const override {
+    failure_();
+    return {};
+  }
+
+ private:
+  std::function<void()> failure_;
+};
+
+}  // namespace
+
+// The job goes on past a failed ideas request either way, but only a failure written for the
+// user (or a transport failure) is repeated as it is; a fault of the program says so.
+TEST(VisualIdeasStage, AFailedRequestSaysWhetherItIsTheProgramsFault) {
+  StoredPackage stored;
+  Pipeline::RecutRequest request;
+  request.sessionURL = stored.sessionFile;
+  request.settings = KestraneSession::read(stored.sessionFile).settings;
+  request.settings.aiAdjudication = false;
+  request.useClaude = true;
+  request.createMotionGraphics = false;
+  const auto warningsWhen = [&](std::function<void()> failure) {
+    request.services.aiBackend = [failure] { return std::make_shared<FailingBackend>(failure); };
+    return Pipeline::recut(request).warnings;
+  };
+  using ::testing::Contains;
+  EXPECT_THAT(warningsWhen([] { throw ModelError::notSignedIn(); }),
+              Contains("Visual ideas skipped: " + std::string(ModelError::notSignedIn().what())));
+  EXPECT_THAT(warningsWhen([] { throw HttpClient::TransportError("Couldn't connect to the server."); }),
+              Contains("Visual ideas skipped: Couldn't connect to the server."));
+  EXPECT_THAT(warningsWhen([] { throw std::out_of_range("vector::_M_range_check"); }),
+              Contains("Visual ideas skipped: internal error: vector::_M_range_check"));
 }

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <stop_token>
 
 #include "kestrane/model/Cancelled.hpp"
@@ -131,6 +134,37 @@ TEST_F(FrameSequenceEncoderTest, SolidColoursSurviveBothMoviesAsTaggedBt709) {
         EXPECT_NEAR(static_cast<unsigned char>(pixels[at + 1]), colour.g, 2) << at;
         EXPECT_NEAR(static_cast<unsigned char>(pixels[at + 2]), colour.b, 2) << at;
       }
+    }
+  }
+}
+
+// Frames are read a few ahead of the encoder: every one still arrives once and in its place,
+// and the same frames make the same movie byte for byte.
+TEST_F(FrameSequenceEncoderTest, FramesReadAheadKeepTheirOrderAndTheMovieItsBytes) {
+  const int greys[] = {0x10, 0xF0, 0x40, 0xC0, 0x70, 0xA0, 0x20, 0xE0};
+  std::vector<fs::path> ramp;
+  for (const int grey : greys) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "%02X%02X%02X", grey, grey, grey);
+    ramp.push_back(scratch.path() / ("grey-" + std::string(hex) + ".png"));
+    kt::make("ffmpeg -v error -f lavfi -i color=c=0x" + std::string(hex) +
+             ":s=32x32:r=30:d=1,format=rgba -frames:v 1 '" + ramp.back().string() + "'");
+  }
+  for (const bool alpha : {true, false}) {
+    SCOPED_TRACE(alpha ? "ProRes 4444" : "H.264");
+    const fs::path first = scratch.path() / (alpha ? "a.mov" : "a.mp4");
+    const fs::path second = scratch.path() / (alpha ? "b.mov" : "b.mp4");
+    FrameSequenceEncoder::encode(ramp, {first, 30, 32, 32, alpha});
+    FrameSequenceEncoder::encode(ramp, {second, 30, 32, 32, alpha});
+    std::ifstream a(first, std::ios::binary), b(second, std::ios::binary);
+    EXPECT_TRUE(std::equal(std::istreambuf_iterator<char>(a), {}, std::istreambuf_iterator<char>(b), {}));
+
+    const std::string pixels =
+        capture("ffmpeg -v error -i '" + first.string() +
+                "' -vf scale=in_color_matrix=bt709:in_range=tv:out_range=pc,format=gray -f rawvideo -");
+    ASSERT_EQ(pixels.size(), 8u * 32u * 32u);
+    for (std::size_t i = 0; i < 8; ++i) {
+      EXPECT_NEAR(static_cast<unsigned char>(pixels[i * 32 * 32 + 16 * 32 + 16]), greys[i], 4) << "frame " << i;
     }
   }
 }

@@ -23,8 +23,9 @@ std::string CoherenceFinding::label() const {
 }
 
 std::string timestamp(double seconds) {
-  const long long whole = static_cast<long long>(std::trunc(seconds));
-  return fmt::format("{}:{:05.2f}", whole / 60, std::fmod(seconds, 60.0));
+  // Rounded to hundredths before the minutes are split off: 59.999 s reads 1:00.00, not 0:60.00.
+  const long long hundredths = std::llrint(seconds * 100);  // halves to even, as printing did
+  return fmt::format("{}:{:02}.{:02}", hundredths / 6000, hundredths % 6000 / 100, hundredths % 100);
 }
 
 std::string promptLine(const Utterance& u) {

@@ -87,8 +87,9 @@ void listBeats(std::string& out, std::span<const ScriptCoverage::BeatResult> cov
 }  // namespace
 
 std::string clockTime(double seconds) {
-  const long long whole = static_cast<long long>(std::trunc(seconds));
-  return fmt::format("{}:{:04.1f}", whole / 60, std::fmod(seconds, 60.0));
+  // Rounded to tenths before the minutes are split off: 59.97 s reads 1:00.0, not 0:60.0.
+  const long long tenths = std::llrint(seconds * 10);  // halves to even, as printing did
+  return fmt::format("{}:{:02}.{}", tenths / 600, tenths % 600 / 10, tenths % 10);
 }
 
 std::vector<Line> reading(std::span<const Utterance> utterances, const CutList& cutList) {

@@ -7,6 +7,7 @@
 
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/Timecode.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::GraphicsPlacer {
 namespace {
@@ -65,7 +66,8 @@ Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, 
     } catch (const Cancelled&) {
       throw;
     } catch (const std::exception& e) {
-      out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " + e.what());
+      out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " +
+                             FailureMessage::of(e));
       continue;
     }
     if (!(media.durationSeconds > 0) || media.width < 1 || media.height < 1) {

@@ -16,6 +16,7 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/FileBytes.hpp"
 #include "kestrane/model/Timecode.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::GraphicsRun {
 namespace {
@@ -122,7 +123,7 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
     } catch (const std::exception& e) {
       const auto* written = dynamic_cast<const AtomicFile::WriteError*>(&e);
       out.notes.push_back(idea.name + ": couldn't keep the authored composition for inspection — " +
-                          (written ? written->reason() : std::string(e.what())));
+                          (written ? written->reason() : FailureMessage::of(e)));
     }
     if (!violations.empty()) return fail(ExternalResourceGate::failureReason(violations));
 
@@ -134,7 +135,7 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
     out.cancelled = true;
     return fail("cancelled");
   } catch (const std::exception& e) {
-    return fail(e.what());
+    return fail(FailureMessage::of(e));
   }
   out.asset.relativePath = "assets/" + out.asset.fileName;
   out.asset.renderSeconds = secondsSince(start);

@@ -7,9 +7,11 @@
 #include "kestrane/ai/Adjudicator.hpp"
 #include "kestrane/ai/CoherenceReview.hpp"
 #include "kestrane/brain/ReviewLoop.hpp"
+#include "kestrane/export/CutListCheck.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -63,8 +65,10 @@ void applyOutcome(Job& job, const Adjudicator::Outcome& outcome) {
 void replan(Job& job) {
   const KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
-  job.cutList = cutFromDecision(Analysis{session.source, *session.levels, *session.transcript},
-                                job.silences, job.splitterSilences, job.removals, settings);
+  CutList replanned = cutFromDecision(Analysis{session.source, *session.levels, *session.transcript},
+                                      job.silences, job.splitterSilences, job.removals, settings);
+  CutListCheck::require(replanned, session.source, "the AI review");
+  job.cutList = std::move(replanned);
 }
 
 void adjudicate(Job& job) {
@@ -79,6 +83,12 @@ void adjudicate(Job& job) {
   }
   job.announce(Stage::consultingClaude);
   const auto backend = adjudicationBackend(job, found, ModelTier::reasoning);
+  // What the opinion changes, so that a failure after it applied leaves the deterministic cut.
+  const std::vector<Segment> removals = job.removals;
+  const std::vector<Advisory> advisories = job.advisories;
+  const std::vector<TakeGroupInfo> takeGroups = job.takeGroups;
+  const std::vector<Advisory> editorNotes = job.editorNotes;
+  const std::size_t warningCount = job.warnings.size();
   try {
     const Adjudicator::Outcome outcome = Adjudicator::adjudicate(
         *session.transcript, job.splitterSilences, currentDecision(job), session.script,
@@ -88,7 +98,13 @@ void adjudicate(Job& job) {
   } catch (const Cancelled&) {
     throw;
   } catch (const std::exception& e) {
-    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") + e.what());
+    job.removals = removals;
+    job.advisories = advisories;
+    job.takeGroups = takeGroups;
+    job.editorNotes = editorNotes;
+    job.warnings.resize(warningCount);
+    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") +
+                           FailureMessage::of(e));
     job.aiAdjudicationSkipped = true;
   }
 }
@@ -141,7 +157,8 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
       throw;
     } catch (const std::exception& e) {
       job.warnings.push_back(
-          std::string("Self-review correction skipped — findings kept as review notes instead: ") + e.what());
+          std::string("Self-review correction skipped — findings kept as review notes instead: ") +
+          FailureMessage::of(e));
       job.aiAdjudicationSkipped = true;
       result.stop = ReviewLoop::Stop::unchanged;
       result.checks = std::move(roundChecks);

@@ -1,4 +1,5 @@
 // The decision phase: the draft cut of the stored analysis, then the AI gate.
+#include "kestrane/export/CutListCheck.hpp"
 #include "kestrane/pipeline/DraftCut.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
@@ -15,6 +16,7 @@ void decide(Job& job) {
   job.announce(Stage::decidingEdits);
   DraftCut draft = draftCut(Analysis{session.source, *session.levels, *session.transcript},
                             session.script, settings);
+  CutListCheck::require(draft.cutList, session.source, "the take decision and hand edits");
   job.silences = std::move(draft.silences);
   session.silences = job.silences;
   job.splitterSilences = std::move(draft.splitterSilences);

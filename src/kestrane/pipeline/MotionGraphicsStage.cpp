@@ -14,6 +14,7 @@
 #include "kestrane/graphics/HouseStyle.hpp"
 #include "kestrane/graphics/HyperFramesRenderer.hpp"
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
@@ -210,8 +211,8 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     writeTimeline(session, job.cutList, job.editorNotes, job.projectName, plan.placements, files.fcpxml);
     job.warnings.push_back(placedSentence(plan.placements));
   } catch (const std::exception& e) {
-    job.warnings.push_back(std::string("Motion graphics rendered but couldn't be placed in the FCPXML: ") +
-                           e.what());
+    job.warnings.push_back("Motion graphics rendered but couldn't be placed in the FCPXML: " +
+                           FailureMessage::of(e));
   }
   return outcome;
 }

@@ -4,6 +4,7 @@
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/RoughCut.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -16,8 +17,8 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
   try {
     session.write(path);
   } catch (const std::exception& e) {
-    warnings.push_back(std::string("Couldn't update the session file with the final warnings — ") +
-                       e.what());
+    warnings.push_back("Couldn't update the session file with the final warnings — " +
+                       FailureMessage::of(e));
     session.warnings = warnings;
   }
 }

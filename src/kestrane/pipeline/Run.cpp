@@ -1,5 +1,6 @@
 // The run entry: one job from a request to a finished package.
 #include "kestrane/analysis/ScriptLoader.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 
@@ -19,8 +20,8 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
       if (loaded.notice) warnings.push_back(*loaded.notice);
       script = std::move(loaded.text);
     } catch (const std::exception& e) {
-      warnings.push_back(std::string("Couldn't read the script file — continuing without it (") +
-                         e.what() + ")");
+      warnings.push_back("Couldn't read the script file — continuing without it (" +
+                         FailureMessage::of(e) + ")");
     }
   }
 

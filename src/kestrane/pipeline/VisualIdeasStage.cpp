@@ -9,6 +9,7 @@
 #include "kestrane/graphics/TranscriptAnchor.hpp"
 #include "kestrane/graphics/VisualIdeas.hpp"
 #include "kestrane/graphics/VisualIdeasPrompt.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 
@@ -87,7 +88,7 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
         AtomicFile::write(documentPath, withPreamble(*reply.text, job.projectName));
         outcome.url = documentPath;
       } catch (const std::exception& e) {
-        job.warnings.push_back(std::string("Visual ideas skipped: ") + e.what());
+        job.warnings.push_back("Visual ideas skipped: " + FailureMessage::of(e));
       }
     }
   }
@@ -138,7 +139,7 @@ IdeasRequest modelIdeasRequest() {
     } catch (const Cancelled&) {
       throw;
     } catch (const std::exception& e) {
-      return {std::nullopt, std::string("Visual ideas skipped: ") + e.what()};
+      return {std::nullopt, "Visual ideas skipped: " + FailureMessage::of(e)};
     }
   };
 }

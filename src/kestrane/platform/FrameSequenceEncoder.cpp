@@ -9,7 +9,13 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <limits>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
@@ -123,15 +129,8 @@ class Writer {
     av_dict_free(&muxing);
     if (rc < 0) writerFailed("startWriting failed", rc);
 
-    picture_.reset(av_frame_alloc());
     packet_.reset(av_packet_alloc());
-    if (!picture_ || !packet_) writerFailed("out of memory");
-    picture_->format = c->pix_fmt;
-    picture_->width = c->width;
-    picture_->height = c->height;
-    // ProRes writes the frame's own tags into its frame headers, and decoders read those.
-    tagBt709(*picture_);
-    if (av_frame_get_buffer(picture_.get(), 0) < 0) writerFailed("couldn't allocate a pixel buffer");
+    if (!packet_) writerFailed("out of memory");
   }
 
   ~Writer() {
@@ -144,27 +143,9 @@ class Writer {
   Writer(const Writer&) = delete;
   Writer& operator=(const Writer&) = delete;
 
-  void add(const AVFrame* source, std::int64_t index) {
-    if (av_frame_make_writable(picture_.get()) < 0) writerFailed("couldn't allocate a pixel buffer");
-    // Stretched to the movie's size; a source without alpha converts to opaque.
-    sws_.reset(sws_getCachedContext(sws_.release(), source->width, source->height,
-                                    static_cast<AVPixelFormat>(source->format), picture_->width,
-                                    picture_->height, static_cast<AVPixelFormat>(picture_->format),
-                                    SWS_BICUBIC, nullptr, nullptr, nullptr));
-    if (!sws_) writerFailed("couldn't build a drawing context");
-    const SourceShape shape{source->width, source->height, source->format};
-    if (shape != configured_) {
-      // Full-range RGB in, limited-range BT.709 out: what the tags promise and what editors
-      // assume for HD. swscale's default matrix is BT.601, which shifts every brand colour.
-      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
-      if (sws_setColorspaceDetails(sws_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16) < 0)
-        writerFailed("couldn't build a drawing context");
-      configured_ = shape;
-    }
-    sws_scale(sws_.get(), source->data, source->linesize, 0, source->height, picture_->data,
-              picture_->linesize);
-    picture_->pts = index;
-    send(picture_.get(), index);
+  void add(AVFrame* picture, std::int64_t index) {
+    picture->pts = index;
+    send(picture, index);
   }
 
   void finish() {
@@ -189,8 +170,49 @@ class Writer {
   AVFormatContext* output_ = nullptr;
   CodecPtr codec_;
   AVStream* stream_ = nullptr;
-  FramePtr picture_;
   PacketPtr packet_;
+};
+
+// Converts decoded frames to the movie's pixel format and size, each into a picture of its own
+// so the encoder may keep it while the next one is made.
+class Converter {
+ public:
+  explicit Converter(const Movie& movie)
+      : width_(movie.width),
+        height_(movie.height),
+        format_(movie.alpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV420P) {}
+
+  FramePtr convert(const AVFrame* source) {
+    FramePtr picture(av_frame_alloc());
+    if (!picture) writerFailed("out of memory");
+    picture->format = format_;
+    picture->width = width_;
+    picture->height = height_;
+    // ProRes writes the frame's own tags into its frame headers, and decoders read those.
+    tagBt709(*picture);
+    if (av_frame_get_buffer(picture.get(), 0) < 0) writerFailed("couldn't allocate a pixel buffer");
+    // Stretched to the movie's size; a source without alpha converts to opaque.
+    sws_.reset(sws_getCachedContext(sws_.release(), source->width, source->height,
+                                    static_cast<AVPixelFormat>(source->format), width_, height_,
+                                    format_, SWS_BICUBIC, nullptr, nullptr, nullptr));
+    if (!sws_) writerFailed("couldn't build a drawing context");
+    const SourceShape shape{source->width, source->height, source->format};
+    if (shape != configured_) {
+      // Full-range RGB in, limited-range BT.709 out: what the tags promise and what editors
+      // assume for HD. swscale's default matrix is BT.601, which shifts every brand colour.
+      const int* bt709 = sws_getCoefficients(SWS_CS_ITU709);
+      if (sws_setColorspaceDetails(sws_.get(), bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16) < 0)
+        writerFailed("couldn't build a drawing context");
+      configured_ = shape;
+    }
+    sws_scale(sws_.get(), source->data, source->linesize, 0, source->height, picture->data,
+              picture->linesize);
+    return picture;
+  }
+
+ private:
+  int width_, height_;
+  AVPixelFormat format_;
   std::unique_ptr<SwsContext, SwsCloser> sws_;
   // The source shape the context's matrix was last set for; a new shape gets a new context.
   struct SourceShape {
@@ -198,6 +220,86 @@ class Writer {
     friend bool operator==(const SourceShape&, const SourceShape&) = default;
   };
   SourceShape configured_;
+};
+
+// Reads and converts the frames on threads of their own, a few ahead of the encoder, so that
+// decoding PNGs overlaps encoding the frames before them; one reader alone could not keep up
+// with the encoder. At most kAhead pictures are read ahead of the one the encoder waits for,
+// which bounds the memory (a 1080p ProRes picture is 16 MB).
+class FramesAhead {
+ public:
+  static constexpr std::size_t kReaders = 2;
+  static constexpr std::size_t kAhead = 4;
+
+  FramesAhead(const std::vector<fs::path>& frames, const Movie& movie) {
+    for (std::size_t i = 0; i < kReaders; ++i)
+      readers_.emplace_back([this, &frames, movie] { read(frames, movie); });
+  }
+  ~FramesAhead() {
+    {
+      std::lock_guard lock(mutex_);
+      closed_ = true;
+    }
+    changed_.notify_all();
+    for (std::thread& reader : readers_) reader.join();
+  }
+  FramesAhead(const FramesAhead&) = delete;
+  FramesAhead& operator=(const FramesAhead&) = delete;
+
+  // The next picture in order; a reader's failure once the pictures before it are taken.
+  FramePtr next() {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return ready_.contains(taken_) || failedAt_ == taken_; });
+    const auto found = ready_.find(taken_);
+    if (found == ready_.end()) std::rethrow_exception(failure_);
+    FramePtr picture = std::move(found->second);
+    ready_.erase(found);
+    ++taken_;
+    changed_.notify_all();
+    return picture;
+  }
+
+ private:
+  void read(const std::vector<fs::path>& frames, const Movie& movie) {
+    std::size_t index = 0;
+    try {
+      Converter converter(movie);
+      for (;;) {
+        {
+          std::unique_lock lock(mutex_);
+          changed_.wait(lock, [this] { return closed_ || claimed_ < taken_ + kAhead; });
+          if (closed_ || claimed_ >= frames.size() || claimed_ >= failedAt_) return;
+          index = claimed_++;
+        }
+        FramePtr picture = converter.convert(readFrame(frames[index]).get());
+        {
+          std::lock_guard lock(mutex_);
+          ready_.emplace(index, std::move(picture));
+        }
+        changed_.notify_all();
+      }
+    } catch (...) {
+      {
+        std::lock_guard lock(mutex_);
+        // The earliest failure is the one the encoder meets first.
+        if (index < failedAt_) {
+          failedAt_ = index;
+          failure_ = std::current_exception();
+        }
+      }
+      changed_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::size_t, FramePtr> ready_;
+  std::size_t claimed_ = 0;  // frames handed to a reader
+  std::size_t taken_ = 0;    // pictures handed to the encoder
+  std::size_t failedAt_ = std::numeric_limits<std::size_t>::max();
+  std::exception_ptr failure_;
+  bool closed_ = false;
+  std::vector<std::thread> readers_;
 };
 
 fs::path temporaryBeside(const fs::path& destination) {
@@ -222,9 +324,10 @@ void encode(const std::vector<fs::path>& frames, const Movie& movie, std::stop_t
   try {
     {
       Writer writer(temporary, movie);
+      FramesAhead pictures(frames, movie);
       for (std::size_t i = 0; i < frames.size(); ++i) {
         throwIfStopped(stop);
-        writer.add(readFrame(frames[i]).get(), static_cast<std::int64_t>(i));
+        writer.add(pictures.next().get(), static_cast<std::int64_t>(i));
       }
       writer.finish();
     }
