@@ -61,10 +61,11 @@ ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
 // model, as the decoder's own best-path pass finds it. Empty when that pass fails, which it does
 // when the lattice has no usable end (seen on stretches that end right at a word's end, and more
 // often with the hesitations mixed in): the decoder's own pass then returns no words at all.
-std::vector<RecognizedToken> bestPath(ps_decoder_t* ps) {
+// `search` is named by us: the library's ps_get_search leaks an iterator on every call.
+std::vector<RecognizedToken> bestPath(ps_decoder_t* ps, const char* search) {
     std::vector<RecognizedToken> tokens;
     ps_lattice_t* dag = ps_get_lattice(ps);  // the decoder's own; not freed here
-    ngram_model_t* lm = ps_get_lm(ps, ps_get_search(ps));
+    ngram_model_t* lm = ps_get_lm(ps, search);
     if (!dag || !lm) return tokens;
     cmd_ln_t* config = ps_get_config(ps);
     const float32 ratio = cmd_ln_float32_r(config, "-bestpathlw") / cmd_ln_float32_r(config, "-lw");
@@ -145,6 +146,8 @@ SearchDictionary::~SearchDictionary() { ScratchFiles::remove(model_.dictionary);
 
 struct SpeechDecoder::Impl {
     ps_decoder_t* ps = nullptr;
+    // The language-model search the decoder runs: the stock model's, or the hesitation mix.
+    const char* search = "_default";
     // The model normalises each utterance by its mean cepstrum. That is done here, over the
     // whole stretch, so the decoder can take the stretch in small blocks (and be stopped between
     // them) with the same result as one call for the whole stretch.
@@ -211,6 +214,7 @@ SpeechDecoder::SpeechDecoder(const SpeechModel& model, const DecoderSettings& se
         ModelPtr mix(ngram_model_set_init(config.get(), parts, names, weights, 2));
         if (!mix || ps_set_lm(impl_->ps, "mixed", mix.get()) < 0 || ps_set_search(impl_->ps, "mixed") < 0)
             throw SpeechModelError(broken);
+        impl_->search = "mixed";
     }
 }
 
@@ -272,7 +276,7 @@ std::vector<RecognizedToken> SpeechDecoder::decode(const std::int16_t* samples, 
     }
     if (ps_end_utt(ps) < 0) throw std::runtime_error("The speech recognizer could not finish");
     if (frames == 0) return tokens;
-    tokens = bestPath(ps);
+    tokens = bestPath(ps, impl_->search);
     if (!tokens.empty()) return tokens;
     // Without a best path, the first pass's words.
     for (ps_seg_t* seg = ps_seg_iter(ps); seg; seg = ps_seg_next(seg)) {
