@@ -150,11 +150,11 @@ class BatchTest : public QObject {
     job.applySettingsToAllBatchItems();
 
     for (const BatchItem& item : job.batch()) {
-      QCOMPARE(item.tightness, CutTightness::tight);
-      QCOMPARE(item.thoroughness, Thoroughness::silencesOnly);
-      QVERIFY(!item.removeFillers && !item.embedCaptions && item.renderMP4);
-      QCOMPARE(item.subtitleLength, TranscriptExporter::SubtitleLength::sentence);
-      QCOMPARE(item.exportTarget, ExportTarget::premiere);
+      QCOMPARE(item.options.tightness, CutTightness::tight);
+      QCOMPARE(item.options.thoroughness, Thoroughness::silencesOnly);
+      QVERIFY(!item.options.removeFillers && !item.options.embedCaptions && item.options.renderMP4);
+      QCOMPARE(item.options.subtitleLength, TranscriptExporter::SubtitleLength::sentence);
+      QCOMPARE(item.options.exportTarget, ExportTarget::premiere);
     }
     QCOMPARE(job.batch()[2].projectName, QStringLiteral("Outro"));
     QCOMPARE(job.batch()[2].manualRemovals, (std::vector<TimeRange>{{0.5, 0.7}}));
@@ -382,16 +382,16 @@ class BatchTest : public QObject {
     QCOMPARE(job.batchIndex(), 0);
     const BatchItem& one = job.batch()[0];
     QCOMPARE(one.projectName, QStringLiteral("First"));
-    QCOMPARE(one.thoroughness, Thoroughness::balanced);
-    QCOMPARE(one.tightness, CutTightness::natural);
+    QCOMPARE(one.options.thoroughness, Thoroughness::balanced);
+    QCOMPARE(one.options.tightness, CutTightness::natural);
     QCOMPARE(one.manualRemovals, (std::vector<TimeRange>{{1, 2}}));
     QVERIFY(one.analysis && !one.output);
     QCOMPARE(job.projectName(), QStringLiteral("First"));
     QCOMPARE(job.preAnalysisState(), PreAnalysisState::ready);
     const BatchItem& two = job.batch()[1];
     QCOMPARE(two.projectName, QStringLiteral("two"));
-    QCOMPARE(two.thoroughness, Thoroughness::silencesOnly);
-    QCOMPARE(two.tightness, CutTightness::jumpCut);
+    QCOMPARE(two.options.thoroughness, Thoroughness::silencesOnly);
+    QCOMPARE(two.options.tightness, CutTightness::jumpCut);
     // Only the session without levels is analysed again.
     QVERIFY(waitUntil([&] { return allAnalysed(job); }));
     QCOMPARE(h.engine->analyzeCalls(),

@@ -395,7 +395,7 @@ class JourneyTest : public QObject {
 
     pickTightness(CutTightness::tight);
     click("applyToAll");
-    for (const BatchItem& item : job().batch()) QCOMPARE(item.tightness, CutTightness::tight);
+    for (const BatchItem& item : job().batch()) QCOMPARE(item.options.tightness, CutTightness::tight);
     // The first item's analysis is in before the picture, so it shows its waveform.
     QTRY_VERIFY_WITH_TIMEOUT(shown("waveform"), 600000);
     shoot("journey-batch");

@@ -12,6 +12,17 @@
 
 namespace kestrane::app {
 
+// The seven options a video of a batch keeps for itself and "Apply Settings to All" copies.
+struct BatchOptions {
+  CutTightness tightness = CutTightness::natural;
+  Thoroughness thoroughness = Thoroughness::balanced;
+  bool removeFillers = true;
+  bool embedCaptions = true;
+  TranscriptExporter::SubtitleLength subtitleLength = TranscriptExporter::SubtitleLength::medium;
+  ExportTarget exportTarget = ExportTarget::finalCut;
+  bool renderMP4 = false;
+};
+
 struct BatchItem {
   QUuid id = QUuid::createUuid();
   QString footagePath;
@@ -21,13 +32,7 @@ struct BatchItem {
   std::shared_ptr<const Pipeline::Analysis> analysis;
   bool analysisFailed = false;  // the queue does not try it again
 
-  CutTightness tightness = CutTightness::natural;
-  Thoroughness thoroughness = Thoroughness::balanced;
-  bool removeFillers = true;
-  bool embedCaptions = true;
-  TranscriptExporter::SubtitleLength subtitleLength = TranscriptExporter::SubtitleLength::medium;
-  ExportTarget exportTarget = ExportTarget::finalCut;
-  bool renderMP4 = false;
+  BatchOptions options;
 
   std::vector<TimeRange> manualKeeps;
   std::vector<TimeRange> manualRemovals;

@@ -235,6 +235,8 @@ class JobModel : public QObject {
   // No batch any more: its queue and Cut All stop at their next step.
   void forgetBatch();
   void stashCurrentBatchItem();
+  // The seven options the editor holds now, as a batch item keeps them.
+  BatchOptions batchOptions() const;
   void runBatchAnalysisQueue();
   void analyseBatchItem(std::uint64_t generation, int index, int count);
   void cutBatchItem(std::uint64_t generation, int index, int count,

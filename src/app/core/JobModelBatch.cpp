@@ -41,15 +41,15 @@ BatchItem itemFromSession(const KestraneSession& session, bool renderMP4) {
         Pipeline::Analysis{session.source, *session.levels, *session.transcript, {}});
   }
   const PipelineSettings& stored = session.settings;
-  item.tightness = JobModel::nearestTightness(stored.speechPadding);
-  item.thoroughness = stored.resolvedThoroughness() == Thoroughness::silencesOnly
-                          ? Thoroughness::silencesOnly
-                          : Thoroughness::balanced;
-  item.removeFillers = stored.removeFillers;
-  item.embedCaptions = stored.resolvedEmbedCaptions();
-  item.subtitleLength = stored.resolvedSubtitleLength();
-  item.exportTarget = stored.resolvedExportTarget();
-  item.renderMP4 = renderMP4;
+  item.options.tightness = JobModel::nearestTightness(stored.speechPadding);
+  item.options.thoroughness = stored.resolvedThoroughness() == Thoroughness::silencesOnly
+                                  ? Thoroughness::silencesOnly
+                                  : Thoroughness::balanced;
+  item.options.removeFillers = stored.removeFillers;
+  item.options.embedCaptions = stored.resolvedEmbedCaptions();
+  item.options.subtitleLength = stored.resolvedSubtitleLength();
+  item.options.exportTarget = stored.resolvedExportTarget();
+  item.options.renderMP4 = renderMP4;
   item.manualKeeps = stored.manualKeepRanges.value_or(std::vector<TimeRange>{});
   item.manualRemovals = stored.manualRemoveRanges.value_or(std::vector<TimeRange>{});
   return item;
@@ -115,13 +115,7 @@ void JobModel::startBatch(const QStringList& videos) {
     BatchItem item;
     item.footagePath = video;
     item.projectName = FileKinds::baseName(video);
-    item.tightness = tightness_;
-    item.thoroughness = thoroughness_;
-    item.removeFillers = removeFillers_;
-    item.embedCaptions = embedCaptions_;
-    item.subtitleLength = subtitleLength_;
-    item.exportTarget = exportTarget_;
-    item.renderMP4 = renderMP4_;
+    item.options = batchOptions();
     items.push_back(std::move(item));
   }
   replaceBatch(std::move(items));
@@ -132,19 +126,17 @@ void JobModel::startBatch(const QStringList& videos) {
   runBatchAnalysisQueue();
 }
 
+BatchOptions JobModel::batchOptions() const {
+  return {tightness_, thoroughness_, removeFillers_, embedCaptions_, subtitleLength_, exportTarget_, renderMP4_};
+}
+
 void JobModel::stashCurrentBatchItem() {
   if (batch_.size() < 2 || batchIndex_ < 0 || batchIndex_ >= static_cast<int>(batch_.size()))
     return;
   BatchItem& item = batch_[static_cast<std::size_t>(batchIndex_)];
   item.projectName = projectName_;
   item.scriptPath = scriptPath_;
-  item.tightness = tightness_;
-  item.thoroughness = thoroughness_;
-  item.removeFillers = removeFillers_;
-  item.embedCaptions = embedCaptions_;
-  item.subtitleLength = subtitleLength_;
-  item.exportTarget = exportTarget_;
-  item.renderMP4 = renderMP4_;
+  item.options = batchOptions();
   item.manualKeeps = manualKeeps_;
   item.manualRemovals = manualRemovals_;
 }
@@ -160,13 +152,13 @@ void JobModel::selectBatchItem(int index, QUndoStack* undo) {
   footagePath_ = item.footagePath;
   projectName_ = item.projectName;
   scriptPath_ = item.scriptPath;
-  tightness_ = item.tightness;
-  thoroughness_ = item.thoroughness;
-  removeFillers_ = item.removeFillers;
-  embedCaptions_ = item.embedCaptions;
-  subtitleLength_ = item.subtitleLength;
-  exportTarget_ = item.exportTarget;
-  renderMP4_ = item.renderMP4;
+  tightness_ = item.options.tightness;
+  thoroughness_ = item.options.thoroughness;
+  removeFillers_ = item.options.removeFillers;
+  embedCaptions_ = item.options.embedCaptions;
+  subtitleLength_ = item.options.subtitleLength;
+  exportTarget_ = item.options.exportTarget;
+  renderMP4_ = item.options.renderMP4;
   manualKeeps_ = item.manualKeeps;
   manualRemovals_ = item.manualRemovals;
   sourceMissing_ = false;
@@ -196,13 +188,7 @@ void JobModel::applySettingsToAllBatchItems() {
   for (std::size_t i = 0; i < count; ++i) {
     if (static_cast<int>(i) == batchIndex_) continue;
     BatchItem& item = batch_[i];
-    item.tightness = chosen.tightness;
-    item.thoroughness = chosen.thoroughness;
-    item.removeFillers = chosen.removeFillers;
-    item.embedCaptions = chosen.embedCaptions;
-    item.subtitleLength = chosen.subtitleLength;
-    item.exportTarget = chosen.exportTarget;
-    item.renderMP4 = chosen.renderMP4;
+    item.options = chosen.options;
   }
   emit changed();
 }
@@ -267,8 +253,10 @@ void JobModel::analyseBatchItem(std::uint64_t generation, int index, int count) 
         } catch (...) {
           // The error itself is not shown: the cut analyses the footage again and reports it.
         }
-        promise->set_value(found);
-        postTo(this, [settle, found = std::move(found)] { settle(found); });
+        // Posted before the promise is kept: a cut waiting on it posts its own outcome only
+        // after this one, so Cut All finds the queue already on the next video.
+        postTo(this, [settle, found] { settle(found); });
+        promise->set_value(std::move(found));
       });
 }
 
@@ -303,7 +291,7 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
   request.input = toPath(item.footagePath);
   if (!item.scriptPath.isEmpty()) request.scriptURL = toPath(item.scriptPath);
   request.projectName = trimmedOrAbsent(item.projectName);
-  request.renderMP4 = item.renderMP4;
+  request.renderMP4 = item.options.renderMP4;
   request.settings = currentSettings();
   std::optional<Pipeline::Analysis> prepared;
   if (item.analysis) prepared = *item.analysis;
