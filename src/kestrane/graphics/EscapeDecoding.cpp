@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "kestrane/brain/UnicodeText.hpp"
+
 namespace kestrane::EscapeDecoding {
 namespace {
 
@@ -82,22 +84,9 @@ std::optional<Context> attributeAt(std::string_view lower, std::size_t at) {
 }  // namespace
 
 void appendCodePoint(std::string& out, unsigned long cp) {
+  // A browser reads NUL, surrogates and anything past Unicode as the replacement character.
   if (cp == 0 || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) cp = 0xFFFD;
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
+  UnicodeText::appendUtf8(out, static_cast<char32_t>(cp));
 }
 
 std::string characterReferences(std::string_view text) {
