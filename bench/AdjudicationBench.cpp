@@ -40,10 +40,10 @@ class CannedBackend : public AdjudicationBackend {
 
 Session makeSession() {
   std::mt19937 random(11);
-  const auto words = bench::madeUpVocabulary(
-      random, {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our",
-               "in", "for", "this", "so", "with", "on", "be", "are", "can", "i"},
-      {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 2500);
+  const auto words =
+      bench::madeUpVocabulary(random, {"the", "a",   "to",   "we", "is",   "and", "of", "it",  "that", "our",
+                                       "in",  "for", "this", "so", "with", "on",  "be", "are", "can",  "i"},
+                              {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 2500);
   Session s;
   double t = 1;
   std::int64_t group = 0;
@@ -79,20 +79,21 @@ Session makeSession() {
                   ",\"category\":\"paraphraseDuplicate\",\"reason\":\"Said twice.\",\"confidence\":0.9,\"survivor\":" +
                   std::to_string(base + 22) + "}");
     add(cuts, "{\"index\":" + std::to_string(base + 40) +
-                  ",\"category\":\"offCameraSpeaker\",\"reason\":\"Crew.\",\"confidence\":" +
-                  (i % 2 ? "0.9" : "0.3") + "}");
+                  ",\"category\":\"offCameraSpeaker\",\"reason\":\"Crew.\",\"confidence\":" + (i % 2 ? "0.9" : "0.3") +
+                  "}");
     add(findings, "{\"kind\":\"runMix\",\"detail\":\"Earlier run at 1:00.\",\"index\":" + std::to_string(base + 60) +
                       ",\"remedy\":{\"action\":\"restore\",\"index\":" + std::to_string(base + 59) + "}}");
     if (i < 10) {
       add(restores, "{\"index\":" + std::to_string(base + 47) + ",\"replaces\":" + std::to_string(base + 48) +
                         ",\"reason\":\"Keeps the run.\",\"confidence\":0.8}");
-      add(swaps, "{\"group\":" + std::to_string(i * 70 + 35) + ",\"alternate\":1,\"reason\":\"Cleaner.\",\"confidence\":0.8}");
-      add(findings, "{\"kind\":\"editorNote\",\"detail\":\"Use the wide shot.\",\"index\":" + std::to_string(base + 66) +
-                        ",\"remedy\":{\"action\":\"none\"}}");
+      add(swaps,
+          "{\"group\":" + std::to_string(i * 70 + 35) + ",\"alternate\":1,\"reason\":\"Cleaner.\",\"confidence\":0.8}");
+      add(findings, "{\"kind\":\"editorNote\",\"detail\":\"Use the wide shot.\",\"index\":" +
+                        std::to_string(base + 66) + ",\"remedy\":{\"action\":\"none\"}}");
     }
   }
-  s.verdict = "{\"cuts\":[" + cuts + "],\"swaps\":[" + swaps + "],\"restores\":[" + restores +
-              "],\"findings\":[" + findings + "]}";
+  s.verdict = "{\"cuts\":[" + cuts + "],\"swaps\":[" + swaps + "],\"restores\":[" + restores + "],\"findings\":[" +
+              findings + "]}";
   return s;
 }
 

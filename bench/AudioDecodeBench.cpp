@@ -17,66 +17,68 @@ using namespace kestrane;
 namespace {
 
 std::string media(const std::string& name, const std::string& ffmpegArgs) {
-    const fs::path dir = fs::temp_directory_path() / "kestrane-bench-media";
-    fs::create_directories(dir);
-    const fs::path file = dir / name;
-    if (!fs::exists(file)) {
-        const std::string cmd = "ffmpeg -v error -y " + ffmpegArgs + " " + (dir / ("part-" + name)).string() +
-                                " && mv " + (dir / ("part-" + name)).string() + " " + file.string();
-        if (std::system(cmd.c_str()) != 0) std::abort();
-    }
-    return file.string();
+  const fs::path dir = fs::temp_directory_path() / "kestrane-bench-media";
+  fs::create_directories(dir);
+  const fs::path file = dir / name;
+  if (!fs::exists(file)) {
+    const std::string cmd = "ffmpeg -v error -y " + ffmpegArgs + " " + (dir / ("part-" + name)).string() + " && mv " +
+                            (dir / ("part-" + name)).string() + " " + file.string();
+    if (std::system(cmd.c_str()) != 0) std::abort();
+  }
+  return file.string();
 }
 
 const std::string& film() {
-    static const std::string path =
-        media("film-1080p.mp4",
-              "-f lavfi -i testsrc2=size=1920x1080:rate=30 -f lavfi -i "
-              "'aevalsrc=0.3*sin(2*PI*220*t)*lt(mod(t\\,3)\\,2)|0.3*sin(2*PI*330*t)*lt(mod(t\\,3)\\,2):s=48000' "
-              "-t 120 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -b:a 192k");
-    return path;
+  static const std::string path =
+      media("film-1080p.mp4",
+            "-f lavfi -i testsrc2=size=1920x1080:rate=30 -f lavfi -i "
+            "'aevalsrc=0.3*sin(2*PI*220*t)*lt(mod(t\\,3)\\,2)|0.3*sin(2*PI*330*t)*lt(mod(t\\,3)\\,2):s=48000' "
+            "-t 120 -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -b:a 192k");
+  return path;
 }
 
 double peakMB() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
 void BM_ExtractAudioWithLevels(benchmark::State& state) {
-    const auto& path = film();
-    for (auto _ : state) {
-        auto extraction = AudioAnalyzer::extractAudio(path);
-        benchmark::DoNotOptimize(extraction.track.levelsDBFS.data());
-        fs::remove(extraction.wavURL);
-    }
+  const auto& path = film();
+  for (auto _ : state) {
+    auto extraction = AudioAnalyzer::extractAudio(path);
+    benchmark::DoNotOptimize(extraction.track.levelsDBFS.data());
+    fs::remove(extraction.wavURL);
+  }
 }
 
 void BM_MeasureLevels(benchmark::State& state) {
-    const auto& path = film();
-    for (auto _ : state) benchmark::DoNotOptimize(AudioAnalyzer::measureLevels(path).levelsDBFS.data());
+  const auto& path = film();
+  for (auto _ : state) benchmark::DoNotOptimize(AudioAnalyzer::measureLevels(path).levelsDBFS.data());
 }
 
 void BM_FFmpegSilencedetect(benchmark::State& state) {
-    const std::string cmd = "ffmpeg -v quiet -nostdin -i " + film() + " -af silencedetect -f null - >/dev/null 2>&1";
-    for (auto _ : state)
-        if (std::system(cmd.c_str()) != 0) state.SkipWithError("ffmpeg failed");
+  const std::string cmd = "ffmpeg -v quiet -nostdin -i " + film() + " -af silencedetect -f null - >/dev/null 2>&1";
+  for (auto _ : state)
+    if (std::system(cmd.c_str()) != 0) state.SkipWithError("ffmpeg failed");
 }
 
 void BM_PeakMemoryShortThenTwoHours(benchmark::State& state) {
-    const auto shortFile = media("voice-1min.m4a", "-f lavfi -i 'sine=frequency=300:sample_rate=48000' -t 60 -ac 2 -c:a aac");
-    const auto longFile = media("voice-2h.m4a", "-f lavfi -i 'sine=frequency=300:sample_rate=48000' -t 7200 -ac 2 -c:a aac");
-    double afterShort = 0, afterLong = 0;
-    for (auto _ : state) {
-        auto a = AudioAnalyzer::extractAudio(shortFile);
-        fs::remove(a.wavURL);
-        afterShort = peakMB();
-        auto b = AudioAnalyzer::extractAudio(longFile);
-        fs::remove(b.wavURL);
-        afterLong = peakMB();
-    }
-    state.counters["peakMBAfter1min"] = afterShort;
-    state.counters["peakMBAfter2h"] = afterLong;
+  const auto shortFile =
+      media("voice-1min.m4a", "-f lavfi -i 'sine=frequency=300:sample_rate=48000' -t 60 -ac 2 -c:a aac");
+  const auto longFile =
+      media("voice-2h.m4a", "-f lavfi -i 'sine=frequency=300:sample_rate=48000' -t 7200 -ac 2 -c:a aac");
+  double afterShort = 0, afterLong = 0;
+  for (auto _ : state) {
+    auto a = AudioAnalyzer::extractAudio(shortFile);
+    fs::remove(a.wavURL);
+    afterShort = peakMB();
+    auto b = AudioAnalyzer::extractAudio(longFile);
+    fs::remove(b.wavURL);
+    afterLong = peakMB();
+  }
+  state.counters["peakMBAfter1min"] = afterShort;
+  state.counters["peakMBAfter2h"] = afterLong;
 }
 
 }  // namespace

@@ -29,8 +29,7 @@ inline PipelineSettings appSettings() {
 // `common` words first, then made-up words of two to four of the syllables until there are
 // `size` words. The same generator state gives the same words.
 inline std::vector<std::string> madeUpVocabulary(std::mt19937& random, std::vector<std::string> common,
-                                                 const std::vector<std::string>& syllables,
-                                                 std::size_t size) {
+                                                 const std::vector<std::string>& syllables, std::size_t size) {
   std::vector<std::string> words = std::move(common);
   while (words.size() < size) {
     std::string w;
@@ -44,8 +43,7 @@ inline std::vector<std::string> madeUpVocabulary(std::mt19937& random, std::vect
 // otherwise any of the rest.
 inline const std::string& pickWord(std::mt19937& random, const std::vector<std::string>& words,
                                    std::size_t common = 20) {
-  return random() % 3 == 0 ? words[random() % common]
-                           : words[common + random() % (words.size() - common)];
+  return random() % 3 == 0 ? words[random() % common] : words[common + random() % (words.size() - common)];
 }
 
 }  // namespace kestrane::bench

@@ -32,8 +32,8 @@ struct Recording {
 };
 
 std::string syllables(std::mt19937& rng) {
-  static const char* parts[] = {"ka", "lo", "mi", "ten", "ra", "sho", "vel", "dan", "pri", "go", "stu", "ber",
-                                "nor", "fil", "ex", "qua", "tri", "mon", "sa", "zel"};
+  static const char* parts[] = {"ka",  "lo",  "mi",  "ten", "ra", "sho", "vel", "dan", "pri", "go",
+                                "stu", "ber", "nor", "fil", "ex", "qua", "tri", "mon", "sa",  "zel"};
   std::uniform_int_distribution<int> count(1, 3), pick(0, 19);
   std::string word;
   for (int k = count(rng); k > 0; --k) word += parts[pick(rng)];
@@ -88,7 +88,8 @@ Recording record() {
     }
   }
   for (const auto& w : r.transcript.words)
-    for (auto k = static_cast<std::size_t>(w.range.start / hop); k < static_cast<std::size_t>(w.range.end / hop) && k < hops; ++k)
+    for (auto k = static_cast<std::size_t>(w.range.start / hop);
+         k < static_cast<std::size_t>(w.range.end / hop) && k < hops; ++k)
       levels[k] = -20.0f + jitter(rng);
   r.levels = LevelData::fromLevels(hop, levels);
   r.utterances = TakeSelector::utterances(r.transcript, r.silences);
@@ -135,9 +136,9 @@ void checks(benchmark::State& state, const CutList& cut) {
   state.counters["words"] = static_cast<double>(r.transcript.words.size());
   state.counters["utterances"] = static_cast<double>(r.utterances.size());
   state.counters["defects"] = static_cast<double>(defects.size());
-  state.counters["covered"] = static_cast<double>(
-      std::count_if(coverage.begin(), coverage.end(),
-                    [](const auto& beat) { return beat.status == ScriptCoverage::Status::covered; }));
+  state.counters["covered"] = static_cast<double>(std::count_if(coverage.begin(), coverage.end(), [](const auto& beat) {
+    return beat.status == ScriptCoverage::Status::covered;
+  }));
 }
 
 void BM_ChecksDecidedCut(benchmark::State& state) { checks(state, recording().decided); }

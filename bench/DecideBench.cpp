@@ -24,13 +24,11 @@ struct Recording {
 };
 
 std::vector<std::string> vocabulary(std::mt19937& random) {
-  return bench::madeUpVocabulary(
-      random,
-      {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our",
-       "in", "for", "this", "so", "with", "on", "be", "are", "can", "i"},
-      {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra",
-       "ge", "hol", "nu", "fi", "zor", "que", "ast", "mo", "ple", "tiv"},
-      2500);
+  return bench::madeUpVocabulary(random, {"the", "a",   "to",   "we", "is",   "and", "of", "it",  "that", "our",
+                                          "in",  "for", "this", "so", "with", "on",  "be", "are", "can",  "i"},
+                                 {"ba", "ko",  "ri", "sen", "tu",  "vel", "mar", "do", "lin", "pra",
+                                  "ge", "hol", "nu", "fi",  "zor", "que", "ast", "mo", "ple", "tiv"},
+                                 2500);
 }
 
 Recording makeRecording() {
@@ -76,10 +74,10 @@ Recording makeRecording() {
 
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const auto& line = lines[i];
-    if (random() % 20 < 9) say(line, 3, false, false);                // false start
-    if (random() % 20 < 11) say(line, line.size(), false, false);     // unfinished take
-    if (random() % 20 < 13) say(line, line.size(), true, false);      // a clean take, then another
-    if (random() % 4 == 0) say(line, line.size(), true, false);       // and another
+    if (random() % 20 < 9) say(line, 3, false, false);             // false start
+    if (random() % 20 < 11) say(line, line.size(), false, false);  // unfinished take
+    if (random() % 20 < 13) say(line, line.size(), true, false);   // a clean take, then another
+    if (random() % 4 == 0) say(line, line.size(), true, false);    // and another
     say(line, line.size(), true, random() % 8 == 0);
     // Now and then a passage of three lines is read again.
     if (i >= 3 && random() % 60 == 0)
@@ -118,7 +116,8 @@ BENCHMARK(BM_DecideWithScript)->Unit(benchmark::kMillisecond);
 void BM_DecideDraft(benchmark::State& state) {
   const auto& r = recording();
   const auto settings = PipelineSettings::make(-40, 0.8, 0.15, true);
-  for (auto _ : state) benchmark::DoNotOptimize(TakeSelector::decide(r.transcript, std::nullopt, r.silences, r.levels, settings));
+  for (auto _ : state)
+    benchmark::DoNotOptimize(TakeSelector::decide(r.transcript, std::nullopt, r.silences, r.levels, settings));
 }
 BENCHMARK(BM_DecideDraft)->Unit(benchmark::kMillisecond);
 

@@ -78,8 +78,9 @@ void RenderFourGraphics(benchmark::State& state) {
     request.fonts = std::vector<LocalFonts::ResolvedFont>{};
     const auto result = GraphicsRun::run(
         request, [](const VisualIdea&, const std::string&) { return std::string(composition); },
-        [&](const std::string& html, const VisualIdea& idea, const GraphicsCanvas& canvas,
-            const fs::path& to) { return renderer.render(html, idea, canvas, to); });
+        [&](const std::string& html, const VisualIdea& idea, const GraphicsCanvas& canvas, const fs::path& to) {
+          return renderer.render(html, idea, canvas, to);
+        });
     if (result.rendered() != 4) {
       state.SkipWithError(result.warnings.empty() ? "a graphic failed" : result.warnings.back().c_str());
       return;
@@ -92,9 +93,9 @@ void RenderFourGraphics(benchmark::State& state) {
       const fs::path folder =
           settings.workRoot / (VisualIdeas::slug(asset.name) + "-" + VisualIdeas::timecodeSlug(asset.placementSeconds));
       const auto start = std::chrono::steady_clock::now();
-      FrameSequenceEncoder::encode(HyperFrames::orderedFrames(folder / "frames"),
-                                   {root / ("again-" + asset.fileName), 30, 1920, 1080,
-                                    asset.kind == GraphicKind::alphaOverlay});
+      FrameSequenceEncoder::encode(
+          HyperFrames::orderedFrames(folder / "frames"),
+          {root / ("again-" + asset.fileName), 30, 1920, 1080, asset.kind == GraphicKind::alphaOverlay});
       encodeSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
     state.ResumeTiming();

@@ -44,12 +44,10 @@ const Job& twoHours() {
       const double start = block * 6.0;
       const double keptEnd = start + 3.5 + next();
       j.cutList.segments.push_back(Segment{{start, keptEnd}, SegmentKind::keep, {}, {}});
-      j.cutList.segments.push_back(
-          Segment{{keptEnd, start + 6.0}, SegmentKind::silence, std::string("silence"), {}});
+      j.cutList.segments.push_back(Segment{{keptEnd, start + 6.0}, SegmentKind::silence, std::string("silence"), {}});
       for (double t = start + 0.1; t + 0.25 < keptEnd + 1.2; t += 0.35) {
         const bool endsLine = next() < 0.1;
-        j.transcript.words.push_back(
-            {endsLine ? "sentence." : (next() < 0.1 ? "clause," : "word"), {t, t + 0.25}});
+        j.transcript.words.push_back({endsLine ? "sentence." : (next() < 0.1 ? "clause," : "word"), {t, t + 0.25}});
       }
       if (block % 4 == 0) j.notes.push_back({{start + 4.7, start + 5.0}, "Spoken aside & \"note\""});
     }
@@ -61,8 +59,8 @@ const Job& twoHours() {
       media.width = 1920;
       media.height = 1080;
       media.hasVideo = true;
-      j.graphics.push_back(GraphicsPlacement{"Graphic", "graphic.mov", media, g * 380.0, 6.0,
-                                             GraphicKind::alphaOverlay, false, 1 + g % 2});
+      j.graphics.push_back(GraphicsPlacement{"Graphic", "graphic.mov", media, g * 380.0, 6.0, GraphicKind::alphaOverlay,
+                                             false, 1 + g % 2});
     }
     return j;
   }();
@@ -82,8 +80,7 @@ BENCHMARK(BM_Captions)->Unit(benchmark::kMillisecond);
 void BM_MarkdownTranscript(benchmark::State& state) {
   const Job& job = twoHours();
   for (auto _ : state) {
-    benchmark::DoNotOptimize(
-        TranscriptExporter::markdown(job.source, job.transcript, job.cutList, job.notes));
+    benchmark::DoNotOptimize(TranscriptExporter::markdown(job.source, job.transcript, job.cutList, job.notes));
   }
 }
 BENCHMARK(BM_MarkdownTranscript)->Unit(benchmark::kMillisecond);

@@ -87,14 +87,10 @@ void recut(benchmark::State& state, const Session& session) {
   }
 }
 
-void BM_RecutWithSixteenMegabyteScript(benchmark::State& state) {
-  recut(state, Session("huge script", true, false));
-}
+void BM_RecutWithSixteenMegabyteScript(benchmark::State& state) { recut(state, Session("huge script", true, false)); }
 BENCHMARK(BM_RecutWithSixteenMegabyteScript)->Unit(benchmark::kMillisecond)->Iterations(1);
 
-void BM_RecutWithTenThousandCharacterWord(benchmark::State& state) {
-  recut(state, Session("long word", false, true));
-}
+void BM_RecutWithTenThousandCharacterWord(benchmark::State& state) { recut(state, Session("long word", false, true)); }
 BENCHMARK(BM_RecutWithTenThousandCharacterWord)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -30,8 +30,7 @@ fs::path scratch() {
 fs::path tenMinuteRecording() {
   const fs::path maker = kSourceDir / "fixtures" / "make-long-recording.sh";
   // Named after the maker's size, so a changed maker makes a new recording.
-  const fs::path out =
-      scratch() / ("ten-minutes-1080p-" + std::to_string(fs::file_size(maker)) + ".mp4");
+  const fs::path out = scratch() / ("ten-minutes-1080p-" + std::to_string(fs::file_size(maker)) + ".mp4");
   if (fs::exists(out)) return out;
   const std::string cmd = "'" + maker.string() + "' '" + out.string() + "' 600 1920x1080 >/dev/null";
   if (std::system(cmd.c_str()) != 0) return {};

@@ -28,8 +28,8 @@ struct HourSession {
     std::ofstream(root / "hour.mov") << "stand-in footage";
 
     std::mt19937 random(7);
-    const char* syllables[] = {"ka", "lo", "mi", "ten", "ar", "vo", "su", "pel", "dri", "on",
-                               "ba", "ze", "rum", "fi", "ta", "gor"};
+    const char* syllables[] = {"ka",  "lo", "mi", "ten", "ar",  "vo", "su", "pel",
+                               "dri", "on", "ba", "ze",  "rum", "fi", "ta", "gor"};
     const auto word = [&] {
       std::string w;
       for (int n = 1 + static_cast<int>(random() % 3); n > 0; --n) w += syllables[random() % 16];
@@ -90,8 +90,7 @@ void BM_RecutOneHourSession(benchmark::State& state) {
     const Pipeline::Output out = Pipeline::recut(request);
     kept = out.session.cutList->keptSegments().size();
   }
-  state.counters["words"] =
-      static_cast<double>(KestraneSession::read(hour.sessionFile).transcript->words.size());
+  state.counters["words"] = static_cast<double>(KestraneSession::read(hour.sessionFile).transcript->words.size());
   state.counters["keptPieces"] = static_cast<double>(kept);
 }
 BENCHMARK(BM_RecutOneHourSession)->Unit(benchmark::kMillisecond)->Iterations(3);

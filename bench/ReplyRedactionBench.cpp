@@ -22,8 +22,7 @@ std::string replyAtTheCap(const std::string& key) {
   int n = 0;
   while (reply.size() + prose.size() + 128 < ModelClient::kMaxReplyBytes) {
     reply += prose;
-    if (++n % 2000 == 0)
-      reply += "Authorization: Bearer abc123def456ghi789 " + key + " sk-ant-0123456789abcdef\n";
+    if (++n % 2000 == 0) reply += "Authorization: Bearer abc123def456ghi789 " + key + " sk-ant-0123456789abcdef\n";
   }
   return reply;
 }
@@ -34,8 +33,7 @@ void BM_RedactAReplyAtTheCap(benchmark::State& state) {
   for (auto _ : state) {
     benchmark::DoNotOptimize(SecretRedaction::redact(reply, secrets));
   }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(reply.size()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(reply.size()));
 }
 BENCHMARK(BM_RedactAReplyAtTheCap)->Unit(benchmark::kMillisecond);
 

@@ -42,8 +42,7 @@ fs::path recording() {
       "ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc2=s=1920x1080:r=30000/1001 "
       "-f lavfi -i \"aevalsrc=exprs='0.3*sin(2*PI*220*t)|0.3*sin(2*PI*330*t)':s=48000\" -t " +
       std::to_string(kSourceSeconds) +
-      " -c:v libx264 -preset veryfast -crf 20 -g 60 -pix_fmt yuv420p -c:a aac -b:a 192k '" +
-      part.string() + "'";
+      " -c:v libx264 -preset veryfast -crf 20 -g 60 -pix_fmt yuv420p -c:a aac -b:a 192k '" + part.string() + "'";
   if (std::system(cmd.c_str()) != 0) return {};
   fs::rename(part, out);
   return out;
@@ -136,8 +135,8 @@ void BM_RoughCut1080pHundredPieces(benchmark::State& state) {
   const fs::path theirs = scratch() / "ffmpeg rough cut.mp4";
   const std::string tool = "ffmpeg -hide_banner -loglevel error -y -i '" + footage.string() +
                            "' -filter_complex_script '" + graph.string() +
-                           "' -map '[v]' -map '[a]' -c:v libx264 -preset " + settings.x264Preset +
-                           " -crf " + std::to_string(settings.x264CRF) + " -pix_fmt yuv420p -c:a aac -b:a " +
+                           "' -map '[v]' -map '[a]' -c:v libx264 -preset " + settings.x264Preset + " -crf " +
+                           std::to_string(settings.x264CRF) + " -pix_fmt yuv420p -c:a aac -b:a " +
                            std::to_string(settings.audioBitRatePerChannel * 2) + " '" + theirs.string() + "'";
   const fs::path ours = scratch() / "engine rough cut.mp4";
 

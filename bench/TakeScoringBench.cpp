@@ -26,13 +26,11 @@ struct Recording {
 };
 
 std::vector<std::string> vocabulary(std::mt19937& random) {
-  return bench::madeUpVocabulary(
-      random,
-      {"the", "a", "to", "we", "is", "and", "of", "it", "that", "you",
-       "in", "for", "this", "so", "our", "with", "on", "be", "are", "can"},
-      {"ka", "lo", "mi", "ren", "sto", "va", "pri", "del", "ton", "sha",
-       "bu", "fer", "gol", "nix", "ro", "tal", "ume", "zen", "qua", "dis"},
-      3000);
+  return bench::madeUpVocabulary(random, {"the", "a",   "to",   "we", "is",  "and",  "of", "it", "that", "you",
+                                          "in",  "for", "this", "so", "our", "with", "on", "be", "are",  "can"},
+                                 {"ka", "lo",  "mi",  "ren", "sto", "va",  "pri", "del", "ton", "sha",
+                                  "bu", "fer", "gol", "nix", "ro",  "tal", "ume", "zen", "qua", "dis"},
+                                 3000);
 }
 
 // Lines of 5 to 10 words; a quarter are read two or three times (the repeats
@@ -106,7 +104,8 @@ std::vector<std::vector<TakeSelector::Utterance>> groupTakes(const std::vector<T
       parent[static_cast<std::size_t>(std::max(ri, rj))] = std::min(ri, rj);
     }
   std::vector<std::vector<TakeSelector::Utterance>> byRoot(utts.size());
-  for (std::size_t k = 0; k < utts.size(); ++k) byRoot[static_cast<std::size_t>(find(static_cast<int>(k)))].push_back(utts[k]);
+  for (std::size_t k = 0; k < utts.size(); ++k)
+    byRoot[static_cast<std::size_t>(find(static_cast<int>(k)))].push_back(utts[k]);
   std::vector<std::vector<TakeSelector::Utterance>> groups;
   for (auto& g : byRoot)
     if (g.size() >= 2) groups.push_back(std::move(g));
@@ -180,7 +179,7 @@ void BM_ScriptMeasuresOffScript(benchmark::State& state) {
   auto beats = TakeSelector::scriptBeats(recording().script);
   const TakeSelector::PreparedScript script(beats);
   std::mt19937 random(9);
-  const std::vector<std::string> own{"the", "to", "we", "okay", "wait", "coffee", "camera", "rolling",
+  const std::vector<std::string> own{"the",   "to",    "we",    "okay",  "wait",  "coffee", "camera", "rolling",
                                      "sorry", "again", "light", "tired", "lunch", "minute", "ready"};
   std::vector<TextAlign::TokenList> talk(500);
   for (auto& line : talk) {

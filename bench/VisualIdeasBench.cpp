@@ -27,10 +27,10 @@ struct Cut {
 const Cut& tenMinuteCut() {
   static const Cut cut = [] {
     std::mt19937 random(7);
-    const auto vocabulary = bench::madeUpVocabulary(
-        random, {"the", "a", "to", "and", "of", "is", "it", "we", "you", "that", "in", "for", "on",
-                 "this", "with", "so", "but", "our", "your", "be"},
-        {"ka", "lo", "mi", "ren", "sto", "va", "pe", "dri", "nu", "tal"}, 900);
+    const auto vocabulary =
+        bench::madeUpVocabulary(random, {"the", "a",   "to", "and",  "of",   "is", "it",  "we",  "you",  "that",
+                                         "in",  "for", "on", "this", "with", "so", "but", "our", "your", "be"},
+                                {"ka", "lo", "mi", "ren", "sto", "va", "pe", "dri", "nu", "tal"}, 900);
     Cut c;
     for (int i = 0; i < 1500; ++i) {
       const double t = i * 0.4;
@@ -39,7 +39,8 @@ const Cut& tenMinuteCut() {
     for (int n = 0; n < 60; ++n) {
       const std::size_t at = 10 + static_cast<std::size_t>(n) * 24;
       std::string quote;
-      for (std::size_t k = 0; k < 10; ++k) quote += (k ? " " : "") + (k == 4 ? std::string("mumble") : c.words[at + k].text);
+      for (std::size_t k = 0; k < 10; ++k)
+        quote += (k ? " " : "") + (k == 4 ? std::string("mumble") : c.words[at + k].text);
       c.document += fmt::format(
           "## [{:02d}:{:02d}] Idea number {}\n- **Type:** diagram\n- **Anchor:** {}\n- **Lead in:** 0.3\n"
           "- **Generation prompt:** a mechanism assembles itself over 4 seconds, then holds.\n\n",
@@ -66,7 +67,8 @@ void HouseStyleOfAComposition(benchmark::State& state) {
     html += fmt::format(".panel-{0} {{ font-size: var(--h1); border-radius: {0}px; color: #1a2b3c; }}\n", i);
   }
   html += "</style></head><body>";
-  while (html.size() < 40000) html += "<div class=\"card eyebrow\">tl.to(x, { duration: 0.6, ease: \"power3.out\" })</div>";
+  while (html.size() < 40000)
+    html += "<div class=\"card eyebrow\">tl.to(x, { duration: 0.6, ease: \"power3.out\" })</div>";
   html += "</body></html>";
   for (auto _ : state) benchmark::DoNotOptimize(HouseStyle::derive(html, GraphicKind::fullFrame, "Idea"));
 }

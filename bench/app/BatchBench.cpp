@@ -38,11 +38,11 @@ std::vector<fs::path> recordings() {
   std::vector<fs::path> out;
   for (int i = 0; i < videoCount; ++i) {
     const int seconds = 60 + i;
-    const fs::path file = scratch() / ("minute-" + std::to_string(fs::file_size(maker)) + "-" +
-                                       std::to_string(i) + ".mp4");
+    const fs::path file =
+        scratch() / ("minute-" + std::to_string(fs::file_size(maker)) + "-" + std::to_string(i) + ".mp4");
     if (!fs::exists(file)) {
-      const std::string cmd = "'" + maker.string() + "' '" + file.string() + "' " +
-                              std::to_string(seconds) + " 640x360 >/dev/null 2>&1";
+      const std::string cmd =
+          "'" + maker.string() + "' '" + file.string() + "' " + std::to_string(seconds) + " 640x360 >/dev/null 2>&1";
       if (std::system(cmd.c_str()) != 0) return {};
     }
     out.push_back(file);
@@ -64,8 +64,7 @@ std::vector<fs::path> copiesIn(const fs::path& folder, const std::vector<fs::pat
 
 void BM_CutAllTenMinuteRecordings(benchmark::State& state) {
   const std::vector<fs::path> sources = recordings();
-  if (sources.empty())
-    return state.SkipWithError("could not make the recordings (are flite, sox, ffmpeg there?)");
+  if (sources.empty()) return state.SkipWithError("could not make the recordings (are flite, sox, ffmpeg there?)");
   int argc = 1;
   char name[] = "bench";
   char* argv[] = {name, nullptr};
@@ -74,9 +73,8 @@ void BM_CutAllTenMinuteRecordings(benchmark::State& state) {
     state.PauseTiming();
     const std::vector<fs::path> copies = copiesIn(scratch() / "batch", sources);
     QTemporaryDir settings;
-    JobModel job(
-        std::make_shared<PipelineEngine>(),
-        std::make_unique<QSettings>(settings.filePath("settings.ini"), QSettings::IniFormat));
+    JobModel job(std::make_shared<PipelineEngine>(),
+                 std::make_unique<QSettings>(settings.filePath("settings.ini"), QSettings::IniFormat));
     QStringList paths;
     for (const fs::path& p : copies) paths << fromPath(p);
     state.ResumeTiming();
@@ -96,15 +94,13 @@ void BM_CutAllTenMinuteRecordings(benchmark::State& state) {
 
 void BM_TenCommandLineCutsInTurn(benchmark::State& state) {
   const std::vector<fs::path> sources = recordings();
-  if (sources.empty())
-    return state.SkipWithError("could not make the recordings (are flite, sox, ffmpeg there?)");
+  if (sources.empty()) return state.SkipWithError("could not make the recordings (are flite, sox, ffmpeg there?)");
   for (auto _ : state) {
     state.PauseTiming();
     const std::vector<fs::path> copies = copiesIn(scratch() / "single", sources);
     state.ResumeTiming();
     for (const fs::path& footage : copies) {
-      const std::string cmd =
-          "'" + std::string(KESTRANE_CLI) + "' cut '" + footage.string() + "' >/dev/null 2>&1";
+      const std::string cmd = "'" + std::string(KESTRANE_CLI) + "' cut '" + footage.string() + "' >/dev/null 2>&1";
       if (std::system(cmd.c_str()) != 0) return state.SkipWithError("kestrane cut failed");
     }
   }

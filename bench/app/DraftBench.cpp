@@ -27,10 +27,10 @@ using namespace kestrane;
 
 Pipeline::Analysis oneHour() {
   std::mt19937 random(11);
-  const auto words = bench::madeUpVocabulary(
-      random, {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our",
-               "in", "for", "this", "so", "with", "on", "be", "are", "can", "i"},
-      {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 2000);
+  const auto words =
+      bench::madeUpVocabulary(random, {"the", "a",   "to",   "we", "is",   "and", "of", "it",  "that", "our",
+                                       "in",  "for", "this", "so", "with", "on",  "be", "are", "can",  "i"},
+                              {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 2000);
   constexpr std::size_t hops = 360000;
   std::vector<float> levels(hops, -58.0f);
   Pipeline::Analysis analysis;
@@ -99,8 +99,8 @@ void waitForDraft(app::JobModel& job) {
 }
 
 void BM_OptionChangeToPublishedDraft(benchmark::State& state) {
-  app::JobModel job(std::make_shared<RecordedEngine>(), std::make_unique<QSettings>(QSettings::IniFormat,
-                                                                                     QSettings::UserScope, "bench"));
+  app::JobModel job(std::make_shared<RecordedEngine>(),
+                    std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "bench"));
   job.accept({QStringLiteral("/bench/one hour.mov")});
   waitForDraft(job);
   const CutTightness presets[] = {CutTightness::relaxed, CutTightness::natural, CutTightness::tight,
@@ -125,8 +125,8 @@ BENCHMARK(BM_OptionChangeToPublishedDraft)->UseManualTime()->Unit(benchmark::kMi
 
 // Changes the take decision reads: the filler words and the silences-only mode, in turn.
 void BM_DecisionChangeToPublishedDraft(benchmark::State& state) {
-  app::JobModel job(std::make_shared<RecordedEngine>(), std::make_unique<QSettings>(QSettings::IniFormat,
-                                                                                     QSettings::UserScope, "bench"));
+  app::JobModel job(std::make_shared<RecordedEngine>(),
+                    std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "bench"));
   job.accept({QStringLiteral("/bench/one hour.mov")});
   waitForDraft(job);
   const std::function<void()> changes[] = {
@@ -158,8 +158,8 @@ double threadCpuMs() {
 // window thread's own time per change (the silences of the new tightness, the published draft
 // and the screen's refresh), the longest it is held at once.
 void BM_OptionChangeWindowThreadTime(benchmark::State& state) {
-  app::JobModel job(std::make_shared<RecordedEngine>(), std::make_unique<QSettings>(QSettings::IniFormat,
-                                                                                     QSettings::UserScope, "bench"));
+  app::JobModel job(std::make_shared<RecordedEngine>(),
+                    std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope, "bench"));
   app::NoDesktopForBench desktop;
   app::MainWindow window({&job, &desktop, &desktop});
   window.show();

@@ -65,8 +65,8 @@ void BM_WaveformFrame(benchmark::State& state) {
 BENCHMARK(BM_WaveformFrame)->ArgsProduct({{1, 10, 100, 1000}, {0, 1}})->Unit(benchmark::kMillisecond);
 
 std::vector<TranscriptWord> words(int count) {
-  static const char* const vocabulary[] = {"so", "today", "we", "are", "going", "to", "look", "at",
-                                           "the", "footage", "and", "decide", "what", "stays", "really"};
+  static const char* const vocabulary[] = {"so",  "today",   "we",  "are",    "going", "to",    "look",  "at",
+                                           "the", "footage", "and", "decide", "what",  "stays", "really"};
   std::vector<TranscriptWord> out;
   double t = 0;
   for (int i = 0; i < count; ++i) {
@@ -131,9 +131,10 @@ const std::string& hourOfSpeech() {
     const std::filesystem::path file = dir / "hour-of-tone.m4a";
     if (!std::filesystem::exists(file)) {
       const std::filesystem::path part = dir / "part-hour-of-tone.m4a";
-      const std::string cmd = "ffmpeg -v error -y -f lavfi -i "
-                              "'aevalsrc=0.3*sin(2*PI*220*t)*lt(mod(t\\,3)\\,2):s=48000' -t 3600 -c:a aac -b:a 64k " +
-                              part.string() + " && mv " + part.string() + " " + file.string();
+      const std::string cmd =
+          "ffmpeg -v error -y -f lavfi -i "
+          "'aevalsrc=0.3*sin(2*PI*220*t)*lt(mod(t\\,3)\\,2):s=48000' -t 3600 -c:a aac -b:a 64k " +
+          part.string() + " && mv " + part.string() + " " + file.string();
       if (std::system(cmd.c_str()) != 0) std::abort();
     }
     return file.string();

@@ -17,9 +17,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // The terminal's width, so a redrawn line never wraps (a wrapped line cannot be redrawn).
 std::size_t columns() {
@@ -40,8 +38,7 @@ std::string fitted(const std::string& text, std::size_t width) {
 
 }  // namespace
 
-Console::Console(std::ostream& out, std::ostream& err, bool live,
-                 std::chrono::milliseconds quietFor)
+Console::Console(std::ostream& out, std::ostream& err, bool live, std::chrono::milliseconds quietFor)
     : out_(out), err_(err), live_(live), quietFor_(quietFor) {
   if (!live_) return;
   ticker_ = std::jthread([this](std::stop_token done) {
@@ -63,12 +60,10 @@ Console::~Console() {
   endStageLocked();
 }
 
-std::string Console::stageLine(const std::string& label, double elapsed,
-                               std::optional<double> fraction) {
+std::string Console::stageLine(const std::string& label, double elapsed, std::optional<double> fraction) {
   if (!fraction) return fmt::format("{}…  {}", label, timeStamp(elapsed));
   const double f = std::clamp(*fraction, 0.0, 1.0);
-  std::string text = fmt::format("{}  {:3}%  {} elapsed", label, static_cast<int>(f * 100),
-                                 timeStamp(elapsed));
+  std::string text = fmt::format("{}  {:3}%  {} elapsed", label, static_cast<int>(f * 100), timeStamp(elapsed));
   // Early fractions say little about the rest; an estimate waits for a steadier rate.
   if (f >= 0.02 && elapsed >= 1 && f < 1) {
     text += " · about " + timeStamp(std::ceil(elapsed * (1 - f) / f)) + " left";
@@ -79,8 +74,7 @@ std::string Console::stageLine(const std::string& label, double elapsed,
 void Console::drawLocked(bool ended) {
   const double elapsed = secondsSince(started_);
   // An ended stage keeps its label and the time it took.
-  const std::string text = ended ? *label_ + "  " + timeStamp(elapsed)
-                                 : stageLine(*label_, elapsed, fraction_);
+  const std::string text = ended ? *label_ + "  " + timeStamp(elapsed) : stageLine(*label_, elapsed, fraction_);
   out_ << '\r' << fitted(text, columns() - 1) << "\x1b[K" << std::flush;
   drawn_ = Clock::now();
 }

@@ -34,8 +34,7 @@ class Console {
 
   // What a live stage line reads after `elapsed` seconds at `fraction` (absent when the stage
   // reports none).
-  static std::string stageLine(const std::string& label, double elapsed,
-                               std::optional<double> fraction);
+  static std::string stageLine(const std::string& label, double elapsed, std::optional<double> fraction);
 
  private:
   void endStageLocked();

@@ -21,8 +21,7 @@ const char* const kCutUsage =
     "  --sensitivity LEVEL      how much counts as silence: muchLess, less,\n"
     "                           automatic (default), more or muchMore\n"
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
-    "  --mp4                    also render the rough cut as an MP4 in the package\n"
-    KESTRANE_GRAPHICS_USAGE
+    "  --mp4                    also render the rough cut as an MP4 in the package\n" KESTRANE_GRAPHICS_USAGE
     "  --ai                     ask the AI model for a second opinion (needs the claude CLI\n"
     "                           or ANTHROPIC_API_KEY)\n"
     "  --thoroughness LEVEL     fast (default), balanced or meticulous: how many rounds the\n"
@@ -34,8 +33,7 @@ Thoroughness parseThoroughness(const std::string& option, const std::string& val
   for (Thoroughness t : {Thoroughness::fast, Thoroughness::balanced, Thoroughness::meticulous}) {
     if (lowered(std::string(rawValue(t))) == lowered(value)) return t;
   }
-  throw UsageError(fmt::format("{} takes one of fast, balanced, meticulous — “{}” is not one of them.",
-                               option, value));
+  throw UsageError(fmt::format("{} takes one of fast, balanced, meticulous — “{}” is not one of them.", option, value));
 }
 
 CutOptions parseCutOptions(const std::vector<std::string>& args) {

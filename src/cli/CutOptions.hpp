@@ -35,22 +35,16 @@ Thoroughness parseThoroughness(const std::string& option, const std::string& val
 template <class Choices>
 void addCutChoices(Valued& valued, Choices& o) {
   valued.insert({
-      {"--tightness",
-       [&o](const std::string& v) { o.tightness = parseEnum<CutTightness>("--tightness", v); }},
-      {"--target",
-       [&o](const std::string& v) { o.exportTarget = parseEnum<ExportTarget>("--target", v); }},
+      {"--tightness", [&o](const std::string& v) { o.tightness = parseEnum<CutTightness>("--tightness", v); }},
+      {"--target", [&o](const std::string& v) { o.exportTarget = parseEnum<ExportTarget>("--target", v); }},
       {"--subtitle-length",
        [&o](const std::string& v) {
          o.subtitleLength = parseEnum<TranscriptExporter::SubtitleLength>("--subtitle-length", v);
        }},
       {"--sensitivity",
-       [&o](const std::string& v) {
-         o.sensitivity = parseEnum<SilenceSensitivity>("--sensitivity", v);
-       }},
-      {"--threshold",
-       [&o](const std::string& v) { o.thresholdDBFS = parseThreshold("--threshold", v); }},
-      {"--thoroughness",
-       [&o](const std::string& v) { o.thoroughness = parseThoroughness("--thoroughness", v); }},
+       [&o](const std::string& v) { o.sensitivity = parseEnum<SilenceSensitivity>("--sensitivity", v); }},
+      {"--threshold", [&o](const std::string& v) { o.thresholdDBFS = parseThreshold("--threshold", v); }},
+      {"--thoroughness", [&o](const std::string& v) { o.thoroughness = parseThoroughness("--thoroughness", v); }},
   });
 }
 

@@ -19,8 +19,7 @@ int parseGraphicsLimit(const std::string& value) {
   int n = 0;
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
   if (ec != std::errc() || end != value.data() + value.size() || n < 1) {
-    throw UsageError(
-        fmt::format("--graphics-limit takes a whole number of 1 or more — “{}” is not one.", value));
+    throw UsageError(fmt::format("--graphics-limit takes a whole number of 1 or more — “{}” is not one.", value));
   }
   return n;
 }
@@ -29,8 +28,7 @@ int parseGraphicsConcurrency(const std::string& value) {
   int n = 0;
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
   if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > 8) {
-    throw UsageError(fmt::format(
-        "--graphics-concurrency takes a whole number from 1 to 8 — “{}” is not one.", value));
+    throw UsageError(fmt::format("--graphics-concurrency takes a whole number from 1 to 8 — “{}” is not one.", value));
   }
   return n;
 }

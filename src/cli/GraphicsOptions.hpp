@@ -20,15 +20,15 @@ struct GraphicsOptions {
 };
 
 // The options' lines of the usage texts (a literal, so the usage texts can take it in place).
-#define KESTRANE_GRAPHICS_USAGE                                                                  \
-  "  --ideas                  ask the AI for visual ideas (visual-ideas.md in the package)\n"   \
-  "  --graphics-density D     sparse, moderate (default), heavy or fullyAnimated\n"             \
-  "  --graphics-format F      fullScreen, overlays or mix (default)\n"                          \
-  "  --graphics-limit N       make at most N graphics, whatever the density\n"                  \
-  "  --brand FILE             the brand: a brand JSON, or a session file to take it from\n"   \
+#define KESTRANE_GRAPHICS_USAGE                                                                    \
+  "  --ideas                  ask the AI for visual ideas (visual-ideas.md in the package)\n"      \
+  "  --graphics-density D     sparse, moderate (default), heavy or fullyAnimated\n"                \
+  "  --graphics-format F      fullScreen, overlays or mix (default)\n"                             \
+  "  --graphics-limit N       make at most N graphics, whatever the density\n"                     \
+  "  --brand FILE             the brand: a brand JSON, or a session file to take it from\n"        \
   "  --graphics               make motion graphics of the visual ideas (assets/ in the package)\n" \
-  "  --no-graphics            brand spec only: no graphics authored, earlier ones placed again\n" \
-  "  --graphics-notes TEXT    the direction for this video's graphics\n"                       \
+  "  --no-graphics            brand spec only: no graphics authored, earlier ones placed again\n"  \
+  "  --graphics-notes TEXT    the direction for this video's graphics\n"                           \
   "  --graphics-concurrency N make up to N graphics at once (1 to 8, default 3)\n"
 
 // The brand of a brand file: a brand object as sessions store it, or a whole session file
@@ -56,14 +56,11 @@ void addGraphicsChoices(Valued& valued, Flags& flags, GraphicsOptions& o, Choice
   });
   valued.insert({
       {"--graphics-notes", [&o](const std::string& v) { o.notes = v; }},
-      {"--graphics-concurrency",
-       [&o](const std::string& v) { o.concurrency = parseGraphicsConcurrency(v); }},
+      {"--graphics-concurrency", [&o](const std::string& v) { o.concurrency = parseGraphicsConcurrency(v); }},
   });
   flags.insert({"--ideas", [&o] { o.ideas = true; }});
   flags.insert({"--graphics", [&o] { o.graphics = true; }});
   flags.insert({"--no-graphics", [&o] { o.noGraphics = true; }});
 }
-
-
 
 }  // namespace kestrane::cli

@@ -19,8 +19,7 @@ std::string printable(const std::string& text) {
 namespace {
 
 std::string renderLater(const std::filesystem::path& package) {
-  return "Rough cut not rendered — run kestrane recut " + printable(shellQuoted(package.string())) +
-         " --mp4";
+  return "Rough cut not rendered — run kestrane recut " + printable(shellQuoted(package.string())) + " --mp4";
 }
 
 // The figures first, then what deserves a listen and the warnings, and last, where they stay in
@@ -55,8 +54,7 @@ JobOutcome runReported(const Job& job, Console& console) {
   JobOutcome outcome;
   try {
     const Pipeline::Output output = job(progress);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     printClosingLines(output, seconds, console);
   } catch (const Cancelled& e) {
     outcome = {kExitCancelled, e.what()};

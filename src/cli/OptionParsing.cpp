@@ -25,16 +25,14 @@ double parseNumber(const std::string& option, const std::string& value) {
 double parseThreshold(const std::string& option, const std::string& value) {
   const double level = parseNumber(option, value);
   if (level >= 0 || level < -120) {
-    throw UsageError(fmt::format(
-        "{} takes a level between -120 and 0 dBFS, such as -40 — “{}” is outside it.", option,
-        value));
+    throw UsageError(
+        fmt::format("{} takes a level between -120 and 0 dBFS, such as -40 — “{}” is outside it.", option, value));
   }
   return level;
 }
 
 void parseArguments(const std::vector<std::string>& args, const Flags& flags, const Valued& valued,
-                    const std::function<void(const std::string&)>& positional,
-                    const std::string& command) {
+                    const std::function<void(const std::string&)>& positional, const std::string& command) {
   bool onlyPositional = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -59,17 +57,16 @@ void parseArguments(const std::vector<std::string>& args, const Flags& flags, co
     }
     auto setter = valued.find(name);
     if (setter == valued.end()) {
-      throw UsageError(
-          fmt::format("Unknown option “{}” — run kestrane {} --help.", arg, command));
+      throw UsageError(fmt::format("Unknown option “{}” — run kestrane {} --help.", arg, command));
     }
     if (!value) {
       if (i + 1 >= args.size()) throw UsageError(fmt::format("{} needs a value.", name));
       value = args[++i];
       // "--out --mp4" forgot the folder; a negative number ("--threshold -40") is a value.
       if (value->starts_with("--") || flags.contains(*value) || valued.contains(*value)) {
-        throw UsageError(fmt::format(
-            "{} needs a value, but “{}” is an option — write {}={} if you mean it as the value.",
-            name, *value, name, *value));
+        throw UsageError(
+            fmt::format("{} needs a value, but “{}” is an option — write {}={} if you mean it as the value.", name,
+                        *value, name, *value));
       }
     }
     setter->second(*value);

@@ -33,8 +33,7 @@ E parseEnum(const std::string& option, const std::string& value) {
     if (lowered(text) == lowered(value)) return e;
     choices += (choices.empty() ? "" : ", ") + text;
   }
-  throw UsageError(fmt::format("{} takes one of {} — “{}” is not one of them.", option, choices,
-                               value));
+  throw UsageError(fmt::format("{} takes one of {} — “{}” is not one of them.", option, choices, value));
 }
 
 // A finite number of dBFS. Throws UsageError.
@@ -51,7 +50,6 @@ using Valued = std::map<std::string, std::function<void(const std::string&)>>;
 // Walks the arguments: options from the two tables, everything else positional. "--" ends the
 // options; "--opt=value" and "--opt value" both work. `command` names the help to point at.
 void parseArguments(const std::vector<std::string>& args, const Flags& flags, const Valued& valued,
-                    const std::function<void(const std::string&)>& positional,
-                    const std::string& command);
+                    const std::function<void(const std::string&)>& positional, const std::string& command);
 
 }  // namespace kestrane::cli

@@ -34,14 +34,12 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   request.projectNotes = options.notes;
   return runReported(
-      [&](const Pipeline::ProgressCallback& progress) {
-        request.settings =
-            Pipeline::recutSettings(options.choices, KestraneSession::read(request.sessionURL));
-        if (options.graphics.concurrency)
-          request.settings.graphicsConcurrency = options.graphics.concurrency;
-        return Pipeline::recut(request, progress, stop);
-      },
-      console)
+             [&](const Pipeline::ProgressCallback& progress) {
+               request.settings = Pipeline::recutSettings(options.choices, KestraneSession::read(request.sessionURL));
+               if (options.graphics.concurrency) request.settings.graphicsConcurrency = options.graphics.concurrency;
+               return Pipeline::recut(request, progress, stop);
+             },
+             console)
       .status;
 }
 
@@ -52,16 +50,16 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
       [&](const Pipeline::ProgressCallback& progress) {
         Pipeline::Services services;
         services.aiBackend = ModelClient::detectBackend;
-        Pipeline::Output output =
-            Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop, services);
+        Pipeline::Output output = Pipeline::retryAdjudication(sessionFile, options.mp4, progress, stop, services);
         aiSkipped = output.aiAdjudicationSkipped;
         return output;
       },
       console);
   // The AI pass is this command's whole job: a package re-cut without it is not a success.
   if (outcome.status == kExitOK && aiSkipped) {
-    console.error("kestrane: the AI second opinion couldn't be had — the package keeps the "
-                  "deterministic cut (see the warnings above)");
+    console.error(
+        "kestrane: the AI second opinion couldn't be had — the package keeps the "
+        "deterministic cut (see the warnings above)");
     return kExitFailed;
   }
   return outcome.status;

@@ -27,8 +27,7 @@ const char* const kRecutUsage =
     "  --sensitivity LEVEL      how much counts as silence, against the stored levels:\n"
     "                           muchLess, less, automatic, more or muchMore\n"
     "  --threshold DBFS         a fixed silence threshold instead, e.g. -40\n"
-    "  --mp4                    also render the rough cut as an MP4 in the package\n"
-    KESTRANE_GRAPHICS_USAGE
+    "  --mp4                    also render the rough cut as an MP4 in the package\n" KESTRANE_GRAPHICS_USAGE
     "  --ai                     ask the AI model for a second opinion (needs the claude CLI\n"
     "                           or ANTHROPIC_API_KEY)\n"
     "  --thoroughness LEVEL     fast, balanced or meticulous: how many rounds the AI may\n"

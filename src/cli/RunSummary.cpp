@@ -14,23 +14,19 @@ namespace kestrane::cli {
 
 namespace {
 
-std::string counted(int n, const char* one, const char* many) {
-  return fmt::format("{} {}", n, n == 1 ? one : many);
-}
+std::string counted(int n, const char* one, const char* many) { return fmt::format("{} {}", n, n == 1 ? one : many); }
 
 }  // namespace
 
 std::string figuresLine(const KestraneSession& session) {
   const CutFigures f = cutFigures(session);
-  std::string removed = fmt::format(
-      "{}, {}, {}, {}", counted(f.silences, "silence", "silences"), counted(f.flubs, "flub", "flubs"),
-      counted(f.retakes, "alternate take", "alternate takes"), counted(f.fillers, "filler", "fillers"));
+  std::string removed =
+      fmt::format("{}, {}, {}, {}", counted(f.silences, "silence", "silences"), counted(f.flubs, "flub", "flubs"),
+                  counted(f.retakes, "alternate take", "alternate takes"), counted(f.fillers, "filler", "fillers"));
   if (f.manual > 0) removed += fmt::format(", {} by your hand", f.manual);
   const std::string share =
-      f.source > 0 ? fmt::format("{}% removed", std::lround(100 * (1 - f.kept / f.source)))
-                   : std::string("removed");
-  return fmt::format("{} of footage → {} ({}: {})", timeStamp(f.source), timeStamp(f.kept), share,
-                     removed);
+      f.source > 0 ? fmt::format("{}% removed", std::lround(100 * (1 - f.kept / f.source))) : std::string("removed");
+  return fmt::format("{} of footage → {} ({}: {})", timeStamp(f.source), timeStamp(f.kept), share, removed);
 }
 
 std::optional<std::string> keepsAlmostNothing(const KestraneSession& session) {
@@ -47,9 +43,8 @@ std::vector<std::string> worthAListen(const KestraneSession& session, std::size_
   if (!session.advisories || session.advisories->empty()) return lines;
   std::vector<const Advisory*> notes;
   for (const Advisory& advisory : *session.advisories) notes.push_back(&advisory);
-  std::stable_sort(notes.begin(), notes.end(), [](const Advisory* a, const Advisory* b) {
-    return a->range.start < b->range.start;
-  });
+  std::stable_sort(notes.begin(), notes.end(),
+                   [](const Advisory* a, const Advisory* b) { return a->range.start < b->range.start; });
   std::set<std::string> seen;
   std::vector<std::string> listed;
   for (const Advisory* advisory : notes) {
@@ -75,8 +70,7 @@ std::optional<std::string> noteOfSummary(const std::string& warning) {
     if (!warning.starts_with(lead)) continue;
     const std::size_t colon = warning.find(": ", lead.size());
     if (colon == std::string::npos) return std::nullopt;
-    return std::string(kind) + " (" + warning.substr(lead.size(), colon - lead.size()) + ")" +
-           warning.substr(colon);
+    return std::string(kind) + " (" + warning.substr(lead.size(), colon - lead.size()) + ")" + warning.substr(colon);
   }
   return std::nullopt;
 }
@@ -89,8 +83,7 @@ bool countsMoreNotes(const std::string& warning) {
 
 }  // namespace
 
-std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings,
-                                         const KestraneSession& session) {
+std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings, const KestraneSession& session) {
   std::set<std::string> notes;
   if (session.advisories) {
     for (const Advisory& advisory : *session.advisories) notes.insert(advisory.note);
@@ -130,8 +123,7 @@ std::string nextStep(const Pipeline::Output& output) {
              " (Premiere).xml” from the package into Premiere’s Project panel (or File → "
              "Import). The cut arrives with your full raw nested inside — double-click any "
              "piece to fall into it.";
-    case ExportTarget::finalCut:
-      break;
+    case ExportTarget::finalCut: break;
   }
   return "Open in Final Cut Pro: " + output.fcpxmlURL.string();
 }

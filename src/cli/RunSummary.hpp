@@ -25,8 +25,7 @@ std::vector<std::string> worthAListen(const KestraneSession& session, std::size_
 // The job's warnings as the closing lines print them: each once, without those that restate a
 // note worth a listen or the spoken-notes line, and with the command to run where the
 // application would name its button.
-std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings,
-                                         const KestraneSession& session);
+std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings, const KestraneSession& session);
 
 // "N spoken notes to your editor — …", when the session holds any.
 std::optional<std::string> spokenNotesLine(const KestraneSession& session);

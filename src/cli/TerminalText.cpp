@@ -14,8 +14,7 @@ std::string escaped(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto* at = reinterpret_cast<const utf8proc_uint8_t*>(text.data() + i);
     utf8proc_int32_t code = 0;
-    const utf8proc_ssize_t length =
-        utf8proc_iterate(at, static_cast<utf8proc_ssize_t>(text.size() - i), &code);
+    const utf8proc_ssize_t length = utf8proc_iterate(at, static_cast<utf8proc_ssize_t>(text.size() - i), &code);
     if (length <= 0) {
       out += fmt::format("\\x{:02X}", *at);
       ++i;

@@ -107,9 +107,8 @@ int usageFailure(const std::string& message) {
 // Parses one command's arguments, shows its help when asked, else runs it with Ctrl-C watched.
 // The stage line redraws itself only when the output is a terminal.
 template <class Options>
-int runCommand(const std::vector<std::string>& args,
-               Options (*parse)(const std::vector<std::string>&), const char* usage,
-               int (*run)(const Options&, kestrane::cli::Console&, std::stop_token)) {
+int runCommand(const std::vector<std::string>& args, Options (*parse)(const std::vector<std::string>&),
+               const char* usage, int (*run)(const Options&, kestrane::cli::Console&, std::stop_token)) {
   Options options;
   try {
     options = parse(args);

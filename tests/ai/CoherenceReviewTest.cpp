@@ -26,10 +26,14 @@ TEST(CoherenceReview, ReadsTheCutBackOnTheViewersClock) {
       utterance(3, "and this is the very last line", 40, 44),
       utterance(4, "the middle line goes here right now", 500, 504),
   };
-  const CutList cut = cutOf({{{0, 4}, SegmentKind::keep},      {{4, 10}, SegmentKind::silence},
-                             {{10, 14}, SegmentKind::keep},    {{14, 30}, SegmentKind::silence},
-                             {{30, 34}, SegmentKind::retakeRejected}, {{34, 40}, SegmentKind::silence},
-                             {{40, 44}, SegmentKind::keep},    {{44, 500}, SegmentKind::silence},
+  const CutList cut = cutOf({{{0, 4}, SegmentKind::keep},
+                             {{4, 10}, SegmentKind::silence},
+                             {{10, 14}, SegmentKind::keep},
+                             {{14, 30}, SegmentKind::silence},
+                             {{30, 34}, SegmentKind::retakeRejected},
+                             {{34, 40}, SegmentKind::silence},
+                             {{40, 44}, SegmentKind::keep},
+                             {{44, 500}, SegmentKind::silence},
                              {{500, 504}, SegmentKind::flub}});
   const auto lines = CoherenceReview::reading(u, cut);
   ASSERT_EQ(lines.size(), 3u);
@@ -45,9 +49,11 @@ TEST(CoherenceReview, ReadsTheCutBackOnTheViewersClock) {
   const auto text = CoherenceReview::evidence(u, cut, {}, {});
   ASSERT_TRUE(text);
   EXPECT_THAT(*text, StartsWith("THE FINAL CUT, READ BACK IN ORDER"));
-  EXPECT_THAT(*text, HasSubstr("0:04.0 | 0:10.0 | [1] the middle line goes here right now\n"
-                               "    ⤷ RUN EVIDENCE: this line is delivered AGAIN later in the source at 0:30.0 [cut #2]"));
-  EXPECT_THAT(*text, HasSubstr("    ⤷ 26s of source removed before this line (1 rejected take/flub cut in that gap)\n"));
+  EXPECT_THAT(*text,
+              HasSubstr("0:04.0 | 0:10.0 | [1] the middle line goes here right now\n"
+                        "    ⤷ RUN EVIDENCE: this line is delivered AGAIN later in the source at 0:30.0 [cut #2]"));
+  EXPECT_THAT(*text,
+              HasSubstr("    ⤷ 26s of source removed before this line (1 rejected take/flub cut in that gap)\n"));
 
   // One surviving line gives no evidence at all.
   EXPECT_FALSE(CoherenceReview::evidence(u, cutOf({{{0, 4}, SegmentKind::keep}}), {}, {}));
@@ -61,7 +67,8 @@ TEST(CoherenceReview, ListsCoverageWithItsLimits) {
   const std::vector<TakeSelector::Utterance> u = {utterance(0, "one two three four", 0, 2),
                                                   utterance(1, "five six seven eight", 2, 4)};
   std::vector<ScriptCoverage::BeatResult> coverage;
-  for (int i = 0; i < 16; ++i) coverage.push_back({"missing beat " + std::to_string(i), ScriptCoverage::Status::missing, std::nullopt, 0});
+  for (int i = 0; i < 16; ++i)
+    coverage.push_back({"missing beat " + std::to_string(i), ScriptCoverage::Status::missing, std::nullopt, 0});
   coverage.push_back({"drifting beat", ScriptCoverage::Status::partial, std::nullopt, 0.5});
   const auto text = CoherenceReview::evidence(u, cutOf({{{0, 4}, SegmentKind::keep}}), coverage, {});
   ASSERT_TRUE(text);

@@ -12,12 +12,10 @@ namespace {
 TEST(CompositionAuthor, AsksEachRouteForACompositionAndLeavesNoSessionBehind) {
   test::FakeClaude fake;
   fake.reply("<!doctype html><html></html>\n");
-  const auto tool =
-      ModelClient::commandLineBackend(test::fakeClaudePath(), ModelClient::processEnvironment);
-  EXPECT_EQ(CompositionAuthor::compose(*tool, "Draw a chart.", {}),
-            "<!doctype html><html></html>\n");
-  EXPECT_EQ(fake.args(0), (std::vector<std::string>{"-p", "--output-format", "text", "--tools", "",
-                                                    "--no-session-persistence"}));
+  const auto tool = ModelClient::commandLineBackend(test::fakeClaudePath(), ModelClient::processEnvironment);
+  EXPECT_EQ(CompositionAuthor::compose(*tool, "Draw a chart.", {}), "<!doctype html><html></html>\n");
+  EXPECT_EQ(fake.args(0),
+            (std::vector<std::string>{"-p", "--output-format", "text", "--tools", "", "--no-session-persistence"}));
   EXPECT_EQ(fake.stdinOf(0), "Draw a chart.");
 
   test::TempDir dir;

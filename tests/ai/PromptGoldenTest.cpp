@@ -43,14 +43,14 @@ struct Scene {
 TEST(PromptGolden, AdjudicationPromptWithAndWithoutScript) {
   Scene s;
   expectGolden("adjudication-script.txt",
-               Adjudicator::buildPrompt(s.kept, s.transcript, s.decision,
-                                        std::string("\n Welcome back, today we bake bread.\nFirst mix the flour and the water.\n"),
-                                        125.25, std::string("  Keep it under a minute.\n")));
+               Adjudicator::buildPrompt(
+                   s.kept, s.transcript, s.decision,
+                   std::string("\n Welcome back, today we bake bread.\nFirst mix the flour and the water.\n"), 125.25,
+                   std::string("  Keep it under a minute.\n")));
   // Blank script and notes leave their blocks out, and the off-script class is unavailable.
   s.decision = {};
   expectGolden("adjudication-plain.txt",
-               Adjudicator::buildPrompt(s.kept, s.transcript, s.decision, std::string(" \n"), 60,
-                                        std::string("\n")));
+               Adjudicator::buildPrompt(s.kept, s.transcript, s.decision, std::string(" \n"), 60, std::string("\n")));
 }
 
 TEST(PromptGolden, CorrectionPromptOneJobAndTwo) {
@@ -62,8 +62,10 @@ TEST(PromptGolden, CorrectionPromptOneJobAndTwo) {
   expectGolden("correction-one-job.txt",
                Adjudicator::correctionPrompt(defects, s.kept, std::nullopt, std::string("Tight cut."), std::nullopt));
   CutList cut;
-  cut.segments = {{{0.5, 3.25}, SegmentKind::keep}, {{3.25, 70}, SegmentKind::silence},
-                  {{70, 73}, SegmentKind::retakeRejected}, {{73, 75.5}, SegmentKind::silence},
+  cut.segments = {{{0.5, 3.25}, SegmentKind::keep},
+                  {{3.25, 70}, SegmentKind::silence},
+                  {{70, 73}, SegmentKind::retakeRejected},
+                  {{73, 75.5}, SegmentKind::silence},
                   {{75.5, 81.5}, SegmentKind::keep}};
   std::vector<TakeSelector::Utterance> all = s.kept;
   all.insert(all.begin() + 1, utterance(1, "First mix the flour and water now.", 70, 73));

@@ -28,8 +28,8 @@ class RealClaude : public ::testing::Test {
     ::setenv("HOME", (dir_.path() / "home").c_str(), 1);
     std::filesystem::create_directories(dir_.path() / "home");
     ::setenv("ANTHROPIC_API_KEY", "test-key", 1);
-    for (const char* quiet : {"CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC", "DISABLE_TELEMETRY",
-                              "DISABLE_AUTOUPDATER", "DISABLE_ERROR_REPORTING"}) {
+    for (const char* quiet : {"CLAUDE_CODE_DISABLE_NONESSENTIAL_TRAFFIC", "DISABLE_TELEMETRY", "DISABLE_AUTOUPDATER",
+                              "DISABLE_ERROR_REPORTING"}) {
       ::setenv(quiet, "1", 1);
     }
     ::setenv("CLAUDE_CODE_MAX_RETRIES", "0", 1);
@@ -76,8 +76,7 @@ TEST_F(RealClaude, EachFormGetsItsAnswer) {
 
   // Prose where a verdict was asked ends as an unparseable verdict, never as a cut.
   api_->setReply("I think the cut is fine as it is.");
-  EXPECT_THROW(Adjudicator::parse(send("text", ReplyForm::verdict, ModelTier::fast)),
-               Adjudicator::AdjudicationError);
+  EXPECT_THROW(Adjudicator::parse(send("text", ReplyForm::verdict, ModelTier::fast)), Adjudicator::AdjudicationError);
 }
 
 TEST_F(RealClaude, FailuresAreToldApart) {

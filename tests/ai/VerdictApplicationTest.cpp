@@ -71,8 +71,9 @@ TEST(VerdictApplication, NeverCutsTooMuchEvenThroughEditorNotes) {
   // Spoken notes on every line would empty the cut just the same.
   std::string notes;
   for (int i = 0; i < 6; ++i) {
-    notes += (notes.empty() ? "" : ",") + std::string("{\"kind\":\"editorNote\",\"detail\":\"use take two\",\"index\":") +
-             std::to_string(i) + ",\"remedy\":{\"action\":\"none\"}}";
+    notes += (notes.empty() ? "" : ",") +
+             std::string("{\"kind\":\"editorNote\",\"detail\":\"use take two\",\"index\":") + std::to_string(i) +
+             ",\"remedy\":{\"action\":\"none\"}}";
   }
   EXPECT_THROW(f.run(cuts({}, ",\"findings\":[" + notes + "]"), false), AdjudicationError);
 
@@ -91,8 +92,8 @@ TEST(VerdictApplication, NeverCutsTooMuchEvenThroughEditorNotes) {
 TEST(VerdictApplication, DuplicatesKeepALivingSurvivor) {
   Fixture f;
   // Mutual survivors, and a cycle of three: all dropped.
-  auto o = f.run(cuts({cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"),
-                       cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":2")}));
+  auto o = f.run(cuts(
+      {cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"), cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":2")}));
   EXPECT_TRUE(o.removals.empty());
   o = f.run(cuts({cut(0, "paraphraseDuplicate", 0.9, ",\"survivor\":2"),
                   cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"),
@@ -102,8 +103,8 @@ TEST(VerdictApplication, DuplicatesKeepALivingSurvivor) {
   o = f.run(cuts({cut(3, "offCameraSpeaker", 0.9), cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3")}));
   EXPECT_THAT(removedStarts(o), ElementsAre(15));
   // A chain ends at its last kept line, which gets the review note.
-  o = f.run(cuts({cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"),
-                  cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":0")}));
+  o = f.run(cuts(
+      {cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"), cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":0")}));
   EXPECT_THAT(removedStarts(o), ElementsAre(10, 15));
   EXPECT_EQ(o.removals[0].kind, SegmentKind::retakeRejected);
   EXPECT_EQ(o.advisories[0].range.start, 0);
@@ -136,11 +137,11 @@ TEST(VerdictApplication, ScreensConfidenceScriptLinesAndUnknownRows) {
 TEST(VerdictApplication, RestoresAndSwapsOnlyWhatTheyMayBringBack) {
   Fixture f;
   auto restore = [](int index, int replaces, double confidence) {
-    return ",\"restores\":[{\"index\":" + std::to_string(index) + ",\"replaces\":" +
-           std::to_string(replaces) + ",\"reason\":\"run\",\"confidence\":" + std::to_string(confidence) + "}]";
+    return ",\"restores\":[{\"index\":" + std::to_string(index) + ",\"replaces\":" + std::to_string(replaces) +
+           ",\"reason\":\"run\",\"confidence\":" + std::to_string(confidence) + "}]";
   };
-  for (const std::string& bad : {restore(6, 4, 0.4), restore(42, 4, 0.9), restore(6, 99, 0.9),
-                                 restore(6, 0, 0.9), restore(4, 2, 0.9)}) {
+  for (const std::string& bad :
+       {restore(6, 4, 0.4), restore(42, 4, 0.9), restore(6, 99, 0.9), restore(6, 0, 0.9), restore(4, 2, 0.9)}) {
     const auto o = f.run(cuts({}, bad));
     EXPECT_EQ(o.appliedRestores, 0) << bad;
     EXPECT_TRUE(o.restoredRanges.empty()) << bad;
@@ -186,9 +187,11 @@ TEST(VerdictApplication, EachRestoreMeetsTheCutAsTheGuardsLeaveIt) {
   auto o = f.run(cuts({cut(4, "offScript", 0.9)}, restoreRows({{6, 5}})));
   EXPECT_EQ(o.appliedRestores, 0);
   EXPECT_TRUE(o.restoredRanges.empty());
-  EXPECT_THAT(o.warnings,
-              ElementsAre("AI wanted to cut the only rendition of a script line at 0:20.00 — kept it",
-                          "AI wanted to restore the take at 0:31.00 — another rendition of it is already in the cut; left it out"));
+  EXPECT_THAT(
+      o.warnings,
+      ElementsAre(
+          "AI wanted to cut the only rendition of a script line at 0:20.00 — kept it",
+          "AI wanted to restore the take at 0:31.00 — another rendition of it is already in the cut; left it out"));
 
   // Two restored takes that resemble each other do not stand in each other's way: only kept
   // lines that stay count as renditions already in the cut.
@@ -215,7 +218,9 @@ TEST(VerdictApplication, ASpokenNoteNeverTakesTheLastRenditionOfALine) {
   EXPECT_EQ(o.appliedCuts, 1);
   ASSERT_EQ(o.editorNotes.size(), 1u);
   EXPECT_EQ(o.editorNotes[0].range.start, 10);
-  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut a spoken note at 0:10.00 — its line's other rendition is cut; kept it as a note"));
+  EXPECT_THAT(
+      o.warnings,
+      ElementsAre("AI wanted to cut a spoken note at 0:10.00 — its line's other rendition is cut; kept it as a note"));
   EXPECT_EQ(o.advisories.at(0).note, "AI: kept this rendition — near-duplicate at 0:15.00 was removed; review");
 }
 
@@ -235,8 +240,8 @@ TEST(VerdictApplication, FindingsBecomeRemediesOrNotes) {
   EXPECT_EQ(o.coherenceFindings[1].label(), "repeated content");
 
   // A line inside a filler removal is still kept; one inside a silence removal is not.
-  const std::vector<Segment> removals = {{{7, 8}, SegmentKind::filler}, {{12, 13}, SegmentKind::silence},
-                                         {{0, 30}, SegmentKind::keep}};
+  const std::vector<Segment> removals = {
+      {{7, 8}, SegmentKind::filler}, {{12, 13}, SegmentKind::silence}, {{0, 30}, SegmentKind::keep}};
   const auto kept = keptUtterances(f.kept, removals);
   ASSERT_EQ(kept.size(), 5u);
   EXPECT_EQ(kept[2].index, 3);

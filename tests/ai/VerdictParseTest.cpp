@@ -30,14 +30,17 @@ TEST(VerdictParse, ReadsTheObjectInsideFencesAndProse) {
 
   v = parse("```JSON\n{\"cuts\":[],\"swaps\":[{\"group\":1,\"alternate\":2,\"reason\":\"b\",\"confidence\":0.9}]}```");
   EXPECT_EQ(v.swaps->at(0).alternate, 2);
-  v = parse("Sure! Here it is:\n{\"cuts\":[{\"index\":1.0,\"category\":\"x\",\"reason\":\"y\",\"confidence\":1}]} hope it helps");
+  v = parse(
+      "Sure! Here it is:\n{\"cuts\":[{\"index\":1.0,\"category\":\"x\",\"reason\":\"y\",\"confidence\":1}]} hope it "
+      "helps");
   EXPECT_EQ(v.cuts.at(0).index, 1);
   EXPECT_EQ(v.cuts.at(0).confidence, 1.0);
   v = parse("\xEF\xBB\xBF{\"cuts\":[],\"findings\":[{\"kind\":\"order\",\"detail\":\"d\"}]}");
   EXPECT_FALSE(v.findings->at(0).remedy || v.findings->at(0).index);
   v = parse(R"({"cuts":[],"cuts":[{"index":2,"category":"c","reason":"r"}],"extra":{"deep":[1]}})");
   EXPECT_EQ(v.cuts.size(), 1u);  // the last of duplicate keys counts
-  v = parse(R"({"cuts":[],"findings":[{"kind":"runMix","detail":"d","index":4,"remedy":{"action":"restore","index":9,"replaces":4}}]})");
+  v = parse(
+      R"({"cuts":[],"findings":[{"kind":"runMix","detail":"d","index":4,"remedy":{"action":"restore","index":9,"replaces":4}}]})");
   EXPECT_EQ(v.findings->at(0).remedy->replaces, 4);
 }
 
@@ -48,8 +51,8 @@ TEST(VerdictParse, RefusesEverythingOfTheWrongShapeWithoutCrashing) {
     return s.replace(s.find('%'), 1, index);
   };
   EXPECT_TRUE(parses(withIndex("-1")));  // in range of the type; the guards filter it
-  for (const char* bad : {"\"3\"", "3.5", "9223372036854775808", "1e30", "NaN", "Infinity", "-Infinity",
-                          "true", "null", "[3]"}) {
+  for (const char* bad :
+       {"\"3\"", "3.5", "9223372036854775808", "1e30", "NaN", "Infinity", "-Infinity", "true", "null", "[3]"}) {
     EXPECT_FALSE(parses(withIndex(bad))) << bad;
   }
   EXPECT_FALSE(parses(R"({"cuts":[{"index":1,"category":"c","reason":"r","confidence":"high"}]})"));
@@ -79,7 +82,8 @@ TEST(VerdictParse, RefusesEverythingOfTheWrongShapeWithoutCrashing) {
   } catch (const AdjudicationError& e) {
     EXPECT_EQ(std::string(e.what()), "couldn't parse the model's verdict: " + std::string(160, 'x'));
   }
-  EXPECT_STREQ(AdjudicationError::wholesaleCut(3.04, 10).what(), "verdict rejected — it would leave 3.0s (floor 10.0s)");
+  EXPECT_STREQ(AdjudicationError::wholesaleCut(3.04, 10).what(),
+               "verdict rejected — it would leave 3.0s (floor 10.0s)");
 }
 
 }  // namespace

@@ -23,20 +23,24 @@ class AcceptFilesTest : public QObject {
     QTest::addColumn<QString>("script");
     QTest::addColumn<bool>("rejected");
     QTest::addColumn<Screen>("screen");
-    QTest::newRow("video and script") << QStringList{"a.mov", "notes.pdf"} << "a.mov" << "notes.pdf" << false
-                                      << Screen::configuring;
-    QTest::newRow("upper-case extension") << QStringList{"a.MOV"} << "a.MOV" << "" << false << Screen::configuring;
-    QTest::newRow("audio only") << QStringList{"voice.m4a"} << "voice.m4a" << "" << false << Screen::configuring;
-    QTest::newRow("script alone waits") << QStringList{"lines.fountain"} << "" << "lines.fountain" << false
-                                        << Screen::idle;
-    QTest::newRow("nothing usable") << QStringList{"photo.png"} << "" << "" << true << Screen::idle;
-    QTest::newRow("usable before unusable") << QStringList{"a.mov", "photo.png"} << "a.mov" << "" << false
-                                            << Screen::configuring;
-    QTest::newRow("unusable before usable") << QStringList{"photo.png", "a.mov"} << "a.mov" << "" << false
-                                            << Screen::configuring;
-    QTest::newRow("session suffix in other case") << QStringList{"x.KESTRANE.json"} << "" << "" << true
-                                                  << Screen::idle;
-    QTest::newRow("empty drop") << QStringList{} << "" << "" << false << Screen::idle;
+    QTest::newRow("video and script") << QStringList{"a.mov", "notes.pdf"} << "a.mov"
+                                      << "notes.pdf" << false << Screen::configuring;
+    QTest::newRow("upper-case extension") << QStringList{"a.MOV"} << "a.MOV"
+                                          << "" << false << Screen::configuring;
+    QTest::newRow("audio only") << QStringList{"voice.m4a"} << "voice.m4a"
+                                << "" << false << Screen::configuring;
+    QTest::newRow("script alone waits") << QStringList{"lines.fountain"} << ""
+                                        << "lines.fountain" << false << Screen::idle;
+    QTest::newRow("nothing usable") << QStringList{"photo.png"} << ""
+                                    << "" << true << Screen::idle;
+    QTest::newRow("usable before unusable") << QStringList{"a.mov", "photo.png"} << "a.mov"
+                                            << "" << false << Screen::configuring;
+    QTest::newRow("unusable before usable") << QStringList{"photo.png", "a.mov"} << "a.mov"
+                                            << "" << false << Screen::configuring;
+    QTest::newRow("session suffix in other case") << QStringList{"x.KESTRANE.json"} << ""
+                                                  << "" << true << Screen::idle;
+    QTest::newRow("empty drop") << QStringList{} << ""
+                                << "" << false << Screen::idle;
   }
 
   void drops() {
@@ -75,8 +79,8 @@ class AcceptFilesTest : public QObject {
     h.job->accept({h.path("a.mov"), h.path("lines.txt")});
     h.job->start();
     QCOMPARE(h.job->state().screen, Screen::failed);
-    QCOMPARE(h.job->state().message, QString::fromStdString("No script at " + h.path("lines.txt").toStdString() +
-                                                            " \u2014 no such file."));
+    QCOMPARE(h.job->state().message,
+             QString::fromStdString("No script at " + h.path("lines.txt").toStdString() + " \u2014 no such file."));
     QVERIFY(h.engine->runCalls().empty());
   }
 
@@ -107,8 +111,8 @@ class AcceptFilesTest : public QObject {
     QCOMPARE(h.job->recentSessionPaths().front(), QDir(withMP4).filePath("take 04.kestrane.json"));
 
     // The session file itself, with its timeline gone: back to the options for a re-cut.
-    const QString noTimeline = writeStoredCut(h.dir.path(), {.folder = "b Kestrane", .footage = "b.mov",
-                                                             .withTimeline = false, .projectName = "Bee"});
+    const QString noTimeline = writeStoredCut(
+        h.dir.path(), {.folder = "b Kestrane", .footage = "b.mov", .withTimeline = false, .projectName = "Bee"});
     h.job->reset();
     h.job->accept({QDir(noTimeline).filePath("b.kestrane.json")});
     QCOMPARE(h.job->state().screen, Screen::configuring);
@@ -131,7 +135,8 @@ class AcceptFilesTest : public QObject {
 
   void reopeningRestoresTheStoredChoices() {
     Harness h;
-    StoredCut cut{.settings = PipelineSettings::make(-37, 0.5, 0.12, false), .projectNotes = "Tighten the intro",
+    StoredCut cut{.settings = PipelineSettings::make(-37, 0.5, 0.12, false),
+                  .projectNotes = "Tighten the intro",
                   .withLevels = true};
     cut.settings.thoroughness = Thoroughness::meticulous;
     cut.settings.exportTarget = ExportTarget::premiere;
@@ -162,8 +167,8 @@ class AcceptFilesTest : public QObject {
 
   void anotherVideoStartsClean() {
     Harness h;
-    StoredCut cut{.settings = PipelineSettings::make(-31, 0.8, 0.15, true), .projectNotes = "notes",
-                  .withLevels = true};
+    StoredCut cut{
+        .settings = PipelineSettings::make(-31, 0.8, 0.15, true), .projectNotes = "notes", .withLevels = true};
     cut.settings.manualKeepRanges = std::vector<TimeRange>{{3, 4}};
     cut.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
     const QString package = writeStoredCut(h.dir.path(), cut);

@@ -32,13 +32,12 @@ QString quoted(const QString& path) { return QLatin1Char('\'') + path + QLatin1C
 bool makeSpoken(const QDir& dir, const QString& voice, const QString& out) {
   const QString a = dir.filePath(voice + "-a.wav"), b = dir.filePath(voice + "-b.wav");
   const QString gap = dir.filePath(voice + "-gap.wav"), joined = dir.filePath(voice + ".wav");
-  return run("flite -voice " + voice +
-             " -t 'The first board needs a careful cut before we move on.' -o " + quoted(a)) &&
-         run("flite -voice " + voice + " -t 'Every corner joint gets two coats of oil.' -o " +
-             quoted(b)) &&
+  return run("flite -voice " + voice + " -t 'The first board needs a careful cut before we move on.' -o " +
+             quoted(a)) &&
+         run("flite -voice " + voice + " -t 'Every corner joint gets two coats of oil.' -o " + quoted(b)) &&
          run("sox -n -r 16000 -c 1 -b 16 " + quoted(gap) + " trim 0 2.5") &&
-         run("sox " + quoted(gap) + " " + quoted(a) + " " + quoted(gap) + " " + quoted(b) + " " +
-             quoted(gap) + " " + quoted(joined)) &&
+         run("sox " + quoted(gap) + " " + quoted(a) + " " + quoted(gap) + " " + quoted(b) + " " + quoted(gap) + " " +
+             quoted(joined)) &&
          run("ffmpeg -y -f lavfi -i testsrc=size=320x240:rate=25 -i " + quoted(joined) +
              " -shortest -c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac " + quoted(out));
 }
@@ -53,15 +52,14 @@ class BatchEndToEndTest : public QObject {
     Brand::applyTheme(*qApp);
     QTemporaryDir dir;
     const QDir here(dir.path());
-    const QString first = here.filePath("first take.mp4"),
-                  second = here.filePath("second take.mp4");
+    const QString first = here.filePath("first take.mp4"), second = here.filePath("second take.mp4");
     const QString silent = here.filePath("no sound.mp4");
     QVERIFY(makeSpoken(here, "slt", first));
     QVERIFY(makeSpoken(here, "awb", second));
-    QVERIFY(run(
-        "ffmpeg -y -f lavfi -i testsrc=size=320x240:rate=25 -t 5 -c:v libx264 -preset ultrafast "
-        "-pix_fmt yuv420p " +
-        quoted(silent)));
+    QVERIFY(
+        run("ffmpeg -y -f lavfi -i testsrc=size=320x240:rate=25 -t 5 -c:v libx264 -preset ultrafast "
+            "-pix_fmt yuv420p " +
+            quoted(silent)));
 
     JobModel job(std::make_shared<PipelineEngine>(),
                  std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
@@ -87,8 +85,7 @@ class BatchEndToEndTest : public QObject {
       QVERIFY(package.exists(QFileInfo(item.footagePath).completeBaseName() + ".kestrane.json"));
       QVERIFY(item.output->session.cutList && item.output->session.cutList->keptDuration() > 0);
     }
-    QCOMPARE(window.findChild<QLabel*>("batchTitle")->text(),
-             QStringLiteral("2 of 3 cuts finished"));
+    QCOMPARE(window.findChild<QLabel*>("batchTitle")->text(), QStringLiteral("2 of 3 cuts finished"));
     auto* reason = window.findChild<QWidget*>("batchRow1")->findChild<QLabel*>("failure");
     QCOMPARE(reason->text(), *batch[1].failure);
     QCOMPARE(job.recentBatchPaths().size(), 2);
@@ -98,12 +95,10 @@ class BatchEndToEndTest : public QObject {
     window.findChild<QPushButton*>("importAll")->click();
     qunsetenv("TMPDIR");
     QVERIFY(!job.batchImportError());
-    const QStringList written =
-        QDir(here.filePath("Kestrane Imports")).entryList({"Kestrane Batch Import *.fcpxml"});
+    const QStringList written = QDir(here.filePath("Kestrane Imports")).entryList({"Kestrane Batch Import *.fcpxml"});
     QCOMPARE(written.size(), 1);
     const QString timeline = here.filePath("Kestrane Imports/" + written.front());
-    QVERIFY(
-        run("xmllint --noout --dtdvalid " + quoted(KESTRANE_FCPXML_DTD) + " " + quoted(timeline)));
+    QVERIFY(run("xmllint --noout --dtdvalid " + quoted(KESTRANE_FCPXML_DTD) + " " + quoted(timeline)));
   }
 };
 

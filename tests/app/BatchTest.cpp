@@ -45,16 +45,14 @@ QStringList videos(const Harness& h, std::initializer_list<const char*> names) {
 }
 
 std::string validityOf(const QString& fcpxml) {
-  const std::string command = "xmllint --noout --dtdvalid '" + std::string(KESTRANE_FCPXML_DTD) +
-                              "' '" + fcpxml.toStdString() + "' 2>/dev/null";
+  const std::string command = "xmllint --noout --dtdvalid '" + std::string(KESTRANE_FCPXML_DTD) + "' '" +
+                              fcpxml.toStdString() + "' 2>/dev/null";
   return std::system(command.c_str()) == 0 ? std::string() : "invalid: " + command;
 }
 
 // A finished cut of a real-looking source, its session as the package holds it.
-Pipeline::Output finishedCut(const QString& footage, std::optional<std::string> name,
-                             bool captions) {
-  Pipeline::Output out =
-      sampleOutput(toPath(footage), PipelineSettings::make(-40, 0.8, 0.15, true));
+Pipeline::Output finishedCut(const QString& footage, std::optional<std::string> name, bool captions) {
+  Pipeline::Output out = sampleOutput(toPath(footage), PipelineSettings::make(-40, 0.8, 0.15, true));
   SourceMedia& source = out.session.source;
   source.hasVideo = true;
   source.width = 1920;
@@ -175,8 +173,7 @@ class BatchTest : public QObject {
     QCOMPARE(job.preAnalysisState(), PreAnalysisState::working);
     QVERIFY(waitUntil([&] { return allAnalysed(job); }));
     std::vector<std::filesystem::path> expected;
-    for (const char* n : {"a.mov", "b.mov", "c.mov", "d.mov"})
-      expected.push_back(toPath(h.path(n)));
+    for (const char* n : {"a.mov", "b.mov", "c.mov", "d.mov"}) expected.push_back(toPath(h.path(n)));
     QCOMPARE(h.engine->analyzeCalls(), expected);
     QCOMPARE(h.engine->mostAnalysesAtOnce(), 1);
     // A failure marks its own video and the queue goes on.
@@ -361,8 +358,7 @@ class BatchTest : public QObject {
     QStringList sessions;
     for (const StoredCut& cut : {first, second, third}) {
       const QString folder = writeStoredCut(h.path(QString()), cut);
-      sessions << QDir(folder).filePath(QFileInfo(cut.footage).completeBaseName() +
-                                        ".kestrane.json");
+      sessions << QDir(folder).filePath(QFileInfo(cut.footage).completeBaseName() + ".kestrane.json");
     }
     {
       auto settings = h.settings();
@@ -394,8 +390,7 @@ class BatchTest : public QObject {
     QCOMPARE(two.options.tightness, CutTightness::jumpCut);
     // Only the session without levels is analysed again.
     QVERIFY(waitUntil([&] { return allAnalysed(job); }));
-    QCOMPARE(h.engine->analyzeCalls(),
-             (std::vector<std::filesystem::path>{toPath(h.path("two.mov"))}));
+    QCOMPARE(h.engine->analyzeCalls(), (std::vector<std::filesystem::path>{toPath(h.path("two.mov"))}));
 
     // With one session left there is no batch to rebuild.
     job.reset();
@@ -403,9 +398,8 @@ class BatchTest : public QObject {
     QCOMPARE(job.reopenableBatchCount(), 0);
     job.reopenLastBatch();
     QCOMPARE(job.dropMessage(),
-             std::optional<QString>(QStringLiteral(
-                 "That batch\u2019s session files aren\u2019t where they were \u2014 "
-                 "open the packages one at a time instead.")));
+             std::optional<QString>(QStringLiteral("That batch\u2019s session files aren\u2019t where they were \u2014 "
+                                                   "open the packages one at a time instead.")));
     QVERIFY(job.batch().empty());
     QCOMPARE(job.state().screen, Screen::idle);
   }
@@ -430,9 +424,9 @@ class BatchTest : public QObject {
       QCOMPARE(QString::fromUtf8(e.what()), QStringLiteral("No finished cuts to import."));
     }
 
-    const QString path = BatchImport::write({finishedCut(dir.filePath("a.mov"), "Intro", true),
-                                             finishedCut(dir.filePath("b.mov"), "", false)},
-                                            imports, now);
+    const QString path = BatchImport::write(
+        {finishedCut(dir.filePath("a.mov"), "Intro", true), finishedCut(dir.filePath("b.mov"), "", false)}, imports,
+        now);
     const QString name = QFileInfo(path).fileName();
     QVERIFY(name.startsWith(QStringLiteral("Kestrane Batch Import ")));
     QVERIFY(name.endsWith(QStringLiteral(".fcpxml")));
@@ -449,10 +443,8 @@ class BatchTest : public QObject {
     QVERIFY(text.contains(QStringLiteral("Kestrane Batch")));
 
     // Captions come with a project only when its session kept them on and has words.
-    QVERIFY(!BatchImport::project(finishedCut(dir.filePath("a.mov"), "A", true).session)
-                 .captions.empty());
-    QVERIFY(BatchImport::project(finishedCut(dir.filePath("a.mov"), "A", false).session)
-                .captions.empty());
+    QVERIFY(!BatchImport::project(finishedCut(dir.filePath("a.mov"), "A", true).session).captions.empty());
+    QVERIFY(BatchImport::project(finishedCut(dir.filePath("a.mov"), "A", false).session).captions.empty());
     Pipeline::Output wordless = finishedCut(dir.filePath("a.mov"), "A", true);
     wordless.session.transcript.reset();
     QVERIFY(BatchImport::project(wordless.session).captions.empty());

@@ -92,9 +92,8 @@ class BatchViewsTest : public QObject {
     w.h.engine->cut.gate.close();
     QTest::keyClick(w.find("options"), Qt::Key_Return);
     QVERIFY(w.h.waitFor(Screen::running));
-    QVERIFY(waitUntil([&] {
-      return w.find<QLabel>("batchStageLabel") && w.find<QLabel>("batchStageLabel")->isVisible();
-    }));
+    QVERIFY(
+        waitUntil([&] { return w.find<QLabel>("batchStageLabel") && w.find<QLabel>("batchStageLabel")->isVisible(); }));
     QCOMPARE(w.text("batchStageLabel"), QStringLiteral("Video 1 of 3 \u2014 a"));
     w.h.engine->cut.gate.open();
     QVERIFY(w.h.waitFor(Screen::done));
@@ -119,11 +118,9 @@ class BatchViewsTest : public QObject {
       if (p.filename() == "b.mov") return "That file has no sound track.";
       return std::nullopt;
     };
-    w.h.engine->makeOutput = [](const std::filesystem::path& footage,
-                                const PipelineSettings& settings) {
+    w.h.engine->makeOutput = [](const std::filesystem::path& footage, const PipelineSettings& settings) {
       Pipeline::Output out = sampleOutput(footage, settings);
-      if (footage.filename() == "c.mov")
-        out.session.editorNotes = std::vector<Advisory>(1, Advisory{{1, 2}, "n"});
+      if (footage.filename() == "c.mov") out.session.editorNotes = std::vector<Advisory>(1, Advisory{{1, 2}, "n"});
       return out;
     };
     w.h.job->accept(w.videos({"a.mov", "b.mov", "c.mov"}));
@@ -131,13 +128,9 @@ class BatchViewsTest : public QObject {
     QVERIFY(w.h.waitFor(Screen::done));
     QCOMPARE(w.text("batchTitle"), QStringLiteral("2 of 3 cuts finished"));
     QVERIFY(w.text("batchElapsed").startsWith(QStringLiteral("Batch done in ")));
-    auto row = [&](int i) {
-      return w.find(QStringLiteral("batchRow%1").arg(i).toLatin1().constData());
-    };
-    QCOMPARE(row(0)->findChild<QLabel*>("figures")->text(),
-             QStringLiteral("12m 34s \u2192 8m 16s"));
-    QCOMPARE(row(1)->findChild<QLabel*>("failure")->text(),
-             QStringLiteral("That file has no sound track."));
+    auto row = [&](int i) { return w.find(QStringLiteral("batchRow%1").arg(i).toLatin1().constData()); };
+    QCOMPARE(row(0)->findChild<QLabel*>("figures")->text(), QStringLiteral("12m 34s \u2192 8m 16s"));
+    QCOMPARE(row(1)->findChild<QLabel*>("failure")->text(), QStringLiteral("That file has no sound track."));
     QVERIFY(!row(1)->findChild<QPushButton*>());
     QCOMPARE(row(2)->findChild<QLabel*>("notes")->text(),
              QStringLiteral("1 note to your editor \u2014 markers inside the source clip"));
@@ -160,8 +153,7 @@ class BatchViewsTest : public QObject {
     w.click("importAll");
     qunsetenv("TMPDIR");
     QCOMPARE(w.desktop.opened.size(), 2);
-    QVERIFY(w.desktop.opened.back().startsWith(
-        blocked + QStringLiteral("/Kestrane Imports/Kestrane Batch Import ")));
+    QVERIFY(w.desktop.opened.back().startsWith(blocked + QStringLiteral("/Kestrane Imports/Kestrane Batch Import ")));
     QVERIFY(!w.find<QLabel>("importError")->isVisible());
 
     w.click("cutMoreVideos");
@@ -190,8 +182,7 @@ class BatchViewsTest : public QObject {
   void theDropZoneOffersTheLastBatch() {
     Window w;
     // Each cut leaves its session file where the output says.
-    w.h.engine->makeOutput = [](const std::filesystem::path& footage,
-                                const PipelineSettings& settings) {
+    w.h.engine->makeOutput = [](const std::filesystem::path& footage, const PipelineSettings& settings) {
       Pipeline::Output out = sampleOutput(footage, settings);
       std::filesystem::create_directories(out.packageDir);
       out.session.write(out.sessionURL);

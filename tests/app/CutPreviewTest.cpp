@@ -31,9 +31,8 @@ void speakTwoLines(FakeEngine& engine) {
   engine.levels.assign(1000, -60.0f);
   std::fill(engine.levels.begin() + 100, engine.levels.begin() + 400, -20.0f);
   std::fill(engine.levels.begin() + 600, engine.levels.begin() + 900, -20.0f);
-  engine.transcript.words = {{"one", {1.1, 1.6}},   {"two", {1.8, 2.4}},  {"three", {2.6, 3.2}},
-                             {"four", {3.3, 3.9}},  {"five", {6.1, 6.6}}, {"six", {6.8, 7.4}},
-                             {"seven", {7.6, 8.2}}, {"eight", {8.3, 8.9}}};
+  engine.transcript.words = {{"one", {1.1, 1.6}},  {"two", {1.8, 2.4}}, {"three", {2.6, 3.2}}, {"four", {3.3, 3.9}},
+                             {"five", {6.1, 6.6}}, {"six", {6.8, 7.4}}, {"seven", {7.6, 8.2}}, {"eight", {8.3, 8.9}}};
 }
 
 struct Window {
@@ -97,8 +96,7 @@ class CutPreviewTest : public QObject {
     QTRY_VERIFY(w.find("cutPreview"));
     w.find<QPushButton>("showTranscript")->setChecked(true);
     QVERIFY(w.shown("previewPlaceholder"));
-    for (const char* hidden : {"waveform", "playCut", "transcript", "sourceMissing"})
-      QVERIFY(!w.shown(hidden));
+    for (const char* hidden : {"waveform", "playCut", "transcript", "sourceMissing"}) QVERIFY(!w.shown(hidden));
     w.h.engine->analysis.gate.open();
     QTRY_VERIFY(w.job().draftBands());
     QVERIFY(!w.shown("previewPlaceholder"));
@@ -154,8 +152,7 @@ class CutPreviewTest : public QObject {
     // One edge drag, however many moves, is one step.
     const TimeRange first = w.job().effectiveCutBands().front();
     QTest::mousePress(w.waveform(), Qt::LeftButton, {}, w.at(first.end));
-    for (double t : {first.end + 0.1, first.end + 0.2, first.end + 0.3})
-      QTest::mouseMove(w.waveform(), w.at(t));
+    for (double t : {first.end + 0.1, first.end + 0.2, first.end + 0.3}) QTest::mouseMove(w.waveform(), w.at(t));
     QTest::mouseRelease(w.waveform(), Qt::LeftButton, {}, w.at(first.end + 0.3));
     QCOMPARE(w.undo().count(), 2);
     QVERIFY(w.job().effectiveCutBands().front().end > first.end + 0.2);

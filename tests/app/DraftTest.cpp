@@ -191,8 +191,7 @@ class DraftTest : public QObject {
                                 {{1.3, 2.0}, SegmentKind::keep}};
       return draft;
     };
-    h.engine->transcript.words = {{"one", {0.5, 0.7}}, {"um", {0.9, 1.0}}, {"two", {1.0, 1.2}},
-                                  {"three", {1.35, 1.5}}};
+    h.engine->transcript.words = {{"one", {0.5, 0.7}}, {"um", {0.9, 1.0}}, {"two", {1.0, 1.2}}, {"three", {1.35, 1.5}}};
     QCOMPARE(h.job->subtitleExample(Length::medium), QStringLiteral("you're trying to build a professional website"));
     analyseOnce(h);
     QTRY_VERIFY(h.job->draftBands().has_value());
@@ -200,8 +199,8 @@ class DraftTest : public QObject {
 
     QCOMPARE(h.job->cutReason(0.95), std::optional(QStringLiteral("filler word")));
     QCOMPARE(h.job->cutReason(1.25), std::optional(QStringLiteral("Stumbled start")));
-    QCOMPARE(h.job->cutReason(0.7), std::nullopt);   // kept
-    QCOMPARE(h.job->cutReason(1.0), std::nullopt);   // a removal's end is not in it
+    QCOMPARE(h.job->cutReason(0.7), std::nullopt);  // kept
+    QCOMPARE(h.job->cutReason(1.0), std::nullopt);  // a removal's end is not in it
     QCOMPARE(h.job->cutReason(0.5), std::nullopt);
 
     QCOMPARE(h.job->audibleOnset({0.2, 1.0}), std::optional(0.5));

@@ -97,7 +97,7 @@ class EditorViewsTest : public QObject {
     const QColor clear = plain.pixelColor(150, 5);
     QVERIFY(band != clear);
     QVERIFY(band.red() > band.blue());  // the orange wash
-    view.setPlayhead(2.505);             // inside the band, over the bars
+    view.setPlayhead(2.505);            // inside the band, over the bars
     const QColor head = view.grab().toImage().pixelColor(250, 58);
     QVERIFY(head.red() > 240 && head.green() > 240 && head.blue() > 240);
   }

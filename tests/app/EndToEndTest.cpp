@@ -34,10 +34,13 @@ class WatchedEngine final : public EngineApi {
   Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override {
     ranPrepared = prepared.has_value();
-    return engine_.run(request, prepared, [this, progress](const Pipeline::Stage& stage) {
-      if (stage == Pipeline::Stage::transcribing) transcribedInRun = true;
-      if (progress) progress(stage);
-    }, std::move(stop));
+    return engine_.run(
+        request, prepared,
+        [this, progress](const Pipeline::Stage& stage) {
+          if (stage == Pipeline::Stage::transcribing) transcribedInRun = true;
+          if (progress) progress(stage);
+        },
+        std::move(stop));
   }
   Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override {
@@ -80,8 +83,8 @@ class EndToEndTest : public QObject {
     const Pipeline::Output& output = *job.state().output;
     const QDir package(fromPath(output.packageDir));
     QCOMPARE(package.dirName(), QStringLiteral("sample-presenter Kestrane.kestrane"));
-    for (const char* name : {"sample-presenter.fcpxml", "sample-presenter.kestrane.json", "transcript.md",
-                             "captions.srt"}) {
+    for (const char* name :
+         {"sample-presenter.fcpxml", "sample-presenter.kestrane.json", "transcript.md", "captions.srt"}) {
       QVERIFY2(package.exists(name), name);
     }
     const KestraneSession stored = KestraneSession::read(output.sessionURL);

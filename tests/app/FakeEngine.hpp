@@ -29,10 +29,10 @@ class Gate {
 
 struct Script {
   std::vector<Pipeline::Stage> stages;
-  std::chrono::milliseconds delay{0};   // before each stage
-  std::optional<std::string> failure;   // thrown after the stages
-  Gate gate;                            // passed after the stages
-  bool heedsStop = true;                // false: finishes even when asked to stop
+  std::chrono::milliseconds delay{0};  // before each stage
+  std::optional<std::string> failure;  // thrown after the stages
+  Gate gate;                           // passed after the stages
+  bool heedsStop = true;               // false: finishes even when asked to stop
 };
 
 class FakeEngine final : public EngineApi {

@@ -24,9 +24,7 @@ bool near(const Ranges& got, const Ranges& want) {
   return true;
 }
 
-EditGround groundOf(Ranges automatic, double length = 20) {
-  return {H::automaticBands(automatic), length, {}, {}};
-}
+EditGround groundOf(Ranges automatic, double length = 20) { return {H::automaticBands(automatic), length, {}, {}}; }
 
 }  // namespace
 

@@ -100,9 +100,8 @@ class JobModelTest : public QObject {
     recordStates(*h.job, seen);
     h.job->start();
     QVERIFY(h.waitFor(Screen::done));
-    QCOMPARE(seen, (std::vector<QString>{"Choosing the best takes", "Transcribing every word",
-                                         "Opening your footage", "Measuring the audio",
-                                         "Transcribing every word", "Choosing the best takes",
+    QCOMPARE(seen, (std::vector<QString>{"Choosing the best takes", "Transcribing every word", "Opening your footage",
+                                         "Measuring the audio", "Transcribing every word", "Choosing the best takes",
                                          "Building your package", "screen 3"}));
     const auto runs = h.engine->runCalls();
     QCOMPARE(runs.size(), size_t(1));

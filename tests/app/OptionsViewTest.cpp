@@ -105,7 +105,8 @@ class OptionsViewTest : public QObject {
     Window w;
     w.h.job->accept({w.h.touch("a.mov")});
     QTRY_VERIFY(w.find("options"));
-    QCOMPARE(w.scriptRow(), QStringLiteral("None \u2014 Kestrane finds the best takes on its own [Add File\u2026] [Paste\u2026]"));
+    QCOMPARE(w.scriptRow(),
+             QStringLiteral("None \u2014 Kestrane finds the best takes on its own [Add File\u2026] [Paste\u2026]"));
     w.desktop.script = w.h.touch("lines.txt");
     w.click("addScriptFile");
     QCOMPARE(w.scriptRow(), QStringLiteral("lines.txt [Remove]"));
@@ -138,7 +139,8 @@ class OptionsViewTest : public QObject {
     w.settle();
     w.h.job->openSession(writeStoredCut(w.h.dir.path(), stored));
     QVERIFY(w.h.job->isRecut() && !w.h.job->sessionHasScript());
-    QCOMPARE(w.scriptRow(), QStringLiteral("None \u2014 Kestrane finds the best takes on its own [Add File\u2026] [Paste\u2026]"));
+    QCOMPARE(w.scriptRow(),
+             QStringLiteral("None \u2014 Kestrane finds the best takes on its own [Add File\u2026] [Paste\u2026]"));
     w.desktop.script = w.h.touch("lines.txt");
     w.click("addScriptFile");
     QCOMPARE(w.scriptRow(), QStringLiteral("lines.txt [Remove]"));

@@ -38,12 +38,16 @@ class KilledWhileWriting final : public EngineApi {
   }
   Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override {
-    return engine_.run(request, prepared, [this, progress, stop](const Pipeline::Stage& stage) {
-      if (progress) progress(stage);
-      if (stage != Pipeline::Stage::exporting || signalled.exchange(true)) return;
-      ::raise(SIGTERM);
-      for (int i = 0; i < 1000 && !stop.stop_requested(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }, stop);
+    return engine_.run(
+        request, prepared,
+        [this, progress, stop](const Pipeline::Stage& stage) {
+          if (progress) progress(stage);
+          if (stage != Pipeline::Stage::exporting || signalled.exchange(true)) return;
+          ::raise(SIGTERM);
+          for (int i = 0; i < 1000 && !stop.stop_requested(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        },
+        stop);
   }
   Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override {

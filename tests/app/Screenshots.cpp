@@ -33,8 +33,8 @@ Pipeline::Output richOutput(const std::filesystem::path& footage, const Pipeline
   Pipeline::Output out = sampleOutput(footage, settings);
   out.session.advisories = std::vector<Advisory>{{{61.7, 63}, "Two takes of this line were close; the second one won."},
                                                  {{312.2, 314}, "A breath right before the cut."}};
-  out.session.editorNotes = std::vector<Advisory>{{{140, 142}, "Put the product shot here"},
-                                                  {{400, 401}, "Use the wide angle"}};
+  out.session.editorNotes =
+      std::vector<Advisory>{{{140, 142}, "Put the product shot here"}, {{400, 401}, "Use the wide angle"}};
   out.warnings = {"The script's last line was never read."};
   return out;
 }
@@ -71,18 +71,19 @@ struct Shot {
 // The minute's words as a talk would have them, so the take decision finds no repeats in them.
 void talkingMinute(FakeEngine& engine) {
   speakingMinute(engine);
-  const QStringList text = QStringLiteral(
-      "So today I want to show you how a rough cut comes together and why the pauses go first. We start "
-      "with the footage as it was recorded, every breath and every false start still in it. Then the "
-      "cut listens for the stretches where nobody speaks and marks them in orange. Next it reads "
-      "the words themselves, and where a line was said twice it keeps the better take. You can hear "
-      "the result before anything is written, and change it by hand where the machine guessed wrong. "
-      "Drag across the waveform to keep a stretch or cut one, or pick words in the transcript below. "
-      "When it sounds right, press the button and the package lands beside your footage, ready for "
-      "the editor of your choice with captions and a transcript of what stayed. That is really all "
-      "there is to it, and it never leaves this computer at any point along the way. Thanks for "
-      "watching this short tour of the preview, and good luck with your own recordings today.")
-                               .split(QLatin1Char(' '));
+  const QStringList text =
+      QStringLiteral(
+          "So today I want to show you how a rough cut comes together and why the pauses go first. We start "
+          "with the footage as it was recorded, every breath and every false start still in it. Then the "
+          "cut listens for the stretches where nobody speaks and marks them in orange. Next it reads "
+          "the words themselves, and where a line was said twice it keeps the better take. You can hear "
+          "the result before anything is written, and change it by hand where the machine guessed wrong. "
+          "Drag across the waveform to keep a stretch or cut one, or pick words in the transcript below. "
+          "When it sounds right, press the button and the package lands beside your footage, ready for "
+          "the editor of your choice with captions and a transcript of what stayed. That is really all "
+          "there is to it, and it never leaves this computer at any point along the way. Thanks for "
+          "watching this short tour of the preview, and good luck with your own recordings today.")
+          .split(QLatin1Char(' '));
   for (std::size_t i = 0; i < engine.transcript.words.size(); ++i) {
     engine.transcript.words[i].text = text[qsizetype(i % std::size_t(text.size()))].toStdString();
   }
@@ -115,10 +116,11 @@ int shootEditors(const QDir& out) {
   std::vector<TimeRange> bands;
   for (double t = 5.6; t < 60; t += 7) bands.push_back({t, t + 1.4});
   std::vector<TranscriptWord> words;
-  const QStringList text = QStringLiteral(
-      "So today I want to show you um how the rough cut comes together and uh why the pauses go. "
-      "We start with the footage as it was recorded and let the cut take out what nobody needs to hear.")
-                               .split(QLatin1Char(' '));
+  const QStringList text =
+      QStringLiteral(
+          "So today I want to show you um how the rough cut comes together and uh why the pauses go. "
+          "We start with the footage as it was recorded and let the cut take out what nobody needs to hear.")
+          .split(QLatin1Char(' '));
   double t = 0.2;
   for (const QString& w : text) {
     words.push_back({w.toStdString(), {t, t + 0.3}});
@@ -176,8 +178,11 @@ int shootUpdateBanner(const QDir& out) {
   NoDesktop desktop;
   kestrane::updater::UpdateChecker::Config config;
   config.currentVersion = "0.1.0";
-  config.install = kestrane::updater::InstallLocation{"/nonexistent/Kestrane", "/nonexistent/Kestrane/bin/kestrane-app"};
-  config.lookup = [] { return std::optional<kestrane::updater::UpdateInfo>({"1.3", "https://example.invalid/u.zip", {}, {}}); };
+  config.install =
+      kestrane::updater::InstallLocation{"/nonexistent/Kestrane", "/nonexistent/Kestrane/bin/kestrane-app"};
+  config.lookup = [] {
+    return std::optional<kestrane::updater::UpdateInfo>({"1.3", "https://example.invalid/u.zip", {}, {}});
+  };
   kestrane::updater::UpdateChecker updates(config);
   MainWindow window({h.job.get(), &desktop, &desktop, &updates});
   window.show();

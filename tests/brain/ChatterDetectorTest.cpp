@@ -76,9 +76,9 @@ TEST(ChatterDetector, WordsMustSoundLikeConversation) {
     return ChatterDetector::clusters(room.utts(), {}, Room::levels(), {}, kFlub);
   };
   // Addressed to the audience, however it is spelled.
-  EXPECT_TRUE(withExchange({word("Okay.", 8.0, 8.4), word("Yeah", 8.9, 9.1), word("you.", 9.1, 9.3),
-                            word("Sorry.", 9.8, 10.2)})
-                  .empty());
+  EXPECT_TRUE(
+      withExchange({word("Okay.", 8.0, 8.4), word("Yeah", 8.9, 9.1), word("you.", 9.1, 9.3), word("Sorry.", 9.8, 10.2)})
+          .empty());
   EXPECT_TRUE(withExchange({word("Okay.", 8.0, 8.4), word("You\u2019re", 8.9, 9.1), word("right.", 9.1, 9.3),
                             word("Sorry.", 9.8, 10.2)})
                   .empty());
@@ -86,8 +86,7 @@ TEST(ChatterDetector, WordsMustSoundLikeConversation) {
   EXPECT_TRUE(withExchange({word("Okay.", 8.0, 8.4), word("Yeah.", 8.9, 9.3)}).empty());
   EXPECT_TRUE(withExchange({word("Okay.", 8.0, 8.4), word("Okay.", 8.9, 9.3), word("Okay.", 9.8, 10.2)}).empty());
   // Hyphenated acknowledgments count as they are written.
-  EXPECT_EQ(withExchange({word("Mm-hmm.", 8.0, 8.4), word("Uh-huh.", 8.9, 9.3), word("Okay.", 9.8, 10.2)}).size(),
-            1u);
+  EXPECT_EQ(withExchange({word("Mm-hmm.", 8.0, 8.4), word("Uh-huh.", 8.9, 9.3), word("Okay.", 9.8, 10.2)}).size(), 1u);
   // A run stretched past 10 s is not an exchange.
   EXPECT_TRUE(withExchange({word("Okay.", 8.0, 8.4), word("Yeah.", 9.5, 9.9), word("Sure.", 11.0, 11.4),
                             word("Right.", 12.5, 12.9), word("Cool.", 14.0, 14.4), word("Nice.", 15.5, 15.9),
@@ -155,8 +154,8 @@ TEST(ChatterDetector, LevelsQuantilesAndSentences) {
   EXPECT_DOUBLE_EQ(ChatterDetector::quantile({10, 20}, 0.6), 16);
   EXPECT_DOUBLE_EQ(ChatterDetector::quantile({7}, 1.0), 7);
 
-  auto split = ChatterDetector::sentences(std::vector<TranscriptWord>{
-      word("Well\u2026", 0, 1), word("so", 1, 2), word("yes?", 2, 3), word("and", 3, 4)});
+  auto split = ChatterDetector::sentences(
+      std::vector<TranscriptWord>{word("Well\u2026", 0, 1), word("so", 1, 2), word("yes?", 2, 3), word("and", 3, 4)});
   ASSERT_EQ(split.size(), 3u);
   EXPECT_EQ(split[1].size(), 2u);
   EXPECT_EQ(split[2][0].text, "and");

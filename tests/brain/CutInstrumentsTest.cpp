@@ -42,8 +42,10 @@ TEST(CutInstruments, RoomToneStepsAcrossJoins) {
   auto findings = CutInstruments::spliceQuality(joins, speech(), stepped.data(), -40);
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0],
-            (Finding{Kind::spliceLevel, {2, 5},
-                     "room tone steps 12 dB across the cut at 0:02 (-50 dBFS → -62 dBFS) — the join may be audible", 12}));
+            (Finding{Kind::spliceLevel,
+                     {2, 5},
+                     "room tone steps 12 dB across the cut at 0:02 (-50 dBFS → -62 dBFS) — the join may be audible",
+                     12}));
 
   // A side at the silent floor is not compared.
   auto floor = speaking().paint(150, 200, -50).paint(495, 550, -70);
@@ -96,7 +98,8 @@ TEST(CutInstruments, PacingJumpsBetweenTakes) {
   auto findings = CutInstruments::pacingWhiplash(cut({{5, 10}, {20, 21.5}}), words);
   ASSERT_EQ(findings.size(), 1u);
   EXPECT_EQ(findings[0],
-            (Finding{Kind::pacingWhiplash, {10, 20},
+            (Finding{Kind::pacingWhiplash,
+                     {10, 20},
                      "delivery speed jumps across the cut at 0:10 (2.0 → 4.0 words/sec) — the two takes were paced "
                      "differently",
                      2.0}));
@@ -106,11 +109,13 @@ TEST(CutInstruments, PacingJumpsBetweenTakes) {
 
   // 3.75 words/s after 2.0 is a ratio under 1.9.
   Transcript milder = words;
-  for (int k = 0; k < 6; ++k) milder.words[6 + static_cast<std::size_t>(k)].range = {20 + 0.32 * k, 20 + 0.32 * (k + 1)};
+  for (int k = 0; k < 6; ++k)
+    milder.words[6 + static_cast<std::size_t>(k)].range = {20 + 0.32 * k, 20 + 0.32 * (k + 1)};
   EXPECT_TRUE(CutInstruments::pacingWhiplash(cut({{5, 10}, {20, 22}}), milder).empty());
   // Six words over 0.9 s have no rate.
   Transcript hurried = words;
-  for (int k = 0; k < 6; ++k) hurried.words[6 + static_cast<std::size_t>(k)].range = {20 + 0.15 * k, 20 + 0.15 * (k + 1)};
+  for (int k = 0; k < 6; ++k)
+    hurried.words[6 + static_cast<std::size_t>(k)].range = {20 + 0.15 * k, 20 + 0.15 * (k + 1)};
   EXPECT_TRUE(CutInstruments::pacingWhiplash(cut({{5, 10}, {20, 22}}), hurried).empty());
 }
 
@@ -166,9 +171,9 @@ TEST(CutInstruments, SharedMeasures) {
 }
 
 TEST(CutInstruments, LinesMixedFromTwoDeliveries) {
-  const std::vector<std::string> lines{"we started this company in a garage.", "the first product shipped after two years.",
-                                       "customers loved the simple setup process.",
-                                       "now we serve clients in forty countries."};
+  const std::vector<std::string> lines{
+      "we started this company in a garage.", "the first product shipped after two years.",
+      "customers loved the simple setup process.", "now we serve clients in forty countries."};
   std::vector<TakeSelector::Utterance> us;
   for (int run = 0; run < 2; ++run)
     for (int k = 0; k < 4; ++k)

@@ -81,15 +81,14 @@ TEST(EditPlanner, SilenceCutsArePaddedAndNamed) {
   EXPECT_DOUBLE_EQ(wordTailRelease(0.30), 0.35);
 
   const std::vector<SilenceSpan> one{quiet(10.00, 11.34, -52.37)};
-  expectSegments(planSilenceCuts(20, one, withPadding(0.15), {}),
-                 {kept(0, 10.15), cutOf(SegmentKind::silence, 10.15, 11.19, "silence 1.3s @ -52.4 dBFS"),
-                  kept(11.19, 20)});
+  expectSegments(
+      planSilenceCuts(20, one, withPadding(0.15), {}),
+      {kept(0, 10.15), cutOf(SegmentKind::silence, 10.15, 11.19, "silence 1.3s @ -52.4 dBFS"), kept(11.19, 20)});
 
   // No padding at the source's start and end; a middle silence left at 0.05 s is not cut.
   const std::vector<SilenceSpan> edges{quiet(0, 2), quiet(5, 5.35), quiet(18, 20)};
   expectSegments(planSilenceCuts(20, edges, withPadding(0.15), {}),
-                 {cutOf(SegmentKind::silence, 0, 1.85), kept(1.85, 18.15),
-                  cutOf(SegmentKind::silence, 18.15, 20)},
+                 {cutOf(SegmentKind::silence, 0, 1.85), kept(1.85, 18.15), cutOf(SegmentKind::silence, 18.15, 20)},
                  false);
 
   expectSegments(planSilenceCuts(7, {}, withPadding(0.15), {}), {kept(0, 7)});
@@ -149,22 +148,20 @@ TEST(EditPlanner, RemovalsOnlyReplaceKeptStretches) {
 }
 
 TEST(EditPlanner, DeadEdgesAreTrimmedOnlyWhenWorthIt) {
-  const std::vector<TranscriptWord> words{word("we", 0.5, 1.0), word("ship", 1.1, 2.0),
-                                          word("today.", 2.1, 3.0)};
+  const std::vector<TranscriptWord> words{word("we", 0.5, 1.0), word("ship", 1.1, 2.0), word("today.", 2.1, 3.0)};
   // 0.3 s after the last word and a trim under 0.2 s: the tail stays.
   expectSegments(trimDeadEdges(CutList{{kept(0, 3.3)}}, words, {}, 0.05, 1.0 / 30), {kept(0, 3.3)});
   // 0.5 s: trimmed to the word's release.
   expectSegments(trimDeadEdges(CutList{{kept(0, 3.5)}}, words, {}, 0.05, 1.0 / 30),
-                 {kept(0, 3.15),
-                  cutOf(SegmentKind::silence, 3.15, 3.5, "dead air trimmed from the tail of the take")});
+                 {kept(0, 3.15), cutOf(SegmentKind::silence, 3.15, 3.5, "dead air trimmed from the tail of the take")});
 
   // A leading silence that ends a second after the keep starts: the head goes to the padding
   // before the speech.
   const std::vector<TranscriptWord> later{word("so", 3.1, 3.5), word("anyway", 3.6, 4.2)};
   const std::vector<SilenceSpan> lead{quiet(0.5, 3.0)};
-  expectSegments(trimDeadEdges(CutList{{kept(2.0, 4.4)}}, later, lead, 0.15, 1.0 / 30),
-                 {cutOf(SegmentKind::silence, 2.0, 2.85, "dead air trimmed from the head of the take"),
-                  kept(2.85, 4.4)});
+  expectSegments(
+      trimDeadEdges(CutList{{kept(2.0, 4.4)}}, later, lead, 0.15, 1.0 / 30),
+      {cutOf(SegmentKind::silence, 2.0, 2.85, "dead air trimmed from the head of the take"), kept(2.85, 4.4)});
 
   // No words, or no words inside: unchanged.
   const CutList base{{kept(0, 3.5), cutOf(SegmentKind::silence, 3.5, 4)}};
@@ -175,11 +172,11 @@ TEST(EditPlanner, DeadEdgesAreTrimmedOnlyWhenWorthIt) {
 
 TEST(EditPlanner, TidyAbsorbsAsidesFragmentsAndOrphans) {
   // Two words between a rejected take and a silence: an aside, absorbed into the take cut.
-  const std::vector<TranscriptWord> aside{word("this", 0.5, 1.0), word("is", 1.1, 1.5), word("it.", 1.6, 2.5),
-                                          word("oh", 7.6, 8.0), word("wait", 8.1, 8.6),
-                                          word("here", 9.8, 10.5), word("we", 10.6, 11.0), word("go.", 11.1, 12)};
-  const CutList asideCut{{kept(0, 5), cutOf(SegmentKind::retakeRejected, 5, 7.5, "earlier take"),
-                          kept(7.5, 8.7), cutOf(SegmentKind::silence, 8.7, 9.7), kept(9.7, 14)}};
+  const std::vector<TranscriptWord> aside{word("this", 0.5, 1.0), word("is", 1.1, 1.5),   word("it.", 1.6, 2.5),
+                                          word("oh", 7.6, 8.0),   word("wait", 8.1, 8.6), word("here", 9.8, 10.5),
+                                          word("we", 10.6, 11.0), word("go.", 11.1, 12)};
+  const CutList asideCut{{kept(0, 5), cutOf(SegmentKind::retakeRejected, 5, 7.5, "earlier take"), kept(7.5, 8.7),
+                          cutOf(SegmentKind::silence, 8.7, 9.7), kept(9.7, 14)}};
   auto cut = tidy(asideCut, aside, {}, 1.0);
   EXPECT_EQ(cut.segments[2].kind, SegmentKind::retakeRejected);
   EXPECT_EQ(cut.segments[2].reason, "isolated aside between takes");
@@ -268,10 +265,9 @@ TEST(EditPlanner, HandEditsAreForced) {
 
   const CutList base{{kept(0, 5), cutOf(SegmentKind::silence, 5, 7, "pause"), kept(7, 10)}};
   const std::vector<TimeRange> removal{{4, 8}};
-  expectSegments(forcing({}, removal, base),
-                 {kept(0, 4), cutOf(SegmentKind::manual, 4, 5, manualRemovalReason),
-                  cutOf(SegmentKind::silence, 5, 7, "pause"), cutOf(SegmentKind::manual, 7, 8, manualRemovalReason),
-                  kept(8, 10)});
+  expectSegments(forcing({}, removal, base), {kept(0, 4), cutOf(SegmentKind::manual, 4, 5, manualRemovalReason),
+                                              cutOf(SegmentKind::silence, 5, 7, "pause"),
+                                              cutOf(SegmentKind::manual, 7, 8, manualRemovalReason), kept(8, 10)});
 
   const CutList flub{{kept(0, 2), cutOf(SegmentKind::flub, 2, 6, "stumble", 1), kept(6, 8)}};
   const std::vector<TimeRange> keep{{3, 4}};
@@ -290,8 +286,8 @@ TEST(EditPlanner, HandEditsAreForced) {
 }
 
 TEST(EditPlanner, MicroKeepsAreSwept) {
-  const CutList tiny{{kept(0, 3), cutOf(SegmentKind::silence, 3, 5), kept(5, 5.1), cutOf(SegmentKind::flub, 5.1, 8.1),
-                      kept(8.1, 10)}};
+  const CutList tiny{
+      {kept(0, 3), cutOf(SegmentKind::silence, 3, 5), kept(5, 5.1), cutOf(SegmentKind::flub, 5.1, 8.1), kept(8.1, 10)}};
   expectSegments(sweepingMicroKeeps(tiny, {}, 0.12),
                  {kept(0, 3), cutOf(SegmentKind::silence, 3, 5), cutOf(SegmentKind::flub, 5, 8.1), kept(8.1, 10)},
                  false);
@@ -309,7 +305,7 @@ TEST(EditPlanner, MicroKeepsAreSwept) {
 TEST(EditPlanner, ChainKeepsEveryWordWhenOnlySilencesAreCut) {
   // "Okay." alone between two long pauses is an isolated aside to the full cut.
   const std::vector<TranscriptWord> words{word("Okay.", 3.0, 3.4), word("we", 7.0, 7.3), word("ship", 7.4, 7.9),
-                                          word("it", 8.0, 8.2), word("um", 8.4, 8.7), word("today.", 8.9, 9.6)};
+                                          word("it", 8.0, 8.2),    word("um", 8.4, 8.7), word("today.", 8.9, 9.6)};
   const std::vector<SilenceSpan> silences{quiet(0, 2.9), quiet(3.5, 7.0)};
   const std::vector<Segment> fillers{cutOf(SegmentKind::filler, 8.4, 8.7, "filler “um”")};
   CutMaterial material = chainOf(10, silences, words, fillers);
@@ -346,8 +342,8 @@ TEST(EditPlanner, SilencesStopAtRecognisedWords) {
 
   // Quiet speech under the threshold: the whole stretch reads as one silence, yet every word
   // stays, in the full cut as with silences only.
-  const std::vector<TranscriptWord> quietLine{word("keep", 4.0, 4.3), word("the", 4.3, 4.4),
-                                              word("lights", 4.5, 5.0), word("low.", 5.1, 5.6)};
+  const std::vector<TranscriptWord> quietLine{word("keep", 4.0, 4.3), word("the", 4.3, 4.4), word("lights", 4.5, 5.0),
+                                              word("low.", 5.1, 5.6)};
   const std::vector<SilenceSpan> all{quiet(0, 12)};
   CutMaterial material = chainOf(12, all, quietLine);
   for (auto thoroughness : {Thoroughness::fast, Thoroughness::silencesOnly}) {
@@ -371,11 +367,11 @@ TEST(EditPlanner, ChainLaysHandEditsOverTheDecision) {
   material.words = words;
   material.settings = withPadding(0.15);
   // The sentence survives the filler cut in the full mode too.
-  expectSegments(planCut(material), {kept(0, 1.03), cutOf(SegmentKind::filler, 1.03, 1.2, "filler “um”"),
-                                     kept(1.2, 2.0)});
+  expectSegments(planCut(material),
+                 {kept(0, 1.03), cutOf(SegmentKind::filler, 1.03, 1.2, "filler “um”"), kept(1.2, 2.0)});
   material.manualRemovals = removeByHand;
   const CutList edited = planCut(material);
-  expectSegments(edited, {kept(0, 1.03), cutOf(SegmentKind::filler, 1.03, 1.2, "filler “um”"),
-                          kept(1.2, 1.5), cutOf(SegmentKind::manual, 1.5, 2.0, manualRemovalReason)});
+  expectSegments(edited, {kept(0, 1.03), cutOf(SegmentKind::filler, 1.03, 1.2, "filler “um”"), kept(1.2, 1.5),
+                          cutOf(SegmentKind::manual, 1.5, 2.0, manualRemovalReason)});
   EXPECT_EQ(CutListCheck::fault(edited, sourceOf(2.0, 1.0 / 25)), std::nullopt);
 }

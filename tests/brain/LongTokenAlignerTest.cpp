@@ -20,11 +20,13 @@ std::string show(const TextAlign::LocalAlignment& a) {
 TEST(LongTokenAligner, AgreesWithTheToolkit) {
   // Exact and near matches of every kind: shared first four characters at any length, one or
   // two edits, short words that are never near, and accented forms in both normalisations.
-  const std::vector<std::string> vocabulary{
-      "the",      "a",          "we",      "cat",     "cats",    "cut",    "talked", "walked",   "walk",
-      "recording", "recordings", "record", "flaw",    "lawn",    "launch", "launches", "café", "cafe\u0301",
-      "cafés",    "ship",       "shipping", "demo",  "demos",   "memo",   "today",  "toady",    "x",
-      "cafes",    "resume",     "r\u00e9sum\u00e9", "stra\u00dfe", "strasse"};
+  const std::vector<std::string> vocabulary{"the",         "a",      "we",         "cat",    "cats",
+                                            "cut",         "talked", "walked",     "walk",   "recording",
+                                            "recordings",  "record", "flaw",       "lawn",   "launch",
+                                            "launches",    "café",   "cafe\u0301", "cafés",  "ship",
+                                            "shipping",    "demo",   "demos",      "memo",   "today",
+                                            "toady",       "x",      "cafes",      "resume", "r\u00e9sum\u00e9",
+                                            "stra\u00dfe", "strasse"};
   std::mt19937 rng(11);
   std::uniform_int_distribution<std::size_t> pick(0, vocabulary.size() - 1);
   std::uniform_int_distribution<int> shortLength(1, 9), longLength(0, 160);

@@ -56,28 +56,32 @@ std::vector<Kind> kinds(const std::vector<Defect>& defects) {
 }  // namespace
 
 TEST(OutputAudit, ScriptBeatsMissingOrDelivered) {
-  std::vector<Utterance> us{utterance(0, "we ship the new demo today.", 0, 3),
-                            utterance(1, "alpha bravo zulu yankee.", 10, 12),
-                            utterance(2, "the third line is spoken twice.", 20, 23),
-                            utterance(3, "the third line is spoken twice.", 30, 33)};
+  std::vector<Utterance> us{
+      utterance(0, "we ship the new demo today.", 0, 3), utterance(1, "alpha bravo zulu yankee.", 10, 12),
+      utterance(2, "the third line is spoken twice.", 20, 23), utterance(3, "the third line is spoken twice.", 30, 33)};
   const std::string script =
       "We ship the new demo today.\nAlpha bravo charlie delta.\nThe third line is spoken twice.\nNobody saw this "
       "coming at all.";
   auto defects = OutputAudit::audit(us, transcriptOf(us), keepAll(40), script);
   // Beat defects in beat order, then the doubled line; a half-delivered beat is not missing.
   ASSERT_EQ(kinds(defects), (std::vector<Kind>{Kind::doubledBeat, Kind::missingBeat, Kind::doubledLine}));
-  EXPECT_EQ(defects[0], (Defect{Kind::doubledBeat, {30, 33},
-                                "script beat delivered 2 times: “The third line is spoken twice” at 0:20, 0:30", {2, 3}}));
-  EXPECT_EQ(defects[1],
-            (Defect{Kind::missingBeat, {0, 0}, "script beat not found in the cut: “Nobody saw this coming at all”", {}}));
-  EXPECT_EQ(defects[2], (Defect{Kind::doubledLine, {30, 33},
-                                "same line kept twice: “the third line is spoken twice.…” at 0:20 and 0:30", {2, 3}}));
+  EXPECT_EQ(defects[0], (Defect{Kind::doubledBeat,
+                                {30, 33},
+                                "script beat delivered 2 times: “The third line is spoken twice” at 0:20, 0:30",
+                                {2, 3}}));
+  EXPECT_EQ(
+      defects[1],
+      (Defect{Kind::missingBeat, {0, 0}, "script beat not found in the cut: “Nobody saw this coming at all”", {}}));
+  EXPECT_EQ(defects[2], (Defect{Kind::doubledLine,
+                                {30, 33},
+                                "same line kept twice: “the third line is spoken twice.…” at 0:20 and 0:30",
+                                {2, 3}}));
 
   // A script that says its lines again reports each saying as it reports the first.
   auto repeated = OutputAudit::audit(us, transcriptOf(us), keepAll(40), script + "\n" + script + "\n" + script);
-  ASSERT_EQ(kinds(repeated), (std::vector<Kind>{Kind::doubledBeat, Kind::missingBeat, Kind::doubledBeat,
-                                                Kind::missingBeat, Kind::doubledBeat, Kind::missingBeat,
-                                                Kind::doubledLine}));
+  ASSERT_EQ(kinds(repeated),
+            (std::vector<Kind>{Kind::doubledBeat, Kind::missingBeat, Kind::doubledBeat, Kind::missingBeat,
+                               Kind::doubledBeat, Kind::missingBeat, Kind::doubledLine}));
   for (std::size_t k = 0; k < 6; ++k) EXPECT_EQ(repeated[k], defects[k % 2]);
 
   // No keep at all: no checks run, not even the script's.
@@ -101,7 +105,8 @@ TEST(OutputAudit, DoubledBeatNeedsOverlappingStretches) {
                                utterance(6, "yellow green blue indigo violet", 20, 23)};
   auto doubled = ofKind(OutputAudit::audit(three, transcriptOf(three), keepAll(30), script), Kind::doubledBeat);
   ASSERT_EQ(doubled.size(), 1u);
-  EXPECT_EQ(doubled[0], (Defect{Kind::doubledBeat, {20, 23},
+  EXPECT_EQ(doubled[0], (Defect{Kind::doubledBeat,
+                                {20, 23},
                                 "script beat delivered 3 times: “Red orange yellow green blue indigo violet black” at "
                                 "0:00, 0:10, 0:20",
                                 {4, 5, 6}}));
@@ -115,7 +120,8 @@ TEST(OutputAudit, DoubledBeatNeedsOverlappingStretches) {
 }
 
 TEST(OutputAudit, DoubledLines) {
-  std::vector<Utterance> us{utterance(0, "we ship the demo today.", 0, 2), utterance(1, "we ship the demo today.", 50, 52),
+  std::vector<Utterance> us{utterance(0, "we ship the demo today.", 0, 2),
+                            utterance(1, "we ship the demo today.", 50, 52),
                             utterance(2, "we ship the demo today.", 100, 102)};
   auto doubled = ofKind(OutputAudit::audit(us, transcriptOf(us), keepAll(110), std::nullopt), Kind::doubledLine);
   ASSERT_EQ(doubled.size(), 2u);
@@ -136,8 +142,10 @@ TEST(OutputAudit, ChoppyStretchesAndRuns) {
   for (int k = 0; k < 12; ++k) ranges.push_back({10.0 * k, 10.0 * k + 1.5});
   auto stretch = OutputAudit::audit({}, {}, keeps(ranges), std::nullopt);
   ASSERT_EQ(stretch.size(), 1u);
-  EXPECT_EQ(stretch[0], (Defect{Kind::choppyRegion, {0, 101.5},
-                                "choppy stretch: 11 sub-2s keeps within 15s of cut around source 0:00–1:41", {}}));
+  EXPECT_EQ(stretch[0], (Defect{Kind::choppyRegion,
+                                {0, 101.5},
+                                "choppy stretch: 11 sub-2s keeps within 15s of cut around source 0:00–1:41",
+                                {}}));
   ranges.resize(4);
   EXPECT_TRUE(OutputAudit::audit({}, {}, keeps(ranges), std::nullopt).empty());
 
@@ -147,16 +155,20 @@ TEST(OutputAudit, ChoppyStretchesAndRuns) {
   auto run = ofKind(OutputAudit::audit(us, transcriptOf(us), keeps({{0, 2.5}, {10, 12.5}, {20, 22.5}}), std::nullopt),
                     Kind::choppyRegion);
   ASSERT_EQ(run.size(), 1u);
-  EXPECT_EQ(run[0], (Defect{Kind::choppyRegion, {0, 22.5}, "choppy run: 3 consecutive sub-3s keeps at source 0:00–0:22",
-                            {0, 1, 2}}));
+  EXPECT_EQ(
+      run[0],
+      (Defect{Kind::choppyRegion, {0, 22.5}, "choppy run: 3 consecutive sub-3s keeps at source 0:00–0:22", {0, 1, 2}}));
   EXPECT_TRUE(ofKind(OutputAudit::audit(us, transcriptOf(us), keeps({{0, 2.5}, {5, 7.5}, {10, 12.5}, {20, 22.5}}),
                                         std::nullopt),
                      Kind::choppyRegion)
                   .empty());
 
   // The same keeps split by filler cuts inside one spoken stretch are no run.
-  CutList filled{{{{0, 2.5}, SegmentKind::keep}, {{2.5, 2.8}, SegmentKind::filler}, {{2.8, 5}, SegmentKind::keep},
-                   {{5, 5.4}, SegmentKind::filler}, {{5.4, 7.5}, SegmentKind::keep}}};
+  CutList filled{{{{0, 2.5}, SegmentKind::keep},
+                  {{2.5, 2.8}, SegmentKind::filler},
+                  {{2.8, 5}, SegmentKind::keep},
+                  {{5, 5.4}, SegmentKind::filler},
+                  {{5.4, 7.5}, SegmentKind::keep}}};
   std::vector<Utterance> said{utterance(0, "first bit here", 0.5, 2.4), utterance(1, "second bit here", 2.9, 4.9),
                               utterance(2, "third bit here.", 5.5, 7.4)};
   EXPECT_TRUE(OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt).empty());
@@ -187,15 +199,16 @@ TEST(OutputAudit, UnfinishedLines) {
   EXPECT_TRUE(audited(4.9).empty());
   auto reported = audited(5.0);
   ASSERT_EQ(reported.size(), 1u);
-  EXPECT_EQ(reported[0], (Defect{Kind::unfinishedLine, {0, 3},
+  EXPECT_EQ(reported[0], (Defect{Kind::unfinishedLine,
+                                 {0, 3},
                                  "kept line ends unfinished with no completed twin: “…we want to do is and” at 0:00",
                                  {0}}));
 
   // A completed rendition of the same line elsewhere in the cut exempts it.
   std::vector<Utterance> twin{utterance(0, "so what we want to do is and", 0, 3),
                               utterance(1, "so what we want to do is ship it.", 60, 63)};
-  EXPECT_TRUE(ofKind(OutputAudit::audit(twin, transcriptOf(twin), keepAll(70), std::nullopt), Kind::unfinishedLine)
-                  .empty());
+  EXPECT_TRUE(
+      ofKind(OutputAudit::audit(twin, transcriptOf(twin), keepAll(70), std::nullopt), Kind::unfinishedLine).empty());
   // Short lines are never unfinished.
   std::vector<Utterance> brief{utterance(0, "so what we", 0, 3)};
   EXPECT_TRUE(OutputAudit::audit(brief, transcriptOf(brief), keepAll(10), std::nullopt).empty());
@@ -221,7 +234,8 @@ TEST(OutputAudit, SuspectFragments) {
     auto [us, cut] = around("we go.", flub, SegmentKind::flub);
     auto found = OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt);
     ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(found[0], (Defect{Kind::suspectFragment, {5.5, 6.5},
+    EXPECT_EQ(found[0], (Defect{Kind::suspectFragment,
+                                {5.5, 6.5},
                                 "isolated 1.0s fragment at 0:05: “we go.” — not a script line or complete thought",
                                 {1}}));
     // The same words inside a script line are accepted; unrelated ones are not.

@@ -20,12 +20,11 @@ using namespace TakeSelector;
 // characters, one or two edits apart, too short to be near, and unrelated.
 const std::vector<std::string>& lexicon() {
   static const std::vector<std::string> words{
-      "the", "a", "to", "we", "it", "cat", "cats", "cut",
-      "record", "recording", "records", "recorder", "talked", "walked", "balked", "stalked",
-      "ship", "shop", "shipping", "demo", "demos", "memo", "today", "tonight",
+      "the", "a", "to", "we", "it", "cat", "cats", "cut", "record", "recording", "records", "recorder", "talked",
+      "walked", "balked", "stalked", "ship", "shop", "shipping", "demo", "demos", "memo", "today", "tonight",
       "caf\u00e9", "cafe\u0301", "cafes", "caffe", "na\u00efve", "naive", "naif", "\u00f1and\u00fa",
-      "\U0001F1EB\U0001F1F7flag", "\U0001F1EB\U0001F1F7flog", "launch", "launches", "lunch", "planet",
-      "plant", "plan", "planning", "interstellar", "interstallar", "intrastellar", "x", "zebra",
+      "\U0001F1EB\U0001F1F7flag", "\U0001F1EB\U0001F1F7flog", "launch", "launches", "lunch", "planet", "plant", "plan",
+      "planning", "interstellar", "interstallar", "intrastellar", "x", "zebra",
       // Around the length past which words are compared by length instead of by variants,
       // two edits apart with different openings, and one far past it.
       "qwertyuiopasdfghjklzxcvbnmqwert", "qwertyuiopasdfghjklzxcvbnmqwerty", "xwertyuiopasdfghjklzxcvbnmqwertyu",
@@ -165,7 +164,8 @@ TEST(PreparedScript, ThreadsShareOnePreparedScript) {
   for (int k = 0; k < 4; ++k)
     threads.emplace_back([&, k] {
       for (std::size_t q = 0; q < queries.size(); ++q)
-        if (script.renditionScore(queries[q]) + script.matchCoverage(queries[q]) != expected[q]) ++mismatches[static_cast<std::size_t>(k)];
+        if (script.renditionScore(queries[q]) + script.matchCoverage(queries[q]) != expected[q])
+          ++mismatches[static_cast<std::size_t>(k)];
     });
   for (auto& thread : threads) thread.join();
   EXPECT_EQ(mismatches, std::vector<int>(4, 0));

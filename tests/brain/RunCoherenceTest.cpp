@@ -71,10 +71,10 @@ TEST(RunCoherence, BrokenCounterpartIsReportedNotRepaired) {
   const auto& whole = utts[6];
   EXPECT_EQ(RunCoherence::brokenReason(utterance(2, "board twice before cutting anything.", 10, 14), whole, 15),
             "the run's own rendition is truncated");
-  EXPECT_EQ(RunCoherence::brokenReason(
-                utterance(2, "first measure first measure each board twice before cutting anything.", 10, 14), whole,
-                15),
-            "the run's own rendition stumbles");
+  EXPECT_EQ(
+      RunCoherence::brokenReason(
+          utterance(2, "first measure first measure each board twice before cutting anything.", 10, 14), whole, 15),
+      "the run's own rendition stumbles");
   auto hanging = utterance(2, "first measure each board twice before cutting anything", 10, 14);
   EXPECT_EQ(RunCoherence::brokenReason(hanging, whole, std::nullopt), "the run's own rendition never finishes");
   EXPECT_EQ(RunCoherence::brokenReason(hanging, whole, 16.5), "the run's own rendition never finishes");
@@ -95,8 +95,7 @@ TEST(RunCoherence, DistanceLimits) {
 
 TEST(RunCoherence, KeptIndicesAndStamps) {
   auto utts = deliveries();
-  CutList cut{{Segment{{0, 9.5}, SegmentKind::keep},
-               Segment{{9.5, 125}, SegmentKind::retakeRejected},
+  CutList cut{{Segment{{0, 9.5}, SegmentKind::keep}, Segment{{9.5, 125}, SegmentKind::retakeRejected},
                Segment{{125, 127}, SegmentKind::keep}}};
   // Line 2 of the second delivery (125-129) has its midpoint at 127, the end of a kept segment.
   EXPECT_EQ(RunCoherence::keptIndices(utts, cut), (std::set<int>{0, 1}));

@@ -33,9 +33,7 @@ std::set<int> all(const std::vector<Utterance>& utts) {
   return indices;
 }
 
-std::vector<Choice> choose(const std::vector<Utterance>& utts) {
-  return RunSelector::choose(utts, all(utts), {}, {});
-}
+std::vector<Choice> choose(const std::vector<Utterance>& utts) { return RunSelector::choose(utts, all(utts), {}, {}); }
 
 TEST(RunSelector, Stamp) {
   EXPECT_EQ(RunSelector::stamp(75.9), "1:15");
@@ -73,9 +71,9 @@ TEST(RunSelector, NoGroupWithoutRepeatedPassages) {
 
 TEST(RunSelector, CleanerEarlierRunAndIncompleteRuns) {
   // The later reading stumbles on every line: the earlier one is clearly cleaner.
-  auto utts = twoReadings({kLine1, kLine2, kLine3},
-                          {"um welcome to the um quarterly product review.", "today we uh cover revenue growth um and hiring.",
-                           "finally we um discuss plans uh for next year."});
+  auto utts = twoReadings({kLine1, kLine2, kLine3}, {"um welcome to the um quarterly product review.",
+                                                     "today we uh cover revenue growth um and hiring.",
+                                                     "finally we um discuss plans uh for next year."});
   auto choices = choose(utts);
   ASSERT_EQ(choices.size(), 3u);
   EXPECT_EQ(choices[0].loser, 3);

@@ -18,10 +18,10 @@ using TakeSelector::Utterance;
 // near and missing matches, shared openings and trigrams all occur often.
 std::vector<Utterance> randomLines(unsigned seed, int count) {
   const std::vector<std::string> vocabulary{
-      "the",    "we",      "ship",    "a",        "demo",    "today",   "plan",     "plans",   "planning",
-      "talked", "walked",  "record",  "recording", "records", "café",    "cafe\u0301", "launch", "launches",
-      "so",     "and",     "it",      "works",     "working", "worked",  "budget",   "budgets", "néar",
-      "review", "reviews", "viewer",  "interview", "quarter", "quarterly"};
+      "the",    "we",      "ship",   "a",         "demo",    "today",    "plan",       "plans",   "planning",
+      "talked", "walked",  "record", "recording", "records", "café",     "cafe\u0301", "launch",  "launches",
+      "so",     "and",     "it",     "works",     "working", "worked",   "budget",     "budgets", "néar",
+      "review", "reviews", "viewer", "interview", "quarter", "quarterly"};
   std::mt19937 random(seed);
   std::vector<Utterance> utts;
   for (int k = 0; k < count; ++k) {
@@ -77,7 +77,8 @@ TEST(SimilarityIndex, RenditionListsMatchTheDefinition) {
       if (b == a || x.size() <= 3 || y.size() <= 3) continue;
       std::set<std::string> p(x.begin(), x.end()), q(y.begin(), y.end()), common;
       std::set_intersection(p.begin(), p.end(), q.begin(), q.end(), std::inserter(common, common.end()));
-      double overlap = static_cast<double>(common.size()) / static_cast<double>(std::max<std::size_t>(1, std::min(p.size(), q.size())));
+      double overlap = static_cast<double>(common.size()) /
+                       static_cast<double>(std::max<std::size_t>(1, std::min(p.size(), q.size())));
       if ((overlap >= 0.35 || TakeSelector::sharesOpening(x, y)) && TakeSelector::openingAwareSimilarity(x, y) >= 0.5)
         expected.emplace_back(utts[b].range.start, b);
     }

@@ -151,7 +151,9 @@ TEST(TakeScoring, ChatterIslands) {
 
   EXPECT_TRUE(chatterIslands(conversation(2, "what time is it", 1.0), quiet, {}).empty());
   EXPECT_TRUE(chatterIslands(conversation(3, "what", 1.0), quiet, {}).empty());
-  EXPECT_TRUE(chatterIslands(conversation(3, "a b c d e f g h i j k l m", 1.0), std::vector{silence(0, 10), silence(18.0, 50)}, {}).empty());
+  EXPECT_TRUE(chatterIslands(conversation(3, "a b c d e f g h i j k l m", 1.0),
+                             std::vector{silence(0, 10), silence(18.0, 50)}, {})
+                  .empty());
   EXPECT_TRUE(chatterIslands(conversation(3, "what time is it", 3.5), quiet, {}).empty());
   EXPECT_TRUE(chatterIslands(conversation(3, "what time is it", 1.0), std::vector<SilenceSpan>{}, {}).empty());
   // The island lies on the script: it is a line, not chatter.

@@ -19,14 +19,22 @@ const std::string kLaunchAgain = "the launch went really well for all of us.";  
 const std::string kThanks = "thanks for watching everybody.";
 // Lines unlike each other and unlike the ones above.
 const std::vector<std::string> kOthers{
-    "welcome back to our workshop today.", "birdhouses need sturdy cedar planks.",
-    "measure twice before cutting anything.", "sand every edge until smooth.",
-    "paint roofs bright cheerful colours.",   "hang them somewhere quiet.",
-    "sparrows prefer small round openings.",  "clean nests each autumn.",
-    "drill drainage holes underneath.",       "galvanised screws resist rust.",
-    "wrens arrive early spring.",             "predators climb poles easily.",
-    "baffles stop hungry squirrels.",         "photograph visiting families quietly.",
-    "share pictures with neighbours.",        "volunteers maintain community gardens.",
+    "welcome back to our workshop today.",
+    "birdhouses need sturdy cedar planks.",
+    "measure twice before cutting anything.",
+    "sand every edge until smooth.",
+    "paint roofs bright cheerful colours.",
+    "hang them somewhere quiet.",
+    "sparrows prefer small round openings.",
+    "clean nests each autumn.",
+    "drill drainage holes underneath.",
+    "galvanised screws resist rust.",
+    "wrens arrive early spring.",
+    "predators climb poles easily.",
+    "baffles stop hungry squirrels.",
+    "photograph visiting families quietly.",
+    "share pictures with neighbours.",
+    "volunteers maintain community gardens.",
 };
 
 // A recording built line by line; the stages run on its working state.
@@ -72,7 +80,8 @@ TEST(TakeDecision, VerbalSlates) {
   r.say("and now we take two more boards and glue them together.", 8, 12);  // too long for a slate
   auto& s = r.begin();
   removeVerbalSlates(s);
-  EXPECT_EQ(r.reasons(), (Texts{"verbal slate: \u201cokay take two\u201d", "verbal slate: \u201clet me try that again\u201d"}));
+  EXPECT_EQ(r.reasons(),
+            (Texts{"verbal slate: \u201cokay take two\u201d", "verbal slate: \u201clet me try that again\u201d"}));
   EXPECT_EQ(r.result().removals[0], (Segment{{0, 1}, SegmentKind::flub, r.reasons()[0], std::nullopt}));
   // A slate at the very start has no neighbour; the line before a later one does.
   EXPECT_EQ(s.slateNeighbour, (std::vector<bool>{false, true, false, false}));
@@ -89,7 +98,8 @@ TEST(TakeDecision, FalseStartsAndStumbles) {
     auto& s = r.begin();
     removeVerbalSlates(s);
     removeFalseStarts(s);
-    EXPECT_EQ(r.reasons(), (Texts{"verbal slate: \u201cokay take two\u201d", "false start (restarted in the next take)"}));
+    EXPECT_EQ(r.reasons(),
+              (Texts{"verbal slate: \u201cokay take two\u201d", "false start (restarted in the next take)"}));
     EXPECT_EQ(s.replacement, (std::map<int, int>{{0, 2}}));  // the slate in between is skipped
   }
   auto stumbles = [](const std::string& first, std::vector<std::string> after) {
@@ -150,7 +160,9 @@ TEST(TakeDecision, RepeatedTakesAndWinners) {
     r.say(kShip, 205, 209);
     auto& s = r.begin();
     chooseRepeatedTakes(s);
-    EXPECT_EQ(r.notes(), (Texts{"Possible alternate take of \u201cthe launch went really well for\u2026\u201d \u2014 kept; review"}));
+    EXPECT_EQ(
+        r.notes(),
+        (Texts{"Possible alternate take of \u201cthe launch went really well for\u2026\u201d \u2014 kept; review"}));
     EXPECT_EQ(r.result().advisories[0].range, (TimeRange{0, 4}));
     EXPECT_EQ(r.reasons(), (Texts{"take 1 of 2; kept take 2"}));
     EXPECT_EQ(r.result().takeGroups, (std::vector<TakeGroupInfo>{{2, {205, 209}, std::vector<TimeRange>{{200, 204}}}}));
@@ -328,8 +340,9 @@ struct MixedRun {
   Recording r;
   explicit MixedRun(std::string thirdLine = "first measure each board twice before cutting anything.",
                     SegmentKind counterpartKind = SegmentKind::retakeRejected) {
-    const Texts lines{"welcome back to the workshop everyone today.", "our topic is building birdhouses from scrap wood.",
-                      thirdLine, "then sand the edges until they feel smooth."};
+    const Texts lines{"welcome back to the workshop everyone today.",
+                      "our topic is building birdhouses from scrap wood.", thirdLine,
+                      "then sand the edges until they feel smooth."};
     for (double at : {0.0, 120.0})
       for (std::size_t k = 0; k < 4; ++k)
         r.say(at == 0.0 ? lines[k] : (k == 2 ? "first measure each board twice before cutting anything." : lines[k]),
@@ -421,8 +434,8 @@ TEST(TakeDecision, RestoringLostLines) {
     EXPECT_TRUE(s.isRemoved(0));
     EXPECT_FALSE(s.isRemoved(1));
     EXPECT_EQ(r.reasons(), (Texts{"take 1", "cut"}));
-    EXPECT_EQ(r.notes(),
-              (Texts{"Restored \u2014 no other take of \u201cwe ship the demo on friday\u2026\u201d survived the edit; review"}));
+    EXPECT_EQ(r.notes(), (Texts{"Restored \u2014 no other take of \u201cwe ship the demo on friday\u2026\u201d "
+                                "survived the edit; review"}));
     EXPECT_TRUE(s.removalPosition.empty());
   }
   auto lostPayoff = [](const std::string& keptLine, bool exempt, bool coveredElsewhere) {
@@ -483,10 +496,8 @@ TEST(TakeDecision, UnfinishedLinesAndOrphans) {
   auto swapped = [&](std::vector<std::pair<std::string, double>> removedTakes, bool nextGoesOn, bool covered) {
     Recording r;
     r.say(hanging, 0, 4);
-    if (nextGoesOn)
-      r.say("on friday afternoon.", 5, 6);  // less than 2 s after the line
-    else
-      r.say(kThanks, 7, 8);
+    if (nextGoesOn) r.say("on friday afternoon.", 5, 6);  // less than 2 s after the line
+    else r.say(kThanks, 7, 8);
     for (const auto& [text, at] : removedTakes) r.say(text, at, at + 4);
     auto& s = r.begin();
     for (int k = 2; k < s.count(); ++k) s.remove(k, SegmentKind::retakeRejected, "take", std::nullopt, 0);
@@ -521,8 +532,8 @@ TEST(TakeDecision, UnfinishedLinesAndOrphans) {
 
 TEST(TakeDecision, FillersAndOrder) {
   Transcript t;
-  t.words = {word("So", 0, 0.3),     word("um,", 0.3, 0.5),  word("we", 0.5, 0.8), word("ship.", 0.8, 1.1),
-             word("uh", 1.1, 1.2),    word("Hmm...", 1.2, 1.5), word("done.", 1.5, 1.8)};
+  t.words = {word("So", 0, 0.3),   word("um,", 0.3, 0.5),    word("we", 0.5, 0.8),   word("ship.", 0.8, 1.1),
+             word("uh", 1.1, 1.2), word("Hmm...", 1.2, 1.5), word("done.", 1.5, 1.8)};
   auto settings = PipelineSettings::make(-40, 0.8, 0.15, true);
   auto only = fillersOnly(t, settings);
   // "uh" lasts 0.1 s; trailing punctuation does not hide a filler.

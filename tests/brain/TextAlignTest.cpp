@@ -120,7 +120,8 @@ TEST(TextAlign, LocalAlignmentScoresRangesAndMatches) {
   EXPECT_DOUBLE_EQ(TextAlign::localAlign(TL{"na\u00efve", "x"}, TL{"naive", "y"}).score, 0.25);
 
   // Ties end the alignment at the earliest cell: smaller a index, then b index.
-  EXPECT_EQ(TextAlign::localAlign(TL{"alpha", "zzzz"}, TL{"alpha", "qqqq", "alpha"}).bRange, (TextAlign::TokenRange{0, 1}));
+  EXPECT_EQ(TextAlign::localAlign(TL{"alpha", "zzzz"}, TL{"alpha", "qqqq", "alpha"}).bRange,
+            (TextAlign::TokenRange{0, 1}));
   EXPECT_EQ(TextAlign::localAlign(TL{"alpha", "qqqq", "alpha"}, TL{"alpha"}).aRange, (TextAlign::TokenRange{0, 1}));
 
   // The coverage report's softer gap bridges an extra word.
@@ -136,7 +137,8 @@ TextAlign::LocalAlignment referenceAlign(const TL& a, const TL& b, double gap) {
   auto s = [](const std::string& x, const std::string& y) {
     if (x == y) return 2.0;
     int lx = TextAlign::characterCount(x), ly = TextAlign::characterCount(y);
-    if (lx >= 4 && ly >= 4 && (x.substr(0, 4) == y.substr(0, 4) || (std::abs(lx - ly) <= 2 && TextAlign::editDistance(x, y) <= 2)))
+    if (lx >= 4 && ly >= 4 &&
+        (x.substr(0, 4) == y.substr(0, 4) || (std::abs(lx - ly) <= 2 && TextAlign::editDistance(x, y) <= 2)))
       return 1.0;
     return -1.0;
   };
@@ -165,7 +167,9 @@ TextAlign::LocalAlignment referenceAlign(const TL& a, const TL& b, double gap) {
   }
   if (best <= 0) return {};
   return {std::min(1.0, best / (2.0 * static_cast<double>(std::min(a.size(), b.size())))),
-          {static_cast<int>(i), static_cast<int>(bi)}, {static_cast<int>(j), static_cast<int>(bj)}, count};
+          {static_cast<int>(i), static_cast<int>(bi)},
+          {static_cast<int>(j), static_cast<int>(bj)},
+          count};
 }
 
 TEST(TextAlign, CompactAndCheckpointedAlignmentMatchTheFullMatrix) {
@@ -206,7 +210,8 @@ TEST(TextAlign, AbortedPrefix) {
   EXPECT_FALSE(TextAlign::isAbortedPrefix(TL{"um", "so", "the", "plan", "is", "to", "ship"}, full));
   // A score of exactly 0.7 is enough.
   TL ten{"one", "two", "three", "four", "five", "six", "seven", "xxxx", "yyyy", "zzzz"};
-  TL longer{"one", "two", "three", "four", "five", "six", "seven", "gggg", "hhhh", "iiii", "jjjj", "kkkk", "llll", "mmmm", "nnnn"};
+  TL longer{"one",  "two",  "three", "four", "five", "six",  "seven", "gggg",
+            "hhhh", "iiii", "jjjj",  "kkkk", "llll", "mmmm", "nnnn"};
   EXPECT_TRUE(TextAlign::isAbortedPrefix(ten, longer));
   ten[6] = "qqqq";
   EXPECT_FALSE(TextAlign::isAbortedPrefix(ten, longer));

@@ -61,8 +61,8 @@ TEST(Utterances, RestartsSplitChunksAndKeepIndicesConsecutive) {
   std::vector<TranscriptWord> shortChunk{word("go", 0, 1), word("go", 1, 2), word("go", 2, 3)};
   EXPECT_EQ(splitAtInternalRestarts(shortChunk).size(), 1u);
   // A word without tokens still belongs to a piece.
-  std::vector<TranscriptWord> dashed{word("so", 0, 1), word("the", 1, 2), word("\u2014", 2, 3), word("so", 3, 4),
-                                     word("the", 4, 5), word("plan", 5, 6)};
+  std::vector<TranscriptWord> dashed{word("so", 0, 1), word("the", 1, 2), word("\u2014", 2, 3),
+                                     word("so", 3, 4), word("the", 4, 5), word("plan", 5, 6)};
   auto pieces = splitAtInternalRestarts(dashed);
   ASSERT_EQ(pieces.size(), 2u);
   EXPECT_EQ(pieces[0].size(), 3u);
@@ -170,10 +170,11 @@ TEST(Utterances, OpeningsAndSimilarity) {
 }
 
 TEST(Utterances, ScriptBeatsSlatesAndPayoffs) {
-  auto beats = scriptBeats("# Intro\nHello.\nThis is the first line. And this is the second! Short one\n"
-                           "\tno punctuation line here\nIs it the last one?");
+  auto beats = scriptBeats(
+      "# Intro\nHello.\nThis is the first line. And this is the second! Short one\n"
+      "\tno punctuation line here\nIs it the last one?");
   EXPECT_EQ(beats, (std::vector<TextAlign::TokenList>{toks("this is the first line"), toks("and this is the second"),
-                                                       toks("no punctuation line here"), toks("is it the last one")}));
+                                                      toks("no punctuation line here"), toks("is it the last one")}));
   EXPECT_TRUE(scriptBeats("").empty());
 
   EXPECT_TRUE(isSlate(toks("Okay, take two.")));

@@ -22,9 +22,7 @@ int countOf(const std::string& text, const std::string& what) {
   return n;
 }
 
-void writeFile(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+void writeFile(const fs::path& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 }  // namespace
 
@@ -32,9 +30,9 @@ TEST(CutCommand, BatchRunsEveryItemAndEndsWithASummary) {
   test::TempDir tmp;
   const fs::path notMedia = tmp.path() / "notes.mov";
   writeFile(notMedia, "not a movie at all");
-  const auto options = cli::parseCutOptions(
-      {test::sampleFootage().string(), notMedia.string(), test::sampleFootage().string(),
-       "--name", "Demo", "--out", tmp.path().string(), "--script", test::sampleScript().string()});
+  const auto options =
+      cli::parseCutOptions({test::sampleFootage().string(), notMedia.string(), test::sampleFootage().string(), "--name",
+                            "Demo", "--out", tmp.path().string(), "--script", test::sampleScript().string()});
   std::ostringstream out, err;
   cli::Console console(out, err);
   EXPECT_EQ(cli::runCut(options, console), cli::kExitFailed);
@@ -47,23 +45,20 @@ TEST(CutCommand, BatchRunsEveryItemAndEndsWithASummary) {
     stages += std::string(stage) + "\n" + stage + " — done\n";
   }
   // A stage that runs long (on a loaded machine) adds its tenths in between.
-  const std::string shape = std::regex_replace(
-      std::regex_replace(printed, std::regex("[^\n]* [0-9]+%  [^\n]* elapsed[^\n]*\n"), ""),
-      std::regex(" — done in [0-9:]+"), " — done");
+  const std::string shape =
+      std::regex_replace(std::regex_replace(printed, std::regex("[^\n]* [0-9]+%  [^\n]* elapsed[^\n]*\n"), ""),
+                         std::regex(" — done in [0-9:]+"), " — done");
   EXPECT_NE(shape.find(stages), std::string::npos) << printed;
   EXPECT_NE(printed.find("File 2 of 3 — notes.mov (project “Demo”)"), std::string::npos);
   // Two items of one name never share a folder.
-  EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane.kestrane").string() + "\n"),
-            std::string::npos);
-  EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane 2.kestrane").string() + "\n"),
-            std::string::npos);
+  EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane.kestrane").string() + "\n"), std::string::npos);
+  EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane 2.kestrane").string() + "\n"), std::string::npos);
   EXPECT_EQ(countOf(printed, "Done in "), 2);
   EXPECT_EQ(printed.find_first_of("\r\x1b"), std::string::npos) << "a log holds no redraws";
   EXPECT_EQ(countOf(printed, " of footage → "), 2);
   EXPECT_EQ(countOf(printed, "Open in Final Cut Pro: " + tmp.path().string()), 2);
   const std::string reason = "Can't read media at " + notMedia.string() + " — not a video or audio file";
-  EXPECT_NE(printed.find("\nCut 2 of 3 files.\nFailed: " + notMedia.string() + ": " + reason + "\n"),
-            std::string::npos)
+  EXPECT_NE(printed.find("\nCut 2 of 3 files.\nFailed: " + notMedia.string() + ": " + reason + "\n"), std::string::npos)
       << printed;
 
   EXPECT_EQ(err.str(), "kestrane: " + reason + "\n");
@@ -115,8 +110,7 @@ TEST(CutCommand, MistakesFoundBeforeAnyAnalysisExitWithUsageStatus) {
 TEST(CutCommand, ProgramExitCodes) {
   const std::string program = KESTRANE_CLI;
   EXPECT_EQ(WEXITSTATUS(std::system((program + " cut >/dev/null 2>&1").c_str())), cli::kExitUsage);
-  EXPECT_EQ(WEXITSTATUS(std::system((program + " cut a.mov --tightness loose 2>/dev/null").c_str())),
-            cli::kExitUsage);
+  EXPECT_EQ(WEXITSTATUS(std::system((program + " cut a.mov --tightness loose 2>/dev/null").c_str())), cli::kExitUsage);
   EXPECT_EQ(WEXITSTATUS(std::system((program + " cut --help >/dev/null").c_str())), 0);
   EXPECT_EQ(WEXITSTATUS(std::system((program + " frobnicate 2>/dev/null").c_str())), cli::kExitUsage);
 }
@@ -135,8 +129,7 @@ TEST(CutCommand, ProgramHelpNamesEveryCommandAndItsOptions) {
     return from == std::string::npos ? std::string() : help.substr(from, to - from);
   };
   const std::regex option("--[a-z][a-z-]*");
-  for (const auto& [command, usage] : {std::pair{"cut", cli::kCutUsage},
-                                       std::pair{"recut", cli::kRecutUsage},
+  for (const auto& [command, usage] : {std::pair{"cut", cli::kCutUsage}, std::pair{"recut", cli::kRecutUsage},
                                        std::pair{"retry-ai", cli::kRetryUsage}}) {
     const std::string listed = section(command);
     ASSERT_FALSE(listed.empty()) << command;

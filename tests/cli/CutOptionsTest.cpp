@@ -7,11 +7,10 @@ using kestrane::cli::parseCutOptions;
 using kestrane::cli::UsageError;
 
 TEST(CutOptions, EveryOptionReachesTheSettings) {
-  const auto o = parseCutOptions({"a.mov", "--script", "s.md", "--name=Launch", "--out", "/tmp/o",
-                                  "b.mp4", "--tightness", "jumpcut", "--keep-fillers",
-                                  "--target", "premiere", "--no-captions",
-                                  "--subtitle-length=short", "--sensitivity", "muchMore",
-                                  "--silences-only", "--", "--odd.mov"});
+  const auto o =
+      parseCutOptions({"a.mov", "--script", "s.md", "--name=Launch", "--out", "/tmp/o", "b.mp4", "--tightness",
+                       "jumpcut", "--keep-fillers", "--target", "premiere", "--no-captions", "--subtitle-length=short",
+                       "--sensitivity", "muchMore", "--silences-only", "--", "--odd.mov"});
   ASSERT_EQ(o.footage.size(), 3u);
   EXPECT_EQ(o.footage[2], "--odd.mov");
   EXPECT_EQ(o.script, std::filesystem::path("s.md"));
@@ -50,8 +49,7 @@ TEST(CutOptions, DefaultsMatchTheApplication) {
   EXPECT_FALSE(o.choices.thresholdDBFS);
   const LevelData levels = LevelData::fromLevels(0.01, std::vector<float>(500, -30.0f));
   const PipelineSettings s = Pipeline::cutSettings(o.choices, levels);
-  EXPECT_EQ(s.silenceThresholdDBFS,
-            thresholdDBFS(SilenceSensitivity::automatic, levels.levelsDBFS()));
+  EXPECT_EQ(s.silenceThresholdDBFS, thresholdDBFS(SilenceSensitivity::automatic, levels.levelsDBFS()));
   EXPECT_DOUBLE_EQ(s.speechPadding, 0.15);
   EXPECT_DOUBLE_EQ(s.minSilenceDuration, 0.8);
   EXPECT_TRUE(s.removeFillers);
@@ -75,15 +73,13 @@ TEST(CutOptions, BadCommandLinesSayWhatIsWrong) {
     return std::string("no error");
   };
   EXPECT_NE(message({}).find("No footage given"), std::string::npos);
-  EXPECT_NE(message({"a.mov", "--tightness", "loose"}).find("relaxed, natural, tight, jumpCut"),
-            std::string::npos);
+  EXPECT_NE(message({"a.mov", "--tightness", "loose"}).find("relaxed, natural, tight, jumpCut"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--threshold", "-40dB"}).find("not one"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--threshold", "nan"}).find("not one"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--script"}).find("needs a value"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--frobnicate"}).find("Unknown option"), std::string::npos);
   EXPECT_NE(message({"a.mov", "--no-captions=yes"}).find("takes no value"), std::string::npos);
-  EXPECT_NE(message({"a.mov", "--thoroughness", "silencesOnly"}).find("fast, balanced, meticulous"),
-            std::string::npos);
+  EXPECT_NE(message({"a.mov", "--thoroughness", "silencesOnly"}).find("fast, balanced, meticulous"), std::string::npos);
   EXPECT_EQ(parseCutOptions({"a.mov", "--threshold", "-42.5"}).choices.thresholdDBFS, -42.5);
   EXPECT_TRUE(parseCutOptions({"--help"}).help);
   // A value forgotten before the next option is not taken for a folder named like an option;

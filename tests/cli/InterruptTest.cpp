@@ -52,8 +52,8 @@ TEST_P(InterruptAtStage, StopsAndLeavesNothing) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stages, InterruptAtStage,
-                         ::testing::Values("Opening your footage", "Measuring the audio",
-                                           "Transcribing every word", "Choosing the best takes"));
+                         ::testing::Values("Opening your footage", "Measuring the audio", "Transcribing every word",
+                                           "Choosing the best takes"));
 
 // The terminal closing stops a cut as Ctrl-C does; a second stop signal, before the job could
 // clean up (two of one kind at once would arrive as one), ends the program at once and still
@@ -68,8 +68,7 @@ TEST(Interrupt, HangUpAndASecondCtrlCLeaveNoScratchAudio) {
   EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
 
   const auto dictionariesBefore = test::tempEntries("kestrane-dictionary-");
-  const Interrupted twice =
-      interruptAt("Transcribing every word", tmp.path() / "twice", false, {SIGINT, SIGTERM});
+  const Interrupted twice = interruptAt("Transcribing every word", tmp.path() / "twice", false, {SIGINT, SIGTERM});
   ASSERT_TRUE(twice.sent) << twice.run.out;
   EXPECT_EQ(twice.run.status, cli::kExitCancelled) << twice.run.err;
   EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);

@@ -28,8 +28,7 @@ Strings graphicsOn(const fs::path& fcpxml) {
   EXPECT_EQ(timeline.dtdProblems(), "") << fcpxml;
   Strings out;
   for (const char* attribute : {"name", "lane", "offset", "duration"})
-    for (const auto& v :
-         timeline.attributes("//asset-clip[@videoRole='Graphics']/@" + std::string(attribute)))
+    for (const auto& v : timeline.attributes("//asset-clip[@videoRole='Graphics']/@" + std::string(attribute)))
       out.push_back(std::string(attribute) + "=" + v);
   return out;
 }
@@ -49,9 +48,8 @@ class FakeToolHome {
     fs::create_directories(home / "prompts");
     readback::run("ffmpeg -v error -f lavfi -i testsrc=s=64x36:r=30:d=1 -frames:v 3 '" +
                   (home / "frames/f%d.png").string() + "'");
-    std::ofstream(home / ".fake-npx")
-        << "FAKE_NPX_LOG='" << (home / "npx.log").string() << "'\nFAKE_NPX_FRAMES='"
-        << (home / "frames").string() << "'\nFAKE_NPX_FILL=1\n";
+    std::ofstream(home / ".fake-npx") << "FAKE_NPX_LOG='" << (home / "npx.log").string() << "'\nFAKE_NPX_FRAMES='"
+                                      << (home / "frames").string() << "'\nFAKE_NPX_FILL=1\n";
     setenv("HOME", home.c_str(), 1);
     setenv("FAKE_AUTHOR_LOG", (home / "prompts").c_str(), 1);
     unsetenv("ANTHROPIC_API_KEY");
@@ -69,9 +67,8 @@ class FakeToolHome {
 // README and the placed clip, then places again with `kestrane place` and compares.
 void cutThenPlace(const fs::path& out) {
   fs::create_directories(out);
-  const auto cut =
-      test::runProgram({"cut", test::sampleFootage().string(), "--name", "Demo", "--out",
-                        out.string(), "--script", test::sampleScript().string(), "--graphics"});
+  const auto cut = test::runProgram({"cut", test::sampleFootage().string(), "--name", "Demo", "--out", out.string(),
+                                     "--script", test::sampleScript().string(), "--graphics"});
   ASSERT_EQ(cut.status, 0) << cut.out << cut.err;
   EXPECT_NE(cut.out.find("Motion graphics placed in the FCPXML: 1 connected clip on 1 lane above "
                          "the cut."),
@@ -124,15 +121,14 @@ TEST(PlaceCommand, WithTheRealRenderer) {
   if (!npx || !HyperFrames::detectGSAP(*npx) || !fs::exists("/usr/bin/chromium"))
     GTEST_SKIP() << "the renderer's toolchain is not installed (scripts/setup-graphics.sh)";
   const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
-  for (const std::string& place : Strings{
-           "/usr/local/bin/claude", "/opt/homebrew/bin/claude", home + "/.npm-global/bin/claude",
-           home + "/.claude/local/claude", home + "/.local/bin/claude"})
+  for (const std::string& place :
+       Strings{"/usr/local/bin/claude", "/opt/homebrew/bin/claude", home + "/.npm-global/bin/claude",
+               home + "/.claude/local/claude", home + "/.local/bin/claude"})
     if (fs::exists(place)) GTEST_SKIP() << "a real claude tool at " << place << " would answer";
   test::TempDir tmp;
   fs::create_directories(tmp.path() / "bin");
   fs::create_directories(tmp.path() / "prompts");
-  fs::create_symlink(fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_claude_author.sh",
-                     tmp.path() / "bin/claude");
+  fs::create_symlink(fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_claude_author.sh", tmp.path() / "bin/claude");
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
   setenv("PATH", (tmp.path() / "bin").string().append(":").append(path).c_str(), 1);
   setenv("FAKE_AUTHOR_LOG", (tmp.path() / "prompts").c_str(), 1);
@@ -150,8 +146,7 @@ TEST(PlaceCommand, CommandLine) {
 
   const auto none = test::runProgram({"place"});
   EXPECT_EQ(none.status, 2);
-  EXPECT_NE(none.err.find("No session given — name a package folder or its .kestrane.json file."),
-            std::string::npos)
+  EXPECT_NE(none.err.find("No session given — name a package folder or its .kestrane.json file."), std::string::npos)
       << none.err;
 
   EXPECT_EQ(test::runProgram({"place", "a", "b"}).status, 2);

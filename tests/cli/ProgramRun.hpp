@@ -22,9 +22,7 @@ struct ProgramRun {
   std::string err;
 };
 
-inline int exitStatus(int waitStatus) {
-  return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-}
+inline int exitStatus(int waitStatus) { return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1; }
 
 inline std::vector<char*> argvOf(std::vector<std::string>& args) {
   std::vector<char*> argv;

@@ -28,16 +28,14 @@ std::string run(const std::string& args, int& status) {
 
 TEST(RecutOptions, OnlyNamedSettingsChange) {
   const KestraneSession stored = test::storedSession("/x/talk.mov");
-  const auto o = cli::parseRecutOptions({"pkg", "--silences-only", "--target=premiere", "--name",
-                                         "Keynote", "--drop-script", "--mp4", "--sensitivity",
-                                         "more"});
+  const auto o = cli::parseRecutOptions({"pkg", "--silences-only", "--target=premiere", "--name", "Keynote",
+                                         "--drop-script", "--mp4", "--sensitivity", "more"});
   EXPECT_EQ(o.sessionOrPackage, "pkg");
   PipelineSettings s = Pipeline::recutSettings(o.choices, stored);
   EXPECT_EQ(s.thoroughness, Thoroughness::silencesOnly);
   EXPECT_EQ(s.exportTarget, ExportTarget::premiere);
   // The sensitivity is measured against the stored levels.
-  EXPECT_EQ(s.silenceThresholdDBFS,
-            thresholdDBFS(SilenceSensitivity::more, stored.levels->levelsDBFS()));
+  EXPECT_EQ(s.silenceThresholdDBFS, thresholdDBFS(SilenceSensitivity::more, stored.levels->levelsDBFS()));
   EXPECT_DOUBLE_EQ(s.speechPadding, 0.15);
   EXPECT_EQ(s.subtitleLength, TranscriptExporter::SubtitleLength::short_);
   EXPECT_EQ(s.manualRemoveRanges->size(), 1u);
@@ -60,8 +58,7 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
   EXPECT_THROW(cli::parseRetryOptions({"a", "--name", "x"}), UsageError);
   KestraneSession noLevels = stored;
   noLevels.levels.reset();
-  EXPECT_THROW(Pipeline::recutSettings(
-                   cli::parseRecutOptions({"a", "--sensitivity", "less"}).choices, noLevels),
+  EXPECT_THROW(Pipeline::recutSettings(cli::parseRecutOptions({"a", "--sensitivity", "less"}).choices, noLevels),
                Pipeline::PipelineError);
 }
 
@@ -84,8 +81,7 @@ TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
   EXPECT_NE(out.find("Warning: AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found."),
             std::string::npos);
   EXPECT_NE(out.find("kestrane: the AI second opinion couldn't be had"), std::string::npos) << out;
-  EXPECT_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.aiAdjudication,
-            std::optional<bool>(true));
+  EXPECT_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.aiAdjudication, std::optional<bool>(true));
 
   // A package renamed by hand is cut again where it is, not into a new package inside it.
   const fs::path renamed = package.parent_path() / "Friday talk";

@@ -20,12 +20,12 @@ KestraneSession cutSession() {
   KestraneSession s = test::storedSession("/footage/take 04.mov");
   s.source.durationSeconds = 754;
   const auto seg = [](double a, double b, SegmentKind k) { return Segment{{a, b}, k, {}, {}}; };
-  s.cutList = CutList{{seg(0, 495, SegmentKind::keep), seg(495, 500, SegmentKind::silence),
-                       seg(500, 510, SegmentKind::silence), seg(510, 600, SegmentKind::retakeRejected),
-                       seg(600, 610, SegmentKind::flub), seg(610, 611, SegmentKind::filler),
-                       seg(611, 754, SegmentKind::silence)}};
-  s.advisories = std::vector<Advisory>{{{61.7, 63}, "Check (join): a hard cut mid-word"},
-                                       {{125, 126}, "Listen: \x1b[2Jcleared?"}};
+  s.cutList =
+      CutList{{seg(0, 495, SegmentKind::keep), seg(495, 500, SegmentKind::silence), seg(500, 510, SegmentKind::silence),
+               seg(510, 600, SegmentKind::retakeRejected), seg(600, 610, SegmentKind::flub),
+               seg(610, 611, SegmentKind::filler), seg(611, 754, SegmentKind::silence)}};
+  s.advisories =
+      std::vector<Advisory>{{{61.7, 63}, "Check (join): a hard cut mid-word"}, {{125, 126}, "Listen: \x1b[2Jcleared?"}};
   s.editorNotes.reset();
   return s;
 }
@@ -44,8 +44,8 @@ TEST(RunReport, ClosingLinesOfACut) {
             "12:34 of footage → 0:00 (100% removed: 0 silences, 0 flubs, 0 alternate takes, 0 fillers)");
 
   s = cutSession();
-  EXPECT_EQ(cli::worthAListen(s), (std::vector<std::string>{
-                                      "Worth a listen:", "  1:01  Check (join): a hard cut mid-word",
+  EXPECT_EQ(cli::worthAListen(s),
+            (std::vector<std::string>{"Worth a listen:", "  1:01  Check (join): a hard cut mid-word",
                                       "  2:05  Listen: \x1b[2Jcleared?"}));
   s.advisories.reset();
   EXPECT_TRUE(cli::worthAListen(s).empty());
@@ -60,8 +60,9 @@ TEST(RunReport, ClosingLinesOfACut) {
             "1 spoken note to your editor — left on the timeline, marked inside the source clip");
   s.editorNotes->push_back({{605, 606}, "b"});
   s.editorNotes->push_back({{700, 701}, "c"});
-  EXPECT_EQ(cli::spokenNotesLine(s), "3 spoken notes to your editor — 2 cut from the timeline, 1 left "
-                                     "on it; all marked inside the source clip");
+  EXPECT_EQ(cli::spokenNotesLine(s),
+            "3 spoken notes to your editor — 2 cut from the timeline, 1 left "
+            "on it; all marked inside the source clip");
 
   // Under 2 % kept is worth a warning; 2 % is not.
   EXPECT_FALSE(cli::keepsAlmostNothing(s));
@@ -88,7 +89,10 @@ TEST(RunReport, NextStepForEachEditor) {
 TEST(RunReport, ControlCharactersAreEscaped) {
   EXPECT_EQ(cli::escaped("caf\xC3\xA9 — “ok” \\ back"), "caf\xC3\xA9 — “ok” \\ back");
   EXPECT_EQ(cli::escaped("a\nb\tc\rd\x1b[31me\x07\x7F"), "a\\nb\\tc\\rd\\e[31me\\x07\\x7F");
-  EXPECT_EQ(cli::escaped("\xC2\x9B" "31m"), "\\u009B31m") << "C1 control sequence introducer";
+  EXPECT_EQ(cli::escaped("\xC2\x9B"
+                         "31m"),
+            "\\u009B31m")
+      << "C1 control sequence introducer";
   EXPECT_EQ(cli::escaped("bad \xFF\xC3 end\xE2\x82"), "bad \\xFF\\xC3 end\\xE2\\x82");
   EXPECT_EQ(cli::escaped(cli::escaped("x\x1b")), "x\\e") << "escaping twice changes nothing";
 
@@ -98,12 +102,10 @@ TEST(RunReport, ControlCharactersAreEscaped) {
 }
 
 TEST(RunReport, StageLines) {
-  EXPECT_EQ(cli::Console::stageLine("Choosing the best takes", 3.9, std::nullopt),
-            "Choosing the best takes…  0:03");
+  EXPECT_EQ(cli::Console::stageLine("Choosing the best takes", 3.9, std::nullopt), "Choosing the best takes…  0:03");
   EXPECT_EQ(cli::Console::stageLine("Transcribing every word", 30, 0.25),
             "Transcribing every word   25%  0:30 elapsed · about 1:30 left");
-  EXPECT_EQ(cli::Console::stageLine("Transcribing every word", 90, 1.5),
-            "Transcribing every word  100%  1:30 elapsed");
+  EXPECT_EQ(cli::Console::stageLine("Transcribing every word", 90, 1.5), "Transcribing every word  100%  1:30 elapsed");
 
   // Away from a terminal each stage is one plain line, and nothing is ever redrawn.
   std::ostringstream out, err;
@@ -144,8 +146,8 @@ TEST(RunReport, UserErrorsAsTheyAreFaultsAsInternalAndAStopAsCancelled) {
   const auto report = [](auto thrown) {
     std::ostringstream out, err;
     cli::Console console(out, err);
-    const cli::JobOutcome outcome = cli::runReported(
-        [&](const Pipeline::ProgressCallback&) -> Pipeline::Output { throw thrown; }, console);
+    const cli::JobOutcome outcome =
+        cli::runReported([&](const Pipeline::ProgressCallback&) -> Pipeline::Output { throw thrown; }, console);
     return std::make_pair(outcome.status, err.str());
   };
   EXPECT_EQ(report(UserFacingError("No audio track in talk.mov\nat all")),
@@ -162,8 +164,8 @@ TEST(RunReport, AKeptPackageIsNamedWithTheCommandThatRendersItLater) {
   const auto report = [](auto thrown) {
     std::ostringstream out, err;
     cli::Console console(out, err);
-    const cli::JobOutcome outcome = cli::runReported(
-        [&](const Pipeline::ProgressCallback&) -> Pipeline::Output { throw thrown; }, console);
+    const cli::JobOutcome outcome =
+        cli::runReported([&](const Pipeline::ProgressCallback&) -> Pipeline::Output { throw thrown; }, console);
     return std::make_tuple(outcome.status, out.str(), err.str());
   };
   const std::filesystem::path package = "/out/Talk Kestrane.kestrane";
@@ -175,7 +177,8 @@ TEST(RunReport, AKeptPackageIsNamedWithTheCommandThatRendersItLater) {
   EXPECT_EQ(report(Cancelled(package, {"Removed the rough cut of the earlier cut — it no longer matches this one"})),
             std::make_tuple(cli::kExitCancelled,
                             "Warning: Removed the rough cut of the earlier cut — it no longer matches "
-                            "this one\nPackage: " + package.string() + "\n",
+                            "this one\nPackage: " +
+                                package.string() + "\n",
                             later));
 }
 
@@ -184,7 +187,8 @@ TEST(RunReport, AKeptPackageIsNamedWithTheCommandThatRendersItLater) {
 TEST(RunReport, TheEndOfARunIsShortAndEndsWithThePackage) {
   KestraneSession s = cutSession();
   std::vector<Advisory> notes;
-  for (int i = 14; i >= 0; --i) notes.push_back({{60.0 * i, 60.0 * i + 1}, "Check (pacing jump): note " + std::to_string(i)});
+  for (int i = 14; i >= 0; --i)
+    notes.push_back({{60.0 * i, 60.0 * i + 1}, "Check (pacing jump): note " + std::to_string(i)});
   notes.push_back({{0, 1}, "Check (pacing jump): note 0"});
   s.advisories = notes;
   const auto lines = cli::worthAListen(s);
@@ -204,12 +208,12 @@ TEST(RunReport, TheEndOfARunIsShortAndEndsWithThePackage) {
       "Self-review: script beat not found in the cut: “hello”",
       "Self-review: script beat not found in the cut: “hello”",
       "Check — framing jump: not among the notes"};
-  EXPECT_EQ(cli::closingWarnings(warnings, s),
-            (std::vector<std::string>{
-                "AI adjudication skipped — deterministic cut kept: your Claude sign-in has expired — "
-                "open a terminal, run “claude”, log in, then run kestrane retry-ai",
-                "Self-review: script beat not found in the cut: “hello”",
-                "Check — framing jump: not among the notes"}));
+  EXPECT_EQ(
+      cli::closingWarnings(warnings, s),
+      (std::vector<std::string>{"AI adjudication skipped — deterministic cut kept: your Claude sign-in has expired — "
+                                "open a terminal, run “claude”, log in, then run kestrane retry-ai",
+                                "Self-review: script beat not found in the cut: “hello”",
+                                "Check — framing jump: not among the notes"}));
 
   Pipeline::Output output;
   output.session = s;
@@ -226,8 +230,9 @@ TEST(RunReport, TheEndOfARunIsShortAndEndsWithThePackage) {
   EXPECT_LT(at("12:34 of footage"), at("Worth a listen:"));
   EXPECT_LT(at("Worth a listen:"), at("Warning: AI adjudication skipped"));
   EXPECT_LT(at("Warning: Check — framing jump"), at("Package: /out/take 04 Kestrane.kestrane\n"));
-  EXPECT_TRUE(text.ends_with("Package: /out/take 04 Kestrane.kestrane\n"
-                             "Open in Final Cut Pro: /out/take 04 Kestrane.kestrane/take 04.fcpxml\n"))
+  EXPECT_TRUE(
+      text.ends_with("Package: /out/take 04 Kestrane.kestrane\n"
+                     "Open in Final Cut Pro: /out/take 04 Kestrane.kestrane/take 04.fcpxml\n"))
       << text;
   EXPECT_EQ(text.find("Check — pacing jump"), std::string::npos);
   EXPECT_EQ(text.find("Checks: 7 more"), std::string::npos);

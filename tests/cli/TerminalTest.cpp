@@ -13,8 +13,8 @@ using namespace kestrane;
 
 TEST(Terminal, LongStagesShowAMovingPercentage) {
   test::TempDir tmp;
-  const test::ProgramRun run = test::runOnTerminal(
-      {"cut", test::sampleFootage().string(), "--out", (tmp.path() / "out").string(), "--mp4"});
+  const test::ProgramRun run =
+      test::runOnTerminal({"cut", test::sampleFootage().string(), "--out", (tmp.path() / "out").string(), "--mp4"});
   ASSERT_EQ(run.status, 0) << run.out;
 
   // Every redraw returns to the line's start and clears what an older, longer text left.
@@ -42,9 +42,8 @@ TEST(Terminal, LongStagesShowAMovingPercentage) {
 // program exits as stopped (a thread that let the signal through would end it at once instead).
 TEST(Terminal, InterruptIsAcknowledgedOnItsOwnLine) {
   test::TempDir tmp;
-  const test::ProgramRun run =
-      test::runOnTerminal({"cut", test::sampleFootage().string(), "--out", (tmp.path() / "out").string()},
-                          "\rTranscribing every word");
+  const test::ProgramRun run = test::runOnTerminal(
+      {"cut", test::sampleFootage().string(), "--out", (tmp.path() / "out").string()}, "\rTranscribing every word");
   EXPECT_EQ(run.status, 130) << run.out;
   EXPECT_TRUE(std::regex_search(run.out, std::regex("\x1b\\[K\r\nStopping…\r\nkestrane: The cut was cancelled.\r\n$")))
       << run.out;

@@ -48,6 +48,5 @@ TEST(CheckedCast, WildSourceNumbersStillMakeDocuments) {
   EXPECT_NE(fcpxml.find("audioRate=\"9223372036854775807\""), std::string::npos);
   EXPECT_EQ(fcpxml.find("audioRate=\"-"), std::string::npos);
   source.audioSampleRate = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_NE(XMEMLWriter::xmeml(source, cut, "Talk", false).find("<samplerate>0</samplerate>"),
-            std::string::npos);
+  EXPECT_NE(XMEMLWriter::xmeml(source, cut, "Talk", false).find("<samplerate>0</samplerate>"), std::string::npos);
 }

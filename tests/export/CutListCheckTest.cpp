@@ -20,8 +20,7 @@ CutList cutOf(std::vector<TimeRange> ranges) {
   CutList cut;
   bool keep = true;
   for (const TimeRange& r : ranges) {
-    cut.segments.push_back(
-        Segment{r, keep ? SegmentKind::keep : SegmentKind::silence, std::nullopt, std::nullopt});
+    cut.segments.push_back(Segment{r, keep ? SegmentKind::keep : SegmentKind::silence, std::nullopt, std::nullopt});
     keep = !keep;
   }
   return cut;
@@ -35,10 +34,8 @@ TEST(CutListCheck, NamesEachWayACutCanBreak) {
             "segment 1 starts at 3, not at 2 where the cut had reached");
   EXPECT_EQ(CutListCheck::fault(cutOf({{0, 5}, {4, 10}}), source),
             "segment 1 starts at 4, not at 5 where the cut had reached");
-  EXPECT_EQ(CutListCheck::fault(cutOf({{0, 2}, {2, 2}, {2, 10}}), source),
-            "segment 1 is empty at 2");
-  EXPECT_EQ(CutListCheck::fault(cutOf({{0, 2}, {2, 9}}), source),
-            "the cut ends at 9, the source at 10");
+  EXPECT_EQ(CutListCheck::fault(cutOf({{0, 2}, {2, 2}, {2, 10}}), source), "segment 1 is empty at 2");
+  EXPECT_EQ(CutListCheck::fault(cutOf({{0, 2}, {2, 9}}), source), "the cut ends at 9, the source at 10");
   EXPECT_EQ(CutListCheck::fault(cutOf({{0.5, 10}}), source),
             "segment 0 starts at 0.5, not at 0 where the cut had reached");
   // A time that is not a number fails every comparison, so it must not pass as sound.
@@ -55,10 +52,9 @@ TEST(CutListCheck, ABrokenCutIsAnInternalErrorNamingTheSeam) {
     FAIL() << "a cut that stops short of the source passed";
   } catch (const CutListCheck::Broken& e) {
     EXPECT_TRUE(FailureMessage::isInternal(e));
-    EXPECT_EQ(
-        FailureMessage::of(e),
-        "internal error: the cut planned after the AI review is unsound: the cut ends at 4, the "
-        "source at 10");
+    EXPECT_EQ(FailureMessage::of(e),
+              "internal error: the cut planned after the AI review is unsound: the cut ends at 4, the "
+              "source at 10");
   }
 }
 

@@ -22,12 +22,10 @@ SourceMedia source25() { return test::videoSource("/footage/My Take.mov", 12.34,
 
 // Kept 0-2 s and 5-8 s: a 5 s cut whose second piece starts at 2 s on the cut.
 CutList twoPieces() {
-  return CutList{{seg(0, 2), seg(2, 5, SegmentKind::silence), seg(5, 8),
-                  seg(8, 12.34, SegmentKind::silence)}};
+  return CutList{{seg(0, 2), seg(2, 5, SegmentKind::silence), seg(5, 8), seg(8, 12.34, SegmentKind::silence)}};
 }
 
-GraphicMedia graphic(const std::string& path, std::int64_t w, std::int64_t h,
-                                 RationalTime fd, double seconds) {
+GraphicMedia graphic(const std::string& path, std::int64_t w, std::int64_t h, RationalTime fd, double seconds) {
   GraphicMedia m;
   m.path = path;
   m.durationSeconds = seconds;
@@ -38,10 +36,8 @@ GraphicMedia graphic(const std::string& path, std::int64_t w, std::int64_t h,
   return m;
 }
 
-GraphicsPlacement place(const std::string& name, GraphicMedia media, double start,
-                        double duration, int lane) {
-  return GraphicsPlacement{name, "file.mov", std::move(media), start, duration,
-                           GraphicKind::alphaOverlay, false, lane};
+GraphicsPlacement place(const std::string& name, GraphicMedia media, double start, double duration, int lane) {
+  return GraphicsPlacement{name, "file.mov", std::move(media), start, duration, GraphicKind::alphaOverlay, false, lane};
 }
 
 FCPXMLWriter::Options options(std::vector<Advisory> notes = {}) {
@@ -54,8 +50,8 @@ TEST(FCPXMLWriter, WritesTheWholeDocumentOfACut) {
   const std::vector<GraphicsPlacement> graphics{
       place("Lower third", graphic("/pkg/assets/g1.mov", 1920, 1080, {1, 25}, 2.0), 3.0, 1.0, 1)};
   const std::vector<Cue> captions{{2.5, 3.5, {"Hello", "there"}}};
-  const std::string text = FCPXMLWriter::fcpxml(source25(), twoPieces(), graphics, captions,
-                                                options({{{6.0, 7.0}, "Check & fix"}}));
+  const std::string text =
+      FCPXMLWriter::fcpxml(source25(), twoPieces(), graphics, captions, options({{{6.0, 7.0}, "Check & fix"}}));
   EXPECT_EQ(text,
             R"x(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE fcpxml>
@@ -109,10 +105,8 @@ TEST(FCPXMLWriter, CarriesTheStartTimecodeAndDropFrameWhereTheyBelong) {
   s.durationSeconds = 10.0;
   s.startTimecode = RationalTime{107892 * 1001, 30000};  // 01:00:00;00
   s.timecodeIsDropFrame = true;
-  const CutList list{{seg(0, 1.234, SegmentKind::silence), seg(1.234, 5.678),
-                      seg(5.678, 10, SegmentKind::flub)}};
-  const File doc(FCPXMLWriter::fcpxml(s, list, {}, {{0.5, 1.5, {"hi"}}},
-                                      options({{{2.0, 2.5}, "note"}})));
+  const CutList list{{seg(0, 1.234, SegmentKind::silence), seg(1.234, 5.678), seg(5.678, 10, SegmentKind::flub)}};
+  const File doc(FCPXMLWriter::fcpxml(s, list, {}, {{0.5, 1.5, {"hi"}}}, options({{{2.0, 2.5}, "note"}})));
   ASSERT_EQ(doc.dtdProblems(), "");
   const auto frames = [](const std::string& t) { return readback::framesIn(t, 1001, 30000); };
   const long long tc = 107892;
@@ -138,28 +132,24 @@ TEST(FCPXMLWriter, CarriesTheStartTimecodeAndDropFrameWhereTheyBelong) {
 }
 
 TEST(FCPXMLWriter, TitlesSitInThePieceOfTheirMidpointAndNeverOverlap) {
-  const std::vector<Cue> captions{
-      {1.0, 1.5, {"early"}},          // piece 1, style 1
-      {1.8, 2.53, {"crossing"}},      // midpoint in piece 2: starts at its start, style 2
-      {2.55, 3.0, {"next"}},          // begins in the frame the previous one ends in, style 3
-      {3.2, 3.2, {"zero"}},           // too short for a title, still uses style 4
-      {3.5, 4.0, {"four"}},           // style 5
-      {5.5, 6.0, {"past", "the", "end"}}};  // no piece: no title, no style
+  const std::vector<Cue> captions{{1.0, 1.5, {"early"}},      // piece 1, style 1
+                                  {1.8, 2.53, {"crossing"}},  // midpoint in piece 2: starts at its start, style 2
+                                  {2.55, 3.0, {"next"}},      // begins in the frame the previous one ends in, style 3
+                                  {3.2, 3.2, {"zero"}},       // too short for a title, still uses style 4
+                                  {3.5, 4.0, {"four"}},       // style 5
+                                  {5.5, 6.0, {"past", "the", "end"}}};  // no piece: no title, no style
   const File doc(FCPXMLWriter::fcpxml(source25(), twoPieces(), {}, captions, options()));
   ASSERT_EQ(doc.dtdProblems(), "");
   EXPECT_EQ(doc.attributes("//ref-clip[1]/title/@offset"), std::vector<std::string>{"1s"});
   EXPECT_EQ(doc.attributes("//ref-clip[1]/title/@duration"), std::vector<std::string>{"13/25s"});
-  EXPECT_EQ(doc.attributes("//ref-clip[2]/title/@offset"),
-            (std::vector<std::string>{"5s", "138/25s", "162/25s"}));
-  EXPECT_EQ(doc.attributes("//ref-clip[2]/title/@duration"),
-            (std::vector<std::string>{"13/25s", "12/25s", "13/25s"}));
-  EXPECT_EQ(doc.attributes("//text-style-def/@id"),
-            (std::vector<std::string>{"cts1", "cts2", "cts3", "cts5"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[2]/title/@offset"), (std::vector<std::string>{"5s", "138/25s", "162/25s"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[2]/title/@duration"), (std::vector<std::string>{"13/25s", "12/25s", "13/25s"}));
+  EXPECT_EQ(doc.attributes("//text-style-def/@id"), (std::vector<std::string>{"cts1", "cts2", "cts3", "cts5"}));
   EXPECT_EQ(doc.attributes("//title/@lane"), (std::vector<std::string>(4, "1")));
 
   // With captions and nothing kept the effect is still declared, and nothing is placed.
-  const File empty(FCPXMLWriter::fcpxml(source25(), CutList{{seg(0, 12.34, SegmentKind::silence)}},
-                                        {}, captions, options()));
+  const File empty(
+      FCPXMLWriter::fcpxml(source25(), CutList{{seg(0, 12.34, SegmentKind::silence)}}, {}, captions, options()));
   ASSERT_EQ(empty.dtdProblems(), "");
   EXPECT_EQ(empty.number("count(//effect)"), 1);
   EXPECT_EQ(empty.number("count(//title)"), 0);
@@ -198,33 +188,26 @@ TEST(FCPXMLWriter, PlacesGraphicsOnLanesAndSharesTheirResources) {
   const auto b = graphic("/p/b.mov", 1080, 1920, {1001, 30000}, 3.0);
   const auto c = graphic("/p/c.mov", 1920, 1080, {1, 25}, 5.0);
   std::vector<GraphicsPlacement> graphics{
-      place("", a, 3.0, 1.0, 3),           // piece 2, named by its file name
-      place("Second", a, 0.5, 1.0, 0),     // same file: no new resource; lane 0 goes on lane 1
-      place("Third", b, 10.0, 1.0, 1),     // past the cut's end: its last frame, one frame
-      place("Fourth", c, 1.5, 3.0, 1)};    // runs on past its piece
+      place("", a, 3.0, 1.0, 3),         // piece 2, named by its file name
+      place("Second", a, 0.5, 1.0, 0),   // same file: no new resource; lane 0 goes on lane 1
+      place("Third", b, 10.0, 1.0, 1),   // past the cut's end: its last frame, one frame
+      place("Fourth", c, 1.5, 3.0, 1)};  // runs on past its piece
   graphics[0].fileName = "a.mov";
   const std::vector<Cue> captions{{0.1, 0.5, {"one"}}, {2.1, 2.5, {"two"}}};
   const File doc(FCPXMLWriter::fcpxml(source25(), twoPieces(), graphics, captions, options()));
   ASSERT_EQ(doc.dtdProblems(), "");
 
   EXPECT_EQ(doc.attributes("//resources/format/@id"), (std::vector<std::string>{"r1", "r4", "r6"}));
-  EXPECT_EQ(doc.attributes("//resources/asset/@id"),
-            (std::vector<std::string>{"r2", "r5", "r7", "r8"}));
+  EXPECT_EQ(doc.attributes("//resources/asset/@id"), (std::vector<std::string>{"r2", "r5", "r7", "r8"}));
   EXPECT_EQ(doc.attributes("//asset[@id='r7']/@duration"), std::vector<std::string>{"89089/30000s"});
 
-  EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@name"),
-            (std::vector<std::string>{"Second", "Fourth"}));
-  EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@offset"),
-            (std::vector<std::string>{"12/25s", "37/25s"}));
-  EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@duration"),
-            (std::vector<std::string>{"26/25s", "76/25s"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@name"), (std::vector<std::string>{"Second", "Fourth"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@offset"), (std::vector<std::string>{"12/25s", "37/25s"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@duration"), (std::vector<std::string>{"26/25s", "76/25s"}));
   EXPECT_EQ(doc.attributes("//ref-clip[1]/asset-clip/@lane"), (std::vector<std::string>{"1", "1"}));
-  EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@name"),
-            (std::vector<std::string>{"a.mov", "Third"}));
-  EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@offset"),
-            (std::vector<std::string>{"6s", "199/25s"}));
-  EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@duration"),
-            (std::vector<std::string>{"1s", "1/25s"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@name"), (std::vector<std::string>{"a.mov", "Third"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@offset"), (std::vector<std::string>{"6s", "199/25s"}));
+  EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@duration"), (std::vector<std::string>{"1s", "1/25s"}));
   EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@ref"), (std::vector<std::string>{"r5", "r7"}));
   EXPECT_EQ(doc.attributes("//ref-clip[2]/asset-clip/@lane"), (std::vector<std::string>{"3", "1"}));
   EXPECT_EQ(doc.attributes("//conform-rate/../@ref"), std::vector<std::string>{"r7"});
@@ -262,15 +245,18 @@ TEST(FCPXMLWriter, AnyInputTextMakesAValidDocument) {
   SourceMedia s = source25();
   s.path = "/footage/bad\xff name\x01.mov";
   FCPXMLWriter::Options o{"Event\tone", "Line one\nline two", {{{1.0, 1.1}, "bell\x07 and \xc3\x28"}}};
-  const std::vector<Cue> captions{{0.1, 0.5, {"a\x0b" "b", "<i>"}}};
+  const std::vector<Cue> captions{{0.1,
+                                   0.5,
+                                   {"a\x0b"
+                                    "b",
+                                    "<i>"}}};
   const std::string text = FCPXMLWriter::fcpxml(s, twoPieces(), {}, captions, o);
   const File doc(text);
   ASSERT_EQ(doc.dtdProblems(), "");
   EXPECT_EQ(doc.attributes("//project/@name"), std::vector<std::string>{"Line one\nline two"});
   EXPECT_EQ(doc.attributes("//event/@name"), std::vector<std::string>{"Event\tone"});
   EXPECT_EQ(doc.attributes("//asset[@id='r2']/@name"), std::vector<std::string>{"bad\uFFFD name"});
-  EXPECT_EQ(doc.attributes("//marker/@value"),
-            std::vector<std::string>{"Note to editor: bell and \uFFFD("});
+  EXPECT_EQ(doc.attributes("//marker/@value"), std::vector<std::string>{"Note to editor: bell and \uFFFD("});
   EXPECT_EQ(doc.texts("//text-style/text()"), std::vector<std::string>{"ab <i>"});
   EXPECT_NE(text.find("src=\"file:///footage/bad%FF%20name%01.mov\""), std::string::npos);
 
@@ -295,8 +281,7 @@ TEST(FCPXMLWriter, DescribesSourcesWithoutVideoOrAudioFacts) {
   s = source25();
   s.audioSampleRate = 44100.0;
   s.audioChannelCount = 1;
-  EXPECT_NE(FCPXMLWriter::fcpxml(s, twoPieces(), {}, {}, options()).find(R"(audioRate="44100")"),
-            std::string::npos);
+  EXPECT_NE(FCPXMLWriter::fcpxml(s, twoPieces(), {}, {}, options()).find(R"(audioRate="44100")"), std::string::npos);
 }
 
 TEST(FCPXMLWriter, BatchDocumentsKeepEachCutApart) {
@@ -309,8 +294,7 @@ TEST(FCPXMLWriter, BatchDocumentsKeepEachCutApart) {
   const File doc(FCPXMLWriter::batchFcpxml(items, "Kestrane Batch"));
   ASSERT_EQ(doc.dtdProblems(), "");
   EXPECT_EQ(doc.attributes("//resources/*/@id"),
-            (std::vector<std::string>{"v0_r1", "v0_r2", "v0_r3", "v0_subFX", "v1_r1", "v1_r2",
-                                      "v1_r3", "v1_subFX"}));
+            (std::vector<std::string>{"v0_r1", "v0_r2", "v0_r3", "v0_subFX", "v1_r1", "v1_r2", "v1_r3", "v1_subFX"}));
   EXPECT_EQ(doc.attributes("//event/@name"), std::vector<std::string>{"Kestrane Batch"});
   EXPECT_EQ(doc.attributes("//project/@name"), (std::vector<std::string>{"First", "Second"}));
   EXPECT_EQ(doc.attributes("//project[2]//ref-clip/@ref"), std::vector<std::string>{"v1_r3"});
@@ -335,8 +319,14 @@ TEST(FCPXMLWriter, WritesTheFileAtomically) {
 }
 
 TEST(GraphicsPlacement, DerivesItsTimesAndCountsWholeFrames) {
-  GraphicsPlacement a{"T", "My graphic.mov", graphic("/p/My graphic.mov", 1920, 1080, {1, 25}, 2.0),
-                      75.35, 0.0, GraphicKind::fullFrame, true, 1};
+  GraphicsPlacement a{"T",
+                      "My graphic.mov",
+                      graphic("/p/My graphic.mov", 1920, 1080, {1, 25}, 2.0),
+                      75.35,
+                      0.0,
+                      GraphicKind::fullFrame,
+                      true,
+                      1};
   GraphicsPlacement b = a;
   b.lane = 2;
   EXPECT_NE(a, b);

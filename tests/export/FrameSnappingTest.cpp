@@ -28,15 +28,12 @@ TEST(FrameSnapping, CountsFramesExactlyOnBoundaries) {
   EXPECT_EQ(FrameSnapping::sourceFrameCount(12.38, fps25), 310);
 
   EXPECT_THROW(frameIndex(1.0, RationalTime{0, 25}, Rounding::down), RationalTimeError);
-  EXPECT_THROW(frameIndex(std::numeric_limits<double>::infinity(), fps25, Rounding::up),
-               RationalTimeError);
-  EXPECT_THROW(FrameSnapping::frames(std::numeric_limits<std::int64_t>::max() / 2, ntsc30),
-               RationalTimeError);
+  EXPECT_THROW(frameIndex(std::numeric_limits<double>::infinity(), fps25, Rounding::up), RationalTimeError);
+  EXPECT_THROW(FrameSnapping::frames(std::numeric_limits<std::int64_t>::max() / 2, ntsc30), RationalTimeError);
 }
 
 TEST(FrameSnapping, SliversInsidePlayedFramesAreDroppedAndJoinsHold) {
-  const auto layout = FrameSnapping::layout(
-      CutList{{keep(0.0, 1.01), keep(1.015, 1.03), keep(1.035, 2.0)}}, fps25);
+  const auto layout = FrameSnapping::layout(CutList{{keep(0.0, 1.01), keep(1.015, 1.03), keep(1.035, 2.0)}}, fps25);
   ASSERT_EQ(layout.pieces.size(), 2u);
   EXPECT_EQ(layout.pieces[1].sourceStartFrame, 26);
   EXPECT_EQ(layout.totalFrames, 50);

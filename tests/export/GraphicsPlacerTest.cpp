@@ -56,9 +56,8 @@ TEST(GraphicsPlacer, EachRecordedGraphicIsPlacedTrimmedOrExplained) {
   kt::ScratchFolder scratch;
   const fs::path package = scratch.path() / "pkg";
   fs::create_directories(package / "assets");
-  std::map<std::string, double> lengths{{"six.mov", 6.0}, {"late.mov", 6.0}, {"long.mov", 5.3},
-                                        {"close.mov", 5.1}, {"guess.mov", 2.0}, {"empty.mov", 0},
-                                        {"broken.mov", -1}};
+  std::map<std::string, double> lengths{{"six.mov", 6.0},   {"late.mov", 6.0}, {"long.mov", 5.3}, {"close.mov", 5.1},
+                                        {"guess.mov", 2.0}, {"empty.mov", 0},  {"broken.mov", -1}};
   for (const auto& [name, _] : lengths) kt::writeFile((package / "assets" / name).string(), "x");
   kt::writeFile((scratch.path() / "outside.mov").string(), "x");
   fs::create_symlink(scratch.path() / "outside.mov", package / "assets/linked.mov");

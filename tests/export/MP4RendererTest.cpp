@@ -35,9 +35,7 @@ std::string shellQuote(const std::string& s) {
   return out + "'";
 }
 
-void run(const std::string& command) {
-  ASSERT_EQ(std::system(command.c_str()), 0) << command;
-}
+void run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
 
 std::string capture(const std::string& command) {
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
@@ -61,13 +59,13 @@ fs::path scratchFolder() {
 }
 
 struct Recording {
-  std::string rate;     // ffmpeg rate text
+  std::string rate;  // ffmpeg rate text
   double fps;
   int sampleRate;
   double seconds;
   bool video = true;
   bool audio = true;
-  std::string file;     // name with the container's extension
+  std::string file;  // name with the container's extension
   std::string audioCodec = "aac";
 };
 
@@ -78,9 +76,9 @@ fs::path make(const fs::path& folder, const Recording& r) {
     band += ",drawbox=x=" + std::to_string(bit * blockWidth) + ":y=0:w=" + std::to_string(blockWidth) +
             ":h=24:color=white:t=fill:enable='mod(floor(n/" + std::to_string(1 << bit) + "),2)'";
   }
-  const std::string tone = "aevalsrc=exprs='0.5*sin(2*PI*(500+200*mod(floor(t*" + r.rate +
-                           "+0.000001)," + std::to_string(toneCodes) + "))*t)':s=" +
-                           std::to_string(r.sampleRate) + ":d=" + std::to_string(r.seconds);
+  const std::string tone = "aevalsrc=exprs='0.5*sin(2*PI*(500+200*mod(floor(t*" + r.rate + "+0.000001)," +
+                           std::to_string(toneCodes) + "))*t)':s=" + std::to_string(r.sampleRate) +
+                           ":d=" + std::to_string(r.seconds);
   std::string command = "ffmpeg -v error -y";
   if (r.video) command += " -f lavfi -i " + shellQuote("testsrc2=size=320x240:rate=" + r.rate + "," + band);
   if (r.audio) command += " -f lavfi -i " + shellQuote(tone);
@@ -128,8 +126,8 @@ Playback play(const fs::path& movie, int sampleRate, bool video = true, bool aud
   const fs::path errors = movie.string() + ".errors";
   const std::string input = " -i " + shellQuote(movie.string());
   if (video) {
-    const std::string gray = capture("ffmpeg -v error" + input + " -map 0:v:0 -f rawvideo -pix_fmt gray - 2>" +
-                                     shellQuote(errors.string()));
+    const std::string gray =
+        capture("ffmpeg -v error" + input + " -map 0:v:0 -f rawvideo -pix_fmt gray - 2>" + shellQuote(errors.string()));
     out.errors += readText(errors);
     for (std::size_t frame = 0; (frame + 1) * 320 * 240 <= gray.size(); ++frame) {
       const char* row = gray.data() + frame * 320 * 240 + 12 * 320;
@@ -212,8 +210,8 @@ void checkRender(const SourceMedia& source, const CutList& cut, int sampleRate, 
     const int head = toneCode(got.sound, start + edge, start + edge + window, sampleRate);
     const int tail = toneCode(got.sound, end - edge - window, end - edge, sampleRate);
     if (head != want || tail != want) {
-      ADD_FAILURE() << "frame " << k << " shows source frame " << expected[k] << " but sounds like codes "
-                    << head << " / " << tail;
+      ADD_FAILURE() << "frame " << k << " shows source frame " << expected[k] << " but sounds like codes " << head
+                    << " / " << tail;
       if (++mismatches > 5) return;
     }
   }
@@ -238,14 +236,8 @@ TEST_F(MP4RendererTest, RendersTheSnappedPiecesWithSoundInStepAtEveryJoin) {
   const SourceMedia source = sourceFor(make(folder(), pal), pal, {1, 25});
   // From the first frame; joins between frame boundaries; short gaps decoded through; a gap
   // long enough to seek over; a keep that runs to the end of the footage.
-  const CutList cut = cutOf({{0.0, 0.93},
-                             {1.013, 1.5},
-                             {1.51, 2.2},
-                             {2.7, 3.345},
-                             {8.1, 9.07},
-                             {9.5, 10.0},
-                             {14.42, 16.0}},
-                            16.0);
+  const CutList cut =
+      cutOf({{0.0, 0.93}, {1.013, 1.5}, {1.51, 2.2}, {2.7, 3.345}, {8.1, 9.07}, {9.5, 10.0}, {14.42, 16.0}}, 16.0);
   checkRender(source, cut, 48000, folder() / "pal rough cut.mp4");
 }
 
@@ -272,8 +264,10 @@ TEST_F(MP4RendererTest, KeepsNtscFramesAndUnevenSampleCountsInStep) {
 
 TEST_F(MP4RendererTest, CarriesOnlyTheTracksTheSourceHas) {
   const CutList cut = cutOf({{0.5, 1.5}, {2.02, 3.0}}, 4.0);
-  const auto expectedFrames = MP4Renderer::composition(
-      sourceFor(make(folder(), {"25", 25, 48000, 4, true, true, "both.mp4"}), {}, {1, 25}), cut).layout.totalFrames;
+  const auto expectedFrames =
+      MP4Renderer::composition(sourceFor(make(folder(), {"25", 25, 48000, 4, true, true, "both.mp4"}), {}, {1, 25}),
+                               cut)
+          .layout.totalFrames;
 
   const Recording silent{"25", 25, 48000, 4, true, false, "silent.mp4"};
   const SourceMedia pictures = sourceFor(make(folder(), silent), silent, {1, 25});
@@ -311,9 +305,7 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
   const fs::path package = folder() / "Clip Kestrane.kestrane";
   fs::create_directories(package);
   const fs::path movie = package / "clip rough cut.mp4";
-  const auto earlier = [&] {
-    std::ofstream(movie, std::ios::binary) << "earlier rough cut";
-  };
+  const auto earlier = [&] { std::ofstream(movie, std::ios::binary) << "earlier rough cut"; };
   const auto untouched = [&] {
     EXPECT_EQ(readText(movie), "earlier rough cut");
     std::vector<std::string> names;
@@ -326,12 +318,13 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
   earlier();
   std::stop_source stopper;
   std::vector<double> fractions;
-  EXPECT_THROW(MP4Renderer::render(source, cut, movie,
-                                   [&](double f) {
-                                     fractions.push_back(f);
-                                     if (f > 0.3) stopper.request_stop();
-                                   },
-                                   stopper.get_token()),
+  EXPECT_THROW(MP4Renderer::render(
+                   source, cut, movie,
+                   [&](double f) {
+                     fractions.push_back(f);
+                     if (f > 0.3) stopper.request_stop();
+                   },
+                   stopper.get_token()),
                Cancelled);
   EXPECT_FALSE(fractions.empty());
   EXPECT_LT(fractions.back(), 1.0);

@@ -24,20 +24,19 @@ struct Part {
 };
 
 // Cut boundaries in whole milliseconds, so the expected frames can be computed exactly.
-const std::vector<Part> parts{
-    {SegmentKind::keep, 0, 1160},        // 1.16 s: on a frame boundary at 25 fps
-    {SegmentKind::silence, 1160, 2000},
-    {SegmentKind::keep, 2000, 3517},
-    {SegmentKind::keep, 3517, 5003},     // touches the previous kept stretch
-    {SegmentKind::filler, 5003, 5013},   // shorter than a frame
-    {SegmentKind::keep, 5013, 7777},
-    {SegmentKind::flub, 7777, 9000},
-    {SegmentKind::keep, 9000, 9001},     // a sliver inside one frame
-    {SegmentKind::silence, 9001, 12000},
-    {SegmentKind::keep, 12000, 33367},
-    {SegmentKind::retakeRejected, 33367, 60000},
-    {SegmentKind::keep, 60000, 119990},
-    {SegmentKind::silence, 119990, 120000}};
+const std::vector<Part> parts{{SegmentKind::keep, 0, 1160},  // 1.16 s: on a frame boundary at 25 fps
+                              {SegmentKind::silence, 1160, 2000},
+                              {SegmentKind::keep, 2000, 3517},
+                              {SegmentKind::keep, 3517, 5003},    // touches the previous kept stretch
+                              {SegmentKind::filler, 5003, 5013},  // shorter than a frame
+                              {SegmentKind::keep, 5013, 7777},
+                              {SegmentKind::flub, 7777, 9000},
+                              {SegmentKind::keep, 9000, 9001},  // a sliver inside one frame
+                              {SegmentKind::silence, 9001, 12000},
+                              {SegmentKind::keep, 12000, 33367},
+                              {SegmentKind::retakeRejected, 33367, 60000},
+                              {SegmentKind::keep, 60000, 119990},
+                              {SegmentKind::silence, 119990, 120000}};
 
 struct Expected {
   long long in, out, offset;
@@ -49,9 +48,7 @@ std::vector<Expected> expectedPieces(RationalTime fd) {
   const auto num = [&](std::int64_t ms) { return static_cast<__int128>(ms) * fd.timescale; };
   const __int128 den = static_cast<__int128>(1000) * fd.value;
   const auto floorFrames = [&](std::int64_t ms) { return static_cast<long long>(num(ms) / den); };
-  const auto ceilFrames = [&](std::int64_t ms) {
-    return static_cast<long long>((num(ms) + den - 1) / den);
-  };
+  const auto ceilFrames = [&](std::int64_t ms) { return static_cast<long long>((num(ms) + den - 1) / den); };
   // The source's 120 s rounded to whole frames, halves to even: no piece reads past it.
   const __int128 sourceNum = num(120000);
   long long lastFrame = static_cast<long long>(sourceNum / den);
@@ -65,8 +62,7 @@ std::vector<Expected> expectedPieces(RationalTime fd) {
     long long in = floorFrames(p.startMs);
     const long long outFrame = std::min(ceilFrames(p.endMs), lastFrame);
     if (previousEndMs && !out.empty()) {
-      const __int128 gap = num(p.startMs > *previousEndMs ? p.startMs - *previousEndMs
-                                                          : *previousEndMs - p.startMs);
+      const __int128 gap = num(p.startMs > *previousEndMs ? p.startMs - *previousEndMs : *previousEndMs - p.startMs);
       if (gap < den) in = out.back().out;
     }
     previousEndMs = p.endMs;
@@ -93,8 +89,8 @@ TEST(TimelineReadBack, BothTimelinesCutTheFramesOfTheCutList) {
     ASSERT_EQ(expected.size(), 7u);
     const long long total = expected.back().offset + expected.back().out - expected.back().in;
 
-    const readback::File fcpxml(FCPXMLWriter::fcpxml(
-        source, list, {}, {}, FCPXMLWriter::Options{"Kestrane", "Interview", {}}), ".fcpxml");
+    const readback::File fcpxml(
+        FCPXMLWriter::fcpxml(source, list, {}, {}, FCPXMLWriter::Options{"Kestrane", "Interview", {}}), ".fcpxml");
     ASSERT_EQ(fcpxml.dtdProblems(), "");
     const auto frames = [&](const std::string& t) { return readback::framesIn(t, fd.value, fd.timescale); };
     const auto offsets = fcpxml.attributes("//ref-clip/@offset");

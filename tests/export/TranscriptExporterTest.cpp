@@ -22,10 +22,9 @@ CutList keepAll(double end) { return CutList{{seg(0, end)}}; }
 
 TEST(TranscriptExporter, RetimesWordsOntoTheCut) {
   // Midpoint on a kept start is taken, on a kept end it is not; words are clipped to the cut.
-  const auto t = words({{"clipped", 0.9, 1.3}, {"onStart", 4.9, 5.1}, {"late", 5.2, 5.6},
-                        {"onEnd", 5.8, 6.2}, {"gone", 3.0, 3.5}});
-  const CutList list{{seg(0, 1), seg(1, 2), seg(2, 5, SegmentKind::silence), seg(5, 6),
-                      seg(6, 9, SegmentKind::flub)}};
+  const auto t = words(
+      {{"clipped", 0.9, 1.3}, {"onStart", 4.9, 5.1}, {"late", 5.2, 5.6}, {"onEnd", 5.8, 6.2}, {"gone", 3.0, 3.5}});
+  const CutList list{{seg(0, 1), seg(1, 2), seg(2, 5, SegmentKind::silence), seg(5, 6), seg(6, 9, SegmentKind::flub)}};
   const auto cut = TE::wordsOnCutTimeline(t, CutList{{seg(1, 2)}});
   ASSERT_EQ(cut.size(), 1u);
   EXPECT_EQ(cut[0].text, "clipped");
@@ -40,15 +39,15 @@ TEST(TranscriptExporter, RetimesWordsOntoTheCut) {
   EXPECT_NEAR(all[2].end, 2.6, 1e-12);
 
   // Kept segments out of time order are laid out in array order.
-  const auto swapped = TE::wordsOnCutTimeline(words({{"a", 0.2, 0.4}, {"b", 5.2, 5.4}}),
-                                              CutList{{seg(5, 6), seg(0, 1)}});
+  const auto swapped =
+      TE::wordsOnCutTimeline(words({{"a", 0.2, 0.4}, {"b", 5.2, 5.4}}), CutList{{seg(5, 6), seg(0, 1)}});
   ASSERT_EQ(swapped.size(), 2u);
   EXPECT_EQ(swapped[0].text, "b");
   EXPECT_NEAR(swapped[1].start, 1.2, 1e-12);
 
   // Nothing kept, or nothing said, gives nothing anywhere.
-  for (const auto& [tr, cl] : {std::pair{t, CutList{{seg(0, 9, SegmentKind::silence)}}},
-                               std::pair{Transcript{}, keepAll(9)}}) {
+  for (const auto& [tr, cl] :
+       {std::pair{t, CutList{{seg(0, 9, SegmentKind::silence)}}}, std::pair{Transcript{}, keepAll(9)}}) {
     EXPECT_TRUE(TE::wordsOnCutTimeline(tr, cl).empty());
     EXPECT_TRUE(TE::cues(tr, cl, 2.0, 5).empty());
     EXPECT_EQ(TE::srt(tr, cl, 4.0, 12), "");
@@ -66,8 +65,12 @@ TEST(TranscriptExporter, BreaksCuesAtPunctuationCountAndLength) {
   };
   // A comma closes only once the cue holds two words; a full stop closes even a single word;
   // a closing quote after the stop hides the sentence end.
-  const auto t = words({{"One,", 0.0, 0.1}, {"two,", 0.2, 0.3}, {"three", 0.4, 0.5},
-                        {"Stop.", 0.6, 0.7}, {"\"Quoted.\"", 0.8, 0.9}, {"on", 1.0, 1.1}});
+  const auto t = words({{"One,", 0.0, 0.1},
+                        {"two,", 0.2, 0.3},
+                        {"three", 0.4, 0.5},
+                        {"Stop.", 0.6, 0.7},
+                        {"\"Quoted.\"", 0.8, 0.9},
+                        {"on", 1.0, 1.1}});
   EXPECT_EQ(text(TE::cues(t, keepAll(10), 2.0, 5)),
             (std::vector<std::string>{"One, two,", "three Stop.", "\"Quoted.\" on"}));
   // Never more words than allowed.
@@ -95,8 +98,7 @@ TEST(TranscriptExporter, BreaksCuesAtPunctuationCountAndLength) {
 }
 
 TEST(TranscriptExporter, WritesSrtAndAnchorTexts) {
-  const auto t = words({{"Hello", 0.0, 0.5}, {"there.", 0.6, 1.25}, {"General", 1.5, 2.0},
-                        {"Kenobi.", 2.1, 2.75}});
+  const auto t = words({{"Hello", 0.0, 0.5}, {"there.", 0.6, 1.25}, {"General", 1.5, 2.0}, {"Kenobi.", 2.1, 2.75}});
   EXPECT_EQ(TE::srt(t, keepAll(10), 4.0, 12),
             "1\n00:00:00,000 --> 00:00:01,250\nHello there.\n"
             "\n"
@@ -110,8 +112,7 @@ TEST(TranscriptExporter, WritesSrtAndAnchorTexts) {
   EXPECT_EQ(stamps(59.9999, 60.0), "1\n00:00:59,999 --> 00:01:00,000\nw\n");
   EXPECT_EQ(stamps(360000.0, 360001.0), "1\n100:00:00,000 --> 100:00:01,000\nw\n");
 
-  EXPECT_EQ(TE::anchorMarkdown(words({{"a.", 62.9, 63.0}, {"b", 4500.2, 4500.4}}), keepAll(5000),
-                               6.0, 16),
+  EXPECT_EQ(TE::anchorMarkdown(words({{"a.", 62.9, 63.0}, {"b", 4500.2, 4500.4}}), keepAll(5000), 6.0, 16),
             "[01:02] a.\n[75:00] b");
   EXPECT_EQ(TE::beatCount(t, keepAll(10)), 2);
 }
@@ -142,15 +143,13 @@ TEST(TranscriptExporter, WritesTheMarkdownTranscript) {
   source.path = "/footage/take3.mov";
   source.durationSeconds = 20.0;
   source.frameDuration = {1, 25};
-  const CutList list{{seg(0, 4), seg(4, 6, SegmentKind::silence), seg(6, 10),
-                      seg(10, 11, SegmentKind::filler), seg(11, 12, SegmentKind::manual),
-                      seg(12, 13, SegmentKind::manual), seg(13, 14, SegmentKind::retakeRejected),
-                      seg(14, 20, SegmentKind::flub)}};
+  const CutList list{{seg(0, 4), seg(4, 6, SegmentKind::silence), seg(6, 10), seg(10, 11, SegmentKind::filler),
+                      seg(11, 12, SegmentKind::manual), seg(12, 13, SegmentKind::manual),
+                      seg(13, 14, SegmentKind::retakeRejected), seg(14, 20, SegmentKind::flub)}};
   // Gap of 0.8 s starts a paragraph; exactly 0.75 s does not; the removed silence does not.
-  const auto t = words({{"Hi", 0.0, 0.4}, {"all.", 1.2, 1.5}, {"Next", 2.25, 2.5},
-                        {"bit", 3.0, 3.4}, {"after", 6.0, 6.4}});
-  const std::vector<Advisory> notes{{{130.0, 131.0}, "Later <b> & *this*"},
-                                    {{12.5, 13.0}, "Earlier"}};
+  const auto t =
+      words({{"Hi", 0.0, 0.4}, {"all.", 1.2, 1.5}, {"Next", 2.25, 2.5}, {"bit", 3.0, 3.4}, {"after", 6.0, 6.4}});
+  const std::vector<Advisory> notes{{{130.0, 131.0}, "Later <b> & *this*"}, {{12.5, 13.0}, "Earlier"}};
   EXPECT_EQ(TE::markdown(source, t, list, notes),
             "# Transcript \u2014 take3.mov (first cut)\n"
             "\n"

@@ -12,12 +12,10 @@ using test::seg;
 
 namespace {
 
-SourceMedia source(RationalTime fd = {1001, 30000}) {
-  return test::videoSource("/Users/x/take 1.mov", 10.0, fd);
-}
+SourceMedia source(RationalTime fd = {1001, 30000}) { return test::videoSource("/Users/x/take 1.mov", 10.0, fd); }
 
-const CutList twoPieces{{seg(0.0, 2.5), seg(2.5, 4.0, SegmentKind::silence), seg(4.0, 6.2),
-                         seg(6.2, 10.0, SegmentKind::flub)}};
+const CutList twoPieces{
+    {seg(0.0, 2.5), seg(2.5, 4.0, SegmentKind::silence), seg(4.0, 6.2), seg(6.2, 10.0, SegmentKind::flub)}};
 
 std::size_t occurrences(const std::string& text, const std::string& what) {
   std::size_t n = 0;
@@ -28,11 +26,10 @@ std::size_t occurrences(const std::string& text, const std::string& what) {
 }  // namespace
 
 TEST(XMEMLWriter, WritesRatesAndPiecesOnTheFrameGrid) {
-  const std::pair<RationalTime, std::string> rates[] = {
-      {{1001, 30000}, "<timebase>30</timebase><ntsc>TRUE</ntsc>"},
-      {{1, 25}, "<timebase>25</timebase><ntsc>FALSE</ntsc>"},
-      {{1001, 24000}, "<timebase>24</timebase><ntsc>TRUE</ntsc>"},
-      {{1001, 60000}, "<timebase>60</timebase><ntsc>TRUE</ntsc>"}};
+  const std::pair<RationalTime, std::string> rates[] = {{{1001, 30000}, "<timebase>30</timebase><ntsc>TRUE</ntsc>"},
+                                                        {{1, 25}, "<timebase>25</timebase><ntsc>FALSE</ntsc>"},
+                                                        {{1001, 24000}, "<timebase>24</timebase><ntsc>TRUE</ntsc>"},
+                                                        {{1001, 60000}, "<timebase>60</timebase><ntsc>TRUE</ntsc>"}};
   for (const auto& [fd, rate] : rates) {
     EXPECT_NE(XMEMLWriter::xmeml(source(fd), twoPieces, "P", true).find(rate), std::string::npos);
     EXPECT_EQ(CutListCheck::framesFault(twoPieces, source(fd)), std::nullopt);
@@ -48,8 +45,7 @@ TEST(XMEMLWriter, WritesRatesAndPiecesOnTheFrameGrid) {
             (std::vector<std::string>{"75", "186", "75", "186", "75", "186"}));
   // 299.7 frames of source.
   EXPECT_EQ(doc.texts("//file/duration/text()"), std::vector<std::string>{"300"});
-  EXPECT_EQ(doc.texts("//file/pathurl/text()"),
-            std::vector<std::string>{"file://localhost/Users/x/take%201.mov"});
+  EXPECT_EQ(doc.texts("//file/pathurl/text()"), std::vector<std::string>{"file://localhost/Users/x/take%201.mov"});
   EXPECT_EQ(doc.texts("//file/name/text()"), std::vector<std::string>{"take 1.mov"});
   EXPECT_TRUE(text.ends_with("\n</xmeml>"));
 }
@@ -62,24 +58,20 @@ TEST(XMEMLWriter, NestsTheSourceOnceAndLinksEveryPiece) {
   EXPECT_EQ(doc.number("count(//file[@id='file-1'][*])"), 1);
   // The full nested sequence sits in the first clip item written: the first video item.
   EXPECT_EQ(doc.number("count(//clipitem[@id='clipitem-v1']/sequence/media)"), 1);
-  EXPECT_EQ(doc.texts("//clipitem[@id='clipitem-a2-1']/name/text()"),
-            std::vector<std::string>{"P \u2014 Source"});
+  EXPECT_EQ(doc.texts("//clipitem[@id='clipitem-a2-1']/name/text()"), std::vector<std::string>{"P \u2014 Source"});
   EXPECT_EQ(doc.texts("//clipitem[@id='clipitem-a2-2']/link/linkclipref/text()"),
             (std::vector<std::string>{"clipitem-v2", "clipitem-a1-2", "clipitem-a2-2"}));
-  EXPECT_EQ(doc.texts("//clipitem[@id='src-a2']/sourcetrack/trackindex/text()"),
-            std::vector<std::string>{"2"});
+  EXPECT_EQ(doc.texts("//clipitem[@id='src-a2']/sourcetrack/trackindex/text()"), std::vector<std::string>{"2"});
 
   // Without nesting the items point at the file directly, written in full once.
   const File flat(XMEMLWriter::xmeml(source(), twoPieces, "P", false));
   EXPECT_EQ(flat.number("count(//sequence[@id='nested-1'])"), 0);
   EXPECT_EQ(flat.number("count(//clipitem[@id='clipitem-v1']/file[*])"), 1);
   EXPECT_EQ(flat.number("count(//file[not(*)])"), 5);
-  EXPECT_EQ(flat.texts("//clipitem[@id='clipitem-v1']/name/text()"),
-            std::vector<std::string>{"take 1.mov"});
+  EXPECT_EQ(flat.texts("//clipitem[@id='clipitem-v1']/name/text()"), std::vector<std::string>{"take 1.mov"});
 
   // Nothing kept: empty tracks, and neither the file nor the nested sequence anywhere.
-  const std::string none = XMEMLWriter::xmeml(
-      source(), CutList{{seg(0, 10, SegmentKind::silence)}}, "P", true);
+  const std::string none = XMEMLWriter::xmeml(source(), CutList{{seg(0, 10, SegmentKind::silence)}}, "P", true);
   EXPECT_EQ(occurrences(none, "<file"), 0u);
   EXPECT_EQ(occurrences(none, "nested-1"), 0u);
   EXPECT_NE(none.find("<duration>0</duration>"), std::string::npos);

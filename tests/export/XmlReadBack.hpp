@@ -49,8 +49,7 @@ class File {
   explicit File(const std::string& text, const std::string& extension = ".xml") {
     static int counter = 0;
     path_ = std::filesystem::temp_directory_path() /
-            ("kestrane-readback-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) +
-             extension);
+            ("kestrane-readback-" + std::to_string(::getpid()) + "-" + std::to_string(++counter) + extension);
     std::ofstream(path_, std::ios::binary) << text;
   }
   ~File() { std::filesystem::remove(path_); }
@@ -61,8 +60,7 @@ class File {
 
   // Empty when the document is valid against the FCPXML DTD; xmllint's complaint otherwise.
   std::string dtdProblems() const {
-    const Run r = run("xmllint --noout --dtdvalid " + quoted(KESTRANE_FCPXML_DTD) + " " +
-                      quoted(path_.string()));
+    const Run r = run("xmllint --noout --dtdvalid " + quoted(KESTRANE_FCPXML_DTD) + " " + quoted(path_.string()));
     return r.status == 0 ? std::string() : "xmllint: " + r.output;
   }
 
@@ -78,8 +76,7 @@ class File {
     std::vector<std::string> out;
     if (r.status != 0) return out;
     static const std::regex value(R"re(="([^"]*)")re");
-    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), value);
-         it != std::sregex_iterator(); ++it) {
+    for (auto it = std::sregex_iterator(r.output.begin(), r.output.end(), value); it != std::sregex_iterator(); ++it) {
       out.push_back(decode((*it)[1].str()));
     }
     return out;
@@ -97,9 +94,7 @@ class File {
   }
 
   // The number an XPath expression evaluates to (count(...), for instance).
-  long number(const std::string& xpath) const {
-    return std::strtol(query(xpath).output.c_str(), nullptr, 10);
-  }
+  long number(const std::string& xpath) const { return std::strtol(query(xpath).output.c_str(), nullptr, 10); }
 
  private:
   Run query(const std::string& xpath) const {
@@ -107,12 +102,11 @@ class File {
   }
 
   static std::string decode(std::string text) {
-    const std::pair<const char*, const char*> entities[] = {
-        {"&lt;", "<"}, {"&gt;", ">"}, {"&quot;", "\""}, {"&#9;", "\t"}, {"&#10;", "\n"},
-        {"&#13;", "\r"}, {"&amp;", "&"}};
+    const std::pair<const char*, const char*> entities[] = {{"&lt;", "<"},  {"&gt;", ">"},   {"&quot;", "\""},
+                                                            {"&#9;", "\t"}, {"&#10;", "\n"}, {"&#13;", "\r"},
+                                                            {"&amp;", "&"}};
     for (const auto& [entity, plain] : entities) {
-      for (std::size_t at = text.find(entity); at != std::string::npos;
-           at = text.find(entity, at + 1)) {
+      for (std::size_t at = text.find(entity); at != std::string::npos; at = text.find(entity, at + 1)) {
         text.replace(at, std::char_traits<char>::length(entity), plain);
       }
     }
@@ -127,8 +121,7 @@ class File {
 inline long long framesIn(const std::string& time, long long frameValue, long long frameScale) {
   const auto slash = time.find('/');
   const long long num = std::stoll(time.substr(0, slash));
-  const long long den =
-      slash == std::string::npos ? 1 : std::stoll(time.substr(slash + 1, time.size() - slash - 2));
+  const long long den = slash == std::string::npos ? 1 : std::stoll(time.substr(slash + 1, time.size() - slash - 2));
   const __int128 numerator = static_cast<__int128>(num) * frameScale;
   const __int128 denominator = static_cast<__int128>(den) * frameValue;
   if (numerator % denominator != 0) return -1;

@@ -14,12 +14,9 @@ class FakeBrandSite {
  public:
   FakeBrandSite(const std::filesystem::path& root, const std::filesystem::path& work)
       : log_((std::filesystem::create_directories(work), work / "requests.log")),
-        server_("fake_brand_site.py", {root.string(), (work / "port").string(), log_.string()},
-                work / "port") {}
+        server_("fake_brand_site.py", {root.string(), (work / "port").string(), log_.string()}, work / "port") {}
 
-  std::string url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(port()) + path;
-  }
+  std::string url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port()) + path; }
   int port() const { return server_.port(); }
   // The paths asked for so far, in order.
   std::vector<std::string> requests() const {

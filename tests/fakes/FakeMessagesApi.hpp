@@ -15,8 +15,7 @@ class FakeMessagesApi {
  public:
   explicit FakeMessagesApi(const std::filesystem::path& dir)
       : dir_((std::filesystem::create_directories(dir), dir)),
-        server_("fake_messages_api.py",
-                {(dir_ / "port").string(), logPath().string(), (dir_ / "reply").string()},
+        server_("fake_messages_api.py", {(dir_ / "port").string(), logPath().string(), (dir_ / "reply").string()},
                 dir_ / "port") {}
 
   // The base address of one scenario ("ok", "429", ...).

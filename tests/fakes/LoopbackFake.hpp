@@ -20,8 +20,7 @@ namespace kestrane::test {
 
 class LoopbackFake {
  public:
-  LoopbackFake(const std::string& script, const std::vector<std::string>& args,
-               const std::filesystem::path& portFile) {
+  LoopbackFake(const std::string& script, const std::vector<std::string>& args, const std::filesystem::path& portFile) {
     const std::string path = std::string(KESTRANE_SOURCE_DIR) + "/tests/fakes/" + script;
     std::filesystem::remove(portFile);
     std::vector<char*> argv{const_cast<char*>("python3"), const_cast<char*>(path.c_str())};

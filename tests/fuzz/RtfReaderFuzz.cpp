@@ -6,7 +6,6 @@
 #include "kestrane/platform/RtfReader.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  (void)kestrane::platform::rtfPlainText(
-      std::string_view(reinterpret_cast<const char*>(data), size));
+  (void)kestrane::platform::rtfPlainText(std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

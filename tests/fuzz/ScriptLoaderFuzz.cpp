@@ -29,8 +29,7 @@ const std::filesystem::path& scratch() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  static const std::array<const char*, 4> kinds{"script.txt", "script.md", "script.fountain",
-                                                "script.rtf"};
+  static const std::array<const char*, 4> kinds{"script.txt", "script.md", "script.fountain", "script.rtf"};
   const std::filesystem::path file = scratch() / kinds[data[0] % kinds.size()];
   std::ofstream(file, std::ios::binary | std::ios::trunc)
       .write(reinterpret_cast<const char*>(data + 1), static_cast<std::streamsize>(size - 1));

@@ -32,11 +32,16 @@ TEST(BrandProbe, ColourReadingAndRanking) {
   EXPECT_EQ(hits[0], (BrandProbe::ColorHit{"#654321", 0.5, "--brand-gray"}));
   EXPECT_EQ(hits[1], (BrandProbe::ColorHit{"#123456", 3.0, "background-color"}));
   EXPECT_EQ(hits[2], (BrandProbe::ColorHit{"#123456", 1.0, "color"}));
-  EXPECT_EQ(BrandProbe::colorHitsInHTML("<META name='theme-color' content=\"#FFF\"><meta content=#000 name=x>").size(), 1u);
+  EXPECT_EQ(BrandProbe::colorHitsInHTML("<META name='theme-color' content=\"#FFF\"><meta content=#000 name=x>").size(),
+            1u);
 
   // Equal totals rank by colour text, greater first; near duplicates of a chosen accent drop.
-  const auto p = BrandProbe::rank({{"#00c853", 2, "a"}, {"#d50000", 2, "b"}, {"#1565c0", 9, "c"},
-                                   {"#1e88e5", 5, "d"}, {"#1976d2", 4, "e"}, {"#000000", 1, "f"},
+  const auto p = BrandProbe::rank({{"#00c853", 2, "a"},
+                                   {"#d50000", 2, "b"},
+                                   {"#1565c0", 9, "c"},
+                                   {"#1e88e5", 5, "d"},
+                                   {"#1976d2", 4, "e"},
+                                   {"#000000", 1, "f"},
                                    {"#ffffff", 1, "g"}});
   ASSERT_TRUE(p);
   EXPECT_EQ(p->accents, (Strings{"#1565c0", "#d50000", "#00c853"}));
@@ -67,11 +72,13 @@ class BrandSiteTest : public ::testing::Test {
     site.emplace(dir / "site", dir / "server");
     write("unsafe.html",
           "<link rel=stylesheet href=\"file:///etc/passwd\">"
-          "<link rel=stylesheet href=\"gopher://127.0.0.1:" + std::to_string(site->port()) + "/g.css\">"
-          "<link rel=stylesheet href=\"http://10.255.255.1/x.css\">"
-          "<link rel=stylesheet href=\"http://169.254.169.254/y.css\">"
-          "<link rel=stylesheet href=\"http://[fd00::1]/z.css\">"
-          "<link rel=stylesheet href=\"a.css\">");
+          "<link rel=stylesheet href=\"gopher://127.0.0.1:" +
+              std::to_string(site->port()) +
+              "/g.css\">"
+              "<link rel=stylesheet href=\"http://10.255.255.1/x.css\">"
+              "<link rel=stylesheet href=\"http://169.254.169.254/y.css\">"
+              "<link rel=stylesheet href=\"http://[fd00::1]/z.css\">"
+              "<link rel=stylesheet href=\"a.css\">");
   }
   void TearDown() override { site.reset(); }
   void write(const std::string& name, const std::string& text) {

@@ -18,8 +18,7 @@ std::string fixture(const std::string& name) {
 }
 
 std::string loads(int n, const std::string& list) {
-  return "the composition loads " + std::to_string(n) + " external resource" + (n == 1 ? "" : "s") +
-         " — " + list +
+  return "the composition loads " + std::to_string(n) + " external resource" + (n == 1 ? "" : "s") + " — " + list +
          ". Graphics must render with no network: use the local font families Kestrane listed, "
          "or embed a face as a data: URI.";
 }
@@ -33,47 +32,50 @@ TEST(ExternalResourceGate, FixtureCorpus) {
       {"clean-svg-namespace", ""},
       {"clean-data-images", ""},
       {"comment-in-style", loads(1, "web font https://evil.example/x.woff2")},
-      {"comment-in-script",
-       loads(2, "external resource https://evil.example/beacon; runtime network call fetch(")},
+      {"comment-in-script", loads(2, "external resource https://evil.example/beacon; runtime network call fetch(")},
       {"unclosed-comment", loads(1, "external image https://evil.example/a.png")},
       {"upper-case-scheme", loads(1, "external script HTTPS://EVIL.EXAMPLE/LIB.JS")},
-      {"websocket",
-       loads(2, "external resource wss://evil.example/live; runtime network call new WebSocket")},
-      {"unquoted-srcset",
-       loads(2, "external image //evil.example/a.png; external image //evil.example/b.png")},
+      {"websocket", loads(2, "external resource wss://evil.example/live; runtime network call new WebSocket")},
+      {"unquoted-srcset", loads(2, "external image //evil.example/a.png; external image //evil.example/b.png")},
       {"url-space", loads(1, "external image //evil.example/bg.jpg")},
-      {"userinfo",
-       loads(1, "external script "
-                "https://cdn.jsdelivr.net@evil.example/npm/gsap@3.14.2/dist/gsap.min.js")},
+      {"userinfo", loads(1,
+                         "external script "
+                         "https://cdn.jsdelivr.net@evil.example/npm/gsap@3.14.2/dist/gsap.min.js")},
       {"foreign-path-on-cdn",
-       loads(2, "external script https://cdn.jsdelivr.net/npm/evil-gsap-plugin@1/dist/x.min.js; "
-                "external script https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/ScrollTrigger.min.js")},
-      {"w3-lookalike", loads(2, "external resource https://evil.example/www.w3.org/frame; "
-                                "external resource https://www.w3.org.evil.example/x")},
-      {"data-script", loads(2, "external script data:text/javascript;base64,ZmV0Y2goKQ==; "
-                               "external resource data:text/html,")},
-      {"spaced-calls", loads(3, "runtime network call fetch(; runtime network call new "
-                                "EventSource; runtime network call import(")},
-      {"font-service", loads(2, "web font https://fonts.googleapis.com/css2?family=Inter; CSS "
-                                "@import @import in the composition's stylesheet")},
-      {"escaped-slashes", loads(2, "external image https://evil.example/t.gif; external resource "
-                                   "https:evil.example/u")},
-      {"many", loads(5, "external image https://a.example/1.png; external media "
-                        "https://a.example/2.mp4; external resource https://a.example/page (+2 "
-                        "more)")},
+       loads(2,
+             "external script https://cdn.jsdelivr.net/npm/evil-gsap-plugin@1/dist/x.min.js; "
+             "external script https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/ScrollTrigger.min.js")},
+      {"w3-lookalike", loads(2,
+                             "external resource https://evil.example/www.w3.org/frame; "
+                             "external resource https://www.w3.org.evil.example/x")},
+      {"data-script", loads(2,
+                            "external script data:text/javascript;base64,ZmV0Y2goKQ==; "
+                            "external resource data:text/html,")},
+      {"spaced-calls", loads(3,
+                             "runtime network call fetch(; runtime network call new "
+                             "EventSource; runtime network call import(")},
+      {"font-service", loads(2,
+                             "web font https://fonts.googleapis.com/css2?family=Inter; CSS "
+                             "@import @import in the composition's stylesheet")},
+      {"escaped-slashes", loads(2,
+                                "external image https://evil.example/t.gif; external resource "
+                                "https:evil.example/u")},
+      {"many", loads(5,
+                     "external image https://a.example/1.png; external media "
+                     "https://a.example/2.mp4; external resource https://a.example/page (+2 "
+                     "more)")},
   };
   for (const auto& [name, reason] : cases) {
     const std::string html = fixture(name);
     ASSERT_FALSE(html.empty()) << name;
-    EXPECT_EQ(ExternalResourceGate::failureReason(ExternalResourceGate::violations(html)), reason)
-        << name;
+    EXPECT_EQ(ExternalResourceGate::failureReason(ExternalResourceGate::violations(html)), reason) << name;
   }
 }
 
 TEST(ExternalResourceGate, ReferencesAreCutAndRecordedOnce) {
   const std::string stem = "https://a.example/" + std::string(150, 'x');
-  const auto found = ExternalResourceGate::violations("<img src=\"" + stem + "1\"><img src=\"" +
-                                                     stem + "2\"> fetch() fetch()");
+  const auto found =
+      ExternalResourceGate::violations("<img src=\"" + stem + "1\"><img src=\"" + stem + "2\"> fetch() fetch()");
   ASSERT_EQ(found.size(), 2u);
   EXPECT_EQ(found[0].reference.size(), 120u);
   EXPECT_EQ(found[1], (ExternalResourceGate::Violation{"runtime network call", "fetch("}));
@@ -101,35 +103,28 @@ const std::vector<Evasion>& evasions() {
        "external image https://evil.example/a.png"},
       {"reference without semicolon", R"h(<img src="https&#58//evil.example/a.png">)h",
        "external image https://evil.example/a.png"},
-      {"slashes as references", R"h(<img src="&#47;&#47;evil.example/a.png">)h",
-       "external image //evil.example/a.png"},
-      {"named colon", R"h(<img src="https&colon;//evil.example/a.png">)h",
-       "external image https://evil.example/a.png"},
+      {"slashes as references", R"h(<img src="&#47;&#47;evil.example/a.png">)h", "external image //evil.example/a.png"},
+      {"named colon", R"h(<img src="https&colon;//evil.example/a.png">)h", "external image https://evil.example/a.png"},
       {"named slashes", R"h(<img src="https:&sol;&sol;evil.example/a.png">)h",
        "external image https://evil.example/a.png"},
-      {"scheme letters as references",
-       R"h(<img src="&#104;&#116;&#116;&#112;&#115;://evil.example/a.png">)h",
+      {"scheme letters as references", R"h(<img src="&#104;&#116;&#116;&#112;&#115;://evil.example/a.png">)h",
        "external image https://evil.example/a.png"},
       {"reference inside url()", R"h(<div style="background:url(https&#58;//evil.example/b.jpg)">)h",
        "external image https://evil.example/b.jpg"},
-      {"quote references around url()",
-       R"h(<div style="background:url(&quot;//evil.example/b.jpg&quot;)"></div>)h",
+      {"quote references around url()", R"h(<div style="background:url(&quot;//evil.example/b.jpg&quot;)"></div>)h",
        "external image //evil.example/b.jpg"},
       {"tab reference in scheme", R"h(<img src="ht&Tab;tps://evil.example/a.png">)h",
        "external image https://evil.example/a.png"},
       {"newline reference between slashes", R"h(<img src="https:/&NewLine;/evil.example/a.png">)h",
        "external image https://evil.example/a.png"},
-      {"raw tab in scheme", "<img src=\"htt\tps://evil.example/a.png\">",
-       "external image https://evil.example/a.png"},
+      {"raw tab in scheme", "<img src=\"htt\tps://evil.example/a.png\">", "external image https://evil.example/a.png"},
       {"raw line break in scheme", "<img src=\"https:\n//evil.example/a.png\">",
        "external image https://evil.example/a.png"},
       {"css hex escape", R"h(<style>body{background:url(\68ttps://evil.example/b.jpg)}</style>)h",
        "external image https://evil.example/b.jpg"},
-      {"css escape ended by a blank",
-       R"h(<style>body{background:url(\68 ttps://evil.example/b.jpg)}</style>)h",
+      {"css escape ended by a blank", R"h(<style>body{background:url(\68 ttps://evil.example/b.jpg)}</style>)h",
        "external image https://evil.example/b.jpg"},
-      {"css six-digit escape",
-       R"h(<style>body{background:url("\000068ttps://evil.example/b.jpg")}</style>)h",
+      {"css six-digit escape", R"h(<style>body{background:url("\000068ttps://evil.example/b.jpg")}</style>)h",
        "external image https://evil.example/b.jpg"},
       {"css escaped slashes", R"h(<style>i{background:url(\2f\2f evil.example/b.jpg)}</style>)h",
        "external image //evil.example/b.jpg"},
@@ -139,8 +134,7 @@ const std::vector<Evasion>& evasions() {
        "external image //evil.example/b.jpg"},
       {"css escaped import", R"h(<style>@\69mport "theme.css";</style>)h",
        "CSS @import @import in the composition's stylesheet"},
-      {"css escape in a style attribute",
-       R"h(<div style="background:url(\68ttps://evil.example/b.jpg)"></div>)h",
+      {"css escape in a style attribute", R"h(<div style="background:url(\68ttps://evil.example/b.jpg)"></div>)h",
        "external image https://evil.example/b.jpg"},
       {"css escape in a font host",
        R"h(<style>@font-face{src:url(https://fonts.g\73tatic.com/s/inter.woff2)}</style>)h",
@@ -149,19 +143,14 @@ const std::vector<Evasion>& evasions() {
        "external image https://evil.example/a.png"},
       {"script unicode escape", R"h(<script>img.src = "\u0068ttps://evil.example/a.png";</script>)h",
        "external image https://evil.example/a.png"},
-      {"script code point escape",
-       R"h(<script>img.src = "\u{68}ttps://evil.example/a.png";</script>)h",
+      {"script code point escape", R"h(<script>img.src = "\u{68}ttps://evil.example/a.png";</script>)h",
        "external image https://evil.example/a.png"},
-      {"script escaped slashes",
-       R"h(<script>img.src = "https:\u002f\u002fevil.example/a.png";</script>)h",
+      {"script escaped slashes", R"h(<script>img.src = "https:\u002f\u002fevil.example/a.png";</script>)h",
        "external image https://evil.example/a.png"},
       {"escaped identifier", R"h(<script>\u0066etch("/x");</script>)h", "runtime network call fetch("},
-      {"computed lookup", R"h(<script>window["fetch"]("/x");</script>)h",
-       "runtime network call fetch("},
-      {"escaped computed lookup", R"h(<script>window["\x66etch"]("/x");</script>)h",
-       "runtime network call fetch("},
-      {"call through call()", R"h(<script>fetch.call(window, "/x");</script>)h",
-       "runtime network call fetch("},
+      {"computed lookup", R"h(<script>window["fetch"]("/x");</script>)h", "runtime network call fetch("},
+      {"escaped computed lookup", R"h(<script>window["\x66etch"]("/x");</script>)h", "runtime network call fetch("},
+      {"call through call()", R"h(<script>fetch.call(window, "/x");</script>)h", "runtime network call fetch("},
       {"aliased", R"h(<script>const f = fetch; f("/x");</script>)h", "runtime network call fetch("},
       {"constructor through window", R"h(<script>const s = new window.WebSocket(u);</script>)h",
        "runtime network call new WebSocket"},
@@ -169,17 +158,12 @@ const std::vector<Evasion>& evasions() {
        "runtime network call new EventSource"},
       {"escaped constructor name", R"h(<script>const s = new Web\u0053ocket(u);</script>)h",
        "runtime network call new WebSocket"},
-      {"handler with a reference", R"h(<img src="a.png" onerror="&#102;etch('/x')">)h",
-       "runtime network call fetch("},
-      {"handler with a script escape", R"h(<body onload="\u0066etch('/x')"></body>)h",
-       "runtime network call fetch("},
-      {"javascript address", R"h(<a href="javascript:window['fetch']('/x')">go</a>)h",
-       "runtime network call fetch("},
-      {"document in srcdoc",
-       R"h(<iframe srcdoc="&lt;img src=&quot;https://evil.example/a.png&quot;&gt;"></iframe>)h",
+      {"handler with a reference", R"h(<img src="a.png" onerror="&#102;etch('/x')">)h", "runtime network call fetch("},
+      {"handler with a script escape", R"h(<body onload="\u0066etch('/x')"></body>)h", "runtime network call fetch("},
+      {"javascript address", R"h(<a href="javascript:window['fetch']('/x')">go</a>)h", "runtime network call fetch("},
+      {"document in srcdoc", R"h(<iframe srcdoc="&lt;img src=&quot;https://evil.example/a.png&quot;&gt;"></iframe>)h",
        "external image https://evil.example/a.png"},
-      {"userinfo as a reference",
-       R"h(<script src="https://cdn.jsdelivr.net&commat;evil.example/x.js"></script>)h",
+      {"userinfo as a reference", R"h(<script src="https://cdn.jsdelivr.net&commat;evil.example/x.js"></script>)h",
        "external script https://cdn.jsdelivr.net@evil.example/x.js"},
       {"backslashes for slashes", R"h(<img src="https:\\evil.example\a.png">)h",
        "external image https://evil.example/a.png"},
@@ -209,12 +193,10 @@ TEST(ExternalResourceGate, EscapedAndIndirectReferencesAreRefused) {
 // What the escapes must not turn into a refusal: ordinary words next to the API names, entities
 // in visible text, times, CSS content escapes and comments.
 TEST(ExternalResourceGate, CleanGraphicsPass) {
-  const std::string gsap =
-      R"h(<script src="https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js"></script>)h";
+  const std::string gsap = R"h(<script src="https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js"></script>)h";
   const std::vector<std::pair<const char*, std::string>> clean{
       {"new features title", "<h1>Three new features, explained</h1>"},
-      {"new features in a script",
-       gsap + R"h(<script>title.textContent = "Three new features, explained";</script>)h"},
+      {"new features in a script", gsap + R"h(<script>title.textContent = "Three new features, explained";</script>)h"},
       {"plural API-like words", "<h1>The new EventSources report</h1><p>new WebSockets course</p>"},
       {"fetch in prose", "<p>We fetch the numbers daily</p>"},
       {"fetch in a script string", R"h(<script>note.textContent = "Data you fetch later";</script>)h"},

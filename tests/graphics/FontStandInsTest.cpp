@@ -13,9 +13,9 @@ TEST(FontStandIns, EveryKnownBrandFamilyResolvesToAnInstalledFamily) {
   const std::string last = LocalFonts::lastResort();
   ASSERT_TRUE(LocalFonts::installedFamilies().contains(GraphicsText::lower(last))) << last;
   const std::vector<std::string> brandFamilies{
-      "Anton", "Bebas Neue", "Oswald", "Inter", "Roboto", "Open Sans", "Lato", "Montserrat", "Poppins",
-      "Futura", "Nunito", "Source Sans Pro", "Work Sans", "DM Sans", "Space Grotesk", "Playfair Display",
-      "Merriweather", "Georgia", "Helvetica"};
+      "Anton",         "Bebas Neue",       "Oswald",       "Inter",   "Roboto",          "Open Sans", "Lato",
+      "Montserrat",    "Poppins",          "Futura",       "Nunito",  "Source Sans Pro", "Work Sans", "DM Sans",
+      "Space Grotesk", "Playfair Display", "Merriweather", "Georgia", "Helvetica"};
   for (const auto& font : LocalFonts::resolve(brandFamilies, LocalFonts::installedFontFile, last)) {
     SCOPED_TRACE(font.requested + " -> " + font.family);
     // The last resort comes without a file; a stand-in of the row's own comes with one.
@@ -24,8 +24,8 @@ TEST(FontStandIns, EveryKnownBrandFamilyResolvesToAnInstalledFamily) {
     const std::string ext = font.fileURL->extension().string();
     EXPECT_TRUE(ext == ".otf" || ext == ".ttf") << *font.fileURL;
   }
-  for (const auto& warning : LocalFonts::substitutionWarnings(
-           LocalFonts::resolve({"Zapfino"}, LocalFonts::installedFontFile, last))) {
+  for (const auto& warning :
+       LocalFonts::substitutionWarnings(LocalFonts::resolve({"Zapfino"}, LocalFonts::installedFontFile, last))) {
     EXPECT_NE(warning.find("use \"" + last + "\" instead"), std::string::npos) << warning;
   }
 }

@@ -9,8 +9,7 @@
 #include <string>
 
 inline void expectGolden(const std::string& name, const std::string& text) {
-  const std::filesystem::path path =
-      std::filesystem::path(KESTRANE_SOURCE_DIR) / "tests/graphics/golden" / name;
+  const std::filesystem::path path = std::filesystem::path(KESTRANE_SOURCE_DIR) / "tests/graphics/golden" / name;
   if (std::getenv("KESTRANE_UPDATE_GOLDEN")) {
     std::ofstream(path, std::ios::binary) << text;
     return;

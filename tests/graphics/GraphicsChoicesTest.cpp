@@ -33,8 +33,7 @@ TEST(GraphicsChoices, CeilingNoteOnlyWhenCapped) {
             "Graphics density \"moderate\" on a 10.0-minute cut works out to 54 visuals; this run "
             "is capped at 24 (each one is a Claude call plus real frame capture). Run it again to "
             "carry on where it stopped.");
-  EXPECT_NE(GC::ceilingNote(GraphicsDensity::fullyAnimated, 0, 100)->find("\"fully animated\""),
-            std::string::npos);
+  EXPECT_NE(GC::ceilingNote(GraphicsDensity::fullyAnimated, 0, 100)->find("\"fully animated\""), std::string::npos);
   EXPECT_FALSE(GC::ceilingNote(GraphicsDensity::sparse, 0, 0));
   EXPECT_FALSE(GC::ceilingNote(GraphicsDensity::heavy, 0, -3));
   EXPECT_FALSE(GC::ceilingNote(GraphicsDensity::sparse, 30, std::nullopt));

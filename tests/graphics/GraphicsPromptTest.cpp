@@ -79,17 +79,17 @@ TEST(GraphicsPrompt, AuthoringPromptGoldens) {
   const GraphicsCanvas vertical{1080, 1920, 30};
   const GraphicsCanvas landscape{1920, 1080, 25};
   expectGolden("authoring-overlay-anchored.txt",
-               GraphicsPrompt::authoringPrompt(overlayIdea(), brand(), std::nullopt, "Launch", vertical,
-                                               kFonts, vocabulary(), false));
+               GraphicsPrompt::authoringPrompt(overlayIdea(), brand(), std::nullopt, "Launch", vertical, kFonts,
+                                               vocabulary(), false));
   expectGolden("authoring-overlay-reference-with-house-style.txt",
-               GraphicsPrompt::authoringPrompt(overlayIdea(), brand(), "  Keep it calm.\n", "Launch",
-                                               landscape, kFonts, vocabulary(), true));
+               GraphicsPrompt::authoringPrompt(overlayIdea(), brand(), "  Keep it calm.\n", "Launch", landscape, kFonts,
+                                               vocabulary(), true));
   expectGolden("authoring-fullframe-estimated-reference.txt",
-               GraphicsPrompt::authoringPrompt(fullFrameIdea(), std::nullopt, " \n ", "Launch",
-                                               landscape, {}, std::nullopt, true));
+               GraphicsPrompt::authoringPrompt(fullFrameIdea(), std::nullopt, " \n ", "Launch", landscape, {},
+                                               std::nullopt, true));
   expectGolden("authoring-fullframe-estimated.txt",
-               GraphicsPrompt::authoringPrompt(fullFrameIdea(), brand(), std::nullopt, "Launch",
-                                               vertical, {}, ComponentVocabulary{}, false));
+               GraphicsPrompt::authoringPrompt(fullFrameIdea(), brand(), std::nullopt, "Launch", vertical, {},
+                                               ComponentVocabulary{}, false));
 }
 
 TEST(GraphicsPrompt, SectionsAndNumbers) {
@@ -111,8 +111,7 @@ TEST(GraphicsPrompt, SectionsAndNumbers) {
   const auto minType = [](int h) {
     VisualIdea i;
     i.generationPrompt = "x";
-    return GraphicsPrompt::authoringPrompt(i, std::nullopt, std::nullopt, "P", {1920, h, 30}, {},
-                                           std::nullopt, false);
+    return GraphicsPrompt::authoringPrompt(i, std::nullopt, std::nullopt, "P", {1920, h, 30}, {}, std::nullopt, false);
   };
   EXPECT_NE(minType(1080).find("at least 49px"), std::string::npos);
   EXPECT_NE(minType(1920).find("at least 87px"), std::string::npos);
@@ -140,9 +139,8 @@ TEST(GraphicsCanvas, FromTheSource) {
 }
 
 TEST(VisualIdeasPrompt, CountsFormatAndNotes) {
-  const std::string overlays =
-      VisualIdeasPrompt::build("Say \"hi\"", "[00:00] hello there", std::string("\n  be bold \n\n"), 1,
-                               GraphicsFormat::overlays);
+  const std::string overlays = VisualIdeasPrompt::build("Say \"hi\"", "[00:00] hello there",
+                                                        std::string("\n  be bold \n\n"), 1, GraphicsFormat::overlays);
   expectGolden("ideas-request-overlays.txt", overlays);
   const std::string mix = VisualIdeasPrompt::build("P", "T", " \n", 5, GraphicsFormat::mix);
   EXPECT_EQ(mix.find("OWNER NOTES"), std::string::npos);

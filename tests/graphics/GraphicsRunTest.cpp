@@ -39,8 +39,13 @@ const std::string styled =
 TEST(GraphicsRun, ReferencesFirstAndAloneThenABoundedBatchInTimeOrder) {
   kt::ScratchFolder scratch;
   GraphicsRun::Request request;
-  request.ideas = {idea(50, "F1", GraphicKind::fullFrame), idea(10, "O1"), idea(30, "Leaky"),
-                   idea(40, "O3"), idea(60, "O4"), idea(20, "Prose"), idea(70, "O5")};
+  request.ideas = {idea(50, "F1", GraphicKind::fullFrame),
+                   idea(10, "O1"),
+                   idea(30, "Leaky"),
+                   idea(40, "O3"),
+                   idea(60, "O4"),
+                   idea(20, "Prose"),
+                   idea(70, "O5")};
   request.projectName = "Demo";
   request.canvas = {64, 36, 30};
   request.assetsDir = scratch.path() / "pkg/assets";
@@ -66,8 +71,8 @@ TEST(GraphicsRun, ReferencesFirstAndAloneThenABoundedBatchInTimeOrder) {
       return "```html\n<html><link href=\"https://fonts.googleapis.com/css2?family=Inter\"></html>\n```";
     return "Here it is:\n" + styled;
   };
-  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea& i,
-                                             const GraphicsCanvas&, const fs::path& to) {
+  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea& i, const GraphicsCanvas&,
+                                             const fs::path& to) {
     kt::writeFile(to.string(), "movie");
     std::lock_guard lock(mutex);
     renders.emplace_back(i.name, running.load());
@@ -133,8 +138,8 @@ TEST(GraphicsRun, SameNamedIdeasWriteFilesOfTheirOwn) {
   std::mutex mutex;
   Strings written;
   const GraphicsRun::Author author = [&](const VisualIdea&, const std::string&) { return styled; };
-  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea& i,
-                                             const GraphicsCanvas&, const fs::path& to) {
+  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea& i, const GraphicsCanvas&,
+                                             const fs::path& to) {
     kt::writeFile(to.string(), i.name);
     std::lock_guard lock(mutex);
     written.push_back(to.filename().string());
@@ -147,16 +152,15 @@ TEST(GraphicsRun, SameNamedIdeasWriteFilesOfTheirOwn) {
   const fs::path stem = fs::path(first).stem();
   const std::string extension = fs::path(first).extension().string();
   EXPECT_EQ(result.assets[1].fileName, stem.string() + " 2" + extension);
-  EXPECT_EQ(GraphicsText::lower(result.assets[2].fileName),
-            GraphicsText::lower(stem.string() + " 3" + extension));
+  EXPECT_EQ(GraphicsText::lower(result.assets[2].fileName), GraphicsText::lower(stem.string() + " 3" + extension));
   EXPECT_NE(result.assets[3].fileName, first);
   std::set<std::string> distinct(written.begin(), written.end());
   EXPECT_EQ(distinct.size(), 4u);
   for (const auto& a : result.assets) {
     EXPECT_EQ(a.relativePath, "assets/" + a.fileName);
     EXPECT_TRUE(fs::is_regular_file(request.assetsDir / a.fileName)) << a.fileName;
-    EXPECT_TRUE(fs::is_regular_file(request.assetsDir / ".compositions" /
-                                    (fs::path(a.fileName).stem().string() + ".html")))
+    EXPECT_TRUE(
+        fs::is_regular_file(request.assetsDir / ".compositions" / (fs::path(a.fileName).stem().string() + ".html")))
         << a.fileName;
   }
 }
@@ -172,10 +176,18 @@ TEST(GraphicsRun, ReadmeGolden) {
   GraphicsRun::ReadmeInput in;
   in.projectName = "Launch video";
   in.canvas = {1920, 1080, 30};
-  GraphicsAsset measured{"Retention curve", "@01-23.4 retention-curve (ALPHA overlay).mov",
-                         "assets/@01-23.4 retention-curve (ALPHA overlay).mov", 83.4,
-                         GraphicKind::alphaOverlay, 4.25, 31.2, std::nullopt,
-                         std::string(80, 'w'), true, 3.96, 81.0};
+  GraphicsAsset measured{"Retention curve",
+                         "@01-23.4 retention-curve (ALPHA overlay).mov",
+                         "assets/@01-23.4 retention-curve (ALPHA overlay).mov",
+                         83.4,
+                         GraphicKind::alphaOverlay,
+                         4.25,
+                         31.2,
+                         std::nullopt,
+                         std::string(80, 'w'),
+                         true,
+                         3.96,
+                         81.0};
   GraphicsAsset plain = measured;
   plain.name = "Price card";
   plain.fileName = "@02-00.0 price-card (full-frame).mp4";
@@ -236,8 +248,8 @@ TEST(GraphicsRun, AFailedRenderSaysWhetherItIsTheProgramsFault) {
   request.options = GraphicsRun::Options::clamped(8, 1);
   request.fonts = std::vector<LocalFonts::ResolvedFont>{};
   const GraphicsRun::Author author = [](const VisualIdea&, const std::string&) { return styled; };
-  const GraphicsRun::Renderer renderer = [](const std::string&, const VisualIdea& i,
-                                            const GraphicsCanvas&, const fs::path& to) {
+  const GraphicsRun::Renderer renderer = [](const std::string&, const VisualIdea& i, const GraphicsCanvas&,
+                                            const fs::path& to) {
     if (i.name == "Said") throw UserFacingError("frame capture failed: timed out after 2s");
     if (i.name == "Fault") throw std::out_of_range("vector::_M_range_check");
     kt::writeFile(to.string(), "movie");

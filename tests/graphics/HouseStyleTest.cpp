@@ -68,7 +68,7 @@ TEST(HouseStyle, ExcerptsSizesAndCaps) {
   const std::string rule = ".a{b:c}";  // 7 characters
   std::string css;
   while (css.size() + rule.size() <= 2597) css += rule;
-  css += "x{y}" ;
+  css += "x{y}";
   css.resize(2601, 'z');
   ComponentVocabulary v = HouseStyle::derive("<style>" + css + "</style>", GraphicKind::fullFrame, "X");
   EXPECT_EQ(v.styleExcerpts.at("fullFrame"), css.substr(0, css.rfind('}', 2599) + 1));
@@ -107,8 +107,9 @@ TEST(HouseStyle, PromptSection) {
   v.derivedFrom = {"Lift", "Counter"};
   v.styleExcerpts = {{"alphaOverlay", ".panel{}"}};
   const std::string s = HouseStyle::promptSection(v, GraphicKind::fullFrame);
-  EXPECT_TRUE(s.starts_with("HOUSE STYLE — BINDING, AND THE POINT OF IT. The other graphics in this "
-                            "set have already been designed (reference: Lift, Counter). They will sit"));
+  EXPECT_TRUE(
+      s.starts_with("HOUSE STYLE — BINDING, AND THE POINT OF IT. The other graphics in this "
+                    "set have already been designed (reference: Lift, Counter). They will sit"));
   EXPECT_NE(s.find("\n\n- Palette — COPY THESE HEX VALUES CHARACTER FOR CHARACTER: #1, #2, #3, #4, #5, "
                    "#6, #7, #8\n\nThe reference composition's own stylesheet"),
             std::string::npos);

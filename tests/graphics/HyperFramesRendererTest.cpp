@@ -26,13 +26,13 @@ class HyperFramesRendererTest : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(scratch.path() / "frames");
     kt::make("ffmpeg -v error -f lavfi -i testsrc=s=64x36:r=30:d=1 -frames:v 3 '" +
-                  (scratch.path() / "frames/f%d.png").string() + "'");
+             (scratch.path() / "frames/f%d.png").string() + "'");
     kt::writeFile(scratch.file("gsap.js"), "/* gsap */");
     if (const char* home = std::getenv("HOME")) oldHome = home;
     setenv("HOME", scratch.path().c_str(), 1);
     fakeMode("");
-    for (const char* name : {"ANTHROPIC_API_KEY", "GITHUB_TOKEN", "AWS_SECRET_ACCESS_KEY",
-                             "DB_PASSWORD", "SSH_AUTH_SOCK", "npm_config__authToken"})
+    for (const char* name : {"ANTHROPIC_API_KEY", "GITHUB_TOKEN", "AWS_SECRET_ACCESS_KEY", "DB_PASSWORD",
+                             "SSH_AUTH_SOCK", "npm_config__authToken"})
       setenv(name, "a-secret", 1);
     setenv("HYPERFRAMES_BROWSER_PATH", "/usr/bin/chromium", 1);
     setenv("LC_ALL", "C.UTF-8", 1);
@@ -45,18 +45,15 @@ class HyperFramesRendererTest : public ::testing::Test {
     idea.kind = GraphicKind::alphaOverlay;
   }
   void TearDown() override {
-    for (const char* name : {"ANTHROPIC_API_KEY", "GITHUB_TOKEN", "AWS_SECRET_ACCESS_KEY",
-                             "DB_PASSWORD", "SSH_AUTH_SOCK", "npm_config__authToken",
-                             "HYPERFRAMES_BROWSER_PATH", "LC_ALL"})
+    for (const char* name : {"ANTHROPIC_API_KEY", "GITHUB_TOKEN", "AWS_SECRET_ACCESS_KEY", "DB_PASSWORD",
+                             "SSH_AUTH_SOCK", "npm_config__authToken", "HYPERFRAMES_BROWSER_PATH", "LC_ALL"})
       unsetenv(name);
     setenv("HOME", oldHome.c_str(), 1);
   }
   // The fake toolchain reads its settings from the home folder: its environment is filtered.
   void fakeMode(const std::string& mode) {
-    kt::writeFile(scratch.file(".fake-npx"), "FAKE_NPX_LOG='" + scratch.file("npx.log") +
-                                                 "'\nFAKE_NPX_FRAMES='" +
-                                                 scratch.file("frames") +
-                                                 "'\nFAKE_NPX_MODE='" + mode + "'\n");
+    kt::writeFile(scratch.file(".fake-npx"), "FAKE_NPX_LOG='" + scratch.file("npx.log") + "'\nFAKE_NPX_FRAMES='" +
+                                                 scratch.file("frames") + "'\nFAKE_NPX_MODE='" + mode + "'\n");
   }
   std::string oldHome = "/";
   kt::ScratchFolder scratch;
@@ -74,8 +71,8 @@ TEST(HyperFrames, FrameTimesOrderAndToolOutputDigests) {
   EXPECT_EQ(HyperFrames::frameTimes(0.01, 30), (std::pair<int, std::string>{1, "0.0000"}));
 
   kt::ScratchFolder folder;
-  for (const char* name : {"frame-10.png", "frame-2.png", "poster.png", "frame-.png", "frame-3.PNG",
-                           "Frame-4.png", "frame-1.png", "contact-sheet-1.jpg"})
+  for (const char* name : {"frame-10.png", "frame-2.png", "poster.png", "frame-.png", "frame-3.PNG", "Frame-4.png",
+                           "frame-1.png", "contact-sheet-1.jpg"})
     kt::writeFile(folder.file(name), "");
   Strings names;
   for (const auto& f : HyperFrames::orderedFrames(folder.path())) names.push_back(f.filename().string());
@@ -97,22 +94,35 @@ TEST(HyperFrames, FrameTimesOrderAndToolOutputDigests) {
 TEST(HyperFrames, ChildEnvironmentAndWorkCopy) {
   // Only what the toolchain needs passes: no key, token, cloud credential, agent socket or
   // npm registry secret, whatever it is called.
-  const Strings env = HyperFrames::childEnvironment(
-      {"HOME=/h", "ANTHROPIC_API_KEY=k", "GEMINI_API_KEY=g", "GH_TOKEN=t", "PATH=/usr/bin", "CI=0",
-       "AWS_SECRET_ACCESS_KEY=s", "AWS_ACCESS_KEY_ID=i", "PGPASSWORD=p", "SSH_AUTH_SOCK=/run/a",
-       "GOOGLE_APPLICATION_CREDENTIALS=/c.json", "npm_config__authToken=n", "LANG=de_DE.UTF-8",
-       "LC_TIME=C", "DISPLAY=:1", "npm_config_cache=/c", "HYPERFRAMES_API_KEY=h",
-       "PUPPETEER_EXECUTABLE_PATH=/b", "TMPDIR=/t", "DO_NOT_TRACK=0", "USER=me"},
-      "/opt/node/bin/npx");
-  EXPECT_EQ(env, (Strings{"HOME=/h", "LANG=de_DE.UTF-8", "LC_TIME=C", "DISPLAY=:1",
-                          "npm_config_cache=/c", "PUPPETEER_EXECUTABLE_PATH=/b", "TMPDIR=/t",
-                          "PATH=/opt/node/bin:/usr/local/bin:/usr/bin",
-                          "HYPERFRAMES_SKIP_SKILLS=1", "CI=1", "DO_NOT_TRACK=1",
-                          "npm_config_prefer_offline=true", "ONNXRUNTIME_NODE_INSTALL=skip"}));
+  const Strings env = HyperFrames::childEnvironment({"HOME=/h",
+                                                     "ANTHROPIC_API_KEY=k",
+                                                     "GEMINI_API_KEY=g",
+                                                     "GH_TOKEN=t",
+                                                     "PATH=/usr/bin",
+                                                     "CI=0",
+                                                     "AWS_SECRET_ACCESS_KEY=s",
+                                                     "AWS_ACCESS_KEY_ID=i",
+                                                     "PGPASSWORD=p",
+                                                     "SSH_AUTH_SOCK=/run/a",
+                                                     "GOOGLE_APPLICATION_CREDENTIALS=/c.json",
+                                                     "npm_config__authToken=n",
+                                                     "LANG=de_DE.UTF-8",
+                                                     "LC_TIME=C",
+                                                     "DISPLAY=:1",
+                                                     "npm_config_cache=/c",
+                                                     "HYPERFRAMES_API_KEY=h",
+                                                     "PUPPETEER_EXECUTABLE_PATH=/b",
+                                                     "TMPDIR=/t",
+                                                     "DO_NOT_TRACK=0",
+                                                     "USER=me"},
+                                                    "/opt/node/bin/npx");
+  EXPECT_EQ(env, (Strings{"HOME=/h", "LANG=de_DE.UTF-8", "LC_TIME=C", "DISPLAY=:1", "npm_config_cache=/c",
+                          "PUPPETEER_EXECUTABLE_PATH=/b", "TMPDIR=/t", "PATH=/opt/node/bin:/usr/local/bin:/usr/bin",
+                          "HYPERFRAMES_SKIP_SKILLS=1", "CI=1", "DO_NOT_TRACK=1", "npm_config_prefer_offline=true",
+                          "ONNXRUNTIME_NODE_INSTALL=skip"}));
   EXPECT_EQ(HyperFrames::childEnvironment({}, "/n/npx")[0], "PATH=/n:/usr/local/bin:/usr/bin:/bin");
 
-  const std::string html =
-      "<script src=\"https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js\"></script>";
+  const std::string html = "<script src=\"https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js\"></script>";
   EXPECT_EQ(HyperFrames::workCopy(html, true), "<script src=\"gsap.min.js\"></script>");
   EXPECT_EQ(HyperFrames::workCopy(html, false), html);
 }

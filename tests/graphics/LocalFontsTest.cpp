@@ -40,15 +40,15 @@ TEST(LocalFonts, NamesFromTheBrandText) {
 }
 
 TEST(LocalFonts, ResolvesAgainstThePrivateFontSetup) {
-  const auto fonts = LocalFonts::resolve({"DejaVu Sans", "dejavu sans", "Oswald", "Arial", "Zapfino"},
-                                         production(), LocalFonts::lastResort());
+  const auto fonts = LocalFonts::resolve({"DejaVu Sans", "dejavu sans", "Oswald", "Arial", "Zapfino"}, production(),
+                                         LocalFonts::lastResort());
   ASSERT_EQ(fonts.size(), 5u);
   EXPECT_TRUE(fonts[0].installed);
   EXPECT_EQ(fonts[0].fileURL, PrivateFonts::root / "fonts/DejaVuSans.ttf");
   EXPECT_TRUE(fonts[1].installed);
   // Oswald is missing and its first installed stand-in is Nimbus Sans Narrow.
-  EXPECT_EQ(fonts[2], (LocalFonts::ResolvedFont{"Oswald", "Nimbus Sans Narrow", false,
-                                                PrivateFonts::root / "fonts/Stand.ttf"}));
+  EXPECT_EQ(fonts[2],
+            (LocalFonts::ResolvedFont{"Oswald", "Nimbus Sans Narrow", false, PrivateFonts::root / "fonts/Stand.ttf"}));
   // An alias is not an installed family; the last resort is one that is.
   EXPECT_EQ(fonts[3], (LocalFonts::ResolvedFont{"Arial", "DejaVu Sans", false, std::nullopt}));
   EXPECT_EQ(fonts[4].family, "DejaVu Sans");
@@ -66,8 +66,9 @@ TEST(LocalFonts, ResolvesAgainstThePrivateFontSetup) {
                          "installed locally\n"
                          "- `font-family: \"Nimbus Sans Narrow\", \"DejaVu Sans\", sans-serif;` — "),
             std::string::npos);
-  EXPECT_TRUE(section.ends_with("\"Nimbus Sans Narrow\" is the approved local stand-in; do not try to "
-                                "load Oswald from the web\n"));
+  EXPECT_TRUE(
+      section.ends_with("\"Nimbus Sans Narrow\" is the approved local stand-in; do not try to "
+                        "load Oswald from the web\n"));
   EXPECT_NE(LocalFonts::promptSection({}).find("\n\nNo brand fonts were supplied."), std::string::npos);
 }
 

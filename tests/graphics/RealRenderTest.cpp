@@ -83,7 +83,8 @@ std::string composition(int canaryPort) {
   <div class="clip" data-start="0" data-duration="0.5" data-track-index="0">
     <div class="bg"></div>
     <div class="box" id="box"></div>
-    <img src="http://127.0.0.1:)" + std::to_string(canaryPort) + R"(/canary.png" alt="">
+    <img src="http://127.0.0.1:)" +
+         std::to_string(canaryPort) + R"(/canary.png" alt="">
   </div>
 </div>
 <script>
@@ -115,8 +116,8 @@ TEST(RealRender, AHalfSecondCompositionAnimatesOffline) {
   idea.kind = GraphicKind::alphaOverlay;
 
   const fs::path movie = scratch.path() / "box.mov";
-  const auto notes = HyperFramesRenderer(settings).render(composition(canary.port()), idea,
-                                                          GraphicsCanvas{320, 180, 30}, movie);
+  const auto notes =
+      HyperFramesRenderer(settings).render(composition(canary.port()), idea, GraphicsCanvas{320, 180, 30}, movie);
   for (const auto& n : notes) EXPECT_EQ(n.find("captured"), std::string::npos) << n;
 
   const auto frames = HyperFrames::orderedFrames(settings.workRoot / "box-slide-00-00/frames");

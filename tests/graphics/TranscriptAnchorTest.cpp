@@ -68,9 +68,8 @@ TEST(TranscriptAnchor, ResolvesTimingAndWarnings) {
   say(words, "late line here now", 97.5);
 
   auto r = TranscriptAnchor::resolve(
-      {idea("Lift", 12, "one two three four five six seven", 0.3, 0.5),
-       idea("Edge", 0, "short line"), idea("Nothing", 80, ""),
-       idea("Tail", 98, "late line here now", 0, 3.0)},
+      {idea("Lift", 12, "one two three four five six seven", 0.3, 0.5), idea("Edge", 0, "short line"),
+       idea("Nothing", 80, ""), idea("Tail", 98, "late line here now", 0, 3.0)},
       words, 100.0);
   ASSERT_EQ(r.ideas.size(), 4u);
   EXPECT_DOUBLE_EQ(r.ideas[0].placementSeconds, 9.7);
@@ -95,8 +94,7 @@ TEST(TranscriptAnchor, ResolvesTimingAndWarnings) {
   // A long quote is shortened in the warning; a cut of unknown or non-finite length caps at 30 s.
   const std::string quote(80, 'x');
   r = TranscriptAnchor::resolve({idea("Long", 5, quote + " y z")}, words, std::nan(""));
-  EXPECT_NE(r.warnings[0].find("anchor \"" + std::string(57, 'x') + "…\" — the line isn't"),
-            std::string::npos);
+  EXPECT_NE(r.warnings[0].find("anchor \"" + std::string(57, 'x') + "…\" — the line isn't"), std::string::npos);
   r = TranscriptAnchor::resolve({idea("Wide", 10, "one two three four five six seven", 0, 3)}, {}, 0);
   EXPECT_EQ(r.ideas[0].anchorIssue, "the cut transcript has no words to anchor against");
   EXPECT_EQ(r.warnings.size(), 1u);
@@ -131,11 +129,9 @@ TEST(TranscriptAnchor, AnnotationIsStableAndOneBulletPerIdea) {
                       "said in this cut at all\" wasn't found in the cut transcript, so this keeps "
                       "the estimated 00:40 and 5.0s."),
             std::string::npos);
-  EXPECT_NE(once.find("Some notes without bullets.\n\n- **Timing:** NOT MEASURED — no anchor line"),
-            std::string::npos);
+  EXPECT_NE(once.find("Some notes without bullets.\n\n- **Timing:** NOT MEASURED — no anchor line"), std::string::npos);
   std::size_t bullets = 0;
-  for (std::size_t at = once.find("**Timing:**"); at != std::string::npos;
-       at = once.find("**Timing:**", at + 1)) {
+  for (std::size_t at = once.find("**Timing:**"); at != std::string::npos; at = once.find("**Timing:**", at + 1)) {
     ++bullets;
   }
   EXPECT_EQ(bullets, 3u);

@@ -64,8 +64,7 @@ TEST_F(HttpTransferTest, TheSinkKeepsABodyUpToItsLimitAndNoMore) {
 
   // On disk: the bytes go to the file, none stay in memory.
   const auto saved = fs::temp_directory_path() / "saved.txt";
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(saved.c_str(), "wb"),
-                                                          std::fclose);
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(saved.c_str(), "wb"), std::fclose);
   exchange.sink = {page.size(), Sink::Overflow::Fail, file.get()};
   outcome = perform(exchange);
   file.reset();
@@ -88,8 +87,7 @@ TEST_F(HttpTransferTest, SchemesRedirectsAndAddressesFollowThePolicy) {
   auto outcome = perform(exchange);
   EXPECT_EQ(outcome.status, 302);
   auto named = [&outcome](const std::string& name) {
-    return std::ranges::count_if(outcome.headers,
-                                 [&name](const auto& h) { return h.first == name; });
+    return std::ranges::count_if(outcome.headers, [&name](const auto& h) { return h.first == name; });
   };
   EXPECT_EQ(named("Location"), 1);
   exchange.policy.followRedirects = true;
@@ -140,16 +138,15 @@ sockaddr_storage address(const char* text) {
 }
 
 TEST(AddressPolicy, PrivateAndLoopbackRangesEndExactlyAtTheirEdges) {
-  for (const char* text : {"0.1.2.3", "10.0.0.1", "127.5.5.5", "169.254.1.1", "172.16.0.1",
-                           "172.31.255.255", "192.168.1.1", "100.64.0.1", "100.127.255.255",
-                           "224.0.0.1", "255.255.255.255", "::1", "::", "fe80::1", "ff02::1",
-                           "fc00::1", "fdff::1", "::ffff:10.1.2.3", "::ffff:192.168.0.1"}) {
+  for (const char* text : {"0.1.2.3", "10.0.0.1", "127.5.5.5", "169.254.1.1", "172.16.0.1", "172.31.255.255",
+                           "192.168.1.1", "100.64.0.1", "100.127.255.255", "224.0.0.1", "255.255.255.255", "::1",
+                           "::", "fe80::1", "ff02::1", "fc00::1", "fdff::1", "::ffff:10.1.2.3", "::ffff:192.168.0.1"}) {
     const auto a = address(text);
     EXPECT_TRUE(isPrivateAddress(reinterpret_cast<const sockaddr*>(&a))) << text;
   }
-  for (const char* text : {"1.1.1.1", "9.255.255.255", "11.0.0.0", "172.15.255.255", "172.32.0.0",
-                           "169.253.1.1", "192.167.1.1", "100.63.255.255", "100.128.0.0",
-                           "223.255.255.255", "2001:4860::8888", "fe00::1", "::ffff:8.8.8.8"}) {
+  for (const char* text :
+       {"1.1.1.1", "9.255.255.255", "11.0.0.0", "172.15.255.255", "172.32.0.0", "169.253.1.1", "192.167.1.1",
+        "100.63.255.255", "100.128.0.0", "223.255.255.255", "2001:4860::8888", "fe00::1", "::ffff:8.8.8.8"}) {
     const auto a = address(text);
     EXPECT_FALSE(isPrivateAddress(reinterpret_cast<const sockaddr*>(&a))) << text;
   }

@@ -16,11 +16,16 @@ TEST(CutFigures, CountsEveryRemovalKindAndSumsOnlyTheKeptSpans) {
   KestraneSession session;
   session.source.durationSeconds = 20;
   CutList cut;
-  cut.segments = {segment(0, 2, SegmentKind::silence),      segment(2, 6, SegmentKind::keep),
-                  segment(6, 7, SegmentKind::flub),         segment(7, 9, SegmentKind::retakeRejected),
-                  segment(9, 10, SegmentKind::retakeRejected), segment(10, 14.5, SegmentKind::keep),
-                  segment(14.5, 15, SegmentKind::filler),   segment(15, 16, SegmentKind::manual),
-                  segment(16, 17, SegmentKind::silence),    segment(17, 20, SegmentKind::keep)};
+  cut.segments = {segment(0, 2, SegmentKind::silence),
+                  segment(2, 6, SegmentKind::keep),
+                  segment(6, 7, SegmentKind::flub),
+                  segment(7, 9, SegmentKind::retakeRejected),
+                  segment(9, 10, SegmentKind::retakeRejected),
+                  segment(10, 14.5, SegmentKind::keep),
+                  segment(14.5, 15, SegmentKind::filler),
+                  segment(15, 16, SegmentKind::manual),
+                  segment(16, 17, SegmentKind::silence),
+                  segment(17, 20, SegmentKind::keep)};
   session.cutList = cut;
 
   const CutFigures f = cutFigures(session);

@@ -105,8 +105,7 @@ TEST(KestraneSession, RoundTripsByteForByte) {
   const auto original = fullSession();
   original.write(file);
   const std::string first = slurp(file);
-  EXPECT_NE(first.find("\"range\" : {\n          \"end\" : 0.9,\n          \"start\" : 0.5\n"),
-            std::string::npos);
+  EXPECT_NE(first.find("\"range\" : {\n          \"end\" : 0.9,\n          \"start\" : 0.5\n"), std::string::npos);
   const auto back = KestraneSession::read(file);
   EXPECT_EQ(back.source.startTimecode, original.source.startTimecode);
   EXPECT_EQ(back.settings.subtitleLength, TranscriptExporter::SubtitleLength::long_);
@@ -130,7 +129,8 @@ TEST(KestraneSession, FootagePathsThatAreNotUtf8ComeBackExactly) {
   for (int round = 0; round < 40; ++round) {
     KestraneSession session = fullSession();
     session.source.path = "/footage/";
-    for (int k = 0, n = 1 + static_cast<int>(random() % 8); k < n; ++k) session.source.path += pieces[random() % pieces.size()];
+    for (int k = 0, n = 1 + static_cast<int>(random() % 8); k < n; ++k)
+      session.source.path += pieces[random() % pieces.size()];
     session.write(file);
     const std::string text = slurp(file);
     ASSERT_TRUE(Utf8Text::isValid(text)) << session.source.path;
@@ -148,8 +148,8 @@ TEST(KestraneSession, FootagePathsThatAreNotUtf8ComeBackExactly) {
 }
 
 TEST(KestraneSession, ReadingIsLenientWhereItMayBeAndStrictElsewhere) {
-  const std::string base = SessionJson::encode(
-      KestraneSession::make(sampleSource(), PipelineSettings::make(-40, 0.8, 0.15, true)));
+  const std::string base =
+      SessionJson::encode(KestraneSession::make(sampleSource(), PipelineSettings::make(-40, 0.8, 0.15, true)));
   auto json = nlohmann::json::parse(base);
 
   auto with = [&](auto edit) {
@@ -172,19 +172,17 @@ TEST(KestraneSession, ReadingIsLenientWhereItMayBeAndStrictElsewhere) {
 
   EXPECT_NE(decodeError(with([](auto& j) { j.erase("settings"); })).find("settings"), std::string::npos);
   EXPECT_NE(decodeError(with([](auto& j) { j.erase("version"); })), "");
-  EXPECT_NE(decodeError(with([](auto& j) { j["settings"]["exportTarget"] = "FinalCut"; }))
-                .find("settings.exportTarget"),
-            std::string::npos);
+  EXPECT_NE(
+      decodeError(with([](auto& j) { j["settings"]["exportTarget"] = "FinalCut"; })).find("settings.exportTarget"),
+      std::string::npos);
   EXPECT_NE(decodeError(with([](auto& j) {
               j["cutList"] = {{"segments", {{{"range", {{"start", 0}, {"end", 1}}}, {"kind", "cut"}}}}};
             })).find("cutList.segments[0].kind"),
             std::string::npos);
   EXPECT_NE(decodeError(with([](auto& j) { j["version"] = 1.5; })), "");
-  EXPECT_NE(decodeError(with([](auto& j) { j["source"]["frameDuration"]["timescale"] = 1LL << 40; })),
-            "");
+  EXPECT_NE(decodeError(with([](auto& j) { j["source"]["frameDuration"]["timescale"] = 1LL << 40; })), "");
   for (const auto& tv : {std::string("true"), std::string("\"FAST\"")}) {
-    EXPECT_NE(decodeError(with([&](auto& j) { j["settings"]["thoroughness"] = nlohmann::json::parse(tv); })),
-              "");
+    EXPECT_NE(decodeError(with([&](auto& j) { j["settings"]["thoroughness"] = nlohmann::json::parse(tv); })), "");
   }
   for (auto kind : {"sparse", "fullyAnimated"}) {
     EXPECT_EQ(decodeError(with([&](auto& j) { j["settings"]["graphicsDensity"] = kind; })), "");
@@ -200,17 +198,14 @@ TEST(KestraneSession, RejectsValuesThatWouldDivideByZeroOrGoBackwards) {
     edit(copy);
     return decodeError(copy.dump());
   };
-  EXPECT_NE(errorFor([](auto& j) { j["source"]["frameDuration"]["timescale"] = 0; })
-                .find("source.frameDuration.timescale"),
-            std::string::npos);
-  EXPECT_NE(errorFor([](auto& j) { j["source"]["frameDuration"]["value"] = 0; })
-                .find("source.frameDuration.value"),
+  EXPECT_NE(
+      errorFor([](auto& j) { j["source"]["frameDuration"]["timescale"] = 0; }).find("source.frameDuration.timescale"),
+      std::string::npos);
+  EXPECT_NE(errorFor([](auto& j) { j["source"]["frameDuration"]["value"] = 0; }).find("source.frameDuration.value"),
             std::string::npos);
   EXPECT_NE(errorFor([](auto& j) { j["source"]["startTimecode"]["timescale"] = -1; }), "");
-  EXPECT_NE(errorFor([](auto& j) { j["levels"]["hopDuration"] = 0; }).find("levels.hopDuration"),
-            std::string::npos);
-  EXPECT_NE(errorFor([](auto& j) { j["silences"][0]["range"]["start"] = -2; })
-                .find("silences[0].range.start"),
+  EXPECT_NE(errorFor([](auto& j) { j["levels"]["hopDuration"] = 0; }).find("levels.hopDuration"), std::string::npos);
+  EXPECT_NE(errorFor([](auto& j) { j["silences"][0]["range"]["start"] = -2; }).find("silences[0].range.start"),
             std::string::npos);
   EXPECT_NE(decodeError(R"({"version":1,"source":{},"settings":{}})"), "");
   auto huge = json.dump();
@@ -232,13 +227,24 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
   const std::vector<std::pair<Edit, std::string>> refused = {
       {[](auto& j) { j["source"]["audioSampleRate"] = 1e300; }, "source.audioSampleRate: not a sample rate"},
       {[](auto& j) { j["source"]["audioSampleRate"] = -48000; }, "source.audioSampleRate: not a sample rate"},
-      {[](auto& j) { j["source"]["durationSeconds"] = 9.3e18; }, "source.durationSeconds: a time can't be beyond 100 hours"},
-      {[](auto& j) { j["transcript"]["words"][1]["range"]["end"] = 1e300; }, "transcript.words[1].range.end: a time can't be beyond"},
-      {[](auto& j) { j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 2147483647}}; }, "source.frameDuration: not a frame rate"},
-      {[](auto& j) { j["source"]["frameDuration"] = {{"value", 3600}, {"timescale", 1}}; }, "source.frameDuration: not a frame rate"},
+      {[](auto& j) { j["source"]["durationSeconds"] = 9.3e18; },
+       "source.durationSeconds: a time can't be beyond 100 hours"},
+      {[](auto& j) { j["transcript"]["words"][1]["range"]["end"] = 1e300; },
+       "transcript.words[1].range.end: a time can't be beyond"},
+      {[](auto& j) {
+         j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 2147483647}};
+       },
+       "source.frameDuration: not a frame rate"},
+      {[](auto& j) {
+         j["source"]["frameDuration"] = {{"value", 3600}, {"timescale", 1}};
+       },
+       "source.frameDuration: not a frame rate"},
       {[](auto& j) { j["source"]["width"] = 1000000000; }, "source.width: not a picture size"},
       {[](auto& j) { j["source"]["audioChannelCount"] = -1; }, "source.audioChannelCount"},
-      {[](auto& j) { j["source"]["startTimecode"] = {{"value", 9223372036854775807LL}, {"timescale", 1}}; }, "source.startTimecode: a time can't be beyond"},
+      {[](auto& j) {
+         j["source"]["startTimecode"] = {{"value", 9223372036854775807LL}, {"timescale", 1}};
+       },
+       "source.startTimecode: a time can't be beyond"},
       {[](auto& j) { j["levels"]["hopDuration"] = 1e9; }, "levels.hopDuration: a time can't be beyond"},
       {[](auto& j) { j["graphicsAssets"][0]["placementSeconds"] = 1e20; }, "graphicsAssets[0].placementSeconds"},
   };

@@ -64,8 +64,8 @@ TEST(PipelineSettings, AssetCountFollowsDensityRules) {
   // Short cut: n = 1, never more than n even below the floor.
   EXPECT_EQ(assetCount(GraphicsDensity::heavy, 2, std::nullopt), 1);
   EXPECT_EQ(assetCount(GraphicsDensity::heavy, std::nan(""), std::nullopt), 1);
-  EXPECT_EQ(assetCount(GraphicsDensity::fullyAnimated, 0, 0), 4);   // beats below 1: the floor
-  EXPECT_EQ(assetCount(GraphicsDensity::sparse, 0, 10), 2);         // 10 × 0.12 = 1 -> floor 2
+  EXPECT_EQ(assetCount(GraphicsDensity::fullyAnimated, 0, 0), 4);  // beats below 1: the floor
+  EXPECT_EQ(assetCount(GraphicsDensity::sparse, 0, 10), 2);        // 10 × 0.12 = 1 -> floor 2
   EXPECT_EQ(assetCount(GraphicsDensity::fullyAnimated, 0, 100), 60);
 }
 

@@ -49,7 +49,7 @@ TEST(TimelineRecords, LevelDataRoundsClampsAndDecodesStrictly) {
   EXPECT_TRUE((LevelData{0.01, "A=9/"}).levelsDBFS().empty());
   EXPECT_TRUE((LevelData{0.01, "AP*/"}).levelsDBFS().empty());
   // Non-finite levels never leak out of the clamp.
-  const auto odd = LevelData::fromLevels(
-      0.01, {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()});
+  const auto odd =
+      LevelData::fromLevels(0.01, {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity()});
   EXPECT_EQ(odd.levelsDBFS(), (std::vector<float>{-128, 127}));
 }

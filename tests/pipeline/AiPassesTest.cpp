@@ -116,16 +116,16 @@ TEST(AiPasses, ANoteKeptOnItsLineIsNotSaidToBeCut) {
   // says so instead of reporting the note as cut from the timeline.
   test::StoredPackage stored([](KestraneSession& session) {
     fourLines(session);
-    session.script = "Welcome to the show where we bake bread.\nFirst you mix the flour and the water.\n"
-                     "Then you let the dough rest an hour.";
+    session.script =
+        "Welcome to the show where we bake bread.\nFirst you mix the flour and the water.\n"
+        "Then you let the dough rest an hour.";
   });
   auto backend = std::make_shared<test::ScriptedBackend>();
   backend->then([](const ModelCall& call) -> std::string {
     // Kept lines are listed as "[index] start–end | text".
     const auto open = call.prompt.rfind('[', call.prompt.find("| Then you let the dough"));
     const std::string index = call.prompt.substr(open + 1, call.prompt.find(']', open) - open - 1);
-    return R"({"cuts":[],"findings":[{"kind":"editorNote","detail":"fix the colour here","index":)" + index +
-           "}]}";
+    return R"({"cuts":[],"findings":[{"kind":"editorNote","detail":"fix the colour here","index":)" + index + "}]}";
   });
   Pipeline::Services services;
   services.aiBackend = [backend] { return std::shared_ptr<AIBackend>(backend); };
@@ -152,8 +152,7 @@ TEST(AiPasses, StopDuringACallEndsTheJobAndTheTool) {
     std::this_thread::sleep_for(50ms);
     source.request_stop();
   });
-  EXPECT_THROW(Pipeline::retryAdjudication(stored.sessionFile, false, {}, source.get_token(),
-                                           fakeClaudeServices()),
+  EXPECT_THROW(Pipeline::retryAdjudication(stored.sessionFile, false, {}, source.get_token(), fakeClaudeServices()),
                Cancelled);
   stopper.join();
   EXPECT_EQ(fake.calls(), 1);  // no further attempt after the stop

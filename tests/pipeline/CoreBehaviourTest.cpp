@@ -22,10 +22,8 @@ std::vector<TranscriptWord> twoLines() {
   return words;
 }
 
-Pipeline::Output runWith(const fs::path& out, const PipelineSettings& settings,
-                         const Pipeline::Analysis& analysis,
-                         std::optional<fs::path> script = std::nullopt,
-                         std::vector<std::string>* stages = nullptr) {
+Pipeline::Output runWith(const fs::path& out, const PipelineSettings& settings, const Pipeline::Analysis& analysis,
+                         std::optional<fs::path> script = std::nullopt, std::vector<std::string>* stages = nullptr) {
   Pipeline::Request r;
   r.input = analysis.source.path;
   r.outputDir = out;
@@ -92,8 +90,7 @@ TEST(CoreBehaviour, PackageFilesFollowTheSettingsAndTheScript) {
   EXPECT_EQ(KestraneSession::read(output.sessionURL).warnings, std::optional(output.warnings));
   // No titles on the timeline, but the SRT file is still written.
   EXPECT_EQ(test::readFile(output.fcpxmlURL).find("<title"), std::string::npos);
-  EXPECT_NE(test::readFile(output.captionsURL).find("welcome to the small workshop"),
-            std::string::npos);
+  EXPECT_NE(test::readFile(output.captionsURL).find("welcome to the small workshop"), std::string::npos);
 
   // Without a script there is no coverage report; with no notes the advisories are an empty
   // list, not absent, and a job without warnings stores none.

@@ -56,8 +56,8 @@ TEST(DamagedFootage, CutOffAndCorruptFilesAreCutAsFarAsTheyCanBeRead) {
   // their times, so the cut still lines up with the picture.
   const fs::path corrupt = tmp.path() / "corrupt.mp4";
   fs::copy_file(sample, corrupt);
-  shell("yes 'no sound here' | head -c 20000 | dd of=" + quoted(corrupt) + " bs=1 seek=" +
-        std::to_string(size / 2) + " conv=notrunc");
+  shell("yes 'no sound here' | head -c 20000 | dd of=" + quoted(corrupt) + " bs=1 seek=" + std::to_string(size / 2) +
+        " conv=notrunc");
   const Pipeline::Analysis damaged = Pipeline::analyze(corrupt);
   ASSERT_EQ(damaged.warnings.size(), 1u) << damaged.warnings.front();
   EXPECT_NE(damaged.warnings[0].find("damaged stretch"), std::string::npos) << damaged.warnings[0];
@@ -85,17 +85,15 @@ TEST(DamagedFootage, SilenceOnTheFirstOfSeveralTracksSaysWhichWasRead) {
   test::TempDir tmp;
   const fs::path speech = tmp.path() / "speech.wav", silence = tmp.path() / "silence.wav",
                  both = tmp.path() / "two tracks.mkv";
-  shell("flite -voice kal16 -t 'So today I want to show you how the rough cut comes together.' -o " +
-        quoted(speech));
+  shell("flite -voice kal16 -t 'So today I want to show you how the rough cut comes together.' -o " + quoted(speech));
   shell("sox -n -r 16000 -c 1 -b 16 " + quoted(silence) + " trim 0 6");
-  shell("ffmpeg -nostdin -y -i " + quoted(silence) + " -i " + quoted(speech) +
-        " -map 0:a -map 1:a -c:a pcm_s16le " + quoted(both));
+  shell("ffmpeg -nostdin -y -i " + quoted(silence) + " -i " + quoted(speech) + " -map 0:a -map 1:a -c:a pcm_s16le " +
+        quoted(both));
   try {
     Pipeline::analyze(both);
     ADD_FAILURE() << "the silent first track was transcribed";
   } catch (const std::exception& e) {
-    EXPECT_STREQ(e.what(),
-                 "No speech found in the footage — the file has 2 audio tracks and only the first was read");
+    EXPECT_STREQ(e.what(), "No speech found in the footage — the file has 2 audio tracks and only the first was read");
   }
   // The speech alone is heard, so the track is what made the difference.
   EXPECT_FALSE(Pipeline::analyze(speech).transcript.words.empty());

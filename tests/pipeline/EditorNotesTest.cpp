@@ -9,8 +9,7 @@ Advisory note(double s, double e, std::string text) { return {{s, e}, std::move(
 }  // namespace
 
 TEST(EditorNotes, MergeDropsOverlapsAndSortsStably) {
-  auto merged = Pipeline::mergeEditorNotes({note(10, 12, "old")},
-                                           {note(11, 13, "clash"), note(12, 14, "touches")});
+  auto merged = Pipeline::mergeEditorNotes({note(10, 12, "old")}, {note(11, 13, "clash"), note(12, 14, "touches")});
   ASSERT_EQ(merged.size(), 2u);
   EXPECT_EQ(merged[0].note, "old");
   EXPECT_EQ(merged[1].note, "touches");

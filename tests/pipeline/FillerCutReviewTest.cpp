@@ -54,9 +54,9 @@ TEST(FillerCutReview, FillerCutsLeaveNoFragmentsAndSilencesOnlyNothingToReview) 
     request.settings.thoroughness = thoroughness;
     const auto output = Pipeline::run(request, analysis);
     const auto& segments = output.session.cutList->segments;
-    ASSERT_GE(std::count_if(segments.begin(), segments.end(),
-                            [](const Segment& s) { return s.kind == SegmentKind::filler; }),
-              2);
+    ASSERT_GE(
+        std::count_if(segments.begin(), segments.end(), [](const Segment& s) { return s.kind == SegmentKind::filler; }),
+        2);
     std::vector<std::string> notes;
     for (const auto& a : output.session.advisories.value_or(std::vector<Advisory>{})) notes.push_back(a.note);
     // The sentences the fillers were cut from read on as one stretch.

@@ -19,9 +19,10 @@ TEST(GraphicsPlacing, RewritesTheTimelineWithTheGraphicsNowInThePackage) {
   Pipeline::recut(recut);
 
   fs::create_directories(stored.package / "assets");
-  kestrane::testing::make("ffmpeg -v error -f lavfi -i color=c=red:s=64x36:r=30:d=2 -c:v prores_ks "
-                          "-profile:v 4444 -pix_fmt yuva444p10le '" +
-                          (stored.package / "assets/lower third.mov").string() + "'");
+  kestrane::testing::make(
+      "ffmpeg -v error -f lavfi -i color=c=red:s=64x36:r=30:d=2 -c:v prores_ks "
+      "-profile:v 4444 -pix_fmt yuva444p10le '" +
+      (stored.package / "assets/lower third.mov").string() + "'");
   KestraneSession session = KestraneSession::read(stored.sessionFile);
   GraphicsAsset placed;
   placed.name = "Lower third";
@@ -39,15 +40,13 @@ TEST(GraphicsPlacing, RewritesTheTimelineWithTheGraphicsNowInThePackage) {
   const auto result = Pipeline::placeGraphics(stored.sessionFile);
   EXPECT_EQ(result.fcpxmlURL, stored.package / "talk.fcpxml");
   ASSERT_EQ(result.placements.size(), 1u);
-  EXPECT_EQ(result.warnings, (std::vector<std::string>{
-                                 "Graphic not placed — elsewhere.mov is recorded at ../talk.mov, "
-                                 "which is outside the package."}));
+  EXPECT_EQ(result.warnings, (std::vector<std::string>{"Graphic not placed — elsewhere.mov is recorded at ../talk.mov, "
+                                                       "which is outside the package."}));
 
   std::ifstream in(result.fcpxmlURL);
   const readback::File timeline(std::string(std::istreambuf_iterator<char>(in), {}));
   EXPECT_EQ(timeline.dtdProblems(), "");
-  EXPECT_EQ(timeline.attributes("//asset-clip[@videoRole='Graphics']/@lane"),
-            (std::vector<std::string>{"1"}));
+  EXPECT_EQ(timeline.attributes("//asset-clip[@videoRole='Graphics']/@lane"), (std::vector<std::string>{"1"}));
   // A 30 fps graphic in a 29.97 fps cut keeps its own speed; the stored off-standard frame
   // duration is made standard again before the timeline is written.
   EXPECT_EQ(timeline.number("count(//asset-clip[@videoRole='Graphics']/conform-rate)"), 1);

@@ -37,12 +37,10 @@ TEST(InputCheck, ChecksFootageThenPackageFolderThenScript) {
   wrong.input = fs::absolute("missing.mov");
   wrong.outputDir = fs::absolute("a file");
   wrong.scriptURL = fs::absolute("notes.docx");
-  EXPECT_EQ(failure(wrong).rfind("Can't read media at " + wrong.input.string() + " — ", 0), 0u)
-      << failure(wrong);
+  EXPECT_EQ(failure(wrong).rfind("Can't read media at " + wrong.input.string() + " — ", 0), 0u) << failure(wrong);
 
   wrong.input = footage;
-  EXPECT_EQ(failure(wrong), "Can't write a package into " + wrong.outputDir->string() +
-                                " — it is not a folder.");
+  EXPECT_EQ(failure(wrong), "Can't write a package into " + wrong.outputDir->string() + " — it is not a folder.");
   wrong.outputDir = fs::absolute("a file") / "deeper";
   EXPECT_EQ(failure(wrong), "Can't make the folder " + wrong.outputDir->string() + " — " +
                                 fs::absolute("a file").string() + " is not a folder.");
@@ -66,9 +64,7 @@ TEST(InputCheck, WithoutAnOutputFolderTheFootagesFolderMustTakeThePackage) {
   request.input = fs::absolute("locked/talk.mov");
   // Root may write anywhere; the rule still holds for everyone else.
   if (::geteuid() != 0) {
-    EXPECT_EQ(failure(request).rfind("Can't write a package into " +
-                                         fs::absolute("locked").string() + " — ", 0),
-              0u);
+    EXPECT_EQ(failure(request).rfind("Can't write a package into " + fs::absolute("locked").string() + " — ", 0), 0u);
   }
   request.outputDir = fs::absolute("elsewhere");
   EXPECT_EQ(failure(request), "");

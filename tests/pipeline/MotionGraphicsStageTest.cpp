@@ -46,8 +46,7 @@ VisualIdea idea(double at, const std::string& name) {
 class MotionGraphicsStageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const char* name : {"HOME", "PATH"})
-      saved.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
+    for (const char* name : {"HOME", "PATH"}) saved.emplace_back(name, std::getenv(name) ? std::getenv(name) : "");
     // A finished package to place graphics in.
     Pipeline::RecutRequest recut;
     recut.sessionURL = stored.sessionFile;
@@ -58,14 +57,12 @@ class MotionGraphicsStageTest : public ::testing::Test {
     // The toolchain stand-in where the set-up installs the real one.
     const fs::path home = stored.root.path() / "home";
     fs::create_directories(home / ".npm-global/bin");
-    fs::create_symlink(fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_npx.sh",
-                       home / ".npm-global/bin/npx");
+    fs::create_symlink(fs::path(KESTRANE_SOURCE_DIR) / "tests/fakes/fake_npx.sh", home / ".npm-global/bin/npx");
     fs::create_directories(home / "frames");
-    kt::make("ffmpeg -v error -f lavfi -i testsrc=s=64x36:r=30:d=1 -frames:v 3 '" +
-             (home / "frames/f%d.png").string() + "'");
+    kt::make("ffmpeg -v error -f lavfi -i testsrc=s=64x36:r=30:d=1 -frames:v 3 '" + (home / "frames/f%d.png").string() +
+             "'");
     kt::writeFile((home / ".fake-npx").string(), "FAKE_NPX_LOG='" + (home / "npx.log").string() +
-                                                     "'\nFAKE_NPX_FRAMES='" +
-                                                     (home / "frames").string() + "'\n");
+                                                     "'\nFAKE_NPX_FRAMES='" + (home / "frames").string() + "'\n");
     setenv("HOME", home.c_str(), 1);
     services.aiBackend = [this] { return backend; };
   }
@@ -118,28 +115,24 @@ TEST_F(MotionGraphicsStageTest, RendersWhatPassesReadsTheBrandColoursAndPlacesTh
                 "<html><head><meta name=\"theme-color\" content=\"#1A73E8\"></head></html>");
   const test::FakeBrandSite site(siteRoot, stored.root.path() / "server");
 
-  const Strings warnings =
-      stage({idea(1.0, "Opening card"), idea(3.0, "Leaky card")}, true, [&](KestraneSession& s) {
-        BrandSpec brand;
-        brand.name = "Acme";
-        brand.websiteURL = site.url("/index.html");
-        s.brandSpec = brand;
-      });
+  const Strings warnings = stage({idea(1.0, "Opening card"), idea(3.0, "Leaky card")}, true, [&](KestraneSession& s) {
+    BrandSpec brand;
+    brand.name = "Acme";
+    brand.websiteURL = site.url("/index.html");
+    s.brandSpec = brand;
+  });
 
   const std::string* colours = startingWith(warnings, "Brand colors read from 127.0.0.1");
   ASSERT_TRUE(colours) << ::testing::PrintToString(warnings);
   EXPECT_NE(colours->find("#1a73e8"), std::string::npos) << *colours;
-  EXPECT_TRUE(
-      colours->ends_with(". Type your own into the brand's Colors field to override them."));
-  const std::string* failed =
-      startingWith(warnings, "Motion graphic failed — Leaky card (00:03): ");
+  EXPECT_TRUE(colours->ends_with(". Type your own into the brand's Colors field to override them."));
+  const std::string* failed = startingWith(warnings, "Motion graphic failed — Leaky card (00:03): ");
   ASSERT_TRUE(failed);
   EXPECT_NE(failed->find("external image https://evil.example/a.png"), std::string::npos);
   const std::string* rendered = startingWith(warnings, "Motion graphics: 1 of 2 rendered in ");
   ASSERT_TRUE(rendered) << ::testing::PrintToString(warnings);
   EXPECT_TRUE(rendered->ends_with(" — see assets/README.md"));
-  EXPECT_EQ(warnings.back(),
-            "Motion graphics placed in the FCPXML: 1 connected clip on 1 lane above the cut.");
+  EXPECT_EQ(warnings.back(), "Motion graphics placed in the FCPXML: 1 connected clip on 1 lane above the cut.");
   EXPECT_EQ(backend->calls, 2);
 
   const KestraneSession session = KestraneSession::read(stored.sessionFile);
@@ -159,16 +152,13 @@ TEST_F(MotionGraphicsStageTest, RendersWhatPassesReadsTheBrandColoursAndPlacesTh
   EXPECT_EQ(again.front(),
             "Graphics authoring skipped (--no-graphics) — no Claude calls, nothing rendered; brand "
             "spec saved and any graphics already in this package are still placed.");
-  EXPECT_EQ(again.back(),
-            "Motion graphics placed in the FCPXML: 1 connected clip on 1 lane above the cut.");
+  EXPECT_EQ(again.back(), "Motion graphics placed in the FCPXML: 1 connected clip on 1 lane above the cut.");
   EXPECT_EQ(backend->calls, 2);
 }
 
 TEST_F(MotionGraphicsStageTest, EachMissingPieceIsNamedAndNothingRenders) {
   const std::vector<VisualIdea> one{idea(1.0, "Opening card")};
-  EXPECT_TRUE(
-      has(stage({}, true),
-          "Graphics rendering skipped — no visual-ideas entries to render; brand spec saved"));
+  EXPECT_TRUE(has(stage({}, true), "Graphics rendering skipped — no visual-ideas entries to render; brand spec saved"));
 
   const auto none = backend;
   backend = nullptr;

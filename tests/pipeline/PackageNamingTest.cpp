@@ -31,7 +31,9 @@ TEST(PackageNaming, FolderNamesAreSafeAndFitTheLimit) {
   EXPECT_EQ(packageFolderName("Talk", 2), "Talk Kestrane 2.kestrane");
   EXPECT_EQ(packageFolderName("A/B test"), "A-B test Kestrane.kestrane");
   EXPECT_EQ(packageFolderName(std::string("x\0y\x01z\x7F", 6)), "x-y-z- Kestrane.kestrane");
-  EXPECT_EQ(packageFolderName("a\xC2\x85" "b"), "a-b Kestrane.kestrane");  // C1 control
+  EXPECT_EQ(packageFolderName("a\xC2\x85"
+                              "b"),
+            "a-b Kestrane.kestrane");  // C1 control
 
   // A long name of two-byte characters is cut on a character boundary within 255 bytes.
   std::string longName;
@@ -98,8 +100,7 @@ TEST(PackageNaming, RecutFolders) {
 
 TEST(PackageNaming, ElapsedText) {
   const std::vector<std::pair<double, std::string>> cases{
-      {0, "0s"},          {59.4, "59s"},        {59.5, "1m 0s"},  {61, "1m 1s"},
-      {3599.4, "59m 59s"}, {3600, "1h 0m 0s"}, {3725, "1h 2m 5s"}, {90061, "25h 1m 1s"},
-      {-5, "0s"},         {-0.4, "0s"}};
+      {0, "0s"},          {59.4, "59s"},      {59.5, "1m 0s"},      {61, "1m 1s"}, {3599.4, "59m 59s"},
+      {3600, "1h 0m 0s"}, {3725, "1h 2m 5s"}, {90061, "25h 1m 1s"}, {-5, "0s"},    {-0.4, "0s"}};
   for (const auto& [seconds, text] : cases) EXPECT_EQ(elapsedString(seconds), text) << seconds;
 }

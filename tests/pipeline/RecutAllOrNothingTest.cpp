@@ -92,9 +92,9 @@ TEST(RecutAllOrNothing, AStoppedRecutLeavesTheEarlierCutAsItWas) {
     const auto progress = [&](const Pipeline::Stage& s) {
       if (s == at) stopper.request_stop();
     };
-    EXPECT_THROW(Pipeline::recut(recutOf(stored.sessionFile, CutTightness::jumpCut, true), progress,
-                                 stopper.get_token()),
-                 Cancelled)
+    EXPECT_THROW(
+        Pipeline::recut(recutOf(stored.sessionFile, CutTightness::jumpCut, true), progress, stopper.get_token()),
+        Cancelled)
         << at.rawValue;
     EXPECT_EQ(snapshot(stored.package), before) << at.rawValue;
   }

@@ -88,7 +88,7 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
   EXPECT_EQ(stages.front(), "Choosing the best takes");  // levels stored: nothing re-measured
 
   const PipelineSettings& s = out.session.settings;
-  EXPECT_DOUBLE_EQ(s.speechPadding, 0.10);  // the new tightness
+  EXPECT_DOUBLE_EQ(s.speechPadding, 0.10);                                  // the new tightness
   EXPECT_EQ(s.subtitleLength, TranscriptExporter::SubtitleLength::short_);  // stored kept
   EXPECT_EQ(s.embedCaptions, std::optional<bool>(false));
   ASSERT_TRUE(s.manualRemoveRanges);
@@ -140,10 +140,8 @@ TEST(Recut, WritesInPlaceOnlyIntoItsOwnPackage) {
   const fs::path keynote = recutAs(stored.sessionFile, "Keynote");
   EXPECT_EQ(keynote, stored.root.path() / "Keynote Kestrane.kestrane");
   EXPECT_EQ(snapshot(stored.package), before);
-  EXPECT_EQ(recutAs(stored.sessionFile, " Keynote\n"),
-            stored.root.path() / "Keynote Kestrane 2.kestrane");
-  EXPECT_EQ(KestraneSession::read(keynote / "talk.kestrane.json").projectName,
-            std::optional<std::string>("Keynote"));
+  EXPECT_EQ(recutAs(stored.sessionFile, " Keynote\n"), stored.root.path() / "Keynote Kestrane 2.kestrane");
+  EXPECT_EQ(KestraneSession::read(keynote / "talk.kestrane.json").projectName, std::optional<std::string>("Keynote"));
 
   // The package's own name, blank or absent: in place; also for a numbered package.
   EXPECT_EQ(recutAs(stored.sessionFile, "  Talk "), stored.package);
@@ -198,8 +196,7 @@ TEST(Recut, GuardsRefuseBeforeTouchingThePackage) {
 
     std::ofstream(stored.sessionFile) << "{ not a session";
     EXPECT_THROW(Pipeline::recut(recutOf(stored.sessionFile, newSettings())), SessionFileError);
-    EXPECT_THROW(Pipeline::recut(recutOf(stored.root.path() / "none.kestrane.json", newSettings())),
-                 SessionFileError);
+    EXPECT_THROW(Pipeline::recut(recutOf(stored.root.path() / "none.kestrane.json", newSettings())), SessionFileError);
   }
   {
     // A transcript without words is still a transcript.
@@ -273,16 +270,17 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   // them, so it goes, and the stop says so.
   std::stop_source stopper;
   try {
-    Pipeline::recut(request,
-                    [&](const Pipeline::Stage& s) {
-                      if (s == Pipeline::Stage::rendering) stopper.request_stop();
-                    },
-                    stopper.get_token());
+    Pipeline::recut(
+        request,
+        [&](const Pipeline::Stage& s) {
+          if (s == Pipeline::Stage::rendering) stopper.request_stop();
+        },
+        stopper.get_token());
     ADD_FAILURE() << "the stopped re-cut finished";
   } catch (const Cancelled& e) {
     EXPECT_EQ(e.keptPackage(), std::optional(package));
-    EXPECT_EQ(e.notes(), std::vector<std::string>{
-                             "Removed the rough cut of the earlier cut — it no longer matches this one"});
+    EXPECT_EQ(e.notes(),
+              std::vector<std::string>{"Removed the rough cut of the earlier cut — it no longer matches this one"});
   }
   EXPECT_FALSE(fs::exists(roughCut));
   EXPECT_EQ(hiddenFiles(), 0);
@@ -308,9 +306,7 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   EXPECT_FALSE(out.mp4URL);
   EXPECT_FALSE(fs::exists(roughCut));
   EXPECT_FALSE(fs::exists(package / "sample (Premiere).xml"));
-  const auto said = [&](const std::string& line) {
-    return std::count(out.warnings.begin(), out.warnings.end(), line);
-  };
+  const auto said = [&](const std::string& line) { return std::count(out.warnings.begin(), out.warnings.end(), line); };
   EXPECT_EQ(said("Removed the Premiere timeline of the earlier cut — it no longer matches this one"), 1);
   EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 1);
   out = Pipeline::recut(recutOf(sessionFile, newSettings()));

@@ -63,9 +63,8 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   };
   const Pipeline::Output output = Pipeline::run(request, std::nullopt, progress);
 
-  EXPECT_EQ(stages, (std::vector<std::string>{"Opening your footage", "Measuring the audio",
-                                              "Transcribing every word", "Choosing the best takes",
-                                              "Building your package"}));
+  EXPECT_EQ(stages, (std::vector<std::string>{"Opening your footage", "Measuring the audio", "Transcribing every word",
+                                              "Choosing the best takes", "Building your package"}));
   // Transcription says how far it is, stretch by stretch, up to the whole.
   ASSERT_FALSE(transcribed.empty());
   EXPECT_TRUE(std::is_sorted(transcribed.begin(), transcribed.end()));
@@ -76,17 +75,16 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   EXPECT_EQ(output.packageDir, dir);
   EXPECT_EQ(output.fcpxmlURL, dir / "sample-presenter.fcpxml");
   EXPECT_EQ(output.sessionURL, dir / "sample-presenter.kestrane.json");
-  for (const fs::path& file : {output.fcpxmlURL, output.transcriptURL, output.captionsURL,
-                               output.sessionURL, dir / "script-coverage.md"}) {
+  for (const fs::path& file :
+       {output.fcpxmlURL, output.transcriptURL, output.captionsURL, output.sessionURL, dir / "script-coverage.md"}) {
     EXPECT_TRUE(fs::is_regular_file(file)) << file;
   }
   EXPECT_FALSE(fs::exists(dir / "sample-presenter (Premiere).xml"));
-  const std::string xmllint = "xmllint --noout --dtdvalid '" + std::string(KESTRANE_FCPXML_DTD) +
-                              "' '" + output.fcpxmlURL.string() + "' 2>&1";
+  const std::string xmllint =
+      "xmllint --noout --dtdvalid '" + std::string(KESTRANE_FCPXML_DTD) + "' '" + output.fcpxmlURL.string() + "' 2>&1";
   EXPECT_EQ(std::system(xmllint.c_str()), 0) << xmllint;
   EXPECT_NE(readFile(output.captionsURL).find("-->"), std::string::npos);
-  EXPECT_NE(readFile(dir / "script-coverage.md").find("# Script coverage — sample-presenter"),
-            std::string::npos);
+  EXPECT_NE(readFile(dir / "script-coverage.md").find("# Script coverage — sample-presenter"), std::string::npos);
 
   // The session file holds exactly what the run returned.
   const KestraneSession stored = KestraneSession::read(output.sessionURL);
@@ -103,11 +101,9 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   const std::vector<std::string> kept = keptWords(output.session);
   EXPECT_EQ(std::count(kept.begin(), kept.end(), "today"), 1);
   EXPECT_EQ(std::count(kept.begin(), kept.end(), "first"), 1);
-  EXPECT_TRUE(std::any_of(output.session.cutList->segments.begin(),
-                          output.session.cutList->segments.end(),
+  EXPECT_TRUE(std::any_of(output.session.cutList->segments.begin(), output.session.cutList->segments.end(),
                           [](const Segment& s) { return s.kind == SegmentKind::retakeRejected; }));
-  EXPECT_TRUE(std::any_of(output.session.cutList->segments.begin(),
-                          output.session.cutList->segments.end(),
+  EXPECT_TRUE(std::any_of(output.session.cutList->segments.begin(), output.session.cutList->segments.end(),
                           [](const Segment& s) { return s.kind == SegmentKind::flub; }));
   // Long pauses are cut down to the air left around speech.
   int longPauses = 0;
@@ -129,8 +125,7 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   // A second run of the same project, for Premiere, from the analysis the first one made:
   // it starts at the decision and lands in a new folder, leaving the first package alone.
   std::ofstream(dir / "editor notes.txt") << "hand edit";
-  Pipeline::Analysis prepared{output.session.source, *output.session.levels,
-                              *output.session.transcript};
+  Pipeline::Analysis prepared{output.session.source, *output.session.levels, *output.session.transcript};
   request.settings.exportTarget = ExportTarget::premiere;
   stages.clear();
   const Pipeline::Output second = Pipeline::run(request, prepared, progress);
@@ -139,13 +134,11 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   EXPECT_EQ(second.packageDir, out.path() / "sample-presenter Kestrane 2.kestrane");
   EXPECT_TRUE(fs::is_regular_file(second.packageDir / "sample-presenter (Premiere).xml"));
   EXPECT_EQ(readFile(dir / "editor notes.txt"), "hand edit");
-  EXPECT_EQ(SessionJson::encode(KestraneSession::read(output.sessionURL)),
-            SessionJson::encode(output.session));
+  EXPECT_EQ(SessionJson::encode(KestraneSession::read(output.sessionURL)), SessionJson::encode(output.session));
   EXPECT_EQ(second.session.cutList->segments, output.session.cutList->segments);
 
   // The draft cut a preview shows is the cut the job delivered.
-  const Pipeline::DraftCut draft =
-      Pipeline::draftCut(prepared, second.session.script, second.session.settings);
+  const Pipeline::DraftCut draft = Pipeline::draftCut(prepared, second.session.script, second.session.settings);
   EXPECT_EQ(draft.cutList.segments, second.session.cutList->segments);
   EXPECT_EQ(draft.silences, *second.session.silences);
 
@@ -156,8 +149,7 @@ TEST(RunEndToEnd, SampleRecordingBecomesACompletePackage) {
   jumpCut.apply(CutTightness::jumpCut);
   EXPECT_EQ(Pipeline::draftCut(prepared, second.session.script, jumpCut, cache).cutList.segments,
             Pipeline::draftCut(prepared, second.session.script, jumpCut).cutList.segments);
-  const Pipeline::DraftCut reused =
-      Pipeline::draftCut(prepared, second.session.script, second.session.settings, cache);
+  const Pipeline::DraftCut reused = Pipeline::draftCut(prepared, second.session.script, second.session.settings, cache);
   EXPECT_EQ(reused.cutList.segments, draft.cutList.segments);
   EXPECT_EQ(reused.decision, draft.decision);
   // Switching the filler words or the silences-only mode, and back, over the kept stages.

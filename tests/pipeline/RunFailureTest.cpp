@@ -16,8 +16,7 @@ struct Failure {
 };
 
 // Runs the request and returns how it failed; an unexpected success fails the test.
-Failure failureOf(const Pipeline::Request& request,
-                  const std::optional<Pipeline::Analysis>& prepared = std::nullopt,
+Failure failureOf(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared = std::nullopt,
                   const Pipeline::ProgressCallback& progress = {}, std::stop_token stop = {}) {
   try {
     Pipeline::run(request, prepared, progress, stop);
@@ -59,9 +58,10 @@ TEST(RunFailure, BadFootageEndsWithItsMessageAndLeavesNothing) {
   EXPECT_EQ(test::readFile(corrupt), corruptBytes);
 
   const fs::path silentFilm = tmp.path() / "silent.mp4";
-  const std::string make = "ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
-                           "color=c=black:s=160x90:r=25:d=1 -c:v libx264 -pix_fmt yuv420p '" +
-                           silentFilm.string() + "'";
+  const std::string make =
+      "ffmpeg -hide_banner -loglevel error -y -f lavfi -i "
+      "color=c=black:s=160x90:r=25:d=1 -c:v libx264 -pix_fmt yuv420p '" +
+      silentFilm.string() + "'";
   ASSERT_EQ(std::system(make.c_str()), 0);
   const Failure noAudio = failureOf(requestFor(silentFilm, out));
   EXPECT_NE(noAudio.message.find("No audio track"), std::string::npos) << noAudio.message;
@@ -77,8 +77,7 @@ TEST(RunFailure, UnwritableOutputFolderStopsBeforeAnyFile) {
   const Pipeline::Analysis analysis = test::syntheticAnalysis(test::spoken("hello there world", 1));
   const Failure failure = failureOf(requestFor("/nonexistent/talk.mov", blocker / "out"), analysis);
   EXPECT_FALSE(failure.cancelled);
-  EXPECT_NE(failure.message.find("Can't create the package folder in"), std::string::npos)
-      << failure.message;
+  EXPECT_NE(failure.message.find("Can't create the package folder in"), std::string::npos) << failure.message;
   EXPECT_EQ(test::readFile(blocker), "x");
 }
 
@@ -86,8 +85,7 @@ TEST(RunFailure, UnreadableScriptOnlyWarns) {
   test::TempDir tmp;
   Pipeline::Request request = requestFor("/nonexistent/talk.mov", tmp.path());
   request.scriptURL = tmp.path() / "missing script.txt";
-  const Pipeline::Output output = Pipeline::run(
-      request, test::syntheticAnalysis(test::spoken("hello there world", 1)));
+  const Pipeline::Output output = Pipeline::run(request, test::syntheticAnalysis(test::spoken("hello there world", 1)));
   ASSERT_FALSE(output.warnings.empty());
   const std::string& first = output.warnings.front();
   EXPECT_EQ(first.rfind("Couldn't read the script file — continuing without it (", 0), 0u) << first;
@@ -137,12 +135,12 @@ TEST(RunFailure, CancellationStopsTheJobAndCleansUp) {
   // Stopped while transcribing: nothing is written and the scratch audio is removed.
   {
     std::stop_source source;
-    const Failure f = failureOf(requestFor(test::sampleFootage(), tmp.path() / "early"),
-                                std::nullopt,
-                                [&](const Pipeline::Stage& s) {
-                                  if (s == Pipeline::Stage::transcribing) source.request_stop();
-                                },
-                                source.get_token());
+    const Failure f = failureOf(
+        requestFor(test::sampleFootage(), tmp.path() / "early"), std::nullopt,
+        [&](const Pipeline::Stage& s) {
+          if (s == Pipeline::Stage::transcribing) source.request_stop();
+        },
+        source.get_token());
     EXPECT_TRUE(f.cancelled) << f.message;
     EXPECT_FALSE(fs::exists(tmp.path() / "early"));
   }
@@ -151,10 +149,9 @@ TEST(RunFailure, CancellationStopsTheJobAndCleansUp) {
     std::stop_source source;
     source.request_stop();
     std::vector<std::string> seen;
-    const Failure f = failureOf(requestFor(test::sampleFootage(), tmp.path() / "never"),
-                                std::nullopt,
-                                [&](const Pipeline::Stage& s) { seen.push_back(s.rawValue); },
-                                source.get_token());
+    const Failure f = failureOf(
+        requestFor(test::sampleFootage(), tmp.path() / "never"), std::nullopt,
+        [&](const Pipeline::Stage& s) { seen.push_back(s.rawValue); }, source.get_token());
     EXPECT_TRUE(f.cancelled);
     EXPECT_LE(seen.size(), 1u);
   }

@@ -120,8 +120,8 @@ TEST(SilenceThreshold, QuietSpeechInANoisyRoomKeepsEveryWord) {
 
 TEST(SilenceThreshold, SpeechOverAMusicBedKeepsEveryWord) {
   test::TempDir dir;
-  const auto input = mixed(dir.path(), twoLines(dir.path(), 2.5, 1.5), 1.0,
-                           "sine 220 sine 277 sine 330 remix - vol 0.02");
+  const auto input =
+      mixed(dir.path(), twoLines(dir.path(), 2.5, 1.5), 1.0, "sine 220 sine 277 sine 330 remix - vol 0.02");
   const auto analysis = Pipeline::analyze(input);
   ASSERT_GE(analysis.transcript.words.size(), 8u);
   for (auto thoroughness : {Thoroughness::fast, Thoroughness::silencesOnly}) {

@@ -40,8 +40,7 @@ inline KestraneSession storedSession(const fs::path& source) {
       transcript.words.push_back({w, {t, t + 0.35}});
       t += 0.4;
     }
-    for (auto i = static_cast<std::size_t>(start * 100); i < static_cast<std::size_t>(t * 100); ++i)
-      levels[i] = -18.f;
+    for (auto i = static_cast<std::size_t>(start * 100); i < static_cast<std::size_t>(t * 100); ++i) levels[i] = -18.f;
   };
   line(1.0, {"Welcome", "to", "the", "show", "today."});
   line(6.0, {"This", "is", "the", "second", "line."});

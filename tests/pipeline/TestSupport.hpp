@@ -26,8 +26,7 @@ class TempDir {
   }
   ~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(path_, ec);
   }
   TempDir(const TempDir&) = delete;
@@ -70,8 +69,7 @@ inline PipelineSettings appSettings() {
 
 // A made-up analysis: words spoken at the given times, loud while speaking and quiet between,
 // over a source file that need not exist (a run trusts a prepared analysis).
-inline Pipeline::Analysis syntheticAnalysis(const std::vector<TranscriptWord>& words,
-                                            double duration = 20.0) {
+inline Pipeline::Analysis syntheticAnalysis(const std::vector<TranscriptWord>& words, double duration = 20.0) {
   Pipeline::Analysis a;
   a.source.path = "/nonexistent/footage/talk.mov";
   a.source.durationSeconds = duration;

@@ -108,8 +108,9 @@ TEST(VisualIdeasStage, NoDocumentOrNoIdeasMeansNothingWritten) {
 TEST(VisualIdeasStage, TheModelsDocumentArrivesAnchoredAndAFailureKeepsTheOldOne) {
   StoredPackage stored;
   test::FakeClaude claude;
-  claude.reply("# Ideas for Talk\n\n## [00:20] Closing card\n- **Type:** diagram\n"
-               "- **Anchor:** And here is the last\n- **Generation prompt:** cards settle\n");
+  claude.reply(
+      "# Ideas for Talk\n\n## [00:20] Closing card\n- **Type:** diagram\n"
+      "- **Anchor:** And here is the last\n- **Generation prompt:** cards settle\n");
   Pipeline::RecutRequest request;
   request.sessionURL = stored.sessionFile;
   request.settings = KestraneSession::read(stored.sessionFile).settings;

@@ -27,8 +27,7 @@ TEST(FailureMessage, UserSentencesAndTransportFailuresStandAndEverythingElseIsIn
   }
   EXPECT_EQ(FailureMessage::of(missing), "Couldn't start /usr/bin/npx: No such file or directory");
 
-  EXPECT_EQ(FailureMessage::of(std::out_of_range("vector::_M_range_check")),
-            "internal error: vector::_M_range_check");
+  EXPECT_EQ(FailureMessage::of(std::out_of_range("vector::_M_range_check")), "internal error: vector::_M_range_check");
   EXPECT_EQ(FailureMessage::of(std::logic_error("")), "internal error: ");
   // An error the engine's own code throws outside the user-facing root is still its fault.
   EXPECT_TRUE(FailureMessage::isInternal(std::domain_error("frame duration must be positive")));

@@ -27,16 +27,18 @@ std::string capture(const std::string& command) {
 }
 
 std::string probe(const fs::path& movie, const std::string& entries) {
-  return capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" +
-                 entries + " -of default=nw=1 '" + movie.string() + "'");
+  return capture("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=" + entries +
+                 " -of default=nw=1 '" + movie.string() + "'");
 }
 
 class FrameSequenceEncoderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     // Five 64x48 frames of red at half opacity.
-    kt::make("ffmpeg -v error -f lavfi -i color=c=red@0.5:s=64x48:r=30:d=1,format=rgba "
-                  "-frames:v 5 '" + scratch.file("frame-%d.png") + "'");
+    kt::make(
+        "ffmpeg -v error -f lavfi -i color=c=red@0.5:s=64x48:r=30:d=1,format=rgba "
+        "-frames:v 5 '" +
+        scratch.file("frame-%d.png") + "'");
     for (int i = 1; i <= 5; ++i) frames.push_back(scratch.path() / ("frame-" + std::to_string(i) + ".png"));
   }
   kt::ScratchFolder scratch;
@@ -51,8 +53,8 @@ TEST_F(FrameSequenceEncoderTest, OverlaysAreProRes4444WithTheirAlpha) {
   EXPECT_EQ(probe(movie, "codec_name,profile,codec_tag_string,time_base,nb_read_frames,width,height"),
             "codec_name=prores\nprofile=4444\ncodec_tag_string=ap4h\nwidth=64\nheight=48\n"
             "time_base=1/30\nnb_read_frames=5\n");
-  const std::string pixels = capture("ffmpeg -v error -i '" + movie.string() +
-                                     "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
+  const std::string pixels =
+      capture("ffmpeg -v error -i '" + movie.string() + "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
   ASSERT_EQ(pixels.size(), 64u * 48u * 4u);
   const int alpha = static_cast<unsigned char>(pixels[(24 * 64 + 32) * 4 + 3]);
   EXPECT_NEAR(alpha, 128, 2);
@@ -71,9 +73,7 @@ TEST_F(FrameSequenceEncoderTest, FullFrameGraphicsAreH264HighStretchedToTheCanva
 TEST_F(FrameSequenceEncoderTest, AFailedOrStoppedEncodeLeavesTheEarlierFileAndNoPartialOne) {
   const fs::path movie = scratch.path() / "graphic.mov";
   kt::writeFile(movie.string(), "earlier");
-  const auto filesNow = [&] {
-    return std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator{});
-  };
+  const auto filesNow = [&] { return std::distance(fs::directory_iterator(scratch.path()), fs::directory_iterator{}); };
   const auto before = filesNow();
 
   kt::writeFile(scratch.file("frame-6.png"), "not a picture");
@@ -87,8 +87,7 @@ TEST_F(FrameSequenceEncoderTest, AFailedOrStoppedEncodeLeavesTheEarlierFileAndNo
   }
   std::stop_source stop;
   stop.request_stop();
-  EXPECT_THROW(FrameSequenceEncoder::encode(frames, {movie, 30, 64, 48, true}, stop.get_token()),
-               Cancelled);
+  EXPECT_THROW(FrameSequenceEncoder::encode(frames, {movie, 30, 64, 48, true}, stop.get_token()), Cancelled);
   try {
     FrameSequenceEncoder::encode({}, {movie, 30, 64, 48, true});
     ADD_FAILURE() << "nothing was encoded";
@@ -107,16 +106,15 @@ TEST_F(FrameSequenceEncoderTest, SolidColoursSurviveBothMoviesAsTaggedBt709) {
     const char* hex;
     int r, g, b;
   };
-  const Rgb colours[] = {{"FF5500", 255, 85, 0}, {"A855F7", 168, 85, 247}, {"101010", 16, 16, 16},
-                         {"2E8B57", 46, 139, 87}};
+  const Rgb colours[] = {
+      {"FF5500", 255, 85, 0}, {"A855F7", 168, 85, 247}, {"101010", 16, 16, 16}, {"2E8B57", 46, 139, 87}};
   for (const Rgb& colour : colours) {
     for (const bool alpha : {true, false}) {
       SCOPED_TRACE(std::string(colour.hex) + (alpha ? " in ProRes 4444" : " in H.264"));
       const std::string name = std::string(colour.hex) + (alpha ? "-" : "+");
       // Opaque frames, in both layouts the PNG decoder hands over.
-      kt::make("ffmpeg -v error -f lavfi -i color=c=0x" + std::string(colour.hex) +
-               ":s=96x64:r=30:d=1,format=" + (alpha ? "rgba" : "rgb24") + " -frames:v 3 '" +
-               scratch.file(name + "%d.png") + "'");
+      kt::make("ffmpeg -v error -f lavfi -i color=c=0x" + std::string(colour.hex) + ":s=96x64:r=30:d=1,format=" +
+               (alpha ? "rgba" : "rgb24") + " -frames:v 3 '" + scratch.file(name + "%d.png") + "'");
       std::vector<fs::path> solid;
       for (int i = 1; i <= 3; ++i) solid.push_back(scratch.path() / (name + std::to_string(i) + ".png"));
       const fs::path movie = scratch.path() / (name + (alpha ? ".mov" : ".mp4"));

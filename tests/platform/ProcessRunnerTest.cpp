@@ -23,9 +23,7 @@ ProcessRunner::Options shell(const std::string& script) {
   return o;
 }
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // True while a process with this pid exists and is not a zombie.
 bool alive(pid_t pid) {
@@ -86,8 +84,7 @@ TEST(ProcessRunner, ReportsStatusEnvironmentFolderAndStartFailure) {
   EXPECT_EQ(r.exitCode, 3);
   EXPECT_FALSE(r.signalled);
   EXPECT_FALSE(r.succeeded());
-  EXPECT_EQ(r.standardOutput,
-            "probe value\n" + std::filesystem::canonical(dir.path()).string() + "\n");
+  EXPECT_EQ(r.standardOutput, "probe value\n" + std::filesystem::canonical(dir.path()).string() + "\n");
   EXPECT_EQ(r.standardError, "oops\n");
 
   r = ProcessRunner::run(shell("kill -KILL $$"));
@@ -107,8 +104,8 @@ TEST(ProcessRunner, TimeOutEndsTheWholeGroupEvenWhenTermIsIgnored) {
   test::TempDir dir;
   const auto pidFile = dir.path() / "grandchild";
   // The program ignores SIGTERM and starts a grandchild that holds its output open.
-  auto o = shell("trap '' TERM; sleep 60 & echo $! > '" + pidFile.string() +
-                 "'; echo started; while :; do sleep 1; done");
+  auto o =
+      shell("trap '' TERM; sleep 60 & echo $! > '" + pidFile.string() + "'; echo started; while :; do sleep 1; done");
   o.timeout = 0.5s;
   o.grace = 0.5s;
   const auto start = Clock::now();

@@ -37,14 +37,13 @@ TEST(ScratchFiles, TheSweepTakesOnlyFilesOfEndedProcesses) {
   const std::vector<std::string> orphans = {"kestrane-audio-" + gone + "-6F1C.wav",
                                             "kestrane-dictionary-" + gone + "-a8Xk2q",
                                             "kestrane-hesitations-" + gone + "-Zq81Lm"};
-  const std::vector<std::string> kept = {
-      "kestrane-audio-" + alive + "-6F1C.wav",  // its process runs
-      "kestrane-audio-" + self + "-77.wav",     // ours
-      "kestrane-audio-6F1C-1234.wav",           // named before names carried the pid
-      "kestrane-graphics-" + gone + "-1",       // not a kind the sweep knows
-      "kestrane-audio-" + gone,                 // no separator after the pid
-      "notes-" + gone + ".txt",
-      ".kestrane-" + gone + "-x"};
+  const std::vector<std::string> kept = {"kestrane-audio-" + alive + "-6F1C.wav",  // its process runs
+                                         "kestrane-audio-" + self + "-77.wav",     // ours
+                                         "kestrane-audio-6F1C-1234.wav",           // named before names carried the pid
+                                         "kestrane-graphics-" + gone + "-1",       // not a kind the sweep knows
+                                         "kestrane-audio-" + gone,                 // no separator after the pid
+                                         "notes-" + gone + ".txt",
+                                         ".kestrane-" + gone + "-x"};
   for (const auto& name : orphans) touch(folder / name);
   for (const auto& name : kept) touch(folder / name);
   fs::create_directories(folder / ("kestrane-audio-" + gone + "-folder"));

@@ -54,8 +54,8 @@ TEST(UpdateCheck, OffersOnlyANewerVersionWithAnHttpsArchiveFromAGoodAnswer) {
   ASSERT_TRUE(offered);
   EXPECT_EQ(offered->version, "99.1");
   // An entry without a signature could never be verified, so it is not offered either.
-  for (const char* silent : {"/notfound/", "/notmodified/", "/html/", "/plainhttp/", "/older/",
-                             "/unsigned/", "/blanksignature/", "/silent/"}) {
+  for (const char* silent : {"/notfound/", "/notmodified/", "/html/", "/plainhttp/", "/older/", "/unsigned/",
+                             "/blanksignature/", "/silent/"}) {
     SCOPED_TRACE(silent);
     EXPECT_FALSE(checkForUpdate(server.url(std::string(silent) + "updates/version.json"), "1.0", options));
   }

@@ -103,16 +103,30 @@ TEST_F(UpdateInstall, EveryRefusalLeavesTheInstalledTreeAsItWas) {
          return info;
        },
        "the update couldn't be verified"},
-      {"parent path", [&] { return offer(with({"Kestrane/../../evil.txt", "boom"})); },
+      {"parent path",
+       [&] {
+         return offer(with({"Kestrane/../../evil.txt", "boom"}));
+       },
        "the update package holds files outside its folder"},
-      {"absolute path", [&] { return offer(with({(scratch.path() / "abs.txt").string(), "boom"})); },
+      {"absolute path",
+       [&] {
+         return offer(with({(scratch.path() / "abs.txt").string(), "boom"}));
+       },
        "the update package holds files outside its folder"},
-      {"escaping link", [&] { return offer(with({"Kestrane/lib/out", "", false, "../../../.."})); },
+      {"escaping link",
+       [&] {
+         return offer(with({"Kestrane/lib/out", "", false, "../../../.."}));
+       },
        "the update package holds files outside its folder"},
-      {"absolute link", [&] { return offer(with({"Kestrane/lib/etc", "", false, "/etc"})); },
+      {"absolute link",
+       [&] {
+         return offer(with({"Kestrane/lib/etc", "", false, "/etc"}));
+       },
        "the update package holds files outside its folder"},
       {"no top folder",
-       [&] { return offer({{"Other/.kestrane-bundle", "x"}, {"Other/bin/kestrane-app", "x"}}); },
+       [&] {
+         return offer({{"Other/.kestrane-bundle", "x"}, {"Other/bin/kestrane-app", "x"}});
+       },
        "the update package didn't contain Kestrane"},
       {"download failed",
        [&] {
@@ -177,8 +191,8 @@ TEST_F(UpdateInstall, TheRealSwapExchangesTreesAndTheRelaunchRunsNoShell) {
   writeFile(staged / "marker", "new\n");
   auto record = scratch.path() / "args.txt";
   writeFile(staged / "bin/kestrane-app",
-            "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + record.string() + ".tmp\"\nmv \"" +
-                record.string() + ".tmp\" \"" + record.string() + "\"\n",
+            "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + record.string() + ".tmp\"\nmv \"" + record.string() +
+                ".tmp\" \"" + record.string() + "\"\n",
             true);
   swapInstall(staged, root, scratch.path() / "aside");
   EXPECT_EQ(readAll(root / "marker"), "new\n");

@@ -58,9 +58,9 @@ class ScratchFolder {
 
 struct ArchiveEntry {
   std::string path;
-  std::string content;         // regular files
+  std::string content;  // regular files
   bool directory = false;
-  std::string symlinkTarget;   // non-empty: a link
+  std::string symlinkTarget;  // non-empty: a link
   bool executable = false;
 };
 
@@ -153,9 +153,11 @@ class FeedServer {
   explicit FeedServer(const fs::path& folder) : folder_(folder) {
     cert_ = folder / "cert.pem";
     auto key = folder / "key.pem";
-    std::string command = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
-                          "-addext subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:TRUE "
-                          "-keyout '" + key.string() + "' -out '" + cert_.string() + "' 2>/dev/null";
+    std::string command =
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 "
+        "-addext subjectAltName=IP:127.0.0.1 -addext basicConstraints=critical,CA:TRUE "
+        "-keyout '" +
+        key.string() + "' -out '" + cert_.string() + "' 2>/dev/null";
     if (std::system(command.c_str()) != 0) return;
     int out[2];
     if (pipe(out) != 0) return;
@@ -180,9 +182,7 @@ class FeedServer {
     }
   }
   bool running() const { return port_ > 0; }
-  std::string url(const std::string& path) const {
-    return "https://127.0.0.1:" + std::to_string(port_) + path;
-  }
+  std::string url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port_) + path; }
   TransportOptions options() const {
     TransportOptions options;
     options.caFile = cert_.string();

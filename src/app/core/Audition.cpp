@@ -29,7 +29,8 @@ AuditionPcm decodeAuditionPcm(const QString& footage) {
     mono.resize(block.frames);
     for (std::size_t f = 0; f < block.frames; ++f) {
       float sum = 0;
-      for (int c = 0; c < block.channels; ++c) sum += block.interleaved[f * std::size_t(block.channels) + std::size_t(c)];
+      for (int c = 0; c < block.channels; ++c)
+        sum += block.interleaved[f * std::size_t(block.channels) + std::size_t(c)];
       mono[f] = sum / float(block.channels);
     }
     resampler->push(mono.data(), mono.size(), pcm.samples);
@@ -133,8 +134,7 @@ void Audition::play(std::uint64_t generation, std::optional<double> at) {
       QTimer::singleShot(heldMs, this, [this, generation] {
         if (generation == generation_) finish();
       });
-    }
-    else if (state == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError) stop();
+    } else if (state == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError) stop();
   });
   seek(at.value_or(keeps_.front().start));
   if (generation == generation_) ticker_.start();

@@ -29,8 +29,8 @@ FCPXMLWriter::BatchProject project(const KestraneSession& session) {
 
 void prune(const QString& dir, const QDateTime& now) {
   const QDateTime cutoff = now.addSecs(-keepSeconds);
-  const QFileInfoList entries = QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden |
-                                                        QDir::System | QDir::NoDotAndDotDot);
+  const QFileInfoList entries =
+      QDir(dir).entryInfoList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
   for (const QFileInfo& entry : entries) {
     const QDateTime modified = entry.lastModified();
     // A date that cannot be read counts as long ago.
@@ -43,8 +43,7 @@ void prune(const QString& dir, const QDateTime& now) {
   }
 }
 
-QString write(const std::vector<Pipeline::Output>& outputs, const QString& dir,
-              const QDateTime& now) {
+QString write(const std::vector<Pipeline::Output>& outputs, const QString& dir, const QDateTime& now) {
   if (outputs.empty()) throw ImportError("No finished cuts to import.");
   std::vector<FCPXMLWriter::BatchProject> projects;
   projects.reserve(outputs.size());

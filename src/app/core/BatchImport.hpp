@@ -36,7 +36,6 @@ void prune(const QString& dir, const QDateTime& now);
 
 // Writes the combined timeline of `outputs` into `dir` (made when missing), after pruning it,
 // and returns the file's path.
-QString write(const std::vector<Pipeline::Output>& outputs, const QString& dir,
-              const QDateTime& now);
+QString write(const std::vector<Pipeline::Output>& outputs, const QString& dir, const QDateTime& now);
 
 }  // namespace kestrane::app::BatchImport

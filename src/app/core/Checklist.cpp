@@ -15,8 +15,7 @@ std::ptrdiff_t position(const Pipeline::Stage& stage) {
 
 }  // namespace
 
-std::vector<ChecklistRow> checklistRows(const Pipeline::Stage& current,
-                                        const std::vector<Pipeline::Stage>& steps) {
+std::vector<ChecklistRow> checklistRows(const Pipeline::Stage& current, const std::vector<Pipeline::Stage>& steps) {
   const Pipeline::Stage anchor = current.checklistAnchor();
   const std::ptrdiff_t anchorPosition = position(anchor);
   std::vector<ChecklistRow> rows;

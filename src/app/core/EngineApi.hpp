@@ -18,13 +18,10 @@ class EngineApi {
  public:
   virtual ~EngineApi() = default;
 
-  virtual Pipeline::Analysis analyze(const std::filesystem::path& input,
-                                     const Pipeline::ProgressCallback& progress,
+  virtual Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
                                      std::stop_token stop) = 0;
-  virtual Pipeline::Output run(const Pipeline::Request& request,
-                               const std::optional<Pipeline::Analysis>& prepared,
-                               const Pipeline::ProgressCallback& progress,
-                               std::stop_token stop) = 0;
+  virtual Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
+                               const Pipeline::ProgressCallback& progress, std::stop_token stop) = 0;
   virtual Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                                  std::stop_token stop) = 0;
   // The automatic cut of an analysis with these settings; pure, and quick enough to run after

@@ -8,9 +8,7 @@ namespace kestrane::app::FileKinds {
 
 namespace {
 
-std::string lowerSuffix(const QString& path) {
-  return QFileInfo(path).suffix().toLower().toStdString();
-}
+std::string lowerSuffix(const QString& path) { return QFileInfo(path).suffix().toLower().toStdString(); }
 
 }  // namespace
 
@@ -20,8 +18,8 @@ QString lastComponent(QString path) {
 }
 
 const std::set<std::string>& footageExtensions() {
-  static const std::set<std::string> extensions{"mov", "mp4", "m4v", "mts",  "m2ts", "avi", "mkv",
-                                                "mxf", "wav", "m4a", "mp3", "aif", "aiff", "caf"};
+  static const std::set<std::string> extensions{"mov", "mp4", "m4v", "mts", "m2ts", "avi",  "mkv",
+                                                "mxf", "wav", "m4a", "mp3", "aif",  "aiff", "caf"};
   return extensions;
 }
 
@@ -41,8 +39,7 @@ QString unsupportedFileMessage() {
   QStringList listed;
   for (const std::string& e : footageExtensions()) listed << QStringLiteral(".") + QString::fromStdString(e);
   return QStringLiteral("That doesn\u2019t look like footage \u2014 Kestrane takes ") +
-         listed.join(QStringLiteral(", ")) +
-         QStringLiteral(" (and a script as .txt, .md, .rtf or .pdf).");
+         listed.join(QStringLiteral(", ")) + QStringLiteral(" (and a script as .txt, .md, .rtf or .pdf).");
 }
 
 QString baseName(const QString& path) { return QFileInfo(lastComponent(path)).completeBaseName(); }

@@ -52,9 +52,7 @@ void cutOutKeeps(const TimeRange& band, std::span<const TimeRange> keeps, std::v
 
 namespace HandEdits {
 
-std::vector<TimeRange> automaticBands(std::span<const TimeRange> raw) {
-  return SilencePreview::unionOf(raw, bandGlue);
-}
+std::vector<TimeRange> automaticBands(std::span<const TimeRange> raw) { return SilencePreview::unionOf(raw, bandGlue); }
 
 std::vector<TimeRange> effectiveCutBands(std::span<const TimeRange> automatic, const ManualEdits& edits) {
   std::vector<TimeRange> bands;
@@ -69,8 +67,7 @@ ManualEdits normalized(std::span<const TimeRange> automatic, const ManualEdits& 
           withoutShort(SilencePreview::subtracting(effective, automatic))};
 }
 
-ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range,
-                        bool keep) {
+ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range, bool keep) {
   ManualEdits next = edits;
   if (keep) {
     const TimeRange taken[] = {range};

@@ -47,8 +47,7 @@ ManualEdits normalized(std::span<const TimeRange> automatic, const ManualEdits& 
 
 // The edits with `range` forced kept or removed, normalised. A keep first takes the range out of
 // the hand removals, so it brings back audio that a hand cut shades too.
-ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range,
-                        bool keep);
+ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range, bool keep);
 
 // A waveform selection widened or narrowed so that no word is left half cut: a keep takes every
 // touched word whole, a cut takes a partly covered word whole when at least half of it is
@@ -70,8 +69,7 @@ class EdgeDrag {
  public:
   // A drag of the nearest band edge within `tolerance` of `t`; none when no edge is that near,
   // the band is shorter than 0.1 s, or the stretch under `t` is shorter than three tolerances.
-  static std::optional<EdgeDrag> begin(const EditGround& ground, const ManualEdits& edits, double t,
-                                       double tolerance);
+  static std::optional<EdgeDrag> begin(const EditGround& ground, const ManualEdits& edits, double t, double tolerance);
 
   // Moves the held edge to `t` (clamped to the time line and to 50 ms short of the other edge).
   void update(ManualEdits& edits, double t, double levelLength);

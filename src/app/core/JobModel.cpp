@@ -35,8 +35,7 @@ std::optional<Pipeline::Analysis> awaitAnalysis(const std::shared_future<Pipelin
 
 }  // namespace
 
-JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings> settings,
-                   QObject* parent)
+JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent),
       engine_(std::move(engine)),
       settings_(settings ? std::move(settings) : std::make_unique<QSettings>()) {
@@ -88,8 +87,8 @@ std::vector<Pipeline::Stage> JobModel::plannedStages() const {
   using S = Pipeline::Stage;
   std::vector<S> stages;
   for (const S& s : S::allCases()) {
-    if (s == S::consultingClaude || s == S::reviewingCut || s == S::generatingIdeas ||
-        s == S::preparingGraphics || (s == S::rendering && !renderMP4_)) {
+    if (s == S::consultingClaude || s == S::reviewingCut || s == S::generatingIdeas || s == S::preparingGraphics ||
+        (s == S::rendering && !renderMP4_)) {
       continue;
     }
     stages.push_back(s);
@@ -154,8 +153,7 @@ void JobModel::start() {
 
   const auto started = std::chrono::steady_clock::now();
   const std::uint64_t generation = ++cutGeneration_;
-  setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits
-                                                      : Pipeline::Stage::probing));
+  setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits : Pipeline::Stage::probing));
 
   // Stages and the result travel the same queued path, so they arrive in the order sent. The
   // checklist shows no fractions, so a stage's later reports (one per rendered frame) stay on
@@ -192,9 +190,7 @@ void JobModel::start() {
         finishCut(generation, output, usedPreAnalysis, started);
       });
     } catch (...) {
-      postTo(this, [this, generation, message = errorText(std::current_exception())] {
-        failCut(generation, message);
-      });
+      postTo(this, [this, generation, message = errorText(std::current_exception())] { failCut(generation, message); });
     }
   });
 }
@@ -305,8 +301,8 @@ void JobModel::startPreAnalysis(const QString& footage) {
   const auto started = std::chrono::steady_clock::now();
   // The generation, not the footage, decides: after "Change…" the same file dropped again
   // starts a new analysis, and the stopped one's end must not show as a failure of it.
-  preAnalysisStop_ = background_.start(
-      [this, engine = engine_, footage, promise, started, generation](std::stop_token stop) {
+  preAnalysisStop_ =
+      background_.start([this, engine = engine_, footage, promise, started, generation](std::stop_token stop) {
         try {
           Pipeline::Analysis analysis = engine->analyze(toPath(footage), {}, stop);
           promise->set_value(analysis);

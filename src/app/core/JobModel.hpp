@@ -239,8 +239,7 @@ class JobModel : public QObject {
   BatchOptions batchOptions() const;
   void runBatchAnalysisQueue();
   void analyseBatchItem(std::uint64_t generation, int index, int count);
-  void cutBatchItem(std::uint64_t generation, int index, int count,
-                    std::chrono::steady_clock::time_point started);
+  void cutBatchItem(std::uint64_t generation, int index, int count, std::chrono::steady_clock::time_point started);
   void finishBatchCut(std::chrono::steady_clock::time_point started);
   void rememberBatch();
   void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,

@@ -34,17 +34,15 @@ BatchItem itemFromSession(const KestraneSession& session, bool renderMP4) {
   BatchItem item;
   const QString source = fromPath(session.source.path);
   item.footagePath = source;
-  item.projectName = session.projectName ? QString::fromStdString(*session.projectName)
-                                         : FileKinds::baseName(source);
+  item.projectName = session.projectName ? QString::fromStdString(*session.projectName) : FileKinds::baseName(source);
   if (session.levels && session.transcript) {
     item.analysis = std::make_shared<const Pipeline::Analysis>(
         Pipeline::Analysis{session.source, *session.levels, *session.transcript, {}});
   }
   const PipelineSettings& stored = session.settings;
   item.options.tightness = JobModel::nearestTightness(stored.speechPadding);
-  item.options.thoroughness = stored.resolvedThoroughness() == Thoroughness::silencesOnly
-                                  ? Thoroughness::silencesOnly
-                                  : Thoroughness::balanced;
+  item.options.thoroughness =
+      stored.resolvedThoroughness() == Thoroughness::silencesOnly ? Thoroughness::silencesOnly : Thoroughness::balanced;
   item.options.removeFillers = stored.removeFillers;
   item.options.embedCaptions = stored.resolvedEmbedCaptions();
   item.options.subtitleLength = stored.resolvedSubtitleLength();
@@ -72,8 +70,7 @@ void JobModel::setBatchImportError(std::optional<QString> message) {
 
 bool JobModel::batchFinished() const {
   if (batch_.size() < 2) return false;
-  return std::all_of(batch_.begin(), batch_.end(),
-                     [](const BatchItem& item) { return item.output || item.failure; });
+  return std::all_of(batch_.begin(), batch_.end(), [](const BatchItem& item) { return item.output || item.failure; });
 }
 
 int JobModel::reopenableBatchCount() const {
@@ -131,8 +128,7 @@ BatchOptions JobModel::batchOptions() const {
 }
 
 void JobModel::stashCurrentBatchItem() {
-  if (batch_.size() < 2 || batchIndex_ < 0 || batchIndex_ >= static_cast<int>(batch_.size()))
-    return;
+  if (batch_.size() < 2 || batchIndex_ < 0 || batchIndex_ >= static_cast<int>(batch_.size())) return;
   BatchItem& item = batch_[static_cast<std::size_t>(batchIndex_)];
   item.projectName = projectName_;
   item.scriptPath = scriptPath_;
@@ -216,13 +212,11 @@ void JobModel::analyseBatchItem(std::uint64_t generation, int index, int count) 
   batchAnalysisPending_ = promise->get_future().share();
 
   // The outcome reaches only the item it was made for, found again by its identity.
-  auto settle = [this, generation, index, count, id,
-                 footage](std::shared_ptr<const Pipeline::Analysis> found) {
+  auto settle = [this, generation, index, count, id, footage](std::shared_ptr<const Pipeline::Analysis> found) {
     if (generation != batchGeneration_) return;
     batchAnalysing_ = QUuid();
     batchAnalysisPending_ = {};
-    if (index < static_cast<int>(batch_.size()) &&
-        batch_[static_cast<std::size_t>(index)].id == id) {
+    if (index < static_cast<int>(batch_.size()) && batch_[static_cast<std::size_t>(index)].id == id) {
       BatchItem& item = batch_[static_cast<std::size_t>(index)];
       const bool inEditor = batchIndex_ == index && footagePath_ == footage;
       if (found) {
@@ -244,20 +238,18 @@ void JobModel::analyseBatchItem(std::uint64_t generation, int index, int count) 
     }
     analyseBatchItem(generation, index + 1, count);
   };
-  batchAnalysisStop_ =
-      background_.start([this, engine = engine_, footage, settle, promise](std::stop_token stop) {
-        std::shared_ptr<const Pipeline::Analysis> found;
-        try {
-          found = std::make_shared<const Pipeline::Analysis>(
-              engine->analyze(toPath(footage), {}, stop));
-        } catch (...) {
-          // The error itself is not shown: the cut analyses the footage again and reports it.
-        }
-        // Posted before the promise is kept: a cut waiting on it posts its own outcome only
-        // after this one, so Cut All finds the queue already on the next video.
-        postTo(this, [settle, found] { settle(found); });
-        promise->set_value(std::move(found));
-      });
+  batchAnalysisStop_ = background_.start([this, engine = engine_, footage, settle, promise](std::stop_token stop) {
+    std::shared_ptr<const Pipeline::Analysis> found;
+    try {
+      found = std::make_shared<const Pipeline::Analysis>(engine->analyze(toPath(footage), {}, stop));
+    } catch (...) {
+      // The error itself is not shown: the cut analyses the footage again and reports it.
+    }
+    // Posted before the promise is kept: a cut waiting on it posts its own outcome only
+    // after this one, so Cut All finds the queue already on the next video.
+    postTo(this, [settle, found] { settle(found); });
+    promise->set_value(std::move(found));
+  });
 }
 
 void JobModel::cutAll() {
@@ -282,9 +274,8 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
 
   selectBatchItem(index);
   const BatchItem& item = batch_[static_cast<std::size_t>(index)];
-  batchStageLabel_ =
-      QStringLiteral("Video %1 of %2 \u2014 %3")
-          .arg(QString::number(index + 1), QString::number(batch_.size()), item.projectName);
+  batchStageLabel_ = QStringLiteral("Video %1 of %2 \u2014 %3")
+                         .arg(QString::number(index + 1), QString::number(batch_.size()), item.projectName);
   emit changed();
 
   Pipeline::Request request;
@@ -309,11 +300,10 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
       setState(JobState::running(stage));
     });
   };
-  auto settle = [this, generation, index, count, started, cut, id](
-                    std::optional<Pipeline::Output> output, QString failure) {
+  auto settle = [this, generation, index, count, started, cut, id](std::optional<Pipeline::Output> output,
+                                                                   QString failure) {
     if (generation != batchGeneration_ || cut != cutGeneration_) return;
-    if (index < static_cast<int>(batch_.size()) &&
-        batch_[static_cast<std::size_t>(index)].id == id) {
+    if (index < static_cast<int>(batch_.size()) && batch_[static_cast<std::size_t>(index)].id == id) {
       BatchItem& item = batch_[static_cast<std::size_t>(index)];
       if (output) {
         rememberSession(fromPath(output->sessionURL));
@@ -324,8 +314,8 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
     }
     cutBatchItem(generation, index + 1, count, started);
   };
-  background_.start([this, engine = engine_, request, prepared = std::move(prepared), pending,
-                     progress, settle](std::stop_token stop) mutable {
+  background_.start([this, engine = engine_, request, prepared = std::move(prepared), pending, progress,
+                     settle](std::stop_token stop) mutable {
     try {
       engine->checkInputs(request);
       if (pending.valid()) {
@@ -337,30 +327,25 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
         if (const auto found = pending.get()) prepared = *found;
       }
       Pipeline::Output output = engine->run(request, prepared, progress, stop);
-      postTo(this,
-             [settle, output = std::move(output)]() mutable { settle(std::move(output), {}); });
+      postTo(this, [settle, output = std::move(output)]() mutable { settle(std::move(output), {}); });
     } catch (...) {
-      postTo(this, [settle, message = errorText(std::current_exception())] {
-        settle(std::nullopt, message);
-      });
+      postTo(this, [settle, message = errorText(std::current_exception())] { settle(std::nullopt, message); });
     }
   });
 }
 
 void JobModel::finishBatchCut(std::chrono::steady_clock::time_point started) {
   batchStageLabel_.reset();
-  lastCutDuration_ =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  lastCutDuration_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   lastPreAnalysisDuration_.reset();
   rememberBatch();
   emit changed();
-  const auto finished = std::find_if(batch_.begin(), batch_.end(),
-                                     [](const BatchItem& item) { return item.output.has_value(); });
+  const auto finished =
+      std::find_if(batch_.begin(), batch_.end(), [](const BatchItem& item) { return item.output.has_value(); });
   if (finished != batch_.end()) return setState(JobState::done(*finished->output));
-  const auto failed = std::find_if(batch_.begin(), batch_.end(),
-                                   [](const BatchItem& item) { return item.failure.has_value(); });
-  setState(JobState::failed(failed != batch_.end() ? *failed->failure
-                                                   : QStringLiteral("No videos could be cut")));
+  const auto failed =
+      std::find_if(batch_.begin(), batch_.end(), [](const BatchItem& item) { return item.failure.has_value(); });
+  setState(JobState::failed(failed != batch_.end() ? *failed->failure : QStringLiteral("No videos could be cut")));
 }
 
 void JobModel::rememberBatch() {
@@ -405,8 +390,7 @@ QString JobModel::batchImportAllPath() {
   for (const BatchItem& item : batch_) {
     if (item.output) outputs.push_back(*item.output);
   }
-  const QString path =
-      BatchImport::write(outputs, BatchImport::folder(), QDateTime::currentDateTimeUtc());
+  const QString path = BatchImport::write(outputs, BatchImport::folder(), QDateTime::currentDateTimeUtc());
   if (batchImportError_) setBatchImportError(std::nullopt);
   return path;
 }

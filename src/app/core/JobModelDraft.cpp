@@ -105,14 +105,13 @@ void JobModel::refreshDraftCuts() {
   PipelineSettings settings = currentSettings();
   settings.manualKeepRanges = std::vector<TimeRange>{};
   settings.manualRemoveRanges = std::vector<TimeRange>{};
-  draftStop_ = background_.start([this, engine = engine_, input = draftInput_, cache = draftCache_, settings,
-                                  generation](std::stop_token stop) {
-    Pipeline::DraftCut draft = engine->draftCut(*input, settings, *cache);
-    if (stop.stop_requested()) return;
-    postTo(this, [this, generation, draft = std::move(draft)]() mutable {
-      publishDraft(generation, std::move(draft));
-    });
-  });
+  draftStop_ = background_.start(
+      [this, engine = engine_, input = draftInput_, cache = draftCache_, settings, generation](std::stop_token stop) {
+        Pipeline::DraftCut draft = engine->draftCut(*input, settings, *cache);
+        if (stop.stop_requested()) return;
+        postTo(this,
+               [this, generation, draft = std::move(draft)]() mutable { publishDraft(generation, std::move(draft)); });
+      });
   emit changed();
 }
 
@@ -142,8 +141,8 @@ void JobModel::resumeAudition() {
 }
 
 std::vector<TimeRange> JobModel::effectiveCutBands() const {
-  return HandEdits::effectiveCutBands(
-      HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_), manualEdits());
+  return HandEdits::effectiveCutBands(HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_),
+                                      manualEdits());
 }
 
 std::optional<QString> JobModel::cutReason(double seconds) const {

@@ -19,8 +19,7 @@ void JobModel::recordEdit(QUndoStack* undo, const ManualEdits& before) {
   ManualEdits after = manualEdits();
   if (!undo || after == before) return;
   // Pushing applies `after`, which the lists already hold.
-  undo->push(new CutEditCommand([this](const ManualEdits& edits) { setManualEdits(edits); }, before,
-                                std::move(after)));
+  undo->push(new CutEditCommand([this](const ManualEdits& edits) { setManualEdits(edits); }, before, std::move(after)));
 }
 
 void JobModel::clearManualEdits(QUndoStack* undo) {

@@ -12,8 +12,7 @@ namespace kestrane::app {
 namespace {
 
 // The output of an earlier cut, rebuilt from its package; none when the cut cannot be shown.
-std::optional<Pipeline::Output> storedOutput(const KestraneSession& session,
-                                             const Pipeline::PackageContents& package) {
+std::optional<Pipeline::Output> storedOutput(const KestraneSession& session, const Pipeline::PackageContents& package) {
   if (!session.cutList || !package.fcpxml) return std::nullopt;
 
   Pipeline::Output output;
@@ -91,8 +90,7 @@ void JobModel::openSession(const QString& path) {
   } catch (const Pipeline::NoSessionFound&) {
     return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));
   } catch (const std::exception& e) {
-    return setState(JobState::failed(QStringLiteral("Couldn't open session: ") +
-                                     QString::fromStdString(e.what())));
+    return setState(JobState::failed(QStringLiteral("Couldn't open session: ") + QString::fromStdString(e.what())));
   }
 
   const QString source = fromPath(session.source.path);
@@ -111,9 +109,8 @@ void JobModel::openSession(const QString& path) {
     sensitivity_ = nearestSilenceSensitivity(stored.silenceThresholdDBFS, levelsDBFS_);
   }
   removeFillers_ = stored.removeFillers;
-  thoroughness_ = stored.resolvedThoroughness() == Thoroughness::silencesOnly
-                      ? Thoroughness::silencesOnly
-                      : Thoroughness::balanced;
+  thoroughness_ =
+      stored.resolvedThoroughness() == Thoroughness::silencesOnly ? Thoroughness::silencesOnly : Thoroughness::balanced;
   embedCaptions_ = stored.resolvedEmbedCaptions();
   subtitleLength_ = stored.resolvedSubtitleLength();
   exportTarget_ = stored.resolvedExportTarget();
@@ -128,8 +125,7 @@ void JobModel::openSession(const QString& path) {
   sessionScriptPath_.clear();
   sessionHasScript_ = session.script.has_value();
   dropStoredScript_ = false;
-  projectName_ = session.projectName ? QString::fromStdString(*session.projectName)
-                                     : FileKinds::baseName(source);
+  projectName_ = session.projectName ? QString::fromStdString(*session.projectName) : FileKinds::baseName(source);
   storedProjectName_ = projectName_;
   lastCutDuration_.reset();
   lastPreAnalysisDuration_.reset();

@@ -20,9 +20,8 @@ constexpr double hoverSteps = 50;
 }  // namespace
 
 void JobModel::setUpAudition() {
-  audition_ = std::make_unique<Audition>([engine = engine_](const QString& footage) {
-    return engine->decodeAudition(toPath(footage));
-  });
+  audition_ = std::make_unique<Audition>(
+      [engine = engine_](const QString& footage) { return engine->decodeAudition(toPath(footage)); });
   connect(audition_.get(), &Audition::changed, this, &JobModel::auditionChanged);
 }
 
@@ -35,17 +34,14 @@ void JobModel::toggleAudition() {
 
 void JobModel::startAudition(std::optional<double> atSourceSeconds) {
   if (isAuditioning() || footagePath_.isEmpty() || levelsDBFS_.empty() || sourceMissing_) return;
-  const std::vector<TimeRange> keeps =
-      SilencePreview::keepRanges(levelLength(), effectiveCutBands());
+  const std::vector<TimeRange> keeps = SilencePreview::keepRanges(levelLength(), effectiveCutBands());
   audition_->start(footagePath_, keeps, atSourceSeconds);
 }
 
 void JobModel::scrubAudition(double toSourceSeconds) {
   const double at = std::clamp(toSourceSeconds, 0.0, levelLength());
-  if (isAuditioning())
-    audition_->seek(at);
-  else
-    startAudition(at);
+  if (isAuditioning()) audition_->seek(at);
+  else startAudition(at);
 }
 
 void JobModel::stopAudition() { audition_->stop(); }

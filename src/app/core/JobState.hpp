@@ -19,9 +19,9 @@ enum class Screen {
 
 struct JobState {
   Screen screen = Screen::idle;
-  std::optional<Pipeline::Stage> stage;              // while running: the stage last reported
-  std::shared_ptr<const Pipeline::Output> output;    // when done
-  QString message;                                   // when failed
+  std::optional<Pipeline::Stage> stage;            // while running: the stage last reported
+  std::shared_ptr<const Pipeline::Output> output;  // when done
+  QString message;                                 // when failed
 
   static JobState idle() { return {}; }
   static JobState configuring() { return {Screen::configuring}; }

@@ -59,8 +59,8 @@ qint64 KeptRangesDevice::readData(char* data, qint64 maxSize) {
   qint64 wanted = maxSize / sampleBytes;
   qint64 written = 0;
   // The span holding `frame`: the last one starting at or before it.
-  auto span = std::upper_bound(spans_.begin(), spans_.end(), frame,
-                               [](qint64 f, const Span& s) { return f < s.played; });
+  auto span =
+      std::upper_bound(spans_.begin(), spans_.end(), frame, [](qint64 f, const Span& s) { return f < s.played; });
   if (span != spans_.begin()) --span;
   for (; span != spans_.end() && wanted > 0; ++span) {
     const qint64 offset = frame - span->played;

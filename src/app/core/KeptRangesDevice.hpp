@@ -49,7 +49,7 @@ class KeptRangesDevice : public QIODevice {
 
  private:
   struct Span {
-    qint64 first = 0;   // sample index in the recording
+    qint64 first = 0;  // sample index in the recording
     qint64 frames = 0;
     qint64 played = 0;  // frames of the spans before
   };

@@ -6,11 +6,9 @@ namespace kestrane::app {
 
 class PipelineEngine final : public EngineApi {
  public:
-  Pipeline::Analysis analyze(const std::filesystem::path& input,
-                             const Pipeline::ProgressCallback& progress,
+  Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
                              std::stop_token stop) override;
-  Pipeline::Output run(const Pipeline::Request& request,
-                       const std::optional<Pipeline::Analysis>& prepared,
+  Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override;
   Pipeline::Output recut(const Pipeline::RecutRequest& request, const Pipeline::ProgressCallback& progress,
                          std::stop_token stop) override;

@@ -23,8 +23,7 @@ extern "C" void onQuitSignal(int) {
 
 }  // namespace
 
-QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent)
-    : QObject(parent), quit_(std::move(quit)) {
+QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent) : QObject(parent), quit_(std::move(quit)) {
   if (pipeEnds[0] < 0 && ::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0) return;
   notifier_ = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, [this] {

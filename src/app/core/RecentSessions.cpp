@@ -5,8 +5,7 @@ namespace kestrane::app::RecentSessions {
 QStringList read(const QSettings& settings, const char* key) {
   const QVariant value = settings.value(QLatin1String(key));
   switch (value.typeId()) {
-    case QMetaType::QStringList:
-      return value.toStringList();
+    case QMetaType::QStringList: return value.toStringList();
     case QMetaType::QString:
       // The settings file stores a one-element list as a plain text.
       return value.toString().isEmpty() ? QStringList{} : QStringList{value.toString()};
@@ -18,8 +17,7 @@ QStringList read(const QSettings& settings, const char* key) {
       }
       return paths;
     }
-    default:
-      return {};
+    default: return {};
   }
 }
 

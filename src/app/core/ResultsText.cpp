@@ -26,17 +26,17 @@ QString elapsedLine(double cutSeconds, std::optional<double> preAnalysisSeconds)
 
 QString removedLine(const Stats& s) {
   const QString dot = QStringLiteral(" \u00b7 ");
-  QString line = QStringLiteral("Removed %1 silences").arg(s.silences) + dot +
-                 QStringLiteral("%1 flubs").arg(s.flubs) + dot +
-                 QStringLiteral("%1 alternate takes").arg(s.retakes) + dot +
+  QString line = QStringLiteral("Removed %1 silences").arg(s.silences) + dot + QStringLiteral("%1 flubs").arg(s.flubs) +
+                 dot + QStringLiteral("%1 alternate takes").arg(s.retakes) + dot +
                  QStringLiteral("%1 fillers").arg(s.fillers);
   if (s.manual >= 1) line += dot + QStringLiteral("%1 by your hand").arg(s.manual);
   return line;
 }
 
 QString spokenNotesText(int notes) {
-  return QStringLiteral("%1 spoken note%2 to your editor \u2014 cut from the timeline, marked inside "
-                        "the source clip")
+  return QStringLiteral(
+             "%1 spoken note%2 to your editor \u2014 cut from the timeline, marked inside "
+             "the source clip")
       .arg(notes)
       .arg(notes == 1 ? QString() : QStringLiteral("s"));
 }
@@ -50,22 +50,22 @@ QString advisoryRow(const Advisory& advisory) {
 }
 
 std::filesystem::path premiereXmlPath(const Pipeline::Output& output) {
-  return Pipeline::PackageLayout{output.packageDir, Pipeline::sourceStem(output.session.source.path)}
-      .premiereXml();
+  return Pipeline::PackageLayout{output.packageDir, Pipeline::sourceStem(output.session.source.path)}.premiereXml();
 }
 
 QString importHint(const Pipeline::Output& output) {
   switch (output.session.settings.resolvedExportTarget()) {
-    case ExportTarget::finalCut:
-      return {};
+    case ExportTarget::finalCut: return {};
     case ExportTarget::resolve:
-      return QStringLiteral("In Resolve: File \u2192 Import \u2192 Timeline\u2026 and pick the .fcpxml "
-                            "from the package. Subtitles: import captions.srt alongside it.");
+      return QStringLiteral(
+          "In Resolve: File \u2192 Import \u2192 Timeline\u2026 and pick the .fcpxml "
+          "from the package. Subtitles: import captions.srt alongside it.");
     case ExportTarget::premiere:
       return QStringLiteral("Drag \u201c") + fromPath(premiereXmlPath(output).filename()) +
-             QStringLiteral("\u201d from the package into Premiere\u2019s Project panel (or File \u2192 "
-                            "Import). The cut arrives with your full raw nested inside \u2014 "
-                            "double-click any piece to fall into it.");
+             QStringLiteral(
+                 "\u201d from the package into Premiere\u2019s Project panel (or File \u2192 "
+                 "Import). The cut arrives with your full raw nested inside \u2014 "
+                 "double-click any piece to fall into it.");
   }
   return {};
 }

@@ -13,8 +13,8 @@ namespace {
 std::optional<std::vector<unsigned char>> fromBase64(std::string_view text, std::size_t expected) {
   std::vector<unsigned char> bytes(expected);
   std::size_t length = 0;
-  if (sodium_base642bin(bytes.data(), bytes.size(), text.data(), text.size(), " \t\r\n", &length,
-                        nullptr, sodium_base64_VARIANT_ORIGINAL) != 0 ||
+  if (sodium_base642bin(bytes.data(), bytes.size(), text.data(), text.size(), " \t\r\n", &length, nullptr,
+                        sodium_base64_VARIANT_ORIGINAL) != 0 ||
       length != expected) {
     return std::nullopt;
   }

@@ -50,8 +50,7 @@ bool isInside(const fs::path& path, const fs::path& root) {
 // Links are checked once more on disk, where a chain of links could still lead out.
 void checkLinksOnDisk(const fs::path& root) {
   auto canonicalRoot = fs::canonical(root);
-  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
-       ++it) {
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator(); ++it) {
     if (!it->is_symlink()) continue;
     std::error_code error;
     auto resolved = fs::canonical(it->path(), error);
@@ -61,8 +60,7 @@ void checkLinksOnDisk(const fs::path& root) {
 
 }  // namespace
 
-void unpackArchive(const fs::path& archive, const fs::path& destination,
-                   const UnpackLimits& limits) {
+void unpackArchive(const fs::path& archive, const fs::path& destination, const UnpackLimits& limits) {
   Reader reader(archive_read_new(), archive_read_free);
   Writer writer(archive_write_disk_new(), archive_write_free);
   if (!reader || !writer) unreadable();
@@ -72,8 +70,7 @@ void unpackArchive(const fs::path& archive, const fs::path& destination,
   archive_read_support_filter_xz(reader.get());
   // Our own checks come first; these flags also stop writes through links already on disk.
   archive_write_disk_set_options(writer.get(), ARCHIVE_EXTRACT_PERM | ARCHIVE_EXTRACT_SECURE_NODOTDOT |
-                                                   ARCHIVE_EXTRACT_SECURE_SYMLINKS |
-                                                   ARCHIVE_EXTRACT_NO_OVERWRITE);
+                                                   ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_NO_OVERWRITE);
   if (archive_read_open_filename(reader.get(), archive.c_str(), 1 << 16) != ARCHIVE_OK) unreadable();
 
   std::int64_t total = 0;

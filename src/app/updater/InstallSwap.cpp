@@ -14,8 +14,7 @@ void swapInstall(const fs::path& staged, const fs::path& installRoot, const fs::
     return;
   }
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
-    throw SwapError(std::string("the new version couldn't be moved into place (") +
-                    std::strerror(errno) + ")");
+    throw SwapError(std::string("the new version couldn't be moved into place (") + std::strerror(errno) + ")");
   }
   std::error_code error;
   fs::rename(installRoot, setAside, error);

@@ -22,8 +22,7 @@ std::optional<UpdateInfo> checkForUpdate(const std::string& url, const std::stri
   if (urlScheme(info->zip) != "https") return std::nullopt;
   // An entry without a signature can never pass the install's verification: offering it would
   // only lead the user into a failed install.
-  if (!info->signature || info->signature->find_first_not_of(" \t\r\n") == std::string::npos)
-    return std::nullopt;
+  if (!info->signature || info->signature->find_first_not_of(" \t\r\n") == std::string::npos) return std::nullopt;
   return info;
 }
 

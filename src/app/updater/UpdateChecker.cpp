@@ -19,8 +19,7 @@ UpdateChecker::Config UpdateChecker::defaultConfig(const std::string& executable
   return config;
 }
 
-UpdateChecker::UpdateChecker(Config config, QObject* parent)
-    : QObject(parent), config_(std::move(config)) {}
+UpdateChecker::UpdateChecker(Config config, QObject* parent) : QObject(parent), config_(std::move(config)) {}
 
 UpdateChecker::~UpdateChecker() { stopInstall_.request_stop(); }
 
@@ -33,12 +32,11 @@ void UpdateChecker::check() {
   auto lookup = config_.lookup;
   QtConcurrent::run([url, version, transport, lookup] {
     return lookup ? lookup() : checkForUpdate(url, version, transport);
-  })
-      .then(this, [this](std::optional<UpdateInfo> offered) {
-        if (!offered) return;
-        available_ = std::move(offered);
-        emit changed();
-      });
+  }).then(this, [this](std::optional<UpdateInfo> offered) {
+    if (!offered) return;
+    available_ = std::move(offered);
+    emit changed();
+  });
 }
 
 void UpdateChecker::installAndRelaunch() {
@@ -53,14 +51,13 @@ void UpdateChecker::installAndRelaunch() {
   env.transport = config_.transport;
   env.stop = stopInstall_.get_token();
   auto update = *available_;
-  QtConcurrent::run([update, env] { return installUpdate(update, env); })
-      .then(this, [this](InstallOutcome outcome) {
-        if (outcome.relaunched && config_.quit) config_.quit();
-        // Still here: either the install failed, or quitting did not end the application.
-        failureMessage_ = QString::fromStdString(outcome.failureMessage);
-        installing_ = false;
-        emit changed();
-      });
+  QtConcurrent::run([update, env] { return installUpdate(update, env); }).then(this, [this](InstallOutcome outcome) {
+    if (outcome.relaunched && config_.quit) config_.quit();
+    // Still here: either the install failed, or quitting did not end the application.
+    failureMessage_ = QString::fromStdString(outcome.failureMessage);
+    installing_ = false;
+    emit changed();
+  });
 }
 
 }  // namespace kestrane::updater

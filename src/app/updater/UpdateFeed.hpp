@@ -8,7 +8,7 @@ namespace kestrane::updater {
 
 struct UpdateInfo {
   std::string version;
-  std::string zip;                 // archive address, as the feed gives it
+  std::string zip;  // archive address, as the feed gives it
   std::optional<std::string> notes;
   std::optional<std::string> signature;  // base64 Ed25519 signature over the archive bytes
 };

@@ -30,7 +30,8 @@ fs::path makeWorkFolder(const fs::path& parent) {
   // Beside the install, so the swap is a rename within one file system.
   std::string pattern = (parent / ".kestrane-update-XXXXXX").string();
   if (!mkdtemp(pattern.data())) {
-    throw Failure{"the update couldn't be prepared (" + std::error_code(errno, std::generic_category()).message() + ")"};
+    throw Failure{"the update couldn't be prepared (" + std::error_code(errno, std::generic_category()).message() +
+                  ")"};
   }
   return pattern;
 }
@@ -92,8 +93,7 @@ InstallOutcome installUpdate(const UpdateInfo& update, const InstallEnvironment&
         auto where = ignored ? error.setAside : kept;
         if (ignored) work.path.clear();
         return {false, "Update didn't finish — " + std::string(error.what()) +
-                           ", and the previous version couldn't be put back; it is kept at " +
-                           where.string() + "."};
+                           ", and the previous version couldn't be put back; it is kept at " + where.string() + "."};
       }
       throw Failure{error.what()};
     }
@@ -111,8 +111,8 @@ InstallOutcome installUpdate(const UpdateInfo& update, const InstallEnvironment&
       launchAfterExit(install.executable, env.relaunchArguments);
     }
   } catch (const std::exception& error) {
-    return {false, "Kestrane " + update.version + " is installed, but it couldn't relaunch itself — " +
-                       error.what() + ". Start Kestrane again to use it."};
+    return {false, "Kestrane " + update.version + " is installed, but it couldn't relaunch itself — " + error.what() +
+                       ". Start Kestrane again to use it."};
   }
   return {true, {}};
 }

@@ -32,8 +32,8 @@ struct InstallEnvironment {
 };
 
 struct InstallOutcome {
-  bool relaunched = false;      // the new version is in place and started: quit now
-  std::string failureMessage;   // empty on success
+  bool relaunched = false;     // the new version is in place and started: quit now
+  std::string failureMessage;  // empty on success
 };
 
 InstallOutcome installUpdate(const UpdateInfo& update, const InstallEnvironment& environment);

@@ -31,10 +31,9 @@ std::optional<FeedResponse> fetchFeed(const std::string& url, const TransportOpt
   return FeedResponse{outcome.status, std::move(outcome.body)};
 }
 
-void downloadArchive(const std::string& url, const std::filesystem::path& destination,
-                     const TransportOptions& options, std::stop_token stop) {
-  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(destination.c_str(), "wb"),
-                                                          std::fclose);
+void downloadArchive(const std::string& url, const std::filesystem::path& destination, const TransportOptions& options,
+                     std::stop_token stop) {
+  std::unique_ptr<std::FILE, decltype(&std::fclose)> file(std::fopen(destination.c_str(), "wb"), std::fclose);
   if (!file) throw TransferError("the download couldn't be saved");
   auto exchange = exchangeFor(url, options, options.maxArchiveBytes);
   exchange.sink.file = file.get();

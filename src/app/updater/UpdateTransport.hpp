@@ -37,7 +37,7 @@ std::optional<FeedResponse> fetchFeed(const std::string& url, const TransportOpt
 // Downloads the archive to `destination`. Throws TransferError when the transfer fails, the
 // answer is not 200, the archive is larger than the cap, or `stop` is triggered (a transfer
 // under way ends within a fraction of a second); a partial file is removed.
-void downloadArchive(const std::string& url, const std::filesystem::path& destination,
-                     const TransportOptions& options, std::stop_token stop = {});
+void downloadArchive(const std::string& url, const std::filesystem::path& destination, const TransportOptions& options,
+                     std::stop_token stop = {});
 
 }  // namespace kestrane::updater

@@ -43,13 +43,12 @@ QString notesLine(int notes) {
 
 }  // namespace
 
-BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
-    : ScreenView(services, parent) {
+BatchResultsView::BatchResultsView(AppServices services, QWidget* parent) : ScreenView(services, parent) {
   setObjectName(QStringLiteral("batchResults"));
   const std::vector<BatchItem>& batch = job().batch();
   const auto total = static_cast<int>(batch.size());
-  const auto succeeded = static_cast<int>(std::count_if(
-      batch.begin(), batch.end(), [](const BatchItem& i) { return i.output.has_value(); }));
+  const auto succeeded = static_cast<int>(
+      std::count_if(batch.begin(), batch.end(), [](const BatchItem& i) { return i.output.has_value(); }));
   const bool allCut = succeeded == total;
 
   auto* column = new QVBoxLayout(this);
@@ -59,20 +58,17 @@ BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
   auto* header = new QVBoxLayout;
   header->setContentsMargins(24, 28, 24, 28);
   header->setSpacing(10);
-  header->addWidget(
-      allCut ? Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this)
-             : Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44,
-                              this),
-      0, Qt::AlignHCenter);
-  auto* title =
-      Brand::label(allCut ? QStringLiteral("%1 first cuts ready").arg(succeeded)
-                          : QStringLiteral("%1 of %2 cuts finished").arg(succeeded).arg(total),
-                   TextStyle::title2, Brand::primaryText, QFont::DemiBold);
+  header->addWidget(allCut ? Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this)
+                           : Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44, this),
+                    0, Qt::AlignHCenter);
+  auto* title = Brand::label(allCut ? QStringLiteral("%1 first cuts ready").arg(succeeded)
+                                    : QStringLiteral("%1 of %2 cuts finished").arg(succeeded).arg(total),
+                             TextStyle::title2, Brand::primaryText, QFont::DemiBold);
   title->setObjectName(QStringLiteral("batchTitle"));
   header->addWidget(title);
   if (const auto duration = job().lastCutDuration()) {
-    auto* took = Brand::label(QStringLiteral("Batch done in ") + elapsed(*duration),
-                              TextStyle::callout, Brand::secondaryText);
+    auto* took =
+        Brand::label(QStringLiteral("Batch done in ") + elapsed(*duration), TextStyle::callout, Brand::secondaryText);
     took->setObjectName(QStringLiteral("batchElapsed"));
     header->addWidget(took);
   }
@@ -98,29 +94,26 @@ BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
     auto* row = new QHBoxLayout(rowBox);
     row->setContentsMargins(24, 6, 24, 6);
     row->setSpacing(12);
-    row->addWidget(item.output ? Symbols::label(QStringLiteral("checkmark.circle.fill"),
-                                                Brand::green, 16, rowBox)
-                               : Symbols::label(QStringLiteral("exclamationmark.triangle.fill"),
-                                                Brand::orange, 16, rowBox));
+    row->addWidget(item.output
+                       ? Symbols::label(QStringLiteral("checkmark.circle.fill"), Brand::green, 16, rowBox)
+                       : Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::orange, 16, rowBox));
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(Brand::label(item.projectName, TextStyle::callout, Brand::primaryText,
-                                  QFont::Medium, Qt::AlignLeft));
+    texts->addWidget(
+        Brand::label(item.projectName, TextStyle::callout, Brand::primaryText, QFont::Medium, Qt::AlignLeft));
     if (item.output) {
       const KestraneSession& session = item.output->session;
       const double kept = session.cutList ? session.cutList->keptDuration() : 0;
-      auto* figures = Brand::label(
-          elapsed(session.source.durationSeconds) + QStringLiteral(" \u2192 ") + elapsed(kept),
-          TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignLeft);
+      auto* figures = Brand::label(elapsed(session.source.durationSeconds) + QStringLiteral(" \u2192 ") + elapsed(kept),
+                                   TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignLeft);
       figures->setObjectName(QStringLiteral("figures"));
       texts->addWidget(figures);
-      if (const auto notes = session.editorNotes.value_or(std::vector<Advisory>{}).size();
-          notes > 0) {
+      if (const auto notes = session.editorNotes.value_or(std::vector<Advisory>{}).size(); notes > 0) {
         auto* line = new QHBoxLayout;
         line->setSpacing(4);
         line->addWidget(Symbols::label(QStringLiteral("bookmark.fill"), Brand::teal, 11, rowBox));
-        auto* text = Brand::label(notesLine(static_cast<int>(notes)), TextStyle::caption,
-                                  Brand::teal, QFont::Normal, Qt::AlignLeft);
+        auto* text = Brand::label(notesLine(static_cast<int>(notes)), TextStyle::caption, Brand::teal, QFont::Normal,
+                                  Qt::AlignLeft);
         text->setObjectName(QStringLiteral("notes"));
         line->addWidget(text, 1);
         texts->addLayout(line);
@@ -128,8 +121,8 @@ BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
     } else {
       // An error without words still says the video failed.
       const QString reason = item.failure.value_or(QString());
-      auto* failure = Brand::label(reason.isEmpty() ? QStringLiteral("Failed") : reason,
-                                   TextStyle::caption, Brand::orange, QFont::Normal, Qt::AlignLeft);
+      auto* failure = Brand::label(reason.isEmpty() ? QStringLiteral("Failed") : reason, TextStyle::caption,
+                                   Brand::orange, QFont::Normal, Qt::AlignLeft);
       failure->setObjectName(QStringLiteral("failure"));
       failure->setWordWrap(true);
       // At most two lines.
@@ -140,8 +133,7 @@ BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
     if (item.output) {
       const Pipeline::Output& output = *item.output;
       if (opensInFinalCut(output)) {
-        auto* open = Brand::button(QStringLiteral("Open in Final Cut"), Brand::ButtonLook::bordered,
-                                   false, rowBox);
+        auto* open = Brand::button(QStringLiteral("Open in Final Cut"), Brand::ButtonLook::bordered, false, rowBox);
         open->setObjectName(QStringLiteral("openTimeline"));
         open->setCursor(Qt::PointingHandCursor);
         connect(open, &QPushButton::clicked, this,
@@ -167,12 +159,10 @@ BatchResultsView::BatchResultsView(AppServices services, QWidget* parent)
   footer->setContentsMargins(16, 16, 16, 16);
   footer->setSpacing(14);
   footer->addStretch(1);
-  const bool everyForFinalCut = std::all_of(batch.begin(), batch.end(), [](const BatchItem& item) {
-    return !item.output || opensInFinalCut(*item.output);
-  });
+  const bool everyForFinalCut = std::all_of(
+      batch.begin(), batch.end(), [](const BatchItem& item) { return !item.output || opensInFinalCut(*item.output); });
   if (everyForFinalCut) {
-    auto* importAll = Brand::button(QStringLiteral("Import All into Final Cut"),
-                                    Brand::ButtonLook::prominent, true);
+    auto* importAll = Brand::button(QStringLiteral("Import All into Final Cut"), Brand::ButtonLook::prominent, true);
     importAll->setObjectName(QStringLiteral("importAll"));
     importAll->setIcon(Symbols::icon(QStringLiteral("arrow.up.forward.app"), Qt::white, 16));
     connect(importAll, &QPushButton::clicked, this, &BatchResultsView::importAll);

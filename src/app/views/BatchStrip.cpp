@@ -42,8 +42,8 @@ class Dots : public QWidget {
         fill.setAlphaF(0.3);
       }
       p.setBrush(fill);
-      p.drawEllipse(QRectF(static_cast<double>(i) * (dotSize + dotSpacing),
-                           (height() - dotSize) / 2.0, dotSize, dotSize));
+      p.drawEllipse(
+          QRectF(static_cast<double>(i) * (dotSize + dotSpacing), (height() - dotSize) / 2.0, dotSize, dotSize));
     }
   }
 
@@ -66,25 +66,22 @@ BatchStrip::BatchStrip(JobModel& job, QWidget* parent) : QWidget(parent), job_(j
   row->setContentsMargins(20, 14, 20, 0);
   row->setSpacing(12);
   previous_ = arrow(QStringLiteral("\u2039"), "batchPrevious", this);
-  connect(previous_, &QPushButton::clicked, this,
-          [this] { job_.selectBatchItem(job_.batchIndex() - 1, undo_); });
+  connect(previous_, &QPushButton::clicked, this, [this] { job_.selectBatchItem(job_.batchIndex() - 1, undo_); });
   row->addWidget(previous_);
   auto* centre = new QVBoxLayout;
   centre->setSpacing(2);
-  position_ =
-      Brand::label(QString(), Brand::TextStyle::caption, Brand::primaryText, QFont::DemiBold);
+  position_ = Brand::label(QString(), Brand::TextStyle::caption, Brand::primaryText, QFont::DemiBold);
   position_->setObjectName(QStringLiteral("batchPosition"));
   centre->addWidget(position_, 0, Qt::AlignHCenter);
   dots_ = new Dots(job_, this);
   centre->addWidget(dots_, 0, Qt::AlignHCenter);
   row->addLayout(centre);
   next_ = arrow(QStringLiteral("\u203a"), "batchNext", this);
-  connect(next_, &QPushButton::clicked, this,
-          [this] { job_.selectBatchItem(job_.batchIndex() + 1, undo_); });
+  connect(next_, &QPushButton::clicked, this, [this] { job_.selectBatchItem(job_.batchIndex() + 1, undo_); });
   row->addWidget(next_);
   row->addStretch(1);
-  auto* note = Brand::label(QStringLiteral("Settings and hand edits are saved per video."),
-                            Brand::TextStyle::caption, Brand::tertiaryText);
+  auto* note = Brand::label(QStringLiteral("Settings and hand edits are saved per video."), Brand::TextStyle::caption,
+                            Brand::tertiaryText);
   note->setWordWrap(false);
   row->addWidget(note);
   refresh();

@@ -114,8 +114,8 @@ void applyTheme(QApplication& app) {
   app.setFont(f);
 }
 
-QLabel* label(const QString& text, TextStyle style, const QColor& colour, QFont::Weight weight,
-              Qt::Alignment align, QWidget* parent) {
+QLabel* label(const QString& text, TextStyle style, const QColor& colour, QFont::Weight weight, Qt::Alignment align,
+              QWidget* parent) {
   auto* l = new QLabel(text, parent);
   l->setTextFormat(Qt::PlainText);
   l->setFont(font(style, weight));
@@ -135,28 +135,28 @@ QPushButton* button(const QString& text, ButtonLook look, bool large, QWidget* p
     case ButtonLook::prominent:
       // Disabled, the violet fades into the window and the text dims, so a button that does
       // nothing does not look pressable.
-      b->setStyleSheet(QStringLiteral(
-          "QPushButton { background: %1; color: white; border: none; border-radius: 7px; padding: %2; }"
-          "QPushButton:hover { background: %3; } QPushButton:pressed { background: %4; }"
-          "QPushButton:disabled { background: %5; color: %6; }")
-                           .arg(hex(accent), padding, hex(accent.lighter(110)), hex(deep),
-                                hex(disabledProminent), hex(tertiaryText)));
+      b->setStyleSheet(
+          QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 7px; padding: %2; }"
+                         "QPushButton:hover { background: %3; } QPushButton:pressed { background: %4; }"
+                         "QPushButton:disabled { background: %5; color: %6; }")
+              .arg(hex(accent), padding, hex(accent.lighter(110)), hex(deep), hex(disabledProminent),
+                   hex(tertiaryText)));
       break;
     case ButtonLook::bordered:
-      b->setStyleSheet(QStringLiteral(
-          "QPushButton { background: #3a3841; color: %1; border: 1px solid #4a4852; border-radius: 7px;"
-          " padding: %2; } QPushButton:hover { background: #45434d; }"
-          " QPushButton:pressed { background: #2f2d35; }"
-          " QPushButton:disabled { background: #2c2b31; color: %3; border-color: #3a3841; }")
-                           .arg(hex(primaryText), padding, hex(tertiaryText)));
+      b->setStyleSheet(
+          QStringLiteral("QPushButton { background: #3a3841; color: %1; border: 1px solid #4a4852; border-radius: 7px;"
+                         " padding: %2; } QPushButton:hover { background: #45434d; }"
+                         " QPushButton:pressed { background: #2f2d35; }"
+                         " QPushButton:disabled { background: #2c2b31; color: %3; border-color: #3a3841; }")
+              .arg(hex(primaryText), padding, hex(tertiaryText)));
       break;
     case ButtonLook::link:
       b->setFlat(true);
       b->setCursor(Qt::PointingHandCursor);
-      b->setStyleSheet(QStringLiteral(
-          "QPushButton { background: transparent; color: %1; border: none; padding: 2px 0px; }"
-          "QPushButton:hover { color: %2; }")
-                           .arg(hex(accent), hex(accent.lighter(120))));
+      b->setStyleSheet(
+          QStringLiteral("QPushButton { background: transparent; color: %1; border: none; padding: 2px 0px; }"
+                         "QPushButton:hover { color: %2; }")
+              .arg(hex(accent), hex(accent.lighter(120))));
       break;
   }
   return b;

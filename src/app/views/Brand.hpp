@@ -34,14 +34,12 @@ QFont font(TextStyle style, QFont::Weight weight = QFont::Normal);
 void applyTheme(QApplication& app);
 
 // A label in one text style and colour; wraps and centres when asked.
-QLabel* label(const QString& text, TextStyle style, const QColor& colour,
-              QFont::Weight weight = QFont::Normal, Qt::Alignment align = Qt::AlignCenter,
-              QWidget* parent = nullptr);
+QLabel* label(const QString& text, TextStyle style, const QColor& colour, QFont::Weight weight = QFont::Normal,
+              Qt::Alignment align = Qt::AlignCenter, QWidget* parent = nullptr);
 
 enum class ButtonLook { prominent, bordered, link };
 // A push button in one of the three looks the screens use; `large` is the tall control size.
-QPushButton* button(const QString& text, ButtonLook look, bool large = false,
-                    QWidget* parent = nullptr);
+QPushButton* button(const QString& text, ButtonLook look, bool large = false, QWidget* parent = nullptr);
 
 QString hex(const QColor& colour);
 

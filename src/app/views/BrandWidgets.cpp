@@ -74,8 +74,7 @@ void BrandGlyph::paintEvent(QPaintEvent*) {
   } else {
     const qreal fallback = 56 * scale;
     Symbols::paint(p, QStringLiteral("scissors"),
-                   QRectF(centre.x() - fallback / 2, centre.y() - fallback / 2, fallback, fallback),
-                   Brand::accent);
+                   QRectF(centre.x() - fallback / 2, centre.y() - fallback / 2, fallback, fallback), Brand::accent);
   }
 }
 

@@ -54,19 +54,16 @@ QPushButton* smallButton(const QString& text, const char* name, QWidget* parent)
   b->setFont(Brand::font(TextStyle::caption));
   b->setIconSize(QSize(12, 12));
   b->setStyleSheet(
-      QStringLiteral(
-          "QPushButton { background: #3a3841; color: %1; border: 1px solid #4a4852;"
-          " border-radius: 6px; padding: 3px 9px; } QPushButton:hover { background: #45434d; }"
-          " QPushButton:pressed { background: #2f2d35; }"
-          " QPushButton:disabled { color: %2; background: #2f2d35; }"
-          " QPushButton:checked { background: rgba(168, 85, 247, 90); border-color: %3; }")
-          .arg(Brand::hex(Brand::primaryText), Brand::hex(Brand::tertiaryText),
-               Brand::hex(Brand::accent)));
+      QStringLiteral("QPushButton { background: #3a3841; color: %1; border: 1px solid #4a4852;"
+                     " border-radius: 6px; padding: 3px 9px; } QPushButton:hover { background: #45434d; }"
+                     " QPushButton:pressed { background: #2f2d35; }"
+                     " QPushButton:disabled { color: %2; background: #2f2d35; }"
+                     " QPushButton:checked { background: rgba(168, 85, 247, 90); border-color: %3; }")
+          .arg(Brand::hex(Brand::primaryText), Brand::hex(Brand::tertiaryText), Brand::hex(Brand::accent)));
   return b;
 }
 
-QPushButton* toggleButton(const QString& text, const QString& symbol, const char* name,
-                          QWidget* parent) {
+QPushButton* toggleButton(const QString& text, const QString& symbol, const char* name, QWidget* parent) {
   QPushButton* b = smallButton(text, name, parent);
   b->setCheckable(true);
   b->setIcon(Symbols::icon(symbol, Brand::primaryText, 12));
@@ -84,15 +81,13 @@ QString readout(double total, double cut, int handEdits) {
                      .arg(QString::fromStdString(Pipeline::elapsedString(kept)),
                           QString::fromStdString(Pipeline::elapsedString(total)));
   if (handEdits > 0) {
-    text += QStringLiteral(" %1 hand edit%2.")
-                .arg(handEdits)
-                .arg(handEdits == 1 ? QString() : QStringLiteral("s"));
+    text += QStringLiteral(" %1 hand edit%2.").arg(handEdits).arg(handEdits == 1 ? QString() : QStringLiteral("s"));
   }
   return text;
 }
 
-double anchoredOffset(double viewport, double oldWidth, double newWidth, double offset,
-                      double total, std::optional<double> playhead) {
+double anchoredOffset(double viewport, double oldWidth, double newWidth, double offset, double total,
+                      std::optional<double> playhead) {
   if (total <= 0 || oldWidth <= 0) return offset;
   double anchor = (viewport * 0.5 + offset) / oldWidth;
   if (playhead) {
@@ -121,21 +116,18 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   auto* missingRow = new QHBoxLayout(sourceMissing_);
   missingRow->setContentsMargins(0, 0, 0, 0);
   missingRow->setSpacing(6);
-  missingRow->addWidget(
-      Symbols::label(QStringLiteral("externaldrive.badge.questionmark"), Brand::orange, 14), 0,
-      Qt::AlignTop);
-  QLabel* missingText =
-      Brand::label(QStringLiteral("The source footage isn\u2019t at its stored location \u2014 "
-                                  "reconnect the drive (or move the file back) to play or re-cut."),
-                   TextStyle::caption, Brand::orange, QFont::Normal, Qt::AlignLeft);
+  missingRow->addWidget(Symbols::label(QStringLiteral("externaldrive.badge.questionmark"), Brand::orange, 14), 0,
+                        Qt::AlignTop);
+  QLabel* missingText = Brand::label(QStringLiteral("The source footage isn\u2019t at its stored location \u2014 "
+                                                    "reconnect the drive (or move the file back) to play or re-cut."),
+                                     TextStyle::caption, Brand::orange, QFont::Normal, Qt::AlignLeft);
   missingText->setObjectName(QStringLiteral("sourceMissingText"));
   missingText->setWordWrap(true);
   missingRow->addWidget(missingText, 1);
   column->addWidget(sourceMissing_);
 
-  placeholder_ =
-      Brand::label(QStringLiteral("Your audio appears here once Kestrane has listened to it."),
-                   TextStyle::caption, Brand::tertiaryText, QFont::Normal, Qt::AlignCenter);
+  placeholder_ = Brand::label(QStringLiteral("Your audio appears here once Kestrane has listened to it."),
+                              TextStyle::caption, Brand::tertiaryText, QFont::Normal, Qt::AlignCenter);
   placeholder_->setObjectName(QStringLiteral("previewPlaceholder"));
   placeholder_->setFixedHeight(116);
   column->addWidget(placeholder_);
@@ -158,15 +150,9 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
 
   waveform_->onHover = [this](std::optional<double> t) { job_.setHoverPlayhead(t); };
   waveform_->onScrub = [this](double t) { job_.scrubAudition(t); };
-  waveform_->onRangeEdit = [this](TimeRange range, bool keep) {
-    editFromWaveform(range, keep, true);
-  };
-  waveform_->onSegmentAction = [this](TimeRange range, bool keep) {
-    editFromWaveform(range, keep, false);
-  };
-  waveform_->onEdgeDragBegin = [this](double t, double tolerance) {
-    return job_.beginEdgeDrag(t, tolerance);
-  };
+  waveform_->onRangeEdit = [this](TimeRange range, bool keep) { editFromWaveform(range, keep, true); };
+  waveform_->onSegmentAction = [this](TimeRange range, bool keep) { editFromWaveform(range, keep, false); };
+  waveform_->onEdgeDragBegin = [this](double t, double tolerance) { return job_.beginEdgeDrag(t, tolerance); };
   waveform_->onEdgeDragChanged = [this](double t) { job_.updateEdgeDrag(t); };
   waveform_->onEdgeDragEnded = [this] { job_.endEdgeDrag(undo_); };
 
@@ -183,30 +169,26 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   // The readout takes the row's free room, wrapping between words only when a narrow window
   // leaves it too little.
   row->addWidget(readout_, 1);
-  clearEdits_ =
-      Brand::button(QStringLiteral("Clear all edits"), Brand::ButtonLook::link, false, controls_);
+  clearEdits_ = Brand::button(QStringLiteral("Clear all edits"), Brand::ButtonLook::link, false, controls_);
   clearEdits_->setFont(Brand::font(TextStyle::caption));
   clearEdits_->setObjectName(QStringLiteral("clearEdits"));
   clearEdits_->setCursor(Qt::PointingHandCursor);
   connect(clearEdits_, &QPushButton::clicked, this, [this] { job_.clearManualEdits(undo_); });
   row->addWidget(clearEdits_);
-  transcriptToggle_ = toggleButton(QStringLiteral("Transcript"), QStringLiteral("text.quote"),
-                                   "showTranscript", controls_);
-  connect(transcriptToggle_, &QPushButton::toggled, this,
-          [this](bool on) { setShowTranscript(on); });
+  transcriptToggle_ =
+      toggleButton(QStringLiteral("Transcript"), QStringLiteral("text.quote"), "showTranscript", controls_);
+  connect(transcriptToggle_, &QPushButton::toggled, this, [this](bool on) { setShowTranscript(on); });
   row->addWidget(transcriptToggle_);
-  editToggle_ =
-      toggleButton(QStringLiteral("Edit"), QStringLiteral("scissors"), "editMode", controls_);
+  editToggle_ = toggleButton(QStringLiteral("Edit"), QStringLiteral("scissors"), "editMode", controls_);
   connect(editToggle_, &QPushButton::toggled, this, [this](bool on) { setEditing(on); });
   row->addWidget(editToggle_);
-  row->addWidget(Brand::label(QStringLiteral("Zoom"), TextStyle::caption, Brand::secondaryText,
-                              QFont::Normal, Qt::AlignVCenter));
+  row->addWidget(
+      Brand::label(QStringLiteral("Zoom"), TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignVCenter));
   zoomSlider_ = new QSlider(Qt::Horizontal, controls_);
   zoomSlider_->setObjectName(QStringLiteral("zoom"));
   zoomSlider_->setRange(zoomSteps, int(maxZoom) * zoomSteps);
   zoomSlider_->setFixedWidth(130);
-  connect(zoomSlider_, &QSlider::valueChanged, this,
-          [this](int v) { setZoom(double(v) / zoomSteps); });
+  connect(zoomSlider_, &QSlider::valueChanged, this, [this](int v) { setZoom(double(v) / zoomSteps); });
   row->addWidget(zoomSlider_);
   column->addWidget(controls_);
 
@@ -214,19 +196,16 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   auto* transcriptColumn = new QVBoxLayout(transcriptBox_);
   transcriptColumn->setContentsMargins(0, 0, 0, 0);
   transcriptColumn->setSpacing(6);
-  QLabel* howTo = Brand::label(
-      QStringLiteral("Struck-through words get cut \u2014 hover one to see why. Click a word "
-                     "or drag across several (Shift-click extends), then choose Keep or "
-                     "Cut. Ctrl+Z undoes."),
-      TextStyle::caption, Brand::tertiaryText, QFont::Normal, Qt::AlignLeft);
+  QLabel* howTo = Brand::label(QStringLiteral("Struck-through words get cut \u2014 hover one to see why. Click a word "
+                                              "or drag across several (Shift-click extends), then choose Keep or "
+                                              "Cut. Ctrl+Z undoes."),
+                               TextStyle::caption, Brand::tertiaryText, QFont::Normal, Qt::AlignLeft);
   howTo->setWordWrap(true);
   transcriptColumn->addWidget(howTo);
   transcript_ = new TranscriptView(transcriptBox_);
   transcript_->setObjectName(QStringLiteral("transcript"));
   transcript_->setFixedHeight(240);
-  transcript_->onForce = [this](TimeRange range, bool keep) {
-    job_.forceWords(range, keep, undo_);
-  };
+  transcript_->onForce = [this](TimeRange range, bool keep) { job_.forceWords(range, keep, undo_); };
   transcriptColumn->addWidget(transcript_);
   column->addWidget(transcriptBox_);
 
@@ -262,8 +241,7 @@ void CutPreviewSection::refresh() {
     waveform_->setCutBands(std::move(bands));
   }
   const auto handEdits = int(job_.manualKeeps().size() + job_.manualRemovals().size());
-  readout_->setText(CutPreview::readout(job_.levelLength(),
-                                        SilencePreview::totalDuration(shownBands_), handEdits));
+  readout_->setText(CutPreview::readout(job_.levelLength(), SilencePreview::totalDuration(shownBands_), handEdits));
   clearEdits_->setVisible(job_.hasManualEdits());
   play_->setEnabled(!job_.footagePath().isEmpty() && !job_.sourceMissing());
   refreshTranscript();
@@ -294,8 +272,8 @@ void CutPreviewSection::refreshTranscript() {
 void CutPreviewSection::refreshPlayback() {
   const bool playing = job_.isAuditioning();
   play_->setText(playing ? QStringLiteral("Stop") : QStringLiteral("Play the cut"));
-  play_->setIcon(Symbols::icon(playing ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"),
-                               Brand::primaryText, 12));
+  play_->setIcon(
+      Symbols::icon(playing ? QStringLiteral("stop.fill") : QStringLiteral("play.fill"), Brand::primaryText, 12));
   waveform_->setPlayhead(job_.auditionPlayheadSeconds());
   waveform_->setHoverPlayhead(job_.hoverPlayheadSeconds());
 }
@@ -334,8 +312,8 @@ void CutPreviewSection::setZoom(double zoom) {
   const double newWidth = contentWidth(zoom);
   std::optional<double> playhead = job_.auditionPlayheadSeconds();
   if (!playhead) playhead = job_.lastPlayheadSeconds();
-  const double offset = CutPreview::anchoredOffset(waveform_->width(), oldWidth, newWidth,
-                                                   scroll_->value(), job_.levelLength(), playhead);
+  const double offset = CutPreview::anchoredOffset(waveform_->width(), oldWidth, newWidth, scroll_->value(),
+                                                   job_.levelLength(), playhead);
   zoom_ = zoom;
   {
     const QSignalBlocker quiet(zoomSlider_);

@@ -26,8 +26,8 @@ namespace CutPreview {
 QString readout(double total, double cut, int handEdits);
 // The scroll offset that keeps the playhead, when it is in view, or else the viewport's centre in
 // place when the waveform widens from `oldWidth` to `newWidth` (pixels; `viewport` wide).
-double anchoredOffset(double viewport, double oldWidth, double newWidth, double offset,
-                      double total, std::optional<double> playhead);
+double anchoredOffset(double viewport, double oldWidth, double newWidth, double offset, double total,
+                      std::optional<double> playhead);
 }  // namespace CutPreview
 
 class CutPreviewSection : public QWidget {

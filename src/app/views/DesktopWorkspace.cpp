@@ -50,7 +50,8 @@ void DesktopWorkspace::reveal(const QString& path) {
 
 QStringList QtFileDialogs::chooseFootage() {
   return QFileDialog::getOpenFileNames(parent_, QStringLiteral("Pick one video, or several to cut them as a batch"),
-                                       QString(), QStringLiteral("Footage (%1)").arg(patternsOf(FileKinds::footageExtensions())),
+                                       QString(),
+                                       QStringLiteral("Footage (%1)").arg(patternsOf(FileKinds::footageExtensions())),
                                        nullptr, QFileDialog::DontUseNativeDialog);
 }
 
@@ -61,9 +62,9 @@ QString QtFileDialogs::chooseScript() {
 }
 
 QString QtFileDialogs::choosePreviousCut() {
-  return QFileDialog::getOpenFileName(parent_, QStringLiteral("Pick a \u201c\u2026 Kestrane\u201d package or its .kestrane.json"),
-                                      QString(), QStringLiteral("Kestrane sessions (*.kestrane.json)"),
-                                      nullptr, QFileDialog::DontUseNativeDialog);
+  return QFileDialog::getOpenFileName(
+      parent_, QStringLiteral("Pick a \u201c\u2026 Kestrane\u201d package or its .kestrane.json"), QString(),
+      QStringLiteral("Kestrane sessions (*.kestrane.json)"), nullptr, QFileDialog::DontUseNativeDialog);
 }
 
 }  // namespace kestrane::app

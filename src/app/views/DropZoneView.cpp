@@ -31,8 +31,8 @@ DropZoneView::DropZoneView(AppServices services, QWidget* parent) : ScreenView(s
   auto* wordmark = new Wordmark(34, this);
   wordmark->setObjectName(QStringLiteral("wordmark"));
   column->addWidget(wordmark, 0, Qt::AlignHCenter);
-  column->addWidget(Brand::label(QStringLiteral("Drop your raw footage"), TextStyle::title3,
-                                 Brand::primaryText, QFont::DemiBold));
+  column->addWidget(
+      Brand::label(QStringLiteral("Drop your raw footage"), TextStyle::title3, Brand::primaryText, QFont::DemiBold));
   column->addWidget(Brand::label(QStringLiteral("Kestrane cuts the silences, flubs, and repeated takes,\n"
                                                 "then hands you an editor-ready first cut."),
                                  TextStyle::callout, Brand::secondaryText));

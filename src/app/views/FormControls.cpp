@@ -15,16 +15,15 @@ constexpr int trackWidth = 34;
 constexpr int trackHeight = 20;
 }  // namespace
 
-Segmented::Segmented(const QStringList& titles, std::function<void(int)> chosen, QWidget* parent)
-    : QWidget(parent) {
+Segmented::Segmented(const QStringList& titles, std::function<void(int)> chosen, QWidget* parent) : QWidget(parent) {
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);
   row->setSpacing(0);
   const QString look = QStringLiteral(
-      "QToolButton { background: #3a3841; color: %1; border: none; padding: 4px 12px; }"
-      "QToolButton:checked { background: #5b5866; color: white; }"
-      "QToolButton#first { border-top-left-radius: 6px; border-bottom-left-radius: 6px; }"
-      "QToolButton#last { border-top-right-radius: 6px; border-bottom-right-radius: 6px; }")
+                           "QToolButton { background: #3a3841; color: %1; border: none; padding: 4px 12px; }"
+                           "QToolButton:checked { background: #5b5866; color: white; }"
+                           "QToolButton#first { border-top-left-radius: 6px; border-bottom-left-radius: 6px; }"
+                           "QToolButton#last { border-top-right-radius: 6px; border-bottom-right-radius: 6px; }")
                            .arg(Brand::hex(Brand::primaryText));
   for (int i = 0; i < titles.size(); ++i) {
     auto* b = new QToolButton(this);

@@ -109,10 +109,10 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   applyToAll_ = Brand::button(QStringLiteral("Apply Settings to All"), Brand::ButtonLook::bordered,
                               /*large=*/true);
   applyToAll_->setObjectName(QStringLiteral("applyToAll"));
-  applyToAll_->setToolTip(QStringLiteral("Copies this video\u2019s toggles and pickers to every video "
-                                         "in the batch. Hand edits stay per video."));
-  connect(applyToAll_, &QPushButton::clicked, this,
-          [this] { job().applySettingsToAllBatchItems(); });
+  applyToAll_->setToolTip(
+      QStringLiteral("Copies this video\u2019s toggles and pickers to every video "
+                     "in the batch. Hand edits stay per video."));
+  connect(applyToAll_, &QPushButton::clicked, this, [this] { job().applySettingsToAllBatchItems(); });
   footer->addWidget(applyToAll_);
   auto* cut = Brand::button(QStringLiteral("Cut It"), Brand::ButtonLook::prominent, /*large=*/true);
   cut_ = cut;
@@ -147,8 +147,8 @@ QWidget* OptionsView::buildForm() {
   rows->setSpacing(14);
 
   auto* nameRow = new QHBoxLayout;
-  nameRow->addWidget(Brand::label(QStringLiteral("Project name"), TextStyle::body, Brand::primaryText,
-                                  QFont::Normal, Qt::AlignLeft));
+  nameRow->addWidget(
+      Brand::label(QStringLiteral("Project name"), TextStyle::body, Brand::primaryText, QFont::Normal, Qt::AlignLeft));
   projectName_ = new QLineEdit(form);
   projectName_->setObjectName(QStringLiteral("projectName"));
   connect(projectName_, &QLineEdit::textEdited, this, [this](const QString& text) { job().setProjectName(text); });
@@ -169,9 +169,9 @@ QWidget* OptionsView::buildForm() {
   howMuch->body()->addWidget(captionText(QStringLiteral("Whether Kestrane only closes the gaps, or also removes the "
                                                         "lines you fluffed and the takes you redid."),
                                          howMuch));
-  thoroughness_ = new Segmented({QStringLiteral("Silences only"), QStringLiteral("Full cut")}, [this](int i) {
-    job().setThoroughness(i == 0 ? Thoroughness::silencesOnly : Thoroughness::balanced);
-  }, howMuch);
+  thoroughness_ = new Segmented(
+      {QStringLiteral("Silences only"), QStringLiteral("Full cut")},
+      [this](int i) { job().setThoroughness(i == 0 ? Thoroughness::silencesOnly : Thoroughness::balanced); }, howMuch);
   thoroughness_->setObjectName(QStringLiteral("thoroughness"));
   howMuch->body()->addWidget(thoroughness_);
   thoroughnessText_ = captionText(QString(), howMuch);
@@ -193,9 +193,9 @@ QWidget* OptionsView::buildForm() {
       QStringLiteral("How much breathing room survives around what\u2019s kept, and how short a pause has to be "
                      "before it\u2019s left alone. The orange bands above follow this live."),
       howTight));
-  tightness_ = new Segmented({QStringLiteral("Relaxed"), QStringLiteral("Natural"), QStringLiteral("Tight"),
-                              QStringLiteral("Jump cut")},
-                             [this](int i) { job().setTightness(tightnesses[i]); }, howTight);
+  tightness_ = new Segmented(
+      {QStringLiteral("Relaxed"), QStringLiteral("Natural"), QStringLiteral("Tight"), QStringLiteral("Jump cut")},
+      [this](int i) { job().setTightness(tightnesses[i]); }, howTight);
   tightness_->setObjectName(QStringLiteral("tightness"));
   howTight->body()->addWidget(tightness_);
   tightnessText_ = captionText(QString(), howTight);
@@ -213,8 +213,8 @@ QWidget* OptionsView::buildForm() {
 
 QLayout* OptionsView::buildScriptRow() {
   auto* row = new QHBoxLayout;
-  row->addWidget(Brand::label(QStringLiteral("Script"), TextStyle::body, Brand::primaryText, QFont::Normal,
-                              Qt::AlignLeft));
+  row->addWidget(
+      Brand::label(QStringLiteral("Script"), TextStyle::body, Brand::primaryText, QFont::Normal, Qt::AlignLeft));
   row->addStretch(1);
   scriptText_ = Brand::label(QString(), TextStyle::body, Brand::secondaryText, QFont::Normal, Qt::AlignRight);
   scriptText_->setObjectName(QStringLiteral("scriptText"));
@@ -279,9 +279,7 @@ void OptionsView::refreshHeader() {
     text = QStringLiteral("Re-cut with new settings \u2014 instant, no re-analysis");
   } else {
     switch (job().preAnalysisState()) {
-      case PreAnalysisState::none:
-        text = QStringLiteral("Ready to cut");
-        break;
+      case PreAnalysisState::none: text = QStringLiteral("Ready to cut"); break;
       case PreAnalysisState::working:
         symbol = QStringLiteral("waveform");
         text = QStringLiteral("Analyzing in the background while you choose\u2026");
@@ -341,8 +339,8 @@ void OptionsView::pasteScript() {
   auto* column = new QVBoxLayout(sheet);
   column->setContentsMargins(24, 24, 24, 24);
   column->setSpacing(14);
-  column->addWidget(Brand::label(QStringLiteral("Paste your script"), TextStyle::title3, Brand::primaryText,
-                                 QFont::DemiBold));
+  column->addWidget(
+      Brand::label(QStringLiteral("Paste your script"), TextStyle::title3, Brand::primaryText, QFont::DemiBold));
   QLabel* about = Brand::label(QStringLiteral("Straight from Notes, Docs, or your teleprompter \u2014 plain text is "
                                               "perfect. Kestrane edits against it: best rendition of every line, "
                                               "coverage report included."),
@@ -352,8 +350,9 @@ void OptionsView::pasteScript() {
   editor->setObjectName(QStringLiteral("pasteScriptText"));
   editor->setFont(Brand::font(TextStyle::body));
   editor->setFixedSize(480, 280);
-  editor->setStyleSheet(QStringLiteral("QPlainTextEdit { background: rgba(0, 0, 0, 64); border: 1px solid "
-                                       "rgba(150, 147, 158, 64); border-radius: 6px; padding: 8px; }"));
+  editor->setStyleSheet(
+      QStringLiteral("QPlainTextEdit { background: rgba(0, 0, 0, 64); border: 1px solid "
+                     "rgba(150, 147, 158, 64); border-radius: 6px; padding: 8px; }"));
   editor->setPlainText(offered);
   column->addWidget(editor, 0, Qt::AlignHCenter);
   auto* buttons = new QHBoxLayout;

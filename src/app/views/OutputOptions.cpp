@@ -21,15 +21,18 @@ QString text(std::string_view s) { return QString::fromUtf8(s.data(), static_cas
 QString targetText(ExportTarget target) {
   switch (target) {
     case ExportTarget::finalCut:
-      return QStringLiteral("The .fcpxml opens in Final Cut with the full raw inside a compound clip and editable "
-                            "subtitles already on the timeline.");
+      return QStringLiteral(
+          "The .fcpxml opens in Final Cut with the full raw inside a compound clip and editable "
+          "subtitles already on the timeline.");
     case ExportTarget::resolve:
-      return QStringLiteral("DaVinci Resolve imports the same .fcpxml directly (File \u2192 Import Timeline \u2192 "
-                            "Import AAF, EDL, XML\u2026). Bring in captions.srt for subtitles.");
+      return QStringLiteral(
+          "DaVinci Resolve imports the same .fcpxml directly (File \u2192 Import Timeline \u2192 "
+          "Import AAF, EDL, XML\u2026). Bring in captions.srt for subtitles.");
     case ExportTarget::premiere:
-      return QStringLiteral("Adds a Premiere-ready .xml to the package (File \u2192 Import). Your full raw rides "
-                            "inside a nested sequence \u2014 double-click any piece to fall into it, same as the "
-                            "Final Cut compound. Bring in captions.srt for subtitles.");
+      return QStringLiteral(
+          "Adds a Premiere-ready .xml to the package (File \u2192 Import). Your full raw rides "
+          "inside a nested sequence \u2014 double-click any piece to fall into it, same as the "
+          "Final Cut compound. Bring in captions.srt for subtitles.");
   }
   return {};
 }
@@ -55,7 +58,8 @@ OutputOptions::OutputOptions(JobModel& job, QWidget* parent) : QWidget(parent), 
                                 this));
   QStringList targetTitles;
   for (ExportTarget t : targets) targetTitles << text(label(t));
-  target_ = new Segmented(targetTitles, [this](int i) { job_.setExportTarget(targets[i]); }, this);
+  target_ = new Segmented(
+      targetTitles, [this](int i) { job_.setExportTarget(targets[i]); }, this);
   target_->setObjectName(QStringLiteral("exportTarget"));
   column->addWidget(titled(QStringLiteral("Export for"), target_, this));
   targetText_ = captionText(QString(), this);
@@ -78,7 +82,8 @@ OutputOptions::OutputOptions(JobModel& job, QWidget* parent) : QWidget(parent), 
   group->setContentsMargins(0, 0, 0, 0);
   QStringList lengthTitles;
   for (Length l : lengths) lengthTitles << text(TranscriptExporter::label(l));
-  length_ = new Segmented(lengthTitles, [this](int i) { job_.setSubtitleLength(lengths[i]); }, subtitleGroup_);
+  length_ = new Segmented(
+      lengthTitles, [this](int i) { job_.setSubtitleLength(lengths[i]); }, subtitleGroup_);
   length_->setObjectName(QStringLiteral("subtitleLength"));
   group->addWidget(titled(QStringLiteral("Longest subtitle"), length_, subtitleGroup_));
   lengthHint_ = captionText(QString(), subtitleGroup_);
@@ -93,8 +98,9 @@ OutputOptions::OutputOptions(JobModel& job, QWidget* parent) : QWidget(parent), 
   QFont sampleFont = Brand::font(TextStyle::body, QFont::Medium);
   sampleFont.setPointSizeF(15 * 0.75);
   sample_->setFont(sampleFont);
-  sample_->setStyleSheet(QStringLiteral("color: white; background: rgba(0, 0, 0, 204); border-radius: 13px; "
-                                        "padding: 6px 14px;"));
+  sample_->setStyleSheet(
+      QStringLiteral("color: white; background: rgba(0, 0, 0, 204); border-radius: 13px; "
+                     "padding: 6px 14px;"));
   sampleColumn->addWidget(sample_, 0, Qt::AlignHCenter);
   sampleNote_ = Brand::label(QString(), TextStyle::caption2, Brand::tertiaryText);
   sampleNote_->setObjectName(QStringLiteral("subtitleSampleNote"));

@@ -24,11 +24,10 @@ QWidget* section(const QString& title, const QStringList& rows, QWidget* parent)
   auto* column = new QVBoxLayout(box);
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(5);
-  column->addWidget(Brand::label(title.toUpper(), TextStyle::caption2, Brand::tertiaryText,
-                                 QFont::DemiBold, Qt::AlignLeft));
+  column->addWidget(
+      Brand::label(title.toUpper(), TextStyle::caption2, Brand::tertiaryText, QFont::DemiBold, Qt::AlignLeft));
   for (const QString& row : rows) {
-    column->addWidget(Brand::label(row, TextStyle::caption, Brand::secondaryText, QFont::Normal,
-                                   Qt::AlignLeft));
+    column->addWidget(Brand::label(row, TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignLeft));
   }
   return box;
 }
@@ -91,8 +90,7 @@ void ReviewReport::setExpanded(bool expanded) {
   toggle_->setText(expanded ? QStringLiteral("Hide full report") : QStringLiteral("See full report"));
 }
 
-ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::Output> output,
-                         QWidget* parent)
+ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::Output> output, QWidget* parent)
     : ScreenView(services, parent), output_(std::move(output)) {
   setObjectName(QStringLiteral("results"));
   const KestraneSession& session = output_->session;
@@ -121,20 +119,20 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   QLabel* seal = Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
   seal->setObjectName(QStringLiteral("seal"));
   header->addWidget(seal, 0, Qt::AlignHCenter);
-  header->addWidget(Brand::label(QStringLiteral("First cut ready"), TextStyle::title2, Brand::primaryText,
-                                 QFont::DemiBold));
+  header->addWidget(
+      Brand::label(QStringLiteral("First cut ready"), TextStyle::title2, Brand::primaryText, QFont::DemiBold));
   auto* figures = Brand::label(ResultsText::figuresLine(stats), TextStyle::title3, Brand::primaryText);
   figures->setObjectName(QStringLiteral("figures"));
   header->addWidget(figures);
   if (const auto cut = job().lastCutDuration()) {
-    auto* elapsed = Brand::label(ResultsText::elapsedLine(*cut, job().lastPreAnalysisDuration()),
-                                 TextStyle::callout, Brand::secondaryText);
+    auto* elapsed = Brand::label(ResultsText::elapsedLine(*cut, job().lastPreAnalysisDuration()), TextStyle::callout,
+                                 Brand::secondaryText);
     elapsed->setObjectName(QStringLiteral("elapsed"));
     header->addWidget(elapsed);
   }
   header->addLayout(Brand::centred(new ReviewReport(ResultsText::removedLine(stats), output_->warnings,
-                                                   session.advisories.value_or(std::vector<Advisory>{}), this),
-                                  520));
+                                                    session.advisories.value_or(std::vector<Advisory>{}), this),
+                                   520));
   if (session.editorNotes && !session.editorNotes->empty()) {
     auto* notes = new QHBoxLayout;
     notes->addStretch(1);
@@ -162,8 +160,8 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   actions->setContentsMargins(kActionsPadding, kActionsPadding, kActionsPadding, kActionsPadding);
   actions->setSpacing(12);
   if (const QString hint = ResultsText::importHint(*output_); hint.isEmpty()) {
-    auto* openTimeline = actionButton(QStringLiteral("Open in Final Cut Pro"),
-                                      QStringLiteral("arrow.up.forward.app"), Brand::ButtonLook::prominent);
+    auto* openTimeline = actionButton(QStringLiteral("Open in Final Cut Pro"), QStringLiteral("arrow.up.forward.app"),
+                                      Brand::ButtonLook::prominent);
     openTimeline->setObjectName(QStringLiteral("openTimeline"));
     connect(openTimeline, &QPushButton::clicked, this,
             [this] { services_.workspace->open(fromPath(output_->fcpxmlURL)); });
@@ -174,8 +172,8 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     actions->addWidget(text);
   }
   if (output_->mp4URL) {
-    auto* play = actionButton(QStringLiteral("Play Rough Cut"), QStringLiteral("play.rectangle"),
-                              Brand::ButtonLook::bordered);
+    auto* play =
+        actionButton(QStringLiteral("Play Rough Cut"), QStringLiteral("play.rectangle"), Brand::ButtonLook::bordered);
     play->setObjectName(QStringLiteral("playRoughCut"));
     connect(play, &QPushButton::clicked, this, [this] { services_.workspace->open(fromPath(*output_->mp4URL)); });
     actions->addWidget(play);

@@ -21,8 +21,7 @@ class ReviewReport : public QWidget {
 
 class ResultsView : public ScreenView {
  public:
-  ResultsView(AppServices services, std::shared_ptr<const Pipeline::Output> output,
-              QWidget* parent = nullptr);
+  ResultsView(AppServices services, std::shared_ptr<const Pipeline::Output> output, QWidget* parent = nullptr);
 
  private:
   std::shared_ptr<const Pipeline::Output> output_;

@@ -108,8 +108,7 @@ void RunningView::refresh() {
     auto* mark = new Mark(row.status, checklist_);
     if (current) panel->glowBehind(mark);
     line->addWidget(mark);
-    auto* text = Brand::label(row.label, Brand::TextStyle::body,
-                              current ? Brand::primaryText : Brand::secondaryText,
+    auto* text = Brand::label(row.label, Brand::TextStyle::body, current ? Brand::primaryText : Brand::secondaryText,
                               current ? QFont::DemiBold : QFont::Normal, Qt::AlignLeft | Qt::AlignVCenter);
     text->setWordWrap(false);
     line->addWidget(text, 1);

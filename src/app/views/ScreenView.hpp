@@ -17,13 +17,12 @@ struct AppServices {
   Workspace* workspace = nullptr;
   FileDialogs* dialogs = nullptr;
   updater::UpdateChecker* updates = nullptr;  // none: no update banner
-  QUndoStack* undo = nullptr;                  // the window's hand edits; none: edits are not undoable
+  QUndoStack* undo = nullptr;                 // the window's hand edits; none: edits are not undoable
 };
 
 class ScreenView : public QWidget {
  public:
-  explicit ScreenView(AppServices services, QWidget* parent = nullptr)
-      : QWidget(parent), services_(services) {}
+  explicit ScreenView(AppServices services, QWidget* parent = nullptr) : QWidget(parent), services_(services) {}
   virtual void refresh() {}
 
  protected:

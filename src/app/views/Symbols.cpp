@@ -52,7 +52,8 @@ void scissors(QPainter& p, const QRectF& b, const QColor& colour) {
   const QRectF ringB(b.left() + w * 0.56, b.top() + w * 0.56, w * 0.3, w * 0.3);
   p.drawEllipse(ringA);
   p.drawEllipse(ringB);
-  p.drawLine(QPointF(ringA.right() - w * 0.04, ringA.top() + w * 0.04), QPointF(b.left() + w * 0.78, b.top() + w * 0.1));
+  p.drawLine(QPointF(ringA.right() - w * 0.04, ringA.top() + w * 0.04),
+             QPointF(b.left() + w * 0.78, b.top() + w * 0.1));
   p.drawLine(QPointF(ringB.left() + w * 0.04, ringB.top() + w * 0.04), QPointF(b.left() + w * 0.22, b.top() + w * 0.1));
 }
 

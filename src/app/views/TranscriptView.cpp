@@ -288,9 +288,10 @@ bool TranscriptView::viewportEvent(QEvent* event) {
     for (std::size_t i = 0; i < frames_.size(); ++i) {
       if (!frames_[i].contains(at)) continue;
       const WordCell& cell = *cells_[i];
-      QToolTip::showText(help->globalPos(), cell.cut ? QStringLiteral("Cut: ") + cell.reason.value_or(QStringLiteral("removed"))
-                                                     : QStringLiteral("Kept"),
-                         viewport());
+      QToolTip::showText(
+          help->globalPos(),
+          cell.cut ? QStringLiteral("Cut: ") + cell.reason.value_or(QStringLiteral("removed")) : QStringLiteral("Kept"),
+          viewport());
       return true;
     }
     QToolTip::hideText();
@@ -322,8 +323,7 @@ void TranscriptView::placeBar() {
   keep_->setVisible(anyCut);
   cut_->setVisible(anyKept);
   bar_->adjustSize();
-  bar_->move(int(std::max(actionPoint_->x() - 60, 8.0)),
-             int(actionPoint_->y() + 16 - verticalScrollBar()->value()));
+  bar_->move(int(std::max(actionPoint_->x() - 60, 8.0)), int(actionPoint_->y() + 16 - verticalScrollBar()->value()));
   bar_->show();
   bar_->raise();
 }

@@ -202,9 +202,9 @@ void WaveformView::paintLayer() {
     constexpr double shade = 0.55;
     constexpr double wash = 0.15;
     const double cover = 1 - (1 - shade) * (1 - wash);
-    const QColor bandColour = QColor::fromRgbF(float(Brand::orange.redF() * wash / cover),
-                                               float(Brand::orange.greenF() * wash / cover),
-                                               float(Brand::orange.blueF() * wash / cover), float(cover));
+    const QColor bandColour =
+        QColor::fromRgbF(float(Brand::orange.redF() * wash / cover), float(Brand::orange.greenF() * wash / cover),
+                         float(Brand::orange.blueF() * wash / cover), float(cover));
     // Whole pixels too; bands sharing a pixel column are filled once, so none is darker.
     QVector<QRect> shaded;
     for (const TimeRange& band : bands_) {
@@ -381,9 +381,9 @@ bool WaveformView::event(QEvent* event) {
   if (event->type() == QEvent::ToolTip) {
     const auto* help = static_cast<QHelpEvent*>(event);
     if (const auto button = hoverButtonRect(); button && button->contains(help->pos())) {
-      QToolTip::showText(help->globalPos(),
-                         hoverSegment_->isCut ? QStringLiteral("Keep this stretch") : QStringLiteral("Cut this stretch"),
-                         this);
+      QToolTip::showText(
+          help->globalPos(),
+          hoverSegment_->isCut ? QStringLiteral("Keep this stretch") : QStringLiteral("Cut this stretch"), this);
     } else {
       QToolTip::hideText();
     }

@@ -40,8 +40,8 @@ bool isFinal(const std::exception_ptr& error) {
 
 }  // namespace
 
-ModelAdjudicationBackend::ModelAdjudicationBackend(std::shared_ptr<const AIBackend> backend,
-                                                   double timeout, ModelTier tier)
+ModelAdjudicationBackend::ModelAdjudicationBackend(std::shared_ptr<const AIBackend> backend, double timeout,
+                                                   ModelTier tier)
     : sleeper(realSleep), clock(monotonicSeconds), backend_(std::move(backend)), timeout_(timeout), tier_(tier) {}
 
 double ModelAdjudicationBackend::scaledTimeout(int promptWordCount, double base) {

@@ -82,8 +82,8 @@ std::string_view trimmed(const std::optional<std::string>& text) {
 
 // The words of the transcript that lie within a range, give or take 10 ms.
 std::string wordsWithin(const std::vector<TranscriptWord>& words, const TimeRange& range) {
-  const auto first = std::ranges::lower_bound(words, range.start - 0.01, {},
-                                              [](const TranscriptWord& w) { return w.range.start; });
+  const auto first =
+      std::ranges::lower_bound(words, range.start - 0.01, {}, [](const TranscriptWord& w) { return w.range.start; });
   std::string text;
   for (auto w = first; w != words.end() && w->range.start <= range.end + 0.01; ++w) {
     if (w->range.end > range.end + 0.01) continue;
@@ -94,8 +94,8 @@ std::string wordsWithin(const std::vector<TranscriptWord>& words, const TimeRang
 }
 
 void appendEvidence(std::string& out, std::span<const Utterance> kept, const Transcript& transcript,
-                    const TakeSelector::Decision& decision, std::string_view script,
-                    double sourceDuration, std::string_view notes) {
+                    const TakeSelector::Decision& decision, std::string_view script, double sourceDuration,
+                    std::string_view notes) {
   if (!notes.empty()) {
     out += "OWNER NOTES (editorial directives from the project owner — ";
     out += "they outrank every default rule below):\n";
@@ -119,18 +119,17 @@ void appendEvidence(std::string& out, std::span<const Utterance> kept, const Tra
   }
   out += "\n";
 
-  const bool anyAlternates = std::ranges::any_of(decision.takeGroups, [](const TakeGroupInfo& g) {
-    return g.alternateRanges && !g.alternateRanges->empty();
-  });
+  const bool anyAlternates = std::ranges::any_of(
+      decision.takeGroups, [](const TakeGroupInfo& g) { return g.alternateRanges && !g.alternateRanges->empty(); });
   if (anyAlternates) {
     out += "TAKE GROUPS ALREADY ADJUDICATED (winner kept; listed alternates are ";
     out += "complete, swap-quality renditions that were cut):\n";
     for (const TakeGroupInfo& g : decision.takeGroups) {
       if (!g.alternateRanges || g.alternateRanges->empty()) continue;
-      const auto winner = std::ranges::find_if(
-          kept, [&g](const Utterance& u) { return u.range.overlaps(g.winnerRange); });
-      const std::string label = winner != kept.end() ? fmt::format("[{}]", winner->index)
-                                                     : timestamp(g.winnerRange.start);
+      const auto winner =
+          std::ranges::find_if(kept, [&g](const Utterance& u) { return u.range.overlaps(g.winnerRange); });
+      const std::string label =
+          winner != kept.end() ? fmt::format("[{}]", winner->index) : timestamp(g.winnerRange.start);
       out += fmt::format("- group {}: winner {}\n", g.id, label);
       int number = 0;
       for (const TimeRange& alt : *g.alternateRanges) {
@@ -152,9 +151,8 @@ void appendEvidence(std::string& out, std::span<const Utterance> kept, const Tra
 }  // namespace
 
 std::string buildPrompt(std::span<const Utterance> kept, const Transcript& transcript,
-                        const TakeSelector::Decision& decision,
-                        const std::optional<std::string>& script, double sourceDuration,
-                        const std::optional<std::string>& notes) {
+                        const TakeSelector::Decision& decision, const std::optional<std::string>& script,
+                        double sourceDuration, const std::optional<std::string>& notes) {
   const std::string_view scriptText = trimmed(script);
   std::string out;
   out.reserve(4096 + kept.size() * 120);

@@ -11,11 +11,13 @@
 namespace kestrane::Adjudicator {
 
 std::string CoherenceFinding::label() const {
-  static const std::pair<std::string_view, std::string_view> labels[] = {
-      {"redundant", "repeated content"}, {"crewTalk", "off-camera/self-talk"},
-      {"offTopic", "off-topic"},         {"order", "out of order"},
-      {"runMix", "mixed takes"},         {"scriptGap", "script deviation"},
-      {"editorNote", "note to your editor"}};
+  static const std::pair<std::string_view, std::string_view> labels[] = {{"redundant", "repeated content"},
+                                                                         {"crewTalk", "off-camera/self-talk"},
+                                                                         {"offTopic", "off-topic"},
+                                                                         {"order", "out of order"},
+                                                                         {"runMix", "mixed takes"},
+                                                                         {"scriptGap", "script deviation"},
+                                                                         {"editorNote", "note to your editor"}};
   for (const auto& [k, text] : labels) {
     if (kind == k) return std::string(text);
   }
@@ -47,8 +49,7 @@ std::optional<std::string> remedyCategory(std::string_view kind, std::optional<i
   return std::nullopt;
 }
 
-std::optional<std::pair<int, double>> bestBeat(const Utterance& utterance,
-                                               const TakeSelector::ScriptBeats& beats) {
+std::optional<std::pair<int, double>> bestBeat(const Utterance& utterance, const TakeSelector::ScriptBeats& beats) {
   std::optional<std::pair<int, double>> best;
   for (std::size_t i = 0; i < beats.size(); ++i) {
     const double score = TextAlign::localAlign(utterance.tokens, beats[i], -1.0).score;
@@ -57,8 +58,7 @@ std::optional<std::pair<int, double>> bestBeat(const Utterance& utterance,
   return best;
 }
 
-std::vector<Utterance> keptUtterances(std::span<const Utterance> utterances,
-                                      std::span<const Segment> removals) {
+std::vector<Utterance> keptUtterances(std::span<const Utterance> utterances, std::span<const Segment> removals) {
   // The cutting removals by start, with the furthest end reached so far: a midpoint is removed
   // when some removal starting at or before it ends after it.
   std::vector<TimeRange> cutting;
@@ -82,8 +82,8 @@ std::vector<Utterance> keptUtterances(std::span<const Utterance> utterances,
 
 Outcome adjudicate(const Transcript& transcript, std::span<const SilenceSpan> silences,
                    const TakeSelector::Decision& decision, const std::optional<std::string>& script,
-                   double sourceDuration, const std::optional<std::string>& notes,
-                   const AdjudicationBackend& backend, std::stop_token stop) {
+                   double sourceDuration, const std::optional<std::string>& notes, const AdjudicationBackend& backend,
+                   std::stop_token stop) {
   const std::vector<Utterance> all = TakeSelector::utterances(transcript, silences);
   const std::vector<Utterance> kept = keptUtterances(all, decision.removals);
   if (kept.empty()) return {};
@@ -95,9 +95,8 @@ Outcome adjudicate(const Transcript& transcript, std::span<const SilenceSpan> si
 Outcome correct(std::span<const OutputAudit::Defect> defects, const Transcript& transcript,
                 std::span<const SilenceSpan> silences, const TakeSelector::Decision& decision,
                 const std::optional<std::string>& script, const std::optional<std::string>& notes,
-                const std::optional<std::string>& coherence,
-                std::optional<std::vector<Utterance>> utterances, const AdjudicationBackend& backend,
-                std::stop_token stop) {
+                const std::optional<std::string>& coherence, std::optional<std::vector<Utterance>> utterances,
+                const AdjudicationBackend& backend, std::stop_token stop) {
   const std::vector<Utterance> all =
       utterances ? std::move(*utterances) : TakeSelector::utterances(transcript, silences);
   const std::vector<Utterance> kept = keptUtterances(all, decision.removals);

@@ -67,37 +67,31 @@ std::string cleanReason(std::string_view text);
 std::optional<std::string> remedyCategory(std::string_view kind, std::optional<int> survivor);
 
 // The script beat an utterance renders best (beat index, score), when any scores 0.55 or more.
-std::optional<std::pair<int, double>> bestBeat(const Utterance& utterance,
-                                               const TakeSelector::ScriptBeats& beats);
+std::optional<std::pair<int, double>> bestBeat(const Utterance& utterance, const TakeSelector::ScriptBeats& beats);
 
 // The utterances whose midpoint no removal other than a filler contains, in input order.
-std::vector<Utterance> keptUtterances(std::span<const Utterance> utterances,
-                                      std::span<const Segment> removals);
+std::vector<Utterance> keptUtterances(std::span<const Utterance> utterances, std::span<const Segment> removals);
 
 // Turns a verdict into an outcome under the guards. Throws AdjudicationError::wholesaleCut.
-Outcome apply(const Verdict& verdict, std::span<const Utterance> kept,
-              std::span<const Utterance> allUtterances, const TakeSelector::Decision& decision,
-              const std::optional<std::string>& script);
+Outcome apply(const Verdict& verdict, std::span<const Utterance> kept, std::span<const Utterance> allUtterances,
+              const TakeSelector::Decision& decision, const std::optional<std::string>& script);
 
 // The adjudication prompt: the fixed instructions, then the evidence pack.
 std::string buildPrompt(std::span<const Utterance> kept, const Transcript& transcript,
-                        const TakeSelector::Decision& decision,
-                        const std::optional<std::string>& script, double sourceDuration,
-                        const std::optional<std::string>& notes);
+                        const TakeSelector::Decision& decision, const std::optional<std::string>& script,
+                        double sourceDuration, const std::optional<std::string>& notes);
 
 // The second opinion on a decision. Nothing is sent when the decision keeps nothing. The
 // backend's errors, unparseableVerdict and wholesaleCut pass through.
 Outcome adjudicate(const Transcript& transcript, std::span<const SilenceSpan> silences,
                    const TakeSelector::Decision& decision, const std::optional<std::string>& script,
-                   double sourceDuration, const std::optional<std::string>& notes,
-                   const AdjudicationBackend& backend, std::stop_token stop = {});
+                   double sourceDuration, const std::optional<std::string>& notes, const AdjudicationBackend& backend,
+                   std::stop_token stop = {});
 
 // The self-review prompt. Coherence evidence, when given (even empty), adds the second job
 // and stands in place of the kept list.
-std::string correctionPrompt(std::span<const OutputAudit::Defect> defects,
-                             std::span<const Utterance> kept,
-                             const std::optional<std::string>& script,
-                             const std::optional<std::string>& notes,
+std::string correctionPrompt(std::span<const OutputAudit::Defect> defects, std::span<const Utterance> kept,
+                             const std::optional<std::string>& script, const std::optional<std::string>& notes,
                              const std::optional<std::string>& coherence);
 
 // One self-review round. Nothing is sent when nothing is kept, or when there are neither
@@ -105,8 +99,7 @@ std::string correctionPrompt(std::span<const OutputAudit::Defect> defects,
 Outcome correct(std::span<const OutputAudit::Defect> defects, const Transcript& transcript,
                 std::span<const SilenceSpan> silences, const TakeSelector::Decision& decision,
                 const std::optional<std::string>& script, const std::optional<std::string>& notes,
-                const std::optional<std::string>& coherence,
-                std::optional<std::vector<Utterance>> utterances, const AdjudicationBackend& backend,
-                std::stop_token stop = {});
+                const std::optional<std::string>& coherence, std::optional<std::vector<Utterance>> utterances,
+                const AdjudicationBackend& backend, std::stop_token stop = {});
 
 }  // namespace kestrane::Adjudicator

@@ -59,8 +59,8 @@ bool isLaterRendition(const Utterance& s, const Utterance& r) {
   const bool opening = TakeSelector::sharesOpening(s.tokens, r.tokens);
   const double overlap = static_cast<double>(shared) / std::max<std::size_t>(1, std::min(a.size(), b.size()));
   if (overlap < 0.35 && !opening) return false;
-  double sim = std::max(TextAlign::localAlign(s.tokens, r.tokens, -1.0).score,
-                        TextAlign::jaccard(s.tokens, r.tokens, 3));
+  double sim =
+      std::max(TextAlign::localAlign(s.tokens, r.tokens, -1.0).score, TextAlign::jaccard(s.tokens, r.tokens, 3));
   if (opening) {
     const std::size_t n = std::min(s.tokens.size(), r.tokens.size());
     const TextAlign::Tokens headS(s.tokens.data(), n), headR(r.tokens.data(), n);
@@ -69,8 +69,8 @@ bool isLaterRendition(const Utterance& s, const Utterance& r) {
   return sim >= 0.5;
 }
 
-void listBeats(std::string& out, std::span<const ScriptCoverage::BeatResult> coverage,
-               ScriptCoverage::Status status, std::string_view mark, int width, bool withTime) {
+void listBeats(std::string& out, std::span<const ScriptCoverage::BeatResult> coverage, ScriptCoverage::Status status,
+               std::string_view mark, int width, bool withTime) {
   std::size_t listed = 0, count = 0;
   for (const auto& beat : coverage) {
     if (beat.status != status) continue;
@@ -108,8 +108,8 @@ std::vector<Line> reading(std::span<const Utterance> utterances, const CutList& 
   lines.reserve(surviving.size());
   for (std::size_t i = 0; i < surviving.size(); ++i) {
     const Utterance& s = *surviving[i];
-    Line line{s.index, clock.cutTime(s.range.start), s.range.start, s.range.end,
-              TakeSelector::joinedText(s.words), {}, 0, 0};
+    Line line{
+        s.index, clock.cutTime(s.range.start), s.range.start, s.range.end, TakeSelector::joinedText(s.words), {}, 0, 0};
     if (s.tokens.size() >= kMinTokens) {
       for (const Utterance* r : removed) {
         const double after = r->range.start - s.range.end;
@@ -121,9 +121,8 @@ std::vector<Line> reading(std::span<const Utterance> utterances, const CutList& 
     }
     const double gapStart = i == 0 ? s.range.start : surviving[i - 1]->range.end;
     line.removedBefore = std::max(0.0, s.range.start - gapStart);
-    line.removedTakesBefore = static_cast<int>(std::ranges::count_if(removedTakes, [&](const Segment& seg) {
-      return seg.range.start < s.range.start && seg.range.end > gapStart;
-    }));
+    line.removedTakesBefore = static_cast<int>(std::ranges::count_if(
+        removedTakes, [&](const Segment& seg) { return seg.range.start < s.range.start && seg.range.end > gapStart; }));
     lines.push_back(std::move(line));
   }
   return lines;
@@ -142,12 +141,11 @@ std::optional<std::string> evidence(std::span<const Utterance> utterances, const
     auto count = [&coverage](Status s) {
       return std::ranges::count_if(coverage, [s](const auto& b) { return b.status == s; });
     };
-    const auto covered = count(Status::covered), partial = count(Status::partial),
-               missing = count(Status::missing);
+    const auto covered = count(Status::covered), partial = count(Status::partial), missing = count(Status::missing);
     out += "SCRIPT COVERAGE — already measured by the deterministic pass ";
     out += "(evidence; do NOT recompute it):\n";
-    out += fmt::format("  {} beats covered, {} partial, {} missing, of {}.\n", covered, partial,
-                       missing, coverage.size());
+    out +=
+        fmt::format("  {} beats covered, {} partial, {} missing, of {}.\n", covered, partial, missing, coverage.size());
     if (missing > 0) {
       out += "  MISSING from the cut (in script order):\n";
       listBeats(out, coverage, Status::missing, "✗", 110, false);
@@ -162,8 +160,8 @@ std::optional<std::string> evidence(std::span<const Utterance> utterances, const
   out += "THE FINAL CUT, READ BACK IN ORDER — cut time | source time | [index] line.\n";
   out += "Cut time is where the VIEWER hears it; source time is where it was shot.\n";
   for (const Line& line : lines) {
-    out += fmt::format("{} | {} | [{}] {}\n", clockTime(line.cutStart), clockTime(line.sourceStart),
-                       line.index, line.text);
+    out += fmt::format("{} | {} | [{}] {}\n", clockTime(line.cutStart), clockTime(line.sourceStart), line.index,
+                       line.text);
     if (line.removedBefore >= 15.0 && line.removedTakesBefore >= 1) {
       out += fmt::format("    ⤷ {:.0f}s of source removed before this line ({} rejected take/flub cut in that gap)\n",
                          line.removedBefore, line.removedTakesBefore);

@@ -29,15 +29,14 @@ struct Line {
   double sourceEnd = 0;
   std::string text;
   std::vector<Rendition> laterCutRenditions;  // up to 3, in source order
-  double removedBefore = 0;    // source seconds since the previous surviving line
-  int removedTakesBefore = 0;  // removed retakes and flubs in that stretch
+  double removedBefore = 0;                   // source seconds since the previous surviving line
+  int removedTakesBefore = 0;                 // removed retakes and flubs in that stretch
 };
 
 std::vector<Line> reading(std::span<const TakeSelector::Utterance> utterances, const CutList& cutList);
 
 // Nothing when the cut reads back as fewer than two lines.
-std::optional<std::string> evidence(std::span<const TakeSelector::Utterance> utterances,
-                                    const CutList& cutList,
+std::optional<std::string> evidence(std::span<const TakeSelector::Utterance> utterances, const CutList& cutList,
                                     std::span<const ScriptCoverage::BeatResult> coverage,
                                     std::span<const CutInstruments::Finding> instruments);
 

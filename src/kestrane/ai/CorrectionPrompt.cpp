@@ -15,11 +15,9 @@ constexpr std::string_view kFirstJob =
     "category \"paraphraseDuplicate\" with the surviving twin's index as survivor for a "
     "duplicate, \"offCameraSpeaker\" for chatter or coaching";
 
-constexpr std::string_view kFirstJobScript =
-    ", \"offScript\" for content the script does not have";
+constexpr std::string_view kFirstJobScript = ", \"offScript\" for content the script does not have";
 
-constexpr std::string_view kFirstJobNoScript =
-    " (offScript is unavailable: no script was provided)";
+constexpr std::string_view kFirstJobNoScript = " (offScript is unavailable: no script was provided)";
 
 constexpr std::string_view kFirstJobEnd =
     " — or leave it with confidence below 0.5, which makes it a review marker, when cutting "
@@ -125,10 +123,8 @@ std::string_view defectKindName(OutputAudit::Defect::Kind kind) {
 
 }  // namespace
 
-std::string correctionPrompt(std::span<const OutputAudit::Defect> defects,
-                             std::span<const Utterance> kept,
-                             const std::optional<std::string>& script,
-                             const std::optional<std::string>& notes,
+std::string correctionPrompt(std::span<const OutputAudit::Defect> defects, std::span<const Utterance> kept,
+                             const std::optional<std::string>& script, const std::optional<std::string>& notes,
                              const std::optional<std::string>& coherence) {
   const std::string_view scriptText = script ? ModelText::trim(*script) : std::string_view();
   const std::string_view notesText = notes ? ModelText::trim(*notes) : std::string_view();
@@ -136,9 +132,10 @@ std::string correctionPrompt(std::span<const OutputAudit::Defect> defects,
   const bool withCoherence = coherence.has_value();
 
   std::string out;
-  out += "You are the self-review tier of Kestrane, an automated first-cut editor for "
-         "talking-head footage. The engine assembled a cut, then reviewed its own output. You "
-         "have ";
+  out +=
+      "You are the self-review tier of Kestrane, an automated first-cut editor for "
+      "talking-head footage. The engine assembled a cut, then reviewed its own output. You "
+      "have ";
   out += withCoherence ? "two jobs" : "one job";
   out += " in this single pass.\n\n";
   out += kFirstJob;

@@ -72,8 +72,7 @@ std::vector<std::string> environmentWithPath(const std::string& path) {
 }
 
 // Runs a helper and returns its output, trimmed, when it exits 0 with non-blank UTF-8.
-std::optional<std::string> helperOutput(const std::string& program,
-                                        const std::vector<std::string>& args,
+std::optional<std::string> helperOutput(const std::string& program, const std::vector<std::string>& args,
                                         const Environment& env) {
   ProcessRunner::Options o;
   o.executable = program;
@@ -143,8 +142,7 @@ class ApiBackend : public AIBackend {
   ApiBackend(std::string key, std::string baseURL) : key_(std::move(key)), baseURL_(std::move(baseURL)) {}
 
   std::string send(const ModelCall& call, std::stop_token stop) const override {
-    return runAPI(key_, baseURL_, call.prompt, call.apiModel.value_or(apiModel(call.tier)),
-                  call.maxTokens, stop);
+    return runAPI(key_, baseURL_, call.prompt, call.apiModel.value_or(apiModel(call.tier)), call.maxTokens, stop);
   }
 
  private:
@@ -173,9 +171,8 @@ std::shared_ptr<AIBackend> detectBackend() {
 }
 
 std::shared_ptr<AIBackend> findBackend(const Environment& env) {
-  for (const char* place : {"/usr/local/bin/claude", "/opt/homebrew/bin/claude",
-                            "~/.npm-global/bin/claude", "~/.claude/local/claude",
-                            "~/.local/bin/claude"}) {
+  for (const char* place : {"/usr/local/bin/claude", "/opt/homebrew/bin/claude", "~/.npm-global/bin/claude",
+                            "~/.claude/local/claude", "~/.local/bin/claude"}) {
     const std::string path = expandHome(place, env);
     if (isExecutableFile(path)) return commandLineBackend(path, env);
   }
@@ -208,9 +205,7 @@ std::optional<std::string> cleanKey(std::string_view key) {
   return std::string(trimmed);
 }
 
-const char* apiModel(ModelTier tier) {
-  return tier == ModelTier::fast ? "claude-haiku-4-5" : "claude-sonnet-5";
-}
+const char* apiModel(ModelTier tier) { return tier == ModelTier::fast ? "claude-haiku-4-5" : "claude-sonnet-5"; }
 
 std::optional<std::string> cliModel(ModelTier tier) {
   if (tier == ModelTier::fast) return "claude-haiku-4-5";
@@ -218,8 +213,8 @@ std::optional<std::string> cliModel(ModelTier tier) {
 }
 
 std::vector<std::string> arguments(ReplyForm form, ModelTier tier) {
-  std::vector<std::string> args = {"-p", "--output-format", form == ReplyForm::verdict ? "json" : "text",
-                                   "--tools", ""};
+  std::vector<std::string> args = {"-p", "--output-format", form == ReplyForm::verdict ? "json" : "text", "--tools",
+                                   ""};
   if (form == ReplyForm::composition) {
     args.push_back("--no-session-persistence");
     return args;
@@ -231,9 +226,8 @@ std::vector<std::string> arguments(ReplyForm form, ModelTier tier) {
   return args;
 }
 
-std::string runCLI(const std::string& claudePath, const std::string& prompt,
-                   const std::vector<std::string>& args, double timeoutSeconds,
-                   const Environment& environment, std::stop_token stop) {
+std::string runCLI(const std::string& claudePath, const std::string& prompt, const std::vector<std::string>& args,
+                   double timeoutSeconds, const Environment& environment, std::stop_token stop) {
   ProcessRunner::Options o;
   o.executable = claudePath;
   o.arguments = args;
@@ -245,8 +239,7 @@ std::string runCLI(const std::string& claudePath, const std::string& prompt,
   if (ec) o.workingDirectory.reset();
   const std::string folder = fs::path(claudePath).parent_path().string();
   o.environment = environmentWithPath(
-      folder + ":/opt/homebrew/bin:/usr/local/bin:" +
-                       environment("PATH").value_or("/usr/bin:/bin"));
+      folder + ":/opt/homebrew/bin:/usr/local/bin:" + environment("PATH").value_or("/usr/bin:/bin"));
 
   const ProcessRunner::Result r = ProcessRunner::run(o, stop);
   if (r.cancelled) throw Cancelled();
@@ -278,9 +271,7 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
 
   HttpClient::Request request;
   request.url = url;
-  request.headers = {{"content-type", "application/json"},
-                     {"x-api-key", key},
-                     {"anthropic-version", "2023-06-01"}};
+  request.headers = {{"content-type", "application/json"}, {"x-api-key", key}, {"anthropic-version", "2023-06-01"}};
   request.body = body.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
   request.timeoutSeconds = kRequestTimeout;
   request.maxReplyBytes = kMaxReplyBytes;
@@ -326,8 +317,7 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
       char* end = nullptr;
       const std::string value(ModelText::trim(*after));
       const double s = std::strtod(value.c_str(), &end);
-      if (!value.empty() && end == value.c_str() + value.size() && std::isfinite(s) &&
-          std::abs(s / 60) < 9.2e18) {
+      if (!value.empty() && end == value.c_str() + value.size() && std::isfinite(s) && std::abs(s / 60) < 9.2e18) {
         detail = "resets in ~" + std::to_string(static_cast<long long>(std::ceil(s / 60))) + " min";
       }
     }

@@ -7,8 +7,8 @@
 namespace kestrane {
 
 ModelError ModelError::cliFailed(int status, const std::string& output) {
-  return {Kind::cliFailed,
-          "claude CLI exited " + std::to_string(status) + ": " + ModelText::withoutControls(ModelText::prefix(output, 300))};
+  return {Kind::cliFailed, "claude CLI exited " + std::to_string(status) + ": " +
+                               ModelText::withoutControls(ModelText::prefix(output, 300))};
 }
 
 ModelError ModelError::apiFailed(const std::string& message) {
@@ -17,14 +17,12 @@ ModelError ModelError::apiFailed(const std::string& message) {
 
 ModelError ModelError::timedOut(double seconds) {
   return {Kind::timedOut,
-          "Claude call timed out after " + std::to_string(static_cast<long long>(std::trunc(seconds))) + "s",
-          seconds};
+          "Claude call timed out after " + std::to_string(static_cast<long long>(std::trunc(seconds))) + "s", seconds};
 }
 
 ModelError ModelError::rateLimited(const std::string& detail) {
-  return {Kind::rateLimited, detail.empty()
-                                 ? "your Claude usage window is full — try again when it resets"
-                                 : "your Claude usage window is full — " + detail};
+  return {Kind::rateLimited, detail.empty() ? "your Claude usage window is full — try again when it resets"
+                                            : "your Claude usage window is full — " + detail};
 }
 
 ModelError ModelError::notSignedIn() {

@@ -14,8 +14,7 @@ constexpr std::size_t kShortestKeyBody = 8;
 
 bool isTokenChar(char c) {
   const auto u = static_cast<unsigned char>(c);
-  return std::isalnum(u) || c == '-' || c == '_' || c == '.' || c == '~' || c == '+' || c == '/' ||
-         c == '=';
+  return std::isalnum(u) || c == '-' || c == '_' || c == '.' || c == '~' || c == '+' || c == '/' || c == '=';
 }
 
 bool isKeyChar(char c) {
@@ -25,8 +24,7 @@ bool isKeyChar(char c) {
 
 // Tokens are long or carry digits; "bearer of news" is prose.
 bool looksLikeToken(std::string_view word) {
-  const bool digits =
-      std::ranges::any_of(word, [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+  const bool digits = std::ranges::any_of(word, [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
   return word.size() >= 20 || (word.size() >= 8 && digits);
 }
 
@@ -41,8 +39,7 @@ bool startsWithNoCase(std::string_view text, std::size_t at, std::string_view wo
 std::string withoutSecret(std::string_view text, std::string_view secret) {
   std::string out;
   std::size_t from = 0;
-  for (std::size_t at = text.find(secret); at != std::string_view::npos;
-       at = text.find(secret, from)) {
+  for (std::size_t at = text.find(secret); at != std::string_view::npos; at = text.find(secret, from)) {
     out.append(text.substr(from, at - from)).append(kMark);
     from = at + secret.size();
   }

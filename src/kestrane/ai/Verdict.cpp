@@ -105,32 +105,32 @@ std::vector<T> list(const json& v, Read read) {
 }
 
 Verdict::Cut readCut(const json& o) {
-  return {asInt(required(o, "index")), asString(required(o, "category")),
-          asString(required(o, "reason")), optional<double>(o, "confidence", asDouble),
-          optional<int>(o, "survivor", asInt)};
+  return {asInt(required(o, "index")), asString(required(o, "category")), asString(required(o, "reason")),
+          optional<double>(o, "confidence", asDouble), optional<int>(o, "survivor", asInt)};
 }
 
 Verdict::Swap readSwap(const json& o) {
-  return {asInt(required(o, "group")), asInt(required(o, "alternate")),
-          asString(required(o, "reason")), optional<double>(o, "confidence", asDouble)};
+  return {asInt(required(o, "group")), asInt(required(o, "alternate")), asString(required(o, "reason")),
+          optional<double>(o, "confidence", asDouble)};
 }
 
 Verdict::Restore readRestore(const json& o) {
-  return {asInt(required(o, "index")), asInt(required(o, "replaces")),
-          asString(required(o, "reason")), optional<double>(o, "confidence", asDouble)};
+  return {asInt(required(o, "index")), asInt(required(o, "replaces")), asString(required(o, "reason")),
+          optional<double>(o, "confidence", asDouble)};
 }
 
 Verdict::Finding::Remedy readRemedy(const json& o) {
   if (!o.is_object()) throw WrongShape{};
-  return {asString(required(o, "action")), optional<int>(o, "index", asInt),
-          optional<int>(o, "replaces", asInt), optional<int>(o, "survivor", asInt),
+  return {asString(required(o, "action")),
+          optional<int>(o, "index", asInt),
+          optional<int>(o, "replaces", asInt),
+          optional<int>(o, "survivor", asInt),
           optional<std::string>(o, "reason", asString),
           optional<double>(o, "confidence", asDouble)};
 }
 
 Verdict::Finding readFinding(const json& o) {
-  return {asString(required(o, "kind")), asString(required(o, "detail")),
-          optional<int>(o, "index", asInt),
+  return {asString(required(o, "kind")), asString(required(o, "detail")), optional<int>(o, "index", asInt),
           optional<Verdict::Finding::Remedy>(o, "remedy", readRemedy)};
 }
 

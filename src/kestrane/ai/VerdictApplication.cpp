@@ -41,8 +41,8 @@ bool contains(const TimeRange& r, double t) { return r.start <= t && t < r.end; 
 // the kept lines.
 class Comparisons {
  public:
-  Comparisons(std::span<const int> asked, std::span<const Utterance> kept,
-              const std::map<int, const Utterance*>& all, const TakeSelector::ScriptBeats& beats)
+  Comparisons(std::span<const int> asked, std::span<const Utterance> kept, const std::map<int, const Utterance*>& all,
+              const TakeSelector::ScriptBeats& beats)
       : kept_(kept), beats_(beats) {
     for (int index : asked) add(*all.at(index));
     firstKept_ = static_cast<int>(lines_.size());
@@ -136,9 +136,8 @@ std::string kindOf(const Verdict::Finding& f) {
 
 class Application {
  public:
-  Application(const Verdict& verdict, std::span<const Utterance> kept,
-              std::span<const Utterance> all, const TakeSelector::Decision& decision,
-              const std::optional<std::string>& script)
+  Application(const Verdict& verdict, std::span<const Utterance> kept, std::span<const Utterance> all,
+              const TakeSelector::Decision& decision, const std::optional<std::string>& script)
       : verdict_(verdict), decision_(decision) {
     for (const Utterance& u : kept) keptMap_.emplace(u.index, &u);
     for (const Utterance& u : all) allMap_.emplace(u.index, &u);
@@ -328,9 +327,8 @@ class Application {
 
   // The line stands in for a near-duplicate that is being cut.
   bool survivesADuplicate(int index) const {
-    return std::ranges::any_of(resolvedSurvivor_, [&](const auto& entry) {
-      return entry.second == index && cutSet_.contains(entry.first);
-    });
+    return std::ranges::any_of(
+        resolvedSurvivor_, [&](const auto& entry) { return entry.second == index && cutSet_.contains(entry.first); });
   }
 
   void floor() {
@@ -379,8 +377,7 @@ class Application {
       if (found == allMap_.end() || keptLine(row.index) || restored_.contains(row.index)) continue;
       const Utterance& r = *found->second;
       const Utterance* k = keptLine(row.replaces);
-      if (!k || cutSet_.contains(k->index) || replaced_.contains(k->index) ||
-          restored_.contains(k->index)) {
+      if (!k || cutSet_.contains(k->index) || replaced_.contains(k->index) || restored_.contains(k->index)) {
         continue;
       }
       const Segment* removal = nullptr;
@@ -392,8 +389,8 @@ class Application {
       }
       if (!removal || removal->kind != SegmentKind::retakeRejected) continue;
       if (!isComplete(r)) {
-        out_.warnings.push_back("AI wanted to restore the take at " + timestamp(r.range.start) +
-                                kSpacedDash + "it never finishes its line; left it out");
+        out_.warnings.push_back("AI wanted to restore the take at " + timestamp(r.range.start) + kSpacedDash +
+                                "it never finishes its line; left it out");
         continue;
       }
       if (!compare().sameLine(r.index, k->index)) continue;
@@ -401,8 +398,8 @@ class Application {
         return other != k->index && !cutSet_.contains(other) && !replaced_.contains(other);
       });
       if (doubled) {
-        out_.warnings.push_back("AI wanted to restore the take at " + timestamp(r.range.start) +
-                                kSpacedDash + "another rendition of it is already in the cut; left it out");
+        out_.warnings.push_back("AI wanted to restore the take at " + timestamp(r.range.start) + kSpacedDash +
+                                "another rendition of it is already in the cut; left it out");
         continue;
       }
       restored_.insert(r.index);
@@ -410,12 +407,12 @@ class Application {
       cutSet_.insert(k->index);
       out_.restoredRanges.push_back(r.range);
       out_.removals.push_back({k->range, SegmentKind::retakeRejected,
-                               "AI: " + cleanReason(row.reason) + kSpacedDash +
-                                   "restored the run's own take at " + timestamp(r.range.start),
+                               "AI: " + cleanReason(row.reason) + kSpacedDash + "restored the run's own take at " +
+                                   timestamp(r.range.start),
                                std::nullopt});
-      out_.advisories.push_back({r.range, "AI: restored this take to keep the run together" +
-                                              std::string(kSpacedDash) + "the rendition at " +
-                                              timestamp(k->range.start) + " was cut in its place; review"});
+      out_.advisories.push_back({r.range, "AI: restored this take to keep the run together" + std::string(kSpacedDash) +
+                                              "the rendition at " + timestamp(k->range.start) +
+                                              " was cut in its place; review"});
       ++out_.appliedRestores;
     }
   }
@@ -430,16 +427,15 @@ class Application {
           s.alternate > static_cast<int>(group->alternateRanges->size())) {
         continue;
       }
-      const auto winner = std::ranges::find_if(keptList_, [&](const Utterance& u) {
-        return u.range.overlaps(group->winnerRange);
-      });
+      const auto winner =
+          std::ranges::find_if(keptList_, [&](const Utterance& u) { return u.range.overlaps(group->winnerRange); });
       if (winner == keptList_.end() || cutSet_.contains(winner->index)) continue;
       const TimeRange alternate = (*group->alternateRanges)[s.alternate - 1];
       out_.restoredRanges.push_back(alternate);
-      out_.removals.push_back({winner->range, SegmentKind::retakeRejected,
-                               "AI: " + cleanReason(s.reason) + kSpacedDash + "swapped for the take at " +
-                                   timestamp(alternate.start),
-                               group->id});
+      out_.removals.push_back(
+          {winner->range, SegmentKind::retakeRejected,
+           "AI: " + cleanReason(s.reason) + kSpacedDash + "swapped for the take at " + timestamp(alternate.start),
+           group->id});
       group->winnerRange = alternate;
       group->alternateRanges->erase(group->alternateRanges->begin() + (s.alternate - 1));
       if (group->alternateRanges->empty()) group->alternateRanges.reset();
@@ -462,8 +458,7 @@ class Application {
         if (noteCuts_.contains(line->index) && !finalCuts_.contains(line->index) &&
             removedNotes_.insert(line->index).second) {
           out_.removals.push_back({line->range, SegmentKind::flub,
-                                   "AI: spoken note to your editor" + std::string(kSpacedDash) + detail,
-                                   std::nullopt});
+                                   "AI: spoken note to your editor" + std::string(kSpacedDash) + detail, std::nullopt});
           ++out_.appliedCuts;
         }
         continue;
@@ -476,8 +471,7 @@ class Application {
         continue;
       }
       if (f.index && finalCuts_.contains(*f.index)) continue;
-      out_.coherenceFindings.push_back(
-          {kind, detail, line ? std::optional<TimeRange>(line->range) : std::nullopt});
+      out_.coherenceFindings.push_back({kind, detail, line ? std::optional<TimeRange>(line->range) : std::nullopt});
     }
   }
 
@@ -498,9 +492,8 @@ class Application {
 
 }  // namespace
 
-Outcome apply(const Verdict& verdict, std::span<const Utterance> kept,
-              std::span<const Utterance> allUtterances, const TakeSelector::Decision& decision,
-              const std::optional<std::string>& script) {
+Outcome apply(const Verdict& verdict, std::span<const Utterance> kept, std::span<const Utterance> allUtterances,
+              const TakeSelector::Decision& decision, const std::optional<std::string>& script) {
   return Application(verdict, kept, allUtterances, decision, script).run();
 }
 

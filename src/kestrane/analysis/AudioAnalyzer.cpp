@@ -21,132 +21,132 @@ namespace kestrane::AudioAnalyzer {
 namespace {
 
 struct MonoDecode {
-    double rate = 0;
-    std::size_t frames = 0;
-    std::size_t damagedStretches = 0;
+  double rate = 0;
+  std::size_t frames = 0;
+  std::size_t damagedStretches = 0;
 };
 
 // Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
 // the analyzer's errors.
 MonoDecode decodeMono(const std::string& url, const std::function<void(double rate, const std::vector<float>&)>& onMono,
                       std::stop_token stop) {
-    double rate = 0;
-    std::size_t frames = 0;
-    std::vector<float> mono;
-    platform::DecodeReport report;
-    try {
-        report = platform::decodeAudio(
-            url,
-            [&](const platform::AudioBlock& block) {
-                if (rate == 0) {
-                    rate = block.sampleRate;
-                    // Below 100 Hz there is no whole-sample hop; no level could ever be measured.
-                    if (!(rate >= 100) || !std::isfinite(rate))
-                        throw AnalyzerError::decodeFailed(fmt::format("unsupported sample rate {} Hz", rate));
-                }
-                mixToMono(block.interleaved, block.frames * static_cast<std::size_t>(block.channels),
-                          block.channels, mono);
-                frames += block.frames;
-                onMono(rate, mono);
-            },
-            stop);
-    } catch (const platform::NoAudioStreamError&) {
-        throw AnalyzerError::noAudioTrack();
-    } catch (const platform::AudioDecodeError& e) {
-        throw AnalyzerError::decodeFailed(e.what());
-    }
-    if (!(rate > 0)) throw AnalyzerError::decodeFailed("no audio samples decoded");
-    return {rate, frames, report.damagedStretches};
+  double rate = 0;
+  std::size_t frames = 0;
+  std::vector<float> mono;
+  platform::DecodeReport report;
+  try {
+    report = platform::decodeAudio(
+        url,
+        [&](const platform::AudioBlock& block) {
+          if (rate == 0) {
+            rate = block.sampleRate;
+            // Below 100 Hz there is no whole-sample hop; no level could ever be measured.
+            if (!(rate >= 100) || !std::isfinite(rate))
+              throw AnalyzerError::decodeFailed(fmt::format("unsupported sample rate {} Hz", rate));
+          }
+          mixToMono(block.interleaved, block.frames * static_cast<std::size_t>(block.channels), block.channels, mono);
+          frames += block.frames;
+          onMono(rate, mono);
+        },
+        stop);
+  } catch (const platform::NoAudioStreamError&) {
+    throw AnalyzerError::noAudioTrack();
+  } catch (const platform::AudioDecodeError& e) {
+    throw AnalyzerError::decodeFailed(e.what());
+  }
+  if (!(rate > 0)) throw AnalyzerError::decodeFailed("no audio samples decoded");
+  return {rate, frames, report.damagedStretches};
 }
 
 }  // namespace
 
 std::string temporaryWAVPath() {
-    std::random_device device;
-    std::mt19937_64 random((static_cast<std::uint64_t>(device()) << 32) ^ device());
-    const std::uint64_t hi = random(), lo = random();
-    // A version-4 UUID in its standard upper-case text form.
-    const std::uint64_t h = (hi & 0xFFFFFFFFFFFF0FFFull) | 0x0000000000004000ull;
-    const std::uint64_t l = (lo & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;
-    const std::string uuid = fmt::format("{:08X}-{:04X}-{:04X}-{:04X}-{:012X}", h >> 32, (h >> 16) & 0xFFFF,
-                                         h & 0xFFFF, l >> 48, l & 0xFFFFFFFFFFFFull);
-    std::string path = (std::filesystem::temp_directory_path() /
-                        (platform::ScratchFiles::namePrefix("audio") + uuid + ".wav"))
-                           .string();
-    platform::ScratchFiles::add(path);
-    return path;
+  std::random_device device;
+  std::mt19937_64 random((static_cast<std::uint64_t>(device()) << 32) ^ device());
+  const std::uint64_t hi = random(), lo = random();
+  // A version-4 UUID in its standard upper-case text form.
+  const std::uint64_t h = (hi & 0xFFFFFFFFFFFF0FFFull) | 0x0000000000004000ull;
+  const std::uint64_t l = (lo & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;
+  const std::string uuid = fmt::format("{:08X}-{:04X}-{:04X}-{:04X}-{:012X}", h >> 32, (h >> 16) & 0xFFFF, h & 0xFFFF,
+                                       l >> 48, l & 0xFFFFFFFFFFFFull);
+  std::string path =
+      (std::filesystem::temp_directory_path() / (platform::ScratchFiles::namePrefix("audio") + uuid + ".wav")).string();
+  platform::ScratchFiles::add(path);
+  return path;
 }
 
 AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
                              int wavSampleRate) {
-    std::optional<LevelMeter> meter;
-    std::unique_ptr<platform::WavWriter> wav;
-    std::unique_ptr<platform::MonoResampler> resampler;
-    std::vector<std::int16_t> converted;
-    MonoDecode decoded;
-    try {
-        decoded = decodeMono(
-            url,
-            [&](double rate, const std::vector<float>& mono) {
-                if (!meter) {
-                    meter.emplace(rate);
-                    const int decodedRate = static_cast<int>(rate);
-                    const int written = wavSampleRate > 0 ? wavSampleRate : decodedRate;
-                    if (written != decodedRate)
-                        resampler = std::make_unique<platform::MonoResampler>(decodedRate, written);
-                    wav = std::make_unique<platform::WavWriter>(wavURL, written);
-                }
-                meter->push(mono.data(), mono.size());
-                if (mono.empty()) return;
-                if (resampler) {
-                    converted.clear();
-                    resampler->push(mono.data(), mono.size(), converted);
-                    wav->write(converted.data(), converted.size());
-                } else {
-                    wav->write(mono.data(), mono.size());
-                }
-            },
-            stop);
-        if (resampler) {
+  std::optional<LevelMeter> meter;
+  std::unique_ptr<platform::WavWriter> wav;
+  std::unique_ptr<platform::MonoResampler> resampler;
+  std::vector<std::int16_t> converted;
+  MonoDecode decoded;
+  try {
+    decoded = decodeMono(
+        url,
+        [&](double rate, const std::vector<float>& mono) {
+          if (!meter) {
+            meter.emplace(rate);
+            const int decodedRate = static_cast<int>(rate);
+            const int written = wavSampleRate > 0 ? wavSampleRate : decodedRate;
+            if (written != decodedRate) resampler = std::make_unique<platform::MonoResampler>(decodedRate, written);
+            wav = std::make_unique<platform::WavWriter>(wavURL, written);
+          }
+          meter->push(mono.data(), mono.size());
+          if (mono.empty()) return;
+          if (resampler) {
             converted.clear();
-            resampler->flush(converted);
+            resampler->push(mono.data(), mono.size(), converted);
             wav->write(converted.data(), converted.size());
-        }
-        wav->close();
-    } catch (...) {
-        wav.reset();
-        platform::ScratchFiles::remove(wavURL);
-        throw;
+          } else {
+            wav->write(mono.data(), mono.size());
+          }
+        },
+        stop);
+    if (resampler) {
+      converted.clear();
+      resampler->flush(converted);
+      wav->write(converted.data(), converted.size());
     }
-    return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};
+    wav->close();
+  } catch (...) {
+    wav.reset();
+    platform::ScratchFiles::remove(wavURL);
+    throw;
+  }
+  return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};
 }
 
 AudioExtraction extractAudio(const std::string& url, std::stop_token stop, int wavSampleRate) {
-    return streamDecode(url, temporaryWAVPath(), stop, wavSampleRate);
+  return streamDecode(url, temporaryWAVPath(), stop, wavSampleRate);
 }
 
 LevelTrack measureLevels(const std::string& url, std::stop_token stop) {
-    std::optional<LevelMeter> meter;
-    decodeMono(
-        url,
-        [&](double rate, const std::vector<float>& mono) {
-            if (!meter) meter.emplace(rate);
-            meter->push(mono.data(), mono.size());
-        },
-        stop);
-    return meter->take();
+  std::optional<LevelMeter> meter;
+  decodeMono(
+      url,
+      [&](double rate, const std::vector<float>& mono) {
+        if (!meter) meter.emplace(rate);
+        meter->push(mono.data(), mono.size());
+      },
+      stop);
+  return meter->take();
 }
 
 MonoPCM decodeMonoPCM(const std::string& url) {
-    MonoPCM pcm;
-    pcm.sampleRate = decodeMono(
-        url, [&](double, const std::vector<float>& mono) { pcm.samples.insert(pcm.samples.end(), mono.begin(), mono.end()); },
-        {}).rate;
-    return pcm;
+  MonoPCM pcm;
+  pcm.sampleRate = decodeMono(url,
+                              [&](double, const std::vector<float>& mono) {
+                                pcm.samples.insert(pcm.samples.end(), mono.begin(), mono.end());
+                              },
+                              {})
+                       .rate;
+  return pcm;
 }
 
 std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings) {
-    return silences(measureLevels(url), settings.silenceThresholdDBFS, settings.minSilenceDuration);
+  return silences(measureLevels(url), settings.silenceThresholdDBFS, settings.minSilenceDuration);
 }
 
 }  // namespace kestrane::AudioAnalyzer

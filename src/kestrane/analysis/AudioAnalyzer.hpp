@@ -16,33 +16,33 @@
 namespace kestrane::AudioAnalyzer {
 
 class AnalyzerError : public UserFacingError {
-public:
-    enum class Kind { decodeFailed, noAudioTrack };
+ public:
+  enum class Kind { decodeFailed, noAudioTrack };
 
-    static AnalyzerError decodeFailed(const std::string& detail) {
-        return AnalyzerError(Kind::decodeFailed, "Audio decode failed: " + detail);
-    }
-    static AnalyzerError noAudioTrack() { return AnalyzerError(Kind::noAudioTrack, "No audio track to analyze"); }
+  static AnalyzerError decodeFailed(const std::string& detail) {
+    return AnalyzerError(Kind::decodeFailed, "Audio decode failed: " + detail);
+  }
+  static AnalyzerError noAudioTrack() { return AnalyzerError(Kind::noAudioTrack, "No audio track to analyze"); }
 
-    Kind kind() const { return kind_; }
+  Kind kind() const { return kind_; }
 
-private:
-    AnalyzerError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
-    Kind kind_;
+ private:
+  AnalyzerError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
+  Kind kind_;
 };
 
 struct AudioExtraction {
-    LevelTrack track;
-    // The caller owns this file from the moment it is returned.
-    std::string wavURL;
-    // How much sound could be read, and the damaged stretches skipped on the way.
-    double decodedSeconds = 0;
-    std::size_t damagedStretches = 0;
+  LevelTrack track;
+  // The caller owns this file from the moment it is returned.
+  std::string wavURL;
+  // How much sound could be read, and the damaged stretches skipped on the way.
+  double decodedSeconds = 0;
+  std::size_t damagedStretches = 0;
 };
 
 struct MonoPCM {
-    std::vector<float> samples;
-    double sampleRate = 0;
+  std::vector<float> samples;
+  double sampleRate = 0;
 };
 
 // Levels and a new "kestrane-audio-<UUID>.wav" in the temporary folder from one decode. The WAV

@@ -5,30 +5,30 @@
 namespace kestrane::AudioAnalyzer {
 
 float windowLevel(const float* samples, std::size_t count) {
-    if (count == 0) return kLevelFloorDBFS;
-    double sum = 0;
-    for (std::size_t i = 0; i < count; ++i) sum += static_cast<double>(samples[i]) * samples[i];
-    const float rms = static_cast<float>(std::sqrt(sum / static_cast<double>(count)));
-    if (!(rms > 0)) return kLevelFloorDBFS;
-    const float level = 20.0f * std::log10(rms);
-    return level <= kLevelFloorDBFS ? kLevelFloorDBFS : level;
+  if (count == 0) return kLevelFloorDBFS;
+  double sum = 0;
+  for (std::size_t i = 0; i < count; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+  const float rms = static_cast<float>(std::sqrt(sum / static_cast<double>(count)));
+  if (!(rms > 0)) return kLevelFloorDBFS;
+  const float level = 20.0f * std::log10(rms);
+  return level <= kLevelFloorDBFS ? kLevelFloorDBFS : level;
 }
 
 void mixToMono(const float* interleaved, std::size_t sampleCount, int channels, std::vector<float>& mono) {
-    mono.clear();
-    if (channels <= 1) {
-        mono.assign(interleaved, interleaved + sampleCount);
-        return;
-    }
-    const std::size_t frames = sampleCount / static_cast<std::size_t>(channels);
-    mono.resize(frames);
-    const float scale = 1.0f / static_cast<float>(channels);
-    for (std::size_t f = 0; f < frames; ++f) {
-        const float* frame = interleaved + f * channels;
-        float sum = 0;
-        for (int c = 0; c < channels; ++c) sum += frame[c];
-        mono[f] = sum * scale;
-    }
+  mono.clear();
+  if (channels <= 1) {
+    mono.assign(interleaved, interleaved + sampleCount);
+    return;
+  }
+  const std::size_t frames = sampleCount / static_cast<std::size_t>(channels);
+  mono.resize(frames);
+  const float scale = 1.0f / static_cast<float>(channels);
+  for (std::size_t f = 0; f < frames; ++f) {
+    const float* frame = interleaved + f * channels;
+    float sum = 0;
+    for (int c = 0; c < channels; ++c) sum += frame[c];
+    mono[f] = sum * scale;
+  }
 }
 
 LevelMeter::LevelMeter(double sampleRate)
@@ -37,15 +37,15 @@ LevelMeter::LevelMeter(double sampleRate)
       hopDuration_(hop_ > 0 ? static_cast<double>(hop_) / sampleRate : 0.01) {}
 
 void LevelMeter::push(const float* mono, std::size_t count) {
-    if (hop_ == 0 || window_ == 0) return;
-    pending_.insert(pending_.end(), mono, mono + count);
-    std::size_t position = 0;
-    while (position + window_ <= pending_.size()) {
-        levels_.push_back(windowLevel(pending_.data() + position, window_));
-        position += hop_;
-    }
-    // Keep the tail from the first window not yet measured, so it starts on a hop boundary.
-    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(position));
+  if (hop_ == 0 || window_ == 0) return;
+  pending_.insert(pending_.end(), mono, mono + count);
+  std::size_t position = 0;
+  while (position + window_ <= pending_.size()) {
+    levels_.push_back(windowLevel(pending_.data() + position, window_));
+    position += hop_;
+  }
+  // Keep the tail from the first window not yet measured, so it starts on a hop boundary.
+  pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
 }  // namespace kestrane::AudioAnalyzer

@@ -18,28 +18,28 @@ float windowLevel(const float* samples, std::size_t count);
 void mixToMono(const float* interleaved, std::size_t sampleCount, int channels, std::vector<float>& mono);
 
 class LevelMeter {
-public:
-    // Window and hop are the whole parts of rate × 0.02 and rate × 0.01 samples. A rate below
-    // 100 Hz has no hop; the caller refuses it before measuring.
-    explicit LevelMeter(double sampleRate);
+ public:
+  // Window and hop are the whole parts of rate × 0.02 and rate × 0.01 samples. A rate below
+  // 100 Hz has no hop; the caller refuses it before measuring.
+  explicit LevelMeter(double sampleRate);
 
-    void push(const float* mono, std::size_t count);
+  void push(const float* mono, std::size_t count);
 
-    std::size_t window() const { return window_; }
-    std::size_t hop() const { return hop_; }
-    // Seconds between level starts: the hop in samples over the rate, which is 0.01 only when
-    // the rate is a multiple of 100 Hz.
-    double hopDuration() const { return hopDuration_; }
+  std::size_t window() const { return window_; }
+  std::size_t hop() const { return hop_; }
+  // Seconds between level starts: the hop in samples over the rate, which is 0.01 only when
+  // the rate is a multiple of 100 Hz.
+  double hopDuration() const { return hopDuration_; }
 
-    LevelTrack track() const { return {levels_, hopDuration_}; }
-    LevelTrack take() { return {std::move(levels_), hopDuration_}; }
+  LevelTrack track() const { return {levels_, hopDuration_}; }
+  LevelTrack take() { return {std::move(levels_), hopDuration_}; }
 
-private:
-    std::size_t window_;
-    std::size_t hop_;
-    double hopDuration_;
-    std::vector<float> pending_;
-    std::vector<float> levels_;
+ private:
+  std::size_t window_;
+  std::size_t hop_;
+  double hopDuration_;
+  std::vector<float> pending_;
+  std::vector<float> levels_;
 };
 
 }  // namespace kestrane::AudioAnalyzer

@@ -40,20 +40,15 @@ bool isThematicBreak(std::string_view line) {
   return isRuleOf(line, '-', 3) || isRuleOf(line, '*', 3) || isRuleOf(line, '_', 3);
 }
 
-bool isSetextUnderline(std::string_view line) {
-  return isRuleOf(line, '=', 1) || isRuleOf(line, '-', 1);
-}
+bool isSetextUnderline(std::string_view line) { return isRuleOf(line, '=', 1) || isRuleOf(line, '-', 1); }
 
-bool isBlank(std::string_view line) {
-  return line.find_first_not_of(" \t\r") == std::string_view::npos;
-}
+bool isBlank(std::string_view line) { return line.find_first_not_of(" \t\r") == std::string_view::npos; }
 
 // Position after the block-quote markers and one list marker at the start of the line.
 std::size_t bodyStart(std::string_view line) {
   std::size_t i = skipSpaces(line, 0);
   while (i < line.size() && line[i] == '>') i = skipSpaces(line, i + 1);
-  if (i + 1 < line.size() && (line[i] == '-' || line[i] == '*' || line[i] == '+') &&
-      isSpace(line[i + 1])) {
+  if (i + 1 < line.size() && (line[i] == '-' || line[i] == '*' || line[i] == '+') && isSpace(line[i + 1])) {
     return skipSpaces(line, i + 1);
   }
   std::size_t digits = 0;
@@ -104,8 +99,7 @@ std::string spokenText(std::string_view markdown) {
   std::vector<std::string> spoken(lines.size());
   for (std::size_t k = 0; k < lines.size(); ++k) {
     const std::string_view line = lines[k];
-    const bool underline = k > 0 && !isBlank(lines[k - 1]) && isSetextUnderline(line) &&
-                           !isHeading(lines[k - 1]);
+    const bool underline = k > 0 && !isBlank(lines[k - 1]) && isSetextUnderline(line) && !isHeading(lines[k - 1]);
     if (underline) {
       spoken[k - 1].clear();  // the line above was a title
       continue;

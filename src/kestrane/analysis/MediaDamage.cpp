@@ -19,9 +19,10 @@ bool endsEarly(double statedSeconds, double readableSeconds) {
 }
 
 std::string endsEarlyWarning(double statedSeconds, double readableSeconds) {
-  return fmt::format("The footage's sound ends at {}, before its stated length of {} — the file may be cut off, so only "
-                     "its readable part is used",
-                     timeStamp(readableSeconds), timeStamp(statedSeconds));
+  return fmt::format(
+      "The footage's sound ends at {}, before its stated length of {} — the file may be cut off, so only "
+      "its readable part is used",
+      timeStamp(readableSeconds), timeStamp(statedSeconds));
 }
 
 std::optional<std::string> skippedWarning(std::size_t stretches) {

@@ -15,144 +15,145 @@ namespace {
 std::int64_t roundedSize(double v) { return static_cast<std::int64_t>(std::round(v)); }
 
 RationalTime frameDuration(const platform::VideoTrackFacts& v) {
-    double rate = 30;
-    if (v.nominalFrameRate > 0) {
-        rate = v.nominalFrameRate;
-    } else if (v.minFrameDurationTimescale > 0 && v.minFrameDurationValue >= 1) {
-        rate = static_cast<double>(v.minFrameDurationTimescale) / static_cast<double>(v.minFrameDurationValue);
-    }
-    return RationalTime::standardFrameDuration(rate);
+  double rate = 30;
+  if (v.nominalFrameRate > 0) {
+    rate = v.nominalFrameRate;
+  } else if (v.minFrameDurationTimescale > 0 && v.minFrameDurationValue >= 1) {
+    rate = static_cast<double>(v.minFrameDurationTimescale) / static_cast<double>(v.minFrameDurationValue);
+  }
+  return RationalTime::standardFrameDuration(rate);
 }
 
 std::int64_t bigEndian(const std::vector<std::uint8_t>& bytes, std::size_t count) {
-    std::uint64_t v = 0;
-    for (std::size_t i = 0; i < count; ++i) v = (v << 8) | bytes[i];
-    return count == 4 ? static_cast<std::int64_t>(static_cast<std::int32_t>(v)) : static_cast<std::int64_t>(v);
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < count; ++i) v = (v << 8) | bytes[i];
+  return count == 4 ? static_cast<std::int64_t>(static_cast<std::int32_t>(v)) : static_cast<std::int64_t>(v);
 }
 
 std::optional<StartTimecode> fromTrack(const platform::TimecodeTrackFacts& t) {
-    if (t.frameDurationTimescale < 1 || t.frameDurationValue < 1) return std::nullopt;
-    std::int64_t frame = 0;
-    if (t.subtype == "tmcd" && t.firstSample.size() >= 4) {
-        frame = bigEndian(t.firstSample, 4);
-    } else if (t.subtype == "tc64" && t.firstSample.size() >= 8) {
-        frame = bigEndian(t.firstSample, 8);
-    } else {
-        return std::nullopt;
-    }
-    if (frame < 1) return std::nullopt;
-    std::int64_t ticks = 0;
-    if (__builtin_mul_overflow(frame, t.frameDurationValue, &ticks)) return std::nullopt;
-    return StartTimecode{{ticks, t.frameDurationTimescale}, (t.flags & 1u) != 0};
+  if (t.frameDurationTimescale < 1 || t.frameDurationValue < 1) return std::nullopt;
+  std::int64_t frame = 0;
+  if (t.subtype == "tmcd" && t.firstSample.size() >= 4) {
+    frame = bigEndian(t.firstSample, 4);
+  } else if (t.subtype == "tc64" && t.firstSample.size() >= 8) {
+    frame = bigEndian(t.firstSample, 8);
+  } else {
+    return std::nullopt;
+  }
+  if (frame < 1) return std::nullopt;
+  std::int64_t ticks = 0;
+  if (__builtin_mul_overflow(frame, t.frameDurationValue, &ticks)) return std::nullopt;
+  return StartTimecode{{ticks, t.frameDurationTimescale}, (t.flags & 1u) != 0};
 }
 
 std::optional<StartTimecode> fromTag(const std::string& text, const platform::MediaFacts& facts) {
-    if (facts.videoTracks.empty()) return std::nullopt;
-    const bool drop = text.find_first_of(";.") != std::string::npos;
-    const RationalTime frame = frameDuration(facts.videoTracks.front());
-    const int fps = static_cast<int>(std::lround(static_cast<double>(frame.timescale) / static_cast<double>(frame.value)));
-    const auto number = frameNumber(text, fps, drop);
-    if (!number || *number < 1) return std::nullopt;
-    return StartTimecode{{*number * frame.value, frame.timescale}, drop};
+  if (facts.videoTracks.empty()) return std::nullopt;
+  const bool drop = text.find_first_of(";.") != std::string::npos;
+  const RationalTime frame = frameDuration(facts.videoTracks.front());
+  const int fps =
+      static_cast<int>(std::lround(static_cast<double>(frame.timescale) / static_cast<double>(frame.value)));
+  const auto number = frameNumber(text, fps, drop);
+  if (!number || *number < 1) return std::nullopt;
+  return StartTimecode{{*number * frame.value, frame.timescale}, drop};
 }
 
 }  // namespace
 
 ProbeError ProbeError::noVideoTrack(const std::string& path) {
-    return {Kind::noVideoTrack, path, "No video track in " + std::filesystem::path(path).filename().string()};
+  return {Kind::noVideoTrack, path, "No video track in " + std::filesystem::path(path).filename().string()};
 }
 
 std::optional<std::int64_t> frameNumber(const std::string& timecode, int fps, bool dropFrame) {
-    int h = 0, m = 0, s = 0, f = 0;
-    char a = 0, b = 0, c = 0;
-    if (fps < 1 || std::sscanf(timecode.c_str(), "%d%c%d%c%d%c%d", &h, &a, &m, &b, &s, &c, &f) != 7) return std::nullopt;
-    if (h < 0 || m < 0 || m > 59 || s < 0 || s > 59 || f < 0 || f >= fps) return std::nullopt;
-    const std::int64_t totalMinutes = 60 * static_cast<std::int64_t>(h) + m;
-    std::int64_t frames = (totalMinutes * 60 + s) * fps + f;
-    // Drop-frame skips the first frame numbers of every minute except each tenth: two at 30,
-    // four at 60.
-    if (dropFrame && fps % 30 == 0) frames -= (fps / 15) * (totalMinutes - totalMinutes / 10);
-    return frames;
+  int h = 0, m = 0, s = 0, f = 0;
+  char a = 0, b = 0, c = 0;
+  if (fps < 1 || std::sscanf(timecode.c_str(), "%d%c%d%c%d%c%d", &h, &a, &m, &b, &s, &c, &f) != 7) return std::nullopt;
+  if (h < 0 || m < 0 || m > 59 || s < 0 || s > 59 || f < 0 || f >= fps) return std::nullopt;
+  const std::int64_t totalMinutes = 60 * static_cast<std::int64_t>(h) + m;
+  std::int64_t frames = (totalMinutes * 60 + s) * fps + f;
+  // Drop-frame skips the first frame numbers of every minute except each tenth: two at 30,
+  // four at 60.
+  if (dropFrame && fps % 30 == 0) frames -= (fps / 15) * (totalMinutes - totalMinutes / 10);
+  return frames;
 }
 
 std::optional<StartTimecode> startTimecode(const platform::MediaFacts& facts) {
-    if (facts.timecodeTrack) return fromTrack(*facts.timecodeTrack);
-    if (facts.timecodeTag) return fromTag(*facts.timecodeTag, facts);
-    return std::nullopt;
+  if (facts.timecodeTrack) return fromTrack(*facts.timecodeTrack);
+  if (facts.timecodeTag) return fromTag(*facts.timecodeTag, facts);
+  return std::nullopt;
 }
 
 std::optional<std::string> fileProblem(const std::string& path) {
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found) return "no such file";
-    if (status.type() == fs::file_type::directory) return "it is a folder";
-    if (ec) return ec.message();
-    if (status.type() != fs::file_type::regular) return "it is not a regular file";
-    if (::access(path.c_str(), R_OK) != 0) return "no permission to read it";
-    if (fs::file_size(path, ec) == 0 && !ec) return "the file is empty";
-    return std::nullopt;
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (status.type() == fs::file_type::not_found) return "no such file";
+  if (status.type() == fs::file_type::directory) return "it is a folder";
+  if (ec) return ec.message();
+  if (status.type() != fs::file_type::regular) return "it is not a regular file";
+  if (::access(path.c_str(), R_OK) != 0) return "no permission to read it";
+  if (fs::file_size(path, ec) == 0 && !ec) return "the file is empty";
+  return std::nullopt;
 }
 
 namespace {
 
 platform::MediaFacts readableFacts(const std::string& url) {
-    if (const auto problem = fileProblem(url)) throw ProbeError::unreadable(url, *problem);
-    auto facts = platform::readMediaFacts(url);
-    if (!facts) throw ProbeError::unreadable(url, "not a video or audio file");
-    return std::move(*facts);
+  if (const auto problem = fileProblem(url)) throw ProbeError::unreadable(url, *problem);
+  auto facts = platform::readMediaFacts(url);
+  if (!facts) throw ProbeError::unreadable(url, "not a video or audio file");
+  return std::move(*facts);
 }
 
 }  // namespace
 
 SourceMedia probe(const std::string& url) {
-    const platform::MediaFacts facts = readableFacts(url);
-    if (facts.audioTracks.empty()) throw ProbeError::noAudioTrack(url);
+  const platform::MediaFacts facts = readableFacts(url);
+  if (facts.audioTracks.empty()) throw ProbeError::noAudioTrack(url);
 
-    SourceMedia media;
-    media.path = url;
-    media.durationSeconds = facts.durationSeconds;
-    media.hasVideo = !facts.videoTracks.empty();
-    media.frameDuration = RationalTime{1, 30};
-    if (media.hasVideo) {
-        const auto& video = facts.videoTracks.front();
-        media.frameDuration = frameDuration(video);
-        media.width = roundedSize(video.width);
-        media.height = roundedSize(video.height);
-    }
-    const auto& audio = facts.audioTracks.front();
-    media.audioSampleRate = audio.sampleRate.value_or(48000);
-    if (audio.sampleRate && audio.channelCount) media.audioChannelCount = *audio.channelCount;
-    if (auto tc = startTimecode(facts)) {
-        media.startTimecode = tc->time;
-        media.timecodeIsDropFrame = tc->dropFrame;
-    }
-    return media;
-}
-
-GraphicMedia probeGraphic(const std::string& url) {
-    const platform::MediaFacts facts = readableFacts(url);
-    if (facts.videoTracks.empty()) throw ProbeError::noVideoTrack(url);
-
+  SourceMedia media;
+  media.path = url;
+  media.durationSeconds = facts.durationSeconds;
+  media.hasVideo = !facts.videoTracks.empty();
+  media.frameDuration = RationalTime{1, 30};
+  if (media.hasVideo) {
     const auto& video = facts.videoTracks.front();
-    GraphicMedia media;
-    media.path = url;
-    media.durationSeconds = facts.durationSeconds;
     media.frameDuration = frameDuration(video);
     media.width = roundedSize(video.width);
     media.height = roundedSize(video.height);
-    media.hasVideo = true;
-    media.hasAudio = !facts.audioTracks.empty();
-    if (media.hasAudio) {
-        const auto& audio = facts.audioTracks.front();
-        if (audio.sampleRate && audio.channelCount) {
-            media.audioSampleRate = *audio.sampleRate;
-            media.audioChannelCount = *audio.channelCount;
-        }
+  }
+  const auto& audio = facts.audioTracks.front();
+  media.audioSampleRate = audio.sampleRate.value_or(48000);
+  if (audio.sampleRate && audio.channelCount) media.audioChannelCount = *audio.channelCount;
+  if (auto tc = startTimecode(facts)) {
+    media.startTimecode = tc->time;
+    media.timecodeIsDropFrame = tc->dropFrame;
+  }
+  return media;
+}
+
+GraphicMedia probeGraphic(const std::string& url) {
+  const platform::MediaFacts facts = readableFacts(url);
+  if (facts.videoTracks.empty()) throw ProbeError::noVideoTrack(url);
+
+  const auto& video = facts.videoTracks.front();
+  GraphicMedia media;
+  media.path = url;
+  media.durationSeconds = facts.durationSeconds;
+  media.frameDuration = frameDuration(video);
+  media.width = roundedSize(video.width);
+  media.height = roundedSize(video.height);
+  media.hasVideo = true;
+  media.hasAudio = !facts.audioTracks.empty();
+  if (media.hasAudio) {
+    const auto& audio = facts.audioTracks.front();
+    if (audio.sampleRate && audio.channelCount) {
+      media.audioSampleRate = *audio.sampleRate;
+      media.audioChannelCount = *audio.channelCount;
     }
-    media.hasAlpha = video.codecTag == "ap4h" || video.codecTag == "ap4x" || video.hasAlphaChannel;
-    if (auto tc = startTimecode(facts)) media.startTimecode = tc->time;
-    return media;
+  }
+  media.hasAlpha = video.codecTag == "ap4h" || video.codecTag == "ap4x" || video.hasAlphaChannel;
+  if (auto tc = startTimecode(facts)) media.startTimecode = tc->time;
+  return media;
 }
 
 }  // namespace kestrane::MediaProbe

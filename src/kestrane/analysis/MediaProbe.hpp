@@ -17,26 +17,26 @@ struct MediaFacts;
 namespace kestrane::MediaProbe {
 
 class ProbeError : public UserFacingError {
-public:
-    enum class Kind { unreadable, noAudioTrack, noVideoTrack };
+ public:
+  enum class Kind { unreadable, noAudioTrack, noVideoTrack };
 
-    // `reason` says why in a few words: "no such file", "not a video or audio file".
-    static ProbeError unreadable(const std::string& path, const std::string& reason) {
-        return {Kind::unreadable, path, "Can't read media at " + path + " — " + reason};
-    }
-    static ProbeError noAudioTrack(const std::string& path) {
-        return {Kind::noAudioTrack, path, "No audio track in " + path + " — Kestrane needs audio to find speech"};
-    }
-    static ProbeError noVideoTrack(const std::string& path);
+  // `reason` says why in a few words: "no such file", "not a video or audio file".
+  static ProbeError unreadable(const std::string& path, const std::string& reason) {
+    return {Kind::unreadable, path, "Can't read media at " + path + " — " + reason};
+  }
+  static ProbeError noAudioTrack(const std::string& path) {
+    return {Kind::noAudioTrack, path, "No audio track in " + path + " — Kestrane needs audio to find speech"};
+  }
+  static ProbeError noVideoTrack(const std::string& path);
 
-    Kind kind() const { return kind_; }
-    const std::string& path() const { return path_; }
+  Kind kind() const { return kind_; }
+  const std::string& path() const { return path_; }
 
-private:
-    ProbeError(Kind kind, std::string path, const std::string& message)
-        : UserFacingError(message), kind_(kind), path_(std::move(path)) {}
-    Kind kind_;
-    std::string path_;
+ private:
+  ProbeError(Kind kind, std::string path, const std::string& message)
+      : UserFacingError(message), kind_(kind), path_(std::move(path)) {}
+  Kind kind_;
+  std::string path_;
 };
 
 // Why the path cannot be footage, before any decoder opens it: absent, a folder, not a regular
@@ -51,8 +51,8 @@ SourceMedia probe(const std::string& url);
 GraphicMedia probeGraphic(const std::string& url);
 
 struct StartTimecode {
-    RationalTime time;
-    bool dropFrame = false;
+  RationalTime time;
+  bool dropFrame = false;
 };
 
 // The start timecode from a timecode track's first sample, or from a "timecode" tag; none when

@@ -108,8 +108,7 @@ double suggestedThresholdDBFS(std::span<const float> levels, ThresholdRange rang
   return std::round(clampTo(unclampedSuggestion(levels), range));
 }
 
-Summary summary(std::span<const float> levels, double hopDuration, double thresholdDBFS,
-                double minDuration) {
+Summary summary(std::span<const float> levels, double hopDuration, double thresholdDBFS, double minDuration) {
   Summary result;
   const auto minHops = minimumHops(hopDuration, minDuration);
   if (levels.empty() || !minHops) return result;
@@ -128,9 +127,8 @@ Summary summary(std::span<const float> levels, double hopDuration, double thresh
   return result;
 }
 
-std::vector<TimeRange> silenceBands(std::span<const float> levels, double hopDuration,
-                                    double thresholdDBFS, double minDuration,
-                                    double speechPadding) {
+std::vector<TimeRange> silenceBands(std::span<const float> levels, double hopDuration, double thresholdDBFS,
+                                    double minDuration, double speechPadding) {
   std::vector<TimeRange> bands;
   const auto minHops = minimumHops(hopDuration, minDuration);
   if (levels.empty() || !minHops) return bands;
@@ -194,8 +192,7 @@ std::vector<TimeRange> keepRanges(double totalSeconds, std::span<const TimeRange
   return kept;
 }
 
-std::vector<TimeRange> subtracting(std::span<const TimeRange> ranges,
-                                   std::span<const TimeRange> taken) {
+std::vector<TimeRange> subtracting(std::span<const TimeRange> ranges, std::span<const TimeRange> taken) {
   const auto a = unionOf(ranges, 0);
   const auto b = unionOf(taken, 0);
   std::vector<TimeRange> result;

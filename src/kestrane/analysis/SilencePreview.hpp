@@ -45,18 +45,15 @@ double noiseFloorDBFS(std::span<const float> levels);
 double speechLevelDBFS(std::span<const float> levels);
 
 // A whole-number threshold between the floor and the speech level, clamped to the range.
-double suggestedThresholdDBFS(std::span<const float> levels,
-                              ThresholdRange range = standardThresholdRange);
+double suggestedThresholdDBFS(std::span<const float> levels, ThresholdRange range = standardThresholdRange);
 
 // In the preview a hop at or below the threshold is silent and runs are counted in whole hops.
-Summary summary(std::span<const float> levels, double hopDuration, double thresholdDBFS,
-                double minDuration);
+Summary summary(std::span<const float> levels, double hopDuration, double thresholdDBFS, double minDuration);
 
 // The silent runs shrunk by the padding on every side that borders speech; bands of 10 ms or
 // less disappear.
-std::vector<TimeRange> silenceBands(std::span<const float> levels, double hopDuration,
-                                    double thresholdDBFS, double minDuration,
-                                    double speechPadding);
+std::vector<TimeRange> silenceBands(std::span<const float> levels, double hopDuration, double thresholdDBFS,
+                                    double minDuration, double speechPadding);
 
 // One value per column, the loudest level of the stretch the column covers.
 std::vector<float> envelope(std::span<const float> levels, int columns);
@@ -69,7 +66,6 @@ double totalDuration(std::span<const TimeRange> ranges);
 // are not kept.
 std::vector<TimeRange> keepRanges(double totalSeconds, std::span<const TimeRange> removed);
 // The first ranges minus the second, disjoint and in time order; pieces of 1 ms or less drop.
-std::vector<TimeRange> subtracting(std::span<const TimeRange> ranges,
-                                   std::span<const TimeRange> taken);
+std::vector<TimeRange> subtracting(std::span<const TimeRange> ranges, std::span<const TimeRange> taken);
 
 }  // namespace kestrane::SilencePreview

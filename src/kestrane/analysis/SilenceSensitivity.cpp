@@ -21,14 +21,12 @@ double offsetDB(SilenceSensitivity sensitivity) {
 double thresholdDBFS(SilenceSensitivity sensitivity, std::span<const float> levels,
                      SilencePreview::ThresholdRange range) {
   // The suggestion and the offsets are whole numbers, so no second rounding is needed.
-  return clampTo(SilencePreview::suggestedThresholdDBFS(levels, range) + offsetDB(sensitivity),
-                 range);
+  return clampTo(SilencePreview::suggestedThresholdDBFS(levels, range) + offsetDB(sensitivity), range);
 }
 
 SilenceSensitivity nearestSilenceSensitivity(double threshold, std::span<const float> levels) {
   if (levels.empty()) return SilenceSensitivity::automatic;
-  const double suggestion =
-      SilencePreview::suggestedThresholdDBFS(levels, SilencePreview::standardThresholdRange);
+  const double suggestion = SilencePreview::suggestedThresholdDBFS(levels, SilencePreview::standardThresholdRange);
   SilenceSensitivity best = SilenceSensitivity::muchLess;
   double bestDistance = INFINITY;
   for (auto candidate : allCases<SilenceSensitivity>()) {

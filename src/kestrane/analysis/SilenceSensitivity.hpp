@@ -14,8 +14,7 @@ enum class SilenceSensitivity { muchLess, less, automatic, more, muchMore };
 
 template <>
 struct EnumText<SilenceSensitivity> {
-  static constexpr std::array<std::string_view, 5> texts{"muchLess", "less", "automatic", "more",
-                                                         "muchMore"};
+  static constexpr std::array<std::string_view, 5> texts{"muchLess", "less", "automatic", "more", "muchMore"};
 };
 
 inline constexpr SilenceSensitivity defaultSilenceSensitivity = SilenceSensitivity::automatic;

@@ -66,8 +66,8 @@ std::string Cluster::reason() const {
 
 const std::vector<std::string>& acknowledgments() {
   static const std::vector<std::string> words{
-      "yeah",    "yep",   "yup",  "yes",   "okay", "ok",     "alright", "right", "sure", "cool",  "perfect", "nice",
-      "great",   "good",  "gotcha", "exactly", "mhm", "mmhmm", "uhhuh", "huh",   "oops", "sorry", "oh"};
+      "yeah",  "yep",  "yup",    "yes",     "okay", "ok",    "alright", "right", "sure", "cool",  "perfect", "nice",
+      "great", "good", "gotcha", "exactly", "mhm",  "mmhmm", "uhhuh",   "huh",   "oops", "sorry", "oh"};
   return words;
 }
 

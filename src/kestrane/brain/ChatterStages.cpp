@@ -74,9 +74,9 @@ void removeOffMicChatter(DecisionState& state) {
       return r.range.start <= island.start && island.end <= r.range.end;
     });
     if (inside) continue;
-    state.result.removals.push_back(Segment{
-        island, SegmentKind::flub,
-        "off-mic chatter \u2014 conversation continues under the silence floor on both sides", std::nullopt});
+    state.result.removals.push_back(
+        Segment{island, SegmentKind::flub,
+                "off-mic chatter \u2014 conversation continues under the silence floor on both sides", std::nullopt});
   }
 }
 

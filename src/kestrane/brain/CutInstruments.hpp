@@ -35,8 +35,7 @@ struct Levels {
 };
 
 // Runs mixed from two deliveries, one finding per run-coherence incident of the cut.
-std::vector<Finding> sourceContinuity(std::span<const TakeSelector::Utterance> utterances,
-                                      const CutList& cutList);
+std::vector<Finding> sourceContinuity(std::span<const TakeSelector::Utterance> utterances, const CutList& cutList);
 
 // Room-tone steps across the joins, then breaths at the cut points. The breath band is the
 // 12 dB just above thresholdDBFS.

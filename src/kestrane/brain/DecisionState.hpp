@@ -40,11 +40,11 @@ struct DecisionState {
 
   std::vector<bool> removed;
   std::vector<std::optional<SegmentKind>> kind;
-  std::map<int, int> replacement;           // removed index -> index standing in for it
+  std::map<int, int> replacement;  // removed index -> index standing in for it
   std::unordered_map<int, std::size_t> removalPosition;
   std::vector<bool> slateNeighbour;
-  std::map<int, double> groupScore;         // union-find root -> best pair similarity
-  std::vector<int> groupRoot;               // repeated-take group of a member, -1 when none
+  std::map<int, double> groupScore;  // union-find root -> best pair similarity
+  std::vector<int> groupRoot;        // repeated-take group of a member, -1 when none
   std::vector<bool> payoffExempt;
   std::vector<std::pair<int, double>> nearDuplicates;  // (kept index, start of the removed one)
   std::int64_t takeIds = 0;

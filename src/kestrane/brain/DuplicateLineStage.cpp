@@ -58,17 +58,12 @@ void removeDuplicateLines(DecisionState& state) {
       bool removeIt = false, adviseIt = false;
       if (isFinished(loser)) {
         unfinished = TextAlign::isAbortedPrefix(loser.tokens, winner.tokens);
-        if (dup >= kDuplicate)
-          removeIt = true;
-        else if (gap <= kCloseGap)
-          removeIt = near >= kNearDuplicate || unfinished;
-        else
-          adviseIt = near >= kNearDuplicate;
+        if (dup >= kDuplicate) removeIt = true;
+        else if (gap <= kCloseGap) removeIt = near >= kNearDuplicate || unfinished;
+        else adviseIt = near >= kNearDuplicate;
       } else {
-        if (dup >= kDuplicate || gap <= kCloseGap)
-          removeIt = true;
-        else
-          adviseIt = near >= kNearDuplicate;
+        if (dup >= kDuplicate || gap <= kCloseGap) removeIt = true;
+        else adviseIt = near >= kNearDuplicate;
       }
 
       if (removeIt) {

@@ -17,9 +17,8 @@ Segment keepSegment(double start, double end, std::optional<std::int64_t> takeGr
 
 std::vector<SilenceSpan> sortedByStart(std::span<const SilenceSpan> silences) {
   std::vector<SilenceSpan> sorted(silences.begin(), silences.end());
-  std::stable_sort(sorted.begin(), sorted.end(), [](const SilenceSpan& a, const SilenceSpan& b) {
-    return a.range.start < b.range.start;
-  });
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const SilenceSpan& a, const SilenceSpan& b) { return a.range.start < b.range.start; });
   return sorted;
 }
 
@@ -29,8 +28,8 @@ double wordTailRelease(double speechPadding) {
   return std::clamp(speechPadding + 0.08, minWordTailRelease, maxWordTailRelease);
 }
 
-std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences,
-                                      std::span<const TranscriptWord> words, double minDuration) {
+std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences, std::span<const TranscriptWord> words,
+                                      double minDuration) {
   const WordTimeline timeline(words);
   std::vector<SilenceSpan> result;
   result.reserve(silences.size());
@@ -57,8 +56,8 @@ std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences,
   return result;
 }
 
-CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences,
-                        const PipelineSettings& settings, std::span<const TranscriptWord> words) {
+CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences, const PipelineSettings& settings,
+                        std::span<const TranscriptWord> words) {
   const double padding = settings.resolvedSpeechPadding();
   const double release = wordTailRelease(padding);
   const WordTimeline timeline(words);
@@ -94,9 +93,9 @@ CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> sile
       const double from = std::max(cutStart, prevEnd);
       if (!(from < cutEnd)) continue;  // overlapping input: nothing new to cut
       if (prevEnd < cutStart) cut.segments.push_back(keepSegment(prevEnd, cutStart));
-      cut.segments.push_back(Segment{
-          TimeRange{from, cutEnd}, SegmentKind::silence,
-          fmt::format("silence {:.1f}s @ {:.1f} dBFS", e - s, silence.meanLevelDBFS), std::nullopt});
+      cut.segments.push_back(Segment{TimeRange{from, cutEnd}, SegmentKind::silence,
+                                     fmt::format("silence {:.1f}s @ {:.1f} dBFS", e - s, silence.meanLevelDBFS),
+                                     std::nullopt});
       prevEnd = cutEnd;
     }
   }
@@ -104,9 +103,8 @@ CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> sile
   return cut;
 }
 
-CutList applying(std::span<const Segment> removals, const CutList& cut,
-                 std::span<const TranscriptWord> words, double speechPadding,
-                 std::span<const SilenceSpan> silences) {
+CutList applying(std::span<const Segment> removals, const CutList& cut, std::span<const TranscriptWord> words,
+                 double speechPadding, std::span<const SilenceSpan> silences) {
   std::vector<Segment> sorted;
   for (const auto& r : removals) {
     if (r.kind != SegmentKind::keep && r.range.end > r.range.start) sorted.push_back(r);
@@ -159,8 +157,7 @@ CutList applying(std::span<const Segment> removals, const CutList& cut,
       const double hi = std::min(b, removal.range.end);
       if (cursor < hi) {
         if (cursor < lo) result.segments.push_back(keepSegment(cursor, lo));
-        result.segments.push_back(
-            Segment{TimeRange{lo, hi}, removal.kind, removal.reason, removal.takeGroup});
+        result.segments.push_back(Segment{TimeRange{lo, hi}, removal.kind, removal.reason, removal.takeGroup});
         cursor = hi;
       }
     }
@@ -169,9 +166,8 @@ CutList applying(std::span<const Segment> removals, const CutList& cut,
   return result;
 }
 
-CutList trimDeadEdges(const CutList& cut, std::span<const TranscriptWord> words,
-                      std::span<const SilenceSpan> silences, double speechPadding,
-                      double frameDuration) {
+CutList trimDeadEdges(const CutList& cut, std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+                      double speechPadding, double frameDuration) {
   if (words.empty()) return cut;
   const double shortest = std::max(2 * frameDuration, 0.08);
   const double tailRelease = std::max(wordTailRelease(speechPadding), speechPadding);

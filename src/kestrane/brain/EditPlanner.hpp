@@ -45,31 +45,28 @@ double wordTailRelease(double speechPadding);
 // The silences with the recognised words taken out: a span that covers more than half of a word
 // is split around it, so quiet speech under the threshold is never cut as silence. Pieces of a
 // split span shorter than minDuration are dropped; spans that hold no word stay as they are.
-std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences,
-                                      std::span<const TranscriptWord> words, double minDuration);
+std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences, std::span<const TranscriptWord> words,
+                                      double minDuration);
 
 // Every silence becomes a removal padded by the speech padding (not at the source's edges),
 // widened so that the last word before it keeps its tail; the rest is kept.
-CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences,
-                        const PipelineSettings& settings, std::span<const TranscriptWord> words);
+CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences, const PipelineSettings& settings,
+                        std::span<const TranscriptWord> words);
 
 // Lays the decided removals over the kept stretches; removed stretches stay as they are. Each
 // removal's start first gives way to the tail of the word before it.
-CutList applying(std::span<const Segment> removals, const CutList& cut,
-                 std::span<const TranscriptWord> words, double speechPadding,
-                 std::span<const SilenceSpan> silences);
+CutList applying(std::span<const Segment> removals, const CutList& cut, std::span<const TranscriptWord> words,
+                 double speechPadding, std::span<const SilenceSpan> silences);
 
 // Removes the dead air at the head and the tail of each kept stretch that holds words.
-CutList trimDeadEdges(const CutList& cut, std::span<const TranscriptWord> words,
-                      std::span<const SilenceSpan> silences, double speechPadding,
-                      double frameDuration);
+CutList trimDeadEdges(const CutList& cut, std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+                      double speechPadding, double frameDuration);
 
 // Absorbs short kept slivers into their removed neighbours: orphans beside a take cut, slivers
 // without words, fragments repeated in a nearby line and isolated asides between takes.
 // A kept stretch holding any of wordsToKeep is never absorbed.
-CutList tidy(const CutList& cut, std::span<const TranscriptWord> words,
-             std::span<const SilenceSpan> silences, double minOrphanKeep,
-             std::span<const TranscriptWord> wordsToKeep = {});
+CutList tidy(const CutList& cut, std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+             double minOrphanKeep, std::span<const TranscriptWord> wordsToKeep = {});
 
 // Moves each keep-to-remove join up to 0.2 s later to a point clearly quieter than the join.
 CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWord> words,
@@ -77,8 +74,7 @@ CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWor
 
 // Hand removals turn kept stretches into manual removals, then hand keeps restore removed
 // stretches, so a range in both lists ends up kept.
-CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals,
-                const CutList& cut);
+CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals, const CutList& cut);
 
 // Wordless kept slivers shorter than glue join their removed neighbour; segments of 1 ms or
 // less are dropped.

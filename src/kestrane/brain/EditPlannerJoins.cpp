@@ -57,8 +57,7 @@ std::vector<Segment> overriding(const std::vector<Segment>& segments, std::span<
   for (auto& segment : forced) {
     if (!merged.empty()) {
       Segment& prev = merged.back();
-      const bool joins = prev.kind == segment.kind &&
-                         std::abs(prev.range.end - segment.range.start) < forcedSliver &&
+      const bool joins = prev.kind == segment.kind && std::abs(prev.range.end - segment.range.start) < forcedSliver &&
                          (segment.isKept() || (prev.reason == segment.reason && prev.takeGroup == segment.takeGroup));
       if (joins) {
         prev.range.end = std::max(prev.range.end, segment.range.end);
@@ -127,12 +126,11 @@ CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWor
   return result;
 }
 
-CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals,
-                const CutList& cut) {
+CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals, const CutList& cut) {
   auto segments = overriding(cut.segments, removals, SegmentKind::manual, manualRemovalReason,
                              [](const Segment& s) { return s.isKept(); });
-  segments = overriding(segments, keeps, SegmentKind::keep, manualKeepReason,
-                        [](const Segment& s) { return !s.isKept(); });
+  segments =
+      overriding(segments, keeps, SegmentKind::keep, manualKeepReason, [](const Segment& s) { return !s.isKept(); });
   return CutList{std::move(segments)};
 }
 

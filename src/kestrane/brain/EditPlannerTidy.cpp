@@ -9,9 +9,9 @@
 namespace kestrane::EditPlanner {
 namespace {
 
-constexpr double tidyCeiling = 3.0;          // longer keeps are never tidied
-constexpr double shortKeep = 1.6;            // fragments and asides are shorter than this
-constexpr double takeCutReach = 2.0;         // silence between a sliver and its take cut
+constexpr double tidyCeiling = 3.0;   // longer keeps are never tidied
+constexpr double shortKeep = 1.6;     // fragments and asides are shorter than this
+constexpr double takeCutReach = 2.0;  // silence between a sliver and its take cut
 constexpr double fragmentNeighbourGap = 12.0;
 constexpr double asideRemovedTotal = 3.5;
 constexpr double asideRemovedShorter = 0.4;
@@ -19,8 +19,7 @@ constexpr double asideRemovedLonger = 2.5;
 constexpr double meaningfulOverlap = 0.05;
 
 bool isTakeCut(SegmentKind kind) {
-  return kind == SegmentKind::filler || kind == SegmentKind::retakeRejected ||
-         kind == SegmentKind::flub;
+  return kind == SegmentKind::filler || kind == SegmentKind::retakeRejected || kind == SegmentKind::flub;
 }
 
 bool containsRun(const TextAlign::TokenList& haystack, const TextAlign::TokenList& needle) {
@@ -33,10 +32,8 @@ bool endsFinished(const std::string& text) {
 
 class Tidier {
  public:
-  Tidier(std::vector<Segment>& segments, std::span<const TranscriptWord> words,
-         std::span<const SilenceSpan> silences)
-      : segs_(segments), words_(words), quiet_(silences), wordTokens_(words_.size()),
-        segmentTokens_(segments.size()) {
+  Tidier(std::vector<Segment>& segments, std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences)
+      : segs_(segments), words_(words), quiet_(silences), wordTokens_(words_.size()), segmentTokens_(segments.size()) {
     starts_.reserve(segs_.size());
     for (const auto& s : segs_) starts_.push_back(s.range.start);
   }
@@ -48,8 +45,8 @@ class Tidier {
   // cut: counting it let one "um" orphan the pieces of its sentence one after another.
   bool takeCutNearby(std::size_t i, int dir) const {
     double silent = 0;
-    for (auto j = static_cast<std::ptrdiff_t>(i) + dir;
-         j >= 0 && j < static_cast<std::ptrdiff_t>(segs_.size()); j += dir) {
+    for (auto j = static_cast<std::ptrdiff_t>(i) + dir; j >= 0 && j < static_cast<std::ptrdiff_t>(segs_.size());
+         j += dir) {
       const Segment& s = segs_[static_cast<std::size_t>(j)];
       if (s.kind == SegmentKind::silence) {
         silent += s.range.duration();
@@ -96,8 +93,8 @@ class Tidier {
 
   double removedRun(std::size_t i, int dir) const {
     double total = 0;
-    for (auto j = static_cast<std::ptrdiff_t>(i) + dir;
-         j >= 0 && j < static_cast<std::ptrdiff_t>(segs_.size()); j += dir) {
+    for (auto j = static_cast<std::ptrdiff_t>(i) + dir; j >= 0 && j < static_cast<std::ptrdiff_t>(segs_.size());
+         j += dir) {
       const Segment& s = segs_[static_cast<std::size_t>(j)];
       if (s.isKept()) break;
       total += s.range.duration();
@@ -129,9 +126,8 @@ class Tidier {
       const TimeRange shared{std::max(w.start, r.start), std::min(w.end, r.end)};
       const double overlap = shared.duration();
       if (overlap <= meaningfulOverlap) continue;
-      const bool counts = quiet_.empty()
-                              ? (w.start >= r.start && w.end <= r.end)
-                              : overlap - quiet_.coverage(shared) > meaningfulOverlap;
+      const bool counts = quiet_.empty() ? (w.start >= r.start && w.end <= r.end)
+                                         : overlap - quiet_.coverage(shared) > meaningfulOverlap;
       if (counts) {
         anchor = p;
         break;
@@ -147,8 +143,7 @@ class Tidier {
     if (*anchor > 0 && sameUtterance(words_.at(*anchor - 1), word) && keptElsewhere(*anchor - 1)) {
       return true;
     }
-    return *anchor + 1 < words_.size() && sameUtterance(word, words_.at(*anchor + 1)) &&
-           keptElsewhere(*anchor + 1);
+    return *anchor + 1 < words_.size() && sameUtterance(word, words_.at(*anchor + 1)) && keptElsewhere(*anchor + 1);
   }
 
   bool carriesFinishedLine(std::size_t i) const {
@@ -175,11 +170,10 @@ class Tidier {
 
 }  // namespace
 
-CutList tidy(const CutList& cut, std::span<const TranscriptWord> words,
-             std::span<const SilenceSpan> silences, double minOrphanKeep,
-             std::span<const TranscriptWord> wordsToKeep) {
-  const auto kept = std::count_if(cut.segments.begin(), cut.segments.end(),
-                                  [](const Segment& s) { return s.isKept(); });
+CutList tidy(const CutList& cut, std::span<const TranscriptWord> words, std::span<const SilenceSpan> silences,
+             double minOrphanKeep, std::span<const TranscriptWord> wordsToKeep) {
+  const auto kept =
+      std::count_if(cut.segments.begin(), cut.segments.end(), [](const Segment& s) { return s.isKept(); });
   if (kept < 2) return cut;
 
   CutList result = cut;

@@ -95,7 +95,7 @@ void prepare(Tokens list, std::vector<Word>& words) {
       for (auto c : w.characters) {
         const auto bit = c.size() == 1 && static_cast<unsigned char>(c[0]) < 0x80
                              ? static_cast<unsigned char>(c[0]) & 63u
-                             : std::hash<std::string_view>{}(c) & 63u;
+                             : std::hash<std::string_view>{}(c)&63u;
         w.characterBits |= std::uint64_t{1} << bit;
       }
     }
@@ -221,7 +221,9 @@ LocalAlignment alignCells(PairKinds& kinds, int m, int n, const CellScores<Cell>
     for (int i = 1; i <= m; ++i) {
       fillRow(previous.data(), current.data(), i, width);
       track(current.data(), i);
-      if (i % k == 0) std::copy(current.begin(), current.end(), checkpoints.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(i / k) * width));
+      if (i % k == 0)
+        std::copy(current.begin(), current.end(),
+                  checkpoints.begin() + static_cast<std::ptrdiff_t>(static_cast<std::size_t>(i / k) * width));
       std::swap(previous, current);
     }
   }
@@ -276,7 +278,6 @@ LocalAlignment alignCells(PairKinds& kinds, int m, int n, const CellScores<Cell>
   result.matchCount = matches;
   return result;
 }
-
 
 // Both lists prepared; dispatches on whether the scores fit in half units.
 LocalAlignment alignPrepared(const Word* a, std::size_t m, const Word* b, std::size_t n, double gap,

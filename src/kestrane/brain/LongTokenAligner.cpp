@@ -79,7 +79,8 @@ TextAlign::LocalAlignment LongTokenAligner::alignAfresh(const TextAlign::TokenLi
     }
   }
   if (cells.empty()) return {};
-  std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) { return a.j != b.j ? a.j < b.j : a.i < b.i; });
+  std::sort(cells.begin(), cells.end(),
+            [](const Cell& a, const Cell& b) { return a.j != b.j ? a.j < b.j : a.i < b.i; });
 
   // H at a matching cell reached diagonally is its pair score plus the best of 0 and, over
   // earlier matching cells (i', j') above and left of it, H(i', j') - (i - 1 - i') - (j - 1 - j')
@@ -88,7 +89,8 @@ TextAlign::LocalAlignment LongTokenAligner::alignAfresh(const TextAlign::TokenLi
   constexpr int none = INT_MIN / 4;
   std::vector<int> reach(static_cast<std::size_t>(m) + 1, none);
   auto raise = [&](int row, int v) {
-    for (; row <= m; row += row & -row) reach[static_cast<std::size_t>(row)] = std::max(reach[static_cast<std::size_t>(row)], v);
+    for (; row <= m; row += row & -row)
+      reach[static_cast<std::size_t>(row)] = std::max(reach[static_cast<std::size_t>(row)], v);
   };
   auto above = [&](int row) {  // rows 1 ... row - 1
     int v = none;
@@ -121,8 +123,8 @@ TextAlign::LocalAlignment LongTokenAligner::alignAfresh(const TextAlign::TokenLi
   // An alignment with a positive score moves at most four columns by gaps for every row it
   // matches, so it starts within 5m columns of its end.
   const int from = std::max(0, bj - 5 * m - 2);
-  auto window = std::span<const std::string>(long_).subspan(static_cast<std::size_t>(from),
-                                                            static_cast<std::size_t>(bj - from));
+  auto window =
+      std::span<const std::string>(long_).subspan(static_cast<std::size_t>(from), static_cast<std::size_t>(bj - from));
   auto alignment = TextAlign::localAlign(shortList, window, gap);
   const double windowBest = alignment.score * 2.0 * std::min(m, bj - from) * 2.0;
   if (alignment.aRange.upperBound != bi || alignment.bRange.upperBound + from != bj ||

@@ -68,8 +68,8 @@ TextAlign::LocalAlignment align(TextAlign::Tokens a, TextAlign::Tokens b) { retu
 struct Piece {
   std::size_t first = 0;  // positions in the cut list of its first and last keep
   std::size_t last = 0;
-  TimeRange range;        // the first keep's start to the last keep's end
-  double kept = 0;        // seconds of kept material
+  TimeRange range;  // the first keep's start to the last keep's end
+  double kept = 0;  // seconds of kept material
   std::vector<TimeRange> keeps;
 };
 
@@ -195,8 +195,8 @@ struct Audit {
       // Kept utterances and fragments whose alignment with the beat may reach the lower
       // of the two thresholds asked of it here and by the fragment check.
       if (fresh) {
-        for (int p : index->partnersAfter(beatPosition(b), std::min(beatPresentScore, fragmentAlignScore),
-                                          keptPosition(0))) {
+        for (int p :
+             index->partnersAfter(beatPosition(b), std::min(beatPresentScore, fragmentAlignScore), keptPosition(0))) {
           if (p >= firstFragment) {
             fragmentBeats[static_cast<std::size_t>(p - firstFragment)].push_back(static_cast<int>(b));
             continue;
@@ -265,7 +265,8 @@ struct Audit {
         if (b.range.start > a.range.end + doubledLineReach) break;
         if (reported.contains(a.index) && reported.contains(b.index)) continue;
         if (!index->openingAwareAtLeast(keptPosition(p), keptPosition(q), doubledLineSimilarity)) continue;
-        defects.push_back({Kind::doubledLine, b.range,
+        defects.push_back({Kind::doubledLine,
+                           b.range,
                            fmt::format("same line kept twice: “{}…” at {} and {}", firstWords(a, 8),
                                        timestamp(a.range.start), timestamp(b.range.start)),
                            {a.index, b.index}});
@@ -315,10 +316,8 @@ struct Audit {
     for (const auto& piece : pieces) {
       const bool spoken = std::any_of(piece.keeps.begin(), piece.keeps.end(),
                                       [&](const TimeRange& keep) { return words.anyLyingIn(keep); });
-      if (piece.kept < shortRunKeep && spoken)
-        current.push_back(piece.range);
-      else
-        close();
+      if (piece.kept < shortRunKeep && spoken) current.push_back(piece.range);
+      else close();
     }
     close();
     for (const auto& run : runs) {
@@ -336,7 +335,8 @@ struct Audit {
 
   void unfinishedLines() {
     std::vector<bool> complete(kept.size());
-    for (std::size_t i = 0; i < kept.size(); ++i) complete[i] = !kept[i]->words.empty() && TakeSelector::endsCleanly(*kept[i]);
+    for (std::size_t i = 0; i < kept.size(); ++i)
+      complete[i] = !kept[i]->words.empty() && TakeSelector::endsCleanly(*kept[i]);
     std::vector<std::size_t> open;  // unfinished lines not followed closely by the next kept line
     for (std::size_t i = 0; i < kept.size(); ++i) {
       const auto& k = *kept[i];
@@ -369,7 +369,8 @@ struct Audit {
                index->openingAwareAtLeast(keptPosition(i), keptPosition(o), completedTwinSimilarity);
       });
       if (twin) continue;
-      defects.push_back({Kind::unfinishedLine, k.range,
+      defects.push_back({Kind::unfinishedLine,
+                         k.range,
                          fmt::format("kept line ends unfinished with no completed twin: “…{}” at {}", lastWords(k, 6),
                                      timestamp(k.range.start)),
                          {k.index}});
@@ -399,9 +400,11 @@ struct Audit {
     double coverage = 0;
     auto consider = [&](const TextAlign::LocalAlignment& alignment) {
       if (alignment.score >= fragmentAlignScore)
-        coverage = std::max(coverage, static_cast<double>(alignment.aRange.count()) / static_cast<double>(fragment.size()));
+        coverage =
+            std::max(coverage, static_cast<double>(alignment.aRange.count()) / static_cast<double>(fragment.size()));
     };
-    for (int b : fragmentBeats[f]) consider(index->alignment(fragmentPosition(f), beatPosition(static_cast<std::size_t>(b))));
+    for (int b : fragmentBeats[f])
+      consider(index->alignment(fragmentPosition(f), beatPosition(static_cast<std::size_t>(b))));
     if (coverage >= 0.6 || (joined && coverage >= 0.35)) return coverage;
     consider(align(fragment, scriptTokens));
     return coverage;
@@ -436,11 +439,10 @@ struct Audit {
       if (owner && flagged.contains(owner->index)) continue;
       if (owner) flagged.insert(owner->index);
       auto shown = std::span(fragment.words).first(std::min<std::size_t>(8, fragment.words.size()));
-      defects.push_back(
-          {Kind::suspectFragment, piece.range,
-           fmt::format("isolated {:.1f}s fragment at {}: “{}” — not a script line or complete thought",
-                       piece.kept, timestamp(piece.range.start), joinedText(shown)),
-           owner ? std::vector<int>{owner->index} : std::vector<int>{}});
+      defects.push_back({Kind::suspectFragment, piece.range,
+                         fmt::format("isolated {:.1f}s fragment at {}: “{}” — not a script line or complete thought",
+                                     piece.kept, timestamp(piece.range.start), joinedText(shown)),
+                         owner ? std::vector<int>{owner->index} : std::vector<int>{}});
     }
   }
 };

@@ -56,7 +56,8 @@ void variantHashes(const PreparedTokens& words, std::size_t k, std::vector<std::
     std::uint64_t h = 0xcbf29ce484222325ULL;  // FNV-1a over the kept characters' bytes
     for (int c = 0; c < length; ++c)
       if (c != skip1 && c != skip2)
-        for (char byte : characters[static_cast<std::size_t>(c)]) h = (h ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
+        for (char byte : characters[static_cast<std::size_t>(c)])
+          h = (h ^ static_cast<unsigned char>(byte)) * 0x100000001b3ULL;
     out.push_back(mixed(h));
   };
   emit(-1, -1);
@@ -79,9 +80,7 @@ struct Entry {
   int id;
   int position;
   int kind;  // 2 exact, 1 near
-  friend bool operator<(const Entry& x, const Entry& y) {
-    return x.id != y.id ? x.id < y.id : x.position < y.position;
-  }
+  friend bool operator<(const Entry& x, const Entry& y) { return x.id != y.id ? x.id < y.id : x.position < y.position; }
 };
 
 // Per-thread working memory; stamps instead of clearing between queries.
@@ -90,11 +89,11 @@ struct Scratch {
   std::vector<std::uint64_t> idSeen, beatSeen, beatSeenLate, positionSeen, positionExactSeen;
   std::vector<std::pair<int, int>> idEntries;  // id -> [first, last) in entries
   std::vector<Entry> entries;
-  std::vector<int> rare, frequent;               // ids the query meets
-  FrequentSet frequentMet{};                     // the frequent ones among them
+  std::vector<int> rare, frequent;                    // ids the query meets
+  FrequentSet frequentMet{};                          // the frequent ones among them
   std::array<Meeting, kFrequentBits> frequentHits{};  // their entries, by bit
-  std::vector<char> frequentAny, frequentExact;  // per query position
-  std::vector<Meeting> hits;                     // per beat: entries counted, positions unmerged
+  std::vector<char> frequentAny, frequentExact;       // per query position
+  std::vector<Meeting> hits;                          // per beat: entries counted, positions unmerged
   std::vector<int> touched;
   std::vector<int> candidates;
   std::vector<std::uint64_t> hashes;
@@ -176,17 +175,17 @@ struct PartnerCache {
 
 struct PreparedScript::Index {
   std::vector<TokenList> beats;
-  TokenList flat;                        // every beat's tokens, one after another
-  std::vector<std::size_t> beatStart;    // beat -> first flat position
-  std::unique_ptr<PreparedTokens> words;  // over flat
-  std::vector<int> idOf;                  // flat position -> vocabulary entry
+  TokenList flat;                                        // every beat's tokens, one after another
+  std::vector<std::size_t> beatStart;                    // beat -> first flat position
+  std::unique_ptr<PreparedTokens> words;                 // over flat
+  std::vector<int> idOf;                                 // flat position -> vocabulary entry
   std::unordered_map<std::string_view, int> vocabulary;  // canonical text -> id
   std::vector<std::size_t> representative;               // id -> one flat position
-  std::vector<std::vector<int>> beatsOf;  // id -> the beats holding it, shortest first, then in order
-  std::vector<std::vector<std::pair<int, int>>> lengthRuns;  // id -> (beat length, first place in beatsOf)
-  const std::uint64_t generation = ++generations;             // tells cached partner lists apart
-  std::vector<int> frequentBit;                                // id -> bit, -1 when not frequent
-  std::vector<FrequentSet> frequentIn;                         // beat -> frequent ids it holds
+  std::vector<std::vector<int>> beatsOf;                 // id -> the beats holding it, shortest first, then in order
+  std::vector<std::vector<std::pair<int, int>>> lengthRuns;       // id -> (beat length, first place in beatsOf)
+  const std::uint64_t generation = ++generations;                 // tells cached partner lists apart
+  std::vector<int> frequentBit;                                   // id -> bit, -1 when not frequent
+  std::vector<FrequentSet> frequentIn;                            // beat -> frequent ids it holds
   std::unordered_map<std::string_view, std::vector<int>> byHead;  // first four characters -> ids
   // (variant hash, id) sorted, with a directory on the hash's top bits.
   std::vector<std::pair<std::uint64_t, int>> byVariant;
@@ -418,7 +417,8 @@ struct PreparedScript::Index {
         Meeting h = s.hits[static_cast<std::size_t>(b)];
         if (addFrequent)
           for (std::size_t word = 0; word < s.frequentMet.size(); ++word)
-            for (auto bits = frequentIn[static_cast<std::size_t>(b)][word] & s.frequentMet[word]; bits; bits &= bits - 1) {
+            for (auto bits = frequentIn[static_cast<std::size_t>(b)][word] & s.frequentMet[word]; bits;
+                 bits &= bits - 1) {
               const auto& counted = s.frequentHits[word * 64 + static_cast<std::size_t>(std::countr_zero(bits))];
               h.aAny += counted.aAny;
               h.aExact += counted.aExact;

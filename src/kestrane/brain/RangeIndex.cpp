@@ -8,13 +8,11 @@ namespace kestrane {
 RangeIndex::RangeIndex(std::span<const TimeRange> ranges) {
   order_.resize(ranges.size());
   std::iota(order_.begin(), order_.end(), std::size_t{0});
-  const bool sorted = std::is_sorted(ranges.begin(), ranges.end(), [](const TimeRange& a, const TimeRange& b) {
-    return a.start < b.start;
-  });
+  const bool sorted = std::is_sorted(ranges.begin(), ranges.end(),
+                                     [](const TimeRange& a, const TimeRange& b) { return a.start < b.start; });
   if (!sorted) {
-    std::stable_sort(order_.begin(), order_.end(), [&](std::size_t a, std::size_t b) {
-      return ranges[a].start < ranges[b].start;
-    });
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](std::size_t a, std::size_t b) { return ranges[a].start < ranges[b].start; });
   }
   starts_.reserve(ranges.size());
   ends_.reserve(ranges.size());

@@ -42,9 +42,7 @@ class RangeIndex {
   std::size_t firstReaching(double x) const;
   // Whether any range at or before the position ends after x; scans walking backwards stop
   // once this fails.
-  bool anyAtOrBeforeEndsAfter(std::size_t position, double x) const {
-    return reach_[position] > x;
-  }
+  bool anyAtOrBeforeEndsAfter(std::size_t position, double x) const { return reach_[position] > x; }
 
  private:
   std::vector<std::size_t> order_;

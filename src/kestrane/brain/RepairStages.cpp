@@ -140,10 +140,9 @@ void repairMixedRuns(DecisionState& state) {
 
   for (const auto& incident : incidents) {
     if (!incident.brokenReason) continue;
-    state.advise(state.at(incident.stray).range, "Mixed run \u2014 this line was delivered again at " +
-                                                     RunCoherence::stamp(incident.counterpartStart) +
-                                                     " with the lines around it, " + "but " +
-                                                     *incident.brokenReason + "; review");
+    state.advise(state.at(incident.stray).range,
+                 "Mixed run \u2014 this line was delivered again at " + RunCoherence::stamp(incident.counterpartStart) +
+                     " with the lines around it, " + "but " + *incident.brokenReason + "; review");
   }
 }
 
@@ -177,10 +176,8 @@ void restoreLostLines(DecisionState& state) {
         return std::any_of(group.begin(), group.end(),
                            [&](int g) { return state.similarity.retakeAtLeast(g, r, kRetakeThreshold); });
       });
-      if (home != groups.end())
-        home->push_back(r);
-      else
-        groups.push_back({r});
+      if (home != groups.end()) home->push_back(r);
+      else groups.push_back({r});
     }
 
     std::vector<bool> marked(state.result.removals.size(), false);
@@ -246,8 +243,8 @@ void swapUnfinishedLines(DecisionState& state) {
                  "unfinished delivery \u2014 swapped for the completed take at " + timeStamp(chosen.range.start), {},
                  best);
     state.repointGroups(u.range, chosen.range);
-    state.advise(chosen.range, "Swapped in this completed rendition \u2014 the take at " +
-                                   timeStamp(u.range.start) + " ended unfinished; review");
+    state.advise(chosen.range, "Swapped in this completed rendition \u2014 the take at " + timeStamp(u.range.start) +
+                                   " ended unfinished; review");
   }
 
   for (int p = 0; p < n; ++p) {

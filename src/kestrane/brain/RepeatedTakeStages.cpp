@@ -110,10 +110,8 @@ void removeStumbles(DecisionState& state) {
         break;
       }
     }
-    if (retry >= 0)
-      state.remove(p, SegmentKind::flub, "stumbled fragment, re-attempted after", {}, retry);
-    else if (!endsCleanly(u))
-      state.remove(p, SegmentKind::flub, "stumbled fragment, never finished");
+    if (retry >= 0) state.remove(p, SegmentKind::flub, "stumbled fragment, re-attempted after", {}, retry);
+    else if (!endsCleanly(u)) state.remove(p, SegmentKind::flub, "stumbled fragment, never finished");
   }
 }
 
@@ -205,7 +203,8 @@ void chooseRepeatedTakes(DecisionState& state) {
     std::stable_sort(alternates.begin(), alternates.end(),
                      [](const auto& x, const auto& y) { return x.first > y.first; });
     std::vector<TimeRange> ranges;
-    for (std::size_t k = 0; k < std::min(kMaxAlternates, alternates.size()); ++k) ranges.push_back(alternates[k].second);
+    for (std::size_t k = 0; k < std::min(kMaxAlternates, alternates.size()); ++k)
+      ranges.push_back(alternates[k].second);
     state.result.takeGroups.push_back(TakeGroupInfo{id, winner.range, std::move(ranges)});
   }
 }

@@ -24,11 +24,11 @@ std::optional<std::string> warning(Stop stop, int rounds) {
   switch (stop) {
     case Stop::disabled:
     case Stop::clean:
-    case Stop::unchanged:
-      return std::nullopt;
+    case Stop::unchanged: return std::nullopt;
     case Stop::timeBudget:
-      return fmt::format("Self-review stopped on its time budget after {} round{} — remaining notes are in the session file",
-                         rounds, rounds == 1 ? "" : "s");
+      return fmt::format(
+          "Self-review stopped on its time budget after {} round{} — remaining notes are in the session file", rounds,
+          rounds == 1 ? "" : "s");
     case Stop::roundLimit:
       if (rounds < 2) return std::nullopt;
       return fmt::format("Self-review stopped after {} rounds (the limit) — remaining notes are in the session file",

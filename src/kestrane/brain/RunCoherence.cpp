@@ -13,7 +13,7 @@ namespace kestrane::RunCoherence {
 
 namespace {
 
-constexpr double kMaxGap = 30.0;       // between consecutive kept lines
+constexpr double kMaxGap = 30.0;  // between consecutive kept lines
 constexpr double kEdgeTolerance = 0.05;
 constexpr double kStrayDistance = 90.0;  // a stray lies further than this from its counterpart
 constexpr double kNearReach = 120.0;     // renditions "near" a time
@@ -64,11 +64,12 @@ class Scan {
             !index_.hasRenditionNear(kept_.order[static_cast<std::size_t>(k + 1)], strayStart, kNearReach))
           continue;
         const double counterpartStart = counterpart.range.start;
-        int counterpartSupport = chain(k, -1, counterpart.range.start, strayStart) +
-                                 chain(k + 1, +1, counterpart.range.end, strayStart);
+        int counterpartSupport =
+            chain(k, -1, counterpart.range.start, strayStart) + chain(k + 1, +1, counterpart.range.end, strayStart);
         int straySupport = chain(strayPlace - 1, -1, stray.range.start, counterpartStart) +
                            chain(strayPlace + 1, +1, stray.range.end, counterpartStart);
-        if (!(straySupport < counterpartSupport || (straySupport == counterpartSupport && strayStart < counterpartStart)))
+        if (!(straySupport < counterpartSupport ||
+              (straySupport == counterpartSupport && strayStart < counterpartStart)))
           continue;
         Incident incident;
         incident.stray = stray.index;
@@ -77,8 +78,8 @@ class Scan {
         incident.after = b.index;
         incident.strayStart = strayStart;
         incident.counterpartStart = counterpartStart;
-        incident.text =
-            TakeSelector::joinedText(std::span(counterpart.words).first(std::min(kTextWords, counterpart.words.size())));
+        incident.text = TakeSelector::joinedText(
+            std::span(counterpart.words).first(std::min(kTextWords, counterpart.words.size())));
         incident.counterpartSupport = counterpartSupport;
         incident.straySupport = straySupport;
         incident.brokenReason = brokenReason(counterpart, stray, nextKeptStart(counterpart.range.end - kEdgeTolerance));

@@ -201,10 +201,8 @@ std::vector<Group> detect(std::span<const Utterance> utts, const std::set<int>& 
     for (std::size_t k = 0; k < side.size(); ++k) {
       auto it = runOf.find(side[k]);
       int r = it == runOf.end() ? kNew : it->second;
-      if (k == 0)
-        run = r;
-      else if (r != run)
-        return kConflict;
+      if (k == 0) run = r;
+      else if (r != run) return kConflict;
     }
     return run;
   };
@@ -248,7 +246,8 @@ std::vector<Group> detect(std::span<const Utterance> utts, const std::set<int>& 
       run.end = at(utts, run.members.back()).range.end;
       group.runs.push_back(std::move(run));
     }
-    std::stable_sort(group.runs.begin(), group.runs.end(), [](const Run& x, const Run& y) { return x.start < y.start; });
+    std::stable_sort(group.runs.begin(), group.runs.end(),
+                     [](const Run& x, const Run& y) { return x.start < y.start; });
     if (group.runs.back().end - group.runs.front().start <= 300) groups.push_back(std::move(group));
   }
   return groups;
@@ -286,8 +285,7 @@ std::vector<Choice> chooseWith(std::span<const Utterance> utts, const std::set<i
     std::map<int, double> qualities;
     auto q = [&](int position) {
       auto [it, inserted] = qualities.try_emplace(position, 0.0);
-      if (inserted)
-        it->second = quality(at(utts, position), static_cast<int>(std::max<std::size_t>(maxTokens, 1)));
+      if (inserted) it->second = quality(at(utts, position), static_cast<int>(std::max<std::size_t>(maxTokens, 1)));
       return it->second;
     };
     auto meanQuality = [&](const Run& run) {
@@ -367,7 +365,8 @@ std::vector<Choice> chooseWith(std::span<const Utterance> utts, const std::set<i
         }
         if (y < 0 || similar(x, y) < 0.5) continue;
         choices.push_back({at(utts, x).index, at(utts, y).index,
-                           "repeated run of lines \u2014 kept the " + label + " at " + keptAt, static_cast<int>(g) + 1});
+                           "repeated run of lines \u2014 kept the " + label + " at " + keptAt,
+                           static_cast<int>(g) + 1});
       }
     }
     std::stable_sort(swaps.begin(), swaps.end(), [](const auto& x, const auto& y) { return x.first < y.first; });

@@ -15,9 +15,7 @@ class SilenceTimeline {
   explicit SilenceTimeline(std::span<const SilenceSpan> silences);
 
   bool empty() const { return index_.empty(); }
-  const TimeRange& range(std::size_t position) const {
-    return silences_[index_.item(position)].range;
-  }
+  const TimeRange& range(std::size_t position) const { return silences_[index_.item(position)].range; }
 
   // The latest silence starting at or before `startsBy` that ends after x.
   std::optional<std::size_t> lastStartingByEndingAfter(double startsBy, double x) const;

@@ -270,8 +270,8 @@ std::vector<int> SimilarityIndex::startingBetween(double from, double to) const 
 }
 
 bool SimilarityIndex::isRendition(int a, int b) const {
-  return isRendition(a, b, sharedCount(lines_[static_cast<std::size_t>(a)].distinct,
-                                       lines_[static_cast<std::size_t>(b)].distinct));
+  return isRendition(
+      a, b, sharedCount(lines_[static_cast<std::size_t>(a)].distinct, lines_[static_cast<std::size_t>(b)].distinct));
 }
 
 const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) const {

@@ -61,8 +61,8 @@ class SimilarityIndex {
 
  private:
   struct Line {
-    std::vector<int> ids;        // token ids in order
-    std::vector<int> distinct;   // sorted unique token ids
+    std::vector<int> ids;             // token ids in order
+    std::vector<int> distinct;        // sorted unique token ids
     std::vector<std::int64_t> grams;  // sorted unique trigram ids (token ids when shorter than 3)
   };
 
@@ -84,7 +84,7 @@ class SimilarityIndex {
   std::vector<std::vector<int>> postings_;  // token id -> ascending positions holding it
   std::vector<std::vector<int>> near_;      // token id -> sorted ids that may be near matches
   std::vector<bool> long_;                  // token id has at least 4 characters
-  std::vector<int> byStart_;  // positions ordered by start
+  std::vector<int> byStart_;                // positions ordered by start
 
   mutable std::unordered_map<std::uint64_t, double> openingAware_;
   mutable std::unordered_map<std::uint64_t, double> retake_;

@@ -42,8 +42,7 @@ double bestOverBeats(Tokens tokens, const std::vector<TokenList>& beats, Part pa
 }  // namespace
 
 double beatMatchCoverage(const TextAlign::LocalAlignment& alignment, std::size_t tokenCount) {
-  return alignment.score >= 0.5 ? static_cast<double>(alignment.aRange.count()) / static_cast<double>(tokenCount)
-                                : 0.0;
+  return alignment.score >= 0.5 ? static_cast<double>(alignment.aRange.count()) / static_cast<double>(tokenCount) : 0.0;
 }
 
 double beatRenditionScore(const TextAlign::LocalAlignment& alignment, std::size_t beatTokenCount) {
@@ -101,8 +100,7 @@ Utterance pickWinnerWith(std::span<const Utterance> members, bool scripted, std:
   double best = -std::numeric_limits<double>::infinity();
   std::size_t winner = 0;
   for (std::size_t k = 0; k < members.size(); ++k) {
-    double total = quality(members[k], static_cast<int>(maxTokens)) +
-                   0.5 * static_cast<double>(k) / d;
+    double total = quality(members[k], static_cast<int>(maxTokens)) + 0.5 * static_cast<double>(k) / d;
     scores[members[k].index] = total;
     if (total >= best) {  // a later rendition wins a tie
       best = total;
@@ -146,7 +144,8 @@ std::optional<Utterance> completeRendition(const Utterance& chosen, std::span<co
     bool opens = TextAlign::detail::coversOpening(chosen.tokens, m.tokens);
     if (!opens) {
       auto whole = TextAlign::localAlign(chosen.tokens, m.tokens, -1.0);
-      opens = whole.matchCount >= 0.8 * static_cast<double>(b) && openingAwareSimilarity(chosen.tokens, m.tokens) >= 0.5;
+      opens =
+          whole.matchCount >= 0.8 * static_cast<double>(b) && openingAwareSimilarity(chosen.tokens, m.tokens) >= 0.5;
     }
     if (!opens) continue;
     if (!m.endsLikeSentence() || endsMidRestart(m.tokens) || !internalRestarts(m.tokens).empty()) continue;
@@ -212,10 +211,8 @@ std::vector<TimeRange> chatterIslandsWith(std::span<const TranscriptWord> words,
   std::vector<RunOfWords> runs;
   for (std::size_t k = 0; k < words.size(); ++k) {
     bool quiet = isQuiet(words[k]);
-    if (!runs.empty() && runs.back().quiet == quiet)
-      runs.back().last = k;
-    else
-      runs.push_back({k, k, quiet});
+    if (!runs.empty() && runs.back().quiet == quiet) runs.back().last = k;
+    else runs.push_back({k, k, quiet});
   }
 
   for (std::size_t i = 1; i + 1 < runs.size(); ++i) {

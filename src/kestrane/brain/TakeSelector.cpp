@@ -115,10 +115,9 @@ Decision decideBeforeFillers(const Transcript& transcript, const std::optional<s
   if (script) beats = scriptBeats(*script);
   DecisionState state(transcript, std::move(utts), std::move(beats), silences, levels, settings);
 
-  for (void (*stage)(DecisionState&) :
-       {removeVerbalSlates, removeFalseStarts, removeStumbles, removeRepeatedRuns,
-        chooseRepeatedTakes, removeDuplicateLines, removeOffMicChatter, removeRoomTalk,
-        repairMixedRuns, restoreLostLines, swapUnfinishedLines}) {
+  for (void (*stage)(DecisionState&) : {removeVerbalSlates, removeFalseStarts, removeStumbles, removeRepeatedRuns,
+                                        chooseRepeatedTakes, removeDuplicateLines, removeOffMicChatter, removeRoomTalk,
+                                        repairMixedRuns, restoreLostLines, swapUnfinishedLines}) {
     checkpoint();
     stage(state);
   }

@@ -32,8 +32,7 @@ class TokenTypes {
   bool isNear(int x, int y) const {
     const Type& a = type(x);
     const Type& b = type(y);
-    return detail::isNearMatch(std::span<const int>(a.characters), std::span<const int>(b.characters), a.bits,
-                               b.bits);
+    return detail::isNearMatch(std::span<const int>(a.characters), std::span<const int>(b.characters), a.bits, b.bits);
   }
 
  private:

@@ -58,9 +58,9 @@ bool isPlainAscii(std::string_view text) {
 std::string nfc(std::string_view text) {
   if (isPlainAscii(text)) return std::string(text);
   utf8proc_uint8_t* mapped = nullptr;
-  auto n = utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
-                        static_cast<utf8proc_ssize_t>(text.size()), &mapped,
-                        static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+  auto n =
+      utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()), static_cast<utf8proc_ssize_t>(text.size()),
+                   &mapped, static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
   if (n < 0) return std::string(text);  // not valid UTF-8: compare as bytes
   std::string result(reinterpret_cast<const char*>(mapped), static_cast<std::size_t>(n));
   std::free(mapped);

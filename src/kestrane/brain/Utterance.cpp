@@ -200,7 +200,9 @@ std::vector<int> internalRestarts(Tokens tokens, const std::vector<bool>& senten
   CanonicalTokens t(tokens);
   auto at = [&](int k) { return t[static_cast<std::size_t>(k)]; };
   auto sameText = [](std::string_view a, std::string_view b) { return a == b; };
-  auto flag = [&](int k) { return k >= 0 && k < static_cast<int>(sentenceEnds.size()) && sentenceEnds[static_cast<std::size_t>(k)]; };
+  auto flag = [&](int k) {
+    return k >= 0 && k < static_cast<int>(sentenceEnds.size()) && sentenceEnds[static_cast<std::size_t>(k)];
+  };
 
   int s = 0;
   while (s != n - 3) {

@@ -3,14 +3,11 @@
 namespace kestrane {
 namespace {
 
-bool lies(double midpoint, const TimeRange& range) {
-  return range.start <= midpoint && midpoint < range.end;
-}
+bool lies(double midpoint, const TimeRange& range) { return range.start <= midpoint && midpoint < range.end; }
 
 }  // namespace
 
-WordTimeline::WordTimeline(std::span<const TranscriptWord> words)
-    : words_(words), index_(RangeIndex::of(words)) {}
+WordTimeline::WordTimeline(std::span<const TranscriptWord> words) : words_(words), index_(RangeIndex::of(words)) {}
 
 std::vector<std::size_t> WordTimeline::lyingIn(const TimeRange& range) const {
   std::vector<std::size_t> found;
@@ -52,8 +49,7 @@ std::optional<std::size_t> WordTimeline::lastMidpointBefore(double x) const {
 
 std::vector<std::size_t> WordTimeline::overlapping(const TimeRange& range) const {
   std::vector<std::size_t> found;
-  for (std::size_t p = index_.firstReachingPast(range.start), to = index_.startingBefore(range.end);
-       p < to; ++p) {
+  for (std::size_t p = index_.firstReachingPast(range.start), to = index_.startingBefore(range.end); p < to; ++p) {
     if (index_.end(p) > range.start) found.push_back(p);
   }
   return found;

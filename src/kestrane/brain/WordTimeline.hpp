@@ -20,9 +20,7 @@ class WordTimeline {
   const TranscriptWord& at(std::size_t position) const { return words_[index_.item(position)]; }
   // The position in the given list of the word at a position in time order.
   std::size_t item(std::size_t position) const { return index_.item(position); }
-  double midpoint(std::size_t position) const {
-    return (index_.start(position) + index_.end(position)) / 2;
-  }
+  double midpoint(std::size_t position) const { return (index_.start(position) + index_.end(position)) / 2; }
 
   // Positions, in time order, of the words whose midpoint lies in the range (start <= mid < end).
   std::vector<std::size_t> lyingIn(const TimeRange& range) const;

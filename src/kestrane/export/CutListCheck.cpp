@@ -11,19 +11,17 @@ namespace kestrane::CutListCheck {
 
 std::optional<std::string> framesFault(const CutList& cut, const SourceMedia& source) {
   const FrameSnapping::Layout layout = FrameSnapping::layout(source, cut);
-  const std::int64_t sourceFrames =
-      FrameSnapping::sourceFrameCount(source.durationSeconds, layout.frameDuration);
+  const std::int64_t sourceFrames = FrameSnapping::sourceFrameCount(source.durationSeconds, layout.frameDuration);
   std::int64_t cutFrame = 0, sourceFrame = 0;
   for (std::size_t i = 0; i < layout.pieces.size(); ++i) {
     const FrameSnapping::Piece& p = layout.pieces[i];
     if (p.frameCount() < 1) return fmt::format("piece {} is empty", i);
     if (p.sourceStartFrame < sourceFrame) {
-      return fmt::format("piece {} starts at frame {}, before frame {} where the one before ended",
-                         i, p.sourceStartFrame, sourceFrame);
+      return fmt::format("piece {} starts at frame {}, before frame {} where the one before ended", i,
+                         p.sourceStartFrame, sourceFrame);
     }
     if (sourceFrames > 0 && p.sourceEndFrame > sourceFrames) {
-      return fmt::format("piece {} ends at frame {}, past the source's {}", i, p.sourceEndFrame,
-                         sourceFrames);
+      return fmt::format("piece {} ends at frame {}, past the source's {}", i, p.sourceEndFrame, sourceFrames);
     }
     if (p.cutStartFrame != cutFrame) {
       return fmt::format("piece {} starts at cut frame {}, not {}", i, p.cutStartFrame, cutFrame);
@@ -32,8 +30,7 @@ std::optional<std::string> framesFault(const CutList& cut, const SourceMedia& so
     cutFrame = p.cutEndFrame();
   }
   if (layout.totalFrames != cutFrame) {
-    return fmt::format("the cut declares {} frames; its pieces hold {}", layout.totalFrames,
-                       cutFrame);
+    return fmt::format("the cut declares {} frames; its pieces hold {}", layout.totalFrames, cutFrame);
   }
   return std::nullopt;
 }
@@ -46,8 +43,7 @@ std::optional<std::string> fault(const CutList& cut, const SourceMedia& source) 
   for (std::size_t i = 0; i < cut.segments.size(); ++i) {
     const TimeRange& r = cut.segments[i].range;
     if (!(std::abs(r.start - at) <= slack)) {
-      return fmt::format("segment {} starts at {}, not at {} where the cut had reached", i, r.start,
-                         at);
+      return fmt::format("segment {} starts at {}, not at {} where the cut had reached", i, r.start, at);
     }
     if (!(r.end > r.start)) return fmt::format("segment {} is empty at {}", i, r.start);
     at = r.end;

@@ -49,17 +49,17 @@ double finiteOrZero(double seconds) { return std::isfinite(seconds) ? seconds : 
 
 std::string formatNameAndDims(const SourceMedia& source) {
   if (!source.hasVideo || source.width < 1 || source.height < 1) return {};
-  return fmt::format(R"x( name="Kestrane {}x{}" width="{}" height="{}" colorSpace="1-1-1 (Rec. 709)")x",
-                     source.width, source.height, source.width, source.height);
+  return fmt::format(R"x( name="Kestrane {}x{}" width="{}" height="{}" colorSpace="1-1-1 (Rec. 709)")x", source.width,
+                     source.height, source.width, source.height);
 }
 
 std::string audioAttrs(const SourceMedia& source) {
-  if (!source.audioChannelCount || *source.audioChannelCount < 1 ||
-      !(source.audioSampleRate > 0) || !std::isfinite(source.audioSampleRate)) {
+  if (!source.audioChannelCount || *source.audioChannelCount < 1 || !(source.audioSampleRate > 0) ||
+      !std::isfinite(source.audioSampleRate)) {
     return {};
   }
-  return fmt::format(R"( audioSources="1" audioChannels="{}" audioRate="{}")",
-                     *source.audioChannelCount, clampedInteger<std::int64_t>(source.audioSampleRate));
+  return fmt::format(R"( audioSources="1" audioChannels="{}" audioRate="{}")", *source.audioChannelCount,
+                     clampedInteger<std::int64_t>(source.audioSampleRate));
 }
 
 struct Connected {
@@ -86,8 +86,7 @@ RationalTime zeroAt(RationalTime like) { return RationalTime{0, like.timescale >
 
 }  // namespace
 
-Component component(const SourceMedia& source, const CutList& cutList,
-                    const std::vector<GraphicsPlacement>& graphics,
+Component component(const SourceMedia& source, const CutList& cutList, const std::vector<GraphicsPlacement>& graphics,
                     const std::vector<TranscriptExporter::Cue>& captions, const Options& options,
                     const std::string& idPrefix) {
   const RationalTime fd = FrameSnapping::usableFrameDuration(source.frameDuration);
@@ -115,14 +114,13 @@ Component component(const SourceMedia& source, const CutList& cutList,
 
   Lines res;
   // The source and its compound clip.
-  res.add(2, fmt::format(R"(<format id="{}"{} frameDuration="{}"/>)", id1, formatNameAndDims(source),
-                         fd.fcpxmlString()));
-  res.add(2, fmt::format(
-                 R"(<asset id="{}" name="{}" start="{}" duration="{}" hasVideo="{}" hasAudio="1" format="{}"{}>)",
-                 id2, name, tc.fcpxmlString(), sourceLength.fcpxmlString(), source.hasVideo ? 1 : 0,
-                 id1, audioAttrs(source)));
-  res.add(3, fmt::format(R"(<media-rep kind="original-media" src="{}"/>)",
-                         attr(FileURL::fromPath(source.path))));
+  res.add(2,
+          fmt::format(R"(<format id="{}"{} frameDuration="{}"/>)", id1, formatNameAndDims(source), fd.fcpxmlString()));
+  res.add(2,
+          fmt::format(R"(<asset id="{}" name="{}" start="{}" duration="{}" hasVideo="{}" hasAudio="1" format="{}"{}>)",
+                      id2, name, tc.fcpxmlString(), sourceLength.fcpxmlString(), source.hasVideo ? 1 : 0, id1,
+                      audioAttrs(source)));
+  res.add(3, fmt::format(R"(<media-rep kind="original-media" src="{}"/>)", attr(FileURL::fromPath(source.path))));
   res.add(2, "</asset>");
   res.add(2, fmt::format(R"(<media id="{}" name="{} — Source">)", id3, name));
   res.add(3, fmt::format(R"(<sequence format="{}" duration="{}" tcStart="{}" tcFormat="{}">)", id1,
@@ -130,22 +128,20 @@ Component component(const SourceMedia& source, const CutList& cutList,
   res.add(4, "<spine>");
 
   std::vector<Advisory> notes = options.editorNotes;
-  std::stable_sort(notes.begin(), notes.end(), [](const Advisory& a, const Advisory& b) {
-    return a.range.start < b.range.start;
-  });
+  std::stable_sort(notes.begin(), notes.end(),
+                   [](const Advisory& a, const Advisory& b) { return a.range.start < b.range.start; });
   std::vector<std::string> markers;
   for (const Advisory& note : notes) {
     const double at = note.range.start;
     if (!std::isfinite(at) || at >= source.durationSeconds) continue;
     const RationalTime start = tc + frames(frameAt(std::max(at, 0.0), Rounding::down));
-    markers.push_back(fmt::format(
-        R"(<marker start="{}" duration="{}" value="{}"/>)", start.fcpxmlString(),
-        fd.fcpxmlString(),
-        attr("Note to editor: " + XmlText::prefixCharacters(note.note, noteCharacters))));
+    markers.push_back(fmt::format(R"(<marker start="{}" duration="{}" value="{}"/>)", start.fcpxmlString(),
+                                  fd.fcpxmlString(),
+                                  attr("Note to editor: " + XmlText::prefixCharacters(note.note, noteCharacters))));
   }
-  const std::string clipAttrs = fmt::format(
-      R"(ref="{}" offset="{}" name="{}" start="{}" duration="{}" format="{}" tcFormat="{}")", id2,
-      tc.fcpxmlString(), name, tc.fcpxmlString(), sourceLength.fcpxmlString(), id1, tcFormat);
+  const std::string clipAttrs =
+      fmt::format(R"(ref="{}" offset="{}" name="{}" start="{}" duration="{}" format="{}" tcFormat="{}")", id2,
+                  tc.fcpxmlString(), name, tc.fcpxmlString(), sourceLength.fcpxmlString(), id1, tcFormat);
   if (markers.empty()) {
     res.add(5, "<asset-clip " + clipAttrs + "/>");
   } else {
@@ -164,15 +160,16 @@ Component component(const SourceMedia& source, const CutList& cutList,
   std::map<std::string, std::string> assetByPath;
   for (const GraphicsPlacement& g : graphics) {
     const auto& m = g.media;
-    const std::string key =
-        fmt::format("{}x{}@{}", m.width, m.height, m.frameDuration.fcpxmlString());
+    const std::string key = fmt::format("{}x{}@{}", m.width, m.height, m.frameDuration.fcpxmlString());
     auto found = formatByKey.find(key);
     if (found == formatByKey.end()) {
       const std::string id = fmt::format("{}r{}", idPrefix, counter++);
       found = formatByKey.emplace(key, id).first;
-      res.add(2, fmt::format(
-                     R"x(<format id="{}" name="Kestrane graphic {}x{}" width="{}" height="{}" frameDuration="{}" colorSpace="1-1-1 (Rec. 709)"/>)x",
-                     id, m.width, m.height, m.width, m.height, m.frameDuration.fcpxmlString()));
+      res.add(
+          2,
+          fmt::format(
+              R"x(<format id="{}" name="Kestrane graphic {}x{}" width="{}" height="{}" frameDuration="{}" colorSpace="1-1-1 (Rec. 709)"/>)x",
+              id, m.width, m.height, m.width, m.height, m.frameDuration.fcpxmlString()));
     }
     formatByPath[m.path] = found->second;
     if (assetByPath.count(m.path) == 0) {
@@ -183,18 +180,17 @@ Component component(const SourceMedia& source, const CutList& cutList,
       if (m.frameDuration.value > 0 && m.frameDuration.timescale >= 1) {
         length = FrameSnapping::frames(m.frameCount(), m.frameDuration);
       }
-      res.add(2, fmt::format(
-                     R"(<asset id="{}" name="{}" start="{}" duration="{}" hasVideo="1" videoSources="1" hasAudio="0" format="{}">)",
-                     id, attr(fileStem(m.path)), start.fcpxmlString(), length.fcpxmlString(),
-                     found->second));
-      res.add(3, fmt::format(R"(<media-rep kind="original-media" src="{}"/>)",
-                             attr(FileURL::fromPath(m.path))));
+      res.add(
+          2,
+          fmt::format(
+              R"(<asset id="{}" name="{}" start="{}" duration="{}" hasVideo="1" videoSources="1" hasAudio="0" format="{}">)",
+              id, attr(fileStem(m.path)), start.fcpxmlString(), length.fcpxmlString(), found->second));
+      res.add(3, fmt::format(R"(<media-rep kind="original-media" src="{}"/>)", attr(FileURL::fromPath(m.path))));
       res.add(2, "</asset>");
     }
   }
   if (!captions.empty()) {
-    res.add(2, fmt::format(R"(<effect id="{}" name="Subtitle" uid="{}"/>)", effectID,
-                           subtitleEffectUID));
+    res.add(2, fmt::format(R"(<effect id="{}" name="Subtitle" uid="{}"/>)", effectID, subtitleEffectUID));
   }
 
   // Graphics on the pieces, placed where their plain cut time plays on the snapped cut.
@@ -260,8 +256,8 @@ Component component(const SourceMedia& source, const CutList& cutList,
 
   Lines proj;
   proj.add(3, fmt::format(R"(<project name="{}">)", attr(options.projectName)));
-  proj.add(4, fmt::format(R"(<sequence format="{}" duration="{}" tcStart="0s" tcFormat="NDF">)", id1,
-                          total.fcpxmlString()));
+  proj.add(
+      4, fmt::format(R"(<sequence format="{}" duration="{}" tcStart="0s" tcFormat="NDF">)", id1, total.fcpxmlString()));
   if (pieces.empty()) {
     proj.add(5, "<spine/>");
   } else {
@@ -280,8 +276,7 @@ Component component(const SourceMedia& source, const CutList& cutList,
       const std::int64_t first = frameAt(std::max(start - p0, 0.0), Rounding::down);
       const std::int64_t length = frameAt(std::min(end, p1) - std::max(start, p0), Rounding::up);
       if (length < 1) continue;
-      titles.push_back(Title{first, std::min(first + length, piece.frameCount()), style,
-                             captions[i].text()});
+      titles.push_back(Title{first, std::min(first + length, piece.frameCount()), style, captions[i].text()});
     }
     // Consecutive titles never overlap: each ends, at the latest, where the next one begins.
     std::int64_t nextStart = std::numeric_limits<std::int64_t>::max();
@@ -306,9 +301,8 @@ Component component(const SourceMedia& source, const CutList& cutList,
     for (const auto& c : graphicsHere) titleLane = std::max(titleLane, c.lane + 1);
 
     const std::string refAttrs = fmt::format(
-        R"(ref="{}" offset="{}" name="{}" start="{}" duration="{}")", id3,
-        frames(piece.cutStartFrame).fcpxmlString(), name,
-        (tc + frames(piece.sourceStartFrame)).fcpxmlString(), frames(piece.frameCount()).fcpxmlString());
+        R"(ref="{}" offset="{}" name="{}" start="{}" duration="{}")", id3, frames(piece.cutStartFrame).fcpxmlString(),
+        name, (tc + frames(piece.sourceStartFrame)).fcpxmlString(), frames(piece.frameCount()).fcpxmlString());
     if (cuesOfPiece[p].empty() && graphicsHere.empty()) {
       proj.add(6, "<ref-clip " + refAttrs + "/>");
       continue;
@@ -316,17 +310,17 @@ Component component(const SourceMedia& source, const CutList& cutList,
     proj.add(6, "<ref-clip " + refAttrs + ">");
     for (const Title& t : titles) {
       const std::string styleID = fmt::format("{}cts{}", idPrefix, t.style);
-      proj.add(7, fmt::format(
-                      R"(<title ref="{}" lane="{}" offset="{}" duration="{}" name="{}" role="{}">)",
-                      effectID, titleLane,
-                      (tc + frames(piece.sourceStartFrame + t.startFrame)).fcpxmlString(),
-                      frames(t.endFrame - t.startFrame).fcpxmlString(),
-                      attr(XmlText::prefixCharacters(t.text, titleNameCharacters)), subtitleRole));
-      proj.add(8, fmt::format(R"(<text><text-style ref="{}">{}</text-style></text>)", styleID,
-                              XmlText::content(t.text)));
-      proj.add(8, fmt::format(
-                      R"(<text-style-def id="{}"><text-style font="Helvetica" fontSize="60" fontColor="1 1 1 1" alignment="center"/></text-style-def>)",
-                      styleID));
+      proj.add(7, fmt::format(R"(<title ref="{}" lane="{}" offset="{}" duration="{}" name="{}" role="{}">)", effectID,
+                              titleLane, (tc + frames(piece.sourceStartFrame + t.startFrame)).fcpxmlString(),
+                              frames(t.endFrame - t.startFrame).fcpxmlString(),
+                              attr(XmlText::prefixCharacters(t.text, titleNameCharacters)), subtitleRole));
+      proj.add(8,
+               fmt::format(R"(<text><text-style ref="{}">{}</text-style></text>)", styleID, XmlText::content(t.text)));
+      proj.add(
+          8,
+          fmt::format(
+              R"(<text-style-def id="{}"><text-style font="Helvetica" fontSize="60" fontColor="1 1 1 1" alignment="center"/></text-style-def>)",
+              styleID));
       proj.add(7, "</title>");
     }
     for (const Connected& c : graphicsHere) {
@@ -377,15 +371,13 @@ std::string document(const std::string& resources, const std::vector<Event>& eve
 
 }  // namespace
 
-std::string fcpxml(const SourceMedia& source, const CutList& cutList,
-                   const std::vector<GraphicsPlacement>& graphics,
+std::string fcpxml(const SourceMedia& source, const CutList& cutList, const std::vector<GraphicsPlacement>& graphics,
                    const std::vector<TranscriptExporter::Cue>& captions, const Options& options) {
   const Component one = component(source, cutList, graphics, captions, options, "");
   return document(one.resources, {Event{options.eventName, one.project}});
 }
 
-void write(const SourceMedia& source, const CutList& cutList,
-           const std::vector<GraphicsPlacement>& graphics,
+void write(const SourceMedia& source, const CutList& cutList, const std::vector<GraphicsPlacement>& graphics,
            const std::vector<TranscriptExporter::Cue>& captions, const Options& options,
            const std::filesystem::path& path) {
   AtomicFile::write(path, fcpxml(source, cutList, graphics, captions, options));
@@ -396,9 +388,8 @@ std::string batchFcpxml(const std::vector<BatchProject>& items, const std::strin
   std::string projects;
   for (std::size_t i = 0; i < items.size(); ++i) {
     const BatchProject& item = items[i];
-    const Component part =
-        component(item.source, item.cutList, {}, item.captions,
-                  Options{eventName, item.projectName, item.editorNotes}, fmt::format("v{}_", i));
+    const Component part = component(item.source, item.cutList, {}, item.captions,
+                                     Options{eventName, item.projectName, item.editorNotes}, fmt::format("v{}_", i));
     resources += part.resources;
     projects += part.project;
   }

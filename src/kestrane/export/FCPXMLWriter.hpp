@@ -46,13 +46,11 @@ struct Component {
 };
 
 // The whole document of one cut, in one event named options.eventName.
-std::string fcpxml(const SourceMedia& source, const CutList& cutList,
-                   const std::vector<GraphicsPlacement>& graphics,
+std::string fcpxml(const SourceMedia& source, const CutList& cutList, const std::vector<GraphicsPlacement>& graphics,
                    const std::vector<TranscriptExporter::Cue>& captions, const Options& options);
 
 // fcpxml saved atomically as UTF-8 at `path`. Throws AtomicFile::WriteError.
-void write(const SourceMedia& source, const CutList& cutList,
-           const std::vector<GraphicsPlacement>& graphics,
+void write(const SourceMedia& source, const CutList& cutList, const std::vector<GraphicsPlacement>& graphics,
            const std::vector<TranscriptExporter::Cue>& captions, const Options& options,
            const std::filesystem::path& path);
 
@@ -61,8 +59,7 @@ void write(const SourceMedia& source, const CutList& cutList,
 std::string batchFcpxml(const std::vector<BatchProject>& items, const std::string& eventName);
 
 // One cut's resources and project, every id starting with `idPrefix`.
-Component component(const SourceMedia& source, const CutList& cutList,
-                    const std::vector<GraphicsPlacement>& graphics,
+Component component(const SourceMedia& source, const CutList& cutList, const std::vector<GraphicsPlacement>& graphics,
                     const std::vector<TranscriptExporter::Cue>& captions, const Options& options,
                     const std::string& idPrefix);
 

@@ -22,11 +22,9 @@ RationalTime usableFrameDuration(RationalTime frameDuration) {
   return RationalTime{1001, 30000};
 }
 
-std::int64_t frameIndex(double seconds, RationalTime frameDuration,
-                        RationalTime::FrameRounding rounding) {
+std::int64_t frameIndex(double seconds, RationalTime frameDuration, RationalTime::FrameRounding rounding) {
   checkFrameDuration(frameDuration);
-  double count = seconds * static_cast<double>(frameDuration.timescale) /
-                 static_cast<double>(frameDuration.value);
+  double count = seconds * static_cast<double>(frameDuration.timescale) / static_cast<double>(frameDuration.value);
   const double whole = std::round(count);
   if (std::abs(count - whole) <= boundaryTolerance) count = whole;
   switch (rounding) {
@@ -59,8 +57,7 @@ double seconds(std::int64_t count, RationalTime frameDuration) {
          static_cast<double>(frameDuration.timescale);
 }
 
-Layout layout(const CutList& cutList, RationalTime frameDuration,
-              std::optional<std::int64_t> sourceFrameLimit) {
+Layout layout(const CutList& cutList, RationalTime frameDuration, std::optional<std::int64_t> sourceFrameLimit) {
   checkFrameDuration(frameDuration);
   Layout out;
   out.frameDuration = frameDuration;
@@ -115,8 +112,8 @@ Layout layout(const CutList& cutList, RationalTime frameDuration,
 std::int64_t sourceFrameCount(double durationSeconds, RationalTime frameDuration) {
   checkFrameDuration(frameDuration);
   if (!std::isfinite(durationSeconds) || durationSeconds <= 0) return 0;
-  double count = durationSeconds * static_cast<double>(frameDuration.timescale) /
-                 static_cast<double>(frameDuration.value);
+  double count =
+      durationSeconds * static_cast<double>(frameDuration.timescale) / static_cast<double>(frameDuration.value);
   double rounded = std::round(count);
   if (std::abs(count - rounded) <= boundaryTolerance) {
     count = rounded;

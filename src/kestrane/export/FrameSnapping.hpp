@@ -26,8 +26,7 @@ RationalTime usableFrameDuration(RationalTime frameDuration);
 // a frame of a whole number is taken as that number first, so binary rounding error cannot
 // move a time that lies on a frame boundary (1.16 s at 25 fps is frame 29, not 28).
 // Throws RationalTimeError for a non-positive frame duration or a count beyond 64 bits.
-std::int64_t frameIndex(double seconds, RationalTime frameDuration,
-                        RationalTime::FrameRounding rounding);
+std::int64_t frameIndex(double seconds, RationalTime frameDuration, RationalTime::FrameRounding rounding);
 
 // frameIndex as a time at the frame duration's timescale.
 RationalTime snapped(double seconds, RationalTime frameDuration, RationalTime::FrameRounding rounding);
@@ -40,8 +39,8 @@ double seconds(std::int64_t count, RationalTime frameDuration);
 
 // One kept stretch of the cut on the frame grid.
 struct Piece {
-  std::size_t segmentIndex = 0;  // its segment's position in CutList::segments
-  TimeRange range;               // the kept segment as decided, in source seconds
+  std::size_t segmentIndex = 0;       // its segment's position in CutList::segments
+  TimeRange range;                    // the kept segment as decided, in source seconds
   std::int64_t sourceStartFrame = 0;  // first source frame played
   std::int64_t sourceEndFrame = 0;    // one past the last source frame played
   std::int64_t cutStartFrame = 0;     // where it begins on the cut timeline
@@ -52,7 +51,7 @@ struct Piece {
 
 struct Layout {
   RationalTime frameDuration{1, 25};
-  std::vector<Piece> pieces;   // in cut-list order, none empty
+  std::vector<Piece> pieces;  // in cut-list order, none empty
   std::int64_t totalFrames = 0;
 
   double totalSeconds() const { return seconds(totalFrames, frameDuration); }

@@ -43,21 +43,20 @@ std::optional<fs::path> insidePackage(const fs::path& packageDir, const std::str
 
 }  // namespace
 
-Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, double cutSeconds,
-          const Probe& probe) {
+Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, double cutSeconds, const Probe& probe) {
   Plan out;
   for (const GraphicsAsset& asset : assets) {
     if (asset.failure || !asset.relativePath) continue;
     const auto file = insidePackage(packageDir, *asset.relativePath);
     if (!file) {
-      out.warnings.push_back("Graphic not placed — " + asset.fileName + " is recorded at " +
-                             *asset.relativePath + ", which is outside the package.");
+      out.warnings.push_back("Graphic not placed — " + asset.fileName + " is recorded at " + *asset.relativePath +
+                             ", which is outside the package.");
       continue;
     }
     std::error_code error;
     if (!fs::exists(*file, error)) {
-      out.warnings.push_back("Graphic not placed — " + asset.fileName +
-                             " is missing from the package (expected " + *asset.relativePath + ").");
+      out.warnings.push_back("Graphic not placed — " + asset.fileName + " is missing from the package (expected " +
+                             *asset.relativePath + ").");
       continue;
     }
     GraphicMedia media;
@@ -66,13 +65,11 @@ Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, 
     } catch (const Cancelled&) {
       throw;
     } catch (const std::exception& e) {
-      out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " +
-                             FailureMessage::of(e));
+      out.warnings.push_back("Graphic not placed — couldn't read " + asset.fileName + ": " + FailureMessage::of(e));
       continue;
     }
     if (!(media.durationSeconds > 0) || media.width < 1 || media.height < 1) {
-      out.warnings.push_back("Graphic not placed — " + asset.fileName +
-                             " probes as empty (0 frames or no picture).");
+      out.warnings.push_back("Graphic not placed — " + asset.fileName + " probes as empty (0 frames or no picture).");
       continue;
     }
     const double start = std::max(asset.placementSeconds, 0.0);
@@ -84,9 +81,8 @@ Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, 
     double duration = media.durationSeconds;
     if (cutSeconds > 0 && cutSeconds < start + duration) {
       duration = cutSeconds - start;
-      out.warnings.push_back("Graphic trimmed to the end of the cut — " + asset.fileName +
-                             " would have run " + length(media.durationSeconds) + " from " +
-                             at(start) + ".");
+      out.warnings.push_back("Graphic trimmed to the end of the cut — " + asset.fileName + " would have run " +
+                             length(media.durationSeconds) + " from " + at(start) + ".");
     }
     if (std::abs(media.durationSeconds - asset.durationSeconds) > 0.2)
       out.warnings.push_back("Graphic placed at its FILE length — " + asset.fileName + " is " +
@@ -94,8 +90,7 @@ Plan plan(const std::vector<GraphicsAsset>& assets, const fs::path& packageDir, 
                              length(asset.durationSeconds) + ".");
     const bool estimate = asset.anchoredToTranscript != true;
     if (estimate)
-      out.warnings.push_back("Graphic placed from an ESTIMATE, check it — " + asset.fileName + " at " +
-                             at(start) +
+      out.warnings.push_back("Graphic placed from an ESTIMATE, check it — " + asset.fileName + " at " + at(start) +
                              ": its anchor line wasn't located in the cut transcript, so this "
                              "timecode is the visual-ideas doc's guess. The clip is on the "
                              "timeline; nudge it to taste.");

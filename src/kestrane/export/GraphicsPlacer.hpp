@@ -22,8 +22,8 @@ struct Plan {
 using Probe = std::function<GraphicMedia(const std::filesystem::path&)>;
 
 // Never throws. A recorded path that leads outside the package is not placed.
-Plan plan(const std::vector<GraphicsAsset>& assets, const std::filesystem::path& packageDir,
-          double cutSeconds, const Probe& probe);
+Plan plan(const std::vector<GraphicsAsset>& assets, const std::filesystem::path& packageDir, double cutSeconds,
+          const Probe& probe);
 
 // The same placements in the same order, each on the lowest lane free of what overlaps it;
 // a full-frame graphic sits below the overlays that start with or after it.

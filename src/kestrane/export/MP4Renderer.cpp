@@ -35,9 +35,7 @@ RenderError RenderError::exportFailed(const std::string& detail) {
   return {Kind::exportFailed, "Export failed: " + detail};
 }
 
-RenderError RenderError::nothingToRender() {
-  return {Kind::nothingToRender, "Cut list has no kept segments"};
-}
+RenderError RenderError::nothingToRender() { return {Kind::nothingToRender, "Cut list has no kept segments"}; }
 
 namespace {
 
@@ -217,9 +215,7 @@ class FrameQueue {
 
 }  // namespace
 
-Composition composition(const SourceMedia& source, const CutList& cutList) {
-  return open(source, cutList).composition;
-}
+Composition composition(const SourceMedia& source, const CutList& cutList) { return open(source, cutList).composition; }
 
 void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
             const Progress& progress, std::stop_token stop) {

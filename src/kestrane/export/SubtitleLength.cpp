@@ -38,8 +38,7 @@ std::string_view hint(SubtitleLength length) {
     case SubtitleLength::short_: return "Punchy fragments, social-video pacing.";
     case SubtitleLength::medium: return "Short phrases. The usual choice.";
     case SubtitleLength::long_: return "A longer phrase per block.";
-    case SubtitleLength::sentence:
-      return "A whole sentence per block \u2014 the fewest blocks to manage.";
+    case SubtitleLength::sentence: return "A whole sentence per block \u2014 the fewest blocks to manage.";
   }
   return {};
 }

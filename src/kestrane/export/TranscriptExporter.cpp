@@ -15,9 +15,7 @@ namespace {
 
 bool endsWith(std::string_view text, char c) { return !text.empty() && text.back() == c; }
 
-bool endsSentence(std::string_view text) {
-  return endsWith(text, '.') || endsWith(text, '?') || endsWith(text, '!');
-}
+bool endsSentence(std::string_view text) { return endsWith(text, '.') || endsWith(text, '?') || endsWith(text, '!'); }
 
 struct Group {
   double start = 0;
@@ -38,8 +36,7 @@ std::vector<Group> group(const std::vector<CutWord>& words, double maxSeconds, i
     if (!current.words.empty()) {
       const std::string& last = current.words.back();
       const auto n = static_cast<std::int64_t>(current.words.size());
-      const bool close = endsSentence(last) ||
-                         (commaThreshold && endsWith(last, ',') && n >= *commaThreshold) ||
+      const bool close = endsSentence(last) || (commaThreshold && endsWith(last, ',') && n >= *commaThreshold) ||
                          n >= maxWords || word.end - current.start > maxSeconds;
       if (close) {
         out.push_back(current);
@@ -74,16 +71,14 @@ std::string srtTime(double seconds) {
   const std::int64_t whole = wholeSeconds(seconds);
   // Truncated, never rounded: 59.9999 s stays in second 59.
   const auto millis = static_cast<std::int64_t>((seconds - std::floor(seconds)) * 1000.0);
-  return fmt::format("{:02d}:{:02d}:{:02d},{:03d}", whole / 3600, (whole % 3600) / 60, whole % 60,
-                     millis);
+  return fmt::format("{:02d}:{:02d}:{:02d},{:03d}", whole / 3600, (whole % 3600) / 60, whole % 60, millis);
 }
 
 std::string srtText(const std::vector<Cue>& cues) {
   std::string out;
   for (std::size_t i = 0; i < cues.size(); ++i) {
     if (i > 0) out += '\n';
-    out += fmt::format("{}\n{} --> {}\n{}\n", i + 1, srtTime(cues[i].start), srtTime(cues[i].end),
-                       cues[i].text());
+    out += fmt::format("{}\n{} --> {}\n{}\n", i + 1, srtTime(cues[i].start), srtTime(cues[i].end), cues[i].text());
   }
   return out;
 }
@@ -118,8 +113,7 @@ std::vector<Cue> cues(const Transcript& transcript, const CutList& cutList, doub
                       int maxWordsPerCue) {
   const int commaThreshold = maxWordsPerCue < 4 ? 2 : maxWordsPerCue / 2;
   std::vector<Cue> out;
-  for (auto& g : group(wordsOnCutTimeline(transcript, cutList), maxLineDuration, maxWordsPerCue,
-                       commaThreshold)) {
+  for (auto& g : group(wordsOnCutTimeline(transcript, cutList), maxLineDuration, maxWordsPerCue, commaThreshold)) {
     out.push_back(Cue{g.start, g.end, std::move(g.words)});
   }
   return out;
@@ -134,29 +128,26 @@ std::vector<Cue> snappedCues(std::vector<Cue> cues, const SourceMedia& source, c
   return cues;
 }
 
-std::string srt(const Transcript& transcript, const CutList& cutList, double maxLineDuration,
-                int maxWordsPerCue) {
+std::string srt(const Transcript& transcript, const CutList& cutList, double maxLineDuration, int maxWordsPerCue) {
   return srtText(cues(transcript, cutList, maxLineDuration, maxWordsPerCue));
 }
 
-std::string srt(const SourceMedia& source, const Transcript& transcript, const CutList& cutList,
-                double maxLineDuration, int maxWordsPerCue) {
-  return srtText(
-      snappedCues(cues(transcript, cutList, maxLineDuration, maxWordsPerCue), source, cutList));
+std::string srt(const SourceMedia& source, const Transcript& transcript, const CutList& cutList, double maxLineDuration,
+                int maxWordsPerCue) {
+  return srtText(snappedCues(cues(transcript, cutList, maxLineDuration, maxWordsPerCue), source, cutList));
 }
 
-std::vector<AnchorLine> anchorLines(const Transcript& transcript, const CutList& cutList,
-                                    double maxLineSeconds, int maxWordsPerLine) {
+std::vector<AnchorLine> anchorLines(const Transcript& transcript, const CutList& cutList, double maxLineSeconds,
+                                    int maxWordsPerLine) {
   std::vector<AnchorLine> out;
-  for (const auto& g : group(wordsOnCutTimeline(transcript, cutList), maxLineSeconds,
-                             maxWordsPerLine, std::nullopt)) {
+  for (const auto& g : group(wordsOnCutTimeline(transcript, cutList), maxLineSeconds, maxWordsPerLine, std::nullopt)) {
     out.push_back(AnchorLine{g.start, g.end, joined(g.words)});
   }
   return out;
 }
 
-std::string anchorMarkdown(const Transcript& transcript, const CutList& cutList,
-                           double maxLineSeconds, int maxWordsPerLine) {
+std::string anchorMarkdown(const Transcript& transcript, const CutList& cutList, double maxLineSeconds,
+                           int maxWordsPerLine) {
   std::string out;
   for (const AnchorLine& line : anchorLines(transcript, cutList, maxLineSeconds, maxWordsPerLine)) {
     if (!out.empty()) out += '\n';
@@ -167,8 +158,7 @@ std::string anchorMarkdown(const Transcript& transcript, const CutList& cutList,
 }
 
 int beatCount(const Transcript& transcript, const CutList& cutList) {
-  return static_cast<int>(
-      anchorLines(transcript, cutList, anchorMaxLineSeconds, anchorMaxWordsPerLine).size());
+  return static_cast<int>(anchorLines(transcript, cutList, anchorMaxLineSeconds, anchorMaxWordsPerLine).size());
 }
 
 }  // namespace kestrane::TranscriptExporter

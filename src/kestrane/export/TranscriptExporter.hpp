@@ -65,8 +65,7 @@ std::vector<CutWord> wordsOnCutTimeline(const Transcript& transcript, const CutL
 // Caption cues: a cue closes before a word when its last word ends a sentence (. ? !), ends
 // with a comma and the cue is long enough, the cue is full, or the word would stretch it past
 // `maxLineDuration`.
-std::vector<Cue> cues(const Transcript& transcript, const CutList& cutList, double maxLineDuration,
-                      int maxWordsPerCue);
+std::vector<Cue> cues(const Transcript& transcript, const CutList& cutList, double maxLineDuration, int maxWordsPerCue);
 
 // Cues carried over to the frame-snapped cut of `source` (FrameSnapping::layout), where the
 // timelines and the rough cut play their words.
@@ -74,22 +73,21 @@ std::vector<Cue> snappedCues(std::vector<Cue> cues, const SourceMedia& source, c
 
 // SubRip text of the cues, numbered from 1, blocks separated by one empty line; empty when
 // there are no cues.
-std::string srt(const Transcript& transcript, const CutList& cutList, double maxLineDuration,
-                int maxWordsPerCue);
+std::string srt(const Transcript& transcript, const CutList& cutList, double maxLineDuration, int maxWordsPerCue);
 
 // The same, with the cues timed on the frame-snapped cut of `source`: what the package's
 // captions use, so they stay with their words in the rendered cut and the timelines.
-std::string srt(const SourceMedia& source, const Transcript& transcript, const CutList& cutList,
-                double maxLineDuration, int maxWordsPerCue);
+std::string srt(const SourceMedia& source, const Transcript& transcript, const CutList& cutList, double maxLineDuration,
+                int maxWordsPerCue);
 
 // Lines for reading the cut: closed at a sentence end, when full, or when a word would stretch
 // the line past `maxLineSeconds`.
-std::vector<AnchorLine> anchorLines(const Transcript& transcript, const CutList& cutList,
-                                    double maxLineSeconds, int maxWordsPerLine);
+std::vector<AnchorLine> anchorLines(const Transcript& transcript, const CutList& cutList, double maxLineSeconds,
+                                    int maxWordsPerLine);
 
 // "[mm:ss] text" per anchor line, joined by line feeds, no newline after the last.
-std::string anchorMarkdown(const Transcript& transcript, const CutList& cutList,
-                           double maxLineSeconds, int maxWordsPerLine);
+std::string anchorMarkdown(const Transcript& transcript, const CutList& cutList, double maxLineSeconds,
+                           int maxWordsPerLine);
 
 // The number of anchor lines at the visual-ideas limits.
 int beatCount(const Transcript& transcript, const CutList& cutList);

@@ -17,8 +17,7 @@ namespace {
 
 // "mm:ss" of a time truncated to whole seconds; minutes are not capped at 59.
 std::string stamp(double seconds) {
-  const std::int64_t t =
-      (!std::isfinite(seconds) || seconds <= 0) ? 0 : clampedInteger<std::int64_t>(seconds);
+  const std::int64_t t = (!std::isfinite(seconds) || seconds <= 0) ? 0 : clampedInteger<std::int64_t>(seconds);
   return fmt::format("{:02d}:{:02d}", t / 60, t % 60);
 }
 
@@ -63,8 +62,7 @@ std::string markdown(const SourceMedia& source, const Transcript& transcript, co
   lines.push_back(fmt::format(
       "Source {:.1f}s \u2192 cut {:.1f}s (removed {:.1f}s: {} silences, {} flubs, {} alternate "
       "takes, {} fillers{})",
-      source.durationSeconds, cutList.keptDuration(), removed, silences, flubs, alternates, fillers,
-      byHand));
+      source.durationSeconds, cutList.keptDuration(), removed, silences, flubs, alternates, fillers, byHand));
   lines.emplace_back();
 
   const auto layout = frameLayout(source, cutList);
@@ -94,9 +92,8 @@ std::string markdown(const SourceMedia& source, const Transcript& transcript, co
 
   if (!editorNotes.empty()) {
     std::vector<Advisory> notes = editorNotes;
-    std::stable_sort(notes.begin(), notes.end(), [](const Advisory& a, const Advisory& b) {
-      return a.range.start < b.range.start;
-    });
+    std::stable_sort(notes.begin(), notes.end(),
+                     [](const Advisory& a, const Advisory& b) { return a.range.start < b.range.start; });
     lines.push_back("## Notes to your editor");
     lines.emplace_back();
     lines.push_back(

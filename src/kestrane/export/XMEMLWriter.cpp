@@ -37,15 +37,13 @@ class Document {
 
 }  // namespace
 
-std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::string& projectName,
-                  bool nested) {
+std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::string& projectName, bool nested) {
   const RationalTime fd = FrameSnapping::usableFrameDuration(source.frameDuration);
   const double frameSeconds = static_cast<double>(fd.value) / static_cast<double>(fd.timescale);
   const double fps = 1.0 / frameSeconds;
   const auto timebase = clampedInteger<std::int64_t>(std::round(fps));
   const char* ntsc = std::abs(fps - static_cast<double>(timebase)) > 0.001 ? "TRUE" : "FALSE";
-  const std::string rate =
-      fmt::format("<rate><timebase>{}</timebase><ntsc>{}</ntsc></rate>", timebase, ntsc);
+  const std::string rate = fmt::format("<rate><timebase>{}</timebase><ntsc>{}</ntsc></rate>", timebase, ntsc);
   const std::int64_t sourceFrames = FrameSnapping::sourceFrameCount(source.durationSeconds, fd);
   const int audioTracks = source.audioChannelCount && *source.audioChannelCount < 2 ? 1 : 2;
   const std::string sourceFileName = XmlText::content(fileName(source.path));
@@ -232,8 +230,8 @@ std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::
   return out;
 }
 
-void write(const SourceMedia& source, const CutList& cutList, const std::string& projectName,
-           bool nested, const std::filesystem::path& path) {
+void write(const SourceMedia& source, const CutList& cutList, const std::string& projectName, bool nested,
+           const std::filesystem::path& path) {
   AtomicFile::write(path, xmeml(source, cutList, projectName, nested));
 }
 

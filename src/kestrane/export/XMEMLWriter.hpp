@@ -10,11 +10,10 @@
 
 namespace kestrane::XMEMLWriter {
 
-std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::string& projectName,
-                  bool nested);
+std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::string& projectName, bool nested);
 
 // xmeml saved atomically as UTF-8 at `path`. Throws AtomicFile::WriteError.
-void write(const SourceMedia& source, const CutList& cutList, const std::string& projectName,
-           bool nested, const std::filesystem::path& path);
+void write(const SourceMedia& source, const CutList& cutList, const std::string& projectName, bool nested,
+           const std::filesystem::path& path);
 
 }  // namespace kestrane::XMEMLWriter

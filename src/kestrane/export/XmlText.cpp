@@ -7,8 +7,8 @@ namespace kestrane::XmlText {
 namespace {
 
 bool xmlAllows(utf8proc_int32_t c) {
-  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
-         (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+  return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) || (c >= 0xE000 && c <= 0xFFFD) ||
+         (c >= 0x10000 && c <= 0x10FFFF);
 }
 
 void appendCodepoint(std::string& out, utf8proc_int32_t c) {
@@ -47,10 +47,16 @@ std::string escape(std::string_view text, bool inAttribute) {
       case '"': out += "&quot;"; return;
       case '\r': out += "&#13;"; return;
       case '\t':
-        if (inAttribute) { out += "&#9;"; return; }
+        if (inAttribute) {
+          out += "&#9;";
+          return;
+        }
         break;
       case '\n':
-        if (inAttribute) { out += "&#10;"; return; }
+        if (inAttribute) {
+          out += "&#10;";
+          return;
+        }
         break;
       default: break;
     }

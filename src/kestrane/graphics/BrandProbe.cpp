@@ -115,8 +115,8 @@ std::optional<std::string> siteHost(std::string_view site) {
 
 std::optional<std::string> attribute(std::string_view name, std::string_view tag) {
   const std::string n(name);
-  for (const std::string& pattern : {n + R"re(\s*=\s*"([^"]*)")re", n + R"re(\s*=\s*'([^']*)')re",
-                                     n + R"re(\s*=\s*([^\s>]+))re"}) {
+  for (const std::string& pattern :
+       {n + R"re(\s*=\s*"([^"]*)")re", n + R"re(\s*=\s*'([^']*)')re", n + R"re(\s*=\s*([^\s>]+))re"}) {
     const auto found = GraphicsText::findAll(pattern, tag, true);
     if (found.empty()) continue;
     const std::string_view v = GraphicsText::trimBlanks(found[0].groups[1]);
@@ -145,8 +145,8 @@ double customPropertyWeight(std::string_view name) {
     return std::any_of(words.begin(), words.end(),
                        [name](std::string_view w) { return name.find(w) != std::string_view::npos; });
   };
-  if (has({"gray", "grey", "neutral", "slate", "zinc", "stone", "border", "shadow", "muted",
-           "disabled", "backdrop", "overlay"})) {
+  if (has({"gray", "grey", "neutral", "slate", "zinc", "stone", "border", "shadow", "muted", "disabled", "backdrop",
+           "overlay"})) {
     return 0.5;
   }
   if (has({"brand", "primary", "accent", "theme", "highlight", "cta"})) return 12.0;
@@ -164,9 +164,12 @@ std::vector<ColorHit> colorHitsInCSS(std::string_view css, double weightScale) {
       hits.push_back({std::move(hex), weight, name});
     }
   }
-  static constexpr std::array<std::pair<std::string_view, double>, 6> properties{{
-      {"background-color", 3.0}, {"background", 3.0}, {"fill", 3.0},
-      {"border-color", 1.5},     {"color", 1.0},      {"stroke", 1.5}}};
+  static constexpr std::array<std::pair<std::string_view, double>, 6> properties{{{"background-color", 3.0},
+                                                                                  {"background", 3.0},
+                                                                                  {"fill", 3.0},
+                                                                                  {"border-color", 1.5},
+                                                                                  {"color", 1.0},
+                                                                                  {"stroke", 1.5}}};
   for (const auto& [property, weight] : properties) {
     for (const std::string& m : matches(R"(\b)" + std::string(property) + R"(\s*:\s*[^;{}]+)", css)) {
       for (std::string& hex : colorValues(m)) {
@@ -209,18 +212,15 @@ std::optional<std::string> normalizeHex(std::string_view text) {
   const std::string d = GraphicsText::lower(text);
   const auto doubled = [&d] { return std::string{'#', d[0], d[0], d[1], d[1], d[2], d[2]}; };
   switch (d.size()) {
-    case 3:
-      return doubled();
+    case 3: return doubled();
     case 4:
       if (d[3] == '0') return std::nullopt;
       return doubled();
-    case 6:
-      return "#" + d;
+    case 6: return "#" + d;
     case 8:
       if (d[6] == '0') return std::nullopt;  // alpha below 0x10
       return "#" + d.substr(0, 6);
-    default:
-      return std::nullopt;
+    default: return std::nullopt;
   }
 }
 
@@ -331,8 +331,8 @@ std::optional<std::string> Palette::colorsField(const std::optional<std::string>
   return text;
 }
 
-std::optional<Palette> palette(std::string_view site, double timeout, int maxStylesheets,
-                               const Fetch& fetch, std::stop_token stop) {
+std::optional<Palette> palette(std::string_view site, double timeout, int maxStylesheets, const Fetch& fetch,
+                               std::stop_token stop) {
   const auto url = normalizedURL(site);
   if (!url || stop.stop_requested()) return std::nullopt;
   const auto page = fetch(*url, timeout, Target::page);

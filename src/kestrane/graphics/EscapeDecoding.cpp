@@ -13,14 +13,13 @@ namespace {
 // The named references that spell the characters of an address or a call, plus the common
 // ones. Anything else cannot build a scheme, a host or a separator.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 40> namedReferences{{
-    {"colon", ":"},    {"sol", "/"},      {"bsol", "\\"},  {"period", "."}, {"lpar", "("},
-    {"rpar", ")"},     {"quot", "\""},    {"QUOT", "\""},  {"apos", "'"},   {"lt", "<"},
-    {"LT", "<"},       {"gt", ">"},       {"GT", ">"},     {"amp", "&"},    {"AMP", "&"},
-    {"Tab", "\t"},     {"NewLine", "\n"}, {"num", "#"},    {"quest", "?"},  {"commat", "@"},
-    {"equals", "="},   {"excl", "!"},     {"percnt", "%"}, {"dollar", "$"}, {"lowbar", "_"},
-    {"UnderBar", "_"}, {"comma", ","},    {"semi", ";"},   {"plus", "+"},   {"ast", "*"},
-    {"midast", "*"},   {"verbar", "|"},   {"vert", "|"},   {"lsqb", "["},   {"lbrack", "["},
-    {"rsqb", "]"},     {"rbrack", "]"},   {"grave", "`"},  {"Hat", "^"},    {"nbsp", "\xC2\xA0"},
+    {"colon", ":"},  {"sol", "/"},      {"bsol", "\\"},  {"period", "."},      {"lpar", "("},     {"rpar", ")"},
+    {"quot", "\""},  {"QUOT", "\""},    {"apos", "'"},   {"lt", "<"},          {"LT", "<"},       {"gt", ">"},
+    {"GT", ">"},     {"amp", "&"},      {"AMP", "&"},    {"Tab", "\t"},        {"NewLine", "\n"}, {"num", "#"},
+    {"quest", "?"},  {"commat", "@"},   {"equals", "="}, {"excl", "!"},        {"percnt", "%"},   {"dollar", "$"},
+    {"lowbar", "_"}, {"UnderBar", "_"}, {"comma", ","},  {"semi", ";"},        {"plus", "+"},     {"ast", "*"},
+    {"midast", "*"}, {"verbar", "|"},   {"vert", "|"},   {"lsqb", "["},        {"lbrack", "["},   {"rsqb", "]"},
+    {"rbrack", "]"}, {"grave", "`"},    {"Hat", "^"},    {"nbsp", "\xC2\xA0"},
 }};
 
 bool isHex(char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; }
@@ -57,12 +56,9 @@ enum class Context { markup, style, script };
 std::string decodedAs(std::string_view part, Context context) {
   const std::string plain = characterReferences(part);
   switch (context) {
-    case Context::style:
-      return cssEscapes(plain);
-    case Context::script:
-      return scriptEscapes(plain);
-    case Context::markup:
-      break;
+    case Context::style: return cssEscapes(plain);
+    case Context::script: return scriptEscapes(plain);
+    case Context::markup: break;
   }
   return plain;
 }
@@ -139,10 +135,8 @@ std::string cssEscapes(std::string_view text) {
     std::size_t at = i + 1;
     if (isHex(text[at])) {
       appendCodePoint(out, readNumber(text, at, 16, 6));
-      if (at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n')
-        at += 2;
-      else if (at < text.size() && isSpace(text[at]))
-        ++at;
+      if (at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n') at += 2;
+      else if (at < text.size() && isSpace(text[at])) ++at;
     } else if (text[at] == '\n' || text[at] == '\r' || text[at] == '\f') {
       ++at;  // a line continuation inside a string
     } else {
@@ -174,8 +168,8 @@ std::string scriptEscapes(std::string_view text) {
       } else {
         out.push_back('u');
       }
-    } else if (kind == 'u' && at + 4 <= text.size() && isHex(text[at]) && isHex(text[at + 1]) &&
-               isHex(text[at + 2]) && isHex(text[at + 3])) {
+    } else if (kind == 'u' && at + 4 <= text.size() && isHex(text[at]) && isHex(text[at + 1]) && isHex(text[at + 2]) &&
+               isHex(text[at + 3])) {
       appendCodePoint(out, readNumber(text, at, 16, 4));
     } else if (kind == 'n') {
       out.push_back('\n');
@@ -200,8 +194,7 @@ Decoded document(std::string_view html) {
   out.text.reserve(html.size());
   std::size_t plainFrom = 0;
   const auto flushMarkup = [&](std::size_t to) {
-    if (to > plainFrom)
-      out.text += decodedAs(html.substr(plainFrom, to - plainFrom), Context::markup);
+    if (to > plainFrom) out.text += decodedAs(html.substr(plainFrom, to - plainFrom), Context::markup);
   };
   const auto take = [&](std::size_t from, std::size_t to, Context context) {
     const std::string part = decodedAs(html.substr(from, to - from), context);

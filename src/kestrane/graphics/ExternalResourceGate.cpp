@@ -15,8 +15,8 @@ namespace {
 constexpr std::size_t maxReference = 120;
 
 // The stylesheet and font-file hosts of one web-font service and one host of two others.
-constexpr std::array<std::string_view, 4> webFontHosts{"fonts.googleapis.com", "fonts.gstatic.com",
-                                                       "use.typekit.net", "fonts.bunny.net"};
+constexpr std::array<std::string_view, 4> webFontHosts{"fonts.googleapis.com", "fonts.gstatic.com", "use.typekit.net",
+                                                       "fonts.bunny.net"};
 // Namespace URIs (an SVG xmlns) name this host without anything ever fetching from it.
 constexpr std::string_view namespaceHost = "www.w3.org";
 
@@ -41,8 +41,7 @@ bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; 
 bool startsTag(std::string_view lower, std::size_t at, std::string_view name) {
   if (lower.compare(at, name.size(), name) != 0) return false;
   const std::size_t after = at + name.size();
-  return after >= lower.size() || isSpace(lower[after]) || lower[after] == '>' ||
-         lower[after] == '/';
+  return after >= lower.size() || isSpace(lower[after]) || lower[after] == '>' || lower[after] == '/';
 }
 
 // Drops HTML comments outside <style> and <script>: inside those, "<!--" is ordinary text, so
@@ -80,9 +79,7 @@ std::string withoutComments(std::string_view html) {
   return out;
 }
 
-bool endsURL(char c) {
-  return isSpace(c) || c == '"' || c == '\'' || c == '`' || c == ')' || c == '<' || c == '>';
-}
+bool endsURL(char c) { return isSpace(c) || c == '"' || c == '\'' || c == '`' || c == ')' || c == '<' || c == '>'; }
 
 bool isSchemeChar(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '+' || c == '-' || c == '.';
@@ -98,21 +95,19 @@ std::size_t urlEnd(std::string_view text, std::size_t from) {
 // ("https://cdn.jsdelivr.net@evil.example/" names evil.example).
 std::string hostOf(std::string_view url) {
   std::size_t start = 0;
-  if (const auto colon = url.find(':'); colon != std::string_view::npos && colon < url.find('/'))
-    start = colon + 1;
+  if (const auto colon = url.find(':'); colon != std::string_view::npos && colon < url.find('/')) start = colon + 1;
   while (start < url.size() && url[start] == '/') ++start;
   std::size_t end = start;
   while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') ++end;
   std::string_view authority = url.substr(start, end - start);
-  if (const auto at = authority.rfind('@'); at != std::string_view::npos)
-    authority.remove_prefix(at + 1);
+  if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
   return lowered(authority);
 }
 
 // Schemes a browser fetches from even when the slashes after the colon are missing.
 bool isWebScheme(std::string_view lowerScheme) {
-  return lowerScheme == "http" || lowerScheme == "https" || lowerScheme == "ws" ||
-         lowerScheme == "wss" || lowerScheme == "ftp";
+  return lowerScheme == "http" || lowerScheme == "https" || lowerScheme == "ws" || lowerScheme == "wss" ||
+         lowerScheme == "ftp";
 }
 
 // Every absolute address (any scheme followed by "//", and the web schemes in any letter case
@@ -146,8 +141,8 @@ std::vector<Found> urls(std::string_view text) {
                             (isWebScheme(scheme) || text.substr(colon + 1).starts_with("//"));
       const std::size_t end = urlEnd(text, colon + 1);
       if (absolute && end > colon + 1) {
-        found.push_back({start, slashesEnd(text, colon + 1), std::string(text.substr(start, end - start)),
-                         isWebScheme(scheme)});
+        found.push_back(
+            {start, slashesEnd(text, colon + 1), std::string(text.substr(start, end - start)), isWebScheme(scheme)});
         at = end;
       } else {
         at = colon + 1;
@@ -156,12 +151,11 @@ std::vector<Found> urls(std::string_view text) {
     }
     const char before = slashes == 0 ? ' ' : text[slashes - 1];
     const std::size_t end = urlEnd(text, slashes + 2);
-    const bool opens = isSpace(before) || before == '"' || before == '\'' || before == '`' ||
-                       before == '(' || before == '=' || before == ',';
+    const bool opens = isSpace(before) || before == '"' || before == '\'' || before == '`' || before == '(' ||
+                       before == '=' || before == ',';
     if (opens) {
       const std::string host = hostOf(text.substr(slashes, end - slashes));
-      if (host.find('.') != std::string::npos || host.find(':') != std::string::npos ||
-          host == "localhost") {
+      if (host.find('.') != std::string::npos || host.find(':') != std::string::npos || host == "localhost") {
         found.push_back({slashes, slashes + 2, std::string(text.substr(slashes, end - slashes)), true});
         at = end;
         continue;
@@ -185,8 +179,7 @@ std::string kindOf(std::string_view url, std::string_view host) {
     return "web font";
   if (endsWith(lower, ".css")) return "external stylesheet";
   if (endsWithAny(lower, {".js", ".mjs"})) return "external script";
-  if (endsWithAny(lower, {".png", ".jpg", ".jpeg", ".svg", ".gif", ".webp", ".avif"}))
-    return "external image";
+  if (endsWithAny(lower, {".png", ".jpg", ".jpeg", ".svg", ".gif", ".webp", ".avif"})) return "external image";
   if (endsWithAny(lower, {".mp4", ".webm", ".mp3", ".wav"})) return "external media";
   const bool plainWeb = lower.starts_with("http://") || lower.starts_with("https://");
   if (plainWeb && host == namespaceHost) return {};
@@ -195,27 +188,21 @@ std::string kindOf(std::string_view url, std::string_view host) {
 
 // data: URIs carry their content inline, so images are fine; a script or a page inside one
 // is code the scan cannot read.
-void dataDocuments(std::string_view text, std::vector<std::string>& scripts,
-                   std::vector<std::string>& pages) {
+void dataDocuments(std::string_view text, std::vector<std::string>& scripts, std::vector<std::string>& pages) {
   const std::string lower = lowered(text);
-  for (std::size_t at = lower.find("data:"); at != std::string::npos;
-       at = lower.find("data:", at + 5)) {
+  for (std::size_t at = lower.find("data:"); at != std::string::npos; at = lower.find("data:", at + 5)) {
     std::size_t type = at + 5;
     while (type < lower.size() && isSpace(lower[type])) ++type;
     const std::string_view rest = std::string_view(lower).substr(type);
-    const bool script = rest.starts_with("text/javascript") ||
-                        rest.starts_with("application/javascript") ||
-                        rest.starts_with("text/ecmascript") ||
-                        rest.starts_with("application/ecmascript");
+    const bool script = rest.starts_with("text/javascript") || rest.starts_with("application/javascript") ||
+                        rest.starts_with("text/ecmascript") || rest.starts_with("application/ecmascript");
     const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml");
     if (!script && !page) continue;
     (script ? scripts : pages).emplace_back(text.substr(at, urlEnd(text, at) - at));
   }
 }
 
-bool isWordChar(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
-}
+bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; }
 
 // The identifier `name` stands alone at `at`, optionally followed by white space and `next`.
 bool callAt(std::string_view text, std::size_t at, std::string_view name, std::string_view next) {
@@ -228,15 +215,13 @@ bool callAt(std::string_view text, std::size_t at, std::string_view name, std::s
 }
 
 bool containsCall(std::string_view text, std::string_view name, std::string_view next) {
-  for (std::size_t at = text.find(name); at != std::string_view::npos;
-       at = text.find(name, at + 1))
+  for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1))
     if (callAt(text, at, name, next)) return true;
   return false;
 }
 
 bool containsNew(std::string_view text, std::string_view name) {
-  for (std::size_t at = text.find("new"); at != std::string_view::npos;
-       at = text.find("new", at + 1)) {
+  for (std::size_t at = text.find("new"); at != std::string_view::npos; at = text.find("new", at + 1)) {
     if (!callAt(text, at, "new", "")) continue;
     std::size_t i = at + 3;
     while (i < text.size() && isSpace(text[i])) ++i;
@@ -248,14 +233,12 @@ bool containsNew(std::string_view text, std::string_view name) {
 // In script, a network API named as a value: called, its members read, passed on, or quoted
 // for a computed lookup (window["fetch"]). Prose in a script string ("we fetch data") is not.
 bool namesInScript(std::string_view script, std::string_view name) {
-  for (std::size_t at = script.find(name); at != std::string_view::npos;
-       at = script.find(name, at + 1)) {
+  for (std::size_t at = script.find(name); at != std::string_view::npos; at = script.find(name, at + 1)) {
     if (at > 0 && isWordChar(script[at - 1])) continue;
     std::size_t i = at + name.size();
     if (i < script.size() && isWordChar(script[i])) continue;
     while (i < script.size() && isSpace(script[i])) ++i;
-    if (i >= script.size() || std::string_view("(.),;]'\"`").find(script[i]) != std::string_view::npos)
-      return true;
+    if (i >= script.size() || std::string_view("(.),;]'\"`").find(script[i]) != std::string_view::npos) return true;
   }
   return false;
 }
@@ -279,8 +262,7 @@ std::string joinedAddresses(std::string_view text, std::vector<std::size_t>& rem
     const char c = text[i];
     if ((c == '\t' || c == '\n' || c == '\r') && !out.empty() && addressChar(out.back())) {
       std::size_t next = i;
-      while (next < text.size() && (text[next] == '\t' || text[next] == '\n' || text[next] == '\r'))
-        ++next;
+      while (next < text.size() && (text[next] == '\t' || text[next] == '\n' || text[next] == '\r')) ++next;
       if (next < text.size() && addressChar(text[next])) {
         removedAt.push_back(out.size());
         i = next - 1;
@@ -302,14 +284,11 @@ std::vector<Violation> violations(std::string_view html) {
   {
     // A javascript: address is script too.
     const std::string lower = lowered(text);
-    for (std::size_t at = lower.find("javascript:"); at != std::string::npos;
-         at = lower.find("javascript:", at + 1))
-    {
+    for (std::size_t at = lower.find("javascript:"); at != std::string::npos; at = lower.find("javascript:", at + 1)) {
       // The address runs to the quote that opened it, or to a blank when unquoted.
       const char quote = at > 0 && (text[at - 1] == '"' || text[at - 1] == '\'') ? text[at - 1] : ' ';
       std::size_t end = at + 11;
-      while (end < text.size() && text[end] != quote && text[end] != '>' &&
-             !(quote == ' ' && isSpace(text[end])))
+      while (end < text.size() && text[end] != quote && text[end] != '>' && !(quote == ' ' && isSpace(text[end])))
         ++end;
       decoded.script += text.substr(at + 11, end - at - 11) + "\n";
     }
@@ -333,9 +312,8 @@ std::vector<Violation> violations(std::string_view html) {
   const std::string joined = joinedAddresses(text, removedAt);
   if (!removedAt.empty()) {
     for (const Found& url : urls(joined)) {
-      const bool split = std::any_of(removedAt.begin(), removedAt.end(), [&](std::size_t at) {
-        return at > url.start && at <= url.headEnd;
-      });
+      const bool split = std::any_of(removedAt.begin(), removedAt.end(),
+                                     [&](std::size_t at) { return at > url.start && at <= url.headEnd; });
       if (url.webScheme && split) check(url.url);
     }
   }
@@ -344,8 +322,7 @@ std::vector<Violation> violations(std::string_view html) {
   for (const auto& uri : scripts) add("external script", uri);
   for (const auto& uri : pages) add("external resource", uri);
 
-  if (lowered(text).find("@import") != std::string::npos)
-    add("CSS @import", "@import in the composition's stylesheet");
+  if (lowered(text).find("@import") != std::string::npos) add("CSS @import", "@import in the composition's stylesheet");
 
   struct Call {
     std::string_view name, next, reference;
@@ -362,8 +339,7 @@ std::vector<Violation> violations(std::string_view html) {
       {"RTCPeerConnection", "", "RTCPeerConnection", false},
   }};
   for (const Call& call : calls) {
-    const bool hit = call.constructed ? containsNew(text, call.name)
-                                      : containsCall(text, call.name, call.next);
+    const bool hit = call.constructed ? containsNew(text, call.name) : containsCall(text, call.name, call.next);
     const bool named = call.name != "import" && namesInScript(decoded.script, call.name);
     if (hit || named) add("runtime network call", call.reference);
   }
@@ -373,8 +349,7 @@ std::vector<Violation> violations(std::string_view html) {
 std::string failureReason(const std::vector<Violation>& violations) {
   if (violations.empty()) return {};
   const std::size_t n = violations.size();
-  std::string text = "the composition loads " + std::to_string(n) + " external resource" +
-                     (n == 1 ? "" : "s") + " — ";
+  std::string text = "the composition loads " + std::to_string(n) + " external resource" + (n == 1 ? "" : "s") + " — ";
   for (std::size_t i = 0; i < n && i < 3; ++i) {
     if (i > 0) text += "; ";
     text += violations[i].description();

@@ -34,16 +34,15 @@ std::string normalised(std::string_view text) {
 }  // namespace
 
 std::string_view label(GraphicsDensity density) {
-  static constexpr std::array<std::string_view, 4> texts{"Sparse", "Moderate", "Heavy",
-                                                         "Fully animated"};
+  static constexpr std::array<std::string_view, 4> texts{"Sparse", "Moderate", "Heavy", "Fully animated"};
   return texts[at(density)];
 }
 
 std::string_view hint(GraphicsDensity density) {
   static constexpr std::array<std::string_view, 4> texts{
       "The hook and a couple of key moments — the rest plays straight.",
-      "Visual flair through the middle: the beats that carry the argument.",
-      "Most beats carry a visual.", "Every line has a visual. Longest run, biggest bill."};
+      "Visual flair through the middle: the beats that carry the argument.", "Most beats carry a visual.",
+      "Every line has a visual. Longest run, biggest bill."};
   return texts[at(density)];
 }
 
@@ -53,19 +52,16 @@ std::string cadenceHint(GraphicsDensity density) {
     return fmt::format("a visual on every line, up to {} in one run", cap);
   }
   const long long every = GraphicsText::roundedClamped(3.0 / kShare[at(density)], 0, 1e6);
-  return fmt::format("roughly one visual every {}s of the finished cut, up to {} in one run", every,
-                     cap);
+  return fmt::format("roughly one visual every {}s of the finished cut, up to {} in one run", every, cap);
 }
 
 int uncappedCount(GraphicsDensity density, double cutSeconds, std::optional<int> beats) {
   const long long n = beats ? *beats : estimatedBeats(cutSeconds);
-  const long long wanted =
-      GraphicsText::roundedClamped(kShare[at(density)] * static_cast<double>(n), -1e12, 1e12);
+  const long long wanted = GraphicsText::roundedClamped(kShare[at(density)] * static_cast<double>(n), -1e12, 1e12);
   return static_cast<int>(std::min(n, std::max<long long>(kFloor[at(density)], wanted)));
 }
 
-std::optional<std::string> ceilingNote(GraphicsDensity density, double cutSeconds,
-                                       std::optional<int> beats) {
+std::optional<std::string> ceilingNote(GraphicsDensity density, double cutSeconds, std::optional<int> beats) {
   const int uncapped = uncappedCount(density, cutSeconds, beats);
   const int capped = assetCount(density, cutSeconds, beats);
   if (capped >= uncapped) return std::nullopt;
@@ -73,8 +69,7 @@ std::optional<std::string> ceilingNote(GraphicsDensity density, double cutSecond
       "Graphics density \"{}\" on a {}-minute cut works out to {} visuals; this run is capped at {} "
       "(each one is a Claude call plus real frame capture). Run it again to carry on where it "
       "stopped.",
-      GraphicsText::lower(label(density)), GraphicsText::fixed(cutSeconds / 60, 1), uncapped,
-      capped);
+      GraphicsText::lower(label(density)), GraphicsText::fixed(cutSeconds / 60, 1), uncapped, capped);
 }
 
 std::optional<GraphicsDensity> parseDensity(std::string_view text) {
@@ -126,12 +121,9 @@ std::string_view ideasDirective(GraphicsFormat format) {
 
 std::optional<GraphicKind> forcedKind(GraphicsFormat format) {
   switch (format) {
-    case GraphicsFormat::fullScreen:
-      return GraphicKind::fullFrame;
-    case GraphicsFormat::overlays:
-      return GraphicKind::alphaOverlay;
-    case GraphicsFormat::mix:
-      break;
+    case GraphicsFormat::fullScreen: return GraphicKind::fullFrame;
+    case GraphicsFormat::overlays: return GraphicKind::alphaOverlay;
+    case GraphicsFormat::mix: break;
   }
   return std::nullopt;
 }
@@ -146,8 +138,7 @@ std::optional<GraphicsFormat> parseFormat(std::string_view text) {
   if (n == "fullscreen" || n == "full" || n == "fullframe" || n == "opaque") {
     return GraphicsFormat::fullScreen;
   }
-  if (n == "overlays" || n == "overlay" || n == "alpha" || n == "alphaoverlay" ||
-      n == "alphaoverlays") {
+  if (n == "overlays" || n == "overlay" || n == "alpha" || n == "alphaoverlay" || n == "alphaoverlays") {
     return GraphicsFormat::overlays;
   }
   if (n == "mix" || n == "mixed" || n == "both" || n == "any") return GraphicsFormat::mix;
@@ -160,8 +151,6 @@ std::string_view label(GraphicKind kind) {
 std::string_view fileTag(GraphicKind kind) {
   return kind == GraphicKind::alphaOverlay ? "ALPHA overlay" : "full-frame";
 }
-std::string_view fileExtension(GraphicKind kind) {
-  return kind == GraphicKind::alphaOverlay ? "mov" : "mp4";
-}
+std::string_view fileExtension(GraphicKind kind) { return kind == GraphicKind::alphaOverlay ? "mov" : "mp4"; }
 
 }  // namespace kestrane::GraphicsChoices

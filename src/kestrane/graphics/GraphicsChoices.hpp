@@ -15,8 +15,7 @@ std::string cadenceHint(GraphicsDensity density);
 // The count the density asks for before its cap.
 int uncappedCount(GraphicsDensity density, double cutSeconds, std::optional<int> beats);
 // A warning when the cap cuts the count.
-std::optional<std::string> ceilingNote(GraphicsDensity density, double cutSeconds,
-                                       std::optional<int> beats);
+std::optional<std::string> ceilingNote(GraphicsDensity density, double cutSeconds, std::optional<int> beats);
 // Free user text ("Fully animated", "heavy", "max"); case, blanks, "-" and "_" ignored.
 std::optional<GraphicsDensity> parseDensity(std::string_view text);
 

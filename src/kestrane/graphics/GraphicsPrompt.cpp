@@ -97,10 +97,9 @@ std::string timingSection(const VisualIdea& idea) {
     phrases.push_back(fmt::format("{:.1f}s held after it", idea.leadOutSeconds));
   }
   return "TIMING — MEASURED, NOT ESTIMATED. This graphic is placed at " +
-         VisualIdeas::preciseTimecode(idea.placementSeconds) +
-         " on the cut timeline, over this spoken line:\n\n  \"" +
-         idea.matchedText.value_or(idea.anchorText) + "\"\n\nDuration: EXACTLY " + d +
-         " seconds — " + fmt::format("{}", fmt::join(phrases, ", ")) +
+         VisualIdeas::preciseTimecode(idea.placementSeconds) + " on the cut timeline, over this spoken line:\n\n  \"" +
+         idea.matchedText.value_or(idea.anchorText) + "\"\n\nDuration: EXACTLY " + d + " seconds — " +
+         fmt::format("{}", fmt::join(phrases, ", ")) +
          ". That is the real length of the speech this covers, so build the piece to fill it: "
          "entrance, a hold long enough to read at conversational pace, and an exit (or a hold to "
          "the last frame if the brief says so). Do not pad it out with a dead tail, and do not "
@@ -131,8 +130,7 @@ std::string brandSection(const std::optional<BrandSpec>& brand) {
          (lines.empty() ? std::string("- (no tokens recorded)") : lines);
 }
 
-std::string safeZoneRules(GraphicKind kind, const std::optional<BrandSpec>& brand,
-                          const GraphicsCanvas& canvas) {
+std::string safeZoneRules(GraphicKind kind, const std::optional<BrandSpec>& brand, const GraphicsCanvas& canvas) {
   const int w = canvas.width;
   const int h = canvas.height;
   const auto edge = [h](double f) { return static_cast<int>(h * f); };
@@ -174,14 +172,12 @@ std::string safeZoneRules(GraphicKind kind, const std::optional<BrandSpec>& bran
   if (note.empty()) {
     note = canvas.isVertical() ? BrandSpec::peluVerticalSafeZones : BrandSpec::peluHorizontalSafeZones;
   }
-  return s + "\n\nThe brand's own safe-zone note (authoritative where it differs from the above):\n" +
-         note;
+  return s + "\n\nThe brand's own safe-zone note (authoritative where it differs from the above):\n" + note;
 }
 
 std::string authoringPrompt(const VisualIdea& idea, const std::optional<BrandSpec>& brand,
-                            const std::optional<std::string>& graphicsNotes,
-                            std::string_view projectName, const GraphicsCanvas& canvas,
-                            const std::vector<LocalFonts::ResolvedFont>& fonts,
+                            const std::optional<std::string>& graphicsNotes, std::string_view projectName,
+                            const GraphicsCanvas& canvas, const std::vector<LocalFonts::ResolvedFont>& fonts,
                             const std::optional<ComponentVocabulary>& vocabulary, bool isReference) {
   const std::string d = durationString(idea.durationSeconds);
   const int minType = canvas.height > 1055 ? canvas.height / 22 : 48;
@@ -195,8 +191,8 @@ std::string authoringPrompt(const VisualIdea& idea, const std::optional<BrandSpe
        "the line ran:\n" +
        idea.generationPrompt;
   p += "\n\nSupporting context from the edit (do not put this text on screen):\n- Entry: " + idea.name +
-       "\n- Type: " + (idea.type.empty() ? std::string("motion graphic") : idea.type) +
-       deviceLine(idea) + "\n- On screen: " + idea.onScreen + "\n- Why it is here: " + idea.whyHere;
+       "\n- Type: " + (idea.type.empty() ? std::string("motion graphic") : idea.type) + deviceLine(idea) +
+       "\n- On screen: " + idea.onScreen + "\n- Why it is here: " + idea.whyHere;
   p += "\n\n" + timingSection(idea);
   p += fmt::format(
       "\n\nCANVAS: exactly {}x{} at {} fps. Set `data-duration=\"{}\"` on the root — that is the "

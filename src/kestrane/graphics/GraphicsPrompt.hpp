@@ -19,9 +19,8 @@ extern const std::string_view gsapScriptURL;
 extern const std::string_view compositionContract;
 
 std::string authoringPrompt(const VisualIdea& idea, const std::optional<BrandSpec>& brand,
-                            const std::optional<std::string>& graphicsNotes,
-                            std::string_view projectName, const GraphicsCanvas& canvas,
-                            const std::vector<LocalFonts::ResolvedFont>& fonts,
+                            const std::optional<std::string>& graphicsNotes, std::string_view projectName,
+                            const GraphicsCanvas& canvas, const std::vector<LocalFonts::ResolvedFont>& fonts,
                             const std::optional<ComponentVocabulary>& vocabulary, bool isReference);
 
 std::string timingSection(const VisualIdea& idea);
@@ -29,7 +28,6 @@ std::string deviceLine(const VisualIdea& idea);
 // Hundredths; "5" for a whole number, "4.25" otherwise.
 std::string durationString(double seconds);
 std::string brandSection(const std::optional<BrandSpec>& brand);
-std::string safeZoneRules(GraphicKind kind, const std::optional<BrandSpec>& brand,
-                          const GraphicsCanvas& canvas);
+std::string safeZoneRules(GraphicKind kind, const std::optional<BrandSpec>& brand, const GraphicsCanvas& canvas);
 
 }  // namespace kestrane::GraphicsPrompt

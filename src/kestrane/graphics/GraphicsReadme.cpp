@@ -66,36 +66,35 @@ std::string timing(const GraphicsAsset& a) {
 std::string fontsSection(const std::vector<LocalFonts::ResolvedFont>& fonts) {
   std::string out = "\n\n## Fonts\n\n";
   if (fonts.empty())
-    return out + "No brand fonts were set, so the graphics use the local system stack. Nothing was "
-                 "fetched from the web.\n";
+    return out +
+           "No brand fonts were set, so the graphics use the local system stack. Nothing was "
+           "fetched from the web.\n";
   for (const auto& f : fonts) {
     if (!f.installed)
-      out += "- **" + f.requested + "** — NOT installed on this computer. The graphics use **" +
-             f.family + "** instead. Install " + f.requested +
-             " and re-run if the typeface matters.\n";
+      out += "- **" + f.requested + "** — NOT installed on this computer. The graphics use **" + f.family +
+             "** instead. Install " + f.requested + " and re-run if the typeface matters.\n";
     else
       out += "- **" + f.requested + "** — installed on this computer and used as-is" +
              (f.fileURL ? ", embedded in the saved composition as a `data:` URI.\n" : ".\n");
   }
-  return out + "\nNo composition is allowed to load a font (or anything else) over the network — "
-               "one that tries is rejected and its graphic is not delivered, rather than shipped "
-               "in the wrong face.\n";
+  return out +
+         "\nNo composition is allowed to load a font (or anything else) over the network — "
+         "one that tries is rejected and its graphic is not delivered, rather than shipped "
+         "in the wrong face.\n";
 }
 
 std::string vocabularySection(const ReadmeInput& in) {
   if (!in.vocabulary || HouseStyle::isEmpty(*in.vocabulary)) return {};
   const ComponentVocabulary& v = *in.vocabulary;
   std::string out = "\n## Shared component language\n\n";
-  if (in.inheritedVocabulary)
-    out += "Inherited from this brand's earlier video, so the two sets match: ";
+  if (in.inheritedVocabulary) out += "Inherited from this brand's earlier video, so the two sets match: ";
   else
     out += "Derived from " +
            (v.derivedFrom.empty() ? std::string("the first asset of each type")
                                   : joined(v.derivedFrom, v.derivedFrom.size(), " and ")) +
            " and enforced on every other asset in this run: ";
   std::vector<std::string> parts;
-  const auto part = [&](const char* label, const std::vector<std::string>& list, std::size_t most,
-                        const char* by) {
+  const auto part = [&](const char* label, const std::vector<std::string>& list, std::size_t most, const char* by) {
     if (!list.empty()) parts.push_back(std::string(label) + " " + joined(list, most, by));
   };
   part("type", v.fontFamilies, 2, " / ");
@@ -105,8 +104,9 @@ std::string vocabularySection(const ReadmeInput& in) {
   part("eases", v.eases, 2, " / ");
   part("components", v.components, 6, " ");
   out += parts.empty() ? "(no tokens extracted).\n" : joined(parts, parts.size(), "; ") + ".\n";
-  return out + "\nThat is what keeps the set from drifting — the same eyebrow, panel, radius, type "
-               "scale and entrance rhythm in every piece instead of six separate designs.\n";
+  return out +
+         "\nThat is what keeps the set from drifting — the same eyebrow, panel, radius, type "
+         "scale and entrance rhythm in every piece instead of six separate designs.\n";
 }
 
 std::string brandSection(const ReadmeInput& in) {
@@ -144,19 +144,19 @@ std::string readme(const ReadmeInput& in) {
   std::string out = introduction(in);
   for (const auto* a : rendered)
     out += "\n| `" + a->fileName + "` | " + VisualIdeas::preciseTimecode(a->placementSeconds) + " | " +
-           tenths(a->durationSeconds) + "s | " + timing(*a) + " | " +
-           std::string(GraphicsChoices::label(a->kind)) + " | " + a->name + " |";
+           tenths(a->durationSeconds) + "s | " + timing(*a) + " | " + std::string(GraphicsChoices::label(a->kind)) +
+           " | " + a->name + " |";
   if (rendered.empty()) out += "\n| _none rendered_ | — | — | — | — | — |";
 
   if (!anchored.empty()) {
-    out += "\n\n### Where each in-point came from\n\n| File | Anchored line | Measured in | Doc's "
-           "guess |\n| --- | --- | --- | --- |\n";
+    out +=
+        "\n\n### Where each in-point came from\n\n| File | Anchored line | Measured in | Doc's "
+        "guess |\n| --- | --- | --- | --- |\n";
     for (const auto* a : anchored)
       out += "| `" + a->fileName + "` | " +
              (a->anchorText ? "\"" + prefix(*a->anchorText, 70) + "\"" : std::string("—")) + " | " +
              VisualIdeas::preciseTimecode(a->placementSeconds) + " | " +
-             (a->estimatedPlacementSeconds ? clock(*a->estimatedPlacementSeconds) : std::string("—")) +
-             " |\n";
+             (a->estimatedPlacementSeconds ? clock(*a->estimatedPlacementSeconds) : std::string("—")) + " |\n";
   }
   if (!estimated.empty()) {
     out += "\n\n### Placed by estimate — check these by eye\n\n";
@@ -184,18 +184,20 @@ std::string readme(const ReadmeInput& in) {
     }
   }
   if (!in.unrendered.empty()) {
-    out += "\n\n## Not rendered (over this run's budget)\n\nThese ideas are ready to render — raise "
-           "the graphics density and re-run.\n\n";
+    out +=
+        "\n\n## Not rendered (over this run's budget)\n\nThese ideas are ready to render — raise "
+        "the graphics density and re-run.\n\n";
     for (const auto& idea : in.unrendered)
       out += "- **" + clock(idea.placementSeconds) + " " + idea.name + "** — " +
-             std::string(GraphicsChoices::fileTag(idea.kind)) + ", " + tenths(idea.durationSeconds) +
-             "s\n";
+             std::string(GraphicsChoices::fileTag(idea.kind)) + ", " + tenths(idea.durationSeconds) + "s\n";
   }
   const std::string folder = compositionsFolder;
   out += "\n\n## Source compositions\n\n";
   if (!in.compositions.empty())
-    out += "`" + folder + "/` holds the HyperFrames composition Claude authored for each asset "
-           "above, one HTML file per graphic under the same name (`" + folder +
+    out += "`" + folder +
+           "/` holds the HyperFrames composition Claude authored for each asset "
+           "above, one HTML file per graphic under the same name (`" +
+           folder +
            "/<asset name>.html`). It is the only surviving copy — the renderer's scratch project "
            "is deleted when the run ends — and it is kept for every asset, including the ones that "
            "rendered cleanly.\n\nUse it when a graphic looks wrong or a composition check is "
@@ -203,21 +205,21 @@ std::string readme(const ReadmeInput& in) {
            "were captured from, edit it, and drop it into a HyperFrames project as `index.html` to "
            "re-check or re-capture. The folder is dot-prefixed, so the file manager keeps it out "
            "of the way of the deliverables.\n";
-  else
-    out += "None — nothing got as far as an authored composition this run.\n";
+  else out += "None — nothing got as far as an authored composition this run.\n";
 
   out += fontsSection(in.fonts) + vocabularySection(in) + brandSection(in);
-  out += "\n## Safe zones honored\n\n- ALPHA overlays keep out of the platform dead zones (top "
-         "12%, bottom 15%), keep the captions band (~45-52%) clear, live in the primary graphics "
-         "band (52-85%), and may only enter the speaker zone (12-45%) at 25-50% opacity.\n- "
-         "Full-frame graphics use the whole canvas except the same dead zones — the face zone is "
-         "free because the footage is gone.\n\nFull rules: `../brand-spec.md`.\n\n## Timing\n\n";
+  out +=
+      "\n## Safe zones honored\n\n- ALPHA overlays keep out of the platform dead zones (top "
+      "12%, bottom 15%), keep the captions band (~45-52%) clear, live in the primary graphics "
+      "band (52-85%), and may only enter the speaker zone (12-45%) at 25-50% opacity.\n- "
+      "Full-frame graphics use the whole canvas except the same dead zones — the face zone is "
+      "free because the footage is gone.\n\nFull rules: `../brand-spec.md`.\n\n## Timing\n\n";
   for (const auto& a : in.assets)
     out += "- " + clock(a.placementSeconds) + " " + a.name + ": " +
-           (a.renderSeconds ? tenths(*a.renderSeconds) + "s" : std::string("—")) +
-           (a.failure ? " (failed)" : "") + "\n";
-  out += "- **Total wall clock: " + tenths(in.totalSeconds) + "s** for " +
-         std::to_string(rendered.size()) + " asset" + (rendered.size() == 1 ? "" : "s") + ".\n";
+           (a.renderSeconds ? tenths(*a.renderSeconds) + "s" : std::string("—")) + (a.failure ? " (failed)" : "") +
+           "\n";
+  out += "- **Total wall clock: " + tenths(in.totalSeconds) + "s** for " + std::to_string(rendered.size()) + " asset" +
+         (rendered.size() == 1 ? "" : "s") + ".\n";
   return out;
 }
 

@@ -24,9 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-double secondsSince(Clock::time_point start) {
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 struct Outcome {
   int index = 0;
@@ -103,9 +101,9 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
   };
   report(Progress::Phase::authoring);
   try {
-    const std::string prompt = GraphicsPrompt::authoringPrompt(
-        idea, s.request.brand, s.request.graphicsNotes, s.request.projectName, s.request.canvas,
-        s.fonts, vocabulary, isReference);
+    const std::string prompt =
+        GraphicsPrompt::authoringPrompt(idea, s.request.brand, s.request.graphicsNotes, s.request.projectName,
+                                        s.request.canvas, s.fonts, vocabulary, isReference);
     const std::string composition = sanitize(s.author(idea, prompt));
     const std::string lower = GraphicsText::lower(composition);
     if (lower.find("<html") == std::string::npos && lower.find("<body") == std::string::npos)
@@ -128,8 +126,7 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
     if (!violations.empty()) return fail(ExternalResourceGate::failureReason(violations));
 
     report(Progress::Phase::rendering);
-    const auto notes = s.renderer(deliverable, idea, s.request.canvas,
-                                  s.request.assetsDir / out.asset.fileName);
+    const auto notes = s.renderer(deliverable, idea, s.request.canvas, s.request.assetsDir / out.asset.fileName);
     out.notes.insert(out.notes.end(), notes.begin(), notes.end());
   } catch (const Cancelled&) {
     out.cancelled = true;
@@ -144,10 +141,9 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
 }
 
 // At most `width` at once; a new one starts only when one has finished, positions in order.
-std::vector<Outcome> runBatch(const Shared& s, const std::vector<VisualIdea>& kept,
-                              const std::vector<int>& positions,
-                              const std::optional<ComponentVocabulary>& vocabulary, int width,
-                              bool isReference, std::stop_token stop) {
+std::vector<Outcome> runBatch(const Shared& s, const std::vector<VisualIdea>& kept, const std::vector<int>& positions,
+                              const std::optional<ComponentVocabulary>& vocabulary, int width, bool isReference,
+                              std::stop_token stop) {
   std::mutex mutex;
   std::condition_variable finished;
   std::vector<Outcome> outcomes;
@@ -160,8 +156,7 @@ std::vector<Outcome> runBatch(const Shared& s, const std::vector<VisualIdea>& ke
       const int position = positions[next++];
       ++running;
       workers.emplace_back([&, position] {
-        Outcome o = assetWork(s, kept[static_cast<std::size_t>(position)], position, vocabulary,
-                              isReference);
+        Outcome o = assetWork(s, kept[static_cast<std::size_t>(position)], position, vocabulary, isReference);
         std::lock_guard guard(mutex);
         outcomes.push_back(std::move(o));
         --running;
@@ -187,13 +182,13 @@ Options Options::clamped(int maxAssets, int concurrency) {
 
 std::string Progress::label() const {
   static constexpr const char* phases[] = {"designing", "rendering", "done", "failed"};
-  return "Motion graphics " + std::to_string(index) + " of " + std::to_string(total) + " — " +
-         name + " (" + phases[static_cast<int>(phase)] + ")";
+  return "Motion graphics " + std::to_string(index) + " of " + std::to_string(total) + " — " + name + " (" +
+         phases[static_cast<int>(phase)] + ")";
 }
 
 int Result::rendered() const {
-  return static_cast<int>(std::count_if(assets.begin(), assets.end(),
-                                        [](const GraphicsAsset& a) { return !a.failure; }));
+  return static_cast<int>(
+      std::count_if(assets.begin(), assets.end(), [](const GraphicsAsset& a) { return !a.failure; }));
 }
 int Result::failed() const { return static_cast<int>(assets.size()) - rendered(); }
 
@@ -221,8 +216,7 @@ std::string sanitize(std::string_view reply) {
     text = std::string(GraphicsText::trimSpace(joined));
   }
   if (GraphicsText::lower(text).starts_with("<!doctype") || text.starts_with("<html")) return text;
-  if (const auto at = GraphicsText::findCaseless(text, "<!doctype"); at != std::string::npos)
-    return text.substr(at);
+  if (const auto at = GraphicsText::findCaseless(text, "<!doctype"); at != std::string::npos) return text.substr(at);
   return text;
 }
 
@@ -233,18 +227,16 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
   if (request.ideas.empty()) return result;
 
   std::vector<VisualIdea> ordered = request.ideas;
-  std::stable_sort(ordered.begin(), ordered.end(), [](const VisualIdea& a, const VisualIdea& b) {
-    return a.placementSeconds < b.placementSeconds;
-  });
+  std::stable_sort(ordered.begin(), ordered.end(),
+                   [](const VisualIdea& a, const VisualIdea& b) { return a.placementSeconds < b.placementSeconds; });
   const std::size_t keptCount =
       std::min(ordered.size(), static_cast<std::size_t>(std::max(request.options.maxAssets, 1)));
   const std::vector<VisualIdea> kept(ordered.begin(), ordered.begin() + static_cast<long>(keptCount));
   const std::vector<VisualIdea> unrendered(ordered.begin() + static_cast<long>(keptCount), ordered.end());
   if (keptCount < ordered.size())
-    result.warnings.push_back("Motion graphics: rendered the first " + std::to_string(keptCount) +
-                              " of " + std::to_string(ordered.size()) + " ideas (limit " +
-                              std::to_string(request.options.maxAssets) +
-                              ") — the rest are listed in assets/README.md");
+    result.warnings.push_back(
+        "Motion graphics: rendered the first " + std::to_string(keptCount) + " of " + std::to_string(ordered.size()) +
+        " ideas (limit " + std::to_string(request.options.maxAssets) + ") — the rest are listed in assets/README.md");
 
   std::error_code error;
   fs::create_directories(request.assetsDir, error);
@@ -254,13 +246,10 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
     return result;
   }
 
-  Shared shared{request, author, renderer, progress, static_cast<int>(keptCount),
-                uniqueFileNames(kept), {}, {}};
-  shared.fonts = request.fonts ? *request.fonts
-                               : LocalFonts::plan(request.brand, LocalFonts::installedFontFile);
+  Shared shared{request, author, renderer, progress, static_cast<int>(keptCount), uniqueFileNames(kept), {}, {}};
+  shared.fonts = request.fonts ? *request.fonts : LocalFonts::plan(request.brand, LocalFonts::installedFontFile);
   for (auto& w : LocalFonts::substitutionWarnings(shared.fonts)) result.warnings.push_back(std::move(w));
-  shared.fontFaceStyle =
-      LocalFonts::fontFaceCSS(shared.fonts, LocalFonts::maxEmbeddedBytes, readFileBytes);
+  shared.fontFaceStyle = LocalFonts::fontFaceCSS(shared.fonts, LocalFonts::maxEmbeddedBytes, readFileBytes);
 
   std::map<int, GraphicsAsset> byPosition;
   std::vector<std::string> notes;
@@ -280,8 +269,7 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
     vocabulary = request.vocabulary;
   } else {
     for (GraphicKind kind : {GraphicKind::alphaOverlay, GraphicKind::fullFrame}) {
-      const auto it = std::find_if(kept.begin(), kept.end(),
-                                   [&](const VisualIdea& i) { return i.kind == kind; });
+      const auto it = std::find_if(kept.begin(), kept.end(), [&](const VisualIdea& i) { return i.kind == kind; });
       if (it != kept.end()) references.push_back(static_cast<int>(it - kept.begin()));
     }
     std::sort(references.begin(), references.end());
@@ -315,17 +303,16 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
   result.warnings.insert(result.warnings.end(), notes.begin(), notes.end());
   for (const auto& a : result.assets)
     if (a.failure)
-      result.warnings.push_back("Motion graphic failed — " + a.name + " (" +
-                                VisualIdeas::timecode(a.placementSeconds) + "): " + *a.failure);
+      result.warnings.push_back("Motion graphic failed — " + a.name + " (" + VisualIdeas::timecode(a.placementSeconds) +
+                                "): " + *a.failure);
   result.totalSeconds = secondsSince(start);
   result.vocabulary = vocabulary;
   result.fonts = shared.fonts;
 
   try {
     AtomicFile::write(request.assetsDir / "README.md",
-                      readme({request.projectName, result.assets, unrendered, request.brand,
-                              request.graphicsNotes, request.canvas, saved, vocabulary, inherited,
-                              result.fonts, result.totalSeconds}));
+                      readme({request.projectName, result.assets, unrendered, request.brand, request.graphicsNotes,
+                              request.canvas, saved, vocabulary, inherited, result.fonts, result.totalSeconds}));
   } catch (const AtomicFile::WriteError& e) {
     result.warnings.push_back("Couldn't write assets/README.md: " + e.reason());
   }

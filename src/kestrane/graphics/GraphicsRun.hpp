@@ -41,8 +41,8 @@ struct Progress {
 // The model's reply for one idea: text that should hold one HTML composition.
 using Author = std::function<std::string(const VisualIdea&, const std::string& prompt)>;
 // Writes the movie for one composition at the destination; returns notes for the warnings.
-using Renderer = std::function<std::vector<std::string>(
-    const std::string& html, const VisualIdea&, const GraphicsCanvas&, const std::filesystem::path&)>;
+using Renderer = std::function<std::vector<std::string>(const std::string& html, const VisualIdea&,
+                                                        const GraphicsCanvas&, const std::filesystem::path&)>;
 
 struct Request {
   std::vector<VisualIdea> ideas;

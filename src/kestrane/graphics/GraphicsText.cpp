@@ -17,9 +17,7 @@ namespace kestrane::GraphicsText {
 
 namespace {
 
-bool isLineBreak(char32_t cp) {
-  return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029;
-}
+bool isLineBreak(char32_t cp) { return (cp >= 0x0A && cp <= 0x0D) || cp == 0x85 || cp == 0x2028 || cp == 0x2029; }
 
 struct UTextCloser {
   void operator()(UText* t) const { utext_close(t); }
@@ -91,13 +89,10 @@ std::string_view trimSpace(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-bool startsWith(std::string_view text, std::string_view prefix) {
-  return text.substr(0, prefix.size()) == prefix;
-}
+bool startsWith(std::string_view text, std::string_view prefix) { return text.substr(0, prefix.size()) == prefix; }
 
 std::string lower(std::string_view text) {
-  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
-      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
   u.toLower(icu::Locale::getRoot());
   std::string out;
   u.toUTF8String(out);
@@ -109,16 +104,13 @@ bool isAlphanumeric(char32_t cp) {
   return (mask & (U_GC_L_MASK | U_GC_M_MASK | U_GC_N_MASK)) != 0;
 }
 
-bool isNumeric(char32_t cp) {
-  return (U_GET_GC_MASK(static_cast<UChar32>(cp)) & U_GC_N_MASK) != 0;
-}
+bool isNumeric(char32_t cp) { return (U_GET_GC_MASK(static_cast<UChar32>(cp)) & U_GC_N_MASK) != 0; }
 
 std::vector<std::string_view> graphemes(std::string_view text) {
   std::vector<std::string_view> out;
   if (text.empty()) return out;
   UErrorCode status = U_ZERO_ERROR;
-  std::unique_ptr<icu::BreakIterator> it(
-      icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  std::unique_ptr<icu::BreakIterator> it(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
   UTextPtr ut = openUtf8(text);
   if (U_FAILURE(status) || !ut) {
     out.push_back(text);
@@ -147,8 +139,8 @@ std::size_t findCaseless(std::string_view text, std::string_view needle, std::si
   UErrorCode status = U_ZERO_ERROR;
   UTextPtr pattern = openUtf8(needle);
   if (!pattern) return std::string_view::npos;
-  std::unique_ptr<URegularExpression, RegexCloser> re(uregex_openUText(
-      pattern.get(), UREGEX_CASE_INSENSITIVE | UREGEX_LITERAL, nullptr, &status));
+  std::unique_ptr<URegularExpression, RegexCloser> re(
+      uregex_openUText(pattern.get(), UREGEX_CASE_INSENSITIVE | UREGEX_LITERAL, nullptr, &status));
   UTextPtr subject = openUtf8(text);
   if (U_FAILURE(status) || !subject) return std::string_view::npos;
   uregex_setUText(re.get(), subject.get(), &status);
@@ -179,8 +171,8 @@ std::vector<Match> findAll(std::string_view pattern, std::string_view text, bool
   UErrorCode status = U_ZERO_ERROR;
   UTextPtr pat = openUtf8(pattern);
   if (!pat) return out;
-  std::unique_ptr<URegularExpression, RegexCloser> re(uregex_openUText(
-      pat.get(), caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, nullptr, &status));
+  std::unique_ptr<URegularExpression, RegexCloser> re(
+      uregex_openUText(pat.get(), caseInsensitive ? UREGEX_CASE_INSENSITIVE : 0, nullptr, &status));
   if (U_FAILURE(status)) return out;
   UTextPtr subject = openUtf8(text);
   if (!subject) return out;
@@ -205,8 +197,7 @@ std::vector<Match> findAll(std::string_view pattern, std::string_view text, bool
   return out;
 }
 
-std::vector<std::string> matchTexts(std::string_view pattern, std::string_view text,
-                                    bool caseInsensitive) {
+std::vector<std::string> matchTexts(std::string_view pattern, std::string_view text, bool caseInsensitive) {
   std::vector<std::string> out;
   for (Match& m : findAll(pattern, text, caseInsensitive)) out.push_back(std::move(m.groups[0]));
   return out;

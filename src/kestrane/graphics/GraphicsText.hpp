@@ -46,11 +46,9 @@ struct Match {
 };
 // Every non-overlapping match of an ICU pattern, in order; a pattern that fails to compile
 // matches nothing.
-std::vector<Match> findAll(std::string_view pattern, std::string_view text,
-                           bool caseInsensitive = false);
+std::vector<Match> findAll(std::string_view pattern, std::string_view text, bool caseInsensitive = false);
 // The matched texts only.
-std::vector<std::string> matchTexts(std::string_view pattern, std::string_view text,
-                                    bool caseInsensitive = false);
+std::vector<std::string> matchTexts(std::string_view pattern, std::string_view text, bool caseInsensitive = false);
 
 // A decimal number of the whole text (optional sign, fraction, exponent); nothing for anything
 // else, including values out of range.

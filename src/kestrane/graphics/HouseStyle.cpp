@@ -53,8 +53,7 @@ std::vector<std::string> styleBlocks(std::string_view html) {
 bool loadsSomething(std::string_view chunk) {
   const std::string lowered = GraphicsText::lower(chunk);
   if (lowered.find("@import") != std::string::npos) return true;
-  for (std::size_t at = lowered.find("url("); at != std::string::npos;
-       at = lowered.find("url(", at + 4)) {
+  for (std::size_t at = lowered.find("url("); at != std::string::npos; at = lowered.find("url(", at + 4)) {
     std::string_view arg = GraphicsText::trimSpace(std::string_view(lowered).substr(at + 4));
     if (!arg.empty() && (arg[0] == '"' || arg[0] == '\'')) arg.remove_prefix(1);
     if (!GraphicsText::startsWith(GraphicsText::trimSpace(arg), "data:")) return true;
@@ -120,9 +119,8 @@ std::string resolving(std::string value, const std::map<std::string, std::string
     const std::string_view inner = std::string_view(value).substr(open + 4, close - open - 4);
     std::vector<std::string> parts;
     const std::size_t comma = inner.find(',');
-    for (std::string_view p : {inner.substr(0, comma),
-                               comma == std::string_view::npos ? std::string_view{}
-                                                               : inner.substr(comma + 1)}) {
+    for (std::string_view p :
+         {inner.substr(0, comma), comma == std::string_view::npos ? std::string_view{} : inner.substr(comma + 1)}) {
       const std::string_view t = GraphicsText::trimSpace(p);
       if (!t.empty()) parts.emplace_back(t);
     }
@@ -139,8 +137,7 @@ std::string resolving(std::string value, const std::map<std::string, std::string
   return std::string(GraphicsText::trimSpace(value));
 }
 
-List tokens(std::string_view property, std::string_view css,
-            const std::map<std::string, std::string>& custom) {
+List tokens(std::string_view property, std::string_view css, const std::map<std::string, std::string>& custom) {
   List out;
   for (const std::string& v : values(property, css)) {
     std::string r = resolving(v, custom);
@@ -173,8 +170,7 @@ List colorTokens(std::string_view html) {
   for (auto& m : GraphicsText::findAll(R"(rgba?\([^)]{1,60}\))", html)) {
     pooled.emplace_back(m.begin, std::move(m.groups[0]));
   }
-  std::stable_sort(pooled.begin(), pooled.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(pooled.begin(), pooled.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   List out;
   for (auto& [at, token] : pooled) addOnce(out, std::move(token));
   if (out.size() > 12) out.resize(12);
@@ -184,8 +180,7 @@ List colorTokens(std::string_view html) {
 List quotedValues(std::string_view key, std::string_view html) {
   List out;
   const std::string needle = std::string(key) + ":";
-  for (std::size_t at = html.find(needle); at != std::string_view::npos;
-       at = html.find(needle, at + needle.size())) {
+  for (std::size_t at = html.find(needle); at != std::string_view::npos; at = html.find(needle, at + needle.size())) {
     const std::string_view window = GraphicsText::prefixGraphemes(html.substr(at + needle.size()), 80);
     const std::size_t open = window.find_first_of("\"'");
     if (open == std::string_view::npos) continue;
@@ -200,8 +195,7 @@ List quotedValues(std::string_view key, std::string_view html) {
 List numericValues(std::string_view key, std::string_view html) {
   List out;
   const std::string needle = std::string(key) + ":";
-  for (std::size_t at = html.find(needle); at != std::string_view::npos;
-       at = html.find(needle, at + needle.size())) {
+  for (std::size_t at = html.find(needle); at != std::string_view::npos; at = html.find(needle, at + needle.size())) {
     std::size_t pos = at + needle.size();
     while (pos < html.size() && html[pos] == ' ') ++pos;
     std::string run;
@@ -219,9 +213,8 @@ List numericValues(std::string_view key, std::string_view html) {
 
 List componentClasses(std::string_view html) {
   static constexpr std::string_view roles[] = {
-      "eyebrow", "kicker", "headline", "title", "subtitle", "label", "pill",
-      "badge",   "chip",   "card",     "panel", "rule",     "underline", "accent",
-      "tag",     "counter", "stat",    "bar",   "divider",  "callout"};
+      "eyebrow", "kicker", "headline",  "title",  "subtitle", "label",   "pill", "badge", "chip",    "card",
+      "panel",   "rule",   "underline", "accent", "tag",      "counter", "stat", "bar",   "divider", "callout"};
   List out;
   auto consider = [&](std::string_view name) {
     if (name == "clip") return;
@@ -273,8 +266,8 @@ std::string joinedFirst(const List& list, std::size_t n) {
 }  // namespace
 
 bool isEmpty(const ComponentVocabulary& v) {
-  return v.fontFamilies.empty() && v.typeScale.empty() && v.colors.empty() && v.eases.empty() &&
-         v.components.empty() && v.styleExcerpts.empty();
+  return v.fontFamilies.empty() && v.typeScale.empty() && v.colors.empty() && v.eases.empty() && v.components.empty() &&
+         v.styleExcerpts.empty();
 }
 
 ComponentVocabulary derive(std::string_view html, GraphicKind kind, std::string_view name) {

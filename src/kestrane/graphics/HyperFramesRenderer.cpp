@@ -119,16 +119,14 @@ bool probeIsolation(std::vector<std::string> unshareArguments) {
 std::vector<std::string> isolationArguments(HyperFrames::NetworkIsolation isolation) {
   switch (isolation) {
     case HyperFrames::NetworkIsolation::networkNamespace: return {"--net"};
-    case HyperFrames::NetworkIsolation::userNamespace:
-      return {"--user", "--map-root-user", "--net"};
+    case HyperFrames::NetworkIsolation::userNamespace: return {"--user", "--map-root-user", "--net"};
     case HyperFrames::NetworkIsolation::none: break;
   }
   return {};
 }
 
 ProcessRunner::Result runTool(const HyperFramesSettings& settings, const fs::path& folder,
-                              std::vector<std::string> arguments, double timeout,
-                              std::stop_token stop) {
+                              std::vector<std::string> arguments, double timeout, std::stop_token stop) {
   ProcessRunner::Options options;
   options.executable = settings.npx;
   arguments.insert(arguments.begin(), {"--yes", settings.packageSpec});
@@ -139,9 +137,8 @@ ProcessRunner::Result runTool(const HyperFramesSettings& settings, const fs::pat
     // unshare, then loopback up, then the tool itself: a sh with fixed text and the tool's
     // arguments passed as its own.
     std::vector<std::string> wrapper = isolationArguments(isolation);
-    wrapper.insert(wrapper.end(), {"--", "/bin/sh", "-c",
-                                   "/usr/sbin/ip link set lo up && exec \"$0\" \"$@\"",
-                                   settings.npx.string()});
+    wrapper.insert(wrapper.end(),
+                   {"--", "/bin/sh", "-c", "/usr/sbin/ip link set lo up && exec \"$0\" \"$@\"", settings.npx.string()});
     options.arguments.insert(options.arguments.begin(), wrapper.begin(), wrapper.end());
     options.executable = "/usr/bin/unshare";
   }
@@ -151,8 +148,7 @@ ProcessRunner::Result runTool(const HyperFramesSettings& settings, const fs::pat
   ProcessRunner::Result result = ProcessRunner::run(options, stop);
   if (result.cancelled) throw Cancelled();
   if (result.timedOut)
-    throw RenderError::captureFailed("timed out after " +
-                                     std::to_string(static_cast<long long>(timeout)) + "s");
+    throw RenderError::captureFailed("timed out after " + std::to_string(static_cast<long long>(timeout)) + "s");
   return result;
 }
 
@@ -177,8 +173,7 @@ fs::path HyperFramesRenderer::claimFolder(const VisualIdea& idea) const {
 }
 
 std::vector<std::string> HyperFramesRenderer::render(const std::string& html, const VisualIdea& idea,
-                                                     const GraphicsCanvas& canvas,
-                                                     const fs::path& destination,
+                                                     const GraphicsCanvas& canvas, const fs::path& destination,
                                                      std::stop_token stop) const {
   const fs::path folder = claimFolder(idea);
   std::error_code ignored;
@@ -200,8 +195,7 @@ std::vector<std::string> HyperFramesRenderer::render(const std::string& html, co
 
   const auto [wanted, times] = HyperFrames::frameTimes(idea.durationSeconds, canvas.fps);
   const fs::path frames = fs::absolute(folder / "frames");
-  const auto capture = runTool(settings_, folder,
-                               {"snapshot", ".", "--at", times, "--no-end", "-o", frames.string()},
+  const auto capture = runTool(settings_, folder, {"snapshot", ".", "--at", times, "--no-end", "-o", frames.string()},
                                settings_.captureTimeout, stop);
   if (!capture.succeeded())
     throw RenderError::captureFailed(
@@ -213,12 +207,11 @@ std::vector<std::string> HyperFramesRenderer::render(const std::string& html, co
     char shortBy[32];
     std::snprintf(shortBy, sizeof shortBy, "%.2f",
                   static_cast<double>(wanted - static_cast<int>(files.size())) / canvas.fps);
-    notes.push_back(idea.name + ": captured " + std::to_string(files.size()) + " of " +
-                    std::to_string(wanted) + " frames — the piece is short by " + shortBy + "s");
+    notes.push_back(idea.name + ": captured " + std::to_string(files.size()) + " of " + std::to_string(wanted) +
+                    " frames — the piece is short by " + shortBy + "s");
   }
   FrameSequenceEncoder::encode(
-      files, {destination, canvas.fps, canvas.width, canvas.height, idea.kind == GraphicKind::alphaOverlay},
-      stop);
+      files, {destination, canvas.fps, canvas.width, canvas.height, idea.kind == GraphicKind::alphaOverlay}, stop);
   return notes;
 }
 
@@ -228,8 +221,7 @@ namespace HyperFrames {
 // inside a user namespace of its own, which Debian allows unprivileged users.
 NetworkIsolation networkIsolation() {
   static const NetworkIsolation found = [] {
-    if (!isExecutable("/usr/bin/unshare") || !isExecutable("/usr/sbin/ip"))
-      return NetworkIsolation::none;
+    if (!isExecutable("/usr/bin/unshare") || !isExecutable("/usr/sbin/ip")) return NetworkIsolation::none;
     if (probeIsolation({"--net"})) return NetworkIsolation::networkNamespace;
     if (probeIsolation({"--user", "--map-root-user", "--net"})) return NetworkIsolation::userNamespace;
     return NetworkIsolation::none;
@@ -292,8 +284,7 @@ std::vector<fs::path> orderedFrames(const fs::path& folder) {
     if (digits == at + 6 || digits - at - 6 > 18) continue;
     found.emplace_back(std::stoll(name.substr(at + 6, digits - at - 6)), it->path());
   }
-  std::stable_sort(found.begin(), found.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<fs::path> out;
   for (auto& f : found) out.push_back(std::move(f.second));
   return out;
@@ -315,8 +306,7 @@ std::string checkSummary(std::string_view output) {
   }
   if (findings.empty()) return "the validator reported findings (no detail printed)";
   std::string summary;
-  for (std::size_t i = 0; i < findings.size() && i < 4; ++i)
-    summary += (i > 0 ? "; " : "") + findings[i];
+  for (std::size_t i = 0; i < findings.size() && i < 4; ++i) summary += (i > 0 ? "; " : "") + findings[i];
   return summary.substr(0, 300);
 }
 
@@ -341,9 +331,15 @@ bool passesToTool(std::string_view name) {
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   for (std::string_view secret : {"KEY", "TOKEN", "SECRET", "PASSWORD", "PASSWD", "AUTH", "CREDENTIAL"})
     if (upper.find(secret) != std::string::npos) return false;
-  static constexpr std::array<std::string_view, 9> exact{
-      "HOME", "TMPDIR", "LANG", "LANGUAGE", "TZ", "DISPLAY", "WAYLAND_DISPLAY", "XDG_RUNTIME_DIR",
-      "PRODUCER_HEADLESS_SHELL_PATH"};
+  static constexpr std::array<std::string_view, 9> exact{"HOME",
+                                                         "TMPDIR",
+                                                         "LANG",
+                                                         "LANGUAGE",
+                                                         "TZ",
+                                                         "DISPLAY",
+                                                         "WAYLAND_DISPLAY",
+                                                         "XDG_RUNTIME_DIR",
+                                                         "PRODUCER_HEADLESS_SHELL_PATH"};
   for (std::string_view allowed : exact)
     if (name == allowed) return true;
   for (std::string_view prefix : {"LC_", "HYPERFRAMES_", "PUPPETEER_", "npm_config_", "NPM_CONFIG_"})

@@ -23,9 +23,7 @@ namespace kestrane {
 class RenderError : public UserFacingError {
  public:
   using UserFacingError::UserFacingError;
-  static RenderError captureFailed(const std::string& detail) {
-    return RenderError("frame capture failed: " + detail);
-  }
+  static RenderError captureFailed(const std::string& detail) { return RenderError("frame capture failed: " + detail); }
 };
 
 struct HyperFramesSettings {
@@ -35,7 +33,7 @@ struct HyperFramesSettings {
   double captureTimeout = 900;  // seconds
   double checkTimeout = 180;
   std::optional<std::filesystem::path> gsapScript;  // the local copy of the contract's GSAP
-  bool isolateNetwork = true;  // a network namespace with only loopback, when one can be made
+  bool isolateNetwork = true;                       // a network namespace with only loopback, when one can be made
 };
 
 class HyperFramesRenderer {
@@ -44,10 +42,8 @@ class HyperFramesRenderer {
 
   // Writes the movie at `destination` (container by the idea's kind) and returns the notes:
   // the validation note, then the short-capture note, each only when it arises.
-  std::vector<std::string> render(const std::string& html, const VisualIdea& idea,
-                                  const GraphicsCanvas& canvas,
-                                  const std::filesystem::path& destination,
-                                  std::stop_token stop = {}) const;
+  std::vector<std::string> render(const std::string& html, const VisualIdea& idea, const GraphicsCanvas& canvas,
+                                  const std::filesystem::path& destination, std::stop_token stop = {}) const;
 
   const HyperFramesSettings& settings() const { return settings_; }
 
@@ -83,8 +79,7 @@ std::string checkSummary(std::string_view output);
 std::string firstMeaningfulLine(std::string_view output);
 // `parent` ("NAME=value" entries) as the toolchain sees it: only an allow-list passes, plus
 // the offline and telemetry switches.
-std::vector<std::string> childEnvironment(const std::vector<std::string>& parent,
-                                          const std::filesystem::path& npx);
+std::vector<std::string> childEnvironment(const std::vector<std::string>& parent, const std::filesystem::path& npx);
 // The render's copy of a composition: the contract's GSAP address becomes the local file.
 std::string workCopy(std::string_view html, bool localGSAP);
 

@@ -16,10 +16,9 @@ std::string secondsText(double s) { return GraphicsText::fixed(s, 1) + "s"; }
 
 std::string timingBullet(const VisualIdea& idea) {
   if (!idea.isMeasured()) {
-    const std::string reason =
-        idea.anchorText.empty()
-            ? std::string("no anchor line was written for this entry")
-            : "the anchor line \"" + idea.anchorText + "\" wasn't found in the cut transcript";
+    const std::string reason = idea.anchorText.empty()
+                                   ? std::string("no anchor line was written for this entry")
+                                   : "the anchor line \"" + idea.anchorText + "\" wasn't found in the cut transcript";
     return "- **Timing:** NOT MEASURED — " + reason + ", so this keeps the estimated " +
            timecode(idea.estimatedPlacementSeconds) + " and " + secondsText(idea.durationSeconds) +
            ". Place it by eye; the rendered file's name starts with `~` for the same reason.";
@@ -35,12 +34,11 @@ std::string timingBullet(const VisualIdea& idea) {
   std::string drift;
   const double off = std::fabs(idea.placementSeconds - idea.estimatedPlacementSeconds);
   if (off >= 0.5) {
-    drift = " The first draft of this doc guessed " + timecode(idea.estimatedPlacementSeconds) +
-            " — " + secondsText(off) + " " +
-            (idea.placementSeconds > idea.estimatedPlacementSeconds ? "early" : "late") + ".";
+    drift = " The first draft of this doc guessed " + timecode(idea.estimatedPlacementSeconds) + " — " +
+            secondsText(off) + " " + (idea.placementSeconds > idea.estimatedPlacementSeconds ? "early" : "late") + ".";
   }
-  return "- **Timing:** measured from the anchor — in at **" + preciseTimecode(idea.placementSeconds) +
-         "**, runs **" + secondsText(idea.durationSeconds) + "**" + breakdown + "." + drift;
+  return "- **Timing:** measured from the anchor — in at **" + preciseTimecode(idea.placementSeconds) + "**, runs **" +
+         secondsText(idea.durationSeconds) + "**" + breakdown + "." + drift;
 }
 
 std::string annotate(std::string_view markdown, const std::vector<VisualIdea>& ideas) {
@@ -65,16 +63,15 @@ std::string annotate(std::string_view markdown, const std::vector<VisualIdea>& i
       }
       // Ideas carry their names without control characters; compare the same way.
       const std::string clean(GraphicsText::trimBlanks(GraphicsText::withoutControls(name)));
-      auto found = std::find_if(pool.begin(), pool.end(),
-                                [&](const VisualIdea* idea) { return idea->name == clean; });
+      auto found = std::find_if(pool.begin(), pool.end(), [&](const VisualIdea* idea) { return idea->name == clean; });
       if (clean.empty() || found == pool.end()) {
         out.emplace_back(line);
         continue;
       }
       const VisualIdea& idea = **found;
       pool.erase(found);
-      out.push_back("## [" + std::string(idea.isMeasured() ? "" : "~") +
-                    preciseTimecode(idea.placementSeconds) + "] " + idea.name);
+      out.push_back("## [" + std::string(idea.isMeasured() ? "" : "~") + preciseTimecode(idea.placementSeconds) + "] " +
+                    idea.name);
       pending = timingBullet(idea);
     } else if (GraphicsText::startsWith(t, "- **Timing:**")) {
       continue;

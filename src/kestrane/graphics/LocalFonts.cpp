@@ -18,10 +18,9 @@ constexpr std::string_view kGenericSans = "sans-serif";
 
 bool isRoleWord(std::string_view word) {
   static const std::set<std::string, std::less<>> roles{
-      "display", "headline", "headlines", "heading", "headings", "title",    "titles",
-      "body",    "text",     "copy",      "ui",      "caption",  "captions", "subhead",
-      "subheads", "accent",  "for",       "and",     "regular",  "bold",     "black",
-      "medium",  "light",    "semibold",  "font",    "fonts"};
+      "display", "headline", "headlines", "heading",  "headings", "title",    "titles", "body", "text",
+      "copy",    "ui",       "caption",   "captions", "subhead",  "subheads", "accent", "for",  "and",
+      "regular", "bold",     "black",     "medium",   "light",    "semibold", "font",   "fonts"};
   return roles.contains(GraphicsText::lower(word));
 }
 
@@ -72,14 +71,12 @@ std::vector<std::string> pieces(std::string_view text) {
 }
 
 std::string base64(std::string_view bytes) {
-  static constexpr char table[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char table[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   std::size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3) {
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (static_cast<unsigned char>(bytes[i + 1]) << 8) |
+    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) | (static_cast<unsigned char>(bytes[i + 1]) << 8) |
                        static_cast<unsigned char>(bytes[i + 2]);
     out += table[v >> 18];
     out += table[(v >> 12) & 63];
@@ -88,8 +85,8 @@ std::string base64(std::string_view bytes) {
   }
   if (i < bytes.size()) {
     const bool two = i + 1 < bytes.size();
-    const unsigned v = (static_cast<unsigned char>(bytes[i]) << 16) |
-                       (two ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0);
+    const unsigned v =
+        (static_cast<unsigned char>(bytes[i]) << 16) | (two ? static_cast<unsigned char>(bytes[i + 1]) << 8 : 0);
     out += table[v >> 18];
     out += table[(v >> 12) & 63];
     out += two ? table[(v >> 6) & 63] : '=';
@@ -226,16 +223,15 @@ std::vector<std::string> substitutionWarnings(const std::vector<ResolvedFont>& f
   for (const ResolvedFont& f : fonts) {
     if (f.installed) continue;
     out.push_back("Motion graphics fonts: \"" + f.requested +
-                  "\" isn't installed on this computer, so the graphics use \"" + f.family +
-                  "\" instead. Install " + f.requested +
+                  "\" isn't installed on this computer, so the graphics use \"" + f.family + "\" instead. Install " +
+                  f.requested +
                   " (or add it to the brand) if the typeface matters — nothing is fetched from "
                   "the web.");
   }
   return out;
 }
 
-std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxBytes,
-                        const ReadFile& read) {
+std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxBytes, const ReadFile& read) {
   std::vector<std::string> rules;
   std::set<std::string> considered;
   for (const ResolvedFont& f : fonts) {
@@ -249,9 +245,8 @@ std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxB
     else continue;
     const auto bytes = read(*f.fileURL);
     if (!bytes || bytes->empty() || bytes->size() > maxBytes) continue;
-    rules.push_back("@font-face { font-family: \"" + f.family + "\"; src: url(data:font/" + format +
-                    ";base64," + base64(*bytes) + ") format(\"" + format +
-                    "\"); font-display: block; }");
+    rules.push_back("@font-face { font-family: \"" + f.family + "\"; src: url(data:font/" + format + ";base64," +
+                    base64(*bytes) + ") format(\"" + format + "\"); font-display: block; }");
   }
   std::string out;
   for (const std::string& r : rules) out += (out.empty() ? "" : "\n") + r;
@@ -262,12 +257,10 @@ std::string embedding(std::string_view css, std::string_view html) {
   if (css.empty()) return std::string(html);
   const std::string block = "<style>\n" + std::string(css) + "\n</style>";
   std::string doc(html);
-  if (const std::size_t head = GraphicsText::findCaseless(doc, "<head>");
-      head != std::string::npos) {
+  if (const std::size_t head = GraphicsText::findCaseless(doc, "<head>"); head != std::string::npos) {
     return doc.replace(head, 6, "<head>\n" + block);
   }
-  if (const std::size_t open = GraphicsText::findCaseless(doc, "<html");
-      open != std::string::npos) {
+  if (const std::size_t open = GraphicsText::findCaseless(doc, "<html"); open != std::string::npos) {
     if (const std::size_t gt = doc.find('>', open); gt != std::string::npos) {
       return doc.replace(gt, 1, ">\n<head>" + block + "</head>");
     }

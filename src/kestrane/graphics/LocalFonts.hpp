@@ -58,8 +58,7 @@ std::string promptSection(const std::vector<ResolvedFont>& fonts);
 std::vector<std::string> substitutionWarnings(const std::vector<ResolvedFont>& fonts);
 // One @font-face rule per family with a usable file of at most maxBytes, base64 data URIs;
 // `read` is readFileBytes outside tests.
-std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxBytes,
-                        const ReadFile& read);
+std::string fontFaceCSS(const std::vector<ResolvedFont>& fonts, std::size_t maxBytes, const ReadFile& read);
 // The CSS placed as a <style> block at the start of the document's head.
 std::string embedding(std::string_view css, std::string_view html);
 

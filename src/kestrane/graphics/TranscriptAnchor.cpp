@@ -48,12 +48,11 @@ std::string shownQuote(std::string_view anchor) {
 }  // namespace
 
 int Resolution::anchored() const {
-  return static_cast<int>(std::count_if(ideas.begin(), ideas.end(),
-                                        [](const VisualIdea& i) { return i.isMeasured(); }));
+  return static_cast<int>(
+      std::count_if(ideas.begin(), ideas.end(), [](const VisualIdea& i) { return i.isMeasured(); }));
 }
 
-std::vector<std::size_t> exactOccurrences(const std::vector<std::string>& needle,
-                                          const std::vector<std::string>& hay) {
+std::vector<std::size_t> exactOccurrences(const std::vector<std::string>& needle, const std::vector<std::string>& hay) {
   std::vector<std::size_t> out;
   if (needle.empty() || hay.size() < needle.size()) return out;
   for (std::size_t i = 0; i + needle.size() <= hay.size(); ++i) {
@@ -80,8 +79,7 @@ std::optional<Match> locate(std::string_view anchor, const Words& words) {
     last = found[0] + 1;
   } else {
     const TextAlign::LocalAlignment a = TextAlign::localAlign(needle, flat.tokens, -1.0);
-    if (a.bRange.count() <= 0 || a.score < 0.6 ||
-        a.matchCount < 0.6 * static_cast<double>(needle.size())) {
+    if (a.bRange.count() <= 0 || a.score < 0.6 || a.matchCount < 0.6 * static_cast<double>(needle.size())) {
       return std::nullopt;
     }
     first = static_cast<std::size_t>(a.bRange.lowerBound);
@@ -142,8 +140,7 @@ Resolution resolve(std::vector<VisualIdea> ideas, const Words& words, double cut
     if (!match) {
       idea.placementSource = PlacementSource::estimated;
       idea.anchorIssue = diagnosis(idea.anchorText, words);
-      failures.push_back(where + ": anchor \"" + shownQuote(idea.anchorText) + "\" — " +
-                         *idea.anchorIssue);
+      failures.push_back(where + ": anchor \"" + shownQuote(idea.anchorText) + "\" — " + *idea.anchorIssue);
       continue;
     }
     const double spoken = std::max(0.0, match->end - match->start);
@@ -164,26 +161,25 @@ Resolution resolve(std::vector<VisualIdea> ideas, const Words& words, double cut
     idea.matchedText = match->text;
     idea.placementSource = PlacementSource::anchored;
     idea.anchorIssue.reset();
-    largestDrift = std::max(largestDrift,
-                            std::fabs(idea.placementSeconds - idea.estimatedPlacementSeconds));
+    largestDrift = std::max(largestDrift, std::fabs(idea.placementSeconds - idea.estimatedPlacementSeconds));
   }
 
   const std::size_t n = ideas.size();
   r.ideas = std::move(ideas);
   if (!failures.empty()) {
-    r.warnings.push_back(fmt::format(
-        "Motion graphics timing: {} of {} visual{} could not be anchored to the cut — {}. They keep "
-        "the ideas doc's estimated timecode, and their file names start with `~` so the guess is "
-        "never mistaken for a measurement.",
-        failures.size(), n, failures.size() == 1 ? "" : "s", fmt::join(failures, "; ")));
+    r.warnings.push_back(
+        fmt::format("Motion graphics timing: {} of {} visual{} could not be anchored to the cut — {}. They keep "
+                    "the ideas doc's estimated timecode, and their file names start with `~` so the guess is "
+                    "never mistaken for a measurement.",
+                    failures.size(), n, failures.size() == 1 ? "" : "s", fmt::join(failures, "; ")));
   }
   const int anchored = r.anchored();
   if (anchored > 0 && largestDrift >= 1.0) {
-    r.warnings.push_back(fmt::format(
-        "Motion graphics timing: {} of {} visuals were re-timed from the transcript — the ideas "
-        "doc's estimates were off by up to {:.1f}s. File names and assets/README.md carry the "
-        "measured times.",
-        anchored, n, largestDrift));
+    r.warnings.push_back(
+        fmt::format("Motion graphics timing: {} of {} visuals were re-timed from the transcript — the ideas "
+                    "doc's estimates were off by up to {:.1f}s. File names and assets/README.md carry the "
+                    "measured times.",
+                    anchored, n, largestDrift));
   }
   return r;
 }

@@ -35,8 +35,7 @@ struct Resolution {
 std::optional<Match> locate(std::string_view anchor, const Words& words);
 // Why locate found nothing, for the editor.
 std::string diagnosis(std::string_view anchor, const Words& words);
-std::vector<std::size_t> exactOccurrences(const std::vector<std::string>& needle,
-                                          const std::vector<std::string>& hay);
+std::vector<std::size_t> exactOccurrences(const std::vector<std::string>& needle, const std::vector<std::string>& hay);
 // Each idea re-timed from its anchor (lead-in before, hold after, 1.5 s to 30 s, within the cut
 // when its length is known), or kept at its estimate with the reason; plus the job warnings.
 Resolution resolve(std::vector<VisualIdea> ideas, const Words& words, double cutDuration);

@@ -221,8 +221,7 @@ GraphicKind kind(std::string_view type, std::string_view prompt, std::string_vie
 double duration(std::string_view prompt) {
   const std::string text = GraphicsText::lower(prompt);
   double found = 5.0;
-  for (std::size_t at = text.find("second"); at != std::string::npos;
-       at = text.find("second", at + 1)) {
+  for (std::size_t at = text.find("second"); at != std::string::npos; at = text.find("second", at + 1)) {
     if (at == 0 || (text[at - 1] != ' ' && text[at - 1] != '-')) continue;
     std::size_t start = at - 1;
     while (start > 0 && isAsciiDigitOrDot(text[start - 1])) --start;
@@ -238,14 +237,11 @@ double duration(std::string_view prompt) {
 }  // namespace VisualIdeas
 
 std::string VisualIdea::timecode() const { return VisualIdeas::timecode(placementSeconds); }
-std::string VisualIdea::preciseTimecode() const {
-  return VisualIdeas::preciseTimecode(placementSeconds);
-}
+std::string VisualIdea::preciseTimecode() const { return VisualIdeas::preciseTimecode(placementSeconds); }
 
 std::string VisualIdea::fileName() const {
-  return "@" + std::string(isMeasured() ? "" : "~") +
-         VisualIdeas::preciseTimecodeSlug(placementSeconds) + " " + VisualIdeas::slug(name) + " (" +
-         std::string(GraphicsChoices::fileTag(kind)) + ")." +
+  return "@" + std::string(isMeasured() ? "" : "~") + VisualIdeas::preciseTimecodeSlug(placementSeconds) + " " +
+         VisualIdeas::slug(name) + " (" + std::string(GraphicsChoices::fileTag(kind)) + ")." +
          std::string(GraphicsChoices::fileExtension(kind));
 }
 

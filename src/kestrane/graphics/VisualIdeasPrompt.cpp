@@ -79,20 +79,20 @@ std::string build(std::string_view projectName, std::string_view transcriptMarkd
   if (notes) {
     const std::string_view t = GraphicsText::trimSpace(*notes);
     if (!t.empty()) {
-      notesParagraph = "\nOWNER NOTES about this project (honor these when choosing moments and "
-                       "styles of visual):\n" +
-                       std::string(t) + "\n";
+      notesParagraph =
+          "\nOWNER NOTES about this project (honor these when choosing moments and "
+          "styles of visual):\n" +
+          std::string(t) + "\n";
     }
   }
   const int low = std::max(targetCount, 3);
   const std::string range = std::to_string(low) + "-" + std::to_string(low + 3);
-  const std::string_view spread =
-      targetCount < 5 ? "spread across the video so the opening and the payoff are both covered"
-                      : "spread evenly across the whole video, not clustered at the front";
-  const std::string_view typeHint =
-      format == GraphicsFormat::overlays
-          ? "your own few words for what this is (it composites over the footage)"
-          : "your own few words for what this is";
+  const std::string_view spread = targetCount < 5
+                                      ? "spread across the video so the opening and the payoff are both covered"
+                                      : "spread evenly across the whole video, not clustered at the front";
+  const std::string_view typeHint = format == GraphicsFormat::overlays
+                                        ? "your own few words for what this is (it composites over the footage)"
+                                        : "your own few words for what this is";
   const std::string name(projectName);
 
   std::string p =
@@ -100,8 +100,8 @@ std::string build(std::string_view projectName, std::string_view transcriptMarkd
       "FIRST CUT of \"" +
       name + "\" (talking-head video, timecodes are final-timeline positions).\n";
   p += notesParagraph;
-  p += "\nProduce a markdown document titled \"Visual Opportunities — " + name + "\" listing " +
-       range + " moments where a visual would tell the story better — " + std::string(spread);
+  p += "\nProduce a markdown document titled \"Visual Opportunities — " + name + "\" listing " + range +
+       " moments where a visual would tell the story better — " + std::string(spread);
   p += kBrief;
   p += typeHint;
   p += kFields;

@@ -13,9 +13,8 @@ namespace {
 bool isPrivateV4(std::uint32_t ip) {
   const std::uint32_t a = ip >> 24;
   const std::uint32_t b = (ip >> 16) & 0xFF;
-  return a == 0 || a == 10 || a == 127 || (a == 169 && b == 254) ||
-         (a == 172 && b >= 16 && b < 32) || (a == 192 && b == 168) ||
-         (a == 100 && b >= 64 && b < 128) || a >= 224;
+  return a == 0 || a == 10 || a == 127 || (a == 169 && b == 254) || (a == 172 && b >= 16 && b < 32) ||
+         (a == 192 && b == 168) || (a == 100 && b >= 64 && b < 128) || a >= 224;
 }
 
 }  // namespace
@@ -45,8 +44,8 @@ bool isPrivateAddress(const sockaddr* a) {
       return isPrivateV4(ntohl(v4));
     }
     const std::uint8_t first = ip6.s6_addr[0];
-    return IN6_IS_ADDR_LOOPBACK(&ip6) || IN6_IS_ADDR_UNSPECIFIED(&ip6) ||
-           IN6_IS_ADDR_LINKLOCAL(&ip6) || IN6_IS_ADDR_MULTICAST(&ip6) || (first & 0xFE) == 0xFC;
+    return IN6_IS_ADDR_LOOPBACK(&ip6) || IN6_IS_ADDR_UNSPECIFIED(&ip6) || IN6_IS_ADDR_LINKLOCAL(&ip6) ||
+           IN6_IS_ADDR_MULTICAST(&ip6) || (first & 0xFE) == 0xFC;
   }
   return true;  // anything that is not IP is not a web server
 }

@@ -85,8 +85,7 @@ int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 curl_socket_t onOpenSocket(void* user, curlsocktype, curl_sockaddr* address) {
   const auto& policy = *static_cast<const Policy*>(user);
   const sockaddr* a = &address->addr;
-  if (policy.refusePrivateAddresses && isPrivateAddress(a) &&
-      !(policy.allowLoopback && isLoopbackAddress(a))) {
+  if (policy.refusePrivateAddresses && isPrivateAddress(a) && !(policy.allowLoopback && isLoopbackAddress(a))) {
     return CURL_SOCKET_BAD;
   }
   return socket(address->family, address->socktype, address->protocol);
@@ -157,12 +156,10 @@ Outcome perform(const Exchange& exchange, std::stop_token stop) {
   }
   if (exchange.body) {
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, exchange.body->data());
-    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE,
-                     static_cast<curl_off_t>(exchange.body->size()));
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(exchange.body->size()));
   }
   if (headers) curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-  if (!exchange.userAgent.empty())
-    curl_easy_setopt(h, CURLOPT_USERAGENT, exchange.userAgent.c_str());
+  if (!exchange.userAgent.empty()) curl_easy_setopt(h, CURLOPT_USERAGENT, exchange.userAgent.c_str());
   if (exchange.acceptEncodings) curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &running);

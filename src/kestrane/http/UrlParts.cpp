@@ -11,8 +11,8 @@ std::optional<std::string> urlPart(std::string_view url, UrlPart part, const Url
   std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), curl_url_cleanup);
   if (!handle) return std::nullopt;
   const unsigned flags = reading.lenient ? CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE : 0;
-  if (reading.base && curl_url_set(handle.get(), CURLUPART_URL, std::string(*reading.base).c_str(),
-                                   flags) != CURLUE_OK) {
+  if (reading.base &&
+      curl_url_set(handle.get(), CURLUPART_URL, std::string(*reading.base).c_str(), flags) != CURLUE_OK) {
     return std::nullopt;
   }
   if (curl_url_set(handle.get(), CURLUPART_URL, std::string(url).c_str(), flags) != CURLUE_OK) {

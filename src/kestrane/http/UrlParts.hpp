@@ -17,8 +17,7 @@ struct UrlReading {
 };
 
 // Nothing when the text is no URL or has no such part.
-std::optional<std::string> urlPart(std::string_view url, UrlPart part,
-                                   const UrlReading& reading = {});
+std::optional<std::string> urlPart(std::string_view url, UrlPart part, const UrlReading& reading = {});
 
 std::string lowerAscii(std::string text);
 

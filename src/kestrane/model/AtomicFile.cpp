@@ -12,9 +12,7 @@ namespace kestrane::AtomicFile {
 
 namespace {
 
-[[noreturn]] void fail(const std::filesystem::path& path, int error) {
-  throw WriteError(path, std::strerror(error));
-}
+[[noreturn]] void fail(const std::filesystem::path& path, int error) { throw WriteError(path, std::strerror(error)); }
 
 }  // namespace
 

@@ -13,8 +13,7 @@ namespace kestrane::AtomicFile {
 class WriteError : public UserFacingError {
  public:
   WriteError(const std::filesystem::path& path, std::string reason)
-      : UserFacingError("Couldn't write " + path.string() + " — " + reason),
-        reason_(std::move(reason)) {}
+      : UserFacingError("Couldn't write " + path.string() + " — " + reason), reason_(std::move(reason)) {}
 
   const std::string& reason() const { return reason_; }
 

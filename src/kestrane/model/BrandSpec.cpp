@@ -72,8 +72,7 @@ bool BrandSpec::isEmpty() const {
   return trimmed(name).empty();
 }
 
-std::string BrandSpec::markdown(const std::string& projectName,
-                                const std::optional<std::string>& graphicsNotes) const {
+std::string BrandSpec::markdown(const std::string& projectName, const std::optional<std::string>& graphicsNotes) const {
   std::string doc;
   auto line = [&doc](std::string_view text) {
     doc += text;

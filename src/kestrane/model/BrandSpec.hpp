@@ -24,8 +24,7 @@ struct BrandSpec {
   // True when the brand says nothing: all texts blank (the vocabulary plays no part).
   bool isEmpty() const;
   // The "brand-spec.md" document.
-  std::string markdown(const std::string& projectName,
-                       const std::optional<std::string>& graphicsNotes) const;
+  std::string markdown(const std::string& projectName, const std::optional<std::string>& graphicsNotes) const;
 
   friend bool operator==(const BrandSpec&, const BrandSpec&) = default;
 };

@@ -42,8 +42,7 @@ inline thread_local const std::stop_token* currentStop = nullptr;
 // they read the token of whatever job runs them instead of taking one.
 class StopScope {
  public:
-  explicit StopScope(std::stop_token stop)
-      : stop_(std::move(stop)), previous_(detail::currentStop) {
+  explicit StopScope(std::stop_token stop) : stop_(std::move(stop)), previous_(detail::currentStop) {
     detail::currentStop = &stop_;
   }
   ~StopScope() { detail::currentStop = previous_; }

@@ -27,8 +27,8 @@ struct CutFinding {
 
 template <>
 struct EnumText<CutFinding::Kind> {
-  static constexpr std::array<std::string_view, 5> texts{
-      "sourceContinuity", "spliceLevel", "spliceBreath", "pacingWhiplash", "framingJump"};
+  static constexpr std::array<std::string_view, 5> texts{"sourceContinuity", "spliceLevel", "spliceBreath",
+                                                         "pacingWhiplash", "framingJump"};
 };
 
 }  // namespace kestrane

@@ -14,8 +14,7 @@ enum class GraphicKind { alphaOverlay, fullFrame };
 
 template <>
 struct EnumText<GraphicsDensity> {
-  static constexpr std::array<std::string_view, 4> texts{"sparse", "moderate", "heavy",
-                                                         "fullyAnimated"};
+  static constexpr std::array<std::string_view, 4> texts{"sparse", "moderate", "heavy", "fullyAnimated"};
 };
 template <>
 struct EnumText<GraphicsFormat> {

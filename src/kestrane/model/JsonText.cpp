@@ -16,14 +16,38 @@ void writeString(std::string& out, const std::string& s) {
   for (std::size_t i = 0; i < s.size();) {
     const unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
-      case '"': out += "\\\""; ++i; continue;
-      case '\\': out += "\\\\"; ++i; continue;
-      case '/': out += "\\/"; ++i; continue;
-      case '\n': out += "\\n"; ++i; continue;
-      case '\r': out += "\\r"; ++i; continue;
-      case '\t': out += "\\t"; ++i; continue;
-      case '\b': out += "\\b"; ++i; continue;
-      case '\f': out += "\\f"; ++i; continue;
+      case '"':
+        out += "\\\"";
+        ++i;
+        continue;
+      case '\\':
+        out += "\\\\";
+        ++i;
+        continue;
+      case '/':
+        out += "\\/";
+        ++i;
+        continue;
+      case '\n':
+        out += "\\n";
+        ++i;
+        continue;
+      case '\r':
+        out += "\\r";
+        ++i;
+        continue;
+      case '\t':
+        out += "\\t";
+        ++i;
+        continue;
+      case '\b':
+        out += "\\b";
+        ++i;
+        continue;
+      case '\f':
+        out += "\\f";
+        ++i;
+        continue;
       default: break;
     }
     if (c < 0x20) {
@@ -48,7 +72,10 @@ void write(std::string& out, const nlohmann::json& v, int depth) {
   const std::string inner(static_cast<std::size_t>(depth + 1) * 2, ' ');
   switch (v.type()) {
     case nlohmann::json::value_t::object: {
-      if (v.empty()) { out += "{}"; return; }
+      if (v.empty()) {
+        out += "{}";
+        return;
+      }
       out += "{\n";
       bool first = true;
       for (const auto& [key, value] : v.items()) {  // std::map: keys already in byte order
@@ -63,7 +90,10 @@ void write(std::string& out, const nlohmann::json& v, int depth) {
       return;
     }
     case nlohmann::json::value_t::array: {
-      if (v.empty()) { out += "[]"; return; }
+      if (v.empty()) {
+        out += "[]";
+        return;
+      }
       out += "[\n";
       for (std::size_t i = 0; i < v.size(); ++i) {
         if (i > 0) out += ",\n";

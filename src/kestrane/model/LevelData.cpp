@@ -33,9 +33,7 @@ LevelData LevelData::fromLevels(double hopDuration, const std::vector<float>& le
   std::string out;
   out.reserve((levelsDBFS.size() + 2) / 3 * 4);
   const std::size_t n = levelsDBFS.size();
-  auto byteAt = [&](std::size_t i) {
-    return static_cast<std::uint8_t>(levelByte(levelsDBFS[i]));
-  };
+  auto byteAt = [&](std::size_t i) { return static_cast<std::uint8_t>(levelByte(levelsDBFS[i])); };
   for (std::size_t i = 0; i < n; i += 3) {
     const std::uint32_t b0 = byteAt(i);
     const std::uint32_t b1 = i + 1 < n ? byteAt(i + 1) : 0;

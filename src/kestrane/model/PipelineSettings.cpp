@@ -15,8 +15,7 @@ double minSilenceDuration(CutTightness tightness) {
 }
 
 std::string_view label(Thoroughness thoroughness) {
-  static constexpr std::array<std::string_view, 4> labels{"Silences only", "Fast", "Balanced",
-                                                          "Meticulous"};
+  static constexpr std::array<std::string_view, 4> labels{"Silences only", "Fast", "Balanced", "Meticulous"};
   return labels[static_cast<std::size_t>(thoroughness)];
 }
 
@@ -51,13 +50,12 @@ std::vector<Thoroughness> selectableThoroughness() {
 }
 
 std::string_view label(ExportTarget target) {
-  static constexpr std::array<std::string_view, 3> labels{"Final Cut Pro", "DaVinci Resolve",
-                                                          "Adobe Premiere"};
+  static constexpr std::array<std::string_view, 3> labels{"Final Cut Pro", "DaVinci Resolve", "Adobe Premiere"};
   return labels[static_cast<std::size_t>(target)];
 }
 
-PipelineSettings PipelineSettings::make(double silenceThresholdDBFS, double minSilenceDuration,
-                                        double speechPadding, bool removeFillers) {
+PipelineSettings PipelineSettings::make(double silenceThresholdDBFS, double minSilenceDuration, double speechPadding,
+                                        bool removeFillers) {
   PipelineSettings s;
   s.silenceThresholdDBFS = silenceThresholdDBFS;
   s.minSilenceDuration = minSilenceDuration;
@@ -74,22 +72,16 @@ void PipelineSettings::apply(CutTightness tightness) {
   speechPadding = kestrane::speechPadding(tightness);
 }
 
-Thoroughness PipelineSettings::resolvedThoroughness() const {
-  return thoroughness.value_or(Thoroughness::balanced);
-}
+Thoroughness PipelineSettings::resolvedThoroughness() const { return thoroughness.value_or(Thoroughness::balanced); }
 bool PipelineSettings::resolvedEmbedCaptions() const { return embedCaptions.value_or(true); }
 TranscriptExporter::SubtitleLength PipelineSettings::resolvedSubtitleLength() const {
   return subtitleLength.value_or(TranscriptExporter::SubtitleLength::medium);
 }
-ExportTarget PipelineSettings::resolvedExportTarget() const {
-  return exportTarget.value_or(ExportTarget::finalCut);
-}
+ExportTarget PipelineSettings::resolvedExportTarget() const { return exportTarget.value_or(ExportTarget::finalCut); }
 GraphicsDensity PipelineSettings::resolvedGraphicsDensity() const {
   return graphicsDensity.value_or(GraphicsDensity::moderate);
 }
-GraphicsFormat PipelineSettings::resolvedGraphicsFormat() const {
-  return graphicsFormat.value_or(GraphicsFormat::mix);
-}
+GraphicsFormat PipelineSettings::resolvedGraphicsFormat() const { return graphicsFormat.value_or(GraphicsFormat::mix); }
 
 int PipelineSettings::resolvedGraphicsCount(double cutSeconds, std::optional<int> beats) const {
   // A limit the user set is theirs to choose: the density's cap only bounds its own estimate.
@@ -104,8 +96,6 @@ int PipelineSettings::resolvedGraphicsConcurrency() const {
 
 // std::max returns its first argument for NaN, so a NaN setting reads as 0 here.
 double PipelineSettings::resolvedSpeechPadding() const { return std::max(0.0, speechPadding); }
-double PipelineSettings::resolvedMinSilenceDuration() const {
-  return std::max(0.0, minSilenceDuration);
-}
+double PipelineSettings::resolvedMinSilenceDuration() const { return std::max(0.0, minSilenceDuration); }
 
 }  // namespace kestrane

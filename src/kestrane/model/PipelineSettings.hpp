@@ -22,8 +22,7 @@ struct EnumText<CutTightness> {
 };
 template <>
 struct EnumText<Thoroughness> {
-  static constexpr std::array<std::string_view, 4> texts{"silencesOnly", "fast", "balanced",
-                                                         "meticulous"};
+  static constexpr std::array<std::string_view, 4> texts{"silencesOnly", "fast", "balanced", "meticulous"};
 };
 template <>
 struct EnumText<ExportTarget> {
@@ -66,8 +65,8 @@ struct PipelineSettings {
   std::optional<int> graphicsConcurrency;
 
   // Sets the four required fields, dedup and adjudication on, thoroughness balanced.
-  static PipelineSettings make(double silenceThresholdDBFS, double minSilenceDuration,
-                               double speechPadding, bool removeFillers);
+  static PipelineSettings make(double silenceThresholdDBFS, double minSilenceDuration, double speechPadding,
+                               bool removeFillers);
 
   // Sets padding and minimum silence to the tightness's values; nothing else changes.
   void apply(CutTightness tightness);

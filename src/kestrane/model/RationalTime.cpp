@@ -37,8 +37,7 @@ double roundFrames(double frames, RationalTime::FrameRounding rounding) {
 RationalTime combine(RationalTime a, RationalTime b, bool subtract) {
   if (a.timescale < 1 || b.timescale < 1) throw RationalTimeError("timescale below 1");
   if (a.timescale == b.timescale) {
-    return {subtract ? checkedAdd(a.value, -checkedMul(b.value, 1)) : checkedAdd(a.value, b.value),
-            a.timescale};
+    return {subtract ? checkedAdd(a.value, -checkedMul(b.value, 1)) : checkedAdd(a.value, b.value), a.timescale};
   }
   const std::int64_t lcm = std::lcm<std::int64_t>(a.timescale, b.timescale);
   if (lcm > std::numeric_limits<std::int32_t>::max()) {
@@ -52,14 +51,12 @@ RationalTime combine(RationalTime a, RationalTime b, bool subtract) {
 
 }  // namespace
 
-RationalTime RationalTime::snapped(double seconds, RationalTime frameDuration,
-                                   FrameRounding rounding) {
+RationalTime RationalTime::snapped(double seconds, RationalTime frameDuration, FrameRounding rounding) {
   if (frameDuration.value == 0 || frameDuration.timescale < 1) {
     throw RationalTimeError("frame duration must be positive");
   }
   const double frames = roundFrames(
-      seconds * static_cast<double>(frameDuration.timescale) / static_cast<double>(frameDuration.value),
-      rounding);
+      seconds * static_cast<double>(frameDuration.timescale) / static_cast<double>(frameDuration.value), rounding);
   // 2^63 as a double; anything at or beyond it has no 64-bit form.
   constexpr double limit = 9223372036854775808.0;
   if (!std::isfinite(frames) || frames >= limit || frames < -limit) {
@@ -70,10 +67,8 @@ RationalTime RationalTime::snapped(double seconds, RationalTime frameDuration,
 
 std::string RationalTime::fcpxmlString() const {
   if (value == 0) return "0s";
-  const std::uint64_t magnitude =
-      value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
-  std::uint64_t g = timescale == 0 ? magnitude
-                                   : std::gcd(magnitude, static_cast<std::uint64_t>(std::llabs(timescale)));
+  const std::uint64_t magnitude = value < 0 ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  std::uint64_t g = timescale == 0 ? magnitude : std::gcd(magnitude, static_cast<std::uint64_t>(std::llabs(timescale)));
   if (g < 1) g = 1;
   const std::int64_t numerator = value / static_cast<std::int64_t>(g);
   const std::int64_t denominator = timescale / static_cast<std::int64_t>(g);

@@ -25,14 +25,9 @@ json enc(bool v) { return json(v); }
 json enc(const std::string& v) { return json(v); }
 
 template <class E>
-  requires std::is_enum_v<E>
-json enc(E v) {
-  return json(std::string(rawValue(v)));
-}
+requires std::is_enum_v<E> json enc(E v) { return json(std::string(rawValue(v))); }
 
-json enc(const RationalTime& t) {
-  return {{"value", t.value}, {"timescale", static_cast<std::int64_t>(t.timescale)}};
-}
+json enc(const RationalTime& t) { return {{"value", t.value}, {"timescale", static_cast<std::int64_t>(t.timescale)}}; }
 json enc(const TimeRange& r) { return {{"start", r.start}, {"end", r.end}}; }
 
 json enc(const RationalTime& t);
@@ -71,8 +66,12 @@ void put(json& obj, const char* key, const std::optional<T>& value) {
 }
 
 json enc(const SourceMedia& s) {
-  json o{{"path", s.path},   {"durationSeconds", s.durationSeconds}, {"frameDuration", enc(s.frameDuration)},
-         {"width", s.width}, {"height", s.height},                   {"hasVideo", s.hasVideo},
+  json o{{"path", s.path},
+         {"durationSeconds", s.durationSeconds},
+         {"frameDuration", enc(s.frameDuration)},
+         {"width", s.width},
+         {"height", s.height},
+         {"hasVideo", s.hasVideo},
          {"audioSampleRate", s.audioSampleRate}};
   put(o, "audioChannelCount", s.audioChannelCount);
   put(o, "startTimecode", s.startTimecode);
@@ -126,12 +125,18 @@ json enc(const PipelineSettings& s) {
 }
 
 json enc(const ComponentVocabulary& v) {
-  return {{"fontFamilies", enc(v.fontFamilies)},   {"typeScale", enc(v.typeScale)},
-          {"colors", enc(v.colors)},               {"cornerRadii", enc(v.cornerRadii)},
-          {"letterSpacing", enc(v.letterSpacing)}, {"textTransform", enc(v.textTransform)},
-          {"eases", enc(v.eases)},                 {"motionDurations", enc(v.motionDurations)},
-          {"staggers", enc(v.staggers)},           {"components", enc(v.components)},
-          {"styleExcerpts", enc(v.styleExcerpts)}, {"derivedFrom", enc(v.derivedFrom)}};
+  return {{"fontFamilies", enc(v.fontFamilies)},
+          {"typeScale", enc(v.typeScale)},
+          {"colors", enc(v.colors)},
+          {"cornerRadii", enc(v.cornerRadii)},
+          {"letterSpacing", enc(v.letterSpacing)},
+          {"textTransform", enc(v.textTransform)},
+          {"eases", enc(v.eases)},
+          {"motionDurations", enc(v.motionDurations)},
+          {"staggers", enc(v.staggers)},
+          {"components", enc(v.components)},
+          {"styleExcerpts", enc(v.styleExcerpts)},
+          {"derivedFrom", enc(v.derivedFrom)}};
 }
 
 json enc(const BrandSpec& b) {
@@ -203,9 +208,7 @@ struct DecodeFailure {
   std::string problem;
 };
 
-[[noreturn]] void fail(const std::string& path, std::string problem) {
-  throw DecodeFailure{path, std::move(problem)};
-}
+[[noreturn]] void fail(const std::string& path, std::string problem) { throw DecodeFailure{path, std::move(problem)}; }
 
 std::string member(const std::string& path, const char* key) {
   return path.empty() ? std::string(key) : path + "." + key;
@@ -219,8 +222,8 @@ void dec(const json& j, const std::string& path, double& out) {
 
 void dec(const json& j, const std::string& path, std::int64_t& out) {
   if (j.is_number_integer()) {
-    if (j.is_number_unsigned() && j.get<std::uint64_t>() > static_cast<std::uint64_t>(
-                                                              std::numeric_limits<std::int64_t>::max())) {
+    if (j.is_number_unsigned() &&
+        j.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
       fail(path, "the number is too large");
     }
     out = j.get<std::int64_t>();
@@ -249,7 +252,7 @@ void dec(const json& j, const std::string& path, std::string& out) {
 }
 
 template <class E>
-  requires std::is_enum_v<E>
+requires std::is_enum_v<E>
 void dec(const json& j, const std::string& path, E& out) {
   std::string text;
   dec(j, path, text);
@@ -346,8 +349,10 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   }
   req(o, path, "width", out.width);
   req(o, path, "height", out.height);
-  if (out.width < 0 || out.width > kLargestPicture) fail(member(path, "width"), "not a picture size a recording can have");
-  if (out.height < 0 || out.height > kLargestPicture) fail(member(path, "height"), "not a picture size a recording can have");
+  if (out.width < 0 || out.width > kLargestPicture)
+    fail(member(path, "width"), "not a picture size a recording can have");
+  if (out.height < 0 || out.height > kLargestPicture)
+    fail(member(path, "height"), "not a picture size a recording can have");
   req(o, path, "hasVideo", out.hasVideo);
   req(o, path, "audioSampleRate", out.audioSampleRate);
   if (out.audioSampleRate < 0 || out.audioSampleRate > kHighestSampleRate) {
@@ -359,8 +364,7 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   }
   opt(o, path, "startTimecode", out.startTimecode);
   if (out.startTimecode) {
-    requireTime(static_cast<double>(out.startTimecode->value) /
-                    static_cast<double>(out.startTimecode->timescale),
+    requireTime(static_cast<double>(out.startTimecode->value) / static_cast<double>(out.startTimecode->timescale),
                 member(path, "startTimecode"));
   }
   opt(o, path, "timecodeIsDropFrame", out.timecodeIsDropFrame);
@@ -375,9 +379,7 @@ void dec(const json& j, const std::string& path, TranscriptWord& out) {
   req(o, path, "range", out.range);
 }
 
-void dec(const json& j, const std::string& path, Transcript& out) {
-  req(object(j, path), path, "words", out.words);
-}
+void dec(const json& j, const std::string& path, Transcript& out) { req(object(j, path), path, "words", out.words); }
 
 void dec(const json& j, const std::string& path, SilenceSpan& out) {
   const json& o = object(j, path);
@@ -393,9 +395,7 @@ void dec(const json& j, const std::string& path, Segment& out) {
   opt(o, path, "takeGroup", out.takeGroup);
 }
 
-void dec(const json& j, const std::string& path, CutList& out) {
-  req(object(j, path), path, "segments", out.segments);
-}
+void dec(const json& j, const std::string& path, CutList& out) { req(object(j, path), path, "segments", out.segments); }
 
 void dec(const json& j, const std::string& path, TakeGroupInfo& out) {
   const json& o = object(j, path);

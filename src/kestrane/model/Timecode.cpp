@@ -36,8 +36,6 @@ std::string preciseTimecode(double seconds) {
 }  // namespace VisualIdeas
 
 std::string GraphicsAsset::timecode() const { return VisualIdeas::timecode(placementSeconds); }
-std::string GraphicsAsset::preciseTimecode() const {
-  return VisualIdeas::preciseTimecode(placementSeconds);
-}
+std::string GraphicsAsset::preciseTimecode() const { return VisualIdeas::preciseTimecode(placementSeconds); }
 
 }  // namespace kestrane

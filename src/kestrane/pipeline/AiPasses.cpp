@@ -31,8 +31,7 @@ std::shared_ptr<AIBackend> findAIBackend(const Job& job) {
   return job.services.aiBackend();
 }
 
-std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job,
-                                                              std::shared_ptr<AIBackend> backend,
+std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job, std::shared_ptr<AIBackend> backend,
                                                               ModelTier tier) {
   auto b = std::make_unique<ModelAdjudicationBackend>(std::move(backend), kAttemptBase, tier);
   const Services& services = job.services;
@@ -44,9 +43,7 @@ std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job,
   return b;
 }
 
-TakeSelector::Decision currentDecision(const Job& job) {
-  return {job.removals, job.advisories, job.takeGroups};
-}
+TakeSelector::Decision currentDecision(const Job& job) { return {job.removals, job.advisories, job.takeGroups}; }
 
 void applyOutcome(Job& job, const Adjudicator::Outcome& outcome) {
   if (!outcome.restoredRanges.empty()) {
@@ -65,8 +62,8 @@ void applyOutcome(Job& job, const Adjudicator::Outcome& outcome) {
 void replan(Job& job) {
   const KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
-  CutList replanned = cutFromDecision(Analysis{session.source, *session.levels, *session.transcript},
-                                      job.silences, job.splitterSilences, job.removals, settings);
+  CutList replanned = cutFromDecision(Analysis{session.source, *session.levels, *session.transcript}, job.silences,
+                                      job.splitterSilences, job.removals, settings);
   CutListCheck::require(replanned, session.source, "the AI review");
   job.cutList = std::move(replanned);
 }
@@ -90,9 +87,9 @@ void adjudicate(Job& job) {
   const std::vector<Advisory> editorNotes = job.editorNotes;
   const std::size_t warningCount = job.warnings.size();
   try {
-    const Adjudicator::Outcome outcome = Adjudicator::adjudicate(
-        *session.transcript, job.splitterSilences, currentDecision(job), session.script,
-        session.source.durationSeconds, session.projectNotes, *backend, job.stop);
+    const Adjudicator::Outcome outcome =
+        Adjudicator::adjudicate(*session.transcript, job.splitterSilences, currentDecision(job), session.script,
+                                session.source.durationSeconds, session.projectNotes, *backend, job.stop);
     applyOutcome(job, outcome);
     replan(job);
   } catch (const Cancelled&) {
@@ -103,20 +100,18 @@ void adjudicate(Job& job) {
     job.takeGroups = takeGroups;
     job.editorNotes = editorNotes;
     job.warnings.resize(warningCount);
-    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") +
-                           FailureMessage::of(e));
+    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") + FailureMessage::of(e));
     job.aiAdjudicationSkipped = true;
   }
 }
 
 SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utterances,
-                      std::vector<OutputAudit::Defect>& defects,
-                      std::vector<ScriptCoverage::BeatResult>& coverage, const MeasureChecks& measure) {
+                      std::vector<OutputAudit::Defect>& defects, std::vector<ScriptCoverage::BeatResult>& coverage,
+                      const MeasureChecks& measure) {
   KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
   SelfReview result;
-  const std::shared_ptr<AIBackend> found =
-      settings.aiAdjudication.value_or(true) ? findAIBackend(job) : nullptr;
+  const std::shared_ptr<AIBackend> found = settings.aiAdjudication.value_or(true) ? findAIBackend(job) : nullptr;
   if (!found) return result;
 
   const double started = secondsNow(job.services);
@@ -130,8 +125,7 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
     }
     const bool isClean = result.rounds > 0 && reviewDefects.empty() && previousChecks.empty() && !changedLastRound;
     const ReviewLoop::Step step = ReviewLoop::step(result.rounds, settings.resolvedThoroughness(),
-                                                   secondsNow(job.services) - started, isClean,
-                                                   changedLastRound);
+                                                   secondsNow(job.services) - started, isClean, changedLastRound);
     if (!step.runs) {
       result.stop = step.stop;
       return result;
@@ -150,15 +144,13 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
     const auto backend = adjudicationBackend(job, found, evidence ? ModelTier::reasoning : ModelTier::fast);
     Adjudicator::Outcome outcome;
     try {
-      outcome = Adjudicator::correct(reviewDefects, *session.transcript, job.splitterSilences,
-                                     currentDecision(job), session.script, session.projectNotes,
-                                     evidence, utterances, *backend, job.stop);
+      outcome = Adjudicator::correct(reviewDefects, *session.transcript, job.splitterSilences, currentDecision(job),
+                                     session.script, session.projectNotes, evidence, utterances, *backend, job.stop);
     } catch (const Cancelled&) {
       throw;
     } catch (const std::exception& e) {
-      job.warnings.push_back(
-          std::string("Self-review correction skipped — findings kept as review notes instead: ") +
-          FailureMessage::of(e));
+      job.warnings.push_back(std::string("Self-review correction skipped — findings kept as review notes instead: ") +
+                             FailureMessage::of(e));
       job.aiAdjudicationSkipped = true;
       result.stop = ReviewLoop::Stop::unchanged;
       result.checks = std::move(roundChecks);

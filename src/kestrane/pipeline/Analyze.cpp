@@ -20,9 +20,7 @@ namespace {
 class ScratchFile {
  public:
   explicit ScratchFile(std::filesystem::path path) : path_(std::move(path)) {}
-  ~ScratchFile() {
-    platform::ScratchFiles::remove(path_);
-  }
+  ~ScratchFile() { platform::ScratchFiles::remove(path_); }
   ScratchFile(const ScratchFile&) = delete;
   ScratchFile& operator=(const ScratchFile&) = delete;
 
@@ -36,8 +34,8 @@ void announce(const ProgressCallback& progress, const Stage& stage) {
 
 }  // namespace
 
-Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& options,
-                 const ProgressCallback& progress, std::stop_token stop) {
+Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& options, const ProgressCallback& progress,
+                 std::stop_token stop) {
   // The session keeps this path for re-cuts and the timelines link to it, so it must not
   // depend on the folder the job happened to run from.
   std::error_code ec;
@@ -70,8 +68,8 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
       const auto facts = platform::readMediaFacts(path);
       const std::size_t tracks = facts ? facts->audioTracks.size() : 0;
       if (tracks < 2) throw;
-      throw Transcriber::TranscriberError::noSpeechFound(fmt::format(
-          "the file has {} audio tracks and only the first was read", tracks));
+      throw Transcriber::TranscriberError::noSpeechFound(
+          fmt::format("the file has {} audio tracks and only the first was read", tracks));
     }
     throwIfStopped(stop);
     // Words heard only where the cut finds silence are the room's noises, not speech.
@@ -88,8 +86,7 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     }
     if (auto skipped = MediaDamage::skippedWarning(extraction.damagedStretches)) warnings.push_back(*skipped);
 
-    return Analysis{std::move(source),
-                    LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
+    return Analysis{std::move(source), LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
                     std::move(transcript), std::move(warnings)};
   } catch (...) {
     // A stop can surface as a lower layer's failure (an interrupted read); the caller sees it

@@ -18,8 +18,7 @@ void applyGraphics(PipelineSettings& s, const Choices& choices) {
 }
 }  // namespace
 
-double chosenThreshold(std::optional<double> fixedDBFS, SilenceSensitivity sensitivity,
-                       const LevelData& levels) {
+double chosenThreshold(std::optional<double> fixedDBFS, SilenceSensitivity sensitivity, const LevelData& levels) {
   return fixedDBFS ? *fixedDBFS : thresholdDBFS(sensitivity, levels.levelsDBFS());
 }
 

@@ -50,8 +50,7 @@ struct RecutChoices {
 };
 
 // The fixed threshold when one is given, else the sensitivity measured against the levels.
-double chosenThreshold(std::optional<double> fixedDBFS, SilenceSensitivity sensitivity,
-                       const LevelData& levels);
+double chosenThreshold(std::optional<double> fixedDBFS, SilenceSensitivity sensitivity, const LevelData& levels);
 
 // The settings of one cut of footage with these levels: AI as chosen (off by default), the
 // chosen full cut unless only silences go, hand edits empty.

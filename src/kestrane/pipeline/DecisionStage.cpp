@@ -14,8 +14,7 @@ void decide(Job& job) {
   }
 
   job.announce(Stage::decidingEdits);
-  DraftCut draft = draftCut(Analysis{session.source, *session.levels, *session.transcript},
-                            session.script, settings);
+  DraftCut draft = draftCut(Analysis{session.source, *session.levels, *session.transcript}, session.script, settings);
   CutListCheck::require(draft.cutList, session.source, "the take decision and hand edits");
   job.silences = std::move(draft.silences);
   session.silences = job.silences;

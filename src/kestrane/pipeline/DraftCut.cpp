@@ -11,8 +11,8 @@ DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& sc
   return draftCut(analysis, script, settings, cache);
 }
 
-DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script,
-                  const PipelineSettings& settings, DraftCache& cache) {
+DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script, const PipelineSettings& settings,
+                  DraftCache& cache) {
   std::vector<float> levelsDBFS;
   {
     std::lock_guard lock(cache.mutex_);
@@ -21,22 +21,22 @@ DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& sc
   }
   const AudioAnalyzer::LevelTrack track{std::move(levelsDBFS), analysis.levels.hopDuration};
   DraftCut draft;
-  draft.silences =
-      AudioAnalyzer::silences(track, settings.silenceThresholdDBFS, settings.minSilenceDuration);
-  draft.splitterSilences =
-      AudioAnalyzer::silences(track, settings.silenceThresholdDBFS, kSplitterMinSilence);
+  draft.silences = AudioAnalyzer::silences(track, settings.silenceThresholdDBFS, settings.minSilenceDuration);
+  draft.splitterSilences = AudioAnalyzer::silences(track, settings.silenceThresholdDBFS, kSplitterMinSilence);
 
   // The decision reads only these of its inputs besides the analysis itself.
-  DraftCache::Decided key{script, draft.splitterSilences,
-                          settings.thoroughness == Thoroughness::silencesOnly, settings.removeFillers,
-                          settings.dedupRepeatedLines, {}};
+  DraftCache::Decided key{script,
+                          draft.splitterSilences,
+                          settings.thoroughness == Thoroughness::silencesOnly,
+                          settings.removeFillers,
+                          settings.dedupRepeatedLines,
+                          {}};
   std::optional<TakeSelector::Decision> reused;
   {
     std::lock_guard lock(cache.mutex_);
     const auto& d = cache.decided_;
-    if (d && d->script == key.script && d->silencesOnly == key.silencesOnly &&
-        d->removeFillers == key.removeFillers && d->dedupRepeatedLines == key.dedupRepeatedLines &&
-        d->splitterSilences == key.splitterSilences) {
+    if (d && d->script == key.script && d->silencesOnly == key.silencesOnly && d->removeFillers == key.removeFillers &&
+        d->dedupRepeatedLines == key.dedupRepeatedLines && d->splitterSilences == key.splitterSilences) {
       reused = d->decision;
     }
   }
@@ -57,11 +57,11 @@ DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& sc
         }
       }
       if (!before) {
-        before = TakeSelector::decideBeforeFillers(analysis.transcript, script, draft.splitterSilences, levels,
-                                                   settings);
+        before =
+            TakeSelector::decideBeforeFillers(analysis.transcript, script, draft.splitterSilences, levels, settings);
         std::lock_guard lock(cache.mutex_);
-        cache.beforeFillers_ = DraftCache::BeforeFillers{key.script, key.splitterSilences,
-                                                         key.dedupRepeatedLines, *before};
+        cache.beforeFillers_ =
+            DraftCache::BeforeFillers{key.script, key.splitterSilences, key.dedupRepeatedLines, *before};
       }
       draft.decision = TakeSelector::withFillers(std::move(*before), analysis.transcript, settings);
     }
@@ -70,18 +70,15 @@ DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& sc
     cache.decided_ = std::move(key);
   }
 
-  draft.cutList = cutFromDecision(analysis, draft.silences, draft.splitterSilences,
-                                  draft.decision.removals, settings);
+  draft.cutList = cutFromDecision(analysis, draft.silences, draft.splitterSilences, draft.decision.removals, settings);
   return draft;
 }
 
 CutList cutFromDecision(const Analysis& analysis, const std::vector<SilenceSpan>& silences,
-                        const std::vector<SilenceSpan>& splitterSilences,
-                        const std::vector<Segment>& removals, const PipelineSettings& settings) {
-  const std::vector<TimeRange> manualKeeps =
-      settings.manualKeepRanges.value_or(std::vector<TimeRange>{});
-  const std::vector<TimeRange> manualRemovals =
-      settings.manualRemoveRanges.value_or(std::vector<TimeRange>{});
+                        const std::vector<SilenceSpan>& splitterSilences, const std::vector<Segment>& removals,
+                        const PipelineSettings& settings) {
+  const std::vector<TimeRange> manualKeeps = settings.manualKeepRanges.value_or(std::vector<TimeRange>{});
+  const std::vector<TimeRange> manualRemovals = settings.manualRemoveRanges.value_or(std::vector<TimeRange>{});
   EditPlanner::CutMaterial material;
   material.sourceDuration = analysis.source.durationSeconds;
   material.frameDuration = analysis.source.frameDuration.seconds();

@@ -35,8 +35,7 @@ class DraftCache {
   DraftCache& operator=(const DraftCache&) = delete;
 
  private:
-  friend DraftCut draftCut(const Analysis&, const std::optional<std::string>&, const PipelineSettings&,
-                           DraftCache&);
+  friend DraftCut draftCut(const Analysis&, const std::optional<std::string>&, const PipelineSettings&, DraftCache&);
   struct Decided {
     std::optional<std::string> script;
     std::vector<SilenceSpan> splitterSilences;
@@ -60,16 +59,15 @@ class DraftCache {
 // Pure and deterministic: the same analysis, script and settings always give the same draft.
 // Only the filler words are decided with silences only; hand keeps and removals in the
 // settings apply.
-DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script,
-                  const PipelineSettings& settings);
+DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script, const PipelineSettings& settings);
 // The same draft, reusing what `cache` kept from an earlier draft of this analysis.
-DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script,
-                  const PipelineSettings& settings, DraftCache& cache);
+DraftCut draftCut(const Analysis& analysis, const std::optional<std::string>& script, const PipelineSettings& settings,
+                  DraftCache& cache);
 
 // The fixed chain from a take decision's removals to the cut list, which draftCut ends with: a
 // pass that changes the decision (the AI review) plans the cut again through it.
 CutList cutFromDecision(const Analysis& analysis, const std::vector<SilenceSpan>& silences,
-                        const std::vector<SilenceSpan>& splitterSilences,
-                        const std::vector<Segment>& removals, const PipelineSettings& settings);
+                        const std::vector<SilenceSpan>& splitterSilences, const std::vector<Segment>& removals,
+                        const PipelineSettings& settings);
 
 }  // namespace kestrane::Pipeline

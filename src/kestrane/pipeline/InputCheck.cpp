@@ -48,15 +48,13 @@ void checkWritableFolder(const fs::path& dir) {
   if (!isFolder(existing)) {
     throw InputError(existing == absolute
                          ? fmt::format("Can't write a package into {} — it is not a folder.", shown)
-                         : fmt::format("Can't make the folder {} — {} is not a folder.", shown,
-                                       existing.string()));
+                         : fmt::format("Can't make the folder {} — {} is not a folder.", shown, existing.string()));
   }
   if (::access(existing.c_str(), W_OK | X_OK) != 0) {
     const std::string why = std::strerror(errno);
     throw InputError(existing == absolute
                          ? fmt::format("Can't write a package into {} — {}.", shown, why)
-                         : fmt::format("Can't make the folder {} in {} — {}.", shown,
-                                       existing.string(), why));
+                         : fmt::format("Can't make the folder {} in {} — {}.", shown, existing.string(), why));
   }
 }
 
@@ -70,10 +68,10 @@ void checkScript(const fs::path& script) {
   std::string extension = script.extension().string();
   if (!extension.empty()) extension.erase(0, 1);
   if (!ScriptLoader::scriptExtensions().contains(lowered(extension))) {
-    throw InputError(fmt::format(
-        "The script {} is not a script file — give a .txt, .md, .text, .fountain, .rtf or .pdf "
-        "file.",
-        shown));
+    throw InputError(
+        fmt::format("The script {} is not a script file — give a .txt, .md, .text, .fountain, .rtf or .pdf "
+                    "file.",
+                    shown));
   }
   try {
     ScriptLoader::load(script.string());
@@ -84,8 +82,7 @@ void checkScript(const fs::path& script) {
 
 void checkInputs(const Request& request) {
   checkFootage(request.input);
-  checkWritableFolder(request.outputDir ? *request.outputDir
-                                        : fs::absolute(request.input).parent_path());
+  checkWritableFolder(request.outputDir ? *request.outputDir : fs::absolute(request.input).parent_path());
   if (request.scriptURL) checkScript(*request.scriptURL);
 }
 

@@ -28,15 +28,15 @@ namespace {
 namespace fs = std::filesystem;
 
 GraphicsPlacer::Plan planFor(const KestraneSession& session, const fs::path& packageDir) {
-  return GraphicsPlacer::plan(session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}),
-                              packageDir, session.cutList ? session.cutList->keptDuration() : 0,
+  return GraphicsPlacer::plan(session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
+                              session.cutList ? session.cutList->keptDuration() : 0,
                               [](const fs::path& file) { return MediaProbe::probeGraphic(file.string()); });
 }
 
 // The package's timeline as the package writer builds it, with the placed graphics.
-void writeTimeline(const KestraneSession& session, const CutList& cutList,
-                   const std::vector<Advisory>& editorNotes, const std::string& projectName,
-                   const std::vector<GraphicsPlacement>& graphics, const fs::path& fcpxml) {
+void writeTimeline(const KestraneSession& session, const CutList& cutList, const std::vector<Advisory>& editorNotes,
+                   const std::string& projectName, const std::vector<GraphicsPlacement>& graphics,
+                   const fs::path& fcpxml) {
   AtomicFile::write(fcpxml, timelineDocument(session, cutList, editorNotes, projectName, graphics));
 }
 
@@ -49,11 +49,10 @@ std::string placedSentence(const std::vector<GraphicsPlacement>& placements) {
     if (p.isEstimate) ++estimated;
   }
   std::string text = "Motion graphics placed in the FCPXML: " + std::to_string(n) + " connected clip" +
-                     (n == 1 ? "" : "s") + " on " + std::to_string(lanes) + " lane" +
-                     (lanes == 1 ? "" : "s") + " above the cut";
+                     (n == 1 ? "" : "s") + " on " + std::to_string(lanes) + " lane" + (lanes == 1 ? "" : "s") +
+                     " above the cut";
   if (estimated > 0)
-    text += ", " + std::to_string(estimated) +
-            " of them from an ESTIMATED timecode (named above — check those)";
+    text += ", " + std::to_string(estimated) + " of them from an ESTIMATED timecode (named above — check those)";
   return text + ".";
 }
 
@@ -70,11 +69,9 @@ std::string scratchName() {
 PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) {
   KestraneSession session = KestraneSession::read(sessionURL);
   throwIfStopped(stop);
-  if (!session.cutList)
-    throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
+  if (!session.cutList) throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
   // A stored frame duration is made standard again before the writers use it, as a re-cut does.
-  session.source.frameDuration =
-      RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
+  session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
   const PackageContents package = packageContents(sessionURL);
   const fs::path& packageDir = package.layout.dir;
   const std::string& stem = package.layout.stem;
@@ -85,15 +82,14 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
 
   PlacementResult result;
   result.fcpxmlURL = package.layout.fcpxml();
-  auto plan = GraphicsPlacer::plan(
-      session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
-      session.cutList->keptDuration(), [&stop](const fs::path& file) {
-        throwIfStopped(stop);
-        return MediaProbe::probeGraphic(file.string());
-      });
+  auto plan = GraphicsPlacer::plan(session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
+                                   session.cutList->keptDuration(), [&stop](const fs::path& file) {
+                                     throwIfStopped(stop);
+                                     return MediaProbe::probeGraphic(file.string());
+                                   });
   throwIfStopped(stop);
-  writeTimeline(session, *session.cutList, session.editorNotes.value_or(std::vector<Advisory>{}),
-                displayName, plan.placements, result.fcpxmlURL);
+  writeTimeline(session, *session.cutList, session.editorNotes.value_or(std::vector<Advisory>{}), displayName,
+                plan.placements, result.fcpxmlURL);
   result.placements = std::move(plan.placements);
   result.warnings = std::move(plan.warnings);
   return result;
@@ -101,8 +97,7 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
 
 namespace detail {
 
-GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas,
-                               bool renderGraphics) {
+GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas, bool renderGraphics) {
   GraphicsOutcome outcome;
   KestraneSession& session = job.session;
   if (!session.createMotionGraphics.value_or(false)) return outcome;
@@ -111,8 +106,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
   if (session.brandSpec && session.brandSpec->websiteURL &&
       GraphicsText::trimSpace(session.brandSpec->colors.value_or("")).empty()) {
     const std::string site = *session.brandSpec->websiteURL;
-    const auto palette =
-        BrandProbe::palette(site, 12.0, 3, BrandProbe::networkFetcher(false, job.stop), job.stop);
+    const auto palette = BrandProbe::palette(site, 12.0, 3, BrandProbe::networkFetcher(false, job.stop), job.stop);
     job.checkStop();
     if (palette) {
       const std::string host = BrandProbe::siteHost(site).value_or(site);
@@ -134,15 +128,17 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
   const auto backend = job.services.aiBackend ? job.services.aiBackend() : nullptr;
   const auto npx = HyperFrames::detectNPX();
   if (!renderGraphics) {
-    job.warnings.push_back("Graphics authoring skipped (--no-graphics) — no Claude calls, nothing "
-                           "rendered; brand spec saved and any graphics already in this package "
-                           "are still placed.");
+    job.warnings.push_back(
+        "Graphics authoring skipped (--no-graphics) — no Claude calls, nothing "
+        "rendered; brand spec saved and any graphics already in this package "
+        "are still placed.");
   } else if (ideas.ideas.empty()) {
     job.warnings.push_back("Graphics rendering skipped — no visual-ideas entries to render; brand spec saved");
   } else if (!backend) {
     job.warnings.push_back("Graphics rendering skipped — no claude CLI or ANTHROPIC_API_KEY found; brand spec saved");
   } else if (!npx) {
-    job.warnings.push_back("Graphics rendering skipped — the local renderer needs Node/npx on this machine; brand spec saved");
+    job.warnings.push_back(
+        "Graphics rendering skipped — the local renderer needs Node/npx on this machine; brand spec saved");
   } else {
     const fs::path scratch = fs::temp_directory_path() / scratchName();
     HyperFramesSettings settings;
@@ -162,8 +158,8 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     request.projectName = job.projectName;
     request.canvas = GraphicsCanvas::forSource(session.source);
     request.assetsDir = PackageLayout{files.dir, job.stem}.assets();
-    request.options = GraphicsRun::Options::clamped(
-        std::max(ideas.graphicsCount, 1), session.settings.resolvedGraphicsConcurrency());
+    request.options =
+        GraphicsRun::Options::clamped(std::max(ideas.graphicsCount, 1), session.settings.resolvedGraphicsConcurrency());
     if (session.brandSpec) request.vocabulary = session.brandSpec->componentVocabulary;
     const std::stop_token stop = job.stop;
     const GraphicsRun::Author author = [&](const VisualIdea&, const std::string& prompt) {
@@ -177,10 +173,13 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     std::mutex reporting;
     GraphicsRun::Result result;
     try {
-      result = GraphicsRun::run(request, author, render, [&](const GraphicsRun::Progress& p) {
-        std::lock_guard lock(reporting);
-        job.announce(Stage::graphicsAsset(p.label()));
-      }, stop);
+      result = GraphicsRun::run(
+          request, author, render,
+          [&](const GraphicsRun::Progress& p) {
+            std::lock_guard lock(reporting);
+            job.announce(Stage::graphicsAsset(p.label()));
+          },
+          stop);
     } catch (...) {
       std::error_code ignored;
       fs::remove_all(scratch, ignored);
@@ -211,8 +210,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     writeTimeline(session, job.cutList, job.editorNotes, job.projectName, plan.placements, files.fcpxml);
     job.warnings.push_back(placedSentence(plan.placements));
   } catch (const std::exception& e) {
-    job.warnings.push_back("Motion graphics rendered but couldn't be placed in the FCPXML: " +
-                           FailureMessage::of(e));
+    job.warnings.push_back("Motion graphics rendered but couldn't be placed in the FCPXML: " + FailureMessage::of(e));
   }
   return outcome;
 }

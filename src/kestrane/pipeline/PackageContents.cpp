@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-
 namespace kestrane::Pipeline {
 
 namespace {
@@ -38,29 +37,26 @@ bool isPackageFolderName(const std::string& folderName) {
 fs::path sessionFileFor(const fs::path& sessionOrPackage) {
   std::error_code ec, entryError;
   if (!fs::exists(sessionOrPackage, ec)) {
-    throw NoSessionFound(
-        fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
+    throw NoSessionFound(fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
   }
   if (!fs::is_directory(sessionOrPackage, ec)) return sessionOrPackage;
   std::vector<fs::path> found;
   for (const auto& entry : fs::directory_iterator(sessionOrPackage, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() > kSessionSuffix.size() && endsWith(name, kSessionSuffix) &&
-        entry.is_regular_file(entryError)) {
+    if (name.size() > kSessionSuffix.size() && endsWith(name, kSessionSuffix) && entry.is_regular_file(entryError)) {
       found.push_back(entry.path());
     }
   }
   if (ec) {
-    throw PipelineError(
-        fmt::format("Can't read the folder {} — {}.", sessionOrPackage.string(), ec.message()));
+    throw PipelineError(fmt::format("Can't read the folder {} — {}.", sessionOrPackage.string(), ec.message()));
   }
   if (found.empty()) {
-    throw NoSessionFound(fmt::format("No session file (.kestrane.json) in {} — is it a package?",
-                                    sessionOrPackage.string()));
+    throw NoSessionFound(
+        fmt::format("No session file (.kestrane.json) in {} — is it a package?", sessionOrPackage.string()));
   }
   if (found.size() > 1) {
-    throw PipelineError(fmt::format("{} holds several session files — name the one to re-cut.",
-                                    sessionOrPackage.string()));
+    throw PipelineError(
+        fmt::format("{} holds several session files — name the one to re-cut.", sessionOrPackage.string()));
   }
   return found.front();
 }
@@ -71,8 +67,7 @@ PackageContents packageContents(const fs::path& sessionFile) {
   contents.layout = {sessionFile.parent_path(), sessionStem(sessionFile)};
   const PackageLayout& layout = contents.layout;
   // Only a session file named after the footage has a timeline named after it beside it.
-  if (endsWith(sessionFile.filename().string(), kSessionSuffix))
-    contents.fcpxml = ifFile(layout.fcpxml());
+  if (endsWith(sessionFile.filename().string(), kSessionSuffix)) contents.fcpxml = ifFile(layout.fcpxml());
   contents.isPackage = isPackageFolderName(layout.dir.filename().string()) || contents.fcpxml;
   contents.premiereXml = ifFile(layout.premiereXml());
   contents.movie = ifFile(layout.movie());

@@ -25,11 +25,11 @@ std::size_t spaceAt(const std::string& s, std::size_t i) {
   if (c == 0xC2 && i + 1 < s.size() && (b(i + 1) == 0x85 || b(i + 1) == 0xA0)) return 2;
   if (i + 2 >= s.size()) return 0;
   const unsigned char c1 = b(i + 1), c2 = b(i + 2);
-  if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;                 // U+1680
+  if (c == 0xE1 && c1 == 0x9A && c2 == 0x80) return 3;  // U+1680
   if (c == 0xE2 && c1 == 0x80 && (c2 <= 0x8A || c2 == 0xA8 || c2 == 0xA9 || c2 == 0xAF))
-    return 3;                                                            // U+2000…200A, 2028, 2029, 202F
-  if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;                 // U+205F
-  if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;                 // U+3000
+    return 3;                                           // U+2000…200A, 2028, 2029, 202F
+  if (c == 0xE2 && c1 == 0x81 && c2 == 0x9F) return 3;  // U+205F
+  if (c == 0xE3 && c1 == 0x80 && c2 == 0x80) return 3;  // U+3000
   return 0;
 }
 
@@ -72,22 +72,19 @@ std::string sourceStem(const std::filesystem::path& source) {
   return Utf8Text::lossy(source.filename().replace_extension().string());
 }
 
-std::string resolvedProjectName(const std::optional<std::string>& name,
-                                const std::filesystem::path& source) {
+std::string resolvedProjectName(const std::optional<std::string>& name, const std::filesystem::path& source) {
   if (auto given = trimmedOrAbsent(name)) return *given;
   return sourceStem(source);
 }
 
-std::string safeFolderName(const std::string& projectName, std::size_t reservedBytes,
-                           std::size_t nameMax) {
+std::string safeFolderName(const std::string& projectName, std::size_t reservedBytes, std::size_t nameMax) {
   std::string safe;
   safe.reserve(projectName.size());
   for (std::size_t i = 0; i < projectName.size(); ++i) {
     const auto c = static_cast<unsigned char>(projectName[i]);
     if (c == '/' || c < 0x20 || c == 0x7F) {
       safe += '-';
-    } else if (c == 0xC2 && i + 1 < projectName.size() &&
-               static_cast<unsigned char>(projectName[i + 1]) >= 0x80 &&
+    } else if (c == 0xC2 && i + 1 < projectName.size() && static_cast<unsigned char>(projectName[i + 1]) >= 0x80 &&
                static_cast<unsigned char>(projectName[i + 1]) <= 0x9F) {
       safe += '-';  // C1 control character
       ++i;
@@ -104,18 +101,15 @@ std::string safeFolderName(const std::string& projectName, std::size_t reservedB
   return safe;
 }
 
-std::string packageFolderName(const std::string& projectName, int ordinal,
-                              std::size_t nameMax) {
+std::string packageFolderName(const std::string& projectName, int ordinal, std::size_t nameMax) {
   const std::string suffix =
       ordinal <= 1 ? std::string(" Kestrane.kestrane") : fmt::format(" Kestrane {}.kestrane", ordinal);
   return safeFolderName(projectName, suffix.size(), nameMax) + suffix;
 }
 
-std::filesystem::path reservePackageDir(const std::filesystem::path& parent,
-                                        const std::string& projectName) {
+std::filesystem::path reservePackageDir(const std::filesystem::path& parent, const std::string& projectName) {
   const auto fail = [&](const std::string& why) {
-    return PipelineError(
-        fmt::format("Can't create the package folder in {} — {}.", parent.string(), why));
+    return PipelineError(fmt::format("Can't create the package folder in {} — {}.", parent.string(), why));
   };
   std::error_code ec;
   std::filesystem::create_directories(parent, ec);

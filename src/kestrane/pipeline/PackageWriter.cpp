@@ -20,8 +20,7 @@ namespace kestrane::Pipeline::detail {
 
 namespace {
 
-void writeText(const Job& job, StagedFiles& staged, const std::filesystem::path& path,
-               std::string_view text) {
+void writeText(const Job& job, StagedFiles& staged, const std::filesystem::path& path, std::string_view text) {
   job.checkStop();
   staged.write(path, text);
 }
@@ -35,8 +34,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
   const Transcript& transcript = *session.transcript;
   const std::string timelineName = job.projectName + " — Kestrane";
 
-  writeText(job, staged, files.fcpxml,
-            timelineDocument(session, job.cutList, job.editorNotes, job.projectName, {}));
+  writeText(job, staged, files.fcpxml, timelineDocument(session, job.cutList, job.editorNotes, job.projectName, {}));
 
   if (settings.resolvedExportTarget() == ExportTarget::premiere) {
     writeText(job, staged, PackageLayout{files.dir, job.stem}.premiereXml(),
@@ -48,20 +46,18 @@ void writeFiles(Job& job, const PackageFiles& files) {
 
   // The SRT file keeps one fixed caption size, whatever the timeline's subtitles use.
   writeText(job, staged, files.captions,
-            TranscriptExporter::srt(session.source, transcript, job.cutList,
-                                    TranscriptExporter::srtMaxLineDuration,
+            TranscriptExporter::srt(session.source, transcript, job.cutList, TranscriptExporter::srtMaxLineDuration,
                                     TranscriptExporter::srtMaxWordsPerCue));
 
   const std::filesystem::path coveragePath = PackageLayout{files.dir, job.stem}.coverage();
   if (session.script && !job.coverage.empty()) {
     writeText(job, staged, coveragePath, ScriptCoverage::markdown(job.coverage, job.projectName));
-    const auto missing = std::count_if(job.coverage.begin(), job.coverage.end(), [](const auto& beat) {
-      return beat.status == ScriptCoverage::Status::missing;
-    });
+    const auto missing = std::count_if(job.coverage.begin(), job.coverage.end(),
+                                       [](const auto& beat) { return beat.status == ScriptCoverage::Status::missing; });
     if (missing > 0) {
-      job.warnings.push_back(fmt::format(
-          "{} script beat{} appear{} to be missing from the footage — see script-coverage.md",
-          missing, missing == 1 ? "" : "s", missing == 1 ? "s" : ""));
+      job.warnings.push_back(
+          fmt::format("{} script beat{} appear{} to be missing from the footage — see script-coverage.md", missing,
+                      missing == 1 ? "" : "s", missing == 1 ? "s" : ""));
     }
   } else {
     // A report from an earlier cut must not outlive its script.
@@ -74,8 +70,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
   try {
     staged.write(files.session, sessionText);
   } catch (const AtomicFile::WriteError& e) {
-    throw SessionFileError("Can't save the session file " + files.session.string() + " — " +
-                           e.reason() + ".");
+    throw SessionFileError("Can't save the session file " + files.session.string() + " — " + e.reason() + ".");
   }
   job.checkStop();
   staged.commit();
@@ -93,8 +88,7 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
     std::error_code ec;
     std::filesystem::create_directories(files.dir, ec);
     if (ec) {
-      throw PipelineError(
-          fmt::format("Can't create the package folder {} — {}.", files.dir.string(), ec.message()));
+      throw PipelineError(fmt::format("Can't create the package folder {} — {}.", files.dir.string(), ec.message()));
     }
   } else {
     files.dir = reservePackageDir(place.parent, job.projectName);

@@ -45,8 +45,7 @@ Output run(const Request& request, const std::optional<Analysis>& prepared = std
 // name, or a session file outside any package, gets a new package folder. Throws PipelineError
 // when the session holds no transcript or its footage is gone (the package is then
 // untouched), and the session file's own read errors.
-Output recut(const RecutRequest& request, const ProgressCallback& progress = {},
-             std::stop_token stop = {});
+Output recut(const RecutRequest& request, const ProgressCallback& progress = {}, std::stop_token stop = {});
 
 // Re-cuts a stored session with the AI adjudication turned on and every other choice kept.
 Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4 = false,
@@ -55,8 +54,7 @@ Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4
 
 // The existing notes plus each new note that overlaps none already kept, sorted (stably)
 // by start.
-std::vector<Advisory> mergeEditorNotes(std::vector<Advisory> existing,
-                                       const std::vector<Advisory>& added);
+std::vector<Advisory> mergeEditorNotes(std::vector<Advisory> existing, const std::vector<Advisory>& added);
 
 // The sentence about the notes the presenter spoke to the editor, saying of each whether it
 // was cut from the timeline or stays on it (a line the cut needs keeps its note); nothing

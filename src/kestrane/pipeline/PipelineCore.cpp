@@ -10,23 +10,20 @@ namespace kestrane::Pipeline::detail {
 
 void Job::checkStop() const { throwIfStopped(stop); }
 
-
 void writeFinalSession(KestraneSession& session, const std::filesystem::path& path,
                        std::vector<std::string>& warnings) {
   session.warnings = warnings.empty() ? std::nullopt : std::optional(warnings);
   try {
     session.write(path);
   } catch (const std::exception& e) {
-    warnings.push_back("Couldn't update the session file with the final warnings — " +
-                       FailureMessage::of(e));
+    warnings.push_back("Couldn't update the session file with the final warnings — " + FailureMessage::of(e));
     session.warnings = warnings;
   }
 }
 
-Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
-                       bool useClaude, bool renderGraphics, std::vector<std::string> warnings,
-                       const Services& services, const ProgressCallback& progress,
-                       std::stop_token stop) {
+Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
+                       bool renderGraphics, std::vector<std::string> warnings, const Services& services,
+                       const ProgressCallback& progress, std::stop_token stop) {
   Job job{session, services, progress, stop};
   // The decision's and the review's long loops stop with the job too.
   const StopScope stopScope(job.stop);

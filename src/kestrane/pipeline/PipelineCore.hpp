@@ -62,8 +62,7 @@ struct Job {
 std::shared_ptr<AIBackend> findAIBackend(const Job& job);
 // The retrying backend a pass sends its prompt through; it announces each retry and measures
 // its budget on the services' clock.
-std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job,
-                                                              std::shared_ptr<AIBackend> backend,
+std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job, std::shared_ptr<AIBackend> backend,
                                                               ModelTier tier);
 // Merges what an AI pass returns into the job's decision.
 void applyOutcome(Job& job, const Adjudicator::Outcome& outcome);
@@ -84,8 +83,8 @@ struct SelfReview {
 using MeasureChecks = std::function<std::vector<CutInstruments::Finding>()>;
 // The self-review rounds on the job's cut; defects and coverage follow the cut as it changes.
 SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utterances,
-                      std::vector<OutputAudit::Defect>& defects,
-                      std::vector<ScriptCoverage::BeatResult>& coverage, const MeasureChecks& measure);
+                      std::vector<OutputAudit::Defect>& defects, std::vector<ScriptCoverage::BeatResult>& coverage,
+                      const MeasureChecks& measure);
 
 // The files of a written package.
 struct PackageFiles {
@@ -145,17 +144,14 @@ std::string withPreamble(std::string_view markdown, std::string_view projectName
 // of the ideas authored and rendered (unless `renderGraphics` is off, or nothing can author or
 // render them), and every recorded graphic placed on the package's FCPXML. Throws only when the
 // brand document can't be written, and Cancelled.
-GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas,
-                               bool renderGraphics);
+GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas, bool renderGraphics);
 
 // The job's last write of the session file, with every warning. The package is complete
 // without it, so a failure becomes one more warning instead of failing the job.
-void writeFinalSession(KestraneSession& session, const std::filesystem::path& path,
-                       std::vector<std::string>& warnings);
+void writeFinalSession(KestraneSession& session, const std::filesystem::path& path, std::vector<std::string>& warnings);
 
-Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4,
-                       bool useClaude, bool renderGraphics, std::vector<std::string> warnings,
-                       const Services& services, const ProgressCallback& progress,
-                       std::stop_token stop);
+Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
+                       bool renderGraphics, std::vector<std::string> warnings, const Services& services,
+                       const ProgressCallback& progress, std::stop_token stop);
 
 }  // namespace kestrane::Pipeline::detail

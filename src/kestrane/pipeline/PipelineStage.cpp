@@ -12,10 +12,8 @@ const Stage Stage::detectingSilence{"Measuring the audio"};
 const Stage Stage::transcribing{"Transcribing every word"};
 const Stage Stage::decidingEdits{"Choosing the best takes"};
 const Stage Stage::consultingClaude{kClaude};
-const Stage Stage::consultingClaudeRetry2 =
-    Stage::anchored("Second opinion from Claude (retry 2 of 3)", kClaude);
-const Stage Stage::consultingClaudeRetry3 =
-    Stage::anchored("Second opinion from Claude (retry 3 of 3)", kClaude);
+const Stage Stage::consultingClaudeRetry2 = Stage::anchored("Second opinion from Claude (retry 2 of 3)", kClaude);
+const Stage Stage::consultingClaudeRetry3 = Stage::anchored("Second opinion from Claude (retry 3 of 3)", kClaude);
 const Stage Stage::reviewingCut{"Checking the cut"};
 const Stage Stage::exporting{"Building your package"};
 const Stage Stage::generatingIdeas{"Writing the visual ideas"};

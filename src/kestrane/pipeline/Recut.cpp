@@ -27,8 +27,7 @@ PipelineSettings mergedSettings(PipelineSettings given, const PipelineSettings& 
 
 }  // namespace
 
-Output recut(const RecutRequest& request, const ProgressCallback& progress,
-             std::stop_token stop) {
+Output recut(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop) {
   const fs::path sessionPath = fs::absolute(request.sessionURL);
   KestraneSession session = KestraneSession::read(sessionPath);
 
@@ -36,15 +35,13 @@ Output recut(const RecutRequest& request, const ProgressCallback& progress,
   if (request.dropScript) session.script.reset();
   if (request.projectNotes) session.projectNotes = trimmedOrAbsent(request.projectNotes);
   if (request.createMotionGraphics) {
-    session.createMotionGraphics =
-        *request.createMotionGraphics ? std::optional(true) : std::nullopt;
+    session.createMotionGraphics = *request.createMotionGraphics ? std::optional(true) : std::nullopt;
   }
   if (request.brandSpec) session.brandSpec = request.brandSpec;
   if (request.graphicsNotes) session.graphicsNotes = trimmedOrAbsent(request.graphicsNotes);
 
   if (!session.transcript) {
-    throw PipelineError::sessionNotRecuttable(
-        "no transcript stored — run the full pipeline once first");
+    throw PipelineError::sessionNotRecuttable("no transcript stored — run the full pipeline once first");
   }
   std::error_code ec;
   if (!fs::exists(session.source.path, ec)) {
@@ -52,12 +49,12 @@ Output recut(const RecutRequest& request, const ProgressCallback& progress,
   }
   // A folder, pipe or device put in the footage's place would fail late or block a reader.
   if (auto problem = MediaProbe::fileProblem(session.source.path)) {
-    throw PipelineError::sessionNotRecuttable("source media at " + session.source.path + " can't be read — " + *problem);
+    throw PipelineError::sessionNotRecuttable("source media at " + session.source.path + " can't be read — " +
+                                              *problem);
   }
 
   session.settings = mergedSettings(request.settings, session.settings);
-  session.source.frameDuration =
-      RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
+  session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
 
   if (!session.levels) {
     if (progress) progress(Stage::detectingSilence);
@@ -74,8 +71,8 @@ Output recut(const RecutRequest& request, const ProgressCallback& progress,
   throwIfStopped(stop);
 
   const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
-  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude,
-                                 request.renderGraphics, {}, request.services, progress, stop);
+  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics, {},
+                                 request.services, progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

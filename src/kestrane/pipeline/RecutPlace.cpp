@@ -18,15 +18,13 @@ bool endsWith(std::string_view text, std::string_view tail) {
 
 bool namesPackageOf(const std::string& folderName, const std::string& projectName) {
   if (folderName == packageFolderName(projectName) ||
-      folderName == safeFolderName(projectName, std::string_view(" Kestrane.kestrane").size()) +
-                        " Kestrane") {
+      folderName == safeFolderName(projectName, std::string_view(" Kestrane.kestrane").size()) + " Kestrane") {
     return true;
   }
   // "<name> Kestrane <n>.kestrane", the name a run takes when the plain one is in use.
   constexpr std::string_view extension = ".kestrane";
   if (!endsWith(folderName, extension)) return false;
-  const std::string_view stem =
-      std::string_view(folderName).substr(0, folderName.size() - extension.size());
+  const std::string_view stem = std::string_view(folderName).substr(0, folderName.size() - extension.size());
   const std::size_t space = stem.rfind(' ');
   if (space == std::string_view::npos) return false;
   int ordinal = 0;
@@ -44,8 +42,7 @@ PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,
   if (!packageContents(sessionPath).isPackage) return {folder, std::nullopt};
 
   const auto name = trimmedOrAbsent(projectName);
-  if (recutPackageDir(sessionPath, projectName) == folder ||
-      (name && namesPackageOf(folderName, *name))) {
+  if (recutPackageDir(sessionPath, projectName) == folder || (name && namesPackageOf(folderName, *name))) {
     return {folder.parent_path(), folder};
   }
   return {folder.parent_path(), std::nullopt};

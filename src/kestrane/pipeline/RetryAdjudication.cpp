@@ -5,9 +5,8 @@
 
 namespace kestrane::Pipeline {
 
-Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4,
-                         const ProgressCallback& progress, std::stop_token stop,
-                         const Services& services) {
+Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4, const ProgressCallback& progress,
+                         std::stop_token stop, const Services& services) {
   RecutRequest request;
   request.sessionURL = sessionURL;
   request.settings = KestraneSession::read(sessionURL).settings;

@@ -43,15 +43,12 @@ std::vector<CutInstruments::Finding> measuredChecks(const Job& job,
     found = CutInstruments::sourceContinuity(utterances, job.cutList);
   }
   auto add = [&found](std::vector<CutInstruments::Finding> more) {
-    found.insert(found.end(), std::make_move_iterator(more.begin()),
-                 std::make_move_iterator(more.end()));
+    found.insert(found.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   };
-  add(CutInstruments::spliceQuality(job.cutList, transcript, session.levels,
-                                    session.settings.silenceThresholdDBFS));
+  add(CutInstruments::spliceQuality(job.cutList, transcript, session.levels, session.settings.silenceThresholdDBFS));
   add(CutInstruments::pacingWhiplash(job.cutList, transcript));
   // The only check that reads the picture, so only the most thorough review pays for it.
-  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous &&
-      session.source.hasVideo) {
+  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous && session.source.hasVideo) {
     add(CutInstruments::framingJumps(job.cutList, session.source));
   }
   return CutInstruments::rank(found);
@@ -66,8 +63,7 @@ void review(Job& job) {
   std::vector<ScriptCoverage::BeatResult> coverage;
   if (session.script) coverage = ScriptCoverage::assess(*session.script, transcript, job.cutList);
   job.checkStop();
-  const std::vector<TakeSelector::Utterance> utterances =
-      TakeSelector::utterances(transcript, job.splitterSilences);
+  const std::vector<TakeSelector::Utterance> utterances = TakeSelector::utterances(transcript, job.splitterSilences);
   // The audit's defects are answered by cutting or restoring lines; a silences-only cut does
   // neither, so it has none to report.
   std::vector<OutputAudit::Defect> defects;
@@ -76,8 +72,8 @@ void review(Job& job) {
   }
   job.checkStop();
 
-  SelfReview loop = selfReview(job, utterances, defects, coverage,
-                               [&job, &utterances] { return measuredChecks(job, utterances); });
+  SelfReview loop =
+      selfReview(job, utterances, defects, coverage, [&job, &utterances] { return measuredChecks(job, utterances); });
   if (auto note = ReviewLoop::warning(loop.stop, loop.rounds)) job.warnings.push_back(*note);
   job.checkStop();
   const std::vector<CutInstruments::Finding> checks =
@@ -99,8 +95,7 @@ void review(Job& job) {
     job.advisories.push_back({f.range, fmt::format("Check ({}): {}", kindLabel(f.kind), f.detail)});
   }
   for (std::size_t i = 0; i < checks.size() && i < kSummaryLines; ++i) {
-    job.warnings.push_back(
-        fmt::format("Check — {}: {}", kindLabel(checks[i].kind), checks[i].detail));
+    job.warnings.push_back(fmt::format("Check — {}: {}", kindLabel(checks[i].kind), checks[i].detail));
   }
   if (checks.size() > kSummaryLines) {
     const std::size_t more = checks.size() - kSummaryLines;

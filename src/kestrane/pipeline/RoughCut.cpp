@@ -10,8 +10,7 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
   return PackageLayout{files.dir, job.stem}.movie();
 }
 
-std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
-                                                    bool renderMP4) {
+std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4) {
   if (!renderMP4) return std::nullopt;
   job.announce(Stage::rendering);
   job.checkStop();

@@ -15,8 +15,7 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 // The movie appears only once complete, so a failed or stopped render leaves an earlier rough
 // cut as it was. A render failure propagates (a re-cut then warns and removes the earlier
 // movie); the rendering stage reports the fraction done.
-std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files,
-                                                    bool renderMP4);
+std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4);
 
 // The earlier cut's rough cut, when there is one, removed with a warning that says so.
 void removeStaleRoughCut(Job& job, const PackageFiles& files);

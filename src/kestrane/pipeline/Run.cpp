@@ -6,8 +6,8 @@
 
 namespace kestrane::Pipeline {
 
-Output run(const Request& request, const std::optional<Analysis>& prepared,
-           const ProgressCallback& progress, std::stop_token stop) {
+Output run(const Request& request, const std::optional<Analysis>& prepared, const ProgressCallback& progress,
+           std::stop_token stop) {
   const std::string projectName = resolvedProjectName(request.projectName, request.input);
   const Analysis analysis = prepared ? *prepared : analyze(request.input, {}, progress, stop);
   throwIfStopped(stop);
@@ -20,8 +20,7 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
       if (loaded.notice) warnings.push_back(*loaded.notice);
       script = std::move(loaded.text);
     } catch (const std::exception& e) {
-      warnings.push_back("Couldn't read the script file — continuing without it (" +
-                         FailureMessage::of(e) + ")");
+      warnings.push_back("Couldn't read the script file — continuing without it (" + FailureMessage::of(e) + ")");
     }
   }
 
@@ -38,9 +37,8 @@ Output run(const Request& request, const std::optional<Analysis>& prepared,
   place.parent = request.outputDir && !request.outputDir->empty()
                      ? std::filesystem::absolute(*request.outputDir)
                      : std::filesystem::absolute(request.input).parent_path();
-  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude,
-                                 request.renderGraphics, std::move(warnings), request.services,
-                                 progress, stop);
+  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics,
+                                 std::move(warnings), request.services, progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

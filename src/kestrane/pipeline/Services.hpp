@@ -22,9 +22,7 @@ struct Services {
   // returns nothing, means none is available and the deterministic cut stands.
   std::function<std::shared_ptr<AIBackend>()> aiBackend;
   // The wall clock, for time budgets and dates.
-  std::function<std::chrono::system_clock::time_point()> now = [] {
-    return std::chrono::system_clock::now();
-  };
+  std::function<std::chrono::system_clock::time_point()> now = [] { return std::chrono::system_clock::now(); };
   // Reads the environment (for keys and tool paths); the process's own by default.
   std::function<std::optional<std::string>(const std::string&)> environment = processEnvironment;
 };

@@ -19,9 +19,7 @@ void StagedFiles::write(const std::filesystem::path& destination, std::string_vi
   written_.emplace_back(aside, destination);
 }
 
-void StagedFiles::removeOnCommit(const std::filesystem::path& destination) {
-  removals_.push_back(destination);
-}
+void StagedFiles::removeOnCommit(const std::filesystem::path& destination) { removals_.push_back(destination); }
 
 void StagedFiles::commit() {
   while (!written_.empty()) {

@@ -5,17 +5,16 @@
 namespace kestrane::Pipeline {
 
 FCPXMLWriter::BatchProject timelineProject(const KestraneSession& session, const CutList& cutList,
-                                           const std::vector<Advisory>& editorNotes,
-                                           const std::string& projectName) {
+                                           const std::vector<Advisory>& editorNotes, const std::string& projectName) {
   FCPXMLWriter::BatchProject project;
   project.source = session.source;
   project.cutList = cutList;
   const PipelineSettings& settings = session.settings;
   if (settings.resolvedEmbedCaptions() && session.transcript) {
     const auto length = settings.resolvedSubtitleLength();
-    project.captions = TranscriptExporter::cues(*session.transcript, cutList,
-                                                TranscriptExporter::maxLineDuration(length),
-                                                TranscriptExporter::maxWordsPerCue(length));
+    project.captions =
+        TranscriptExporter::cues(*session.transcript, cutList, TranscriptExporter::maxLineDuration(length),
+                                 TranscriptExporter::maxWordsPerCue(length));
   }
   project.projectName = projectName + " — Kestrane";
   project.editorNotes = editorNotes;
@@ -23,8 +22,7 @@ FCPXMLWriter::BatchProject timelineProject(const KestraneSession& session, const
 }
 
 std::string timelineDocument(const KestraneSession& session, const CutList& cutList,
-                             const std::vector<Advisory>& editorNotes,
-                             const std::string& projectName,
+                             const std::vector<Advisory>& editorNotes, const std::string& projectName,
                              const std::vector<GraphicsPlacement>& graphics) {
   FCPXMLWriter::BatchProject project = timelineProject(session, cutList, editorNotes, projectName);
   FCPXMLWriter::Options options;

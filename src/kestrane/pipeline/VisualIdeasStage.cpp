@@ -17,7 +17,6 @@ namespace kestrane::Pipeline::detail {
 
 namespace {
 
-
 constexpr std::string_view kPreamble =
     "## How to use this document\n"
     "\n"
@@ -50,8 +49,7 @@ std::string withPreamble(std::string_view markdown, std::string_view projectName
          std::string(markdown);
 }
 
-IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
-                         const IdeasRequest& ask) {
+IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude, const IdeasRequest& ask) {
   const KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
   const Transcript transcript = session.transcript.value_or(Transcript{});
@@ -59,11 +57,9 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
   const GraphicsFormat format = settings.resolvedGraphicsFormat();
 
   IdeasOutcome outcome;
-  const auto lines = TranscriptExporter::anchorLines(transcript, job.cutList,
-                                                     TranscriptExporter::anchorMaxLineSeconds,
+  const auto lines = TranscriptExporter::anchorLines(transcript, job.cutList, TranscriptExporter::anchorMaxLineSeconds,
                                                      TranscriptExporter::anchorMaxWordsPerLine);
-  const std::optional<int> beats =
-      lines.empty() ? std::nullopt : std::optional(static_cast<int>(lines.size()));
+  const std::optional<int> beats = lines.empty() ? std::nullopt : std::optional(static_cast<int>(lines.size()));
   outcome.graphicsCount = settings.resolvedGraphicsCount(cutSeconds, beats);
   if (!settings.graphicsLimit && session.createMotionGraphics.value_or(false)) {
     if (auto note = GraphicsChoices::ceilingNote(settings.resolvedGraphicsDensity(), cutSeconds, beats)) {
@@ -74,13 +70,11 @@ IdeasOutcome visualIdeas(Job& job, const PackageFiles& files, bool useClaude,
   const std::filesystem::path documentPath = PackageLayout{files.dir, job.stem}.visualIdeas();
   if (useClaude) {
     std::string transcriptText = TranscriptExporter::anchorMarkdown(
-        transcript, job.cutList, TranscriptExporter::anchorMaxLineSeconds,
-        TranscriptExporter::anchorMaxWordsPerLine);
+        transcript, job.cutList, TranscriptExporter::anchorMaxLineSeconds, TranscriptExporter::anchorMaxWordsPerLine);
     if (transcriptText.empty()) transcriptText = readFileBytes(files.transcript).value_or("");
-    const IdeasReply reply = ask ? ask(job, IdeasQuery{job.projectName, transcriptText,
-                                                       session.projectNotes, outcome.graphicsCount,
-                                                       format})
-                                 : IdeasReply{std::nullopt, std::nullopt};
+    const IdeasReply reply =
+        ask ? ask(job, IdeasQuery{job.projectName, transcriptText, session.projectNotes, outcome.graphicsCount, format})
+            : IdeasReply{std::nullopt, std::nullopt};
     if (reply.skipped) {
       job.warnings.push_back(*reply.skipped);
     } else if (reply.text) {
@@ -121,15 +115,14 @@ namespace kestrane::Pipeline::detail {
 
 IdeasRequest modelIdeasRequest() {
   return [](Job& job, const IdeasQuery& query) -> IdeasReply {
-    const std::shared_ptr<AIBackend> backend =
-        job.services.aiBackend ? job.services.aiBackend() : nullptr;
+    const std::shared_ptr<AIBackend> backend = job.services.aiBackend ? job.services.aiBackend() : nullptr;
     if (!backend) {
       return {std::nullopt, "Visual ideas skipped — no claude CLI or ANTHROPIC_API_KEY found"};
     }
     job.announce(Stage::generatingIdeas);
     ModelCall call;
-    call.prompt = VisualIdeasPrompt::build(query.projectName, query.transcriptMarkdown, query.notes,
-                                           query.targetCount, query.format);
+    call.prompt = VisualIdeasPrompt::build(query.projectName, query.transcriptMarkdown, query.notes, query.targetCount,
+                                           query.format);
     call.tier = ModelTier::reasoning;
     call.form = ReplyForm::text;
     call.timeoutSeconds = 600;

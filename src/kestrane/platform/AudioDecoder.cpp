@@ -17,115 +17,107 @@ namespace kestrane::platform {
 namespace {
 
 struct SwrCloser {
-    void operator()(SwrContext* s) const { swr_free(&s); }
+  void operator()(SwrContext* s) const { swr_free(&s); }
 };
 
 // Converts whatever the decoder produces into interleaved float at the first frame's rate.
 class Interleaver {
-public:
-    ~Interleaver() { av_channel_layout_uninit(&inLayout_); }
+ public:
+  ~Interleaver() { av_channel_layout_uninit(&inLayout_); }
 
-    // The output keeps the first frame's rate and channel count.
-    void adopt(const AVFrame* frame) {
-        if (rate_ != 0) return;
-        rate_ = frame->sample_rate;
-        channels_ = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
+  // The output keeps the first frame's rate and channel count.
+  void adopt(const AVFrame* frame) {
+    if (rate_ != 0) return;
+    rate_ = frame->sample_rate;
+    channels_ = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
+  }
+
+  void deliver(const AVFrame* frame, const std::function<void(const AudioBlock&)>& sink) {
+    adopt(frame);
+    if (frame->nb_samples <= 0) return;
+    const int frameChannels = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
+    if (frame->format == AV_SAMPLE_FMT_FLT && frameChannels == channels_ && frame->sample_rate == rate_) {
+      sink(AudioBlock{reinterpret_cast<const float*>(frame->data[0]), static_cast<std::size_t>(frame->nb_samples),
+                      channels_, static_cast<double>(rate_)});
+      return;
     }
+    ensureResampler(frame);
+    const int capacity = swr_get_out_samples(swr_.get(), frame->nb_samples);
+    if (capacity <= 0) return;
+    buffer_.resize(static_cast<std::size_t>(capacity) * channels_);
+    auto* out = reinterpret_cast<uint8_t*>(buffer_.data());
+    const int made =
+        swr_convert(swr_.get(), &out, capacity, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (made < 0) throw AudioDecodeError(ffmpeg::errorText(made));
+    if (made > 0)
+      sink(AudioBlock{buffer_.data(), static_cast<std::size_t>(made), channels_, static_cast<double>(rate_)});
+  }
 
-    void deliver(const AVFrame* frame, const std::function<void(const AudioBlock&)>& sink) {
-        adopt(frame);
-        if (frame->nb_samples <= 0) return;
-        const int frameChannels = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
-        if (frame->format == AV_SAMPLE_FMT_FLT && frameChannels == channels_ &&
-            frame->sample_rate == rate_) {
-            sink(AudioBlock{reinterpret_cast<const float*>(frame->data[0]),
-                            static_cast<std::size_t>(frame->nb_samples), channels_,
-                            static_cast<double>(rate_)});
-            return;
-        }
-        ensureResampler(frame);
-        const int capacity = swr_get_out_samples(swr_.get(), frame->nb_samples);
-        if (capacity <= 0) return;
-        buffer_.resize(static_cast<std::size_t>(capacity) * channels_);
-        auto* out = reinterpret_cast<uint8_t*>(buffer_.data());
-        const int made = swr_convert(swr_.get(), &out, capacity,
-                                     const_cast<const uint8_t**>(frame->extended_data),
-                                     frame->nb_samples);
-        if (made < 0) throw AudioDecodeError(ffmpeg::errorText(made));
-        if (made > 0)
-            sink(AudioBlock{buffer_.data(), static_cast<std::size_t>(made), channels_,
-                            static_cast<double>(rate_)});
+  // Zeros standing in for `frames` frames of sound that could not be decoded.
+  void deliverSilence(std::size_t frames, const std::function<void(const AudioBlock&)>& sink) {
+    if (rate_ == 0 || frames == 0) return;
+    constexpr std::size_t kBlock = 4096;
+    buffer_.assign(kBlock * static_cast<std::size_t>(channels_), 0.0f);
+    for (std::size_t left = frames; left > 0;) {
+      const std::size_t n = std::min(left, kBlock);
+      sink(AudioBlock{buffer_.data(), n, channels_, static_cast<double>(rate_)});
+      left -= n;
     }
+  }
 
-    // Zeros standing in for `frames` frames of sound that could not be decoded.
-    void deliverSilence(std::size_t frames, const std::function<void(const AudioBlock&)>& sink) {
-        if (rate_ == 0 || frames == 0) return;
-        constexpr std::size_t kBlock = 4096;
-        buffer_.assign(kBlock * static_cast<std::size_t>(channels_), 0.0f);
-        for (std::size_t left = frames; left > 0;) {
-            const std::size_t n = std::min(left, kBlock);
-            sink(AudioBlock{buffer_.data(), n, channels_, static_cast<double>(rate_)});
-            left -= n;
-        }
+  int rate() const { return rate_; }
+
+ private:
+  void ensureResampler(const AVFrame* frame) {
+    if (swr_ && frame->format == inFormat_ && frame->sample_rate == inRate_ &&
+        av_channel_layout_compare(&frame->ch_layout, &inLayout_) == 0)
+      return;
+    av_channel_layout_uninit(&inLayout_);
+    AVChannelLayout in{};
+    if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
+      av_channel_layout_copy(&in, &frame->ch_layout);
+    else av_channel_layout_default(&in, frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1);
+    AVChannelLayout out{};
+    av_channel_layout_default(&out, channels_);
+    if (av_channel_layout_compare(&in, &out) == 0 || in.nb_channels == channels_) av_channel_layout_copy(&out, &in);
+    SwrContext* raw = nullptr;
+    int rc = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, rate_, &in, static_cast<AVSampleFormat>(frame->format),
+                                 frame->sample_rate, 0, nullptr);
+    av_channel_layout_uninit(&out);
+    if (rc >= 0) rc = swr_init(raw);
+    if (rc < 0) {
+      swr_free(&raw);
+      av_channel_layout_uninit(&in);
+      throw AudioDecodeError(ffmpeg::errorText(rc));
     }
+    swr_.reset(raw);
+    inLayout_ = in;
+    inFormat_ = frame->format;
+    inRate_ = frame->sample_rate;
+  }
 
-    int rate() const { return rate_; }
-
-private:
-    void ensureResampler(const AVFrame* frame) {
-        if (swr_ && frame->format == inFormat_ && frame->sample_rate == inRate_ &&
-            av_channel_layout_compare(&frame->ch_layout, &inLayout_) == 0)
-            return;
-        av_channel_layout_uninit(&inLayout_);
-        AVChannelLayout in{};
-        if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
-            av_channel_layout_copy(&in, &frame->ch_layout);
-        else
-            av_channel_layout_default(&in, frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1);
-        AVChannelLayout out{};
-        av_channel_layout_default(&out, channels_);
-        if (av_channel_layout_compare(&in, &out) == 0 || in.nb_channels == channels_)
-            av_channel_layout_copy(&out, &in);
-        SwrContext* raw = nullptr;
-        int rc = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLT, rate_, &in,
-                                     static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0,
-                                     nullptr);
-        av_channel_layout_uninit(&out);
-        if (rc >= 0) rc = swr_init(raw);
-        if (rc < 0) {
-            swr_free(&raw);
-            av_channel_layout_uninit(&in);
-            throw AudioDecodeError(ffmpeg::errorText(rc));
-        }
-        swr_.reset(raw);
-        inLayout_ = in;
-        inFormat_ = frame->format;
-        inRate_ = frame->sample_rate;
-    }
-
-    std::unique_ptr<SwrContext, SwrCloser> swr_;
-    AVChannelLayout inLayout_{};
-    int inFormat_ = -1;
-    int inRate_ = 0;
-    int rate_ = 0;
-    int channels_ = 0;
-    std::vector<float> buffer_;
+  std::unique_ptr<SwrContext, SwrCloser> swr_;
+  AVChannelLayout inLayout_{};
+  int inFormat_ = -1;
+  int inRate_ = 0;
+  int rate_ = 0;
+  int channels_ = 0;
+  std::vector<float> buffer_;
 };
 
-} // namespace
+}  // namespace
 
 bool isAudioOnlyFile(const std::string& path) {
-    ffmpeg::FormatPtr format;
-    if (ffmpeg::openInput(path, format) < 0) return false;
-    bool audio = false;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        const AVStream* s = format->streams[i];
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) audio = true;
-        // Cover art rides along as a picture stream; it does not make the file a video.
-        if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC))
-            return false;
-    }
-    return audio;
+  ffmpeg::FormatPtr format;
+  if (ffmpeg::openInput(path, format) < 0) return false;
+  bool audio = false;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* s = format->streams[i];
+    if (s->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) audio = true;
+    // Cover art rides along as a picture stream; it does not make the file a video.
+    if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC)) return false;
+  }
+  return audio;
 }
 
 namespace {
@@ -135,132 +127,132 @@ namespace {
 // length, so everything after it stays where the picture has it. Damage that lasts to the end
 // is a cut-off file rather than a skipped stretch, so it counts only once a later frame decodes.
 class DamageTally {
-public:
-    void damaged() { pending_ = true; }
+ public:
+  void damaged() { pending_ = true; }
 
-    // Before each decoded frame: fills the time skipped since the last one, when damage came
-    // between them. Frames of a sound file are never moved otherwise.
-    void decoded(const AVFrame* frame, const AVStream* stream, Interleaver& out,
-                 const std::function<void(const AudioBlock&)>& sink) {
-        out.adopt(frame);
-        const std::int64_t ts = frame->best_effort_timestamp;
-        const bool timed = ts != AV_NOPTS_VALUE && out.rate() > 0;
-        if (timed && !started_) {
-            // Time zero of the sound: the track's own start, else its first frame.
-            started_ = true;
-            const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : ts;
-            origin_ = static_cast<double>(start) * av_q2d(stream->time_base);
-        }
-        if (pending_) {
-            ++report_.damagedStretches;
-            if (timed) {
-                const double at = static_cast<double>(ts) * av_q2d(stream->time_base) - origin_;
-                const double gap = at - static_cast<double>(delivered_) / out.rate();
-                if (gap > kLeastGap) {
-                    const auto frames = static_cast<std::size_t>(std::llround(gap * out.rate()));
-                    out.deliverSilence(frames, sink);
-                    delivered_ += frames;
-                }
-            }
-        }
-        pending_ = false;
+  // Before each decoded frame: fills the time skipped since the last one, when damage came
+  // between them. Frames of a sound file are never moved otherwise.
+  void decoded(const AVFrame* frame, const AVStream* stream, Interleaver& out,
+               const std::function<void(const AudioBlock&)>& sink) {
+    out.adopt(frame);
+    const std::int64_t ts = frame->best_effort_timestamp;
+    const bool timed = ts != AV_NOPTS_VALUE && out.rate() > 0;
+    if (timed && !started_) {
+      // Time zero of the sound: the track's own start, else its first frame.
+      started_ = true;
+      const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : ts;
+      origin_ = static_cast<double>(start) * av_q2d(stream->time_base);
     }
-    void delivered(std::size_t frames) { delivered_ += frames; }
+    if (pending_) {
+      ++report_.damagedStretches;
+      if (timed) {
+        const double at = static_cast<double>(ts) * av_q2d(stream->time_base) - origin_;
+        const double gap = at - static_cast<double>(delivered_) / out.rate();
+        if (gap > kLeastGap) {
+          const auto frames = static_cast<std::size_t>(std::llround(gap * out.rate()));
+          out.deliverSilence(frames, sink);
+          delivered_ += frames;
+        }
+      }
+    }
+    pending_ = false;
+  }
+  void delivered(std::size_t frames) { delivered_ += frames; }
 
-    const DecodeReport& report() const { return report_; }
+  const DecodeReport& report() const { return report_; }
 
-private:
-    // Gaps below this are timestamp rounding, not lost sound.
-    static constexpr double kLeastGap = 0.005;
-    DecodeReport report_;
-    bool pending_ = false;
-    bool started_ = false;
-    double origin_ = 0;
-    std::size_t delivered_ = 0;  // frames handed on, at the output rate
+ private:
+  // Gaps below this are timestamp rounding, not lost sound.
+  static constexpr double kLeastGap = 0.005;
+  DecodeReport report_;
+  bool pending_ = false;
+  bool started_ = false;
+  double origin_ = 0;
+  std::size_t delivered_ = 0;  // frames handed on, at the output rate
 };
 
 // Unreadable packets in a row after which the rest of the file counts as gone (a truncated or
 // wrecked tail), so a reader that cannot move on never spins.
 constexpr int kReadFailuresToGiveUp = 64;
 
-} // namespace
+}  // namespace
 
 DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop) {
-    ffmpeg::FormatPtr format;
-    if (int rc = ffmpeg::openInput(path, format); rc < 0)
-        throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
+  ffmpeg::FormatPtr format;
+  if (int rc = ffmpeg::openInput(path, format); rc < 0)
+    throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
 
-    // The first audio track in file order is the one analysed, as the probe reports it.
-    int first = -1;
-    for (unsigned i = 0; i < format->nb_streams; ++i) {
-        if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
-            first = static_cast<int>(i);
-            break;
-        }
+  // The first audio track in file order is the one analysed, as the probe reports it.
+  int first = -1;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (format->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      first = static_cast<int>(i);
+      break;
     }
-    if (first < 0) throw NoAudioStreamError("No audio track in " + path);
+  }
+  if (first < 0) throw NoAudioStreamError("No audio track in " + path);
 
-    // Skip demuxing work for every other stream (video packets are the bulk of a file).
-    for (unsigned i = 0; i < format->nb_streams; ++i)
-        format->streams[i]->discard = static_cast<int>(i) == first ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
+  // Skip demuxing work for every other stream (video packets are the bulk of a file).
+  for (unsigned i = 0; i < format->nb_streams; ++i)
+    format->streams[i]->discard = static_cast<int>(i) == first ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
 
-    ffmpeg::CodecPtr codec;
-    if (int rc = ffmpeg::openDecoder(format->streams[first], codec); rc < 0)
-        throw AudioDecodeError(ffmpeg::errorText(rc));
+  ffmpeg::CodecPtr codec;
+  if (int rc = ffmpeg::openDecoder(format->streams[first], codec); rc < 0)
+    throw AudioDecodeError(ffmpeg::errorText(rc));
 
-    ffmpeg::PacketPtr packet(av_packet_alloc());
-    ffmpeg::FramePtr frame(av_frame_alloc());
-    Interleaver interleaver;
-    DamageTally damage;
+  ffmpeg::PacketPtr packet(av_packet_alloc());
+  ffmpeg::FramePtr frame(av_frame_alloc());
+  Interleaver interleaver;
+  DamageTally damage;
 
-    auto drain = [&] {
-        while (true) {
-            int rc = avcodec_receive_frame(codec.get(), frame.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
-            if (rc < 0) {
-                // A damaged packet loses its samples only; decoding goes on like the ffmpeg tool.
-                if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
-                damage.damaged();
-                return;
-            }
-            damage.decoded(frame.get(), format->streams[first], interleaver, sink);
-            interleaver.deliver(frame.get(), [&](const AudioBlock& block) {
-                damage.delivered(block.frames);
-                sink(block);
-            });
-            av_frame_unref(frame.get());
-        }
-    };
-
-    int readFailures = 0;
+  auto drain = [&] {
     while (true) {
-        throwIfStopped(stop);
-        int rc = av_read_frame(format.get(), packet.get());
-        if (rc == AVERROR_EOF) break;
-        if (rc == AVERROR(EAGAIN)) continue;
-        if (rc < 0) {
-            if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
-            damage.damaged();
-            if (++readFailures >= kReadFailuresToGiveUp) break;
-            continue;
-        }
-        readFailures = 0;
-        if (packet->stream_index == first) {
-            int sent = avcodec_send_packet(codec.get(), packet.get());
-            av_packet_unref(packet.get());
-            if (sent < 0 && sent != AVERROR(EAGAIN)) {
-                if (!ffmpeg::isDamagedData(sent)) throw AudioDecodeError(ffmpeg::errorText(sent));
-                damage.damaged();
-            }
-            drain();
-        } else {
-            av_packet_unref(packet.get());
-        }
+      int rc = avcodec_receive_frame(codec.get(), frame.get());
+      if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+      if (rc < 0) {
+        // A damaged packet loses its samples only; decoding goes on like the ffmpeg tool.
+        if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
+        damage.damaged();
+        return;
+      }
+      damage.decoded(frame.get(), format->streams[first], interleaver, sink);
+      interleaver.deliver(frame.get(), [&](const AudioBlock& block) {
+        damage.delivered(block.frames);
+        sink(block);
+      });
+      av_frame_unref(frame.get());
     }
-    avcodec_send_packet(codec.get(), nullptr);
-    drain();
-    return damage.report();
+  };
+
+  int readFailures = 0;
+  while (true) {
+    throwIfStopped(stop);
+    int rc = av_read_frame(format.get(), packet.get());
+    if (rc == AVERROR_EOF) break;
+    if (rc == AVERROR(EAGAIN)) continue;
+    if (rc < 0) {
+      if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
+      damage.damaged();
+      if (++readFailures >= kReadFailuresToGiveUp) break;
+      continue;
+    }
+    readFailures = 0;
+    if (packet->stream_index == first) {
+      int sent = avcodec_send_packet(codec.get(), packet.get());
+      av_packet_unref(packet.get());
+      if (sent < 0 && sent != AVERROR(EAGAIN)) {
+        if (!ffmpeg::isDamagedData(sent)) throw AudioDecodeError(ffmpeg::errorText(sent));
+        damage.damaged();
+      }
+      drain();
+    } else {
+      av_packet_unref(packet.get());
+    }
+  }
+  avcodec_send_packet(codec.get(), nullptr);
+  drain();
+  return damage.report();
 }
 
-} // namespace kestrane::platform
+}  // namespace kestrane::platform

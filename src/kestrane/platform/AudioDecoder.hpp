@@ -15,29 +15,29 @@ namespace kestrane::platform {
 
 // The file could not be opened as media at all.
 struct MediaOpenError : UserFacingError {
-    using UserFacingError::UserFacingError;
+  using UserFacingError::UserFacingError;
 };
 // The file opened but holds no audio track.
 struct NoAudioStreamError : UserFacingError {
-    using UserFacingError::UserFacingError;
+  using UserFacingError::UserFacingError;
 };
 // The audio track could not be decoded; what() is the bare detail.
 struct AudioDecodeError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+  using std::runtime_error::runtime_error;
 };
 
 struct AudioBlock {
-    const float* interleaved = nullptr;
-    std::size_t frames = 0;
-    int channels = 0;
-    double sampleRate = 0;
+  const float* interleaved = nullptr;
+  std::size_t frames = 0;
+  int channels = 0;
+  double sampleRate = 0;
 };
 
 // What a decode met on its way through the track.
 struct DecodeReport {
-    // Runs of packets that could not be read or decoded and were skipped, as the ffmpeg tool
-    // skips them; consecutive damaged packets count once.
-    std::size_t damagedStretches = 0;
+  // Runs of packets that could not be read or decoded and were skipped, as the ffmpeg tool
+  // skips them; consecutive damaged packets count once.
+  std::size_t damagedStretches = 0;
 };
 
 // Calls `sink` for every decoded block, in time order. Blocks keep the rate and channel count of
@@ -49,4 +49,4 @@ DecodeReport decodeAudio(const std::string& path, const std::function<void(const
 // True when the file opens as media with an audio track and no picture track: a plain audio file.
 bool isAudioOnlyFile(const std::string& path);
 
-} // namespace kestrane::platform
+}  // namespace kestrane::platform

@@ -18,198 +18,194 @@ constexpr double firstSeekMargin = 0.25;
 // overlap in the track; closer ones are rounding.
 constexpr double discontinuitySeconds = 0.02;
 
-} // namespace
+}  // namespace
 
 AudioTrackReader::AudioTrackReader(const std::string& path) {
-    track_ = openTrack(path, AVMEDIA_TYPE_AUDIO, format_);
-    if (track_ < 0) return;
-    if (int rc = ffmpeg::openDecoder(format_->streams[track_], codec_); rc < 0)
-        throw MediaReadError("can't decode the audio track: " + ffmpeg::errorText(rc));
-    packet_.reset(av_packet_alloc());
-    frame_.reset(av_frame_alloc());
-    if (!packet_ || !frame_) throw MediaReadError("out of memory");
+  track_ = openTrack(path, AVMEDIA_TYPE_AUDIO, format_);
+  if (track_ < 0) return;
+  if (int rc = ffmpeg::openDecoder(format_->streams[track_], codec_); rc < 0)
+    throw MediaReadError("can't decode the audio track: " + ffmpeg::errorText(rc));
+  packet_.reset(av_packet_alloc());
+  frame_.reset(av_frame_alloc());
+  if (!packet_ || !frame_) throw MediaReadError("out of memory");
 }
 
 AudioTrackReader::~AudioTrackReader() { av_channel_layout_uninit(&swrInLayout_); }
 
 int AudioTrackReader::trackSampleRate() const { return format_->streams[track_]->codecpar->sample_rate; }
 
-int AudioTrackReader::trackChannelCount() const {
-    return format_->streams[track_]->codecpar->ch_layout.nb_channels;
-}
+int AudioTrackReader::trackChannelCount() const { return format_->streams[track_]->codecpar->ch_layout.nb_channels; }
 
 void AudioTrackReader::setOutput(int sampleRate, int channels) {
-    rate_ = sampleRate;
-    channels_ = channels;
-    buffer_.assign(static_cast<std::size_t>(channels), {});
-    scratch_.assign(static_cast<std::size_t>(channels), {});
-    scratchPlanes_.assign(static_cast<std::size_t>(channels), nullptr);
+  rate_ = sampleRate;
+  channels_ = channels;
+  buffer_.assign(static_cast<std::size_t>(channels), {});
+  scratch_.assign(static_cast<std::size_t>(channels), {});
+  scratchPlanes_.assign(static_cast<std::size_t>(channels), nullptr);
 }
 
 std::int64_t AudioTrackReader::bufferedEnd() const {
-    return bufferStart_ + static_cast<std::int64_t>(buffer_[0].size());
+  return bufferStart_ + static_cast<std::int64_t>(buffer_[0].size());
 }
 
 void AudioTrackReader::read(std::int64_t start, int count, float* const* planes) {
-    const auto aheadLimit = static_cast<std::int64_t>(seekAheadSeconds * rate_);
-    if (anchored_) {
-        const std::int64_t available = bufferStart_ + static_cast<std::int64_t>(head_);
-        const bool behind = start < available && (!fromTrackStart_ || consumedAny_);
-        if (behind || (!ended_ && start > bufferedEnd() + aheadLimit)) seekTo(start);
-    } else if (fromTrackStart_ && !ended_ && start > aheadLimit) {
-        seekTo(start);
+  const auto aheadLimit = static_cast<std::int64_t>(seekAheadSeconds * rate_);
+  if (anchored_) {
+    const std::int64_t available = bufferStart_ + static_cast<std::int64_t>(head_);
+    const bool behind = start < available && (!fromTrackStart_ || consumedAny_);
+    if (behind || (!ended_ && start > bufferedEnd() + aheadLimit)) seekTo(start);
+  } else if (fromTrackStart_ && !ended_ && start > aheadLimit) {
+    seekTo(start);
+  }
+
+  int produced = 0;
+  auto fill = [&](int n, const std::vector<float>* from) {
+    for (int c = 0; c < channels_; ++c) {
+      float* out = planes[c] + produced;
+      if (from) std::copy_n(from[c].data() + head_, n, out);
+      else std::fill_n(out, n, 0.0f);
     }
+    produced += n;
+  };
 
-    int produced = 0;
-    auto fill = [&](int n, const std::vector<float>* from) {
-        for (int c = 0; c < channels_; ++c) {
-            float* out = planes[c] + produced;
-            if (from) std::copy_n(from[c].data() + head_, n, out);
-            else std::fill_n(out, n, 0.0f);
-        }
-        produced += n;
-    };
-
-    while (produced < count) {
-        const auto size = buffer_[0].size();
-        if (!anchored_ || head_ >= size) {
-            if (anchored_ && head_ > 0) {
-                bufferStart_ += static_cast<std::int64_t>(head_);
-                for (auto& plane : buffer_) plane.clear();
-                head_ = 0;
-            }
-            if (ended_ || !decodeMore()) {
-                fill(count - produced, nullptr);
-                break;
-            }
-            continue;
-        }
-        const std::int64_t want = start + produced;
-        const std::int64_t available = bufferStart_ + static_cast<std::int64_t>(head_);
-        const auto left = static_cast<std::int64_t>(size - head_);
-        if (want < available) {
-            // Before the track's first sample: silence.
-            fill(static_cast<int>(std::min<std::int64_t>(available - want, count - produced)), nullptr);
-        } else if (want > available) {
-            head_ += static_cast<std::size_t>(std::min(want - available, left));
-            consumedAny_ = true;
-        } else {
-            const int n = static_cast<int>(std::min<std::int64_t>(left, count - produced));
-            fill(n, buffer_.data());
-            head_ += static_cast<std::size_t>(n);
-            consumedAny_ = true;
-        }
-    }
-
-    // Drop what has been read once it outweighs what is left, so the buffer stays small.
-    if (head_ > 4096 && head_ * 2 > buffer_[0].size()) {
-        for (auto& plane : buffer_) plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(head_));
+  while (produced < count) {
+    const auto size = buffer_[0].size();
+    if (!anchored_ || head_ >= size) {
+      if (anchored_ && head_ > 0) {
         bufferStart_ += static_cast<std::int64_t>(head_);
+        for (auto& plane : buffer_) plane.clear();
         head_ = 0;
+      }
+      if (ended_ || !decodeMore()) {
+        fill(count - produced, nullptr);
+        break;
+      }
+      continue;
     }
+    const std::int64_t want = start + produced;
+    const std::int64_t available = bufferStart_ + static_cast<std::int64_t>(head_);
+    const auto left = static_cast<std::int64_t>(size - head_);
+    if (want < available) {
+      // Before the track's first sample: silence.
+      fill(static_cast<int>(std::min<std::int64_t>(available - want, count - produced)), nullptr);
+    } else if (want > available) {
+      head_ += static_cast<std::size_t>(std::min(want - available, left));
+      consumedAny_ = true;
+    } else {
+      const int n = static_cast<int>(std::min<std::int64_t>(left, count - produced));
+      fill(n, buffer_.data());
+      head_ += static_cast<std::size_t>(n);
+      consumedAny_ = true;
+    }
+  }
+
+  // Drop what has been read once it outweighs what is left, so the buffer stays small.
+  if (head_ > 4096 && head_ * 2 > buffer_[0].size()) {
+    for (auto& plane : buffer_) plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(head_));
+    bufferStart_ += static_cast<std::int64_t>(head_);
+    head_ = 0;
+  }
 }
 
 bool AudioTrackReader::decodeMore() {
-    if (!receiveFrame(format_.get(), codec_.get(), packet_.get(), track_, frame_.get(), flushed_, "audio")) {
-        ended_ = true;
-        return false;
-    }
-    append(frame_.get());
-    av_frame_unref(frame_.get());
-    return true;
+  if (!receiveFrame(format_.get(), codec_.get(), packet_.get(), track_, frame_.get(), flushed_, "audio")) {
+    ended_ = true;
+    return false;
+  }
+  append(frame_.get());
+  av_frame_unref(frame_.get());
+  return true;
 }
 
 void AudioTrackReader::append(const AVFrame* frame) {
-    if (frame->nb_samples <= 0) return;
-    ensureResampler(frame);
-    const int capacity = swr_get_out_samples(swr_.get(), frame->nb_samples);
-    if (capacity <= 0) return;
-    for (int c = 0; c < channels_; ++c) {
-        scratch_[c].resize(static_cast<std::size_t>(capacity));
-        scratchPlanes_[c] = scratch_[c].data();
-    }
-    const int made = swr_convert(swr_.get(), reinterpret_cast<std::uint8_t**>(scratchPlanes_.data()),
-                                 capacity, const_cast<const std::uint8_t**>(frame->extended_data),
-                                 frame->nb_samples);
-    if (made < 0) throw MediaReadError("can't convert the audio: " + ffmpeg::errorText(made));
+  if (frame->nb_samples <= 0) return;
+  ensureResampler(frame);
+  const int capacity = swr_get_out_samples(swr_.get(), frame->nb_samples);
+  if (capacity <= 0) return;
+  for (int c = 0; c < channels_; ++c) {
+    scratch_[c].resize(static_cast<std::size_t>(capacity));
+    scratchPlanes_[c] = scratch_[c].data();
+  }
+  const int made = swr_convert(swr_.get(), reinterpret_cast<std::uint8_t**>(scratchPlanes_.data()), capacity,
+                               const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
+  if (made < 0) throw MediaReadError("can't convert the audio: " + ffmpeg::errorText(made));
 
-    std::int64_t ts = frame->best_effort_timestamp;
-    if (ts == AV_NOPTS_VALUE) ts = frame->pts;
-    int skip = 0;
-    if (ts != AV_NOPTS_VALUE) {
-        const auto position = static_cast<std::int64_t>(
-            std::llround(sourceSeconds(format_.get(), format_->streams[track_], ts) * rate_));
-        if (!anchored_) {
-            bufferStart_ = position;
-            head_ = 0;
-            for (auto& plane : buffer_) plane.clear();
-            anchored_ = true;
-        } else {
-            const std::int64_t drift = position - bufferedEnd();
-            const auto tolerance = static_cast<std::int64_t>(discontinuitySeconds * rate_);
-            if (drift > tolerance) {
-                for (auto& plane : buffer_) plane.insert(plane.end(), static_cast<std::size_t>(drift), 0.0f);
-            } else if (drift < -tolerance) {
-                skip = static_cast<int>(std::min<std::int64_t>(-drift, made));
-            }
-        }
-    } else if (!anchored_) {
-        bufferStart_ = 0;
-        anchored_ = true;
+  std::int64_t ts = frame->best_effort_timestamp;
+  if (ts == AV_NOPTS_VALUE) ts = frame->pts;
+  int skip = 0;
+  if (ts != AV_NOPTS_VALUE) {
+    const auto position =
+        static_cast<std::int64_t>(std::llround(sourceSeconds(format_.get(), format_->streams[track_], ts) * rate_));
+    if (!anchored_) {
+      bufferStart_ = position;
+      head_ = 0;
+      for (auto& plane : buffer_) plane.clear();
+      anchored_ = true;
+    } else {
+      const std::int64_t drift = position - bufferedEnd();
+      const auto tolerance = static_cast<std::int64_t>(discontinuitySeconds * rate_);
+      if (drift > tolerance) {
+        for (auto& plane : buffer_) plane.insert(plane.end(), static_cast<std::size_t>(drift), 0.0f);
+      } else if (drift < -tolerance) {
+        skip = static_cast<int>(std::min<std::int64_t>(-drift, made));
+      }
     }
-    for (int c = 0; c < channels_; ++c)
-        buffer_[c].insert(buffer_[c].end(), scratch_[c].begin() + skip, scratch_[c].begin() + made);
+  } else if (!anchored_) {
+    bufferStart_ = 0;
+    anchored_ = true;
+  }
+  for (int c = 0; c < channels_; ++c)
+    buffer_[c].insert(buffer_[c].end(), scratch_[c].begin() + skip, scratch_[c].begin() + made);
 }
 
 void AudioTrackReader::ensureResampler(const AVFrame* frame) {
-    if (swr_ && frame->format == swrInFormat_ && frame->sample_rate == swrInRate_ &&
-        av_channel_layout_compare(&frame->ch_layout, &swrInLayout_) == 0)
-        return;
-    AVChannelLayout in{};
-    if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
-        av_channel_layout_copy(&in, &frame->ch_layout);
-    else
-        av_channel_layout_default(&in, std::max(frame->ch_layout.nb_channels, 1));
-    AVChannelLayout out{};
-    av_channel_layout_default(&out, channels_);
-    SwrContext* raw = nullptr;
-    int rc = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLTP, rate_, &in,
-                                 static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr);
-    av_channel_layout_uninit(&out);
-    if (rc >= 0) rc = swr_init(raw);
-    if (rc < 0) {
-        swr_free(&raw);
-        av_channel_layout_uninit(&in);
-        throw MediaReadError("can't convert the audio: " + ffmpeg::errorText(rc));
-    }
-    swr_.reset(raw);
-    av_channel_layout_uninit(&swrInLayout_);
-    av_channel_layout_copy(&swrInLayout_, &frame->ch_layout);
+  if (swr_ && frame->format == swrInFormat_ && frame->sample_rate == swrInRate_ &&
+      av_channel_layout_compare(&frame->ch_layout, &swrInLayout_) == 0)
+    return;
+  AVChannelLayout in{};
+  if (frame->ch_layout.nb_channels > 0 && frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
+    av_channel_layout_copy(&in, &frame->ch_layout);
+  else av_channel_layout_default(&in, std::max(frame->ch_layout.nb_channels, 1));
+  AVChannelLayout out{};
+  av_channel_layout_default(&out, channels_);
+  SwrContext* raw = nullptr;
+  int rc = swr_alloc_set_opts2(&raw, &out, AV_SAMPLE_FMT_FLTP, rate_, &in, static_cast<AVSampleFormat>(frame->format),
+                               frame->sample_rate, 0, nullptr);
+  av_channel_layout_uninit(&out);
+  if (rc >= 0) rc = swr_init(raw);
+  if (rc < 0) {
+    swr_free(&raw);
     av_channel_layout_uninit(&in);
-    swrInFormat_ = frame->format;
-    swrInRate_ = frame->sample_rate;
+    throw MediaReadError("can't convert the audio: " + ffmpeg::errorText(rc));
+  }
+  swr_.reset(raw);
+  av_channel_layout_uninit(&swrInLayout_);
+  av_channel_layout_copy(&swrInLayout_, &frame->ch_layout);
+  av_channel_layout_uninit(&in);
+  swrInFormat_ = frame->format;
+  swrInRate_ = frame->sample_rate;
 }
 
 void AudioTrackReader::seekTo(std::int64_t position) {
-    const auto landedInTime = [&] {
-        restart(false);
-        decodeMore();
-        return anchored_ && bufferStart_ <= position;
-    };
-    const double seconds = static_cast<double>(position) / rate_;
-    if (!seekBefore(format_.get(), track_, seconds, firstSeekMargin, landedInTime, "audio")) restart(true);
+  const auto landedInTime = [&] {
+    restart(false);
+    decodeMore();
+    return anchored_ && bufferStart_ <= position;
+  };
+  const double seconds = static_cast<double>(position) / rate_;
+  if (!seekBefore(format_.get(), track_, seconds, firstSeekMargin, landedInTime, "audio")) restart(true);
 }
 
 void AudioTrackReader::restart(bool fromTrackStart) {
-    avcodec_flush_buffers(codec_.get());
-    swr_.reset();  // its delay line holds samples from before the jump
-    for (auto& plane : buffer_) plane.clear();
-    head_ = 0;
-    bufferStart_ = 0;
-    anchored_ = false;
-    fromTrackStart_ = fromTrackStart;
-    consumedAny_ = false;
-    flushed_ = ended_ = false;
+  avcodec_flush_buffers(codec_.get());
+  swr_.reset();  // its delay line holds samples from before the jump
+  for (auto& plane : buffer_) plane.clear();
+  head_ = 0;
+  bufferStart_ = 0;
+  anchored_ = false;
+  fromTrackStart_ = fromTrackStart;
+  consumedAny_ = false;
+  flushed_ = ended_ = false;
 }
 
-} // namespace kestrane::platform
+}  // namespace kestrane::platform

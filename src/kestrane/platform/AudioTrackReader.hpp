@@ -17,61 +17,61 @@ extern "C" {
 namespace kestrane::platform {
 
 class AudioTrackReader {
-public:
-    // Opens the file; throws MediaOpenError when it is not readable media. A file without an
-    // audio track opens too: hasTrack() is then false and nothing else may be called.
-    explicit AudioTrackReader(const std::string& path);
-    ~AudioTrackReader();
+ public:
+  // Opens the file; throws MediaOpenError when it is not readable media. A file without an
+  // audio track opens too: hasTrack() is then false and nothing else may be called.
+  explicit AudioTrackReader(const std::string& path);
+  ~AudioTrackReader();
 
-    bool hasTrack() const { return track_ >= 0; }
-    int trackSampleRate() const;
-    int trackChannelCount() const;
+  bool hasTrack() const { return track_ >= 0; }
+  int trackSampleRate() const;
+  int trackChannelCount() const;
 
-    // Chooses what read() delivers: planar float at `sampleRate` with `channels` channels in
-    // their default layout (more source channels are mixed down). Call once, before reading.
-    void setOutput(int sampleRate, int channels);
+  // Chooses what read() delivers: planar float at `sampleRate` with `channels` channels in
+  // their default layout (more source channels are mixed down). Call once, before reading.
+  void setOutput(int sampleRate, int channels);
 
-    // Fills `count` samples of every channel with the samples at positions start … start+count-1,
-    // position p lying at p / sampleRate seconds of source time; silence where the track has
-    // none. Throws MediaReadError when decoding fails.
-    void read(std::int64_t start, int count, float* const* planes);
+  // Fills `count` samples of every channel with the samples at positions start … start+count-1,
+  // position p lying at p / sampleRate seconds of source time; silence where the track has
+  // none. Throws MediaReadError when decoding fails.
+  void read(std::int64_t start, int count, float* const* planes);
 
-private:
-    struct SwrCloser {
-        void operator()(SwrContext* s) const { swr_free(&s); }
-    };
+ private:
+  struct SwrCloser {
+    void operator()(SwrContext* s) const { swr_free(&s); }
+  };
 
-    bool decodeMore();
-    void append(const AVFrame* frame);
-    void ensureResampler(const AVFrame* frame);
-    void seekTo(std::int64_t position);
-    void restart(bool fromTrackStart);
-    std::int64_t bufferedEnd() const;
+  bool decodeMore();
+  void append(const AVFrame* frame);
+  void ensureResampler(const AVFrame* frame);
+  void seekTo(std::int64_t position);
+  void restart(bool fromTrackStart);
+  std::int64_t bufferedEnd() const;
 
-    ffmpeg::FormatPtr format_;
-    ffmpeg::CodecPtr codec_;
-    ffmpeg::PacketPtr packet_;
-    ffmpeg::FramePtr frame_;
-    int track_ = -1;
+  ffmpeg::FormatPtr format_;
+  ffmpeg::CodecPtr codec_;
+  ffmpeg::PacketPtr packet_;
+  ffmpeg::FramePtr frame_;
+  int track_ = -1;
 
-    int rate_ = 0;
-    int channels_ = 0;
-    std::unique_ptr<SwrContext, SwrCloser> swr_;
-    AVChannelLayout swrInLayout_{};
-    int swrInFormat_ = -1;
-    int swrInRate_ = 0;
-    std::vector<float*> scratchPlanes_;
-    std::vector<std::vector<float>> scratch_;
+  int rate_ = 0;
+  int channels_ = 0;
+  std::unique_ptr<SwrContext, SwrCloser> swr_;
+  AVChannelLayout swrInLayout_{};
+  int swrInFormat_ = -1;
+  int swrInRate_ = 0;
+  std::vector<float*> scratchPlanes_;
+  std::vector<std::vector<float>> scratch_;
 
-    // Decoded samples not yet read: positions bufferStart_ + head_ … bufferedEnd()-1.
-    std::vector<std::vector<float>> buffer_;
-    std::size_t head_ = 0;
-    std::int64_t bufferStart_ = 0;
-    bool anchored_ = false;       // bufferStart_ is known
-    bool fromTrackStart_ = true;  // decoding began at the track's first sample
-    bool consumedAny_ = false;    // samples were read or skipped since decoding began
-    bool flushed_ = false;
-    bool ended_ = false;
+  // Decoded samples not yet read: positions bufferStart_ + head_ … bufferedEnd()-1.
+  std::vector<std::vector<float>> buffer_;
+  std::size_t head_ = 0;
+  std::int64_t bufferStart_ = 0;
+  bool anchored_ = false;       // bufferStart_ is known
+  bool fromTrackStart_ = true;  // decoding began at the track's first sample
+  bool consumedAny_ = false;    // samples were read or skipped since decoding began
+  bool flushed_ = false;
+  bool ended_ = false;
 };
 
-} // namespace kestrane::platform
+}  // namespace kestrane::platform

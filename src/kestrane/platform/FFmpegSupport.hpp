@@ -20,16 +20,16 @@ std::string errorText(int code);
 bool isDamagedData(int code);
 
 struct FormatCloser {
-    void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
+  void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
 };
 struct CodecCloser {
-    void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
+  void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
 };
 struct PacketCloser {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
+  void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
 struct FrameCloser {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
 };
 
 using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
@@ -43,4 +43,4 @@ int openInput(const std::string& path, FormatPtr& out);
 // Opens a decoder for one stream; returns the FFmpeg error code on failure.
 int openDecoder(const AVStream* stream, CodecPtr& out, int threads = 1);
 
-} // namespace kestrane::platform::ffmpeg
+}  // namespace kestrane::platform::ffmpeg

@@ -17,22 +17,22 @@ using GreyThumbnail = std::array<std::uint8_t, 32 * 32>;
 GreyThumbnail linearGreyThumbnail(const std::vector<std::uint8_t>& rgb, int width, int height, int w, int h);
 
 class FrameGrabber {
-public:
-    // Opens the first picture track; `isOpen()` is false when there is none or it can't be decoded.
-    explicit FrameGrabber(const std::string& path);
-    ~FrameGrabber();
-    FrameGrabber(const FrameGrabber&) = delete;
-    FrameGrabber& operator=(const FrameGrabber&) = delete;
+ public:
+  // Opens the first picture track; `isOpen()` is false when there is none or it can't be decoded.
+  explicit FrameGrabber(const std::string& path);
+  ~FrameGrabber();
+  FrameGrabber(const FrameGrabber&) = delete;
+  FrameGrabber& operator=(const FrameGrabber&) = delete;
 
-    bool isOpen() const;
+  bool isOpen() const;
 
-    // The frame shown at `seconds` (the last frame starting at or before it), scaled to fit
-    // 64 × 64 with its aspect kept and then stretched onto 32 × 32. Nothing when it can't be made.
-    std::optional<GreyThumbnail> thumbnail(double seconds);
+  // The frame shown at `seconds` (the last frame starting at or before it), scaled to fit
+  // 64 × 64 with its aspect kept and then stretched onto 32 × 32. Nothing when it can't be made.
+  std::optional<GreyThumbnail> thumbnail(double seconds);
 
-private:
-    struct Impl;
-    std::unique_ptr<Impl> impl_;
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace kestrane::platform

@@ -26,13 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace platform::ffmpeg;
 
-[[noreturn]] void writerFailed(const std::string& detail) {
-  throw EncodeError("video encode failed: " + detail);
-}
+[[noreturn]] void writerFailed(const std::string& detail) { throw EncodeError("video encode failed: " + detail); }
 
-[[noreturn]] void writerFailed(const std::string& what, int code) {
-  writerFailed(what + ": " + errorText(code));
-}
+[[noreturn]] void writerFailed(const std::string& what, int code) { writerFailed(what + ": " + errorText(code)); }
 
 struct SwsCloser {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
@@ -75,12 +71,11 @@ void tagBt709(Tagged& t) {
 class Writer {
  public:
   Writer(const fs::path& path, const Movie& movie) {
-    int rc = avformat_alloc_output_context2(&output_, nullptr, movie.alpha ? "mov" : "mp4",
-                                            path.c_str());
+    int rc = avformat_alloc_output_context2(&output_, nullptr, movie.alpha ? "mov" : "mp4", path.c_str());
     if (rc < 0 || !output_) writerFailed("can't set up the movie file", rc < 0 ? rc : AVERROR(ENOMEM));
     const AVCodec* codec = avcodec_find_encoder_by_name(movie.alpha ? "prores_ks" : "libx264");
-    if (!codec) writerFailed(movie.alpha ? "the ProRes encoder is not available"
-                                         : "the H.264 encoder is not available");
+    if (!codec)
+      writerFailed(movie.alpha ? "the ProRes encoder is not available" : "the H.264 encoder is not available");
     codec_.reset(avcodec_alloc_context3(codec));
     if (!codec_) writerFailed("out of memory");
     AVCodecContext* c = codec_.get();
@@ -112,8 +107,8 @@ class Writer {
     rc = avcodec_open2(c, codec, &options);
     av_dict_free(&options);
     if (rc < 0)
-      writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" +
-                   std::to_string(movie.height) + " video input");
+      writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" + std::to_string(movie.height) +
+                   " video input");
     stream_ = avformat_new_stream(output_, nullptr);
     if (!stream_) writerFailed("out of memory");
     stream_->time_base = c->time_base;
@@ -161,8 +156,7 @@ class Writer {
     while ((rc = avcodec_receive_packet(codec_.get(), packet_.get())) >= 0) {
       av_packet_rescale_ts(packet_.get(), codec_->time_base, stream_->time_base);
       packet_->stream_index = stream_->index;
-      if ((rc = av_interleaved_write_frame(output_, packet_.get())) < 0)
-        writerFailed("couldn't write the movie", rc);
+      if ((rc = av_interleaved_write_frame(output_, packet_.get())) < 0) writerFailed("couldn't write the movie", rc);
     }
     if (rc != AVERROR(EAGAIN) && rc != AVERROR_EOF) writerFailed("couldn't encode", rc);
   }
@@ -193,8 +187,8 @@ class Converter {
     if (av_frame_get_buffer(picture.get(), 0) < 0) writerFailed("couldn't allocate a pixel buffer");
     // Stretched to the movie's size; a source without alpha converts to opaque.
     sws_.reset(sws_getCachedContext(sws_.release(), source->width, source->height,
-                                    static_cast<AVPixelFormat>(source->format), width_, height_,
-                                    format_, SWS_BICUBIC, nullptr, nullptr, nullptr));
+                                    static_cast<AVPixelFormat>(source->format), width_, height_, format_, SWS_BICUBIC,
+                                    nullptr, nullptr, nullptr));
     if (!sws_) writerFailed("couldn't build a drawing context");
     const SourceShape shape{source->width, source->height, source->format};
     if (shape != configured_) {
@@ -205,8 +199,7 @@ class Converter {
         writerFailed("couldn't build a drawing context");
       configured_ = shape;
     }
-    sws_scale(sws_.get(), source->data, source->linesize, 0, source->height, picture->data,
-              picture->linesize);
+    sws_scale(sws_.get(), source->data, source->linesize, 0, source->height, picture->data, picture->linesize);
     return picture;
   }
 
@@ -232,8 +225,7 @@ class FramesAhead {
   static constexpr std::size_t kAhead = 4;
 
   FramesAhead(const std::vector<fs::path>& frames, const Movie& movie) {
-    for (std::size_t i = 0; i < kReaders; ++i)
-      readers_.emplace_back([this, &frames, movie] { read(frames, movie); });
+    for (std::size_t i = 0; i < kReaders; ++i) readers_.emplace_back([this, &frames, movie] { read(frames, movie); });
   }
   ~FramesAhead() {
     {
@@ -304,9 +296,8 @@ class FramesAhead {
 
 fs::path temporaryBeside(const fs::path& destination) {
   static std::atomic<unsigned> counter{0};
-  return destination.parent_path() /
-         ("." + destination.stem().string() + ".part-" + std::to_string(::getpid()) + "-" +
-          std::to_string(counter++) + destination.extension().string());
+  return destination.parent_path() / ("." + destination.stem().string() + ".part-" + std::to_string(::getpid()) + "-" +
+                                      std::to_string(counter++) + destination.extension().string());
 }
 
 }  // namespace
@@ -318,8 +309,8 @@ long long averageBitRate(int width, int height) {
 void encode(const std::vector<fs::path>& frames, const Movie& movie, std::stop_token stop) {
   if (frames.empty()) throw EncodeError("no frames were captured");
   if (movie.width <= 0 || movie.height <= 0 || movie.fps <= 0)
-    writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" +
-                 std::to_string(movie.height) + " video input");
+    writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" + std::to_string(movie.height) +
+                 " video input");
   const fs::path temporary = temporaryBeside(movie.destination);
   try {
     {

@@ -33,7 +33,6 @@ long long averageBitRate(int width, int height);
 
 // Throws EncodeError ("no frames were captured", "couldn't read captured frame NAME",
 // "video encode failed: ...") and Cancelled once `stop` is requested.
-void encode(const std::vector<std::filesystem::path>& frames, const Movie& movie,
-            std::stop_token stop = {});
+void encode(const std::vector<std::filesystem::path>& frames, const Movie& movie, std::stop_token stop = {});
 
 }  // namespace kestrane::FrameSequenceEncoder

@@ -79,18 +79,13 @@ Response send(const Request& request, std::stop_token stop) {
   auto outcome = http::perform(exchangeFor(request), stop);
   using End = http::Outcome::End;
   switch (outcome.end) {
-    case End::Complete:
-      return Response{outcome.status, std::move(outcome.headers), std::move(outcome.body)};
-    case End::Stopped:
-      throw Stopped();
+    case End::Complete: return Response{outcome.status, std::move(outcome.headers), std::move(outcome.body)};
+    case End::Stopped: throw Stopped();
     case End::Overflowed:
       throw ReplyTooLarge("the reply was larger than " + std::to_string(request.maxReplyBytes) + " bytes");
-    case End::NotStarted:
-      throw TransportError("couldn't start an HTTP request");
-    case End::NotPrepared:
-      throw TransportError("couldn't prepare the HTTP request");
-    case End::Failed:
-      break;
+    case End::NotStarted: throw TransportError("couldn't start an HTTP request");
+    case End::NotPrepared: throw TransportError("couldn't prepare the HTTP request");
+    case End::Failed: break;
   }
   throw TransportError("HTTP request failed: " + outcome.error);
 }

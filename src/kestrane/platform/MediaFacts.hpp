@@ -9,40 +9,40 @@
 namespace kestrane::platform {
 
 struct VideoTrackFacts {
-    double nominalFrameRate = 0;              // frames per second as the track declares it; 0 if unknown
-    std::int64_t minFrameDurationValue = 0;   // shortest frame duration, value / timescale;
-    std::int32_t minFrameDurationTimescale = 0; // timescale 0 when unknown
-    double width = 0;                         // stored size, no display transform
-    double height = 0;
-    std::string codecTag;                     // four-character code, e.g. "avc1", "ap4h"
-    bool hasAlphaChannel = false;             // the pixel format carries alpha
+  double nominalFrameRate = 0;                 // frames per second as the track declares it; 0 if unknown
+  std::int64_t minFrameDurationValue = 0;      // shortest frame duration, value / timescale;
+  std::int32_t minFrameDurationTimescale = 0;  // timescale 0 when unknown
+  double width = 0;                            // stored size, no display transform
+  double height = 0;
+  std::string codecTag;          // four-character code, e.g. "avc1", "ap4h"
+  bool hasAlphaChannel = false;  // the pixel format carries alpha
 };
 
 struct AudioTrackFacts {
-    std::optional<double> sampleRate;
-    std::optional<int> channelCount;
+  std::optional<double> sampleRate;
+  std::optional<int> channelCount;
 };
 
 // The first sample of a timecode track as stored, with its format description.
 struct TimecodeTrackFacts {
-    std::string subtype;             // "tmcd" or "tc64"
-    std::int64_t frameDurationValue = 0;
-    std::int32_t frameDurationTimescale = 0;
-    std::uint32_t flags = 0;
-    std::vector<std::uint8_t> firstSample;
+  std::string subtype;  // "tmcd" or "tc64"
+  std::int64_t frameDurationValue = 0;
+  std::int32_t frameDurationTimescale = 0;
+  std::uint32_t flags = 0;
+  std::vector<std::uint8_t> firstSample;
 };
 
 struct MediaFacts {
-    double durationSeconds = 0;
-    std::vector<VideoTrackFacts> videoTracks;   // file order
-    std::vector<AudioTrackFacts> audioTracks;   // file order
-    std::optional<TimecodeTrackFacts> timecodeTrack;
-    // A "timecode" tag ("01:00:00;00") on the timecode, video or container level, for formats that
-    // carry the start timecode as text only.
-    std::optional<std::string> timecodeTag;
+  double durationSeconds = 0;
+  std::vector<VideoTrackFacts> videoTracks;  // file order
+  std::vector<AudioTrackFacts> audioTracks;  // file order
+  std::optional<TimecodeTrackFacts> timecodeTrack;
+  // A "timecode" tag ("01:00:00;00") on the timecode, video or container level, for formats that
+  // carry the start timecode as text only.
+  std::optional<std::string> timecodeTag;
 };
 
 // Reads the facts; returns nothing when the file cannot be opened as media.
 std::optional<MediaFacts> readMediaFacts(const std::string& path);
 
-} // namespace kestrane::platform
+}  // namespace kestrane::platform

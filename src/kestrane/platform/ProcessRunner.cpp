@@ -118,8 +118,7 @@ Spawned spawn(const Options& options) {
 
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
   posix_spawnattr_setpgroup(&attributes, 0);
   sigset_t none;
   sigemptyset(&none);
@@ -159,8 +158,7 @@ Spawned spawn(const Options& options) {
 }  // namespace
 
 StartError::StartError(const std::filesystem::path& program, int error)
-    : std::runtime_error("Couldn't start " + program.string() + ": " + std::strerror(error)),
-      error_(error) {}
+    : std::runtime_error("Couldn't start " + program.string() + ": " + std::strerror(error)), error_(error) {}
 
 Result run(const Options& options, std::stop_token stop) {
   ignoreBrokenPipes();
@@ -183,9 +181,8 @@ Result run(const Options& options, std::stop_token stop) {
   std::size_t written = 0;
   if (options.input.empty()) child.input.reset();
   const Clock::time_point start = Clock::now();
-  const auto deadline = options.timeout
-                            ? start + std::chrono::duration_cast<Clock::duration>(*options.timeout)
-                            : Clock::time_point::max();
+  const auto deadline = options.timeout ? start + std::chrono::duration_cast<Clock::duration>(*options.timeout)
+                                        : Clock::time_point::max();
   const auto grace = std::chrono::duration_cast<Clock::duration>(options.grace);
   bool exited = false, killed = false;
   std::optional<Clock::time_point> killAt;
@@ -267,8 +264,8 @@ Result run(const Options& options, std::stop_token stop) {
   // Take what is still waiting in the pipes before letting go of them.
   for (Fd* fd : {&child.output, &child.error}) {
     if (!fd->open()) continue;
-    drain(fd->get(), fd == &child.output ? result.standardOutput : result.standardError,
-          options.outputLimit, result.outputTruncated);
+    drain(fd->get(), fd == &child.output ? result.standardOutput : result.standardError, options.outputLimit,
+          result.outputTruncated);
     fd->reset();
   }
 

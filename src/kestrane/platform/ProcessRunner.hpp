@@ -21,7 +21,7 @@ namespace kestrane::ProcessRunner {
 using Seconds = std::chrono::duration<double>;
 
 struct Options {
-  std::filesystem::path executable;  // a path; PATH is not searched
+  std::filesystem::path executable;    // a path; PATH is not searched
   std::vector<std::string> arguments;  // after the program's own name
   // "NAME=value" entries; absent means this process's environment.
   std::optional<std::vector<std::string>> environment;

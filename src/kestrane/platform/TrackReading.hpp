@@ -17,7 +17,7 @@ namespace kestrane::platform {
 
 // Reading a track failed after the file opened; what() is the bare detail.
 struct MediaReadError : std::runtime_error {
-    using std::runtime_error::runtime_error;
+  using std::runtime_error::runtime_error;
 };
 
 // The first track of the kind in file order, leaving out cover art; -1 when there is none.
@@ -41,8 +41,8 @@ std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stre
 // asks for them. False once the decoder has given its last frame. A damaged block is skipped, as
 // in the ffmpeg tool, and a truncated file ends where it can no longer be read; `flushed` notes
 // that the decoder was told the track ended. Throws MediaReadError naming `what` ("audio").
-bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track,
-                  AVFrame* frame, bool& flushed, const char* what);
+bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track, AVFrame* frame,
+                  bool& flushed, const char* what);
 
 // Seeks `track` to a keyframe before `seconds`. A try aims `firstMargin` early (four times
 // earlier on each retry, up to four tries, since keyframe seeking in some containers lands after
@@ -53,4 +53,4 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
 bool seekBefore(AVFormatContext* format, int track, double seconds, double firstMargin,
                 const std::function<bool()>& landedInTime, const char* what);
 
-} // namespace kestrane::platform
+}  // namespace kestrane::platform

@@ -32,8 +32,7 @@ http::Exchange exchangeFor(std::string_view url, const Options& options) {
   exchange.policy.allowLoopback = options.allowLoopback;
   // A proxy would hide the real address from the address check.
   exchange.policy.bypassProxy = true;
-  const double timeout =
-      std::isfinite(options.timeoutSeconds) ? std::clamp(options.timeoutSeconds, 0.1, 600.0) : 12;
+  const double timeout = std::isfinite(options.timeoutSeconds) ? std::clamp(options.timeoutSeconds, 0.1, 600.0) : 12;
   exchange.timeouts.total = std::chrono::milliseconds(static_cast<long>(timeout * 1000));
   exchange.sink.limit = options.maxBytes;
   exchange.sink.overflow = http::Sink::Overflow::Cut;

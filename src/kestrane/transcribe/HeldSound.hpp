@@ -8,9 +8,9 @@
 namespace kestrane::HeldSound {
 
 struct Measure {
-    double loudnessSpreadDB = 0;  // standard deviation of the 10 ms levels
-    double deepestDipDB = 0;      // how far the quietest 10 ms falls below the median
-    double crossingsPerSample = 0;  // zero crossings: low for voiced sound, high for hiss
+  double loudnessSpreadDB = 0;    // standard deviation of the 10 ms levels
+  double deepestDipDB = 0;        // how far the quietest 10 ms falls below the median
+  double crossingsPerSample = 0;  // zero crossings: low for voiced sound, high for hiss
 };
 
 Measure measure(const std::int16_t* samples, std::size_t count, int sampleRate);
@@ -22,8 +22,8 @@ bool isHeld(const std::int16_t* samples, std::size_t count, int sampleRate);
 // frames at `minLevelDB` (dBFS) or louder, when it passes isHeld. As samples [first, last) of the
 // stretch; last == first when there is none.
 struct Span {
-    std::size_t first = 0;
-    std::size_t last = 0;
+  std::size_t first = 0;
+  std::size_t last = 0;
 };
 Span heldWithin(const std::int16_t* samples, std::size_t count, int sampleRate, double minLevelDB);
 

@@ -20,11 +20,11 @@ constexpr double kShortestHesitation = 0.12;
 // Short words the recognizer writes for a drawn-out "uhhh" or "ummm"; the value says whether
 // the word ends in a nasal, which is what separates "um" from "uh".
 const std::map<std::string, bool>& hesitationLookalikes() {
-    static const std::map<std::string, bool> words = {
-        {"a", false},  {"uh", false},  {"ah", false}, {"er", false}, {"oh", false}, {"are", false},
-        {"her", false}, {"um", true},  {"hmm", true}, {"mm", true},  {"in", true},  {"an", true},
-        {"on", true},  {"am", true},   {"and", true}, {"i'm", true}, {"man", true}, {"them", true}};
-    return words;
+  static const std::map<std::string, bool> words = {
+      {"a", false},   {"uh", false}, {"ah", false}, {"er", false}, {"oh", false}, {"are", false},
+      {"her", false}, {"um", true},  {"hmm", true}, {"mm", true},  {"in", true},  {"an", true},
+      {"on", true},   {"am", true},  {"and", true}, {"i'm", true}, {"man", true}, {"them", true}};
+  return words;
 }
 
 // Seconds from which a hesitation the recognizer wrote as such, or a run of them with no gap
@@ -49,189 +49,186 @@ constexpr double kLongestUnheard = 1.2;
 
 // Vowel groups in the spelling: near enough to syllables to tell "charm" from "audio".
 std::size_t vowelGroups(const std::string& word) {
-    std::size_t groups = 0;
-    bool inVowel = false;
-    for (char c : word) {
-        const bool vowel = std::string_view("aeiouy").find(static_cast<char>(std::tolower(static_cast<unsigned char>(c)))) !=
-                           std::string_view::npos;
-        if (vowel && !inVowel) ++groups;
-        inVowel = vowel;
-    }
-    return groups;
+  std::size_t groups = 0;
+  bool inVowel = false;
+  for (char c : word) {
+    const bool vowel = std::string_view("aeiouy").find(
+                           static_cast<char>(std::tolower(static_cast<unsigned char>(c)))) != std::string_view::npos;
+    if (vowel && !inVowel) ++groups;
+    inVowel = vowel;
+  }
+  return groups;
 }
 
 // A held vowel, hum or "er" ends in one of these; a word ending in a hiss or a stop ("hours",
 // "lights") is a word, however slowly read.
 bool endsLikeHeldSound(const std::string& word) {
-    return !word.empty() && std::string_view("mnrhaeiouy").find(word.back()) != std::string_view::npos;
+  return !word.empty() && std::string_view("mnrhaeiouy").find(word.back()) != std::string_view::npos;
 }
 
-bool endsInNasal(const std::string& word) {
-    return !word.empty() && (word.back() == 'm' || word.back() == 'n');
-}
+bool endsInNasal(const std::string& word) { return !word.empty() && (word.back() == 'm' || word.back() == 'n'); }
 
 bool leavesSentenceOpen(const std::string& word) {
-    static const std::set<std::string> open = {
-        // conjunctions
-        "and", "but", "or", "nor", "so", "yet", "because", "if", "although", "whereas", "unless",
-        "while", "whether", "than", "cause",
-        // articles
-        "a", "an", "the",
-        // prepositions
-        "of", "to", "in", "on", "at", "for", "with", "from", "by", "about", "into", "onto", "over",
-        "under", "through", "between", "during", "without", "within", "across", "toward",
-        "towards", "upon", "among", "against", "via", "per", "like"};
-    return open.count(word) > 0;
+  static const std::set<std::string> open = {
+      // conjunctions
+      "and", "but", "or", "nor", "so", "yet", "because", "if", "although", "whereas", "unless", "while", "whether",
+      "than", "cause",
+      // articles
+      "a", "an", "the",
+      // prepositions
+      "of", "to", "in", "on", "at", "for", "with", "from", "by", "about", "into", "onto", "over", "under", "through",
+      "between", "during", "without", "within", "across", "toward", "towards", "upon", "among", "against", "via", "per",
+      "like"};
+  return open.count(word) > 0;
 }
 
 }  // namespace
 
 bool isMarker(const std::string& token) {
-    if (token.empty()) return true;
-    const char first = token.front();
-    return first == '<' || first == '[' || (token.size() > 1 && token[0] == '+' && token[1] == '+');
+  if (token.empty()) return true;
+  const char first = token.front();
+  return first == '<' || first == '[' || (token.size() > 1 && token[0] == '+' && token[1] == '+');
 }
 
 std::string withoutVariant(const std::string& token) {
-    const auto open = token.find('(');
-    if (open != std::string::npos && open > 0 && token.back() == ')') return token.substr(0, open);
-    return token;
+  const auto open = token.find('(');
+  if (open != std::string::npos && open > 0 && token.back() == ')') return token.substr(0, open);
+  return token;
 }
 
 bool isHesitation(const std::string& word) {
-    static const std::set<std::string> hesitations = {"um", "uh", "umm", "uhm", "er", "erm", "ah", "hmm", "mm"};
-    return hesitations.count(word) > 0;
+  static const std::set<std::string> hesitations = {"um", "uh", "umm", "uhm", "er", "erm", "ah", "hmm", "mm"};
+  return hesitations.count(word) > 0;
 }
 
 std::string fillerSpelling(const std::string& word) {
-    if (word == "er") return "erm";
-    if (word == "mm") return "mmm";
-    if (word == "umm") return "um";
-    return word;
+  if (word == "er") return "erm";
+  if (word == "mm") return "mmm";
+  if (word == "umm") return "um";
+  return word;
 }
 
 std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld) {
-    std::vector<TranscriptWord> words;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        const TimedToken& t = tokens[i];
-        if (t.text == "[SPEECH]" && isHeld && t.end - t.start >= kHeldNoise && isHeld(t.start, t.end)) {
-            words.push_back({"uh", {t.start, t.end}});
-            continue;
-        }
-        if (isMarker(t.text)) continue;
-        std::string text = withoutVariant(t.text);
-        if (text.empty()) continue;
-        if (isHesitation(text) && t.end - t.start < kShortestHesitation) {
-            const bool wordFollows = i + 1 < tokens.size() && !isMarker(tokens[i + 1].text);
-            if (text != "uh" || !wordFollows) continue;
-            text = "a";
-        } else if (isHesitation(text) && i > 0 && !isMarker(tokens[i - 1].text)) {
-            const bool glued = t.start - tokens[i - 1].end < kGlued;
-            const bool pauseAfter = i + 1 == tokens.size() || isMarker(tokens[i + 1].text);
-            // A word's release is a vowel, or a hum only after a word that ends in a nasal ("them");
-            // "the um" is a hesitation after a word.
-            const std::string before = withoutVariant(tokens[i - 1].text);
-            const bool release = text != "um" || endsInNasal(before);
-            if (glued && pauseAfter && release) continue;
-            // Glued to words on both sides and short, it is a piece of them ("um" from "room").
-            const bool gluedAfter = i + 1 < tokens.size() && !isMarker(tokens[i + 1].text) &&
-                                    tokens[i + 1].start - t.end < kGlued;
-            if (glued && gluedAfter && t.end - t.start < kGluedPiece) continue;
-        }
-        words.push_back({fillerSpelling(text), {t.start, t.end}});
+  std::vector<TranscriptWord> words;
+  for (std::size_t i = 0; i < tokens.size(); ++i) {
+    const TimedToken& t = tokens[i];
+    if (t.text == "[SPEECH]" && isHeld && t.end - t.start >= kHeldNoise && isHeld(t.start, t.end)) {
+      words.push_back({"uh", {t.start, t.end}});
+      continue;
     }
-    return words;
+    if (isMarker(t.text)) continue;
+    std::string text = withoutVariant(t.text);
+    if (text.empty()) continue;
+    if (isHesitation(text) && t.end - t.start < kShortestHesitation) {
+      const bool wordFollows = i + 1 < tokens.size() && !isMarker(tokens[i + 1].text);
+      if (text != "uh" || !wordFollows) continue;
+      text = "a";
+    } else if (isHesitation(text) && i > 0 && !isMarker(tokens[i - 1].text)) {
+      const bool glued = t.start - tokens[i - 1].end < kGlued;
+      const bool pauseAfter = i + 1 == tokens.size() || isMarker(tokens[i + 1].text);
+      // A word's release is a vowel, or a hum only after a word that ends in a nasal ("them");
+      // "the um" is a hesitation after a word.
+      const std::string before = withoutVariant(tokens[i - 1].text);
+      const bool release = text != "um" || endsInNasal(before);
+      if (glued && pauseAfter && release) continue;
+      // Glued to words on both sides and short, it is a piece of them ("um" from "room").
+      const bool gluedAfter =
+          i + 1 < tokens.size() && !isMarker(tokens[i + 1].text) && tokens[i + 1].start - t.end < kGlued;
+      if (glued && gluedAfter && t.end - t.start < kGluedPiece) continue;
+    }
+    words.push_back({fillerSpelling(text), {t.start, t.end}});
+  }
+  return words;
 }
 
 void markHeldHesitations(std::vector<TranscriptWord>& words, const HeldTest& isHeld) {
-    const auto& lookalikes = hesitationLookalikes();
-    std::vector<TranscriptWord> out;
-    out.reserve(words.size());
-    for (std::size_t i = 0; i < words.size();) {
-        std::size_t j = i;
-        while (j < words.size() && lookalikes.count(words[j].text) &&
-               (j == i || words[j].range.start - words[j - 1].range.end < kGlued))
-            ++j;
-        if (j == i) {
-            const TranscriptWord& w = words[i];
-            const double span = w.range.end - w.range.start;
-            // The last word before a pause is drawn out by every reader; it stays a word.
-            const bool wordFollows = i + 1 < words.size() && words[i + 1].range.start - w.range.end < kSentencePause;
-            if (!isHesitation(w.text) && isHeld && wordFollows && span >= kHeldAnyWord && vowelGroups(w.text) <= 1 && endsLikeHeldSound(w.text) &&
-                isHeld(w.range.start, w.range.end))
-                out.push_back({endsInNasal(w.text) ? "um" : "uh", w.range});
-            else
-                out.push_back(w);
-            ++i;
-            continue;
-        }
-        const double start = words[i].range.start, end = words[j - 1].range.end;
-        const double span = end - start;
-        const bool realWord = std::any_of(words.begin() + static_cast<std::ptrdiff_t>(i),
-                                          words.begin() + static_cast<std::ptrdiff_t>(j),
-                                          [](const TranscriptWord& w) { return !isHesitation(w.text); });
-        bool longEnough = (j - i == 1) ? span >= kHeldWord : span >= kHeldRun;
-        if (realWord) {
-            // A chunk's first and last words border the pauses the chunks were cut at.
-            const bool pauseBefore = i == 0 || start - words[i - 1].range.end >= kHesitationPause;
-            const bool pauseAfter = j == words.size() || words[j].range.start - end >= kHesitationPause;
-            longEnough = span >= kHeldRealWord && (pauseBefore || pauseAfter);
-        }
-        const bool held = longEnough && (!isHeld || isHeld(start, end));
-        if (held) {
-            out.push_back({lookalikes.at(words[j - 1].text) ? "um" : "uh", {start, end}});
-        } else {
-            out.insert(out.end(), words.begin() + static_cast<std::ptrdiff_t>(i), words.begin() + static_cast<std::ptrdiff_t>(j));
-        }
-        i = j;
+  const auto& lookalikes = hesitationLookalikes();
+  std::vector<TranscriptWord> out;
+  out.reserve(words.size());
+  for (std::size_t i = 0; i < words.size();) {
+    std::size_t j = i;
+    while (j < words.size() && lookalikes.count(words[j].text) &&
+           (j == i || words[j].range.start - words[j - 1].range.end < kGlued))
+      ++j;
+    if (j == i) {
+      const TranscriptWord& w = words[i];
+      const double span = w.range.end - w.range.start;
+      // The last word before a pause is drawn out by every reader; it stays a word.
+      const bool wordFollows = i + 1 < words.size() && words[i + 1].range.start - w.range.end < kSentencePause;
+      if (!isHesitation(w.text) && isHeld && wordFollows && span >= kHeldAnyWord && vowelGroups(w.text) <= 1 &&
+          endsLikeHeldSound(w.text) && isHeld(w.range.start, w.range.end))
+        out.push_back({endsInNasal(w.text) ? "um" : "uh", w.range});
+      else out.push_back(w);
+      ++i;
+      continue;
     }
-    // Hesitations one after another are one held sound heard in pieces ("uh um").
-    words.clear();
-    for (auto& w : out) {
-        if (!words.empty() && isHesitation(w.text) && isHesitation(words.back().text) &&
-            w.range.start - words.back().range.end < kHesitationGap) {
-            words.back().text = w.text;
-            words.back().range.end = w.range.end;
-            continue;
-        }
-        words.push_back(std::move(w));
+    const double start = words[i].range.start, end = words[j - 1].range.end;
+    const double span = end - start;
+    const bool realWord =
+        std::any_of(words.begin() + static_cast<std::ptrdiff_t>(i), words.begin() + static_cast<std::ptrdiff_t>(j),
+                    [](const TranscriptWord& w) { return !isHesitation(w.text); });
+    bool longEnough = (j - i == 1) ? span >= kHeldWord : span >= kHeldRun;
+    if (realWord) {
+      // A chunk's first and last words border the pauses the chunks were cut at.
+      const bool pauseBefore = i == 0 || start - words[i - 1].range.end >= kHesitationPause;
+      const bool pauseAfter = j == words.size() || words[j].range.start - end >= kHesitationPause;
+      longEnough = span >= kHeldRealWord && (pauseBefore || pauseAfter);
     }
+    const bool held = longEnough && (!isHeld || isHeld(start, end));
+    if (held) {
+      out.push_back({lookalikes.at(words[j - 1].text) ? "um" : "uh", {start, end}});
+    } else {
+      out.insert(out.end(), words.begin() + static_cast<std::ptrdiff_t>(i),
+                 words.begin() + static_cast<std::ptrdiff_t>(j));
+    }
+    i = j;
+  }
+  // Hesitations one after another are one held sound heard in pieces ("uh um").
+  words.clear();
+  for (auto& w : out) {
+    if (!words.empty() && isHesitation(w.text) && isHesitation(words.back().text) &&
+        w.range.start - words.back().range.end < kHesitationGap) {
+      words.back().text = w.text;
+      words.back().range.end = w.range.end;
+      continue;
+    }
+    words.push_back(std::move(w));
+  }
 }
 
 void addUnheardHesitations(std::vector<TranscriptWord>& words, double from, double to, const HeldFinder& find) {
-    if (!find) return;
-    std::vector<TranscriptWord> out;
-    const auto look = [&](double start, double end) {
-        if (end - start < kHesitationGap) return;
-        if (auto held = find(start, end); held && held->end - held->start <= kLongestUnheard)
-            out.push_back({"uh", *held});
-    };
-    double heardTo = from;
-    for (auto& w : words) {
-        look(heardTo, w.range.start);
-        heardTo = std::max(heardTo, w.range.end);
-        out.push_back(std::move(w));
-    }
-    look(heardTo, to);
-    words = std::move(out);
+  if (!find) return;
+  std::vector<TranscriptWord> out;
+  const auto look = [&](double start, double end) {
+    if (end - start < kHesitationGap) return;
+    if (auto held = find(start, end); held && held->end - held->start <= kLongestUnheard) out.push_back({"uh", *held});
+  };
+  double heardTo = from;
+  for (auto& w : words) {
+    look(heardTo, w.range.start);
+    heardTo = std::max(heardTo, w.range.end);
+    out.push_back(std::move(w));
+  }
+  look(heardTo, to);
+  words = std::move(out);
 }
 
 void markSentenceEnds(std::vector<TranscriptWord>& words, double pause) {
-    bool capitalise = true;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        std::string& text = words[i].text;
-        if (capitalise && !text.empty() && std::islower(static_cast<unsigned char>(text[0])))
-            text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
-        capitalise = false;
-        const double gap = i + 1 == words.size() ? INFINITY : words[i + 1].range.start - words[i].range.end;
-        std::string lower = text;
-        for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        const bool ends = gap >= pause && !isHesitation(lower) && (gap >= kLinePause || !leavesSentenceOpen(lower));
-        if (ends) {
-            text += '.';
-            capitalise = true;
-        }
+  bool capitalise = true;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    std::string& text = words[i].text;
+    if (capitalise && !text.empty() && std::islower(static_cast<unsigned char>(text[0])))
+      text[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+    capitalise = false;
+    const double gap = i + 1 == words.size() ? INFINITY : words[i + 1].range.start - words[i].range.end;
+    std::string lower = text;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const bool ends = gap >= pause && !isHesitation(lower) && (gap >= kLinePause || !leavesSentenceOpen(lower));
+    if (ends) {
+      text += '.';
+      capitalise = true;
     }
+  }
 }
 
 }  // namespace kestrane::RecognizedWords

@@ -12,9 +12,9 @@
 namespace kestrane::RecognizedWords {
 
 struct TimedToken {
-    std::string text;
-    double start = 0;
-    double end = 0;
+  std::string text;
+  double start = 0;
+  double end = 0;
 };
 
 // A pause at least this long after a word ends its sentence. Tuned on synthetic and read

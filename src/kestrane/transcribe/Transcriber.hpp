@@ -15,30 +15,30 @@
 namespace kestrane::Transcriber {
 
 class TranscriberError : public UserFacingError {
-public:
-    enum class Kind { localeUnsupported, unavailable, noSpeechFound, modelMissing };
+ public:
+  enum class Kind { localeUnsupported, unavailable, noSpeechFound, modelMissing };
 
-    static TranscriberError localeUnsupported(const std::string& identifier) {
-        return {Kind::localeUnsupported, "Transcription doesn't support the " + identifier + " language yet"};
-    }
-    static TranscriberError unavailable() {
-        return {Kind::unavailable, "On-device transcription isn't available on this computer"};
-    }
-    static TranscriberError noSpeechFound() { return {Kind::noSpeechFound, "No speech found in the footage"}; }
-    // With what the user needs to know about the footage to find the speech elsewhere.
-    static TranscriberError noSpeechFound(const std::string& detail) {
-        return {Kind::noSpeechFound, "No speech found in the footage — " + detail};
-    }
-    static TranscriberError modelMissing(const std::string& package) {
-        return {Kind::modelMissing, "The speech model isn't installed on this computer — install the " + package +
-                                        " package and try again"};
-    }
+  static TranscriberError localeUnsupported(const std::string& identifier) {
+    return {Kind::localeUnsupported, "Transcription doesn't support the " + identifier + " language yet"};
+  }
+  static TranscriberError unavailable() {
+    return {Kind::unavailable, "On-device transcription isn't available on this computer"};
+  }
+  static TranscriberError noSpeechFound() { return {Kind::noSpeechFound, "No speech found in the footage"}; }
+  // With what the user needs to know about the footage to find the speech elsewhere.
+  static TranscriberError noSpeechFound(const std::string& detail) {
+    return {Kind::noSpeechFound, "No speech found in the footage — " + detail};
+  }
+  static TranscriberError modelMissing(const std::string& package) {
+    return {Kind::modelMissing,
+            "The speech model isn't installed on this computer — install the " + package + " package and try again"};
+  }
 
-    Kind kind() const { return kind_; }
+  Kind kind() const { return kind_; }
 
-private:
-    TranscriberError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
-    Kind kind_;
+ private:
+  TranscriberError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
+  Kind kind_;
 };
 
 // A little of the language model goes to the hesitations: without it the stock model writes a
@@ -56,17 +56,17 @@ inline constexpr int kSpeechSampleRate = platform::kSpeechSampleRate;
 inline constexpr unsigned kMaxDecoders = 3;
 
 struct Options {
-    // Decoders run side by side; 0 means one per usable core. Never more than the usable cores,
-    // nor kMaxDecoders.
-    unsigned workers = 0;
-    // Asked every quarter second of audio decoded; a requested stop ends the work with Cancelled.
-    std::stop_token stop;
-    // Hears the share of the audio to decode that is done, rising from 0 to 1, every quarter
-    // second of audio; from any of the workers, never two at once.
-    std::function<void(double)> progress;
-    // Share of the recognizer's language model given to the hesitations "um" and "uh"; higher
-    // finds more of them and turns more short words into them.
-    double hesitationWeight = kHesitationWeight;
+  // Decoders run side by side; 0 means one per usable core. Never more than the usable cores,
+  // nor kMaxDecoders.
+  unsigned workers = 0;
+  // Asked every quarter second of audio decoded; a requested stop ends the work with Cancelled.
+  std::stop_token stop;
+  // Hears the share of the audio to decode that is done, rising from 0 to 1, every quarter
+  // second of audio; from any of the workers, never two at once.
+  std::function<void(double)> progress;
+  // Share of the recognizer's language model given to the hesitations "um" and "uh"; higher
+  // finds more of them and turns more short words into them.
+  double hesitationWeight = kHesitationWeight;
 };
 
 // The words of the media at `url`. `preparedAudioWAV`, when it opens as audio, is read instead
