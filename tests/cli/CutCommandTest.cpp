@@ -32,7 +32,7 @@ TEST(CutCommand, BatchRunsEveryItemAndEndsWithASummary) {
   writeFile(notMedia, "not a movie at all");
   const auto options =
       cli::parseCutOptions({test::sampleFootage().string(), notMedia.string(), test::sampleFootage().string(), "--name",
-                            "Demo", "--out", tmp.path().string(), "--script", test::sampleScript().string()});
+                            "Demo", "--out", (tmp.path() / ".").string(), "--script", test::sampleScript().string()});
   std::ostringstream out, err;
   cli::Console console(out, err);
   EXPECT_EQ(cli::runCut(options, console), cli::kExitFailed);
@@ -50,7 +50,7 @@ TEST(CutCommand, BatchRunsEveryItemAndEndsWithASummary) {
                          std::regex(" — done in [0-9:]+"), " — done");
   EXPECT_NE(shape.find(stages), std::string::npos) << printed;
   EXPECT_NE(printed.find("File 2 of 3 — notes.mov (project “Demo”)"), std::string::npos);
-  // Two items of one name never share a folder.
+  // Two items of one name never share a folder; "--out folder/." reads as the folder itself.
   EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane.kestrane").string() + "\n"), std::string::npos);
   EXPECT_NE(printed.find("Package: " + (tmp.path() / "Demo Kestrane 2.kestrane").string() + "\n"), std::string::npos);
   EXPECT_EQ(countOf(printed, "Done in "), 2);

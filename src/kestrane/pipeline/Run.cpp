@@ -34,9 +34,10 @@ Output run(const Request& request, const std::optional<Analysis>& prepared, cons
   session.levels = analysis.levels;
 
   detail::PackagePlace place;
+  // Normal form, so "--out ." never shows as "folder/./name" in what the user reads.
   place.parent = request.outputDir && !request.outputDir->empty()
-                     ? std::filesystem::absolute(*request.outputDir)
-                     : std::filesystem::absolute(request.input).parent_path();
+                     ? std::filesystem::absolute(*request.outputDir).lexically_normal()
+                     : std::filesystem::absolute(request.input).parent_path().lexically_normal();
   return detail::decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics,
                                  std::move(warnings), request.services, progress, stop);
 }
