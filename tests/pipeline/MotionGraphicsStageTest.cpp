@@ -150,8 +150,8 @@ TEST_F(MotionGraphicsStageTest, RendersWhatPassesReadsTheBrandColoursAndPlacesTh
   // Without authoring, what is already in the package is placed again, and nothing is asked.
   const Strings again = stage({idea(1.0, "Opening card")}, false);
   EXPECT_EQ(again.front(),
-            "Graphics authoring skipped (--no-graphics) — no Claude calls, nothing rendered; brand "
-            "spec saved and any graphics already in this package are still placed.");
+            "Graphics authoring skipped (--no-graphics) — no Claude calls, nothing rendered; "
+            "brand spec saved and any graphics already in this package are still placed.");
   EXPECT_EQ(again.back(), "Motion graphics placed in the FCPXML: 1 connected clip on 1 lane above the cut.");
   EXPECT_EQ(backend->calls, 2);
 }
@@ -163,8 +163,8 @@ TEST_F(MotionGraphicsStageTest, EachMissingPieceIsNamedAndNothingRenders) {
   const auto none = backend;
   backend = nullptr;
   EXPECT_TRUE(has(stage(one, true),
-                  "Graphics rendering skipped — no claude CLI or ANTHROPIC_API_KEY found; brand "
-                  "spec saved"));
+                  "Graphics rendering skipped — no claude CLI or ANTHROPIC_API_KEY found; "
+                  "brand spec saved"));
   backend = none;
 
   // No npx where the set-up puts it nor on the search path.
