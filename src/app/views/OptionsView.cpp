@@ -105,6 +105,8 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
 
   auto* footer = new QHBoxLayout;
   footer->setContentsMargins(20, 20, 20, 20);
+  // A nested layout takes the column's spacing of 0; the two batch buttons must not touch.
+  footer->setSpacing(8);
   footer->addStretch(1);
   applyToAll_ = Brand::button(QStringLiteral("Apply Settings to All"), Brand::ButtonLook::bordered,
                               /*large=*/true);
