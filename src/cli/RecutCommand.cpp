@@ -12,7 +12,7 @@ namespace {
 // A path that names no session is a mistake on the command line (exit 2), not a failed job.
 std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage) {
   try {
-    return Pipeline::openPackage(sessionOrPackage).session;
+    return Pipeline::sessionFileFor(sessionOrPackage);
   } catch (const Pipeline::PipelineError& e) {
     throw UsageError(e.what());
   }

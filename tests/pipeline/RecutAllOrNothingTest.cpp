@@ -7,7 +7,6 @@
 
 #include <fstream>
 #include <map>
-#include <sstream>
 
 #include "kestrane/brain/OutputAudit.hpp"
 #include "kestrane/brain/ScriptCoverage.hpp"
@@ -17,26 +16,12 @@
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
+using test::readFile;
+using test::snapshot;
 using test::StoredPackage;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Every entry under `dir`, hidden ones included, with each file's bytes.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    files[fs::relative(e.path(), dir).string()] = e.is_regular_file() ? slurp(e.path()) : "";
-  }
-  return files;
-}
 
 Pipeline::RecutRequest recutOf(const fs::path& session, CutTightness tightness, bool captions) {
   Pipeline::RecutRequest request;
@@ -146,7 +131,7 @@ TEST(RecutAllOrNothing, AFullDiskMidwayLeavesTheEarlierCutAsItWas) {
   // With room again, the same re-cut goes through.
   fs::remove(root.path() / "disk" / "filler");
   Pipeline::recut(recutOf(package / "talk.kestrane.json", CutTightness::jumpCut, true));
-  EXPECT_NE(slurp(package / "talk.fcpxml"), before.at("talk.fcpxml"));
+  EXPECT_NE(readFile(package / "talk.fcpxml"), before.at("talk.fcpxml"));
 }
 
 TEST(RecutAllOrNothing, ARenamedPackageIsCutAgainInPlace) {

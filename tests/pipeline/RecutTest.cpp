@@ -15,6 +15,7 @@
 
 using namespace kestrane;
 using test::storedSession;
+using test::snapshot;
 using test::StoredPackage;
 namespace fs = std::filesystem;
 
@@ -33,15 +34,6 @@ std::string slurp(const fs::path& path) {
 
 bool contains(const std::vector<std::string>& list, const std::string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
-}
-
-// Everything under `dir`, with each file's bytes: what "untouched" means for a package.
-std::map<std::string, std::string> snapshot(const fs::path& dir) {
-  std::map<std::string, std::string> files;
-  for (const auto& e : fs::recursive_directory_iterator(dir)) {
-    files[fs::relative(e.path(), dir).string()] = e.is_regular_file() ? slurp(e.path()) : "";
-  }
-  return files;
 }
 
 PipelineSettings newSettings() {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -57,6 +58,16 @@ inline std::filesystem::path sampleScript() {
 inline std::string readFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Every entry under `dir`, hidden ones included, with each file's bytes: what "untouched" means
+// for a package.
+inline std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {
+  std::map<std::string, std::string> files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    files[std::filesystem::relative(e.path(), dir).string()] = e.is_regular_file() ? readFile(e.path()) : "";
+  }
+  return files;
 }
 
 // The settings the application sends: AI off, the fast full cut.

@@ -27,10 +27,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-GraphicsPlacer::Plan planFor(const KestraneSession& session, const fs::path& packageDir) {
+// Each graphic is probed in turn, and `stop` is looked at before every probe.
+GraphicsPlacer::Plan planFor(const KestraneSession& session, const fs::path& packageDir, std::stop_token stop = {}) {
   return GraphicsPlacer::plan(session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
-                              session.cutList ? session.cutList->keptDuration() : 0,
-                              [](const fs::path& file) { return MediaProbe::probeGraphic(file.string()); });
+                              session.cutList ? session.cutList->keptDuration() : 0, [&stop](const fs::path& file) {
+                                throwIfStopped(stop);
+                                return MediaProbe::probeGraphic(file.string());
+                              });
 }
 
 // The package's timeline as the package writer builds it, with the placed graphics.
@@ -82,11 +85,7 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
 
   PlacementResult result;
   result.fcpxmlURL = package.layout.fcpxml();
-  auto plan = GraphicsPlacer::plan(session.graphicsAssets.value_or(std::vector<GraphicsAsset>{}), packageDir,
-                                   session.cutList->keptDuration(), [&stop](const fs::path& file) {
-                                     throwIfStopped(stop);
-                                     return MediaProbe::probeGraphic(file.string());
-                                   });
+  auto plan = planFor(session, packageDir, stop);
   throwIfStopped(stop);
   writeTimeline(session, *session.cutList, session.editorNotes.value_or(std::vector<Advisory>{}), displayName,
                 plan.placements, result.fcpxmlURL);

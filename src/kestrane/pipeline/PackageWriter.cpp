@@ -33,12 +33,12 @@ void writeFiles(Job& job, const PackageFiles& files) {
   const PipelineSettings& settings = session.settings;
   const Transcript& transcript = *session.transcript;
   const std::string timelineName = job.projectName + " — Kestrane";
+  const PackageLayout layout{files.dir, job.stem};
 
   writeText(job, staged, files.fcpxml, timelineDocument(session, job.cutList, job.editorNotes, job.projectName, {}));
 
   if (settings.resolvedExportTarget() == ExportTarget::premiere) {
-    writeText(job, staged, PackageLayout{files.dir, job.stem}.premiereXml(),
-              XMEMLWriter::xmeml(session.source, job.cutList, timelineName, true));
+    writeText(job, staged, layout.premiereXml(), XMEMLWriter::xmeml(session.source, job.cutList, timelineName, true));
   }
 
   writeText(job, staged, files.transcript,
@@ -49,7 +49,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
             TranscriptExporter::srt(session.source, transcript, job.cutList, TranscriptExporter::srtMaxLineDuration,
                                     TranscriptExporter::srtMaxWordsPerCue));
 
-  const std::filesystem::path coveragePath = PackageLayout{files.dir, job.stem}.coverage();
+  const std::filesystem::path coveragePath = layout.coverage();
   if (session.script && !job.coverage.empty()) {
     writeText(job, staged, coveragePath, ScriptCoverage::markdown(job.coverage, job.projectName));
     const auto missing = std::count_if(job.coverage.begin(), job.coverage.end(),
