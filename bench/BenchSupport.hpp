@@ -1,8 +1,14 @@
 #pragma once
-// What several benchmarks build the same way: their scratch folders, the application's settings
-// and made-up words for synthetic speech.
+// What several benchmarks build the same way: their scratch folders, the application's settings,
+// made-up words for synthetic speech and the reading of the speech they synthesise.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -44,6 +50,24 @@ inline std::vector<std::string> madeUpVocabulary(std::mt19937& random, std::vect
 inline const std::string& pickWord(std::mt19937& random, const std::vector<std::string>& words,
                                    std::size_t common = 20) {
   return random() % 3 == 0 ? words[random() % common] : words[common + random() % (words.size() - common)];
+}
+
+// The words of `text`, split at white space.
+inline std::vector<std::string> split(const std::string& text) {
+  std::istringstream in(text);
+  std::vector<std::string> out;
+  for (std::string w; in >> w;) out.push_back(w);
+  return out;
+}
+
+// The samples of a 16-bit WAV file with the plain 44-byte header the synthesis tools write.
+inline std::vector<std::int16_t> readPcm16(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (bytes.size() < 44) std::abort();
+  std::vector<std::int16_t> pcm((bytes.size() - 44) / 2);
+  std::memcpy(pcm.data(), bytes.data() + 44, pcm.size() * 2);
+  return pcm;
 }
 
 }  // namespace kestrane::bench

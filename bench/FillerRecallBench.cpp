@@ -12,9 +12,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -57,21 +55,11 @@ struct Recording {
   std::vector<Filler> fillers;
 };
 
-std::vector<std::string> split(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
+using bench::split;
 
 std::vector<float> readWav(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (bytes.size() < 44) std::abort();
-  std::vector<std::int16_t> pcm((bytes.size() - 44) / 2);
-  std::memcpy(pcm.data(), bytes.data() + 44, pcm.size() * 2);
   std::vector<float> out;
-  for (auto s : pcm) out.push_back(static_cast<float>(s) / 32768.0f);
+  for (auto s : bench::readPcm16(path)) out.push_back(static_cast<float>(s) / 32768.0f);
   return out;
 }
 

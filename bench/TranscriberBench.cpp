@@ -10,14 +10,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "BenchSupport.hpp"
 #include "kestrane/platform/WavWriter.hpp"
 #include "kestrane/transcribe/RecognizedWords.hpp"
 #include "kestrane/transcribe/Transcriber.hpp"
@@ -77,20 +75,8 @@ struct Recording {
   std::vector<Rendition> renditions;
 };
 
-std::vector<std::string> split(const std::string& text) {
-  std::istringstream in(text);
-  std::vector<std::string> out;
-  for (std::string w; in >> w;) out.push_back(w);
-  return out;
-}
-
-std::vector<std::int16_t> readPcm16(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  std::vector<std::int16_t> pcm((bytes.size() - 44) / 2);
-  std::memcpy(pcm.data(), bytes.data() + 44, pcm.size() * 2);
-  return pcm;
-}
+using bench::readPcm16;
+using bench::split;
 
 // flite's reading of `text` (16 kHz, 16-bit), shaped by a sox effect when one is given.
 std::vector<std::int16_t> speak(const fs::path& dir, const std::string& text, const char* voice,

@@ -68,6 +68,10 @@ void tagBt709(Tagged& t) {
   t.color_range = AVCOL_RANGE_MPEG;
 }
 
+// The encoder is opened with this format and every frame is converted to it: ProRes 4444 with
+// alpha, or the plain 4:2:0 H.264 takes.
+AVPixelFormat pixelFormatOf(const Movie& movie) { return movie.alpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV420P; }
+
 class Writer {
  public:
   Writer(const fs::path& path, const Movie& movie) {
@@ -85,9 +89,9 @@ class Writer {
     c->framerate = AVRational{movie.fps, 1};
     c->sample_aspect_ratio = AVRational{1, 1};
     c->thread_count = 0;
+    c->pix_fmt = pixelFormatOf(movie);
     AVDictionary* options = nullptr;
     if (movie.alpha) {
-      c->pix_fmt = AV_PIX_FMT_YUVA444P10LE;
       c->codec_tag = MKTAG('a', 'p', '4', 'h');
       av_dict_set(&options, "profile", "4444", 0);
       av_dict_set(&options, "alpha_bits", "16", 0);
@@ -97,7 +101,6 @@ class Writer {
       c->flags |= AV_CODEC_FLAG_QSCALE;
       c->global_quality = FF_QP2LAMBDA;
     } else {
-      c->pix_fmt = AV_PIX_FMT_YUV420P;
       c->bit_rate = averageBitRate(movie.width, movie.height);
       av_dict_set(&options, "profile", "high", 0);
       av_dict_set(&options, "preset", "fast", 0);
@@ -171,10 +174,7 @@ class Writer {
 // so the encoder may keep it while the next one is made.
 class Converter {
  public:
-  explicit Converter(const Movie& movie)
-      : width_(movie.width),
-        height_(movie.height),
-        format_(movie.alpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV420P) {}
+  explicit Converter(const Movie& movie) : width_(movie.width), height_(movie.height), format_(pixelFormatOf(movie)) {}
 
   FramePtr convert(const AVFrame* source) {
     FramePtr picture(av_frame_alloc());

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
@@ -142,9 +143,14 @@ constexpr double kVoiceOverFloorDB = 10;
 std::vector<TranscriptWord> decodeSamples(platform::SpeechDecoder& decoder, const std::vector<std::int16_t>& samples,
                                           std::size_t from, const std::function<void(std::size_t)>& poll) {
   const double start = static_cast<double>(from) / kSpeechSampleRate;
-  const RecognizedWords::HeldTest held = [&](double a, double b) {
+  // The samples between two times of the recording, clipped to those at hand.
+  const auto samplesBetween = [&](double a, double b) {
     const auto first = static_cast<std::size_t>(std::max(0.0, a - start) * kSpeechSampleRate);
     const auto last = std::min(samples.size(), static_cast<std::size_t>(std::max(0.0, b - start) * kSpeechSampleRate));
+    return std::pair{first, last};
+  };
+  const RecognizedWords::HeldTest held = [&](double a, double b) {
+    const auto [first, last] = samplesBetween(a, b);
     return last > first && HeldSound::isHeld(samples.data() + first, last - first, kSpeechSampleRate);
   };
   std::vector<TranscriptWord> all;
@@ -167,9 +173,7 @@ std::vector<TranscriptWord> decodeSamples(platform::SpeechDecoder& decoder, cons
         std::max(HeldSound::frameLevelDB(partSamples, partCount, kSpeechSampleRate, 1.0) - kVoiceBelowPeakDB,
                  HeldSound::frameLevelDB(partSamples, partCount, kSpeechSampleRate, 0.1) + kVoiceOverFloorDB);
     const RecognizedWords::HeldFinder heldSound = [&](double a, double b) -> std::optional<TimeRange> {
-      const auto first = static_cast<std::size_t>(std::max(0.0, a - start) * kSpeechSampleRate);
-      const auto last =
-          std::min(samples.size(), static_cast<std::size_t>(std::max(0.0, b - start) * kSpeechSampleRate));
+      const auto [first, last] = samplesBetween(a, b);
       if (last <= first) return std::nullopt;
       const auto span = HeldSound::heldWithin(samples.data() + first, last - first, kSpeechSampleRate, voiceLevel);
       if (span.last <= span.first) return std::nullopt;
