@@ -109,15 +109,9 @@ std::vector<BeatResult> assess(std::string_view script, const Transcript& transc
   LongTokenAligner kept(std::move(keptTokens));
   std::vector<BeatResult> results;
   results.reserve(beats.size());
-  // A line the script says again fares as it did the first time.
-  std::unordered_map<std::string, std::size_t> firstOf;
+  // A line the script says again is aligned once: the aligner answers a repeat from memory.
   for (auto& text : beats) {
     if (results.size() % 256 == 0) checkpoint();
-    if (auto seen = firstOf.find(text); seen != firstOf.end()) {
-      results.push_back(results[seen->second]);
-      continue;
-    }
-    firstOf.emplace(text, results.size());
     auto beat = numberNormalized(TextAlign::tokens(text));
     auto alignment = kept.align(beat);
     BeatResult result;

@@ -51,6 +51,22 @@ std::string lowered(std::string_view text) {
   return out;
 }
 
+// Copies `text`, handing each backslash that has something after it to `escape`, which reads
+// the escape from just past the backslash, appends what it stands for and returns where it ends.
+template <typename Escape>
+std::string withBackslashEscapes(std::string_view text, Escape escape) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] != '\\' || i + 1 >= text.size()) {
+      out.push_back(text[i++]);
+      continue;
+    }
+    i = escape(out, i + 1);
+  }
+  return out;
+}
+
 enum class Context { markup, style, script };
 
 std::string decodedAs(std::string_view part, Context context) {
@@ -125,14 +141,7 @@ std::string characterReferences(std::string_view text) {
 }
 
 std::string cssEscapes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out.push_back(text[i++]);
-      continue;
-    }
-    std::size_t at = i + 1;
+  return withBackslashEscapes(text, [text](std::string& out, std::size_t at) {
     if (isHex(text[at])) {
       appendCodePoint(out, readNumber(text, at, 16, 6));
       if (at + 1 < text.size() && text[at] == '\r' && text[at + 1] == '\n') at += 2;
@@ -142,20 +151,12 @@ std::string cssEscapes(std::string_view text) {
     } else {
       out.push_back(text[at++]);
     }
-    i = at;
-  }
-  return out;
+    return at;
+  });
 }
 
 std::string scriptEscapes(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (std::size_t i = 0; i < text.size();) {
-    if (text[i] != '\\' || i + 1 >= text.size()) {
-      out.push_back(text[i++]);
-      continue;
-    }
-    std::size_t at = i + 1;
+  return withBackslashEscapes(text, [text](std::string& out, std::size_t at) {
     const char kind = text[at++];
     if (kind == 'x' && at + 2 <= text.size() && isHex(text[at]) && isHex(text[at + 1])) {
       appendCodePoint(out, readNumber(text, at, 16, 2));
@@ -183,9 +184,8 @@ std::string scriptEscapes(std::string_view text) {
     } else if (kind != '\n') {
       out.push_back(kind);
     }
-    i = at;
-  }
-  return out;
+    return at;
+  });
 }
 
 Decoded document(std::string_view html) {

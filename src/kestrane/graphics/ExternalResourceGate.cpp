@@ -274,6 +274,22 @@ std::string joinedAddresses(std::string_view text, std::vector<std::size_t>& rem
   return out;
 }
 
+// The script of each javascript: address in `text`, one per line: such an address is script too.
+std::string javascriptAddresses(const std::string& text) {
+  constexpr std::string_view scheme = "javascript:";
+  const std::string lower = lowered(text);
+  std::string script;
+  for (std::size_t at = lower.find(scheme); at != std::string::npos; at = lower.find(scheme, at + 1)) {
+    // The address runs to the quote that opened it, or to a blank when unquoted.
+    const char quote = at > 0 && (text[at - 1] == '"' || text[at - 1] == '\'') ? text[at - 1] : ' ';
+    const std::size_t from = at + scheme.size();
+    std::size_t end = from;
+    while (end < text.size() && text[end] != quote && text[end] != '>' && !(quote == ' ' && isSpace(text[end]))) ++end;
+    script += text.substr(from, end - from) + "\n";
+  }
+  return script;
+}
+
 }  // namespace
 
 std::vector<Violation> violations(std::string_view html) {
@@ -281,18 +297,7 @@ std::vector<Violation> violations(std::string_view html) {
   std::string& text = decoded.text;
   backslashesAsSlashes(text);
   backslashesAsSlashes(decoded.script);
-  {
-    // A javascript: address is script too.
-    const std::string lower = lowered(text);
-    for (std::size_t at = lower.find("javascript:"); at != std::string::npos; at = lower.find("javascript:", at + 1)) {
-      // The address runs to the quote that opened it, or to a blank when unquoted.
-      const char quote = at > 0 && (text[at - 1] == '"' || text[at - 1] == '\'') ? text[at - 1] : ' ';
-      std::size_t end = at + 11;
-      while (end < text.size() && text[end] != quote && text[end] != '>' && !(quote == ' ' && isSpace(text[end])))
-        ++end;
-      decoded.script += text.substr(at + 11, end - at - 11) + "\n";
-    }
-  }
+  decoded.script += javascriptAddresses(text);
 
   std::vector<Violation> found;
   std::set<std::string> seen;

@@ -222,8 +222,9 @@ namespace HyperFrames {
 NetworkIsolation networkIsolation() {
   static const NetworkIsolation found = [] {
     if (!isExecutable("/usr/bin/unshare") || !isExecutable("/usr/sbin/ip")) return NetworkIsolation::none;
-    if (probeIsolation({"--net"})) return NetworkIsolation::networkNamespace;
-    if (probeIsolation({"--user", "--map-root-user", "--net"})) return NetworkIsolation::userNamespace;
+    for (const NetworkIsolation isolation : {NetworkIsolation::networkNamespace, NetworkIsolation::userNamespace}) {
+      if (probeIsolation(isolationArguments(isolation))) return isolation;
+    }
     return NetworkIsolation::none;
   }();
   return found;
