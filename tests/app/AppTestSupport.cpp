@@ -1,7 +1,5 @@
 #include "AppTestSupport.hpp"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,12 +33,7 @@ QString Harness::touch(const QString& name) const {
 }
 
 bool Harness::waitFor(Screen screen, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (job->state().screen != screen) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
+  return waitUntil([&] { return job->state().screen == screen; }, timeoutMs);
 }
 
 QString writeStoredCut(const QString& root, const StoredCut& cut) {

@@ -1,17 +1,34 @@
 #pragma once
 // Shared pieces of the application tests: a model over a scripted engine with private settings,
 // and packages of earlier cuts written into a temporary folder.
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 #include <QString>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <memory>
 
 #include "FakeEngine.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Workspace.hpp"
+#include "app/views/MainWindow.hpp"
 
 namespace kestrane::app::test {
+
+// Runs the event loop until `done` holds; false after `timeoutMs`.
+template <class F>
+bool waitUntil(F done, int timeoutMs = 5000) {
+  QDeadlineTimer deadline(timeoutMs);
+  while (!done()) {
+    if (deadline.hasExpired()) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  return true;
+}
 
 // A model over a fake engine whose recent sessions live in the temporary folder.
 struct Harness {
@@ -38,6 +55,27 @@ struct NoDesktop final : Workspace, FileDialogs {
   QStringList chooseFootage() override { return {}; }
   QString choosePreviousCut() override { return {}; }
   QString chooseScript() override { return {}; }
+};
+
+// The main window over a harness and `Desktop`, shown and active; widgets are found by name.
+template <class Desktop>
+struct ShownWindow {
+  Harness h;
+  Desktop desktop;
+  MainWindow window{{h.job.get(), &desktop, &desktop}};
+  ShownWindow() {
+    window.show();
+    window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+  }
+  template <class T = QWidget>
+  T* find(const char* name) const {
+    return window.findChild<T*>(QString::fromLatin1(name));
+  }
+  QString text(const char* name) const { return find<QLabel>(name)->text(); }
+  void click(const char* name) const { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
+  // Screens that were left are gone, so names find the screen shown.
+  static void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 };
 
 // What a stored package holds, for writing fixtures.

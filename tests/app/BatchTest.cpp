@@ -2,7 +2,6 @@
 // the background analysis queue, Cut All, remembering and rebuilding the last batch, and the
 // combined import timeline.
 #include <QDateTime>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,17 +20,6 @@ using namespace kestrane::app;
 using namespace kestrane::app::test;
 
 namespace {
-
-// Runs the event loop until `done` holds; false after `timeoutMs`.
-template <class F>
-bool waitUntil(F done, int timeoutMs = 5000) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 bool allAnalysed(const JobModel& job) {
   return std::all_of(job.batch().begin(), job.batch().end(),

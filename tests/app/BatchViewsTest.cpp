@@ -1,7 +1,6 @@
 // The batch in the window over a scripted engine: the strip and the footer of the options
 // screen, the running screen's header, the batch results and the drop zone's reopen link.
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
@@ -29,39 +28,13 @@ struct StubDesktop final : Workspace, FileDialogs {
   QString chooseScript() override { return {}; }
 };
 
-struct Window {
-  Harness h;
-  StubDesktop desktop;
-  MainWindow window{{h.job.get(), &desktop, &desktop}};
-  Window() {
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-  }
-  template <class T = QWidget>
-  T* find(const char* name) const {
-    return window.findChild<T*>(QString::fromLatin1(name));
-  }
-  QString text(const char* name) const { return find<QLabel>(name)->text(); }
-  void click(const char* name) const { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
-  // Screens that were left are gone, so names find the screen shown.
-  static void settle() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+struct Window : ShownWindow<StubDesktop> {
   QStringList videos(std::initializer_list<const char*> names) const {
     QStringList out;
     for (const char* n : names) out << h.path(QString::fromLatin1(n));
     return out;
   }
 };
-
-template <class F>
-bool waitUntil(F done, int timeoutMs = 5000) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!done()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-  }
-  return true;
-}
 
 }  // namespace
 

@@ -31,27 +31,11 @@ struct ScriptDesktop final : Workspace, FileDialogs {
   QString chooseScript() override { return script; }
 };
 
-struct Window {
-  Harness h;
-  ScriptDesktop desktop;
-  MainWindow window{{h.job.get(), &desktop, &desktop}};
-  Window() {
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-  }
-  template <class T = QWidget>
-  T* find(const char* name) const {
-    return window.findChild<T*>(QString::fromLatin1(name));
-  }
-  QString text(const char* name) const { return find<QLabel>(name)->text(); }
+struct Window : ShownWindow<ScriptDesktop> {
   bool shown(const char* name) const {
     QWidget* w = find(name);
     return w && w->isVisibleTo(&window);
   }
-  // Screens left behind are gone, so only the shown one is found.
-  void settle() const { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
-  void click(const char* name) const { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
   // The script row: its text and which links it offers.
   QString scriptRow() const {
     QString row = text("scriptText");

@@ -57,7 +57,7 @@ void speakingMinute(FakeEngine& engine) {
   engine.transcript = transcript;
 }
 
-bool waitUntil(const std::function<bool()>& done) {
+bool pollUntil(const std::function<bool()>& done) {
   for (int i = 0; i < 500 && !done(); ++i) QTest::qWait(10);
   return done();
 }
@@ -188,7 +188,7 @@ int shootUpdateBanner(const QDir& out) {
   window.show();
   int failures = QTest::qWaitForWindowExposed(&window) ? 0 : 1;
   updates.check();
-  waitUntil([&] { return updates.available().has_value(); });
+  pollUntil([&] { return updates.available().has_value(); });
   QTest::qWait(400);  // the glow brightens
   const QString file = out.filePath(QStringLiteral("drop-zone-update.png"));
   if (!window.grab().save(file)) {
@@ -247,13 +247,13 @@ int main(int argc, char** argv) {
        [](Harness& h) {
          speakingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
-         waitUntil([&] { return h.job->draftBands().has_value(); });
+         pollUntil([&] { return h.job->draftBands().has_value(); });
        }},
       {"options-output",
        [](Harness& h) {
          speakingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
-         waitUntil([&] { return h.job->draftBands().has_value(); });
+         pollUntil([&] { return h.job->draftBands().has_value(); });
        },
        [](MainWindow& w) {
          QScrollBar* bar = w.findChild<QScrollArea*>("optionsForm")->verticalScrollBar();
@@ -263,7 +263,7 @@ int main(int argc, char** argv) {
        [](Harness& h) {
          talkingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
-         waitUntil([&] { return h.job->draftBands().has_value(); });
+         pollUntil([&] { return h.job->draftBands().has_value(); });
          h.job->forceWords({20.0, 21.5}, false, nullptr);  // words struck through by hand
        },
        [](MainWindow& w) {
@@ -283,7 +283,7 @@ int main(int argc, char** argv) {
        [](Harness& h) {
          talkingMinute(*h.engine);
          h.job->accept({h.touch("Interview take 2.mov")});
-         waitUntil([&] { return h.job->draftBands().has_value(); });
+         pollUntil([&] { return h.job->draftBands().has_value(); });
          h.job->editStretch({40, 44}, false, false, nullptr);
        },
        [](MainWindow& w) {
@@ -298,7 +298,7 @@ int main(int argc, char** argv) {
          talkingMinute(*h.engine);
          h.engine->soundGate.close();  // held while loading, so the button reads Stop
          h.job->accept({h.touch("Interview take 2.mov")});
-         waitUntil([&] { return h.job->draftBands().has_value(); });
+         pollUntil([&] { return h.job->draftBands().has_value(); });
          h.job->setHoverPlayhead(38.4);
          h.job->scrubAudition(27.5);
        },
@@ -322,7 +322,7 @@ int main(int argc, char** argv) {
          h.engine->cut.gate.close();
          h.job->accept({h.touch("Interview take 2.mov")});
          h.job->start();
-         waitUntil([&] { return h.job->state().stage == S::exporting; });
+         pollUntil([&] { return h.job->state().stage == S::exporting; });
        }},
       {"failure",
        [](Harness& h) {
@@ -336,7 +336,7 @@ int main(int argc, char** argv) {
          h.engine->makeOutput = richOutput;
          h.job->setRenderMP4(true);
          h.job->accept({h.touch("Interview take 2.mov")});
-         waitUntil([&] { return h.job->preAnalysisState() == PreAnalysisState::ready; });
+         pollUntil([&] { return h.job->preAnalysisState() == PreAnalysisState::ready; });
          h.job->start();
          h.waitFor(Screen::done);
        },
@@ -355,9 +355,9 @@ int main(int argc, char** argv) {
          h.engine->analysis.stages = {S::detectingSilence};
          h.engine->analysis.delay = std::chrono::milliseconds(300);
          h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
-         waitUntil([&] { return h.job->batch()[0].analysis != nullptr; });
+         pollUntil([&] { return h.job->batch()[0].analysis != nullptr; });
          h.engine->analysis.gate.close();
-         waitUntil([&] { return h.job->draftBands().has_value(); });
+         pollUntil([&] { return h.job->draftBands().has_value(); });
        }},
       {"running-batch",
        [](Harness& h) {
@@ -369,9 +369,9 @@ int main(int argc, char** argv) {
          h.job->selectBatchItem(0);
          h.job->setProjectName(QStringLiteral("Intro"));
          h.job->cutAll();
-         waitUntil([&] { return h.job->batchStageLabel().value_or(QString()).startsWith("Video 2"); });
+         pollUntil([&] { return h.job->batchStageLabel().value_or(QString()).startsWith("Video 2"); });
          h.engine->cut.gate.close();
-         waitUntil([&] { return h.job->state().stage == S::exporting; });
+         pollUntil([&] { return h.job->state().stage == S::exporting; });
        }},
       {"batch-results-failed",
        [](Harness& h) {

@@ -41,20 +41,7 @@ struct StubDesktop final : Workspace, FileDialogs {
   QString chooseScript() override { return script; }
 };
 
-struct Window {
-  Harness h;
-  StubDesktop desktop;
-  MainWindow window{{h.job.get(), &desktop, &desktop}};
-  Window() {
-    window.show();
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
-  }
-  template <class T = QWidget>
-  T* find(const char* name) const {
-    return window.findChild<T*>(QString::fromLatin1(name));
-  }
-  void click(const char* name) const { QTest::mouseClick(find<QPushButton>(name), Qt::LeftButton); }
+struct Window : ShownWindow<StubDesktop> {
   void drop(const QList<QUrl>& urls) {
     QWidget* zone = find("dropZone");
     QMimeData data;

@@ -155,18 +155,7 @@ void JobModel::start() {
   const std::uint64_t generation = ++cutGeneration_;
   setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits : Pipeline::Stage::probing));
 
-  // Stages and the result travel the same queued path, so they arrive in the order sent. The
-  // checklist shows no fractions, so a stage's later reports (one per rendered frame) stay on
-  // the worker.
-  auto lastLabel = std::make_shared<std::string>();
-  Pipeline::ProgressCallback progress = [this, generation, lastLabel](const Pipeline::Stage& stage) {
-    if (stage.fraction && stage.rawValue == *lastLabel) return;
-    *lastLabel = stage.rawValue;
-    postTo(this, [this, generation, stage] {
-      if (generation != cutGeneration_ || state_.screen != Screen::running) return;
-      setState(JobState::running(stage));
-    });
-  };
+  Pipeline::ProgressCallback progress = runningProgress(generation);
   background_.start([this, engine = engine_, request, call, recut, pending, progress, generation, started,
                      measureThreshold](std::stop_token stop) {
     try {
@@ -209,6 +198,21 @@ void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool
   lastPreAnalysisDuration_ = usedPreAnalysis ? preAnalysisDuration_ : std::nullopt;
   emit changed();
   setState(JobState::done(std::move(output)));
+}
+
+Pipeline::ProgressCallback JobModel::runningProgress(std::uint64_t generation) {
+  // Stages and the result travel the same queued path, so they arrive in the order sent. The
+  // checklist shows no fractions, so a stage's later reports (one per rendered frame) stay on
+  // the worker.
+  auto lastLabel = std::make_shared<std::string>();
+  return [this, generation, lastLabel](const Pipeline::Stage& stage) {
+    if (stage.fraction && stage.rawValue == *lastLabel) return;
+    *lastLabel = stage.rawValue;
+    postTo(this, [this, generation, stage] {
+      if (generation != cutGeneration_ || state_.screen != Screen::running) return;
+      setState(JobState::running(stage));
+    });
+  };
 }
 
 void JobModel::failCut(std::uint64_t generation, const QString& message) {

@@ -245,6 +245,8 @@ class JobModel : public QObject {
   void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
                  std::chrono::steady_clock::time_point started);
   void failCut(std::uint64_t generation, const QString& message);
+  // Reports a cut's stages to the running screen while `generation` is still the cut shown.
+  Pipeline::ProgressCallback runningProgress(std::uint64_t generation);
 
   std::shared_ptr<EngineApi> engine_;
   std::unique_ptr<QSettings> settings_;

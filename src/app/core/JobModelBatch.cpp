@@ -291,15 +291,7 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
 
   const std::uint64_t cut = ++cutGeneration_;
   const QUuid id = item.id;
-  auto lastLabel = std::make_shared<std::string>();
-  Pipeline::ProgressCallback progress = [this, cut, lastLabel](const Pipeline::Stage& stage) {
-    if (stage.fraction && stage.rawValue == *lastLabel) return;
-    *lastLabel = stage.rawValue;
-    postTo(this, [this, cut, stage] {
-      if (cut != cutGeneration_ || state_.screen != Screen::running) return;
-      setState(JobState::running(stage));
-    });
-  };
+  Pipeline::ProgressCallback progress = runningProgress(cut);
   auto settle = [this, generation, index, count, started, cut, id](std::optional<Pipeline::Output> output,
                                                                    QString failure) {
     if (generation != batchGeneration_ || cut != cutGeneration_) return;
