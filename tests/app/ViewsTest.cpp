@@ -235,7 +235,9 @@ class ViewsTest : public QObject {
     w.h.job->accept({w.h.touch("a.mov")});
     w.h.job->start();
     QTRY_VERIFY(w.h.job->state().stage == Pipeline::Stage::transcribing);
-    QTRY_VERIFY(w.find("checklist"));
+    // A checklist made for the new stage is placed once it is shown and its layout request runs.
+    QTRY_VERIFY(w.find("checklist") && w.find("checklist")->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QWidget* checklist = w.find("checklist");
     const QList<QWidget*> marks = checklist->findChildren<QWidget*>("mark");
     QVERIFY(!marks.isEmpty());
