@@ -1,9 +1,10 @@
 #!/bin/sh
 # Runs a test program as a throwaway ordinary account, as a user without root runs the
 # renderer: a fresh home holding a copy of the invoking user's renderer toolchain (Node in
-# ~/.npm-global, the npx cache in ~/.npm, ~/.npmrc), another user id, no groups. Run by an
-# ordinary account already, it runs the program as it is. Exits 77 (skipped) when there is no
-# toolchain to copy.
+# ~/.npm-global, the npx cache in ~/.npm, ~/.npmrc) and of the test program itself (the build
+# folder may sit where that account cannot reach, under a mode-700 /root for one), another user
+# id, no groups. Run by an ordinary account already, it runs the program as it is. Exits 77
+# (skipped) when there is no toolchain to copy.
 set -eu
 if [ "$(id -u)" != 0 ]; then exec "$@"; fi
 from="${HOME:-/root}"
@@ -18,10 +19,15 @@ home=$(mktemp -d /tmp/kestrane-user-XXXXXX)
 trap 'rm -rf "$home"' EXIT INT TERM
 cp -a "$from/.npm-global" "$from/.npm" "$home/"
 if [ -f "$from/.npmrc" ]; then cp "$from/.npmrc" "$home/"; fi
+program="$1"
+shift
+mkdir "$home/bin"
+cp "$program" "$home/bin/"
+program="$home/bin/$(basename "$program")"
 chown -R "$uid:$uid" "$home"
 chmod 700 "$home"
 cd "$home"
 status=0
 setpriv --reuid="$uid" --regid="$uid" --clear-groups --inh-caps=-all \
-  env HOME="$home" TMPDIR=/tmp "$@" || status=$?
+  env HOME="$home" TMPDIR=/tmp "$program" "$@" || status=$?
 exit "$status"
