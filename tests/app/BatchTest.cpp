@@ -105,17 +105,20 @@ class BatchTest : public QObject {
 
     job.setProjectName(QStringLiteral("Intro"));
     job.setTightness(CutTightness::jumpCut);
+    job.setExportTarget(ExportTarget::resolve);
+    job.setRenderMP4(true);
+    const CutOptions chosen = job.cutOptions();
     job.setManualEdits({{{0.2, 0.4}}, {{1.0, 1.2}}});
     job.selectBatchItem(1);
     QCOMPARE(job.footagePath(), h.path("b.mov"));
     QCOMPARE(job.projectName(), QStringLiteral("b"));
     QVERIFY(job.scriptPath().isEmpty());
     QCOMPARE(job.batch()[0].scriptPath, h.path("notes.txt"));
-    QCOMPARE(job.tightness(), CutTightness::natural);
+    QVERIFY(job.cutOptions() == CutOptions{});
     QVERIFY(!job.hasManualEdits());
     job.selectBatchItem(0);
     QCOMPARE(job.projectName(), QStringLiteral("Intro"));
-    QCOMPARE(job.tightness(), CutTightness::jumpCut);
+    QVERIFY(job.cutOptions() == chosen);
     QCOMPARE(job.manualKeeps(), (std::vector<TimeRange>{{0.2, 0.4}}));
 
     // Indexes outside the batch change nothing.
