@@ -5,7 +5,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QTest>
+#include <QUndoStack>
 
 #include <cstdlib>
 #include <set>
@@ -53,6 +56,25 @@ Pipeline::Output finishedCut(const QString& footage, std::optional<std::string> 
   return out;
 }
 
+// Packages of earlier cuts, remembered as the last batch; returns their session files.
+QStringList rememberBatchOf(const Harness& h, std::initializer_list<StoredCut> cuts) {
+  QStringList sessions;
+  for (const StoredCut& cut : cuts) {
+    const QString folder = writeStoredCut(h.path(QString()), cut);
+    sessions << QDir(folder).filePath(QFileInfo(cut.footage).completeBaseName() + ".kestrane.json");
+  }
+  auto settings = h.settings();
+  RecentSessions::write(*settings, RecentSessions::lastBatchKey, sessions);
+  return sessions;
+}
+
+StoredCut storedCutOf(const char* name) {
+  StoredCut cut;
+  cut.folder = QString::fromLatin1(name) + QStringLiteral(" Kestrane");
+  cut.footage = QString::fromLatin1(name) + QStringLiteral(".mov");
+  return cut;
+}
+
 }  // namespace
 
 class BatchTest : public QObject {
@@ -83,17 +105,20 @@ class BatchTest : public QObject {
 
     job.setProjectName(QStringLiteral("Intro"));
     job.setTightness(CutTightness::jumpCut);
+    job.setExportTarget(ExportTarget::resolve);
+    job.setRenderMP4(true);
+    const CutOptions chosen = job.cutOptions();
     job.setManualEdits({{{0.2, 0.4}}, {{1.0, 1.2}}});
     job.selectBatchItem(1);
     QCOMPARE(job.footagePath(), h.path("b.mov"));
     QCOMPARE(job.projectName(), QStringLiteral("b"));
     QVERIFY(job.scriptPath().isEmpty());
     QCOMPARE(job.batch()[0].scriptPath, h.path("notes.txt"));
-    QCOMPARE(job.tightness(), CutTightness::natural);
+    QVERIFY(job.cutOptions() == CutOptions{});
     QVERIFY(!job.hasManualEdits());
     job.selectBatchItem(0);
     QCOMPARE(job.projectName(), QStringLiteral("Intro"));
-    QCOMPARE(job.tightness(), CutTightness::jumpCut);
+    QVERIFY(job.cutOptions() == chosen);
     QCOMPARE(job.manualKeeps(), (std::vector<TimeRange>{{0.2, 0.4}}));
 
     // Indexes outside the batch change nothing.
@@ -266,6 +291,166 @@ class BatchTest : public QObject {
     QVERIFY(runs[0].second && runs[1].second);
   }
 
+  void cutAllMeasuresAVideoStillAnalysingAsASingleCutDoes() {
+    Harness h;
+    JobModel& job = *h.job;
+    // A noise floor above the starting threshold: cut at -40 dBFS, nothing would count as quiet.
+    h.engine->levels.assign(300, -35.0f);
+    std::fill(h.engine->levels.begin() + 100, h.engine->levels.begin() + 200, -10.0f);
+    const double measured = thresholdDBFS(defaultSilenceSensitivity, h.engine->levels);
+    QVERIFY(measured > -35);
+    const ManualEdits edits{{}, {{1.2, 1.4}}};
+
+    h.engine->analysis.gate.close();
+    job.accept(videos(h, {"a.mov", "b.mov"}));
+    job.setManualEdits(edits);
+    job.cutAll();
+    QVERIFY(waitUntil([&] { return h.engine->analyzeCalls().size() == 1; }));
+    h.engine->analysis.gate.open();
+    QVERIFY(h.waitFor(Screen::done));
+    const auto runs = h.engine->runCalls();
+    QCOMPARE(runs.size(), size_t(2));
+    QCOMPARE(runs[0].first.settings.silenceThresholdDBFS, measured);
+    QCOMPARE(runs[1].first.settings.silenceThresholdDBFS, measured);
+
+    // A single Cut It of the same footage, pressed as early, asks for the same cut.
+    job.reset();
+    h.engine->analysis.gate.close();
+    job.accept({h.path("a.mov")});
+    job.setManualEdits(edits);
+    job.start();
+    h.engine->analysis.gate.open();
+    QVERIFY(h.waitFor(Screen::done));
+    const Pipeline::Request single = h.engine->runCalls().back().first;
+    const Pipeline::Request& batched = runs[0].first;
+    QCOMPARE(single.input, batched.input);
+    QCOMPARE(single.projectName, batched.projectName);
+    QCOMPARE(single.renderMP4, batched.renderMP4);
+    QCOMPARE(single.settings.silenceThresholdDBFS, batched.settings.silenceThresholdDBFS);
+    QCOMPARE(single.settings.speechPadding, batched.settings.speechPadding);
+    QCOMPARE(single.settings.manualRemoveRanges, batched.settings.manualRemoveRanges);
+    QCOMPARE(single.settings.thoroughness, batched.settings.thoroughness);
+  }
+
+  void switchingVideosAndCutAllStopPlayback() {
+    Harness h;
+    JobModel& job = *h.job;
+    // While its sound is still being read, a play is under way.
+    h.engine->soundGate.close();
+    const auto open = qScopeGuard([&] {
+      h.engine->soundGate.open();
+      h.engine->draftGate.open();
+    });
+    job.accept(videos(h, {"a.mov", "b.mov", "c.mov"}));
+    QVERIFY(waitUntil([&] { return allAnalysed(job) && job.draftBands(); }));
+    QSignalSpy published(&job, &JobModel::draftPublished);
+    job.startAudition(0.5);
+    QVERIFY(job.isAuditioning());
+    job.selectBatchItem(1);
+    QVERIFY(!job.isAuditioning());
+    // The next video's draft does not bring the last one's playback back over it.
+    QVERIFY(waitUntil([&] { return published.count() == 1; }));
+    QVERIFY(!job.isAuditioning());
+
+    // Nor does a draft refresh that paused playback to resume it once its bands are in.
+    job.startAudition(0.5);
+    h.engine->draftGate.close();
+    job.setTightness(CutTightness::tight);
+    job.selectBatchItem(2);
+    h.engine->draftGate.open();
+    QVERIFY(waitUntil([&] { return published.count() == 2; }));
+    QVERIFY(!job.isAuditioning());
+
+    job.startAudition(0.5);
+    QVERIFY(job.isAuditioning());
+    job.cutAll();
+    QVERIFY(!job.isAuditioning());
+    QVERIFY(h.waitFor(Screen::done));
+    QVERIFY(!job.isAuditioning());
+  }
+
+  void eachVideoKeepsItsOwnEditsAndNoStepOutlivesASwitch() {
+    Harness h;
+    JobModel& job = *h.job;
+    QUndoStack& history = *job.editHistory();
+    h.engine->cutFailure = [](const std::filesystem::path& p) -> std::optional<std::string> {
+      return "cannot cut " + p.filename().string();
+    };
+    job.accept(videos(h, {"a.mov", "b.mov"}));
+    QVERIFY(waitUntil([&] { return allAnalysed(job); }));
+    job.selectBatchItem(1);
+    job.editStretch({0.6, 0.9}, false, false, &history);
+    QCOMPARE(history.count(), 1);
+    const ManualEdits onB = job.manualEdits();
+    job.selectBatchItem(0);
+    QCOMPARE(history.count(), 0);
+    job.editStretch({1.2, 1.4}, false, false, &history);
+    QCOMPARE(history.count(), 1);
+    const ManualEdits onA = job.manualEdits();
+    QVERIFY(onA != onB && !onB.empty());
+
+    job.cutAll();
+    QVERIFY(h.waitFor(Screen::failed));
+    // Each video is cut with its own hand edits, the ones made just before Cut All included.
+    const auto runs = h.engine->runCalls();
+    QCOMPARE(runs.size(), size_t(2));
+    QCOMPARE(runs[0].first.settings.manualRemoveRanges, std::optional(onA.removals));
+    QCOMPARE(runs[1].first.settings.manualRemoveRanges, std::optional(onB.removals));
+
+    // Try Again shows the last video cut; a's step stayed with a, so nothing acts on b.
+    job.retryFromFailure();
+    QCOMPARE(job.footagePath(), h.path("b.mov"));
+    QCOMPARE(job.manualEdits(), onB);
+    QCOMPARE(history.count(), 0);
+    history.undo();
+    history.redo();
+    QCOMPARE(job.manualEdits(), onB);
+    QCOMPARE(job.batch()[0].manualRemovals, onA.removals);
+    // b's own steps undo as ever.
+    job.editStretch({1.1, 1.3}, false, false, &history);
+    QCOMPARE(history.count(), 1);
+    history.undo();
+    QCOMPARE(job.manualEdits(), onB);
+  }
+
+  void everyOtherWayToAnotherVideoEmptiesTheHistory() {
+    Harness h;
+    rememberBatchOf(h, {storedCutOf("one"), storedCutOf("two")});
+    h.remake();
+    JobModel& job = *h.job;
+    QUndoStack& history = *job.editHistory();
+    const auto edit = [&] {
+      job.editStretch({0.6, 0.9}, false, false, &history);
+      return history.count() == 1;
+    };
+    // The same video dropped again keeps its edits and their steps.
+    job.accept({h.path("single.mov")});
+    QVERIFY(edit());
+    job.accept({h.path("single.mov")});
+    QCOMPARE(history.count(), 1);
+    // Another video dropped: its edits are its own, empty, with nothing to undo.
+    job.accept({h.path("other.mov")});
+    QCOMPARE(history.count(), 0);
+    QVERIFY(!job.hasManualEdits());
+    QVERIFY(edit());
+    job.accept(videos(h, {"a.mov", "b.mov"}));
+    QCOMPARE(history.count(), 0);
+    QVERIFY(edit());
+    // A package of the video shown reopened: its stored edits replace the ones made here.
+    const QString package = writeStoredCut(h.path(QString()), StoredCut{});
+    job.accept({h.path("take 04.mov")});
+    QVERIFY(edit());
+    job.openSession(package);
+    QCOMPARE(history.count(), 0);
+    QVERIFY(edit());
+    job.reopenLastBatch();
+    QCOMPARE(job.batch().size(), size_t(2));
+    QCOMPARE(history.count(), 0);
+    QVERIFY(edit());
+    job.reset();
+    QCOMPARE(history.count(), 0);
+  }
+
   void dropsOnABatch() {
     Harness h;
     JobModel& job = *h.job;
@@ -343,15 +528,7 @@ class BatchTest : public QObject {
     StoredCut third = second;
     third.folder = QStringLiteral("three Kestrane");
     third.footage = QStringLiteral("three.mov");
-    QStringList sessions;
-    for (const StoredCut& cut : {first, second, third}) {
-      const QString folder = writeStoredCut(h.path(QString()), cut);
-      sessions << QDir(folder).filePath(QFileInfo(cut.footage).completeBaseName() + ".kestrane.json");
-    }
-    {
-      auto settings = h.settings();
-      RecentSessions::write(*settings, RecentSessions::lastBatchKey, sessions);
-    }
+    const QStringList sessions = rememberBatchOf(h, {first, second, third});
     h.remake();
     JobModel& job = *h.job;
     QCOMPARE(job.reopenableBatchCount(), 3);

@@ -152,6 +152,40 @@ class BatchViewsTest : public QObject {
     QCOMPARE(w.find("batchRow1")->findChild<QLabel*>("failure")->text(), QStringLiteral("Failed"));
   }
 
+  void theUndoKeysActOnlyOnTheVideoShown() {
+    Window w;
+    JobModel& job = *w.h.job;
+    w.h.engine->cutFailure = [](const std::filesystem::path&) -> std::optional<std::string> { return "no sound"; };
+    job.accept(w.videos({"a.mov", "b.mov"}));
+    QVERIFY(waitUntil([&] { return job.batch()[1].analysis != nullptr; }));
+    const auto undoKey = [&](bool redo) {
+      w.find("options")->setFocus();
+      QTest::keyClick(&w.window, Qt::Key_Z, redo ? Qt::ControlModifier | Qt::ShiftModifier : Qt::ControlModifier);
+    };
+    w.click("batchNext");
+    job.editStretch({0.6, 0.9}, false, false, w.window.undoStack());
+    const ManualEdits onB = job.manualEdits();
+    QVERIFY(!onB.empty());
+    w.click("batchPrevious");
+    undoKey(false);
+    QCOMPARE(job.batch()[1].manualRemovals, onB.removals);
+    job.editStretch({1.2, 1.4}, false, false, w.window.undoStack());
+    const ManualEdits onA = job.manualEdits();
+
+    // Both cuts fail; Try Again shows b, the last video cut, and a's step stayed with a.
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::failed));
+    w.settle();
+    w.click("tryAgain");
+    w.settle();
+    QCOMPARE(w.text("footageName"), QStringLiteral("b.mov"));
+    undoKey(false);
+    QCOMPARE(job.manualEdits(), onB);
+    undoKey(true);
+    QCOMPARE(job.manualEdits(), onB);
+    QCOMPARE(job.batch()[0].manualRemovals, onA.removals);
+  }
+
   void theDropZoneOffersTheLastBatch() {
     Window w;
     // Each cut leaves its session file where the output says.

@@ -203,6 +203,31 @@ class CutPreviewTest : public QObject {
     QVERIFY(!transcript->selection());
   }
 
+  void anotherVideoOfAsManyWordsShowsItsOwnWords() {
+    Window w;
+    w.h.engine->analysis.gate.close();
+    w.job().accept({w.h.touch(QStringLiteral("a.mov")), w.h.touch(QStringLiteral("b.mov"))});
+    QTRY_COMPARE(w.h.engine->analyzeCalls().size(), 1u);
+    // b is analysed once a is done, and says other words, as many, a little later.
+    for (TranscriptWord& word : w.h.engine->transcript.words) {
+      word.text = "b-" + word.text;
+      word.range = {word.range.start + 0.05, word.range.end + 0.05};
+    }
+    w.h.engine->analysis.gate.open();
+    QTRY_VERIFY(w.job().batch()[1].analysis);
+    QTRY_VERIFY(w.shown("waveform"));
+    w.find<QPushButton>("showTranscript")->click();
+    auto* transcript = w.find<TranscriptView>("transcript");
+    QTRY_VERIFY(transcript->isVisible());
+    const auto first = [&] { return transcript->paragraphs().front().words.front(); };
+    QCOMPARE(first().text, QStringLiteral("one"));
+
+    QTest::mouseClick(w.find<QPushButton>("batchNext"), Qt::LeftButton);
+    QCOMPARE(w.job().footagePath(), w.h.path(QStringLiteral("b.mov")));
+    QTRY_COMPARE(first().text, QStringLiteral("b-one"));
+    QCOMPARE(first().range.start, 1.15);
+  }
+
   void playbackStopsForEditsAndResumesOverANewDraft() {
     Window w;
     w.h.engine->soundGate.close();

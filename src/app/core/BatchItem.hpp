@@ -8,20 +8,10 @@
 #include <optional>
 #include <vector>
 
+#include "app/core/CutOptions.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::app {
-
-// The seven options a video of a batch keeps for itself and "Apply Settings to All" copies.
-struct BatchOptions {
-  CutTightness tightness = CutTightness::natural;
-  Thoroughness thoroughness = Thoroughness::balanced;
-  bool removeFillers = true;
-  bool embedCaptions = true;
-  TranscriptExporter::SubtitleLength subtitleLength = TranscriptExporter::SubtitleLength::medium;
-  ExportTarget exportTarget = ExportTarget::finalCut;
-  bool renderMP4 = false;
-};
 
 struct BatchItem {
   QUuid id = QUuid::createUuid();
@@ -32,7 +22,7 @@ struct BatchItem {
   std::shared_ptr<const Pipeline::Analysis> analysis;
   bool analysisFailed = false;  // the queue does not try it again
 
-  BatchOptions options;
+  CutOptions options;
 
   std::vector<TimeRange> manualKeeps;
   std::vector<TimeRange> manualRemovals;

@@ -1,5 +1,7 @@
 #include "app/core/JobModel.hpp"
 
+#include <QUndoStack>
+
 #include <algorithm>
 
 #include "app/core/ErrorText.hpp"
@@ -38,7 +40,8 @@ std::optional<Pipeline::Analysis> awaitAnalysis(const std::shared_future<Pipelin
 JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent),
       engine_(std::move(engine)),
-      settings_(settings ? std::move(settings) : std::make_unique<QSettings>()) {
+      settings_(settings ? std::move(settings) : std::make_unique<QSettings>()),
+      editHistory_(new QUndoStack(this)) {
   recentSessionPaths_ = RecentSessions::read(*settings_, RecentSessions::singleCutsKey);
   recentBatchPaths_ = RecentSessions::read(*settings_, RecentSessions::lastBatchKey);
   setUpAudition();
@@ -52,12 +55,12 @@ void JobModel::setProjectName(const QString& name) {
 }
 
 void JobModel::setRenderMP4(bool on) {
-  renderMP4_ = on;
+  options_.renderMP4 = on;
   emit changed();
 }
 
 void JobModel::setExportTarget(ExportTarget target) {
-  exportTarget_ = target;
+  options_.exportTarget = target;
   emit changed();
 }
 
@@ -68,12 +71,12 @@ void JobModel::setState(JobState state) {
 
 PipelineSettings JobModel::currentSettings() const {
   Pipeline::CutChoices choices;
-  choices.tightness = tightness_;
-  choices.silencesOnly = thoroughness_ == Thoroughness::silencesOnly;
-  choices.removeFillers = removeFillers_;
-  choices.exportTarget = exportTarget_;
-  choices.embedCaptions = embedCaptions_;
-  choices.subtitleLength = subtitleLength_;
+  choices.tightness = options_.tightness;
+  choices.silencesOnly = options_.thoroughness == Thoroughness::silencesOnly;
+  choices.removeFillers = options_.removeFillers;
+  choices.exportTarget = options_.exportTarget;
+  choices.embedCaptions = options_.embedCaptions;
+  choices.subtitleLength = options_.subtitleLength;
   choices.sensitivity = sensitivity_;
   // The threshold already follows the sensitivity and the levels, or was restored as stored.
   choices.thresholdDBFS = silenceThreshold_;
@@ -88,7 +91,7 @@ std::vector<Pipeline::Stage> JobModel::plannedStages() const {
   std::vector<S> stages;
   for (const S& s : S::allCases()) {
     if (s == S::consultingClaude || s == S::reviewingCut || s == S::generatingIdeas || s == S::preparingGraphics ||
-        (s == S::rendering && !renderMP4_)) {
+        (s == S::rendering && !options_.renderMP4)) {
       continue;
     }
     stages.push_back(s);
@@ -96,39 +99,51 @@ std::vector<Pipeline::Stage> JobModel::plannedStages() const {
   return stages;
 }
 
+JobModel::CutRequest JobModel::cutRequest() const {
+  CutRequest cut;
+  Pipeline::Request& request = cut.request;
+  request.input = toPath(footagePath_);
+  if (!scriptPath_.isEmpty()) request.scriptURL = toPath(scriptPath_);
+  request.projectName = textOrAbsent(projectName_.trimmed());
+  // A batch's videos are cut without notes: the notes came with one reopened cut.
+  if (batch_.size() < 2) request.projectNotes = textOrAbsent(projectNotes_.trimmed());
+  request.renderMP4 = options_.renderMP4;
+  request.settings = currentSettings();
+  // Without levels yet the threshold is still the starting one: it is measured from the
+  // analysis the cut waits for, as the command line does.
+  if (levelsDBFS_.empty()) cut.measureThreshold = sensitivity_;
+  return cut;
+}
+
+Pipeline::Request JobModel::CutRequest::over(const std::optional<Pipeline::Analysis>& analysis) const {
+  Pipeline::Request measured = request;
+  if (analysis && measureThreshold) {
+    measured.settings.silenceThresholdDBFS = thresholdDBFS(*measureThreshold, analysis->levels.levelsDBFS());
+  }
+  return measured;
+}
+
 void JobModel::start() {
   if (footagePath_.isEmpty() || state_.screen == Screen::running) return;
   stopAudition();
-  resumeAuditionAt_.reset();
-  const PipelineSettings settings = currentSettings();
-  // Without levels yet the threshold is still the starting one: it is measured from the
-  // analysis the cut waits for, as the command line does, so it never depends on timing.
-  const std::optional<SilenceSensitivity> measureThreshold =
-      levelsDBFS_.empty() ? std::optional(sensitivity_) : std::nullopt;
+  const CutRequest cut = cutRequest();
+  const Pipeline::Request& request = cut.request;
+  const PipelineSettings& settings = request.settings;
   // A script attached while re-cutting is one the stored session never read: the footage is cut
   // afresh against it, over the stored analysis when there is one, into a new package. The
   // script the last cut read, still attached, re-cuts the package in place.
   const bool newScript = isRecut_ && !scriptPath_.isEmpty() && scriptPath_ != sessionScriptPath_;
   const bool recut = isRecut_ && !lastSessionPath_.isEmpty() && !newScript;
   const QString name = projectName_.trimmed();
-  const QString notes = projectNotes_.trimmed();
-
-  Pipeline::Request request;
-  request.input = toPath(footagePath_);
-  if (!scriptPath_.isEmpty()) request.scriptURL = toPath(scriptPath_);
-  request.projectName = textOrAbsent(name);
-  request.projectNotes = textOrAbsent(notes);
-  request.renderMP4 = renderMP4_;
-  request.settings = settings;
 
   Pipeline::RecutRequest call;
   if (recut) {
     call.sessionURL = toPath(lastSessionPath_);
     call.settings = settings;
-    call.renderMP4 = renderMP4_;
+    call.renderMP4 = options_.renderMP4;
     // Passing the stored name again would move a renamed or copied package into a new folder.
     if (name != storedProjectName_.trimmed()) call.projectName = textOrAbsent(name);
-    call.projectNotes = notes.toStdString();
+    call.projectNotes = projectNotes_.trimmed().toStdString();
     call.dropScript = dropStoredScript_;
     call.createMotionGraphics = false;
   }
@@ -156,24 +171,20 @@ void JobModel::start() {
   setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits : Pipeline::Stage::probing));
 
   Pipeline::ProgressCallback progress = runningProgress(generation);
-  background_.start([this, engine = engine_, request, call, recut, pending, progress, generation, started,
-                     measureThreshold](std::stop_token stop) {
+  background_.start([this, engine = engine_, cut, call, recut, pending, progress, generation,
+                     started](std::stop_token stop) {
     try {
       bool usedPreAnalysis = false;
       Pipeline::Output output;
       if (recut) {
         output = engine->recut(call, progress, stop);
       } else if (!pending.valid()) {
-        output = engine->run(request, std::nullopt, progress, stop);
+        output = engine->run(cut.request, std::nullopt, progress, stop);
       } else {
         progress(Pipeline::Stage::transcribing);
         const std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
         usedPreAnalysis = analysis.has_value();
-        Pipeline::Request measured = request;
-        if (analysis && measureThreshold) {
-          measured.settings.silenceThresholdDBFS = thresholdDBFS(*measureThreshold, analysis->levels.levelsDBFS());
-        }
-        output = engine->run(measured, analysis, progress, stop);
+        output = engine->run(cut.over(analysis), analysis, progress, stop);
       }
       postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started] {
         finishCut(generation, output, usedPreAnalysis, started);
@@ -236,7 +247,6 @@ void JobModel::retryFromFailure() {
 
 void JobModel::reset() {
   ++cutGeneration_;
-  emit editStarting();
   forgetBatch();
   footagePath_.clear();
   scriptPath_.clear();
@@ -263,7 +273,9 @@ void JobModel::forgetFootage() {
   projectNotes_.clear();
   levelsDBFS_.clear();
   levelHopDuration_ = 0.01;
-  analysisTranscript_.reset();
+  setAnalysisTranscript(std::nullopt);
+  // Its edits go with it, and so does every step that would bring them back.
+  editHistory_->clear();
   // Another video's threshold never carries over: until this one's levels are in, -40 dBFS.
   silenceThreshold_ = -40;
   draftInput_.reset();

@@ -19,6 +19,7 @@ class QUndoStack;
 #include "app/core/Audition.hpp"
 #include "app/core/Background.hpp"
 #include "app/core/BatchItem.hpp"
+#include "app/core/CutOptions.hpp"
 #include "app/core/EngineApi.hpp"
 #include "app/core/HandEdits.hpp"
 #include "app/core/JobState.hpp"
@@ -52,22 +53,24 @@ class JobModel : public QObject {
   std::optional<double> lastPreAnalysisDuration() const { return lastPreAnalysisDuration_; }
 
   // --- cut options ---
-  bool renderMP4() const { return renderMP4_; }
+  // The seven options of the video in the editor.
+  const CutOptions& cutOptions() const { return options_; }
+  bool renderMP4() const { return options_.renderMP4; }
   void setRenderMP4(bool on);
-  bool embedCaptions() const { return embedCaptions_; }
+  bool embedCaptions() const { return options_.embedCaptions; }
   void setEmbedCaptions(bool on);
-  TranscriptExporter::SubtitleLength subtitleLength() const { return subtitleLength_; }
+  TranscriptExporter::SubtitleLength subtitleLength() const { return options_.subtitleLength; }
   void setSubtitleLength(TranscriptExporter::SubtitleLength length);
-  ExportTarget exportTarget() const { return exportTarget_; }
+  ExportTarget exportTarget() const { return options_.exportTarget; }
   void setExportTarget(ExportTarget target);
   double silenceThreshold() const { return silenceThreshold_; }
   // The options that shape the cut: every assignment, even of the same value, refreshes the
   // draft.
-  bool removeFillers() const { return removeFillers_; }
+  bool removeFillers() const { return options_.removeFillers; }
   void setRemoveFillers(bool on);
-  CutTightness tightness() const { return tightness_; }
+  CutTightness tightness() const { return options_.tightness; }
   void setTightness(CutTightness tightness);
-  Thoroughness thoroughness() const { return thoroughness_; }
+  Thoroughness thoroughness() const { return options_.thoroughness; }
   void setThoroughness(Thoroughness thoroughness);
   SilenceSensitivity sensitivity() const { return sensitivity_; }
   void setSensitivity(SilenceSensitivity sensitivity);
@@ -78,6 +81,8 @@ class JobModel : public QObject {
   const std::vector<float>& levelsDBFS() const { return levelsDBFS_; }
   double levelHopDuration() const { return levelHopDuration_; }
   const std::optional<Transcript>& analysisTranscript() const { return analysisTranscript_; }
+  // Changes whenever another transcript (or none) is published, even one of as many words.
+  std::uint64_t transcriptGeneration() const { return transcriptGeneration_; }
   const std::vector<TimeRange>& manualKeeps() const { return manualKeeps_; }
   const std::vector<TimeRange>& manualRemovals() const { return manualRemovals_; }
   ManualEdits manualEdits() const { return {manualKeeps_, manualRemovals_}; }
@@ -87,6 +92,9 @@ class JobModel : public QObject {
   // Records the change from `before` to the lists now as one "Cut Edit" step on `undo`; an
   // unchanged pair or no stack records nothing.
   void recordEdit(QUndoStack* undo, const ManualEdits& before);
+  // The window's history of hand edits. Its steps belong to the video in the editor, so it is
+  // emptied whenever the editor shows another video (or another cut of it) or starts over.
+  QUndoStack* editHistory() const { return editHistory_; }
   // Drops every hand edit as one step; nothing happens when there are none.
   void clearManualEdits(QUndoStack* undo);
 
@@ -177,22 +185,25 @@ class JobModel : public QObject {
   bool batchFinished() const;
   // How many session files of the remembered batch exist; 0 when fewer than two.
   int reopenableBatchCount() const;
-  // Saves the editor into the item it leaves and loads item `index`; an index outside the batch
-  // changes nothing. `undo`, when given, forgets the edits of the item left.
-  void selectBatchItem(int index, QUndoStack* undo = nullptr);
+  // Stops playback, saves the editor into the item it leaves and loads item `index`; an index
+  // outside the batch changes nothing. The edits of the item left can no longer be undone.
+  void selectBatchItem(int index);
   // Copies the selected item's seven options to every other item; names, scripts, hand edits
   // and results stay per item.
   void applySettingsToAllBatchItems();
   // Cuts every item without an output, in batch order, each into its own package.
   void cutAll();
   // Rebuilds the remembered batch from its session files, every item unfinished.
-  void reopenLastBatch(QUndoStack* undo = nullptr);
+  void reopenLastBatch();
   // Writes one timeline of every finished cut for the editor to import; returns its path.
   // Throws BatchImport::ImportError (or a write error) with the message to show.
   QString batchImportAllPath();
 
   // The preset whose speech padding is nearest `padding`; ties keep the looser one.
   static CutTightness nearestTightness(double padding);
+  // The options an earlier cut was made with. A session does not store whether a movie was
+  // rendered: `renderMP4` says.
+  static CutOptions storedOptions(const PipelineSettings& stored, bool renderMP4);
 
   // The settings of the next cut.
   PipelineSettings currentSettings() const;
@@ -204,8 +215,6 @@ class JobModel : public QObject {
   void stateChanged();
   // Any other value the views show changed.
   void changed();
-  // A hand edit is about to change the lists: anything playing the old cut stops.
-  void editStarting();
   void auditionToggleRequested();
   // The playhead, the hover line or whether the cut plays changed; nothing else did.
   void auditionChanged();
@@ -235,8 +244,6 @@ class JobModel : public QObject {
   // No batch any more: its queue and Cut All stop at their next step.
   void forgetBatch();
   void stashCurrentBatchItem();
-  // The seven options the editor holds now, as a batch item keeps them.
-  BatchOptions batchOptions() const;
   void runBatchAnalysisQueue();
   void analyseBatchItem(std::uint64_t generation, int index, int count);
   void cutBatchItem(std::uint64_t generation, int index, int count, std::chrono::steady_clock::time_point started);
@@ -245,6 +252,17 @@ class JobModel : public QObject {
   void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
                  std::chrono::steady_clock::time_point started);
   void failCut(std::uint64_t generation, const QString& message);
+  // The cut of the video in the editor, as a single Cut It and each cut of Cut All ask for it.
+  struct CutRequest {
+    Pipeline::Request request;
+    // Without levels yet the threshold is measured from the analysis the cut waits for, so it
+    // never depends on timing; none: the request's threshold holds.
+    std::optional<SilenceSensitivity> measureThreshold;
+    // The request to run over `analysis` (none: the pipeline analyses the footage itself).
+    Pipeline::Request over(const std::optional<Pipeline::Analysis>& analysis) const;
+  };
+  CutRequest cutRequest() const;
+  void setAnalysisTranscript(std::optional<Transcript> transcript);
   // Reports a cut's stages to the running screen while `generation` is still the cut shown.
   Pipeline::ProgressCallback runningProgress(std::uint64_t generation);
 
@@ -280,14 +298,8 @@ class JobModel : public QObject {
   std::optional<double> lastCutDuration_;
   std::optional<double> lastPreAnalysisDuration_;
 
-  bool renderMP4_ = false;
-  bool embedCaptions_ = true;
-  TranscriptExporter::SubtitleLength subtitleLength_ = TranscriptExporter::SubtitleLength::medium;
-  ExportTarget exportTarget_ = ExportTarget::finalCut;
-  bool removeFillers_ = true;
+  CutOptions options_;
   double silenceThreshold_ = -40;
-  CutTightness tightness_ = CutTightness::natural;
-  Thoroughness thoroughness_ = Thoroughness::balanced;
   SilenceSensitivity sensitivity_ = defaultSilenceSensitivity;
 
   PreAnalysisState preAnalysisState_ = PreAnalysisState::none;
@@ -299,6 +311,7 @@ class JobModel : public QObject {
   std::vector<float> levelsDBFS_;
   double levelHopDuration_ = 0.01;
   std::optional<Transcript> analysisTranscript_;
+  std::uint64_t transcriptGeneration_ = 0;
   // What the draft is computed from; shared with the draft's threads, never changed in place.
   std::shared_ptr<const Pipeline::Analysis> draftInput_;
   // What one draft of draftInput_ leaves for the next.
@@ -314,6 +327,7 @@ class JobModel : public QObject {
   std::vector<TimeRange> manualKeeps_;
   std::vector<TimeRange> manualRemovals_;
   std::optional<EdgeDrag> edgeDrag_;
+  QUndoStack* editHistory_;
   std::unique_ptr<Audition> audition_;
   std::optional<double> hoverPlayhead_;
   // Where playback goes on once a draft refresh that interrupted it has published.

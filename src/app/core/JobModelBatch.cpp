@@ -23,12 +23,6 @@ namespace {
 
 constexpr double defaultThresholdDBFS = -40;
 
-std::optional<std::string> trimmedOrAbsent(const QString& text) {
-  const QString trimmed = text.trimmed();
-  if (trimmed.isEmpty()) return std::nullopt;
-  return trimmed.toStdString();
-}
-
 // An item of a rebuilt batch: the session's choices, no result, cut again from the start.
 BatchItem itemFromSession(const KestraneSession& session, bool renderMP4) {
   BatchItem item;
@@ -40,14 +34,7 @@ BatchItem itemFromSession(const KestraneSession& session, bool renderMP4) {
         Pipeline::Analysis{session.source, *session.levels, *session.transcript, {}});
   }
   const PipelineSettings& stored = session.settings;
-  item.options.tightness = JobModel::nearestTightness(stored.speechPadding);
-  item.options.thoroughness =
-      stored.resolvedThoroughness() == Thoroughness::silencesOnly ? Thoroughness::silencesOnly : Thoroughness::balanced;
-  item.options.removeFillers = stored.removeFillers;
-  item.options.embedCaptions = stored.resolvedEmbedCaptions();
-  item.options.subtitleLength = stored.resolvedSubtitleLength();
-  item.options.exportTarget = stored.resolvedExportTarget();
-  item.options.renderMP4 = renderMP4;
+  item.options = JobModel::storedOptions(stored, renderMP4);
   item.manualKeeps = stored.manualKeepRanges.value_or(std::vector<TimeRange>{});
   item.manualRemovals = stored.manualRemoveRanges.value_or(std::vector<TimeRange>{});
   return item;
@@ -61,6 +48,19 @@ CutTightness JobModel::nearestTightness(double padding) {
     if (std::abs(speechPadding(t) - padding) < std::abs(speechPadding(best) - padding)) best = t;
   }
   return best;
+}
+
+CutOptions JobModel::storedOptions(const PipelineSettings& stored, bool renderMP4) {
+  CutOptions options;
+  options.tightness = nearestTightness(stored.speechPadding);
+  options.thoroughness =
+      stored.resolvedThoroughness() == Thoroughness::silencesOnly ? Thoroughness::silencesOnly : Thoroughness::balanced;
+  options.removeFillers = stored.removeFillers;
+  options.embedCaptions = stored.resolvedEmbedCaptions();
+  options.subtitleLength = stored.resolvedSubtitleLength();
+  options.exportTarget = stored.resolvedExportTarget();
+  options.renderMP4 = renderMP4;
+  return options;
 }
 
 void JobModel::setBatchImportError(std::optional<QString> message) {
@@ -112,7 +112,7 @@ void JobModel::startBatch(const QStringList& videos) {
     BatchItem item;
     item.footagePath = video;
     item.projectName = FileKinds::baseName(video);
-    item.options = batchOptions();
+    item.options = options_;
     items.push_back(std::move(item));
   }
   replaceBatch(std::move(items));
@@ -123,38 +123,29 @@ void JobModel::startBatch(const QStringList& videos) {
   runBatchAnalysisQueue();
 }
 
-BatchOptions JobModel::batchOptions() const {
-  return {tightness_, thoroughness_, removeFillers_, embedCaptions_, subtitleLength_, exportTarget_, renderMP4_};
-}
-
 void JobModel::stashCurrentBatchItem() {
   if (batch_.size() < 2 || batchIndex_ < 0 || batchIndex_ >= static_cast<int>(batch_.size())) return;
   BatchItem& item = batch_[static_cast<std::size_t>(batchIndex_)];
   item.projectName = projectName_;
   item.scriptPath = scriptPath_;
-  item.options = batchOptions();
+  item.options = options_;
   item.manualKeeps = manualKeeps_;
   item.manualRemovals = manualRemovals_;
 }
 
-void JobModel::selectBatchItem(int index, QUndoStack* undo) {
+void JobModel::selectBatchItem(int index) {
   if (index < 0 || index >= static_cast<int>(batch_.size())) return;
-  emit editStarting();
+  // The video left is not heard over the one shown.
+  stopAudition();
   stashCurrentBatchItem();
-  // The item left's edits cannot be undone over another video.
-  if (undo) undo->clear();
+  // Every path here shows another video (or reloads this one): no step may act on it.
+  editHistory_->clear();
   batchIndex_ = index;
   const BatchItem& item = batch_[static_cast<std::size_t>(index)];
   footagePath_ = item.footagePath;
   projectName_ = item.projectName;
   scriptPath_ = item.scriptPath;
-  tightness_ = item.options.tightness;
-  thoroughness_ = item.options.thoroughness;
-  removeFillers_ = item.options.removeFillers;
-  embedCaptions_ = item.options.embedCaptions;
-  subtitleLength_ = item.options.subtitleLength;
-  exportTarget_ = item.options.exportTarget;
-  renderMP4_ = item.options.renderMP4;
+  options_ = item.options;
   manualKeeps_ = item.manualKeeps;
   manualRemovals_ = item.manualRemovals;
   sourceMissing_ = false;
@@ -162,7 +153,7 @@ void JobModel::selectBatchItem(int index, QUndoStack* undo) {
     preAnalysisState_ = item.analysisFailed ? PreAnalysisState::failed : PreAnalysisState::working;
     preAnalysisFailure_.clear();
     levelsDBFS_.clear();
-    analysisTranscript_.reset();
+    setAnalysisTranscript(std::nullopt);
     draftInput_.reset();
     // Until this video's levels are in, its cut uses the starting threshold, not the last
     // video's.
@@ -179,13 +170,7 @@ void JobModel::selectBatchItem(int index, QUndoStack* undo) {
 void JobModel::applySettingsToAllBatchItems() {
   stashCurrentBatchItem();
   if (batchIndex_ < 0 || batchIndex_ >= static_cast<int>(batch_.size())) return;
-  const BatchItem chosen = batch_[static_cast<std::size_t>(batchIndex_)];
-  const std::size_t count = batch_.size();
-  for (std::size_t i = 0; i < count; ++i) {
-    if (static_cast<int>(i) == batchIndex_) continue;
-    BatchItem& item = batch_[i];
-    item.options = chosen.options;
-  }
+  for (BatchItem& item : batch_) item.options = options_;
   emit changed();
 }
 
@@ -254,7 +239,7 @@ void JobModel::analyseBatchItem(std::uint64_t generation, int index, int count) 
 
 void JobModel::cutAll() {
   if (batch_.size() < 2 || state_.screen == Screen::running) return;
-  emit editStarting();
+  stopAudition();
   stashCurrentBatchItem();
   const auto started = std::chrono::steady_clock::now();
   setState(JobState::running(Pipeline::Stage::probing));
@@ -278,12 +263,8 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
                          .arg(QString::number(index + 1), QString::number(batch_.size()), item.projectName);
   emit changed();
 
-  Pipeline::Request request;
-  request.input = toPath(item.footagePath);
-  if (!item.scriptPath.isEmpty()) request.scriptURL = toPath(item.scriptPath);
-  request.projectName = trimmedOrAbsent(item.projectName);
-  request.renderMP4 = item.options.renderMP4;
-  request.settings = currentSettings();
+  // The editor holds this item now: its request is built as a single cut's.
+  const CutRequest call = cutRequest();
   std::optional<Pipeline::Analysis> prepared;
   if (item.analysis) prepared = *item.analysis;
   std::shared_future<std::shared_ptr<const Pipeline::Analysis>> pending;
@@ -306,10 +287,10 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
     }
     cutBatchItem(generation, index + 1, count, started);
   };
-  background_.start([this, engine = engine_, request, prepared = std::move(prepared), pending, progress,
+  background_.start([this, engine = engine_, call, prepared = std::move(prepared), pending, progress,
                      settle](std::stop_token stop) mutable {
     try {
-      engine->checkInputs(request);
+      engine->checkInputs(call.request);
       if (pending.valid()) {
         // The queue is analysing this video right now: its result serves the cut too.
         progress(Pipeline::Stage::transcribing);
@@ -318,7 +299,7 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
         }
         if (const auto found = pending.get()) prepared = *found;
       }
-      Pipeline::Output output = engine->run(request, prepared, progress, stop);
+      Pipeline::Output output = engine->run(call.over(prepared), prepared, progress, stop);
       postTo(this, [settle, output = std::move(output)]() mutable { settle(std::move(output), {}); });
     } catch (...) {
       postTo(this, [settle, message = errorText(std::current_exception())] { settle(std::nullopt, message); });
@@ -350,13 +331,13 @@ void JobModel::rememberBatch() {
   RecentSessions::write(*settings_, RecentSessions::lastBatchKey, recentBatchPaths_);
 }
 
-void JobModel::reopenLastBatch(QUndoStack* undo) {
+void JobModel::reopenLastBatch() {
   if (state_.screen == Screen::running) return;
-  emit editStarting();
+  stopAudition();
   std::vector<BatchItem> items;
   for (const QString& path : recentBatchPaths_) {
     try {
-      items.push_back(itemFromSession(KestraneSession::read(toPath(path)), renderMP4_));
+      items.push_back(itemFromSession(KestraneSession::read(toPath(path)), options_.renderMP4));
     } catch (const std::exception&) {
       // A moved or damaged session file is passed over; the rest still make a batch.
     }
@@ -373,7 +354,7 @@ void JobModel::reopenLastBatch(QUndoStack* undo) {
   // Nothing of the editor belongs to the first item yet, so nothing is saved into it.
   batchIndex_ = -1;
   setState(JobState::configuring());
-  selectBatchItem(0, undo);
+  selectBatchItem(0);
   runBatchAnalysisQueue();
 }
 

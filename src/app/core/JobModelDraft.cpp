@@ -39,17 +39,17 @@ QString reasonOf(const Segment& segment) {
 }  // namespace
 
 void JobModel::setRemoveFillers(bool on) {
-  removeFillers_ = on;
+  options_.removeFillers = on;
   refreshDraftCuts();
 }
 
 void JobModel::setTightness(CutTightness tightness) {
-  tightness_ = tightness;
+  options_.tightness = tightness;
   refreshDraftCuts();
 }
 
 void JobModel::setThoroughness(Thoroughness thoroughness) {
-  thoroughness_ = thoroughness;
+  options_.thoroughness = thoroughness;
   refreshDraftCuts();
 }
 
@@ -60,35 +60,41 @@ void JobModel::setSensitivity(SilenceSensitivity sensitivity) {
 }
 
 void JobModel::setEmbedCaptions(bool on) {
-  embedCaptions_ = on;
+  options_.embedCaptions = on;
   emit changed();
 }
 
 void JobModel::setSubtitleLength(TranscriptExporter::SubtitleLength length) {
-  subtitleLength_ = length;
+  options_.subtitleLength = length;
   emit changed();
 }
 
 void JobModel::adoptAnalysis(Pipeline::Analysis analysis) {
   levelsDBFS_ = analysis.levels.levelsDBFS();
   levelHopDuration_ = analysis.levels.hopDuration;
-  analysisTranscript_ = analysis.transcript;
+  setAnalysisTranscript(analysis.transcript);
   draftInput_ = std::make_shared<const Pipeline::Analysis>(std::move(analysis));
   draftCache_ = std::make_shared<Pipeline::DraftCache>();
 }
 
+void JobModel::setAnalysisTranscript(std::optional<Transcript> transcript) {
+  analysisTranscript_ = std::move(transcript);
+  ++transcriptGeneration_;
+}
+
 void JobModel::recomputeSilenceBands() {
-  silenceBands_ = levelsDBFS_.empty()
-                      ? std::vector<TimeRange>{}
-                      : SilencePreview::silenceBands(levelsDBFS_, levelHopDuration_, silenceThreshold_,
-                                                     minSilenceDuration(tightness_), speechPadding(tightness_));
+  silenceBands_ = levelsDBFS_.empty() ? std::vector<TimeRange>{}
+                                      : SilencePreview::silenceBands(levelsDBFS_, levelHopDuration_, silenceThreshold_,
+                                                                     minSilenceDuration(options_.tightness),
+                                                                     speechPadding(options_.tightness));
 }
 
 void JobModel::refreshDraftCuts() {
   // Playback goes on from the same moment over the new bands once they are in.
   if (isAuditioning()) {
-    resumeAuditionAt_ = audition_->position().value_or(0);
+    const double at = audition_->position().value_or(0);
     stopAudition();
+    resumeAuditionAt_ = at;
   }
   recomputeSilenceBands();
   draftStop_.request_stop();

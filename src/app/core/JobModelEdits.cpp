@@ -7,9 +7,7 @@
 namespace kestrane::app {
 
 void JobModel::setManualEdits(const ManualEdits& edits) {
-  emit editStarting();
   stopAudition();
-  resumeAuditionAt_.reset();
   manualKeeps_ = edits.keeps;
   manualRemovals_ = edits.removals;
   emit changed();

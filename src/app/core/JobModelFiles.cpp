@@ -1,5 +1,7 @@
 // Files reaching the job model: drops, open dialogs, files opened from outside, and reopening
 // the packages of earlier cuts.
+#include <QUndoStack>
+
 #include <algorithm>
 #include <cmath>
 
@@ -104,22 +106,18 @@ void JobModel::openSession(const QString& path) {
   silenceThreshold_ = stored.silenceThresholdDBFS;
   if (session.levels) {
     adoptAnalysis({session.source, *session.levels, session.transcript.value_or(Transcript{})});
-    analysisTranscript_ = session.transcript;
+    setAnalysisTranscript(session.transcript);
     if (!session.transcript) draftInput_.reset();
     sensitivity_ = nearestSilenceSensitivity(stored.silenceThresholdDBFS, levelsDBFS_);
   }
-  removeFillers_ = stored.removeFillers;
-  thoroughness_ =
-      stored.resolvedThoroughness() == Thoroughness::silencesOnly ? Thoroughness::silencesOnly : Thoroughness::balanced;
-  embedCaptions_ = stored.resolvedEmbedCaptions();
-  subtitleLength_ = stored.resolvedSubtitleLength();
-  exportTarget_ = stored.resolvedExportTarget();
+  options_ = storedOptions(stored, options_.renderMP4);
   manualKeeps_ = stored.manualKeepRanges.value_or(std::vector<TimeRange>{});
   manualRemovals_ = stored.manualRemoveRanges.value_or(std::vector<TimeRange>{});
+  // The edits are the stored cut's now: no step of the editor's history applies to them.
+  editHistory_->clear();
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
   std::error_code ec;
   sourceMissing_ = !std::filesystem::exists(session.source.path, ec);
-  tightness_ = nearestTightness(stored.speechPadding);
   footagePath_ = source;
   scriptPath_.clear();
   sessionScriptPath_.clear();

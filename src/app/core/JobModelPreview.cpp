@@ -44,7 +44,11 @@ void JobModel::scrubAudition(double toSourceSeconds) {
   else startAudition(at);
 }
 
-void JobModel::stopAudition() { audition_->stop(); }
+void JobModel::stopAudition() {
+  audition_->stop();
+  // Nor does a draft refresh that interrupted playback start it again.
+  resumeAuditionAt_.reset();
+}
 
 void JobModel::setHoverPlayhead(std::optional<double> seconds) {
   if (seconds) seconds = std::round(*seconds * hoverSteps) / hoverSteps;

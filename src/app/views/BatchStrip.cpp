@@ -66,7 +66,7 @@ BatchStrip::BatchStrip(JobModel& job, QWidget* parent) : QWidget(parent), job_(j
   row->setContentsMargins(20, 14, 20, 0);
   row->setSpacing(12);
   previous_ = arrow(QStringLiteral("\u2039"), "batchPrevious", this);
-  connect(previous_, &QPushButton::clicked, this, [this] { job_.selectBatchItem(job_.batchIndex() - 1, undo_); });
+  connect(previous_, &QPushButton::clicked, this, [this] { job_.selectBatchItem(job_.batchIndex() - 1); });
   row->addWidget(previous_);
   auto* centre = new QVBoxLayout;
   centre->setSpacing(2);
@@ -77,7 +77,7 @@ BatchStrip::BatchStrip(JobModel& job, QWidget* parent) : QWidget(parent), job_(j
   centre->addWidget(dots_, 0, Qt::AlignHCenter);
   row->addLayout(centre);
   next_ = arrow(QStringLiteral("\u203a"), "batchNext", this);
-  connect(next_, &QPushButton::clicked, this, [this] { job_.selectBatchItem(job_.batchIndex() + 1, undo_); });
+  connect(next_, &QPushButton::clicked, this, [this] { job_.selectBatchItem(job_.batchIndex() + 1); });
   row->addWidget(next_);
   row->addStretch(1);
   auto* note = Brand::label(QStringLiteral("Settings and hand edits are saved per video."), Brand::TextStyle::caption,

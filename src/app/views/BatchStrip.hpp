@@ -6,8 +6,6 @@
 #include <QPushButton>
 #include <QWidget>
 
-class QUndoStack;
-
 namespace kestrane::app {
 
 class JobModel;
@@ -15,13 +13,10 @@ class JobModel;
 class BatchStrip : public QWidget {
  public:
   explicit BatchStrip(JobModel& job, QWidget* parent = nullptr);
-  // The window's undo stack, whose steps belong to the video being left; none: nothing to clear.
-  void setUndoStack(QUndoStack* undo) { undo_ = undo; }
   void refresh();
 
  private:
   JobModel& job_;
-  QUndoStack* undo_ = nullptr;
   QPushButton* previous_;
   QPushButton* next_;
   QLabel* position_;

@@ -251,11 +251,8 @@ void CutPreviewSection::refresh() {
 void CutPreviewSection::refreshTranscript() {
   if (!showTranscript_) return;
   const std::optional<Transcript>& words = job_.analysisTranscript();
-  const Transcript* shown = words ? &*words : nullptr;
-  const std::size_t count = words ? words->words.size() : 0;
-  if (shown != shownWords_ || count != shownWordCount_) {
-    shownWords_ = shown;
-    shownWordCount_ = count;
+  if (shownTranscript_ != job_.transcriptGeneration()) {
+    shownTranscript_ = job_.transcriptGeneration();
     transcript_->setWords(words ? words->words : std::vector<TranscriptWord>{});
     shownTranscriptBands_.clear();
     shownReasons_ = ~std::uint64_t(0);
@@ -291,7 +288,7 @@ void CutPreviewSection::setEditing(bool on) {
 
 void CutPreviewSection::setShowTranscript(bool on) {
   // Shown again, the transcript starts afresh: no selection, laid out anew.
-  if (on && !showTranscript_) shownWords_ = nullptr;
+  if (on && !showTranscript_) shownTranscript_.reset();
   showTranscript_ = on;
   if (transcriptToggle_->isChecked() != on) transcriptToggle_->setChecked(on);
   transcriptBox_->setVisible(on && !job_.levelsDBFS().empty());

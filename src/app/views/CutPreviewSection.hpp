@@ -83,8 +83,7 @@ class CutPreviewSection : public QWidget {
   const float* shownLevels_ = nullptr;
   std::size_t shownLevelCount_ = 0;
   std::vector<TimeRange> shownBands_;
-  const Transcript* shownWords_ = nullptr;
-  std::size_t shownWordCount_ = 0;
+  std::optional<std::uint64_t> shownTranscript_;  // the model's transcript generation
   std::vector<TimeRange> shownTranscriptBands_;
   std::uint64_t shownReasons_ = ~std::uint64_t(0);
 };

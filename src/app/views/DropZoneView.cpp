@@ -66,7 +66,7 @@ DropZoneView::DropZoneView(AppServices services, QWidget* parent) : ScreenView(s
   links->addWidget(previous);
   reopenBatch_ = Brand::button(QString(), Brand::ButtonLook::link);
   reopenBatch_->setObjectName(QStringLiteral("reopenLastBatch"));
-  connect(reopenBatch_, &QPushButton::clicked, this, [this] { job().reopenLastBatch(services_.undo); });
+  connect(reopenBatch_, &QPushButton::clicked, this, [this] { job().reopenLastBatch(); });
   links->addWidget(reopenBatch_);
   reopenLast_ = Brand::button(QString(), Brand::ButtonLook::link);
   reopenLast_->setObjectName(QStringLiteral("reopenLastCut"));

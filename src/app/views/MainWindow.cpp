@@ -1,13 +1,12 @@
 #include "app/views/MainWindow.hpp"
 
-#include <QUndoStack>
-
 namespace kestrane::app {
 
 MainWindow::MainWindow(AppServices services, QWidget* parent) : QMainWindow(parent) {
   setWindowTitle(QStringLiteral("Kestrane"));
-  // The window keeps the hand edits' history, as a document window keeps its undo.
-  if (!services.undo) services.undo = new QUndoStack(this);
+  // Ctrl+Z and Ctrl+Shift+Z walk the job model's history of hand edits, which it empties
+  // whenever the editor shows another video.
+  if (!services.undo) services.undo = services.job->editHistory();
   undo_ = services.undo;
   root_ = new RootView(services, this);
   setCentralWidget(root_);

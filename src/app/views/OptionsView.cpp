@@ -66,7 +66,6 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
   batchStrip_ = new BatchStrip(job(), this);
-  batchStrip_->setUndoStack(services_.undo);
   column->addWidget(batchStrip_);
 
   auto* header = new QHBoxLayout;

@@ -1,7 +1,5 @@
 #include "app/views/RootView.hpp"
 
-#include <QUndoStack>
-
 #include "app/views/BatchResultsView.hpp"
 #include "app/views/DropZoneView.hpp"
 #include "app/views/FailureView.hpp"
@@ -42,8 +40,6 @@ void RootView::showState() {
     screen_->refresh();
     return;
   }
-  // Starting over leaves nothing to undo: the edits it would bring back belong to other footage.
-  if (state.screen == Screen::idle && services_.undo) services_.undo->clear();
   ScreenView* next = makeScreen(state);
   if (screen_) {
     layout_->removeWidget(screen_);
