@@ -38,12 +38,14 @@ std::size_t blockCommentEnd(std::string_view text, std::size_t at) {
   return close == std::string_view::npos ? text.size() : close + 2;
 }
 
-// Past the regular expression opened by the slash at `at`, or 0 when none closes on its line.
+// Past the regular expression opened by the slash at `at`. One that does not close on its
+// line is taken to run to the line's end: either it is one and the script never runs, or the
+// slash divides and the rest of the line is only left unblanked.
 std::size_t regexEnd(std::string_view text, std::size_t at) {
   bool inClass = false;
   for (std::size_t i = at + 1; i < text.size(); ++i) {
     const char c = text[i];
-    if (isLineBreak(c)) return 0;
+    if (isLineBreak(c)) return i;
     if (c == '\\') {
       ++i;
     } else if (c == '[') {
@@ -54,7 +56,7 @@ std::size_t regexEnd(std::string_view text, std::size_t at) {
       return i + 1;
     }
   }
-  return 0;
+  return text.size();
 }
 
 // Whether a slash after `before` (the last character of code before it, blanks skipped; 0 at
@@ -116,8 +118,7 @@ std::string blankedScript(std::string_view script) {
       blank(out, i, end);
       i = end;
     } else if (c == '/' && opensRegex(out, i)) {
-      const std::size_t end = regexEnd(script, i);
-      i = end == 0 ? i + 1 : end;
+      i = regexEnd(script, i);
     } else {
       ++i;
     }

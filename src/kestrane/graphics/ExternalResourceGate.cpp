@@ -225,12 +225,10 @@ std::string kindOf(std::string_view url, std::string_view host) {
   return "external resource";
 }
 
-// Whether `at` lies inside the start tag of an element that shows a whole document: the last
-// tag opened before it is an <iframe>, <object> or <embed>.
-bool inDocumentFrame(std::string_view lower, std::size_t at) {
-  const std::size_t open = lower.rfind('<', at);
-  if (open == std::string_view::npos) return false;
-  return startsTag(lower, open, "<iframe") || startsTag(lower, open, "<object") || startsTag(lower, open, "<embed");
+// Whether the tag opened at `open` shows a whole document: an <iframe>, <object> or <embed>.
+bool isDocumentFrame(std::string_view lower, std::size_t open) {
+  return open != std::string_view::npos &&
+         (startsTag(lower, open, "<iframe") || startsTag(lower, open, "<object") || startsTag(lower, open, "<embed"));
 }
 
 // data: URIs carry their content inline, so images are fine; a script or a page inside one
@@ -238,16 +236,24 @@ bool inDocumentFrame(std::string_view lower, std::size_t at) {
 // scripts and loads what it names (as an image it does neither).
 void dataDocuments(std::string_view text, std::vector<std::string>& scripts, std::vector<std::string>& pages) {
   const std::string lower = lowered(text);
+  std::size_t scanned = 0;
+  std::size_t lastOpen = std::string::npos;  // the last "<" before the URI: the tag it stands in
   for (std::size_t at = lower.find("data:"); at != std::string::npos; at = lower.find("data:", at + 5)) {
+    for (; scanned < at; ++scanned)
+      if (lower[scanned] == '<') lastOpen = scanned;
     std::size_t type = at + 5;
     while (type < lower.size() && isSpace(lower[type])) ++type;
     const std::string_view rest = std::string_view(lower).substr(type);
     const bool script = rest.starts_with("text/javascript") || rest.starts_with("application/javascript") ||
                         rest.starts_with("text/ecmascript") || rest.starts_with("application/ecmascript");
-    const std::string_view mediaType = rest.substr(0, rest.find_first_of(",;"));
+    std::size_t typeLength = 0;
+    while (typeLength < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[typeLength])) != 0 ||
+                                        std::string_view("/+-._").find(rest[typeLength]) != std::string_view::npos))
+      ++typeLength;
+    const std::string_view mediaType = rest.substr(0, typeLength);
     const bool framed =
         (mediaType.find("svg") != std::string_view::npos || mediaType.find("xml") != std::string_view::npos) &&
-        inDocumentFrame(lower, at);
+        isDocumentFrame(lower, lastOpen);
     const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml") || framed;
     if (!script && !page) continue;
     (script ? scripts : pages).emplace_back(text.substr(at, urlEnd(text, at) - at));
