@@ -169,7 +169,7 @@ const std::vector<Evasion>& evasions() {
        "external image https://evil.example/a.png"},
       {"refresh to another host", R"h(<meta http-equiv="refresh" content="0;url=//evil.example/">)h",
        "external resource //evil.example/"},
-      // Addresses without a schema, whatever their host looks like, in markup and styles.
+      // Addresses without a scheme, whatever their host looks like, in markup and styles.
       {"dotless host", R"h(<img src="//intranet/logo.png">)h", "external image //intranet/logo.png"},
       {"dotless host unquoted", R"h(<img src=//intranet/logo.png>)h", "external image //intranet/logo.png"},
       {"numeric host", R"h(<img src="//2130706433/x.png">)h", "external image //2130706433/x.png"},
