@@ -163,7 +163,7 @@ TEST(OutputAudit, ChoppyStretchesAndRuns) {
                      Kind::choppyRegion)
                   .empty());
 
-  // The same keeps split by filler cuts inside one spoken stretch are no run.
+  // A removed filler is a cut like any other: keeps split by filler cuts make a run, as with flubs.
   CutList filled{{{{0, 2.5}, SegmentKind::keep},
                   {{2.5, 2.8}, SegmentKind::filler},
                   {{2.8, 5}, SegmentKind::keep},
@@ -171,11 +171,24 @@ TEST(OutputAudit, ChoppyStretchesAndRuns) {
                   {{5.4, 7.5}, SegmentKind::keep}}};
   std::vector<Utterance> said{utterance(0, "first bit here", 0.5, 2.4), utterance(1, "second bit here", 2.9, 4.9),
                               utterance(2, "third bit here.", 5.5, 7.4)};
-  EXPECT_TRUE(OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt).empty());
+  const auto byFillers = OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt);
+  ASSERT_EQ(kinds(byFillers), (std::vector<Kind>{Kind::choppyRegion}));
+  EXPECT_EQ(byFillers[0].detail, "choppy run: 3 consecutive sub-3s keeps at source 0:00–0:07");
   for (auto& s : filled.segments)
     if (s.kind == SegmentKind::filler) s.kind = SegmentKind::flub;
-  EXPECT_EQ(kinds(OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt)),
-            (std::vector<Kind>{Kind::choppyRegion}));
+  EXPECT_EQ(OutputAudit::audit(said, transcriptOf(said), filled, std::nullopt), byFillers);
+
+  // Five 1.5 s keeps split by filler cuts are a choppy stretch, as when flubs split them.
+  for (auto between : {SegmentKind::filler, SegmentKind::flub}) {
+    CutList split;
+    for (int k = 0; k < 5; ++k) {
+      if (k > 0) split.segments.push_back({{1.9 * k - 0.4, 1.9 * k}, between});
+      split.segments.push_back({{1.9 * k, 1.9 * k + 1.5}, SegmentKind::keep});
+    }
+    const auto found = OutputAudit::audit({}, {}, split, std::nullopt);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].detail, "choppy stretch: 5 sub-2s keeps within 15s of cut around source 0:00–0:09");
+  }
 
   // Five short keeps with words: the cut-time report covers the run, which is not reported again.
   std::vector<Utterance> five;
@@ -228,6 +241,7 @@ TEST(OutputAudit, SuspectFragments) {
     return std::make_pair(us, cut);
   };
   const std::vector<Segment> flub{{{5, 5.5}, SegmentKind::flub}};
+  const std::vector<Segment> filler{{{5, 5.5}, SegmentKind::filler}};
   const std::vector<Segment> shortSilence{{{4.5, 5}, SegmentKind::silence}, {{5, 5.5}, SegmentKind::silence}};
   const std::vector<Segment> longSilence{{{4.2, 4.85}, SegmentKind::silence}, {{4.85, 5.5}, SegmentKind::silence}};
   {
@@ -265,9 +279,17 @@ TEST(OutputAudit, SuspectFragments) {
               (std::vector<Kind>{Kind::unfinishedLine}));
   }
   {
-    // Removed fillers are stepped over like silences: the keeps around them are one stretch.
-    const std::vector<Segment> filler{{{5, 5.5}, SegmentKind::filler}};
-    auto [us, cut] = around("we go", filler, SegmentKind::filler);
-    EXPECT_TRUE(OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt).empty());
+    // A removed filler is no pause: two words ending a sentence between two filler cuts are
+    // not joined, and so a fragment; three are a complete thought.
+    auto [us, cut] = around("we go.", filler, SegmentKind::filler);
+    EXPECT_EQ(kinds(OutputAudit::audit(us, transcriptOf(us), cut, std::nullopt)),
+              (std::vector<Kind>{Kind::suspectFragment}));
+    auto [three, cutOfThree] = around("we go now.", filler, SegmentKind::filler);
+    EXPECT_TRUE(OutputAudit::audit(three, transcriptOf(three), cutOfThree, std::nullopt).empty());
+    // Even a short silence beside the filler does not join it.
+    auto [beside, cutBeside] =
+        around("we go", {{{4.5, 5}, SegmentKind::silence}, {{5, 5.5}, SegmentKind::filler}}, SegmentKind::silence);
+    EXPECT_EQ(kinds(OutputAudit::audit(beside, transcriptOf(beside), cutBeside, std::nullopt)),
+              (std::vector<Kind>{Kind::suspectFragment}));
   }
 }

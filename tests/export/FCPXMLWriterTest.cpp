@@ -131,6 +131,24 @@ TEST(FCPXMLWriter, CarriesTheStartTimecodeAndDropFrameWhereTheyBelong) {
   EXPECT_EQ(plain.attributes("//ref-clip/@start"), std::vector<std::string>{"3003/2500s"});
 }
 
+TEST(FCPXMLWriter, PiecesReachTheLastPartialFrameOfTheSource) {
+  // 12.34 s at 25 fps is 308.5 frames: the compound clip holds 309, and so may the pieces.
+  const CutList toTheEnd{{seg(0, 5, SegmentKind::silence), seg(5, 12.34)}};
+  const File doc(FCPXMLWriter::fcpxml(source25(), toTheEnd, {}, {{11.5, 12.3, {"last"}}}, options()));
+  ASSERT_EQ(doc.dtdProblems(), "");
+  EXPECT_EQ(doc.attributes("//media/sequence/@duration"), std::vector<std::string>{"309/25s"});
+  EXPECT_EQ(doc.attributes("//ref-clip/@start"), std::vector<std::string>{"5s"});
+  EXPECT_EQ(doc.attributes("//ref-clip/@duration"), std::vector<std::string>{"184/25s"});
+  EXPECT_EQ(doc.attributes("//project/sequence/@duration"), std::vector<std::string>{"184/25s"});
+
+  // A batch cuts the same frames; a keep that ends inside the last frame ends with it too.
+  const File batch(FCPXMLWriter::batchFcpxml(
+      {{source25(), toTheEnd, {}, "A", {}}, {source25(), CutList{{seg(0, 12.33), seg(12.33, 12.34)}}, {}, "B", {}}},
+      "Kestrane Batch"));
+  ASSERT_EQ(batch.dtdProblems(), "");
+  EXPECT_EQ(batch.attributes("//ref-clip/@duration"), (std::vector<std::string>{"184/25s", "309/25s"}));
+}
+
 TEST(FCPXMLWriter, TitlesSitInThePieceOfTheirMidpointAndNeverOverlap) {
   const std::vector<Cue> captions{{1.0, 1.5, {"early"}},      // piece 1, style 1
                                   {1.8, 2.53, {"crossing"}},  // midpoint in piece 2: starts at its start, style 2

@@ -169,6 +169,49 @@ const std::vector<Evasion>& evasions() {
        "external image https://evil.example/a.png"},
       {"refresh to another host", R"h(<meta http-equiv="refresh" content="0;url=//evil.example/">)h",
        "external resource //evil.example/"},
+      // Addresses without a scheme, whatever their host looks like, in markup and styles.
+      {"dotless host", R"h(<img src="//intranet/logo.png">)h", "external image //intranet/logo.png"},
+      {"dotless host unquoted", R"h(<img src=//intranet/logo.png>)h", "external image //intranet/logo.png"},
+      {"numeric host", R"h(<img src="//2130706433/x.png">)h", "external image //2130706433/x.png"},
+      {"ideographic full stop", "<img src=\"//evil\u3002example/x.png\">", "external image //evil\u3002example/x.png"},
+      {"fullwidth full stop", "<img src=\"//evil\uFF0Eexample/x.png\">", "external image //evil\uFF0Eexample/x.png"},
+      {"halfwidth full stop", "<img src=\"//evil\uFF61example/x.png\">", "external image //evil\uFF61example/x.png"},
+      {"fullwidth dots in a loopback address", "<img src=\"//127\uFF0E0\uFF0E0\uFF0E1/\">",
+       "external resource //127\uFF0E0\uFF0E0\uFF0E1/"},
+      {"fullwidth dots in a script string", "<script>img.src = \"//127\uFF0E0\uFF0E0\uFF0E1/x.png\";</script>",
+       "external image //127\uFF0E0\uFF0E0\uFF0E1/x.png"},
+      {"hex host in css url()", R"h(<style>i{background:url(//0x7f000001/)}</style>)h",
+       "external resource //0x7f000001/"},
+      {"dotless host in css url()", R"h(<div style="background:url('//intranet/b.jpg')"></div>)h",
+       "external image //intranet/b.jpg"},
+      {"comment marks inside css url()", R"h(<style>i{background:url(//evil.example/*/x.png)} /* */</style>)h",
+       "external image //evil.example/*/x.png"},
+      {"slashes in a regular expression",
+       R"h(<script>const r = /\/\//; img.src = "https://evil.example/a.png";</script>)h",
+       "external image https://evil.example/a.png"},
+      // Comment ends a browser honours.
+      {"empty comment", R"h(<!--><img src="https://evil.example/a.png"><!-- -->)h",
+       "external image https://evil.example/a.png"},
+      {"empty comment with a dash", R"h(<!---><img src="https://evil.example/a.png"><!-- -->)h",
+       "external image https://evil.example/a.png"},
+      {"comment closed with a bang", R"h(<!-- x --!><img src="https://evil.example/a.png"> -->)h",
+       "external image https://evil.example/a.png"},
+      // Documents shown in a frame run their scripts.
+      {"svg document in an iframe", R"h(<iframe src="data:image/svg+xml;base64,PHN2Zy8+"></iframe>)h",
+       "external resource data:image/svg+xml;base64,PHN2Zy8+"},
+      {"svg document in an object", R"h(<object data="data:image/svg+xml,%3Csvg%2F%3E"></object>)h",
+       "external resource data:image/svg+xml,%3Csvg%2F%3E"},
+      {"svg document in an embed", R"h(<embed type="image/svg+xml" src="data:image/svg+xml;utf8,x">)h",
+       "external resource data:image/svg+xml;utf8,x"},
+      // Peer connections reach their ICE servers.
+      {"prefixed peer connection",
+       R"h(<script>new webkitRTCPeerConnection({iceServers: [{urls: "stun:198.51.100.7:3478"}]});</script>)h",
+       "runtime network call webkitRTCPeerConnection"},
+      {"stun server",
+       R"h(<script>new webkitRTCPeerConnection({iceServers: [{urls: "stun:198.51.100.7:3478"}]});</script>)h",
+       "external resource stun:198.51.100.7:3478"},
+      {"bare turn server", R"h(<script>const servers = [{urls: "turn:relay.example", credential: "x"}];</script>)h",
+       "external resource turn:relay.example"},
   };
   return all;
 }
@@ -208,6 +251,15 @@ TEST(ExternalResourceGate, CleanGraphicsPass) {
        gsap + "<script>const d = new Date(); const a = new Array(3); tl.to('#t', {x: 1});</script>"},
       {"svg namespace and data image",
        R"h(<svg xmlns="http://www.w3.org/2000/svg"><image href="data:image/png;base64,iVBORw0KGgo="/></svg>)h"},
+      {"svg data image outside a frame", R"h(<img src="data:image/svg+xml;base64,PHN2Zy8+">)h"},
+      {"call-like prose", "<p>Catch, fetch (and drop) the ball.</p><p>Rice import (2024): 3 t</p>"},
+      {"addresses in css comments",
+       "<style>/* palette from https://example.com/colors.css and //intranet/x.png */ .a{color:red}</style>"},
+      {"addresses and calls in script comments",
+       gsap + "<script>// eased as in https://gsap.com/docs/v3/ and fetch() nothing\n"
+              "tl.to('#a', {x: 1}); /* see //intranet/notes and new WebSocket(u) */</script>"},
+      {"a comment in a handler", R"h(<body onload="start(); // from https://example.com/guide"></body>)h"},
+      {"your turn", "<p>Your turn: pick a colour.</p>"},
   };
   for (const auto& [name, html] : clean) {
     std::string got;

@@ -63,51 +63,9 @@ std::string lastWords(const Utterance& u, std::size_t count) {
 // Local alignment at the same gap throughout the audit.
 TextAlign::LocalAlignment align(TextAlign::Tokens a, TextAlign::Tokens b) { return TextAlign::localAlign(a, b, -1.0); }
 
-// Kept stretches as a viewer meets them: keeps with only removed fillers between them, and at
-// most joinedSilence of fillers and silence together, play as one stretch.
-struct Piece {
-  std::size_t first = 0;  // positions in the cut list of its first and last keep
-  std::size_t last = 0;
-  TimeRange range;  // the first keep's start to the last keep's end
-  double kept = 0;  // seconds of kept material
-  std::vector<TimeRange> keeps;
-};
-
-// Steps over a removal as over silence: what a filler cut leaves joined stays joined.
-bool isPause(SegmentKind kind) { return kind == SegmentKind::silence || kind == SegmentKind::filler; }
-
-std::vector<Piece> piecesOf(const CutList& cut) {
-  std::vector<Piece> pieces;
-  bool reachable = false;  // whether only pauses lie between the last keep and here
-  bool filler = false;
-  double between = 0;
-  for (std::size_t p = 0; p < cut.segments.size(); ++p) {
-    const Segment& s = cut.segments[p];
-    if (s.isKept()) {
-      if (reachable && filler && between <= joinedSilence) {
-        pieces.back().last = p;
-        pieces.back().range.end = s.range.end;
-      } else {
-        pieces.push_back({p, p, s.range, 0, {}});
-      }
-      pieces.back().kept += s.range.duration();
-      pieces.back().keeps.push_back(s.range);
-      reachable = true;
-      filler = false;
-      between = 0;
-    } else if (isPause(s.kind)) {
-      between += s.range.duration();
-      filler = filler || s.kind == SegmentKind::filler;
-    } else {
-      reachable = false;
-    }
-  }
-  return pieces;
-}
-
-// A short piece and the words whose midpoint lies in its keeps.
+// A short keep and the words whose midpoint lies in it.
 struct Fragment {
-  std::size_t piece = 0;
+  std::size_t segment = 0;  // position in the cut list
   std::vector<TranscriptWord> words;
   TokenList tokens;
 };
@@ -116,7 +74,7 @@ struct Audit {
   std::span<const Utterance> all;
   const Transcript& transcript;
   const CutList& cutList;
-  std::vector<Piece> pieces;
+  std::vector<Segment> keptSegments;
   std::vector<const Utterance*> kept;
   std::vector<TokenList> beats;
   std::vector<std::string> display;
@@ -131,18 +89,18 @@ struct Audit {
   std::vector<std::vector<int>> fragmentBeats;  // beats each fragment may align with
 
   Audit(std::span<const Utterance> utterances, const Transcript& t, const CutList& c)
-      : all(utterances), transcript(t), cutList(c), pieces(piecesOf(c)), words(t.words) {}
+      : all(utterances), transcript(t), cutList(c), keptSegments(c.keptSegments()), words(t.words) {}
 
   int beatPosition(std::size_t b) const { return static_cast<int>(b); }
   int keptPosition(std::size_t k) const { return static_cast<int>(beats.size() + k); }
   int fragmentPosition(std::size_t f) const { return static_cast<int>(beats.size() + kept.size() + f); }
 
   void collectFragments() {
-    for (std::size_t p = 0; p < pieces.size(); ++p) {
-      if (!(pieces[p].kept < fragmentKeep)) continue;
+    for (std::size_t p = 0; p < cutList.segments.size(); ++p) {
+      const auto& segment = cutList.segments[p];
+      if (!segment.isKept() || !(segment.range.duration() < fragmentKeep)) continue;
       std::vector<std::size_t> order;
-      for (const auto& keep : pieces[p].keeps)
-        for (auto position : words.lyingIn(keep)) order.push_back(words.item(position));
+      for (auto position : words.lyingIn(segment.range)) order.push_back(words.item(position));
       if (order.empty()) continue;
       std::sort(order.begin(), order.end());
       Fragment fragment{p, {}, {}};
@@ -283,9 +241,9 @@ struct Audit {
     };
     std::vector<ShortKeep> shorts;
     double cutTime = 0;
-    for (const auto& piece : pieces) {
-      if (piece.kept < shortKeep) shorts.push_back({piece.range, cutTime});
-      cutTime += piece.kept;
+    for (const auto& s : keptSegments) {
+      if (s.range.duration() < shortKeep) shorts.push_back({s.range, cutTime});
+      cutTime += s.range.duration();
     }
     double windowEnd = -1;
     for (std::size_t p = 0; p < shorts.size(); ++p) {
@@ -313,10 +271,8 @@ struct Audit {
       if (current.size() >= static_cast<std::size_t>(choppyRunLength)) runs.push_back(current);
       current.clear();
     };
-    for (const auto& piece : pieces) {
-      const bool spoken = std::any_of(piece.keeps.begin(), piece.keeps.end(),
-                                      [&](const TimeRange& keep) { return words.anyLyingIn(keep); });
-      if (piece.kept < shortRunKeep && spoken) current.push_back(piece.range);
+    for (const auto& s : keptSegments) {
+      if (s.range.duration() < shortRunKeep && words.anyLyingIn(s.range)) current.push_back(s.range);
       else close();
     }
     close();
@@ -377,14 +333,15 @@ struct Audit {
     }
   }
 
-  // Silence and filler segments up to the next segment of another kind, which must be a keep.
+  // Silence segments up to the next segment of another kind, which must be a keep. A removed
+  // filler is a cut the viewer sees, not a pause.
   bool contiguous(std::size_t position, int direction) const {
     double silence = 0;
     const auto& segments = cutList.segments;
     for (auto p = static_cast<std::ptrdiff_t>(position) + direction;
          p >= 0 && p < static_cast<std::ptrdiff_t>(segments.size()); p += direction) {
       const auto& s = segments[static_cast<std::size_t>(p)];
-      if (isPause(s.kind)) {
+      if (s.kind == SegmentKind::silence) {
         silence += s.range.duration();
         continue;
       }
@@ -417,8 +374,8 @@ struct Audit {
 
     for (std::size_t f = 0; f < fragments.size(); ++f) {
       const auto& fragment = fragments[f];
-      const Piece& piece = pieces[fragment.piece];
-      bool joined = contiguous(piece.first, -1) && contiguous(piece.last, +1);
+      const Segment& segment = cutList.segments[fragment.segment];
+      bool joined = contiguous(fragment.segment, -1) && contiguous(fragment.segment, +1);
       bool accepted;
       if (!beats.empty()) {
         double coverage = scriptCoverage(f, joined, scriptTokens);
@@ -432,16 +389,16 @@ struct Audit {
 
       const Utterance* owner = nullptr;
       for (const auto* u : kept)
-        if (u->range.overlaps(piece.range)) {
+        if (u->range.overlaps(segment.range)) {
           owner = u;
           break;
         }
       if (owner && flagged.contains(owner->index)) continue;
       if (owner) flagged.insert(owner->index);
       auto shown = std::span(fragment.words).first(std::min<std::size_t>(8, fragment.words.size()));
-      defects.push_back({Kind::suspectFragment, piece.range,
+      defects.push_back({Kind::suspectFragment, segment.range,
                          fmt::format("isolated {:.1f}s fragment at {}: “{}” — not a script line or complete thought",
-                                     piece.kept, timestamp(piece.range.start), joinedText(shown)),
+                                     segment.range.duration(), timestamp(segment.range.start), joinedText(shown)),
                          owner ? std::vector<int>{owner->index} : std::vector<int>{}});
     }
   }
@@ -452,7 +409,7 @@ struct Audit {
 std::vector<Defect> audit(std::span<const Utterance> utterances, const Transcript& transcript, const CutList& cutList,
                           const std::optional<std::string>& script) {
   Audit run(utterances, transcript, cutList);
-  if (run.pieces.empty()) return {};
+  if (run.keptSegments.empty()) return {};
 
   KeptSpans keptTime(cutList);
   for (const auto& u : utterances)

@@ -107,8 +107,10 @@ Component component(const SourceMedia& source, const CutList& cutList, const std
   const RationalTime tc = source.startTimecode ? *source.startTimecode : zeroAt(fd);
   const char* tcFormat = source.timecodeIsDropFrame.value_or(false) ? "DF" : "NDF";
 
-  // The same frames as the xmeml and the rough cut: pieces stop at the source's last frame.
-  const FrameSnapping::Layout layout = FrameSnapping::layout(source, cutList);
+  // The same grid as the xmeml and the rough cut, but a piece may reach the last partial frame
+  // of the footage, which the compound clip above holds.
+  const FrameSnapping::Layout layout =
+      FrameSnapping::layout(cutList, fd, sourceFrames > 0 ? std::optional(sourceFrames) : std::nullopt);
   const auto& pieces = layout.pieces;
   const RationalTime total = frames(layout.totalFrames);
 

@@ -1,6 +1,7 @@
 #pragma once
 // The one frame grid every timeline writer, the rough cut and the pipeline cut on, so that
-// the FCPXML, the xmeml and the rendered movie hold exactly the same frames.
+// the FCPXML, the xmeml and the rendered movie hold exactly the same frames (but for the
+// footage's last partial frame, which only the FCPXML's compound clip declares and reaches).
 //
 // The plain cut timeline (kept segments laid back to back in seconds, as the transcript
 // exporter computes it) drifts from the snapped one by up to two frames per piece; anything
@@ -87,8 +88,9 @@ Layout layout(const CutList& cutList, RationalTime frameDuration,
 // frame, halves to even (the count the timelines declare for the file); 0 for no length.
 std::int64_t sourceFrameCount(double durationSeconds, RationalTime frameDuration);
 
-// The layout every writer of one source's cut uses: on the source's usable frame grid and
-// never past its last frame (when its length is known).
+// The layout of one source's cut on the source's usable frame grid, never past its last whole
+// frame as sourceFrameCount counts it (when its length is known). The xmeml's clips must end
+// inside the source clip it declares that long.
 Layout layout(const SourceMedia& source, const CutList& cutList);
 
 }  // namespace kestrane::FrameSnapping

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "kestrane/brain/UnicodeText.hpp"
+#include "kestrane/graphics/CodeComments.hpp"
 
 namespace kestrane::EscapeDecoding {
 namespace {
@@ -69,14 +70,15 @@ std::string withBackslashEscapes(std::string_view text, Escape escape) {
 
 enum class Context { markup, style, script };
 
-std::string decodedAs(std::string_view part, Context context) {
-  const std::string plain = characterReferences(part);
-  switch (context) {
-    case Context::style: return cssEscapes(plain);
-    case Context::script: return scriptEscapes(plain);
-    case Context::markup: break;
-  }
-  return plain;
+// Comments are blanked where the script or CSS parser meets them: in an element's text as
+// written, in an attribute after its references are resolved.
+std::string decodedAs(std::string_view part, Context context, bool attribute) {
+  if (context == Context::markup) return characterReferences(part);
+  const auto blanked = [context](std::string_view code) {
+    return context == Context::style ? CodeComments::blankedStyle(code) : CodeComments::blankedScript(code);
+  };
+  const std::string plain = attribute ? blanked(characterReferences(part)) : characterReferences(blanked(part));
+  return context == Context::style ? cssEscapes(plain) : scriptEscapes(plain);
 }
 
 // An attribute whose value is CSS (style) or script (on...), starting at `at` in markup.
@@ -194,10 +196,11 @@ Decoded document(std::string_view html) {
   out.text.reserve(html.size());
   std::size_t plainFrom = 0;
   const auto flushMarkup = [&](std::size_t to) {
-    if (to > plainFrom) out.text += decodedAs(html.substr(plainFrom, to - plainFrom), Context::markup);
+    if (to > plainFrom) out.text += decodedAs(html.substr(plainFrom, to - plainFrom), Context::markup, false);
   };
-  const auto take = [&](std::size_t from, std::size_t to, Context context) {
-    const std::string part = decodedAs(html.substr(from, to - from), context);
+  const auto take = [&](std::size_t from, std::size_t to, Context context, bool attribute) {
+    const std::string part = decodedAs(html.substr(from, to - from), context, attribute);
+    (context == Context::script ? out.scriptRanges : out.styleRanges).push_back({out.text.size(), part.size()});
     out.text += part;
     if (context == Context::script) out.script += part + "\n";
   };
@@ -211,7 +214,7 @@ Decoded document(std::string_view html) {
       flushMarkup(open + 1);
       const std::size_t close = lower.find(script ? "</script" : "</style", open + 1);
       const std::size_t end = close == std::string::npos ? html.size() : close;
-      take(open + 1, end, script ? Context::script : Context::style);
+      take(open + 1, end, script ? Context::script : Context::style, false);
       i = plainFrom = end;
       continue;
     }
@@ -227,7 +230,7 @@ Decoded document(std::string_view html) {
         while (to < html.size() && !isSpace(html[to]) && html[to] != '>') ++to;
       }
       flushMarkup(from);
-      take(from, to, *context);
+      take(from, to, *context, true);
       i = plainFrom = to;
       continue;
     }

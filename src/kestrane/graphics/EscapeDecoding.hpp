@@ -5,6 +5,7 @@
 // stays the composition as authored.
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrane::EscapeDecoding {
 
@@ -21,10 +22,17 @@ std::string scriptEscapes(std::string_view text);
 
 // The whole document with each part decoded the way its context is read: references
 // everywhere, CSS escapes inside <style> and style="...", script escapes inside <script> and
-// on...="..." handlers. `script` receives the decoded handler and script text alone.
+// on...="..." handlers, whose comments are blanked out. `script` receives the decoded handler
+// and script text alone; the ranges say where in `text` the script and the CSS lie.
 struct Decoded {
+  struct Range {
+    std::size_t start = 0;
+    std::size_t length = 0;
+  };
   std::string text;
   std::string script;
+  std::vector<Range> scriptRanges;  // in order
+  std::vector<Range> styleRanges;   // in order
 };
 Decoded document(std::string_view html);
 

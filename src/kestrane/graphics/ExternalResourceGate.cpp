@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <iterator>
 #include <set>
 
 #include "kestrane/graphics/EscapeDecoding.hpp"
@@ -44,6 +45,17 @@ bool startsTag(std::string_view lower, std::size_t at, std::string_view name) {
   return after >= lower.size() || isSpace(lower[after]) || lower[after] == '>' || lower[after] == '/';
 }
 
+// Past the comment whose "<!--" ends just before `body`, where a browser ends it: "<!-->" and
+// "<!--->" are whole comments, and "--!>" closes one as "-->" does. npos when nothing closes it.
+std::size_t commentEnd(std::string_view html, std::size_t body) {
+  if (html.substr(body).starts_with(">")) return body + 1;
+  if (html.substr(body).starts_with("->")) return body + 2;
+  const std::size_t plain = html.find("-->", body);
+  const std::size_t bang = html.find("--!>", body);
+  if (plain == std::string_view::npos && bang == std::string_view::npos) return std::string_view::npos;
+  return plain < bang ? plain + 3 : bang + 4;
+}
+
 // Drops HTML comments outside <style> and <script>: inside those, "<!--" is ordinary text, so
 // it must not hide what follows. A comment that is never closed is scanned as it stands.
 std::string withoutComments(std::string_view html) {
@@ -66,9 +78,8 @@ std::string withoutComments(std::string_view html) {
         continue;
       }
       if (html.compare(i, 4, "<!--") == 0) {
-        const std::size_t close = html.find("-->", i + 4);
-        if (close != std::string::npos) {
-          i = close + 3;
+        if (const std::size_t end = commentEnd(html, i + 4); end != std::string::npos) {
+          i = end;
           continue;
         }
       }
@@ -90,6 +101,14 @@ std::size_t urlEnd(std::string_view text, std::size_t from) {
   return from;
 }
 
+// A browser reads the ideographic, fullwidth and halfwidth full stops in a host as dots.
+std::string withASCIIDots(std::string host) {
+  for (std::string_view dot : {"\u3002", "\uFF0E", "\uFF61"})
+    for (auto at = host.find(dot); at != std::string::npos; at = host.find(dot, at + 1))
+      host.replace(at, dot.size(), ".");
+  return host;
+}
+
 // The authority of "scheme://authority/...", "//authority/..." or, as browsers read web
 // addresses, "https:authority" and "https:/authority": lower-cased and without any user part
 // ("https://cdn.jsdelivr.net@evil.example/" names evil.example).
@@ -101,19 +120,34 @@ std::string hostOf(std::string_view url) {
   while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') ++end;
   std::string_view authority = url.substr(start, end - start);
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  return lowered(authority);
+  return withASCIIDots(lowered(authority));
 }
 
-// Schemes a browser fetches from even when the slashes after the colon are missing.
+// Schemes a browser reaches the network by even when the slashes after the colon are missing
+// (the ICE servers of a peer connection are named "stun:host" and "turn:host").
 bool isWebScheme(std::string_view lowerScheme) {
-  return lowerScheme == "http" || lowerScheme == "https" || lowerScheme == "ws" || lowerScheme == "wss" ||
-         lowerScheme == "ftp";
+  for (std::string_view scheme : {"http", "https", "ws", "wss", "ftp", "stun", "stuns", "turn", "turns"})
+    if (lowerScheme == scheme) return true;
+  return false;
 }
+
+// A host written as a number: 2130706433, 0x7f000001, 0177.0.0.1.
+bool isNumericHost(std::string_view host) {
+  if (host.empty() || std::isdigit(static_cast<unsigned char>(host[0])) == 0) return false;
+  return std::all_of(host.begin(), host.end(),
+                     [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0 || c == 'x' || c == '.'; });
+}
+
+// Where a "//" stands in the decoded document.
+enum class Region { markup, style, script };
 
 // Every absolute address (any scheme followed by "//", and the web schemes in any letter case
-// with or without slashes) and every address that starts with "//" where an attribute value, a
-// url(...) or a srcset entry begins. Two slashes that open a script comment ("// note",
-// "//TODO") are not taken: the host of an address has a dot, a port or is localhost.
+// with or without slashes) and every address that starts with "//" where a quoted value, a
+// url(...), an unquoted attribute value or a srcset entry begins. In markup and CSS every such
+// "//" is an address. In script, where comments have been blanked but two slashes may still
+// open a comment the blanking could not tell apart, only a host that looks like one is taken: a
+// dot, a port, localhost or a number. So is one after a blank or a comma in markup, which may
+// be prose.
 struct Found {
   std::size_t start = 0;
   std::size_t headEnd = 0;  // past the scheme's colon and slashes, or past the leading "//"
@@ -126,7 +160,8 @@ std::size_t slashesEnd(std::string_view text, std::size_t at) {
   return at;
 }
 
-std::vector<Found> urls(std::string_view text) {
+template <typename RegionAt>
+std::vector<Found> urls(std::string_view text, RegionAt regionAt) {
   std::vector<Found> found;
   std::size_t at = 0;
   while (at < text.size()) {
@@ -151,11 +186,15 @@ std::vector<Found> urls(std::string_view text) {
     }
     const char before = slashes == 0 ? ' ' : text[slashes - 1];
     const std::size_t end = urlEnd(text, slashes + 2);
-    const bool opens = isSpace(before) || before == '"' || before == '\'' || before == '`' || before == '(' ||
-                       before == '=' || before == ',';
+    const bool loose = isSpace(before) || before == ',';
+    const bool opens = loose || before == '"' || before == '\'' || before == '`' || before == '(' || before == '=';
     if (opens) {
       const std::string host = hostOf(text.substr(slashes, end - slashes));
-      if (host.find('.') != std::string::npos || host.find(':') != std::string::npos || host == "localhost") {
+      const Region region = regionAt(slashes);
+      const bool anyHost = region == Region::style || (region == Region::markup && !loose);
+      const bool hostLike = host.find('.') != std::string::npos || host.find(':') != std::string::npos ||
+                            host == "localhost" || isNumericHost(host);
+      if (!host.empty() && (anyHost || hostLike)) {
         found.push_back({slashes, slashes + 2, std::string(text.substr(slashes, end - slashes)), true});
         at = end;
         continue;
@@ -186,17 +225,36 @@ std::string kindOf(std::string_view url, std::string_view host) {
   return "external resource";
 }
 
+// Whether the tag opened at `open` shows a whole document: an <iframe>, <object> or <embed>.
+bool isDocumentFrame(std::string_view lower, std::size_t open) {
+  return open != std::string_view::npos &&
+         (startsTag(lower, open, "<iframe") || startsTag(lower, open, "<object") || startsTag(lower, open, "<embed"));
+}
+
 // data: URIs carry their content inline, so images are fine; a script or a page inside one
-// is code the scan cannot read.
+// is code the scan cannot read. So is an SVG or XML document shown in a frame, which runs its
+// scripts and loads what it names (as an image it does neither).
 void dataDocuments(std::string_view text, std::vector<std::string>& scripts, std::vector<std::string>& pages) {
   const std::string lower = lowered(text);
+  std::size_t scanned = 0;
+  std::size_t lastOpen = std::string::npos;  // the last "<" before the URI: the tag it stands in
   for (std::size_t at = lower.find("data:"); at != std::string::npos; at = lower.find("data:", at + 5)) {
+    for (; scanned < at; ++scanned)
+      if (lower[scanned] == '<') lastOpen = scanned;
     std::size_t type = at + 5;
     while (type < lower.size() && isSpace(lower[type])) ++type;
     const std::string_view rest = std::string_view(lower).substr(type);
     const bool script = rest.starts_with("text/javascript") || rest.starts_with("application/javascript") ||
                         rest.starts_with("text/ecmascript") || rest.starts_with("application/ecmascript");
-    const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml");
+    std::size_t typeLength = 0;
+    while (typeLength < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[typeLength])) != 0 ||
+                                        std::string_view("/+-._").find(rest[typeLength]) != std::string_view::npos))
+      ++typeLength;
+    const std::string_view mediaType = rest.substr(0, typeLength);
+    const bool framed =
+        (mediaType.find("svg") != std::string_view::npos || mediaType.find("xml") != std::string_view::npos) &&
+        isDocumentFrame(lower, lastOpen);
+    const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml") || framed;
     if (!script && !page) continue;
     (script ? scripts : pages).emplace_back(text.substr(at, urlEnd(text, at) - at));
   }
@@ -204,19 +262,20 @@ void dataDocuments(std::string_view text, std::vector<std::string>& scripts, std
 
 bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; }
 
-// The identifier `name` stands alone at `at`, optionally followed by white space and `next`.
-bool callAt(std::string_view text, std::size_t at, std::string_view name, std::string_view next) {
+// The identifier `name` stands alone at `at`, followed by `next` (after white space when
+// `spaced`, as script allows).
+bool callAt(std::string_view text, std::size_t at, std::string_view name, std::string_view next, bool spaced = true) {
   if (text.compare(at, name.size(), name) != 0) return false;
   if (at > 0 && isWordChar(text[at - 1])) return false;
   std::size_t i = at + name.size();
   if (next.empty()) return i >= text.size() || !isWordChar(text[i]);
-  while (i < text.size() && isSpace(text[i])) ++i;
+  while (spaced && i < text.size() && isSpace(text[i])) ++i;
   return text.substr(i).starts_with(next);
 }
 
-bool containsCall(std::string_view text, std::string_view name, std::string_view next) {
+bool containsCall(std::string_view text, std::string_view name, std::string_view next, bool spaced) {
   for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1))
-    if (callAt(text, at, name, next)) return true;
+    if (callAt(text, at, name, next, spaced)) return true;
   return false;
 }
 
@@ -312,11 +371,21 @@ std::vector<Violation> violations(std::string_view html) {
     if (host.empty()) return;
     if (std::string kind = kindOf(url, host); !kind.empty()) add(std::move(kind), url);
   };
-  for (const Found& url : urls(text)) check(url.url);
+  const auto regionAt = [&decoded](std::size_t at) {
+    const auto inside = [at](const std::vector<EscapeDecoding::Decoded::Range>& ranges) {
+      auto after = std::upper_bound(ranges.begin(), ranges.end(), at,
+                                    [](std::size_t t, const EscapeDecoding::Decoded::Range& r) { return t < r.start; });
+      return after != ranges.begin() && at < std::prev(after)->start + std::prev(after)->length;
+    };
+    if (inside(decoded.scriptRanges)) return Region::script;
+    return inside(decoded.styleRanges) ? Region::style : Region::markup;
+  };
+  for (const Found& url : urls(text, regionAt)) check(url.url);
   std::vector<std::size_t> removedAt;
   const std::string joined = joinedAddresses(text, removedAt);
   if (!removedAt.empty()) {
-    for (const Found& url : urls(joined)) {
+    // Only split web addresses are taken here, whatever their region.
+    for (const Found& url : urls(joined, [](std::size_t) { return Region::script; })) {
       const bool split = std::any_of(removedAt.begin(), removedAt.end(),
                                      [&](std::size_t at) { return at > url.start && at <= url.headEnd; });
       if (url.webScheme && split) check(url.url);
@@ -333,7 +402,7 @@ std::vector<Violation> violations(std::string_view html) {
     std::string_view name, next, reference;
     bool constructed;
   };
-  static constexpr std::array<Call, 8> calls{{
+  static constexpr std::array<Call, 9> calls{{
       {"fetch", "(", "fetch(", false},
       {"XMLHttpRequest", "", "XMLHttpRequest", false},
       {"importScripts", "(", "importScripts(", false},
@@ -342,9 +411,13 @@ std::vector<Violation> violations(std::string_view html) {
       {"EventSource", "", "new EventSource", true},
       {"import", "(", "import(", false},
       {"RTCPeerConnection", "", "RTCPeerConnection", false},
+      {"webkitRTCPeerConnection", "", "webkitRTCPeerConnection", false},
   }};
   for (const Call& call : calls) {
-    const bool hit = call.constructed ? containsNew(text, call.name) : containsCall(text, call.name, call.next);
+    // Outside script only the call as written counts: "fetch (and drop)" is prose.
+    const bool hit = call.constructed ? containsNew(text, call.name)
+                                      : containsCall(text, call.name, call.next, false) ||
+                                            containsCall(decoded.script, call.name, call.next, true);
     const bool named = call.name != "import" && namesInScript(decoded.script, call.name);
     if (hit || named) add("runtime network call", call.reference);
   }

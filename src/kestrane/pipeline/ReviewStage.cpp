@@ -37,11 +37,7 @@ std::vector<CutInstruments::Finding> measuredChecks(const Job& job,
                                                     const std::vector<TakeSelector::Utterance>& utterances) {
   const KestraneSession& session = job.session;
   const Transcript& transcript = *session.transcript;
-  // A mixed run is answered by cutting or restoring a line, which a silences-only cut never does.
-  std::vector<CutInstruments::Finding> found;
-  if (session.settings.resolvedThoroughness() != Thoroughness::silencesOnly) {
-    found = CutInstruments::sourceContinuity(utterances, job.cutList);
-  }
+  std::vector<CutInstruments::Finding> found = CutInstruments::sourceContinuity(utterances, job.cutList);
   auto add = [&found](std::vector<CutInstruments::Finding> more) {
     found.insert(found.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   };
@@ -64,12 +60,8 @@ void review(Job& job) {
   if (session.script) coverage = ScriptCoverage::assess(*session.script, transcript, job.cutList);
   job.checkStop();
   const std::vector<TakeSelector::Utterance> utterances = TakeSelector::utterances(transcript, job.splitterSilences);
-  // The audit's defects are answered by cutting or restoring lines; a silences-only cut does
-  // neither, so it has none to report.
-  std::vector<OutputAudit::Defect> defects;
-  if (session.settings.resolvedThoroughness() != Thoroughness::silencesOnly) {
-    defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
-  }
+  // Every cut is audited, a silences-only one too: its defects only become notes for the editor.
+  std::vector<OutputAudit::Defect> defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
   job.checkStop();
 
   SelfReview loop =
