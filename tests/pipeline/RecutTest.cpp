@@ -203,7 +203,9 @@ TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWithoutItChangesNothing) {
   std::vector<std::string> stages;
   const auto progress = [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); };
 
-  // No backend: the retry fails and says so, and the package is exactly as it was.
+  // No backend: the retry fails and says so, and the package, its movie included, is exactly
+  // as it was.
+  std::ofstream(stored.package / "talk rough cut.mp4") << "the movie of the stored cut";
   const auto before = snapshot(stored.package);
   try {
     Pipeline::retryAdjudication(stored.sessionFile, true, progress);
