@@ -65,7 +65,7 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
                Pipeline::PipelineError);
 }
 
-TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
+TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
   test::StoredPackage stored;
   const fs::path& package = stored.package;
   const fs::path& footage = stored.footage;
