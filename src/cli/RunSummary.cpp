@@ -83,6 +83,17 @@ bool countsMoreNotes(const std::string& warning) {
 
 }  // namespace
 
+std::string withCommands(std::string text) {
+  // The application's button has a command of its own here.
+  for (const std::string_view button : {"use Retry AI Pass or re-cut", "Retry AI Pass"}) {
+    if (const std::size_t at = text.find(button); at != std::string::npos) {
+      text.replace(at, button.size(), "run kestrane retry-ai");
+      break;
+    }
+  }
+  return text;
+}
+
 std::vector<std::string> closingWarnings(const std::vector<std::string>& warnings, const KestraneSession& session) {
   std::set<std::string> notes;
   if (session.advisories) {
@@ -96,13 +107,7 @@ std::vector<std::string> closingWarnings(const std::vector<std::string>& warning
     if (countsMoreNotes(warning)) continue;
     if (const auto note = noteOfSummary(warning); note && notes.contains(*note)) continue;
     if (warning.starts_with("Self-review: ") && notes.contains(warning)) continue;
-    // The application's button has a command of its own here.
-    for (const std::string_view button : {"use Retry AI Pass or re-cut", "Retry AI Pass"}) {
-      if (const std::size_t at = warning.find(button); at != std::string::npos) {
-        warning.replace(at, button.size(), "run kestrane retry-ai");
-        break;
-      }
-    }
+    warning = withCommands(std::move(warning));
     if (seen.insert(warning).second) out.push_back(std::move(warning));
   }
   return out;

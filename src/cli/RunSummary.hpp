@@ -22,6 +22,9 @@ std::optional<std::string> keepsAlmostNothing(const KestraneSession& session);
 // advisories.
 std::vector<std::string> worthAListen(const KestraneSession& session, std::size_t limit = 10);
 
+// `text` with the command to run where the application would name its button.
+std::string withCommands(std::string text);
+
 // The job's warnings as the closing lines print them: each once, without those that restate a
 // note worth a listen or the spoken-notes line, and with the command to run where the
 // application would name its button.

@@ -121,6 +121,40 @@ class EndToEndTest : public QObject {
     }
     QCOMPARE(SilencePreview::unionOf(removed, 0.01), draft);
   }
+
+  // Adjust & Re-cut with the MP4 box off: new captions leave the movie of the same cut in the
+  // package; a hand edit that changes the cut takes it away.
+  void aRecutKeepsTheRoughCutWhileItShowsTheCut() {
+    QTemporaryDir dir;
+    const QString footage = dir.filePath("sample-presenter.mp4");
+    QVERIFY(QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage));
+    JobModel job(std::make_shared<PipelineEngine>(),
+                 std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
+    job.accept({footage});
+    QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
+    const auto cut = [&job] {
+      job.start();
+      return QTest::qWaitFor([&job] { return job.state().screen != Screen::running; }, 300000) &&
+             job.state().screen == Screen::done;
+    };
+    job.setRenderMP4(true);
+    QVERIFY(cut());
+    const std::optional<std::filesystem::path> movie = job.state().output->mp4URL;
+    QVERIFY(movie && std::filesystem::exists(*movie));
+
+    job.adjustAndRecut();
+    job.setRenderMP4(false);
+    job.setSubtitleLength(TranscriptExporter::SubtitleLength::sentence);
+    QVERIFY(cut());
+    QVERIFY(std::filesystem::exists(*movie));
+
+    const KestraneSession stored = KestraneSession::read(job.state().output->sessionURL);
+    job.adjustAndRecut();
+    const Segment firstKept = stored.cutList->keptSegments().front();
+    job.setManualEdits({{}, {firstKept.range}});
+    QVERIFY(cut());
+    QVERIFY(!std::filesystem::exists(*movie));
+  }
 };
 
 QTEST_MAIN(EndToEndTest)

@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 #include "RecutCommand.hpp"
 #include "RecutOptions.hpp"
+#include "ai/AiTestSupport.hpp"
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
@@ -62,7 +65,7 @@ TEST(RecutOptions, OnlyNamedSettingsChange) {
                Pipeline::PipelineError);
 }
 
-TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
+TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
   test::StoredPackage stored;
   const fs::path& package = stored.package;
   const fs::path& footage = stored.footage;
@@ -74,14 +77,16 @@ TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
   EXPECT_NE(out.find("Package: " + package.string()), std::string::npos);
   EXPECT_DOUBLE_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.speechPadding, 0.1);
 
-  // The AI pass is all retry-ai is for: without it the package is re-cut, but the command
-  // failed.
+  // The AI pass is all retry-ai is for: without it the command fails and the package is
+  // exactly as it was.
+  const auto before = test::snapshot(package);
   out = run("retry-ai '" + package.string() + "'", status);
   EXPECT_EQ(status, 1) << out;
-  EXPECT_NE(out.find("Warning: AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found."),
-            std::string::npos);
-  EXPECT_NE(out.find("kestrane: the AI second opinion couldn't be had"), std::string::npos) << out;
-  EXPECT_EQ(KestraneSession::read(package / "talk.kestrane.json").settings.aiAdjudication, std::optional<bool>(true));
+  EXPECT_NE(out.find("kestrane: The AI second opinion couldn't be had, so the package was left exactly as it was — "
+                     "no claude CLI or ANTHROPIC_API_KEY found.\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(test::snapshot(package), before);
 
   // A package renamed by hand is cut again where it is, not into a new package inside it.
   const fs::path renamed = package.parent_path() / "Friday talk";
@@ -102,6 +107,53 @@ TEST(RecutCommand, RecutsAPackageFolderAndRetriesWithAWarning) {
   EXPECT_NE(out.find("Can't re-cut from this session: source media missing at"), std::string::npos);
   EXPECT_EQ(run("recut", status).find("No session given"), 10u);
   EXPECT_EQ(status, 2);
+}
+
+// A re-cut whose rough cut fails ends as a first cut does: exit 1 with the renderer's sentence,
+// saying what the package now holds.
+TEST(RecutCommand, ARecutWhoseRoughCutFailsFails) {
+  test::StoredPackage stored;  // its footage is no movie
+  int status = 0;
+  const std::string out = run("recut '" + stored.package.string() + "' --mp4", status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("kestrane: Couldn't assemble rough cut: "), std::string::npos) << out;
+  EXPECT_NE(out.find("Wrote this cut's timelines, transcript, captions and session file into the package\n"
+                     "Package: " +
+                     stored.package.string() + "\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Rough cut not rendered — run kestrane recut"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(stored.package / "talk rough cut.mp4"));
+}
+
+// retry-ai through a claude tool that gives the second opinion and then fails the self-review:
+// the package holds the AI's cut, and the command says so instead of claiming it does not.
+TEST(RecutCommand, RetryAiSaysTheSecondOpinionWasAppliedWhenOnlyTheSelfReviewFailed) {
+  test::StoredPackage stored([](KestraneSession& session) {
+    test::fourLines(session);
+    session.settings.thoroughness = Thoroughness::balanced;
+  });
+  const fs::path bin = stored.root.path() / "bin";
+  fs::create_directories(bin);
+  fs::create_symlink(test::fakeClaudePath(), bin / "claude");
+  test::FakeClaude fake("pipeline-review-fails");
+  fake.reply("Error: OAuth token has expired");
+  const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
+  ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+  int status = 0;
+  const std::string out = run("retry-ai '" + stored.package.string() + "'", status);
+  ::setenv("PATH", path.c_str(), 1);
+
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_EQ(fake.calls(), 2) << out;
+  EXPECT_EQ(out.find("couldn't be had"), std::string::npos) << out;
+  EXPECT_NE(out.find("\nThe AI second opinion was applied; the self-review was skipped — your Claude sign-in has "
+                     "expired — open a terminal, run “claude”, log in, then run kestrane retry-ai\n"),
+            std::string::npos)
+      << out;
+  const CutList cut = KestraneSession::read(stored.sessionFile).cutList.value_or(CutList{});
+  EXPECT_TRUE(std::any_of(cut.segments.begin(), cut.segments.end(),
+                          [](const Segment& s) { return s.reason == "AI: A line to the crew."; }));
 }
 
 // `place` ends at a stop like the other commands, before the timeline is touched.

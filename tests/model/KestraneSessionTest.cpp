@@ -46,6 +46,7 @@ KestraneSession fullSession() {
   s.cutList = CutList{{{{0, 0.4}, SegmentKind::silence},
                        {{0.4, 1.5}, SegmentKind::keep, std::nullopt, 3},
                        {{1.5, 62.5}, SegmentKind::retakeRejected, std::string("earlier take")}}};
+  s.roughCutCutList = CutList{{{{0, 62.5}, SegmentKind::keep}}};
   s.advisories = std::vector<Advisory>{{{1, 2}, "check this; review"}};
   s.editorNotes = std::vector<Advisory>{};
   s.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3});
@@ -110,6 +111,7 @@ TEST(KestraneSession, RoundTripsByteForByte) {
   EXPECT_EQ(back.source.startTimecode, original.source.startTimecode);
   EXPECT_EQ(back.settings.subtitleLength, TranscriptExporter::SubtitleLength::long_);
   EXPECT_EQ(back.cutList->segments, original.cutList->segments);
+  EXPECT_EQ(back.roughCutCutList->segments, original.roughCutCutList->segments);
   EXPECT_EQ(back.takeGroups, original.takeGroups);
   EXPECT_EQ(back.brandSpec, original.brandSpec);
   EXPECT_EQ(back.graphicsAssets, original.graphicsAssets);

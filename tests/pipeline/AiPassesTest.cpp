@@ -23,31 +23,7 @@ using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
-// Four lines of four seconds, so one can go without falling under the floor of kept speech.
-void fourLines(KestraneSession& session) {
-  Transcript transcript;
-  std::vector<float> levels(2000, -70.f);
-  const char* lines[][8] = {
-      {"Welcome", "to", "the", "show", "where", "we", "bake", "bread."},
-      {"Okay", "can", "you", "move", "the", "light", "a", "bit?"},
-      {"First", "you", "mix", "the", "flour", "and", "the", "water."},
-      {"Then", "you", "let", "the", "dough", "rest", "an", "hour."},
-  };
-  double start = 0.5;
-  for (const auto& line : lines) {
-    double t = start;
-    for (const char* w : line) {
-      transcript.words.push_back({w, {t, t + 0.45}});
-      t += 0.5;
-    }
-    for (auto i = static_cast<std::size_t>(start * 100); i < static_cast<std::size_t>(t * 100); ++i) levels[i] = -18.f;
-    start = t + 1.0;
-  }
-  session.transcript = transcript;
-  session.levels = LevelData::fromLevels(0.01, levels);
-  session.settings.manualRemoveRanges = std::vector<TimeRange>{};
-  session.script.reset();
-}
+using test::fourLines;
 
 Pipeline::Services fakeClaudeServices() {
   Pipeline::Services services;
@@ -92,23 +68,45 @@ TEST(AiPasses, SecondOpinionAndSelfReviewShapeThePackage) {
   EXPECT_THAT(fake.args(1), Not(Contains("--model")));
 }
 
-TEST(AiPasses, RetryAiAsksAgainAndAFailingModelLeavesTheCut) {
+TEST(AiPasses, RetryAiAsksAgainAndAFailingModelLeavesTheAiCutAsItWas) {
   test::FakeClaude fake("pipeline");
   test::StoredPackage stored(fourLines);
   Pipeline::Output out = Pipeline::retryAdjudication(stored.sessionFile, false, {}, {}, fakeClaudeServices());
   EXPECT_THAT(reasons(*out.session.cutList), Contains("AI: A line to the crew."));
   EXPECT_EQ(fake.calls(), 1);  // the stored thoroughness (fast) has no self-review
+  EXPECT_FALSE(out.selfReviewFailure);
 
-  // A tool that fails with a sign-in problem: one attempt, a warning, the deterministic cut.
+  // A tool that fails with a sign-in problem: one attempt, and the package keeps the AI cut it
+  // holds, byte for byte; the failure says so.
   fake.scenario("fail");
   fake.reply("Error: OAuth token has expired");
-  test::StoredPackage again(fourLines);
-  out = Pipeline::retryAdjudication(again.sessionFile, false, {}, {}, fakeClaudeServices());
-  EXPECT_TRUE(out.aiAdjudicationSkipped);
-  EXPECT_THAT(out.warnings, Contains(HasSubstr("AI adjudication skipped — deterministic cut kept: your "
-                                               "Claude sign-in has expired")));
-  EXPECT_THAT(reasons(*out.session.cutList), Not(Contains(HasSubstr("AI: "))));
+  const auto before = test::snapshot(stored.package);
+  try {
+    Pipeline::retryAdjudication(stored.sessionFile, false, {}, {}, fakeClaudeServices());
+    ADD_FAILURE() << "the retry succeeded without a second opinion";
+  } catch (const Pipeline::PipelineError& e) {
+    EXPECT_THAT(e.what(), HasSubstr("The AI second opinion couldn't be had, so the package was left exactly as it "
+                                    "was — your Claude sign-in has expired"));
+  }
+  EXPECT_EQ(test::snapshot(stored.package), before);
   EXPECT_EQ(fake.calls(), 2);
+}
+
+TEST(AiPasses, ASelfReviewThatFailsAfterTheSecondOpinionKeepsTheAiCut) {
+  test::FakeClaude fake("pipeline-review-fails");
+  fake.reply("Error: OAuth token has expired");
+  test::StoredPackage stored([](KestraneSession& session) {
+    fourLines(session);
+    session.settings.thoroughness = Thoroughness::balanced;
+  });
+  const Pipeline::Output out = Pipeline::retryAdjudication(stored.sessionFile, false, {}, {}, fakeClaudeServices());
+  EXPECT_EQ(fake.calls(), 2);
+  EXPECT_THAT(reasons(*KestraneSession::read(stored.sessionFile).cutList), Contains("AI: A line to the crew."));
+  EXPECT_TRUE(out.aiAdjudicationSkipped);
+  ASSERT_TRUE(out.selfReviewFailure);
+  EXPECT_THAT(*out.selfReviewFailure, HasSubstr("your Claude sign-in has expired"));
+  EXPECT_THAT(out.warnings, Contains("Self-review correction skipped — findings kept as review notes instead: " +
+                                     *out.selfReviewFailure));
 }
 
 TEST(AiPasses, ANoteKeptOnItsLineIsNotSaidToBeCut) {

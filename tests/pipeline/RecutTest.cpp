@@ -10,6 +10,7 @@
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
+#include "ai/AiTestSupport.hpp"
 #include "pipeline/StoredSession.hpp"
 #include "kestrane/export/CutListCheck.hpp"
 
@@ -197,18 +198,37 @@ TEST(Recut, GuardsRefuseBeforeTouchingThePackage) {
   }
 }
 
-TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWarnsWithoutABackend) {
+TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWithoutItChangesNothing) {
   StoredPackage stored;
   std::vector<std::string> stages;
-  const Pipeline::Output out = Pipeline::retryAdjudication(
-      stored.sessionFile, false, [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); });
+  const auto progress = [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); };
 
+  // No backend: the retry fails and says so, and the package, its movie included, is exactly
+  // as it was.
+  std::ofstream(stored.package / "talk rough cut.mp4") << "the movie of the stored cut";
+  const auto before = snapshot(stored.package);
+  try {
+    Pipeline::retryAdjudication(stored.sessionFile, true, progress);
+    ADD_FAILURE() << "the retry succeeded without a second opinion";
+  } catch (const Pipeline::PipelineError& e) {
+    EXPECT_STREQ(e.what(),
+                 "The AI second opinion couldn't be had, so the package was left exactly as it was — no claude CLI "
+                 "or ANTHROPIC_API_KEY found.");
+  }
+  EXPECT_EQ(snapshot(stored.package), before);
+  EXPECT_FALSE(contains(stages, "Second opinion from Claude"));
+
+  auto backend = std::make_shared<test::ScriptedBackend>();
+  backend->reply(R"({"cuts":[]})");
+  Pipeline::Services services;
+  services.aiBackend = [backend] { return backend; };
+  const Pipeline::Output out = Pipeline::retryAdjudication(stored.sessionFile, false, progress, {}, services);
   EXPECT_EQ(out.packageDir, stored.package);
+  EXPECT_EQ(backend->calls.size(), 1u);
+  EXPECT_FALSE(out.aiAdjudicationSkipped);
   EXPECT_EQ(out.session.settings.aiAdjudication, std::optional<bool>(true));
   EXPECT_EQ(KestraneSession::read(out.sessionURL).settings.aiAdjudication, std::optional<bool>(true));
-  EXPECT_TRUE(out.aiAdjudicationSkipped);
-  EXPECT_EQ(std::count(out.warnings.begin(), out.warnings.end(), kNoBackend), 1);
-  EXPECT_FALSE(contains(stages, "Second opinion from Claude"));
+  EXPECT_TRUE(contains(stages, "Second opinion from Claude"));
   EXPECT_FALSE(fs::exists(stored.package / "visual-ideas.md"));
   // Every other stored choice is kept.
   EXPECT_EQ(out.session.settings.subtitleLength, TranscriptExporter::SubtitleLength::short_);
@@ -216,25 +236,47 @@ TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWarnsWithoutABackend) {
   EXPECT_EQ(out.session.projectNotes, std::optional<std::string>("keep it short"));
 }
 
-TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
+// The package with the sample footage beside it, its stored session made from our own stand-in
+// analysis of the sample, without levels (measured again by the first re-cut).
+struct SamplePackage {
   test::TempDir root;
-  const fs::path footage = root.path() / "sample.mp4";
-  fs::copy_file(fs::path(KESTRANE_SOURCE_DIR) / "fixtures" / "sample-presenter.mp4", footage);
-  const fs::path package = root.path() / "Sample Kestrane.kestrane";
-  fs::create_directories(package);
-  const fs::path sessionFile = package / "sample.kestrane.json";
-  {
+  fs::path footage = root.path() / "sample.mp4";
+  fs::path package = root.path() / "Sample Kestrane.kestrane";
+  fs::path sessionFile = package / "sample.kestrane.json";
+  fs::path roughCut = package / "sample rough cut.mp4";
+
+  SamplePackage() {
+    fs::copy_file(test::sampleFootage(), footage);
+    fs::create_directories(package);
     KestraneSession session = storedSession(footage);
     session.source = MediaProbe::probe(footage.string());
-    session.levels.reset();  // measured again by the re-cut
+    session.levels.reset();
     session.write(sessionFile);
   }
-  const auto hiddenFiles = [&] {
+  int hiddenFiles() const {
     int n = 0;
     for (const auto& e : fs::directory_iterator(package)) n += e.path().filename().string()[0] == '.';
     return n;
-  };
-  const fs::path roughCut = package / "sample rough cut.mp4";
+  }
+};
+
+const std::string kRemovedMovie = "Removed the rough cut of the earlier cut — it no longer matches this one";
+const std::string kKeptMovie = "Kept the rough cut of the earlier cut — it shows this same cut";
+const std::string kWroteCut = "Wrote this cut's timelines, transcript, captions and session file into the package";
+
+// The re-cut's failure, or nothing when it went through.
+std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutRequest& request) {
+  try {
+    Pipeline::recut(request);
+  } catch (const Pipeline::RoughCutFailed& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
+TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
+  SamplePackage sample;
+  const fs::path& roughCut = sample.roughCut;
   std::vector<std::string> stages;
   std::vector<double> renderedShares;
   const auto progress = [&](const Pipeline::Stage& s) {
@@ -242,9 +284,7 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
     if (s.fraction && s == Pipeline::Stage::rendering) renderedShares.push_back(*s.fraction);
   };
 
-  PipelineSettings premiere = newSettings();
-  premiere.exportTarget = ExportTarget::premiere;
-  Pipeline::RecutRequest request = recutOf(sessionFile, premiere);
+  Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
   request.renderMP4 = true;
   Pipeline::Output out = Pipeline::recut(request, progress);
   EXPECT_EQ(stages.front(), "Measuring the audio");
@@ -255,53 +295,114 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndStaleFilesGo) {
   EXPECT_EQ(renderedShares.back(), 1.0);
   EXPECT_EQ(out.mp4URL, std::optional(roughCut));
   ASSERT_TRUE(fs::exists(roughCut));
-  EXPECT_TRUE(fs::exists(package / "sample (Premiere).xml"));
-  EXPECT_EQ(hiddenFiles(), 0);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutCutList.value_or(CutList{}).segments,
+            out.session.cutList->segments);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
+  const std::string movie = slurp(roughCut);
 
-  // A render stopped as it starts keeps the new timelines; the earlier movie no longer matches
-  // them, so it goes, and the stop says so.
-  std::stop_source stopper;
-  try {
-    Pipeline::recut(
-        request,
-        [&](const Pipeline::Stage& s) {
-          if (s == Pipeline::Stage::rendering) stopper.request_stop();
-        },
-        stopper.get_token());
+  // A render stopped as it starts: the earlier movie shows this same cut and stays; one of a
+  // changed cut no longer matches the new timelines and goes. Each stop says which.
+  const auto stoppedNotes = [&](const Pipeline::RecutRequest& stopped) {
+    std::stop_source stopper;
+    try {
+      Pipeline::recut(
+          stopped,
+          [&](const Pipeline::Stage& s) {
+            if (s == Pipeline::Stage::rendering) stopper.request_stop();
+          },
+          stopper.get_token());
+    } catch (const Cancelled& e) {
+      EXPECT_EQ(e.keptPackage(), std::optional(sample.package));
+      return e.notes();
+    }
     ADD_FAILURE() << "the stopped re-cut finished";
-  } catch (const Cancelled& e) {
-    EXPECT_EQ(e.keptPackage(), std::optional(package));
-    EXPECT_EQ(e.notes(),
-              std::vector<std::string>{"Removed the rough cut of the earlier cut — it no longer matches this one"});
-  }
+    return std::vector<std::string>{};
+  };
+  EXPECT_EQ(stoppedNotes(request), std::vector{kKeptMovie});
+  EXPECT_EQ(slurp(roughCut), movie);
+  Pipeline::RecutRequest changed = request;
+  changed.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+  EXPECT_EQ(stoppedNotes(changed), std::vector{kRemovedMovie});
   EXPECT_FALSE(fs::exists(roughCut));
-  EXPECT_EQ(hiddenFiles(), 0);
+  EXPECT_FALSE(KestraneSession::read(sample.sessionFile).roughCutCutList);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
+
+  // A re-cut whose render fails fails as a first cut does, with the renderer's sentence; it
+  // says that the package holds the new cut, and the earlier movie of another cut is gone.
   Pipeline::recut(request);
   ASSERT_TRUE(fs::exists(roughCut));
-  // A re-cut whose render fails keeps its new timelines and says so; the earlier movie no
-  // longer matches them and goes.
   request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e5}};
-  const auto failed = Pipeline::recut(request);
-  EXPECT_FALSE(failed.mp4URL);
+  std::optional<Pipeline::RoughCutFailed> failed = renderFailure(request);
+  ASSERT_TRUE(failed);
+  EXPECT_STREQ(failed->what(), "Cut list has no kept segments");
+  EXPECT_EQ(failed->package(), sample.package);
+  EXPECT_EQ(failed->notes(), (std::vector{kWroteCut, kRemovedMovie}));
   EXPECT_FALSE(fs::exists(roughCut));
-  EXPECT_EQ(std::count(failed.warnings.begin(), failed.warnings.end(),
-                       "Couldn't render the rough cut — Cut list has no kept segments"),
-            1);
-  EXPECT_EQ(KestraneSession::read(sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
-  EXPECT_EQ(hiddenFiles(), 0);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
+
+  // Footage that can no longer be read fails the render of an unchanged cut: the earlier movie
+  // still shows it and stays.
   request.settings.manualRemoveRanges = std::vector<TimeRange>{};
   Pipeline::recut(request);
-  ASSERT_TRUE(fs::exists(roughCut));
+  const std::string intact = slurp(roughCut);
+  fs::copy_file(sample.footage, sample.root.path() / "kept.mp4");
+  std::ofstream(sample.footage, std::ios::binary | std::ios::trunc) << std::string(4096, '\x5a');
+  failed = renderFailure(request);
+  ASSERT_TRUE(failed);
+  EXPECT_TRUE(std::string(failed->what()).starts_with("Couldn't assemble rough cut: ")) << failed->what();
+  EXPECT_EQ(failed->notes(), (std::vector{kWroteCut, kKeptMovie}));
+  EXPECT_EQ(slurp(roughCut), intact);
+  fs::rename(sample.root.path() / "kept.mp4", sample.footage);
+}
 
-  // A cut that makes neither a Premiere timeline nor a movie removes the earlier ones.
-  out = Pipeline::recut(recutOf(sessionFile, newSettings()));
+TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
+  SamplePackage sample;
+  PipelineSettings premiere = newSettings();
+  premiere.exportTarget = ExportTarget::premiere;
+  Pipeline::RecutRequest request = recutOf(sample.sessionFile, premiere);
+  request.renderMP4 = true;
+  Pipeline::recut(request);
+  const fs::path premiereXml = sample.package / "sample (Premiere).xml";
+  ASSERT_TRUE(fs::exists(sample.roughCut));
+  ASSERT_TRUE(fs::exists(premiereXml));
+  const std::string movie = slurp(sample.roughCut);
+  const std::string xml = slurp(premiereXml);
+  const auto said = [](const Pipeline::Output& out, const std::string& line) {
+    return std::count(out.warnings.begin(), out.warnings.end(), line);
+  };
+
+  // Other captions and another target cut the same frames: the movie stays, and so does the
+  // Premiere timeline, neither written nor removed.
+  PipelineSettings captions = newSettings();
+  captions.subtitleLength = TranscriptExporter::SubtitleLength::sentence;
+  captions.embedCaptions = true;
+  Pipeline::Output out = Pipeline::recut(recutOf(sample.sessionFile, captions));
+  EXPECT_EQ(said(out, kRemovedMovie), 0);
   EXPECT_FALSE(out.mp4URL);
-  EXPECT_FALSE(fs::exists(roughCut));
-  EXPECT_FALSE(fs::exists(package / "sample (Premiere).xml"));
-  const auto said = [&](const std::string& line) { return std::count(out.warnings.begin(), out.warnings.end(), line); };
-  EXPECT_EQ(said("Removed the Premiere timeline of the earlier cut — it no longer matches this one"), 1);
-  EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 1);
-  out = Pipeline::recut(recutOf(sessionFile, newSettings()));
-  EXPECT_EQ(said("Removed the rough cut of the earlier cut — it no longer matches this one"), 0)
-      << "nothing to remove, nothing said";
+  EXPECT_EQ(slurp(sample.roughCut), movie);
+  EXPECT_EQ(slurp(premiereXml), xml);
+  // The record of what the movie shows outlives re-cuts that keep it.
+  EXPECT_TRUE(KestraneSession::read(sample.sessionFile).roughCutCutList);
+
+  // A session written before the record existed: its movie shows its stored cut.
+  KestraneSession older = KestraneSession::read(sample.sessionFile);
+  older.roughCutCutList.reset();
+  older.write(sample.sessionFile);
+  out = Pipeline::recut(recutOf(sample.sessionFile, newSettings()));
+  EXPECT_EQ(said(out, kRemovedMovie), 0);
+  EXPECT_TRUE(fs::exists(sample.roughCut));
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutCutList.value_or(CutList{}).segments,
+            out.session.cutList->segments);
+
+  // A changed cut without a movie of its own removes the earlier one, and says so once.
+  PipelineSettings shorter = newSettings();
+  shorter.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+  out = Pipeline::recut(recutOf(sample.sessionFile, shorter));
+  EXPECT_EQ(said(out, kRemovedMovie), 1);
+  EXPECT_FALSE(fs::exists(sample.roughCut));
+  EXPECT_FALSE(KestraneSession::read(sample.sessionFile).roughCutCutList);
+  EXPECT_EQ(slurp(premiereXml), xml);
+  out = Pipeline::recut(recutOf(sample.sessionFile, newSettings()));
+  EXPECT_EQ(said(out, kRemovedMovie), 0) << "nothing to remove, nothing said";
 }

@@ -50,6 +50,33 @@ inline KestraneSession storedSession(const fs::path& source) {
   return session;
 }
 
+// Four spoken lines of four seconds and no script, so one can go without falling under the
+// floor of kept speech (the AI tests cut one).
+inline void fourLines(KestraneSession& session) {
+  Transcript transcript;
+  std::vector<float> levels(2000, -70.f);
+  const char* lines[][8] = {
+      {"Welcome", "to", "the", "show", "where", "we", "bake", "bread."},
+      {"Okay", "can", "you", "move", "the", "light", "a", "bit?"},
+      {"First", "you", "mix", "the", "flour", "and", "the", "water."},
+      {"Then", "you", "let", "the", "dough", "rest", "an", "hour."},
+  };
+  double start = 0.5;
+  for (const auto& line : lines) {
+    double t = start;
+    for (const char* w : line) {
+      transcript.words.push_back({w, {t, t + 0.45}});
+      t += 0.5;
+    }
+    for (auto i = static_cast<std::size_t>(start * 100); i < static_cast<std::size_t>(t * 100); ++i) levels[i] = -18.f;
+    start = t + 1.0;
+  }
+  session.transcript = transcript;
+  session.levels = LevelData::fromLevels(0.01, levels);
+  session.settings.manualRemoveRanges = std::vector<TimeRange>{};
+  session.script.reset();
+}
+
 // A package "Talk Kestrane.kestrane" holding the session of footage "talk.mov" beside it.
 struct StoredPackage {
   test::TempDir root;

@@ -46,6 +46,9 @@ struct KestraneSession {
   std::optional<std::vector<SilenceSpan>> silences;
   std::optional<Transcript> transcript;
   std::optional<CutList> cutList;
+  // The cut the package's rough-cut movie shows; absent when the package holds none. A later
+  // cut that plays the same frames leaves the movie in place.
+  std::optional<CutList> roughCutCutList;
   std::optional<std::vector<Advisory>> advisories;
   std::optional<std::vector<Advisory>> editorNotes;
   std::optional<LevelData> levels;

@@ -181,6 +181,7 @@ json enc(const KestraneSession& s) {
   put(o, "silences", s.silences);
   put(o, "transcript", s.transcript);
   put(o, "cutList", s.cutList);
+  put(o, "roughCutCutList", s.roughCutCutList);
   put(o, "advisories", s.advisories);
   put(o, "editorNotes", s.editorNotes);
   put(o, "levels", s.levels);
@@ -547,6 +548,7 @@ KestraneSession decode(const std::string& text) {
     opt(o, "", "silences", s.silences);
     opt(o, "", "transcript", s.transcript);
     opt(o, "", "cutList", s.cutList);
+    opt(o, "", "roughCutCutList", s.roughCutCutList);
     opt(o, "", "advisories", s.advisories);
     opt(o, "", "editorNotes", s.editorNotes);
     opt(o, "", "levels", s.levels);

@@ -76,6 +76,7 @@ void adjudicate(Job& job) {
         "AI adjudication skipped — no claude CLI or ANTHROPIC_API_KEY found. The deterministic "
         "cut still removed flubs and repeated takes.");
     job.aiAdjudicationSkipped = true;
+    job.secondOpinionFailure = "no claude CLI or ANTHROPIC_API_KEY found.";
     return;
   }
   job.announce(Stage::consultingClaude);
@@ -100,7 +101,8 @@ void adjudicate(Job& job) {
     job.takeGroups = takeGroups;
     job.editorNotes = editorNotes;
     job.warnings.resize(warningCount);
-    job.warnings.push_back(std::string("AI adjudication skipped — deterministic cut kept: ") + FailureMessage::of(e));
+    job.secondOpinionFailure = FailureMessage::of(e);
+    job.warnings.push_back("AI adjudication skipped — deterministic cut kept: " + *job.secondOpinionFailure);
     job.aiAdjudicationSkipped = true;
   }
 }
@@ -149,8 +151,9 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
     } catch (const Cancelled&) {
       throw;
     } catch (const std::exception& e) {
-      job.warnings.push_back(std::string("Self-review correction skipped — findings kept as review notes instead: ") +
-                             FailureMessage::of(e));
+      job.selfReviewFailure = FailureMessage::of(e);
+      job.warnings.push_back("Self-review correction skipped — findings kept as review notes instead: " +
+                             *job.selfReviewFailure);
       job.aiAdjudicationSkipped = true;
       result.stop = ReviewLoop::Stop::unchanged;
       result.checks = std::move(roundChecks);

@@ -44,10 +44,13 @@ Output run(const Request& request, const std::optional<Analysis>& prepared = std
 // analysing the footage again. Writes into the package the session came from; a new project
 // name, or a session file outside any package, gets a new package folder. Throws PipelineError
 // when the session holds no transcript or its footage is gone (the package is then
-// untouched), and the session file's own read errors.
+// untouched), and the session file's own read errors; RoughCutFailed when the rough cut asked
+// for fails after the rest of the package was written.
 Output recut(const RecutRequest& request, const ProgressCallback& progress = {}, std::stop_token stop = {});
 
 // Re-cuts a stored session with the AI adjudication turned on and every other choice kept.
+// Throws PipelineError, before anything in the package changes, when the second opinion can't
+// be had.
 Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4 = false,
                          const ProgressCallback& progress = {}, std::stop_token stop = {},
                          const Services& services = {});

@@ -23,7 +23,7 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
 
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
                        bool renderGraphics, std::vector<std::string> warnings, const Services& services,
-                       const ProgressCallback& progress, std::stop_token stop) {
+                       const ProgressCallback& progress, std::stop_token stop, bool secondOpinionRequired) {
   Job job{session, services, progress, stop};
   // The decision's and the review's long loops stop with the job too.
   const StopScope stopScope(job.stop);
@@ -31,14 +31,20 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.projectName = session.projectName.value_or(job.stem);
   job.warnings = std::move(warnings);
 
+  noteEarlierRoughCut(job, place);
   job.checkStop();
   decide(job);
+  if (secondOpinionRequired && job.secondOpinionFailure) {
+    // The second opinion is what was asked for: without it the package keeps the cut it has.
+    throw PipelineError("The AI second opinion couldn't be had, so the package was left exactly as it was — " +
+                        *job.secondOpinionFailure);
+  }
   job.checkStop();
   review(job);
   job.checkStop();
   const PackageFiles files = writePackage(job, place);
 
-  removeStaleFiles(job, files, renderMP4);
+  if (!renderMP4) removeStaleRoughCut(job, files);
   std::optional<std::filesystem::path> mp4;
   IdeasOutcome ideas;
   GraphicsOutcome graphics;
@@ -48,23 +54,20 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     mp4 = renderRoughCut(job, files, renderMP4);
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
-    // already removed its unfinished movie. A movie of the earlier cut no longer matches the
-    // new timelines, as after a failed render.
+    // already removed its unfinished movie. A movie of the earlier cut goes unless it shows
+    // this one, as after a failed render.
     std::vector<std::string> notes;
-    if (renderMP4) {
-      const std::size_t before = job.warnings.size();
-      removeStaleRoughCut(job, files);
-      notes.assign(job.warnings.begin() + static_cast<std::ptrdiff_t>(before), job.warnings.end());
-    }
+    if (renderMP4) notes = settleEarlierRoughCut(job, files);
     writeFinalSession(session, files.session, job.warnings);
     throw Cancelled(files.dir, std::move(notes));
   } catch (const MP4Renderer::RenderError& e) {
-    // A re-cut has already replaced the package's timelines: it stands without its movie, and
-    // the earlier cut's movie, which no longer matches them, goes. A new package stands too,
-    // but the job failed: the caller says where it is and how to render the movie later.
-    if (!place.existing) throw RoughCutFailed(e.what(), files.dir);
-    job.warnings.push_back(std::string("Couldn't render the rough cut — ") + e.what());
-    removeStaleRoughCut(job, files);
+    // The movie was asked for, so the job failed; the package written before it stands, and
+    // the caller says where it is and how to render the movie later.
+    std::vector<std::string> notes;
+    if (!files.fresh)
+      notes.push_back("Wrote this cut's timelines, transcript, captions and session file into the package");
+    for (std::string& note : settleEarlierRoughCut(job, files)) notes.push_back(std::move(note));
+    throw RoughCutFailed(e.what(), files.dir, std::move(notes));
   }
 
   writeFinalSession(session, files.session, job.warnings);
@@ -84,6 +87,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
   output.warnings = job.warnings;
   output.aiAdjudicationSkipped = job.aiAdjudicationSkipped;
+  output.selfReviewFailure = job.selfReviewFailure;
   return output;
 }
 

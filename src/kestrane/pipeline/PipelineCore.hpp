@@ -47,6 +47,9 @@ struct Job {
   std::vector<TakeGroupInfo> takeGroups;
   std::vector<Advisory> editorNotes;
   bool aiAdjudicationSkipped = false;
+  // Why the second opinion, or the self-review's correction, did not take effect.
+  std::optional<std::string> secondOpinionFailure;
+  std::optional<std::string> selfReviewFailure;
   CutList cutList;
   // How each script line fares in the cut; empty without a script.
   std::vector<ScriptCoverage::BeatResult> coverage;
@@ -150,8 +153,15 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
 // without it, so a failure becomes one more warning instead of failing the job.
 void writeFinalSession(KestraneSession& session, const std::filesystem::path& path, std::vector<std::string>& warnings);
 
+// The whole job on a session that holds its analysis. With `secondOpinionRequired`, a second
+// opinion that can't be had fails the job before anything is written.
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
                        bool renderGraphics, std::vector<std::string> warnings, const Services& services,
-                       const ProgressCallback& progress, std::stop_token stop);
+                       const ProgressCallback& progress, std::stop_token stop, bool secondOpinionRequired = false);
+
+// A re-cut of a stored session (the public entry's work); see decideAndExport for
+// `secondOpinionRequired`.
+Output recutSession(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop,
+                    bool secondOpinionRequired);
 
 }  // namespace kestrane::Pipeline::detail

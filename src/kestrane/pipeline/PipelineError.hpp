@@ -2,6 +2,7 @@
 // Why a job stopped. The message is the one shown to the user.
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "kestrane/model/UserFacingError.hpp"
 
@@ -16,16 +17,19 @@ class PipelineError : public UserFacingError {
   }
 };
 
-// The rough cut of a new package failed to render; the package itself is complete and stays.
+// The rough cut failed to render; the package itself is complete and stays. `notes` says what
+// was written into an existing package and what became of its earlier movie.
 class RoughCutFailed : public PipelineError {
  public:
-  RoughCutFailed(const std::string& message, std::filesystem::path package)
-      : PipelineError(message), package_(std::move(package)) {}
+  RoughCutFailed(const std::string& message, std::filesystem::path package, std::vector<std::string> notes = {})
+      : PipelineError(message), package_(std::move(package)), notes_(std::move(notes)) {}
 
   const std::filesystem::path& package() const { return package_; }
+  const std::vector<std::string>& notes() const { return notes_; }
 
  private:
   std::filesystem::path package_;
+  std::vector<std::string> notes_;
 };
 
 }  // namespace kestrane::Pipeline

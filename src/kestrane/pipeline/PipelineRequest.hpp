@@ -88,6 +88,9 @@ struct Output {
   std::vector<std::string> warnings;
   // AI adjudication was asked for and did not take effect.
   bool aiAdjudicationSkipped = false;
+  // Why the self-review's correction failed, when it did; the second opinion may still have
+  // been applied.
+  std::optional<std::string> selfReviewFailure;
 };
 
 }  // namespace kestrane::Pipeline

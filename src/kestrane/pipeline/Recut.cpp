@@ -27,7 +27,10 @@ PipelineSettings mergedSettings(PipelineSettings given, const PipelineSettings& 
 
 }  // namespace
 
-Output recut(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop) {
+namespace detail {
+
+Output recutSession(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop,
+                    bool secondOpinionRequired) {
   const fs::path sessionPath = fs::absolute(request.sessionURL);
   KestraneSession session = KestraneSession::read(sessionPath);
 
@@ -70,9 +73,15 @@ Output recut(const RecutRequest& request, const ProgressCallback& progress, std:
   }
   throwIfStopped(stop);
 
-  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
-  return detail::decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics, {},
-                                 request.services, progress, stop);
+  const PackagePlace place = recutPackagePlace(sessionPath, request.projectName);
+  return decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics, {},
+                         request.services, progress, stop, secondOpinionRequired);
+}
+
+}  // namespace detail
+
+Output recut(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop) {
+  return detail::recutSession(request, progress, stop, false);
 }
 
 }  // namespace kestrane::Pipeline

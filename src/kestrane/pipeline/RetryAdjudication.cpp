@@ -1,7 +1,8 @@
 // The AI retry entry: a stored cut redone with the AI adjudication on and every other choice
-// as stored. When no AI backend is found the decision stage says so in a warning and the
-// deterministic cut stands.
+// as stored. The second opinion is the whole point of it: when it can't be had the retry fails
+// and the package keeps the cut it has, AI-reviewed or not.
 #include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/pipeline/PipelineCore.hpp"
 
 namespace kestrane::Pipeline {
 
@@ -13,7 +14,7 @@ Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4
   request.settings.aiAdjudication = true;
   request.renderMP4 = renderMP4;
   request.services = services;
-  return recut(request, progress, stop);
+  return detail::recutSession(request, progress, stop, true);
 }
 
 }  // namespace kestrane::Pipeline

@@ -1,13 +1,50 @@
 #include "kestrane/pipeline/RoughCut.hpp"
 
+#include <algorithm>
+
+#include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 
 namespace kestrane::Pipeline::detail {
 
+namespace {
+
+// A movie is made of whole source frames, so two cuts that play the same frames make the same
+// movie; captions, notes and the labels of removed stretches are not in it.
+bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& b) {
+  try {
+    const FrameSnapping::Layout first = FrameSnapping::layout(source, a);
+    const FrameSnapping::Layout second = FrameSnapping::layout(source, b);
+    return std::ranges::equal(first.pieces, second.pieces, [](const auto& x, const auto& y) {
+      return x.sourceStartFrame == y.sourceStartFrame && x.sourceEndFrame == y.sourceEndFrame;
+    });
+  } catch (const RationalTimeError&) {
+    return false;
+  }
+}
+
+bool earlierRoughCutShowsThisCut(const Job& job) {
+  const std::optional<CutList>& shown = job.session.roughCutCutList;
+  return shown && playSameFrames(job.session.source, *shown, job.cutList);
+}
+
+}  // namespace
+
 std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
   return PackageLayout{files.dir, job.stem}.movie();
+}
+
+void noteEarlierRoughCut(Job& job, const PackagePlace& place) {
+  KestraneSession& session = job.session;
+  std::error_code ec;
+  const bool hasMovie = place.existing && std::filesystem::exists(PackageLayout{*place.existing, job.stem}.movie(), ec);
+  if (!hasMovie) {
+    session.roughCutCutList.reset();
+  } else if (!session.roughCutCutList) {
+    session.roughCutCutList = session.cutList;
+  }
 }
 
 std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4) {
@@ -20,23 +57,25 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
     rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
   MP4Renderer::render(job.session.source, job.cutList, path, rendered, job.stop);
+  job.session.roughCutCutList = job.cutList;
   return path;
 }
 
 void removeStaleRoughCut(Job& job, const PackageFiles& files) {
+  if (earlierRoughCutShowsThisCut(job)) return;
+  job.session.roughCutCutList.reset();
   std::error_code ignored;
   if (std::filesystem::remove(roughCutPath(job, files), ignored)) {
     job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
   }
 }
 
-void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4) {
-  std::error_code ignored;
-  if (job.session.settings.resolvedExportTarget() != ExportTarget::premiere &&
-      std::filesystem::remove(PackageLayout{files.dir, job.stem}.premiereXml(), ignored)) {
-    job.warnings.push_back("Removed the Premiere timeline of the earlier cut — it no longer matches this one");
-  }
-  if (!renderMP4) removeStaleRoughCut(job, files);
+std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
+  const std::size_t before = job.warnings.size();
+  removeStaleRoughCut(job, files);
+  std::vector<std::string> notes(job.warnings.begin() + static_cast<std::ptrdiff_t>(before), job.warnings.end());
+  if (job.session.roughCutCutList) notes.push_back("Kept the rough cut of the earlier cut — it shows this same cut");
+  return notes;
 }
 
 }  // namespace kestrane::Pipeline::detail

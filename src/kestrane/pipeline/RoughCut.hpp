@@ -1,8 +1,10 @@
 #pragma once
-// The last package files of a job: the rough-cut movie when it is asked for, and the removal of
-// files an earlier cut of the same package left behind that this cut does not make.
+// The rough-cut movie of a package: rendered when it is asked for, and an earlier cut's movie
+// kept only while it still shows the cut the package now holds.
 #include <filesystem>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "kestrane/pipeline/PipelineCore.hpp"
 
@@ -11,18 +13,23 @@ namespace kestrane::Pipeline::detail {
 // "<stem> rough cut.mp4" in the package folder.
 std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 
-// Renders the final cut into the package when `renderMP4` is set and returns where it went.
-// The movie appears only once complete, so a failed or stopped render leaves an earlier rough
-// cut as it was. A render failure propagates (a re-cut then warns and removes the earlier
-// movie); the rendering stage reports the fraction done.
+// Before the cut is decided: records in the session which cut the movie already in the package
+// shows, or that there is none. Sessions written before the record existed had their movie
+// removed whenever the cut changed, so their movie shows their stored cut.
+void noteEarlierRoughCut(Job& job, const PackagePlace& place);
+
+// Renders the final cut into the package when `renderMP4` is set, records the cut it shows and
+// returns where it went. The movie appears only once complete, so a failed or stopped render
+// leaves an earlier rough cut as it was. A render failure propagates; the rendering stage
+// reports the fraction done.
 std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4);
 
-// The earlier cut's rough cut, when there is one, removed with a warning that says so.
+// The earlier cut's movie, unless it plays exactly the frames of this job's cut, is removed
+// with a warning that says so. Failures are ignored (there usually is nothing to remove).
 void removeStaleRoughCut(Job& job, const PackageFiles& files);
 
-// A Premiere timeline or rough cut from an earlier cut of this package that this cut did not
-// write would be mistaken for the current cut: both are removed, each with a warning that says
-// so. Failures are ignored (there usually is nothing to remove).
-void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4);
+// After this job's own movie was stopped or failed: removeStaleRoughCut, and the sentences
+// that say what became of the earlier movie.
+std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files);
 
 }  // namespace kestrane::Pipeline::detail
