@@ -102,6 +102,17 @@ void showPreview(MainWindow& w, bool transcript, bool edit, QSize size = {860, 9
   QTest::qWait(50);
 }
 
+// The first video analysed, the next one still being listened to.
+void batchBeingAnalysed(Harness& h) {
+  speakingMinute(*h.engine);
+  h.engine->analysis.stages = {S::detectingSilence};
+  h.engine->analysis.delay = std::chrono::milliseconds(300);
+  h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
+  pollUntil([&] { return h.job->batch()[0].analysis != nullptr; });
+  h.engine->analysis.gate.close();
+  pollUntil([&] { return h.job->draftBands().has_value(); });
+}
+
 void editedWithScript(Harness& h) {
   talkingMinute(*h.engine);
   h.job->accept({h.touch("Interview take 2.mov")});
@@ -381,17 +392,8 @@ int main(int argc, char** argv) {
          h.job->start();
          h.waitFor(Screen::done);
        }},
-      {"options-batch",
-       [](Harness& h) {
-         // The first video analysed, the next one still being listened to.
-         speakingMinute(*h.engine);
-         h.engine->analysis.stages = {S::detectingSilence};
-         h.engine->analysis.delay = std::chrono::milliseconds(300);
-         h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
-         pollUntil([&] { return h.job->batch()[0].analysis != nullptr; });
-         h.engine->analysis.gate.close();
-         pollUntil([&] { return h.job->draftBands().has_value(); });
-       }},
+      {"options-batch", batchBeingAnalysed},
+      {"options-batch-narrowest", batchBeingAnalysed, [](MainWindow& w) { w.resize(w.minimumWidth(), w.height()); }},
       {"running-batch",
        [](Harness& h) {
          h.engine->cut.stages = {S::probing, S::detectingSilence, S::transcribing, S::decidingEdits, S::exporting};
