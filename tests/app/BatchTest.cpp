@@ -10,6 +10,9 @@
 #include <QTest>
 #include <QUndoStack>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <set>
 
@@ -579,8 +582,10 @@ class BatchTest : public QObject {
       QVERIFY(f.open(QIODevice::WriteOnly));
       QVERIFY(f.setFileTime(now.addSecs(-seconds), QFileDevice::FileModificationTime));
     };
-    aged(QStringLiteral("old.fcpxml"), 3700);
-    aged(QStringLiteral("recent.fcpxml"), 600);
+    const QString old = BatchImport::fileName(now.addSecs(-3700));
+    const QString recent = BatchImport::fileName(now.addSecs(-600));
+    aged(old, 3700);
+    aged(recent, 600);
 
     QVERIFY_THROWS_EXCEPTION(BatchImport::ImportError, BatchImport::write({}, imports, now));
     try {
@@ -596,8 +601,8 @@ class BatchTest : public QObject {
     QVERIFY(name.startsWith(QStringLiteral("Kestrane Batch Import ")));
     QVERIFY(name.endsWith(QStringLiteral(".fcpxml")));
     QVERIFY(!name.contains(QLatin1Char(':')));
-    QVERIFY(!QFile::exists(QDir(imports).filePath("old.fcpxml")));
-    QVERIFY(QFile::exists(QDir(imports).filePath("recent.fcpxml")));
+    QVERIFY(!QFile::exists(QDir(imports).filePath(old)));
+    QVERIFY(QFile::exists(QDir(imports).filePath(recent)));
     const std::string invalid = validityOf(path);
     QVERIFY2(invalid.empty(), invalid.c_str());
     QFile written(path);
@@ -613,6 +618,62 @@ class BatchTest : public QObject {
     Pipeline::Output wordless = finishedCut(dir.filePath("a.mov"), "A", true);
     wordless.session.transcript.reset();
     QVERIFY(BatchImport::project(wordless.session).captions.empty());
+  }
+
+  // The folder sits in a temporary folder anyone can write to: it is made private, a link or
+  // another user's folder in its place is refused, and the clean-up takes only old files of the
+  // program's own names, never what a link leads to.
+  void theImportFolderIsPrivateAndNeverLeadsOut() {
+    QTemporaryDir dir;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const std::vector<Pipeline::Output> cuts = {finishedCut(dir.filePath("a.mov"), "A", false)};
+    const QString imports = dir.filePath(QStringLiteral("Kestrane Imports"));
+    const QString elsewhere = dir.filePath(QStringLiteral("elsewhere"));
+    QVERIFY(QDir().mkpath(elsewhere + QStringLiteral("/folder")));
+    const auto aged = [&](const QString& path) {
+      QFile f(path);
+      QVERIFY(f.open(QIODevice::WriteOnly));
+      QVERIFY(f.setFileTime(now.addSecs(-7200), QFileDevice::FileModificationTime));
+    };
+    const QString theirs = elsewhere + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7200));
+    aged(theirs);
+    aged(elsewhere + QStringLiteral("/notes.txt"));
+    const auto refused = [&](const char* why) {
+      try {
+        BatchImport::write(cuts, imports, now);
+      } catch (const BatchImport::ImportError& e) {
+        return QString::fromUtf8(e.what()) == QStringLiteral("Couldn't use the folder %1: %2").arg(imports, why);
+      }
+      return false;
+    };
+
+    QVERIFY(QFile::link(elsewhere, imports));
+    QVERIFY(refused("it is a link"));
+    QVERIFY(QFile::exists(theirs) && QFile::exists(elsewhere + QStringLiteral("/notes.txt")));
+    QVERIFY(QDir(elsewhere + QStringLiteral("/folder")).exists());
+    QVERIFY(QFile::remove(imports));
+
+    QVERIFY(!BatchImport::write(cuts, imports, now).isEmpty());
+    struct stat facts {};
+    QCOMPARE(::stat(QFile::encodeName(imports).constData(), &facts), 0);
+    QCOMPARE(facts.st_mode & 0777, 0700u);
+    // Inside, only the program's old files go: not other names, folders or links, nor where a
+    // link leads.
+    aged(imports + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7200)));
+    aged(imports + QStringLiteral("/.kestrane-a1B2c3"));
+    aged(imports + QStringLiteral("/notes.txt"));
+    QVERIFY(QDir().mkpath(imports + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7300))));
+    const QString link = imports + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7400));
+    QVERIFY(QFile::link(theirs, link));
+    const QString path = BatchImport::write(cuts, imports, now.addSecs(1));
+    QCOMPARE(QDir(imports).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot),
+             (QStringList{QFileInfo(link).fileName(), BatchImport::fileName(now.addSecs(-7300)),
+                          BatchImport::fileName(now), QFileInfo(path).fileName(), QStringLiteral("notes.txt")}));
+    QVERIFY(QFile::exists(theirs));
+
+    // Another user's folder (only root can make one here).
+    if (::chown(QFile::encodeName(imports).constData(), 65534, 65534) != 0) QSKIP("needs root to give the folder away");
+    QVERIFY(refused("it belongs to another user"));
   }
 
   void theModelsImportErrorClearsOnSuccessAndReset() {

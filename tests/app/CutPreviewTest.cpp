@@ -2,6 +2,7 @@
 // engine: edits on the waveform and the transcript as undo steps (and the keys that undo them),
 // playback that stops for edits and resumes over a refreshed draft, the readout and zoom
 // arithmetic, and the notice for footage that has moved.
+#include <QApplication>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +12,7 @@
 #include <QStandardPaths>
 #include <QTest>
 #include <QUndoStack>
+#include <QWheelEvent>
 
 #include "AppTestSupport.hpp"
 #include "app/core/TranscriptCells.hpp"
@@ -343,6 +345,38 @@ class CutPreviewTest : public QObject {
     QCOMPARE(section->scrollOffset(), 0.0);
     QCOMPARE(w.waveform()->secondsAt(width), 10.0);
     QVERIFY(!w.shown("waveformScroll"));
+    // Hidden, the scroll bar leaves no gap under the waveform.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    QCOMPARE(w.find("levelStrip")->height(), w.waveform()->height());
+  }
+
+  // Over the zoomed waveform a sideways wheel, or Shift with the wheel, pans it and not the form;
+  // the plain wheel, and any wheel at 1x, is left to the form.
+  void theWheelPansTheZoomedWaveform() {
+    Window w;
+    w.openAnalysed();
+    auto* section = w.find<CutPreviewSection>("cutPreview");
+    const auto wheel = [&](QPoint angle, Qt::KeyboardModifiers modifiers = {}) {
+      const QPointF at(w.waveform()->width() / 2.0, 60);
+      QWheelEvent event(at, w.waveform()->mapToGlobal(at), {}, angle, Qt::NoButton, modifiers, Qt::NoScrollPhase,
+                        false);
+      QApplication::sendEvent(w.waveform(), &event);
+      return event.isAccepted();
+    };
+    wheel({-120, 0});
+    QCOMPARE(section->scrollOffset(), 0.0);
+    section->setZoom(4);
+    const double start = section->scrollOffset();
+    QVERIFY(wheel({-120, 0}));
+    const double right = section->scrollOffset();
+    QVERIFY(right > start);
+    QVERIFY(wheel({0, -120}, Qt::ShiftModifier));
+    QVERIFY(section->scrollOffset() > right);
+    QVERIFY(wheel({0, 240}, Qt::ShiftModifier));
+    QVERIFY(section->scrollOffset() < right);
+    const double before = section->scrollOffset();
+    wheel({0, -120});
+    QCOMPARE(section->scrollOffset(), before);
   }
 };
 

@@ -4,6 +4,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <memory>
+
+#include "app/views/Brand.hpp"
 #include "app/views/TranscriptView.hpp"
 #include "app/views/WaveformView.hpp"
 
@@ -153,6 +156,9 @@ class EditorViewsTest : public QObject {
     QTest::mouseClick(port, Qt::LeftButton, Qt::ShiftModifier, centre(1));
     QCOMPARE(count->text(), QStringLiteral("2 words"));
     QVERIFY(buttons[0]->isVisible() && buttons[1]->isVisible());
+    // Keep and Cut are small controls: lower than the screens' regular buttons.
+    const std::unique_ptr<QPushButton> regular(Brand::button(QStringLiteral("Cut"), Brand::ButtonLook::bordered));
+    for (QPushButton* b : buttons) QVERIFY(b->sizeHint().height() < regular->sizeHint().height());
     // Within 3 points of a word's frame still picks it; far below every line picks nothing.
     QCOMPARE(view.wordAt(view.wordFrame(2).topRight() + QPointF(2, 0)), std::optional<int>(2));
     QVERIFY(!view.wordAt(QPointF(300, 200)));

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
@@ -219,6 +221,63 @@ class OptionsViewTest : public QObject {
     QVERIFY(!w.shown("subtitleGroup"));
     QTest::mouseClick(w.find<QWidget>("renderMP4"), Qt::LeftButton);
     QVERIFY(w.h.job->renderMP4());
+  }
+
+  // At the window's least width, and at its first size, every control of the screen lies within
+  // it, whatever the rows hold: a batch, a long script name or the offer of one, hand edits, the
+  // zoomed waveform with the transcript, the output section. Rows too long for a line wrap, never
+  // mid-phrase.
+  void everythingFitsAtTheLeastWidth() {
+    Window w;
+    w.h.engine->levels.assign(6000, -20.0f);
+    std::fill(w.h.engine->levels.begin() + 1000, w.h.engine->levels.begin() + 1200, -70.0f);
+    w.h.job->accept({w.h.touch("Interview take 2.mov"), w.h.touch("b.mov")});
+    QTRY_VERIFY(w.h.job->draftBands() && w.shown("waveform"));
+    w.h.job->setScriptPath(w.h.touch("Interview take 2 script, final version.txt"));
+    w.h.job->editStretch({20, 25}, false, false, nullptr);
+    w.click("showTranscript");
+    w.click("editMode");
+    w.find<QSlider>("zoom")->setValue(300);
+    const int firstWidth = w.window.width();
+    for (int width : {w.window.minimumWidth(), firstWidth}) {
+      w.window.resize(width, 700);
+      QVERIFY2(outside(w).isEmpty(), qPrintable(outside(w).join(QLatin1Char('\n'))));
+      auto* readout = w.find<QLabel>("previewReadout");
+      QVERIFY(readout->text().endsWith(QStringLiteral("1 hand edit.")));
+      QVERIFY(readout->fontMetrics().horizontalAdvance(readout->text()) <= readout->width());
+    }
+    w.h.job->setScriptPath({});
+    QVERIFY(w.shown("pasteScript"));
+    w.window.resize(w.window.minimumWidth(), 700);
+    QVERIFY2(outside(w).isEmpty(), qPrintable(outside(w).join(QLatin1Char('\n'))));
+  }
+
+ private:
+  // The shown widgets of the options screen that reach past its right edge, or past the form's
+  // visible width for those in the form; once the layout has settled.
+  static QStringList outside(const Window& w) {
+    for (int i = 0; i < 3; ++i) {
+      QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+      QTest::qWait(20);
+    }
+    auto* form = w.find<QScrollArea>("optionsForm");
+    QWidget* screen = w.find("options");
+    QStringList found;
+    for (QWidget* child : screen->findChildren<QWidget*>()) {
+      if (!child->isVisibleTo(screen)) continue;
+      const bool inForm = form->widget()->isAncestorOf(child);
+      QWidget* frame = inForm ? form->viewport() : screen;
+      const QRect at(child->mapTo(frame, QPoint(0, 0)), child->size());
+      if (at.left() < 0 || at.right() >= frame->width()) {
+        found << QStringLiteral("%1 %2 (%3) from %4 to %5 of %6")
+                     .arg(QString::fromLatin1(child->metaObject()->className()), child->objectName(),
+                          child->property("text").toString())
+                     .arg(at.left())
+                     .arg(at.right())
+                     .arg(frame->width());
+      }
+    }
+    return found;
   }
 };
 

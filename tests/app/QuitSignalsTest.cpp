@@ -1,4 +1,4 @@
-// SIGTERM and SIGHUP end the application as closing its window does: the job stops and takes
+// SIGTERM, SIGHUP and SIGINT end the application as closing its window does: the job stops and takes
 // its unfinished package and scratch files with it. The program also sweeps, as it starts, the
 // scratch files of runs that ended without that chance.
 #include <signal.h>
@@ -112,8 +112,8 @@ class QuitSignalsTest : public QObject {
     QCOMPARE(scratchAudioFiles(), 0);
   }
 
-  void theProgramSweepsAtStartAndQuitsCleanlyOnTerminationAndHangUp() {
-    for (int signal : {SIGTERM, SIGHUP}) {
+  void theProgramSweepsAtStartAndQuitsCleanlyOnTerminationHangUpAndInterrupt() {
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
       QTemporaryDir tmp;
       const pid_t gone = ::fork();
       if (gone == 0) ::_exit(0);

@@ -9,6 +9,7 @@
 #include <QTest>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSlider>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -90,8 +91,8 @@ void talkingMinute(FakeEngine& engine) {
 }
 
 // The options form scrolled to the cut preview, with its switches as given.
-void showPreview(MainWindow& w, bool transcript, bool edit) {
-  w.resize(860, 900);
+void showPreview(MainWindow& w, bool transcript, bool edit, QSize size = {860, 900}) {
+  w.resize(size);
   if (transcript) w.findChild<QPushButton*>("showTranscript")->click();
   if (edit) w.findChild<QPushButton*>("editMode")->click();
   QTest::qWait(50);
@@ -99,6 +100,34 @@ void showPreview(MainWindow& w, bool transcript, bool edit) {
   auto* preview = w.findChild<QWidget*>("cutPreview");
   form->verticalScrollBar()->setValue(preview->mapTo(form->widget(), QPoint(0, 0)).y() - 70);
   QTest::qWait(50);
+}
+
+// The first video analysed, the next one still being listened to.
+void batchBeingAnalysed(Harness& h) {
+  speakingMinute(*h.engine);
+  h.engine->analysis.stages = {S::detectingSilence};
+  h.engine->analysis.delay = std::chrono::milliseconds(300);
+  h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
+  pollUntil([&] { return h.job->batch()[0].analysis != nullptr; });
+  h.engine->analysis.gate.close();
+  pollUntil([&] { return h.job->draftBands().has_value(); });
+}
+
+void editedWithScript(Harness& h) {
+  talkingMinute(*h.engine);
+  h.job->accept({h.touch("Interview take 2.mov")});
+  h.job->setScriptPath(h.touch("Interview take 2 script, final version.txt"));
+  pollUntil([&] { return h.job->draftBands().has_value(); });
+  h.job->editStretch({40, 44}, false, false, nullptr);
+}
+
+void showEditedAndZoomed(MainWindow& w, QSize size) {
+  showPreview(w, true, true, size);
+  w.findChild<QSlider*>("zoom")->setValue(300);
+  auto* transcript = w.findChild<TranscriptView*>("transcript");
+  QTest::mouseClick(transcript->viewport(), Qt::LeftButton, {}, transcript->wordFrame(12).center().toPoint());
+  QTest::mouseClick(transcript->viewport(), Qt::LeftButton, Qt::ShiftModifier,
+                    transcript->wordFrame(14).center().toPoint());
 }
 
 }  // namespace
@@ -307,6 +336,21 @@ int main(int argc, char** argv) {
          // Where the sound would be by now, half-way through the minute.
          w.findChild<WaveformView*>("waveform")->setPlayhead(29.3);
        }},
+      // The form at the window's default and least width: a script attached, a hand edit, zoomed
+      // in, words picked in the transcript.
+      {"options-preview-default-width", editedWithScript, [](MainWindow& w) { showEditedAndZoomed(w, w.size()); }},
+      {"options-preview-narrowest", editedWithScript,
+       [](MainWindow& w) {
+         showEditedAndZoomed(w, {w.minimumWidth(), w.height()});
+       }},
+      {"options-top-narrowest", editedWithScript, [](MainWindow& w) { w.resize(w.minimumWidth(), w.height()); }},
+      {"options-output-narrowest", editedWithScript,
+       [](MainWindow& w) {
+         w.resize(w.minimumWidth(), w.height());
+         QTest::qWait(50);
+         QScrollBar* bar = w.findChild<QScrollArea*>("optionsForm")->verticalScrollBar();
+         bar->setValue(bar->maximum());
+       }},
       {"options-source-missing",
        [](Harness& h) {
          StoredCut stored;
@@ -348,17 +392,8 @@ int main(int argc, char** argv) {
          h.job->start();
          h.waitFor(Screen::done);
        }},
-      {"options-batch",
-       [](Harness& h) {
-         // The first video analysed, the next one still being listened to.
-         speakingMinute(*h.engine);
-         h.engine->analysis.stages = {S::detectingSilence};
-         h.engine->analysis.delay = std::chrono::milliseconds(300);
-         h.job->accept({h.touch("Intro.mov"), h.touch("Product demo.mov"), h.touch("Outro.mov")});
-         pollUntil([&] { return h.job->batch()[0].analysis != nullptr; });
-         h.engine->analysis.gate.close();
-         pollUntil([&] { return h.job->draftBands().has_value(); });
-       }},
+      {"options-batch", batchBeingAnalysed},
+      {"options-batch-narrowest", batchBeingAnalysed, [](MainWindow& w) { w.resize(w.minimumWidth(), w.height()); }},
       {"running-batch",
        [](Harness& h) {
          h.engine->cut.stages = {S::probing, S::detectingSilence, S::transcribing, S::decidingEdits, S::exporting};

@@ -1,6 +1,6 @@
 #pragma once
 // One timeline file holding every finished cut of a batch, so the editor imports them at once.
-// Files are written to a folder of their own in the temporary folder; an hour later they go.
+// Files are written to a private folder of their own in the temporary folder; an hour later they go.
 #include <QDateTime>
 #include <QString>
 
@@ -30,12 +30,9 @@ QString fileName(const QDateTime& now);
 // session kept them on.
 FCPXMLWriter::BatchProject project(const KestraneSession& session);
 
-// Removes entries of `dir` last modified more than keepSeconds before `now`; what cannot be
-// listed or removed is left.
-void prune(const QString& dir, const QDateTime& now);
-
-// Writes the combined timeline of `outputs` into `dir` (made when missing), after pruning it,
-// and returns the file's path.
+// Writes the combined timeline of `outputs` into `dir` and returns the file's path. `dir` is
+// made private when missing and refused when it is a link or another user's; the files written
+// there earlier, last modified more than keepSeconds before `now`, go first.
 QString write(const std::vector<Pipeline::Output>& outputs, const QString& dir, const QDateTime& now);
 
 }  // namespace kestrane::app::BatchImport

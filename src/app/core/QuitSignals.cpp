@@ -14,6 +14,9 @@ namespace {
 
 int pipeEnds[2] = {-1, -1};
 
+// A logout or a closed terminal, a request to end, and Ctrl-C in the terminal.
+constexpr int quitSignals[] = {SIGTERM, SIGHUP, SIGINT};
+
 extern "C" void onQuitSignal(int) {
   const int saved = errno;
   const char byte = 1;
@@ -36,14 +39,12 @@ QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent) : QObject(
   action.sa_handler = onQuitSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::sigaction(SIGHUP, &action, nullptr);
+  for (int signal : quitSignals) ::sigaction(signal, &action, nullptr);
 }
 
 QuitSignals::~QuitSignals() {
   // From here on the signals end the program as they would have without us.
-  ::signal(SIGTERM, SIG_DFL);
-  ::signal(SIGHUP, SIG_DFL);
+  for (int signal : quitSignals) ::signal(signal, SIG_DFL);
 }
 
 }  // namespace kestrane::app

@@ -127,10 +127,13 @@ QLabel* label(const QString& text, TextStyle style, const QColor& colour, QFont:
   return l;
 }
 
-QPushButton* button(const QString& text, ButtonLook look, bool large, QWidget* parent) {
+QPushButton* button(const QString& text, ButtonLook look, ControlSize size, QWidget* parent) {
   auto* b = new QPushButton(text, parent);
-  b->setFont(font(look == ButtonLook::link ? TextStyle::callout : TextStyle::body));
-  const QString padding = large ? QStringLiteral("9px 16px") : QStringLiteral("5px 12px");
+  const bool small = size == ControlSize::small;
+  b->setFont(font(small ? TextStyle::caption : look == ButtonLook::link ? TextStyle::callout : TextStyle::body));
+  const QString padding = size == ControlSize::large ? QStringLiteral("9px 16px")
+                          : small                    ? QStringLiteral("3px 9px")
+                                                     : QStringLiteral("5px 12px");
   switch (look) {
     case ButtonLook::prominent:
       // Disabled, the violet fades into the window and the text dims, so a button that does

@@ -38,8 +38,13 @@ QLabel* label(const QString& text, TextStyle style, const QColor& colour, QFont:
               Qt::Alignment align = Qt::AlignCenter, QWidget* parent = nullptr);
 
 enum class ButtonLook { prominent, bordered, link };
-// A push button in one of the three looks the screens use; `large` is the tall control size.
-QPushButton* button(const QString& text, ButtonLook look, bool large = false, QWidget* parent = nullptr);
+enum class ControlSize { small, regular, large };
+// A push button in one of the three looks the screens use, in one of the control sizes.
+QPushButton* button(const QString& text, ButtonLook look, ControlSize size, QWidget* parent = nullptr);
+// The same in the regular size, or the tall one when `large`.
+inline QPushButton* button(const QString& text, ButtonLook look, bool large = false, QWidget* parent = nullptr) {
+  return button(text, look, large ? ControlSize::large : ControlSize::regular, parent);
+}
 
 QString hex(const QColor& colour);
 

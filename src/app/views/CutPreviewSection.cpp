@@ -1,5 +1,6 @@
 #include "app/views/CutPreviewSection.hpp"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
@@ -8,6 +9,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +19,7 @@
 #include "app/views/Symbols.hpp"
 #include "app/views/TranscriptView.hpp"
 #include "app/views/WaveformView.hpp"
+#include "app/views/WrappingRow.hpp"
 #include "kestrane/analysis/SilencePreview.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 
@@ -156,40 +159,45 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   waveform_->onEdgeDragChanged = [this](double t) { job_.updateEdgeDrag(t); };
   waveform_->onEdgeDragEnded = [this] { job_.endEdgeDrag(undo_); };
 
+  // The player and what survives at the left, the switches and the zoom at the right; when the
+  // window is too narrow for one line, the switches and the zoom move under it together.
   controls_ = new QWidget(this);
-  auto* row = new QHBoxLayout(controls_);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(12);
+  auto* row = new WrappingRow(controls_);
   play_ = smallButton(QString(), "playCut", controls_);
   connect(play_, &QPushButton::clicked, this, [this] { job_.toggleAudition(); });
   row->addWidget(play_);
   readout_ = Brand::label(QString(), TextStyle::caption, Brand::secondaryText, QFont::Normal,
                           Qt::AlignLeft | Qt::AlignVCenter);
   readout_->setObjectName(QStringLiteral("previewReadout"));
-  // The readout takes the row's free room, wrapping between words only when a narrow window
-  // leaves it too little.
-  row->addWidget(readout_, 1);
+  readout_->setWordWrap(false);
+  row->addWidget(readout_);
   clearEdits_ = Brand::button(QStringLiteral("Clear all edits"), Brand::ButtonLook::link, false, controls_);
   clearEdits_->setFont(Brand::font(TextStyle::caption));
   clearEdits_->setObjectName(QStringLiteral("clearEdits"));
   clearEdits_->setCursor(Qt::PointingHandCursor);
   connect(clearEdits_, &QPushButton::clicked, this, [this] { job_.clearManualEdits(undo_); });
   row->addWidget(clearEdits_);
+  row->addStretch();
+  auto* switches = new QWidget(controls_);
+  auto* switchRow = new QHBoxLayout(switches);
+  switchRow->setContentsMargins(0, 0, 0, 0);
+  switchRow->setSpacing(12);
   transcriptToggle_ =
-      toggleButton(QStringLiteral("Transcript"), QStringLiteral("text.quote"), "showTranscript", controls_);
+      toggleButton(QStringLiteral("Transcript"), QStringLiteral("text.quote"), "showTranscript", switches);
   connect(transcriptToggle_, &QPushButton::toggled, this, [this](bool on) { setShowTranscript(on); });
-  row->addWidget(transcriptToggle_);
-  editToggle_ = toggleButton(QStringLiteral("Edit"), QStringLiteral("scissors"), "editMode", controls_);
+  switchRow->addWidget(transcriptToggle_);
+  editToggle_ = toggleButton(QStringLiteral("Edit"), QStringLiteral("scissors"), "editMode", switches);
   connect(editToggle_, &QPushButton::toggled, this, [this](bool on) { setEditing(on); });
-  row->addWidget(editToggle_);
-  row->addWidget(
+  switchRow->addWidget(editToggle_);
+  switchRow->addWidget(
       Brand::label(QStringLiteral("Zoom"), TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignVCenter));
-  zoomSlider_ = new QSlider(Qt::Horizontal, controls_);
+  zoomSlider_ = new QSlider(Qt::Horizontal, switches);
   zoomSlider_->setObjectName(QStringLiteral("zoom"));
   zoomSlider_->setRange(zoomSteps, int(maxZoom) * zoomSteps);
   zoomSlider_->setFixedWidth(130);
   connect(zoomSlider_, &QSlider::valueChanged, this, [this](int v) { setZoom(double(v) / zoomSteps); });
-  row->addWidget(zoomSlider_);
+  switchRow->addWidget(zoomSlider_);
+  row->addWidget(switches);
   column->addWidget(controls_);
 
   transcriptBox_ = new QWidget(this);
@@ -330,11 +338,7 @@ void CutPreviewSection::applyVisibleRange() {
   scroll_->setRange(0, range);
   scroll_->setPageStep(std::max(1, int(w)));
   scroll_->setSingleStep(20);
-  // The scroll bar shows only while zoomed in; it keeps its place so the strip does not jump.
-  scroll_->setEnabled(zoom_ > 1);
-  QSizePolicy policy = scroll_->sizePolicy();
-  policy.setRetainSizeWhenHidden(true);
-  scroll_->setSizePolicy(policy);
+  // The scroll bar shows, and takes room under the waveform, only while zoomed in.
   scroll_->setVisible(zoom_ > 1);
   if (total <= 0 || width <= 0 || zoom_ <= 1) {
     waveform_->setVisibleRange(std::nullopt);
@@ -346,7 +350,22 @@ void CutPreviewSection::applyVisibleRange() {
 
 bool CutPreviewSection::eventFilter(QObject* watched, QEvent* event) {
   if (watched == waveform_ && event->type() == QEvent::Resize) applyVisibleRange();
+  if (watched == waveform_ && event->type() == QEvent::Wheel && panWithWheel(*static_cast<QWheelEvent*>(event)))
+    return true;
   return QWidget::eventFilter(watched, event);
+}
+
+bool CutPreviewSection::panWithWheel(const QWheelEvent& wheel) {
+  if (zoom_ <= 1) return false;
+  // Sideways scrolling, or Shift with the usual wheel, pans the zoomed waveform; the plain wheel
+  // goes on scrolling the form.
+  const bool shifted = wheel.modifiers() & Qt::ShiftModifier;
+  const auto across = [&](QPoint delta) { return delta.x() != 0 ? delta.x() : (shifted ? delta.y() : 0); };
+  int pixels = across(wheel.pixelDelta());
+  if (pixels == 0) pixels = across(wheel.angleDelta()) * scroll_->singleStep() * QApplication::wheelScrollLines() / 120;
+  if (pixels == 0) return false;
+  scroll_->setValue(scroll_->value() - pixels);
+  return true;
 }
 
 }  // namespace kestrane::app

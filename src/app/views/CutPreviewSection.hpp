@@ -15,6 +15,7 @@ class QPushButton;
 class QScrollBar;
 class QSlider;
 class QUndoStack;
+class QWheelEvent;
 
 namespace kestrane::app {
 
@@ -47,13 +48,15 @@ class CutPreviewSection : public QWidget {
   TranscriptView* transcript() const { return transcript_; }
 
  protected:
-  // The waveform's width decides the scroll range.
+  // The waveform's width decides the scroll range; the wheel over it pans it when zoomed.
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void refreshPlayback();
   void refreshTranscript();
   void applyVisibleRange();
+  // Pans the zoomed waveform for a sideways or shifted wheel; false when the wheel is not for it.
+  bool panWithWheel(const QWheelEvent& wheel);
   double contentWidth(double zoom) const;
   void editFromWaveform(TimeRange range, bool keep, bool snap);
 

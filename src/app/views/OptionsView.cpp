@@ -16,6 +16,7 @@
 #include "app/views/BatchStrip.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/Symbols.hpp"
+#include "app/views/WrappingRow.hpp"
 
 namespace kestrane::app {
 
@@ -213,15 +214,20 @@ QWidget* OptionsView::buildForm() {
 }
 
 QLayout* OptionsView::buildScriptRow() {
-  auto* row = new QHBoxLayout;
+  // In a narrow window the links, then the script's line, move under the title, at the right.
+  auto* row = new WrappingRow(nullptr, 14);
   row->addWidget(
       Brand::label(QStringLiteral("Script"), TextStyle::body, Brand::primaryText, QFont::Normal, Qt::AlignLeft));
-  row->addStretch(1);
+  row->addStretch();
   scriptText_ = Brand::label(QString(), TextStyle::body, Brand::secondaryText, QFont::Normal, Qt::AlignRight);
   scriptText_->setObjectName(QStringLiteral("scriptText"));
   // One line: wrapping would split "re-cut" at its hyphen or a file name mid-word.
   scriptText_->setWordWrap(false);
   row->addWidget(scriptText_);
+  auto* links = new QWidget(this);
+  auto* linkRow = new QHBoxLayout(links);
+  linkRow->setContentsMargins(0, 0, 0, 0);
+  linkRow->setSpacing(14);
   addScript_ = linkButton(QStringLiteral("Add File\u2026"), "addScriptFile", this);
   connect(addScript_, &QPushButton::clicked, this, [this] {
     const QString chosen = services_.dialogs->chooseScript();
@@ -237,7 +243,8 @@ QLayout* OptionsView::buildScriptRow() {
   });
   undoRemove_ = linkButton(QStringLiteral("Undo"), "undoRemoveScript", this);
   connect(undoRemove_, &QPushButton::clicked, this, [this] { job().setDropStoredScript(false); });
-  for (QPushButton* b : {addScript_, pasteScript_, removeScript_, undoRemove_}) row->addWidget(b);
+  for (QPushButton* b : {addScript_, pasteScript_, removeScript_, undoRemove_}) linkRow->addWidget(b);
+  row->addWidget(links);
   return row;
 }
 

@@ -1,9 +1,9 @@
 #include "app/views/OutputOptions.hpp"
 
-#include <QHBoxLayout>
 #include <QSignalBlocker>
 
 #include "app/views/Brand.hpp"
+#include "app/views/WrappingRow.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 
 namespace kestrane::app {
@@ -37,13 +37,15 @@ QString targetText(ExportTarget target) {
   return {};
 }
 
-// A titled segmented picker: the title at the left, the segments filling the rest.
+// A titled segmented picker: the title at the left, the segments filling the rest; under the
+// title when the window is too narrow for both.
 QWidget* titled(const QString& title, Segmented* picker, QWidget* parent) {
   auto* row = new QWidget(parent);
-  auto* layout = new QHBoxLayout(row);
-  layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(Brand::label(title, TextStyle::body, Brand::primaryText, QFont::Normal, Qt::AlignLeft));
-  layout->addWidget(picker, 1);
+  auto* layout = new WrappingRow(row, 6);
+  QLabel* label = Brand::label(title, TextStyle::body, Brand::primaryText, QFont::Normal, Qt::AlignLeft);
+  label->setWordWrap(false);
+  layout->addWidget(label);
+  layout->addFilling(picker);
   return row;
 }
 

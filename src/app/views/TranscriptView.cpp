@@ -71,8 +71,8 @@ TranscriptView::TranscriptView(QWidget* parent) : QAbstractScrollArea(parent) {
   row->setContentsMargins(10, 6, 10, 6);
   row->setSpacing(8);
   count_ = Brand::label({}, Brand::TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignVCenter);
-  keep_ = Brand::button(QStringLiteral("Keep"), Brand::ButtonLook::prominent);
-  cut_ = Brand::button(QStringLiteral("Cut"), Brand::ButtonLook::bordered);
+  keep_ = Brand::button(QStringLiteral("Keep"), Brand::ButtonLook::prominent, Brand::ControlSize::small);
+  cut_ = Brand::button(QStringLiteral("Cut"), Brand::ButtonLook::bordered, Brand::ControlSize::small);
   auto* close = new QToolButton;
   close->setText(QStringLiteral("✕"));
   close->setAutoRaise(true);
