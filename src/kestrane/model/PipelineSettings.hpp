@@ -46,6 +46,9 @@ std::string_view label(ExportTarget target);
 struct PipelineSettings {
   static constexpr int defaultGraphicsLimit = 6;
   static constexpr int defaultGraphicsConcurrency = 3;
+  // The most graphics a limit may ask for: each one is a model call and a real render, and the
+  // count also sizes the visual-ideas request.
+  static constexpr int mostGraphics = 1000;
 
   double silenceThresholdDBFS = -40;
   double minSilenceDuration = 0.8;
