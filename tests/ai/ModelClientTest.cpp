@@ -161,6 +161,24 @@ TEST(ModelClient, EnvelopeGivesTheAnswerInside) {
   for (const char* same : {"not json", "[1,2]", R"({"result":3})", R"({"other":1})"}) {
     EXPECT_EQ(unwrapCLIEnvelope(same), same);
   }
+
+  // The deepest verdict still comes out; anything deeper is a failed reply, refused before it is
+  // read (100,000 levels used to exhaust the stack), brackets inside strings not counted.
+  const auto nested = [](int levels) { return std::string(levels, '[') + std::string(levels, ']'); };
+  EXPECT_EQ(unwrapCLIEnvelope(R"({"structured_output":)" + nested(32) + "}"), nested(32));
+  EXPECT_EQ(unwrapCLIEnvelope(R"({"result":")" + std::string(100, '[') + R"("})"), std::string(100, '['));
+  for (const std::string& deep :
+       {R"({"structured_output":)" + nested(33) + "}", R"({"result":)" + nested(100000) + "}", nested(100000)}) {
+    const ModelError e = modelErrorOf([&] { unwrapCLIEnvelope(deep); });
+    EXPECT_EQ(e.kind(), ModelError::Kind::apiFailed);
+    EXPECT_THAT(e.what(), HasSubstr("nests deeper than 32 levels"));
+  }
+  // Through the tool, the same reply fails the call instead of ending the program.
+  test::FakeClaude fake;
+  fake.reply(R"({"type":"result","structured_output":)" + nested(100000) + "}");
+  const auto backend = ModelClient::commandLineBackend(test::fakeClaudePath(), ModelClient::processEnvironment);
+  EXPECT_EQ(modelErrorOf([&] { send(*backend, ReplyForm::verdict, ModelTier::fast, "p"); }).kind(),
+            ModelError::Kind::apiFailed);
 }
 
 TEST(ModelClient, HttpRouteSendsExactlyTheRequestAndReadsEachReply) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "kestrane/ai/ModelText.hpp"
@@ -121,6 +122,8 @@ class CommandLineBackend : public AIBackend {
     const std::string out =
         runCLI(path_, call.prompt, arguments(call.form, call.tier), call.timeoutSeconds, env_, stop);
     if (call.form != ReplyForm::verdict) return out;
+    // Unwrapped first: it refuses a reply nested too deep before anything else reads it.
+    std::string answer = unwrapCLIEnvelope(out);
     // A reply cut off at its length limit is no answer, however much of it parses.
     try {
       const auto envelope = nlohmann::json::parse(out);
@@ -129,7 +132,7 @@ class CommandLineBackend : public AIBackend {
       }
     } catch (const nlohmann::json::exception&) {
     }
-    return unwrapCLIEnvelope(out);
+    return answer;
   }
 
  private:
@@ -328,6 +331,12 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
 }
 
 std::string unwrapCLIEnvelope(const std::string& raw) {
+  // The answer is written back out recursively, so a reply nested without end would exhaust
+  // the stack; the envelope adds one level to the deepest verdict.
+  if (ModelText::nestsDeeperThan(raw, ModelText::kDeepestVerdict + 1)) {
+    throw ModelError::apiFailed(
+        fmt::format("the reply nests deeper than {} levels — no verdict is that deep", ModelText::kDeepestVerdict));
+  }
   nlohmann::json envelope;
   try {
     envelope = nlohmann::json::parse(raw);

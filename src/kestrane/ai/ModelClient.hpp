@@ -61,6 +61,7 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
                    const std::string& model, int maxTokens, std::stop_token stop = {});
 
 // The answer inside the tool's JSON envelope, or the text unchanged when there is none.
+// Throws ModelError (a failed reply) when the text nests deeper than any verdict can.
 std::string unwrapCLIEnvelope(const std::string& raw);
 
 // Classifiers of the tool's output on failure.

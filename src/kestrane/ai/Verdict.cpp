@@ -14,30 +14,7 @@ namespace {
 
 using nlohmann::json;
 
-// Deeper replies than any verdict are refused before parsing.
-constexpr int kMaxNesting = 32;
-
 struct WrongShape {};
-
-bool nestedTooDeep(std::string_view text) {
-  int depth = 0;
-  bool inString = false, escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
-      continue;
-    }
-    if (c == '"') inString = true;
-    else if (c == '{' || c == '[') {
-      if (++depth > kMaxNesting) return true;
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  return false;
-}
 
 // A member, or nothing when absent or null.
 const json* member(const json& object, const char* key) {
@@ -170,7 +147,8 @@ Verdict parse(const std::string& reply) {
   if (open != std::string::npos && close != std::string::npos && open < close) {
     text = text.substr(open, close - open + 1);
   }
-  if (nestedTooDeep(text)) throw AdjudicationError::unparseableVerdict(reply);
+  // Deeper replies than any verdict are refused before parsing.
+  if (ModelText::nestsDeeperThan(text, ModelText::kDeepestVerdict)) throw AdjudicationError::unparseableVerdict(reply);
   try {
     const json root = json::parse(text);
     if (!root.is_object()) throw WrongShape{};
