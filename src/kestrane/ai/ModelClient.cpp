@@ -250,7 +250,8 @@ std::string runCLI(const std::string& claudePath, const std::string& prompt, con
   const std::vector<std::string> secrets = secretsOf(environment);
   if (r.succeeded()) {
     if (r.outputTruncated) throw tooLarge();
-    return SecretRedaction::redact(utf8OrEmpty(r.standardOutput), secrets);
+    // The answer as received: only the secrets this program holds are taken out of it.
+    return SecretRedaction::withoutSecrets(utf8OrEmpty(r.standardOutput), secrets);
   }
 
   const std::string err = SecretRedaction::redact(utf8OrEmpty(r.standardError), secrets);
@@ -287,11 +288,7 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
   } catch (const HttpClient::ReplyTooLarge&) {
     throw tooLarge();
   }
-  // Whatever the service sends back is read only with the key taken out of it.
   const std::vector<std::string> secrets = {key};
-  response.body = SecretRedaction::redact(response.body, secrets);
-  for (auto& header : response.headers) header.second = SecretRedaction::redact(header.second, secrets);
-
   if (response.status == 200) {
     nlohmann::json reply;
     try {
@@ -312,8 +309,12 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
       const auto t = block.find("text");
       if (t != block.end() && t->is_string()) text += t->get<std::string>();
     }
-    return text;
+    // The answer as received: only the key is taken out of it.
+    return SecretRedaction::withoutSecrets(text, secrets);
   }
+  // A failure's text is shown and stored: it loses the key and anything shaped like a credential.
+  response.body = SecretRedaction::redact(response.body, secrets);
+  for (auto& header : response.headers) header.second = SecretRedaction::redact(header.second, secrets);
   if (response.status == 429) {
     std::string detail;
     if (auto after = response.header("retry-after")) {

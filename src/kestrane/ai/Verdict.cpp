@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kestrane/ai/ModelText.hpp"
+#include "kestrane/ai/SecretRedaction.hpp"
 
 namespace kestrane::Adjudicator {
 
@@ -127,8 +128,9 @@ void removeAll(std::string& text, std::string_view what) {
 }  // namespace
 
 AdjudicationError AdjudicationError::unparseableVerdict(const std::string& reply) {
+  // The quote is kept with the failure, so it loses anything shaped like a credential.
   return AdjudicationError("couldn't parse the model's verdict: " +
-                           ModelText::withoutControls(ModelText::prefix(reply, 160)));
+                           ModelText::withoutControls(ModelText::prefix(SecretRedaction::redact(reply, {}), 160)));
 }
 
 AdjudicationError AdjudicationError::wholesaleCut(double keptSeconds, double floor) {
