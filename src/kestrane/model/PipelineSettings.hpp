@@ -80,7 +80,7 @@ struct PipelineSettings {
   ExportTarget resolvedExportTarget() const;
   GraphicsDensity resolvedGraphicsDensity() const;
   GraphicsFormat resolvedGraphicsFormat() const;
-  // The fixed limit (at least 1, at most the density's cap) or the density's count.
+  // The limit the user set (at least 1; the density's cap does not bound it) or the density's count.
   int resolvedGraphicsCount(double cutSeconds, std::optional<int> beats) const;
   int resolvedGraphicsConcurrency() const;
 
