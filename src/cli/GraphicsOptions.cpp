@@ -18,8 +18,9 @@ constexpr std::uintmax_t kMaxBrandFileBytes = 64ull * 1024 * 1024;
 int parseGraphicsLimit(const std::string& value) {
   int n = 0;
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-  if (ec != std::errc() || end != value.data() + value.size() || n < 1) {
-    throw UsageError(fmt::format("--graphics-limit takes a whole number of 1 or more — “{}” is not one.", value));
+  if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > PipelineSettings::mostGraphics) {
+    throw UsageError(fmt::format("--graphics-limit takes a whole number from 1 to {} — “{}” is not one.",
+                                 PipelineSettings::mostGraphics, value));
   }
   return n;
 }

@@ -24,7 +24,7 @@ struct GraphicsOptions {
   "  --ideas                  ask the AI for visual ideas (visual-ideas.md in the package)\n"      \
   "  --graphics-density D     sparse, moderate (default), heavy or fullyAnimated\n"                \
   "  --graphics-format F      fullScreen, overlays or mix (default)\n"                             \
-  "  --graphics-limit N       make at most N graphics, whatever the density\n"                     \
+  "  --graphics-limit N       make at most N graphics (1 to 1000), whatever the density\n"         \
   "  --brand FILE             the brand: a brand JSON, or a session file to take it from\n"        \
   "  --graphics               make motion graphics of the visual ideas (assets/ in the package)\n" \
   "  --no-graphics            brand spec only: no graphics authored, earlier ones placed again\n"  \

@@ -63,7 +63,7 @@ TEST(VerdictApplication, NeverCutsTooMuchEvenThroughEditorNotes) {
   std::vector<std::string> all;
   for (int i = 0; i < 6; ++i) all.push_back(cut(i, "offCameraSpeaker", 0.9));
   try {
-    f.run(cuts(all));
+    f.run(cuts(all), false);
     FAIL();
   } catch (const AdjudicationError& e) {
     EXPECT_STREQ(e.what(), "verdict rejected — it would leave 0.0s (floor 10.0s)");
@@ -103,8 +103,9 @@ TEST(VerdictApplication, DuplicatesKeepALivingSurvivor) {
   o = f.run(cuts({cut(3, "offCameraSpeaker", 0.9), cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3")}));
   EXPECT_THAT(removedStarts(o), ElementsAre(15));
   // A chain ends at its last kept line, which gets the review note.
-  o = f.run(cuts(
-      {cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"), cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":0")}));
+  o = f.run(cuts({cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"),
+                  cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":0")}),
+            false);
   EXPECT_THAT(removedStarts(o), ElementsAre(10, 15));
   EXPECT_EQ(o.removals[0].kind, SegmentKind::retakeRejected);
   EXPECT_EQ(o.advisories[0].range.start, 0);
@@ -129,6 +130,18 @@ TEST(VerdictApplication, ScreensConfidenceScriptLinesAndUnknownRows) {
   o = f.run(cuts({cut(4, "offScript", 0.9), cut(3, "offScript", 0.9)}));
   EXPECT_THAT(removedStarts(o), ElementsAre(15));
   EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut the only rendition of a script line at 0:20.00 — kept it"));
+  // Whatever the model files the cut under, cut row or remedy, the only rendition stays.
+  o = f.run(cuts({cut(4, "offCameraSpeaker", 0.9), cut(5, "tangent", 0.9)},
+                 R"(,"findings":[{"kind":"crewTalk","detail":"to the crew","index":0,"remedy":{"action":"cut"}}])"));
+  EXPECT_TRUE(o.removals.empty());
+  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut the only rendition of a script line at 0:20.00 — kept it",
+                                      "AI wanted to cut the only rendition of a script line at 0:25.00 — kept it",
+                                      "AI wanted to cut the only rendition of a script line at 0:00.00 — kept it"));
+  // Of two renditions both filed as duplicates, the first to be checked stays.
+  o = f.run(cuts(
+      {cut(2, "paraphraseDuplicate", 0.9, ",\"survivor\":3"), cut(3, "paraphraseDuplicate", 0.9, ",\"survivor\":0")}));
+  EXPECT_THAT(removedStarts(o), ElementsAre(15));
+  EXPECT_THAT(o.warnings, ElementsAre("AI wanted to cut the only rendition of a script line at 0:10.00 — kept it"));
   // Without a script, off-script rows are dropped silently.
   o = f.run(cuts({cut(1, "offScript", 0.9)}), false);
   EXPECT_TRUE(o.removals.empty() && o.warnings.empty());

@@ -82,6 +82,13 @@ TEST(VerdictParse, RefusesEverythingOfTheWrongShapeWithoutCrashing) {
   } catch (const AdjudicationError& e) {
     EXPECT_EQ(std::string(e.what()), "couldn't parse the model's verdict: " + std::string(160, 'x'));
   }
+  // The quote is kept with the failure: it loses anything shaped like a credential.
+  try {
+    parse("Sorry, sk-ant-api03-AbCdEf012345 is no verdict");
+    FAIL();
+  } catch (const AdjudicationError& e) {
+    EXPECT_STREQ(e.what(), "couldn't parse the model's verdict: Sorry, [redacted] is no verdict");
+  }
   EXPECT_STREQ(AdjudicationError::wholesaleCut(3.04, 10).what(),
                "verdict rejected — it would leave 3.0s (floor 10.0s)");
 }

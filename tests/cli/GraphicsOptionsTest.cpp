@@ -24,10 +24,20 @@ TEST(GraphicsOptions, ChoicesReachTheSettings) {
 
   for (const auto& bad : {std::vector<std::string>{"a.mov", "--graphics-limit", "0"},
                           {"a.mov", "--graphics-limit", "2.5"},
+                          {"a.mov", "--graphics-limit", "1001"},
+                          {"a.mov", "--graphics-limit", "2147483647"},
                           {"a.mov", "--graphics-density", "extreme"},
                           {"a.mov", "--graphics-format", "sideways"}}) {
     EXPECT_THROW(parseCutOptions(bad), UsageError) << bad[1] << " " << bad[2];
   }
+  // A limit past what one run can make is refused where it enters, with the range it takes.
+  try {
+    parseRecutOptions({"p", "--graphics-limit", "2147483647"});
+    ADD_FAILURE() << "took a limit of 2147483647";
+  } catch (const UsageError& e) {
+    EXPECT_STREQ(e.what(), "--graphics-limit takes a whole number from 1 to 1000 — “2147483647” is not one.");
+  }
+  EXPECT_EQ(parseCutOptions({"a.mov", "--graphics-limit", "1000"}).choices.graphicsLimit, 1000);
 
   KestraneSession stored;
   stored.settings.graphicsDensity = GraphicsDensity::heavy;

@@ -11,11 +11,13 @@ REPLY_FILE's content (read on every request), or "fake reply".
 Scenarios: ok, 401, 429 (retry-after 90), 500 (1,000-character body), malformed (200, not
 JSON), shape (200, JSON without a content list), slow (answers after 5 s), max_tokens
 (stop_reason max_tokens), redirect (302 elsewhere), text (never calls a tool), echo-key
-(401 quoting the key sent), echo-key-ok (200 whose text holds the key), huge (a 3 MB reply).
+(401 quoting the key sent), echo-key-ok (200 whose text holds the key as sent, upper-cased and
+in a Basic credential, then the reply text), huge (a 3 MB reply).
 A request whose tools include StructuredOutput is answered by calling that tool with the
 reply text as its input, unless the scenario is "text" or a tool result is already there.
 Requests with "stream": true are answered as server-sent events.
 """
+import base64
 import json
 import sys
 import threading
@@ -104,8 +106,11 @@ class Handler(BaseHTTPRequestHandler):
             return self.error(401, "authentication_error",
                               "key %s rejected (Authorization: Bearer %s)" % (key, key))
         if scenario == "echo-key-ok":
+            # The key as sent, upper-cased and inside a Basic credential, then the reply text.
             key = self.headers.get("x-api-key", "")
-            return self.plain(200, json.dumps({"content": [{"type": "text", "text": "your key is " + key}],
+            basic = base64.b64encode(("user:" + key).encode()).decode()
+            text = "your key is %s, %s, Basic %s; %s" % (key, key.upper(), basic, reply_text())
+            return self.plain(200, json.dumps({"content": [{"type": "text", "text": text}],
                                                "stop_reason": "end_turn"}))
         if scenario == "huge":
             text = "x" * (3 << 20)

@@ -31,8 +31,8 @@ TEST(GraphicsChoices, CountsFloorsAndCaps) {
 TEST(GraphicsChoices, CeilingNoteOnlyWhenCapped) {
   EXPECT_EQ(GC::ceilingNote(GraphicsDensity::moderate, 600, std::nullopt),
             "Graphics density \"moderate\" on a 10.0-minute cut works out to 54 visuals; this run "
-            "is capped at 24 (each one is a Claude call plus real frame capture). Run it again to "
-            "carry on where it stopped.");
+            "is capped at 24 (each one is a Claude call plus real frame capture). A graphics limit "
+            "(--graphics-limit) makes more in one run.");
   EXPECT_NE(GC::ceilingNote(GraphicsDensity::fullyAnimated, 0, 100)->find("\"fully animated\""), std::string::npos);
   EXPECT_FALSE(GC::ceilingNote(GraphicsDensity::sparse, 0, 0));
   EXPECT_FALSE(GC::ceilingNote(GraphicsDensity::heavy, 0, -3));

@@ -151,4 +151,8 @@ TEST(VisualIdeasPrompt, CountsFormatAndNotes) {
                 .find("listing 4-7 moments where a visual would tell the story better — spread across"),
             std::string::npos);
   EXPECT_TRUE(mix.ends_with("\n\nTRANSCRIPT:\nT"));
+  // The range is counted wide: the largest target does not wrap.
+  EXPECT_NE(VisualIdeasPrompt::build("P", "T", std::nullopt, 2147483647, GraphicsFormat::mix)
+                .find("listing 2147483647-2147483650 moments"),
+            std::string::npos);
 }

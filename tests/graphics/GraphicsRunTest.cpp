@@ -228,6 +228,10 @@ TEST(GraphicsRun, ReadmeGolden) {
   in.fonts = {{"Inter", "Inter", true, fs::path("/f/Inter.ttf")}, {"Brandy", "Helvetica Neue", false, std::nullopt}};
   in.totalSeconds = 61.25;
   expectGolden("assets-readme.md", GraphicsRun::readme(in));
+  // A budget set by the graphics limit grows only with the limit.
+  in.countFromLimit = true;
+  EXPECT_NE(GraphicsRun::readme(in).find("These ideas are ready to render — raise the graphics limit and re-run."),
+            std::string::npos);
 
   // Nothing rendered: the placeholder row and a plural count of none.
   const std::string none = GraphicsRun::readme({"P", {}, {}, {}, {}, {}, {}, {}, false, {}, 0});

@@ -31,7 +31,9 @@ TEST(LocalFonts, NamesFromTheBrandText) {
   EXPECT_EQ(LocalFonts::names(std::nullopt), V{});
   EXPECT_EQ(LocalFonts::names(" \n "), V{});
   EXPECT_EQ(LocalFonts::names("Anton (display), Inter body"), (V{"Anton", "Inter"}));
-  EXPECT_EQ(LocalFonts::names("Playfair Display"), V{"Playfair"});
+  // A known family keeps a last word that is otherwise a role; the roles after it still go.
+  EXPECT_EQ(LocalFonts::names("Playfair Display, Playfair Display Bold headlines"), V{"Playfair Display"});
+  EXPECT_EQ(LocalFonts::names("Nunito Display"), V{"Nunito"});
   EXPECT_EQ(LocalFonts::names("Arial Black"), V{"Arial"});
   EXPECT_EQ(LocalFonts::names("Anton and Inter"), V{"Anton and Inter"});
   EXPECT_EQ(LocalFonts::names("Inter, inter, INTER"), V{"Inter"});
@@ -70,6 +72,17 @@ TEST(LocalFonts, ResolvesAgainstThePrivateFontSetup) {
       section.ends_with("\"Nimbus Sans Narrow\" is the approved local stand-in; do not try to "
                         "load Oswald from the web\n"));
   EXPECT_NE(LocalFonts::promptSection({}).find("\n\nNo brand fonts were supplied."), std::string::npos);
+}
+
+TEST(LocalFonts, ABrandFamilyReachesItsOwnStandInRow) {
+  const auto lookup = [](std::string_view f) -> std::optional<LocalFonts::Installed> {
+    if (f == "C059" || f == "Nimbus Sans") return LocalFonts::Installed{"/fonts/" + std::string(f) + ".otf"};
+    return std::nullopt;
+  };
+  BrandSpec brand;
+  brand.fonts = "Playfair Display (headlines)";
+  EXPECT_EQ(LocalFonts::plan(brand, lookup),
+            (std::vector<LocalFonts::ResolvedFont>{{"Playfair Display", "C059", false, "/fonts/C059.otf"}}));
 }
 
 TEST(LocalFonts, SubstituteRowsLookUpEachFamilyOnce) {

@@ -249,6 +249,8 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
        "source.startTimecode: a time can't be beyond"},
       {[](auto& j) { j["levels"]["hopDuration"] = 1e9; }, "levels.hopDuration: a time can't be beyond"},
       {[](auto& j) { j["graphicsAssets"][0]["placementSeconds"] = 1e20; }, "graphicsAssets[0].placementSeconds"},
+      {[](auto& j) { j["settings"]["graphicsLimit"] = 2147483647; },
+       "settings.graphicsLimit: a run makes at most 1000 graphics"},
   };
   for (const auto& [edit, where] : refused) {
     const std::string error = errorFor(edit);
@@ -258,6 +260,7 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
               j["source"]["durationSeconds"] = 100 * 3600.0;
               j["source"]["audioSampleRate"] = 384000;
               j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 240}};
+              j["settings"]["graphicsLimit"] = 1000;
             }),
             "");
 

@@ -163,5 +163,28 @@ TEST(AiPasses, StopDuringACallEndsTheJobAndTheTool) {
   EXPECT_TRUE(stat.empty() || stat.find(") Z") != std::string::npos) << stat;
 }
 
+TEST(AiPasses, AReplyNestedWithoutEndFailsTheOpinionAndTheCutStands) {
+  test::FakeClaude fake;
+  fake.reply(R"({"type":"result","structured_output":)" + std::string(100000, '[') + std::string(100000, ']') + "}");
+  test::StoredPackage stored(fourLines);
+  Pipeline::RecutRequest request;
+  request.sessionURL = stored.sessionFile;
+  request.settings = KestraneSession::read(stored.sessionFile).settings;
+  request.settings.aiAdjudication = true;
+  request.settings.thoroughness = Thoroughness::fast;
+  request.services = fakeClaudeServices();
+  // Each reading of the clock is ten minutes on: the first attempt runs, and the overall budget
+  // is spent before a retry.
+  auto clock = std::make_shared<std::chrono::system_clock::time_point>(std::chrono::system_clock::now());
+  request.services.now = [clock] { return *clock += std::chrono::minutes(10); };
+  const Pipeline::Output out = Pipeline::recut(request, {});
+
+  EXPECT_TRUE(out.aiAdjudicationSkipped);
+  EXPECT_THAT(out.warnings, Contains(HasSubstr("AI adjudication skipped — deterministic cut kept: Claude API error: "
+                                               "the reply nests deeper than 32 levels")));
+  EXPECT_THAT(reasons(*out.session.cutList), Not(Contains(HasSubstr("AI: "))));
+  EXPECT_TRUE(std::filesystem::exists(out.sessionURL));
+}
+
 }  // namespace
 }  // namespace kestrane

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "kestrane/ai/ModelText.hpp"
@@ -121,6 +122,8 @@ class CommandLineBackend : public AIBackend {
     const std::string out =
         runCLI(path_, call.prompt, arguments(call.form, call.tier), call.timeoutSeconds, env_, stop);
     if (call.form != ReplyForm::verdict) return out;
+    // Unwrapped first: it refuses a reply nested too deep before anything else reads it.
+    std::string answer = unwrapCLIEnvelope(out);
     // A reply cut off at its length limit is no answer, however much of it parses.
     try {
       const auto envelope = nlohmann::json::parse(out);
@@ -129,7 +132,7 @@ class CommandLineBackend : public AIBackend {
       }
     } catch (const nlohmann::json::exception&) {
     }
-    return unwrapCLIEnvelope(out);
+    return answer;
   }
 
  private:
@@ -247,7 +250,8 @@ std::string runCLI(const std::string& claudePath, const std::string& prompt, con
   const std::vector<std::string> secrets = secretsOf(environment);
   if (r.succeeded()) {
     if (r.outputTruncated) throw tooLarge();
-    return SecretRedaction::redact(utf8OrEmpty(r.standardOutput), secrets);
+    // The answer as received: only the secrets this program holds are taken out of it.
+    return SecretRedaction::withoutSecrets(utf8OrEmpty(r.standardOutput), secrets);
   }
 
   const std::string err = SecretRedaction::redact(utf8OrEmpty(r.standardError), secrets);
@@ -284,11 +288,7 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
   } catch (const HttpClient::ReplyTooLarge&) {
     throw tooLarge();
   }
-  // Whatever the service sends back is read only with the key taken out of it.
   const std::vector<std::string> secrets = {key};
-  response.body = SecretRedaction::redact(response.body, secrets);
-  for (auto& header : response.headers) header.second = SecretRedaction::redact(header.second, secrets);
-
   if (response.status == 200) {
     nlohmann::json reply;
     try {
@@ -309,8 +309,12 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
       const auto t = block.find("text");
       if (t != block.end() && t->is_string()) text += t->get<std::string>();
     }
-    return text;
+    // The answer as received: only the key is taken out of it.
+    return SecretRedaction::withoutSecrets(text, secrets);
   }
+  // A failure's text is shown and stored: it loses the key and anything shaped like a credential.
+  response.body = SecretRedaction::redact(response.body, secrets);
+  for (auto& header : response.headers) header.second = SecretRedaction::redact(header.second, secrets);
   if (response.status == 429) {
     std::string detail;
     if (auto after = response.header("retry-after")) {
@@ -328,6 +332,12 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
 }
 
 std::string unwrapCLIEnvelope(const std::string& raw) {
+  // The answer is written back out recursively, so a reply nested without end would exhaust
+  // the stack; the envelope adds one level to the deepest verdict.
+  if (ModelText::nestsDeeperThan(raw, ModelText::kDeepestVerdict + 1)) {
+    throw ModelError::apiFailed(
+        fmt::format("the reply nests deeper than {} levels — no verdict is that deep", ModelText::kDeepestVerdict));
+  }
   nlohmann::json envelope;
   try {
     envelope = nlohmann::json::parse(raw);

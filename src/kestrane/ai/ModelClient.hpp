@@ -51,16 +51,19 @@ std::vector<std::string> arguments(ReplyForm form, ModelTier tier);
 
 // Runs the tool with the prompt on standard input. The tool's folder and the usual tool
 // folders go before PATH. Throws ModelError, ProcessRunner::StartError or Cancelled. What the
-// tool prints is capped and loses the credentials of the environment (SecretRedaction).
+// tool prints is capped; a success is returned as printed less the credentials of the
+// environment, a failure's text loses anything shaped like a credential too (SecretRedaction).
 std::string runCLI(const std::string& claudePath, const std::string& prompt, const std::vector<std::string>& arguments,
                    double timeoutSeconds, const Environment& environment, std::stop_token stop = {});
 
 // One POST to baseURL + "/v1/messages". Throws ModelError, HttpClient::TransportError or
-// Cancelled. The reply is capped and loses the key before it is read.
+// Cancelled. The reply is capped; its text is returned as received less the key, and a
+// failure's text loses anything shaped like a credential too.
 std::string runAPI(const std::string& key, const std::string& baseURL, const std::string& prompt,
                    const std::string& model, int maxTokens, std::stop_token stop = {});
 
 // The answer inside the tool's JSON envelope, or the text unchanged when there is none.
+// Throws ModelError (a failed reply) when the text nests deeper than any verdict can.
 std::string unwrapCLIEnvelope(const std::string& raw);
 
 // Classifiers of the tool's output on failure.

@@ -56,4 +56,24 @@ int wordCount(std::string_view text) {
   return words;
 }
 
+bool nestsDeeperThan(std::string_view json, int levels) {
+  int depth = 0;
+  bool inString = false, escaped = false;
+  for (char c : json) {
+    if (inString) {
+      if (escaped) escaped = false;
+      else if (c == '\\') escaped = true;
+      else if (c == '"') inString = false;
+      continue;
+    }
+    if (c == '"') inString = true;
+    else if (c == '{' || c == '[') {
+      if (++depth > levels) return true;
+    } else if (c == '}' || c == ']') {
+      --depth;
+    }
+  }
+  return false;
+}
+
 }  // namespace kestrane::ModelText

@@ -17,4 +17,11 @@ std::string withoutControls(std::string_view text);
 // The number of runs of non-white-space characters.
 int wordCount(std::string_view text);
 
+// The deepest a verdict nests its arrays and objects; no answer of the model needs more.
+inline constexpr int kDeepestVerdict = 32;
+
+// JSON text whose arrays and objects nest more than `levels` deep (brackets inside strings do
+// not count). A cheap scan, so that nothing recursive ever meets a reply nested without end.
+bool nestsDeeperThan(std::string_view json, int levels);
+
 }  // namespace kestrane::ModelText

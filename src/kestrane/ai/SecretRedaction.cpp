@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 namespace kestrane::SecretRedaction {
 
@@ -36,14 +39,86 @@ bool startsWithNoCase(std::string_view text, std::size_t at, std::string_view wo
   return true;
 }
 
-std::string withoutSecret(std::string_view text, std::string_view secret) {
+char lowerAscii(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+std::string lowered(std::string_view text) {
+  std::string out(text);
+  std::ranges::transform(out, out.begin(), lowerAscii);
+  return out;
+}
+
+bool isBase64Char(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' || c == '/' || c == '-' || c == '_' || c == '=';
+}
+
+std::string base64(std::string_view bytes, bool urlSafe) {
+  static constexpr char standard[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  static constexpr char url[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+  const char* table = urlSafe ? url : standard;
+  std::string out;
+  unsigned bits = 0;
+  int held = 0;
+  for (char c : bytes) {
+    bits = (bits << 8) | static_cast<unsigned char>(c);
+    held += 8;
+    while (held >= 6) {
+      held -= 6;
+      out += table[(bits >> held) & 63];
+    }
+  }
+  if (held > 0) out += table[(bits << (6 - held)) & 63];
+  return out;
+}
+
+// The characters of the secret's base64 form that do not depend on the bytes around it, for
+// each of the three offsets it can start at within the encoded text.
+std::vector<std::string> base64Cores(std::string_view secret) {
+  std::vector<std::string> cores;
+  for (bool urlSafe : {false, true}) {
+    for (std::size_t shift = 0; shift < 3; ++shift) {
+      const std::string encoded = base64(std::string(shift, '\0') + std::string(secret), urlSafe);
+      const std::size_t first = (8 * shift + 5) / 6;
+      const std::size_t end = 8 * (shift + secret.size()) / 6;
+      cores.push_back(encoded.substr(first, end - first));
+    }
+  }
+  return cores;
+}
+
+// Replaces the spans [begin, end) found by `find` with kMark; `find` looks from a position.
+template <class Find>
+std::string replaceFound(std::string_view text, Find find) {
   std::string out;
   std::size_t from = 0;
-  for (std::size_t at = text.find(secret); at != std::string_view::npos; at = text.find(secret, from)) {
-    out.append(text.substr(from, at - from)).append(kMark);
-    from = at + secret.size();
+  for (auto [begin, end] = find(from); begin != std::string_view::npos; std::tie(begin, end) = find(from)) {
+    out.append(text.substr(from, begin - from)).append(kMark);
+    from = end;
   }
   out.append(text.substr(from));
+  return out;
+}
+
+using Span = std::pair<std::size_t, std::size_t>;
+constexpr Span kNone{std::string_view::npos, std::string_view::npos};
+
+std::string withoutSecret(std::string_view text, std::string_view secret) {
+  const std::string caseless = lowered(text), wanted = lowered(secret);
+  std::string out = replaceFound(text, [&](std::size_t from) -> Span {
+    const std::size_t at = caseless.find(wanted, from);
+    return at == std::string::npos ? kNone : Span{at, at + wanted.size()};
+  });
+  // An encoded secret goes with the whole encoded word around it.
+  for (const std::string& core : base64Cores(secret)) {
+    const std::string_view current = out;
+    out = replaceFound(current, [&](std::size_t from) -> Span {
+      std::size_t at = current.find(core, from);
+      if (at == std::string_view::npos) return kNone;
+      std::size_t end = at + core.size();
+      while (at > from && isBase64Char(current[at - 1])) --at;
+      while (end < current.size() && isBase64Char(current[end])) ++end;
+      return {at, end};
+    });
+  }
   return out;
 }
 
@@ -80,12 +155,16 @@ std::string withoutShapedTokens(std::string_view text) {
 
 }  // namespace
 
-std::string redact(std::string_view text, std::span<const std::string> secrets) {
+std::string withoutSecrets(std::string_view text, std::span<const std::string> secrets) {
   std::string out(text);
   for (const std::string& secret : secrets) {
     if (secret.size() >= kShortestSecret) out = withoutSecret(out, secret);
   }
-  return withoutShapedTokens(out);
+  return out;
+}
+
+std::string redact(std::string_view text, std::span<const std::string> secrets) {
+  return withoutShapedTokens(withoutSecrets(text, secrets));
 }
 
 }  // namespace kestrane::SecretRedaction

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "kestrane/ai/ModelText.hpp"
+#include "kestrane/ai/SecretRedaction.hpp"
 
 namespace kestrane::Adjudicator {
 
@@ -14,30 +15,7 @@ namespace {
 
 using nlohmann::json;
 
-// Deeper replies than any verdict are refused before parsing.
-constexpr int kMaxNesting = 32;
-
 struct WrongShape {};
-
-bool nestedTooDeep(std::string_view text) {
-  int depth = 0;
-  bool inString = false, escaped = false;
-  for (char c : text) {
-    if (inString) {
-      if (escaped) escaped = false;
-      else if (c == '\\') escaped = true;
-      else if (c == '"') inString = false;
-      continue;
-    }
-    if (c == '"') inString = true;
-    else if (c == '{' || c == '[') {
-      if (++depth > kMaxNesting) return true;
-    } else if (c == '}' || c == ']') {
-      --depth;
-    }
-  }
-  return false;
-}
 
 // A member, or nothing when absent or null.
 const json* member(const json& object, const char* key) {
@@ -150,8 +128,9 @@ void removeAll(std::string& text, std::string_view what) {
 }  // namespace
 
 AdjudicationError AdjudicationError::unparseableVerdict(const std::string& reply) {
+  // The quote is kept with the failure, so it loses anything shaped like a credential.
   return AdjudicationError("couldn't parse the model's verdict: " +
-                           ModelText::withoutControls(ModelText::prefix(reply, 160)));
+                           ModelText::withoutControls(ModelText::prefix(SecretRedaction::redact(reply, {}), 160)));
 }
 
 AdjudicationError AdjudicationError::wholesaleCut(double keptSeconds, double floor) {
@@ -170,7 +149,8 @@ Verdict parse(const std::string& reply) {
   if (open != std::string::npos && close != std::string::npos && open < close) {
     text = text.substr(open, close - open + 1);
   }
-  if (nestedTooDeep(text)) throw AdjudicationError::unparseableVerdict(reply);
+  // Deeper replies than any verdict are refused before parsing.
+  if (ModelText::nestsDeeperThan(text, ModelText::kDeepestVerdict)) throw AdjudicationError::unparseableVerdict(reply);
   try {
     const json root = json::parse(text);
     if (!root.is_object()) throw WrongShape{};

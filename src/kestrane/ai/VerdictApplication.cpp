@@ -262,9 +262,7 @@ class Application {
   Comparisons& compare() {
     if (!comparisons_) {
       std::vector<int> asked;
-      for (const CutRow& row : cutRows_) {
-        if (row.category == "offScript") asked.push_back(row.index);
-      }
+      for (const CutRow& row : cutRows_) asked.push_back(row.index);
       asked.insert(asked.end(), noteLines_.begin(), noteLines_.end());
       for (const RestoreRow& row : restoreRows_) {
         if (allMap_.contains(row.index)) asked.push_back(row.index);
@@ -280,7 +278,8 @@ class Application {
                                [&](int index) { return index != except && !cutSet_.contains(index); });
   }
 
-  // Cut rows and editor notes that would take out the only rendition of a script line stay.
+  // Cut rows, whatever they are filed as, and editor notes that would take out the only
+  // rendition of a script line stay.
   void scriptLines() {
     std::map<int, std::optional<std::pair<int, double>>> best;
     auto onlyRendition = [&](int index) {
@@ -298,7 +297,7 @@ class Application {
     // after each block would.
     std::vector<CutRow> kept;
     for (const CutRow& row : cutRows_) {
-      if (row.category == "offScript" && onlyRendition(row.index)) {
+      if (onlyRendition(row.index)) {
         block(row.index);
         continue;
       }

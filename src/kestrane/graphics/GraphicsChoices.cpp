@@ -67,8 +67,8 @@ std::optional<std::string> ceilingNote(GraphicsDensity density, double cutSecond
   if (capped >= uncapped) return std::nullopt;
   return fmt::format(
       "Graphics density \"{}\" on a {}-minute cut works out to {} visuals; this run is capped at {} "
-      "(each one is a Claude call plus real frame capture). Run it again to carry on where it "
-      "stopped.",
+      "(each one is a Claude call plus real frame capture). A graphics limit (--graphics-limit) "
+      "makes more in one run.",
       GraphicsText::lower(label(density)), GraphicsText::fixed(cutSeconds / 60, 1), uncapped, capped);
 }
 

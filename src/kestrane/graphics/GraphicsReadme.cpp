@@ -184,9 +184,9 @@ std::string readme(const ReadmeInput& in) {
     }
   }
   if (!in.unrendered.empty()) {
-    out +=
-        "\n\n## Not rendered (over this run's budget)\n\nThese ideas are ready to render — raise "
-        "the graphics density and re-run.\n\n";
+    // The budget follows the limit whenever one is set, so only raising it renders more.
+    out += std::string("\n\n## Not rendered (over this run's budget)\n\nThese ideas are ready to render — raise ") +
+           (in.countFromLimit ? "the graphics limit" : "the graphics density") + " and re-run.\n\n";
     for (const auto& idea : in.unrendered)
       out += "- **" + clock(idea.placementSeconds) + " " + idea.name + "** — " +
              std::string(GraphicsChoices::fileTag(idea.kind)) + ", " + tenths(idea.durationSeconds) + "s\n";

@@ -310,9 +310,10 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
   result.fonts = shared.fonts;
 
   try {
-    AtomicFile::write(request.assetsDir / "README.md",
-                      readme({request.projectName, result.assets, unrendered, request.brand, request.graphicsNotes,
-                              request.canvas, saved, vocabulary, inherited, result.fonts, result.totalSeconds}));
+    AtomicFile::write(
+        request.assetsDir / "README.md",
+        readme({request.projectName, result.assets, unrendered, request.brand, request.graphicsNotes, request.canvas,
+                saved, vocabulary, inherited, result.fonts, result.totalSeconds, request.countFromLimit}));
   } catch (const AtomicFile::WriteError& e) {
     result.warnings.push_back("Couldn't write assets/README.md: " + e.reason());
   }

@@ -54,6 +54,7 @@ struct Request {
   Options options;
   std::optional<ComponentVocabulary> vocabulary;  // inherited from the brand's earlier video
   std::optional<std::vector<LocalFonts::ResolvedFont>> fonts;
+  bool countFromLimit = false;  // maxAssets is the user's graphics limit, not the density's count
 };
 
 struct Result {
@@ -87,6 +88,7 @@ struct ReadmeInput {
   bool inheritedVocabulary = false;
   std::vector<LocalFonts::ResolvedFont> fonts;
   double totalSeconds = 0;
+  bool countFromLimit = false;  // the budget was the user's graphics limit
 };
 
 // The text of assets/README.md.

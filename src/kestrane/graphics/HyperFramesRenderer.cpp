@@ -348,6 +348,23 @@ bool passesToTool(std::string_view name) {
   return false;
 }
 
+// An address handed on loses its user name and password ("https://me:pw@host/" becomes
+// "https://host/"): a registry or proxy password is no business of the toolchain's.
+std::string withoutCredentials(std::string_view value) {
+  std::string out;
+  std::size_t from = 0;
+  for (std::size_t scheme = value.find("://"); scheme != std::string_view::npos; scheme = value.find("://", from)) {
+    const std::size_t host = scheme + 3;
+    std::size_t end = host;
+    while (end < value.size() && std::string_view("/?#,; \t").find(value[end]) == std::string_view::npos) ++end;
+    const std::size_t at = value.substr(host, end - host).rfind('@');
+    out.append(value.substr(from, host - from));
+    from = at == std::string_view::npos ? host : host + at + 1;
+  }
+  out.append(value.substr(from));
+  return out;
+}
+
 }  // namespace
 
 std::vector<std::string> childEnvironment(const std::vector<std::string>& parent, const fs::path& npx) {
@@ -366,7 +383,11 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& parent
       out.push_back("TMPDIR=/tmp");
       continue;
     }
-    out.push_back(entry);
+    if (name.size() == entry.size()) {
+      out.push_back(entry);
+      continue;
+    }
+    out.push_back(name + "=" + withoutCredentials(std::string_view(entry).substr(name.size() + 1)));
   }
   // npx and the tool start Node by name, so npx's own folder comes first: its Node runs.
   out.push_back("PATH=" + npx.parent_path().string() + ":/usr/local/bin:" + path.value_or("/usr/bin:/bin"));

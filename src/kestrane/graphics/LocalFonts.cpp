@@ -136,10 +136,16 @@ std::vector<std::string> names(const std::optional<std::string>& brandFonts) {
       word = word.substr(a, word.find_last_not_of("()\"'.") - a + 1);
       words.push_back(word);
     }
-    while (!words.empty() && isRoleWord(words.back())) words.pop_back();
+    const auto joined = [&words] {
+      std::string name;
+      for (std::string_view w : words) name += (name.empty() ? "" : " ") + std::string(w);
+      return name;
+    };
+    // A family the stand-in table knows keeps its own last word ("Playfair Display").
+    while (!words.empty() && isRoleWord(words.back()) && substitutes(GraphicsText::lower(joined())).empty())
+      words.pop_back();
     while (!words.empty() && isRoleWord(words.front())) words.erase(words.begin());
-    std::string name;
-    for (std::string_view w : words) name += (name.empty() ? "" : " ") + std::string(w);
+    std::string name = joined();
     if (name.empty() || GraphicsText::graphemeCount(name) > 40) continue;
     if (!seen.insert(GraphicsText::lower(name)).second) continue;
     kept.push_back(std::move(name));

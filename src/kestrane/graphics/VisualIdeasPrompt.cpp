@@ -85,7 +85,8 @@ std::string build(std::string_view projectName, std::string_view transcriptMarkd
           std::string(t) + "\n";
     }
   }
-  const int low = std::max(targetCount, 3);
+  // Counted wide: a target near the int limit must not wrap into a negative range.
+  const long long low = std::max<long long>(targetCount, 3);
   const std::string range = std::to_string(low) + "-" + std::to_string(low + 3);
   const std::string_view spread = targetCount < 5
                                       ? "spread across the video so the opening and the payoff are both covered"

@@ -46,6 +46,9 @@ std::string_view label(ExportTarget target);
 struct PipelineSettings {
   static constexpr int defaultGraphicsLimit = 6;
   static constexpr int defaultGraphicsConcurrency = 3;
+  // The most graphics a limit may ask for: each one is a model call and a real render, and the
+  // count also sizes the visual-ideas request.
+  static constexpr int mostGraphics = 1000;
 
   double silenceThresholdDBFS = -40;
   double minSilenceDuration = 0.8;
@@ -77,7 +80,7 @@ struct PipelineSettings {
   ExportTarget resolvedExportTarget() const;
   GraphicsDensity resolvedGraphicsDensity() const;
   GraphicsFormat resolvedGraphicsFormat() const;
-  // The fixed limit (at least 1, at most the density's cap) or the density's count.
+  // The limit the user set (at least 1; the density's cap does not bound it) or the density's count.
   int resolvedGraphicsCount(double cutSeconds, std::optional<int> beats) const;
   int resolvedGraphicsConcurrency() const;
 

@@ -434,6 +434,9 @@ void dec(const json& j, const std::string& path, PipelineSettings& out) {
   opt(o, path, "aiAdjudication", out.aiAdjudication);
   opt(o, path, "thoroughness", out.thoroughness);
   opt(o, path, "graphicsLimit", out.graphicsLimit);
+  if (out.graphicsLimit > PipelineSettings::mostGraphics) {
+    fail(member(path, "graphicsLimit"), fmt::format("a run makes at most {} graphics", PipelineSettings::mostGraphics));
+  }
   opt(o, path, "graphicsDensity", out.graphicsDensity);
   opt(o, path, "graphicsFormat", out.graphicsFormat);
   opt(o, path, "graphicsConcurrency", out.graphicsConcurrency);

@@ -3,6 +3,7 @@
 // as it was; only a stop request ends the job.
 #include <algorithm>
 #include <chrono>
+#include <future>
 
 #include "kestrane/ai/Adjudicator.hpp"
 #include "kestrane/ai/CoherenceReview.hpp"
@@ -134,13 +135,16 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
     }
     job.checkStop();
     job.announce(Stage::reviewingCut);
-    // The checks describe the cut as this round finds it; they serve the next round's evidence.
-    std::vector<CutInstruments::Finding> roundChecks = measure();
+    // The checks describe the cut as this round finds it and serve the next round's evidence.
+    // They may read frames, so they run beside the model call, on their own copy of the cut;
+    // every way out of the round waits for them (the future's destructor too).
+    std::future<std::vector<CutInstruments::Finding>> roundChecks =
+        std::async(std::launch::async, [&measure, cut = job.cutList] { return measure(cut); });
     const std::optional<std::string> evidence =
         CoherenceReview::evidence(utterances, job.cutList, coverage, previousChecks);
     if (reviewDefects.empty() && !evidence) {
       result.stop = ReviewLoop::Stop::clean;
-      result.checks = std::move(roundChecks);
+      result.checks = roundChecks.get();
       return result;
     }
     const auto backend = adjudicationBackend(job, found, evidence ? ModelTier::reasoning : ModelTier::fast);
@@ -156,10 +160,10 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
                              *job.selfReviewFailure);
       job.aiAdjudicationSkipped = true;
       result.stop = ReviewLoop::Stop::unchanged;
-      result.checks = std::move(roundChecks);
+      result.checks = roundChecks.get();
       return result;
     }
-    previousChecks = std::move(roundChecks);
+    previousChecks = roundChecks.get();
     ++result.rounds;
     applyOutcome(job, outcome);
     result.coherenceFindings = outcome.coherenceFindings;

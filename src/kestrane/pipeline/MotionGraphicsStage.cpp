@@ -159,6 +159,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     request.assetsDir = PackageLayout{files.dir, job.stem}.assets();
     request.options =
         GraphicsRun::Options::clamped(std::max(ideas.graphicsCount, 1), session.settings.resolvedGraphicsConcurrency());
+    request.countFromLimit = session.settings.graphicsLimit.has_value();
     if (session.brandSpec) request.vocabulary = session.brandSpec->componentVocabulary;
     const std::stop_token stop = job.stop;
     const GraphicsRun::Author author = [&](const VisualIdea&, const std::string& prompt) {

@@ -83,7 +83,9 @@ struct SelfReview {
   std::optional<std::vector<CutInstruments::Finding>> checks;
   std::vector<Adjudicator::CoherenceFinding> coherenceFindings;
 };
-using MeasureChecks = std::function<std::vector<CutInstruments::Finding>()>;
+// The measured checks of a cut. A round runs them on a thread of their own, beside its model
+// call, so they read only the cut they are given and what the round does not change.
+using MeasureChecks = std::function<std::vector<CutInstruments::Finding>(const CutList&)>;
 // The self-review rounds on the job's cut; defects and coverage follow the cut as it changes.
 SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utterances,
                       std::vector<OutputAudit::Defect>& defects, std::vector<ScriptCoverage::BeatResult>& coverage,

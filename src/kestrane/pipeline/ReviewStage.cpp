@@ -32,20 +32,20 @@ std::string_view kindLabel(CutInstruments::Finding::Kind kind) {
   return "check";
 }
 
-// The measured checks of one cut, ranked.
-std::vector<CutInstruments::Finding> measuredChecks(const Job& job,
-                                                    const std::vector<TakeSelector::Utterance>& utterances) {
-  const KestraneSession& session = job.session;
+// The measured checks of one cut, ranked. Reads the session, never the job's own cut.
+std::vector<CutInstruments::Finding> measuredChecks(const KestraneSession& session,
+                                                    const std::vector<TakeSelector::Utterance>& utterances,
+                                                    const CutList& cutList) {
   const Transcript& transcript = *session.transcript;
-  std::vector<CutInstruments::Finding> found = CutInstruments::sourceContinuity(utterances, job.cutList);
+  std::vector<CutInstruments::Finding> found = CutInstruments::sourceContinuity(utterances, cutList);
   auto add = [&found](std::vector<CutInstruments::Finding> more) {
     found.insert(found.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
   };
-  add(CutInstruments::spliceQuality(job.cutList, transcript, session.levels, session.settings.silenceThresholdDBFS));
-  add(CutInstruments::pacingWhiplash(job.cutList, transcript));
+  add(CutInstruments::spliceQuality(cutList, transcript, session.levels, session.settings.silenceThresholdDBFS));
+  add(CutInstruments::pacingWhiplash(cutList, transcript));
   // The only check that reads the picture, so only the most thorough review pays for it.
   if (session.settings.resolvedThoroughness() == Thoroughness::meticulous && session.source.hasVideo) {
-    add(CutInstruments::framingJumps(job.cutList, session.source));
+    add(CutInstruments::framingJumps(cutList, session.source));
   }
   return CutInstruments::rank(found);
 }
@@ -64,12 +64,13 @@ void review(Job& job) {
   std::vector<OutputAudit::Defect> defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
   job.checkStop();
 
-  SelfReview loop =
-      selfReview(job, utterances, defects, coverage, [&job, &utterances] { return measuredChecks(job, utterances); });
+  SelfReview loop = selfReview(job, utterances, defects, coverage, [&session, &utterances](const CutList& cut) {
+    return measuredChecks(session, utterances, cut);
+  });
   if (auto note = ReviewLoop::warning(loop.stop, loop.rounds)) job.warnings.push_back(*note);
   job.checkStop();
   const std::vector<CutInstruments::Finding> checks =
-      loop.checks ? std::move(*loop.checks) : measuredChecks(job, utterances);
+      loop.checks ? std::move(*loop.checks) : measuredChecks(session, utterances, job.cutList);
 
   for (const Adjudicator::CoherenceFinding& f : loop.coherenceFindings) {
     if (f.range) job.advisories.push_back({*f.range, "Coherence (" + f.label() + "): " + f.detail});
