@@ -278,10 +278,10 @@ TEST(EditPlanner, HandEditsAreForced) {
   EXPECT_EQ(partly.segments[1].takeGroup, 1);
   EXPECT_EQ(partly.segments[2].takeGroup, std::nullopt);
 
-  // Edge slivers of 5 ms or less beside a forced piece are dropped.
+  // Edge slivers of 5 ms or less beside a forced piece go with it.
   const std::vector<TimeRange> nearStart{{0.003, 5}};
   expectSegments(forcing({}, nearStart, CutList{{kept(0, 10)}}),
-                 {cutOf(SegmentKind::manual, 0.003, 5, manualRemovalReason), kept(5, 10)});
+                 {cutOf(SegmentKind::manual, 0, 5, manualRemovalReason), kept(5, 10)});
   EXPECT_EQ(forcing({}, {}, base).segments, base.segments);
 }
 

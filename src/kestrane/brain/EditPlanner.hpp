@@ -73,11 +73,13 @@ CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWor
                                const std::optional<LevelData>& levels, double frameDuration);
 
 // Hand removals turn kept stretches into manual removals, then hand keeps restore removed
-// stretches, so a range in both lists ends up kept.
+// stretches, so a range in both lists ends up kept. A forced piece takes the leftovers of 5 ms
+// or less beside it, so the cut stays whole. Stops with Cancelled when the job running it is
+// stopped.
 CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals, const CutList& cut);
 
 // Wordless kept slivers shorter than glue join their removed neighbour; segments of 1 ms or
-// less are dropped.
+// less give their time to a neighbour.
 CutList sweepingMicroKeeps(const CutList& cut, std::span<const TranscriptWord> words, double glue);
 
 // Everything one cut is planned from. The spans are borrowed for the length of the call.
