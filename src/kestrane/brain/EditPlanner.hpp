@@ -42,12 +42,6 @@ inline constexpr const char* manualKeepReason = "restored by hand on the wavefor
 // How long a word's tail rings past its recognised end: padding + 0.08 s within 0.15…0.35 s.
 double wordTailRelease(double speechPadding);
 
-// The silences with the recognised words taken out: a span that covers more than half of a word
-// is split around it, so quiet speech under the threshold is never cut as silence. Pieces of a
-// split span shorter than minDuration are dropped; spans that hold no word stay as they are.
-std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences, std::span<const TranscriptWord> words,
-                                      double minDuration);
-
 // Every silence becomes a removal padded by the speech padding (not at the source's edges),
 // widened so that the last word before it keeps its tail; the rest is kept.
 CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences, const PipelineSettings& settings,
@@ -101,8 +95,7 @@ struct CutMaterial {
 };
 
 // The one chain every cut goes through, the delivered one and the live draft alike: silence
-// cuts, removals, dead edges, tidy, quieter joins, hand removals and keeps, micro keeps. Silence
-// cuts and dead edges stop at every recognised word (sparingWords).
+// cuts, removals, dead edges, tidy, quieter joins, hand removals and keeps, micro keeps.
 // With silences only, every recognised word that is not a removed filler stays kept by the
 // tidy step.
 CutList planCut(const CutMaterial& material);
