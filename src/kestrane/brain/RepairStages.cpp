@@ -10,6 +10,7 @@
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/RunCoherence.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -84,6 +85,7 @@ void repairMixedRuns(DecisionState& state) {
     }
     bool otherInCut = false;
     for (int k = 0; k < state.count() && !otherInCut; ++k) {
+      if (k % 1024 == 0) checkpoint();
       if (k == stray.index || k == counterpart.index || state.isRemoved(k)) continue;
       if (state.at(k).tokens.size() < kMinRenditionTokens) continue;
       otherInCut = state.similarity.openingAwareAtLeast(counterpart.index, k, kRenditionSimilarity);

@@ -9,6 +9,7 @@
 #include "kestrane/brain/RunSelector.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -143,6 +144,7 @@ void chooseRepeatedTakes(DecisionState& state) {
   Groups groups(state);
 
   for (int i = 0; i < n; ++i) {
+    if (i % 256 == 0) checkpoint();
     if (state.isRemoved(i)) continue;
     const Utterance& a = state.at(i);
     for (int j = i + 1; j < std::min(n, i + kGroupWindow); ++j) {
