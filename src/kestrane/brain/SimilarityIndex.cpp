@@ -46,7 +46,9 @@ std::size_t sharedCount(const std::vector<T>& x, const std::vector<T>& y) {
 SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
   TextAlign::TokenTypes types;
   lines_.resize(utts_.size());
+  // A long recording holds a great many lines: the loops below look at the stop as they go.
   for (std::size_t p = 0; p < utts_.size(); ++p) {
+    if (p % 4096 == 0) checkpoint();
     Line& line = lines_[p];
     for (const auto& t : utts_[p].tokens) line.ids.push_back(types.intern(t));
     line.distinct = line.ids;
@@ -57,7 +59,9 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
   // Trigram ids; lists shorter than three compare by their tokens, in a range
   // of ids no trigram uses.
   std::map<std::array<int, 3>, std::int64_t> gramIds;
-  for (auto& line : lines_) {
+  for (std::size_t p = 0; p < lines_.size(); ++p) {
+    if (p % 4096 == 0) checkpoint();
+    Line& line = lines_[p];
     if (line.ids.size() < 3) {
       for (int id : line.distinct) line.grams.push_back(-1 - static_cast<std::int64_t>(id));
     } else {
@@ -95,10 +99,13 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
   std::map<TextAlign::TokenTypes::Head, std::vector<int>> heads;
   for (int id : longIds) heads[types.head(id)].push_back(id);
   for (const auto& [head, ids] : heads)
-    for (std::size_t i = 0; i < ids.size(); ++i)
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      if (i % 256 == 0) checkpoint();
       for (std::size_t j = i + 1; j < ids.size(); ++j) link(ids[i], ids[j]);
+    }
   std::stable_sort(longIds.begin(), longIds.end(), [&](int x, int y) { return types.length(x) < types.length(y); });
   for (std::size_t i = 0; i < longIds.size(); ++i) {
+    if (i % 256 == 0) checkpoint();
     const int x = longIds[i];
     for (std::size_t j = i + 1; j < longIds.size() && types.length(longIds[j]) <= types.length(x) + 2; ++j) {
       if (types.isNear(x, longIds[j])) link(x, longIds[j]);
