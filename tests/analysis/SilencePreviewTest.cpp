@@ -48,8 +48,7 @@ TEST(SilencePreview, PercentilesAndSuggestedThreshold) {
 
 TEST(SilencePreview, SuggestionFollowsTheSpreadNotTheSpeechLevel) {
   // Floor −50 and speech −40 (spread 10): the headroom over the floor gives −36, above the
-  // speech level. A recording that is mostly room tone then finds its room tone as silence;
-  // quiet speech is kept by its words in the planner.
+  // speech level. A recording that is mostly room tone then finds its room tone as silence.
   EXPECT_EQ(suggestedThresholdDBFS(levelsWith(-50, -40)), -36);
   // A spread of exactly 12 takes the headroom too; above it the valley.
   EXPECT_EQ(suggestedThresholdDBFS(levelsWith(-60, -48)), -46);

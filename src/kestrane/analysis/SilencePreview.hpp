@@ -13,8 +13,8 @@ namespace kestrane::SilencePreview {
 // Where between the noise floor and the speech level the suggestion sits.
 inline constexpr double valleyPosition = 0.55;
 // How far above the floor the suggestion sits when floor and speech are close together. On a
-// recording that is mostly room tone this lies above the speech percentile; quiet speech is then
-// kept by its recognised words, not by the threshold.
+// recording that is mostly room tone the speech percentile still lies in the room tone, so this
+// can lie above it and yet under the speech itself.
 inline constexpr double headroomDB = 14.0;
 
 // A closed range of thresholds, lower <= upper.

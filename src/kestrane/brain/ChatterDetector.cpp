@@ -11,6 +11,7 @@
 #include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::ChatterDetector {
 
@@ -177,10 +178,13 @@ std::vector<Cluster> clustersWith(std::span<const Utterance> utterances, std::sp
     baseline = quantile(*perWord, 0.6);
   }
 
+  // Long recordings hold a great many sentences: the loops look at the stop as they go.
   std::vector<std::vector<TranscriptWord>> all;
-  for (const auto& u : utterances)
-    for (auto& s : sentences(u.words))
+  for (std::size_t k = 0; k < utterances.size(); ++k) {
+    if (k % 1024 == 0) checkpoint();
+    for (auto& s : sentences(utterances[k].words))
       if (!s.empty()) all.push_back(std::move(s));
+  }
   std::stable_sort(all.begin(), all.end(),
                    [](const auto& a, const auto& b) { return a.front().range.start < b.front().range.start; });
   if (all.empty()) return {};
@@ -189,6 +193,7 @@ std::vector<Cluster> clustersWith(std::span<const Utterance> utterances, std::sp
   std::vector<bool> conversational;
   tokens.reserve(all.size());
   for (const auto& s : all) {
+    if (tokens.size() % 1024 == 0) checkpoint();
     tokens.push_back(tokensOf(s));
     conversational.push_back(isConversational(tokens.back()));
   }

@@ -6,6 +6,7 @@
 #include "kestrane/brain/ChatterDetector.hpp"
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -59,6 +60,7 @@ void removeOffMicChatter(DecisionState& state) {
   if (state.beats.empty()) return;
   const SilenceWindow window(state.silences);
   for (int k = 0; k < state.count(); ++k) {
+    if (k % 1024 == 0) checkpoint();
     const Utterance& u = state.at(k);
     if (state.isRemoved(k) || u.tokens.empty()) continue;
     const double duration = u.range.duration();
@@ -69,6 +71,7 @@ void removeOffMicChatter(DecisionState& state) {
   }
 
   for (const auto& island : chatterIslands(state.transcript.words, state.silences, state.script)) {
+    checkpoint();
     const auto& removals = state.result.removals;
     bool inside = std::any_of(removals.begin(), removals.end(), [&](const Segment& r) {
       return r.range.start <= island.start && island.end <= r.range.end;
@@ -86,6 +89,7 @@ void removeRoomTalk(DecisionState& state) {
     if (r.kind == SegmentKind::retakeRejected || r.kind == SegmentKind::flub) stoppages.push_back(r.range);
   auto clusters = ChatterDetector::clusters(state.utts, state.silences, state.levels, state.script, stoppages);
   for (const auto& cluster : clusters) {
+    checkpoint();
     double covered = 0;
     for (const auto& r : state.result.removals) covered += overlapLength(cluster.range, r.range);
     if (!(covered < kClusterCoveredShare * cluster.range.duration())) continue;

@@ -5,6 +5,7 @@
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -37,6 +38,7 @@ void removeDuplicateLines(DecisionState& state) {
   std::set<int> advised;
 
   for (std::size_t ai = 0; ai + 1 < candidates.size(); ++ai) {
+    checkpoint();
     const int a = candidates[ai];
     if (state.isRemoved(a)) continue;
     // Pairs left out here have an opening-aware similarity below 0.4, and

@@ -28,34 +28,6 @@ double wordTailRelease(double speechPadding) {
   return std::clamp(speechPadding + 0.08, minWordTailRelease, maxWordTailRelease);
 }
 
-std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences, std::span<const TranscriptWord> words,
-                                      double minDuration) {
-  const WordTimeline timeline(words);
-  std::vector<SilenceSpan> result;
-  result.reserve(silences.size());
-  for (const auto& silence : silences) {
-    const TimeRange span = silence.range;
-    double from = span.start;
-    bool split = false;
-    for (std::size_t p : timeline.overlapping(span)) {
-      const TimeRange word = timeline.at(p).range;
-      const double covered = std::min(word.end, span.end) - std::max(word.start, span.start);
-      if (!(2 * covered > word.duration())) continue;
-      if (word.start - from >= minDuration && word.start > from) {
-        result.push_back({{from, word.start}, silence.meanLevelDBFS});
-      }
-      from = std::max(from, word.end);
-      split = true;
-    }
-    if (!split) {
-      result.push_back(silence);
-    } else if (span.end - from >= minDuration && span.end > from) {
-      result.push_back({{from, span.end}, silence.meanLevelDBFS});
-    }
-  }
-  return result;
-}
-
 CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences, const PipelineSettings& settings,
                         std::span<const TranscriptWord> words) {
   const double padding = settings.resolvedSpeechPadding();

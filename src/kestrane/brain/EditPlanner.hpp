@@ -42,12 +42,6 @@ inline constexpr const char* manualKeepReason = "restored by hand on the wavefor
 // How long a word's tail rings past its recognised end: padding + 0.08 s within 0.15…0.35 s.
 double wordTailRelease(double speechPadding);
 
-// The silences with the recognised words taken out: a span that covers more than half of a word
-// is split around it, so quiet speech under the threshold is never cut as silence. Pieces of a
-// split span shorter than minDuration are dropped; spans that hold no word stay as they are.
-std::vector<SilenceSpan> sparingWords(std::span<const SilenceSpan> silences, std::span<const TranscriptWord> words,
-                                      double minDuration);
-
 // Every silence becomes a removal padded by the speech padding (not at the source's edges),
 // widened so that the last word before it keeps its tail; the rest is kept.
 CutList planSilenceCuts(double sourceDuration, std::span<const SilenceSpan> silences, const PipelineSettings& settings,
@@ -73,11 +67,13 @@ CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWor
                                const std::optional<LevelData>& levels, double frameDuration);
 
 // Hand removals turn kept stretches into manual removals, then hand keeps restore removed
-// stretches, so a range in both lists ends up kept.
+// stretches, so a range in both lists ends up kept. A forced piece takes the leftovers of 5 ms
+// or less beside it, so the cut stays whole. Stops with Cancelled when the job running it is
+// stopped.
 CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals, const CutList& cut);
 
 // Wordless kept slivers shorter than glue join their removed neighbour; segments of 1 ms or
-// less are dropped.
+// less give their time to a neighbour.
 CutList sweepingMicroKeeps(const CutList& cut, std::span<const TranscriptWord> words, double glue);
 
 // Everything one cut is planned from. The spans are borrowed for the length of the call.
@@ -99,8 +95,7 @@ struct CutMaterial {
 };
 
 // The one chain every cut goes through, the delivered one and the live draft alike: silence
-// cuts, removals, dead edges, tidy, quieter joins, hand removals and keeps, micro keeps. Silence
-// cuts and dead edges stop at every recognised word (sparingWords).
+// cuts, removals, dead edges, tidy, quieter joins, hand removals and keeps, micro keeps.
 // With silences only, every recognised word that is not a removed filler stays kept by the
 // tidy step.
 CutList planCut(const CutMaterial& material);

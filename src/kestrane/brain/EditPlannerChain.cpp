@@ -37,12 +37,9 @@ std::vector<TranscriptWord> wordsSilencesOnlyKeeps(std::span<const TranscriptWor
 
 CutList planCut(const CutMaterial& m) {
   const double padding = m.settings.resolvedSpeechPadding();
-  // Quiet speech under the threshold is kept by its words, whatever the threshold.
-  const auto silences = sparingWords(m.silences, m.words, m.settings.resolvedMinSilenceDuration());
-  const auto pauses = sparingWords(m.splitterSilences, m.words, 0);
-  CutList cut = planSilenceCuts(m.sourceDuration, silences, m.settings, m.words);
+  CutList cut = planSilenceCuts(m.sourceDuration, m.silences, m.settings, m.words);
   cut = applying(m.removals, cut, m.words, padding, m.silences);
-  cut = trimDeadEdges(cut, m.words, pauses, padding, m.frameDuration);
+  cut = trimDeadEdges(cut, m.words, m.splitterSilences, padding, m.frameDuration);
   std::vector<TranscriptWord> protectedWords;
   if (m.settings.resolvedThoroughness() == Thoroughness::silencesOnly) {
     protectedWords = wordsSilencesOnlyKeeps(m.words, m.removals);

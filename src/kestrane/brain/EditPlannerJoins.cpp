@@ -1,76 +1,12 @@
-// Passes that settle the joins of a planned cut: quieter keep-to-remove joins, hand edits laid
-// on top, and wordless slivers swept into their neighbours.
+// Passes that settle the joins of a planned cut: quieter keep-to-remove joins, and wordless
+// slivers swept into their neighbours.
 #include <algorithm>
 #include <cmath>
-#include <functional>
 
 #include "kestrane/brain/EditPlanner.hpp"
 #include "kestrane/brain/WordTimeline.hpp"
 
 namespace kestrane::EditPlanner {
-namespace {
-
-// Splits pieces shorter than this are dropped, leaving at most this gap in the list.
-constexpr double forcedSliver = 0.005;
-
-std::vector<Segment> overriding(const std::vector<Segment>& segments, std::span<const TimeRange> spans,
-                                SegmentKind kind, const char* reason,
-                                const std::function<bool(const Segment&)>& applies) {
-  if (spans.empty()) return segments;
-  std::vector<Segment> forced;
-  std::vector<Segment> pieces;
-  std::vector<Segment> next;
-  for (const auto& segment : segments) {
-    if (!applies(segment)) {
-      forced.push_back(segment);
-      continue;
-    }
-    pieces.assign(1, segment);
-    for (const auto& span : spans) {
-      next.clear();
-      for (const auto& piece : pieces) {
-        const double lo = std::max(piece.range.start, span.start);
-        const double hi = std::min(piece.range.end, span.end);
-        if (!(hi - lo > forcedSliver)) {
-          next.push_back(piece);
-          continue;
-        }
-        if (lo - piece.range.start > forcedSliver) {
-          Segment head = piece;
-          head.range.end = lo;
-          next.push_back(std::move(head));
-        }
-        next.push_back(Segment{TimeRange{lo, hi}, kind, std::string(reason), std::nullopt});
-        if (piece.range.end - hi > forcedSliver) {
-          Segment tail = piece;
-          tail.range.start = hi;
-          next.push_back(std::move(tail));
-        }
-      }
-      pieces.swap(next);
-    }
-    forced.insert(forced.end(), pieces.begin(), pieces.end());
-  }
-
-  std::vector<Segment> merged;
-  merged.reserve(forced.size());
-  for (auto& segment : forced) {
-    if (!merged.empty()) {
-      Segment& prev = merged.back();
-      const bool joins = prev.kind == segment.kind && std::abs(prev.range.end - segment.range.start) < forcedSliver &&
-                         (segment.isKept() || (prev.reason == segment.reason && prev.takeGroup == segment.takeGroup));
-      if (joins) {
-        prev.range.end = std::max(prev.range.end, segment.range.end);
-        if (!prev.reason) prev.reason = segment.reason;
-        continue;
-      }
-    }
-    merged.push_back(std::move(segment));
-  }
-  return merged;
-}
-
-}  // namespace
 
 CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWord> words,
                                const std::optional<LevelData>& levels, double frameDuration) {
@@ -126,14 +62,6 @@ CutList snapAbuttingBoundaries(const CutList& cut, std::span<const TranscriptWor
   return result;
 }
 
-CutList forcing(std::span<const TimeRange> keeps, std::span<const TimeRange> removals, const CutList& cut) {
-  auto segments = overriding(cut.segments, removals, SegmentKind::manual, manualRemovalReason,
-                             [](const Segment& s) { return s.isKept(); });
-  segments =
-      overriding(segments, keeps, SegmentKind::keep, manualKeepReason, [](const Segment& s) { return !s.isKept(); });
-  return CutList{std::move(segments)};
-}
-
 CutList sweepingMicroKeeps(const CutList& cut, std::span<const TranscriptWord> words, double glue) {
   const WordTimeline timeline(words);
   CutList result = cut;
@@ -152,7 +80,26 @@ CutList sweepingMicroKeeps(const CutList& cut, std::span<const TranscriptWord> w
       seg.range.end = seg.range.start;
     }
   }
-  std::erase_if(segs, [](const Segment& s) { return !(s.range.duration() > 0.001); });
+  // Segments of a millisecond or less go, their time to a neighbour (one as kept as they are,
+  // when there is one), so the cut stays whole.
+  std::vector<Segment> whole;
+  whole.reserve(segs.size());
+  for (std::size_t i = 0; i < segs.size(); ++i) {
+    const Segment& seg = segs[i];
+    if (seg.range.duration() > 0.001) {
+      whole.push_back(seg);
+      continue;
+    }
+    const Segment* next = i + 1 < segs.size() ? &segs[i + 1] : nullptr;
+    const bool toPrevious =
+        !whole.empty() && (!next || whole.back().isKept() == seg.isKept() || next->isKept() != seg.isKept());
+    if (toPrevious) {
+      whole.back().range.end = std::max(whole.back().range.end, seg.range.end);
+    } else if (next) {
+      segs[i + 1].range.start = std::min(next->range.start, seg.range.start);
+    }
+  }
+  result.segments = std::move(whole);
   return result;
 }
 

@@ -9,6 +9,7 @@
 
 #include "kestrane/brain/TextAlignDetail.hpp"
 #include "kestrane/brain/UnicodeText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 // Local alignment of token lists (Smith-Waterman, linear gap) and the
 // character-level edit distance it uses for near matches.
@@ -211,6 +212,7 @@ LocalAlignment alignCells(PairKinds& kinds, int m, int n, const CellScores<Cell>
   if (full) {
     block.assign((static_cast<std::size_t>(m) + 1) * width, Cell(0));
     for (int i = 1; i <= m; ++i) {
+      if (i % 256 == 0) checkpoint();
       Cell* row = &block[static_cast<std::size_t>(i) * width];
       fillRow(row - width, row, i, width);
       track(row, i);
@@ -219,6 +221,7 @@ LocalAlignment alignCells(PairKinds& kinds, int m, int n, const CellScores<Cell>
     checkpoints.assign((static_cast<std::size_t>(m / k) + 1) * width, Cell(0));
     std::vector<Cell> previous(width, Cell(0)), current(width, Cell(0));
     for (int i = 1; i <= m; ++i) {
+      if (i % 256 == 0) checkpoint();
       fillRow(previous.data(), current.data(), i, width);
       track(current.data(), i);
       if (i % k == 0)

@@ -342,7 +342,13 @@ struct PreparedScript::Index {
   // beat sharing no matching pair with the query gives 0.
   template <typename Measure>
   double best(Tokens tokens) const {
+    checkpoint();
     if (tokens.empty() || beats.empty()) return 0;
+    // A long script makes single calls long: the loops below look at the stop as they go.
+    std::size_t steps = 0;
+    auto step = [&steps] {
+      if (++steps % 4096 == 0) checkpoint();
+    };
     thread_local Scratch s;
     const PreparedTokens query(tokens);
     const int m = static_cast<int>(tokens.size());
@@ -389,6 +395,7 @@ struct PreparedScript::Index {
 
     double result = 0;
     auto align = [&](int b) {
+      checkpoint();
       auto alignment =
           TextAlign::detail::localAlign(query, *words, beatStart[static_cast<std::size_t>(b)], beatSize(b), -1.0);
       result = std::max(result, Measure::value(alignment, m, static_cast<int>(beatSize(b))));
@@ -396,6 +403,7 @@ struct PreparedScript::Index {
     // Counts the query's entries for an id against one beat: at least as
     // many as the positions they stand for.
     auto tally = [&](std::vector<std::uint64_t>& seen, int b, std::size_t id) {
+      step();
       const auto ub = static_cast<std::size_t>(b);
       if (seen[ub] != epoch) {
         seen[ub] = epoch;
@@ -413,6 +421,7 @@ struct PreparedScript::Index {
     auto settle = [&](bool addFrequent) {
       s.order.clear();
       for (int b : s.touched) {
+        step();
         const int n = static_cast<int>(beatSize(b));
         Meeting h = s.hits[static_cast<std::size_t>(b)];
         if (addFrequent)
@@ -437,6 +446,7 @@ struct PreparedScript::Index {
       if (Measure::bound(meet(first, s), m, static_cast<int>(beatSize(first))) > result) align(first);
       s.exact.clear();
       for (const auto& [quick, b] : s.order) {
+        step();
         if (!(quick > result)) continue;
         double limit = Measure::bound(meet(b, s), m, static_cast<int>(beatSize(b)));
         if (limit > result) s.exact.emplace_back(limit, b);
@@ -471,8 +481,10 @@ struct PreparedScript::Index {
         const Meeting most{std::min(frequentExact, n), std::min(frequentAny, n), n, n};
         if (!(Measure::quick(most, m, n) > result)) continue;
         const auto last = r + 1 < runs.size() ? static_cast<std::size_t>(runs[r + 1].second) : holders.size();
-        for (auto k = static_cast<std::size_t>(runs[r].second); k < last; ++k)
+        for (auto k = static_cast<std::size_t>(runs[r].second); k < last; ++k) {
+          step();
           if (s.beatSeen[static_cast<std::size_t>(holders[k])] != epoch) tally(s.beatSeenLate, holders[k], uid);
+        }
       }
     }
     settle(false);

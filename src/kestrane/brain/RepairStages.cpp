@@ -10,6 +10,7 @@
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/RunCoherence.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -84,6 +85,7 @@ void repairMixedRuns(DecisionState& state) {
     }
     bool otherInCut = false;
     for (int k = 0; k < state.count() && !otherInCut; ++k) {
+      if (k % 1024 == 0) checkpoint();
       if (k == stray.index || k == counterpart.index || state.isRemoved(k)) continue;
       if (state.at(k).tokens.size() < kMinRenditionTokens) continue;
       otherInCut = state.similarity.openingAwareAtLeast(counterpart.index, k, kRenditionSimilarity);
@@ -151,6 +153,7 @@ void restoreLostLines(DecisionState& state) {
     const int n = state.count();
     std::vector<int> restore;
     for (const auto& [r, standIn] : state.replacement) {
+      checkpoint();
       if (!state.isRemoved(r)) continue;
       int t = r;
       for (int step = 0; step < n; ++step) {
@@ -172,6 +175,7 @@ void restoreLostLines(DecisionState& state) {
 
     std::vector<std::vector<int>> groups;
     for (int r : restore) {
+      checkpoint();
       auto home = std::find_if(groups.begin(), groups.end(), [&](const std::vector<int>& group) {
         return std::any_of(group.begin(), group.end(),
                            [&](int g) { return state.similarity.retakeAtLeast(g, r, kRetakeThreshold); });
@@ -182,6 +186,7 @@ void restoreLostLines(DecisionState& state) {
 
     std::vector<bool> marked(state.result.removals.size(), false);
     for (const auto& group : groups) {
+      checkpoint();
       const Utterance winner = state.winnerOf(group);
       // Only a line that would really play again comes back.
       std::vector<bool> own = marked;
@@ -207,6 +212,7 @@ void restoreLostLines(DecisionState& state) {
 void swapUnfinishedLines(DecisionState& state) {
   const int n = state.count();
   for (int p = 0; p < n; ++p) {
+    if (p % 256 == 0) checkpoint();
     if (state.isRemoved(p)) continue;
     const Utterance& u = state.at(p);
     if (endsCleanly(u) || u.tokens.size() < kMinLineTokens) continue;
@@ -248,6 +254,7 @@ void swapUnfinishedLines(DecisionState& state) {
   }
 
   for (int p = 0; p < n; ++p) {
+    if (p % 256 == 0) checkpoint();
     if (state.isRemoved(p)) continue;
     const auto size = state.at(p).tokens.size();
     if (size < 1 || size > 2) continue;

@@ -9,6 +9,7 @@
 #include "kestrane/brain/RunSelector.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -86,6 +87,7 @@ void removeVerbalSlates(DecisionState& state) {
 void removeFalseStarts(DecisionState& state) {
   const int n = state.count();
   for (int i = 0; i + 1 < n; ++i) {
+    if (i % 1024 == 0) checkpoint();
     if (state.isRemoved(i)) continue;
     int next = i + 1;
     while (next < n && state.isRemoved(next)) ++next;
@@ -98,6 +100,7 @@ void removeFalseStarts(DecisionState& state) {
 void removeStumbles(DecisionState& state) {
   const int n = state.count();
   for (int p = 0; p < n; ++p) {
+    if (p % 1024 == 0) checkpoint();
     if (state.isRemoved(p)) continue;
     const Utterance& u = state.at(p);
     if (internalRestarts(u.tokens).empty()) continue;
@@ -143,6 +146,7 @@ void chooseRepeatedTakes(DecisionState& state) {
   Groups groups(state);
 
   for (int i = 0; i < n; ++i) {
+    if (i % 256 == 0) checkpoint();
     if (state.isRemoved(i)) continue;
     const Utterance& a = state.at(i);
     for (int j = i + 1; j < std::min(n, i + kGroupWindow); ++j) {
@@ -166,6 +170,7 @@ void chooseRepeatedTakes(DecisionState& state) {
     if (!state.isRemoved(k)) members[groups.find(k)].push_back(k);
 
   for (const auto& [root, positions] : members) {
+    checkpoint();
     if (positions.size() < 2) continue;
     for (int m : positions) state.groupRoot[static_cast<std::size_t>(m)] = root;
     const std::int64_t id = state.nextTakeId();

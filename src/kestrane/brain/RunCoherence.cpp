@@ -7,6 +7,7 @@
 
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TextAlign.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::RunCoherence {
@@ -50,6 +51,7 @@ class Scan {
     if (kept_.size() < 2) return result;
     std::unordered_set<int> used;
     for (int k = 0; k + 1 < kept_.size(); ++k) {
+      if (k % 256 == 0) checkpoint();
       const Utterance& a = kept_.at(index_, k);
       const Utterance& b = kept_.at(index_, k + 1);
       if (!(a.range.end < b.range.start) || b.range.start - a.range.end > kMaxGap) continue;
@@ -106,8 +108,10 @@ class Scan {
       for (Position p : index_.startingBetween(from, to))
         if (inside(p)) found.push_back(p);
     } else {
-      for (Position p = 0; p < index_.size(); ++p)
+      for (Position p = 0; p < index_.size(); ++p) {
+        if (p % 4096 == 0) checkpoint();
         if (inside(p)) found.push_back(p);
+      }
     }
     return found;
   }

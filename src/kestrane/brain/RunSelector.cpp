@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "kestrane/brain/TakeScoring.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::RunSelector {
@@ -107,6 +108,7 @@ std::vector<Anchor> anchors(std::span<const Utterance> utts, const std::set<int>
 
   std::vector<Anchor> pairs;
   for (int i = 0; i < count; ++i) {
+    if (i % 256 == 0) checkpoint();
     if (!eligible[static_cast<std::size_t>(i)]) continue;
     const auto& ui = at(utts, i);
     const auto& si = sets[static_cast<std::size_t>(i)];
@@ -138,6 +140,7 @@ std::vector<Chain> chains(std::vector<Anchor> pairs, std::span<const Utterance> 
         pairs.begin());
   };
   for (std::size_t k = 0; k < n; ++k) {
+    if (k % 1024 == 0) checkpoint();
     const auto& pk = pairs[k];
     // Pairs are sorted by i: only those with i in [k.i - 3, k.i - 1] can link,
     // and they form one stretch, visited in the same order as a full scan.

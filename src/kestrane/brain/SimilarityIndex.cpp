@@ -6,6 +6,7 @@
 
 #include "kestrane/brain/TextAlignDetail.hpp"
 #include "kestrane/brain/TokenTypes.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane {
 
@@ -45,7 +46,9 @@ std::size_t sharedCount(const std::vector<T>& x, const std::vector<T>& y) {
 SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(utterances) {
   TextAlign::TokenTypes types;
   lines_.resize(utts_.size());
+  // A long recording holds a great many lines: the loops below look at the stop as they go.
   for (std::size_t p = 0; p < utts_.size(); ++p) {
+    if (p % 4096 == 0) checkpoint();
     Line& line = lines_[p];
     for (const auto& t : utts_[p].tokens) line.ids.push_back(types.intern(t));
     line.distinct = line.ids;
@@ -56,7 +59,9 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
   // Trigram ids; lists shorter than three compare by their tokens, in a range
   // of ids no trigram uses.
   std::map<std::array<int, 3>, std::int64_t> gramIds;
-  for (auto& line : lines_) {
+  for (std::size_t p = 0; p < lines_.size(); ++p) {
+    if (p % 4096 == 0) checkpoint();
+    Line& line = lines_[p];
     if (line.ids.size() < 3) {
       for (int id : line.distinct) line.grams.push_back(-1 - static_cast<std::int64_t>(id));
     } else {
@@ -94,10 +99,13 @@ SimilarityIndex::SimilarityIndex(std::span<const Utterance> utterances) : utts_(
   std::map<TextAlign::TokenTypes::Head, std::vector<int>> heads;
   for (int id : longIds) heads[types.head(id)].push_back(id);
   for (const auto& [head, ids] : heads)
-    for (std::size_t i = 0; i < ids.size(); ++i)
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+      if (i % 256 == 0) checkpoint();
       for (std::size_t j = i + 1; j < ids.size(); ++j) link(ids[i], ids[j]);
+    }
   std::stable_sort(longIds.begin(), longIds.end(), [&](int x, int y) { return types.length(x) < types.length(y); });
   for (std::size_t i = 0; i < longIds.size(); ++i) {
+    if (i % 256 == 0) checkpoint();
     const int x = longIds[i];
     for (std::size_t j = i + 1; j < longIds.size() && types.length(longIds[j]) <= types.length(x) + 2; ++j) {
       if (types.isNear(x, longIds[j])) link(x, longIds[j]);
@@ -152,7 +160,9 @@ int SimilarityIndex::alignmentBound(const Line& a, const Line& b) const {
   int* up = scratch_.data();
   int* row = up + n + 1;
   int best = 0;
+  std::size_t rows = 0;
   for (int x : a.ids) {
+    if (++rows % 256 == 0) checkpoint();
     row[0] = 0;
     const bool xLong = long_[static_cast<std::size_t>(x)];
     for (std::size_t j = 1; j <= n; ++j) {
@@ -214,6 +224,8 @@ double SimilarityIndex::overlap(int a, int b) const {
 }
 
 std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold, int from) const {
+  // One call can pass over every other line, so it looks at the stop as it goes.
+  checkpoint();
   std::vector<int> result;
   const int first = std::max(a + 1, from);
   if (threshold <= 0) {
@@ -228,6 +240,18 @@ std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold, int fro
   credited.resize(utts_.size(), -1);
   std::vector<int> touched;
   const Line& line = lines_[static_cast<std::size_t>(a)];
+  // The scratch lists are left clean however this ends, a stop included.
+  struct Clean {
+    std::vector<int>& touched;
+    std::vector<int>& bound;
+    std::vector<int>& credited;
+    ~Clean() {
+      for (int p : touched) {
+        bound[static_cast<std::size_t>(p)] = 0;
+        credited[static_cast<std::size_t>(p)] = -1;
+      }
+    }
+  } clean{touched, bound, credited};
   auto credit = [&](int id, int amount, int slot) {
     const auto& list = postings_[static_cast<std::size_t>(id)];
     for (auto it = std::lower_bound(list.begin(), list.end(), first); it != list.end(); ++it) {
@@ -239,23 +263,22 @@ std::vector<int> SimilarityIndex::partnersAfter(int a, double threshold, int fro
     }
   };
   for (std::size_t k = 0; k < line.ids.size(); ++k) {
+    if (k % 64 == 63) checkpoint();
     int slot = static_cast<int>(k);
     credit(line.ids[k], 2, slot);
     for (int y : near_[static_cast<std::size_t>(line.ids[k])]) credit(y, 1, slot);
   }
   // Lists sharing nothing align to nothing and have no trigram in common.
   std::sort(touched.begin(), touched.end());
+  std::size_t looked = 0;
   for (int p : touched) {
+    if (++looked % 1024 == 0) checkpoint();
     const Line& other = lines_[static_cast<std::size_t>(p)];
     double shorter = static_cast<double>(std::min(line.ids.size(), other.ids.size()));
     bool keep = sharesOpening(a, p) || jaccardOf(line, other) >= threshold - kSlack;
     if (!keep && bound[static_cast<std::size_t>(p)] / (2.0 * shorter) >= threshold - kSlack)
       keep = mayReach(a, p, threshold);
     if (keep) result.push_back(p);
-  }
-  for (int p : touched) {
-    bound[static_cast<std::size_t>(p)] = 0;
-    credited[static_cast<std::size_t>(p)] = -1;
   }
   return result;
 }
@@ -284,12 +307,23 @@ const std::vector<std::pair<double, int>>& SimilarityIndex::renditionsOf(int a) 
     auto& common = bound_;
     common.resize(utts_.size(), 0);
     std::vector<int> touched;
-    for (int id : line.distinct)
+    // Left clean however this ends, a stop included.
+    struct Clean {
+      std::vector<int>& touched;
+      std::vector<int>& common;
+      ~Clean() {
+        for (int p : touched) common[static_cast<std::size_t>(p)] = 0;
+      }
+    } clean{touched, common};
+    for (int id : line.distinct) {
+      checkpoint();
       for (int p : postings_[static_cast<std::size_t>(id)])
         if (common[static_cast<std::size_t>(p)]++ == 0) touched.push_back(p);
+    }
+    std::size_t looked = 0;
     for (int p : touched) {
+      if (++looked % 1024 == 0) checkpoint();
       const auto shared = static_cast<std::size_t>(common[static_cast<std::size_t>(p)]);
-      common[static_cast<std::size_t>(p)] = 0;
       if (at(p).index != at(a).index && isRendition(a, p, shared)) list.emplace_back(at(p).range.start, p);
     }
   }

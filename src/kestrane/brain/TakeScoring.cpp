@@ -9,6 +9,7 @@
 
 #include "kestrane/brain/RunSelector.hpp"
 #include "kestrane/brain/TextAlignDetail.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -16,6 +17,8 @@ namespace {
 
 // Silences strictly inside the utterance, 0.2 s in from either end.
 int innerPauses(const Utterance& u, std::span<const SilenceSpan> silences) {
+  // Every silence of the recording is passed over for each line asked about.
+  checkpoint();
   int count = 0;
   for (const auto& s : silences)
     if (s.range.start > u.range.start + 0.2 && s.range.end < u.range.end - 0.2) ++count;

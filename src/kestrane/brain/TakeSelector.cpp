@@ -79,7 +79,9 @@ std::vector<int> DecisionState::startingWithin(double center, double reach) cons
 
 void removeFillers(DecisionState& state, bool checkOverlap) {
   if (!state.settings.removeFillers) return;
+  std::size_t looked = 0;
   for (const auto& word : state.transcript.words) {
+    if (++looked % 4096 == 0) checkpoint();
     if (!(word.range.duration() >= kMinFillerDuration)) continue;
     auto tokens = TextAlign::tokens(word.text);
     if (!isFillerToken(tokens.empty() ? std::string() : tokens.front())) continue;

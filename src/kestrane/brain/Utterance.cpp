@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "kestrane/brain/UnicodeText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::TakeSelector {
 
@@ -151,6 +152,7 @@ std::vector<Utterance> utterances(const Transcript& transcript, std::span<const 
 
   std::size_t chunkStart = 0;
   for (std::size_t k = 1; k < words.size(); ++k) {
+    if (k % 4096 == 0) checkpoint();
     const auto& previous = words[k - 1].range;
     const auto& w = words[k].range;
     if (silenceSplits(splitters, previous.end, w.end) || w.start - previous.end >= kSplitterMinSilence) {
