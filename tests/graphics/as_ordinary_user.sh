@@ -17,7 +17,16 @@ uid=64000
 while getent passwd "$uid" >/dev/null 2>&1; do uid=$((uid + 1)); done
 home=$(mktemp -d /tmp/kestrane-user-XXXXXX)
 trap 'rm -rf "$home"' EXIT INT TERM
-cp -a "$from/.npm-global" "$from/.npm" "$home/"
+# A render running beside this one makes and removes lock files in the npx cache while it is
+# copied: a copy that meets a vanished file is tried again.
+tries=0
+until cp -a "$from/.npm-global" "$from/.npm" "$home/" 2>"$home/copy-errors"; do
+  tries=$((tries + 1))
+  if [ "$tries" -ge 5 ]; then cat "$home/copy-errors" >&2; exit 1; fi
+  rm -rf "$home/.npm-global" "$home/.npm"
+  sleep 1
+done
+rm -f "$home/copy-errors"
 if [ -f "$from/.npmrc" ]; then cp "$from/.npmrc" "$home/"; fi
 program="$1"
 shift
