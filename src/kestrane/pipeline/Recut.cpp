@@ -29,6 +29,7 @@ PipelineSettings mergedSettings(PipelineSettings given, const PipelineSettings& 
 
 Output recut(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop) {
   const fs::path sessionPath = fs::absolute(request.sessionURL);
+  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
   KestraneSession session = KestraneSession::read(sessionPath);
 
   if (auto name = trimmedOrAbsent(request.projectName)) session.projectName = *name;
@@ -70,7 +71,6 @@ Output recut(const RecutRequest& request, const ProgressCallback& progress, std:
   }
   throwIfStopped(stop);
 
-  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
   return detail::decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics, {},
                                  request.services, progress, stop);
 }

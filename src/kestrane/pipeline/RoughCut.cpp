@@ -20,6 +20,7 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
     rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
   MP4Renderer::render(job.session.source, job.cutList, path, rendered, job.stop);
+  job.earlierMovie.letGo();
   return path;
 }
 
@@ -36,7 +37,11 @@ void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4) {
       std::filesystem::remove(PackageLayout{files.dir, job.stem}.premiereXml(), ignored)) {
     job.warnings.push_back("Removed the Premiere timeline of the earlier cut — it no longer matches this one");
   }
-  if (!renderMP4) removeStaleRoughCut(job, files);
+  if (!renderMP4) {
+    removeStaleRoughCut(job, files);
+  } else {
+    job.earlierMovie = platform::ScratchFiles::RemovedOnForcedExit(roughCutPath(job, files).string());
+  }
 }
 
 }  // namespace kestrane::Pipeline::detail

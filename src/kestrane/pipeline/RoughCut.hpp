@@ -22,7 +22,8 @@ void removeStaleRoughCut(Job& job, const PackageFiles& files);
 
 // A Premiere timeline or rough cut from an earlier cut of this package that this cut did not
 // write would be mistaken for the current cut: both are removed, each with a warning that says
-// so. Failures are ignored (there usually is nothing to remove).
+// so. Failures are ignored (there usually is nothing to remove). A rough cut about to be
+// rendered again stays until the new one replaces it, except that a forced exit removes it.
 void removeStaleFiles(Job& job, const PackageFiles& files, bool renderMP4);
 
 }  // namespace kestrane::Pipeline::detail
