@@ -104,3 +104,28 @@ TEST(Interrupt, DuringTheRoughCutKeepsThePackage) {
   EXPECT_TRUE(fs::exists(r.package / "sample-presenter.kestrane.json"));
   EXPECT_FALSE(fs::exists(r.package / "sample-presenter rough cut.mp4"));
 }
+
+// A re-cut that renders a new rough cut and is ended at once (a second signal) does what a
+// stopped one does: the earlier cut's movie, which no longer matches the new timelines, goes.
+TEST(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
+  test::TempDir tmp;
+  const Interrupted cut = interruptAt("no such stage", tmp.path() / "out", true);
+  ASSERT_EQ(cut.run.status, cli::kExitOK) << cut.run.err;
+  const fs::path movie = cut.package / "sample-presenter rough cut.mp4";
+  ASSERT_TRUE(fs::exists(movie));
+  const std::string timeline = test::readFile(cut.package / "sample-presenter.fcpxml");
+
+  bool sent = false;
+  const test::ProgramRun recut = test::runProgram({"recut", cut.package.string(), "--silences-only", "--mp4"},
+                                                  [&](pid_t child, const std::string& line) {
+                                                    if (!sent && line == "Rendering rough cut\n") {
+                                                      ::kill(child, SIGINT);
+                                                      ::kill(child, SIGTERM);
+                                                      sent = true;
+                                                    }
+                                                  });
+  ASSERT_TRUE(sent) << recut.out;
+  EXPECT_EQ(recut.status, cli::kExitCancelled) << recut.err;
+  EXPECT_NE(test::readFile(cut.package / "sample-presenter.fcpxml"), timeline) << "the new cut is in place";
+  EXPECT_FALSE(fs::exists(movie));
+}
