@@ -129,3 +129,19 @@ TEST(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
   EXPECT_NE(test::readFile(cut.package / "sample-presenter.fcpxml"), timeline) << "the new cut is in place";
   EXPECT_FALSE(fs::exists(movie));
 }
+
+// A cut killed outright leaves its scratch audio in the temporary folder; the next command
+// takes it, and nothing there that is not its own.
+TEST(Interrupt, ScratchAudioOfAKilledCutGoesWithTheNextCommand) {
+  test::TempDir tmp;
+  const fs::path mine = fs::temp_directory_path() / "kestrane-audio-1-my-interview-notes.wav";
+  std::ofstream(mine) << "notes";
+  const Interrupted killed = interruptAt("Transcribing every word", tmp.path() / "out", false, {SIGKILL});
+  ASSERT_TRUE(killed.sent);
+  EXPECT_EQ(killed.run.status, -1);
+  ASSERT_EQ(test::tempEntries("kestrane-audio-").size(), 2u) << "the killed cut's scratch audio stays behind";
+
+  const test::ProgramRun next = test::runProgram({"place", (tmp.path() / "no package").string()});
+  EXPECT_EQ(next.status, cli::kExitUsage) << next.err;
+  EXPECT_EQ(test::tempEntries("kestrane-audio-"), std::set<std::string>{mine.filename().string()});
+}

@@ -17,6 +17,7 @@
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
@@ -73,6 +74,9 @@ std::optional<fs::path> graphicsScratch(detail::Job& job) {
 }  // namespace
 
 PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) {
+  // Like any run that writes the package: never beside another, and after any move an earlier
+  // one left halfway is finished, so the session read is the one the package's files follow.
+  const detail::PackageLock lock(fs::absolute(sessionURL).parent_path());
   KestraneSession session = KestraneSession::read(sessionURL);
   throwIfStopped(stop);
   if (!session.cutList) throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
