@@ -8,6 +8,17 @@
 
 namespace kestrane::cli {
 
+namespace {
+
+// The marks that reorder or isolate the text around them: a file name holding one can show as
+// another name, or turn the rest of the line around.
+bool isDirectionalMark(utf8proc_int32_t code) {
+  return code == 0x061C || code == 0x200E || code == 0x200F || (code >= 0x202A && code <= 0x202E) ||
+         (code >= 0x2066 && code <= 0x2069);
+}
+
+}  // namespace
+
 std::string escaped(std::string_view text) {
   std::string out;
   out.reserve(text.size());
@@ -28,8 +39,9 @@ std::string escaped(std::string_view text) {
       default:
         if (code < 0x20 || code == 0x7F) {
           out += fmt::format("\\x{:02X}", code);
-        } else if (code >= 0x80 && code <= 0x9F) {
-          // C1 controls, which some terminals obey like escape sequences.
+        } else if ((code >= 0x80 && code <= 0x9F) || isDirectionalMark(code) || code == 0x2028 || code == 0x2029) {
+          // C1 controls, which some terminals obey like escape sequences, direction marks and
+          // the line and paragraph separators.
           out += fmt::format("\\u{:04X}", code);
         } else {
           out.append(text, i, static_cast<std::size_t>(length));

@@ -6,8 +6,10 @@
 
 namespace kestrane::cli {
 
-// C0 controls and DEL written as \n, \t, \r, \e or \xNN, C1 controls as \uNNNN, bytes that
-// are not UTF-8 as \xNN. Everything else, a backslash included, passes unchanged.
+// C0 controls and DEL written as \n, \t, \r, \e or \xNN; C1 controls, bidirectional marks
+// (U+061C, U+200E, U+200F, U+202A to U+202E, U+2066 to U+2069) and the line and paragraph
+// separators as \uNNNN; bytes that are not UTF-8 as \xNN. Everything else, a backslash
+// included, passes unchanged.
 std::string escaped(std::string_view text);
 
 // The text as one shell word, to paste into a command: as it is when it holds only letters,

@@ -119,6 +119,8 @@ int runCommand(const std::vector<std::string>& args, Options (*parse)(const std:
     std::fputs(usage, stdout);
     return kestrane::cli::kExitOK;
   }
+  // Scratch files of earlier runs that ended without the chance to remove them.
+  kestrane::platform::ScratchFiles::sweepOrphans();
   const sigset_t stopSignals = blockStopSignals();
   kestrane::cli::Console console(std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
   InterruptWatcher interrupts(stopSignals, console);

@@ -118,7 +118,8 @@ class QuitSignalsTest : public QObject {
       const pid_t gone = ::fork();
       if (gone == 0) ::_exit(0);
       ::waitpid(gone, nullptr, 0);
-      const fs::path orphan = toPath(tmp.path()) / ("kestrane-audio-" + std::to_string(gone) + "-0A1B.wav");
+      const fs::path orphan =
+          toPath(tmp.path()) / ("kestrane-audio-" + std::to_string(gone) + "-6F1C0A2B-1D3E-4F5A-8B7C-0123456789AB.wav");
       std::ofstream(orphan) << "left by a run that was killed";
 
       const pid_t app = ::fork();

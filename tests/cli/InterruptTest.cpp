@@ -104,3 +104,44 @@ TEST(Interrupt, DuringTheRoughCutKeepsThePackage) {
   EXPECT_TRUE(fs::exists(r.package / "sample-presenter.kestrane.json"));
   EXPECT_FALSE(fs::exists(r.package / "sample-presenter rough cut.mp4"));
 }
+
+// A re-cut that renders a new rough cut and is ended at once (a second signal) does what a
+// stopped one does: the earlier cut's movie, which no longer matches the new timelines, goes.
+TEST(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
+  test::TempDir tmp;
+  const Interrupted cut = interruptAt("no such stage", tmp.path() / "out", true);
+  ASSERT_EQ(cut.run.status, cli::kExitOK) << cut.run.err;
+  const fs::path movie = cut.package / "sample-presenter rough cut.mp4";
+  ASSERT_TRUE(fs::exists(movie));
+  const std::string timeline = test::readFile(cut.package / "sample-presenter.fcpxml");
+
+  bool sent = false;
+  const test::ProgramRun recut = test::runProgram({"recut", cut.package.string(), "--silences-only", "--mp4"},
+                                                  [&](pid_t child, const std::string& line) {
+                                                    if (!sent && line == "Rendering rough cut\n") {
+                                                      ::kill(child, SIGINT);
+                                                      ::kill(child, SIGTERM);
+                                                      sent = true;
+                                                    }
+                                                  });
+  ASSERT_TRUE(sent) << recut.out;
+  EXPECT_EQ(recut.status, cli::kExitCancelled) << recut.err;
+  EXPECT_NE(test::readFile(cut.package / "sample-presenter.fcpxml"), timeline) << "the new cut is in place";
+  EXPECT_FALSE(fs::exists(movie));
+}
+
+// A cut killed outright leaves its scratch audio in the temporary folder; the next command
+// takes it, and nothing there that is not its own.
+TEST(Interrupt, ScratchAudioOfAKilledCutGoesWithTheNextCommand) {
+  test::TempDir tmp;
+  const fs::path mine = fs::temp_directory_path() / "kestrane-audio-1-my-interview-notes.wav";
+  std::ofstream(mine) << "notes";
+  const Interrupted killed = interruptAt("Transcribing every word", tmp.path() / "out", false, {SIGKILL});
+  ASSERT_TRUE(killed.sent);
+  EXPECT_EQ(killed.run.status, -1);
+  ASSERT_EQ(test::tempEntries("kestrane-audio-").size(), 2u) << "the killed cut's scratch audio stays behind";
+
+  const test::ProgramRun next = test::runProgram({"place", (tmp.path() / "no package").string()});
+  EXPECT_EQ(next.status, cli::kExitUsage) << next.err;
+  EXPECT_EQ(test::tempEntries("kestrane-audio-"), std::set<std::string>{mine.filename().string()});
+}

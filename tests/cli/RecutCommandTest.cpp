@@ -9,6 +9,7 @@
 #include "RecutCommand.hpp"
 #include "RecutOptions.hpp"
 #include "ai/AiTestSupport.hpp"
+#include "cli/ProgramRun.hpp"
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
@@ -177,4 +178,40 @@ TEST(RecutCommand, PlaceHonoursAStop) {
 
   EXPECT_EQ(cli::runPlace(options, console, {}), cli::kExitOK) << err.str();
   EXPECT_NE(out.str().find("Placed 0 graphics in "), std::string::npos) << out.str();
+}
+
+// Two re-cuts of one package at once would mix their files: the second refuses at once, and
+// the package is the first one's. A run killed outright holds the package no longer.
+TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {
+  test::StoredPackage stored;
+  const std::string package = stored.package.string();
+  int status = 0;
+  run("recut '" + package + "'", status);
+  ASSERT_EQ(status, 0);
+
+  std::string second;
+  int secondStatus = -1;
+  const auto first =
+      test::runProgram({"recut", package, "--tightness", "tight"}, [&](pid_t child, const std::string& line) {
+        if (secondStatus == -1 && line == "Choosing the best takes\n") {
+          ::kill(child, SIGSTOP);
+          second = run("recut '" + package + "' --tightness natural", secondStatus);
+          ::kill(child, SIGCONT);
+        }
+      });
+  EXPECT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(secondStatus, 1);
+  EXPECT_EQ(second, "kestrane: Another Kestrane job is writing the package " + package +
+                        " — try again once it has finished.\n");
+  EXPECT_DOUBLE_EQ(KestraneSession::read(stored.sessionFile).settings.speechPadding, 0.1) << "the first one's cut";
+
+  const auto killed = test::runProgram({"recut", package}, [&](pid_t child, const std::string& line) {
+    if (line == "Choosing the best takes\n") ::kill(child, SIGKILL);
+  });
+  EXPECT_EQ(killed.status, -1);
+  EXPECT_EQ(run("recut '" + package + "' --tightness natural", status).find("kestrane:"), std::string::npos);
+  EXPECT_EQ(status, 0);
+  for (const auto& e : fs::directory_iterator(stored.package)) {
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
 }

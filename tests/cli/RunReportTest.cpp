@@ -95,6 +95,13 @@ TEST(RunReport, ControlCharactersAreEscaped) {
       << "C1 control sequence introducer";
   EXPECT_EQ(cli::escaped("bad \xFF\xC3 end\xE2\x82"), "bad \\xFF\\xC3 end\\xE2\\x82");
   EXPECT_EQ(cli::escaped(cli::escaped("x\x1b")), "x\\e") << "escaping twice changes nothing";
+  // A right-to-left override shows "talk\u202Evom.mp4" as "talkmp4.mov"; isolates, marks and
+  // separators reorder or break the line the same way. Other letters pass.
+  EXPECT_EQ(cli::escaped("talk\u202Evom.mp4"), "talk\\u202Evom.mp4");
+  EXPECT_EQ(cli::escaped("a\u2066b\u2069c\u200Fd\u061Ce\u202Af\u2028g\u2029"),
+            "a\\u2066b\\u2069c\\u200Fd\\u061Ce\\u202Af\\u2028g\\u2029");
+  EXPECT_EQ(cli::escaped("\u05E9\u05DC\u05D5\u05DD \u0645\u0631\u062D\u0628\u0627"),
+            "\u05E9\u05DC\u05D5\u05DD \u0645\u0631\u062D\u0628\u0627");
 
   EXPECT_EQ(cli::shellQuoted("/out/pkg.kestrane"), "/out/pkg.kestrane");
   EXPECT_EQ(cli::shellQuoted("/out/Demo Kestrane.kestrane"), "'/out/Demo Kestrane.kestrane'");

@@ -2,7 +2,8 @@
 # Stands in for npx running the HyperFrames toolchain. Logs its arguments, folder and
 # environment to $FAKE_NPX_LOG; "check" fails with findings; "snapshot" copies the PNGs of
 # $FAKE_NPX_FRAMES into the folder after -o. FAKE_NPX_MODE=hang ignores SIGTERM and leaves a
-# grandchild holding its output; FAKE_NPX_MODE=silent-fail exits 1 saying nothing. The renderer
+# grandchild holding its output; FAKE_NPX_MODE=silent-fail exits 1 saying nothing;
+# FAKE_NPX_KILL=PID ends that process outright once "snapshot" has written its frames. The renderer
 # hands the toolchain only an allow-listed environment, so these settings come from the file
 # $HOME/.fake-npx when it exists.
 [ -f "$HOME/.fake-npx" ] && . "$HOME/.fake-npx"
@@ -41,6 +42,7 @@ case "$3" in
       done
     fi
     echo "contact" > "$out/contact-sheet-1.jpg"
+    [ -n "${FAKE_NPX_KILL:-}" ] && kill -KILL "$FAKE_NPX_KILL"
     exit 0 ;;
 esac
 exit 2

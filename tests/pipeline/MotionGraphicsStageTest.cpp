@@ -2,6 +2,9 @@
 // toolchain found where the real one is installed, and a brand site on loopback.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 
@@ -10,6 +13,7 @@
 #include "kestrane/ai/AIBackend.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "pipeline/StoredSession.hpp"
 #include "platform/MediaFixtures.hpp"
 
@@ -188,4 +192,31 @@ TEST_F(MotionGraphicsStageTest, EachMissingPieceIsNamedAndNothingRenders) {
             "Couldn't read colors from http://127.0.0.1:1/ — the graphics use a neutral palette. "
             "Put your hex codes in the brand's Colors field to fix that.");
   EXPECT_FALSE(fs::exists(stored.package / "assets"));
+}
+
+// A forced exit while graphics render leaves the renderer's work folder with every frame
+// captured so far; it is named and held like the other scratch files, so the next sweep takes
+// it once its process has gone.
+TEST_F(MotionGraphicsStageTest, AWorkFolderLeftByAForcedExitIsSwept) {
+  const auto workFolders = [] { return test::tempEntries("kestrane-graphics-"); };
+  ASSERT_TRUE(workFolders().empty());
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::ofstream(stored.root.path() / "home" / ".fake-npx", std::ios::app) << "FAKE_NPX_KILL=" << ::getpid() << "\n";
+    stage({idea(1.0, "Opening card")}, true);
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the renderer's stand-in ends the run while it renders";
+  const auto left = workFolders();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(left.begin()->starts_with("kestrane-graphics-" + std::to_string(child) + "-")) << *left.begin();
+  std::size_t frames = 0;
+  for (const auto& e : fs::recursive_directory_iterator(fs::temp_directory_path() / *left.begin()))
+    frames += e.path().extension() == ".png";
+  EXPECT_GT(frames, 0u);
+
+  EXPECT_EQ(platform::ScratchFiles::sweepOrphans(), 1u);
+  EXPECT_TRUE(workFolders().empty());
 }

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
-#include <random>
 
 #include <fmt/format.h>
 
@@ -60,20 +59,7 @@ MonoDecode decodeMono(const std::string& url, const std::function<void(double ra
 
 }  // namespace
 
-std::string temporaryWAVPath() {
-  std::random_device device;
-  std::mt19937_64 random((static_cast<std::uint64_t>(device()) << 32) ^ device());
-  const std::uint64_t hi = random(), lo = random();
-  // A version-4 UUID in its standard upper-case text form.
-  const std::uint64_t h = (hi & 0xFFFFFFFFFFFF0FFFull) | 0x0000000000004000ull;
-  const std::uint64_t l = (lo & 0x3FFFFFFFFFFFFFFFull) | 0x8000000000000000ull;
-  const std::string uuid = fmt::format("{:08X}-{:04X}-{:04X}-{:04X}-{:012X}", h >> 32, (h >> 16) & 0xFFFF, h & 0xFFFF,
-                                       l >> 48, l & 0xFFFFFFFFFFFFull);
-  std::string path =
-      (std::filesystem::temp_directory_path() / (platform::ScratchFiles::namePrefix("audio") + uuid + ".wav")).string();
-  platform::ScratchFiles::add(path);
-  return path;
-}
+std::string temporaryWAVPath() { return platform::ScratchFiles::create("audio", ".wav"); }
 
 AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
                              int wavSampleRate) {

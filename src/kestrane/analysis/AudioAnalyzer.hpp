@@ -67,7 +67,8 @@ AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, 
 // measureLevels, then the cut silences at the settings' threshold and minimum duration.
 std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings);
 
-// A fresh "kestrane-audio-<UUID>.wav" path in the temporary folder.
+// A new empty scratch WAV in the temporary folder, "kestrane-audio-<pid>-<UUID>.wav", held
+// and remembered (ScratchFiles::create). Throws ScratchFiles::CreateError.
 std::string temporaryWAVPath();
 
 }  // namespace kestrane::AudioAnalyzer

@@ -21,6 +21,7 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioTrackReader.hpp"
 #include "kestrane/platform/MovieWriter.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/TrackReading.hpp"
 #include "kestrane/platform/VideoTrackReader.hpp"
@@ -73,19 +74,19 @@ Source open(const SourceMedia& source, const CutList& cutList) {
   return out;
 }
 
-// The movie while it is being written: a hidden file beside the destination that disappears
-// unless it is moved into place.
+// The movie while it is being written: a hidden file beside the destination, held while it is
+// written, that disappears unless it is moved into place.
 class PendingFile {
  public:
   explicit PendingFile(const std::filesystem::path& destination) : destination_(destination) {
-    const std::filesystem::path folder =
-        destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
-    // Short, so a long but valid movie name never makes the pending file's name too long.
-    std::string name = (folder / ".kestrane-XXXXXX").string();
-    const int fd = ::mkstemp(name.data());
-    if (fd < 0) throw RenderError::exportFailed("can't write in " + folder.string() + " — " + std::strerror(errno));
-    ::close(fd);
-    path_ = name;
+    try {
+      aside_ = AtomicFile::createAside(destination);
+    } catch (const AtomicFile::WriteError& e) {
+      const std::filesystem::path folder =
+          destination.has_parent_path() ? destination.parent_path() : std::filesystem::path(".");
+      throw RenderError::exportFailed("can't write in " + folder.string() + " — " + e.reason());
+    }
+    path_ = aside_.path().string();
     // A forced exit removes the unfinished movie too.
     platform::ScratchFiles::add(path_);
   }
@@ -98,14 +99,9 @@ class PendingFile {
   const std::string& path() const { return path_; }
 
   void moveIntoPlace() {
-    const int fd = ::open(path_.c_str(), O_RDONLY);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-      // mkstemp makes the file private; a movie is as readable as any other file we write.
-      ::fchmod(fd, 0644);
-      if (::fsync(fd) != 0) error = errno;
-      ::close(fd);
-    }
+    // The file is made private; a movie is as readable as any other file we write.
+    ::fchmod(aside_.fd(), 0644);
+    int error = ::fsync(aside_.fd()) == 0 ? 0 : errno;
     if (error == 0 && ::rename(path_.c_str(), destination_.c_str()) != 0) error = errno;
     if (error != 0) {
       throw RenderError::exportFailed("can't write " + destination_.string() + " — " + std::strerror(error));
@@ -116,6 +112,7 @@ class PendingFile {
 
  private:
   std::filesystem::path destination_;
+  AtomicFile::Aside aside_;
   std::string path_;
 };
 

@@ -4,57 +4,103 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
+
+#include "kestrane/model/HeldFiles.hpp"
 
 namespace kestrane::AtomicFile {
 
 namespace {
 
+constexpr std::string_view kAsideLead = ".kestrane-";
+
 [[noreturn]] void fail(const std::filesystem::path& path, int error) { throw WriteError(path, std::strerror(error)); }
 
 }  // namespace
 
+Aside::Aside(Aside&& other) noexcept : path_(std::move(other.path_)), fd_(std::exchange(other.fd_, -1)) {}
+
+Aside& Aside::operator=(Aside&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    path_ = std::move(other.path_);
+    fd_ = std::exchange(other.fd_, -1);
+  }
+  return *this;
+}
+
+Aside::~Aside() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
 void write(const std::filesystem::path& path, std::string_view bytes) {
-  const std::filesystem::path aside = writeAside(path, bytes);
-  if (::rename(aside.c_str(), path.c_str()) != 0) {
+  const Aside aside = writeAside(path, bytes);
+  if (::rename(aside.path().c_str(), path.c_str()) != 0) {
     const int error = errno;
-    ::unlink(aside.c_str());
+    ::unlink(aside.path().c_str());
     fail(path, error);
   }
 }
 
-std::filesystem::path writeAside(const std::filesystem::path& path, std::string_view bytes) {
+Aside createAside(const std::filesystem::path& path) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
-  // A short name of its own, so a destination whose name is long but valid never makes it fail.
-  std::string aside = (folder / ".kestrane-XXXXXX").string();
-  const int fd = ::mkstemp(aside.data());
-  if (fd < 0) fail(path, errno);
+  for (int attempt = 0;; ++attempt) {
+    // A short name of its own, so a destination whose name is long but valid never makes it fail.
+    std::string name = (folder / ".kestrane-XXXXXX").string();
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd < 0) fail(path, errno);
+    // A sweep that came upon the new file before it was held takes it away: make another.
+    if (HeldFiles::tryLock(fd) != HeldFiles::Lock::heldElsewhere && HeldFiles::stillNamed(fd, name)) {
+      return Aside(name, fd);
+    }
+    ::close(fd);
+    if (attempt == 100) fail(path, EBUSY);
+  }
+}
 
+Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
+  Aside aside = createAside(path);
+  const int fd = aside.fd();
+  const auto failAndRemove = [&](int error) {
+    ::unlink(aside.path().c_str());
+    fail(path, error);
+  };
   const char* data = bytes.data();
   std::size_t left = bytes.size();
   while (left > 0) {
     const ssize_t n = ::write(fd, data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      const int error = errno;
-      ::close(fd);
-      ::unlink(aside.c_str());
-      fail(path, error);
+      failAndRemove(errno);
     }
     data += n;
     left -= static_cast<std::size_t>(n);
   }
   // mkstemp makes the file private; a document is as readable as any other file we write.
   ::fchmod(fd, 0644);
-  int error = ::fsync(fd) == 0 ? 0 : errno;
-  if (::close(fd) != 0 && error == 0) error = errno;
-  if (error != 0) {
-    ::unlink(aside.c_str());
-    fail(path, error);
-  }
+  if (::fsync(fd) != 0) failAndRemove(errno);
   return aside;
+}
+
+bool isAsideName(std::string_view name) {
+  if (!name.starts_with(kAsideLead)) return false;
+  name.remove_prefix(kAsideLead.size());
+  return name.size() == 6 &&
+         std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+}
+
+std::size_t sweepAbandoned(const std::filesystem::path& folder) {
+  std::size_t removed = 0;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    if (isAsideName(it->path().filename().string()) && HeldFiles::removeIfAbandoned(it->path())) ++removed;
+  }
+  return removed;
 }
 
 }  // namespace kestrane::AtomicFile

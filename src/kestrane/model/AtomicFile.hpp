@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "kestrane/model/UserFacingError.hpp"
 
@@ -21,12 +22,41 @@ class WriteError : public UserFacingError {
   std::string reason_;
 };
 
+// A new hidden file beside a destination, named ".kestrane-" and six letters or digits. It is
+// held (HeldFiles) while this object lives, so a sweep of a folder's leftovers never takes it
+// from its writer; closing it removes nothing.
+class Aside {
+ public:
+  Aside() = default;
+  Aside(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+  Aside(Aside&& other) noexcept;
+  Aside& operator=(Aside&& other) noexcept;
+  ~Aside();
+
+  const std::filesystem::path& path() const { return path_; }
+  int fd() const { return fd_; }
+
+ private:
+  std::filesystem::path path_;
+  int fd_ = -1;
+};
+
 // Writes `bytes` beside `path` and renames the result into place; on failure any earlier file
 // at `path` is left as it was and WriteError is thrown.
 void write(const std::filesystem::path& path, std::string_view bytes);
 
-// Writes `bytes` to a new hidden file beside `path`, flushed to disk, and returns its name
-// without moving it into place; on failure nothing is left behind and WriteError is thrown.
-std::filesystem::path writeAside(const std::filesystem::path& path, std::string_view bytes);
+// A new empty hidden file beside `path`, private to this user. Throws WriteError.
+Aside createAside(const std::filesystem::path& path);
+
+// Writes `bytes` to a new hidden file beside `path`, flushed to disk, without moving it into
+// place; on failure nothing is left behind and WriteError is thrown.
+Aside writeAside(const std::filesystem::path& path, std::string_view bytes);
+
+// True for the name of a hidden file made by createAside.
+bool isAsideName(std::string_view name);
+
+// Removes from `folder` the hidden files of writers that have gone (killed before they could
+// move them into place or remove them); returns how many went.
+std::size_t sweepAbandoned(const std::filesystem::path& folder);
 
 }  // namespace kestrane::AtomicFile

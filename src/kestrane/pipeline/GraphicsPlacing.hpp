@@ -18,8 +18,9 @@ struct PlacementResult {
 
 // Reads the package's session file and rewrites the package's FCPXML with every recorded
 // graphic re-planned against the files now in the package. Throws the session file's read
-// errors, PipelineError for a session without a cut, and the FCPXML's write error (the old
-// file then stays). A stop through `stop` ends it with Cancelled before the FCPXML is touched.
+// errors, PipelineError for a session without a cut, PackageBusy while another run writes
+// the package, and the FCPXML's write error (the old file then stays). A stop through `stop` ends it with Cancelled
+// before the FCPXML is touched.
 PlacementResult placeGraphics(const std::filesystem::path& sessionURL, std::stop_token stop = {});
 
 }  // namespace kestrane::Pipeline

@@ -2,7 +2,6 @@
 // the package's assets folder, and every recorded graphic placed on the FCPXML timeline; and
 // the re-placement entry, which does only the last step.
 #include <mutex>
-#include <random>
 
 #include "kestrane/ai/AIBackend.hpp"
 #include "kestrane/ai/CompositionAuthor.hpp"
@@ -15,8 +14,10 @@
 #include "kestrane/graphics/HyperFramesRenderer.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/platform/FailureMessage.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
@@ -59,17 +60,23 @@ std::string placedSentence(const std::vector<GraphicsPlacement>& placements) {
   return text + ".";
 }
 
-std::string scratchName() {
-  std::random_device device;
-  std::mt19937_64 random(device());
-  char text[64];
-  std::snprintf(text, sizeof text, "kestrane-graphics-%016llX", static_cast<unsigned long long>(random()));
-  return text;
+// The renderer's work folder, named, held and remembered like every scratch file, so the sweep
+// takes it after a forced exit; absent, with a warning, when it can't be made.
+std::optional<fs::path> graphicsScratch(detail::Job& job) {
+  try {
+    return platform::ScratchFiles::createFolder("graphics");
+  } catch (const platform::ScratchFiles::CreateError& e) {
+    job.warnings.push_back(std::string("Graphics rendering skipped — ") + e.what() + "; brand spec saved");
+    return std::nullopt;
+  }
 }
 
 }  // namespace
 
 PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) {
+  // Like any run that writes the package: never beside another, and after any move an earlier
+  // one left halfway is finished, so the session read is the one the package's files follow.
+  const detail::PackageLock lock(fs::absolute(sessionURL).parent_path());
   KestraneSession session = KestraneSession::read(sessionURL);
   throwIfStopped(stop);
   if (!session.cutList) throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
@@ -138,10 +145,9 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
   } else if (!npx) {
     job.warnings.push_back(
         "Graphics rendering skipped — the local renderer needs Node/npx on this machine; brand spec saved");
-  } else {
-    const fs::path scratch = fs::temp_directory_path() / scratchName();
+  } else if (const auto scratch = graphicsScratch(job)) {
     HyperFramesSettings settings;
-    settings.workRoot = scratch;
+    settings.workRoot = *scratch;
     settings.npx = *npx;
     settings.gsapScript = HyperFrames::detectGSAP(*npx);
     const HyperFramesRenderer renderer(settings);
@@ -181,8 +187,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
           },
           stop);
     } catch (...) {
-      std::error_code ignored;
-      fs::remove_all(scratch, ignored);
+      platform::ScratchFiles::remove(scratch->string());
       throw;
     }
     job.warnings.insert(job.warnings.end(), result.warnings.begin(), result.warnings.end());
@@ -197,8 +202,7 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
                              std::to_string(result.assets.size()) + " rendered in " +
                              elapsedString(result.totalSeconds) + " — see assets/README.md");
     }
-    std::error_code ignored;
-    fs::remove_all(scratch, ignored);
+    platform::ScratchFiles::remove(scratch->string());
   }
 
   writeFinalSession(session, files.session, job.warnings);

@@ -9,6 +9,7 @@
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/export/XMEMLWriter.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
@@ -28,7 +29,7 @@ void writeText(const Job& job, StagedFiles& staged, const std::filesystem::path&
 // Every file is written aside first and all move into place together, so a re-cut that fails
 // or is stopped here leaves the earlier cut's files, session included, as they were.
 void writeFiles(Job& job, const PackageFiles& files) {
-  StagedFiles staged;
+  StagedFiles staged(files.dir);
   KestraneSession& session = job.session;
   const PipelineSettings& settings = session.settings;
   const Transcript& transcript = *session.transcript;
@@ -90,11 +91,14 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
     if (ec) {
       throw PipelineError(fmt::format("Can't create the package folder {} — {}.", files.dir.string(), ec.message()));
     }
+    files.lock = place.lock ? place.lock : std::make_shared<const PackageLock>(files.dir);
   } else {
     files.dir = reservePackageDir(place.parent, job.projectName);
     files.fresh = true;
     // A forced exit takes the folder away too, once the files staged in it are gone.
     platform::ScratchFiles::add(files.dir.string());
+    // Held from the start, so no re-cut of the new package begins before this run has ended.
+    files.lock = std::make_shared<const PackageLock>(files.dir);
   }
   const PackageLayout layout{files.dir, job.stem};
   files.fcpxml = layout.fcpxml();

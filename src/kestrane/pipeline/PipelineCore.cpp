@@ -44,7 +44,11 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.checkStop();
   const PackageFiles files = writePackage(job, place);
 
-  if (!renderMP4) removeStaleRoughCut(job, files);
+  if (renderMP4) {
+    guardEarlierRoughCut(job, files);
+  } else {
+    removeStaleRoughCut(job, files);
+  }
   std::optional<std::filesystem::path> mp4;
   IdeasOutcome ideas;
   GraphicsOutcome graphics;

@@ -3,6 +3,7 @@
 // re-cut) entries build a session and hand it here.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
@@ -19,14 +20,20 @@
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"
 #include "kestrane/pipeline/PipelineStage.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::Pipeline::detail {
+
+class PackageLock;
 
 // Where the package goes: a new folder reserved for the project inside `parent`, or an
 // existing package folder that is reused.
 struct PackagePlace {
   std::filesystem::path parent;
   std::optional<std::filesystem::path> existing;
+  // The lock of the package the run started from, when it started from one; it is held while
+  // the place lives.
+  std::shared_ptr<const PackageLock> lock;
 };
 
 // The working state of one pass through the core, handed from phase to phase.
@@ -53,6 +60,9 @@ struct Job {
   CutList cutList;
   // How each script line fares in the cut; empty without a script.
   std::vector<ScriptCoverage::BeatResult> coverage;
+  // The earlier cut's rough cut until this job's replaces it: a forced exit removes it, as a
+  // stop does.
+  platform::ScratchFiles::RemovedOnForcedExit earlierMovie;
 
   void announce(const Stage& stage) const {
     if (progress) progress(stage);
@@ -98,7 +108,8 @@ struct PackageFiles {
   std::filesystem::path transcript;
   std::filesystem::path captions;
   std::filesystem::path session;
-  bool fresh = false;  // the folder was made by this job
+  bool fresh = false;                       // the folder was made by this job
+  std::shared_ptr<const PackageLock> lock;  // held while the files live
 };
 
 // What the visual-ideas request needs to know.

@@ -32,6 +32,7 @@ namespace detail {
 Output recutSession(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop,
                     bool secondOpinionRequired) {
   const fs::path sessionPath = fs::absolute(request.sessionURL);
+  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
   KestraneSession session = KestraneSession::read(sessionPath);
 
   if (auto name = trimmedOrAbsent(request.projectName)) session.projectName = *name;
@@ -73,7 +74,6 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   }
   throwIfStopped(stop);
 
-  const PackagePlace place = recutPackagePlace(sessionPath, request.projectName);
   return decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics, {},
                          request.services, progress, stop, secondOpinionRequired);
 }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -39,13 +40,16 @@ PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,
                                const std::optional<std::string>& projectName) {
   const std::filesystem::path folder = sessionPath.parent_path();
   const std::string folderName = folder.filename().string();
-  if (!packageContents(sessionPath).isPackage) return {folder, std::nullopt};
+  if (!packageContents(sessionPath).isPackage) return {folder, std::nullopt, nullptr};
 
+  // Taken before the session is read, and kept even when the new cut goes to a new package, so
+  // no other run changes the package this one reads.
+  auto lock = std::make_shared<const PackageLock>(folder);
   const auto name = trimmedOrAbsent(projectName);
   if (recutPackageDir(sessionPath, projectName) == folder || (name && namesPackageOf(folderName, *name))) {
-    return {folder.parent_path(), folder};
+    return {folder.parent_path(), folder, std::move(lock)};
   }
-  return {folder.parent_path(), std::nullopt};
+  return {folder.parent_path(), std::nullopt, std::move(lock)};
 }
 
 }  // namespace kestrane::Pipeline::detail

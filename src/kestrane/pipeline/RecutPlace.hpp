@@ -19,6 +19,8 @@ bool namesPackageOf(const std::string& folderName, const std::string& projectNam
 // A folder is a package as packageContents judges it.
 // - Inside a package, with no new project name (or the package's own): that package.
 // - Inside a package, with a new project name: a new package beside the old one.
+// A package the session lies in is locked for as long as the place lives (PackageLock): throws
+// PackageBusy when another run holds it.
 PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath, const std::optional<std::string>& projectName);
 
 }  // namespace kestrane::Pipeline::detail

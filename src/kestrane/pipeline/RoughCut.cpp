@@ -58,6 +58,7 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
   }
   MP4Renderer::render(job.session.source, job.cutList, path, rendered, job.stop);
   job.session.roughCutCutList = job.cutList;
+  job.earlierMovie.letGo();
   return path;
 }
 
@@ -76,6 +77,11 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
   std::vector<std::string> notes(job.warnings.begin() + static_cast<std::ptrdiff_t>(before), job.warnings.end());
   if (job.session.roughCutCutList) notes.push_back("Kept the rough cut of the earlier cut — it shows this same cut");
   return notes;
+}
+
+void guardEarlierRoughCut(Job& job, const PackageFiles& files) {
+  if (earlierRoughCutShowsThisCut(job)) return;
+  job.earlierMovie = platform::ScratchFiles::RemovedOnForcedExit(roughCutPath(job, files).string());
 }
 
 }  // namespace kestrane::Pipeline::detail

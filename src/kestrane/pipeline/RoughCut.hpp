@@ -32,4 +32,8 @@ void removeStaleRoughCut(Job& job, const PackageFiles& files);
 // that say what became of the earlier movie.
 std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files);
 
+// While this job's own movie renders: a forced exit removes an earlier movie that does not show
+// this cut, so it is never left beside the new timeline. The render lets it go once it replaces it.
+void guardEarlierRoughCut(Job& job, const PackageFiles& files);
+
 }  // namespace kestrane::Pipeline::detail

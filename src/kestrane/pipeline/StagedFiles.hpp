@@ -1,32 +1,46 @@
 #pragma once
 // The files of one package write, each held under a hidden name in the package until every one
 // is written, then moved into place in the order written (the session file last). A write that
-// fails or is stopped before the move leaves the package exactly as it was.
+// fails or is stopped before the move leaves the package exactly as it was. The move is
+// recorded in the package before it starts, so a run that dies halfway through it leaves the
+// next run on the package what it needs to finish it.
 #include <filesystem>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include "kestrane/model/AtomicFile.hpp"
+
 namespace kestrane::Pipeline::detail {
 
 class StagedFiles {
  public:
-  StagedFiles() = default;
+  // The files go into `folder`.
+  explicit StagedFiles(std::filesystem::path folder) : folder_(std::move(folder)) {}
   ~StagedFiles();
   StagedFiles(const StagedFiles&) = delete;
   StagedFiles& operator=(const StagedFiles&) = delete;
 
-  // Writes `bytes` aside for `destination`. Throws AtomicFile::WriteError.
+  // Writes `bytes` aside for `destination`, a file in the folder. Throws AtomicFile::WriteError.
   void write(const std::filesystem::path& destination, std::string_view bytes);
   // `destination` goes when the written files are moved into place.
   void removeOnCommit(const std::filesystem::path& destination);
-  // Moves every written file into place and removes what was asked to go. Throws
-  // AtomicFile::WriteError when a move fails.
+  // Records the move, moves every written file into place and removes what was asked to go.
+  // Throws AtomicFile::WriteError when the record can't be written (nothing has moved) or a
+  // move fails (the record and the files not yet moved stay for the next run).
   void commit();
 
  private:
-  std::vector<std::pair<std::filesystem::path, std::filesystem::path>> written_;  // aside, destination
+  std::filesystem::path folder_;
+  std::vector<std::pair<AtomicFile::Aside, std::filesystem::path>> written_;  // aside, destination
   std::vector<std::filesystem::path> removals_;
+  bool recorded_ = false;
 };
+
+// Finishes, as its record says, a move into place in `folder` that a run left halfway: the
+// files it had not moved yet are moved, and those it was to remove go. Returns whether there
+// was one. A move that fails again is given up; its file is then a leftover for
+// AtomicFile::sweepAbandoned.
+bool finishInterruptedMove(const std::filesystem::path& folder);
 
 }  // namespace kestrane::Pipeline::detail

@@ -1,19 +1,36 @@
 #pragma once
 // The scratch files this process has made and not yet removed (decoded audio, the recognizer's
-// word list, files of a package not yet moved into place), so a forced exit, which runs no
-// destructors, can still take them away; and the sweep of those a process that ended without
-// that chance left in the temporary folder.
+// word list, the graphics renderer's work folder, files of a package not yet moved into place),
+// so a forced exit, which runs no destructors, can still take them away; and the sweep of
+// those a process that ended without that chance left in the temporary folder.
 #include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "kestrane/model/UserFacingError.hpp"
+
 namespace kestrane::platform::ScratchFiles {
+
+// A scratch file that could not be made.
+struct CreateError : UserFacingError {
+  using UserFacingError::UserFacingError;
+};
+
+// A new empty file in the temporary folder, "kestrane-<kind>-<pid>-<UUID><extension>",
+// private to this user and remembered. It is held (an advisory lock, see HeldFiles) until it is
+// removed, so no sweep takes it from a running process, whatever process namespace it runs in.
+// `kind` is one of "audio" (with ".wav"), "dictionary", "hesitations". Throws CreateError.
+std::string create(std::string_view kind, std::string_view extension = {});
+// The same for a folder, "kestrane-<kind>-<pid>-<UUID>"; remove() takes it with everything in
+// it. `kind` is "graphics". Throws CreateError.
+std::string createFolder(std::string_view kind);
 
 // Remembers a scratch file (or a folder to remove if it is still empty) from before it is
 // created.
 void add(const std::string& path);
-// Removes the file if it is there and forgets it.
+// Removes the file (a folder made by createFolder with what it holds) if it is there, and
+// forgets it.
 void remove(const std::string& path);
 // Forgets the file without removing it: it has been moved into place.
 void forget(const std::string& path);
@@ -22,14 +39,27 @@ void forget(const std::string& path);
 // allocates nothing.
 void removeAll() noexcept;
 
-// The start of a scratch file's name in the temporary folder: "kestrane-<kind>-<pid>-", so a
-// sweep can tell which process it belongs to. `kind` is one of "audio", "dictionary",
-// "hesitations".
+// Remembers a file for a forced exit while it lives, and forgets it when it goes or is let go.
+class RemovedOnForcedExit {
+ public:
+  RemovedOnForcedExit() = default;
+  explicit RemovedOnForcedExit(std::string path);
+  ~RemovedOnForcedExit();
+  RemovedOnForcedExit(const RemovedOnForcedExit&) = delete;
+  RemovedOnForcedExit& operator=(const RemovedOnForcedExit&) = delete;
+  RemovedOnForcedExit& operator=(RemovedOnForcedExit&& other) noexcept;
+  void letGo();
+
+ private:
+  std::string path_;
+};
+
+// The start of a scratch file's name in the temporary folder: "kestrane-<kind>-<pid>-".
 std::string namePrefix(std::string_view kind);
 
-// Removes the scratch files in `folder` named by namePrefix whose process is no longer
-// running; returns how many went. Files of a running process, of another user and anything
-// else are left alone.
+// Removes from `folder` what is provably this program's and abandoned: exactly the names
+// create and createFolder make, owned by this user, a regular file (a folder for "graphics"),
+// and held by no process. Returns how many went.
 std::size_t sweepOrphans(const std::filesystem::path& folder);
 std::size_t sweepOrphans();
 

@@ -40,13 +40,13 @@ using ModelPtr = std::unique_ptr<ngram_model_t, ModelCloser>;
 // A unigram model in which hesitations are the likely words. The reader only takes files, so it
 // goes through a private temporary file that is removed at once.
 ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
-  std::string name =
-      (std::filesystem::temp_directory_path() / (ScratchFiles::namePrefix("hesitations") + "XXXXXX")).string();
-  char* path = name.data();
-  const int fd = mkstemp(path);
-  if (fd < 0) return nullptr;
-  ScratchFiles::add(name);
-  close(fd);
+  std::string name;
+  try {
+    name = ScratchFiles::create("hesitations");
+  } catch (const ScratchFiles::CreateError&) {
+    return nullptr;
+  }
+  const char* path = name.c_str();
   {
     std::ofstream out(path);
     out << "\\data\\\nngram 1=4\n\n\\1-grams:\n"
@@ -120,13 +120,13 @@ SearchDictionary::SearchDictionary(const SpeechModel& model) : model_(model) {
     for (uint32 w = 0; w < counts[0]; ++w)
       if (const char* word = ngram_word(lm.get(), static_cast<int32>(w))) known.insert(word);
   }
-  std::string path =
-      (std::filesystem::temp_directory_path() / (ScratchFiles::namePrefix("dictionary") + "XXXXXX")).string();
-  const int fd = mkstemp(path.data());
-  if (fd < 0) throw SpeechModelError("The speech recognizer's word list could not be written");
-  // A forced exit removes it too.
-  ScratchFiles::add(path);
-  close(fd);
+  std::string path;
+  try {
+    // A forced exit removes it too.
+    path = ScratchFiles::create("dictionary");
+  } catch (const ScratchFiles::CreateError&) {
+    throw SpeechModelError("The speech recognizer's word list could not be written");
+  }
   model_.dictionary = path;
   std::ifstream in(model.dictionary);
   std::ofstream out(path);

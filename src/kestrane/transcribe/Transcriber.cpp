@@ -72,7 +72,9 @@ platform::PcmWavReader speechAudio(const std::string& url, const std::optional<s
   }
   if (platform::isAudioOnlyFile(url))
     if (auto wav = speechRateWav(url)) return std::move(*wav);
-  if (temporary.path.empty()) temporary.path = AudioAnalyzer::temporaryWAVPath();
+  // A fresh scratch file: one a failed decode removed is no longer held against the sweep.
+  if (!temporary.path.empty()) platform::ScratchFiles::remove(temporary.path);
+  temporary.path = AudioAnalyzer::temporaryWAVPath();
   AudioAnalyzer::streamDecode(url, temporary.path, options.stop, kSpeechSampleRate);
   if (auto wav = speechRateWav(temporary.path)) return std::move(*wav);
   throw AudioAnalyzer::AnalyzerError::decodeFailed("the converted audio could not be read back");
