@@ -139,3 +139,38 @@ TEST(RecognizedWords, HeldSoundsInGapsWithNoWordBecomeHesitations) {
   // Gaps shorter than 0.3 s are not looked at; the stretch's edges are.
   EXPECT_EQ(asked, (std::vector<std::pair<double, double>>{{0.0, 0.3}, {0.6, 1.6}, {2.2, 7.0}}));
 }
+
+TEST(RecognizedWords, AShortHesitationAtAWordsEndIsPartOfTheWord) {
+  using Texts = std::vector<std::string>;
+  const auto heard = [](const std::vector<TimedToken>& tokens) { return texts(wordsFromTokens(tokens)); };
+  // The hum of "plan" heard apart, the word spelled without its nasal; the release of "you"; a
+  // hum and a vowel heard one after the other, still under 0.3 s together.
+  EXPECT_EQ(heard({{"play", 0.0, 0.3}, {"um", 0.3, 0.5}, {"</s>", 0.5, 0.6}}), (Texts{"play"}));
+  EXPECT_EQ(heard({{"you", 0.0, 0.2}, {"uh", 0.2, 0.44}, {"so", 0.47, 0.6}}), (Texts{"you", "so"}));
+  EXPECT_EQ(heard({{"down", 0.0, 0.3}, {"uh", 0.3, 0.42}, {"um", 0.42, 0.58}, {"<sil>", 0.58, 0.9}}), (Texts{"down"}));
+
+  // A filler stays one after a pause, held 0.3 s or longer, after "the" or "and", and after a
+  // word ending in "r" (a held "erm" heard in two).
+  EXPECT_EQ(heard({{"from", 0.0, 0.3}, {"<sil>", 0.3, 0.5}, {"um", 0.5, 0.7}, {"<sil>", 0.7, 0.9}}),
+            (Texts{"from", "um"}));
+  EXPECT_EQ(heard({{"play", 0.0, 0.3}, {"um", 0.3, 0.6}, {"so", 0.65, 0.8}}), (Texts{"play", "um", "so"}));
+  EXPECT_EQ(heard({{"down", 0.0, 0.3}, {"uh", 0.3, 0.45}, {"um", 0.45, 0.65}, {"<sil>", 0.65, 0.9}}),
+            (Texts{"down", "um"}));
+  EXPECT_EQ(heard({{"the", 0.0, 0.1}, {"um", 0.1, 0.3}, {"<sil>", 0.3, 0.4}}), (Texts{"the", "um"}));
+  EXPECT_EQ(heard({{"her", 0.0, 0.17}, {"um", 0.17, 0.33}, {"<sil>", 0.33, 0.4}}), (Texts{"her", "um"}));
+  // "from um" is the nasal's own hum even though "from" leaves the sentence open.
+  EXPECT_EQ(heard({{"from", 0.0, 0.3}, {"um", 0.3, 0.5}, {"you", 0.55, 0.7}}), (Texts{"from", "you"}));
+  // A short "uh" before a hesitation is its first piece, not the article.
+  EXPECT_EQ(heard({{"<s>", 0.0, 0.5}, {"uh", 0.5, 0.58}, {"um", 0.58, 0.76}, {"<sil>", 0.76, 0.9}}), (Texts{"um"}));
+
+  // A held sound the recognizer heard nothing in, starting where a word ends and short, is the
+  // word's tail too; after a pause, or held long, it is a hesitation.
+  const auto unheard = [](TimeRange held) {
+    std::vector<TranscriptWord> words = {{"run", {0.0, 0.3}}, {"that", {1.2, 1.4}}};
+    addUnheardHesitations(words, 0.0, 1.4, [&](double, double) { return std::optional<TimeRange>(held); });
+    return texts(words);
+  };
+  EXPECT_EQ(unheard({0.3, 0.57}), (Texts{"run", "that"}));
+  EXPECT_EQ(unheard({0.5, 0.8}), (Texts{"run", "uh", "that"}));
+  EXPECT_EQ(unheard({0.3, 0.8}), (Texts{"run", "uh", "that"}));
+}

@@ -82,7 +82,30 @@ bool leavesSentenceOpen(const std::string& word) {
   return open.count(word) > 0;
 }
 
+// The last of the hesitations heard one after another from `first` on, with no pause between.
+std::size_t hesitationRunEnd(const std::vector<TimedToken>& tokens, std::size_t first) {
+  std::size_t last = first;
+  for (std::size_t j = first + 1; j < tokens.size() && tokens[j].start - tokens[last].end < kGlued; ++j) {
+    if (isMarker(tokens[j].text)) continue;
+    if (!isHesitation(withoutVariant(tokens[j].text))) break;
+    last = j;
+  }
+  return last;
+}
+
 }  // namespace
+
+bool isWordTail(const std::vector<TranscriptWord>& words, const std::string& hesitation, double start, double end) {
+  // Times are whole 10 ms frames; the margin keeps a 0.3 s token held whatever its rounding.
+  if (words.empty() || end - start >= kHeldWord - 0.001 || start - words.back().range.end >= kGlued) return false;
+  const std::string& word = words.back().text;
+  if (word.empty() || isHesitation(word)) return false;
+  // After a word ending in "r" it is more likely a held "erm" heard in two ("her um", "or um").
+  if (word.back() == 'r') return false;
+  // Speakers stop to think after "the", "and", "to": there it is a hesitation, unless it is the
+  // hum of the word's own closing nasal ("from um").
+  return !leavesSentenceOpen(word) || (hesitation == "um" && endsInNasal(word));
+}
 
 bool isMarker(const std::string& token) {
   if (token.empty()) return true;
@@ -120,21 +143,30 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
     std::string text = withoutVariant(t.text);
     if (text.empty()) continue;
     if (isHesitation(text) && t.end - t.start < kShortestHesitation) {
-      const bool wordFollows = i + 1 < tokens.size() && !isMarker(tokens[i + 1].text);
+      // "uh um" is one hesitation heard in two pieces, not the article and a hesitation.
+      const bool wordFollows =
+          i + 1 < tokens.size() && !isMarker(tokens[i + 1].text) && !isHesitation(withoutVariant(tokens[i + 1].text));
       if (text != "uh" || !wordFollows) continue;
       text = "a";
-    } else if (isHesitation(text) && i > 0 && !isMarker(tokens[i - 1].text)) {
-      const bool glued = t.start - tokens[i - 1].end < kGlued;
-      const bool pauseAfter = i + 1 == tokens.size() || isMarker(tokens[i + 1].text);
-      // A word's release is a vowel, or a hum only after a word that ends in a nasal ("them");
-      // "the um" is a hesitation after a word.
-      const std::string before = withoutVariant(tokens[i - 1].text);
-      const bool release = text != "um" || endsInNasal(before);
-      if (glued && pauseAfter && release) continue;
-      // Glued to words on both sides and short, it is a piece of them ("um" from "room").
-      const bool gluedAfter =
-          i + 1 < tokens.size() && !isMarker(tokens[i + 1].text) && tokens[i + 1].start - t.end < kGlued;
-      if (glued && gluedAfter && t.end - t.start < kGluedPiece) continue;
+    } else if (isHesitation(text)) {
+      if (const std::size_t last = hesitationRunEnd(tokens, i);
+          isWordTail(words, text, tokens[i].start, tokens[last].end)) {
+        i = last;
+        continue;
+      }
+      if (i > 0 && !isMarker(tokens[i - 1].text)) {
+        const bool glued = t.start - tokens[i - 1].end < kGlued;
+        const bool pauseAfter = i + 1 == tokens.size() || isMarker(tokens[i + 1].text);
+        // A word's release is a vowel, or a hum only after a word that ends in a nasal ("them");
+        // "the um" is a hesitation after a word.
+        const std::string before = withoutVariant(tokens[i - 1].text);
+        const bool release = text != "um" || endsInNasal(before);
+        if (glued && pauseAfter && release) continue;
+        // Glued to words on both sides and short, it is a piece of them ("um" from "room").
+        const bool gluedAfter =
+            i + 1 < tokens.size() && !isMarker(tokens[i + 1].text) && tokens[i + 1].start - t.end < kGlued;
+        if (glued && gluedAfter && t.end - t.start < kGluedPiece) continue;
+      }
     }
     words.push_back({fillerSpelling(text), {t.start, t.end}});
   }
@@ -201,7 +233,9 @@ void addUnheardHesitations(std::vector<TranscriptWord>& words, double from, doub
   std::vector<TranscriptWord> out;
   const auto look = [&](double start, double end) {
     if (end - start < kHesitationGap) return;
-    if (auto held = find(start, end); held && held->end - held->start <= kLongestUnheard) out.push_back({"uh", *held});
+    auto held = find(start, end);
+    if (!held || held->end - held->start > kLongestUnheard || isWordTail(out, "uh", held->start, held->end)) return;
+    out.push_back({"uh", *held});
   };
   double heardTo = from;
   for (auto& w : words) {

@@ -40,13 +40,22 @@ using HeldTest = std::function<bool(double start, double end)>;
 // "mm" is "mmm", "umm" is "um"); any other word as it is.
 std::string fillerSpelling(const std::string& word);
 
+// Whether a `hesitation` heard from `start` to `end` (seconds) right after the last of `words` is
+// the end of that word, not a filler: it starts where the word ends, with no pause between, and
+// is too short to be held (under 0.3 s). The recognizer hears the hum of a closing nasal ("from",
+// "them", "down") or a vowel's release that way, and a piece of a word ("um" from "room"); a
+// filler cut there would take a piece out of the word. It stays a hesitation after a word ending
+// in "r" (a held "erm" heard as "her um") and after a conjunction, article or preposition, where
+// speakers stop to think ("the um"), unless it is an "um" after one ending in a nasal ("from um").
+bool isWordTail(const std::vector<TranscriptWord>& words, const std::string& hesitation, double start, double end);
+
 // Words from one decoded stretch, in order. The recognizer writes a drawn-out "uhhh" between
 // words as speech-like noise ("[SPEECH]"); such a token of at least 0.25 s that `isHeld` confirms
 // becomes "uh". A hesitation shorter than 0.12 s is not one: a short
-// "uh" before a word is the article "a", anything else that short is dropped. A hesitation glued
-// to the end of the word before it and followed by a pause is the tail of that word (a trailing
-// vowel release, or a hum after a nasal) and is dropped too, as is one shorter than 0.25 s glued
-// to words on both sides (a piece of them: "um" from "room").
+// "uh" before a word is the article "a", anything else that short is dropped. Hesitations that
+// are a word's tail (isWordTail, judged on the run of them heard with no gap between) are dropped
+// with it, and so is a longer one glued to the end of a word and followed by a pause (a held
+// vowel release, or a hum after a nasal).
 std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld = {});
 
 // A drawn-out hesitation comes out of the recognizer as a short word ("a", "and", "in", ...)
@@ -69,7 +78,8 @@ using HeldFinder = std::function<std::optional<TimeRange>(double start, double e
 
 // Adds a "uh" for each held sound `find` reports in a gap of at least 0.3 s between the words,
 // or between the stretch's edges (`from`, `to`) and its first or last word: the recognizer
-// sometimes hears nothing at all in a drawn-out hesitation.
+// sometimes hears nothing at all in a drawn-out hesitation. A held sound that is the tail of the
+// word before it (isWordTail) is not one.
 void addUnheardHesitations(std::vector<TranscriptWord>& words, double from, double to, const HeldFinder& find);
 
 // Ends a word with "." when it is followed by a pause of at least `pause` seconds or is the last
