@@ -34,13 +34,14 @@ fi
 
 # Release: the optimiser's extra analysis finds warnings a RelWithDebInfo build does not.
 KESTRANE_CMAKE_OPTIONS="-DKESTRANE_WERROR=ON -DCMAKE_BUILD_TYPE=Release" "$root/scripts/build.sh"
-(cd "${KESTRANE_BUILD_DIR:-$root/build}" &&
+build="${KESTRANE_BUILD_DIR:-$root/build}"
+(cd "$build" &&
   ctest --output-on-failure --parallel "$(nproc)" --timeout 900)
 
 sanitized="${KESTRANE_SANITIZE_BUILD_DIR:-$root/build-sanitize}"
 CC=clang CXX=clang++ KESTRANE_BUILD_DIR="$sanitized" \
   KESTRANE_CMAKE_OPTIONS="-DKESTRANE_SANITIZE=ON -DKESTRANE_FUZZ=ON -DKESTRANE_BUILD_BENCH=OFF \
--DKESTRANE_REAL_CLAUDE=${KESTRANE_BUILD_DIR:-$root/build}/claude-code/bin/claude" \
+-DKESTRANE_REAL_CLAUDE=$build/claude-code/bin/claude" \
   "$root/scripts/build.sh"
 (cd "$sanitized" && ctest --output-on-failure --parallel "$(nproc)" --timeout 900)
 "$root/scripts/fuzz.sh" "$sanitized" "${KESTRANE_FUZZ_SECONDS:-20}"
