@@ -145,6 +145,17 @@ TEST(EditPlanner, RemovalsOnlyReplaceKeptStretches) {
   EXPECT_NEAR(applying(retake, whole, words, 0.15, {}).segments[1].range.start, 2.23, 1e-9);
   const std::vector<SilenceSpan> clip{quiet(2.1, 2.6)};
   EXPECT_NEAR(applying(retake, whole, words, 0.15, clip).segments[1].range.start, 2.25, 1e-9);
+
+  // A filler too short to give way to the word's tail still never reaches into the words
+  // around it: the recogniser's overlap belongs to them.
+  const std::vector<TranscriptWord> heard{word("from", 1.0, 2.0), word("um", 1.9, 2.1), word("so", 2.05, 2.6)};
+  const std::vector<Segment> filler{cutOf(SegmentKind::filler, 1.9, 2.1)};
+  expectSegments(applying(filler, whole, heard, 0.15, {}),
+                 {kept(0, 2.0), cutOf(SegmentKind::filler, 2.0, 2.05), kept(2.05, 5)});
+  // Wholly inside a word, it is not cut at all.
+  const std::vector<TranscriptWord> inside{word("from", 1.0, 2.0), word("um", 1.6, 1.8), word("so", 1.8, 2.6)};
+  const std::vector<Segment> within{cutOf(SegmentKind::filler, 1.6, 1.8)};
+  expectSegments(applying(within, whole, inside, 0.15, {}), {kept(0, 5)});
 }
 
 TEST(EditPlanner, DeadEdgesAreTrimmedOnlyWhenWorthIt) {

@@ -552,6 +552,14 @@ TEST(TakeDecision, FillersAndOrder) {
   EXPECT_EQ(only.removals[1].reason, "\u201cum\u201d");
   EXPECT_EQ(only.removals[2].reason, "\u201cuh\u201d");
 
+  // A filler heard over the end of one word and the start of the next leaves both words whole;
+  // a filler beside it is not a word to protect.
+  t.words = {word("from", 0, 0.52), word("um", 0.48, 0.8), word("uh", 0.8, 1.0), word("we", 0.95, 1.3)};
+  only = fillersOnly(t, settings);
+  ASSERT_EQ(only.removals.size(), 2u);
+  EXPECT_EQ(only.removals[0].range, (TimeRange{0.52, 0.8}));
+  EXPECT_EQ(only.removals[1].range, (TimeRange{0.8, 0.95}));
+
   // Inside the decision a filler already covered by a removal stays put.
   Recording r;
   r.say("um okay take two", 0, 2);

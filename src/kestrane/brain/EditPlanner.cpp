@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/SilenceTimeline.hpp"
@@ -20,6 +21,17 @@ std::vector<SilenceSpan> sortedByStart(std::span<const SilenceSpan> silences) {
   std::stable_sort(sorted.begin(), sorted.end(),
                    [](const SilenceSpan& a, const SilenceSpan& b) { return a.range.start < b.range.start; });
   return sorted;
+}
+
+// A filler's cut stays off the recognised words beside it: the recogniser's spans may overlap
+// by a frame or two, and the overlap belongs to the real word.
+TimeRange betweenNeighbours(TimeRange range, const WordTimeline& timeline) {
+  if (auto before = timeline.lastMidpointBefore(range.start))
+    range.start = std::max(range.start, timeline.at(*before).range.end);
+  const double after = std::numeric_limits<double>::infinity();
+  if (auto next = timeline.firstLyingIn(TimeRange{range.end, after}))
+    range.end = std::min(range.end, timeline.at(*next).range.start);
+  return range;
 }
 
 }  // namespace
@@ -96,6 +108,7 @@ CutList applying(std::span<const Segment> removals, const CutList& cut, std::spa
   if (!timeline.empty()) {
     const SilenceTimeline quiet(silences);
     for (auto& removal : sorted) {
+      if (removal.kind == SegmentKind::filler) removal.range = betweenNeighbours(removal.range, timeline);
       const double s = removal.range.start;
       const auto w = timeline.lastMidpointBefore(s);
       if (!w) continue;
@@ -124,6 +137,7 @@ CutList applying(std::span<const Segment> removals, const CutList& cut, std::spa
     double cursor = a;
     for (std::size_t p = index.firstReachingPast(a), to = index.startingBefore(b); p < to; ++p) {
       const Segment& removal = sorted[index.item(p)];
+      if (!(removal.range.start < removal.range.end)) continue;
       if (!(removal.range.start < b && a < removal.range.end)) continue;
       const double lo = std::max(removal.range.start, cursor);
       const double hi = std::min(b, removal.range.end);

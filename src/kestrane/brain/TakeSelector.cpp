@@ -77,22 +77,49 @@ std::vector<int> DecisionState::startingWithin(double center, double reach) cons
   return found;
 }
 
+namespace {
+
+bool isFillerWord(const TranscriptWord& word) {
+  const auto tokens = TextAlign::tokens(word.text);
+  return isFillerToken(tokens.empty() ? std::string() : tokens.front());
+}
+
+// The recogniser's spans of neighbouring words may overlap by a frame or two; the overlap
+// belongs to the real word, so a filler's cut never takes audio out of the words around it.
+TimeRange betweenRealNeighbours(std::span<const TranscriptWord> words, std::size_t k) {
+  TimeRange range = words[k].range;
+  for (std::size_t p = k; p-- > 0;) {
+    if (isFillerWord(words[p])) continue;
+    range.start = std::max(range.start, words[p].range.end);
+    break;
+  }
+  for (std::size_t n = k + 1; n < words.size(); ++n) {
+    if (isFillerWord(words[n])) continue;
+    range.end = std::min(range.end, words[n].range.start);
+    break;
+  }
+  return range;
+}
+
+}  // namespace
+
 void removeFillers(DecisionState& state, bool checkOverlap) {
   if (!state.settings.removeFillers) return;
-  std::size_t looked = 0;
-  for (const auto& word : state.transcript.words) {
-    if (++looked % 4096 == 0) checkpoint();
-    if (!(word.range.duration() >= kMinFillerDuration)) continue;
-    auto tokens = TextAlign::tokens(word.text);
-    if (!isFillerToken(tokens.empty() ? std::string() : tokens.front())) continue;
+  const auto& words = state.transcript.words;
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if ((k + 1) % 4096 == 0) checkpoint();
+    const auto& word = words[k];
+    if (!(word.range.duration() >= kMinFillerDuration) || !isFillerWord(word)) continue;
+    const TimeRange range = betweenRealNeighbours(words, k);
+    if (!(range.end > range.start)) continue;
     if (checkOverlap) {
       const auto& removals = state.result.removals;
       bool overlapped = std::any_of(removals.begin(), removals.end(), [&](const Segment& r) {
-        return r.range.start < word.range.end && word.range.start < r.range.end;
+        return r.range.start < range.end && range.start < r.range.end;
       });
       if (overlapped) continue;
     }
-    state.result.removals.push_back(Segment{word.range, SegmentKind::filler, "\u201c" + word.text + "\u201d", {}});
+    state.result.removals.push_back(Segment{range, SegmentKind::filler, "\u201c" + word.text + "\u201d", {}});
   }
 }
 
