@@ -163,6 +163,16 @@ TEST(RecognizedWords, AShortHesitationAtAWordsEndIsPartOfTheWord) {
   // A short "uh" before a hesitation is its first piece, not the article.
   EXPECT_EQ(heard({{"<s>", 0.0, 0.5}, {"uh", 0.5, 0.58}, {"um", 0.58, 0.76}, {"<sil>", 0.76, 0.9}}), (Texts{"um"}));
 
+  // A short hesitation that opens a sentence and runs straight into a word is that word's start
+  // ("come down" heard as "um down"); held, apart from the word, or inside a sentence, it stays.
+  EXPECT_EQ(heard({{"<s>", 0.0, 0.5}, {"um", 0.5, 0.68}, {"down", 0.68, 0.9}}), (Texts{"down"}));
+  EXPECT_EQ(heard({{"and", 0.0, 0.2}, {"<sil>", 0.2, 1.0}, {"um", 1.0, 1.16}, {"we", 1.16, 1.4}}),
+            (Texts{"and", "we"}));
+  EXPECT_EQ(heard({{"<s>", 0.0, 0.5}, {"um", 0.5, 0.85}, {"so", 0.85, 1.0}}), (Texts{"um", "so"}));
+  EXPECT_EQ(heard({{"<s>", 0.0, 0.5}, {"um", 0.5, 0.68}, {"<sil>", 0.68, 0.8}, {"so", 0.8, 1.0}}), (Texts{"um", "so"}));
+  EXPECT_EQ(heard({{"today", 0.0, 0.4}, {"<sil>", 0.4, 0.58}, {"um", 0.58, 0.74}, {"I", 0.74, 0.9}}),
+            (Texts{"today", "um", "I"}));
+
   // A held sound the recognizer heard nothing in, starting where a word ends and short, is the
   // word's tail too; after a pause, or held long, it is a hesitation.
   const auto unheard = [](TimeRange held) {

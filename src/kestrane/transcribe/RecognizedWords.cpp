@@ -93,6 +93,21 @@ std::size_t hesitationRunEnd(const std::vector<TimedToken>& tokens, std::size_t 
   return last;
 }
 
+// A short hesitation that opens a sentence and runs straight into a word is that word's first
+// sound heard apart ("come down" heard as "um down"); a filler is held, or leaves a gap before
+// the word. Inside a sentence a short one glued to the next word is a filler often enough
+// ("today, um, I want") that it stays one there.
+bool isWordOnset(const std::vector<TimedToken>& tokens, std::size_t first, std::size_t last) {
+  if (last + 1 >= tokens.size() || tokens[last].end - tokens[first].start >= kHeldWord - 0.001) return false;
+  for (std::size_t p = first; p-- > 0;) {
+    if (isMarker(tokens[p].text)) continue;
+    if (tokens[first].start - tokens[p].end < kSentencePause) return false;
+    break;
+  }
+  const TimedToken& next = tokens[last + 1];
+  return !isMarker(next.text) && !isHesitation(withoutVariant(next.text)) && next.start - tokens[last].end < kGlued;
+}
+
 }  // namespace
 
 bool isWordTail(const std::vector<TranscriptWord>& words, const std::string& hesitation, double start, double end) {
@@ -150,7 +165,7 @@ std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& token
       text = "a";
     } else if (isHesitation(text)) {
       if (const std::size_t last = hesitationRunEnd(tokens, i);
-          isWordTail(words, text, tokens[i].start, tokens[last].end)) {
+          isWordTail(words, text, tokens[i].start, tokens[last].end) || isWordOnset(tokens, i, last)) {
         i = last;
         continue;
       }

@@ -55,7 +55,8 @@ bool isWordTail(const std::vector<TranscriptWord>& words, const std::string& hes
 // "uh" before a word is the article "a", anything else that short is dropped. Hesitations that
 // are a word's tail (isWordTail, judged on the run of them heard with no gap between) are dropped
 // with it, and so is a longer one glued to the end of a word and followed by a pause (a held
-// vowel release, or a hum after a nasal).
+// vowel release, or a hum after a nasal). A run under 0.3 s that opens a sentence (0.3 s or more
+// after the last word) and runs straight into the next word is that word's start, dropped too.
 std::vector<TranscriptWord> wordsFromTokens(const std::vector<TimedToken>& tokens, const HeldTest& isHeld = {});
 
 // A drawn-out hesitation comes out of the recognizer as a short word ("a", "and", "in", ...)
