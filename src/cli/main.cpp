@@ -81,10 +81,7 @@ class InterruptWatcher {
       while (!done.stop_requested()) {
         timespec wait{0, 200'000'000};
         if (sigtimedwait(&set_, nullptr, &wait) <= 0) continue;
-        if (asked) {
-          kestrane::platform::ScratchFiles::removeAll();
-          _exit(kestrane::cli::kExitCancelled);
-        }
+        if (asked) kestrane::platform::ScratchFiles::removeAllAndExit(kestrane::cli::kExitCancelled);
         asked = true;
         console.stopping();
         source_.request_stop();

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iostream>
 #include <set>
+#include <thread>
 
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/SpeechDecoder.hpp"
@@ -172,6 +173,34 @@ TEST(ScratchFiles, AForcedExitTakesRememberedFilesAndTheirFolders) {
   EXPECT_FALSE(fs::exists(package));
   EXPECT_TRUE(fs::exists(folder / "moved.mp4")) << "forgotten once moved into place";
   EXPECT_TRUE(fs::exists(busy / "kept")) << "a folder with other files stays";
+}
+
+// A forced exit while another thread is making scratch files leaves none of them behind:
+// every file is either remembered when the list is emptied or never made.
+TEST(ScratchFiles, AForcedExitRacingAFileBeingMadeLeavesNothing) {
+  for (int trial = 0; trial < 40; ++trial) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+      std::thread maker([] {
+        for (;;) {
+          try {
+            ScratchFiles::create("audio", ".wav");
+          } catch (const ScratchFiles::CreateError&) {
+          }
+        }
+      });
+      maker.detach();
+      ::usleep(static_cast<useconds_t>(500 + 150 * trial));
+      ScratchFiles::removeAllAndExit(130);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 130) << status;
+    const std::string prefix = "kestrane-audio-" + std::to_string(child) + "-";
+    for (const std::string& name : names(fs::temp_directory_path())) {
+      ASSERT_FALSE(name.starts_with(prefix)) << name << " outlived the forced exit of trial " << trial;
+    }
+  }
 }
 
 // The recognizer's word list carries the pid, and is registered for a forced exit.

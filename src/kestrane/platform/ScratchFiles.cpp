@@ -127,14 +127,17 @@ std::string created(std::string_view kind, std::string_view extension, bool fold
   const fs::path root = temporaryFolder();
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::string path = (root / (namePrefix(kind) + uuid() + std::string(extension))).string();
+    // Made and remembered under one lock: a forced exit in between would otherwise leave it.
+    std::unique_lock guard(lock());
     const int fd = make(path);
     if (fd < 0) {
       if (errno == EEXIST) continue;
-      throw CreateError("Can't create " + path + ": " + std::strerror(errno));
+      const int error = errno;
+      guard.unlock();
+      throw CreateError("Can't create " + path + ": " + std::strerror(error));
     }
     // A sweep that came upon it before it was held takes it away: make another.
     if (HeldFiles::tryLock(fd) != HeldFiles::Lock::heldElsewhere && HeldFiles::stillNamed(fd, path)) {
-      std::lock_guard guard(lock());
       entries().push_back({path, fd, folder});
       return path;
     }
@@ -183,9 +186,9 @@ void forget(const std::string& path) {
   release(takeLocked(path));
 }
 
-void removeAll() noexcept {
-  // Holders keep the lock only briefly; waiting for it is safe here.
-  std::lock_guard guard(lock());
+namespace {
+
+void removeAllLocked() noexcept {
   auto& list = entries();
   // Newest first, so a folder comes after the files made in it. A folder that still holds
   // files stays for the next sweep.
@@ -194,6 +197,20 @@ void removeAll() noexcept {
     if (it->fd >= 0) ::close(it->fd);
   }
   list.clear();
+}
+
+}  // namespace
+
+void removeAll() noexcept {
+  // Holders keep the lock only briefly; waiting for it is safe here.
+  std::lock_guard guard(lock());
+  removeAllLocked();
+}
+
+void removeAllAndExit(int status) noexcept {
+  lock().lock();
+  removeAllLocked();
+  ::_exit(status);
 }
 
 RemovedOnForcedExit::RemovedOnForcedExit(std::string path) : path_(std::move(path)) {

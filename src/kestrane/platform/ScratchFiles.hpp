@@ -38,6 +38,9 @@ void forget(const std::string& path);
 // last moments before a forced exit. It waits only for another thread's add or remove, and
 // allocates nothing.
 void removeAll() noexcept;
+// removeAll, then ends the process with `status` still holding the list, so a file another
+// thread is making meanwhile is either taken too or never made.
+[[noreturn]] void removeAllAndExit(int status) noexcept;
 
 // Remembers a file for a forced exit while it lives, and forgets it when it goes or is let go.
 class RemovedOnForcedExit {
