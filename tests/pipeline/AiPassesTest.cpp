@@ -33,6 +33,17 @@ Pipeline::Services fakeClaudeServices() {
   return services;
 }
 
+// A re-cut of the stored session that asks the fake tool for a second opinion.
+Pipeline::RecutRequest aiRecutOf(const test::StoredPackage& stored, Thoroughness thoroughness) {
+  Pipeline::RecutRequest request;
+  request.sessionURL = stored.sessionFile;
+  request.settings = KestraneSession::read(stored.sessionFile).settings;
+  request.settings.aiAdjudication = true;
+  request.settings.thoroughness = thoroughness;
+  request.services = fakeClaudeServices();
+  return request;
+}
+
 std::vector<std::string> reasons(const CutList& cut) {
   std::vector<std::string> out;
   for (const Segment& s : cut.segments) out.push_back(s.reason.value_or(""));
@@ -42,12 +53,7 @@ std::vector<std::string> reasons(const CutList& cut) {
 TEST(AiPasses, SecondOpinionAndSelfReviewShapeThePackage) {
   test::FakeClaude fake("pipeline");
   test::StoredPackage stored(fourLines);
-  Pipeline::RecutRequest request;
-  request.sessionURL = stored.sessionFile;
-  request.settings = KestraneSession::read(stored.sessionFile).settings;
-  request.settings.aiAdjudication = true;
-  request.settings.thoroughness = Thoroughness::balanced;
-  request.services = fakeClaudeServices();
+  Pipeline::RecutRequest request = aiRecutOf(stored, Thoroughness::balanced);
   std::vector<std::string> stages;
   const Pipeline::Output out =
       Pipeline::recut(request, [&](const Pipeline::Stage& s) { stages.push_back(s.rawValue); });
@@ -167,12 +173,7 @@ TEST(AiPasses, AReplyNestedWithoutEndFailsTheOpinionAndTheCutStands) {
   test::FakeClaude fake;
   fake.reply(R"({"type":"result","structured_output":)" + std::string(100000, '[') + std::string(100000, ']') + "}");
   test::StoredPackage stored(fourLines);
-  Pipeline::RecutRequest request;
-  request.sessionURL = stored.sessionFile;
-  request.settings = KestraneSession::read(stored.sessionFile).settings;
-  request.settings.aiAdjudication = true;
-  request.settings.thoroughness = Thoroughness::fast;
-  request.services = fakeClaudeServices();
+  Pipeline::RecutRequest request = aiRecutOf(stored, Thoroughness::fast);
   // Each reading of the clock is ten minutes on: the first attempt runs, and the overall budget
   // is spent before a retry.
   auto clock = std::make_shared<std::chrono::system_clock::time_point>(std::chrono::system_clock::now());

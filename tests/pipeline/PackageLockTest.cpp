@@ -14,19 +14,12 @@
 
 using namespace kestrane;
 using test::readFile;
+using test::recutOf;
 using test::snapshot;
 using test::StoredPackage;
 namespace fs = std::filesystem;
 
 namespace {
-
-Pipeline::RecutRequest recutOf(const fs::path& session, CutTightness tightness) {
-  Pipeline::RecutRequest request;
-  request.sessionURL = session;
-  request.settings = test::appSettings();
-  request.settings.apply(tightness);
-  return request;
-}
 
 // A re-cut that stops as soon as it has the package: all it does is what any run does first.
 void startAndStop(const fs::path& session) {

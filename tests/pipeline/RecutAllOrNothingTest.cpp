@@ -24,10 +24,7 @@ namespace fs = std::filesystem;
 namespace {
 
 Pipeline::RecutRequest recutOf(const fs::path& session, CutTightness tightness, bool captions) {
-  Pipeline::RecutRequest request;
-  request.sessionURL = session;
-  request.settings = test::appSettings();
-  request.settings.apply(tightness);
+  Pipeline::RecutRequest request = test::recutOf(session, tightness);
   request.settings.embedCaptions = captions;
   request.settings.exportTarget = ExportTarget::premiere;
   return request;

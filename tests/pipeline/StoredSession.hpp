@@ -77,6 +77,15 @@ inline void fourLines(KestraneSession& session) {
   session.script.reset();
 }
 
+// A re-cut of `session` at `tightness`, with the app's settings otherwise.
+inline Pipeline::RecutRequest recutOf(const fs::path& session, CutTightness tightness) {
+  Pipeline::RecutRequest request;
+  request.sessionURL = session;
+  request.settings = appSettings();
+  request.settings.apply(tightness);
+  return request;
+}
+
 // A package "Talk Kestrane.kestrane" holding the session of footage "talk.mov" beside it.
 struct StoredPackage {
   test::TempDir root;

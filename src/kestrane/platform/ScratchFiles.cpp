@@ -168,13 +168,15 @@ void add(const std::string& path) {
 
 void remove(const std::string& path) {
   std::vector<Entry> taken;
+  bool folder = false;
   {
     std::lock_guard guard(lock());
     taken = takeLocked(path);
+    folder = std::any_of(taken.begin(), taken.end(), [](const Entry& e) { return e.folder; });
     // A file goes while still remembered, so a forced exit meanwhile can't miss it.
-    if (std::none_of(taken.begin(), taken.end(), [](const Entry& e) { return e.folder; })) ::unlink(path.c_str());
+    if (!folder) ::unlink(path.c_str());
   }
-  if (std::any_of(taken.begin(), taken.end(), [](const Entry& e) { return e.folder; })) {
+  if (folder) {
     std::error_code ignored;
     fs::remove_all(path, ignored);
   }
