@@ -24,9 +24,6 @@ namespace {
 
 const QString namePrefix = QStringLiteral("Kestrane Batch Import ");
 const QString nameSuffix = QStringLiteral(".fcpxml");
-// What an atomic write leaves beside its file when the program ends halfway.
-const QString asidePrefix = QStringLiteral(".kestrane-");
-constexpr qsizetype asideLength = 16;
 
 // A descriptor that is closed when it goes.
 class Descriptor {
@@ -47,9 +44,10 @@ class Descriptor {
   throw ImportError("Couldn't use the folder " + dir.toStdString() + ": " + why);
 }
 
-bool writtenHere(const QString& name) {
-  return (name.startsWith(namePrefix) && name.endsWith(nameSuffix)) ||
-         (name.startsWith(asidePrefix) && name.size() == asideLength);
+// A timeline of ours, or what an atomic write leaves beside one when the program ends halfway.
+bool writtenHere(const char* name) {
+  const QString decoded = QFile::decodeName(name);
+  return (decoded.startsWith(namePrefix) && decoded.endsWith(nameSuffix)) || AtomicFile::isAsideName(name);
 }
 
 [[noreturn]] void notCreated(const QString& dir, int error) {
@@ -89,7 +87,7 @@ void prune(const Descriptor& folder, const QDateTime& cutoff) {
     return;
   }
   while (const dirent* entry = ::readdir(entries)) {
-    if (!writtenHere(QFile::decodeName(entry->d_name))) continue;
+    if (!writtenHere(entry->d_name)) continue;
     struct stat facts {};
     if (::fstatat(folder.get(), entry->d_name, &facts, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(facts.st_mode)) continue;
     const qint64 modified = qint64(facts.st_mtim.tv_sec) * 1000 + facts.st_mtim.tv_nsec / 1000000;

@@ -78,6 +78,8 @@ void JobModel::adoptAnalysis(Pipeline::Analysis analysis) {
 }
 
 void JobModel::setAnalysisTranscript(std::optional<Transcript> transcript) {
+  // Still none: the view has nothing to lay out again.
+  if (!transcript && !analysisTranscript_) return;
   analysisTranscript_ = std::move(transcript);
   ++transcriptGeneration_;
 }

@@ -106,8 +106,10 @@ void JobModel::openSession(const QString& path) {
   silenceThreshold_ = stored.silenceThresholdDBFS;
   if (session.levels) {
     adoptAnalysis({session.source, *session.levels, session.transcript.value_or(Transcript{})});
-    setAnalysisTranscript(session.transcript);
-    if (!session.transcript) draftInput_.reset();
+    if (!session.transcript) {
+      setAnalysisTranscript(std::nullopt);
+      draftInput_.reset();
+    }
     sensitivity_ = nearestSilenceSensitivity(stored.silenceThresholdDBFS, levelsDBFS_);
   }
   options_ = storedOptions(stored, options_.renderMP4);

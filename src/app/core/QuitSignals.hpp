@@ -1,8 +1,8 @@
 #pragma once
 // SIGTERM, SIGHUP (a logout, a closed terminal) and SIGINT (Ctrl-C in the terminal) end the
-// application as closing its window does: the running job is asked to stop and cleans up its scratch files and
-// unfinished package on the way out, then the event loop ends. The handler only writes a byte to a pipe; the rest
-// happens on the window's thread.
+// application as closing its window does: the running job is asked to stop and cleans up its
+// scratch files and unfinished package on the way out, then the event loop ends. The handler only
+// writes a byte to a pipe; the rest happens on the window's thread.
 #include <QObject>
 
 #include <functional>

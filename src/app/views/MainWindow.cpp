@@ -6,8 +6,7 @@ MainWindow::MainWindow(AppServices services, QWidget* parent) : QMainWindow(pare
   setWindowTitle(QStringLiteral("Kestrane"));
   // Ctrl+Z and Ctrl+Shift+Z walk the job model's history of hand edits, which it empties
   // whenever the editor shows another video.
-  if (!services.undo) services.undo = services.job->editHistory();
-  undo_ = services.undo;
+  undo_ = services.job->editHistory();
   root_ = new RootView(services, this);
   setCentralWidget(root_);
   resize(760, 760);

@@ -163,7 +163,7 @@ QWidget* OptionsView::buildForm() {
   rows->addLayout(buildScriptRow());
 
   auto* preview = new FormSection(QStringLiteral("The cut, before you make it"), form);
-  preview_ = new CutPreviewSection(job(), services_.undo, preview);
+  preview_ = new CutPreviewSection(job(), job().editHistory(), preview);
   preview->body()->addWidget(preview_);
   rows->addWidget(preview);
 
@@ -393,9 +393,8 @@ void OptionsView::undoOrRedo(bool redo) {
     else projectName_->undo();
     return;
   }
-  if (!services_.undo) return;
-  if (redo) services_.undo->redo();
-  else services_.undo->undo();
+  if (redo) job().editHistory()->redo();
+  else job().editHistory()->undo();
 }
 
 void OptionsView::playOrStop() {

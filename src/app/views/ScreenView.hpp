@@ -3,8 +3,6 @@
 // asks the shown screen to refresh whenever the model changes.
 #include <QWidget>
 
-class QUndoStack;
-
 #include "app/core/JobModel.hpp"
 #include "app/core/Workspace.hpp"
 #include "app/updater/UpdateChecker.hpp"
@@ -17,7 +15,6 @@ struct AppServices {
   Workspace* workspace = nullptr;
   FileDialogs* dialogs = nullptr;
   updater::UpdateChecker* updates = nullptr;  // none: no update banner
-  QUndoStack* undo = nullptr;                 // the window's hand edits; none: edits are not undoable
 };
 
 class ScreenView : public QWidget {
