@@ -19,8 +19,7 @@ int parseGraphicsLimit(const std::string& value) {
   int n = 0;
   const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
   if (ec != std::errc() || end != value.data() + value.size() || n < 1 || n > PipelineSettings::mostGraphics) {
-    throw UsageError(fmt::format("--graphics-limit takes a whole number from 1 to {} — “{}” is not one.",
-                                 PipelineSettings::mostGraphics, value));
+    throw UsageError("--graphics-limit " + PipelineSettings::graphicsLimitRefusal(value) + ".");
   }
   return n;
 }

@@ -9,6 +9,7 @@
 #include "ai/AiTestSupport.hpp"
 #include "fakes/FakeMessagesApi.hpp"
 #include "kestrane/ai/SecretRedaction.hpp"
+#include "kestrane/ai/Verdict.hpp"
 #include "kestrane/ai/VerdictSchema.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/HttpClient.hpp"
@@ -256,6 +257,21 @@ TEST(ModelClient, RepliesLoseOnlyTheHeldSecretsAndFailuresEveryCredential) {
   fake.scenario("huge");
   EXPECT_THAT(modelErrorOf([&] { send(*backend, ReplyForm::composition, ModelTier::fast, "p"); }).what(),
               HasSubstr("too large to read"));
+
+  // A verdict is decoded again when it is read: a held secret spelled with JSON escapes, in the
+  // tool's envelope or in the verdict inside it, is gone from what is read; an escaped
+  // backslash stays what it is.
+  fake.scenario("reply");
+  fake.reply(
+      R"J({"type":"result","result":"{\"cuts\":[{\"index\":1,\"category\":\"flub\",\"reason\":\"\\u0065nv-secret-0123456789\"}],)J"
+      R"J(\"findings\":[{\"kind\":\"k\",\"detail\":\"\u0065nv-secret-0123456789, \\\\u0065 as written\"}]}"})J");
+  const Adjudicator::Verdict viaTool = Adjudicator::parse(send(*backend, ReplyForm::verdict, ModelTier::fast, "p"));
+  EXPECT_EQ(viaTool.cuts.at(0).reason, "[redacted]");
+  EXPECT_EQ(viaTool.findings.value().at(0).detail, "[redacted], \\u0065 as written");
+  api.setReply(R"({"cuts":[],"findings":[{"kind":"k","detail":"\u006bx-live-0123456789abcdef"}]})");
+  const auto viaAPI = ModelClient::apiBackend(key, api.base("ok"));
+  EXPECT_EQ(Adjudicator::parse(send(*viaAPI, ReplyForm::verdict, ModelTier::fast, "p")).findings.value().at(0).detail,
+            "[redacted]");
 
   // Words that merely look a little like credentials stay as they are, even in a failure.
   const std::vector<std::string> secrets = {"short", envKey};

@@ -250,7 +250,12 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
       {[](auto& j) { j["levels"]["hopDuration"] = 1e9; }, "levels.hopDuration: a time can't be beyond"},
       {[](auto& j) { j["graphicsAssets"][0]["placementSeconds"] = 1e20; }, "graphicsAssets[0].placementSeconds"},
       {[](auto& j) { j["settings"]["graphicsLimit"] = 2147483647; },
-       "settings.graphicsLimit: a run makes at most 1000 graphics"},
+       "settings.graphicsLimit: takes a whole number from 1 to 1000 — “2147483647” is not one"},
+      // Below 1 too, as the command line refuses it, rather than read as a limit of 1.
+      {[](auto& j) { j["settings"]["graphicsLimit"] = 0; },
+       "settings.graphicsLimit: takes a whole number from 1 to 1000 — “0” is not one"},
+      {[](auto& j) { j["settings"]["graphicsLimit"] = -5; },
+       "settings.graphicsLimit: takes a whole number from 1 to 1000 — “-5” is not one"},
   };
   for (const auto& [edit, where] : refused) {
     const std::string error = errorFor(edit);

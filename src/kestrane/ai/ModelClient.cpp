@@ -122,8 +122,10 @@ class CommandLineBackend : public AIBackend {
     const std::string out =
         runCLI(path_, call.prompt, arguments(call.form, call.tier), call.timeoutSeconds, env_, stop);
     if (call.form != ReplyForm::verdict) return out;
-    // Unwrapped first: it refuses a reply nested too deep before anything else reads it.
-    std::string answer = unwrapCLIEnvelope(out);
+    // Unwrapped first: it refuses a reply nested too deep before anything else reads it. The
+    // envelope's escapes are decoded there, and the verdict's are when it is read: a secret
+    // spelled with either is taken out of what is returned.
+    std::string answer = SecretRedaction::withoutSecretsInJson(unwrapCLIEnvelope(out), secretsOf(env_));
     // A reply cut off at its length limit is no answer, however much of it parses.
     try {
       const auto envelope = nlohmann::json::parse(out);
@@ -145,7 +147,12 @@ class ApiBackend : public AIBackend {
   ApiBackend(std::string key, std::string baseURL) : key_(std::move(key)), baseURL_(std::move(baseURL)) {}
 
   std::string send(const ModelCall& call, std::stop_token stop) const override {
-    return runAPI(key_, baseURL_, call.prompt, call.apiModel.value_or(apiModel(call.tier)), call.maxTokens, stop);
+    std::string answer =
+        runAPI(key_, baseURL_, call.prompt, call.apiModel.value_or(apiModel(call.tier)), call.maxTokens, stop);
+    if (call.form != ReplyForm::verdict) return answer;
+    // A verdict's escapes are decoded when it is read: the key spelled with them goes too.
+    const std::vector<std::string> secrets = {key_};
+    return SecretRedaction::withoutSecretsInJson(answer, secrets);
   }
 
  private:
@@ -327,8 +334,9 @@ std::string runAPI(const std::string& key, const std::string& baseURL, const std
     }
     throw ModelError::rateLimited(detail);
   }
-  throw ModelError::apiFailed("HTTP " + std::to_string(response.status) + ": " +
-                              ModelText::prefix(utf8OrEmpty(response.body), kQuoteLength));
+  throw ModelError::apiFailed(
+      "HTTP " + std::to_string(response.status) + ": " +
+      std::string(ModelText::trim(ModelText::prefix(utf8OrEmpty(response.body), kQuoteLength))));
 }
 
 std::string unwrapCLIEnvelope(const std::string& raw) {

@@ -7,8 +7,10 @@
 namespace kestrane {
 
 ModelError ModelError::cliFailed(int status, const std::string& output) {
-  return {Kind::cliFailed, "claude CLI exited " + std::to_string(status) + ": " +
-                               ModelText::withoutControls(ModelText::prefix(output, 300))};
+  // The tool ends its message with a line break, which a stored warning must not keep.
+  return {Kind::cliFailed,
+          "claude CLI exited " + std::to_string(status) + ": " +
+              std::string(ModelText::trim(ModelText::withoutControls(ModelText::prefix(output, 300))))};
 }
 
 ModelError ModelError::apiFailed(const std::string& message) {

@@ -153,7 +153,54 @@ std::string withoutShapedTokens(std::string_view text) {
   return out;
 }
 
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  c = lowerAscii(c);
+  return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// The JSON escapes of printable ASCII characters other than the quote and the backslash
+// written out; every other escape, an escaped backslash included, stays as it is.
+std::string plainEscapes(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out.push_back(text[i]);
+      continue;
+    }
+    const char next = text[i + 1];
+    if (next == '/') {
+      out.push_back('/');
+      ++i;
+      continue;
+    }
+    if (next == 'u' && i + 5 < text.size()) {
+      int value = 0;
+      for (std::size_t k = i + 2; k < i + 6 && value >= 0; ++k) {
+        const int digit = hexValue(text[k]);
+        value = digit < 0 ? -1 : value * 16 + digit;
+      }
+      if (value >= 0x20 && value < 0x7F && value != '"' && value != '\\') {
+        out.push_back(static_cast<char>(value));
+        i += 5;
+        continue;
+      }
+    }
+    out.append(text.substr(i, 2));
+    ++i;
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string withoutSecretsInJson(std::string_view text, std::span<const std::string> secrets) {
+  const std::string plain = plainEscapes(text);
+  std::string out = withoutSecrets(plain, secrets);
+  // Only a reply that held a secret is handed on in its plain spelling.
+  return out == plain ? std::string(text) : out;
+}
 
 std::string withoutSecrets(std::string_view text, std::span<const std::string> secrets) {
   std::string out(text);

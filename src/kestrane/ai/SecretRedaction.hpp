@@ -17,6 +17,12 @@ inline constexpr std::string_view kMark = "[redacted]";
 // successful reply goes through.
 std::string withoutSecrets(std::string_view text, std::span<const std::string> secrets);
 
+// withoutSecrets of the text as a JSON reader decodes it: the escapes of printable ASCII
+// characters ("\u0073", "\/") written out first, which changes nothing a JSON reader sees, so a
+// secret spelled with them is found too. A text without a secret comes back as it was. For
+// replies that are read as JSON.
+std::string withoutSecretsInJson(std::string_view text, std::span<const std::string> secrets);
+
 // withoutSecrets, and then every bearer token ("Bearer abc…") and every key shaped like the
 // vendor's ("sk-…") replaced by kMark too: for error texts and whatever is kept of a failure.
 std::string redact(std::string_view text, std::span<const std::string> secrets);

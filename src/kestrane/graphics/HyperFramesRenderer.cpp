@@ -131,17 +131,15 @@ ProcessRunner::Result runTool(const HyperFramesSettings& settings, const fs::pat
   options.executable = settings.npx;
   arguments.insert(arguments.begin(), {"--yes", settings.packageSpec});
   options.arguments = std::move(arguments);
-  const auto isolation =
-      settings.isolateNetwork ? HyperFrames::networkIsolation() : HyperFrames::NetworkIsolation::none;
-  if (isolation != HyperFrames::NetworkIsolation::none) {
-    // unshare, then loopback up, then the tool itself: a sh with fixed text and the tool's
-    // arguments passed as its own.
-    std::vector<std::string> wrapper = isolationArguments(isolation);
-    wrapper.insert(wrapper.end(),
-                   {"--", "/bin/sh", "-c", "/usr/sbin/ip link set lo up && exec \"$0\" \"$@\"", settings.npx.string()});
-    options.arguments.insert(options.arguments.begin(), wrapper.begin(), wrapper.end());
-    options.executable = "/usr/bin/unshare";
-  }
+  const auto isolation = HyperFrames::networkIsolation();
+  if (isolation == HyperFrames::NetworkIsolation::none) throw RenderError(std::string(HyperFrames::noIsolationReason));
+  // unshare, then loopback up, then the tool itself: a sh with fixed text and the tool's
+  // arguments passed as its own.
+  std::vector<std::string> wrapper = isolationArguments(isolation);
+  wrapper.insert(wrapper.end(),
+                 {"--", "/bin/sh", "-c", "/usr/sbin/ip link set lo up && exec \"$0\" \"$@\"", settings.npx.string()});
+  options.arguments.insert(options.arguments.begin(), wrapper.begin(), wrapper.end());
+  options.executable = "/usr/bin/unshare";
   options.environment = HyperFrames::childEnvironment(parentEnvironment(), settings.npx);
   options.workingDirectory = folder;
   options.timeout = ProcessRunner::Seconds{timeout};
@@ -175,6 +173,8 @@ fs::path HyperFramesRenderer::claimFolder(const VisualIdea& idea) const {
 std::vector<std::string> HyperFramesRenderer::render(const std::string& html, const VisualIdea& idea,
                                                      const GraphicsCanvas& canvas, const fs::path& destination,
                                                      std::stop_token stop) const {
+  if (HyperFrames::networkIsolation() == HyperFrames::NetworkIsolation::none)
+    throw RenderError(std::string(HyperFrames::noIsolationReason));
   const fs::path folder = claimFolder(idea);
   std::error_code ignored;
   fs::remove_all(folder, ignored);
@@ -348,6 +348,8 @@ bool passesToTool(std::string_view name) {
   return false;
 }
 
+constexpr std::string_view kAddressEnds = "/?#,; \t";
+
 // An address handed on loses its user name and password ("https://me:pw@host/" becomes
 // "https://host/"): a registry or proxy password is no business of the toolchain's.
 std::string withoutCredentials(std::string_view value) {
@@ -356,13 +358,42 @@ std::string withoutCredentials(std::string_view value) {
   for (std::size_t scheme = value.find("://"); scheme != std::string_view::npos; scheme = value.find("://", from)) {
     const std::size_t host = scheme + 3;
     std::size_t end = host;
-    while (end < value.size() && std::string_view("/?#,; \t").find(value[end]) == std::string_view::npos) ++end;
+    while (end < value.size() && kAddressEnds.find(value[end]) == std::string_view::npos) ++end;
     const std::size_t at = value.substr(host, end - host).rfind('@');
     out.append(value.substr(from, host - from));
     from = at == std::string_view::npos ? host : host + at + 1;
   }
   out.append(value.substr(from));
   return out;
+}
+
+// A proxy may be given without a scheme ("me:pw@proxy:3128"), which npm and the browser take
+// as an address all the same: each such entry loses what comes before the host too.
+std::string proxyWithoutCredentials(std::string_view value) {
+  std::string out;
+  std::size_t start = 0;
+  while (start <= value.size()) {
+    std::size_t end = value.find_first_of(",; \t", start);
+    if (end == std::string_view::npos) end = value.size();
+    std::string_view entry = value.substr(start, end - start);
+    if (entry.find("://") == std::string_view::npos) {
+      const std::size_t at = entry.substr(0, entry.find_first_of(kAddressEnds)).rfind('@');
+      if (at != std::string_view::npos) entry.remove_prefix(at + 1);
+      out.append(entry);
+    } else {
+      out.append(withoutCredentials(entry));
+    }
+    if (end == value.size()) break;
+    out.push_back(value[end]);
+    start = end + 1;
+  }
+  return out;
+}
+
+bool namesAProxy(std::string_view name) {
+  std::string lower(name);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.find("proxy") != std::string::npos;
 }
 
 }  // namespace
@@ -387,7 +418,8 @@ std::vector<std::string> childEnvironment(const std::vector<std::string>& parent
       out.push_back(entry);
       continue;
     }
-    out.push_back(name + "=" + withoutCredentials(std::string_view(entry).substr(name.size() + 1)));
+    const std::string_view value = std::string_view(entry).substr(name.size() + 1);
+    out.push_back(name + "=" + (namesAProxy(name) ? proxyWithoutCredentials(value) : withoutCredentials(value)));
   }
   // npx and the tool start Node by name, so npx's own folder comes first: its Node runs.
   out.push_back("PATH=" + npx.parent_path().string() + ":/usr/local/bin:" + path.value_or("/usr/bin:/bin"));

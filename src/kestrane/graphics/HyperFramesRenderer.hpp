@@ -5,7 +5,9 @@
 // the composition loads GSAP from a file beside it, the child's environment keeps npm on its
 // cache, turns telemetry off and passes only an allow-list of the user's variables, and the
 // toolchain runs in a network namespace with only loopback up: a plain one where this process
-// may make it, else one inside an unprivileged user namespace.
+// may make it, else one inside an unprivileged user namespace. Where neither can be made it
+// does not run at all: a composition is the model's text, and no reading of it can tell where
+// its script will reach once it runs.
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -33,7 +35,6 @@ struct HyperFramesSettings {
   double captureTimeout = 900;  // seconds
   double checkTimeout = 180;
   std::optional<std::filesystem::path> gsapScript;  // the local copy of the contract's GSAP
-  bool isolateNetwork = true;                       // a network namespace with only loopback, when one can be made
 };
 
 class HyperFramesRenderer {
@@ -41,7 +42,8 @@ class HyperFramesRenderer {
   explicit HyperFramesRenderer(HyperFramesSettings settings);
 
   // Writes the movie at `destination` (container by the idea's kind) and returns the notes:
-  // the validation note, then the short-capture note, each only when it arises.
+  // the validation note, then the short-capture note, each only when it arises. Throws
+  // RenderError without running anything where no network namespace can be made.
   std::vector<std::string> render(const std::string& html, const VisualIdea& idea, const GraphicsCanvas& canvas,
                                   const std::filesystem::path& destination, std::stop_token stop = {}) const;
 
@@ -62,6 +64,11 @@ namespace HyperFrames {
 enum class NetworkIsolation { none, networkNamespace, userNamespace };
 // Probed once per process.
 NetworkIsolation networkIsolation();
+// Why nothing renders where the probe finds no isolation, and what would allow it.
+inline constexpr std::string_view noIsolationReason =
+    "this computer can't give the renderer a network of its own (unshare), and a composition is never rendered "
+    "where it could reach the network; run where unprivileged user namespaces are allowed, or as root, to render "
+    "graphics";
 
 // The first of /usr/local/bin/npx, ~/.npm-global/bin/npx and ~/.volta/bin/npx that is an
 // executable file, else npx on PATH.

@@ -4,6 +4,11 @@
 
 namespace kestrane {
 
+std::string PipelineSettings::graphicsLimitRefusal(std::string_view given) {
+  return "takes a whole number from 1 to " + std::to_string(mostGraphics) + " — “" + std::string(given) +
+         "” is not one";
+}
+
 double speechPadding(CutTightness tightness) {
   static constexpr std::array<double, 4> values{0.30, 0.15, 0.10, 0.05};
   return values[static_cast<std::size_t>(tightness)];

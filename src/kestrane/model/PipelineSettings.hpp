@@ -2,6 +2,7 @@
 // Every choice that shapes one cut, with its presets and resolved defaults.
 #include <array>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -49,6 +50,9 @@ struct PipelineSettings {
   // The most graphics a limit may ask for: each one is a model call and a real render, and the
   // count also sizes the visual-ideas request.
   static constexpr int mostGraphics = 1000;
+  // Why a graphics limit is refused, from the command line or a session alike: "takes a whole
+  // number from 1 to 1000 — “0” is not one".
+  static std::string graphicsLimitRefusal(std::string_view given);
 
   double silenceThresholdDBFS = -40;
   double minSilenceDuration = 0.8;

@@ -434,8 +434,9 @@ void dec(const json& j, const std::string& path, PipelineSettings& out) {
   opt(o, path, "aiAdjudication", out.aiAdjudication);
   opt(o, path, "thoroughness", out.thoroughness);
   opt(o, path, "graphicsLimit", out.graphicsLimit);
-  if (out.graphicsLimit > PipelineSettings::mostGraphics) {
-    fail(member(path, "graphicsLimit"), fmt::format("a run makes at most {} graphics", PipelineSettings::mostGraphics));
+  // Refused as the command line refuses it: a limit below 1 is no limit a run can keep.
+  if (out.graphicsLimit && (*out.graphicsLimit < 1 || *out.graphicsLimit > PipelineSettings::mostGraphics)) {
+    fail(member(path, "graphicsLimit"), PipelineSettings::graphicsLimitRefusal(std::to_string(*out.graphicsLimit)));
   }
   opt(o, path, "graphicsDensity", out.graphicsDensity);
   opt(o, path, "graphicsFormat", out.graphicsFormat);

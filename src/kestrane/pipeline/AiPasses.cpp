@@ -33,13 +33,18 @@ std::shared_ptr<AIBackend> findAIBackend(const Job& job) {
 }
 
 std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job, std::shared_ptr<AIBackend> backend,
-                                                              ModelTier tier) {
+                                                              ModelTier tier, bool review) {
   auto b = std::make_unique<ModelAdjudicationBackend>(std::move(backend), kAttemptBase, tier);
   const Services& services = job.services;
   b->clock = [&services] { return secondsNow(services); };
   const ProgressCallback progress = job.progress;
-  b->onRetryAttempt = [progress](int attempt, int) {
-    if (progress) progress(attempt == 2 ? Stage::consultingClaudeRetry2 : Stage::consultingClaudeRetry3);
+  b->onRetryAttempt = [progress, review](int attempt, int) {
+    if (!progress) return;
+    if (review) {
+      progress(attempt == 2 ? Stage::reviewingCutRetry2 : Stage::reviewingCutRetry3);
+    } else {
+      progress(attempt == 2 ? Stage::consultingClaudeRetry2 : Stage::consultingClaudeRetry3);
+    }
   };
   return b;
 }
@@ -147,7 +152,8 @@ SelfReview selfReview(Job& job, const std::vector<TakeSelector::Utterance>& utte
       result.checks = roundChecks.get();
       return result;
     }
-    const auto backend = adjudicationBackend(job, found, evidence ? ModelTier::reasoning : ModelTier::fast);
+    const auto backend =
+        adjudicationBackend(job, found, evidence ? ModelTier::reasoning : ModelTier::fast, /*review=*/true);
     Adjudicator::Outcome outcome;
     try {
       outcome = Adjudicator::correct(reviewDefects, *session.transcript, job.splitterSilences, currentDecision(job),

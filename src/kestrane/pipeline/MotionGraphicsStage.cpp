@@ -1,6 +1,7 @@
 // The motion-graphics stage: the brand specification, the graphics authored and rendered into
 // the package's assets folder, and every recorded graphic placed on the FCPXML timeline; and
 // the re-placement entry, which does only the last step.
+#include <map>
 #include <mutex>
 
 #include "kestrane/ai/AIBackend.hpp"
@@ -70,6 +71,53 @@ std::optional<fs::path> graphicsScratch(detail::Job& job) {
     return std::nullopt;
   }
 }
+
+// A finished movie waits under a hidden name beside its place (made as the package's other
+// staged files are) until the session that records it is written, and only then takes its
+// name: a run killed or stopped while graphics render leaves no graphic that neither the
+// session nor the README knows, only leftovers the next run's sweep removes.
+class PendingGraphics {
+ public:
+  PendingGraphics() = default;
+  PendingGraphics(const PendingGraphics&) = delete;
+  PendingGraphics& operator=(const PendingGraphics&) = delete;
+  ~PendingGraphics() {
+    for (const auto& [destination, aside] : asides_) platform::ScratchFiles::remove(aside.path().string());
+  }
+
+  // Where the movie for `destination` is rendered meanwhile. Throws AtomicFile::WriteError.
+  fs::path claim(const fs::path& destination) {
+    AtomicFile::Aside aside = AtomicFile::createAside(destination);
+    const fs::path path = aside.path();
+    platform::ScratchFiles::add(path.string());
+    std::lock_guard lock(mutex_);
+    asides_.insert_or_assign(destination, std::move(aside));
+    return path;
+  }
+
+  // Every rendered graphic of `assets` takes its name; one that can't is named in a warning and
+  // is then missing, which placing the graphics reports too.
+  void moveIntoPlace(const std::vector<GraphicsAsset>& assets, const fs::path& assetsDir,
+                     std::vector<std::string>& warnings) {
+    for (const GraphicsAsset& asset : assets) {
+      if (asset.failure) continue;
+      const auto pending = asides_.find(assetsDir / asset.fileName);
+      if (pending == asides_.end()) continue;
+      std::error_code error;
+      fs::rename(pending->second.path(), pending->first, error);
+      if (error) {
+        warnings.push_back("Couldn't move the motion graphic " + asset.fileName + " into place — " + error.message());
+        continue;
+      }
+      platform::ScratchFiles::forget(pending->second.path().string());
+      asides_.erase(pending);
+    }
+  }
+
+ private:
+  std::mutex mutex_;
+  std::map<fs::path, AtomicFile::Aside> asides_;  // by destination
+};
 
 }  // namespace
 
@@ -145,17 +193,15 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
   } else if (!npx) {
     job.warnings.push_back(
         "Graphics rendering skipped — the local renderer needs Node/npx on this machine; brand spec saved");
+  } else if (HyperFrames::networkIsolation() == HyperFrames::NetworkIsolation::none) {
+    job.warnings.push_back("Graphics rendering skipped — " + std::string(HyperFrames::noIsolationReason) +
+                           "; brand spec saved");
   } else if (const auto scratch = graphicsScratch(job)) {
     HyperFramesSettings settings;
     settings.workRoot = *scratch;
     settings.npx = *npx;
     settings.gsapScript = HyperFrames::detectGSAP(*npx);
     const HyperFramesRenderer renderer(settings);
-    if (HyperFrames::networkIsolation() == HyperFrames::NetworkIsolation::none)
-      job.warnings.push_back(
-          "Motion graphics rendered with the network up — this computer can't give the renderer "
-          "a network namespace of its own (unshare), so only the composition check kept it "
-          "offline.");
     GraphicsRun::Request request;
     request.ideas = ideas.ideas;
     request.brand = session.brandSpec;
@@ -171,9 +217,10 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
     const GraphicsRun::Author author = [&](const VisualIdea&, const std::string& prompt) {
       return CompositionAuthor::compose(*backend, prompt, stop);
     };
+    PendingGraphics pending;
     const GraphicsRun::Renderer render = [&](const std::string& html, const VisualIdea& idea,
                                              const GraphicsCanvas& canvas, const fs::path& to) {
-      return renderer.render(html, idea, canvas, to, stop);
+      return renderer.render(html, idea, canvas, pending.claim(to), stop);
     };
     // Reports come from several renders at once; the job's callback takes one at a time.
     std::mutex reporting;
@@ -203,6 +250,10 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
                              elapsedString(result.totalSeconds) + " — see assets/README.md");
     }
     platform::ScratchFiles::remove(scratch->string());
+    // Recorded first: a run that ends between the two leaves a recorded graphic missing, which
+    // the next placement names, rather than a file nothing names.
+    writeFinalSession(session, files.session, job.warnings);
+    pending.moveIntoPlace(result.assets, request.assetsDir, job.warnings);
   }
 
   writeFinalSession(session, files.session, job.warnings);

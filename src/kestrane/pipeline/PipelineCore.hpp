@@ -73,10 +73,10 @@ struct Job {
 
 // The AI backend the job's services find, if any.
 std::shared_ptr<AIBackend> findAIBackend(const Job& job);
-// The retrying backend a pass sends its prompt through; it announces each retry and measures
-// its budget on the services' clock.
+// The retrying backend a pass sends its prompt through; it announces each retry (as the second
+// opinion's, or with `review` the self-review's) and measures its budget on the services' clock.
 std::unique_ptr<ModelAdjudicationBackend> adjudicationBackend(const Job& job, std::shared_ptr<AIBackend> backend,
-                                                              ModelTier tier);
+                                                              ModelTier tier, bool review = false);
 // Merges what an AI pass returns into the job's decision.
 void applyOutcome(Job& job, const Adjudicator::Outcome& outcome);
 // Plans the cut again from the job's removals.

@@ -15,6 +15,8 @@ const Stage Stage::consultingClaude{kClaude};
 const Stage Stage::consultingClaudeRetry2 = Stage::anchored("Second opinion from Claude (retry 2 of 3)", kClaude);
 const Stage Stage::consultingClaudeRetry3 = Stage::anchored("Second opinion from Claude (retry 3 of 3)", kClaude);
 const Stage Stage::reviewingCut{"Checking the cut"};
+const Stage Stage::reviewingCutRetry2 = Stage::anchored("Checking the cut (retry 2 of 3)", "Checking the cut");
+const Stage Stage::reviewingCutRetry3 = Stage::anchored("Checking the cut (retry 3 of 3)", "Checking the cut");
 const Stage Stage::exporting{"Building your package"};
 const Stage Stage::generatingIdeas{"Writing the visual ideas"};
 const Stage Stage::preparingGraphics{kGraphics};

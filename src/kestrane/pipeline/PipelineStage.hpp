@@ -27,13 +27,16 @@ struct Stage {
   static const Stage consultingClaude;
   static const Stage consultingClaudeRetry2;
   static const Stage consultingClaudeRetry3;
+  // The self-review's retries, under its own row: it is no second opinion.
+  static const Stage reviewingCutRetry2;
+  static const Stage reviewingCutRetry3;
   static const Stage reviewingCut;
   static const Stage exporting;
   static const Stage generatingIdeas;
   static const Stage preparingGraphics;
   static const Stage rendering;
 
-  // The twelve stages above, in checklist order.
+  // The twelve stages above but the self-review's retries, in checklist order.
   static const std::vector<Stage>& allCases();
 
   // One report of the motion-graphics renderer, shown under "Preparing motion graphics".

@@ -17,8 +17,10 @@ extern "C" {
 #include <mutex>
 #include <thread>
 
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::FrameSequenceEncoder {
 namespace {
@@ -294,10 +296,17 @@ class FramesAhead {
   std::vector<std::thread> readers_;
 };
 
-fs::path temporaryBeside(const fs::path& destination) {
-  static std::atomic<unsigned> counter{0};
-  return destination.parent_path() / ("." + destination.stem().string() + ".part-" + std::to_string(::getpid()) + "-" +
-                                      std::to_string(counter++) + destination.extension().string());
+// The movie is written under a hidden name beside its place, made and held as the package's
+// other staged files are: a run killed mid-encode leaves a file the next run's sweep takes, and
+// a forced exit takes it at once.
+AtomicFile::Aside temporaryBeside(const fs::path& destination) {
+  try {
+    AtomicFile::Aside aside = AtomicFile::createAside(destination);
+    platform::ScratchFiles::add(aside.path().string());
+    return aside;
+  } catch (const AtomicFile::WriteError& e) {
+    writerFailed("can't create a file beside " + destination.filename().string() + ": " + e.reason());
+  }
 }
 
 }  // namespace
@@ -311,7 +320,8 @@ void encode(const std::vector<fs::path>& frames, const Movie& movie, std::stop_t
   if (movie.width <= 0 || movie.height <= 0 || movie.fps <= 0)
     writerFailed("the writer rejected a " + std::to_string(movie.width) + "x" + std::to_string(movie.height) +
                  " video input");
-  const fs::path temporary = temporaryBeside(movie.destination);
+  const AtomicFile::Aside aside = temporaryBeside(movie.destination);
+  const fs::path& temporary = aside.path();
   try {
     {
       Writer writer(temporary, movie);
@@ -325,9 +335,9 @@ void encode(const std::vector<fs::path>& frames, const Movie& movie, std::stop_t
     std::error_code error;
     fs::rename(temporary, movie.destination, error);
     if (error) writerFailed("couldn't move the movie into place: " + error.message());
+    platform::ScratchFiles::forget(temporary.string());
   } catch (...) {
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
+    platform::ScratchFiles::remove(temporary.string());
     throw;
   }
 }

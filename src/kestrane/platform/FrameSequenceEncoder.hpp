@@ -3,9 +3,10 @@
 // movie for overlays, H.264 High in MP4 for full-frame graphics. Frames of another size are
 // stretched to the movie's size.
 //
-// The movie is written beside the destination under a temporary name and renamed into place
-// when complete, so a failed or stopped encode leaves any earlier file as it was and no
-// partial one.
+// The movie is written beside the destination under a hidden name, held while it is written
+// (AtomicFile::createAside), and renamed into place when complete, so a failed or stopped
+// encode leaves any earlier file as it was and no partial one, and one killed outright leaves a
+// file the next sweep of the folder takes.
 #include <filesystem>
 #include <stop_token>
 #include <string>
