@@ -1,5 +1,6 @@
 // `kestrane cut --graphics` end to end with a fake author and a fake renderer toolchain, then
-// `kestrane place` on the package it made; and the place command's own command line.
+// `kestrane place` on the package it made; the same cut where no network namespace can be made;
+// and the place command's own command line.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <iterator>
 
 #include "cli/ProgramRun.hpp"
+#include "fakes/Canary.hpp"
 #include "export/XmlReadBack.hpp"
 #include "kestrane/graphics/HyperFramesRenderer.hpp"
 #include "pipeline/TestSupport.hpp"
@@ -136,6 +138,70 @@ TEST(PlaceCommand, WithTheRealRenderer) {
   cutThenPlace(tmp.path() / "out");
   setenv("PATH", path.c_str(), 1);
   unsetenv("FAKE_AUTHOR_LOG");
+}
+
+// Where no network namespace can be made (here unshare fails in a mount namespace of the
+// test's own), nothing renders: a composition that builds its addresses only when it runs
+// reaches neither a loopback nor a LAN listener, and the cut still delivers its package.
+TEST(GraphicsWithoutIsolation, NothingRendersAndTheCutStillDelivers) {
+  std::vector<std::string> through;
+  for (const std::string flags : {"-m", "-rm"}) {
+    if (std::system(("/usr/bin/unshare " + flags + " true 2>/dev/null").c_str()) == 0) {
+      through = {"/usr/bin/unshare", flags, "/bin/sh", "-c",
+                 "mount --bind /bin/false /usr/bin/unshare && exec \"$0\" \"$@\""};
+      break;
+    }
+  }
+  if (through.empty()) GTEST_SKIP() << "this machine makes no mount namespace for the test";
+  test::TempDir tmp;
+  const FakeToolHome tools(tmp.path() / "home");
+  std::ofstream(tmp.path() / "home/.fake-npx", std::ios::app) << "FAKE_NPX_RUN_PAGE=1\n";
+  const test::Canary loopback;
+  const auto own = test::Canary::ownAddress();
+  std::optional<test::Canary> lan;
+  if (own) lan.emplace(*own);
+  std::string reach = "reach([127, 0, 0, 1], " + std::to_string(loopback.port()) + ");\n";
+  if (lan) {
+    std::string octets = *own;
+    std::replace(octets.begin(), octets.end(), '.', ',');
+    reach += "reach([" + octets + "], " + std::to_string(lan->port()) + ");\n";
+  }
+  std::ofstream(tmp.path() / "composition.html")
+      << "<!doctype html><html><head><meta charset=\"utf-8\"></head><body>\n"
+         "<div id=\"root\" data-composition-id=\"main\" data-start=\"0\" data-width=\"1920\" "
+         "data-height=\"1080\" data-duration=\"1.6\"></div>\n<script>\n"
+         "const reach = (parts, port) => window['fe' + 'tch']('ht' + 'tp:/' + '/' + parts.join('.') + ':' + port + "
+         "'/c').catch(() => {});\n"
+      << reach << "</script></body></html>\n";
+  setenv("FAKE_AUTHOR_COMPOSITION", (tmp.path() / "composition.html").c_str(), 1);
+  const fs::path out = tmp.path() / "out";
+  fs::create_directories(out);
+  const auto cut = test::runProgram({"cut", test::sampleFootage().string(), "--name", "Demo", "--out", out.string(),
+                                     "--script", test::sampleScript().string(), "--graphics"},
+                                    {}, through);
+  unsetenv("FAKE_AUTHOR_COMPOSITION");
+
+  ASSERT_EQ(cut.status, 0) << cut.out << cut.err;
+  EXPECT_NE(cut.out.find("Graphics rendering skipped — this computer can't give the renderer a network of its own "
+                         "(unshare), and a composition is never rendered where it could reach the network; run where "
+                         "unprivileged user namespaces are allowed, or as root, to render graphics; brand spec saved"),
+            std::string::npos)
+      << cut.out;
+  EXPECT_EQ(loopback.hits(), 0);
+  if (lan) {
+    EXPECT_EQ(lan->hits(), 0) << "on " << *own;
+  }
+  fs::path package;
+  for (const auto& entry : fs::directory_iterator(out))
+    if (entry.is_directory()) package = entry.path();
+  ASSERT_FALSE(package.empty());
+  Strings files;
+  for (const auto& entry : fs::directory_iterator(package)) files.push_back(entry.path().extension().string());
+  for (const char* made : {".fcpxml", ".srt", ".json", ".md"})
+    EXPECT_NE(std::find(files.begin(), files.end(), made), files.end()) << made;
+  EXPECT_TRUE(fs::is_regular_file(package / "brand-spec.md"));
+  EXPECT_TRUE(fs::is_regular_file(package / "visual-ideas.md"));
+  EXPECT_FALSE(fs::exists(package / "assets"));
 }
 
 TEST(PlaceCommand, CommandLine) {

@@ -33,9 +33,12 @@ inline std::vector<char*> argvOf(std::vector<std::string>& args) {
 
 // Runs `kestrane ARGS` with stdout on a pipe and stderr in a file. `onLine` sees each line of
 // stdout as it comes, with the child's id, so a test can interrupt the program at a stage.
+// `through` is a command that runs the program, given as its last arguments.
 inline ProgramRun runProgram(std::vector<std::string> args,
-                             const std::function<void(pid_t, const std::string&)>& onLine = {}) {
+                             const std::function<void(pid_t, const std::string&)>& onLine = {},
+                             std::vector<std::string> through = {}) {
   args.insert(args.begin(), KESTRANE_CLI);
+  args.insert(args.begin(), through.begin(), through.end());
   std::string errName = (std::filesystem::temp_directory_path() / "kestrane-cli-err-XXXXXX").string();
   const int errFd = ::mkstemp(errName.data());
   int fds[2];
@@ -45,7 +48,7 @@ inline ProgramRun runProgram(std::vector<std::string> args,
     ::dup2(fds[1], STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
     ::close(fds[0]);
-    ::execv(KESTRANE_CLI, argvOf(args).data());
+    ::execv(args.front().c_str(), argvOf(args).data());
     ::_exit(127);
   }
   ::close(fds[1]);

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Stands in for the vendor's `claude` tool as the graphics tier uses it: the visual-ideas
 # request gets a one-entry ideas document anchored on a line of the bundled sample, and every
-# composition request a clean composition. Each prompt is kept in $FAKE_AUTHOR_LOG (a folder).
+# composition request a clean composition, or the file $FAKE_AUTHOR_COMPOSITION when that is
+# set. Each prompt is kept in $FAKE_AUTHOR_LOG (a folder).
 log="${FAKE_AUTHOR_LOG:-/tmp}"
 n=$(ls "$log" 2>/dev/null | grep -c '^prompt-')
 cat > "$log/prompt-$n"
@@ -14,6 +15,8 @@ if grep -q 'You are the visuals producer' "$log/prompt-$n"; then
 - **Anchor:** build a small wooden box
 - **Generation prompt:** a plan of a wooden box draws itself in thin white lines
 DOC
+elif [ -n "${FAKE_AUTHOR_COMPOSITION:-}" ]; then
+  cat "$FAKE_AUTHOR_COMPOSITION"
 else
   # A composition the real toolchain renders too: a panel sliding in over a clear canvas.
   cat <<'HTML'

@@ -1,19 +1,14 @@
 // One short composition through the real HyperFrames toolchain that the setup script installs,
 // with no network: the frames must animate (GSAP loaded from the local copy) and a loopback
 // canary the composition points at must never be reached from inside the render.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <fstream>
 #include <sstream>
-#include <thread>
 
+#include "fakes/Canary.hpp"
 #include "kestrane/graphics/HyperFramesRenderer.hpp"
 #include "platform/MediaFixtures.hpp"
 
@@ -22,45 +17,6 @@ namespace fs = std::filesystem;
 namespace kt = kestrane::testing;
 
 namespace {
-
-// Counts connections to a loopback port until stopped.
-class Canary {
- public:
-  Canary() {
-    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd_, 8);
-    socklen_t length = sizeof address;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-    port_ = ntohs(address.sin_port);
-    thread_ = std::thread([this] {
-      while (!stop_) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 100) > 0) {
-          const int client = ::accept(fd_, nullptr, nullptr);
-          if (client >= 0) ::close(client), ++hits_;
-        }
-      }
-    });
-  }
-  ~Canary() {
-    stop_ = true;
-    thread_.join();
-    ::close(fd_);
-  }
-  int port() const { return port_; }
-  int hits() const { return hits_; }
-
- private:
-  int fd_ = -1;
-  int port_ = 0;
-  std::atomic<bool> stop_{false};
-  std::atomic<int> hits_{0};
-  std::thread thread_;
-};
 
 std::string bytes(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -104,7 +60,7 @@ TEST(RealRender, AHalfSecondCompositionAnimatesOffline) {
   if (!npx || !HyperFrames::detectGSAP(*npx) || !fs::exists("/usr/bin/chromium"))
     GTEST_SKIP() << "the renderer's toolchain is not installed (scripts/setup-graphics.sh)";
   kt::ScratchFolder scratch;
-  Canary canary;
+  const test::Canary canary;
   HyperFramesSettings settings;
   settings.workRoot = scratch.path() / "work";
   settings.npx = *npx;

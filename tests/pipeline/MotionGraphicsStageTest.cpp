@@ -12,6 +12,8 @@
 #include "fakes/FakeBrandSite.hpp"
 #include "kestrane/ai/AIBackend.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -219,4 +221,53 @@ TEST_F(MotionGraphicsStageTest, AWorkFolderLeftByAForcedExitIsSwept) {
 
   EXPECT_EQ(platform::ScratchFiles::sweepOrphans(), 1u);
   EXPECT_TRUE(workFolders().empty());
+}
+
+// Killed while the second graphic renders, after the first was encoded: the first is in neither
+// the session nor the README, so it must not stand in assets/ under its name; what the run left
+// there carries the package's hidden staged names, which the next run on the package sweeps.
+TEST_F(MotionGraphicsStageTest, AGraphicFinishedBeforeAForcedExitIsLeftOnlyForTheSweep) {
+  const fs::path assets = stored.package / "assets";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    std::ofstream(stored.root.path() / "home" / ".fake-npx", std::ios::app)
+        << "FAKE_NPX_KILL=" << ::getpid() << "\nFAKE_NPX_KILL_AT=2\n";
+    stage({idea(1.0, "Opening card"), idea(3.0, "Closing card")}, true,
+          [](KestraneSession& s) { s.settings.graphicsConcurrency = 1; });
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the renderer's stand-in ends the run at its second capture";
+  const auto hidden = [&] {
+    Strings names;
+    for (const auto& e : fs::directory_iterator(assets))
+      if (e.is_regular_file() && e.path().filename().string().starts_with(".")) names.push_back(e.path().filename());
+    return names;
+  };
+  const auto movies = [&] {
+    Strings names;
+    for (const auto& e : fs::directory_iterator(assets))
+      if (e.path().extension() == ".mov") names.push_back(e.path().filename());
+    return names;
+  };
+  EXPECT_EQ(movies(), Strings{}) << "a graphic nothing records";
+  const Strings left = hidden();
+  ASSERT_FALSE(left.empty()) << "the first graphic was encoded before the exit";
+  for (const auto& name : left) EXPECT_TRUE(AtomicFile::isAsideName(name)) << name;
+  EXPECT_FALSE(KestraneSession::read(stored.sessionFile).graphicsAssets);
+
+  { const Pipeline::detail::PackageLock next(stored.package); }
+  EXPECT_EQ(hidden(), Strings{});
+  EXPECT_EQ(movies(), Strings{});
+
+  // Run to its end, the same graphics take their names and are recorded.
+  fs::remove(stored.root.path() / "home" / ".fake-npx");
+  kt::writeFile((stored.root.path() / "home" / ".fake-npx").string(),
+                "FAKE_NPX_LOG='" + (stored.root.path() / "home/npx.log").string() + "'\nFAKE_NPX_FRAMES='" +
+                    (stored.root.path() / "home/frames").string() + "'\n");
+  stage({idea(1.0, "Opening card"), idea(3.0, "Closing card")}, true);
+  EXPECT_EQ(movies().size(), 2u);
+  EXPECT_EQ(hidden(), Strings{});
+  EXPECT_EQ(KestraneSession::read(stored.sessionFile).graphicsAssets.value_or(std::vector<GraphicsAsset>{}).size(), 2u);
 }

@@ -1,11 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stop_token>
+#include <thread>
 
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FrameSequenceEncoder.hpp"
 #include "platform/MediaFixtures.hpp"
@@ -165,4 +173,36 @@ TEST_F(FrameSequenceEncoderTest, FramesReadAheadKeepTheirOrderAndTheMovieItsByte
       EXPECT_NEAR(static_cast<unsigned char>(pixels[i * 32 * 32 + 16 * 32 + 16]), greys[i], 4) << "frame " << i;
     }
   }
+}
+
+// The movie is written under the hidden name the package's staged files take, held while it is
+// written: a sweep of the folder leaves it to a running encoder and takes it once the encoder
+// was killed, so nothing of it stays.
+TEST_F(FrameSequenceEncoderTest, AnEncodeKilledMidwayLeavesOnlyWhatTheSweepTakes) {
+  const fs::path folder = scratch.path() / "assets";
+  fs::create_directories(folder);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // Long enough to be caught at it: every frame stretched to a large ProRes 4444 picture.
+    FrameSequenceEncoder::encode(std::vector<fs::path>(2000, frames.front()),
+                                 {folder / "long.mov", 30, 3840, 2160, true});
+    ::_exit(0);
+  }
+  std::optional<fs::path> temporary;
+  while (!temporary) {
+    for (const auto& e : fs::directory_iterator(folder)) temporary = e.path();
+    int status = 0;
+    if (!temporary && ::waitpid(child, &status, WNOHANG) == child) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(temporary) << "the encode ended before its file was seen";
+  EXPECT_TRUE(AtomicFile::isAsideName(temporary->filename().string())) << *temporary;
+  EXPECT_EQ(AtomicFile::sweepAbandoned(folder), 0u);
+  EXPECT_TRUE(fs::exists(*temporary));
+
+  ::kill(child, SIGKILL);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(AtomicFile::sweepAbandoned(folder), 1u);
+  EXPECT_TRUE(fs::is_empty(folder));
 }
