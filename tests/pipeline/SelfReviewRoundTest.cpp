@@ -16,7 +16,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(SelfReviewRound, MeasuresTheCutBesideTheModelCall) {
+// A balanced self-review of one spoken line, with one defect for the model to look at.
+KestraneSession reviewedSession() {
   const auto analysis =
       test::syntheticAnalysis(test::spoken("welcome to the small workshop today where we build a box.", 1.0));
   KestraneSession session;
@@ -26,6 +27,16 @@ TEST(SelfReviewRound, MeasuresTheCutBesideTheModelCall) {
   session.settings = test::appSettings();
   session.settings.aiAdjudication = true;
   session.settings.thoroughness = Thoroughness::balanced;
+  return session;
+}
+
+std::vector<OutputAudit::Defect> oneDefect(const std::vector<TakeSelector::Utterance>& utterances) {
+  return {
+      {OutputAudit::Defect::Kind::unfinishedLine, {1, 6}, "The line stops mid-sentence.", {utterances.at(0).index}}};
+}
+
+TEST(SelfReviewRound, MeasuresTheCutBesideTheModelCall) {
+  KestraneSession session = reviewedSession();
 
   std::promise<void> asked;
   auto backend = std::make_shared<test::ScriptedBackend>();
@@ -49,8 +60,7 @@ TEST(SelfReviewRound, MeasuresTheCutBesideTheModelCall) {
     return found;
   };
   const auto utterances = TakeSelector::utterances(*session.transcript, {});
-  std::vector<OutputAudit::Defect> defects = {
-      {OutputAudit::Defect::Kind::unfinishedLine, {1, 6}, "The line stops mid-sentence.", {utterances.at(0).index}}};
+  std::vector<OutputAudit::Defect> defects = oneDefect(utterances);
   std::vector<ScriptCoverage::BeatResult> coverage;
 
   const Pipeline::detail::SelfReview review = Pipeline::detail::selfReview(job, utterances, defects, coverage, measure);
@@ -67,15 +77,7 @@ TEST(SelfReviewRound, MeasuresTheCutBesideTheModelCall) {
 // A retried self-review is announced under its own row, not as a second opinion, and the
 // warning of its failure carries the tool's message without the tool's closing line break.
 TEST(SelfReviewRound, RetriesAreTheReviewsOwnAndItsWarningEndsWithTheSentence) {
-  const auto analysis =
-      test::syntheticAnalysis(test::spoken("welcome to the small workshop today where we build a box.", 1.0));
-  KestraneSession session;
-  session.source = analysis.source;
-  session.transcript = analysis.transcript;
-  session.levels = analysis.levels;
-  session.settings = test::appSettings();
-  session.settings.aiAdjudication = true;
-  session.settings.thoroughness = Thoroughness::balanced;
+  KestraneSession session = reviewedSession();
 
   // The second failure leaves too little of the budget for a third attempt.
   auto late = std::make_shared<std::atomic<bool>>(false);
@@ -93,8 +95,7 @@ TEST(SelfReviewRound, RetriesAreTheReviewsOwnAndItsWarningEndsWithTheSentence) {
   Pipeline::detail::Job job{session, services, [&](const Pipeline::Stage& s) { announced.push_back(s); }, {}};
   job.cutList.segments = {{{0, 20}, SegmentKind::keep, std::nullopt, std::nullopt}};
   const auto utterances = TakeSelector::utterances(*session.transcript, {});
-  std::vector<OutputAudit::Defect> defects = {
-      {OutputAudit::Defect::Kind::unfinishedLine, {1, 6}, "The line stops mid-sentence.", {utterances.at(0).index}}};
+  std::vector<OutputAudit::Defect> defects = oneDefect(utterances);
   std::vector<ScriptCoverage::BeatResult> coverage;
   Pipeline::detail::selfReview(job, utterances, defects, coverage,
                                [](const CutList&) { return std::vector<CutInstruments::Finding>{}; });
