@@ -4,6 +4,7 @@
 #include "RunSummary.hpp"
 #include "TerminalText.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -14,6 +15,10 @@ namespace {
 std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage) {
   try {
     return Pipeline::sessionFileFor(sessionOrPackage);
+  } catch (const Pipeline::PackageBusy&) {
+    throw;  // finishing a move a killed run left needs the package, and another run has it
+  } catch (const Pipeline::PackageUnlockable&) {
+    throw;
   } catch (const Pipeline::PipelineError& e) {
     throw UsageError(e.what());
   }
@@ -34,12 +39,15 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.graphicsNotes = options.graphics.notes;
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   request.projectNotes = options.notes;
+  // Only the settings named change, over the session as the re-cut finds it once it holds the
+  // package.
+  request.settingsOver = [&options](const KestraneSession& stored) {
+    PipelineSettings settings = Pipeline::recutSettings(options.choices, stored);
+    if (options.graphics.concurrency) settings.graphicsConcurrency = options.graphics.concurrency;
+    return settings;
+  };
   return runReported(
-             [&](const Pipeline::ProgressCallback& progress) {
-               request.settings = Pipeline::recutSettings(options.choices, KestraneSession::read(request.sessionURL));
-               if (options.graphics.concurrency) request.settings.graphicsConcurrency = options.graphics.concurrency;
-               return Pipeline::recut(request, progress, stop);
-             },
+             [&](const Pipeline::ProgressCallback& progress) { return Pipeline::recut(request, progress, stop); },
              console)
       .status;
 }
@@ -78,6 +86,9 @@ int runPlace(const PlaceOptions& options, Console& console, std::stop_token stop
     return kExitCancelled;
   } catch (const UserFacingError& e) {
     console.error("kestrane: " + escaped(e.what()));
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    console.error("kestrane: internal error: " + printable(e.what()));
     return kExitFailed;
   }
 }

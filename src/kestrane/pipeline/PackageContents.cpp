@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/StagedFiles.hpp"
+
 #include <string_view>
 #include <vector>
 
@@ -30,11 +33,26 @@ std::string sessionStem(const fs::path& sessionFile) {
   return sessionFile.stem().string();
 }
 
+bool isPackageFileName(std::string_view name) {
+  if (name.empty() || name.find('/') != std::string_view::npos) return false;
+  for (std::string_view fixed :
+       {"transcript.md", "captions.srt", "script-coverage.md", "visual-ideas.md", "brand-spec.md"}) {
+    if (name == fixed) return true;
+  }
+  for (std::string_view tail : {std::string_view(".fcpxml"), std::string_view(" (Premiere).xml"), kSessionSuffix,
+                                std::string_view(" rough cut.mp4")}) {
+    if (name.size() > tail.size() && endsWith(name, tail)) return true;
+  }
+  return false;
+}
+
 bool isPackageFolderName(const std::string& folderName) {
   return endsWith(folderName, " Kestrane") || endsWith(folderName, ".kestrane");
 }
 
-fs::path sessionFileFor(const fs::path& sessionOrPackage) {
+namespace {
+
+fs::path foundSessionFile(const fs::path& sessionOrPackage) {
   std::error_code ec, entryError;
   if (!fs::exists(sessionOrPackage, ec)) {
     throw NoSessionFound(fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
@@ -59,6 +77,34 @@ fs::path sessionFileFor(const fs::path& sessionOrPackage) {
         fmt::format("{} holds several session files — name the one to re-cut.", sessionOrPackage.string()));
   }
   return found.front();
+}
+
+// A run killed while moving its files into place leaves the record of the move; the session
+// file moves last, so until the move is finished the folder holds none.
+bool holdsLeftMove(const fs::path& folder) {
+  std::error_code ec;
+  return fs::is_regular_file(folder / detail::kMoveRecordName, ec);
+}
+
+}  // namespace
+
+fs::path sessionFileFor(const fs::path& sessionOrPackage) {
+  try {
+    return foundSessionFile(sessionOrPackage);
+  } catch (const NoSessionFound&) {
+    std::error_code ec;
+    const fs::path folder = fs::is_directory(sessionOrPackage, ec) ? sessionOrPackage : sessionOrPackage.parent_path();
+    if (folder.empty() || !holdsLeftMove(folder)) throw;
+    // Taking the lock finishes the move.
+    const detail::PackageLock lock(folder);
+    try {
+      return foundSessionFile(sessionOrPackage);
+    } catch (const NoSessionFound& e) {
+      std::string message = e.what();
+      for (const std::string& warning : lock.warnings()) message += " " + warning;
+      throw NoSessionFound(message);
+    }
+  }
 }
 
 PackageContents packageContents(const fs::path& sessionFile) {

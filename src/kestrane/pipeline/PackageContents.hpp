@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "kestrane/pipeline/PipelineError.hpp"
 
@@ -50,12 +51,18 @@ struct PackageContents {
 // a session file named otherwise loses only its last extension.
 std::string sessionStem(const std::filesystem::path& sessionFile);
 
+// True for the name of a file a run writes into a package: the fixed names and those ending as
+// the files named after the footage do. Never a hidden file of the program's own.
+bool isPackageFileName(std::string_view name);
+
 // A package folder's name ends in " Kestrane" or ".kestrane".
 bool isPackageFolderName(const std::string& folderName);
 
 // The session file `sessionOrPackage` names: the file itself, or the one session file
-// ("*.kestrane.json") inside a package folder. Throws NoSessionFound when the path does not
-// exist or a folder holds none, PipelineError when it can't be read or holds several.
+// ("*.kestrane.json") inside a package folder. A run killed while moving a first cut into place
+// leaves no session file yet: its move is finished first (under the package's lock). Throws
+// NoSessionFound when the path does not exist or a folder holds none, PipelineError when it
+// can't be read or holds several, PackageBusy when another run is writing it.
 std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage);
 
 // What the folder of `sessionFile` holds. Reads only the folder, never the session file.
