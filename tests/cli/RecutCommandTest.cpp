@@ -29,18 +29,6 @@ std::string run(const std::string& args, int& status) {
   return output;
 }
 
-// Runs `work` in a child process and returns how it ended.
-int inChild(const std::function<void()>& work) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    work();
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return status;
-}
-
 }  // namespace
 
 TEST(RecutOptions, OnlyNamedSettingsChange) {
@@ -247,7 +235,7 @@ TEST(RecutCommand, ARunKilledWhileMovingItsFilesIsFinishedBeforeTheNextReadsTheP
   for (int n = 2; !whole && n < 12; ++n) {
     run("recut '" + package + "' --tightness natural --target finalCut", status);
     ASSERT_EQ(status, 0);
-    const int ended = inChild([&] {
+    const int ended = test::inChild([&] {
       Pipeline::RecutRequest request = test::recutOf(stored.sessionFile, CutTightness::tight);
       request.settings.exportTarget = ExportTarget::premiere;
       if (test::killAtRename("/.kestrane.move", n)) Pipeline::recut(request);
@@ -269,7 +257,7 @@ TEST(RecutCommand, ARunKilledWhileMovingItsFilesIsFinishedBeforeTheNextReadsTheP
   for (int n = 2; n < 6; ++n) {
     first.outputDir = stored.root.path() / ("first " + std::to_string(n));
     const fs::path folder = *first.outputDir / "talk Kestrane.kestrane";
-    const int ended = inChild([&] {
+    const int ended = test::inChild([&] {
       if (test::killAtRename("/.kestrane.move", n)) Pipeline::run(first, analysis);
     });
     ASSERT_TRUE(WIFSIGNALED(ended)) << n;

@@ -15,6 +15,7 @@
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
+using test::inChild;
 using test::readFile;
 using test::recutOf;
 using test::snapshot;
@@ -29,18 +30,6 @@ void startAndStop(const fs::path& session) {
   std::stop_source stopper;
   const auto progress = [&](const Pipeline::Stage&) { stopper.request_stop(); };
   EXPECT_THROW(Pipeline::recut(recutOf(session, CutTightness::natural), progress, stopper.get_token()), Cancelled);
-}
-
-// Runs `work` in a child process and returns how it ended.
-int inChild(const std::function<void()>& work) {
-  const pid_t child = ::fork();
-  if (child == 0) {
-    work();
-    ::_exit(0);
-  }
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return status;
 }
 
 std::set<std::string> hiddenNames(const fs::path& dir) {

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -373,14 +371,9 @@ TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
 
   Pipeline::RecutRequest changed = request;
   changed.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
-  const pid_t child = ::fork();
-  if (child == 0) {
+  ASSERT_TRUE(WIFSIGNALED(test::inChild([&] {
     if (test::killAtRename(" rough cut.mp4", 2)) Pipeline::recut(changed);
-    ::_exit(0);
-  }
-  int ended = 0;
-  ::waitpid(child, &ended, 0);
-  ASSERT_TRUE(WIFSIGNALED(ended));
+  })));
   ASSERT_NE(slurp(sample.roughCut), movie);
 
   request.renderMP4 = false;
