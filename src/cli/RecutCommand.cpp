@@ -12,15 +12,20 @@ namespace kestrane::cli {
 namespace {
 
 // A path that names no session is a mistake on the command line (exit 2), not a failed job.
-std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage) {
+std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage, Console& console) {
+  std::vector<std::string> warnings;
   try {
-    return Pipeline::sessionFileFor(sessionOrPackage);
+    std::filesystem::path found = Pipeline::sessionFileFor(sessionOrPackage, &warnings);
+    for (const std::string& warning : warnings) console.line("Warning: " + printable(warning));
+    return found;
   } catch (const Pipeline::PackageBusy&) {
     throw;  // finishing a move a killed run left needs the package, and another run has it
   } catch (const Pipeline::PackageUnlockable&) {
     throw;
   } catch (const Pipeline::PipelineError& e) {
-    throw UsageError(e.what());
+    std::string message = e.what();
+    for (const std::string& warning : warnings) message += " " + warning;
+    throw UsageError(message);
   }
 }
 
@@ -28,7 +33,7 @@ std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPac
 
 int runRecut(const RecutOptions& options, Console& console, std::stop_token stop) {
   Pipeline::RecutRequest request;
-  request.sessionURL = namedSessionFile(options.sessionOrPackage);
+  request.sessionURL = namedSessionFile(options.sessionOrPackage, console);
   request.renderMP4 = options.mp4;
   request.projectName = options.projectName;
   request.dropScript = options.dropScript;
@@ -53,7 +58,7 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
 }
 
 int runRetry(const RetryOptions& options, Console& console, std::stop_token stop) {
-  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
+  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage, console);
   std::optional<std::string> selfReviewFailure;
   const JobOutcome outcome = runReported(
       [&](const Pipeline::ProgressCallback& progress) {
@@ -74,7 +79,7 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
 }
 
 int runPlace(const PlaceOptions& options, Console& console, std::stop_token stop) {
-  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
+  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage, console);
   try {
     const auto result = Pipeline::placeGraphics(sessionFile, stop);
     for (const auto& w : result.warnings) console.line("! " + escaped(w));

@@ -79,8 +79,6 @@ fs::path foundSessionFile(const fs::path& sessionOrPackage) {
   return found.front();
 }
 
-// A run killed while moving its files into place leaves the record of the move; the session
-// file moves last, so until the move is finished the folder holds none.
 bool holdsLeftMove(const fs::path& folder) {
   std::error_code ec;
   return fs::is_regular_file(folder / detail::kMoveRecordName, ec);
@@ -88,22 +86,31 @@ bool holdsLeftMove(const fs::path& folder) {
 
 }  // namespace
 
-fs::path sessionFileFor(const fs::path& sessionOrPackage) {
+fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::string>* warnings) {
+  std::error_code ec;
+  const fs::path folder = fs::is_directory(sessionOrPackage, ec) ? sessionOrPackage : sessionOrPackage.parent_path();
+  // A run killed while moving its files into place left the record of the move: until the move
+  // is finished the folder holds the session before it, or none (the session file moves last).
+  // Taking the lock finishes it; a writer that still holds the lock finishes it itself.
+  std::exception_ptr busy;
+  std::vector<std::string> found;
+  if (!folder.empty() && holdsLeftMove(folder)) {
+    try {
+      const detail::PackageLock lock(folder);
+      found = lock.warnings();
+    } catch (const PackageBusy&) {
+      busy = std::current_exception();
+    }
+  }
+  if (warnings) warnings->insert(warnings->end(), found.begin(), found.end());
   try {
     return foundSessionFile(sessionOrPackage);
-  } catch (const NoSessionFound&) {
-    std::error_code ec;
-    const fs::path folder = fs::is_directory(sessionOrPackage, ec) ? sessionOrPackage : sessionOrPackage.parent_path();
-    if (folder.empty() || !holdsLeftMove(folder)) throw;
-    // Taking the lock finishes the move.
-    const detail::PackageLock lock(folder);
-    try {
-      return foundSessionFile(sessionOrPackage);
-    } catch (const NoSessionFound& e) {
-      std::string message = e.what();
-      for (const std::string& warning : lock.warnings()) message += " " + warning;
-      throw NoSessionFound(message);
-    }
+  } catch (const NoSessionFound& e) {
+    if (busy) std::rethrow_exception(busy);
+    if (found.empty() || warnings) throw;
+    std::string message = e.what();
+    for (const std::string& warning : found) message += " " + warning;
+    throw NoSessionFound(message);
   }
 }
 
@@ -124,7 +131,10 @@ PackageContents packageContents(const fs::path& sessionFile) {
 }
 
 PackageContents openPackage(const fs::path& sessionOrPackage) {
-  return packageContents(sessionFileFor(sessionOrPackage));
+  std::vector<std::string> warnings;
+  PackageContents contents = packageContents(sessionFileFor(sessionOrPackage, &warnings));
+  contents.warnings = std::move(warnings);
+  return contents;
 }
 
 }  // namespace kestrane::Pipeline
