@@ -68,6 +68,7 @@ JobOutcome runReported(const Job& job, Console& console) {
     // The package was written before the movie failed: say where it is and how to try again.
     outcome = {kExitFailed, printable(e.what())};
     console.error("kestrane: " + outcome.failure);
+    for (const std::string& warning : e.warnings()) console.line("Warning: " + printable(withCommands(warning)));
     for (const std::string& note : e.notes()) console.line(printable(note));
     console.line("Package: " + printable(e.package().string()));
     console.error(renderLater(e.package()));

@@ -4,6 +4,7 @@
 #include "RunSummary.hpp"
 #include "TerminalText.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {
@@ -11,11 +12,20 @@ namespace kestrane::cli {
 namespace {
 
 // A path that names no session is a mistake on the command line (exit 2), not a failed job.
-std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage) {
+std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage, Console& console) {
+  std::vector<std::string> warnings;
   try {
-    return Pipeline::sessionFileFor(sessionOrPackage);
+    std::filesystem::path found = Pipeline::sessionFileFor(sessionOrPackage, &warnings);
+    for (const std::string& warning : warnings) console.line("Warning: " + printable(warning));
+    return found;
+  } catch (const Pipeline::PackageBusy&) {
+    throw;  // finishing a move a killed run left needs the package, and another run has it
+  } catch (const Pipeline::PackageUnlockable&) {
+    throw;
   } catch (const Pipeline::PipelineError& e) {
-    throw UsageError(e.what());
+    std::string message = e.what();
+    for (const std::string& warning : warnings) message += " " + warning;
+    throw UsageError(message);
   }
 }
 
@@ -23,7 +33,7 @@ std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPac
 
 int runRecut(const RecutOptions& options, Console& console, std::stop_token stop) {
   Pipeline::RecutRequest request;
-  request.sessionURL = namedSessionFile(options.sessionOrPackage);
+  request.sessionURL = namedSessionFile(options.sessionOrPackage, console);
   request.renderMP4 = options.mp4;
   request.projectName = options.projectName;
   request.dropScript = options.dropScript;
@@ -34,18 +44,21 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
   request.graphicsNotes = options.graphics.notes;
   request.services.aiBackend = [] { return ModelClient::detectBackend(); };
   request.projectNotes = options.notes;
+  // Only the settings named change, over the session as the re-cut finds it once it holds the
+  // package.
+  request.settingsOver = [&options](const KestraneSession& stored) {
+    PipelineSettings settings = Pipeline::recutSettings(options.choices, stored);
+    if (options.graphics.concurrency) settings.graphicsConcurrency = options.graphics.concurrency;
+    return settings;
+  };
   return runReported(
-             [&](const Pipeline::ProgressCallback& progress) {
-               request.settings = Pipeline::recutSettings(options.choices, KestraneSession::read(request.sessionURL));
-               if (options.graphics.concurrency) request.settings.graphicsConcurrency = options.graphics.concurrency;
-               return Pipeline::recut(request, progress, stop);
-             },
+             [&](const Pipeline::ProgressCallback& progress) { return Pipeline::recut(request, progress, stop); },
              console)
       .status;
 }
 
 int runRetry(const RetryOptions& options, Console& console, std::stop_token stop) {
-  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
+  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage, console);
   std::optional<std::string> selfReviewFailure;
   const JobOutcome outcome = runReported(
       [&](const Pipeline::ProgressCallback& progress) {
@@ -66,7 +79,7 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
 }
 
 int runPlace(const PlaceOptions& options, Console& console, std::stop_token stop) {
-  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage);
+  const std::filesystem::path sessionFile = namedSessionFile(options.sessionOrPackage, console);
   try {
     const auto result = Pipeline::placeGraphics(sessionFile, stop);
     for (const auto& w : result.warnings) console.line("! " + escaped(w));
@@ -78,6 +91,9 @@ int runPlace(const PlaceOptions& options, Console& console, std::stop_token stop
     return kExitCancelled;
   } catch (const UserFacingError& e) {
     console.error("kestrane: " + escaped(e.what()));
+    return kExitFailed;
+  } catch (const std::exception& e) {
+    console.error("kestrane: internal error: " + printable(e.what()));
     return kExitFailed;
   }
 }

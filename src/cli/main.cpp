@@ -126,6 +126,13 @@ int runCommand(const std::vector<std::string>& args, Options (*parse)(const std:
   } catch (const kestrane::cli::UsageError& e) {
     console.error("kestrane: " + kestrane::cli::escaped(e.what()));
     return kestrane::cli::kExitUsage;
+  } catch (const kestrane::UserFacingError& e) {
+    // Found before the job itself started (another run holds the package it must open).
+    console.error("kestrane: " + kestrane::cli::printable(e.what()));
+    return kestrane::cli::kExitFailed;
+  } catch (const std::exception& e) {
+    console.error("kestrane: internal error: " + kestrane::cli::printable(e.what()));
+    return kestrane::cli::kExitFailed;
   }
 }
 

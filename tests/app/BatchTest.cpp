@@ -660,7 +660,7 @@ class BatchTest : public QObject {
     // Inside, only the program's old files go: not other names, folders or links, nor where a
     // link leads.
     aged(imports + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7200)));
-    aged(imports + QStringLiteral("/.kestrane-a1B2c3"));
+    aged(imports + QStringLiteral("/.kestrane-staged-4242-0123456789abcdef"));
     aged(imports + QStringLiteral("/notes.txt"));
     QVERIFY(QDir().mkpath(imports + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7300))));
     const QString link = imports + QLatin1Char('/') + BatchImport::fileName(now.addSecs(-7400));

@@ -10,6 +10,7 @@
 #include "RecutOptions.hpp"
 #include "ai/AiTestSupport.hpp"
 #include "cli/ProgramRun.hpp"
+#include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
@@ -111,13 +112,18 @@ TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
 }
 
 // A re-cut whose rough cut fails ends as a first cut does: exit 1 with the renderer's sentence,
-// saying what the package now holds.
+// the job's other warnings, and what the package now holds.
 TEST(RecutCommand, ARecutWhoseRoughCutFailsFails) {
-  test::StoredPackage stored;  // its footage is no movie
+  // Its footage is no movie, and its script has a line nobody spoke.
+  test::StoredPackage stored(
+      [](KestraneSession& s) { s.script = "Welcome to the show today.\n\nPurple elephants dance."; });
   int status = 0;
   const std::string out = run("recut '" + stored.package.string() + "' --mp4", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("kestrane: Couldn't assemble rough cut: "), std::string::npos) << out;
+  EXPECT_NE(out.find("Warning: 1 script beat appears to be missing from the footage — see script-coverage.md\n"),
+            std::string::npos)
+      << out;
   EXPECT_NE(out.find("Wrote this cut's timelines, transcript, captions and session file into the package\n"
                      "Package: " +
                      stored.package.string() + "\n"),
@@ -213,5 +219,52 @@ TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {
   EXPECT_EQ(status, 0);
   for (const auto& e : fs::directory_iterator(stored.package)) {
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
+  }
+}
+
+// A run killed at any rename of its move into place leaves the next run on the package to
+// finish the move before it reads the session: a plain re-cut keeps what the killed run chose
+// (nothing older comes back), and a first cut killed the same way becomes the package that
+// `recut FOLDER` opens, not a half one that nothing ever finishes.
+TEST(RecutCommand, ARunKilledWhileMovingItsFilesIsFinishedBeforeTheNextReadsThePackage) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  test::StoredPackage stored;
+  const std::string package = stored.package.string();
+  int status = 0;
+  bool whole = false;
+  for (int n = 2; !whole && n < 12; ++n) {
+    run("recut '" + package + "' --tightness natural --target finalCut", status);
+    ASSERT_EQ(status, 0);
+    const int ended = test::inChild([&] {
+      Pipeline::RecutRequest request = test::recutOf(stored.sessionFile, CutTightness::tight);
+      request.settings.exportTarget = ExportTarget::premiere;
+      if (test::killAtRename("/.kestrane.move", n)) Pipeline::recut(request);
+    });
+    whole = WIFEXITED(ended);
+    const std::string out = run("recut '" + package + "'", status);
+    EXPECT_EQ(status, 0) << n << out;
+    const KestraneSession session = KestraneSession::read(stored.sessionFile);
+    EXPECT_DOUBLE_EQ(session.settings.speechPadding, 0.1) << n;
+    EXPECT_EQ(session.settings.exportTarget, std::optional(ExportTarget::premiere)) << n;
+  }
+  EXPECT_TRUE(whole);
+
+  const KestraneSession analysed = KestraneSession::read(stored.sessionFile);
+  Pipeline::Analysis analysis{analysed.source, *analysed.levels, *analysed.transcript, {}};
+  Pipeline::Request first;
+  first.input = stored.footage;
+  first.settings = test::appSettings();
+  for (int n = 2; n < 6; ++n) {
+    first.outputDir = stored.root.path() / ("first " + std::to_string(n));
+    const fs::path folder = *first.outputDir / "talk Kestrane.kestrane";
+    const int ended = test::inChild([&] {
+      if (test::killAtRename("/.kestrane.move", n)) Pipeline::run(first, analysis);
+    });
+    ASSERT_TRUE(WIFSIGNALED(ended)) << n;
+    ASSERT_TRUE(fs::exists(folder / ".kestrane.move")) << n;
+    const std::string out = run("recut '" + folder.string() + "'", status);
+    EXPECT_EQ(status, 0) << n << out;
+    EXPECT_TRUE(fs::exists(folder / "talk.kestrane.json")) << n;
+    for (const auto& e : fs::directory_iterator(folder)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
   }
 }

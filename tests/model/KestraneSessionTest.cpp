@@ -256,6 +256,21 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
        "settings.graphicsLimit: takes a whole number from 1 to 1000 — “0” is not one"},
       {[](auto& j) { j["settings"]["graphicsLimit"] = -5; },
        "settings.graphicsLimit: takes a whole number from 1 to 1000 — “-5” is not one"},
+      // Hand edits run forwards and words follow one another, or captions come out of order.
+      {[](auto& j) {
+         j["settings"]["manualRemoveRanges"] = {{{"start", 2}, {"end", 1}}};
+       },
+       "settings.manualRemoveRanges[0]: ends before it starts"},
+      {[](auto& j) { j["settings"]["manualKeepRanges"][0]["end"] = 1; },
+       "settings.manualKeepRanges[0]: ends before it starts"},
+      {[](auto& j) { j["transcript"]["words"][0]["range"]["end"] = 0.4; },
+       "transcript.words[0].range: ends before it starts"},
+      {[](auto& j) { j["transcript"]["words"][1]["range"]["start"] = 0.7; },
+       "transcript.words[1].range: starts before the word before it ends"},
+      {[](auto& j) {
+         j["transcript"]["words"][1]["range"] = {{"start", 0.1}, {"end", 0.2}};
+       },
+       "transcript.words[1].range: starts before the word before it ends"},
   };
   for (const auto& [edit, where] : refused) {
     const std::string error = errorFor(edit);
@@ -266,6 +281,7 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
               j["source"]["audioSampleRate"] = 384000;
               j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 240}};
               j["settings"]["graphicsLimit"] = 1000;
+              j["transcript"]["words"][1]["range"]["start"] = 0.9;  // words may touch
             }),
             "");
 

@@ -131,6 +131,24 @@ TEST(RecutAllOrNothing, AFullDiskMidwayLeavesTheEarlierCutAsItWas) {
   EXPECT_NE(readFile(package / "talk.fcpxml"), before.at("talk.fcpxml"));
 }
 
+// A folder in the way of one of the package's files is found before any file moves: the re-cut
+// refuses and the package stays whole and as it was.
+TEST(RecutAllOrNothing, ADestinationThatCantTakeItsFileIsFoundBeforeAnythingMoves) {
+  StoredPackage stored;
+  cutOnce(stored);
+  fs::remove(stored.package / "captions.srt");
+  fs::create_directories(stored.package / "captions.srt" / "in the way");
+  const auto before = snapshot(stored.package);
+  try {
+    Pipeline::recut(recutOf(stored.sessionFile, CutTightness::jumpCut, true));
+    ADD_FAILURE() << "the re-cut wrote over a folder";
+  } catch (const UserFacingError& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "Couldn't write " + (stored.package / "captions.srt").string() + " — Is a directory");
+  }
+  EXPECT_EQ(snapshot(stored.package), before);
+}
+
 TEST(RecutAllOrNothing, ARenamedPackageIsCutAgainInPlace) {
   StoredPackage stored;
   cutOnce(stored);

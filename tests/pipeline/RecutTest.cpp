@@ -11,6 +11,7 @@
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
 #include "ai/AiTestSupport.hpp"
+#include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
 #include "kestrane/export/CutListCheck.hpp"
 
@@ -354,6 +355,33 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   EXPECT_EQ(failed->notes(), (std::vector{kWroteCut, kKeptMovie}));
   EXPECT_EQ(slurp(roughCut), intact);
   fs::rename(sample.root.path() / "kept.mp4", sample.footage);
+}
+
+// What the movie shows moves into place with the movie: a re-cut killed just after its new movie
+// went into place leaves the next run on the package to put the session that says so beside it,
+// so a later re-cut back to the earlier cut never keeps a movie of another cut.
+TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  SamplePackage sample;
+  Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
+  request.renderMP4 = true;
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{6.0, 8.2}};
+  Pipeline::recut(request);
+  const std::string movie = slurp(sample.roughCut);
+
+  Pipeline::RecutRequest changed = request;
+  changed.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+  ASSERT_TRUE(WIFSIGNALED(test::inChild([&] {
+    if (test::killAtRename(" rough cut.mp4", 2)) Pipeline::recut(changed);
+  })));
+  ASSERT_NE(slurp(sample.roughCut), movie);
+
+  request.renderMP4 = false;
+  const Pipeline::Output out = Pipeline::recut(request);
+  EXPECT_TRUE(contains(out.warnings, kRemovedMovie));
+  EXPECT_FALSE(fs::exists(sample.roughCut));
+  EXPECT_FALSE(out.session.roughCutCutList);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
 }
 
 TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {

@@ -98,16 +98,16 @@ class PendingFile {
 
   const std::string& path() const { return path_; }
 
-  void moveIntoPlace() {
+  // The complete movie, flushed and still under its hidden name, for the caller to move.
+  AtomicFile::Aside finish() {
     // The file is made private; a movie is as readable as any other file we write.
     ::fchmod(aside_.fd(), 0644);
-    int error = ::fsync(aside_.fd()) == 0 ? 0 : errno;
-    if (error == 0 && ::rename(path_.c_str(), destination_.c_str()) != 0) error = errno;
-    if (error != 0) {
-      throw RenderError::exportFailed("can't write " + destination_.string() + " — " + std::strerror(error));
+    if (::fsync(aside_.fd()) != 0) {
+      throw RenderError::exportFailed("can't write " + destination_.string() + " — " + std::strerror(errno));
     }
     platform::ScratchFiles::forget(path_);
     path_.clear();
+    return std::move(aside_);
   }
 
  private:
@@ -214,8 +214,8 @@ class FrameQueue {
 
 Composition composition(const SourceMedia& source, const CutList& cutList) { return open(source, cutList).composition; }
 
-void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
-            const Progress& progress, std::stop_token stop) {
+AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+                              const Progress& progress, std::stop_token stop) {
   Source opened = open(source, cutList);
   const Composition& plan = opened.composition;
   const FrameSnapping::Layout& layout = plan.layout;
@@ -309,7 +309,17 @@ void render(const SourceMedia& source, const CutList& cutList, const std::filesy
   } catch (const platform::MediaReadError& error) {
     throw RenderError::exportFailed(error.what());
   }
-  pending.moveIntoPlace();
+  return pending.finish();
+}
+
+void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+            const Progress& progress, std::stop_token stop) {
+  const AtomicFile::Aside movie = renderAside(source, cutList, to, progress, stop);
+  if (::rename(movie.path().c_str(), to.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(movie.path().c_str());
+    throw RenderError::exportFailed("can't write " + to.string() + " — " + std::strerror(error));
+  }
   if (progress) progress(1.0);
 }
 

@@ -7,6 +7,7 @@
 #include <stop_token>
 #include <string>
 
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CutList.hpp"
@@ -56,5 +57,11 @@ using Progress = std::function<void(double)>;
 // with Cancelled; every other failure is a RenderError.
 void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
             const Progress& progress = {}, std::stop_token stop = {});
+
+// render without the move into place: the complete movie under its hidden name beside `to`,
+// held and flushed, for the caller to move together with what describes it. Nothing is left
+// when it throws; `progress` never hears 1.0.
+AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+                              const Progress& progress = {}, std::stop_token stop = {});
 
 }  // namespace kestrane::MP4Renderer

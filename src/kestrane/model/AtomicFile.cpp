@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fmt/format.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <random>
 #include <string>
 #include <utility>
 
@@ -17,7 +20,8 @@ namespace kestrane::AtomicFile {
 
 namespace {
 
-constexpr std::string_view kAsideLead = ".kestrane-";
+constexpr std::string_view kAsideLead = ".kestrane-staged-";
+constexpr std::size_t kAsideRandomDigits = 16;
 
 [[noreturn]] void fail(const std::filesystem::path& path, int error) { throw WriteError(path, std::strerror(error)); }
 
@@ -51,8 +55,9 @@ Aside createAside(const std::filesystem::path& path) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   for (int attempt = 0;; ++attempt) {
     // A short name of its own, so a destination whose name is long but valid never makes it fail.
-    std::string name = (folder / ".kestrane-XXXXXX").string();
-    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    const std::string name = (folder / newAsideName()).string();
+    const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST && attempt < 100) continue;
     if (fd < 0) fail(path, errno);
     // A sweep that came upon the new file before it was held takes it away: make another.
     if (HeldFiles::tryLock(fd) != HeldFiles::Lock::heldElsewhere && HeldFiles::stillNamed(fd, name)) {
@@ -87,11 +92,20 @@ Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
   return aside;
 }
 
+std::string newAsideName() {
+  static thread_local std::mt19937_64 random{std::random_device{}()};
+  return fmt::format("{}{}-{:016x}", kAsideLead, ::getpid(), random());
+}
+
 bool isAsideName(std::string_view name) {
   if (!name.starts_with(kAsideLead)) return false;
   name.remove_prefix(kAsideLead.size());
-  return name.size() == 6 &&
-         std::all_of(name.begin(), name.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
+  const std::size_t dash = name.find('-');
+  if (dash == std::string_view::npos || dash == 0 || dash > 10) return false;
+  const std::string_view pid = name.substr(0, dash), digits = name.substr(dash + 1);
+  const auto isHex = [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'f'); };
+  return std::all_of(pid.begin(), pid.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }) &&
+         digits.size() == kAsideRandomDigits && std::all_of(digits.begin(), digits.end(), isHex);
 }
 
 std::size_t sweepAbandoned(const std::filesystem::path& folder) {

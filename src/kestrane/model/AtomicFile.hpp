@@ -22,9 +22,9 @@ class WriteError : public UserFacingError {
   std::string reason_;
 };
 
-// A new hidden file beside a destination, named ".kestrane-" and six letters or digits. It is
-// held (HeldFiles) while this object lives, so a sweep of a folder's leftovers never takes it
-// from its writer; closing it removes nothing.
+// A new hidden file beside a destination, named by newAsideName. It is held (HeldFiles) while
+// this object lives, so a sweep of a folder's leftovers never takes it from its writer; closing
+// it removes nothing.
 class Aside {
  public:
   Aside() = default;
@@ -52,7 +52,12 @@ Aside createAside(const std::filesystem::path& path);
 // place; on failure nothing is left behind and WriteError is thrown.
 Aside writeAside(const std::filesystem::path& path, std::string_view bytes);
 
-// True for the name of a hidden file made by createAside.
+// A fresh name for a file staged in a folder: ".kestrane-staged-", the writer's process id, "-"
+// and sixteen random hex digits, a form nobody names a file of their own by.
+std::string newAsideName();
+
+// True exactly for the names newAsideName makes: the only hidden files a sweep or a move record
+// ever acts on.
 bool isAsideName(std::string_view name);
 
 // Removes from `folder` the hidden files of writers that have gone (killed before they could

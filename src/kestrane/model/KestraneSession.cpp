@@ -33,6 +33,9 @@ std::string KestraneSession::fileText(const fs::path& path) const {
   std::string text;
   try {
     text = SessionJson::encode(*this);
+    if (text.size() > maxFileBytes) {
+      throw SessionFileError("it would be larger than 256 MB, more than a run reads back");
+    }
     // Nothing is saved that reading would refuse (a negative time, a hop of 0, ...): the old
     // file stays instead of being replaced by one that can't be opened again.
     SessionJson::decode(text);

@@ -512,6 +512,29 @@ void dec(const json& j, const std::string& path, std::map<std::string, std::stri
   for (const auto& [key, value] : o.items()) dec(value, member(path, key.c_str()), out[key]);
 }
 
+// Orders the decoder can't see one value at a time: a hand edit runs forwards, and the words
+// follow one another in time (touching is fine) as the recognizer hears them; anything else
+// makes captions out of order or of no length.
+void checkOrder(const KestraneSession& s) {
+  const auto forwards = [](const std::optional<std::vector<TimeRange>>& ranges, const char* path) {
+    for (std::size_t i = 0; ranges && i < ranges->size(); ++i) {
+      if ((*ranges)[i].end < (*ranges)[i].start) fail(fmt::format("{}[{}]", path, i), "ends before it starts");
+    }
+  };
+  forwards(s.settings.manualKeepRanges, "settings.manualKeepRanges");
+  forwards(s.settings.manualRemoveRanges, "settings.manualRemoveRanges");
+  if (!s.transcript) return;
+  const std::vector<TranscriptWord>& words = s.transcript->words;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    if (words[i].range.end < words[i].range.start) {
+      fail(fmt::format("transcript.words[{}].range", i), "ends before it starts");
+    }
+    if (i > 0 && words[i].range.start < words[i - 1].range.end) {
+      fail(fmt::format("transcript.words[{}].range", i), "starts before the word before it ends");
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
@@ -557,6 +580,7 @@ KestraneSession decode(const std::string& text) {
     opt(o, "", "editorNotes", s.editorNotes);
     opt(o, "", "levels", s.levels);
     opt(o, "", "takeGroups", s.takeGroups);
+    checkOrder(s);
     return s;
   });
 }

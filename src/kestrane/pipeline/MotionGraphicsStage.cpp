@@ -145,7 +145,8 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
   writeTimeline(session, *session.cutList, session.editorNotes.value_or(std::vector<Advisory>{}), displayName,
                 plan.placements, result.fcpxmlURL);
   result.placements = std::move(plan.placements);
-  result.warnings = std::move(plan.warnings);
+  result.warnings = lock.warnings();
+  result.warnings.insert(result.warnings.end(), plan.warnings.begin(), plan.warnings.end());
   return result;
 }
 

@@ -2,6 +2,9 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/StagedFiles.hpp"
+
 #include <string_view>
 #include <vector>
 
@@ -30,11 +33,26 @@ std::string sessionStem(const fs::path& sessionFile) {
   return sessionFile.stem().string();
 }
 
+bool isPackageFileName(std::string_view name) {
+  if (name.empty() || name.find('/') != std::string_view::npos) return false;
+  for (std::string_view fixed :
+       {"transcript.md", "captions.srt", "script-coverage.md", "visual-ideas.md", "brand-spec.md"}) {
+    if (name == fixed) return true;
+  }
+  for (std::string_view tail : {std::string_view(".fcpxml"), std::string_view(" (Premiere).xml"), kSessionSuffix,
+                                std::string_view(" rough cut.mp4")}) {
+    if (name.size() > tail.size() && endsWith(name, tail)) return true;
+  }
+  return false;
+}
+
 bool isPackageFolderName(const std::string& folderName) {
   return endsWith(folderName, " Kestrane") || endsWith(folderName, ".kestrane");
 }
 
-fs::path sessionFileFor(const fs::path& sessionOrPackage) {
+namespace {
+
+fs::path foundSessionFile(const fs::path& sessionOrPackage) {
   std::error_code ec, entryError;
   if (!fs::exists(sessionOrPackage, ec)) {
     throw NoSessionFound(fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
@@ -61,6 +79,41 @@ fs::path sessionFileFor(const fs::path& sessionOrPackage) {
   return found.front();
 }
 
+bool holdsLeftMove(const fs::path& folder) {
+  std::error_code ec;
+  return fs::is_regular_file(folder / detail::kMoveRecordName, ec);
+}
+
+}  // namespace
+
+fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::string>* warnings) {
+  std::error_code ec;
+  const fs::path folder = fs::is_directory(sessionOrPackage, ec) ? sessionOrPackage : sessionOrPackage.parent_path();
+  // A run killed while moving its files into place left the record of the move: until the move
+  // is finished the folder holds the session before it, or none (the session file moves last).
+  // Taking the lock finishes it; a writer that still holds the lock finishes it itself.
+  std::exception_ptr busy;
+  std::vector<std::string> found;
+  if (!folder.empty() && holdsLeftMove(folder)) {
+    try {
+      const detail::PackageLock lock(folder);
+      found = lock.warnings();
+    } catch (const PackageBusy&) {
+      busy = std::current_exception();
+    }
+  }
+  if (warnings) warnings->insert(warnings->end(), found.begin(), found.end());
+  try {
+    return foundSessionFile(sessionOrPackage);
+  } catch (const NoSessionFound& e) {
+    if (busy) std::rethrow_exception(busy);
+    if (found.empty() || warnings) throw;
+    std::string message = e.what();
+    for (const std::string& warning : found) message += " " + warning;
+    throw NoSessionFound(message);
+  }
+}
+
 PackageContents packageContents(const fs::path& sessionFile) {
   PackageContents contents;
   contents.session = sessionFile;
@@ -78,7 +131,10 @@ PackageContents packageContents(const fs::path& sessionFile) {
 }
 
 PackageContents openPackage(const fs::path& sessionOrPackage) {
-  return packageContents(sessionFileFor(sessionOrPackage));
+  std::vector<std::string> warnings;
+  PackageContents contents = packageContents(sessionFileFor(sessionOrPackage, &warnings));
+  contents.warnings = std::move(warnings);
+  return contents;
 }
 
 }  // namespace kestrane::Pipeline

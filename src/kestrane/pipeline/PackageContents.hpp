@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "kestrane/pipeline/PipelineError.hpp"
 
@@ -44,19 +46,30 @@ struct PackageContents {
   std::optional<std::filesystem::path> movie;
   std::optional<std::filesystem::path> visualIdeas;
   std::optional<std::filesystem::path> assetsDir;
+  // What opening it found to tell the user (a record of a move set aside unread).
+  std::vector<std::string> warnings;
 };
 
 // The stem a session file's package files are named after: "talk.kestrane.json" gives "talk";
 // a session file named otherwise loses only its last extension.
 std::string sessionStem(const std::filesystem::path& sessionFile);
 
+// True for the name of a file a run writes into a package: the fixed names and those ending as
+// the files named after the footage do. Never a hidden file of the program's own.
+bool isPackageFileName(std::string_view name);
+
 // A package folder's name ends in " Kestrane" or ".kestrane".
 bool isPackageFolderName(const std::string& folderName);
 
 // The session file `sessionOrPackage` names: the file itself, or the one session file
-// ("*.kestrane.json") inside a package folder. Throws NoSessionFound when the path does not
-// exist or a folder holds none, PipelineError when it can't be read or holds several.
-std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage);
+// ("*.kestrane.json") inside a package folder. A move into place that a killed run left halfway
+// is finished first, under the package's lock, so the session found is the one the package's
+// files follow (a first cut killed so has no session file in place until then); what that
+// found to tell the user goes to `warnings`. Throws NoSessionFound when the path does not exist
+// or a folder holds none, PipelineError when it can't be read or holds several, PackageBusy
+// when no session file is there because another run is still writing the package.
+std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage,
+                                     std::vector<std::string>* warnings = nullptr);
 
 // What the folder of `sessionFile` holds. Reads only the folder, never the session file.
 PackageContents packageContents(const std::filesystem::path& sessionFile);

@@ -1,6 +1,7 @@
 #include "kestrane/pipeline/PackageLock.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "kestrane/model/AtomicFile.hpp"
@@ -19,13 +20,30 @@ void sweepLeftovers(const std::filesystem::path& dir) {
   for (const auto& folder : {dir, assets, assets / ".compositions"}) AtomicFile::sweepAbandoned(folder);
 }
 
+// The lock file, opened without following a link or waiting on a pipe; -1 when the folder can't
+// take one (so nothing can be written there either). Throws when the name is taken by anything
+// but a plain file, which no run can hold.
+int openLockFile(const std::filesystem::path& file) {
+  constexpr int kFlags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  int fd = ::open(file.c_str(), O_RDWR | O_CREAT | kFlags, 0644);
+  // Another user's lock file is held just as well through a read-only opening.
+  if (fd < 0 && errno == EACCES) fd = ::open(file.c_str(), O_RDONLY | kFlags);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) return fd;
+  if (fd >= 0) ::close(fd);
+  if (fd < 0 && ::lstat(file.c_str(), &st) != 0) return -1;
+  if (fd < 0 && S_ISREG(st.st_mode)) return -1;
+  throw PackageUnlockable("Can't lock the package: " + file.string() +
+                          " is not a plain file, so another run could not be kept out — remove it and try again.");
+}
+
 }  // namespace
 
 PackageLock::PackageLock(const std::filesystem::path& dir) : file_(dir / ".kestrane.lock") {
   // The run before may have removed the file it held just as this one opened it: then this one
   // holds a file no longer in the folder, and opens it again.
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+    const int fd = openLockFile(file_);
     if (fd < 0) return;
     const HeldFiles::Lock lock = HeldFiles::tryLock(fd);
     if (lock == HeldFiles::Lock::heldElsewhere) {
@@ -47,7 +65,7 @@ PackageLock::PackageLock(const std::filesystem::path& dir) : file_(dir / ".kestr
   if (fd_ < 0) return;
   // A forced exit takes the file away too.
   platform::ScratchFiles::add(file_.string());
-  finishInterruptedMove(dir);
+  if (auto warning = finishInterruptedMove(dir)) warnings_.push_back(std::move(*warning));
   sweepLeftovers(dir);
 }
 

@@ -91,7 +91,11 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
     if (ec) {
       throw PipelineError(fmt::format("Can't create the package folder {} — {}.", files.dir.string(), ec.message()));
     }
-    files.lock = place.lock ? place.lock : std::make_shared<const PackageLock>(files.dir);
+    files.lock = place.lock;
+    if (!files.lock) {
+      files.lock = std::make_shared<const PackageLock>(files.dir);
+      job.warnings.insert(job.warnings.end(), files.lock->warnings().begin(), files.lock->warnings().end());
+    }
   } else {
     files.dir = reservePackageDir(place.parent, job.projectName);
     files.fresh = true;

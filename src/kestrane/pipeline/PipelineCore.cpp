@@ -1,6 +1,7 @@
 #include "kestrane/pipeline/PipelineCore.hpp"
 
 #include "kestrane/export/MP4Renderer.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/RoughCut.hpp"
@@ -30,6 +31,9 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.stem = sourceStem(session.source.path);
   job.projectName = session.projectName.value_or(job.stem);
   job.warnings = std::move(warnings);
+  // What taking the package found comes first.
+  if (place.lock)
+    job.warnings.insert(job.warnings.begin(), place.lock->warnings().begin(), place.lock->warnings().end());
 
   noteEarlierRoughCut(job, place);
   job.checkStop();
@@ -49,13 +53,13 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   } else {
     removeStaleRoughCut(job, files);
   }
-  std::optional<std::filesystem::path> mp4;
+  std::optional<RenderedMovie> movie;
   IdeasOutcome ideas;
   GraphicsOutcome graphics;
   try {
     ideas = visualIdeas(job, files, useClaude, modelIdeasRequest());
     graphics = motionGraphics(job, files, ideas, renderGraphics);
-    mp4 = renderRoughCut(job, files, renderMP4);
+    movie = renderRoughCut(job, files, renderMP4);
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
     // already removed its unfinished movie. A movie of the earlier cut goes unless it shows
@@ -68,13 +72,19 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     // The movie was asked for, so the job failed; the package written before it stands, and
     // the caller says where it is and how to render the movie later.
     std::vector<std::string> notes;
+    std::vector<std::string> warningsSoFar = job.warnings;
     if (!files.fresh)
       notes.push_back("Wrote this cut's timelines, transcript, captions and session file into the package");
     for (std::string& note : settleEarlierRoughCut(job, files)) notes.push_back(std::move(note));
-    throw RoughCutFailed(e.what(), files.dir, std::move(notes));
+    throw RoughCutFailed(e.what(), files.dir, std::move(notes), std::move(warningsSoFar));
   }
 
-  writeFinalSession(session, files.session, job.warnings);
+  std::optional<std::filesystem::path> mp4;
+  if (movie) {
+    mp4 = placeRoughCut(job, files, std::move(*movie));
+  } else {
+    writeFinalSession(session, files.session, job.warnings);
+  }
 
   Output output;
   output.session = session;

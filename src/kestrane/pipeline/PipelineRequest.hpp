@@ -1,6 +1,7 @@
 #pragma once
 // The records a job exchanges with its caller: what to cut, what analysis found, what came out.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -41,6 +42,10 @@ struct RecutRequest {
   // The session file to cut again.
   std::filesystem::path sessionURL;
   PipelineSettings settings;
+  // When set, the settings are made from the session as it stands once the re-cut holds the
+  // package (after any move a killed run left was finished), in place of `settings`: a front
+  // end that changes only some settings names those and keeps the rest as stored then.
+  std::function<PipelineSettings(const KestraneSession& stored)> settingsOver;
   bool renderMP4 = false;
   bool useClaude = false;
   // A new name cuts into a new package of that name.

@@ -32,8 +32,11 @@ namespace detail {
 Output recutSession(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop,
                     bool secondOpinionRequired) {
   const fs::path sessionPath = fs::absolute(request.sessionURL);
+  // The package is held, and a move a killed run left finished, before the session is read, so
+  // the re-cut changes the package as it stands and no other run changes it meanwhile.
   const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
   KestraneSession session = KestraneSession::read(sessionPath);
+  const PipelineSettings given = request.settingsOver ? request.settingsOver(session) : request.settings;
 
   if (auto name = trimmedOrAbsent(request.projectName)) session.projectName = *name;
   if (request.dropScript) session.script.reset();
@@ -57,7 +60,7 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
                                               *problem);
   }
 
-  session.settings = mergedSettings(request.settings, session.settings);
+  session.settings = mergedSettings(given, session.settings);
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
 
   if (!session.levels) {

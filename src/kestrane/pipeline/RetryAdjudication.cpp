@@ -10,8 +10,12 @@ Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4
                          std::stop_token stop, const Services& services) {
   RecutRequest request;
   request.sessionURL = sessionURL;
-  request.settings = KestraneSession::read(sessionURL).settings;
-  request.settings.aiAdjudication = true;
+  // The stored settings as they stand once the package is held.
+  request.settingsOver = [](const KestraneSession& stored) {
+    PipelineSettings settings = stored.settings;
+    settings.aiAdjudication = true;
+    return settings;
+  };
   request.renderMP4 = renderMP4;
   request.services = services;
   return detail::recutSession(request, progress, stop, true);

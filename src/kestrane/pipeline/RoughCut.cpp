@@ -6,6 +6,8 @@
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/StagedFiles.hpp"
+#include "kestrane/platform/FailureMessage.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -47,7 +49,7 @@ void noteEarlierRoughCut(Job& job, const PackagePlace& place) {
   }
 }
 
-std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4) {
+std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4) {
   if (!renderMP4) return std::nullopt;
   job.announce(Stage::rendering);
   job.checkStop();
@@ -56,10 +58,31 @@ std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles
   if (job.progress) {
     rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
-  MP4Renderer::render(job.session.source, job.cutList, path, rendered, job.stop);
-  job.session.roughCutCutList = job.cutList;
+  RenderedMovie movie{MP4Renderer::renderAside(job.session.source, job.cutList, path, rendered, job.stop), path};
+  job.announce(Stage::rendering.at(1.0));
+  return movie;
+}
+
+std::optional<std::filesystem::path> placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie) {
+  KestraneSession& session = job.session;
+  const std::optional<CutList> shownBefore = session.roughCutCutList;
+  session.roughCutCutList = job.cutList;
+  session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
+  try {
+    StagedFiles staged(files.dir);
+    staged.adopt(std::move(movie.file), movie.destination);
+    staged.write(files.session, session.fileText(files.session));
+    staged.commit();
+  } catch (const std::exception& e) {
+    session.roughCutCutList = shownBefore;
+    job.warnings.push_back("Couldn't update the session file with the final warnings — " + FailureMessage::of(e));
+    job.warnings.push_back("The new rough cut wasn't kept, as the session file couldn't record which cut it shows");
+    removeStaleRoughCut(job, files);
+    session.warnings = job.warnings;
+    return std::nullopt;
+  }
   job.earlierMovie.letGo();
-  return path;
+  return movie.destination;
 }
 
 void removeStaleRoughCut(Job& job, const PackageFiles& files) {

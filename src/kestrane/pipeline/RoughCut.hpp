@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -18,11 +19,24 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 // removed whenever the cut changed, so their movie shows their stored cut.
 void noteEarlierRoughCut(Job& job, const PackagePlace& place);
 
-// Renders the final cut into the package when `renderMP4` is set, records the cut it shows and
-// returns where it went. The movie appears only once complete, so a failed or stopped render
-// leaves an earlier rough cut as it was. A render failure propagates; the rendering stage
-// reports the fraction done.
-std::optional<std::filesystem::path> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4);
+// A movie rendered and not yet in place.
+struct RenderedMovie {
+  AtomicFile::Aside file;
+  std::filesystem::path destination;
+};
+
+// Renders the final cut beside its place in the package when `renderMP4` is set. Nothing is in
+// place yet, so a failed or stopped render leaves an earlier rough cut as it was. A render
+// failure propagates; the rendering stage reports the fraction done.
+std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4);
+
+// The job's last write of the session file, with every warning and the record of the cut the
+// new movie shows, moved into place together with the movie: a run killed between the two
+// leaves the next run on the package to finish the move, so the session never misdescribes
+// the movie. When the session can't be written the new movie is not kept either (and the
+// earlier one goes unless it shows this cut), with warnings that say so. Returns where the
+// movie went when it was kept.
+std::optional<std::filesystem::path> placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie);
 
 // The earlier cut's movie, unless it plays exactly the frames of this job's cut, is removed
 // with a warning that says so. Failures are ignored (there usually is nothing to remove).

@@ -5,6 +5,8 @@
 // recorded in the package before it starts, so a run that dies halfway through it leaves the
 // next run on the package what it needs to finish it.
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -12,6 +14,9 @@
 #include "kestrane/model/AtomicFile.hpp"
 
 namespace kestrane::Pipeline::detail {
+
+// The record of a move into place, in the package folder while the move lasts.
+inline constexpr std::string_view kMoveRecordName = ".kestrane.move";
 
 class StagedFiles {
  public:
@@ -23,10 +28,13 @@ class StagedFiles {
 
   // Writes `bytes` aside for `destination`, a file in the folder. Throws AtomicFile::WriteError.
   void write(const std::filesystem::path& destination, std::string_view bytes);
+  // Takes a file already written aside in the folder (complete and flushed) for `destination`.
+  void adopt(AtomicFile::Aside aside, const std::filesystem::path& destination);
   // `destination` goes when the written files are moved into place.
   void removeOnCommit(const std::filesystem::path& destination);
-  // Records the move, moves every written file into place and removes what was asked to go.
-  // Throws AtomicFile::WriteError when the record can't be written (nothing has moved) or a
+  // Checks that every destination can take its file, records the move, moves every written
+  // file into place and removes what was asked to go. Throws AtomicFile::WriteError when a
+  // destination can't take its file or the record can't be written (nothing has moved), or a
   // move fails (the record and the files not yet moved stay for the next run).
   void commit();
 
@@ -38,9 +46,11 @@ class StagedFiles {
 };
 
 // Finishes, as its record says, a move into place in `folder` that a run left halfway: the
-// files it had not moved yet are moved, and those it was to remove go. Returns whether there
-// was one. A move that fails again is given up; its file is then a leftover for
-// AtomicFile::sweepAbandoned.
-bool finishInterruptedMove(const std::filesystem::path& folder);
+// files it had not moved yet are moved, and those it was to remove go. A record acts only on
+// the program's own staged files and the names of package files; one that is too large, can't
+// be read or names anything else is set aside (renamed, so it is kept for a look but never
+// acted on). Returns the sentence that says so, if one was. A move that fails again is given
+// up; its file is then a leftover for AtomicFile::sweepAbandoned.
+std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
 
 }  // namespace kestrane::Pipeline::detail

@@ -1,0 +1,78 @@
+#pragma once
+// Work in a child process, and the child killed (SIGKILL, nothing of it runs after) just as it
+// makes a chosen rename: the kernel traps every rename, and the trap kills or renames itself.
+#include <fcntl.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <functional>
+#include <string_view>
+
+namespace kestrane::test {
+
+// Runs `work` in a child process and returns how it ended.
+inline int inChild(const std::function<void()>& work) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    work();
+    ::_exit(0);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+#if defined(__x86_64__)
+inline constexpr bool kCanKillAtRename = true;
+inline std::string_view renameFrom;
+inline bool renameCounting = false;
+inline int renamesLeft = 0;
+
+// The trap's handler: counts from the first rename onto a name ending in renameFrom.
+inline void onRename(int, siginfo_t*, void* context) {
+  greg_t* regs = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+  const auto* from = reinterpret_cast<const char*>(regs[REG_RDI]);
+  const auto* to = reinterpret_cast<const char*>(regs[REG_RSI]);
+  renameCounting = renameCounting || std::string_view(to).ends_with(renameFrom);
+  if (renameCounting && --renamesLeft == 0) ::kill(::getpid(), SIGKILL);
+  const int saved = errno;
+  const long result = ::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0);
+  regs[REG_RAX] = result == -1 ? -errno : result;
+  errno = saved;
+}
+
+// From now on this process is killed as it makes the `n`th rename, counting the first one onto a
+// name ending in `from` as the first. False when the trap can't be set.
+inline bool killAtRename(std::string_view from, int n) {
+  renameFrom = from;
+  renamesLeft = n;
+  struct sigaction action {};
+  action.sa_sigaction = onRename;
+  action.sa_flags = SA_SIGINFO;
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_rename, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::sigaction(SIGSYS, &action, nullptr) == 0 && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+#else
+inline constexpr bool kCanKillAtRename = false;
+inline bool killAtRename(std::string_view, int) { return false; }
+#endif
+
+}  // namespace kestrane::test
