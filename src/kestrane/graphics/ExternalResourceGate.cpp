@@ -206,6 +206,15 @@ std::string kindOf(std::string_view url, std::string_view host) {
   return "external resource";
 }
 
+// A browser drops every tab and line break from an address before reading it.
+std::string withoutTabsAndLineBreaks(std::string_view address) {
+  std::string out;
+  out.reserve(address.size());
+  for (char c : address)
+    if (c != '\t' && c != '\n' && c != '\r') out.push_back(c);
+  return out;
+}
+
 struct DataFinds {
   std::vector<std::string> scripts, pages, sheets;  // the addresses, and the sheets decoded
 };
@@ -226,12 +235,12 @@ DataFinds dataDocuments(std::string_view text) {
     const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml");
     if (rest.starts_with("text/css")) {
       std::size_t end = type;
-      while (end < text.size() && std::string_view("\"'<>\n\r").find(text[end]) == std::string_view::npos) ++end;
+      while (end < text.size() && std::string_view("\"'<>").find(text[end]) == std::string_view::npos) ++end;
       next = std::max(next, end);
       const std::string_view uri = text.substr(type, end - type);
       const std::size_t comma = uri.find(',');
       if (comma == std::string_view::npos) continue;
-      const std::string body = EscapeDecoding::percentDecoded(uri.substr(comma + 1));
+      const std::string body = EscapeDecoding::percentDecoded(withoutTabsAndLineBreaks(uri.substr(comma + 1)));
       const bool base64 = lowered(uri.substr(0, comma)).find(";base64") != std::string::npos;
       out.sheets.push_back(base64 ? EscapeDecoding::base64Decoded(body) : body);
     } else if (script || page) {
@@ -359,7 +368,10 @@ void scan(std::string_view html, int depth, Collector& out) {
   std::string& text = decoded.text;
   backslashesAsSlashes(text);
   backslashesAsSlashes(decoded.script);
-  const std::vector<std::string> javascript = javascriptAddresses(text);
+  std::vector<std::size_t> removedAt;
+  const std::string joined = joinedAddresses(text, removedAt);
+  // Read where tabs and line breaks are dropped, as the browser drops them from "java\tscript:".
+  const std::vector<std::string> javascript = javascriptAddresses(joined);
   for (const auto& script : javascript) decoded.script += script + "\n";
 
   const auto check = [&](const std::string& url) {
@@ -378,8 +390,6 @@ void scan(std::string_view html, int depth, Collector& out) {
     return inside(decoded.styleRanges) ? Region::style : Region::markup;
   };
   for (const Found& url : urls(text, regionAt)) check(url.url);
-  std::vector<std::size_t> removedAt;
-  const std::string joined = joinedAddresses(text, removedAt);
   if (!removedAt.empty()) {
     // Only split web addresses are taken here, whatever their region.
     for (const Found& url : urls(joined, [](std::size_t) { return Region::script; })) {
@@ -424,7 +434,8 @@ void scan(std::string_view html, int depth, Collector& out) {
   for (const auto& script : javascript) {
     // The browser runs the address's script with its percent escapes resolved.
     if (script.find('%') != std::string::npos)
-      nested("<script>" + EscapeDecoding::percentDecoded(script) + "</script>", "javascript:" + script);
+      nested("<script>" + EscapeDecoding::percentDecoded(withoutTabsAndLineBreaks(script)) + "</script>",
+             "javascript:" + script);
   }
 }
 
