@@ -337,6 +337,10 @@ TEST(ExternalResourceGate, ReadsTheDocumentAsTheBrowserDoes) {
        "external image //x.example/*/a.png"},
       {"script in svg that may be markup", "<svg><script>// <img src=\"https://x.example/a.png\">\n</script></svg>",
        "external image https://x.example/a.png"},
+      {"script after an svg the parser keeps open",
+       "<svg><foreignObject><div></svg></div></foreignObject><script>// <img src=\"https://x.example/a.png\">\n"
+       "</script></svg>",
+       "external image https://x.example/a.png"},
   };
   for (const Evasion& e : refused) EXPECT_TRUE(reports(ExternalResourceGate::violations(e.html), e.expected)) << e.name;
 

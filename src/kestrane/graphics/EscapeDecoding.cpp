@@ -326,6 +326,9 @@ class Reader {
   std::size_t unclosedFrom_ = std::string_view::npos;  // no comment opened from here on closes
   std::size_t nextCheck_ = stopStride;
   int foreign_ = 0;  // <svg> and <math> elements open, whose text may be markup
+  // An element inside them that holds HTML (as <foreignObject> does) had markup in it: the
+  // parser may then ignore a "</svg>", so none is taken to close one any more.
+  bool closesUnsure_ = false;
 
   char at(std::size_t i) const { return i < html_.size() ? html_[i] : '\0'; }
 
@@ -430,7 +433,7 @@ class Reader {
     pos_ = plainFrom_ = p;
     if (!isEnd) {
       afterStartTag(tag);
-    } else if ((tag.name == "svg" || tag.name == "math") && foreign_ > 0) {
+    } else if ((tag.name == "svg" || tag.name == "math") && foreign_ > 0 && !closesUnsure_) {
       --foreign_;
     }
   }
@@ -467,6 +470,13 @@ class Reader {
     if (name == "svg" || name == "math") {
       if (!tag.selfClosing) ++foreign_;
       return;
+    }
+    constexpr std::array<std::string_view, 9> holdsHTML{
+        "foreignobject", "desc", "title", "annotation-xml", "mi", "mo", "mn", "ms", "mtext"};
+    if (foreign_ > 0 && !closesUnsure_ && !tag.selfClosing &&
+        std::find(holdsHTML.begin(), holdsHTML.end(), name) != holdsHTML.end()) {
+      const std::size_t end = endTagFrom(html_, lower_, pos_, name);
+      if (html_.substr(pos_, end - pos_).find('<') != std::string_view::npos) closesUnsure_ = true;
     }
     constexpr std::array<std::string_view, 10> rawText{"script",   "style",    "xmp",      "iframe", "noembed",
                                                        "noframes", "noscript", "textarea", "title",  "plaintext"};
