@@ -34,10 +34,24 @@ TEST(CodeComments, ScriptCommentsAreBlankedAndNothingElse) {
           {"r = /[/]/g; // f", "r = /[/]/g;     "},
           {"x = a / b; // g", "x = a / b;     "},
           {"if (a) /\"/.test(s); u = \"//h\" // i", "if (a) /\"/.test(s); u = \"//h\"     "},
-          {"q = (a) / 2; // j", "q = (a) / 2; // j"},
+          {"q = (a) / 2; // j", "q = (a) / 2;     "},
           {"return /x/; /* k", "return /x/;     "},
+          // Template substitutions nest, and quotes inside them belong to them.
+          {"t = `${'`'}`; u = '//'; f(); // l", "t = `${'`'}`; u = '//'; f();     "},
+          {"z = `${`${'}'}`}`; // m", "z = `${`${'}'}`}`;     "},
+          // Classic scripts read "<!--" anywhere and "-->" opening a line as line comments.
+          {"x = 1 <!-- ' n\ny();", "x = 1         \ny();"},
+          {"a();\n /**/ --> ` o\nb();", "a();\n             \nb();"},
+          // An unsure slash: only what the division and the regular expression both blank goes.
+          {"r = i++ / 2; // p https://e.x/", "r = i++ / 2; // p https:      "},
       },
-      CodeComments::blankedScript);
+      [](std::string_view code) { return CodeComments::blankedScript(code); });
+}
+
+// A module reads no HTML-like comments.
+TEST(CodeComments, ModulesKeepHTMLCommentMarks) {
+  EXPECT_EQ(CodeComments::blankedScript("a = b <!--c;\n--> d", CodeComments::ScriptKind::module),
+            "a = b <!--c;\n--> d");
 }
 
 TEST(CodeComments, StyleCommentsAreBlankedOutsideStringsAndAddresses) {
@@ -48,6 +62,7 @@ TEST(CodeComments, StyleCommentsAreBlankedOutsideStringsAndAddresses) {
           {"i{background:url(//h/*/x.png)} /**/", "i{background:url(//h/*/x.png)}     "},
           {"i{background:URL( '/*' )} /* y", "i{background:URL( '/*' )}     "},
           {"a{b:\\/*c}", "a{b:\\/*c}"},  // an escaped slash opens no comment
+          {"i{background:\\75rl(//h/*/x.png)} /**/", "i{background:\\75rl(//h/*/x.png)}     "},
       },
       CodeComments::blankedStyle);
 }

@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
+#include <thread>
 
 #include "kestrane/graphics/ExternalResourceGate.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 using namespace kestrane;
 
@@ -277,4 +281,156 @@ TEST(ExternalResourceGate, LongReferencesAreCutByCharacters) {
   ASSERT_EQ(found.size(), 1u);
   const std::string& reference = found[0].reference;
   EXPECT_EQ(reference, "https://evil.example/" + tail.substr(0, (120 - 21) * 2));
+}
+
+namespace {
+
+std::string described(const std::vector<ExternalResourceGate::Violation>& found) {
+  std::string got;
+  for (const auto& v : found) got += "[" + v.description() + "] ";
+  return got;
+}
+
+}  // namespace
+
+// The gate splits the document where the browser splits it: a comment mark in an attribute, a
+// "<!--" line in a script or an unsure slash must not hide live code, whatever is encoded how
+// often the browser decodes it is read, and clean code next to such marks still passes.
+TEST(ExternalResourceGate, ReadsTheDocumentAsTheBrowserDoes) {
+  const std::string fetch = "fetch(\"https://x.example/\")";
+  const std::vector<Evasion> refused{
+      {"division then quoted slashes", "<script>q = (a) / 2; s = '/'; t = '//'; " + fetch + "</script>",
+       "runtime network call fetch("},
+      {"quote inside a template substitution", "<script>t = `${'`'}`; u = '//'; " + fetch + "</script>",
+       "runtime network call fetch("},
+      {"image after a division",
+       R"h(<script>q = (a) / 2; s = '/'; t = '//'; img.src = "https://x.example/a.png"</script>)h",
+       "external image https://x.example/a.png"},
+      {"socket after a template", R"h(<script>t = `${'`'}`; u = '//'; new WebSocket("wss://x.example/")</script>)h",
+       "runtime network call new WebSocket"},
+      {"html comment line in a script", "<script>x = 1;\n<!-- `\n` /* `\n" + fetch + "\n/* */</script>",
+       "runtime network call fetch("},
+      {"script kept open by <!--<script>", "<script><!--<script></script>\nx = 1; <!-- \n" + fetch + "\n--></script>",
+       "runtime network call fetch("},
+      {"comment mark in an attribute", R"h(<img alt="<!--" src="https://x.example/a.png"><p>--></p>)h",
+       "external image https://x.example/a.png"},
+      {"script tag in an attribute", R"h(<p title="<script>">see <img src="https://x.example/a.png"> //</p></script>)h",
+       "external image https://x.example/a.png"},
+      {"style tag in an attribute", "<p title='<style>'>\n/*<img src=\"https://x.example/a.png\">*/</style>",
+       "external image https://x.example/a.png"},
+      {"srcdoc encoded twice",
+       R"h(<iframe srcdoc="&lt;img src=&quot;https&amp;#58;//x.example/a.png&quot;&gt;"></iframe>)h",
+       "external image https://x.example/a.png"},
+      {"svg frame after a < in an attribute",
+       R"h(<iframe title="<" src="data:image/svg+xml;base64,PHN2Zy8+"></iframe>)h",
+       "external resource data:image/svg+xml;base64,PHN2Zy8+"},
+      {"base64 data stylesheet",
+       R"h(<link rel="stylesheet" href="data:text/css;base64,Ym9keXtiYWNrZ3JvdW5kOnVybChodHRwczovL3guZXhhbXBsZS9iLnBuZyl9">)h",
+       "external image https://x.example/b.png"},
+      {"address after a blank", R"h(<img src=" //intranet/a.png">)h", "external image //intranet/a.png"},
+      {"percent-encoded dots", R"h(<script>img.src = "//127%2e0%2e0%2e1/a.png";</script>)h",
+       "external image //127%2e0%2e0%2e1/a.png"},
+      {"fullwidth digits",
+       "<script>img.src = \"//\uFF12\uFF11\uFF13\uFF10\uFF17\uFF10\uFF16\uFF14\uFF13\uFF13/a.png\";</script>",
+       "external image //\uFF12\uFF11\uFF13\uFF10\uFF17\uFF10\uFF16\uFF14\uFF13\uFF13/a.png"},
+      {"css url( spelled with an escape", R"h(<style>i{background:\75rl(//x.example/*/a.png)} /* */</style>)h",
+       "external image //x.example/*/a.png"},
+      {"script in svg that may be markup", "<svg><script>// <img src=\"https://x.example/a.png\">\n</script></svg>",
+       "external image https://x.example/a.png"},
+      {"script after an svg the parser keeps open",
+       "<svg><foreignObject><div></svg></div></foreignObject><script>// <img src=\"https://x.example/a.png\">\n"
+       "</script></svg>",
+       "external image https://x.example/a.png"},
+  };
+  for (const Evasion& e : refused) EXPECT_TRUE(reports(ExternalResourceGate::violations(e.html), e.expected)) << e.name;
+
+  const std::string gsap = R"h(<script src="https://cdn.jsdelivr.net/npm/gsap@3.14.2/dist/gsap.min.js"></script>)h";
+  const std::vector<std::pair<const char*, std::string>> clean{
+      {"division before a comment",
+       gsap + "<script>const mid = (a + b) / 2; // see https://example.com/notes\n</script>"},
+      {"increment and division before a comment", "<script>const r = i++ / 2; // see https://example.com/x\n</script>"},
+      {"template and quoted slashes",
+       "<script>el.textContent = `${n}/${total}`; // from https://example.com/x\nconst s = '/', t = '//';</script>"},
+      {"regular expression after a statement head", "<script>if (a) /x/.test(s); // https://example.com/y\n</script>"},
+      {"comment marks in attributes", R"h(<p title="a <!-- b <script>">x</p><p>-- not closed</p>)h"},
+      {"inline svg with a style, then a script",
+       "<svg><title>Chart</title><style>.a{fill:red}</style></svg>" + gsap +
+           "<script>for (let i = 0; i < 3; i++) tl.to('#a', {x: i}); // https://gsap.com/docs\n</script>"},
+      {"html-like comments in a script",
+       "<script><!-- https://example.com/old\nx = 1;\n--> https://example.com/z\n</script>"},
+  };
+  for (const auto& [name, html] : clean) EXPECT_EQ(described(ExternalResourceGate::violations(html)), "") << name;
+}
+
+// Whatever valid script surrounds it, a call placed between two statements is live code.
+TEST(ExternalResourceGate, AFetchOutsideCommentsIsAlwaysRefused) {
+  const std::vector<std::string> statements{
+      "q = (a) / 2;",
+      "s = '/';",
+      "t = '//';",
+      "u = \"/*\";",
+      "v = '*/';",
+      "t = `${'`'}`;",
+      "w = `a${ {b: '}'}.b }//`;",
+      "r = /[/]\\//g;",
+      "if (a) /x/.test(s);",
+      "x = a++ / 2;",
+      "// note ' \" `\n",
+      "/* block ' \" ` */",
+      "m = {a: 1} / 2;",
+      "function f() {}\n/re/.test(s);",
+      "<!-- old ' comment\n",
+      "\n--> closing ` comment\n",
+      "s = 'it\\'s // not';",
+      "a = b\n/ 2 / c;",
+      "re = /'/;",
+      "re = /\"/;",
+      "re = /`/;",
+      "x = o.return / 2 / 1;",
+      "y = typeof /x/;",
+      "z = `${`${'}'}`}`;",
+      "n = i-- / 2;",
+      "x = a\n++/x/.lastIndex;",
+      "k = await / 2;",
+      "if (a) {}\n/x/.test(s);",
+  };
+  std::mt19937 random(38);
+  for (int run = 0; run < 3000; ++run) {
+    const std::size_t count = 1 + random() % 10, at = random() % (count + 1);
+    std::string program;
+    for (std::size_t k = 0; k <= count; ++k) {
+      if (k == at) program += "\nfetch(\"https://x.example/\");\n";
+      if (k < count) program += statements[random() % statements.size()] + " ";
+    }
+    const auto found = ExternalResourceGate::violations("<script>" + program + "</script>");
+    ASSERT_TRUE(reports(found, "runtime network call fetch(") && reports(found, "external resource https://x.example/"))
+        << program;
+  }
+}
+
+// A stop ends a scan of any length: one already requested, and one requested from another
+// thread while the scans go on.
+TEST(ExternalResourceGate, AStopEndsTheScan) {
+  std::string html = "<html><body>";
+  while (html.size() < (1u << 20)) html += "<p title=\"a:b\">x</p><script>x = (a) / 2; // c\n</script>\n";
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_THROW(ExternalResourceGate::violations(html, stopped.get_token()), Cancelled);
+
+  std::stop_source later;
+  std::atomic<bool> scanning{false}, cancelled{false};
+  std::thread scanner([&] {
+    try {
+      for (int n = 0; n < 1000; ++n) {
+        scanning = true;
+        ExternalResourceGate::violations(html, later.get_token());
+      }
+    } catch (const Cancelled&) {
+      cancelled = true;
+    }
+  });
+  while (!scanning) std::this_thread::yield();
+  later.request_stop();
+  scanner.join();
+  EXPECT_TRUE(cancelled);
 }

@@ -9,6 +9,7 @@
 #include "graphics/GoldenFile.hpp"
 #include "kestrane/graphics/GraphicsRun.hpp"
 #include "kestrane/graphics/GraphicsText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/UserFacingError.hpp"
 #include "platform/MediaFixtures.hpp"
 
@@ -266,4 +267,31 @@ TEST(GraphicsRun, AFailedRenderSaysWhetherItIsTheProgramsFault) {
   EXPECT_EQ(result.assets[1].failure, "internal error: vector::_M_range_check");
   EXPECT_EQ(result.assets[2].failure, std::nullopt);
   EXPECT_EQ(result.rendered(), 1);
+}
+
+// A stop that lands while a long composition is being checked ends the check: the graphic is
+// not rendered and the run ends as cancelled.
+TEST(GraphicsRun, AStopReachesTheCompositionCheck) {
+  kt::ScratchFolder scratch;
+  GraphicsRun::Request request;
+  request.ideas = {idea(10, "Long")};
+  request.projectName = "Demo";
+  request.canvas = {64, 36, 30};
+  request.assetsDir = scratch.path() / "assets";
+  request.fonts = std::vector<LocalFonts::ResolvedFont>{};
+  std::stop_source stop;
+  const GraphicsRun::Author author = [&](const VisualIdea&, const std::string&) {
+    stop.request_stop();
+    std::string html = "<html><body>";
+    while (html.size() < (1u << 20)) html += "<p>Quarterly numbers</p>\n";
+    return html + "</body></html>";
+  };
+  int renders = 0;
+  const GraphicsRun::Renderer renderer = [&](const std::string&, const VisualIdea&, const GraphicsCanvas&,
+                                             const fs::path&) {
+    ++renders;
+    return Strings{};
+  };
+  EXPECT_THROW(GraphicsRun::run(request, author, renderer, {}, stop.get_token()), Cancelled);
+  EXPECT_EQ(renders, 0);
 }

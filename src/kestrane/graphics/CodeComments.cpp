@@ -1,14 +1,40 @@
 #include "kestrane/graphics/CodeComments.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <vector>
+
+#include "kestrane/graphics/EscapeDecoding.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::CodeComments {
 namespace {
 
+// How often a long scan looks for a stop.
+constexpr std::size_t stopStride = 64 * 1024;
+// Past these the readings are not told apart any more and the rest stays unblanked.
+constexpr std::size_t maxReadings = 8;
+constexpr std::size_t maxNesting = 256;
+// Comments one reading keeps while the readings disagree; later ones are left unblanked.
+constexpr std::size_t maxPending = 64;
+
+struct Span {
+  std::size_t from = 0;
+  std::size_t to = 0;
+};
+
 bool isLineBreak(char c) { return c == '\n' || c == '\r'; }
 
+// U+2028 and U+2029 end a line of script as a line feed does.
+bool isWideLineBreak(std::string_view s, std::size_t i) {
+  return i + 2 < s.size() && s[i] == '\xE2' && s[i + 1] == '\x80' && (s[i + 2] == '\xA8' || s[i + 2] == '\xA9');
+}
+
 bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; }
+
+char at(std::string_view s, std::size_t i) { return i < s.size() ? s[i] : '\0'; }
 
 // Blanks out[from, to) but for line breaks.
 void blank(std::string& out, std::size_t from, std::size_t to) {
@@ -16,16 +42,280 @@ void blank(std::string& out, std::size_t from, std::size_t to) {
     if (!isLineBreak(out[i])) out[i] = ' ';
 }
 
+// The chars of `a` that `b` holds too; both sorted and disjoint.
+std::vector<Span> common(const std::vector<Span>& a, const std::vector<Span>& b) {
+  std::vector<Span> out;
+  for (std::size_t i = 0, j = 0; i < a.size() && j < b.size();) {
+    const std::size_t from = std::max(a[i].from, b[j].from), to = std::min(a[i].to, b[j].to);
+    if (from < to) out.push_back({from, to});
+    (a[i].to < b[j].to ? i : j)++;
+  }
+  return out;
+}
+
+// ---- Script ----
+
+enum class Mode : std::uint8_t { code, quoted, templated, regex, regexClass, lineComment, blockComment };
+// What a slash at this point of the code is: the start of a regular expression, a division, or
+// either (after ")" of an unknown kind, "}", "++", "yield"...).
+enum class Goal : std::uint8_t { regex, divide, unsure };
+
+// One way of reading the script so far.
+struct Reading {
+  Mode mode = Mode::code;
+  Goal goal = Goal::regex;
+  char quote = 0;
+  std::uint8_t skip = 0;    // characters a look-ahead has already read
+  bool escaped = false;     // the next character is escaped
+  bool lineStart = true;    // only blanks and comments since the line began: "-->" is a comment
+  bool blockBroke = false;  // the block comment being read spans a line break
+  bool afterDot = false;    // a name here is a property, never a keyword
+  bool property = false;    // the name being read is a property
+  bool oddWord = false;     // the name being read holds an escape or a non-ASCII character
+  char paren = 'p';         // what a "(" here opens: 'c' a statement head, 'p' an expression, '?' unsure
+  std::string word;         // the name being read, its first 12 characters
+  std::string nesting;      // open brackets: '{', '[', '$' (a template's ${), and '(' as 'c', 'p' or '?'
+  std::size_t commentFrom = 0;
+  std::vector<Span> pending;  // comments read while other readings were alive
+  bool dead = false;
+
+  bool sameState(const Reading& o) const {
+    return mode == o.mode && goal == o.goal && quote == o.quote && skip == o.skip && escaped == o.escaped &&
+           lineStart == o.lineStart && blockBroke == o.blockBroke && afterDot == o.afterDot && property == o.property &&
+           oddWord == o.oddWord && paren == o.paren && commentFrom == o.commentFrom &&
+           nesting.size() == o.nesting.size() && word == o.word && nesting == o.nesting;
+  }
+  void comment(std::size_t from) {
+    mode = Mode::lineComment;
+    commentFrom = from;
+  }
+  void record(std::size_t to) {
+    if (pending.size() < maxPending) pending.push_back({commentFrom, to});
+  }
+};
+
+enum class Step { alive, dead, fork, giveUp };
+
+constexpr std::array<std::string_view, 11> regexKeywords{"return", "typeof", "instanceof", "in",   "new", "delete",
+                                                         "void",   "throw",  "case",       "else", "do"};
+constexpr std::array<std::string_view, 4> statementHeads{"if", "while", "for", "with"};
+// Keywords in some scripts and plain names in others.
+constexpr std::array<std::string_view, 3> contextualKeywords{"yield", "await", "of"};
+
+bool oneOf(std::string_view word, auto list) { return std::find(list.begin(), list.end(), word) != list.end(); }
+
+void endWord(Reading& r) {
+  const bool keyword = !r.property && !r.oddWord;
+  r.paren = 'p';
+  if (r.oddWord || (keyword && oneOf(r.word, contextualKeywords))) {
+    r.goal = Goal::unsure;
+    r.paren = '?';  // "for await (" heads a statement
+  } else if (keyword && oneOf(r.word, regexKeywords)) {
+    r.goal = Goal::regex;
+  } else {
+    r.goal = Goal::divide;
+    if (keyword && oneOf(r.word, statementHeads)) r.paren = 'c';
+  }
+  r.word.clear();
+  r.oddWord = r.property = false;
+}
+
+Step push(Reading& r, char kind) {
+  if (r.nesting.size() >= maxNesting) return Step::giveUp;
+  r.nesting.push_back(kind);
+  r.goal = Goal::regex;
+  return Step::alive;
+}
+
+Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool wideBreak) {
+  const char c = s[i];
+  const char next = at(s, i + 1);
+  const bool wordByte = !wideBreak && (isWordChar(c) || c == '\\' || static_cast<unsigned char>(c) >= 0x80);
+  if (wordByte) {
+    if (r.word.empty()) {
+      r.property = r.afterDot;
+      r.afterDot = r.lineStart = false;
+    }
+    if (r.word.size() < 12) r.word.push_back(c);
+    if (!isWordChar(c)) r.oddWord = true;
+    return Step::alive;
+  }
+  if (!r.word.empty()) endWord(r);
+  if (wideBreak || isLineBreak(c)) {
+    r.lineStart = true;
+    if (wideBreak) r.skip = 2;
+    return Step::alive;
+  }
+  if (c == ' ' || c == '\t' || c == '\v' || c == '\f') return Step::alive;
+
+  const bool lineStart = r.lineStart;
+  const char paren = r.paren;
+  r.lineStart = r.afterDot = false;
+  r.paren = 'p';
+  switch (c) {
+    case '"':
+    case '\'':
+      r.mode = Mode::quoted;
+      r.quote = c;
+      return Step::alive;
+    case '`': r.mode = Mode::templated; return Step::alive;
+    case '/':
+      if (next == '/') {
+        r.comment(i);
+      } else if (next == '*') {
+        r.mode = Mode::blockComment;
+        r.commentFrom = i;
+        r.blockBroke = false;
+        r.lineStart = lineStart;
+        r.skip = 1;
+      } else if (r.goal == Goal::regex) {
+        r.mode = Mode::regex;
+      } else {
+        const bool unsure = r.goal == Goal::unsure;
+        r.goal = Goal::regex;  // what follows a division
+        if (unsure) return Step::fork;
+      }
+      return Step::alive;
+    case '<':
+      if (classic && s.compare(i, 4, "<!--") == 0) r.comment(i);
+      r.goal = Goal::regex;
+      return Step::alive;
+    case '-':
+    case '+':
+      if (c == '-' && classic && lineStart && s.compare(i, 3, "-->") == 0) {
+        r.comment(i);
+      } else if (next == c) {
+        r.goal = Goal::unsure;  // "a++ / b" divides, "a\n++/x/.lastIndex" does not
+        r.skip = 1;
+      } else {
+        r.goal = Goal::regex;
+      }
+      return Step::alive;
+    case '#':
+      if (i == 0 && next == '!') r.comment(i);
+      r.afterDot = true;  // a private name
+      return Step::alive;
+    case '.':
+      if (next == '.' && at(s, i + 2) == '.') {
+        r.skip = 2;
+      } else {
+        r.afterDot = true;
+      }
+      r.goal = Goal::regex;
+      return Step::alive;
+    case '{': return push(r, '{');
+    case '(': return push(r, paren);
+    case '[': return push(r, '[');
+    case '}':
+    case ')':
+    case ']': {
+      if (r.nesting.empty()) return Step::dead;
+      const char open = r.nesting.back();
+      r.nesting.pop_back();
+      if (c == ']') {
+        r.goal = Goal::divide;
+        return open == '[' ? Step::alive : Step::dead;
+      }
+      if (c == '}') {
+        if (open == '$') r.mode = Mode::templated;
+        r.goal = Goal::unsure;  // a block or an object literal
+        return open == '$' || open == '{' ? Step::alive : Step::dead;
+      }
+      if (open != 'c' && open != 'p' && open != '?') return Step::dead;
+      r.goal = open == 'c' ? Goal::regex : open == 'p' ? Goal::divide : Goal::unsure;
+      return Step::alive;
+    }
+    default: r.goal = Goal::regex; return Step::alive;
+  }
+}
+
+Step step(Reading& r, std::string_view s, std::size_t i, bool classic) {
+  if (r.skip > 0) {
+    --r.skip;
+    return Step::alive;
+  }
+  const char c = s[i];
+  const bool wideBreak = isWideLineBreak(s, i);
+  const bool lineBreak = wideBreak || isLineBreak(c);
+  switch (r.mode) {
+    case Mode::code: return codeStep(r, s, i, classic, wideBreak);
+    case Mode::lineComment:
+      if (lineBreak) {
+        r.record(i);
+        r.mode = Mode::code;
+        r.lineStart = true;
+        if (wideBreak) r.skip = 2;
+      }
+      return Step::alive;
+    case Mode::blockComment:
+      if (lineBreak) {
+        r.blockBroke = true;
+      } else if (c == '*' && at(s, i + 1) == '/') {
+        r.record(i + 2);
+        r.mode = Mode::code;
+        r.skip = 1;
+        if (r.blockBroke) r.lineStart = true;
+      }
+      return Step::alive;
+    case Mode::quoted:
+      if (r.escaped) {
+        r.escaped = false;
+        if (c == '\r' && at(s, i + 1) == '\n') r.skip = 1;
+      } else if (c == '\\') {
+        r.escaped = true;
+      } else if (c == r.quote) {
+        r.mode = Mode::code;
+        r.goal = Goal::divide;
+      } else if (isLineBreak(c)) {
+        return Step::dead;  // a string cannot run over a line
+      }
+      return Step::alive;
+    case Mode::templated:
+      if (r.escaped) {
+        r.escaped = false;
+      } else if (c == '\\') {
+        r.escaped = true;
+      } else if (c == '`') {
+        r.mode = Mode::code;
+        r.goal = Goal::divide;
+      } else if (c == '$' && at(s, i + 1) == '{') {
+        r.skip = 1;
+        r.mode = Mode::code;
+        return push(r, '$');
+      }
+      return Step::alive;
+    case Mode::regex:
+    case Mode::regexClass:
+      if (lineBreak) return Step::dead;  // neither may a regular expression
+      if (r.escaped) {
+        r.escaped = false;
+      } else if (c == '\\') {
+        r.escaped = true;
+      } else if (r.mode == Mode::regexClass) {
+        if (c == ']') r.mode = Mode::regex;
+      } else if (c == '[') {
+        r.mode = Mode::regexClass;
+      } else if (c == '/') {
+        r.mode = Mode::code;
+        r.goal = Goal::divide;
+      }
+      return Step::alive;
+  }
+  return Step::alive;
+}
+
+// ---- CSS ----
+
 // Past the string opened by the quote at `at`: its closing quote, or the line break or end that
 // cuts it off. A backslash carries the next character, a line break too.
-std::size_t stringEnd(std::string_view text, std::size_t at, bool multiline) {
+std::size_t stringEnd(std::string_view text, std::size_t at) {
   const char quote = text[at];
   for (std::size_t i = at + 1; i < text.size(); ++i) {
     if (text[i] == '\\') {
       ++i;
     } else if (text[i] == quote) {
       return i + 1;
-    } else if (!multiline && isLineBreak(text[i])) {
+    } else if (isLineBreak(text[i])) {
       return i;
     }
   }
@@ -38,46 +328,36 @@ std::size_t blockCommentEnd(std::string_view text, std::size_t at) {
   return close == std::string_view::npos ? text.size() : close + 2;
 }
 
-// Past the regular expression opened by the slash at `at`. One that does not close on its
-// line is taken to run to the line's end: either it is one and the script never runs, or the
-// slash divides and the rest of the line is only left unblanked.
-std::size_t regexEnd(std::string_view text, std::size_t at) {
-  bool inClass = false;
-  for (std::size_t i = at + 1; i < text.size(); ++i) {
-    const char c = text[i];
-    if (isLineBreak(c)) return i;
-    if (c == '\\') {
-      ++i;
-    } else if (c == '[') {
-      inClass = true;
-    } else if (c == ']') {
-      inClass = false;
-    } else if (c == '/' && !inClass) {
-      return i + 1;
-    }
-  }
-  return text.size();
+bool isCSSNameChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '-' ||
+         static_cast<unsigned char>(c) >= 0x80;
 }
 
-// Whether a slash after `before` (the last character of code before it, blanks skipped; 0 at
-// the start) opens a regular expression rather than dividing. After a name or a number it
-// divides, unless the name is a keyword that takes an expression.
-bool opensRegex(std::string_view code, std::size_t slash) {
-  std::size_t i = slash;
-  while (i > 0 && std::isspace(static_cast<unsigned char>(code[i - 1])) != 0) --i;
-  if (i == 0) return true;
-  const char before = code[i - 1];
-  if (before == ']') return false;
-  if (!isWordChar(before)) return true;
-  std::size_t start = i;
-  while (start > 0 && isWordChar(code[start - 1])) --start;
-  static constexpr std::array<std::string_view, 14> keywords{"return", "typeof", "instanceof", "in",    "of",
-                                                             "new",    "delete", "void",       "throw", "case",
-                                                             "do",     "else",   "yield",      "await"};
-  const std::string_view word = code.substr(start, i - start);
-  for (auto keyword : keywords)
-    if (word == keyword) return true;
-  return false;
+bool startsEscape(std::string_view css, std::size_t i) {
+  return css[i] == '\\' && i + 1 < css.size() && !isLineBreak(css[i + 1]) && css[i + 1] != '\f';
+}
+
+// Past the name (an identifier, a number's unit, a hash or an at-keyword's name) at `at`,
+// escapes included.
+std::size_t nameEnd(std::string_view css, std::size_t at) {
+  std::size_t i = at;
+  while (i < css.size()) {
+    const char c = css[i];
+    if (startsEscape(css, i)) {
+      ++i;
+      if (std::isxdigit(static_cast<unsigned char>(css[i])) != 0) {
+        for (int n = 0; n < 6 && i < css.size() && std::isxdigit(static_cast<unsigned char>(css[i])) != 0; ++n) ++i;
+        if (i < css.size() && std::isspace(static_cast<unsigned char>(css[i])) != 0) ++i;
+      } else {
+        ++i;
+      }
+    } else if (isCSSNameChar(c)) {
+      ++i;
+    } else {
+      break;
+    }
+  }
+  return i;
 }
 
 // Past the unquoted url(...) body starting at `at` (just past the parenthesis), when it is one.
@@ -92,55 +372,92 @@ std::size_t unquotedURLEnd(std::string_view css, std::size_t at) {
   return css.size();
 }
 
-bool opensURL(std::string_view css, std::size_t at) {
-  if (at + 4 > css.size() || (at > 0 && (isWordChar(css[at - 1]) || css[at - 1] == '-'))) return false;
-  const std::string_view name = css.substr(at, 4);
-  return (name[0] == 'u' || name[0] == 'U') && (name[1] == 'r' || name[1] == 'R') &&
-         (name[2] == 'l' || name[2] == 'L') && name[3] == '(';
+bool namesURL(std::string_view name) {
+  if (name.size() > 32) return false;
+  std::string plain = EscapeDecoding::cssEscapes(name);
+  for (char& c : plain) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return plain == "url";
 }
 
 }  // namespace
 
-std::string blankedScript(std::string_view script) {
-  std::string out(script);
-  std::size_t i = 0;
-  while (i < script.size()) {
-    const char c = script[i];
-    if (c == '"' || c == '\'' || c == '`') {
-      i = stringEnd(script, i, c == '`');
-    } else if (c == '/' && i + 1 < script.size() && script[i + 1] == '/') {
-      std::size_t end = i;
-      while (end < script.size() && !isLineBreak(script[end])) ++end;
-      blank(out, i, end);
-      i = end;
-    } else if (c == '/' && i + 1 < script.size() && script[i + 1] == '*') {
-      const std::size_t end = blockCommentEnd(script, i);
-      blank(out, i, end);
-      i = end;
-    } else if (c == '/' && opensRegex(out, i)) {
-      i = regexEnd(script, i);
-    } else {
-      ++i;
+std::string blankedScript(std::string_view script, ScriptKind kind) {
+  const bool classic = kind == ScriptKind::classic;
+  std::vector<Reading> readings(1);
+  std::vector<Span> agreed;
+  std::size_t nextCheck = stopStride;
+  bool gaveUp = false;
+  for (std::size_t i = 0; i < script.size() && !gaveUp; ++i) {
+    if (i >= nextCheck) {
+      checkpoint();
+      nextCheck = i + stopStride;
+    }
+    const std::size_t count = readings.size();
+    for (std::size_t k = 0; k < count; ++k) {
+      const Step result = step(readings[k], script, i, classic);
+      if (result == Step::dead) readings[k].dead = true;
+      if (result == Step::giveUp) gaveUp = true;
+      if (result == Step::fork) {
+        Reading regex = readings[k];
+        regex.mode = Mode::regex;
+        readings.push_back(std::move(regex));
+      }
+    }
+    std::erase_if(readings, [](const Reading& r) { return r.dead; });
+    // No reading is valid script: the browser runs none of it, and nothing needs hiding.
+    if (readings.empty()) return std::string(script);
+    if (readings.size() > maxReadings) gaveUp = true;
+    for (std::size_t a = 0; a + 1 < readings.size(); ++a) {
+      for (std::size_t b = readings.size() - 1; b > a; --b) {
+        if (!readings[a].sameState(readings[b])) continue;
+        readings[a].pending = common(readings[a].pending, readings[b].pending);
+        readings.erase(readings.begin() + static_cast<long>(b));
+      }
+    }
+    if (readings.size() == 1) {
+      agreed.insert(agreed.end(), readings[0].pending.begin(), readings[0].pending.end());
+      readings[0].pending.clear();
     }
   }
+  if (!gaveUp) {
+    // A comment open at the end runs to it.
+    for (Reading& r : readings)
+      if (r.mode == Mode::lineComment || r.mode == Mode::blockComment) r.record(script.size());
+    std::vector<Span> everywhere = readings[0].pending;
+    for (std::size_t k = 1; k < readings.size(); ++k) everywhere = common(everywhere, readings[k].pending);
+    agreed.insert(agreed.end(), everywhere.begin(), everywhere.end());
+  }
+  std::string out(script);
+  for (const Span& span : agreed) blank(out, span.from, span.to);
   return out;
 }
 
 std::string blankedStyle(std::string_view css) {
   std::string out(css);
+  std::size_t nextCheck = stopStride;
   std::size_t i = 0;
   while (i < css.size()) {
+    if (i >= nextCheck) {
+      checkpoint();
+      nextCheck = i + stopStride;
+    }
     const char c = css[i];
     if (c == '"' || c == '\'') {
-      i = stringEnd(css, i, false);
-    } else if (c == '\\') {
-      i += 2;
+      i = stringEnd(css, i);
     } else if (c == '/' && i + 1 < css.size() && css[i + 1] == '*') {
       const std::size_t end = blockCommentEnd(css, i);
       blank(out, i, end);
       i = end;
-    } else if (opensURL(css, i)) {
-      i = unquotedURLEnd(css, i + 4);
+    } else if (c == '#' || c == '@') {
+      i = nameEnd(css, i + 1);  // a hash or an at-keyword, never a function
+    } else if (startsEscape(css, i) || isCSSNameChar(c)) {
+      // A name; "url(" also when spelled with escapes, as "\75rl(".
+      const std::size_t end = nameEnd(css, i);
+      if (end < css.size() && css[end] == '(' && namesURL(css.substr(i, end - i))) {
+        i = unquotedURLEnd(css, end + 1);
+      } else {
+        i = std::max(end, i + 1);
+      }
     } else {
       ++i;
     }

@@ -1,5 +1,6 @@
 #include "kestrane/graphics/EscapeDecoding.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <optional>
@@ -7,6 +8,7 @@
 
 #include "kestrane/brain/UnicodeText.hpp"
 #include "kestrane/graphics/CodeComments.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::EscapeDecoding {
 namespace {
@@ -42,10 +44,6 @@ unsigned long readNumber(std::string_view text, std::size_t& at, int base, std::
   return value;
 }
 
-bool startsWithCaseless(std::string_view lower, std::size_t at, std::string_view word) {
-  return lower.size() >= at + word.size() && lower.compare(at, word.size(), word) == 0;
-}
-
 std::string lowered(std::string_view text) {
   std::string out(text);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -66,33 +64,6 @@ std::string withBackslashEscapes(std::string_view text, Escape escape) {
     i = escape(out, i + 1);
   }
   return out;
-}
-
-enum class Context { markup, style, script };
-
-// Comments are blanked where the script or CSS parser meets them: in an element's text as
-// written, in an attribute after its references are resolved.
-std::string decodedAs(std::string_view part, Context context, bool attribute) {
-  if (context == Context::markup) return characterReferences(part);
-  const auto blanked = [context](std::string_view code) {
-    return context == Context::style ? CodeComments::blankedStyle(code) : CodeComments::blankedScript(code);
-  };
-  const std::string plain = attribute ? blanked(characterReferences(part)) : characterReferences(blanked(part));
-  return context == Context::style ? cssEscapes(plain) : scriptEscapes(plain);
-}
-
-// An attribute whose value is CSS (style) or script (on...), starting at `at` in markup.
-std::optional<Context> attributeAt(std::string_view lower, std::size_t at) {
-  if (at == 0) return std::nullopt;
-  const char before = lower[at - 1];
-  if (!isSpace(before) && before != '/' && before != '"' && before != '\'') return std::nullopt;
-  std::size_t end = at;
-  while (end < lower.size() && std::isalpha(static_cast<unsigned char>(lower[end]))) ++end;
-  const std::string_view name = lower.substr(at, end - at);
-  if (name != "style" && !(name.size() > 2 && name.starts_with("on"))) return std::nullopt;
-  while (end < lower.size() && isSpace(lower[end])) ++end;
-  if (end >= lower.size() || lower[end] != '=') return std::nullopt;
-  return name == "style" ? Context::style : Context::script;
 }
 
 }  // namespace
@@ -190,54 +161,419 @@ std::string scriptEscapes(std::string_view text) {
   });
 }
 
-Decoded document(std::string_view html) {
-  const std::string lower = lowered(html);
-  Decoded out;
-  out.text.reserve(html.size());
-  std::size_t plainFrom = 0;
-  const auto flushMarkup = [&](std::size_t to) {
-    if (to > plainFrom) out.text += decodedAs(html.substr(plainFrom, to - plainFrom), Context::markup, false);
-  };
-  const auto take = [&](std::size_t from, std::size_t to, Context context, bool attribute) {
-    const std::string part = decodedAs(html.substr(from, to - from), context, attribute);
-    (context == Context::script ? out.scriptRanges : out.styleRanges).push_back({out.text.size(), part.size()});
-    out.text += part;
-    if (context == Context::script) out.script += part + "\n";
-  };
-
-  std::size_t i = 0;
-  while (i < html.size()) {
-    const bool script = startsWithCaseless(lower, i, "<script");
-    if (script || startsWithCaseless(lower, i, "<style")) {
-      const std::size_t open = lower.find('>', i);
-      if (open == std::string::npos) break;
-      flushMarkup(open + 1);
-      const std::size_t close = lower.find(script ? "</script" : "</style", open + 1);
-      const std::size_t end = close == std::string::npos ? html.size() : close;
-      take(open + 1, end, script ? Context::script : Context::style, false);
-      i = plainFrom = end;
-      continue;
+std::string percentDecoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '%' && i + 2 < text.size() && isHex(text[i + 1]) && isHex(text[i + 2])) {
+      std::size_t at = i + 1;
+      out.push_back(static_cast<char>(readNumber(text, at, 16, 2)));
+      i += 2;
+    } else {
+      out.push_back(text[i]);
     }
-    if (const auto context = attributeAt(lower, i)) {
-      std::size_t value = lower.find('=', i) + 1;
-      while (value < html.size() && isSpace(html[value])) ++value;
-      std::size_t from = value, to = value;
-      if (value < html.size() && (html[value] == '"' || html[value] == '\'')) {
-        from = value + 1;
-        to = html.find(html[value], from);
-        if (to == std::string_view::npos) to = html.size();
-      } else {
-        while (to < html.size() && !isSpace(html[to]) && html[to] != '>') ++to;
-      }
-      flushMarkup(from);
-      take(from, to, *context, true);
-      i = plainFrom = to;
-      continue;
-    }
-    ++i;
   }
-  flushMarkup(html.size());
   return out;
 }
+
+std::string base64Decoded(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() / 4 * 3);
+  unsigned long bits = 0;
+  int count = 0;
+  for (char c : text) {
+    int value = -1;
+    if (c >= 'A' && c <= 'Z') value = c - 'A';
+    else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+    else if (c >= '0' && c <= '9') value = c - '0' + 52;
+    else if (c == '+' || c == '-') value = 62;
+    else if (c == '/' || c == '_') value = 63;
+    else if (c == '=') break;
+    if (value < 0) continue;
+    bits = (bits << 6) | static_cast<unsigned long>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      out.push_back(static_cast<char>((bits >> count) & 0xFF));
+    }
+  }
+  return out;
+}
+
+namespace {
+
+constexpr std::size_t stopStride = 64 * 1024;
+
+enum class Context { style, script };
+
+bool isHTMLSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\f' || c == '\r'; }
+bool isAlpha(char c) { return std::isalpha(static_cast<unsigned char>(c)) != 0; }
+// What may follow a tag name for the tag to count as one.
+bool endsTagName(char c) { return isHTMLSpace(c) || c == '/' || c == '>'; }
+
+// A browser drops blanks and control characters around an address.
+std::string_view trimmed(std::string_view value) {
+  while (!value.empty() && static_cast<unsigned char>(value.front()) <= 0x20) value.remove_prefix(1);
+  while (!value.empty() && static_cast<unsigned char>(value.back()) <= 0x20) value.remove_suffix(1);
+  return value;
+}
+
+// Where "</name" followed by a blank, "/" or ">" starts at or after `from`; the end when nowhere.
+std::size_t endTagFrom(std::string_view html, std::string_view lower, std::size_t from, std::string_view name) {
+  const std::string close = "</" + std::string(name);
+  for (std::size_t p = lower.find(close, from); p != std::string_view::npos; p = lower.find(close, p + 1))
+    if (p + close.size() < html.size() && endsTagName(html[p + close.size()])) return p;
+  return html.size();
+}
+
+// The script types a browser runs; anything else is data it leaves alone.
+std::optional<CodeComments::ScriptKind> scriptKind(std::string_view type) {
+  constexpr std::array<std::string_view, 17> classic{
+      "",
+      "text/javascript",
+      "application/javascript",
+      "application/ecmascript",
+      "application/x-ecmascript",
+      "application/x-javascript",
+      "text/ecmascript",
+      "text/javascript1.0",
+      "text/javascript1.1",
+      "text/javascript1.2",
+      "text/javascript1.3",
+      "text/javascript1.4",
+      "text/javascript1.5",
+      "text/jscript",
+      "text/livescript",
+      "text/x-javascript",
+      "text/x-ecmascript",
+  };
+  if (type == "module") return CodeComments::ScriptKind::module;
+  for (auto name : classic)
+    if (type == name) return CodeComments::ScriptKind::classic;
+  return std::nullopt;
+}
+
+bool isFrame(std::string_view tag) { return tag == "iframe" || tag == "frame" || tag == "object" || tag == "embed"; }
+
+// A data: address a frame may show without running anything: a plain picture.
+bool isRasterData(std::string_view lowerValue) {
+  for (std::string_view type :
+       {"image/png", "image/jpeg", "image/jpg", "image/gif", "image/webp", "image/avif", "image/bmp"})
+    if (lowerValue.substr(5).starts_with(type)) return true;
+  return false;
+}
+
+struct Attribute {
+  std::string name;  // lower-cased
+  std::string_view value;
+  bool hasValue = false;
+};
+
+struct Tag {
+  std::string name;  // lower-cased
+  std::vector<Attribute> attributes;
+  bool selfClosing = false;
+
+  // The first of that name, as a browser keeps it, with its references resolved.
+  std::optional<std::string> attribute(std::string_view name) const {
+    for (const auto& a : attributes)
+      if (a.name == name) return characterReferences(a.value);
+    return std::nullopt;
+  }
+};
+
+// The document read as a browser's tokenizer reads it, one pass from start to end.
+class Reader {
+ public:
+  explicit Reader(std::string_view html) : html_(html), lower_(lowered(html)) { out_.text.reserve(html.size()); }
+
+  Decoded read() {
+    const std::size_t n = html_.size();
+    while (pos_ < n) {
+      if (pos_ >= nextCheck_) {
+        checkpoint();
+        nextCheck_ = pos_ + stopStride;
+      }
+      const std::size_t open = html_.find('<', pos_);
+      if (open == std::string_view::npos) break;
+      pos_ = open;
+      const char next = at(pos_ + 1);
+      if (html_.compare(pos_, 4, "<!--") == 0) {
+        comment();
+      } else if (next == '!' || next == '?' || (next == '/' && !isAlpha(at(pos_ + 2)) && at(pos_ + 2) != '>')) {
+        // A bogus comment (or a doctype) up to the next ">": text, though never markup.
+        const std::size_t close = html_.find('>', pos_);
+        pos_ = close == std::string_view::npos ? n : close + 1;
+      } else if (next == '/' && at(pos_ + 2) == '>') {
+        flushText(pos_);
+        pos_ = plainFrom_ = pos_ + 3;
+      } else if (isAlpha(next) || (next == '/' && isAlpha(at(pos_ + 2)))) {
+        tag(next == '/');
+      } else {
+        ++pos_;
+      }
+    }
+    flushText(n);
+    return std::move(out_);
+  }
+
+ private:
+  std::string_view html_;
+  std::string lower_;
+  Decoded out_;
+  std::size_t pos_ = 0;
+  std::size_t plainFrom_ = 0;                          // text from here on is not written out yet
+  std::size_t unclosedFrom_ = std::string_view::npos;  // no comment opened from here on closes
+  std::size_t nextCheck_ = stopStride;
+  int foreign_ = 0;  // <svg> and <math> elements open, whose text may be markup
+  // An element inside them that holds HTML (as <foreignObject> does) had markup in it: the
+  // parser may then ignore a "</svg>", so none is taken to close one any more.
+  bool closesUnsure_ = false;
+
+  char at(std::size_t i) const { return i < html_.size() ? html_[i] : '\0'; }
+
+  void flushText(std::size_t to) {
+    if (to > plainFrom_) out_.text += characterReferences(html_.substr(plainFrom_, to - plainFrom_));
+    plainFrom_ = std::max(plainFrom_, to);
+  }
+
+  // Comments are blanked where the script or CSS parser meets them: in an element's text as
+  // written, in an attribute after its references are resolved.
+  void take(std::string_view code, Context context, bool attribute, bool blank,
+            CodeComments::ScriptKind kind = CodeComments::ScriptKind::classic) {
+    const auto blanked = [&](std::string_view part) {
+      if (!blank) return std::string(part);
+      return context == Context::style ? CodeComments::blankedStyle(part) : CodeComments::blankedScript(part, kind);
+    };
+    const std::string plain = attribute ? blanked(code) : characterReferences(blanked(code));
+    const std::string part = context == Context::style ? cssEscapes(plain) : scriptEscapes(plain);
+    (context == Context::script ? out_.scriptRanges : out_.styleRanges).push_back({out_.text.size(), part.size()});
+    out_.text += part;
+    if (context == Context::script) out_.script += part + "\n";
+  }
+
+  // Past the comment whose "<!--" is at pos_, where a browser ends it: "<!-->" and "<!--->"
+  // are whole comments, and "--!>" closes one as "-->" does. A comment that is never closed is
+  // scanned as it stands.
+  void comment() {
+    const std::size_t body = pos_ + 4;
+    std::size_t end = std::string_view::npos;
+    if (at(body) == '>') {
+      end = body + 1;
+    } else if (at(body) == '-' && at(body + 1) == '>') {
+      end = body + 2;
+    } else if (body < unclosedFrom_) {
+      for (std::size_t p = html_.find("--", body); p != std::string_view::npos && end == std::string_view::npos;
+           p = html_.find("--", p + 1)) {
+        if (at(p + 2) == '>') end = p + 3;
+        else if (at(p + 2) == '!' && at(p + 3) == '>') end = p + 4;
+      }
+      if (end == std::string_view::npos) unclosedFrom_ = body;
+    }
+    if (end == std::string_view::npos) {
+      pos_ = body;
+      return;
+    }
+    flushText(pos_);
+    pos_ = plainFrom_ = end;
+  }
+
+  void tag(bool isEnd) {
+    const std::size_t n = html_.size();
+    const std::size_t start = pos_;
+    std::size_t p = pos_ + (isEnd ? 2 : 1);
+    const std::size_t nameFrom = p;
+    while (p < n && !endsTagName(html_[p])) ++p;
+    Tag tag;
+    tag.name = lower_.substr(nameFrom, p - nameFrom);
+    while (p < n) {
+      const char c = html_[p];
+      if (isHTMLSpace(c)) {
+        ++p;
+      } else if (c == '/') {
+        tag.selfClosing = at(++p) == '>';
+      } else if (c == '>') {
+        ++p;
+        break;
+      } else {
+        const std::size_t nameStart = p++;
+        while (p < n && !endsTagName(html_[p]) && html_[p] != '=') ++p;
+        Attribute a{lower_.substr(nameStart, p - nameStart), {}, false};
+        std::size_t q = p;
+        while (q < n && isHTMLSpace(html_[q])) ++q;
+        if (q < n && html_[q] == '=') {
+          a.hasValue = true;
+          for (p = q + 1; p < n && isHTMLSpace(html_[p]);) ++p;
+          if (p < n && (html_[p] == '"' || html_[p] == '\'')) {
+            const std::size_t close = html_.find(html_[p], p + 1);
+            const std::size_t valueEnd = close == std::string_view::npos ? n : close;
+            a.value = html_.substr(p + 1, valueEnd - p - 1);
+            p = valueEnd == n ? n : valueEnd + 1;
+          } else {
+            const std::size_t from = p;
+            while (p < n && !isHTMLSpace(html_[p]) && html_[p] != '>') ++p;
+            a.value = html_.substr(from, p - from);
+          }
+        }
+        tag.attributes.push_back(std::move(a));
+      }
+    }
+    flushText(start);
+    out_.text += isEnd ? "</" : "<";
+    out_.text += tag.name;
+    for (const Attribute& a : tag.attributes) {
+      out_.text += ' ';
+      out_.text += a.name;
+      if (!a.hasValue) continue;
+      out_.text += "=\"";
+      value(tag, a);
+      out_.text += '"';
+    }
+    out_.text += '>';
+    pos_ = plainFrom_ = p;
+    if (!isEnd) {
+      afterStartTag(tag);
+    } else if ((tag.name == "svg" || tag.name == "math") && foreign_ > 0 && !closesUnsure_) {
+      --foreign_;
+    }
+  }
+
+  // An attribute value is never markup: its references are resolved once and it is read as
+  // what the attribute holds.
+  void value(const Tag& tag, const Attribute& a) {
+    const std::string decoded = characterReferences(a.value);
+    if (a.name == "style") return take(decoded, Context::style, true, true);
+    if (a.name.size() > 2 && a.name.starts_with("on")) return take(decoded, Context::script, true, true);
+    const std::string_view address = trimmed(decoded);
+    if (a.name == "srcset" || a.name == "imagesrcset") {
+      // Each candidate's address stands after a quote, as a lone value's does.
+      for (std::size_t i = 0; i < address.size();) {
+        while (i < address.size() && (isHTMLSpace(address[i]) || address[i] == ',')) ++i;
+        std::size_t end = i;
+        while (end < address.size() && !isHTMLSpace(address[end])) ++end;
+        if (end > i) out_.text += (i > 0 ? "\" \"" : "") + std::string(address.substr(i, end - i));
+        i = end;
+      }
+    } else {
+      out_.text += address;
+    }
+    if (a.name == "srcdoc") out_.documents.push_back(decoded);
+    const std::string lower = lowered(address);
+    if (isFrame(tag.name) && lower.starts_with("data:") && !isRasterData(lower)) {
+      const std::size_t end = address.find_first_of(" \t\n\r\f\"'<>)");
+      out_.unread.emplace_back(address.substr(0, end));
+    }
+  }
+
+  void afterStartTag(const Tag& tag) {
+    const std::string& name = tag.name;
+    if (name == "svg" || name == "math") {
+      if (!tag.selfClosing) ++foreign_;
+      return;
+    }
+    constexpr std::array<std::string_view, 9> holdsHTML{
+        "foreignobject", "desc", "title", "annotation-xml", "mi", "mo", "mn", "ms", "mtext"};
+    if (foreign_ > 0 && !closesUnsure_ && !tag.selfClosing &&
+        std::find(holdsHTML.begin(), holdsHTML.end(), name) != holdsHTML.end()) {
+      const std::size_t end = endTagFrom(html_, lower_, pos_, name);
+      if (html_.substr(pos_, end - pos_).find('<') != std::string_view::npos) closesUnsure_ = true;
+    }
+    constexpr std::array<std::string_view, 10> rawText{"script",   "style",    "xmp",      "iframe", "noembed",
+                                                       "noframes", "noscript", "textarea", "title",  "plaintext"};
+    if (std::find(rawText.begin(), rawText.end(), name) == rawText.end()) return;
+    const bool code = name == "script" || name == "style";
+    const Context context = name == "script" ? Context::script : Context::style;
+    if (foreign_ > 0) {
+      // Inside <svg> or <math> such an element's text is markup or not depending on what the
+      // parser holds open; only text that reads the same either way is taken.
+      const std::size_t end = endTagFrom(html_, lower_, pos_, name);
+      const std::string_view content = html_.substr(pos_, end - pos_);
+      if (content.find('<') != std::string_view::npos || (code && content.find('&') != std::string_view::npos)) {
+        out_.unread.push_back("<" + name + ">" + std::string(content.substr(0, 200)));
+      } else if (code) {
+        take(content, context, false, false);
+        pos_ = plainFrom_ = end;
+      }
+      return;
+    }
+    if (name == "plaintext") {
+      pos_ = html_.size();
+      return;
+    }
+    const std::size_t end = name == "script" ? scriptDataEnd(pos_) : endTagFrom(html_, lower_, pos_, name);
+    const std::string_view content = html_.substr(pos_, end - pos_);
+    if (name == "script") {
+      const std::string type = lowered(trimmed(tag.attribute("type").value_or("")));
+      const auto kind = scriptKind(type);
+      take(content, Context::script, false, kind.has_value(), kind.value_or(CodeComments::ScriptKind::classic));
+      pos_ = plainFrom_ = end;
+    } else if (name == "style") {
+      take(content, Context::style, false, true);
+      pos_ = plainFrom_ = end;
+    } else {
+      pos_ = end;  // text, never markup; written out with what follows
+    }
+  }
+
+  bool scriptTagAt(std::size_t p, bool closing) const {
+    const std::string_view mark = closing ? "</script" : "<script";
+    return lower_.compare(p, mark.size(), mark) == 0 && p + mark.size() < html_.size() &&
+           endsTagName(html_[p + mark.size()]);
+  }
+
+  // Where the script element's text starting at `from` ends. Inside "<!--" a "<script" nests
+  // until its own "</script", so a "<!--<script>" keeps the element open past a "</script>".
+  std::size_t scriptDataEnd(std::size_t from) const {
+    enum State { data, escaped, escapedDash, escapedDashDash, nested, nestedDash, nestedDashDash };
+    State state = data;
+    const std::size_t n = html_.size();
+    std::size_t p = from;
+    while (p < n) {
+      if (state == data) {
+        p = html_.find('<', p);
+        if (p == std::string_view::npos) return n;
+        if (scriptTagAt(p, true)) return p;
+        if (html_.compare(p, 4, "<!--") == 0) {
+          state = escapedDashDash;
+          p += 4;
+        } else {
+          ++p;
+        }
+        continue;
+      }
+      const char c = html_[p];
+      const bool inNested = state >= nested;
+      if (c == '-') {
+        state = inNested ? (state == nested ? nestedDash : nestedDashDash)
+                         : (state == escaped ? escapedDash : escapedDashDash);
+        ++p;
+        continue;
+      }
+      if (c == '>' && (state == escapedDashDash || state == nestedDashDash)) {
+        state = data;
+        ++p;
+        continue;
+      }
+      if (c == '<' && !inNested && scriptTagAt(p, true)) return p;
+      if (c == '<' && !inNested && scriptTagAt(p, false)) {
+        state = nested;
+        p += 7;
+        continue;
+      }
+      if (c == '<' && inNested && scriptTagAt(p, true)) {
+        state = escaped;
+        p += 8;
+        continue;
+      }
+      state = inNested ? nested : escaped;
+      ++p;
+    }
+    return n;
+  }
+};
+
+}  // namespace
+
+Decoded document(std::string_view html) { return Reader(html).read(); }
 
 }  // namespace kestrane::EscapeDecoding

@@ -20,10 +20,21 @@ std::string cssEscapes(std::string_view text);
 // "\x68", "\u0068", "\u{68}", "\/" and the one-letter escapes.
 std::string scriptEscapes(std::string_view text);
 
-// The whole document with each part decoded the way its context is read: references
-// everywhere, CSS escapes inside <style> and style="...", script escapes inside <script> and
-// on...="..." handlers, whose comments are blanked out. `script` receives the decoded handler
-// and script text alone; the ranges say where in `text` the script and the CSS lie.
+// "%2e" and the like, as a browser reads them in a host, a data: address's body or a
+// javascript: address.
+std::string percentDecoded(std::string_view text);
+
+// Base64 as a browser decodes a data: address: blanks and anything outside the alphabet are
+// skipped, and the text stops at the first "=".
+std::string base64Decoded(std::string_view text);
+
+// The whole document split as a browser's HTML parser splits it, each part decoded the way its
+// context is read: references in text and attribute values (which are never markup),
+// CSS escapes inside <style> and style="...", script escapes inside <script> and on...="..."
+// handlers, whose comments are blanked out; HTML comments are dropped. Each tag is written back
+// as <name attribute="value" ...> with its values trimmed of the blanks a browser trims from an
+// address. `script` receives the decoded handler and script text alone; the ranges say where in
+// `text` the script and the CSS lie.
 struct Decoded {
   struct Range {
     std::size_t start = 0;
@@ -31,8 +42,10 @@ struct Decoded {
   };
   std::string text;
   std::string script;
-  std::vector<Range> scriptRanges;  // in order
-  std::vector<Range> styleRanges;   // in order
+  std::vector<Range> scriptRanges;     // in order
+  std::vector<Range> styleRanges;      // in order
+  std::vector<std::string> documents;  // srcdoc values, decoded once: documents of their own
+  std::vector<std::string> unread;     // what could be read more than one way, quoted
 };
 Decoded document(std::string_view html);
 

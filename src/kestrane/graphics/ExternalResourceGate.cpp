@@ -4,16 +4,20 @@
 #include <array>
 #include <cctype>
 #include <iterator>
+#include <optional>
 #include <set>
 
 #include "kestrane/graphics/EscapeDecoding.hpp"
 #include "kestrane/graphics/GraphicsPrompt.hpp"
 #include "kestrane/graphics/GraphicsText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::ExternalResourceGate {
 namespace {
 
 constexpr std::size_t maxReference = 120;
+// How often a long scan looks for a stop.
+constexpr std::size_t stopStride = 64 * 1024;
 
 // The stylesheet and font-file hosts of one web-font service and one host of two others.
 constexpr std::array<std::string_view, 4> webFontHosts{"fonts.googleapis.com", "fonts.gstatic.com", "use.typekit.net",
@@ -39,57 +43,6 @@ bool endsWithAny(std::string_view text, std::initializer_list<std::string_view> 
 
 bool isSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-bool startsTag(std::string_view lower, std::size_t at, std::string_view name) {
-  if (lower.compare(at, name.size(), name) != 0) return false;
-  const std::size_t after = at + name.size();
-  return after >= lower.size() || isSpace(lower[after]) || lower[after] == '>' || lower[after] == '/';
-}
-
-// Past the comment whose "<!--" ends just before `body`, where a browser ends it: "<!-->" and
-// "<!--->" are whole comments, and "--!>" closes one as "-->" does. npos when nothing closes it.
-std::size_t commentEnd(std::string_view html, std::size_t body) {
-  if (html.substr(body).starts_with(">")) return body + 1;
-  if (html.substr(body).starts_with("->")) return body + 2;
-  const std::size_t plain = html.find("-->", body);
-  const std::size_t bang = html.find("--!>", body);
-  if (plain == std::string_view::npos && bang == std::string_view::npos) return std::string_view::npos;
-  return plain < bang ? plain + 3 : bang + 4;
-}
-
-// Drops HTML comments outside <style> and <script>: inside those, "<!--" is ordinary text, so
-// it must not hide what follows. A comment that is never closed is scanned as it stands.
-std::string withoutComments(std::string_view html) {
-  const std::string lower = lowered(html);
-  std::string out;
-  out.reserve(html.size());
-  std::size_t i = 0;
-  while (i < html.size()) {
-    if (html[i] == '<') {
-      const bool script = startsTag(lower, i, "<script");
-      if (script || startsTag(lower, i, "<style")) {
-        const std::size_t close = lower.find(script ? "</script" : "</style", i);
-        const std::size_t end = close == std::string::npos ? html.size() : close;
-        out.append(html.substr(i, end - i));
-        i = end;
-        if (close != std::string::npos) {
-          out.push_back(html[i]);
-          ++i;
-        }
-        continue;
-      }
-      if (html.compare(i, 4, "<!--") == 0) {
-        if (const std::size_t end = commentEnd(html, i + 4); end != std::string::npos) {
-          i = end;
-          continue;
-        }
-      }
-    }
-    out.push_back(html[i]);
-    ++i;
-  }
-  return out;
-}
-
 bool endsURL(char c) { return isSpace(c) || c == '"' || c == '\'' || c == '`' || c == ')' || c == '<' || c == '>'; }
 
 bool isSchemeChar(char c) {
@@ -101,12 +54,27 @@ std::size_t urlEnd(std::string_view text, std::size_t from) {
   return from;
 }
 
-// A browser reads the ideographic, fullwidth and halfwidth full stops in a host as dots.
-std::string withASCIIDots(std::string host) {
-  for (std::string_view dot : {"\u3002", "\uFF0E", "\uFF61"})
-    for (auto at = host.find(dot); at != std::string::npos; at = host.find(dot, at + 1))
-      host.replace(at, dot.size(), ".");
-  return host;
+// A host as a browser reads it: percent escapes resolved, the fullwidth forms of ASCII read as
+// ASCII and the ideographic and halfwidth full stops as dots, lower-cased. So "%2e", "\uFF0E"
+// and "\uFF11" are ".", "." and "1".
+std::string browserHost(std::string_view authority) {
+  const std::string decoded = EscapeDecoding::percentDecoded(authority);
+  std::string host;
+  host.reserve(decoded.size());
+  for (std::size_t i = 0; i < decoded.size(); ++i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(decoded[k]); };
+    if (i + 2 < decoded.size() && (byte(i) == 0xEF || byte(i) == 0xE3)) {
+      const unsigned cp = ((byte(i) & 0x0Fu) << 12) | ((byte(i + 1) & 0x3Fu) << 6) | (byte(i + 2) & 0x3Fu);
+      const bool fullwidth = cp >= 0xFF01 && cp <= 0xFF5E;
+      if (fullwidth || cp == 0xFF61 || cp == 0x3002) {
+        host.push_back(fullwidth ? static_cast<char>(cp - 0xFF01 + 0x21) : '.');
+        i += 2;
+        continue;
+      }
+    }
+    host.push_back(decoded[i]);
+  }
+  return lowered(host);
 }
 
 // The authority of "scheme://authority/...", "//authority/..." or, as browsers read web
@@ -120,7 +88,7 @@ std::string hostOf(std::string_view url) {
   while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') ++end;
   std::string_view authority = url.substr(start, end - start);
   if (const auto at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
-  return withASCIIDots(lowered(authority));
+  return browserHost(authority);
 }
 
 // Schemes a browser reaches the network by even when the slashes after the colon are missing
@@ -160,13 +128,22 @@ std::size_t slashesEnd(std::string_view text, std::size_t at) {
   return at;
 }
 
+// One pass: the next ":" and the next "//" are each looked for again only once passed, and an
+// address's end only once it is taken.
 template <typename RegionAt>
 std::vector<Found> urls(std::string_view text, RegionAt regionAt) {
   std::vector<Found> found;
+  std::size_t nextColon = text.find(':'), nextSlashes = text.find("//");
+  std::size_t nextCheck = stopStride;
   std::size_t at = 0;
   while (at < text.size()) {
-    const std::size_t colon = text.find(':', at);
-    const std::size_t slashes = text.find("//", at);
+    if (at >= nextCheck) {
+      checkpoint();
+      nextCheck = at + stopStride;
+    }
+    if (nextColon < at) nextColon = text.find(':', at);
+    if (nextSlashes < at) nextSlashes = text.find("//", at);
+    const std::size_t colon = nextColon, slashes = nextSlashes;
     if (colon == std::string_view::npos && slashes == std::string_view::npos) break;
     if (colon < slashes) {
       std::size_t start = colon;
@@ -174,8 +151,8 @@ std::vector<Found> urls(std::string_view text, RegionAt regionAt) {
       const std::string scheme = lowered(text.substr(start, colon - start));
       const bool absolute = !scheme.empty() && std::isalpha(static_cast<unsigned char>(scheme[0])) &&
                             (isWebScheme(scheme) || text.substr(colon + 1).starts_with("//"));
-      const std::size_t end = urlEnd(text, colon + 1);
-      if (absolute && end > colon + 1) {
+      const std::size_t end = absolute ? urlEnd(text, colon + 1) : colon + 1;
+      if (end > colon + 1) {
         found.push_back(
             {start, slashesEnd(text, colon + 1), std::string(text.substr(start, end - start)), isWebScheme(scheme)});
         at = end;
@@ -185,16 +162,20 @@ std::vector<Found> urls(std::string_view text, RegionAt regionAt) {
       continue;
     }
     const char before = slashes == 0 ? ' ' : text[slashes - 1];
-    const std::size_t end = urlEnd(text, slashes + 2);
     const bool loose = isSpace(before) || before == ',';
     const bool opens = loose || before == '"' || before == '\'' || before == '`' || before == '(' || before == '=';
     if (opens) {
-      const std::string host = hostOf(text.substr(slashes, end - slashes));
+      std::size_t hostEnd = slashes + 2;
+      while (hostEnd < text.size() && !endsURL(text[hostEnd]) && text[hostEnd] != '/' && text[hostEnd] != '?' &&
+             text[hostEnd] != '#')
+        ++hostEnd;
+      const std::string host = hostOf(text.substr(slashes, hostEnd - slashes));
       const Region region = regionAt(slashes);
       const bool anyHost = region == Region::style || (region == Region::markup && !loose);
       const bool hostLike = host.find('.') != std::string::npos || host.find(':') != std::string::npos ||
                             host == "localhost" || isNumericHost(host);
       if (!host.empty() && (anyHost || hostLike)) {
+        const std::size_t end = urlEnd(text, hostEnd);
         found.push_back({slashes, slashes + 2, std::string(text.substr(slashes, end - slashes)), true});
         at = end;
         continue;
@@ -225,39 +206,50 @@ std::string kindOf(std::string_view url, std::string_view host) {
   return "external resource";
 }
 
-// Whether the tag opened at `open` shows a whole document: an <iframe>, <object> or <embed>.
-bool isDocumentFrame(std::string_view lower, std::size_t open) {
-  return open != std::string_view::npos &&
-         (startsTag(lower, open, "<iframe") || startsTag(lower, open, "<object") || startsTag(lower, open, "<embed"));
+// A browser drops every tab and line break from an address before reading it.
+std::string withoutTabsAndLineBreaks(std::string_view address) {
+  std::string out;
+  out.reserve(address.size());
+  for (char c : address)
+    if (c != '\t' && c != '\n' && c != '\r') out.push_back(c);
+  return out;
 }
 
+struct DataFinds {
+  std::vector<std::string> scripts, pages, sheets;  // the addresses, and the sheets decoded
+};
+
 // data: URIs carry their content inline, so images are fine; a script or a page inside one
-// is code the scan cannot read. So is an SVG or XML document shown in a frame, which runs its
-// scripts and loads what it names (as an image it does neither).
-void dataDocuments(std::string_view text, std::vector<std::string>& scripts, std::vector<std::string>& pages) {
+// is code the scan cannot read. A stylesheet inside one is decoded to be read as any other.
+DataFinds dataDocuments(std::string_view text) {
+  DataFinds out;
   const std::string lower = lowered(text);
-  std::size_t scanned = 0;
-  std::size_t lastOpen = std::string::npos;  // the last "<" before the URI: the tag it stands in
-  for (std::size_t at = lower.find("data:"); at != std::string::npos; at = lower.find("data:", at + 5)) {
-    for (; scanned < at; ++scanned)
-      if (lower[scanned] == '<') lastOpen = scanned;
+  std::size_t next = 0;
+  for (std::size_t at = lower.find("data:"); at != std::string::npos; at = lower.find("data:", next)) {
+    next = at + 5;
     std::size_t type = at + 5;
     while (type < lower.size() && isSpace(lower[type])) ++type;
     const std::string_view rest = std::string_view(lower).substr(type);
     const bool script = rest.starts_with("text/javascript") || rest.starts_with("application/javascript") ||
                         rest.starts_with("text/ecmascript") || rest.starts_with("application/ecmascript");
-    std::size_t typeLength = 0;
-    while (typeLength < rest.size() && (std::isalnum(static_cast<unsigned char>(rest[typeLength])) != 0 ||
-                                        std::string_view("/+-._").find(rest[typeLength]) != std::string_view::npos))
-      ++typeLength;
-    const std::string_view mediaType = rest.substr(0, typeLength);
-    const bool framed =
-        (mediaType.find("svg") != std::string_view::npos || mediaType.find("xml") != std::string_view::npos) &&
-        isDocumentFrame(lower, lastOpen);
-    const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml") || framed;
-    if (!script && !page) continue;
-    (script ? scripts : pages).emplace_back(text.substr(at, urlEnd(text, at) - at));
+    const bool page = rest.starts_with("text/html") || rest.starts_with("application/xhtml");
+    if (rest.starts_with("text/css")) {
+      std::size_t end = type;
+      while (end < text.size() && std::string_view("\"'<>").find(text[end]) == std::string_view::npos) ++end;
+      next = std::max(next, end);
+      const std::string_view uri = text.substr(type, end - type);
+      const std::size_t comma = uri.find(',');
+      if (comma == std::string_view::npos) continue;
+      const std::string body = EscapeDecoding::percentDecoded(withoutTabsAndLineBreaks(uri.substr(comma + 1)));
+      const bool base64 = lowered(uri.substr(0, comma)).find(";base64") != std::string::npos;
+      out.sheets.push_back(base64 ? EscapeDecoding::base64Decoded(body) : body);
+    } else if (script || page) {
+      const std::size_t end = urlEnd(text, at);
+      next = std::max(next, end);
+      (script ? out.scripts : out.pages).emplace_back(text.substr(at, end - at));
+    }
   }
+  return out;
 }
 
 bool isWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$'; }
@@ -333,37 +325,54 @@ std::string joinedAddresses(std::string_view text, std::vector<std::size_t>& rem
   return out;
 }
 
-// The script of each javascript: address in `text`, one per line: such an address is script too.
-std::string javascriptAddresses(const std::string& text) {
+// The script of each javascript: address in `text`: such an address is script too.
+std::vector<std::string> javascriptAddresses(const std::string& text) {
   constexpr std::string_view scheme = "javascript:";
   const std::string lower = lowered(text);
-  std::string script;
-  for (std::size_t at = lower.find(scheme); at != std::string::npos; at = lower.find(scheme, at + 1)) {
+  std::vector<std::string> scripts;
+  std::size_t next = 0;
+  for (std::size_t at = lower.find(scheme); at != std::string::npos; at = lower.find(scheme, next)) {
     // The address runs to the quote that opened it, or to a blank when unquoted.
     const char quote = at > 0 && (text[at - 1] == '"' || text[at - 1] == '\'') ? text[at - 1] : ' ';
     const std::size_t from = at + scheme.size();
     std::size_t end = from;
     while (end < text.size() && text[end] != quote && text[end] != '>' && !(quote == ' ' && isSpace(text[end]))) ++end;
-    script += text.substr(from, end - from) + "\n";
+    scripts.push_back(text.substr(from, end - from));
+    next = std::max(end, from);
   }
-  return script;
+  return scripts;
 }
 
-}  // namespace
+constexpr int maxDepth = 4;
 
-std::vector<Violation> violations(std::string_view html) {
-  EscapeDecoding::Decoded decoded = EscapeDecoding::document(withoutComments(html));
+struct Collector {
+  std::vector<Violation> found;
+  std::set<std::string> seen;
+
+  void add(std::string kind, std::string_view reference) {
+    Violation v{std::move(kind), std::string(GraphicsText::prefixGraphemes(reference, maxReference))};
+    if (seen.insert(v.kind + "|" + v.reference).second) found.push_back(std::move(v));
+  }
+};
+
+// Scans one document; what it holds as documents of their own (a frame's srcdoc, a stylesheet
+// or a script in an address) is scanned as the browser would read it, down to `maxDepth`.
+void scan(std::string_view html, int depth, Collector& out) {
+  const auto add = [&out](std::string kind, std::string_view reference) { out.add(std::move(kind), reference); };
+  const auto nested = [&](const std::string& document, std::string_view whole) {
+    if (depth + 1 > maxDepth) return add("external resource", whole);
+    scan(document, depth + 1, out);
+  };
+
+  EscapeDecoding::Decoded decoded = EscapeDecoding::document(html);
   std::string& text = decoded.text;
   backslashesAsSlashes(text);
   backslashesAsSlashes(decoded.script);
-  decoded.script += javascriptAddresses(text);
-
-  std::vector<Violation> found;
-  std::set<std::string> seen;
-  const auto add = [&](std::string kind, std::string_view reference) {
-    Violation v{std::move(kind), std::string(GraphicsText::prefixGraphemes(reference, maxReference))};
-    if (seen.insert(v.kind + "|" + v.reference).second) found.push_back(std::move(v));
-  };
+  std::vector<std::size_t> removedAt;
+  const std::string joined = joinedAddresses(text, removedAt);
+  // Read where tabs and line breaks are dropped, as the browser drops them from "java\tscript:".
+  const std::vector<std::string> javascript = javascriptAddresses(joined);
+  for (const auto& script : javascript) decoded.script += script + "\n";
 
   const auto check = [&](const std::string& url) {
     if (url == GraphicsPrompt::gsapScriptURL) return;
@@ -381,20 +390,19 @@ std::vector<Violation> violations(std::string_view html) {
     return inside(decoded.styleRanges) ? Region::style : Region::markup;
   };
   for (const Found& url : urls(text, regionAt)) check(url.url);
-  std::vector<std::size_t> removedAt;
-  const std::string joined = joinedAddresses(text, removedAt);
   if (!removedAt.empty()) {
     // Only split web addresses are taken here, whatever their region.
     for (const Found& url : urls(joined, [](std::size_t) { return Region::script; })) {
-      const bool split = std::any_of(removedAt.begin(), removedAt.end(),
-                                     [&](std::size_t at) { return at > url.start && at <= url.headEnd; });
+      const auto removed = std::upper_bound(removedAt.begin(), removedAt.end(), url.start);
+      const bool split = removed != removedAt.end() && *removed <= url.headEnd;
       if (url.webScheme && split) check(url.url);
     }
   }
-  std::vector<std::string> scripts, pages;
-  dataDocuments(text, scripts, pages);
-  for (const auto& uri : scripts) add("external script", uri);
-  for (const auto& uri : pages) add("external resource", uri);
+  const DataFinds data = dataDocuments(text);
+  for (const auto& uri : data.scripts) add("external script", uri);
+  for (const auto& uri : data.pages) add("external resource", uri);
+  for (const auto& unread : decoded.unread) add("external resource", unread);
+  for (const auto& sheet : data.sheets) nested("<style>" + sheet + "</style>", "data:text/css," + sheet);
 
   if (lowered(text).find("@import") != std::string::npos) add("CSS @import", "@import in the composition's stylesheet");
 
@@ -421,7 +429,26 @@ std::vector<Violation> violations(std::string_view html) {
     const bool named = call.name != "import" && namesInScript(decoded.script, call.name);
     if (hit || named) add("runtime network call", call.reference);
   }
-  return found;
+
+  for (const auto& document : decoded.documents) nested(document, document);
+  for (const auto& script : javascript) {
+    // The browser runs the address's script with its percent escapes resolved.
+    if (script.find('%') != std::string::npos)
+      nested("<script>" + EscapeDecoding::percentDecoded(withoutTabsAndLineBreaks(script)) + "</script>",
+             "javascript:" + script);
+  }
+}
+
+}  // namespace
+
+std::vector<Violation> violations(std::string_view html, std::stop_token stop) {
+  // The scan's loops look for a stop through the thread's scope; a caller without a token of
+  // its own keeps whatever scope it runs in.
+  std::optional<StopScope> scope;
+  if (stop.stop_possible()) scope.emplace(std::move(stop));
+  Collector collector;
+  scan(html, 0, collector);
+  return std::move(collector.found);
 }
 
 std::string failureReason(const std::vector<Violation>& violations) {

@@ -1,8 +1,10 @@
 #pragma once
 // Finds every way an authored composition would reach the network, so it is refused before it
-// is rendered. A text scan: no HTML or CSS parsing and no network. It reads the text with
-// character references and CSS and script escapes resolved, as the browser would. The one
+// is rendered. A text scan and no network: the document is split as a browser's HTML parser
+// splits it, and read with character references and CSS and script escapes resolved, as the
+// browser would; what could be read more than one way is refused. The one
 // address a composition may name is the contract's GSAP script, written exactly.
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,8 +19,10 @@ struct Violation {
   friend bool operator==(const Violation&, const Violation&) = default;
 };
 
-// In the order found; empty when the composition is clean.
-std::vector<Violation> violations(std::string_view html);
+// In the order found; empty when the composition is clean. Linear in the composition's length;
+// a stop requested through `stop` (or, without one, through the thread's StopScope) ends the
+// scan with Cancelled.
+std::vector<Violation> violations(std::string_view html, std::stop_token stop = {});
 
 // One sentence for the asset's failure; empty for no violations.
 std::string failureReason(const std::vector<Violation>& violations);

@@ -44,6 +44,7 @@ struct Shared {
   std::vector<std::string> fileNames;  // by position, unique within the run
   std::string fontFaceStyle;
   std::vector<LocalFonts::ResolvedFont> fonts;
+  std::stop_token stop;  // the gate's scan of a long composition looks for it
 };
 
 GraphicsAsset rowFor(const VisualIdea& idea) {
@@ -110,7 +111,7 @@ Outcome assetWork(const Shared& s, const VisualIdea& idea, int position,
       return fail("the design pass didn't return an HTML composition");
     out.authoredHTML = composition;
 
-    const auto violations = ExternalResourceGate::violations(composition);
+    const auto violations = ExternalResourceGate::violations(composition, s.stop);
     const std::string deliverable =
         violations.empty() ? LocalFonts::embedding(s.fontFaceStyle, composition) : composition;
     try {
@@ -246,7 +247,7 @@ Result run(const Request& request, const Author& author, const Renderer& rendere
     return result;
   }
 
-  Shared shared{request, author, renderer, progress, static_cast<int>(keptCount), uniqueFileNames(kept), {}, {}};
+  Shared shared{request, author, renderer, progress, static_cast<int>(keptCount), uniqueFileNames(kept), {}, {}, stop};
   shared.fonts = request.fonts ? *request.fonts : LocalFonts::plan(request.brand, LocalFonts::installedFontFile);
   for (auto& w : LocalFonts::substitutionWarnings(shared.fonts)) result.warnings.push_back(std::move(w));
   shared.fontFaceStyle = LocalFonts::fontFaceCSS(shared.fonts, LocalFonts::maxEmbeddedBytes, readFileBytes);
