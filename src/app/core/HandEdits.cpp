@@ -115,11 +115,56 @@ TimeRange snapToWords(const EditGround& ground, TimeRange range, bool keep) {
   return {lo, hi};
 }
 
-ManualEdits withForcedWords(const EditGround& ground, const ManualEdits& edits, TimeRange range, bool keep) {
-  const double lo = std::max(range.start - wordPadding, 0.0);
-  const double hi = std::min(range.end + wordPadding, ground.levelLength);
-  if (hi - lo <= nudge) return edits;
-  return withStretch(ground.automatic, edits, {lo, hi}, keep);
+TimeRange forcedWordRange(const EditGround& ground, std::size_t first, std::size_t last, bool keep) {
+  const auto& words = ground.words;
+  const TimeRange& from = words[first].range;
+  const TimeRange& to = words[last].range;
+  const std::optional<double> prevEnd = first > 0 ? std::optional(words[first - 1].range.end) : std::nullopt;
+  const std::optional<double> nextStart =
+      last + 1 < words.size() ? std::optional(words[last + 1].range.start) : std::nullopt;
+  std::optional<double> onset;
+  if (ground.audibleOnset) onset = ground.audibleOnset(from);
+
+  // The selection itself: from the first word's onset to a little past the last word, clear of
+  // the words around it, never shorter than the padding.
+  double end = to.end + bandGlue;
+  if (nextStart) end = std::min(end, *nextStart - wordGap);
+  end = std::max(end, to.end);
+  double start = onset.value_or((from.start + from.end) * 0.5);
+  if (prevEnd) start = std::max(start, *prevEnd + wordGap);
+  start = std::min(start, end - wordPadding);
+
+  // Padded on both sides, up to the same clearance from the words around it. Recognised words
+  // usually touch, so padding past that point would clip the neighbours.
+  double lo = start - wordPadding;
+  if (prevEnd) lo = std::max(lo, *prevEnd + wordGap);
+  lo = std::min(lo, start);
+  double hi = end + wordPadding;
+  if (nextStart) hi = std::min(hi, *nextStart - wordGap);
+  hi = std::max(hi, end);
+
+  if (keep) {
+    // Every selected word whole.
+    lo = std::min(lo, from.start);
+    hi = std::max(hi, to.end);
+  } else {
+    // A late onset still leaves the first word cut from its start, clear of the word before.
+    lo = std::min(lo, prevEnd ? std::max(from.start, *prevEnd + wordGap) : from.start);
+  }
+  // No part of a word around the selection, however short it is; only words that overlap the
+  // selected ones give way to a Keep.
+  if (prevEnd) lo = std::max(lo, keep ? std::min(*prevEnd, from.start) : *prevEnd);
+  if (nextStart) hi = std::min(hi, keep ? std::max(*nextStart, to.end) : *nextStart);
+  lo = std::max(lo, 0.0);
+  return {lo, std::max(lo, std::min(hi, ground.levelLength))};
+}
+
+ManualEdits withForcedWords(const EditGround& ground, const ManualEdits& edits, std::size_t first, std::size_t last,
+                            bool keep) {
+  if (first > last || last >= ground.words.size()) return edits;
+  const TimeRange range = forcedWordRange(ground, first, last, keep);
+  if (range.duration() <= nudge) return edits;
+  return withStretch(ground.automatic, edits, range, keep);
 }
 
 TimeRange segmentSpan(double t, std::span<const TimeRange> bands, double levelLength) {

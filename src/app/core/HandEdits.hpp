@@ -54,9 +54,16 @@ ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits&
 // covered and leaves it whole otherwise. Unchanged without words.
 TimeRange snapToWords(const EditGround& ground, TimeRange range, bool keep);
 
-// The edits with the words spanning `range` forced kept or removed, with a little padding; the
-// same edits when the padded range is 10 ms or less.
-ManualEdits withForcedWords(const EditGround& ground, const ManualEdits& edits, TimeRange range, bool keep);
+// The stretch that Keep or Cut of the transcript's words first…last forces: from the first word's
+// onset to a little past the last, padded, but never nearer than 20 ms to the words around the
+// selection. Keep takes the selected words whole; Cut never takes any part of a word around it,
+// so the audio of every word left unselected stays as it was.
+TimeRange forcedWordRange(const EditGround& ground, std::size_t first, std::size_t last, bool keep);
+
+// The edits with the words first…last forced kept or removed (forcedWordRange); the same edits
+// when that range is 10 ms or less or names no words.
+ManualEdits withForcedWords(const EditGround& ground, const ManualEdits& edits, std::size_t first, std::size_t last,
+                            bool keep);
 
 // The band under `t`, or the gap between bands around it (0 and levelLength close the ends).
 TimeRange segmentSpan(double t, std::span<const TimeRange> bands, double levelLength);

@@ -83,10 +83,10 @@ void JobModel::editStretch(TimeRange range, bool keep, bool snap, QUndoStack* un
   recordEdit(undo, before);
 }
 
-void JobModel::forceWords(TimeRange range, bool keep, QUndoStack* undo) {
+void JobModel::forceWords(std::size_t first, std::size_t last, bool keep, QUndoStack* undo) {
   stopAudition();
   const ManualEdits before = manualEdits();
-  const ManualEdits after = HandEdits::withForcedWords(editGround(), before, range, keep);
+  const ManualEdits after = HandEdits::withForcedWords(editGround(), before, first, last, keep);
   if (after == before) return;
   setManualEdits(after);
   recordEdit(undo, before);
