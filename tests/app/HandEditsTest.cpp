@@ -40,6 +40,11 @@ class HandEditsTest : public QObject {
     QCOMPARE(H::automaticBands(Ranges{{1, 2}, {2.1, 3}}).size(), 1u);
     QCOMPARE(H::automaticBands(Ranges{{1, 2}, {2.13, 3}}).size(), 2u);
     QVERIFY(near(H::effectiveCutBands(band, {{}, {{3.1, 4}}}), Ranges{{2, 4}}));
+    // A word said between them keeps them apart, as the cut keeps the word.
+    const std::vector<TranscriptWord> between{{"a", {3.02, 3.08}}};
+    QCOMPARE(H::automaticBands(Ranges{{2, 3}, {3.1, 4}}, between).size(), 2u);
+    QVERIFY(near(H::effectiveCutBands(band, {{}, {{3.1, 4}}}, between), Ranges{{2, 3}, {3.1, 4}}));
+    QVERIFY(near(H::withStretch(band, {}, {3.1, 4}, false, between).removals, Ranges{{3.1, 4}}));
   }
 
   void normalFormSplitsKeepsAndKeepTakesBackHandCuts() {

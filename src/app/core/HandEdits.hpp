@@ -31,23 +31,27 @@ struct EditGround {
 
 namespace HandEdits {
 
-// Bands this close are shown, played and edited as one.
+// Bands this close are shown, played and edited as one, unless a word is said between them
+// (its middle lies in the gap): the cut keeps such a word, however short the gap.
 inline constexpr double bandGlue = 0.12;
 
 // The draft's (or the silences') bands merged as every view shows them.
-std::vector<TimeRange> automaticBands(std::span<const TimeRange> raw);
+std::vector<TimeRange> automaticBands(std::span<const TimeRange> raw, std::span<const TranscriptWord> words = {});
 
 // The removal bands shown and played: the keeps cut out of the automatic bands, the removals
 // added, everything merged.
-std::vector<TimeRange> effectiveCutBands(std::span<const TimeRange> automatic, const ManualEdits& edits);
+std::vector<TimeRange> effectiveCutBands(std::span<const TimeRange> automatic, const ManualEdits& edits,
+                                         std::span<const TranscriptWord> words = {});
 
 // The fewest overrides giving the same effective bands: removals only outside the automatic
 // bands, keeps only inside, sorted, disjoint, nothing of 30 ms or less.
-ManualEdits normalized(std::span<const TimeRange> automatic, const ManualEdits& edits);
+ManualEdits normalized(std::span<const TimeRange> automatic, const ManualEdits& edits,
+                       std::span<const TranscriptWord> words = {});
 
 // The edits with `range` forced kept or removed, normalised. A keep first takes the range out of
 // the hand removals, so it brings back audio that a hand cut shades too.
-ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range, bool keep);
+ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range, bool keep,
+                        std::span<const TranscriptWord> words = {});
 
 // A waveform selection widened or narrowed so that no word is left half cut: a keep takes every
 // touched word whole, a cut takes a partly covered word whole when at least half of it is
