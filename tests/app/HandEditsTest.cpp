@@ -85,31 +85,24 @@ class HandEditsTest : public QObject {
   }
 
   void forcedWordsStayClearOfTheWordsAround() {
-    // Touching words, as recognisers give them; one's onset comes late, one is very short.
+    // Touching words, as recognisers give them: the third's onset comes late, the fourth is very
+    // short, the last runs past the time line.
     const std::vector<TranscriptWord> words{{"one", {0.01, 0.5}},  {"two", {0.5, 1.0}},   {"three", {1.0, 1.6}},
                                             {"four", {1.6, 1.63}}, {"five", {1.63, 2.2}}, {"six", {3, 10.2}}};
     EditGround ground = groundOf({}, 10);
     ground.words = words;
     ground.audibleOnset = [](const TimeRange& r) { return std::optional(r.start == 1.0 ? 1.35 : r.start); };
-    const auto range = [&](std::size_t i, bool keep) { return H::forcedWordRange(ground, i, i, keep); };
-    const auto is = [](TimeRange got, TimeRange want) {
+    const auto is = [&](std::size_t first, std::size_t last, bool keep, TimeRange want) {
+      const TimeRange got = H::forcedWordRange(ground, first, last, keep);
       return std::abs(got.start - want.start) < 1e-9 && std::abs(got.end - want.end) < 1e-9;
     };
-    // At the very start from 0; the padding stops where the next word begins.
-    QVERIFY(is(range(0, false), {0, 0.5}));
-    // Between touching words: 20 ms clear of the word before, none taken of the word after.
-    QVERIFY(is(range(1, false), {0.52, 1.0}));
-    // A late onset: the cut still takes the word from its start.
-    QVERIFY(is(range(2, false), {1.02, 1.6}));
-    // A very short word: its least length never reaches into the words around it.
-    QVERIFY(is(range(3, false), {1.6, 1.63}));
-    QVERIFY(is(range(3, true), {1.6, 1.63}));
-    // Keep takes the selected words whole.
-    QVERIFY(is(H::forcedWordRange(ground, 1, 2, true), {0.5, 1.6}));
-    // A word running past the time line is clamped to it; one past its end forces nothing.
-    QVERIFY(is(range(5, false), {2.95, 10}));
-    const std::vector<TranscriptWord> late{{"late", {10.06, 12}}};
-    ground.words = late;
+    QVERIFY(is(0, 0, false, {0, 0.5}));     // from 0, up to the next word
+    QVERIFY(is(2, 2, false, {1.02, 1.6}));  // from the word's start, 20 ms clear of the one before
+    QVERIFY(is(3, 3, false, {1.6, 1.63}));  // its least length reaches into no neighbour
+    QVERIFY(is(1, 2, true, {0.5, 1.6}));    // Keep takes the words whole
+    QVERIFY(is(5, 5, false, {2.95, 10}));   // clamped to the time line
+    ground.words = std::span(words).subspan(5);
+    ground.levelLength = 2;  // past the end: nothing
     QVERIFY(H::withForcedWords(ground, {}, 0, 0, false).empty());
   }
 
