@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -66,6 +67,12 @@ double loudSeconds(const std::vector<std::int16_t>& s, int rate) {
   return loud / 100.0;
 }
 
+// Seconds of quiet after the last loud sample; 0 while nothing loud has been heard.
+double quietAfterSound(const std::vector<std::int16_t>& s, int rate) {
+  const auto last = std::find_if(s.rbegin(), s.rend(), [](std::int16_t v) { return std::abs(v) > 2000; });
+  return last == s.rend() ? 0 : double(last - s.rbegin()) / rate;
+}
+
 // The best normalised correlation of `heard` against `want`, both from their first loud sample,
 // over small shifts.
 double correlation(const std::vector<std::int16_t>& heard, const std::vector<std::int16_t>& want, int rate) {
@@ -99,7 +106,7 @@ class AuditionSoundTest : public QObject {
  private slots:
   void whatIsHeardIsTheKeptSound() {
     // The device list fills in from the server after the first ask.
-    QTRY_VERIFY_WITH_TIMEOUT(!QMediaDevices::audioOutputs().isEmpty(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QMediaDevices::audioOutputs().isEmpty(), 30000);
     if (QMediaDevices::defaultAudioOutput().isNull()) QSKIP("no sound server");
     QTemporaryDir dir;
     const QString footage = dir.filePath(QStringLiteral("tones.wav"));
@@ -113,7 +120,16 @@ class AuditionSoundTest : public QObject {
                                              QStringLiteral("--format=s16le"), QStringLiteral("--rate=24000"),
                                              QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
     if (!recorder.waitForStarted(5000)) QSKIP("parec is not available");
-    QTest::qWait(300);
+    QByteArray recorded;
+    const auto heardSoFar = [&] {
+      recorded += recorder.readAllStandardOutput();
+      std::vector<std::int16_t> samples(std::size_t(recorded.size()) / 2);
+      if (!samples.empty()) std::memcpy(samples.data(), recorded.data(), samples.size() * 2);
+      return samples;
+    };
+    // The null output's monitor hands out quiet all the time, so the recorder listens once some
+    // has come.
+    QTRY_VERIFY_WITH_TIMEOUT(!heardSoFar().empty(), 30000);
 
     Audition audition;
     audition.start(footage, keeps, std::nullopt);
@@ -121,13 +137,11 @@ class AuditionSoundTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(audition.playhead(), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(!audition.isPlaying(), 30000);
     QVERIFY(!audition.lastPlayhead());  // played to the end: the next play starts over
-    QTest::qWait(500);
+    // All that was played has reached the recorder once quiet follows it.
+    QTRY_VERIFY_WITH_TIMEOUT(quietAfterSound(heardSoFar(), rate) >= 0.3, 30000);
     recorder.terminate();
     QVERIFY(recorder.waitForFinished(5000));
-
-    const QByteArray bytes = recorder.readAllStandardOutput();
-    std::vector<std::int16_t> heard(std::size_t(bytes.size()) / 2);
-    std::memcpy(heard.data(), bytes.data(), heard.size() * 2);
+    const std::vector<std::int16_t> heard = heardSoFar();
     const auto pcm = audition.decoded(footage);
     QVERIFY(pcm);
     KeptRangesDevice kept(pcm, keeps);

@@ -7,15 +7,19 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUndoStack>
 
 #include "AppTestSupport.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
 #include "app/core/PipelineEngine.hpp"
 #include "app/core/ResultsText.hpp"
+#include "app/core/TranscriptCells.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/MainWindow.hpp"
 #include "kestrane/analysis/SilencePreview.hpp"
+#include "kestrane/export/TranscriptExporter.hpp"
+#include "kestrane/pipeline/DraftCut.hpp"
 
 using namespace kestrane;
 using namespace kestrane::app;
@@ -54,6 +58,23 @@ class WatchedEngine final : public EngineApi {
 
  private:
   PipelineEngine engine_;
+};
+
+// The bundled sample given to a job model over the engine, which analyses it in the background.
+struct SampleJob {
+  QTemporaryDir dir;
+  JobModel job{std::make_shared<PipelineEngine>(),
+               std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat)};
+  SampleJob() {
+    const QString footage = dir.filePath("sample-presenter.mp4");
+    if (QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage)) job.accept({footage});
+  }
+  // Cut It (or the re-cut); whether the cut is done.
+  bool cut() {
+    job.start();
+    return QTest::qWaitFor([this] { return job.state().screen != Screen::running; }, 300000) &&
+           job.state().screen == Screen::done;
+  }
 };
 
 }  // namespace
@@ -122,21 +143,91 @@ class EndToEndTest : public QObject {
     QCOMPARE(SilencePreview::unionOf(removed, 0.01), draft);
   }
 
+  // Keep and Cut of every word of the sample in the transcript, the way the stored cut is re-cut:
+  // no other word loses or regains any of its sound, the words struck through are exactly those
+  // the package's transcript leaves out, and the re-cut's transcript reads as the editor does.
+  void transcriptEditsChangeOnlyTheWordsPicked() {
+    SampleJob sample;
+    JobModel& job = sample.job;
+    QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
+    QVERIFY(sample.cut());
+    const KestraneSession stored = KestraneSession::read(job.state().output->sessionURL);
+    job.adjustAndRecut();
+    QTRY_VERIFY(job.draftBands().has_value());
+
+    const Pipeline::Analysis analysis{stored.source, *stored.levels, *stored.transcript, {}};
+    const std::vector<TranscriptWord>& words = analysis.transcript.words;
+    Pipeline::DraftCache cache;
+    // Each word as the engine plans the cut now and as the editor shows it.
+    struct Word {
+      double kept;
+      bool lost;
+      bool struck;
+    };
+    const auto look = [&] {
+      const CutList cut = Pipeline::draftCut(analysis, std::nullopt, job.currentSettings(), cache).cutList;
+      std::vector<Word> out;
+      for (const Paragraph& p : TranscriptCells::paragraphs(words, job.effectiveCutBands(), {})) {
+        for (const WordCell& cell : p.words) {
+          double kept = 0;
+          for (const Segment& s : cut.keptSegments())
+            kept += std::max(0.0, std::min(s.range.end, cell.range.end) - std::max(s.range.start, cell.range.start));
+          const Transcript alone{{words[std::size_t(cell.id)]}};
+          out.push_back({kept, TranscriptExporter::wordsOnCutTimeline(alone, cut).empty(), cell.cut});
+        }
+      }
+      return out;
+    };
+    // Forces word i; names the first word that comes out wrong.
+    const auto force = [&](std::size_t i, bool keep) {
+      const std::vector<Word> before = look();
+      job.forceWords(i, i, keep, job.editHistory());
+      const std::vector<Word> after = look();
+      for (std::size_t j = 0; j < words.size(); ++j) {
+        const bool done = keep ? after[j].kept >= words[j].range.duration() - 1e-9 : after[j].lost;
+        if ((j == i ? !done : std::abs(after[j].kept - before[j].kept) > 1e-9) || after[j].struck != after[j].lost)
+          return QByteArray(keep ? "Keep " : "Cut ") + words[i].text.c_str() + " at " +
+                 QByteArray::number(words[i].range.start) + ": " + words[j].text.c_str();
+      }
+      return QByteArray();
+    };
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      const bool wasCut = look()[i].struck;
+      QCOMPARE(force(i, wasCut) + force(i, !wasCut), QByteArray());
+      job.editHistory()->undo();
+      job.editHistory()->undo();
+    }
+
+    const auto index = [&](const char* text) {
+      return std::size_t(std::find_if(words.begin(), words.end(), [&](const auto& w) { return w.text == text; }) -
+                         words.begin());
+    };
+    // The short word between two cut words stays, though the cuts come within a glue of it.
+    QCOMPARE(force(index("build"), false) + force(index("small"), false), QByteArray());
+    // The re-cut of the stored session with "small" cut and the filler "Um" kept.
+    job.editHistory()->undo();
+    job.editHistory()->undo();
+    QCOMPARE(force(index("small"), false) + force(index("Um"), true), QByteArray());
+    QStringList shown;
+    const std::vector<Word> now = look();
+    for (std::size_t i = 0; i < words.size(); ++i)
+      if (!now[i].struck) shown << QString::fromStdString(words[i].text);
+    QVERIFY(sample.cut());
+    QStringList recut;
+    for (const auto& word :
+         TranscriptExporter::wordsOnCutTimeline(*stored.transcript, *job.state().output->session.cutList))
+      recut << QString::fromStdString(word.text);
+    QCOMPARE(recut, shown);
+    QVERIFY(recut.join(' ').contains("build a wooden box.") && recut.contains("Um"));
+  }
+
   // Adjust & Re-cut with the MP4 box off: new captions leave the movie of the same cut in the
   // package; a hand edit that changes the cut takes it away.
   void aRecutKeepsTheRoughCutWhileItShowsTheCut() {
-    QTemporaryDir dir;
-    const QString footage = dir.filePath("sample-presenter.mp4");
-    QVERIFY(QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage));
-    JobModel job(std::make_shared<PipelineEngine>(),
-                 std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
-    job.accept({footage});
+    SampleJob sample;
+    JobModel& job = sample.job;
+    const auto cut = [&sample] { return sample.cut(); };
     QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
-    const auto cut = [&job] {
-      job.start();
-      return QTest::qWaitFor([&job] { return job.state().screen != Screen::running; }, 300000) &&
-             job.state().screen == Screen::done;
-    };
     job.setRenderMP4(true);
     QVERIFY(cut());
     const std::optional<std::filesystem::path> movie = job.state().output->mp4URL;

@@ -40,6 +40,11 @@ class HandEditsTest : public QObject {
     QCOMPARE(H::automaticBands(Ranges{{1, 2}, {2.1, 3}}).size(), 1u);
     QCOMPARE(H::automaticBands(Ranges{{1, 2}, {2.13, 3}}).size(), 2u);
     QVERIFY(near(H::effectiveCutBands(band, {{}, {{3.1, 4}}}), Ranges{{2, 4}}));
+    // A word said between them keeps them apart, as the cut keeps the word.
+    const std::vector<TranscriptWord> between{{"a", {3.02, 3.08}}};
+    QCOMPARE(H::automaticBands(Ranges{{2, 3}, {3.1, 4}}, between).size(), 2u);
+    QVERIFY(near(H::effectiveCutBands(band, {{}, {{3.1, 4}}}, between), Ranges{{2, 3}, {3.1, 4}}));
+    QVERIFY(near(H::withStretch(band, {}, {3.1, 4}, false, between).removals, Ranges{{3.1, 4}}));
   }
 
   void normalFormSplitsKeepsAndKeepTakesBackHandCuts() {
@@ -77,10 +82,28 @@ class HandEditsTest : public QObject {
     const TimeRange kept = H::snapToWords(ground, {0.3, 3.2}, true);
     QCOMPARE(kept.start, 0.0);
     QVERIFY(std::abs(kept.end - 4.12) < 1e-9);
-    // Forcing words at the very start begins at 0.
-    const ManualEdits forced = H::withForcedWords(groundOf({}, 10), {}, {0.01, 0.4}, false);
-    QVERIFY(near(forced.removals, Ranges{{0, 0.45}}));
-    QVERIFY(H::withForcedWords(groundOf({}, 10), {}, {10.06, 12}, false).empty());  // past the end
+  }
+
+  void forcedWordsStayClearOfTheWordsAround() {
+    // Touching words, as recognisers give them: the third's onset comes late, the fourth is very
+    // short, the last runs past the time line.
+    const std::vector<TranscriptWord> words{{"one", {0.01, 0.5}},  {"two", {0.5, 1.0}},   {"three", {1.0, 1.6}},
+                                            {"four", {1.6, 1.63}}, {"five", {1.63, 2.2}}, {"six", {3, 10.2}}};
+    EditGround ground = groundOf({}, 10);
+    ground.words = words;
+    ground.audibleOnset = [](const TimeRange& r) { return std::optional(r.start == 1.0 ? 1.35 : r.start); };
+    const auto is = [&](std::size_t first, std::size_t last, bool keep, TimeRange want) {
+      const TimeRange got = H::forcedWordRange(ground, first, last, keep);
+      return std::abs(got.start - want.start) < 1e-9 && std::abs(got.end - want.end) < 1e-9;
+    };
+    QVERIFY(is(0, 0, false, {0, 0.5}));     // from 0, up to the next word
+    QVERIFY(is(2, 2, false, {1.02, 1.6}));  // from the word's start, 20 ms clear of the one before
+    QVERIFY(is(3, 3, false, {1.6, 1.63}));  // its least length reaches into no neighbour
+    QVERIFY(is(1, 2, true, {0.5, 1.6}));    // Keep takes the words whole
+    QVERIFY(is(5, 5, false, {2.95, 10}));   // clamped to the time line
+    ground.words = std::span(words).subspan(5);
+    ground.levelLength = 2;  // past the end: nothing
+    QVERIFY(H::withForcedWords(ground, {}, 0, 0, false).empty());
   }
 
   void edgeDragsClampAndPickTheNearestEdge() {

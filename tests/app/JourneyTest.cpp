@@ -16,6 +16,7 @@
 #include <QTest>
 #include <QUndoStack>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 
@@ -90,19 +91,31 @@ bool makeTalk(const QDir& dir, const QString& footage, const QString& script) {
   return true;
 }
 
-// How long the recording held sound, in 10 ms windows: the noise floor keeps every kept moment
-// above the threshold, and the sink is exactly silent between plays.
-double heardSeconds(const QByteArray& bytes, int rate) {
+// Which 10 ms windows of the recording hold sound: the noise floor keeps every kept moment above
+// the threshold, and the sink is exactly silent between plays.
+std::vector<bool> soundingWindows(const QByteArray& bytes, int rate) {
   const auto* s = reinterpret_cast<const std::int16_t*>(bytes.constData());
   const std::size_t n = std::size_t(bytes.size()) / 2;
   const std::size_t window = std::size_t(rate / 100);
-  int sounding = 0;
+  std::vector<bool> sounding;
   for (std::size_t i = 0; i + window <= n; i += window) {
     double sum = 0;
     for (std::size_t j = i; j < i + window; ++j) sum += double(s[j]) * s[j];
-    if (std::sqrt(sum / double(window)) > 4) ++sounding;
+    sounding.push_back(std::sqrt(sum / double(window)) > 4);
   }
-  return sounding / 100.0;
+  return sounding;
+}
+
+double heardSeconds(const QByteArray& bytes, int rate) {
+  const std::vector<bool> sounding = soundingWindows(bytes, rate);
+  return double(std::count(sounding.begin(), sounding.end(), true)) / 100.0;
+}
+
+// Seconds of silence after the last sound of the recording; 0 before any sound.
+double silenceAfterSound(const QByteArray& bytes, int rate) {
+  const std::vector<bool> sounding = soundingWindows(bytes, rate);
+  const auto last = std::find(sounding.rbegin(), sounding.rend(), true);
+  return last == sounding.rend() ? 0 : double(last - sounding.rbegin()) / 100.0;
 }
 
 double length(const std::vector<TimeRange>& ranges) {
@@ -222,7 +235,7 @@ class JourneyTest : public QObject {
 
   void spacePlaysTheCutAndStopsIt() {
     // The device list fills in from the server after the first ask.
-    QTRY_VERIFY_WITH_TIMEOUT(!QMediaDevices::audioOutputs().isEmpty(), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!QMediaDevices::audioOutputs().isEmpty(), 30000);
     if (QMediaDevices::defaultAudioOutput().isNull()) QSKIP("no sound server");
     // The toolkit lists no monitors, so the sound server's own recorder listens.
     constexpr int rate = 24000;
@@ -231,7 +244,11 @@ class JourneyTest : public QObject {
                                              QStringLiteral("--format=s16le"), QStringLiteral("--rate=24000"),
                                              QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
     QVERIFY(recorder.waitForStarted(5000));
-    QTest::qWait(300);
+    QByteArray recorded;
+    const auto recording = [&]() -> const QByteArray& { return recorded += recorder.readAllStandardOutput(); };
+    // The null output's monitor hands out silence all the time, so the recorder listens once some
+    // has come.
+    QTRY_VERIFY_WITH_TIMEOUT(!recording().isEmpty(), 30000);
 
     const std::vector<TimeRange> kept = keeps();
     find("options")->setFocus();
@@ -242,10 +259,11 @@ class JourneyTest : public QObject {
     QTest::qWait(1500);
     shoot("journey-playing");
     QTRY_VERIFY_WITH_TIMEOUT(!job().isAuditioning(), 120000);
-    QTest::qWait(500);
+    // All that was played has reached the recorder once silence follows it.
+    QTRY_VERIFY_WITH_TIMEOUT(silenceAfterSound(recording(), rate) >= 0.3, 30000);
     recorder.terminate();
     QVERIFY(recorder.waitForFinished(5000));
-    const double heard = heardSeconds(recorder.readAllStandardOutput(), rate);
+    const double heard = heardSeconds(recording(), rate);
     qInfo("heard %.2f s of %.2f s kept", heard, length(kept));
     QVERIFY2(std::abs(heard - length(kept)) <= 0.05,
              qPrintable(QStringLiteral("heard %1 s of %2 s kept").arg(heard).arg(length(kept))));

@@ -241,7 +241,7 @@ class OptionsViewTest : public QObject {
     const int firstWidth = w.window.width();
     for (int width : {w.window.minimumWidth(), firstWidth}) {
       w.window.resize(width, 700);
-      QVERIFY2(outside(w).isEmpty(), qPrintable(outside(w).join(QLatin1Char('\n'))));
+      QTRY_VERIFY2(outside(w).isEmpty(), qPrintable(outside(w).join(QLatin1Char('\n'))));
       auto* readout = w.find<QLabel>("previewReadout");
       QVERIFY(readout->text().endsWith(QStringLiteral("1 hand edit.")));
       QVERIFY(readout->fontMetrics().horizontalAdvance(readout->text()) <= readout->width());
@@ -249,7 +249,7 @@ class OptionsViewTest : public QObject {
     w.h.job->setScriptPath({});
     QVERIFY(w.shown("pasteScript"));
     w.window.resize(w.window.minimumWidth(), 700);
-    QVERIFY2(outside(w).isEmpty(), qPrintable(outside(w).join(QLatin1Char('\n'))));
+    QTRY_VERIFY2(outside(w).isEmpty(), qPrintable(outside(w).join(QLatin1Char('\n'))));
   }
 
  private:

@@ -48,26 +48,55 @@ void cutOutKeeps(const TimeRange& band, std::span<const TimeRange> keeps, std::v
   out.insert(out.end(), pieces.begin(), pieces.end());
 }
 
+// The bands sorted and merged where they overlap or lie within the glue of each other, except
+// across a gap that holds a word's middle.
+std::vector<TimeRange> glued(std::span<const TimeRange> bands, std::span<const TranscriptWord> words) {
+  if (words.empty()) return SilencePreview::unionOf(bands, HandEdits::bandGlue);
+  std::vector<double> middles;
+  middles.reserve(words.size());
+  for (const TranscriptWord& word : words) middles.push_back((word.range.start + word.range.end) * 0.5);
+  std::sort(middles.begin(), middles.end());
+  const auto wordBetween = [&](double from, double to) {
+    const auto it = std::lower_bound(middles.begin(), middles.end(), from);
+    return it != middles.end() && *it < to;
+  };
+  std::vector<TimeRange> merged;
+  for (const TimeRange& band : SilencePreview::unionOf(bands, 0)) {
+    if (!merged.empty() && band.start <= merged.back().end + HandEdits::bandGlue &&
+        !wordBetween(merged.back().end, band.start)) {
+      merged.back().end = std::max(merged.back().end, band.end);
+    } else {
+      merged.push_back(band);
+    }
+  }
+  return merged;
+}
+
 }  // namespace
 
 namespace HandEdits {
 
-std::vector<TimeRange> automaticBands(std::span<const TimeRange> raw) { return SilencePreview::unionOf(raw, bandGlue); }
+std::vector<TimeRange> automaticBands(std::span<const TimeRange> raw, std::span<const TranscriptWord> words) {
+  return glued(raw, words);
+}
 
-std::vector<TimeRange> effectiveCutBands(std::span<const TimeRange> automatic, const ManualEdits& edits) {
+std::vector<TimeRange> effectiveCutBands(std::span<const TimeRange> automatic, const ManualEdits& edits,
+                                         std::span<const TranscriptWord> words) {
   std::vector<TimeRange> bands;
   for (const TimeRange& band : automatic) cutOutKeeps(band, edits.keeps, bands);
   bands.insert(bands.end(), edits.removals.begin(), edits.removals.end());
-  return SilencePreview::unionOf(bands, bandGlue);
+  return glued(bands, words);
 }
 
-ManualEdits normalized(std::span<const TimeRange> automatic, const ManualEdits& edits) {
-  const std::vector<TimeRange> effective = effectiveCutBands(automatic, edits);
+ManualEdits normalized(std::span<const TimeRange> automatic, const ManualEdits& edits,
+                       std::span<const TranscriptWord> words) {
+  const std::vector<TimeRange> effective = effectiveCutBands(automatic, edits, words);
   return {withoutShort(SilencePreview::subtracting(automatic, effective)),
           withoutShort(SilencePreview::subtracting(effective, automatic))};
 }
 
-ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range, bool keep) {
+ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits& edits, TimeRange range, bool keep,
+                        std::span<const TranscriptWord> words) {
   ManualEdits next = edits;
   if (keep) {
     const TimeRange taken[] = {range};
@@ -76,7 +105,7 @@ ManualEdits withStretch(std::span<const TimeRange> automatic, const ManualEdits&
   } else {
     next.removals.push_back(range);
   }
-  return normalized(automatic, next);
+  return normalized(automatic, next, words);
 }
 
 TimeRange snapToWords(const EditGround& ground, TimeRange range, bool keep) {
@@ -115,11 +144,56 @@ TimeRange snapToWords(const EditGround& ground, TimeRange range, bool keep) {
   return {lo, hi};
 }
 
-ManualEdits withForcedWords(const EditGround& ground, const ManualEdits& edits, TimeRange range, bool keep) {
-  const double lo = std::max(range.start - wordPadding, 0.0);
-  const double hi = std::min(range.end + wordPadding, ground.levelLength);
-  if (hi - lo <= nudge) return edits;
-  return withStretch(ground.automatic, edits, {lo, hi}, keep);
+TimeRange forcedWordRange(const EditGround& ground, std::size_t first, std::size_t last, bool keep) {
+  const auto& words = ground.words;
+  const TimeRange& from = words[first].range;
+  const TimeRange& to = words[last].range;
+  const std::optional<double> prevEnd = first > 0 ? std::optional(words[first - 1].range.end) : std::nullopt;
+  const std::optional<double> nextStart =
+      last + 1 < words.size() ? std::optional(words[last + 1].range.start) : std::nullopt;
+  std::optional<double> onset;
+  if (ground.audibleOnset) onset = ground.audibleOnset(from);
+
+  // The selection itself: from the first word's onset to a little past the last word, clear of
+  // the words around it, never shorter than the padding.
+  double end = to.end + bandGlue;
+  if (nextStart) end = std::min(end, *nextStart - wordGap);
+  end = std::max(end, to.end);
+  double start = onset.value_or((from.start + from.end) * 0.5);
+  if (prevEnd) start = std::max(start, *prevEnd + wordGap);
+  start = std::min(start, end - wordPadding);
+
+  // Padded on both sides, up to the same clearance from the words around it. Recognised words
+  // usually touch, so padding past that point would clip the neighbours.
+  double lo = start - wordPadding;
+  if (prevEnd) lo = std::max(lo, *prevEnd + wordGap);
+  lo = std::min(lo, start);
+  double hi = end + wordPadding;
+  if (nextStart) hi = std::min(hi, *nextStart - wordGap);
+  hi = std::max(hi, end);
+
+  if (keep) {
+    // Every selected word whole.
+    lo = std::min(lo, from.start);
+    hi = std::max(hi, to.end);
+  } else {
+    // A late onset still leaves the first word cut from its start, clear of the word before.
+    lo = std::min(lo, prevEnd ? std::max(from.start, *prevEnd + wordGap) : from.start);
+  }
+  // No part of a word around the selection, however short it is; only words that overlap the
+  // selected ones give way to a Keep.
+  if (prevEnd) lo = std::max(lo, keep ? std::min(*prevEnd, from.start) : *prevEnd);
+  if (nextStart) hi = std::min(hi, keep ? std::max(*nextStart, to.end) : *nextStart);
+  lo = std::max(lo, 0.0);
+  return {lo, std::max(lo, std::min(hi, ground.levelLength))};
+}
+
+ManualEdits withForcedWords(const EditGround& ground, const ManualEdits& edits, std::size_t first, std::size_t last,
+                            bool keep) {
+  if (first > last || last >= ground.words.size()) return edits;
+  const TimeRange range = forcedWordRange(ground, first, last, keep);
+  if (range.duration() <= nudge) return edits;
+  return withStretch(ground.automatic, edits, range, keep, ground.words);
 }
 
 TimeRange segmentSpan(double t, std::span<const TimeRange> bands, double levelLength) {
@@ -147,7 +221,7 @@ TimeRange segmentSpan(double t, std::span<const TimeRange> bands, double levelLe
 
 std::optional<EdgeDrag> EdgeDrag::begin(const EditGround& ground, const ManualEdits& edits, double t,
                                         double tolerance) {
-  const std::vector<TimeRange> bands = HandEdits::effectiveCutBands(ground.automatic, edits);
+  const std::vector<TimeRange> bands = HandEdits::effectiveCutBands(ground.automatic, edits, ground.words);
   if (HandEdits::segmentSpan(t, bands, ground.levelLength).duration() < 3 * tolerance) return std::nullopt;
   std::optional<std::pair<TimeRange, bool>> chosen;
   double nearest = 0;

@@ -165,8 +165,9 @@ class JobModel : public QObject {
   // A stretch from the waveform forced kept or cut as one "Cut Edit" step; snapped to whole
   // words first when `snap`. Nothing happens to a stretch of 0.03 s or less.
   void editStretch(TimeRange range, bool keep, bool snap, QUndoStack* undo);
-  // The words spanning `range` forced kept or cut as one step.
-  void forceWords(TimeRange range, bool keep, QUndoStack* undo);
+  // The transcript's words first…last (indices) forced kept or cut as one step; the words
+  // around them keep their audio.
+  void forceWords(std::size_t first, std::size_t last, bool keep, QUndoStack* undo);
   // Moving one edge of a shaded band: begin answers whether an edge lies within `tolerance`;
   // the whole drag is one step.
   bool beginEdgeDrag(double atSourceSeconds, double tolerance);

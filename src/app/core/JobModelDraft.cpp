@@ -149,8 +149,10 @@ void JobModel::resumeAudition() {
 }
 
 std::vector<TimeRange> JobModel::effectiveCutBands() const {
-  return HandEdits::effectiveCutBands(HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_),
-                                      manualEdits());
+  std::span<const TranscriptWord> words;
+  if (analysisTranscript_) words = analysisTranscript_->words;
+  return HandEdits::effectiveCutBands(HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_, words),
+                                      manualEdits(), words);
 }
 
 std::optional<QString> JobModel::cutReason(double seconds) const {

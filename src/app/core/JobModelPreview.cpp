@@ -63,9 +63,9 @@ void JobModel::prepareAudition() {
 
 EditGround JobModel::editGround() const {
   EditGround ground;
-  ground.automatic = HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_);
-  ground.levelLength = levelLength();
   if (analysisTranscript_) ground.words = analysisTranscript_->words;
+  ground.automatic = HandEdits::automaticBands(draftBands_ ? *draftBands_ : silenceBands_, ground.words);
+  ground.levelLength = levelLength();
   ground.audibleOnset = [this](const TimeRange& range) { return audibleOnset(range); };
   return ground;
 }
@@ -79,14 +79,14 @@ void JobModel::editStretch(TimeRange range, bool keep, bool snap, QUndoStack* un
   if (range.duration() <= shortestEdit) return;
   const ManualEdits before = manualEdits();
   const EditGround ground = editGround();
-  setManualEdits(HandEdits::withStretch(ground.automatic, before, range, keep));
+  setManualEdits(HandEdits::withStretch(ground.automatic, before, range, keep, ground.words));
   recordEdit(undo, before);
 }
 
-void JobModel::forceWords(TimeRange range, bool keep, QUndoStack* undo) {
+void JobModel::forceWords(std::size_t first, std::size_t last, bool keep, QUndoStack* undo) {
   stopAudition();
   const ManualEdits before = manualEdits();
-  const ManualEdits after = HandEdits::withForcedWords(editGround(), before, range, keep);
+  const ManualEdits after = HandEdits::withForcedWords(editGround(), before, first, last, keep);
   if (after == before) return;
   setManualEdits(after);
   recordEdit(undo, before);
@@ -110,7 +110,8 @@ void JobModel::endEdgeDrag(QUndoStack* undo) {
   if (!edgeDrag_) return;
   const ManualEdits before = edgeDrag_->snapshot();
   edgeDrag_.reset();
-  setManualEdits(HandEdits::normalized(editGround().automatic, manualEdits()));
+  const EditGround ground = editGround();
+  setManualEdits(HandEdits::normalized(ground.automatic, manualEdits(), ground.words));
   recordEdit(undo, before);
 }
 

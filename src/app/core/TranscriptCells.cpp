@@ -28,9 +28,7 @@ std::vector<Paragraph> paragraphs(std::span<const TranscriptWord> words, std::sp
       current = {};
     }
     if (current.words.empty()) current.start = word.range.start;
-    std::optional<double> onset;
-    if (sources.audibleOnset) onset = sources.audibleOnset(word.range);
-    const double anchor = onset.value_or((word.range.start + word.range.end) * 0.5);
+    const double anchor = (word.range.start + word.range.end) * 0.5;
     const bool cut = insideBand(cutBands, anchor);
     std::optional<QString> reason;
     if (cut && sources.cutReason) reason = sources.cutReason(anchor);
@@ -45,22 +43,6 @@ std::vector<Paragraph> paragraphs(std::span<const TranscriptWord> words, std::sp
 QString timestamp(double seconds) {
   const auto s = static_cast<long long>(std::trunc(seconds));
   return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
-TimeRange selectionSpan(const WordCell& first, const WordCell& last, std::span<const WordCell> all) {
-  const WordCell* prev = nullptr;
-  const WordCell* next = nullptr;
-  for (const WordCell& cell : all) {
-    if (cell.id == first.id - 1) prev = &cell;
-    if (cell.id == last.id + 1) next = &cell;
-  }
-  double end = last.range.end + 0.12;
-  if (next && next->range.start - 0.02 < end) end = next->range.start - 0.02;
-  end = std::max(end, last.range.end);
-  double start = first.anchor;
-  if (prev) start = std::max(first.anchor, prev->range.end + 0.02);
-  start = std::min(start, end - 0.05);
-  return {start, end};
 }
 
 }  // namespace kestrane::app::TranscriptCells

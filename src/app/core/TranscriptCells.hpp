@@ -1,6 +1,7 @@
 #pragma once
 // The recognised words as the transcript editor shows them: paragraphs split at long pauses,
-// each word marked cut when the cut removes the moment it is first heard.
+// each word marked cut when the cut removes its middle, the rule by which the package's
+// transcript and captions drop a word, so the editor strikes exactly the words they lose.
 #include <QString>
 
 #include <functional>
@@ -17,7 +18,7 @@ struct WordCell {
   int id = 0;  // the word's index in the transcript
   QString text;
   TimeRange range;
-  double anchor = 0;  // the moment that decides whether the word is cut
+  double anchor = 0;  // the moment that decides whether the word is cut: its middle
   bool cut = false;
   std::optional<QString> reason;
 };
@@ -34,8 +35,6 @@ namespace TranscriptCells {
 inline constexpr double paragraphPause = 1.2;
 
 struct Sources {
-  // When the word is first heard; none: its middle is used.
-  std::function<std::optional<double>(const TimeRange&)> audibleOnset;
   // Why the cut removes a moment; none when there is nothing to say.
   std::function<std::optional<QString>(double)> cutReason;
 };
@@ -45,10 +44,6 @@ std::vector<Paragraph> paragraphs(std::span<const TranscriptWord> words, std::sp
 
 // Whole seconds as minutes:seconds ("62:05").
 QString timestamp(double seconds);
-
-// The source stretch Keep or Cut applies to for the selected cells first…last of `all`: from the
-// first word's onset to a little past the last, clear of the neighbouring words.
-TimeRange selectionSpan(const WordCell& first, const WordCell& last, std::span<const WordCell> all);
 
 }  // namespace TranscriptCells
 

@@ -213,7 +213,9 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   transcript_ = new TranscriptView(transcriptBox_);
   transcript_->setObjectName(QStringLiteral("transcript"));
   transcript_->setFixedHeight(240);
-  transcript_->onForce = [this](TimeRange range, bool keep) { job_.forceWords(range, keep, undo_); };
+  transcript_->onForce = [this](int first, int last, bool keep) {
+    job_.forceWords(std::size_t(first), std::size_t(last), keep, undo_);
+  };
   transcriptColumn->addWidget(transcript_);
   column->addWidget(transcriptBox_);
 
@@ -269,7 +271,6 @@ void CutPreviewSection::refreshTranscript() {
   shownTranscriptBands_ = shownBands_;
   shownReasons_ = job_.draftGeneration();
   TranscriptCells::Sources sources;
-  sources.audibleOnset = [this](const TimeRange& r) { return job_.audibleOnset(r); };
   sources.cutReason = [this](double t) { return job_.cutReason(t); };
   transcript_->setCut(shownBands_, std::move(sources));
 }

@@ -330,13 +330,9 @@ void TranscriptView::placeBar() {
 
 void TranscriptView::force(bool keep) {
   if (!selection_) return;  // Keep or Cut with nothing picked does nothing
-  std::vector<WordCell> all;
-  all.reserve(cells_.size());
-  for (const WordCell* cell : cells_) all.push_back(*cell);
-  const TimeRange span = TranscriptCells::selectionSpan(*cells_[std::size_t(selection_->first)],
-                                                        *cells_[std::size_t(selection_->second)], all);
+  const auto [first, last] = *selection_;
   clearSelection();
-  if (onForce) onForce(span, keep);
+  if (onForce) onForce(first, last, keep);
 }
 
 }  // namespace kestrane::app

@@ -28,8 +28,8 @@ class TranscriptView : public QAbstractScrollArea {
   // The cut changed: which words are struck through and why. The layout stays.
   void setCut(std::vector<TimeRange> cutBands, TranscriptCells::Sources sources);
 
-  // Keep (true) or Cut (false) of the selected words' span.
-  std::function<void(TimeRange, bool keep)> onForce;
+  // Keep (true) or Cut (false) of the selected words first…last (ids).
+  std::function<void(int first, int last, bool keep)> onForce;
 
   const std::vector<Paragraph>& paragraphs() const { return paragraphs_; }
   std::optional<std::pair<int, int>> selection() const { return selection_; }
