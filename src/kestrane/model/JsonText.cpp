@@ -1,11 +1,14 @@
 #include "kestrane/model/JsonText.hpp"
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 
 #include <fmt/format.h>
 
 #include <cmath>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace kestrane::JsonText {
 
@@ -96,6 +99,8 @@ void write(std::string& out, const nlohmann::json& v, int depth) {
       }
       out += "[\n";
       for (std::size_t i = 0; i < v.size(); ++i) {
+        // Lists of millions of words or edits take seconds to lay out; the job's stop is heard.
+        if ((i + 1) % 4096 == 0) checkpoint();
         if (i > 0) out += ",\n";
         out += inner;
         write(out, v[i], depth + 1);
@@ -124,6 +129,14 @@ std::string pretty(const nlohmann::json& value) {
   std::string out;
   write(out, value, 0);
   return out;
+}
+
+void freeAside(nlohmann::json&& value) {
+  try {
+    std::thread([doomed = std::move(value)]() mutable { doomed = nullptr; }).detach();
+  } catch (const std::system_error&) {
+    // No thread to be had: the document is freed here instead.
+  }
 }
 
 }  // namespace kestrane::JsonText

@@ -31,6 +31,8 @@ namespace detail {
 
 Output recutSession(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop,
                     bool secondOpinionRequired) {
+  // Reading a session of a long recording takes seconds; the stop is heard inside it.
+  const StopScope stopScope(stop);
   const fs::path sessionPath = fs::absolute(request.sessionURL);
   const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
   KestraneSession session = KestraneSession::read(sessionPath);
