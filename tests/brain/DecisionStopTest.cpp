@@ -10,6 +10,7 @@
 #include "kestrane/analysis/SilenceDetection.hpp"
 #include "kestrane/brain/EditPlanner.hpp"
 #include "kestrane/brain/PreparedScript.hpp"
+#include "kestrane/brain/RunCoherence.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
@@ -93,6 +94,9 @@ TEST(DecisionStop, TheLongLoopsLookAtTheStop) {
   material.words = talk.transcript.words;
   material.settings = settings();
   EXPECT_THROW(EditPlanner::planCut(material), Cancelled);
+  CutList wholeTalk;
+  wholeTalk.segments.push_back({{0, material.sourceDuration}, SegmentKind::keep, {}, {}});
+  EXPECT_THROW(RunCoherence::keptIndices(talk.utterances, wholeTalk), Cancelled);
 }
 
 TEST(DecisionStop, AStopFromAnotherThreadEndsTheDecision) {
