@@ -56,6 +56,7 @@ std::size_t entriesIn(const fs::path& folder) {
 
 TEST(SessionStop, AStopEndsReadingAndWritingALargeSessionAndLeavesTheFileAlone) {
   const fs::path folder = fs::absolute("package");
+  fs::remove_all(folder);
   fs::create_directories(folder);
   const fs::path file = folder / "talk.kestrane.json";
   const KestraneSession session = largeSession();
