@@ -1,14 +1,13 @@
 #include "kestrane/model/JsonText.hpp"
 
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/FreeAside.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 
 #include <fmt/format.h>
 
 #include <cmath>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 namespace kestrane::JsonText {
 
@@ -131,12 +130,6 @@ std::string pretty(const nlohmann::json& value) {
   return out;
 }
 
-void freeAside(nlohmann::json&& value) {
-  try {
-    std::thread([doomed = std::move(value)]() mutable { doomed = nullptr; }).detach();
-  } catch (const std::system_error&) {
-    // No thread to be had: the document is freed here instead.
-  }
-}
+void freeAside(nlohmann::json&& value) { kestrane::freeAside(std::move(value)); }
 
 }  // namespace kestrane::JsonText
