@@ -33,8 +33,8 @@ struct Recording {
 };
 
 // Lines of 6 to 14 common words, each said one to three times, between pauses that split them;
-// the script holds every line `scriptCopies` times over.
-Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies) {
+// the script holds every line `scriptCopies` times over. A word starts every `wordStep` seconds.
+Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies, double wordStep = 0.32) {
   std::mt19937 random(5);
   const auto words = bench::madeUpVocabulary(random, {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our"},
                                              {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 800);
@@ -49,8 +49,8 @@ Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies) {
     lines.push_back(text + ".");
     for (std::size_t take = 1 + random() % 3; take > 0; --take) {
       for (std::size_t k = 0; k < line.size(); ++k) {
-        r.transcript.words.push_back({k + 1 == line.size() ? line[k] + "." : line[k], {t, t + 0.26}});
-        t += 0.32;
+        r.transcript.words.push_back({k + 1 == line.size() ? line[k] + "." : line[k], {t, t + wordStep * 0.8}});
+        t += wordStep;
       }
       r.silences.push_back({{t, t + 0.9}, -60});
       t += 0.9;
@@ -104,6 +104,7 @@ BENCHMARK(BM_StopAMillionWordDecision)
     ->Arg(2000)
     ->Arg(10000)
     ->Arg(30000)
+    ->Arg(600'000)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
@@ -126,8 +127,9 @@ BENCHMARK(BM_StopADecisionWithAHugeScript)
     ->UseRealTime();
 
 // A package of a long recording in the scratch folder, made once: `words` words (spoken as in
-// recordingOf) and `handEdits` short stretches removed by hand, spread over the footage.
-std::filesystem::path storedPackage(std::size_t words, std::size_t handEdits) {
+// recordingOf, a word every `wordStep` seconds) and `handEdits` short stretches removed by hand,
+// spread over the footage.
+std::filesystem::path storedPackage(std::size_t words, std::size_t handEdits, double wordStep = 0.32) {
   const std::filesystem::path root =
       bench::scratchFolder("kestrane-bench-stops-" + std::to_string(words) + "-" + std::to_string(handEdits));
   const std::filesystem::path session = root / "Long Kestrane.kestrane" / "long.kestrane.json";
@@ -135,7 +137,7 @@ std::filesystem::path storedPackage(std::size_t words, std::size_t handEdits) {
   std::filesystem::create_directories(session.parent_path());
   std::ofstream(root / "long.mov") << "stand-in footage";
 
-  Recording r = recordingOf(words, 0);
+  Recording r = recordingOf(words, 0, wordStep);
   const double duration = r.transcript.words.back().range.end + 2;
   constexpr double hop = 0.01;
   std::vector<float> levels(static_cast<std::size_t>(duration / hop), -20.f);
@@ -208,5 +210,23 @@ BENCHMARK(BM_StopWritingAPackageWithAMillionHandEdits)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+void BM_StopAMillionWordRecut(benchmark::State& state) {
+  // Quicker words than elsewhere, so that a million fit in the hundred hours a session may hold.
+  static const std::filesystem::path session = storedPackage(1'000'000, 0, 0.25);
+  double worst = 0;
+  for (auto _ : state) {
+    const auto recut = [](std::stop_token stop) {
+      Pipeline::RecutRequest request;
+      request.sessionURL = session;
+      request.settings = KestraneSession::read(session).settings;
+      Pipeline::recut(request, {}, stop);
+    };
+    worst = std::max(worst, stopLatency(recut, std::chrono::milliseconds(state.range(0))));
+  }
+  state.counters["latency"] = worst;
+}
+// Late in a long run: the decision's and the review's comparisons of every line with every other.
+BENCHMARK(BM_StopAMillionWordRecut)->Arg(1'440'000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
