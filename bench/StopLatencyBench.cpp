@@ -1,10 +1,14 @@
-// How long a stop takes to end the take decision on inputs built to keep it busy: a session of
-// a million words whose lines are said again and again, and a 16 MB script. The stop is asked
-// from another thread a while into the work; the time it then takes to end (the "latency"
-// counter, in seconds) should stay under one second.
+// How long a stop takes to end work built to keep it busy: the take decision on a session of a
+// million words whose lines are said again and again and on a 16 MB script, the reading of a
+// session file of about 80 MB, and a re-cut whose package holds a million hand edits. The stop
+// is asked from another thread a while into the work; the time it then takes to end (the
+// "latency" counter, in seconds) should stay under one second.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <future>
 #include <random>
 #include <stop_token>
@@ -15,6 +19,7 @@
 #include "BenchSupport.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
 
 namespace {
 
@@ -28,8 +33,8 @@ struct Recording {
 };
 
 // Lines of 6 to 14 common words, each said one to three times, between pauses that split them;
-// the script holds every line `scriptCopies` times over.
-Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies) {
+// the script holds every line `scriptCopies` times over. A word starts every `wordStep` seconds.
+Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies, double wordStep = 0.32) {
   std::mt19937 random(5);
   const auto words = bench::madeUpVocabulary(random, {"the", "a", "to", "we", "is", "and", "of", "it", "that", "our"},
                                              {"ba", "ko", "ri", "sen", "tu", "vel", "mar", "do", "lin", "pra"}, 800);
@@ -44,8 +49,8 @@ Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies) {
     lines.push_back(text + ".");
     for (std::size_t take = 1 + random() % 3; take > 0; --take) {
       for (std::size_t k = 0; k < line.size(); ++k) {
-        r.transcript.words.push_back({k + 1 == line.size() ? line[k] + "." : line[k], {t, t + 0.26}});
-        t += 0.32;
+        r.transcript.words.push_back({k + 1 == line.size() ? line[k] + "." : line[k], {t, t + wordStep * 0.8}});
+        t += wordStep;
       }
       r.silences.push_back({{t, t + 0.9}, -60});
       t += 0.9;
@@ -56,18 +61,21 @@ Recording recordingOf(std::size_t wordCount, std::size_t scriptCopies) {
   return r;
 }
 
-// Runs the decision, asks it to stop `delay` in, and reports the seconds it then took to end.
-double stopLatency(const Recording& r, bool withScript, std::chrono::milliseconds delay) {
+// Runs `work` under a stop, waits until `started` says it has reached the part measured, asks it
+// to stop `delay` later, and reports the seconds it then took to end (0 when it ended first).
+template <class Work>
+double stopLatency(Work work, std::chrono::milliseconds delay, const std::atomic<bool>* started = nullptr) {
   std::stop_source stop;
-  auto settings = bench::appSettings();
   auto job = std::async(std::launch::async, [&] {
     const StopScope scope(stop.get_token());
     try {
-      TakeSelector::decide(r.transcript, withScript ? std::optional(r.script) : std::nullopt, r.silences, std::nullopt,
-                           settings);
+      work(stop.get_token());
     } catch (const Cancelled&) {
     }
   });
+  while (started && !*started) {
+    if (job.wait_for(std::chrono::milliseconds(5)) == std::future_status::ready) return 0;
+  }
   if (job.wait_for(delay) == std::future_status::ready) return 0;
   const auto asked = Clock::now();
   stop.request_stop();
@@ -75,10 +83,16 @@ double stopLatency(const Recording& r, bool withScript, std::chrono::millisecond
   return std::chrono::duration<double>(Clock::now() - asked).count();
 }
 
-// The slowest stop over the runs, with the stop asked for state.range(0) ms into each.
+// The slowest stop of the decision over the runs, with the stop asked for state.range(0) ms
+// into each.
 void reportWorstStop(benchmark::State& state, const Recording& r, bool withScript) {
+  const auto settings = bench::appSettings();
+  const auto decide = [&](std::stop_token) {
+    TakeSelector::decide(r.transcript, withScript ? std::optional(r.script) : std::nullopt, r.silences, std::nullopt,
+                         settings);
+  };
   double worst = 0;
-  for (auto _ : state) worst = std::max(worst, stopLatency(r, withScript, std::chrono::milliseconds(state.range(0))));
+  for (auto _ : state) worst = std::max(worst, stopLatency(decide, std::chrono::milliseconds(state.range(0))));
   state.counters["latency"] = worst;
 }
 
@@ -90,6 +104,7 @@ BENCHMARK(BM_StopAMillionWordDecision)
     ->Arg(2000)
     ->Arg(10000)
     ->Arg(30000)
+    ->Arg(600'000)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
@@ -110,5 +125,108 @@ BENCHMARK(BM_StopADecisionWithAHugeScript)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+// A package of a long recording in the scratch folder, made once: `words` words (spoken as in
+// recordingOf, a word every `wordStep` seconds) and `handEdits` short stretches removed by hand,
+// spread over the footage.
+std::filesystem::path storedPackage(std::size_t words, std::size_t handEdits, double wordStep = 0.32) {
+  const std::filesystem::path root =
+      bench::scratchFolder("kestrane-bench-stops-" + std::to_string(words) + "-" + std::to_string(handEdits));
+  const std::filesystem::path session = root / "Long Kestrane.kestrane" / "long.kestrane.json";
+  if (std::filesystem::exists(session)) return session;
+  std::filesystem::create_directories(session.parent_path());
+  std::ofstream(root / "long.mov") << "stand-in footage";
+
+  Recording r = recordingOf(words, 0, wordStep);
+  const double duration = r.transcript.words.back().range.end + 2;
+  constexpr double hop = 0.01;
+  std::vector<float> levels(static_cast<std::size_t>(duration / hop), -20.f);
+  for (const SilenceSpan& pause : r.silences)
+    for (auto i = static_cast<std::size_t>(pause.range.start / hop);
+         i < static_cast<std::size_t>(pause.range.end / hop); ++i)
+      levels[i] = -60.f;
+  SourceMedia source;
+  source.path = (root / "long.mov").string();
+  source.durationSeconds = duration;
+  source.frameDuration = {1, 25};
+  source.width = 1920;
+  source.height = 1080;
+  source.hasVideo = true;
+  source.audioSampleRate = 48000;
+  PipelineSettings settings = bench::appSettings();
+  settings.manualRemoveRanges = std::vector<TimeRange>{};
+  const double step = duration / static_cast<double>(handEdits + 1);
+  for (std::size_t k = 1; k <= handEdits; ++k) settings.manualRemoveRanges->push_back({step * k, step * k + step / 3});
+  KestraneSession stored = KestraneSession::make(source, settings);
+  stored.projectName = "Long";
+  stored.transcript = std::move(r.transcript);
+  stored.levels = LevelData::fromLevels(hop, levels);
+  stored.write(session);
+  return session;
+}
+
+void BM_StopReadingALargeSession(benchmark::State& state) {
+  // About 80 MB: 400,000 words and 47 hours of levels.
+  static const std::filesystem::path session = storedPackage(400'000, 0);
+  double worst = 0;
+  for (auto _ : state) {
+    const auto read = [](std::stop_token) { benchmark::DoNotOptimize(KestraneSession::read(session)); };
+    worst = std::max(worst, stopLatency(read, std::chrono::milliseconds(state.range(0))));
+  }
+  state.counters["latency"] = worst;
+  state.counters["MB"] = static_cast<double>(std::filesystem::file_size(session)) / 1e6;
+}
+BENCHMARK(BM_StopReadingALargeSession)
+    ->Arg(250)
+    ->Arg(600)
+    ->Arg(1000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+void BM_StopWritingAPackageWithAMillionHandEdits(benchmark::State& state) {
+  // The stop is asked state.range(0) ms after the package's files began.
+  static const std::filesystem::path session = storedPackage(100'000, 1'000'000);
+  double worst = 0;
+  for (auto _ : state) {
+    std::atomic<bool> writing = false;
+    const auto recut = [&writing](std::stop_token stop) {
+      Pipeline::RecutRequest request;
+      request.sessionURL = session;
+      request.settings = KestraneSession::read(session).settings;
+      Pipeline::recut(
+          request,
+          [&writing](const Pipeline::Stage& stage) { writing = writing || stage == Pipeline::Stage::exporting; }, stop);
+    };
+    worst = std::max(worst, stopLatency(recut, std::chrono::milliseconds(state.range(0)), &writing));
+  }
+  state.counters["latency"] = worst;
+}
+BENCHMARK(BM_StopWritingAPackageWithAMillionHandEdits)
+    ->Arg(0)
+    ->Arg(1000)
+    ->Arg(3000)
+    ->Arg(8000)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+void BM_StopAMillionWordRecut(benchmark::State& state) {
+  // Quicker words than elsewhere, so that a million fit in the hundred hours a session may hold.
+  static const std::filesystem::path session = storedPackage(1'000'000, 0, 0.25);
+  double worst = 0;
+  for (auto _ : state) {
+    const auto recut = [](std::stop_token stop) {
+      Pipeline::RecutRequest request;
+      request.sessionURL = session;
+      request.settings = KestraneSession::read(session).settings;
+      Pipeline::recut(request, {}, stop);
+    };
+    worst = std::max(worst, stopLatency(recut, std::chrono::milliseconds(state.range(0))));
+  }
+  state.counters["latency"] = worst;
+}
+// Late in a long run: the decision's and the review's comparisons of every line with every other.
+BENCHMARK(BM_StopAMillionWordRecut)->Arg(1'440'000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

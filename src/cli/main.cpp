@@ -15,6 +15,7 @@
 #include "CutOptions.hpp"
 #include "RecutCommand.hpp"
 #include "TerminalText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 
 namespace {
@@ -121,6 +122,8 @@ int runCommand(const std::vector<std::string>& args, Options (*parse)(const std:
   const sigset_t stopSignals = blockStopSignals();
   kestrane::cli::Console console(std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
   InterruptWatcher interrupts(stopSignals, console);
+  // What a command does before and around its job (reading a large session file) stops too.
+  const kestrane::StopScope stopScope(interrupts.token());
   try {
     return run(options, console, interrupts.token());
   } catch (const kestrane::cli::UsageError& e) {

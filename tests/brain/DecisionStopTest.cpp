@@ -7,7 +7,10 @@
 #include <random>
 #include <stop_token>
 
+#include "kestrane/analysis/SilenceDetection.hpp"
+#include "kestrane/brain/EditPlanner.hpp"
 #include "kestrane/brain/PreparedScript.hpp"
+#include "kestrane/brain/RunCoherence.hpp"
 #include "kestrane/brain/SimilarityIndex.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
@@ -78,6 +81,22 @@ TEST(DecisionStop, TheLongLoopsLookAtTheStop) {
   EXPECT_THROW(TakeSelector::pausePenalty(talk.utterances.front(), manyPauses), Cancelled);
   std::vector<std::string> longLine(600, "w1");
   EXPECT_THROW(TextAlign::localAlign(longLine, longLine, -1.0), Cancelled);
+
+  // The steps around the take decision: the stored levels, the pauses in them and the planned cut.
+  const std::vector<float> hours(2'000'000, -30.f);
+  EXPECT_THROW(LevelData::fromLevels(0.01, hours).levelsDBFS(), Cancelled);
+  EXPECT_THROW(AudioAnalyzer::silences({hours, 0.01}, -40, 0.8), Cancelled);
+  EditPlanner::CutMaterial material;
+  material.sourceDuration = talk.transcript.words.back().range.end + 1;
+  material.frameDuration = 0.04;
+  material.silences = talk.pauses;
+  material.splitterSilences = talk.pauses;
+  material.words = talk.transcript.words;
+  material.settings = settings();
+  EXPECT_THROW(EditPlanner::planCut(material), Cancelled);
+  CutList wholeTalk;
+  wholeTalk.segments.push_back({{0, material.sourceDuration}, SegmentKind::keep, {}, {}});
+  EXPECT_THROW(RunCoherence::keptIndices(talk.utterances, wholeTalk), Cancelled);
 }
 
 TEST(DecisionStop, AStopFromAnotherThreadEndsTheDecision) {

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "kestrane/model/Cancelled.hpp"
+
 namespace kestrane::AudioAnalyzer {
 
 std::vector<SilenceSpan> silences(const LevelTrack& track, double thresholdDBFS, double minDuration) {
@@ -24,6 +26,7 @@ std::vector<SilenceSpan> silences(const LevelTrack& track, double thresholdDBFS,
   bool inSpeech = true;
   std::size_t runStart = 0;
   for (std::size_t i = 0; i < levels.size(); ++i) {
+    if ((i + 1) % (1u << 20) == 0) checkpoint();
     const bool silent = static_cast<double>(levels[i]) < thresholdDBFS;
     if (silent) {
       if (inSpeech) runStart = i;

@@ -120,7 +120,9 @@ std::optional<std::vector<float>> wordLevels(std::span<const TranscriptWord> wor
   };
   std::vector<float> result;
   result.reserve(words.size());
-  for (const auto& word : words) {
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if ((k + 1) % 4096 == 0) checkpoint();
+    const TranscriptWord& word = words[k];
     auto first = static_cast<std::size_t>(hopIndex(word.range.start));
     auto last = static_cast<std::size_t>(std::min(count, hopIndex(word.range.end) + 1));
     if (first >= last) {
@@ -174,7 +176,11 @@ std::vector<Cluster> clustersWith(std::span<const Utterance> utterances, std::sp
   std::map<double, float> levelAt;
   std::optional<double> baseline;
   if (auto perWord = wordLevels(allWords, levels)) {
-    for (std::size_t k = 0; k < allWords.size(); ++k) levelAt[allWords[k].range.start] = (*perWord)[k];
+    for (std::size_t k = 0; k < allWords.size(); ++k) {
+      if ((k + 1) % 4096 == 0) checkpoint();
+      levelAt[allWords[k].range.start] = (*perWord)[k];
+    }
+    checkpoint();
     baseline = quantile(*perWord, 0.6);
   }
 

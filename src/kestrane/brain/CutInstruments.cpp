@@ -9,6 +9,7 @@
 #include "kestrane/brain/ChatterDetector.hpp"
 #include "kestrane/brain/RangeIndex.hpp"
 #include "kestrane/brain/RunCoherence.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::CutInstruments {
@@ -167,7 +168,9 @@ std::vector<Finding> spliceQuality(const CutList& cutList, const Transcript& tra
 
   std::vector<Finding> findings;
   const double ceiling = ChatterDetector::quantile(std::move(*wordLevels), 0.6) - roomToneBelowSpeech;
+  // A long cut has a great many joins: the loops look at the job's stop as they go.
   for (std::size_t k = 0; k + 1 < kept.size(); ++k) {
+    if ((k + 1) % 1024 == 0) checkpoint();
     const auto& a = kept[k].range;
     const auto& b = kept[k + 1].range;
     auto outgoing = quietSamples(*levels, std::max(a.start, a.end - roomToneWindow), a.end, ceiling);
@@ -192,7 +195,9 @@ std::vector<Finding> spliceQuality(const CutList& cutList, const Transcript& tra
     if (k + 1 < kept.size()) cutPoints.push_back(kept[k].range.end);
   }
   WordIndex words(transcript);
-  for (double t : cutPoints) {
+  for (std::size_t k = 0; k < cutPoints.size(); ++k) {
+    if ((k + 1) % 1024 == 0) checkpoint();
+    const double t = cutPoints[k];
     if (words.contains(t)) continue;
     auto run = breathRun(t, *levels, thresholdDBFS);
     if (!run || words.overlaps(*run)) continue;
@@ -211,6 +216,7 @@ std::vector<Finding> pacingWhiplash(const CutList& cutList, const Transcript& tr
   WordIndex words(transcript);
   std::vector<Finding> findings;
   for (std::size_t k = 0; k + 1 < kept.size(); ++k) {
+    if ((k + 1) % 1024 == 0) checkpoint();
     const auto& a = kept[k].range;
     const auto& b = kept[k + 1].range;
     auto before = rateOf(words, a, true);

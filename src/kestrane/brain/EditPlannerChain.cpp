@@ -4,6 +4,7 @@
 
 #include "kestrane/brain/EditPlanner.hpp"
 #include "kestrane/brain/RangeIndex.hpp"
+#include "kestrane/model/Cancelled.hpp"
 
 namespace kestrane::EditPlanner {
 namespace {
@@ -37,16 +38,23 @@ std::vector<TranscriptWord> wordsSilencesOnlyKeeps(std::span<const TranscriptWor
 
 CutList planCut(const CutMaterial& m) {
   const double padding = m.settings.resolvedSpeechPadding();
+  // Each step takes a while on a long recording: the job's stop is heard between them.
   CutList cut = planSilenceCuts(m.sourceDuration, m.silences, m.settings, m.words);
+  checkpoint();
   cut = applying(m.removals, cut, m.words, padding, m.silences);
+  checkpoint();
   cut = trimDeadEdges(cut, m.words, m.splitterSilences, padding, m.frameDuration);
+  checkpoint();
   std::vector<TranscriptWord> protectedWords;
   if (m.settings.resolvedThoroughness() == Thoroughness::silencesOnly) {
     protectedWords = wordsSilencesOnlyKeeps(m.words, m.removals);
   }
   cut = tidy(cut, m.words, m.splitterSilences, chainMinOrphanKeep, protectedWords);
+  checkpoint();
   cut = snapAbuttingBoundaries(cut, m.words, m.levels, m.frameDuration);
+  checkpoint();
   cut = forcing(m.manualKeeps, m.manualRemovals, cut);
+  checkpoint();
   return sweepingMicroKeeps(cut, m.words, chainMicroKeepGlue);
 }
 

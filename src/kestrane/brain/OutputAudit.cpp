@@ -97,6 +97,8 @@ struct Audit {
 
   void collectFragments() {
     for (std::size_t p = 0; p < cutList.segments.size(); ++p) {
+      // Hand edits can split a long cut into millions of pieces.
+      if ((p + 1) % 4096 == 0) checkpoint();
       const auto& segment = cutList.segments[p];
       if (!segment.isKept() || !(segment.range.duration() < fragmentKeep)) continue;
       std::vector<std::size_t> order;
@@ -412,6 +414,7 @@ std::vector<Defect> audit(std::span<const Utterance> utterances, const Transcrip
   if (run.keptSegments.empty()) return {};
 
   KeptSpans keptTime(cutList);
+  checkpoint();
   for (const auto& u : utterances)
     if (keptTime.contains((u.range.start + u.range.end) / 2)) run.kept.push_back(&u);
   if (script) {

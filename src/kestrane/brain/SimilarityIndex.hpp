@@ -7,12 +7,53 @@
 #include <cstdint>
 #include <span>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "kestrane/brain/TextAlign.hpp"
 #include "kestrane/brain/Utterance.hpp"
+#include "kestrane/model/FreeAside.hpp"
 
 namespace kestrane {
+
+// Values of ordered pairs, remembered in many small tables. One table of tens of millions would
+// now and then rehash them all at once: a pause of most of a second that no stop can cut short.
+// A memo that large is freed aside for the same reason.
+template <class Value>
+class PairMemo {
+ public:
+  PairMemo() = default;
+  PairMemo(const PairMemo&) = default;
+  PairMemo& operator=(const PairMemo&) = default;
+  PairMemo(PairMemo&& other) noexcept
+      : shards_(std::exchange(other.shards_, {})), size_(std::exchange(other.size_, 0)) {}
+  PairMemo& operator=(PairMemo&& other) noexcept {
+    shards_ = std::exchange(other.shards_, {});
+    size_ = std::exchange(other.size_, 0);
+    return *this;
+  }
+  ~PairMemo() {
+    if (size_ >= kLarge) freeAside(std::move(shards_));
+  }
+
+  template <class... Args>
+  auto try_emplace(std::uint64_t key, Args&&... args) {
+    auto result = shards_[shardOf(key)].try_emplace(key, std::forward<Args>(args)...);
+    if (result.second) ++size_;
+    return result;
+  }
+
+ private:
+  using Shard = std::unordered_map<std::uint64_t, Value>;
+  static constexpr int kShardBits = 10;
+  static constexpr std::size_t kLarge = 1'000'000;
+  static std::size_t shardOf(std::uint64_t key) {
+    return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kShardBits));
+  }
+
+  std::vector<Shard> shards_ = std::vector<Shard>(std::size_t{1} << kShardBits);
+  std::size_t size_ = 0;
+};
 
 class SimilarityIndex {
  public:
@@ -86,9 +127,9 @@ class SimilarityIndex {
   std::vector<bool> long_;                  // token id has at least 4 characters
   std::vector<int> byStart_;                // positions ordered by start
 
-  mutable std::unordered_map<std::uint64_t, double> openingAware_;
-  mutable std::unordered_map<std::uint64_t, double> retake_;
-  mutable std::unordered_map<std::uint64_t, TextAlign::LocalAlignment> alignment_;
+  mutable PairMemo<double> openingAware_;
+  mutable PairMemo<double> retake_;
+  mutable PairMemo<TextAlign::LocalAlignment> alignment_;
   mutable std::unordered_map<int, std::vector<std::pair<double, int>>> renditions_;
   mutable std::vector<int> scratch_;
   mutable std::vector<int> bound_, credited_;

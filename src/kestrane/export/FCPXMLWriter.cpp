@@ -13,6 +13,7 @@
 #include "kestrane/export/FileURL.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/XmlText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::FCPXMLWriter {
@@ -237,7 +238,11 @@ Component component(const SourceMedia& source, const CutList& cutList, const std
   // Captions go to the piece that plays their midpoint, timed on the snapped cut.
   std::vector<std::vector<std::size_t>> cuesOfPiece(pieces.size());
   std::vector<std::pair<double, double>> snappedCues;
+  // Each caption looks through the pieces: a long cut of many pieces takes a while, and the
+  // job's stop is looked at as it goes.
+  std::size_t steps = 0;
   for (std::size_t i = 0; i < captions.size(); ++i) {
+    if (++steps % 65536 == 0) checkpoint();
     if (!std::isfinite(captions[i].start) || !std::isfinite(captions[i].end)) {
       snappedCues.emplace_back(0.0, 0.0);
       continue;
@@ -247,6 +252,7 @@ Component component(const SourceMedia& source, const CutList& cutList, const std
     snappedCues.emplace_back(start, end);
     const double mid = (start + end) * 0.5;
     for (std::size_t p = 0; p < pieces.size(); ++p) {
+      if (++steps % 65536 == 0) checkpoint();
       const double p0 = FrameSnapping::seconds(pieces[p].cutStartFrame, fd);
       const double p1 = FrameSnapping::seconds(pieces[p].cutEndFrame(), fd);
       if (p0 <= mid && mid < p1) {
@@ -267,6 +273,7 @@ Component component(const SourceMedia& source, const CutList& cutList, const std
   }
   int style = 0;
   for (std::size_t p = 0; p < pieces.size(); ++p) {
+    if ((p + 1) % 1024 == 0) checkpoint();
     const auto& piece = pieces[p];
     const double p0 = FrameSnapping::seconds(piece.cutStartFrame, fd);
     const double p1 = FrameSnapping::seconds(piece.cutEndFrame(), fd);

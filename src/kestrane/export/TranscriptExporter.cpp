@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "kestrane/export/FrameSnapping.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::TranscriptExporter {
@@ -32,7 +33,9 @@ std::vector<Group> group(const std::vector<CutWord>& words, double maxSeconds, i
   Group current;
   current.start = words.front().start;
   current.end = words.front().end;
-  for (const CutWord& word : words) {
+  for (std::size_t k = 0; k < words.size(); ++k) {
+    if ((k + 1) % 4096 == 0) checkpoint();
+    const CutWord& word = words[k];
     if (!current.words.empty()) {
       const std::string& last = current.words.back();
       const auto n = static_cast<std::int64_t>(current.words.size());
@@ -77,6 +80,7 @@ std::string srtTime(double seconds) {
 std::string srtText(const std::vector<Cue>& cues) {
   std::string out;
   for (std::size_t i = 0; i < cues.size(); ++i) {
+    if ((i + 1) % 4096 == 0) checkpoint();
     if (i > 0) out += '\n';
     out += fmt::format("{}\n{} --> {}\n{}\n", i + 1, srtTime(cues[i].start), srtTime(cues[i].end), cues[i].text());
   }
@@ -90,11 +94,16 @@ std::string Cue::text() const { return joined(words); }
 std::vector<CutWord> wordsOnCutTimeline(const Transcript& transcript, const CutList& cutList) {
   std::vector<CutWord> out;
   double offset = 0;
+  // Every kept piece looks through every word: on a long recording cut into many pieces this
+  // runs for minutes, so the job's stop is looked at as it goes.
+  std::size_t steps = 0;
   for (const Segment& segment : cutList.segments) {
+    if (++steps % 65536 == 0) checkpoint();
     if (!segment.isKept()) continue;
     const double s = segment.range.start;
     const double e = segment.range.end;
     for (const TranscriptWord& word : transcript.words) {
+      if (++steps % 65536 == 0) checkpoint();
       const double mid = (word.range.start + word.range.end) * 0.5;
       if (!(s <= mid && mid < e)) continue;
       CutWord cut;
@@ -121,7 +130,9 @@ std::vector<Cue> cues(const Transcript& transcript, const CutList& cutList, doub
 
 std::vector<Cue> snappedCues(std::vector<Cue> cues, const SourceMedia& source, const CutList& cutList) {
   const FrameSnapping::Layout layout = FrameSnapping::layout(source, cutList);
-  for (Cue& cue : cues) {
+  for (std::size_t i = 0; i < cues.size(); ++i) {
+    if ((i + 1) % 4096 == 0) checkpoint();
+    Cue& cue = cues[i];
     cue.start = layout.cutSeconds(cue.start);
     cue.end = std::max(cue.start, layout.cutSeconds(cue.end));
   }
@@ -149,7 +160,9 @@ std::vector<AnchorLine> anchorLines(const Transcript& transcript, const CutList&
 std::string anchorMarkdown(const Transcript& transcript, const CutList& cutList, double maxLineSeconds,
                            int maxWordsPerLine) {
   std::string out;
+  std::size_t written = 0;
   for (const AnchorLine& line : anchorLines(transcript, cutList, maxLineSeconds, maxWordsPerLine)) {
+    if (++written % 4096 == 0) checkpoint();
     if (!out.empty()) out += '\n';
     const std::int64_t t = wholeSeconds(line.start);
     out += fmt::format("[{:02d}:{:02d}] {}", t / 60, t % 60, line.text);

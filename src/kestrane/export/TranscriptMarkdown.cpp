@@ -8,6 +8,7 @@
 
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/model/CheckedCast.hpp"
 
@@ -81,7 +82,9 @@ std::string markdown(const SourceMedia& source, const Transcript& transcript, co
     lines.emplace_back();
     paragraph.clear();
   };
+  std::size_t placed = 0;
   for (const CutWord& word : wordsOnCutTimeline(transcript, cutList)) {
+    if (++placed % 4096 == 0) checkpoint();
     // A pause starts a paragraph only when it is still in the cut.
     if (!paragraph.empty() && word.start - previousEnd > 0.75) flush();
     if (paragraph.empty()) paragraphStart = word.start;
@@ -106,6 +109,7 @@ std::string markdown(const SourceMedia& source, const Transcript& transcript, co
 
   std::string out;
   for (std::size_t i = 0; i < lines.size(); ++i) {
+    if ((i + 1) % 4096 == 0) checkpoint();
     if (i > 0) out += '\n';
     out += lines[i];
   }

@@ -10,6 +10,7 @@
 #include "kestrane/export/FileURL.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/XmlText.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CheckedCast.hpp"
 
 namespace kestrane::XMEMLWriter {
@@ -159,6 +160,8 @@ std::string xmeml(const SourceMedia& source, const CutList& cutList, const std::
 
   // One clip item; `channel` 0 is the video item.
   const auto clipItem = [&](std::size_t index, int channel) {
+    // A cut of many pieces writes each one on every track; the job's stop is heard meanwhile.
+    if (index % 1024 == 0) checkpoint();
     const FrameSnapping::Piece& piece = pieces[index - 1];
     doc.add(7, channel == 0 ? fmt::format(R"(<clipitem id="clipitem-v{}">)", index)
                             : fmt::format(R"(<clipitem id="clipitem-a{}-{}">)", channel, index));

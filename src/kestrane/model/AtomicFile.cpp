@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/HeldFiles.hpp"
 
 namespace kestrane::AtomicFile {
@@ -77,8 +78,19 @@ Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
   };
   const char* data = bytes.data();
   std::size_t left = bytes.size();
+  // A session of a long recording runs to hundreds of megabytes: it goes out in pieces, and a
+  // job asked to stop meanwhile leaves no file behind.
+  constexpr std::size_t kPiece = 1u << 20;
   while (left > 0) {
-    const ssize_t n = ::write(fd, data, left);
+    if (left < bytes.size()) {
+      try {
+        checkpoint();
+      } catch (const Cancelled&) {
+        ::unlink(aside.path().c_str());
+        throw;
+      }
+    }
+    const ssize_t n = ::write(fd, data, std::min(left, kPiece));
     if (n < 0) {
       if (errno == EINTR) continue;
       failAndRemove(errno);

@@ -1,5 +1,7 @@
 #include "kestrane/model/JsonText.hpp"
 
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/FreeAside.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 
 #include <fmt/format.h>
@@ -96,6 +98,8 @@ void write(std::string& out, const nlohmann::json& v, int depth) {
       }
       out += "[\n";
       for (std::size_t i = 0; i < v.size(); ++i) {
+        // Lists of millions of words or edits take seconds to lay out; the job's stop is heard.
+        if ((i + 1) % 4096 == 0) checkpoint();
         if (i > 0) out += ",\n";
         out += inner;
         write(out, v[i], depth + 1);
@@ -125,5 +129,7 @@ std::string pretty(const nlohmann::json& value) {
   write(out, value, 0);
   return out;
 }
+
+void freeAside(nlohmann::json&& value) { kestrane::freeAside(std::move(value)); }
 
 }  // namespace kestrane::JsonText

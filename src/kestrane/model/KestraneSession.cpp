@@ -3,9 +3,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <sstream>
+#include <vector>
 
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/SessionJson.hpp"
 
 namespace kestrane {
@@ -64,11 +65,18 @@ KestraneSession KestraneSession::read(const fs::path& path) {
   if (size > maxFileBytes) throw failure("it is larger than 256 MB");
   std::ifstream in(path, std::ios::binary);
   if (!in) throw failure(std::strerror(errno));
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
+  // Read in pieces, so that a stop asked while a large file comes in is heard.
+  std::string text;
+  text.reserve(static_cast<std::size_t>(size));
+  std::vector<char> piece(std::size_t{1} << 20);
+  while (in) {
+    in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    text.append(piece.data(), static_cast<std::size_t>(in.gcount()));
+    if (in) checkpoint();
+  }
   if (in.bad()) throw failure("it could not be read");
   try {
-    return SessionJson::decode(buffer.str());
+    return SessionJson::decode(text);
   } catch (const SessionFileError& e) {
     throw failure(e.what());
   }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "kestrane/model/Cancelled.hpp"
+
 namespace kestrane {
 
 namespace {
@@ -53,6 +55,8 @@ std::vector<float> LevelData::levelsDBFS() const {
   std::vector<float> levels;
   levels.reserve(s.size() / 4 * 3);
   for (std::size_t i = 0; i < s.size(); i += 4) {
+    // A hundred hours of levels are tens of megabytes; the job's stop is heard meanwhile.
+    if ((i + 4) % (1u << 20) == 0) checkpoint();
     const bool last = i + 4 == s.size();
     std::array<int, 4> v{};
     int padding = 0;

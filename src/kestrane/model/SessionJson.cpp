@@ -3,10 +3,13 @@
 #include <fmt/format.h>
 
 #include <cmath>
+#include <cstdint>
+#include <iterator>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/JsonText.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 
@@ -47,11 +50,34 @@ json enc(const BrandSpec& b);
 json enc(const GraphicsAsset& a);
 json enc(const std::map<std::string, std::string>& m);
 
+// A session of a long recording holds millions of words and hand edits: its lists look at the
+// job's stop as they go.
+constexpr std::size_t kItemsBetweenChecks = 4096;
+
+// Text this long comes from a document whose freeing would hold up the caller.
+constexpr std::size_t kLargeText = 8u << 20;
+
+// The document `build` fills in; one left unfinished by a stop is freed aside, so the stop is
+// not held up by freeing what was built.
+template <class Build>
+json built(json out, Build build) {
+  try {
+    build(out);
+  } catch (const Cancelled&) {
+    JsonText::freeAside(std::move(out));
+    throw;
+  }
+  return out;
+}
+
 template <class T>
 json enc(const std::vector<T>& list) {
-  json out = json::array();
-  for (const auto& item : list) out.push_back(enc(item));
-  return out;
+  return built(json::array(), [&list](json& out) {
+    for (std::size_t i = 0; i < list.size(); ++i) {
+      if ((i + 1) % kItemsBetweenChecks == 0) checkpoint();
+      out.push_back(enc(list[i]));
+    }
+  });
 }
 
 json enc(const std::map<std::string, std::string>& m) {
@@ -169,33 +195,43 @@ json enc(const GraphicsAsset& a) {
 }
 
 json enc(const KestraneSession& s) {
-  json o{{"version", s.version}, {"source", enc(s.source)}, {"settings", enc(s.settings)}};
-  put(o, "projectName", s.projectName);
-  put(o, "script", s.script);
-  put(o, "projectNotes", s.projectNotes);
-  put(o, "createMotionGraphics", s.createMotionGraphics);
-  put(o, "brandSpec", s.brandSpec);
-  put(o, "graphicsNotes", s.graphicsNotes);
-  put(o, "warnings", s.warnings);
-  put(o, "graphicsAssets", s.graphicsAssets);
-  put(o, "silences", s.silences);
-  put(o, "transcript", s.transcript);
-  put(o, "cutList", s.cutList);
-  put(o, "roughCutCutList", s.roughCutCutList);
-  put(o, "advisories", s.advisories);
-  put(o, "editorNotes", s.editorNotes);
-  put(o, "levels", s.levels);
-  put(o, "takeGroups", s.takeGroups);
-  return o;
+  return built(json::object(), [&s](json& o) {
+    o["version"] = s.version;
+    o["source"] = enc(s.source);
+    o["settings"] = enc(s.settings);
+    put(o, "projectName", s.projectName);
+    put(o, "script", s.script);
+    put(o, "projectNotes", s.projectNotes);
+    put(o, "createMotionGraphics", s.createMotionGraphics);
+    put(o, "brandSpec", s.brandSpec);
+    put(o, "graphicsNotes", s.graphicsNotes);
+    put(o, "warnings", s.warnings);
+    put(o, "graphicsAssets", s.graphicsAssets);
+    put(o, "silences", s.silences);
+    put(o, "transcript", s.transcript);
+    put(o, "cutList", s.cutList);
+    put(o, "roughCutCutList", s.roughCutCutList);
+    put(o, "advisories", s.advisories);
+    put(o, "editorNotes", s.editorNotes);
+    put(o, "levels", s.levels);
+    put(o, "takeGroups", s.takeGroups);
+  });
 }
 
 }  // namespace
 
 std::string encode(const KestraneSession& session) {
+  json document;
   try {
-    return JsonText::pretty(enc(session));
+    document = enc(session);
+    std::string text = JsonText::pretty(document);
+    if (text.size() > kLargeText) JsonText::freeAside(std::move(document));
+    return text;
   } catch (const std::domain_error&) {
     throw SessionFileError("The session holds a number that is not finite, so it can't be saved.");
+  } catch (const Cancelled&) {
+    JsonText::freeAside(std::move(document));
+    throw;
   }
 }
 
@@ -500,6 +536,7 @@ void dec(const json& j, const std::string& path, std::vector<T>& out) {
   out.clear();
   out.reserve(j.size());
   for (std::size_t i = 0; i < j.size(); ++i) {
+    if ((i + 1) % kItemsBetweenChecks == 0) checkpoint();
     T item{};
     dec(j[i], fmt::format("{}[{}]", path, i), item);
     out.push_back(std::move(item));
@@ -539,20 +576,58 @@ void checkOrder(const KestraneSession& s) {
 
 namespace {
 
+// The characters of a text, looking at the job's stop at every megabyte: a session of a long
+// recording takes seconds to parse, and its levels alone are one value of tens of megabytes.
+class StoppableChars {
+ public:
+  using iterator_category = std::forward_iterator_tag;
+  using value_type = char;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const char*;
+  using reference = const char&;
+
+  explicit StoppableChars(const char* at) : at_(at) {}
+  reference operator*() const { return *at_; }
+  StoppableChars& operator++() {
+    if ((reinterpret_cast<std::uintptr_t>(++at_) & 0xFFFFF) == 0) checkpoint();
+    return *this;
+  }
+  StoppableChars operator++(int) {
+    const StoppableChars was = *this;
+    ++*this;
+    return was;
+  }
+  bool operator==(const StoppableChars& other) const { return at_ == other.at_; }
+
+ private:
+  const char* at_;
+};
+
 // Parses the text and runs `decodeRoot` over its top-level object; a failure names the
 // offending member's path.
 template <class DecodeRoot>
 auto decodeText(const std::string& text, DecodeRoot decodeRoot) {
   json root;
   try {
-    root = json::parse(text);
-  } catch (const json::exception&) {
-    throw SessionFileError("it is not valid JSON");
-  }
-  try {
-    return decodeRoot(object(root, ""));
-  } catch (const DecodeFailure& f) {
-    throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
+    try {
+      // Parsed into `root` as json::parse does, so that what a stop leaves can be freed aside.
+      nlohmann::detail::json_sax_dom_parser<json> dom(root, true);
+      if (!json::sax_parse(StoppableChars(text.data()), StoppableChars(text.data() + text.size()), &dom)) {
+        throw SessionFileError("it is not valid JSON");
+      }
+    } catch (const json::exception&) {
+      throw SessionFileError("it is not valid JSON");
+    }
+    try {
+      auto decoded = decodeRoot(object(root, ""));
+      if (text.size() > kLargeText) JsonText::freeAside(std::move(root));
+      return decoded;
+    } catch (const DecodeFailure& f) {
+      throw SessionFileError(f.path.empty() ? f.problem : f.path + ": " + f.problem);
+    }
+  } catch (const Cancelled&) {
+    JsonText::freeAside(std::move(root));
+    throw;
   }
 }
 

@@ -31,6 +31,8 @@ namespace detail {
 
 Output recutSession(const RecutRequest& request, const ProgressCallback& progress, std::stop_token stop,
                     bool secondOpinionRequired) {
+  // Reading a session of a long recording takes seconds; the stop is heard inside it.
+  const StopScope stopScope(stop);
   const fs::path sessionPath = fs::absolute(request.sessionURL);
   // The package is held, and a move a killed run left finished, before the session is read, so
   // the re-cut changes the package as it stands and no other run changes it meanwhile.

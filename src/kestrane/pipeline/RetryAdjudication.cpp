@@ -8,6 +8,7 @@ namespace kestrane::Pipeline {
 
 Output retryAdjudication(const std::filesystem::path& sessionURL, bool renderMP4, const ProgressCallback& progress,
                          std::stop_token stop, const Services& services) {
+  const StopScope stopScope(stop);
   RecutRequest request;
   request.sessionURL = sessionURL;
   // The stored settings as they stand once the package is held.
