@@ -9,6 +9,7 @@
 
 #include "kestrane/graphics/ExternalResourceGate.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "TrickyStatements.hpp"
 
 using namespace kestrane;
 
@@ -364,44 +365,10 @@ TEST(ExternalResourceGate, ReadsTheDocumentAsTheBrowserDoes) {
 
 // Whatever valid script surrounds it, a call placed between two statements is live code.
 TEST(ExternalResourceGate, AFetchOutsideCommentsIsAlwaysRefused) {
-  const std::vector<std::string> statements{
-      "q = (a) / 2;",
-      "s = '/';",
-      "t = '//';",
-      "u = \"/*\";",
-      "v = '*/';",
-      "t = `${'`'}`;",
-      "w = `a${ {b: '}'}.b }//`;",
-      "r = /[/]\\//g;",
-      "if (a) /x/.test(s);",
-      "x = a++ / 2;",
-      "// note ' \" `\n",
-      "/* block ' \" ` */",
-      "m = {a: 1} / 2;",
-      "function f() {}\n/re/.test(s);",
-      "<!-- old ' comment\n",
-      "\n--> closing ` comment\n",
-      "s = 'it\\'s // not';",
-      "a = b\n/ 2 / c;",
-      "re = /'/;",
-      "re = /\"/;",
-      "re = /`/;",
-      "x = o.return / 2 / 1;",
-      "y = typeof /x/;",
-      "z = `${`${'}'}`}`;",
-      "n = i-- / 2;",
-      "x = a\n++/x/.lastIndex;",
-      "k = await / 2;",
-      "if (a) {}\n/x/.test(s);",
-  };
   std::mt19937 random(38);
   for (int run = 0; run < 3000; ++run) {
     const std::size_t count = 1 + random() % 10, at = random() % (count + 1);
-    std::string program;
-    for (std::size_t k = 0; k <= count; ++k) {
-      if (k == at) program += "\nfetch(\"https://x.example/\");\n";
-      if (k < count) program += statements[random() % statements.size()] + " ";
-    }
+    const std::string program = test::scriptWithLiveCall(count, at, [&](std::size_t) { return random(); });
     const auto found = ExternalResourceGate::violations("<script>" + program + "</script>");
     ASSERT_TRUE(reports(found, "runtime network call fetch(") && reports(found, "external resource https://x.example/"))
         << program;
