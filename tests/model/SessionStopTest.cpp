@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stop_token>
 
+#include "export/ExportFixtures.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/FileBytes.hpp"
 #include "kestrane/model/JsonText.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/model/SessionJson.hpp"
@@ -20,14 +20,6 @@ namespace {
 
 // Twenty thousand words and as many hand edits: a few megabytes of session file.
 KestraneSession largeSession() {
-  SourceMedia source;
-  source.path = "/footage/long talk.mov";
-  source.durationSeconds = 20'000;
-  source.frameDuration = {1, 25};
-  source.width = 1920;
-  source.height = 1080;
-  source.hasVideo = true;
-  source.audioSampleRate = 48000;
   PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
   settings.manualRemoveRanges = std::vector<TimeRange>{};
   Transcript transcript;
@@ -35,21 +27,10 @@ KestraneSession largeSession() {
     transcript.words.push_back({"word" + std::to_string(k % 97), {k + 0.1, k + 0.6}});
     settings.manualRemoveRanges->push_back({k + 0.7, k + 0.8});
   }
-  KestraneSession session = KestraneSession::make(source, settings);
+  KestraneSession session = KestraneSession::make(test::videoSource("/footage/talk.mov", 20'000, {1, 25}), settings);
   session.transcript = std::move(transcript);
   session.levels = LevelData::fromLevels(0.01, std::vector<float>(200'000, -30.f));
   return session;
-}
-
-std::string contents(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-std::size_t entriesIn(const fs::path& folder) {
-  return static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 }  // namespace
@@ -63,7 +44,7 @@ TEST(SessionStop, AStopEndsReadingAndWritingALargeSessionAndLeavesTheFileAlone) 
 
   // Outside a job it all runs to the end.
   session.write(file);
-  const std::string written = contents(file);
+  const std::string written = readFileBytes(file).value();
   ASSERT_GT(written.size(), 2u << 20);
   EXPECT_EQ(SessionJson::encode(KestraneSession::read(file)), written);
 
@@ -80,8 +61,8 @@ TEST(SessionStop, AStopEndsReadingAndWritingALargeSessionAndLeavesTheFileAlone) 
   EXPECT_THROW(JsonText::pretty(nlohmann::json(std::vector<int>(10'000, 1))), Cancelled);
   EXPECT_THROW(changed.write(file), Cancelled);
   EXPECT_THROW(AtomicFile::write(file, changedText), Cancelled) << "a text already made goes out in pieces";
-  EXPECT_EQ(contents(file), written) << "nothing half-written replaces the file";
-  EXPECT_EQ(entriesIn(folder), 1u) << "nothing is left aside";
+  EXPECT_EQ(readFileBytes(file).value(), written) << "nothing half-written replaces the file";
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "nothing is left aside";
 
   // A short session, such as a stopped job still saves on its way out, is written whole.
   KestraneSession small = KestraneSession::make(session.source, PipelineSettings::make(-40, 0.8, 0.15, true));

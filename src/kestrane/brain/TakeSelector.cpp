@@ -3,17 +3,21 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
 #include "kestrane/brain/DecisionState.hpp"
 #include "kestrane/brain/TakeScoring.hpp"
 #include "kestrane/brain/TextAlign.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/FreeAside.hpp"
 
 namespace kestrane::TakeSelector {
 
 namespace {
 constexpr double kMinFillerDuration = 0.12;
-}
+// Lines in a decision whose remains are freed aside.
+constexpr int kLargeDecision = 20'000;
+}  // namespace
 
 DecisionState::DecisionState(const Transcript& transcript, std::vector<Utterance> utterances,
                              std::vector<TokenList> scriptBeats, std::span<const SilenceSpan> silences,
@@ -142,15 +146,24 @@ Decision decideBeforeFillers(const Transcript& transcript, const std::optional<s
   // The beats are read before the first stage, so they are indexed once for every stage.
   std::vector<TokenList> beats;
   if (script) beats = scriptBeats(*script);
-  DecisionState state(transcript, std::move(utts), std::move(beats), silences, levels, settings);
+  auto state =
+      std::make_unique<DecisionState>(transcript, std::move(utts), std::move(beats), silences, levels, settings);
+  // A long recording's decision ends holding millions of small pieces: they are freed on a
+  // thread of their own, so that neither its result nor a stop waits for them.
+  struct FreedAside {
+    std::unique_ptr<DecisionState>& state;
+    ~FreedAside() {
+      if (state->count() >= kLargeDecision) freeAside(std::move(state));
+    }
+  } freedAside{state};
 
   for (void (*stage)(DecisionState&) : {removeVerbalSlates, removeFalseStarts, removeStumbles, removeRepeatedRuns,
                                         chooseRepeatedTakes, removeDuplicateLines, removeOffMicChatter, removeRoomTalk,
                                         repairMixedRuns, restoreLostLines, swapUnfinishedLines}) {
     checkpoint();
-    stage(state);
+    stage(*state);
   }
-  return std::move(state.result);
+  return std::move(state->result);
 }
 
 Decision withFillers(Decision beforeFillers, const Transcript& transcript, const PipelineSettings& settings) {
