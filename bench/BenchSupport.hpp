@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "kestrane/model/PipelineSettings.hpp"
+#include "kestrane/model/SourceMedia.hpp"
 
 namespace kestrane::bench {
 
@@ -30,6 +31,20 @@ inline PipelineSettings appSettings() {
   s.aiAdjudication = false;
   s.thoroughness = Thoroughness::fast;
   return s;
+}
+
+// A stand-in for 1080p25 footage with 48 kHz sound, `seconds` long: what a stored session of
+// made-up words records as its source.
+inline SourceMedia standInFootage(const std::filesystem::path& path, double seconds) {
+  SourceMedia source;
+  source.path = path.string();
+  source.durationSeconds = seconds;
+  source.frameDuration = {1, 25};
+  source.width = 1920;
+  source.height = 1080;
+  source.hasVideo = true;
+  source.audioSampleRate = 48000;
+  return source;
 }
 
 // `common` words first, then made-up words of two to four of the syllables until there are

@@ -62,14 +62,7 @@ struct Session {
       while (script.size() < (std::size_t{16} << 20)) script += once;
     }
 
-    SourceMedia source;
-    source.path = (root / "talk.mov").string();
-    source.durationSeconds = length;
-    source.frameDuration = {1, 25};
-    source.width = 1920;
-    source.height = 1080;
-    source.hasVideo = true;
-    source.audioSampleRate = 48000;
+    const SourceMedia source = bench::standInFootage(root / "talk.mov", length);
     KestraneSession session = KestraneSession::make(source, bench::appSettings(), script);
     session.projectName = name;
     session.transcript = std::move(transcript);

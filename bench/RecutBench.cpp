@@ -59,14 +59,7 @@ struct HourSession {
       }
     }
 
-    SourceMedia source;
-    source.path = (root / "hour.mov").string();
-    source.durationSeconds = hour;
-    source.frameDuration = {1, 25};
-    source.width = 1920;
-    source.height = 1080;
-    source.hasVideo = true;
-    source.audioSampleRate = 48000;
+    const SourceMedia source = bench::standInFootage(root / "hour.mov", hour);
     PipelineSettings settings = bench::appSettings();
     settings.manualRemoveRanges = std::vector<TimeRange>{{600, 610}, {1800, 1805}};
     KestraneSession session = KestraneSession::make(source, settings, script);

@@ -145,14 +145,7 @@ std::filesystem::path storedPackage(std::size_t words, std::size_t handEdits, do
     for (auto i = static_cast<std::size_t>(pause.range.start / hop);
          i < static_cast<std::size_t>(pause.range.end / hop); ++i)
       levels[i] = -60.f;
-  SourceMedia source;
-  source.path = (root / "long.mov").string();
-  source.durationSeconds = duration;
-  source.frameDuration = {1, 25};
-  source.width = 1920;
-  source.height = 1080;
-  source.hasVideo = true;
-  source.audioSampleRate = 48000;
+  const SourceMedia source = bench::standInFootage(root / "long.mov", duration);
   PipelineSettings settings = bench::appSettings();
   settings.manualRemoveRanges = std::vector<TimeRange>{};
   const double step = duration / static_cast<double>(handEdits + 1);
