@@ -218,7 +218,7 @@ TEST(Transcriber, EveryLineOverAMusicBedIsHeard) {
   make("sox" + parts + " " + speech + " pad 0.6 0.6");
   make("sox -R -n -r 16000 -c 1 -b 16 " + bed +
        " synth 20 sine 196 sine 247 sine 294 remix - tremolo 2 30 gain -n -24");
-  make("sox -m " + speech + " " + bed + " " + mixed + " trim 0 `soxi -D " + speech + "`");
+  make("sox -R -m " + speech + " " + bed + " " + mixed + " trim 0 `soxi -D " + speech + "`");
   const Transcript t = transcribe(mixed, "en_US");
   const std::string heard = lowerWords(t);
   for (const char* word : {"thing", "microphone", "little", "subject", "check", "focus"})
