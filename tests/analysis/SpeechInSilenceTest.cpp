@@ -43,7 +43,7 @@ TEST(SpeechInSilence, RoomToneAndARustleHaveNoSpeechButQuietSpeechIsCut) {
   // Quiet speech, about -35 dBFS (RMS), over the room tone: cut as usual.
   const auto line = dir.file("line.wav"), quiet = dir.file("quiet.wav");
   make("flite -voice slt -t 'the first thing you need is a good microphone' -o " + line);
-  make("sox " + line + " -r 48000 " + dir.file("line48.wav") + " gain -n -22 pad 1.5 1.5");
+  make("sox -R " + line + " -r 48000 " + dir.file("line48.wav") + " gain -n -22 pad 1.5 1.5");
   make("sox -R -m " + dir.file("line48.wav") + " " + room + " " + quiet + " trim 0 6");
   const auto analysis = Pipeline::analyze(quiet);
   EXPECT_GE(analysis.transcript.words.size(), 5u);

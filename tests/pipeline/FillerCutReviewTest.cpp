@@ -26,7 +26,7 @@ std::string hesitantReading(const fs::path& dir) {
     make("flite -voice slt -t '" + lines[i].second + "' -o " + file("b.wav"));
     make("sox " + file("a.wav") + " " + file("a" + n + ".wav") + trim + " pad 0 0.05");
     // A speaker's "um" lasts 0.3–0.7 s: flite's, slowed.
-    make("sox " + file("um.wav") + " " + file("um" + n + ".wav") + trim + " tempo -s 0.4 pad 0 0.08");
+    make("sox -R " + file("um.wav") + " " + file("um" + n + ".wav") + trim + " tempo -s 0.4 pad 0 0.08");
     make("sox " + file("b.wav") + " " + file("b" + n + ".wav") + trim + " pad 0 1.5");
     parts += " " + file("a" + n + ".wav") + " " + file("um" + n + ".wav") + " " + file("b" + n + ".wav");
   }

@@ -36,7 +36,7 @@ std::string twoLines(const fs::path& dir, double pause, double lead) {
 std::string mixed(const fs::path& dir, const std::string& speech, double gain, const std::string& synth) {
   const auto bed = (dir / "bed.wav").string(), out = (dir / "mixed.wav").string();
   make("sox -R -n -r 48000 -c 1 " + bed + " synth $(soxi -D " + speech + ") " + synth);
-  make("sox -m -v " + std::to_string(gain) + " " + speech + " " + bed + " " + out);
+  make("sox -R -m -v " + std::to_string(gain) + " " + speech + " " + bed + " " + out);
   return out;
 }
 

@@ -42,7 +42,7 @@ TEST(PcmWavReader, ReadsStretchesOfMonoSixteenBitFilesOnly) {
   EXPECT_FALSE(PcmWavReader::open(dir.file("missing.wav")));
   // A file sox wrote with extra chunks before the samples still reads.
   const auto sox = dir.file("sox.wav");
-  kestrane::testing::make("sox -n -r 16000 -c 1 -b 16 " + sox + " synth 0.5 sine 300 vol 0.5");
+  kestrane::testing::make("sox -R -n -r 16000 -c 1 -b 16 " + sox + " synth 0.5 sine 300 vol 0.5");
   const auto fromSox = PcmWavReader::open(sox);
   ASSERT_TRUE(fromSox);
   EXPECT_EQ(fromSox->sampleCount(), 8000u);
