@@ -12,17 +12,10 @@
 
 namespace kestrane::cli {
 
-namespace {
-
-std::string counted(int n, const char* one, const char* many) { return fmt::format("{} {}", n, n == 1 ? one : many); }
-
-}  // namespace
-
 std::string figuresLine(const KestraneSession& session) {
   const CutFigures f = cutFigures(session);
-  std::string removed =
-      fmt::format("{}, {}, {}, {}", counted(f.silences, "silence", "silences"), counted(f.flubs, "flub", "flubs"),
-                  counted(f.retakes, "alternate take", "alternate takes"), counted(f.fillers, "filler", "fillers"));
+  const auto counts = removedCounts(f);
+  std::string removed = fmt::format("{}, {}, {}, {}", counts[0], counts[1], counts[2], counts[3]);
   if (f.manual > 0) removed += fmt::format(", {} by your hand", f.manual);
   const std::string share =
       f.source > 0 ? fmt::format("{}% removed", std::lround(100 * (1 - f.kept / f.source))) : std::string("removed");

@@ -155,7 +155,7 @@ class ViewsTest : public QObject {
     const ResultsText::Stats stats = ResultsText::stats(finalCut.session);
     QCOMPARE(ResultsText::figuresLine(stats), QStringLiteral("12:34 of footage \u2192 8:15"));
     QCOMPARE(ResultsText::removedLine(stats),
-             QStringLiteral("Removed 3 silences \u00b7 1 flubs \u00b7 1 alternate takes \u00b7 2 fillers"));
+             QStringLiteral("Removed 3 silences \u00b7 1 flub \u00b7 1 alternate take \u00b7 2 fillers"));
     ResultsText::Stats byHand = stats;
     byHand.manual = 3;
     QVERIFY(ResultsText::removedLine(byHand).endsWith("2 fillers \u00b7 3 by your hand"));

@@ -153,8 +153,8 @@ TEST(TranscriptExporter, WritesTheMarkdownTranscript) {
   EXPECT_EQ(TE::markdown(source, t, list, notes),
             "# Transcript \u2014 take3.mov (first cut)\n"
             "\n"
-            "Source 20.0s \u2192 cut 8.0s (removed 12.0s: 1 silences, 1 flubs, 1 alternate takes, "
-            "1 fillers, 2 by hand)\n"
+            "Source 20.0s \u2192 cut 8.0s (removed 12.0s: 1 silence, 1 flub, 1 alternate take, "
+            "1 filler, 2 by hand)\n"
             "\n"
             "**[00:00]** Hi\n"
             "\n"

@@ -26,9 +26,9 @@ QString elapsedLine(double cutSeconds, std::optional<double> preAnalysisSeconds)
 
 QString removedLine(const Stats& s) {
   const QString dot = QStringLiteral(" \u00b7 ");
-  QString line = QStringLiteral("Removed %1 silences").arg(s.silences) + dot + QStringLiteral("%1 flubs").arg(s.flubs) +
-                 dot + QStringLiteral("%1 alternate takes").arg(s.retakes) + dot +
-                 QStringLiteral("%1 fillers").arg(s.fillers);
+  const auto counts = removedCounts(s);
+  QString line = QStringLiteral("Removed ") + QString::fromStdString(counts[0]);
+  for (std::size_t i = 1; i < counts.size(); ++i) line += dot + QString::fromStdString(counts[i]);
   if (s.manual >= 1) line += dot + QStringLiteral("%1 by your hand").arg(s.manual);
   return line;
 }

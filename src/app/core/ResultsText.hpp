@@ -20,7 +20,7 @@ QString timeString(double seconds);
 QString figuresLine(const Stats& stats);
 // "Cut in 12s", with " · analyzed in 1m 40s while you chose options" after a pre-analysis.
 QString elapsedLine(double cutSeconds, std::optional<double> preAnalysisSeconds);
-// "Removed 3 silences · 1 flubs · …"; the nouns stay plural.
+// "Removed 3 silences · 1 flub · …", as the command line and the transcript count them.
 QString removedLine(const Stats& stats);
 // "2 spoken notes to your editor — …"
 QString spokenNotesText(int notes);

@@ -9,6 +9,7 @@
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/CutFigures.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/model/CheckedCast.hpp"
 
@@ -46,24 +47,17 @@ std::string markdown(const SourceMedia& source, const Transcript& transcript, co
   lines.emplace_back();
 
   double removed = 0;
-  int silences = 0, flubs = 0, alternates = 0, fillers = 0, manual = 0;
   for (const Segment& segment : cutList.segments) {
-    if (segment.kind == SegmentKind::keep) continue;
-    removed += segment.range.end - segment.range.start;
-    switch (segment.kind) {
-      case SegmentKind::silence: ++silences; break;
-      case SegmentKind::flub: ++flubs; break;
-      case SegmentKind::retakeRejected: ++alternates; break;
-      case SegmentKind::filler: ++fillers; break;
-      case SegmentKind::manual: ++manual; break;
-      case SegmentKind::keep: break;
-    }
+    if (segment.kind != SegmentKind::keep) removed += segment.range.end - segment.range.start;
   }
-  const std::string byHand = manual == 0 ? std::string() : fmt::format(", {} by hand", manual);
-  lines.push_back(fmt::format(
-      "Source {:.1f}s \u2192 cut {:.1f}s (removed {:.1f}s: {} silences, {} flubs, {} alternate "
-      "takes, {} fillers{})",
-      source.durationSeconds, cutList.keptDuration(), removed, silences, flubs, alternates, fillers, byHand));
+  // Counted as the run's summary counts them, so a filler the cut only clips is not reported
+  // as removed while the paragraphs below still hold it.
+  const CutFigures figures = cutFigures(source.durationSeconds, cutList, transcript.words);
+  const auto counts = removedCounts(figures);
+  const std::string byHand = figures.manual == 0 ? std::string() : fmt::format(", {} by hand", figures.manual);
+  lines.push_back(fmt::format("Source {:.1f}s \u2192 cut {:.1f}s (removed {:.1f}s: {}, {}, {}, {}{})",
+                              source.durationSeconds, figures.kept, removed, counts[0], counts[1], counts[2], counts[3],
+                              byHand));
   lines.emplace_back();
 
   const auto layout = frameLayout(source, cutList);
