@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "FcpxmlDtd.hpp"
 #include "app/core/Paths.hpp"
 #include "app/core/PipelineEngine.hpp"
 #include "app/core/ResultsText.hpp"
@@ -350,8 +351,7 @@ class JourneyTest : public QObject {
     for (const char* name : {"workshop talk.fcpxml", "workshop talk.kestrane.json", "transcript.md", "captions.srt"})
       QVERIFY2(QDir(package_).exists(QString::fromLatin1(name)), name);
     const QString timeline = QDir(package_).filePath(QStringLiteral("workshop talk.fcpxml"));
-    QVERIFY(sh(QStringLiteral("xmllint --noout --dtdvalid %1 %2")
-                   .arg(quoted(QStringLiteral(KESTRANE_FCPXML_DTD)), quoted(timeline))));
+    QVERIFY(sh(QString::fromStdString(fcpxml_dtd::xmllint(timeline.toStdString()))));
 
     const KestraneSession stored = KestraneSession::read(output.sessionURL);
     const ResultsText::Stats stats = ResultsText::stats(stored);
@@ -475,7 +475,7 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   JourneyTest test;
   QTEST_SET_MAIN_SOURCE_PATH
-  return QTest::qExec(&test, argc, argv);
+  return fcpxml_dtd::exitStatus(QTest::qExec(&test, argc, argv));
 }
 
 #include "JourneyTest.moc"
