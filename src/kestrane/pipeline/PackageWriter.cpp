@@ -108,7 +108,7 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
   files.fcpxml = layout.fcpxml();
   files.transcript = layout.transcript();
   files.captions = layout.captions();
-  files.session = layout.session();
+  files.session = place.existing && place.sessionFile ? *place.sessionFile : layout.session();
 
   try {
     writeFiles(job, files);

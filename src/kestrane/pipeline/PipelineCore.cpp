@@ -16,6 +16,9 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
   session.warnings = warnings.empty() ? std::nullopt : std::optional(warnings);
   try {
     session.write(path);
+  } catch (const Cancelled&) {
+    // A stop is never a failed write.
+    throw;
   } catch (const std::exception& e) {
     warnings.push_back("Couldn't update the session file with the final warnings — " + FailureMessage::of(e));
     session.warnings = warnings;
@@ -53,20 +56,33 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   } else {
     removeStaleRoughCut(job, files);
   }
-  std::optional<RenderedMovie> movie;
+  std::optional<std::filesystem::path> mp4;
   IdeasOutcome ideas;
   GraphicsOutcome graphics;
   try {
     ideas = visualIdeas(job, files, useClaude, modelIdeasRequest());
     graphics = motionGraphics(job, files, ideas, renderGraphics);
-    movie = renderRoughCut(job, files, renderMP4);
+    if (std::optional<RenderedMovie> movie = renderRoughCut(job, files, renderMP4)) {
+      mp4 = placeRoughCut(job, files, std::move(*movie));
+    }
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
     // already removed its unfinished movie. A movie of the earlier cut goes unless it shows
     // this one, as after a failed render.
     std::vector<std::string> notes;
-    if (renderMP4) notes = settleEarlierRoughCut(job, files);
-    writeFinalSession(session, files.session, job.warnings);
+    bool written = false;
+    if (renderMP4) {
+      SettledRoughCut settled = settleEarlierRoughCut(job, files);
+      notes = std::move(settled.notes);
+      written = settled.sessionWritten;
+    }
+    if (!written) {
+      try {
+        writeFinalSession(session, files.session, job.warnings);
+      } catch (const Cancelled&) {
+        // Already stopping: the session file keeps what the package phase wrote.
+      }
+    }
     throw Cancelled(files.dir, std::move(notes));
   } catch (const MP4Renderer::RenderError& e) {
     // The movie was asked for, so the job failed; the package written before it stands, and
@@ -75,14 +91,13 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     std::vector<std::string> warningsSoFar = job.warnings;
     if (!files.fresh)
       notes.push_back("Wrote this cut's timelines, transcript, captions and session file into the package");
-    for (std::string& note : settleEarlierRoughCut(job, files)) notes.push_back(std::move(note));
+    for (std::string& note : settleEarlierRoughCut(job, files).notes) notes.push_back(std::move(note));
     throw RoughCutFailed(e.what(), files.dir, std::move(notes), std::move(warningsSoFar));
   }
 
-  std::optional<std::filesystem::path> mp4;
-  if (movie) {
-    mp4 = placeRoughCut(job, files, std::move(*movie));
-  } else {
+  if (!mp4) {
+    // A stop asked by now ends the job as a stop, not as a finished one.
+    job.checkStop();
     writeFinalSession(session, files.session, job.warnings);
   }
 

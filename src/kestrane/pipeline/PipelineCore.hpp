@@ -34,6 +34,9 @@ struct PackagePlace {
   // The lock of the package the run started from, when it started from one; it is held while
   // the place lives.
   std::shared_ptr<const PackageLock> lock;
+  // The session file a re-cut of `existing` was given, when the user named it otherwise than
+  // after the footage: the run writes that file, so the package keeps one session file.
+  std::optional<std::filesystem::path> sessionFile;
 };
 
 // The working state of one pass through the core, handed from phase to phase.
@@ -163,7 +166,8 @@ std::string withPreamble(std::string_view markdown, std::string_view projectName
 GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasOutcome& ideas, bool renderGraphics);
 
 // The job's last write of the session file, with every warning. The package is complete
-// without it, so a failure becomes one more warning instead of failing the job.
+// without it, so a failure becomes one more warning instead of failing the job; a stop heard
+// while it writes still ends the job with Cancelled.
 void writeFinalSession(KestraneSession& session, const std::filesystem::path& path, std::vector<std::string>& warnings);
 
 // The whole job on a session that holds its analysis. With `secondOpinionRequired`, a second

@@ -47,7 +47,12 @@ PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,
   auto lock = std::make_shared<const PackageLock>(folder);
   const auto name = trimmedOrAbsent(projectName);
   if (recutPackageDir(sessionPath, projectName) == folder || (name && namesPackageOf(folderName, *name))) {
-    return {folder.parent_path(), folder, std::move(lock)};
+    // Only a name a package's session file can have (the one a folder is searched for).
+    std::optional<std::filesystem::path> sessionFile;
+    if (endsWith(sessionPath.filename().string(), ".kestrane.json") && !sessionStem(sessionPath).empty()) {
+      sessionFile = sessionPath;
+    }
+    return {folder.parent_path(), folder, std::move(lock), std::move(sessionFile)};
   }
   return {folder.parent_path(), std::nullopt, std::move(lock)};
 }

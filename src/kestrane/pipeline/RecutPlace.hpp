@@ -17,7 +17,8 @@ bool namesPackageOf(const std::string& folderName, const std::string& projectNam
 
 // - A session file outside a package: a new package beside the session file.
 // A folder is a package as packageContents judges it.
-// - Inside a package, with no new project name (or the package's own): that package.
+// - Inside a package, with no new project name (or the package's own): that package, with the
+//   session file given rewritten under the name it has (a "*.kestrane.json" renamed by hand).
 // - Inside a package, with a new project name: a new package beside the old one.
 // A package the session lies in is locked for as long as the place lives (PackageLock): throws
 // PackageBusy when another run holds it.

@@ -1,5 +1,7 @@
 #include "kestrane/pipeline/RoughCut.hpp"
 
+#include <unistd.h>
+
 #include <algorithm>
 
 #include "kestrane/export/FrameSnapping.hpp"
@@ -63,43 +65,85 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
   return movie;
 }
 
-std::optional<std::filesystem::path> placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie) {
+std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie) {
   KestraneSession& session = job.session;
   const std::optional<CutList> shownBefore = session.roughCutCutList;
   session.roughCutCutList = job.cutList;
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
+  const std::filesystem::path destination = movie.destination;
   try {
     StagedFiles staged(files.dir);
-    staged.adopt(std::move(movie.file), movie.destination);
+    // Adopted first, so a stop or a failure from here on takes the unplaced movie away.
+    staged.adopt(std::move(movie.file), destination);
+    job.checkStop();
     staged.write(files.session, session.fileText(files.session));
+    job.checkStop();
     staged.commit();
-  } catch (const std::exception& e) {
+  } catch (const Cancelled&) {
     session.roughCutCutList = shownBefore;
-    job.warnings.push_back("Couldn't update the session file with the final warnings — " + FailureMessage::of(e));
-    job.warnings.push_back("The new rough cut wasn't kept, as the session file couldn't record which cut it shows");
-    removeStaleRoughCut(job, files);
-    session.warnings = job.warnings;
-    return std::nullopt;
+    throw;
+  } catch (const std::exception& e) {
+    // Without the session that says which cut it shows the movie can't be kept, so the movie
+    // failed: the job fails as it does for a failed render.
+    session.roughCutCutList = shownBefore;
+    const std::string aboutMovie = "Couldn't write " + destination.string() + " — ";
+    const auto* write = dynamic_cast<const AtomicFile::WriteError*>(&e);
+    const std::string why =
+        write && std::string_view(e.what()).starts_with(aboutMovie) ? write->reason() : FailureMessage::of(e);
+    throw MP4Renderer::RenderError::exportFailed("can't write " + destination.string() + " — " + why);
   }
   job.earlierMovie.letGo();
-  return movie.destination;
+  return destination;
 }
 
 void removeStaleRoughCut(Job& job, const PackageFiles& files) {
   if (earlierRoughCutShowsThisCut(job)) return;
   job.session.roughCutCutList.reset();
-  std::error_code ignored;
-  if (std::filesystem::remove(roughCutPath(job, files), ignored)) {
+  // Only a file: a folder of that name is not a movie of ours.
+  if (::unlink(roughCutPath(job, files).c_str()) == 0) {
     job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
   }
 }
 
-std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
-  const std::size_t before = job.warnings.size();
-  removeStaleRoughCut(job, files);
-  std::vector<std::string> notes(job.warnings.begin() + static_cast<std::ptrdiff_t>(before), job.warnings.end());
-  if (job.session.roughCutCutList) notes.push_back("Kept the rough cut of the earlier cut — it shows this same cut");
-  return notes;
+SettledRoughCut settleEarlierRoughCut(Job& job, const PackageFiles& files) {
+  SettledRoughCut settled;
+  if (earlierRoughCutShowsThisCut(job)) {
+    settled.notes.push_back("Kept the rough cut of the earlier cut — it shows this same cut");
+    return settled;
+  }
+  KestraneSession& session = job.session;
+  const std::filesystem::path movie = roughCutPath(job, files);
+  std::error_code ec;
+  // A move a failed commit left unfinished belongs to the next run on the package; so does
+  // anything at the movie's name that is not a file.
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(movie, ec)) ||
+      std::filesystem::exists(files.dir / kMoveRecordName, ec)) {
+    if (!std::filesystem::exists(std::filesystem::symlink_status(movie, ec))) session.roughCutCutList.reset();
+    return settled;
+  }
+  // The earlier movie goes only together with a session file that no longer names it, so the
+  // package never holds a session that describes a movie it lacks.
+  const std::optional<CutList> shownBefore = session.roughCutCutList;
+  const std::string removed = "Removed the rough cut of the earlier cut — it no longer matches this one";
+  job.warnings.push_back(removed);
+  session.roughCutCutList.reset();
+  session.warnings = job.warnings;
+  try {
+    StagedFiles staged(files.dir);
+    staged.write(files.session, session.fileText(files.session));
+    staged.removeOnCommit(movie);
+    staged.commit();
+  } catch (const std::exception&) {
+    // Stopped or failed: the movie stays with the session that names it.
+    job.warnings.pop_back();
+    session.roughCutCutList = shownBefore;
+    session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
+    settled.notes.push_back("Kept the rough cut of the earlier cut — it shows the earlier cut, not this one");
+    return settled;
+  }
+  settled.notes.push_back(removed);
+  settled.sessionWritten = true;
+  return settled;
 }
 
 void guardEarlierRoughCut(Job& job, const PackageFiles& files) {

@@ -33,18 +33,25 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
 // The job's last write of the session file, with every warning and the record of the cut the
 // new movie shows, moved into place together with the movie: a run killed between the two
 // leaves the next run on the package to finish the move, so the session never misdescribes
-// the movie. When the session can't be written the new movie is not kept either (and the
-// earlier one goes unless it shows this cut), with warnings that say so. Returns where the
-// movie went when it was kept.
-std::optional<std::filesystem::path> placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie);
+// the movie. Returns where the movie went. A stop asked by then ends it with Cancelled; a
+// movie that can't take its place, or a session that can't be written, fails it with the
+// renderer's exportFailed naming the movie. Either way nothing has moved, unless a move into
+// place failed halfway (the next run on the package finishes it).
+std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie);
 
 // The earlier cut's movie, unless it plays exactly the frames of this job's cut, is removed
 // with a warning that says so. Failures are ignored (there usually is nothing to remove).
 void removeStaleRoughCut(Job& job, const PackageFiles& files);
 
-// After this job's own movie was stopped or failed: removeStaleRoughCut, and the sentences
-// that say what became of the earlier movie.
-std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files);
+// After this job's own movie was stopped or failed: an earlier movie that shows this same cut
+// stays; one of another cut goes, together with a session file written without it (and with
+// the warnings so far), or stays with the session that names it when that write can't be made
+// or is stopped. `notes` says which; `sessionWritten` that the session file was written.
+struct SettledRoughCut {
+  std::vector<std::string> notes;
+  bool sessionWritten = false;
+};
+SettledRoughCut settleEarlierRoughCut(Job& job, const PackageFiles& files);
 
 // While this job's own movie renders: a forced exit removes an earlier movie that does not show
 // this cut, so it is never left beside the new timeline. The render lets it go once it replaces it.

@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "JobReport.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
+#include "pipeline/KillAtRename.hpp"
+#include "pipeline/StoredSession.hpp"
+
+using namespace kestrane;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string run(const std::string& args, int& status) {
+  const std::string command = std::string(KESTRANE_CLI) + " " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  status = WEXITSTATUS(::pclose(pipe));
+  return output;
+}
+
+// A package whose footage is a real movie, so a rough cut renders.
+struct MoviePackage {
+  test::TempDir root;
+  fs::path footage = root.path() / "talk.mp4";
+  fs::path package = root.path() / "Talk Kestrane.kestrane";
+  fs::path sessionFile = package / "talk.kestrane.json";
+  fs::path movie = package / "talk rough cut.mp4";
+
+  MoviePackage() {
+    fs::copy_file(test::sampleFootage(), footage);
+    fs::create_directories(package);
+    KestraneSession session = test::storedSession(footage);
+    session.source = MediaProbe::probe(footage.string());
+    session.levels.reset();
+    session.write(sessionFile);
+  }
+  int hiddenFiles() const {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(package)) n += e.path().filename().string()[0] == '.';
+    return n;
+  }
+};
+
+struct Reported {
+  int status = 0;
+  std::string out;
+};
+
+// A re-cut with a rough cut, reported as the command reports it; `atRendered` runs once the
+// movie is complete and before anything of it is placed.
+Reported recutReported(const fs::path& session, CutTightness tightness, const std::function<void()>& atRendered,
+                       std::stop_token stop = {}) {
+  Pipeline::RecutRequest request = test::recutOf(session, tightness);
+  request.renderMP4 = true;
+  std::ostringstream out;
+  cli::Console console(out, out);
+  const cli::JobOutcome outcome = cli::runReported(
+      [&](const Pipeline::ProgressCallback& report) {
+        return Pipeline::recut(
+            request,
+            [&](const Pipeline::Stage& stage) {
+              report(stage);
+              if (stage == Pipeline::Stage::rendering && stage.fraction == 1.0) atRendered();
+            },
+            stop);
+      },
+      console);
+  return {outcome.status, out.str()};
+}
+
+}  // namespace
+
+// A rough cut that can't be kept fails the job as a failed render does, naming the movie and
+// saying how to render it later, and a stop heard as the last write starts ends the job as a
+// stop. Either way no new movie is left half placed and the session names the movie there is.
+TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
+  MoviePackage p;
+  const std::string package = p.package.string();
+  int status = 0;
+
+  // A folder where the movie goes.
+  fs::create_directory(p.movie);
+  std::string out = run("recut '" + package + "' --mp4 --tightness tight", status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("kestrane: Export failed: can't write " + p.movie.string() + " — Is a directory\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Rough cut not rendered — run kestrane recut '" + package + "' --mp4"), std::string::npos) << out;
+  EXPECT_TRUE(fs::is_directory(p.movie));
+  EXPECT_EQ(p.hiddenFiles(), 0);
+  fs::remove(p.movie);
+
+  out = run("recut '" + package + "' --mp4 --tightness tight", status);
+  ASSERT_EQ(status, 0) << out;
+  ASSERT_TRUE(fs::exists(p.movie));
+  const std::string movie = test::readFile(p.movie);
+
+  // A stop asked once the movie is rendered: the earlier movie, of this same cut, stays, and
+  // the new one is gone.
+  std::stop_source stopper;
+  Reported stopped = recutReported(
+      p.sessionFile, CutTightness::tight, [&] { stopper.request_stop(); }, stopper.get_token());
+  EXPECT_EQ(stopped.status, cli::kExitCancelled) << stopped.out;
+  EXPECT_NE(stopped.out.find("Warning: Kept the rough cut of the earlier cut — it shows this same cut\n"),
+            std::string::npos)
+      << stopped.out;
+  EXPECT_EQ(stopped.out.find("internal error"), std::string::npos) << stopped.out;
+  EXPECT_TRUE(test::readFile(p.movie) == movie) << "the earlier movie, untouched";
+  EXPECT_TRUE(KestraneSession::read(p.sessionFile).roughCutCutList);
+  EXPECT_EQ(p.hiddenFiles(), 0);
+
+  // Nothing more can be written once the movie of another cut is rendered (as on a full disk):
+  // the job fails naming the movie, and the earlier movie stays with the session that names it.
+  const int ended = test::inChild([&] {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit full{0, limit.rlim_max};
+    const Reported failed =
+        recutReported(p.sessionFile, CutTightness::natural, [&] { ::setrlimit(RLIMIT_FSIZE, &full); });
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::ofstream(p.root.path() / "report.txt") << failed.out;
+    std::fflush(nullptr);
+    ::_exit(failed.status);
+  });
+  out = test::readFile(p.root.path() / "report.txt");
+  ASSERT_TRUE(WIFEXITED(ended));
+  EXPECT_EQ(WEXITSTATUS(ended), cli::kExitFailed) << out;
+  EXPECT_NE(out.find("kestrane: Export failed: can't write " + p.movie.string() + " — Couldn't write " +
+                     p.sessionFile.string() + " — File too large\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Kept the rough cut of the earlier cut — it shows the earlier cut, not this one\n"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("Rough cut not rendered — run kestrane recut"), std::string::npos) << out;
+  EXPECT_TRUE(test::readFile(p.movie) == movie) << "the earlier movie, untouched";
+  const KestraneSession after = KestraneSession::read(p.sessionFile);
+  EXPECT_DOUBLE_EQ(after.settings.speechPadding, speechPadding(CutTightness::natural)) << "the new cut's session";
+  EXPECT_TRUE(after.roughCutCutList);
+  EXPECT_EQ(p.hiddenFiles(), 0);
+}
+
+// A session file the user renamed is the one a re-cut writes, so the package keeps one.
+TEST(RecutCommand, ARecutWritesTheSessionFileItWasGiven) {
+  test::StoredPackage stored;
+  const fs::path renamed = stored.package / "my-edit.kestrane.json";
+  fs::rename(stored.sessionFile, renamed);
+  int status = 0;
+  for (const char* tightness : {"tight", "natural"}) {
+    const std::string out = run("recut '" + stored.package.string() + "' --tightness " + tightness, status);
+    EXPECT_EQ(status, 0) << tightness << out;
+    EXPECT_FALSE(fs::exists(stored.sessionFile)) << tightness;
+  }
+  EXPECT_DOUBLE_EQ(KestraneSession::read(renamed).settings.speechPadding, speechPadding(CutTightness::natural));
+  EXPECT_TRUE(fs::exists(stored.package / "talk.fcpxml"));
+}
