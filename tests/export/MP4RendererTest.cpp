@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -366,5 +367,12 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
   EXPECT_EQ(std::count(fractions.begin(), fractions.end(), 1.0), 1);
   EXPECT_EQ(play(movie, 48000).frameNumbers.size(),
             static_cast<std::size_t>(MP4Renderer::composition(source, cut).layout.totalFrames));
-  EXPECT_EQ(fs::status(movie).permissions() & fs::perms::others_read, fs::perms::others_read);
+
+  // Made private while it is written, the movie ends with the mode the umask gives a new file.
+  for (const mode_t mask : {mode_t{022}, mode_t{027}}) {
+    const mode_t was = ::umask(mask);
+    MP4Renderer::render(source, cut, movie);
+    ::umask(was);
+    EXPECT_EQ(static_cast<unsigned>(fs::status(movie).permissions() & fs::perms::mask), 0666u & ~mask);
+  }
 }

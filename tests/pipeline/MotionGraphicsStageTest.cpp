@@ -2,6 +2,7 @@
 // toolchain found where the real one is installed, and a brand site on loopback.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -194,6 +195,33 @@ TEST_F(MotionGraphicsStageTest, EachMissingPieceIsNamedAndNothingRenders) {
             "Couldn't read colors from http://127.0.0.1:1/ — the graphics use a neutral palette. "
             "Put your hex codes in the brand's Colors field to fix that.");
   EXPECT_FALSE(fs::exists(stored.package / "assets"));
+}
+
+// Graphics are encoded under a private staged name, as the package's other files are written:
+// whatever the umask, every file the run places ends with the mode it gives a new file, so an
+// editor on another account can open the graphics as well as the timeline.
+TEST_F(MotionGraphicsStageTest, EveryFileTheRunPlacesHasTheModeTheUmaskGivesANewFile) {
+  for (const mode_t mask : {mode_t{027}, mode_t{022}}) {
+    const mode_t was = ::umask(mask);
+    Pipeline::RecutRequest recut;
+    recut.sessionURL = stored.sessionFile;
+    recut.settings = KestraneSession::read(stored.sessionFile).settings;
+    Pipeline::recut(recut);
+    const Strings warnings = stage({idea(1.0, "Opening card")}, true);
+    ::umask(was);
+    ASSERT_TRUE(startingWith(warnings, "Motion graphics: 1 of 1 rendered")) << ::testing::PrintToString(warnings);
+
+    Strings placed;
+    for (const auto& e : fs::recursive_directory_iterator(stored.package)) {
+      // The lock is shared by every user of the package, whatever their umask.
+      if (!e.is_regular_file() || e.path().filename() == ".kestrane.lock") continue;
+      placed.push_back(e.path().lexically_relative(stored.package));
+      EXPECT_EQ(static_cast<unsigned>(e.status().permissions() & fs::perms::mask), 0666u & ~mask)
+          << placed.back() << " under umask 0" << std::oct << mask;
+    }
+    EXPECT_TRUE(std::any_of(placed.begin(), placed.end(), [](const auto& p) { return p.ends_with(".mov"); }))
+        << ::testing::PrintToString(placed);
+  }
 }
 
 // A forced exit while graphics render leaves the renderer's work folder with every frame

@@ -100,8 +100,7 @@ class PendingFile {
 
   // The complete movie, flushed and still under its hidden name, for the caller to move.
   AtomicFile::Aside finish() {
-    // The file is made private; a movie is as readable as any other file we write.
-    ::fchmod(aside_.fd(), 0644);
+    AtomicFile::share(aside_.fd());
     if (::fsync(aside_.fd()) != 0) {
       throw RenderError::exportFailed("can't write " + destination_.string() + " — " + std::strerror(errno));
     }

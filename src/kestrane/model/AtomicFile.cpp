@@ -10,6 +10,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <string>
 #include <utility>
@@ -25,6 +28,21 @@ constexpr std::string_view kAsideLead = ".kestrane-staged-";
 constexpr std::size_t kAsideRandomDigits = 16;
 
 [[noreturn]] void fail(const std::filesystem::path& path, int error) { throw WriteError(path, std::strerror(error)); }
+
+// umask() can only be read by setting it, for the whole process at once; the kernel's status
+// report shows it without that.
+std::optional<mode_t> reportedUmask() {
+  std::ifstream status("/proc/self/status");
+  for (std::string line; std::getline(status, line);) {
+    if (!line.starts_with("Umask:")) continue;
+    try {
+      return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8) & 0777);
+    } catch (const std::exception&) {
+      return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
 
 }  // namespace
 
@@ -69,6 +87,21 @@ Aside createAside(const std::filesystem::path& path) {
   }
 }
 
+mode_t newFileMode() {
+  std::optional<mode_t> mask = reportedUmask();
+  if (!mask) {
+    // Without that report, a moment of the tightest mask, which can only make a file another
+    // thread creates meanwhile more private, never less.
+    static std::mutex probing;
+    const std::lock_guard lock(probing);
+    mask = ::umask(077);
+    ::umask(*mask);
+  }
+  return 0666 & ~*mask;
+}
+
+void share(int fd) { ::fchmod(fd, newFileMode()); }
+
 Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
   Aside aside = createAside(path);
   const int fd = aside.fd();
@@ -98,8 +131,7 @@ Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  // mkstemp makes the file private; a document is as readable as any other file we write.
-  ::fchmod(fd, 0644);
+  share(fd);
   if (::fsync(fd) != 0) failAndRemove(errno);
   return aside;
 }

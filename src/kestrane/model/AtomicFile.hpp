@@ -1,6 +1,8 @@
 #pragma once
 // Whole-file writes that never leave a half-written file in place: documents, timelines and
 // the session file alike.
+#include <sys/types.h>
+
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -45,8 +47,16 @@ class Aside {
 // at `path` is left as it was and WriteError is thrown.
 void write(const std::filesystem::path& path, std::string_view bytes);
 
-// A new empty hidden file beside `path`, private to this user. Throws WriteError.
+// A new empty hidden file beside `path`, private to this user until share() is called on it.
+// Throws WriteError.
 Aside createAside(const std::filesystem::path& path);
+
+// The mode this user's umask gives a new file (0666 less the mask): the mode of every file
+// placed in a package, however it was staged.
+mode_t newFileMode();
+
+// Gives the complete staged file open as `fd` that mode, just before it takes its name.
+void share(int fd);
 
 // Writes `bytes` to a new hidden file beside `path`, flushed to disk, without moving it into
 // place; on failure nothing is left behind and WriteError is thrown.

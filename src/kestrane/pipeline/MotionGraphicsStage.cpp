@@ -1,6 +1,10 @@
 // The motion-graphics stage: the brand specification, the graphics authored and rendered into
 // the package's assets folder, and every recorded graphic placed on the FCPXML timeline; and
 // the re-placement entry, which does only the last step.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <map>
 #include <mutex>
 
@@ -103,6 +107,7 @@ class PendingGraphics {
       if (asset.failure) continue;
       const auto pending = asides_.find(assetsDir / asset.fileName);
       if (pending == asides_.end()) continue;
+      shareRendered(pending->second.path());
       std::error_code error;
       fs::rename(pending->second.path(), pending->first, error);
       if (error) {
@@ -115,6 +120,16 @@ class PendingGraphics {
   }
 
  private:
+  // The renderer may have written the claimed file or put its own in its place: whichever is
+  // there now gets the mode of the package's other files.
+  static void shareRendered(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat facts {};
+    if (::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode)) AtomicFile::share(fd);
+    ::close(fd);
+  }
+
   std::mutex mutex_;
   std::map<fs::path, AtomicFile::Aside> asides_;  // by destination
 };

@@ -332,6 +332,7 @@ void encode(const std::vector<fs::path>& frames, const Movie& movie, std::stop_t
       }
       writer.finish();
     }
+    AtomicFile::share(aside.fd());
     std::error_code error;
     fs::rename(temporary, movie.destination, error);
     if (error) writerFailed("couldn't move the movie into place: " + error.message());
