@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
+#include <csignal>
+#include <cstring>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/brain/Utterance.hpp"
@@ -125,6 +129,33 @@ TEST(Transcriber, SilenceLocalesAndFailuresLeaveNoFiles) {
   make("ffmpeg -v error -y -f lavfi -i color=c=black:size=160x120:rate=25 -t 0.5 -c:v libx264 " + pictureOnly);
   EXPECT_THROW(transcribe(pictureOnly, "en_US"), AudioAnalyzer::AnalyzerError);
   EXPECT_EQ(dir.count("kestrane-audio-"), 0);
+}
+
+// The recognizer's word list is a temporary file of a few megabytes: a temporary folder with room
+// for the audio but not for it is named with its reason, not taken for a missing recognizer.
+TEST(Transcriber, AWordListThatCantBeWrittenIsNamedWithItsReason) {
+  kestrane::testing::ScratchFolder dir;
+  const auto speech = dir.file("speech.wav");
+  make("flite -voice rms -t 'a good microphone' -o " + dir.file("flite.wav") + " && sox " + dir.file("flite.wav") +
+       " -r 16000 -c 1 -b 16 " + speech);
+  // A file size limit stands in for a full disk, which even root can't write past.
+  struct rlimit was {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &was), 0);
+  struct rlimit small = was;
+  small.rlim_cur = 64 * 1024;
+  const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  try {
+    transcribe(speech, "en_US");
+  } catch (const UserFacingError& e) {
+    error = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &was);
+  std::signal(SIGXFSZ, previousHandler);
+  EXPECT_TRUE(error.starts_with("Can't write " + dir.file("kestrane-dictionary-"))) << error;
+  EXPECT_TRUE(error.ends_with(std::string(": ") + std::strerror(EFBIG))) << error;
+  EXPECT_EQ(dir.count("kestrane-dictionary-"), 0);
 }
 
 TEST(Transcriber, ALineEndingOnAPrepositionEndsAtALongPause) {

@@ -7,11 +7,16 @@
 #include <sphinxbase/feat.h>
 #include <sphinxbase/ngram_model.h>
 
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <unistd.h>
 
@@ -37,23 +42,43 @@ struct ModelCloser {
 };
 using ModelPtr = std::unique_ptr<ngram_model_t, ModelCloser>;
 
+// A new scratch file of the given kind holding `text`, remembered by ScratchFiles. A folder that
+// is full or can't be written is named with the system's reason.
+std::string scratchFile(std::string_view kind, const std::string& text) {
+  std::string path;
+  try {
+    path = ScratchFiles::create(kind);
+  } catch (const ScratchFiles::CreateError& e) {
+    throw SpeechScratchError(e.what());
+  }
+  const auto failed = [&](int error) {
+    ScratchFiles::remove(path);
+    throw SpeechScratchError("Can't write " + path + ": " + std::strerror(error));
+  };
+  const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) failed(errno);
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      const int error = errno;
+      ::close(fd);
+      failed(error);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  if (::close(fd) != 0 && errno != EINTR) failed(errno);
+  return path;
+}
+
 // A unigram model in which hesitations are the likely words. The reader only takes files, so it
 // goes through a private temporary file that is removed at once.
 ModelPtr hesitationModel(cmd_ln_t* config, logmath_t* lmath) {
-  std::string name;
-  try {
-    name = ScratchFiles::create("hesitations");
-  } catch (const ScratchFiles::CreateError&) {
-    return nullptr;
-  }
-  const char* path = name.c_str();
-  {
-    std::ofstream out(path);
-    out << "\\data\\\nngram 1=4\n\n\\1-grams:\n"
-           "-99.0 <s>\n-0.6 </s>\n-0.3 um\n-0.3 uh\n\n\\end\\\n";
-  }
-  ModelPtr model(ngram_model_read(config, path, NGRAM_ARPA, lmath));
-  ScratchFiles::remove(name);
+  const std::string path = scratchFile("hesitations",
+                                       "\\data\\\nngram 1=4\n\n\\1-grams:\n"
+                                       "-99.0 <s>\n-0.6 </s>\n-0.3 um\n-0.3 uh\n\n\\end\\\n");
+  ModelPtr model(ngram_model_read(config, path.c_str(), NGRAM_ARPA, lmath));
+  ScratchFiles::remove(path);
   return model;
 }
 
@@ -120,26 +145,16 @@ SearchDictionary::SearchDictionary(const SpeechModel& model) : model_(model) {
     for (uint32 w = 0; w < counts[0]; ++w)
       if (const char* word = ngram_word(lm.get(), static_cast<int32>(w))) known.insert(word);
   }
-  std::string path;
-  try {
-    // A forced exit removes it too.
-    path = ScratchFiles::create("dictionary");
-  } catch (const ScratchFiles::CreateError&) {
-    throw SpeechModelError("The speech recognizer's word list could not be written");
-  }
-  model_.dictionary = path;
   std::ifstream in(model.dictionary);
-  std::ofstream out(path);
+  std::string kept;
   // Lines are "word phones..." or "word(2) phones..." for another pronunciation.
   for (std::string line; std::getline(in, line);) {
     const std::string word = line.substr(0, line.find_first_of(" \t("));
-    if (known.count(word)) out << line << '\n';
+    if (known.count(word)) kept.append(line).push_back('\n');
   }
-  out.close();
-  if (!in.eof() || !out) {
-    ScratchFiles::remove(path);
-    throw SpeechModelError(broken);
-  }
+  if (!in.eof()) throw SpeechModelError(broken);
+  // A forced exit removes it too.
+  model_.dictionary = scratchFile("dictionary", kept);
 }
 
 SearchDictionary::~SearchDictionary() { ScratchFiles::remove(model_.dictionary); }

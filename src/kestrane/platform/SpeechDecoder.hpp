@@ -19,6 +19,12 @@ struct SpeechModelError : UserFacingError {
   using UserFacingError::UserFacingError;
 };
 
+// A file the recognizer needs could not be made in the temporary folder (a full disk, say); the
+// message names the file and the system's reason, as the model is not at fault.
+struct SpeechScratchError : UserFacingError {
+  using UserFacingError::UserFacingError;
+};
+
 // Where the recognizer's model files live.
 struct SpeechModel {
   std::string acousticModel;  // folder
@@ -36,7 +42,8 @@ struct SpeechModel {
 // words, so it hears the same with either dictionary, but loads about 13 MB less with this one.
 class SearchDictionary {
  public:
-  // Throws SpeechModelError when the model cannot be read or the file written.
+  // Throws SpeechModelError when the model cannot be read, SpeechScratchError when the file
+  // can't be written.
   explicit SearchDictionary(const SpeechModel& model);
   ~SearchDictionary();
   SearchDictionary(const SearchDictionary&) = delete;
@@ -73,7 +80,8 @@ struct DecoderSettings {
 
 class SpeechDecoder {
  public:
-  // Loads the model; throws SpeechModelError when the files are missing or unusable.
+  // Loads the model; throws SpeechModelError when the files are missing or unusable, and
+  // SpeechScratchError when its scratch file can't be written.
   explicit SpeechDecoder(const SpeechModel& model, const DecoderSettings& settings = {});
   ~SpeechDecoder();
   SpeechDecoder(const SpeechDecoder&) = delete;
