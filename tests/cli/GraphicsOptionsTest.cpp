@@ -58,6 +58,7 @@ TEST(GraphicsOptions, BrandFromABrandOrASessionFile) {
   EXPECT_EQ(parseCutOptions({"a.mov", "--brand", brand.string()}).graphics.brand->fonts, "Inter");
 
   KestraneSession session;
+  session.source.durationSeconds = 60;
   BrandSpec b;
   b.name = "Earlier";
   b.componentVocabulary = ComponentVocabulary{};

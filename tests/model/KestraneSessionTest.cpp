@@ -159,16 +159,15 @@ TEST(KestraneSession, ReadingIsLenientWhereItMayBeAndStrictElsewhere) {
     edit(copy);
     return copy.dump();
   };
-  // Nulls and unknown members read as absent; an unknown version is carried through.
+  // Nulls and unknown members read as absent.
   auto lenient = SessionJson::decode(with([](auto& j) {
     j["projectName"] = nullptr;
     j["extra"] = 1;
     j["source"]["extra"] = "x";
-    j["version"] = 7;
     j["settings"]["silenceThresholdDBFS"] = -40;
   }));
   EXPECT_FALSE(lenient.projectName.has_value());
-  EXPECT_EQ(lenient.version, 7);
+  EXPECT_EQ(lenient.version, 1);
   EXPECT_EQ(lenient.settings.silenceThresholdDBFS, -40.0);
   EXPECT_EQ(SessionJson::encode(lenient).find("extra"), std::string::npos);
 
@@ -231,6 +230,22 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
       {[](auto& j) { j["source"]["audioSampleRate"] = -48000; }, "source.audioSampleRate: not a sample rate"},
       {[](auto& j) { j["source"]["durationSeconds"] = 9.3e18; },
        "source.durationSeconds: a time can't be beyond 100 hours"},
+      // Too short to leave a cut, which a run could only fail on.
+      {[](auto& j) { j["source"]["durationSeconds"] = 0; }, "source.durationSeconds: a recording must be longer"},
+      {[](auto& j) { j["source"]["durationSeconds"] = -0.0; }, "source.durationSeconds: a recording must be longer"},
+      {[](auto& j) { j["source"]["durationSeconds"] = 1e-9; }, "source.durationSeconds: a recording must be longer"},
+      {[](auto& j) { j["source"]["durationSeconds"] = 0.001; }, "source.durationSeconds: a recording must be longer"},
+      // A start the timeline can't add frames to.
+      {[](auto& j) {
+         j["source"]["startTimecode"] = {{"value", 1}, {"timescale", 2147483647}};
+       },
+       "source.startTimecode.timescale: can't be combined with the frame rate's"},
+      {[](auto& j) { j["version"] = -1; }, "version: this program reads session files of version 1, not -1"},
+      {[](auto& j) { j["version"] = 2; }, "version: this program reads session files of version 1, not 2"},
+      {[](auto& j) { j["source"]["path"] = std::string("/footage/talk.mov\0.mp4", 22); },
+       "source.path: a file path can't hold a NUL character"},
+      {[](auto& j) { j["source"]["pathBytes"] = "/footage/talk%00.mov"; },
+       "source.pathBytes: a file path can't hold a NUL character"},
       {[](auto& j) { j["transcript"]["words"][1]["range"]["end"] = 1e300; },
        "transcript.words[1].range.end: a time can't be beyond"},
       {[](auto& j) {
@@ -280,10 +295,12 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
               j["source"]["durationSeconds"] = 100 * 3600.0;
               j["source"]["audioSampleRate"] = 384000;
               j["source"]["frameDuration"] = {{"value", 1}, {"timescale", 240}};
+              j["source"]["startTimecode"] = {{"value", 1}, {"timescale", 48000}};
               j["settings"]["graphicsLimit"] = 1000;
               j["transcript"]["words"][1]["range"]["start"] = 0.9;  // words may touch
             }),
             "");
+  EXPECT_EQ(errorFor([](auto& j) { j["source"]["durationSeconds"] = 0.0011; }), "");
 
   // Read from a file, the refusal is the reader's sentence.
   auto copy = json;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <iterator>
 #include <limits>
+#include <numeric>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
@@ -348,6 +349,8 @@ constexpr double kLongestRecording = 100 * 3600.0;
 constexpr double kHighestSampleRate = 1'000'000;
 constexpr double kShortestFrame = 1.0 / 1000, kLongestFrame = 60;
 constexpr std::int64_t kLargestPicture = 1 << 16;
+// The cut leaves out pieces of a millisecond or less, so a shorter recording leaves no cut at all.
+constexpr double kShortestRecording = 0.001;
 
 void requireTime(double value, const std::string& path) {
   if (value < 0) fail(path, "a time can't be negative");
@@ -377,6 +380,9 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   req(o, path, "path", out.path);
   req(o, path, "durationSeconds", out.durationSeconds);
   requireTime(out.durationSeconds, member(path, "durationSeconds"));
+  if (!(out.durationSeconds > kShortestRecording)) {
+    fail(member(path, "durationSeconds"), "a recording must be longer than a millisecond");
+  }
   req(o, path, "frameDuration", out.frameDuration);
   if (out.frameDuration.value < 1) fail(member(path, "frameDuration.value"), "must be at least 1");
   const double frameSeconds =
@@ -403,11 +409,24 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   if (out.startTimecode) {
     requireTime(static_cast<double>(out.startTimecode->value) / static_cast<double>(out.startTimecode->timescale),
                 member(path, "startTimecode"));
+    // The timeline adds frames to the start timecode, at the stored frame duration or at the
+    // standard one a re-cut puts in its place: the sum needs a timescale that fits 32 bits.
+    const auto combines = [&](RationalTime frame) {
+      return std::lcm<std::int64_t>(out.startTimecode->timescale, frame.timescale) <=
+             std::numeric_limits<std::int32_t>::max();
+    };
+    if (!combines(out.frameDuration) || !combines(RationalTime::standardFrameDuration(1.0 / frameSeconds))) {
+      fail(member(path, "startTimecode.timescale"), "can't be combined with the frame rate's timescale");
+    }
   }
   opt(o, path, "timecodeIsDropFrame", out.timecodeIsDropFrame);
   std::optional<std::string> bytes;
   opt(o, path, "pathBytes", bytes);
   if (bytes) out.path = Utf8Text::fromEscaped(*bytes);
+  // No file's name holds one: the path would name another file, or none.
+  if (out.path.find('\0') != std::string::npos) {
+    fail(member(path, bytes ? "pathBytes" : "path"), "a file path can't hold a NUL character");
+  }
 }
 
 void dec(const json& j, const std::string& path, TranscriptWord& out) {
@@ -637,6 +656,11 @@ KestraneSession decode(const std::string& text) {
   return decodeText(text, [](const json& o) {
     KestraneSession s;
     req(o, "", "version", s.version);
+    // The only format there is; another number is a damaged file or one this program can't know.
+    if (s.version != KestraneSession::currentVersion) {
+      fail("version", fmt::format("this program reads session files of version {}, not {}",
+                                  KestraneSession::currentVersion, s.version));
+    }
     req(o, "", "source", s.source);
     req(o, "", "settings", s.settings);
     opt(o, "", "projectName", s.projectName);
