@@ -1,10 +1,15 @@
 // What a run that died while writing a package leaves there, and how the next run on the
 // package deals with it: hidden files of writers that have gone are removed, those of a running
 // writer stay, and a move into place cut off halfway is finished.
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
@@ -122,31 +127,121 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
 }
 
 // A move record is acted on only when it is one this program writes: moves of its own staged
-// files to package file names, removals of package files. Anything else (a user's file, the
-// lock, a record too large to be one) is set aside with a warning and nothing it names is
-// touched. A lock file that is not a plain file is never gone past unlocked.
+// files onto the names this package's files have, removals of those (never of the session), in
+// a folder that holds the package. Anything else (a user's file, the lock, a name elsewhere, a
+// record too large to be one, a folder) is set aside whole with a warning, under a name that
+// replaces no earlier one, and nothing it names is touched; one that can't be set aside stops
+// the run with nothing changed. A lock file that is not a plain file is never gone past
+// unlocked.
 TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   StoredPackage stored;
   const fs::path& dir = stored.package;
-  std::ofstream(dir / "notes.txt") << "the editor's notes";
   const std::string header("kestrane move 1\0", 16);
-  for (const std::string& record :
-       {header + "remove\0notes.txt\0"s, header + "remove\0.kestrane.lock\0"s,
-        header + "move\0.kestrane-staged-1-0123456789abcdef\0notes.txt\0"s, header + std::string(1 << 20, 'x')}) {
-    std::ofstream(dir / ".kestrane-staged-1-0123456789abcdef") << "not a cut";
+  const std::string staged = ".kestrane-staged-1-0123456789abcdef", staged2 = ".kestrane-staged-1-fedcba9876543210";
+  const auto move = [&](const std::string& from, const std::string& to) { return "move\0"s + from + '\0' + to + '\0'; };
+  const auto setAsideAs = [](const fs::path& folder, const std::string& kind, const std::string& name) {
+    return "The " + kind + " held a record of an unfinished move that this program can't have written, so it was " +
+           "set aside as " + (folder / name).string() + " and nothing it names was moved or removed.";
+  };
+  const std::vector<std::string> records = {
+      header + "remove\0notes.txt\0"s,
+      header + "remove\0.kestrane.lock\0"s,
+      header + move(staged, "notes.txt"),
+      header + std::string(1 << 20, 'x'),
+      header + "remove\0My edit.fcpxml\0"s,
+      header + move(staged, "My edit.fcpxml") + move(staged2, "talk.kestrane.json"),
+      header + move(staged, "talk.fcpxml") + "remove\0talk.kestrane.json\0"s,
+      header + move(staged, "talk.fcpxml") + move(staged2, "other.kestrane.json"),
+  };
+  std::vector<std::string> setAside;
+  for (const std::string& record : records) {
+    std::ofstream(dir / "notes.txt") << "the editor's notes";
+    std::ofstream(dir / "My edit.fcpxml") << "the editor's timeline";
+    std::ofstream(dir / staged) << "not a cut";
+    std::ofstream(dir / staged2) << "not a session";
     std::ofstream(dir / ".kestrane.move", std::ios::binary) << record;
     const Pipeline::Output out = Pipeline::recut(recutOf(stored.sessionFile, CutTightness::natural));
     EXPECT_EQ(readFile(dir / "notes.txt"), "the editor's notes");
+    EXPECT_EQ(readFile(dir / "My edit.fcpxml"), "the editor's timeline");
+    EXPECT_FALSE(fs::exists(dir / "other.kestrane.json"));
+    setAside.push_back(setAside.empty() ? ".kestrane.move-unread"
+                                        : ".kestrane.move-unread-" + std::to_string(setAside.size() + 1));
     ASSERT_FALSE(out.warnings.empty());
-    EXPECT_EQ(out.warnings.front(),
-              "The package held a record of an unfinished move that this program can't have written, so it was set "
-              "aside as " +
-                  (dir / ".kestrane.move-unread").string() + " and nothing it names was moved or removed.");
-    EXPECT_EQ(readFile(dir / ".kestrane.move-unread"), record);
+    EXPECT_EQ(out.warnings.front(), setAsideAs(dir, "package", setAside.back()));
     EXPECT_FALSE(fs::exists(dir / ".kestrane.move"));
+    // No set-aside record replaces an earlier one.
+    for (std::size_t i = 0; i < setAside.size(); ++i) EXPECT_EQ(readFile(dir / setAside[i]), records[i]);
   }
 
-  fs::remove(dir / ".kestrane.move-unread");
+  // A folder in the record's place goes aside whole, with what it holds.
+  fs::create_directory(dir / ".kestrane.move");
+  std::ofstream(dir / ".kestrane.move" / "precious.txt") << "notes";
+  EXPECT_EQ(Pipeline::openPackage(dir).warnings, std::vector{setAsideAs(dir, "package", ".kestrane.move-unread-9")});
+  EXPECT_EQ(readFile(dir / ".kestrane.move-unread-9" / "precious.txt"), "notes");
+  EXPECT_EQ(readFile(dir / ".kestrane.move-unread"), records.front());
+
+  // With no name left to set it aside under, it stays, and so does everything else.
+  for (int n = 10; n <= 100; ++n) std::ofstream(dir / (".kestrane.move-unread-" + std::to_string(n))) << n;
+  std::ofstream(dir / ".kestrane.move", std::ios::binary) << records.front();
+  const auto kept = snapshot(dir);
+  try {
+    Pipeline::recut(recutOf(stored.sessionFile, CutTightness::tight));
+    ADD_FAILURE() << "ran past a record it could not set aside";
+  } catch (const Pipeline::PackageUnlockable& e) {
+    EXPECT_EQ(e.what(), (dir / ".kestrane.move").string() +
+                            " is a record of an unfinished move that this program can't have written, and it couldn't "
+                            "be set aside (File exists), so nothing was changed — move it out of the folder and try "
+                            "again.");
+  }
+  EXPECT_EQ(snapshot(dir), kept);
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    if (entry.path().filename().string().starts_with(".kestrane.move")) fs::remove_all(entry.path());
+  }
+
+  // Names elsewhere than in the folder: a record that would finish a first cut's move with plain
+  // names is refused whole with a name holding "/".
+  const fs::path fresh = stored.root.path() / "Fresh Kestrane.kestrane";
+  fs::create_directories(fresh / "sub");
+  for (const std::string& to : {"../x"s, "sub/x"s, "x"s}) {
+    std::ofstream(fresh / staged) << "a timeline";
+    std::ofstream(fresh / staged2) << "a session";
+    std::ofstream(fresh / ".kestrane.move", std::ios::binary)
+        << header + move(staged, to + ".fcpxml") + move(staged2, to + ".kestrane.json");
+    const Pipeline::detail::PackageLock lock(fresh);
+    if (to == "x") {
+      EXPECT_TRUE(lock.warnings().empty());
+      EXPECT_EQ(readFile(fresh / "x.kestrane.json"), "a session");
+      continue;
+    }
+    EXPECT_EQ(lock.warnings(), std::vector{setAsideAs(fresh, "package", ".kestrane.move-unread")});
+    EXPECT_FALSE(fs::exists(fresh / (to + ".fcpxml")));
+    EXPECT_FALSE(fs::exists(fresh / (to + ".kestrane.json")));
+    fs::remove(fresh / ".kestrane.move-unread");
+  }
+
+  // A session kept in a folder that is not a package: a record beside it is never acted on.
+  const fs::path plain = stored.root.path() / "plain";
+  fs::create_directories(plain);
+  fs::copy_file(stored.sessionFile, plain / "talk.kestrane.json");
+  std::ofstream(plain / "transcript.md") << "the editor's transcript";
+  std::ofstream(plain / staged) << "not a transcript";
+  std::ofstream(plain / ".kestrane.move", std::ios::binary) << header + move(staged, "transcript.md");
+  EXPECT_EQ(Pipeline::openPackage(plain / "talk.kestrane.json").warnings,
+            std::vector{setAsideAs(plain, "folder", ".kestrane.move-unread")});
+  EXPECT_EQ(readFile(plain / "transcript.md"), "the editor's transcript");
+
+  // A session file renamed by hand keeps the footage's name on the files a re-cut writes beside
+  // it: a move of those is finished.
+  const fs::path renamed = dir / "my edit.kestrane.json";
+  fs::rename(stored.sessionFile, renamed);
+  std::ofstream(dir / staged) << "a timeline";
+  fs::copy_file(renamed, dir / staged2);
+  std::ofstream(dir / ".kestrane.move", std::ios::binary)
+      << header + move(staged, "talk.fcpxml") + move(staged2, "my edit.kestrane.json");
+  EXPECT_TRUE(Pipeline::openPackage(dir).warnings.empty());
+  EXPECT_EQ(readFile(dir / "talk.fcpxml"), "a timeline");
+  fs::rename(renamed, stored.sessionFile);
+
   const auto before = snapshot(dir);
   const std::string lock = (dir / ".kestrane.lock").string();
   const std::string refusal = "Can't lock the package: " + lock +
@@ -166,4 +261,149 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   EXPECT_THROW(Pipeline::placeGraphics(stored.sessionFile), Pipeline::PipelineError);
   fs::remove(lock);
   EXPECT_EQ(snapshot(dir), before);
+}
+
+namespace {
+
+// How a child that tried to lock the package it runs in ended.
+enum LockOutcome { kept = 10, locked, refused, notAsThatUser };
+
+// Tries, as the ordinary user `uid` of group `gid` with the tightest umask, the lock of the
+// folder the process is in (reached through ".", so no folder above need be open to that user).
+int lockAs(uid_t uid, gid_t gid, std::string* refusal = nullptr, int signalled = -1, int waitFor = -1) {
+  int message[2];
+  if (::pipe(message) != 0) return notAsThatUser;
+  const int status = inChild([&] {
+    ::close(message[0]);
+    if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(notAsThatUser);
+    ::umask(077);
+    try {
+      const Pipeline::detail::PackageLock lock(".");
+      if (signalled >= 0) (void)!::write(signalled, "l", 1);
+      char c;
+      if (waitFor >= 0) (void)!::read(waitFor, &c, 1);
+      ::_exit(locked);
+    } catch (const Pipeline::PackageBusy&) {
+      ::_exit(kept);
+    } catch (const Pipeline::PackageUnlockable& e) {
+      (void)!::write(message[1], e.what(), std::strlen(e.what()));
+      ::_exit(refused);
+    }
+  });
+  ::close(message[1]);
+  char text[1024] = {};
+  const ssize_t n = ::read(message[0], text, sizeof text - 1);
+  ::close(message[0]);
+  if (refusal && n > 0) *refusal = std::string(text, static_cast<std::size_t>(n));
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+// Two users writing one shared package (group-writable, the group kept by the folder), each
+// with a umask that keeps their files to themselves: the lock one of them made still keeps the
+// other out, one left by a run that was killed is taken, and one the other can't open is refused
+// with the way out, never gone past.
+TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
+  test::TempDir root;
+  const fs::path dir = root.path() / "Shared Kestrane.kestrane";
+  fs::create_directories(dir);
+  const uid_t first = 65534, second = 65533;
+  const gid_t group = 65534;
+  if (::chown(dir.c_str(), 0, group) != 0 || ::chmod(dir.c_str(), 02775) != 0) GTEST_SKIP() << "can't share a folder";
+  const int cwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+
+  int ready[2], done[2];
+  ASSERT_EQ(::pipe(ready), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::close(ready[0]);
+    ::close(done[1]);
+    ::_exit(lockAs(first, group, nullptr, ready[1], done[0]));
+  }
+  ::close(ready[1]);
+  ::close(done[0]);
+  char c = 0;
+  const bool holding = ::read(ready[0], &c, 1) == 1;
+  const int beside = holding ? lockAs(second, group) : -1;
+  ::close(done[1]);
+  int held = 0;
+  ::waitpid(holder, &held, 0);
+  ::close(ready[0]);
+  if (WIFEXITED(held) && WEXITSTATUS(held) == notAsThatUser) {
+    (void)!::fchdir(cwd);
+    GTEST_SKIP() << "can't act as two ordinary users here";
+  }
+  EXPECT_TRUE(holding);
+  EXPECT_EQ(beside, kept) << "ran beside another user's run";
+
+  // A run killed while it held the lock leaves its file, which the other user takes.
+  const int killed = inChild([&] {
+    if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(first) != 0) ::_exit(notAsThatUser);
+    ::umask(077);
+    const Pipeline::detail::PackageLock lock(".");
+    ::raise(SIGKILL);
+  });
+  EXPECT_TRUE(WIFSIGNALED(killed));
+  EXPECT_TRUE(fs::exists(dir / ".kestrane.lock"));
+  EXPECT_EQ(lockAs(second, group), locked);
+
+  // A lock file the other user can't open.
+  std::ofstream(dir / ".kestrane.lock") << "";
+  ASSERT_EQ(::chown((dir / ".kestrane.lock").c_str(), first, group), 0);
+  ASSERT_EQ(::chmod((dir / ".kestrane.lock").c_str(), 0600), 0);
+  const auto before = snapshot(dir);
+  std::string refusal;
+  EXPECT_EQ(lockAs(second, group, &refusal), refused);
+  EXPECT_EQ(refusal,
+            "Can't lock the package: this user can't open ./.kestrane.lock (Permission denied), so another run could "
+            "not be kept out — once no Kestrane job is writing the package, remove it (or have its owner remove it) "
+            "and try again.");
+  EXPECT_EQ(snapshot(dir), before);
+  (void)!::fchdir(cwd);
+  ::close(cwd);
+}
+
+// A first cut killed as it made its first rename left only hidden files in its new package
+// folder: opening that folder clears them away and says so, and the next cut into the same
+// folder takes the name back instead of going to "… Kestrane 2".
+TEST(PackageLeftovers, AFirstCutStoppedBeforeItsFirstFileWasInPlaceLeavesNothingBehind) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  StoredPackage stored;
+  Pipeline::RecutRequest asNew = recutOf(stored.sessionFile, CutTightness::natural);
+  asNew.projectName = "Fresh";
+  const fs::path fresh = stored.root.path() / "Fresh Kestrane.kestrane";
+  const auto killFirstCut = [&] {
+    const int killed = inChild([&] {
+      if (test::killAtRename("/.kestrane.move", 1)) Pipeline::recut(asNew);
+    });
+    ASSERT_TRUE(WIFSIGNALED(killed));
+    ASSERT_FALSE(hiddenNames(fresh).empty());
+    for (const auto& e : fs::directory_iterator(fresh)) EXPECT_EQ(e.path().filename().string()[0], '.');
+  };
+
+  killFirstCut();
+  const std::size_t staged = hiddenNames(fresh).size() - 1;  // all but the lock
+  try {
+    Pipeline::openPackage(fresh);
+    ADD_FAILURE() << "found a session in a stopped first cut";
+  } catch (const Pipeline::NoSessionFound& e) {
+    EXPECT_EQ(e.warnings(), std::vector{"Removed " + std::to_string(staged) +
+                                        " hidden files that a Kestrane run stopped before any of its files was in "
+                                        "place left in " +
+                                        fresh.string() + ", and then the folder, which held nothing else."});
+  }
+  EXPECT_FALSE(fs::exists(fresh));
+
+  killFirstCut();
+  const Pipeline::Output out = Pipeline::recut(asNew);
+  EXPECT_EQ(out.packageDir, fresh);
+  const std::string said = "Removed " + std::to_string(staged) +
+                           " hidden files that a Kestrane run stopped before any of its files was in place left in " +
+                           fresh.string() + ", and wrote this cut there.";
+  EXPECT_NE(std::find(out.warnings.begin(), out.warnings.end(), said), out.warnings.end());
+  EXPECT_TRUE(hiddenNames(fresh).empty());
+  EXPECT_FALSE(fs::exists(stored.root.path() / "Fresh Kestrane 2.kestrane"));
 }

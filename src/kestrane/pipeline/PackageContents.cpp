@@ -1,6 +1,7 @@
 #include "kestrane/pipeline/PackageContents.hpp"
 
 #include <fmt/format.h>
+#include <sys/stat.h>
 
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
@@ -33,17 +34,26 @@ std::string sessionStem(const fs::path& sessionFile) {
   return sessionFile.stem().string();
 }
 
-bool isPackageFileName(std::string_view name) {
-  if (name.empty() || name.find('/') != std::string_view::npos) return false;
+bool isPackageFileName(std::string_view name, std::string_view stem) {
   for (std::string_view fixed :
        {"transcript.md", "captions.srt", "script-coverage.md", "visual-ideas.md", "brand-spec.md"}) {
     if (name == fixed) return true;
   }
-  for (std::string_view tail : {std::string_view(".fcpxml"), std::string_view(" (Premiere).xml"), kSessionSuffix,
-                                std::string_view(" rough cut.mp4")}) {
-    if (name.size() > tail.size() && endsWith(name, tail)) return true;
+  if (stem.empty() || !name.starts_with(stem)) return false;
+  const std::string_view tail = name.substr(stem.size());
+  return tail == ".fcpxml" || tail == " (Premiere).xml" || tail == kSessionSuffix || tail == " rough cut.mp4";
+}
+
+std::vector<fs::path> sessionFilesIn(const fs::path& folder, std::error_code& ec) {
+  std::vector<fs::path> found;
+  std::error_code entryError;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() > kSessionSuffix.size() && endsWith(name, kSessionSuffix) && entry.is_regular_file(entryError)) {
+      found.push_back(entry.path());
+    }
   }
-  return false;
+  return found;
 }
 
 bool isPackageFolderName(const std::string& folderName) {
@@ -53,18 +63,12 @@ bool isPackageFolderName(const std::string& folderName) {
 namespace {
 
 fs::path foundSessionFile(const fs::path& sessionOrPackage) {
-  std::error_code ec, entryError;
+  std::error_code ec;
   if (!fs::exists(sessionOrPackage, ec)) {
     throw NoSessionFound(fmt::format("No session file or package folder at {}.", sessionOrPackage.string()));
   }
   if (!fs::is_directory(sessionOrPackage, ec)) return sessionOrPackage;
-  std::vector<fs::path> found;
-  for (const auto& entry : fs::directory_iterator(sessionOrPackage, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (name.size() > kSessionSuffix.size() && endsWith(name, kSessionSuffix) && entry.is_regular_file(entryError)) {
-      found.push_back(entry.path());
-    }
-  }
+  const std::vector<fs::path> found = sessionFilesIn(sessionOrPackage, ec);
   if (ec) {
     throw PipelineError(fmt::format("Can't read the folder {} — {}.", sessionOrPackage.string(), ec.message()));
   }
@@ -79,16 +83,18 @@ fs::path foundSessionFile(const fs::path& sessionOrPackage) {
   return found.front();
 }
 
+// Whatever has the record's name: one that is no file is set aside too, and said so.
 bool holdsLeftMove(const fs::path& folder) {
-  std::error_code ec;
-  return fs::is_regular_file(folder / detail::kMoveRecordName, ec);
+  struct stat st {};
+  return ::lstat((folder / detail::kMoveRecordName).c_str(), &st) == 0;
 }
 
 }  // namespace
 
 fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::string>* warnings) {
   std::error_code ec;
-  const fs::path folder = fs::is_directory(sessionOrPackage, ec) ? sessionOrPackage : sessionOrPackage.parent_path();
+  const bool isFolder = fs::is_directory(sessionOrPackage, ec);
+  const fs::path folder = isFolder ? sessionOrPackage : sessionOrPackage.parent_path();
   // A run killed while moving its files into place left the record of the move: until the move
   // is finished the folder holds the session before it, or none (the session file moves last).
   // Taking the lock finishes it; a writer that still holds the lock finishes it itself.
@@ -107,10 +113,15 @@ fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::strin
     return foundSessionFile(sessionOrPackage);
   } catch (const NoSessionFound& e) {
     if (busy) std::rethrow_exception(busy);
-    if (found.empty() || warnings) throw;
+    // A first cut stopped before any of its files was in place left only hidden files.
+    if (auto cleared = isFolder ? detail::clearAbandonedFolder(sessionOrPackage) : std::nullopt) {
+      found.push_back(*cleared);
+      if (warnings) warnings->push_back(std::move(*cleared));
+    }
+    if (found.empty() || warnings) throw NoSessionFound(e.what(), found);
     std::string message = e.what();
     for (const std::string& warning : found) message += " " + warning;
-    throw NoSessionFound(message);
+    throw NoSessionFound(message, found);
   }
 }
 

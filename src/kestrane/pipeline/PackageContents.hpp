@@ -16,6 +16,14 @@ namespace kestrane::Pipeline {
 class NoSessionFound : public PipelineError {
  public:
   using PipelineError::PipelineError;
+  NoSessionFound(const std::string& message, std::vector<std::string> warnings)
+      : PipelineError(message), warnings_(std::move(warnings)) {}
+
+  // What looking found to tell the user even so (hidden files of a stopped run removed).
+  const std::vector<std::string>& warnings() const { return warnings_; }
+
+ private:
+  std::vector<std::string> warnings_;
 };
 
 // The names of a package's files, for footage whose stem is `stem`, inside `dir`.
@@ -54,9 +62,12 @@ struct PackageContents {
 // a session file named otherwise loses only its last extension.
 std::string sessionStem(const std::filesystem::path& sessionFile);
 
-// True for the name of a file a run writes into a package: the fixed names and those ending as
-// the files named after the footage do. Never a hidden file of the program's own.
-bool isPackageFileName(std::string_view name);
+// True for the name of a file a run writes into a package whose files are named after `stem`:
+// the fixed names and the stem's own. Never a hidden file of the program's own.
+bool isPackageFileName(std::string_view name, std::string_view stem);
+
+// The session files ("*.kestrane.json", plain files) in `folder`; `ec` says why it can't be read.
+std::vector<std::filesystem::path> sessionFilesIn(const std::filesystem::path& folder, std::error_code& ec);
 
 // A package folder's name ends in " Kestrane" or ".kestrane".
 bool isPackageFolderName(const std::string& folderName);
@@ -65,9 +76,12 @@ bool isPackageFolderName(const std::string& folderName);
 // ("*.kestrane.json") inside a package folder. A move into place that a killed run left halfway
 // is finished first, under the package's lock, so the session found is the one the package's
 // files follow (a first cut killed so has no session file in place until then); what that
-// found to tell the user goes to `warnings`. Throws NoSessionFound when the path does not exist
-// or a folder holds none, PipelineError when it can't be read or holds several, PackageBusy
-// when no session file is there because another run is still writing the package.
+// found to tell the user goes to `warnings`. A package folder holding nothing but the hidden
+// files of a first cut that was stopped before any file was in place is cleared away, and
+// that is said. Throws NoSessionFound when the path does not exist or a folder holds none,
+// PipelineError when it can't be read or holds several, PackageBusy when no session file is
+// there because another run is still writing the package, PackageUnlockable when the package
+// can't be locked.
 std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage,
                                      std::vector<std::string>* warnings = nullptr);
 

@@ -107,7 +107,8 @@ std::string packageFolderName(const std::string& projectName, int ordinal, std::
   return safeFolderName(projectName, suffix.size(), nameMax) + suffix;
 }
 
-std::filesystem::path reservePackageDir(const std::filesystem::path& parent, const std::string& projectName) {
+std::filesystem::path reservePackageDir(const std::filesystem::path& parent, const std::string& projectName,
+                                        const std::function<bool(const std::filesystem::path&)>& takeTaken) {
   const auto fail = [&](const std::string& why) {
     return PipelineError(fmt::format("Can't create the package folder in {} — {}.", parent.string(), why));
   };
@@ -123,6 +124,7 @@ std::filesystem::path reservePackageDir(const std::filesystem::path& parent, con
     std::filesystem::path candidate = parent / packageFolderName(projectName, ordinal, nameMax);
     if (::mkdir(candidate.c_str(), 0777) == 0) return candidate;
     if (errno != EEXIST) throw fail(std::strerror(errno));
+    if (takeTaken && takeTaken(candidate)) return candidate;
   }
   throw fail("every package name for this project is taken");
 }

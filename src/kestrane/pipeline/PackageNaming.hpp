@@ -1,6 +1,7 @@
 #pragma once
 // How a job names its project and its package folder, and how it shows elapsed time.
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -28,8 +29,11 @@ std::string packageFolderName(const std::string& projectName, int ordinal = 1, s
 // Creates the first free package folder for the project inside `parent` (made with its
 // parents when missing) and returns it. The folder is claimed with one mkdir, so neither an
 // earlier package nor a concurrent job's package is ever written into.
+// `takeTaken`, when given, is asked about each name found taken, in order, and the folder is
+// used when it says yes (a folder a stopped run left holding nothing of use).
 // Throws PipelineError when `parent` cannot hold a new folder.
-std::filesystem::path reservePackageDir(const std::filesystem::path& parent, const std::string& projectName);
+std::filesystem::path reservePackageDir(const std::filesystem::path& parent, const std::string& projectName,
+                                        const std::function<bool(const std::filesystem::path&)>& takeTaken = {});
 
 // Where a re-cut of the session at `sessionPath` writes: the session's own folder, unless a
 // different project name asks for a sibling folder of that name.

@@ -1,6 +1,7 @@
 #include "kestrane/pipeline/StagedFiles.hpp"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,10 @@
 #include <cstring>
 #include <string>
 
+#include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::Pipeline::detail {
@@ -137,20 +141,28 @@ struct Record {
   std::vector<std::string> removals;
 };
 
-// The record's moves and removals, or nothing when it is not a record this program would
-// write: every move takes one of its own staged files to a package file's name, and every
-// removal is of a package file.
+bool endsWith(std::string_view text, std::string_view tail) {
+  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
+}
+
+// One file in the folder itself: a record naming a path elsewhere is none of ours.
+bool isPlainName(std::string_view name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
+}
+
+// The record's moves and removals, or nothing when it is not laid out as this program writes
+// one: every move takes one of its own staged files to a name in the folder.
 std::optional<Record> parsedRecord(const std::string& bytes) {
   const std::vector<std::string> fields = fieldsOf(bytes);
   if (fields.empty() || fields.front() != kRecordHeader) return std::nullopt;
   Record record;
   for (std::size_t i = 1; i < fields.size();) {
     if (fields[i] == "move" && i + 2 < fields.size()) {
-      if (!AtomicFile::isAsideName(fields[i + 1]) || !isPackageFileName(fields[i + 2])) return std::nullopt;
+      if (!AtomicFile::isAsideName(fields[i + 1]) || !isPlainName(fields[i + 2])) return std::nullopt;
       record.moves.push_back({fields[i + 1], fields[i + 2]});
       i += 3;
     } else if (fields[i] == "remove" && i + 1 < fields.size()) {
-      if (!isPackageFileName(fields[i + 1])) return std::nullopt;
+      if (!isPlainName(fields[i + 1])) return std::nullopt;
       record.removals.push_back(fields[i + 1]);
       i += 2;
     } else {
@@ -158,6 +170,97 @@ std::optional<Record> parsedRecord(const std::string& bytes) {
     }
   }
   return record;
+}
+
+std::string folderName(const fs::path& folder) {
+  return (folder.has_filename() ? folder : folder.parent_path()).filename().string();
+}
+
+// The stem of the footage the session file in `folder` was cut from: a re-cut of a session
+// file renamed by hand still names the package's other files after it. Nothing when it can't
+// be read.
+std::optional<std::string> footageStem(const fs::path& sessionFile) {
+  try {
+    return sourceStem(KestraneSession::read(sessionFile).source.path);
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+// True when the record acts only on the files the writer of the package in `folder` gives its
+// own names: one session file (the one the folder holds, if it holds one), the files named
+// after that session's stem (or its footage's) and the fixed names, and never removes the
+// session. The folder must hold that package: its name says so, or it holds its timeline.
+bool actsOnlyOnThisPackage(const Record& record, const fs::path& folder) {
+  constexpr std::string_view kSessionSuffix = ".kestrane.json";
+  std::error_code ec;
+  const std::vector<fs::path> held = sessionFilesIn(folder, ec);
+  if (ec || held.size() > 1) return false;
+  std::optional<std::string> session;
+  if (!held.empty()) session = held.front().filename().string();
+  for (const Move& move : record.moves) {
+    if (!endsWith(move.to, kSessionSuffix)) continue;
+    if (session && *session != move.to) return false;
+    session = move.to;
+  }
+  if (!session || session->size() <= kSessionSuffix.size()) return false;
+  const auto namedAfter = [&](const std::string& stem) {
+    std::error_code ignored;
+    if (!isPackageFolderName(folderName(folder)) && !fs::is_regular_file(folder / (stem + ".fcpxml"), ignored)) {
+      return false;
+    }
+    const auto ours = [&](const std::string& name) { return name == *session || isPackageFileName(name, stem); };
+    for (const Move& move : record.moves) {
+      if (!ours(move.to)) return false;
+    }
+    for (const std::string& name : record.removals) {
+      if (endsWith(name, kSessionSuffix) || !ours(name)) return false;
+    }
+    return true;
+  };
+  if (namedAfter(session->substr(0, session->size() - kSessionSuffix.size()))) return true;
+  if (held.empty()) return false;
+  const std::optional<std::string> stem = footageStem(held.front());
+  return stem && namedAfter(*stem);
+}
+
+// Renames without replacing anything: false with errno set (EEXIST when `to` is taken).
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system that can't rename so: a file is linked under the new name, which fails when
+  // it is taken, and then unlinked under the old.
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = ENOTSUP;
+    return false;
+  }
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+// Moves a record that is not acted on out of the way, under the first free name of its own so
+// that nothing is replaced; the sentence that says so. Throws PackageUnlockable when it can't
+// be moved: it stays where it is, and nothing else is touched.
+std::string setAside(const fs::path& folder, const fs::path& recordPath, bool isPackage) {
+  int error = 0;
+  for (int n = 1; n <= 100; ++n) {
+    const fs::path aside = folder / (n == 1 ? std::string(kSetAsideName) : fmt::format("{}-{}", kSetAsideName, n));
+    if (renameNoReplace(recordPath, aside)) {
+      return fmt::format(
+          "The {} held a record of an unfinished move that this program can't have written, so it was set aside as {} "
+          "and nothing it names was moved or removed.",
+          isPackage ? "package" : "folder", aside.string());
+    }
+    error = errno;
+    if (error != EEXIST) break;
+  }
+  throw PackageUnlockable(fmt::format(
+      "{} is a record of an unfinished move that this program can't have written, and it couldn't be set aside ({}), "
+      "so nothing was changed — move it out of the folder and try again.",
+      recordPath.string(), std::strerror(error)));
 }
 
 // The record's bytes, read without following a link and never more than a record can hold.
@@ -182,17 +285,9 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
   struct stat st {};
   if (::lstat(recordPath.c_str(), &st) != 0) return std::nullopt;
   const auto bytes = recordBytes(recordPath);
-  const std::optional<Record> record = bytes ? parsedRecord(*bytes) : std::nullopt;
-  if (!record || st.st_uid != ::geteuid()) {
-    const fs::path setAside = folder / kSetAsideName;
-    if (std::rename(recordPath.c_str(), setAside.c_str()) != 0) {
-      std::error_code ignored;
-      fs::remove_all(recordPath, ignored);
-    }
-    return "The package held a record of an unfinished move that this program can't have written, so it was set "
-           "aside as " +
-           setAside.string() + " and nothing it names was moved or removed.";
-  }
+  std::optional<Record> record = bytes ? parsedRecord(*bytes) : std::nullopt;
+  if (record && (st.st_uid != ::geteuid() || !actsOnlyOnThisPackage(*record, folder))) record.reset();
+  if (!record) return setAside(folder, recordPath, isPackageFolderName(folderName(folder)));
   for (const Move& move : record->moves) {
     struct stat staged {};
     // One that is gone was moved before the run ended.

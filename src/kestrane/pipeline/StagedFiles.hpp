@@ -46,11 +46,13 @@ class StagedFiles {
 };
 
 // Finishes, as its record says, a move into place in `folder` that a run left halfway: the
-// files it had not moved yet are moved, and those it was to remove go. A record acts only on
-// the program's own staged files and the names of package files; one that is too large, can't
-// be read or names anything else is set aside (renamed, so it is kept for a look but never
-// acted on). Returns the sentence that says so, if one was. A move that fails again is given
-// up; its file is then a leftover for AtomicFile::sweepAbandoned.
+// files it had not moved yet are moved, and those it was to remove go. A record is acted on
+// only when it is this user's and moves the program's own staged files onto, and removes, only
+// the names the writer of the package in `folder` gives its files (never removing the session
+// file), in a folder that holds that package. Any other is set aside whole, under a name that
+// replaces nothing, and nothing it names is touched; returns the sentence that says so. Throws
+// PackageUnlockable, with nothing changed, when such a record can't be set aside. A move that
+// fails again is given up; its file is then a leftover for AtomicFile::sweepAbandoned.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
 
 }  // namespace kestrane::Pipeline::detail
