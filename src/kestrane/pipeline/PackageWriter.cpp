@@ -97,12 +97,27 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
       job.warnings.insert(job.warnings.end(), files.lock->warnings().begin(), files.lock->warnings().end());
     }
   } else {
-    files.dir = reservePackageDir(place.parent, job.projectName);
+    // A folder of this name that a first cut stopped before any of its files was in place
+    // holds nothing but its hidden files: they go, and this cut takes the folder.
+    std::optional<ReclaimedFolder> reclaimed;
+    files.dir = reservePackageDir(place.parent, job.projectName, [&reclaimed](const std::filesystem::path& taken) {
+      try {
+        reclaimed = reclaimAbandonedFolder(taken);
+      } catch (const PipelineError&) {
+        reclaimed.reset();  // another run has it, or it can't be locked: not for this run
+      }
+      return reclaimed.has_value();
+    });
     files.fresh = true;
     // A forced exit takes the folder away too, once the files staged in it are gone.
     platform::ScratchFiles::add(files.dir.string());
-    // Held from the start, so no re-cut of the new package begins before this run has ended.
-    files.lock = std::make_shared<const PackageLock>(files.dir);
+    if (reclaimed) {
+      files.lock = std::move(reclaimed->lock);
+      job.warnings.push_back(reclaimed->note + ", and wrote this cut there.");
+    } else {
+      // Held from the start, so no re-cut of the new package begins before this run has ended.
+      files.lock = std::make_shared<const PackageLock>(files.dir);
+    }
   }
   const PackageLayout layout{files.dir, job.stem};
   files.fcpxml = layout.fcpxml();
