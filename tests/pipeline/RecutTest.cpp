@@ -263,6 +263,7 @@ struct SamplePackage {
 
 const std::string kRemovedMovie = "Removed the rough cut of the earlier cut — it no longer matches this one";
 const std::string kKeptMovie = "Kept the rough cut of the earlier cut — it shows this same cut";
+const std::string kKeptEarlierMovie = "Kept the rough cut of the earlier cut — it shows the earlier cut, not this one";
 const std::string kWroteCut = "Wrote this cut's timelines, transcript, captions and session file into the package";
 
 // The re-cut's failure, or nothing when it went through.
@@ -301,8 +302,9 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   EXPECT_EQ(sample.hiddenFiles(), 0);
   const std::string movie = slurp(roughCut);
 
-  // A render stopped as it starts: the earlier movie shows this same cut and stays; one of a
-  // changed cut no longer matches the new timelines and goes. Each stop says which.
+  // A render stopped as it starts: the earlier movie stays, whether it shows this same cut or
+  // the earlier one, since only a newer movie replaces it; the session says which cut it shows,
+  // and each stop says so.
   const auto stoppedNotes = [&](const Pipeline::RecutRequest& stopped) {
     std::stop_source stopper;
     try {
@@ -323,13 +325,15 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   EXPECT_EQ(slurp(roughCut), movie);
   Pipeline::RecutRequest changed = request;
   changed.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
-  EXPECT_EQ(stoppedNotes(changed), std::vector{kRemovedMovie});
-  EXPECT_FALSE(fs::exists(roughCut));
-  EXPECT_FALSE(KestraneSession::read(sample.sessionFile).roughCutCutList);
+  EXPECT_EQ(stoppedNotes(changed), std::vector{kKeptEarlierMovie});
+  EXPECT_EQ(slurp(roughCut), movie);
+  const KestraneSession stopped = KestraneSession::read(sample.sessionFile);
+  EXPECT_EQ(stopped.settings.manualRemoveRanges, changed.settings.manualRemoveRanges);
+  EXPECT_EQ(stopped.roughCutCutList.value_or(CutList{}).segments, out.session.cutList->segments);
   EXPECT_EQ(sample.hiddenFiles(), 0);
 
   // A re-cut whose render fails fails as a first cut does, with the renderer's sentence; it
-  // says that the package holds the new cut, and the earlier movie of another cut is gone.
+  // says that the package holds the new cut, and that the earlier movie, of another cut, stays.
   Pipeline::recut(request);
   ASSERT_TRUE(fs::exists(roughCut));
   request.settings.manualRemoveRanges = std::vector<TimeRange>{{0, 1e5}};
@@ -337,8 +341,9 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   ASSERT_TRUE(failed);
   EXPECT_STREQ(failed->what(), "Cut list has no kept segments");
   EXPECT_EQ(failed->package(), sample.package);
-  EXPECT_EQ(failed->notes(), (std::vector{kWroteCut, kRemovedMovie}));
-  EXPECT_FALSE(fs::exists(roughCut));
+  EXPECT_EQ(failed->notes(), (std::vector{kWroteCut, kKeptEarlierMovie}));
+  EXPECT_TRUE(fs::exists(roughCut));
+  EXPECT_TRUE(KestraneSession::read(sample.sessionFile).roughCutCutList);
   EXPECT_EQ(KestraneSession::read(sample.sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
   EXPECT_EQ(sample.hiddenFiles(), 0);
 

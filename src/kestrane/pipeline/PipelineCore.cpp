@@ -51,11 +51,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.checkStop();
   const PackageFiles files = writePackage(job, place);
 
-  if (renderMP4) {
-    guardEarlierRoughCut(job, files);
-  } else {
-    removeStaleRoughCut(job, files);
-  }
+  if (!renderMP4) removeStaleRoughCut(job, files);
   std::optional<std::filesystem::path> mp4;
   IdeasOutcome ideas;
   GraphicsOutcome graphics;
@@ -67,21 +63,13 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     }
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
-    // already removed its unfinished movie. A movie of the earlier cut goes unless it shows
-    // this one, as after a failed render.
+    // already removed its unfinished movie, and an earlier one stays, as after a failed render.
     std::vector<std::string> notes;
-    bool written = false;
-    if (renderMP4) {
-      SettledRoughCut settled = settleEarlierRoughCut(job, files);
-      notes = std::move(settled.notes);
-      written = settled.sessionWritten;
-    }
-    if (!written) {
-      try {
-        writeFinalSession(session, files.session, job.warnings);
-      } catch (const Cancelled&) {
-        // Already stopping: the session file keeps what the package phase wrote.
-      }
+    if (renderMP4) notes = settleEarlierRoughCut(job, files);
+    try {
+      writeFinalSession(session, files.session, job.warnings);
+    } catch (const Cancelled&) {
+      // Already stopping: the session file keeps what the package phase wrote.
     }
     throw Cancelled(files.dir, std::move(notes));
   } catch (const MP4Renderer::RenderError& e) {
@@ -91,7 +79,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     std::vector<std::string> warningsSoFar = job.warnings;
     if (!files.fresh)
       notes.push_back("Wrote this cut's timelines, transcript, captions and session file into the package");
-    for (std::string& note : settleEarlierRoughCut(job, files).notes) notes.push_back(std::move(note));
+    for (std::string& note : settleEarlierRoughCut(job, files)) notes.push_back(std::move(note));
     throw RoughCutFailed(e.what(), files.dir, std::move(notes), std::move(warningsSoFar));
   }
 

@@ -63,9 +63,6 @@ struct Job {
   CutList cutList;
   // How each script line fares in the cut; empty without a script.
   std::vector<ScriptCoverage::BeatResult> coverage;
-  // The earlier cut's rough cut until this job's replaces it: a forced exit removes it, as a
-  // stop does.
-  platform::ScratchFiles::RemovedOnForcedExit earlierMovie;
 
   void announce(const Stage& stage) const {
     if (progress) progress(stage);

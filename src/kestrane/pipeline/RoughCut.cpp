@@ -92,7 +92,6 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
         write && std::string_view(e.what()).starts_with(aboutMovie) ? write->reason() : FailureMessage::of(e);
     throw MP4Renderer::RenderError::exportFailed("can't write " + destination.string() + " — " + why);
   }
-  job.earlierMovie.letGo();
   return destination;
 }
 
@@ -105,50 +104,16 @@ void removeStaleRoughCut(Job& job, const PackageFiles& files) {
   }
 }
 
-SettledRoughCut settleEarlierRoughCut(Job& job, const PackageFiles& files) {
-  SettledRoughCut settled;
-  if (earlierRoughCutShowsThisCut(job)) {
-    settled.notes.push_back("Kept the rough cut of the earlier cut — it shows this same cut");
-    return settled;
-  }
-  KestraneSession& session = job.session;
-  const std::filesystem::path movie = roughCutPath(job, files);
+std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
+  if (earlierRoughCutShowsThisCut(job)) return {"Kept the rough cut of the earlier cut — it shows this same cut"};
   std::error_code ec;
-  // A move a failed commit left unfinished belongs to the next run on the package; so does
-  // anything at the movie's name that is not a file.
-  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(movie, ec)) ||
-      std::filesystem::exists(files.dir / kMoveRecordName, ec)) {
-    if (!std::filesystem::exists(std::filesystem::symlink_status(movie, ec))) session.roughCutCutList.reset();
-    return settled;
+  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(roughCutPath(job, files), ec))) {
+    job.session.roughCutCutList.reset();
+    return {};
   }
-  // The earlier movie goes only together with a session file that no longer names it, so the
-  // package never holds a session that describes a movie it lacks.
-  const std::optional<CutList> shownBefore = session.roughCutCutList;
-  const std::string removed = "Removed the rough cut of the earlier cut — it no longer matches this one";
-  job.warnings.push_back(removed);
-  session.roughCutCutList.reset();
-  session.warnings = job.warnings;
-  try {
-    StagedFiles staged(files.dir);
-    staged.write(files.session, session.fileText(files.session));
-    staged.removeOnCommit(movie);
-    staged.commit();
-  } catch (const std::exception&) {
-    // Stopped or failed: the movie stays with the session that names it.
-    job.warnings.pop_back();
-    session.roughCutCutList = shownBefore;
-    session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
-    settled.notes.push_back("Kept the rough cut of the earlier cut — it shows the earlier cut, not this one");
-    return settled;
-  }
-  settled.notes.push_back(removed);
-  settled.sessionWritten = true;
-  return settled;
-}
-
-void guardEarlierRoughCut(Job& job, const PackageFiles& files) {
-  if (earlierRoughCutShowsThisCut(job)) return;
-  job.earlierMovie = platform::ScratchFiles::RemovedOnForcedExit(roughCutPath(job, files).string());
+  // An earlier movie goes only when a newer one takes its place; until then it stays, and the
+  // session goes on saying which cut it shows.
+  return {"Kept the rough cut of the earlier cut — it shows the earlier cut, not this one"};
 }
 
 }  // namespace kestrane::Pipeline::detail

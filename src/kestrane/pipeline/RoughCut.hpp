@@ -43,18 +43,8 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 // with a warning that says so. Failures are ignored (there usually is nothing to remove).
 void removeStaleRoughCut(Job& job, const PackageFiles& files);
 
-// After this job's own movie was stopped or failed: an earlier movie that shows this same cut
-// stays; one of another cut goes, together with a session file written without it (and with
-// the warnings so far), or stays with the session that names it when that write can't be made
-// or is stopped. `notes` says which; `sessionWritten` that the session file was written.
-struct SettledRoughCut {
-  std::vector<std::string> notes;
-  bool sessionWritten = false;
-};
-SettledRoughCut settleEarlierRoughCut(Job& job, const PackageFiles& files);
-
-// While this job's own movie renders: a forced exit removes an earlier movie that does not show
-// this cut, so it is never left beside the new timeline. The render lets it go once it replaces it.
-void guardEarlierRoughCut(Job& job, const PackageFiles& files);
+// After this job's own movie was stopped or failed, the earlier movie stays: only a newer one
+// showing the cut replaces it. Returns the notes that say which cut the movie left shows.
+std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files);
 
 }  // namespace kestrane::Pipeline::detail

@@ -215,26 +215,6 @@ void removeAllAndExit(int status) noexcept {
   ::_exit(status);
 }
 
-RemovedOnForcedExit::RemovedOnForcedExit(std::string path) : path_(std::move(path)) {
-  if (!path_.empty()) add(path_);
-}
-
-RemovedOnForcedExit::~RemovedOnForcedExit() { letGo(); }
-
-RemovedOnForcedExit& RemovedOnForcedExit::operator=(RemovedOnForcedExit&& other) noexcept {
-  if (this != &other) {
-    letGo();
-    path_ = std::exchange(other.path_, {});
-  }
-  return *this;
-}
-
-void RemovedOnForcedExit::letGo() {
-  if (path_.empty()) return;
-  forget(path_);
-  path_.clear();
-}
-
 std::string namePrefix(std::string_view kind) {
   return "kestrane-" + std::string(kind) + "-" + std::to_string(::getpid()) + "-";
 }

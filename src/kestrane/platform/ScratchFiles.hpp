@@ -42,21 +42,6 @@ void removeAll() noexcept;
 // thread is making meanwhile is either taken too or never made.
 [[noreturn]] void removeAllAndExit(int status) noexcept;
 
-// Remembers a file for a forced exit while it lives, and forgets it when it goes or is let go.
-class RemovedOnForcedExit {
- public:
-  RemovedOnForcedExit() = default;
-  explicit RemovedOnForcedExit(std::string path);
-  ~RemovedOnForcedExit();
-  RemovedOnForcedExit(const RemovedOnForcedExit&) = delete;
-  RemovedOnForcedExit& operator=(const RemovedOnForcedExit&) = delete;
-  RemovedOnForcedExit& operator=(RemovedOnForcedExit&& other) noexcept;
-  void letGo();
-
- private:
-  std::string path_;
-};
-
 // The start of a scratch file's name in the temporary folder: "kestrane-<kind>-<pid>-".
 std::string namePrefix(std::string_view kind);
 
