@@ -3,7 +3,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QDir>
 #include <QDropEvent>
+#include <QFile>
 #include <QLabel>
 #include <QMimeData>
 #include <QPlainTextEdit>
@@ -55,6 +57,11 @@ struct Window : ShownWindow<StubDesktop> {
 };
 
 // A finished cut whose session asks for `target`, with `notes` spoken notes and maybe an MP4.
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 Pipeline::Output finished(ExportTarget target, int notes, bool mp4) {
   PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
   settings.exportTarget = target;
@@ -99,6 +106,34 @@ class ViewsTest : public QObject {
     QCOMPARE(message->text(), FileKinds::unsupportedFileMessage());
     w.drop({});
     QVERIFY(!message->isVisible());
+  }
+
+  // A move record that opening the package set aside (beside an earlier one it must not
+  // replace) is said at once, on the results and then in the options, not only in the report.
+  void aRecordSetAsideWhenAPackageOpensIsShownAtOnce() {
+    Window w;
+    const QDir package(writeStoredCut(w.h.dir.path(), {}));
+    const auto write = [&](const QString& name, const QByteArray& bytes) {
+      QFile file(package.filePath(name));
+      QVERIFY(file.open(QIODevice::WriteOnly));
+      file.write(bytes);
+    };
+    QVERIFY(package.mkpath(".kestrane.move"));
+    write(".kestrane.move/precious.txt", "notes");
+    write(".kestrane.move-unread", "old");
+    w.h.job->openSession(package.path());
+    QTRY_VERIFY(w.find("results"));
+    const QString said = QStringLiteral(
+                             "The package held a record of an unfinished move that this program can't have written, "
+                             "so it was set aside as %1 and nothing it names was moved or removed.")
+                             .arg(package.filePath(".kestrane.move-unread-2"));
+    auto* shown = w.find<QLabel>("openingWarnings");
+    QVERIFY(shown && shown->isVisible());
+    QCOMPARE(shown->text(), said);
+    QCOMPARE(readAll(package.filePath(".kestrane.move-unread-2/precious.txt")), QByteArray("notes"));
+    QCOMPARE(readAll(package.filePath(".kestrane.move-unread")), QByteArray("old"));
+    w.click("adjustAndRecut");
+    QCOMPARE(w.find<QLabel>("footageStatus")->text(), said);
   }
 
   void theReopenLinkFollowsTheFileOnDisk() {

@@ -126,6 +126,7 @@ Pipeline::Request JobModel::CutRequest::over(const std::optional<Pipeline::Analy
 void JobModel::start() {
   if (footagePath_.isEmpty() || state_.screen == Screen::running) return;
   stopAudition();
+  openingWarnings_.clear();  // the cut's own report says what it finds
   const CutRequest cut = cutRequest();
   const Pipeline::Request& request = cut.request;
   const PipelineSettings& settings = request.settings;
@@ -264,6 +265,7 @@ void JobModel::reset() {
 }
 
 void JobModel::forgetFootage() {
+  openingWarnings_.clear();
   audition_->forget();
   hoverPlayhead_.reset();
   resumeAuditionAt_.reset();

@@ -47,6 +47,9 @@ class JobModel : public QObject {
   bool sessionHasScript() const { return sessionHasScript_; }
   bool dropStoredScript() const { return dropStoredScript_; }
   bool sourceMissing() const { return sourceMissing_; }
+  // What opening the package found to tell the user (a record of a move set aside), shown until
+  // the next cut starts or another video comes in.
+  const QStringList& openingWarnings() const { return openingWarnings_; }
   bool isRecut() const { return isRecut_; }
   const QString& lastSessionPath() const { return lastSessionPath_; }
   std::optional<double> lastCutDuration() const { return lastCutDuration_; }
@@ -294,6 +297,7 @@ class JobModel : public QObject {
   QString sessionScriptPath_;
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
+  QStringList openingWarnings_;
   bool isRecut_ = false;
   QString lastSessionPath_;
   std::optional<double> lastCutDuration_;

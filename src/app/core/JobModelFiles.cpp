@@ -89,8 +89,10 @@ void JobModel::openSession(const QString& path) {
   try {
     package = Pipeline::openPackage(toPath(path));
     session = KestraneSession::read(package.session);
-  } catch (const Pipeline::NoSessionFound&) {
-    return setState(JobState::failed(QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path)));
+  } catch (const Pipeline::NoSessionFound& e) {
+    QString message = QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path);
+    for (const std::string& warning : e.warnings()) message += QLatin1Char(' ') + QString::fromStdString(warning);
+    return setState(JobState::failed(message));
   } catch (const std::exception& e) {
     return setState(JobState::failed(QStringLiteral("Couldn't open session: ") + QString::fromStdString(e.what())));
   }
@@ -132,6 +134,8 @@ void JobModel::openSession(const QString& path) {
   const QString sessionFile = fromPath(package.session);
   lastSessionPath_ = sessionFile;
   rememberSession(sessionFile);
+  openingWarnings_.clear();
+  for (const std::string& warning : package.warnings) openingWarnings_ << QString::fromStdString(warning);
 
   std::optional<Pipeline::Output> output = storedOutput(session, package);
   if (!output) isRecut_ = true;

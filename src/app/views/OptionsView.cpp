@@ -283,7 +283,11 @@ void OptionsView::refreshHeader() {
   QString text;
   QString symbol;
   QColor colour = Brand::secondaryText;
-  if (job().isRecut()) {
+  if (job().isRecut() && !job().openingWarnings().isEmpty()) {
+    symbol = QStringLiteral("exclamationmark.triangle.fill");
+    text = job().openingWarnings().join(QLatin1Char(' '));
+    colour = Brand::orange;
+  } else if (job().isRecut()) {
     text = QStringLiteral("Re-cut with new settings \u2014 instant, no re-analysis");
   } else {
     switch (job().preAnalysisState()) {

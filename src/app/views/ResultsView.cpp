@@ -130,6 +130,11 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     elapsed->setObjectName(QStringLiteral("elapsed"));
     header->addWidget(elapsed);
   }
+  if (!job().openingWarnings().isEmpty()) {
+    auto* warning = Brand::label(job().openingWarnings().join(QLatin1Char(' ')), TextStyle::caption, Brand::orange);
+    warning->setObjectName(QStringLiteral("openingWarnings"));
+    header->addLayout(Brand::centred(warning, 520));
+  }
   header->addLayout(Brand::centred(new ReviewReport(ResultsText::removedLine(stats), output_->warnings,
                                                     session.advisories.value_or(std::vector<Advisory>{}), this),
                                    520));
