@@ -362,6 +362,15 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
             "not be kept out — once no Kestrane job is writing the package, remove it (or have its owner remove it) "
             "and try again.");
   EXPECT_EQ(snapshot(dir), before);
+
+  // A user who can't write the package still opens it past a record of another's that can't be
+  // set aside there (no run of theirs could replace it), and leaves it as it is.
+  ASSERT_EQ(::chmod((dir / ".kestrane.lock").c_str(), 0666), 0);
+  std::ofstream(dir / ".kestrane.move") << "not a record";
+  ASSERT_EQ(::chown((dir / ".kestrane.move").c_str(), first, group), 0);
+  ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
+  EXPECT_EQ(lockAs(second, group), locked);
+  EXPECT_EQ(readFile(dir / ".kestrane.move"), "not a record");
   (void)!::fchdir(cwd);
   ::close(cwd);
 }

@@ -242,8 +242,9 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 }
 
 // Moves a record that is not acted on out of the way, under the first free name of its own so
-// that nothing is replaced; the sentence that says so. Throws PackageUnlockable when it can't
-// be moved: it stays where it is, and nothing else is touched.
+// that nothing is replaced; the sentence that says so. Where this user can write nothing it
+// stays, and that is said; otherwise one that can't be moved stops the run (PackageUnlockable)
+// with nothing touched.
 std::string setAside(const fs::path& folder, const fs::path& recordPath, bool isPackage) {
   int error = 0;
   for (int n = 1; n <= 100; ++n) {
@@ -256,6 +257,14 @@ std::string setAside(const fs::path& folder, const fs::path& recordPath, bool is
     }
     error = errno;
     if (error != EEXIST) break;
+  }
+  // Where this user can write nothing, no run of theirs can replace it either.
+  if (error == EROFS ||
+      ((error == EACCES || error == EPERM) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)) {
+    return fmt::format(
+        "The {} holds a record of an unfinished move that this program can't have written, {}, and nothing can be "
+        "written there, so it was left as it is and nothing it names was moved or removed.",
+        isPackage ? "package" : "folder", recordPath.string());
   }
   throw PackageUnlockable(fmt::format(
       "{} is a record of an unfinished move that this program can't have written, and it couldn't be set aside ({}), "
