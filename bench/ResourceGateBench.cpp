@@ -1,7 +1,8 @@
 // Every authored composition passes the network gate before it is rendered, and a reply may be
 // as long as the 2 MB reply cap. The gate reads it in one pass, so each shape below (comment
-// openers that never close, colons without an address, and ordinary markup with styles and
-// script) must take well under a second at 2 MB, not minutes.
+// openers that never close, colons without an address, raw-text tags that never close inside an
+// <svg>, and ordinary markup with styles and script) must take well under a second at 2 MB, not
+// minutes.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -28,8 +29,8 @@ const std::string ordinaryMarkup =
     "<script>const mid = (a + b) / 2; // halfway\ntl.to('#a', {x: mid / 3, ease: `${e}`}); /* eased */\n"
     "if (ok) /x/.test(s); const r = n++ / 2;</script>\n";
 
-void gate(benchmark::State& state, const std::string& piece) {
-  const std::string html = "<html><body>" + repeated(piece, static_cast<std::size_t>(state.range(0)));
+void gate(benchmark::State& state, const std::string& piece, const std::string& head = "") {
+  const std::string html = "<html><body>" + head + repeated(piece, static_cast<std::size_t>(state.range(0)));
   for (auto _ : state) benchmark::DoNotOptimize(ExternalResourceGate::violations(html));
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(html.size()));
 }
@@ -37,11 +38,17 @@ void gate(benchmark::State& state, const std::string& piece) {
 void BM_GateUnclosedCommentOpeners(benchmark::State& state) { gate(state, "<!--"); }
 void BM_GateColonsWithoutAddresses(benchmark::State& state) { gate(state, "a:"); }
 void BM_GateOrdinaryMarkup(benchmark::State& state) { gate(state, ordinaryMarkup); }
+void BM_GateUnclosedScriptsInSvg(benchmark::State& state) { gate(state, "<script>", "<svg>"); }
+void BM_GateUnclosedStylesInSvg(benchmark::State& state) { gate(state, "<style>", "<svg>"); }
+void BM_GateUnclosedTitlesInSvg(benchmark::State& state) { gate(state, "<title>", "<svg>"); }
 
 constexpr long small = 64 << 10;
 constexpr long atTheCap = static_cast<long>(ModelClient::kMaxReplyBytes);
 BENCHMARK(BM_GateUnclosedCommentOpeners)->Arg(small)->Arg(atTheCap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GateColonsWithoutAddresses)->Arg(small)->Arg(atTheCap)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_GateOrdinaryMarkup)->Arg(small)->Arg(atTheCap)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GateUnclosedScriptsInSvg)->Arg(small)->Arg(atTheCap)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GateUnclosedStylesInSvg)->Arg(small)->Arg(atTheCap)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_GateUnclosedTitlesInSvg)->Arg(small)->Arg(atTheCap)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -44,14 +44,49 @@ TEST(CodeComments, ScriptCommentsAreBlankedAndNothingElse) {
           {"a();\n /**/ --> ` o\nb();", "a();\n             \nb();"},
           // An unsure slash: only what the division and the regular expression both blank goes.
           {"r = i++ / 2; // p https://e.x/", "r = i++ / 2; // p https:      "},
+          // A comment leaves what comes next as it was: a statement head, a property, an operand.
+          {"if /**/ (a) /'/.test(s); t = '//'; f(); // q", "if      (a) /'/.test(s); t = '//'; f();     "},
+          {"x = o./**/return / 2; s2 = '/'; t = '//'; f(); // r",
+           "x = o.    return / 2; s2 = '/'; t = '//'; f();     "},
+          {"x = a <!-- s\n/ 2; t = '//'; f(); // t", "x = a       \n/ 2; t = '//'; f();     "},
+          {"#!x\ntypeof /'/; t = '//'; f(); // u", "   \ntypeof /'/; t = '//'; f();     "},
+          // Keywords an expression follows; yield, await and of are names in some scripts, so
+          // both readings are followed after them.
+          {"class A extends /'/.constructor {}; t = '//'; f(); // v",
+           "class A extends /'/.constructor {}; t = '//'; f();     "},
+          {"function* g() { yield /'/; } t = '//'; f(); // w", "function* g() { yield /'/; } t = '//'; f();     "},
+          {"async function h() { await /\"/; } u = \"//\"; f(); // x",
+           "async function h() { await /\"/; } u = \"//\"; f();     "},
+          {"for (const m of /'/.exec(s) || []) {} t = '//'; f(); // y",
+           "for (const m of /'/.exec(s) || []) {} t = '//'; f();     "},
+          {"if (a) {} /'/.test(s); t = '//'; f(); // z", "if (a) {} /'/.test(s); t = '//'; f();     "},
       },
       [](std::string_view code) { return CodeComments::blankedScript(code); });
 }
 
-// A module reads no HTML-like comments.
+// A module reads no HTML-like comments, and what follows "export default" is an expression.
 TEST(CodeComments, ModulesKeepHTMLCommentMarks) {
   EXPECT_EQ(CodeComments::blankedScript("a = b <!--c;\n--> d", CodeComments::ScriptKind::module),
             "a = b <!--c;\n--> d");
+  EXPECT_EQ(CodeComments::blankedScript("export default /'/; t = '//'; f(); // e", CodeComments::ScriptKind::module),
+            "export default /'/; t = '//'; f();     ");
+}
+
+// A word in a sentence or a list is no name the script uses, so the text of plain strings and
+// templates goes from the names; a literal that can name what runs stays, and so does one the
+// readings disagree on.
+TEST(CodeComments, ProseInLiteralsIsBlankedFromTheNames) {
+  expectRows(
+      {
+          {"w = [\"Teach\",\"dog\",'fetch']; // c", "w = [\"     \",\"   \",'     '];     "},
+          {"s = \"see the fetch (x) guide\"; t = `a ${fetch} b`;",
+           "s = \"                       \"; t = `  ${fetch}  `;"},
+          {"window[\"fetch\"](u); o[k ? 'fetch' : 'x'];", "window[\"fetch\"](u); o[k ? 'fetch' : 'x'];"},
+          {"setTimeout(\"fetch (u)\", 0); new Function('a', `fetch (a)`);",
+           "setTimeout(\"fetch (u)\", 0); new Function('a', `fetch (a)`);"},
+          {"x = a++ / \"fetch (u)\" / 2;", "x = a++ / \"fetch (u)\" / 2;"},
+      },
+      [](std::string_view code) { return CodeComments::blankedScriptAndProse(code).names; });
 }
 
 TEST(CodeComments, StyleCommentsAreBlankedOutsideStringsAndAddresses) {

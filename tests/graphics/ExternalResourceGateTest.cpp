@@ -177,6 +177,10 @@ const std::vector<Evasion>& evasions() {
       // Addresses without a scheme, whatever their host looks like, in markup and styles.
       {"dotless host", R"h(<img src="//intranet/logo.png">)h", "external image //intranet/logo.png"},
       {"dotless host unquoted", R"h(<img src=//intranet/logo.png>)h", "external image //intranet/logo.png"},
+      {"dotless host in a srcset", R"h(<img srcset="http://intranet/x.png 1x">)h",
+       "external image http://intranet/x.png"},
+      {"dotless host in a later srcset entry", R"h(<img srcset="a.png 1x, //intranet/x.png 2x">)h",
+       "external image //intranet/x.png"},
       {"numeric host", R"h(<img src="//2130706433/x.png">)h", "external image //2130706433/x.png"},
       {"ideographic full stop", "<img src=\"//evil\u3002example/x.png\">", "external image //evil\u3002example/x.png"},
       {"fullwidth full stop", "<img src=\"//evil\uFF0Eexample/x.png\">", "external image //evil\uFF0Eexample/x.png"},
@@ -265,6 +269,18 @@ TEST(ExternalResourceGate, CleanGraphicsPass) {
               "tl.to('#a', {x: 1}); /* see //intranet/notes and new WebSocket(u) */</script>"},
       {"a comment in a handler", R"h(<body onload="start(); // from https://example.com/guide"></body>)h"},
       {"your turn", "<p>Your turn: pick a colour.</p>"},
+      {"kinetic word list", gsap + R"h(<script>const words = ["Teach","your","dog","to","fetch"];
+words.forEach((w, i) => tl.to(`#w${i}`, {opacity: 1}));</script>)h"},
+      {"a call-like phrase in a script string",
+       gsap + "<script>caption.textContent = \"\u2026 see the fetch (x) guide\";</script>"},
+      {"an HTML tag that ends an svg",
+       "<svg><text>Revenue <span>up</span></text></svg>" + gsap +
+           "<script>if (a < b) tl.to('#a', {x: 1}); // https://gsap.com/docs\n</script>"},
+      {"svg bar chart with a foreignObject label",
+       R"h(<svg viewBox="0 0 100 50"><rect width="10" height="40"/><foreignObject x="0" y="40" width="40" height="10">)h"
+       R"h(<div xmlns="http://www.w3.org/1999/xhtml" class="label">Q1 <b>up</b></div></foreignObject></svg>)h" +
+           gsap +
+           "<script>for (let i = 0; i < 4; i++) tl.to(`#bar${i}`, {scaleY: 1}); // https://gsap.com/docs\n</script>"},
   };
   for (const auto& [name, html] : clean) {
     std::string got;
@@ -299,6 +315,7 @@ std::string described(const std::vector<ExternalResourceGate::Violation>& found)
 // often the browser decodes it is read, and clean code next to such marks still passes.
 TEST(ExternalResourceGate, ReadsTheDocumentAsTheBrowserDoes) {
   const std::string fetch = "fetch(\"https://x.example/\")";
+  const std::string evil = "fetch(\"https://evil.example/x\")";
   const std::vector<Evasion> refused{
       {"division then quoted slashes", "<script>q = (a) / 2; s = '/'; t = '//'; " + fetch + "</script>",
        "runtime network call fetch("},
@@ -342,6 +359,18 @@ TEST(ExternalResourceGate, ReadsTheDocumentAsTheBrowserDoes) {
        "<svg><foreignObject><div></svg></div></foreignObject><script>// <img src=\"https://x.example/a.png\">\n"
        "</script></svg>",
        "external image https://x.example/a.png"},
+      {"script after an svg a stray </math> leaves open",
+       "<svg></math><script>// <img src=\"https://x.example/a.png\">\n</script></svg>",
+       "external image https://x.example/a.png"},
+      // A comment between tokens changes nothing, and an expression follows extends and default.
+      {"comment between a statement head and its parenthesis",
+       "<script>if /**/ (a) /'/.test(s); t = '//'; " + evil + "</script>", "runtime network call fetch("},
+      {"comment after a dot", "<script>x = o./**/return / 2; s2 = '/'; t = '//'; " + evil + "</script>",
+       "runtime network call fetch("},
+      {"regular expression after extends",
+       "<script>class A extends /'/.constructor {}; t = '//'; " + evil + "</script>", "runtime network call fetch("},
+      {"regular expression after export default",
+       "<script type=\"module\">export default /'/; t = '//'; " + evil + "</script>", "runtime network call fetch("},
   };
   for (const Evasion& e : refused) EXPECT_TRUE(reports(ExternalResourceGate::violations(e.html), e.expected)) << e.name;
 
@@ -363,7 +392,8 @@ TEST(ExternalResourceGate, ReadsTheDocumentAsTheBrowserDoes) {
   for (const auto& [name, html] : clean) EXPECT_EQ(described(ExternalResourceGate::violations(html)), "") << name;
 }
 
-// Whatever valid script surrounds it, a call placed between two statements is live code.
+// Whatever valid script surrounds it on its line, a call placed between two statements is live
+// code.
 TEST(ExternalResourceGate, AFetchOutsideCommentsIsAlwaysRefused) {
   std::mt19937 random(38);
   for (int run = 0; run < 3000; ++run) {
@@ -375,29 +405,38 @@ TEST(ExternalResourceGate, AFetchOutsideCommentsIsAlwaysRefused) {
   }
 }
 
-// A stop ends a scan of any length: one already requested, and one requested from another
-// thread while the scans go on.
+// A stop ends a scan of any length and shape: one already requested, and one requested from
+// another thread while the scans go on.
 TEST(ExternalResourceGate, AStopEndsTheScan) {
-  std::string html = "<html><body>";
-  while (html.size() < (1u << 20)) html += "<p title=\"a:b\">x</p><script>x = (a) / 2; // c\n</script>\n";
-  std::stop_source stopped;
-  stopped.request_stop();
-  EXPECT_THROW(ExternalResourceGate::violations(html, stopped.get_token()), Cancelled);
+  const auto repeated = [](std::string html, const std::string& piece) {
+    while (html.size() < (1u << 20)) html += piece;
+    return html;
+  };
+  for (const std::string& html : {
+           repeated("<html><body>", "<p title=\"a:b\">x</p><script>x = (a) / 2; // c\n</script>\n"),
+           repeated("<svg>", "<script>"),
+           repeated("<svg>", "<style>"),
+           repeated("<svg>", "<title>"),
+       }) {
+    std::stop_source stopped;
+    stopped.request_stop();
+    EXPECT_THROW(ExternalResourceGate::violations(html, stopped.get_token()), Cancelled) << html.substr(0, 30);
 
-  std::stop_source later;
-  std::atomic<bool> scanning{false}, cancelled{false};
-  std::thread scanner([&] {
-    try {
-      for (int n = 0; n < 1000; ++n) {
-        scanning = true;
-        ExternalResourceGate::violations(html, later.get_token());
+    std::stop_source later;
+    std::atomic<bool> scanning{false}, cancelled{false};
+    std::thread scanner([&] {
+      try {
+        for (int n = 0; n < 1000; ++n) {
+          scanning = true;
+          ExternalResourceGate::violations(html, later.get_token());
+        }
+      } catch (const Cancelled&) {
+        cancelled = true;
       }
-    } catch (const Cancelled&) {
-      cancelled = true;
-    }
-  });
-  while (!scanning) std::this_thread::yield();
-  later.request_stop();
-  scanner.join();
-  EXPECT_TRUE(cancelled);
+    });
+    while (!scanning) std::this_thread::yield();
+    later.request_stop();
+    scanner.join();
+    EXPECT_TRUE(cancelled) << html.substr(0, 30);
+  }
 }

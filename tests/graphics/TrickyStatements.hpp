@@ -1,7 +1,8 @@
 // Valid script statements that trip comment readers up (slashes that divide or open a regular
-// expression, quotes inside templates, HTML-like comments), and a script of them with a live
-// call placed between two: the gate must refuse that call whatever surrounds it. Shared by the
-// gate's unit test and its fuzz target.
+// expression, quotes inside templates and inside regular expressions a reader may take for a
+// division, comments between tokens, HTML-like comments), and a script of them with a live call
+// placed between two on the same line: the gate must refuse that call whatever surrounds it.
+// Shared by the gate's unit test and its fuzz target.
 #pragma once
 
 #include <array>
@@ -11,7 +12,7 @@
 
 namespace kestrane::test {
 
-inline constexpr std::array<std::string_view, 28> trickyStatements{
+inline constexpr std::array<std::string_view, 37> trickyStatements{
     "q = (a) / 2;",
     "s = '/';",
     "t = '//';",
@@ -40,9 +41,20 @@ inline constexpr std::array<std::string_view, 28> trickyStatements{
     "x = a\n++/x/.lastIndex;",
     "k = await / 2;",
     "if (a) {}\n/x/.test(s);",
+    "if (a) {} /'/.test(s);",
+    "y = a\n++/\"/.lastIndex;",
+    "function* g() { yield /'/; }",
+    "async function h() { await /\"/; }",
+    "for (const m of /`/.exec(s) || []) {}",
+    "if /**/ (a) /'/.test(s);",
+    "x = o./**/return / 2; s2 = '/';",
+    "(class extends /'/.constructor {});",
+    "b = c <!-- note\n/ 2;",
 };
 
-inline constexpr std::string_view kLiveCall = "\nfetch(\"https://x.example/\");\n";
+// Each quote and comment mark that a misread quote before it could pair with, then the call:
+// a reader that opens a string or a template too early takes the call for a comment.
+inline constexpr std::string_view kLiveCall = "t = '//'; u = \"//\"; w = `//`; fetch (\"https://x.example/\"); ";
 
 // `count` statements, each chosen by pick(k), with the live call before statement `at` (after
 // the last when `at` == `count`).

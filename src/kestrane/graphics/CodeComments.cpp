@@ -17,7 +17,8 @@ constexpr std::size_t stopStride = 64 * 1024;
 // Past these the readings are not told apart any more and the rest stays unblanked.
 constexpr std::size_t maxReadings = 8;
 constexpr std::size_t maxNesting = 256;
-// Comments one reading keeps while the readings disagree; later ones are left unblanked.
+// Comments (and literals) one reading keeps while the readings disagree; later ones are left
+// unblanked.
 constexpr std::size_t maxPending = 64;
 
 struct Span {
@@ -72,17 +73,28 @@ struct Reading {
   bool afterDot = false;    // a name here is a property, never a keyword
   bool property = false;    // the name being read is a property
   bool oddWord = false;     // the name being read holds an escape or a non-ASCII character
-  char paren = 'p';         // what a "(" here opens: 'c' a statement head, 'p' an expression, '?' unsure
-  std::string word;         // the name being read, its first 12 characters
-  std::string nesting;      // open brackets: '{', '[', '$' (a template's ${), and '(' as 'c', 'p' or '?'
+  // What a "(" here opens: 'c' a statement head, 'p' an expression, 'e' the arguments of a call
+  // that runs a string as script (eval, setTimeout...), '?' unsure.
+  char paren = 'p';
+  bool keepLiteral = false;  // the literal being read may name what runs: never blanked as prose
+  std::string word;          // the name being read, its first 12 characters
+  // Open brackets: '{', '[' (an array), 'x' (a computed member, o["name"]), '$' (a template's
+  // ${), and '(' as 'c', 'p', 'e' or '?'.
+  std::string nesting;
   std::size_t commentFrom = 0;
+  std::size_t literalFrom = 0;
   std::vector<Span> pending;  // comments read while other readings were alive
+  std::vector<Span> prose;    // the text of string and template literals, likewise
   bool dead = false;
 
+  // Where a comment or a literal began matters only while one is being read.
   bool sameState(const Reading& o) const {
+    const bool inComment = mode == Mode::lineComment || mode == Mode::blockComment;
+    const bool inLiteral = mode == Mode::quoted || mode == Mode::templated;
     return mode == o.mode && goal == o.goal && quote == o.quote && skip == o.skip && escaped == o.escaped &&
            lineStart == o.lineStart && blockBroke == o.blockBroke && afterDot == o.afterDot && property == o.property &&
-           oddWord == o.oddWord && paren == o.paren && commentFrom == o.commentFrom &&
+           oddWord == o.oddWord && paren == o.paren && (!inComment || commentFrom == o.commentFrom) &&
+           (!inLiteral || (literalFrom == o.literalFrom && keepLiteral == o.keepLiteral)) &&
            nesting.size() == o.nesting.size() && word == o.word && nesting == o.nesting;
   }
   void comment(std::size_t from) {
@@ -92,24 +104,44 @@ struct Reading {
   void record(std::size_t to) {
     if (pending.size() < maxPending) pending.push_back({commentFrom, to});
   }
+  // A literal's text starts at `from`. Inside a computed member or the arguments of a call that
+  // runs a string, or where that is unsure, it is kept: "fetch" there names a call.
+  void openLiteral(std::size_t from) {
+    literalFrom = from;
+    keepLiteral = !nesting.empty() && std::string_view("xe?").find(nesting.back()) != std::string_view::npos;
+  }
+  void recordLiteral(std::size_t to) {
+    if (!keepLiteral && to > literalFrom && prose.size() < maxPending) prose.push_back({literalFrom, to});
+  }
 };
 
 enum class Step { alive, dead, fork, giveUp };
 
-constexpr std::array<std::string_view, 11> regexKeywords{"return", "typeof", "instanceof", "in",   "new", "delete",
-                                                         "void",   "throw",  "case",       "else", "do"};
+// Keywords after which an expression starts, so a slash opens a regular expression
+// ("export default /x/", "class A extends /x/.constructor {}").
+constexpr std::array<std::string_view, 13> regexKeywords{"return", "typeof",  "instanceof", "in",   "new",
+                                                         "delete", "void",    "throw",      "case", "else",
+                                                         "do",     "extends", "default"};
 constexpr std::array<std::string_view, 4> statementHeads{"if", "while", "for", "with"};
-// Keywords in some scripts and plain names in others.
+// Keywords in some scripts and plain names in others: "yield / 2" divides where yield is a
+// name, "yield /x/" yields a regular expression in a generator. A module reserves yield and
+// await.
 constexpr std::array<std::string_view, 3> contextualKeywords{"yield", "await", "of"};
+constexpr std::array<std::string_view, 2> moduleKeywords{"yield", "await"};
+// Calls that run a string as script: their string arguments are code, never prose.
+constexpr std::array<std::string_view, 5> stringRunners{"eval", "setTimeout", "setInterval", "Function", "execScript"};
 
 bool oneOf(std::string_view word, auto list) { return std::find(list.begin(), list.end(), word) != list.end(); }
 
-void endWord(Reading& r) {
+void endWord(Reading& r, bool classic) {
   const bool keyword = !r.property && !r.oddWord;
-  r.paren = 'p';
-  if (r.oddWord || (keyword && oneOf(r.word, contextualKeywords))) {
-    r.goal = Goal::unsure;
+  r.paren = !r.oddWord && oneOf(r.word, stringRunners) ? 'e' : 'p';
+  if (keyword && !classic && oneOf(r.word, moduleKeywords)) {
+    r.goal = Goal::regex;
     r.paren = '?';  // "for await (" heads a statement
+  } else if (r.oddWord || (keyword && oneOf(r.word, contextualKeywords))) {
+    r.goal = Goal::unsure;
+    r.paren = '?';
   } else if (keyword && oneOf(r.word, regexKeywords)) {
     r.goal = Goal::regex;
   } else {
@@ -140,7 +172,7 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
     if (!isWordChar(c)) r.oddWord = true;
     return Step::alive;
   }
-  if (!r.word.empty()) endWord(r);
+  if (!r.word.empty()) endWord(r, classic);
   if (wideBreak || isLineBreak(c)) {
     r.lineStart = true;
     if (wideBreak) r.skip = 2;
@@ -148,7 +180,20 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
   }
   if (c == ' ' || c == '\t' || c == '\v' || c == '\f') return Step::alive;
 
-  const bool lineStart = r.lineStart;
+  // A comment is white space: what the code around it means stays as it was.
+  if (c == '/' && next == '*') {
+    r.mode = Mode::blockComment;
+    r.commentFrom = i;
+    r.blockBroke = false;
+    r.skip = 1;
+    return Step::alive;
+  }
+  if ((c == '/' && next == '/') || (classic && s.compare(i, 4, "<!--") == 0) ||
+      (classic && r.lineStart && s.compare(i, 3, "-->") == 0) || (i == 0 && c == '#' && next == '!')) {
+    r.comment(i);
+    return Step::alive;
+  }
+
   const char paren = r.paren;
   r.lineStart = r.afterDot = false;
   r.paren = 'p';
@@ -157,18 +202,14 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
     case '\'':
       r.mode = Mode::quoted;
       r.quote = c;
+      r.openLiteral(i + 1);
       return Step::alive;
-    case '`': r.mode = Mode::templated; return Step::alive;
+    case '`':
+      r.mode = Mode::templated;
+      r.openLiteral(i + 1);
+      return Step::alive;
     case '/':
-      if (next == '/') {
-        r.comment(i);
-      } else if (next == '*') {
-        r.mode = Mode::blockComment;
-        r.commentFrom = i;
-        r.blockBroke = false;
-        r.lineStart = lineStart;
-        r.skip = 1;
-      } else if (r.goal == Goal::regex) {
+      if (r.goal == Goal::regex) {
         r.mode = Mode::regex;
       } else {
         const bool unsure = r.goal == Goal::unsure;
@@ -176,25 +217,16 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
         if (unsure) return Step::fork;
       }
       return Step::alive;
-    case '<':
-      if (classic && s.compare(i, 4, "<!--") == 0) r.comment(i);
-      r.goal = Goal::regex;
-      return Step::alive;
     case '-':
     case '+':
-      if (c == '-' && classic && lineStart && s.compare(i, 3, "-->") == 0) {
-        r.comment(i);
-      } else if (next == c) {
+      if (next == c) {
         r.goal = Goal::unsure;  // "a++ / b" divides, "a\n++/x/.lastIndex" does not
         r.skip = 1;
       } else {
         r.goal = Goal::regex;
       }
       return Step::alive;
-    case '#':
-      if (i == 0 && next == '!') r.comment(i);
-      r.afterDot = true;  // a private name
-      return Step::alive;
+    case '#': r.afterDot = true; return Step::alive;  // a private name
     case '.':
       if (next == '.' && at(s, i + 2) == '.') {
         r.skip = 2;
@@ -205,7 +237,8 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
       return Step::alive;
     case '{': return push(r, '{');
     case '(': return push(r, paren);
-    case '[': return push(r, '[');
+    // After an operand "[" reads a member, and a string in it names one.
+    case '[': return push(r, r.goal == Goal::regex ? '[' : 'x');
     case '}':
     case ')':
     case ']': {
@@ -214,15 +247,18 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
       r.nesting.pop_back();
       if (c == ']') {
         r.goal = Goal::divide;
-        return open == '[' ? Step::alive : Step::dead;
+        return open == '[' || open == 'x' ? Step::alive : Step::dead;
       }
       if (c == '}') {
-        if (open == '$') r.mode = Mode::templated;
+        if (open == '$') {
+          r.mode = Mode::templated;
+          r.openLiteral(i + 1);
+        }
         r.goal = Goal::unsure;  // a block or an object literal
         return open == '$' || open == '{' ? Step::alive : Step::dead;
       }
-      if (open != 'c' && open != 'p' && open != '?') return Step::dead;
-      r.goal = open == 'c' ? Goal::regex : open == 'p' ? Goal::divide : Goal::unsure;
+      if (open != 'c' && open != 'p' && open != 'e' && open != '?') return Step::dead;
+      r.goal = open == 'c' ? Goal::regex : open == '?' ? Goal::unsure : Goal::divide;
       return Step::alive;
     }
     default: r.goal = Goal::regex; return Step::alive;
@@ -264,6 +300,7 @@ Step step(Reading& r, std::string_view s, std::size_t i, bool classic) {
       } else if (c == '\\') {
         r.escaped = true;
       } else if (c == r.quote) {
+        r.recordLiteral(i);
         r.mode = Mode::code;
         r.goal = Goal::divide;
       } else if (isLineBreak(c)) {
@@ -276,9 +313,11 @@ Step step(Reading& r, std::string_view s, std::size_t i, bool classic) {
       } else if (c == '\\') {
         r.escaped = true;
       } else if (c == '`') {
+        r.recordLiteral(i);
         r.mode = Mode::code;
         r.goal = Goal::divide;
       } else if (c == '$' && at(s, i + 1) == '{') {
+        r.recordLiteral(i);
         r.skip = 1;
         r.mode = Mode::code;
         return push(r, '$');
@@ -381,10 +420,10 @@ bool namesURL(std::string_view name) {
 
 }  // namespace
 
-std::string blankedScript(std::string_view script, ScriptKind kind) {
+BlankedScript blankedScriptAndProse(std::string_view script, ScriptKind kind) {
   const bool classic = kind == ScriptKind::classic;
   std::vector<Reading> readings(1);
-  std::vector<Span> agreed;
+  std::vector<Span> agreed, agreedProse;
   std::size_t nextCheck = stopStride;
   bool gaveUp = false;
   for (std::size_t i = 0; i < script.size() && !gaveUp; ++i) {
@@ -405,32 +444,43 @@ std::string blankedScript(std::string_view script, ScriptKind kind) {
     }
     std::erase_if(readings, [](const Reading& r) { return r.dead; });
     // No reading is valid script: the browser runs none of it, and nothing needs hiding.
-    if (readings.empty()) return std::string(script);
+    if (readings.empty()) return {std::string(script), std::string(script)};
     if (readings.size() > maxReadings) gaveUp = true;
     for (std::size_t a = 0; a + 1 < readings.size(); ++a) {
       for (std::size_t b = readings.size() - 1; b > a; --b) {
         if (!readings[a].sameState(readings[b])) continue;
         readings[a].pending = common(readings[a].pending, readings[b].pending);
+        readings[a].prose = common(readings[a].prose, readings[b].prose);
         readings.erase(readings.begin() + static_cast<long>(b));
       }
     }
     if (readings.size() == 1) {
       agreed.insert(agreed.end(), readings[0].pending.begin(), readings[0].pending.end());
+      agreedProse.insert(agreedProse.end(), readings[0].prose.begin(), readings[0].prose.end());
       readings[0].pending.clear();
+      readings[0].prose.clear();
     }
   }
   if (!gaveUp) {
-    // A comment open at the end runs to it.
+    // A comment open at the end runs to it; a literal open at the end is no script.
     for (Reading& r : readings)
       if (r.mode == Mode::lineComment || r.mode == Mode::blockComment) r.record(script.size());
-    std::vector<Span> everywhere = readings[0].pending;
-    for (std::size_t k = 1; k < readings.size(); ++k) everywhere = common(everywhere, readings[k].pending);
+    std::vector<Span> everywhere = readings[0].pending, proseEverywhere = readings[0].prose;
+    for (std::size_t k = 1; k < readings.size(); ++k) {
+      everywhere = common(everywhere, readings[k].pending);
+      proseEverywhere = common(proseEverywhere, readings[k].prose);
+    }
     agreed.insert(agreed.end(), everywhere.begin(), everywhere.end());
+    agreedProse.insert(agreedProse.end(), proseEverywhere.begin(), proseEverywhere.end());
   }
-  std::string out(script);
-  for (const Span& span : agreed) blank(out, span.from, span.to);
+  BlankedScript out{std::string(script), {}};
+  for (const Span& span : agreed) blank(out.code, span.from, span.to);
+  out.names = out.code;
+  for (const Span& span : agreedProse) blank(out.names, span.from, span.to);
   return out;
 }
+
+std::string blankedScript(std::string_view script, ScriptKind kind) { return blankedScriptAndProse(script, kind).code; }
 
 std::string blankedStyle(std::string_view css) {
   std::string out(css);

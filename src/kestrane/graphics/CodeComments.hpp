@@ -20,6 +20,17 @@ enum class ScriptKind { classic, module };
 
 std::string blankedScript(std::string_view script, ScriptKind kind = ScriptKind::classic);
 
+// `code` is blankedScript's result. `names` also has the text of string and template literals
+// blanked, where every reading agrees it is one, so that a word in a sentence ("see the fetch
+// (x) guide", ["dog", "fetch"]) is not read as a name the script uses. A literal that can name
+// what runs stays: a computed member (window["fetch"]) and the arguments of a call that runs a
+// string as script (eval, setTimeout, Function...).
+struct BlankedScript {
+  std::string code;
+  std::string names;
+};
+BlankedScript blankedScriptAndProse(std::string_view script, ScriptKind kind = ScriptKind::classic);
+
 std::string blankedStyle(std::string_view css);
 
 }  // namespace kestrane::CodeComments

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <utility>
 
@@ -203,6 +205,8 @@ std::string base64Decoded(std::string_view text) {
 namespace {
 
 constexpr std::size_t stopStride = 64 * 1024;
+// Elements followed inside <svg> and <math>; past this depth they are not followed any more.
+constexpr std::size_t maxOpen = 1024;
 
 enum class Context { style, script };
 
@@ -221,8 +225,10 @@ std::string_view trimmed(std::string_view value) {
 // Where "</name" followed by a blank, "/" or ">" starts at or after `from`; the end when nowhere.
 std::size_t endTagFrom(std::string_view html, std::string_view lower, std::size_t from, std::string_view name) {
   const std::string close = "</" + std::string(name);
-  for (std::size_t p = lower.find(close, from); p != std::string_view::npos; p = lower.find(close, p + 1))
+  for (std::size_t p = lower.find(close, from); p != std::string_view::npos; p = lower.find(close, p + 1)) {
+    checkpoint();
     if (p + close.size() < html.size() && endsTagName(html[p + close.size()])) return p;
+  }
   return html.size();
 }
 
@@ -282,6 +288,27 @@ struct Tag {
   }
 };
 
+// Start tags that end <svg> and <math> content: the parser leaves it to read them as HTML.
+bool endsForeignContent(const Tag& tag) {
+  constexpr std::array<std::string_view, 44> names{
+      "b",     "big",   "blockquote", "body",   "br",   "center", "code",  "dd", "div",  "dl",   "dt",
+      "em",    "embed", "h1",         "h2",     "h3",   "h4",     "h5",    "h6", "head", "hr",   "i",
+      "img",   "li",    "listing",    "menu",   "meta", "nobr",   "ol",    "p",  "pre",  "ruby", "s",
+      "small", "span",  "strong",     "strike", "sub",  "sup",    "table", "tt", "u",    "ul",   "var"};
+  if (std::find(names.begin(), names.end(), tag.name) != names.end()) return true;
+  if (tag.name != "font") return false;
+  for (const auto& a : tag.attributes)
+    if (a.name == "color" || a.name == "face" || a.name == "size") return true;
+  return false;
+}
+
+bool isVoid(std::string_view name) {
+  constexpr std::array<std::string_view, 19> names{"area",  "base",  "basefont", "bgsound", "br",    "col",    "embed",
+                                                   "frame", "hr",    "image",    "img",     "input", "keygen", "link",
+                                                   "meta",  "param", "source",   "track",   "wbr"};
+  return std::find(names.begin(), names.end(), name) != names.end();
+}
+
 // The document read as a browser's tokenizer reads it, one pass from start to end.
 class Reader {
  public:
@@ -325,10 +352,28 @@ class Reader {
   std::size_t plainFrom_ = 0;                          // text from here on is not written out yet
   std::size_t unclosedFrom_ = std::string_view::npos;  // no comment opened from here on closes
   std::size_t nextCheck_ = stopStride;
-  int foreign_ = 0;  // <svg> and <math> elements open, whose text may be markup
-  // An element inside them that holds HTML (as <foreignObject> does) had markup in it: the
-  // parser may then ignore a "</svg>", so none is taken to close one any more.
-  bool closesUnsure_ = false;
+  // Each end tag's last search: where it started and what it found, so that no stretch of the
+  // document is searched twice for the same end tag.
+  std::map<std::string, std::pair<std::size_t, std::size_t>, std::less<>> endTags_;
+
+  // The elements open from the outermost <svg> or <math> on, as the parser holds them, so it is
+  // known whether a raw-text tag's text may be markup. An element holding HTML (an integration
+  // point, as <foreignObject> is) has HTML elements of its own above it.
+  enum class Space : std::uint8_t { svg, math, html };
+  // What a start tag right inside an element is read as: 'f' foreign, 'h' HTML (an HTML
+  // integration point), 't' HTML but for <mglyph> and <malignmark> (a MathML text integration
+  // point), 'a' HTML only for <svg> (an <annotation-xml>).
+  struct Open {
+    std::string name;
+    Space space;
+    char holds;
+  };
+  std::vector<Open> open_;
+  // The parser may hold something this reading does not follow (a tag that leaves svg content,
+  // an end tag that does not close the element open): the svg is never taken as closed again.
+  bool openUnsure_ = false;
+
+  bool inForeign() const { return openUnsure_ || !open_.empty(); }
 
   char at(std::size_t i) const { return i < html_.size() ? html_[i] : '\0'; }
 
@@ -339,17 +384,25 @@ class Reader {
 
   // Comments are blanked where the script or CSS parser meets them: in an element's text as
   // written, in an attribute after its references are resolved.
+  // The script's names are read where its plain string and template text is blanked too.
   void take(std::string_view code, Context context, bool attribute, bool blank,
             CodeComments::ScriptKind kind = CodeComments::ScriptKind::classic) {
-    const auto blanked = [&](std::string_view part) {
-      if (!blank) return std::string(part);
-      return context == Context::style ? CodeComments::blankedStyle(part) : CodeComments::blankedScript(part, kind);
+    const auto decoded = [&](const std::string& part) {
+      const std::string plain = attribute ? part : characterReferences(part);
+      return context == Context::style ? cssEscapes(plain) : scriptEscapes(plain);
     };
-    const std::string plain = attribute ? blanked(code) : characterReferences(blanked(code));
-    const std::string part = context == Context::style ? cssEscapes(plain) : scriptEscapes(plain);
-    (context == Context::script ? out_.scriptRanges : out_.styleRanges).push_back({out_.text.size(), part.size()});
+    if (context == Context::style) {
+      const std::string part = decoded(blank ? CodeComments::blankedStyle(code) : std::string(code));
+      out_.styleRanges.push_back({out_.text.size(), part.size()});
+      out_.text += part;
+      return;
+    }
+    CodeComments::BlankedScript script{std::string(code), std::string(code)};
+    if (blank) script = CodeComments::blankedScriptAndProse(code, kind);
+    const std::string part = decoded(script.code);
+    out_.scriptRanges.push_back({out_.text.size(), part.size()});
     out_.text += part;
-    if (context == Context::script) out_.script += part + "\n";
+    out_.script += decoded(script.names) + "\n";
   }
 
   // Past the comment whose "<!--" is at pos_, where a browser ends it: "<!-->" and "<!--->"
@@ -365,6 +418,7 @@ class Reader {
     } else if (body < unclosedFrom_) {
       for (std::size_t p = html_.find("--", body); p != std::string_view::npos && end == std::string_view::npos;
            p = html_.find("--", p + 1)) {
+        checkpoint();
         if (at(p + 2) == '>') end = p + 3;
         else if (at(p + 2) == '!' && at(p + 3) == '>') end = p + 4;
       }
@@ -431,11 +485,103 @@ class Reader {
     }
     out_.text += '>';
     pos_ = plainFrom_ = p;
-    if (!isEnd) {
-      afterStartTag(tag);
-    } else if ((tag.name == "svg" || tag.name == "math") && foreign_ > 0 && !closesUnsure_) {
-      --foreign_;
+    if (isEnd) {
+      closeForeign(tag.name);
+    } else {
+      const bool foreign = inForeign();
+      openForeign(tag);
+      afterStartTag(tag, foreign);
     }
+  }
+
+  // Where the elements followed are not the ones the parser holds, they stay open for good.
+  void openForeign(const Tag& tag) {
+    if (openUnsure_) return;
+    const std::string& name = tag.name;
+    if (open_.empty()) {
+      if ((name == "svg" || name == "math") && !tag.selfClosing)
+        open_.push_back({name, name == "svg" ? Space::svg : Space::math, 'f'});
+      return;
+    }
+    if (open_.size() >= maxOpen) {
+      openUnsure_ = true;
+      return;
+    }
+    const Open& top = open_.back();
+    const bool asHTML = top.space == Space::html || top.holds == 'h' ||
+                        (top.holds == 't' && name != "mglyph" && name != "malignmark") ||
+                        (top.holds == 'a' && name == "svg");
+    // Such a tag ends the foreign elements open up to HTML, and is then read as HTML.
+    if (asHTML || (endsForeignContent(tag) && popForeignElements())) {
+      // Self-closing means nothing to an HTML element, only to a void one or a foreign one.
+      if (name == "svg" || name == "math") {
+        if (!tag.selfClosing) open_.push_back({name, name == "svg" ? Space::svg : Space::math, 'f'});
+      } else if (!isVoid(name)) {
+        open_.push_back({name, Space::html, 'f'});
+      }
+      return;
+    }
+    if (open_.empty() || tag.selfClosing) return;
+    // A foreign element takes the namespace of the one it is in.
+    char holds = 'f';
+    if (top.space == Space::svg && (name == "foreignobject" || name == "desc" || name == "title")) holds = 'h';
+    if (top.space == Space::math && (name == "mi" || name == "mo" || name == "mn" || name == "ms" || name == "mtext"))
+      holds = 't';
+    if (top.space == Space::math && name == "annotation-xml") {
+      const std::string encoding = lowered(trimmed(tag.attribute("encoding").value_or("")));
+      holds = encoding == "text/html" || encoding == "application/xhtml+xml" ? 'h' : 'a';
+    }
+    open_.push_back({name, top.space, holds});
+  }
+
+  void closeForeign(std::string_view name) {
+    if (openUnsure_ || open_.empty()) return;
+    if (open_.back().space == Space::html) {
+      // HTML rules for end tags: only the plain case, the element on top, is followed.
+      if (open_.back().name == name) open_.pop_back();
+      else openUnsure_ = true;
+      return;
+    }
+    if (name == "br" || name == "p") {
+      // These end tags leave foreign content too; then "</br>" is a <br> and "</p>" closes an
+      // HTML p on top, or nothing when there is none.
+      if (popForeignElements() && name == "p" && open_.back().space == Space::html) {
+        if (open_.back().name == "p") open_.pop_back();
+        else openUnsure_ = true;
+      }
+      return;
+    }
+    // A foreign end tag closes the nearest open element of its name, up to the first HTML one.
+    for (std::size_t k = open_.size(); k-- > 0;) {
+      if (open_[k].space == Space::html) {
+        openUnsure_ = true;
+        return;
+      }
+      if (open_[k].name == name) {
+        open_.resize(k);
+        return;
+      }
+    }
+    // Nothing open inside matches; the parser may close something outside, which is left open.
+  }
+
+  // Pops the foreign elements down to an HTML element or one that holds HTML; whether any is
+  // left open.
+  bool popForeignElements() {
+    while (!open_.empty() && open_.back().space != Space::html && open_.back().holds != 'h' &&
+           open_.back().holds != 't')
+      open_.pop_back();
+    return !open_.empty();
+  }
+
+  // endTagFrom, searching each stretch of the document once per end tag: positions only grow.
+  std::size_t endTag(std::string_view name, std::size_t from) {
+    auto known = endTags_.find(name);
+    if (known != endTags_.end() && known->second.first <= from && from <= known->second.second)
+      return known->second.second;
+    const std::size_t end = endTagFrom(html_, lower_, from, name);
+    endTags_[std::string(name)] = {from, end};
+    return end;
   }
 
   // An attribute value is never markup: its references are resolved once and it is read as
@@ -465,31 +611,25 @@ class Reader {
     }
   }
 
-  void afterStartTag(const Tag& tag) {
+  // `foreign`: the tag stands inside <svg> or <math>, or may.
+  void afterStartTag(const Tag& tag, bool foreign) {
     const std::string& name = tag.name;
-    if (name == "svg" || name == "math") {
-      if (!tag.selfClosing) ++foreign_;
-      return;
-    }
-    constexpr std::array<std::string_view, 9> holdsHTML{
-        "foreignobject", "desc", "title", "annotation-xml", "mi", "mo", "mn", "ms", "mtext"};
-    if (foreign_ > 0 && !closesUnsure_ && !tag.selfClosing &&
-        std::find(holdsHTML.begin(), holdsHTML.end(), name) != holdsHTML.end()) {
-      const std::size_t end = endTagFrom(html_, lower_, pos_, name);
-      if (html_.substr(pos_, end - pos_).find('<') != std::string_view::npos) closesUnsure_ = true;
-    }
+    if (name == "svg" || name == "math") return;
     constexpr std::array<std::string_view, 10> rawText{"script",   "style",    "xmp",      "iframe", "noembed",
                                                        "noframes", "noscript", "textarea", "title",  "plaintext"};
     if (std::find(rawText.begin(), rawText.end(), name) == rawText.end()) return;
     const bool code = name == "script" || name == "style";
     const Context context = name == "script" ? Context::script : Context::style;
-    if (foreign_ > 0) {
+    if (foreign) {
       // Inside <svg> or <math> such an element's text is markup or not depending on what the
-      // parser holds open; only text that reads the same either way is taken.
-      const std::size_t end = endTagFrom(html_, lower_, pos_, name);
+      // parser holds open; only text that reads the same either way is taken. Where it holds
+      // markup it is read on as markup.
+      const std::size_t end = endTag(name, pos_);
       const std::string_view content = html_.substr(pos_, end - pos_);
       if (content.find('<') != std::string_view::npos || (code && content.find('&') != std::string_view::npos)) {
-        out_.unread.push_back("<" + name + ">" + std::string(content.substr(0, 200)));
+        std::string quoted = "<" + name + ">" + std::string(content.substr(0, 200));
+        // The same text again (a tag repeated) is the same violation.
+        if (out_.unread.empty() || out_.unread.back() != quoted) out_.unread.push_back(std::move(quoted));
       } else if (code) {
         take(content, context, false, false);
         pos_ = plainFrom_ = end;
@@ -500,7 +640,7 @@ class Reader {
       pos_ = html_.size();
       return;
     }
-    const std::size_t end = name == "script" ? scriptDataEnd(pos_) : endTagFrom(html_, lower_, pos_, name);
+    const std::size_t end = name == "script" ? scriptDataEnd(pos_) : endTag(name, pos_);
     const std::string_view content = html_.substr(pos_, end - pos_);
     if (name == "script") {
       const std::string type = lowered(trimmed(tag.attribute("type").value_or("")));
@@ -528,7 +668,12 @@ class Reader {
     State state = data;
     const std::size_t n = html_.size();
     std::size_t p = from;
+    std::size_t nextCheck = from + stopStride;
     while (p < n) {
+      if (p >= nextCheck) {
+        checkpoint();
+        nextCheck = p + stopStride;
+      }
       if (state == data) {
         p = html_.find('<', p);
         if (p == std::string_view::npos) return n;

@@ -33,8 +33,9 @@ std::string base64Decoded(std::string_view text);
 // CSS escapes inside <style> and style="...", script escapes inside <script> and on...="..."
 // handlers, whose comments are blanked out; HTML comments are dropped. Each tag is written back
 // as <name attribute="value" ...> with its values trimmed of the blanks a browser trims from an
-// address. `script` receives the decoded handler and script text alone; the ranges say where in
-// `text` the script and the CSS lie.
+// address. `script` receives the decoded handler and script text alone, with the text of its
+// plain string and template literals blanked (CodeComments::blankedScriptAndProse): where it
+// names what it calls. The ranges say where in `text` the script and the CSS lie.
 struct Decoded {
   struct Range {
     std::size_t start = 0;

@@ -226,6 +226,7 @@ DataFinds dataDocuments(std::string_view text) {
   const std::string lower = lowered(text);
   std::size_t next = 0;
   for (std::size_t at = lower.find("data:"); at != std::string::npos; at = lower.find("data:", next)) {
+    checkpoint();
     next = at + 5;
     std::size_t type = at + 5;
     while (type < lower.size() && isSpace(lower[type])) ++type;
@@ -266,13 +267,16 @@ bool callAt(std::string_view text, std::size_t at, std::string_view name, std::s
 }
 
 bool containsCall(std::string_view text, std::string_view name, std::string_view next, bool spaced) {
-  for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1))
+  for (std::size_t at = text.find(name); at != std::string_view::npos; at = text.find(name, at + 1)) {
+    checkpoint();
     if (callAt(text, at, name, next, spaced)) return true;
+  }
   return false;
 }
 
 bool containsNew(std::string_view text, std::string_view name) {
   for (std::size_t at = text.find("new"); at != std::string_view::npos; at = text.find("new", at + 1)) {
+    checkpoint();
     if (!callAt(text, at, "new", "")) continue;
     std::size_t i = at + 3;
     while (i < text.size() && isSpace(text[i])) ++i;
@@ -282,9 +286,11 @@ bool containsNew(std::string_view text, std::string_view name) {
 }
 
 // In script, a network API named as a value: called, its members read, passed on, or quoted
-// for a computed lookup (window["fetch"]). Prose in a script string ("we fetch data") is not.
+// for a computed lookup (window["fetch"]). Prose in a script string ("we fetch data", "see the
+// fetch (x) guide", ["dog", "fetch"]) is not: the script's plain string text is blanked.
 bool namesInScript(std::string_view script, std::string_view name) {
   for (std::size_t at = script.find(name); at != std::string_view::npos; at = script.find(name, at + 1)) {
+    checkpoint();
     if (at > 0 && isWordChar(script[at - 1])) continue;
     std::size_t i = at + name.size();
     if (i < script.size() && isWordChar(script[i])) continue;
@@ -332,6 +338,7 @@ std::vector<std::string> javascriptAddresses(const std::string& text) {
   std::vector<std::string> scripts;
   std::size_t next = 0;
   for (std::size_t at = lower.find(scheme); at != std::string::npos; at = lower.find(scheme, next)) {
+    checkpoint();
     // The address runs to the quote that opened it, or to a blank when unquoted.
     const char quote = at > 0 && (text[at - 1] == '"' || text[at - 1] == '\'') ? text[at - 1] : ' ';
     const std::size_t from = at + scheme.size();
