@@ -7,7 +7,6 @@
 #include <sstream>
 
 #include "JobReport.hpp"
-#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -26,29 +25,6 @@ std::string run(const std::string& args, int& status) {
   status = WEXITSTATUS(::pclose(pipe));
   return output;
 }
-
-// A package whose footage is a real movie, so a rough cut renders.
-struct MoviePackage {
-  test::TempDir root;
-  fs::path footage = root.path() / "talk.mp4";
-  fs::path package = root.path() / "Talk Kestrane.kestrane";
-  fs::path sessionFile = package / "talk.kestrane.json";
-  fs::path movie = package / "talk rough cut.mp4";
-
-  MoviePackage() {
-    fs::copy_file(test::sampleFootage(), footage);
-    fs::create_directories(package);
-    KestraneSession session = test::storedSession(footage);
-    session.source = MediaProbe::probe(footage.string());
-    session.levels.reset();
-    session.write(sessionFile);
-  }
-  int hiddenFiles() const {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(package)) n += e.path().filename().string()[0] == '.';
-    return n;
-  }
-};
 
 struct Reported {
   int status = 0;
@@ -83,7 +59,7 @@ Reported recutReported(const fs::path& session, CutTightness tightness, const st
 // saying how to render it later, and a stop heard as the last write starts ends the job as a
 // stop. Either way no new movie is left half placed and the session names the movie there is.
 TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
-  MoviePackage p;
+  test::MoviePackage p("talk", "Talk");
   const std::string package = p.package.string();
   int status = 0;
 

@@ -6,7 +6,6 @@
 #include <map>
 #include <sstream>
 
-#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
@@ -237,28 +236,9 @@ TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWithoutItChangesNothing) {
   EXPECT_EQ(out.session.projectNotes, std::optional<std::string>("keep it short"));
 }
 
-// The package with the sample footage beside it, its stored session made from our own stand-in
-// analysis of the sample, without levels (measured again by the first re-cut).
-struct SamplePackage {
-  test::TempDir root;
-  fs::path footage = root.path() / "sample.mp4";
-  fs::path package = root.path() / "Sample Kestrane.kestrane";
-  fs::path sessionFile = package / "sample.kestrane.json";
-  fs::path roughCut = package / "sample rough cut.mp4";
-
-  SamplePackage() {
-    fs::copy_file(test::sampleFootage(), footage);
-    fs::create_directories(package);
-    KestraneSession session = storedSession(footage);
-    session.source = MediaProbe::probe(footage.string());
-    session.levels.reset();
-    session.write(sessionFile);
-  }
-  int hiddenFiles() const {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(package)) n += e.path().filename().string()[0] == '.';
-    return n;
-  }
+// The package with the sample footage beside it.
+struct SamplePackage : test::MoviePackage {
+  SamplePackage() : MoviePackage("sample", "Sample") {}
 };
 
 const std::string kRemovedMovie = "Removed the rough cut of the earlier cut — it no longer matches this one";
@@ -278,7 +258,7 @@ std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutReque
 
 TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   SamplePackage sample;
-  const fs::path& roughCut = sample.roughCut;
+  const fs::path& roughCut = sample.movie;
   std::vector<std::string> stages;
   std::vector<double> renderedShares;
   const auto progress = [&](const Pipeline::Stage& s) {
@@ -372,19 +352,19 @@ TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
   request.renderMP4 = true;
   request.settings.manualRemoveRanges = std::vector<TimeRange>{{6.0, 8.2}};
   Pipeline::recut(request);
-  const std::string movie = slurp(sample.roughCut);
+  const std::string movie = slurp(sample.movie);
 
   Pipeline::RecutRequest changed = request;
   changed.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
   ASSERT_TRUE(WIFSIGNALED(test::inChild([&] {
     if (test::killAtRename(" rough cut.mp4", 2)) Pipeline::recut(changed);
   })));
-  ASSERT_NE(slurp(sample.roughCut), movie);
+  ASSERT_NE(slurp(sample.movie), movie);
 
   request.renderMP4 = false;
   const Pipeline::Output out = Pipeline::recut(request);
   EXPECT_TRUE(contains(out.warnings, kRemovedMovie));
-  EXPECT_FALSE(fs::exists(sample.roughCut));
+  EXPECT_FALSE(fs::exists(sample.movie));
   EXPECT_FALSE(out.session.roughCutCutList);
   EXPECT_EQ(sample.hiddenFiles(), 0);
 }
@@ -397,9 +377,9 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   request.renderMP4 = true;
   Pipeline::recut(request);
   const fs::path premiereXml = sample.package / "sample (Premiere).xml";
-  ASSERT_TRUE(fs::exists(sample.roughCut));
+  ASSERT_TRUE(fs::exists(sample.movie));
   ASSERT_TRUE(fs::exists(premiereXml));
-  const std::string movie = slurp(sample.roughCut);
+  const std::string movie = slurp(sample.movie);
   const std::string xml = slurp(premiereXml);
   const auto said = [](const Pipeline::Output& out, const std::string& line) {
     return std::count(out.warnings.begin(), out.warnings.end(), line);
@@ -413,7 +393,7 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   Pipeline::Output out = Pipeline::recut(recutOf(sample.sessionFile, captions));
   EXPECT_EQ(said(out, kRemovedMovie), 0);
   EXPECT_FALSE(out.mp4URL);
-  EXPECT_EQ(slurp(sample.roughCut), movie);
+  EXPECT_EQ(slurp(sample.movie), movie);
   EXPECT_EQ(slurp(premiereXml), xml);
   // The record of what the movie shows outlives re-cuts that keep it.
   EXPECT_TRUE(KestraneSession::read(sample.sessionFile).roughCutCutList);
@@ -424,7 +404,7 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   older.write(sample.sessionFile);
   out = Pipeline::recut(recutOf(sample.sessionFile, newSettings()));
   EXPECT_EQ(said(out, kRemovedMovie), 0);
-  EXPECT_TRUE(fs::exists(sample.roughCut));
+  EXPECT_TRUE(fs::exists(sample.movie));
   EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutCutList.value_or(CutList{}).segments,
             out.session.cutList->segments);
 
@@ -433,7 +413,7 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   shorter.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
   out = Pipeline::recut(recutOf(sample.sessionFile, shorter));
   EXPECT_EQ(said(out, kRemovedMovie), 1);
-  EXPECT_FALSE(fs::exists(sample.roughCut));
+  EXPECT_FALSE(fs::exists(sample.movie));
   EXPECT_FALSE(KestraneSession::read(sample.sessionFile).roughCutCutList);
   EXPECT_EQ(slurp(premiereXml), xml);
   out = Pipeline::recut(recutOf(sample.sessionFile, newSettings()));

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <functional>
 
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "pipeline/TestSupport.hpp"
 
@@ -99,6 +100,34 @@ struct StoredPackage {
     KestraneSession session = storedSession(footage);
     if (change) change(session);
     session.write(sessionFile);
+  }
+};
+
+// A package whose footage is the sample movie, "<stem>.mp4" beside "<name> Kestrane.kestrane", so
+// a rough cut renders; its stored session has no levels (the first re-cut measures them again).
+struct MoviePackage {
+  test::TempDir root;
+  fs::path footage;
+  fs::path package;
+  fs::path sessionFile;
+  fs::path movie;
+
+  MoviePackage(const std::string& stem, const std::string& name)
+      : footage(root.path() / (stem + ".mp4")),
+        package(root.path() / (name + " Kestrane.kestrane")),
+        sessionFile(package / (stem + ".kestrane.json")),
+        movie(package / (stem + " rough cut.mp4")) {
+    fs::copy_file(sampleFootage(), footage);
+    fs::create_directories(package);
+    KestraneSession session = storedSession(footage);
+    session.source = MediaProbe::probe(footage.string());
+    session.levels.reset();
+    session.write(sessionFile);
+  }
+  int hiddenFiles() const {
+    int n = 0;
+    for (const auto& e : fs::directory_iterator(package)) n += e.path().filename().string()[0] == '.';
+    return n;
   }
 };
 
