@@ -11,10 +11,10 @@
 #include <QTest>
 
 #include <atomic>
-#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
-#include <thread>
+#include <mutex>
 
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
@@ -29,7 +29,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // The real engine, which gets a termination signal as it starts writing the package and goes
-// on only once the application has asked the job to stop.
+// on only once the application has asked the job to stop, so the job can't finish first.
 class KilledWhileWriting final : public EngineApi {
  public:
   Pipeline::Analysis analyze(const fs::path& input, const Pipeline::ProgressCallback& progress,
@@ -44,8 +44,10 @@ class KilledWhileWriting final : public EngineApi {
           if (progress) progress(stage);
           if (stage != Pipeline::Stage::exporting || signalled.exchange(true)) return;
           ::raise(SIGTERM);
-          for (int i = 0; i < 1000 && !stop.stop_requested(); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+          // However long the application takes to get to it on a busy machine.
+          std::mutex waiting;
+          std::unique_lock lock(waiting);
+          std::condition_variable_any().wait(lock, stop, [] { return false; });
         },
         stop);
   }

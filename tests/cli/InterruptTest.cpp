@@ -17,24 +17,37 @@ struct Interrupted {
   bool sent = false;
 };
 
-// Cuts the sample into `out`, sending the signals (SIGINT unless told) when the stage's line
-// appears.
+// Cuts the sample into `out`, sending the signals (SIGINT unless told) while the program is held
+// at its stage's line.
 Interrupted interruptAt(const std::string& stage, const fs::path& out, bool mp4,
                         const std::vector<int>& signals = {SIGINT}) {
   std::vector<std::string> args{"cut", test::sampleFootage().string(), "--out", out.string()};
   if (mp4) args.push_back("--mp4");
   Interrupted result;
   result.package = out / "sample-presenter Kestrane.kestrane";
-  result.run = test::runProgram(args, [&](pid_t child, const std::string& line) {
+  result.run = test::runProgram(args, [&](test::HeldProgram& program, const std::string& line) {
     if (!result.sent && line == stage + "\n") {
-      for (int signal : signals) ::kill(child, signal);
+      for (int signal : signals) program.signal(signal);
       result.sent = true;
     }
   });
   return result;
 }
 
-class InterruptAtStage : public ::testing::TestWithParam<const char*> {};
+// Each case holds the program at a line, which only some machines can do.
+class Interrupt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::kCanHoldPrograms) GTEST_SKIP() << "the program can't be held at a line on this machine";
+  }
+};
+
+class InterruptAtStage : public ::testing::TestWithParam<const char*> {
+ protected:
+  void SetUp() override {
+    if (!test::kCanHoldPrograms) GTEST_SKIP() << "the program can't be held at a line on this machine";
+  }
+};
 
 }  // namespace
 
@@ -58,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Stages, InterruptAtStage,
 // The terminal closing stops a cut as Ctrl-C does; a second stop signal, before the job could
 // clean up (two of one kind at once would arrive as one), ends the program at once and still
 // takes its scratch audio away.
-TEST(Interrupt, HangUpAndASecondCtrlCLeaveNoScratchAudio) {
+TEST_F(Interrupt, HangUpAndASecondCtrlCLeaveNoScratchAudio) {
   test::TempDir tmp;
   const auto scratchBefore = test::tempEntries("kestrane-audio-");
   const Interrupted hangUp = interruptAt("Transcribing every word", tmp.path() / "hup", false, {SIGHUP});
@@ -78,7 +91,7 @@ TEST(Interrupt, HangUpAndASecondCtrlCLeaveNoScratchAudio) {
 
 // A second stop signal while the rough cut renders leaves the package without the movie's
 // hidden unfinished file.
-TEST(Interrupt, ASecondSignalWhileRenderingLeavesNoHiddenMovie) {
+TEST_F(Interrupt, ASecondSignalWhileRenderingLeavesNoHiddenMovie) {
   test::TempDir tmp;
   const Interrupted r = interruptAt("Rendering rough cut", tmp.path() / "out", true, {SIGINT, SIGTERM});
   ASSERT_TRUE(r.sent) << r.run.out;
@@ -92,7 +105,7 @@ TEST(Interrupt, ASecondSignalWhileRenderingLeavesNoHiddenMovie) {
 
 // Stopped while the rough cut renders, the finished package stays and the user is told how to
 // make the movie later.
-TEST(Interrupt, DuringTheRoughCutKeepsThePackage) {
+TEST_F(Interrupt, DuringTheRoughCutKeepsThePackage) {
   test::TempDir tmp;
   const Interrupted r = interruptAt("Rendering rough cut", tmp.path() / "out", true);
   ASSERT_TRUE(r.sent) << r.run.out;
@@ -107,7 +120,7 @@ TEST(Interrupt, DuringTheRoughCutKeepsThePackage) {
 
 // A re-cut that renders a new rough cut and is ended at once (a second signal) does what a
 // stopped one does: the earlier cut's movie, which no longer matches the new timelines, goes.
-TEST(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
+TEST_F(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
   test::TempDir tmp;
   const Interrupted cut = interruptAt("no such stage", tmp.path() / "out", true);
   ASSERT_EQ(cut.run.status, cli::kExitOK) << cut.run.err;
@@ -117,10 +130,10 @@ TEST(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
 
   bool sent = false;
   const test::ProgramRun recut = test::runProgram({"recut", cut.package.string(), "--silences-only", "--mp4"},
-                                                  [&](pid_t child, const std::string& line) {
+                                                  [&](test::HeldProgram& program, const std::string& line) {
                                                     if (!sent && line == "Rendering rough cut\n") {
-                                                      ::kill(child, SIGINT);
-                                                      ::kill(child, SIGTERM);
+                                                      program.signal(SIGINT);
+                                                      program.signal(SIGTERM);
                                                       sent = true;
                                                     }
                                                   });
@@ -132,7 +145,7 @@ TEST(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
 
 // A cut killed outright leaves its scratch audio in the temporary folder; the next command
 // takes it, and nothing there that is not its own.
-TEST(Interrupt, ScratchAudioOfAKilledCutGoesWithTheNextCommand) {
+TEST_F(Interrupt, ScratchAudioOfAKilledCutGoesWithTheNextCommand) {
   test::TempDir tmp;
   const fs::path mine = fs::temp_directory_path() / "kestrane-audio-1-my-interview-notes.wav";
   std::ofstream(mine) << "notes";

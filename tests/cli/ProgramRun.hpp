@@ -1,8 +1,11 @@
 #pragma once
-// Runs the built kestrane program as a user would, from a pipe or from a terminal.
+// Runs the built kestrane program as a user would, from a pipe or from a terminal. A test that
+// acts on the program at a line of its output holds it in the write of that line until the
+// test has acted (see support/HeldProgram.hpp).
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +16,8 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include "support/HeldProgram.hpp"
 
 namespace kestrane::test {
 
@@ -31,73 +36,103 @@ inline std::vector<char*> argvOf(std::vector<std::string>& args) {
   return argv;
 }
 
-// Runs `kestrane ARGS` with stdout on a pipe and stderr in a file. `onLine` sees each line of
-// stdout as it comes, with the child's id, so a test can interrupt the program at a stage.
-// `through` is a command that runs the program, given as its last arguments.
+// Runs `kestrane ARGS` with stdout on a pipe and stderr in a file. With `onLine`, each line the
+// program writes to stdout is shown to it while the program is held in the write of that line,
+// so a test can act on the program at a stage. `through` is a command that runs the program,
+// given as its last arguments.
 inline ProgramRun runProgram(std::vector<std::string> args,
-                             const std::function<void(pid_t, const std::string&)>& onLine = {},
+                             const std::function<void(HeldProgram&, const std::string&)>& onLine = {},
                              std::vector<std::string> through = {}) {
   args.insert(args.begin(), KESTRANE_CLI);
   args.insert(args.begin(), through.begin(), through.end());
   std::string errName = (std::filesystem::temp_directory_path() / "kestrane-cli-err-XXXXXX").string();
   const int errFd = ::mkstemp(errName.data());
   int fds[2];
-  if (errFd < 0 || ::pipe(fds) != 0) return {};
+  int sockets[2] = {-1, -1};
+  if (errFd < 0 || ::pipe2(fds, O_CLOEXEC) != 0) return {};
+  if (onLine && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return {};
+  held::Filter filter;
+  std::vector<char*> argv = argvOf(args);
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(fds[1], STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
-    ::close(fds[0]);
-    ::execv(args.front().c_str(), argvOf(args).data());
+    if (onLine && !filter.installAndSend(sockets[1])) ::_exit(126);
+    ::execv(argv.front(), argv.data());
     ::_exit(127);
   }
   ::close(fds[1]);
   ProgramRun run;
-  FILE* stream = ::fdopen(fds[0], "r");
-  char line[4096];
-  while (std::fgets(line, sizeof line, stream)) {
-    run.out += line;
-    if (onLine) onLine(child, line);
+  int listener = -1;
+  if (onLine) {
+    ::close(sockets[1]);
+    listener = held::receiveListener(sockets[0]);
+    ::close(sockets[0]);
   }
-  std::fclose(stream);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  if (onLine && listener < 0) {
+    // The kernel would not trap the program: it ends without running, and the test says why.
+    run.err = "kestrane: the test could not hold the program at its output\n";
+  }
+  std::size_t lines = 0;  // lines of stdout already shown to `onLine`
+  const held::OnOutput onOutput = [&](HeldProgram& program, const std::string& before, const std::string& write) {
+    const std::string text = before + write;
+    std::size_t start = 0, index = 0;
+    for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start), ++index) {
+      const std::string line = text.substr(start, end + 1 - start);
+      start = end + 1;
+      if (index < lines) continue;
+      lines = index + 1;
+      onLine(program, line);
+    }
+  };
+  const int status = held::serve(child, listener, fds[0], run.out, onLine ? onOutput : held::OnOutput{});
+  ::close(fds[0]);
+  if (listener >= 0) ::close(listener);
   run.status = exitStatus(status);
   std::ifstream errFile(errName);
-  run.err.assign(std::istreambuf_iterator<char>(errFile), {});
+  run.err.append(std::istreambuf_iterator<char>(errFile), {});
   ::close(errFd);
   ::unlink(errName.c_str());
   return run;
 }
 
 // Runs `kestrane ARGS` on a pseudo-terminal and returns everything it drew there. With
-// `interruptAt`, a SIGINT goes to the program once that text has appeared.
+// `interruptAt`, a SIGINT goes to the program as it draws that text, held in that write.
 inline ProgramRun runOnTerminal(std::vector<std::string> args, std::string interruptAt = {}) {
   args.insert(args.begin(), KESTRANE_CLI);
+  const bool holding = !interruptAt.empty();
+  int sockets[2] = {-1, -1};
+  if (holding && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return {};
+  held::Filter filter;
+  std::vector<char*> argv = argvOf(args);
   int master = -1;
   winsize size{};
   size.ws_col = 120;
   size.ws_row = 40;
   const pid_t child = ::forkpty(&master, nullptr, nullptr, &size);
   if (child == 0) {
-    ::execv(KESTRANE_CLI, argvOf(args).data());
+    if (holding && !filter.installAndSend(sockets[1])) ::_exit(126);
+    ::execv(argv.front(), argv.data());
     ::_exit(127);
   }
   ProgramRun run;
   if (child < 0) return run;
-  char chunk[4096];
-  for (;;) {
-    const ssize_t n = ::read(master, chunk, sizeof chunk);
-    if (n <= 0) break;  // EIO once the program has closed the terminal
-    run.out.append(chunk, static_cast<std::size_t>(n));
-    if (!interruptAt.empty() && run.out.find(interruptAt) != std::string::npos) {
-      ::kill(child, SIGINT);
-      interruptAt.clear();
-    }
+  int listener = -1;
+  if (holding) {
+    ::close(sockets[1]);
+    listener = held::receiveListener(sockets[0]);
+    ::close(sockets[0]);
   }
+  bool sent = false;
+  const held::OnOutput onOutput = [&](HeldProgram& program, const std::string& before, const std::string& write) {
+    if (!sent && (before + write).find(interruptAt) != std::string::npos) {
+      program.signal(SIGINT);
+      sent = true;
+    }
+  };
+  const int status = held::serve(child, listener, master, run.out, holding ? onOutput : held::OnOutput{});
   ::close(master);
-  int status = 0;
-  ::waitpid(child, &status, 0);
+  if (listener >= 0) ::close(listener);
   run.status = exitStatus(status);
   return run;
 }

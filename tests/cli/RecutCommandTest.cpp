@@ -189,6 +189,7 @@ TEST(RecutCommand, PlaceHonoursAStop) {
 // Two re-cuts of one package at once would mix their files: the second refuses at once, and
 // the package is the first one's. A run killed outright holds the package no longer.
 TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {
+  if (!test::kCanHoldPrograms) GTEST_SKIP() << "the program can't be held at a line on this machine";
   test::StoredPackage stored;
   const std::string package = stored.package.string();
   int status = 0;
@@ -197,22 +198,23 @@ TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {
 
   std::string second;
   int secondStatus = -1;
-  const auto first =
-      test::runProgram({"recut", package, "--tightness", "tight"}, [&](pid_t child, const std::string& line) {
-        if (secondStatus == -1 && line == "Choosing the best takes\n") {
-          ::kill(child, SIGSTOP);
-          second = run("recut '" + package + "' --tightness natural", secondStatus);
-          ::kill(child, SIGCONT);
-        }
-      });
+  // The first is held at its line, and stopped there, while the second runs.
+  const auto first = test::runProgram({"recut", package, "--tightness", "tight"},
+                                      [&](test::HeldProgram& program, const std::string& line) {
+                                        if (secondStatus == -1 && line == "Choosing the best takes\n") {
+                                          program.signal(SIGSTOP);
+                                          second = run("recut '" + package + "' --tightness natural", secondStatus);
+                                          program.signal(SIGCONT);
+                                        }
+                                      });
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(secondStatus, 1);
   EXPECT_EQ(second, "kestrane: Another Kestrane job is writing the package " + package +
                         " — try again once it has finished.\n");
   EXPECT_DOUBLE_EQ(KestraneSession::read(stored.sessionFile).settings.speechPadding, 0.1) << "the first one's cut";
 
-  const auto killed = test::runProgram({"recut", package}, [&](pid_t child, const std::string& line) {
-    if (line == "Choosing the best takes\n") ::kill(child, SIGKILL);
+  const auto killed = test::runProgram({"recut", package}, [&](test::HeldProgram& program, const std::string& line) {
+    if (line == "Choosing the best takes\n") program.signal(SIGKILL);
   });
   EXPECT_EQ(killed.status, -1);
   EXPECT_EQ(run("recut '" + package + "' --tightness natural", status).find("kestrane:"), std::string::npos);

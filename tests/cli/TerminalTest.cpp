@@ -41,6 +41,7 @@ TEST(Terminal, LongStagesShowAMovingPercentage) {
 // Ctrl-C on a terminal: the stage line ends, "Stopping…" stands on a line of its own, and the
 // program exits as stopped (a thread that let the signal through would end it at once instead).
 TEST(Terminal, InterruptIsAcknowledgedOnItsOwnLine) {
+  if (!test::kCanHoldPrograms) GTEST_SKIP() << "the program can't be held at a line on this machine";
   test::TempDir tmp;
   const test::ProgramRun run = test::runOnTerminal(
       {"cut", test::sampleFootage().string(), "--out", (tmp.path() / "out").string()}, "\rTranscribing every word");

@@ -5,18 +5,17 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <stop_token>
-#include <thread>
 
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FrameSequenceEncoder.hpp"
 #include "platform/MediaFixtures.hpp"
+#include "support/HeldProgram.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -179,30 +178,29 @@ TEST_F(FrameSequenceEncoderTest, FramesReadAheadKeepTheirOrderAndTheMovieItsByte
 // written: a sweep of the folder leaves it to a running encoder and takes it once the encoder
 // was killed, so nothing of it stays.
 TEST_F(FrameSequenceEncoderTest, AnEncodeKilledMidwayLeavesOnlyWhatTheSweepTakes) {
+  if (!test::kCanHoldPrograms) GTEST_SKIP() << "the encoder can't be held in a call on this machine";
   const fs::path folder = scratch.path() / "assets";
   fs::create_directories(folder);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // Long enough to be caught at it: every frame stretched to a large ProRes 4444 picture.
-    FrameSequenceEncoder::encode(std::vector<fs::path>(2000, frames.front()),
-                                 {folder / "long.mov", 30, 3840, 2160, true});
-    ::_exit(0);
-  }
+  // Held at its first call that makes or moves a file once its hidden file is there, and
+  // killed there, however fast or slow the machine.
   std::optional<fs::path> temporary;
-  while (!temporary) {
-    for (const auto& e : fs::directory_iterator(folder)) temporary = e.path();
-    int status = 0;
-    if (!temporary && ::waitpid(child, &status, WNOHANG) == child) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  ASSERT_TRUE(temporary) << "the encode ended before its file was seen";
+  std::size_t sweptWhileRunning = 0;
+  const int status = test::inHeldChild(
+      [&] {
+        FrameSequenceEncoder::encode(frames, {folder / "long.mov", 30, 64, 48, true});
+      },
+      [&](test::HeldProgram& encoder, int) {
+        if (temporary) return;
+        for (const auto& e : fs::directory_iterator(folder)) temporary = e.path();
+        if (!temporary) return;
+        sweptWhileRunning = AtomicFile::sweepAbandoned(folder);
+        encoder.signal(SIGKILL);
+      });
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the encode ended before it was caught";
+  ASSERT_TRUE(temporary);
   EXPECT_TRUE(AtomicFile::isAsideName(temporary->filename().string())) << *temporary;
-  EXPECT_EQ(AtomicFile::sweepAbandoned(folder), 0u);
+  EXPECT_EQ(sweptWhileRunning, 0u);
   EXPECT_TRUE(fs::exists(*temporary));
-
-  ::kill(child, SIGKILL);
-  int status = 0;
-  ::waitpid(child, &status, 0);
   EXPECT_EQ(AtomicFile::sweepAbandoned(folder), 1u);
   EXPECT_TRUE(fs::is_empty(folder));
 }
