@@ -4,6 +4,7 @@
 #include "JobReport.hpp"
 #include "TerminalText.hpp"
 #include "cli/ProgramRun.hpp"
+#include "kestrane/model/KestraneSession.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace fs = std::filesystem;
@@ -119,14 +120,18 @@ TEST_F(Interrupt, DuringTheRoughCutKeepsThePackage) {
 }
 
 // A re-cut that renders a new rough cut and is ended at once (a second signal) does what a
-// stopped one does: the earlier cut's movie, which no longer matches the new timelines, goes.
-TEST_F(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
+// stopped one does: the earlier cut's movie stays, as only a newer movie replaces it, and the
+// session in the package still says which cut it shows.
+TEST_F(Interrupt, ASecondSignalWhileARecutRendersLeavesTheEarlierMovieAsTheSessionDescribesIt) {
   test::TempDir tmp;
   const Interrupted cut = interruptAt("no such stage", tmp.path() / "out", true);
   ASSERT_EQ(cut.run.status, cli::kExitOK) << cut.run.err;
   const fs::path movie = cut.package / "sample-presenter rough cut.mp4";
+  const fs::path sessionFile = cut.package / "sample-presenter.kestrane.json";
   ASSERT_TRUE(fs::exists(movie));
   const std::string timeline = test::readFile(cut.package / "sample-presenter.fcpxml");
+  const std::string earlierMovie = test::readFile(movie);
+  const CutList earlierCut = *KestraneSession::read(sessionFile).cutList;
 
   bool sent = false;
   const test::ProgramRun recut = test::runProgram({"recut", cut.package.string(), "--silences-only", "--mp4"},
@@ -140,7 +145,11 @@ TEST_F(Interrupt, ASecondSignalWhileARecutRendersRemovesTheEarlierMovie) {
   ASSERT_TRUE(sent) << recut.out;
   EXPECT_EQ(recut.status, cli::kExitCancelled) << recut.err;
   EXPECT_NE(test::readFile(cut.package / "sample-presenter.fcpxml"), timeline) << "the new cut is in place";
-  EXPECT_FALSE(fs::exists(movie));
+  EXPECT_TRUE(test::readFile(movie) == earlierMovie) << "the earlier movie, untouched";
+  const KestraneSession after = KestraneSession::read(sessionFile);
+  ASSERT_TRUE(after.roughCutCutList);
+  EXPECT_EQ(after.roughCutCutList->segments, earlierCut.segments);
+  EXPECT_NE(after.cutList->segments, earlierCut.segments) << "the session is the new cut's";
 }
 
 // A cut killed outright leaves its scratch audio in the temporary folder; the next command
