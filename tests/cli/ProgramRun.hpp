@@ -27,6 +27,18 @@ struct ProgramRun {
   std::string err;
 };
 
+// The program run through the shell with `args`, its output and errors together; `status` is its
+// exit status.
+inline std::string runShell(const std::string& args, int& status) {
+  const std::string command = std::string(KESTRANE_CLI) + " " + args + " 2>&1";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string output;
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
+  status = WEXITSTATUS(::pclose(pipe));
+  return output;
+}
+
 inline int exitStatus(int waitStatus) { return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1; }
 
 inline std::vector<char*> argvOf(std::vector<std::string>& args) {

@@ -19,15 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string run(const std::string& args, int& status) {
-  const std::string command = std::string(KESTRANE_CLI) + " " + args + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  status = WEXITSTATUS(::pclose(pipe));
-  return output;
-}
+std::string run(const std::string& args, int& status) { return test::runShell(args, status); }
 
 }  // namespace
 

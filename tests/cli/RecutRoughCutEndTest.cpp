@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "JobReport.hpp"
+#include "cli/ProgramRun.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -16,15 +17,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string run(const std::string& args, int& status) {
-  const std::string command = std::string(KESTRANE_CLI) + " " + args + " 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  std::string output;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe)) output += buffer;
-  status = WEXITSTATUS(::pclose(pipe));
-  return output;
-}
+std::string run(const std::string& args, int& status) { return test::runShell(args, status); }
 
 struct Reported {
   int status = 0;

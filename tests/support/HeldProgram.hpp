@@ -75,6 +75,23 @@ inline constexpr std::uint32_t kArch = 0;
 
 inline bool isWrite(int nr) { return nr == __NR_write || nr == __NR_writev; }
 
+// A one-byte message with room for one descriptor, as the trap's listener travels.
+struct DescriptorMessage {
+  char byte = 0;
+  iovec data{&byte, 1};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr message{};
+
+  DescriptorMessage() {
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+  }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+};
+
 // The trap: writes to fds 1 and 2, the wait for a signal, and every call that makes or moves a
 // file. Everything else, and every call on another architecture's numbering, goes through.
 class Filter {
@@ -126,21 +143,14 @@ class Filter {
     if (listener < 0 && errno == EINVAL)
       listener = ::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, SECCOMP_FILTER_FLAG_NEW_LISTENER, &program_);
     if (listener < 0) return false;
-    char byte = 0;
-    iovec data{&byte, 1};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &data;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    DescriptorMessage sending;
+    cmsghdr* header = CMSG_FIRSTHDR(&sending.message);
     header->cmsg_level = SOL_SOCKET;
     header->cmsg_type = SCM_RIGHTS;
     header->cmsg_len = CMSG_LEN(sizeof(int));
     const int fd = static_cast<int>(listener);
     std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
-    const bool sent = ::sendmsg(socket, &message, 0) == 1;
+    const bool sent = ::sendmsg(socket, &sending.message, 0) == 1;
     ::close(fd);
     return sent;
   }
@@ -163,16 +173,9 @@ class Filter {
 
 // The listener the child sent over `socket`, or -1 when it sent none.
 inline int receiveListener(int socket) {
-  char byte = 0;
-  iovec data{&byte, 1};
-  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-  msghdr message{};
-  message.msg_iov = &data;
-  message.msg_iovlen = 1;
-  message.msg_control = control;
-  message.msg_controllen = sizeof control;
-  if (::recvmsg(socket, &message, MSG_CMSG_CLOEXEC) != 1) return -1;
-  const cmsghdr* header = CMSG_FIRSTHDR(&message);
+  DescriptorMessage received;
+  if (::recvmsg(socket, &received.message, MSG_CMSG_CLOEXEC) != 1) return -1;
+  const cmsghdr* header = CMSG_FIRSTHDR(&received.message);
   if (!header || header->cmsg_type != SCM_RIGHTS) return -1;
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
