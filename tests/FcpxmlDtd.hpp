@@ -1,21 +1,18 @@
 #pragma once
 // The FCPXML DTD the tests validate every written timeline against. Its publisher keeps the
 // rights to it, so the project can't carry a copy: KESTRANE_FCPXML_DTD in the environment names
-// one (a copy named there that is missing fails the check; set empty, there is none), otherwise
-// the copy beside the checkout is used where there is one. Without a DTD a timeline is still
-// read for being well-formed, and the check against the DTD counts as not made.
+// one (a copy named there that is missing fails the check). Without it a timeline is still read
+// for being well-formed, and the check against the DTD counts as not made.
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 namespace fcpxml_dtd {
 
 // The DTD to validate against; empty when there is none.
 inline std::string location() {
-  if (const char* named = std::getenv("KESTRANE_FCPXML_DTD")) return named;
-  std::error_code unreadable;
-  return std::filesystem::is_regular_file(KESTRANE_FCPXML_DTD_BESIDE, unreadable) ? KESTRANE_FCPXML_DTD_BESIDE : "";
+  const char* named = std::getenv("KESTRANE_FCPXML_DTD");
+  return named ? named : "";
 }
 
 // True once a timeline was checked without the DTD.
