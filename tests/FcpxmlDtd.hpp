@@ -21,13 +21,15 @@ inline bool& checkedWithoutIt() {
   return without;
 }
 
+// `text` as one word for the shell.
+inline std::string quoted(const std::string& text) {
+  std::string out = "'";
+  for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 // The xmllint command that checks `file`: against the DTD, or, without one, for being well-formed.
 inline std::string xmllint(const std::string& file) {
-  const auto quoted = [](const std::string& text) {
-    std::string out = "'";
-    for (const char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return out + "'";
-  };
   const std::string dtd = location();
   if (dtd.empty()) {
     checkedWithoutIt() = true;

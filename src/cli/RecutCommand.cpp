@@ -15,7 +15,7 @@ namespace {
 std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPackage, Console& console) {
   std::vector<std::string> warnings;
   try {
-    std::filesystem::path found = Pipeline::sessionFileFor(sessionOrPackage, &warnings);
+    std::filesystem::path found = Pipeline::sessionFileFor(sessionOrPackage, warnings);
     for (const std::string& warning : warnings) console.line("Warning: " + printable(warning));
     return found;
   } catch (const Pipeline::PackageBusy&) {

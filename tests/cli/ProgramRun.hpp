@@ -60,27 +60,21 @@ inline ProgramRun runProgram(std::vector<std::string> args,
   std::string errName = (std::filesystem::temp_directory_path() / "kestrane-cli-err-XXXXXX").string();
   const int errFd = ::mkstemp(errName.data());
   int fds[2];
-  int sockets[2] = {-1, -1};
   if (errFd < 0 || ::pipe2(fds, O_CLOEXEC) != 0) return {};
-  if (onLine && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return {};
-  held::Filter filter;
+  held::Handoff handoff;
+  if (onLine && !handoff.open()) return {};
   std::vector<char*> argv = argvOf(args);
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(fds[1], STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
-    if (onLine && !filter.installAndSend(sockets[1])) ::_exit(126);
+    if (onLine) handoff.installInChild();
     ::execv(argv.front(), argv.data());
     ::_exit(127);
   }
   ::close(fds[1]);
   ProgramRun run;
-  int listener = -1;
-  if (onLine) {
-    ::close(sockets[1]);
-    listener = held::receiveListener(sockets[0]);
-    ::close(sockets[0]);
-  }
+  const int listener = onLine ? handoff.receive() : -1;
   if (onLine && listener < 0) {
     // The kernel would not trap the program: it ends without running, and the test says why.
     run.err = "kestrane: the test could not hold the program at its output\n";
@@ -113,9 +107,8 @@ inline ProgramRun runProgram(std::vector<std::string> args,
 inline ProgramRun runOnTerminal(std::vector<std::string> args, std::string interruptAt = {}) {
   args.insert(args.begin(), KESTRANE_CLI);
   const bool holding = !interruptAt.empty();
-  int sockets[2] = {-1, -1};
-  if (holding && ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return {};
-  held::Filter filter;
+  held::Handoff handoff;
+  if (holding && !handoff.open()) return {};
   std::vector<char*> argv = argvOf(args);
   int master = -1;
   winsize size{};
@@ -123,18 +116,13 @@ inline ProgramRun runOnTerminal(std::vector<std::string> args, std::string inter
   size.ws_row = 40;
   const pid_t child = ::forkpty(&master, nullptr, nullptr, &size);
   if (child == 0) {
-    if (holding && !filter.installAndSend(sockets[1])) ::_exit(126);
+    if (holding) handoff.installInChild();
     ::execv(argv.front(), argv.data());
     ::_exit(127);
   }
   ProgramRun run;
   if (child < 0) return run;
-  int listener = -1;
-  if (holding) {
-    ::close(sockets[1]);
-    listener = held::receiveListener(sockets[0]);
-    ::close(sockets[0]);
-  }
+  const int listener = holding ? handoff.receive() : -1;
   bool sent = false;
   const held::OnOutput onOutput = [&](HeldProgram& program, const std::string& before, const std::string& write) {
     if (!sent && (before + write).find(interruptAt) != std::string::npos) {

@@ -17,11 +17,7 @@ using namespace kestrane;
 using kestrane::cli::UsageError;
 namespace fs = std::filesystem;
 
-namespace {
-
-std::string run(const std::string& args, int& status) { return test::runShell(args, status); }
-
-}  // namespace
+namespace {}  // namespace
 
 TEST(RecutOptions, OnlyNamedSettingsChange) {
   const KestraneSession stored = test::storedSession("/x/talk.mov");
@@ -65,7 +61,7 @@ TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
   const fs::path& footage = stored.footage;
 
   int status = 0;
-  std::string out = run("recut '" + package.string() + "' --tightness tight", status);
+  std::string out = test::runShell("recut '" + package.string() + "' --tightness tight", status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("Choosing the best takes\n"), std::string::npos);
   EXPECT_NE(out.find("Package: " + package.string()), std::string::npos);
@@ -74,7 +70,7 @@ TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
   // The AI pass is all retry-ai is for: without it the command fails and the package is
   // exactly as it was.
   const auto before = test::snapshot(package);
-  out = run("retry-ai '" + package.string() + "'", status);
+  out = test::runShell("retry-ai '" + package.string() + "'", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("kestrane: The AI second opinion couldn't be had, so the package was left exactly as it was — "
                      "no claude CLI or ANTHROPIC_API_KEY found.\n"),
@@ -85,21 +81,21 @@ TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
   // A package renamed by hand is cut again where it is, not into a new package inside it.
   const fs::path renamed = package.parent_path() / "Friday talk";
   fs::rename(package, renamed);
-  out = run("recut '" + renamed.string() + "' --tightness natural", status);
+  out = test::runShell("recut '" + renamed.string() + "' --tightness natural", status);
   EXPECT_EQ(status, 0) << out;
   EXPECT_NE(out.find("Package: " + renamed.string() + "\n"), std::string::npos) << out;
   for (const auto& e : fs::directory_iterator(renamed)) EXPECT_FALSE(e.is_directory()) << e.path();
   fs::rename(renamed, package);
 
   std::ofstream(package / "copy.kestrane.json") << "{}";
-  out = run("recut '" + package.string() + "'", status);
+  out = test::runShell("recut '" + package.string() + "'", status);
   EXPECT_EQ(status, 2);
   EXPECT_NE(out.find("several session files"), std::string::npos) << out;
   fs::remove(footage);
-  out = run("recut '" + (package / "talk.kestrane.json").string() + "'", status);
+  out = test::runShell("recut '" + (package / "talk.kestrane.json").string() + "'", status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(out.find("Can't re-cut from this session: source media missing at"), std::string::npos);
-  EXPECT_EQ(run("recut", status).find("No session given"), 10u);
+  EXPECT_EQ(test::runShell("recut", status).find("No session given"), 10u);
   EXPECT_EQ(status, 2);
 }
 
@@ -110,7 +106,7 @@ TEST(RecutCommand, ARecutWhoseRoughCutFailsFails) {
   test::StoredPackage stored(
       [](KestraneSession& s) { s.script = "Welcome to the show today.\n\nPurple elephants dance."; });
   int status = 0;
-  const std::string out = run("recut '" + stored.package.string() + "' --mp4", status);
+  const std::string out = test::runShell("recut '" + stored.package.string() + "' --mp4", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("kestrane: Couldn't assemble rough cut: "), std::string::npos) << out;
   EXPECT_NE(out.find("Warning: 1 script beat appears to be missing from the footage — see script-coverage.md\n"),
@@ -140,7 +136,7 @@ TEST(RecutCommand, RetryAiSaysTheSecondOpinionWasAppliedWhenOnlyTheSelfReviewFai
   const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "/usr/bin:/bin";
   ::setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
   int status = 0;
-  const std::string out = run("retry-ai '" + stored.package.string() + "'", status);
+  const std::string out = test::runShell("retry-ai '" + stored.package.string() + "'", status);
   ::setenv("PATH", path.c_str(), 1);
 
   EXPECT_EQ(status, 0) << out;
@@ -159,7 +155,7 @@ TEST(RecutCommand, RetryAiSaysTheSecondOpinionWasAppliedWhenOnlyTheSelfReviewFai
 TEST(RecutCommand, PlaceHonoursAStop) {
   test::StoredPackage stored;
   int status = 0;
-  run("recut '" + stored.package.string() + "'", status);
+  test::runShell("recut '" + stored.package.string() + "'", status);
   ASSERT_EQ(status, 0);
   const fs::path fcpxml = stored.package / "talk.fcpxml";
   const auto written = fs::last_write_time(fcpxml);
@@ -185,20 +181,20 @@ TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {
   test::StoredPackage stored;
   const std::string package = stored.package.string();
   int status = 0;
-  run("recut '" + package + "'", status);
+  test::runShell("recut '" + package + "'", status);
   ASSERT_EQ(status, 0);
 
   std::string second;
   int secondStatus = -1;
   // The first is held at its line, and stopped there, while the second runs.
-  const auto first = test::runProgram({"recut", package, "--tightness", "tight"},
-                                      [&](test::HeldProgram& program, const std::string& line) {
-                                        if (secondStatus == -1 && line == "Choosing the best takes\n") {
-                                          program.signal(SIGSTOP);
-                                          second = run("recut '" + package + "' --tightness natural", secondStatus);
-                                          program.signal(SIGCONT);
-                                        }
-                                      });
+  const auto first = test::runProgram(
+      {"recut", package, "--tightness", "tight"}, [&](test::HeldProgram& program, const std::string& line) {
+        if (secondStatus == -1 && line == "Choosing the best takes\n") {
+          program.signal(SIGSTOP);
+          second = test::runShell("recut '" + package + "' --tightness natural", secondStatus);
+          program.signal(SIGCONT);
+        }
+      });
   EXPECT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(secondStatus, 1);
   EXPECT_EQ(second, "kestrane: Another Kestrane job is writing the package " + package +
@@ -209,7 +205,7 @@ TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {
     if (line == "Choosing the best takes\n") program.signal(SIGKILL);
   });
   EXPECT_EQ(killed.status, -1);
-  EXPECT_EQ(run("recut '" + package + "' --tightness natural", status).find("kestrane:"), std::string::npos);
+  EXPECT_EQ(test::runShell("recut '" + package + "' --tightness natural", status).find("kestrane:"), std::string::npos);
   EXPECT_EQ(status, 0);
   for (const auto& e : fs::directory_iterator(stored.package)) {
     EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
@@ -227,7 +223,7 @@ TEST(RecutCommand, ARunKilledWhileMovingItsFilesIsFinishedBeforeTheNextReadsTheP
   int status = 0;
   bool whole = false;
   for (int n = 2; !whole && n < 12; ++n) {
-    run("recut '" + package + "' --tightness natural --target finalCut", status);
+    test::runShell("recut '" + package + "' --tightness natural --target finalCut", status);
     ASSERT_EQ(status, 0);
     const int ended = test::inChild([&] {
       Pipeline::RecutRequest request = test::recutOf(stored.sessionFile, CutTightness::tight);
@@ -235,7 +231,7 @@ TEST(RecutCommand, ARunKilledWhileMovingItsFilesIsFinishedBeforeTheNextReadsTheP
       if (test::killAtRename("/.kestrane.move", n)) Pipeline::recut(request);
     });
     whole = WIFEXITED(ended);
-    const std::string out = run("recut '" + package + "'", status);
+    const std::string out = test::runShell("recut '" + package + "'", status);
     EXPECT_EQ(status, 0) << n << out;
     const KestraneSession session = KestraneSession::read(stored.sessionFile);
     EXPECT_DOUBLE_EQ(session.settings.speechPadding, 0.1) << n;
@@ -256,7 +252,7 @@ TEST(RecutCommand, ARunKilledWhileMovingItsFilesIsFinishedBeforeTheNextReadsTheP
     });
     ASSERT_TRUE(WIFSIGNALED(ended)) << n;
     ASSERT_TRUE(fs::exists(folder / ".kestrane.move")) << n;
-    const std::string out = run("recut '" + folder.string() + "'", status);
+    const std::string out = test::runShell("recut '" + folder.string() + "'", status);
     EXPECT_EQ(status, 0) << n << out;
     EXPECT_TRUE(fs::exists(folder / "talk.kestrane.json")) << n;
     for (const auto& e : fs::directory_iterator(folder)) EXPECT_NE(e.path().filename().string()[0], '.') << e.path();

@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string run(const std::string& args, int& status) { return test::runShell(args, status); }
-
 struct Reported {
   int status = 0;
   std::string out;
@@ -58,7 +56,7 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
 
   // A folder where the movie goes.
   fs::create_directory(p.movie);
-  std::string out = run("recut '" + package + "' --mp4 --tightness tight", status);
+  std::string out = test::runShell("recut '" + package + "' --mp4 --tightness tight", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("kestrane: Export failed: can't write " + p.movie.string() + " — Is a directory\n"),
             std::string::npos)
@@ -68,7 +66,7 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   EXPECT_EQ(p.hiddenFiles(), 0);
   fs::remove(p.movie);
 
-  out = run("recut '" + package + "' --mp4 --tightness tight", status);
+  out = test::runShell("recut '" + package + "' --mp4 --tightness tight", status);
   ASSERT_EQ(status, 0) << out;
   ASSERT_TRUE(fs::exists(p.movie));
   const std::string movie = test::readFile(p.movie);
@@ -126,7 +124,7 @@ TEST(RecutCommand, ARecutWritesTheSessionFileItWasGiven) {
   fs::rename(stored.sessionFile, renamed);
   int status = 0;
   for (const char* tightness : {"tight", "natural"}) {
-    const std::string out = run("recut '" + stored.package.string() + "' --tightness " + tightness, status);
+    const std::string out = test::runShell("recut '" + stored.package.string() + "' --tightness " + tightness, status);
     EXPECT_EQ(status, 0) << tightness << out;
     EXPECT_FALSE(fs::exists(stored.sessionFile)) << tightness;
   }

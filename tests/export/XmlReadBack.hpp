@@ -35,17 +35,7 @@ inline Run run(const std::string& command) {
   return result;
 }
 
-inline std::string quoted(const std::string& text) {
-  std::string out = "'";
-  for (const char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
-}
+using fcpxml_dtd::quoted;
 
 // Empty when the document at `path` is valid against the FCPXML DTD; xmllint's complaint
 // otherwise. Without the DTD it is only read for being well-formed, and the test shows as

@@ -21,6 +21,7 @@
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
+using test::hiddenNames;
 using test::inChild;
 using test::readFile;
 using test::recutOf;
@@ -36,15 +37,6 @@ void startAndStop(const fs::path& session) {
   std::stop_source stopper;
   const auto progress = [&](const Pipeline::Stage&) { stopper.request_stop(); };
   EXPECT_THROW(Pipeline::recut(recutOf(session, CutTightness::natural), progress, stopper.get_token()), Cancelled);
-}
-
-std::set<std::string> hiddenNames(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) {
-    const std::string name = e.path().filename().string();
-    if (name[0] == '.') names.insert(name);
-  }
-  return names;
 }
 
 }  // namespace

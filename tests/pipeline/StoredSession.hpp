@@ -2,6 +2,8 @@
 // A stored session and its package, as a finished cut leaves them, for re-cut tests.
 #include <fstream>
 #include <functional>
+#include <set>
+#include <string>
 
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/KestraneSession.hpp"
@@ -103,6 +105,16 @@ struct StoredPackage {
   }
 };
 
+// The hidden entries of `dir`.
+inline std::set<std::string> hiddenNames(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) {
+    const std::string name = e.path().filename().string();
+    if (name[0] == '.') names.insert(name);
+  }
+  return names;
+}
+
 // A package whose footage is the sample movie, "<stem>.mp4" beside "<name> Kestrane.kestrane", so
 // a rough cut renders; its stored session has no levels (the first re-cut measures them again).
 struct MoviePackage {
@@ -124,11 +136,7 @@ struct MoviePackage {
     session.levels.reset();
     session.write(sessionFile);
   }
-  int hiddenFiles() const {
-    int n = 0;
-    for (const auto& e : fs::directory_iterator(package)) n += e.path().filename().string()[0] == '.';
-    return n;
-  }
+  int hiddenFiles() const { return static_cast<int>(hiddenNames(package).size()); }
 };
 
 }  // namespace kestrane::test

@@ -182,6 +182,29 @@ inline int receiveListener(int socket) {
   return fd;
 }
 
+// The trap's listener, handed from a child that installs the filter to the parent that serves
+// it. Made before the fork, so the child allocates nothing.
+class Handoff {
+ public:
+  // False when the two ends can't be made.
+  bool open() { return ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets_) == 0; }
+  // In the child: installs the filter and sends its listener, or ends the child (126).
+  void installInChild() {
+    if (!filter_.installAndSend(sockets_[1])) ::_exit(126);
+  }
+  // In the parent: the listener, or -1 when the child sent none.
+  int receive() {
+    ::close(sockets_[1]);
+    const int listener = receiveListener(sockets_[0]);
+    ::close(sockets_[0]);
+    return listener;
+  }
+
+ private:
+  int sockets_[2] = {-1, -1};
+  Filter filter_;
+};
+
 // What a held write of thread `tid` would write.
 inline std::string writtenBy(pid_t tid, const seccomp_data& call) {
   std::vector<iovec> parts;
@@ -302,18 +325,15 @@ inline int serve(pid_t child, int listener, int output, std::string& out, const 
 // child that makes or moves a file while the child is held in that call, so a test can act on
 // it at that point.
 inline int inHeldChild(const std::function<void()>& work, const held::OnFileCall& onFileCall) {
-  int sockets[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, sockets) != 0) return -1;
-  held::Filter filter;
+  held::Handoff handoff;
+  if (!handoff.open()) return -1;
   const pid_t child = ::fork();
   if (child == 0) {
-    if (!filter.installAndSend(sockets[1])) ::_exit(126);
+    handoff.installInChild();
     work();
     ::_exit(0);
   }
-  ::close(sockets[1]);
-  const int listener = held::receiveListener(sockets[0]);
-  ::close(sockets[0]);
+  const int listener = handoff.receive();
   std::string out;
   const int status = held::serve(child, listener, -1, out, {}, onFileCall);
   if (listener >= 0) ::close(listener);

@@ -397,12 +397,19 @@ class Reader {
       out_.text += part;
       return;
     }
-    CodeComments::BlankedScript script{std::string(code), std::string(code)};
-    if (blank) script = CodeComments::blankedScriptAndProse(code, kind);
-    const std::string part = decoded(script.code);
+    std::string part;
+    std::string names;
+    if (blank) {
+      const CodeComments::BlankedScript script = CodeComments::blankedScriptAndProse(code, kind);
+      part = decoded(script.code);
+      names = decoded(script.names);
+    } else {
+      part = decoded(std::string(code));
+      names = part;
+    }
     out_.scriptRanges.push_back({out_.text.size(), part.size()});
     out_.text += part;
-    out_.script += decoded(script.names) + "\n";
+    out_.script += names + "\n";
   }
 
   // Past the comment whose "<!--" is at pos_, where a browser ends it: "<!-->" and "<!--->"

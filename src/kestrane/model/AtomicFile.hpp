@@ -16,11 +16,13 @@ namespace kestrane::AtomicFile {
 class WriteError : public UserFacingError {
  public:
   WriteError(const std::filesystem::path& path, std::string reason)
-      : UserFacingError("Couldn't write " + path.string() + " — " + reason), reason_(std::move(reason)) {}
+      : UserFacingError("Couldn't write " + path.string() + " — " + reason), path_(path), reason_(std::move(reason)) {}
 
+  const std::filesystem::path& path() const { return path_; }
   const std::string& reason() const { return reason_; }
 
  private:
+  std::filesystem::path path_;
   std::string reason_;
 };
 

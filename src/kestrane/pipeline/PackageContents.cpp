@@ -17,10 +17,6 @@ namespace fs = std::filesystem;
 
 constexpr std::string_view kSessionSuffix = ".kestrane.json";
 
-bool endsWith(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 std::optional<fs::path> ifFile(const fs::path& path) {
   std::error_code ec;
   return fs::is_regular_file(path, ec) ? std::optional(path) : std::nullopt;
@@ -30,7 +26,7 @@ std::optional<fs::path> ifFile(const fs::path& path) {
 
 std::string sessionStem(const fs::path& sessionFile) {
   const std::string name = sessionFile.filename().string();
-  if (endsWith(name, kSessionSuffix)) return name.substr(0, name.size() - kSessionSuffix.size());
+  if (name.ends_with(kSessionSuffix)) return name.substr(0, name.size() - kSessionSuffix.size());
   return sessionFile.stem().string();
 }
 
@@ -49,7 +45,7 @@ std::vector<fs::path> sessionFilesIn(const fs::path& folder, std::error_code& ec
   std::error_code entryError;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() > kSessionSuffix.size() && endsWith(name, kSessionSuffix) && entry.is_regular_file(entryError)) {
+    if (isSessionFileName(name) && entry.is_regular_file(entryError)) {
       found.push_back(entry.path());
     }
   }
@@ -57,7 +53,15 @@ std::vector<fs::path> sessionFilesIn(const fs::path& folder, std::error_code& ec
 }
 
 bool isPackageFolderName(const std::string& folderName) {
-  return endsWith(folderName, " Kestrane") || endsWith(folderName, ".kestrane");
+  return folderName.ends_with(" Kestrane") || folderName.ends_with(".kestrane");
+}
+
+bool isPackageFolder(const fs::path& dir) {
+  return isPackageFolderName((dir.has_filename() ? dir : dir.parent_path()).filename().string());
+}
+
+bool isSessionFileName(std::string_view name) {
+  return name.size() > kSessionSuffix.size() && name.ends_with(kSessionSuffix);
 }
 
 namespace {
@@ -91,7 +95,7 @@ bool holdsLeftMove(const fs::path& folder) {
 
 }  // namespace
 
-fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::string>* warnings) {
+fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::string>& warnings) {
   std::error_code ec;
   const bool isFolder = fs::is_directory(sessionOrPackage, ec);
   const fs::path folder = isFolder ? sessionOrPackage : sessionOrPackage.parent_path();
@@ -108,7 +112,7 @@ fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::strin
       busy = std::current_exception();
     }
   }
-  if (warnings) warnings->insert(warnings->end(), found.begin(), found.end());
+  warnings.insert(warnings.end(), found.begin(), found.end());
   try {
     return foundSessionFile(sessionOrPackage);
   } catch (const NoSessionFound& e) {
@@ -116,12 +120,9 @@ fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::strin
     // A first cut stopped before any of its files was in place left only hidden files.
     if (auto cleared = isFolder ? detail::clearAbandonedFolder(sessionOrPackage) : std::nullopt) {
       found.push_back(*cleared);
-      if (warnings) warnings->push_back(std::move(*cleared));
+      warnings.push_back(std::move(*cleared));
     }
-    if (found.empty() || warnings) throw NoSessionFound(e.what(), found);
-    std::string message = e.what();
-    for (const std::string& warning : found) message += " " + warning;
-    throw NoSessionFound(message, found);
+    throw NoSessionFound(e.what(), std::move(found));
   }
 }
 
@@ -131,7 +132,7 @@ PackageContents packageContents(const fs::path& sessionFile) {
   contents.layout = {sessionFile.parent_path(), sessionStem(sessionFile)};
   const PackageLayout& layout = contents.layout;
   // Only a session file named after the footage has a timeline named after it beside it.
-  if (endsWith(sessionFile.filename().string(), kSessionSuffix)) contents.fcpxml = ifFile(layout.fcpxml());
+  if (sessionFile.filename().string().ends_with(kSessionSuffix)) contents.fcpxml = ifFile(layout.fcpxml());
   contents.isPackage = isPackageFolderName(layout.dir.filename().string()) || contents.fcpxml;
   contents.premiereXml = ifFile(layout.premiereXml());
   contents.movie = ifFile(layout.movie());
@@ -143,7 +144,7 @@ PackageContents packageContents(const fs::path& sessionFile) {
 
 PackageContents openPackage(const fs::path& sessionOrPackage) {
   std::vector<std::string> warnings;
-  PackageContents contents = packageContents(sessionFileFor(sessionOrPackage, &warnings));
+  PackageContents contents = packageContents(sessionFileFor(sessionOrPackage, warnings));
   contents.warnings = std::move(warnings);
   return contents;
 }

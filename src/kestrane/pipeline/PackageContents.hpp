@@ -72,6 +72,12 @@ std::vector<std::filesystem::path> sessionFilesIn(const std::filesystem::path& f
 // A package folder's name ends in " Kestrane" or ".kestrane".
 bool isPackageFolderName(const std::string& folderName);
 
+// `dir` (with or without a trailing separator) has a package folder's name.
+bool isPackageFolder(const std::filesystem::path& dir);
+
+// A session file's name: something before ".kestrane.json".
+bool isSessionFileName(std::string_view name);
+
 // The session file `sessionOrPackage` names: the file itself, or the one session file
 // ("*.kestrane.json") inside a package folder. A move into place that a killed run left halfway
 // is finished first, under the package's lock, so the session found is the one the package's
@@ -82,8 +88,7 @@ bool isPackageFolderName(const std::string& folderName);
 // PipelineError when it can't be read or holds several, PackageBusy when no session file is
 // there because another run is still writing the package, PackageUnlockable when the package
 // can't be locked.
-std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage,
-                                     std::vector<std::string>* warnings = nullptr);
+std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage, std::vector<std::string>& warnings);
 
 // What the folder of `sessionFile` holds. Reads only the folder, never the session file.
 PackageContents packageContents(const std::filesystem::path& sessionFile);

@@ -45,8 +45,7 @@ std::size_t sweepLeftovers(const fs::path& dir) {
 // A folder this user can't write (or one on a read-only file system, or one that is gone) takes
 // no file from this run either, so the run needs no lock there: its writes fail on their own.
 bool nothingCanBeWritten(const fs::path& folder, int error) {
-  if (error == EROFS || error == ENOENT || error == ENOTDIR) return true;
-  return (error == EACCES || error == EPERM) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0;
+  return error == ENOENT || error == ENOTDIR || closedToThisUser(folder, error);
 }
 
 // Makes the lock file under a hidden name of the program's own, with its mode and already held,
@@ -130,13 +129,14 @@ bool holdsOnlyLeftovers(const fs::path& dir, std::size_t& staged) {
   return !ec;
 }
 
-std::string folderName(const fs::path& dir) {
-  return (dir.has_filename() ? dir : dir.parent_path()).filename().string();
-}
-
 std::string hiddenFiles(std::size_t count) { return fmt::format("{} hidden file{}", count, count == 1 ? "" : "s"); }
 
 }  // namespace
+
+bool closedToThisUser(const fs::path& folder, int error) {
+  return error == EROFS ||
+         ((error == EACCES || error == EPERM) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0);
+}
 
 PackageLock::PackageLock(const fs::path& dir) : file_(dir / kLockName) {
   // The run before may have removed the file it held just as this one opened it: then this one
@@ -204,7 +204,7 @@ std::optional<ReclaimedFolder> reclaimAbandonedFolder(const fs::path& dir) {
 }
 
 std::optional<std::string> clearAbandonedFolder(const fs::path& dir) {
-  if (!isPackageFolderName(folderName(dir))) return std::nullopt;
+  if (!isPackageFolder(dir)) return std::nullopt;
   std::optional<ReclaimedFolder> reclaimed = reclaimAbandonedFolder(dir);
   if (!reclaimed) return std::nullopt;
   std::string note = std::move(reclaimed->note);

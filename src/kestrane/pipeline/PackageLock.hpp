@@ -70,5 +70,9 @@ std::optional<ReclaimedFolder> reclaimAbandonedFolder(const std::filesystem::pat
 // it: the sentence that says so, or nothing.
 std::optional<std::string> clearAbandonedFolder(const std::filesystem::path& dir);
 
+// True when `error`, met writing in `folder`, means this user can write nothing there (a
+// read-only disk, or a folder closed to them): no run of theirs can change it either.
+bool closedToThisUser(const std::filesystem::path& folder, int error);
+
 }  // namespace detail
 }  // namespace kestrane::Pipeline

@@ -20,7 +20,6 @@
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PipelineRequest.hpp"
 #include "kestrane/pipeline/PipelineStage.hpp"
-#include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::Pipeline::detail {
 

@@ -86,10 +86,8 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
     // Without the session that says which cut it shows the movie can't be kept, so the movie
     // failed: the job fails as it does for a failed render.
     session.roughCutCutList = shownBefore;
-    const std::string aboutMovie = "Couldn't write " + destination.string() + " — ";
     const auto* write = dynamic_cast<const AtomicFile::WriteError*>(&e);
-    const std::string why =
-        write && std::string_view(e.what()).starts_with(aboutMovie) ? write->reason() : FailureMessage::of(e);
+    const std::string why = write && write->path() == destination ? write->reason() : FailureMessage::of(e);
     throw MP4Renderer::RenderError::exportFailed("can't write " + destination.string() + " — " + why);
   }
   return destination;

@@ -141,10 +141,6 @@ struct Record {
   std::vector<std::string> removals;
 };
 
-bool endsWith(std::string_view text, std::string_view tail) {
-  return text.size() >= tail.size() && text.substr(text.size() - tail.size()) == tail;
-}
-
 // One file in the folder itself: a record naming a path elsewhere is none of ours.
 bool isPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
@@ -172,10 +168,6 @@ std::optional<Record> parsedRecord(const std::string& bytes) {
   return record;
 }
 
-std::string folderName(const fs::path& folder) {
-  return (folder.has_filename() ? folder : folder.parent_path()).filename().string();
-}
-
 // The stem of the footage the session file in `folder` was cut from: a re-cut of a session
 // file renamed by hand still names the package's other files after it. Nothing when it can't
 // be read.
@@ -192,21 +184,21 @@ std::optional<std::string> footageStem(const fs::path& sessionFile) {
 // after that session's stem (or its footage's) and the fixed names, and never removes the
 // session. The folder must hold that package: its name says so, or it holds its timeline.
 bool actsOnlyOnThisPackage(const Record& record, const fs::path& folder) {
-  constexpr std::string_view kSessionSuffix = ".kestrane.json";
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
   if (ec || held.size() > 1) return false;
   std::optional<std::string> session;
   if (!held.empty()) session = held.front().filename().string();
   for (const Move& move : record.moves) {
-    if (!endsWith(move.to, kSessionSuffix)) continue;
+    if (!isSessionFileName(move.to)) continue;
     if (session && *session != move.to) return false;
     session = move.to;
   }
-  if (!session || session->size() <= kSessionSuffix.size()) return false;
+  if (!session || !isSessionFileName(*session)) return false;
+  const bool isPackage = isPackageFolder(folder);
   const auto namedAfter = [&](const std::string& stem) {
     std::error_code ignored;
-    if (!isPackageFolderName(folderName(folder)) && !fs::is_regular_file(folder / (stem + ".fcpxml"), ignored)) {
+    if (!isPackage && !fs::is_regular_file(folder / (stem + ".fcpxml"), ignored)) {
       return false;
     }
     const auto ours = [&](const std::string& name) { return name == *session || isPackageFileName(name, stem); };
@@ -214,11 +206,11 @@ bool actsOnlyOnThisPackage(const Record& record, const fs::path& folder) {
       if (!ours(move.to)) return false;
     }
     for (const std::string& name : record.removals) {
-      if (endsWith(name, kSessionSuffix) || !ours(name)) return false;
+      if (name.ends_with(".kestrane.json") || !ours(name)) return false;
     }
     return true;
   };
-  if (namedAfter(session->substr(0, session->size() - kSessionSuffix.size()))) return true;
+  if (namedAfter(sessionStem(*session))) return true;
   if (held.empty()) return false;
   const std::optional<std::string> stem = footageStem(held.front());
   return stem && namedAfter(*stem);
@@ -259,8 +251,7 @@ std::string setAside(const fs::path& folder, const fs::path& recordPath, bool is
     if (error != EEXIST) break;
   }
   // Where this user can write nothing, no run of theirs can replace it either.
-  if (error == EROFS ||
-      ((error == EACCES || error == EPERM) && ::faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)) {
+  if (detail::closedToThisUser(folder, error)) {
     return fmt::format(
         "The {} holds a record of an unfinished move that this program can't have written, {}, and nothing can be "
         "written there, so it was left as it is and nothing it names was moved or removed.",
@@ -296,7 +287,7 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
   const auto bytes = recordBytes(recordPath);
   std::optional<Record> record = bytes ? parsedRecord(*bytes) : std::nullopt;
   if (record && (st.st_uid != ::geteuid() || !actsOnlyOnThisPackage(*record, folder))) record.reset();
-  if (!record) return setAside(folder, recordPath, isPackageFolderName(folderName(folder)));
+  if (!record) return setAside(folder, recordPath, isPackageFolder(folder));
   for (const Move& move : record->moves) {
     struct stat staged {};
     // One that is gone was moved before the run ended.
