@@ -60,6 +60,9 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     graphics = motionGraphics(job, files, ideas, renderGraphics);
     if (std::optional<RenderedMovie> movie = renderRoughCut(job, files, renderMP4)) {
       mp4 = placeRoughCut(job, files, std::move(*movie));
+    } else {
+      // A stop asked by now ends the job as a stop, not as a finished one.
+      job.checkStop();
     }
   } catch (const Cancelled&) {
     // The package is complete without its ideas and rough cut, so it stays; the renderer has
@@ -83,11 +86,7 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     throw RoughCutFailed(e.what(), files.dir, std::move(notes), std::move(warningsSoFar));
   }
 
-  if (!mp4) {
-    // A stop asked by now ends the job as a stop, not as a finished one.
-    job.checkStop();
-    writeFinalSession(session, files.session, job.warnings);
-  }
+  if (!mp4) writeFinalSession(session, files.session, job.warnings);
 
   Output output;
   output.session = session;
