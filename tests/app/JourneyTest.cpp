@@ -169,8 +169,10 @@ class JourneyTest : public QObject {
   }
   WaveformView* waveform() { return find<WaveformView>("waveform"); }
   QPoint at(double seconds) { return {int(waveform()->xAt(seconds)), 60}; }
-  // Pictures wait for the form's layout, which settles a few posted events after a change.
+  // Pictures wait for the form's layout, which settles a few posted events after a change: the
+  // layouts' pending requests are taken first, so no row is drawn at the size of a moment ago.
   void shoot(const char* name) {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     if (auto* form = find<QScrollArea>("optionsForm"); form && form->isVisible()) {
       QWidget* content = form->widget();
       QTRY_VERIFY(content->height() >= content->heightForWidth(form->viewport()->width()));
