@@ -4,6 +4,8 @@
 
 #include <fstream>
 
+#include "pipeline/StoredSession.hpp"
+
 namespace kestrane::Pipeline {
 namespace {
 
@@ -17,7 +19,8 @@ void touch(const fs::path& path) {
 TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
   const fs::path dir = fs::absolute("talk Kestrane.kestrane");
   const PackageLayout layout{dir, "talk"};
-  touch(layout.session());
+  fs::create_directories(dir);
+  test::storedSession("talk.mov").write(layout.session());
   touch(layout.fcpxml());
   touch(layout.movie());
   touch(layout.visualIdeas());
@@ -47,27 +50,40 @@ TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
   EXPECT_TRUE(bare.isPackage);
 }
 
-TEST(PackageContents, AFolderIsAPackageByItsNameOrByHoldingTheSessionsTimeline) {
+TEST(PackageContents, AFolderIsAPackageByItsNameOrByHoldingTheTimelineOfItsFootage) {
   // Renamed by hand, but still holding its timeline beside its session file.
   touch("renamed/talk.kestrane.json");
   touch("renamed/talk.fcpxml");
-  EXPECT_TRUE(packageContents(fs::path("renamed/talk.kestrane.json")).isPackage);
+  EXPECT_TRUE(packageContents(fs::path("renamed/talk.kestrane.json"), "talk").isPackage);
 
   // A timeline named after other footage does not make it one.
   touch("plain/talk.kestrane.json");
   touch("plain/other.fcpxml");
-  EXPECT_FALSE(packageContents(fs::path("plain/talk.kestrane.json")).isPackage);
+  EXPECT_FALSE(packageContents(fs::path("plain/talk.kestrane.json"), "talk").isPackage);
 
-  // A session file named otherwise has no timeline named after it.
+  // A session file named otherwise has no timeline beside it.
   touch("loose/talk.json");
   touch("loose/talk.fcpxml");
-  const PackageContents loose = packageContents(fs::path("loose/talk.json"));
+  const PackageContents loose = packageContents(fs::path("loose/talk.json"), "talk");
   EXPECT_EQ(loose.layout.stem, "talk");
   EXPECT_FALSE(loose.fcpxml);
   EXPECT_FALSE(loose.isPackage);
 
   touch("x Kestrane/x.kestrane.json");
-  EXPECT_TRUE(packageContents(fs::path("x Kestrane/x.kestrane.json")).isPackage);
+  EXPECT_TRUE(packageContents(fs::path("x Kestrane/x.kestrane.json"), "x").isPackage);
+
+  // A session file renamed by hand names none of the package's files: they keep the footage's
+  // name, and a file of the user's named after the session is none of the package's.
+  touch("edited Kestrane/My edit.kestrane.json");
+  touch("edited Kestrane/My edit.fcpxml");
+  touch("edited Kestrane/My edit rough cut.mp4");
+  touch("edited Kestrane/talk.fcpxml");
+  const PackageContents edited = packageContents(fs::path("edited Kestrane/My edit.kestrane.json"), "talk");
+  EXPECT_EQ(edited.fcpxml, fs::path("edited Kestrane/talk.fcpxml"));
+  EXPECT_FALSE(edited.movie);
+  touch("notes/My edit.kestrane.json");
+  touch("notes/My edit.fcpxml");
+  EXPECT_FALSE(packageContents(fs::path("notes/My edit.kestrane.json"), "talk").isPackage);
 }
 
 TEST(PackageContents, SaysWhyNoSessionCanBeOpened) {

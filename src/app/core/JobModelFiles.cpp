@@ -87,8 +87,12 @@ void JobModel::openSession(const QString& path) {
   Pipeline::PackageContents package;
   KestraneSession session;
   try {
-    package = Pipeline::openPackage(toPath(path));
-    session = KestraneSession::read(package.session);
+    std::vector<std::string> found;
+    const std::filesystem::path sessionFile = Pipeline::sessionFileFor(toPath(path), found);
+    session = KestraneSession::read(sessionFile);
+    // Named as the writer names them, after the footage, whatever the session file is called.
+    package = Pipeline::packageContents(sessionFile, Pipeline::sourceStem(session.source.path));
+    package.warnings = std::move(found);
   } catch (const Pipeline::NoSessionFound& e) {
     QString message = QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path);
     for (const std::string& warning : e.warnings()) message += QLatin1Char(' ') + QString::fromStdString(warning);

@@ -145,7 +145,7 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
   if (!session.cutList) throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");
   // A stored frame duration is made standard again before the writers use it, as a re-cut does.
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
-  const PackageContents package = packageContents(sessionURL);
+  const PackageContents package = packageContents(sessionURL, sourceStem(session.source.path));
   const fs::path& packageDir = package.layout.dir;
   const std::string& stem = package.layout.stem;
   // The view must not outlive the name it looks into.

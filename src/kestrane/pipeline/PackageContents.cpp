@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
 
 #include <string_view>
@@ -126,13 +127,13 @@ fs::path sessionFileFor(const fs::path& sessionOrPackage, std::vector<std::strin
   }
 }
 
-PackageContents packageContents(const fs::path& sessionFile) {
+PackageContents packageContents(const fs::path& sessionFile, const std::string& footageStem) {
   PackageContents contents;
   contents.session = sessionFile;
-  contents.layout = {sessionFile.parent_path(), sessionStem(sessionFile)};
+  contents.layout = {sessionFile.parent_path(), footageStem};
   const PackageLayout& layout = contents.layout;
-  // Only a session file named after the footage has a timeline named after it beside it.
-  if (sessionFile.filename().string().ends_with(kSessionSuffix)) contents.fcpxml = ifFile(layout.fcpxml());
+  // Only a session file named as a package's is can have the package's timeline beside it.
+  if (isSessionFileName(sessionFile.filename().string())) contents.fcpxml = ifFile(layout.fcpxml());
   contents.isPackage = isPackageFolderName(layout.dir.filename().string()) || contents.fcpxml;
   contents.premiereXml = ifFile(layout.premiereXml());
   contents.movie = ifFile(layout.movie());
@@ -144,7 +145,8 @@ PackageContents packageContents(const fs::path& sessionFile) {
 
 PackageContents openPackage(const fs::path& sessionOrPackage) {
   std::vector<std::string> warnings;
-  PackageContents contents = packageContents(sessionFileFor(sessionOrPackage, warnings));
+  const fs::path sessionFile = sessionFileFor(sessionOrPackage, warnings);
+  PackageContents contents = packageContents(sessionFile, sourceStem(KestraneSession::read(sessionFile).source.path));
   contents.warnings = std::move(warnings);
   return contents;
 }

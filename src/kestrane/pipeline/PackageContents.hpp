@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 
 namespace kestrane::Pipeline {
@@ -58,12 +59,13 @@ struct PackageContents {
   std::vector<std::string> warnings;
 };
 
-// The stem a session file's package files are named after: "talk.kestrane.json" gives "talk";
-// a session file named otherwise loses only its last extension.
+// The stem of a session file's name: "talk.kestrane.json" gives "talk"; a session file named
+// otherwise loses only its last extension. A package's files are named after its footage, not
+// after this: a session file renamed by hand keeps its new name.
 std::string sessionStem(const std::filesystem::path& sessionFile);
 
-// True for the name of a file a run writes into a package whose files are named after `stem`:
-// the fixed names and the stem's own. Never a hidden file of the program's own.
+// True for the name of a file a run writes into a package whose footage's stem is `stem`: the
+// fixed names and the stem's own. Never a hidden file of the program's own.
 bool isPackageFileName(std::string_view name, std::string_view stem);
 
 // The session files ("*.kestrane.json", plain files) in `folder`; `ec` says why it can't be read.
@@ -90,11 +92,18 @@ bool isSessionFileName(std::string_view name);
 // can't be locked.
 std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage, std::vector<std::string>& warnings);
 
-// What the folder of `sessionFile` holds. Reads only the folder, never the session file.
-PackageContents packageContents(const std::filesystem::path& sessionFile);
+// What the folder of `sessionFile` holds, named as the writer names the files of footage whose
+// stem is `footageStem` (sourceStem of the session's source), whatever the session file is
+// called. Reads only the folder.
+PackageContents packageContents(const std::filesystem::path& sessionFile, const std::string& footageStem);
 
-// A package folder or a session file opened: sessionFileFor, then packageContents. Throws as
-// sessionFileFor does.
+// A package folder or a session file opened: sessionFileFor, the session read, then
+// packageContents. Throws as sessionFileFor and KestraneSession::read do.
 PackageContents openPackage(const std::filesystem::path& sessionOrPackage);
+
+// True unless the session records that the rough-cut movie beside it shows another cut than
+// the one it stores (a later cut whose own movie failed or was stopped keeps the earlier one).
+// A session from before the record was kept says nothing, and its movie shows its cut.
+bool roughCutShowsStoredCut(const KestraneSession& session);
 
 }  // namespace kestrane::Pipeline

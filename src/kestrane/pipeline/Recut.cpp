@@ -35,9 +35,15 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   const StopScope stopScope(stop);
   const fs::path sessionPath = fs::absolute(request.sessionURL);
   // The package is held, and a move a killed run left finished, before the session is read, so
-  // the re-cut changes the package as it stands and no other run changes it meanwhile.
-  const detail::PackagePlace place = detail::recutPackagePlace(sessionPath, request.projectName);
-  KestraneSession session = KestraneSession::read(sessionPath);
+  // the re-cut changes the package as it stands and no other run changes it meanwhile. Only a
+  // folder not named as a package needs the session first, to know whether it holds the
+  // timeline of the session's footage; no run changes a session's footage.
+  std::optional<KestraneSession> unheld;
+  if (!isPackageFolder(sessionPath.parent_path())) unheld = KestraneSession::read(sessionPath);
+  const detail::PackagePlace place = detail::recutPackagePlace(
+      sessionPath, request.projectName, unheld ? sourceStem(unheld->source.path) : std::string());
+  KestraneSession session = unheld && !place.lock ? std::move(*unheld) : KestraneSession::read(sessionPath);
+  unheld.reset();
   const PipelineSettings given = request.settingsOver ? request.settingsOver(session) : request.settings;
 
   if (auto name = trimmedOrAbsent(request.projectName)) session.projectName = *name;

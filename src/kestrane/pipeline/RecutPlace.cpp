@@ -36,11 +36,11 @@ bool namesPackageOf(const std::string& folderName, const std::string& projectNam
   return folderName == packageFolderName(projectName, ordinal);
 }
 
-PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath,
-                               const std::optional<std::string>& projectName) {
+PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath, const std::optional<std::string>& projectName,
+                               const std::string& footageStem) {
   const std::filesystem::path folder = sessionPath.parent_path();
   const std::string folderName = folder.filename().string();
-  if (!packageContents(sessionPath).isPackage) return {folder, std::nullopt, nullptr};
+  if (!packageContents(sessionPath, footageStem).isPackage) return {folder, std::nullopt, nullptr};
 
   // Taken before the session is read, and kept even when the new cut goes to a new package, so
   // no other run changes the package this one reads.

@@ -15,13 +15,14 @@ namespace kestrane::Pipeline::detail {
 // with the name made safe as a folder name the way a run makes it.
 bool namesPackageOf(const std::string& folderName, const std::string& projectName);
 
-// - A session file outside a package: a new package beside the session file.
-// A folder is a package as packageContents judges it.
+// - A session file outside a package: a new package beside the session file. A folder is a
+//   package as packageContents judges it for footage whose stem is `footageStem`.
 // - Inside a package, with no new project name (or the package's own): that package, with the
 //   session file given rewritten under the name it has (a "*.kestrane.json" renamed by hand).
 // - Inside a package, with a new project name: a new package beside the old one.
 // A package the session lies in is locked for as long as the place lives (PackageLock): throws
 // PackageBusy when another run holds it.
-PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath, const std::optional<std::string>& projectName);
+PackagePlace recutPackagePlace(const std::filesystem::path& sessionPath, const std::optional<std::string>& projectName,
+                               const std::string& footageStem);
 
 }  // namespace kestrane::Pipeline::detail

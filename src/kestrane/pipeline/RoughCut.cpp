@@ -13,8 +13,6 @@
 
 namespace kestrane::Pipeline::detail {
 
-namespace {
-
 // A movie is made of whole source frames, so two cuts that play the same frames make the same
 // movie; captions, notes and the labels of removed stretches are not in it.
 bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& b) {
@@ -28,6 +26,8 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
     return false;
   }
 }
+
+namespace {
 
 bool earlierRoughCutShowsThisCut(const Job& job) {
   const std::optional<CutList>& shown = job.session.roughCutCutList;
@@ -115,3 +115,12 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
 }
 
 }  // namespace kestrane::Pipeline::detail
+
+namespace kestrane::Pipeline {
+
+bool roughCutShowsStoredCut(const KestraneSession& session) {
+  if (!session.roughCutCutList || !session.cutList) return true;
+  return detail::playSameFrames(session.source, *session.roughCutCutList, *session.cutList);
+}
+
+}  // namespace kestrane::Pipeline

@@ -11,6 +11,10 @@
 
 namespace kestrane::Pipeline::detail {
 
+// True when the two cuts play the same source frames, and so make the same movie: captions,
+// notes and the labels of removed stretches are not in it.
+bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& b);
+
 // "<stem> rough cut.mp4" in the package folder.
 std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 
