@@ -60,6 +60,18 @@ TEST(CodeComments, ScriptCommentsAreBlankedAndNothingElse) {
           {"for (const m of /'/.exec(s) || []) {} t = '//'; f(); // y",
            "for (const m of /'/.exec(s) || []) {} t = '//'; f();     "},
           {"if (a) {} /'/.test(s); t = '//'; f(); // z", "if (a) {} /'/.test(s); t = '//'; f();     "},
+          // A line break ends debugger, continue and break: the slash after it opens a regular
+          // expression.
+          {"while (a) { break\n/'/.test(s); } t = '//'; f(); // aa",
+           "while (a) { break\n/'/.test(s); } t = '//'; f();      "},
+          {"for (;;) { continue\n/\"/.test(s); } u = \"//\"; f(); // ab",
+           "for (;;) { continue\n/\"/.test(s); } u = \"//\"; f();      "},
+          {"debugger\n/`/.test(s); w = `//`; f(); // ac", "debugger\n/`/.test(s); w = `//`; f();      "},
+          // So does the label after a break or continue; a name on the next line is no label.
+          {"a: while (b) { break a\n/'/.test(s); } t = '//'; f(); // ad",
+           "a: while (b) { break a\n/'/.test(s); } t = '//'; f();      "},
+          {"while (b) { break\na / 2 / c; } t = '//'; f(); // ae",
+           "while (b) { break\na / 2 / c; } t = '//'; f();      "},
       },
       [](std::string_view code) { return CodeComments::blankedScript(code); });
 }

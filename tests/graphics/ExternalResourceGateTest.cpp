@@ -7,6 +7,7 @@
 #include <sstream>
 #include <thread>
 
+#include "kestrane/graphics/EscapeDecoding.hpp"
 #include "kestrane/graphics/ExternalResourceGate.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "TrickyStatements.hpp"
@@ -417,6 +418,7 @@ TEST(ExternalResourceGate, AStopEndsTheScan) {
            repeated("<svg>", "<script>"),
            repeated("<svg>", "<style>"),
            repeated("<svg>", "<title>"),
+           repeated("<svg>", "<style><title>"),
        }) {
     std::stop_source stopped;
     stopped.request_stop();
@@ -439,4 +441,17 @@ TEST(ExternalResourceGate, AStopEndsTheScan) {
     scanner.join();
     EXPECT_TRUE(cancelled) << html.substr(0, 30);
   }
+
+  // Collecting what was found and decoding references look for it too, not only the loops
+  // that walk the reply: a reply too short for those to look still ends once it has anything
+  // to collect, and so does one long stretch of text decoded at once.
+  std::stop_source stopped;
+  stopped.request_stop();
+  std::string shortReply = "<svg>";
+  while (shortReply.size() < 1000) shortReply += "<style><title>";
+  EXPECT_THROW(ExternalResourceGate::violations(shortReply, stopped.get_token()), Cancelled);
+  std::string text;
+  while (text.size() < (1u << 20)) text += "Tom &amp; Jerry &#8212; ";
+  const StopScope scope(stopped.get_token());
+  EXPECT_THROW(EscapeDecoding::document(text), Cancelled);
 }

@@ -12,7 +12,7 @@
 
 namespace kestrane::test {
 
-inline constexpr std::array<std::string_view, 37> trickyStatements{
+inline constexpr std::array<std::string_view, 42> trickyStatements{
     "q = (a) / 2;",
     "s = '/';",
     "t = '//';",
@@ -50,6 +50,11 @@ inline constexpr std::array<std::string_view, 37> trickyStatements{
     "x = o./**/return / 2; s2 = '/';",
     "(class extends /'/.constructor {});",
     "b = c <!-- note\n/ 2;",
+    "while (a) { break\n/'/.test(s); }",
+    "for (;;) { continue\n/\"/.test(s); }",
+    "debugger\n/`/.test(s);",
+    "outer: while (a) { break outer\n/'/.test(s); }",
+    "inner: for (;;) { continue inner\n/\"/.test(s); }",
 };
 
 // Each quote and comment mark that a misread quote before it could pair with, then the call:

@@ -73,6 +73,7 @@ struct Reading {
   bool afterDot = false;    // a name here is a property, never a keyword
   bool property = false;    // the name being read is a property
   bool oddWord = false;     // the name being read holds an escape or a non-ASCII character
+  bool afterJump = false;   // a name here, on the line of a break or continue, is its label
   // What a "(" here opens: 'c' a statement head, 'p' an expression, 'e' the arguments of a call
   // that runs a string as script (eval, setTimeout...), '?' unsure.
   char paren = 'p';
@@ -93,7 +94,8 @@ struct Reading {
     const bool inLiteral = mode == Mode::quoted || mode == Mode::templated;
     return mode == o.mode && goal == o.goal && quote == o.quote && skip == o.skip && escaped == o.escaped &&
            lineStart == o.lineStart && blockBroke == o.blockBroke && afterDot == o.afterDot && property == o.property &&
-           oddWord == o.oddWord && paren == o.paren && (!inComment || commentFrom == o.commentFrom) &&
+           oddWord == o.oddWord && afterJump == o.afterJump && paren == o.paren &&
+           (!inComment || commentFrom == o.commentFrom) &&
            (!inLiteral || (literalFrom == o.literalFrom && keepLiteral == o.keepLiteral)) &&
            nesting.size() == o.nesting.size() && word == o.word && nesting == o.nesting;
   }
@@ -118,10 +120,13 @@ struct Reading {
 enum class Step { alive, dead, fork, giveUp };
 
 // Keywords after which an expression starts, so a slash opens a regular expression
-// ("export default /x/", "class A extends /x/.constructor {}").
-constexpr std::array<std::string_view, 13> regexKeywords{"return", "typeof",  "instanceof", "in",   "new",
-                                                         "delete", "void",    "throw",      "case", "else",
-                                                         "do",     "extends", "default"};
+// ("export default /x/", "class A extends /x/.constructor {}"). After debugger, continue and
+// break a line break ends the statement, so a slash on the next line opens one too
+// ("break\n/x/.test(s)"); a slash after them on the same line is no valid script at all. So it
+// is after the label of a break or continue ("break outer\n/x/.test(s)").
+constexpr std::array<std::string_view, 16> regexKeywords{"return",  "typeof",   "instanceof", "in",   "new", "delete",
+                                                         "void",    "throw",    "case",       "else", "do",  "extends",
+                                                         "default", "debugger", "continue",   "break"};
 constexpr std::array<std::string_view, 4> statementHeads{"if", "while", "for", "with"};
 // Keywords in some scripts and plain names in others: "yield / 2" divides where yield is a
 // name, "yield /x/" yields a regular expression in a generator. A module reserves yield and
@@ -135,6 +140,8 @@ bool oneOf(std::string_view word, auto list) { return std::find(list.begin(), li
 
 void endWord(Reading& r, bool classic) {
   const bool keyword = !r.property && !r.oddWord;
+  const bool label = r.afterJump && !r.property;
+  r.afterJump = false;
   r.paren = !r.oddWord && oneOf(r.word, stringRunners) ? 'e' : 'p';
   if (keyword && !classic && oneOf(r.word, moduleKeywords)) {
     r.goal = Goal::regex;
@@ -147,6 +154,11 @@ void endWord(Reading& r, bool classic) {
   } else {
     r.goal = Goal::divide;
     if (keyword && oneOf(r.word, statementHeads)) r.paren = 'c';
+  }
+  if (label) {
+    r.goal = Goal::regex;
+  } else if (keyword && (r.word == "break" || r.word == "continue")) {
+    r.afterJump = true;
   }
   r.word.clear();
   r.oddWord = r.property = false;
@@ -166,6 +178,8 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
   if (wordByte) {
     if (r.word.empty()) {
       r.property = r.afterDot;
+      // A line break ends a break or continue: a name on the next line is no label.
+      if (r.lineStart) r.afterJump = false;
       r.afterDot = r.lineStart = false;
     }
     if (r.word.size() < 12) r.word.push_back(c);
@@ -195,7 +209,7 @@ Step codeStep(Reading& r, std::string_view s, std::size_t i, bool classic, bool 
   }
 
   const char paren = r.paren;
-  r.lineStart = r.afterDot = false;
+  r.lineStart = r.afterDot = r.afterJump = false;
   r.paren = 'p';
   switch (c) {
     case '"':

@@ -15,6 +15,9 @@
 namespace kestrane::EscapeDecoding {
 namespace {
 
+// How often a long decoding looks for a stop.
+constexpr std::size_t stopStride = 64 * 1024;
+
 // The named references that spell the characters of an address or a call, plus the common
 // ones. Anything else cannot build a scheme, a host or a separator.
 constexpr std::array<std::pair<std::string_view, std::string_view>, 40> namedReferences{{
@@ -79,7 +82,13 @@ void appendCodePoint(std::string& out, unsigned long cp) {
 std::string characterReferences(std::string_view text) {
   std::string out;
   out.reserve(text.size());
+  // One stretch of text may be the whole reply: a stop is looked for along the way.
+  std::size_t nextCheck = stopStride;
   for (std::size_t i = 0; i < text.size();) {
+    if (i >= nextCheck) {
+      checkpoint();
+      nextCheck = i + stopStride;
+    }
     if (text[i] != '&') {
       out.push_back(text[i++]);
       continue;
@@ -204,7 +213,6 @@ std::string base64Decoded(std::string_view text) {
 
 namespace {
 
-constexpr std::size_t stopStride = 64 * 1024;
 // Elements followed inside <svg> and <math>; past this depth they are not followed any more.
 constexpr std::size_t maxOpen = 1024;
 

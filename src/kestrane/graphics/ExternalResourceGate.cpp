@@ -356,7 +356,10 @@ struct Collector {
   std::vector<Violation> found;
   std::set<std::string> seen;
 
+  // Cutting a reference to whole characters is costly and a reply may hold thousands of them,
+  // so each one looks for a stop first.
   void add(std::string kind, std::string_view reference) {
+    checkpoint();
     Violation v{std::move(kind), std::string(GraphicsText::prefixGraphemes(reference, maxReference))};
     if (seen.insert(v.kind + "|" + v.reference).second) found.push_back(std::move(v));
   }
