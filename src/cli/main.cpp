@@ -61,12 +61,16 @@ const char* kUsage =
 
 // Ctrl-C, SIGTERM and SIGHUP (the terminal closed), blocked in every thread from here on so
 // that only the watcher takes them. Threads started earlier would still let them end the program.
+// One the program started with ignored (nohup, or SIGINT in a job a script put in the
+// background) stays ignored: a blocked signal is queued even when ignored, so it is left out.
 sigset_t blockStopSignals() {
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGHUP);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    sigaddset(&set, signal);
+  }
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   return set;
 }

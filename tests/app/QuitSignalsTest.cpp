@@ -72,14 +72,17 @@ int scratchAudioFiles() {
   return n;
 }
 
-// Whether the process has a handler of its own in place for `signal`, as the kernel lists it.
-bool catches(pid_t pid, int signal) {
+// Whether the kernel lists `signal` among the process's signals of one kind (`field`, "SigCgt:"
+// for those it has a handler of its own in place for, "SigIgn:" for those it ignores).
+bool listed(pid_t pid, const std::string& field, int signal) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");
   for (std::string line; std::getline(status, line);) {
-    if (line.starts_with("SigCgt:")) return (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1)) & 1;
+    if (line.starts_with(field)) return (std::stoull(line.substr(field.size()), nullptr, 16) >> (signal - 1)) & 1;
   }
   return false;
 }
+
+bool catches(pid_t pid, int signal) { return listed(pid, "SigCgt:", signal); }
 
 // Ends the program it names if it is still running when the test leaves.
 struct Reaper {
@@ -153,6 +156,40 @@ class QuitSignalsTest : public QObject {
       QVERIFY2(WIFEXITED(status), "ended by the signal instead of quitting");
       QCOMPARE(WEXITSTATUS(status), 0);
     }
+  }
+
+  // Started under nohup from a script's background job, the program keeps ignoring the hang-up and
+  // Ctrl-C, while it runs and after it has stopped listening, and still quits on a termination.
+  void signalsIgnoredAtStartStayIgnored() {
+    const pid_t app = ::fork();
+    if (app == 0) {
+      ::signal(SIGHUP, SIG_IGN);
+      ::signal(SIGINT, SIG_IGN);
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      ::execl(KESTRANE_APP, KESTRANE_APP, static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    const Reaper reaper{app};
+    QTRY_VERIFY_WITH_TIMEOUT(catches(app, SIGTERM), 60000);
+    for (int signal : {SIGHUP, SIGINT}) {
+      QVERIFY2(listed(app, "SigIgn:", signal) && !catches(app, signal), strsignal(signal));
+    }
+    ::kill(app, SIGTERM);
+    int status = 0;
+    bool ended = false;
+    QTRY_VERIFY_WITH_TIMEOUT(ended = ended || ::waitpid(app, &status, WNOHANG) == app, 60000);
+    QVERIFY(WIFEXITED(status));
+    QCOMPARE(WEXITSTATUS(status), 0);
+
+    struct sigaction before {};
+    ::sigaction(SIGHUP, nullptr, &before);
+    ::signal(SIGHUP, SIG_IGN);
+    {
+      const QuitSignals listening([] {});
+    }
+    struct sigaction after {};
+    ::sigaction(SIGHUP, &before, &after);
+    QVERIFY2(after.sa_handler == SIG_IGN, "still ignored once the application stops listening");
   }
 };
 

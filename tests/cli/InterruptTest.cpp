@@ -19,19 +19,22 @@ struct Interrupted {
 };
 
 // Cuts the sample into `out`, sending the signals (SIGINT unless told) while the program is held
-// at its stage's line.
+// at its stage's line. The program starts with the signals `ignored` ignored.
 Interrupted interruptAt(const std::string& stage, const fs::path& out, bool mp4,
-                        const std::vector<int>& signals = {SIGINT}) {
+                        const std::vector<int>& signals = {SIGINT}, const std::vector<int>& ignored = {}) {
   std::vector<std::string> args{"cut", test::sampleFootage().string(), "--out", out.string()};
   if (mp4) args.push_back("--mp4");
   Interrupted result;
   result.package = out / "sample-presenter Kestrane.kestrane";
-  result.run = test::runProgram(args, [&](test::HeldProgram& program, const std::string& line) {
-    if (!result.sent && line == stage + "\n") {
-      for (int signal : signals) program.signal(signal);
-      result.sent = true;
-    }
-  });
+  result.run = test::runProgram(
+      args,
+      [&](test::HeldProgram& program, const std::string& line) {
+        if (!result.sent && line == stage + "\n") {
+          for (int signal : signals) program.signal(signal);
+          result.sent = true;
+        }
+      },
+      {}, ignored);
   return result;
 }
 
@@ -150,6 +153,38 @@ TEST_F(Interrupt, ASecondSignalWhileARecutRendersLeavesTheEarlierMovieAsTheSessi
   ASSERT_TRUE(after.roughCutCutList);
   EXPECT_EQ(after.roughCutCutList->segments, earlierCut.segments);
   EXPECT_NE(after.cutList->segments, earlierCut.segments) << "the session is the new cut's";
+}
+
+// A signal the program started with ignored stays ignored: under nohup the terminal closing
+// leaves the cut and its movie to finish, and Ctrl-C ignored in a job a script started in the
+// background stops nothing. A second signal of an ignored kind doesn't end the program at once
+// either, while two the program heeds still do.
+TEST_F(Interrupt, ASignalIgnoredFromTheStartStaysIgnored) {
+  test::TempDir tmp;
+  const Interrupted hangUp = interruptAt("Rendering rough cut", tmp.path() / "hup", true, {SIGHUP}, {SIGHUP});
+  ASSERT_TRUE(hangUp.sent) << hangUp.run.out;
+  EXPECT_EQ(hangUp.run.status, cli::kExitOK) << hangUp.run.err;
+  EXPECT_EQ(hangUp.run.err.find("Stopping"), std::string::npos) << hangUp.run.err;
+  EXPECT_TRUE(fs::exists(hangUp.package / "sample-presenter rough cut.mp4"));
+
+  const Interrupted background =
+      interruptAt("Transcribing every word", tmp.path() / "background", false, {SIGINT}, {SIGINT});
+  ASSERT_TRUE(background.sent) << background.run.out;
+  EXPECT_EQ(background.run.status, cli::kExitOK) << background.run.err;
+  EXPECT_TRUE(fs::exists(background.package / "sample-presenter.fcpxml"));
+
+  const Interrupted stopped =
+      interruptAt("Rendering rough cut", tmp.path() / "stopped", true, {SIGINT, SIGHUP}, {SIGHUP});
+  ASSERT_TRUE(stopped.sent) << stopped.run.out;
+  EXPECT_EQ(stopped.run.status, cli::kExitCancelled) << stopped.run.err;
+  EXPECT_EQ(stopped.run.err, "Stopping…\nRough cut not rendered — run kestrane recut " +
+                                 cli::shellQuoted(stopped.package.string()) + " --mp4\n")
+      << "the job stopped in order, not ended at once";
+
+  const Interrupted ended = interruptAt("Rendering rough cut", tmp.path() / "ended", true, {SIGINT, SIGTERM}, {SIGHUP});
+  ASSERT_TRUE(ended.sent) << ended.run.out;
+  EXPECT_EQ(ended.run.status, cli::kExitCancelled) << ended.run.err;
+  EXPECT_EQ(ended.run.err, "Stopping…\n") << "ended at once";
 }
 
 // A cut killed outright leaves its scratch audio in the temporary folder; the next command

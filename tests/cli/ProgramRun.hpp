@@ -51,10 +51,13 @@ inline std::vector<char*> argvOf(std::vector<std::string>& args) {
 // Runs `kestrane ARGS` with stdout on a pipe and stderr in a file. With `onLine`, each line the
 // program writes to stdout is shown to it while the program is held in the write of that line,
 // so a test can act on the program at a stage. `through` is a command that runs the program,
-// given as its last arguments.
+// given as its last arguments. The program starts with the signals `ignoring` ignored, as under
+// nohup. With `onFileCall`, each call of the program that makes or moves a file is shown to it
+// while the program is held in that call.
 inline ProgramRun runProgram(std::vector<std::string> args,
                              const std::function<void(HeldProgram&, const std::string&)>& onLine = {},
-                             std::vector<std::string> through = {}) {
+                             std::vector<std::string> through = {}, const std::vector<int>& ignoring = {},
+                             const held::OnFileCall& onFileCall = {}) {
   args.insert(args.begin(), KESTRANE_CLI);
   args.insert(args.begin(), through.begin(), through.end());
   std::string errName = (std::filesystem::temp_directory_path() / "kestrane-cli-err-XXXXXX").string();
@@ -62,20 +65,22 @@ inline ProgramRun runProgram(std::vector<std::string> args,
   int fds[2];
   if (errFd < 0 || ::pipe2(fds, O_CLOEXEC) != 0) return {};
   held::Handoff handoff;
-  if (onLine && !handoff.open()) return {};
+  if ((onLine || onFileCall) && !handoff.open()) return {};
   std::vector<char*> argv = argvOf(args);
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(fds[1], STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
-    if (onLine) handoff.installInChild();
+    for (int signal : ignoring) ::signal(signal, SIG_IGN);
+    if (onLine || onFileCall) handoff.installInChild();
     ::execv(argv.front(), argv.data());
     ::_exit(127);
   }
   ::close(fds[1]);
   ProgramRun run;
-  const int listener = onLine ? handoff.receive() : -1;
-  if (onLine && listener < 0) {
+  const bool holding = onLine || onFileCall;
+  const int listener = holding ? handoff.receive() : -1;
+  if (holding && listener < 0) {
     // The kernel would not trap the program: it ends without running, and the test says why.
     run.err = "kestrane: the test could not hold the program at its output\n";
   }
@@ -91,7 +96,7 @@ inline ProgramRun runProgram(std::vector<std::string> args,
       onLine(program, line);
     }
   };
-  const int status = held::serve(child, listener, fds[0], run.out, onLine ? onOutput : held::OnOutput{});
+  const int status = held::serve(child, listener, fds[0], run.out, onLine ? onOutput : held::OnOutput{}, onFileCall);
   ::close(fds[0]);
   if (listener >= 0) ::close(listener);
   run.status = exitStatus(status);

@@ -26,6 +26,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
@@ -47,14 +48,29 @@ class HeldProgram {
   // Sends `signal`. SIGINT, SIGTERM and SIGHUP ask the program to stop, and its job would run on
   // while the thread that takes them wakes; so from here nothing the program runs makes or moves
   // a file until the program has said "Stopping…" and its signal thread waits again (the job has
-  // then been asked to stop), or, after a second such signal, until the program has ended.
+  // then been asked to stop), or, after a second such signal, until the program has ended. One the
+  // program ignores and doesn't block, the kernel drops as it is sent: it asks nothing.
   void signal(int signal) {
+    const bool stops = (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) && !drops(signal);
     ::kill(pid_, signal);
-    if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) ++stopSignals_;
+    if (stops) ++stopSignals_;
   }
   int stopSignals() const { return stopSignals_; }
 
  private:
+  // Whether the kernel drops `signal` as it is sent: the program ignores it and doesn't block it
+  // (as its main thread, which every later thread takes its mask from, says).
+  bool drops(int signal) const {
+    std::uint64_t ignored = 0, blocked = 0;
+    std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+    for (std::string line; std::getline(status, line);) {
+      if (line.starts_with("SigIgn:")) ignored = std::stoull(line.substr(7), nullptr, 16);
+      if (line.starts_with("SigBlk:")) blocked = std::stoull(line.substr(7), nullptr, 16);
+    }
+    const std::uint64_t bit = std::uint64_t{1} << (signal - 1);
+    return (ignored & bit) && !(blocked & bit);
+  }
+
   pid_t pid_;
   int stopSignals_ = 0;
 };

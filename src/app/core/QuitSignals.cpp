@@ -39,12 +39,17 @@ QuitSignals::QuitSignals(std::function<void()> quit, QObject* parent) : QObject(
   action.sa_handler = onQuitSignal;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
-  for (int signal : quitSignals) ::sigaction(signal, &action, nullptr);
+  for (int signal : quitSignals) {
+    // One the program started with ignored (nohup) stays ignored, as the user asked.
+    struct sigaction current {};
+    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
+    if (::sigaction(signal, &action, nullptr) == 0) handled_.push_back(signal);
+  }
 }
 
 QuitSignals::~QuitSignals() {
   // From here on the signals end the program as they would have without us.
-  for (int signal : quitSignals) ::signal(signal, SIG_DFL);
+  for (int signal : handled_) ::signal(signal, SIG_DFL);
 }
 
 }  // namespace kestrane::app
