@@ -22,6 +22,16 @@ std::string renderLater(const std::filesystem::path& package) {
   return "Rough cut not rendered — run kestrane recut " + printable(shellQuoted(package.string())) + " --mp4";
 }
 
+// A package the job left complete though it did not finish: what the job had to say, what the
+// package holds now, where it is and, when its movie was not made, how to make it later.
+void printKeptPackage(const std::vector<std::string>& warnings, const std::vector<std::string>& notes,
+                      const std::filesystem::path& package, bool roughCutLeft, Console& console) {
+  for (const std::string& warning : warnings) console.line("Warning: " + printable(withCommands(warning)));
+  for (const std::string& note : notes) console.line(printable(note));
+  console.line("Package: " + printable(package.string()));
+  if (roughCutLeft) console.error(renderLater(package));
+}
+
 // The figures first, then what deserves a listen and the warnings, and last, where they stay in
 // view, the package and what to do with it.
 void printClosingLines(const Pipeline::Output& output, double seconds, Console& console) {
@@ -59,19 +69,16 @@ JobOutcome runReported(const Job& job, Console& console) {
   } catch (const Cancelled& e) {
     outcome = {kExitCancelled, e.what()};
     if (const auto& package = e.keptPackage()) {
-      for (const std::string& note : e.notes()) console.line("Warning: " + printable(note));
-      console.line("Package: " + printable(package->string()));
-      console.error(renderLater(*package));
+      // A stop once the package was complete: it stays, and the movie can still be made.
+      if (!e.roughCutLeft()) console.error("kestrane: " + outcome.failure);
+      printKeptPackage(e.warnings(), e.notes(), *package, e.roughCutLeft(), console);
       return outcome;
     }
   } catch (const Pipeline::RoughCutFailed& e) {
     // The package was written before the movie failed: say where it is and how to try again.
     outcome = {kExitFailed, printable(e.what())};
     console.error("kestrane: " + outcome.failure);
-    for (const std::string& warning : e.warnings()) console.line("Warning: " + printable(withCommands(warning)));
-    for (const std::string& note : e.notes()) console.line(printable(note));
-    console.line("Package: " + printable(e.package().string()));
-    console.error(renderLater(e.package()));
+    printKeptPackage(e.warnings(), e.notes(), e.package(), true, console);
     return outcome;
   } catch (const UserFacingError& e) {
     outcome = {kExitFailed, printable(e.what())};

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <cstdio>
@@ -44,6 +45,12 @@ Reported recutReported(const fs::path& session, CutTightness tightness, const st
   return {outcome.status, out.str()};
 }
 
+// Which file `path` names now (0 when none), so a test sees the moment it is replaced.
+ino_t inodeOf(const fs::path& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
 }  // namespace
 
 // A rough cut that can't be kept fails the job as a failed render does, naming the movie and
@@ -54,9 +61,17 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   const std::string package = p.package.string();
   int status = 0;
 
-  // A folder where the movie goes.
+  // A folder where the movie goes: no session claims it as a movie, and no sentence does.
+  std::string out = test::runShell("recut '" + package + "'", status);
+  ASSERT_EQ(status, 0) << out;
   fs::create_directory(p.movie);
-  std::string out = test::runShell("recut '" + package + "' --mp4 --tightness tight", status);
+  out = test::runShell("recut '" + package + "'", status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_FALSE(KestraneSession::read(p.sessionFile).roughCutCutList);
+  out = test::runShell("recut '" + package + "' --mp4", status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_EQ(out.find("Kept the rough cut"), std::string::npos) << out;
+  out = test::runShell("recut '" + package + "' --mp4 --tightness tight", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("kestrane: Export failed: can't write " + p.movie.string() + " — Is a directory\n"),
             std::string::npos)
@@ -77,8 +92,7 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   Reported stopped = recutReported(
       p.sessionFile, CutTightness::tight, [&] { stopper.request_stop(); }, stopper.get_token());
   EXPECT_EQ(stopped.status, cli::kExitCancelled) << stopped.out;
-  EXPECT_NE(stopped.out.find("Warning: Kept the rough cut of the earlier cut — it shows this same cut\n"),
-            std::string::npos)
+  EXPECT_NE(stopped.out.find("\nKept the rough cut of the earlier cut — it shows this same cut\n"), std::string::npos)
       << stopped.out;
   EXPECT_EQ(stopped.out.find("internal error"), std::string::npos) << stopped.out;
   EXPECT_TRUE(test::readFile(p.movie) == movie) << "the earlier movie, untouched";
@@ -106,7 +120,7 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
                      p.sessionFile.string() + " — File too large\n"),
             std::string::npos)
       << out;
-  EXPECT_NE(out.find("Kept the rough cut of the earlier cut — it shows the earlier cut, not this one\n"),
+  EXPECT_NE(out.find("\nKept the rough cut of the earlier cut — it shows the earlier cut, not this one\n"),
             std::string::npos)
       << out;
   EXPECT_NE(out.find("Rough cut not rendered — run kestrane recut"), std::string::npos) << out;
@@ -114,6 +128,71 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   const KestraneSession after = KestraneSession::read(p.sessionFile);
   EXPECT_DOUBLE_EQ(after.settings.speechPadding, speechPadding(CutTightness::natural)) << "the new cut's session";
   EXPECT_TRUE(after.roughCutCutList);
+  EXPECT_EQ(p.hiddenFiles(), 0);
+}
+
+// A stop heard while the run's last write is under way, with or without a rough cut, ends the
+// run as a stop that names the package and says what it holds now, never as a finished run.
+TEST(RecutCommand, AStopHeardAsTheLastWriteIsUnderWayIsAStopThatSaysWhatThePackageHolds) {
+  if (!test::kCanHoldPrograms) GTEST_SKIP() << "the program can't be held in a call on this machine";
+  test::MoviePackage p("talk", "Talk");
+  const std::string package = p.package.string();
+  int status = 0;
+  const std::string first = test::runShell("recut '" + package + "' --mp4", status);
+  ASSERT_EQ(status, 0) << first;
+  ASSERT_TRUE(fs::exists(p.movie));
+
+  // Without a rough cut the last write is the session's, after this cut's files took their
+  // places and the earlier cut's movie went: the program is held as it makes that file.
+  ino_t before = inodeOf(p.sessionFile);
+  bool sent = false;
+  test::ProgramRun run =
+      test::runProgram({"recut", package, "--tightness", "tight"}, {}, {}, {}, [&](test::HeldProgram& program, int) {
+        if (sent || inodeOf(p.sessionFile) == before) return;
+        program.signal(SIGINT);
+        sent = true;
+      });
+  ASSERT_TRUE(sent) << run.out << run.err;
+  EXPECT_EQ(run.status, cli::kExitCancelled) << run.out << run.err;
+  EXPECT_EQ(run.err, "Stopping…\nkestrane: The cut was cancelled.\n");
+  EXPECT_NE(run.out.find("Warning: Removed the rough cut of the earlier cut — it no longer matches this one\n"),
+            std::string::npos)
+      << run.out;
+  EXPECT_TRUE(
+      run.out.ends_with("Wrote this cut's timelines, transcript, captions and session file into the "
+                        "package\nPackage: " +
+                        package + "\n"))
+      << run.out;
+  EXPECT_FALSE(fs::exists(p.movie));
+  KestraneSession after = KestraneSession::read(p.sessionFile);
+  EXPECT_DOUBLE_EQ(after.settings.speechPadding, speechPadding(CutTightness::tight));
+  EXPECT_FALSE(after.roughCutCutList) << "the session claims no movie";
+  EXPECT_EQ(p.hiddenFiles(), 0);
+
+  // With a rough cut the last write moves the movie and the session into place together: a stop
+  // heard while they move leaves both, and says so.
+  before = inodeOf(p.sessionFile);
+  sent = false;
+  run = test::runProgram({"recut", package, "--tightness", "natural", "--mp4"}, {}, {}, {},
+                         [&](test::HeldProgram& program, int) {
+                           if (sent || inodeOf(p.sessionFile) == before || !fs::exists(p.package / ".kestrane.move"))
+                             return;
+                           program.signal(SIGINT);
+                           sent = true;
+                         });
+  ASSERT_TRUE(sent) << run.out << run.err;
+  EXPECT_EQ(run.status, cli::kExitCancelled) << run.out << run.err;
+  EXPECT_EQ(run.err, "Stopping…\nkestrane: The cut was cancelled.\n");
+  EXPECT_TRUE(
+      run.out.ends_with("Wrote this cut's timelines, transcript, captions, session file and rough cut into "
+                        "the package\nPackage: " +
+                        package + "\n"))
+      << run.out;
+  ASSERT_TRUE(fs::exists(p.movie));
+  after = KestraneSession::read(p.sessionFile);
+  EXPECT_DOUBLE_EQ(after.settings.speechPadding, speechPadding(CutTightness::natural));
+  ASSERT_TRUE(after.roughCutCutList);
+  EXPECT_EQ(after.roughCutCutList->segments, after.cutList->segments);
   EXPECT_EQ(p.hiddenFiles(), 0);
 }
 

@@ -181,12 +181,18 @@ TEST(RunReport, AKeptPackageIsNamedWithTheCommandThatRendersItLater) {
   EXPECT_EQ(report(Pipeline::RoughCutFailed("Export failed: No space left on device", package)),
             std::make_tuple(cli::kExitFailed, "Package: " + package.string() + "\n",
                             "kestrane: Export failed: No space left on device\n" + later));
-  EXPECT_EQ(report(Cancelled(package, {"Removed the rough cut of the earlier cut — it no longer matches this one"})),
+  const std::string wrote = "Wrote this cut's timelines, transcript, captions and session file into the package";
+  const std::string removed = "Removed the rough cut of the earlier cut — it no longer matches this one";
+  EXPECT_EQ(report(Cancelled(package, {wrote, "Kept the rough cut of the earlier cut — it shows this same cut"})),
             std::make_tuple(cli::kExitCancelled,
-                            "Warning: Removed the rough cut of the earlier cut — it no longer matches "
-                            "this one\nPackage: " +
+                            wrote + "\nKept the rough cut of the earlier cut — it shows this same cut\nPackage: " +
                                 package.string() + "\n",
                             later));
+  // Stopped without a rough cut to make: the stop is said, with the warnings the job had by then.
+  EXPECT_EQ(report(Cancelled(package, {wrote}, {removed}, false)),
+            std::make_tuple(cli::kExitCancelled,
+                            "Warning: " + removed + "\n" + wrote + "\nPackage: " + package.string() + "\n",
+                            std::string("kestrane: The cut was cancelled.\n")));
 }
 
 // The end of a run: figures, at most ten notes in time order and each once, the warnings that

@@ -301,11 +301,11 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
     ADD_FAILURE() << "the stopped re-cut finished";
     return std::vector<std::string>{};
   };
-  EXPECT_EQ(stoppedNotes(request), std::vector{kKeptMovie});
+  EXPECT_EQ(stoppedNotes(request), (std::vector{kWroteCut, kKeptMovie}));
   EXPECT_EQ(slurp(roughCut), movie);
   Pipeline::RecutRequest changed = request;
   changed.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
-  EXPECT_EQ(stoppedNotes(changed), std::vector{kKeptEarlierMovie});
+  EXPECT_EQ(stoppedNotes(changed), (std::vector{kWroteCut, kKeptEarlierMovie}));
   EXPECT_EQ(slurp(roughCut), movie);
   const KestraneSession stopped = KestraneSession::read(sample.sessionFile);
   EXPECT_EQ(stopped.settings.manualRemoveRanges, changed.settings.manualRemoveRanges);

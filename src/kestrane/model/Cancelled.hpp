@@ -13,19 +13,27 @@ namespace kestrane {
 class Cancelled : public std::runtime_error {
  public:
   Cancelled() : std::runtime_error("The cut was cancelled.") {}
-  // Stopped while rendering the rough cut: the package itself was complete and stays.
-  // `notes` says what became of the package's earlier files on the way out.
-  explicit Cancelled(std::filesystem::path keptPackage, std::vector<std::string> notes = {})
-      : std::runtime_error("The rough cut was cancelled."),
+  // Stopped once the package of this cut was complete: it stays. `notes` says what the package
+  // holds now and what became of its earlier files on the way out, `warnings` what the job had
+  // to say by then; `roughCutLeft` that a rough cut was asked for and not made.
+  explicit Cancelled(std::filesystem::path keptPackage, std::vector<std::string> notes = {},
+                     std::vector<std::string> warnings = {}, bool roughCutLeft = true)
+      : std::runtime_error(roughCutLeft ? "The rough cut was cancelled." : "The cut was cancelled."),
         keptPackage_(std::move(keptPackage)),
-        notes_(std::move(notes)) {}
+        notes_(std::move(notes)),
+        warnings_(std::move(warnings)),
+        roughCutLeft_(roughCutLeft) {}
 
   const std::optional<std::filesystem::path>& keptPackage() const { return keptPackage_; }
   const std::vector<std::string>& notes() const { return notes_; }
+  const std::vector<std::string>& warnings() const { return warnings_; }
+  bool roughCutLeft() const { return roughCutLeft_; }
 
  private:
   std::optional<std::filesystem::path> keptPackage_;
   std::vector<std::string> notes_;
+  std::vector<std::string> warnings_;
+  bool roughCutLeft_ = false;
 };
 
 // Throws Cancelled once a stop has been requested through `stop`.

@@ -105,5 +105,8 @@ PackageContents openPackage(const std::filesystem::path& sessionOrPackage);
 // the one it stores (a later cut whose own movie failed or was stopped keeps the earlier one).
 // A session from before the record was kept says nothing, and its movie shows its cut.
 bool roughCutShowsStoredCut(const KestraneSession& session);
+// What is said of a movie that shows an earlier cut than the package's.
+inline constexpr std::string_view kKeptEarlierRoughCut =
+    "Kept the rough cut of the earlier cut — it shows the earlier cut, not this one";
 
 }  // namespace kestrane::Pipeline

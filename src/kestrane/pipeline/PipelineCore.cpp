@@ -25,6 +25,32 @@ void writeFinalSession(KestraneSession& session, const std::filesystem::path& pa
   }
 }
 
+namespace {
+
+constexpr const char* kWroteCut = "Wrote this cut's timelines, transcript, captions and session file into the package";
+
+// The package of this cut is in place, so a stop from here on leaves it and says what it holds:
+// an earlier movie stays unless a newer one took its place, and the session gets the job's
+// warnings when it can still be written (they are handed to the caller either way).
+Cancelled stoppedWithPackage(Job& job, const PackageFiles& files, bool renderMP4, bool moviePlaced) {
+  std::vector<std::string> notes{moviePlaced ? "Wrote this cut's timelines, transcript, captions, session file and "
+                                               "rough cut into the package"
+                                             : kWroteCut};
+  if (!moviePlaced) {
+    if (renderMP4) {
+      for (std::string& note : settleEarlierRoughCut(job, files)) notes.push_back(std::move(note));
+    }
+    try {
+      writeFinalSession(job.session, files.session, job.warnings);
+    } catch (const Cancelled&) {
+      // Already stopping: the session file keeps what the package phase wrote.
+    }
+  }
+  return Cancelled(files.dir, std::move(notes), job.warnings, renderMP4 && !moviePlaced);
+}
+
+}  // namespace
+
 Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
                        bool renderGraphics, std::vector<std::string> warnings, const Services& services,
                        const ProgressCallback& progress, std::stop_token stop, bool secondOpinionRequired) {
@@ -61,32 +87,21 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
     if (std::optional<RenderedMovie> movie = renderRoughCut(job, files, renderMP4)) {
       mp4 = placeRoughCut(job, files, std::move(*movie));
     } else {
-      // A stop asked by now ends the job as a stop, not as a finished one.
-      job.checkStop();
-    }
-  } catch (const Cancelled&) {
-    // The package is complete without its ideas and rough cut, so it stays; the renderer has
-    // already removed its unfinished movie, and an earlier one stays, as after a failed render.
-    std::vector<std::string> notes;
-    if (renderMP4) notes = settleEarlierRoughCut(job, files);
-    try {
       writeFinalSession(session, files.session, job.warnings);
-    } catch (const Cancelled&) {
-      // Already stopping: the session file keeps what the package phase wrote.
     }
-    throw Cancelled(files.dir, std::move(notes));
+    // A stop heard while the last write was under way is still a stop, even with every file in place.
+    job.checkStop();
+  } catch (const Cancelled&) {
+    throw stoppedWithPackage(job, files, renderMP4, mp4.has_value());
   } catch (const MP4Renderer::RenderError& e) {
     // The movie was asked for, so the job failed; the package written before it stands, and
     // the caller says where it is and how to render the movie later.
     std::vector<std::string> notes;
     std::vector<std::string> warningsSoFar = job.warnings;
-    if (!files.fresh)
-      notes.push_back("Wrote this cut's timelines, transcript, captions and session file into the package");
+    if (!files.fresh) notes.push_back(kWroteCut);
     for (std::string& note : settleEarlierRoughCut(job, files)) notes.push_back(std::move(note));
     throw RoughCutFailed(e.what(), files.dir, std::move(notes), std::move(warningsSoFar));
   }
-
-  if (!mp4) writeFinalSession(session, files.session, job.warnings);
 
   Output output;
   output.session = session;

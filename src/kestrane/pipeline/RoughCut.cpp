@@ -29,9 +29,16 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 
 namespace {
 
-bool earlierRoughCutShowsThisCut(const Job& job) {
+// Only a plain file at the movie's name can be a movie the program placed: a folder or a link
+// there is nothing a session may claim.
+bool holdsMovie(const std::filesystem::path& movie) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(std::filesystem::symlink_status(movie, ec));
+}
+
+bool earlierRoughCutShowsThisCut(const Job& job, const PackageFiles& files) {
   const std::optional<CutList>& shown = job.session.roughCutCutList;
-  return shown && playSameFrames(job.session.source, *shown, job.cutList);
+  return shown && holdsMovie(roughCutPath(job, files)) && playSameFrames(job.session.source, *shown, job.cutList);
 }
 
 }  // namespace
@@ -42,8 +49,7 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
 
 void noteEarlierRoughCut(Job& job, const PackagePlace& place) {
   KestraneSession& session = job.session;
-  std::error_code ec;
-  const bool hasMovie = place.existing && std::filesystem::exists(PackageLayout{*place.existing, job.stem}.movie(), ec);
+  const bool hasMovie = place.existing && holdsMovie(PackageLayout{*place.existing, job.stem}.movie());
   if (!hasMovie) {
     session.roughCutCutList.reset();
   } else if (!session.roughCutCutList) {
@@ -94,7 +100,7 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 }
 
 void removeStaleRoughCut(Job& job, const PackageFiles& files) {
-  if (earlierRoughCutShowsThisCut(job)) return;
+  if (earlierRoughCutShowsThisCut(job, files)) return;
   job.session.roughCutCutList.reset();
   // Only a file: a folder of that name is not a movie of ours.
   if (::unlink(roughCutPath(job, files).c_str()) == 0) {
@@ -103,15 +109,15 @@ void removeStaleRoughCut(Job& job, const PackageFiles& files) {
 }
 
 std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
-  if (earlierRoughCutShowsThisCut(job)) return {"Kept the rough cut of the earlier cut — it shows this same cut"};
-  std::error_code ec;
-  if (!std::filesystem::is_regular_file(std::filesystem::symlink_status(roughCutPath(job, files), ec))) {
+  if (!holdsMovie(roughCutPath(job, files))) {
     job.session.roughCutCutList.reset();
     return {};
   }
+  if (earlierRoughCutShowsThisCut(job, files))
+    return {"Kept the rough cut of the earlier cut — it shows this same cut"};
   // An earlier movie goes only when a newer one takes its place; until then it stays, and the
   // session goes on saying which cut it shows.
-  return {"Kept the rough cut of the earlier cut — it shows the earlier cut, not this one"};
+  return {std::string(kKeptEarlierRoughCut)};
 }
 
 }  // namespace kestrane::Pipeline::detail
