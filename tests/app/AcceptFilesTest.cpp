@@ -163,6 +163,19 @@ class AcceptFilesTest : public QObject {
     QCOMPARE(job.tightness(), CutTightness::natural);
     QCOMPARE(job.thoroughness(), Thoroughness::silencesOnly);
     QVERIFY(job.sourceMissing());
+
+    // A session file renamed by hand names none of the package's files: they keep the footage's
+    // name, and the user's own files named after the session are none of the package's.
+    const QString edited = writeStoredCut(h.dir.path(), {.folder = "e Kestrane", .footage = "e.mov"});
+    QVERIFY(QFile::rename(edited + "/e.kestrane.json", edited + "/My edit.kestrane.json"));
+    for (const char* mine : {"/My edit.fcpxml", "/My edit rough cut.mp4"}) {
+      QFile file(edited + mine);
+      QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    h.job->openSession(edited);
+    QCOMPARE(job.state().screen, Screen::done);
+    QCOMPARE(job.state().output->fcpxmlURL, toPath(edited + "/e.fcpxml"));
+    QVERIFY(!job.state().output->mp4URL);
   }
 
   void anotherVideoStartsClean() {

@@ -50,6 +50,7 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   session.script = cut.script;
   session.transcript = Transcript{{{"hello", {0.5, 1.5}}}};
   if (cut.withCutList) session.cutList = CutList{{{{0, 754.4}, SegmentKind::keep}}};
+  session.roughCutCutList = cut.roughCutCutList;
   if (cut.withLevels) {
     std::vector<float> levels(300, -60.0f);
     for (int i = 100; i < 200; ++i) levels[i] = -15.0f;

@@ -90,6 +90,8 @@ struct StoredCut {
   std::optional<std::string> projectNotes;
   bool withLevels = false;
   std::optional<std::string> script;
+  // The cut the movie shows, as the session records it; none: not recorded.
+  std::optional<CutList> roughCutCutList;
 };
 
 // Writes the package under `root` (and the footage beside it); returns the package folder.

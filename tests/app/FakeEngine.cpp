@@ -76,6 +76,7 @@ void FakeEngine::play(Script& script, const Pipeline::ProgressCallback& progress
     if (progress) progress(stage);
   }
   script.gate.pass(stop);
+  if (script.error) std::rethrow_exception(script.error);
   if (script.failure) throw Pipeline::PipelineError(*script.failure);
 }
 

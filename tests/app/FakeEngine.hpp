@@ -3,6 +3,7 @@
 // when told, and records every call.
 #include <chrono>
 #include <condition_variable>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -31,6 +32,7 @@ struct Script {
   std::vector<Pipeline::Stage> stages;
   std::chrono::milliseconds delay{0};  // before each stage
   std::optional<std::string> failure;  // thrown after the stages
+  std::exception_ptr error;            // thrown after the stages instead, when set
   Gate gate;                           // passed after the stages
   bool heedsStop = true;               // false: finishes even when asked to stop
 };

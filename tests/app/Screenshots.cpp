@@ -18,6 +18,7 @@
 #include <functional>
 
 #include "AppTestSupport.hpp"
+#include "app/core/Paths.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/MainWindow.hpp"
 #include "app/views/TranscriptView.hpp"
@@ -374,6 +375,28 @@ int main(int argc, char** argv) {
          h.job->accept({h.touch("Interview take 2.mov")});
          h.job->start();
          h.waitFor(Screen::failed);
+       }},
+      {"failure-rough-cut",
+       [](Harness& h) {
+         // A re-cut whose movie could not be written: the package took the cut, the earlier movie stays.
+         const std::filesystem::path package = toPath(h.path("Interview take 2 Kestrane"));
+         h.engine->cut.error = std::make_exception_ptr(Pipeline::RoughCutFailed(
+             "Export failed: can't write " + (package / "Interview take 2 rough cut.mp4").string() +
+                 " \u2014 No space left on device",
+             package,
+             {"Wrote this cut's timelines, transcript, captions and session file into the package",
+              "Kept the rough cut of the earlier cut \u2014 it shows the earlier cut, not this one"}));
+         h.job->accept({h.touch("Interview take 2.mov")});
+         h.job->start();
+         h.waitFor(Screen::failed);
+       }},
+      {"results-earlier-rough-cut",
+       [](Harness& h) {
+         // Reopened after that failure: the movie beside the session shows the cut before.
+         StoredCut stored;
+         stored.withMP4 = true;
+         stored.roughCutCutList = CutList{{{{0, 300}, SegmentKind::keep}, {{300, 754.4}, SegmentKind::silence}}};
+         h.job->openSession(writeStoredCut(h.dir.path(), stored));
        }},
       {"results-final-cut-mp4",
        [](Harness& h) {

@@ -123,10 +123,13 @@ class ViewsTest : public QObject {
     write(".kestrane.move-unread", "old");
     w.h.job->openSession(package.path());
     QTRY_VERIFY(w.find("results"));
-    const QString said = QStringLiteral(
-                             "The package held a record of an unfinished move that this program can't have written, "
-                             "so it was set aside as %1 and nothing it names was moved or removed.")
-                             .arg(package.filePath(".kestrane.move-unread-2"));
+    const auto setAsideAs = [&](const char* name) {
+      return QStringLiteral(
+                 "The package held a record of an unfinished move that this program can't have written, "
+                 "so it was set aside as %1 and nothing it names was moved or removed.")
+          .arg(package.filePath(QString::fromLatin1(name)));
+    };
+    const QString said = setAsideAs(".kestrane.move-unread-2");
     auto* shown = w.find<QLabel>("openingWarnings");
     QVERIFY(shown && shown->isVisible());
     QCOMPARE(shown->text(), said);
@@ -134,6 +137,74 @@ class ViewsTest : public QObject {
     QCOMPARE(readAll(package.filePath(".kestrane.move-unread")), QByteArray("old"));
     w.click("adjustAndRecut");
     QCOMPARE(w.find<QLabel>("footageStatus")->text(), said);
+
+    // Set aside on the way to a session that then can't be read: said after the error.
+    QVERIFY(package.mkpath(".kestrane.move"));
+    write("take 04.kestrane.json", "{ not json");
+    w.h.job->openSession(package.path());
+    QTRY_VERIFY(w.find("failure"));
+    const QString failure = w.text("failureMessage");
+    QVERIFY2(failure.startsWith("Couldn't open session: Can't read the session file "), qPrintable(failure));
+    QVERIFY2(failure.endsWith(QLatin1Char(' ') + setAsideAs(".kestrane.move-unread-3")), qPrintable(failure));
+  }
+
+  // A rough cut that failed once its package was written says what it left, one sentence a
+  // line as the engine said them: the job's warnings, what became of the package and of the
+  // movie already in it, and where the package is. Another failure has nothing to add.
+  void aFailedRoughCutSaysWhatItLeft() {
+    Window w;
+    const std::string wrote = "Wrote this cut's timelines, transcript, captions and session file into the package";
+    const std::string kept = "Kept the rough cut of the earlier cut \u2014 it shows the earlier cut, not this one";
+    w.h.engine->cut.error = std::make_exception_ptr(
+        Pipeline::RoughCutFailed("Export failed: can't write /cuts/a Kestrane/a rough cut.mp4 \u2014 Is a directory",
+                                 "/cuts/a Kestrane", {wrote, kept}, {"The script couldn't be read"}));
+    w.h.job->accept({w.h.touch("a.mov")});
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::failed));
+    QTRY_VERIFY(w.find("failureNotes"));
+    QCOMPARE(w.text("failureMessage"),
+             QStringLiteral("Export failed: can't write /cuts/a Kestrane/a rough cut.mp4 \u2014 Is a directory"));
+    QVERIFY(w.find("failureNotes")->isVisible());
+    QCOMPARE(w.text("failureNotes"), QStringList({"The script couldn't be read", QString::fromStdString(wrote),
+                                                  QString::fromStdString(kept), "Package: /cuts/a Kestrane"})
+                                         .join(QLatin1Char('\n')));
+
+    w.click("tryAgain");
+    w.h.engine->cut.error = nullptr;
+    w.h.engine->cut.failure = "Couldn't read the footage";
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::failed));
+    w.settle();
+    QTRY_VERIFY(w.find("failureMessage"));
+    QVERIFY(!w.find("failureNotes"));
+  }
+
+  // A reopened package whose movie shows an earlier cut than the one it stores offers it as
+  // that cut's and says so; a movie of the stored cut, or one from before the record was kept,
+  // is this cut's.
+  void aReopenedMovieOfAnEarlierCutIsOfferedAsSuch() {
+    const CutList earlierCut{{{{0, 300}, SegmentKind::keep}, {{300, 754.4}, SegmentKind::silence}}};
+    const CutList sameFrames{{{{0, 754.4}, SegmentKind::keep}}};
+    for (const auto& [shows, earlier] :
+         {std::pair{std::optional<CutList>(), false}, std::pair{std::optional(sameFrames), false},
+          std::pair{std::optional(earlierCut), true}}) {
+      Window w;
+      const QString package = writeStoredCut(w.h.dir.path(), {.withMP4 = true, .roughCutCutList = shows});
+      w.h.job->openSession(package);
+      QTRY_VERIFY(w.find("results"));
+      auto* play = w.find<QPushButton>("playRoughCut");
+      QVERIFY(play);
+      QCOMPARE(play->text().simplified(),
+               earlier ? QStringLiteral("Play Earlier Rough Cut") : QStringLiteral("Play Rough Cut"));
+      QCOMPARE(w.find("earlierRoughCut") != nullptr, earlier);
+      if (earlier) {
+        QVERIFY(w.find("earlierRoughCut")->isVisible());
+        QCOMPARE(w.text("earlierRoughCut"),
+                 QStringLiteral("Kept the rough cut of the earlier cut \u2014 it shows the earlier cut, not this one"));
+      }
+      w.click("playRoughCut");
+      QCOMPARE(w.desktop.opened, QStringList{QDir(package).filePath("take 04 rough cut.mp4")});
+    }
   }
 
   void theReopenLinkFollowsTheFileOnDisk() {

@@ -172,28 +172,28 @@ void JobModel::start() {
   setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits : Pipeline::Stage::probing));
 
   Pipeline::ProgressCallback progress = runningProgress(generation);
-  background_.start([this, engine = engine_, cut, call, recut, pending, progress, generation,
-                     started](std::stop_token stop) {
-    try {
-      bool usedPreAnalysis = false;
-      Pipeline::Output output;
-      if (recut) {
-        output = engine->recut(call, progress, stop);
-      } else if (!pending.valid()) {
-        output = engine->run(cut.request, std::nullopt, progress, stop);
-      } else {
-        progress(Pipeline::Stage::transcribing);
-        const std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
-        usedPreAnalysis = analysis.has_value();
-        output = engine->run(cut.over(analysis), analysis, progress, stop);
-      }
-      postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started] {
-        finishCut(generation, output, usedPreAnalysis, started);
+  background_.start(
+      [this, engine = engine_, cut, call, recut, pending, progress, generation, started](std::stop_token stop) {
+        try {
+          bool usedPreAnalysis = false;
+          Pipeline::Output output;
+          if (recut) {
+            output = engine->recut(call, progress, stop);
+          } else if (!pending.valid()) {
+            output = engine->run(cut.request, std::nullopt, progress, stop);
+          } else {
+            progress(Pipeline::Stage::transcribing);
+            const std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
+            usedPreAnalysis = analysis.has_value();
+            output = engine->run(cut.over(analysis), analysis, progress, stop);
+          }
+          postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started] {
+            finishCut(generation, output, usedPreAnalysis, started);
+          });
+        } catch (...) {
+          postTo(this, [this, generation, error = std::current_exception()] { failCut(generation, error); });
+        }
       });
-    } catch (...) {
-      postTo(this, [this, generation, message = errorText(std::current_exception())] { failCut(generation, message); });
-    }
-  });
 }
 
 void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
@@ -227,11 +227,11 @@ Pipeline::ProgressCallback JobModel::runningProgress(std::uint64_t generation) {
   };
 }
 
-void JobModel::failCut(std::uint64_t generation, const QString& message) {
+void JobModel::failCut(std::uint64_t generation, std::exception_ptr error) {
   if (generation != cutGeneration_ || state_.screen != Screen::running) return;
   isRecut_ = false;
   emit changed();
-  setState(JobState::failed(message));
+  setState(JobState::failed(errorText(error), failureNotes(error)));
 }
 
 void JobModel::adjustAndRecut() {

@@ -11,6 +11,7 @@
 class QUndoStack;
 
 #include <chrono>
+#include <exception>
 #include <future>
 #include <memory>
 #include <optional>
@@ -255,7 +256,7 @@ class JobModel : public QObject {
   void rememberBatch();
   void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
                  std::chrono::steady_clock::time_point started);
-  void failCut(std::uint64_t generation, const QString& message);
+  void failCut(std::uint64_t generation, std::exception_ptr error);
   // The cut of the video in the editor, as a single Cut It and each cut of Cut All ask for it.
   struct CutRequest {
     Pipeline::Request request;

@@ -86,8 +86,9 @@ void JobModel::openSession(const QString& path) {
   stopAudition();
   Pipeline::PackageContents package;
   KestraneSession session;
+  // What opening found (a record set aside) is said even when the session then can't be read.
+  std::vector<std::string> found;
   try {
-    std::vector<std::string> found;
     const std::filesystem::path sessionFile = Pipeline::sessionFileFor(toPath(path), found);
     session = KestraneSession::read(sessionFile);
     // Named as the writer names them, after the footage, whatever the session file is called.
@@ -98,7 +99,9 @@ void JobModel::openSession(const QString& path) {
     for (const std::string& warning : e.warnings()) message += QLatin1Char(' ') + QString::fromStdString(warning);
     return setState(JobState::failed(message));
   } catch (const std::exception& e) {
-    return setState(JobState::failed(QStringLiteral("Couldn't open session: ") + QString::fromStdString(e.what())));
+    QString message = QStringLiteral("Couldn't open session: ") + QString::fromStdString(e.what());
+    for (const std::string& warning : found) message += QLatin1Char(' ') + QString::fromStdString(warning);
+    return setState(JobState::failed(message));
   }
 
   const QString source = fromPath(session.source.path);

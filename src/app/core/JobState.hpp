@@ -1,6 +1,7 @@
 #pragma once
 // Which screen the window shows, and what that screen needs to know.
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 #include <optional>
@@ -22,6 +23,9 @@ struct JobState {
   std::optional<Pipeline::Stage> stage;            // while running: the stage last reported
   std::shared_ptr<const Pipeline::Output> output;  // when done
   QString message;                                 // when failed
+  // When failed: what the failure left to tell besides, one sentence a line (what became of a
+  // package written before its rough cut failed, and of the movie already in it).
+  QStringList notes;
 
   static JobState idle() { return {}; }
   static JobState configuring() { return {Screen::configuring}; }
@@ -29,7 +33,9 @@ struct JobState {
   static JobState done(Pipeline::Output output) {
     return {Screen::done, std::nullopt, std::make_shared<const Pipeline::Output>(std::move(output))};
   }
-  static JobState failed(QString message) { return {Screen::failed, std::nullopt, {}, std::move(message)}; }
+  static JobState failed(QString message, QStringList notes = {}) {
+    return {Screen::failed, std::nullopt, {}, std::move(message), std::move(notes)};
+  }
 };
 
 enum class PreAnalysisState { none, working, ready, failed };

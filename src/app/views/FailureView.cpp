@@ -21,6 +21,12 @@ FailureView::FailureView(AppServices services, QWidget* parent) : ScreenView(ser
   auto* message = Brand::label(job().state().message, Brand::TextStyle::callout, Brand::secondaryText);
   message->setObjectName(QStringLiteral("failureMessage"));
   column->addLayout(Brand::centred(message, 380));
+  if (const QStringList& notes = job().state().notes; !notes.isEmpty()) {
+    // What the failure left behind: the package stays, and may hold a movie of an earlier cut.
+    auto* left = Brand::label(notes.join(QLatin1Char('\n')), Brand::TextStyle::caption, Brand::secondaryText);
+    left->setObjectName(QStringLiteral("failureNotes"));
+    column->addLayout(Brand::centred(left, 520));
+  }
   auto* retry = Brand::button(QStringLiteral("Try Again"), Brand::ButtonLook::prominent);
   retry->setObjectName(QStringLiteral("tryAgain"));
   connect(retry, &QPushButton::clicked, this, [this] { job().retryFromFailure(); });

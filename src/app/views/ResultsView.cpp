@@ -12,6 +12,7 @@
 #include "app/core/ResultsText.hpp"
 #include "app/views/Brand.hpp"
 #include "app/views/Symbols.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 
 namespace kestrane::app {
 
@@ -177,11 +178,22 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     actions->addWidget(text);
   }
   if (output_->mp4URL) {
-    auto* play =
-        actionButton(QStringLiteral("Play Rough Cut"), QStringLiteral("play.rectangle"), Brand::ButtonLook::bordered);
+    // A later cut whose own movie failed or was stopped keeps the earlier movie: it is offered
+    // as what it is, never beside this cut's figures as this cut's.
+    const bool earlier = !Pipeline::roughCutShowsStoredCut(session);
+    auto* play = actionButton(earlier ? QStringLiteral("Play Earlier Rough Cut") : QStringLiteral("Play Rough Cut"),
+                              QStringLiteral("play.rectangle"), Brand::ButtonLook::bordered);
     play->setObjectName(QStringLiteral("playRoughCut"));
     connect(play, &QPushButton::clicked, this, [this] { services_.workspace->open(fromPath(*output_->mp4URL)); });
     actions->addWidget(play);
+    if (earlier) {
+      // The engine's own sentence, as the failed or stopped cut said it.
+      auto* note = Brand::label(QString::fromUtf8(Pipeline::kKeptEarlierRoughCut.data(),
+                                                  static_cast<qsizetype>(Pipeline::kKeptEarlierRoughCut.size())),
+                                TextStyle::caption, Brand::orange);
+      note->setObjectName(QStringLiteral("earlierRoughCut"));
+      actions->addWidget(note);
+    }
   }
   auto* show = actionButton(QStringLiteral("Show Handoff Package in the file manager"), QStringLiteral("folder"),
                             Brand::ButtonLook::bordered);

@@ -143,7 +143,12 @@ PackageLock::PackageLock(const fs::path& dir) : file_(dir / kLockName) {
   // holds a file no longer in the folder, and opens it again.
   for (int attempt = 0; attempt < 100; ++attempt) {
     const int fd = openLockFile(file_);
-    if (fd < 0) return;
+    if (fd < 0) {
+      // Nothing can be written here, so no run needs keeping out; a move record left here can't
+      // be acted on or set aside either, but the job still hears that it stays.
+      if (auto warning = finishInterruptedMove(dir)) warnings_.push_back(std::move(*warning));
+      return;
+    }
     const HeldFiles::Lock lock = HeldFiles::tryLock(fd);
     const int error = errno;
     if (lock == HeldFiles::Lock::heldElsewhere) {
