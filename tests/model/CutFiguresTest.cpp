@@ -106,6 +106,16 @@ TEST(CutFigures, AFillerTheCutOnlyClipsIsNeitherCountedNorDropped) {
   const CutFigures g = cutFigures(10, clips, transcript.words);
   EXPECT_EQ(g.flubs, 1);
   EXPECT_EQ(g.retakes, 1);
+
+  // What decides is the middle of the word the span cuts into, not where the word starts: one
+  // over the start of "uh" but short of its middle only clips it, one from after the start of
+  // "Um" past its middle takes it.
+  const CutList overStart{{segment(0, 4.8, SegmentKind::keep), segment(4.8, 4.9, SegmentKind::filler),
+                           segment(4.9, 10, SegmentKind::keep)}};
+  EXPECT_EQ(cutFigures(10, overStart, transcript.words).fillers, 0);
+  const CutList overMiddle{{segment(0, 8.1, SegmentKind::keep), segment(8.1, 8.4, SegmentKind::filler),
+                            segment(8.4, 10, SegmentKind::keep)}};
+  EXPECT_EQ(cutFigures(10, overMiddle, transcript.words).fillers, 1);
 }
 
 }  // namespace

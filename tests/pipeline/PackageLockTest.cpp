@@ -150,7 +150,7 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
     std::ofstream(dir / "notes.txt") << "the editor's notes";
     std::ofstream(dir / "My edit.fcpxml") << "the editor's timeline";
     std::ofstream(dir / staged) << "not a cut";
-    std::ofstream(dir / staged2) << "not a session";
+    fs::copy_file(stored.sessionFile, dir / staged2, fs::copy_options::overwrite_existing);
     std::ofstream(dir / ".kestrane.move", std::ios::binary) << record;
     const Pipeline::Output out = Pipeline::recut(recutOf(stored.sessionFile, CutTightness::natural));
     EXPECT_EQ(readFile(dir / "notes.txt"), "the editor's notes");
@@ -194,20 +194,23 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   // names is refused whole with a name holding "/".
   const fs::path fresh = stored.root.path() / "Fresh Kestrane.kestrane";
   fs::create_directories(fresh / "sub");
-  for (const std::string& to : {"../x"s, "sub/x"s, "x"s}) {
+  const fs::path ofX = stored.root.path() / "session of x.json";
+  test::storedSession(stored.root.path() / "x.mov").write(ofX);
+  for (const auto& [timeline, session] :
+       {std::pair("../x"s, "../x"s), {"sub/x"s, "sub/x"s}, {"x"s, "sub/x"s}, {"x"s, "../x"s}, {"x"s, "x"s}}) {
     std::ofstream(fresh / staged) << "a timeline";
-    std::ofstream(fresh / staged2) << "a session";
+    fs::copy_file(ofX, fresh / staged2, fs::copy_options::overwrite_existing);
     std::ofstream(fresh / ".kestrane.move", std::ios::binary)
-        << header + move(staged, to + ".fcpxml") + move(staged2, to + ".kestrane.json");
+        << header + move(staged, timeline + ".fcpxml") + move(staged2, session + ".kestrane.json");
     const Pipeline::detail::PackageLock lock(fresh);
-    if (to == "x") {
+    if (session == "x") {
       EXPECT_TRUE(lock.warnings().empty());
-      EXPECT_EQ(readFile(fresh / "x.kestrane.json"), "a session");
+      EXPECT_EQ(readFile(fresh / "x.kestrane.json"), readFile(ofX));
       continue;
     }
-    EXPECT_EQ(lock.warnings(), std::vector{setAsideAs(fresh, "package", ".kestrane.move-unread")});
-    EXPECT_FALSE(fs::exists(fresh / (to + ".fcpxml")));
-    EXPECT_FALSE(fs::exists(fresh / (to + ".kestrane.json")));
+    EXPECT_EQ(lock.warnings(), std::vector{setAsideAs(fresh, "package", ".kestrane.move-unread")}) << session;
+    EXPECT_FALSE(fs::exists(fresh / (timeline + ".fcpxml")));
+    EXPECT_FALSE(fs::exists(fresh / (session + ".kestrane.json")));
     fs::remove(fresh / ".kestrane.move-unread");
   }
 
@@ -232,6 +235,20 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
       << header + move(staged, "talk.fcpxml") + move(staged2, "my edit.kestrane.json");
   EXPECT_TRUE(Pipeline::openPackage(dir).warnings.empty());
   EXPECT_EQ(readFile(dir / "talk.fcpxml"), "a timeline");
+  // The user's own file named after the renamed session is none of the package's: a record that
+  // removes or replaces it is set aside, and graphics are placed on the footage's timeline.
+  std::ofstream(dir / "my edit.fcpxml") << "the editor's own timeline";
+  for (const std::string& record : {header + "remove\0my edit.fcpxml\0"s, header + move(staged, "my edit.fcpxml")}) {
+    std::ofstream(dir / staged) << "a timeline";
+    std::ofstream(dir / ".kestrane.move", std::ios::binary) << record;
+    EXPECT_EQ(Pipeline::openPackage(dir).warnings, std::vector{setAsideAs(dir, "package", ".kestrane.move-unread")});
+    EXPECT_EQ(readFile(dir / "my edit.fcpxml"), "the editor's own timeline");
+    fs::remove(dir / ".kestrane.move-unread");
+  }
+  Pipeline::recut(recutOf(renamed, CutTightness::natural));
+  EXPECT_EQ(Pipeline::placeGraphics(renamed).fcpxmlURL, dir / "talk.fcpxml");
+  EXPECT_EQ(readFile(dir / "my edit.fcpxml"), "the editor's own timeline");
+  fs::remove(dir / "my edit.fcpxml");
   fs::rename(renamed, stored.sessionFile);
 
   const auto before = snapshot(dir);
@@ -262,7 +279,8 @@ enum LockOutcome { kept = 10, locked, refused, notAsThatUser };
 
 // Tries, as the ordinary user `uid` of group `gid` with the tightest umask, the lock of the
 // folder the process is in (reached through ".", so no folder above need be open to that user).
-int lockAs(uid_t uid, gid_t gid, std::string* refusal = nullptr, int signalled = -1, int waitFor = -1) {
+// `told` gets the refusal, or what taking the lock found (its warnings, a line each).
+int lockAs(uid_t uid, gid_t gid, std::string* told = nullptr, int signalled = -1, int waitFor = -1) {
   int message[2];
   if (::pipe(message) != 0) return notAsThatUser;
   const int status = inChild([&] {
@@ -271,6 +289,8 @@ int lockAs(uid_t uid, gid_t gid, std::string* refusal = nullptr, int signalled =
     ::umask(077);
     try {
       const Pipeline::detail::PackageLock lock(".");
+      for (const std::string& warning : lock.warnings())
+        (void)!::write(message[1], (warning + "\n").data(), warning.size() + 1);
       if (signalled >= 0) (void)!::write(signalled, "l", 1);
       char c;
       if (waitFor >= 0) (void)!::read(waitFor, &c, 1);
@@ -286,7 +306,7 @@ int lockAs(uid_t uid, gid_t gid, std::string* refusal = nullptr, int signalled =
   char text[1024] = {};
   const ssize_t n = ::read(message[0], text, sizeof text - 1);
   ::close(message[0]);
-  if (refusal && n > 0) *refusal = std::string(text, static_cast<std::size_t>(n));
+  if (told && n > 0) *told = std::string(text, static_cast<std::size_t>(n));
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -356,13 +376,107 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
   EXPECT_EQ(snapshot(dir), before);
 
   // A user who can't write the package still opens it past a record of another's that can't be
-  // set aside there (no run of theirs could replace it), and leaves it as it is.
+  // set aside there (no run of theirs could replace it), leaves it as it is and says so, whether
+  // or not a lock file is there to be held.
   ASSERT_EQ(::chmod((dir / ".kestrane.lock").c_str(), 0666), 0);
   std::ofstream(dir / ".kestrane.move") << "not a record";
   ASSERT_EQ(::chown((dir / ".kestrane.move").c_str(), first, group), 0);
   ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
-  EXPECT_EQ(lockAs(second, group), locked);
-  EXPECT_EQ(readFile(dir / ".kestrane.move"), "not a record");
+  // Reached through ".", it is named a folder.
+  const std::string leftAsItIs =
+      "The folder holds a record of an unfinished move that this program can't have written, ./.kestrane.move, and "
+      "nothing can be written there, so it was left as it is and nothing it names was moved or removed.\n";
+  for (const bool lockFile : {true, false}) {
+    if (!lockFile) fs::remove(dir / ".kestrane.lock");
+    std::string said;
+    EXPECT_EQ(lockAs(second, group, &said), locked) << lockFile;
+    EXPECT_EQ(said, leftAsItIs) << lockFile;
+    EXPECT_EQ(readFile(dir / ".kestrane.move"), "not a record");
+    EXPECT_EQ(fs::exists(dir / ".kestrane.lock"), lockFile);
+  }
+  (void)!::fchdir(cwd);
+  ::close(cwd);
+}
+
+// A shared package (group-writable, the group kept by the folder) that one member's re-cut was
+// killed in as it moved its files into place: the next run of another member finishes the move
+// as the owner's own next run would, and says so, so the package is never left mixed. Where that
+// member can't read the record, or the folder lets only a file's owner move it, the record stays
+// for its owner and the run is refused with nothing changed.
+TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThatAccount) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  test::TempDir root;
+  const fs::path dir = root.path() / "Shared Kestrane.kestrane";
+  fs::create_directories(dir);
+  const uid_t first = 65534, second = 65533;
+  const gid_t group = 65534;
+  if (::chown(dir.c_str(), 0, group) != 0) GTEST_SKIP() << "can't share a folder";
+  test::storedSession(root.path() / "talk.mov").write(dir / "talk.kestrane.json");
+  const std::string session = readFile(dir / "talk.kestrane.json");
+  const int cwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_EQ(::chdir(dir.c_str()), 0);
+
+  // The first member's re-cut, killed once its timeline is in place and before the rest is.
+  const auto killedMidMove = [&](mode_t folderMode, mode_t umask) {
+    for (const auto& e : fs::directory_iterator(".")) fs::remove(e.path());
+    std::ofstream("talk.kestrane.json") << session;
+    std::ofstream("talk.fcpxml") << "natural timeline";
+    std::ofstream("transcript.md") << "natural transcript";
+    // The member's own, as their earlier cut left them.
+    for (const char* name : {"talk.kestrane.json", "talk.fcpxml", "transcript.md"}) (void)!::chown(name, first, group);
+    ::chmod(".", folderMode);
+    const int killed = inChild([&] {
+      if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(first) != 0) ::_exit(notAsThatUser);
+      ::umask(umask);
+      Pipeline::detail::StagedFiles staged(".");
+      staged.write("./talk.fcpxml", "tight timeline");
+      staged.write("./transcript.md", "tight transcript");
+      staged.write("./talk.kestrane.json", session + " ");
+      if (test::killAtRename("/.kestrane.move", 3)) staged.commit();
+    });
+    return WIFSIGNALED(killed) && readFile("talk.fcpxml") == "tight timeline" &&
+           readFile("transcript.md") == "natural transcript";
+  };
+  if (!killedMidMove(02775, 002)) {
+    (void)!::fchdir(cwd);
+    GTEST_SKIP() << "can't act as two ordinary users here";
+  }
+  std::string told;
+  EXPECT_EQ(lockAs(second, group, &told), locked);
+  EXPECT_EQ(told,
+            "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
+            "package holds that run's cut.\n");
+  EXPECT_EQ(readFile("transcript.md"), "tight transcript");
+  EXPECT_EQ(readFile("talk.kestrane.json"), session + " ");
+  EXPECT_EQ(hiddenNames("."), std::set<std::string>{".kestrane.lock"}) << "the lock its run left, and nothing else";
+
+  const std::string record =
+      "./.kestrane.move records a move into place that a Kestrane run of another account was "
+      "interrupted in, and ";
+  const std::string retry =
+      ", so nothing was changed — once that account has opened the package with Kestrane, try "
+      "again.";
+  for (const auto& [folderMode, umask, why] :
+       {std::tuple(03775, 002, "in this folder only that account can finish it"s),
+        {02775, 077, "this user can't read ./.kestrane.move (Permission denied)"s}}) {
+    ASSERT_TRUE(killedMidMove(static_cast<mode_t>(folderMode), static_cast<mode_t>(umask)));
+    const auto before = snapshot(".");
+    told.clear();
+    EXPECT_EQ(lockAs(second, group, &told), refused);
+    EXPECT_EQ(told, record + why + retry);
+    EXPECT_EQ(snapshot("."), before);
+    EXPECT_TRUE(fs::exists(".kestrane.move"));
+  }
+  // A member who can write nothing there can't finish it either: it stays, and that is said.
+  ASSERT_TRUE(killedMidMove(02775, 002));
+  ::chmod(".", 0755);
+  const auto before = snapshot(".");
+  told.clear();
+  EXPECT_EQ(lockAs(second, group, &told), locked);
+  EXPECT_EQ(told,
+            "The folder holds ./.kestrane.move, the record of a move into place that a Kestrane run of another account "
+            "was interrupted in, and nothing can be written there, so it was left as it is.\n");
+  EXPECT_EQ(snapshot("."), before);
   (void)!::fchdir(cwd);
   ::close(cwd);
 }
@@ -407,4 +521,13 @@ TEST(PackageLeftovers, AFirstCutStoppedBeforeItsFirstFileWasInPlaceLeavesNothing
   EXPECT_NE(std::find(out.warnings.begin(), out.warnings.end(), said), out.warnings.end());
   EXPECT_TRUE(hiddenNames(fresh).empty());
   EXPECT_FALSE(fs::exists(stored.root.path() / "Fresh Kestrane 2.kestrane"));
+
+  // A folder that holds anything beside such hidden files is not taken back: the cut goes to
+  // "… 2", and what the folder holds stays.
+  fs::remove_all(fresh);
+  killFirstCut();
+  std::ofstream(fresh / "talk.fcpxml") << "an earlier package's timeline";
+  const auto kept = snapshot(fresh);
+  EXPECT_EQ(Pipeline::recut(asNew).packageDir, stored.root.path() / "Fresh Kestrane 2.kestrane");
+  EXPECT_EQ(snapshot(fresh), kept);
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
@@ -168,12 +169,23 @@ std::optional<Record> parsedRecord(const std::string& bytes) {
   return record;
 }
 
-// The stem of the footage the session file in `folder` was cut from: a re-cut of a session
-// file renamed by hand still names the package's other files after it. Nothing when it can't
-// be read.
+// What a record can't be judged without, and this user can't read: the record of another
+// account's run, or the session it leaves in place.
+struct Unreadable {
+  fs::path path;
+  int error = 0;
+};
+
+// The stem of the footage `sessionFile` was cut from, which names every other file of its
+// package whatever the session file is called. Nothing when it is no session of this program's.
 std::optional<std::string> footageStem(const fs::path& sessionFile) {
+  if (::faccessat(AT_FDCWD, sessionFile.c_str(), R_OK, AT_EACCESS) != 0 && errno == EACCES) {
+    throw Unreadable{sessionFile, EACCES};
+  }
   try {
     return sourceStem(KestraneSession::read(sessionFile).source.path);
+  } catch (const Cancelled&) {
+    throw;
   } catch (const std::exception&) {
     return std::nullopt;
   }
@@ -181,39 +193,36 @@ std::optional<std::string> footageStem(const fs::path& sessionFile) {
 
 // True when the record acts only on the files the writer of the package in `folder` gives its
 // own names: one session file (the one the folder holds, if it holds one), the files named
-// after that session's stem (or its footage's) and the fixed names, and never removes the
-// session. The folder must hold that package: its name says so, or it holds its timeline.
+// after the footage of the session it leaves in place and the fixed names, and never removes
+// the session. The folder must hold that package: its name says so, or it holds its timeline.
 bool actsOnlyOnThisPackage(const Record& record, const fs::path& folder) {
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
   if (ec || held.size() > 1) return false;
   std::optional<std::string> session;
   if (!held.empty()) session = held.front().filename().string();
+  // The session the record leaves in place: the one it moves there, while that is still staged.
+  std::optional<fs::path> leftInPlace;
   for (const Move& move : record.moves) {
     if (!isSessionFileName(move.to)) continue;
     if (session && *session != move.to) return false;
     session = move.to;
+    struct stat st {};
+    if (::lstat((folder / move.from).c_str(), &st) == 0 && S_ISREG(st.st_mode)) leftInPlace = folder / move.from;
   }
   if (!session || !isSessionFileName(*session)) return false;
-  const bool isPackage = isPackageFolder(folder);
-  const auto namedAfter = [&](const std::string& stem) {
-    std::error_code ignored;
-    if (!isPackage && !fs::is_regular_file(folder / (stem + ".fcpxml"), ignored)) {
-      return false;
-    }
-    const auto ours = [&](const std::string& name) { return name == *session || isPackageFileName(name, stem); };
-    for (const Move& move : record.moves) {
-      if (!ours(move.to)) return false;
-    }
-    for (const std::string& name : record.removals) {
-      if (name.ends_with(".kestrane.json") || !ours(name)) return false;
-    }
-    return true;
-  };
-  if (namedAfter(sessionStem(*session))) return true;
-  if (held.empty()) return false;
-  const std::optional<std::string> stem = footageStem(held.front());
-  return stem && namedAfter(*stem);
+  const std::optional<std::string> stem = footageStem(leftInPlace.value_or(folder / *session));
+  if (!stem) return false;
+  std::error_code ignored;
+  if (!isPackageFolder(folder) && !fs::is_regular_file(folder / (*stem + ".fcpxml"), ignored)) return false;
+  const auto ours = [&](const std::string& name) { return name == *session || isPackageFileName(name, *stem); };
+  for (const Move& move : record.moves) {
+    if (!ours(move.to)) return false;
+  }
+  for (const std::string& name : record.removals) {
+    if (isSessionFileName(name) || !ours(name)) return false;
+  }
+  return true;
 }
 
 // Renames without replacing anything: false with errno set (EEXIST when `to` is taken).
@@ -266,6 +275,7 @@ std::string setAside(const fs::path& folder, const fs::path& recordPath, bool is
 // The record's bytes, read without following a link and never more than a record can hold.
 std::optional<std::string> recordBytes(const fs::path& recordPath) {
   const int fd = ::open(recordPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0 && errno == EACCES) throw Unreadable{recordPath, EACCES};
   if (fd < 0) return std::nullopt;
   struct stat st {};
   std::optional<std::string> bytes;
@@ -278,16 +288,55 @@ std::optional<std::string> recordBytes(const fs::path& recordPath) {
   return bytes;
 }
 
+// Where this user can write nothing, no run of theirs can finish another account's record
+// either: it stays for that account, and that is said.
+std::string leftForItsAccount(const fs::path& folder, const fs::path& recordPath) {
+  return fmt::format(
+      "The {} holds {}, the record of a move into place that a Kestrane run of another account was interrupted in, "
+      "and nothing can be written there, so it was left as it is.",
+      isPackageFolder(folder) ? "package" : "folder", recordPath.string());
+}
+
 }  // namespace
 
 std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
   const fs::path recordPath = folder / kMoveRecordName;
   struct stat st {};
   if (::lstat(recordPath.c_str(), &st) != 0) return std::nullopt;
-  const auto bytes = recordBytes(recordPath);
-  std::optional<Record> record = bytes ? parsedRecord(*bytes) : std::nullopt;
-  if (record && (st.st_uid != ::geteuid() || !actsOnlyOnThisPackage(*record, folder))) record.reset();
+  const bool another = st.st_uid != ::geteuid();
+  std::optional<Record> record;
+  std::optional<std::string> note;
+  try {
+    const auto bytes = recordBytes(recordPath);
+    record = bytes ? parsedRecord(*bytes) : std::nullopt;
+    if (record && !actsOnlyOnThisPackage(*record, folder)) record.reset();
+  } catch (const Unreadable& unreadable) {
+    // Another account's run, killed as it moved its files, left a record this user can't judge:
+    // setting it aside would leave the package mixed for good, so it stays for that account.
+    if (!another) return setAside(folder, recordPath, isPackageFolder(folder));
+    if (closedToThisUser(folder, EACCES)) return leftForItsAccount(folder, recordPath);
+    throw PackageUnlockable(fmt::format(
+        "{} records a move into place that a Kestrane run of another account was interrupted in, and this user can't "
+        "read {} ({}), so nothing was changed — once that account has opened the package with Kestrane, try again.",
+        recordPath.string(), unreadable.path.string(), std::strerror(unreadable.error)));
+  }
   if (!record) return setAside(folder, recordPath, isPackageFolder(folder));
+  if (another) {
+    if (closedToThisUser(folder, EACCES)) return leftForItsAccount(folder, recordPath);
+    // The moves its owner's next run would make, which anyone who can write the folder could
+    // make; not in a folder that lets only each file's owner move it.
+    struct stat dir {};
+    if (::stat(folder.c_str(), &dir) != 0 || (dir.st_mode & S_ISVTX) != 0) {
+      throw PackageUnlockable(
+          fmt::format("{} records a move into place that a Kestrane run of another account was interrupted in, and "
+                      "in this folder only that account can finish it, so nothing was changed — once that account "
+                      "has opened the package with Kestrane, try again.",
+                      recordPath.string()));
+    }
+    note =
+        "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
+        "package holds that run's cut.";
+  }
   for (const Move& move : record->moves) {
     struct stat staged {};
     // One that is gone was moved before the run ended.
@@ -297,7 +346,7 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
   }
   for (const auto& name : record->removals) ::unlink((folder / name).c_str());
   ::unlink(recordPath.c_str());
-  return std::nullopt;
+  return note;
 }
 
 }  // namespace kestrane::Pipeline::detail

@@ -47,12 +47,15 @@ class StagedFiles {
 
 // Finishes, as its record says, a move into place in `folder` that a run left halfway: the
 // files it had not moved yet are moved, and those it was to remove go. A record is acted on
-// only when it is this user's and moves the program's own staged files onto, and removes, only
-// the names the writer of the package in `folder` gives its files (never removing the session
-// file), in a folder that holds that package. Any other is set aside whole, under a name that
-// replaces nothing, and nothing it names is touched; returns the sentence that says so. Throws
-// PackageUnlockable, with nothing changed, when such a record can't be set aside. A move that
-// fails again is given up; its file is then a leftover for AtomicFile::sweepAbandoned.
+// only when it moves the program's own staged files onto, and removes, only the names the
+// writer of the package in `folder` gives its files (never removing the session file), in a
+// folder that holds that package. Any other is set aside whole, under a name that replaces
+// nothing, and nothing it names is touched; returns the sentence that says so. The record of
+// another account's run is finished too, as its owner's next run would, and said so; where
+// this user can't read it or what it moves, or the folder lets only a file's owner move it, it
+// stays for that account and the run is refused (PackageUnlockable) with nothing changed, as it
+// is when a record can't be set aside. A move that fails again is given up; its file is then a
+// leftover for AtomicFile::sweepAbandoned.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
 
 }  // namespace kestrane::Pipeline::detail
