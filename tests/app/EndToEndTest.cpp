@@ -246,45 +246,6 @@ class EndToEndTest : public QObject {
     QVERIFY(cut());
     QVERIFY(!std::filesystem::exists(*movie));
   }
-
-  // A re-cut whose movie fails leaves the package holding this cut beside the earlier cut's
-  // movie: the failure says so, and the package reopened offers that movie as the earlier cut's.
-  void aFailedRoughCutSaysWhatItLeftAndTheMovieStaysTheEarlierCuts() {
-    Brand::applyTheme(*qApp);
-    SampleJob sample;
-    JobModel& job = sample.job;
-    NoDesktop desktop;
-    MainWindow window({&job, &desktop, &desktop});
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
-    job.setRenderMP4(true);
-    QVERIFY(sample.cut());
-    const std::filesystem::path package = job.state().output->packageDir;
-    const std::optional<std::filesystem::path> movie = job.state().output->mp4URL;
-    QVERIFY(movie && std::filesystem::exists(*movie));
-
-    // Every moment cut by hand: the package takes the cut, the renderer refuses it.
-    job.adjustAndRecut();
-    job.setManualEdits({{}, {{0, 1e5}}});
-    QVERIFY(!sample.cut());
-    QCOMPARE(job.state().screen, Screen::failed);
-    const QStringList left = {
-        QStringLiteral("Wrote this cut's timelines, transcript, captions and session file into the package"),
-        QStringLiteral("Kept the rough cut of the earlier cut \u2014 it shows the earlier cut, not this one"),
-        QStringLiteral("Package: ") + fromPath(package)};
-    QCOMPARE(job.state().notes.mid(job.state().notes.size() - 3), left);
-    QTRY_VERIFY(window.findChild<QLabel*>("failureNotes"));
-    QVERIFY(window.findChild<QLabel*>("failureNotes")->text().endsWith(left.join(QLatin1Char('\n'))));
-    QVERIFY(std::filesystem::exists(*movie));
-
-    job.openSession(fromPath(package));
-    QCOMPARE(job.state().screen, Screen::done);
-    QTRY_VERIFY(window.findChild<QWidget*>("results"));
-    QCOMPARE(window.findChild<QPushButton*>("playRoughCut")->text().simplified(),
-             QStringLiteral("Play Earlier Rough Cut"));
-    QVERIFY(window.findChild<QLabel*>("earlierRoughCut"));
-  }
 };
 
 QTEST_MAIN(EndToEndTest)
