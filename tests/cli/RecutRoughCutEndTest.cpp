@@ -71,6 +71,7 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   out = test::runShell("recut '" + package + "' --mp4", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_EQ(out.find("Kept the rough cut"), std::string::npos) << out;
+  EXPECT_FALSE(KestraneSession::read(p.sessionFile).roughCutCutList);
   out = test::runShell("recut '" + package + "' --mp4 --tightness tight", status);
   EXPECT_EQ(status, 1) << out;
   EXPECT_NE(out.find("kestrane: Export failed: can't write " + p.movie.string() + " — Is a directory\n"),
@@ -85,6 +86,25 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   ASSERT_EQ(status, 0) << out;
   ASSERT_TRUE(fs::exists(p.movie));
   const std::string movie = test::readFile(p.movie);
+
+  // Nor is a link or a FIFO there: a re-cut of the same cut leaves it as it is, and says nothing
+  // of a rough cut.
+  const fs::path elsewhere = p.root.path() / "elsewhere.mp4";
+  fs::rename(p.movie, elsewhere);
+  for (const fs::file_type type : {fs::file_type::symlink, fs::file_type::fifo}) {
+    if (type == fs::file_type::symlink) {
+      fs::create_symlink(elsewhere, p.movie);
+    } else {
+      ASSERT_EQ(::mkfifo(p.movie.c_str(), 0644), 0);
+    }
+    out = test::runShell("recut '" + package + "' --tightness tight", status);
+    ASSERT_EQ(status, 0) << out;
+    EXPECT_EQ(out.find("rough cut"), std::string::npos) << out;
+    EXPECT_EQ(fs::symlink_status(p.movie).type(), type);
+    EXPECT_FALSE(KestraneSession::read(p.sessionFile).roughCutCutList);
+    fs::remove(p.movie);
+  }
+  fs::rename(elsewhere, p.movie);
 
   // A stop asked once the movie is rendered: the earlier movie, of this same cut, stays, and
   // the new one is gone.

@@ -367,6 +367,28 @@ TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
   EXPECT_FALSE(fs::exists(sample.movie));
   EXPECT_FALSE(out.session.roughCutCutList);
   EXPECT_EQ(sample.hiddenFiles(), 0);
+
+  // A re-cut without a movie of its own, killed at each rename from its record's on: the session
+  // names a movie only while it is there, and the next run ends with the two agreeing.
+  request.renderMP4 = true;
+  Pipeline::recut(request);
+  const std::string withMovie = slurp(sample.sessionFile);
+  const std::string earlierMovie = slurp(sample.movie);
+  changed.renderMP4 = false;
+  const auto claimsMovie = [&] { return KestraneSession::read(sample.sessionFile).roughCutCutList.has_value(); };
+  bool finished = false;
+  for (int rename = 1; !finished && rename < 20; ++rename) {
+    std::ofstream(sample.sessionFile, std::ios::binary | std::ios::trunc) << withMovie;
+    std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << earlierMovie;
+    finished = !WIFSIGNALED(test::inChild([&] {
+      if (test::killAtRename("/.kestrane.move", rename)) Pipeline::recut(changed);
+    }));
+    EXPECT_TRUE(!claimsMovie() || fs::exists(sample.movie)) << "killed at rename " << rename;
+    Pipeline::openPackage(sample.package);
+    EXPECT_EQ(claimsMovie(), fs::exists(sample.movie)) << "killed at rename " << rename;
+  }
+  EXPECT_TRUE(finished);
+  EXPECT_FALSE(fs::exists(sample.movie));
 }
 
 TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {

@@ -75,9 +75,10 @@ Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool
   job.checkStop();
   review(job);
   job.checkStop();
+  markStaleRoughCut(job, place, renderMP4);
   const PackageFiles files = writePackage(job, place);
+  noteRemovedRoughCut(job);
 
-  if (!renderMP4) removeStaleRoughCut(job, files);
   std::optional<std::filesystem::path> mp4;
   IdeasOutcome ideas;
   GraphicsOutcome graphics;

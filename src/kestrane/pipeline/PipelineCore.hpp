@@ -60,6 +60,8 @@ struct Job {
   std::optional<std::string> secondOpinionFailure;
   std::optional<std::string> selfReviewFailure;
   CutList cutList;
+  // The earlier cut's movie that the package write removes, as it no longer matches the cut.
+  std::optional<std::filesystem::path> staleRoughCut;
   // How each script line fares in the cut; empty without a script.
   std::vector<ScriptCoverage::BeatResult> coverage;
 

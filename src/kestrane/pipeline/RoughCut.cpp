@@ -99,11 +99,20 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
   return destination;
 }
 
-void removeStaleRoughCut(Job& job, const PackageFiles& files) {
-  if (earlierRoughCutShowsThisCut(job, files)) return;
+void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
+  if (renderMP4 || !place.existing) return;
+  const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
+  const std::optional<CutList>& shown = job.session.roughCutCutList;
+  // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
+  const bool ours = holdsMovie(movie);
+  if (ours && shown && playSameFrames(job.session.source, *shown, job.cutList)) return;
   job.session.roughCutCutList.reset();
-  // Only a file: a folder of that name is not a movie of ours.
-  if (::unlink(roughCutPath(job, files).c_str()) == 0) {
+  if (ours) job.staleRoughCut = movie;
+}
+
+void noteRemovedRoughCut(Job& job) {
+  std::error_code ec;
+  if (job.staleRoughCut && !std::filesystem::exists(std::filesystem::symlink_status(*job.staleRoughCut, ec))) {
     job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
   }
 }

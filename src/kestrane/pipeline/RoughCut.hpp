@@ -43,9 +43,14 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
 // place failed halfway (the next run on the package finishes it).
 std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie);
 
-// The earlier cut's movie, unless it plays exactly the frames of this job's cut, is removed
-// with a warning that says so. Failures are ignored (there usually is nothing to remove).
-void removeStaleRoughCut(Job& job, const PackageFiles& files);
+// Before the package is written by a job without a movie of its own: the earlier cut's movie,
+// unless it plays exactly the frames of this job's cut, is marked to go with the package write
+// (job.staleRoughCut), and the session stops naming it, so the session that leaves it out and
+// the removal are one recorded move. Only a plain file at the movie's name is ever marked.
+void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4);
+
+// After the package write: the warning that the marked movie went, once it has.
+void noteRemovedRoughCut(Job& job);
 
 // After this job's own movie was stopped or failed, the earlier movie stays: only a newer one
 // showing the cut replaces it. Returns the notes that say which cut the movie left shows.
