@@ -88,11 +88,17 @@ TEST(PackageLeftovers, HiddenFilesOfWritersThatHaveGoneAreRemovedByTheNextRun) {
   ::waitpid(writer, nullptr, 0);
 }
 
+// The user's copy of the session beside it changes nothing; a stop heard while the record is
+// judged, or a name its move can't be finished on, leaves the record and its files for the next
+// run, and the run says so.
 TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
   StoredPackage stored;
   Pipeline::recut(recutOf(stored.sessionFile, CutTightness::natural));
   const fs::path& dir = stored.package;
   const std::string session = readFile(stored.sessionFile);
+  fs::copy_file(stored.sessionFile, dir / "talk copy.kestrane.json");
+  // Large enough that reading it hears a stop.
+  const std::string newSession = session + std::string(3 << 20, ' ');
 
   // Killed as it makes the second of three moves (counted from the record's own): the first
   // file is new, the other two are not.
@@ -100,7 +106,7 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
     Pipeline::detail::StagedFiles staged(dir);
     staged.write(dir / "talk.fcpxml", "new timeline");
     staged.write(dir / "captions.srt", "new captions");
-    staged.write(stored.sessionFile, session + " ");
+    staged.write(stored.sessionFile, newSession);
     staged.removeOnCommit(dir / "transcript.md");
     if (test::killAtRename("/.kestrane.move", 3)) staged.commit();
   });
@@ -109,11 +115,37 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
   ASSERT_EQ(readFile(dir / "talk.fcpxml"), "new timeline");
   ASSERT_EQ(readFile(stored.sessionFile), session);
 
+  const auto mixed = snapshot(dir);
+  {
+    std::stop_source stopper;
+    stopper.request_stop();
+    const StopScope stopping(stopper.get_token());
+    EXPECT_THROW(Pipeline::detail::PackageLock{dir}, Cancelled);
+  }
+  EXPECT_EQ(snapshot(dir), mixed);
+  fs::remove(dir / "captions.srt");
+  fs::create_directory(dir / "captions.srt");
+  const auto blocked = snapshot(dir);
+  try {
+    Pipeline::openPackage(stored.sessionFile);
+    ADD_FAILURE() << "finished a move with a folder in its way";
+  } catch (const Pipeline::PackageUnlockable& e) {
+    const std::string captions = (dir / "captions.srt").string();
+    EXPECT_EQ(e.what(), (dir / ".kestrane.move").string() +
+                            " records a move into place that a Kestrane run was interrupted in, and " + captions +
+                            " can't take its file (Is a directory), so the record and the files not yet moved were "
+                            "left as they are — move " +
+                            captions + " out of the folder and try again.");
+  }
+  EXPECT_EQ(snapshot(dir), blocked);
+  fs::remove(dir / "captions.srt");
+
   // Opening the package (as the application does before it reads the session) finishes it.
-  EXPECT_EQ(Pipeline::openPackage(dir).session, stored.sessionFile);
+  const Pipeline::PackageContents opened = Pipeline::openPackage(stored.sessionFile);
+  EXPECT_TRUE(opened.warnings.empty());
   EXPECT_EQ(readFile(dir / "talk.fcpxml"), "new timeline");
   EXPECT_EQ(readFile(dir / "captions.srt"), "new captions");
-  EXPECT_EQ(readFile(stored.sessionFile), session + " ");
+  EXPECT_EQ(readFile(stored.sessionFile), newSession);
   EXPECT_FALSE(fs::exists(dir / "transcript.md"));
   EXPECT_TRUE(hiddenNames(dir).empty());
 }
@@ -146,6 +178,8 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
       header + move(staged, "talk.fcpxml") + move(staged2, "other.kestrane.json"),
   };
   std::vector<std::string> setAside;
+  // Copies of the session beside it: a record still moves only onto one of those.
+  fs::copy_file(stored.sessionFile, dir / "talk copy.kestrane.json");
   for (const std::string& record : records) {
     std::ofstream(dir / "notes.txt") << "the editor's notes";
     std::ofstream(dir / "My edit.fcpxml") << "the editor's timeline";
@@ -164,6 +198,7 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
     // No set-aside record replaces an earlier one.
     for (std::size_t i = 0; i < setAside.size(); ++i) EXPECT_EQ(readFile(dir / setAside[i]), records[i]);
   }
+  fs::remove(dir / "talk copy.kestrane.json");
 
   // A folder in the record's place goes aside whole, with what it holds.
   fs::create_directory(dir / ".kestrane.move");
@@ -467,6 +502,20 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
     EXPECT_EQ(snapshot("."), before);
     EXPECT_TRUE(fs::exists(".kestrane.move"));
   }
+  // A name the move can't be finished on refuses the run as well, and nothing is said finished.
+  ASSERT_TRUE(killedMidMove(02775, 002));
+  fs::remove("transcript.md");
+  fs::create_directory("transcript.md");
+  const auto blocked = snapshot(".");
+  told.clear();
+  EXPECT_EQ(lockAs(second, group, &told), refused);
+  EXPECT_EQ(told,
+            "./.kestrane.move records a move into place that a Kestrane run of another account was interrupted in, and "
+            "./transcript.md can't take its file (Is a directory), so the record and the files not yet moved were "
+            "left as they are — move ./transcript.md out of the folder and try again.");
+  EXPECT_EQ(snapshot("."), blocked);
+  fs::remove("transcript.md");
+
   // A member who can write nothing there can't finish it either: it stays, and that is said.
   ASSERT_TRUE(killedMidMove(02775, 002));
   ::chmod(".", 0755);

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -192,20 +193,24 @@ std::optional<std::string> footageStem(const fs::path& sessionFile) {
 }
 
 // True when the record acts only on the files the writer of the package in `folder` gives its
-// own names: one session file (the one the folder holds, if it holds one), the files named
-// after the footage of the session it leaves in place and the fixed names, and never removes
-// the session. The folder must hold that package: its name says so, or it holds its timeline.
+// own names: one session file (one the folder holds, if it holds any: a user may keep copies
+// of the session beside it), the files named after the footage of the session it leaves in
+// place and the fixed names, and never removes the session. The folder must hold that
+// package: its name says so, or it holds its timeline.
 bool actsOnlyOnThisPackage(const Record& record, const fs::path& folder) {
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
-  if (ec || held.size() > 1) return false;
+  if (ec) return false;
+  const auto isHeld = [&](const std::string& name) {
+    return held.empty() || std::ranges::any_of(held, [&](const fs::path& p) { return p.filename() == name; });
+  };
   std::optional<std::string> session;
-  if (!held.empty()) session = held.front().filename().string();
+  if (held.size() == 1) session = held.front().filename().string();
   // The session the record leaves in place: the one it moves there, while that is still staged.
   std::optional<fs::path> leftInPlace;
   for (const Move& move : record.moves) {
     if (!isSessionFileName(move.to)) continue;
-    if (session && *session != move.to) return false;
+    if (!isHeld(move.to) || (session && *session != move.to)) return false;
     session = move.to;
     struct stat st {};
     if (::lstat((folder / move.from).c_str(), &st) == 0 && S_ISREG(st.st_mode)) leftInPlace = folder / move.from;
@@ -288,13 +293,25 @@ std::optional<std::string> recordBytes(const fs::path& recordPath) {
   return bytes;
 }
 
-// Where this user can write nothing, no run of theirs can finish another account's record
-// either: it stays for that account, and that is said.
-std::string leftForItsAccount(const fs::path& folder, const fs::path& recordPath) {
+std::string_view whoseRun(bool another) { return another ? "a Kestrane run of another account" : "a Kestrane run"; }
+
+// Where this user can write nothing, no run of theirs can finish the record either: it stays,
+// and that is said.
+std::string leftAsItIs(const fs::path& folder, const fs::path& recordPath, bool another) {
   return fmt::format(
-      "The {} holds {}, the record of a move into place that a Kestrane run of another account was interrupted in, "
-      "and nothing can be written there, so it was left as it is.",
-      isPackageFolder(folder) ? "package" : "folder", recordPath.string());
+      "The {} holds {}, the record of a move into place that {} was interrupted in, and nothing can be written "
+      "there, so it was left as it is.",
+      isPackageFolder(folder) ? "package" : "folder", recordPath.string(), whoseRun(another));
+}
+
+// A name the record's move can't be finished on: the record and the files not yet moved stay
+// for a run after the user has cleared the way.
+[[noreturn]] void refuseUnfinished(const fs::path& recordPath, bool another, const fs::path& name,
+                                   std::string_view what, int error) {
+  throw PackageUnlockable(fmt::format(
+      "{} records a move into place that {} was interrupted in, and {} {} ({}), so the record and the files not yet "
+      "moved were left as they are — move {} out of the folder and try again.",
+      recordPath.string(), whoseRun(another), name.string(), what, std::strerror(error), name.string()));
 }
 
 }  // namespace
@@ -314,19 +331,20 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
     // Another account's run, killed as it moved its files, left a record this user can't judge:
     // setting it aside would leave the package mixed for good, so it stays for that account.
     if (!another) return setAside(folder, recordPath, isPackageFolder(folder));
-    if (closedToThisUser(folder, EACCES)) return leftForItsAccount(folder, recordPath);
+    if (closedToThisUser(folder, EACCES)) return leftAsItIs(folder, recordPath, another);
     throw PackageUnlockable(fmt::format(
         "{} records a move into place that a Kestrane run of another account was interrupted in, and this user can't "
         "read {} ({}), so nothing was changed — once that account has opened the package with Kestrane, try again.",
         recordPath.string(), unreadable.path.string(), std::strerror(unreadable.error)));
   }
   if (!record) return setAside(folder, recordPath, isPackageFolder(folder));
+  if (closedToThisUser(folder, EACCES)) return leftAsItIs(folder, recordPath, another);
+  struct stat dir {};
+  const bool folderRead = ::stat(folder.c_str(), &dir) == 0;
   if (another) {
-    if (closedToThisUser(folder, EACCES)) return leftForItsAccount(folder, recordPath);
     // The moves its owner's next run would make, which anyone who can write the folder could
     // make; not in a folder that lets only each file's owner move it.
-    struct stat dir {};
-    if (::stat(folder.c_str(), &dir) != 0 || (dir.st_mode & S_ISVTX) != 0) {
+    if (!folderRead || (dir.st_mode & S_ISVTX) != 0) {
       throw PackageUnlockable(
           fmt::format("{} records a move into place that a Kestrane run of another account was interrupted in, and "
                       "in this folder only that account can finish it, so nothing was changed — once that account "
@@ -337,14 +355,34 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
         "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
         "package holds that run's cut.";
   }
+  // One whose staged file is gone was moved before the run ended.
+  std::vector<Move> pending;
   for (const Move& move : record->moves) {
     struct stat staged {};
-    // One that is gone was moved before the run ended.
-    if (::lstat((folder / move.from).c_str(), &staged) == 0 && S_ISREG(staged.st_mode)) {
-      std::rename((folder / move.from).c_str(), (folder / move.to).c_str());
+    if (::lstat((folder / move.from).c_str(), &staged) == 0 && S_ISREG(staged.st_mode)) pending.push_back(move);
+  }
+  // Every name is checked before the first move, so one in the way leaves the package no more
+  // mixed than the run left it.
+  for (const Move& move : pending) {
+    if (const auto error = inTheWay(folder / move.to, dir))
+      refuseUnfinished(recordPath, another, folder / move.to, "can't take its file", *error);
+  }
+  for (const auto& name : record->removals) {
+    if (const auto error = inTheWay(folder / name, dir))
+      refuseUnfinished(recordPath, another, folder / name, "can't be removed", *error);
+  }
+  for (const Move& move : pending) {
+    if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) {
+      const int error = errno;
+      refuseUnfinished(recordPath, another, folder / move.to, "can't take its file", error);
     }
   }
-  for (const auto& name : record->removals) ::unlink((folder / name).c_str());
+  for (const auto& name : record->removals) {
+    if (::unlink((folder / name).c_str()) != 0 && errno != ENOENT) {
+      const int error = errno;
+      refuseUnfinished(recordPath, another, folder / name, "can't be removed", error);
+    }
+  }
   ::unlink(recordPath.c_str());
   return note;
 }

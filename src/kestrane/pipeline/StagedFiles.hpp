@@ -54,8 +54,9 @@ class StagedFiles {
 // another account's run is finished too, as its owner's next run would, and said so; where
 // this user can't read it or what it moves, or the folder lets only a file's owner move it, it
 // stays for that account and the run is refused (PackageUnlockable) with nothing changed, as it
-// is when a record can't be set aside. A move that fails again is given up; its file is then a
-// leftover for AtomicFile::sweepAbandoned.
+// is when a record can't be set aside. A name that can't take its file, or can't be removed,
+// refuses the run the same way, with the record and the files not yet moved left as they are;
+// where this user can write nothing, the record stays and that is said.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
 
 }  // namespace kestrane::Pipeline::detail
