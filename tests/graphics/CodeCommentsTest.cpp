@@ -72,6 +72,7 @@ TEST(CodeComments, ScriptCommentsAreBlankedAndNothingElse) {
            "a: while (b) { break a\n/'/.test(s); } t = '//'; f();      "},
           {"while (b) { break\na / 2 / c; } t = '//'; f(); // ae",
            "while (b) { break\na / 2 / c; } t = '//'; f();      "},
+          {"while (b) { break\na / 2 // af\n}", "while (b) { break\na / 2      \n}"},
       },
       [](std::string_view code) { return CodeComments::blankedScript(code); });
 }
