@@ -1,7 +1,5 @@
 #include "kestrane/pipeline/RoughCut.hpp"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include "kestrane/export/FrameSnapping.hpp"
