@@ -133,6 +133,10 @@ int runCommand(const std::vector<std::string>& args, Options (*parse)(const std:
   } catch (const kestrane::cli::UsageError& e) {
     console.error("kestrane: " + kestrane::cli::escaped(e.what()));
     return kestrane::cli::kExitUsage;
+  } catch (const kestrane::Cancelled& e) {
+    // Heard before the job itself started (while a move a killed run left was being judged).
+    console.error("kestrane: " + kestrane::cli::printable(e.what()));
+    return kestrane::cli::kExitCancelled;
   } catch (const kestrane::UserFacingError& e) {
     // Found before the job itself started (another run holds the package it must open).
     console.error("kestrane: " + kestrane::cli::printable(e.what()));

@@ -9,6 +9,7 @@
 #include "RecutCommand.hpp"
 #include "RecutOptions.hpp"
 #include "ai/AiTestSupport.hpp"
+#include "kestrane/pipeline/StagedFiles.hpp"
 #include "cli/ProgramRun.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -172,6 +173,30 @@ TEST(RecutCommand, PlaceHonoursAStop) {
 
   EXPECT_EQ(cli::runPlace(options, console, {}), cli::kExitOK) << err.str();
   EXPECT_NE(out.str().find("Placed 0 graphics in "), std::string::npos) << out.str();
+
+  // So does any command stopped while it judges the record of a move a killed run left, before
+  // the job itself starts: the record stays for the next run.
+  if (!test::kCanKillAtRename || !test::kCanHoldPrograms) GTEST_SKIP() << "can't kill or hold a program here";
+  const std::string large = test::readFile(stored.sessionFile) + std::string(3 << 20, ' ');
+  const int killed = test::inChild([&] {
+    Pipeline::detail::StagedFiles staged(stored.package);
+    staged.write(stored.sessionFile, large);
+    if (test::killAtRename("/.kestrane.move", 2)) staged.commit();
+  });
+  ASSERT_TRUE(WIFSIGNALED(killed));
+  const auto before = test::snapshot(stored.package);
+  for (const std::vector<std::string>& command :
+       {std::vector<std::string>{"place", stored.package.string()}, {"recut", stored.package.string(), "--mp4"}}) {
+    const test::ProgramRun stopped = test::runProgram(command, {}, {}, {}, [](test::HeldProgram& program, int) {
+      if (program.stopSignals() == 0) program.signal(SIGINT);
+    });
+    EXPECT_EQ(stopped.status, cli::kExitCancelled) << stopped.err;
+    EXPECT_EQ(stopped.err, "Stopping…\nkestrane: The cut was cancelled.\n");
+    EXPECT_EQ(test::snapshot(stored.package), before) << command.front();
+  }
+  test::runShell("place '" + stored.package.string() + "'", status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(test::readFile(stored.sessionFile), large);
 }
 
 // Two re-cuts of one package at once would mix their files: the second refuses at once, and
