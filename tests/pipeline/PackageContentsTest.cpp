@@ -48,6 +48,13 @@ TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
   EXPECT_FALSE(bare.movie);
   EXPECT_FALSE(bare.assetsDir);
   EXPECT_TRUE(bare.isPackage);
+
+  // Only a plain file at the movie's name is the package's movie: a link there, even to a movie,
+  // is no movie of its cut.
+  touch(dir / "earlier.mp4");
+  fs::create_symlink(dir / "earlier.mp4", layout.movie());
+  EXPECT_FALSE(openPackage(dir).movie);
+  fs::remove(layout.movie());
 }
 
 TEST(PackageContents, AFolderIsAPackageByItsNameOrByHoldingTheTimelineOfItsFootage) {

@@ -1,4 +1,8 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
@@ -246,6 +250,30 @@ const std::string kKeptMovie = "Kept the rough cut of the earlier cut — it sho
 const std::string kKeptEarlierMovie = "Kept the rough cut of the earlier cut — it shows the earlier cut, not this one";
 const std::string kWroteCut = "Wrote this cut's timelines, transcript, captions and session file into the package";
 
+// Makes a file immutable while it lives, as chattr +i does; false where the file system or this
+// user can't.
+class Immutable {
+ public:
+  explicit Immutable(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
+    int set = 0;
+    if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags_) != 0) return;
+    set = flags_ | FS_IMMUTABLE_FL;
+    made_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &set) == 0;
+  }
+  ~Immutable() {
+    if (made_) ::ioctl(fd_, FS_IOC_SETFLAGS, &flags_);
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Immutable(const Immutable&) = delete;
+  Immutable& operator=(const Immutable&) = delete;
+  explicit operator bool() const { return made_; }
+
+ private:
+  int fd_ = -1;
+  int flags_ = 0;
+  bool made_ = false;
+};
+
 // The re-cut's failure, or nothing when it went through.
 std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutRequest& request) {
   try {
@@ -376,6 +404,7 @@ TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
   const std::string earlierMovie = slurp(sample.movie);
   changed.renderMP4 = false;
   const auto claimsMovie = [&] { return KestraneSession::read(sample.sessionFile).roughCutCutList.has_value(); };
+
   bool finished = false;
   for (int rename = 1; !finished && rename < 20; ++rename) {
     std::ofstream(sample.sessionFile, std::ios::binary | std::ios::trunc) << withMovie;
@@ -440,4 +469,21 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   EXPECT_EQ(slurp(premiereXml), xml);
   out = Pipeline::recut(recutOf(sample.sessionFile, newSettings()));
   EXPECT_EQ(said(out, kRemovedMovie), 0) << "nothing to remove, nothing said";
+
+  // An earlier movie that can't be removed stays the earlier cut's, in the session as in what the
+  // run says, and opening the package offers it as such.
+  Pipeline::RecutRequest withMovie = recutOf(sample.sessionFile, newSettings());
+  withMovie.renderMP4 = true;
+  withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{};
+  const CutList shown = *Pipeline::recut(withMovie).session.cutList;
+  const Immutable stuck(sample.movie);
+  if (!stuck) GTEST_SKIP() << "can't make a file immutable here";
+  out = Pipeline::recut(recutOf(sample.sessionFile, shorter));
+  EXPECT_EQ(said(out, kKeptEarlierMovie), 1);
+  EXPECT_EQ(said(out, kRemovedMovie), 0);
+  EXPECT_TRUE(fs::exists(sample.movie));
+  const KestraneSession kept = KestraneSession::read(sample.sessionFile);
+  EXPECT_EQ(kept.roughCutCutList.value_or(CutList{}).segments, shown.segments);
+  EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(kept));
+  EXPECT_EQ(Pipeline::openPackage(sample.package).movie, std::optional(sample.movie));
 }

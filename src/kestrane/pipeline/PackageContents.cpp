@@ -61,6 +61,11 @@ bool isPackageFolder(const fs::path& dir) {
   return isPackageFolderName((dir.has_filename() ? dir : dir.parent_path()).filename().string());
 }
 
+bool holdsPlainFile(const fs::path& path) {
+  std::error_code ec;
+  return fs::is_regular_file(fs::symlink_status(path, ec));
+}
+
 bool isSessionFileName(std::string_view name) {
   return name.size() > kSessionSuffix.size() && name.ends_with(kSessionSuffix);
 }
@@ -136,7 +141,7 @@ PackageContents packageContents(const fs::path& sessionFile, const std::string& 
   if (isSessionFileName(sessionFile.filename().string())) contents.fcpxml = ifFile(layout.fcpxml());
   contents.isPackage = isPackageFolderName(layout.dir.filename().string()) || contents.fcpxml;
   contents.premiereXml = ifFile(layout.premiereXml());
-  contents.movie = ifFile(layout.movie());
+  if (holdsPlainFile(layout.movie())) contents.movie = layout.movie();
   contents.visualIdeas = ifFile(layout.visualIdeas());
   std::error_code ec;
   if (fs::is_directory(layout.assets(), ec)) contents.assetsDir = layout.assets();

@@ -77,6 +77,10 @@ bool isPackageFolderName(const std::string& folderName);
 // `dir` (with or without a trailing separator) has a package folder's name.
 bool isPackageFolder(const std::filesystem::path& dir);
 
+// True when a plain file stands at `path`: never a link, a folder or a FIFO. Only such a file at
+// the movie's name is the package's movie, whatever a link there points at.
+bool holdsPlainFile(const std::filesystem::path& path);
+
 // A session file's name: something before ".kestrane.json".
 bool isSessionFileName(std::string_view name);
 

@@ -64,7 +64,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
     // A report from an earlier cut must not outlive its script.
     staged.removeOnCommit(coveragePath);
   }
-  if (job.staleRoughCut) staged.removeOnCommit(*job.staleRoughCut);
+  if (job.staleRoughCut) staged.removeOnCommit(job.staleRoughCut->movie);
 
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   job.checkStop();

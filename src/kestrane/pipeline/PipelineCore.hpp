@@ -60,8 +60,13 @@ struct Job {
   std::optional<std::string> secondOpinionFailure;
   std::optional<std::string> selfReviewFailure;
   CutList cutList;
-  // The earlier cut's movie that the package write removes, as it no longer matches the cut.
-  std::optional<std::filesystem::path> staleRoughCut;
+  // The earlier cut's movie that the package write removes, as it no longer matches the cut,
+  // and the cut it shows, which the session records again should the movie stay.
+  struct StaleRoughCut {
+    std::filesystem::path movie;
+    std::optional<CutList> shows;
+  };
+  std::optional<StaleRoughCut> staleRoughCut;
   // How each script line fares in the cut; empty without a script.
   std::vector<ScriptCoverage::BeatResult> coverage;
 

@@ -27,16 +27,9 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 
 namespace {
 
-// Only a plain file at the movie's name can be a movie the program placed: a folder or a link
-// there is nothing a session may claim.
-bool holdsMovie(const std::filesystem::path& movie) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(std::filesystem::symlink_status(movie, ec));
-}
-
 bool earlierRoughCutShowsThisCut(const Job& job, const PackageFiles& files) {
   const std::optional<CutList>& shown = job.session.roughCutCutList;
-  return shown && holdsMovie(roughCutPath(job, files)) && playSameFrames(job.session.source, *shown, job.cutList);
+  return shown && holdsPlainFile(roughCutPath(job, files)) && playSameFrames(job.session.source, *shown, job.cutList);
 }
 
 }  // namespace
@@ -47,7 +40,7 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
 
 void noteEarlierRoughCut(Job& job, const PackagePlace& place) {
   KestraneSession& session = job.session;
-  const bool hasMovie = place.existing && holdsMovie(PackageLayout{*place.existing, job.stem}.movie());
+  const bool hasMovie = place.existing && holdsPlainFile(PackageLayout{*place.existing, job.stem}.movie());
   if (!hasMovie) {
     session.roughCutCutList.reset();
   } else if (!session.roughCutCutList) {
@@ -102,21 +95,28 @@ void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
   const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
   const std::optional<CutList>& shown = job.session.roughCutCutList;
   // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
-  const bool ours = holdsMovie(movie);
+  const bool ours = holdsPlainFile(movie);
   if (ours && shown && playSameFrames(job.session.source, *shown, job.cutList)) return;
+  if (ours) job.staleRoughCut = Job::StaleRoughCut{movie, shown};
   job.session.roughCutCutList.reset();
-  if (ours) job.staleRoughCut = movie;
 }
 
 void noteRemovedRoughCut(Job& job) {
+  if (!job.staleRoughCut) return;
+  const std::filesystem::path& movie = job.staleRoughCut->movie;
   std::error_code ec;
-  if (job.staleRoughCut && !std::filesystem::exists(std::filesystem::symlink_status(*job.staleRoughCut, ec))) {
+  if (!std::filesystem::exists(std::filesystem::symlink_status(movie, ec))) {
     job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
+  } else if (holdsPlainFile(movie)) {
+    // It could not be removed (an immutable file, say): it stays the earlier cut's movie, and
+    // the session's last write says so again.
+    job.session.roughCutCutList = job.staleRoughCut->shows;
+    job.warnings.emplace_back(kKeptEarlierRoughCut);
   }
 }
 
 std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
-  if (!holdsMovie(roughCutPath(job, files))) {
+  if (!holdsPlainFile(roughCutPath(job, files))) {
     job.session.roughCutCutList.reset();
     return {};
   }

@@ -49,7 +49,9 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 // the removal are one recorded move. Only a plain file at the movie's name is ever marked.
 void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4);
 
-// After the package write: the warning that the marked movie went, once it has.
+// After the package write: the warning that the marked movie went, once it has. One that could
+// not be removed stays recorded as the earlier cut's (for the session's last write), and the
+// warning says it was kept.
 void noteRemovedRoughCut(Job& job);
 
 // After this job's own movie was stopped or failed, the earlier movie stays: only a newer one
