@@ -1,6 +1,7 @@
 #pragma once
 // Work in a child process, and the child killed (SIGKILL, nothing of it runs after) just as it
-// makes a chosen rename: the kernel traps every rename, and the trap kills or renames itself.
+// makes a chosen rename, or ended some other way just after it: the kernel traps every rename,
+// and the trap kills, renames itself, or renames and then ends the child.
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -35,6 +36,8 @@ inline constexpr bool kCanKillAtRename = true;
 inline std::string_view renameFrom;
 inline bool renameCounting = false;
 inline int renamesLeft = 0;
+// Run just after the chosen rename instead of the kill before it.
+inline void (*afterRename)() = nullptr;
 
 // The trap's handler: counts from the first rename onto a name ending in renameFrom.
 inline void onRename(int, siginfo_t*, void* context) {
@@ -42,11 +45,13 @@ inline void onRename(int, siginfo_t*, void* context) {
   const auto* from = reinterpret_cast<const char*>(regs[REG_RDI]);
   const auto* to = reinterpret_cast<const char*>(regs[REG_RSI]);
   renameCounting = renameCounting || std::string_view(to).ends_with(renameFrom);
-  if (renameCounting && --renamesLeft == 0) ::kill(::getpid(), SIGKILL);
+  const bool chosen = renameCounting && --renamesLeft == 0;
+  if (chosen && !afterRename) ::kill(::getpid(), SIGKILL);
   const int saved = errno;
   const long result = ::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0);
   regs[REG_RAX] = result == -1 ? -errno : result;
   errno = saved;
+  if (chosen && afterRename) afterRename();
 }
 
 // From now on this process is killed as it makes the `n`th rename, counting the first one onto a
@@ -70,9 +75,16 @@ inline bool killAtRename(std::string_view from, int n) {
   return ::sigaction(SIGSYS, &action, nullptr) == 0 && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
          ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
 }
+
+// The same, but the `n`th rename is made and then `end` runs (a forced exit, say).
+inline bool exitAfterRename(std::string_view from, int n, void (*end)()) {
+  afterRename = end;
+  return killAtRename(from, n);
+}
 #else
 inline constexpr bool kCanKillAtRename = false;
 inline bool killAtRename(std::string_view, int) { return false; }
+inline bool exitAfterRename(std::string_view, int, void (*)()) { return false; }
 #endif
 
 }  // namespace kestrane::test

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
@@ -89,14 +90,13 @@ TEST(PackageLeftovers, HiddenFilesOfWritersThatHaveGoneAreRemovedByTheNextRun) {
 }
 
 // The user's copy of the session beside it changes nothing; a stop heard while the record is
-// judged, or a name its move can't be finished on, leaves the record and its files for the next
-// run, and the run says so.
+// judged, a name its move can't be finished on, or the session file it moves onto renamed beside
+// it, leaves the record and its files for the next run, and the run says so.
 TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
   StoredPackage stored;
   Pipeline::recut(recutOf(stored.sessionFile, CutTightness::natural));
   const fs::path& dir = stored.package;
   const std::string session = readFile(stored.sessionFile);
-  fs::copy_file(stored.sessionFile, dir / "talk copy.kestrane.json");
   // Large enough that reading it hears a stop.
   const std::string newSession = session + std::string(3 << 20, ' ');
 
@@ -123,22 +123,48 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
     EXPECT_THROW(Pipeline::detail::PackageLock{dir}, Cancelled);
   }
   EXPECT_EQ(snapshot(dir), mixed);
-  fs::remove(dir / "captions.srt");
-  fs::create_directory(dir / "captions.srt");
-  const auto blocked = snapshot(dir);
+
+  // The session it moves onto, renamed by the user: finished under the old name it would leave
+  // two sessions, set aside the package would stay mixed.
+  const fs::path renamed = dir / "My edit.kestrane.json";
+  fs::rename(stored.sessionFile, renamed);
+  const auto beforeRenamedBack = snapshot(dir);
   try {
-    Pipeline::openPackage(stored.sessionFile);
-    ADD_FAILURE() << "finished a move with a folder in its way";
+    Pipeline::openPackage(dir);
+    ADD_FAILURE() << "finished a move onto a session that was renamed";
   } catch (const Pipeline::PackageUnlockable& e) {
-    const std::string captions = (dir / "captions.srt").string();
-    EXPECT_EQ(e.what(), (dir / ".kestrane.move").string() +
-                            " records a move into place that a Kestrane run was interrupted in, and " + captions +
-                            " can't take its file (Is a directory), so the record and the files not yet moved were "
-                            "left as they are — move " +
-                            captions + " out of the folder and try again.");
+    EXPECT_EQ(e.what(),
+              (dir / ".kestrane.move").string() +
+                  " records a move into place that a Kestrane run was interrupted in, onto the session file " +
+                  stored.sessionFile.string() +
+                  ", which is no longer in the folder, so the record and the files not yet moved were left "
+                  "as they are — rename " +
+                  renamed.string() + " back to talk.kestrane.json and try again.");
   }
-  EXPECT_EQ(snapshot(dir), blocked);
-  fs::remove(dir / "captions.srt");
+  EXPECT_EQ(snapshot(dir), beforeRenamedBack);
+  fs::rename(renamed, stored.sessionFile);
+
+  // A name in its way, the first it moves onto or a later one, is found before anything moves.
+  fs::copy_file(stored.sessionFile, dir / "talk copy.kestrane.json");
+  const std::string inTheWay = " can't take its file (Is a directory), so the record and the files not yet moved were ";
+  for (const fs::path& name : {dir / "captions.srt", stored.sessionFile}) {
+    const std::string kept = readFile(name);
+    fs::remove(name);
+    fs::create_directory(name);
+    const auto blocked = snapshot(dir);
+    try {
+      Pipeline::openPackage(dir);
+      ADD_FAILURE() << "finished a move with a folder in its way";
+    } catch (const Pipeline::PackageUnlockable& e) {
+      EXPECT_EQ(e.what(), (dir / ".kestrane.move").string() +
+                              " records a move into place that a Kestrane run was interrupted in, and " +
+                              name.string() + inTheWay + "left as they are — move " + name.string() +
+                              " out of the folder and try again.");
+    }
+    EXPECT_EQ(snapshot(dir), blocked);
+    fs::remove(name);
+    std::ofstream(name, std::ios::binary) << kept;
+  }
 
   // Opening the package (as the application does before it reads the session) finishes it.
   const Pipeline::PackageContents opened = Pipeline::openPackage(stored.sessionFile);
@@ -175,7 +201,7 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
       header + "remove\0My edit.fcpxml\0"s,
       header + move(staged, "My edit.fcpxml") + move(staged2, "talk.kestrane.json"),
       header + move(staged, "talk.fcpxml") + "remove\0talk.kestrane.json\0"s,
-      header + move(staged, "talk.fcpxml") + move(staged2, "other.kestrane.json"),
+      header + move(staged2, "talk.kestrane.json") + move(staged2, "talk copy.kestrane.json"),
   };
   std::vector<std::string> setAside;
   // Copies of the session beside it: a record still moves only onto one of those.
@@ -198,6 +224,21 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
     // No set-aside record replaces an earlier one.
     for (std::size_t i = 0; i < setAside.size(); ++i) EXPECT_EQ(readFile(dir / setAside[i]), records[i]);
   }
+  // One onto a session file the folder no longer holds may be a killed run's whose session was
+  // renamed since: it is refused, and stays.
+  std::ofstream(dir / ".kestrane.move", std::ios::binary)
+      << header + move(staged, "talk.fcpxml") + move(staged2, "other.kestrane.json");
+  const auto ontoAnother = snapshot(dir);
+  try {
+    Pipeline::openPackage(dir / "talk copy.kestrane.json");
+    ADD_FAILURE() << "acted on a record onto a session file the folder doesn't hold";
+  } catch (const Pipeline::PackageUnlockable& e) {
+    EXPECT_TRUE(std::string(e.what()).ends_with(
+        "— rename the package's session file back to other.kestrane.json and try again."))
+        << e.what();
+  }
+  EXPECT_EQ(snapshot(dir), ontoAnother);
+  fs::remove(dir / ".kestrane.move");
   fs::remove(dir / "talk copy.kestrane.json");
 
   // A folder in the record's place goes aside whole, with what it holds.
@@ -345,6 +386,28 @@ int lockAs(uid_t uid, gid_t gid, std::string* told = nullptr, int signalled = -1
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `meanwhile` while the ordinary user `uid` of group `gid` holds the lock of the folder the
+// process is in; returns how that user's run ended.
+int whileLockedBy(uid_t uid, gid_t gid, const std::function<void()>& meanwhile) {
+  int ready[2], done[2];
+  if (::pipe(ready) != 0 || ::pipe(done) != 0) return notAsThatUser;
+  const pid_t holder = ::fork();
+  if (holder == 0) {
+    ::close(ready[0]);
+    ::close(done[1]);
+    ::_exit(lockAs(uid, gid, nullptr, ready[1], done[0]));
+  }
+  ::close(ready[1]);
+  ::close(done[0]);
+  char c = 0;
+  if (::read(ready[0], &c, 1) == 1) meanwhile();
+  ::close(done[1]);
+  ::close(ready[0]);
+  int held = 0;
+  ::waitpid(holder, &held, 0);
+  return WIFEXITED(held) ? WEXITSTATUS(held) : -1;
+}
+
 }  // namespace
 
 // Two users writing one shared package (group-writable, the group kept by the folder), each
@@ -361,25 +424,13 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
   const int cwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_EQ(::chdir(dir.c_str()), 0);
 
-  int ready[2], done[2];
-  ASSERT_EQ(::pipe(ready), 0);
-  ASSERT_EQ(::pipe(done), 0);
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    ::close(ready[0]);
-    ::close(done[1]);
-    ::_exit(lockAs(first, group, nullptr, ready[1], done[0]));
-  }
-  ::close(ready[1]);
-  ::close(done[0]);
-  char c = 0;
-  const bool holding = ::read(ready[0], &c, 1) == 1;
-  const int beside = holding ? lockAs(second, group) : -1;
-  ::close(done[1]);
-  int held = 0;
-  ::waitpid(holder, &held, 0);
-  ::close(ready[0]);
-  if (WIFEXITED(held) && WEXITSTATUS(held) == notAsThatUser) {
+  bool holding = false;
+  int beside = -1;
+  const int held = whileLockedBy(first, group, [&] {
+    holding = true;
+    beside = lockAs(second, group);
+  });
+  if (held == notAsThatUser) {
     (void)!::fchdir(cwd);
     GTEST_SKIP() << "can't act as two ordinary users here";
   }
@@ -476,9 +527,13 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
     (void)!::fchdir(cwd);
     GTEST_SKIP() << "can't act as two ordinary users here";
   }
-  std::string told;
-  EXPECT_EQ(lockAs(second, group, &told), locked);
-  EXPECT_EQ(told,
+  // What a run of `uid` that ends as `ended` is told.
+  const auto toldTo = [&](uid_t uid, int ended) {
+    std::string told;
+    EXPECT_EQ(lockAs(uid, group, &told), ended);
+    return told;
+  };
+  EXPECT_EQ(toldTo(second, locked),
             "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
             "package holds that run's cut.\n");
   EXPECT_EQ(readFile("transcript.md"), "tight transcript");
@@ -496,9 +551,7 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
         {02775, 077, "this user can't read ./.kestrane.move (Permission denied)"s}}) {
     ASSERT_TRUE(killedMidMove(static_cast<mode_t>(folderMode), static_cast<mode_t>(umask)));
     const auto before = snapshot(".");
-    told.clear();
-    EXPECT_EQ(lockAs(second, group, &told), refused);
-    EXPECT_EQ(told, record + why + retry);
+    EXPECT_EQ(toldTo(second, refused), record + why + retry);
     EXPECT_EQ(snapshot("."), before);
     EXPECT_TRUE(fs::exists(".kestrane.move"));
   }
@@ -507,9 +560,7 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   fs::remove("transcript.md");
   fs::create_directory("transcript.md");
   const auto blocked = snapshot(".");
-  told.clear();
-  EXPECT_EQ(lockAs(second, group, &told), refused);
-  EXPECT_EQ(told,
+  EXPECT_EQ(toldTo(second, refused),
             "./.kestrane.move records a move into place that a Kestrane run of another account was interrupted in, and "
             "./transcript.md can't take its file (Is a directory), so the record and the files not yet moved were "
             "left as they are — move ./transcript.md out of the folder and try again.");
@@ -520,12 +571,57 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   ASSERT_TRUE(killedMidMove(02775, 002));
   ::chmod(".", 0755);
   const auto before = snapshot(".");
-  told.clear();
-  EXPECT_EQ(lockAs(second, group, &told), locked);
-  EXPECT_EQ(told,
+  EXPECT_EQ(toldTo(second, locked),
             "The folder holds ./.kestrane.move, the record of a move into place that a Kestrane run of another account "
             "was interrupted in, and nothing can be written there, so it was left as it is.\n");
   EXPECT_EQ(snapshot("."), before);
+  // Nor can the member whose run it was.
+  EXPECT_EQ(
+      toldTo(first, locked),
+      "The folder holds ./.kestrane.move, the record of a move into place that a Kestrane run was interrupted in, "
+      "and nothing can be written there, so it was left as it is.\n");
+  EXPECT_EQ(snapshot("."), before);
+
+  // In a sticky folder its owner's next run finishes its own record.
+  ASSERT_TRUE(killedMidMove(03775, 022));
+  EXPECT_EQ(toldTo(first, locked), "");
+  EXPECT_EQ(readFile("transcript.md"), "tight transcript");
+
+  // There another member may write nothing of the owner's but the lock, which every account may.
+  // A record written through a link to it, that moves the member's own session into place, is
+  // never acted on as the owner's.
+  for (const auto& e : fs::directory_iterator(".")) fs::remove(e.path());
+  std::ofstream("talk.kestrane.json") << session;
+  std::ofstream("talk.fcpxml") << "natural timeline";
+  for (const char* name : {"talk.kestrane.json", "talk.fcpxml"}) (void)!::chown(name, first, group);
+  ASSERT_EQ(::chown(".", first, group), 0);
+  ASSERT_EQ(::chmod(".", 03775), 0);
+  const auto asSecond = [&](const std::function<bool()>& act) {
+    const int status = inChild([&] {
+      if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(second) != 0) ::_exit(notAsThatUser);
+      ::umask(022);
+      ::_exit(act() ? 0 : 1);
+    });
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  };
+  bool linked = false;
+  whileLockedBy(first, group, [&] { linked = asSecond([] { return ::link(".kestrane.lock", ".keep") == 0; }); });
+  ASSERT_TRUE(linked);
+  const std::string staged = ".kestrane-staged-1-0123456789abcdef";
+  const std::string forged = "kestrane move 1\0move\0"s + staged + "\0talk.kestrane.json\0"s;
+  ASSERT_TRUE(asSecond([&] {
+    std::ofstream(staged) << session << "  ";
+    const int fd = ::open(".keep", O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const bool written = fd >= 0 && ::write(fd, forged.data(), forged.size()) == static_cast<ssize_t>(forged.size());
+    if (fd >= 0) ::close(fd);
+    return written && ::link(".keep", ".kestrane.move") == 0;
+  }));
+  EXPECT_EQ(toldTo(first, locked),
+            "The folder held a record of an unfinished move that an account other than its owner could have written, "
+            "so it was set aside as ./.kestrane.move-unread and nothing it names was moved or removed.\n");
+  EXPECT_EQ(readFile("talk.kestrane.json"), session);
+  EXPECT_EQ(readFile(".kestrane.move-unread"), forged);
+  (void)!::chown(".", 0, group);
   (void)!::fchdir(cwd);
   ::close(cwd);
 }

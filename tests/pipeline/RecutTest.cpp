@@ -13,6 +13,7 @@
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
+#include "kestrane/platform/ScratchFiles.hpp"
 #include "ai/AiTestSupport.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
@@ -404,6 +405,19 @@ TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
   const std::string earlierMovie = slurp(sample.movie);
   changed.renderMP4 = false;
   const auto claimsMovie = [&] { return KestraneSession::read(sample.sessionFile).roughCutCutList.has_value(); };
+
+  // A second stop as its record goes into place ends the program at once, taking its scratch
+  // files: the staged files stay for the record, and the next run makes the new cut whole.
+  const int exited = test::inChild([&] {
+    if (test::exitAfterRename("/.kestrane.move", 1, [] { platform::ScratchFiles::removeAllAndExit(130); }))
+      Pipeline::recut(changed);
+  });
+  ASSERT_TRUE(WIFEXITED(exited) && WEXITSTATUS(exited) == 130);
+  ASSERT_TRUE(fs::exists(sample.package / ".kestrane.move"));
+  Pipeline::openPackage(sample.package);
+  EXPECT_FALSE(claimsMovie());
+  EXPECT_FALSE(fs::exists(sample.movie));
+  EXPECT_EQ(sample.hiddenFiles(), 0);
 
   bool finished = false;
   for (int rename = 1; !finished && rename < 20; ++rename) {

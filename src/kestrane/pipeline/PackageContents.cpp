@@ -5,7 +5,7 @@
 
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
-#include "kestrane/pipeline/StagedFiles.hpp"
+#include "kestrane/pipeline/MoveRecord.hpp"
 
 #include <string_view>
 #include <vector>

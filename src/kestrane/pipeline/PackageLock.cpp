@@ -12,7 +12,7 @@
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/HeldFiles.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
-#include "kestrane/pipeline/StagedFiles.hpp"
+#include "kestrane/pipeline/InterruptedMove.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 
 namespace kestrane::Pipeline::detail {

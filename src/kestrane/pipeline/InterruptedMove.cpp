@@ -1,0 +1,347 @@
+#include "kestrane/pipeline/InterruptedMove.hpp"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/pipeline/MoveRecord.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/PackageNaming.hpp"
+
+namespace kestrane::Pipeline::detail {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Move = MoveRecord::Move;
+
+// A package write moves a handful of files; a record far beyond that is none of ours.
+constexpr off_t kLargestRecord = 64 * 1024;
+constexpr std::string_view kSetAsideName = ".kestrane.move-unread";
+
+// Why a record is set aside rather than acted on.
+constexpr std::string_view kNotOurs = "this program can't have written";
+constexpr std::string_view kWrittenPastOwner = "an account other than its owner could have written";
+
+// The record as found: its bytes (none when it is no file of a record's size, a link or a
+// folder, say) and its owner and mode.
+struct RecordFile {
+  struct stat st {};
+  std::optional<std::string> bytes;
+  bool unreadable = false;  // this user may not read it
+};
+
+// Read without following a link, and never more than a record can hold.
+RecordFile readRecord(const fs::path& recordPath, const struct stat& found) {
+  RecordFile file{found};
+  const int fd = ::open(recordPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    file.unreadable = errno == EACCES;
+    return file;
+  }
+  if (::fstat(fd, &file.st) == 0 && S_ISREG(file.st.st_mode) && file.st.st_size <= kLargestRecord) {
+    std::string text(static_cast<std::size_t>(file.st.st_size), '\0');
+    if (::read(fd, text.data(), text.size()) == file.st.st_size) file.bytes = std::move(text);
+  }
+  ::close(fd);
+  return file;
+}
+
+bool mayNotRead(const fs::path& path) {
+  return ::faccessat(AT_FDCWD, path.c_str(), R_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+// The stem of the footage `sessionFile` was cut from, which names every other file of its
+// package whatever the session file is called. Nothing when it is no session of this program's.
+std::optional<std::string> footageStem(const fs::path& sessionFile) {
+  try {
+    return sourceStem(KestraneSession::read(sessionFile).source.path);
+  } catch (const Cancelled&) {
+    throw;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
+}
+
+bool groupMayWrite(const struct stat& st) { return (st.st_mode & S_IWGRP) != 0; }
+bool everyoneMayWrite(const struct stat& st) { return (st.st_mode & S_IWOTH) != 0; }
+
+// Whether the members of `group` (every account, without one) may change the package's session
+// file as it stands: its mode lets them write it, or the folder lets them put another in its
+// place (one they may write that is not sticky, or, with no session file there yet, any).
+bool mayChangeSession(std::optional<gid_t> group, const struct stat& folder,
+                      const std::optional<struct stat>& session) {
+  const auto lets = [&](const struct stat& st) {
+    return everyoneMayWrite(st) || (group && groupMayWrite(st) && st.st_gid == *group);
+  };
+  if (!session) return lets(folder);
+  return lets(*session) || (lets(folder) && (folder.st_mode & S_ISVTX) == 0);
+}
+
+// True when an account other than `owner` could have written `file`, through any file of the
+// owner's that account may write (the lock, which every account may), and may not change the
+// package's session otherwise: acting on it as the owner's would let that account do so.
+bool writtenPastOwner(const struct stat& file, uid_t owner, const struct stat& folder,
+                      const std::optional<struct stat>& session) {
+  if (file.st_uid != owner) return true;
+  if (everyoneMayWrite(file) && !mayChangeSession(std::nullopt, folder, session)) return true;
+  return groupMayWrite(file) && !mayChangeSession(file.st_gid, folder, session);
+}
+
+std::string_view whoseRun(bool another) { return another ? "a Kestrane run of another account" : "a Kestrane run"; }
+
+std::string_view folderKind(const fs::path& folder) { return isPackageFolder(folder) ? "package" : "folder"; }
+
+// What is said of a record that stays where this user can write nothing.
+std::string leftAsItIs(const fs::path& folder, const fs::path& recordPath, bool another) {
+  return fmt::format(
+      "The {} holds {}, the record of a move into place that {} was interrupted in, and nothing can be written "
+      "there, so it was left as it is.",
+      folderKind(folder), recordPath.string(), whoseRun(another));
+}
+
+// Another account's record that only that account can finish.
+std::string leftForThatAccount(const fs::path& recordPath, std::string_view why) {
+  return fmt::format(
+      "{} records a move into place that a Kestrane run of another account was interrupted in, and {}, so nothing "
+      "was changed — once that account has opened the package with Kestrane, try again.",
+      recordPath.string(), why);
+}
+
+// A name the move can't be finished on: the record and the files not yet moved stay for a run
+// after the user has cleared the way.
+std::string unfinishable(const fs::path& recordPath, bool another, const Obstacle& obstacle) {
+  const std::string name = obstacle.name.string();
+  return fmt::format(
+      "{} records a move into place that {} was interrupted in, and {} {} ({}), so the record and the files not yet "
+      "moved were left as they are — move {} out of the folder and try again.",
+      recordPath.string(), whoseRun(another), name, obstacle.removal ? "can't be removed" : "can't take its file",
+      std::strerror(obstacle.error), name);
+}
+
+// The session file the move goes onto was renamed (or removed) beside the record: finishing it
+// under the old name would leave two sessions, and leaving it would leave the package mixed.
+std::string sessionRenamed(const fs::path& recordPath, bool another, const fs::path& session,
+                           const std::vector<fs::path>& held) {
+  const std::string kept = held.size() == 1 ? held.front().string() : "the package's session file";
+  return fmt::format(
+      "{} records a move into place that {} was interrupted in, onto the session file {}, which is no longer in the "
+      "folder, so the record and the files not yet moved were left as they are — rename {} back to {} and try "
+      "again.",
+      recordPath.string(), whoseRun(another), session.string(), kept, session.filename().string());
+}
+
+// A move whose staged file is still there, as found: one whose file is gone was made before the
+// run ended.
+struct PendingMove {
+  Move move;
+  struct stat staged {};
+};
+
+std::vector<PendingMove> pendingMoves(const fs::path& folder, const MoveRecord& record) {
+  std::vector<PendingMove> pending;
+  for (const Move& move : record.moves) {
+    struct stat st {};
+    if (::lstat((folder / move.from).c_str(), &st) == 0 && S_ISREG(st.st_mode)) pending.push_back({move, st});
+  }
+  return pending;
+}
+
+// True when the record moves onto, and removes, only the names the writer gives the files of a
+// package of footage `stem` whose session file is `session`, and never removes a session file.
+bool namesOnlyPackageFiles(const MoveRecord& record, const std::string& session, const std::string& stem) {
+  const auto ours = [&](const std::string& name) { return name == session || isPackageFileName(name, stem); };
+  for (const Move& move : record.moves) {
+    if (!ours(move.to)) return false;
+  }
+  for (const std::string& name : record.removals) {
+    if (isSessionFileName(name) || !ours(name)) return false;
+  }
+  return true;
+}
+
+// What becomes of a record.
+enum class Fate {
+  finish,    // its moves not yet made are made, and its removals
+  refuse,    // the run stops; the record and its files stay
+  setAside,  // moved out of the way whole; nothing it names is touched
+  leave,     // nothing can be written in the folder: it stays
+};
+
+struct Judgement {
+  Fate fate = Fate::setAside;
+  std::string why;  // refuse and leave: what is said; set aside: why it was not acted on
+  bool another = false;
+  std::vector<Move> pending;          // to finish: the moves whose staged file is still there
+  std::vector<std::string> removals;  // to finish
+};
+
+Judgement setAsideFor(std::string_view why) { return {Fate::setAside, std::string(why)}; }
+
+// The one place that decides what becomes of the record at `recordPath`, found as `found`.
+Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
+  const RecordFile file = readRecord(recordPath, found);
+  const bool another = file.st.st_uid != ::geteuid();
+  const bool closed = closedToThisUser(folder, EACCES);
+  // A file it can't be judged without that this user may not read. Another account's run,
+  // killed as it moved its files, left it: setting it aside would leave the package mixed for
+  // good, so it stays for that account.
+  const auto unreadable = [&](const fs::path& path) {
+    if (!another) return setAsideFor(kNotOurs);
+    if (closed) return Judgement{Fate::leave, leftAsItIs(folder, recordPath, another)};
+    return Judgement{Fate::refuse, leftForThatAccount(recordPath, fmt::format("this user can't read {} ({})",
+                                                                              path.string(), std::strerror(EACCES)))};
+  };
+  if (file.unreadable) return unreadable(recordPath);
+  const std::optional<MoveRecord> record = file.bytes ? parsedRecord(*file.bytes) : std::nullopt;
+  if (!record) return setAsideFor(kNotOurs);
+
+  // The session file it leaves in place: the one it moves there (a record moves one), or the
+  // one the folder holds. A user may keep copies of it beside it.
+  std::error_code ec;
+  const std::vector<fs::path> held = sessionFilesIn(folder, ec);
+  if (ec) return setAsideFor(kNotOurs);
+  std::optional<std::string> session;
+  for (const Move& move : record->moves) {
+    if (!isSessionFileName(move.to)) continue;
+    if (session && *session != move.to) return setAsideFor(kNotOurs);
+    session = move.to;
+  }
+  if (!session && held.size() == 1) session = held.front().filename().string();
+  if (!session) return setAsideFor(kNotOurs);
+  struct stat inPlace {};
+  const bool sessionThere = ::lstat((folder / *session).c_str(), &inPlace) == 0;
+  if (!sessionThere && !held.empty()) {
+    if (closed) return {Fate::leave, leftAsItIs(folder, recordPath, another)};
+    return {Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held)};
+  }
+
+  const std::vector<PendingMove> pending = pendingMoves(folder, *record);
+  fs::path leftInPlace = folder / *session;
+  for (const PendingMove& p : pending) {
+    if (p.move.to == *session) leftInPlace = folder / p.move.from;
+  }
+  if (mayNotRead(leftInPlace)) return unreadable(leftInPlace);
+  const std::optional<std::string> stem = footageStem(leftInPlace);
+  if (!stem || !namesOnlyPackageFiles(*record, *session, *stem)) return setAsideFor(kNotOurs);
+  // The folder must hold that package: its name says so, or it holds its timeline.
+  if (!isPackageFolder(folder) && !fs::is_regular_file(folder / (*stem + ".fcpxml"), ec)) return setAsideFor(kNotOurs);
+
+  if (closed) return {Fate::leave, leftAsItIs(folder, recordPath, another)};
+  struct stat dir {};
+  const bool folderRead = ::stat(folder.c_str(), &dir) == 0;
+  // The moves its owner's next run would make, which anyone who can write the folder could
+  // make; not in a folder that lets only each file's owner move it.
+  if (another && (!folderRead || (dir.st_mode & S_ISVTX) != 0))
+    return {Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it")};
+  const std::optional<struct stat> sessionInPlace =
+      sessionThere && S_ISREG(inPlace.st_mode) ? std::optional(inPlace) : std::nullopt;
+  bool pastOwner = writtenPastOwner(file.st, file.st.st_uid, dir, sessionInPlace);
+  for (const PendingMove& p : pending) {
+    pastOwner = pastOwner || writtenPastOwner(p.staged, file.st.st_uid, dir, sessionInPlace);
+  }
+  if (pastOwner) return setAsideFor(kWrittenPastOwner);
+
+  std::vector<fs::path> destinations, removals;
+  for (const PendingMove& p : pending) destinations.push_back(folder / p.move.to);
+  for (const std::string& name : record->removals) removals.push_back(folder / name);
+  if (const auto obstacle = firstObstacle(destinations, removals, dir))
+    return {Fate::refuse, unfinishable(recordPath, another, *obstacle)};
+  Judgement finished{Fate::finish, {}, another, {}, record->removals};
+  for (const PendingMove& p : pending) finished.pending.push_back(p.move);
+  return finished;
+}
+
+// Renames without replacing anything: false with errno set (EEXIST when `to` is taken).
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system that can't rename so: a file is linked under the new name, which fails when
+  // it is taken, and then unlinked under the old.
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0) return false;
+  if (!S_ISREG(st.st_mode)) {
+    errno = ENOTSUP;
+    return false;
+  }
+  if (::link(from.c_str(), to.c_str()) != 0) return false;
+  ::unlink(from.c_str());
+  return true;
+}
+
+// Moves a record that is not acted on, for the reason `why`, out of the way under the first
+// free name of its own so that nothing is replaced; the sentence that says so. Where this user
+// can write nothing it stays, and that is said; otherwise one that can't be moved stops the run
+// (PackageUnlockable) with nothing touched.
+std::string setAside(const fs::path& folder, const fs::path& recordPath, std::string_view why) {
+  int error = 0;
+  for (int n = 1; n <= 100; ++n) {
+    const fs::path aside = folder / (n == 1 ? std::string(kSetAsideName) : fmt::format("{}-{}", kSetAsideName, n));
+    if (renameNoReplace(recordPath, aside)) {
+      return fmt::format(
+          "The {} held a record of an unfinished move that {}, so it was set aside as {} and nothing it names was "
+          "moved or removed.",
+          folderKind(folder), why, aside.string());
+    }
+    error = errno;
+    if (error != EEXIST) break;
+  }
+  // Where this user can write nothing, no run of theirs can replace it either.
+  if (closedToThisUser(folder, error)) {
+    return fmt::format(
+        "The {} holds a record of an unfinished move that {}, {}, and nothing can be written there, so it was left "
+        "as it is and nothing it names was moved or removed.",
+        folderKind(folder), why, recordPath.string());
+  }
+  throw PackageUnlockable(
+      fmt::format("{} is a record of an unfinished move that {}, and it couldn't be set aside ({}), so nothing was "
+                  "changed — move it out of the folder and try again.",
+                  recordPath.string(), why, std::strerror(error)));
+}
+
+// Makes the moves and removals the judgement found still to make; a name that fails meanwhile
+// stops the run with the record and the files not yet moved left as they are.
+std::optional<std::string> finish(const fs::path& folder, const fs::path& recordPath, const Judgement& judgement) {
+  const auto stop = [&](const fs::path& name, bool removal) {
+    const int error = errno;
+    throw PackageUnlockable(unfinishable(recordPath, judgement.another, {name, removal, error}));
+  };
+  for (const Move& move : judgement.pending) {
+    if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) stop(folder / move.to, false);
+  }
+  for (const std::string& name : judgement.removals) {
+    if (::unlink((folder / name).c_str()) != 0 && errno != ENOENT) stop(folder / name, true);
+  }
+  ::unlink(recordPath.c_str());
+  if (!judgement.another) return std::nullopt;
+  return "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
+         "package holds that run's cut.";
+}
+
+}  // namespace
+
+std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
+  const fs::path recordPath = folder / kMoveRecordName;
+  struct stat found {};
+  if (::lstat(recordPath.c_str(), &found) != 0) return std::nullopt;
+  const Judgement judgement = judge(folder, recordPath, found);
+  switch (judgement.fate) {
+    case Fate::finish: return finish(folder, recordPath, judgement);
+    case Fate::refuse: throw PackageUnlockable(judgement.why);
+    case Fate::setAside: return setAside(folder, recordPath, judgement.why);
+    case Fate::leave: break;
+  }
+  return judgement.why;
+}
+
+}  // namespace kestrane::Pipeline::detail
