@@ -256,9 +256,8 @@ const std::string kWroteCut = "Wrote this cut's timelines, transcript, captions 
 class Immutable {
  public:
   explicit Immutable(const fs::path& path) : fd_(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    int set = 0;
     if (fd_ < 0 || ::ioctl(fd_, FS_IOC_GETFLAGS, &flags_) != 0) return;
-    set = flags_ | FS_IMMUTABLE_FL;
+    int set = flags_ | FS_IMMUTABLE_FL;
     made_ = ::ioctl(fd_, FS_IOC_SETFLAGS, &set) == 0;
   }
   ~Immutable() {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -182,7 +183,7 @@ struct Judgement {
   Fate fate = Fate::setAside;
   std::string why;  // refuse and leave: what is said; set aside: why it was not acted on
   bool another = false;
-  std::vector<Move> pending;          // to finish: the moves whose staged file is still there
+  std::vector<PendingMove> pending;   // to finish
   std::vector<std::string> removals;  // to finish
 };
 
@@ -226,7 +227,7 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
     return {Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held)};
   }
 
-  const std::vector<PendingMove> pending = pendingMoves(folder, *record);
+  std::vector<PendingMove> pending = pendingMoves(folder, *record);
   fs::path leftInPlace = folder / *session;
   for (const PendingMove& p : pending) {
     if (p.move.to == *session) leftInPlace = folder / p.move.from;
@@ -246,20 +247,18 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
     return {Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it")};
   const std::optional<struct stat> sessionInPlace =
       sessionThere && S_ISREG(inPlace.st_mode) ? std::optional(inPlace) : std::nullopt;
-  bool pastOwner = writtenPastOwner(file.st, file.st.st_uid, dir, sessionInPlace);
-  for (const PendingMove& p : pending) {
-    pastOwner = pastOwner || writtenPastOwner(p.staged, file.st.st_uid, dir, sessionInPlace);
-  }
-  if (pastOwner) return setAsideFor(kWrittenPastOwner);
+  const auto pastOwner = [&](const struct stat& st) {
+    return writtenPastOwner(st, file.st.st_uid, dir, sessionInPlace);
+  };
+  if (pastOwner(file.st) || std::ranges::any_of(pending, [&](const PendingMove& p) { return pastOwner(p.staged); }))
+    return setAsideFor(kWrittenPastOwner);
 
   std::vector<fs::path> destinations, removals;
   for (const PendingMove& p : pending) destinations.push_back(folder / p.move.to);
   for (const std::string& name : record->removals) removals.push_back(folder / name);
   if (const auto obstacle = firstObstacle(destinations, removals, dir))
     return {Fate::refuse, unfinishable(recordPath, another, *obstacle)};
-  Judgement finished{Fate::finish, {}, another, {}, record->removals};
-  for (const PendingMove& p : pending) finished.pending.push_back(p.move);
-  return finished;
+  return {Fate::finish, {}, another, std::move(pending), record->removals};
 }
 
 // Renames without replacing anything: false with errno set (EEXIST when `to` is taken).
@@ -316,8 +315,8 @@ std::optional<std::string> finish(const fs::path& folder, const fs::path& record
     const int error = errno;
     throw PackageUnlockable(unfinishable(recordPath, judgement.another, {name, removal, error}));
   };
-  for (const Move& move : judgement.pending) {
-    if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) stop(folder / move.to, false);
+  for (const PendingMove& p : judgement.pending) {
+    if (std::rename((folder / p.move.from).c_str(), (folder / p.move.to).c_str()) != 0) stop(folder / p.move.to, false);
   }
   for (const std::string& name : judgement.removals) {
     if (::unlink((folder / name).c_str()) != 0 && errno != ENOENT) stop(folder / name, true);

@@ -27,9 +27,11 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 
 namespace {
 
-bool earlierRoughCutShowsThisCut(const Job& job, const PackageFiles& files) {
+// True when a plain file stands at `movie` and the session records that it plays this job's
+// frames.
+bool movieShowsThisCut(const Job& job, const std::filesystem::path& movie) {
   const std::optional<CutList>& shown = job.session.roughCutCutList;
-  return shown && holdsPlainFile(roughCutPath(job, files)) && playSameFrames(job.session.source, *shown, job.cutList);
+  return shown && holdsPlainFile(movie) && playSameFrames(job.session.source, *shown, job.cutList);
 }
 
 }  // namespace
@@ -93,11 +95,9 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
   if (renderMP4 || !place.existing) return;
   const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
-  const std::optional<CutList>& shown = job.session.roughCutCutList;
+  if (movieShowsThisCut(job, movie)) return;
   // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
-  const bool ours = holdsPlainFile(movie);
-  if (ours && shown && playSameFrames(job.session.source, *shown, job.cutList)) return;
-  if (ours) job.staleRoughCut = Job::StaleRoughCut{movie, shown};
+  if (holdsPlainFile(movie)) job.staleRoughCut = Job::StaleRoughCut{movie, job.session.roughCutCutList};
   job.session.roughCutCutList.reset();
 }
 
@@ -120,7 +120,7 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
     job.session.roughCutCutList.reset();
     return {};
   }
-  if (earlierRoughCutShowsThisCut(job, files))
+  if (movieShowsThisCut(job, roughCutPath(job, files)))
     return {"Kept the rough cut of the earlier cut — it shows this same cut"};
   // An earlier movie goes only when a newer one takes its place; until then it stays, and the
   // session goes on saying which cut it shows.
