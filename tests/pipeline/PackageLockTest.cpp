@@ -11,9 +11,11 @@
 
 #include <cstring>
 #include <functional>
+#include <sstream>
 
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/MoveRecord.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
@@ -488,7 +490,9 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
 // killed in as it moved its files into place: the next run of another member finishes the move
 // as the owner's own next run would, and says so, so the package is never left mixed. Where that
 // member can't read the record, or the folder lets only a file's owner move it, the record stays
-// for its owner and the run is refused with nothing changed.
+// for its owner and the run is refused with nothing changed. The owner's own next run finishes
+// it whatever umasks it was written under; one another member could have written past the owner
+// (through links to the owner's locks, or at a staged name it still lists) is set aside.
 TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThatAccount) {
   if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
   test::TempDir root;
@@ -502,14 +506,19 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   const int cwd = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   ASSERT_EQ(::chdir(dir.c_str()), 0);
 
-  // The first member's re-cut, killed once its timeline is in place and before the rest is.
-  const auto killedMidMove = [&](mode_t folderMode, mode_t umask) {
+  // The first member's re-cut under `umask`, over a cut of theirs made under `earlierUmask`:
+  // killed once its timeline is in place and before the rest is, or, `afterSession`, once every
+  // file is in place and before its record goes.
+  const auto killedMidMove = [&](mode_t folderMode, mode_t umask, mode_t earlierUmask = 022,
+                                 bool afterSession = false) {
     for (const auto& e : fs::directory_iterator(".")) fs::remove(e.path());
     std::ofstream("talk.kestrane.json") << session;
     std::ofstream("talk.fcpxml") << "natural timeline";
     std::ofstream("transcript.md") << "natural transcript";
-    // The member's own, as their earlier cut left them.
-    for (const char* name : {"talk.kestrane.json", "talk.fcpxml", "transcript.md"}) (void)!::chown(name, first, group);
+    for (const char* name : {"talk.kestrane.json", "talk.fcpxml", "transcript.md"}) {
+      (void)!::chown(name, first, group);
+      ::chmod(name, 0666 & ~earlierUmask);
+    }
     ::chmod(".", folderMode);
     const int killed = inChild([&] {
       if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(first) != 0) ::_exit(notAsThatUser);
@@ -518,10 +527,12 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
       staged.write("./talk.fcpxml", "tight timeline");
       staged.write("./transcript.md", "tight transcript");
       staged.write("./talk.kestrane.json", session + " ");
-      if (test::killAtRename("/.kestrane.move", 3)) staged.commit();
+      const bool trapped = afterSession ? test::exitAfterRename("/.kestrane.move", 4, [] { ::raise(SIGKILL); })
+                                        : test::killAtRename("/.kestrane.move", 3);
+      if (trapped) staged.commit();
     });
-    return WIFSIGNALED(killed) && readFile("talk.fcpxml") == "tight timeline" &&
-           readFile("transcript.md") == "natural transcript";
+    return WIFSIGNALED(killed) && fs::exists(".kestrane.move") && readFile("talk.fcpxml") == "tight timeline" &&
+           readFile("transcript.md") == (afterSession ? "tight transcript" : "natural transcript");
   };
   if (!killedMidMove(02775, 002)) {
     (void)!::fchdir(cwd);
@@ -582,7 +593,25 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
       "and nothing can be written there, so it was left as it is.\n");
   EXPECT_EQ(snapshot("."), before);
 
-  // In a sticky folder its owner's next run finishes its own record.
+  // Its owner's next run finishes its own record silently and whole, in a folder of theirs that
+  // is private, shared or sticky, whatever umasks the cut and the re-cut were made under (a login
+  // shell's 002 over another session's 022, say), killed before its session moved or after.
+  ASSERT_EQ(::chown(".", first, group), 0);
+  for (const mode_t folderMode : {0755, 02775, 03775}) {
+    for (const mode_t earlierUmask : {022, 077}) {
+      for (const bool afterSession : {false, true}) {
+        std::ostringstream row;
+        row << std::oct << "folder " << folderMode << ", umask " << earlierUmask << " then 2, killed "
+            << (afterSession ? "after" : "before") << " the session's move";
+        ASSERT_TRUE(killedMidMove(folderMode, 002, earlierUmask, afterSession)) << row.str();
+        EXPECT_EQ(toldTo(first, locked), "") << row.str();
+        EXPECT_EQ(readFile("transcript.md"), "tight transcript") << row.str();
+        EXPECT_TRUE(readFile("talk.kestrane.json") == session + " ") << row.str();
+        EXPECT_EQ(hiddenNames("."), std::set<std::string>{".kestrane.lock"}) << row.str();
+      }
+    }
+  }
+  ASSERT_EQ(::chown(".", 0, group), 0);
   ASSERT_TRUE(killedMidMove(03775, 022));
   EXPECT_EQ(toldTo(first, locked), "");
   EXPECT_EQ(readFile("transcript.md"), "tight transcript");
@@ -590,10 +619,14 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   // There another member may write nothing of the owner's but the lock, which every account may.
   // A record written through a link to it, that moves the member's own session into place, is
   // never acted on as the owner's.
-  for (const auto& e : fs::directory_iterator(".")) fs::remove(e.path());
-  std::ofstream("talk.kestrane.json") << session;
-  std::ofstream("talk.fcpxml") << "natural timeline";
-  for (const char* name : {"talk.kestrane.json", "talk.fcpxml"}) (void)!::chown(name, first, group);
+  // The owner's package as their last cut left it.
+  const auto ownersCut = [&] {
+    for (const auto& e : fs::directory_iterator(".")) fs::remove(e.path());
+    std::ofstream("talk.kestrane.json") << session;
+    std::ofstream("talk.fcpxml") << "natural timeline";
+    for (const char* name : {"talk.kestrane.json", "talk.fcpxml"}) (void)!::chown(name, first, group);
+  };
+  ownersCut();
   ASSERT_EQ(::chown(".", first, group), 0);
   ASSERT_EQ(::chmod(".", 03775), 0);
   const auto asSecond = [&](const std::function<bool()>& act) {
@@ -604,23 +637,63 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
     });
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
   };
-  bool linked = false;
-  whileLockedBy(first, group, [&] { linked = asSecond([] { return ::link(".kestrane.lock", ".keep") == 0; }); });
-  ASSERT_TRUE(linked);
+  // The member's link `name` to the lock of one of the owner's runs, made while it runs; the
+  // run takes its lock away as it ends, so each run's is another file.
+  const auto linkToLock = [&](const char* name) {
+    bool linked = false;
+    whileLockedBy(first, group, [&] { linked = asSecond([&] { return ::link(".kestrane.lock", name) == 0; }); });
+    fs::remove(".kestrane.lock");
+    return linked;
+  };
+  // `bytes` written by the member through its link `link`, which it then links as `as`.
+  const auto writeThrough = [&](const char* link, const std::string& bytes, const std::string& as) {
+    return asSecond([&] {
+      const int fd = ::open(link, O_WRONLY | O_TRUNC | O_CLOEXEC);
+      const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+      if (fd >= 0) ::close(fd);
+      return written && ::link(link, as.c_str()) == 0;
+    });
+  };
+  const std::string setAside =
+      "The folder held a record of an unfinished move that an account other than its owner could have written, so "
+      "it was set aside as ./.kestrane.move-unread and nothing it names was moved or removed.\n";
+  ASSERT_TRUE(linkToLock(".keep"));
   const std::string staged = ".kestrane-staged-1-0123456789abcdef";
   const std::string forged = "kestrane move 1\0move\0"s + staged + "\0talk.kestrane.json\0"s;
   ASSERT_TRUE(asSecond([&] {
     std::ofstream(staged) << session << "  ";
-    const int fd = ::open(".keep", O_WRONLY | O_TRUNC | O_CLOEXEC);
-    const bool written = fd >= 0 && ::write(fd, forged.data(), forged.size()) == static_cast<ssize_t>(forged.size());
-    if (fd >= 0) ::close(fd);
-    return written && ::link(".keep", ".kestrane.move") == 0;
+    return true;
   }));
-  EXPECT_EQ(toldTo(first, locked),
-            "The folder held a record of an unfinished move that an account other than its owner could have written, "
-            "so it was set aside as ./.kestrane.move-unread and nothing it names was moved or removed.\n");
+  ASSERT_TRUE(writeThrough(".keep", forged, ".kestrane.move"));
+  EXPECT_EQ(toldTo(first, locked), setAside);
   EXPECT_EQ(readFile("talk.kestrane.json"), session);
   EXPECT_EQ(readFile(".kestrane.move-unread"), forged);
+
+  // Both the record and the session it moves written through links to two of the owner's locks:
+  // each file is the owner's, but every account may write it.
+  ownersCut();
+  ASSERT_TRUE(linkToLock(".keep"));
+  ASSERT_TRUE(linkToLock(".keep too"));
+  ASSERT_TRUE(writeThrough(".keep too", session + "  ", staged));
+  ASSERT_TRUE(writeThrough(".keep", forged, ".kestrane.move"));
+  EXPECT_EQ(toldTo(first, locked), setAside);
+  EXPECT_TRUE(readFile("talk.kestrane.json") == session);
+
+  // The owner's own record, killed once every file moved, still names its staged session, which
+  // is free: the member's own session written there is never put in place.
+  ASSERT_TRUE(killedMidMove(03775, 022, 022, true));
+  const auto owners = Pipeline::detail::parsedRecord(readFile(".kestrane.move"));
+  ASSERT_TRUE(owners);
+  std::string stagedSession;
+  for (const auto& move : owners->moves) {
+    if (move.to == "talk.kestrane.json") stagedSession = move.from;
+  }
+  ASSERT_TRUE(asSecond([&] {
+    std::ofstream(stagedSession) << session << "  ";
+    return true;
+  }));
+  EXPECT_EQ(toldTo(first, locked), setAside);
+  EXPECT_TRUE(readFile("talk.kestrane.json") == session + " ");
   (void)!::chown(".", 0, group);
   (void)!::fchdir(cwd);
   ::close(cwd);

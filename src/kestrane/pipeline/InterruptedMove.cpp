@@ -74,29 +74,25 @@ std::optional<std::string> footageStem(const fs::path& sessionFile) {
   }
 }
 
-bool groupMayWrite(const struct stat& st) { return (st.st_mode & S_IWGRP) != 0; }
 bool everyoneMayWrite(const struct stat& st) { return (st.st_mode & S_IWOTH) != 0; }
 
-// Whether the members of `group` (every account, without one) may change the package's session
-// file as it stands: its mode lets them write it, or the folder lets them put another in its
-// place (one they may write that is not sticky, or, with no session file there yet, any).
-bool mayChangeSession(std::optional<gid_t> group, const struct stat& folder,
-                      const std::optional<struct stat>& session) {
-  const auto lets = [&](const struct stat& st) {
-    return everyoneMayWrite(st) || (group && groupMayWrite(st) && st.st_gid == *group);
-  };
-  if (!session) return lets(folder);
-  return lets(*session) || (lets(folder) && (folder.st_mode & S_ISVTX) == 0);
+// Whether every account may change the package's session file as it stands: its mode lets them
+// write it, or the folder lets them put another in its place (one they may write that is not
+// sticky, or, with no session file there yet, any).
+bool everyoneMayChangeSession(const struct stat& folder, const std::optional<struct stat>& session) {
+  if (!session) return everyoneMayWrite(folder);
+  return everyoneMayWrite(*session) || (everyoneMayWrite(folder) && (folder.st_mode & S_ISVTX) == 0);
 }
 
-// True when an account other than `owner` could have written `file`, through any file of the
-// owner's that account may write (the lock, which every account may), and may not change the
-// package's session otherwise: acting on it as the owner's would let that account do so.
+// True when an account other than `owner` could have written `file` without the owner's leave:
+// the file is that account's, or every account may write it, as it may the owner's locks
+// whatever the owner's umask (and a link to one stays writable long after its run), while not
+// every account may change the package's session otherwise. Write by the owner's group is no
+// sign: only the owner's umask or chmod gives it, and a genuine run under a looser umask than
+// the session's last write leaves just such files.
 bool writtenPastOwner(const struct stat& file, uid_t owner, const struct stat& folder,
                       const std::optional<struct stat>& session) {
-  if (file.st_uid != owner) return true;
-  if (everyoneMayWrite(file) && !mayChangeSession(std::nullopt, folder, session)) return true;
-  return groupMayWrite(file) && !mayChangeSession(file.st_gid, folder, session);
+  return file.st_uid != owner || (everyoneMayWrite(file) && !everyoneMayChangeSession(folder, session));
 }
 
 std::string_view whoseRun(bool another) { return another ? "a Kestrane run of another account" : "a Kestrane run"; }

@@ -19,8 +19,9 @@ namespace kestrane::Pipeline::detail {
 //   folder (renamed beside it); another account's that this user can't read, or that the folder
 //   lets only a file's owner move.
 // - set aside whole, under a name that replaces nothing, with nothing it names touched: any other
-//   record, and one that an account other than its owner could have written (through the lock,
-//   which every account may write) when that account may not change the package's session.
+//   record, and one that an account other than its owner could have written: one that moves a
+//   staged file of that account's, or one whose record or staged file every account may write
+//   (as a link to the lock) where not every account may change the package's session.
 //   Where it can't be set aside the run is refused with nothing changed.
 // - left as it is where this user can write nothing, and that is said.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
