@@ -645,6 +645,10 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
     fs::remove(".kestrane.lock");
     return linked;
   };
+  // A session of the member's own, at `name`.
+  const auto membersSession = [&](const std::string& name) {
+    return asSecond([&] { return static_cast<bool>(std::ofstream(name) << session << "  "); });
+  };
   // `bytes` written by the member through its link `link`, which it then links as `as`.
   const auto writeThrough = [&](const char* link, const std::string& bytes, const std::string& as) {
     return asSecond([&] {
@@ -660,10 +664,7 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   ASSERT_TRUE(linkToLock(".keep"));
   const std::string staged = ".kestrane-staged-1-0123456789abcdef";
   const std::string forged = "kestrane move 1\0move\0"s + staged + "\0talk.kestrane.json\0"s;
-  ASSERT_TRUE(asSecond([&] {
-    std::ofstream(staged) << session << "  ";
-    return true;
-  }));
+  ASSERT_TRUE(membersSession(staged));
   ASSERT_TRUE(writeThrough(".keep", forged, ".kestrane.move"));
   EXPECT_EQ(toldTo(first, locked), setAside);
   EXPECT_EQ(readFile("talk.kestrane.json"), session);
@@ -688,10 +689,7 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   for (const auto& move : owners->moves) {
     if (move.to == "talk.kestrane.json") stagedSession = move.from;
   }
-  ASSERT_TRUE(asSecond([&] {
-    std::ofstream(stagedSession) << session << "  ";
-    return true;
-  }));
+  ASSERT_TRUE(membersSession(stagedSession));
   EXPECT_EQ(toldTo(first, locked), setAside);
   EXPECT_TRUE(readFile("talk.kestrane.json") == session + " ");
   (void)!::chown(".", 0, group);

@@ -90,9 +90,8 @@ bool everyoneMayChangeSession(const struct stat& folder, const std::optional<str
 // every account may change the package's session otherwise. Write by the owner's group is no
 // sign: only the owner's umask or chmod gives it, and a genuine run under a looser umask than
 // the session's last write leaves just such files.
-bool writtenPastOwner(const struct stat& file, uid_t owner, const struct stat& folder,
-                      const std::optional<struct stat>& session) {
-  return file.st_uid != owner || (everyoneMayWrite(file) && !everyoneMayChangeSession(folder, session));
+bool writtenPastOwner(const struct stat& file, uid_t owner, bool everyoneMayChangeTheSession) {
+  return file.st_uid != owner || (everyoneMayWrite(file) && !everyoneMayChangeTheSession);
 }
 
 std::string_view whoseRun(bool another) { return another ? "a Kestrane run of another account" : "a Kestrane run"; }
@@ -241,11 +240,9 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   // make; not in a folder that lets only each file's owner move it.
   if (another && (!folderRead || (dir.st_mode & S_ISVTX) != 0))
     return {Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it")};
-  const std::optional<struct stat> sessionInPlace =
-      sessionThere && S_ISREG(inPlace.st_mode) ? std::optional(inPlace) : std::nullopt;
-  const auto pastOwner = [&](const struct stat& st) {
-    return writtenPastOwner(st, file.st.st_uid, dir, sessionInPlace);
-  };
+  const bool openToAll =
+      everyoneMayChangeSession(dir, sessionThere && S_ISREG(inPlace.st_mode) ? std::optional(inPlace) : std::nullopt);
+  const auto pastOwner = [&](const struct stat& st) { return writtenPastOwner(st, file.st.st_uid, openToAll); };
   if (pastOwner(file.st) || std::ranges::any_of(pending, [&](const PendingMove& p) { return pastOwner(p.staged); }))
     return setAsideFor(kWrittenPastOwner);
 

@@ -116,12 +116,12 @@ void noteRemovedRoughCut(Job& job) {
 }
 
 std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
-  if (!holdsPlainFile(roughCutPath(job, files))) {
+  const std::filesystem::path movie = roughCutPath(job, files);
+  if (!holdsPlainFile(movie)) {
     job.session.roughCutCutList.reset();
     return {};
   }
-  if (movieShowsThisCut(job, roughCutPath(job, files)))
-    return {"Kept the rough cut of the earlier cut — it shows this same cut"};
+  if (movieShowsThisCut(job, movie)) return {"Kept the rough cut of the earlier cut — it shows this same cut"};
   // An earlier movie goes only when a newer one takes its place; until then it stays, and the
   // session goes on saying which cut it shows.
   return {std::string(kKeptEarlierRoughCut)};
