@@ -22,6 +22,8 @@ std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPac
     throw;  // finishing a move a killed run left needs the package, and another run has it
   } catch (const Pipeline::PackageUnlockable&) {
     throw;
+  } catch (const Pipeline::PackageMayBeMixed&) {
+    throw;  // a record a killed run left, set aside or finished as far as it could be
   } catch (const Pipeline::PipelineError& e) {
     std::string message = e.what();
     for (const std::string& warning : warnings) message += " " + warning;

@@ -21,6 +21,8 @@
 #include "kestrane/pipeline/StagedFiles.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "pipeline/KillAtRename.hpp"
+#include "pipeline/MoveRecordFiles.hpp"
+#include "pipeline/OtherAccounts.hpp"
 #include "pipeline/StoredSession.hpp"
 
 using namespace kestrane;
@@ -149,9 +151,10 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
   // A name in its way, the first it moves onto or a later one, is found before anything moves.
   fs::copy_file(stored.sessionFile, dir / "talk copy.kestrane.json");
   const std::string inTheWay = " can't take its file (Is a directory), so the record and the files not yet moved were ";
+  // The user moves what the name held out of the folder and back, as its record knows it.
+  const fs::path outside = stored.root.path() / "kept aside";
   for (const fs::path& name : {dir / "captions.srt", stored.sessionFile}) {
-    const std::string kept = readFile(name);
-    fs::remove(name);
+    fs::rename(name, outside);
     fs::create_directory(name);
     const auto blocked = snapshot(dir);
     try {
@@ -165,7 +168,7 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
     }
     EXPECT_EQ(snapshot(dir), blocked);
     fs::remove(name);
-    std::ofstream(name, std::ios::binary) << kept;
+    fs::rename(outside, name);
   }
 
   // Opening the package (as the application does before it reads the session) finishes it.
@@ -188,21 +191,25 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
 TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   StoredPackage stored;
   const fs::path& dir = stored.package;
-  const std::string header("kestrane move 1\0", 16);
+  const std::string header("kestrane move 2\0", 16);
   const std::string staged = ".kestrane-staged-1-0123456789abcdef", staged2 = ".kestrane-staged-1-fedcba9876543210";
-  const auto move = [&](const std::string& from, const std::string& to) { return "move\0"s + from + '\0' + to + '\0'; };
+  // Laid out as a record, naming files no folder here holds.
+  const auto move = [&](const std::string& from, const std::string& to) {
+    return "move\0"s + from + '\0' + to + "\0"s + "32768 0 1 1 1\0none\0"s;
+  };
+  const auto remove = [](const std::string& name) { return "remove\0"s + name + "\0none\0"s; };
   const auto setAsideAs = [](const fs::path& folder, const std::string& kind, const std::string& name) {
     return "The " + kind + " held a record of an unfinished move that this program can't have written, so it was " +
            "set aside as " + (folder / name).string() + " and nothing it names was moved or removed.";
   };
   const std::vector<std::string> records = {
-      header + "remove\0notes.txt\0"s,
-      header + "remove\0.kestrane.lock\0"s,
+      header + remove("notes.txt"),
+      header + remove(".kestrane.lock"),
       header + move(staged, "notes.txt"),
       header + std::string(1 << 20, 'x'),
-      header + "remove\0My edit.fcpxml\0"s,
+      header + remove("My edit.fcpxml"),
       header + move(staged, "My edit.fcpxml") + move(staged2, "talk.kestrane.json"),
-      header + move(staged, "talk.fcpxml") + "remove\0talk.kestrane.json\0"s,
+      header + move(staged, "talk.fcpxml") + remove("talk.kestrane.json"),
       header + move(staged2, "talk.kestrane.json") + move(staged2, "talk copy.kestrane.json"),
   };
   std::vector<std::string> setAside;
@@ -278,8 +285,8 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
        {std::pair("../x"s, "../x"s), {"sub/x"s, "sub/x"s}, {"x"s, "sub/x"s}, {"x"s, "../x"s}, {"x"s, "x"s}}) {
     std::ofstream(fresh / staged) << "a timeline";
     fs::copy_file(ofX, fresh / staged2, fs::copy_options::overwrite_existing);
-    std::ofstream(fresh / ".kestrane.move", std::ios::binary)
-        << header + move(staged, timeline + ".fcpxml") + move(staged2, session + ".kestrane.json");
+    test::writeRecord(fresh,
+                      test::recordIn(fresh, {{staged, timeline + ".fcpxml"}, {staged2, session + ".kestrane.json"}}));
     const Pipeline::detail::PackageLock lock(fresh);
     if (session == "x") {
       EXPECT_TRUE(lock.warnings().empty());
@@ -309,16 +316,16 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   fs::rename(stored.sessionFile, renamed);
   std::ofstream(dir / staged) << "a timeline";
   fs::copy_file(renamed, dir / staged2);
-  std::ofstream(dir / ".kestrane.move", std::ios::binary)
-      << header + move(staged, "talk.fcpxml") + move(staged2, "my edit.kestrane.json");
+  test::writeRecord(dir, test::recordIn(dir, {{staged, "talk.fcpxml"}, {staged2, "my edit.kestrane.json"}}));
   EXPECT_TRUE(Pipeline::openPackage(dir).warnings.empty());
   EXPECT_EQ(readFile(dir / "talk.fcpxml"), "a timeline");
   // The user's own file named after the renamed session is none of the package's: a record that
   // removes or replaces it is set aside, and graphics are placed on the footage's timeline.
   std::ofstream(dir / "my edit.fcpxml") << "the editor's own timeline";
-  for (const std::string& record : {header + "remove\0my edit.fcpxml\0"s, header + move(staged, "my edit.fcpxml")}) {
+  for (const auto& [moves, removals] :
+       {std::pair(test::Moves{}, std::vector{"my edit.fcpxml"s}), {test::Moves{{staged, "my edit.fcpxml"}}, {}}}) {
     std::ofstream(dir / staged) << "a timeline";
-    std::ofstream(dir / ".kestrane.move", std::ios::binary) << record;
+    test::writeRecord(dir, test::recordIn(dir, moves, removals));
     EXPECT_EQ(Pipeline::openPackage(dir).warnings, std::vector{setAsideAs(dir, "package", ".kestrane.move-unread")});
     EXPECT_EQ(readFile(dir / "my edit.fcpxml"), "the editor's own timeline");
     fs::remove(dir / ".kestrane.move-unread");
@@ -350,67 +357,9 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   EXPECT_EQ(snapshot(dir), before);
 }
 
-namespace {
-
-// How a child that tried to lock the package it runs in ended.
-enum LockOutcome { kept = 10, locked, refused, notAsThatUser };
-
-// Tries, as the ordinary user `uid` of group `gid` with the tightest umask, the lock of the
-// folder the process is in (reached through ".", so no folder above need be open to that user).
-// `told` gets the refusal, or what taking the lock found (its warnings, a line each).
-int lockAs(uid_t uid, gid_t gid, std::string* told = nullptr, int signalled = -1, int waitFor = -1) {
-  int message[2];
-  if (::pipe(message) != 0) return notAsThatUser;
-  const int status = inChild([&] {
-    ::close(message[0]);
-    if (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0) ::_exit(notAsThatUser);
-    ::umask(077);
-    try {
-      const Pipeline::detail::PackageLock lock(".");
-      for (const std::string& warning : lock.warnings())
-        (void)!::write(message[1], (warning + "\n").data(), warning.size() + 1);
-      if (signalled >= 0) (void)!::write(signalled, "l", 1);
-      char c;
-      if (waitFor >= 0) (void)!::read(waitFor, &c, 1);
-      ::_exit(locked);
-    } catch (const Pipeline::PackageBusy&) {
-      ::_exit(kept);
-    } catch (const Pipeline::PackageUnlockable& e) {
-      (void)!::write(message[1], e.what(), std::strlen(e.what()));
-      ::_exit(refused);
-    }
-  });
-  ::close(message[1]);
-  char text[1024] = {};
-  const ssize_t n = ::read(message[0], text, sizeof text - 1);
-  ::close(message[0]);
-  if (told && n > 0) *told = std::string(text, static_cast<std::size_t>(n));
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Runs `meanwhile` while the ordinary user `uid` of group `gid` holds the lock of the folder the
-// process is in; returns how that user's run ended.
-int whileLockedBy(uid_t uid, gid_t gid, const std::function<void()>& meanwhile) {
-  int ready[2], done[2];
-  if (::pipe(ready) != 0 || ::pipe(done) != 0) return notAsThatUser;
-  const pid_t holder = ::fork();
-  if (holder == 0) {
-    ::close(ready[0]);
-    ::close(done[1]);
-    ::_exit(lockAs(uid, gid, nullptr, ready[1], done[0]));
-  }
-  ::close(ready[1]);
-  ::close(done[0]);
-  char c = 0;
-  if (::read(ready[0], &c, 1) == 1) meanwhile();
-  ::close(done[1]);
-  ::close(ready[0]);
-  int held = 0;
-  ::waitpid(holder, &held, 0);
-  return WIFEXITED(held) ? WEXITSTATUS(held) : -1;
-}
-
-}  // namespace
+using test::lockAs;
+using test::whileLockedBy;
+using enum test::LockOutcome;
 
 // Two users writing one shared package (group-writable, the group kept by the folder), each
 // with a umask that keeps their files to themselves: the lock one of them made still keeps the
@@ -491,8 +440,9 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
 // as the owner's own next run would, and says so, so the package is never left mixed. Where that
 // member can't read the record, or the folder lets only a file's owner move it, the record stays
 // for its owner and the run is refused with nothing changed. The owner's own next run finishes
-// it whatever umasks it was written under; one another member could have written past the owner
-// (through links to the owner's locks, or at a staged name it still lists) is set aside.
+// it whatever umasks it was written under (000 included); one another member could have written
+// past the owner (through links to the owner's locks) is set aside, and a member's file at a
+// staged name whose move was made is left where it is.
 TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThatAccount) {
   if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
   test::TempDir root;
@@ -599,15 +549,17 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   ASSERT_EQ(::chown(".", first, group), 0);
   for (const mode_t folderMode : {0755, 02775, 03775}) {
     for (const mode_t earlierUmask : {022, 077}) {
-      for (const bool afterSession : {false, true}) {
-        std::ostringstream row;
-        row << std::oct << "folder " << folderMode << ", umask " << earlierUmask << " then 2, killed "
-            << (afterSession ? "after" : "before") << " the session's move";
-        ASSERT_TRUE(killedMidMove(folderMode, 002, earlierUmask, afterSession)) << row.str();
-        EXPECT_EQ(toldTo(first, locked), "") << row.str();
-        EXPECT_EQ(readFile("transcript.md"), "tight transcript") << row.str();
-        EXPECT_TRUE(readFile("talk.kestrane.json") == session + " ") << row.str();
-        EXPECT_EQ(hiddenNames("."), std::set<std::string>{".kestrane.lock"}) << row.str();
+      for (const mode_t umask : {002, 000}) {
+        for (const bool afterSession : {false, true}) {
+          std::ostringstream row;
+          row << std::oct << "folder " << folderMode << ", umask " << earlierUmask << " then " << umask << ", killed "
+              << (afterSession ? "after" : "before") << " the session's move";
+          ASSERT_TRUE(killedMidMove(folderMode, umask, earlierUmask, afterSession)) << row.str();
+          EXPECT_EQ(toldTo(first, locked), "") << row.str();
+          EXPECT_EQ(readFile("transcript.md"), "tight transcript") << row.str();
+          EXPECT_TRUE(readFile("talk.kestrane.json") == session + " ") << row.str();
+          EXPECT_EQ(hiddenNames("."), std::set<std::string>{".kestrane.lock"}) << row.str();
+        }
       }
     }
   }
@@ -629,14 +581,7 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   ownersCut();
   ASSERT_EQ(::chown(".", first, group), 0);
   ASSERT_EQ(::chmod(".", 03775), 0);
-  const auto asSecond = [&](const std::function<bool()>& act) {
-    const int status = inChild([&] {
-      if (::setgroups(1, &group) != 0 || ::setgid(group) != 0 || ::setuid(second) != 0) ::_exit(notAsThatUser);
-      ::umask(022);
-      ::_exit(act() ? 0 : 1);
-    });
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  };
+  const auto asSecond = [&](const std::function<bool()>& act) { return test::asAccount(second, group, 022, act); };
   // The member's link `name` to the lock of one of the owner's runs, made while it runs; the
   // run takes its lock away as it ends, so each run's is another file.
   const auto linkToLock = [&](const char* name) {
@@ -663,8 +608,9 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
       "it was set aside as ./.kestrane.move-unread and nothing it names was moved or removed.\n";
   ASSERT_TRUE(linkToLock(".keep"));
   const std::string staged = ".kestrane-staged-1-0123456789abcdef";
-  const std::string forged = "kestrane move 1\0move\0"s + staged + "\0talk.kestrane.json\0"s;
   ASSERT_TRUE(membersSession(staged));
+  // Naming the files as they stand, as the owner's run would.
+  const std::string forged = test::recordIn(".", {{staged, "talk.kestrane.json"}});
   ASSERT_TRUE(writeThrough(".keep", forged, ".kestrane.move"));
   EXPECT_EQ(toldTo(first, locked), setAside);
   EXPECT_EQ(readFile("talk.kestrane.json"), session);
@@ -676,12 +622,13 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   ASSERT_TRUE(linkToLock(".keep"));
   ASSERT_TRUE(linkToLock(".keep too"));
   ASSERT_TRUE(writeThrough(".keep too", session + "  ", staged));
-  ASSERT_TRUE(writeThrough(".keep", forged, ".kestrane.move"));
+  ASSERT_TRUE(writeThrough(".keep", test::recordIn(".", {{staged, "talk.kestrane.json"}}), ".kestrane.move"));
   EXPECT_EQ(toldTo(first, locked), setAside);
   EXPECT_TRUE(readFile("talk.kestrane.json") == session);
 
   // The owner's own record, killed once every file moved, still names its staged session, which
-  // is free: the member's own session written there is never put in place.
+  // is free: the member's own session written there is never put in place, and stays where it
+  // is, while the record is finished.
   ASSERT_TRUE(killedMidMove(03775, 022, 022, true));
   const auto owners = Pipeline::detail::parsedRecord(readFile(".kestrane.move"));
   ASSERT_TRUE(owners);
@@ -690,8 +637,10 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
     if (move.to == "talk.kestrane.json") stagedSession = move.from;
   }
   ASSERT_TRUE(membersSession(stagedSession));
-  EXPECT_EQ(toldTo(first, locked), setAside);
+  EXPECT_EQ(toldTo(first, locked), "");
   EXPECT_TRUE(readFile("talk.kestrane.json") == session + " ");
+  EXPECT_TRUE(readFile(stagedSession) == session + "  ");
+  EXPECT_FALSE(fs::exists(".kestrane.move"));
   (void)!::chown(".", 0, group);
   (void)!::fchdir(cwd);
   ::close(cwd);

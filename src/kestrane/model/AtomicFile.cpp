@@ -61,8 +61,10 @@ Aside::~Aside() {
   if (fd_ >= 0) ::close(fd_);
 }
 
-void write(const std::filesystem::path& path, std::string_view bytes) {
-  const Aside aside = writeAside(path, bytes);
+void write(const std::filesystem::path& path, std::string_view bytes) { write(path, bytes, newFileMode()); }
+
+void write(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
+  const Aside aside = writeAside(path, bytes, mode);
   if (::rename(aside.path().c_str(), path.c_str()) != 0) {
     const int error = errno;
     ::unlink(aside.path().c_str());
@@ -103,6 +105,10 @@ mode_t newFileMode() {
 void share(int fd) { ::fchmod(fd, newFileMode()); }
 
 Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
+  return writeAside(path, bytes, newFileMode());
+}
+
+Aside writeAside(const std::filesystem::path& path, std::string_view bytes, mode_t mode) {
   Aside aside = createAside(path);
   const int fd = aside.fd();
   const auto failAndRemove = [&](int error) {
@@ -131,7 +137,7 @@ Aside writeAside(const std::filesystem::path& path, std::string_view bytes) {
     data += n;
     left -= static_cast<std::size_t>(n);
   }
-  share(fd);
+  ::fchmod(fd, mode & 0666);
   if (::fsync(fd) != 0) failAndRemove(errno);
   return aside;
 }

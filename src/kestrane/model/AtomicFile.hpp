@@ -48,6 +48,8 @@ class Aside {
 // Writes `bytes` beside `path` and renames the result into place; on failure any earlier file
 // at `path` is left as it was and WriteError is thrown.
 void write(const std::filesystem::path& path, std::string_view bytes);
+// The same, the file given `mode` (never more than 0666) before it takes its name.
+void write(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
 // A new empty hidden file beside `path`, private to this user until share() is called on it.
 // Throws WriteError.
@@ -63,6 +65,8 @@ void share(int fd);
 // Writes `bytes` to a new hidden file beside `path`, flushed to disk, without moving it into
 // place; on failure nothing is left behind and WriteError is thrown.
 Aside writeAside(const std::filesystem::path& path, std::string_view bytes);
+// The same, given `mode` instead of the one the umask gives.
+Aside writeAside(const std::filesystem::path& path, std::string_view bytes, mode_t mode);
 
 // A fresh name for a file staged in a folder: ".kestrane-staged-", the writer's process id, "-"
 // and sixteen random hex digits, a form nobody names a file of their own by.

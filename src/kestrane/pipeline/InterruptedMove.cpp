@@ -33,6 +33,13 @@ constexpr std::string_view kSetAsideName = ".kestrane.move-unread";
 // Why a record is set aside rather than acted on.
 constexpr std::string_view kNotOurs = "this program can't have written";
 constexpr std::string_view kWrittenPastOwner = "an account other than its owner could have written";
+// Why one that may be its owner's run's own can't be proven so, nor this folder's.
+constexpr std::string_view kEarlierBuild =
+    "an earlier version of Kestrane wrote, which names too little of the files it moves to prove it its run's own";
+constexpr std::string_view kLinkedElsewhere = "can't be proven this folder's, as it has another name too";
+constexpr std::string_view kCoarseTimes =
+    "can't be proven its run's own, as the disk keeps file times too coarse to tell the files that run staged from "
+    "others";
 
 // The record as found: its bytes (none when it is no file of a record's size, a link or a
 // folder, say) and its owner and mode.
@@ -74,24 +81,15 @@ std::optional<std::string> footageStem(const fs::path& sessionFile) {
   }
 }
 
-bool everyoneMayWrite(const struct stat& st) { return (st.st_mode & S_IWOTH) != 0; }
-
-// Whether every account may change the package's session file as it stands: its mode lets them
-// write it, or the folder lets them put another in its place (one they may write that is not
-// sticky, or, with no session file there yet, any).
-bool everyoneMayChangeSession(const struct stat& folder, const std::optional<struct stat>& session) {
-  if (!session) return everyoneMayWrite(folder);
-  return everyoneMayWrite(*session) || (everyoneMayWrite(folder) && (folder.st_mode & S_ISVTX) == 0);
+// True when no account but the file's owner can have written it: a plain file its mode lets no
+// other write (a link gives no more write than the file's mode does).
+bool writtenByOwnerAlone(const struct stat& st) {
+  return S_ISREG(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// True when an account other than `owner` could have written `file` without the owner's leave:
-// the file is that account's, or every account may write it, as it may the owner's locks
-// whatever the owner's umask (and a link to one stays writable long after its run), while not
-// every account may change the package's session otherwise. Write by the owner's group is no
-// sign: only the owner's umask or chmod gives it, and a genuine run under a looser umask than
-// the session's last write leaves just such files.
-bool writtenPastOwner(const struct stat& file, uid_t owner, bool everyoneMayChangeTheSession) {
-  return file.st_uid != owner || (everyoneMayWrite(file) && !everyoneMayChangeTheSession);
+// Said where a record that may be its run's own was not wholly acted on.
+std::string_view mayBeMixed() {
+  return "the package may hold parts of two cuts, and running the re-cut again makes it whole.";
 }
 
 std::string_view whoseRun(bool another) { return another ? "a Kestrane run of another account" : "a Kestrane run"; }
@@ -137,20 +135,32 @@ std::string sessionRenamed(const fs::path& recordPath, bool another, const fs::p
       recordPath.string(), whoseRun(another), session.string(), kept, session.filename().string());
 }
 
-// A move whose staged file is still there, as found: one whose file is gone was made before the
-// run ended.
-struct PendingMove {
-  Move move;
-  struct stat staged {};
+// The record's moves not yet made, those that can't be made any more, the removals not yet made,
+// and the first name that holds what the record can't account for, as the folder stands.
+struct Progressed {
+  std::vector<Move> toMake;
+  std::vector<Move> unstaged;
+  std::vector<std::string> removals;
+  std::optional<std::string> foreign;
 };
 
-std::vector<PendingMove> pendingMoves(const fs::path& folder, const MoveRecord& record) {
-  std::vector<PendingMove> pending;
+Progressed progressIn(const fs::path& folder, const MoveRecord& record, uid_t owner) {
+  Progressed found;
+  const auto note = [&](Progress progress, const std::string& name) {
+    if (progress == Progress::foreign && !found.foreign) found.foreign = name;
+    return progress;
+  };
   for (const Move& move : record.moves) {
-    struct stat st {};
-    if (::lstat((folder / move.from).c_str(), &st) == 0 && S_ISREG(st.st_mode)) pending.push_back({move, st});
+    const Progress progress = note(progressOf(folder, move, owner), move.to);
+    if (progress == Progress::toMake) found.toMake.push_back(move);
+    if (progress == Progress::unstaged) found.unstaged.push_back(move);
   }
-  return pending;
+  for (const MoveRecord::Removal& removal : record.removals) {
+    if (note(progressOf(folder, removal, owner), removal.name) == Progress::toMake) {
+      found.removals.push_back(removal.name);
+    }
+  }
+  return found;
 }
 
 // True when the record moves onto, and removes, only the names the writer gives the files of a
@@ -160,8 +170,8 @@ bool namesOnlyPackageFiles(const MoveRecord& record, const std::string& session,
   for (const Move& move : record.moves) {
     if (!ours(move.to)) return false;
   }
-  for (const std::string& name : record.removals) {
-    if (isSessionFileName(name) || !ours(name)) return false;
+  for (const MoveRecord::Removal& removal : record.removals) {
+    if (isSessionFileName(removal.name) || !ours(removal.name)) return false;
   }
   return true;
 }
@@ -171,6 +181,7 @@ enum class Fate {
   finish,    // its moves not yet made are made, and its removals
   refuse,    // the run stops; the record and its files stay
   setAside,  // moved out of the way whole; nothing it names is touched
+  unproven,  // the same, and the run stops: it may be its run's own, and the package mixed
   leave,     // nothing can be written in the folder: it stays
 };
 
@@ -178,11 +189,11 @@ struct Judgement {
   Fate fate = Fate::setAside;
   std::string why;  // refuse and leave: what is said; set aside: why it was not acted on
   bool another = false;
-  std::vector<PendingMove> pending;   // to finish
-  std::vector<std::string> removals;  // to finish
+  Progressed progress;  // to finish
 };
 
 Judgement setAsideFor(std::string_view why) { return {Fate::setAside, std::string(why)}; }
+Judgement unprovenFor(std::string_view why) { return {Fate::unproven, std::string(why)}; }
 
 // The one place that decides what becomes of the record at `recordPath`, found as `found`.
 Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
@@ -222,10 +233,13 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
     return {Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held)};
   }
 
-  std::vector<PendingMove> pending = pendingMoves(folder, *record);
+  const uid_t owner = file.st.st_uid;
+  const Progressed progress = record->earlier ? Progressed{} : progressIn(folder, *record, owner);
+  // The session file it leaves in place: the staged one while its move is still to make (for an
+  // earlier build's record, while the session's own name is free).
   fs::path leftInPlace = folder / *session;
-  for (const PendingMove& p : pending) {
-    if (p.move.to == *session) leftInPlace = folder / p.move.from;
+  for (const Move& move : record->earlier ? record->moves : progress.toMake) {
+    if (move.to == *session && (!record->earlier || !sessionThere)) leftInPlace = folder / move.from;
   }
   if (mayNotRead(leftInPlace)) return unreadable(leftInPlace);
   const std::optional<std::string> stem = footageStem(leftInPlace);
@@ -240,18 +254,27 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   // make; not in a folder that lets only each file's owner move it.
   if (another && (!folderRead || (dir.st_mode & S_ISVTX) != 0))
     return {Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it")};
-  const bool openToAll =
-      everyoneMayChangeSession(dir, sessionThere && S_ISREG(inPlace.st_mode) ? std::optional(inPlace) : std::nullopt);
-  const auto pastOwner = [&](const struct stat& st) { return writtenPastOwner(st, file.st.st_uid, openToAll); };
-  if (pastOwner(file.st) || std::ranges::any_of(pending, [&](const PendingMove& p) { return pastOwner(p.staged); }))
-    return setAsideFor(kWrittenPastOwner);
+  // Every file it acts on must be provably its owner's run's and this folder's; a record that
+  // another account could have written proves nothing.
+  if (!writtenByOwnerAlone(file.st)) return setAsideFor(kWrittenPastOwner);
+  // Another name of it may be in another folder, whose run's it is.
+  if (file.st.st_nlink != 1) return unprovenFor(kLinkedElsewhere);
+  if (record->earlier) return unprovenFor(kEarlierBuild);
+  if (std::ranges::any_of(record->moves, [](const Move& move) { return move.staged.modified.tv_nsec == 0; }))
+    return unprovenFor(kCoarseTimes);
+  if (progress.foreign) {
+    return unprovenFor(fmt::format(
+        "can't be proven this folder's, as {} holds neither what it held before that run nor the file that run "
+        "staged for it",
+        (folder / *progress.foreign).string()));
+  }
 
   std::vector<fs::path> destinations, removals;
-  for (const PendingMove& p : pending) destinations.push_back(folder / p.move.to);
-  for (const std::string& name : record->removals) removals.push_back(folder / name);
+  for (const Move& move : progress.toMake) destinations.push_back(folder / move.to);
+  for (const std::string& name : progress.removals) removals.push_back(folder / name);
   if (const auto obstacle = firstObstacle(destinations, removals, dir))
     return {Fate::refuse, unfinishable(recordPath, another, *obstacle)};
-  return {Fate::finish, {}, another, std::move(pending), record->removals};
+  return {Fate::finish, {}, another, progress};
 }
 
 // Renames without replacing anything: false with errno set (EEXIST when `to` is taken).
@@ -272,49 +295,66 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 }
 
 // Moves a record that is not acted on, for the reason `why`, out of the way under the first
-// free name of its own so that nothing is replaced; the sentence that says so. Where this user
-// can write nothing it stays, and that is said; otherwise one that can't be moved stops the run
-// (PackageUnlockable) with nothing touched.
-std::string setAside(const fs::path& folder, const fs::path& recordPath, std::string_view why) {
+// free name of its own so that nothing is replaced: the name it took. Nothing where this user can
+// write nothing (no run of theirs can replace it either); otherwise one that can't be moved stops
+// the run (PackageUnlockable) with nothing touched.
+std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recordPath, std::string_view why) {
   int error = 0;
   for (int n = 1; n <= 100; ++n) {
     const fs::path aside = folder / (n == 1 ? std::string(kSetAsideName) : fmt::format("{}-{}", kSetAsideName, n));
-    if (renameNoReplace(recordPath, aside)) {
-      return fmt::format(
-          "The {} held a record of an unfinished move that {}, so it was set aside as {} and nothing it names was "
-          "moved or removed.",
-          folderKind(folder), why, aside.string());
-    }
+    if (renameNoReplace(recordPath, aside)) return aside;
     error = errno;
     if (error != EEXIST) break;
   }
-  // Where this user can write nothing, no run of theirs can replace it either.
-  if (closedToThisUser(folder, error)) {
-    return fmt::format(
-        "The {} holds a record of an unfinished move that {}, {}, and nothing can be written there, so it was left "
-        "as it is and nothing it names was moved or removed.",
-        folderKind(folder), why, recordPath.string());
-  }
+  if (closedToThisUser(folder, error)) return std::nullopt;
   throw PackageUnlockable(
       fmt::format("{} is a record of an unfinished move that {}, and it couldn't be set aside ({}), so nothing was "
                   "changed — move it out of the folder and try again.",
                   recordPath.string(), why, std::strerror(error)));
 }
 
+// What is said of a record set aside (or left, where nothing can be written) for the reason
+// `why`; one that may be its run's own stops the run (PackageMayBeMixed) once it is aside.
+std::string setAside(const fs::path& folder, const fs::path& recordPath, std::string_view why, bool mayBeItsOwn) {
+  const std::optional<fs::path> aside = movedAside(folder, recordPath, why);
+  if (!aside) {
+    return fmt::format(
+        "The {} holds a record of an unfinished move that {}, {}, and nothing can be written there, so it was left "
+        "as it is and nothing it names was moved or removed.",
+        folderKind(folder), why, recordPath.string());
+  }
+  const std::string said = fmt::format(
+      "The {} held a record of an unfinished move that {}, so it was set aside as {} and nothing it names "
+      "was moved or removed",
+      folderKind(folder), why, aside->string());
+  if (mayBeItsOwn) throw PackageMayBeMixed(fmt::format("{} — {}", said, mayBeMixed()));
+  return said + ".";
+}
+
 // Makes the moves and removals the judgement found still to make; a name that fails meanwhile
-// stops the run with the record and the files not yet moved left as they are.
+// stops the run with the record and the files not yet moved left as they are. A move whose
+// staged file is no longer there is not made, and once the rest is the run stops and says so.
 std::optional<std::string> finish(const fs::path& folder, const fs::path& recordPath, const Judgement& judgement) {
   const auto stop = [&](const fs::path& name, bool removal) {
     const int error = errno;
     throw PackageUnlockable(unfinishable(recordPath, judgement.another, {name, removal, error}));
   };
-  for (const PendingMove& p : judgement.pending) {
-    if (std::rename((folder / p.move.from).c_str(), (folder / p.move.to).c_str()) != 0) stop(folder / p.move.to, false);
+  const Progressed& progress = judgement.progress;
+  for (const Move& move : progress.toMake) {
+    if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) stop(folder / move.to, false);
   }
-  for (const std::string& name : judgement.removals) {
+  for (const std::string& name : progress.removals) {
     if (::unlink((folder / name).c_str()) != 0 && errno != ENOENT) stop(folder / name, true);
   }
   ::unlink(recordPath.c_str());
+  if (!progress.unstaged.empty()) {
+    const Move& unmade = progress.unstaged.front();
+    const std::string to = (folder / unmade.to).string();
+    throw PackageMayBeMixed(fmt::format(
+        "{} recorded a move into place that {} was interrupted in, and the file that run staged for {} is no longer "
+        "at {}, so {} was left as it is and the rest of the move was finished — {}",
+        recordPath.string(), whoseRun(judgement.another), to, (folder / unmade.from).string(), to, mayBeMixed()));
+  }
   if (!judgement.another) return std::nullopt;
   return "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
          "package holds that run's cut.";
@@ -330,7 +370,8 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
   switch (judgement.fate) {
     case Fate::finish: return finish(folder, recordPath, judgement);
     case Fate::refuse: throw PackageUnlockable(judgement.why);
-    case Fate::setAside: return setAside(folder, recordPath, judgement.why);
+    case Fate::setAside: return setAside(folder, recordPath, judgement.why, false);
+    case Fate::unproven: return setAside(folder, recordPath, judgement.why, true);
     case Fate::leave: break;
   }
   return judgement.why;

@@ -7,21 +7,28 @@
 
 namespace kestrane::Pipeline::detail {
 
-// Deals with the record of a move into place left in `folder`, if there is one, in one of four
+// Deals with the record of a move into place left in `folder`, if there is one, in one of five
 // ways, and returns what the job should hear of it:
 // - finished, as its record says: the files it had not moved yet are moved and those it was to
 //   remove go. Only a record that moves the program's own staged files onto, and removes, only
 //   the names the writer of the package in `folder` gives its files (never removing the session
-//   file), in a folder that holds that package. Another account's is finished too, as its
-//   owner's next run would, and said so.
+//   file), in a folder that holds that package; that no account but its owner can have written;
+//   and where every name it changes holds what it held before the move or the very file the run
+//   staged for it. A move whose name holds what it held before but whose staged file is no
+//   longer the one the run staged is not made: the rest are, and the run stops
+//   (PackageMayBeMixed). Another account's is finished too, as its owner's next run would, and
+//   said so.
 // - refused (PackageUnlockable), with the record and the files not yet moved left as they are:
 //   a name can't take its file or be removed; the session file it moves onto is no longer in the
 //   folder (renamed beside it); another account's that this user can't read, or that the folder
 //   lets only a file's owner move.
 // - set aside whole, under a name that replaces nothing, with nothing it names touched: any other
-//   record, and one that an account other than its owner could have written: one that moves a
-//   staged file of that account's, or one whose record or staged file every account may write
-//   (as a link to the lock) where not every account may change the package's session.
+//   record, and one that an account other than its owner could have written (its mode lets
+//   another write it).
+// - set aside so, and the run stopped (PackageMayBeMixed), as the package may hold parts of two
+//   cuts: one that can't be proven its run's own and this folder's (an earlier build's, one with
+//   another name, one on a disk whose file times are too coarse, or one whose names hold what it
+//   can't account for, as after a copy that did not keep times).
 //   Where it can't be set aside the run is refused with nothing changed.
 // - left as it is where this user can write nothing, and that is said.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);

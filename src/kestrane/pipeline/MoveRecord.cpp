@@ -12,9 +12,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A header, then "move" with the staged name and the destination's name, or "remove" with a
-// name, every field ended by a NUL, which no file name holds.
-constexpr std::string_view kRecordHeader = "kestrane move 1";
+// A header, then "move" with the staged name, the destination's name, the staged file's
+// identity and what the destination held, or "remove" with a name and what it held, every field
+// ended by a NUL, which no file name holds. An earlier build wrote the first header, with no
+// identities.
+constexpr std::string_view kRecordHeader = "kestrane move 2";
+constexpr std::string_view kEarlierHeader = "kestrane move 1";
 
 void addField(std::string& record, std::string_view field) {
   record += field;
@@ -35,14 +38,35 @@ bool isPlainName(std::string_view name) {
   return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos;
 }
 
+// A folder, or anything else that is no file or link: no file moved in may replace it.
+bool isInTheWayKind(const struct stat& st) { return !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode); }
+
 std::optional<int> inTheWay(const fs::path& destination, const struct stat& folder) {
   struct stat st {};
   if (::lstat(destination.c_str(), &st) != 0) return errno == ENOENT ? std::nullopt : std::optional(errno);
   if (S_ISDIR(st.st_mode)) return EISDIR;
-  if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return EEXIST;
+  if (isInTheWayKind(st)) return EEXIST;
   const uid_t me = ::geteuid();
   if ((folder.st_mode & S_ISVTX) != 0 && st.st_uid != me && folder.st_uid != me && me != 0) return EPERM;
   return std::nullopt;
+}
+
+// What a name holds: nothing, a file, or, when that can't be told, neither (`known` false).
+struct Held {
+  bool known = true;
+  std::optional<struct stat> st;
+};
+
+Held heldAt(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return {true, st};
+  return {errno == ENOENT, std::nullopt};
+}
+
+bool holds(const Held& held, const std::optional<FileIdentity>& file, uid_t owner) {
+  if (!held.known) return false;
+  if (!file) return !held.st;
+  return held.st && isFileHeldBefore(*held.st, *file, owner);
 }
 
 }  // namespace
@@ -54,32 +78,65 @@ std::string recordText(const MoveRecord& record) {
     addField(text, "move");
     addField(text, move.from);
     addField(text, move.to);
+    addField(text, identityText(move.staged));
+    addField(text, identityText(move.before));
   }
-  for (const std::string& name : record.removals) {
+  for (const MoveRecord::Removal& removal : record.removals) {
     addField(text, "remove");
-    addField(text, name);
+    addField(text, removal.name);
+    addField(text, identityText(removal.before));
   }
   return text;
 }
 
 std::optional<MoveRecord> parsedRecord(const std::string& bytes) {
   const std::vector<std::string> fields = fieldsOf(bytes);
-  if (fields.empty() || fields.front() != kRecordHeader) return std::nullopt;
+  if (fields.empty() || (fields.front() != kRecordHeader && fields.front() != kEarlierHeader)) return std::nullopt;
   MoveRecord record;
+  record.earlier = fields.front() == kEarlierHeader;
+  // An earlier record's entries have no identities.
+  const std::size_t identities = record.earlier ? 0 : 1;
   for (std::size_t i = 1; i < fields.size();) {
-    if (fields[i] == "move" && i + 2 < fields.size()) {
-      if (!AtomicFile::isAsideName(fields[i + 1]) || !isPlainName(fields[i + 2])) return std::nullopt;
-      record.moves.push_back({fields[i + 1], fields[i + 2]});
-      i += 3;
-    } else if (fields[i] == "remove" && i + 1 < fields.size()) {
-      if (!isPlainName(fields[i + 1])) return std::nullopt;
-      record.removals.push_back(fields[i + 1]);
-      i += 2;
+    if (fields[i] == "move" && i + 2 + 2 * identities < fields.size()) {
+      MoveRecord::Move move{fields[i + 1], fields[i + 2], {}, std::nullopt};
+      if (!AtomicFile::isAsideName(move.from) || !isPlainName(move.to)) return std::nullopt;
+      if (!record.earlier) {
+        std::optional<FileIdentity> staged;
+        if (!parsedIdentity(fields[i + 3], staged) || !staged || !parsedIdentity(fields[i + 4], move.before))
+          return std::nullopt;
+        move.staged = *staged;
+      }
+      record.moves.push_back(std::move(move));
+      i += 3 + 2 * identities;
+    } else if (fields[i] == "remove" && i + 1 + identities < fields.size()) {
+      MoveRecord::Removal removal{fields[i + 1], std::nullopt};
+      if (!isPlainName(removal.name)) return std::nullopt;
+      if (!record.earlier && !parsedIdentity(fields[i + 2], removal.before)) return std::nullopt;
+      record.removals.push_back(std::move(removal));
+      i += 2 + identities;
     } else {
       return std::nullopt;
     }
   }
   return record;
+}
+
+Progress progressOf(const fs::path& folder, const MoveRecord::Move& move, uid_t owner) {
+  const Held to = heldAt(folder / move.to), from = heldAt(folder / move.from);
+  const bool before = holds(to, move.before, owner);
+  // A free name loses nothing to the move, and one that can take no file stops it as in the way.
+  const bool mayTake = before || (to.known && (!to.st || isInTheWayKind(*to.st)));
+  if (mayTake && from.st && isStagedFile(*from.st, move.staged, owner)) return Progress::toMake;
+  // Once it is made, its staged name is free, and whatever stands there now is none of its own.
+  if (to.st && isStagedFile(*to.st, move.staged, owner)) return Progress::made;
+  return before ? Progress::unstaged : Progress::foreign;
+}
+
+Progress progressOf(const fs::path& folder, const MoveRecord::Removal& removal, uid_t owner) {
+  const Held held = heldAt(folder / removal.name);
+  if (held.known && !held.st) return Progress::made;
+  return holds(held, removal.before, owner) || (held.st && isInTheWayKind(*held.st)) ? Progress::toMake
+                                                                                     : Progress::foreign;
 }
 
 std::optional<Obstacle> firstObstacle(const std::vector<fs::path>& destinations, const std::vector<fs::path>& removals,

@@ -1,7 +1,10 @@
 #pragma once
 // The record of a move into place: what a package write leaves in the folder while its staged
 // files move, so that a run that dies halfway leaves the next run what it needs to finish the
-// move. Both the write and the finishing check the names it moves onto here.
+// move. It names, for every file it brings in, that file, and for every name it changes, what
+// the name held before, so the next run can tell how far the move got and that the files it
+// finds are the very ones the run meant. Both the write and the finishing check the names it
+// moves onto here.
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -10,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrane/pipeline/FileIdentity.hpp"
+
 namespace kestrane::Pipeline::detail {
 
 // The record's name in the package folder while the move lasts.
@@ -17,20 +22,40 @@ inline constexpr std::string_view kMoveRecordName = ".kestrane.move";
 
 struct MoveRecord {
   struct Move {
-    std::string from;  // a staged file's name
-    std::string to;    // the name it takes
+    std::string from;                    // a staged file's name
+    std::string to;                      // the name it takes
+    FileIdentity staged;                 // the staged file
+    std::optional<FileIdentity> before;  // what `to` held before the move: nothing, or a file
   };
-  std::vector<Move> moves;            // in the order they are made, the session file's last
-  std::vector<std::string> removals;  // made once every file has moved
+  struct Removal {
+    std::string name;
+    std::optional<FileIdentity> before;  // what it held when the move was recorded
+  };
+  std::vector<Move> moves;        // in the order they are made, the session file's last
+  std::vector<Removal> removals;  // made once every file has moved
+  // Written by an earlier build, which named no file's identity: nothing in it can be proven.
+  bool earlier = false;
 };
 
 // The bytes a record is written as.
 std::string recordText(const MoveRecord& record);
 
-// The record `bytes` hold, or nothing when they are not laid out as this program writes one:
-// every move takes one of its own staged files to a name in the folder, and every removal
-// names a file in the folder.
+// The record `bytes` hold (this build's, or an earlier one's), or nothing when they are not laid
+// out as this program writes one: every move takes one of its own staged files to a name in the
+// folder, and every removal names a file in the folder.
 std::optional<MoveRecord> parsedRecord(const std::string& bytes);
+
+// How far one move or removal of a record of `owner`'s run got in `folder`, told by what its
+// names hold now.
+enum class Progress {
+  toMake,    // its name holds what it held before (or, for a move, nothing), and a move's staged file
+             // is still there; or something that can take no file stands there, which stops it
+  made,      // a move's name holds its staged file; a removal's holds nothing
+  unstaged,  // a move's name holds what it held before, but its staged file is gone or another
+  foreign,   // its name holds neither: not what this record knew of the folder
+};
+Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Move& move, uid_t owner);
+Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Removal& removal, uid_t owner);
 
 // A name a move into place can't be made on, and why (the system's error number).
 struct Obstacle {

@@ -93,7 +93,7 @@ bool isSessionFileName(std::string_view name);
 // that is said. Throws NoSessionFound when the path does not exist or a folder holds none,
 // PipelineError when it can't be read or holds several, PackageBusy when no session file is
 // there because another run is still writing the package, PackageUnlockable when the package
-// can't be locked.
+// can't be locked, PackageMayBeMixed when a move a killed run left could not be finished whole.
 std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPackage, std::vector<std::string>& warnings);
 
 // What the folder of `sessionFile` holds, named as the writer names the files of footage whose

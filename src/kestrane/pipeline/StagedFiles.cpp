@@ -25,6 +25,21 @@ void syncFolder(const fs::path& folder) {
   ::close(fd);
 }
 
+FileIdentity stagedIdentity(const AtomicFile::Aside& aside) {
+  struct stat st {};
+  const int found = aside.fd() >= 0 ? ::fstat(aside.fd(), &st) : ::lstat(aside.path().c_str(), &st);
+  if (found != 0) throw AtomicFile::WriteError(aside.path(), std::strerror(errno));
+  return identityOf(st);
+}
+
+// What `path` holds before the move: nothing, or a file.
+std::optional<FileIdentity> heldNow(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return identityOf(st);
+  if (errno == ENOENT) return std::nullopt;
+  throw AtomicFile::WriteError(path, std::strerror(errno));
+}
+
 }  // namespace
 
 StagedFiles::~StagedFiles() {
@@ -50,15 +65,17 @@ void StagedFiles::commit() {
   struct stat folder {};
   if (::stat(folder_.c_str(), &folder) != 0) throw AtomicFile::WriteError(folder_, std::strerror(errno));
   if (::access(folder_.c_str(), W_OK | X_OK) != 0) throw AtomicFile::WriteError(folder_, std::strerror(errno));
-  MoveRecord record;
   std::vector<fs::path> destinations;
-  for (const auto& [aside, destination] : written_) {
-    record.moves.push_back({aside.path().filename().string(), destination.filename().string()});
-    destinations.push_back(destination);
-  }
-  for (const auto& path : removals_) record.removals.push_back(path.filename().string());
+  for (const auto& [aside, destination] : written_) destinations.push_back(destination);
   if (const auto obstacle = firstObstacle(destinations, removals_, folder))
     throw AtomicFile::WriteError(obstacle->name, std::strerror(obstacle->error));
+
+  MoveRecord record;
+  for (const auto& [aside, destination] : written_) {
+    record.moves.push_back({aside.path().filename().string(), destination.filename().string(), stagedIdentity(aside),
+                            heldNow(destination)});
+  }
+  for (const auto& path : removals_) record.removals.push_back({path.filename().string(), heldNow(path)});
 
   // Off the list a forced exit (a second stop) clears before the record exists, so no record
   // ever outlives a staged file it still has to move: an exit before the record leaves them to
@@ -66,7 +83,8 @@ void StagedFiles::commit() {
   // be written leaves them to the destructor.
   for (const auto& [aside, destination] : written_) platform::ScratchFiles::forget(aside.path().string());
   const fs::path recordPath = folder_ / kMoveRecordName;
-  AtomicFile::write(recordPath, recordText(record));
+  // Writable by no account but this one, whatever the umask, so no other can have written it.
+  AtomicFile::write(recordPath, recordText(record), AtomicFile::newFileMode() & ~(S_IWGRP | S_IWOTH));
   syncFolder(folder_);
   recorded_ = true;
 

@@ -1,0 +1,475 @@
+// A move record left by a killed run is acted on only where it is provably that run's own and
+// this folder's: written by its owner alone, naming the very files the run staged and what each
+// name held before. Everything else it names stays as it is, and where the package may be left
+// mixed the run says so and stops.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <sstream>
+
+#include "kestrane/pipeline/MoveRecord.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/Pipeline.hpp"
+#include "kestrane/pipeline/StagedFiles.hpp"
+#include "pipeline/KillAtRename.hpp"
+#include "pipeline/MoveRecordFiles.hpp"
+#include "pipeline/OtherAccounts.hpp"
+#include "pipeline/StoredSession.hpp"
+
+using namespace kestrane;
+using test::hiddenNames;
+using test::inChild;
+using test::readFile;
+using test::snapshot;
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+using Pipeline::detail::MoveRecord;
+
+namespace {
+
+constexpr std::string_view kMixed =
+    " — the package may hold parts of two cuts, and running the re-cut again makes it whole.";
+
+// The earlier cut of the package in `dir`, whose session is `session`.
+void earlierCut(const fs::path& dir, const std::string& session) {
+  std::ofstream(dir / "talk.kestrane.json", std::ios::binary | std::ios::trunc) << session;
+  std::ofstream(dir / "talk.fcpxml", std::ios::trunc) << "natural timeline";
+  std::ofstream(dir / "transcript.md", std::ios::trunc) << "natural transcript";
+  std::ofstream(dir / "talk rough cut.mp4", std::ios::trunc) << "earlier movie";
+}
+
+// When a re-cut is killed: as it makes its `n`th rename (the record's own is the first, then the
+// timeline's, the transcript's and the session's), or just after its session's, before the
+// earlier movie goes.
+constexpr int kAfterSession = 0;
+
+// A re-cut of the package in `dir` (`session` plus a space) under `umask`, by the ordinary
+// account `owner` when one is given, killed at `when`; true when it left its record.
+bool killedRecut(const fs::path& dir, const std::string& session, int when, mode_t umask = 022, uid_t owner = 0) {
+  const int killed = inChild([&] {
+    if (owner != 0 && !test::becomeAccount(owner, test::kSharedGroup)) ::_exit(test::notAsThatUser);
+    ::umask(umask);
+    Pipeline::detail::StagedFiles staged(dir);
+    staged.write(dir / "talk.fcpxml", "tight timeline");
+    staged.write(dir / "transcript.md", "tight transcript");
+    staged.write(dir / "talk.kestrane.json", session + " ");
+    staged.removeOnCommit(dir / "talk rough cut.mp4");
+    const bool trapped = when == kAfterSession ? test::exitAfterRename("/.kestrane.move", 4, [] { ::raise(SIGKILL); })
+                                               : test::killAtRename("/.kestrane.move", when);
+    if (trapped) staged.commit();
+  });
+  return WIFSIGNALED(killed) && fs::exists(dir / ".kestrane.move");
+}
+
+// True when the package in `dir` is wholly the re-cut, with nothing hidden left.
+bool wholeRecut(const fs::path& dir, const std::string& session) {
+  return readFile(dir / "talk.fcpxml") == "tight timeline" && readFile(dir / "transcript.md") == "tight transcript" &&
+         readFile(dir / "talk.kestrane.json") == session + " " && !fs::exists(dir / "talk rough cut.mp4") &&
+         hiddenNames(dir).empty();
+}
+
+// The staged name the record in `dir` moves onto `to`.
+std::string stagedFor(const fs::path& dir, const std::string& to) {
+  const auto record = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  for (const MoveRecord::Move& move : record ? record->moves : std::vector<MoveRecord::Move>{}) {
+    if (move.to == to) return move.from;
+  }
+  return {};
+}
+
+// What opening the package in `dir` says, as it would end a command: its warnings, or the
+// sentence it stops on.
+std::string openedSaying(const fs::path& dir) {
+  try {
+    const Pipeline::detail::PackageLock lock(dir);
+    std::string said;
+    for (const std::string& warning : lock.warnings()) said += warning;
+    return said;
+  } catch (const Pipeline::PackageMayBeMixed& e) {
+    return "stopped: "s + e.what();
+  }
+}
+
+// What is said, stopping, of a record set aside in `dir` that may be its run's own.
+std::string setAsideMixed(const fs::path& dir, const std::string& why) {
+  return "stopped: The package held a record of an unfinished move that " + why + ", so it was set aside as " +
+         (dir / ".kestrane.move-unread").string() + " and nothing it names was moved or removed" + std::string(kMixed);
+}
+
+// Why a record whose name `name` holds what it can't account for is set aside.
+std::string holdsNeither(const fs::path& name) {
+  return "can't be proven this folder's, as " + name.string() +
+         " holds neither what it held before that run nor the file that run staged for it";
+}
+
+// `before`, with its record set aside and nothing else changed.
+std::map<std::string, std::string> withRecordAside(std::map<std::string, std::string> before) {
+  before[".kestrane.move-unread"] = before[".kestrane.move"];
+  before.erase(".kestrane.move");
+  return before;
+}
+
+// Opens the package in `dir` expecting its record set aside for `why`, the run stopped and
+// nothing else changed; then takes the set-aside record away.
+void expectSetAsideWhole(const fs::path& dir, const std::string& why) {
+  const auto before = snapshot(dir);
+  EXPECT_EQ(openedSaying(dir), setAsideMixed(dir, why));
+  EXPECT_EQ(snapshot(dir), withRecordAside(before));
+  fs::remove(dir / ".kestrane.move-unread");
+}
+
+}  // namespace
+
+// Whatever the umask (000 included), the record is writable by its owner alone and has one
+// name, and the owner's next run finishes it silently and whole wherever it was killed.
+TEST(MoveRecordProof, TheOwnersOwnRecordIsFinishedWholeUnderAnyUmask) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  test::StoredPackage stored;
+  const fs::path& dir = stored.package;
+  const std::string session = readFile(stored.sessionFile);
+  for (const mode_t umask : {000, 002, 022, 077}) {
+    for (const int when : {2, 3, 4, kAfterSession}) {
+      std::ostringstream row;
+      row << "umask " << std::oct << umask << ", killed at " << std::dec << when;
+      earlierCut(dir, session);
+      ASSERT_TRUE(killedRecut(dir, session, when, umask)) << row.str();
+      struct stat st {};
+      ASSERT_EQ(::lstat((dir / ".kestrane.move").c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & (S_IWGRP | S_IWOTH), 0u) << row.str();
+      EXPECT_EQ(st.st_nlink, 1u) << row.str();
+      EXPECT_EQ(openedSaying(dir), "") << row.str();
+      EXPECT_TRUE(wholeRecut(dir, session)) << row.str();
+    }
+  }
+}
+
+// A copy that keeps times (cp -a, or a move to another disk) is finished whole; one that does
+// not, a user's file at a name the record removes, an earlier build's record, one with another
+// name, and one on a disk with whole-second times can't be proven: each is set aside with
+// nothing it names touched, and the run stops saying the package may be mixed. The next re-cut
+// makes it whole.
+TEST(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  test::StoredPackage stored;
+  const fs::path& dir = stored.package;
+  const std::string session = readFile(stored.sessionFile);
+  const fs::path copy = stored.root.path() / "Copy Kestrane.kestrane";
+  const auto copied = [&](const std::string& options) {
+    fs::remove_all(copy);
+    return std::system(("cp " + options + " '" + dir.string() + "' '" + copy.string() + "'").c_str()) == 0;
+  };
+
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  ASSERT_TRUE(copied("-a"));
+  EXPECT_EQ(openedSaying(copy), "");
+  EXPECT_TRUE(wholeRecut(copy, session));
+
+  ASSERT_TRUE(copied("-r"));
+  expectSetAsideWhole(copy, holdsNeither(copy / "talk.fcpxml"));
+  Pipeline::recut(test::recutOf(copy / "talk.kestrane.json", CutTightness::tight));
+  EXPECT_TRUE(hiddenNames(copy).empty());
+
+  // Killed once its session moved, before the earlier movie went: the user's own movie put there
+  // since stays.
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, kAfterSession));
+  std::ofstream(dir / "talk rough cut.mp4", std::ios::trunc) << "the user's movie";
+  expectSetAsideWhole(dir, holdsNeither(dir / "talk rough cut.mp4"));
+
+  // The same record as an earlier build wrote it, with no identities.
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  const auto genuine = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  ASSERT_TRUE(genuine);
+  std::string earlier("kestrane move 1\0", 16);
+  for (const MoveRecord::Move& move : genuine->moves) earlier += "move\0"s + move.from + '\0' + move.to + '\0';
+  for (const MoveRecord::Removal& removal : genuine->removals) earlier += "remove\0"s + removal.name + '\0';
+  test::writeRecord(dir, earlier);
+  expectSetAsideWhole(dir,
+                      "an earlier version of Kestrane wrote, which names too little of the files it moves to prove it "
+                      "its run's own");
+
+  // With another name, which may be in another package.
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  const fs::path otherName = stored.root.path() / "another name";
+  ASSERT_EQ(::link((dir / ".kestrane.move").c_str(), otherName.c_str()), 0);
+  expectSetAsideWhole(dir, "can't be proven this folder's, as it has another name too");
+  fs::remove(otherName);
+
+  // Written where file times are whole seconds, so a file written in the same second could pass
+  // for a staged one.
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 2));
+  test::Moves moves;
+  const auto killedAt2 = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  ASSERT_TRUE(killedAt2);
+  for (const MoveRecord::Move& move : killedAt2->moves) {
+    struct stat st {};
+    ASSERT_EQ(::lstat((dir / move.from).c_str(), &st), 0);
+    const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / move.from).c_str(), whole, AT_SYMLINK_NOFOLLOW), 0);
+    moves.emplace_back(move.from, move.to);
+  }
+  test::writeRecord(dir, test::recordIn(dir, moves, {"talk rough cut.mp4"}));
+  expectSetAsideWhole(dir,
+                      "can't be proven its run's own, as the disk keeps file times too coarse to tell the files that "
+                      "run staged from others");
+}
+
+// A staged name whose file is not the one the run staged (another file there, or the staged
+// file with a second name through which it may have been written): a move still to make through
+// it is not made and the file stays, while the rest of the move is finished and the run stops
+// saying what the package holds; one whose move was made already is none of the record's, and
+// the move is finished whole and silently.
+TEST(MoveRecordProof, AFileAtAStagedNameIsMovedOnlyWhenItIsTheOneTheRunStaged) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  test::StoredPackage stored;
+  const fs::path& dir = stored.package;
+  const std::string session = readFile(stored.sessionFile);
+  const fs::path elsewhere = stored.root.path() / "elsewhere";
+
+  for (const bool linked : {false, true}) {
+    earlierCut(dir, session);
+    ASSERT_TRUE(killedRecut(dir, session, 3));
+    const std::string staged = stagedFor(dir, "transcript.md");
+    if (linked) {
+      ASSERT_EQ(::link((dir / staged).c_str(), elsewhere.c_str()), 0);
+    } else {
+      fs::remove(dir / staged);
+      std::ofstream(dir / staged) << "tight transcript";
+    }
+    const std::string other = readFile(dir / staged);
+    EXPECT_EQ(openedSaying(dir),
+              "stopped: " + (dir / ".kestrane.move").string() +
+                  " recorded a move into place that a Kestrane run was interrupted in, and the file that run staged "
+                  "for " +
+                  (dir / "transcript.md").string() + " is no longer at " + (dir / staged).string() + ", so " +
+                  (dir / "transcript.md").string() + " was left as it is and the rest of the move was finished" +
+                  std::string(kMixed))
+        << linked;
+    EXPECT_EQ(readFile(dir / "transcript.md"), "natural transcript") << linked;
+    EXPECT_EQ(readFile(dir / "talk.kestrane.json"), session + " ") << linked;
+    EXPECT_FALSE(fs::exists(dir / "talk rough cut.mp4")) << linked;
+    EXPECT_EQ(readFile(dir / staged), other) << linked;
+    EXPECT_FALSE(fs::exists(dir / ".kestrane.move")) << linked;
+    fs::remove(elsewhere);
+    // The next run takes the leftover away, and a re-cut makes the package whole.
+    EXPECT_EQ(openedSaying(dir), "");
+    EXPECT_TRUE(hiddenNames(dir).empty());
+  }
+
+  // Made already, so its staged name is free: a file there is no business of the record's.
+  for (const int when : {4, kAfterSession}) {
+    earlierCut(dir, session);
+    ASSERT_TRUE(killedRecut(dir, session, when));
+    const std::string staged = stagedFor(dir, when == 4 ? "transcript.md" : "talk.kestrane.json");
+    std::ofstream(dir / staged) << "someone's file";
+    EXPECT_EQ(openedSaying(dir), "") << when;
+    EXPECT_EQ(readFile(dir / "transcript.md"), "tight transcript") << when;
+    EXPECT_EQ(readFile(dir / "talk.kestrane.json"), session + " ") << when;
+    EXPECT_FALSE(fs::exists(dir / "talk rough cut.mp4")) << when;
+    EXPECT_FALSE(fs::exists(dir / ".kestrane.move")) << when;
+  }
+}
+
+namespace {
+
+using test::kFirstAccount;
+using test::kSecondAccount;
+using test::kSharedGroup;
+
+// A team's folder (its group may write it, not sticky) holding the owner's notes, written from a
+// login shell under umask 002 so the group may write them, and the owner's package, whose folder
+// is theirs and sticky as a group's packages are. The test runs in the team's folder.
+class SharedPackage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+    team_ = root_.path() / "team";
+    fs::create_directories(team_ / "Shared Kestrane.kestrane");
+    if (::chown(team_.c_str(), 0, kSharedGroup) != 0 || ::chmod(team_.c_str(), 02775) != 0)
+      GTEST_SKIP() << "can't share a folder";
+    test::storedSession(root_.path() / "talk.mov").write(team_ / "session");
+    session_ = readFile(team_ / "session");
+    fs::remove(team_ / "session");
+    cwd_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_EQ(::chdir(team_.c_str()), 0);
+    if (!asOwner(002, [] { return static_cast<bool>(std::ofstream("note1.txt") << "the owner's first note"); }))
+      GTEST_SKIP() << "can't act as two ordinary users here";
+    ASSERT_TRUE(
+        asOwner(002, [] { return static_cast<bool>(std::ofstream("note2.txt") << "the owner's second note"); }));
+    ownersCut(kPackage, 03775);
+  }
+  void TearDown() override {
+    if (cwd_ >= 0) (void)!::fchdir(cwd_);
+    if (cwd_ >= 0) ::close(cwd_);
+  }
+
+  static constexpr const char* kPackage = "Shared Kestrane.kestrane";
+
+  bool asOwner(mode_t umask, const std::function<bool()>& act) {
+    return test::asAccount(kFirstAccount, kSharedGroup, umask, act);
+  }
+  bool asMember(const std::function<bool()>& act) { return test::asAccount(kSecondAccount, kSharedGroup, 022, act); }
+
+  // The owner's last cut of the package `dir` (its timeline `timeline`), whose folder has `mode`.
+  void ownersCut(const fs::path& dir, mode_t mode, const std::string& timeline = "natural timeline") {
+    fs::create_directories(dir);
+    for (const auto& e : fs::directory_iterator(dir)) fs::remove(e.path());
+    ASSERT_EQ(::chown(dir.c_str(), kFirstAccount, kSharedGroup), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), mode), 0);
+    ASSERT_TRUE(asOwner(022, [&] {
+      earlierCut(dir, session_);
+      std::ofstream(dir / "talk.fcpxml", std::ios::trunc) << timeline;
+      return true;
+    }));
+  }
+
+  // What the owner's next run on `dir` is told, and how it ends.
+  std::string ownerTold(int ended, const fs::path& dir = kPackage) {
+    std::string told;
+    EXPECT_EQ(test::lockAs(kFirstAccount, kSharedGroup, &told, -1, -1, dir), ended);
+    return told;
+  }
+
+  // The member's link `as` to the owner's note `note`, through which it writes `bytes`.
+  bool writeThroughNote(const std::string& note, const std::string& bytes, const fs::path& as) {
+    return asMember([&] {
+      const int fd = ::open(note.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+      const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+      if (fd >= 0) ::close(fd);
+      return written && ::link(note.c_str(), as.c_str()) == 0;
+    });
+  }
+
+  std::string setAsidePastOwner() const {
+    return "The package held a record of an unfinished move that an account other than its owner could have written, "
+           "so it was set aside as " +
+           (fs::path(kPackage) / ".kestrane.move-unread").string() + " and nothing it names was moved or removed.\n";
+  }
+
+  test::TempDir root_;
+  fs::path team_;
+  std::string session_;
+  int cwd_ = -1;
+};
+
+}  // namespace
+
+// Through links to the owner's group-writable notes, a member writes a record (its own, or a
+// copy of a genuine one of the owner's) and a session: the owner's next run sets the record
+// aside and moves and removes nothing, with the notes' own names kept or not.
+TEST_F(SharedPackage, ARecordAnotherAccountCouldWriteIsNeverActedOn) {
+  const fs::path pkg = kPackage;
+  const std::string staged = ".kestrane-staged-1-0123456789abcdef";
+  for (const bool notesKept : {true, false}) {
+    ownersCut(pkg, 03775);
+    ASSERT_TRUE(asOwner(002, [] {
+      return static_cast<bool>(std::ofstream("note1.txt") << "1") &&
+             static_cast<bool>(std::ofstream("note2.txt") << "2");
+    }));
+    // A session naming the owner's recording, and a record, laid out as the owner's run would.
+    ASSERT_TRUE(writeThroughNote("note2.txt", session_ + "  ", pkg / staged));
+    const std::string forged = test::recordIn(pkg, {{staged, "talk.kestrane.json"}}, {"transcript.md"});
+    ASSERT_TRUE(writeThroughNote("note1.txt", forged, pkg / ".kestrane.move"));
+    if (!notesKept) {
+      ASSERT_TRUE(asMember([] { return ::unlink("note1.txt") == 0 && ::unlink("note2.txt") == 0; }));
+    }
+    EXPECT_EQ(ownerTold(test::locked), setAsidePastOwner()) << notesKept;
+    EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_) << notesKept;
+    EXPECT_EQ(readFile(pkg / "transcript.md"), "natural transcript") << notesKept;
+  }
+
+  // A genuine record of the owner's, from another package's re-cut killed under umask 002,
+  // copied byte for byte, with the owner's notes linked at the staged names it lists.
+  const fs::path other = "Other Kestrane.kestrane";
+  ownersCut(other, 02775, "the other natural timeline");
+  ASSERT_TRUE(killedRecut(other, session_, 3, 002, kFirstAccount));
+  ownersCut(pkg, 03775);
+  ASSERT_TRUE(asOwner(002, [] {
+    return static_cast<bool>(std::ofstream("note1.txt") << "1") && static_cast<bool>(std::ofstream("note2.txt") << "2");
+  }));
+  ASSERT_TRUE(writeThroughNote("note1.txt", readFile(other / ".kestrane.move"), pkg / ".kestrane.move"));
+  ASSERT_TRUE(asMember([&] {
+    return ::link("note2.txt", (pkg / stagedFor(other, "transcript.md")).c_str()) == 0 &&
+           ::link("note2.txt", (pkg / stagedFor(other, "talk.kestrane.json")).c_str()) == 0;
+  }));
+  EXPECT_EQ(ownerTold(test::locked), setAsidePastOwner());
+  EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_);
+  EXPECT_EQ(readFile(pkg / "transcript.md"), "natural transcript");
+}
+
+// The owner's genuine record and its staged files, moved by a member out of another package of
+// the same footage (where the member may rename files) into this one, find this package's files
+// where the other's were: set aside, with nothing moved or removed, and the run stops.
+TEST_F(SharedPackage, AGenuineRecordCarriedInFromAnotherPackageIsSetAside) {
+  const fs::path pkg = kPackage, other = "Other Kestrane.kestrane";
+  ownersCut(other, 02775, "the other natural timeline");
+  ASSERT_TRUE(killedRecut(other, session_, 3, 002, kFirstAccount));
+  const std::string transcript = stagedFor(other, "transcript.md"), session = stagedFor(other, "talk.kestrane.json");
+  ASSERT_TRUE(asMember([&] {
+    for (const std::string& name : {transcript, session, ".kestrane.move"s}) {
+      if (::rename((other / name).c_str(), (pkg / name).c_str()) != 0) return false;
+    }
+    return true;
+  }));
+  const auto before = snapshot(pkg);
+  EXPECT_EQ("stopped: " + ownerTold(test::mixed), setAsideMixed(pkg, holdsNeither(pkg / "talk.fcpxml")));
+  EXPECT_EQ(snapshot(pkg), withRecordAside(before));
+}
+
+// A member's file at a staged name the record lists: where the move through it was made, the
+// owner's next run finishes the rest whole and silently and leaves the file; where it was still
+// to make (the member renamed the owner's staged file away, in a folder that lets it), that move
+// is not made, the rest is, and the run stops saying so.
+TEST_F(SharedPackage, AMembersFileAtAStagedNameIsNeverMovedIntoPlace) {
+  const fs::path pkg = kPackage;
+  // Killed at its session's rename, the transcript's made; or once its session moved, with an
+  // owner's note the member links at the session's staged name.
+  for (const int when : {4, kAfterSession}) {
+    ownersCut(pkg, 03775);
+    ASSERT_TRUE(killedRecut(pkg, session_, when, 022, kFirstAccount));
+    const std::string name = stagedFor(pkg, when == 4 ? "transcript.md" : "talk.kestrane.json");
+    ASSERT_TRUE(asMember([&] {
+      if (when == 4) return static_cast<bool>(std::ofstream(pkg / name) << session_ << "  ");
+      return ::link("note1.txt", (pkg / name).c_str()) == 0;
+    }));
+    EXPECT_EQ(ownerTold(test::locked), "") << when;
+    EXPECT_EQ(readFile(pkg / "transcript.md"), "tight transcript") << when;
+    EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_ + " ") << when;
+    EXPECT_FALSE(fs::exists(pkg / "talk rough cut.mp4")) << when;
+    EXPECT_FALSE(fs::exists(pkg / ".kestrane.move")) << when;
+    if (when == 4) {
+      EXPECT_EQ(readFile(pkg / name), session_ + "  ");
+    }
+  }
+  EXPECT_EQ(readFile("note1.txt"), "the owner's first note");
+
+  // Its own file of the staged one's size and time, which a member may give a file of its own.
+  ownersCut(pkg, 02775);
+  ASSERT_TRUE(killedRecut(pkg, session_, 3, 022, kFirstAccount));
+  const std::string name = stagedFor(pkg, "transcript.md");
+  ASSERT_TRUE(asMember([&] {
+    struct stat st {};
+    if (::rename((pkg / name).c_str(), "taken away") != 0 || ::stat("taken away", &st) != 0) return false;
+    if (!(std::ofstream(pkg / name) << "the member's one")) return false;
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    return ::utimensat(AT_FDCWD, (pkg / name).c_str(), times, 0) == 0;
+  }));
+  const std::string told = ownerTold(test::mixed);
+  EXPECT_TRUE(told.ends_with(", and the file that run staged for " + (pkg / "transcript.md").string() +
+                             " is no longer at " + (pkg / name).string() + ", so " + (pkg / "transcript.md").string() +
+                             " was left as it is and the rest of the move was finished" + std::string(kMixed)))
+      << told;
+  EXPECT_EQ(readFile(pkg / "transcript.md"), "natural transcript");
+  EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_ + " ");
+  EXPECT_EQ(readFile(pkg / name), "the member's one");
+}
