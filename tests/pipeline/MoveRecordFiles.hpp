@@ -22,9 +22,8 @@ inline std::string recordIn(const std::filesystem::path& folder, const Moves& mo
                             const std::vector<std::string>& removals = {}) {
   using namespace Pipeline::detail;
   const auto held = [&](const std::string& name) -> std::optional<FileIdentity> {
-    struct stat st {};
-    if (::lstat((folder / name).c_str(), &st) != 0) return std::nullopt;
-    return identityOf(st);
+    const Held found = heldAt(folder / name);
+    return found.st ? std::optional(identityOf(*found.st)) : std::nullopt;
   };
   MoveRecord record;
   for (const auto& [from, to] : moves)

@@ -126,13 +126,21 @@ void expectSetAsideWhole(const fs::path& dir, const std::string& why) {
 
 }  // namespace
 
-// Whatever the umask (000 included), the record is writable by its owner alone and has one
-// name, and the owner's next run finishes it silently and whole wherever it was killed.
-TEST(MoveRecordProof, TheOwnersOwnRecordIsFinishedWholeUnderAnyUmask) {
-  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+// A package of this user's, its session as `session`.
+class MoveRecordProof : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
+  }
+
   test::StoredPackage stored;
   const fs::path& dir = stored.package;
   const std::string session = readFile(stored.sessionFile);
+};
+
+// Whatever the umask (000 included), the record is writable by its owner alone and has one
+// name, and the owner's next run finishes it silently and whole wherever it was killed.
+TEST_F(MoveRecordProof, TheOwnersOwnRecordIsFinishedWholeUnderAnyUmask) {
   for (const mode_t umask : {000, 002, 022, 077}) {
     for (const int when : {2, 3, 4, kAfterSession}) {
       std::ostringstream row;
@@ -154,11 +162,7 @@ TEST(MoveRecordProof, TheOwnersOwnRecordIsFinishedWholeUnderAnyUmask) {
 // name, and one on a disk with whole-second times can't be proven: each is set aside with
 // nothing it names touched, and the run stops saying the package may be mixed. The next re-cut
 // makes it whole.
-TEST(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
-  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
-  test::StoredPackage stored;
-  const fs::path& dir = stored.package;
-  const std::string session = readFile(stored.sessionFile);
+TEST_F(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
   const fs::path copy = stored.root.path() / "Copy Kestrane.kestrane";
   const auto copied = [&](const std::string& options) {
     fs::remove_all(copy);
@@ -229,11 +233,7 @@ TEST(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
 // it is not made and the file stays, while the rest of the move is finished and the run stops
 // saying what the package holds; one whose move was made already is none of the record's, and
 // the move is finished whole and silently.
-TEST(MoveRecordProof, AFileAtAStagedNameIsMovedOnlyWhenItIsTheOneTheRunStaged) {
-  if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
-  test::StoredPackage stored;
-  const fs::path& dir = stored.package;
-  const std::string session = readFile(stored.sessionFile);
+TEST_F(MoveRecordProof, AFileAtAStagedNameIsMovedOnlyWhenItIsTheOneTheRunStaged) {
   const fs::path elsewhere = stored.root.path() / "elsewhere";
 
   for (const bool linked : {false, true}) {
@@ -342,12 +342,7 @@ class SharedPackage : public ::testing::Test {
 
   // The member's link `as` to the owner's note `note`, through which it writes `bytes`.
   bool writeThroughNote(const std::string& note, const std::string& bytes, const fs::path& as) {
-    return asMember([&] {
-      const int fd = ::open(note.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-      const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-      if (fd >= 0) ::close(fd);
-      return written && ::link(note.c_str(), as.c_str()) == 0;
-    });
+    return test::writeThroughAndLink(kSecondAccount, kSharedGroup, note, bytes, as);
   }
 
   std::string setAsidePastOwner() const {

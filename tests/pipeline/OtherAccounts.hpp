@@ -1,6 +1,7 @@
 #pragma once
 // Runs of other ordinary accounts on a shared package, each in a child process of its own (the
 // tests run as root, which can become any account).
+#include <fcntl.h>
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -35,6 +36,18 @@ inline bool asAccount(uid_t uid, gid_t gid, mode_t umask, const std::function<bo
     ::_exit(act() ? 0 : 1);
   });
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// As the ordinary user `uid` of group `gid`: writes `bytes` through `file` (another's file this
+// user may write, say), then links it as `as`; true when both were done.
+inline bool writeThroughAndLink(uid_t uid, gid_t gid, const std::filesystem::path& file, const std::string& bytes,
+                                const std::filesystem::path& as) {
+  return asAccount(uid, gid, 022, [&] {
+    const int fd = ::open(file.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    if (fd >= 0) ::close(fd);
+    return written && ::link(file.c_str(), as.c_str()) == 0;
+  });
 }
 
 // Tries, as the ordinary user `uid` of group `gid` with the tightest umask, the lock of `folder`

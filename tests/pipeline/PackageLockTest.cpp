@@ -596,12 +596,7 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   };
   // `bytes` written by the member through its link `link`, which it then links as `as`.
   const auto writeThrough = [&](const char* link, const std::string& bytes, const std::string& as) {
-    return asSecond([&] {
-      const int fd = ::open(link, O_WRONLY | O_TRUNC | O_CLOEXEC);
-      const bool written = fd >= 0 && ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-      if (fd >= 0) ::close(fd);
-      return written && ::link(link, as.c_str()) == 0;
-    });
+    return test::writeThroughAndLink(second, group, link, bytes, as);
   };
   const std::string setAside =
       "The folder held a record of an unfinished move that an account other than its owner could have written, so "

@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <vector>
@@ -38,6 +39,12 @@ std::optional<std::vector<std::int64_t>> numbersIn(std::string_view text) {
 }  // namespace
 
 FileIdentity identityOf(const struct stat& st) { return {st.st_mode & S_IFMT, st.st_uid, st.st_size, st.st_mtim}; }
+
+Held heldAt(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) == 0) return {0, st};
+  return {errno == ENOENT ? 0 : errno, std::nullopt};
+}
 
 std::string identityText(const std::optional<FileIdentity>& held) {
   if (!held) return std::string(kNothing);

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,15 @@ struct FileIdentity {
 };
 
 FileIdentity identityOf(const struct stat& st);
+
+// What a name holds, looked at without following a link: nothing, a file's status, or, when
+// that can't be told, the system's error.
+struct Held {
+  int error = 0;
+  std::optional<struct stat> st;
+  bool known() const { return error == 0; }
+};
+Held heldAt(const std::filesystem::path& path);
 
 // What a name holds, written as text: "none" for nothing, else the identity's numbers.
 std::string identityText(const std::optional<FileIdentity>& held);

@@ -226,15 +226,14 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   }
   if (!session && held.size() == 1) session = held.front().filename().string();
   if (!session) return setAsideFor(kNotOurs);
-  struct stat inPlace {};
-  const bool sessionThere = ::lstat((folder / *session).c_str(), &inPlace) == 0;
+  const bool sessionThere = heldAt(folder / *session).st.has_value();
   if (!sessionThere && !held.empty()) {
     if (closed) return {Fate::leave, leftAsItIs(folder, recordPath, another)};
     return {Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held)};
   }
 
   const uid_t owner = file.st.st_uid;
-  const Progressed progress = record->earlier ? Progressed{} : progressIn(folder, *record, owner);
+  Progressed progress = record->earlier ? Progressed{} : progressIn(folder, *record, owner);
   // The session file it leaves in place: the staged one while its move is still to make (for an
   // earlier build's record, while the session's own name is free).
   fs::path leftInPlace = folder / *session;
@@ -274,7 +273,7 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   for (const std::string& name : progress.removals) removals.push_back(folder / name);
   if (const auto obstacle = firstObstacle(destinations, removals, dir))
     return {Fate::refuse, unfinishable(recordPath, another, *obstacle)};
-  return {Fate::finish, {}, another, progress};
+  return {Fate::finish, {}, another, std::move(progress)};
 }
 
 // Renames without replacing anything: false with errno set (EEXIST when `to` is taken).

@@ -51,20 +51,8 @@ std::optional<int> inTheWay(const fs::path& destination, const struct stat& fold
   return std::nullopt;
 }
 
-// What a name holds: nothing, a file, or, when that can't be told, neither (`known` false).
-struct Held {
-  bool known = true;
-  std::optional<struct stat> st;
-};
-
-Held heldAt(const fs::path& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) return {true, st};
-  return {errno == ENOENT, std::nullopt};
-}
-
 bool holds(const Held& held, const std::optional<FileIdentity>& file, uid_t owner) {
-  if (!held.known) return false;
+  if (!held.known()) return false;
   if (!file) return !held.st;
   return held.st && isFileHeldBefore(*held.st, *file, owner);
 }
@@ -125,7 +113,7 @@ Progress progressOf(const fs::path& folder, const MoveRecord::Move& move, uid_t 
   const Held to = heldAt(folder / move.to), from = heldAt(folder / move.from);
   const bool before = holds(to, move.before, owner);
   // A free name loses nothing to the move, and one that can take no file stops it as in the way.
-  const bool mayTake = before || (to.known && (!to.st || isInTheWayKind(*to.st)));
+  const bool mayTake = before || (to.known() && (!to.st || isInTheWayKind(*to.st)));
   if (mayTake && from.st && isStagedFile(*from.st, move.staged, owner)) return Progress::toMake;
   // Once it is made, its staged name is free, and whatever stands there now is none of its own.
   if (to.st && isStagedFile(*to.st, move.staged, owner)) return Progress::made;
@@ -134,7 +122,7 @@ Progress progressOf(const fs::path& folder, const MoveRecord::Move& move, uid_t 
 
 Progress progressOf(const fs::path& folder, const MoveRecord::Removal& removal, uid_t owner) {
   const Held held = heldAt(folder / removal.name);
-  if (held.known && !held.st) return Progress::made;
+  if (held.known() && !held.st) return Progress::made;
   return holds(held, removal.before, owner) || (held.st && isInTheWayKind(*held.st)) ? Progress::toMake
                                                                                      : Progress::foreign;
 }

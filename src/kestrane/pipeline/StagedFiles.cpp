@@ -34,10 +34,9 @@ FileIdentity stagedIdentity(const AtomicFile::Aside& aside) {
 
 // What `path` holds before the move: nothing, or a file.
 std::optional<FileIdentity> heldNow(const fs::path& path) {
-  struct stat st {};
-  if (::lstat(path.c_str(), &st) == 0) return identityOf(st);
-  if (errno == ENOENT) return std::nullopt;
-  throw AtomicFile::WriteError(path, std::strerror(errno));
+  const Held held = heldAt(path);
+  if (!held.known()) throw AtomicFile::WriteError(path, std::strerror(held.error));
+  return held.st ? std::optional(identityOf(*held.st)) : std::nullopt;
 }
 
 }  // namespace
