@@ -4,14 +4,21 @@
 // mixed the run says so and stops.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <sstream>
 
+#include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/MoveRecord.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
@@ -35,6 +42,17 @@ namespace {
 
 constexpr std::string_view kMixed =
     " — the package may hold parts of two cuts, and running the re-cut again makes it whole.";
+constexpr const char* kPastOwner = "an account other than its owner could have written";
+// What the mark of a package that may be mixed says to whoever finds it.
+constexpr const char* kMixedMark =
+    "A Kestrane run was interrupted while moving this package's files into place, and its move could not be "
+    "finished: the package may hold parts of two cuts until it is re-cut.\n";
+
+// What every run that leaves the package in `dir` as it is says while it may be mixed.
+std::optional<std::string> mixedNote(const fs::path& dir) {
+  return "A Kestrane run was interrupted while moving the files of " + dir.string() +
+         " into place, and its move could not be finished" + std::string(kMixed);
+}
 
 // The earlier cut of the package in `dir`, whose session is `session`.
 void earlierCut(const fs::path& dir, const std::string& session) {
@@ -108,20 +126,25 @@ std::string holdsNeither(const fs::path& name) {
          " holds neither what it held before that run nor the file that run staged for it";
 }
 
-// `before`, with its record set aside and nothing else changed.
+// `before`, with its record set aside, the package marked as maybe mixed and nothing else
+// changed.
 std::map<std::string, std::string> withRecordAside(std::map<std::string, std::string> before) {
   before[".kestrane.move-unread"] = before[".kestrane.move"];
   before.erase(".kestrane.move");
+  before[".kestrane.mixed"] = kMixedMark;
   return before;
 }
 
 // Opens the package in `dir` expecting its record set aside for `why`, the run stopped and
-// nothing else changed; then takes the set-aside record away.
+// nothing else changed, and every later opening to say the package may be mixed; then takes the
+// set-aside record and the mark away.
 void expectSetAsideWhole(const fs::path& dir, const std::string& why) {
   const auto before = snapshot(dir);
   EXPECT_EQ(openedSaying(dir), setAsideMixed(dir, why));
   EXPECT_EQ(snapshot(dir), withRecordAside(before));
+  EXPECT_EQ(Pipeline::mixedPackageNote(dir), mixedNote(dir));
   fs::remove(dir / ".kestrane.move-unread");
+  fs::remove(dir / ".kestrane.mixed");
 }
 
 }  // namespace
@@ -226,6 +249,26 @@ TEST_F(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
   expectSetAsideWhole(dir,
                       "can't be proven its run's own, as the disk keeps file times too coarse to tell the files that "
                       "run staged from others");
+
+  // Some staged files landing on a whole second, as one in a hundred does on a disk that keeps
+  // hundredths, is no sign of a coarse disk.
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 2));
+  const auto some = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  ASSERT_TRUE(some && some->moves.size() == 3);
+  moves.clear();
+  for (const MoveRecord::Move& move : some->moves) {
+    if (moves.size() < 2) {
+      struct stat st {};
+      ASSERT_EQ(::lstat((dir / move.from).c_str(), &st), 0);
+      const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+      ASSERT_EQ(::utimensat(AT_FDCWD, (dir / move.from).c_str(), whole, AT_SYMLINK_NOFOLLOW), 0);
+    }
+    moves.emplace_back(move.from, move.to);
+  }
+  test::writeRecord(dir, test::recordIn(dir, moves, {"talk rough cut.mp4"}));
+  EXPECT_EQ(openedSaying(dir), "");
+  EXPECT_TRUE(wholeRecut(dir, session));
 }
 
 // A staged name whose file is not the one the run staged (another file there, or the staged
@@ -261,9 +304,12 @@ TEST_F(MoveRecordProof, AFileAtAStagedNameIsMovedOnlyWhenItIsTheOneTheRunStaged)
     EXPECT_EQ(readFile(dir / staged), other) << linked;
     EXPECT_FALSE(fs::exists(dir / ".kestrane.move")) << linked;
     fs::remove(elsewhere);
-    // The next run takes the leftover away, and a re-cut makes the package whole.
+    // The next run takes the leftover away and goes on saying the package may be mixed, until a
+    // re-cut makes it whole.
     EXPECT_EQ(openedSaying(dir), "");
-    EXPECT_TRUE(hiddenNames(dir).empty());
+    EXPECT_EQ(hiddenNames(dir), std::set<std::string>{".kestrane.mixed"});
+    EXPECT_EQ(Pipeline::mixedPackageNote(dir), mixedNote(dir));
+    fs::remove(dir / ".kestrane.mixed");
   }
 
   // Made already, so its staged name is free: a file there is no business of the record's.
@@ -279,6 +325,153 @@ TEST_F(MoveRecordProof, AFileAtAStagedNameIsMovedOnlyWhenItIsTheOneTheRunStaged)
     EXPECT_FALSE(fs::exists(dir / ".kestrane.move")) << when;
   }
 }
+
+// A free name loses nothing to a move (a user may clear a folder out of the way, as a refusal
+// asks), and a removal made before the kill needs nothing more: both are finished silently.
+TEST_F(MoveRecordProof, AFreeNameAndARemovalAlreadyMadeAreFinished) {
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  fs::remove(dir / "transcript.md");
+  EXPECT_EQ(openedSaying(dir), "");
+  EXPECT_TRUE(wholeRecut(dir, session));
+
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, kAfterSession));
+  fs::remove(dir / "talk rough cut.mp4");
+  EXPECT_EQ(openedSaying(dir), "");
+  EXPECT_TRUE(wholeRecut(dir, session));
+}
+
+// Where every account may already write the package's files and make and remove names in its
+// folder (NTFS through ntfs-3g, a share mounted 0777), a record any account may write gives none
+// of them anything: the owner's own killed re-cut is finished whole and silently. Where write was
+// given to the group alone (the package shared after the kill), or the folder is sticky, or an
+// earlier build wrote the record, the run stops saying the package may be mixed.
+TEST_F(MoveRecordProof, ModesEveryAccountHasProveNothingEitherWay) {
+  const auto chmodAll = [&](mode_t files, mode_t folder) {
+    for (const auto& entry : fs::directory_iterator(dir)) ::chmod(entry.path().c_str(), files);
+    ::chmod(dir.c_str(), folder);
+  };
+  for (const int when : {2, 3, 4, kAfterSession}) {
+    earlierCut(dir, session);
+    ASSERT_TRUE(killedRecut(dir, session, when));
+    chmodAll(0777, 0777);
+    EXPECT_EQ(openedSaying(dir), "") << when;
+    EXPECT_TRUE(wholeRecut(dir, session)) << when;
+    EXPECT_FALSE(Pipeline::mixedPackageNote(dir)) << when;
+  }
+  for (const auto& [files, folder] : {std::pair(0664, 0775), {0777, 01777}, {0666, 0755}}) {
+    earlierCut(dir, session);
+    ASSERT_TRUE(killedRecut(dir, session, 3));
+    chmodAll(static_cast<mode_t>(files), static_cast<mode_t>(folder));
+    expectSetAsideWhole(dir, kPastOwner);
+  }
+  ::chmod(dir.c_str(), 0755);
+
+  // An earlier build's record, written under a login shell's umask.
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  const auto genuine = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  ASSERT_TRUE(genuine);
+  std::string earlier("kestrane move 1\0", 16);
+  for (const MoveRecord::Move& move : genuine->moves) earlier += "move\0"s + move.from + '\0' + move.to + '\0';
+  test::writeRecord(dir, earlier, 0664);
+  expectSetAsideWhole(dir, kPastOwner);
+}
+
+// Once a record is set aside so, every later run that leaves the package as it is says so and
+// fails (placing graphics), or opens it saying so (as the app does), until a re-cut has written
+// every file anew; a re-cut killed as it moves its files leaves the next run to finish taking
+// the mark away.
+TEST_F(MoveRecordProof, AMixedPackageIsSaidSoUntilARecutMakesItWhole) {
+  Pipeline::recut(test::recutOf(stored.sessionFile, CutTightness::natural));
+  const std::string cut = readFile(stored.sessionFile);
+  earlierCut(dir, cut);
+  ASSERT_TRUE(killedRecut(dir, cut, kAfterSession));
+  std::ofstream(dir / "talk.kestrane.json", std::ios::app) << " ";  // an editor's save since
+  expectSetAsideWhole(dir, holdsNeither(dir / "talk.kestrane.json"));
+  std::ofstream(dir / ".kestrane.mixed") << kMixedMark;
+
+  const auto placed = [&] {
+    try {
+      Pipeline::placeGraphics(stored.sessionFile);
+      return std::string("placed");
+    } catch (const Pipeline::PackageMayBeMixed& e) {
+      return std::string(e.what());
+    }
+  };
+  for (int run = 0; run < 2; ++run) {
+    const auto before = snapshot(dir);
+    EXPECT_EQ(placed(), *mixedNote(dir)) << run;
+    EXPECT_EQ(snapshot(dir), before) << run;
+    const auto opened = Pipeline::openPackage(dir).warnings;
+    EXPECT_EQ(opened, std::vector{*mixedNote(dir)}) << run;
+  }
+
+  // A re-cut killed as it moves its files, the mark's removal recorded with them.
+  const int killed = inChild([&] {
+    if (test::killAtRename("/.kestrane.move", 3))
+      Pipeline::recut(test::recutOf(stored.sessionFile, CutTightness::tight));
+  });
+  ASSERT_TRUE(WIFSIGNALED(killed));
+  EXPECT_EQ(Pipeline::mixedPackageNote(dir), mixedNote(dir)) << "still mixed while the move is half made";
+  EXPECT_EQ(openedSaying(dir), "");
+  EXPECT_FALSE(Pipeline::mixedPackageNote(dir));
+  EXPECT_EQ(placed(), "placed");
+
+  // And a re-cut that runs through does the same.
+  std::ofstream(dir / ".kestrane.mixed") << kMixedMark;
+  Pipeline::recut(test::recutOf(stored.sessionFile, CutTightness::natural));
+  EXPECT_FALSE(Pipeline::mixedPackageNote(dir));
+  EXPECT_TRUE(hiddenNames(dir).empty());
+  EXPECT_EQ(placed(), "placed");
+}
+
+#if defined(__x86_64__)
+// From now on this process's renames that would replace nothing, and its hard links, fail as
+// they do on a disk that keeps neither (exFAT through FUSE).
+bool withoutSafeRenameOrLinks() {
+  sock_filter filter[] = {
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_link, 1, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+  };
+  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// There a record is still set aside under a name that replaces nothing, and the run stops
+// saying the package may be mixed, rather than asking the user to move the record themselves.
+TEST_F(MoveRecordProof, ARecordIsSetAsideWhereTheDiskCanNeitherRenameSafelyNorLink) {
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  std::ofstream(dir / "transcript.md", std::ios::app) << " edited since";
+  std::ofstream(dir / ".kestrane.move-unread") << "set aside before";
+  auto expected = snapshot(dir);
+  expected[".kestrane.move-unread-2"] = expected[".kestrane.move"];
+  expected.erase(".kestrane.move");
+  expected[".kestrane.mixed"] = kMixedMark;
+  const std::string said = "The package held a record of an unfinished move that " +
+                           holdsNeither(dir / "transcript.md") + ", so it was set aside as " +
+                           (dir / ".kestrane.move-unread-2").string() + " and nothing it names was moved or removed" +
+                           std::string(kMixed);
+  const int ended = inChild([&] {
+    if (!withoutSafeRenameOrLinks()) ::_exit(3);
+    ::_exit(openedSaying(dir) == "stopped: " + said ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't take renames and links away here";
+  EXPECT_EQ(WEXITSTATUS(ended), 0);
+  EXPECT_EQ(snapshot(dir), expected);
+}
+#endif
 
 namespace {
 
@@ -345,11 +538,8 @@ class SharedPackage : public ::testing::Test {
     return test::writeThroughAndLink(kSecondAccount, kSharedGroup, note, bytes, as);
   }
 
-  std::string setAsidePastOwner() const {
-    return "The package held a record of an unfinished move that an account other than its owner could have written, "
-           "so it was set aside as " +
-           (fs::path(kPackage) / ".kestrane.move-unread").string() + " and nothing it names was moved or removed.\n";
-  }
+  // What the owner's run says, stopping, of a record another account could have written.
+  std::string setAsidePastOwner() { return "stopped: " + ownerTold(test::mixed); }
 
   test::TempDir root_;
   fs::path team_;
@@ -378,7 +568,7 @@ TEST_F(SharedPackage, ARecordAnotherAccountCouldWriteIsNeverActedOn) {
     if (!notesKept) {
       ASSERT_TRUE(asMember([] { return ::unlink("note1.txt") == 0 && ::unlink("note2.txt") == 0; }));
     }
-    EXPECT_EQ(ownerTold(test::locked), setAsidePastOwner()) << notesKept;
+    EXPECT_EQ(setAsidePastOwner(), setAsideMixed(pkg, kPastOwner)) << notesKept;
     EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_) << notesKept;
     EXPECT_EQ(readFile(pkg / "transcript.md"), "natural transcript") << notesKept;
   }
@@ -397,7 +587,7 @@ TEST_F(SharedPackage, ARecordAnotherAccountCouldWriteIsNeverActedOn) {
     return ::link("note2.txt", (pkg / stagedFor(other, "transcript.md")).c_str()) == 0 &&
            ::link("note2.txt", (pkg / stagedFor(other, "talk.kestrane.json")).c_str()) == 0;
   }));
-  EXPECT_EQ(ownerTold(test::locked), setAsidePastOwner());
+  EXPECT_EQ(setAsidePastOwner(), setAsideMixed(pkg, kPastOwner));
   EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_);
   EXPECT_EQ(readFile(pkg / "transcript.md"), "natural transcript");
 }

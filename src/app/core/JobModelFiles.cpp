@@ -8,6 +8,8 @@
 #include "app/core/FileKinds.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
 
 namespace kestrane::app {
 
@@ -89,7 +91,15 @@ void JobModel::openSession(const QString& path) {
   // What opening found (a record set aside) is said even when the session then can't be read.
   std::vector<std::string> found;
   try {
-    const std::filesystem::path sessionFile = Pipeline::sessionFileFor(toPath(path), found);
+    std::filesystem::path sessionFile;
+    try {
+      sessionFile = Pipeline::sessionFileFor(toPath(path), found);
+      if (auto mixed = Pipeline::mixedPackageNote(sessionFile.parent_path())) found.push_back(std::move(*mixed));
+    } catch (const Pipeline::PackageMayBeMixed& e) {
+      // The record that made it so is aside now: the package opens, saying so, for its re-cut.
+      found.emplace_back(e.what());
+      sessionFile = Pipeline::sessionFileFor(toPath(path), found);
+    }
     session = KestraneSession::read(sessionFile);
     // Named as the writer names them, after the footage, whatever the session file is called.
     package = Pipeline::packageContents(sessionFile, Pipeline::sourceStem(session.source.path));

@@ -37,8 +37,10 @@ std::string identityText(const std::optional<FileIdentity>& held);
 bool parsedIdentity(std::string_view text, std::optional<FileIdentity>& held);
 
 // True when `st` is the staged file `staged` of a run of `owner`'s: a plain file of that
-// account's with a single link (no other name through which it could have been written), and
-// its size and time.
+// account's, of its size and time, with a single link. Size and time can't tell the staged file
+// from another of the owner's files of that size (two files written back to back share their time
+// to the nanosecond), so a file linked here from elsewhere, which stays there too, is not taken
+// for it.
 bool isStagedFile(const struct stat& st, const FileIdentity& staged, uid_t owner);
 
 // True when `st` is the file `before` names: its kind, size and time, and owned as it was (or

@@ -14,6 +14,7 @@
 
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/MoveRecord.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
@@ -30,10 +31,11 @@ using Move = MoveRecord::Move;
 constexpr off_t kLargestRecord = 64 * 1024;
 constexpr std::string_view kSetAsideName = ".kestrane.move-unread";
 
-// Why a record is set aside rather than acted on.
+// Why a record is set aside rather than acted on, where no run of ours can have left it.
 constexpr std::string_view kNotOurs = "this program can't have written";
+// Why one of this package's, which may be a run's own, can't be proven its owner's run's and
+// this folder's.
 constexpr std::string_view kWrittenPastOwner = "an account other than its owner could have written";
-// Why one that may be its owner's run's own can't be proven so, nor this folder's.
 constexpr std::string_view kEarlierBuild =
     "an earlier version of Kestrane wrote, which names too little of the files it moves to prove it its run's own";
 constexpr std::string_view kLinkedElsewhere = "can't be proven this folder's, as it has another name too";
@@ -87,9 +89,23 @@ bool writtenByOwnerAlone(const struct stat& st) {
   return S_ISREG(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-// Said where a record that may be its run's own was not wholly acted on.
-std::string_view mayBeMixed() {
-  return "the package may hold parts of two cuts, and running the re-cut again makes it whole.";
+bool everyAccountMayWrite(const struct stat& st) { return (st.st_mode & (S_IWGRP | S_IWOTH)) == (S_IWGRP | S_IWOTH); }
+
+// True where every account may already change all that the record changes: the folder lets any
+// account make, rename and remove files in it, and the session and every file at a name the
+// record changes let any account write them (as on a disk that shows every file as 0777). A record
+// any account may write gives none of them anything it lacked there, so its mode proves nothing
+// either way and the rest of the rule judges it.
+bool everyAccountMayAlreadyChange(const fs::path& folder, const struct stat& dir, const MoveRecord& record,
+                                  const std::string& session) {
+  if (!everyAccountMayWrite(dir) || (dir.st_mode & S_ISVTX) != 0) return false;
+  std::vector<std::string> names{session};
+  for (const Move& move : record.moves) names.push_back(move.to);
+  for (const MoveRecord::Removal& removal : record.removals) names.push_back(removal.name);
+  return std::ranges::all_of(names, [&](const std::string& name) {
+    const Held held = heldAt(folder / name);
+    return held.known() && (!held.st || everyAccountMayWrite(*held.st));
+  });
 }
 
 std::string_view whoseRun(bool another) { return another ? "a Kestrane run of another account" : "a Kestrane run"; }
@@ -164,25 +180,34 @@ Progressed progressIn(const fs::path& folder, const MoveRecord& record, uid_t ow
 }
 
 // True when the record moves onto, and removes, only the names the writer gives the files of a
-// package of footage `stem` whose session file is `session`, and never removes a session file.
+// package of footage `stem` whose session file is `session` (and the package's mark of a move
+// that could not be finished, which a re-cut takes away), and never removes a session file.
 bool namesOnlyPackageFiles(const MoveRecord& record, const std::string& session, const std::string& stem) {
   const auto ours = [&](const std::string& name) { return name == session || isPackageFileName(name, stem); };
   for (const Move& move : record.moves) {
     if (!ours(move.to)) return false;
   }
   for (const MoveRecord::Removal& removal : record.removals) {
-    if (isSessionFileName(removal.name) || !ours(removal.name)) return false;
+    if (isSessionFileName(removal.name) || !(ours(removal.name) || removal.name == kMixedMarkName)) return false;
   }
   return true;
 }
 
+// True when every file the record stages has a time of whole seconds: the disk keeps no finer
+// ones, so a file written in the same second could pass for a staged one. One in a hundred files
+// on a disk that keeps hundredths lands on a whole second.
+bool timesAreCoarse(const MoveRecord& record) {
+  return std::ranges::all_of(record.moves, [](const Move& move) { return move.staged.modified.tv_nsec == 0; });
+}
+
 // What becomes of a record.
 enum class Fate {
-  finish,    // its moves not yet made are made, and its removals
-  refuse,    // the run stops; the record and its files stay
-  setAside,  // moved out of the way whole; nothing it names is touched
-  unproven,  // the same, and the run stops: it may be its run's own, and the package mixed
-  leave,     // nothing can be written in the folder: it stays
+  finish,      // its moves not yet made are made, and its removals
+  refuse,      // the run stops; the record and its files stay
+  setAside,    // moved out of the way whole, and said so; nothing it names is touched
+  mayBeMixed,  // the same, once the package is marked as maybe mixed, and the run stops: it may
+               // be a run's own whose move this one can't finish
+  leave,       // nothing can be written in the folder: it stays
 };
 
 struct Judgement {
@@ -192,8 +217,7 @@ struct Judgement {
   Progressed progress;  // to finish
 };
 
-Judgement setAsideFor(std::string_view why) { return {Fate::setAside, std::string(why)}; }
-Judgement unprovenFor(std::string_view why) { return {Fate::unproven, std::string(why)}; }
+Judgement judged(Fate fate, std::string_view why) { return {fate, std::string(why)}; }
 
 // The one place that decides what becomes of the record at `recordPath`, found as `found`.
 Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
@@ -204,79 +228,88 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   // killed as it moved its files, left it: setting it aside would leave the package mixed for
   // good, so it stays for that account.
   const auto unreadable = [&](const fs::path& path) {
-    if (!another) return setAsideFor(kNotOurs);
-    if (closed) return Judgement{Fate::leave, leftAsItIs(folder, recordPath, another)};
-    return Judgement{Fate::refuse, leftForThatAccount(recordPath, fmt::format("this user can't read {} ({})",
-                                                                              path.string(), std::strerror(EACCES)))};
+    if (!another) return judged(Fate::setAside, kNotOurs);
+    if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
+    return judged(Fate::refuse, leftForThatAccount(recordPath, fmt::format("this user can't read {} ({})",
+                                                                           path.string(), std::strerror(EACCES))));
   };
   if (file.unreadable) return unreadable(recordPath);
   const std::optional<MoveRecord> record = file.bytes ? parsedRecord(*file.bytes) : std::nullopt;
-  if (!record) return setAsideFor(kNotOurs);
+  if (!record) return judged(Fate::setAside, kNotOurs);
 
   // The session file it leaves in place: the one it moves there (a record moves one), or the
   // one the folder holds. A user may keep copies of it beside it.
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
-  if (ec) return setAsideFor(kNotOurs);
+  if (ec) return judged(Fate::setAside, kNotOurs);
   std::optional<std::string> session;
   for (const Move& move : record->moves) {
     if (!isSessionFileName(move.to)) continue;
-    if (session && *session != move.to) return setAsideFor(kNotOurs);
+    if (session && *session != move.to) return judged(Fate::setAside, kNotOurs);
     session = move.to;
   }
   if (!session && held.size() == 1) session = held.front().filename().string();
-  if (!session) return setAsideFor(kNotOurs);
+  if (!session) return judged(Fate::setAside, kNotOurs);
   const bool sessionThere = heldAt(folder / *session).st.has_value();
   if (!sessionThere && !held.empty()) {
-    if (closed) return {Fate::leave, leftAsItIs(folder, recordPath, another)};
-    return {Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held)};
+    if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
+    return judged(Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held));
   }
 
   const uid_t owner = file.st.st_uid;
   Progressed progress = record->earlier ? Progressed{} : progressIn(folder, *record, owner);
-  // The session file it leaves in place: the staged one while its move is still to make (for an
-  // earlier build's record, while the session's own name is free).
+  // Named after the footage of the session it leaves in place: the staged one while its move is
+  // still to make (for an earlier build's record, which names no identities, while the session's
+  // own name is free), else the one at its name.
   fs::path leftInPlace = folder / *session;
   for (const Move& move : record->earlier ? record->moves : progress.toMake) {
     if (move.to == *session && (!record->earlier || !sessionThere)) leftInPlace = folder / move.from;
   }
   if (mayNotRead(leftInPlace)) return unreadable(leftInPlace);
   const std::optional<std::string> stem = footageStem(leftInPlace);
-  if (!stem || !namesOnlyPackageFiles(*record, *session, *stem)) return setAsideFor(kNotOurs);
+  if (!stem || !namesOnlyPackageFiles(*record, *session, *stem)) return judged(Fate::setAside, kNotOurs);
   // The folder must hold that package: its name says so, or it holds its timeline.
-  if (!isPackageFolder(folder) && !fs::is_regular_file(folder / (*stem + ".fcpxml"), ec)) return setAsideFor(kNotOurs);
+  if (!isPackageFolder(folder) && !fs::is_regular_file(folder / (*stem + ".fcpxml"), ec))
+    return judged(Fate::setAside, kNotOurs);
 
-  if (closed) return {Fate::leave, leftAsItIs(folder, recordPath, another)};
+  if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
   struct stat dir {};
   const bool folderRead = ::stat(folder.c_str(), &dir) == 0;
   // The moves its owner's next run would make, which anyone who can write the folder could
   // make; not in a folder that lets only each file's owner move it.
   if (another && (!folderRead || (dir.st_mode & S_ISVTX) != 0))
-    return {Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it")};
-  // Every file it acts on must be provably its owner's run's and this folder's; a record that
-  // another account could have written proves nothing.
-  if (!writtenByOwnerAlone(file.st)) return setAsideFor(kWrittenPastOwner);
+    return judged(Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it"));
+
+  // It is this package's record, which may be a run's own: acted on only where every file it
+  // acts on is provably its owner's run's and this folder's, and otherwise the package may be
+  // left mixed. A record another account could have written, where that gives it more than it
+  // had, proves nothing.
+  if (!writtenByOwnerAlone(file.st) && !everyAccountMayAlreadyChange(folder, dir, *record, *session))
+    return judged(Fate::mayBeMixed, kWrittenPastOwner);
   // Another name of it may be in another folder, whose run's it is.
-  if (file.st.st_nlink != 1) return unprovenFor(kLinkedElsewhere);
-  if (record->earlier) return unprovenFor(kEarlierBuild);
-  if (std::ranges::any_of(record->moves, [](const Move& move) { return move.staged.modified.tv_nsec == 0; }))
-    return unprovenFor(kCoarseTimes);
+  if (file.st.st_nlink != 1) return judged(Fate::mayBeMixed, kLinkedElsewhere);
+  if (record->earlier) return judged(Fate::mayBeMixed, kEarlierBuild);
+  if (timesAreCoarse(*record)) return judged(Fate::mayBeMixed, kCoarseTimes);
   if (progress.foreign) {
-    return unprovenFor(fmt::format(
-        "can't be proven this folder's, as {} holds neither what it held before that run nor the file that run "
-        "staged for it",
-        (folder / *progress.foreign).string()));
+    return judged(Fate::mayBeMixed,
+                  fmt::format("can't be proven this folder's, as {} holds neither what it held before that run nor the "
+                              "file that run staged for it",
+                              (folder / *progress.foreign).string()));
   }
 
   std::vector<fs::path> destinations, removals;
   for (const Move& move : progress.toMake) destinations.push_back(folder / move.to);
   for (const std::string& name : progress.removals) removals.push_back(folder / name);
   if (const auto obstacle = firstObstacle(destinations, removals, dir))
-    return {Fate::refuse, unfinishable(recordPath, another, *obstacle)};
+    return judged(Fate::refuse, unfinishable(recordPath, another, *obstacle));
   return {Fate::finish, {}, another, std::move(progress)};
 }
 
-// Renames without replacing anything: false with errno set (EEXIST when `to` is taken).
+// True when `error`, met linking a file, says the disk keeps no hard links.
+bool noHardLinks(int error) { return error == EPERM || error == ENOTSUP || error == ENOSYS || error == EMLINK; }
+
+// Renames without replacing anything: false with errno set (EEXIST when `to` is taken). The
+// package is locked, so no run of ours takes `to` meanwhile.
 bool renameNoReplace(const fs::path& from, const fs::path& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
@@ -284,19 +317,36 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
   // it is taken, and then unlinked under the old.
   struct stat st {};
   if (::lstat(from.c_str(), &st) != 0) return false;
-  if (!S_ISREG(st.st_mode)) {
-    errno = ENOTSUP;
-    return false;
+  if (!S_ISDIR(st.st_mode)) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return true;
+    }
+    if (!noHardLinks(errno)) return false;
   }
-  if (::link(from.c_str(), to.c_str()) != 0) return false;
-  ::unlink(from.c_str());
-  return true;
+  // Nor one that links (exFAT, say): the new name is taken by a placeholder made only where it is
+  // free, which the rename then replaces.
+  const bool made = S_ISDIR(st.st_mode) ? ::mkdir(to.c_str(), 0700) == 0 : [&] {
+    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) ::close(fd);
+    return fd >= 0;
+  }();
+  if (!made) return false;
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
+  if (S_ISDIR(st.st_mode)) {
+    ::rmdir(to.c_str());
+  } else {
+    ::unlink(to.c_str());
+  }
+  errno = error;
+  return false;
 }
 
 // Moves a record that is not acted on, for the reason `why`, out of the way under the first
 // free name of its own so that nothing is replaced: the name it took. Nothing where this user can
 // write nothing (no run of theirs can replace it either); otherwise one that can't be moved stops
-// the run (PackageUnlockable) with nothing touched.
+// the run (PackageUnlockable) with nothing else touched.
 std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recordPath, std::string_view why) {
   int error = 0;
   for (int n = 1; n <= 100; ++n) {
@@ -313,8 +363,11 @@ std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recor
 }
 
 // What is said of a record set aside (or left, where nothing can be written) for the reason
-// `why`; one that may be its run's own stops the run (PackageMayBeMixed) once it is aside.
-std::string setAside(const fs::path& folder, const fs::path& recordPath, std::string_view why, bool mayBeItsOwn) {
+// `why`, and one that may be a run's own, set aside once the package is marked as maybe mixed
+// (so that moving the record out by hand, as a failure here advises, leaves the mark), stops
+// the run.
+std::string setAside(const fs::path& folder, const fs::path& recordPath, std::string_view why, Fate fate) {
+  if (fate == Fate::mayBeMixed) markMayBeMixed(folder, recordPath);
   const std::optional<fs::path> aside = movedAside(folder, recordPath, why);
   if (!aside) {
     return fmt::format(
@@ -326,7 +379,7 @@ std::string setAside(const fs::path& folder, const fs::path& recordPath, std::st
       "The {} held a record of an unfinished move that {}, so it was set aside as {} and nothing it names "
       "was moved or removed",
       folderKind(folder), why, aside->string());
-  if (mayBeItsOwn) throw PackageMayBeMixed(fmt::format("{} — {}", said, mayBeMixed()));
+  if (fate == Fate::mayBeMixed) throw PackageMayBeMixed(fmt::format("{} — {}", said, kMayBeMixed));
   return said + ".";
 }
 
@@ -339,6 +392,7 @@ std::optional<std::string> finish(const fs::path& folder, const fs::path& record
     throw PackageUnlockable(unfinishable(recordPath, judgement.another, {name, removal, error}));
   };
   const Progressed& progress = judgement.progress;
+  if (!progress.unstaged.empty()) markMayBeMixed(folder, recordPath);
   for (const Move& move : progress.toMake) {
     if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) stop(folder / move.to, false);
   }
@@ -352,7 +406,7 @@ std::optional<std::string> finish(const fs::path& folder, const fs::path& record
     throw PackageMayBeMixed(fmt::format(
         "{} recorded a move into place that {} was interrupted in, and the file that run staged for {} is no longer "
         "at {}, so {} was left as it is and the rest of the move was finished — {}",
-        recordPath.string(), whoseRun(judgement.another), to, (folder / unmade.from).string(), to, mayBeMixed()));
+        recordPath.string(), whoseRun(judgement.another), to, (folder / unmade.from).string(), to, kMayBeMixed));
   }
   if (!judgement.another) return std::nullopt;
   return "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
@@ -369,8 +423,8 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
   switch (judgement.fate) {
     case Fate::finish: return finish(folder, recordPath, judgement);
     case Fate::refuse: throw PackageUnlockable(judgement.why);
-    case Fate::setAside: return setAside(folder, recordPath, judgement.why, false);
-    case Fate::unproven: return setAside(folder, recordPath, judgement.why, true);
+    case Fate::setAside:
+    case Fate::mayBeMixed: return setAside(folder, recordPath, judgement.why, judgement.fate);
     case Fate::leave: break;
   }
   return judgement.why;

@@ -12,24 +12,26 @@ namespace kestrane::Pipeline::detail {
 // - finished, as its record says: the files it had not moved yet are moved and those it was to
 //   remove go. Only a record that moves the program's own staged files onto, and removes, only
 //   the names the writer of the package in `folder` gives its files (never removing the session
-//   file), in a folder that holds that package; that no account but its owner can have written;
-//   and where every name it changes holds what it held before the move or the very file the run
-//   staged for it. A move whose name holds what it held before but whose staged file is no
-//   longer the one the run staged is not made: the rest are, and the run stops
-//   (PackageMayBeMixed). Another account's is finished too, as its owner's next run would, and
-//   said so.
+//   file), in a folder that holds that package; that no account but its owner can have written,
+//   or that any account may write where every account may already change all it changes; with a
+//   single name; and where every name it changes holds what it held before the move or the very
+//   file the run staged for it. A move whose name holds what it held before but whose staged file
+//   is no longer the one the run staged is not made: the rest are, and the run stops
+//   (PackageMayBeMixed) with the package marked as maybe mixed. Another account's is finished
+//   too, as its owner's next run would, and said so.
 // - refused (PackageUnlockable), with the record and the files not yet moved left as they are:
 //   a name can't take its file or be removed; the session file it moves onto is no longer in the
 //   folder (renamed beside it); another account's that this user can't read, or that the folder
 //   lets only a file's owner move.
-// - set aside whole, under a name that replaces nothing, with nothing it names touched: any other
-//   record, and one that an account other than its owner could have written (its mode lets
-//   another write it).
-// - set aside so, and the run stopped (PackageMayBeMixed), as the package may hold parts of two
-//   cuts: one that can't be proven its run's own and this folder's (an earlier build's, one with
-//   another name, one on a disk whose file times are too coarse, or one whose names hold what it
-//   can't account for, as after a copy that did not keep times).
-//   Where it can't be set aside the run is refused with nothing changed.
+// - set aside whole, under a name that replaces nothing, with nothing it names touched, and said
+//   so: one that no run of ours can have left (not laid out as ours, or naming files that are not
+//   this package's).
+// - set aside so once the package is marked as maybe mixed, and the run stopped
+//   (PackageMayBeMixed): any other record of this package's, which may be a run's own that can't
+//   be proven so (another account could have written it, it has another name, an earlier build
+//   wrote it, the disk's file times are too coarse, or its names hold what it can't account for,
+//   as after a copy that did not keep times). Where it can't be set aside the run is refused,
+//   and the mark stays.
 // - left as it is where this user can write nothing, and that is said.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
 

@@ -22,6 +22,7 @@
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
@@ -139,7 +140,10 @@ class PendingGraphics {
 PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) {
   // Like any run that writes the package: never beside another, and after any move an earlier
   // one left halfway is finished, so the session read is the one the package's files follow.
-  const detail::PackageLock lock(fs::absolute(sessionURL).parent_path());
+  const fs::path folder = fs::absolute(sessionURL).parent_path();
+  const detail::PackageLock lock(folder);
+  // Placing rewrites only the timeline, which would leave a mixed package looking finished.
+  if (auto mixed = mixedPackageNote(folder)) throw PackageMayBeMixed(*mixed);
   KestraneSession session = KestraneSession::read(sessionURL);
   throwIfStopped(stop);
   if (!session.cutList) throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <sys/stat.h>
 
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/MoveRecord.hpp"
@@ -152,6 +153,7 @@ PackageContents openPackage(const fs::path& sessionOrPackage) {
   std::vector<std::string> warnings;
   const fs::path sessionFile = sessionFileFor(sessionOrPackage, warnings);
   PackageContents contents = packageContents(sessionFile, sourceStem(KestraneSession::read(sessionFile).source.path));
+  if (auto mixed = mixedPackageNote(sessionFile.parent_path())) warnings.push_back(std::move(*mixed));
   contents.warnings = std::move(warnings);
   return contents;
 }

@@ -102,7 +102,8 @@ std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPacka
 PackageContents packageContents(const std::filesystem::path& sessionFile, const std::string& footageStem);
 
 // A package folder or a session file opened: sessionFileFor, the session read, then
-// packageContents. Throws as sessionFileFor and KestraneSession::read do.
+// packageContents. Throws as sessionFileFor and KestraneSession::read do. While the package is
+// marked as maybe holding parts of two cuts, its warnings end saying so.
 PackageContents openPackage(const std::filesystem::path& sessionOrPackage);
 
 // True unless the session records that the rough-cut movie beside it shows another cut than

@@ -29,7 +29,8 @@ class PackageUnlockable : public PipelineError {
 
 // A move into place that a killed run left could not be proven to be that run's own and this
 // folder's, or could not be finished whole: its record was set aside or finished as far as it
-// could be, and the package may hold parts of two cuts until it is re-cut.
+// could be, and the package may hold parts of two cuts until it is re-cut (mixedPackageNote says
+// so until then).
 class PackageMayBeMixed : public PipelineError {
  public:
   using PipelineError::PipelineError;

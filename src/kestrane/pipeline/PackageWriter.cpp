@@ -6,6 +6,7 @@
 
 #include "kestrane/brain/ScriptCoverage.hpp"
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/export/TranscriptExporter.hpp"
 #include "kestrane/export/XMEMLWriter.hpp"
@@ -65,6 +66,9 @@ void writeFiles(Job& job, const PackageFiles& files) {
     staged.removeOnCommit(coveragePath);
   }
   if (job.staleRoughCut) staged.removeOnCommit(job.staleRoughCut->movie);
+  // Every file of the cut is written anew here, so a package marked as maybe holding parts of
+  // two cuts is whole once they are in place, and the mark goes in the same move.
+  if (mixedPackageNote(files.dir)) staged.removeOnCommit(files.dir / kMixedMarkName);
 
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   job.checkStop();

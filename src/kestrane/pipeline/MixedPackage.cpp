@@ -1,0 +1,44 @@
+#include "kestrane/pipeline/MixedPackage.hpp"
+
+#include <fmt/format.h>
+#include <sys/stat.h>
+
+#include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/pipeline/PackageLock.hpp"
+
+namespace kestrane::Pipeline {
+
+namespace fs = std::filesystem;
+
+std::optional<std::string> mixedPackageNote(const fs::path& folder) {
+  // Whatever stands at the mark's name counts: saying so once too often costs a re-cut, saying
+  // nothing over a mixed package costs an editor a wrong cut.
+  struct stat st {};
+  if (::lstat((folder / detail::kMixedMarkName).c_str(), &st) != 0) return std::nullopt;
+  return fmt::format(
+      "A Kestrane run was interrupted while moving the files of {} into place, and its move could not be finished "
+      "— {}",
+      folder.string(), kMayBeMixed);
+}
+
+namespace detail {
+
+void markMayBeMixed(const fs::path& folder, const fs::path& record) {
+  const fs::path mark = folder / kMixedMarkName;
+  struct stat st {};
+  if (::lstat(mark.c_str(), &st) == 0) return;
+  try {
+    AtomicFile::write(mark,
+                      "A Kestrane run was interrupted while moving this package's files into place, and its move could "
+                      "not be finished: the package may hold parts of two cuts until it is re-cut.\n");
+  } catch (const AtomicFile::WriteError& e) {
+    throw PackageUnlockable(
+        fmt::format("{} records a move into place that a Kestrane run was interrupted in, which can't be finished "
+                    "whole, and the package can't be marked as maybe holding parts of two cuts ({}), so nothing was "
+                    "changed — make room in the folder and try again.",
+                    record.string(), e.reason()));
+  }
+}
+
+}  // namespace detail
+}  // namespace kestrane::Pipeline
