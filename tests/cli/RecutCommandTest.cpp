@@ -199,6 +199,44 @@ TEST(RecutCommand, PlaceHonoursAStop) {
   EXPECT_EQ(test::readFile(stored.sessionFile), large);
 }
 
+// A killed re-cut's record that can't be proven its own (the transcript saved since) leaves the
+// package maybe mixed: `place` fails saying so, on every run, until a re-cut makes it whole.
+TEST(RecutCommand, PlaceFailsOverAPackageThatMayBeMixedUntilARecut) {
+  if (!test::kCanKillAtRename) GTEST_SKIP() << "can't kill a program at a rename here";
+  test::StoredPackage stored;
+  const std::string package = stored.package.string();
+  int status = 0;
+  test::runShell("recut '" + package + "'", status);
+  ASSERT_EQ(status, 0);
+  const int killed = test::inChild([&] {
+    Pipeline::detail::StagedFiles staged(stored.package);
+    staged.write(stored.package / "transcript.md", "a tighter transcript");
+    staged.write(stored.sessionFile, test::readFile(stored.sessionFile) + " ");
+    if (test::killAtRename("/.kestrane.move", 2)) staged.commit();
+  });
+  ASSERT_TRUE(WIFSIGNALED(killed));
+  std::ofstream(stored.package / "transcript.md", std::ios::app) << "an edit";
+
+  const std::string mixed = " — the package may hold parts of two cuts, and running the re-cut again makes it whole.\n";
+  std::string said = test::runShell("place '" + package + "'", status);
+  EXPECT_EQ(status, 1);
+  EXPECT_TRUE(
+      said.starts_with("kestrane: The package held a record of an unfinished move that can't be proven this "
+                       "folder's"))
+      << said;
+  EXPECT_TRUE(said.ends_with(mixed)) << said;
+  for (int run = 0; run < 2; ++run) {
+    said = test::runShell("place '" + package + "'", status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(said, "kestrane: A Kestrane run was interrupted while moving the files of " + package +
+                        " into place, and its move could not be finished" + mixed);
+  }
+  test::runShell("recut '" + package + "'", status);
+  EXPECT_EQ(status, 0);
+  said = test::runShell("place '" + package + "'", status);
+  EXPECT_EQ(status, 0) << said;
+}
+
 // Two re-cuts of one package at once would mix their files: the second refuses at once, and
 // the package is the first one's. A run killed outright holds the package no longer.
 TEST(RecutCommand, ASecondRecutOfAPackageInUseRefusesAtOnce) {

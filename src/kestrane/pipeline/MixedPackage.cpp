@@ -35,7 +35,7 @@ void markMayBeMixed(const fs::path& folder, const fs::path& record) {
     throw PackageUnlockable(
         fmt::format("{} records a move into place that a Kestrane run was interrupted in, which can't be finished "
                     "whole, and the package can't be marked as maybe holding parts of two cuts ({}), so nothing was "
-                    "changed — make room in the folder and try again.",
+                    "changed — try again once a file can be written there.",
                     record.string(), e.reason()));
   }
 }
