@@ -51,16 +51,21 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   session.transcript = Transcript{{{"hello", {0.5, 1.5}}}};
   if (cut.withCutList) session.cutList = CutList{{{{0, 754.4}, SegmentKind::keep}}};
   session.roughCutCutList = cut.roughCutCutList;
+  const QString base = QFileInfo(footage).completeBaseName();
+  auto make = [&](const QString& name) { QFile(QDir(folder).filePath(name)).open(QIODevice::WriteOnly); };
+  if (cut.withMP4) {
+    const QString movie = base + QStringLiteral(" rough cut.mp4");
+    make(movie);
+    if (cut.roughCutCutList && cut.movieIdentity)
+      session.roughCutMovie = movieIdentityAt(toPath(QDir(folder).filePath(movie)));
+  }
   if (cut.withLevels) {
     std::vector<float> levels(300, -60.0f);
     for (int i = 100; i < 200; ++i) levels[i] = -15.0f;
     session.levels = LevelData::fromLevels(0.01, levels);
   }
-  const QString base = QFileInfo(footage).completeBaseName();
   session.write(toPath(QDir(folder).filePath(base + QStringLiteral(".kestrane.json"))));
-  auto make = [&](const QString& name) { QFile(QDir(folder).filePath(name)).open(QIODevice::WriteOnly); };
   if (cut.withTimeline) make(base + QStringLiteral(".fcpxml"));
-  if (cut.withMP4) make(base + QStringLiteral(" rough cut.mp4"));
   make(QStringLiteral("transcript.md"));
   make(QStringLiteral("captions.srt"));
   return folder;

@@ -92,6 +92,9 @@ struct StoredCut {
   std::optional<std::string> script;
   // The cut the movie shows, as the session records it; none: not recorded.
   std::optional<CutList> roughCutCutList;
+  // With a recorded cut, the session names the movie file as the run that made it does; off,
+  // as an earlier build wrote it, without.
+  bool movieIdentity = true;
 };
 
 // Writes the package under `root` (and the footage beside it); returns the package folder.

@@ -12,6 +12,9 @@
 #include <QPushButton>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <memory>
@@ -217,16 +220,30 @@ class ViewsTest : public QObject {
   }
 
   // A reopened package whose movie shows an earlier cut than the one it stores offers it as
-  // that cut's and says so; a movie of the stored cut, or one from before the record was kept,
-  // is this cut's.
+  // that cut's and says so. Only the very movie file the session names, of the stored cut's
+  // frames, is this cut's: one beside a session that records no cut, or no file (an earlier
+  // build's), or whose time changed since, is an earlier cut's.
   void aReopenedMovieOfAnEarlierCutIsOfferedAsSuch() {
     const CutList earlierCut{{{{0, 300}, SegmentKind::keep}, {{300, 754.4}, SegmentKind::silence}}};
     const CutList sameFrames{{{{0, 754.4}, SegmentKind::keep}}};
-    for (const auto& [shows, earlier] :
-         {std::pair{std::optional<CutList>(), false}, std::pair{std::optional(sameFrames), false},
-          std::pair{std::optional(earlierCut), true}}) {
+    struct Row {
+      std::optional<CutList> shows;
+      bool identity = true;
+      bool touched = false;
+      bool earlier = true;
+    };
+    for (const Row& row : {Row{std::nullopt}, Row{sameFrames, true, false, false}, Row{sameFrames, false},
+                           Row{sameFrames, true, true}, Row{earlierCut}}) {
       Window w;
-      const QString package = writeStoredCut(w.h.dir.path(), {.withMP4 = true, .roughCutCutList = shows});
+      const QString package = writeStoredCut(
+          w.h.dir.path(), {.withMP4 = true, .roughCutCutList = row.shows, .movieIdentity = row.identity});
+      if (row.touched) {
+        const timespec whole[2] = {{0, UTIME_OMIT}, {1'600'000'000, 0}};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(QDir(package).filePath("take 04 rough cut.mp4")).constData(),
+                             whole, 0),
+                 0);
+      }
+      const bool earlier = row.earlier;
       w.h.job->openSession(package);
       QTRY_VERIFY(w.find("results"));
       auto* play = w.find<QPushButton>("playRoughCut");

@@ -104,7 +104,9 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
     EXPECT_FALSE(KestraneSession::read(p.sessionFile).roughCutCutList);
     fs::remove(p.movie);
   }
+  // Put back, it is again the movie of the stored cut, as the run that made it left it.
   fs::rename(elsewhere, p.movie);
+  test::vouchForMovie(p.sessionFile, p.movie);
 
   // A stop asked once the movie is rendered: the earlier movie, of this same cut, stays, and
   // the new one is gone.

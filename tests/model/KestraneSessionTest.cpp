@@ -1,5 +1,6 @@
 #include "kestrane/model/KestraneSession.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -47,6 +48,7 @@ KestraneSession fullSession() {
                        {{0.4, 1.5}, SegmentKind::keep, std::nullopt, 3},
                        {{1.5, 62.5}, SegmentKind::retakeRejected, std::string("earlier take")}}};
   s.roughCutCutList = CutList{{{{0, 62.5}, SegmentKind::keep}}};
+  s.roughCutMovie = MovieIdentity{4'294'967'301, 1'700'000'000, 999'999'999};
   s.advisories = std::vector<Advisory>{{{1, 2}, "check this; review"}};
   s.editorNotes = std::vector<Advisory>{};
   s.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3});
@@ -112,6 +114,7 @@ TEST(KestraneSession, RoundTripsByteForByte) {
   EXPECT_EQ(back.settings.subtitleLength, TranscriptExporter::SubtitleLength::long_);
   EXPECT_EQ(back.cutList->segments, original.cutList->segments);
   EXPECT_EQ(back.roughCutCutList->segments, original.roughCutCutList->segments);
+  EXPECT_EQ(back.roughCutMovie, original.roughCutMovie);
   EXPECT_EQ(back.takeGroups, original.takeGroups);
   EXPECT_EQ(back.brandSpec, original.brandSpec);
   EXPECT_EQ(back.graphicsAssets, original.graphicsAssets);
@@ -286,6 +289,13 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
          j["transcript"]["words"][1]["range"] = {{"start", 0.1}, {"end", 0.2}};
        },
        "transcript.words[1].range: starts before the word before it ends"},
+      // No file has such a size or time; a record missing a part names no file.
+      {[](auto& j) { j["roughCutMovie"]["size"] = -1; }, "roughCutMovie.size: a file's size can't be negative"},
+      {[](auto& j) { j["roughCutMovie"]["modifiedNanoseconds"] = 1'000'000'000; },
+       "roughCutMovie.modifiedNanoseconds: must be from 0 to 999999999"},
+      {[](auto& j) { j["roughCutMovie"]["modifiedNanoseconds"] = -1; }, "roughCutMovie.modifiedNanoseconds"},
+      {[](auto& j) { j["roughCutMovie"].erase("modifiedSeconds"); }, "roughCutMovie.modifiedSeconds: missing"},
+      {[](auto& j) { j["roughCutMovie"] = 5; }, "roughCutMovie: expected an object"},
   };
   for (const auto& [edit, where] : refused) {
     const std::string error = errorFor(edit);
@@ -383,4 +393,32 @@ TEST(KestraneSession, ReadReportsMissingAndOversizedFiles) {
   } catch (const SessionFileError& e) {
     EXPECT_NE(std::string(e.what()).find("256 MB"), std::string::npos);
   }
+}
+
+// The movie's record names a file only where a build that keeps it wrote one: a session of an
+// earlier build reads without it and is written back without it, and the identity read from a
+// name is that of a plain file there, never of what a link points at.
+TEST(KestraneSession, TheRoughCutMovieIsNamedOnlyWhereItWasRecorded) {
+  KestraneSession earlier = fullSession();
+  earlier.roughCutMovie.reset();
+  const std::string earlierText = SessionJson::encode(earlier);
+  EXPECT_EQ(earlierText.find("roughCutMovie"), std::string::npos);
+  const KestraneSession read = SessionJson::decode(earlierText);
+  ASSERT_TRUE(read.roughCutCutList);
+  EXPECT_FALSE(read.roughCutMovie);
+  EXPECT_EQ(SessionJson::encode(read), earlierText);
+  EXPECT_NE(SessionJson::encode(fullSession()).find("\"roughCutMovie\" : {\n    \"modifiedNanoseconds\" : 999999999,"),
+            std::string::npos);
+
+  TempDir dir;
+  const fs::path movie = dir.path / "talk rough cut.mp4";
+  EXPECT_FALSE(movieIdentityAt(movie));
+  std::ofstream(movie) << "frames";
+  const timespec times[2] = {{1'600'000'000, 5}, {1'600'000'000, 123'456'789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, movie.c_str(), times, 0), 0);
+  EXPECT_EQ(movieIdentityAt(movie), (MovieIdentity{6, 1'600'000'000, 123'456'789}));
+  const fs::path link = dir.path / "link.mp4";
+  fs::create_symlink(movie, link);
+  EXPECT_FALSE(movieIdentityAt(link));
+  EXPECT_FALSE(movieIdentityAt(dir.path));
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -422,6 +423,7 @@ TEST(RoughCut, TheSessionNeverMisdescribesTheMovieEvenWhenARunIsKilled) {
   for (int rename = 1; !finished && rename < 20; ++rename) {
     std::ofstream(sample.sessionFile, std::ios::binary | std::ios::trunc) << withMovie;
     std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << earlierMovie;
+    test::vouchForMovie(sample.sessionFile, sample.movie);
     finished = !WIFSIGNALED(test::inChild([&] {
       if (test::killAtRename("/.kestrane.move", rename)) Pipeline::recut(changed);
     }));
@@ -459,18 +461,11 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   EXPECT_FALSE(out.mp4URL);
   EXPECT_EQ(slurp(sample.movie), movie);
   EXPECT_EQ(slurp(premiereXml), xml);
-  // The record of what the movie shows outlives re-cuts that keep it.
-  EXPECT_TRUE(KestraneSession::read(sample.sessionFile).roughCutCutList);
-
-  // A session written before the record existed: its movie shows its stored cut.
-  KestraneSession older = KestraneSession::read(sample.sessionFile);
-  older.roughCutCutList.reset();
-  older.write(sample.sessionFile);
-  out = Pipeline::recut(recutOf(sample.sessionFile, newSettings()));
-  EXPECT_EQ(said(out, kRemovedMovie), 0);
-  EXPECT_TRUE(fs::exists(sample.movie));
-  EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutCutList.value_or(CutList{}).segments,
-            out.session.cutList->segments);
+  // The record of what the movie shows, and of which file it is, outlives re-cuts that keep it.
+  const KestraneSession keeping = KestraneSession::read(sample.sessionFile);
+  EXPECT_TRUE(keeping.roughCutCutList);
+  EXPECT_EQ(keeping.roughCutMovie, movieIdentityAt(sample.movie));
+  EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(keeping, sample.movie));
 
   // A changed cut without a movie of its own removes the earlier one, and says so once.
   PipelineSettings shorter = newSettings();
@@ -497,6 +492,94 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   EXPECT_TRUE(fs::exists(sample.movie));
   const KestraneSession kept = KestraneSession::read(sample.sessionFile);
   EXPECT_EQ(kept.roughCutCutList.value_or(CutList{}).segments, shown.segments);
-  EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(kept));
+  EXPECT_EQ(kept.roughCutMovie, movieIdentityAt(sample.movie));
+  EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(kept, sample.movie));
   EXPECT_EQ(Pipeline::openPackage(sample.package).movie, std::optional(sample.movie));
+}
+
+// Only the very file the session was written with shows the cut it records. Any other plain file
+// at the movie's name is an earlier cut's movie of unknown cut, even where the session records
+// the cut this re-cut plays: a re-cut without a movie removes it, one with a movie replaces it,
+// and one whose render is stopped keeps it as the earlier cut's. None claims it.
+TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
+  SamplePackage sample;
+  Pipeline::RecutRequest withMovie = recutOf(sample.sessionFile, newSettings());
+  withMovie.renderMP4 = true;
+  withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+  Pipeline::recut(withMovie);
+  const std::string earlierCutMovie = slurp(sample.movie);
+  withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{};
+  Pipeline::recut(withMovie);
+  const std::string movie = slurp(sample.movie);
+  const std::string session = slurp(sample.sessionFile);
+  const Pipeline::RecutRequest plain = recutOf(sample.sessionFile, withMovie.settings);
+  const auto read = [&] { return KestraneSession::read(sample.sessionFile); };
+  const auto rewrite = [&](const std::function<void(KestraneSession&)>& change) {
+    KestraneSession s = read();
+    change(s);
+    s.write(sample.sessionFile);
+  };
+
+  using Change = std::function<void()>;
+  const std::vector<std::pair<std::string, Change>> unvouched = {
+      // A killed re-cut's earlier movie beside a session that records none.
+      {"no movie recorded", [&] { rewrite([](KestraneSession& s) { s.roughCutCutList.reset(); }); }},
+      // An earlier build's session, which records the cut but not the file.
+      {"no identity recorded", [&] { rewrite([](KestraneSession& s) { s.roughCutMovie.reset(); }); }},
+      // A killed re-cut whose session went into place and whose movie did not.
+      {"the earlier cut's movie at the name",
+       [&] { std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << earlierCutMovie; }},
+      // The same bytes, touched: only the nanoseconds of its time differ.
+      {"touched",
+       [&] {
+         struct stat st {};
+         ASSERT_EQ(::stat(sample.movie.c_str(), &st), 0);
+         const timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec, st.st_mtim.tv_nsec == 0 ? 1 : 0}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, sample.movie.c_str(), times, 0), 0);
+       }},
+  };
+  enum class Recut { plain, withMovie, stopped };
+  for (const auto& [how, change] : unvouched) {
+    for (const Recut recut : {Recut::plain, Recut::withMovie, Recut::stopped}) {
+      SCOPED_TRACE(how + " — re-cut " + std::to_string(static_cast<int>(recut)));
+      std::ofstream(sample.sessionFile, std::ios::binary | std::ios::trunc) << session;
+      std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << movie;
+      test::vouchForMovie(sample.sessionFile, sample.movie);
+      ASSERT_TRUE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+      change();
+      EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+      const std::optional<MovieIdentity> earlier = movieIdentityAt(sample.movie);
+
+      if (recut == Recut::plain) {
+        const Pipeline::Output out = Pipeline::recut(plain);
+        EXPECT_TRUE(contains(out.warnings, kRemovedMovie));
+        EXPECT_FALSE(fs::exists(sample.movie));
+        EXPECT_FALSE(read().roughCutCutList);
+        EXPECT_FALSE(read().roughCutMovie);
+      } else if (recut == Recut::withMovie) {
+        const Pipeline::Output out = Pipeline::recut(withMovie);
+        EXPECT_EQ(out.mp4URL, std::optional(sample.movie));
+        EXPECT_NE(read().roughCutMovie, earlier);
+        EXPECT_EQ(read().roughCutMovie, movieIdentityAt(sample.movie));
+        EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+      } else {
+        std::stop_source stopper;
+        try {
+          Pipeline::recut(
+              withMovie,
+              [&](const Pipeline::Stage& s) {
+                if (s == Pipeline::Stage::rendering) stopper.request_stop();
+              },
+              stopper.get_token());
+          ADD_FAILURE() << "the stopped re-cut finished";
+        } catch (const Cancelled& e) {
+          EXPECT_EQ(e.notes(), (std::vector{kWroteCut, kKeptEarlierMovie}));
+        }
+        EXPECT_EQ(movieIdentityAt(sample.movie), earlier);
+        EXPECT_FALSE(read().roughCutCutList);
+        EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+      }
+      EXPECT_EQ(sample.hiddenFiles(), 0);
+    }
+  }
 }

@@ -105,6 +105,16 @@ struct StoredPackage {
   }
 };
 
+// Has the session in `sessionFile` vouch for the file now at `movie`, as the run that put that
+// movie in place leaves it: it names the file, and the cut it records (its stored cut when it
+// records none).
+inline void vouchForMovie(const fs::path& sessionFile, const fs::path& movie) {
+  KestraneSession session = KestraneSession::read(sessionFile);
+  if (!session.roughCutCutList) session.roughCutCutList = session.cutList;
+  session.roughCutMovie = movieIdentityAt(movie);
+  session.write(sessionFile);
+}
+
 // The hidden entries of `dir`.
 inline std::set<std::string> hiddenNames(const fs::path& dir) {
   std::set<std::string> names;

@@ -28,6 +28,8 @@ std::optional<Pipeline::Output> storedOutput(const KestraneSession& session, con
   output.sessionURL = package.session;
   output.visualIdeasURL = package.visualIdeas;
   output.mp4URL = package.movie;
+  // Offered as this cut's only when the session vouches for that very file and its frames.
+  output.mp4ShowsEarlierCut = package.movie && !Pipeline::roughCutShowsStoredCut(session, *package.movie);
   output.graphicsAssets = session.graphicsAssets.value_or(std::vector<GraphicsAsset>{});
   const bool anyRendered = std::any_of(output.graphicsAssets.begin(), output.graphicsAssets.end(),
                                        [](const GraphicsAsset& a) { return !a.failure; });

@@ -178,9 +178,10 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     actions->addWidget(text);
   }
   if (output_->mp4URL) {
-    // A later cut whose own movie failed or was stopped keeps the earlier movie: it is offered
-    // as what it is, never beside this cut's figures as this cut's.
-    const bool earlier = !Pipeline::roughCutShowsStoredCut(session);
+    // A later cut whose own movie failed or was stopped keeps the earlier movie, and a killed
+    // run can leave one the session doesn't vouch for: it is offered as what it is, never
+    // beside this cut's figures as this cut's.
+    const bool earlier = output_->mp4ShowsEarlierCut;
     auto* play = actionButton(earlier ? QStringLiteral("Play Earlier Rough Cut") : QStringLiteral("Play Rough Cut"),
                               QStringLiteral("play.rectangle"), Brand::ButtonLook::bordered);
     play->setObjectName(QStringLiteral("playRoughCut"));

@@ -12,6 +12,7 @@
 #include "kestrane/model/CutList.hpp"
 #include "kestrane/model/GraphicsAsset.hpp"
 #include "kestrane/model/LevelData.hpp"
+#include "kestrane/model/MovieIdentity.hpp"
 #include "kestrane/model/PipelineSettings.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
 #include "kestrane/model/SourceMedia.hpp"
@@ -46,9 +47,13 @@ struct KestraneSession {
   std::optional<std::vector<SilenceSpan>> silences;
   std::optional<Transcript> transcript;
   std::optional<CutList> cutList;
-  // The cut the package's rough-cut movie shows; absent when the package holds none. A later
-  // cut that plays the same frames leaves the movie in place.
+  // The cut the package's rough-cut movie shows; absent when the package holds none, or only a
+  // movie of an unknown cut. A later cut that plays the same frames leaves the movie in place.
   std::optional<CutList> roughCutCutList;
+  // The movie file that record is about, as it was when put in place. Only that very file shows
+  // the recorded cut: another at the movie's name, or a record without this (written by an
+  // earlier build), vouches for nothing.
+  std::optional<MovieIdentity> roughCutMovie;
   std::optional<std::vector<Advisory>> advisories;
   std::optional<std::vector<Advisory>> editorNotes;
   std::optional<LevelData> levels;

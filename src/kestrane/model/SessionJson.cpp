@@ -45,6 +45,7 @@ json enc(const CutList& c);
 json enc(const TakeGroupInfo& g);
 json enc(const Advisory& a);
 json enc(const LevelData& l);
+json enc(const MovieIdentity& m);
 json enc(const PipelineSettings& s);
 json enc(const ComponentVocabulary& v);
 json enc(const BrandSpec& b);
@@ -130,6 +131,9 @@ json enc(const TakeGroupInfo& g) {
 
 json enc(const Advisory& a) { return {{"range", enc(a.range)}, {"note", a.note}}; }
 json enc(const LevelData& l) { return {{"hopDuration", l.hopDuration}, {"base64", l.base64}}; }
+json enc(const MovieIdentity& m) {
+  return {{"size", m.size}, {"modifiedSeconds", m.modifiedSeconds}, {"modifiedNanoseconds", m.modifiedNanoseconds}};
+}
 
 json enc(const PipelineSettings& s) {
   json o{{"silenceThresholdDBFS", s.silenceThresholdDBFS},
@@ -212,6 +216,7 @@ json enc(const KestraneSession& s) {
     put(o, "transcript", s.transcript);
     put(o, "cutList", s.cutList);
     put(o, "roughCutCutList", s.roughCutCutList);
+    put(o, "roughCutMovie", s.roughCutMovie);
     put(o, "advisories", s.advisories);
     put(o, "editorNotes", s.editorNotes);
     put(o, "levels", s.levels);
@@ -314,6 +319,7 @@ void dec(const json& j, const std::string& path, CutList& out);
 void dec(const json& j, const std::string& path, TakeGroupInfo& out);
 void dec(const json& j, const std::string& path, Advisory& out);
 void dec(const json& j, const std::string& path, LevelData& out);
+void dec(const json& j, const std::string& path, MovieIdentity& out);
 void dec(const json& j, const std::string& path, PipelineSettings& out);
 void dec(const json& j, const std::string& path, ComponentVocabulary& out);
 void dec(const json& j, const std::string& path, BrandSpec& out);
@@ -472,6 +478,17 @@ void dec(const json& j, const std::string& path, LevelData& out) {
   if (!(out.hopDuration > 0)) fail(member(path, "hopDuration"), "must be above 0");
   if (out.hopDuration > kLongestRecording) fail(member(path, "hopDuration"), "a time can't be beyond 100 hours");
   req(o, path, "base64", out.base64);
+}
+
+void dec(const json& j, const std::string& path, MovieIdentity& out) {
+  const json& o = object(j, path);
+  req(o, path, "size", out.size);
+  if (out.size < 0) fail(member(path, "size"), "a file's size can't be negative");
+  req(o, path, "modifiedSeconds", out.modifiedSeconds);
+  req(o, path, "modifiedNanoseconds", out.modifiedNanoseconds);
+  if (out.modifiedNanoseconds < 0 || out.modifiedNanoseconds > 999'999'999) {
+    fail(member(path, "modifiedNanoseconds"), "must be from 0 to 999999999");
+  }
 }
 
 void dec(const json& j, const std::string& path, PipelineSettings& out) {
@@ -675,6 +692,7 @@ KestraneSession decode(const std::string& text) {
     opt(o, "", "transcript", s.transcript);
     opt(o, "", "cutList", s.cutList);
     opt(o, "", "roughCutCutList", s.roughCutCutList);
+    opt(o, "", "roughCutMovie", s.roughCutMovie);
     opt(o, "", "advisories", s.advisories);
     opt(o, "", "editorNotes", s.editorNotes);
     opt(o, "", "levels", s.levels);

@@ -106,10 +106,12 @@ PackageContents packageContents(const std::filesystem::path& sessionFile, const 
 // marked as maybe holding parts of two cuts, its warnings end saying so.
 PackageContents openPackage(const std::filesystem::path& sessionOrPackage);
 
-// True unless the session records that the rough-cut movie beside it shows another cut than
-// the one it stores (a later cut whose own movie failed or was stopped keeps the earlier one).
-// A session from before the record was kept says nothing, and its movie shows its cut.
-bool roughCutShowsStoredCut(const KestraneSession& session);
+// True when the plain file at `movie` is the one the session was written with (its recorded
+// size and modification time) and plays the frames of the cut it stores. Any other file there
+// shows an earlier cut: one a later cut kept when its own movie failed or was stopped, one a
+// killed run left, or one beside a session that records none or no identity (an earlier
+// build's) — never this cut's.
+bool roughCutShowsStoredCut(const KestraneSession& session, const std::filesystem::path& movie);
 // What is said of a movie that shows an earlier cut than the package's.
 inline constexpr std::string_view kKeptEarlierRoughCut =
     "Kept the rough cut of the earlier cut — it shows the earlier cut, not this one";

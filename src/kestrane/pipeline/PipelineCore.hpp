@@ -61,10 +61,12 @@ struct Job {
   std::optional<std::string> selfReviewFailure;
   CutList cutList;
   // The earlier cut's movie that the package write removes, as it no longer matches the cut,
-  // and the cut it shows, which the session records again should the movie stay.
+  // and the cut it shows with the file the session vouched for (none when it is of an unknown
+  // cut), which the session records again should the movie stay.
   struct StaleRoughCut {
     std::filesystem::path movie;
     std::optional<CutList> shows;
+    std::optional<MovieIdentity> identity;
   };
   std::optional<StaleRoughCut> staleRoughCut;
   // How each script line fares in the cut; empty without a script.

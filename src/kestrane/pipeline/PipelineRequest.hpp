@@ -90,6 +90,9 @@ struct Output {
   std::vector<GraphicsAsset> graphicsAssets;
   std::optional<ComponentVocabulary> brandVocabulary;
   std::optional<std::filesystem::path> mp4URL;
+  // The movie at mp4URL shows an earlier cut than this one. A run's own movie never does; that
+  // of a package reopened does unless its session vouches for that very file.
+  bool mp4ShowsEarlierCut = false;
   std::vector<std::string> warnings;
   // AI adjudication was asked for and did not take effect.
   bool aiAdjudicationSkipped = false;

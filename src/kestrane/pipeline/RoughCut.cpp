@@ -1,6 +1,10 @@
 #include "kestrane/pipeline/RoughCut.hpp"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
@@ -27,11 +31,21 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 
 namespace {
 
-// True when a plain file stands at `movie` and the session records that it plays this job's
-// frames.
+// True when the plain file at `movie` is the very one the session recorded a cut for: a file
+// left by a killed run, or put there by hand, has another size or time.
+bool vouchesFor(const KestraneSession& session, const std::filesystem::path& movie) {
+  return session.roughCutCutList && session.roughCutMovie && movieIdentityAt(movie) == session.roughCutMovie;
+}
+
+// True when the session vouches for the movie at `movie` and it plays this job's frames.
 bool movieShowsThisCut(const Job& job, const std::filesystem::path& movie) {
-  const std::optional<CutList>& shown = job.session.roughCutCutList;
-  return shown && holdsPlainFile(movie) && playSameFrames(job.session.source, *shown, job.cutList);
+  return vouchesFor(job.session, movie) &&
+         playSameFrames(job.session.source, *job.session.roughCutCutList, job.cutList);
+}
+
+void forgetMovie(KestraneSession& session) {
+  session.roughCutCutList.reset();
+  session.roughCutMovie.reset();
 }
 
 }  // namespace
@@ -41,12 +55,10 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
 }
 
 void noteEarlierRoughCut(Job& job, const PackagePlace& place) {
-  KestraneSession& session = job.session;
-  const bool hasMovie = place.existing && holdsPlainFile(PackageLayout{*place.existing, job.stem}.movie());
-  if (!hasMovie) {
-    session.roughCutCutList.reset();
-  } else if (!session.roughCutCutList) {
-    session.roughCutCutList = session.cutList;
+  // A movie the session does not vouch for is of an unknown cut: the session stops naming a
+  // cut for it, so it is never kept as this cut's.
+  if (!place.existing || !vouchesFor(job.session, PackageLayout{*place.existing, job.stem}.movie())) {
+    forgetMovie(job.session);
   }
 }
 
@@ -67,24 +79,35 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
 std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, RenderedMovie movie) {
   KestraneSession& session = job.session;
   const std::optional<CutList> shownBefore = session.roughCutCutList;
-  session.roughCutCutList = job.cutList;
+  const std::optional<MovieIdentity> movieBefore = session.roughCutMovie;
+  const auto restore = [&] {
+    session.roughCutCutList = shownBefore;
+    session.roughCutMovie = movieBefore;
+  };
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   const std::filesystem::path destination = movie.destination;
+  // The staged file itself is what takes the movie's name (a rename keeps its size and time),
+  // so the session vouches for exactly the movie it moves into place with.
+  struct stat rendered {};
+  const int statError = ::fstat(movie.file.fd(), &rendered) == 0 ? 0 : errno;
   try {
     StagedFiles staged(files.dir);
     // Adopted first, so a stop or a failure from here on takes the unplaced movie away.
     staged.adopt(std::move(movie.file), destination);
+    if (statError != 0) throw std::system_error(statError, std::generic_category(), "can't look at the rendered movie");
+    session.roughCutCutList = job.cutList;
+    session.roughCutMovie = movieIdentity(rendered);
     job.checkStop();
     staged.write(files.session, session.fileText(files.session));
     job.checkStop();
     staged.commit();
   } catch (const Cancelled&) {
-    session.roughCutCutList = shownBefore;
+    restore();
     throw;
   } catch (const std::exception& e) {
     // Without the session that says which cut it shows the movie can't be kept, so the movie
     // failed: the job fails as it does for a failed render.
-    session.roughCutCutList = shownBefore;
+    restore();
     const auto* write = dynamic_cast<const AtomicFile::WriteError*>(&e);
     const std::string why = write && write->path() == destination ? write->reason() : FailureMessage::of(e);
     throw MP4Renderer::RenderError::exportFailed("can't write " + destination.string() + " — " + why);
@@ -97,8 +120,10 @@ void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
   const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
   if (movieShowsThisCut(job, movie)) return;
   // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
-  if (holdsPlainFile(movie)) job.staleRoughCut = Job::StaleRoughCut{movie, job.session.roughCutCutList};
-  job.session.roughCutCutList.reset();
+  if (holdsPlainFile(movie)) {
+    job.staleRoughCut = Job::StaleRoughCut{movie, job.session.roughCutCutList, job.session.roughCutMovie};
+  }
+  forgetMovie(job.session);
 }
 
 void noteRemovedRoughCut(Job& job) {
@@ -109,8 +134,9 @@ void noteRemovedRoughCut(Job& job) {
     job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
   } else if (holdsPlainFile(movie)) {
     // It could not be removed (an immutable file, say): it stays the earlier cut's movie, and
-    // the session's last write says so again.
+    // the session's last write says so again (or, for a movie of an unknown cut, names none).
     job.session.roughCutCutList = job.staleRoughCut->shows;
+    job.session.roughCutMovie = job.staleRoughCut->identity;
     job.warnings.emplace_back(kKeptEarlierRoughCut);
   }
 }
@@ -118,7 +144,7 @@ void noteRemovedRoughCut(Job& job) {
 std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& files) {
   const std::filesystem::path movie = roughCutPath(job, files);
   if (!holdsPlainFile(movie)) {
-    job.session.roughCutCutList.reset();
+    forgetMovie(job.session);
     return {};
   }
   if (movieShowsThisCut(job, movie)) return {"Kept the rough cut of the earlier cut — it shows this same cut"};
@@ -131,9 +157,9 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
 
 namespace kestrane::Pipeline {
 
-bool roughCutShowsStoredCut(const KestraneSession& session) {
-  if (!session.roughCutCutList || !session.cutList) return true;
-  return detail::playSameFrames(session.source, *session.roughCutCutList, *session.cutList);
+bool roughCutShowsStoredCut(const KestraneSession& session, const std::filesystem::path& movie) {
+  return session.cutList && detail::vouchesFor(session, movie) &&
+         detail::playSameFrames(session.source, *session.roughCutCutList, *session.cutList);
 }
 
 }  // namespace kestrane::Pipeline

@@ -18,9 +18,10 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 // "<stem> rough cut.mp4" in the package folder.
 std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 
-// Before the cut is decided: records in the session which cut the movie already in the package
-// shows, or that there is none. Sessions written before the record existed had their movie
-// removed whenever the cut changed, so their movie shows their stored cut.
+// Before the cut is decided: keeps the session's record of which cut the movie already in the
+// package shows only while the session vouches for the very file there (its recorded size and
+// modification time). Any other plain file at the movie's name, or one beside a session that
+// records no identity, is an earlier cut's movie of unknown cut, and the session names none.
 void noteEarlierRoughCut(Job& job, const PackagePlace& place);
 
 // A movie rendered and not yet in place.
@@ -35,7 +36,7 @@ struct RenderedMovie {
 std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4);
 
 // The job's last write of the session file, with every warning and the record of the cut the
-// new movie shows, moved into place together with the movie: a run killed between the two
+// new movie shows and of the file it is, moved into place together with the movie: a run killed between the two
 // leaves the next run on the package to finish the move, so the session never misdescribes
 // the movie. Returns where the movie went. A stop asked by then ends it with Cancelled; a
 // movie that can't take its place, or a session that can't be written, fails it with the
