@@ -427,6 +427,45 @@ TEST_F(MoveRecordProof, AMixedPackageIsSaidSoUntilARecutMakesItWhole) {
   EXPECT_EQ(placed(), "placed");
 }
 
+// Killed once its session moved, before the earlier movie went, then copied without its times:
+// the record can't be proven, and the advised re-cut leaves no earlier movie claimed as showing
+// its cut; the same where the disk keeps whole seconds.
+TEST_F(MoveRecordProof, TheAdvisedRecutClaimsNoEarlierMovie) {
+  Pipeline::recut(test::recutOf(stored.sessionFile, CutTightness::natural));
+  const std::string cut = readFile(stored.sessionFile);
+  const fs::path copy = stored.root.path() / "Copy Kestrane.kestrane";
+  for (const bool wholeSeconds : {false, true}) {
+    earlierCut(dir, cut);
+    ASSERT_TRUE(killedRecut(dir, cut, kAfterSession));
+    fs::remove_all(copy);
+    ASSERT_EQ(std::system(("cp " + std::string(wholeSeconds ? "-a" : "-r") + " '" + dir.string() + "' '" +
+                           copy.string() + "'")
+                              .c_str()),
+              0);
+    if (wholeSeconds) {
+      // As the run would have left it on a disk that keeps whole seconds.
+      auto record = Pipeline::detail::parsedRecord(readFile(copy / ".kestrane.move"));
+      ASSERT_TRUE(record);
+      for (const auto& entry : fs::directory_iterator(copy)) {
+        struct stat st {};
+        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+        const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), whole, AT_SYMLINK_NOFOLLOW), 0);
+      }
+      for (MoveRecord::Move& move : record->moves) move.staged.modified.tv_nsec = 0;
+      for (MoveRecord::Removal& removal : record->removals) removal.before->modified.tv_nsec = 0;
+      test::writeRecord(copy, Pipeline::detail::recordText(*record));
+    }
+    EXPECT_TRUE(openedSaying(copy).starts_with("stopped: ")) << wholeSeconds;
+    // The same settings as the cut whose session the copy holds, so the cut plays its frames.
+    const Pipeline::Output out = Pipeline::recut(test::recutOf(copy / "talk.kestrane.json", CutTightness::natural));
+    EXPECT_FALSE(out.session.roughCutCutList) << wholeSeconds;
+    EXPECT_FALSE(KestraneSession::read(copy / "talk.kestrane.json").roughCutCutList) << wholeSeconds;
+    EXPECT_FALSE(fs::exists(copy / "talk rough cut.mp4")) << wholeSeconds;
+    EXPECT_FALSE(Pipeline::mixedPackageNote(copy)) << wholeSeconds;
+  }
+}
+
 #if defined(__x86_64__)
 // From now on this process's renames that would replace nothing, and its hard links, fail as
 // they do on a disk that keeps neither (exFAT through FUSE).
