@@ -16,6 +16,7 @@
 #include <cstddef>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 namespace kestrane::test {
 
@@ -38,6 +39,20 @@ inline bool renameCounting = false;
 inline int renamesLeft = 0;
 // Run just after the chosen rename instead of the kill before it.
 inline void (*afterRename)() = nullptr;
+
+// From now on this process's system calls go through `rules` (which may return, else every call
+// is allowed), where they are the x86_64 calls the rules name. False when that can't be set.
+inline bool withSyscallFilter(std::vector<sock_filter> rules) {
+  rules.insert(rules.begin(), {
+                                  BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+                                  BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+                                  BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+                                  BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+                              });
+  rules.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
+  sock_fprog program{static_cast<unsigned short>(rules.size()), rules.data()};
+  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
 
 // The trap's handler: counts from the first rename onto a name ending in renameFrom.
 inline void onRename(int, siginfo_t*, void* context) {
@@ -62,18 +77,10 @@ inline bool killAtRename(std::string_view from, int n) {
   struct sigaction action {};
   action.sa_sigaction = onRename;
   action.sa_flags = SA_SIGINFO;
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_rename, 0, 1),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return ::sigaction(SIGSYS, &action, nullptr) == 0 && ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
-         ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+  return ::sigaction(SIGSYS, &action, nullptr) == 0 && withSyscallFilter({
+                                                           BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_rename, 0, 1),
+                                                           BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+                                                       });
 }
 
 // The same, but the `n`th rename is made and then `end` runs (a forced exit, say).

@@ -4,11 +4,7 @@
 // mixed the run says so and stops.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <linux/audit.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -114,6 +110,40 @@ std::string openedSaying(const fs::path& dir) {
   }
 }
 
+// Gives the file at `path` a time of whole seconds, as a disk that keeps no finer ones would.
+bool toWholeSeconds(const fs::path& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
+  return ::utimensat(AT_FDCWD, path.c_str(), whole, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+// The record in `dir` of a re-cut killed before its first move, written again as if the first
+// `whole` of its staged files had been given whole-second times.
+void stagedInWholeSeconds(const fs::path& dir, std::size_t whole) {
+  const auto record = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  ASSERT_TRUE(record && record->moves.size() == 3);
+  test::Moves moves;
+  for (const MoveRecord::Move& move : record->moves) {
+    if (moves.size() < whole) {
+      ASSERT_TRUE(toWholeSeconds(dir / move.from));
+    }
+    moves.emplace_back(move.from, move.to);
+  }
+  test::writeRecord(dir, test::recordIn(dir, moves, {"talk rough cut.mp4"}));
+}
+
+// The record in `dir` written again as an earlier build wrote it, with no identities, and given
+// `mode`.
+void asAnEarlierBuildWroteIt(const fs::path& dir, mode_t mode) {
+  const auto genuine = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
+  ASSERT_TRUE(genuine);
+  std::string earlier("kestrane move 1\0", 16);
+  for (const MoveRecord::Move& move : genuine->moves) earlier += "move\0"s + move.from + '\0' + move.to + '\0';
+  for (const MoveRecord::Removal& removal : genuine->removals) earlier += "remove\0"s + removal.name + '\0';
+  test::writeRecord(dir, earlier, mode);
+}
+
 // What is said, stopping, of a record set aside in `dir` that may be its run's own.
 std::string setAsideMixed(const fs::path& dir, const std::string& why) {
   return "stopped: The package held a record of an unfinished move that " + why + ", so it was set aside as " +
@@ -213,12 +243,7 @@ TEST_F(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
   // The same record as an earlier build wrote it, with no identities.
   earlierCut(dir, session);
   ASSERT_TRUE(killedRecut(dir, session, 3));
-  const auto genuine = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
-  ASSERT_TRUE(genuine);
-  std::string earlier("kestrane move 1\0", 16);
-  for (const MoveRecord::Move& move : genuine->moves) earlier += "move\0"s + move.from + '\0' + move.to + '\0';
-  for (const MoveRecord::Removal& removal : genuine->removals) earlier += "remove\0"s + removal.name + '\0';
-  test::writeRecord(dir, earlier);
+  asAnEarlierBuildWroteIt(dir, 0644);
   expectSetAsideWhole(dir,
                       "an earlier version of Kestrane wrote, which names too little of the files it moves to prove it "
                       "its run's own");
@@ -235,17 +260,7 @@ TEST_F(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
   // for a staged one.
   earlierCut(dir, session);
   ASSERT_TRUE(killedRecut(dir, session, 2));
-  test::Moves moves;
-  const auto killedAt2 = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
-  ASSERT_TRUE(killedAt2);
-  for (const MoveRecord::Move& move : killedAt2->moves) {
-    struct stat st {};
-    ASSERT_EQ(::lstat((dir / move.from).c_str(), &st), 0);
-    const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, (dir / move.from).c_str(), whole, AT_SYMLINK_NOFOLLOW), 0);
-    moves.emplace_back(move.from, move.to);
-  }
-  test::writeRecord(dir, test::recordIn(dir, moves, {"talk rough cut.mp4"}));
+  stagedInWholeSeconds(dir, 3);
   expectSetAsideWhole(dir,
                       "can't be proven its run's own, as the disk keeps file times too coarse to tell the files that "
                       "run staged from others");
@@ -254,19 +269,7 @@ TEST_F(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
   // hundredths, is no sign of a coarse disk.
   earlierCut(dir, session);
   ASSERT_TRUE(killedRecut(dir, session, 2));
-  const auto some = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
-  ASSERT_TRUE(some && some->moves.size() == 3);
-  moves.clear();
-  for (const MoveRecord::Move& move : some->moves) {
-    if (moves.size() < 2) {
-      struct stat st {};
-      ASSERT_EQ(::lstat((dir / move.from).c_str(), &st), 0);
-      const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
-      ASSERT_EQ(::utimensat(AT_FDCWD, (dir / move.from).c_str(), whole, AT_SYMLINK_NOFOLLOW), 0);
-    }
-    moves.emplace_back(move.from, move.to);
-  }
-  test::writeRecord(dir, test::recordIn(dir, moves, {"talk rough cut.mp4"}));
+  stagedInWholeSeconds(dir, 2);
   EXPECT_EQ(openedSaying(dir), "");
   EXPECT_TRUE(wholeRecut(dir, session));
 }
@@ -371,11 +374,7 @@ TEST_F(MoveRecordProof, ModesEveryAccountHasProveNothingEitherWay) {
   // An earlier build's record, written under a login shell's umask.
   earlierCut(dir, session);
   ASSERT_TRUE(killedRecut(dir, session, 3));
-  const auto genuine = Pipeline::detail::parsedRecord(readFile(dir / ".kestrane.move"));
-  ASSERT_TRUE(genuine);
-  std::string earlier("kestrane move 1\0", 16);
-  for (const MoveRecord::Move& move : genuine->moves) earlier += "move\0"s + move.from + '\0' + move.to + '\0';
-  test::writeRecord(dir, earlier, 0664);
+  asAnEarlierBuildWroteIt(dir, 0664);
   expectSetAsideWhole(dir, kPastOwner);
 }
 
@@ -438,20 +437,15 @@ TEST_F(MoveRecordProof, TheAdvisedRecutClaimsNoEarlierMovie) {
     earlierCut(dir, cut);
     ASSERT_TRUE(killedRecut(dir, cut, kAfterSession));
     fs::remove_all(copy);
-    ASSERT_EQ(std::system(("cp " + std::string(wholeSeconds ? "-a" : "-r") + " '" + dir.string() + "' '" +
-                           copy.string() + "'")
-                              .c_str()),
+    ASSERT_EQ(std::system(
+                  ("cp " + std::string(wholeSeconds ? "-a" : "-r") + " '" + dir.string() + "' '" + copy.string() + "'")
+                      .c_str()),
               0);
     if (wholeSeconds) {
       // As the run would have left it on a disk that keeps whole seconds.
       auto record = Pipeline::detail::parsedRecord(readFile(copy / ".kestrane.move"));
       ASSERT_TRUE(record);
-      for (const auto& entry : fs::directory_iterator(copy)) {
-        struct stat st {};
-        ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
-        const timespec whole[2] = {{st.st_atim.tv_sec, 0}, {st.st_mtim.tv_sec, 0}};
-        ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), whole, AT_SYMLINK_NOFOLLOW), 0);
-      }
+      for (const auto& entry : fs::directory_iterator(copy)) ASSERT_TRUE(toWholeSeconds(entry.path()));
       for (MoveRecord::Move& move : record->moves) move.staged.modified.tv_nsec = 0;
       for (MoveRecord::Removal& removal : record->removals) removal.before->modified.tv_nsec = 0;
       test::writeRecord(copy, Pipeline::detail::recordText(*record));
@@ -470,20 +464,13 @@ TEST_F(MoveRecordProof, TheAdvisedRecutClaimsNoEarlierMovie) {
 // From now on this process's renames that would replace nothing, and its hard links, fail as
 // they do on a disk that keeps neither (exFAT through FUSE).
 bool withoutSafeRenameOrLinks() {
-  sock_filter filter[] = {
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+  return test::withSyscallFilter({
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_link, 1, 0),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
-      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-  };
-  sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-  return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+  });
 }
 
 // There a record is still set aside under a name that replaces nothing, and the run stops

@@ -162,6 +162,8 @@ struct Progressed {
 
 Progressed progressIn(const fs::path& folder, const MoveRecord& record, uid_t owner) {
   Progressed found;
+  // An earlier build's record names no identities to tell its progress by.
+  if (record.earlier) return found;
   const auto note = [&](Progress progress, const std::string& name) {
     if (progress == Progress::foreign && !found.foreign) found.foreign = name;
     return progress;
@@ -219,7 +221,54 @@ struct Judgement {
 
 Judgement judged(Fate fate, std::string_view why) { return {fate, std::string(why)}; }
 
-// The one place that decides what becomes of the record at `recordPath`, found as `found`.
+// The session file a record leaves in place: the one it moves there (a record moves one), or
+// the one the folder holds (`held`; a user may keep copies of it beside it). Nothing when it
+// names none, or several.
+std::optional<std::string> sessionOf(const MoveRecord& record, const std::vector<fs::path>& held) {
+  std::optional<std::string> session;
+  for (const Move& move : record.moves) {
+    if (!isSessionFileName(move.to)) continue;
+    if (session && *session != move.to) return std::nullopt;
+    session = move.to;
+  }
+  if (!session && held.size() == 1) session = held.front().filename().string();
+  return session;
+}
+
+// The file whose footage names the package's files: the staged session while its move is still
+// to make, else the one at the session's name. An earlier build's record names no identities,
+// so its staged session counts while the session's own name is free.
+fs::path sessionLeftInPlace(const fs::path& folder, const MoveRecord& record, const Progressed& progress,
+                            const std::string& session) {
+  const bool sessionThere = heldAt(folder / session).st.has_value();
+  for (const Move& move : record.earlier ? record.moves : progress.toMake) {
+    if (move.to == session && (!record.earlier || !sessionThere)) return folder / move.from;
+  }
+  return folder / session;
+}
+
+// Why a record of this package, which may be a run's own, can't be proven its owner's run's and
+// this folder's, if it can't: then the package may be left mixed. A record another account could
+// have written, where that gives it more than it had, proves nothing.
+std::optional<std::string> whyMayBeMixed(const fs::path& folder, const struct stat& dir, const RecordFile& file,
+                                         const MoveRecord& record, const std::string& session,
+                                         const Progressed& progress) {
+  if (!writtenByOwnerAlone(file.st) && !everyAccountMayAlreadyChange(folder, dir, record, session))
+    return std::string(kWrittenPastOwner);
+  // Another name of it may be in another folder, whose run's it is.
+  if (file.st.st_nlink != 1) return std::string(kLinkedElsewhere);
+  if (record.earlier) return std::string(kEarlierBuild);
+  if (timesAreCoarse(record)) return std::string(kCoarseTimes);
+  if (!progress.foreign) return std::nullopt;
+  return fmt::format(
+      "can't be proven this folder's, as {} holds neither what it held before that run nor the file that run staged "
+      "for it",
+      (folder / *progress.foreign).string());
+}
+
+// The one place that decides what becomes of the record at `recordPath`, found as `found`: first
+// whether it is this package's at all and can be acted on here, then whether it is proven its
+// run's own, then whether its names can take what it still moves.
 Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
   const RecordFile file = readRecord(recordPath, found);
   const bool another = file.st.st_uid != ::geteuid();
@@ -235,36 +284,17 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   };
   if (file.unreadable) return unreadable(recordPath);
   const std::optional<MoveRecord> record = file.bytes ? parsedRecord(*file.bytes) : std::nullopt;
-  if (!record) return judged(Fate::setAside, kNotOurs);
-
-  // The session file it leaves in place: the one it moves there (a record moves one), or the
-  // one the folder holds. A user may keep copies of it beside it.
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
-  if (ec) return judged(Fate::setAside, kNotOurs);
-  std::optional<std::string> session;
-  for (const Move& move : record->moves) {
-    if (!isSessionFileName(move.to)) continue;
-    if (session && *session != move.to) return judged(Fate::setAside, kNotOurs);
-    session = move.to;
-  }
-  if (!session && held.size() == 1) session = held.front().filename().string();
+  const std::optional<std::string> session = record && !ec ? sessionOf(*record, held) : std::nullopt;
   if (!session) return judged(Fate::setAside, kNotOurs);
-  const bool sessionThere = heldAt(folder / *session).st.has_value();
-  if (!sessionThere && !held.empty()) {
+  if (!heldAt(folder / *session).st && !held.empty()) {
     if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
     return judged(Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held));
   }
 
-  const uid_t owner = file.st.st_uid;
-  Progressed progress = record->earlier ? Progressed{} : progressIn(folder, *record, owner);
-  // Named after the footage of the session it leaves in place: the staged one while its move is
-  // still to make (for an earlier build's record, which names no identities, while the session's
-  // own name is free), else the one at its name.
-  fs::path leftInPlace = folder / *session;
-  for (const Move& move : record->earlier ? record->moves : progress.toMake) {
-    if (move.to == *session && (!record->earlier || !sessionThere)) leftInPlace = folder / move.from;
-  }
+  Progressed progress = progressIn(folder, *record, file.st.st_uid);
+  const fs::path leftInPlace = sessionLeftInPlace(folder, *record, progress, *session);
   if (mayNotRead(leftInPlace)) return unreadable(leftInPlace);
   const std::optional<std::string> stem = footageStem(leftInPlace);
   if (!stem || !namesOnlyPackageFiles(*record, *session, *stem)) return judged(Fate::setAside, kNotOurs);
@@ -279,23 +309,7 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   // make; not in a folder that lets only each file's owner move it.
   if (another && (!folderRead || (dir.st_mode & S_ISVTX) != 0))
     return judged(Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it"));
-
-  // It is this package's record, which may be a run's own: acted on only where every file it
-  // acts on is provably its owner's run's and this folder's, and otherwise the package may be
-  // left mixed. A record another account could have written, where that gives it more than it
-  // had, proves nothing.
-  if (!writtenByOwnerAlone(file.st) && !everyAccountMayAlreadyChange(folder, dir, *record, *session))
-    return judged(Fate::mayBeMixed, kWrittenPastOwner);
-  // Another name of it may be in another folder, whose run's it is.
-  if (file.st.st_nlink != 1) return judged(Fate::mayBeMixed, kLinkedElsewhere);
-  if (record->earlier) return judged(Fate::mayBeMixed, kEarlierBuild);
-  if (timesAreCoarse(*record)) return judged(Fate::mayBeMixed, kCoarseTimes);
-  if (progress.foreign) {
-    return judged(Fate::mayBeMixed,
-                  fmt::format("can't be proven this folder's, as {} holds neither what it held before that run nor the "
-                              "file that run staged for it",
-                              (folder / *progress.foreign).string()));
-  }
+  if (auto why = whyMayBeMixed(folder, dir, file, *record, *session, progress)) return judged(Fate::mayBeMixed, *why);
 
   std::vector<fs::path> destinations, removals;
   for (const Move& move : progress.toMake) destinations.push_back(folder / move.to);
