@@ -322,6 +322,29 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
 // True when `error`, met linking a file, says the disk keeps no hard links.
 bool noHardLinks(int error) { return error == EPERM || error == ENOTSUP || error == ENOSYS || error == EMLINK; }
 
+// Takes the free name `to` with a placeholder made only where it is free (a file, or an empty
+// folder for a folder), then renames `from` over it: for a disk that can neither rename without
+// replacing nor link (exFAT, say). False with errno set, and the placeholder gone, when it can't.
+bool renameOntoPlaceholder(const fs::path& from, const fs::path& to, bool folder) {
+  bool made = false;
+  if (folder) {
+    made = ::mkdir(to.c_str(), 0700) == 0;
+  } else if (const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); fd >= 0) {
+    ::close(fd);
+    made = true;
+  }
+  if (!made) return false;
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
+  if (folder) {
+    ::rmdir(to.c_str());
+  } else {
+    ::unlink(to.c_str());
+  }
+  errno = error;
+  return false;
+}
+
 // Renames without replacing anything: false with errno set (EEXIST when `to` is taken). The
 // package is locked, so no run of ours takes `to` meanwhile.
 bool renameNoReplace(const fs::path& from, const fs::path& to) {
@@ -338,23 +361,7 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
     }
     if (!noHardLinks(errno)) return false;
   }
-  // Nor one that links (exFAT, say): the new name is taken by a placeholder made only where it is
-  // free, which the rename then replaces.
-  const bool made = S_ISDIR(st.st_mode) ? ::mkdir(to.c_str(), 0700) == 0 : [&] {
-    const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) ::close(fd);
-    return fd >= 0;
-  }();
-  if (!made) return false;
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  const int error = errno;
-  if (S_ISDIR(st.st_mode)) {
-    ::rmdir(to.c_str());
-  } else {
-    ::unlink(to.c_str());
-  }
-  errno = error;
-  return false;
+  return renameOntoPlaceholder(from, to, S_ISDIR(st.st_mode));
 }
 
 // Moves a record that is not acted on, for the reason `why`, out of the way under the first
