@@ -237,10 +237,9 @@ std::optional<std::string> sessionOf(const MoveRecord& record, const std::vector
 
 // The file whose footage names the package's files: the staged session while its move is still
 // to make, else the one at the session's name. An earlier build's record names no identities,
-// so its staged session counts while the session's own name is free.
+// so its staged session counts while the session's own name is free (`sessionThere` is false).
 fs::path sessionLeftInPlace(const fs::path& folder, const MoveRecord& record, const Progressed& progress,
-                            const std::string& session) {
-  const bool sessionThere = heldAt(folder / session).st.has_value();
+                            const std::string& session, bool sessionThere) {
   for (const Move& move : record.earlier ? record.moves : progress.toMake) {
     if (move.to == session && (!record.earlier || !sessionThere)) return folder / move.from;
   }
@@ -288,13 +287,14 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
   const std::optional<std::string> session = record && !ec ? sessionOf(*record, held) : std::nullopt;
   if (!session) return judged(Fate::setAside, kNotOurs);
-  if (!heldAt(folder / *session).st && !held.empty()) {
+  const bool sessionThere = heldAt(folder / *session).st.has_value();
+  if (!sessionThere && !held.empty()) {
     if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
     return judged(Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held));
   }
 
   Progressed progress = progressIn(folder, *record, file.st.st_uid);
-  const fs::path leftInPlace = sessionLeftInPlace(folder, *record, progress, *session);
+  const fs::path leftInPlace = sessionLeftInPlace(folder, *record, progress, *session, sessionThere);
   if (mayNotRead(leftInPlace)) return unreadable(leftInPlace);
   const std::optional<std::string> stem = footageStem(leftInPlace);
   if (!stem || !namesOnlyPackageFiles(*record, *session, *stem)) return judged(Fate::setAside, kNotOurs);

@@ -11,10 +11,7 @@ namespace kestrane::Pipeline {
 namespace fs = std::filesystem;
 
 std::optional<std::string> mixedPackageNote(const fs::path& folder) {
-  // Whatever stands at the mark's name counts: saying so once too often costs a re-cut, saying
-  // nothing over a mixed package costs an editor a wrong cut.
-  struct stat st {};
-  if (::lstat((folder / detail::kMixedMarkName).c_str(), &st) != 0) return std::nullopt;
+  if (!detail::isMarkedMayBeMixed(folder)) return std::nullopt;
   return fmt::format(
       "A Kestrane run was interrupted while moving the files of {} into place, and its move could not be finished "
       "— {}",
@@ -23,12 +20,17 @@ std::optional<std::string> mixedPackageNote(const fs::path& folder) {
 
 namespace detail {
 
-void markMayBeMixed(const fs::path& folder, const fs::path& record) {
-  const fs::path mark = folder / kMixedMarkName;
+bool isMarkedMayBeMixed(const fs::path& folder) {
+  // Whatever stands at the mark's name counts: saying so once too often costs a re-cut, saying
+  // nothing over a mixed package costs an editor a wrong cut.
   struct stat st {};
-  if (::lstat(mark.c_str(), &st) == 0) return;
+  return ::lstat((folder / kMixedMarkName).c_str(), &st) == 0;
+}
+
+void markMayBeMixed(const fs::path& folder, const fs::path& record) {
+  if (isMarkedMayBeMixed(folder)) return;
   try {
-    AtomicFile::write(mark,
+    AtomicFile::write(folder / kMixedMarkName,
                       "A Kestrane run was interrupted while moving this package's files into place, and its move could "
                       "not be finished: the package may hold parts of two cuts until it is re-cut.\n");
   } catch (const AtomicFile::WriteError& e) {

@@ -23,6 +23,9 @@ namespace detail {
 // The mark's name in the package folder.
 inline constexpr std::string_view kMixedMarkName = ".kestrane.mixed";
 
+// True while the package in `folder` is marked as maybe mixed.
+bool isMarkedMayBeMixed(const std::filesystem::path& folder);
+
 // Marks the package in `folder` as maybe mixed, before anything that may leave it so is done.
 // Throws PackageUnlockable (naming `record`, which stays) when the mark can't be written.
 void markMayBeMixed(const std::filesystem::path& folder, const std::filesystem::path& record);

@@ -68,7 +68,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
   if (job.staleRoughCut) staged.removeOnCommit(job.staleRoughCut->movie);
   // Every file of the cut is written anew here, so a package marked as maybe holding parts of
   // two cuts is whole once they are in place, and the mark goes in the same move.
-  if (mixedPackageNote(files.dir)) staged.removeOnCommit(files.dir / kMixedMarkName);
+  if (isMarkedMayBeMixed(files.dir)) staged.removeOnCommit(files.dir / kMixedMarkName);
 
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   job.checkStop();

@@ -37,10 +37,13 @@ bool vouchesFor(const KestraneSession& session, const std::filesystem::path& mov
   return session.roughCutCutList && session.roughCutMovie && movieIdentityAt(movie) == session.roughCutMovie;
 }
 
-// True when the session vouches for the movie at `movie` and it plays this job's frames.
+// True when the session vouches for the movie at `movie` and it plays the frames of `cut`.
+bool movieShows(const KestraneSession& session, const std::filesystem::path& movie, const CutList& cut) {
+  return vouchesFor(session, movie) && playSameFrames(session.source, *session.roughCutCutList, cut);
+}
+
 bool movieShowsThisCut(const Job& job, const std::filesystem::path& movie) {
-  return vouchesFor(job.session, movie) &&
-         playSameFrames(job.session.source, *job.session.roughCutCutList, job.cutList);
+  return movieShows(job.session, movie, job.cutList);
 }
 
 void forgetMovie(KestraneSession& session) {
@@ -158,8 +161,7 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
 namespace kestrane::Pipeline {
 
 bool roughCutShowsStoredCut(const KestraneSession& session, const std::filesystem::path& movie) {
-  return session.cutList && detail::vouchesFor(session, movie) &&
-         detail::playSameFrames(session.source, *session.roughCutCutList, *session.cutList);
+  return session.cutList && detail::movieShows(session, movie, *session.cutList);
 }
 
 }  // namespace kestrane::Pipeline

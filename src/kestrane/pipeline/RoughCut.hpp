@@ -36,9 +36,9 @@ struct RenderedMovie {
 std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4);
 
 // The job's last write of the session file, with every warning and the record of the cut the
-// new movie shows and of the file it is, moved into place together with the movie: a run killed between the two
-// leaves the next run on the package to finish the move, so the session never misdescribes
-// the movie. Returns where the movie went. A stop asked by then ends it with Cancelled; a
+// new movie shows and of the file it is, moved into place together with the movie: a run killed
+// between the two leaves the next run on the package to finish the move, so the session never
+// misdescribes the movie. Returns where the movie went. A stop asked by then ends it with Cancelled; a
 // movie that can't take its place, or a session that can't be written, fails it with the
 // renderer's exportFailed naming the movie. Either way nothing has moved, unless a move into
 // place failed halfway (the next run on the package finishes it).
