@@ -4,6 +4,7 @@
 #include "RunSummary.hpp"
 #include "TerminalText.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
@@ -31,6 +32,17 @@ std::filesystem::path namedSessionFile(const std::filesystem::path& sessionOrPac
   }
 }
 
+// A re-cut that failed left the package as it was: one marked as maybe holding parts of two
+// cuts is said to be so still, unless the failure said so already.
+int saidStillMixed(const JobOutcome& outcome, const std::filesystem::path& sessionFile, Console& console) {
+  if (outcome.status != kExitFailed) return outcome.status;
+  const auto mixed = Pipeline::mixedPackageNote(std::filesystem::absolute(sessionFile).parent_path());
+  if (mixed && outcome.failure.find(printable(*mixed)) == std::string::npos) {
+    console.error("kestrane: " + printable(*mixed));
+  }
+  return outcome.status;
+}
+
 }  // namespace
 
 int runRecut(const RecutOptions& options, Console& console, std::stop_token stop) {
@@ -53,10 +65,9 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
     if (options.graphics.concurrency) settings.graphicsConcurrency = options.graphics.concurrency;
     return settings;
   };
-  return runReported(
-             [&](const Pipeline::ProgressCallback& progress) { return Pipeline::recut(request, progress, stop); },
-             console)
-      .status;
+  const JobOutcome outcome = runReported(
+      [&](const Pipeline::ProgressCallback& progress) { return Pipeline::recut(request, progress, stop); }, console);
+  return saidStillMixed(outcome, request.sessionURL, console);
 }
 
 int runRetry(const RetryOptions& options, Console& console, std::stop_token stop) {
@@ -77,7 +88,7 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
     console.line("The AI second opinion was applied; the self-review was skipped — " +
                  printable(withCommands(*selfReviewFailure)));
   }
-  return outcome.status;
+  return saidStillMixed(outcome, sessionFile, console);
 }
 
 int runPlace(const PlaceOptions& options, Console& console, std::stop_token stop) {

@@ -200,7 +200,8 @@ TEST(RecutCommand, PlaceHonoursAStop) {
 }
 
 // A killed re-cut's record that can't be proven its own (the transcript saved since) leaves the
-// package maybe mixed: `place` fails saying so, on every run, until a re-cut makes it whole.
+// package maybe mixed: `place`, and a `retry-ai` that fails, say so on every run, until a re-cut
+// makes it whole.
 TEST(RecutCommand, PlaceFailsOverAPackageThatMayBeMixedUntilARecut) {
   if (!test::kCanKillAtRename) GTEST_SKIP() << "can't kill a program at a rename here";
   test::StoredPackage stored;
@@ -225,11 +226,19 @@ TEST(RecutCommand, PlaceFailsOverAPackageThatMayBeMixedUntilARecut) {
                        "folder's"))
       << said;
   EXPECT_TRUE(said.ends_with(mixed)) << said;
+  const std::string marked = "kestrane: A Kestrane run was interrupted while moving the files of " + package +
+                             " into place, and its move could not be finished" + mixed;
   for (int run = 0; run < 2; ++run) {
     said = test::runShell("place '" + package + "'", status);
     EXPECT_EQ(status, 1);
-    EXPECT_EQ(said, "kestrane: A Kestrane run was interrupted while moving the files of " + package +
-                        " into place, and its move could not be finished" + mixed);
+    EXPECT_EQ(said, marked);
+  }
+  // A retry that can't be had leaves the package as it was, and says it may still be mixed.
+  for (int run = 0; run < 2; ++run) {
+    said = test::runShell("retry-ai '" + package + "'", status);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(said.find("kestrane: The AI second opinion couldn't be had"), std::string::npos) << said;
+    EXPECT_TRUE(said.ends_with(marked)) << said;
   }
   test::runShell("recut '" + package + "'", status);
   EXPECT_EQ(status, 0);

@@ -1,7 +1,8 @@
 #pragma once
 // Work in a child process, and the child killed (SIGKILL, nothing of it runs after) just as it
-// makes a chosen rename, or ended some other way just after it: the kernel traps every rename,
-// and the trap kills, renames itself, or renames and then ends the child.
+// makes a chosen rename, or ended some other way just after it, or that rename failed: the
+// kernel traps every rename, and the trap kills, fails it, renames itself, or renames and then
+// ends the child.
 #include <fcntl.h>
 #include <linux/audit.h>
 #include <linux/filter.h>
@@ -39,6 +40,8 @@ inline bool renameCounting = false;
 inline int renamesLeft = 0;
 // Run just after the chosen rename instead of the kill before it.
 inline void (*afterRename)() = nullptr;
+// The error the chosen rename fails with instead of the kill, when not 0.
+inline int renameError = 0;
 
 // From now on this process's system calls go through `rules` (which may return, else every call
 // is allowed), where they are the x86_64 calls the rules name. False when that can't be set.
@@ -61,6 +64,10 @@ inline void onRename(int, siginfo_t*, void* context) {
   const auto* to = reinterpret_cast<const char*>(regs[REG_RSI]);
   renameCounting = renameCounting || std::string_view(to).ends_with(renameFrom);
   const bool chosen = renameCounting && --renamesLeft == 0;
+  if (chosen && renameError != 0) {
+    regs[REG_RAX] = -renameError;
+    return;
+  }
   if (chosen && !afterRename) ::kill(::getpid(), SIGKILL);
   const int saved = errno;
   const long result = ::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, 0);
@@ -88,10 +95,17 @@ inline bool exitAfterRename(std::string_view from, int n, void (*end)()) {
   afterRename = end;
   return killAtRename(from, n);
 }
+
+// The same, but the `n`th rename fails with `error` and the process goes on.
+inline bool failAtRename(std::string_view from, int n, int error) {
+  renameError = error;
+  return killAtRename(from, n);
+}
 #else
 inline constexpr bool kCanKillAtRename = false;
 inline bool killAtRename(std::string_view, int) { return false; }
 inline bool exitAfterRename(std::string_view, int, void (*)()) { return false; }
+inline bool failAtRename(std::string_view, int, int) { return false; }
 #endif
 
 }  // namespace kestrane::test

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -98,7 +99,7 @@ std::string stagedFor(const fs::path& dir, const std::string& to) {
 }
 
 // What opening the package in `dir` says, as it would end a command: its warnings, or the
-// sentence it stops on.
+// sentence it stops or is refused on.
 std::string openedSaying(const fs::path& dir) {
   try {
     const Pipeline::detail::PackageLock lock(dir);
@@ -107,6 +108,8 @@ std::string openedSaying(const fs::path& dir) {
     return said;
   } catch (const Pipeline::PackageMayBeMixed& e) {
     return "stopped: "s + e.what();
+  } catch (const Pipeline::PackageUnlockable& e) {
+    return "refused: "s + e.what();
   }
 }
 
@@ -274,37 +277,43 @@ TEST_F(MoveRecordProof, ARecordIsActedOnOnlyWhereItsNamesHoldWhatItKnew) {
   EXPECT_TRUE(wholeRecut(dir, session));
 }
 
-// A staged name whose file is not the one the run staged (another file there, or the staged
-// file with a second name through which it may have been written): a move still to make through
+// A staged name whose file is not the one the run staged (gone, another file there, or the
+// staged file with a second name through which it may have been written): a move still to make through
 // it is not made and the file stays, while the rest of the move is finished and the run stops
 // saying what the package holds; one whose move was made already is none of the record's, and
 // the move is finished whole and silently.
 TEST_F(MoveRecordProof, AFileAtAStagedNameIsMovedOnlyWhenItIsTheOneTheRunStaged) {
   const fs::path elsewhere = stored.root.path() / "elsewhere";
 
-  for (const bool linked : {false, true}) {
+  // Its file gone, another file put there, or the staged file given a second name.
+  for (const int linked : {-1, 0, 1}) {
     earlierCut(dir, session);
     ASSERT_TRUE(killedRecut(dir, session, 3));
     const std::string staged = stagedFor(dir, "transcript.md");
-    if (linked) {
+    const std::string transcript = (dir / "transcript.md").string(), at = (dir / staged).string();
+    std::string why;
+    if (linked == 1) {
       ASSERT_EQ(::link((dir / staged).c_str(), elsewhere.c_str()), 0);
+      why = "the file that run staged for " + transcript + ", " + at +
+            ", has another name too, through which it may have been changed since";
     } else {
       fs::remove(dir / staged);
-      std::ofstream(dir / staged) << "tight transcript";
+      if (linked == 0) std::ofstream(dir / staged) << "tight transcript";
+      why = linked == 0 ? at + " holds another file than the one that run staged for " + transcript
+                        : "the file that run staged for " + transcript + " is no longer at " + at;
     }
-    const std::string other = readFile(dir / staged);
-    EXPECT_EQ(openedSaying(dir),
-              "stopped: " + (dir / ".kestrane.move").string() +
-                  " recorded a move into place that a Kestrane run was interrupted in, and the file that run staged "
-                  "for " +
-                  (dir / "transcript.md").string() + " is no longer at " + (dir / staged).string() + ", so " +
-                  (dir / "transcript.md").string() + " was left as it is and the rest of the move was finished" +
-                  std::string(kMixed))
+    const std::string other = linked == -1 ? "" : readFile(dir / staged);
+    EXPECT_EQ(openedSaying(dir), "stopped: " + (dir / ".kestrane.move").string() +
+                                     " recorded a move into place that a Kestrane run was interrupted in, and " + why +
+                                     ", so " + transcript + " was left as it is and the rest of the move was finished" +
+                                     std::string(kMixed))
         << linked;
     EXPECT_EQ(readFile(dir / "transcript.md"), "natural transcript") << linked;
     EXPECT_EQ(readFile(dir / "talk.kestrane.json"), session + " ") << linked;
     EXPECT_FALSE(fs::exists(dir / "talk rough cut.mp4")) << linked;
-    EXPECT_EQ(readFile(dir / staged), other) << linked;
+    if (linked != -1) {
+      EXPECT_EQ(readFile(dir / staged), other) << linked;
+    }
     EXPECT_FALSE(fs::exists(dir / ".kestrane.move")) << linked;
     fs::remove(elsewhere);
     // The next run takes the leftover away and goes on saying the package may be mixed, until a
@@ -348,8 +357,9 @@ TEST_F(MoveRecordProof, AFreeNameAndARemovalAlreadyMadeAreFinished) {
 // Where every account may already write the package's files and make and remove names in its
 // folder (NTFS through ntfs-3g, a share mounted 0777), a record any account may write gives none
 // of them anything: the owner's own killed re-cut is finished whole and silently. Where write was
-// given to the group alone (the package shared after the kill), or the folder is sticky, or an
-// earlier build wrote the record, the run stops saying the package may be mixed.
+// given to the group alone (the package shared after the kill, even in a folder every account
+// may write), or the folder is sticky, or an earlier build wrote the record, the run stops saying
+// the package may be mixed.
 TEST_F(MoveRecordProof, ModesEveryAccountHasProveNothingEitherWay) {
   const auto chmodAll = [&](mode_t files, mode_t folder) {
     for (const auto& entry : fs::directory_iterator(dir)) ::chmod(entry.path().c_str(), files);
@@ -363,7 +373,7 @@ TEST_F(MoveRecordProof, ModesEveryAccountHasProveNothingEitherWay) {
     EXPECT_TRUE(wholeRecut(dir, session)) << when;
     EXPECT_FALSE(Pipeline::mixedPackageNote(dir)) << when;
   }
-  for (const auto& [files, folder] : {std::pair(0664, 0775), {0777, 01777}, {0666, 0755}}) {
+  for (const auto& [files, folder] : {std::pair(0664, 0775), {0664, 0777}, {0777, 01777}, {0666, 0755}}) {
     earlierCut(dir, session);
     ASSERT_TRUE(killedRecut(dir, session, 3));
     chmodAll(static_cast<mode_t>(files), static_cast<mode_t>(folder));
@@ -403,7 +413,7 @@ TEST_F(MoveRecordProof, AMixedPackageIsSaidSoUntilARecutMakesItWhole) {
     const auto before = snapshot(dir);
     EXPECT_EQ(placed(), *mixedNote(dir)) << run;
     EXPECT_EQ(snapshot(dir), before) << run;
-    const auto opened = Pipeline::openPackage(dir).warnings;
+    const auto opened = Pipeline::openPackage(dir).contents.warnings;
     EXPECT_EQ(opened, std::vector{*mixedNote(dir)}) << run;
   }
 
@@ -424,6 +434,98 @@ TEST_F(MoveRecordProof, AMixedPackageIsSaidSoUntilARecutMakesItWhole) {
   EXPECT_FALSE(Pipeline::mixedPackageNote(dir));
   EXPECT_TRUE(hiddenNames(dir).empty());
   EXPECT_EQ(placed(), "placed");
+}
+
+// A mark that can't be written (a full disk) leaves the record at its name and refuses the run
+// with nothing changed, so no later run finds the package unmarked with the record gone; with
+// room again, the run sets the record aside and marks the package.
+TEST_F(MoveRecordProof, AMarkThatCantBeWrittenLeavesTheRecordAndRefusesTheRun) {
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  std::ofstream(dir / "transcript.md", std::ios::app) << " edited since";
+  const auto before = snapshot(dir);
+  const std::string refused = "refused: " + (dir / ".kestrane.move").string() +
+                              " records a move into place that a Kestrane run was interrupted in, which can't be "
+                              "finished whole, and the package can't be marked as maybe holding parts of two cuts "
+                              "(File too large), so nothing was changed — try again once a file can be written there.";
+  for (int run = 0; run < 2; ++run) {
+    const int ended = inChild([&] {
+      // No file may grow past a few bytes, as on a disk that is full.
+      ::signal(SIGXFSZ, SIG_IGN);
+      const rlimit room{8, 8};
+      if (::setrlimit(RLIMIT_FSIZE, &room) != 0) ::_exit(3);
+      const std::string said = openedSaying(dir);
+      if (said != refused) std::fprintf(stderr, "%s\n", said.c_str());
+      ::_exit(said == refused ? 0 : 1);
+    });
+    ASSERT_TRUE(WIFEXITED(ended));
+    ASSERT_NE(WEXITSTATUS(ended), 3) << "can't limit the size of files here";
+    EXPECT_EQ(WEXITSTATUS(ended), 0) << run;
+    EXPECT_EQ(snapshot(dir), before) << run;
+  }
+  expectSetAsideWhole(dir, holdsNeither(dir / "transcript.md"));
+}
+
+// Something no re-cut can take away at the mark's name (a folder, a FIFO) is named, with what to
+// do, by every run that says the package may be mixed, and a re-cut refuses at once with the
+// package as it was; once it is removed, the re-cut makes the package whole.
+TEST_F(MoveRecordProof, AMarkNoRecutCanTakeAwaySaysToRemoveIt) {
+  for (const bool folder : {true, false}) {
+    const fs::path mark = dir / ".kestrane.mixed";
+    ASSERT_EQ(folder ? ::mkdir(mark.c_str(), 0755) : ::mkfifo(mark.c_str(), 0644), 0);
+    const std::string said = "A Kestrane run was interrupted while moving the files of " + dir.string() +
+                             " into place, and its move could not be finished — the package may hold parts of two "
+                             "cuts, and " +
+                             mark.string() + ", the name that marks it so, holds " + (folder ? "a folder" : "a FIFO") +
+                             " rather than the file Kestrane writes there: remove it, then run the re-cut again, "
+                             "which makes the package whole.";
+    EXPECT_EQ(Pipeline::mixedPackageNote(dir), said) << folder;
+    const auto before = snapshot(dir);
+    try {
+      Pipeline::recut(test::recutOf(stored.sessionFile, CutTightness::tight));
+      ADD_FAILURE() << "re-cut over what it can't take away";
+    } catch (const Pipeline::PackageMayBeMixed& e) {
+      EXPECT_EQ(e.what(), said) << folder;
+    }
+    EXPECT_EQ(snapshot(dir), before) << folder;
+    fs::remove(mark);
+    Pipeline::recut(test::recutOf(stored.sessionFile, CutTightness::tight));
+    EXPECT_FALSE(Pipeline::mixedPackageNote(dir)) << folder;
+  }
+}
+
+// A run whose own move fails once under way (a rename refused after its record is written) says
+// the package may hold parts of two cuts, as the next run would; that run finishes the move
+// whole. A new package that fails so is taken away whole, and its run says only what failed.
+TEST_F(MoveRecordProof, ARunWhoseOwnMoveFailsPartwaySaysThePackageMayBeMixed) {
+  const auto recutFailing = [&](std::optional<std::string> name, const std::string& expected) {
+    const int ended = inChild([&] {
+      Pipeline::RecutRequest request = test::recutOf(stored.sessionFile, CutTightness::tight);
+      request.projectName = name;
+      if (!test::failAtRename("/.kestrane.move", 3, EACCES)) ::_exit(3);
+      try {
+        Pipeline::recut(request);
+      } catch (const std::exception& e) {
+        if (e.what() != expected) std::fprintf(stderr, "%s\n", e.what());
+        ::_exit(e.what() == expected ? 0 : 1);
+      }
+      ::_exit(2);
+    });
+    ASSERT_TRUE(WIFEXITED(ended));
+    EXPECT_EQ(WEXITSTATUS(ended), 0);
+  };
+  recutFailing(std::nullopt, "Couldn't move " + (dir / "transcript.md").string() +
+                                 " into place (Permission denied) once this run had begun moving its files, so the "
+                                 "record of the move and the files not yet moved were left for the next run" +
+                                 std::string(kMixed));
+  EXPECT_TRUE(fs::exists(dir / ".kestrane.move"));
+  EXPECT_EQ(openedSaying(dir), "");
+  EXPECT_TRUE(hiddenNames(dir).empty());
+  EXPECT_EQ(KestraneSession::read(stored.sessionFile).settings.speechPadding, 0.1);
+
+  const fs::path fresh = stored.root.path() / "Another Kestrane.kestrane";
+  recutFailing("Another", "Couldn't write " + (fresh / "transcript.md").string() + " — Permission denied");
+  EXPECT_FALSE(fs::exists(fresh));
 }
 
 // Killed once its session moved, before the earlier movie went, then copied without its times:
@@ -462,11 +564,14 @@ TEST_F(MoveRecordProof, TheAdvisedRecutClaimsNoEarlierMovie) {
 
 #if defined(__x86_64__)
 // From now on this process's renames that would replace nothing, and its hard links, fail as
-// they do on a disk that keeps neither (exFAT through FUSE).
+// they do on a disk that keeps neither (exFAT through FUSE). Other renames are left alone.
 bool withoutSafeRenameOrLinks() {
   return test::withSyscallFilter({
-      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_renameat2, 0, 4),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[4])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, RENAME_NOREPLACE, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EINVAL),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_link, 1, 0),
       BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_linkat, 0, 1),
       BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EPERM),
@@ -491,6 +596,32 @@ TEST_F(MoveRecordProof, ARecordIsSetAsideWhereTheDiskCanNeitherRenameSafelyNorLi
   const int ended = inChild([&] {
     if (!withoutSafeRenameOrLinks()) ::_exit(3);
     ::_exit(openedSaying(dir) == "stopped: " + said ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't take renames and links away here";
+  EXPECT_EQ(WEXITSTATUS(ended), 0);
+  EXPECT_EQ(snapshot(dir), expected);
+}
+
+// Where the record can't then be renamed onto the name it took, the name is given back: no
+// placeholder is left, the record stays at its name beside the mark, and the run is refused
+// saying so, not that nothing was changed.
+TEST_F(MoveRecordProof, ARecordThatCantBeSetAsideLeavesNoPlaceholder) {
+  earlierCut(dir, session);
+  ASSERT_TRUE(killedRecut(dir, session, 3));
+  std::ofstream(dir / "transcript.md", std::ios::app) << " edited since";
+  auto expected = snapshot(dir);
+  expected[".kestrane.mixed"] = kMixedMark;
+  const std::string said = "refused: " + (dir / ".kestrane.move").string() +
+                           " is a record of an unfinished move that " + holdsNeither(dir / "transcript.md") +
+                           ", and it couldn't be set aside (Input/output error), so it was left at its name and the "
+                           "package was marked as maybe holding parts of two cuts — move it out of the folder and try "
+                           "again.";
+  const int ended = inChild([&] {
+    if (!withoutSafeRenameOrLinks() || !test::failAtRename("/.kestrane.move-unread", 1, EIO)) ::_exit(3);
+    const std::string opened = openedSaying(dir);
+    if (opened != said) std::fprintf(stderr, "%s\n", opened.c_str());
+    ::_exit(opened == said ? 0 : 1);
   });
   ASSERT_TRUE(WIFEXITED(ended));
   ASSERT_NE(WEXITSTATUS(ended), 3) << "can't take renames and links away here";
@@ -676,11 +807,47 @@ TEST_F(SharedPackage, AMembersFileAtAStagedNameIsNeverMovedIntoPlace) {
     return ::utimensat(AT_FDCWD, (pkg / name).c_str(), times, 0) == 0;
   }));
   const std::string told = ownerTold(test::mixed);
-  EXPECT_TRUE(told.ends_with(", and the file that run staged for " + (pkg / "transcript.md").string() +
-                             " is no longer at " + (pkg / name).string() + ", so " + (pkg / "transcript.md").string() +
+  EXPECT_TRUE(told.ends_with(", and " + (pkg / name).string() +
+                             " holds another file than the one that run staged for " +
+                             (pkg / "transcript.md").string() + ", so " + (pkg / "transcript.md").string() +
                              " was left as it is and the rest of the move was finished" + std::string(kMixed)))
       << told;
   EXPECT_EQ(readFile(pkg / "transcript.md"), "natural transcript");
   EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_ + " ");
   EXPECT_EQ(readFile(pkg / name), "the member's one");
+}
+
+// A killed re-cut's package that whoever opens it can't write (made read-only by its owner, or
+// opened by another account): the record stays, and every run says the package may hold parts
+// of two cuts and who can make it whole; opened as the app does, it opens saying so, for its
+// re-cut. Writable again, the owner's next run finishes the move whole and silently.
+TEST_F(SharedPackage, AKilledPackageNoOneHereCanWriteIsSaidMaybeMixed) {
+  const fs::path pkg = kPackage;
+  ownersCut(pkg, 02775);
+  ASSERT_TRUE(killedRecut(pkg, session_, 3, 022, kFirstAccount));
+  ASSERT_EQ(std::system(("chmod -R a-w '" + pkg.string() + "'").c_str()), 0);
+  const auto before = snapshot(pkg);
+  const std::string leftAsItIs =
+      " was interrupted in, and this user can write nothing in the package, so it was left as "
+      "it is — the package may hold parts of two cuts, and a re-cut by an account that can "
+      "write it makes it whole.";
+  const std::string record = (pkg / ".kestrane.move").string() + " records a move into place that a Kestrane run";
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(ownerTold(test::mixed, pkg), record + leftAsItIs) << run;
+    std::string told;
+    EXPECT_EQ(test::lockAs(kSecondAccount, kSharedGroup, &told, -1, -1, pkg), test::mixed) << run;
+    EXPECT_EQ(told, record + " of another account" + leftAsItIs) << run;
+    EXPECT_TRUE(asOwner(022, [&] {
+      const Pipeline::OpenedPackage opened = Pipeline::openPackage(pkg);
+      return opened.mayBeMixed && opened.contents.warnings == std::vector{record + leftAsItIs} &&
+             opened.contents.fcpxml && opened.session.transcript;
+    })) << run;
+    EXPECT_EQ(snapshot(pkg), before) << run;
+  }
+
+  ASSERT_EQ(std::system(("chmod -R u+w '" + pkg.string() + "'").c_str()), 0);
+  EXPECT_EQ(ownerTold(test::locked, pkg), "");
+  EXPECT_EQ(readFile(pkg / "transcript.md"), "tight transcript");
+  EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_ + " ");
+  EXPECT_FALSE(fs::exists(pkg / ".kestrane.move"));
 }

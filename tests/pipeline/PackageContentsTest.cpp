@@ -27,7 +27,7 @@ TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
   fs::create_directories(layout.assets());
 
   for (const fs::path& given : {dir, layout.session()}) {
-    const PackageContents package = openPackage(given);
+    const PackageContents package = openPackage(given).contents;
     EXPECT_EQ(package.session, layout.session());
     EXPECT_EQ(package.layout.dir, dir);
     EXPECT_EQ(package.layout.stem, "talk");
@@ -43,7 +43,7 @@ TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
   fs::remove(layout.fcpxml());
   fs::remove(layout.movie());
   fs::remove_all(layout.assets());
-  const PackageContents bare = openPackage(dir);
+  const PackageContents bare = openPackage(dir).contents;
   EXPECT_FALSE(bare.fcpxml);
   EXPECT_FALSE(bare.movie);
   EXPECT_FALSE(bare.assetsDir);
@@ -53,7 +53,7 @@ TEST(PackageContents, OpensAFolderOrItsSessionFileAndFindsWhatIsThere) {
   // is no movie of its cut.
   touch(dir / "earlier.mp4");
   fs::create_symlink(dir / "earlier.mp4", layout.movie());
-  EXPECT_FALSE(openPackage(dir).movie);
+  EXPECT_FALSE(openPackage(dir).contents.movie);
   fs::remove(layout.movie());
 }
 

@@ -172,7 +172,7 @@ TEST(PackageLeftovers, AMoveIntoPlaceCutOffHalfwayIsFinishedByTheNextRun) {
   }
 
   // Opening the package (as the application does before it reads the session) finishes it.
-  const Pipeline::PackageContents opened = Pipeline::openPackage(stored.sessionFile);
+  const Pipeline::PackageContents opened = Pipeline::openPackage(stored.sessionFile).contents;
   EXPECT_TRUE(opened.warnings.empty());
   EXPECT_EQ(readFile(dir / "talk.fcpxml"), "new timeline");
   EXPECT_EQ(readFile(dir / "captions.srt"), "new captions");
@@ -253,7 +253,8 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   // A folder in the record's place goes aside whole, with what it holds.
   fs::create_directory(dir / ".kestrane.move");
   std::ofstream(dir / ".kestrane.move" / "precious.txt") << "notes";
-  EXPECT_EQ(Pipeline::openPackage(dir).warnings, std::vector{setAsideAs(dir, "package", ".kestrane.move-unread-9")});
+  EXPECT_EQ(Pipeline::openPackage(dir).contents.warnings,
+            std::vector{setAsideAs(dir, "package", ".kestrane.move-unread-9")});
   EXPECT_EQ(readFile(dir / ".kestrane.move-unread-9" / "precious.txt"), "notes");
   EXPECT_EQ(readFile(dir / ".kestrane.move-unread"), records.front());
 
@@ -306,7 +307,7 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   std::ofstream(plain / "transcript.md") << "the editor's transcript";
   std::ofstream(plain / staged) << "not a transcript";
   std::ofstream(plain / ".kestrane.move", std::ios::binary) << header + move(staged, "transcript.md");
-  EXPECT_EQ(Pipeline::openPackage(plain / "talk.kestrane.json").warnings,
+  EXPECT_EQ(Pipeline::openPackage(plain / "talk.kestrane.json").contents.warnings,
             std::vector{setAsideAs(plain, "folder", ".kestrane.move-unread")});
   EXPECT_EQ(readFile(plain / "transcript.md"), "the editor's transcript");
 
@@ -317,7 +318,7 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
   std::ofstream(dir / staged) << "a timeline";
   fs::copy_file(renamed, dir / staged2);
   test::writeRecord(dir, test::recordIn(dir, {{staged, "talk.fcpxml"}, {staged2, "my edit.kestrane.json"}}));
-  EXPECT_TRUE(Pipeline::openPackage(dir).warnings.empty());
+  EXPECT_TRUE(Pipeline::openPackage(dir).contents.warnings.empty());
   EXPECT_EQ(readFile(dir / "talk.fcpxml"), "a timeline");
   // The user's own file named after the renamed session is none of the package's: a record that
   // removes or replaces it is set aside, and graphics are placed on the footage's timeline.
@@ -326,7 +327,8 @@ TEST(PackageLeftovers, ARecordOrLockNotOfThisProgramsMakingIsNeverActedOn) {
        {std::pair(test::Moves{}, std::vector{"my edit.fcpxml"s}), {test::Moves{{staged, "my edit.fcpxml"}}, {}}}) {
     std::ofstream(dir / staged) << "a timeline";
     test::writeRecord(dir, test::recordIn(dir, moves, removals));
-    EXPECT_EQ(Pipeline::openPackage(dir).warnings, std::vector{setAsideAs(dir, "package", ".kestrane.move-unread")});
+    EXPECT_EQ(Pipeline::openPackage(dir).contents.warnings,
+              std::vector{setAsideAs(dir, "package", ".kestrane.move-unread")});
     EXPECT_EQ(readFile(dir / "my edit.fcpxml"), "the editor's own timeline");
     fs::remove(dir / ".kestrane.move-unread");
   }
@@ -439,10 +441,10 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
 // killed in as it moved its files into place: the next run of another member finishes the move
 // as the owner's own next run would, and says so, so the package is never left mixed. Where that
 // member can't read the record, or the folder lets only a file's owner move it, the record stays
-// for its owner and the run is refused with nothing changed. The owner's own next run finishes
-// it whatever umasks it was written under (000 included); one another member could have written
-// past the owner (through links to the owner's locks) is set aside, and a member's file at a
-// staged name whose move was made is left where it is.
+// for its owner, nothing is changed and the run stops saying the package may be mixed. The owner's own next run
+// finishes it whatever umasks it was written under (000 included); one another member could have written past the owner
+// (through links to the owner's locks) is set aside, and a member's file at a staged name whose move was made is left
+// where it is.
 TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThatAccount) {
   if (!test::kCanKillAtRename) GTEST_SKIP() << "no rename trap on this machine";
   test::TempDir root;
@@ -505,14 +507,14 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
       "./.kestrane.move records a move into place that a Kestrane run of another account was "
       "interrupted in, and ";
   const std::string retry =
-      ", so nothing was changed — once that account has opened the package with Kestrane, try "
-      "again.";
+      ", so nothing was changed — the package may hold parts of two cuts, and a re-cut by that account makes it "
+      "whole.";
   for (const auto& [folderMode, umask, why] :
        {std::tuple(03775, 002, "in this folder only that account can finish it"s),
         {02775, 077, "this user can't read ./.kestrane.move (Permission denied)"s}}) {
     ASSERT_TRUE(killedMidMove(static_cast<mode_t>(folderMode), static_cast<mode_t>(umask)));
     const auto before = snapshot(".");
-    EXPECT_EQ(toldTo(second, refused), record + why + retry);
+    EXPECT_EQ(toldTo(second, test::mixed), record + why + retry);
     EXPECT_EQ(snapshot("."), before);
     EXPECT_TRUE(fs::exists(".kestrane.move"));
   }
@@ -528,19 +530,19 @@ TEST(PackageLeftovers, AMoveAnotherAccountsRunLeftHalfwayIsFinishedOrLeftForThat
   EXPECT_EQ(snapshot("."), blocked);
   fs::remove("transcript.md");
 
-  // A member who can write nothing there can't finish it either: it stays, and that is said.
+  // A member who can write nothing there can't finish it either: it stays, and the run stops
+  // saying the package may hold parts of two cuts and who can make it whole.
   ASSERT_TRUE(killedMidMove(02775, 002));
   ::chmod(".", 0755);
   const auto before = snapshot(".");
-  EXPECT_EQ(toldTo(second, locked),
-            "The folder holds ./.kestrane.move, the record of a move into place that a Kestrane run of another account "
-            "was interrupted in, and nothing can be written there, so it was left as it is.\n");
+  const std::string leftAsItIs =
+      " was interrupted in, and this user can write nothing in the folder, so it was left as it is — the package may "
+      "hold parts of two cuts, and a re-cut by an account that can write it makes it whole.";
+  EXPECT_EQ(toldTo(second, test::mixed),
+            "./.kestrane.move records a move into place that a Kestrane run of another account" + leftAsItIs);
   EXPECT_EQ(snapshot("."), before);
   // Nor can the member whose run it was.
-  EXPECT_EQ(
-      toldTo(first, locked),
-      "The folder holds ./.kestrane.move, the record of a move into place that a Kestrane run was interrupted in, "
-      "and nothing can be written there, so it was left as it is.\n");
+  EXPECT_EQ(toldTo(first, test::mixed), "./.kestrane.move records a move into place that a Kestrane run" + leftAsItIs);
   EXPECT_EQ(snapshot("."), before);
 
   // Its owner's next run finishes its own record silently and whole, in a folder of theirs that

@@ -494,7 +494,7 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   EXPECT_EQ(kept.roughCutCutList.value_or(CutList{}).segments, shown.segments);
   EXPECT_EQ(kept.roughCutMovie, movieIdentityAt(sample.movie));
   EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(kept, sample.movie));
-  EXPECT_EQ(Pipeline::openPackage(sample.package).movie, std::optional(sample.movie));
+  EXPECT_EQ(Pipeline::openPackage(sample.package).contents.movie, std::optional(sample.movie));
 }
 
 // Only the very file the session was written with shows the cut it records. Any other plain file

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/MixedPackage.hpp"
@@ -112,20 +113,44 @@ std::string_view whoseRun(bool another) { return another ? "a Kestrane run of an
 
 std::string_view folderKind(const fs::path& folder) { return isPackageFolder(folder) ? "package" : "folder"; }
 
-// What is said of a record that stays where this user can write nothing.
+// The owner a file this account makes in `folder` is given: its own, except on a disk that keeps
+// no owners (NTFS or exFAT mounted by root shows every file as one account's, whoever made it),
+// where a record of that account's may well be this account's own run's.
+uid_t ownerGivenHere(const fs::path& folder) {
+  const uid_t me = ::geteuid();
+  const fs::path probe = folder / AtomicFile::newAsideName();
+  const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return me;
+  struct stat st {};
+  const bool seen = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  ::unlink(probe.c_str());
+  return seen ? st.st_uid : me;
+}
+
+// What is said of a record that stays where this user can write nothing: the package may be
+// mixed, and only an account that can write it can make it whole.
 std::string leftAsItIs(const fs::path& folder, const fs::path& recordPath, bool another) {
   return fmt::format(
-      "The {} holds {}, the record of a move into place that {} was interrupted in, and nothing can be written "
-      "there, so it was left as it is.",
-      folderKind(folder), recordPath.string(), whoseRun(another));
+      "{} records a move into place that {} was interrupted in, and this user can write nothing in the {}, so it "
+      "was left as it is — {}",
+      recordPath.string(), whoseRun(another), folderKind(folder), kMayBeMixedForAnother);
 }
 
 // Another account's record that only that account can finish.
 std::string leftForThatAccount(const fs::path& recordPath, std::string_view why) {
   return fmt::format(
       "{} records a move into place that a Kestrane run of another account was interrupted in, and {}, so nothing "
-      "was changed — once that account has opened the package with Kestrane, try again.",
+      "was changed — the package may hold parts of two cuts, and a re-cut by that account makes it whole.",
       recordPath.string(), why);
+}
+
+// The folder can't be listed, so what the record moves onto can't be told.
+std::string unlistable(const fs::path& folder, const fs::path& recordPath, bool another, const std::error_code& ec) {
+  return fmt::format(
+      "{} records a move into place that {} was interrupted in, and the {} can't be listed ({}), so nothing was "
+      "changed — let this user read {} and try again.",
+      recordPath.string(), whoseRun(another), folderKind(folder), ec.message(), folder.string());
 }
 
 // A name the move can't be finished on: the record and the files not yet moved stay for a run
@@ -209,13 +234,16 @@ enum class Fate {
   setAside,    // moved out of the way whole, and said so; nothing it names is touched
   mayBeMixed,  // the same, once the package is marked as maybe mixed, and the run stops: it may
                // be a run's own whose move this one can't finish
-  leave,       // nothing can be written in the folder: it stays
+  leave,       // this account can't act on it (it can write nothing in the folder, or only the
+               // account whose run it was can finish it): it stays, and the run stops saying the
+               // package may be mixed
 };
 
 struct Judgement {
   Fate fate = Fate::setAside;
   std::string why;  // refuse and leave: what is said; set aside: why it was not acted on
   bool another = false;
+  uid_t owner = 0;      // the record's
   Progressed progress;  // to finish
 };
 
@@ -270,7 +298,7 @@ std::optional<std::string> whyMayBeMixed(const fs::path& folder, const struct st
 // run's own, then whether its names can take what it still moves.
 Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
   const RecordFile file = readRecord(recordPath, found);
-  const bool another = file.st.st_uid != ::geteuid();
+  const bool another = file.st.st_uid != ::geteuid() && file.st.st_uid != ownerGivenHere(folder);
   const bool closed = closedToThisUser(folder, EACCES);
   // A file it can't be judged without that this user may not read. Another account's run,
   // killed as it moved its files, left it: setting it aside would leave the package mixed for
@@ -278,14 +306,18 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   const auto unreadable = [&](const fs::path& path) {
     if (!another) return judged(Fate::setAside, kNotOurs);
     if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
-    return judged(Fate::refuse, leftForThatAccount(recordPath, fmt::format("this user can't read {} ({})",
-                                                                           path.string(), std::strerror(EACCES))));
+    return judged(Fate::leave, leftForThatAccount(recordPath, fmt::format("this user can't read {} ({})", path.string(),
+                                                                          std::strerror(EACCES))));
   };
   if (file.unreadable) return unreadable(recordPath);
   const std::optional<MoveRecord> record = file.bytes ? parsedRecord(*file.bytes) : std::nullopt;
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
-  const std::optional<std::string> session = record && !ec ? sessionOf(*record, held) : std::nullopt;
+  if (record && ec) {
+    if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
+    return judged(Fate::refuse, unlistable(folder, recordPath, another, ec));
+  }
+  const std::optional<std::string> session = record ? sessionOf(*record, held) : std::nullopt;
   if (!session) return judged(Fate::setAside, kNotOurs);
   const bool sessionThere = heldAt(folder / *session).st.has_value();
   if (!sessionThere && !held.empty()) {
@@ -308,7 +340,7 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   // The moves its owner's next run would make, which anyone who can write the folder could
   // make; not in a folder that lets only each file's owner move it.
   if (another && (!folderRead || (dir.st_mode & S_ISVTX) != 0))
-    return judged(Fate::refuse, leftForThatAccount(recordPath, "in this folder only that account can finish it"));
+    return judged(Fate::leave, leftForThatAccount(recordPath, "in this folder only that account can finish it"));
   if (auto why = whyMayBeMixed(folder, dir, file, *record, *session, progress)) return judged(Fate::mayBeMixed, *why);
 
   std::vector<fs::path> destinations, removals;
@@ -316,7 +348,7 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   for (const std::string& name : progress.removals) removals.push_back(folder / name);
   if (const auto obstacle = firstObstacle(destinations, removals, dir))
     return judged(Fate::refuse, unfinishable(recordPath, another, *obstacle));
-  return {Fate::finish, {}, another, std::move(progress)};
+  return {Fate::finish, {}, another, file.st.st_uid, std::move(progress)};
 }
 
 // True when `error`, met linking a file, says the disk keeps no hard links.
@@ -367,8 +399,9 @@ bool renameNoReplace(const fs::path& from, const fs::path& to) {
 // Moves a record that is not acted on, for the reason `why`, out of the way under the first
 // free name of its own so that nothing is replaced: the name it took. Nothing where this user can
 // write nothing (no run of theirs can replace it either); otherwise one that can't be moved stops
-// the run (PackageUnlockable) with nothing else touched.
-std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recordPath, std::string_view why) {
+// the run (PackageUnlockable) with nothing else touched but the package's mark, when `marked`.
+std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recordPath, std::string_view why,
+                                   bool marked) {
   int error = 0;
   for (int n = 1; n <= 100; ++n) {
     const fs::path aside = folder / (n == 1 ? std::string(kSetAsideName) : fmt::format("{}-{}", kSetAsideName, n));
@@ -377,10 +410,12 @@ std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recor
     if (error != EEXIST) break;
   }
   if (closedToThisUser(folder, error)) return std::nullopt;
-  throw PackageUnlockable(
-      fmt::format("{} is a record of an unfinished move that {}, and it couldn't be set aside ({}), so nothing was "
-                  "changed — move it out of the folder and try again.",
-                  recordPath.string(), why, std::strerror(error)));
+  throw PackageUnlockable(fmt::format(
+      "{} is a record of an unfinished move that {}, and it couldn't be set aside ({}), so {} — move it out of the "
+      "folder and try again.",
+      recordPath.string(), why, std::strerror(error),
+      marked ? "it was left at its name and the package was marked as maybe holding parts of two cuts"
+             : "nothing was changed"));
 }
 
 // What is said of a record set aside (or left, where nothing can be written) for the reason
@@ -389,7 +424,7 @@ std::optional<fs::path> movedAside(const fs::path& folder, const fs::path& recor
 // the run.
 std::string setAside(const fs::path& folder, const fs::path& recordPath, std::string_view why, Fate fate) {
   if (fate == Fate::mayBeMixed) markMayBeMixed(folder, recordPath);
-  const std::optional<fs::path> aside = movedAside(folder, recordPath, why);
+  const std::optional<fs::path> aside = movedAside(folder, recordPath, why, fate == Fate::mayBeMixed);
   if (!aside) {
     return fmt::format(
         "The {} holds a record of an unfinished move that {}, {}, and nothing can be written there, so it was left "
@@ -402,6 +437,26 @@ std::string setAside(const fs::path& folder, const fs::path& recordPath, std::st
       folderKind(folder), why, aside->string());
   if (fate == Fate::mayBeMixed) throw PackageMayBeMixed(fmt::format("{} — {}", said, kMayBeMixed));
   return said + ".";
+}
+
+// Why the staged name of `move`, whose destination still holds what it held before, can't be
+// moved from: its file is gone, another file is there, or the staged file has another name too,
+// through which it may have been written since.
+std::string whyNotStaged(const fs::path& folder, const Move& move, uid_t owner) {
+  const std::string from = (folder / move.from).string(), to = (folder / move.to).string();
+  const Held held = heldAt(folder / move.from);
+  if (held.known() && !held.st) return fmt::format("the file that run staged for {} is no longer at {}", to, from);
+  if (held.st && held.st->st_nlink > 1) {
+    struct stat once = *held.st;
+    once.st_nlink = 1;
+    if (isStagedFile(once, move.staged, owner)) {
+      return fmt::format(
+          "the file that run staged for {}, {}, has another name too, through which it may have been "
+          "changed since",
+          to, from);
+    }
+  }
+  return fmt::format("{} holds another file than the one that run staged for {}", from, to);
 }
 
 // Makes the moves and removals the judgement found still to make; a name that fails meanwhile
@@ -423,11 +478,11 @@ std::optional<std::string> finish(const fs::path& folder, const fs::path& record
   ::unlink(recordPath.c_str());
   if (!progress.unstaged.empty()) {
     const Move& unmade = progress.unstaged.front();
-    const std::string to = (folder / unmade.to).string();
     throw PackageMayBeMixed(fmt::format(
-        "{} recorded a move into place that {} was interrupted in, and the file that run staged for {} is no longer "
-        "at {}, so {} was left as it is and the rest of the move was finished — {}",
-        recordPath.string(), whoseRun(judgement.another), to, (folder / unmade.from).string(), to, kMayBeMixed));
+        "{} recorded a move into place that {} was interrupted in, and {}, so {} was left as it is and the rest of "
+        "the move was finished — {}",
+        recordPath.string(), whoseRun(judgement.another), whyNotStaged(folder, unmade, judgement.owner),
+        (folder / unmade.to).string(), kMayBeMixed));
   }
   if (!judgement.another) return std::nullopt;
   return "Finished moving into place the files of a Kestrane run of another account that was interrupted, so the "
@@ -448,7 +503,7 @@ std::optional<std::string> finishInterruptedMove(const fs::path& folder) {
     case Fate::mayBeMixed: return setAside(folder, recordPath, judgement.why, judgement.fate);
     case Fate::leave: break;
   }
-  return judgement.why;
+  throw PackageMayBeMixed(judgement.why);
 }
 
 }  // namespace kestrane::Pipeline::detail

@@ -21,8 +21,7 @@ namespace kestrane::Pipeline::detail {
 //   too, as its owner's next run would, and said so.
 // - refused (PackageUnlockable), with the record and the files not yet moved left as they are:
 //   a name can't take its file or be removed; the session file it moves onto is no longer in the
-//   folder (renamed beside it); another account's that this user can't read, or that the folder
-//   lets only a file's owner move.
+//   folder (renamed beside it); the folder can't be listed.
 // - set aside whole, under a name that replaces nothing, with nothing it names touched, and said
 //   so: one that no run of ours can have left (not laid out as ours, or naming files that are not
 //   this package's).
@@ -32,7 +31,11 @@ namespace kestrane::Pipeline::detail {
 //   wrote it, the disk's file times are too coarse, or its names hold what it can't account for,
 //   as after a copy that did not keep times). Where it can't be set aside the run is refused,
 //   and the mark stays.
-// - left as it is where this user can write nothing, and that is said.
+// - left as it is, and the run stopped saying the package may be mixed (PackageMayBeMixed), where
+//   this account can't act on it: it can write nothing there, or the record is another
+//   account's that this user can't read, or that the folder lets only a file's owner move. A
+//   record of the owner this disk gives every file (NTFS mounted by root, say) is no other
+//   account's.
 std::optional<std::string> finishInterruptedMove(const std::filesystem::path& folder);
 
 }  // namespace kestrane::Pipeline::detail

@@ -143,7 +143,7 @@ PlacementResult placeGraphics(const fs::path& sessionURL, std::stop_token stop) 
   const fs::path folder = fs::absolute(sessionURL).parent_path();
   const detail::PackageLock lock(folder);
   // Placing rewrites only the timeline, which would leave a mixed package looking finished.
-  if (auto mixed = mixedPackageNote(folder)) throw PackageMayBeMixed(*mixed);
+  refuseIfMayBeMixed(folder);
   KestraneSession session = KestraneSession::read(sessionURL);
   throwIfStopped(stop);
   if (!session.cutList) throw PipelineError::sessionNotRecuttable("no cut stored — run the pipeline once first");

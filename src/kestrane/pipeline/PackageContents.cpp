@@ -149,13 +149,39 @@ PackageContents packageContents(const fs::path& sessionFile, const std::string& 
   return contents;
 }
 
-PackageContents openPackage(const fs::path& sessionOrPackage) {
-  std::vector<std::string> warnings;
-  const fs::path sessionFile = sessionFileFor(sessionOrPackage, warnings);
-  PackageContents contents = packageContents(sessionFile, sourceStem(KestraneSession::read(sessionFile).source.path));
-  if (auto mixed = mixedPackageNote(sessionFile.parent_path())) warnings.push_back(std::move(*mixed));
-  contents.warnings = std::move(warnings);
-  return contents;
+OpenedPackage openPackage(const fs::path& sessionOrPackage) {
+  OpenedPackage opened;
+  std::vector<std::string>& warnings = opened.contents.warnings;
+  fs::path sessionFile;
+  try {
+    sessionFile = sessionFileFor(sessionOrPackage, warnings);
+  } catch (const PackageMayBeMixed& e) {
+    // The record that made it so is aside now, or stays where this account can't act on it:
+    // the package opens, saying so, for its re-cut.
+    warnings.emplace_back(e.what());
+    opened.mayBeMixed = true;
+    try {
+      sessionFile = foundSessionFile(sessionOrPackage);
+    } catch (const NoSessionFound& none) {
+      throw NoSessionFound(none.what(), warnings);
+    }
+  }
+  try {
+    opened.session = KestraneSession::read(sessionFile);
+  } catch (const UserFacingError& e) {
+    if (warnings.empty()) throw;
+    std::string message = e.what();
+    for (const std::string& warning : warnings) message += " " + warning;
+    throw PipelineError(message);
+  }
+  if (auto mixed = opened.mayBeMixed ? std::nullopt : mixedPackageNote(sessionFile.parent_path())) {
+    warnings.push_back(std::move(*mixed));
+    opened.mayBeMixed = true;
+  }
+  std::vector<std::string> found = std::move(warnings);
+  opened.contents = packageContents(sessionFile, sourceStem(opened.session.source.path));
+  opened.contents.warnings = std::move(found);
+  return opened;
 }
 
 }  // namespace kestrane::Pipeline

@@ -101,10 +101,21 @@ std::filesystem::path sessionFileFor(const std::filesystem::path& sessionOrPacka
 // called. Reads only the folder.
 PackageContents packageContents(const std::filesystem::path& sessionFile, const std::string& footageStem);
 
+// A package opened to be shown again or re-cut.
+struct OpenedPackage {
+  KestraneSession session;  // as read once any move a killed run left was dealt with
+  PackageContents contents;
+  // A killed run's move may have left the package holding parts of two cuts, and the last of
+  // the contents' warnings says so: it is no finished cut until it is re-cut.
+  bool mayBeMixed = false;
+};
+
 // A package folder or a session file opened: sessionFileFor, the session read, then
-// packageContents. Throws as sessionFileFor and KestraneSession::read do. While the package is
-// marked as maybe holding parts of two cuts, its warnings end saying so.
-PackageContents openPackage(const std::filesystem::path& sessionOrPackage);
+// packageContents. A package that may hold parts of two cuts still opens, for its re-cut,
+// saying so (the sentence the run stopped on, or the mark's). Throws NoSessionFound, PackageBusy
+// and PackageUnlockable as sessionFileFor does; any other failure to read it throws with what
+// opening found said after its own message.
+OpenedPackage openPackage(const std::filesystem::path& sessionOrPackage);
 
 // True when the plain file at `movie` is the one the session was written with (its recorded
 // size and modification time) and plays the frames of the cut it stores. Any other file there

@@ -145,7 +145,8 @@ PackageLock::PackageLock(const fs::path& dir) : file_(dir / kLockName) {
     const int fd = openLockFile(file_);
     if (fd < 0) {
       // Nothing can be written here, so no run needs keeping out; a move record left here can't
-      // be acted on or set aside either, but the job still hears that it stays.
+      // be acted on or set aside either: the job hears that it stays, and stops where it may be
+      // a run's own, as the package may then hold parts of two cuts.
       if (auto warning = finishInterruptedMove(dir)) warnings_.push_back(std::move(*warning));
       return;
     }

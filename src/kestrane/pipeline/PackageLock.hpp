@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
 
 namespace kestrane::Pipeline {
@@ -27,15 +28,6 @@ class PackageUnlockable : public PipelineError {
   using PipelineError::PipelineError;
 };
 
-// A move into place that a killed run left could not be proven to be that run's own and this
-// folder's, or could not be finished whole: its record was set aside or finished as far as it
-// could be, and the package may hold parts of two cuts until it is re-cut (mixedPackageNote says
-// so until then).
-class PackageMayBeMixed : public PipelineError {
- public:
-  using PipelineError::PipelineError;
-};
-
 namespace detail {
 
 class PackageLock {
@@ -45,7 +37,8 @@ class PackageLock {
   // this user can't open it, it can't be made, or the file system keeps no locks. A run never
   // goes ahead unlocked beside others. Only a folder this user can't write (or a read-only
   // file system) with no lock file in it is left unlocked: nothing can be written there, and
-  // reading it needs no lock.
+  // reading it needs no lock. Throws as finishInterruptedMove does of a move a killed run left
+  // (PackageMayBeMixed where the package may be left holding parts of two cuts).
   explicit PackageLock(const std::filesystem::path& dir);
   ~PackageLock();
   PackageLock(const PackageLock&) = delete;

@@ -67,8 +67,8 @@ void writeFiles(Job& job, const PackageFiles& files) {
   }
   if (job.staleRoughCut) staged.removeOnCommit(job.staleRoughCut->movie);
   // Every file of the cut is written anew here, so a package marked as maybe holding parts of
-  // two cuts is whole once they are in place, and the mark goes in the same move.
-  if (isMarkedMayBeMixed(files.dir)) staged.removeOnCommit(files.dir / kMixedMarkName);
+  // two cuts is whole once they are in place.
+  takeMarkAwayWith(staged, files.dir);
 
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   job.checkStop();
@@ -130,16 +130,23 @@ PackageFiles writePackage(Job& job, const PackagePlace& place) {
   files.captions = layout.captions();
   files.session = place.existing && place.sessionFile ? *place.sessionFile : layout.session();
 
+  // A folder this job made and could not finish is not a package: take it away whole, so
+  // nothing half-written is left for an editor to open.
+  const auto takeAwayFresh = [&files] {
+    if (!files.fresh) return;
+    platform::ScratchFiles::forget(files.dir.string());
+    std::error_code ignored;
+    std::filesystem::remove_all(files.dir, ignored);
+  };
   try {
     writeFiles(job, files);
+  } catch (const MoveLeftHalfway& e) {
+    // Gone whole, a new package holds no part of any cut.
+    if (!files.fresh) throw;
+    takeAwayFresh();
+    throw e.write();
   } catch (...) {
-    // A folder this job made and could not finish is not a package: take it away whole, so
-    // nothing half-written is left for an editor to open.
-    if (files.fresh) {
-      platform::ScratchFiles::forget(files.dir.string());
-      std::error_code ignored;
-      std::filesystem::remove_all(files.dir, ignored);
-    }
+    takeAwayFresh();
     throw;
   }
   if (files.fresh) platform::ScratchFiles::forget(files.dir.string());

@@ -107,6 +107,10 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
   } catch (const Cancelled&) {
     restore();
     throw;
+  } catch (const MoveLeftHalfway&) {
+    // Not the movie's failure: the package's last move stopped partway, which the run says.
+    restore();
+    throw;
   } catch (const std::exception& e) {
     // Without the session that says which cut it shows the movie can't be kept, so the movie
     // failed: the job fails as it does for a failed render.

@@ -1,6 +1,7 @@
 #include "kestrane/pipeline/StagedFiles.hpp"
 
 #include <fcntl.h>
+#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/MoveRecord.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 
@@ -40,6 +42,13 @@ std::optional<FileIdentity> heldNow(const fs::path& path) {
 }
 
 }  // namespace
+
+MoveLeftHalfway::MoveLeftHalfway(const fs::path& destination, const std::string& reason)
+    : PackageMayBeMixed(fmt::format(
+          "Couldn't move {} into place ({}) once this run had begun moving its files, so the record of the move and "
+          "the files not yet moved were left for the next run — {}",
+          destination.string(), reason, kMayBeMixed)),
+      write_(destination, reason) {}
 
 StagedFiles::~StagedFiles() {
   // Once the move is recorded, the files not moved belong to the record.
@@ -89,7 +98,7 @@ void StagedFiles::commit() {
 
   for (const auto& [aside, destination] : written_) {
     if (std::rename(aside.path().c_str(), destination.c_str()) != 0) {
-      throw AtomicFile::WriteError(destination, std::strerror(errno));
+      throw MoveLeftHalfway(destination, std::strerror(errno));
     }
   }
   for (const auto& path : removals_) {

@@ -11,8 +11,21 @@
 #include <vector>
 
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/pipeline/MixedPackage.hpp"
 
 namespace kestrane::Pipeline::detail {
+
+// A move into place that failed once under way: some of the run's files may be in place and
+// the rest not, so until the next run finishes the move the package is neither cut.
+class MoveLeftHalfway : public PackageMayBeMixed {
+ public:
+  MoveLeftHalfway(const std::filesystem::path& destination, const std::string& reason);
+  // The write that failed, for a run that takes the whole folder away instead.
+  const AtomicFile::WriteError& write() const { return write_; }
+
+ private:
+  AtomicFile::WriteError write_;
+};
 
 class StagedFiles {
  public:
@@ -30,9 +43,10 @@ class StagedFiles {
   void removeOnCommit(const std::filesystem::path& destination);
   // Checks that every destination can take its file, records the move, moves every written
   // file into place and removes what was asked to go. Throws AtomicFile::WriteError when a
-  // destination can't take its file or the record can't be written (nothing has moved), or a
-  // move fails (the record and the files not yet moved stay for the next run). A file that
-  // can't be removed stays where it is: the caller looks for what is left.
+  // destination can't take its file or the record can't be written (nothing has moved), and
+  // MoveLeftHalfway when a move fails once the record is written (the record and the files not
+  // yet moved stay for the next run). A file that can't be removed stays where it is: the caller
+  // looks for what is left.
   void commit();
 
  private:
