@@ -398,6 +398,17 @@ int main(int argc, char** argv) {
          stored.roughCutCutList = CutList{{{{0, 300}, SegmentKind::keep}, {{300, 754.4}, SegmentKind::silence}}};
          h.job->openSession(writeStoredCut(h.dir.path(), stored));
        }},
+      {"results-may-be-mixed",
+       [](Harness& h) {
+         // Reopened after a killed re-cut whose move could not be finished: marked as maybe mixed.
+         StoredCut stored;
+         stored.withMP4 = true;
+         const QString package = writeStoredCut(h.dir.path(), stored);
+         QFile mark(QDir(package).filePath(QStringLiteral(".kestrane.mixed")));
+         if (mark.open(QIODevice::WriteOnly)) mark.write("marked\n");
+         mark.close();
+         h.job->openSession(package);
+       }},
       {"results-final-cut-mp4",
        [](Harness& h) {
          h.engine->makeOutput = richOutput;

@@ -177,6 +177,8 @@ class ViewsTest : public QObject {
              qPrintable(shown->text()));
     QVERIFY2(shown->text().endsWith(mayBeMixed), qPrintable(shown->text()));
 
+    expectNoFinishedCut(w);
+
     for (int opening = 0; opening < 2; ++opening) {
       w.h.job->openSession(package.path());
       QTRY_COMPARE(
@@ -185,7 +187,26 @@ class ViewsTest : public QObject {
                          "could not be finished")
                   .arg(package.path()) +
               mayBeMixed);
+      expectNoFinishedCut(w);
     }
+  }
+
+  // Over a package that may hold parts of two cuts, the results never read as a finished cut:
+  // the heading says what it may hold, and its re-cut is the first thing offered, above the
+  // timeline, which is offered as no more than the others.
+  static void expectNoFinishedCut(Window& w) {
+    Window::settle();
+    QCOMPARE(w.text("heading"), QStringLiteral("This package may hold parts of two cuts"));
+    auto* actions = w.find<QWidget>("actions");
+    QVERIFY(actions && actions->layout() && actions->layout()->count() > 0);
+    auto* first = qobject_cast<QPushButton*>(actions->layout()->itemAt(0)->widget());
+    QVERIFY(first);
+    QCOMPARE(first->objectName(), QStringLiteral("adjustAndRecut"));
+    QCOMPARE(w.window.findChildren<QPushButton*>(QStringLiteral("adjustAndRecut")).size(), 1);
+    // Only the first action is the window's violet one.
+    const auto violet = [](QPushButton* b) { return b->styleSheet().contains(QStringLiteral("color: white")); };
+    QVERIFY(violet(first));
+    QVERIFY(!violet(w.find<QPushButton>("openTimeline")));
   }
 
   // A rough cut that failed once its package was written says what it left, one sentence a

@@ -127,6 +127,7 @@ void JobModel::start() {
   if (footagePath_.isEmpty() || state_.screen == Screen::running) return;
   stopAudition();
   openingWarnings_.clear();  // the cut's own report says what it finds
+  packageMayBeMixed_ = false;
   const CutRequest cut = cutRequest();
   const Pipeline::Request& request = cut.request;
   const PipelineSettings& settings = request.settings;
@@ -266,6 +267,7 @@ void JobModel::reset() {
 
 void JobModel::forgetFootage() {
   openingWarnings_.clear();
+  packageMayBeMixed_ = false;
   audition_->forget();
   hoverPlayhead_.reset();
   resumeAuditionAt_.reset();

@@ -51,6 +51,9 @@ class JobModel : public QObject {
   // What opening the package found to tell the user (a record of a move set aside), shown until
   // the next cut starts or another video comes in.
   const QStringList& openingWarnings() const { return openingWarnings_; }
+  // The package opened may hold parts of two cuts (its opening warnings say so): it is shown as
+  // no finished cut, with its re-cut offered first, until the next cut starts.
+  bool packageMayBeMixed() const { return packageMayBeMixed_; }
   bool isRecut() const { return isRecut_; }
   const QString& lastSessionPath() const { return lastSessionPath_; }
   std::optional<double> lastCutDuration() const { return lastCutDuration_; }
@@ -299,6 +302,7 @@ class JobModel : public QObject {
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
   QStringList openingWarnings_;
+  bool packageMayBeMixed_ = false;
   bool isRecut_ = false;
   QString lastSessionPath_;
   std::optional<double> lastCutDuration_;

@@ -8,8 +8,7 @@
 #include "app/core/FileKinds.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
-#include "kestrane/pipeline/MixedPackage.hpp"
-#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/PackageContents.hpp"
 
 namespace kestrane::app {
 
@@ -88,33 +87,18 @@ void JobModel::accept(const QStringList& paths) {
 void JobModel::openSession(const QString& path) {
   if (state_.screen == Screen::running) return;
   stopAudition();
-  Pipeline::PackageContents package;
-  KestraneSession session;
-  // What opening found (a record set aside) is said even when the session then can't be read.
-  std::vector<std::string> found;
+  Pipeline::OpenedPackage opened;
   try {
-    std::filesystem::path sessionFile;
-    try {
-      sessionFile = Pipeline::sessionFileFor(toPath(path), found);
-      if (auto mixed = Pipeline::mixedPackageNote(sessionFile.parent_path())) found.push_back(std::move(*mixed));
-    } catch (const Pipeline::PackageMayBeMixed& e) {
-      // The record that made it so is aside now: the package opens, saying so, for its re-cut.
-      found.emplace_back(e.what());
-      sessionFile = Pipeline::sessionFileFor(toPath(path), found);
-    }
-    session = KestraneSession::read(sessionFile);
-    // Named as the writer names them, after the footage, whatever the session file is called.
-    package = Pipeline::packageContents(sessionFile, Pipeline::sourceStem(session.source.path));
-    package.warnings = std::move(found);
+    opened = Pipeline::openPackage(toPath(path));
   } catch (const Pipeline::NoSessionFound& e) {
     QString message = QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path);
     for (const std::string& warning : e.warnings()) message += QLatin1Char(' ') + QString::fromStdString(warning);
     return setState(JobState::failed(message));
   } catch (const std::exception& e) {
-    QString message = QStringLiteral("Couldn't open session: ") + QString::fromStdString(e.what());
-    for (const std::string& warning : found) message += QLatin1Char(' ') + QString::fromStdString(warning);
-    return setState(JobState::failed(message));
+    return setState(JobState::failed(QStringLiteral("Couldn't open session: ") + QString::fromStdString(e.what())));
   }
+  const KestraneSession& session = opened.session;
+  const Pipeline::PackageContents& package = opened.contents;
 
   const QString source = fromPath(session.source.path);
   // A reopened package replaces any batch: its results are one cut's.
@@ -155,6 +139,7 @@ void JobModel::openSession(const QString& path) {
   rememberSession(sessionFile);
   openingWarnings_.clear();
   for (const std::string& warning : package.warnings) openingWarnings_ << QString::fromStdString(warning);
+  packageMayBeMixed_ = opened.mayBeMixed;
 
   std::optional<Pipeline::Output> output = storedOutput(session, package);
   if (!output) isRecut_ = true;

@@ -114,14 +114,21 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   column->setContentsMargins(0, 0, 0, 0);
   column->setSpacing(0);
 
+  // A package a killed run may have left holding parts of two cuts is no finished cut: its
+  // heading says so and its re-cut, which makes it whole, comes first.
+  const bool mayBeMixed = job().packageMayBeMixed();
   auto* header = new QVBoxLayout;
   header->setContentsMargins(24, 28, 24, 28);
   header->setSpacing(10);
-  QLabel* seal = Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
+  QLabel* seal = mayBeMixed ? Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44, this)
+                            : Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
   seal->setObjectName(QStringLiteral("seal"));
   header->addWidget(seal, 0, Qt::AlignHCenter);
-  header->addWidget(
-      Brand::label(QStringLiteral("First cut ready"), TextStyle::title2, Brand::primaryText, QFont::DemiBold));
+  auto* heading = Brand::label(
+      mayBeMixed ? QStringLiteral("This package may hold parts of two cuts") : QStringLiteral("First cut ready"),
+      TextStyle::title2, Brand::primaryText, QFont::DemiBold);
+  heading->setObjectName(QStringLiteral("heading"));
+  header->addWidget(heading);
   auto* figures = Brand::label(ResultsText::figuresLine(stats), TextStyle::title3, Brand::primaryText);
   figures->setObjectName(QStringLiteral("figures"));
   header->addWidget(figures);
@@ -165,9 +172,20 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   auto* actions = new QVBoxLayout(actionsBox);
   actions->setContentsMargins(kActionsPadding, kActionsPadding, kActionsPadding, kActionsPadding);
   actions->setSpacing(12);
+  const auto adjustButton = [this](Brand::ButtonLook look) {
+    auto* adjust = look == Brand::ButtonLook::prominent
+                       ? actionButton(QStringLiteral("Adjust && Re-cut"), QStringLiteral("slider.horizontal.3"), look)
+                       : Brand::button(QStringLiteral("Adjust && Re-cut"), look);
+    adjust->setObjectName(QStringLiteral("adjustAndRecut"));
+    if (look != Brand::ButtonLook::prominent)
+      adjust->setIcon(Symbols::icon(QStringLiteral("slider.horizontal.3"), Brand::primaryText, 16));
+    connect(adjust, &QPushButton::clicked, this, [this] { job().adjustAndRecut(); });
+    return adjust;
+  };
+  if (mayBeMixed) actions->addWidget(adjustButton(Brand::ButtonLook::prominent));
   if (const QString hint = ResultsText::importHint(*output_); hint.isEmpty()) {
     auto* openTimeline = actionButton(QStringLiteral("Open in Final Cut Pro"), QStringLiteral("arrow.up.forward.app"),
-                                      Brand::ButtonLook::prominent);
+                                      mayBeMixed ? Brand::ButtonLook::bordered : Brand::ButtonLook::prominent);
     openTimeline->setObjectName(QStringLiteral("openTimeline"));
     connect(openTimeline, &QPushButton::clicked, this,
             [this] { services_.workspace->open(fromPath(output_->fcpxmlURL)); });
@@ -207,11 +225,7 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   auto* bottom = new QHBoxLayout;
   bottom->setSpacing(16);
   bottom->addStretch(1);
-  auto* adjust = Brand::button(QStringLiteral("Adjust && Re-cut"), Brand::ButtonLook::bordered);
-  adjust->setObjectName(QStringLiteral("adjustAndRecut"));
-  adjust->setIcon(Symbols::icon(QStringLiteral("slider.horizontal.3"), Brand::primaryText, 16));
-  connect(adjust, &QPushButton::clicked, this, [this] { job().adjustAndRecut(); });
-  bottom->addWidget(adjust);
+  if (!mayBeMixed) bottom->addWidget(adjustButton(Brand::ButtonLook::bordered));
   auto* another = Brand::button(QStringLiteral("Cut Another Video"), Brand::ButtonLook::bordered);
   another->setObjectName(QStringLiteral("cutAnother"));
   connect(another, &QPushButton::clicked, this, [this] { job().reset(); });
