@@ -5,6 +5,7 @@
 #include <QFileInfo>
 
 #include "app/core/Paths.hpp"
+#include "kestrane/platform/MovieFile.hpp"
 
 namespace kestrane::app::test {
 
@@ -57,7 +58,7 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
     const QString movie = base + QStringLiteral(" rough cut.mp4");
     make(movie);
     if (cut.roughCutCutList && cut.movieIdentity)
-      session.roughCutMovie = movieIdentityAt(toPath(QDir(folder).filePath(movie)));
+      session.roughCutMovie = platform::movieIdentityAt(toPath(QDir(folder).filePath(movie)));
   }
   if (cut.withLevels) {
     std::vector<float> levels(300, -60.0f);

@@ -241,28 +241,35 @@ class ViewsTest : public QObject {
   }
 
   // A reopened package whose movie shows an earlier cut than the one it stores offers it as
-  // that cut's and says so. Only the very movie file the session names, of the stored cut's
-  // frames, is this cut's: one beside a session that records no cut, or no file (an earlier
-  // build's), or whose time changed since, is an earlier cut's.
+  // that cut's and says so. Only the movie file the session names, of the stored cut's frames, is
+  // this cut's, known by its bytes whatever a copy did to its time: one beside a session that
+  // records no cut, or no file (an earlier build's) and that can't be told by its length, or with
+  // other bytes since, is an earlier cut's.
   void aReopenedMovieOfAnEarlierCutIsOfferedAsSuch() {
     const CutList earlierCut{{{{0, 300}, SegmentKind::keep}, {{300, 754.4}, SegmentKind::silence}}};
     const CutList sameFrames{{{{0, 754.4}, SegmentKind::keep}}};
     struct Row {
       std::optional<CutList> shows;
       bool identity = true;
-      bool touched = false;
+      bool wholeSeconds = false;  // copied to a disk, or through an archive, that keeps no finer times
       bool earlier = true;
+      bool otherBytes = false;
     };
     for (const Row& row : {Row{std::nullopt}, Row{sameFrames, true, false, false}, Row{sameFrames, false},
-                           Row{sameFrames, true, true}, Row{earlierCut}}) {
+                           Row{sameFrames, true, true, false}, Row{earlierCut}, Row{earlierCut, true, true},
+                           Row{sameFrames, true, false, true, true}}) {
       Window w;
       const QString package = writeStoredCut(
           w.h.dir.path(), {.withMP4 = true, .roughCutCutList = row.shows, .movieIdentity = row.identity});
-      if (row.touched) {
+      const QByteArray movie = QFile::encodeName(QDir(package).filePath("take 04 rough cut.mp4"));
+      if (row.otherBytes) {
+        QFile file(QString::fromUtf8(movie));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("a movie put here by hand");
+      }
+      if (row.wholeSeconds) {
         const timespec whole[2] = {{0, UTIME_OMIT}, {1'600'000'000, 0}};
-        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(QDir(package).filePath("take 04 rough cut.mp4")).constData(),
-                             whole, 0),
-                 0);
+        QCOMPARE(::utimensat(AT_FDCWD, movie.constData(), whole, 0), 0);
       }
       const bool earlier = row.earlier;
       w.h.job->openSession(package);

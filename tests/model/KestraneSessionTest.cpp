@@ -12,6 +12,7 @@
 
 #include "kestrane/model/SessionJson.hpp"
 #include "kestrane/model/Utf8Text.hpp"
+#include "kestrane/platform/MovieFile.hpp"
 #include <nlohmann/json.hpp>
 
 using namespace kestrane;
@@ -48,7 +49,8 @@ KestraneSession fullSession() {
                        {{0.4, 1.5}, SegmentKind::keep, std::nullopt, 3},
                        {{1.5, 62.5}, SegmentKind::retakeRejected, std::string("earlier take")}}};
   s.roughCutCutList = CutList{{{{0, 62.5}, SegmentKind::keep}}};
-  s.roughCutMovie = MovieIdentity{4'294'967'301, 1'700'000'000, 999'999'999};
+  s.roughCutMovie = MovieIdentity{4'294'967'301, 1'700'000'000, 999'999'999,
+                                  "594cfd2607d4f09e1ce6241203e418cacfed545063792bc5eab7afaadbf0c4e0"};
   s.advisories = std::vector<Advisory>{{{1, 2}, "check this; review"}};
   s.editorNotes = std::vector<Advisory>{};
   s.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3});
@@ -296,6 +298,10 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
       {[](auto& j) { j["roughCutMovie"]["modifiedNanoseconds"] = -1; }, "roughCutMovie.modifiedNanoseconds"},
       {[](auto& j) { j["roughCutMovie"].erase("modifiedSeconds"); }, "roughCutMovie.modifiedSeconds: missing"},
       {[](auto& j) { j["roughCutMovie"] = 5; }, "roughCutMovie: expected an object"},
+      {[](auto& j) { j["roughCutMovie"]["sampledSHA256"] = "594CFD"; },
+       "roughCutMovie.sampledSHA256: expected 64 lowercase hexadecimal digits"},
+      {[](auto& j) { j["roughCutMovie"]["sampledSHA256"] = std::string(64, 'g'); }, "roughCutMovie.sampledSHA256"},
+      {[](auto& j) { j["roughCutMovie"]["sampledSHA256"] = 5; }, "roughCutMovie.sampledSHA256: expected text"},
   };
   for (const auto& [edit, where] : refused) {
     const std::string error = errorFor(edit);
@@ -396,8 +402,10 @@ TEST(KestraneSession, ReadReportsMissingAndOversizedFiles) {
 }
 
 // The movie's record names a file only where a build that keeps it wrote one: a session of an
-// earlier build reads without it and is written back without it, and the identity read from a
-// name is that of a plain file there, never of what a link points at.
+// earlier build reads without it (or without its digest) and is written back as it was, and a
+// record with a digest keeps every member the last build reads, which reads past the new one as
+// this reader reads past members it does not know. The identity read from a name is that of a
+// plain file there, never of what a link points at, and its digest is of its bytes alone.
 TEST(KestraneSession, TheRoughCutMovieIsNamedOnlyWhereItWasRecorded) {
   KestraneSession earlier = fullSession();
   earlier.roughCutMovie.reset();
@@ -407,18 +415,39 @@ TEST(KestraneSession, TheRoughCutMovieIsNamedOnlyWhereItWasRecorded) {
   ASSERT_TRUE(read.roughCutCutList);
   EXPECT_FALSE(read.roughCutMovie);
   EXPECT_EQ(SessionJson::encode(read), earlierText);
-  EXPECT_NE(SessionJson::encode(fullSession()).find("\"roughCutMovie\" : {\n    \"modifiedNanoseconds\" : 999999999,"),
-            std::string::npos);
+
+  KestraneSession lastBuild = fullSession();
+  lastBuild.roughCutMovie->sampledSHA256.reset();
+  const std::string lastBuildText = SessionJson::encode(lastBuild);
+  EXPECT_EQ(lastBuildText.find("sampledSHA256"), std::string::npos);
+  EXPECT_EQ(SessionJson::decode(lastBuildText).roughCutMovie, lastBuild.roughCutMovie);
+  EXPECT_EQ(SessionJson::encode(SessionJson::decode(lastBuildText)), lastBuildText);
+
+  const std::string text = SessionJson::encode(fullSession());
+  EXPECT_NE(
+      text.find("\"roughCutMovie\" : {\n    \"modifiedNanoseconds\" : 999999999,\n    \"modifiedSeconds\" : "
+                "1700000000,\n    \"sampledSHA256\" : "
+                "\"594cfd2607d4f09e1ce6241203e418cacfed545063792bc5eab7afaadbf0c4e0\",\n    \"size\" : 4294967301\n"),
+      std::string::npos)
+      << text;
+  nlohmann::json withMore = nlohmann::json::parse(text);
+  withMore["roughCutMovie"]["aLaterMember"] = {{"any", 1}};
+  EXPECT_EQ(SessionJson::decode(withMore.dump()).roughCutMovie, fullSession().roughCutMovie);
 
   TempDir dir;
   const fs::path movie = dir.path / "talk rough cut.mp4";
-  EXPECT_FALSE(movieIdentityAt(movie));
+  EXPECT_FALSE(platform::movieIdentityAt(movie));
   std::ofstream(movie) << "frames";
   const timespec times[2] = {{1'600'000'000, 5}, {1'600'000'000, 123'456'789}};
   ASSERT_EQ(::utimensat(AT_FDCWD, movie.c_str(), times, 0), 0);
-  EXPECT_EQ(movieIdentityAt(movie), (MovieIdentity{6, 1'600'000'000, 123'456'789}));
+  const MovieIdentity frames{6, 1'600'000'000, 123'456'789,
+                             "594cfd2607d4f09e1ce6241203e418cacfed545063792bc5eab7afaadbf0c4e0"};
+  EXPECT_EQ(platform::movieIdentityAt(movie), frames);
   const fs::path link = dir.path / "link.mp4";
   fs::create_symlink(movie, link);
-  EXPECT_FALSE(movieIdentityAt(link));
-  EXPECT_FALSE(movieIdentityAt(dir.path));
+  EXPECT_FALSE(platform::movieIdentityAt(link));
+  EXPECT_FALSE(platform::movieIdentityAt(dir.path));
+  ASSERT_EQ(::mkfifo((dir.path / "fifo.mp4").c_str(), 0644), 0);
+  EXPECT_FALSE(platform::movieIdentityAt(dir.path / "fifo.mp4"));
+  EXPECT_FALSE(platform::mediaSecondsAt(dir.path / "fifo.mp4"));
 }

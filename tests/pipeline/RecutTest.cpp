@@ -464,7 +464,7 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   // The record of what the movie shows, and of which file it is, outlives re-cuts that keep it.
   const KestraneSession keeping = KestraneSession::read(sample.sessionFile);
   EXPECT_TRUE(keeping.roughCutCutList);
-  EXPECT_EQ(keeping.roughCutMovie, movieIdentityAt(sample.movie));
+  EXPECT_EQ(keeping.roughCutMovie, platform::movieIdentityAt(sample.movie));
   EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(keeping, sample.movie));
 
   // A changed cut without a movie of its own removes the earlier one, and says so once.
@@ -492,94 +492,261 @@ TEST(RoughCut, AnEarlierMovieAndPremiereTimelineStayWhileTheyStillApply) {
   EXPECT_TRUE(fs::exists(sample.movie));
   const KestraneSession kept = KestraneSession::read(sample.sessionFile);
   EXPECT_EQ(kept.roughCutCutList.value_or(CutList{}).segments, shown.segments);
-  EXPECT_EQ(kept.roughCutMovie, movieIdentityAt(sample.movie));
+  EXPECT_EQ(kept.roughCutMovie, platform::movieIdentityAt(sample.movie));
   EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(kept, sample.movie));
   EXPECT_EQ(Pipeline::openPackage(sample.package).contents.movie, std::optional(sample.movie));
 }
 
-// Only the very file the session was written with shows the cut it records. Any other plain file
-// at the movie's name is an earlier cut's movie of unknown cut, even where the session records
-// the cut this re-cut plays: a re-cut without a movie removes it, one with a movie replaces it,
-// and one whose render is stopped keeps it as the earlier cut's. None claims it.
-TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
+// A package whose session vouches for `movie`, the render of its stored cut, and the render of
+// another cut (one more second removed) to put at the movie's name. reset() puts the package back
+// as the run that rendered `movie` left it.
+struct VouchedMovie {
   SamplePackage sample;
   Pipeline::RecutRequest withMovie = recutOf(sample.sessionFile, newSettings());
-  withMovie.renderMP4 = true;
-  withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
-  Pipeline::recut(withMovie);
-  const std::string earlierCutMovie = slurp(sample.movie);
-  withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{};
-  Pipeline::recut(withMovie);
-  const std::string movie = slurp(sample.movie);
-  const std::string session = slurp(sample.sessionFile);
-  const Pipeline::RecutRequest plain = recutOf(sample.sessionFile, withMovie.settings);
-  const auto read = [&] { return KestraneSession::read(sample.sessionFile); };
-  const auto rewrite = [&](const std::function<void(KestraneSession&)>& change) {
+  std::string earlierCutMovie;
+  std::string movie;
+  std::string session;
+
+  VouchedMovie() {
+    withMovie.renderMP4 = true;
+    withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+    Pipeline::recut(withMovie);
+    earlierCutMovie = slurp(sample.movie);
+    withMovie.settings.manualRemoveRanges = std::vector<TimeRange>{};
+    Pipeline::recut(withMovie);
+    movie = slurp(sample.movie);
+    session = slurp(sample.sessionFile);
+  }
+  Pipeline::RecutRequest plain() const { return recutOf(sample.sessionFile, withMovie.settings); }
+  // A re-cut without a movie of a cut that plays other frames.
+  Pipeline::RecutRequest changed() const {
+    Pipeline::RecutRequest request = plain();
+    request.settings.manualRemoveRanges = std::vector<TimeRange>{{3, 4}};
+    return request;
+  }
+  KestraneSession read() const { return KestraneSession::read(sample.sessionFile); }
+  void rewrite(const std::function<void(KestraneSession&)>& change) const {
     KestraneSession s = read();
     change(s);
     s.write(sample.sessionFile);
-  };
+  }
+  void put(const std::string& bytes) const { std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << bytes; }
+  void reset() const {
+    std::ofstream(sample.sessionFile, std::ios::binary | std::ios::trunc) << session;
+    put(movie);
+    test::vouchForMovie(sample.sessionFile, sample.movie);
+  }
+  // The notes of `request` stopped as its movie starts to render.
+  std::vector<std::string> stoppedNotes(const Pipeline::RecutRequest& request) const {
+    std::stop_source stopper;
+    try {
+      Pipeline::recut(
+          request,
+          [&](const Pipeline::Stage& s) {
+            if (s == Pipeline::Stage::rendering) stopper.request_stop();
+          },
+          stopper.get_token());
+    } catch (const Cancelled& e) {
+      return e.notes();
+    }
+    ADD_FAILURE() << "the stopped re-cut finished";
+    return {};
+  }
+};
+
+const std::string kRemovedUnknownMovie =
+    "Removed the rough cut in the package — nothing records which cut it shows, so it can't be kept as this cut's";
+
+// Sets every file in `dir` to the whole second of its time, as a disk that keeps no finer ones
+// does; with `twoSeconds`, to the even second below, as a zip archive does.
+void coarsenTimes(const fs::path& dir, bool twoSeconds = false) {
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(entry.path().c_str(), &st), 0);
+    const time_t seconds = twoSeconds ? st.st_mtim.tv_sec & ~time_t{1} : st.st_mtim.tv_sec;
+    const timespec times[2] = {{0, UTIME_OMIT}, {seconds, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, entry.path().c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+  }
+}
+
+// Runs `command` through the shell in `dir`; true when it succeeded.
+bool shellIn(const fs::path& dir, const std::string& command) {
+  return std::system(("cd '" + dir.string() + "' && " + command).c_str()) == 0;
+}
+
+// Only the movie the session vouches for shows the cut it records. Any other plain file at the
+// movie's name is a movie of unknown cut, even where the session records the cut this re-cut
+// plays, and even of the size of the movie it names: a re-cut without a movie removes it saying
+// so, one with a movie replaces it, and one whose render is stopped keeps it as the earlier
+// cut's. None claims it. Beside a session of an earlier build, which records no digest, another
+// cut's movie lasts another cut's length and is not claimed either.
+TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
+  const VouchedMovie p;
+  const fs::path& movie = p.sample.movie;
+  std::string sameSize = p.earlierCutMovie;
+  sameSize.resize(p.movie.size(), '\0');
+  ASSERT_NE(sameSize, p.movie);
 
   using Change = std::function<void()>;
   const std::vector<std::pair<std::string, Change>> unvouched = {
-      // A killed re-cut's earlier movie beside a session that records none.
-      {"no movie recorded", [&] { rewrite([](KestraneSession& s) { s.roughCutCutList.reset(); }); }},
-      // An earlier build's session, which records the cut but not the file.
-      {"no identity recorded", [&] { rewrite([](KestraneSession& s) { s.roughCutMovie.reset(); }); }},
-      // A killed re-cut whose session went into place and whose movie did not.
-      {"the earlier cut's movie at the name",
-       [&] { std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << earlierCutMovie; }},
-      // The same bytes, touched: only the nanoseconds of its time differ.
-      {"touched",
+      // A killed re-cut's earlier movie beside the session it wrote, which records none (as the
+      // earliest builds' sessions record none).
+      {"another cut's movie beside a session that records none",
        [&] {
-         struct stat st {};
-         ASSERT_EQ(::stat(sample.movie.c_str(), &st), 0);
-         const timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec, st.st_mtim.tv_nsec == 0 ? 1 : 0}};
-         ASSERT_EQ(::utimensat(AT_FDCWD, sample.movie.c_str(), times, 0), 0);
+         p.rewrite([](KestraneSession& s) {
+           s.roughCutCutList.reset();
+           s.roughCutMovie.reset();
+         });
+         p.put(p.earlierCutMovie);
        }},
+      // An earlier build's session, which records the cut but not the file.
+      {"another cut's movie beside a record of the cut alone",
+       [&] {
+         p.rewrite([](KestraneSession& s) { s.roughCutMovie.reset(); });
+         p.put(p.earlierCutMovie);
+       }},
+      // A killed re-cut whose session went into place and whose movie did not.
+      {"the earlier cut's movie at the name", [&] { p.put(p.earlierCutMovie); }},
+      {"another cut's movie of the same size", [&] { p.put(sameSize); }},
+      {"another cut's movie of the same size beside the last build's record",
+       [&] {
+         p.rewrite([](KestraneSession& s) { s.roughCutMovie->sampledSHA256.reset(); });
+         p.put(sameSize);
+       }},
+      {"a file of the same size put there by hand", [&] { p.put(std::string(p.movie.size(), 'x')); }},
   };
   enum class Recut { plain, withMovie, stopped };
   for (const auto& [how, change] : unvouched) {
     for (const Recut recut : {Recut::plain, Recut::withMovie, Recut::stopped}) {
       SCOPED_TRACE(how + " — re-cut " + std::to_string(static_cast<int>(recut)));
-      std::ofstream(sample.sessionFile, std::ios::binary | std::ios::trunc) << session;
-      std::ofstream(sample.movie, std::ios::binary | std::ios::trunc) << movie;
-      test::vouchForMovie(sample.sessionFile, sample.movie);
-      ASSERT_TRUE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+      p.reset();
+      ASSERT_TRUE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
       change();
-      EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
-      const std::optional<MovieIdentity> earlier = movieIdentityAt(sample.movie);
+      EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
+      const std::optional<MovieIdentity> earlier = platform::movieIdentityAt(movie);
 
       if (recut == Recut::plain) {
-        const Pipeline::Output out = Pipeline::recut(plain);
-        EXPECT_TRUE(contains(out.warnings, kRemovedMovie));
-        EXPECT_FALSE(fs::exists(sample.movie));
-        EXPECT_FALSE(read().roughCutCutList);
-        EXPECT_FALSE(read().roughCutMovie);
+        const Pipeline::Output out = Pipeline::recut(p.plain());
+        EXPECT_TRUE(contains(out.warnings, kRemovedUnknownMovie));
+        EXPECT_FALSE(contains(out.warnings, kRemovedMovie)) << "nothing said it showed the earlier cut";
+        EXPECT_FALSE(fs::exists(movie));
+        EXPECT_FALSE(p.read().roughCutCutList);
+        EXPECT_FALSE(p.read().roughCutMovie);
       } else if (recut == Recut::withMovie) {
-        const Pipeline::Output out = Pipeline::recut(withMovie);
-        EXPECT_EQ(out.mp4URL, std::optional(sample.movie));
-        EXPECT_NE(read().roughCutMovie, earlier);
-        EXPECT_EQ(read().roughCutMovie, movieIdentityAt(sample.movie));
-        EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+        const Pipeline::Output out = Pipeline::recut(p.withMovie);
+        EXPECT_EQ(out.mp4URL, std::optional(movie));
+        EXPECT_NE(p.read().roughCutMovie, earlier);
+        EXPECT_EQ(p.read().roughCutMovie, platform::movieIdentityAt(movie));
+        EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
       } else {
-        std::stop_source stopper;
-        try {
-          Pipeline::recut(
-              withMovie,
-              [&](const Pipeline::Stage& s) {
-                if (s == Pipeline::Stage::rendering) stopper.request_stop();
-              },
-              stopper.get_token());
-          ADD_FAILURE() << "the stopped re-cut finished";
-        } catch (const Cancelled& e) {
-          EXPECT_EQ(e.notes(), (std::vector{kWroteCut, kKeptEarlierMovie}));
-        }
-        EXPECT_EQ(movieIdentityAt(sample.movie), earlier);
-        EXPECT_FALSE(read().roughCutCutList);
-        EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(read(), sample.movie));
+        EXPECT_EQ(p.stoppedNotes(p.withMovie), (std::vector{kWroteCut, kKeptEarlierMovie}));
+        EXPECT_EQ(platform::movieIdentityAt(movie), earlier);
+        EXPECT_FALSE(p.read().roughCutCutList);
+        EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
       }
-      EXPECT_EQ(sample.hiddenFiles(), 0);
+      EXPECT_EQ(p.sample.hiddenFiles(), 0);
+    }
+  }
+}
+
+// The movie is known by its bytes, so every copy that keeps them keeps it this cut's: one that
+// changes its time (touched, cut to whole seconds by the disk or by tar, to two seconds by zip, or
+// new as cp -r makes it). A package an earlier build made is known as well as its session can
+// tell: the last build's record by the movie's size and time, or its size and length; a record of
+// the cut alone by its length; and the earliest sessions, which record nothing, by the length of
+// their own cut. The app offers each as this cut's, a re-cut of the same cut keeps it and records
+// it by its bytes from then on, a stopped one says it shows this same cut, and only a re-cut of
+// another cut removes it, saying it showed the earlier cut.
+TEST(RoughCut, TheMovieIsKnownByItsBytesThroughAnyCopyAndInAnEarlierBuildsPackage) {
+  const VouchedMovie p;
+  const fs::path& movie = p.sample.movie;
+  const fs::path& package = p.sample.package;
+  const fs::path folder = package.parent_path();
+  const std::string name = package.filename().string();
+  const CutList shown = *p.read().roughCutCutList;
+  const auto copiedBack = [&] {
+    ASSERT_TRUE(shellIn(folder, "cp -r '" + name + "' copy && rm -r '" + name + "' && mv copy '" + name + "'"));
+  };
+
+  using Change = std::function<void()>;
+  const std::vector<std::pair<std::string, Change>> kept = {
+      // The same bytes, touched: only the nanoseconds of its time differ.
+      {"touched",
+       [&] {
+         struct stat st {};
+         ASSERT_EQ(::stat(movie.c_str(), &st), 0);
+         const timespec times[2] = {{0, UTIME_OMIT}, {st.st_mtim.tv_sec, st.st_mtim.tv_nsec == 0 ? 1 : 0}};
+         ASSERT_EQ(::utimensat(AT_FDCWD, movie.c_str(), times, 0), 0);
+       }},
+      // cp -a or mv onto a disk that keeps whole seconds (FAT, exFAT, ext4 with small inodes).
+      {"times cut to whole seconds", [&] { coarsenTimes(package); }},
+      {"copied with cp -r", copiedBack},
+      {"through a tar archive",
+       [&] {
+         ASSERT_TRUE(shellIn(folder, "tar -cf package.tar '" + name + "' && rm -r '" + name +
+                                         "' && tar -xf package.tar && rm package.tar"));
+       }},
+      {"through a zip archive",
+       [&] {
+         // Without the tools, what a zip archive does to a file: its time to two seconds.
+         if (!shellIn(folder, "command -v zip >/dev/null && command -v unzip >/dev/null")) {
+           coarsenTimes(package, true);
+           return;
+         }
+         ASSERT_TRUE(shellIn(folder, "zip -qr package.zip '" + name + "' && rm -r '" + name +
+                                         "' && unzip -q package.zip && rm package.zip"));
+       }},
+      {"the last build's record of the very file",
+       [&] { p.rewrite([](KestraneSession& s) { s.roughCutMovie->sampledSHA256.reset(); }); }},
+      {"the last build's record, copied with cp -r",
+       [&] {
+         p.rewrite([](KestraneSession& s) { s.roughCutMovie->sampledSHA256.reset(); });
+         copiedBack();
+       }},
+      {"a record of the cut alone",
+       [&] {
+         p.rewrite([](KestraneSession& s) { s.roughCutMovie.reset(); });
+         copiedBack();
+       }},
+      {"a session that records nothing",
+       [&] {
+         p.rewrite([](KestraneSession& s) {
+           s.roughCutCutList.reset();
+           s.roughCutMovie.reset();
+         });
+         copiedBack();
+       }},
+  };
+  enum class Recut { plain, stopped, changed };
+  for (const auto& [how, change] : kept) {
+    for (const Recut recut : {Recut::plain, Recut::stopped, Recut::changed}) {
+      SCOPED_TRACE(how + " — re-cut " + std::to_string(static_cast<int>(recut)));
+      p.reset();
+      change();
+      ASSERT_TRUE(slurp(movie) == p.movie) << "a copy keeps the movie's bytes";
+      EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
+
+      if (recut == Recut::plain) {
+        const Pipeline::Output out = Pipeline::recut(p.plain());
+        EXPECT_FALSE(contains(out.warnings, kRemovedMovie));
+        EXPECT_FALSE(contains(out.warnings, kRemovedUnknownMovie));
+        EXPECT_TRUE(slurp(movie) == p.movie) << "the movie, untouched";
+        const KestraneSession after = p.read();
+        EXPECT_EQ(after.roughCutCutList.value_or(CutList{}).segments, shown.segments);
+        EXPECT_TRUE(after.roughCutMovie && after.roughCutMovie->sampledSHA256) << "known by its bytes from now on";
+        EXPECT_EQ(after.roughCutMovie, platform::movieIdentityAt(movie));
+        EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(after, movie));
+      } else if (recut == Recut::stopped) {
+        EXPECT_EQ(p.stoppedNotes(p.withMovie), (std::vector{kWroteCut, kKeptMovie}));
+        EXPECT_TRUE(slurp(movie) == p.movie) << "the movie, untouched";
+        EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
+      } else {
+        const Pipeline::Output out = Pipeline::recut(p.changed());
+        EXPECT_TRUE(contains(out.warnings, kRemovedMovie));
+        EXPECT_FALSE(fs::exists(movie));
+        EXPECT_FALSE(p.read().roughCutCutList);
+      }
+      EXPECT_EQ(p.sample.hiddenFiles(), 0);
     }
   }
 }

@@ -7,6 +7,7 @@
 
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/platform/MovieFile.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace kestrane::test {
@@ -111,7 +112,7 @@ struct StoredPackage {
 inline void vouchForMovie(const fs::path& sessionFile, const fs::path& movie) {
   KestraneSession session = KestraneSession::read(sessionFile);
   if (!session.roughCutCutList) session.roughCutCutList = session.cutList;
-  session.roughCutMovie = movieIdentityAt(movie);
+  session.roughCutMovie = platform::movieIdentityAt(movie);
   session.write(sessionFile);
 }
 

@@ -50,9 +50,10 @@ struct KestraneSession {
   // The cut the package's rough-cut movie shows; absent when the package holds none, or only a
   // movie of an unknown cut. A later cut that plays the same frames leaves the movie in place.
   std::optional<CutList> roughCutCutList;
-  // The movie file that record is about, as it was when put in place. Only that very file shows
-  // the recorded cut: another at the movie's name, or a record without this (written by an
-  // earlier build), vouches for nothing.
+  // The movie file that record is about, by its size and bytes (and its time, for earlier
+  // builds). Only that file shows the recorded cut, wherever the package is copied: another at
+  // the movie's name is of unknown cut. A record an earlier build wrote, without the digest or
+  // without this at all, is weighed by the re-cut as well as it can be (see RoughCut).
   std::optional<MovieIdentity> roughCutMovie;
   std::optional<std::vector<Advisory>> advisories;
   std::optional<std::vector<Advisory>> editorNotes;

@@ -1,13 +1,12 @@
 #pragma once
-// Which file a package's rough-cut movie is, told without reading it: its size and modification
-// time to the nanosecond. A rename keeps both, so the movie a run rendered aside is known again
-// once in place; a copy that keeps times (cp -a) keeps them too. Another file left or copied at
-// the movie's name, or the movie touched, is not the same.
-#include <sys/stat.h>
-
+// Which file a package's rough-cut movie is: its size and a digest of samples of its bytes
+// (platform/MovieFile reads both). Bytes survive every copy (cp -r, tar, zip, a disk that keeps
+// whole or two-second times), so the movie a run put in place is known again wherever it is
+// copied; another file left or copied at the movie's name has other bytes. The modification time
+// rides along for earlier builds, which know the movie by size and time alone.
 #include <cstdint>
-#include <filesystem>
 #include <optional>
+#include <string>
 
 namespace kestrane {
 
@@ -15,14 +14,11 @@ struct MovieIdentity {
   std::int64_t size = 0;
   std::int64_t modifiedSeconds = 0;
   std::int64_t modifiedNanoseconds = 0;  // 0 to 999,999,999
+  // SHA-256 of the file's samples, 64 lowercase hexadecimal digits; none in a record an earlier
+  // build wrote, or for a file that could not be read.
+  std::optional<std::string> sampledSHA256;
 
   bool operator==(const MovieIdentity&) const = default;
 };
-
-MovieIdentity movieIdentity(const struct stat& st);
-
-// The identity of the plain file at `path`; none when nothing, a link, a folder or anything else
-// but a plain file is there, or when it can't be looked at.
-std::optional<MovieIdentity> movieIdentityAt(const std::filesystem::path& path);
 
 }  // namespace kestrane

@@ -132,7 +132,10 @@ json enc(const TakeGroupInfo& g) {
 json enc(const Advisory& a) { return {{"range", enc(a.range)}, {"note", a.note}}; }
 json enc(const LevelData& l) { return {{"hopDuration", l.hopDuration}, {"base64", l.base64}}; }
 json enc(const MovieIdentity& m) {
-  return {{"size", m.size}, {"modifiedSeconds", m.modifiedSeconds}, {"modifiedNanoseconds", m.modifiedNanoseconds}};
+  json o{{"size", m.size}, {"modifiedSeconds", m.modifiedSeconds}, {"modifiedNanoseconds", m.modifiedNanoseconds}};
+  // Beside the members an earlier build reads, which skips what it does not know.
+  put(o, "sampledSHA256", m.sampledSHA256);
+  return o;
 }
 
 json enc(const PipelineSettings& s) {
@@ -488,6 +491,12 @@ void dec(const json& j, const std::string& path, MovieIdentity& out) {
   req(o, path, "modifiedNanoseconds", out.modifiedNanoseconds);
   if (out.modifiedNanoseconds < 0 || out.modifiedNanoseconds > 999'999'999) {
     fail(member(path, "modifiedNanoseconds"), "must be from 0 to 999999999");
+  }
+  // Absent in an earlier build's record.
+  opt(o, path, "sampledSHA256", out.sampledSHA256);
+  if (out.sampledSHA256 && (out.sampledSHA256->size() != 64 ||
+                            out.sampledSHA256->find_first_not_of("0123456789abcdef") != std::string::npos)) {
+    fail(member(path, "sampledSHA256"), "expected 64 lowercase hexadecimal digits");
   }
 }
 

@@ -117,11 +117,13 @@ struct OpenedPackage {
 // opening found said after its own message.
 OpenedPackage openPackage(const std::filesystem::path& sessionOrPackage);
 
-// True when the plain file at `movie` is the one the session was written with (its recorded
-// size and modification time) and plays the frames of the cut it stores. Any other file there
-// shows an earlier cut: one a later cut kept when its own movie failed or was stopped, one a
-// killed run left, or one beside a session that records none or no identity (an earlier
-// build's) — never this cut's.
+// True when the plain file at `movie` is the one the session vouches for and plays the frames of
+// the cut it stores. The session knows its movie by size and a digest of its bytes, so a copy of
+// the package (cp -r, tar, zip, a disk that keeps coarser times) keeps it this cut's; a session
+// of an earlier build, which records no digest, knows it by its size and time, or else by its
+// length to the frame: that of the cut it records, or of its own cut when it records none. Any
+// other file there shows an earlier cut: one a later cut kept when its own movie failed or was
+// stopped, one a killed run left, or one put or copied there — never this cut's.
 bool roughCutShowsStoredCut(const KestraneSession& session, const std::filesystem::path& movie);
 // What is said of a movie that shows an earlier cut than the package's.
 inline constexpr std::string_view kKeptEarlierRoughCut =

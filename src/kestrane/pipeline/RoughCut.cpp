@@ -1,10 +1,8 @@
 #include "kestrane/pipeline/RoughCut.hpp"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <system_error>
+#include <cmath>
+#include <stdexcept>
 
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
@@ -12,6 +10,7 @@
 #include "kestrane/pipeline/PipelineError.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
 #include "kestrane/platform/FailureMessage.hpp"
+#include "kestrane/platform/MovieFile.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -31,19 +30,76 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 
 namespace {
 
-// True when the plain file at `movie` is the very one the session recorded a cut for: a file
-// left by a killed run, or put there by hand, has another size or time.
-bool vouchesFor(const KestraneSession& session, const std::filesystem::path& movie) {
-  return session.roughCutCutList && session.roughCutMovie && movieIdentityAt(movie) == session.roughCutMovie;
+// What is said of a movie the package write removed: one the session vouched for shows another
+// cut; of any other file nothing can be said but that.
+constexpr std::string_view kRemovedEarlierRoughCut =
+    "Removed the rough cut of the earlier cut — it no longer matches this one";
+constexpr std::string_view kRemovedUnknownRoughCut =
+    "Removed the rough cut in the package — nothing records which cut it shows, so it can't be kept as this cut's";
+
+// True when the media in the plain file at `movie` is as long as `cut` plays on the session's
+// frame grid: its length rounds to the cut's frame count. A movie this program rendered lasts its
+// frames rounded up to the millisecond, far inside half a frame (audio-only footage too, whose
+// AAC priming and padding the container leaves out), and a cut of another frame count lasts a
+// whole frame more or less.
+bool lastsAsLongAs(const KestraneSession& session, const std::filesystem::path& movie, const CutList& cut) {
+  FrameSnapping::Layout layout;
+  try {
+    layout = FrameSnapping::layout(session.source, cut);
+  } catch (const RationalTimeError&) {
+    return false;
+  }
+  if (layout.totalFrames == 0) return false;
+  const std::optional<double> seconds = platform::mediaSecondsAt(movie);
+  return seconds && std::abs(*seconds - layout.totalSeconds()) < FrameSnapping::seconds(1, layout.frameDuration) / 2;
 }
 
-// True when the session vouches for the movie at `movie` and it plays the frames of `cut`.
-bool movieShows(const KestraneSession& session, const std::filesystem::path& movie, const CutList& cut) {
-  return vouchesFor(session, movie) && playSameFrames(session.source, *session.roughCutCutList, cut);
+// The cut the session's record says the plain file `found` shows: none unless it is the file the
+// record names, by its size and digest (a copy keeps both, whatever it does to the time), or by
+// its size and time where either has no digest (a file this user can't read, a record of the
+// last build's).
+std::optional<CutList> recordedCut(const KestraneSession& session, const MovieIdentity& found) {
+  const std::optional<MovieIdentity>& recorded = session.roughCutMovie;
+  if (!recorded || !session.roughCutCutList || found.size != recorded->size) return std::nullopt;
+  const bool same = recorded->sampledSHA256 && found.sampledSHA256
+                        ? found.sampledSHA256 == recorded->sampledSHA256
+                        : found.modifiedSeconds == recorded->modifiedSeconds &&
+                              found.modifiedNanoseconds == recorded->modifiedNanoseconds;
+  return same ? session.roughCutCutList : std::nullopt;
 }
 
+std::optional<CutList> recordedCut(const KestraneSession& session, const std::filesystem::path& movie) {
+  const std::optional<MovieIdentity> found = platform::movieIdentityAt(movie);
+  return found ? recordedCut(session, *found) : std::nullopt;
+}
+
+// The cut a stored session vouches that the plain file `found` at `movie` shows; none for a movie
+// of unknown cut. A record with a digest is taken as it stands. The records of earlier builds are
+// weighed as they can be: the last build's, without a digest, knows its file by its size and time
+// or else by its size and a length of the recorded cut's; an earlier one that records the cut
+// alone, by that cut's length; and the earliest, which record no cut at all (their movie showed
+// the session's cut), by the length of the session's cut.
+std::optional<CutList> vouchedCut(const KestraneSession& session, const std::filesystem::path& movie,
+                                  const MovieIdentity& found) {
+  const std::optional<CutList>& shown = session.roughCutCutList;
+  const std::optional<MovieIdentity>& recorded = session.roughCutMovie;
+  if (shown && recorded) {
+    if (recorded->sampledSHA256) return recordedCut(session, found);
+    if (std::optional<CutList> cut = recordedCut(session, found)) return cut;
+    return found.size == recorded->size && lastsAsLongAs(session, movie, *shown) ? shown : std::nullopt;
+  }
+  if (shown) return lastsAsLongAs(session, movie, *shown) ? shown : std::nullopt;
+  // No build records a file without its cut: such a record says nothing.
+  if (session.cutList && lastsAsLongAs(session, movie, *session.cutList)) return session.cutList;
+  return std::nullopt;
+}
+
+// True when the plain file at `movie` is the one the job's session names and plays this job's
+// frames. A job weighs an earlier build's record once, as it starts (noteEarlierRoughCut), and
+// from then on its session names its movie as this build does, or names none.
 bool movieShowsThisCut(const Job& job, const std::filesystem::path& movie) {
-  return movieShows(job.session, movie, job.cutList);
+  const std::optional<CutList> shown = recordedCut(job.session, movie);
+  return shown && playSameFrames(job.session.source, *shown, job.cutList);
 }
 
 void forgetMovie(KestraneSession& session) {
@@ -58,11 +114,21 @@ std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files) {
 }
 
 void noteEarlierRoughCut(Job& job, const PackagePlace& place) {
-  // A movie the session does not vouch for is of an unknown cut: the session stops naming a
-  // cut for it, so it is never kept as this cut's.
-  if (!place.existing || !vouchesFor(job.session, PackageLayout{*place.existing, job.stem}.movie())) {
-    forgetMovie(job.session);
+  KestraneSession& session = job.session;
+  const std::optional<std::filesystem::path> movie =
+      place.existing ? std::optional(PackageLayout{*place.existing, job.stem}.movie()) : std::nullopt;
+  const std::optional<MovieIdentity> found = movie ? platform::movieIdentityAt(*movie) : std::nullopt;
+  std::optional<CutList> shown = found ? vouchedCut(session, *movie, *found) : std::nullopt;
+  if (!shown) {
+    // A movie the session does not vouch for is of an unknown cut: the session stops naming a
+    // cut for it, so it is never kept as this cut's.
+    forgetMovie(session);
+    return;
   }
+  // From here on the session names the file as it is now, by its bytes (an earlier build's
+  // record gains them), and with its time as this disk keeps it, for earlier builds.
+  session.roughCutCutList = std::move(shown);
+  session.roughCutMovie = found;
 }
 
 std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files, bool renderMP4) {
@@ -89,17 +155,16 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
   };
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   const std::filesystem::path destination = movie.destination;
-  // The staged file itself is what takes the movie's name (a rename keeps its size and time),
-  // so the session vouches for exactly the movie it moves into place with.
-  struct stat rendered {};
-  const int statError = ::fstat(movie.file.fd(), &rendered) == 0 ? 0 : errno;
+  // The staged file itself is what takes the movie's name, so the session vouches for exactly the
+  // bytes it moves into place with.
+  const std::optional<MovieIdentity> rendered = platform::movieIdentity(movie.file.fd());
   try {
     StagedFiles staged(files.dir);
     // Adopted first, so a stop or a failure from here on takes the unplaced movie away.
     staged.adopt(std::move(movie.file), destination);
-    if (statError != 0) throw std::system_error(statError, std::generic_category(), "can't look at the rendered movie");
+    if (!rendered || !rendered->sampledSHA256) throw std::runtime_error("can't read the rendered movie back");
     session.roughCutCutList = job.cutList;
-    session.roughCutMovie = movieIdentity(rendered);
+    session.roughCutMovie = rendered;
     job.checkStop();
     staged.write(files.session, session.fileText(files.session));
     job.checkStop();
@@ -125,10 +190,12 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
   if (renderMP4 || !place.existing) return;
   const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
-  if (movieShowsThisCut(job, movie)) return;
+  const std::optional<CutList> shown = recordedCut(job.session, movie);
+  if (shown && playSameFrames(job.session.source, *shown, job.cutList)) return;
   // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
   if (holdsPlainFile(movie)) {
-    job.staleRoughCut = Job::StaleRoughCut{movie, job.session.roughCutCutList, job.session.roughCutMovie};
+    job.staleRoughCut =
+        Job::StaleRoughCut{movie, shown, shown ? job.session.roughCutMovie : std::optional<MovieIdentity>()};
   }
   forgetMovie(job.session);
 }
@@ -138,7 +205,7 @@ void noteRemovedRoughCut(Job& job) {
   const std::filesystem::path& movie = job.staleRoughCut->movie;
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::symlink_status(movie, ec))) {
-    job.warnings.push_back("Removed the rough cut of the earlier cut — it no longer matches this one");
+    job.warnings.emplace_back(job.staleRoughCut->shows ? kRemovedEarlierRoughCut : kRemovedUnknownRoughCut);
   } else if (holdsPlainFile(movie)) {
     // It could not be removed (an immutable file, say): it stays the earlier cut's movie, and
     // the session's last write says so again (or, for a movie of an unknown cut, names none).
@@ -165,7 +232,10 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
 namespace kestrane::Pipeline {
 
 bool roughCutShowsStoredCut(const KestraneSession& session, const std::filesystem::path& movie) {
-  return session.cutList && detail::movieShows(session, movie, *session.cutList);
+  if (!session.cutList) return false;
+  const std::optional<MovieIdentity> found = platform::movieIdentityAt(movie);
+  const std::optional<CutList> shown = found ? detail::vouchedCut(session, movie, *found) : std::nullopt;
+  return shown && detail::playSameFrames(session.source, *shown, *session.cutList);
 }
 
 }  // namespace kestrane::Pipeline

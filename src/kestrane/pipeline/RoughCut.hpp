@@ -19,9 +19,11 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 std::filesystem::path roughCutPath(const Job& job, const PackageFiles& files);
 
 // Before the cut is decided: keeps the session's record of which cut the movie already in the
-// package shows only while the session vouches for the very file there (its recorded size and
-// modification time). Any other plain file at the movie's name, or one beside a session that
-// records no identity, is an earlier cut's movie of unknown cut, and the session names none.
+// package shows only while the session vouches for the file there: by its recorded size and
+// digest, or, for a session an earlier build wrote, by what that build recorded (its size and
+// time, or the length of the cut it shows). The record then names the file as it is now, digest
+// included. Any other plain file at the movie's name is an earlier cut's movie of unknown cut,
+// and the session names none.
 void noteEarlierRoughCut(Job& job, const PackagePlace& place);
 
 // A movie rendered and not yet in place.
@@ -50,9 +52,9 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 // the removal are one recorded move. Only a plain file at the movie's name is ever marked.
 void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4);
 
-// After the package write: the warning that the marked movie went, once it has. One that could
-// not be removed stays recorded as the earlier cut's (for the session's last write), and the
-// warning says it was kept.
+// After the package write: the warning that the marked movie went, once it has, saying it showed
+// the earlier cut only where the session vouched for that. One that could not be removed stays
+// recorded as the earlier cut's (for the session's last write), and the warning says it was kept.
 void noteRemovedRoughCut(Job& job);
 
 // After this job's own movie was stopped or failed, the earlier movie stays: only a newer one
