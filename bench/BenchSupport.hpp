@@ -85,4 +85,26 @@ inline std::vector<std::int16_t> readPcm16(const std::string& path) {
   return pcm;
 }
 
+// A stand-in for the rough cut of an hour of 1080p talk (3 GiB of bytes that look like no other),
+// made once and kept in the system's temporary folder between runs; empty when it can't be made.
+inline std::filesystem::path hourLongMovie() {
+  const std::filesystem::path movie = scratchFolder("kestrane-bench-movie") / "hour rough cut.mp4";
+  constexpr std::uintmax_t size = std::uintmax_t{3} << 30;
+  std::error_code ec;
+  if (std::filesystem::file_size(movie, ec) == size) return movie;
+  const std::filesystem::path part = movie.parent_path() / "making.mp4";
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    std::mt19937_64 random(2024);
+    std::vector<std::uint64_t> block((8u << 20) / sizeof(std::uint64_t));
+    for (std::uintmax_t written = 0; out && written < size; written += block.size() * sizeof(std::uint64_t)) {
+      for (auto& word : block) word = random();
+      out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
+    }
+    if (!out) return {};
+  }
+  std::filesystem::rename(part, movie, ec);
+  return ec ? std::filesystem::path() : movie;
+}
+
 }  // namespace kestrane::bench
