@@ -98,6 +98,11 @@ TEST(AudioAnalyzer, ExtractionWritesTheWavAndMatchesMeasuredLevels) {
   EXPECT_EQ(wav.dataBytes, pcm.samples.size() * 2);
   EXPECT_EQ(extraction.track, measureLevels(film));
   EXPECT_EQ(extraction.track.levelsDBFS.size(), (pcm.samples.size() - 882) / 441 + 1);
+  // The length alone is the extraction's, and one asked about a moment stops decoding just past it.
+  EXPECT_DOUBLE_EQ(decodedSeconds(film, 10), extraction.decodedSeconds);
+  const double partway = decodedSeconds(film, 0.5);
+  EXPECT_GT(partway, 0.5);
+  EXPECT_LT(partway, 0.6);
   std::filesystem::remove(extraction.wavURL);
 }
 

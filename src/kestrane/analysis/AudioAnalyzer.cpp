@@ -120,6 +120,25 @@ LevelTrack measureLevels(const std::string& url, std::stop_token stop) {
   return meter->take();
 }
 
+double decodedSeconds(const std::string& url, double atMost, std::stop_token stop) {
+  struct Enough {};
+  double rate = 0;
+  std::size_t frames = 0;
+  try {
+    decodeMono(
+        url,
+        [&](double decodedRate, const std::vector<float>& mono) {
+          rate = decodedRate;
+          frames += mono.size();
+          if (static_cast<double>(frames) / rate > atMost) throw Enough{};
+        },
+        stop);
+  } catch (const Enough&) {
+    // How much further the sound goes was not asked.
+  }
+  return static_cast<double>(frames) / rate;
+}
+
 MonoPCM decodeMonoPCM(const std::string& url) {
   MonoPCM pcm;
   pcm.sampleRate = decodeMono(url,

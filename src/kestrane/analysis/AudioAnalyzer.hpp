@@ -58,6 +58,12 @@ LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
 // The whole first audio track mixed to mono, at its own rate.
 MonoPCM decodeMonoPCM(const std::string& url);
 
+// How long the sound of the first audio track lasts as extractAudio counts it (decodedSeconds),
+// decoding no further than just past `atMost` seconds: a caller that only asks whether the sound
+// ends by then is told a length above `atMost` without the rest of a long file being decoded.
+// Throws as measureLevels does.
+double decodedSeconds(const std::string& url, double atMost, std::stop_token stop = {});
+
 // Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` (at `wavSampleRate`,
 // or the decoded rate when 0) and returns its levels, measured at the decoded rate (with `wavURL`
 // set). The file is left in place on success and removed on failure.
