@@ -100,6 +100,28 @@ TEST(RecutCommand, RecutsAPackageFolderAndARetryWithoutTheAiChangesNothing) {
   EXPECT_EQ(status, 2);
 }
 
+// Other footage saved at the footage's path: every command that cuts the package again fails,
+// naming the file and how it differs, and the package stays as it was.
+TEST(RecutCommand, OtherFootageAtTheFootagesPathIsRefusedAndChangesNothing) {
+  test::MoviePackage p("talk", "Talk");
+  const std::string package = "'" + p.package.string() + "'";
+  int status = 0;
+  std::string out = test::runShell("recut " + package + " --mp4", status);
+  ASSERT_EQ(status, 0) << out;
+  const auto before = test::snapshot(p.package);
+  ASSERT_TRUE(test::recordOtherFootage(p.footage));
+  for (const std::string& command : {"recut " + package, "recut " + package + " --mp4", "retry-ai " + package}) {
+    out = test::runShell(command, status);
+    EXPECT_EQ(status, 1) << command << "\n" << out;
+    EXPECT_NE(out.find("kestrane: Can't re-cut from this session: " + p.footage.string() +
+                       " is 0:12 at 640×360, the package was cut from 0:33 at 320×180 — put the footage the package "
+                       "was cut from back at that path, then run the re-cut again.\n"),
+              std::string::npos)
+        << out;
+    EXPECT_EQ(test::snapshot(p.package), before) << command;
+  }
+}
+
 // A re-cut whose rough cut fails ends as a first cut does: exit 1 with the renderer's sentence,
 // the job's other warnings, and what the package now holds.
 TEST(RecutCommand, ARecutWhoseRoughCutFailsFails) {

@@ -4,11 +4,14 @@
 
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/model/Utf8Text.hpp"
+#include "kestrane/model/TimeStamp.hpp"
+#include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace fs = std::filesystem;
 using namespace kestrane;
+using test::quoted;
 
 namespace {
 
@@ -21,8 +24,6 @@ bool mentions(const std::vector<std::string>& warnings, const std::string& text)
     if (w.find(text) != std::string::npos) return true;
   return false;
 }
-
-std::string quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
 }  // namespace
 
@@ -51,6 +52,21 @@ TEST(DamagedFootage, CutOffAndCorruptFilesAreCutAsFarAsTheyCanBeRead) {
   for (const auto& segment : output.session.cutList->segments)
     EXPECT_LE(segment.range.end, partial.source.durationSeconds + 1e-6);
   for (const auto& word : partial.transcript.words) EXPECT_LE(word.range.end, partial.source.durationSeconds + 0.05);
+  // Cut again from its session it is still the footage, though a probe reads the whole stated
+  // length; the whole recording put in its place is not.
+  Pipeline::RecutRequest recut;
+  recut.sessionURL = output.sessionURL;
+  recut.settings = test::appSettings();
+  recut.renderMP4 = true;
+  EXPECT_TRUE(Pipeline::recut(recut).mp4URL);
+  fs::copy_file(sample, cutOff, fs::copy_options::overwrite_existing);
+  try {
+    Pipeline::recut(recut);
+    ADD_FAILURE() << "the whole recording was cut as the cut-off one";
+  } catch (const Pipeline::FootageChanged& e) {
+    EXPECT_EQ(e.change(),
+              cutOff.string() + " is 0:33, the package was cut from " + timeStamp(partial.source.durationSeconds));
+  }
 
   // Garbage over a stretch of the middle: skipped and counted, and the words after it keep
   // their times, so the cut still lines up with the picture.

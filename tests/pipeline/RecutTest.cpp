@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "kestrane/export/MP4Renderer.hpp"
+#include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
@@ -246,6 +247,53 @@ TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWithoutItChangesNothing) {
 struct SamplePackage : test::MoviePackage {
   SamplePackage() : MoviePackage("sample", "Sample") {}
 };
+
+// Other footage saved at the footage's path is refused by every re-cut before anything is
+// written, in a sentence that names the file and how it differs; the footage copied into another
+// container is still the footage.
+TEST(Recut, OnlyTheFootageThePackageWasCutFromIsCutAgain) {
+  SamplePackage sample;
+  Pipeline::RecutRequest withMovie = recutOf(sample.sessionFile, newSettings());
+  withMovie.renderMP4 = true;
+  Pipeline::recut(withMovie);
+  const Pipeline::RecutRequest plain = recutOf(sample.sessionFile, newSettings());
+  const auto before = snapshot(sample.package);
+  const fs::path kept = sample.root.path() / "kept.mp4";
+  fs::copy_file(sample.footage, kept);
+  auto backend = std::make_shared<test::ScriptedBackend>();
+  backend->reply(R"({"cuts":[]})");
+  Pipeline::Services services;
+  services.aiBackend = [backend] { return backend; };
+
+  const auto expectRefused = [&](const std::string& change) {
+    const std::string sentence = "Can't re-cut from this session: " + sample.footage.string() + change +
+                                 " — put the footage the package was cut from back at that path, then run the "
+                                 "re-cut again.";
+    for (const auto& run : std::vector<std::function<void()>>{
+             [&] { Pipeline::recut(plain); }, [&] { Pipeline::recut(withMovie); },
+             [&] { Pipeline::retryAdjudication(sample.sessionFile, true, {}, {}, services); }}) {
+      try {
+        run();
+        ADD_FAILURE() << "other footage was cut";
+      } catch (const Pipeline::FootageChanged& e) {
+        EXPECT_EQ(e.what(), sentence);
+      }
+      EXPECT_EQ(snapshot(sample.package), before);
+    }
+  };
+  ASSERT_TRUE(test::recordOtherFootage(sample.footage));
+  expectRefused(" is 0:12 at 640×360, the package was cut from 0:33 at 320×180");
+  ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(kept) + " -t 30 -c copy " + test::quoted(sample.footage)));
+  expectRefused(" is 0:30, the package was cut from 0:33");
+  EXPECT_TRUE(backend->calls.empty());
+
+  for (const std::string container : {"mkv", "mov"}) {
+    const fs::path copy = sample.root.path() / ("copy." + container);
+    ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(kept) + " -c copy " + test::quoted(copy)));
+    fs::rename(copy, sample.footage);
+    EXPECT_TRUE(Pipeline::recut(withMovie).mp4URL) << container;
+  }
+}
 
 const std::string kRemovedMovie = "Removed the rough cut of the earlier cut — it no longer matches this one";
 const std::string kKeptMovie = "Kept the rough cut of the earlier cut — it shows this same cut";

@@ -126,6 +126,15 @@ inline std::set<std::string> hiddenNames(const fs::path& dir) {
   return names;
 }
 
+// Another recording than the sample at `path`: 12 s of a 640×360 test card at 25 fps with a tone,
+// where the sample is 33 s at 320×180.
+inline bool recordOtherFootage(const fs::path& path) {
+  return ffmpeg(
+      "-f lavfi -i testsrc=s=640x360:r=25:d=12 -f lavfi -i sine=r=48000:d=12 -c:v libx264 -preset ultrafast "
+      "-c:a aac " +
+      quoted(path));
+}
+
 // A package whose footage is the sample movie, "<stem>.mp4" beside "<name> Kestrane.kestrane", so
 // a rough cut renders; its stored session has no levels (the first re-cut measures them again).
 struct MoviePackage {

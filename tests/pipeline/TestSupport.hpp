@@ -60,6 +60,15 @@ inline std::string readFile(const std::filesystem::path& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+// Runs ffmpeg quietly on `arguments` (its inputs, options and output file, paths quoted);
+// false when it fails.
+inline bool ffmpeg(const std::string& arguments) {
+  return std::system(("ffmpeg -nostdin -v error -y " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// `path` in single quotes, for a shell command.
+inline std::string quoted(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+
 // Every entry under `dir`, hidden ones included, with each file's bytes: what "untouched" means
 // for a package.
 inline std::map<std::string, std::string> snapshot(const std::filesystem::path& dir) {

@@ -1,10 +1,12 @@
 // The re-cut entry: a stored session cut again with new settings, hand edits or project
-// details, without probing, decoding or transcribing again.
+// details, without decoding or transcribing again: the footage is only probed, to know it is
+// still the footage the session was cut from.
 #include <filesystem>
 #include <string_view>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
@@ -67,6 +69,9 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
     throw PipelineError::sessionNotRecuttable("source media at " + session.source.path + " can't be read — " +
                                               *problem);
   }
+  // The cut is made to the footage the session describes; other footage saved at its path would
+  // get timelines and a movie of the wrong length, size and rate.
+  requireCutFootage(session.source, stop);
 
   session.settings = mergedSettings(given, session.settings);
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
