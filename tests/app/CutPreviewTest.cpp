@@ -306,6 +306,35 @@ class CutPreviewTest : public QObject {
     QCOMPARE(w.h.engine->soundDecodes(), 0);  // nothing to read ahead
   }
 
+  // Other footage saved at the footage's path is treated as footage that isn't there, saying how
+  // it differs from the footage the package was cut from and what to do.
+  void otherFootageAtItsPathShowsHowItDiffersAndCannotPlay() {
+    Window w;
+    StoredCut stored;
+    stored.withLevels = true;
+    const QString package = writeStoredCut(w.h.dir.path(), stored);
+    const QString footage = w.h.dir.filePath(stored.footage);
+    const std::string made =
+        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=640x360:r=25:d=12 -f lavfi -i "
+        "sine=r=48000:d=12 -c:v libx264 -preset ultrafast -c:a aac -f mov '" +
+        footage.toStdString() + "' >/dev/null 2>&1";
+    QVERIFY2(std::system(made.c_str()) == 0, "ffmpeg could not make the other footage");
+    w.job().openSession(package);
+    QTRY_VERIFY(w.find("results"));
+    w.job().adjustAndRecut();
+    QTRY_VERIFY(w.find("cutPreview"));
+    QVERIFY(w.job().sourceMissing());
+    QVERIFY(w.shown("sourceMissing"));
+    const QString said = w.text("sourceMissingText");
+    QVERIFY2(said.startsWith(footage + QStringLiteral(" is 0:12 at 640\u00d7360")), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral(", the package was cut from 12:34")), qPrintable(said));
+    QVERIFY2(said.endsWith(QStringLiteral(" \u2014 put the footage the package was cut from back at that path to "
+                                          "play or re-cut.")),
+             qPrintable(said));
+    QVERIFY(!w.find<QPushButton>("playCut")->isEnabled());
+    QCOMPARE(w.h.engine->soundDecodes(), 0);
+  }
+
   void theReadoutCountsWhatSurvives() {
     using CutPreview::readout;
     QCOMPARE(readout(185, 0.5, 2), QStringLiteral("Nothing to cut at these settings."));

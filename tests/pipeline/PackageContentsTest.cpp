@@ -93,6 +93,28 @@ TEST(PackageContents, AFolderIsAPackageByItsNameOrByHoldingTheTimelineOfItsFoota
   EXPECT_FALSE(packageContents(fs::path("notes/My edit.kestrane.json"), "talk").isPackage);
 }
 
+// Opened, a package says whether the footage it was cut from is still at its path: there, gone,
+// or another recording saved under its name.
+TEST(PackageContents, OpensSayingWhetherItsFootageIsThere) {
+  const test::MoviePackage stored("talk", "Talk");
+  OpenedPackage opened = openPackage(stored.package);
+  EXPECT_FALSE(opened.footageMissing);
+  EXPECT_FALSE(opened.footageChanged);
+
+  ASSERT_TRUE(test::recordOtherFootage(stored.footage));
+  opened = openPackage(stored.package);
+  EXPECT_FALSE(opened.footageMissing);
+  EXPECT_EQ(opened.footageChanged,
+            stored.footage.string() +
+                " is 0:12 at 640×360, the package was cut from 0:33 at 320×180 — put the footage the package was cut "
+                "from back at that path to play or re-cut.");
+
+  fs::remove(stored.footage);
+  opened = openPackage(stored.package);
+  EXPECT_TRUE(opened.footageMissing);
+  EXPECT_FALSE(opened.footageChanged);
+}
+
 TEST(PackageContents, SaysWhyNoSessionCanBeOpened) {
   EXPECT_THROW(openPackage("nowhere"), NoSessionFound);
   fs::create_directories("empty.kestrane");

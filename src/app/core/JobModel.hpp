@@ -47,7 +47,10 @@ class JobModel : public QObject {
   const std::optional<QString>& dropMessage() const { return dropMessage_; }
   bool sessionHasScript() const { return sessionHasScript_; }
   bool dropStoredScript() const { return dropStoredScript_; }
+  // The reopened session's footage can't be played or re-cut: no file is at its path, or the
+  // file there is other footage, and then `sourceChange` says how it differs and what to do.
   bool sourceMissing() const { return sourceMissing_; }
+  const QString& sourceChange() const { return sourceChange_; }
   // What opening the package found to tell the user (a record of a move set aside), shown until
   // the next cut starts or another video comes in.
   const QStringList& openingWarnings() const { return openingWarnings_; }
@@ -301,6 +304,7 @@ class JobModel : public QObject {
   QString sessionScriptPath_;
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
+  QString sourceChange_;
   QStringList openingWarnings_;
   bool packageMayBeMixed_ = false;
   bool isRecut_ = false;

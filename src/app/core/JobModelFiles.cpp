@@ -123,8 +123,9 @@ void JobModel::openSession(const QString& path) {
   // The edits are the stored cut's now: no step of the editor's history applies to them.
   editHistory_->clear();
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
-  std::error_code ec;
-  sourceMissing_ = !std::filesystem::exists(session.source.path, ec);
+  // Other footage at the footage's path is treated as no footage there, saying how it differs.
+  sourceChange_ = opened.footageChanged ? QString::fromStdString(*opened.footageChanged) : QString();
+  sourceMissing_ = opened.footageMissing || opened.footageChanged;
   footagePath_ = source;
   scriptPath_.clear();
   sessionScriptPath_.clear();

@@ -121,12 +121,10 @@ CutPreviewSection::CutPreviewSection(JobModel& job, QUndoStack* undo, QWidget* p
   missingRow->setSpacing(6);
   missingRow->addWidget(Symbols::label(QStringLiteral("externaldrive.badge.questionmark"), Brand::orange, 14), 0,
                         Qt::AlignTop);
-  QLabel* missingText = Brand::label(QStringLiteral("The source footage isn\u2019t at its stored location \u2014 "
-                                                    "reconnect the drive (or move the file back) to play or re-cut."),
-                                     TextStyle::caption, Brand::orange, QFont::Normal, Qt::AlignLeft);
-  missingText->setObjectName(QStringLiteral("sourceMissingText"));
-  missingText->setWordWrap(true);
-  missingRow->addWidget(missingText, 1);
+  sourceMissingText_ = Brand::label(QString(), TextStyle::caption, Brand::orange, QFont::Normal, Qt::AlignLeft);
+  sourceMissingText_->setObjectName(QStringLiteral("sourceMissingText"));
+  sourceMissingText_->setWordWrap(true);
+  missingRow->addWidget(sourceMissingText_, 1);
   column->addWidget(sourceMissing_);
 
   placeholder_ = Brand::label(QStringLiteral("Your audio appears here once Kestrane has listened to it."),
@@ -227,6 +225,10 @@ void CutPreviewSection::refresh() {
   const std::vector<float>& levels = job_.levelsDBFS();
   const bool hasLevels = !levels.empty();
   sourceMissing_->setVisible(job_.sourceMissing());
+  sourceMissingText_->setText(job_.sourceChange().isEmpty()
+                                  ? QStringLiteral("The source footage isn\u2019t at its stored location \u2014 "
+                                                   "reconnect the drive (or move the file back) to play or re-cut.")
+                                  : job_.sourceChange());
   placeholder_->setVisible(!hasLevels);
   strip_->setVisible(hasLevels);
   controls_->setVisible(hasLevels);

@@ -68,6 +68,7 @@ class CutPreviewSection : public QWidget {
 
   QLabel* intro_;
   QWidget* sourceMissing_;
+  QLabel* sourceMissingText_;
   QLabel* placeholder_;
   QWidget* strip_;
   WaveformView* waveform_;

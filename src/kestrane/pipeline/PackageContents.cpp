@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 #include <sys/stat.h>
 
+#include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
@@ -181,6 +182,11 @@ OpenedPackage openPackage(const fs::path& sessionOrPackage) {
   std::vector<std::string> found = std::move(warnings);
   opened.contents = packageContents(sessionFile, sourceStem(opened.session.source.path));
   opened.contents.warnings = std::move(found);
+  std::error_code ec;
+  opened.footageMissing = !fs::exists(opened.session.source.path, ec);
+  if (auto change = opened.footageMissing ? std::nullopt : footageChange(opened.session.source)) {
+    opened.footageChanged = footageChangeNote(*change);
+  }
   return opened;
 }
 

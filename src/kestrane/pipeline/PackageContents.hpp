@@ -108,11 +108,16 @@ struct OpenedPackage {
   // A killed run's move may have left the package holding parts of two cuts, and the last of
   // the contents' warnings says so: it is no finished cut until it is re-cut.
   bool mayBeMixed = false;
+  // No file is at the footage's path, or the file there is other footage than the package was
+  // cut from (`footageChanged` says how, and what to do): the cut can't be played or re-cut.
+  bool footageMissing = false;
+  std::optional<std::string> footageChanged;
 };
 
 // A package folder or a session file opened: sessionFileFor, the session read, then
 // packageContents. A package that may hold parts of two cuts still opens, for its re-cut,
-// saying so (the sentence the run stopped on, or the mark's). Throws NoSessionFound, PackageBusy
+// saying so (the sentence the run stopped on, or the mark's). The file at the footage's path is
+// held against what the session stores of the footage. Throws NoSessionFound, PackageBusy
 // and PackageUnlockable as sessionFileFor does; any other failure to read it throws with what
 // opening found said after its own message.
 OpenedPackage openPackage(const std::filesystem::path& sessionOrPackage);
