@@ -98,6 +98,16 @@ std::optional<MovieIdentity> movieIdentity(int fd) {
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   MovieIdentity identity = identityOf(st);
   identity.sampledSHA256 = sampledSHA256(fd, identity.size);
+  if (!identity.sampledSHA256) {
+    // A file written through another opening of it can't be read back through this one on some
+    // disks (FAT through FUSE refuses it); a new opening of the very same file can.
+    const Closer again{::open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC)};
+    struct stat reopened {};
+    if (again.fd >= 0 && ::fstat(again.fd, &reopened) == 0 && reopened.st_dev == st.st_dev &&
+        reopened.st_ino == st.st_ino) {
+      identity.sampledSHA256 = sampledSHA256(again.fd, identity.size);
+    }
+  }
   return identity;
 }
 
