@@ -158,13 +158,15 @@ class ViewsTest : public QObject {
     const QDir package(writeStoredCut(w.h.dir.path(), {}));
     const QString session = package.entryList({QStringLiteral("*.kestrane.json")}).value(0);
     QVERIFY(!session.isEmpty());
-    // As an earlier version of Kestrane left it, which names too little to be proven its own.
+    // As an earlier version of Kestrane left it, which names too little to be proven its own;
+    // written under the usual umask, so its mode, not the test's umask, says only its owner wrote it.
     const QString staged = QStringLiteral(".kestrane-staged-1-0123456789abcdef");
     QVERIFY(QFile::copy(package.filePath(session), package.filePath(staged)));
     QFile record(package.filePath(".kestrane.move"));
     QVERIFY(record.open(QIODevice::WriteOnly));
     record.write(QByteArray("kestrane move 1\0move\0", 21) + staged.toUtf8() + '\0' + session.toUtf8() + '\0');
     record.close();
+    QCOMPARE(::chmod(QFile::encodeName(record.fileName()).constData(), 0644), 0);
 
     w.h.job->openSession(package.path());
     QTRY_VERIFY(w.find("results"));
