@@ -41,6 +41,17 @@ inline std::string runShell(const std::string& args, int& status) {
 
 inline int exitStatus(int waitStatus) { return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1; }
 
+// In a child about to run the program: the stop signals as a terminal gives them, taken and
+// not blocked, whatever the test itself was started with (a script's background job ignores
+// SIGINT), and then those in `ignoring` ignored.
+inline void startWithStopSignals(const std::vector<int>& ignoring = {}) {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  for (int signal : ignoring) ::signal(signal, SIG_IGN);
+}
+
 inline std::vector<char*> argvOf(std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -71,7 +82,7 @@ inline ProgramRun runProgram(std::vector<std::string> args,
   if (child == 0) {
     ::dup2(fds[1], STDOUT_FILENO);
     ::dup2(errFd, STDERR_FILENO);
-    for (int signal : ignoring) ::signal(signal, SIG_IGN);
+    startWithStopSignals(ignoring);
     if (onLine || onFileCall) handoff.installInChild();
     ::execv(argv.front(), argv.data());
     ::_exit(127);
@@ -121,6 +132,7 @@ inline ProgramRun runOnTerminal(std::vector<std::string> args, std::string inter
   size.ws_row = 40;
   const pid_t child = ::forkpty(&master, nullptr, nullptr, &size);
   if (child == 0) {
+    startWithStopSignals();
     if (holding) handoff.installInChild();
     ::execv(argv.front(), argv.data());
     ::_exit(127);
