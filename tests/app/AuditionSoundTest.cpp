@@ -1,7 +1,8 @@
 // The audition heard through a real sound server (run under with_sound_server.sh): a generated
 // recording's cut is played through the default output while its monitor is recorded, and what
-// was heard must last as long as the kept ranges and sound like them.
+// was heard must last as long as the kept sound and sound like it.
 #include <QAudioDevice>
+#include <QCoreApplication>
 #include <QMediaDevices>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -9,8 +10,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <numbers>
+#include <optional>
+#include <vector>
 
 #include "app/core/Audition.hpp"
 
@@ -67,10 +71,25 @@ double loudSeconds(const std::vector<std::int16_t>& s, int rate) {
   return loud / 100.0;
 }
 
-// Seconds of quiet after the last loud sample; 0 while nothing loud has been heard.
+// Seconds of quiet after the last loud sample; all of `s` while nothing loud has been heard.
 double quietAfterSound(const std::vector<std::int16_t>& s, int rate) {
   const auto last = std::find_if(s.rbegin(), s.rend(), [](std::int16_t v) { return std::abs(v) > 2000; });
-  return last == s.rend() ? 0 : double(last - s.rbegin()) / rate;
+  return double(last - s.rbegin()) / rate;
+}
+
+// Whether the sound server ran dry while `s` played: digital silence of 2 ms or more between its
+// first and last loud samples, which the tones never hold. It does so when a busy machine leaves
+// the audition unfed for longer than the server's buffer, and drops some of what comes late.
+bool brokenBySilence(const std::vector<std::int16_t>& s, int rate) {
+  const auto loud = [](std::int16_t v) { return std::abs(v) > 2000; };
+  const auto first = std::find_if(s.begin(), s.end(), loud);
+  const auto last = std::find_if(s.rbegin(), s.rend(), loud).base();
+  std::ptrdiff_t silent = 0;
+  for (auto i = first; i < last; ++i) {
+    silent = *i == 0 ? silent + 1 : 0;
+    if (silent >= rate / 500) return true;
+  }
+  return false;
 }
 
 // The best normalised correlation of `heard` against `want`, both from their first loud sample,
@@ -100,61 +119,124 @@ double correlation(const std::vector<std::int16_t>& heard, const std::vector<std
 
 }  // namespace
 
+// Set when a check could not be made, so the run ends as skipped rather than passed.
+bool skipped = false;
+
 class AuditionSoundTest : public QObject {
   Q_OBJECT
 
- private slots:
-  void whatIsHeardIsTheKeptSound() {
-    // The device list fills in from the server after the first ask.
-    QTRY_VERIFY_WITH_TIMEOUT(!QMediaDevices::audioOutputs().isEmpty(), 30000);
-    if (QMediaDevices::defaultAudioOutput().isNull()) QSKIP("no sound server");
-    QTemporaryDir dir;
-    const QString footage = dir.filePath(QStringLiteral("tones.wav"));
-    writeTones(footage);
-    const std::vector<TimeRange> keeps{{0.2, 0.9}, {2.1, 2.8}};
+  static constexpr int rate = 24000;
+  QTemporaryDir dir_;
+  QString footage_;
+  QProcess recorder_;
+  QByteArray recorded_;
 
-    // The toolkit lists no monitors, so the sound server's own recorder listens.
-    constexpr int rate = 24000;
-    QProcess recorder;
-    recorder.start(QStringLiteral("parec"), {QStringLiteral("--device=audition.monitor"), QStringLiteral("--raw"),
-                                             QStringLiteral("--format=s16le"), QStringLiteral("--rate=24000"),
-                                             QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
-    if (!recorder.waitForStarted(5000)) QSKIP("parec is not available");
-    QByteArray recorded;
-    const auto heardSoFar = [&] {
-      recorded += recorder.readAllStandardOutput();
-      std::vector<std::int16_t> samples(std::size_t(recorded.size()) / 2);
-      if (!samples.empty()) std::memcpy(samples.data(), recorded.data(), samples.size() * 2);
-      return samples;
-    };
-    // The null output's monitor hands out quiet all the time, so the recorder listens once some
-    // has come.
-    QTRY_VERIFY_WITH_TIMEOUT(!heardSoFar().empty(), 30000);
+  // All the recorder has heard so far, from sample `from` on.
+  std::vector<std::int16_t> heardSince(std::size_t from) {
+    recorded_ += recorder_.readAllStandardOutput();
+    const std::size_t count = std::size_t(recorded_.size()) / 2;
+    std::vector<std::int16_t> samples(count - std::min(from, count));
+    if (!samples.empty()) std::memcpy(samples.data(), recorded_.data() + from * 2, samples.size() * 2);
+    return samples;
+  }
+  std::size_t heardSamples() {
+    recorded_ += recorder_.readAllStandardOutput();
+    return std::size_t(recorded_.size()) / 2;
+  }
 
-    Audition audition;
-    audition.start(footage, keeps, std::nullopt);
-    QVERIFY(audition.isPlaying());
-    QTRY_VERIFY_WITH_TIMEOUT(audition.playhead(), 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(!audition.isPlaying(), 30000);
-    QVERIFY(!audition.lastPlayhead());  // played to the end: the next play starts over
-    // All that was played has reached the recorder once quiet follows it.
-    QTRY_VERIFY_WITH_TIMEOUT(quietAfterSound(heardSoFar(), rate) >= 0.3, 30000);
-    recorder.terminate();
-    QVERIFY(recorder.waitForFinished(5000));
-    const std::vector<std::int16_t> heard = heardSoFar();
-    const auto pcm = audition.decoded(footage);
-    QVERIFY(pcm);
-    KeptRangesDevice kept(pcm, keeps);
-    const QByteArray wantBytes = kept.readAll();
-    std::vector<std::int16_t> want(std::size_t(wantBytes.size()) / 2);
-    std::memcpy(want.data(), wantBytes.data(), want.size() * 2);
+  // What the monitor heard of `keeps` of the tones played from `at`, taken once the audition has
+  // ended and the recorder has gone on to hear 0.3 s of quiet after it: all that was played is in
+  // by then. A playing the server broke off for want of sound is played again: it says how busy
+  // the machine was, not what the audition plays. Empty when every one of a few was broken.
+  void hear(const std::vector<TimeRange>& keeps, std::optional<double> at, std::vector<std::int16_t>& heard) {
+    constexpr int attempts = 5;
+    for (int attempt = 1; attempt <= attempts; ++attempt) {
+      const std::size_t from = heardSamples();
+      Audition audition;
+      audition.start(footage_, keeps, at);
+      QVERIFY(audition.isPlaying());
+      QTRY_VERIFY_WITH_TIMEOUT(audition.playhead(), 30000);
+      QTRY_VERIFY_WITH_TIMEOUT(!audition.isPlaying(), 30000);
+      QVERIFY(!audition.lastPlayhead());  // played to the end: the next play starts over
+      const std::size_t ended = heardSamples();
+      QTRY_VERIFY_WITH_TIMEOUT(
+          heardSamples() - ended >= rate * 3 / 10 && quietAfterSound(heardSince(from), rate) >= 0.3, 30000);
+      heard = heardSince(from);
+      if (!brokenBySilence(heard, rate)) return;
+      qInfo("Playing %d of %d broke off: the sound server ran dry, so it is played again.", attempt, attempts);
+    }
+    heard.clear();
+  }
 
+  // The kept sound of `keeps` from `at`, as the audition hands it to the output.
+  std::vector<std::int16_t> kept(const std::vector<TimeRange>& keeps, std::optional<double> at) {
+    const std::shared_ptr<const AuditionPcm> pcm = std::make_shared<const AuditionPcm>(decodeAuditionPcm(footage_));
+    KeptRangesDevice device(pcm, keeps);
+    if (at) device.seekSource(*at);
+    const QByteArray bytes = device.readAll();
+    std::vector<std::int16_t> samples(std::size_t(bytes.size()) / 2);
+    std::memcpy(samples.data(), bytes.data(), samples.size() * 2);
+    return samples;
+  }
+
+  // Plays `keeps` from `at` and checks that what is heard lasts as long as the kept sound from
+  // there and sounds like it.
+  void heardAsKept(const std::vector<TimeRange>& keeps, std::optional<double> at) {
+    std::vector<std::int16_t> heard;
+    hear(keeps, at, heard);
+    if (QTest::currentTestFailed()) return;
+    if (heard.empty()) {
+      skipped = true;
+      QSKIP("every playing broke off: the machine was too busy to keep the sound server fed");
+    }
+    const std::vector<std::int16_t> want = kept(keeps, at);
     const double heardSeconds = loudSeconds(heard, rate);
-    QVERIFY2(std::abs(heardSeconds - 1.4) <= 0.05, qPrintable(QString::number(heardSeconds)));
+    const double wantSeconds = double(want.size()) / rate;
+    QVERIFY2(std::abs(heardSeconds - wantSeconds) <= 0.05,
+             qPrintable(QStringLiteral("%1 s heard of %2 s").arg(heardSeconds).arg(wantSeconds)));
     const double match = correlation(heard, want, rate);
     QVERIFY2(match > 0.8, qPrintable(QString::number(match)));
   }
+
+ private slots:
+  void initTestCase() {
+    // The device list fills in from the server after the first ask.
+    QTRY_VERIFY_WITH_TIMEOUT(!QMediaDevices::audioOutputs().isEmpty(), 30000);
+    if (QMediaDevices::defaultAudioOutput().isNull()) {
+      skipped = true;
+      QSKIP("no sound server");
+    }
+    QVERIFY(dir_.isValid());
+    footage_ = dir_.filePath(QStringLiteral("tones.wav"));
+    writeTones(footage_);
+    // The toolkit lists no monitors, so the sound server's own recorder listens.
+    recorder_.start(QStringLiteral("parec"), {QStringLiteral("--device=audition.monitor"), QStringLiteral("--raw"),
+                                              QStringLiteral("--format=s16le"), QStringLiteral("--rate=24000"),
+                                              QStringLiteral("--channels=1"), QStringLiteral("--latency-msec=20")});
+    if (!recorder_.waitForStarted(5000)) {
+      skipped = true;
+      QSKIP("parec is not available");
+    }
+    // The null output's monitor hands out quiet all the time, so the recorder listens once some
+    // has come.
+    QTRY_VERIFY_WITH_TIMEOUT(heardSamples() > 0, 30000);
+  }
+
+  void cleanupTestCase() {
+    recorder_.terminate();
+    recorder_.waitForFinished(5000);
+  }
+
+  void whatIsHeardIsTheKeptSound() { heardAsKept({{0.2, 0.9}, {2.1, 2.8}}, std::nullopt); }
 };
 
-QTEST_GUILESS_MAIN(AuditionSoundTest)
+// A check that could not be made ends the run with CTest's skip status, never as passed.
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  AuditionSoundTest test;
+  QTEST_SET_MAIN_SOURCE_PATH
+  const int failures = QTest::qExec(&test, argc, argv);
+  return failures != 0 ? 1 : skipped ? 77 : 0;
+}
+
 #include "AuditionSoundTest.moc"
