@@ -1,6 +1,7 @@
 // The audition heard through a real sound server (run under with_sound_server.sh): a generated
 // recording's cut is played through the default output while its monitor is recorded, and what
-// was heard must last as long as the kept sound and sound like it.
+// was heard, from the start or from the cut's last moments, must last as long as the kept sound
+// and sound like it.
 #include <QAudioDevice>
 #include <QCoreApplication>
 #include <QMediaDevices>
@@ -228,6 +229,9 @@ class AuditionSoundTest : public QObject {
   }
 
   void whatIsHeardIsTheKeptSound() { heardAsKept({{0.2, 0.9}, {2.1, 2.8}}, std::nullopt); }
+
+  // Less of the cut is left than the server holds before it starts to play: all of it is heard.
+  void aPlayFromTheCutsLastMomentsIsHeard() { heardAsKept({{0.2, 0.9}, {2.1, 2.8}}, 2.72); }
 };
 
 // A check that could not be made ends the run with CTest's skip status, never as passed.

@@ -63,6 +63,22 @@ class AuditionTest : public QObject {
     QVERIFY(device.atEnd());
   }
 
+  // Silence after the cut, for an output that plays only once it holds a buffer's worth: it
+  // follows the last kept sample, a read that straddles them takes both, and a seek past the
+  // cut leaves just it to read.
+  void deviceReadsSilenceAfterTheCutWhenAsked() {
+    KeptRangesDevice device(countingPcm(1000), {{0.1, 0.2}, {0.9, 1.0}});
+    device.setSilenceAfter(30);
+    QCOMPARE(device.size(), qint64((200 + 30) * 2));
+    device.seekSource(0.98);
+    std::vector<std::int16_t> tail = counting(980, 1000);
+    tail.resize(tail.size() + 30, 0);
+    QCOMPARE(readAllSamples(device, 14), tail);
+    QVERIFY(device.atEnd());
+    device.seekSource(5);
+    QCOMPARE(readAllSamples(device, 4096), std::vector<std::int16_t>(30, 0));
+  }
+
   void playedTimeMapsBackToTheSource() {
     const std::vector<TimeRange> keeps{{1, 2}, {5, 6}};
     QCOMPARE(KeptTimeline::playedSeconds(keeps, 3), 1.0);

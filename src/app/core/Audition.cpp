@@ -148,6 +148,11 @@ void Audition::seek(double sourceSeconds) {
   playhead_ = lastPlayhead_ = sourceSeconds;
   emit changed();
   sink_->start(device_.get());
+  // The sound server starts to play (and again after running dry) only once it holds up to its
+  // buffer's worth, and what it holds short of that is lost when the audition stops: that much
+  // silence after the cut carries the cut's last moments out, played from close to its end or
+  // after a busy machine let the server run dry near it.
+  device_->setSilenceAfter(sink_->bufferSize() / qint64(sizeof(std::int16_t)));
   processedBase_ = sink_->processedUSecs();
   if (sink_->error() != QAudio::NoError) stop();
 }

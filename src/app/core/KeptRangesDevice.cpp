@@ -72,6 +72,11 @@ qint64 KeptRangesDevice::readData(char* data, qint64 maxSize) {
     wanted -= count;
     frame += count;
   }
+  if (frame >= totalFrames_) {
+    const qint64 silence = std::clamp<qint64>(totalFrames_ + silenceFrames_ - frame, 0, wanted);
+    std::memset(data + written * sampleBytes, 0, std::size_t(silence * sampleBytes));
+    written += silence;
+  }
   return written * sampleBytes;
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 // The recording's sound with every removed stretch skipped: mono 16-bit samples of the kept
-// ranges, read one after the other as if they were one recording.
+// ranges, read one after the other as if they were one recording, and any silence asked for
+// after them.
 #include <QIODevice>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -37,8 +39,10 @@ class KeptRangesDevice : public QIODevice {
                    QObject* parent = nullptr);
 
   bool isSequential() const override { return false; }
-  qint64 size() const override { return totalFrames_ * qint64(sizeof(std::int16_t)); }
+  qint64 size() const override { return (totalFrames_ + silenceFrames_) * qint64(sizeof(std::int16_t)); }
   bool atEnd() const override { return pos() >= size(); }
+  // Reads `frames` of silence after the kept samples.
+  void setSilenceAfter(qint64 frames) { silenceFrames_ = std::max<qint64>(frames, 0); }
   // Positions the next read at `sourceSeconds` (see KeptTimeline::playedSeconds).
   void seekSource(double sourceSeconds);
   double playedSecondsAt(qint64 bytePosition) const;
@@ -58,6 +62,7 @@ class KeptRangesDevice : public QIODevice {
   std::vector<TimeRange> keeps_;
   std::vector<Span> spans_;
   qint64 totalFrames_ = 0;
+  qint64 silenceFrames_ = 0;
 };
 
 }  // namespace kestrane::app
