@@ -420,6 +420,8 @@ TEST(PackageLeftovers, ALockKeepsOutEveryUserWhoCanWriteThePackage) {
   ASSERT_EQ(::chmod((dir / ".kestrane.lock").c_str(), 0666), 0);
   std::ofstream(dir / ".kestrane.move") << "not a record";
   ASSERT_EQ(::chown((dir / ".kestrane.move").c_str(), first, group), 0);
+  // Readable by the other user whatever the umask: one it can't read is left for its owner.
+  ASSERT_EQ(::chmod((dir / ".kestrane.move").c_str(), 0644), 0);
   ASSERT_EQ(::chmod(dir.c_str(), 0755), 0);
   // Reached through ".", it is named a folder.
   const std::string leftAsItIs =
