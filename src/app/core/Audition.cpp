@@ -16,6 +16,8 @@ namespace {
 // Plenty for speech, and half the memory of a 48 kHz copy of an hour.
 constexpr int auditionRate = 24000;
 constexpr int tickMs = 30;
+// Silence enough to follow any cut until the audition ends it: about five days at the rate.
+constexpr qint64 kEndlessSilence = qint64{1} << 33;
 
 }  // namespace
 
@@ -127,14 +129,7 @@ void Audition::play(std::uint64_t generation, std::optional<double> at) {
   sink_ = std::make_unique<QAudioSink>(output, format);
   connect(sink_.get(), &QAudioSink::stateChanged, this, [this, generation](QAudio::State state) {
     if (generation != generation_) return;
-    if (state == QAudio::IdleState && device_ && device_->atEnd()) {
-      // The device is drained, but the sink's buffer still holds the last of the cut: stopping
-      // now would swallow it.
-      const int heldMs = int(1000.0 * double(sink_->bufferSize()) / (2.0 * pcm_->sampleRate)) + 50;
-      QTimer::singleShot(heldMs, this, [this, generation] {
-        if (generation == generation_) finish();
-      });
-    } else if (state == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError) stop();
+    if (state == QAudio::StoppedState && sink_ && sink_->error() != QAudio::NoError) stop();
   });
   seek(at.value_or(keeps_.front().start));
   if (generation == generation_) ticker_.start();
@@ -148,11 +143,12 @@ void Audition::seek(double sourceSeconds) {
   playhead_ = lastPlayhead_ = sourceSeconds;
   emit changed();
   sink_->start(device_.get());
-  // The sound server starts to play (and again after running dry) only once it holds up to its
-  // buffer's worth, and what it holds short of that is lost when the audition stops: that much
-  // silence after the cut carries the cut's last moments out, played from close to its end or
-  // after a busy machine let the server run dry near it.
-  device_->setSilenceAfter(sink_->bufferSize() / qint64(sizeof(std::int16_t)));
+  // Silence follows the cut without end, and the audition ends once the output has taken a
+  // buffer's worth of it (tick): the sound server starts to play (and again after running dry)
+  // only once it holds up to its buffer's worth, so the cut's last moments are heard, played
+  // from close to its end or after a busy machine let the server run dry near it; and the output
+  // never runs out and asks the server to drain, whose answer can reach a sink already deleted.
+  device_->setSilenceAfter(kEndlessSilence);
   processedBase_ = sink_->processedUSecs();
   if (sink_->error() != QAudio::NoError) stop();
 }
@@ -160,8 +156,13 @@ void Audition::seek(double sourceSeconds) {
 void Audition::tick() {
   if (!sink_) return;
   const double played = playedBase_ + double(sink_->processedUSecs() - processedBase_) / 1e6;
+  const double cut = KeptTimeline::playedSeconds(keeps_, keeps_.back().end);
+  // The server holds no more than its buffer, so once a buffer's worth past the cut has gone to
+  // it the whole cut has been heard.
+  const double held = double(sink_->bufferSize()) / (double(sizeof(std::int16_t)) * pcm_->sampleRate);
+  if (played >= cut + held) return finish();
   playhead_ = KeptTimeline::sourceSeconds(keeps_, played);
-  if (played <= KeptTimeline::playedSeconds(keeps_, keeps_.back().end)) lastPlayhead_ = playhead_;
+  if (played <= cut) lastPlayhead_ = playhead_;
   emit changed();
 }
 
