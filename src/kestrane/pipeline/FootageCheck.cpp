@@ -13,6 +13,7 @@
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CheckedCast.hpp"
+#include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
 
@@ -42,8 +43,7 @@ std::string lengthText(double seconds, int decimals) {
   const auto ms = clampedInteger<std::int64_t>(std::round(std::max(seconds, 0.0) * 1000));
   std::int64_t places = 1;
   for (int i = 0; i < decimals; ++i) places *= 10;
-  const std::int64_t whole = ms / 1000;
-  const std::string minutes = fmt::format("{}:{:02d}", whole / 60, whole % 60);
+  const std::string minutes = timeStamp(static_cast<double>(ms / 1000));
   if (decimals == 0) return minutes;
   return fmt::format("{}.{:0{}d}", minutes, (ms % 1000) * places / 1000, decimals);
 }

@@ -152,7 +152,7 @@ PackageContents packageContents(const fs::path& sessionFile, const std::string& 
 
 OpenedPackage openPackage(const fs::path& sessionOrPackage) {
   OpenedPackage opened;
-  std::vector<std::string>& warnings = opened.contents.warnings;
+  std::vector<std::string> warnings;
   fs::path sessionFile;
   try {
     sessionFile = sessionFileFor(sessionOrPackage, warnings);
@@ -179,9 +179,8 @@ OpenedPackage openPackage(const fs::path& sessionOrPackage) {
     warnings.push_back(std::move(*mixed));
     opened.mayBeMixed = true;
   }
-  std::vector<std::string> found = std::move(warnings);
   opened.contents = packageContents(sessionFile, sourceStem(opened.session.source.path));
-  opened.contents.warnings = std::move(found);
+  opened.contents.warnings = std::move(warnings);
   std::error_code ec;
   opened.footageMissing = !fs::exists(opened.session.source.path, ec);
   if (auto change = opened.footageMissing ? std::nullopt : footageChange(opened.session.source)) {

@@ -94,11 +94,11 @@ std::optional<CutList> vouchedCut(const KestraneSession& session, const std::fil
   return std::nullopt;
 }
 
-// True when the plain file at `movie` is the one the job's session names and plays this job's
-// frames. A job weighs an earlier build's record once, as it starts (noteEarlierRoughCut), and
-// from then on its session names its movie as this build does, or names none.
-bool movieShowsThisCut(const Job& job, const std::filesystem::path& movie) {
-  const std::optional<CutList> shown = recordedCut(job.session, movie);
+// True when `shown`, the cut the job's session records for the movie at its name (recordedCut),
+// plays this job's frames. A job weighs an earlier build's record once, as it starts
+// (noteEarlierRoughCut), and from then on its session names its movie as this build does, or
+// names none.
+bool showsThisCut(const Job& job, const std::optional<CutList>& shown) {
   return shown && playSameFrames(job.session.source, *shown, job.cutList);
 }
 
@@ -191,7 +191,7 @@ void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
   if (renderMP4 || !place.existing) return;
   const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
   const std::optional<CutList> shown = recordedCut(job.session, movie);
-  if (shown && playSameFrames(job.session.source, *shown, job.cutList)) return;
+  if (showsThisCut(job, shown)) return;
   // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
   if (holdsPlainFile(movie)) {
     job.staleRoughCut =
@@ -221,7 +221,8 @@ std::vector<std::string> settleEarlierRoughCut(Job& job, const PackageFiles& fil
     forgetMovie(job.session);
     return {};
   }
-  if (movieShowsThisCut(job, movie)) return {"Kept the rough cut of the earlier cut — it shows this same cut"};
+  if (showsThisCut(job, recordedCut(job.session, movie)))
+    return {"Kept the rough cut of the earlier cut — it shows this same cut"};
   // An earlier movie goes only when a newer one takes its place; until then it stays, and the
   // session goes on saying which cut it shows.
   return {std::string(kKeptEarlierRoughCut)};
