@@ -127,7 +127,7 @@ void BM_RoughCut1080pHundredPieces(benchmark::State& state) {
   source.audioSampleRate = kSampleRate;
   source.audioChannelCount = 2;
   const CutList cut = hundredPieces();
-  const FrameSnapping::Layout layout = MP4Renderer::composition(source, cut).layout;
+  const FrameSnapping::Layout layout = MP4Renderer::composition(MP4Renderer::openFootage(source), cut).layout;
 
   const fs::path graph = scratch() / "cut.filtergraph";
   std::ofstream(graph) << filterGraph(layout);
@@ -153,7 +153,7 @@ void BM_RoughCut1080pHundredPieces(benchmark::State& state) {
       const auto start = std::chrono::steady_clock::now();
       if ((turn == 0) == engineFirst) {
         const double cpu = cpuSeconds(RUSAGE_SELF);
-        MP4Renderer::render(source, cut, ours);
+        MP4Renderer::render(MP4Renderer::openFootage(source), cut, ours);
         engine = secondsSince(start);
         engineCPU += cpuSeconds(RUSAGE_SELF) - cpu;
       } else {

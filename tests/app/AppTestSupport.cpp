@@ -6,6 +6,7 @@
 
 #include "app/core/Paths.hpp"
 #include "kestrane/platform/MovieFile.hpp"
+#include "support/SoundingFootage.hpp"
 
 namespace kestrane::app::test {
 
@@ -41,10 +42,10 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   const QString folder = QDir(root).filePath(cut.folder);
   QDir().mkpath(folder);
   const QString footage = QDir(root).filePath(cut.footage);
-  QFile(footage).open(QIODevice::WriteOnly);
   KestraneSession session;
   session.source.path = toPath(footage).string();
   session.source.durationSeconds = 754.4;
+  session.source.audioSampleRate = 48000;
   session.settings = cut.settings;
   session.projectName = cut.projectName;
   session.projectNotes = cut.projectNotes;
@@ -66,6 +67,9 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
     session.levels = LevelData::fromLevels(0.01, levels);
   }
   session.write(toPath(QDir(folder).filePath(base + QStringLiteral(".kestrane.json"))));
+  // Footage that is what the session says it is, so the package opens as one whose footage is there.
+  QDir().mkpath(QFileInfo(footage).absolutePath());
+  if (!kestrane::test::makeSoundingFootage(toPath(footage), session.source, session.levels)) return {};
   if (cut.withTimeline) make(base + QStringLiteral(".fcpxml"));
   make(QStringLiteral("transcript.md"));
   make(QStringLiteral("captions.srt"));

@@ -182,8 +182,8 @@ std::vector<int> expectedFrames(const FrameSnapping::Layout& layout) {
 // Renders `cut` and checks the movie frame by frame against the snapped layout: length, the
 // pictures shown, and the sound at the start and end of every frame.
 void checkRender(const SourceMedia& source, const CutList& cut, int sampleRate, const fs::path& movie) {
-  MP4Renderer::render(source, cut, movie);
-  const MP4Renderer::Composition plan = MP4Renderer::composition(source, cut);
+  MP4Renderer::render(MP4Renderer::openFootage(source), cut, movie);
+  const MP4Renderer::Composition plan = MP4Renderer::composition(MP4Renderer::openFootage(source), cut);
   const FrameSnapping::Layout& layout = plan.layout;
   const Playback got = play(movie, sampleRate);
   EXPECT_EQ(got.errors, "");
@@ -266,16 +266,17 @@ TEST_F(MP4RendererTest, KeepsNtscFramesAndUnevenSampleCountsInStep) {
 TEST_F(MP4RendererTest, CarriesOnlyTheTracksTheSourceHas) {
   const CutList cut = cutOf({{0.5, 1.5}, {2.02, 3.0}}, 4.0);
   const auto expectedFrames =
-      MP4Renderer::composition(sourceFor(make(folder(), {"25", 25, 48000, 4, true, true, "both.mp4"}), {}, {1, 25}),
+      MP4Renderer::composition(MP4Renderer::openFootage(sourceFor(
+                                   make(folder(), {"25", 25, 48000, 4, true, true, "both.mp4"}), {}, {1, 25})),
                                cut)
           .layout.totalFrames;
 
   const Recording silent{"25", 25, 48000, 4, true, false, "silent.mp4"};
   const SourceMedia pictures = sourceFor(make(folder(), silent), silent, {1, 25});
-  const auto picturesPlan = MP4Renderer::composition(pictures, cut);
+  const auto picturesPlan = MP4Renderer::composition(MP4Renderer::openFootage(pictures), cut);
   EXPECT_TRUE(picturesPlan.hasVideo);
   EXPECT_FALSE(picturesPlan.hasAudio);
-  MP4Renderer::render(pictures, cut, folder() / "silent rough cut.mp4");
+  MP4Renderer::render(MP4Renderer::openFootage(pictures), cut, folder() / "silent rough cut.mp4");
   const Playback seen = play(folder() / "silent rough cut.mp4", 48000, true, false);
   EXPECT_EQ(seen.errors, "");
   EXPECT_EQ(seen.frameNumbers.size(), static_cast<std::size_t>(expectedFrames));
@@ -285,10 +286,10 @@ TEST_F(MP4RendererTest, CarriesOnlyTheTracksTheSourceHas) {
 
   const Recording voice{"25", 25, 22050, 4, false, true, "voice.m4a"};
   const SourceMedia sound = sourceFor(make(folder(), voice), voice, {1, 25});
-  const auto soundPlan = MP4Renderer::composition(sound, cut);
+  const auto soundPlan = MP4Renderer::composition(MP4Renderer::openFootage(sound), cut);
   EXPECT_FALSE(soundPlan.hasVideo);
   EXPECT_TRUE(soundPlan.hasAudio);
-  MP4Renderer::render(sound, cut, folder() / "voice rough cut.mp4");
+  MP4Renderer::render(MP4Renderer::openFootage(sound), cut, folder() / "voice rough cut.mp4");
   const Playback heard = play(folder() / "voice rough cut.mp4", 22050, false, true);
   EXPECT_EQ(heard.errors, "");
   EXPECT_NEAR(heard.containerSeconds, soundPlan.layout.totalSeconds(), 0.04);
@@ -320,7 +321,7 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
   std::stop_source stopper;
   std::vector<double> fractions;
   EXPECT_THROW(MP4Renderer::render(
-                   source, cut, movie,
+                   MP4Renderer::openFootage(source), cut, movie,
                    [&](double f) {
                      fractions.push_back(f);
                      if (f > 0.3) stopper.request_stop();
@@ -337,7 +338,7 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
   SourceMedia missing = source;
   missing.path = (folder() / "no such file.mov").string();
   try {
-    MP4Renderer::render(missing, removed, movie);
+    MP4Renderer::render(MP4Renderer::Footage{missing, nullptr}, removed, movie);
     ADD_FAILURE() << "rendered an empty cut";
   } catch (const MP4Renderer::RenderError& error) {
     EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::nothingToRender);
@@ -347,7 +348,7 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
 
   // A source that is not media.
   try {
-    MP4Renderer::render(sourceFor(package / "clip rough cut.mp4", clip, {1, 25}), cut, movie);
+    MP4Renderer::render(MP4Renderer::openFootage(sourceFor(package / "clip rough cut.mp4", clip, {1, 25})), cut, movie);
     ADD_FAILURE() << "rendered from a text file";
   } catch (const MP4Renderer::RenderError& error) {
     EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::compositionFailed);
@@ -356,22 +357,24 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
   untouched();
 
   // A folder that can't be written to.
-  EXPECT_THROW(MP4Renderer::render(source, cut, folder() / "gone" / "clip rough cut.mp4"), MP4Renderer::RenderError);
+  EXPECT_THROW(MP4Renderer::render(MP4Renderer::openFootage(source), cut, folder() / "gone" / "clip rough cut.mp4"),
+               MP4Renderer::RenderError);
 
   // A finished render replaces the earlier file, reporting rising fractions and 1.0 once.
   fractions.clear();
-  MP4Renderer::render(source, cut, movie, [&](double f) { fractions.push_back(f); });
+  MP4Renderer::render(MP4Renderer::openFootage(source), cut, movie, [&](double f) { fractions.push_back(f); });
   ASSERT_GE(fractions.size(), 3u);
   EXPECT_TRUE(std::is_sorted(fractions.begin(), fractions.end()));
   EXPECT_EQ(fractions.back(), 1.0);
   EXPECT_EQ(std::count(fractions.begin(), fractions.end(), 1.0), 1);
-  EXPECT_EQ(play(movie, 48000).frameNumbers.size(),
-            static_cast<std::size_t>(MP4Renderer::composition(source, cut).layout.totalFrames));
+  EXPECT_EQ(
+      play(movie, 48000).frameNumbers.size(),
+      static_cast<std::size_t>(MP4Renderer::composition(MP4Renderer::openFootage(source), cut).layout.totalFrames));
 
   // Made private while it is written, the movie ends with the mode the umask gives a new file.
   for (const mode_t mask : {mode_t{022}, mode_t{027}}) {
     const mode_t was = ::umask(mask);
-    MP4Renderer::render(source, cut, movie);
+    MP4Renderer::render(MP4Renderer::openFootage(source), cut, movie);
     ::umask(was);
     EXPECT_EQ(static_cast<unsigned>(fs::status(movie).permissions() & fs::perms::mask), 0666u & ~mask);
   }

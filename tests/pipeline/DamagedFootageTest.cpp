@@ -8,6 +8,7 @@
 #include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/SoundingFootage.hpp"
 
 namespace fs = std::filesystem;
 using namespace kestrane;
@@ -118,13 +119,13 @@ TEST(DamagedFootage, SilenceOnTheFirstOfSeveralTracksSaysWhichWasRead) {
 TEST(DamagedFootage, FootageNamedInLatin1CanBeCutAgainAndDocumentsStayUtf8) {
   test::TempDir tmp;
   const fs::path footage = tmp.path() / "caf\xe9.mov";
-  std::ofstream(footage) << "stands in for the footage";
   Pipeline::Request request;
   request.input = footage;
   request.outputDir = tmp.path() / "out";
   request.settings = test::appSettings();
   Pipeline::Analysis analysis = test::syntheticAnalysis(test::spoken("hello there world", 1));
   analysis.source.path = footage.string();
+  ASSERT_TRUE(test::makeSoundingFootage(footage, analysis.source, analysis.levels));
   const Pipeline::Output first = Pipeline::run(request, analysis);
 
   EXPECT_EQ(KestraneSession::read(first.sessionURL).source.path, footage.string());

@@ -404,18 +404,15 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   EXPECT_EQ(KestraneSession::read(sample.sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
   EXPECT_EQ(sample.hiddenFiles(), 0);
 
-  // Footage that can no longer be read fails the render of an unchanged cut: the earlier movie
-  // still shows it and stays.
+  // Footage that can no longer be read is refused before anything is written: the earlier movie
+  // still shows the cut and stays, as does every other file.
   request.settings.manualRemoveRanges = std::vector<TimeRange>{};
   Pipeline::recut(request);
-  const std::string intact = slurp(roughCut);
+  const auto intact = snapshot(sample.package);
   fs::copy_file(sample.footage, sample.root.path() / "kept.mp4");
   std::ofstream(sample.footage, std::ios::binary | std::ios::trunc) << std::string(4096, '\x5a');
-  failed = renderFailure(request);
-  ASSERT_TRUE(failed);
-  EXPECT_TRUE(std::string(failed->what()).starts_with("Couldn't assemble rough cut: ")) << failed->what();
-  EXPECT_EQ(failed->notes(), (std::vector{kWroteCut, kKeptMovie}));
-  EXPECT_EQ(slurp(roughCut), intact);
+  EXPECT_THROW(Pipeline::recut(request), Pipeline::FootageChanged);
+  EXPECT_EQ(snapshot(sample.package), intact);
   fs::rename(sample.root.path() / "kept.mp4", sample.footage);
 }
 

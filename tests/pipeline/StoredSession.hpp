@@ -9,6 +9,7 @@
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/platform/MovieFile.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/SoundingFootage.hpp"
 
 namespace kestrane::test {
 
@@ -90,7 +91,8 @@ inline Pipeline::RecutRequest recutOf(const fs::path& session, CutTightness tigh
   return request;
 }
 
-// A package "Talk Kestrane.kestrane" holding the session of footage "talk.mov" beside it.
+// A package "Talk Kestrane.kestrane" holding the session of footage "talk.mov" beside it, which
+// sounds as the session's levels say.
 struct StoredPackage {
   test::TempDir root;
   fs::path footage = root.path() / "talk.mov";
@@ -98,11 +100,13 @@ struct StoredPackage {
   fs::path sessionFile = package / "talk.kestrane.json";
 
   explicit StoredPackage(const std::function<void(KestraneSession&)>& change = {}) {
-    std::ofstream(footage) << "stand-in footage";
     fs::create_directories(package);
     KestraneSession session = storedSession(footage);
     if (change) change(session);
     session.write(sessionFile);
+    // Footage that is what the session says it is, so a re-cut takes it for the session's.
+    if (!makeSoundingFootage(footage, session.source, session.levels))
+      throw std::runtime_error("ffmpeg couldn't make the footage of the stored session");
   }
 };
 

@@ -26,8 +26,9 @@ struct MonoDecode {
 };
 
 // Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
-// the analyzer's errors.
-MonoDecode decodeMono(const std::string& url, const std::function<void(double rate, const std::vector<float>&)>& onMono,
+// the analyzer's errors. `source` is a path or a held file.
+template <typename Source>
+MonoDecode decodeMono(const Source& source, const std::function<void(double rate, const std::vector<float>&)>& onMono,
                       std::stop_token stop) {
   double rate = 0;
   std::size_t frames = 0;
@@ -35,7 +36,7 @@ MonoDecode decodeMono(const std::string& url, const std::function<void(double ra
   platform::DecodeReport report;
   try {
     report = platform::decodeAudio(
-        url,
+        source,
         [&](const platform::AudioBlock& block) {
           if (rate == 0) {
             rate = block.sampleRate;
@@ -108,16 +109,27 @@ AudioExtraction extractAudio(const std::string& url, std::stop_token stop, int w
   return streamDecode(url, temporaryWAVPath(), stop, wavSampleRate);
 }
 
-LevelTrack measureLevels(const std::string& url, std::stop_token stop) {
+namespace {
+
+template <typename Source>
+LevelTrack levelsOf(const Source& source, std::stop_token stop) {
   std::optional<LevelMeter> meter;
   decodeMono(
-      url,
+      source,
       [&](double rate, const std::vector<float>& mono) {
         if (!meter) meter.emplace(rate);
         meter->push(mono.data(), mono.size());
       },
       stop);
   return meter->take();
+}
+
+}  // namespace
+
+LevelTrack measureLevels(const std::string& url, std::stop_token stop) { return levelsOf(url, std::move(stop)); }
+
+LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop) {
+  return levelsOf(file, std::move(stop));
 }
 
 double decodedSeconds(const std::string& url, double atMost, std::stop_token stop) {

@@ -2,6 +2,7 @@
 // Decodes the audio of one media file into a loudness envelope and a 16-bit mono WAV for the
 // recognizer, in one streaming pass. Every call opens the file anew; nothing is kept.
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -12,6 +13,10 @@
 #include "kestrane/model/PipelineSettings.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
 #include "kestrane/model/UserFacingError.hpp"
+
+namespace kestrane::platform {
+class MediaFile;
+}
 
 namespace kestrane::AudioAnalyzer {
 
@@ -54,6 +59,8 @@ AudioExtraction extractAudio(const std::string& url, std::stop_token stop = {}, 
 
 // The same levels as extractAudio, measured while streaming, without writing a file.
 LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
+// The same of a held file.
+LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop = {});
 
 // The whole first audio track mixed to mono, at its own rate.
 MonoPCM decodeMonoPCM(const std::string& url);

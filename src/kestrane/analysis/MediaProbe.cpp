@@ -106,8 +106,9 @@ platform::MediaFacts readableFacts(const std::string& url) {
 
 }  // namespace
 
-SourceMedia probe(const std::string& url) {
-  const platform::MediaFacts facts = readableFacts(url);
+SourceMedia probe(const std::string& url) { return sourceMedia(readableFacts(url), url); }
+
+SourceMedia sourceMedia(const platform::MediaFacts& facts, const std::string& url) {
   if (facts.audioTracks.empty()) throw ProbeError::noAudioTrack(url);
 
   SourceMedia media;

@@ -47,6 +47,10 @@ std::optional<std::string> fileProblem(const std::string& path);
 // The footage's facts. Throws ProbeError.
 SourceMedia probe(const std::string& url);
 
+// The footage's facts from what its container says of the file at `url`. Throws ProbeError
+// (noAudioTrack).
+SourceMedia sourceMedia(const platform::MediaFacts& facts, const std::string& url);
+
 // A rendered graphic's facts; a file without a picture is refused. Throws ProbeError.
 GraphicMedia probeGraphic(const std::string& url);
 

@@ -18,10 +18,14 @@
 #include <thread>
 #include <vector>
 
-#include "kestrane/model/Cancelled.hpp"
-#include "kestrane/platform/AudioTrackReader.hpp"
-#include "kestrane/platform/MovieWriter.hpp"
+#include <fmt/format.h>
+
 #include "kestrane/model/AtomicFile.hpp"
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/TimeStamp.hpp"
+#include "kestrane/platform/AudioTrackReader.hpp"
+#include "kestrane/platform/MediaFile.hpp"
+#include "kestrane/platform/MovieWriter.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/TrackReading.hpp"
 #include "kestrane/platform/VideoTrackReader.hpp"
@@ -38,16 +42,37 @@ RenderError RenderError::exportFailed(const std::string& detail) {
 
 RenderError RenderError::nothingToRender() { return {Kind::nothingToRender, "Cut list has no kept segments"}; }
 
+RenderError RenderError::footageRanOut(const std::string& path, double stopped, double needed) {
+  return exportFailed(
+      fmt::format("the footage {} stops at {}, but the cut uses it at {} — no rough cut was made "
+                  "of footage that isn't all there",
+                  path, timeStamp(stopped), timeStamp(needed)));
+}
+
+Footage openFootage(const SourceMedia& media) {
+  try {
+    return {media, platform::MediaFile::open(media.path)};
+  } catch (const platform::MediaFileError& e) {
+    throw RenderError::compositionFailed(e.what());
+  }
+}
+
 namespace {
 
 struct Source {
   Composition composition;
   std::unique_ptr<platform::VideoTrackReader> video;
   std::unique_ptr<platform::AudioTrackReader> audio;
+  // How far each track has to reach: where the file states it ends, and never past the
+  // footage's length (a cut-off file's is its readable part).
+  double soundEnd = 0;
+  double pictureEnd = 0;
 };
 
-Source open(const SourceMedia& source, const CutList& cutList) {
+Source open(const Footage& footage, const CutList& cutList) {
+  const SourceMedia& source = footage.media;
   if (cutList.keptSegments().empty()) throw RenderError::nothingToRender();
+  if (!footage.file) throw RenderError::compositionFailed("no footage to read");
   Source out;
   // The same layout every timeline writer uses, so the movie holds exactly the timeline's frames.
   const RationalTime frameDuration = FrameSnapping::usableFrameDuration(source.frameDuration);
@@ -61,8 +86,8 @@ Source open(const SourceMedia& source, const CutList& cutList) {
     throw RenderError::compositionFailed("the frame rate is out of range");
   }
   try {
-    out.video = std::make_unique<platform::VideoTrackReader>(source.path);
-    out.audio = std::make_unique<platform::AudioTrackReader>(source.path);
+    out.video = std::make_unique<platform::VideoTrackReader>(footage.file);
+    out.audio = std::make_unique<platform::AudioTrackReader>(footage.file);
   } catch (const std::runtime_error& error) {
     throw RenderError::compositionFailed(error.what());
   }
@@ -71,6 +96,11 @@ Source open(const SourceMedia& source, const CutList& cutList) {
   if (!out.composition.hasVideo && !out.composition.hasAudio) {
     throw RenderError::compositionFailed("no video or audio track in " + source.path);
   }
+  const auto reach = [&](std::optional<double> stated) {
+    return std::min(source.durationSeconds, stated.value_or(source.durationSeconds));
+  };
+  if (out.composition.hasAudio) out.soundEnd = reach(out.audio->statedEnd());
+  if (out.composition.hasVideo) out.pictureEnd = reach(out.video->statedEnd());
   return out;
 }
 
@@ -114,6 +144,9 @@ class PendingFile {
   AtomicFile::Aside aside_;
   std::string path_;
 };
+
+// The last packets of sound a decoder may leave out: two of AAC's 1024 samples.
+constexpr double kSoundPacketsSamples = 2048;
 
 // Position of the sample at the start of frame `frame`, rounded to the nearest sample.
 std::int64_t sampleAt(std::int64_t frame, RationalTime frameDuration, int rate) {
@@ -211,11 +244,16 @@ class FrameQueue {
 
 }  // namespace
 
-Composition composition(const SourceMedia& source, const CutList& cutList) { return open(source, cutList).composition; }
+Composition composition(const Footage& footage, const CutList& cutList) { return open(footage, cutList).composition; }
 
-AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
                               const Progress& progress, std::stop_token stop) {
-  Source opened = open(source, cutList);
+  Source opened = open(footage, cutList);
+  const std::string& path = footage.file->path();
+  const auto requireUnchanged = [&] {
+    if (!footage.file->unchanged())
+      throw RenderError::exportFailed("the footage " + path + " was written to while the cut was made from it");
+  };
   const Composition& plan = opened.composition;
   const FrameSnapping::Layout& layout = plan.layout;
   const RationalTime frameDuration = layout.frameDuration;
@@ -228,6 +266,15 @@ AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList,
     opened.audio->setOutput(audio->sampleRate, audio->channels);
   }
 
+  // A track that ends more than a frame before the cut needs it ran out (sound may end a packet
+  // or two short of where its container says, as decoders drop the last packet's padding).
+  const double frameSeconds = FrameSnapping::seconds(1, frameDuration);
+  const double soundSlack = audio ? kSoundPacketsSamples / audio->sampleRate : 0;
+  const auto requireReached = [&](std::optional<double> ended, double needed, double trackEnd, double slack) {
+    const double due = std::min(needed, trackEnd);
+    if (ended && *ended < due - frameSeconds - slack) throw RenderError::footageRanOut(path, *ended, due);
+  };
+
   // Decoding runs on its own thread, a few frames ahead of the encoder, so neither waits for
   // the other's serial stretches.
   const auto produce = [&](FrameQueue& queue) {
@@ -237,24 +284,33 @@ AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList,
       const std::int64_t cutSampleStart = audio ? sampleAt(piece.cutStartFrame, frameDuration, rate) : 0;
       const std::int64_t sourceSampleStart = audio ? sampleAt(piece.sourceStartFrame, frameDuration, rate) : 0;
       for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
+        const double frameStart = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration);
         FrameQueue::Step step;
-        if (video) {
-          // The picture nearest the grid frame: the last one to start before its middle.
-          const double middle = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration) +
-                                FrameSnapping::seconds(1, frameDuration) / 2;
-          const AVFrame* picture = opened.video->pictureAt(middle);
-          if (!picture) throw RenderError::exportFailed("no picture of the video could be decoded");
-          step.picture.reset(av_frame_clone(picture));
-          if (!step.picture) throw RenderError::exportFailed("out of memory");
-        }
-        if (audio) {
-          const std::int64_t cutFrame = piece.cutStartFrame + i;
-          const std::int64_t first = sampleAt(cutFrame, frameDuration, rate);
-          step.sampleCount = static_cast<int>(sampleAt(cutFrame + 1, frameDuration, rate) - first);
-          step.samples.assign(channels, std::vector<float>(static_cast<std::size_t>(step.sampleCount)));
-          std::vector<float*> planes;
-          for (auto& plane : step.samples) planes.push_back(plane.data());
-          opened.audio->read(sourceSampleStart + (first - cutSampleStart), step.sampleCount, planes.data());
+        try {
+          if (video) {
+            // The picture nearest the grid frame: the last one to start before its middle.
+            const AVFrame* picture = opened.video->pictureAt(frameStart + frameSeconds / 2);
+            if (!picture) throw RenderError::exportFailed("no picture of the video could be decoded");
+            requireReached(opened.video->end(), frameStart + frameSeconds, opened.pictureEnd, 0);
+            step.picture.reset(av_frame_clone(picture));
+            if (!step.picture) throw RenderError::exportFailed("out of memory");
+          }
+          if (audio) {
+            const std::int64_t cutFrame = piece.cutStartFrame + i;
+            const std::int64_t first = sampleAt(cutFrame, frameDuration, rate);
+            step.sampleCount = static_cast<int>(sampleAt(cutFrame + 1, frameDuration, rate) - first);
+            step.samples.assign(channels, std::vector<float>(static_cast<std::size_t>(step.sampleCount)));
+            std::vector<float*> planes;
+            for (auto& plane : step.samples) planes.push_back(plane.data());
+            const std::int64_t from = sourceSampleStart + (first - cutSampleStart);
+            opened.audio->read(from, step.sampleCount, planes.data());
+            const std::optional<std::int64_t> ended = opened.audio->end();
+            requireReached(ended ? std::optional(static_cast<double>(*ended) / rate) : std::nullopt,
+                           static_cast<double>(from + step.sampleCount) / rate, opened.soundEnd, soundSlack);
+          }
+        } catch (const platform::MediaReadError& error) {
+          throw RenderError::exportFailed(
+              fmt::format("the footage {} can't be read at {} — {}", path, timeStamp(frameStart), error.what()));
         }
         if (!queue.push(std::move(step))) return;
       }
@@ -302,6 +358,8 @@ AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList,
       }
     }
     throwIfStopped(stop);
+    // Footage cut short or rewritten in place while it was read may still have read whole.
+    requireUnchanged();
     writer.finish();
   } catch (const platform::MovieWriteError& error) {
     throw RenderError::exportFailed(error.what());
@@ -311,9 +369,9 @@ AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList,
   return pending.finish();
 }
 
-void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
-            const Progress& progress, std::stop_token stop) {
-  const AtomicFile::Aside movie = renderAside(source, cutList, to, progress, stop);
+void render(const Footage& footage, const CutList& cutList, const std::filesystem::path& to, const Progress& progress,
+            std::stop_token stop) {
+  const AtomicFile::Aside movie = renderAside(footage, cutList, to, progress, stop);
   if (::rename(movie.path().c_str(), to.c_str()) != 0) {
     const int error = errno;
     ::unlink(movie.path().c_str());

@@ -3,6 +3,7 @@
 // the timelines, decoded and re-encoded back to back into an MP4 with nothing added.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -13,6 +14,10 @@
 #include "kestrane/model/CutList.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/UserFacingError.hpp"
+
+namespace kestrane::platform {
+class MediaFile;
+}
 
 namespace kestrane::MP4Renderer {
 
@@ -26,6 +31,8 @@ class RenderError : public UserFacingError {
   static RenderError exportFailed(const std::string& detail);
   // "Cut list has no kept segments"
   static RenderError nothingToRender();
+  // "Export failed: the footage <path> stops at 0:08, but the cut uses it at 0:12 — …"
+  static RenderError footageRanOut(const std::string& path, double stopped, double needed);
 
   Kind kind() const { return kind_; }
 
@@ -33,6 +40,17 @@ class RenderError : public UserFacingError {
   RenderError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
   Kind kind_;
 };
+
+// The footage a movie is cut from: its facts as the cut knows them, and the one file that is
+// read, held open, so a file put at its path meanwhile is never what the movie shows.
+struct Footage {
+  SourceMedia media;
+  std::shared_ptr<const platform::MediaFile> file;
+};
+
+// The footage at `media.path`, held open. Throws compositionFailed when no plain file can be read
+// there.
+Footage openFootage(const SourceMedia& media);
 
 // The edit: where every kept piece of the source lands, and which of the source's tracks (its
 // first video and first audio track) the movie carries.
@@ -43,9 +61,9 @@ struct Composition {
 };
 
 // Builds the edit in memory and writes nothing. Fails with nothingToRender when nothing is kept
-// (before the source is opened), and with compositionFailed when the source can't be read or
+// (before the source is read), and with compositionFailed when the source can't be read or
 // has neither track, or the frame duration or the cut's times are unusable.
-Composition composition(const SourceMedia& source, const CutList& cutList);
+Composition composition(const Footage& footage, const CutList& cutList);
 
 // Called with the fraction done, 0…1, from the rendering thread.
 using Progress = std::function<void(double)>;
@@ -54,14 +72,18 @@ using Progress = std::function<void(double)>;
 // temporary name and renamed into place only when complete: a failed or cancelled render leaves
 // any earlier file at `to` as it was and no partial file. `progress` hears the fraction done at
 // most once a hundredth, and 1.0 once when the movie is in place. A stop request ends the render
-// with Cancelled; every other failure is a RenderError.
-void render(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+// with Cancelled; every other failure is a RenderError. The render never pads footage that ran
+// out with silence or a held picture: where its sound, or its picture, ends more than a frame
+// before the cut needs it (short of where the file states the track ends, and of the footage's
+// length), where it can't be read, or when the file is written to meanwhile, it fails
+// (footageRanOut, exportFailed).
+void render(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
             const Progress& progress = {}, std::stop_token stop = {});
 
 // render without the move into place: the complete movie under its hidden name beside `to`,
 // held and flushed, for the caller to move together with what describes it. Nothing is left
 // when it throws; `progress` never hears 1.0.
-AtomicFile::Aside renderAside(const SourceMedia& source, const CutList& cutList, const std::filesystem::path& to,
+AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
                               const Progress& progress = {}, std::stop_token stop = {});
 
 }  // namespace kestrane::MP4Renderer

@@ -4,11 +4,14 @@
 #include <cmath>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/LevelMatch.hpp"
+#include "kestrane/analysis/LevelSampler.hpp"
 #include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/Cancelled.hpp"
@@ -16,6 +19,7 @@
 #include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::Pipeline {
 
@@ -75,11 +79,12 @@ std::string joined(const std::vector<std::string>& parts) {
   return text;
 }
 
-// What a probe read of the file. A file with no sound track, which the probe refuses, is read
-// for its length and picture size only: its frame rate is not compared.
+// What the container states of the file. A file with no sound track, which the probe refuses,
+// is read for its length and picture size only: its frame rate is not compared.
 struct Reading {
   SourceMedia media;
   bool hasSound = true;
+  bool lengthStated = true;
 };
 
 // Which facts besides the length differ, and so are said of both.
@@ -138,19 +143,19 @@ std::optional<std::string> difference(const SourceMedia& stored, const Reading& 
                      described(stored, true, storedLength, differing));
 }
 
-// The file at `path` as a probe reads it; nothing when it can't be read as media.
-std::optional<Reading> readingOf(const std::string& path) {
-  try {
-    return Reading{MediaProbe::probe(path)};
-  } catch (const MediaProbe::ProbeError& e) {
-    if (e.kind() != MediaProbe::ProbeError::Kind::noAudioTrack) return std::nullopt;
-  }
-  // Media without sound: no footage is, so its length and picture are enough to say so.
-  const auto facts = platform::readMediaFacts(path);
+// What the container of the held file states; nothing when it can't be read as media.
+std::optional<Reading> readingOf(const std::shared_ptr<const platform::MediaFile>& file) {
+  const std::optional<platform::MediaFacts> facts = platform::readMediaFacts(file);
   if (!facts) return std::nullopt;
   Reading found;
+  found.lengthStated = facts->durationStated;
+  if (!facts->audioTracks.empty()) {
+    found.media = MediaProbe::sourceMedia(*facts, file->path());
+    return found;
+  }
+  // Media without sound: no footage is, so its length and picture are enough to say so.
   found.hasSound = false;
-  found.media.path = path;
+  found.media.path = file->path();
   found.media.durationSeconds = facts->durationSeconds;
   found.media.hasVideo = !facts->videoTracks.empty();
   if (found.media.hasVideo) {
@@ -160,27 +165,160 @@ std::optional<Reading> readingOf(const std::string& path) {
   return found;
 }
 
-// True when the file is longer than the session says by as much as the first cut takes for a
-// cut-off file, and its sound ends where the session's length does: the footage, cut off, as
-// the first cut found it (it stores the readable length in place of the stated one).
-bool isTheCutOffFootage(const SourceMedia& stored, const Reading& found, std::stop_token stop) {
-  const double tolerance = lengthTolerance(stored);
-  if (found.media.durationSeconds - stored.durationSeconds <= tolerance ||
-      !MediaDamage::endsEarly(found.media.durationSeconds, stored.durationSeconds))
-    return false;
-  // Nothing else may differ: other footage is told without decoding it.
-  Reading asStored = found;
-  asStored.media.durationSeconds = stored.durationSeconds;
-  if (difference(stored, asStored)) return false;
-  try {
-    const double readable =
-        AudioAnalyzer::decodedSeconds(stored.path, stored.durationSeconds + tolerance, std::move(stop));
-    return std::abs(readable - stored.durationSeconds) <= tolerance;
-  } catch (const AudioAnalyzer::AnalyzerError&) {
-    return false;  // the footage's sound was read once; sound that can't be is another file's
-  } catch (const platform::MediaOpenError&) {
-    return false;
+// True when the file states a length longer than the session's by as much as the first cut
+// takes for a cut-off file, whose readable length it stores instead: the footage, cut off, as
+// the first cut found it, if its sound ends where the session's length does.
+bool mayBeTheCutOffFootage(const SourceMedia& stored, const Reading& found) {
+  return found.media.durationSeconds - stored.durationSeconds > lengthTolerance(stored) &&
+         MediaDamage::endsEarly(found.media.durationSeconds, stored.durationSeconds);
+}
+
+// The sound is heard at this many stretches of this length, spread over the stored length, the
+// last one ending where the stored sound ends.
+constexpr std::size_t kStretches = 4;
+constexpr double kStretchSeconds = 2.0;
+// Each is heard this much wider on either side, so that sound moved by a trim at the start
+// still lines up; a trim of one sound packet at 8 kHz moves it by an eighth of a second.
+constexpr double kMostShiftSeconds = 0.4;
+// Sound that lines up better moved than in place by at least this much shows a shift.
+constexpr double kShownShiftDB = 1.0;
+// A shift of most of a frame comes from how a copy was made, not a trim of whole frames.
+constexpr double kShiftFrames = 0.75;
+// The most an encoder puts ahead of the sound: AAC's 1024 samples, MP3's 1105 and its decoder's
+// 529, HE-AAC's 2048.
+constexpr double kEncoderDelaySamples = 2048;
+
+// Levels at most this far below the stored levels' loud ones are looked at to pick telling
+// stretches: the rest is room tone.
+constexpr double kTellingRangeDB = 35;
+
+struct Stretch {
+  std::int64_t first = 0;  // hop
+  std::size_t count = 0;
+};
+
+// Where to hear: in each of the first kStretches - 1 equal parts of the stored levels, the
+// stretch whose levels rise and fall the most (speech rather than a pause); and the last
+// seconds, which the sound of a copy cut off anywhere never reaches.
+std::vector<Stretch> stretchesOf(const std::vector<float>& levels, double hopDuration) {
+  const std::size_t total = levels.size();
+  const std::size_t count = std::min(total, static_cast<std::size_t>(std::lround(kStretchSeconds / hopDuration)));
+  if (count == 0) return {};
+  std::vector<float> sorted = levels;
+  const auto loudIndex = static_cast<std::ptrdiff_t>(0.9 * static_cast<double>(total - 1));
+  std::nth_element(sorted.begin(), sorted.begin() + loudIndex, sorted.end());
+  const double floor = sorted[static_cast<std::size_t>(loudIndex)] - kTellingRangeDB;
+  // rise[i]: how much the levels rise and fall over hops 0 … i.
+  std::vector<double> rise(total, 0.0);
+  for (std::size_t i = 1; i < total; ++i) {
+    rise[i] = rise[i - 1] + std::abs(std::max<double>(levels[i], floor) - std::max<double>(levels[i - 1], floor));
   }
+  const std::size_t parts = std::clamp<std::size_t>(total / count, 1, kStretches);
+  std::vector<Stretch> stretches;
+  for (std::size_t part = 0; part + 1 < parts; ++part) {
+    const std::size_t from = part * total / parts;
+    const std::size_t to = std::max(from, (part + 1) * total / parts - count);
+    std::size_t best = from;
+    for (std::size_t first = from; first <= to; ++first) {
+      if (rise[first + count - 1] - rise[first] > rise[best + count - 1] - rise[best]) best = first;
+    }
+    stretches.push_back({static_cast<std::int64_t>(best), count});
+  }
+  stretches.push_back({static_cast<std::int64_t>(total - count), count});
+  return stretches;
+}
+
+// "m:ss" of two lengths, with the decimals that tell them apart.
+std::pair<std::string, std::string> lengthTexts(double a, double b) {
+  const int decimals = decimalsToTell(a, b);
+  return {lengthText(a, decimals), lengthText(b, decimals)};
+}
+
+std::string cutOffClause(const std::string& path, double soundEnd, double storedLength) {
+  const auto [heard, stored] = lengthTexts(soundEnd, storedLength);
+  return fmt::format("{} is cut off: its sound ends at {}, the package was cut from {}", path, heard, stored);
+}
+
+std::string shiftClause(const std::string& path, double seconds) {
+  return fmt::format(
+      "{} is shifted: its sound comes {} s {} than in the footage the package was cut from, as if {} "
+      "its start",
+      path, shortNumber(std::abs(seconds)), seconds < 0 ? "earlier" : "later",
+      seconds < 0 ? "trimmed at" : "lengthened at");
+}
+
+// What hearing the sound found wrong, if anything.
+struct SoundFinding {
+  std::optional<std::string> clause;
+  bool goesOnPast = false;  // the sound goes on past the stored end
+};
+
+// What the sound of the held file says against the session. `mustEndThere`: the container's
+// length was not held against the session's, so the sound is also heard to end where the
+// session's does.
+SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
+                          bool mustEndThere, std::stop_token stop) {
+  const SourceMedia& stored = session.source;
+  const std::string& path = file->path();
+  const double tolerance = lengthTolerance(stored);
+  AudioAnalyzer::LevelSampler sampler(file);
+  const double hop = sampler.hopDuration();
+  std::vector<float> levels = session.levels ? session.levels->levelsDBFS() : std::vector<float>{};
+  // Levels on another grid than this sound's can't be held against it.
+  if (session.levels && std::abs(session.levels->hopDuration - hop) > 1e-9) levels.clear();
+
+  // Where the stored sound ends: past its last level's window (and short of the next hop's
+  // end); without levels, at the stored length.
+  const auto heardHops = static_cast<double>(levels.size());
+  const double soundEnd = levels.empty() ? stored.durationSeconds : (heardHops - 1) * hop + sampler.windowDuration();
+  const double soundEndLatest = levels.empty() ? stored.durationSeconds : soundEnd + hop;
+  std::vector<Stretch> stretches = stretchesOf(levels, hop);
+  if (levels.empty()) {
+    // Nothing to hear it by: only whether its sound reaches the end.
+    const auto lastHop = static_cast<std::int64_t>(std::floor(stored.durationSeconds / hop));
+    const auto count = static_cast<std::size_t>(std::lround(kStretchSeconds / hop));
+    stretches.push_back({std::max<std::int64_t>(lastHop - static_cast<std::int64_t>(count), 0), count});
+  }
+  const auto margin = static_cast<int>(std::lround(kMostShiftSeconds / hop));
+  // Sound a little earlier than stored is rounding; any more was cut from the start. Sound later
+  // by up to an encoder's delay is a container that keeps the delay where the original dropped
+  // it (AAC or MP3 copied into Matroska), whatever the frame rate.
+  const double mostEarlier = std::max(kShiftFrames * standardized(stored.frameDuration).seconds(), 1.5 * hop);
+  const double mostLater = std::max(mostEarlier, kEncoderDelaySamples / sampler.sampleRate() + hop);
+
+  for (const Stretch& stretch : stretches) {
+    throwIfStopped(stop);
+    const std::vector<float> heard =
+        sampler.levels(stretch.first - margin, stretch.count + 2 * static_cast<std::size_t>(margin));
+    if (const std::optional<double> end = sampler.end()) {
+      const double needed = levels.empty() ? std::min(soundEnd, sampler.statedEnd().value_or(soundEnd))
+                                           : std::min(soundEnd, static_cast<double>(stretch.first) * hop +
+                                                                    static_cast<double>(stretch.count - 1) * hop +
+                                                                    sampler.windowDuration());
+      const bool short_ =
+          levels.empty() && !sampler.statedEnd() ? MediaDamage::endsEarly(needed, *end) : *end < needed - tolerance;
+      if (short_) return {cutOffClause(path, *end, stored.durationSeconds)};
+    }
+    if (levels.empty()) continue;
+    const std::vector<float> storedStretch(levels.begin() + stretch.first,
+                                           levels.begin() + stretch.first + static_cast<std::ptrdiff_t>(stretch.count));
+    const AudioAnalyzer::LevelMatch match = AudioAnalyzer::matchLevels(storedStretch, heard, margin);
+    if (!match.telling) continue;
+    if (match.mismatch > AudioAnalyzer::kSameSoundMismatchDB)
+      return {fmt::format("{} sounds different from the footage the package was cut from", path)};
+    const double shift = match.shift * hop;
+    if ((shift < -mostEarlier || shift > mostLater) && match.mismatchUnshifted - match.mismatch >= kShownShiftDB)
+      return {shiftClause(path, shift)};
+  }
+  if (mustEndThere) {
+    const std::optional<double> end = sampler.end();
+    if (!end || *end > soundEndLatest + tolerance) {
+      return {fmt::format("{} goes on past {}, where the footage the package was cut from ends", path,
+                          lengthText(stored.durationSeconds, 0)),
+              true};
+    }
+  }
+  return {};
 }
 
 }  // namespace
@@ -198,21 +336,59 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
   return difference(stored, Reading{found});
 }
 
-std::optional<std::string> footageChange(const SourceMedia& stored, std::stop_token stop) {
+std::optional<std::string> footageProblem(const KestraneSession& session,
+                                          const std::shared_ptr<const platform::MediaFile>& file,
+                                          std::stop_token stop) {
   throwIfStopped(stop);
-  if (MediaProbe::fileProblem(stored.path)) return std::nullopt;
-  const std::optional<Reading> found = readingOf(stored.path);
-  if (!found) return std::nullopt;
-  if (found->hasSound && isTheCutOffFootage(stored, *found, stop)) return std::nullopt;
-  return difference(stored, *found);
+  const SourceMedia& stored = session.source;
+  const std::optional<Reading> found = readingOf(file);
+  if (!found) return file->path() + " can't be read as media";
+  // A length the container doesn't state, or only guesses, or that may be the whole of footage
+  // the first cut found cut off, is not held against the session's: the sound's end is.
+  const bool lengthHeld = found->lengthStated && !mayBeTheCutOffFootage(stored, *found);
+  Reading asHeld = *found;
+  if (!lengthHeld) asHeld.media.durationSeconds = stored.durationSeconds;
+  if (std::optional<std::string> different = difference(stored, asHeld)) return different;
+  try {
+    const SoundFinding heard = soundProblem(session, file, !lengthHeld, std::move(stop));
+    // Footage that goes on past the stored end and states its length says it as lengths do.
+    if (heard.goesOnPast && found->lengthStated) return difference(stored, *found);
+    return heard.clause;
+  } catch (const AudioAnalyzer::AnalyzerError& e) {
+    return fmt::format("{} can't be read as media — {}", file->path(), e.what());
+  } catch (const platform::MediaOpenError&) {
+    return file->path() + " can't be read as media";
+  }
+}
+
+std::shared_ptr<const platform::MediaFile> openCutFootage(const KestraneSession& session, std::stop_token stop) {
+  const std::string& path = session.source.path;
+  std::shared_ptr<const platform::MediaFile> file;
+  try {
+    file = platform::MediaFile::open(path);
+  } catch (const platform::MediaFileError& e) {
+    if (e.missing()) throw PipelineError::sessionNotRecuttable("source media missing at " + path);
+    // A folder, pipe or device put in the footage's place would fail late or block a reader.
+    throw PipelineError::sessionNotRecuttable("source media at " + path + " can't be read — " + e.reason());
+  }
+  if (std::optional<std::string> problem = footageProblem(session, file, std::move(stop)))
+    throw FootageChanged(*problem);
+  return file;
+}
+
+std::optional<std::string> footageChange(const KestraneSession& session, std::stop_token stop) {
+  std::shared_ptr<const platform::MediaFile> file;
+  try {
+    file = platform::MediaFile::open(session.source.path);
+  } catch (const platform::MediaFileError& e) {
+    if (e.missing()) return std::nullopt;
+    return session.source.path + " can't be read — " + e.reason();
+  }
+  return footageProblem(session, file, std::move(stop));
 }
 
 std::string footageChangeNote(const std::string& change) {
   return fmt::format("{} — {} to play or re-cut.", change, kPutItBack);
-}
-
-void requireCutFootage(const SourceMedia& stored, std::stop_token stop) {
-  if (auto change = footageChange(stored, std::move(stop))) throw FootageChanged(*change);
 }
 
 }  // namespace kestrane::Pipeline

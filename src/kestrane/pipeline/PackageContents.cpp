@@ -183,7 +183,7 @@ OpenedPackage openPackage(const fs::path& sessionOrPackage) {
   opened.contents.warnings = std::move(warnings);
   std::error_code ec;
   opened.footageMissing = !fs::exists(opened.session.source.path, ec);
-  if (auto change = opened.footageMissing ? std::nullopt : footageChange(opened.session.source)) {
+  if (auto change = opened.footageMissing ? std::nullopt : footageChange(opened.session)) {
     opened.footageChanged = footageChangeNote(*change);
   }
   return opened;

@@ -51,10 +51,11 @@ Cancelled stoppedWithPackage(Job& job, const PackageFiles& files, bool renderMP4
 
 }  // namespace
 
-Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
-                       bool renderGraphics, std::vector<std::string> warnings, const Services& services,
-                       const ProgressCallback& progress, std::stop_token stop, bool secondOpinionRequired) {
-  Job job{session, services, progress, stop};
+Output decideAndExport(KestraneSession& session, std::shared_ptr<const platform::MediaFile> footage,
+                       const PackagePlace& place, bool renderMP4, bool useClaude, bool renderGraphics,
+                       std::vector<std::string> warnings, const Services& services, const ProgressCallback& progress,
+                       std::stop_token stop, bool secondOpinionRequired) {
+  Job job{session, services, progress, stop, std::move(footage)};
   // The decision's and the review's long loops stop with the job too.
   const StopScope stopScope(job.stop);
   job.stem = sourceStem(session.source.path);

@@ -21,6 +21,10 @@
 #include "kestrane/pipeline/PipelineRequest.hpp"
 #include "kestrane/pipeline/PipelineStage.hpp"
 
+namespace kestrane::platform {
+class MediaFile;
+}
+
 namespace kestrane::Pipeline::detail {
 
 class PackageLock;
@@ -44,6 +48,9 @@ struct Job {
   const Services& services;
   ProgressCallback progress;
   std::stop_token stop;
+  // The footage file the job reads, held open since it was proven the session's (a re-cut's);
+  // none for a job that opens it where it reads it.
+  std::shared_ptr<const platform::MediaFile> footage;
 
   std::string stem;         // names the package's own files
   std::string projectName;  // names the documents' titles
@@ -175,11 +182,13 @@ GraphicsOutcome motionGraphics(Job& job, const PackageFiles& files, const IdeasO
 // while it writes still ends the job with Cancelled.
 void writeFinalSession(KestraneSession& session, const std::filesystem::path& path, std::vector<std::string>& warnings);
 
-// The whole job on a session that holds its analysis. With `secondOpinionRequired`, a second
-// opinion that can't be had fails the job before anything is written.
-Output decideAndExport(KestraneSession& session, const PackagePlace& place, bool renderMP4, bool useClaude,
-                       bool renderGraphics, std::vector<std::string> warnings, const Services& services,
-                       const ProgressCallback& progress, std::stop_token stop, bool secondOpinionRequired = false);
+// The whole job on a session that holds its analysis, reading `footage` (when given) wherever it
+// reads the footage. With `secondOpinionRequired`, a second opinion that can't be had fails the
+// job before anything is written.
+Output decideAndExport(KestraneSession& session, std::shared_ptr<const platform::MediaFile> footage,
+                       const PackagePlace& place, bool renderMP4, bool useClaude, bool renderGraphics,
+                       std::vector<std::string> warnings, const Services& services, const ProgressCallback& progress,
+                       std::stop_token stop, bool secondOpinionRequired = false);
 
 // A re-cut of a stored session (the public entry's work); see decideAndExport for
 // `secondOpinionRequired`.

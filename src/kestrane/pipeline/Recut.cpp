@@ -1,15 +1,15 @@
 // The re-cut entry: a stored session cut again with new settings, hand edits or project
-// details, without decoding or transcribing again: the footage is only probed, to know it is
-// still the footage the session was cut from.
+// details, without decoding or transcribing again: the footage is only heard at a few stretches,
+// to know it is still all of the footage the session was cut from.
 #include <filesystem>
 #include <string_view>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
-#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::Pipeline {
 
@@ -60,18 +60,10 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   if (!session.transcript) {
     throw PipelineError::sessionNotRecuttable("no transcript stored — run the full pipeline once first");
   }
-  std::error_code ec;
-  if (!fs::exists(session.source.path, ec)) {
-    throw PipelineError::sessionNotRecuttable("source media missing at " + session.source.path);
-  }
-  // A folder, pipe or device put in the footage's place would fail late or block a reader.
-  if (auto problem = MediaProbe::fileProblem(session.source.path)) {
-    throw PipelineError::sessionNotRecuttable("source media at " + session.source.path + " can't be read — " +
-                                              *problem);
-  }
-  // The cut is made to the footage the session describes; other footage saved at its path would
-  // get timelines and a movie of the wrong length, size and rate.
-  requireCutFootage(session.source, stop);
+  // The cut is made to the footage the session describes: other footage saved at its path, or a
+  // copy of it cut off partway, would get timelines and a movie that misdescribe it. The file
+  // proven the footage is the one read from here on, whatever is put at its path meanwhile.
+  std::shared_ptr<const platform::MediaFile> footage = openCutFootage(session, stop);
 
   session.settings = mergedSettings(given, session.settings);
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
@@ -81,7 +73,7 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
     throwIfStopped(stop);
     AudioAnalyzer::LevelTrack track;
     try {
-      track = AudioAnalyzer::measureLevels(session.source.path, stop);
+      track = AudioAnalyzer::measureLevels(footage, stop);
     } catch (...) {
       throwIfStopped(stop);
       throw;
@@ -90,8 +82,8 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   }
   throwIfStopped(stop);
 
-  return decideAndExport(session, place, request.renderMP4, request.useClaude, request.renderGraphics, {},
-                         request.services, progress, stop, secondOpinionRequired);
+  return decideAndExport(session, std::move(footage), place, request.renderMP4, request.useClaude,
+                         request.renderGraphics, {}, request.services, progress, stop, secondOpinionRequired);
 }
 
 }  // namespace detail

@@ -140,7 +140,10 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
   if (job.progress) {
     rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
-  RenderedMovie movie{MP4Renderer::renderAside(job.session.source, job.cutList, path, rendered, job.stop), path};
+  // A re-cut reads the very file it proved the footage; a first cut opens the one it analysed.
+  const MP4Renderer::Footage footage = job.footage ? MP4Renderer::Footage{job.session.source, job.footage}
+                                                   : MP4Renderer::openFootage(job.session.source);
+  RenderedMovie movie{MP4Renderer::renderAside(footage, job.cutList, path, rendered, job.stop), path};
   job.announce(Stage::rendering.at(1.0));
   return movie;
 }

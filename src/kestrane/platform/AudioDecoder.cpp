@@ -2,6 +2,7 @@
 
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -10,6 +11,8 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <optional>
 #include <vector>
 
 namespace kestrane::platform {
@@ -177,12 +180,10 @@ constexpr int kReadFailuresToGiveUp = 64;
 
 }  // namespace
 
-DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
-                         std::stop_token stop) {
-  ffmpeg::FormatPtr format;
-  if (int rc = ffmpeg::openInput(path, format); rc < 0)
-    throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
+namespace {
 
+DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
+                          const std::function<void(const AudioBlock&)>& sink, std::stop_token stop) {
   // The first audio track in file order is the one analysed, as the probe reports it.
   int first = -1;
   for (unsigned i = 0; i < format->nb_streams; ++i) {
@@ -229,6 +230,9 @@ DecodeReport decodeAudio(const std::string& path, const std::function<void(const
   while (true) {
     throwIfStopped(stop);
     int rc = av_read_frame(format.get(), packet.get());
+    // A held file the system fails to read has not ended.
+    if (const std::optional<int> failure = rc < 0 ? ffmpeg::readFailure(format.get()) : std::nullopt)
+      throw AudioDecodeError(std::string("can't read the file: ") + std::strerror(*failure));
     if (rc == AVERROR_EOF) break;
     if (rc == AVERROR(EAGAIN)) continue;
     if (rc < 0) {
@@ -253,6 +257,25 @@ DecodeReport decodeAudio(const std::string& path, const std::function<void(const
   avcodec_send_packet(codec.get(), nullptr);
   drain();
   return damage.report();
+}
+
+}  // namespace
+
+DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
+                         std::stop_token stop) {
+  ffmpeg::FormatPtr format;
+  if (int rc = ffmpeg::openInput(path, format); rc < 0)
+    throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
+  return decodeOpened(std::move(format), path, sink, std::move(stop));
+}
+
+DecodeReport decodeAudio(std::shared_ptr<const MediaFile> file, const std::function<void(const AudioBlock&)>& sink,
+                         std::stop_token stop) {
+  const std::string path = file->path();
+  ffmpeg::FormatPtr format;
+  if (int rc = ffmpeg::openInput(std::move(file), format); rc < 0)
+    throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
+  return decodeOpened(std::move(format), path, sink, std::move(stop));
 }
 
 }  // namespace kestrane::platform

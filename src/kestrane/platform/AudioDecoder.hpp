@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -12,6 +13,8 @@
 #include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::platform {
+
+class MediaFile;
 
 // The file could not be opened as media at all.
 struct MediaOpenError : UserFacingError {
@@ -44,6 +47,9 @@ struct DecodeReport {
 // the first decoded frame. Damaged packets lose their samples only. Throws the errors above, or
 // Cancelled once `stop` is requested (asked between blocks).
 DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
+                         std::stop_token stop = {});
+// The same of a held file; a read the system fails is an AudioDecodeError, not the end.
+DecodeReport decodeAudio(std::shared_ptr<const MediaFile> file, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop = {});
 
 // True when the file opens as media with an audio track and no picture track: a plain audio file.

@@ -20,8 +20,8 @@ constexpr double discontinuitySeconds = 0.02;
 
 }  // namespace
 
-AudioTrackReader::AudioTrackReader(const std::string& path) {
-  track_ = openTrack(path, AVMEDIA_TYPE_AUDIO, format_);
+AudioTrackReader::AudioTrackReader(std::shared_ptr<const MediaFile> file) {
+  track_ = openTrack(std::move(file), AVMEDIA_TYPE_AUDIO, format_);
   if (track_ < 0) return;
   if (int rc = ffmpeg::openDecoder(format_->streams[track_], codec_); rc < 0)
     throw MediaReadError("can't decode the audio track: " + ffmpeg::errorText(rc));
@@ -46,6 +46,14 @@ void AudioTrackReader::setOutput(int sampleRate, int channels) {
 
 std::int64_t AudioTrackReader::bufferedEnd() const {
   return bufferStart_ + static_cast<std::int64_t>(buffer_[0].size());
+}
+
+std::optional<double> AudioTrackReader::statedEnd() const { return statedTrackEnd(format_.get(), track_); }
+
+std::optional<std::int64_t> AudioTrackReader::end() const {
+  if (!ended_) return std::nullopt;
+  // Nothing decoded from the track's start means no sound at all.
+  return anchored_ ? bufferedEnd() : 0;
 }
 
 void AudioTrackReader::read(std::int64_t start, int count, float* const* planes) {
@@ -141,6 +149,7 @@ void AudioTrackReader::append(const AVFrame* frame) {
       head_ = 0;
       for (auto& plane : buffer_) plane.clear();
       anchored_ = true;
+      if (fromTrackStart_) firstPosition_ = position;
     } else {
       const std::int64_t drift = position - bufferedEnd();
       const auto tolerance = static_cast<std::int64_t>(discontinuitySeconds * rate_);
@@ -153,6 +162,7 @@ void AudioTrackReader::append(const AVFrame* frame) {
   } else if (!anchored_) {
     bufferStart_ = 0;
     anchored_ = true;
+    if (fromTrackStart_) firstPosition_ = 0;
   }
   for (int c = 0; c < channels_; ++c)
     buffer_[c].insert(buffer_[c].end(), scratch_[c].begin() + skip, scratch_[c].begin() + made);

@@ -11,6 +11,7 @@ extern "C" {
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,9 @@ namespace kestrane::platform {
 
 class AudioTrackReader {
  public:
-  // Opens the file; throws MediaOpenError when it is not readable media. A file without an
+  // Opens the held file; throws MediaOpenError when it is not readable media. A file without an
   // audio track opens too: hasTrack() is then false and nothing else may be called.
-  explicit AudioTrackReader(const std::string& path);
+  explicit AudioTrackReader(std::shared_ptr<const MediaFile> file);
   ~AudioTrackReader();
 
   bool hasTrack() const { return track_ >= 0; }
@@ -33,8 +34,16 @@ class AudioTrackReader {
 
   // Fills `count` samples of every channel with the samples at positions start … start+count-1,
   // position p lying at p / sampleRate seconds of source time; silence where the track has
-  // none. Throws MediaReadError when decoding fails.
+  // none. Throws MediaReadError when decoding fails or the file can't be read.
   void read(std::int64_t start, int count, float* const* planes);
+
+  // Where the track's samples end, once a read has gone past its last one: silence after it is
+  // no sound of the file's. Nothing while the track goes on as far as has been read.
+  std::optional<std::int64_t> end() const;
+  // The track's own stated length in seconds of source time, when the file states one.
+  std::optional<double> statedEnd() const;
+  // The position of the track's first sample, once a read from the track's start has found it.
+  std::optional<std::int64_t> firstPosition() const { return firstPosition_; }
 
  private:
   struct SwrCloser {
@@ -72,6 +81,7 @@ class AudioTrackReader {
   bool consumedAny_ = false;    // samples were read or skipped since decoding began
   bool flushed_ = false;
   bool ended_ = false;
+  std::optional<std::int64_t> firstPosition_;
 };
 
 }  // namespace kestrane::platform

@@ -2,9 +2,16 @@
 
 extern "C" {
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <mutex>
+
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::platform::ffmpeg {
 
@@ -25,6 +32,103 @@ std::string errorText(int code) {
 bool isDamagedData(int code) {
   return code < 0 && code != AVERROR(ENOMEM) && code != AVERROR(EINVAL) && code != AVERROR(EAGAIN) &&
          code != AVERROR_EOF;
+}
+
+namespace {
+
+// One container's reading of a held file: its own position, so several readers of the one
+// descriptor never move each other's.
+struct FileReading {
+  std::shared_ptr<const MediaFile> file;
+  std::int64_t position = 0;
+  std::optional<int> failure;
+};
+
+constexpr int kReadBufferBytes = 64 << 10;
+
+int readFile(void* opaque, std::uint8_t* buffer, int size) {
+  auto* reading = static_cast<FileReading*>(opaque);
+  while (true) {
+    const ssize_t got = ::pread(reading->file->fd(), buffer, static_cast<std::size_t>(size), reading->position);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      reading->failure = errno;
+      return AVERROR(errno);
+    }
+    if (got == 0) return AVERROR_EOF;
+    reading->position += got;
+    return static_cast<int>(got);
+  }
+}
+
+std::int64_t seekFile(void* opaque, std::int64_t offset, int whence) {
+  auto* reading = static_cast<FileReading*>(opaque);
+  whence &= ~AVSEEK_FORCE;
+  if (whence == AVSEEK_SIZE || whence == SEEK_END) {
+    struct stat st {};
+    if (::fstat(reading->file->fd(), &st) != 0) return AVERROR(errno);
+    if (whence == AVSEEK_SIZE) return st.st_size;
+    offset += st.st_size;
+  } else if (whence == SEEK_CUR) {
+    offset += reading->position;
+  } else if (whence != SEEK_SET) {
+    return AVERROR(EINVAL);
+  }
+  if (offset < 0) return AVERROR(EINVAL);
+  reading->position = offset;
+  return offset;
+}
+
+void freeFileIO(AVIOContext* io) {
+  delete static_cast<FileReading*>(io->opaque);
+  av_freep(&io->buffer);
+  avio_context_free(&io);
+}
+
+}  // namespace
+
+void FormatCloser::operator()(AVFormatContext* ctx) const {
+  AVIOContext* io = (ctx->flags & AVFMT_FLAG_CUSTOM_IO) ? ctx->pb : nullptr;
+  avformat_close_input(&ctx);
+  if (io) freeFileIO(io);
+}
+
+int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out) {
+  quietLogs();
+  auto* buffer = static_cast<std::uint8_t*>(av_malloc(kReadBufferBytes));
+  if (!buffer) return AVERROR(ENOMEM);
+  const std::string path = file->path();
+  auto* reading = new FileReading{std::move(file)};
+  AVIOContext* io = avio_alloc_context(buffer, kReadBufferBytes, 0, reading, readFile, nullptr, seekFile);
+  if (!io) {
+    delete reading;
+    av_free(buffer);
+    return AVERROR(ENOMEM);
+  }
+  AVFormatContext* raw = avformat_alloc_context();
+  if (!raw) {
+    freeFileIO(io);
+    return AVERROR(ENOMEM);
+  }
+  raw->pb = io;
+  raw->flags |= AVFMT_FLAG_CUSTOM_IO;
+  // The path's extension still helps tell formats without a signature (raw AAC, say).
+  int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+  if (rc < 0) {
+    // The container is freed on failure; the reading is ours.
+    freeFileIO(io);
+    return rc;
+  }
+  FormatPtr ctx(raw);
+  rc = avformat_find_stream_info(ctx.get(), nullptr);
+  if (rc < 0) return rc;
+  out = std::move(ctx);
+  return 0;
+}
+
+std::optional<int> readFailure(const AVFormatContext* format) {
+  if (!(format->flags & AVFMT_FLAG_CUSTOM_IO) || !format->pb) return std::nullopt;
+  return static_cast<const FileReading*>(format->pb->opaque)->failure;
 }
 
 int openInput(const std::string& path, FormatPtr& out) {

@@ -8,7 +8,12 @@ extern "C" {
 }
 
 #include <memory>
+#include <optional>
 #include <string>
+
+namespace kestrane::platform {
+class MediaFile;
+}
 
 namespace kestrane::platform::ffmpeg {
 
@@ -19,8 +24,10 @@ std::string errorText(int code);
 // decoder, which end the reading.
 bool isDamagedData(int code);
 
+// Closes the container, and the reading of a held file it was opened on (openInput of a
+// MediaFile).
 struct FormatCloser {
-  void operator()(AVFormatContext* ctx) const { avformat_close_input(&ctx); }
+  void operator()(AVFormatContext* ctx) const;
 };
 struct CodecCloser {
   void operator()(AVCodecContext* ctx) const { avcodec_free_context(&ctx); }
@@ -39,6 +46,15 @@ using FramePtr = std::unique_ptr<AVFrame, FrameCloser>;
 
 // Opens a container and reads its stream information; returns the FFmpeg error code on failure.
 int openInput(const std::string& path, FormatPtr& out);
+
+// Opens the container of a held file, reading it through its open descriptor only, and reads
+// its stream information; returns the FFmpeg error code on failure. The container holds the file
+// open while it lives.
+int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out);
+
+// The system's error number of the last read of the held file that failed, for a container
+// opened on a MediaFile; none when every read succeeded or ended at the file's end.
+std::optional<int> readFailure(const AVFormatContext* format);
 
 // Opens a decoder for one stream; returns the FFmpeg error code on failure.
 int openDecoder(const AVStream* stream, CodecPtr& out, int threads = 1);

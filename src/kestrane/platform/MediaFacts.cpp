@@ -88,13 +88,10 @@ std::optional<TimecodeTrackFacts> timecodeFacts(AVFormatContext* ctx, int index)
   return t;
 }
 
-}  // namespace
-
-std::optional<MediaFacts> readMediaFacts(const std::string& path) {
-  ffmpeg::FormatPtr ctx;
-  if (ffmpeg::openInput(path, ctx) < 0) return std::nullopt;
+MediaFacts factsOf(AVFormatContext* ctx) {
   MediaFacts facts;
-  facts.durationSeconds = duration(ctx.get());
+  facts.durationSeconds = duration(ctx);
+  facts.durationStated = facts.durationSeconds > 0 && ctx->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
   int timecodeIndex = -1;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     const AVStream* s = ctx->streams[i];
@@ -118,8 +115,22 @@ std::optional<MediaFacts> readMediaFacts(const std::string& path) {
     }
   }
   if (!facts.timecodeTag) facts.timecodeTag = tag(ctx->metadata);
-  if (timecodeIndex >= 0) facts.timecodeTrack = timecodeFacts(ctx.get(), timecodeIndex);
+  if (timecodeIndex >= 0) facts.timecodeTrack = timecodeFacts(ctx, timecodeIndex);
   return facts;
+}
+
+}  // namespace
+
+std::optional<MediaFacts> readMediaFacts(const std::string& path) {
+  ffmpeg::FormatPtr ctx;
+  if (ffmpeg::openInput(path, ctx) < 0) return std::nullopt;
+  return factsOf(ctx.get());
+}
+
+std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file) {
+  ffmpeg::FormatPtr ctx;
+  if (ffmpeg::openInput(std::move(file), ctx) < 0) return std::nullopt;
+  return factsOf(ctx.get());
 }
 
 }  // namespace kestrane::platform

@@ -2,6 +2,7 @@
 // What the container says about a media file, read without decoding its pictures or sound.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,9 @@ struct TimecodeTrackFacts {
 
 struct MediaFacts {
   double durationSeconds = 0;
+  // The container states the length: false when it gives none (a stream written through a pipe)
+  // or only a guess from its bit rate (raw AAC, MP3 without a header of its length).
+  bool durationStated = true;
   std::vector<VideoTrackFacts> videoTracks;  // file order
   std::vector<AudioTrackFacts> audioTracks;  // file order
   std::optional<TimecodeTrackFacts> timecodeTrack;
@@ -42,7 +46,11 @@ struct MediaFacts {
   std::optional<std::string> timecodeTag;
 };
 
+class MediaFile;
+
 // Reads the facts; returns nothing when the file cannot be opened as media.
 std::optional<MediaFacts> readMediaFacts(const std::string& path);
+// The same of a held file.
+std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file);
 
 }  // namespace kestrane::platform

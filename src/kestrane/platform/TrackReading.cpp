@@ -4,6 +4,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::platform {
 
@@ -17,8 +21,9 @@ int firstTrack(const AVFormatContext* format, AVMediaType kind) {
   return -1;
 }
 
-int openTrack(const std::string& path, AVMediaType kind, ffmpeg::FormatPtr& format) {
-  if (int rc = ffmpeg::openInput(path, format); rc < 0)
+int openTrack(std::shared_ptr<const MediaFile> file, AVMediaType kind, ffmpeg::FormatPtr& format) {
+  const std::string path = file->path();
+  if (int rc = ffmpeg::openInput(std::move(file), format); rc < 0)
     throw MediaOpenError("Can't open " + path + ": " + ffmpeg::errorText(rc));
   const int track = firstTrack(format.get(), kind);
   if (track < 0) return track;
@@ -34,6 +39,20 @@ double fileStartSeconds(const AVFormatContext* format) {
 
 double sourceSeconds(const AVFormatContext* format, const AVStream* stream, std::int64_t timestamp) {
   return static_cast<double>(timestamp) * av_q2d(stream->time_base) - fileStartSeconds(format);
+}
+
+std::optional<double> statedTrackEnd(const AVFormatContext* format, int track) {
+  const AVStream* stream = format->streams[track];
+  const std::int64_t start = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+  if (stream->duration > 0 && stream->duration != AV_NOPTS_VALUE)
+    return sourceSeconds(format, stream, start + stream->duration);
+  const AVDictionaryEntry* tag = av_dict_get(stream->metadata, "DURATION", nullptr, 0);
+  int hours = 0, minutes = 0;
+  double seconds = 0;
+  if (!tag || std::sscanf(tag->value, "%d:%d:%lf", &hours, &minutes, &seconds) != 3 || hours < 0 || minutes < 0 ||
+      !(seconds >= 0))
+    return std::nullopt;
+  return sourceSeconds(format, stream, start) + hours * 3600.0 + minutes * 60.0 + seconds;
 }
 
 std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stream, double seconds) {
@@ -53,6 +72,8 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
 
     rc = av_read_frame(format, packet);
     if (rc < 0) {
+      if (const std::optional<int> failure = ffmpeg::readFailure(format))
+        throw MediaReadError(std::string("can't read the ") + what + ": " + std::strerror(*failure));
       flushed = true;
       avcodec_send_packet(codec, nullptr);
       continue;

@@ -8,6 +8,8 @@ extern "C" {
 }
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -23,9 +25,9 @@ struct MediaReadError : std::runtime_error {
 // The first track of the kind in file order, leaving out cover art; -1 when there is none.
 int firstTrack(const AVFormatContext* format, AVMediaType kind);
 
-// Opens `path` keeping only the first track of the kind (the others are not even demuxed);
-// returns its index, or -1 when there is none. Throws MediaOpenError.
-int openTrack(const std::string& path, AVMediaType kind, ffmpeg::FormatPtr& format);
+// Opens the held file keeping only the first track of the kind (the others are not even
+// demuxed); returns its index, or -1 when there is none. Throws MediaOpenError.
+int openTrack(std::shared_ptr<const MediaFile> file, AVMediaType kind, ffmpeg::FormatPtr& format);
 
 // The file's own start time in seconds. Source time 0 is the start of the file, so times of
 // every track are measured from it and stay in step with each other.
@@ -34,13 +36,18 @@ double fileStartSeconds(const AVFormatContext* format);
 // A timestamp of `stream` in seconds of source time.
 double sourceSeconds(const AVFormatContext* format, const AVStream* stream, std::int64_t timestamp);
 
+// Where `track` ends by the file's own account, in seconds of source time: from its stated
+// duration, or the "DURATION" tag Matroska files carry per track; none when it states neither.
+std::optional<double> statedTrackEnd(const AVFormatContext* format, int track);
+
 // Seconds of source time as a timestamp of `stream`.
 std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stream, double seconds);
 
 // Decodes the next frame of `track` into `frame`, feeding the decoder that track's packets as it
 // asks for them. False once the decoder has given its last frame. A damaged block is skipped, as
 // in the ffmpeg tool, and a truncated file ends where it can no longer be read; `flushed` notes
-// that the decoder was told the track ended. Throws MediaReadError naming `what` ("audio").
+// that the decoder was told the track ended. Throws MediaReadError naming `what` ("audio"), and
+// when the system fails to read the held file (an I/O error): that is no end of the track.
 bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track, AVFrame* frame,
                   bool& flushed, const char* what);
 

@@ -20,8 +20,8 @@ constexpr double timeTolerance = 1e-6;
 
 }  // namespace
 
-VideoTrackReader::VideoTrackReader(const std::string& path) {
-  track_ = openTrack(path, AVMEDIA_TYPE_VIDEO, format_);
+VideoTrackReader::VideoTrackReader(std::shared_ptr<const MediaFile> file) {
+  track_ = openTrack(std::move(file), AVMEDIA_TYPE_VIDEO, format_);
   if (track_ < 0) return;
 
   AVStream* stream = format_->streams[track_];
@@ -70,6 +70,15 @@ const AVFrame* VideoTrackReader::pictureAt(double seconds) {
   }
   return current_.valid ? current_.frame.get() : nullptr;
 }
+
+std::optional<double> VideoTrackReader::end() const {
+  if (!ended_) return std::nullopt;
+  const Picture& last = next_.valid ? next_ : current_;
+  if (!last.valid) return fromTrackStart_ && picturesTaken_ == 0 ? std::optional(0.0) : std::nullopt;
+  return last.start + frameSeconds_;
+}
+
+std::optional<double> VideoTrackReader::statedEnd() const { return statedTrackEnd(format_.get(), track_); }
 
 bool VideoTrackReader::decodeNext(Picture& into) {
   av_frame_unref(into.frame.get());

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -14,9 +15,9 @@ namespace kestrane::platform {
 
 class VideoTrackReader {
  public:
-  // Opens the file; throws MediaOpenError when it is not readable media. A file without a
+  // Opens the held file; throws MediaOpenError when it is not readable media. A file without a
   // video track opens too: hasTrack() is then false and nothing else may be called.
-  explicit VideoTrackReader(const std::string& path);
+  explicit VideoTrackReader(std::shared_ptr<const MediaFile> file);
 
   bool hasTrack() const { return track_ >= 0; }
   const AVCodecParameters& parameters() const;
@@ -29,6 +30,12 @@ class VideoTrackReader {
   // no decodable picture. The frame stays valid until the next call.
   // Throws MediaReadError when decoding fails.
   const AVFrame* pictureAt(double seconds);
+
+  // Where the track's pictures end (the last one's start and a frame), once decoding has passed
+  // the last one; nothing while the track goes on as far as has been read.
+  std::optional<double> end() const;
+  // The track's own stated length in seconds of source time, when the file states one.
+  std::optional<double> statedEnd() const;
 
  private:
   struct Picture {

@@ -1,0 +1,54 @@
+#pragma once
+// The loudness of a file's sound at chosen stretches, measured as the analysis measures the whole
+// of it (LevelMeter over the first sound track mixed to mono, at its own rate), on the same grid
+// of hops: hop 0 starts at the track's first sample. Only the stretches asked for are decoded,
+// reached by seeking, so a few seconds of an hour-long file cost milliseconds.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace kestrane::platform {
+class AudioTrackReader;
+class MediaFile;
+}  // namespace kestrane::platform
+
+namespace kestrane::AudioAnalyzer {
+
+class LevelSampler {
+ public:
+  // Opens the held file's first sound track. Throws platform::MediaOpenError, and AnalyzerError
+  // when it has none or it can't be decoded or read.
+  explicit LevelSampler(std::shared_ptr<const platform::MediaFile> file);
+  ~LevelSampler();
+  LevelSampler(const LevelSampler&) = delete;
+  LevelSampler& operator=(const LevelSampler&) = delete;
+
+  // The sound's own rate.
+  double sampleRate() const { return rate_; }
+  // Seconds between the starts of two levels, and the length each level measures.
+  double hopDuration() const { return hopDuration_; }
+  double windowDuration() const { return windowDuration_; }
+
+  // The levels of hops first … first+count-1 (first may be negative); silence, at the floor,
+  // where the track has no sound. Throws AnalyzerError when it can't be decoded or read.
+  std::vector<float> levels(std::int64_t firstHop, std::size_t count);
+
+  // Where the track's sound ends, in seconds from its first sample, once a stretch asked for went
+  // past it; nothing while the sound goes on as far as has been heard.
+  std::optional<double> end() const;
+  // The track's own stated end, in seconds from its first sample, when the file states one.
+  std::optional<double> statedEnd() const;
+
+ private:
+  std::unique_ptr<platform::AudioTrackReader> reader_;
+  int rate_ = 0;
+  int channels_ = 0;
+  std::int64_t hop_ = 0;
+  std::int64_t window_ = 0;
+  double hopDuration_ = 0.01;
+  double windowDuration_ = 0.02;
+  std::int64_t origin_ = 0;  // the track's first sample, as a position of the reader's
+};
+
+}  // namespace kestrane::AudioAnalyzer
