@@ -379,3 +379,77 @@ TEST_F(MP4RendererTest, AFailedOrCancelledRenderLeavesTheEarlierFileAndNoPartial
     EXPECT_EQ(static_cast<unsigned>(fs::status(movie).permissions() & fs::perms::mask), 0666u & ~mask);
   }
 }
+
+// The render never finishes over footage that isn't all there: footage already cut off where a
+// kept piece lies, footage cut short in place or written to while it renders fails, naming the
+// footage and where it stopped, with the earlier movie kept; another file renamed over the
+// footage's path meanwhile is never read, as the footage is held open.
+TEST_F(MP4RendererTest, RendersOnlyFootageThatIsAllThere) {
+  const Recording clip{"25", 25, 48000, 8, true, true, "all there.mp4"};
+  const fs::path whole = make(folder(), clip);
+  const fs::path footage = folder() / "footage.mp4";
+  // The index first, as a camera writes it, so a copy cut off partway still opens.
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c copy -movflags +faststart " +
+      shellQuote(footage.string()));
+  const SourceMedia source = sourceFor(footage, clip, {1, 25});
+  const fs::path package = folder() / "All There Kestrane.kestrane";
+  fs::create_directories(package);
+  const fs::path movie = package / "footage rough cut.mp4";
+  std::ofstream(movie, std::ios::binary) << "earlier rough cut";
+  const auto untouched = [&] {
+    EXPECT_EQ(readText(movie), "earlier rough cut");
+    EXPECT_EQ(std::distance(fs::directory_iterator(package), fs::directory_iterator()), 1);
+  };
+  const CutList cut = cutOf({{0.5, 2.0}, {5.0, 7.5}}, 8.0);
+  const auto failure = [&](const std::function<void(double)>& whileRendering) {
+    try {
+      MP4Renderer::render(MP4Renderer::openFootage(source), cut, movie, whileRendering);
+    } catch (const MP4Renderer::RenderError& error) {
+      EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::exportFailed);
+      return std::string(error.what());
+    }
+    return std::string("rendered");
+  };
+  const std::string stopsAt = "Export failed: the footage " + footage.string() + " stops at ";
+
+  const std::uintmax_t size = fs::file_size(footage);
+  fs::resize_file(footage, size / 2);
+  EXPECT_TRUE(failure({}).starts_with(stopsAt + "0:0")) << failure({});
+  EXPECT_NE(failure({}).find(", but the cut uses it at 0:05"), std::string::npos) << failure({});
+  untouched();
+
+  const auto restore = [&] { fs::copy_file(whole, footage, fs::copy_options::overwrite_existing); };
+  const auto once = [](const std::function<void()>& act) {
+    return [act, done = std::make_shared<bool>(false)](double fraction) {
+      if (fraction > 0.1 && !*done) {
+        *done = true;
+        act();
+      }
+    };
+  };
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c copy -movflags +faststart " +
+      shellQuote(footage.string()));
+  EXPECT_TRUE(failure(once([&] { fs::resize_file(footage, size / 3); })).starts_with(stopsAt)) << "cut short";
+  untouched();
+
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c copy -movflags +faststart " +
+      shellQuote(footage.string()));
+  // The same bytes written back over themselves: nothing can say they are still the footage's.
+  const auto rewrite = [&] {
+    const std::string bytes = readText(footage);
+    std::fstream(footage, std::ios::binary | std::ios::in | std::ios::out).write(bytes.data(), 4096);
+  };
+  EXPECT_EQ(failure(once(rewrite)),
+            "Export failed: the footage " + footage.string() + " was written to while the cut was made from it");
+  untouched();
+
+  // Another recording renamed over the path as the render goes: the movie is the footage's.
+  const fs::path other = folder() / "other.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -vf negate -c:v libx264 -preset ultrafast -c:a copy " +
+      shellQuote(other.string()));
+  EXPECT_EQ(failure(once([&] { fs::rename(other, footage); })), "rendered");
+  const FrameSnapping::Layout layout =
+      MP4Renderer::composition(MP4Renderer::openFootage(sourceFor(whole, clip, {1, 25})), cut).layout;
+  EXPECT_EQ(play(movie, 48000).frameNumbers, expectedFrames(layout));
+  restore();
+}

@@ -1,6 +1,7 @@
 #include "kestrane/pipeline/PackageContents.hpp"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <fstream>
 
@@ -94,7 +95,7 @@ TEST(PackageContents, AFolderIsAPackageByItsNameOrByHoldingTheTimelineOfItsFoota
 }
 
 // Opened, a package says whether the footage it was cut from is still at its path: there, gone,
-// or another recording saved under its name.
+// another recording saved under its name, a copy of it cut off, or something that is no file.
 TEST(PackageContents, OpensSayingWhetherItsFootageIsThere) {
   const test::MoviePackage stored("talk", "Talk");
   OpenedPackage opened = openPackage(stored.package);
@@ -108,6 +109,20 @@ TEST(PackageContents, OpensSayingWhetherItsFootageIsThere) {
             stored.footage.string() +
                 " is 0:12 at 640×360, the package was cut from 0:33 at 320×180 — put the footage the package was cut "
                 "from back at that path to play or re-cut.");
+
+  // A copy of it cut off partway, and a FIFO, which is never waited on.
+  fs::copy_file(test::sampleFootage(), stored.footage, fs::copy_options::overwrite_existing);
+  fs::resize_file(stored.footage, fs::file_size(stored.footage) / 4);
+  EXPECT_EQ(openPackage(stored.package).footageChanged,
+            stored.footage.string() +
+                " is cut off: its sound ends at 0:05, the package was cut from 0:33 — put the footage the package "
+                "was cut from back at that path to play or re-cut.");
+  fs::remove(stored.footage);
+  ASSERT_EQ(::mkfifo(stored.footage.c_str(), 0600), 0);
+  EXPECT_EQ(openPackage(stored.package).footageChanged,
+            stored.footage.string() +
+                " can't be read — it is not a regular file — put the footage the package was cut from back at that "
+                "path to play or re-cut.");
 
   fs::remove(stored.footage);
   opened = openPackage(stored.package);

@@ -243,6 +243,11 @@ TEST(RetryAdjudication, TurnsTheSecondOpinionOnAndWithoutItChangesNothing) {
   EXPECT_EQ(out.session.projectNotes, std::optional<std::string>("keep it short"));
 }
 
+const std::string kRemovedMovie = "Removed the rough cut of the earlier cut — it no longer matches this one";
+const std::string kKeptMovie = "Kept the rough cut of the earlier cut — it shows this same cut";
+const std::string kKeptEarlierMovie = "Kept the rough cut of the earlier cut — it shows the earlier cut, not this one";
+const std::string kWroteCut = "Wrote this cut's timelines, transcript, captions and session file into the package";
+
 // The package with the sample footage beside it.
 struct SamplePackage : test::MoviePackage {
   SamplePackage() : MoviePackage("sample", "Sample") {}
@@ -281,10 +286,31 @@ TEST(Recut, OnlyTheFootageThePackageWasCutFromIsCutAgain) {
       EXPECT_EQ(snapshot(sample.package), before);
     }
   };
+  // The footage made again by ffmpeg with `options` into the file at its path (written through a
+  // pipe when they name none), and cut off after `share` of its bytes.
+  const auto remade = [&](const std::string& options, double share = 1.0) {
+    const fs::path making = sample.root.path() / "making";
+    const std::string into = options.ends_with(" -") ? " > " + test::quoted(making) : " " + test::quoted(making);
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -y -i " + test::quoted(kept) + " " + options + into).c_str()), 0)
+        << options;
+    fs::resize_file(making, static_cast<std::uintmax_t>(static_cast<double>(fs::file_size(making)) * share));
+    fs::rename(making, sample.footage);
+  };
   ASSERT_TRUE(test::recordOtherFootage(sample.footage));
   expectRefused(" is 0:12 at 640×360, the package was cut from 0:33 at 320×180");
   ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(kept) + " -t 30 -c copy " + test::quoted(sample.footage)));
   expectRefused(" is 0:30, the package was cut from 0:33");
+  // Copies cut off partway: the index first, the index last, Matroska.
+  remade("-c copy -movflags +faststart -f mp4", 0.25);
+  expectRefused(" is cut off: its sound ends at 0:05, the package was cut from 0:33");
+  remade("-c copy -f mov", 0.5);
+  expectRefused(" can't be read as media");
+  remade("-c copy -f matroska", 0.25);
+  expectRefused(" is cut off: its sound ends at 0:08, the package was cut from 0:33");
+  std::ofstream(sample.footage) << "not footage at all";
+  expectRefused(" can't be read as media");
+  remade("-c:v copy -af areverse -c:a aac -f mp4");
+  expectRefused(" sounds different from the footage the package was cut from");
   EXPECT_TRUE(backend->calls.empty());
 
   for (const std::string container : {"mkv", "mov"}) {
@@ -293,12 +319,56 @@ TEST(Recut, OnlyTheFootageThePackageWasCutFromIsCutAgain) {
     fs::rename(copy, sample.footage);
     EXPECT_TRUE(Pipeline::recut(withMovie).mp4URL) << container;
   }
+  // Through a pipe Matroska states no length; the sound says it is all there.
+  remade("-c copy -f matroska -");
+  EXPECT_TRUE(Pipeline::recut(withMovie).mp4URL) << "through a pipe";
+  remade("-c:v copy -c:a libopus -f matroska");
+  EXPECT_TRUE(Pipeline::recut(withMovie).mp4URL) << "its sound made again";
 }
 
-const std::string kRemovedMovie = "Removed the rough cut of the earlier cut — it no longer matches this one";
-const std::string kKeptMovie = "Kept the rough cut of the earlier cut — it shows this same cut";
-const std::string kKeptEarlierMovie = "Kept the rough cut of the earlier cut — it shows the earlier cut, not this one";
-const std::string kWroteCut = "Wrote this cut's timelines, transcript, captions and session file into the package";
+// The footage the re-cut proved is the footage it renders, whatever happens at its path after:
+// another recording put there as the render begins is never what the movie shows, and footage
+// cut short in place fails the render, naming where it stops, with the earlier movie kept.
+TEST(Recut, TheFootageItProvedIsTheFootageItRenders) {
+  SamplePackage sample;
+  Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
+  request.renderMP4 = true;
+  Pipeline::recut(request);
+  const fs::path kept = sample.root.path() / "kept.mp4", other = sample.root.path() / "other.mp4";
+  fs::copy_file(sample.footage, kept);
+  ASSERT_TRUE(test::recordOtherFootage(other));
+  const auto atRender = [&](const std::function<void()>& act) {
+    return [act, done = std::make_shared<bool>(false)](const Pipeline::Stage& stage) {
+      if (stage == Pipeline::Stage::rendering && !stage.fraction && !*done) {
+        *done = true;
+        act();
+      }
+    };
+  };
+  const auto pictureWidth = [](const fs::path& movie) { return MediaProbe::probe(movie.string()).width; };
+
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+  const Pipeline::Output replaced = Pipeline::recut(request, atRender([&] { fs::rename(other, sample.footage); }));
+  ASSERT_TRUE(replaced.mp4URL);
+  EXPECT_EQ(pictureWidth(*replaced.mp4URL), 320) << "the proven footage's picture, not the other recording's";
+  fs::copy_file(kept, sample.footage, fs::copy_options::overwrite_existing);
+
+  const std::string movie = slurp(sample.movie);
+  const std::optional<MovieIdentity> vouched = KestraneSession::read(sample.sessionFile).roughCutMovie;
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{3, 4}};
+  try {
+    Pipeline::recut(request, atRender([&] { fs::resize_file(sample.footage, fs::file_size(sample.footage) / 4); }));
+    ADD_FAILURE() << "rendered footage that ran out";
+  } catch (const Pipeline::RoughCutFailed& e) {
+    EXPECT_TRUE(
+        std::string(e.what()).starts_with("Export failed: the footage " + sample.footage.string() + " stops at 0:0"))
+        << e.what();
+    EXPECT_EQ(e.notes(), (std::vector{kWroteCut, kKeptEarlierMovie}));
+  }
+  EXPECT_EQ(slurp(sample.movie), movie);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutMovie, vouched);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
+}
 
 // Makes a file immutable while it lives, as chattr +i does; false where the file system or this
 // user can't.

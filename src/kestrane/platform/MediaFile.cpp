@@ -13,8 +13,8 @@ namespace {
 
 FileStamp stampOf(const struct stat& st) {
   return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-          static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_ctim.tv_sec),
-          static_cast<std::int64_t>(st.st_ctim.tv_nsec)};
+          static_cast<std::int64_t>(st.st_size), static_cast<std::int64_t>(st.st_mtim.tv_sec),
+          static_cast<std::int64_t>(st.st_mtim.tv_nsec)};
 }
 
 MediaFileError openFailure(const std::string& path, int error) {

@@ -25,14 +25,15 @@ class MediaFileError : public UserFacingError {
   bool missing_ = false;
 };
 
-// Which file, and in which state: it differs once the file is replaced, or written, cut short or
-// grown in place.
+// Which file, and in which state: it differs once the file is written, cut short or grown in
+// place. Its change time is not part of it: renaming the file, or another file taking its name,
+// changes that without touching a byte.
 struct FileStamp {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::int64_t size = 0;
-  std::int64_t changedSeconds = 0;
-  std::int64_t changedNanoseconds = 0;
+  std::int64_t modifiedSeconds = 0;
+  std::int64_t modifiedNanoseconds = 0;
 
   bool operator==(const FileStamp&) const = default;
 };

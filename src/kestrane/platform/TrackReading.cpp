@@ -89,14 +89,26 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
   }
 }
 
+namespace {
+
+// Seeks to a keyframe before `seconds`, through the file's picture track when it has one: that is
+// the track containers index (Matroska's cues often list picture keyframes alone, and seeking the
+// sound without them reads every cluster up to the time), and the sound is decoded on from there.
+int seekTo(AVFormatContext* format, int track, double seconds) {
+  const int picture = firstTrack(format, AVMEDIA_TYPE_VIDEO);
+  const int by = picture >= 0 ? picture : track;
+  return av_seek_frame(format, by, streamTimestamp(format, format->streams[by], seconds), AVSEEK_FLAG_BACKWARD);
+}
+
+}  // namespace
+
 bool seekBefore(AVFormatContext* format, int track, double seconds, double firstMargin,
                 const std::function<bool()>& landedInTime, const char* what) {
   double margin = firstMargin;
   for (int attempt = 0; attempt < 4; ++attempt, margin *= 4) {
     const double aim = seconds - margin;
     if (aim <= 0) break;
-    const std::int64_t ts = streamTimestamp(format, format->streams[track], aim);
-    if (av_seek_frame(format, track, ts, AVSEEK_FLAG_BACKWARD) < 0) break;
+    if (seekTo(format, track, aim) < 0) break;
     if (landedInTime()) return true;
   }
   const AVStream* stream = format->streams[track];

@@ -51,7 +51,8 @@ std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stre
 bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track, AVFrame* frame,
                   bool& flushed, const char* what);
 
-// Seeks `track` to a keyframe before `seconds`. A try aims `firstMargin` early (four times
+// Seeks `track` to a keyframe before `seconds` (through the file's picture track, which is the one
+// containers index, when it has one). A try aims `firstMargin` early (four times
 // earlier on each retry, up to four tries, since keyframe seeking in some containers lands after
 // the asked time) and calls `landedInTime`, which restarts decoding there and says whether the
 // first frame starts early enough. When no try lands in time, or the time is too near the start,
