@@ -5,7 +5,7 @@
 #include "TerminalText.hpp"
 #include "kestrane/pipeline/GraphicsPlacing.hpp"
 #include "kestrane/pipeline/MixedPackage.hpp"
-#include "kestrane/pipeline/PackageLock.hpp"
+#include "kestrane/pipeline/PackageRefusals.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace kestrane::cli {

@@ -851,3 +851,29 @@ TEST_F(SharedPackage, AKilledPackageNoOneHereCanWriteIsSaidMaybeMixed) {
   EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_ + " ");
   EXPECT_FALSE(fs::exists(pkg / ".kestrane.move"));
 }
+
+// A killed re-cut's package its owner can write but not list (mode -wx): what the record moves
+// onto can't be told, so every run is refused saying so, with the record and everything else as
+// they were. Once the folder can be listed, the owner's next run finishes the move whole.
+TEST_F(SharedPackage, AKilledPackageItsOwnerCantListIsRefusedUntilItCanBe) {
+  const fs::path pkg = kPackage;
+  ownersCut(pkg, 02775);
+  ASSERT_TRUE(killedRecut(pkg, session_, 3, 022, kFirstAccount));
+  ASSERT_EQ(::chmod(pkg.c_str(), 0300), 0);
+  const auto before = snapshot(pkg);
+  const std::string refused = (pkg / ".kestrane.move").string() +
+                              " records a move into place that a Kestrane run was interrupted in, and the package "
+                              "can't be listed (Permission denied), so nothing was changed — let this user read " +
+                              pkg.string() + " and try again.";
+  for (int run = 0; run < 2; ++run) {
+    EXPECT_EQ(ownerTold(test::refused, pkg), refused) << run;
+    EXPECT_EQ(snapshot(pkg), before) << run;
+  }
+
+  ASSERT_EQ(::chmod(pkg.c_str(), 02775), 0);
+  EXPECT_EQ(ownerTold(test::locked, pkg), "");
+  EXPECT_EQ(readFile(pkg / "transcript.md"), "tight transcript");
+  EXPECT_EQ(readFile(pkg / "talk.kestrane.json"), session_ + " ");
+  EXPECT_FALSE(fs::exists(pkg / "talk rough cut.mp4"));
+  EXPECT_FALSE(fs::exists(pkg / ".kestrane.move"));
+}

@@ -694,13 +694,16 @@ bool shellIn(const fs::path& dir, const std::string& command) {
 // plays, and even of the size of the movie it names: a re-cut without a movie removes it saying
 // so, one with a movie replaces it, and one whose render is stopped keeps it as the earlier
 // cut's. None claims it. Beside a session of an earlier build, which records no digest, another
-// cut's movie lasts another cut's length and is not claimed either.
+// cut's movie lasts another cut's length and is not claimed either, nor is a file of another size
+// than the one the last build recorded, even one as long as the recorded cut.
 TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   const VouchedMovie p;
   const fs::path& movie = p.sample.movie;
   std::string sameSize = p.earlierCutMovie;
   sameSize.resize(p.movie.size(), '\0');
   ASSERT_NE(sameSize, p.movie);
+  const std::optional<double> seconds = platform::mediaSecondsAt(movie);
+  ASSERT_TRUE(seconds);
 
   using Change = std::function<void()>;
   const std::vector<std::pair<std::string, Change>> unvouched = {
@@ -762,6 +765,20 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
       EXPECT_EQ(p.sample.hiddenFiles(), 0);
     }
   }
+
+  // The cut's own movie with bytes after its media, which no player reads: as long as the
+  // recorded cut, but not the file the last build's record names, so a re-cut of the same cut
+  // removes it as a movie of unknown cut. (A stopped re-cut is left out: the session it writes
+  // records no movie, and one that records none is weighed by its cut's length alone.)
+  p.reset();
+  p.rewrite([](KestraneSession& s) { s.roughCutMovie->sampledSHA256.reset(); });
+  p.put(p.movie + std::string(4096, '\0'));
+  ASSERT_EQ(platform::mediaSecondsAt(movie), seconds) << "lasts as long as the recorded cut";
+  EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
+  const Pipeline::Output out = Pipeline::recut(p.plain());
+  EXPECT_TRUE(contains(out.warnings, kRemovedUnknownMovie));
+  EXPECT_FALSE(fs::exists(movie));
+  EXPECT_FALSE(p.read().roughCutMovie);
 }
 
 // The movie is known by its bytes, so every copy that keeps them keeps it this cut's: one that

@@ -176,36 +176,6 @@ std::string sessionRenamed(const fs::path& recordPath, bool another, const fs::p
       recordPath.string(), whoseRun(another), session.string(), kept, session.filename().string());
 }
 
-// The record's moves not yet made, those that can't be made any more, the removals not yet made,
-// and the first name that holds what the record can't account for, as the folder stands.
-struct Progressed {
-  std::vector<Move> toMake;
-  std::vector<Move> unstaged;
-  std::vector<std::string> removals;
-  std::optional<std::string> foreign;
-};
-
-Progressed progressIn(const fs::path& folder, const MoveRecord& record, uid_t owner) {
-  Progressed found;
-  // An earlier build's record names no identities to tell its progress by.
-  if (record.earlier) return found;
-  const auto note = [&](Progress progress, const std::string& name) {
-    if (progress == Progress::foreign && !found.foreign) found.foreign = name;
-    return progress;
-  };
-  for (const Move& move : record.moves) {
-    const Progress progress = note(progressOf(folder, move, owner), move.to);
-    if (progress == Progress::toMake) found.toMake.push_back(move);
-    if (progress == Progress::unstaged) found.unstaged.push_back(move);
-  }
-  for (const MoveRecord::Removal& removal : record.removals) {
-    if (note(progressOf(folder, removal, owner), removal.name) == Progress::toMake) {
-      found.removals.push_back(removal.name);
-    }
-  }
-  return found;
-}
-
 // True when the record moves onto, and removes, only the names the writer gives the files of a
 // package of footage `stem` whose session file is `session` (and the package's mark of a move
 // that could not be finished, which a re-cut takes away), and never removes a session file.
@@ -243,8 +213,8 @@ struct Judgement {
   Fate fate = Fate::setAside;
   std::string why;  // refuse and leave: what is said; set aside: why it was not acted on
   bool another = false;
-  uid_t owner = 0;      // the record's
-  Progressed progress;  // to finish
+  uid_t owner = 0;        // the record's
+  MoveProgress progress;  // to finish
 };
 
 Judgement judged(Fate fate, std::string_view why) { return {fate, std::string(why)}; }
@@ -264,12 +234,10 @@ std::optional<std::string> sessionOf(const MoveRecord& record, const std::vector
 }
 
 // The file whose footage names the package's files: the staged session while its move is still
-// to make, else the one at the session's name. An earlier build's record names no identities,
-// so its staged session counts while the session's own name is free (`sessionThere` is false).
-fs::path sessionLeftInPlace(const fs::path& folder, const MoveRecord& record, const Progressed& progress,
-                            const std::string& session, bool sessionThere) {
-  for (const Move& move : record.earlier ? record.moves : progress.toMake) {
-    if (move.to == session && (!record.earlier || !sessionThere)) return folder / move.from;
+// to make, else the one at the session's name.
+fs::path sessionLeftInPlace(const fs::path& folder, const MoveProgress& progress, const std::string& session) {
+  for (const Move& move : progress.toMake) {
+    if (move.to == session) return folder / move.from;
   }
   return folder / session;
 }
@@ -279,7 +247,7 @@ fs::path sessionLeftInPlace(const fs::path& folder, const MoveRecord& record, co
 // have written, where that gives it more than it had, proves nothing.
 std::optional<std::string> whyMayBeMixed(const fs::path& folder, const struct stat& dir, const RecordFile& file,
                                          const MoveRecord& record, const std::string& session,
-                                         const Progressed& progress) {
+                                         const MoveProgress& progress) {
   if (!writtenByOwnerAlone(file.st) && !everyAccountMayAlreadyChange(folder, dir, record, session))
     return std::string(kWrittenPastOwner);
   // Another name of it may be in another folder, whose run's it is.
@@ -293,19 +261,16 @@ std::optional<std::string> whyMayBeMixed(const fs::path& folder, const struct st
       (folder / *progress.foreign).string());
 }
 
-// The one place that decides what becomes of the record at `recordPath`, found as `found`: first
-// whether it is this package's at all and can be acted on here, then whether it is proven its
-// run's own, then whether its names can take what it still moves.
-Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
-  const RecordFile file = readRecord(recordPath, found);
-  const bool another = file.st.st_uid != ::geteuid() && file.st.st_uid != ownerGivenHere(folder);
-  const bool closed = closedToThisUser(folder, EACCES);
+// What becomes of the record read as `file` where this user can write the folder: first whether
+// it is this package's at all, then whether it is proven its run's own, then whether its names
+// can take what it still moves.
+Judgement judgedWhereWritable(const fs::path& folder, const fs::path& recordPath, const RecordFile& file,
+                              bool another) {
   // A file it can't be judged without that this user may not read. Another account's run,
   // killed as it moved its files, left it: setting it aside would leave the package mixed for
   // good, so it stays for that account.
   const auto unreadable = [&](const fs::path& path) {
     if (!another) return judged(Fate::setAside, kNotOurs);
-    if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
     return judged(Fate::leave, leftForThatAccount(recordPath, fmt::format("this user can't read {} ({})", path.string(),
                                                                           std::strerror(EACCES))));
   };
@@ -313,20 +278,15 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   const std::optional<MoveRecord> record = file.bytes ? parsedRecord(*file.bytes) : std::nullopt;
   std::error_code ec;
   const std::vector<fs::path> held = sessionFilesIn(folder, ec);
-  if (record && ec) {
-    if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
-    return judged(Fate::refuse, unlistable(folder, recordPath, another, ec));
-  }
+  if (record && ec) return judged(Fate::refuse, unlistable(folder, recordPath, another, ec));
   const std::optional<std::string> session = record ? sessionOf(*record, held) : std::nullopt;
   if (!session) return judged(Fate::setAside, kNotOurs);
   const bool sessionThere = heldAt(folder / *session).st.has_value();
-  if (!sessionThere && !held.empty()) {
-    if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
+  if (!sessionThere && !held.empty())
     return judged(Fate::refuse, sessionRenamed(recordPath, another, folder / *session, held));
-  }
 
-  Progressed progress = progressIn(folder, *record, file.st.st_uid);
-  const fs::path leftInPlace = sessionLeftInPlace(folder, *record, progress, *session, sessionThere);
+  MoveProgress progress = progressIn(folder, *record, file.st.st_uid);
+  const fs::path leftInPlace = sessionLeftInPlace(folder, progress, *session);
   if (mayNotRead(leftInPlace)) return unreadable(leftInPlace);
   const std::optional<std::string> stem = footageStem(leftInPlace);
   if (!stem || !namesOnlyPackageFiles(*record, *session, *stem)) return judged(Fate::setAside, kNotOurs);
@@ -334,7 +294,6 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   if (!isPackageFolder(folder) && !fs::is_regular_file(folder / (*stem + ".fcpxml"), ec))
     return judged(Fate::setAside, kNotOurs);
 
-  if (closed) return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
   struct stat dir {};
   const bool folderRead = ::stat(folder.c_str(), &dir) == 0;
   // The moves its owner's next run would make, which anyone who can write the folder could
@@ -349,6 +308,19 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   if (const auto obstacle = firstObstacle(destinations, removals, dir))
     return judged(Fate::refuse, unfinishable(recordPath, another, *obstacle));
   return {Fate::finish, {}, another, file.st.st_uid, std::move(progress)};
+}
+
+// The one place that decides what becomes of the record at `recordPath`, found as `found`.
+Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct stat& found) {
+  const RecordFile file = readRecord(recordPath, found);
+  const bool another = file.st.st_uid != ::geteuid() && file.st.st_uid != ownerGivenHere(folder);
+  Judgement judgement = judgedWhereWritable(folder, recordPath, file, another);
+  // Where this user can write nothing, a record of this package's can be neither acted on nor
+  // refused for something the user could clear: it stays, for an account that can write there.
+  // One that no run of ours can have left is still set aside, which leaves it as it is there.
+  if (judgement.fate != Fate::setAside && closedToThisUser(folder, EACCES))
+    return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
+  return judgement;
 }
 
 // True when `error`, met linking a file, says the disk keeps no hard links.
@@ -467,7 +439,7 @@ std::optional<std::string> finish(const fs::path& folder, const fs::path& record
     const int error = errno;
     throw PackageUnlockable(unfinishable(recordPath, judgement.another, {name, removal, error}));
   };
-  const Progressed& progress = judgement.progress;
+  const MoveProgress& progress = judgement.progress;
   if (!progress.unstaged.empty()) markMayBeMixed(folder, recordPath);
   for (const Move& move : progress.toMake) {
     if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) stop(folder / move.to, false);

@@ -4,8 +4,6 @@
 #include <sys/stat.h>
 
 #include "kestrane/model/AtomicFile.hpp"
-#include "kestrane/pipeline/PackageLock.hpp"
-#include "kestrane/pipeline/StagedFiles.hpp"
 
 namespace kestrane::Pipeline {
 
@@ -71,10 +69,10 @@ void markMayBeMixed(const fs::path& folder, const fs::path& record) {
   }
 }
 
-void takeMarkAwayWith(StagedFiles& staged, const fs::path& folder) {
-  if (!isMarkedMayBeMixed(folder)) return;
+std::optional<fs::path> markToTakeAway(const fs::path& folder) {
+  if (!isMarkedMayBeMixed(folder)) return std::nullopt;
   if (markInTheWay(folder)) throw PackageMayBeMixed(*mixedPackageNote(folder));
-  staged.removeOnCommit(markIn(folder));
+  return markIn(folder);
 }
 
 }  // namespace detail

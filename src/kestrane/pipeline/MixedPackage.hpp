@@ -10,24 +10,9 @@
 #include <string>
 #include <string_view>
 
-#include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/PackageRefusals.hpp"
 
 namespace kestrane::Pipeline {
-
-// What is said, with a run's reason before it, of a package that may be mixed.
-inline constexpr std::string_view kMayBeMixed =
-    "the package may hold parts of two cuts, and running the re-cut again makes it whole.";
-// The same, said to an account that can't finish the move: another must.
-inline constexpr std::string_view kMayBeMixedForAnother =
-    "the package may hold parts of two cuts, and a re-cut by an account that can write it makes it whole.";
-
-// A move into place that a killed run left could not be proven to be that run's own and this
-// folder's, or could not be finished whole (or at all, by this account): the package may hold
-// parts of two cuts until it is re-cut, and the message says so.
-class PackageMayBeMixed : public PipelineError {
- public:
-  using PipelineError::PipelineError;
-};
 
 // The sentence said of the package in `folder` while it is marked as maybe mixed; nothing for
 // any other.
@@ -39,8 +24,6 @@ void refuseIfMayBeMixed(const std::filesystem::path& folder);
 
 namespace detail {
 
-class StagedFiles;
-
 // The mark's name in the package folder.
 inline constexpr std::string_view kMixedMarkName = ".kestrane.mixed";
 
@@ -51,11 +34,12 @@ bool isMarkedMayBeMixed(const std::filesystem::path& folder);
 // Throws PackageUnlockable (naming `record`, which stays) when the mark can't be written.
 void markMayBeMixed(const std::filesystem::path& folder, const std::filesystem::path& record);
 
-// For a package write that writes every file of the package in `folder` anew: the mark goes in
-// the same move as the files, so a write killed partway leaves it for the run that finishes the
-// move. Throws PackageMayBeMixed, before anything moves, where something no move can take away
-// stands at the mark's name (a folder, a FIFO).
-void takeMarkAwayWith(StagedFiles& staged, const std::filesystem::path& folder);
+// For a package write that writes every file of the package in `folder` anew: the mark's path,
+// for the write to remove in the same move as its files, so a write killed partway leaves it for
+// the run that finishes the move; nothing while the package is unmarked. Throws
+// PackageMayBeMixed, before anything moves, where something no move can take away stands at the
+// mark's name (a folder, a FIFO).
+std::optional<std::filesystem::path> markToTakeAway(const std::filesystem::path& folder);
 
 }  // namespace detail
 }  // namespace kestrane::Pipeline

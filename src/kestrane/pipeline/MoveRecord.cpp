@@ -127,6 +127,31 @@ Progress progressOf(const fs::path& folder, const MoveRecord::Removal& removal, 
                                                                                      : Progress::foreign;
 }
 
+MoveProgress progressIn(const fs::path& folder, const MoveRecord& record, uid_t owner) {
+  MoveProgress found;
+  if (record.earlier) {
+    for (const MoveRecord::Move& move : record.moves) {
+      if (!heldAt(folder / move.to).st) found.toMake.push_back(move);
+    }
+    return found;
+  }
+  const auto note = [&](Progress progress, const std::string& name) {
+    if (progress == Progress::foreign && !found.foreign) found.foreign = name;
+    return progress;
+  };
+  for (const MoveRecord::Move& move : record.moves) {
+    const Progress progress = note(progressOf(folder, move, owner), move.to);
+    if (progress == Progress::toMake) found.toMake.push_back(move);
+    if (progress == Progress::unstaged) found.unstaged.push_back(move);
+  }
+  for (const MoveRecord::Removal& removal : record.removals) {
+    if (note(progressOf(folder, removal, owner), removal.name) == Progress::toMake) {
+      found.removals.push_back(removal.name);
+    }
+  }
+  return found;
+}
+
 std::optional<Obstacle> firstObstacle(const std::vector<fs::path>& destinations, const std::vector<fs::path>& removals,
                                       const struct stat& folder) {
   for (const fs::path& name : destinations) {

@@ -57,6 +57,19 @@ enum class Progress {
 Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Move& move, uid_t owner);
 Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Removal& removal, uid_t owner);
 
+// How far the whole move of a record of `owner`'s run got in `folder`: its moves not yet made,
+// those that can't be made any more, its removals not yet made, and the first name that holds
+// what the record can't account for. An earlier build's record names no identities to tell more
+// by than that a move onto a name that holds nothing was not made: those are its moves to make,
+// and nothing else is told of it.
+struct MoveProgress {
+  std::vector<MoveRecord::Move> toMake;
+  std::vector<MoveRecord::Move> unstaged;
+  std::vector<std::string> removals;
+  std::optional<std::string> foreign;
+};
+MoveProgress progressIn(const std::filesystem::path& folder, const MoveRecord& record, uid_t owner);
+
 // A name a move into place can't be made on, and why (the system's error number).
 struct Obstacle {
   std::filesystem::path name;

@@ -10,25 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "kestrane/pipeline/MixedPackage.hpp"
-#include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/PackageRefusals.hpp"
 
-namespace kestrane::Pipeline {
-
-// Another run is writing the package.
-class PackageBusy : public PipelineError {
- public:
-  using PipelineError::PipelineError;
-};
-
-// The package can't be taken for a run: its lock can't be made, opened or held, or a record
-// left in it can't be set aside. Nothing in it was changed.
-class PackageUnlockable : public PipelineError {
- public:
-  using PipelineError::PipelineError;
-};
-
-namespace detail {
+namespace kestrane::Pipeline::detail {
 
 class PackageLock {
  public:
@@ -76,5 +60,4 @@ std::optional<std::string> clearAbandonedFolder(const std::filesystem::path& dir
 // read-only disk, or a folder closed to them): no run of theirs can change it either.
 bool closedToThisUser(const std::filesystem::path& folder, int error);
 
-}  // namespace detail
-}  // namespace kestrane::Pipeline
+}  // namespace kestrane::Pipeline::detail

@@ -68,7 +68,7 @@ void writeFiles(Job& job, const PackageFiles& files) {
   if (job.staleRoughCut) staged.removeOnCommit(job.staleRoughCut->movie);
   // Every file of the cut is written anew here, so a package marked as maybe holding parts of
   // two cuts is whole once they are in place.
-  takeMarkAwayWith(staged, files.dir);
+  if (const auto mark = markToTakeAway(files.dir)) staged.removeOnCommit(*mark);
 
   session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   job.checkStop();

@@ -1,7 +1,6 @@
 #include "kestrane/pipeline/StagedFiles.hpp"
 
 #include <fcntl.h>
-#include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "kestrane/pipeline/MixedPackage.hpp"
 #include "kestrane/pipeline/MoveRecord.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 
@@ -42,13 +40,6 @@ std::optional<FileIdentity> heldNow(const fs::path& path) {
 }
 
 }  // namespace
-
-MoveLeftHalfway::MoveLeftHalfway(const fs::path& destination, const std::string& reason)
-    : PackageMayBeMixed(fmt::format(
-          "Couldn't move {} into place ({}) once this run had begun moving its files, so the record of the move and "
-          "the files not yet moved were left for the next run — {}",
-          destination.string(), reason, kMayBeMixed)),
-      write_(destination, reason) {}
 
 StagedFiles::~StagedFiles() {
   // Once the move is recorded, the files not moved belong to the record.

@@ -11,21 +11,9 @@
 #include <vector>
 
 #include "kestrane/model/AtomicFile.hpp"
-#include "kestrane/pipeline/MixedPackage.hpp"
+#include "kestrane/pipeline/PackageRefusals.hpp"
 
 namespace kestrane::Pipeline::detail {
-
-// A move into place that failed once under way: some of the run's files may be in place and
-// the rest not, so until the next run finishes the move the package is neither cut.
-class MoveLeftHalfway : public PackageMayBeMixed {
- public:
-  MoveLeftHalfway(const std::filesystem::path& destination, const std::string& reason);
-  // The write that failed, for a run that takes the whole folder away instead.
-  const AtomicFile::WriteError& write() const { return write_; }
-
- private:
-  AtomicFile::WriteError write_;
-};
 
 class StagedFiles {
  public:
