@@ -36,12 +36,13 @@ SourceMedia sampleLike() {
 }
 
 // What a first cut of `footage` stores of it: what its container states and the levels of its
-// sound.
-KestraneSession firstCutOf(const fs::path& footage) {
+// sound; with the footage's path `at`, when given.
+KestraneSession firstCutOf(const fs::path& footage, const fs::path& at = {}) {
   KestraneSession session;
   session.source = MediaProbe::probe(footage.string());
   const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(footage.string());
   session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
+  if (!at.empty()) session.source.path = at.string();
   return session;
 }
 
@@ -243,16 +244,14 @@ TEST(FootageCheck, TheSameSoundMadeAgainIsTheFootage) {
 
   const fs::path voice = tmp.path() / "voice.m4a";
   ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -vn -c:a copy " + quoted(voice)));
-  stored = firstCutOf(voice);
-  stored.source.path = (tmp.path() / "voice.aac").string();
+  stored = firstCutOf(voice, tmp.path() / "voice.aac");
   remake(voice, "-c:a copy", stored);
   EXPECT_EQ(platform::readMediaFacts(stored.source.path)->durationStated, false);
   EXPECT_EQ(heard(stored), "the footage") << "as raw AAC";
 
   const fs::path fast = tmp.path() / "fast.mp4";
   ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -vf fps=60 -c:v libx264 -preset ultrafast -c:a copy " + quoted(fast)));
-  stored = firstCutOf(fast);
-  stored.source.path = footage.string();
+  stored = firstCutOf(fast, footage);
   remake(fast, "-c copy", stored);
   EXPECT_EQ(heard(stored), "the footage") << "60 fps in Matroska";
 }
@@ -294,8 +293,7 @@ TEST(FootageCheck, AnotherRecordingIsRefusedEvenWithTheSameStatedFacts) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();
   const fs::path footage = tmp.path() / "footage.mp4";
-  KestraneSession stored = firstCutOf(sample);
-  stored.source.path = footage.string();
+  KestraneSession stored = firstCutOf(sample, footage);
   const std::string different = footage.string() + " sounds different from the footage the package was cut from";
 
   remake(sample, "-c:v copy -af areverse -c:a aac", stored);
@@ -327,8 +325,7 @@ TEST(FootageCheck, ATrimAtTheStartIsRefusedWhereTheSoundShowsIt) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();
   const fs::path footage = tmp.path() / "footage.mp4";
-  KestraneSession stored = firstCutOf(sample);
-  stored.source.path = footage.string();
+  KestraneSession stored = firstCutOf(sample, footage);
   remake(sample, "-ss 0.04 -c:v libx264 -preset ultrafast -c:a aac -t 33.12", stored);
   EXPECT_EQ(heard(stored), footage.string() +
                                " is shifted: its sound comes 0.04 s earlier than in the footage the package was cut "
@@ -336,8 +333,7 @@ TEST(FootageCheck, ATrimAtTheStartIsRefusedWhereTheSoundShowsIt) {
 
   const fs::path phone = tmp.path() / "phone.m4a";
   ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -vn -ar 8000 -c:a aac " + quoted(phone)));
-  stored = firstCutOf(phone);
-  stored.source.path = (tmp.path() / "footage.m4a").string();
+  stored = firstCutOf(phone, tmp.path() / "footage.m4a");
   remake(phone, "-ss 0.128 -c copy", stored);
   EXPECT_EQ(heard(stored), stored.source.path +
                                " is shifted: its sound comes 0.13 s earlier than in the footage the package was cut "
@@ -345,8 +341,7 @@ TEST(FootageCheck, ATrimAtTheStartIsRefusedWhereTheSoundShowsIt) {
 
   const fs::path tone = tmp.path() / "tone.mp4";
   ASSERT_TRUE(ffmpeg("-f lavfi -i testsrc=s=320x180:r=25 -f lavfi -i sine=r=48000 -c:a aac -t 6 " + quoted(tone)));
-  stored = firstCutOf(tone);
-  stored.source.path = footage.string();
+  stored = firstCutOf(tone, footage);
   remake(tone, "-ss 0.04 -c:v libx264 -preset ultrafast -c:a aac", stored);
   EXPECT_EQ(heard(stored), "the footage");
 }
