@@ -72,7 +72,7 @@ void JobModel::accept(const QStringList& paths) {
       lastSessionPath_.clear();
     }
     footagePath_ = video;
-    sourceMissing_ = false;
+    setFootageProblem(std::nullopt);
     projectName_ = FileKinds::baseName(video);
     storedProjectName_.clear();
     sessionHasScript_ = dropStoredScript_ = false;
@@ -124,8 +124,7 @@ void JobModel::openSession(const QString& path) {
   editHistory_->clear();
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
   // Other footage at the footage's path is treated as no footage there, saying how it differs.
-  sourceChange_ = opened.footageChanged ? QString::fromStdString(*opened.footageChanged) : QString();
-  sourceMissing_ = opened.footageMissing || opened.footageChanged;
+  takePackageFootage(opened);
   footagePath_ = source;
   scriptPath_.clear();
   sessionScriptPath_.clear();
