@@ -245,6 +245,8 @@ void JobModel::adjustAndRecut() {
 
 void JobModel::retryFromFailure() {
   if (footagePath_.isEmpty()) return reset();
+  previewFootageAtItsPath();
+  emit changed();
   setState(JobState::configuring());
 }
 

@@ -52,7 +52,8 @@ class JobModel : public QObject {
   bool sessionHasScript() const { return sessionHasScript_; }
   bool dropStoredScript() const { return dropStoredScript_; }
   // The footage in the editor can't be played or cut: no file is at the reopened package's
-  // footage path, or the file there is other footage. `sourceProblem` says which and what to do.
+  // footage path, the file there is other footage, or what is there can't be opened as footage.
+  // `sourceProblem` says which and what to do.
   bool sourceMissing() const { return sourceMissing_; }
   const QString& sourceProblem() const { return sourceProblem_; }
   // What opening the package found to tell the user (a record of a move set aside), shown until
@@ -148,6 +149,8 @@ class JobModel : public QObject {
   // Back to the options to re-cut the last package, its footage looked at again if it couldn't
   // be used: it may be back at its path.
   void adjustAndRecut();
+  // Back to the options after a failed cut; what can't be opened as footage at its path now is
+  // treated as no footage there.
   void retryFromFailure();
   // Back to the empty drop zone.
   void reset();
@@ -259,6 +262,7 @@ class JobModel : public QObject {
   void setFootageProblem(std::optional<QString> problem);
   void takePackageFootage(const Pipeline::OpenedPackage& opened);
   void recheckPackageFootage();
+  void previewFootageAtItsPath();
   void rememberSession(const QString& sessionPath);
   // Batch side (JobModelBatch.cpp).
   void startBatch(const QStringList& videos);

@@ -1,5 +1,7 @@
-// Whether the footage in the editor can be used: a package's footage as opening it found it, and
-// looked at again once the user may have put it back.
+// Whether the footage in the editor can be used: a package's footage as opening it found it,
+// looked at again once the user may have put it back, and the file a failed cut is tried again
+// on.
+#include "app/core/FootageFile.hpp"
 #include "app/core/JobModel.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 
@@ -26,6 +28,16 @@ void JobModel::recheckPackageFootage() {
     takePackageFootage(Pipeline::openPackage(toPath(lastSessionPath_)));
   } catch (const std::exception&) {
     // The package can't be opened now; its footage stays as it was found.
+  }
+}
+
+void JobModel::previewFootageAtItsPath() {
+  // The editor's one video only: a batch's videos keep what its queue found of them.
+  if (batch_.size() >= 2) return;
+  if (const auto why = FootageFile::notRegular(footagePath_)) {
+    stopAudition();
+    return setFootageProblem(FootageFile::cantOpen(footagePath_, *why) +
+                             QStringLiteral(" \u2014 put the footage back at that path to play or cut it."));
   }
 }
 
