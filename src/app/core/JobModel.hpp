@@ -149,8 +149,8 @@ class JobModel : public QObject {
   // Back to the options to re-cut the last package, its footage looked at again if it couldn't
   // be used: it may be back at its path.
   void adjustAndRecut();
-  // Back to the options after a failed cut; what can't be opened as footage at its path now is
-  // treated as no footage there.
+  // Back to the options after a failed cut, showing what is at the footage's path now, which is
+  // what the next cut reads.
   void retryFromFailure();
   // Back to the empty drop zone.
   void reset();
@@ -263,6 +263,7 @@ class JobModel : public QObject {
   void takePackageFootage(const Pipeline::OpenedPackage& opened);
   void recheckPackageFootage();
   void previewFootageAtItsPath();
+  bool footageReplaced() const;
   void rememberSession(const QString& sessionPath);
   // Batch side (JobModelBatch.cpp).
   void startBatch(const QStringList& videos);
