@@ -4,14 +4,52 @@
 #include <QFile>
 #include <QTest>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "AppTestSupport.hpp"
 #include "app/core/FileKinds.hpp"
+#include "app/core/PipelineEngine.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 
 using namespace kestrane;
 using namespace kestrane::app;
 using namespace kestrane::app::test;
 
 Q_DECLARE_METATYPE(kestrane::app::Screen)
+
+namespace {
+
+// A named pipe, watched for anything opening it to read. Such an opening waits for a writer: the
+// watch is one, so the reader is let go (to the pipe's end at once) and counted, and a test that
+// would hang fails.
+class WatchedPipe {
+ public:
+  explicit WatchedPipe(const QString& path) : name_(QFile::encodeName(path)) {
+    QVERIFY(::mkfifo(name_.constData(), 0600) == 0);
+    watch_ = std::jthread([this](std::stop_token stop) {
+      for (; !stop.stop_requested(); std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
+        if (const int fd = ::open(name_.constData(), O_WRONLY | O_NONBLOCK); fd >= 0) {
+          ++readers_;
+          ::close(fd);
+        }
+      }
+    });
+  }
+  int readers() const { return readers_; }
+
+ private:
+  QByteArray name_;
+  std::atomic<int> readers_ = 0;
+  std::jthread watch_;
+};
+
+}  // namespace
 
 class AcceptFilesTest : public QObject {
   Q_OBJECT
@@ -236,6 +274,42 @@ class AcceptFilesTest : public QObject {
     QTest::qWait(100);
     QVERIFY(h.job->levelsDBFS().empty());
     QCOMPARE(h.job->preAnalysisState(), PreAnalysisState::none);
+  }
+
+  // Only a regular file is ever opened as footage: a named pipe dropped, at a reopened package's
+  // footage path or at a failed cut's when it is tried again, is said to be no footage and never
+  // opened (the opening would wait for a writer for good, and quitting with it), by the job or by
+  // the audition's reader.
+  void aPipeAtAFootagePathIsNeverOpened() {
+    Harness h;
+    std::optional<WatchedPipe> dropped, stored, retried;  // made before the job, so they outlive it
+    auto job = std::make_unique<JobModel>(std::make_shared<PipelineEngine>(), h.settings());
+    dropped.emplace(h.path("take.mov"));
+    job->accept({h.path("take.mov")});
+    QCOMPARE(job->dropMessage().value_or(""), "take.mov can\u2019t be opened as footage: it is not a regular file.");
+
+    const QString package = writeStoredCut(h.dir.path(), {.withLevels = true});
+    const QString footage = h.path("take 04.mov");
+    QVERIFY(QFile::remove(footage));
+    stored.emplace(footage);
+    job->openSession(package);
+    QVERIFY(job->sourceMissing());
+    QVERIFY2(job->sourceProblem().contains("it is not a regular file"), qPrintable(job->sourceProblem()));
+    QVERIFY_THROWS_EXCEPTION(MediaProbe::ProbeError, decodeAuditionPcm(footage));
+
+    job->openSession(writeStoredCut(h.dir.path(), {.folder = "b Kestrane", .footage = "b.mov"}));
+    const QString take = h.path("b.mov");
+    QVERIFY(QFile::resize(take, 0));
+    job->adjustAndRecut();
+    job->start();
+    QTRY_COMPARE(job->state().screen, Screen::failed);  // its footage is empty now
+    QVERIFY(QFile::remove(take));
+    retried.emplace(take);
+    job->retryFromFailure();
+    QVERIFY(
+        job->sourceProblem().startsWith(take + " can\u2019t be opened as footage: it is not a regular file \u2014"));
+    job.reset();  // as the window quits
+    QCOMPARE(dropped->readers() + stored->readers() + retried->readers(), 0);
   }
 };
 

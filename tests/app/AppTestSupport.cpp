@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 
 #include "app/core/Paths.hpp"
 #include "kestrane/platform/MovieFile.hpp"
@@ -74,6 +75,18 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   make(QStringLiteral("transcript.md"));
   make(QStringLiteral("captions.srt"));
   return folder;
+}
+
+bool recordOtherFootage(const QString& path) {
+  QProcess ffmpeg;
+  ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  ffmpeg.start(QStringLiteral("ffmpeg"), {"-nostdin", "-v",      "error",   "-y",
+                                          "-f",       "lavfi",   "-i",      "testsrc=s=640x360:r=25:d=12",
+                                          "-f",       "lavfi",   "-i",      "sine=r=48000:d=12",
+                                          "-c:v",     "libx264", "-preset", "ultrafast",
+                                          "-c:a",     "aac",     "-f",      "mov",
+                                          path});
+  return ffmpeg.waitForFinished(-1) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
 }
 
 }  // namespace kestrane::app::test

@@ -100,4 +100,8 @@ struct StoredCut {
 // Writes the package under `root` (and the footage beside it); returns the package folder.
 QString writeStoredCut(const QString& root, const StoredCut& cut);
 
+// Another recording saved at `path`, in place of whatever was there: 12 s of a 640×360 test card
+// at 25 fps with a tone.
+bool recordOtherFootage(const QString& path);
+
 }  // namespace kestrane::app::test

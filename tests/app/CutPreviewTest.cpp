@@ -314,11 +314,7 @@ class CutPreviewTest : public QObject {
     stored.withLevels = true;
     const QString package = writeStoredCut(w.h.dir.path(), stored);
     const QString footage = w.h.dir.filePath(stored.footage);
-    const std::string made =
-        "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=s=640x360:r=25:d=12 -f lavfi -i "
-        "sine=r=48000:d=12 -c:v libx264 -preset ultrafast -c:a aac -f mov '" +
-        footage.toStdString() + "' >/dev/null 2>&1";
-    QVERIFY2(std::system(made.c_str()) == 0, "ffmpeg could not make the other footage");
+    QVERIFY2(recordOtherFootage(footage), "ffmpeg could not make the other footage");
     w.job().openSession(package);
     QTRY_VERIFY(w.find("results"));
     w.job().adjustAndRecut();

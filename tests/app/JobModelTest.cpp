@@ -184,6 +184,30 @@ class JobModelTest : public QObject {
     QCOMPARE(h.job->state().screen, Screen::idle);
   }
 
+  // Tried again, a failed cut shows what is at the footage's path now, which is what the next cut
+  // reads: the recording analysed keeps its waveform and hand edits, and another one saved there
+  // since is listened to afresh, nothing of the first one shown over it.
+  void tryAgainShowsTheFootageAtItsPathNow() {
+    Harness h;
+    StoredCut stored{.withLevels = true};
+    stored.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
+    h.job->openSession(writeStoredCut(h.dir.path(), stored));
+    const std::vector<float> storedLevels = h.job->levelsDBFS();
+    h.engine->cut.failure = "No space left on device";
+    h.job->adjustAndRecut();
+    for (bool replaced : {false, true}) {
+      h.job->start();
+      QVERIFY(h.waitFor(Screen::failed));
+      if (replaced) QVERIFY(recordOtherFootage(h.job->footagePath()));
+      h.job->retryFromFailure();
+      QCOMPARE(h.job->levelsDBFS() == storedLevels, !replaced);
+      QCOMPARE(h.job->hasManualEdits(), !replaced);
+      QCOMPARE(h.job->preAnalysisState() == PreAnalysisState::none, !replaced);
+    }
+    QTRY_COMPARE(h.job->preAnalysisState(), PreAnalysisState::ready);
+    QCOMPARE(h.engine->analyzeCalls(), std::vector<std::filesystem::path>{toPath(h.job->footagePath())});
+  }
+
   void aStageReportedAfterTheEndChangesNothing() {
     Harness h;
     h.engine->lateStage = {S::exporting, std::chrono::milliseconds(100)};

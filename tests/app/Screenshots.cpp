@@ -131,6 +131,17 @@ void showEditedAndZoomed(MainWindow& w, QSize size) {
                     transcript->wordFrame(14).center().toPoint());
 }
 
+// A package reopened after its footage was cut off partway, as a copy broken off leaves it.
+void reopenedOverCutOffFootage(Harness& h) {
+  StoredCut stored;
+  stored.folder = QStringLiteral("Interview take 2 Kestrane");
+  stored.footage = QStringLiteral("Interview take 2.mov");
+  const QString package = writeStoredCut(h.dir.path(), stored);
+  QFile footage(h.dir.filePath(stored.footage));
+  if (!footage.resize(footage.size() / 2)) std::fprintf(stderr, "could not cut the footage off\n");
+  h.job->openSession(package);
+}
+
 }  // namespace
 
 // The cut preview's editors on their own: the waveform in edit mode (a selection being dragged,
@@ -360,6 +371,12 @@ int main(int argc, char** argv) {
          const QString package = writeStoredCut(h.dir.path(), stored);
          QFile::remove(h.dir.filePath(stored.footage));
          h.job->openSession(package);
+       }},
+      {"results-footage-cut-off", reopenedOverCutOffFootage},
+      {"options-footage-cut-off",
+       [](Harness& h) {
+         reopenedOverCutOffFootage(h);
+         h.job->adjustAndRecut();
        }},
       {"running-building-package",
        [](Harness& h) {

@@ -211,6 +211,35 @@ class ViewsTest : public QObject {
     QVERIFY(!violet(w.find<QPushButton>("openTimeline")));
   }
 
+  // Footage its package can't use is no cut ready: the results are headed so, with the engine's
+  // sentence under the heading, and the options neither play nor re-cut it, saying why, until it
+  // is back at its path.
+  void footageThePackageCantUseLeavesNoCutReady() {
+    Window w;
+    const QString package = writeStoredCut(w.h.dir.path(), {.withLevels = true});
+    const QString footage = w.h.path("take 04.mov");
+    QVERIFY(QFile::rename(footage, w.h.path("kept.mov")));
+    QVERIFY(recordOtherFootage(footage));
+    w.h.job->openSession(package);
+    QTRY_VERIFY(w.find("results"));
+    QCOMPARE(w.text("heading"), QStringLiteral("This cut\u2019s footage can\u2019t be used"));
+    QVERIFY2(w.text("footageProblem").startsWith(footage + " is 0:12 at 640\u00d7360"),
+             qPrintable(w.text("footageProblem")));
+
+    w.click("adjustAndRecut");
+    QTRY_VERIFY(w.find("options"));
+    QVERIFY(!w.find<QPushButton>("cutIt")->isEnabled() && !w.find<QPushButton>("playCut")->isEnabled());
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("This cut\u2019s footage can\u2019t be used \u2014 Cut It is off until it\u2019s back"));
+    w.h.job->start();
+    QVERIFY(w.h.engine->recutCalls().empty());
+
+    QVERIFY(QFile::remove(footage) && QFile::rename(w.h.path("kept.mov"), footage));
+    w.h.job->adjustAndRecut();  // as the results' button does
+    Window::settle();
+    QVERIFY(w.find<QPushButton>("cutIt")->isEnabled() && w.find<QPushButton>("playCut")->isEnabled());
+  }
+
   // A rough cut that failed once its package was written says what it left, one sentence a
   // line as the engine said them: the job's warnings, what became of the package and of the
   // movie already in it, and where the package is. Another failure has nothing to add.

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/core/FootageFile.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
 
@@ -22,6 +24,10 @@ constexpr qint64 kEndlessSilence = qint64{1} << 33;
 }  // namespace
 
 AuditionPcm decodeAuditionPcm(const QString& footage) {
+  // A pipe at the path would hold this thread in its opening, and the window could not quit.
+  if (const auto why = FootageFile::notRegular(footage)) {
+    throw MediaProbe::ProbeError::unreadable(footage.toStdString(), why->toStdString());
+  }
   AuditionPcm pcm;
   pcm.sampleRate = auditionRate;
   std::unique_ptr<platform::MonoResampler> resampler;

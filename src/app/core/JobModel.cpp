@@ -124,7 +124,7 @@ Pipeline::Request JobModel::CutRequest::over(const std::optional<Pipeline::Analy
 }
 
 void JobModel::start() {
-  if (footagePath_.isEmpty() || state_.screen == Screen::running) return;
+  if (footagePath_.isEmpty() || sourceMissing_ || state_.screen == Screen::running) return;
   stopAudition();
   openingWarnings_.clear();  // the cut's own report says what it finds
   packageMayBeMixed_ = false;
@@ -238,12 +238,15 @@ void JobModel::failCut(std::uint64_t generation, std::exception_ptr error) {
 void JobModel::adjustAndRecut() {
   if (lastSessionPath_.isEmpty()) return reset();
   isRecut_ = true;
+  recheckPackageFootage();
   emit changed();
   setState(JobState::configuring());
 }
 
 void JobModel::retryFromFailure() {
   if (footagePath_.isEmpty()) return reset();
+  previewFootageAtItsPath();
+  emit changed();
   setState(JobState::configuring());
 }
 

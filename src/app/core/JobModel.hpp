@@ -10,6 +10,10 @@
 
 class QUndoStack;
 
+namespace kestrane::Pipeline {
+struct OpenedPackage;
+}
+
 #include <chrono>
 #include <exception>
 #include <future>
@@ -47,10 +51,11 @@ class JobModel : public QObject {
   const std::optional<QString>& dropMessage() const { return dropMessage_; }
   bool sessionHasScript() const { return sessionHasScript_; }
   bool dropStoredScript() const { return dropStoredScript_; }
-  // The reopened session's footage can't be played or re-cut: no file is at its path, or the
-  // file there is other footage, and then `sourceChange` says how it differs and what to do.
+  // The footage in the editor can't be played or cut: no file is at the reopened package's
+  // footage path, the file there is other footage, or what is there can't be opened as footage.
+  // `sourceProblem` says which and what to do.
   bool sourceMissing() const { return sourceMissing_; }
-  const QString& sourceChange() const { return sourceChange_; }
+  const QString& sourceProblem() const { return sourceProblem_; }
   // What opening the package found to tell the user (a record of a move set aside), shown until
   // the next cut starts or another video comes in.
   const QStringList& openingWarnings() const { return openingWarnings_; }
@@ -138,9 +143,14 @@ class JobModel : public QObject {
   void accept(const QStringList& paths);
   // A package folder or its session file.
   void openSession(const QString& path);
-  // Cut It: runs the single job (or re-cuts the stored session) on a worker thread.
+  // Cut It: runs the single job (or re-cuts the stored session) on a worker thread. Nothing
+  // happens while the footage can't be used.
   void start();
+  // Back to the options to re-cut the last package, its footage looked at again if it couldn't
+  // be used: it may be back at its path.
   void adjustAndRecut();
+  // Back to the options after a failed cut, showing what is at the footage's path now, which is
+  // what the next cut reads.
   void retryFromFailure();
   // Back to the empty drop zone.
   void reset();
@@ -248,6 +258,12 @@ class JobModel : public QObject {
   void adoptAnalysis(Pipeline::Analysis analysis);
   // Everything that belongs to one video's audio, so the next video never inherits it.
   void forgetFootage();
+  // Footage side (JobModelFootage.cpp): whether the footage can be used, and why not.
+  void setFootageProblem(std::optional<QString> problem);
+  void takePackageFootage(const Pipeline::OpenedPackage& opened);
+  void recheckPackageFootage();
+  void previewFootageAtItsPath();
+  bool footageReplaced() const;
   void rememberSession(const QString& sessionPath);
   // Batch side (JobModelBatch.cpp).
   void startBatch(const QStringList& videos);
@@ -304,7 +320,7 @@ class JobModel : public QObject {
   QString sessionScriptPath_;
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
-  QString sourceChange_;
+  QString sourceProblem_;
   QStringList openingWarnings_;
   bool packageMayBeMixed_ = false;
   bool isRecut_ = false;

@@ -96,7 +96,8 @@ void JobModel::replaceBatch(std::vector<BatchItem> items) {
   // The single video's analysis has no reader any more.
   cancelPreAnalysis();
   batch_ = std::move(items);
-  sourceMissing_ = sessionHasScript_ = dropStoredScript_ = isRecut_ = false;
+  setFootageProblem(std::nullopt);
+  sessionHasScript_ = dropStoredScript_ = isRecut_ = false;
   lastSessionPath_.clear();
   storedProjectName_.clear();
 }
@@ -148,7 +149,7 @@ void JobModel::selectBatchItem(int index) {
   options_ = item.options;
   manualKeeps_ = item.manualKeeps;
   manualRemovals_ = item.manualRemovals;
-  sourceMissing_ = false;
+  setFootageProblem(std::nullopt);
   if (!item.analysis) {
     preAnalysisState_ = item.analysisFailed ? PreAnalysisState::failed : PreAnalysisState::working;
     preAnalysisFailure_.clear();

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "app/core/FileKinds.hpp"
+#include "app/core/FootageFile.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
@@ -44,22 +45,26 @@ void JobModel::accept(const QStringList& paths) {
   dropMessage_.reset();
   QStringList videos;
   bool sawUsable = false;
-  for (qsizetype i = 0; i < paths.size(); ++i) {
-    const QString& path = paths[i];
+  std::optional<QString> unopenable;
+  for (const QString& path : paths) {
     if (FileKinds::isStoredCut(path)) {
       emit changed();
       return openSession(path);
     }
     if (FileKinds::isFootage(path)) {
+      // A pipe or a device named like footage is never opened.
+      if (const auto why = FootageFile::notRegular(path)) {
+        unopenable = FootageFile::cantOpen(FileKinds::lastComponent(path), *why) + QLatin1Char('.');
+        continue;
+      }
       videos << path;
       sawUsable = true;
     } else if (FileKinds::isScript(path)) {
       scriptPath_ = path;
       sawUsable = true;
-    } else if (i == paths.size() - 1 && !sawUsable) {
-      dropMessage_ = FileKinds::unsupportedFileMessage();
     }
   }
+  if (!sawUsable && !paths.isEmpty()) dropMessage_ = unopenable.value_or(FileKinds::unsupportedFileMessage());
   if (videos.size() >= 2) return startBatch(videos);
   if (!videos.isEmpty()) {
     // One video dropped after a batch replaces it.
@@ -72,7 +77,7 @@ void JobModel::accept(const QStringList& paths) {
       lastSessionPath_.clear();
     }
     footagePath_ = video;
-    sourceMissing_ = false;
+    setFootageProblem(std::nullopt);
     projectName_ = FileKinds::baseName(video);
     storedProjectName_.clear();
     sessionHasScript_ = dropStoredScript_ = false;
@@ -123,9 +128,9 @@ void JobModel::openSession(const QString& path) {
   // The edits are the stored cut's now: no step of the editor's history applies to them.
   editHistory_->clear();
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
-  // Other footage at the footage's path is treated as no footage there, saying how it differs.
-  sourceChange_ = opened.footageChanged ? QString::fromStdString(*opened.footageChanged) : QString();
-  sourceMissing_ = opened.footageMissing || opened.footageChanged;
+  // Other footage at the footage's path, or something that can't be opened as footage, is
+  // treated as no footage there, saying why.
+  takePackageFootage(opened);
   footagePath_ = source;
   scriptPath_.clear();
   sessionScriptPath_.clear();

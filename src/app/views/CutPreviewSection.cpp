@@ -225,10 +225,7 @@ void CutPreviewSection::refresh() {
   const std::vector<float>& levels = job_.levelsDBFS();
   const bool hasLevels = !levels.empty();
   sourceMissing_->setVisible(job_.sourceMissing());
-  sourceMissingText_->setText(job_.sourceChange().isEmpty()
-                                  ? QStringLiteral("The source footage isn\u2019t at its stored location \u2014 "
-                                                   "reconnect the drive (or move the file back) to play or re-cut.")
-                                  : job_.sourceChange());
+  sourceMissingText_->setText(job_.sourceProblem());
   placeholder_->setVisible(!hasLevels);
   strip_->setVisible(hasLevels);
   controls_->setVisible(hasLevels);

@@ -253,6 +253,9 @@ void OptionsView::refresh() {
   const auto videos = static_cast<int>(job().batch().size());
   applyToAll_->setVisible(videos >= 2);
   cut_->setText(videos >= 2 ? QStringLiteral("Cut All %1").arg(videos) : QStringLiteral("Cut It"));
+  // Footage that can't be used can't be cut: the header and the cut preview say why.
+  cut_->setEnabled(!job().sourceMissing());
+  cut_->setToolTip(job().sourceProblem());
   refreshHeader();
   const QString placeholder =
       job().footagePath().isEmpty() ? QStringLiteral("My video") : FileKinds::baseName(job().footagePath());
@@ -283,7 +286,11 @@ void OptionsView::refreshHeader() {
   QString text;
   QString symbol;
   QColor colour = Brand::secondaryText;
-  if (job().isRecut() && !job().openingWarnings().isEmpty()) {
+  if (job().sourceMissing()) {
+    symbol = QStringLiteral("exclamationmark.triangle.fill");
+    text = QStringLiteral("This cut\u2019s footage can\u2019t be used \u2014 Cut It is off until it\u2019s back");
+    colour = Brand::orange;
+  } else if (job().isRecut() && !job().openingWarnings().isEmpty()) {
     symbol = QStringLiteral("exclamationmark.triangle.fill");
     text = job().openingWarnings().join(QLatin1Char(' '));
     colour = Brand::orange;

@@ -115,18 +115,23 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   column->setSpacing(0);
 
   // A package a killed run may have left holding parts of two cuts is no finished cut: its
-  // heading says so and its re-cut, which makes it whole, comes first.
+  // heading says so and its re-cut, which makes it whole, comes first. Nor is a cut whose
+  // footage can't be used (gone, or something else at its path) one to work on: it can be
+  // neither played nor re-cut, and the heading and the sentence under it say so.
   const bool mayBeMixed = job().packageMayBeMixed();
+  const bool footageUnusable = job().sourceMissing();
   auto* header = new QVBoxLayout;
   header->setContentsMargins(24, 28, 24, 28);
   header->setSpacing(10);
-  QLabel* seal = mayBeMixed ? Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44, this)
-                            : Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
+  QLabel* seal = mayBeMixed || footageUnusable
+                     ? Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44, this)
+                     : Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
   seal->setObjectName(QStringLiteral("seal"));
   header->addWidget(seal, 0, Qt::AlignHCenter);
-  auto* heading = Brand::label(
-      mayBeMixed ? QStringLiteral("This package may hold parts of two cuts") : QStringLiteral("First cut ready"),
-      TextStyle::title2, Brand::primaryText, QFont::DemiBold);
+  auto* heading = Brand::label(mayBeMixed        ? QStringLiteral("This package may hold parts of two cuts")
+                               : footageUnusable ? QStringLiteral("This cut\u2019s footage can\u2019t be used")
+                                                 : QStringLiteral("First cut ready"),
+                               TextStyle::title2, Brand::primaryText, QFont::DemiBold);
   heading->setObjectName(QStringLiteral("heading"));
   header->addWidget(heading);
   auto* figures = Brand::label(ResultsText::figuresLine(stats), TextStyle::title3, Brand::primaryText);
@@ -137,6 +142,11 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
                                  Brand::secondaryText);
     elapsed->setObjectName(QStringLiteral("elapsed"));
     header->addWidget(elapsed);
+  }
+  if (footageUnusable) {
+    auto* problem = Brand::label(job().sourceProblem(), TextStyle::callout, Brand::orange);
+    problem->setObjectName(QStringLiteral("footageProblem"));
+    header->addLayout(Brand::centred(problem, 520));
   }
   if (!job().openingWarnings().isEmpty()) {
     auto* warning = Brand::label(job().openingWarnings().join(QLatin1Char(' ')), TextStyle::caption, Brand::orange);
