@@ -281,7 +281,13 @@ TEST(FootageCheck, ACopyCutOffAnywhereIsRefused) {
   fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
   EXPECT_EQ(heard(stored), "the footage");
 
-  // A session an earlier build wrote without levels is held to where its sound ends still.
+  // Levels that stop well short of the stored length don't excuse the rest of it, and a session
+  // an earlier build wrote without levels is held to where its sound ends still.
+  std::vector<float> firstSeconds = stored.levels->levelsDBFS();
+  firstSeconds.resize(300);
+  stored.levels = LevelData::fromLevels(0.01, firstSeconds);
+  cutOff(sample, 0.5, stored);
+  EXPECT_EQ(heard(stored), cutOffAt + "0:14, the package was cut from 0:33");
   stored.levels.reset();
   cutOff(sample, 0.25, stored);
   EXPECT_EQ(heard(stored), cutOffAt + "0:05, the package was cut from 0:33");

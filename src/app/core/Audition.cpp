@@ -6,9 +6,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/core/FootageFile.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
 
 namespace kestrane::app {
@@ -24,15 +24,19 @@ constexpr qint64 kEndlessSilence = qint64{1} << 33;
 }  // namespace
 
 AuditionPcm decodeAuditionPcm(const QString& footage) {
-  // A pipe at the path would hold this thread in its opening, and the window could not quit.
-  if (const auto why = FootageFile::notRegular(footage)) {
-    throw MediaProbe::ProbeError::unreadable(footage.toStdString(), why->toStdString());
+  // A pipe at the path would hold this thread in its opening, and the window could not quit: the
+  // file is opened without waiting, and only a plain file is read.
+  std::shared_ptr<const platform::MediaFile> file;
+  try {
+    file = platform::MediaFile::open(footage.toStdString());
+  } catch (const platform::MediaFileError& e) {
+    throw MediaProbe::ProbeError::unreadable(footage.toStdString(), e.reason());
   }
   AuditionPcm pcm;
   pcm.sampleRate = auditionRate;
   std::unique_ptr<platform::MonoResampler> resampler;
   std::vector<float> mono;
-  platform::decodeAudio(footage.toStdString(), [&](const platform::AudioBlock& block) {
+  platform::decodeAudio(file, [&](const platform::AudioBlock& block) {
     if (!resampler) resampler = std::make_unique<platform::MonoResampler>(int(block.sampleRate), auditionRate);
     mono.resize(block.frames);
     for (std::size_t f = 0; f < block.frames; ++f) {

@@ -195,6 +195,7 @@ constexpr double kTellingRangeDB = 35;
 struct Stretch {
   std::int64_t first = 0;  // hop
   std::size_t count = 0;
+  bool compared = true;  // its stored levels are held against the heard ones
 };
 
 // Where to hear: in each of the first kStretches - 1 equal parts of the stored levels, the
@@ -267,17 +268,17 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   // Levels on another grid than this sound's can't be held against it.
   if (session.levels && std::abs(session.levels->hopDuration - hop) > 1e-9) levels.clear();
 
-  // Where the stored sound ends: past its last level's window (and short of the next hop's
-  // end); without levels, at the stored length.
+  // Where the stored sound ends: past its last level's window (and short of the next hop's end).
   const auto heardHops = static_cast<double>(levels.size());
-  const double soundEnd = levels.empty() ? stored.durationSeconds : (heardHops - 1) * hop + sampler.windowDuration();
-  const double soundEndLatest = levels.empty() ? stored.durationSeconds : soundEnd + hop;
+  const double soundEnd = (heardHops - 1) * hop + sampler.windowDuration();
   std::vector<Stretch> stretches = stretchesOf(levels, hop);
-  if (levels.empty()) {
-    // Nothing to hear it by: only whether its sound reaches the end.
-    const auto lastHop = static_cast<std::int64_t>(std::floor(stored.durationSeconds / hop));
+  // Where the levels stop well short of the stored length (none stored, or an odd session), the
+  // last seconds before it are heard too, for whether the sound gets there at all.
+  const bool lengthUnheard = levels.empty() || MediaDamage::endsEarly(stored.durationSeconds, soundEnd);
+  if (lengthUnheard) {
     const auto count = static_cast<std::size_t>(std::lround(kStretchSeconds / hop));
-    stretches.push_back({std::max<std::int64_t>(lastHop - static_cast<std::int64_t>(count), 0), count});
+    const auto lastHop = static_cast<std::int64_t>(std::floor(stored.durationSeconds / hop));
+    stretches.push_back({std::max<std::int64_t>(lastHop - static_cast<std::int64_t>(count), 0), count, false});
   }
   const auto margin = static_cast<int>(std::lround(kMostShiftSeconds / hop));
   // Sound a little earlier than stored is rounding; any more was cut from the start. Sound later
@@ -286,20 +287,28 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   const double mostEarlier = std::max(kShiftFrames * standardized(stored.frameDuration).seconds(), 1.5 * hop);
   const double mostLater = std::max(mostEarlier, kEncoderDelaySamples / sampler.sampleRate() + hop);
 
+  // True when the heard sound ended before `stretch` needs it to: a stretch of the stored levels
+  // needs as much as they have; the stored length's last seconds as much as its sound track
+  // states, or, where it states none, as much as the first cut would not have called cut off.
+  const auto endsShortOf = [&](const Stretch& stretch, double end) {
+    if (stretch.compared) {
+      const double stretchEnd =
+          static_cast<double>(stretch.first + static_cast<std::int64_t>(stretch.count) - 1) * hop +
+          sampler.windowDuration();
+      return end < std::min(soundEnd, stretchEnd) - tolerance;
+    }
+    const std::optional<double> trackEnd = sampler.statedEnd();
+    if (!trackEnd) return MediaDamage::endsEarly(stored.durationSeconds, end);
+    return end < std::min(stored.durationSeconds, *trackEnd) - tolerance;
+  };
+
   for (const Stretch& stretch : stretches) {
     throwIfStopped(stop);
     const std::vector<float> heard =
         sampler.levels(stretch.first - margin, stretch.count + 2 * static_cast<std::size_t>(margin));
-    if (const std::optional<double> end = sampler.end()) {
-      const double needed = levels.empty() ? std::min(soundEnd, sampler.statedEnd().value_or(soundEnd))
-                                           : std::min(soundEnd, static_cast<double>(stretch.first) * hop +
-                                                                    static_cast<double>(stretch.count - 1) * hop +
-                                                                    sampler.windowDuration());
-      const bool short_ =
-          levels.empty() && !sampler.statedEnd() ? MediaDamage::endsEarly(needed, *end) : *end < needed - tolerance;
-      if (short_) return {cutOffClause(path, *end, stored.durationSeconds)};
-    }
-    if (levels.empty()) continue;
+    if (const std::optional<double> end = sampler.end(); end && endsShortOf(stretch, *end))
+      return {cutOffClause(path, *end, stored.durationSeconds)};
+    if (!stretch.compared) continue;
     const std::vector<float> storedStretch(levels.begin() + stretch.first,
                                            levels.begin() + stretch.first + static_cast<std::ptrdiff_t>(stretch.count));
     const AudioAnalyzer::LevelMatch match = AudioAnalyzer::matchLevels(storedStretch, heard, margin);
@@ -311,8 +320,8 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
       return {shiftClause(path, shift)};
   }
   if (mustEndThere) {
-    const std::optional<double> end = sampler.end();
-    if (!end || *end > soundEndLatest + tolerance) {
+    const double latest = lengthUnheard ? stored.durationSeconds : soundEnd + hop;
+    if (const std::optional<double> end = sampler.end(); !end || *end > latest + tolerance) {
       return {fmt::format("{} goes on past {}, where the footage the package was cut from ends", path,
                           lengthText(stored.durationSeconds, 0)),
               true};
