@@ -24,18 +24,27 @@ MediaFileError openFailure(const std::string& path, int error) {
   return {path, std::strerror(error)};
 }
 
+// Why what `st` describes is not a media file to read; empty when it is a plain file with bytes.
+std::string problemOf(const struct stat& st) {
+  if (S_ISDIR(st.st_mode)) return "it is a folder";
+  if (!S_ISREG(st.st_mode)) return "it is not a regular file";
+  if (st.st_size == 0) return "the file is empty";
+  return {};
+}
+
 }  // namespace
 
 std::shared_ptr<const MediaFile> MediaFile::open(const std::string& path) {
-  // Without O_NONBLOCK a FIFO would hold the caller until a writer came along.
+  // Anything but a plain file is refused unopened: opening a FIFO would let a writer waiting on
+  // it go on into a pipe nobody reads.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) throw openFailure(path, errno);
+  if (std::string problem = problemOf(st); !problem.empty()) throw MediaFileError(path, problem);
+  // Something else may take the name meanwhile: without O_NONBLOCK a FIFO would hold the caller
+  // until a writer came along, and what was opened is looked at again.
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) throw openFailure(path, errno);
-  struct stat st {};
-  std::string problem;
-  if (::fstat(fd, &st) != 0) problem = std::strerror(errno);
-  else if (S_ISDIR(st.st_mode)) problem = "it is a folder";
-  else if (!S_ISREG(st.st_mode)) problem = "it is not a regular file";
-  else if (st.st_size == 0) problem = "the file is empty";
+  std::string problem = ::fstat(fd, &st) != 0 ? std::strerror(errno) : problemOf(st);
   if (!problem.empty()) {
     ::close(fd);
     throw MediaFileError(path, problem);
