@@ -56,7 +56,7 @@ inline bool makeSoundingFootage(const std::filesystem::path& path, const SourceM
   const int rate = media.audioSampleRate > 0 ? static_cast<int>(std::lround(media.audioSampleRate)) : 48000;
   const int channels = static_cast<int>(media.audioChannelCount.value_or(1));
   const RationalTime frame = media.frameDuration;
-  const std::string key = fmt::format("3|{}|{}|{}|{}|{}|{}|{}|{}|{}|{}", ext, media.durationSeconds, media.hasVideo,
+  const std::string key = fmt::format("4|{}|{}|{}|{}|{}|{}|{}|{}|{}|{}", ext, media.durationSeconds, media.hasVideo,
                                       media.width, media.height, frame.value, frame.timescale, rate, channels,
                                       levels ? levels->base64 : std::string("-"));
   const fs::path cache = fs::temp_directory_path() / fmt::format("kestrane-test-footage-{}", ::getuid());
@@ -79,9 +79,8 @@ inline bool makeSoundingFootage(const std::filesystem::path& path, const SourceM
     if (media.hasVideo) command += " -map 0:v -map 1:a -c:v libx264 -preset ultrafast -tune stillimage";
     // The index first, as a camera or a streaming export writes it: a copy cut off partway still opens.
     if (ext == ".mov" || ext == ".mp4") command += " -movflags +faststart";
-    command +=
-        fmt::format(" -ac {} -c:a {} -t {} '{}' >/dev/null 2>&1", channels,
-                    ext == ".mov" || ext == ".mkv" ? "pcm_s16le" : "aac", media.durationSeconds, making.string());
+    command += fmt::format(" -ac {} -c:a aac -b:a 64k -t {} '{}' >/dev/null 2>&1", channels, media.durationSeconds,
+                           making.string());
     const bool ok = std::system(command.c_str()) == 0;
     fs::remove(wav, ec);
     if (!ok) {

@@ -8,9 +8,6 @@ namespace kestrane::AudioAnalyzer {
 
 namespace {
 
-// Levels further than this below the stretch's loud ones are room tone and codec noise, which a
-// copy need not keep.
-constexpr double kComparedRangeDB = 35;
 // A stretch whose loud and quiet levels lie closer than this has no shape to tell by.
 constexpr double kTellingRangeDB = 10;
 // A shorter stretch (half a second) tells nothing either.
@@ -26,18 +23,20 @@ double levelAt(std::vector<float> levels, double share) {
 
 }  // namespace
 
+double loudLevel(const std::vector<float>& levels) { return levelAt(levels, 0.9); }
+
 LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift) {
   LevelMatch match;
   const std::size_t n = stored.size();
   const auto margin = static_cast<std::size_t>(std::max(maxShift, 0));
   if (n < kLeastComparedHops || heard.size() < n + 2 * margin) return match;
-  const double loud = levelAt(stored, 0.9);
+  const double loud = loudLevel(stored);
   if (loud - levelAt(stored, 0.1) < kTellingRangeDB) return match;
   const double floor = loud - kComparedRangeDB;
   // A copy made louder or quieter moves every level alike; its loud levels say by how much.
   const std::vector<float> lined(heard.begin() + static_cast<std::ptrdiff_t>(margin),
                                  heard.begin() + static_cast<std::ptrdiff_t>(margin + n));
-  const double gain = levelAt(lined, 0.9) - loud;
+  const double gain = loudLevel(lined) - loud;
 
   const auto mismatchAt = [&](int shift) {
     double sum = 0;

@@ -23,6 +23,13 @@ struct LevelMatch {
 
 // Largest mean difference, in dB, at which a telling stretch is the same sound.
 inline constexpr double kSameSoundMismatchDB = 3.0;
+// Levels further than this below the loud ones are room tone and codec noise, which a copy need
+// not keep: they are never compared.
+inline constexpr double kComparedRangeDB = 35;
+
+// The loud level of `levels` (not empty): nine in ten lie at or below it, so a single click
+// moves it no more than a dropout moves the quiet ones.
+double loudLevel(const std::vector<float>& levels);
 
 // `stored` is a stretch of stored levels; `heard` the levels measured now over the same stretch
 // widened by `maxShift` hops on each side, so that heard[maxShift + i] lies where stored[i] does.

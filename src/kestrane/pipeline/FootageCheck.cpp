@@ -188,10 +188,6 @@ constexpr double kShiftFrames = 0.75;
 // 529, HE-AAC's 2048.
 constexpr double kEncoderDelaySamples = 2048;
 
-// Levels at most this far below the stored levels' loud ones are looked at to pick telling
-// stretches: the rest is room tone.
-constexpr double kTellingRangeDB = 35;
-
 struct Stretch {
   std::int64_t first = 0;  // hop
   std::size_t count = 0;
@@ -205,10 +201,8 @@ std::vector<Stretch> stretchesOf(const std::vector<float>& levels, double hopDur
   const std::size_t total = levels.size();
   const std::size_t count = std::min(total, static_cast<std::size_t>(std::lround(kStretchSeconds / hopDuration)));
   if (count == 0) return {};
-  std::vector<float> sorted = levels;
-  const auto loudIndex = static_cast<std::ptrdiff_t>(0.9 * static_cast<double>(total - 1));
-  std::nth_element(sorted.begin(), sorted.begin() + loudIndex, sorted.end());
-  const double floor = sorted[static_cast<std::size_t>(loudIndex)] - kTellingRangeDB;
+  // Levels as the comparison sees them: room tone under the loud ones doesn't count as rising.
+  const double floor = AudioAnalyzer::loudLevel(levels) - AudioAnalyzer::kComparedRangeDB;
   // rise[i]: how much the levels rise and fall over hops 0 … i.
   std::vector<double> rise(total, 0.0);
   for (std::size_t i = 1; i < total; ++i) {

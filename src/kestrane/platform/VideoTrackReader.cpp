@@ -73,9 +73,9 @@ const AVFrame* VideoTrackReader::pictureAt(double seconds) {
 
 std::optional<double> VideoTrackReader::end() const {
   if (!ended_) return std::nullopt;
-  const Picture& last = next_.valid ? next_ : current_;
-  if (!last.valid) return fromTrackStart_ && picturesTaken_ == 0 ? std::optional(0.0) : std::nullopt;
-  return last.start + frameSeconds_;
+  // The decoder gave nothing after the current picture, which is the last.
+  if (!current_.valid) return fromTrackStart_ && picturesTaken_ == 0 ? std::optional(0.0) : std::nullopt;
+  return current_.start + frameSeconds_;
 }
 
 std::optional<double> VideoTrackReader::statedEnd() const { return statedTrackEnd(format_.get(), track_); }
