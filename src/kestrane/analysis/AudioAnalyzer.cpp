@@ -62,8 +62,10 @@ MonoDecode decodeMono(const Source& source, const std::function<void(double rate
 
 std::string temporaryWAVPath() { return platform::ScratchFiles::create("audio", ".wav"); }
 
-AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
-                             int wavSampleRate) {
+namespace {
+
+template <typename Source>
+AudioExtraction decodeInto(const Source& source, const std::string& wavURL, std::stop_token stop, int wavSampleRate) {
   std::optional<LevelMeter> meter;
   std::unique_ptr<platform::WavWriter> wav;
   std::unique_ptr<platform::MonoResampler> resampler;
@@ -71,7 +73,7 @@ AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, 
   MonoDecode decoded;
   try {
     decoded = decodeMono(
-        url,
+        source,
         [&](double rate, const std::vector<float>& mono) {
           if (!meter) {
             meter.emplace(rate);
@@ -105,8 +107,19 @@ AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, 
   return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};
 }
 
+}  // namespace
+
+AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
+                             int wavSampleRate) {
+  return decodeInto(url, wavURL, std::move(stop), wavSampleRate);
+}
+
 AudioExtraction extractAudio(const std::string& url, std::stop_token stop, int wavSampleRate) {
-  return streamDecode(url, temporaryWAVPath(), stop, wavSampleRate);
+  return decodeInto(url, temporaryWAVPath(), std::move(stop), wavSampleRate);
+}
+
+AudioExtraction extractAudio(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop, int wavSampleRate) {
+  return decodeInto(file, temporaryWAVPath(), std::move(stop), wavSampleRate);
 }
 
 namespace {

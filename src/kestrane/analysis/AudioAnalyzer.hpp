@@ -56,6 +56,9 @@ struct MonoPCM {
 // Throws AnalyzerError, platform::MediaOpenError, platform::WavWriteError or
 // Cancelled (once `stop` is requested).
 AudioExtraction extractAudio(const std::string& url, std::stop_token stop = {}, int wavSampleRate = 0);
+// The same of a held file.
+AudioExtraction extractAudio(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop = {},
+                             int wavSampleRate = 0);
 
 // The same levels as extractAudio, measured while streaming, without writing a file.
 LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "kestrane/platform/MediaFacts.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::MediaProbe {
 
@@ -107,6 +108,12 @@ platform::MediaFacts readableFacts(const std::string& url) {
 }  // namespace
 
 SourceMedia probe(const std::string& url) { return sourceMedia(readableFacts(url), url); }
+
+SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file) {
+  auto facts = platform::readMediaFacts(file);
+  if (!facts) throw ProbeError::unreadable(file->path(), "not a video or audio file");
+  return sourceMedia(*facts, file->path());
+}
 
 SourceMedia sourceMedia(const platform::MediaFacts& facts, const std::string& url) {
   if (facts.audioTracks.empty()) throw ProbeError::noAudioTrack(url);

@@ -1,6 +1,7 @@
 #pragma once
 // The facts of a media file the rest of the system needs before touching its samples: length,
 // frame rate, picture size, audio format and start timecode.
+#include <memory>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,7 +13,8 @@
 
 namespace kestrane::platform {
 struct MediaFacts;
-}
+class MediaFile;
+}  // namespace kestrane::platform
 
 namespace kestrane::MediaProbe {
 
@@ -46,6 +48,8 @@ std::optional<std::string> fileProblem(const std::string& path);
 
 // The footage's facts. Throws ProbeError.
 SourceMedia probe(const std::string& url);
+// The same of a held file, which is known to be a plain file with bytes.
+SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file);
 
 // The footage's facts from what its container says of the file at `url`. Throws ProbeError
 // (noAudioTrack).

@@ -9,6 +9,7 @@
 #include "kestrane/analysis/SpeechInSilence.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/transcribe/Transcriber.hpp"
 
@@ -43,11 +44,20 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
   try {
     announce(progress, Stage::probing);
     throwIfStopped(stop);
-    SourceMedia source = MediaProbe::probe(path);
+    // Every reading of the footage, here and in the run that uses this analysis, is of this one
+    // file, whatever is put at its path meanwhile.
+    std::shared_ptr<const platform::MediaFile> footage;
+    try {
+      footage = platform::MediaFile::open(path);
+    } catch (const platform::MediaFileError& e) {
+      throw MediaProbe::ProbeError::unreadable(path, e.reason());
+    }
+    SourceMedia source = MediaProbe::probe(footage);
 
     announce(progress, Stage::detectingSilence);
     throwIfStopped(stop);
-    AudioAnalyzer::AudioExtraction extraction = AudioAnalyzer::extractAudio(path, stop, Transcriber::kSpeechSampleRate);
+    AudioAnalyzer::AudioExtraction extraction =
+        AudioAnalyzer::extractAudio(footage, stop, Transcriber::kSpeechSampleRate);
     ScratchFile wav(extraction.wavURL);
 
     announce(progress, Stage::transcribing);
@@ -65,7 +75,7 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
       if (e.kind() != Transcriber::TranscriberError::Kind::noSpeechFound) throw;
       throwIfStopped(stop);
       // Only the first sound track is read: the speech may be on another.
-      const auto facts = platform::readMediaFacts(path);
+      const auto facts = platform::readMediaFacts(footage);
       const std::size_t tracks = facts ? facts->audioTracks.size() : 0;
       if (tracks < 2) throw;
       throw Transcriber::TranscriberError::noSpeechFound(
@@ -87,7 +97,7 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     if (auto skipped = MediaDamage::skippedWarning(extraction.damagedStretches)) warnings.push_back(*skipped);
 
     return Analysis{std::move(source), LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
-                    std::move(transcript), std::move(warnings)};
+                    std::move(transcript), std::move(warnings), std::move(footage)};
   } catch (...) {
     // A stop can surface as a lower layer's failure (an interrupted read); the caller sees it
     // as the stop it is.

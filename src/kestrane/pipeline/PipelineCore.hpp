@@ -48,8 +48,8 @@ struct Job {
   const Services& services;
   ProgressCallback progress;
   std::stop_token stop;
-  // The footage file the job reads, held open since it was proven the session's (a re-cut's);
-  // none for a job that opens it where it reads it.
+  // The footage file the job reads, held open since it was analysed (a first cut's) or proven
+  // the session's (a re-cut's); none for a job that opens it where it reads it.
   std::shared_ptr<const platform::MediaFile> footage;
 
   std::string stem;         // names the package's own files

@@ -2,6 +2,7 @@
 // The records a job exchanges with its caller: what to cut, what analysis found, what came out.
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +16,10 @@
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/Transcript.hpp"
 #include "kestrane/pipeline/Services.hpp"
+
+namespace kestrane::platform {
+class MediaFile;
+}
 
 namespace kestrane::Pipeline {
 
@@ -74,6 +79,9 @@ struct Analysis {
   Transcript transcript;
   // What the job should tell the user about the footage itself (damage, a cut-off file).
   std::vector<std::string> warnings;
+  // The file analysed, held open: a run on this analysis reads this file and no other, and
+  // whoever kept the analysis can tell whether the file at the path is still this one.
+  std::shared_ptr<const platform::MediaFile> footage;
 };
 
 // What a finished job hands back.

@@ -140,7 +140,7 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
   if (job.progress) {
     rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
-  // A re-cut reads the very file it proved the footage; a first cut opens the one it analysed.
+  // The very file the analysis read, or the re-cut proved the footage.
   const MP4Renderer::Footage footage = job.footage ? MP4Renderer::Footage{job.session.source, job.footage}
                                                    : MP4Renderer::openFootage(job.session.source);
   RenderedMovie movie{MP4Renderer::renderAside(footage, job.cutList, path, rendered, job.stop), path};

@@ -38,8 +38,8 @@ Output run(const Request& request, const std::optional<Analysis>& prepared, cons
   place.parent = request.outputDir && !request.outputDir->empty()
                      ? std::filesystem::absolute(*request.outputDir).lexically_normal()
                      : std::filesystem::absolute(request.input).parent_path().lexically_normal();
-  return detail::decideAndExport(session, nullptr, place, request.renderMP4, request.useClaude, request.renderGraphics,
-                                 std::move(warnings), request.services, progress, stop);
+  return detail::decideAndExport(session, analysis.footage, place, request.renderMP4, request.useClaude,
+                                 request.renderGraphics, std::move(warnings), request.services, progress, stop);
 }
 
 }  // namespace kestrane::Pipeline

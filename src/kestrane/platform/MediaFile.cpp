@@ -63,4 +63,9 @@ bool MediaFile::unchanged() const {
   return ::fstat(fd_, &st) == 0 && stampOf(st) == stamp_;
 }
 
+bool MediaFile::stillAtItsPath() const {
+  struct stat st {};
+  return ::stat(path_.c_str(), &st) == 0 && stampOf(st) == stamp_ && unchanged();
+}
+
 }  // namespace kestrane::platform

@@ -56,6 +56,9 @@ class MediaFile {
   const FileStamp& stamp() const { return stamp_; }
   // True while the file is still as it was opened: not written, cut short or grown since.
   bool unchanged() const;
+  // True while the path it was opened at still names this file, as it was opened: nothing was
+  // renamed over it, it was not moved away, and it was not written since.
+  bool stillAtItsPath() const;
 
  private:
   MediaFile(std::string path, int fd, const FileStamp& stamp) : path_(std::move(path)), fd_(fd), stamp_(stamp) {}
