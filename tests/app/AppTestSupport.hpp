@@ -88,7 +88,7 @@ struct StoredCut {
   PipelineSettings settings = PipelineSettings::make(-40, 0.8, 0.15, true);
   std::optional<std::string> projectName;
   std::optional<std::string> projectNotes;
-  bool withLevels = false;
+  bool withLevels = true;  // every session a cut writes stores them
   std::optional<std::string> script;
   // The cut the movie shows, as the session records it; none: not recorded.
   std::optional<CutList> roughCutCutList;

@@ -189,8 +189,10 @@ TEST(Recut, GuardsRefuseBeforeTouchingThePackage) {
     const fs::path moved = stored.root.path() / "elsewhere.mov";
     fs::rename(stored.footage, moved);
     const auto before = snapshot(stored.package);
-    EXPECT_EQ(message(stored.sessionFile),
-              "Can't re-cut from this session: source media missing at " + stored.footage.string());
+    EXPECT_EQ(message(stored.sessionFile), "Can't re-cut from this session: source media missing at " +
+                                               stored.footage.string() +
+                                               " — reconnect the drive it is on, or move the footage back to that "
+                                               "path, then run the re-cut again.");
     EXPECT_EQ(snapshot(stored.package), before);
     EXPECT_THROW(Pipeline::retryAdjudication(stored.sessionFile), Pipeline::PipelineError);
 
@@ -416,7 +418,7 @@ TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
   request.renderMP4 = true;
   Pipeline::Output out = Pipeline::recut(request, progress);
-  EXPECT_EQ(stages.front(), "Measuring the audio");
+  EXPECT_EQ(stages.front(), "Choosing the best takes");
   EXPECT_EQ(stages.back(), "Rendering rough cut");
   // The render reports how far it is, rising to 1 once the movie is in place.
   ASSERT_GT(renderedShares.size(), 2u);

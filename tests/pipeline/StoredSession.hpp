@@ -5,6 +5,7 @@
 #include <set>
 #include <string>
 
+#include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/platform/MovieFile.hpp"
@@ -140,7 +141,8 @@ inline bool recordOtherFootage(const fs::path& path) {
 }
 
 // A package whose footage is the sample movie, "<stem>.mp4" beside "<name> Kestrane.kestrane", so
-// a rough cut renders; its stored session has no levels (the first re-cut measures them again).
+// a rough cut renders; its stored session holds the sample's facts and levels, as its first cut
+// would.
 struct MoviePackage {
   test::TempDir root;
   fs::path footage;
@@ -157,7 +159,8 @@ struct MoviePackage {
     fs::create_directories(package);
     KestraneSession session = storedSession(footage);
     session.source = MediaProbe::probe(footage.string());
-    session.levels.reset();
+    const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(footage.string());
+    session.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
     session.write(sessionFile);
   }
   int hiddenFiles() const { return static_cast<int>(hiddenNames(package).size()); }

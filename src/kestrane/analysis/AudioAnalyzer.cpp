@@ -22,7 +22,7 @@ namespace {
 struct MonoDecode {
   double rate = 0;
   std::size_t frames = 0;
-  std::size_t damagedStretches = 0;
+  platform::DecodeReport report;
 };
 
 // Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
@@ -51,11 +51,15 @@ MonoDecode decodeMono(const Source& source, const std::function<void(double rate
         stop);
   } catch (const platform::NoAudioStreamError&) {
     throw AnalyzerError::noAudioTrack();
+  } catch (const platform::AudioReadError& e) {
+    throw AnalyzerError::unreadable(e.what());
   } catch (const platform::AudioDecodeError& e) {
     throw AnalyzerError::decodeFailed(e.what());
+  } catch (const platform::SoundJumpError& e) {
+    throw AnalyzerError::damaged(e.what());
   }
   if (!(rate > 0)) throw AnalyzerError::decodeFailed("no audio samples decoded");
-  return {rate, frames, report.damagedStretches};
+  return {rate, frames, std::move(report)};
 }
 
 }  // namespace
@@ -104,7 +108,7 @@ AudioExtraction decodeInto(const Source& source, const std::string& wavURL, std:
     platform::ScratchFiles::remove(wavURL);
     throw;
   }
-  return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.damagedStretches};
+  return {meter->take(), wavURL, static_cast<double>(decoded.frames) / decoded.rate, decoded.report.damagedStretches};
 }
 
 }  // namespace
@@ -173,6 +177,12 @@ MonoPCM decodeMonoPCM(const std::string& url) {
                               {})
                        .rate;
   return pcm;
+}
+
+CountedClock countedClock(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop) {
+  return decodeMono(
+             file, [](double, const std::vector<float>&) {}, std::move(stop))
+      .report.countedClock;
 }
 
 std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings) {

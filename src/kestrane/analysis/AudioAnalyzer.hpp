@@ -10,6 +10,7 @@
 
 #include "kestrane/analysis/LevelTrack.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/CountedClock.hpp"
 #include "kestrane/model/PipelineSettings.hpp"
 #include "kestrane/model/SilenceSpan.hpp"
 #include "kestrane/model/UserFacingError.hpp"
@@ -22,18 +23,31 @@ namespace kestrane::AudioAnalyzer {
 
 class AnalyzerError : public UserFacingError {
  public:
-  enum class Kind { decodeFailed, noAudioTrack };
+  enum class Kind { decodeFailed, noAudioTrack, damaged, unreadable };
 
   static AnalyzerError decodeFailed(const std::string& detail) {
-    return AnalyzerError(Kind::decodeFailed, "Audio decode failed: " + detail);
+    return AnalyzerError(Kind::decodeFailed, "Audio decode failed: " + detail, detail);
   }
-  static AnalyzerError noAudioTrack() { return AnalyzerError(Kind::noAudioTrack, "No audio track to analyze"); }
+  static AnalyzerError noAudioTrack() { return AnalyzerError(Kind::noAudioTrack, "No audio track to analyze", {}); }
+  // The sound jumps where no recording does; `clause` says where ("its sound jumps from …").
+  static AnalyzerError damaged(const std::string& clause) {
+    return AnalyzerError(Kind::damaged, "The footage is damaged: " + clause, clause);
+  }
+
+  // The system failed to read the file; `detail` is its words.
+  static AnalyzerError unreadable(const std::string& detail) {
+    return AnalyzerError(Kind::unreadable, "Can't read the footage: " + detail, detail);
+  }
 
   Kind kind() const { return kind_; }
+  // What went wrong, without the sentence around it.
+  const std::string& detail() const { return detail_; }
 
  private:
-  AnalyzerError(Kind kind, const std::string& message) : UserFacingError(message), kind_(kind) {}
+  AnalyzerError(Kind kind, const std::string& message, std::string detail)
+      : UserFacingError(message), kind_(kind), detail_(std::move(detail)) {}
   Kind kind_;
+  std::string detail_;
 };
 
 struct AudioExtraction {
@@ -67,6 +81,10 @@ LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::s
 
 // The whole first audio track mixed to mono, at its own rate.
 MonoPCM decodeMonoPCM(const std::string& url);
+
+// Where the held file's sound, counted by samples from the first as earlier builds placed it,
+// lies on the file's clock. Decodes the whole track. Throws as measureLevels does.
+CountedClock countedClock(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop = {});
 
 // How long the sound of the first audio track lasts as extractAudio counts it (decodedSeconds),
 // decoding no further than just past `atMost` seconds: a caller that only asks whether the sound

@@ -16,7 +16,7 @@ constexpr int kReadFrames = 8192;
 
 }  // namespace
 
-LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file)
+LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool fromFirstSample)
     : reader_(std::make_unique<platform::AudioTrackReader>(std::move(file))) {
   if (!reader_->hasTrack()) throw AnalyzerError::noAudioTrack();
   rate_ = reader_->trackSampleRate();
@@ -29,16 +29,25 @@ LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file)
   window_ = static_cast<std::int64_t>(meter.window());
   hopDuration_ = meter.hopDuration();
   windowDuration_ = static_cast<double>(window_) / rate_;
-  // The analysis counts its levels from the track's first sample, wherever the file puts it.
+  if (!fromFirstSample) return;
+  // Earlier builds counted their levels from the track's first sample, wherever the file put it.
   std::vector<float> one(static_cast<std::size_t>(channels_));
   std::vector<float*> planes;
   for (float& sample : one) planes.push_back(&sample);
+  read(0, 1, planes.data());
+  origin_ = reader_->firstPosition().value_or(0);
+}
+
+void LevelSampler::read(std::int64_t position, int count, float* const* planes) {
   try {
-    reader_->read(0, 1, planes.data());
+    reader_->read(position, count, planes);
+  } catch (const platform::FileReadError& e) {
+    throw AnalyzerError::unreadable(e.what());
   } catch (const platform::MediaReadError& e) {
     throw AnalyzerError::decodeFailed(e.what());
+  } catch (const platform::SoundJumpError& e) {
+    throw AnalyzerError::damaged(e.what());
   }
-  origin_ = reader_->firstPosition().value_or(0);
 }
 
 LevelSampler::~LevelSampler() = default;
@@ -55,11 +64,7 @@ std::vector<float> LevelSampler::levels(std::int64_t firstHop, std::size_t count
   std::vector<float> mono;
   for (std::int64_t done = 0; done < total;) {
     const int n = static_cast<int>(std::min<std::int64_t>(kReadFrames, total - done));
-    try {
-      reader_->read(position + done, n, pointers.data());
-    } catch (const platform::MediaReadError& e) {
-      throw AnalyzerError::decodeFailed(e.what());
-    }
+    read(position + done, n, pointers.data());
     // Mixed exactly as the analysis mixes its blocks.
     interleaved.resize(static_cast<std::size_t>(n) * static_cast<std::size_t>(channels_));
     for (int f = 0; f < n; ++f)

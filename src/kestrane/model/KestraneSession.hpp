@@ -10,6 +10,7 @@
 #include "kestrane/model/Advisory.hpp"
 #include "kestrane/model/BrandSpec.hpp"
 #include "kestrane/model/CutList.hpp"
+#include "kestrane/model/EnumText.hpp"
 #include "kestrane/model/GraphicsAsset.hpp"
 #include "kestrane/model/LevelData.hpp"
 #include "kestrane/model/MovieIdentity.hpp"
@@ -26,6 +27,17 @@ namespace kestrane {
 class SessionFileError : public UserFacingError {
  public:
   using UserFacingError::UserFacingError;
+};
+
+// How a session's times place the footage's sound: by the file's timestamps, as the timelines'
+// readers do, or by counting the decoded samples from the first one, as sessions earlier builds
+// wrote (which have no "soundTiming") did. The two part only where the sound has a gap or an
+// overlap, or starts after the picture.
+enum class SoundTiming { timestamps, countedSamples };
+
+template <>
+struct EnumText<SoundTiming> {
+  static constexpr std::array<std::string_view, 2> texts{"timestamps", "countedSamples"};
 };
 
 struct KestraneSession {
@@ -59,6 +71,8 @@ struct KestraneSession {
   std::optional<std::vector<Advisory>> editorNotes;
   std::optional<LevelData> levels;
   std::optional<std::vector<TakeGroupInfo>> takeGroups;
+  // Every session this build writes is on the file's clock.
+  SoundTiming soundTiming = SoundTiming::timestamps;
 
   static KestraneSession make(SourceMedia source, PipelineSettings settings,
                               std::optional<std::string> script = std::nullopt);

@@ -224,6 +224,7 @@ json enc(const KestraneSession& s) {
     put(o, "editorNotes", s.editorNotes);
     put(o, "levels", s.levels);
     put(o, "takeGroups", s.takeGroups);
+    o["soundTiming"] = enc(s.soundTiming);
   });
 }
 
@@ -706,6 +707,10 @@ KestraneSession decode(const std::string& text) {
     opt(o, "", "editorNotes", s.editorNotes);
     opt(o, "", "levels", s.levels);
     opt(o, "", "takeGroups", s.takeGroups);
+    // Earlier builds counted the sound's samples and wrote no clock.
+    std::optional<SoundTiming> timing;
+    opt(o, "", "soundTiming", timing);
+    s.soundTiming = timing.value_or(SoundTiming::countedSamples);
     checkOrder(s);
     return s;
   });

@@ -25,7 +25,17 @@ namespace kestrane::Pipeline {
 
 namespace {
 
-constexpr std::string_view kPutItBack = "put the footage the package was cut from back at that path";
+// What to do, said after the change.
+std::string_view remedyText(FootageRemedy remedy) {
+  switch (remedy) {
+    case FootageRemedy::putBack: return "put the footage the package was cut from back at that path";
+    case FootageRemedy::reconnect: return "reconnect the drive it is on, or move the footage back to that path";
+    case FootageRemedy::checkDrive: return "check that the drive it is on is connected and reads";
+    case FootageRemedy::allowRead: return "let this account read the footage";
+    case FootageRemedy::cutAnew: return "cut the footage anew";
+  }
+  return {};
+}
 
 // Copying footage into Matroska and back moves its stated length by up to a frame and an AAC
 // packet or two (+21 ms at 25 fps and 48 kHz, +40 ms at 59.94 fps and 44.1 kHz, +78 ms at 30
@@ -245,7 +255,10 @@ std::string shiftClause(const std::string& path, double seconds) {
 // What hearing the sound found wrong, if anything.
 struct SoundFinding {
   std::optional<std::string> clause;
-  bool goesOnPast = false;  // the sound goes on past the stored end
+  bool goesOnPast = false;   // the sound goes on past the stored end
+  bool telling = true;       // some stretch's stored levels rise and fall enough to tell recordings apart
+  bool onOtherGrid = false;  // the stored levels are measured on another grid than this sound's
+  double origin = 0;         // where hop 0 lies on the file's clock, in seconds
 };
 
 // What the sound of the held file says against the session. `mustEndThere`: the container's
@@ -256,11 +269,14 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   const SourceMedia& stored = session.source;
   const std::string& path = file->path();
   const double tolerance = lengthTolerance(stored);
-  AudioAnalyzer::LevelSampler sampler(file);
+  AudioAnalyzer::LevelSampler sampler(file, session.soundTiming == SoundTiming::countedSamples);
   const double hop = sampler.hopDuration();
   std::vector<float> levels = session.levels ? session.levels->levelsDBFS() : std::vector<float>{};
   // Levels on another grid than this sound's can't be held against it.
-  if (session.levels && std::abs(session.levels->hopDuration - hop) > 1e-9) levels.clear();
+  if (!session.levels || std::abs(session.levels->hopDuration - hop) > 1e-9)
+    return {.telling = false, .onOtherGrid = true};
+  if (levels.empty()) return {.telling = false};
+  const double origin = sampler.originSeconds();
 
   // Where the stored sound ends: past its last level's window (and short of the next hop's end).
   const auto heardHops = static_cast<double>(levels.size());
@@ -296,6 +312,7 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
     return end < std::min(stored.durationSeconds, *trackEnd) - tolerance;
   };
 
+  bool telling = false;
   for (const Stretch& stretch : stretches) {
     throwIfStopped(stop);
     const std::vector<float> heard =
@@ -307,6 +324,7 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
                                            levels.begin() + stretch.first + static_cast<std::ptrdiff_t>(stretch.count));
     const AudioAnalyzer::LevelMatch match = AudioAnalyzer::matchLevels(storedStretch, heard, margin);
     if (!match.telling) continue;
+    telling = true;
     if (match.mismatch > AudioAnalyzer::kSameSoundMismatchDB)
       return {fmt::format("{} sounds different from the footage the package was cut from", path)};
     const double shift = match.shift * hop;
@@ -321,13 +339,15 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
               true};
     }
   }
-  return {};
+  return {.telling = telling, .origin = origin};
 }
 
 }  // namespace
 
-FootageChanged::FootageChanged(const std::string& change)
-    : PipelineError(sessionNotRecuttable(fmt::format("{} — {}, then run the re-cut again.", change, kPutItBack))),
+FootageChanged::FootageChanged(const std::string& change, FootageRemedy remedy)
+    : PipelineError(
+          sessionNotRecuttable(fmt::format("{} — {}{}", change, remedyText(remedy),
+                                           remedy == FootageRemedy::cutAnew ? "." : ", then run the re-cut again."))),
       change_(change) {}
 
 double lengthTolerance(const SourceMedia& stored) {
@@ -339,59 +359,145 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
   return difference(stored, Reading{found});
 }
 
-std::optional<std::string> footageProblem(const KestraneSession& session,
-                                          const std::shared_ptr<const platform::MediaFile>& file,
-                                          std::stop_token stop) {
-  throwIfStopped(stop);
+namespace {
+
+// Why the session can't tell its footage from other footage: it stores no levels of its sound, or
+// none this program can read, or levels on another grid than the analysis measures.
+std::string unknowable(const KestraneSession& session, std::string_view why) {
+  return fmt::format("{}, so the file at {} can't be proven to be that footage", why, session.source.path);
+}
+
+std::optional<std::string> levelsUnusable(const KestraneSession& session) {
+  if (session.levels && !session.levels->levelsDBFS().empty()) return std::nullopt;
+  return unknowable(session, "it stores no loudness of its footage's sound to know it by");
+}
+
+// The verdict of the sound alone, or of the container's facts where they already differ.
+FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
+                      std::stop_token stop) {
   const SourceMedia& stored = session.source;
   const std::optional<Reading> found = readingOf(file);
-  if (!found) return file->path() + " can't be read as media";
+  if (!found) return {file->path() + " can't be read as media"};
   // A length the container doesn't state, or only guesses, or that may be the whole of footage
   // the first cut found cut off, is not held against the session's: the sound's end is.
   const bool lengthHeld = found->lengthStated && !mayBeTheCutOffFootage(stored, *found);
   Reading asHeld = *found;
   if (!lengthHeld) asHeld.media.durationSeconds = stored.durationSeconds;
-  if (std::optional<std::string> different = difference(stored, asHeld)) return different;
+  if (std::optional<std::string> different = difference(stored, asHeld)) return {different};
   try {
     const SoundFinding heard = soundProblem(session, file, !lengthHeld, std::move(stop));
     // Footage that goes on past the stored end and states its length says it as lengths do.
-    if (heard.goesOnPast && found->lengthStated) return difference(stored, *found);
-    return heard.clause;
+    if (heard.goesOnPast && found->lengthStated) return {difference(stored, *found)};
+    if (heard.clause) return {heard.clause};
+    if (!heard.telling) {
+      return {
+          unknowable(session, heard.onOtherGrid ? "the loudness it stores of its footage is measured otherwise"
+                                                : "the loudness it stores of its footage is too even to know it by"),
+          FootageRemedy::cutAnew};
+    }
+    FootageVerdict verdict;
+    // An earlier build counted from the sound's first sample, which lies where the file puts it.
+    if (session.soundTiming == SoundTiming::countedSamples) verdict.countedClock = CountedClock{{{0, heard.origin}}};
+    return verdict;
   } catch (const AudioAnalyzer::AnalyzerError& e) {
-    return fmt::format("{} can't be read as media — {}", file->path(), e.what());
+    if (e.kind() == AudioAnalyzer::AnalyzerError::Kind::damaged) return {file->path() + " is damaged: " + e.detail()};
+    if (e.kind() == AudioAnalyzer::AnalyzerError::Kind::unreadable)
+      return {fmt::format("{} can't be read — {}", file->path(), e.detail()), FootageRemedy::checkDrive};
+    return {fmt::format("{} can't be read as media — {}", file->path(), e.what())};
   } catch (const platform::MediaOpenError&) {
-    return file->path() + " can't be read as media";
+    return {file->path() + " can't be read as media"};
   }
 }
 
-std::shared_ptr<const platform::MediaFile> openCutFootage(const KestraneSession& session, std::stop_token stop) {
-  const std::string& path = session.source.path;
-  std::shared_ptr<const platform::MediaFile> file;
+// A session an earlier build stored whose footage's timestamps part from its count of samples (a
+// dropout, clips joined without re-encoding) is heard as the file's clock puts its whole sound.
+FootageVerdict judgedCounted(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
+                             FootageVerdict asCounted, std::stop_token stop) {
+  if (!asCounted.change || asCounted.remedy != FootageRemedy::putBack) return asCounted;
+  CountedClock clock;
   try {
-    file = platform::MediaFile::open(path);
-  } catch (const platform::MediaFileError& e) {
-    if (e.missing()) throw PipelineError::sessionNotRecuttable("source media missing at " + path);
-    // A folder, pipe or device put in the footage's place would fail late or block a reader.
-    throw PipelineError::sessionNotRecuttable("source media at " + path + " can't be read — " + e.reason());
+    clock = AudioAnalyzer::countedClock(file, stop);
+  } catch (const AudioAnalyzer::AnalyzerError&) {
+    return asCounted;
+  } catch (const platform::MediaOpenError&) {
+    return asCounted;
   }
-  if (std::optional<std::string> problem = footageProblem(session, file, std::move(stop)))
-    throw FootageChanged(*problem);
+  if (clock.agrees()) return asCounted;
+  FootageVerdict onClock = judged(onFileClock(session, clock), file, std::move(stop));
+  if (onClock.change) return asCounted;
+  onClock.countedClock = std::move(clock);
+  return onClock;
+}
+
+}  // namespace
+
+FootageVerdict judgeFootage(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
+                            std::stop_token stop) {
+  throwIfStopped(stop);
+  if (std::optional<std::string> unusable = levelsUnusable(session)) return {unusable, FootageRemedy::cutAnew};
+  FootageVerdict verdict = judged(session, file, stop);
+  if (session.soundTiming == SoundTiming::countedSamples) verdict = judgedCounted(session, file, verdict, stop);
+  return verdict;
+}
+
+std::optional<std::string> footageProblem(const KestraneSession& session,
+                                          const std::shared_ptr<const platform::MediaFile>& file,
+                                          std::stop_token stop) {
+  return judgeFootage(session, file, std::move(stop)).change;
+}
+
+namespace {
+
+// The held file at the session's footage path; none, with why not (`refused`: the reason in a
+// few words, and what to do), when no plain file can be read there.
+std::shared_ptr<const platform::MediaFile> heldFootage(const std::string& path, FootageVerdict& refused) {
+  try {
+    return platform::MediaFile::open(path);
+  } catch (const platform::MediaFileError& e) {
+    // A folder, pipe or device put in the footage's place would fail late or block a reader.
+    refused.change = e.reason();
+    refused.remedy = e.missing()                                ? FootageRemedy::reconnect
+                     : e.reason() == "no permission to read it" ? FootageRemedy::allowRead
+                                                                : FootageRemedy::putBack;
+    return nullptr;
+  }
+}
+
+}  // namespace
+
+std::shared_ptr<const platform::MediaFile> openCutFootage(KestraneSession& session, std::stop_token stop) {
+  if (std::optional<std::string> unusable = levelsUnusable(session))
+    throw FootageChanged(*unusable, FootageRemedy::cutAnew);
+  const std::string& path = session.source.path;
+  FootageVerdict refused;
+  std::shared_ptr<const platform::MediaFile> file = heldFootage(path, refused);
+  if (!file && refused.remedy == FootageRemedy::reconnect)
+    throw FootageChanged("source media missing at " + path, refused.remedy);
+  if (!file) throw FootageChanged("source media at " + path + " can't be read — " + *refused.change, refused.remedy);
+  FootageVerdict verdict = judgeFootage(session, file, std::move(stop));
+  if (verdict.change) throw FootageChanged(*verdict.change, verdict.remedy);
+  if (verdict.countedClock) session = onFileClock(std::move(session), *verdict.countedClock);
   return file;
 }
 
-std::optional<std::string> footageChange(const KestraneSession& session, std::stop_token stop) {
-  std::shared_ptr<const platform::MediaFile> file;
-  try {
-    file = platform::MediaFile::open(session.source.path);
-  } catch (const platform::MediaFileError& e) {
-    if (e.missing()) return std::nullopt;
-    return session.source.path + " can't be read — " + e.reason();
+FootageVerdict footageVerdict(const KestraneSession& session, std::stop_token stop) {
+  FootageVerdict refused;
+  std::shared_ptr<const platform::MediaFile> file = heldFootage(session.source.path, refused);
+  if (!file) {
+    // Nothing at the path is footage missing, which is said otherwise.
+    if (refused.remedy == FootageRemedy::reconnect) return {};
+    refused.change = session.source.path + " can't be read — " + *refused.change;
+    return refused;
   }
-  return footageProblem(session, file, std::move(stop));
+  return judgeFootage(session, file, std::move(stop));
 }
 
-std::string footageChangeNote(const std::string& change) {
-  return fmt::format("{} — {} to play or re-cut.", change, kPutItBack);
+std::optional<std::string> footageChange(const KestraneSession& session, std::stop_token stop) {
+  return footageVerdict(session, std::move(stop)).change;
+}
+
+std::string footageChangeNote(const std::string& change, FootageRemedy remedy) {
+  return fmt::format("{} — {} to play or re-cut.", change, remedyText(remedy));
 }
 
 }  // namespace kestrane::Pipeline

@@ -12,6 +12,7 @@
 #include <stop_token>
 #include <string>
 
+#include "kestrane/model/CountedClock.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
@@ -22,16 +23,34 @@ class MediaFile;
 
 namespace kestrane::Pipeline {
 
-// The file at the session's footage path is not the footage. The message is the re-cut's
-// sentence: "Can't re-cut from this session: <change> — <what to do>".
+// What the user can do about footage that can't be used.
+enum class FootageRemedy {
+  putBack,     // put the footage the package was cut from back at its path
+  reconnect,   // nothing is there: reconnect its drive or move it back
+  checkDrive,  // it can't be read: the drive or the file system failed
+  allowRead,   // this account may not read it
+  cutAnew,     // the session can't tell its footage: cut the footage anew
+};
+
+// The file at the session's footage path is not the footage, or can't be used as it. The
+// message is the re-cut's sentence: "Can't re-cut from this session: <change> — <what to do>".
 class FootageChanged : public PipelineError {
  public:
-  explicit FootageChanged(const std::string& change);
+  explicit FootageChanged(const std::string& change, FootageRemedy remedy = FootageRemedy::putBack);
   // The clause footageProblem gave.
   const std::string& change() const { return change_; }
 
  private:
   std::string change_;
+};
+
+// Why the held file is not all of the footage the session's package was cut from, and what to
+// do; or, when it is the footage of a session an earlier build stored (SoundTiming::
+// countedSamples), where that session's times lie on the file's clock.
+struct FootageVerdict {
+  std::optional<std::string> change;
+  FootageRemedy remedy = FootageRemedy::putBack;
+  std::optional<CountedClock> countedClock;
 };
 
 // How far the stated length of the same footage may move when it is copied into another
@@ -48,28 +67,37 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
 
 // Why the held file is not all of the footage the session's package was cut from, as a clause
 // that names it: what its container states differs (footageDifference), it "can't be read as
-// media", it "is cut off: its sound ends at 0:08, the package was cut from 0:33", it "sounds
-// different from the footage the package was cut from", its sound is shifted against the
-// session's by more than a frame (a trim at its start), or its sound goes on past the stored
+// media", it "can't be read" at all (a failing drive), it "is damaged" (its sound jumps where no
+// recording does), it "is cut off: its sound ends at 0:08, the package was cut from 0:33", it
+// "sounds different from the footage the package was cut from", its sound is shifted against
+// the session's by more than a frame (a trim at its start), or its sound goes on past the stored
 // end where the container states no length to hold against it. Nothing when it is the footage.
-// A session without stored levels is held to its length and stated facts alone. Throws
-// Cancelled once `stop` is requested.
+// A session earlier builds stored is heard as they timed it, and, where the file's timestamps
+// part from that (a dropout, joined clips), by its whole sound once more. Throws Cancelled once
+// `stop` is requested.
+FootageVerdict judgeFootage(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
+                            std::stop_token stop = {});
+// Its change alone.
 std::optional<std::string> footageProblem(const KestraneSession& session,
                                           const std::shared_ptr<const platform::MediaFile>& file,
                                           std::stop_token stop = {});
 
 // The file at the session's footage path, held open once it is proven the footage: the one file
-// the re-cut reads from then on, whatever later happens at the path. Throws PipelineError when
-// no plain file can be read there ("source media missing at …", "source media at … can't be read
-// — …"), FootageChanged when it is not the footage, Cancelled once `stop` is requested.
-std::shared_ptr<const platform::MediaFile> openCutFootage(const KestraneSession& session, std::stop_token stop = {});
+// the re-cut reads from then on, whatever later happens at the path. A session an earlier build
+// stored is moved onto the file's clock (onFileClock). Throws PipelineError when the session
+// stores no loudness to know its footage by, FootageChanged when no plain file can be read there
+// ("source media missing at …", "source media at … can't be read — …") or it is not the
+// footage, Cancelled once `stop` is requested.
+std::shared_ptr<const platform::MediaFile> openCutFootage(KestraneSession& session, std::stop_token stop = {});
 
-// Where a package is opened: the clause for the file at the footage's path when it can't be
-// played or re-cut as the package's footage, nothing when it is the footage or no file is there
-// (that is footage missing, said otherwise).
+// Where a package is opened: judgeFootage of the file at the footage's path; nothing changed
+// when no file is there (that is footage missing, said otherwise).
+FootageVerdict footageVerdict(const KestraneSession& session, std::stop_token stop = {});
+// Its change alone.
 std::optional<std::string> footageChange(const KestraneSession& session, std::stop_token stop = {});
 
-// The change said on its own, where a package is opened: "<change> — <what to do>".
-std::string footageChangeNote(const std::string& change);
+// The change said on its own, where a package is opened: "<change> — <what to do> to play or
+// re-cut."
+std::string footageChangeNote(const std::string& change, FootageRemedy remedy = FootageRemedy::putBack);
 
 }  // namespace kestrane::Pipeline

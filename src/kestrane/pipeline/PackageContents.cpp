@@ -183,8 +183,11 @@ OpenedPackage openPackage(const fs::path& sessionOrPackage) {
   opened.contents.warnings = std::move(warnings);
   std::error_code ec;
   opened.footageMissing = !fs::exists(opened.session.source.path, ec);
-  if (auto change = opened.footageMissing ? std::nullopt : footageChange(opened.session)) {
-    opened.footageChanged = footageChangeNote(*change);
+  if (!opened.footageMissing) {
+    // The session is shown, played and cut on the file's clock, whichever build stored it.
+    FootageVerdict verdict = footageVerdict(opened.session);
+    if (verdict.change) opened.footageChanged = footageChangeNote(*verdict.change, verdict.remedy);
+    else if (verdict.countedClock) opened.session = onFileClock(std::move(opened.session), *verdict.countedClock);
   }
   return opened;
 }

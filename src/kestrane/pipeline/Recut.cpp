@@ -62,24 +62,13 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   }
   // The cut is made to the footage the session describes: other footage saved at its path, or a
   // copy of it cut off partway, would get timelines and a movie that misdescribe it. The file
-  // proven the footage is the one read from here on, whatever is put at its path meanwhile.
+  // proven the footage is the one read from here on, whatever is put at its path meanwhile; a
+  // session an earlier build stored has its times moved onto that file's clock.
   std::shared_ptr<const platform::MediaFile> footage = openCutFootage(session, stop);
 
   session.settings = mergedSettings(given, session.settings);
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
 
-  if (!session.levels) {
-    if (progress) progress(Stage::detectingSilence);
-    throwIfStopped(stop);
-    AudioAnalyzer::LevelTrack track;
-    try {
-      track = AudioAnalyzer::measureLevels(footage, stop);
-    } catch (...) {
-      throwIfStopped(stop);
-      throw;
-    }
-    session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
-  }
   throwIfStopped(stop);
 
   return decideAndExport(session, std::move(footage), place, request.renderMP4, request.useClaude,

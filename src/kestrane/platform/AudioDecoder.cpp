@@ -3,6 +3,7 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
 #include "kestrane/platform/MediaFile.hpp"
+#include "kestrane/platform/TrackReading.hpp"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -35,35 +36,32 @@ class Interleaver {
     channels_ = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
   }
 
-  void deliver(const AVFrame* frame, const std::function<void(const AudioBlock&)>& sink) {
+  // The frame's samples as the output has them; none while the resampler holds them.
+  AudioBlock convert(const AVFrame* frame) {
     adopt(frame);
-    if (frame->nb_samples <= 0) return;
+    if (frame->nb_samples <= 0) return block(nullptr, 0);
     const int frameChannels = frame->ch_layout.nb_channels > 0 ? frame->ch_layout.nb_channels : 1;
-    if (frame->format == AV_SAMPLE_FMT_FLT && frameChannels == channels_ && frame->sample_rate == rate_) {
-      sink(AudioBlock{reinterpret_cast<const float*>(frame->data[0]), static_cast<std::size_t>(frame->nb_samples),
-                      channels_, static_cast<double>(rate_)});
-      return;
-    }
+    if (frame->format == AV_SAMPLE_FMT_FLT && frameChannels == channels_ && frame->sample_rate == rate_)
+      return block(reinterpret_cast<const float*>(frame->data[0]), frame->nb_samples);
     ensureResampler(frame);
     const int capacity = swr_get_out_samples(swr_.get(), frame->nb_samples);
-    if (capacity <= 0) return;
+    if (capacity <= 0) return block(nullptr, 0);
     buffer_.resize(static_cast<std::size_t>(capacity) * channels_);
     auto* out = reinterpret_cast<uint8_t*>(buffer_.data());
     const int made =
         swr_convert(swr_.get(), &out, capacity, const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (made < 0) throw AudioDecodeError(ffmpeg::errorText(made));
-    if (made > 0)
-      sink(AudioBlock{buffer_.data(), static_cast<std::size_t>(made), channels_, static_cast<double>(rate_)});
+    return block(buffer_.data(), made);
   }
 
-  // Zeros standing in for `frames` frames of sound that could not be decoded.
-  void deliverSilence(std::size_t frames, const std::function<void(const AudioBlock&)>& sink) {
-    if (rate_ == 0 || frames == 0) return;
-    constexpr std::size_t kBlock = 4096;
-    buffer_.assign(kBlock * static_cast<std::size_t>(channels_), 0.0f);
-    for (std::size_t left = frames; left > 0;) {
-      const std::size_t n = std::min(left, kBlock);
-      sink(AudioBlock{buffer_.data(), n, channels_, static_cast<double>(rate_)});
+  // Zeros standing in for `frames` frames of time the track holds no sound for.
+  void deliverSilence(std::int64_t frames, const std::function<void(const AudioBlock&)>& sink) {
+    if (rate_ == 0 || frames <= 0) return;
+    constexpr std::int64_t kBlock = 4096;
+    silence_.assign(static_cast<std::size_t>(kBlock) * static_cast<std::size_t>(channels_), 0.0f);
+    for (std::int64_t left = frames; left > 0;) {
+      const std::int64_t n = std::min(left, kBlock);
+      sink(block(silence_.data(), static_cast<int>(n)));
       left -= n;
     }
   }
@@ -71,6 +69,10 @@ class Interleaver {
   int rate() const { return rate_; }
 
  private:
+  AudioBlock block(const float* samples, int frames) const {
+    return AudioBlock{samples, static_cast<std::size_t>(std::max(frames, 0)), channels_, static_cast<double>(rate_)};
+  }
+
   void ensureResampler(const AVFrame* frame) {
     if (swr_ && frame->format == inFormat_ && frame->sample_rate == inRate_ &&
         av_channel_layout_compare(&frame->ch_layout, &inLayout_) == 0)
@@ -106,6 +108,7 @@ class Interleaver {
   int rate_ = 0;
   int channels_ = 0;
   std::vector<float> buffer_;
+  std::vector<float> silence_;
 };
 
 }  // namespace
@@ -125,62 +128,73 @@ bool isAudioOnlyFile(const std::string& path) {
 
 namespace {
 
-// Counts stretches of damage (damaged packets between two decoded frames count once) and keeps
-// the sound in time across them: the samples a skipped stretch held become silence of the same
-// length, so everything after it stays where the picture has it. Damage that lasts to the end
-// is a cut-off file rather than a skipped stretch, so it counts only once a later frame decodes.
-class DamageTally {
+// Hands on each decoded block where the file's clock puts it (SoundClock): silence for time
+// without sound before it, and only what no earlier block gave. It counts stretches of damage
+// (damaged packets between two decoded frames count once; damage that lasts to the end is a
+// cut-off file rather than a skipped stretch, so it counts only once a later frame decodes), and
+// notes where the file's clock parts from counting the decoded samples, as earlier builds did.
+class Placer {
  public:
+  Placer(const AVFormatContext* format, const AVStream* stream) : format_(format), stream_(stream) {}
+
   void damaged() { pending_ = true; }
 
-  // Before each decoded frame: fills the time skipped since the last one, when damage came
-  // between them. Frames of a sound file are never moved otherwise.
-  void decoded(const AVFrame* frame, const AVStream* stream, Interleaver& out,
-               const std::function<void(const AudioBlock&)>& sink) {
-    out.adopt(frame);
-    const std::int64_t ts = frame->best_effort_timestamp;
-    const bool timed = ts != AV_NOPTS_VALUE && out.rate() > 0;
-    if (timed && !started_) {
-      // Time zero of the sound: the track's own start, else its first frame.
-      started_ = true;
-      const std::int64_t start = stream->start_time != AV_NOPTS_VALUE ? stream->start_time : ts;
-      origin_ = static_cast<double>(start) * av_q2d(stream->time_base);
-    }
-    if (pending_) {
-      ++report_.damagedStretches;
-      if (timed) {
-        const double at = static_cast<double>(ts) * av_q2d(stream->time_base) - origin_;
-        const double gap = at - static_cast<double>(delivered_) / out.rate();
-        if (gap > kLeastGap) {
-          const auto frames = static_cast<std::size_t>(std::llround(gap * out.rate()));
-          out.deliverSilence(frames, sink);
-          delivered_ += frames;
-        }
-      }
-    }
+  void deliver(const AVFrame* frame, Interleaver& out, const std::function<void(const AudioBlock&)>& sink) {
+    const AudioBlock block = out.convert(frame);
+    const bool afterDamage = pending_;
+    if (pending_) ++report_.damagedStretches;
     pending_ = false;
-  }
-  void delivered(std::size_t frames) { delivered_ += frames; }
+    if (block.frames == 0) return;
+    const int rate = out.rate();
+    if (!clock_) clock_.emplace(rate, ffmpeg::statedLength(format_));
+    const std::int64_t ts = frame->best_effort_timestamp;
+    std::optional<double> seconds;
+    if (ts != AV_NOPTS_VALUE) seconds = sourceSeconds(format_, stream_, ts);
+    const auto count = static_cast<std::int64_t>(block.frames);
+    if (afterDamage && ts != AV_NOPTS_VALUE) catchUpCount(ts, rate);
+    const SoundClock::Placement placed = clock_->place(seconds, count);
 
-  const DecodeReport& report() const { return report_; }
+    // Where a counted sample lies on the file's clock, for the samples this block keeps.
+    const std::int64_t offset = placed.position - (counted_ + placed.skipped);
+    if (report_.countedClock.steps.empty() ? offset != 0 : offset != lastOffset_) {
+      report_.countedClock.steps.push_back({static_cast<double>(counted_) / rate, static_cast<double>(offset) / rate});
+    }
+    lastOffset_ = offset;
+    counted_ += count;
+
+    out.deliverSilence(placed.silence, sink);
+    if (placed.skipped >= count) return;
+    AudioBlock kept = block;
+    kept.interleaved += placed.skipped * block.channels;
+    kept.frames -= static_cast<std::size_t>(placed.skipped);
+    sink(kept);
+  }
+
+  DecodeReport report() const { return report_; }
 
  private:
-  // Gaps below this are timestamp rounding, not lost sound.
-  static constexpr double kLeastGap = 0.005;
+  // Earlier builds filled the time a damaged stretch skipped with silence, counted from the
+  // track's own start; their count moved on to the frame after it.
+  void catchUpCount(std::int64_t ts, int rate) {
+    const std::int64_t start = stream_->start_time != AV_NOPTS_VALUE ? stream_->start_time : 0;
+    const double seconds = static_cast<double>(ts - start) * av_q2d(stream_->time_base);
+    if (!(std::abs(seconds) < 1e9)) return;
+    const auto at = static_cast<std::int64_t>(std::llround(seconds * rate));
+    if (at - counted_ > static_cast<std::int64_t>(0.005 * rate)) counted_ = at;
+  }
+
+  const AVFormatContext* format_;
+  const AVStream* stream_;
+  std::optional<SoundClock> clock_;
   DecodeReport report_;
   bool pending_ = false;
-  bool started_ = false;
-  double origin_ = 0;
-  std::size_t delivered_ = 0;  // frames handed on, at the output rate
+  std::int64_t counted_ = 0;  // samples decoded, as earlier builds counted them
+  std::int64_t lastOffset_ = 0;
 };
 
 // Unreadable packets in a row after which the rest of the file counts as gone (a truncated or
 // wrecked tail), so a reader that cannot move on never spins.
 constexpr int kReadFailuresToGiveUp = 64;
-
-}  // namespace
-
-namespace {
 
 DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
                           const std::function<void(const AudioBlock&)>& sink, std::stop_token stop) {
@@ -205,7 +219,7 @@ DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
   ffmpeg::PacketPtr packet(av_packet_alloc());
   ffmpeg::FramePtr frame(av_frame_alloc());
   Interleaver interleaver;
-  DamageTally damage;
+  Placer placer(format.get(), format->streams[first]);
 
   auto drain = [&] {
     while (true) {
@@ -214,14 +228,10 @@ DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
       if (rc < 0) {
         // A damaged packet loses its samples only; decoding goes on like the ffmpeg tool.
         if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
-        damage.damaged();
+        placer.damaged();
         return;
       }
-      damage.decoded(frame.get(), format->streams[first], interleaver, sink);
-      interleaver.deliver(frame.get(), [&](const AudioBlock& block) {
-        damage.delivered(block.frames);
-        sink(block);
-      });
+      placer.deliver(frame.get(), interleaver, sink);
       av_frame_unref(frame.get());
     }
   };
@@ -232,12 +242,12 @@ DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
     int rc = av_read_frame(format.get(), packet.get());
     // A held file the system fails to read has not ended.
     if (const std::optional<int> failure = rc < 0 ? ffmpeg::readFailure(format.get()) : std::nullopt)
-      throw AudioDecodeError(std::string("can't read the file: ") + std::strerror(*failure));
+      throw AudioReadError(std::string("can't read the file: ") + std::strerror(*failure));
     if (rc == AVERROR_EOF) break;
     if (rc == AVERROR(EAGAIN)) continue;
     if (rc < 0) {
       if (!ffmpeg::isDamagedData(rc)) throw AudioDecodeError(ffmpeg::errorText(rc));
-      damage.damaged();
+      placer.damaged();
       if (++readFailures >= kReadFailuresToGiveUp) break;
       continue;
     }
@@ -247,7 +257,7 @@ DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
       av_packet_unref(packet.get());
       if (sent < 0 && sent != AVERROR(EAGAIN)) {
         if (!ffmpeg::isDamagedData(sent)) throw AudioDecodeError(ffmpeg::errorText(sent));
-        damage.damaged();
+        placer.damaged();
       }
       drain();
     } else {
@@ -256,7 +266,7 @@ DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
   }
   avcodec_send_packet(codec.get(), nullptr);
   drain();
-  return damage.report();
+  return placer.report();
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include <string>
 
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/CountedClock.hpp"
 #include "kestrane/model/UserFacingError.hpp"
+#include "kestrane/platform/SoundClock.hpp"
 
 namespace kestrane::platform {
 
@@ -28,6 +30,10 @@ struct NoAudioStreamError : UserFacingError {
 struct AudioDecodeError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// The system failed to read the held file; what() is the bare detail.
+struct AudioReadError : AudioDecodeError {
+  using AudioDecodeError::AudioDecodeError;
+};
 
 struct AudioBlock {
   const float* interleaved = nullptr;
@@ -41,14 +47,21 @@ struct DecodeReport {
   // Runs of packets that could not be read or decoded and were skipped, as the ffmpeg tool
   // skips them; consecutive damaged packets count once.
   std::size_t damagedStretches = 0;
+  // Where the sound's place on the file's clock parts from counting its decoded samples from the
+  // first one, as sessions earlier builds stored were timed.
+  CountedClock countedClock;
 };
 
-// Calls `sink` for every decoded block, in time order. Blocks keep the rate and channel count of
-// the first decoded frame. Damaged packets lose their samples only. Throws the errors above, or
-// Cancelled once `stop` is requested (asked between blocks).
+// Calls `sink` for every block of the sound in time order, from source time 0: the sound placed
+// where the file's timestamps put it (SoundClock), with blocks of silence for any time before it
+// and between its stretches, and what a stretch gives twice given once. Blocks keep the rate and
+// channel count of the first decoded frame. Damaged packets lose their samples only. Throws the
+// errors above, SoundJumpError where the sound jumps further than any recording does, or
+// Cancelled once `stop` is requested (asked between blocks, and by every
+// read of a held file).
 DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop = {});
-// The same of a held file; a read the system fails is an AudioDecodeError, not the end.
+// The same of a held file; a read the system fails is an AudioReadError, not the end.
 DecodeReport decodeAudio(std::shared_ptr<const MediaFile> file, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop = {});
 

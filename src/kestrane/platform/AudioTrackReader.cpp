@@ -14,9 +14,6 @@ namespace {
 constexpr double seekAheadSeconds = 10.0;
 // AAC and its kin need the block before the wanted one to decode it cleanly.
 constexpr double firstSeekMargin = 0.25;
-// Timestamps further than this from where the samples before them end mark a gap or an
-// overlap in the track; closer ones are rounding.
-constexpr double discontinuitySeconds = 0.02;
 
 }  // namespace
 
@@ -56,12 +53,20 @@ std::optional<std::int64_t> AudioTrackReader::end() const {
   return anchored_ ? bufferedEnd() : 0;
 }
 
+void AudioTrackReader::dropRead() {
+  if (head_ == 0) return;
+  for (auto& plane : buffer_) plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(head_));
+  bufferStart_ += static_cast<std::int64_t>(head_);
+  silenceFrom_ = bufferStart_;
+  head_ = 0;
+}
+
 void AudioTrackReader::read(std::int64_t start, int count, float* const* planes) {
   const auto aheadLimit = static_cast<std::int64_t>(seekAheadSeconds * rate_);
   if (anchored_) {
-    const std::int64_t available = bufferStart_ + static_cast<std::int64_t>(head_);
-    const bool behind = start < available && (!fromTrackStart_ || consumedAny_);
-    if (behind || (!ended_ && start > bufferedEnd() + aheadLimit)) seekTo(start);
+    // What has been read is behind; a gap not yet read through is silence, not behind.
+    const std::int64_t covered = head_ > 0 ? bufferStart_ + static_cast<std::int64_t>(head_) : silenceFrom_;
+    if (start < covered || (!ended_ && start > bufferedEnd() + aheadLimit)) seekTo(start);
   } else if (fromTrackStart_ && !ended_ && start > aheadLimit) {
     seekTo(start);
   }
@@ -79,11 +84,7 @@ void AudioTrackReader::read(std::int64_t start, int count, float* const* planes)
   while (produced < count) {
     const auto size = buffer_[0].size();
     if (!anchored_ || head_ >= size) {
-      if (anchored_ && head_ > 0) {
-        bufferStart_ += static_cast<std::int64_t>(head_);
-        for (auto& plane : buffer_) plane.clear();
-        head_ = 0;
-      }
+      if (anchored_) dropRead();
       if (ended_ || !decodeMore()) {
         fill(count - produced, nullptr);
         break;
@@ -94,25 +95,19 @@ void AudioTrackReader::read(std::int64_t start, int count, float* const* planes)
     const std::int64_t available = bufferStart_ + static_cast<std::int64_t>(head_);
     const auto left = static_cast<std::int64_t>(size - head_);
     if (want < available) {
-      // Before the track's first sample: silence.
+      // Before the track's first sample, or in a gap in it: silence.
       fill(static_cast<int>(std::min<std::int64_t>(available - want, count - produced)), nullptr);
     } else if (want > available) {
       head_ += static_cast<std::size_t>(std::min(want - available, left));
-      consumedAny_ = true;
     } else {
       const int n = static_cast<int>(std::min<std::int64_t>(left, count - produced));
       fill(n, buffer_.data());
       head_ += static_cast<std::size_t>(n);
-      consumedAny_ = true;
     }
   }
 
   // Drop what has been read once it outweighs what is left, so the buffer stays small.
-  if (head_ > 4096 && head_ * 2 > buffer_[0].size()) {
-    for (auto& plane : buffer_) plane.erase(plane.begin(), plane.begin() + static_cast<std::ptrdiff_t>(head_));
-    bufferStart_ += static_cast<std::int64_t>(head_);
-    head_ = 0;
-  }
+  if (head_ > 4096 && head_ * 2 > buffer_[0].size()) dropRead();
 }
 
 bool AudioTrackReader::decodeMore() {
@@ -137,33 +132,30 @@ void AudioTrackReader::append(const AVFrame* frame) {
   const int made = swr_convert(swr_.get(), reinterpret_cast<std::uint8_t**>(scratchPlanes_.data()), capacity,
                                const_cast<const std::uint8_t**>(frame->extended_data), frame->nb_samples);
   if (made < 0) throw MediaReadError("can't convert the audio: " + ffmpeg::errorText(made));
+  if (made == 0) return;
 
   std::int64_t ts = frame->best_effort_timestamp;
   if (ts == AV_NOPTS_VALUE) ts = frame->pts;
-  int skip = 0;
-  if (ts != AV_NOPTS_VALUE) {
-    const auto position =
-        static_cast<std::int64_t>(std::llround(sourceSeconds(format_.get(), format_->streams[track_], ts) * rate_));
-    if (!anchored_) {
-      bufferStart_ = position;
-      head_ = 0;
-      for (auto& plane : buffer_) plane.clear();
-      anchored_ = true;
-      if (fromTrackStart_) firstPosition_ = position;
-    } else {
-      const std::int64_t drift = position - bufferedEnd();
-      const auto tolerance = static_cast<std::int64_t>(discontinuitySeconds * rate_);
-      if (drift > tolerance) {
-        for (auto& plane : buffer_) plane.insert(plane.end(), static_cast<std::size_t>(drift), 0.0f);
-      } else if (drift < -tolerance) {
-        skip = static_cast<int>(std::min<std::int64_t>(-drift, made));
-      }
-    }
-  } else if (!anchored_) {
-    bufferStart_ = 0;
+  std::optional<double> seconds;
+  if (ts != AV_NOPTS_VALUE) seconds = sourceSeconds(format_.get(), format_->streams[track_], ts);
+  if (!clock_) clock_.emplace(rate_, ffmpeg::statedLength(format_.get()));
+  const SoundClock::Placement placed = clock_->place(seconds, made);
+  if (!anchored_) {
     anchored_ = true;
-    if (fromTrackStart_) firstPosition_ = 0;
+    bufferStart_ = placed.position;
+    // From the track's start, everything before its first sample is known silence.
+    silenceFrom_ = fromTrackStart_ ? 0 : placed.position;
+    if (fromTrackStart_) firstPosition_ = placed.position;
+  } else if (placed.silence > 0) {
+    // Decoding goes on only once what was decoded is read, so nothing is buffered here: the gap
+    // is remembered, not filled, however long it is.
+    dropRead();
+    silenceFrom_ = bufferedEnd();
+    bufferStart_ = placed.position;
+    for (auto& plane : buffer_) plane.clear();
   }
+  const auto skip = static_cast<std::ptrdiff_t>(placed.skipped);
+  if (skip >= made) return;
   for (int c = 0; c < channels_; ++c)
     buffer_[c].insert(buffer_[c].end(), scratch_[c].begin() + skip, scratch_[c].begin() + made);
 }
@@ -211,10 +203,12 @@ void AudioTrackReader::restart(bool fromTrackStart) {
   swr_.reset();  // its delay line holds samples from before the jump
   for (auto& plane : buffer_) plane.clear();
   head_ = 0;
-  bufferStart_ = 0;
+  bufferStart_ = silenceFrom_ = 0;
+  // From the track's start the clock places the first block as a first cut's analysis does.
+  if (fromTrackStart) clock_.reset();
+  else if (clock_) clock_->restart();
   anchored_ = false;
   fromTrackStart_ = fromTrackStart;
-  consumedAny_ = false;
   flushed_ = ended_ = false;
 }
 

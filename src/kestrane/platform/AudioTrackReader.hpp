@@ -4,6 +4,7 @@
 // forward; a position far ahead or behind is reached by seeking. Internal to the platform folder.
 
 #include "kestrane/platform/FFmpegSupport.hpp"
+#include "kestrane/platform/SoundClock.hpp"
 
 extern "C" {
 #include <libswresample/swresample.h>
@@ -33,8 +34,10 @@ class AudioTrackReader {
   void setOutput(int sampleRate, int channels);
 
   // Fills `count` samples of every channel with the samples at positions start … start+count-1,
-  // position p lying at p / sampleRate seconds of source time; silence where the track has
-  // none. Throws MediaReadError when decoding fails or the file can't be read.
+  // position p lying at p / sampleRate seconds of source time: the sound where the file's
+  // timestamps put it (SoundClock), silence where the track has none. Throws MediaReadError when
+  // decoding fails or the file can't be read, SoundJumpError where the sound jumps further than
+  // any recording does.
   void read(std::int64_t start, int count, float* const* planes);
 
   // Where the track's samples end, once a read has gone past its last one: silence after it is
@@ -56,6 +59,7 @@ class AudioTrackReader {
   void seekTo(std::int64_t position);
   void restart(bool fromTrackStart);
   std::int64_t bufferedEnd() const;
+  void dropRead();
 
   ffmpeg::FormatPtr format_;
   ffmpeg::CodecPtr codec_;
@@ -72,13 +76,16 @@ class AudioTrackReader {
   std::vector<float*> scratchPlanes_;
   std::vector<std::vector<float>> scratch_;
 
-  // Decoded samples not yet read: positions bufferStart_ + head_ … bufferedEnd()-1.
+  // Decoded samples not yet read: positions bufferStart_ + head_ … bufferedEnd()-1. Positions
+  // silenceFrom_ … bufferStart_-1 are known to hold no sound: a gap in the track, or the time
+  // before its first sample.
   std::vector<std::vector<float>> buffer_;
   std::size_t head_ = 0;
   std::int64_t bufferStart_ = 0;
+  std::int64_t silenceFrom_ = 0;
+  std::optional<SoundClock> clock_;
   bool anchored_ = false;       // bufferStart_ is known
   bool fromTrackStart_ = true;  // decoding began at the track's first sample
-  bool consumedAny_ = false;    // samples were read or skipped since decoding began
   bool flushed_ = false;
   bool ended_ = false;
   std::optional<std::int64_t> firstPosition_;

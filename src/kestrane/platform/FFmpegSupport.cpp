@@ -8,6 +8,7 @@ extern "C" {
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -141,6 +142,24 @@ int openInput(const std::string& path, FormatPtr& out) {
   if (rc < 0) return rc;
   out = std::move(ctx);
   return 0;
+}
+
+double lengthSeconds(const AVFormatContext* format) {
+  if (format->duration > 0 && format->duration != AV_NOPTS_VALUE)
+    return static_cast<double>(format->duration) / AV_TIME_BASE;
+  double longest = 0;
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    const AVStream* s = format->streams[i];
+    if (s->duration > 0 && s->duration != AV_NOPTS_VALUE)
+      longest = std::max(longest, static_cast<double>(s->duration) * av_q2d(s->time_base));
+  }
+  return longest;
+}
+
+std::optional<double> statedLength(const AVFormatContext* format) {
+  const double length = lengthSeconds(format);
+  if (!(length > 0) || format->duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) return std::nullopt;
+  return length;
 }
 
 int openDecoder(const AVStream* stream, CodecPtr& out, int threads) {

@@ -56,6 +56,12 @@ int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out);
 // opened on a MediaFile; none when every read succeeded or ended at the file's end.
 std::optional<int> readFailure(const AVFormatContext* format);
 
+// The container's length in seconds: its own, else its longest track's; 0 when it gives none.
+double lengthSeconds(const AVFormatContext* format);
+// That length when the container states it: none when it gives none (a stream written through
+// a pipe) or only a guess from its bit rate (raw AAC, MP3 without a header of its length).
+std::optional<double> statedLength(const AVFormatContext* format);
+
 // Opens a decoder for one stream; returns the FFmpeg error code on failure.
 int openDecoder(const AVStream* stream, CodecPtr& out, int threads = 1);
 

@@ -24,17 +24,6 @@ std::uint32_t readBE32(const std::uint8_t* p) {
   return (std::uint32_t(p[0]) << 24) | (std::uint32_t(p[1]) << 16) | (std::uint32_t(p[2]) << 8) | p[3];
 }
 
-double duration(const AVFormatContext* ctx) {
-  if (ctx->duration > 0 && ctx->duration != AV_NOPTS_VALUE) return static_cast<double>(ctx->duration) / AV_TIME_BASE;
-  double longest = 0;
-  for (unsigned i = 0; i < ctx->nb_streams; ++i) {
-    const AVStream* s = ctx->streams[i];
-    if (s->duration > 0 && s->duration != AV_NOPTS_VALUE)
-      longest = std::max(longest, s->duration * av_q2d(s->time_base));
-  }
-  return longest;
-}
-
 VideoTrackFacts videoFacts(const AVStream* s) {
   VideoTrackFacts v;
   if (s->avg_frame_rate.num > 0 && s->avg_frame_rate.den > 0) v.nominalFrameRate = av_q2d(s->avg_frame_rate);
@@ -90,8 +79,8 @@ std::optional<TimecodeTrackFacts> timecodeFacts(AVFormatContext* ctx, int index)
 
 MediaFacts factsOf(AVFormatContext* ctx) {
   MediaFacts facts;
-  facts.durationSeconds = duration(ctx);
-  facts.durationStated = facts.durationSeconds > 0 && ctx->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE;
+  facts.durationSeconds = ffmpeg::lengthSeconds(ctx);
+  facts.durationStated = ffmpeg::statedLength(ctx).has_value();
   int timecodeIndex = -1;
   for (unsigned i = 0; i < ctx->nb_streams; ++i) {
     const AVStream* s = ctx->streams[i];

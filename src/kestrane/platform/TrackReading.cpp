@@ -73,7 +73,7 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
     rc = av_read_frame(format, packet);
     if (rc < 0) {
       if (const std::optional<int> failure = ffmpeg::readFailure(format))
-        throw MediaReadError(std::string("can't read the ") + what + ": " + std::strerror(*failure));
+        throw FileReadError(std::string("can't read the ") + what + ": " + std::strerror(*failure));
       flushed = true;
       avcodec_send_packet(codec, nullptr);
       continue;

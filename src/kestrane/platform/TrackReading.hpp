@@ -21,6 +21,11 @@ namespace kestrane::platform {
 struct MediaReadError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
+// The system failed to read the held file (a failing drive, a lost network share): no fault of
+// the media.
+struct FileReadError : MediaReadError {
+  using MediaReadError::MediaReadError;
+};
 
 // The first track of the kind in file order, leaving out cover art; -1 when there is none.
 int firstTrack(const AVFormatContext* format, AVMediaType kind);
@@ -47,7 +52,8 @@ std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stre
 // asks for them. False once the decoder has given its last frame. A damaged block is skipped, as
 // in the ffmpeg tool, and a truncated file ends where it can no longer be read; `flushed` notes
 // that the decoder was told the track ended. Throws MediaReadError naming `what` ("audio"), and
-// when the system fails to read the held file (an I/O error): that is no end of the track.
+// FileReadError when the system fails to read the held file (an I/O error): that is no end of the
+// track.
 bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track, AVFrame* frame,
                   bool& flushed, const char* what);
 
