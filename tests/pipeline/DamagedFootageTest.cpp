@@ -2,12 +2,20 @@
 // ends with a clear message.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <fstream>
+
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/platform/MediaFacts.hpp"
+
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/Retimed.hpp"
 #include "support/SoundingFootage.hpp"
 
 namespace fs = std::filesystem;
@@ -81,6 +89,51 @@ TEST(DamagedFootage, CutOffAndCorruptFilesAreCutAsFarAsTheyCanBeRead) {
   EXPECT_NEAR(damaged.source.durationSeconds, whole.source.durationSeconds, 1e-9);
   ASSERT_FALSE(damaged.transcript.words.empty());
   EXPECT_NEAR(damaged.transcript.words.back().range.end, whole.transcript.words.back().range.end, 0.1);
+}
+
+// A Matroska copy whose clock jumps an hour at 0:15 though its header states 0:33: no recording
+// holds such a gap. The cut says the footage is damaged and where, and makes no package; put at a
+// package's footage path, the copy is refused as damaged, whether or not it states a length.
+TEST(DamagedFootage, SoundThatJumpsWhereNoRecordingDoesIsDamage) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  const fs::path jump = tmp.path() / "jump.mkv";
+  ASSERT_TRUE(test::retimed(sample, jump, [](double t, bool) { return t >= 15 ? t + 3600 : t; }));
+  // The header's length, a big-endian double after its element's id and size, as the sample's.
+  std::string bytes = test::readFile(jump);
+  const std::size_t at = bytes.find("\x44\x89\x88");
+  ASSERT_NE(at, std::string::npos);
+  const double stated = 33.16 * 1000;  // in the file's milliseconds
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &stated, sizeof bits);
+  for (int i = 0; i < 8; ++i) bytes[at + 3 + i] = static_cast<char>(bits >> (56 - 8 * i));
+  std::ofstream(jump, std::ios::binary) << bytes;
+  ASSERT_NEAR(platform::readMediaFacts(jump.string())->durationSeconds, 33.16, 1e-6);
+
+  Pipeline::Request request;
+  request.input = jump;
+  request.outputDir = tmp.path() / "out";
+  request.settings = test::appSettings();
+  try {
+    Pipeline::run(request);
+    ADD_FAILURE() << "footage whose sound jumps an hour was cut";
+  } catch (const UserFacingError& e) {
+    EXPECT_STREQ(e.what(),
+                 "The footage is damaged: its sound jumps from 0:15 to 60:15, past its stated length of 0:33");
+  }
+  EXPECT_FALSE(fs::exists(tmp.path() / "out"));
+
+  KestraneSession stored;
+  stored.source = MediaProbe::probe(sample.string());
+  stored.levels = LevelData::fromLevels(0.01, AudioAnalyzer::measureLevels(sample.string()).levelsDBFS);
+  stored.source.path = jump.string();
+  EXPECT_EQ(Pipeline::footageChange(stored),
+            jump.string() + " is damaged: its sound jumps from 0:15 to 60:15, past its stated length of 0:33");
+  // Through a pipe it states no length: the gap alone is too long for any pause.
+  shell("ffmpeg -nostdin -v error -i " + quoted(jump) + " -c copy -f matroska - > " + quoted(jump) + ".piped");
+  fs::rename(jump.string() + ".piped", jump);
+  EXPECT_EQ(Pipeline::footageChange(stored),
+            jump.string() + " is damaged: its sound jumps from 0:15 to 60:15, a gap no recording holds");
 }
 
 TEST(DamagedFootage, DigitalSilenceEndsWithNoSpeechFound) {

@@ -14,6 +14,7 @@
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/Retimed.hpp"
 
 using namespace kestrane;
 using test::ffmpeg;
@@ -363,4 +364,35 @@ TEST(FootageCheck, ATrimAtTheStartIsRefusedWhereTheSoundShowsIt) {
   remake(tone, "-ss 0.04 -c:v libx264 -preset ultrafast -c:a aac", stored);
   EXPECT_EQ(heard(stored), "the loudness it stores of its footage is too even to know it by, so the file at " +
                                footage.string() + " can't be proven to be that footage");
+}
+
+// Footage whose sound's timestamps part from its count of samples, as a recorder that dropped
+// sound packets under load leaves it: a first cut of it is of its own footage. A package an
+// earlier build cut from it, its times counted by samples, is still of that footage, and its
+// times move onto the file's clock; its levels don't make the footage without the dropout its own.
+TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  const fs::path footage = tmp.path() / "footage.mp4";
+  ASSERT_TRUE(test::retimed(sample, footage, [](double t, bool sound) -> std::optional<double> {
+    if (sound && t >= 10.0 && t < 10.1) return std::nullopt;
+    return t;
+  }));
+  EXPECT_EQ(heard(firstCutOf(footage)), "the footage");
+
+  const fs::path counted = tmp.path() / "counted.wav";  // the samples one after another, as counted
+  ASSERT_TRUE(ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_f32le " + quoted(counted)));
+  KestraneSession earlier = firstCutOf(footage);
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(counted.string());
+  earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
+  earlier.soundTiming = SoundTiming::countedSamples;
+  earlier.transcript = Transcript{{{"First", {11.68, 12.1}}}};
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
+  EXPECT_EQ(verdict.change, std::nullopt);
+  ASSERT_TRUE(verdict.countedClock);
+  const double lost = 5 * 1024 / 48000.0;  // the five sound packets dropped
+  EXPECT_NEAR(onFileClock(earlier, *verdict.countedClock).transcript->words[0].range.start, 11.68 + lost, 0.002);
+
+  fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
+  EXPECT_NE(heard(earlier), "the footage");
 }

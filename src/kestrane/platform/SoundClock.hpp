@@ -30,7 +30,7 @@ class SoundClock {
  public:
   // Timestamps this close to where the sound before them ends are rounding (Matroska keeps whole
   // milliseconds), not a gap or an overlap: well under a frame at any rate.
-  static constexpr double kDriftSeconds = 0.01;
+  static constexpr double kDriftSeconds = 0.002;
   // A gap longer than this is no pause a recording holds.
   static constexpr double kLongestGapSeconds = 600;
   // Sound may reach a little past the length a container states (a last packet's padding).
