@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+
+#include "kestrane/model/Cancelled.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "platform/MediaFixtures.hpp"
 
 using namespace kestrane;
@@ -22,14 +26,14 @@ CutList keeps(const std::vector<TimeRange>& ranges) {
 
 TEST(FramingCheck, BlackAgainstWhiteTake) {
   kestrane::testing::ScratchFolder dir;
-  SourceMedia source;
-  source.path = dir.file("takes.mp4");
+  const std::string path = dir.file("takes.mp4");
   // One second of black, then one second of white: two takes framed as differently as can be.
   kestrane::testing::make(
       "ffmpeg -v error -y -f lavfi -i color=c=black:size=96x54:rate=25:d=1 -f lavfi -i "
       "color=c=white:size=96x54:rate=25:d=1 -filter_complex concat=n=2:v=1:a=0 "
       "-c:v libx264 -g 10 -pix_fmt yuv420p " +
-      source.path);
+      path);
+  const auto source = platform::MediaFile::open(path);
 
   const auto jump = framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), source);
   ASSERT_EQ(jump.size(), 1u);
@@ -39,29 +43,31 @@ TEST(FramingCheck, BlackAgainstWhiteTake) {
   EXPECT_NE(jump[0].detail.find("the picture jumps at the cut at 0:00 (frame difference"), std::string::npos);
   EXPECT_NE(jump[0].detail.find("%) — the takes are framed differently"), std::string::npos);
 
-  // Joins within one take, a single kept segment, and an unreadable source give nothing.
+  // Joins within one take, a single kept segment, and a file that isn't media give nothing.
   EXPECT_TRUE(framingJumps(keeps({{0.0, 0.3}, {0.5, 0.9}, {1.1, 1.4}, {1.6, 1.95}}), source).size() == 1u)
       << "only the black-to-white join jumps";
   EXPECT_TRUE(framingJumps(keeps({{0.0, 2.0}}), source).empty());
-  SourceMedia missing;
-  missing.path = dir.file("missing.mp4");
-  EXPECT_TRUE(framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), missing).empty());
+  std::ofstream(dir.file("text.mp4")) << "not media";
+  EXPECT_TRUE(framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), platform::MediaFile::open(dir.file("text.mp4"))).empty());
+  // A stop is heard in the middle of the reading.
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_THROW(framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), source, stopped.get_token()), Cancelled);
 }
 
 TEST(FramingCheck, GreysAreComparedInLinearLight) {
   kestrane::testing::ScratchFolder dir;
   // A take, then one a quarter brighter in encoded values: a twentieth of the light.
   auto takes = [&](const std::string& second) {
-    SourceMedia source;
-    source.path = dir.file(second + ".mp4");
+    const std::string path = dir.file(second + ".mp4");
     kestrane::testing::make(
         "ffmpeg -v error -y -f lavfi -i color=c=black:size=96x54:rate=25:d=1 -f lavfi -i "
         "color=c=" +
         second +
         ":size=96x54:rate=25:d=1 -filter_complex concat=n=2:v=1:a=0 "
         "-c:v libx264 -g 10 -pix_fmt yuv420p " +
-        source.path);
-    return framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), source);
+        path);
+    return framingJumps(keeps({{0.0, 0.8}, {1.2, 2.0}}), platform::MediaFile::open(path));
   };
   EXPECT_TRUE(takes("0x404040").empty());
   // Mid grey holds about a fifth of white's light.

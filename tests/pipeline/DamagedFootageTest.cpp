@@ -136,6 +136,25 @@ TEST(DamagedFootage, SoundThatJumpsWhereNoRecordingDoesIsDamage) {
             jump.string() + " is damaged: its sound jumps from 0:15 to 60:15, a gap no recording holds");
 }
 
+// Footage written through a pipe (or by a recorder that crashed) states no length: it is as long
+// as its sound, and is cut and cut again like any other.
+TEST(DamagedFootage, FootageThatStatesNoLengthIsAsLongAsItsSound) {
+  test::TempDir tmp;
+  const fs::path piped = tmp.path() / "piped.mkv";
+  shell("ffmpeg -nostdin -v error -i " + quoted(test::sampleFootage()) + " -c copy -f matroska - > " + quoted(piped));
+  Pipeline::Request request;
+  request.input = piped;
+  request.outputDir = tmp.path() / "out";
+  request.settings = test::appSettings();
+  const Pipeline::Output output = Pipeline::run(request);
+  EXPECT_NEAR(output.session.source.durationSeconds, 33.13, 0.05);
+  EXPECT_EQ(output.session.cutList->segments.back().range.end, output.session.source.durationSeconds);
+  Pipeline::RecutRequest recut;
+  recut.sessionURL = output.sessionURL;
+  recut.settings = test::appSettings();
+  EXPECT_NO_THROW(Pipeline::recut(recut));
+}
+
 TEST(DamagedFootage, DigitalSilenceEndsWithNoSpeechFound) {
   test::TempDir tmp;
   const fs::path silence = tmp.path() / "silence.wav";

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include <sys/stat.h>
 
@@ -395,4 +396,52 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
 
   fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
   EXPECT_NE(heard(earlier), "the footage");
+}
+
+namespace {
+
+// Bytes this process has read so far, by any means.
+std::uint64_t bytesRead() {
+  std::ifstream io("/proc/self/io");
+  std::string key;
+  std::uint64_t value = 0;
+  while (io >> key >> value)
+    if (key == "rchar:") return value;
+  return 0;
+}
+
+}  // namespace
+
+// A file written through a pipe states no length, so the check reads on to where its sound ends;
+// behind a long tail of zeros (a recorder that preallocated its file and crashed) that is gigabytes
+// away. A stop is heard inside that reading, not after it.
+TEST(FootageCheck, AStopIsHeardInsideALongTailOfZeros) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "footage.mkv";
+  ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -i " + quoted(test::sampleFootage()) + " -c copy -f matroska - > " +
+                         quoted(footage))
+                            .c_str()),
+            0);
+  const KestraneSession stored = firstCutOf(footage);
+  const auto media = fs::file_size(footage);
+  fs::resize_file(footage, media + (std::uintmax_t{16} << 30));  // sparse: no disk is filled
+
+  std::stop_source stop;
+  std::exception_ptr ended;
+  const std::uint64_t before = bytesRead();
+  std::thread check([&] {
+    try {
+      Pipeline::footageChange(stored, stop.get_token());
+    } catch (...) {
+      ended = std::current_exception();
+    }
+  });
+  // Once it is well into the zeros, stop it.
+  while (bytesRead() - before < media + (256u << 20)) std::this_thread::yield();
+  const std::uint64_t atStop = bytesRead();
+  stop.request_stop();
+  check.join();
+  ASSERT_TRUE(ended) << "the check read through the whole tail";
+  EXPECT_THROW(std::rethrow_exception(ended), Cancelled);
+  EXPECT_LT(bytesRead() - atStop, std::uint64_t{64} << 20) << "it read on after the stop";
 }

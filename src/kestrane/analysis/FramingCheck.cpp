@@ -17,14 +17,15 @@ double frameDifference(const std::array<std::uint8_t, 1024>& a, const std::array
   return static_cast<double>(sum) / static_cast<double>(a.size()) / 255.0;
 }
 
-std::vector<CutFinding> framingJumps(const CutList& cutList, const SourceMedia& source) {
+std::vector<CutFinding> framingJumps(const CutList& cutList, const std::shared_ptr<const platform::MediaFile>& footage,
+                                     std::stop_token stop) {
   std::vector<Segment> kept = cutList.keptSegments();
   std::stable_sort(kept.begin(), kept.end(),
                    [](const Segment& a, const Segment& b) { return a.range.start < b.range.start; });
   std::vector<CutFinding> findings;
   if (kept.size() < 2) return findings;
 
-  platform::FrameGrabber grabber(source.path);
+  platform::FrameGrabber grabber(footage, stop);
   std::map<double, platform::GreyThumbnail> cache;
   auto thumbnail = [&](double t) -> const platform::GreyThumbnail* {
     if (auto hit = cache.find(t); hit != cache.end()) return &hit->second;

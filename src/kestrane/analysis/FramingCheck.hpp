@@ -3,11 +3,16 @@
 // differently. Lives beside the media readers because it decodes video frames.
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <stop_token>
 #include <vector>
 
 #include "kestrane/model/CutFinding.hpp"
 #include "kestrane/model/CutList.hpp"
-#include "kestrane/model/SourceMedia.hpp"
+
+namespace kestrane::platform {
+class MediaFile;
+}
 
 namespace kestrane::CutInstruments {
 
@@ -16,9 +21,10 @@ inline constexpr double kFramingJumpThreshold = 0.12;
 // Joins examined per call, and findings at most.
 inline constexpr std::size_t kMaxFramingJoins = 60;
 
-// Findings of kind framingJump in join order. Never fails: a frame that can't be made only
-// skips its join.
-std::vector<CutFinding> framingJumps(const CutList& cutList, const SourceMedia& source);
+// Findings of kind framingJump in join order, from the held footage file. Never fails: a frame
+// that can't be made only skips its join. Throws Cancelled once `stop` is requested.
+std::vector<CutFinding> framingJumps(const CutList& cutList, const std::shared_ptr<const platform::MediaFile>& footage,
+                                     std::stop_token stop = {});
 
 // Mean absolute difference of two thumbnails, 0 (identical) to 1 (black against white).
 double frameDifference(const std::array<std::uint8_t, 1024>& a, const std::array<std::uint8_t, 1024>& b);

@@ -16,8 +16,8 @@ constexpr int kReadFrames = 8192;
 
 }  // namespace
 
-LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool fromFirstSample)
-    : reader_(std::make_unique<platform::AudioTrackReader>(std::move(file))) {
+LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool fromFirstSample, std::stop_token stop)
+    : reader_(std::make_unique<platform::AudioTrackReader>(std::move(file), std::move(stop))) {
   if (!reader_->hasTrack()) throw AnalyzerError::noAudioTrack();
   rate_ = reader_->trackSampleRate();
   channels_ = std::max(reader_->trackChannelCount(), 1);

@@ -109,8 +109,8 @@ platform::MediaFacts readableFacts(const std::string& url) {
 
 SourceMedia probe(const std::string& url) { return sourceMedia(readableFacts(url), url); }
 
-SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file) {
-  auto facts = platform::readMediaFacts(file);
+SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file, std::stop_token stop) {
+  auto facts = platform::readMediaFacts(file, std::move(stop));
   if (!facts) throw ProbeError::unreadable(file->path(), "not a video or audio file");
   return sourceMedia(*facts, file->path());
 }

@@ -3,6 +3,7 @@
 // frame rate, picture size, audio format and start timecode.
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -48,8 +49,9 @@ std::optional<std::string> fileProblem(const std::string& path);
 
 // The footage's facts. Throws ProbeError.
 SourceMedia probe(const std::string& url);
-// The same of a held file, which is known to be a plain file with bytes.
-SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file);
+// The same of a held file, which is known to be a plain file with bytes. Throws Cancelled once
+// `stop` is requested.
+SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file, std::stop_token stop = {});
 
 // The footage's facts from what its container says of the file at `url`. Throws ProbeError
 // (noAudioTrack).

@@ -52,7 +52,9 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     } catch (const platform::MediaFileError& e) {
       throw MediaProbe::ProbeError::unreadable(path, e.reason());
     }
-    SourceMedia source = MediaProbe::probe(footage);
+    const std::optional<platform::MediaFacts> facts = platform::readMediaFacts(footage, stop);
+    if (!facts) throw MediaProbe::ProbeError::unreadable(path, "not a video or audio file");
+    SourceMedia source = MediaProbe::sourceMedia(*facts, path);
 
     announce(progress, Stage::detectingSilence);
     throwIfStopped(stop);
@@ -75,8 +77,7 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
       if (e.kind() != Transcriber::TranscriberError::Kind::noSpeechFound) throw;
       throwIfStopped(stop);
       // Only the first sound track is read: the speech may be on another.
-      const auto facts = platform::readMediaFacts(footage);
-      const std::size_t tracks = facts ? facts->audioTracks.size() : 0;
+      const std::size_t tracks = facts->audioTracks.size();
       if (tracks < 2) throw;
       throw Transcriber::TranscriberError::noSpeechFound(
           fmt::format("the file has {} audio tracks and only the first was read", tracks));
@@ -88,6 +89,9 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     }
 
     std::vector<std::string> warnings;
+    // A file that states no length (written through a pipe, or by a recorder that stopped
+    // abruptly), or only guesses it, is as long as its sound.
+    if (!facts->durationStated) source.durationSeconds = extraction.decodedSeconds;
     // A cut-off copy still states the whole length; cutting it as if whole would time dead air
     // and point timelines past the readable end.
     if (MediaDamage::endsEarly(source.durationSeconds, extraction.decodedSeconds)) {

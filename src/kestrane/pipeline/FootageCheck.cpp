@@ -154,8 +154,8 @@ std::optional<std::string> difference(const SourceMedia& stored, const Reading& 
 }
 
 // What the container of the held file states; nothing when it can't be read as media.
-std::optional<Reading> readingOf(const std::shared_ptr<const platform::MediaFile>& file) {
-  const std::optional<platform::MediaFacts> facts = platform::readMediaFacts(file);
+std::optional<Reading> readingOf(const std::shared_ptr<const platform::MediaFile>& file, std::stop_token stop) {
+  const std::optional<platform::MediaFacts> facts = platform::readMediaFacts(file, std::move(stop));
   if (!facts) return std::nullopt;
   Reading found;
   found.lengthStated = facts->durationStated;
@@ -269,7 +269,7 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   const SourceMedia& stored = session.source;
   const std::string& path = file->path();
   const double tolerance = lengthTolerance(stored);
-  AudioAnalyzer::LevelSampler sampler(file, session.soundTiming == SoundTiming::countedSamples);
+  AudioAnalyzer::LevelSampler sampler(file, session.soundTiming == SoundTiming::countedSamples, stop);
   const double hop = sampler.hopDuration();
   std::vector<float> levels = session.levels ? session.levels->levelsDBFS() : std::vector<float>{};
   // Levels on another grid than this sound's can't be held against it.
@@ -376,7 +376,7 @@ std::optional<std::string> levelsUnusable(const KestraneSession& session) {
 FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                       std::stop_token stop) {
   const SourceMedia& stored = session.source;
-  const std::optional<Reading> found = readingOf(file);
+  const std::optional<Reading> found = readingOf(file, stop);
   if (!found) return {file->path() + " can't be read as media"};
   // A length the container doesn't state, or only guesses, or that may be the whole of footage
   // the first cut found cut off, is not held against the session's: the sound's end is.

@@ -10,6 +10,7 @@
 #include "kestrane/brain/Utterance.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::Pipeline::detail {
 
@@ -32,10 +33,23 @@ std::string_view kindLabel(CutInstruments::Finding::Kind kind) {
   return "check";
 }
 
+// The footage whose picture the checks look at: the file the job holds, or for a job that holds
+// none, the plain file at the footage's path, if any.
+std::shared_ptr<const platform::MediaFile> heldPicture(const Job& job) {
+  if (job.footage) return job.footage;
+  try {
+    return platform::MediaFile::open(job.session.source.path);
+  } catch (const platform::MediaFileError&) {
+    return nullptr;
+  }
+}
+
 // The measured checks of one cut, ranked. Reads the session, never the job's own cut.
 std::vector<CutInstruments::Finding> measuredChecks(const KestraneSession& session,
                                                     const std::vector<TakeSelector::Utterance>& utterances,
-                                                    const CutList& cutList) {
+                                                    const CutList& cutList,
+                                                    const std::shared_ptr<const platform::MediaFile>& footage,
+                                                    std::stop_token stop) {
   const Transcript& transcript = *session.transcript;
   std::vector<CutInstruments::Finding> found = CutInstruments::sourceContinuity(utterances, cutList);
   auto add = [&found](std::vector<CutInstruments::Finding> more) {
@@ -44,8 +58,8 @@ std::vector<CutInstruments::Finding> measuredChecks(const KestraneSession& sessi
   add(CutInstruments::spliceQuality(cutList, transcript, session.levels, session.settings.silenceThresholdDBFS));
   add(CutInstruments::pacingWhiplash(cutList, transcript));
   // The only check that reads the picture, so only the most thorough review pays for it.
-  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous && session.source.hasVideo) {
-    add(CutInstruments::framingJumps(cutList, session.source));
+  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous && session.source.hasVideo && footage) {
+    add(CutInstruments::framingJumps(cutList, footage, std::move(stop)));
   }
   return CutInstruments::rank(found);
 }
@@ -64,13 +78,15 @@ void review(Job& job) {
   std::vector<OutputAudit::Defect> defects = OutputAudit::audit(utterances, transcript, job.cutList, session.script);
   job.checkStop();
 
-  SelfReview loop = selfReview(job, utterances, defects, coverage, [&session, &utterances](const CutList& cut) {
-    return measuredChecks(session, utterances, cut);
+  const bool looksAtPicture = session.settings.resolvedThoroughness() == Thoroughness::meticulous;
+  const std::shared_ptr<const platform::MediaFile> picture = looksAtPicture ? heldPicture(job) : nullptr;
+  SelfReview loop = selfReview(job, utterances, defects, coverage, [&](const CutList& cut) {
+    return measuredChecks(session, utterances, cut, picture, job.stop);
   });
   if (auto note = ReviewLoop::warning(loop.stop, loop.rounds)) job.warnings.push_back(*note);
   job.checkStop();
   const std::vector<CutInstruments::Finding> checks =
-      loop.checks ? std::move(*loop.checks) : measuredChecks(session, utterances, job.cutList);
+      loop.checks ? std::move(*loop.checks) : measuredChecks(session, utterances, job.cutList, picture, job.stop);
 
   for (const Adjudicator::CoherenceFinding& f : loop.coherenceFindings) {
     if (f.range) job.advisories.push_back({*f.range, "Coherence (" + f.label() + "): " + f.detail});

@@ -283,7 +283,7 @@ DecodeReport decodeAudio(std::shared_ptr<const MediaFile> file, const std::funct
                          std::stop_token stop) {
   const std::string path = file->path();
   ffmpeg::FormatPtr format;
-  if (int rc = ffmpeg::openInput(std::move(file), format); rc < 0)
+  if (int rc = ffmpeg::openInput(std::move(file), format, stop); rc < 0)
     throw MediaOpenError("Can't read media at " + path + ": " + ffmpeg::errorText(rc));
   return decodeOpened(std::move(format), path, sink, std::move(stop));
 }

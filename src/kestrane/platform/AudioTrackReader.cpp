@@ -17,8 +17,8 @@ constexpr double firstSeekMargin = 0.25;
 
 }  // namespace
 
-AudioTrackReader::AudioTrackReader(std::shared_ptr<const MediaFile> file) {
-  track_ = openTrack(std::move(file), AVMEDIA_TYPE_AUDIO, format_);
+AudioTrackReader::AudioTrackReader(std::shared_ptr<const MediaFile> file, std::stop_token stop) {
+  track_ = openTrack(std::move(file), AVMEDIA_TYPE_AUDIO, format_, std::move(stop));
   if (track_ < 0) return;
   if (int rc = ffmpeg::openDecoder(format_->streams[track_], codec_); rc < 0)
     throw MediaReadError("can't decode the audio track: " + ffmpeg::errorText(rc));

@@ -13,6 +13,7 @@ extern "C" {
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,9 @@ namespace kestrane::platform {
 class AudioTrackReader {
  public:
   // Opens the held file; throws MediaOpenError when it is not readable media. A file without an
-  // audio track opens too: hasTrack() is then false and nothing else may be called.
-  explicit AudioTrackReader(std::shared_ptr<const MediaFile> file);
+  // audio track opens too: hasTrack() is then false and nothing else may be called. Once `stop`
+  // is requested, opening and reading throw Cancelled.
+  explicit AudioTrackReader(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
   ~AudioTrackReader();
 
   bool hasTrack() const { return track_ >= 0; }

@@ -12,6 +12,7 @@ extern "C" {
 #include <cerrno>
 #include <mutex>
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::platform::ffmpeg {
@@ -41,6 +42,7 @@ namespace {
 // descriptor never move each other's.
 struct FileReading {
   std::shared_ptr<const MediaFile> file;
+  std::stop_token stop;
   std::int64_t position = 0;
   std::optional<int> failure;
 };
@@ -49,6 +51,10 @@ constexpr int kReadBufferBytes = 64 << 10;
 
 int readFile(void* opaque, std::uint8_t* buffer, int size) {
   auto* reading = static_cast<FileReading*>(opaque);
+  if (reading->stop.stop_requested()) {
+    reading->failure = ECANCELED;
+    return AVERROR_EXIT;
+  }
   while (true) {
     const ssize_t got = ::pread(reading->file->fd(), buffer, static_cast<std::size_t>(size), reading->position);
     if (got < 0 && errno == EINTR) continue;
@@ -94,12 +100,13 @@ void FormatCloser::operator()(AVFormatContext* ctx) const {
   if (io) freeFileIO(io);
 }
 
-int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out) {
+int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out, std::stop_token stop) {
   quietLogs();
   auto* buffer = static_cast<std::uint8_t*>(av_malloc(kReadBufferBytes));
   if (!buffer) return AVERROR(ENOMEM);
   const std::string path = file->path();
-  auto* reading = new FileReading{std::move(file)};
+  auto* reading = new FileReading{std::move(file), std::move(stop)};
+  const std::stop_token heard = reading->stop;
   AVIOContext* io = avio_alloc_context(buffer, kReadBufferBytes, 0, reading, readFile, nullptr, seekFile);
   if (!io) {
     delete reading;
@@ -118,18 +125,24 @@ int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out) {
   if (rc < 0) {
     // The container is freed on failure; the reading is ours.
     freeFileIO(io);
+    throwIfStopped(heard);
     return rc;
   }
   FormatPtr ctx(raw);
   rc = avformat_find_stream_info(ctx.get(), nullptr);
-  if (rc < 0) return rc;
+  if (rc < 0) {
+    throwIfStopped(heard);
+    return rc;
+  }
   out = std::move(ctx);
   return 0;
 }
 
 std::optional<int> readFailure(const AVFormatContext* format) {
   if (!(format->flags & AVFMT_FLAG_CUSTOM_IO) || !format->pb) return std::nullopt;
-  return static_cast<const FileReading*>(format->pb->opaque)->failure;
+  const std::optional<int> failure = static_cast<const FileReading*>(format->pb->opaque)->failure;
+  if (failure == ECANCELED) throw Cancelled();
+  return failure;
 }
 
 int openInput(const std::string& path, FormatPtr& out) {

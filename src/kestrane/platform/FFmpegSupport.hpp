@@ -9,6 +9,7 @@ extern "C" {
 
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace kestrane::platform {
@@ -49,11 +50,14 @@ int openInput(const std::string& path, FormatPtr& out);
 
 // Opens the container of a held file, reading it through its open descriptor only, and reads
 // its stream information; returns the FFmpeg error code on failure. The container holds the file
-// open while it lives.
-int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out);
+// open while it lives. Once `stop` is requested every read of it fails at once, however far the
+// container would read (a long damaged tail is searched through for the next packet): opening
+// then throws Cancelled, and so does readFailure.
+int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out, std::stop_token stop = {});
 
 // The system's error number of the last read of the held file that failed, for a container
-// opened on a MediaFile; none when every read succeeded or ended at the file's end.
+// opened on a MediaFile; none when every read succeeded or ended at the file's end. Throws
+// Cancelled when the read failed because the reading's stop was requested.
 std::optional<int> readFailure(const AVFormatContext* format);
 
 // The container's length in seconds: its own, else its longest track's; 0 when it gives none.

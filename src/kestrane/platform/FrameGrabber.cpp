@@ -1,6 +1,8 @@
 #include "kestrane/platform/FrameGrabber.hpp"
 
 #include "kestrane/platform/FFmpegSupport.hpp"
+#include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/TrackReading.hpp"
 
 extern "C" {
 #include <libswscale/swscale.h>
@@ -46,6 +48,7 @@ struct FrameGrabber::Impl {
       if (draining) return have;
       rc = av_read_frame(format.get(), packet.get());
       if (rc < 0) {
+        ffmpeg::readFailure(format.get());  // a stop ends it here; any other failure ends the track
         avcodec_send_packet(codec.get(), nullptr);
         draining = true;
         continue;
@@ -56,18 +59,14 @@ struct FrameGrabber::Impl {
   }
 };
 
-FrameGrabber::FrameGrabber(const std::string& path) : impl_(std::make_unique<Impl>()) {
-  if (ffmpeg::openInput(path, impl_->format) < 0) return;
-  for (unsigned i = 0; i < impl_->format->nb_streams; ++i) {
-    const AVStream* s = impl_->format->streams[i];
-    if (s->codecpar->codec_type == AVMEDIA_TYPE_VIDEO && !(s->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
-      impl_->stream = static_cast<int>(i);
-      break;
-    }
+FrameGrabber::FrameGrabber(std::shared_ptr<const MediaFile> file, std::stop_token stop)
+    : impl_(std::make_unique<Impl>()) {
+  try {
+    impl_->stream = openTrack(std::move(file), AVMEDIA_TYPE_VIDEO, impl_->format, std::move(stop));
+  } catch (const MediaOpenError&) {
+    return;
   }
   if (impl_->stream < 0) return;
-  for (unsigned i = 0; i < impl_->format->nb_streams; ++i)
-    impl_->format->streams[i]->discard = static_cast<int>(i) == impl_->stream ? AVDISCARD_DEFAULT : AVDISCARD_ALL;
   if (ffmpeg::openDecoder(impl_->format->streams[impl_->stream], impl_->codec) < 0) impl_->stream = -1;
 }
 
@@ -78,8 +77,8 @@ bool FrameGrabber::isOpen() const { return impl_->stream >= 0 && impl_->codec; }
 std::optional<GreyThumbnail> FrameGrabber::thumbnail(double seconds) {
   if (!isOpen() || !std::isfinite(seconds)) return std::nullopt;
   const AVStream* s = impl_->format->streams[impl_->stream];
-  std::int64_t target = static_cast<std::int64_t>(std::floor(std::max(0.0, seconds) / av_q2d(s->time_base) + 1e-6));
-  if (s->start_time != AV_NOPTS_VALUE) target += s->start_time;
+  // Source time, on the file's clock as every reader of it, plus a hair for rounding.
+  const std::int64_t target = streamTimestamp(impl_->format.get(), s, std::max(0.0, seconds) + 1e-9);
   if (!impl_->frameAt(target)) return std::nullopt;
   const AVFrame* f = impl_->shown.get();
   if (f->width <= 0 || f->height <= 0) return std::nullopt;

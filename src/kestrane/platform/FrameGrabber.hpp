@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -16,17 +17,20 @@ using GreyThumbnail = std::array<std::uint8_t, 32 * 32>;
 // linear luminance averaged onto w × h, then stretched onto 32 × 32.
 GreyThumbnail linearGreyThumbnail(const std::vector<std::uint8_t>& rgb, int width, int height, int w, int h);
 
+class MediaFile;
+
 class FrameGrabber {
  public:
-  // Opens the first picture track; `isOpen()` is false when there is none or it can't be decoded.
-  explicit FrameGrabber(const std::string& path);
+  // Opens the held file's first picture track; `isOpen()` is false when there is none or it
+  // can't be decoded. Once `stop` is requested, opening and every read throw Cancelled.
+  explicit FrameGrabber(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
   ~FrameGrabber();
   FrameGrabber(const FrameGrabber&) = delete;
   FrameGrabber& operator=(const FrameGrabber&) = delete;
 
   bool isOpen() const;
 
-  // The frame shown at `seconds` (the last frame starting at or before it), scaled to fit
+  // The frame shown at `seconds` of source time (the last frame starting at or before it), scaled to fit
   // 64 × 64 with its aspect kept and then stretched onto 32 × 32. Nothing when it can't be made.
   std::optional<GreyThumbnail> thumbnail(double seconds);
 

@@ -1,5 +1,6 @@
 #include "kestrane/platform/MediaFacts.hpp"
 
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
 
 extern "C" {
@@ -116,10 +117,13 @@ std::optional<MediaFacts> readMediaFacts(const std::string& path) {
   return factsOf(ctx.get());
 }
 
-std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file) {
+std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file, std::stop_token stop) {
   ffmpeg::FormatPtr ctx;
-  if (ffmpeg::openInput(std::move(file), ctx) < 0) return std::nullopt;
-  return factsOf(ctx.get());
+  if (ffmpeg::openInput(std::move(file), ctx, stop) < 0) return std::nullopt;
+  MediaFacts facts = factsOf(ctx.get());
+  // Looking for a timecode's first sample may have been stopped partway.
+  throwIfStopped(stop);
+  return facts;
 }
 
 }  // namespace kestrane::platform

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,7 @@ class MediaFile;
 
 // Reads the facts; returns nothing when the file cannot be opened as media.
 std::optional<MediaFacts> readMediaFacts(const std::string& path);
-// The same of a held file.
-std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file);
+// The same of a held file. Throws Cancelled once `stop` is requested.
+std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
 
 }  // namespace kestrane::platform

@@ -21,9 +21,10 @@ int firstTrack(const AVFormatContext* format, AVMediaType kind) {
   return -1;
 }
 
-int openTrack(std::shared_ptr<const MediaFile> file, AVMediaType kind, ffmpeg::FormatPtr& format) {
+int openTrack(std::shared_ptr<const MediaFile> file, AVMediaType kind, ffmpeg::FormatPtr& format,
+              std::stop_token stop) {
   const std::string path = file->path();
-  if (int rc = ffmpeg::openInput(std::move(file), format); rc < 0)
+  if (int rc = ffmpeg::openInput(std::move(file), format, std::move(stop)); rc < 0)
     throw MediaOpenError("Can't open " + path + ": " + ffmpeg::errorText(rc));
   const int track = firstTrack(format.get(), kind);
   if (track < 0) return track;

@@ -31,8 +31,10 @@ struct FileReadError : MediaReadError {
 int firstTrack(const AVFormatContext* format, AVMediaType kind);
 
 // Opens the held file keeping only the first track of the kind (the others are not even
-// demuxed); returns its index, or -1 when there is none. Throws MediaOpenError.
-int openTrack(std::shared_ptr<const MediaFile> file, AVMediaType kind, ffmpeg::FormatPtr& format);
+// demuxed); returns its index, or -1 when there is none. Throws MediaOpenError; every read stops
+// once `stop` is requested (ffmpeg::openInput).
+int openTrack(std::shared_ptr<const MediaFile> file, AVMediaType kind, ffmpeg::FormatPtr& format,
+              std::stop_token stop = {});
 
 // The file's own start time in seconds. Source time 0 is the start of the file, so times of
 // every track are measured from it and stay in step with each other.

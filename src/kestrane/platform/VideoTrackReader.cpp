@@ -20,8 +20,8 @@ constexpr double timeTolerance = 1e-6;
 
 }  // namespace
 
-VideoTrackReader::VideoTrackReader(std::shared_ptr<const MediaFile> file) {
-  track_ = openTrack(std::move(file), AVMEDIA_TYPE_VIDEO, format_);
+VideoTrackReader::VideoTrackReader(std::shared_ptr<const MediaFile> file, std::stop_token stop) {
+  track_ = openTrack(std::move(file), AVMEDIA_TYPE_VIDEO, format_, std::move(stop));
   if (track_ < 0) return;
 
   AVStream* stream = format_->streams[track_];

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 
 namespace kestrane::platform {
@@ -17,7 +18,8 @@ class VideoTrackReader {
  public:
   // Opens the held file; throws MediaOpenError when it is not readable media. A file without a
   // video track opens too: hasTrack() is then false and nothing else may be called.
-  explicit VideoTrackReader(std::shared_ptr<const MediaFile> file);
+  // Once `stop` is requested, opening and reading throw Cancelled.
+  explicit VideoTrackReader(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
 
   bool hasTrack() const { return track_ >= 0; }
   const AVCodecParameters& parameters() const;
