@@ -49,9 +49,10 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
 // Why the held file is not all of the footage the session's package was cut from, as a clause
 // that names it: what its container states differs (footageDifference), it "can't be read as
 // media", it "is cut off: its sound ends at 0:08, the package was cut from 0:33", it "sounds
-// different from the footage the package was cut from", its sound is shifted against the
-// session's by more than a frame (a trim at its start), or its sound goes on past the stored
-// end where the container states no length to hold against it. Nothing when it is the footage.
+// different from the footage the package was cut from" (another recording, or the same one
+// played faster or slower), its sound is shifted against the session's by more than a frame
+// alike all through (a trim at its start), or its sound goes on past the stored end where the
+// container states no length to hold against it. Nothing when it is the footage.
 // A session without stored levels is held to its length and stated facts alone. Throws
 // Cancelled once `stop` is requested.
 std::optional<std::string> footageProblem(const KestraneSession& session,
