@@ -198,10 +198,9 @@ TEST(FootageCheck, CopiesInOtherContainersAreTheFootageAndATrimIsNot) {
       // MP3 out of Matroska loses the encoder's delay a second time: its first 0.14 s are gone,
       // so every cut point would move.
       const bool lossy = clip.extension() == ".mp3" && container == ".mkv";
-      EXPECT_EQ(heard(stored), lossy ? footage.string() +
-                                           " is shifted: its sound comes 0.14 s earlier than in the footage the "
-                                           "package was cut from, as if trimmed at its start"
-                                     : "the footage")
+      EXPECT_EQ(heard(stored),
+                lossy ? footage.string() + " is cut off: its sound ends at 0:07.1, the package was cut from 0:07.3"
+                      : "the footage")
           << clip << " there and back through " << container;
     }
     remake(clip, "-t " + std::to_string(stored.source.durationSeconds - 1) + " -c copy", stored);
@@ -226,9 +225,10 @@ TEST(FootageCheck, CopiesInOtherContainersAreTheFootageAndATrimIsNot) {
 }
 
 // The same sound made again is the footage: at a low bit rate, in another codec, louder or
-// quieter; copied into Matroska through a pipe, which states no length; a sound file rewrapped
-// as raw AAC, whose length is only guessed from its bit rate; and 60 fps footage copied into
-// Matroska, whose sound comes an encoder's delay later than a frame lasts.
+// quieter, squeezed by a strong compressor; copied into Matroska through a pipe, which states no
+// length; a sound file rewrapped as raw AAC, whose length is only guessed from its bit rate; and
+// 60 fps footage copied into Matroska, whose sound comes an encoder's delay later than a frame
+// lasts.
 TEST(FootageCheck, TheSameSoundMadeAgainIsTheFootage) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();
@@ -237,7 +237,9 @@ TEST(FootageCheck, TheSameSoundMadeAgainIsTheFootage) {
   KestraneSession stored = firstCutOf(footage);
   for (const std::string options :
        {"-c:v copy -c:a aac -b:a 32k", "-c:v copy -c:a libopus", "-c:v copy -c:a libmp3lame",
-        "-c:v copy -af volume=8dB", "-c:v copy -af volume=-15dB", "-c:v libx264 -preset ultrafast -crf 35 -c:a copy"}) {
+        "-c:v copy -af volume=8dB", "-c:v copy -af volume=-15dB", "-c:v libx264 -preset ultrafast -crf 35 -c:a copy",
+        "-c:v copy -af acompressor=threshold=-30dB:ratio=20:makeup=8",
+        "-c:v copy -af 'compand=attacks=0.01:decays=0.2:points=-90/-90|-60/-60|-40/-15|-20/-12|0/-10:delay=0.1'"}) {
     remake(sample, options, stored);
     EXPECT_EQ(heard(stored), "the footage") << options;
   }
@@ -260,6 +262,31 @@ TEST(FootageCheck, TheSameSoundMadeAgainIsTheFootage) {
   stored = firstCutOf(fast, footage);
   remake(fast, "-c copy", stored);
   EXPECT_EQ(heard(stored), "the footage") << "60 fps in Matroska";
+}
+
+// A clean stereo read whose last seconds are room tone, first cut from a good encode, is the
+// footage re-encoded at the lowest bit rates too, which wipe the room tone and the quietest
+// consonants away.
+TEST(FootageCheck, AStereoReadAtALowBitRateIsTheFootage) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "footage.mp4";
+  ASSERT_TRUE(ffmpeg("-i " + quoted(test::sampleFootage()) +
+                     " -f lavfi -i anoisesrc=c=pink:a=0.003:r=48000:seed=3"
+                     " -f lavfi -i anoisesrc=c=brown:a=0.004:r=48000:seed=4 -filter_complex "
+                     "'[0:a]aecho=0.8:0.5:20:0.2,asplit=2[a][b];[b]volume=0.85[c];"
+                     "[a][1:a]amix=inputs=2:duration=first:normalize=0[l];"
+                     "[c][2:a]amix=inputs=2:duration=first:normalize=0[r];"
+                     "[l][r]join=inputs=2:channel_layout=stereo[read]' "
+                     "-map 0:v -map '[read]' -c:v copy -c:a aac -b:a 192k " +
+                     quoted(footage)));
+  const fs::path good = tmp.path() / "good.mp4";
+  fs::copy_file(footage, good);
+  const KestraneSession stored = firstCutOf(footage);
+  ASSERT_EQ(stored.source.audioChannelCount, 2);
+  for (const std::string rate : {"24k", "32k"}) {
+    remake(good, "-c:v copy -c:a aac -b:a " + rate, stored);
+    EXPECT_EQ(heard(stored), "the footage") << rate;
+  }
 }
 
 // A copy that stops short is refused wherever it stops and whatever its container: with the
@@ -296,7 +323,8 @@ TEST(FootageCheck, ACopyCutOffAnywhereIsRefused) {
 }
 
 // Another recording is refused even when everything its container states is the footage's: the
-// same sound played backwards, and the same lines read by another voice, padded to the length.
+// same sound played backwards, or a little faster or slower (which no one shift lines up, so it
+// is not taken for a trim), and the same lines read by another voice, padded to the length.
 TEST(FootageCheck, AnotherRecordingIsRefusedEvenWithTheSameStatedFacts) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();
@@ -306,6 +334,12 @@ TEST(FootageCheck, AnotherRecordingIsRefusedEvenWithTheSameStatedFacts) {
 
   remake(sample, "-c:v copy -af areverse -c:a aac", stored);
   EXPECT_EQ(heard(stored), different);
+  for (const std::string tempo : {"1.01", "0.99", "1.03"}) {
+    remake(sample,
+           "-c:v copy -af atempo=" + tempo + ",apad -c:a aac -t " + std::to_string(stored.source.durationSeconds),
+           stored);
+    EXPECT_EQ(heard(stored), different) << "played at " << tempo;
+  }
 
   const fs::path voice = tmp.path() / "another voice.mp4";
   ASSERT_EQ(std::system(("KESTRANE_SAMPLE_VOICE=slt " + std::string(KESTRANE_SOURCE_DIR) + "/fixtures/make-sample.sh " +

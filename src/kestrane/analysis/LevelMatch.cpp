@@ -12,6 +12,11 @@ namespace {
 constexpr double kTellingRangeDB = 10;
 // A shorter stretch (half a second) tells nothing either.
 constexpr std::size_t kLeastComparedHops = 50;
+// Levels this close to the recording's loud level are speech (or whatever the recording is of),
+// not the room: a stretch needs this share of them to tell by. The last seconds of a recording
+// are often room tone with a breath or a word's tail in it, whose shape a codec changes freely.
+constexpr double kSpeechRangeDB = 20;
+constexpr double kTellingSpeechShare = 0.25;
 
 // The level `share` of the way up the sorted levels: the loud levels at 0.9, the quiet at 0.1,
 // so that a single click or dropout moves neither.
@@ -21,50 +26,94 @@ double levelAt(std::vector<float> levels, double share) {
   return levels[index];
 }
 
+double median(std::vector<double> values) {
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+// The correlation of two equally long series; 0 where either is flat.
+double correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  const auto n = static_cast<double>(a.size());
+  double meanA = 0, meanB = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    meanA += a[i];
+    meanB += b[i];
+  }
+  meanA /= n;
+  meanB /= n;
+  double ab = 0, aa = 0, bb = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    ab += (a[i] - meanA) * (b[i] - meanB);
+    aa += (a[i] - meanA) * (a[i] - meanA);
+    bb += (b[i] - meanB) * (b[i] - meanB);
+  }
+  if (aa <= 0 || bb <= 0) return 0;
+  return ab / std::sqrt(aa * bb);
+}
+
 }  // namespace
 
 double loudLevel(const std::vector<float>& levels) { return levelAt(levels, 0.9); }
 
-LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift) {
+LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift, double loud) {
   LevelMatch match;
   const std::size_t n = stored.size();
   const auto margin = static_cast<std::size_t>(std::max(maxShift, 0));
   if (n < kLeastComparedHops || heard.size() < n + 2 * margin) return match;
-  const double loud = loudLevel(stored);
-  if (loud - levelAt(stored, 0.1) < kTellingRangeDB) return match;
-  const double floor = loud - kComparedRangeDB;
-  // A copy made louder or quieter moves every level alike; its loud levels say by how much.
-  const std::vector<float> lined(heard.begin() + static_cast<std::ptrdiff_t>(margin),
-                                 heard.begin() + static_cast<std::ptrdiff_t>(margin + n));
-  const double gain = loudLevel(lined) - loud;
+  if (levelAt(stored, 0.9) - levelAt(stored, 0.1) < kTellingRangeDB) return match;
+  std::vector<std::size_t> speech;
+  for (std::size_t i = 0; i < n; ++i)
+    if (stored[i] >= loud - kSpeechRangeDB) speech.push_back(i);
+  if (static_cast<double>(speech.size()) < kTellingSpeechShare * static_cast<double>(n)) return match;
 
-  const auto mismatchAt = [&](int shift) {
-    double sum = 0;
-    std::size_t compared = 0;
-    for (std::size_t i = 0; i < n; ++i) {
-      const double s = std::max<double>(stored[i], floor);
-      const double h = std::max<double>(heard[i + static_cast<std::size_t>(shift + maxShift)] - gain, floor);
-      if (s <= floor && h <= floor) continue;
-      sum += std::abs(h - s);
-      ++compared;
-    }
-    return compared == 0 ? 0.0 : sum / static_cast<double>(compared);
+  const double floor = loud - kComparedRangeDB;
+  std::vector<double> storedShape(n);
+  for (std::size_t i = 0; i < n; ++i) storedShape[i] = std::max<double>(stored[i], floor);
+  std::vector<double> differences(speech.size());
+  std::vector<double> heardShape(n);
+  const auto likenessAt = [&](int shift) {
+    const auto at = [&](std::size_t i) { return heard[i + static_cast<std::size_t>(shift + maxShift)]; };
+    // A copy made louder or quieter moves the speech alike: by the middle of how far each
+    // level of it moved, which no single quiet consonant a codec drops can sway.
+    for (std::size_t k = 0; k < speech.size(); ++k) differences[k] = at(speech[k]) - stored[speech[k]];
+    const double gain = median(differences);
+    for (std::size_t i = 0; i < n; ++i) heardShape[i] = std::max(at(i) - gain, floor);
+    return correlation(storedShape, heardShape);
   };
 
   match.telling = true;
-  match.mismatchUnshifted = mismatchAt(0);
-  match.mismatch = match.mismatchUnshifted;
+  match.likenessUnshifted = likenessAt(0);
+  match.likeness = match.likenessUnshifted;
   // Outward from no shift, so that of two shifts that fit alike the smaller is taken.
   for (int step = 1; step <= maxShift; ++step) {
     for (const int shift : {-step, step}) {
-      const double m = mismatchAt(shift);
-      if (m < match.mismatch) {
-        match.mismatch = m;
+      const double likeness = likenessAt(shift);
+      if (likeness > match.likeness) {
+        match.likeness = likeness;
         match.shift = shift;
       }
     }
   }
   return match;
+}
+
+Agreement agreementOf(const std::vector<LevelMatch>& matches, int leewayHops) {
+  std::vector<const LevelMatch*> telling;
+  for (const LevelMatch& match : matches)
+    if (match.telling) telling.push_back(&match);
+  Agreement agreement;
+  if (telling.empty()) return agreement;
+  std::sort(telling.begin(), telling.end(),
+            [](const LevelMatch* a, const LevelMatch* b) { return a->shift < b->shift; });
+  if (telling.back()->shift - telling.front()->shift > leewayHops) {
+    agreement.drifts = true;
+    return agreement;
+  }
+  agreement.shift = telling[telling.size() / 2]->shift;
+  for (const LevelMatch* match : telling) agreement.likenessGained += match->likeness - match->likenessUnshifted;
+  agreement.likenessGained /= static_cast<double>(telling.size());
+  return agreement;
 }
 
 }  // namespace kestrane::AudioAnalyzer

@@ -1,38 +1,64 @@
 #pragma once
 // Whether a stretch of sound heard now is the stretch a stored loudness envelope was measured
-// from. Levels are compared by their shape, not their loudness: a copy made louder or quieter,
-// or re-encoded at another bit rate or codec, keeps the shape; another recording, the same one
-// played backwards or trimmed at its start does not. Quiet levels far below the stretch's
-// loudest say little (a codec wipes room tone away) and are not compared.
+// from. Levels are compared by how they rise and fall together, not by their loudness: a copy
+// made louder or quieter, squeezed by a compressor, or re-encoded at another bit rate or codec,
+// keeps that shape; another recording, the same one played backwards, trimmed at its start or
+// played faster does not. Quiet levels far below the recording's loud ones say little (a codec
+// wipes room tone away) and are compared only as "quiet".
 #include <cstddef>
 #include <vector>
 
 namespace kestrane::AudioAnalyzer {
 
 struct LevelMatch {
-  // The stored stretch rises and falls enough for its shape to tell one recording from another;
-  // a flat one (silence, a steady hum) tells nothing and the rest is left at its defaults.
+  // The stored stretch has enough speech, rising and falling enough, for its shape to tell one
+  // recording from another; a flat one (a steady hum) or one that is nearly all room tone tells
+  // nothing and the rest is left at its defaults.
   bool telling = false;
   // How far, in hops, the heard levels best line up with the stored ones: positive when the
   // heard sound comes later than the stored one.
   int shift = 0;
-  // The mean difference in dB, loudness set aside, at the best shift and at no shift.
-  double mismatch = 0;
-  double mismatchUnshifted = 0;
+  // How closely the heard levels follow the stored ones, loudness set aside: their correlation
+  // over the compared range, 1 for the same shape; at the best shift and at no shift.
+  double likeness = 0;
+  double likenessUnshifted = 0;
 };
 
-// Largest mean difference, in dB, at which a telling stretch is the same sound.
-inline constexpr double kSameSoundMismatchDB = 3.0;
+// Least likeness at which a telling stretch is the same sound. Measured on the 2 s stretches the
+// footage check hears, over six synthetic reads (four flite voices and festival's, stereo with
+// room tone, and the sample presenter), in each one's least like stretch: the same recording
+// remuxed or re-encoded (AAC down to 12 kb/s, Opus down to 8, MP3 down to 32) lies at 0.90 or
+// more, band-limited, denoised, gated or with an echo at 0.90 or more, normalized or through a
+// compressor of ratio 20 from −30 to −50 dB at 0.74 or more (one that also lifts the room tone
+// to the speech, by 30 dB, fell to 0.55 and is refused); another voice reading the same lines,
+// the recording reversed, or trimmed by a second at 0.42 or less, and the same voice's lines
+// moved or read again with other pauses at 0.54 or less where the stretch spans the change.
+inline constexpr double kSameSoundLikeness = 0.65;
 // Levels further than this below the loud ones are room tone and codec noise, which a copy need
-// not keep: they are never compared.
+// not keep: they are compared only as quiet.
 inline constexpr double kComparedRangeDB = 35;
 
 // The loud level of `levels` (not empty): nine in ten lie at or below it, so a single click
 // moves it no more than a dropout moves the quiet ones.
 double loudLevel(const std::vector<float>& levels);
 
-// `stored` is a stretch of stored levels; `heard` the levels measured now over the same stretch
-// widened by `maxShift` hops on each side, so that heard[maxShift + i] lies where stored[i] does.
-LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift);
+// `stored` is a stretch of stored levels and `loud` the loud level of all of them; `heard` the
+// levels measured now over the same stretch widened by `maxShift` hops on each side, so that
+// heard[maxShift + i] lies where stored[i] does.
+LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift, double loud);
+
+// What the telling stretches of one recording say together.
+struct Agreement {
+  // They line up at shifts further apart than the leeway: the sound drifts against the stored
+  // one (played faster or slower) or its parts moved apart (lines moved or read again).
+  bool drifts = false;
+  // Otherwise the shift they line up at (the middle one), and how much more alike they are
+  // there than in place, on average.
+  int shift = 0;
+  double likenessGained = 0;
+};
+
+// Matches that aren't telling are left out; none telling agree on no shift.
+Agreement agreementOf(const std::vector<LevelMatch>& matches, int leewayHops);
 
 }  // namespace kestrane::AudioAnalyzer

@@ -191,7 +191,11 @@ constexpr double kStretchSeconds = 2.0;
 // still lines up; a trim of one sound packet at 8 kHz moves it by an eighth of a second.
 constexpr double kMostShiftSeconds = 0.4;
 // Sound that lines up better moved than in place by at least this much shows a shift.
-constexpr double kShownShiftDB = 1.0;
+constexpr double kShownShiftLikeness = 0.05;
+// Stretches of the same sound line up at shifts this close together: they measured no more
+// than a hop apart, a compressor's attack or a denoiser moving some by one. Played 0.5 % faster
+// or slower, the stretches of a half-minute read line up 0.07 s or more apart, 1 % 0.13 s.
+constexpr double kAgreeingShiftSeconds = 0.03;
 // A shift of most of a frame comes from how a copy was made, not a trim of whole frames.
 constexpr double kShiftFrames = 0.75;
 // The most an encoder puts ahead of the sound: AAC's 1024 samples, MP3's 1105 and its decoder's
@@ -242,6 +246,10 @@ std::pair<std::string, std::string> lengthTexts(double a, double b) {
 std::string cutOffClause(const std::string& path, double soundEnd, double storedLength) {
   const auto [heard, stored] = lengthTexts(soundEnd, storedLength);
   return fmt::format("{} is cut off: its sound ends at {}, the package was cut from {}", path, heard, stored);
+}
+
+std::string differentClause(const std::string& path) {
+  return fmt::format("{} sounds different from the footage the package was cut from", path);
 }
 
 std::string shiftClause(const std::string& path, double seconds) {
@@ -312,7 +320,8 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
     return end < std::min(stored.durationSeconds, *trackEnd) - tolerance;
   };
 
-  bool telling = false;
+  const double loud = levels.empty() ? 0.0 : AudioAnalyzer::loudLevel(levels);
+  std::vector<AudioAnalyzer::LevelMatch> matches;
   for (const Stretch& stretch : stretches) {
     throwIfStopped(stop);
     const std::vector<float> heard =
@@ -322,15 +331,17 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
     if (!stretch.compared) continue;
     const std::vector<float> storedStretch(levels.begin() + stretch.first,
                                            levels.begin() + stretch.first + static_cast<std::ptrdiff_t>(stretch.count));
-    const AudioAnalyzer::LevelMatch match = AudioAnalyzer::matchLevels(storedStretch, heard, margin);
-    if (!match.telling) continue;
-    telling = true;
-    if (match.mismatch > AudioAnalyzer::kSameSoundMismatchDB)
-      return {fmt::format("{} sounds different from the footage the package was cut from", path)};
-    const double shift = match.shift * hop;
-    if ((shift < -mostEarlier || shift > mostLater) && match.mismatchUnshifted - match.mismatch >= kShownShiftDB)
-      return {shiftClause(path, shift)};
+    matches.push_back(AudioAnalyzer::matchLevels(storedStretch, heard, margin, loud));
+    if (matches.back().telling && matches.back().likeness < AudioAnalyzer::kSameSoundLikeness)
+      return {differentClause(path)};
   }
+  // Each stretch alike, but not at one shift: played faster or slower, or put together anew.
+  const AudioAnalyzer::Agreement agreement =
+      AudioAnalyzer::agreementOf(matches, static_cast<int>(std::lround(kAgreeingShiftSeconds / hop)));
+  if (agreement.drifts) return {differentClause(path)};
+  const double shift = agreement.shift * hop;
+  if ((shift < -mostEarlier || shift > mostLater) && agreement.likenessGained >= kShownShiftLikeness)
+    return {shiftClause(path, shift)};
   if (mustEndThere) {
     const double latest = lengthUnheard ? stored.durationSeconds : soundEnd + hop;
     if (const std::optional<double> end = sampler.end(); !end || *end > latest + tolerance) {
@@ -339,6 +350,8 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
               true};
     }
   }
+  // Nothing heard rose and fell enough to tell this recording from another.
+  const bool telling = std::any_of(matches.begin(), matches.end(), [](const auto& match) { return match.telling; });
   return {.telling = telling, .origin = origin};
 }
 

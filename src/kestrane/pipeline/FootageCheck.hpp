@@ -69,12 +69,13 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
 // that names it: what its container states differs (footageDifference), it "can't be read as
 // media", it "can't be read" at all (a failing drive), it "is damaged" (its sound jumps where no
 // recording does), it "is cut off: its sound ends at 0:08, the package was cut from 0:33", it
-// "sounds different from the footage the package was cut from", its sound is shifted against
-// the session's by more than a frame (a trim at its start), or its sound goes on past the stored
-// end where the container states no length to hold against it. Nothing when it is the footage.
-// A session earlier builds stored is heard as they timed it, and, where the file's timestamps
-// part from that (a dropout, joined clips), by its whole sound once more. Throws Cancelled once
-// `stop` is requested.
+// "sounds different from the footage the package was cut from" (another recording, or the same
+// one played faster or slower), its sound is shifted against the session's by more than a frame
+// alike all through (a trim at its start), or its sound goes on past the stored end where the
+// container states no length to hold against it. Nothing when it is the footage. A session
+// earlier builds stored is heard as they timed it, and, where the file's timestamps part from
+// that (a dropout, joined clips), by its whole sound once more. Throws Cancelled once `stop` is
+// requested.
 FootageVerdict judgeFootage(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                             std::stop_token stop = {});
 // Its change alone.
