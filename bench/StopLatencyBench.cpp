@@ -19,6 +19,9 @@
 #include "BenchSupport.hpp"
 #include "kestrane/brain/TakeSelector.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 
 namespace {
@@ -221,5 +224,31 @@ void BM_StopAMillionWordRecut(benchmark::State& state) {
 }
 // Late in a long run: the decision's and the review's comparisons of every line with every other.
 BENCHMARK(BM_StopAMillionWordRecut)->Arg(1'440'000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// The footage check of a file written through a pipe, which states no length, behind which lie 64 GB
+// of zeros (a recorder that preallocated its file and crashed): the check reads on for where its
+// sound ends, the demuxer looking through the zeros for a next packet in one long read.
+void BM_StopAFootageCheckInALongTail(benchmark::State& state) {
+  const std::filesystem::path root = bench::scratchFolder("kestrane-bench-stops-tail");
+  const std::filesystem::path footage = root / "tail.mkv";
+  if (std::system(("ffmpeg -nostdin -v error -y -i '" + std::string(KESTRANE_SOURCE_DIR) +
+                   "/fixtures/sample-presenter.mp4' -c copy -f matroska - > '" + footage.string() + "'")
+                      .c_str()) != 0) {
+    state.SkipWithError("ffmpeg couldn't make the footage");
+    return;
+  }
+  KestraneSession session;
+  session.source = MediaProbe::probe(footage.string());
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(footage.string());
+  session.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
+  std::filesystem::resize_file(footage, std::filesystem::file_size(footage) + (std::uintmax_t{64} << 30));
+  double worst = 0;
+  for (auto _ : state) {
+    const auto check = [&](std::stop_token stop) { Pipeline::footageChange(session, stop); };
+    worst = std::max(worst, stopLatency(check, std::chrono::milliseconds(state.range(0))));
+  }
+  state.counters["latency"] = worst;
+}
+BENCHMARK(BM_StopAFootageCheckInALongTail)->Arg(500)->Arg(3000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace

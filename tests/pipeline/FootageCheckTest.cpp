@@ -14,6 +14,8 @@
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
+#include "kestrane/platform/MediaFile.hpp"
+#include "pipeline/KillAtRename.hpp"
 #include "pipeline/TestSupport.hpp"
 #include "support/Retimed.hpp"
 
@@ -479,3 +481,32 @@ TEST(FootageCheck, AStopIsHeardInsideALongTailOfZeros) {
   EXPECT_THROW(std::rethrow_exception(ended), Cancelled);
   EXPECT_LT(bytesRead() - atStop, std::uint64_t{64} << 20) << "it read on after the stop";
 }
+
+#if defined(__x86_64__)
+// A drive that fails to read the footage is no other footage: the check says it can't be read and
+// to look at the drive, not to put the footage back.
+TEST(FootageCheck, ADriveThatFailsToReadIsToldApartFromOtherFootage) {
+  const KestraneSession stored = firstCutOf(test::sampleFootage());
+  const auto file = platform::MediaFile::open(stored.source.path);
+  const int ended = test::inChild([&] {
+    // From now on every read of the held footage fails as a failing drive's does.
+    if (!test::withSyscallFilter({
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(file->fd()), 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        }))
+      ::_exit(3);
+    const Pipeline::FootageVerdict verdict = Pipeline::judgeFootage(stored, file);
+    const bool said = verdict.change == stored.source.path + " can't be read — can't read the file: Input/output error";
+    const std::string sentence = Pipeline::FootageChanged(*verdict.change, verdict.remedy).what();
+    const bool advised = sentence.ends_with(
+        "— check that the drive it is on is connected and reads, then run the "
+        "re-cut again.");
+    ::_exit(said && advised ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't filter system calls here";
+  EXPECT_EQ(WEXITSTATUS(ended), 0);
+}
+#endif

@@ -11,6 +11,7 @@
 #include "kestrane/analysis/LevelMeter.hpp"
 #include "kestrane/analysis/SilenceDetection.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/WavWriter.hpp"
@@ -51,7 +52,7 @@ MonoDecode decodeMono(const Source& source, const std::function<void(double rate
         stop);
   } catch (const platform::NoAudioStreamError&) {
     throw AnalyzerError::noAudioTrack();
-  } catch (const platform::AudioReadError& e) {
+  } catch (const platform::FileReadError& e) {
     throw AnalyzerError::unreadable(e.what());
   } catch (const platform::AudioDecodeError& e) {
     throw AnalyzerError::decodeFailed(e.what());

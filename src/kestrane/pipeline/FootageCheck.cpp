@@ -389,15 +389,15 @@ std::optional<std::string> levelsUnusable(const KestraneSession& session) {
 FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                       std::stop_token stop) {
   const SourceMedia& stored = session.source;
-  const std::optional<Reading> found = readingOf(file, stop);
-  if (!found) return {file->path() + " can't be read as media"};
-  // A length the container doesn't state, or only guesses, or that may be the whole of footage
-  // the first cut found cut off, is not held against the session's: the sound's end is.
-  const bool lengthHeld = found->lengthStated && !mayBeTheCutOffFootage(stored, *found);
-  Reading asHeld = *found;
-  if (!lengthHeld) asHeld.media.durationSeconds = stored.durationSeconds;
-  if (std::optional<std::string> different = difference(stored, asHeld)) return {different};
   try {
+    const std::optional<Reading> found = readingOf(file, stop);
+    if (!found) return {file->path() + " can't be read as media"};
+    // A length the container doesn't state, or only guesses, or that may be the whole of footage
+    // the first cut found cut off, is not held against the session's: the sound's end is.
+    const bool lengthHeld = found->lengthStated && !mayBeTheCutOffFootage(stored, *found);
+    Reading asHeld = *found;
+    if (!lengthHeld) asHeld.media.durationSeconds = stored.durationSeconds;
+    if (std::optional<std::string> different = difference(stored, asHeld)) return {different};
     const SoundFinding heard = soundProblem(session, file, !lengthHeld, std::move(stop));
     // Footage that goes on past the stored end and states its length says it as lengths do.
     if (heard.goesOnPast && found->lengthStated) return {difference(stored, *found)};
@@ -419,6 +419,8 @@ FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<cons
     return {fmt::format("{} can't be read as media — {}", file->path(), e.what())};
   } catch (const platform::MediaOpenError&) {
     return {file->path() + " can't be read as media"};
+  } catch (const platform::FileReadError& e) {
+    return {fmt::format("{} can't be read — {}", file->path(), e.what()), FootageRemedy::checkDrive};
   }
 }
 

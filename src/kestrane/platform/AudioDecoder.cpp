@@ -242,7 +242,7 @@ DecodeReport decodeOpened(ffmpeg::FormatPtr format, const std::string& path,
     int rc = av_read_frame(format.get(), packet.get());
     // A held file the system fails to read has not ended.
     if (const std::optional<int> failure = rc < 0 ? ffmpeg::readFailure(format.get()) : std::nullopt)
-      throw AudioReadError(std::string("can't read the file: ") + std::strerror(*failure));
+      throw FileReadError(std::string("can't read the file: ") + std::strerror(*failure));
     if (rc == AVERROR_EOF) break;
     if (rc == AVERROR(EAGAIN)) continue;
     if (rc < 0) {

@@ -30,10 +30,6 @@ struct NoAudioStreamError : UserFacingError {
 struct AudioDecodeError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
-// The system failed to read the held file; what() is the bare detail.
-struct AudioReadError : AudioDecodeError {
-  using AudioDecodeError::AudioDecodeError;
-};
 
 struct AudioBlock {
   const float* interleaved = nullptr;
@@ -61,7 +57,7 @@ struct DecodeReport {
 // read of a held file).
 DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop = {});
-// The same of a held file; a read the system fails is an AudioReadError, not the end.
+// The same of a held file; a read the system fails is a FileReadError, not the end.
 DecodeReport decodeAudio(std::shared_ptr<const MediaFile> file, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop = {});
 

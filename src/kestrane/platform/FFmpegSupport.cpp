@@ -10,6 +10,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "kestrane/model/Cancelled.hpp"
@@ -124,14 +125,17 @@ int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out, std::stop_t
   int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (rc < 0) {
     // The container is freed on failure; the reading is ours.
+    const std::optional<int> failure = reading->failure;
     freeFileIO(io);
     throwIfStopped(heard);
+    if (failure) throw FileReadError(std::string("can't read the file: ") + std::strerror(*failure));
     return rc;
   }
   FormatPtr ctx(raw);
   rc = avformat_find_stream_info(ctx.get(), nullptr);
   if (rc < 0) {
-    throwIfStopped(heard);
+    if (const std::optional<int> failure = readFailure(ctx.get()))
+      throw FileReadError(std::string("can't read the file: ") + std::strerror(*failure));
     return rc;
   }
   out = std::move(ctx);

@@ -9,12 +9,11 @@ extern "C" {
 
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <stop_token>
 #include <string>
 
-namespace kestrane::platform {
-class MediaFile;
-}
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::platform::ffmpeg {
 
@@ -52,7 +51,8 @@ int openInput(const std::string& path, FormatPtr& out);
 // its stream information; returns the FFmpeg error code on failure. The container holds the file
 // open while it lives. Once `stop` is requested every read of it fails at once, however far the
 // container would read (a long damaged tail is searched through for the next packet): opening
-// then throws Cancelled, and so does readFailure.
+// then throws Cancelled, and so does readFailure. Throws FileReadError when the system failed to
+// read the file while it was being opened.
 int openInput(std::shared_ptr<const MediaFile> file, FormatPtr& out, std::stop_token stop = {});
 
 // The system's error number of the last read of the held file that failed, for a container

@@ -5,6 +5,7 @@
 // FIFO or a device at the path is refused without waiting on it.
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "kestrane/model/UserFacingError.hpp"
@@ -23,6 +24,16 @@ class MediaFileError : public UserFacingError {
  private:
   std::string reason_;
   bool missing_ = false;
+};
+
+// Reading a track of a held file failed after it opened; what() is the bare detail.
+struct MediaReadError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+// The system failed to read the held file (a failing drive, a lost network share): no fault of
+// the media. what() is the bare detail.
+struct FileReadError : MediaReadError {
+  using MediaReadError::MediaReadError;
 };
 
 // Which file, and in which state: it differs once the file is written, cut short or grown in

@@ -17,16 +17,6 @@ extern "C" {
 
 namespace kestrane::platform {
 
-// Reading a track failed after the file opened; what() is the bare detail.
-struct MediaReadError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-// The system failed to read the held file (a failing drive, a lost network share): no fault of
-// the media.
-struct FileReadError : MediaReadError {
-  using MediaReadError::MediaReadError;
-};
-
 // The first track of the kind in file order, leaving out cover art; -1 when there is none.
 int firstTrack(const AVFormatContext* format, AVMediaType kind);
 
