@@ -249,7 +249,12 @@ void addUnheardHesitations(std::vector<TranscriptWord>& words, double from, doub
   const auto look = [&](double start, double end) {
     if (end - start < kHesitationGap) return;
     auto held = find(start, end);
-    if (!held || held->end - held->start > kLongestUnheard || isWordTail(out, "uh", held->start, held->end)) return;
+    if (!held) return;
+    // Within the gap whatever the rounding of the finder's samples to seconds.
+    held = TimeRange{std::max(held->start, start), std::min(held->end, end)};
+    if (held->end <= held->start || held->end - held->start > kLongestUnheard ||
+        isWordTail(out, "uh", held->start, held->end))
+      return;
     out.push_back({"uh", *held});
   };
   double heardTo = from;

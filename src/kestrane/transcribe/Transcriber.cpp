@@ -16,6 +16,7 @@
 #include "kestrane/platform/PcmWavReader.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/UsableCores.hpp"
+#include "kestrane/transcribe/ChunkWords.hpp"
 #include "kestrane/transcribe/DigitalFloor.hpp"
 #include "kestrane/transcribe/HeldSound.hpp"
 #include "kestrane/transcribe/RecognizedWords.hpp"
@@ -26,6 +27,7 @@ namespace kestrane::Transcriber {
 namespace {
 
 using platform::kSpeechFrameRate;
+constexpr std::size_t kFrameSamples = kSpeechSampleRate / kSpeechFrameRate;
 
 platform::DecoderSettings decoderSettings(double hesitationWeight) {
   platform::DecoderSettings settings;
@@ -159,12 +161,17 @@ std::vector<TranscriptWord> decodeSamples(platform::SpeechDecoder& decoder, cons
   // Digital-floor stretches inside are never fed to the recognizer.
   const std::vector<SpeechChunks::Chunk> whole = {{0, samples.size()}};
   for (const auto& part : DigitalFloor::withoutFloor(whole, samples, kSpeechSampleRate)) {
-    const double offset = start + static_cast<double>(part.begin) / kSpeechSampleRate;
+    const double offset = static_cast<double>(from + part.begin) / kSpeechSampleRate;
     const auto partPoll = [&](std::size_t done) { poll(part.begin + done); };
+    // Times from whole samples of the recording, so a time two stretches both reach comes out
+    // the same from either; never past the audio decoded.
+    const auto frameTime = [&](int frame) {
+      const std::size_t at = part.begin + static_cast<std::size_t>(std::max(0, frame)) * kFrameSamples;
+      return static_cast<double>(from + std::min(at, part.end)) / kSpeechSampleRate;
+    };
     std::vector<RecognizedWords::TimedToken> tokens;
     for (const auto& t : decoder.decode(samples.data() + part.begin, part.end - part.begin, partPoll))
-      tokens.push_back({t.text, offset + double(t.startFrame) / kSpeechFrameRate,
-                        offset + double(t.endFrame + 1) / kSpeechFrameRate});
+      tokens.push_back({t.text, frameTime(t.startFrame), frameTime(std::max(t.startFrame, t.endFrame + 1))});
     auto words = RecognizedWords::wordsFromTokens(tokens, held);
     RecognizedWords::markHeldHesitations(words, held);
     // A held sound the recognizer heard nothing in: loud enough to be the speaker's voice, and
@@ -181,7 +188,7 @@ std::vector<TranscriptWord> decodeSamples(platform::SpeechDecoder& decoder, cons
       if (span.last <= span.first) return std::nullopt;
       return TimeRange{a + double(span.first) / kSpeechSampleRate, a + double(span.last) / kSpeechSampleRate};
     };
-    RecognizedWords::addUnheardHesitations(words, offset, offset + double(part.end - part.begin) / kSpeechSampleRate,
+    RecognizedWords::addUnheardHesitations(words, offset, static_cast<double>(from + part.end) / kSpeechSampleRate,
                                            heldSound);
     all.insert(all.end(), words.begin(), words.end());
   }
@@ -232,10 +239,8 @@ std::vector<TranscriptWord> recognise(const platform::PcmWavReader& audio, const
           const auto stretchPoll = [&](std::size_t done) {
             poll(std::min(chunk.end - chunk.begin, done > chunk.begin - from ? done - (chunk.begin - from) : 0));
           };
-          for (auto& w : decodeSamples(decoder, samples, from, stretchPoll)) {
-            const double middle = (w.range.start + w.range.end) / 2 * kSpeechSampleRate;
-            if (middle >= double(chunk.begin) && middle < double(chunk.end)) own.push_back(std::move(w));
-          }
+          for (auto& w : decodeSamples(decoder, samples, from, stretchPoll))
+            if (ChunkWords::owns(chunk, w, kSpeechSampleRate)) own.push_back(std::move(w));
           return own;
         };
         perChunk[i] = decodeWithEdges(kEdgeSamples);
@@ -261,8 +266,7 @@ std::vector<TranscriptWord> recognise(const platform::PcmWavReader& audio, const
       throw TranscriberError::unavailable();
     }
   }
-  std::vector<TranscriptWord> words;
-  for (auto& list : perChunk) words.insert(words.end(), list.begin(), list.end());
+  std::vector<TranscriptWord> words = ChunkWords::joined(chunks, std::move(perChunk), kSpeechSampleRate);
   RecognizedWords::markSentenceEnds(words);
   return words;
 }
