@@ -1,0 +1,136 @@
+#include "kestrane/analysis/LevelHearing.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "kestrane/analysis/LevelMatch.hpp"
+
+namespace kestrane::AudioAnalyzer {
+
+namespace {
+
+// The most an encoder puts ahead of the sound (AAC's 1024 samples, MP3's 1105 and its decoder's
+// 529, HE-AAC's 2048): a copy's sound may lie that much later, or, against levels measured with
+// the delay kept, earlier.
+constexpr double kEncoderDelaySamples = 2048;
+// Heard in stretches of two seconds, a second apart, so that whatever lasts a second lies whole
+// in one of them.
+constexpr std::size_t kStretchHops = 200;
+constexpr std::size_t kStretchStepHops = 100;
+// Digital silence for a tenth of a second where the stored levels show sound all around is a
+// hole: no codec or change of loudness makes speech that quiet.
+constexpr std::size_t kHoleHops = 10;
+// Sound: stored levels this close to the loud ones, and never quieter than room tone can be.
+constexpr double kSoundRangeDB = 20;
+constexpr float kQuietestSoundDBFS = -60;
+// Where a stretch is shaped otherwise, the first hops heard this far off the stored ones, this
+// many in a row, are where it starts.
+constexpr double kStrayDB = 10;
+constexpr std::size_t kStrayHops = 3;
+
+std::int64_t floorDivide(std::int64_t a, std::int64_t b) {
+  const std::int64_t q = a / b;
+  return q * b > a ? q - 1 : q;
+}
+
+}  // namespace
+
+LevelHearing::LevelHearing(std::vector<float> stored, double hopDuration, int sampleRate)
+    : stored_(std::move(stored)), hopDuration_(hopDuration), rate_(sampleRate) {
+  if (rate_ <= 0) return;
+  const LevelMeter meter(rate_);
+  hop_ = static_cast<std::int64_t>(meter.hop());
+  window_ = static_cast<std::int64_t>(meter.window());
+  std::vector<float> sounding;
+  for (const float level : stored_)
+    if (level > kLevelFloorDBFS) sounding.push_back(level);
+  hears_ = hop_ > 0 && std::abs(meter.hopDuration() - hopDuration_) <= 1e-9 && !sounding.empty();
+  if (!hears_) return;
+  soundLevel_ = std::max(static_cast<float>(loudLevel(sounding) - kSoundRangeDB), kQuietestSoundDBFS);
+  margin_ = static_cast<int>(std::ceil(kEncoderDelaySamples / static_cast<double>(hop_))) + 1;
+}
+
+void LevelHearing::startPiece(std::int64_t firstSample) {
+  if (!hears_) return;
+  firstHop_ = floorDivide(firstSample + hop_ - 1, hop_);
+  skip_ = firstHop_ * hop_ - firstSample;
+  meter_.emplace(rate_);
+}
+
+void LevelHearing::push(const float* const* planes, int channels, std::size_t frames) {
+  if (!meter_) return;
+  mixToMono(planes, frames, channels, mono_);
+  const auto skipped = static_cast<std::size_t>(std::min<std::int64_t>(skip_, static_cast<std::int64_t>(frames)));
+  skip_ -= static_cast<std::int64_t>(skipped);
+  meter_->push(mono_.data() + skipped, frames - skipped);
+}
+
+std::optional<double> LevelHearing::finishPiece(std::optional<std::int64_t> soundEnd) {
+  if (!meter_) return std::nullopt;
+  std::vector<float> heard = meter_->take().levelsDBFS;
+  meter_.reset();
+  // Hops before the stored levels begin are left out, and so are those past where they end or
+  // where the track's own samples did.
+  const auto before =
+      static_cast<std::size_t>(std::clamp<std::int64_t>(-firstHop_, 0, static_cast<std::int64_t>(heard.size())));
+  heard.erase(heard.begin(), heard.begin() + static_cast<std::ptrdiff_t>(before));
+  const std::int64_t first = firstHop_ + static_cast<std::int64_t>(before);
+  std::int64_t last = static_cast<std::int64_t>(stored_.size());
+  if (soundEnd) last = std::min(last, floorDivide(*soundEnd - window_, hop_) + 1);
+  heard.resize(
+      static_cast<std::size_t>(std::clamp<std::int64_t>(last - first, 0, static_cast<std::int64_t>(heard.size()))));
+  if (heard.empty()) return std::nullopt;
+
+  const auto from = static_cast<std::size_t>(first);
+  std::optional<std::size_t> found = hole(from, heard);
+  if (!found) found = otherShape(from, heard);
+  if (!found) return std::nullopt;
+  return static_cast<double>(from + *found) * hopDuration_;
+}
+
+// The first of kHoleHops heard hops in a row at the floor whose stored levels, as far either side
+// as the sound may have moved, are all sound.
+std::optional<std::size_t> LevelHearing::hole(std::size_t first, const std::vector<float>& heard) const {
+  const auto margin = static_cast<std::size_t>(margin_);
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < heard.size(); ++i) {
+    const std::size_t k = first + i;
+    bool inHole = heard[i] <= kLevelFloorDBFS;
+    for (std::size_t j = k > margin ? k - margin : 0; inHole && j <= k + margin && j < stored_.size(); ++j)
+      inHole = stored_[j] >= soundLevel_;
+    run = inHole ? run + 1 : 0;
+    if (run == kHoleHops) return i + 1 - kHoleHops;
+  }
+  return std::nullopt;
+}
+
+// Where a two-second stretch of the heard levels, lined up as well as the sound may have moved,
+// is shaped otherwise than the stored one: its first hops heard well off the stored ones.
+std::optional<std::size_t> LevelHearing::otherShape(std::size_t first, const std::vector<float>& heard) const {
+  const auto margin = static_cast<std::size_t>(margin_);
+  if (heard.size() <= 2 * margin) return std::nullopt;
+  const std::size_t length = std::min(kStretchHops, heard.size() - 2 * margin);
+  const std::size_t lastStart = heard.size() - margin - length;
+  for (std::size_t start = margin;; start = std::min(start + kStretchStepHops, lastStart)) {
+    const auto at = [&](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
+    const std::vector<float> stored(stored_.begin() + at(first + start), stored_.begin() + at(first + start + length));
+    const std::vector<float> around(heard.begin() + at(start - margin), heard.begin() + at(start + length + margin));
+    const LevelMatch match = matchLevels(stored, around, margin_);
+    if (match.telling && match.mismatch > kSameSoundMismatchDB) {
+      const std::vector<float> lined(heard.begin() + at(start), heard.begin() + at(start + length));
+      const double loud = loudLevel(stored);
+      const double gain = loudLevel(lined) - loud;
+      const double floor = loud - kComparedRangeDB;
+      std::size_t run = 0;
+      for (std::size_t i = 0; i < length; ++i) {
+        const double h = std::max<double>(around[static_cast<std::size_t>(at(i + margin) + match.shift)] - gain, floor);
+        run = std::abs(h - std::max<double>(stored[i], floor)) > kStrayDB ? run + 1 : 0;
+        if (run == kStrayHops) return start + i + 1 - kStrayHops;
+      }
+      return start;
+    }
+    if (start == lastStart) return std::nullopt;
+  }
+}
+
+}  // namespace kestrane::AudioAnalyzer

@@ -1,0 +1,55 @@
+#pragma once
+// Whether the sound a render takes from its footage, piece by piece, is the sound the stored
+// loudness was measured from. The render decodes every kept piece anyway; measured on the stored
+// grid as it goes, each piece is held against the stored levels wherever it lies: a hole of
+// digital silence where they show sound, or a stretch shaped otherwise (damage, another recording
+// spliced in) is found. A copy, remux, re-encode or change of loudness sounds the same, and so
+// does sound an encoder moved by its delay.
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "kestrane/analysis/LevelMeter.hpp"
+
+namespace kestrane::AudioAnalyzer {
+
+class LevelHearing {
+ public:
+  // `stored`: the levels measured of the footage, hop k covering source time from k ×
+  // `hopDuration`. `sampleRate`: the rate of the samples heard.
+  LevelHearing(std::vector<float> stored, double hopDuration, int sampleRate);
+
+  // False when the stored levels lie on another grid than this rate's hops, or hold no sound:
+  // nothing is then held against them.
+  bool hears() const { return hears_; }
+
+  // A piece begins: the samples pushed next start at source position `firstSample`.
+  void startPiece(std::int64_t firstSample);
+  // The piece's next `frames` samples, one plane per channel.
+  void push(const float* const* planes, int channels, std::size_t frames);
+  // The piece is done. `soundEnd`: the position where the track's samples ended, once they
+  // have (what follows is no sound of the file's, and is not held against the levels). Returns
+  // the source time, in seconds, where the piece first doesn't sound as stored; nothing when it
+  // does, or is too short to tell.
+  std::optional<double> finishPiece(std::optional<std::int64_t> soundEnd);
+
+ private:
+  std::optional<std::size_t> hole(std::size_t first, const std::vector<float>& heard) const;
+  std::optional<std::size_t> otherShape(std::size_t first, const std::vector<float>& heard) const;
+
+  std::vector<float> stored_;
+  double hopDuration_;
+  int rate_;
+  std::int64_t hop_ = 0;
+  std::int64_t window_ = 0;
+  bool hears_ = false;
+  int margin_ = 0;        // hops the heard sound may lie earlier or later than the stored
+  float soundLevel_ = 0;  // stored levels at or above this are sound, not a pause
+  std::optional<LevelMeter> meter_;
+  std::int64_t firstHop_ = 0;
+  std::int64_t skip_ = 0;  // samples before the piece's first whole hop
+  std::vector<float> mono_;
+};
+
+}  // namespace kestrane::AudioAnalyzer
