@@ -17,9 +17,14 @@ constexpr double kEncoderDelaySamples = 2048;
 // in one of them.
 constexpr std::size_t kStretchHops = 200;
 constexpr std::size_t kStretchStepHops = 100;
-// Digital silence for a tenth of a second where the stored levels show sound all around is a
-// hole: no codec or change of loudness makes speech that quiet.
-constexpr std::size_t kHoleHops = 10;
+// A stretch mostly of pause is not held against its levels by shape: its loud level is the edge
+// of a word, which moves with the sound and the codec.
+constexpr double kLeastSoundShare = 0.25;
+// Sound heard this much quieter than the quietest stored level around it, loudness change set
+// aside, for this many hops in a row where the stored levels show sound, is a hole or a dropout:
+// a codec keeps the loudness of every stretch of speech to a few dB.
+constexpr double kDropDB = 25;
+constexpr std::size_t kDropHops = 5;
 // Sound: stored levels this close to the loud ones, and never quieter than room tone can be.
 constexpr double kSoundRangeDB = 20;
 constexpr float kQuietestSoundDBFS = -60;
@@ -82,26 +87,47 @@ std::optional<double> LevelHearing::finishPiece(std::optional<std::int64_t> soun
   if (heard.empty()) return std::nullopt;
 
   const auto from = static_cast<std::size_t>(first);
-  std::optional<std::size_t> found = hole(from, heard);
+  noteLoudness(from, heard);
+  std::optional<std::size_t> found = dropout(from, heard);
   if (!found) found = otherShape(from, heard);
   if (!found) return std::nullopt;
   return static_cast<double>(from + *found) * hopDuration_;
 }
 
-// The first of kHoleHops heard hops in a row at the floor whose stored levels, as far either side
-// as the sound may have moved, are all sound.
-std::optional<std::size_t> LevelHearing::hole(std::size_t first, const std::vector<float>& heard) const {
+// The first of kDropHops heard hops in a row that show sound in the stored levels but are heard,
+// with the loudness change set aside, far quieter than any stored level as far either side as
+// the sound may have moved.
+std::optional<std::size_t> LevelHearing::dropout(std::size_t first, const std::vector<float>& heard) const {
   const auto margin = static_cast<std::size_t>(margin_);
+  const double gain = loudnessChange();
   std::size_t run = 0;
   for (std::size_t i = 0; i < heard.size(); ++i) {
     const std::size_t k = first + i;
-    bool inHole = heard[i] <= kLevelFloorDBFS;
-    for (std::size_t j = k > margin ? k - margin : 0; inHole && j <= k + margin && j < stored_.size(); ++j)
-      inHole = stored_[j] >= soundLevel_;
-    run = inHole ? run + 1 : 0;
-    if (run == kHoleHops) return i + 1 - kHoleHops;
+    bool dropped = stored_[k] >= soundLevel_;
+    for (std::size_t j = k > margin ? k - margin : 0; dropped && j <= k + margin && j < stored_.size(); ++j)
+      dropped = heard[i] - gain < stored_[j] - kDropDB;
+    run = dropped ? run + 1 : 0;
+    if (run == kDropHops) return i + 1 - kDropHops;
   }
   return std::nullopt;
+}
+
+void LevelHearing::noteLoudness(std::size_t first, const std::vector<float>& heard) {
+  for (std::size_t i = 0; i < heard.size(); ++i) {
+    if (stored_[first + i] < soundLevel_ || heard[i] <= kLevelFloorDBFS) continue;
+    const auto bin = std::lround(heard[i] - stored_[first + i]) + kGainBins / 2;
+    ++changes_[static_cast<std::size_t>(std::clamp<long>(bin, 0, kGainBins - 1))];
+    ++changesNoted_;
+  }
+}
+
+double LevelHearing::loudnessChange() const {
+  std::size_t below = 0;
+  for (std::size_t bin = 0; bin < changes_.size(); ++bin) {
+    below += changes_[bin];
+    if (below * 2 > changesNoted_) return static_cast<double>(bin) - kGainBins / 2;
+  }
+  return 0;
 }
 
 // Where a two-second stretch of the heard levels, lined up as well as the sound may have moved,
@@ -115,12 +141,15 @@ std::optional<std::size_t> LevelHearing::otherShape(std::size_t first, const std
     const auto at = [&](std::size_t i) { return static_cast<std::ptrdiff_t>(i); };
     const std::vector<float> stored(stored_.begin() + at(first + start), stored_.begin() + at(first + start + length));
     const std::vector<float> around(heard.begin() + at(start - margin), heard.begin() + at(start + length + margin));
-    const LevelMatch match = matchLevels(stored, around, margin_);
+    const auto sound = std::count_if(stored.begin(), stored.end(), [&](float level) { return level >= soundLevel_; });
+    const LevelMatch match = static_cast<double>(sound) >= kLeastSoundShare * static_cast<double>(length)
+                                 ? matchLevels(stored, around, margin_, true)
+                                 : LevelMatch{};
     if (match.telling && match.mismatch > kSameSoundMismatchDB) {
       const std::vector<float> lined(heard.begin() + at(start), heard.begin() + at(start + length));
       const double loud = loudLevel(stored);
       const double gain = loudLevel(lined) - loud;
-      const double floor = loud - kComparedRangeDB;
+      const double floor = std::max(loud - kComparedRangeDB, kLevelFloorDBFS - std::min(gain, 0.0));
       std::size_t run = 0;
       for (std::size_t i = 0; i < length; ++i) {
         const double h = std::max<double>(around[static_cast<std::size_t>(at(i + margin) + match.shift)] - gain, floor);

@@ -1,10 +1,12 @@
 #pragma once
 // Whether the sound a render takes from its footage, piece by piece, is the sound the stored
 // loudness was measured from. The render decodes every kept piece anyway; measured on the stored
-// grid as it goes, each piece is held against the stored levels wherever it lies: a hole of
-// digital silence where they show sound, or a stretch shaped otherwise (damage, another recording
-// spliced in) is found. A copy, remux, re-encode or change of loudness sounds the same, and so
-// does sound an encoder moved by its delay.
+// grid as it goes, each piece is held against the stored levels wherever it lies: sound that
+// drops away where they show sound (a hole of zeros, damage decoded as near silence), or a
+// stretch shaped otherwise (garbage, another recording spliced in) is found. A copy, remux,
+// re-encode or change of loudness sounds the same, and so does sound an encoder moved by its
+// delay.
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -35,8 +37,14 @@ class LevelHearing {
   std::optional<double> finishPiece(std::optional<std::int64_t> soundEnd);
 
  private:
-  std::optional<std::size_t> hole(std::size_t first, const std::vector<float>& heard) const;
+  std::optional<std::size_t> dropout(std::size_t first, const std::vector<float>& heard) const;
   std::optional<std::size_t> otherShape(std::size_t first, const std::vector<float>& heard) const;
+  // How much louder the sound is heard than stored, taken over the sound heard so far: the
+  // middle of the differences, which no stretch of damage moves while most of it is whole.
+  void noteLoudness(std::size_t first, const std::vector<float>& heard);
+  double loudnessChange() const;
+
+  static constexpr long kGainBins = 321;  // whole dB from -160 to +160
 
   std::vector<float> stored_;
   double hopDuration_;
@@ -50,6 +58,8 @@ class LevelHearing {
   std::int64_t firstHop_ = 0;
   std::int64_t skip_ = 0;  // samples before the piece's first whole hop
   std::vector<float> mono_;
+  std::array<std::size_t, kGainBins> changes_{};
+  std::size_t changesNoted_ = 0;
 };
 
 }  // namespace kestrane::AudioAnalyzer

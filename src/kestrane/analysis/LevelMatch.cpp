@@ -1,5 +1,7 @@
 #include "kestrane/analysis/LevelMatch.hpp"
 
+#include "kestrane/analysis/LevelMeter.hpp"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -25,18 +27,20 @@ double levelAt(std::vector<float> levels, double share) {
 
 double loudLevel(const std::vector<float>& levels) { return levelAt(levels, 0.9); }
 
-LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift) {
+LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift,
+                       bool heardFloorHides) {
   LevelMatch match;
   const std::size_t n = stored.size();
   const auto margin = static_cast<std::size_t>(std::max(maxShift, 0));
   if (n < kLeastComparedHops || heard.size() < n + 2 * margin) return match;
   const double loud = loudLevel(stored);
   if (loud - levelAt(stored, 0.1) < kTellingRangeDB) return match;
-  const double floor = loud - kComparedRangeDB;
   // A copy made louder or quieter moves every level alike; its loud levels say by how much.
   const std::vector<float> lined(heard.begin() + static_cast<std::ptrdiff_t>(margin),
                                  heard.begin() + static_cast<std::ptrdiff_t>(margin + n));
   const double gain = loudLevel(lined) - loud;
+  double floor = loud - kComparedRangeDB;
+  if (heardFloorHides) floor = std::max(floor, kLevelFloorDBFS - std::min(gain, 0.0));
 
   const auto mismatchAt = [&](int shift) {
     double sum = 0;

@@ -33,6 +33,10 @@ double loudLevel(const std::vector<float>& levels);
 
 // `stored` is a stretch of stored levels; `heard` the levels measured now over the same stretch
 // widened by `maxShift` hops on each side, so that heard[maxShift + i] lies where stored[i] does.
-LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift);
+// `heardFloorHides`: the heard levels stop at a meter's floor, which hides how quiet a copy made
+// quieter really is, so nothing is compared below where that floor lies once the loudness change
+// is set aside.
+LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift,
+                       bool heardFloorHides = false);
 
 }  // namespace kestrane::AudioAnalyzer
