@@ -17,6 +17,9 @@
 #include <string>
 #include <vector>
 
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+
 using namespace kestrane;
 namespace fs = std::filesystem;
 
@@ -452,4 +455,221 @@ TEST_F(MP4RendererTest, RendersOnlyFootageThatIsAllThere) {
       MP4Renderer::composition(MP4Renderer::openFootage(sourceFor(whole, clip, {1, 25})), cut).layout;
   EXPECT_EQ(play(movie, 48000).frameNumbers, expectedFrames(layout));
   restore();
+}
+
+namespace {
+
+// A presenter's lines read by a flite voice, with pauses over a quiet room, under a test picture
+// at 25 fps: footage as a camera writes it (AAC sound, the index first), with the levels a first
+// cut stores of it.
+struct SpokenFootage {
+  fs::path path;
+  SourceMedia media;
+  LevelData levels;
+};
+
+SpokenFootage speak(const fs::path& folder, const std::string& voice) {
+  const fs::path dir = folder / ("voice " + voice);
+  fs::create_directories(dir);
+  const char* lines[] = {
+      "Welcome to the workshop, where we build things by hand.", "Today we are going to build a small wooden box.",
+      "First, measure each board twice before you cut it.", "Then glue the corners and let them dry overnight."};
+  std::string parts;
+  for (int i = 0; i < 4; ++i) {
+    const std::string line = (dir / std::to_string(i)).string();
+    run(std::string("flite -voice ") + voice + " -t " + shellQuote(lines[i]) + " -o " + shellQuote(line + ".raw.wav") +
+        " && sox -q -R " + shellQuote(line + ".raw.wav") + " -r 16000 -c 1 -b 16 " + shellQuote(line + ".wav") +
+        " pad 0.6 0.4");
+    parts += " " + shellQuote(line + ".wav");
+  }
+  const std::string speech = (dir / "speech.wav").string(), room = (dir / "room.wav").string(),
+                    mix = (dir / "mix.wav").string();
+  run("sox -q -R" + parts + " " + shellQuote(speech));
+  run("sox -q -R -n -r 16000 -c 1 -b 16 " + shellQuote(room) + " synth $(soxi -D " + shellQuote(speech) +
+      ") pinknoise vol 0.002 && sox -q -R -m " + shellQuote(speech) + " " + shellQuote(room) + " " + shellQuote(mix));
+  SpokenFootage out;
+  out.path = folder / (voice + ".mp4");
+  run("ffmpeg -v error -y -f lavfi -i testsrc2=size=160x120:rate=25 -i " + shellQuote(mix) +
+      " -shortest -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 48k -ar 48000 -ac 1 "
+      "-movflags +faststart " +
+      shellQuote(out.path.string()));
+  out.media = MediaProbe::probe(out.path.string());
+  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(out.path.string());
+  out.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
+  return out;
+}
+
+// `spoken` with the file at `path` in its place: what a re-cut renders once the file there is
+// proven the footage.
+MP4Renderer::Footage footageAt(const SpokenFootage& spoken, const fs::path& path) {
+  SourceMedia media = spoken.media;
+  media.path = path.string();
+  return MP4Renderer::openFootage(media, spoken.levels);
+}
+
+// Pieces of a second, and now and then of a third of one, a little apart: the whole length is
+// heard.
+CutList decidedPieces(double seconds) {
+  CutList cut;
+  double at = 0.3;
+  for (int i = 0; at + 1.0 < seconds; ++i) {
+    const double kept = i % 3 == 2 ? 0.3 : 1.0;
+    cut.segments.push_back({{at, at + kept}, SegmentKind::keep, {}, {}});
+    at += kept + 0.4;
+  }
+  return cut;
+}
+
+// The time the sentence "… at m:ss doesn't sound like …" names, in seconds; -1 for another.
+int namedSecond(const std::string& sentence) {
+  const std::size_t end =
+      sentence.find(" doesn't sound like the footage the package was cut from — no rough cut was made");
+  const std::size_t at = sentence.rfind(" at ", end);
+  if (end == std::string::npos || at == std::string::npos) return -1;
+  const std::string stamp = sentence.substr(at + 4, end - at - 4);
+  return std::stoi(stamp.substr(0, stamp.find(':'))) * 60 + std::stoi(stamp.substr(stamp.find(':') + 1));
+}
+
+// The byte offset of the first sound packet at or after `seconds`.
+std::uintmax_t soundBytesAt(const fs::path& file, double seconds) {
+  std::istringstream packets(capture(
+      "ffprobe -v error -select_streams a -show_entries packet=pts_time,pos -of csv=p=0 " + shellQuote(file.string())));
+  std::string line;
+  double time = 0;
+  std::uintmax_t position = 0;
+  while (std::getline(packets, line)) {
+    if (std::sscanf(line.c_str(), "%lf,%ju", &time, &position) == 2 && time >= seconds) return position;
+  }
+  return fs::file_size(file);
+}
+
+}  // namespace
+
+// The sound of every kept piece is held against the levels the cut was made from: footage with a
+// stretch of zeroed bytes, as a download stopped partway leaves it, or with another voice spliced
+// into its sound, fails where it no longer sounds as it did, naming the footage and the time,
+// and the earlier movie stays. The footage itself renders.
+TEST_F(MP4RendererTest, HearsEveryKeptPieceAgainstTheStoredLevels) {
+  const fs::path package = folder() / "Heard Kestrane.kestrane";
+  fs::create_directories(package);
+  const fs::path movie = package / "heard rough cut.mp4";
+  for (const auto& [voice, other] : {std::pair{"rms", "slt"}, std::pair{"kal", "awb"}}) {
+    SCOPED_TRACE(voice);
+    const SpokenFootage spoken = speak(folder(), voice);
+    const SpokenFootage intruder = speak(folder(), other);
+    const CutList cut = decidedPieces(spoken.media.durationSeconds);
+    std::ofstream(movie, std::ios::binary) << "earlier rough cut";
+    const auto failure = [&](const fs::path& footage) {
+      try {
+        MP4Renderer::render(footageAt(spoken, footage), cut, movie);
+      } catch (const MP4Renderer::RenderError& error) {
+        EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::exportFailed);
+        EXPECT_EQ(readText(movie), "earlier rough cut");
+        EXPECT_EQ(std::distance(fs::directory_iterator(package), fs::directory_iterator()), 1);
+        return std::string(error.what());
+      }
+      return std::string("rendered");
+    };
+
+    // Zeros over the bytes of the sound from 4 s to 7 s.
+    const fs::path holed = folder() / (std::string(voice) + " holed.mp4");
+    fs::copy_file(spoken.path, holed, fs::copy_options::overwrite_existing);
+    const std::uintmax_t from = soundBytesAt(holed, 4.0), to = soundBytesAt(holed, 7.0);
+    run("dd if=/dev/zero of=" + shellQuote(holed.string()) + " bs=1 seek=" + std::to_string(from) +
+        " count=" + std::to_string(to - from) + " conv=notrunc status=none");
+    const std::string hole = failure(holed);
+    EXPECT_TRUE(hole.starts_with("Export failed: the footage " + holed.string() + " at ")) << hole;
+    EXPECT_GE(namedSecond(hole), 4) << hole;
+    EXPECT_LE(namedSecond(hole), 7) << hole;
+
+    // Another voice's sound from 6 s to 9 s.
+    const fs::path spliced = folder() / (std::string(voice) + " spliced.mp4");
+    run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " -i " + shellQuote(intruder.path.string()) +
+        " -filter_complex '[0:a]atrim=0:6,asetpts=PTS-STARTPTS[a];[1:a]atrim=6:9,asetpts=PTS-STARTPTS[b];"
+        "[0:a]atrim=start=9,asetpts=PTS-STARTPTS[c];[a][b][c]concat=n=3:v=0:a=1[s]' -map 0:v -map '[s]' -c:v copy "
+        "-c:a aac -movflags +faststart " +
+        shellQuote(spliced.string()));
+    const std::string splice = failure(spliced);
+    EXPECT_TRUE(splice.starts_with("Export failed: the footage " + spliced.string() + " at ")) << splice;
+    EXPECT_GE(namedSecond(splice), 5) << splice;
+    EXPECT_LE(namedSecond(splice), 9) << splice;
+
+    EXPECT_EQ(failure(spoken.path), "rendered");
+  }
+}
+
+// What changes the bytes but not the sound renders: another container, a re-encode to a small
+// AAC, Opus or MP3, a louder or quieter copy, and sound an encoder put 2048 samples later, in
+// pieces as long and as short as a decided cut's, in several voices.
+TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
+  for (const std::string voice : {"slt", "awb", "kal"}) {
+    SCOPED_TRACE(voice);
+    const SpokenFootage spoken = speak(folder(), voice);
+    const CutList cut = decidedPieces(spoken.media.durationSeconds);
+    const std::string samples =
+        capture("ffprobe -v error -select_streams a -show_entries stream=duration_ts -of csv=p=0 " +
+                shellQuote(spoken.path.string()));
+    const std::pair<std::string, std::string> copies[] = {
+        {"remux.mkv", "-c copy"},
+        {"aac32.mp4", "-c:v copy -c:a aac -b:a 32k"},
+        {"opus.mkv", "-c:v copy -c:a libopus -b:a 24k"},
+        {"mp3.mp4", "-c:v copy -c:a libmp3lame -b:a 64k"},
+        {"louder.mp4", "-c:v copy -af volume=8dB -c:a aac"},
+        {"quieter.mp4", "-c:v copy -af volume=-15dB -c:a aac"},
+        {"later.mp4",
+         "-c:v copy -af adelay=2048S:all=1,atrim=end_sample=" + samples.substr(0, samples.find('\n')) + " -c:a aac"},
+    };
+    for (const auto& [name, arguments] : copies) {
+      const fs::path copy = folder() / (voice + " " + name);
+      run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " " + arguments + " " +
+          shellQuote(copy.string()));
+      EXPECT_NO_THROW(MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4")) << name;
+    }
+  }
+}
+
+// The picture has to reach the footage's length, wherever its own track says it ends: a copy
+// whose picture stopped seconds early fails rather than freeze, saying when. Tracks of a whole
+// recording that end a few tenths of a second apart, in Matroska that states no length per track,
+// render to the end as they always did. Two times in one second are told apart by their decimals.
+TEST_F(MP4RendererTest, ThePictureReachesTheFootagesLength) {
+  const Recording clip{"25", 25, 48000, 10, true, true, "ten.mp4"};
+  const fs::path whole = make(folder(), clip);
+  const CutList toTheEnd = cutOf({{1.0, 3.0}, {5.0, 10.0}}, 10.0);
+
+  const fs::path stopped = folder() / "stopped.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -t 6 -i " + shellQuote(whole.string()) +
+      " -map 1:v -map 0:a -c copy " + shellQuote(stopped.string()));
+  try {
+    MP4Renderer::render(MP4Renderer::openFootage(sourceFor(stopped, clip, {1, 25})), toTheEnd,
+                        folder() / "stopped rough cut.mp4");
+    ADD_FAILURE() << "rendered a picture that stops at 0:06 to 0:10";
+  } catch (const MP4Renderer::RenderError& error) {
+    EXPECT_TRUE(
+        std::string(error.what()).starts_with("Export failed: the footage " + stopped.string() + " stops at 0:06"))
+        << error.what();
+  }
+
+  // The per-track lengths the muxer wrote renamed away, as a recorder that writes none leaves them.
+  const auto unstated = [&](const std::string& name, const std::string& arguments) {
+    const fs::path mkv = folder() / name;
+    run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " " + arguments + " " + shellQuote(mkv.string()) +
+        " && sed -i s/DURATION/DURATIXN/g " + shellQuote(mkv.string()));
+    return mkv;
+  };
+  for (const fs::path& apart :
+       {unstated("sound short.mkv", "-c:v copy -c:a aac -af atrim=end=9.85"),
+        unstated("picture short.mkv", "-c:a copy -c:v libx264 -preset ultrafast -vf trim=end=9.8")}) {
+    SCOPED_TRACE(apart.filename().string());
+    const SourceMedia source = MediaProbe::probe(apart.string());
+    const fs::path movie = folder() / "apart rough cut.mp4";
+    EXPECT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(source), toTheEnd, movie));
+    EXPECT_EQ(play(movie, 48000).frameNumbers.size(),
+              static_cast<std::size_t>(
+                  MP4Renderer::composition(MP4Renderer::openFootage(source), toTheEnd).layout.totalFrames));
+  }
+
+  EXPECT_EQ(std::string(MP4Renderer::RenderError::footageRanOut("f.mkv", 29.95, 29.99).what()),
+            "Export failed: the footage f.mkv stops at 0:29.95, but the cut uses it at 0:29.99 — no rough cut was made "
+            "of footage that isn't all there");
 }
