@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stop_token>
 #include <string>
@@ -459,9 +460,9 @@ TEST_F(MP4RendererTest, RendersOnlyFootageThatIsAllThere) {
 
 namespace {
 
-// A presenter's lines read by a flite voice, with pauses over a quiet room, under a test picture
-// at 25 fps: footage as a camera writes it (AAC sound, the index first), with the levels a first
-// cut stores of it.
+// The sample presenter read by a flite voice (its false start, retake and long pauses over a
+// quiet room, AAC sound, the index first), with the levels a first cut stores of it. Made once
+// per voice.
 struct SpokenFootage {
   fs::path path;
   SourceMedia media;
@@ -469,30 +470,10 @@ struct SpokenFootage {
 };
 
 SpokenFootage speak(const fs::path& folder, const std::string& voice) {
-  const fs::path dir = folder / ("voice " + voice);
-  fs::create_directories(dir);
-  const char* lines[] = {
-      "Welcome to the workshop, where we build things by hand.", "Today we are going to build a small wooden box.",
-      "First, measure each board twice before you cut it.", "Then glue the corners and let them dry overnight."};
-  std::string parts;
-  for (int i = 0; i < 4; ++i) {
-    const std::string line = (dir / std::to_string(i)).string();
-    run(std::string("flite -voice ") + voice + " -t " + shellQuote(lines[i]) + " -o " + shellQuote(line + ".raw.wav") +
-        " && sox -q -R " + shellQuote(line + ".raw.wav") + " -r 16000 -c 1 -b 16 " + shellQuote(line + ".wav") +
-        " pad 0.6 0.4");
-    parts += " " + shellQuote(line + ".wav");
-  }
-  const std::string speech = (dir / "speech.wav").string(), room = (dir / "room.wav").string(),
-                    mix = (dir / "mix.wav").string();
-  run("sox -q -R" + parts + " " + shellQuote(speech));
-  run("sox -q -R -n -r 16000 -c 1 -b 16 " + shellQuote(room) + " synth $(soxi -D " + shellQuote(speech) +
-      ") pinknoise vol 0.002 && sox -q -R -m " + shellQuote(speech) + " " + shellQuote(room) + " " + shellQuote(mix));
-  SpokenFootage out;
-  out.path = folder / (voice + ".mp4");
-  run("ffmpeg -v error -y -f lavfi -i testsrc2=size=160x120:rate=25 -i " + shellQuote(mix) +
-      " -shortest -c:v libx264 -preset ultrafast -g 25 -pix_fmt yuv420p -c:a aac -b:a 48k -ar 48000 -ac 1 "
-      "-movflags +faststart " +
-      shellQuote(out.path.string()));
+  SpokenFootage out{folder / (voice + ".mp4"), {}, {}};
+  if (!fs::exists(out.path))
+    run("KESTRANE_SAMPLE_VOICE=" + voice + " " KESTRANE_SOURCE_DIR "/fixtures/make-sample.sh " +
+        shellQuote(out.path.string()) + " >/dev/null");
   out.media = MediaProbe::probe(out.path.string());
   const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(out.path.string());
   out.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
@@ -522,12 +503,9 @@ CutList decidedPieces(double seconds) {
 
 // The time the sentence "… at m:ss doesn't sound like …" names, in seconds; -1 for another.
 int namedSecond(const std::string& sentence) {
-  const std::size_t end =
-      sentence.find(" doesn't sound like the footage the package was cut from — no rough cut was made");
-  const std::size_t at = sentence.rfind(" at ", end);
-  if (end == std::string::npos || at == std::string::npos) return -1;
-  const std::string stamp = sentence.substr(at + 4, end - at - 4);
-  return std::stoi(stamp.substr(0, stamp.find(':'))) * 60 + std::stoi(stamp.substr(stamp.find(':') + 1));
+  std::smatch at;
+  if (!std::regex_search(sentence, at, std::regex(" at (\\d+):(\\d\\d) doesn't sound like "))) return -1;
+  return std::stoi(at[1]) * 60 + std::stoi(at[2]);
 }
 
 // The byte offset of the first sound packet at or after `seconds`.
