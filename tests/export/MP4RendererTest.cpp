@@ -578,7 +578,8 @@ TEST_F(MP4RendererTest, HearsEveryKeptPieceAgainstTheStoredLevels) {
 
 // What changes the bytes but not the sound renders: another container, a re-encode to a small
 // AAC, Opus or MP3, a louder or quieter copy, and sound an encoder put 2048 samples later, in
-// pieces as long and as short as a decided cut's, in several voices.
+// pieces as long and as short as a decided cut's, in several voices; and so does footage whose
+// sound starts after its picture.
 TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
   for (const std::string voice : {"slt", "awb", "kal"}) {
     SCOPED_TRACE(voice);
@@ -604,6 +605,17 @@ TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
       EXPECT_NO_THROW(MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4")) << name;
     }
   }
+
+  // Footage whose sound starts half a second after its picture, heard against its own levels as
+  // its first cut renders it.
+  const fs::path late = folder() / "late.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(speak(folder(), "slt").path.string()) + " -itsoffset 0.5 -i " +
+      shellQuote(speak(folder(), "slt").path.string()) + " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
+  const SourceMedia media = MediaProbe::probe(late.string());
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(late.string());
+  EXPECT_NO_THROW(
+      MP4Renderer::render(MP4Renderer::openFootage(media, LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS)),
+                          decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
 }
 
 // The picture has to reach the footage's length, wherever its own track says it ends: a copy

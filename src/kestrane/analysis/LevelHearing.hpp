@@ -18,22 +18,22 @@ namespace kestrane::AudioAnalyzer {
 
 class LevelHearing {
  public:
-  // `stored`: the levels measured of the footage, hop k covering source time from k ×
-  // `hopDuration`. `sampleRate`: the rate of the samples heard.
+  // `stored`: the levels measured of the footage, hop k covering the samples from position
+  // k × hop on (positions as startPiece takes them). `sampleRate`: the rate of the samples heard.
   LevelHearing(std::vector<float> stored, double hopDuration, int sampleRate);
 
   // False when the stored levels lie on another grid than this rate's hops, or hold no sound:
   // nothing is then held against them.
   bool hears() const { return hears_; }
 
-  // A piece begins: the samples pushed next start at source position `firstSample`.
+  // A piece begins: the samples pushed next start at position `firstSample`.
   void startPiece(std::int64_t firstSample);
   // The piece's next `frames` samples, one plane per channel.
   void push(const float* const* planes, int channels, std::size_t frames);
   // The piece is done. `soundEnd`: the position where the track's samples ended, once they
   // have (what follows is no sound of the file's, and is not held against the levels). Returns
-  // the source time, in seconds, where the piece first doesn't sound as stored; nothing when it
-  // does, or is too short to tell.
+  // the time, in seconds from position 0, where the piece first doesn't sound as stored;
+  // nothing when it does, or is too short to tell.
   std::optional<double> finishPiece(std::optional<std::int64_t> soundEnd);
 
  private:

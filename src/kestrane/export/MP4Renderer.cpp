@@ -306,10 +306,25 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
     // The sound taken is measured as it goes and held against the stored levels piece by piece.
     std::optional<AudioAnalyzer::LevelHearing> hearing;
     if (audio && footage.levels) hearing.emplace(footage.levels->levelsDBFS(), footage.levels->hopDuration, rate);
+    // The stored levels count their hops from the track's first sample, wherever the file puts
+    // it (as LevelSampler lines them up), so that sample is found first.
+    std::int64_t origin = 0;
+    if (hearing && hearing->hears()) {
+      std::vector<std::vector<float>> first(channels, std::vector<float>(1));
+      std::vector<float*> planes;
+      for (auto& plane : first) planes.push_back(plane.data());
+      try {
+        opened.audio->read(0, 1, planes.data());
+      } catch (const platform::MediaReadError& error) {
+        throw RenderError::exportFailed(
+            fmt::format("the footage {} can't be read at {} — {}", path, timeStamp(0), error.what()));
+      }
+      origin = opened.audio->firstPosition().value_or(0);
+    }
     for (const FrameSnapping::Piece& piece : layout.pieces) {
       const std::int64_t cutSampleStart = audio ? sampleAt(piece.cutStartFrame, frameDuration, rate) : 0;
       const std::int64_t sourceSampleStart = audio ? sampleAt(piece.sourceStartFrame, frameDuration, rate) : 0;
-      if (hearing) hearing->startPiece(sourceSampleStart);
+      if (hearing) hearing->startPiece(sourceSampleStart - origin);
       for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
         const double frameStart = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration);
         FrameQueue::Step step;
@@ -343,8 +358,9 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
         if (!queue.push(std::move(step))) return;
       }
       if (hearing) {
-        if (const std::optional<double> at = hearing->finishPiece(opened.audio->end()))
-          throw RenderError::footageSoundsDifferent(path, *at);
+        const std::optional<std::int64_t> end = opened.audio->end();
+        if (const std::optional<double> at = hearing->finishPiece(end ? std::optional(*end - origin) : std::nullopt))
+          throw RenderError::footageSoundsDifferent(path, *at + static_cast<double>(origin) / rate);
       }
     }
   };
