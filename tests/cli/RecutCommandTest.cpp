@@ -151,6 +151,38 @@ TEST(RecutCommand, ARecutWhoseRoughCutFailsFails) {
   EXPECT_FALSE(fs::exists(stored.package / "talk rough cut.mp4"));
 }
 
+// Footage whose sound went silent where the footage check doesn't listen (the last line, 12–14 s,
+// a stretch the check's four don't reach) passes the check, and the rough cut hears it: the
+// re-cut exits 1 naming the footage and the time, and the earlier movie and the session's
+// record of it stay.
+TEST(RecutCommand, ARoughCutHearsAHoleTheFootageCheckMissed) {
+  test::StoredPackage stored;
+  const std::string package = "'" + stored.package.string() + "'";
+  int status = 0;
+  std::string out = test::runShell("recut " + package + " --mp4", status);
+  ASSERT_EQ(status, 0) << out;
+  const fs::path movie = stored.package / "talk rough cut.mp4";
+  const std::string earlier = test::readFile(movie);
+  const std::optional<MovieIdentity> recorded = KestraneSession::read(stored.sessionFile).roughCutMovie;
+  ASSERT_TRUE(recorded);
+
+  const fs::path whole = stored.root.path() / "whole.mov";
+  fs::rename(stored.footage, whole);
+  ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(whole) +
+                           " -c:v copy -af \"volume=enable='between(t,11.9,14.5)':volume=0\" -c:a aac -b:a 64k "
+                           "-movflags +faststart " +
+                           test::quoted(stored.footage)));
+  out = test::runShell("recut " + package + " --mp4", status);
+  EXPECT_EQ(status, 1) << out;
+  EXPECT_NE(out.find("kestrane: Export failed: the footage " + stored.footage.string() +
+                     " at 0:12 doesn't sound like the footage the package was cut from — no rough cut was made of "
+                     "footage that isn't all there\n"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(test::readFile(movie), earlier);
+  EXPECT_EQ(KestraneSession::read(stored.sessionFile).roughCutMovie, recorded);
+}
+
 // retry-ai through a claude tool that gives the second opinion and then fails the self-review:
 // the package holds the AI's cut, and the command says so instead of claiming it does not.
 TEST(RecutCommand, RetryAiSaysTheSecondOpinionWasAppliedWhenOnlyTheSelfReviewFailed) {

@@ -12,10 +12,14 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <stop_token>
 #include <string>
 #include <vector>
+
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -452,4 +456,211 @@ TEST_F(MP4RendererTest, RendersOnlyFootageThatIsAllThere) {
       MP4Renderer::composition(MP4Renderer::openFootage(sourceFor(whole, clip, {1, 25})), cut).layout;
   EXPECT_EQ(play(movie, 48000).frameNumbers, expectedFrames(layout));
   restore();
+}
+
+namespace {
+
+// The sample presenter read by a flite voice (its false start, retake and long pauses over a
+// quiet room, AAC sound, the index first), with the levels a first cut stores of it. Made once
+// per voice.
+struct SpokenFootage {
+  fs::path path;
+  SourceMedia media;
+  LevelData levels;
+};
+
+SpokenFootage speak(const fs::path& folder, const std::string& voice) {
+  SpokenFootage out{folder / (voice + ".mp4"), {}, {}};
+  if (!fs::exists(out.path))
+    run("KESTRANE_SAMPLE_VOICE=" + voice + " " KESTRANE_SOURCE_DIR "/fixtures/make-sample.sh " +
+        shellQuote(out.path.string()) + " >/dev/null");
+  out.media = MediaProbe::probe(out.path.string());
+  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(out.path.string());
+  out.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
+  return out;
+}
+
+// `spoken` with the file at `path` in its place: what a re-cut renders once the file there is
+// proven the footage.
+MP4Renderer::Footage footageAt(const SpokenFootage& spoken, const fs::path& path) {
+  SourceMedia media = spoken.media;
+  media.path = path.string();
+  return MP4Renderer::openFootage(media, spoken.levels);
+}
+
+// Pieces of a second, and now and then of a third of one, a little apart: the whole length is
+// heard.
+CutList decidedPieces(double seconds) {
+  CutList cut;
+  double at = 0.3;
+  for (int i = 0; at + 1.0 < seconds; ++i) {
+    const double kept = i % 3 == 2 ? 0.3 : 1.0;
+    cut.segments.push_back({{at, at + kept}, SegmentKind::keep, {}, {}});
+    at += kept + 0.4;
+  }
+  return cut;
+}
+
+// The time the sentence "… at m:ss doesn't sound like …" names, in seconds; -1 for another.
+int namedSecond(const std::string& sentence) {
+  std::smatch at;
+  if (!std::regex_search(sentence, at, std::regex(" at (\\d+):(\\d\\d) doesn't sound like "))) return -1;
+  return std::stoi(at[1]) * 60 + std::stoi(at[2]);
+}
+
+// The byte offset of the first sound packet at or after `seconds`.
+std::uintmax_t soundBytesAt(const fs::path& file, double seconds) {
+  std::istringstream packets(capture(
+      "ffprobe -v error -select_streams a -show_entries packet=pts_time,pos -of csv=p=0 " + shellQuote(file.string())));
+  std::string line;
+  double time = 0;
+  std::uintmax_t position = 0;
+  while (std::getline(packets, line)) {
+    if (std::sscanf(line.c_str(), "%lf,%ju", &time, &position) == 2 && time >= seconds) return position;
+  }
+  return fs::file_size(file);
+}
+
+}  // namespace
+
+// The sound of every kept piece is held against the levels the cut was made from: footage with a
+// stretch of zeroed bytes, as a download stopped partway leaves it, or with another voice spliced
+// into its sound, fails where it no longer sounds as it did, naming the footage and the time,
+// and the earlier movie stays. The footage itself renders.
+TEST_F(MP4RendererTest, HearsEveryKeptPieceAgainstTheStoredLevels) {
+  const fs::path package = folder() / "Heard Kestrane.kestrane";
+  fs::create_directories(package);
+  const fs::path movie = package / "heard rough cut.mp4";
+  for (const auto& [voice, other] : {std::pair{"rms", "slt"}, std::pair{"kal", "awb"}}) {
+    SCOPED_TRACE(voice);
+    const SpokenFootage spoken = speak(folder(), voice);
+    const SpokenFootage intruder = speak(folder(), other);
+    const CutList cut = decidedPieces(spoken.media.durationSeconds);
+    std::ofstream(movie, std::ios::binary) << "earlier rough cut";
+    const auto failure = [&](const fs::path& footage) {
+      try {
+        MP4Renderer::render(footageAt(spoken, footage), cut, movie);
+      } catch (const MP4Renderer::RenderError& error) {
+        EXPECT_EQ(error.kind(), MP4Renderer::RenderError::Kind::exportFailed);
+        EXPECT_EQ(readText(movie), "earlier rough cut");
+        EXPECT_EQ(std::distance(fs::directory_iterator(package), fs::directory_iterator()), 1);
+        return std::string(error.what());
+      }
+      return std::string("rendered");
+    };
+
+    // Zeros over the bytes of the sound from 4 s to 7 s.
+    const fs::path holed = folder() / (std::string(voice) + " holed.mp4");
+    fs::copy_file(spoken.path, holed, fs::copy_options::overwrite_existing);
+    const std::uintmax_t from = soundBytesAt(holed, 4.0), to = soundBytesAt(holed, 7.0);
+    run("dd if=/dev/zero of=" + shellQuote(holed.string()) + " bs=1 seek=" + std::to_string(from) +
+        " count=" + std::to_string(to - from) + " conv=notrunc status=none");
+    const std::string hole = failure(holed);
+    EXPECT_TRUE(hole.starts_with("Export failed: the footage " + holed.string() + " at ")) << hole;
+    EXPECT_GE(namedSecond(hole), 4) << hole;
+    EXPECT_LE(namedSecond(hole), 7) << hole;
+
+    // Another voice's sound from 6 s to 9 s.
+    const fs::path spliced = folder() / (std::string(voice) + " spliced.mp4");
+    run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " -i " + shellQuote(intruder.path.string()) +
+        " -filter_complex '[0:a]atrim=0:6,asetpts=PTS-STARTPTS[a];[1:a]atrim=6:9,asetpts=PTS-STARTPTS[b];"
+        "[0:a]atrim=start=9,asetpts=PTS-STARTPTS[c];[a][b][c]concat=n=3:v=0:a=1[s]' -map 0:v -map '[s]' -c:v copy "
+        "-c:a aac -movflags +faststart " +
+        shellQuote(spliced.string()));
+    const std::string splice = failure(spliced);
+    EXPECT_TRUE(splice.starts_with("Export failed: the footage " + spliced.string() + " at ")) << splice;
+    EXPECT_GE(namedSecond(splice), 5) << splice;
+    EXPECT_LE(namedSecond(splice), 9) << splice;
+
+    EXPECT_EQ(failure(spoken.path), "rendered");
+  }
+}
+
+// What changes the bytes but not the sound renders: another container, a re-encode to a small
+// AAC, Opus or MP3, a louder, quieter or compressed copy, and sound an encoder put 2048 samples later, in
+// pieces as long and as short as a decided cut's, in several voices; and so does footage whose
+// sound starts after its picture.
+TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
+  for (const std::string voice : {"slt", "awb", "kal"}) {
+    SCOPED_TRACE(voice);
+    const SpokenFootage spoken = speak(folder(), voice);
+    const CutList cut = decidedPieces(spoken.media.durationSeconds);
+    const std::string samples =
+        capture("ffprobe -v error -select_streams a -show_entries stream=duration_ts -of csv=p=0 " +
+                shellQuote(spoken.path.string()));
+    const std::pair<std::string, std::string> copies[] = {
+        {"remux.mkv", "-c copy"},
+        {"aac32.mp4", "-c:v copy -c:a aac -b:a 32k"},
+        {"opus.mkv", "-c:v copy -c:a libopus -b:a 24k"},
+        {"mp3.mp4", "-c:v copy -c:a libmp3lame -b:a 64k"},
+        {"louder.mp4", "-c:v copy -af volume=8dB -c:a aac"},
+        {"quieter.mp4", "-c:v copy -af volume=-15dB -c:a aac"},
+        {"squeezed.mp4", "-c:v copy -af acompressor=threshold=-45dB:ratio=20:makeup=18 -c:a aac"},
+        {"later.mp4",
+         "-c:v copy -af adelay=2048S:all=1,atrim=end_sample=" + samples.substr(0, samples.find('\n')) + " -c:a aac"},
+    };
+    for (const auto& [name, arguments] : copies) {
+      const fs::path copy = folder() / (voice + " " + name);
+      run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " " + arguments + " " +
+          shellQuote(copy.string()));
+      EXPECT_NO_THROW(MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4")) << name;
+    }
+  }
+
+  // Footage whose sound starts half a second after its picture, heard against its own levels as
+  // its first cut renders it.
+  const fs::path late = folder() / "late.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(speak(folder(), "slt").path.string()) + " -itsoffset 0.5 -i " +
+      shellQuote(speak(folder(), "slt").path.string()) + " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
+  const SourceMedia media = MediaProbe::probe(late.string());
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(late.string());
+  EXPECT_NO_THROW(
+      MP4Renderer::render(MP4Renderer::openFootage(media, LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS)),
+                          decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
+}
+
+// The picture has to reach the footage's length, wherever its own track says it ends: a copy
+// whose picture stopped seconds early fails rather than freeze, saying when. Tracks of a whole
+// recording that end a few tenths of a second apart, in Matroska that states no length per track,
+// render to the end as they always did. Two times in one second are told apart by their decimals.
+TEST_F(MP4RendererTest, ThePictureReachesTheFootagesLength) {
+  const Recording clip{"25", 25, 48000, 10, true, true, "ten.mp4"};
+  const fs::path whole = make(folder(), clip);
+  const CutList toTheEnd = cutOf({{1.0, 3.0}, {5.0, 10.0}}, 10.0);
+
+  const fs::path stopped = folder() / "stopped.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -t 6 -i " + shellQuote(whole.string()) +
+      " -map 1:v -map 0:a -c copy " + shellQuote(stopped.string()));
+  try {
+    MP4Renderer::render(MP4Renderer::openFootage(sourceFor(stopped, clip, {1, 25})), toTheEnd,
+                        folder() / "stopped rough cut.mp4");
+    ADD_FAILURE() << "rendered a picture that stops at 0:06 to 0:10";
+  } catch (const MP4Renderer::RenderError& error) {
+    EXPECT_TRUE(
+        std::string(error.what()).starts_with("Export failed: the footage " + stopped.string() + " stops at 0:06"))
+        << error.what();
+  }
+
+  // The per-track lengths the muxer wrote renamed away, as a recorder that writes none leaves them.
+  const auto unstated = [&](const std::string& name, const std::string& arguments) {
+    const fs::path mkv = folder() / name;
+    run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " " + arguments + " " + shellQuote(mkv.string()) +
+        " && sed -i s/DURATION/DURATIXN/g " + shellQuote(mkv.string()));
+    return mkv;
+  };
+  for (const fs::path& apart :
+       {unstated("sound short.mkv", "-c:v copy -c:a aac -af atrim=end=9.85"),
+        unstated("picture short.mkv", "-c:a copy -c:v libx264 -preset ultrafast -vf trim=end=9.8")}) {
+    SCOPED_TRACE(apart.filename().string());
+    const SourceMedia source = MediaProbe::probe(apart.string());
+    const fs::path movie = folder() / "apart rough cut.mp4";
+    EXPECT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(source), toTheEnd, movie));
+    EXPECT_EQ(play(movie, 48000).frameNumbers.size(),
+              static_cast<std::size_t>(
+                  MP4Renderer::composition(MP4Renderer::openFootage(source), toTheEnd).layout.totalFrames));
+  }
+
+  EXPECT_EQ(std::string(MP4Renderer::RenderError::footageRanOut("f.mkv", 29.95, 29.99).what()),
+            "Export failed: the footage f.mkv stops at 0:29.95, but the cut uses it at 0:29.99 — no rough cut was made "
+            "of footage that isn't all there");
 }

@@ -31,6 +31,20 @@ void mixToMono(const float* interleaved, std::size_t sampleCount, int channels, 
   }
 }
 
+void mixToMono(const float* const* planes, std::size_t frames, int channels, std::vector<float>& mono) {
+  if (channels <= 1) {
+    mono.assign(planes[0], planes[0] + frames);
+    return;
+  }
+  mono.resize(frames);
+  const float scale = 1.0f / static_cast<float>(channels);
+  for (std::size_t f = 0; f < frames; ++f) {
+    float sum = 0;
+    for (int c = 0; c < channels; ++c) sum += planes[c][f];
+    mono[f] = sum * scale;
+  }
+}
+
 LevelMeter::LevelMeter(double sampleRate)
     : window_(static_cast<std::size_t>(sampleRate * 0.02)),
       hop_(static_cast<std::size_t>(sampleRate * 0.01)),

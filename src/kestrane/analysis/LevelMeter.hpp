@@ -16,6 +16,8 @@ float windowLevel(const float* samples, std::size_t count);
 // Mixes interleaved frames to mono: channels summed in order, times 1/channels. Trailing samples
 // that do not fill a frame are dropped.
 void mixToMono(const float* interleaved, std::size_t sampleCount, int channels, std::vector<float>& mono);
+// The same of `frames` frames held as one plane per channel.
+void mixToMono(const float* const* planes, std::size_t frames, int channels, std::vector<float>& mono);
 
 class LevelMeter {
  public:

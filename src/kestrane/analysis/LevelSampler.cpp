@@ -41,12 +41,12 @@ LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool
 void LevelSampler::read(std::int64_t position, int count, float* const* planes) {
   try {
     reader_->read(position, count, planes);
+  } catch (const platform::SoundJumpError& e) {
+    throw AnalyzerError::damaged(e.what());
   } catch (const platform::FileReadError& e) {
     throw AnalyzerError::unreadable(e.what());
   } catch (const platform::MediaReadError& e) {
     throw AnalyzerError::decodeFailed(e.what());
-  } catch (const platform::SoundJumpError& e) {
-    throw AnalyzerError::damaged(e.what());
   }
 }
 

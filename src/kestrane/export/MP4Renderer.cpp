@@ -20,6 +20,7 @@
 
 #include <fmt/format.h>
 
+#include "kestrane/analysis/LevelHearing.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/TimeStamp.hpp"
@@ -43,15 +44,23 @@ RenderError RenderError::exportFailed(const std::string& detail) {
 RenderError RenderError::nothingToRender() { return {Kind::nothingToRender, "Cut list has no kept segments"}; }
 
 RenderError RenderError::footageRanOut(const std::string& path, double stopped, double needed) {
+  const int decimals = decimalsToTell(stopped, needed);
   return exportFailed(
       fmt::format("the footage {} stops at {}, but the cut uses it at {} — no rough cut was made "
                   "of footage that isn't all there",
-                  path, timeStamp(stopped), timeStamp(needed)));
+                  path, lengthText(stopped, decimals), lengthText(needed, decimals)));
 }
 
-Footage openFootage(const SourceMedia& media) {
+RenderError RenderError::footageSoundsDifferent(const std::string& path, double at) {
+  return exportFailed(
+      fmt::format("the footage {} at {} doesn't sound like the footage the package was cut from — no rough cut "
+                  "was made of footage that isn't all there",
+                  path, timeStamp(at)));
+}
+
+Footage openFootage(const SourceMedia& media, std::optional<LevelData> levels) {
   try {
-    return {media, platform::MediaFile::open(media.path)};
+    return {media, platform::MediaFile::open(media.path), std::move(levels)};
   } catch (const platform::MediaFileError& e) {
     throw RenderError::compositionFailed(e.what());
   }
@@ -63,13 +72,15 @@ struct Source {
   Composition composition;
   std::unique_ptr<platform::VideoTrackReader> video;
   std::unique_ptr<platform::AudioTrackReader> audio;
-  // How far each track has to reach: where the file states it ends, and never past the
-  // footage's length (a cut-off file's is its readable part).
+  // How far each track has to reach, never past the footage's length (a cut-off file's is its
+  // readable part): the sound as far as the file states it ends, the picture all of it.
   double soundEnd = 0;
   double pictureEnd = 0;
+  // Tracks whose end the file doesn't state may end a little apart (see kTracksApartSeconds).
+  bool soundEndStated = false;
 };
 
-Source open(const Footage& footage, const CutList& cutList) {
+Source open(const Footage& footage, const CutList& cutList, std::stop_token stop = {}) {
   const SourceMedia& source = footage.media;
   if (cutList.keptSegments().empty()) throw RenderError::nothingToRender();
   if (!footage.file) throw RenderError::compositionFailed("no footage to read");
@@ -86,8 +97,11 @@ Source open(const Footage& footage, const CutList& cutList) {
     throw RenderError::compositionFailed("the frame rate is out of range");
   }
   try {
-    out.video = std::make_unique<platform::VideoTrackReader>(footage.file);
-    out.audio = std::make_unique<platform::AudioTrackReader>(footage.file);
+    // Every read of the footage stops with the render.
+    out.video = std::make_unique<platform::VideoTrackReader>(footage.file, stop);
+    out.audio = std::make_unique<platform::AudioTrackReader>(footage.file, stop);
+  } catch (const Cancelled&) {
+    throw;
   } catch (const std::runtime_error& error) {
     throw RenderError::compositionFailed(error.what());
   }
@@ -99,8 +113,13 @@ Source open(const Footage& footage, const CutList& cutList) {
   const auto reach = [&](std::optional<double> stated) {
     return std::min(source.durationSeconds, stated.value_or(source.durationSeconds));
   };
-  if (out.composition.hasAudio) out.soundEnd = reach(out.audio->statedEnd());
-  if (out.composition.hasVideo) out.pictureEnd = reach(out.video->statedEnd());
+  if (out.composition.hasAudio) {
+    out.soundEnd = reach(out.audio->statedEnd());
+    out.soundEndStated = out.audio->statedEnd().has_value();
+  }
+  // The picture's own stated end says nothing of whether it is all there: a copy whose picture
+  // stopped states where it stopped.
+  if (out.composition.hasVideo) out.pictureEnd = source.durationSeconds;
   return out;
 }
 
@@ -147,6 +166,10 @@ class PendingFile {
 
 // The last packets of sound a decoder may leave out: two of AAC's 1024 samples.
 constexpr double kSoundPacketsSamples = 2048;
+// The tracks of one whole recording may end this far apart (a camera stops its picture and sound
+// a little apart, and a muxer without per-track lengths states one length for both): the render
+// holds the last picture, or leaves the last moment silent, as it always has.
+constexpr double kTracksApartSeconds = 0.5;
 
 // Position of the sample at the start of frame `frame`, rounded to the nearest sample.
 std::int64_t sampleAt(std::int64_t frame, RationalTime frameDuration, int rate) {
@@ -248,7 +271,7 @@ Composition composition(const Footage& footage, const CutList& cutList) { return
 
 AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
                               const Progress& progress, std::stop_token stop) {
-  Source opened = open(footage, cutList);
+  Source opened = open(footage, cutList, stop);
   const std::string& path = footage.file->path();
   const auto requireUnchanged = [&] {
     if (!footage.file->unchanged())
@@ -267,9 +290,12 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
   }
 
   // A track that ends more than a frame before the cut needs it ran out (sound may end a packet
-  // or two short of where its container says, as decoders drop the last packet's padding).
+  // or two short of where its container says, as decoders drop the last packet's padding, and
+  // a track whose end isn't stated may end a little before the other).
   const double frameSeconds = FrameSnapping::seconds(1, frameDuration);
-  const double soundSlack = audio ? kSoundPacketsSamples / audio->sampleRate : 0;
+  const double soundSlack =
+      audio ? kSoundPacketsSamples / audio->sampleRate + (opened.soundEndStated ? 0 : kTracksApartSeconds) : 0;
+  const double pictureSlack = kTracksApartSeconds;
   const auto requireReached = [&](std::optional<double> ended, double needed, double trackEnd, double slack) {
     const double due = std::min(needed, trackEnd);
     if (ended && *ended < due - frameSeconds - slack) throw RenderError::footageRanOut(path, *ended, due);
@@ -280,9 +306,15 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
   const auto produce = [&](FrameQueue& queue) {
     const int rate = audio ? audio->sampleRate : 0;
     const std::size_t channels = audio ? static_cast<std::size_t>(audio->channels) : 0;
+    // The sound taken is measured as it goes and held against the stored levels piece by piece.
+    std::optional<AudioAnalyzer::LevelHearing> hearing;
+    if (audio && footage.levels) hearing.emplace(footage.levels->levelsDBFS(), footage.levels->hopDuration, rate);
+    // The stored levels count their hops from source time 0, on the file's clock as the sound
+    // is read.
     for (const FrameSnapping::Piece& piece : layout.pieces) {
       const std::int64_t cutSampleStart = audio ? sampleAt(piece.cutStartFrame, frameDuration, rate) : 0;
       const std::int64_t sourceSampleStart = audio ? sampleAt(piece.sourceStartFrame, frameDuration, rate) : 0;
+      if (hearing) hearing->startPiece(sourceSampleStart);
       for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
         const double frameStart = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration);
         FrameQueue::Step step;
@@ -291,7 +323,7 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
             // The picture nearest the grid frame: the last one to start before its middle.
             const AVFrame* picture = opened.video->pictureAt(frameStart + frameSeconds / 2);
             if (!picture) throw RenderError::exportFailed("no picture of the video could be decoded");
-            requireReached(opened.video->end(), frameStart + frameSeconds, opened.pictureEnd, 0);
+            requireReached(opened.video->end(), frameStart + frameSeconds, opened.pictureEnd, pictureSlack);
             step.picture.reset(av_frame_clone(picture));
             if (!step.picture) throw RenderError::exportFailed("out of memory");
           }
@@ -307,12 +339,18 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
             const std::optional<std::int64_t> ended = opened.audio->end();
             requireReached(ended ? std::optional(static_cast<double>(*ended) / rate) : std::nullopt,
                            static_cast<double>(from + step.sampleCount) / rate, opened.soundEnd, soundSlack);
+            if (hearing) hearing->push(planes.data(), audio->channels, static_cast<std::size_t>(step.sampleCount));
           }
         } catch (const platform::MediaReadError& error) {
           throw RenderError::exportFailed(
               fmt::format("the footage {} can't be read at {} — {}", path, timeStamp(frameStart), error.what()));
         }
         if (!queue.push(std::move(step))) return;
+      }
+      if (hearing) {
+        const std::optional<std::int64_t> end = opened.audio->end();
+        if (const std::optional<double> at = hearing->finishPiece(end))
+          throw RenderError::footageSoundsDifferent(path, *at);
       }
     }
   };

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <stop_token>
 #include <string>
@@ -12,6 +13,7 @@
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CutList.hpp"
+#include "kestrane/model/LevelData.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/UserFacingError.hpp"
 
@@ -31,8 +33,12 @@ class RenderError : public UserFacingError {
   static RenderError exportFailed(const std::string& detail);
   // "Cut list has no kept segments"
   static RenderError nothingToRender();
-  // "Export failed: the footage <path> stops at 0:08, but the cut uses it at 0:12 — …"
+  // "Export failed: the footage <path> stops at 0:08, but the cut uses it at 0:12 — …", with the
+  // decimals that tell the two times apart when their whole seconds read the same.
   static RenderError footageRanOut(const std::string& path, double stopped, double needed);
+  // "Export failed: the footage <path> at 0:07 doesn't sound like the footage the package was cut
+  // from — …"
+  static RenderError footageSoundsDifferent(const std::string& path, double at);
 
   Kind kind() const { return kind_; }
 
@@ -41,16 +47,18 @@ class RenderError : public UserFacingError {
   Kind kind_;
 };
 
-// The footage a movie is cut from: its facts as the cut knows them, and the one file that is
-// read, held open, so a file put at its path meanwhile is never what the movie shows.
+// The footage a movie is cut from: its facts as the cut knows them, the one file that is read,
+// held open, so a file put at its path meanwhile is never what the movie shows, and the loudness
+// the cut was measured from, which the sound the movie takes is held against.
 struct Footage {
   SourceMedia media;
   std::shared_ptr<const platform::MediaFile> file;
+  std::optional<LevelData> levels;
 };
 
 // The footage at `media.path`, held open. Throws compositionFailed when no plain file can be read
 // there.
-Footage openFootage(const SourceMedia& media);
+Footage openFootage(const SourceMedia& media, std::optional<LevelData> levels = {});
 
 // The edit: where every kept piece of the source lands, and which of the source's tracks (its
 // first video and first audio track) the movie carries.
@@ -73,10 +81,14 @@ using Progress = std::function<void(double)>;
 // any earlier file at `to` as it was and no partial file. `progress` hears the fraction done at
 // most once a hundredth, and 1.0 once when the movie is in place. A stop request ends the render
 // with Cancelled; every other failure is a RenderError. The render never pads footage that ran
-// out with silence or a held picture: where its sound, or its picture, ends more than a frame
-// before the cut needs it (short of where the file states the track ends, and of the footage's
-// length), where it can't be read, or when the file is written to meanwhile, it fails
-// (footageRanOut, exportFailed).
+// out with silence or a held picture: where its sound ends more than a frame before the cut
+// needs it (short of where the file states the track ends, and of the footage's length), or its
+// picture short of the footage's length, where it can't be read, or when the file is written to
+// meanwhile, it fails (footageRanOut, exportFailed). Tracks of one recording that end a few
+// tenths of a second apart still render, the last picture held or the sound's last moment
+// silent. With stored levels, the sound of every kept piece is held against them as it is
+// rendered, and the render fails where it doesn't sound as they say (footageSoundsDifferent):
+// a hole, damage or another recording the footage check didn't hear.
 void render(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
             const Progress& progress = {}, std::stop_token stop = {});
 

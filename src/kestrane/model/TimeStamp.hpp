@@ -7,4 +7,11 @@ namespace kestrane {
 // "m:ss" of whole seconds, truncated toward zero (75.9 s prints as 1:15).
 std::string timeStamp(double seconds);
 
+// "m:ss", or "m:ss.dd" to `decimals` places, of a length or time taken to the millisecond and
+// truncated as the engine's other times are.
+std::string lengthText(double seconds, int decimals);
+
+// The fewest decimals (up to three) at which lengthText reads the two apart.
+int decimalsToTell(double a, double b);
+
 }  // namespace kestrane

@@ -52,23 +52,6 @@ RationalTime standardized(RationalTime frame) {
   return RationalTime::standardFrameDuration(1.0 / frame.seconds());
 }
 
-// "m:ss", or "m:ss.dd" to `decimals` places, truncated as the engine's other times are.
-std::string lengthText(double seconds, int decimals) {
-  const auto ms = clampedInteger<std::int64_t>(std::round(std::max(seconds, 0.0) * 1000));
-  std::int64_t places = 1;
-  for (int i = 0; i < decimals; ++i) places *= 10;
-  const std::string minutes = timeStamp(static_cast<double>(ms / 1000));
-  if (decimals == 0) return minutes;
-  return fmt::format("{}.{:0{}d}", minutes, (ms % 1000) * places / 1000, decimals);
-}
-
-// The fewest decimals at which the two lengths read differently.
-int decimalsToTell(double a, double b) {
-  int decimals = 0;
-  while (decimals < 3 && lengthText(a, decimals) == lengthText(b, decimals)) ++decimals;
-  return decimals;
-}
-
 // "29.97", "25", "44.1": up to three decimals, without trailing zeros.
 std::string shortNumber(double value) {
   std::string text = fmt::format("{:.3f}", value);

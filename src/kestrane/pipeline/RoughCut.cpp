@@ -140,9 +140,11 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
   if (job.progress) {
     rendered = [&job](double done) { job.announce(Stage::rendering.at(done)); };
   }
-  // The very file the analysis read, or the re-cut proved the footage.
-  const MP4Renderer::Footage footage = job.footage ? MP4Renderer::Footage{job.session.source, job.footage}
-                                                   : MP4Renderer::openFootage(job.session.source);
+  // The very file the analysis read, or the re-cut proved the footage, heard against the levels
+  // the cut was made from.
+  const MP4Renderer::Footage footage = job.footage
+                                           ? MP4Renderer::Footage{job.session.source, job.footage, job.session.levels}
+                                           : MP4Renderer::openFootage(job.session.source, job.session.levels);
   RenderedMovie movie{MP4Renderer::renderAside(footage, job.cutList, path, rendered, job.stop), path};
   job.announce(Stage::rendering.at(1.0));
   return movie;

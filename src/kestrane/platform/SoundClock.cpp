@@ -25,7 +25,7 @@ constexpr double kFarthestSeconds = 1e9;
 }  // namespace
 
 SoundJumpError::SoundJumpError(std::optional<double> from, double to, std::optional<double> statedLength)
-    : std::runtime_error(jumpClause(from, to, statedLength)), to_(to) {}
+    : MediaReadError(jumpClause(from, to, statedLength)), to_(to) {}
 
 SoundClock::SoundClock(int rate, std::optional<double> statedLength) : rate_(rate), statedLength_(statedLength) {}
 

@@ -11,11 +11,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "kestrane/platform/MediaFile.hpp"
+
 namespace kestrane::platform {
 
 // The sound jumps where no recording does; the file is damaged there. what() is a clause:
 // "its sound jumps from 0:12 to 60:12, past its stated length of 0:33".
-class SoundJumpError : public std::runtime_error {
+class SoundJumpError : public MediaReadError {
  public:
   // `from`: where the sound before the jump ends, when that is known.
   SoundJumpError(std::optional<double> from, double to, std::optional<double> statedLength);
