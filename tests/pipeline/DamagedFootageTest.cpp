@@ -2,6 +2,7 @@
 // ends with a clear message.
 #include <gtest/gtest.h>
 
+#include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/model/TimeStamp.hpp"
@@ -43,6 +44,9 @@ TEST(DamagedFootage, CutOffAndCorruptFilesAreCutAsFarAsTheyCanBeRead) {
   ASSERT_EQ(partial.warnings.size(), 1u);
   EXPECT_NE(partial.warnings[0].find("ends at 0:0"), std::string::npos) << partial.warnings[0];
   EXPECT_NE(partial.warnings[0].find("stated length of 0:33"), std::string::npos) << partial.warnings[0];
+  // What shows a finished cut tells it from the other warnings.
+  EXPECT_TRUE(MediaDamage::isEndsEarlyWarning(partial.warnings[0]));
+  EXPECT_FALSE(MediaDamage::isEndsEarlyWarning(*MediaDamage::skippedWarning(2)));
   EXPECT_LT(partial.source.durationSeconds, 15);
   Pipeline::Request request;
   request.input = cutOff;
