@@ -189,6 +189,7 @@ class AcceptFilesTest : public QObject {
     QCOMPARE(job.manualRemovals(), (std::vector<TimeRange>{{1, 2}}));
     QCOMPARE(job.projectNotes(), QStringLiteral("Tighten the intro"));
     QCOMPARE(job.levelsDBFS().size(), size_t(300));
+    QVERIFY(h.footageLookedAt());
     QVERIFY(!job.sourceMissing());
 
     cut.settings = PipelineSettings::make(-40, 0.8, 0.2, true);
@@ -200,6 +201,7 @@ class AcceptFilesTest : public QObject {
     h.job->openSession(folder);
     QCOMPARE(job.tightness(), CutTightness::natural);
     QCOMPARE(job.thoroughness(), Thoroughness::silencesOnly);
+    QVERIFY(h.footageLookedAt());
     QVERIFY(job.sourceMissing());
 
     // A session file renamed by hand names none of the package's files: they keep the footage's
@@ -278,9 +280,9 @@ class AcceptFilesTest : public QObject {
   }
 
   // Only a regular file is ever opened as footage: a named pipe dropped, at a reopened package's
-  // footage path or at a failed cut's when it is tried again, is said to be no footage and never
-  // opened (the opening would wait for a writer for good, and quitting with it), by the job or by
-  // the audition's reader.
+  // footage path or put there while the window was behind others, is said to be no footage and
+  // never opened (the opening would wait for a writer for good, and quitting with it), by the job
+  // or by the audition's reader.
   void aPipeAtAFootagePathIsNeverOpened() {
     Harness h;
     std::optional<WatchedPipe> dropped, stored, retried;  // made before the job, so they outlive it
@@ -294,21 +296,23 @@ class AcceptFilesTest : public QObject {
     QVERIFY(QFile::remove(footage));
     stored.emplace(footage);
     job->openSession(package);
+    const auto lookedAt = [&job] { return waitUntil([&job] { return !job->lookingAtFootage(); }, 60000); };
+    QVERIFY(lookedAt());
     QVERIFY(job->sourceMissing());
     QVERIFY2(job->sourceProblem().contains("it is not a regular file"), qPrintable(job->sourceProblem()));
     QVERIFY_THROWS_EXCEPTION(MediaProbe::ProbeError, decodeAuditionPcm(footage));
 
     job->openSession(writeStoredCut(h.dir.path(), {.folder = "b Kestrane", .footage = "b.mov"}));
+    QVERIFY(lookedAt());
+    QVERIFY(!job->sourceMissing());
     const QString take = h.path("b.mov");
-    QVERIFY(QFile::resize(take, 0));
-    job->adjustAndRecut();
-    job->start();
-    QTRY_COMPARE(job->state().screen, Screen::failed);  // its footage is empty now
     QVERIFY(QFile::remove(take));
     retried.emplace(take);
-    job->retryFromFailure();
-    QVERIFY(
-        job->sourceProblem().startsWith(take + " can\u2019t be opened as footage: it is not a regular file \u2014"));
+    job->lookAgainAtFootage();  // as the window does when it comes back to the front
+    QVERIFY(lookedAt());
+    QVERIFY2(
+        job->sourceProblem().startsWith(take + " can\u2019t be opened as footage: it is not a regular file \u2014"),
+        qPrintable(job->sourceProblem()));
     job.reset();  // as the window quits
     QCOMPARE(dropped->readers() + stored->readers() + retried->readers(), 0);
   }

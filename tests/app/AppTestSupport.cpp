@@ -39,6 +39,10 @@ bool Harness::waitFor(Screen screen, int timeoutMs) {
   return waitUntil([&] { return job->state().screen == screen; }, timeoutMs);
 }
 
+bool Harness::footageLookedAt(int timeoutMs) {
+  return waitUntil([&] { return !job->lookingAtFootage(); }, timeoutMs);
+}
+
 QString writeStoredCut(const QString& root, const StoredCut& cut) {
   const QString folder = QDir(root).filePath(cut.folder);
   QDir().mkpath(folder);

@@ -46,6 +46,9 @@ struct Harness {
   QString touch(const QString& name) const;
   // Runs the event loop until the screen is `screen`; false after `timeoutMs`.
   bool waitFor(Screen screen, int timeoutMs = 5000);
+  // Runs the event loop until no look at the footage is under way (hearing a real file can take
+  // a while on a busy machine); false after `timeoutMs`.
+  bool footageLookedAt(int timeoutMs = 60000);
 };
 
 // A desktop that opens nothing and whose dialogs are always cancelled.

@@ -293,6 +293,7 @@ class CutPreviewTest : public QObject {
     QVERIFY(QFile::remove(w.h.dir.filePath(stored.footage)));
     w.job().openSession(package);
     QTRY_VERIFY(w.find("cutPreview"));
+    QVERIFY(w.h.footageLookedAt());
     QVERIFY(w.job().sourceMissing());
     QVERIFY(w.shown("sourceMissing"));
     QCOMPARE(w.text("sourceMissingText"),
@@ -319,6 +320,7 @@ class CutPreviewTest : public QObject {
     QTRY_VERIFY(w.find("results"));
     w.job().adjustAndRecut();
     QTRY_VERIFY(w.find("cutPreview"));
+    QVERIFY(w.h.footageLookedAt());
     QVERIFY(w.job().sourceMissing());
     QVERIFY(w.shown("sourceMissing"));
     const QString said = w.text("sourceMissingText");

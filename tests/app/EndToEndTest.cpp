@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -77,6 +78,23 @@ struct SampleJob {
   }
 };
 
+bool runs(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process.start(program, arguments);
+  return process.waitForFinished(-1) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Another take spoken by `voice` and saved over `path` as an editor saves: written aside, then
+// renamed over the name.
+bool saveSpokenTake(const QString& path, const QString& voice, const QString& words) {
+  const QString speech = path + QStringLiteral(".wav"), aside = path + QStringLiteral(".part.mp4");
+  return runs("flite", {"-voice", voice, "-t", words, "-o", speech}) &&
+         runs("ffmpeg", {"-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", "color=c=navy:s=320x180:r=25", "-i",
+                         speech, "-shortest", "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", aside}) &&
+         ::rename(QFile::encodeName(aside).constData(), QFile::encodeName(path).constData()) == 0;
+}
+
 }  // namespace
 
 class EndToEndTest : public QObject {
@@ -141,6 +159,57 @@ class EndToEndTest : public QObject {
       if (s.kind != SegmentKind::keep) removed.push_back(s.range);
     }
     QCOMPARE(SilencePreview::unionOf(removed, 0.01), draft);
+  }
+
+  // Another take saved over the sample after it was analysed is what Cut It cuts: listened to
+  // afresh, its package describes it, not the sample analysed before.
+  void aTakeSavedOverTheAnalysedFootageIsCutAsItself() {
+    QTemporaryDir dir;
+    const QString footage = dir.filePath("sample-presenter.mp4");
+    QVERIFY(QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage));
+    auto engine = std::make_shared<WatchedEngine>();
+    JobModel job(engine, std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
+    job.accept({footage});
+    QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
+    QVERIFY(job.levelLength() > 30);
+    QVERIFY(saveSpokenTake(footage, "slt", "Here is the second take. It is much shorter than the first one."));
+
+    job.start();
+    QTRY_VERIFY_WITH_TIMEOUT(job.state().screen != Screen::running, 300000);
+    QCOMPARE(job.state().screen, Screen::done);
+    QCOMPARE(engine->analyses.load(), 2);
+    const KestraneSession stored = KestraneSession::read(job.state().output->sessionURL);
+    QVERIFY2(stored.source.durationSeconds < 10, qPrintable(QString::number(stored.source.durationSeconds)));
+    // The editor shows the take cut, ready to be re-cut.
+    QVERIFY(job.levelLength() < 10);
+    QVERIFY(!job.lastPreAnalysisDuration());
+  }
+
+  // A copy of the sample broken off partway, cut as new footage, is headed on the results with
+  // the cut's sentence that its sound ends early, never as a cut ready.
+  void aCutOffCopyIsHeadedWithItsShortSound() {
+    Brand::applyTheme(*qApp);
+    QTemporaryDir dir;
+    QFile sample(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4");
+    QVERIFY(sample.open(QIODevice::ReadOnly));
+    QFile copy(dir.filePath("broken copy.mp4"));
+    QVERIFY(copy.open(QIODevice::WriteOnly));
+    copy.write(sample.read(sample.size() * 3 / 10));
+    copy.close();
+
+    JobModel job(std::make_shared<PipelineEngine>(),
+                 std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
+    NoDesktop desktop;
+    MainWindow window({&job, &desktop, &desktop});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    job.accept({copy.fileName()});
+    QTest::mouseClick(window.findChild<QPushButton*>("cutIt"), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.findChild<QWidget*>("results") != nullptr, 300000);
+    QCOMPARE(window.findChild<QLabel*>("heading")->text(), QStringLiteral("The footage may be cut off"));
+    const QString said = window.findChild<QLabel*>("footageEndsEarly")->text();
+    QVERIFY2(said.startsWith("The footage's sound ends at 0:") && said.contains("stated length of 0:33"),
+             qPrintable(said));
   }
 
   // Keep and Cut of every word of the sample in the transcript, the way the stored cut is re-cut:

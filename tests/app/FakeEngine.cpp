@@ -1,6 +1,10 @@
 #include "FakeEngine.hpp"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
+
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::app::test {
 
@@ -22,6 +26,24 @@ void Gate::pass(std::stop_token stop) {
   changed_.wait(lock, stop, [this] { return open_; });
   if (stop.stop_requested()) throw Cancelled();
 }
+
+namespace {
+
+// The plain file at `path`, held, when one with bytes is there; none otherwise.
+std::shared_ptr<const platform::MediaFile> heldIfThere(const std::filesystem::path& path) {
+  try {
+    return platform::MediaFile::open(path.string());
+  } catch (const platform::MediaFileError&) {
+    return nullptr;
+  }
+}
+
+std::string bytesOf(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
 
 FakeEngine::~FakeEngine() { joinLateReports(); }
 
@@ -54,7 +76,7 @@ int FakeEngine::soundDecodes() const {
   return soundDecodes_;
 }
 
-AuditionPcm FakeEngine::decodeAudition(const std::filesystem::path&) {
+AuditionPcm FakeEngine::decodeAudition(const std::filesystem::path& footage) {
   {
     std::lock_guard lock(mutex_);
     ++soundDecodes_;
@@ -62,6 +84,7 @@ AuditionPcm FakeEngine::decodeAudition(const std::filesystem::path&) {
   soundGate.pass({});
   if (!soundSeconds) throw Pipeline::PipelineError("Can't read media");
   AuditionPcm pcm;
+  pcm.file = heldIfThere(footage);
   pcm.sampleRate = 8000;
   pcm.samples.resize(std::size_t(*soundSeconds * pcm.sampleRate));
   for (std::size_t i = 0; i < pcm.samples.size(); ++i) pcm.samples[i] = std::int16_t((i % 40) * 50);
@@ -110,6 +133,12 @@ Pipeline::Analysis FakeEngine::analyze(const std::filesystem::path& input, const
       --engine.analysesRunning_;
     }
   } running{*this};
+  // As the engine does, the file is opened first and is the one heard whatever comes after.
+  result.footage = heldIfThere(input);
+  {
+    std::lock_guard lock(mutex_);
+    heard_[input.string()] = result.footage ? std::optional(bytesOf(input)) : std::nullopt;
+  }
   play(analysis, progress, stop);
   if (analysisFailure) {
     if (auto message = analysisFailure(input)) throw Pipeline::PipelineError(*message);
@@ -195,6 +224,43 @@ Pipeline::Output sampleOutput(const std::filesystem::path& footage, const Pipeli
   out.captionsURL = out.packageDir / "captions.srt";
   out.sessionURL = out.packageDir / (footage.stem().string() + ".kestrane.json");
   return out;
+}
+
+}  // namespace kestrane::app::test
+
+namespace kestrane::app::test {
+
+std::vector<std::thread::id> FakeEngine::footageLookThreads() const {
+  std::lock_guard lock(mutex_);
+  return footageLookThreads_;
+}
+
+FootageLook FakeEngine::lookAtFootage(const KestraneSession& footage, std::stop_token stop) {
+  std::optional<std::optional<std::string>> heard;
+  {
+    std::lock_guard lock(mutex_);
+    footageLookThreads_.push_back(std::this_thread::get_id());
+    if (auto it = heard_.find(footage.source.path); it != heard_.end()) heard = it->second;
+  }
+  footageLookGate.pass(stop);
+  if (footageLook) {
+    if (auto look = footageLook(footage)) return *look;
+  }
+  if (!heard) return EngineApi::lookAtFootage(footage, stop);
+  if (!*heard) return {};
+  FootageLook look;
+  try {
+    look.file = platform::MediaFile::open(footage.source.path);
+  } catch (const platform::MediaFileError& e) {
+    if (e.missing()) look.missing = true;
+    else look.unreadable = e.reason();
+    return look;
+  }
+  if (bytesOf(footage.source.path) != **heard) {
+    look.file.reset();
+    look.change = footage.source.path + " sounds different from the footage analysed";
+  }
+  return look;
 }
 
 }  // namespace kestrane::app::test

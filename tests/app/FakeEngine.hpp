@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <exception>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -61,6 +62,14 @@ class FakeEngine final : public EngineApi {
   std::function<std::optional<std::string>(const std::filesystem::path& footage)> cutFailure;
   // The most analyses that ever ran at the same time.
   int mostAnalysesAtOnce() const;
+  // Looks at footage wait here (heeding a stop). A look at footage this engine analysed hears it
+  // by its bytes: the same bytes are the footage, others another recording; footage it analysed
+  // while nothing readable was on disk is always there. Any other footage (a stored cut's) is
+  // looked at as the engine itself looks. `footageLook`, when it answers, answers instead.
+  Gate footageLookGate;
+  std::function<std::optional<FootageLook>(const KestraneSession& footage)> footageLook;
+  // The threads looks at footage ran on.
+  std::vector<std::thread::id> footageLookThreads() const;
   // Reported from another thread this long after a cut has returned.
   std::optional<std::pair<Pipeline::Stage, std::chrono::milliseconds>> lateStage;
 
@@ -87,6 +96,7 @@ class FakeEngine final : public EngineApi {
     if (checksInputs) EngineApi::checkInputs(request);
   }
   AuditionPcm decodeAudition(const std::filesystem::path& footage) override;
+  FootageLook lookAtFootage(const KestraneSession& footage, std::stop_token stop) override;
   void ensureSpeechModel() override {}
 
  private:
@@ -100,6 +110,9 @@ class FakeEngine final : public EngineApi {
   std::vector<Pipeline::RecutRequest> recutCalls_;
   std::vector<PipelineSettings> draftCalls_;
   int soundDecodes_ = 0;
+  // Per footage analysed, the bytes that were at its path; none when nothing readable was.
+  std::map<std::string, std::optional<std::string>> heard_;
+  std::vector<std::thread::id> footageLookThreads_;
   std::vector<std::thread> late_;
   int analysesRunning_ = 0;
   int mostAnalysesAtOnce_ = 0;

@@ -200,6 +200,7 @@ class JobModelTest : public QObject {
       QVERIFY(h.waitFor(Screen::failed));
       if (replaced) QVERIFY(recordOtherFootage(h.job->footagePath()));
       h.job->retryFromFailure();
+      QVERIFY(h.footageLookedAt());
       QCOMPARE(h.job->levelsDBFS() == storedLevels, !replaced);
       QCOMPARE(h.job->hasManualEdits(), !replaced);
       QCOMPARE(h.job->preAnalysisState() == PreAnalysisState::none, !replaced);

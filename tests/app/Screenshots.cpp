@@ -23,6 +23,7 @@
 #include "app/views/MainWindow.hpp"
 #include "app/views/TranscriptView.hpp"
 #include "app/views/WaveformView.hpp"
+#include "kestrane/analysis/MediaDamage.hpp"
 
 using namespace kestrane;
 using namespace kestrane::app;
@@ -38,6 +39,17 @@ Pipeline::Output richOutput(const std::filesystem::path& footage, const Pipeline
   out.session.editorNotes =
       std::vector<Advisory>{{{140, 142}, "Put the product shot here"}, {{400, 401}, "Use the wide angle"}};
   out.warnings = {"The script's last line was never read."};
+  return out;
+}
+
+// A first cut of a copy broken off at 5:01 of its stated 12:34: only the part that could be read
+// was cut.
+Pipeline::Output cutOffOutput(const std::filesystem::path& footage, const PipelineSettings& settings) {
+  Pipeline::Output out = sampleOutput(footage, settings);
+  out.session.source.durationSeconds = 301.2;
+  out.session.cutList =
+      CutList{{{{0, 200}, SegmentKind::keep}, {{200, 260}, SegmentKind::silence}, {{260, 301.2}, SegmentKind::keep}}};
+  out.warnings = {MediaDamage::endsEarlyWarning(754.4, 301.2)};
   return out;
 }
 
@@ -436,6 +448,13 @@ int main(int argc, char** argv) {
          h.waitFor(Screen::done);
        },
        [](MainWindow& w) { w.findChild<QToolButton*>("reportToggle")->click(); }},
+      {"results-footage-ends-early",
+       [](Harness& h) {
+         h.engine->makeOutput = cutOffOutput;
+         h.job->accept({h.touch("Interview take 2.mov")});
+         h.job->start();
+         h.waitFor(Screen::done);
+       }},
       {"results-premiere",
        [](Harness& h) {
          h.job->setExportTarget(ExportTarget::premiere);
@@ -481,6 +500,8 @@ int main(int argc, char** argv) {
     window.show();
     if (!QTest::qWaitForWindowExposed(&window)) ++failures;
     shot.setUp(h);
+    // A package's footage is heard before the window says whether it can be used.
+    h.footageLookedAt();
     QTest::qWait(50);  // let the new screen lay itself out
     shot.touch(window);
     QTest::qWait(250);  // animations settle

@@ -221,7 +221,8 @@ class ViewsTest : public QObject {
     QVERIFY(QFile::rename(footage, w.h.path("kept.mov")));
     QVERIFY(recordOtherFootage(footage));
     w.h.job->openSession(package);
-    QTRY_VERIFY(w.find("results"));
+    QVERIFY(w.h.footageLookedAt());
+    Window::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("This cut\u2019s footage can\u2019t be used"));
     QVERIFY2(w.text("footageProblem").startsWith(footage + " is 0:12 at 640\u00d7360"),
              qPrintable(w.text("footageProblem")));
@@ -236,6 +237,7 @@ class ViewsTest : public QObject {
 
     QVERIFY(QFile::remove(footage) && QFile::rename(w.h.path("kept.mov"), footage));
     w.h.job->adjustAndRecut();  // as the results' button does
+    QVERIFY(w.h.footageLookedAt());
     Window::settle();
     QVERIFY(w.find<QPushButton>("cutIt")->isEnabled() && w.find<QPushButton>("playCut")->isEnabled());
   }

@@ -6,9 +6,9 @@
 #include <fstream>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
-
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/model/Utf8Text.hpp"
 #include "kestrane/model/TimeStamp.hpp"
@@ -51,6 +51,9 @@ TEST(DamagedFootage, CutOffAndCorruptFilesAreCutAsFarAsTheyCanBeRead) {
   ASSERT_EQ(partial.warnings.size(), 1u);
   EXPECT_NE(partial.warnings[0].find("ends at 0:0"), std::string::npos) << partial.warnings[0];
   EXPECT_NE(partial.warnings[0].find("stated length of 0:33"), std::string::npos) << partial.warnings[0];
+  // What shows a finished cut tells it from the other warnings.
+  EXPECT_TRUE(MediaDamage::isEndsEarlyWarning(partial.warnings[0]));
+  EXPECT_FALSE(MediaDamage::isEndsEarlyWarning(*MediaDamage::skippedWarning(2)));
   EXPECT_LT(partial.source.durationSeconds, 15);
   Pipeline::Request request;
   request.input = cutOff;

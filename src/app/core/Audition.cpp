@@ -34,6 +34,7 @@ AuditionPcm decodeAuditionPcm(const QString& footage) {
   }
   AuditionPcm pcm;
   pcm.sampleRate = auditionRate;
+  pcm.file = file;
   std::unique_ptr<platform::MonoResampler> resampler;
   std::vector<float> mono;
   platform::decodeAudio(file, [&](const platform::AudioBlock& block) {
@@ -64,22 +65,31 @@ std::shared_ptr<const AuditionPcm> Audition::decoded(const QString& footage) con
   return footage == pcmFootage_ ? pcm_ : nullptr;
 }
 
-void Audition::start(const QString& footage, const std::vector<TimeRange>& keeps, std::optional<double> at) {
+void Audition::start(const QString& footage, const std::vector<TimeRange>& keeps, std::optional<double> at, bool held) {
   if (playing_ || footage.isEmpty() || keeps.empty()) return;
   keeps_ = keeps;
   playing_ = true;
+  held_ = held;
   startAt_ = at;
   const std::uint64_t generation = ++generation_;
   emit changed();
   if (footage == pcmFootage_ && pcm_) {
-    play(generation, at);
+    if (!held_) play(generation, at);
     return;
   }
   if (footage == preparing_) {
-    waitingAt_ = at;  // the decode ahead starts this one when it lands, if nothing came between
+    waitingOnPrepare_ = true;  // the decode ahead starts this one when it lands, if nothing came between
     return;
   }
-  decode(footage, false, generation, at);
+  decode(footage, false, generation);
+}
+
+void Audition::release() {
+  if (!playing_ || !held_) return;
+  held_ = false;
+  // A decode still under way begins the play when it lands.
+  if (sink_ || waitingOnPrepare_ || !pcm_) return;
+  play(generation_, startAt_);
 }
 
 void Audition::prepare(const QString& footage) {
@@ -87,18 +97,18 @@ void Audition::prepare(const QString& footage) {
     return;
   }
   preparing_ = footage;
-  decode(footage, true, generation_, std::nullopt);
+  decode(footage, true, generation_);
 }
 
-void Audition::decode(const QString& footage, bool ahead, std::uint64_t generation, std::optional<double> at) {
-  background_.start([this, footage, ahead, generation, at](std::stop_token) {
+void Audition::decode(const QString& footage, bool ahead, std::uint64_t generation) {
+  background_.start([this, footage, ahead, generation](std::stop_token) {
     std::shared_ptr<const AuditionPcm> pcm;
     try {
       pcm = std::make_shared<const AuditionPcm>(decoder_(footage));
     } catch (const std::exception&) {
       // Unreadable sound: the audition ends without a word.
     }
-    postTo(this, [this, footage, ahead, generation, at, pcm] {
+    postTo(this, [this, footage, ahead, generation, pcm] {
       if (ahead && footage != preparing_) return;  // forgotten meanwhile
       if (pcm) {
         pcmFootage_ = footage;
@@ -106,13 +116,11 @@ void Audition::decode(const QString& footage, bool ahead, std::uint64_t generati
       } else {
         unreadable_ = footage;
       }
-      std::optional<double> from = at;
       if (ahead) {
         preparing_.clear();
         // A start that waited on this decode, if no stop or other start came since.
-        if (!waitingAt_ || !playing_) return;
-        from = *waitingAt_;
-        waitingAt_.reset();
+        if (!waitingOnPrepare_ || !playing_) return;
+        waitingOnPrepare_ = false;
       } else if (generation != generation_) {
         return;
       }
@@ -120,12 +128,21 @@ void Audition::decode(const QString& footage, bool ahead, std::uint64_t generati
         stop();
         return;
       }
-      play(generation_, from);
+      if (!held_) play(generation_, startAt_);
     });
   });
 }
 
+void Audition::setAccepts(Accepts accepts) { accepts_ = std::move(accepts); }
+
 void Audition::play(std::uint64_t generation, std::optional<double> at) {
+  if (accepts_ && !accepts_(*pcm_)) {
+    // Sound of a file that is no longer the footage is never heard: it goes, and so does this play.
+    pcm_.reset();
+    pcmFootage_.clear();
+    stop();
+    return;
+  }
   device_ = std::make_unique<KeptRangesDevice>(pcm_, keeps_);
   const QAudioDevice output = QMediaDevices::defaultAudioOutput();
   QAudioFormat format;
@@ -146,7 +163,13 @@ void Audition::play(std::uint64_t generation, std::optional<double> at) {
 }
 
 void Audition::seek(double sourceSeconds) {
-  if (!playing_ || !device_ || !sink_) return;
+  if (!playing_) return;
+  if (!device_ || !sink_) {
+    // Not sounding yet: the play begins there.
+    startAt_ = sourceSeconds;
+    emit changed();
+    return;
+  }
   sink_->stop();
   device_->seekSource(sourceSeconds);
   playedBase_ = device_->playedSecondsAt(device_->pos());
@@ -195,7 +218,8 @@ void Audition::forget() {
 
 void Audition::stop() {
   ++generation_;
-  waitingAt_.reset();
+  waitingOnPrepare_ = false;
+  held_ = false;
   ticker_.stop();
   if (sink_) {
     sink_->disconnect(this);

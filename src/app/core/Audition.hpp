@@ -28,6 +28,8 @@ class Audition : public QObject {
  public:
   // Decodes the footage's first audio track; throws when it cannot be read.
   using Decoder = std::function<AuditionPcm(const QString& footage)>;
+  // Whether sound decoded may still be played; asked each time playback is about to start.
+  using Accepts = std::function<bool(const AuditionPcm& decoded)>;
 
   explicit Audition(QObject* parent = nullptr);
   // `decoder` replaces the engine's own decoder (tests).
@@ -46,12 +48,17 @@ class Audition : public QObject {
 
   // Plays `keeps` of `footage` from `at` (a removed moment plays from the next keep). Refused
   // while playing and with nothing kept. The sound is decoded once per footage, off this thread.
-  void start(const QString& footage, const std::vector<TimeRange>& keeps, std::optional<double> at);
+  // A `held` play is playing but sounds only once released; its sound is read meanwhile.
+  void start(const QString& footage, const std::vector<TimeRange>& keeps, std::optional<double> at, bool held = false);
+  bool isHeld() const { return playing_ && held_; }
+  void release();
   // Decodes `footage` ahead of the first start, so that pressing play does not wait for an hour of
   // sound to be read; a start meanwhile waits for this decode instead of beginning another.
   void prepare(const QString& footage);
   void seek(double sourceSeconds);
   void stop();
+  // Sound it refuses is let go and the play that found it ends silently; by default all is played.
+  void setAccepts(Accepts accepts);
   // The sound decoded for `footage`, once it is ready (tests and the device).
   std::shared_ptr<const AuditionPcm> decoded(const QString& footage) const;
 
@@ -60,12 +67,14 @@ class Audition : public QObject {
 
  private:
   void play(std::uint64_t generation, std::optional<double> at);
-  void decode(const QString& footage, bool ahead, std::uint64_t generation, std::optional<double> at);
+  void decode(const QString& footage, bool ahead, std::uint64_t generation);
   void tick();
   void finish();
 
   Decoder decoder_;
+  Accepts accepts_;
   bool playing_ = false;
+  bool held_ = false;
   std::optional<double> playhead_;
   std::optional<double> lastPlayhead_;
   std::optional<double> startAt_;
@@ -76,7 +85,8 @@ class Audition : public QObject {
   // The footage a decode ahead is reading, and where a start waiting on it begins.
   QString preparing_;
   QString unreadable_;  // not read ahead again
-  std::optional<std::optional<double>> waitingAt_;
+  // A start waits for the decode ahead, and begins at startAt_ when it lands.
+  bool waitingOnPrepare_ = false;
   std::shared_ptr<const AuditionPcm> pcm_;
   std::unique_ptr<KeptRangesDevice> device_;
   std::unique_ptr<QAudioSink> sink_;

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/core/Audition.hpp"
+#include "app/core/FootageLook.hpp"
 #include "app/core/Paths.hpp"
 #include "kestrane/pipeline/InputCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
@@ -34,6 +35,11 @@ class EngineApi {
   // The footage's sound as the audition plays it; throws when it cannot be read.
   virtual AuditionPcm decodeAudition(const std::filesystem::path& footage) {
     return decodeAuditionPcm(fromPath(footage));
+  }
+  // The file at `footage`'s path held against what `footage` holds of the recording: seconds at
+  // worst, and stopped by `stop` (Cancelled).
+  virtual FootageLook lookAtFootage(const KestraneSession& footage, std::stop_token stop) {
+    return FootageLooks::at(footage, std::move(stop));
   }
   // Throws Pipeline::InputError, with the command line's sentence, when the request's footage,
   // package folder or script can't be used. Quick: it runs before a cut starts.

@@ -17,24 +17,6 @@ double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::optional<std::string> textOrAbsent(const QString& text) {
-  if (text.isEmpty()) return std::nullopt;
-  return text.toStdString();
-}
-
-// Waits for the pre-analysis without outliving a stop request; none when it failed.
-std::optional<Pipeline::Analysis> awaitAnalysis(const std::shared_future<Pipeline::Analysis>& pending,
-                                                const std::stop_token& stop) {
-  while (pending.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-    if (stop.stop_requested()) return std::nullopt;
-  }
-  try {
-    return pending.get();
-  } catch (...) {
-    return std::nullopt;  // the run analyses the footage itself
-  }
-}
-
 }  // namespace
 
 JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings> settings, QObject* parent)
@@ -99,148 +81,13 @@ std::vector<Pipeline::Stage> JobModel::plannedStages() const {
   return stages;
 }
 
-JobModel::CutRequest JobModel::cutRequest() const {
-  CutRequest cut;
-  Pipeline::Request& request = cut.request;
-  request.input = toPath(footagePath_);
-  if (!scriptPath_.isEmpty()) request.scriptURL = toPath(scriptPath_);
-  request.projectName = textOrAbsent(projectName_.trimmed());
-  // A batch's videos are cut without notes: the notes came with one reopened cut.
-  if (batch_.size() < 2) request.projectNotes = textOrAbsent(projectNotes_.trimmed());
-  request.renderMP4 = options_.renderMP4;
-  request.settings = currentSettings();
-  // Without levels yet the threshold is still the starting one: it is measured from the
-  // analysis the cut waits for, as the command line does.
-  if (levelsDBFS_.empty()) cut.measureThreshold = sensitivity_;
-  return cut;
-}
-
-Pipeline::Request JobModel::CutRequest::over(const std::optional<Pipeline::Analysis>& analysis) const {
-  Pipeline::Request measured = request;
-  if (analysis && measureThreshold) {
-    measured.settings.silenceThresholdDBFS = thresholdDBFS(*measureThreshold, analysis->levels.levelsDBFS());
-  }
-  return measured;
-}
-
-void JobModel::start() {
-  if (footagePath_.isEmpty() || sourceMissing_ || state_.screen == Screen::running) return;
-  stopAudition();
-  openingWarnings_.clear();  // the cut's own report says what it finds
-  packageMayBeMixed_ = false;
-  const CutRequest cut = cutRequest();
-  const Pipeline::Request& request = cut.request;
-  const PipelineSettings& settings = request.settings;
-  // A script attached while re-cutting is one the stored session never read: the footage is cut
-  // afresh against it, over the stored analysis when there is one, into a new package. The
-  // script the last cut read, still attached, re-cuts the package in place.
-  const bool newScript = isRecut_ && !scriptPath_.isEmpty() && scriptPath_ != sessionScriptPath_;
-  const bool recut = isRecut_ && !lastSessionPath_.isEmpty() && !newScript;
-  const QString name = projectName_.trimmed();
-
-  Pipeline::RecutRequest call;
-  if (recut) {
-    call.sessionURL = toPath(lastSessionPath_);
-    call.settings = settings;
-    call.renderMP4 = options_.renderMP4;
-    // Passing the stored name again would move a renamed or copied package into a new folder.
-    if (name != storedProjectName_.trimmed()) call.projectName = textOrAbsent(name);
-    call.projectNotes = projectNotes_.trimmed().toStdString();
-    call.dropScript = dropStoredScript_;
-    call.createMotionGraphics = false;
-  }
-
-  // A missing file or a folder that can't take the package fails now, not after the analysis.
-  if (!recut) {
-    try {
-      engine_->checkInputs(request);
-    } catch (const Pipeline::InputError& e) {
-      return setState(JobState::failed(QString::fromStdString(e.what())));
-    }
-  }
-
-  std::shared_future<Pipeline::Analysis> pending;
-  if (!recut && preAnalysisInput_ == footagePath_) {
-    pending = preAnalysis_;
-  } else if (newScript && draftInput_ && !draftInput_->transcript.words.empty()) {
-    std::promise<Pipeline::Analysis> stored;
-    stored.set_value(*draftInput_);
-    pending = stored.get_future().share();
-  }
-
-  const auto started = std::chrono::steady_clock::now();
-  const std::uint64_t generation = ++cutGeneration_;
-  setState(JobState::running(recut || pending.valid() ? Pipeline::Stage::decidingEdits : Pipeline::Stage::probing));
-
-  Pipeline::ProgressCallback progress = runningProgress(generation);
-  background_.start(
-      [this, engine = engine_, cut, call, recut, pending, progress, generation, started](std::stop_token stop) {
-        try {
-          bool usedPreAnalysis = false;
-          Pipeline::Output output;
-          if (recut) {
-            output = engine->recut(call, progress, stop);
-          } else if (!pending.valid()) {
-            output = engine->run(cut.request, std::nullopt, progress, stop);
-          } else {
-            progress(Pipeline::Stage::transcribing);
-            const std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
-            usedPreAnalysis = analysis.has_value();
-            output = engine->run(cut.over(analysis), analysis, progress, stop);
-          }
-          postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started] {
-            finishCut(generation, output, usedPreAnalysis, started);
-          });
-        } catch (...) {
-          postTo(this, [this, generation, error = std::current_exception()] { failCut(generation, error); });
-        }
-      });
-}
-
-void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
-                         std::chrono::steady_clock::time_point started) {
-  if (generation != cutGeneration_ || state_.screen != Screen::running) return;
-  lastSessionPath_ = fromPath(output.sessionURL);
-  rememberSession(lastSessionPath_);
-  isRecut_ = false;
-  dropStoredScript_ = false;
-  sessionHasScript_ = output.session.script.has_value();
-  sessionScriptPath_ = sessionHasScript_ ? scriptPath_ : QString();
-  storedProjectName_ = projectName_;
-  lastCutDuration_ = secondsSince(started);
-  lastPreAnalysisDuration_ = usedPreAnalysis ? preAnalysisDuration_ : std::nullopt;
-  emit changed();
-  setState(JobState::done(std::move(output)));
-}
-
-Pipeline::ProgressCallback JobModel::runningProgress(std::uint64_t generation) {
-  // Stages and the result travel the same queued path, so they arrive in the order sent. The
-  // checklist shows no fractions, so a stage's later reports (one per rendered frame) stay on
-  // the worker.
-  auto lastLabel = std::make_shared<std::string>();
-  return [this, generation, lastLabel](const Pipeline::Stage& stage) {
-    if (stage.fraction && stage.rawValue == *lastLabel) return;
-    *lastLabel = stage.rawValue;
-    postTo(this, [this, generation, stage] {
-      if (generation != cutGeneration_ || state_.screen != Screen::running) return;
-      setState(JobState::running(stage));
-    });
-  };
-}
-
-void JobModel::failCut(std::uint64_t generation, std::exception_ptr error) {
-  if (generation != cutGeneration_ || state_.screen != Screen::running) return;
-  isRecut_ = false;
-  emit changed();
-  setState(JobState::failed(errorText(error), failureNotes(error)));
-}
-
 void JobModel::adjustAndRecut() {
   if (lastSessionPath_.isEmpty()) return reset();
   isRecut_ = true;
-  recheckPackageFootage();
   emit changed();
   setState(JobState::configuring());
+  // The footage may be back at its path, or gone from it, since the package was opened.
+  lookAtFootage(OtherRecording::cantBeUsed);
 }
 
 void JobModel::retryFromFailure() {
@@ -271,6 +118,9 @@ void JobModel::reset() {
 void JobModel::forgetFootage() {
   openingWarnings_.clear();
   packageMayBeMixed_ = false;
+  cancelFootageLook();
+  judged_.reset();
+  footageDescription_.reset();
   audition_->forget();
   hoverPlayhead_.reset();
   resumeAuditionAt_.reset();

@@ -10,10 +10,6 @@
 
 class QUndoStack;
 
-namespace kestrane::Pipeline {
-struct OpenedPackage;
-}
-
 #include <chrono>
 #include <exception>
 #include <future>
@@ -56,6 +52,9 @@ class JobModel : public QObject {
   // `sourceProblem` says which and what to do.
   bool sourceMissing() const { return sourceMissing_; }
   const QString& sourceProblem() const { return sourceProblem_; }
+  // The file at the footage's path is being looked at again, on a thread of its own: a package's
+  // footage until it is proven, and the footage in the editor whenever it may have changed.
+  bool lookingAtFootage() const { return footageLooking_; }
   // What opening the package found to tell the user (a record of a move set aside), shown until
   // the next cut starts or another video comes in.
   const QStringList& openingWarnings() const { return openingWarnings_; }
@@ -154,6 +153,9 @@ class JobModel : public QObject {
   void retryFromFailure();
   // Back to the empty drop zone.
   void reset();
+  // The window is in front again: the footage may have been replaced, cut off or put back while
+  // it was not, so the file at its path is looked at again.
+  void lookAgainAtFootage();
   // Saves pasted text as a script file in the user's data folder and uses it; blank text and a
   // failed write change nothing.
   void adoptPastedScript(const QString& text);
@@ -165,6 +167,7 @@ class JobModel : public QObject {
   void checkSpeechModel();
 
   // --- playing the cut, and the hand-edit gestures of the cut preview ---
+  // True too while a play waits for its sound, or for the footage to be looked at.
   bool isAuditioning() const { return audition_->isPlaying(); }
   // Where playback is, in source time; none when not playing.
   std::optional<double> auditionPlayheadSeconds() const { return audition_->playhead(); }
@@ -260,10 +263,28 @@ class JobModel : public QObject {
   void forgetFootage();
   // Footage side (JobModelFootage.cpp): whether the footage can be used, and why not.
   void setFootageProblem(std::optional<QString> problem);
-  void takePackageFootage(const Pipeline::OpenedPackage& opened);
-  void recheckPackageFootage();
+  // What another recording found at the footage's path is: one the cut can't use (a package's
+  // footage), or new footage to listen to afresh.
+  enum class OtherRecording { cantBeUsed, isNewFootage };
+  OtherRecording otherRecordingHere() const;
+  // Looks at the file at the footage's path off the window's thread; the newest look decides.
+  // With `readIfUnshown`, footage proven but with nothing of it shown is analysed again.
+  void lookAtFootage(OtherRecording other, bool readIfUnshown = false);
+  void settleFootageLook(std::uint64_t generation, const FootageLook& look, OtherRecording other, bool readIfUnshown);
+  void cancelFootageLook();
+  void takeProvenFootage(std::shared_ptr<const platform::MediaFile> file);
+  // Another recording at the footage's path: nothing of the one analysed applies to it.
+  void takeNewRecording();
+  QString footageProblemText(const FootageLook& look, OtherRecording other) const;
   void previewFootageAtItsPath();
-  bool footageReplaced() const;
+  // The footage `judged` still at its path, or else what a full look finds there. Worker threads.
+  static FootageLook lookAgain(EngineApi& engine, const std::shared_ptr<const platform::MediaFile>& judged,
+                               const KestraneSession& footage, std::stop_token stop);
+  // Whether `analysis` is still of the file at its footage's path: the file it read is still
+  // there unwritten, or (an analysis stored without its file) the file there is proven its
+  // footage and is held by it from now on. Worker threads.
+  static bool stillOfFootage(EngineApi& engine, Pipeline::Analysis& analysis, std::stop_token stop);
+  static KestraneSession describedBy(const Pipeline::Analysis& analysis);
   void rememberSession(const QString& sessionPath);
   // Batch side (JobModelBatch.cpp).
   void startBatch(const QStringList& videos);
@@ -277,16 +298,25 @@ class JobModel : public QObject {
   void finishBatchCut(std::chrono::steady_clock::time_point started);
   void rememberBatch();
   void finishCut(std::uint64_t generation, Pipeline::Output output, bool usedPreAnalysis,
-                 std::chrono::steady_clock::time_point started);
+                 std::chrono::steady_clock::time_point started, std::optional<Pipeline::Analysis> fresh);
   void failCut(std::uint64_t generation, std::exception_ptr error);
+  // A re-cut found its footage unusable before it began: back to the options, saying why.
+  void footageUnusableAtCut(std::uint64_t generation, const FootageLook& look);
+  // The analysis a cut made of a recording found at the footage's path in place of the one
+  // analysed before becomes the editor's, as a finished pre-analysis.
+  void takeFreshAnalysis(Pipeline::Analysis analysis);
   // The cut of the video in the editor, as a single Cut It and each cut of Cut All ask for it.
   struct CutRequest {
     Pipeline::Request request;
     // Without levels yet the threshold is measured from the analysis the cut waits for, so it
     // never depends on timing; none: the request's threshold holds.
     std::optional<SilenceSensitivity> measureThreshold;
+    SilenceSensitivity sensitivity = defaultSilenceSensitivity;
     // The request to run over `analysis` (none: the pipeline analyses the footage itself).
     Pipeline::Request over(const std::optional<Pipeline::Analysis>& analysis) const;
+    // The same cut of another recording than the one analysed: no hand edit made over that one
+    // applies, and the threshold is measured from the new recording's own levels.
+    CutRequest renewed() const;
   };
   CutRequest cutRequest() const;
   void setAnalysisTranscript(std::optional<Transcript> transcript);
@@ -321,6 +351,15 @@ class JobModel : public QObject {
   bool dropStoredScript_ = false;
   bool sourceMissing_ = false;
   QString sourceProblem_;
+  // The file judged to be the footage in the editor, held: the one its analysis read, or the one
+  // a look proved; none until then.
+  std::shared_ptr<const platform::MediaFile> judged_;
+  // What the footage is held against when it is looked at: the analysis shown, or what a
+  // reopened package stores of its footage.
+  std::optional<KestraneSession> footageDescription_;
+  bool footageLooking_ = false;
+  std::uint64_t footageLookGeneration_ = 0;
+  std::stop_source footageLookStop_{std::nostopstate};
   QStringList openingWarnings_;
   bool packageMayBeMixed_ = false;
   bool isRecut_ = false;

@@ -150,7 +150,11 @@ void JobModel::selectBatchItem(int index) {
   manualKeeps_ = item.manualKeeps;
   manualRemovals_ = item.manualRemovals;
   setFootageProblem(std::nullopt);
+  // A look at the video left says nothing of this one.
+  cancelFootageLook();
   if (!item.analysis) {
+    judged_.reset();
+    footageDescription_.reset();
     preAnalysisState_ = item.analysisFailed ? PreAnalysisState::failed : PreAnalysisState::working;
     preAnalysisFailure_.clear();
     levelsDBFS_.clear();
@@ -241,6 +245,7 @@ void JobModel::analyseBatchItem(std::uint64_t generation, int index, int count) 
 void JobModel::cutAll() {
   if (batch_.size() < 2 || state_.screen == Screen::running) return;
   stopAudition();
+  cancelFootageLook();
   stashCurrentBatchItem();
   const auto started = std::chrono::steady_clock::now();
   setState(JobState::running(Pipeline::Stage::probing));
@@ -274,11 +279,23 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
   const std::uint64_t cut = ++cutGeneration_;
   const QUuid id = item.id;
   Pipeline::ProgressCallback progress = runningProgress(cut);
-  auto settle = [this, generation, index, count, started, cut, id](std::optional<Pipeline::Output> output,
-                                                                   QString failure) {
+  auto settle = [this, generation, index, count, started, cut, id](
+                    std::optional<Pipeline::Output> output, QString failure, std::optional<Pipeline::Analysis> fresh) {
     if (generation != batchGeneration_ || cut != cutGeneration_) return;
     if (index < static_cast<int>(batch_.size()) && batch_[static_cast<std::size_t>(index)].id == id) {
       BatchItem& item = batch_[static_cast<std::size_t>(index)];
+      if (fresh) {
+        // Another recording was at its path: what is known of the video is now of that one.
+        item.analysis = std::make_shared<const Pipeline::Analysis>(std::move(*fresh));
+        item.manualKeeps.clear();
+        item.manualRemovals.clear();
+        if (batchIndex_ == index) {
+          manualKeeps_.clear();
+          manualRemovals_.clear();
+          adoptAnalysis(*item.analysis);
+          refreshThreshold();
+        }
+      }
       if (output) {
         rememberSession(fromPath(output->sessionURL));
         item.output = std::move(output);
@@ -300,10 +317,22 @@ void JobModel::cutBatchItem(std::uint64_t generation, int index, int count,
         }
         if (const auto found = pending.get()) prepared = *found;
       }
-      Pipeline::Output output = engine->run(call.over(prepared), prepared, progress, stop);
-      postTo(this, [settle, output = std::move(output)]() mutable { settle(std::move(output), {}); });
+      std::optional<Pipeline::Analysis> fresh;
+      Pipeline::Output output;
+      if (prepared && !stillOfFootage(*engine, *prepared, stop)) {
+        // Another recording is at the video's path now: it is listened to as the new footage it is.
+        progress(Pipeline::Stage::probing);
+        fresh = engine->analyze(call.request.input, progress, stop);
+        output = engine->run(call.renewed().over(fresh), fresh, progress, stop);
+      } else {
+        output = engine->run(call.over(prepared), prepared, progress, stop);
+      }
+      postTo(this, [settle, output = std::move(output), fresh = std::move(fresh)]() mutable {
+        settle(std::move(output), {}, std::move(fresh));
+      });
     } catch (...) {
-      postTo(this, [settle, message = errorText(std::current_exception())] { settle(std::nullopt, message); });
+      postTo(this,
+             [settle, message = errorText(std::current_exception())] { settle(std::nullopt, message, std::nullopt); });
     }
   });
 }

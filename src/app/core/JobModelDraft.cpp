@@ -73,6 +73,9 @@ void JobModel::adoptAnalysis(Pipeline::Analysis analysis) {
   levelsDBFS_ = analysis.levels.levelsDBFS();
   levelHopDuration_ = analysis.levels.hopDuration;
   setAnalysisTranscript(analysis.transcript);
+  // The footage is what this analysis heard, in the file it read (a stored one read none).
+  judged_ = analysis.footage;
+  footageDescription_ = describedBy(analysis);
   draftInput_ = std::make_shared<const Pipeline::Analysis>(std::move(analysis));
   draftCache_ = std::make_shared<Pipeline::DraftCache>();
 }

@@ -94,7 +94,8 @@ void JobModel::openSession(const QString& path) {
   stopAudition();
   Pipeline::OpenedPackage opened;
   try {
-    opened = Pipeline::openPackage(toPath(path));
+    // Its footage is looked at once it is shown, off this thread: hearing it can take seconds.
+    opened = Pipeline::readPackage(toPath(path));
   } catch (const Pipeline::NoSessionFound& e) {
     QString message = QStringLiteral("No Kestrane session found in ") + FileKinds::lastComponent(path);
     for (const std::string& warning : e.warnings()) message += QLatin1Char(' ') + QString::fromStdString(warning);
@@ -128,9 +129,12 @@ void JobModel::openSession(const QString& path) {
   // The edits are the stored cut's now: no step of the editor's history applies to them.
   editHistory_->clear();
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
-  // Other footage at the footage's path, or something that can't be opened as footage, is
-  // treated as no footage there, saying why.
-  takePackageFootage(opened);
+  // Until the look says otherwise the package's footage is taken to be there.
+  setFootageProblem(std::nullopt);
+  footageDescription_ = KestraneSession{};
+  footageDescription_->source = session.source;
+  footageDescription_->levels = session.levels;
+  judged_.reset();
   footagePath_ = source;
   scriptPath_.clear();
   sessionScriptPath_.clear();
@@ -149,9 +153,11 @@ void JobModel::openSession(const QString& path) {
 
   std::optional<Pipeline::Output> output = storedOutput(session, package);
   if (!output) isRecut_ = true;
+  // Other footage at the footage's path, or something that can't be opened as footage, is
+  // treated as no footage there, saying why. Once it is proven the package's, its sound is read
+  // ahead, so Space plays at once.
+  lookAtFootage(OtherRecording::cantBeUsed);
   refreshDraftCuts();
-  // The stored levels are in at once, so Space works at once: the sound is read from now on.
-  if (session.levels) prepareAudition();
   setState(output ? JobState::done(std::move(*output)) : JobState::configuring());
 }
 

@@ -1,10 +1,15 @@
-// Whether the footage in the editor can be used: a package's footage as opening it found it,
-// looked at again once the user may have put it back, and the file a failed cut is tried again
-// on, which may be another recording by now.
+// Whether the footage in the editor can be used: the file at its path, held against the file the
+// window judged to be the footage (the one its analysis read, or the one a look proved). It is
+// looked at again whenever it may have changed: a package opened, the window back in front, a
+// play, a re-cut, a failed cut tried again. Every look runs on a thread of its own, since hearing
+// a file can take seconds, and the newest one decides.
 #include "app/core/FootageFile.hpp"
 #include "app/core/JobModel.hpp"
+#include "app/core/Paths.hpp"
+#include "kestrane/analysis/SilencePreview.hpp"
+#include "kestrane/model/Cancelled.hpp"
 #include "kestrane/pipeline/FootageCheck.hpp"
-#include "kestrane/pipeline/PackageContents.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::app {
 
@@ -13,62 +18,142 @@ void JobModel::setFootageProblem(std::optional<QString> problem) {
   sourceProblem_ = problem.value_or(QString());
 }
 
-void JobModel::takePackageFootage(const Pipeline::OpenedPackage& opened) {
-  if (opened.footageChanged) return setFootageProblem(QString::fromStdString(*opened.footageChanged));
-  if (opened.footageMissing) {
-    return setFootageProblem(
-        QStringLiteral("The source footage isn\u2019t at its stored location \u2014 reconnect "
-                       "the drive (or move the file back) to play or re-cut."));
-  }
-  setFootageProblem(std::nullopt);
+KestraneSession JobModel::describedBy(const Pipeline::Analysis& analysis) {
+  KestraneSession footage;
+  footage.source = analysis.source;
+  footage.levels = analysis.levels;
+  return footage;
 }
 
-void JobModel::recheckPackageFootage() {
-  if (!sourceMissing_ || lastSessionPath_.isEmpty()) return;
-  try {
-    takePackageFootage(Pipeline::openPackage(toPath(lastSessionPath_)));
-  } catch (const std::exception&) {
-    // The package can't be opened now; its footage stays as it was found.
+JobModel::OtherRecording JobModel::otherRecordingHere() const {
+  // Once a package is made of the footage, another recording at its path is none of its footage.
+  return lastSessionPath_.isEmpty() ? OtherRecording::isNewFootage : OtherRecording::cantBeUsed;
+}
+
+FootageLook JobModel::lookAgain(EngineApi& engine, const std::shared_ptr<const platform::MediaFile>& judged,
+                                const KestraneSession& footage, std::stop_token stop) {
+  if (judged && judged->stillAtItsPath()) return FootageLook::of(judged);
+  return engine.lookAtFootage(footage, std::move(stop));
+}
+
+void JobModel::lookAgainAtFootage() {
+  if (batch_.size() >= 2 || footagePath_.isEmpty()) return;
+  if (state_.screen != Screen::configuring && state_.screen != Screen::done) return;
+  lookAtFootage(otherRecordingHere());
+}
+
+void JobModel::lookAtFootage(OtherRecording other, bool readIfUnshown) {
+  // Nothing yet to hold the file against: the analysis under way reads the file there now.
+  if (!footageDescription_ || footagePath_.isEmpty()) return;
+  cancelFootageLook();
+  footageLooking_ = true;
+  const std::uint64_t generation = footageLookGeneration_;
+  KestraneSession footage = *footageDescription_;
+  footage.source.path = toPath(footagePath_).string();
+  footageLookStop_ = background_.start(
+      [this, engine = engine_, judged = judged_, footage, generation, other, readIfUnshown](std::stop_token stop) {
+        try {
+          FootageLook look = lookAgain(*engine, judged, footage, stop);
+          postTo(this, [this, generation, look = std::move(look), other, readIfUnshown] {
+            settleFootageLook(generation, look, other, readIfUnshown);
+          });
+        } catch (const Cancelled&) {
+          // A newer look, or the window going, took over.
+        } catch (const std::exception& e) {
+          // Unreadable as media: said as what is at the path.
+          FootageLook look;
+          look.unreadable = e.what();
+          postTo(this, [this, generation, look = std::move(look), other, readIfUnshown] {
+            settleFootageLook(generation, look, other, readIfUnshown);
+          });
+        }
+      });
+}
+
+void JobModel::cancelFootageLook() {
+  ++footageLookGeneration_;
+  footageLookStop_.request_stop();
+  footageLookStop_ = std::stop_source(std::nostopstate);
+  footageLooking_ = false;
+}
+
+void JobModel::settleFootageLook(std::uint64_t generation, const FootageLook& look, OtherRecording other,
+                                 bool readIfUnshown) {
+  if (generation != footageLookGeneration_) return;
+  footageLooking_ = false;
+  const bool wasMissing = sourceMissing_;
+  if (look.proven()) {
+    // A play held for this look goes on, over sound read from the file proven.
+    std::optional<std::optional<double>> held;
+    if (audition_->isHeld()) held.emplace(audition_->position());
+    takeProvenFootage(look.file);
+    if (readIfUnshown && !draftInput_ && preAnalysisState_ != PreAnalysisState::working) {
+      // Nothing of it is shown (its analysis failed, or the package stored none): read it again.
+      cancelPreAnalysis();
+      startPreAnalysis(footagePath_);
+    }
+    if (audition_->isPlaying()) audition_->release();
+    else if (held && !sourceMissing_) {
+      audition_->start(footagePath_, SilencePreview::keepRanges(levelLength(), effectiveCutBands()), *held);
+    }
+  } else if (look.change && other == OtherRecording::isNewFootage && batch_.size() < 2) {
+    takeNewRecording();
+  } else {
+    // Nothing decoded from what was there before is heard over what is there now.
+    judged_.reset();
+    audition_->forget();
+    if (batch_.size() < 2) setFootageProblem(footageProblemText(look, other));
   }
+  emit auditionChanged();
+  emit changed();
+  // The results are headed by whether the footage can be used.
+  if (sourceMissing_ != wasMissing && state_.screen == Screen::done) setState(state_);
+}
+
+void JobModel::takeProvenFootage(std::shared_ptr<const platform::MediaFile> file) {
+  // Sound read from another file than the one proven is read again from the one there now.
+  if (const auto pcm = audition_->decoded(footagePath_); pcm && !FootageLooks::sameFile(pcm->file, file)) {
+    audition_->forget();
+  }
+  judged_ = std::move(file);
+  setFootageProblem(std::nullopt);
+  prepareAudition();
+}
+
+void JobModel::takeNewRecording() {
+  forgetFootage();
+  cancelPreAnalysis();
+  setFootageProblem(std::nullopt);
+  // No package is of it yet.
+  isRecut_ = sessionHasScript_ = dropStoredScript_ = false;
+  lastSessionPath_.clear();
+  storedProjectName_.clear();
+  startPreAnalysis(footagePath_);
+}
+
+QString JobModel::footageProblemText(const FootageLook& look, OtherRecording other) const {
+  if (look.unreadable) {
+    return FootageFile::cantOpen(footagePath_, QString::fromStdString(*look.unreadable)) +
+           QStringLiteral(" \u2014 put the footage back at that path to play or cut it.");
+  }
+  if (look.change) return QString::fromStdString(Pipeline::footageChangeNote(*look.change));
+  if (other == OtherRecording::cantBeUsed) {
+    return QStringLiteral(
+        "The source footage isn\u2019t at its stored location \u2014 reconnect the drive (or move the file back) "
+        "to play or re-cut.");
+  }
+  return QStringLiteral("%1 isn\u2019t there any more \u2014 put the footage back at that path to play or cut it.")
+      .arg(footagePath_);
 }
 
 void JobModel::previewFootageAtItsPath() {
   // The editor's one video only: a batch's videos keep what its queue found of them.
   if (batch_.size() >= 2) return;
-  if (const auto why = FootageFile::notRegular(footagePath_)) {
-    stopAudition();
-    return setFootageProblem(FootageFile::cantOpen(footagePath_, *why) +
-                             QStringLiteral(" \u2014 put the footage back at that path to play or cut it."));
-  }
-  if (sourceMissing_) return;
-  if (footageReplaced()) {
-    // Another recording: nothing of the one analysed applies to it, and no package is of it yet.
-    forgetFootage();
-    cancelPreAnalysis();
-    isRecut_ = sessionHasScript_ = dropStoredScript_ = false;
-    lastSessionPath_.clear();
-    storedProjectName_.clear();
-  } else if (draftInput_ || preAnalysisState_ == PreAnalysisState::working) {
-    return;
-  } else {
-    // Nothing of it is shown (its analysis failed, or the package stored none): read it again.
-    cancelPreAnalysis();
-  }
+  if (footageDescription_) return lookAtFootage(OtherRecording::isNewFootage, /*readIfUnshown=*/true);
+  if (preAnalysisState_ == PreAnalysisState::working) return;
+  // Nothing of it is known (its analysis failed): read it again.
+  cancelPreAnalysis();
   startPreAnalysis(footagePath_);
-}
-
-bool JobModel::footageReplaced() const {
-  if (!draftInput_) return false;
-  // The analysis shown, held against the file at the path as a package's session is.
-  KestraneSession analysed;
-  analysed.source = draftInput_->source;
-  analysed.source.path = toPath(footagePath_).string();
-  analysed.levels = draftInput_->levels;
-  try {
-    return Pipeline::footageChange(analysed).has_value();
-  } catch (const std::exception&) {
-    return false;  // the cut says what it finds
-  }
 }
 
 }  // namespace kestrane::app

@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/core/FootageLook.hpp"
 #include "app/core/JobModel.hpp"
 #include "kestrane/analysis/SilencePreview.hpp"
 
@@ -22,6 +23,8 @@ constexpr double hoverSteps = 50;
 void JobModel::setUpAudition() {
   audition_ = std::make_unique<Audition>(
       [engine = engine_](const QString& footage) { return engine->decodeAudition(toPath(footage)); });
+  // Only sound read from the very file judged to be the footage is ever heard.
+  audition_->setAccepts([this](const AuditionPcm& pcm) { return FootageLooks::sameFile(pcm.file, judged_); });
   connect(audition_.get(), &Audition::changed, this, &JobModel::auditionChanged);
 }
 
@@ -35,7 +38,13 @@ void JobModel::toggleAudition() {
 void JobModel::startAudition(std::optional<double> atSourceSeconds) {
   if (isAuditioning() || footagePath_.isEmpty() || levelsDBFS_.empty() || sourceMissing_) return;
   const std::vector<TimeRange> keeps = SilencePreview::keepRanges(levelLength(), effectiveCutBands());
-  audition_->start(footagePath_, keeps, atSourceSeconds);
+  // Nothing is heard until the file at the footage's path is looked at (a look under way answers
+  // for this play too) and proven the footage the sound is read from; the sound is read meanwhile.
+  audition_->start(footagePath_, keeps, atSourceSeconds, /*held=*/true);
+  if (!audition_->isHeld()) return;  // nothing kept to play
+  if (!footageLooking_) lookAtFootage(batch_.size() >= 2 ? OtherRecording::cantBeUsed : otherRecordingHere());
+  // Nothing to hold the file against: only sound read from the file judged the footage plays.
+  if (!footageLooking_) audition_->release();
 }
 
 void JobModel::scrubAudition(double toSourceSeconds) {
@@ -58,7 +67,10 @@ void JobModel::setHoverPlayhead(std::optional<double> seconds) {
 }
 
 void JobModel::prepareAudition() {
-  if (!footagePath_.isEmpty() && !sourceMissing_) audition_->prepare(footagePath_);
+  if (footagePath_.isEmpty() || sourceMissing_) return;
+  // A reopened package's footage is read only once it is proven the package's.
+  if (!judged_ && footageLooking_) return;
+  audition_->prepare(footagePath_);
 }
 
 EditGround JobModel::editGround() const {

@@ -12,12 +12,18 @@
 
 #include "kestrane/model/TimeRange.hpp"
 
+namespace kestrane::platform {
+class MediaFile;
+}
+
 namespace kestrane::app {
 
 // The whole recording's sound, decoded once.
 struct AuditionPcm {
   std::vector<std::int16_t> samples;
   int sampleRate = 24000;
+  // The file it was decoded from, held so that it can be told from a file put at its path since.
+  std::shared_ptr<const platform::MediaFile> file;
 
   double duration() const { return sampleRate > 0 ? double(samples.size()) / sampleRate : 0; }
 };

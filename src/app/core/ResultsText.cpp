@@ -2,6 +2,7 @@
 
 #include "app/core/FileKinds.hpp"
 #include "app/core/Paths.hpp"
+#include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::app::ResultsText {
@@ -47,6 +48,13 @@ QString spokenNotesText(const std::vector<Advisory>& notes, const CutList& cut) 
 
 QString advisoryRow(const Advisory& advisory) {
   return timeString(advisory.range.start) + QStringLiteral("  ") + QString::fromStdString(advisory.note);
+}
+
+std::optional<QString> endsEarlyWarning(const std::vector<std::string>& warnings) {
+  for (const std::string& warning : warnings) {
+    if (MediaDamage::isEndsEarlyWarning(warning)) return QString::fromStdString(warning);
+  }
+  return std::nullopt;
 }
 
 std::filesystem::path premiereXmlPath(const Pipeline::Output& output) {

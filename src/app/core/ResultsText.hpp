@@ -28,6 +28,9 @@ QString spokenNotesText(int notes);
 QString spokenNotesText(const std::vector<Advisory>& notes, const CutList& cut);
 // "1:01  note"
 QString advisoryRow(const Advisory& advisory);
+// The warning that the footage's sound ends well before its stated length, so that only part of
+// it was cut; none when the cut said no such thing.
+std::optional<QString> endsEarlyWarning(const std::vector<std::string>& warnings);
 
 // Where the package writer puts the Premiere timeline: "<footage name> (Premiere).xml".
 std::filesystem::path premiereXmlPath(const Pipeline::Output& output);

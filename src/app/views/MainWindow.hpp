@@ -12,7 +12,11 @@ class MainWindow : public QMainWindow {
   RootView* root() const { return root_; }
   QUndoStack* undoStack() const { return undo_; }
 
+ protected:
+  bool event(QEvent* event) override;
+
  private:
+  JobModel* job_;
   QUndoStack* undo_;
   RootView* root_;
 };

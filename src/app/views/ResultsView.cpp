@@ -117,19 +117,23 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
   // A package a killed run may have left holding parts of two cuts is no finished cut: its
   // heading says so and its re-cut, which makes it whole, comes first. Nor is a cut whose
   // footage can't be used (gone, or something else at its path) one to work on: it can be
-  // neither played nor re-cut, and the heading and the sentence under it say so.
+  // neither played nor re-cut, and the heading and the sentence under it say so. Nor is a cut of
+  // footage whose sound ends well before its stated length, most likely a copy broken off: only
+  // the part that could be read was cut, and the heading and the engine's sentence say so.
   const bool mayBeMixed = job().packageMayBeMixed();
   const bool footageUnusable = job().sourceMissing();
+  const std::optional<QString> endsEarly = ResultsText::endsEarlyWarning(output_->warnings);
   auto* header = new QVBoxLayout;
   header->setContentsMargins(24, 28, 24, 28);
   header->setSpacing(10);
-  QLabel* seal = mayBeMixed || footageUnusable
+  QLabel* seal = mayBeMixed || footageUnusable || endsEarly
                      ? Symbols::label(QStringLiteral("exclamationmark.triangle.fill"), Brand::yellow, 44, this)
                      : Symbols::label(QStringLiteral("checkmark.seal.fill"), Brand::green, 44, this);
   seal->setObjectName(QStringLiteral("seal"));
   header->addWidget(seal, 0, Qt::AlignHCenter);
   auto* heading = Brand::label(mayBeMixed        ? QStringLiteral("This package may hold parts of two cuts")
                                : footageUnusable ? QStringLiteral("This cut\u2019s footage can\u2019t be used")
+                               : endsEarly       ? QStringLiteral("The footage may be cut off")
                                                  : QStringLiteral("First cut ready"),
                                TextStyle::title2, Brand::primaryText, QFont::DemiBold);
   heading->setObjectName(QStringLiteral("heading"));
@@ -147,6 +151,11 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     auto* problem = Brand::label(job().sourceProblem(), TextStyle::callout, Brand::orange);
     problem->setObjectName(QStringLiteral("footageProblem"));
     header->addLayout(Brand::centred(problem, 520));
+  }
+  if (endsEarly) {
+    auto* warning = Brand::label(*endsEarly, TextStyle::callout, Brand::orange);
+    warning->setObjectName(QStringLiteral("footageEndsEarly"));
+    header->addLayout(Brand::centred(warning, 520));
   }
   if (!job().openingWarnings().isEmpty()) {
     auto* warning = Brand::label(job().openingWarnings().join(QLatin1Char(' ')), TextStyle::caption, Brand::orange);

@@ -2,6 +2,8 @@
 
 #include <fmt/format.h>
 
+#include <string_view>
+
 #include "kestrane/model/TimeStamp.hpp"
 
 namespace kestrane::MediaDamage {
@@ -10,6 +12,8 @@ namespace {
 
 constexpr double kShortfallSeconds = 2.0;
 constexpr double kShortfallShare = 0.02;
+constexpr std::string_view kEndsEarlyOpening = "The footage's sound ends at ";
+constexpr std::string_view kEndsEarlyMiddle = ", before its stated length of ";
 
 }  // namespace
 
@@ -19,10 +23,12 @@ bool endsEarly(double statedSeconds, double readableSeconds) {
 }
 
 std::string endsEarlyWarning(double statedSeconds, double readableSeconds) {
-  return fmt::format(
-      "The footage's sound ends at {}, before its stated length of {} — the file may be cut off, so only "
-      "its readable part is used",
-      timeStamp(readableSeconds), timeStamp(statedSeconds));
+  return fmt::format("{}{}{}{} — the file may be cut off, so only its readable part is used", kEndsEarlyOpening,
+                     timeStamp(readableSeconds), kEndsEarlyMiddle, timeStamp(statedSeconds));
+}
+
+bool isEndsEarlyWarning(const std::string& warning) {
+  return warning.starts_with(kEndsEarlyOpening) && warning.find(kEndsEarlyMiddle) != std::string::npos;
 }
 
 std::optional<std::string> skippedWarning(std::size_t stretches) {

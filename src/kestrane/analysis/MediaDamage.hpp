@@ -15,6 +15,10 @@ bool endsEarly(double statedSeconds, double readableSeconds);
 // One sentence naming both lengths.
 std::string endsEarlyWarning(double statedSeconds, double readableSeconds);
 
+// True for a sentence endsEarlyWarning made, wherever it is passed on, so that what shows a
+// finished cut can tell it from the other warnings.
+bool isEndsEarlyWarning(const std::string& warning);
+
 // "N damaged stretches were skipped"; none when nothing was skipped.
 std::optional<std::string> skippedWarning(std::size_t stretches);
 

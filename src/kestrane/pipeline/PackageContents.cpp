@@ -150,7 +150,7 @@ PackageContents packageContents(const fs::path& sessionFile, const std::string& 
   return contents;
 }
 
-OpenedPackage openPackage(const fs::path& sessionOrPackage) {
+OpenedPackage readPackage(const fs::path& sessionOrPackage) {
   OpenedPackage opened;
   std::vector<std::string> warnings;
   fs::path sessionFile;
@@ -181,6 +181,11 @@ OpenedPackage openPackage(const fs::path& sessionOrPackage) {
   }
   opened.contents = packageContents(sessionFile, sourceStem(opened.session.source.path));
   opened.contents.warnings = std::move(warnings);
+  return opened;
+}
+
+OpenedPackage openPackage(const fs::path& sessionOrPackage) {
+  OpenedPackage opened = readPackage(sessionOrPackage);
   std::error_code ec;
   opened.footageMissing = !fs::exists(opened.session.source.path, ec);
   if (!opened.footageMissing) {

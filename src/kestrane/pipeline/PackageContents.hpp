@@ -122,6 +122,10 @@ struct OpenedPackage {
 // opening found said after its own message.
 OpenedPackage openPackage(const std::filesystem::path& sessionOrPackage);
 
+// openPackage without looking at the footage (footageMissing and footageChanged stay unset), for
+// a caller that looks at it itself where waiting on that look does no harm.
+OpenedPackage readPackage(const std::filesystem::path& sessionOrPackage);
+
 // True when the plain file at `movie` is the one the session vouches for and plays the frames of
 // the cut it stores. The session knows its movie by size and a digest of its bytes, so a copy of
 // the package (cp -r, tar, zip, a disk that keeps coarser times) keeps it this cut's; a session

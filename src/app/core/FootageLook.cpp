@@ -1,0 +1,28 @@
+#include "app/core/FootageLook.hpp"
+
+#include "kestrane/pipeline/FootageCheck.hpp"
+#include "kestrane/platform/MediaFile.hpp"
+
+namespace kestrane::app::FootageLooks {
+
+FootageLook at(const KestraneSession& footage, std::stop_token stop) {
+  FootageLook look;
+  try {
+    look.file = platform::MediaFile::open(footage.source.path);
+  } catch (const platform::MediaFileError& e) {
+    if (e.missing()) look.missing = true;
+    else look.unreadable = e.reason();
+    return look;
+  }
+  look.change = Pipeline::footageProblem(footage, look.file, std::move(stop));
+  if (look.change) look.file.reset();
+  return look;
+}
+
+bool sameFile(const std::shared_ptr<const platform::MediaFile>& a,
+              const std::shared_ptr<const platform::MediaFile>& b) {
+  if (!a || !b) return !a && !b;
+  return a == b || a->stamp() == b->stamp();
+}
+
+}  // namespace kestrane::app::FootageLooks
