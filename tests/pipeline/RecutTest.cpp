@@ -11,7 +11,10 @@
 #include <map>
 #include <sstream>
 
+#include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
+#include "kestrane/model/SessionJson.hpp"
+#include <nlohmann/json.hpp>
 #include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/RecutPlace.hpp"
@@ -19,6 +22,7 @@
 #include "ai/AiTestSupport.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
+#include "support/Retimed.hpp"
 #include "kestrane/export/CutListCheck.hpp"
 
 using namespace kestrane;
@@ -124,6 +128,55 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
   EXPECT_FALSE(out.session.script);
   EXPECT_FALSE(fs::exists(stored.package / "script-coverage.md"));
   EXPECT_EQ(out.session.brandSpec->name, "Acme");  // not given: stored brand stays
+}
+
+// A package an earlier build cut from footage with a dropout, its times counted by samples and
+// so early after the dropout, is cut again from that footage: the session then stores its words,
+// levels and the hand edits given over its old times where the sound is, and says so.
+TEST(Recut, AnEarlierBuildsPackageOfFootageWithADropoutMovesOntoTheFilesClock) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "talk.mp4";
+  ASSERT_TRUE(test::retimed(test::sampleFootage(), footage, [](double t, bool sound) -> std::optional<double> {
+    if (sound && t >= 10.0 && t < 10.1) return std::nullopt;
+    return t;
+  }));
+  Pipeline::Request request;
+  request.input = footage;
+  request.outputDir = tmp.path();
+  request.settings = test::appSettings();
+  const Pipeline::Output first = Pipeline::run(request);
+
+  // The same cut as an earlier build stored it: counted by samples, everything after the five
+  // lost sound packets lies that much earlier, and it names no clock.
+  const double lost = 5 * 1024 / 48000.0;
+  const auto counted = [&](TimeRange range) {
+    const auto at = [&](double t) { return t >= 10.0 + lost ? t - lost : std::min(t, 10.0); };
+    return TimeRange{at(range.start), at(range.end)};
+  };
+  KestraneSession earlier = first.session;
+  for (TranscriptWord& word : earlier.transcript->words) word.range = counted(word.range);
+  for (Segment& segment : earlier.cutList->segments) segment.range = counted(segment.range);
+  earlier.cutList->segments.back().range.end = earlier.source.durationSeconds;
+  const fs::path wav = tmp.path() / "counted.wav";
+  ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(footage) + " -vn -c:a pcm_f32le " + test::quoted(wav)));
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(wav.string());
+  earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
+  nlohmann::ordered_json text = nlohmann::ordered_json::parse(SessionJson::encode(earlier));
+  text.erase("soundTiming");
+  std::ofstream(first.sessionURL) << text.dump();
+  ASSERT_EQ(KestraneSession::read(first.sessionURL).soundTiming, SoundTiming::countedSamples);
+
+  Pipeline::RecutRequest recut = recutOf(first.sessionURL, test::appSettings());
+  recut.settings.manualRemoveRanges = std::vector<TimeRange>{{20.0, 20.5}};
+  const Pipeline::Output again = Pipeline::recut(recut);
+  const KestraneSession stored = KestraneSession::read(first.sessionURL);
+  EXPECT_EQ(stored.soundTiming, SoundTiming::timestamps);
+  ASSERT_EQ(stored.transcript->words.size(), first.session.transcript->words.size());
+  for (std::size_t i = 0; i < stored.transcript->words.size(); ++i)
+    EXPECT_NEAR(stored.transcript->words[i].range.start, first.session.transcript->words[i].range.start, 0.002) << i;
+  ASSERT_TRUE(stored.settings.manualRemoveRanges);
+  EXPECT_NEAR((*stored.settings.manualRemoveRanges)[0].start, 20.0 + lost, 1e-9);
+  EXPECT_EQ(Pipeline::footageChange(stored), std::nullopt);
 }
 
 TEST(Recut, WritesInPlaceOnlyIntoItsOwnPackage) {

@@ -14,7 +14,9 @@ FootageLook at(const KestraneSession& footage, std::stop_token stop) {
     else look.unreadable = e.reason();
     return look;
   }
-  look.change = Pipeline::footageProblem(footage, look.file, std::move(stop));
+  Pipeline::FootageVerdict verdict = Pipeline::judgeFootage(footage, look.file, std::move(stop));
+  look.change = std::move(verdict.change);
+  look.remedy = verdict.remedy;
   if (look.change) look.file.reset();
   return look;
 }

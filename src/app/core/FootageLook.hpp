@@ -8,6 +8,7 @@
 #include <string>
 
 #include "kestrane/model/KestraneSession.hpp"
+#include "kestrane/pipeline/FootageCheck.hpp"
 
 namespace kestrane::platform {
 class MediaFile;
@@ -21,6 +22,7 @@ struct FootageLook {
   bool missing = false;                   // nothing is at the path
   std::optional<std::string> unreadable;  // why what is there can't be opened as media
   std::optional<std::string> change;      // how the file there differs from the footage, as a clause naming it
+  Pipeline::FootageRemedy remedy = Pipeline::FootageRemedy::putBack;  // what to do about that change
 
   bool proven() const { return !missing && !unreadable && !change; }
   static FootageLook of(std::shared_ptr<const platform::MediaFile> file) { return {std::move(file)}; }

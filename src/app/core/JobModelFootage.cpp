@@ -136,7 +136,7 @@ QString JobModel::footageProblemText(const FootageLook& look, OtherRecording oth
     return FootageFile::cantOpen(footagePath_, QString::fromStdString(*look.unreadable)) +
            QStringLiteral(" \u2014 put the footage back at that path to play or cut it.");
   }
-  if (look.change) return QString::fromStdString(Pipeline::footageChangeNote(*look.change));
+  if (look.change) return QString::fromStdString(Pipeline::footageChangeNote(*look.change, look.remedy));
   if (other == OtherRecording::cantBeUsed) {
     return QStringLiteral(
         "The source footage isn\u2019t at its stored location \u2014 reconnect the drive (or move the file back) "

@@ -96,8 +96,7 @@ KestraneSession onFileClock(KestraneSession session, const CountedClock& clock) 
   moveEach(session.silences, [&](SilenceSpan& span) { span.range = moved(span.range); });
   moveEach(session.advisories, [&](Advisory& note) { note.range = moved(note.range); });
   moveEach(session.editorNotes, [&](Advisory& note) { note.range = moved(note.range); });
-  moveEach(session.settings.manualKeepRanges, moveRange);
-  moveEach(session.settings.manualRemoveRanges, moveRange);
+  session.settings = onFileClock(std::move(session.settings), clock, end);
   moveEach(session.takeGroups, [&](TakeGroupInfo& group) {
     group.winnerRange = moved(group.winnerRange);
     moveEach(group.alternateRanges, moveRange);
@@ -110,6 +109,17 @@ KestraneSession onFileClock(KestraneSession session, const CountedClock& clock) 
   }
   if (session.levels) session.levels = movedLevels(*session.levels, move);
   return session;
+}
+
+PipelineSettings onFileClock(PipelineSettings settings, const CountedClock& clock, double footageEnd) {
+  const Mover move(clock);
+  const auto moveRange = [&](TimeRange& range) {
+    const TimeRange on = move(range);
+    range = {std::min(on.start, footageEnd), std::min(on.end, footageEnd)};
+  };
+  moveEach(settings.manualKeepRanges, moveRange);
+  moveEach(settings.manualRemoveRanges, moveRange);
+  return settings;
 }
 
 }  // namespace kestrane

@@ -33,4 +33,7 @@ struct CountedClock {
 // file's clock. The result is marked as on the file's clock.
 KestraneSession onFileClock(KestraneSession session, const CountedClock& clock);
 
+// Hand edits made over such a session's times, moved alike (none past `footageEnd`).
+PipelineSettings onFileClock(PipelineSettings settings, const CountedClock& clock, double footageEnd);
+
 }  // namespace kestrane

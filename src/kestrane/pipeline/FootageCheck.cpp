@@ -463,7 +463,7 @@ std::shared_ptr<const platform::MediaFile> heldFootage(const std::string& path, 
 
 }  // namespace
 
-std::shared_ptr<const platform::MediaFile> openCutFootage(KestraneSession& session, std::stop_token stop) {
+ProvenFootage openCutFootage(KestraneSession& session, std::stop_token stop) {
   if (std::optional<std::string> unusable = levelsUnusable(session))
     throw FootageChanged(*unusable, FootageRemedy::cutAnew);
   const std::string& path = session.source.path;
@@ -475,7 +475,7 @@ std::shared_ptr<const platform::MediaFile> openCutFootage(KestraneSession& sessi
   FootageVerdict verdict = judgeFootage(session, file, std::move(stop));
   if (verdict.change) throw FootageChanged(*verdict.change, verdict.remedy);
   if (verdict.countedClock) session = onFileClock(std::move(session), *verdict.countedClock);
-  return file;
+  return {std::move(file), std::move(verdict.countedClock)};
 }
 
 FootageVerdict footageVerdict(const KestraneSession& session, std::stop_token stop) {

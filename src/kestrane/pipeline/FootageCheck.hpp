@@ -83,13 +83,20 @@ std::optional<std::string> footageProblem(const KestraneSession& session,
                                           const std::shared_ptr<const platform::MediaFile>& file,
                                           std::stop_token stop = {});
 
-// The file at the session's footage path, held open once it is proven the footage: the one file
-// the re-cut reads from then on, whatever later happens at the path. A session an earlier build
-// stored is moved onto the file's clock (onFileClock). Throws PipelineError when the session
-// stores no loudness to know its footage by, FootageChanged when no plain file can be read there
-// ("source media missing at …", "source media at … can't be read — …") or it is not the
-// footage, Cancelled once `stop` is requested.
-std::shared_ptr<const platform::MediaFile> openCutFootage(KestraneSession& session, std::stop_token stop = {});
+// The footage a re-cut reads: the file at the session's footage path, held open once it is
+// proven the footage, the one file read from then on, whatever later happens at the path; and,
+// for a session an earlier build stored, where its times lie on that file's clock.
+struct ProvenFootage {
+  std::shared_ptr<const platform::MediaFile> file;
+  std::optional<CountedClock> movedBy;
+};
+
+// Proves the file at the session's footage path the footage, and moves a session an earlier
+// build stored onto the file's clock (onFileClock). Throws FootageChanged when the session stores
+// no loudness to know its footage by, when no plain file can be read there ("source media missing
+// at …", "source media at … can't be read — …") or it is not the footage; Cancelled once `stop` is
+// requested.
+ProvenFootage openCutFootage(KestraneSession& session, std::stop_token stop = {});
 
 // Where a package is opened: judgeFootage of the file at the footage's path; nothing changed
 // when no file is there (that is footage missing, said otherwise).

@@ -64,14 +64,15 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   // copy of it cut off partway, would get timelines and a movie that misdescribe it. The file
   // proven the footage is the one read from here on, whatever is put at its path meanwhile; a
   // session an earlier build stored has its times moved onto that file's clock.
-  std::shared_ptr<const platform::MediaFile> footage = openCutFootage(session, stop);
-
-  session.settings = mergedSettings(given, session.settings);
+  ProvenFootage footage = openCutFootage(session, stop);
+  // Hand edits given over the stored times move with them.
+  session.settings = mergedSettings(
+      footage.movedBy ? onFileClock(given, *footage.movedBy, session.source.durationSeconds) : given, session.settings);
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
 
   throwIfStopped(stop);
 
-  return decideAndExport(session, std::move(footage), place, request.renderMP4, request.useClaude,
+  return decideAndExport(session, std::move(footage.file), place, request.renderMP4, request.useClaude,
                          request.renderGraphics, {}, request.services, progress, stop, secondOpinionRequired);
 }
 
