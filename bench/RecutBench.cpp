@@ -18,6 +18,7 @@
 #include "kestrane/pipeline/FootageCheck.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/platform/MovieFile.hpp"
+#include "support/Retimed.hpp"
 #include "support/SoundingFootage.hpp"
 
 namespace fs = std::filesystem;
@@ -55,14 +56,16 @@ HourTalk hourTalk() {
     for (std::size_t i = 1; i < words.size(); ++i) talk.script += " " + words[i];
     talk.script += ".\n";
     for (int take = 0; take < (line % 5 == 0 ? 2 : 1); ++take) {
-      const double start = t;
       for (const std::string& w : words) {
         talk.transcript.words.push_back({w, {t, t + 0.32}});
+        // Each word loud, the breaths between them a dip, as speech rises and falls.
+        for (auto i = static_cast<std::size_t>(t / HourTalk::hop);
+             i < static_cast<std::size_t>((t + 0.38) / HourTalk::hop); ++i)
+          talk.levels[i] = i < static_cast<std::size_t>((t + 0.32) / HourTalk::hop)
+                               ? -20.f + static_cast<float>(random() % 6)
+                               : -45.f;
         t += 0.38;
       }
-      for (auto i = static_cast<std::size_t>(start / HourTalk::hop); i < static_cast<std::size_t>(t / HourTalk::hop);
-           ++i)
-        talk.levels[i] = -20.f + static_cast<float>(random() % 6);
       t += 0.9 + static_cast<double>(random() % 80) / 100.0;
     }
   }
@@ -74,7 +77,7 @@ HourTalk hourTalk() {
 // repeated, which gives the index of a real hour without encoding one. Nothing when ffmpeg
 // can't make it.
 std::optional<fs::path> hourOfFootage(const std::string& container = "mov") {
-  const fs::path dir = bench::scratchFolder("kestrane-bench-recut-footage-2");
+  const fs::path dir = bench::scratchFolder("kestrane-bench-recut-footage-3");
   const fs::path footage = dir / "hour.mov", second = dir / "second.mov", making = dir / "making.mov",
                  sound = dir / "sound.wav", matroska = dir / "hour.mkv";
   if (!fs::exists(footage)) {
@@ -194,5 +197,39 @@ void BM_FootageCheckOneHour(benchmark::State& state, const std::string& containe
 }
 BENCHMARK_CAPTURE(BM_FootageCheckOneHour, mov, std::string("mov"))->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_FootageCheckOneHour, mkv, std::string("mkv"))->Unit(benchmark::kMillisecond);
+
+// The check of a session an earlier build stored, its times counted by samples, of an hour whose
+// sound lost a tenth of a second of packets half-way: the stretches heard as it counted no longer
+// line up, so the whole sound is decoded once to know where its counted times lie. Paid once:
+// the re-cut then stores the session on the file's clock.
+void BM_FootageCheckOneHourEarlierBuild(benchmark::State& state) {
+  const std::optional<fs::path> hour = hourOfFootage();
+  if (!hour) {
+    state.SkipWithError("ffmpeg couldn't make the hour of footage");
+    return;
+  }
+  const fs::path footage = hour->parent_path() / "dropout.mov";
+  if (!fs::exists(footage) && !test::retimed(*hour, footage, [](double t, bool sound) -> std::optional<double> {
+        if (sound && t >= 1800.0 && t < 1800.1) return std::nullopt;
+        return t;
+      })) {
+    state.SkipWithError("couldn't make the hour with a dropout");
+    return;
+  }
+  const HourSession stored(footage);
+  KestraneSession session = KestraneSession::read(stored.sessionFile);
+  // Counted by samples, everything after the five lost packets lies that much earlier.
+  std::vector<float> levels = session.levels->levelsDBFS();
+  levels.erase(levels.begin() + 180000, levels.begin() + 180011);
+  session.levels = LevelData::fromLevels(HourTalk::hop, levels);
+  session.soundTiming = SoundTiming::countedSamples;
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(session);
+  if (verdict.change || !verdict.countedClock || verdict.countedClock->agrees()) {
+    state.SkipWithError("the earlier build's session was not moved onto its footage's clock");
+    return;
+  }
+  for (auto _ : state) benchmark::DoNotOptimize(Pipeline::footageVerdict(session));
+}
+BENCHMARK(BM_FootageCheckOneHourEarlierBuild)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
