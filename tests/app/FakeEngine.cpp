@@ -248,14 +248,8 @@ FootageLook FakeEngine::lookAtFootage(const KestraneSession& footage, std::stop_
   }
   if (!heard) return EngineApi::lookAtFootage(footage, stop);
   if (!*heard) return {};
-  FootageLook look;
-  try {
-    look.file = platform::MediaFile::open(footage.source.path);
-  } catch (const platform::MediaFileError& e) {
-    if (e.missing()) look.missing = true;
-    else look.unreadable = e.reason();
-    return look;
-  }
+  FootageLook look = FootageLooks::opened(footage.source.path);
+  if (!look.file) return look;
   if (bytesOf(footage.source.path) != **heard) {
     look.file.reset();
     look.change = footage.source.path + " sounds different from the footage analysed";

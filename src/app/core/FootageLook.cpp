@@ -5,15 +5,20 @@
 
 namespace kestrane::app::FootageLooks {
 
-FootageLook at(const KestraneSession& footage, std::stop_token stop) {
+FootageLook opened(const std::string& path) {
   FootageLook look;
   try {
-    look.file = platform::MediaFile::open(footage.source.path);
+    look.file = platform::MediaFile::open(path);
   } catch (const platform::MediaFileError& e) {
     if (e.missing()) look.missing = true;
     else look.unreadable = e.reason();
-    return look;
   }
+  return look;
+}
+
+FootageLook at(const KestraneSession& footage, std::stop_token stop) {
+  FootageLook look = opened(footage.source.path);
+  if (!look.file) return look;
   Pipeline::FootageVerdict verdict = Pipeline::judgeFootage(footage, look.file, std::move(stop));
   look.change = std::move(verdict.change);
   look.remedy = verdict.remedy;

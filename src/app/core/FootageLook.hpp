@@ -30,6 +30,10 @@ struct FootageLook {
 
 namespace FootageLooks {
 
+// The plain file at `path`, held open; or that nothing is there, or why what is there can't be
+// opened as media. Never waits on a pipe.
+FootageLook opened(const std::string& path);
+
 // The file at `footage.source.path` against what `footage` holds of the recording (its stated
 // facts and, when stored, its levels): opened, then heard at a few stretches. Takes from tens of
 // milliseconds to seconds, so never on the window's thread; throws Cancelled once `stop` is

@@ -12,16 +12,11 @@
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CountedClock.hpp"
 #include "kestrane/model/UserFacingError.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/SoundClock.hpp"
 
 namespace kestrane::platform {
 
-class MediaFile;
-
-// The file could not be opened as media at all.
-struct MediaOpenError : UserFacingError {
-  using UserFacingError::UserFacingError;
-};
 // The file opened but holds no audio track.
 struct NoAudioStreamError : UserFacingError {
   using UserFacingError::UserFacingError;

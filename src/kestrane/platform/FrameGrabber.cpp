@@ -1,7 +1,6 @@
 #include "kestrane/platform/FrameGrabber.hpp"
 
 #include "kestrane/platform/FFmpegSupport.hpp"
-#include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/TrackReading.hpp"
 
 extern "C" {

@@ -26,6 +26,10 @@ class MediaFileError : public UserFacingError {
   bool missing_ = false;
 };
 
+// The file could not be opened as media at all.
+struct MediaOpenError : UserFacingError {
+  using UserFacingError::UserFacingError;
+};
 // Reading a track of a held file failed after it opened; what() is the bare detail.
 struct MediaReadError : std::runtime_error {
   using std::runtime_error::runtime_error;

@@ -1,7 +1,5 @@
 #include "kestrane/platform/TrackReading.hpp"
 
-#include "kestrane/platform/AudioDecoder.hpp"
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
