@@ -61,13 +61,14 @@ class WatchedEngine final : public EngineApi {
   PipelineEngine engine_;
 };
 
-// The bundled sample given to a job model over the engine, which analyses it in the background.
+// The bundled sample given to a job model over `engine` (the real one), which analyses it in the
+// background.
 struct SampleJob {
   QTemporaryDir dir;
-  JobModel job{std::make_shared<PipelineEngine>(),
-               std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat)};
-  SampleJob() {
-    const QString footage = dir.filePath("sample-presenter.mp4");
+  QString footage = dir.filePath("sample-presenter.mp4");
+  JobModel job;
+  explicit SampleJob(std::shared_ptr<EngineApi> engine = std::make_shared<PipelineEngine>())
+      : job(std::move(engine), std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat)) {
     if (QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage)) job.accept({footage});
   }
   // Cut It (or the re-cut); whether the cut is done.
@@ -137,20 +138,15 @@ class EndToEndTest : public QObject {
 
   void theDraftShowsWhatTheCutRemoves() {
     Brand::applyTheme(*qApp);
-    QTemporaryDir dir;
-    const QString footage = dir.filePath("sample-presenter.mp4");
-    QVERIFY(QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage));
     auto engine = std::make_shared<WatchedEngine>();
-    JobModel job(engine, std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
-    job.accept({footage});
+    SampleJob sample(engine);
+    JobModel& job = sample.job;
     QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
     QTRY_VERIFY(job.draftBands().has_value());
     const std::vector<TimeRange> draft = *job.draftBands();
     QVERIFY(!draft.empty());
 
-    job.start();
-    QTRY_VERIFY_WITH_TIMEOUT(job.state().screen != Screen::running, 300000);
-    QCOMPARE(job.state().screen, Screen::done);
+    QVERIFY(sample.cut());
     QCOMPARE(engine->analyses.load(), 1);
     QVERIFY(engine->ranPrepared && !engine->transcribedInRun);
 
@@ -164,19 +160,14 @@ class EndToEndTest : public QObject {
   // Another take saved over the sample after it was analysed is what Cut It cuts: listened to
   // afresh, its package describes it, not the sample analysed before.
   void aTakeSavedOverTheAnalysedFootageIsCutAsItself() {
-    QTemporaryDir dir;
-    const QString footage = dir.filePath("sample-presenter.mp4");
-    QVERIFY(QFile::copy(KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", footage));
     auto engine = std::make_shared<WatchedEngine>();
-    JobModel job(engine, std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
-    job.accept({footage});
+    SampleJob sample(engine);
+    JobModel& job = sample.job;
     QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
     QVERIFY(job.levelLength() > 30);
-    QVERIFY(saveSpokenTake(footage, "slt", "Here is the second take. It is much shorter than the first one."));
+    QVERIFY(saveSpokenTake(sample.footage, "slt", "Here is the second take. It is much shorter than the first one."));
 
-    job.start();
-    QTRY_VERIFY_WITH_TIMEOUT(job.state().screen != Screen::running, 300000);
-    QCOMPARE(job.state().screen, Screen::done);
+    QVERIFY(sample.cut());
     QCOMPARE(engine->analyses.load(), 2);
     const KestraneSession stored = KestraneSession::read(job.state().output->sessionURL);
     QVERIFY2(stored.source.durationSeconds < 10, qPrintable(QString::number(stored.source.durationSeconds)));
