@@ -10,8 +10,8 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/kestrane-fuzz-XXXXXX")"
 export LSAN_OPTIONS="suppressions=$root/tests/sanitize/lsan.supp"
 status=0
 pids=()
-names=(SessionReader RtfReader ScriptLoader VerdictParse ResourceGate)
-corpora=(session rtf script verdict gate)
+names=(SessionReader RtfReader ScriptLoader VerdictParse ResourceGate MediaReader)
+corpora=(session rtf script verdict gate media)
 for i in "${!names[@]}"; do
   mkdir -p "$work/${corpora[$i]}"
   TMPDIR="$work" "$build/tests/fuzz/fuzz_${names[$i]}" -max_total_time="$seconds" -timeout=10 \

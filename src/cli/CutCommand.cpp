@@ -52,7 +52,8 @@ int runCut(const CutOptions& options, Console& console, std::stop_token stop) {
     const std::filesystem::path& footage = options.footage[i];
     if (count > 1) console.line((i > 0 ? "\n" : "") + header(options, i));
     const JobOutcome outcome = runReported(
-        [&](const Pipeline::ProgressCallback& progress) { return cutOne(options, footage, progress, stop); }, console);
+        [&](const Pipeline::ProgressCallback& progress) { return cutOne(options, footage, progress, stop); }, console,
+        stop);
     // A stopped batch stops at once; a failed file leaves the rest to be cut.
     if (outcome.status == kExitCancelled) return outcome.status;
     if (outcome.status != kExitOK) {

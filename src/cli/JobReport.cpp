@@ -51,7 +51,7 @@ void printClosingLines(const Pipeline::Output& output, double seconds, Console& 
 
 }  // namespace
 
-JobOutcome runReported(const Job& job, Console& console) {
+JobOutcome runReported(const Job& job, Console& console, std::stop_token stop) {
   const auto started = std::chrono::steady_clock::now();
   // The stage's label as it starts; the fractions within it move its line along.
   const Pipeline::ProgressCallback progress = [&console](const Pipeline::Stage& stage) {
@@ -66,6 +66,9 @@ JobOutcome runReported(const Job& job, Console& console) {
     const Pipeline::Output output = job(progress);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     printClosingLines(output, seconds, console);
+    // Some part of the job did not hear the stop: the package is whole, and the run still ends
+    // as stopped.
+    if (stop.stop_requested()) outcome = {kExitCancelled, "The stop was heard only once the cut was complete."};
   } catch (const Cancelled& e) {
     outcome = {kExitCancelled, e.what()};
     if (const auto& package = e.keptPackage()) {

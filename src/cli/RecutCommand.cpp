@@ -65,8 +65,9 @@ int runRecut(const RecutOptions& options, Console& console, std::stop_token stop
     if (options.graphics.concurrency) settings.graphicsConcurrency = options.graphics.concurrency;
     return settings;
   };
-  const JobOutcome outcome = runReported(
-      [&](const Pipeline::ProgressCallback& progress) { return Pipeline::recut(request, progress, stop); }, console);
+  const JobOutcome outcome =
+      runReported([&](const Pipeline::ProgressCallback& progress) { return Pipeline::recut(request, progress, stop); },
+                  console, stop);
   return saidStillMixed(outcome, request.sessionURL, console);
 }
 
@@ -81,7 +82,7 @@ int runRetry(const RetryOptions& options, Console& console, std::stop_token stop
         selfReviewFailure = output.selfReviewFailure;
         return output;
       },
-      console);
+      console, stop);
   // A retry without the second opinion fails in the engine and changes nothing; one that got
   // it succeeded, even when the self-review after it did not.
   if (outcome.status == kExitOK && selfReviewFailure) {

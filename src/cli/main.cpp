@@ -1,5 +1,4 @@
-// kestrane: a thin command-line driver of the cut pipeline.
-#include <pthread.h>
+// kestrane-engine: the command line's driver of the cut pipeline, started by kestrane (Launcher.cpp).
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,6 +13,7 @@
 #include "CutCommand.hpp"
 #include "CutOptions.hpp"
 #include "RecutCommand.hpp"
+#include "StopSignals.hpp"
 #include "TerminalText.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
@@ -59,44 +59,44 @@ const char* kUsage =
     "  -h, --help   show this help\n"
     "  --version    show the version\n";
 
-// Ctrl-C, SIGTERM and SIGHUP (the terminal closed), blocked in every thread from here on so
-// that only the watcher takes them. Threads started earlier would still let them end the program.
-// One the program started with ignored (nohup, or SIGINT in a job a script put in the
-// background) stays ignored: a blocked signal is queued even when ignored, so it is left out.
-sigset_t blockStopSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction current {};
-    if (::sigaction(signal, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) continue;
-    sigaddset(&set, signal);
-  }
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  return set;
-}
-
 // Ctrl-C, SIGTERM and SIGHUP ask the running job to stop: the console says "Stopping…" at once,
 // the job cleans up and the program exits with 130. A second signal ends the program at once,
 // after removing the scratch files the job has not got to.
 class InterruptWatcher {
  public:
-  InterruptWatcher(const sigset_t& blocked, kestrane::cli::Console& console) : set_(blocked) {
-    thread_ = std::jthread([this, &console](std::stop_token done) {
-      bool asked = false;
+  InterruptWatcher(const sigset_t& blocked, kestrane::cli::Console& console) : set_(blocked), console_(console) {
+    // One sent as the program started is heard before the command begins.
+    takeSent();
+    thread_ = std::jthread([this](std::stop_token done) {
       while (!done.stop_requested()) {
         timespec wait{0, 200'000'000};
-        if (sigtimedwait(&set_, nullptr, &wait) <= 0) continue;
-        if (asked) kestrane::platform::ScratchFiles::removeAllAndExit(kestrane::cli::kExitCancelled);
-        asked = true;
-        console.stopping();
-        source_.request_stop();
+        if (sigtimedwait(&set_, nullptr, &wait) > 0) heard();
       }
     });
   }
   std::stop_token token() const { return source_.get_token(); }
 
+  // Whether a stop was asked for at any time until now, one sent as the command ended included.
+  bool stopAsked() {
+    thread_ = {};
+    takeSent();
+    return source_.stop_requested();
+  }
+
  private:
+  void heard() {
+    if (source_.stop_requested()) kestrane::platform::ScratchFiles::removeAllAndExit(kestrane::cli::kExitCancelled);
+    console_.stopping();
+    source_.request_stop();
+  }
+  // The signals already sent, without waiting for more.
+  void takeSent() {
+    timespec none{0, 0};
+    while (sigtimedwait(&set_, nullptr, &none) > 0) heard();
+  }
+
   sigset_t set_{};
+  kestrane::cli::Console& console_;
   std::stop_source source_;
   std::jthread thread_;
 };
@@ -106,30 +106,14 @@ int usageFailure(const std::string& message) {
   return kestrane::cli::kExitUsage;
 }
 
-// Parses one command's arguments, shows its help when asked, else runs it with Ctrl-C watched.
-// The stage line redraws itself only when the output is a terminal.
+// Runs a command, its stop heard through `stop`, and turns what it throws into the exit status.
 template <class Options>
-int runCommand(const std::vector<std::string>& args, Options (*parse)(const std::vector<std::string>&),
-               const char* usage, int (*run)(const Options&, kestrane::cli::Console&, std::stop_token)) {
-  Options options;
-  try {
-    options = parse(args);
-  } catch (const kestrane::cli::UsageError& e) {
-    return usageFailure(e.what());
-  }
-  if (options.help) {
-    std::fputs(usage, stdout);
-    return kestrane::cli::kExitOK;
-  }
-  // Scratch files of earlier runs that ended without the chance to remove them.
-  kestrane::platform::ScratchFiles::sweepOrphans();
-  const sigset_t stopSignals = blockStopSignals();
-  kestrane::cli::Console console(std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
-  InterruptWatcher interrupts(stopSignals, console);
+int runWatched(const Options& options, int (*run)(const Options&, kestrane::cli::Console&, std::stop_token),
+               kestrane::cli::Console& console, std::stop_token stop) {
   // What a command does before and around its job (reading a large session file) stops too.
-  const kestrane::StopScope stopScope(interrupts.token());
+  const kestrane::StopScope stopScope(stop);
   try {
-    return run(options, console, interrupts.token());
+    return run(options, console, stop);
   } catch (const kestrane::cli::UsageError& e) {
     console.error("kestrane: " + kestrane::cli::escaped(e.what()));
     return kestrane::cli::kExitUsage;
@@ -147,9 +131,41 @@ int runCommand(const std::vector<std::string>& args, Options (*parse)(const std:
   }
 }
 
+// Parses one command's arguments, shows its help when asked, else runs it with Ctrl-C watched.
+// The stage line redraws itself only when the output is a terminal.
+template <class Options>
+int runCommand(const sigset_t& heeded, const std::vector<std::string>& args,
+               Options (*parse)(const std::vector<std::string>&), const char* usage,
+               int (*run)(const Options&, kestrane::cli::Console&, std::stop_token)) {
+  Options options;
+  try {
+    options = parse(args);
+  } catch (const kestrane::cli::UsageError& e) {
+    return usageFailure(e.what());
+  }
+  if (options.help) {
+    std::fputs(usage, stdout);
+    return kestrane::cli::kExitOK;
+  }
+  // Scratch files of earlier runs that ended without the chance to remove them.
+  kestrane::platform::ScratchFiles::sweepOrphans();
+  kestrane::cli::Console console(std::cout, std::cerr, ::isatty(STDOUT_FILENO) == 1);
+  InterruptWatcher interrupts(heeded, console);
+  const int status = runWatched(options, run, console, interrupts.token());
+  // Whatever part of the work went on to its end, a run that was asked to stop never ends as if
+  // nothing had been asked.
+  if (interrupts.stopAsked() && status == kestrane::cli::kExitOK) {
+    console.error("kestrane: The stop was heard only once the work was done.");
+    return kestrane::cli::kExitCancelled;
+  }
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Started through the launcher, they are blocked already, and one sent meanwhile is waiting.
+  const sigset_t heeded = kestrane::cli::blockStopSignals();
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return kestrane::cli::kExitUsage;
@@ -165,15 +181,15 @@ int main(int argc, char** argv) {
   }
   namespace cli = kestrane::cli;
   const std::vector<std::string> args(argv + 2, argv + argc);
-  if (command == "cut") return runCommand(args, cli::parseCutOptions, cli::kCutUsage, cli::runCut);
+  if (command == "cut") return runCommand(heeded, args, cli::parseCutOptions, cli::kCutUsage, cli::runCut);
   if (command == "recut") {
-    return runCommand(args, cli::parseRecutOptions, cli::kRecutUsage, cli::runRecut);
+    return runCommand(heeded, args, cli::parseRecutOptions, cli::kRecutUsage, cli::runRecut);
   }
   if (command == "place") {
-    return runCommand(args, cli::parsePlaceOptions, cli::kPlaceUsage, cli::runPlace);
+    return runCommand(heeded, args, cli::parsePlaceOptions, cli::kPlaceUsage, cli::runPlace);
   }
   if (command == "retry-ai") {
-    return runCommand(args, cli::parseRetryOptions, cli::kRetryUsage, cli::runRetry);
+    return runCommand(heeded, args, cli::parseRetryOptions, cli::kRetryUsage, cli::runRetry);
   }
   return usageFailure("unknown command “" + std::string(command) + "” — run kestrane --help.");
 }

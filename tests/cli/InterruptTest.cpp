@@ -72,6 +72,35 @@ INSTANTIATE_TEST_SUITE_P(Stages, InterruptAtStage,
                          ::testing::Values("Opening your footage", "Measuring the audio", "Transcribing every word",
                                            "Choosing the best takes"));
 
+// A stop sent while the program is still starting, before any code of its own has run, stops it
+// as one sent later does: "Stopping…", status 130, and nothing left behind. The program the user
+// runs loads few libraries and then starts the engine, which loads many: a library loaded into
+// both says "starting" as each starts, and the stop is sent at the first and at the second.
+TEST_F(Interrupt, AStopSentAsTheProgramStartsIsHeard) {
+  for (int at : {1, 2}) {
+    test::TempDir tmp;
+    const auto scratchBefore = test::tempEntries("kestrane-audio-");
+    const fs::path out = tmp.path() / "out";
+    int starting = 0;
+    bool sent = false;
+    const test::ProgramRun run =
+        test::runProgram({"cut", test::sampleFootage().string(), "--out", out.string()},
+                         [&](test::HeldProgram& program, const std::string& line) {
+                           if (line == "starting\n" && ++starting == at) {
+                             program.signal(SIGINT);
+                             sent = true;
+                           }
+                         },
+                         {"/usr/bin/env", std::string("LD_PRELOAD=") + KESTRANE_STARTING_LINE});
+    ASSERT_TRUE(sent) << at << run.out << run.err;
+    EXPECT_EQ(run.status, cli::kExitCancelled) << at << run.out << run.err;
+    EXPECT_EQ(run.err, "Stopping…\nkestrane: The cut was cancelled.\n") << at;
+    EXPECT_EQ(run.out, "starting\nstarting\n") << at;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
+  }
+}
+
 // The terminal closing stops a cut as Ctrl-C does; a second stop signal, before the job could
 // clean up (two of one kind at once would arrive as one), ends the program at once and still
 // takes its scratch audio away.

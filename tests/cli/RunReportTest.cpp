@@ -165,6 +165,27 @@ TEST(RunReport, UserErrorsAsTheyAreFaultsAsInternalAndAStopAsCancelled) {
             std::make_pair(cli::kExitCancelled, std::string("kestrane: The cut was cancelled.\n")));
 }
 
+// A job some part of which went on to its end though it was asked to stop ends as stopped, with
+// its whole package reported.
+TEST(RunReport, AJobThatDidNotHearTheStopStillEndsAsStopped) {
+  Pipeline::Output output;
+  output.session = cutSession();
+  output.packageDir = "/out/take 04 Kestrane.kestrane";
+  output.fcpxmlURL = output.packageDir / "take 04.fcpxml";
+  std::stop_source stop;
+  std::ostringstream out, err;
+  cli::Console console(out, err);
+  const cli::JobOutcome outcome = cli::runReported(
+      [&](const Pipeline::ProgressCallback&) {
+        stop.request_stop();  // heard by nothing from here on
+        return output;
+      },
+      console, stop.get_token());
+  EXPECT_EQ(outcome.status, cli::kExitCancelled);
+  EXPECT_NE(out.str().find("Package: /out/take 04 Kestrane.kestrane\n"), std::string::npos) << out.str();
+  EXPECT_EQ(err.str(), "kestrane: The stop was heard only once the cut was complete.\n");
+}
+
 // A job that leaves its package behind, stopped in the rough cut or failing to render it, says
 // where the package is and how to make the movie later; a stop says what went on the way out.
 TEST(RunReport, AKeptPackageIsNamedWithTheCommandThatRendersItLater) {

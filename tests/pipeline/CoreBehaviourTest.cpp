@@ -4,6 +4,8 @@
 #include "kestrane/model/SessionJson.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/pipeline/PipelineCore.hpp"
+#include "kestrane/platform/MediaFile.hpp"
+#include "pipeline/KillAtRename.hpp"
 #include "pipeline/TestSupport.hpp"
 
 namespace fs = std::filesystem;
@@ -70,6 +72,62 @@ TEST(CoreBehaviour, TheAIGateWarnsOnlyWhenAdjudicationIsWanted) {
   EXPECT_EQ(std::count(stages.begin(), stages.end(), "Checking the cut"), 0);
   EXPECT_EQ(meticulous.session.cutList->segments, off.session.cutList->segments);
 }
+
+#if defined(__x86_64__)
+// The most thorough review looks at the picture on both sides of each join. A drive that fails to
+// read the footage there leaves the framing unchecked and says so, and notes no jump it couldn't
+// see; read, the same join is a framing jump.
+TEST(CoreBehaviour, FramingTheDriveFailsToReadIsSaidToBeUnchecked) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "takes.mp4";
+  // Five seconds framed dark, then seven bright, grainy enough that the pictures either side of
+  // the join lie well past the file's first third, where the failing drive begins.
+  ASSERT_TRUE(
+      test::ffmpeg("-f lavfi -i color=c=0x202020:s=320x180:r=25:d=5 -f lavfi -i "
+                   "color=c=0xe0e0e0:s=320x180:r=25:d=7 -filter_complex "
+                   "'[0][1]concat=n=2:v=1:a=0,noise=alls=60:allf=t' -c:v libx264 -preset ultrafast "
+                   "-b:v 2M -g 25 -movflags +faststart -pix_fmt yuv420p " +
+                   test::quoted(footage)));
+  Pipeline::Analysis analysis = test::syntheticAnalysis(twoLines(), 12);
+  analysis.source.path = footage.string();
+  analysis.footage = platform::MediaFile::open(footage.string());
+  PipelineSettings settings = test::appSettings();
+  settings.thoroughness = Thoroughness::meticulous;
+  const auto jumps = [](const Pipeline::Output& output) {
+    return std::count_if(output.warnings.begin(), output.warnings.end(),
+                         [](const std::string& w) { return w.starts_with("Check — framing jump: "); });
+  };
+  const std::string unchecked = "The framing at the cuts wasn't checked: " + footage.string() +
+                                " can't be read (can't read the picture: Input/output error) — check that the "
+                                "drive it is on is connected and reads";
+  const auto read = runWith(tmp.path() / "read", settings, analysis);
+  EXPECT_EQ(jumps(read), 1);
+  EXPECT_EQ(std::count(read.warnings.begin(), read.warnings.end(), unchecked), 0);
+
+  const auto failingFrom = static_cast<std::uint32_t>(fs::file_size(footage) / 3);
+  const int ended = test::inChild([&] {
+    // Every read of the held footage past its first third fails from now on, as a failing drive's.
+    if (!test::withSyscallFilter({
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 8),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(analysis.footage->fd()), 0, 6),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3]) + 4),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
+            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, failingFrom, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        }))
+      ::_exit(3);
+    const auto failing = runWith(tmp.path() / "failing", settings, analysis);
+    const bool said = std::count(failing.warnings.begin(), failing.warnings.end(), unchecked) == 1;
+    ::_exit(said && jumps(failing) == 0 ? 0 : 1);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't filter system calls here";
+  EXPECT_EQ(WEXITSTATUS(ended), 0);
+}
+#endif
 
 TEST(CoreBehaviour, PackageFilesFollowTheSettingsAndTheScript) {
   test::TempDir tmp;

@@ -21,8 +21,9 @@ inline constexpr double kFramingJumpThreshold = 0.12;
 // Joins examined per call, and findings at most.
 inline constexpr std::size_t kMaxFramingJoins = 60;
 
-// Findings of kind framingJump in join order, from the held footage file. Never fails: a frame
-// that can't be made only skips its join. Throws Cancelled once `stop` is requested.
+// Findings of kind framingJump in join order, from the held footage file. A frame that can't be
+// made only skips its join. Throws Cancelled once `stop` is requested, and FileReadError when the
+// system fails to read the footage (a failing drive): then no join can be judged.
 std::vector<CutFinding> framingJumps(const CutList& cutList, const std::shared_ptr<const platform::MediaFile>& footage,
                                      std::stop_token stop = {});
 

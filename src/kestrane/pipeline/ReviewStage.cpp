@@ -44,11 +44,32 @@ std::shared_ptr<const platform::MediaFile> heldPicture(const Job& job) {
   }
 }
 
+// The picture the framing check reads, until the system fails to read it; then why it went
+// unread, said once however many cuts the review measures.
+struct PictureLook {
+  std::shared_ptr<const platform::MediaFile> footage;
+  std::optional<std::string> unread;
+};
+
+// The framing jumps of one cut, or none once the picture can't be read.
+std::vector<CutInstruments::Finding> framingChecks(const CutList& cutList, PictureLook& picture, std::stop_token stop) {
+  if (!picture.footage) return {};
+  try {
+    return CutInstruments::framingJumps(cutList, picture.footage, std::move(stop));
+  } catch (const platform::FileReadError& e) {
+    picture.unread = fmt::format(
+        "The framing at the cuts wasn't checked: {} can't be read ({}) — check that the drive it is on is "
+        "connected and reads",
+        picture.footage->path(), e.what());
+    picture.footage.reset();
+    return {};
+  }
+}
+
 // The measured checks of one cut, ranked. Reads the session, never the job's own cut.
 std::vector<CutInstruments::Finding> measuredChecks(const KestraneSession& session,
                                                     const std::vector<TakeSelector::Utterance>& utterances,
-                                                    const CutList& cutList,
-                                                    const std::shared_ptr<const platform::MediaFile>& footage,
+                                                    const CutList& cutList, PictureLook& picture,
                                                     std::stop_token stop) {
   const Transcript& transcript = *session.transcript;
   std::vector<CutInstruments::Finding> found = CutInstruments::sourceContinuity(utterances, cutList);
@@ -58,8 +79,8 @@ std::vector<CutInstruments::Finding> measuredChecks(const KestraneSession& sessi
   add(CutInstruments::spliceQuality(cutList, transcript, session.levels, session.settings.silenceThresholdDBFS));
   add(CutInstruments::pacingWhiplash(cutList, transcript));
   // The only check that reads the picture, so only the most thorough review pays for it.
-  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous && session.source.hasVideo && footage) {
-    add(CutInstruments::framingJumps(cutList, footage, std::move(stop)));
+  if (session.settings.resolvedThoroughness() == Thoroughness::meticulous && session.source.hasVideo) {
+    add(framingChecks(cutList, picture, std::move(stop)));
   }
   return CutInstruments::rank(found);
 }
@@ -79,7 +100,7 @@ void review(Job& job) {
   job.checkStop();
 
   const bool looksAtPicture = session.settings.resolvedThoroughness() == Thoroughness::meticulous;
-  const std::shared_ptr<const platform::MediaFile> picture = looksAtPicture ? heldPicture(job) : nullptr;
+  PictureLook picture{looksAtPicture ? heldPicture(job) : nullptr, std::nullopt};
   SelfReview loop = selfReview(job, utterances, defects, coverage, [&](const CutList& cut) {
     return measuredChecks(session, utterances, cut, picture, job.stop);
   });
@@ -87,6 +108,7 @@ void review(Job& job) {
   job.checkStop();
   const std::vector<CutInstruments::Finding> checks =
       loop.checks ? std::move(*loop.checks) : measuredChecks(session, utterances, job.cutList, picture, job.stop);
+  if (picture.unread) job.warnings.push_back(*picture.unread);
 
   for (const Adjudicator::CoherenceFinding& f : loop.coherenceFindings) {
     if (f.range) job.advisories.push_back({*f.range, "Coherence (" + f.label() + "): " + f.detail});

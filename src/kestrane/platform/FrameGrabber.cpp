@@ -9,6 +9,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace kestrane::platform {
@@ -47,7 +48,9 @@ struct FrameGrabber::Impl {
       if (draining) return have;
       rc = av_read_frame(format.get(), packet.get());
       if (rc < 0) {
-        ffmpeg::readFailure(format.get());  // a stop ends it here; any other failure ends the track
+        // A stop ends it here, and so does a read the system failed: that is no end of the track.
+        if (const std::optional<int> failure = ffmpeg::readFailure(format.get()))
+          throw FileReadError(std::string("can't read the picture: ") + std::strerror(*failure));
         avcodec_send_packet(codec.get(), nullptr);
         draining = true;
         continue;

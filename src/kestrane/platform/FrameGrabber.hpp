@@ -22,7 +22,8 @@ class MediaFile;
 class FrameGrabber {
  public:
   // Opens the held file's first picture track; `isOpen()` is false when there is none or it
-  // can't be decoded. Once `stop` is requested, opening and every read throw Cancelled.
+  // can't be decoded. Once `stop` is requested, opening and every read throw Cancelled. Opening
+  // and every read throw FileReadError when the system fails to read the file (a failing drive).
   explicit FrameGrabber(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
   ~FrameGrabber();
   FrameGrabber(const FrameGrabber&) = delete;
