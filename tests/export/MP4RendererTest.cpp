@@ -20,6 +20,7 @@
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/pipeline/RoughCutHearing.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -485,7 +486,7 @@ SpokenFootage speak(const fs::path& folder, const std::string& voice) {
 MP4Renderer::Footage footageAt(const SpokenFootage& spoken, const fs::path& path) {
   SourceMedia media = spoken.media;
   media.path = path.string();
-  return MP4Renderer::openFootage(media, spoken.levels);
+  return MP4Renderer::openFootage(media, Pipeline::roughCutHearing(spoken.levels));
 }
 
 // Pieces of a second, and now and then of a third of one, a little apart: the whole length is
@@ -614,16 +615,19 @@ TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
       shellQuote(speak(folder(), "slt").path.string()) + " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
   const SourceMedia media = MediaProbe::probe(late.string());
   const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(late.string());
-  EXPECT_NO_THROW(
-      MP4Renderer::render(MP4Renderer::openFootage(media, LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS)),
-                          decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
+  EXPECT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(media, Pipeline::roughCutHearing(LevelData::fromLevels(
+                                                                          levels.hopDuration, levels.levelsDBFS))),
+                                      decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
 }
 
-// The picture has to reach the footage's length, wherever its own track says it ends: a copy
-// whose picture stopped seconds early fails rather than freeze, saying when. Tracks of a whole
-// recording that end a few tenths of a second apart, in Matroska that states no length per track,
-// render to the end as they always did. Two times in one second are told apart by their decimals.
-TEST_F(MP4RendererTest, ThePictureReachesTheFootagesLength) {
+// The picture has to reach where the cut measured that it ends, wherever its own track now says
+// it ends: a copy whose picture stopped seconds early since fails rather than freeze, saying when.
+// Sound recorded apart that runs on past the picture renders with the last picture held, as does
+// the same footage in a session that stored no picture's end, where the file's own account of it
+// stands in. Tracks of a whole recording that end a few tenths of a second apart, in Matroska that
+// states no length per track, render to the end as they always did. Two times in one second are
+// told apart by their decimals.
+TEST_F(MP4RendererTest, ThePictureReachesWhereTheCutMeasuredItEnds) {
   const Recording clip{"25", 25, 48000, 10, true, true, "ten.mp4"};
   const fs::path whole = make(folder(), clip);
   const CutList toTheEnd = cutOf({{1.0, 3.0}, {5.0, 10.0}}, 10.0);
@@ -631,14 +635,36 @@ TEST_F(MP4RendererTest, ThePictureReachesTheFootagesLength) {
   const fs::path stopped = folder() / "stopped.mp4";
   run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -t 6 -i " + shellQuote(whole.string()) +
       " -map 1:v -map 0:a -c copy " + shellQuote(stopped.string()));
+  SourceMedia measured = sourceFor(stopped, clip, {1, 25});
+  measured.pictureEndSeconds = 10.0;
   try {
-    MP4Renderer::render(MP4Renderer::openFootage(sourceFor(stopped, clip, {1, 25})), toTheEnd,
-                        folder() / "stopped rough cut.mp4");
+    MP4Renderer::render(MP4Renderer::openFootage(measured), toTheEnd, folder() / "stopped rough cut.mp4");
     ADD_FAILURE() << "rendered a picture that stops at 0:06 to 0:10";
   } catch (const MP4Renderer::RenderError& error) {
     EXPECT_TRUE(
         std::string(error.what()).starts_with("Export failed: the footage " + stopped.string() + " stops at 0:06"))
         << error.what();
+  }
+
+  // The sound muxed two seconds after the picture: it ends at 0:12, the picture at 0:10.
+  const fs::path late = folder() / "late sound.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -itsoffset 2 -i " + shellQuote(whole.string()) +
+      " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
+  SourceMedia lateSound = MediaProbe::probe(late.string());
+  ASSERT_GT(lateSound.durationSeconds, 11.9);
+  ASSERT_TRUE(lateSound.pictureEndSeconds);
+  EXPECT_NEAR(*lateSound.pictureEndSeconds, 10.0, 0.05);
+  const CutList pastThePicture = cutOf({{1.0, 3.0}, {8.0, lateSound.durationSeconds}}, lateSound.durationSeconds);
+  for (const bool stored : {true, false}) {
+    SCOPED_TRACE(stored ? "the picture's end stored" : "a session that stored none");
+    if (!stored) lateSound.pictureEndSeconds.reset();
+    const fs::path movie = folder() / "late sound rough cut.mp4";
+    ASSERT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(lateSound), pastThePicture, movie));
+    const FrameSnapping::Layout layout =
+        MP4Renderer::composition(MP4Renderer::openFootage(lateSound), pastThePicture).layout;
+    std::vector<int> held = expectedFrames(layout);
+    for (int& frame : held) frame = std::min(frame, 249);
+    EXPECT_EQ(play(movie, 48000).frameNumbers, held);
   }
 
   // The per-track lengths the muxer wrote renamed away, as a recorder that writes none leaves them.

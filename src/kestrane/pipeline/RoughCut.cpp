@@ -8,6 +8,7 @@
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/RoughCutHearing.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
 #include "kestrane/platform/FailureMessage.hpp"
 #include "kestrane/platform/MovieFile.hpp"
@@ -142,9 +143,10 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
   }
   // The very file the analysis read, or the re-cut proved the footage, heard against the levels
   // the cut was made from.
+  MP4Renderer::Listening hearing = roughCutHearing(job.session.levels);
   const MP4Renderer::Footage footage = job.footage
-                                           ? MP4Renderer::Footage{job.session.source, job.footage, job.session.levels}
-                                           : MP4Renderer::openFootage(job.session.source, job.session.levels);
+                                           ? MP4Renderer::Footage{job.session.source, job.footage, std::move(hearing)}
+                                           : MP4Renderer::openFootage(job.session.source, std::move(hearing));
   RenderedMovie movie{MP4Renderer::renderAside(footage, job.cutList, path, rendered, job.stop), path};
   job.announce(Stage::rendering.at(1.0));
   return movie;
