@@ -724,8 +724,11 @@ struct VouchedMovie {
   }
 };
 
-const std::string kRemovedUnknownMovie =
-    "Removed the rough cut in the package — nothing records which cut it shows, so it can't be kept as this cut's";
+// What is said of a file at the movie's name the session doesn't vouch for, set aside.
+std::string setAsideNote() {
+  return "Set aside the file at sample rough cut.mp4 as sample rough cut (not this cut).mp4 — nothing records which "
+         "cut it shows, so it was kept rather than removed or replaced";
+}
 
 // Sets every file in `dir` to the whole second of its time, as a disk that keeps no finer ones
 // does; with `twoSeconds`, to the even second below, as a zip archive does.
@@ -746,11 +749,11 @@ bool shellIn(const fs::path& dir, const std::string& command) {
 
 // Only the movie the session vouches for shows the cut it records. Any other plain file at the
 // movie's name is a movie of unknown cut, even where the session records the cut this re-cut
-// plays, and even of the size of the movie it names: a re-cut without a movie removes it saying
-// so, one with a movie replaces it, and one whose render is stopped keeps it as the earlier
-// cut's. None claims it. Beside a session of an earlier build, which records no digest, another
-// cut's movie lasts another cut's length and is not claimed either, nor is a file of another size
-// than the one the last build recorded, even one as long as the recorded cut.
+// plays, and even of the size of the movie it names: a re-cut without a movie sets it aside under
+// a name that says it is not this cut's, saying so, as does one with a movie before its movie
+// takes the name, and one whose render is stopped keeps it as the earlier cut's. None claims it. Beside a session of an
+// earlier build, which records no digest, another cut's movie lasts another cut's length and is not claimed either, nor
+// is a file of another size than the one the last build recorded, even one as long as the recorded cut.
 TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   const VouchedMovie p;
   const fs::path& movie = p.sample.movie;
@@ -759,6 +762,7 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   ASSERT_NE(sameSize, p.movie);
   const std::optional<double> seconds = platform::mediaSecondsAt(movie);
   ASSERT_TRUE(seconds);
+  const fs::path setAside = movie.parent_path() / "sample rough cut (not this cut).mp4";
 
   using Change = std::function<void()>;
   const std::vector<std::pair<std::string, Change>> unvouched = {
@@ -798,15 +802,19 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
       EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
       const std::optional<MovieIdentity> earlier = platform::movieIdentityAt(movie);
 
+      const std::string unvouchedBytes = slurp(movie);
       if (recut == Recut::plain) {
         const Pipeline::Output out = Pipeline::recut(p.plain());
-        EXPECT_TRUE(contains(out.warnings, kRemovedUnknownMovie));
+        EXPECT_TRUE(contains(out.warnings, setAsideNote()));
         EXPECT_FALSE(contains(out.warnings, kRemovedMovie)) << "nothing said it showed the earlier cut";
         EXPECT_FALSE(fs::exists(movie));
+        EXPECT_EQ(slurp(setAside), unvouchedBytes);
         EXPECT_FALSE(p.read().roughCutCutList);
         EXPECT_FALSE(p.read().roughCutMovie);
       } else if (recut == Recut::withMovie) {
         const Pipeline::Output out = Pipeline::recut(p.withMovie);
+        EXPECT_TRUE(contains(out.warnings, setAsideNote()));
+        EXPECT_EQ(slurp(setAside), unvouchedBytes);
         EXPECT_EQ(out.mp4URL, std::optional(movie));
         EXPECT_NE(p.read().roughCutMovie, earlier);
         EXPECT_EQ(p.read().roughCutMovie, platform::movieIdentityAt(movie));
@@ -816,8 +824,10 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
         EXPECT_EQ(platform::movieIdentityAt(movie), earlier);
         EXPECT_FALSE(p.read().roughCutCutList);
         EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
+        EXPECT_FALSE(fs::exists(setAside));
       }
       EXPECT_EQ(p.sample.hiddenFiles(), 0);
+      fs::remove(setAside);
     }
   }
 
@@ -831,8 +841,9 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   ASSERT_EQ(platform::mediaSecondsAt(movie), seconds) << "lasts as long as the recorded cut";
   EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
   const Pipeline::Output out = Pipeline::recut(p.plain());
-  EXPECT_TRUE(contains(out.warnings, kRemovedUnknownMovie));
+  EXPECT_TRUE(contains(out.warnings, setAsideNote()));
   EXPECT_FALSE(fs::exists(movie));
+  EXPECT_EQ(slurp(setAside), p.movie + std::string(4096, '\0'));
   EXPECT_FALSE(p.read().roughCutMovie);
 }
 
@@ -916,7 +927,7 @@ TEST(RoughCut, TheMovieIsKnownByItsBytesThroughAnyCopyAndInAnEarlierBuildsPackag
       if (recut == Recut::plain) {
         const Pipeline::Output out = Pipeline::recut(p.plain());
         EXPECT_FALSE(contains(out.warnings, kRemovedMovie));
-        EXPECT_FALSE(contains(out.warnings, kRemovedUnknownMovie));
+        EXPECT_FALSE(contains(out.warnings, setAsideNote()));
         EXPECT_TRUE(slurp(movie) == p.movie) << "the movie, untouched";
         const KestraneSession after = p.read();
         EXPECT_EQ(after.roughCutCutList.value_or(CutList{}).segments, shown.segments);
