@@ -21,6 +21,8 @@
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/pipeline/RoughCutHearing.hpp"
+#include "kestrane/platform/MediaFile.hpp"
+#include "pipeline/KillAtRename.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -459,6 +461,88 @@ TEST_F(MP4RendererTest, RendersOnlyFootageThatIsAllThere) {
   restore();
 }
 
+// Sound-only footage is held to its sound as footage with a picture is: a WAV copy cut off
+// before the render, and an M4A cut short in place while it renders, fail where the cut needs
+// what is no longer there.
+TEST_F(MP4RendererTest, SoundOnlyFootageThatRunsOutFails) {
+  const Recording voice{"25", 25, 48000, 8, false, true, "voice only.m4a"};
+  const fs::path whole = make(folder(), voice);
+  const CutList cut = cutOf({{0.5, 2.0}, {5.0, 7.5}}, 8.0);
+  const auto failure = [&](const fs::path& footage, const std::function<void(double)>& whileRendering) {
+    try {
+      MP4Renderer::render(MP4Renderer::openFootage(sourceFor(footage, voice, {1, 25})), cut,
+                          folder() / "voice only rough cut.mp4", whileRendering);
+    } catch (const MP4Renderer::RenderError& error) {
+      return std::string(error.what());
+    }
+    return std::string("rendered");
+  };
+
+  const fs::path wav = folder() / "voice only.wav";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c:a pcm_s16le " + shellQuote(wav.string()));
+  fs::resize_file(wav, fs::file_size(wav) / 2);
+  EXPECT_TRUE(failure(wav, {}).starts_with("Export failed: the footage " + wav.string() + " stops at 0:0"))
+      << failure(wav, {});
+
+  const fs::path m4a = folder() / "voice only copy.m4a";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c copy -movflags +faststart " +
+      shellQuote(m4a.string()));
+  bool cutShort = false;
+  const std::string ranOut = failure(m4a, [&](double fraction) {
+    if (fraction > 0.1 && !cutShort) fs::resize_file(m4a, fs::file_size(m4a) / 3);
+    cutShort = cutShort || fraction > 0.1;
+  });
+  EXPECT_TRUE(ranOut.starts_with("Export failed: the footage " + m4a.string() + " stops at 0:0")) << ranOut;
+}
+
+#if defined(__x86_64__)
+// A drive that starts failing partway through the footage fails the render at once, saying the
+// footage can't be read and where, and the earlier movie stays: a read error is never taken for
+// the end of a track, which would leave the rest of the movie frozen and silent.
+TEST_F(MP4RendererTest, AReadErrorPartwayFailsTheRender) {
+  const Recording clip{"25", 25, 48000, 8, true, true, "failing drive.mp4"};
+  const fs::path footage = folder() / "failing drive faststart.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(make(folder(), clip).string()) + " -c copy -movflags +faststart " +
+      shellQuote(footage.string()));
+  const fs::path package = folder() / "Failing Kestrane.kestrane";
+  fs::create_directories(package);
+  const fs::path movie = package / "failing rough cut.mp4";
+  std::ofstream(movie, std::ios::binary) << "earlier rough cut";
+  const fs::path said = folder() / "failing drive.txt";
+  const MP4Renderer::Footage held = MP4Renderer::openFootage(sourceFor(footage, clip, {1, 25}));
+  const auto half = static_cast<std::uint32_t>(fs::file_size(footage) / 2);
+
+  const int ended = test::inChild([&] {
+    // From now on every read of the held footage past its middle fails as a failing drive's does.
+    if (!test::withSyscallFilter({
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 5),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(held.file->fd()), 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
+            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, half, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        }))
+      ::_exit(3);
+    std::string failure = "rendered";
+    try {
+      MP4Renderer::render(held, cutOf({{0.5, 2.0}, {3.0, 7.5}}, 8.0), movie);
+    } catch (const MP4Renderer::RenderError& error) {
+      failure = error.what();
+    }
+    std::ofstream(said) << failure;
+    ::_exit(0);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't filter system calls here";
+  const std::string failure = readText(said);
+  EXPECT_TRUE(failure.starts_with("Export failed: the footage " + footage.string() + " can't be read at 0:0"))
+      << failure;
+  EXPECT_NE(failure.find("Input/output error"), std::string::npos) << failure;
+  EXPECT_EQ(readText(movie), "earlier rough cut");
+  EXPECT_EQ(std::distance(fs::directory_iterator(package), fs::directory_iterator()), 1);
+}
+#endif
+
 namespace {
 
 // The sample presenter read by a flite voice (its false start, retake and long pauses over a
@@ -574,6 +658,51 @@ TEST_F(MP4RendererTest, HearsEveryKeptPieceAgainstTheStoredLevels) {
     EXPECT_LE(namedSecond(splice), 9) << splice;
 
     EXPECT_EQ(failure(spoken.path), "rendered");
+  }
+}
+
+// Where a fifth of a second lies wholly in loud speech inside a kept piece of `cut`, after 3 s.
+double loudKeptSpeech(const CutList& cut, const LevelData& levels) {
+  const std::vector<float> dbfs = levels.levelsDBFS();
+  const float loudest = *std::max_element(dbfs.begin(), dbfs.end());
+  const auto hops = static_cast<std::size_t>(0.2 / levels.hopDuration);
+  for (const Segment& kept : cut.keptSegments()) {
+    for (double at = std::max(kept.range.start, 3.0) + 0.1; at + 0.3 < kept.range.end; at += levels.hopDuration) {
+      const auto first = static_cast<std::size_t>(at / levels.hopDuration);
+      if (first + hops < dbfs.size() &&
+          std::all_of(dbfs.begin() + first, dbfs.begin() + first + hops, [&](float l) { return l > loudest - 12; }))
+        return at;
+    }
+  }
+  return -1;
+}
+
+// Zeros written over a tenth of a second of loud kept speech in a copy whose sound is stored as
+// plain samples (a hole, as a failing copy leaves it, that decodes without a complaint and is too
+// short to change how the seconds around it are shaped) fail where the hole is.
+TEST_F(MP4RendererTest, AHoleInKeptSpeechFailsWhereItIs) {
+  const SpokenFootage spoken = speak(folder(), "kal");
+  const CutList cut = decidedPieces(spoken.media.durationSeconds);
+  const double at = loudKeptSpeech(cut, spoken.levels);
+  ASSERT_GT(at, 0) << "no loud speech kept";
+  const fs::path holed = folder() / "kal holed.wav";
+  run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " -vn -ac 1 -c:a pcm_s16le " +
+      shellQuote(holed.string()));
+  const std::string bytes = readText(holed);
+  const std::size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  const int rate = static_cast<int>(spoken.media.audioSampleRate);
+  const std::size_t from = data + 8 + static_cast<std::size_t>(at * rate) * 2;
+  const std::size_t length = static_cast<std::size_t>(0.1 * rate) * 2;
+  run("dd if=/dev/zero of=" + shellQuote(holed.string()) + " bs=1 seek=" + std::to_string(from) +
+      " count=" + std::to_string(length) + " conv=notrunc status=none");
+  try {
+    MP4Renderer::render(footageAt(spoken, holed), cut, folder() / "holed rough cut.mp4");
+    ADD_FAILURE() << "rendered kept speech with a hole at " << at;
+  } catch (const MP4Renderer::RenderError& error) {
+    const std::string hole = error.what();
+    EXPECT_TRUE(hole.starts_with("Export failed: the footage " + holed.string() + " at ")) << hole;
+    EXPECT_NEAR(namedSecond(hole), at, 1.0) << hole;
   }
 }
 

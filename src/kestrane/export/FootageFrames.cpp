@@ -56,10 +56,13 @@ FootageFrames::FootageFrames(const Footage& footage, RationalTime frameDuration,
     pictureSlack_ = kTracksApartSeconds;
   }
   if (hasSound()) {
-    // The sound as far as the file states it ends; a track whose end it doesn't state may end a
-    // little before the other.
+    // Beside a picture, the sound as far as the file states it ends; a track whose end it doesn't
+    // state may end a little before the other. Without one the sound is all of the footage, and
+    // reaches its length: a copy cut off states where it was cut (a WAV's length is taken from
+    // its size).
     const std::optional<double> stated = sound_->statedEnd();
-    soundReach_ = std::min(media.durationSeconds, stated.value_or(media.durationSeconds));
+    soundReach_ = hasPicture() ? std::min(media.durationSeconds, stated.value_or(media.durationSeconds))
+                               : media.durationSeconds;
     soundSlack_ = stated ? 0 : kTracksApartSeconds;
   }
 }
