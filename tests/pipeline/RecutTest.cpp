@@ -3,9 +3,12 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -381,9 +384,20 @@ TEST(Recut, OnlyTheFootageThePackageWasCutFromIsCutAgain) {
   EXPECT_TRUE(Pipeline::recut(withMovie).mp4URL) << "its sound made again";
 }
 
+// The re-cut's failure, or nothing when it went through.
+std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutRequest& request) {
+  try {
+    Pipeline::recut(request);
+  } catch (const Pipeline::RoughCutFailed& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
 // The footage the re-cut proved is the footage it renders, whatever happens at its path after:
 // another recording put there as the render begins is never what the movie shows, and footage
-// cut short in place fails the render, naming where it stops, with the earlier movie kept.
+// cut short in place, or whose picture was cut off since the package was cut, fails the render,
+// naming where it stops, with the earlier movie kept.
 TEST(Recut, TheFootageItProvedIsTheFootageItRenders) {
   SamplePackage sample;
   Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
@@ -423,7 +437,102 @@ TEST(Recut, TheFootageItProvedIsTheFootageItRenders) {
   EXPECT_EQ(slurp(sample.movie), movie);
   EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutMovie, vouched);
   EXPECT_EQ(sample.hiddenFiles(), 0);
+
+  // A copy whose picture was cut off at 0:20 since the package was cut, its sound whole and its
+  // stated length the footage's: the check hears the footage, and the render stops where the
+  // picture does, as the cut measured the picture to the end.
+  const std::string original = kept.string(), cutOff = (sample.root.path() / "cut off.mp4").string();
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + original + "' -t 20 -i '" + original +
+                         "' -map 1:v -map 0:a -c copy '" + cutOff + "'")
+                            .c_str()),
+            0);
+  fs::rename(cutOff, sample.footage);
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{5, 6}};
+  const std::optional<Pipeline::RoughCutFailed> pictureCutOff = renderFailure(request);
+  ASSERT_TRUE(pictureCutOff);
+  EXPECT_TRUE(std::string(pictureCutOff->what())
+                  .starts_with("Export failed: the footage " + sample.footage.string() + " stops at 0:20"))
+      << pictureCutOff->what();
+  EXPECT_EQ(slurp(sample.movie), movie);
+  fs::copy_file(kept, sample.footage, fs::copy_options::overwrite_existing);
 }
+
+#if defined(__x86_64__)
+// The descriptor whose reads fail as a failing drive's do, once they are to fail; else -1.
+std::atomic<int> failingDescriptor{-1};
+
+// The trap's handler for every pread: fails those of the failing descriptor with EIO, and makes
+// the rest through preadv, which the trap lets through.
+void onPread(int, siginfo_t*, void* context) {
+  greg_t* regs = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+  const auto fd = static_cast<int>(regs[REG_RDI]);
+  if (fd == failingDescriptor.load()) {
+    regs[REG_RAX] = -EIO;
+    return;
+  }
+  const int saved = errno;
+  iovec into{reinterpret_cast<void*>(regs[REG_RSI]), static_cast<std::size_t>(regs[REG_RDX])};
+  const long result = ::syscall(SYS_preadv, fd, &into, 1, regs[REG_R10], 0);
+  regs[REG_RAX] = result == -1 ? -errno : result;
+  errno = saved;
+}
+
+// The descriptor this process holds `path` open at, or -1.
+int heldDescriptor(const fs::path& path) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) == path) return std::stoi(entry.path().filename().string());
+  }
+  return -1;
+}
+
+// A drive that starts failing while the movie renders fails the re-cut, saying the footage can't
+// be read and where; the earlier movie stays, with the session that vouches for it.
+TEST(Recut, ADriveThatFailsWhileTheMovieRendersKeepsTheEarlierMovie) {
+  SamplePackage sample;
+  Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
+  request.renderMP4 = true;
+  Pipeline::recut(request);
+  const std::string movie = slurp(sample.movie);
+  const std::optional<MovieIdentity> vouched = KestraneSession::read(sample.sessionFile).roughCutMovie;
+  ASSERT_TRUE(vouched);
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{3, 4}};
+  const fs::path said = sample.root.path() / "said.txt";
+
+  const int ended = test::inChild([&] {
+    struct sigaction action {};
+    action.sa_sigaction = onPread;
+    action.sa_flags = SA_SIGINFO;
+    if (::sigaction(SIGSYS, &action, nullptr) != 0 || !test::withSyscallFilter({
+                                                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 1),
+                                                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+                                                      }))
+      ::_exit(3);
+    std::string failure = "rendered";
+    try {
+      Pipeline::recut(request, [&](const Pipeline::Stage& stage) {
+        // A third of the way through the movie the footage's drive fails.
+        if (stage == Pipeline::Stage::rendering && stage.fraction.value_or(0) > 0.3 && failingDescriptor < 0)
+          failingDescriptor = heldDescriptor(sample.footage);
+      });
+    } catch (const Pipeline::RoughCutFailed& e) {
+      failure = e.what();
+    }
+    std::ofstream(said) << failure;
+    ::_exit(0);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't trap system calls here";
+  const std::string failure = slurp(said);
+  EXPECT_TRUE(failure.starts_with("Export failed: the footage " + sample.footage.string() + " can't be read at 0:"))
+      << failure;
+  EXPECT_NE(failure.find("Input/output error"), std::string::npos) << failure;
+  EXPECT_EQ(slurp(sample.movie), movie);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutMovie, vouched);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
+}
+#endif
 
 // Makes a file immutable while it lives, as chattr +i does; false where the file system or this
 // user can't.
@@ -447,16 +556,6 @@ class Immutable {
   int flags_ = 0;
   bool made_ = false;
 };
-
-// The re-cut's failure, or nothing when it went through.
-std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutRequest& request) {
-  try {
-    Pipeline::recut(request);
-  } catch (const Pipeline::RoughCutFailed& e) {
-    return e;
-  }
-  return std::nullopt;
-}
 
 TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   SamplePackage sample;
