@@ -61,8 +61,8 @@ FootageFrames::FootageFrames(const Footage& footage, RationalTime frameDuration,
     // reaches its length: a copy cut off states where it was cut (a WAV's length is taken from
     // its size).
     const std::optional<double> stated = sound_->statedEnd();
-    soundReach_ = hasPicture() ? std::min(media.durationSeconds, stated.value_or(media.durationSeconds))
-                               : media.durationSeconds;
+    soundReach_ =
+        hasPicture() ? std::min(media.durationSeconds, stated.value_or(media.durationSeconds)) : media.durationSeconds;
     soundSlack_ = stated ? 0 : kTracksApartSeconds;
   }
 }
