@@ -23,6 +23,7 @@
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/LevelHearing.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
+#include "kestrane/pipeline/RoughCutHearing.hpp"
 #include "kestrane/platform/MovieWriter.hpp"
 
 namespace fs = std::filesystem;
@@ -163,7 +164,7 @@ void BM_RoughCut1080pHundredPieces(benchmark::State& state) {
       const auto start = std::chrono::steady_clock::now();
       if ((turn == 0) == engineFirst) {
         const double cpu = cpuSeconds(RUSAGE_SELF);
-        MP4Renderer::render(MP4Renderer::openFootage(source, levels), cut, ours);
+        MP4Renderer::render(MP4Renderer::openFootage(source, Pipeline::roughCutHearing(levels)), cut, ours);
         engine = secondsSince(start);
         engineCPU += cpuSeconds(RUSAGE_SELF) - cpu;
       } else {

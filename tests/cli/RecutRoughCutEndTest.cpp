@@ -155,6 +155,74 @@ TEST(RecutCommand, TheEndOfARunWithARoughCutSaysWhatReallyHappened) {
   EXPECT_EQ(p.hiddenFiles(), 0);
 }
 
+// A user's own file at the movie's name (the rough cut trimmed and saved under its name) is never
+// deleted: a plain re-cut that changes the cut, and one that renders a new movie, set it aside in
+// the package under a free name that says it is not this cut's movie, and say where it went.
+TEST(RecutCommand, AUsersOwnFileAtTheMoviesNameIsSetAsideNeverDeleted) {
+  test::MoviePackage p("talk", "Talk");
+  const std::string package = p.package.string();
+  int status = 0;
+  std::string out = test::runShell("recut '" + package + "' --mp4 --tightness tight", status);
+  ASSERT_EQ(status, 0) << out;
+  const fs::path trimmed = p.root.path() / "trimmed.mp4";
+  ASSERT_EQ(
+      std::system(("ffmpeg -v error -y -i '" + p.movie.string() + "' -t 5 -c copy '" + trimmed.string() + "'").c_str()),
+      0);
+  const std::string own = test::readFile(trimmed);
+  const auto saveOverTheMovie = [&] { fs::copy_file(trimmed, p.movie, fs::copy_options::overwrite_existing); };
+  const auto setAside = [&](const std::string& as) {
+    return "Warning: Set aside the file at talk rough cut.mp4 as " + as +
+           " — nothing records which cut it shows, so it was kept rather than removed or replaced\n";
+  };
+
+  saveOverTheMovie();
+  out = test::runShell("recut '" + package + "' --tightness natural", status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(setAside("talk rough cut (not this cut).mp4")), std::string::npos) << out;
+  EXPECT_EQ(out.find("Removed the rough cut"), std::string::npos) << out;
+  EXPECT_FALSE(fs::exists(p.movie));
+  EXPECT_TRUE(test::readFile(p.package / "talk rough cut (not this cut).mp4") == own) << "the user's file, kept";
+
+  saveOverTheMovie();
+  out = test::runShell("recut '" + package + "' --tightness tight --mp4", status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find(setAside("talk rough cut (not this cut 2).mp4")), std::string::npos) << out;
+  EXPECT_TRUE(test::readFile(p.package / "talk rough cut (not this cut 2).mp4") == own) << "the user's file, kept";
+  EXPECT_TRUE(test::readFile(p.package / "talk rough cut (not this cut).mp4") == own);
+  EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(KestraneSession::read(p.sessionFile), p.movie)) << "this cut's movie";
+  EXPECT_EQ(p.hiddenFiles(), 0);
+}
+
+// Sound recorded apart and muxed two seconds after its picture runs on past the picture: the
+// first cut measures where the picture ends, and it and a re-cut render the movie, the last
+// picture held under the sound that runs on.
+TEST(RecutCommand, FootageWhoseSoundRunsPastItsPictureRenders) {
+  test::TempDir root;
+  const fs::path late = root.path() / "late.mp4";
+  const std::string sample = test::sampleFootage().string();
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + sample + "' -itsoffset 2 -i '" + sample +
+                         "' -map 0:v -map 1:a -c copy '" + late.string() + "'")
+                            .c_str()),
+            0);
+  const fs::path package = root.path() / "late Kestrane.kestrane";
+  const fs::path movie = package / "late rough cut.mp4";
+  int status = 0;
+  std::string out = test::runShell(
+      "cut '" + late.string() + "' --tightness relaxed --mp4 --out '" + root.path().string() + "'", status);
+  ASSERT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("Rough cut: " + movie.string() + "\n"), std::string::npos) << out;
+  const KestraneSession first = KestraneSession::read(package / "late.kestrane.json");
+  ASSERT_TRUE(first.source.pictureEndSeconds);
+  EXPECT_LT(*first.source.pictureEndSeconds, first.source.durationSeconds - 1.5);
+  EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(first, movie));
+
+  out = test::runShell("recut '" + package.string() + "' --mp4 --tightness natural", status);
+  EXPECT_EQ(status, 0) << out;
+  const KestraneSession recut = KestraneSession::read(package / "late.kestrane.json");
+  EXPECT_DOUBLE_EQ(recut.settings.speechPadding, speechPadding(CutTightness::natural));
+  EXPECT_TRUE(Pipeline::roughCutShowsStoredCut(recut, movie));
+}
+
 // A stop heard while the run's last write is under way, with or without a rough cut, ends the
 // run as a stop that names the package and says what it holds now, never as a finished run.
 TEST(RecutCommand, AStopHeardAsTheLastWriteIsUnderWayIsAStopThatSaysWhatThePackageHolds) {

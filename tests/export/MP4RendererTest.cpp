@@ -20,6 +20,9 @@
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/pipeline/RoughCutHearing.hpp"
+#include "kestrane/platform/MediaFile.hpp"
+#include "pipeline/KillAtRename.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -458,6 +461,88 @@ TEST_F(MP4RendererTest, RendersOnlyFootageThatIsAllThere) {
   restore();
 }
 
+// Sound-only footage is held to its sound as footage with a picture is: a WAV copy cut off
+// before the render, and an M4A cut short in place while it renders, fail where the cut needs
+// what is no longer there.
+TEST_F(MP4RendererTest, SoundOnlyFootageThatRunsOutFails) {
+  const Recording voice{"25", 25, 48000, 8, false, true, "voice only.m4a"};
+  const fs::path whole = make(folder(), voice);
+  const CutList cut = cutOf({{0.5, 2.0}, {5.0, 7.5}}, 8.0);
+  const auto failure = [&](const fs::path& footage, const std::function<void(double)>& whileRendering) {
+    try {
+      MP4Renderer::render(MP4Renderer::openFootage(sourceFor(footage, voice, {1, 25})), cut,
+                          folder() / "voice only rough cut.mp4", whileRendering);
+    } catch (const MP4Renderer::RenderError& error) {
+      return std::string(error.what());
+    }
+    return std::string("rendered");
+  };
+
+  const fs::path wav = folder() / "voice only.wav";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c:a pcm_s16le " + shellQuote(wav.string()));
+  fs::resize_file(wav, fs::file_size(wav) / 2);
+  EXPECT_TRUE(failure(wav, {}).starts_with("Export failed: the footage " + wav.string() + " stops at 0:0"))
+      << failure(wav, {});
+
+  const fs::path m4a = folder() / "voice only copy.m4a";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -c copy -movflags +faststart " +
+      shellQuote(m4a.string()));
+  bool cutShort = false;
+  const std::string ranOut = failure(m4a, [&](double fraction) {
+    if (fraction > 0.1 && !cutShort) fs::resize_file(m4a, fs::file_size(m4a) / 3);
+    cutShort = cutShort || fraction > 0.1;
+  });
+  EXPECT_TRUE(ranOut.starts_with("Export failed: the footage " + m4a.string() + " stops at 0:0")) << ranOut;
+}
+
+#if defined(__x86_64__)
+// A drive that starts failing partway through the footage fails the render at once, saying the
+// footage can't be read and where, and the earlier movie stays: a read error is never taken for
+// the end of a track, which would leave the rest of the movie frozen and silent.
+TEST_F(MP4RendererTest, AReadErrorPartwayFailsTheRender) {
+  const Recording clip{"25", 25, 48000, 8, true, true, "failing drive.mp4"};
+  const fs::path footage = folder() / "failing drive faststart.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(make(folder(), clip).string()) + " -c copy -movflags +faststart " +
+      shellQuote(footage.string()));
+  const fs::path package = folder() / "Failing Kestrane.kestrane";
+  fs::create_directories(package);
+  const fs::path movie = package / "failing rough cut.mp4";
+  std::ofstream(movie, std::ios::binary) << "earlier rough cut";
+  const fs::path said = folder() / "failing drive.txt";
+  const MP4Renderer::Footage held = MP4Renderer::openFootage(sourceFor(footage, clip, {1, 25}));
+  const auto half = static_cast<std::uint32_t>(fs::file_size(footage) / 2);
+
+  const int ended = test::inChild([&] {
+    // From now on every read of the held footage past its middle fails as a failing drive's does.
+    if (!test::withSyscallFilter({
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 5),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(held.file->fd()), 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
+            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, half, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        }))
+      ::_exit(3);
+    std::string failure = "rendered";
+    try {
+      MP4Renderer::render(held, cutOf({{0.5, 2.0}, {3.0, 7.5}}, 8.0), movie);
+    } catch (const MP4Renderer::RenderError& error) {
+      failure = error.what();
+    }
+    std::ofstream(said) << failure;
+    ::_exit(0);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't filter system calls here";
+  const std::string failure = readText(said);
+  EXPECT_TRUE(failure.starts_with("Export failed: the footage " + footage.string() + " can't be read at 0:0"))
+      << failure;
+  EXPECT_NE(failure.find("Input/output error"), std::string::npos) << failure;
+  EXPECT_EQ(readText(movie), "earlier rough cut");
+  EXPECT_EQ(std::distance(fs::directory_iterator(package), fs::directory_iterator()), 1);
+}
+#endif
+
 namespace {
 
 // The sample presenter read by a flite voice (its false start, retake and long pauses over a
@@ -485,7 +570,7 @@ SpokenFootage speak(const fs::path& folder, const std::string& voice) {
 MP4Renderer::Footage footageAt(const SpokenFootage& spoken, const fs::path& path) {
   SourceMedia media = spoken.media;
   media.path = path.string();
-  return MP4Renderer::openFootage(media, spoken.levels);
+  return MP4Renderer::openFootage(media, Pipeline::roughCutHearing(spoken.levels));
 }
 
 // Pieces of a second, and now and then of a third of one, a little apart: the whole length is
@@ -576,6 +661,51 @@ TEST_F(MP4RendererTest, HearsEveryKeptPieceAgainstTheStoredLevels) {
   }
 }
 
+// Where a fifth of a second lies wholly in loud speech inside a kept piece of `cut`, after 3 s.
+double loudKeptSpeech(const CutList& cut, const LevelData& levels) {
+  const std::vector<float> dbfs = levels.levelsDBFS();
+  const float loudest = *std::max_element(dbfs.begin(), dbfs.end());
+  const auto hops = static_cast<std::size_t>(0.2 / levels.hopDuration);
+  for (const Segment& kept : cut.keptSegments()) {
+    for (double at = std::max(kept.range.start, 3.0) + 0.1; at + 0.3 < kept.range.end; at += levels.hopDuration) {
+      const auto first = static_cast<std::size_t>(at / levels.hopDuration);
+      if (first + hops < dbfs.size() &&
+          std::all_of(dbfs.begin() + first, dbfs.begin() + first + hops, [&](float l) { return l > loudest - 12; }))
+        return at;
+    }
+  }
+  return -1;
+}
+
+// Zeros written over a tenth of a second of loud kept speech in a copy whose sound is stored as
+// plain samples (a hole, as a failing copy leaves it, that decodes without a complaint and is too
+// short to change how the seconds around it are shaped) fail where the hole is.
+TEST_F(MP4RendererTest, AHoleInKeptSpeechFailsWhereItIs) {
+  const SpokenFootage spoken = speak(folder(), "kal");
+  const CutList cut = decidedPieces(spoken.media.durationSeconds);
+  const double at = loudKeptSpeech(cut, spoken.levels);
+  ASSERT_GT(at, 0) << "no loud speech kept";
+  const fs::path holed = folder() / "kal holed.wav";
+  run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " -vn -ac 1 -c:a pcm_s16le " +
+      shellQuote(holed.string()));
+  const std::string bytes = readText(holed);
+  const std::size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  const int rate = static_cast<int>(spoken.media.audioSampleRate);
+  const std::size_t from = data + 8 + static_cast<std::size_t>(at * rate) * 2;
+  const std::size_t length = static_cast<std::size_t>(0.1 * rate) * 2;
+  run("dd if=/dev/zero of=" + shellQuote(holed.string()) + " bs=1 seek=" + std::to_string(from) +
+      " count=" + std::to_string(length) + " conv=notrunc status=none");
+  try {
+    MP4Renderer::render(footageAt(spoken, holed), cut, folder() / "holed rough cut.mp4");
+    ADD_FAILURE() << "rendered kept speech with a hole at " << at;
+  } catch (const MP4Renderer::RenderError& error) {
+    const std::string hole = error.what();
+    EXPECT_TRUE(hole.starts_with("Export failed: the footage " + holed.string() + " at ")) << hole;
+    EXPECT_NEAR(namedSecond(hole), at, 1.0) << hole;
+  }
+}
+
 // What changes the bytes but not the sound renders: another container, a re-encode to a small
 // AAC, Opus or MP3, a louder, quieter or compressed copy, and sound an encoder put 2048 samples later, in
 // pieces as long and as short as a decided cut's, in several voices; and so does footage whose
@@ -614,16 +744,19 @@ TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
       shellQuote(speak(folder(), "slt").path.string()) + " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
   const SourceMedia media = MediaProbe::probe(late.string());
   const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(late.string());
-  EXPECT_NO_THROW(
-      MP4Renderer::render(MP4Renderer::openFootage(media, LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS)),
-                          decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
+  EXPECT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(media, Pipeline::roughCutHearing(LevelData::fromLevels(
+                                                                          levels.hopDuration, levels.levelsDBFS))),
+                                      decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
 }
 
-// The picture has to reach the footage's length, wherever its own track says it ends: a copy
-// whose picture stopped seconds early fails rather than freeze, saying when. Tracks of a whole
-// recording that end a few tenths of a second apart, in Matroska that states no length per track,
-// render to the end as they always did. Two times in one second are told apart by their decimals.
-TEST_F(MP4RendererTest, ThePictureReachesTheFootagesLength) {
+// The picture has to reach where the cut measured that it ends, wherever its own track now says
+// it ends: a copy whose picture stopped seconds early since fails rather than freeze, saying when.
+// Sound recorded apart that runs on past the picture renders with the last picture held, as does
+// the same footage in a session that stored no picture's end, where the file's own account of it
+// stands in. Tracks of a whole recording that end a few tenths of a second apart, in Matroska that
+// states no length per track, render to the end as they always did. Two times in one second are
+// told apart by their decimals.
+TEST_F(MP4RendererTest, ThePictureReachesWhereTheCutMeasuredItEnds) {
   const Recording clip{"25", 25, 48000, 10, true, true, "ten.mp4"};
   const fs::path whole = make(folder(), clip);
   const CutList toTheEnd = cutOf({{1.0, 3.0}, {5.0, 10.0}}, 10.0);
@@ -631,14 +764,36 @@ TEST_F(MP4RendererTest, ThePictureReachesTheFootagesLength) {
   const fs::path stopped = folder() / "stopped.mp4";
   run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -t 6 -i " + shellQuote(whole.string()) +
       " -map 1:v -map 0:a -c copy " + shellQuote(stopped.string()));
+  SourceMedia measured = sourceFor(stopped, clip, {1, 25});
+  measured.pictureEndSeconds = 10.0;
   try {
-    MP4Renderer::render(MP4Renderer::openFootage(sourceFor(stopped, clip, {1, 25})), toTheEnd,
-                        folder() / "stopped rough cut.mp4");
+    MP4Renderer::render(MP4Renderer::openFootage(measured), toTheEnd, folder() / "stopped rough cut.mp4");
     ADD_FAILURE() << "rendered a picture that stops at 0:06 to 0:10";
   } catch (const MP4Renderer::RenderError& error) {
     EXPECT_TRUE(
         std::string(error.what()).starts_with("Export failed: the footage " + stopped.string() + " stops at 0:06"))
         << error.what();
+  }
+
+  // The sound muxed two seconds after the picture: it ends at 0:12, the picture at 0:10.
+  const fs::path late = folder() / "late sound.mp4";
+  run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -itsoffset 2 -i " + shellQuote(whole.string()) +
+      " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
+  SourceMedia lateSound = MediaProbe::probe(late.string());
+  ASSERT_GT(lateSound.durationSeconds, 11.9);
+  ASSERT_TRUE(lateSound.pictureEndSeconds);
+  EXPECT_NEAR(*lateSound.pictureEndSeconds, 10.0, 0.05);
+  const CutList pastThePicture = cutOf({{1.0, 3.0}, {8.0, lateSound.durationSeconds}}, lateSound.durationSeconds);
+  for (const bool stored : {true, false}) {
+    SCOPED_TRACE(stored ? "the picture's end stored" : "a session that stored none");
+    if (!stored) lateSound.pictureEndSeconds.reset();
+    const fs::path movie = folder() / "late sound rough cut.mp4";
+    ASSERT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(lateSound), pastThePicture, movie));
+    const FrameSnapping::Layout layout =
+        MP4Renderer::composition(MP4Renderer::openFootage(lateSound), pastThePicture).layout;
+    std::vector<int> held = expectedFrames(layout);
+    for (int& frame : held) frame = std::min(frame, 249);
+    EXPECT_EQ(play(movie, 48000).frameNumbers, held);
   }
 
   // The per-track lengths the muxer wrote renamed away, as a recorder that writes none leaves them.

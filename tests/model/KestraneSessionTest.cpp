@@ -38,6 +38,7 @@ KestraneSession fullSession() {
   s.source.audioChannelCount = 2;
   s.source.startTimecode = RationalTime{107892000, 30000};
   s.source.timecodeIsDropFrame = true;
+  s.source.pictureEndSeconds = 60.5;
   s.settings.subtitleLength = TranscriptExporter::SubtitleLength::long_;
   s.settings.manualKeepRanges = std::vector<TimeRange>{{1.25, 2}};
   s.settings.graphicsDensity = GraphicsDensity::fullyAnimated;
@@ -113,6 +114,7 @@ TEST(KestraneSession, RoundTripsByteForByte) {
   EXPECT_NE(first.find("\"range\" : {\n          \"end\" : 0.9,\n          \"start\" : 0.5\n"), std::string::npos);
   const auto back = KestraneSession::read(file);
   EXPECT_EQ(back.source.startTimecode, original.source.startTimecode);
+  EXPECT_EQ(back.source.pictureEndSeconds, original.source.pictureEndSeconds);
   EXPECT_EQ(back.settings.subtitleLength, TranscriptExporter::SubtitleLength::long_);
   EXPECT_EQ(back.cutList->segments, original.cutList->segments);
   EXPECT_EQ(back.roughCutCutList->segments, original.roughCutCutList->segments);
@@ -172,6 +174,7 @@ TEST(KestraneSession, ReadingIsLenientWhereItMayBeAndStrictElsewhere) {
     j["settings"]["silenceThresholdDBFS"] = -40;
   }));
   EXPECT_FALSE(lenient.projectName.has_value());
+  EXPECT_FALSE(lenient.source.pictureEndSeconds) << "a session of an earlier build measured no picture's end";
   EXPECT_EQ(lenient.version, 1);
   EXPECT_EQ(lenient.settings.silenceThresholdDBFS, -40.0);
   EXPECT_EQ(SessionJson::encode(lenient).find("extra"), std::string::npos);
@@ -235,6 +238,9 @@ TEST(KestraneSession, RefusesNumbersNoRecordingCanHave) {
       {[](auto& j) { j["source"]["audioSampleRate"] = -48000; }, "source.audioSampleRate: not a sample rate"},
       {[](auto& j) { j["source"]["durationSeconds"] = 9.3e18; },
        "source.durationSeconds: a time can't be beyond 100 hours"},
+      {[](auto& j) { j["source"]["pictureEndSeconds"] = -1; }, "source.pictureEndSeconds: a time can't be negative"},
+      {[](auto& j) { j["source"]["pictureEndSeconds"] = 1e300; },
+       "source.pictureEndSeconds: a time can't be beyond 100 hours"},
       // Too short to leave a cut, which a run could only fail on.
       {[](auto& j) { j["source"]["durationSeconds"] = 0; }, "source.durationSeconds: a recording must be longer"},
       {[](auto& j) { j["source"]["durationSeconds"] = -0.0; }, "source.durationSeconds: a recording must be longer"},

@@ -61,12 +61,19 @@ void earlierCut(const fs::path& dir, const std::string& session) {
 
 // When a re-cut is killed: as it makes its `n`th rename (the record's own is the first, then the
 // timeline's, the transcript's and the session's), or just after its session's, before the
-// earlier movie goes.
+// earlier movie goes, or just after its record's, before anything moves.
 constexpr int kAfterSession = 0;
+constexpr int kAfterRecord = -1;
+
+// What a re-cut does with the file at the movie's name: removes the earlier cut's movie, or sets
+// aside a file no run of ours made.
+enum class AtTheMoviesName { remove, setAside };
+const fs::path kSetAsideMovie = "talk rough cut (not this cut).mp4";
 
 // A re-cut of the package in `dir` (`session` plus a space) under `umask`, by the ordinary
 // account `owner` when one is given, killed at `when`; true when it left its record.
-bool killedRecut(const fs::path& dir, const std::string& session, int when, mode_t umask = 022, uid_t owner = 0) {
+bool killedRecut(const fs::path& dir, const std::string& session, int when, mode_t umask = 022, uid_t owner = 0,
+                 AtTheMoviesName movie = AtTheMoviesName::remove) {
   const int killed = inChild([&] {
     if (owner != 0 && !test::becomeAccount(owner, test::kSharedGroup)) ::_exit(test::notAsThatUser);
     ::umask(umask);
@@ -74,9 +81,15 @@ bool killedRecut(const fs::path& dir, const std::string& session, int when, mode
     staged.write(dir / "talk.fcpxml", "tight timeline");
     staged.write(dir / "transcript.md", "tight transcript");
     staged.write(dir / "talk.kestrane.json", session + " ");
-    staged.removeOnCommit(dir / "talk rough cut.mp4");
-    const bool trapped = when == kAfterSession ? test::exitAfterRename("/.kestrane.move", 4, [] { ::raise(SIGKILL); })
-                                               : test::killAtRename("/.kestrane.move", when);
+    if (movie == AtTheMoviesName::remove) {
+      staged.removeOnCommit(dir / "talk rough cut.mp4");
+    } else {
+      staged.setAside(dir / "talk rough cut.mp4", dir / kSetAsideMovie);
+    }
+    const auto kill = [] { ::raise(SIGKILL); };
+    const bool trapped = when == kAfterSession  ? test::exitAfterRename("/.kestrane.move", 4, kill)
+                         : when == kAfterRecord ? test::exitAfterRename("/.kestrane.move", 1, kill)
+                                                : test::killAtRename("/.kestrane.move", when);
     if (trapped) staged.commit();
   });
   return WIFSIGNALED(killed) && fs::exists(dir / ".kestrane.move");
@@ -352,6 +365,42 @@ TEST_F(MoveRecordProof, AFreeNameAndARemovalAlreadyMadeAreFinished) {
   fs::remove(dir / "talk rough cut.mp4");
   EXPECT_EQ(openedSaying(dir), "");
   EXPECT_TRUE(wholeRecut(dir, session));
+}
+
+// A file at the movie's name that no run of ours made is set aside as part of the recorded move:
+// a re-cut killed as its record lands, as its files move or once they have leaves the next run to
+// finish the move, and the file is kept under its free name. A record that would set aside another
+// of the package's files, or under a name the writer gives no file, is none of ours: it is set
+// aside unread, and nothing it names is touched.
+TEST_F(MoveRecordProof, AFileSetAsideIsKeptWhereverTheRunWasKilled) {
+  for (const int when : {kAfterRecord, 2, 4, kAfterSession}) {
+    SCOPED_TRACE(when);
+    earlierCut(dir, session);
+    ASSERT_TRUE(killedRecut(dir, session, when, 022, 0, AtTheMoviesName::setAside));
+    EXPECT_EQ(openedSaying(dir), "");
+    EXPECT_TRUE(wholeRecut(dir, session));
+    EXPECT_EQ(readFile(dir / kSetAsideMovie), "earlier movie");
+    fs::remove(dir / kSetAsideMovie);
+  }
+
+  earlierCut(dir, session);
+  for (const auto& [name, as] : {std::pair<std::string, std::string>{"talk.fcpxml", kSetAsideMovie.string()},
+                                 {"talk rough cut.mp4", "talk rough cut (kept).mp4"}}) {
+    SCOPED_TRACE(name + " as " + as);
+    MoveRecord record;
+    record.setAsides.push_back({name, as, Pipeline::detail::identityOf(*Pipeline::detail::heldAt(dir / name).st)});
+    test::writeRecord(dir, Pipeline::detail::recordText(record));
+    const auto before = snapshot(dir);
+    EXPECT_EQ(openedSaying(dir),
+              "The package held a record of an unfinished move that this program can't have "
+              "written, so it was set aside as " +
+                  (dir / ".kestrane.move-unread").string() + " and nothing it names was moved or removed.");
+    auto unread = before;
+    unread[".kestrane.move-unread"] = unread[".kestrane.move"];
+    unread.erase(".kestrane.move");
+    EXPECT_EQ(snapshot(dir), unread);
+    fs::remove(dir / ".kestrane.move-unread");
+  }
 }
 
 // Where every account may already write the package's files and make and remove names in its

@@ -3,9 +3,12 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -381,9 +384,20 @@ TEST(Recut, OnlyTheFootageThePackageWasCutFromIsCutAgain) {
   EXPECT_TRUE(Pipeline::recut(withMovie).mp4URL) << "its sound made again";
 }
 
+// The re-cut's failure, or nothing when it went through.
+std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutRequest& request) {
+  try {
+    Pipeline::recut(request);
+  } catch (const Pipeline::RoughCutFailed& e) {
+    return e;
+  }
+  return std::nullopt;
+}
+
 // The footage the re-cut proved is the footage it renders, whatever happens at its path after:
 // another recording put there as the render begins is never what the movie shows, and footage
-// cut short in place fails the render, naming where it stops, with the earlier movie kept.
+// cut short in place, or whose picture was cut off since the package was cut, fails the render,
+// naming where it stops, with the earlier movie kept.
 TEST(Recut, TheFootageItProvedIsTheFootageItRenders) {
   SamplePackage sample;
   Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
@@ -423,7 +437,102 @@ TEST(Recut, TheFootageItProvedIsTheFootageItRenders) {
   EXPECT_EQ(slurp(sample.movie), movie);
   EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutMovie, vouched);
   EXPECT_EQ(sample.hiddenFiles(), 0);
+
+  // A copy whose picture was cut off at 0:20 since the package was cut, its sound whole and its
+  // stated length the footage's: the check hears the footage, and the render stops where the
+  // picture does, as the cut measured the picture to the end.
+  const std::string original = kept.string(), cutOff = (sample.root.path() / "cut off.mp4").string();
+  ASSERT_EQ(std::system(("ffmpeg -v error -y -i '" + original + "' -t 20 -i '" + original +
+                         "' -map 1:v -map 0:a -c copy '" + cutOff + "'")
+                            .c_str()),
+            0);
+  fs::rename(cutOff, sample.footage);
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{5, 6}};
+  const std::optional<Pipeline::RoughCutFailed> pictureCutOff = renderFailure(request);
+  ASSERT_TRUE(pictureCutOff);
+  EXPECT_TRUE(std::string(pictureCutOff->what())
+                  .starts_with("Export failed: the footage " + sample.footage.string() + " stops at 0:20"))
+      << pictureCutOff->what();
+  EXPECT_EQ(slurp(sample.movie), movie);
+  fs::copy_file(kept, sample.footage, fs::copy_options::overwrite_existing);
 }
+
+#if defined(__x86_64__)
+// The descriptor whose reads fail as a failing drive's do, once they are to fail; else -1.
+std::atomic<int> failingDescriptor{-1};
+
+// The trap's handler for every pread: fails those of the failing descriptor with EIO, and makes
+// the rest through preadv, which the trap lets through.
+void onPread(int, siginfo_t*, void* context) {
+  greg_t* regs = static_cast<ucontext_t*>(context)->uc_mcontext.gregs;
+  const auto fd = static_cast<int>(regs[REG_RDI]);
+  if (fd == failingDescriptor.load()) {
+    regs[REG_RAX] = -EIO;
+    return;
+  }
+  const int saved = errno;
+  iovec into{reinterpret_cast<void*>(regs[REG_RSI]), static_cast<std::size_t>(regs[REG_RDX])};
+  const long result = ::syscall(SYS_preadv, fd, &into, 1, regs[REG_R10], 0);
+  regs[REG_RAX] = result == -1 ? -errno : result;
+  errno = saved;
+}
+
+// The descriptor this process holds `path` open at, or -1.
+int heldDescriptor(const fs::path& path) {
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    std::error_code ec;
+    if (fs::read_symlink(entry.path(), ec) == path) return std::stoi(entry.path().filename().string());
+  }
+  return -1;
+}
+
+// A drive that starts failing while the movie renders fails the re-cut, saying the footage can't
+// be read and where; the earlier movie stays, with the session that vouches for it.
+TEST(Recut, ADriveThatFailsWhileTheMovieRendersKeepsTheEarlierMovie) {
+  SamplePackage sample;
+  Pipeline::RecutRequest request = recutOf(sample.sessionFile, newSettings());
+  request.renderMP4 = true;
+  Pipeline::recut(request);
+  const std::string movie = slurp(sample.movie);
+  const std::optional<MovieIdentity> vouched = KestraneSession::read(sample.sessionFile).roughCutMovie;
+  ASSERT_TRUE(vouched);
+  request.settings.manualRemoveRanges = std::vector<TimeRange>{{3, 4}};
+  const fs::path said = sample.root.path() / "said.txt";
+
+  const int ended = test::inChild([&] {
+    struct sigaction action {};
+    action.sa_sigaction = onPread;
+    action.sa_flags = SA_SIGINFO;
+    if (::sigaction(SIGSYS, &action, nullptr) != 0 || !test::withSyscallFilter({
+                                                          BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 1),
+                                                          BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_TRAP),
+                                                      }))
+      ::_exit(3);
+    std::string failure = "rendered";
+    try {
+      Pipeline::recut(request, [&](const Pipeline::Stage& stage) {
+        // A third of the way through the movie the footage's drive fails.
+        if (stage == Pipeline::Stage::rendering && stage.fraction.value_or(0) > 0.3 && failingDescriptor < 0)
+          failingDescriptor = heldDescriptor(sample.footage);
+      });
+    } catch (const Pipeline::RoughCutFailed& e) {
+      failure = e.what();
+    }
+    std::ofstream(said) << failure;
+    ::_exit(0);
+  });
+  ASSERT_TRUE(WIFEXITED(ended));
+  ASSERT_NE(WEXITSTATUS(ended), 3) << "can't trap system calls here";
+  const std::string failure = slurp(said);
+  EXPECT_TRUE(failure.starts_with("Export failed: the footage " + sample.footage.string() + " can't be read at 0:"))
+      << failure;
+  EXPECT_NE(failure.find("Input/output error"), std::string::npos) << failure;
+  EXPECT_EQ(slurp(sample.movie), movie);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).roughCutMovie, vouched);
+  EXPECT_EQ(KestraneSession::read(sample.sessionFile).settings.manualRemoveRanges, request.settings.manualRemoveRanges);
+  EXPECT_EQ(sample.hiddenFiles(), 0);
+}
+#endif
 
 // Makes a file immutable while it lives, as chattr +i does; false where the file system or this
 // user can't.
@@ -447,16 +556,6 @@ class Immutable {
   int flags_ = 0;
   bool made_ = false;
 };
-
-// The re-cut's failure, or nothing when it went through.
-std::optional<Pipeline::RoughCutFailed> renderFailure(const Pipeline::RecutRequest& request) {
-  try {
-    Pipeline::recut(request);
-  } catch (const Pipeline::RoughCutFailed& e) {
-    return e;
-  }
-  return std::nullopt;
-}
 
 TEST(RoughCut, AppearsOnlyWhenCompleteAndGoesOnlyWhenTheCutChanged) {
   SamplePackage sample;
@@ -724,8 +823,11 @@ struct VouchedMovie {
   }
 };
 
-const std::string kRemovedUnknownMovie =
-    "Removed the rough cut in the package — nothing records which cut it shows, so it can't be kept as this cut's";
+// What is said of a file at the movie's name the session doesn't vouch for, set aside.
+std::string setAsideNote() {
+  return "Set aside the file at sample rough cut.mp4 as sample rough cut (not this cut).mp4 — nothing records which "
+         "cut it shows, so it was kept rather than removed or replaced";
+}
 
 // Sets every file in `dir` to the whole second of its time, as a disk that keeps no finer ones
 // does; with `twoSeconds`, to the even second below, as a zip archive does.
@@ -746,11 +848,11 @@ bool shellIn(const fs::path& dir, const std::string& command) {
 
 // Only the movie the session vouches for shows the cut it records. Any other plain file at the
 // movie's name is a movie of unknown cut, even where the session records the cut this re-cut
-// plays, and even of the size of the movie it names: a re-cut without a movie removes it saying
-// so, one with a movie replaces it, and one whose render is stopped keeps it as the earlier
-// cut's. None claims it. Beside a session of an earlier build, which records no digest, another
-// cut's movie lasts another cut's length and is not claimed either, nor is a file of another size
-// than the one the last build recorded, even one as long as the recorded cut.
+// plays, and even of the size of the movie it names: a re-cut without a movie sets it aside under
+// a name that says it is not this cut's, saying so, as does one with a movie before its movie
+// takes the name, and one whose render is stopped keeps it as the earlier cut's. None claims it. Beside a session of an
+// earlier build, which records no digest, another cut's movie lasts another cut's length and is not claimed either, nor
+// is a file of another size than the one the last build recorded, even one as long as the recorded cut.
 TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   const VouchedMovie p;
   const fs::path& movie = p.sample.movie;
@@ -759,6 +861,7 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   ASSERT_NE(sameSize, p.movie);
   const std::optional<double> seconds = platform::mediaSecondsAt(movie);
   ASSERT_TRUE(seconds);
+  const fs::path setAside = movie.parent_path() / "sample rough cut (not this cut).mp4";
 
   using Change = std::function<void()>;
   const std::vector<std::pair<std::string, Change>> unvouched = {
@@ -798,15 +901,19 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
       EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
       const std::optional<MovieIdentity> earlier = platform::movieIdentityAt(movie);
 
+      const std::string unvouchedBytes = slurp(movie);
       if (recut == Recut::plain) {
         const Pipeline::Output out = Pipeline::recut(p.plain());
-        EXPECT_TRUE(contains(out.warnings, kRemovedUnknownMovie));
+        EXPECT_TRUE(contains(out.warnings, setAsideNote()));
         EXPECT_FALSE(contains(out.warnings, kRemovedMovie)) << "nothing said it showed the earlier cut";
         EXPECT_FALSE(fs::exists(movie));
+        EXPECT_EQ(slurp(setAside), unvouchedBytes);
         EXPECT_FALSE(p.read().roughCutCutList);
         EXPECT_FALSE(p.read().roughCutMovie);
       } else if (recut == Recut::withMovie) {
         const Pipeline::Output out = Pipeline::recut(p.withMovie);
+        EXPECT_TRUE(contains(out.warnings, setAsideNote()));
+        EXPECT_EQ(slurp(setAside), unvouchedBytes);
         EXPECT_EQ(out.mp4URL, std::optional(movie));
         EXPECT_NE(p.read().roughCutMovie, earlier);
         EXPECT_EQ(p.read().roughCutMovie, platform::movieIdentityAt(movie));
@@ -816,8 +923,10 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
         EXPECT_EQ(platform::movieIdentityAt(movie), earlier);
         EXPECT_FALSE(p.read().roughCutCutList);
         EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
+        EXPECT_FALSE(fs::exists(setAside));
       }
       EXPECT_EQ(p.sample.hiddenFiles(), 0);
+      fs::remove(setAside);
     }
   }
 
@@ -831,8 +940,9 @@ TEST(RoughCut, OnlyTheMovieTheSessionVouchesForShowsItsCut) {
   ASSERT_EQ(platform::mediaSecondsAt(movie), seconds) << "lasts as long as the recorded cut";
   EXPECT_FALSE(Pipeline::roughCutShowsStoredCut(p.read(), movie));
   const Pipeline::Output out = Pipeline::recut(p.plain());
-  EXPECT_TRUE(contains(out.warnings, kRemovedUnknownMovie));
+  EXPECT_TRUE(contains(out.warnings, setAsideNote()));
   EXPECT_FALSE(fs::exists(movie));
+  EXPECT_EQ(slurp(setAside), p.movie + std::string(4096, '\0'));
   EXPECT_FALSE(p.read().roughCutMovie);
 }
 
@@ -916,7 +1026,7 @@ TEST(RoughCut, TheMovieIsKnownByItsBytesThroughAnyCopyAndInAnEarlierBuildsPackag
       if (recut == Recut::plain) {
         const Pipeline::Output out = Pipeline::recut(p.plain());
         EXPECT_FALSE(contains(out.warnings, kRemovedMovie));
-        EXPECT_FALSE(contains(out.warnings, kRemovedUnknownMovie));
+        EXPECT_FALSE(contains(out.warnings, setAsideNote()));
         EXPECT_TRUE(slurp(movie) == p.movie) << "the movie, untouched";
         const KestraneSession after = p.read();
         EXPECT_EQ(after.roughCutCutList.value_or(CutList{}).segments, shown.segments);

@@ -128,6 +128,9 @@ SourceMedia sourceMedia(const platform::MediaFacts& facts, const std::string& ur
     media.frameDuration = frameDuration(video);
     media.width = roundedSize(video.width);
     media.height = roundedSize(video.height);
+    // Sound recorded apart and joined to the picture may run on past it; the picture's own end
+    // is where the render holds its last picture from.
+    media.pictureEndSeconds = video.statedEnd;
   }
   const auto& audio = facts.audioTracks.front();
   media.audioSampleRate = audio.sampleRate.value_or(48000);

@@ -20,15 +20,14 @@
 
 #include <fmt/format.h>
 
-#include "kestrane/analysis/LevelHearing.hpp"
 #include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/TimeStamp.hpp"
+#include "kestrane/export/FootageFrames.hpp"
 #include "kestrane/platform/AudioTrackReader.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/MovieWriter.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
-#include "kestrane/platform/TrackReading.hpp"
 #include "kestrane/platform/VideoTrackReader.hpp"
 
 namespace kestrane::MP4Renderer {
@@ -51,6 +50,10 @@ RenderError RenderError::footageRanOut(const std::string& path, double stopped, 
                   path, lengthText(stopped, decimals), lengthText(needed, decimals)));
 }
 
+RenderError RenderError::footageUnreadable(const std::string& path, double at, const std::string& why) {
+  return exportFailed(fmt::format("the footage {} can't be read at {} — {}", path, timeStamp(at), why));
+}
+
 RenderError RenderError::footageSoundsDifferent(const std::string& path, double at) {
   return exportFailed(
       fmt::format("the footage {} at {} doesn't sound like the footage the package was cut from — no rough cut "
@@ -58,9 +61,9 @@ RenderError RenderError::footageSoundsDifferent(const std::string& path, double 
                   path, timeStamp(at)));
 }
 
-Footage openFootage(const SourceMedia& media, std::optional<LevelData> levels) {
+Footage openFootage(const SourceMedia& media, Listening listening) {
   try {
-    return {media, platform::MediaFile::open(media.path), std::move(levels)};
+    return {media, platform::MediaFile::open(media.path), std::move(listening)};
   } catch (const platform::MediaFileError& e) {
     throw RenderError::compositionFailed(e.what());
   }
@@ -70,20 +73,12 @@ namespace {
 
 struct Source {
   Composition composition;
-  std::unique_ptr<platform::VideoTrackReader> video;
-  std::unique_ptr<platform::AudioTrackReader> audio;
-  // How far each track has to reach, never past the footage's length (a cut-off file's is its
-  // readable part): the sound as far as the file states it ends, the picture all of it.
-  double soundEnd = 0;
-  double pictureEnd = 0;
-  // Tracks whose end the file doesn't state may end a little apart (see kTracksApartSeconds).
-  bool soundEndStated = false;
+  std::unique_ptr<FootageFrames> frames;
 };
 
 Source open(const Footage& footage, const CutList& cutList, std::stop_token stop = {}) {
   const SourceMedia& source = footage.media;
   if (cutList.keptSegments().empty()) throw RenderError::nothingToRender();
-  if (!footage.file) throw RenderError::compositionFailed("no footage to read");
   Source out;
   // The same layout every timeline writer uses, so the movie holds exactly the timeline's frames.
   const RationalTime frameDuration = FrameSnapping::usableFrameDuration(source.frameDuration);
@@ -96,30 +91,9 @@ Source open(const Footage& footage, const CutList& cutList, std::stop_token stop
   if (frameDuration.value > INT_MAX) {
     throw RenderError::compositionFailed("the frame rate is out of range");
   }
-  try {
-    // Every read of the footage stops with the render.
-    out.video = std::make_unique<platform::VideoTrackReader>(footage.file, stop);
-    out.audio = std::make_unique<platform::AudioTrackReader>(footage.file, stop);
-  } catch (const Cancelled&) {
-    throw;
-  } catch (const std::runtime_error& error) {
-    throw RenderError::compositionFailed(error.what());
-  }
-  out.composition.hasVideo = out.video->hasTrack();
-  out.composition.hasAudio = out.audio->hasTrack();
-  if (!out.composition.hasVideo && !out.composition.hasAudio) {
-    throw RenderError::compositionFailed("no video or audio track in " + source.path);
-  }
-  const auto reach = [&](std::optional<double> stated) {
-    return std::min(source.durationSeconds, stated.value_or(source.durationSeconds));
-  };
-  if (out.composition.hasAudio) {
-    out.soundEnd = reach(out.audio->statedEnd());
-    out.soundEndStated = out.audio->statedEnd().has_value();
-  }
-  // The picture's own stated end says nothing of whether it is all there: a copy whose picture
-  // stopped states where it stopped.
-  if (out.composition.hasVideo) out.pictureEnd = source.durationSeconds;
+  out.frames = std::make_unique<FootageFrames>(footage, out.composition.layout.frameDuration, std::move(stop));
+  out.composition.hasVideo = out.frames->hasPicture();
+  out.composition.hasAudio = out.frames->hasSound();
   return out;
 }
 
@@ -164,13 +138,6 @@ class PendingFile {
   std::string path_;
 };
 
-// The last packets of sound a decoder may leave out: two of AAC's 1024 samples.
-constexpr double kSoundPacketsSamples = 2048;
-// The tracks of one whole recording may end this far apart (a camera stops its picture and sound
-// a little apart, and a muxer without per-track lengths states one length for both): the render
-// holds the last picture, or leaves the last moment silent, as it always has.
-constexpr double kTracksApartSeconds = 0.5;
-
 // Position of the sample at the start of frame `frame`, rounded to the nearest sample.
 std::int64_t sampleAt(std::int64_t frame, RationalTime frameDuration, int rate) {
   const __int128 twice = static_cast<__int128>(frame) * frameDuration.value * rate * 2 + frameDuration.timescale;
@@ -179,6 +146,12 @@ std::int64_t sampleAt(std::int64_t frame, RationalTime frameDuration, int rate) 
   if (twice % denominator != 0 && twice < 0) --quotient;  // floor
   return static_cast<std::int64_t>(quotient);
 }
+
+// The tracks the movie carries, in the formats it writes them.
+struct MovieFormat {
+  std::optional<platform::MovieVideoFormat> video;
+  std::optional<platform::MovieAudioFormat> audio;
+};
 
 platform::MovieVideoFormat videoFormat(const platform::VideoTrackReader& video, RationalTime frameDuration) {
   const AVCodecParameters& p = video.parameters();
@@ -202,6 +175,13 @@ platform::MovieAudioFormat audioFormat(const platform::AudioTrackReader& audio) 
   format.sampleRate = platform::MovieWriter::isAACSampleRate(rate) ? rate : 48000;
   // Mono stays mono; anything wider plays everywhere as stereo.
   format.channels = audio.trackChannelCount() == 1 ? 1 : 2;
+  return format;
+}
+
+MovieFormat movieFormat(const FootageFrames& frames, RationalTime frameDuration) {
+  MovieFormat format;
+  if (frames.hasPicture()) format.video = videoFormat(frames.pictureTrack(), frameDuration);
+  if (frames.hasSound()) format.audio = audioFormat(frames.soundTrack());
   return format;
 }
 
@@ -265,6 +245,120 @@ class FrameQueue {
   std::exception_ptr error_;
 };
 
+// The frames of every kept piece, read from the footage in cut order and handed to the encoder:
+// the picture of each, and its sound, heard piece by piece by the listener when there is one.
+class PieceDecoder {
+ public:
+  PieceDecoder(FootageFrames& frames, const FrameSnapping::Layout& layout, const MovieFormat& format,
+               SoundListener* listener)
+      : frames_(frames),
+        frameDuration_(layout.frameDuration),
+        picture_(format.video.has_value()),
+        rate_(format.audio ? format.audio->sampleRate : 0),
+        channels_(format.audio ? static_cast<std::size_t>(format.audio->channels) : 0),
+        listener_(listener) {}
+
+  // Decodes the piece into `queue`; false once the encoder has given up.
+  bool decode(const FrameSnapping::Piece& piece, FrameQueue& queue) {
+    // The sound of the piece's frames lies as far from its first sample as the frames do from
+    // its first frame on the cut's grid, so the rounding of every frame's samples never adds up.
+    const std::int64_t cutSampleStart = soundAt(piece.cutStartFrame);
+    const std::int64_t sourceSampleStart = soundAt(piece.sourceStartFrame);
+    if (listener_) listener_->startPiece(sourceSampleStart);
+    for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
+      const double frameStart = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration_);
+      FrameQueue::Step step;
+      if (picture_) step.picture = frames_.picture(frameStart);
+      if (rate_ > 0) {
+        const std::int64_t first = soundAt(piece.cutStartFrame + i);
+        takeSound(step, sourceSampleStart + (first - cutSampleStart),
+                  static_cast<int>(soundAt(piece.cutStartFrame + i + 1) - first), frameStart);
+      }
+      if (!queue.push(std::move(step))) return false;
+    }
+    if (listener_) {
+      if (const std::optional<double> at = listener_->finishPiece(frames_.soundEnd()))
+        throw RenderError::footageSoundsDifferent(frames_.path(), *at);
+    }
+    return true;
+  }
+
+ private:
+  std::int64_t soundAt(std::int64_t frame) const { return rate_ > 0 ? sampleAt(frame, frameDuration_, rate_) : 0; }
+
+  void takeSound(FrameQueue::Step& step, std::int64_t from, int count, double frameStart) {
+    step.sampleCount = count;
+    step.samples.assign(channels_, std::vector<float>(static_cast<std::size_t>(count)));
+    planes_.clear();
+    for (auto& plane : step.samples) planes_.push_back(plane.data());
+    frames_.sound(from, count, planes_.data(), frameStart);
+    if (listener_) listener_->push(planes_.data(), static_cast<int>(channels_), static_cast<std::size_t>(count));
+  }
+
+  FootageFrames& frames_;
+  RationalTime frameDuration_;
+  bool picture_;
+  int rate_;
+  std::size_t channels_;
+  SoundListener* listener_;
+  std::vector<float*> planes_;
+};
+
+// Runs the decoding on its own thread, a few frames ahead of the encoder, so neither waits for
+// the other's serial stretches; the thread's failure reaches the encoder through the queue, and
+// the thread is always joined, the queue abandoned first so it never waits for room.
+class DecodingThread {
+ public:
+  DecodingThread(FrameQueue& queue, const std::function<void()>& decode)
+      : queue_(queue), thread_([&queue, decode] {
+          try {
+            decode();
+            queue.finish(nullptr);
+          } catch (...) {
+            queue.finish(std::current_exception());
+          }
+        }) {}
+  ~DecodingThread() {
+    queue_.abandon();
+    thread_.join();
+  }
+  DecodingThread(const DecodingThread&) = delete;
+  DecodingThread& operator=(const DecodingThread&) = delete;
+
+ private:
+  FrameQueue& queue_;
+  std::thread thread_;
+};
+
+// Tells the fraction done at most once a hundredth, and never the whole: that is told once the
+// movie is in place.
+class ProgressShare {
+ public:
+  ProgressShare(const Progress& progress, std::int64_t total) : progress_(progress), total_(total) {}
+  void frameDone() {
+    ++done_;
+    const auto percent = static_cast<int>(done_ * 100 / total_);
+    if (progress_ && percent > reported_ && done_ < total_) {
+      reported_ = percent;
+      progress_(static_cast<double>(done_) / static_cast<double>(total_));
+    }
+  }
+
+ private:
+  const Progress& progress_;
+  std::int64_t total_;
+  std::int64_t done_ = 0;
+  int reported_ = -1;
+};
+
+void write(platform::MovieWriter& writer, const FrameQueue::Step& step, std::vector<const float*>& planes) {
+  if (step.picture) writer.addPicture(step.picture.get());
+  if (step.samples.empty()) return;
+  planes.clear();
+  for (const auto& plane : step.samples) planes.push_back(plane.data());
+  writer.addSamples(planes.data(), step.sampleCount);
+}
+
 }  // namespace
 
 Composition composition(const Footage& footage, const CutList& cutList) { return open(footage, cutList).composition; }
@@ -272,132 +366,34 @@ Composition composition(const Footage& footage, const CutList& cutList) { return
 AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
                               const Progress& progress, std::stop_token stop) {
   Source opened = open(footage, cutList, stop);
-  const std::string& path = footage.file->path();
-  const auto requireUnchanged = [&] {
-    if (!footage.file->unchanged())
-      throw RenderError::exportFailed("the footage " + path + " was written to while the cut was made from it");
-  };
-  const Composition& plan = opened.composition;
-  const FrameSnapping::Layout& layout = plan.layout;
-  const RationalTime frameDuration = layout.frameDuration;
-
-  std::optional<platform::MovieVideoFormat> video;
-  if (plan.hasVideo) video = videoFormat(*opened.video, frameDuration);
-  std::optional<platform::MovieAudioFormat> audio;
-  if (plan.hasAudio) {
-    audio = audioFormat(*opened.audio);
-    opened.audio->setOutput(audio->sampleRate, audio->channels);
+  FootageFrames& frames = *opened.frames;
+  const FrameSnapping::Layout& layout = opened.composition.layout;
+  const MovieFormat format = movieFormat(frames, layout.frameDuration);
+  std::unique_ptr<SoundListener> listener;
+  if (format.audio) {
+    frames.setSoundOutput(format.audio->sampleRate, format.audio->channels);
+    if (footage.listening) listener = footage.listening(format.audio->sampleRate);
   }
-
-  // A track that ends more than a frame before the cut needs it ran out (sound may end a packet
-  // or two short of where its container says, as decoders drop the last packet's padding, and
-  // a track whose end isn't stated may end a little before the other).
-  const double frameSeconds = FrameSnapping::seconds(1, frameDuration);
-  const double soundSlack =
-      audio ? kSoundPacketsSamples / audio->sampleRate + (opened.soundEndStated ? 0 : kTracksApartSeconds) : 0;
-  const double pictureSlack = kTracksApartSeconds;
-  const auto requireReached = [&](std::optional<double> ended, double needed, double trackEnd, double slack) {
-    const double due = std::min(needed, trackEnd);
-    if (ended && *ended < due - frameSeconds - slack) throw RenderError::footageRanOut(path, *ended, due);
-  };
-
-  // Decoding runs on its own thread, a few frames ahead of the encoder, so neither waits for
-  // the other's serial stretches.
-  const auto produce = [&](FrameQueue& queue) {
-    const int rate = audio ? audio->sampleRate : 0;
-    const std::size_t channels = audio ? static_cast<std::size_t>(audio->channels) : 0;
-    // The sound taken is measured as it goes and held against the stored levels piece by piece.
-    std::optional<AudioAnalyzer::LevelHearing> hearing;
-    if (audio && footage.levels) hearing.emplace(footage.levels->levelsDBFS(), footage.levels->hopDuration, rate);
-    // The stored levels count their hops from source time 0, on the file's clock as the sound
-    // is read.
-    for (const FrameSnapping::Piece& piece : layout.pieces) {
-      const std::int64_t cutSampleStart = audio ? sampleAt(piece.cutStartFrame, frameDuration, rate) : 0;
-      const std::int64_t sourceSampleStart = audio ? sampleAt(piece.sourceStartFrame, frameDuration, rate) : 0;
-      if (hearing) hearing->startPiece(sourceSampleStart);
-      for (std::int64_t i = 0; i < piece.frameCount(); ++i) {
-        const double frameStart = FrameSnapping::seconds(piece.sourceStartFrame + i, frameDuration);
-        FrameQueue::Step step;
-        try {
-          if (video) {
-            // The picture nearest the grid frame: the last one to start before its middle.
-            const AVFrame* picture = opened.video->pictureAt(frameStart + frameSeconds / 2);
-            if (!picture) throw RenderError::exportFailed("no picture of the video could be decoded");
-            requireReached(opened.video->end(), frameStart + frameSeconds, opened.pictureEnd, pictureSlack);
-            step.picture.reset(av_frame_clone(picture));
-            if (!step.picture) throw RenderError::exportFailed("out of memory");
-          }
-          if (audio) {
-            const std::int64_t cutFrame = piece.cutStartFrame + i;
-            const std::int64_t first = sampleAt(cutFrame, frameDuration, rate);
-            step.sampleCount = static_cast<int>(sampleAt(cutFrame + 1, frameDuration, rate) - first);
-            step.samples.assign(channels, std::vector<float>(static_cast<std::size_t>(step.sampleCount)));
-            std::vector<float*> planes;
-            for (auto& plane : step.samples) planes.push_back(plane.data());
-            const std::int64_t from = sourceSampleStart + (first - cutSampleStart);
-            opened.audio->read(from, step.sampleCount, planes.data());
-            const std::optional<std::int64_t> ended = opened.audio->end();
-            requireReached(ended ? std::optional(static_cast<double>(*ended) / rate) : std::nullopt,
-                           static_cast<double>(from + step.sampleCount) / rate, opened.soundEnd, soundSlack);
-            if (hearing) hearing->push(planes.data(), audio->channels, static_cast<std::size_t>(step.sampleCount));
-          }
-        } catch (const platform::MediaReadError& error) {
-          throw RenderError::exportFailed(
-              fmt::format("the footage {} can't be read at {} — {}", path, timeStamp(frameStart), error.what()));
-        }
-        if (!queue.push(std::move(step))) return;
-      }
-      if (hearing) {
-        const std::optional<std::int64_t> end = opened.audio->end();
-        if (const std::optional<double> at = hearing->finishPiece(end))
-          throw RenderError::footageSoundsDifferent(path, *at);
-      }
-    }
-  };
 
   PendingFile pending(to);
   try {
-    platform::MovieWriter writer(pending.path(), video, audio);
+    platform::MovieWriter writer(pending.path(), format.video, format.audio);
     FrameQueue queue(8);
-    std::thread decoder([&] {
-      try {
-        produce(queue);
-        queue.finish(nullptr);
-      } catch (...) {
-        queue.finish(std::current_exception());
+    PieceDecoder pieces(frames, layout, format, listener.get());
+    const DecodingThread decoding(queue, [&] {
+      for (const FrameSnapping::Piece& piece : layout.pieces) {
+        if (!pieces.decode(piece, queue)) return;
       }
     });
-    struct Join {
-      FrameQueue& queue;
-      std::thread& thread;
-      ~Join() {
-        queue.abandon();
-        thread.join();
-      }
-    } join{queue, decoder};
-
-    std::int64_t done = 0;
-    int reportedPercent = -1;
+    ProgressShare share(progress, layout.totalFrames);
     std::vector<const float*> planes;
-    FrameQueue::Step step;
-    while (queue.pop(step)) {
+    for (FrameQueue::Step step; queue.pop(step); share.frameDone()) {
       throwIfStopped(stop);
-      if (step.picture) writer.addPicture(step.picture.get());
-      if (!step.samples.empty()) {
-        planes.clear();
-        for (const auto& plane : step.samples) planes.push_back(plane.data());
-        writer.addSamples(planes.data(), step.sampleCount);
-      }
-      ++done;
-      const auto percent = static_cast<int>(done * 100 / layout.totalFrames);
-      if (progress && percent > reportedPercent && done < layout.totalFrames) {
-        reportedPercent = percent;
-        progress(static_cast<double>(done) / static_cast<double>(layout.totalFrames));
-      }
+      write(writer, step, planes);
     }
     throwIfStopped(stop);
     // Footage cut short or rewritten in place while it was read may still have read whole.
-    requireUnchanged();
+    frames.requireUnchanged();
     writer.finish();
   } catch (const platform::MovieWriteError& error) {
     throw RenderError::exportFailed(error.what());

@@ -9,11 +9,11 @@
 #include <stop_token>
 #include <string>
 
-#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/export/FrameSnapping.hpp"
+#include "kestrane/export/SoundListener.hpp"
+#include "kestrane/model/AtomicFile.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CutList.hpp"
-#include "kestrane/model/LevelData.hpp"
 #include "kestrane/model/SourceMedia.hpp"
 #include "kestrane/model/UserFacingError.hpp"
 
@@ -39,6 +39,8 @@ class RenderError : public UserFacingError {
   // "Export failed: the footage <path> at 0:07 doesn't sound like the footage the package was cut
   // from — …"
   static RenderError footageSoundsDifferent(const std::string& path, double at);
+  // "Export failed: the footage <path> can't be read at 0:07 — <why>"
+  static RenderError footageUnreadable(const std::string& path, double at, const std::string& why);
 
   Kind kind() const { return kind_; }
 
@@ -48,17 +50,17 @@ class RenderError : public UserFacingError {
 };
 
 // The footage a movie is cut from: its facts as the cut knows them, the one file that is read,
-// held open, so a file put at its path meanwhile is never what the movie shows, and the loudness
-// the cut was measured from, which the sound the movie takes is held against.
+// held open, so a file put at its path meanwhile is never what the movie shows, and what hears
+// the sound the movie takes against how the footage sounded when it was cut.
 struct Footage {
   SourceMedia media;
   std::shared_ptr<const platform::MediaFile> file;
-  std::optional<LevelData> levels;
+  Listening listening;
 };
 
 // The footage at `media.path`, held open. Throws compositionFailed when no plain file can be read
 // there.
-Footage openFootage(const SourceMedia& media, std::optional<LevelData> levels = {});
+Footage openFootage(const SourceMedia& media, Listening listening = {});
 
 // The edit: where every kept piece of the source lands, and which of the source's tracks (its
 // first video and first audio track) the movie carries.
@@ -83,12 +85,14 @@ using Progress = std::function<void(double)>;
 // with Cancelled; every other failure is a RenderError. The render never pads footage that ran
 // out with silence or a held picture: where its sound ends more than a frame before the cut
 // needs it (short of where the file states the track ends, and of the footage's length), or its
-// picture short of the footage's length, where it can't be read, or when the file is written to
-// meanwhile, it fails (footageRanOut, exportFailed). Tracks of one recording that end a few
-// tenths of a second apart still render, the last picture held or the sound's last moment
-// silent. With stored levels, the sound of every kept piece is held against them as it is
-// rendered, and the render fails where it doesn't sound as they say (footageSoundsDifferent):
-// a hole, damage or another recording the footage check didn't hear.
+// picture short of where the cut measured it ends (in a session that stored no such measure,
+// where the file states it ends; never past the footage's length), where it can't be read
+// (footageUnreadable), or when the file is written to meanwhile, it fails (footageRanOut,
+// exportFailed). Past the picture's end the last picture is held, and tracks of one recording
+// that end a few tenths of a second apart still render. With a listener, the sound of every kept
+// piece is heard as it is rendered, and the render fails where the listener says it doesn't
+// sound as it should (footageSoundsDifferent): a hole, damage or another recording the footage
+// check didn't hear.
 void render(const Footage& footage, const CutList& cutList, const std::filesystem::path& to,
             const Progress& progress = {}, std::stop_token stop = {});
 

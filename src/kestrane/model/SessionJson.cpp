@@ -101,6 +101,7 @@ json enc(const SourceMedia& s) {
          {"height", s.height},
          {"hasVideo", s.hasVideo},
          {"audioSampleRate", s.audioSampleRate}};
+  put(o, "pictureEndSeconds", s.pictureEndSeconds);
   put(o, "audioChannelCount", s.audioChannelCount);
   put(o, "startTimecode", s.startTimecode);
   put(o, "timecodeIsDropFrame", s.timecodeIsDropFrame);
@@ -393,6 +394,8 @@ void dec(const json& j, const std::string& path, SourceMedia& out) {
   if (!(out.durationSeconds > kShortestRecording)) {
     fail(member(path, "durationSeconds"), "a recording must be longer than a millisecond");
   }
+  opt(o, path, "pictureEndSeconds", out.pictureEndSeconds);
+  if (out.pictureEndSeconds) requireTime(*out.pictureEndSeconds, member(path, "pictureEndSeconds"));
   req(o, path, "frameDuration", out.frameDuration);
   if (out.frameDuration.value < 1) fail(member(path, "frameDuration.value"), "must be at least 1");
   const double frameSeconds =

@@ -11,6 +11,9 @@ namespace kestrane {
 struct SourceMedia {
   std::string path;
   double durationSeconds = 0;
+  // Where the picture ends, as the first cut measured it, when that is before the length (sound
+  // recorded apart and joined may run on past it). Sessions of earlier builds have none.
+  std::optional<double> pictureEndSeconds;
   RationalTime frameDuration{1001, 30000};
   std::int64_t width = 0;
   std::int64_t height = 0;

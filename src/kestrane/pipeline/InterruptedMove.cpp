@@ -101,6 +101,10 @@ bool everyAccountMayAlreadyChange(const fs::path& folder, const struct stat& dir
                                   const std::string& session) {
   if (!everyAccountMayWrite(dir) || (dir.st_mode & S_ISVTX) != 0) return false;
   std::vector<std::string> names{session};
+  for (const MoveRecord::SetAside& setAside : record.setAsides) {
+    names.push_back(setAside.name);
+    names.push_back(setAside.as);
+  }
   for (const Move& move : record.moves) names.push_back(move.to);
   for (const MoveRecord::Removal& removal : record.removals) names.push_back(removal.name);
   return std::ranges::all_of(names, [&](const std::string& name) {
@@ -178,9 +182,14 @@ std::string sessionRenamed(const fs::path& recordPath, bool another, const fs::p
 
 // True when the record moves onto, and removes, only the names the writer gives the files of a
 // package of footage `stem` whose session file is `session` (and the package's mark of a move
-// that could not be finished, which a re-cut takes away), and never removes a session file.
+// that could not be finished, which a re-cut takes away), never removes a session file, and sets
+// aside only a file at the movie's name, under a name the writer gives such a file.
 bool namesOnlyPackageFiles(const MoveRecord& record, const std::string& session, const std::string& stem) {
   const auto ours = [&](const std::string& name) { return name == session || isPackageFileName(name, stem); };
+  const std::string movie = PackageLayout{{}, stem}.movie().filename().string();
+  for (const MoveRecord::SetAside& setAside : record.setAsides) {
+    if (setAside.name != movie || !isSetAsideMovieName(setAside.as, stem)) return false;
+  }
   for (const Move& move : record.moves) {
     if (!ours(move.to)) return false;
   }
@@ -302,10 +311,14 @@ Judgement judgedWhereWritable(const fs::path& folder, const fs::path& recordPath
     return judged(Fate::leave, leftForThatAccount(recordPath, "in this folder only that account can finish it"));
   if (auto why = whyMayBeMixed(folder, dir, file, *record, *session, progress)) return judged(Fate::mayBeMixed, *why);
 
-  std::vector<fs::path> destinations, removals;
+  std::vector<fs::path> destinations, removals, freeNames;
+  for (const MoveRecord::SetAside& setAside : progress.setAsides) {
+    removals.push_back(folder / setAside.name);
+    freeNames.push_back(folder / setAside.as);
+  }
   for (const Move& move : progress.toMake) destinations.push_back(folder / move.to);
   for (const std::string& name : progress.removals) removals.push_back(folder / name);
-  if (const auto obstacle = firstObstacle(destinations, removals, dir))
+  if (const auto obstacle = firstObstacle(destinations, removals, dir, freeNames))
     return judged(Fate::refuse, unfinishable(recordPath, another, *obstacle));
   return {Fate::finish, {}, another, file.st.st_uid, std::move(progress)};
 }
@@ -321,51 +334,6 @@ Judgement judge(const fs::path& folder, const fs::path& recordPath, const struct
   if (judgement.fate != Fate::setAside && closedToThisUser(folder, EACCES))
     return judged(Fate::leave, leftAsItIs(folder, recordPath, another));
   return judgement;
-}
-
-// True when `error`, met linking a file, says the disk keeps no hard links.
-bool noHardLinks(int error) { return error == EPERM || error == ENOTSUP || error == ENOSYS || error == EMLINK; }
-
-// Takes the free name `to` with a placeholder made only where it is free (a file, or an empty
-// folder for a folder), then renames `from` over it: for a disk that can neither rename without
-// replacing nor link (exFAT, say). False with errno set, and the placeholder gone, when it can't.
-bool renameOntoPlaceholder(const fs::path& from, const fs::path& to, bool folder) {
-  bool made = false;
-  if (folder) {
-    made = ::mkdir(to.c_str(), 0700) == 0;
-  } else if (const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); fd >= 0) {
-    ::close(fd);
-    made = true;
-  }
-  if (!made) return false;
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  const int error = errno;
-  if (folder) {
-    ::rmdir(to.c_str());
-  } else {
-    ::unlink(to.c_str());
-  }
-  errno = error;
-  return false;
-}
-
-// Renames without replacing anything: false with errno set (EEXIST when `to` is taken). The
-// package is locked, so no run of ours takes `to` meanwhile.
-bool renameNoReplace(const fs::path& from, const fs::path& to) {
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
-  // A file system that can't rename so: a file is linked under the new name, which fails when
-  // it is taken, and then unlinked under the old.
-  struct stat st {};
-  if (::lstat(from.c_str(), &st) != 0) return false;
-  if (!S_ISDIR(st.st_mode)) {
-    if (::link(from.c_str(), to.c_str()) == 0) {
-      ::unlink(from.c_str());
-      return true;
-    }
-    if (!noHardLinks(errno)) return false;
-  }
-  return renameOntoPlaceholder(from, to, S_ISDIR(st.st_mode));
 }
 
 // Moves a record that is not acted on, for the reason `why`, out of the way under the first
@@ -441,6 +409,9 @@ std::optional<std::string> finish(const fs::path& folder, const fs::path& record
   };
   const MoveProgress& progress = judgement.progress;
   if (!progress.unstaged.empty()) markMayBeMixed(folder, recordPath);
+  for (const MoveRecord::SetAside& setAside : progress.setAsides) {
+    if (!renameNoReplace(folder / setAside.name, folder / setAside.as)) stop(folder / setAside.as, false);
+  }
   for (const Move& move : progress.toMake) {
     if (std::rename((folder / move.from).c_str(), (folder / move.to).c_str()) != 0) stop(folder / move.to, false);
   }

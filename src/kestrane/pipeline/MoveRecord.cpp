@@ -1,8 +1,11 @@
 #include "kestrane/pipeline/MoveRecord.hpp"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "kestrane/model/AtomicFile.hpp"
 
@@ -12,10 +15,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A header, then "move" with the staged name, the destination's name, the staged file's
-// identity and what the destination held, or "remove" with a name and what it held, every field
-// ended by a NUL, which no file name holds. An earlier build wrote the first header, with no
-// identities.
+// A header, then "aside" with a name, the free name its file takes and that file's identity,
+// "move" with the staged name, the destination's name, the staged file's identity and what the
+// destination held, or "remove" with a name and what it held, every field ended by a NUL, which
+// no file name holds. An earlier build wrote the first header, with no identities and nothing
+// set aside.
 constexpr std::string_view kRecordHeader = "kestrane move 2";
 constexpr std::string_view kEarlierHeader = "kestrane move 1";
 
@@ -62,6 +66,12 @@ bool holds(const Held& held, const std::optional<FileIdentity>& file, uid_t owne
 std::string recordText(const MoveRecord& record) {
   std::string text;
   addField(text, kRecordHeader);
+  for (const MoveRecord::SetAside& setAside : record.setAsides) {
+    addField(text, "aside");
+    addField(text, setAside.name);
+    addField(text, setAside.as);
+    addField(text, identityText(setAside.file));
+  }
   for (const MoveRecord::Move& move : record.moves) {
     addField(text, "move");
     addField(text, move.from);
@@ -96,6 +106,14 @@ std::optional<MoveRecord> parsedRecord(const std::string& bytes) {
       }
       record.moves.push_back(std::move(move));
       i += 3 + 2 * identities;
+    } else if (fields[i] == "aside" && !record.earlier && i + 3 < fields.size()) {
+      MoveRecord::SetAside setAside{fields[i + 1], fields[i + 2], {}};
+      std::optional<FileIdentity> file;
+      if (!isPlainName(setAside.name) || !isPlainName(setAside.as) || !parsedIdentity(fields[i + 3], file) || !file)
+        return std::nullopt;
+      setAside.file = *file;
+      record.setAsides.push_back(std::move(setAside));
+      i += 4;
     } else if (fields[i] == "remove" && i + 1 + identities < fields.size()) {
       MoveRecord::Removal removal{fields[i + 1], std::nullopt};
       if (!isPlainName(removal.name)) return std::nullopt;
@@ -127,6 +145,13 @@ Progress progressOf(const fs::path& folder, const MoveRecord::Removal& removal, 
                                                                                      : Progress::foreign;
 }
 
+Progress progressOf(const fs::path& folder, const MoveRecord::SetAside& setAside, uid_t owner) {
+  const Held as = heldAt(folder / setAside.as);
+  if (holds(as, setAside.file, owner)) return Progress::made;
+  return holds(heldAt(folder / setAside.name), setAside.file, owner) && as.known() && !as.st ? Progress::toMake
+                                                                                             : Progress::foreign;
+}
+
 MoveProgress progressIn(const fs::path& folder, const MoveRecord& record, uid_t owner) {
   MoveProgress found;
   if (record.earlier) {
@@ -139,6 +164,10 @@ MoveProgress progressIn(const fs::path& folder, const MoveRecord& record, uid_t 
     if (progress == Progress::foreign && !found.foreign) found.foreign = name;
     return progress;
   };
+  for (const MoveRecord::SetAside& setAside : record.setAsides) {
+    if (note(progressOf(folder, setAside, owner), setAside.name) == Progress::toMake)
+      found.setAsides.push_back(setAside);
+  }
   for (const MoveRecord::Move& move : record.moves) {
     const Progress progress = note(progressOf(folder, move, owner), move.to);
     if (progress == Progress::toMake) found.toMake.push_back(move);
@@ -153,14 +182,66 @@ MoveProgress progressIn(const fs::path& folder, const MoveRecord& record, uid_t 
 }
 
 std::optional<Obstacle> firstObstacle(const std::vector<fs::path>& destinations, const std::vector<fs::path>& removals,
-                                      const struct stat& folder) {
+                                      const struct stat& folder, const std::vector<fs::path>& freeNames) {
   for (const fs::path& name : destinations) {
     if (const auto error = inTheWay(name, folder)) return Obstacle{name, false, *error};
   }
   for (const fs::path& name : removals) {
     if (const auto error = inTheWay(name, folder)) return Obstacle{name, true, *error};
   }
+  for (const fs::path& name : freeNames) {
+    const Held held = heldAt(name);
+    if (!held.known() || held.st) return Obstacle{name, false, held.known() ? EEXIST : held.error};
+  }
   return std::nullopt;
+}
+
+namespace {
+
+// True when `error`, met linking a file, says the disk keeps no hard links.
+bool noHardLinks(int error) { return error == EPERM || error == ENOTSUP || error == ENOSYS || error == EMLINK; }
+
+// Takes the free name `to` with a placeholder made only where it is free (a file, or an empty
+// folder for a folder), then renames `from` over it: for a disk that can neither rename without
+// replacing nor link (exFAT, say). False with errno set, and the placeholder gone, when it can't.
+bool renameOntoPlaceholder(const fs::path& from, const fs::path& to, bool folder) {
+  bool made = false;
+  if (folder) {
+    made = ::mkdir(to.c_str(), 0700) == 0;
+  } else if (const int fd = ::open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600); fd >= 0) {
+    ::close(fd);
+    made = true;
+  }
+  if (!made) return false;
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  const int error = errno;
+  if (folder) {
+    ::rmdir(to.c_str());
+  } else {
+    ::unlink(to.c_str());
+  }
+  errno = error;
+  return false;
+}
+
+}  // namespace
+
+// The package is locked, so no run of ours takes `to` meanwhile.
+bool renameNoReplace(const fs::path& from, const fs::path& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+  // A file system that can't rename so: a file is linked under the new name, which fails when
+  // it is taken, and then unlinked under the old.
+  struct stat st {};
+  if (::lstat(from.c_str(), &st) != 0) return false;
+  if (!S_ISDIR(st.st_mode)) {
+    if (::link(from.c_str(), to.c_str()) == 0) {
+      ::unlink(from.c_str());
+      return true;
+    }
+    if (!noHardLinks(errno)) return false;
+  }
+  return renameOntoPlaceholder(from, to, S_ISDIR(st.st_mode));
 }
 
 }  // namespace kestrane::Pipeline::detail

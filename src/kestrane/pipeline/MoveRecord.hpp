@@ -31,8 +31,15 @@ struct MoveRecord {
     std::string name;
     std::optional<FileIdentity> before;  // what it held when the move was recorded
   };
-  std::vector<Move> moves;        // in the order they are made, the session file's last
-  std::vector<Removal> removals;  // made once every file has moved
+  // A file at one of the package's names that no run of ours wrote, kept under a free name.
+  struct SetAside {
+    std::string name;   // where it is
+    std::string as;     // the free name it takes
+    FileIdentity file;  // the file
+  };
+  std::vector<SetAside> setAsides;  // made first, so no file moved onto a name replaces one
+  std::vector<Move> moves;          // in the order they are made, the session file's last
+  std::vector<Removal> removals;    // made once every file has moved
   // Written by an earlier build, which named no file's identity: nothing in it can be proven.
   bool earlier = false;
 };
@@ -56,6 +63,9 @@ enum class Progress {
 };
 Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Move& move, uid_t owner);
 Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Removal& removal, uid_t owner);
+// A set-aside is to make while its name holds the file and the name it takes is free, and made once
+// that name holds it.
+Progress progressOf(const std::filesystem::path& folder, const MoveRecord::SetAside& setAside, uid_t owner);
 
 // How far the whole move of a record of `owner`'s run got in `folder`: its moves not yet made,
 // those that can't be made any more, its removals not yet made, and the first name that holds
@@ -63,6 +73,7 @@ Progress progressOf(const std::filesystem::path& folder, const MoveRecord::Remov
 // by than that a move onto a name that holds nothing was not made: those are its moves to make,
 // and nothing else is told of it.
 struct MoveProgress {
+  std::vector<MoveRecord::SetAside> setAsides;
   std::vector<MoveRecord::Move> toMake;
   std::vector<MoveRecord::Move> unstaged;
   std::vector<std::string> removals;
@@ -79,9 +90,17 @@ struct Obstacle {
 
 // The first of `destinations` that can't take a file moved into `folder` (a folder or anything
 // else that is no file or link stands there, or the sticky folder keeps another user's file),
-// else the first of `removals` that can't be removed. Checked before the first move, so one in
-// the way leaves the package as it stands instead of half replaced.
+// else the first of `removals` that can't be removed, else the first of `freeNames` that is
+// taken. Checked before the first move, so one in the way leaves the package as it stands
+// instead of half replaced.
 std::optional<Obstacle> firstObstacle(const std::vector<std::filesystem::path>& destinations,
-                                      const std::vector<std::filesystem::path>& removals, const struct stat& folder);
+                                      const std::vector<std::filesystem::path>& removals, const struct stat& folder,
+                                      const std::vector<std::filesystem::path>& freeNames = {});
+
+// Renames `from` to `to` without replacing anything: false with errno set (EEXIST when `to` is
+// taken). On a disk that can't rename so, a file is linked under the new name, or, where the disk
+// keeps no links either (exFAT, say), `to` is first taken with a placeholder made only where it
+// is free.
+bool renameNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace kestrane::Pipeline::detail

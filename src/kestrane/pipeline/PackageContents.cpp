@@ -43,6 +43,38 @@ bool isPackageFileName(std::string_view name, std::string_view stem) {
   return tail == ".fcpxml" || tail == " (Premiere).xml" || tail == kSessionSuffix || tail == " rough cut.mp4";
 }
 
+namespace {
+
+constexpr std::string_view kSetAsideMovie = " rough cut (not this cut";
+constexpr std::string_view kMovieExtension = ").mp4";
+
+}  // namespace
+
+fs::path PackageLayout::setAsideMovie(int n) const {
+  const std::string count = n > 1 ? " " + std::to_string(n) : std::string();
+  return dir / (stem + std::string(kSetAsideMovie) + count + std::string(kMovieExtension));
+}
+
+fs::path PackageLayout::freeSetAsideMovie() const {
+  for (int n = 1;; ++n) {
+    const fs::path name = setAsideMovie(n);
+    // One that can't be looked at is taken too: the move checks it before anything moves.
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(name, ec)) || ec) return name;
+  }
+}
+
+bool isSetAsideMovieName(std::string_view name, std::string_view stem) {
+  if (stem.empty() || !name.starts_with(stem)) return false;
+  std::string_view tail = name.substr(stem.size());
+  if (!tail.starts_with(kSetAsideMovie) || !tail.ends_with(kMovieExtension)) return false;
+  tail = tail.substr(kSetAsideMovie.size(), tail.size() - kSetAsideMovie.size() - kMovieExtension.size());
+  if (tail.empty()) return true;
+  // " 2" and on: a count with no leading zero.
+  if (tail.size() < 2 || tail[0] != ' ' || tail[1] == '0') return false;
+  return tail.substr(1).find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 std::vector<fs::path> sessionFilesIn(const fs::path& folder, std::error_code& ec) {
   std::vector<fs::path> found;
   std::error_code entryError;

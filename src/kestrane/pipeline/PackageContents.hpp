@@ -36,6 +36,11 @@ struct PackageLayout {
   std::filesystem::path fcpxml() const { return dir / (stem + ".fcpxml"); }
   std::filesystem::path premiereXml() const { return dir / (stem + " (Premiere).xml"); }
   std::filesystem::path movie() const { return dir / (stem + " rough cut.mp4"); }
+  // The `n`th name a file at the movie's name that no run of ours made is kept under: "<stem>
+  // rough cut (not this cut).mp4", then "… (not this cut 2).mp4", and so on.
+  std::filesystem::path setAsideMovie(int n) const;
+  // The first of those names where nothing stands.
+  std::filesystem::path freeSetAsideMovie() const;
   std::filesystem::path transcript() const { return dir / "transcript.md"; }
   std::filesystem::path captions() const { return dir / "captions.srt"; }
   std::filesystem::path coverage() const { return dir / "script-coverage.md"; }
@@ -67,6 +72,9 @@ std::string sessionStem(const std::filesystem::path& sessionFile);
 // True for the name of a file a run writes into a package whose footage's stem is `stem`: the
 // fixed names and the stem's own. Never a hidden file of the program's own.
 bool isPackageFileName(std::string_view name, std::string_view stem);
+
+// True for a name setAsideMovie gives for footage whose stem is `stem`.
+bool isSetAsideMovieName(std::string_view name, std::string_view stem);
 
 // The session files ("*.kestrane.json", plain files) in `folder`; `ec` says why it can't be read.
 std::vector<std::filesystem::path> sessionFilesIn(const std::filesystem::path& folder, std::error_code& ec);

@@ -65,7 +65,14 @@ void writeFiles(Job& job, const PackageFiles& files) {
     // A report from an earlier cut must not outlive its script.
     staged.removeOnCommit(coveragePath);
   }
-  if (job.staleRoughCut) staged.removeOnCommit(job.staleRoughCut->movie);
+  if (Job::StaleRoughCut* stale = job.staleRoughCut ? &*job.staleRoughCut : nullptr) {
+    if (stale->shows) {
+      staged.removeOnCommit(stale->movie);
+    } else {
+      stale->setAsideAs = layout.freeSetAsideMovie();
+      staged.setAside(stale->movie, *stale->setAsideAs);
+    }
+  }
   // Every file of the cut is written anew here, so a package marked as maybe holding parts of
   // two cuts is whole once they are in place.
   if (const auto mark = markToTakeAway(files.dir)) staged.removeOnCommit(*mark);

@@ -68,12 +68,14 @@ struct Job {
   std::optional<std::string> selfReviewFailure;
   CutList cutList;
   // The earlier cut's movie that the package write removes, as it no longer matches the cut,
-  // and the cut it shows with the file the session vouched for (none when it is of an unknown
-  // cut), which the session records again should the movie stay.
+  // and the cut it shows with the file the session vouched for, which the session records again
+  // should the movie stay. A file there that the session doesn't vouch for (none shown) is no
+  // movie of ours to remove: the package write sets it aside, under `setAsideAs` once chosen.
   struct StaleRoughCut {
     std::filesystem::path movie;
     std::optional<CutList> shows;
     std::optional<MovieIdentity> identity;
+    std::optional<std::filesystem::path> setAsideAs;
   };
   std::optional<StaleRoughCut> staleRoughCut;
   // How each script line fares in the cut; empty without a script.

@@ -4,10 +4,13 @@
 #include <cmath>
 #include <stdexcept>
 
+#include <fmt/format.h>
+
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/PackageContents.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/pipeline/RoughCutHearing.hpp"
 #include "kestrane/pipeline/StagedFiles.hpp"
 #include "kestrane/platform/FailureMessage.hpp"
 #include "kestrane/platform/MovieFile.hpp"
@@ -31,11 +34,18 @@ bool playSameFrames(const SourceMedia& source, const CutList& a, const CutList& 
 namespace {
 
 // What is said of a movie the package write removed: one the session vouched for shows another
-// cut; of any other file nothing can be said but that.
+// cut.
 constexpr std::string_view kRemovedEarlierRoughCut =
     "Removed the rough cut of the earlier cut — it no longer matches this one";
-constexpr std::string_view kRemovedUnknownRoughCut =
-    "Removed the rough cut in the package — nothing records which cut it shows, so it can't be kept as this cut's";
+
+// What is said of a file at the movie's name that the session doesn't vouch for, kept as `as`:
+// nothing says it is a movie of ours, so it may be the user's own (a trim saved over it, say).
+std::string setAsideNote(const std::filesystem::path& movie, const std::filesystem::path& as) {
+  return fmt::format(
+      "Set aside the file at {} as {} — nothing records which cut it shows, so it was kept rather than removed or "
+      "replaced",
+      movie.filename().string(), as.filename().string());
+}
 
 // True when the media in the plain file at `movie` is as long as `cut` plays on the session's
 // frame grid: its length rounds to the cut's frame count. A movie this program rendered lasts its
@@ -142,9 +152,10 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
   }
   // The very file the analysis read, or the re-cut proved the footage, heard against the levels
   // the cut was made from.
+  MP4Renderer::Listening hearing = roughCutHearing(job.session.levels);
   const MP4Renderer::Footage footage = job.footage
-                                           ? MP4Renderer::Footage{job.session.source, job.footage, job.session.levels}
-                                           : MP4Renderer::openFootage(job.session.source, job.session.levels);
+                                           ? MP4Renderer::Footage{job.session.source, job.footage, std::move(hearing)}
+                                           : MP4Renderer::openFootage(job.session.source, std::move(hearing));
   RenderedMovie movie{MP4Renderer::renderAside(footage, job.cutList, path, rendered, job.stop), path};
   job.announce(Stage::rendering.at(1.0));
   return movie;
@@ -158,8 +169,15 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
     session.roughCutCutList = shownBefore;
     session.roughCutMovie = movieBefore;
   };
-  session.warnings = job.warnings.empty() ? std::nullopt : std::optional(job.warnings);
   const std::filesystem::path destination = movie.destination;
+  // A file at the movie's name that the session doesn't vouch for is no movie of ours to
+  // replace: it is kept under a name of its own, in the same move.
+  std::optional<std::filesystem::path> setAsideAs;
+  if (holdsPlainFile(destination) && !recordedCut(session, destination))
+    setAsideAs = PackageLayout{files.dir, job.stem}.freeSetAsideMovie();
+  std::vector<std::string> warnings = job.warnings;
+  if (setAsideAs) warnings.push_back(setAsideNote(destination, *setAsideAs));
+  session.warnings = warnings.empty() ? std::nullopt : std::optional(warnings);
   // The staged file itself is what takes the movie's name, so the session vouches for exactly the
   // bytes it moves into place with.
   const std::optional<MovieIdentity> rendered = platform::movieIdentity(movie.file.fd());
@@ -167,6 +185,7 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
     StagedFiles staged(files.dir);
     // Adopted first, so a stop or a failure from here on takes the unplaced movie away.
     staged.adopt(std::move(movie.file), destination);
+    if (setAsideAs) staged.setAside(destination, *setAsideAs);
     if (!rendered || !rendered->sampledSHA256) throw std::runtime_error("can't read the rendered movie back");
     session.roughCutCutList = job.cutList;
     session.roughCutMovie = rendered;
@@ -174,6 +193,8 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
     staged.write(files.session, session.fileText(files.session));
     job.checkStop();
     staged.commit();
+    // Said once it was kept so (a file gone meanwhile needed nothing).
+    if (setAsideAs && holdsPlainFile(*setAsideAs)) job.warnings = std::move(warnings);
   } catch (const Cancelled&) {
     restore();
     throw;
@@ -197,7 +218,8 @@ void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
   const std::filesystem::path movie = PackageLayout{*place.existing, job.stem}.movie();
   const std::optional<CutList> shown = recordedCut(job.session, movie);
   if (showsThisCut(job, shown)) return;
-  // Only a plain file is ours to remove: a link, a FIFO or a folder there stays as it is.
+  // Only a plain file is taken for a movie: a link, a FIFO or a folder there stays as it is. The
+  // package write removes one the session vouched for, and sets aside any other.
   if (holdsPlainFile(movie)) {
     job.staleRoughCut =
         Job::StaleRoughCut{movie, shown, shown ? job.session.roughCutMovie : std::optional<MovieIdentity>()};
@@ -208,9 +230,13 @@ void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4) {
 void noteRemovedRoughCut(Job& job) {
   if (!job.staleRoughCut) return;
   const std::filesystem::path& movie = job.staleRoughCut->movie;
+  if (const std::optional<std::filesystem::path>& as = job.staleRoughCut->setAsideAs) {
+    if (holdsPlainFile(*as)) job.warnings.push_back(setAsideNote(movie, *as));
+    return;
+  }
   std::error_code ec;
   if (!std::filesystem::exists(std::filesystem::symlink_status(movie, ec))) {
-    job.warnings.emplace_back(job.staleRoughCut->shows ? kRemovedEarlierRoughCut : kRemovedUnknownRoughCut);
+    job.warnings.emplace_back(kRemovedEarlierRoughCut);
   } else if (holdsPlainFile(movie)) {
     // It could not be removed (an immutable file, say): it stays the earlier cut's movie, and
     // the session's last write says so again (or, for a movie of an unknown cut, names none).

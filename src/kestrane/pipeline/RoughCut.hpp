@@ -40,7 +40,10 @@ std::optional<RenderedMovie> renderRoughCut(Job& job, const PackageFiles& files,
 // The job's last write of the session file, with every warning and the record of the cut the
 // new movie shows and of the file it is, moved into place together with the movie: a run killed
 // between the two leaves the next run on the package to finish the move, so the session never
-// misdescribes the movie. Returns where the movie went. A stop asked by then ends it with Cancelled; a
+// misdescribes the movie. A file at the movie's name that the session doesn't vouch for (the
+// user's own, say) is set aside in the same move, under a free name that says it is not this
+// cut's movie, and the job's warnings say so. Returns where the movie went. A stop asked by then
+// ends it with Cancelled; a
 // movie that can't take its place, or a session that can't be written, fails it with the
 // renderer's exportFailed naming the movie. Either way nothing has moved, unless a move into
 // place failed halfway (the next run on the package finishes it).
@@ -49,12 +52,14 @@ std::filesystem::path placeRoughCut(Job& job, const PackageFiles& files, Rendere
 // Before the package is written by a job without a movie of its own: the earlier cut's movie,
 // unless it plays exactly the frames of this job's cut, is marked to go with the package write
 // (job.staleRoughCut), and the session stops naming it, so the session that leaves it out and
-// the removal are one recorded move. Only a plain file at the movie's name is ever marked.
+// the removal are one recorded move. Only a plain file at the movie's name is ever marked, and
+// only one the session vouches for goes: any other is set aside under a free name instead.
 void markStaleRoughCut(Job& job, const PackagePlace& place, bool renderMP4);
 
 // After the package write: the warning that the marked movie went, once it has, saying it showed
-// the earlier cut only where the session vouched for that. One that could not be removed stays
-// recorded as the earlier cut's (for the session's last write), and the warning says it was kept.
+// the earlier cut, or that a file the session didn't vouch for was set aside, and as what. A
+// movie that could not be removed stays recorded as the earlier cut's (for the session's last
+// write), and the warning says it was kept.
 void noteRemovedRoughCut(Job& job);
 
 // After this job's own movie was stopped or failed, the earlier movie stays: only a newer one

@@ -60,16 +60,26 @@ void StagedFiles::adopt(AtomicFile::Aside aside, const fs::path& destination) {
 
 void StagedFiles::removeOnCommit(const fs::path& destination) { removals_.push_back(destination); }
 
+void StagedFiles::setAside(const fs::path& name, const fs::path& as) { setAsides_.emplace_back(name, as); }
+
 void StagedFiles::commit() {
   struct stat folder {};
   if (::stat(folder_.c_str(), &folder) != 0) throw AtomicFile::WriteError(folder_, std::strerror(errno));
   if (::access(folder_.c_str(), W_OK | X_OK) != 0) throw AtomicFile::WriteError(folder_, std::strerror(errno));
-  std::vector<fs::path> destinations;
+  MoveRecord record;
+  std::vector<fs::path> destinations, vacated = removals_, freeNames;
   for (const auto& [aside, destination] : written_) destinations.push_back(destination);
-  if (const auto obstacle = firstObstacle(destinations, removals_, folder))
+  for (const auto& [name, as] : setAsides_) {
+    // Only a plain file is kept so: one gone meanwhile needs nothing.
+    const std::optional<FileIdentity> file = heldNow(name);
+    if (!file || file->kind != S_IFREG) continue;
+    record.setAsides.push_back({name.filename().string(), as.filename().string(), *file});
+    vacated.push_back(name);
+    freeNames.push_back(as);
+  }
+  if (const auto obstacle = firstObstacle(destinations, vacated, folder, freeNames))
     throw AtomicFile::WriteError(obstacle->name, std::strerror(obstacle->error));
 
-  MoveRecord record;
   for (const auto& [aside, destination] : written_) {
     record.moves.push_back({aside.path().filename().string(), destination.filename().string(), stagedIdentity(aside),
                             heldNow(destination)});
@@ -87,6 +97,11 @@ void StagedFiles::commit() {
   syncFolder(folder_);
   recorded_ = true;
 
+  for (const MoveRecord::SetAside& setAside : record.setAsides) {
+    if (!renameNoReplace(folder_ / setAside.name, folder_ / setAside.as)) {
+      throw MoveLeftHalfway(folder_ / setAside.as, std::strerror(errno));
+    }
+  }
   for (const auto& [aside, destination] : written_) {
     if (std::rename(aside.path().c_str(), destination.c_str()) != 0) {
       throw MoveLeftHalfway(destination, std::strerror(errno));
@@ -98,6 +113,7 @@ void StagedFiles::commit() {
   }
   written_.clear();
   removals_.clear();
+  setAsides_.clear();
   ::unlink(recordPath.c_str());
 }
 

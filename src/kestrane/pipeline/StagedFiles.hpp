@@ -29,9 +29,14 @@ class StagedFiles {
   void adopt(AtomicFile::Aside aside, const std::filesystem::path& destination);
   // `destination` goes when the written files are moved into place.
   void removeOnCommit(const std::filesystem::path& destination);
-  // Checks that every destination can take its file, records the move, moves every written
-  // file into place and removes what was asked to go. Throws AtomicFile::WriteError when a
-  // destination can't take its file or the record can't be written (nothing has moved), and
+  // The file at `name` is kept under the free name `as`, both in the folder, before any written
+  // file moves into place, so nothing moved in replaces it. Nothing is done when nothing is at
+  // `name` by then.
+  void setAside(const std::filesystem::path& name, const std::filesystem::path& as);
+  // Checks that every destination can take its file, records the move, sets aside what was asked
+  // to be kept, moves every written file into place and removes what was asked to go. Throws
+  // AtomicFile::WriteError when a destination can't take its file, a name a file is set aside
+  // under is taken, or the record can't be written (nothing has moved), and
   // MoveLeftHalfway when a move fails once the record is written (the record and the files not
   // yet moved stay for the next run). A file that can't be removed stays where it is: the caller
   // looks for what is left.
@@ -41,6 +46,7 @@ class StagedFiles {
   std::filesystem::path folder_;
   std::vector<std::pair<AtomicFile::Aside, std::filesystem::path>> written_;  // aside, destination
   std::vector<std::filesystem::path> removals_;
+  std::vector<std::pair<std::filesystem::path, std::filesystem::path>> setAsides_;  // name, as
   bool recorded_ = false;
 };
 

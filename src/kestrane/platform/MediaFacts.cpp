@@ -2,6 +2,7 @@
 
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/FFmpegSupport.hpp"
+#include "kestrane/platform/TrackReading.hpp"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -89,6 +90,7 @@ MediaFacts factsOf(AVFormatContext* ctx) {
       case AVMEDIA_TYPE_VIDEO:
         if (!(s->disposition & AV_DISPOSITION_ATTACHED_PIC)) {
           facts.videoTracks.push_back(videoFacts(s));
+          facts.videoTracks.back().statedEnd = statedTrackEnd(ctx, static_cast<int>(i));
           if (!facts.timecodeTag) facts.timecodeTag = tag(s->metadata);
         }
         break;

@@ -18,6 +18,9 @@ struct VideoTrackFacts {
   double height = 0;
   std::string codecTag;          // four-character code, e.g. "avc1", "ap4h"
   bool hasAlphaChannel = false;  // the pixel format carries alpha
+  // Where the track's pictures end by the file's own account, in seconds from the file's start;
+  // none when it states no length of its own.
+  std::optional<double> statedEnd;
 };
 
 struct AudioTrackFacts {
