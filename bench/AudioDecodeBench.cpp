@@ -10,6 +10,7 @@
 #include <string>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 
 namespace fs = std::filesystem;
 using namespace kestrane;
@@ -46,7 +47,7 @@ double peakMB() {
 void BM_ExtractAudioWithLevels(benchmark::State& state) {
   const auto& path = film();
   for (auto _ : state) {
-    auto extraction = AudioAnalyzer::extractAudio(path);
+    auto extraction = AudioAnalyzer::extractAudio(MediaProbe::held(path));
     benchmark::DoNotOptimize(extraction.track.levelsDBFS.data());
     fs::remove(extraction.wavURL);
   }
@@ -54,7 +55,7 @@ void BM_ExtractAudioWithLevels(benchmark::State& state) {
 
 void BM_MeasureLevels(benchmark::State& state) {
   const auto& path = film();
-  for (auto _ : state) benchmark::DoNotOptimize(AudioAnalyzer::measureLevels(path).levelsDBFS.data());
+  for (auto _ : state) benchmark::DoNotOptimize(AudioAnalyzer::measureLevels(MediaProbe::held(path)).levelsDBFS.data());
 }
 
 void BM_FFmpegSilencedetect(benchmark::State& state) {
@@ -70,10 +71,10 @@ void BM_PeakMemoryShortThenTwoHours(benchmark::State& state) {
       media("voice-2h.m4a", "-f lavfi -i 'sine=frequency=300:sample_rate=48000' -t 7200 -ac 2 -c:a aac");
   double afterShort = 0, afterLong = 0;
   for (auto _ : state) {
-    auto a = AudioAnalyzer::extractAudio(shortFile);
+    auto a = AudioAnalyzer::extractAudio(MediaProbe::held(shortFile));
     fs::remove(a.wavURL);
     afterShort = peakMB();
-    auto b = AudioAnalyzer::extractAudio(longFile);
+    auto b = AudioAnalyzer::extractAudio(MediaProbe::held(longFile));
     fs::remove(b.wavURL);
     afterLong = peakMB();
   }

@@ -43,8 +43,8 @@ SourceMedia sampleLike() {
 // sound; with the footage's path `at`, when given.
 KestraneSession firstCutOf(const fs::path& footage, const fs::path& at = {}) {
   KestraneSession session;
-  session.source = MediaProbe::probe(footage.string());
-  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(footage.string());
+  session.source = MediaProbe::probe(MediaProbe::held(footage.string()));
+  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(MediaProbe::held(footage.string()));
   session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
   if (!at.empty()) session.source.path = at.string();
   return session;
@@ -249,14 +249,14 @@ TEST(FootageCheck, TheSameSoundMadeAgainIsTheFootage) {
       std::system(
           ("ffmpeg -nostdin -v error -i " + quoted(sample) + " -c copy -f matroska - > " + quoted(footage)).c_str()),
       0);
-  EXPECT_EQ(platform::readMediaFacts(footage.string())->durationStated, false);
+  EXPECT_EQ(platform::readMediaFacts(MediaProbe::held(footage.string()))->durationStated, false);
   EXPECT_EQ(heard(stored), "the footage") << "through a pipe";
 
   const fs::path voice = tmp.path() / "voice.m4a";
   ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -vn -c:a copy " + quoted(voice)));
   stored = firstCutOf(voice, tmp.path() / "voice.aac");
   remake(voice, "-c:a copy", stored);
-  EXPECT_EQ(platform::readMediaFacts(stored.source.path)->durationStated, false);
+  EXPECT_EQ(platform::readMediaFacts(MediaProbe::held(stored.source.path))->durationStated, false);
   EXPECT_EQ(heard(stored), "the footage") << "as raw AAC";
 
   const fs::path fast = tmp.path() / "fast.mp4";
@@ -353,7 +353,7 @@ TEST(FootageCheck, AnotherRecordingIsRefusedEvenWithTheSameStatedFacts) {
          "-t " +
              std::to_string(stored.source.durationSeconds),
          stored);
-  const SourceMedia found = MediaProbe::probe(footage.string());
+  const SourceMedia found = MediaProbe::probe(MediaProbe::held(footage.string()));
   ASSERT_EQ(Pipeline::footageDifference(stored.source, found), std::nullopt) << "the same stated facts";
   EXPECT_EQ(heard(stored), different);
 
@@ -420,7 +420,7 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   const fs::path counted = tmp.path() / "counted.wav";  // the samples one after another, as counted
   ASSERT_TRUE(ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_f32le " + quoted(counted)));
   KestraneSession earlier = firstCutOf(footage);
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(counted.string());
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(counted.string()));
   earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
   earlier.soundTiming = SoundTiming::countedSamples;
   earlier.transcript = Transcript{{{"First", {11.68, 12.1}}}};
