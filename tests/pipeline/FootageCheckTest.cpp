@@ -17,6 +17,7 @@
 #include "kestrane/platform/MediaFile.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/BytesRead.hpp"
 #include "support/Retimed.hpp"
 
 using namespace kestrane;
@@ -434,20 +435,6 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   EXPECT_NE(heard(earlier), "the footage");
 }
 
-namespace {
-
-// Bytes this process has read so far, by any means.
-std::uint64_t bytesRead() {
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  std::uint64_t value = 0;
-  while (io >> key >> value)
-    if (key == "rchar:") return value;
-  return 0;
-}
-
-}  // namespace
-
 // A file written through a pipe states no length, so the check reads on to where its sound ends;
 // behind a long tail of zeros (a recorder that preallocated its file and crashed) that is gigabytes
 // away. A stop is heard inside that reading, not after it.
@@ -464,7 +451,7 @@ TEST(FootageCheck, AStopIsHeardInsideALongTailOfZeros) {
 
   std::stop_source stop;
   std::exception_ptr ended;
-  const std::uint64_t before = bytesRead();
+  const std::uint64_t before = test::bytesRead();
   std::thread check([&] {
     try {
       Pipeline::footageChange(stored, stop.get_token());
@@ -473,13 +460,13 @@ TEST(FootageCheck, AStopIsHeardInsideALongTailOfZeros) {
     }
   });
   // Once it is well into the zeros, stop it.
-  while (bytesRead() - before < media + (256u << 20)) std::this_thread::yield();
-  const std::uint64_t atStop = bytesRead();
+  while (test::bytesRead() - before < media + (256u << 20)) std::this_thread::yield();
+  const std::uint64_t atStop = test::bytesRead();
   stop.request_stop();
   check.join();
   ASSERT_TRUE(ended) << "the check read through the whole tail";
   EXPECT_THROW(std::rethrow_exception(ended), Cancelled);
-  EXPECT_LT(bytesRead() - atStop, std::uint64_t{64} << 20) << "it read on after the stop";
+  EXPECT_LT(test::bytesRead() - atStop, std::uint64_t{64} << 20) << "it read on after the stop";
 }
 
 #if defined(__x86_64__)

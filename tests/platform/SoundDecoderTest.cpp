@@ -12,6 +12,7 @@
 #include "kestrane/platform/AudioTrackReader.hpp"
 #include "kestrane/platform/SoundPackets.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/BytesRead.hpp"
 #include "support/Retimed.hpp"
 
 using namespace kestrane;
@@ -245,22 +246,12 @@ TEST(SoundDecoder, AFileThatStatesNoLengthHoldsNoMoreThanItsPacketsHold) {
 
 namespace {
 
-// Bytes this process has read so far, by any means.
-std::uint64_t bytesRead() {
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  std::uint64_t value = 0;
-  while (io >> key >> value)
-    if (key == "rchar:") return value;
-  return 0;
-}
-
 // Runs `read` of a file with a long tail of zeros (a recorder that preallocated its file and
 // crashed) and stops it once it is well into them: true when it then ends at once, Cancelled.
 bool stopsInsideTheTail(const std::function<void(std::stop_token)>& read) {
   std::stop_source stop;
   std::exception_ptr ended;
-  const std::uint64_t before = bytesRead();
+  const std::uint64_t before = test::bytesRead();
   std::thread reading([&] {
     try {
       read(stop.get_token());
@@ -268,15 +259,15 @@ bool stopsInsideTheTail(const std::function<void(std::stop_token)>& read) {
       ended = std::current_exception();
     }
   });
-  while (bytesRead() - before < (256u << 20)) std::this_thread::yield();
-  const std::uint64_t atStop = bytesRead();
+  while (test::bytesRead() - before < (256u << 20)) std::this_thread::yield();
+  const std::uint64_t atStop = test::bytesRead();
   stop.request_stop();
   reading.join();
   if (!ended) return false;
   try {
     std::rethrow_exception(ended);
   } catch (const Cancelled&) {
-    return bytesRead() - atStop < (std::uint64_t{64} << 20);
+    return test::bytesRead() - atStop < (std::uint64_t{64} << 20);
   } catch (...) {
     return false;
   }

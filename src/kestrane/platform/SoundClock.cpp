@@ -62,6 +62,14 @@ void SoundClock::requireReachable(std::optional<double> fromSeconds, double seco
     throw SoundJumpError(fmt::format("{}, past the {} the file holds", jump(), length(held_->length)), seconds);
 }
 
+std::int64_t SoundClock::sampleAt(double seconds) const {
+  // Only a timestamp judged reachable is ever turned into a position, so this never fails; were
+  // it asked of one that isn't, it says so rather than making up a position.
+  const double samples = std::round(seconds * rate_);
+  if (!(std::abs(samples) < 0x1p62)) throw std::logic_error("a position of sound beyond any number");
+  return static_cast<std::int64_t>(samples);
+}
+
 SoundClock::Placement SoundClock::place(std::optional<double> seconds, std::int64_t count) {
   Placement placement;
   const std::int64_t end = end_.value_or(0);
@@ -70,7 +78,7 @@ SoundClock::Placement SoundClock::place(std::optional<double> seconds, std::int6
   } else {
     // After a restart nothing before the block is known: only the file's length bounds it.
     requireReachable(end_ ? std::optional(static_cast<double>(end) / rate_) : std::nullopt, *seconds);
-    const auto at = static_cast<std::int64_t>(std::llround(*seconds * rate_));
+    const std::int64_t at = sampleAt(*seconds);
     if (!end_) {
       placement.position = at;
     } else if (!placedAny_ && at >= 0) {

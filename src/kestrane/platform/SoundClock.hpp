@@ -77,6 +77,7 @@ class SoundClock {
 
  private:
   void requireReachable(std::optional<double> fromSeconds, double seconds);
+  std::int64_t sampleAt(double seconds) const;
 
   int rate_;
   std::optional<double> statedLength_;
