@@ -100,8 +100,10 @@ std::string hourWithDropout(const std::string& container) {
     if (std::system(("'" + maker.string() + "' '" + part.string() + "' 3600 >/dev/null").c_str()) != 0) return {};
     fs::rename(part, hour);
   }
-  return media("hour-dropout." + container,
-               "-i '" + hour.string() + "' -c copy -bsf:a \"noise=drop='between(pts*tb,1800,1800.5)'\"");
+  const std::string mp4 = media(
+      "hour-dropout.mp4", "-i '" + hour.string() + "' -c copy -bsf:a \"noise=drop='between(pts*tb,1800,1800.5)'\"");
+  if (container == "mp4") return mp4;
+  return media("hour-dropout." + container, "-i '" + mp4 + "' -c copy");
 }
 
 // The counted clock of an hour with a dropout, read as the re-cut of an earlier build's session
