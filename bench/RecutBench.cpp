@@ -111,7 +111,7 @@ struct HourSession {
     fs::remove_all(root);
     fs::create_directories(sessionFile.parent_path());
     HourTalk talk = hourTalk();
-    const SourceMedia source = MediaProbe::probe(footage.string());
+    const SourceMedia source = MediaProbe::probe(MediaProbe::held(footage.string()));
     PipelineSettings settings = bench::appSettings();
     settings.manualRemoveRanges = std::vector<TimeRange>{{600, 610}, {1800, 1805}};
     KestraneSession session = KestraneSession::make(source, settings, talk.script);

@@ -21,6 +21,7 @@
 
 #include "BenchSupport.hpp"
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/analysis/LevelHearing.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/pipeline/RoughCutHearing.hpp"
@@ -137,7 +138,7 @@ void BM_RoughCut1080pHundredPieces(benchmark::State& state) {
   source.audioChannelCount = 2;
   const CutList cut = hundredPieces();
   const FrameSnapping::Layout layout = MP4Renderer::composition(MP4Renderer::openFootage(source), cut).layout;
-  const AudioAnalyzer::LevelTrack measured = AudioAnalyzer::measureLevels(footage.string());
+  const AudioAnalyzer::LevelTrack measured = AudioAnalyzer::measureLevels(MediaProbe::held(footage.string()));
   const LevelData levels = LevelData::fromLevels(measured.hopDuration, measured.levelsDBFS);
 
   const fs::path graph = scratch() / "cut.filtergraph";

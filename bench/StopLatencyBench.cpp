@@ -238,8 +238,8 @@ void BM_StopAFootageCheckInALongTail(benchmark::State& state) {
     return;
   }
   KestraneSession session;
-  session.source = MediaProbe::probe(footage.string());
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(footage.string());
+  session.source = MediaProbe::probe(MediaProbe::held(footage.string()));
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(footage.string()));
   session.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
   std::filesystem::resize_file(footage, std::filesystem::file_size(footage) + (std::uintmax_t{64} << 30));
   double worst = 0;

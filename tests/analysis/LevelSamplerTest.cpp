@@ -19,7 +19,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<float> levelsOf(const fs::path& path) { return measureLevels(path.string()).levelsDBFS; }
+std::vector<float> levelsOf(const fs::path& path) {
+  return measureLevels(platform::MediaFile::open(path.string())).levelsDBFS;
+}
 
 // The mean difference of two stretches of levels, `count` hops from `a` and from `b`.
 double apart(const std::vector<float>& x, std::size_t a, const std::vector<float>& y, std::size_t b,
@@ -86,7 +88,7 @@ TEST(LevelSampler, AJumpNoRecordingHoldsIsDamageAndAnEarlierCountIsKnown) {
   const fs::path jump = tmp.path() / "jump.mkv";
   ASSERT_TRUE(test::retimed(sample, jump, [](double t, bool) { return t >= 15 ? t + 3600 : t; }));
   try {
-    measureLevels(jump.string());
+    measureLevels(platform::MediaFile::open(jump.string()));
     FAIL() << "an hour's jump was filled";
   } catch (const AnalyzerError& e) {
     EXPECT_EQ(e.kind(), AnalyzerError::Kind::damaged);

@@ -17,7 +17,7 @@ TEST(MediaProbe, FootageFacts) {
       "ffmpeg -v error -y -f lavfi -i testsrc=size=320x240:rate=30000/1001 -f lavfi -i "
       "'sine=frequency=440:sample_rate=48000' -t 1 -timecode '01:00:00;00' -c:v libx264 -c:a aac -ac 2 " +
       ntsc);
-  const SourceMedia a = probe(ntsc);
+  const SourceMedia a = probe(held(ntsc));
   EXPECT_EQ(a.path, ntsc);
   EXPECT_TRUE(a.hasVideo);
   EXPECT_EQ(a.frameDuration, (RationalTime{1001, 30000}));
@@ -36,7 +36,7 @@ TEST(MediaProbe, FootageFacts) {
       "ffmpeg -v error -y -f lavfi -i testsrc=size=200x100:rate=24000/1001 -f lavfi -i "
       "'sine=sample_rate=44100' -t 1 -c:v libx264 -c:a aac -ac 1 " +
       film);
-  const SourceMedia b = probe(film);
+  const SourceMedia b = probe(held(film));
   EXPECT_EQ(b.frameDuration, (RationalTime{1001, 24000}));
   EXPECT_EQ(b.width, 200);
   EXPECT_EQ(b.audioSampleRate, 44100);
@@ -49,7 +49,7 @@ TEST(MediaProbe, FootageFacts) {
       "ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -f lavfi -i 'sine=sample_rate=48000' -t 1 "
       "-timecode 10:00:00:00 -c:v libx264 -c:a aac " +
       pal);
-  const SourceMedia c = probe(pal);
+  const SourceMedia c = probe(held(pal));
   EXPECT_EQ(c.frameDuration, (RationalTime{1, 25}));
   // Kept at the timecode track's own timescale (the muxer picks 512/12800 for 25 fps).
   ASSERT_TRUE(c.startTimecode.has_value());
@@ -59,7 +59,7 @@ TEST(MediaProbe, FootageFacts) {
   // Audio only: no picture facts, the default frame duration.
   const auto voice = dir.file("voice.m4a");
   make("ffmpeg -v error -y -f lavfi -i 'sine=sample_rate=22050' -t 1 -c:a aac -ac 2 " + voice);
-  const SourceMedia d = probe(voice);
+  const SourceMedia d = probe(held(voice));
   EXPECT_FALSE(d.hasVideo);
   EXPECT_EQ(d.frameDuration, (RationalTime{1, 30}));
   EXPECT_EQ(d.width, 0);
@@ -73,7 +73,7 @@ TEST(MediaProbe, RefusedFiles) {
   const auto silent = dir.file("silent film.mp4");
   make("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25 -t 0.5 -c:v libx264 '" + silent + "'");
   try {
-    probe(silent);
+    probe(held(silent));
     FAIL();
   } catch (const ProbeError& e) {
     EXPECT_EQ(e.kind(), ProbeError::Kind::noAudioTrack);
@@ -90,7 +90,7 @@ TEST(MediaProbe, RefusedFiles) {
         std::pair{dir.path().string(), "it is a folder"}, std::pair{empty, "the file is empty"},
         std::pair{pipe, "it is not a regular file"}}) {
     try {
-      probe(path);
+      probe(held(path));
       ADD_FAILURE() << path;
     } catch (const ProbeError& e) {
       EXPECT_EQ(std::string(e.what()), "Can't read media at " + path + " — " + reason);

@@ -559,8 +559,8 @@ SpokenFootage speak(const fs::path& folder, const std::string& voice) {
   if (!fs::exists(out.path))
     run("KESTRANE_SAMPLE_VOICE=" + voice + " " KESTRANE_SOURCE_DIR "/fixtures/make-sample.sh " +
         shellQuote(out.path.string()) + " >/dev/null");
-  out.media = MediaProbe::probe(out.path.string());
-  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(out.path.string());
+  out.media = MediaProbe::probe(MediaProbe::held(out.path.string()));
+  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(MediaProbe::held(out.path.string()));
   out.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
   return out;
 }
@@ -742,8 +742,8 @@ TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
   const fs::path late = folder() / "late.mp4";
   run("ffmpeg -v error -y -i " + shellQuote(speak(folder(), "slt").path.string()) + " -itsoffset 0.5 -i " +
       shellQuote(speak(folder(), "slt").path.string()) + " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
-  const SourceMedia media = MediaProbe::probe(late.string());
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(late.string());
+  const SourceMedia media = MediaProbe::probe(MediaProbe::held(late.string()));
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(late.string()));
   EXPECT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(media, Pipeline::roughCutHearing(LevelData::fromLevels(
                                                                           levels.hopDuration, levels.levelsDBFS))),
                                       decidedPieces(media.durationSeconds), folder() / "late rough cut.mp4"));
@@ -779,7 +779,7 @@ TEST_F(MP4RendererTest, ThePictureReachesWhereTheCutMeasuredItEnds) {
   const fs::path late = folder() / "late sound.mp4";
   run("ffmpeg -v error -y -i " + shellQuote(whole.string()) + " -itsoffset 2 -i " + shellQuote(whole.string()) +
       " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
-  SourceMedia lateSound = MediaProbe::probe(late.string());
+  SourceMedia lateSound = MediaProbe::probe(MediaProbe::held(late.string()));
   ASSERT_GT(lateSound.durationSeconds, 11.9);
   ASSERT_TRUE(lateSound.pictureEndSeconds);
   EXPECT_NEAR(*lateSound.pictureEndSeconds, 10.0, 0.05);
@@ -807,7 +807,7 @@ TEST_F(MP4RendererTest, ThePictureReachesWhereTheCutMeasuredItEnds) {
        {unstated("sound short.mkv", "-c:v copy -c:a aac -af atrim=end=9.85"),
         unstated("picture short.mkv", "-c:a copy -c:v libx264 -preset ultrafast -vf trim=end=9.8")}) {
     SCOPED_TRACE(apart.filename().string());
-    const SourceMedia source = MediaProbe::probe(apart.string());
+    const SourceMedia source = MediaProbe::probe(MediaProbe::held(apart.string()));
     const fs::path movie = folder() / "apart rough cut.mp4";
     EXPECT_NO_THROW(MP4Renderer::render(MP4Renderer::openFootage(source), toTheEnd, movie));
     EXPECT_EQ(play(movie, 48000).frameNumbers.size(),

@@ -2,6 +2,7 @@
 // ends with a clear message.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <fstream>
 
@@ -26,6 +27,20 @@ namespace {
 
 void shell(const std::string& command) {
   ASSERT_EQ(std::system(("{ " + command + "; } >/dev/null 2>&1").c_str()), 0) << command;
+}
+
+// What a first cut of `footage` into `out` fails with; empty when it is cut.
+std::string cutRefusal(const fs::path& footage, const fs::path& out) {
+  Pipeline::Request request;
+  request.input = footage;
+  request.outputDir = out;
+  request.settings = test::appSettings();
+  try {
+    Pipeline::run(request);
+    return {};
+  } catch (const UserFacingError& e) {
+    return e.what();
+  }
 }
 
 bool mentions(const std::vector<std::string>& warnings, const std::string& text) {
@@ -111,24 +126,16 @@ TEST(DamagedFootage, SoundThatJumpsWhereNoRecordingDoesIsDamage) {
   std::memcpy(&bits, &stated, sizeof bits);
   for (int i = 0; i < 8; ++i) bytes[at + 3 + i] = static_cast<char>(bits >> (56 - 8 * i));
   std::ofstream(jump, std::ios::binary) << bytes;
-  ASSERT_NEAR(platform::readMediaFacts(jump.string())->durationSeconds, 33.16, 1e-6);
+  ASSERT_NEAR(platform::readMediaFacts(MediaProbe::held(jump.string()))->durationSeconds, 33.16, 1e-6);
 
-  Pipeline::Request request;
-  request.input = jump;
-  request.outputDir = tmp.path() / "out";
-  request.settings = test::appSettings();
-  try {
-    Pipeline::run(request);
-    ADD_FAILURE() << "footage whose sound jumps an hour was cut";
-  } catch (const UserFacingError& e) {
-    EXPECT_STREQ(e.what(),
-                 "The footage is damaged: its sound jumps from 0:15 to 60:15, past its stated length of 0:33");
-  }
+  EXPECT_EQ(cutRefusal(jump, tmp.path() / "out"),
+            "The footage is damaged: its sound jumps from 0:15 to 60:15, past its stated length of 0:33");
   EXPECT_FALSE(fs::exists(tmp.path() / "out"));
 
   KestraneSession stored;
-  stored.source = MediaProbe::probe(sample.string());
-  stored.levels = LevelData::fromLevels(0.01, AudioAnalyzer::measureLevels(sample.string()).levelsDBFS);
+  stored.source = MediaProbe::probe(MediaProbe::held(sample.string()));
+  stored.levels =
+      LevelData::fromLevels(0.01, AudioAnalyzer::measureLevels(MediaProbe::held(sample.string())).levelsDBFS);
   stored.source.path = jump.string();
   EXPECT_EQ(Pipeline::footageChange(stored),
             jump.string() + " is damaged: its sound jumps from 0:15 to 60:15, past its stated length of 0:33");
@@ -137,6 +144,49 @@ TEST(DamagedFootage, SoundThatJumpsWhereNoRecordingDoesIsDamage) {
   fs::rename(jump.string() + ".piped", jump);
   EXPECT_EQ(Pipeline::footageChange(stored),
             jump.string() + " is damaged: its sound jumps from 0:15 to 60:15, a gap no recording holds");
+}
+
+// Sound whose clock goes back (copies of a recording joined without re-timing), or that a file
+// stating no length can't hold (its clock jumping minutes again and again), is damage too: said
+// at the cut, before any silence is made for it.
+TEST(DamagedFootage, SoundWhoseClockGoesBackOrOutrunsWhatTheFileHoldsIsDamage) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  const fs::path take = tmp.path() / "take.ts";
+  const fs::path twice = tmp.path() / "twice.ts";
+  shell("ffmpeg -nostdin -v error -i " + quoted(sample) + " -c copy " + quoted(take) + " && cat " + quoted(take) + " " +
+        quoted(take) + " > " + quoted(twice));
+  const fs::path jumpy = tmp.path() / "jumpy.mkv";
+  ASSERT_TRUE(test::retimed(sample, jumpy, [](double t, bool) { return t + std::floor(t / 0.1) * 480; }));
+  const fs::path piped = tmp.path() / "piped.mkv";
+  shell("ffmpeg -nostdin -v error -i " + quoted(jumpy) + " -map_metadata -1 -c copy -f matroska - > " + quoted(piped));
+  for (const auto& [footage, clause] :
+       {std::pair{twice, "its sound goes back from 0:33 to 0:00 — clips joined without re-timing?"},
+        std::pair{piped, "its sound jumps from 0:00 to 8:00, past the 0:34 the file holds"}}) {
+    EXPECT_EQ(cutRefusal(footage, tmp.path() / "out"), "The footage is damaged: " + std::string(clause));
+    EXPECT_FALSE(fs::exists(tmp.path() / "out"));
+  }
+}
+
+// Sound no decoder here can open (a track whose codec configuration is wrecked), put at a package's
+// footage path, is no media the package can be cut again from.
+TEST(DamagedFootage, SoundThatCantBeDecodedAtTheFootagePathIsNoMedia) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  KestraneSession stored;
+  stored.source = MediaProbe::probe(MediaProbe::held(sample.string()));
+  stored.levels =
+      LevelData::fromLevels(0.01, AudioAnalyzer::measureLevels(MediaProbe::held(sample.string())).levelsDBFS);
+  // The sound's configuration names a kind of AAC no decoder here reads, at the same rate.
+  std::string bytes = test::readFile(sample);
+  const std::size_t config = bytes.find(std::string("\x05\x80\x80\x80\x05\x11\x88", 7));
+  ASSERT_NE(config, std::string::npos);
+  bytes[config + 5] = '\xd9';
+  const fs::path wrecked = tmp.path() / "talk.mp4";
+  std::ofstream(wrecked, std::ios::binary) << bytes;
+  stored.source.path = wrecked.string();
+  EXPECT_EQ(Pipeline::footageChange(stored),
+            wrecked.string() + " can't be read as media — Audio decode failed: Function not implemented");
 }
 
 // Footage written through a pipe (or by a recorder that crashed) states no length: it is as long

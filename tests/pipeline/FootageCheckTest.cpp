@@ -17,6 +17,7 @@
 #include "kestrane/platform/MediaFile.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/TestSupport.hpp"
+#include "support/BytesRead.hpp"
 #include "support/Retimed.hpp"
 
 using namespace kestrane;
@@ -43,8 +44,8 @@ SourceMedia sampleLike() {
 // sound; with the footage's path `at`, when given.
 KestraneSession firstCutOf(const fs::path& footage, const fs::path& at = {}) {
   KestraneSession session;
-  session.source = MediaProbe::probe(footage.string());
-  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(footage.string());
+  session.source = MediaProbe::probe(MediaProbe::held(footage.string()));
+  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(MediaProbe::held(footage.string()));
   session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
   if (!at.empty()) session.source.path = at.string();
   return session;
@@ -249,14 +250,14 @@ TEST(FootageCheck, TheSameSoundMadeAgainIsTheFootage) {
       std::system(
           ("ffmpeg -nostdin -v error -i " + quoted(sample) + " -c copy -f matroska - > " + quoted(footage)).c_str()),
       0);
-  EXPECT_EQ(platform::readMediaFacts(footage.string())->durationStated, false);
+  EXPECT_EQ(platform::readMediaFacts(MediaProbe::held(footage.string()))->durationStated, false);
   EXPECT_EQ(heard(stored), "the footage") << "through a pipe";
 
   const fs::path voice = tmp.path() / "voice.m4a";
   ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -vn -c:a copy " + quoted(voice)));
   stored = firstCutOf(voice, tmp.path() / "voice.aac");
   remake(voice, "-c:a copy", stored);
-  EXPECT_EQ(platform::readMediaFacts(stored.source.path)->durationStated, false);
+  EXPECT_EQ(platform::readMediaFacts(MediaProbe::held(stored.source.path))->durationStated, false);
   EXPECT_EQ(heard(stored), "the footage") << "as raw AAC";
 
   const fs::path fast = tmp.path() / "fast.mp4";
@@ -353,7 +354,7 @@ TEST(FootageCheck, AnotherRecordingIsRefusedEvenWithTheSameStatedFacts) {
          "-t " +
              std::to_string(stored.source.durationSeconds),
          stored);
-  const SourceMedia found = MediaProbe::probe(footage.string());
+  const SourceMedia found = MediaProbe::probe(MediaProbe::held(footage.string()));
   ASSERT_EQ(Pipeline::footageDifference(stored.source, found), std::nullopt) << "the same stated facts";
   EXPECT_EQ(heard(stored), different);
 
@@ -420,7 +421,7 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   const fs::path counted = tmp.path() / "counted.wav";  // the samples one after another, as counted
   ASSERT_TRUE(ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_f32le " + quoted(counted)));
   KestraneSession earlier = firstCutOf(footage);
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(counted.string());
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(counted.string()));
   earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
   earlier.soundTiming = SoundTiming::countedSamples;
   earlier.transcript = Transcript{{{"First", {11.68, 12.1}}}};
@@ -433,20 +434,6 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
   EXPECT_NE(heard(earlier), "the footage");
 }
-
-namespace {
-
-// Bytes this process has read so far, by any means.
-std::uint64_t bytesRead() {
-  std::ifstream io("/proc/self/io");
-  std::string key;
-  std::uint64_t value = 0;
-  while (io >> key >> value)
-    if (key == "rchar:") return value;
-  return 0;
-}
-
-}  // namespace
 
 // A file written through a pipe states no length, so the check reads on to where its sound ends;
 // behind a long tail of zeros (a recorder that preallocated its file and crashed) that is gigabytes
@@ -464,7 +451,7 @@ TEST(FootageCheck, AStopIsHeardInsideALongTailOfZeros) {
 
   std::stop_source stop;
   std::exception_ptr ended;
-  const std::uint64_t before = bytesRead();
+  const std::uint64_t before = test::bytesRead();
   std::thread check([&] {
     try {
       Pipeline::footageChange(stored, stop.get_token());
@@ -473,13 +460,13 @@ TEST(FootageCheck, AStopIsHeardInsideALongTailOfZeros) {
     }
   });
   // Once it is well into the zeros, stop it.
-  while (bytesRead() - before < media + (256u << 20)) std::this_thread::yield();
-  const std::uint64_t atStop = bytesRead();
+  while (test::bytesRead() - before < media + (256u << 20)) std::this_thread::yield();
+  const std::uint64_t atStop = test::bytesRead();
   stop.request_stop();
   check.join();
   ASSERT_TRUE(ended) << "the check read through the whole tail";
   EXPECT_THROW(std::rethrow_exception(ended), Cancelled);
-  EXPECT_LT(bytesRead() - atStop, std::uint64_t{64} << 20) << "it read on after the stop";
+  EXPECT_LT(test::bytesRead() - atStop, std::uint64_t{64} << 20) << "it read on after the stop";
 }
 
 #if defined(__x86_64__)

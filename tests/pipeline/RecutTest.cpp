@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/export/MP4Renderer.hpp"
 #include "kestrane/model/SessionJson.hpp"
 #include <nlohmann/json.hpp>
@@ -162,7 +163,7 @@ TEST(Recut, AnEarlierBuildsPackageOfFootageWithADropoutMovesOntoTheFilesClock) {
   earlier.cutList->segments.back().range.end = earlier.source.durationSeconds;
   const fs::path wav = tmp.path() / "counted.wav";
   ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(footage) + " -vn -c:a pcm_f32le " + test::quoted(wav)));
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(wav.string());
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(wav.string()));
   earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
   nlohmann::ordered_json text = nlohmann::ordered_json::parse(SessionJson::encode(earlier));
   text.erase("soundTiming");
@@ -414,7 +415,9 @@ TEST(Recut, TheFootageItProvedIsTheFootageItRenders) {
       }
     };
   };
-  const auto pictureWidth = [](const fs::path& movie) { return MediaProbe::probe(movie.string()).width; };
+  const auto pictureWidth = [](const fs::path& movie) {
+    return MediaProbe::probe(MediaProbe::held(movie.string())).width;
+  };
 
   request.settings.manualRemoveRanges = std::vector<TimeRange>{{1, 2}};
   const Pipeline::Output replaced = Pipeline::recut(request, atRender([&] { fs::rename(other, sample.footage); }));

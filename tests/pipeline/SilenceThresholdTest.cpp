@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/analysis/SilenceDetection.hpp"
 #include "kestrane/analysis/SilencePreview.hpp"
 #include "kestrane/analysis/SilenceSensitivity.hpp"
@@ -78,7 +79,7 @@ TEST(SilenceThreshold, RoomToneAloneIsCutAway) {
   test::TempDir dir;
   const auto room = (dir.path() / "room.wav").string();
   make("sox -R -n -r 48000 -c 1 " + room + " synth 12 pinknoise vol 0.02");
-  const auto track = AudioAnalyzer::measureLevels(room);
+  const auto track = AudioAnalyzer::measureLevels(MediaProbe::held(room));
   const double threshold = SilencePreview::suggestedThresholdDBFS(track.levelsDBFS);
   // Above the loudest room tone, so the room tone is found as silence...
   EXPECT_GT(threshold, SilencePreview::speechLevelDBFS(track.levelsDBFS));

@@ -158,8 +158,8 @@ struct MoviePackage {
     fs::copy_file(sampleFootage(), footage);
     fs::create_directories(package);
     KestraneSession session = storedSession(footage);
-    session.source = MediaProbe::probe(footage.string());
-    const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(footage.string());
+    session.source = MediaProbe::probe(MediaProbe::held(footage.string()));
+    const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(footage.string()));
     session.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
     session.write(sessionFile);
   }

@@ -30,7 +30,7 @@ TEST(SpeechDecoder, RawTokensCarryFramesAndMarkers) {
 
   std::vector<std::int16_t> pcm;
   std::unique_ptr<MonoResampler> resampler;
-  decodeAudio(wav, [&](const AudioBlock& b) {
+  decodeAudio(MediaFile::open(wav), [&](const AudioBlock& b) {
     if (!resampler) resampler = std::make_unique<MonoResampler>(static_cast<int>(b.sampleRate), kSpeechSampleRate);
     resampler->push(b.interleaved, b.frames, pcm);
   });
@@ -84,7 +84,7 @@ TEST(SpeechDecoder, AStretchCutOffInsideItsLastWordStillGivesItsWords) {
       read);
   kestrane::testing::make("sox " + read + " " + cut + " pad 0.9@0 trim 0.4 4.7");
   std::vector<std::int16_t> pcm;
-  decodeAudio(cut, [&](const AudioBlock& b) {
+  decodeAudio(MediaFile::open(cut), [&](const AudioBlock& b) {
     for (std::size_t i = 0; i < b.frames; ++i)
       pcm.push_back(static_cast<std::int16_t>(std::lround(b.interleaved[i * b.channels] * 32767)));
   });

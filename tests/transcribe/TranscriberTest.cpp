@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/brain/Utterance.hpp"
 #include "kestrane/platform/PcmWavReader.hpp"
 #include "kestrane/transcribe/RecognizedWords.hpp"
@@ -79,7 +80,7 @@ TEST(Transcriber, KnownSentenceFromFilmAndPreparedWav) {
   // The prepared WAV gives the same words and is left in place, whether it is at the
   // recognizer's rate (read as it is) or at the film's (converted first).
   for (const int rate : {kSpeechSampleRate, 0}) {
-    const auto extraction = AudioAnalyzer::extractAudio(film, {}, rate);
+    const auto extraction = AudioAnalyzer::extractAudio(MediaProbe::held(film), {}, rate);
     const Transcript fromWav = transcribe(film, "en_US", extraction.wavURL);
     EXPECT_EQ(fromWav.words, t.words) << rate;
     EXPECT_TRUE(std::filesystem::exists(extraction.wavURL));

@@ -9,7 +9,7 @@
 #include <fmt/format.h>
 
 #include "kestrane/analysis/LevelMeter.hpp"
-#include "kestrane/analysis/SilenceDetection.hpp"
+#include "kestrane/analysis/SoundFailures.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/MonoResampler.hpp"
@@ -26,18 +26,15 @@ struct MonoDecode {
   platform::DecodeReport report;
 };
 
-// Feeds every decoded block, mixed to mono, to `onMono`, and turns the decoder's failures into
-// the analyzer's errors. `source` is a path or a held file.
-template <typename Source>
-MonoDecode decodeMono(const Source& source, const std::function<void(double rate, const std::vector<float>&)>& onMono,
-                      std::stop_token stop) {
+// Feeds every decoded block, mixed to mono, to `onMono`.
+MonoDecode decodeMono(const std::shared_ptr<const platform::MediaFile>& file,
+                      const std::function<void(double rate, const std::vector<float>&)>& onMono, std::stop_token stop) {
   double rate = 0;
   std::size_t frames = 0;
   std::vector<float> mono;
-  platform::DecodeReport report;
-  try {
-    report = platform::decodeAudio(
-        source,
+  platform::DecodeReport report = heardThrough([&] {
+    return platform::decodeAudio(
+        file,
         [&](const platform::AudioBlock& block) {
           if (rate == 0) {
             rate = block.sampleRate;
@@ -50,15 +47,7 @@ MonoDecode decodeMono(const Source& source, const std::function<void(double rate
           onMono(rate, mono);
         },
         stop);
-  } catch (const platform::NoAudioStreamError&) {
-    throw AnalyzerError::noAudioTrack();
-  } catch (const platform::FileReadError& e) {
-    throw AnalyzerError::unreadable(e.what());
-  } catch (const platform::AudioDecodeError& e) {
-    throw AnalyzerError::decodeFailed(e.what());
-  } catch (const platform::SoundJumpError& e) {
-    throw AnalyzerError::damaged(e.what());
-  }
+  });
   if (!(rate > 0)) throw AnalyzerError::decodeFailed("no audio samples decoded");
   return {rate, frames, std::move(report)};
 }
@@ -69,8 +58,8 @@ std::string temporaryWAVPath() { return platform::ScratchFiles::create("audio", 
 
 namespace {
 
-template <typename Source>
-AudioExtraction decodeInto(const Source& source, const std::string& wavURL, std::stop_token stop, int wavSampleRate) {
+AudioExtraction decodeInto(const std::shared_ptr<const platform::MediaFile>& file, const std::string& wavURL,
+                           std::stop_token stop, int wavSampleRate) {
   std::optional<LevelMeter> meter;
   std::unique_ptr<platform::WavWriter> wav;
   std::unique_ptr<platform::MonoResampler> resampler;
@@ -78,7 +67,7 @@ AudioExtraction decodeInto(const Source& source, const std::string& wavURL, std:
   MonoDecode decoded;
   try {
     decoded = decodeMono(
-        source,
+        file,
         [&](double rate, const std::vector<float>& mono) {
           if (!meter) {
             meter.emplace(rate);
@@ -114,64 +103,49 @@ AudioExtraction decodeInto(const Source& source, const std::string& wavURL, std:
 
 }  // namespace
 
-AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop,
-                             int wavSampleRate) {
-  return decodeInto(url, wavURL, std::move(stop), wavSampleRate);
-}
-
-AudioExtraction extractAudio(const std::string& url, std::stop_token stop, int wavSampleRate) {
-  return decodeInto(url, temporaryWAVPath(), std::move(stop), wavSampleRate);
+AudioExtraction streamDecode(std::shared_ptr<const platform::MediaFile> file, const std::string& wavURL,
+                             std::stop_token stop, int wavSampleRate) {
+  return decodeInto(file, wavURL, std::move(stop), wavSampleRate);
 }
 
 AudioExtraction extractAudio(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop, int wavSampleRate) {
   return decodeInto(file, temporaryWAVPath(), std::move(stop), wavSampleRate);
 }
 
-namespace {
-
-template <typename Source>
-LevelTrack levelsOf(const Source& source, std::stop_token stop) {
+LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop) {
   std::optional<LevelMeter> meter;
   decodeMono(
-      source,
+      file,
       [&](double rate, const std::vector<float>& mono) {
         if (!meter) meter.emplace(rate);
         meter->push(mono.data(), mono.size());
       },
-      stop);
+      std::move(stop));
   return meter->take();
 }
 
-}  // namespace
-
-LevelTrack measureLevels(const std::string& url, std::stop_token stop) { return levelsOf(url, std::move(stop)); }
-
-LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop) {
-  return levelsOf(file, std::move(stop));
-}
-
-double decodedSeconds(const std::string& url, double atMost, std::stop_token stop) {
+double decodedSeconds(std::shared_ptr<const platform::MediaFile> file, double atMost, std::stop_token stop) {
   struct Enough {};
   double rate = 0;
   std::size_t frames = 0;
   try {
     decodeMono(
-        url,
+        file,
         [&](double decodedRate, const std::vector<float>& mono) {
           rate = decodedRate;
           frames += mono.size();
           if (static_cast<double>(frames) / rate > atMost) throw Enough{};
         },
-        stop);
+        std::move(stop));
   } catch (const Enough&) {
     // How much further the sound goes was not asked.
   }
   return static_cast<double>(frames) / rate;
 }
 
-MonoPCM decodeMonoPCM(const std::string& url) {
+MonoPCM decodeMonoPCM(std::shared_ptr<const platform::MediaFile> file) {
   MonoPCM pcm;
-  pcm.sampleRate = decodeMono(url,
+  pcm.sampleRate = decodeMono(file,
                               [&](double, const std::vector<float>& mono) {
                                 pcm.samples.insert(pcm.samples.end(), mono.begin(), mono.end());
                               },
@@ -181,13 +155,7 @@ MonoPCM decodeMonoPCM(const std::string& url) {
 }
 
 CountedClock countedClock(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop) {
-  return decodeMono(
-             file, [](double, const std::vector<float>&) {}, std::move(stop))
-      .report.countedClock;
-}
-
-std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings) {
-  return silences(measureLevels(url), settings.silenceThresholdDBFS, settings.minSilenceDuration);
+  return heardThrough([&] { return platform::countedClock(std::move(file), std::move(stop)); });
 }
 
 }  // namespace kestrane::AudioAnalyzer

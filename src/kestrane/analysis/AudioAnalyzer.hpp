@@ -11,8 +11,6 @@
 #include "kestrane/analysis/LevelTrack.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CountedClock.hpp"
-#include "kestrane/model/PipelineSettings.hpp"
-#include "kestrane/model/SilenceSpan.hpp"
 #include "kestrane/model/UserFacingError.hpp"
 
 namespace kestrane::platform {
@@ -64,42 +62,36 @@ struct MonoPCM {
   double sampleRate = 0;
 };
 
-// Levels and a new "kestrane-audio-<UUID>.wav" in the temporary folder from one decode. The WAV
-// is at `wavSampleRate` (the decoded rate when 0), converted in the same pass; it is removed again
-// whenever the call fails or is cancelled.
+// Levels and a new "kestrane-audio-<UUID>.wav" in the temporary folder from one decode of the
+// held file. The WAV is at `wavSampleRate` (the decoded rate when 0), converted in the same pass;
+// it is removed again whenever the call fails or is cancelled.
 // Throws AnalyzerError, platform::MediaOpenError, platform::WavWriteError or
 // Cancelled (once `stop` is requested).
-AudioExtraction extractAudio(const std::string& url, std::stop_token stop = {}, int wavSampleRate = 0);
-// The same of a held file.
 AudioExtraction extractAudio(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop = {},
                              int wavSampleRate = 0);
 
 // The same levels as extractAudio, measured while streaming, without writing a file.
-LevelTrack measureLevels(const std::string& url, std::stop_token stop = {});
-// The same of a held file.
 LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop = {});
 
-// The whole first audio track mixed to mono, at its own rate.
-MonoPCM decodeMonoPCM(const std::string& url);
+// The whole first audio track mixed to mono, at its own rate. Throws as measureLevels does.
+MonoPCM decodeMonoPCM(std::shared_ptr<const platform::MediaFile> file);
 
 // Where the held file's sound, counted by samples from the first as earlier builds placed it,
-// lies on the file's clock. Decodes the whole track. Throws as measureLevels does.
+// lies on the file's clock (platform::countedClock: from its packets where they suffice, else by
+// decoding the whole track). Throws as measureLevels does.
 CountedClock countedClock(std::shared_ptr<const platform::MediaFile> file, std::stop_token stop = {});
 
 // How long the sound of the first audio track lasts as extractAudio counts it (decodedSeconds),
 // decoding no further than just past `atMost` seconds: a caller that only asks whether the sound
 // ends by then is told a length above `atMost` without the rest of a long file being decoded.
 // Throws as measureLevels does.
-double decodedSeconds(const std::string& url, double atMost, std::stop_token stop = {});
+double decodedSeconds(std::shared_ptr<const platform::MediaFile> file, double atMost, std::stop_token stop = {});
 
 // Streams the first audio track, mixed to mono, into a 16-bit WAV at `wavURL` (at `wavSampleRate`,
 // or the decoded rate when 0) and returns its levels, measured at the decoded rate (with `wavURL`
 // set). The file is left in place on success and removed on failure.
-AudioExtraction streamDecode(const std::string& url, const std::string& wavURL, std::stop_token stop = {},
-                             int wavSampleRate = 0);
-
-// measureLevels, then the cut silences at the settings' threshold and minimum duration.
-std::vector<SilenceSpan> detectSilences(const std::string& url, const PipelineSettings& settings);
+AudioExtraction streamDecode(std::shared_ptr<const platform::MediaFile> file, const std::string& wavURL,
+                             std::stop_token stop = {}, int wavSampleRate = 0);
 
 // A new empty scratch WAV in the temporary folder, "kestrane-audio-<pid>-<UUID>.wav", held
 // and remembered (ScratchFiles::create). Throws ScratchFiles::CreateError.

@@ -4,8 +4,8 @@
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/LevelMeter.hpp"
+#include "kestrane/analysis/SoundFailures.hpp"
 #include "kestrane/platform/AudioTrackReader.hpp"
-#include "kestrane/platform/TrackReading.hpp"
 
 namespace kestrane::AudioAnalyzer {
 
@@ -17,7 +17,8 @@ constexpr int kReadFrames = 8192;
 }  // namespace
 
 LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool fromFirstSample, std::stop_token stop)
-    : reader_(std::make_unique<platform::AudioTrackReader>(std::move(file), std::move(stop))) {
+    : reader_(heardThrough(
+          [&] { return std::make_unique<platform::AudioTrackReader>(std::move(file), std::move(stop)); })) {
   if (!reader_->hasTrack()) throw AnalyzerError::noAudioTrack();
   rate_ = reader_->trackSampleRate();
   channels_ = std::max(reader_->trackChannelCount(), 1);
@@ -39,15 +40,10 @@ LevelSampler::LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool
 }
 
 void LevelSampler::read(std::int64_t position, int count, float* const* planes) {
-  try {
+  heardThrough([&] {
     reader_->read(position, count, planes);
-  } catch (const platform::SoundJumpError& e) {
-    throw AnalyzerError::damaged(e.what());
-  } catch (const platform::FileReadError& e) {
-    throw AnalyzerError::unreadable(e.what());
-  } catch (const platform::MediaReadError& e) {
-    throw AnalyzerError::decodeFailed(e.what());
-  }
+    return true;
+  });
 }
 
 LevelSampler::~LevelSampler() = default;

@@ -21,8 +21,9 @@ class LevelSampler {
  public:
   // Opens the held file's first sound track. `fromFirstSample`: hop 0 starts at the track's first
   // sample instead, as earlier builds counted (sessions on SoundTiming::countedSamples). Throws
-  // platform::MediaOpenError, and AnalyzerError when it has none or it can't be decoded or read;
-  // Cancelled, from here and from every reading, once `stop` is requested.
+  // platform::MediaOpenError when the file is no media, and AnalyzerError when it has no sound
+  // track or its sound can't be decoded or read; Cancelled, from here and from every reading,
+  // once `stop` is requested.
   explicit LevelSampler(std::shared_ptr<const platform::MediaFile> file, bool fromFirstSample = false,
                         std::stop_token stop = {});
   ~LevelSampler();

@@ -96,18 +96,13 @@ std::optional<std::string> fileProblem(const std::string& path) {
   return std::nullopt;
 }
 
-namespace {
-
-platform::MediaFacts readableFacts(const std::string& url) {
-  if (const auto problem = fileProblem(url)) throw ProbeError::unreadable(url, *problem);
-  auto facts = platform::readMediaFacts(url);
-  if (!facts) throw ProbeError::unreadable(url, "not a video or audio file");
-  return std::move(*facts);
+std::shared_ptr<const platform::MediaFile> held(const std::string& path) {
+  try {
+    return platform::MediaFile::open(path);
+  } catch (const platform::MediaFileError& e) {
+    throw ProbeError::unreadable(path, e.reason());
+  }
 }
-
-}  // namespace
-
-SourceMedia probe(const std::string& url) { return sourceMedia(readableFacts(url), url); }
 
 SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file, std::stop_token stop) {
   auto facts = platform::readMediaFacts(file, std::move(stop));
@@ -143,7 +138,15 @@ SourceMedia sourceMedia(const platform::MediaFacts& facts, const std::string& ur
 }
 
 GraphicMedia probeGraphic(const std::string& url) {
-  const platform::MediaFacts facts = readableFacts(url);
+  const std::shared_ptr<const platform::MediaFile> file = held(url);
+  std::optional<platform::MediaFacts> found;
+  try {
+    found = platform::readMediaFacts(file);
+  } catch (const platform::FileReadError& e) {
+    throw ProbeError::unreadable(url, e.what());
+  }
+  if (!found) throw ProbeError::unreadable(url, "not a video or audio file");
+  const platform::MediaFacts& facts = *found;
   if (facts.videoTracks.empty()) throw ProbeError::noVideoTrack(url);
 
   const auto& video = facts.videoTracks.front();

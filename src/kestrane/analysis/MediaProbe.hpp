@@ -47,10 +47,11 @@ class ProbeError : public UserFacingError {
 // file with bytes to read; whether they are media is for the probe to find.
 std::optional<std::string> fileProblem(const std::string& path);
 
-// The footage's facts. Throws ProbeError.
-SourceMedia probe(const std::string& url);
-// The same of a held file, which is known to be a plain file with bytes. Throws Cancelled once
-// `stop` is requested.
+// The plain file at `path`, held so that every reading of it reads the one file that was looked
+// at. Throws ProbeError (unreadable) saying why not: "no such file", "it is a folder", …
+std::shared_ptr<const platform::MediaFile> held(const std::string& path);
+
+// The facts of the held footage. Throws ProbeError, and Cancelled once `stop` is requested.
 SourceMedia probe(const std::shared_ptr<const platform::MediaFile>& file, std::stop_token stop = {});
 
 // The footage's facts from what its container says of the file at `url`. Throws ProbeError

@@ -46,12 +46,7 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     throwIfStopped(stop);
     // Every reading of the footage, here and in the run that uses this analysis, is of this one
     // file, whatever is put at its path meanwhile.
-    std::shared_ptr<const platform::MediaFile> footage;
-    try {
-      footage = platform::MediaFile::open(path);
-    } catch (const platform::MediaFileError& e) {
-      throw MediaProbe::ProbeError::unreadable(path, e.reason());
-    }
+    const std::shared_ptr<const platform::MediaFile> footage = MediaProbe::held(path);
     const std::optional<platform::MediaFacts> facts = platform::readMediaFacts(footage, stop);
     if (!facts) throw MediaProbe::ProbeError::unreadable(path, "not a video or audio file");
     SourceMedia source = MediaProbe::sourceMedia(*facts, path);

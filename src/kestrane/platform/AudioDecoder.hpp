@@ -1,5 +1,5 @@
 #pragma once
-// Streams the first audio track of a media file as interleaved 32-bit float samples at the
+// Streams the first audio track of a held media file as interleaved 32-bit float samples at the
 // track's own rate and channel count, one decoded block at a time.
 
 #include <cstddef>
@@ -22,8 +22,8 @@ struct NoAudioStreamError : UserFacingError {
   using UserFacingError::UserFacingError;
 };
 // The audio track could not be decoded; what() is the bare detail.
-struct AudioDecodeError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+struct AudioDecodeError : MediaReadError {
+  using MediaReadError::MediaReadError;
 };
 
 struct AudioBlock {
@@ -46,17 +46,21 @@ struct DecodeReport {
 // Calls `sink` for every block of the sound in time order, from source time 0: the sound placed
 // where the file's timestamps put it (SoundClock), with blocks of silence for any time before it
 // and between its stretches, and what a stretch gives twice given once. Blocks keep the rate and
-// channel count of the first decoded frame. Damaged packets lose their samples only. Throws the
-// errors above, SoundJumpError where the sound jumps further than any recording does, or
-// Cancelled once `stop` is requested (asked between blocks, and by every
-// read of a held file).
-DecodeReport decodeAudio(const std::string& path, const std::function<void(const AudioBlock&)>& sink,
-                         std::stop_token stop = {});
-// The same of a held file; a read the system fails is a FileReadError, not the end.
+// channel count of the first decoded frame. Damaged packets lose their samples only. Throws
+// MediaOpenError when the file is no media, NoAudioStreamError, AudioDecodeError,
+// SoundJumpError where the sound's clock does what no recording's does, FileReadError when the
+// system fails to read the file (that is no end of it), or Cancelled once `stop` is requested
+// (asked between blocks, and by every read of the file).
 DecodeReport decodeAudio(std::shared_ptr<const MediaFile> file, const std::function<void(const AudioBlock&)>& sink,
                          std::stop_token stop = {});
 
-// True when the file opens as media with an audio track and no picture track: a plain audio file.
-bool isAudioOnlyFile(const std::string& path);
+// Where the held file's sound, counted by samples from the first as earlier builds placed it,
+// lies on the file's clock (DecodeReport::countedClock): read from its packets alone where they
+// say exactly what its decoder gives, else by decoding it whole. Throws as decodeAudio does.
+CountedClock countedClock(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
+
+// True when the held file opens as media with an audio track and no picture track: a plain
+// audio file.
+bool isAudioOnlyFile(std::shared_ptr<const MediaFile> file);
 
 }  // namespace kestrane::platform

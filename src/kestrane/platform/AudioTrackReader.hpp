@@ -1,45 +1,41 @@
 #pragma once
-// Decodes the first audio track of a media file on demand as planar float samples at a chosen
-// rate and channel count, addressed by sample position on source time. Reading mostly moves
-// forward; a position far ahead or behind is reached by seeking. Internal to the platform folder.
+// Decodes the first audio track of a held media file on demand as planar float samples at a
+// chosen rate and channel count, addressed by sample position on source time: the one sound reader
+// (SoundDecoder), read by position. Reading mostly moves forward; a position far ahead or behind is
+// reached by seeking. Internal to the platform folder.
 
-#include "kestrane/platform/FFmpegSupport.hpp"
-#include "kestrane/platform/SoundClock.hpp"
-
-extern "C" {
-#include <libswresample/swresample.h>
-}
+#include "kestrane/platform/SoundDecoder.hpp"
 
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <stop_token>
-#include <string>
 #include <vector>
 
 namespace kestrane::platform {
 
 class AudioTrackReader {
  public:
-  // Opens the held file; throws MediaOpenError when it is not readable media. A file without an
-  // audio track opens too: hasTrack() is then false and nothing else may be called. Once `stop`
-  // is requested, opening and reading throw Cancelled.
+  // Opens the held file; throws MediaOpenError when it is not readable media, AudioDecodeError
+  // when its audio track can't be decoded. A file without an audio track opens too: hasTrack() is
+  // then false and nothing else may be called. Once `stop` is requested, opening and reading
+  // throw Cancelled.
   explicit AudioTrackReader(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
   ~AudioTrackReader();
 
-  bool hasTrack() const { return track_ >= 0; }
+  bool hasTrack() const { return sound_.hasTrack(); }
   int trackSampleRate() const;
   int trackChannelCount() const;
 
-  // Chooses what read() delivers: planar float at `sampleRate` with `channels` channels in
-  // their default layout (more source channels are mixed down). Call once, before reading.
+  // Chooses what read() delivers: planar float at `sampleRate` with `channels` channels (more or
+  // fewer source channels are mixed to their default layout). Call once, before reading.
   void setOutput(int sampleRate, int channels);
 
   // Fills `count` samples of every channel with the samples at positions start … start+count-1,
   // position p lying at p / sampleRate seconds of source time: the sound where the file's
-  // timestamps put it (SoundClock), silence where the track has none. Throws MediaReadError when
-  // decoding fails or the file can't be read, SoundJumpError where the sound jumps further than
-  // any recording does.
+  // timestamps put it (SoundClock), silence where the track has none. Throws what
+  // SoundDecoder::next throws: MediaReadError when decoding fails or the file can't be read,
+  // SoundJumpError where the sound's clock does what no recording's does.
   void read(std::int64_t start, int count, float* const* planes);
 
   // Where the track's samples end, once a read has gone past its last one: silence after it is
@@ -51,32 +47,17 @@ class AudioTrackReader {
   std::optional<std::int64_t> firstPosition() const { return firstPosition_; }
 
  private:
-  struct SwrCloser {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-  };
-
   bool decodeMore();
-  void append(const AVFrame* frame);
-  void ensureResampler(const AVFrame* frame);
+  void take(const PlacedBlock& block);
   void seekTo(std::int64_t position);
   void restart(bool fromTrackStart);
   std::int64_t bufferedEnd() const;
   void dropRead();
 
-  ffmpeg::FormatPtr format_;
-  ffmpeg::CodecPtr codec_;
-  ffmpeg::PacketPtr packet_;
-  ffmpeg::FramePtr frame_;
-  int track_ = -1;
-
+  SoundDecoder sound_;
+  PlacedBlock block_;
   int rate_ = 0;
   int channels_ = 0;
-  std::unique_ptr<SwrContext, SwrCloser> swr_;
-  AVChannelLayout swrInLayout_{};
-  int swrInFormat_ = -1;
-  int swrInRate_ = 0;
-  std::vector<float*> scratchPlanes_;
-  std::vector<std::vector<float>> scratch_;
 
   // Decoded samples not yet read: positions bufferStart_ + head_ … bufferedEnd()-1. Positions
   // silenceFrom_ … bufferStart_-1 are known to hold no sound: a gap in the track, or the time
@@ -85,10 +66,8 @@ class AudioTrackReader {
   std::size_t head_ = 0;
   std::int64_t bufferStart_ = 0;
   std::int64_t silenceFrom_ = 0;
-  std::optional<SoundClock> clock_;
   bool anchored_ = false;       // bufferStart_ is known
   bool fromTrackStart_ = true;  // decoding began at the track's first sample
-  bool flushed_ = false;
   bool ended_ = false;
   std::optional<std::int64_t> firstPosition_;
 };

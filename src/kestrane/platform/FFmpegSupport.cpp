@@ -149,18 +149,6 @@ std::optional<int> readFailure(const AVFormatContext* format) {
   return failure;
 }
 
-int openInput(const std::string& path, FormatPtr& out) {
-  quietLogs();
-  AVFormatContext* raw = nullptr;
-  int rc = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (rc < 0) return rc;
-  FormatPtr ctx(raw);
-  rc = avformat_find_stream_info(ctx.get(), nullptr);
-  if (rc < 0) return rc;
-  out = std::move(ctx);
-  return 0;
-}
-
 double lengthSeconds(const AVFormatContext* format) {
   if (format->duration > 0 && format->duration != AV_NOPTS_VALUE)
     return static_cast<double>(format->duration) / AV_TIME_BASE;

@@ -44,9 +44,6 @@ using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
 using PacketPtr = std::unique_ptr<AVPacket, PacketCloser>;
 using FramePtr = std::unique_ptr<AVFrame, FrameCloser>;
 
-// Opens a container and reads its stream information; returns the FFmpeg error code on failure.
-int openInput(const std::string& path, FormatPtr& out);
-
 // Opens the container of a held file, reading it through its open descriptor only, and reads
 // its stream information; returns the FFmpeg error code on failure. The container holds the file
 // open while it lives. Once `stop` is requested every read of it fails at once, however far the

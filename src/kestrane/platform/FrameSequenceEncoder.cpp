@@ -44,7 +44,13 @@ struct SwsCloser {
 FramePtr readFrame(const fs::path& file) {
   const auto bad = [&] { badFrame(file); };
   FormatPtr input;
-  if (openInput(file.string(), input) < 0 || input->nb_streams < 1) bad();
+  std::shared_ptr<const platform::MediaFile> held;
+  try {
+    held = platform::MediaFile::open(file.string());
+  } catch (const platform::MediaFileError&) {
+    badFrame(file);
+  }
+  if (openInput(held, input) < 0 || input->nb_streams < 1) bad();
   CodecPtr decoder;
   if (openDecoder(input->streams[0], decoder) < 0) bad();
   PacketPtr packet(av_packet_alloc());

@@ -113,12 +113,6 @@ MediaFacts factsOf(AVFormatContext* ctx) {
 
 }  // namespace
 
-std::optional<MediaFacts> readMediaFacts(const std::string& path) {
-  ffmpeg::FormatPtr ctx;
-  if (ffmpeg::openInput(path, ctx) < 0) return std::nullopt;
-  return factsOf(ctx.get());
-}
-
 std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file, std::stop_token stop) {
   ffmpeg::FormatPtr ctx;
   if (ffmpeg::openInput(std::move(file), ctx, stop) < 0) return std::nullopt;

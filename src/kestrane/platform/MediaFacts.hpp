@@ -52,9 +52,8 @@ struct MediaFacts {
 
 class MediaFile;
 
-// Reads the facts; returns nothing when the file cannot be opened as media.
-std::optional<MediaFacts> readMediaFacts(const std::string& path);
-// The same of a held file. Throws Cancelled once `stop` is requested.
+// Reads the facts of a held file; returns nothing when it cannot be opened as media. Throws
+// Cancelled once `stop` is requested.
 std::optional<MediaFacts> readMediaFacts(std::shared_ptr<const MediaFile> file, std::stop_token stop = {});
 
 }  // namespace kestrane::platform

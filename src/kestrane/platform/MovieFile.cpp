@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "kestrane/platform/MediaFacts.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 extern "C" {
 #include <libavutil/hash.h>
@@ -127,7 +128,14 @@ std::optional<double> mediaSecondsAt(const std::filesystem::path& path) {
   // Read through the file held open, so nothing put at the name since (a FIFO that would never
   // answer) is opened instead; by its name only where /proc is not there.
   const std::string held = "/proc/self/fd/" + std::to_string(file.fd);
-  const std::optional<MediaFacts> facts = readMediaFacts(::access(held.c_str(), R_OK) == 0 ? held : path.string());
+  std::optional<MediaFacts> facts;
+  try {
+    facts = readMediaFacts(MediaFile::open(::access(held.c_str(), R_OK) == 0 ? held : path.string()));
+  } catch (const MediaFileError&) {
+    return std::nullopt;
+  } catch (const MediaReadError&) {
+    return std::nullopt;
+  }
   if (!facts || facts->durationSeconds <= 0) return std::nullopt;
   return facts->durationSeconds;
 }

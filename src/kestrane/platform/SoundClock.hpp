@@ -4,9 +4,11 @@
 // of sound (a recorder that dropped packets, clips joined without re-encoding, sound that starts
 // after the picture) is silence of its length, and sound given twice for the same time (an
 // overlap where clips were joined) is heard once. Counting samples instead would place everything
-// after a dropout early by its length. A gap no recording holds — past the file's stated length,
-// or longer than any pause — is damage, and is never filled.
+// after a dropout early by its length. A gap no recording holds — past the file's length, or
+// longer than any pause — is damage, and is never filled; so is sound whose clock goes back by
+// more than a join's overlap (clips joined without re-timing, a cluster moved).
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -15,12 +17,11 @@
 
 namespace kestrane::platform {
 
-// The sound jumps where no recording does; the file is damaged there. what() is a clause:
-// "its sound jumps from 0:12 to 60:12, past its stated length of 0:33".
+// The sound's clock does what no recording's does; the file is damaged there. what() is a
+// clause: "its sound jumps from 0:12 to 60:12, past its stated length of 0:33".
 class SoundJumpError : public MediaReadError {
  public:
-  // `from`: where the sound before the jump ends, when that is known.
-  SoundJumpError(std::optional<double> from, double to, std::optional<double> statedLength);
+  SoundJumpError(const std::string& clause, double to) : MediaReadError(clause), to_(to) {}
   // Where the sound jumps to, in seconds of source time.
   double to() const { return to_; }
 
@@ -35,12 +36,25 @@ class SoundClock {
   static constexpr double kDriftSeconds = 0.002;
   // A gap longer than this is no pause a recording holds.
   static constexpr double kLongestGapSeconds = 600;
-  // Sound may reach a little past the length a container states (a last packet's padding).
-  static constexpr double kPastStatedLengthSeconds = 1.0;
+  // Sound may reach a little past the file's length (a last packet's padding).
+  static constexpr double kPastLengthSeconds = 1.0;
+  // Sound given again for longer than this is no join's overlap: its clock went back.
+  static constexpr double kLongestOverlapSeconds = 1.0;
+
+  // What a file that states no length holds, in seconds of source time: how long its sound and
+  // picture last, and where its sound ends placed from its first timestamp with no gap in it.
+  struct Held {
+    double length = 0;
+    double soundEnd = 0;
+  };
+  // Learning it reads the file through, so it is asked only once gaps in the sound add up to more
+  // than the slack past a length: until then the sound can't reach past it.
+  using HeldLength = std::function<Held()>;
 
   // Positions count samples at `rate` from source time 0. `statedLength`: the file's own length
-  // in seconds of source time, when its container states one.
-  SoundClock(int rate, std::optional<double> statedLength);
+  // in seconds of source time, when its container states one; else `heldLength`, when given,
+  // bounds where a gap may put the sound still to come.
+  SoundClock(int rate, std::optional<double> statedLength, HeldLength heldLength = {});
 
   struct Placement {
     std::int64_t position = 0;  // where the block's first kept sample lies
@@ -51,7 +65,8 @@ class SoundClock {
   // Places a block of `count` samples whose first sample's timestamp is `seconds` of source time
   // (none: it follows the sound before it). The first block after construction lies exactly at
   // its timestamp, with silence from position 0; the first after restart() likewise, with no
-  // silence (nothing before it is known). Throws SoundJumpError.
+  // silence (nothing before it is known). Throws SoundJumpError, judged on the timestamp before
+  // any position is worked out from it.
   Placement place(std::optional<double> seconds, std::int64_t count);
 
   // Decoding starts elsewhere (after a seek): the next block is placed by its timestamp alone.
@@ -61,11 +76,17 @@ class SoundClock {
   std::optional<std::int64_t> end() const { return end_; }
 
  private:
-  void requireReachable(std::optional<double> fromSeconds, double seconds) const;
+  void requireReachable(std::optional<double> fromSeconds, double seconds);
+  std::int64_t sampleAt(double seconds) const;
 
   int rate_;
   std::optional<double> statedLength_;
+  HeldLength heldLength_;
+  std::optional<Held> held_;
   std::optional<std::int64_t> end_ = 0;
+  bool placedAny_ = false;  // a block was placed since construction or the last restart
+  double gapSeconds_ = 0;   // silence placed between stretches of sound so far
+  double heardTo_ = 0;      // where the sound placed so far would end with no gap in it
 };
 
 }  // namespace kestrane::platform

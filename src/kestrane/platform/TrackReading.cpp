@@ -59,6 +59,15 @@ std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stre
   return static_cast<std::int64_t>(std::floor(ticks));
 }
 
+int readPacket(AVFormatContext* format, AVPacket* packet) {
+  const int rc = av_read_frame(format, packet);
+  if (rc < 0) {
+    if (const std::optional<int> failure = ffmpeg::readFailure(format))
+      throw FileReadError(std::string("can't read the file: ") + std::strerror(*failure));
+  }
+  return rc;
+}
+
 bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track, AVFrame* frame,
                   bool& flushed, const char* what) {
   while (true) {
@@ -69,10 +78,8 @@ bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* pack
       throw MediaReadError(std::string("can't decode the ") + what + ": " + ffmpeg::errorText(rc));
     // After a damaged frame the decoder wants more packets like after any other.
 
-    rc = av_read_frame(format, packet);
+    rc = readPacket(format, packet);
     if (rc < 0) {
-      if (const std::optional<int> failure = ffmpeg::readFailure(format))
-        throw FileReadError(std::string("can't read the ") + what + ": " + std::strerror(*failure));
       flushed = true;
       avcodec_send_packet(codec, nullptr);
       continue;

@@ -40,12 +40,16 @@ std::optional<double> statedTrackEnd(const AVFormatContext* format, int track);
 // Seconds of source time as a timestamp of `stream`.
 std::int64_t streamTimestamp(const AVFormatContext* format, const AVStream* stream, double seconds);
 
+// The next packet of the file, as av_read_frame reads it. Throws FileReadError when the system
+// failed to read the held file (an I/O error), which is no end of it, and Cancelled when the
+// read failed because the reading's stop was requested.
+int readPacket(AVFormatContext* format, AVPacket* packet);
+
 // Decodes the next frame of `track` into `frame`, feeding the decoder that track's packets as it
 // asks for them. False once the decoder has given its last frame. A damaged block is skipped, as
 // in the ffmpeg tool, and a truncated file ends where it can no longer be read; `flushed` notes
-// that the decoder was told the track ended. Throws MediaReadError naming `what` ("audio"), and
-// FileReadError when the system fails to read the held file (an I/O error): that is no end of the
-// track.
+// that the decoder was told the track ended. Throws MediaReadError naming `what` ("video"), and
+// what readPacket throws.
 bool receiveFrame(AVFormatContext* format, AVCodecContext* codec, AVPacket* packet, int track, AVFrame* frame,
                   bool& flushed, const char* what);
 

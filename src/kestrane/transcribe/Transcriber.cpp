@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/platform/PcmWavReader.hpp"
 #include "kestrane/platform/ScratchFiles.hpp"
 #include "kestrane/platform/UsableCores.hpp"
@@ -57,27 +59,38 @@ std::optional<platform::PcmWavReader> speechRateWav(const std::string& path) {
   return std::nullopt;
 }
 
+// The file at `path` held for reading; none when no plain file is there.
+std::shared_ptr<const platform::MediaFile> heldOrNone(const std::string& path) {
+  try {
+    return platform::MediaFile::open(path);
+  } catch (const platform::MediaFileError&) {
+    return nullptr;
+  }
+}
+
 // The recognizer's input as a 16 kHz mono WAV: the prepared file or the media itself when it is
 // one already, otherwise made by decoding once (the prepared file first, then the media).
 platform::PcmWavReader speechAudio(const std::string& url, const std::optional<std::string>& prepared,
                                    const Options& options, TemporaryFile& temporary) {
-  if (prepared && platform::isAudioOnlyFile(*prepared)) {
+  const std::shared_ptr<const platform::MediaFile> preparedFile = prepared ? heldOrNone(*prepared) : nullptr;
+  if (preparedFile && platform::isAudioOnlyFile(preparedFile)) {
     if (auto wav = speechRateWav(*prepared)) return std::move(*wav);
     try {
       temporary.path = AudioAnalyzer::temporaryWAVPath();
-      AudioAnalyzer::streamDecode(*prepared, temporary.path, options.stop, kSpeechSampleRate);
+      AudioAnalyzer::streamDecode(preparedFile, temporary.path, options.stop, kSpeechSampleRate);
       if (auto wav = speechRateWav(temporary.path)) return std::move(*wav);
     } catch (const platform::MediaOpenError&) {
     } catch (const AudioAnalyzer::AnalyzerError&) {
       // An unusable prepared file is not an error: the media is decoded instead.
     }
   }
-  if (platform::isAudioOnlyFile(url))
+  const std::shared_ptr<const platform::MediaFile> media = MediaProbe::held(url);
+  if (platform::isAudioOnlyFile(media))
     if (auto wav = speechRateWav(url)) return std::move(*wav);
   // A fresh scratch file: one a failed decode removed is no longer held against the sweep.
   if (!temporary.path.empty()) platform::ScratchFiles::remove(temporary.path);
   temporary.path = AudioAnalyzer::temporaryWAVPath();
-  AudioAnalyzer::streamDecode(url, temporary.path, options.stop, kSpeechSampleRate);
+  AudioAnalyzer::streamDecode(media, temporary.path, options.stop, kSpeechSampleRate);
   if (auto wav = speechRateWav(temporary.path)) return std::move(*wav);
   throw AudioAnalyzer::AnalyzerError::decodeFailed("the converted audio could not be read back");
 }
