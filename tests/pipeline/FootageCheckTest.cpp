@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -72,6 +73,19 @@ std::string change(const SourceMedia& stored, const std::function<void(SourceMed
   SourceMedia found = stored;
   edit(found);
   return Pipeline::footageDifference(stored, found).value_or("the same");
+}
+
+// What an earlier build stored of `footage`: its levels measured over its sound's samples one
+// after another, as it counted them, whatever the file's timestamps say.
+KestraneSession earlierBuildsCutOf(const fs::path& footage) {
+  KestraneSession session = firstCutOf(footage);
+  const fs::path counted = footage.parent_path() / "counted.wav";
+  if (!ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_s16le " + quoted(counted))) return {};
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(counted.string());
+  fs::remove(counted);
+  session.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
+  session.soundTiming = SoundTiming::countedSamples;
+  return session;
 }
 
 }  // namespace
@@ -417,12 +431,7 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   }));
   EXPECT_EQ(heard(firstCutOf(footage)), "the footage");
 
-  const fs::path counted = tmp.path() / "counted.wav";  // the samples one after another, as counted
-  ASSERT_TRUE(ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_f32le " + quoted(counted)));
-  KestraneSession earlier = firstCutOf(footage);
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(counted.string());
-  earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
-  earlier.soundTiming = SoundTiming::countedSamples;
+  KestraneSession earlier = earlierBuildsCutOf(footage);
   earlier.transcript = Transcript{{{"First", {11.68, 12.1}}}};
   const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
   EXPECT_EQ(verdict.change, std::nullopt);
@@ -432,6 +441,80 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
 
   fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
   EXPECT_NE(heard(earlier), "the footage");
+}
+
+// A dropout past every stretch the check hears at its place: a hearing of the package as its build
+// counted would pass it, and leave every time after it early by the dropout's length. The map from
+// the file's own timestamps moves them; footage without gaps moves nothing.
+TEST(FootageCheck, AnEarlierBuildsSessionIsMovedByADropoutPastTheStretchesHeard) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "footage.mp4";
+  ASSERT_TRUE(test::retimed(test::sampleFootage(), footage, [](double t, bool sound) -> std::optional<double> {
+    if (sound && t >= 20.0 && t < 20.5) return std::nullopt;
+    return t;
+  }));
+  KestraneSession earlier = earlierBuildsCutOf(footage);
+  earlier.transcript = Transcript{{{"after", {25.0, 25.4}}, {"before", {12.0, 12.3}}}};
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
+  EXPECT_EQ(verdict.change, std::nullopt);
+  ASSERT_TRUE(verdict.countedClock);
+  const double lost = 23 * 1024 / 48000.0;  // the sound packets dropped
+  const KestraneSession moved = onFileClock(earlier, *verdict.countedClock);
+  EXPECT_NEAR(moved.transcript->words[0].range.start, 25.0 + lost, 0.002);
+  EXPECT_NEAR(moved.transcript->words[1].range.start, 12.0, 0.002);
+
+  fs::copy_file(test::sampleFootage(), footage, fs::copy_options::overwrite_existing);
+  const Pipeline::FootageVerdict whole = Pipeline::footageVerdict(earlierBuildsCutOf(footage));
+  EXPECT_EQ(whole.change, std::nullopt);
+  ASSERT_TRUE(whole.countedClock);
+  EXPECT_TRUE(whole.countedClock->agrees());
+}
+
+namespace {
+
+// Where the sound first rises within 12 dB of its loudest, from `from` seconds on.
+double onsetFrom(const LevelData& levels, double from) {
+  const std::vector<float> dB = levels.levelsDBFS();
+  const float loud = *std::max_element(dB.begin(), dB.end());
+  for (auto hop = static_cast<std::size_t>(from / levels.hopDuration); hop < dB.size(); ++hop)
+    if (dB[hop] > loud - 12) return static_cast<double>(hop) * levels.hopDuration;
+  return -1;
+}
+
+}  // namespace
+
+// An hour of a hundred clips joined without re-encoding (a talk that starts after twenty minutes
+// of a camera rolling in a quiet room): every join gives a little sound twice, so an earlier
+// build's count of samples runs seconds ahead of the file's clock by the end. The map moves the
+// last clip's speech to where the file puts it, within a frame.
+TEST(FootageCheck, AnEarlierBuildsSessionOfAHundredJoinsIsMovedExactly) {
+  test::TempDir tmp;
+  const fs::path talk = tmp.path() / "talk.mp4", quiet = tmp.path() / "quiet.mp4";
+  const std::string sample = quoted(test::sampleFootage());
+  ASSERT_TRUE(ffmpeg("-i " + sample + " -c:v copy -ar 8000 -ac 1 -c:a aac " + quoted(talk)));
+  ASSERT_TRUE(ffmpeg("-i " + sample + " -c:v copy -af volume=0 -ar 8000 -ac 1 -c:a aac " + quoted(quiet)));
+  const fs::path list = tmp.path() / "clips.txt";
+  {
+    std::ofstream clips(list);
+    for (int clip = 0; clip < 100; ++clip) clips << "file " << quoted(clip < 20 ? quiet : talk) << "\n";
+  }
+  const fs::path footage = tmp.path() / "hour.mp4";
+  ASSERT_TRUE(ffmpeg("-f concat -safe 0 -i " + quoted(list) + " -c copy " + quoted(footage)));
+  const KestraneSession earlier = earlierBuildsCutOf(footage);
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
+  ASSERT_EQ(verdict.change, std::nullopt);
+  ASSERT_TRUE(verdict.countedClock);
+
+  // The last clip's first word, as counted and on the file's clock: heard in the second of
+  // silence it starts with.
+  const LevelData onFile = *firstCutOf(footage).levels;
+  const auto lengthOf = [](const LevelData& levels) {
+    return static_cast<double>(levels.levelsDBFS().size()) * levels.hopDuration;
+  };
+  const double counted = onsetFrom(*earlier.levels, lengthOf(*earlier.levels) - 33.0);
+  const double heard = onsetFrom(onFile, lengthOf(onFile) - 33.0);
+  ASSERT_GT(counted - heard, 5.0) << "the joins gave no sound twice";
+  EXPECT_NEAR(verdict.countedClock->onFileClock(counted), heard, 0.04);
 }
 
 namespace {

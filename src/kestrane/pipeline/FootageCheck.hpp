@@ -73,9 +73,10 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
 // one played faster or slower), its sound is shifted against the session's by more than a frame
 // alike all through (a trim at its start), or its sound goes on past the stored end where the
 // container states no length to hold against it. Nothing when it is the footage. A session
-// earlier builds stored is heard as they timed it, and, where the file's timestamps part from
-// that (a dropout, joined clips), by its whole sound once more. Throws Cancelled once `stop` is
-// requested.
+// earlier builds stored is always moved first by where the file's own timestamps put each sample
+// they counted (a dropout, joined clips, sound that starts after the picture), learned from the
+// whole sound once, and heard on the file's clock; the verdict then carries that map. Throws
+// Cancelled once `stop` is requested.
 FootageVerdict judgeFootage(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                             std::stop_token stop = {});
 // Its change alone.

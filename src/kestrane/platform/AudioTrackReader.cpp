@@ -204,9 +204,15 @@ void AudioTrackReader::restart(bool fromTrackStart) {
   for (auto& plane : buffer_) plane.clear();
   head_ = 0;
   bufferStart_ = silenceFrom_ = 0;
-  // From the track's start the clock places the first block as a first cut's analysis does.
-  if (fromTrackStart) clock_.reset();
-  else if (clock_) clock_->restart();
+  // From the track's start the clock places the first block as a first cut's analysis does;
+  // elsewhere by its timestamp alone, even where nothing was decoded before (a first read far into
+  // the file is no jump from its start).
+  if (fromTrackStart) {
+    clock_.reset();
+  } else {
+    if (!clock_) clock_.emplace(rate_, ffmpeg::statedLength(format_.get()));
+    clock_->restart();
+  }
   anchored_ = false;
   fromTrackStart_ = fromTrackStart;
   flushed_ = ended_ = false;
