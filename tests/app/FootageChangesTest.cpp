@@ -11,6 +11,7 @@
 #include "AppTestSupport.hpp"
 #include "app/core/FootageLook.hpp"
 #include "app/core/Paths.hpp"
+#include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 
@@ -45,6 +46,13 @@ struct PackageWindow : ShownWindow<NoDesktop> {
            find<QPushButton>("playCut")->isEnabled();
   }
 };
+
+// Where the levels first rise to speech from `from` seconds on.
+double speechFrom(const std::vector<float>& levels, double hop, double from) {
+  for (auto i = static_cast<std::size_t>(from / hop); i < levels.size(); ++i)
+    if (levels[i] > -25) return static_cast<double>(i) * hop;
+  return -1;
+}
 
 }  // namespace
 
@@ -148,6 +156,49 @@ class FootageChangesTest : public QObject {
     QVERIFY(w.h.footageLookedAt());
     PackageWindow::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("First cut ready"));
+  }
+
+  // A package an earlier build cut, its times counted by samples, is judged as its re-cut judges
+  // it: footage whose sound starts after its picture, or drops out, is its own footage. Once that
+  // is proven the window shows, plays and edits it where the file's clock puts its sound (the
+  // words, the levels, the hand edits, the cut on the results), and its re-cut is given the hand
+  // edits as shown.
+  void anEarlierBuildsPackageIsShownOnTheFilesClock() {
+    for (const EarlierSound sound : {EarlierSound::startsLate, EarlierSound::dropsOut}) {
+      ShownWindow<NoDesktop> w;
+      const QString folder = writeEarlierBuildsCut(w.h.dir.path(), sound);
+      QVERIFY(!folder.isEmpty());
+      w.h.job->openSession(folder);
+      QVERIFY(w.h.footageLookedAt());
+      QVERIFY2(!w.h.job->sourceMissing(), qPrintable(w.h.job->sourceProblem()));
+
+      // How far the sound after 0:03 lies from where it was counted, as the file's own levels show.
+      const AudioAnalyzer::LevelTrack onFile = AudioAnalyzer::measureLevels(toPath(w.h.path("take 04.mov")).string());
+      const double hop = onFile.hopDuration;
+      const double late = sound == EarlierSound::startsLate
+                              ? speechFrom(onFile.levelsDBFS, hop, 0) - 0.4  // the first speech is at 0.4 s
+                              : 0;
+      const double moved = sound == EarlierSound::startsLate ? late : kDropoutSeconds;
+      QVERIFY(late >= 0 && late < 0.3);
+      QCOMPARE(speechFrom(w.h.job->levelsDBFS(), hop, 3.0), speechFrom(onFile.levelsDBFS, hop, 3.0));
+      const auto near = [&](double a, double b) { return std::abs(a - b) <= hop + 1e-9; };
+      QVERIFY(near(w.h.job->analysisTranscript()->words[0].range.start, 0.5 + late));
+      QCOMPARE(w.h.job->manualRemovals().size(), std::size_t(1));
+      QVERIFY(near(w.h.job->manualRemovals()[0].start, 3.0 + moved));
+      const KestraneSession& shown = w.h.job->state().output->session;
+      QCOMPARE(shown.soundTiming, SoundTiming::timestamps);
+      QVERIFY(near(shown.transcript->words[0].range.start, 0.5 + late));
+
+      w.click("adjustAndRecut");
+      QVERIFY(w.h.footageLookedAt());
+      PackageWindow::settle();
+      QVERIFY(w.find<QPushButton>("cutIt")->isEnabled() && w.find<QPushButton>("playCut")->isEnabled());
+      w.click("cutIt");
+      QVERIFY(w.h.waitFor(Screen::done));
+      const Pipeline::RecutRequest recut = w.h.engine->recutCalls().back();
+      QVERIFY(recut.editsOnFileClock);
+      QVERIFY(near(recut.settings.manualRemoveRanges->front().start, 3.0 + moved));
+    }
   }
 
   // A re-cut begun over footage replaced since the last look is stopped before it begins and

@@ -273,6 +273,14 @@ class JobModel : public QObject {
   void settleFootageLook(std::uint64_t generation, const FootageLook& look, OtherRecording other, bool readIfUnshown);
   void cancelFootageLook();
   void takeProvenFootage(std::shared_ptr<const platform::MediaFile> file);
+  // What is shown is a package an earlier build stored, its times counted by samples, not yet
+  // moved onto the footage's clock.
+  bool showsCountedTimes() const;
+  // Moves everything shown of it (words, levels, hand edits, the draft, the cut on the results)
+  // to where `clock` puts it, as its re-cut will store it.
+  void moveOntoFileClock(const CountedClock& clock);
+  // A stored analysis of such a package, moved alike. Worker threads too.
+  static Pipeline::Analysis movedOntoFileClock(Pipeline::Analysis analysis, const CountedClock& clock);
   // Another recording at the footage's path: nothing of the one analysed applies to it.
   void takeNewRecording();
   QString footageProblemText(const FootageLook& look, OtherRecording other) const;

@@ -131,9 +131,11 @@ void JobModel::openSession(const QString& path) {
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
   // Until the look says otherwise the package's footage is taken to be there.
   setFootageProblem(std::nullopt);
+  // Judged as its re-cut judges it: an earlier build's session by the clock it was counted on.
   footageDescription_ = KestraneSession{};
   footageDescription_->source = session.source;
   footageDescription_->levels = session.levels;
+  footageDescription_->soundTiming = session.soundTiming;
   judged_.reset();
   footagePath_ = source;
   scriptPath_.clear();

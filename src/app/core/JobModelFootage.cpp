@@ -3,6 +3,8 @@
 // looked at again whenever it may have changed: a package opened, the window back in front, a
 // play, a re-cut, a failed cut tried again. Every look runs on a thread of its own, since hearing
 // a file can take seconds, and the newest one decides.
+#include <QUndoStack>
+
 #include "app/core/FootageFile.hpp"
 #include "app/core/JobModel.hpp"
 #include "app/core/Paths.hpp"
@@ -86,6 +88,10 @@ void JobModel::settleFootageLook(std::uint64_t generation, const FootageLook& lo
     // A play held for this look goes on, over sound read from the file proven.
     std::optional<std::optional<double>> held;
     if (audition_->isHeld()) held.emplace(audition_->position());
+    if (look.movedBy && showsCountedTimes()) {
+      moveOntoFileClock(*look.movedBy);
+      if (held && *held) *held = look.movedBy->onFileClock(**held);
+    }
     takeProvenFootage(look.file);
     if (readIfUnshown && !draftInput_ && preAnalysisState_ != PreAnalysisState::working) {
       // Nothing of it is shown (its analysis failed, or the package stored none): read it again.
@@ -108,6 +114,56 @@ void JobModel::settleFootageLook(std::uint64_t generation, const FootageLook& lo
   emit changed();
   // The results are headed by whether the footage can be used.
   if (sourceMissing_ != wasMissing && state_.screen == Screen::done) setState(state_);
+}
+
+bool JobModel::showsCountedTimes() const {
+  return footageDescription_ && footageDescription_->soundTiming == SoundTiming::countedSamples;
+}
+
+Pipeline::Analysis JobModel::movedOntoFileClock(Pipeline::Analysis analysis, const CountedClock& clock) {
+  KestraneSession counted;
+  counted.soundTiming = SoundTiming::countedSamples;
+  counted.source = analysis.source;
+  counted.levels = analysis.levels;
+  counted.transcript = std::move(analysis.transcript);
+  KestraneSession moved = onFileClock(std::move(counted), clock);
+  analysis.levels = *moved.levels;
+  analysis.transcript = std::move(*moved.transcript);
+  return analysis;
+}
+
+void JobModel::moveOntoFileClock(const CountedClock& clock) {
+  // Sound read from the file lies where its timestamps put it; nothing is played over times
+  // counted otherwise.
+  stopAudition();
+  const double end = footageDescription_->source.durationSeconds;
+  PipelineSettings edits;
+  edits.manualKeepRanges = manualKeeps_;
+  edits.manualRemoveRanges = manualRemovals_;
+  edits = onFileClock(std::move(edits), clock, end);
+  if (draftInput_) {
+    // The footage is then described by the analysis moved.
+    adoptAnalysis(movedOntoFileClock(*draftInput_, clock));
+  } else {
+    footageDescription_ = onFileClock(std::move(*footageDescription_), clock);
+    if (footageDescription_->levels) levelsDBFS_ = footageDescription_->levels->levelsDBFS();
+  }
+  manualKeeps_ = std::move(*edits.manualKeepRanges);
+  manualRemovals_ = std::move(*edits.manualRemoveRanges);
+  // Its steps are over the times as counted.
+  editHistory_->clear();
+  // The draft shown moves with the rest until the one over the moved analysis is in.
+  for (TimeRange& range : draftRemovals_) range = clock.onFileClock(range);
+  if (draftBands_) {
+    for (TimeRange& range : *draftBands_) range = clock.onFileClock(range);
+  }
+  for (Segment& segment : draftReasonSegments_) segment.range = clock.onFileClock(segment.range);
+  refreshDraftCuts();
+  if (state_.screen == Screen::done && state_.output) {
+    Pipeline::Output output = *state_.output;
+    output.session = onFileClock(std::move(output.session), clock);
+    setState(JobState::done(std::move(output)));
+  }
 }
 
 void JobModel::takeProvenFootage(std::shared_ptr<const platform::MediaFile> file) {
