@@ -338,6 +338,30 @@ TEST(FootageCheck, ACopyCutOffAnywhereIsRefused) {
   EXPECT_EQ(heard(stored), cutOffAt + "0:14, the package was cut from 0:33");
 }
 
+// A first cut of a copy cut off partway stores its readable part. The whole copy put at its path
+// is not what the package was cut from, and putting the broken copy back is no help: the advice
+// is to cut the whole copy anew.
+TEST(FootageCheck, AWholeCopyOfFootageCutOffIsToBeCutAnew) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  KestraneSession stored = firstCutOf(sample, tmp.path() / "footage.mp4");
+  cutOff(sample, 0.5, stored);
+  stored = firstCutOf(stored.source.path);
+  stored.source.durationSeconds = AudioAnalyzer::decodedSeconds(stored.source.path, 1e9);
+  ASSERT_LT(stored.source.durationSeconds, 20);
+  EXPECT_EQ(heard(stored), "the footage");
+
+  fs::copy_file(sample, stored.source.path, fs::copy_options::overwrite_existing);
+  const Pipeline::FootageVerdict whole = Pipeline::footageVerdict(stored);
+  ASSERT_TRUE(whole.change);
+  EXPECT_TRUE(whole.change->starts_with(stored.source.path + " is 0:33")) << *whole.change;
+  EXPECT_EQ(whole.remedy, Pipeline::FootageRemedy::cutWhole);
+  EXPECT_EQ(Pipeline::footageChangeNote(*whole.change, whole.remedy),
+            *whole.change +
+                " — the package was cut from the readable part of a copy that was cut off, so cut this whole copy "
+                "anew.");
+}
+
 // Another recording is refused even when everything its container states is the footage's: the
 // same sound played backwards, or a little faster or slower (which no one shift lines up, so it
 // is not taken for a trim), and the same lines read by another voice, padded to the length.

@@ -25,6 +25,9 @@ namespace kestrane::Pipeline {
 
 namespace {
 
+// Remedies that make a new package rather than bring the package's footage back.
+bool cutsAnew(FootageRemedy remedy) { return remedy == FootageRemedy::cutAnew || remedy == FootageRemedy::cutWhole; }
+
 // What to do, said after the change.
 std::string_view remedyText(FootageRemedy remedy) {
   switch (remedy) {
@@ -33,6 +36,8 @@ std::string_view remedyText(FootageRemedy remedy) {
     case FootageRemedy::checkDrive: return "check that the drive it is on is connected and reads";
     case FootageRemedy::allowRead: return "let this account read the footage";
     case FootageRemedy::cutAnew: return "cut the footage anew";
+    case FootageRemedy::cutWhole:
+      return "the package was cut from the readable part of a copy that was cut off, so cut this whole copy anew";
   }
   return {};
 }
@@ -341,9 +346,8 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
 }  // namespace
 
 FootageChanged::FootageChanged(const std::string& change, FootageRemedy remedy)
-    : PipelineError(
-          sessionNotRecuttable(fmt::format("{} — {}{}", change, remedyText(remedy),
-                                           remedy == FootageRemedy::cutAnew ? "." : ", then run the re-cut again."))),
+    : PipelineError(sessionNotRecuttable(fmt::format("{} — {}{}", change, remedyText(remedy),
+                                                     cutsAnew(remedy) ? "." : ", then run the re-cut again."))),
       change_(change) {}
 
 double lengthTolerance(const SourceMedia& stored) {
@@ -391,8 +395,10 @@ FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<cons
       moved = onFileClock(session, *clock);
     }
     const SoundFinding heard = soundProblem(moved ? *moved : session, file, !lengthHeld, std::move(stop));
-    // Footage that goes on past the stored end and states its length says it as lengths do.
-    if (heard.goesOnPast && found->lengthStated) return {difference(stored, *found)};
+    // Footage that goes on past the stored end and states its length says it as lengths do; where
+    // the session stores only the readable part of a copy cut off, it is the whole of that copy.
+    if (heard.goesOnPast && found->lengthStated)
+      return {difference(stored, *found), lengthHeld ? FootageRemedy::putBack : FootageRemedy::cutWhole};
     if (heard.clause) return {heard.clause};
     if (!heard.telling) {
       return {
@@ -479,6 +485,7 @@ std::optional<std::string> footageChange(const KestraneSession& session, std::st
 }
 
 std::string footageChangeNote(const std::string& change, FootageRemedy remedy) {
+  if (remedy == FootageRemedy::cutWhole) return fmt::format("{} — {}.", change, remedyText(remedy));
   return fmt::format("{} — {} to play or re-cut.", change, remedyText(remedy));
 }
 

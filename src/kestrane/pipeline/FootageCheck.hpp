@@ -30,6 +30,7 @@ enum class FootageRemedy {
   checkDrive,  // it can't be read: the drive or the file system failed
   allowRead,   // this account may not read it
   cutAnew,     // the session can't tell its footage: cut the footage anew
+  cutWhole,    // the package is of the readable part of a copy cut off, and a whole copy is there now
 };
 
 // The file at the session's footage path is not the footage, or can't be used as it. The
