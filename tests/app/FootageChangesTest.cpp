@@ -29,6 +29,12 @@ bool saveTake(const QString& path, const QByteArray& bytes) {
   return ::rename(QFile::encodeName(aside.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
+// As the window is told when it comes back to the front.
+void activate(QWidget& window) {
+  QEvent activation(QEvent::WindowActivate);
+  QCoreApplication::sendEvent(&window, &activation);
+}
+
 // The window, shown, over a package whose footage is real and proven.
 struct PackageWindow : ShownWindow<NoDesktop> {
   QString footage;
@@ -36,11 +42,7 @@ struct PackageWindow : ShownWindow<NoDesktop> {
     footage = h.path("take 04.mov");
     h.job->openSession(writeStoredCut(h.dir.path(), {.withLevels = true}));
   }
-  // As the window is told when it comes back to the front.
-  void activate() {
-    QEvent activation(QEvent::WindowActivate);
-    QCoreApplication::sendEvent(&window, &activation);
-  }
+  void activate() { ::activate(window); }
   bool usable() const {
     return !h.job->sourceMissing() && find<QPushButton>("cutIt")->isEnabled() &&
            find<QPushButton>("playCut")->isEnabled();
@@ -201,6 +203,67 @@ class FootageChangesTest : public QObject {
     }
   }
 
+  // The options follow the file at the footage's path while they show, without the window coming
+  // to the front: other footage saved there turns Play and Cut It off, and the footage put back
+  // turns them on again.
+  void theOptionsFollowTheFootageWhileTheyShow() {
+    PackageWindow w;
+    QVERIFY(w.h.footageLookedAt());
+    w.click("adjustAndRecut");
+    QVERIFY(w.h.footageLookedAt());
+    PackageWindow::settle();
+    QVERIFY(w.usable());
+
+    QVERIFY(QFile::rename(w.footage, w.h.path("kept.mov")));
+    QVERIFY(recordOtherFootage(w.footage));
+    QTRY_VERIFY_WITH_TIMEOUT(w.h.job->sourceMissing(), 60000);
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("This cut\u2019s footage can\u2019t be used \u2014 Cut It is off until it\u2019s back"));
+    QVERIFY(::rename(QFile::encodeName(w.h.path("kept.mov")).constData(), QFile::encodeName(w.footage).constData()) ==
+            0);
+    QTRY_VERIFY_WITH_TIMEOUT(w.usable(), 60000);
+  }
+
+  // A look that takes its time (a file read far past a long tail of zeros) is said on the options
+  // while Play waits for it, and it can be stopped: the play held for it ends without a sound,
+  // and the next play looks again. A newer look takes over from it.
+  void aLongLookIsSaidAndCanBeStopped() {
+    PackageWindow w;
+    QVERIFY(w.h.footageLookedAt());
+    w.click("adjustAndRecut");
+    QVERIFY(w.h.footageLookedAt());
+    PackageWindow::settle();
+    w.h.engine->footageLookGate.close();
+    QVERIFY(QFile::copy(w.footage, w.footage + ".copy"));
+    QVERIFY(::rename(QFile::encodeName(w.footage + ".copy").constData(), QFile::encodeName(w.footage).constData()) ==
+            0);
+    w.activate();
+    w.h.job->startAudition(0.5);
+    QVERIFY(w.h.job->audition().isHeld());
+    QTRY_VERIFY(w.h.job->lookingLong());
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("Checking the footage at its path \u2014 Play and Cut It wait for it"));
+    auto* stop = w.find<QPushButton>("stopFootageLook");
+    QVERIFY(stop->isVisible());
+
+    // Another look (the window in front again) takes over, and is said the same way.
+    w.activate();
+    QVERIFY(w.h.job->lookingAtFootage() && !w.h.job->lookingLong());
+    QTRY_VERIFY(w.h.job->lookingLong());
+    w.click("stopFootageLook");
+    QVERIFY(!w.h.job->lookingAtFootage() && w.h.job->footageLookStopped());
+    QVERIFY(!w.h.job->isAuditioning());
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("Check of the footage stopped \u2014 Play or Cut It checks it again"));
+    QVERIFY(!stop->isVisible());
+
+    w.h.engine->footageLookGate.open();
+    w.h.job->startAudition(0.5);
+    QVERIFY(w.h.job->lookingAtFootage());
+    QVERIFY(w.h.footageLookedAt());
+    QVERIFY(w.usable() && !w.h.job->footageLookStopped());
+  }
+
   // A re-cut begun over footage replaced since the last look is stopped before it begins and
   // sends the window back to the options, saying why; no re-cut runs.
   void aRecutOverReplacedFootageNeverRuns() {
@@ -305,6 +368,9 @@ class FootageChangesTest : public QObject {
     ShownWindow<NoDesktop>::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("The footage may be cut off"));
     QCOMPARE(w.text("footageEndsEarly"), QString::fromStdString(endsEarly));
+    QCOMPARE(
+        w.text("cutOffAdvice"),
+        QStringLiteral("This first cut used the readable part. Replace the copy with a whole one and cut it again."));
 
     w.h.engine->makeOutput = {};
     w.click("adjustAndRecut");
@@ -313,6 +379,36 @@ class FootageChangesTest : public QObject {
     ShownWindow<NoDesktop>::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("First cut ready"));
     QVERIFY(!w.find("footageEndsEarly"));
+  }
+
+  // After a first cut of a copy cut off, the whole copy saved at its path is what to cut next: it
+  // is listened to afresh and the options show it, ready to be cut, rather than saying to put the
+  // broken copy back.
+  void aWholeCopyAfterACutOffFirstCutIsCutAfresh() {
+    ShownWindow<NoDesktop> w;
+    w.h.engine->makeOutput = [](const std::filesystem::path& footage, const PipelineSettings& settings) {
+      Pipeline::Output output = sampleOutput(footage, settings);
+      output.warnings = {MediaDamage::endsEarlyWarning(33, 8)};
+      return output;
+    };
+    const QString footage = w.h.path("copy.mov");
+    QVERIFY(saveTake(footage, "the first eight seconds"));
+    w.h.job->accept({footage});
+    QTRY_COMPARE(w.h.job->preAnalysisState(), PreAnalysisState::ready);
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::done));
+
+    QVERIFY(saveTake(footage, "the whole recording"));
+    activate(w.window);
+    QVERIFY(w.h.waitFor(Screen::configuring));
+    QTRY_COMPARE(w.h.job->preAnalysisState(), PreAnalysisState::ready);
+    QCOMPARE(w.h.engine->analyzeCalls().size(), size_t(2));
+    QVERIFY(!w.h.job->sourceMissing() && !w.h.job->isRecut());
+    w.h.engine->makeOutput = {};
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::done));
+    QCOMPARE(w.h.engine->runCalls().size(), size_t(2));
+    QVERIFY(w.h.engine->recutCalls().empty());
   }
 };
 

@@ -7,6 +7,7 @@
 
 #include "app/core/ErrorText.hpp"
 #include "app/core/JobModel.hpp"
+#include "app/core/ResultsText.hpp"
 #include "app/core/Paths.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 
@@ -194,6 +195,7 @@ void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool
                          std::chrono::steady_clock::time_point started, std::optional<Pipeline::Analysis> fresh) {
   if (generation != cutGeneration_ || state_.screen != Screen::running) return;
   if (fresh) takeFreshAnalysis(std::move(*fresh));
+  cutFromCutOffCopy_ = ResultsText::endsEarlyWarning(output.warnings).has_value();
   lastSessionPath_ = fromPath(output.sessionURL);
   rememberSession(lastSessionPath_);
   isRecut_ = false;

@@ -141,7 +141,7 @@ void JobModel::openSession(const QString& path) {
   scriptPath_.clear();
   sessionScriptPath_.clear();
   sessionHasScript_ = session.script.has_value();
-  dropStoredScript_ = false;
+  dropStoredScript_ = cutFromCutOffCopy_ = false;
   projectName_ = session.projectName ? QString::fromStdString(*session.projectName) : FileKinds::baseName(source);
   storedProjectName_ = projectName_;
   lastCutDuration_.reset();

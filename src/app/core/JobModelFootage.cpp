@@ -28,8 +28,9 @@ KestraneSession JobModel::describedBy(const Pipeline::Analysis& analysis) {
 }
 
 JobModel::OtherRecording JobModel::otherRecordingHere() const {
-  // Once a package is made of the footage, another recording at its path is none of its footage.
-  return lastSessionPath_.isEmpty() ? OtherRecording::isNewFootage : OtherRecording::cantBeUsed;
+  // Once a package is made of the footage, another recording at its path is none of its footage;
+  // but where that package is of a copy cut off, a whole one put there is what to cut next.
+  return lastSessionPath_.isEmpty() || cutFromCutOffCopy_ ? OtherRecording::isNewFootage : OtherRecording::cantBeUsed;
 }
 
 FootageLook JobModel::lookAgain(EngineApi& engine, const std::shared_ptr<const platform::MediaFile>& judged,
@@ -49,6 +50,8 @@ void JobModel::lookAtFootage(OtherRecording other, bool readIfUnshown) {
   if (!footageDescription_ || footagePath_.isEmpty()) return;
   cancelFootageLook();
   footageLooking_ = true;
+  footageLookStopped_ = false;
+  footageLookLongTimer_->start();
   const std::uint64_t generation = footageLookGeneration_;
   KestraneSession footage = *footageDescription_;
   footage.source.path = toPath(footagePath_).string();
@@ -76,13 +79,49 @@ void JobModel::cancelFootageLook() {
   ++footageLookGeneration_;
   footageLookStop_.request_stop();
   footageLookStop_ = std::stop_source(std::nostopstate);
-  footageLooking_ = false;
+  footageLooking_ = footageLookLong_ = false;
+  footageLookLongTimer_->stop();
+}
+
+void JobModel::stopLookingAtFootage() {
+  if (!footageLooking_) return;
+  cancelFootageLook();
+  stopAudition();
+  footageLookStopped_ = true;
+  emit auditionChanged();
+  emit changed();
+}
+
+void JobModel::watchFootage() {
+  const bool shown = state_.screen == Screen::configuring || state_.screen == Screen::done;
+  footageWatch_->watch(shown && batch_.size() < 2 ? footagePath_ : QString());
+}
+
+void JobModel::footageChangedOnDisk() {
+  if (batch_.size() >= 2 || footagePath_.isEmpty()) return;
+  if (state_.screen != Screen::configuring && state_.screen != Screen::done) return;
+  if (preAnalysisInput_ == footagePath_) {
+    // An analysis under way read the file as it was: once it ends, what is there now is looked at.
+    if (preAnalysisState_ == PreAnalysisState::working) {
+      footageChangedWhileAnalysed_ = true;
+      return;
+    }
+    // One that failed (a take still being written) listens again.
+    if (preAnalysisState_ == PreAnalysisState::failed) return analyseAgain();
+  }
+  lookAgainAtFootage();
+}
+
+void JobModel::analyseAgain() {
+  cancelPreAnalysis();
+  startPreAnalysis(footagePath_);
 }
 
 void JobModel::settleFootageLook(std::uint64_t generation, const FootageLook& look, OtherRecording other,
                                  bool readIfUnshown) {
   if (generation != footageLookGeneration_) return;
-  footageLooking_ = false;
+  footageLooking_ = footageLookLong_ = false;
+  footageLookLongTimer_->stop();
   const bool wasMissing = sourceMissing_;
   if (look.proven()) {
     // A play held for this look goes on, over sound read from the file proven.
@@ -104,6 +143,8 @@ void JobModel::settleFootageLook(std::uint64_t generation, const FootageLook& lo
     }
   } else if (look.change && other == OtherRecording::isNewFootage && batch_.size() < 2) {
     takeNewRecording();
+    // The results are of what was there before: the options show the recording there now.
+    if (state_.screen == Screen::done) setState(JobState::configuring());
   } else {
     // Nothing decoded from what was there before is heard over what is there now.
     judged_.reset();
@@ -181,7 +222,7 @@ void JobModel::takeNewRecording() {
   cancelPreAnalysis();
   setFootageProblem(std::nullopt);
   // No package is of it yet.
-  isRecut_ = sessionHasScript_ = dropStoredScript_ = false;
+  isRecut_ = sessionHasScript_ = dropStoredScript_ = cutFromCutOffCopy_ = false;
   lastSessionPath_.clear();
   storedProjectName_.clear();
   startPreAnalysis(footagePath_);
