@@ -49,6 +49,14 @@ struct PackageWindow : ShownWindow<NoDesktop> {
   }
 };
 
+// Adjust & Re-cut, and the look it starts done: the options shown.
+bool adjustedForARecut(ShownWindow<NoDesktop>& w) {
+  w.click("adjustAndRecut");
+  if (!w.h.footageLookedAt()) return false;
+  ShownWindow<NoDesktop>::settle();
+  return true;
+}
+
 // Where the levels first rise to speech from `from` seconds on.
 double speechFrom(const std::vector<float>& levels, double hop, double from) {
   for (auto i = static_cast<std::size_t>(from / hop); i < levels.size(); ++i)
@@ -122,9 +130,7 @@ class FootageChangesTest : public QObject {
     PackageWindow w;
     QVERIFY(w.h.footageLookedAt());
     QCOMPARE(w.text("heading"), QStringLiteral("First cut ready"));
-    w.click("adjustAndRecut");
-    QVERIFY(w.h.footageLookedAt());
-    PackageWindow::settle();
+    QVERIFY(adjustedForARecut(w));
     QVERIFY(w.usable());
 
     QVERIFY(QFile::rename(w.footage, w.h.path("kept.mov")));
@@ -191,9 +197,7 @@ class FootageChangesTest : public QObject {
       QCOMPARE(shown.soundTiming, SoundTiming::timestamps);
       QVERIFY(near(shown.transcript->words[0].range.start, 0.5 + late));
 
-      w.click("adjustAndRecut");
-      QVERIFY(w.h.footageLookedAt());
-      PackageWindow::settle();
+      QVERIFY(adjustedForARecut(w));
       QVERIFY(w.find<QPushButton>("cutIt")->isEnabled() && w.find<QPushButton>("playCut")->isEnabled());
       w.click("cutIt");
       QVERIFY(w.h.waitFor(Screen::done));
@@ -209,9 +213,7 @@ class FootageChangesTest : public QObject {
   void theOptionsFollowTheFootageWhileTheyShow() {
     PackageWindow w;
     QVERIFY(w.h.footageLookedAt());
-    w.click("adjustAndRecut");
-    QVERIFY(w.h.footageLookedAt());
-    PackageWindow::settle();
+    QVERIFY(adjustedForARecut(w));
     QVERIFY(w.usable());
 
     QVERIFY(QFile::rename(w.footage, w.h.path("kept.mov")));
@@ -230,9 +232,7 @@ class FootageChangesTest : public QObject {
   void aLongLookIsSaidAndCanBeStopped() {
     PackageWindow w;
     QVERIFY(w.h.footageLookedAt());
-    w.click("adjustAndRecut");
-    QVERIFY(w.h.footageLookedAt());
-    PackageWindow::settle();
+    QVERIFY(adjustedForARecut(w));
     w.h.engine->footageLookGate.close();
     QVERIFY(QFile::copy(w.footage, w.footage + ".copy"));
     QVERIFY(::rename(QFile::encodeName(w.footage + ".copy").constData(), QFile::encodeName(w.footage).constData()) ==

@@ -449,10 +449,7 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();
   const fs::path footage = tmp.path() / "footage.mp4";
-  ASSERT_TRUE(test::retimed(sample, footage, [](double t, bool sound) -> std::optional<double> {
-    if (sound && t >= 10.0 && t < 10.1) return std::nullopt;
-    return t;
-  }));
+  ASSERT_TRUE(test::withSoundDropout(sample, footage, 10.0, 0.1));
   EXPECT_EQ(heard(firstCutOf(footage)), "the footage");
 
   KestraneSession earlier = earlierBuildsCutOf(footage);
@@ -473,10 +470,7 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
 TEST(FootageCheck, AnEarlierBuildsSessionIsMovedByADropoutPastTheStretchesHeard) {
   test::TempDir tmp;
   const fs::path footage = tmp.path() / "footage.mp4";
-  ASSERT_TRUE(test::retimed(test::sampleFootage(), footage, [](double t, bool sound) -> std::optional<double> {
-    if (sound && t >= 20.0 && t < 20.5) return std::nullopt;
-    return t;
-  }));
+  ASSERT_TRUE(test::withSoundDropout(test::sampleFootage(), footage, 20.0, 0.5));
   KestraneSession earlier = earlierBuildsCutOf(footage);
   earlier.transcript = Transcript{{{"after", {25.0, 25.4}}, {"before", {12.0, 12.3}}}};
   const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);

@@ -177,10 +177,7 @@ void expectWordsOf(const KestraneSession& stored, const KestraneSession& first) 
 TEST(Recut, AnEarlierBuildsPackageOfFootageWithADropoutMovesOntoTheFilesClock) {
   test::TempDir tmp;
   const fs::path footage = tmp.path() / "talk.mp4";
-  ASSERT_TRUE(test::retimed(test::sampleFootage(), footage, [](double t, bool sound) -> std::optional<double> {
-    if (sound && t >= 10.0 && t < 10.1) return std::nullopt;
-    return t;
-  }));
+  ASSERT_TRUE(test::withSoundDropout(test::sampleFootage(), footage, 10.0, 0.1));
   const double lost = 5 * 1024 / 48000.0;  // the five sound packets dropped
   const Pipeline::Output first = earlierBuildsPackageOf(footage, 10.0, lost);
 
@@ -202,10 +199,7 @@ TEST(Recut, AnEarlierBuildsPackageOfFootageWithADropoutMovesOntoTheFilesClock) {
 TEST(Recut, AnEarlierBuildsPackageWithALateDropoutIsMovedAndRendered) {
   test::TempDir tmp;
   const fs::path footage = tmp.path() / "talk.mp4";
-  ASSERT_TRUE(test::retimed(test::sampleFootage(), footage, [](double t, bool sound) -> std::optional<double> {
-    if (sound && t >= 20.0 && t < 20.5) return std::nullopt;
-    return t;
-  }));
+  ASSERT_TRUE(test::withSoundDropout(test::sampleFootage(), footage, 20.0, 0.5));
   const Pipeline::Output first = earlierBuildsPackageOf(footage, 20.0, 23 * 1024 / 48000.0);
 
   Pipeline::RecutRequest recut = recutOf(first.sessionURL, test::appSettings());
