@@ -358,7 +358,7 @@ TEST(FootageCheck, AWholeCopyOfFootageCutOffIsToBeCutAnew) {
   EXPECT_EQ(whole.remedy, Pipeline::FootageRemedy::cutWhole);
   EXPECT_EQ(Pipeline::footageChangeNote(*whole.change, whole.remedy),
             *whole.change +
-                " — the package was cut from the readable part of a copy that was cut off, so cut this whole copy "
+                " — that was the readable part of a copy that was cut off, so cut this whole copy "
                 "anew.");
 }
 

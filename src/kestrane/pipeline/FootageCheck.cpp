@@ -37,7 +37,7 @@ std::string_view remedyText(FootageRemedy remedy) {
     case FootageRemedy::allowRead: return "let this account read the footage";
     case FootageRemedy::cutAnew: return "cut the footage anew";
     case FootageRemedy::cutWhole:
-      return "the package was cut from the readable part of a copy that was cut off, so cut this whole copy anew";
+      return "that was the readable part of a copy that was cut off, so cut this whole copy anew";
   }
   return {};
 }
