@@ -199,9 +199,9 @@ BENCHMARK_CAPTURE(BM_FootageCheckOneHour, mov, std::string("mov"))->Unit(benchma
 BENCHMARK_CAPTURE(BM_FootageCheckOneHour, mkv, std::string("mkv"))->Unit(benchmark::kMillisecond);
 
 // The check of a session an earlier build stored, its times counted by samples, of an hour whose
-// sound lost a tenth of a second of packets half-way: the stretches heard as it counted no longer
-// line up, so the whole sound is decoded once to know where its counted times lie. Paid once:
-// the re-cut then stores the session on the file's clock.
+// sound lost a tenth of a second of packets half-way: such a session is always moved onto the
+// file's clock first, by the map its sound gives of where each counted sample lies, and heard
+// there. Paid once: the re-cut then stores the session on the file's clock.
 void BM_FootageCheckOneHourEarlierBuild(benchmark::State& state) {
   const std::optional<fs::path> hour = hourOfFootage();
   if (!hour) {

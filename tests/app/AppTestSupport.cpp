@@ -5,8 +5,16 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <fstream>
+
+#include <nlohmann/json.hpp>
+
 #include "app/core/Paths.hpp"
+#include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/model/SessionJson.hpp"
 #include "kestrane/platform/MovieFile.hpp"
+#include "support/Retimed.hpp"
 #include "support/SoundingFootage.hpp"
 
 namespace kestrane::app::test {
@@ -49,14 +57,14 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   const QString footage = QDir(root).filePath(cut.footage);
   KestraneSession session;
   session.source.path = toPath(footage).string();
-  session.source.durationSeconds = 754.4;
+  session.source.durationSeconds = cut.seconds;
   session.source.audioSampleRate = 48000;
   session.settings = cut.settings;
   session.projectName = cut.projectName;
   session.projectNotes = cut.projectNotes;
   session.script = cut.script;
   session.transcript = Transcript{{{"hello", {0.5, 1.5}}}};
-  if (cut.withCutList) session.cutList = CutList{{{{0, 754.4}, SegmentKind::keep}}};
+  if (cut.withCutList) session.cutList = CutList{{{{0, cut.seconds}, SegmentKind::keep}}};
   session.roughCutCutList = cut.roughCutCutList;
   const QString base = QFileInfo(footage).completeBaseName();
   auto make = [&](const QString& name) { QFile(QDir(folder).filePath(name)).open(QIODevice::WriteOnly); };
@@ -66,7 +74,9 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
     if (cut.roughCutCutList && cut.movieIdentity)
       session.roughCutMovie = platform::movieIdentityAt(toPath(QDir(folder).filePath(movie)));
   }
-  if (cut.withLevels) {
+  if (cut.withLevels && !cut.levels.empty()) {
+    session.levels = LevelData::fromLevels(0.01, cut.levels);
+  } else if (cut.withLevels) {
     std::vector<float> levels(300, -60.0f);
     for (int i = 100; i < 200; ++i) levels[i] = -15.0f;
     session.levels = LevelData::fromLevels(0.01, levels);
@@ -81,16 +91,67 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
   return folder;
 }
 
-bool recordOtherFootage(const QString& path) {
+namespace {
+
+bool ffmpegDid(const QStringList& arguments) {
   QProcess ffmpeg;
   ffmpeg.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-  ffmpeg.start(QStringLiteral("ffmpeg"), {"-nostdin", "-v",      "error",   "-y",
-                                          "-f",       "lavfi",   "-i",      "testsrc=s=640x360:r=25:d=12",
-                                          "-f",       "lavfi",   "-i",      "sine=r=48000:d=12",
-                                          "-c:v",     "libx264", "-preset", "ultrafast",
-                                          "-c:a",     "aac",     "-f",      "mov",
-                                          path});
+  ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-nostdin", "-v", "error", "-y"} + arguments);
   return ffmpeg.waitForFinished(-1) && ffmpeg.exitStatus() == QProcess::NormalExit && ffmpeg.exitCode() == 0;
+}
+
+// Six seconds of levels that rise and fall as speech does, between quiet ends.
+std::vector<float> speechLikeLevels() {
+  std::vector<float> levels(600, -60.0f);
+  std::uint32_t seed = 7;
+  std::size_t hop = 40;
+  for (bool loud = true; hop < 560; loud = !loud) {
+    seed = seed * 1103515245u + 12345u;
+    const std::size_t length = 5 + (seed >> 16) % 9;
+    const float level = loud ? -14.0f - static_cast<float>((seed >> 8) % 6) : -38.0f;
+    for (std::size_t end = std::min<std::size_t>(hop + length, 560); hop < end; ++hop) levels[hop] = level;
+  }
+  return levels;
+}
+
+}  // namespace
+
+QString writeEarlierBuildsCut(const QString& root, EarlierSound sound) {
+  StoredCut cut;
+  cut.seconds = 6;
+  cut.levels = speechLikeLevels();
+  cut.settings.manualRemoveRanges = std::vector<TimeRange>{{3.0, 3.5}};
+  const QString folder = writeStoredCut(root, cut);
+  if (folder.isEmpty()) return {};
+  const std::filesystem::path footage = toPath(QDir(root).filePath(cut.footage));
+  const std::filesystem::path retimed = footage.parent_path() / "retimed.mov";
+  const bool made = kestrane::test::retimed(footage, retimed, [sound](double t, bool isSound) -> std::optional<double> {
+    if (!isSound) return t;
+    if (sound == EarlierSound::startsLate) return t + kLateSoundSeconds;
+    if (t >= kDropoutAt && t < kDropoutAt + kDropoutSeconds) return std::nullopt;
+    return t;
+  });
+  std::error_code ec;
+  if (!made || (std::filesystem::rename(retimed, footage, ec), ec)) return {};
+
+  // Levels as that build measured them: over the samples one after another.
+  const QString counted = QDir(root).filePath(QStringLiteral("counted.wav"));
+  if (!ffmpegDid({"-i", fromPath(footage), "-vn", "-c:a", "pcm_f32le", counted})) return {};
+  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(MediaProbe::held(toPath(counted).string()));
+  QFile::remove(counted);
+  const std::filesystem::path sessionFile = toPath(QDir(folder).filePath(QStringLiteral("take 04.kestrane.json")));
+  KestraneSession session = KestraneSession::read(sessionFile);
+  session.source = MediaProbe::probe(MediaProbe::held(footage.string()));
+  session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
+  nlohmann::ordered_json text = nlohmann::ordered_json::parse(SessionJson::encode(session));
+  text.erase("soundTiming");
+  std::ofstream(sessionFile) << text.dump();
+  return folder;
+}
+
+bool recordOtherFootage(const QString& path) {
+  return ffmpegDid({"-f", "lavfi", "-i", "testsrc=s=640x360:r=25:d=12", "-f", "lavfi", "-i", "sine=r=48000:d=12",
+                    "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac", "-f", "mov", path});
 }
 
 }  // namespace kestrane::app::test

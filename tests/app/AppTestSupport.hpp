@@ -92,6 +92,10 @@ struct StoredCut {
   std::optional<std::string> projectName;
   std::optional<std::string> projectNotes;
   bool withLevels = true;  // every session a cut writes stores them
+  // The footage's length, and the levels of its sound, hop by hop at 0.01 s (none: a second of
+  // speech between two quiet ones).
+  double seconds = 754.4;
+  std::vector<float> levels;
   std::optional<std::string> script;
   // The cut the movie shows, as the session records it; none: not recorded.
   std::optional<CutList> roughCutCutList;
@@ -102,6 +106,17 @@ struct StoredCut {
 
 // Writes the package under `root` (and the footage beside it); returns the package folder.
 QString writeStoredCut(const QString& root, const StoredCut& cut);
+
+// How the sound of an earlier build's package's footage lies on the file's clock: starting 0.18 s
+// after the picture, or losing five sound packets (0.107 s) at 0:02.
+enum class EarlierSound { startsLate, dropsOut };
+inline constexpr double kLateSoundSeconds = 0.18;
+inline constexpr double kDropoutAt = 2.0, kDropoutSeconds = 5 * 1024 / 48000.0;
+
+// Writes under `root` a package as an earlier build cut it: 6 s of speech-like footage whose
+// sound lies as `sound` says, its times and levels counted by samples from the first and no
+// clock named, one hand edit cutting 3.0–3.5 s. Returns the package folder.
+QString writeEarlierBuildsCut(const QString& root, EarlierSound sound);
 
 // Another recording saved at `path`, in place of whatever was there: 12 s of a 640×360 test card
 // at 25 fps with a tone.

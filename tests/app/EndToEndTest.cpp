@@ -34,14 +34,14 @@ class WatchedEngine final : public EngineApi {
   Pipeline::Analysis analyze(const std::filesystem::path& input, const Pipeline::ProgressCallback& progress,
                              std::stop_token stop) override {
     ++analyses;
-    return engine_.analyze(input, progress, std::move(stop));
+    return engine_.analyze(input, whileTranscribed(progress), std::move(stop));
   }
   Pipeline::Output run(const Pipeline::Request& request, const std::optional<Pipeline::Analysis>& prepared,
                        const Pipeline::ProgressCallback& progress, std::stop_token stop) override {
     ranPrepared = prepared.has_value();
     return engine_.run(
         request, prepared,
-        [this, progress](const Pipeline::Stage& stage) {
+        [this, progress = whileTranscribed(progress)](const Pipeline::Stage& stage) {
           if (stage == Pipeline::Stage::transcribing) transcribedInRun = true;
           if (progress) progress(stage);
         },
@@ -56,8 +56,17 @@ class WatchedEngine final : public EngineApi {
   std::atomic<int> analyses = 0;
   std::atomic<bool> ranPrepared = false;
   std::atomic<bool> transcribedInRun = false;
+  // Done whenever the footage's sound is being transcribed (a recorder writing on), while set.
+  std::function<void()> transcribing;
 
  private:
+  Pipeline::ProgressCallback whileTranscribed(const Pipeline::ProgressCallback& progress) const {
+    return [this, progress](const Pipeline::Stage& stage) {
+      if (stage == Pipeline::Stage::transcribing && transcribing) transcribing();
+      if (progress) progress(stage);
+    };
+  }
+
   PipelineEngine engine_;
 };
 
@@ -201,6 +210,39 @@ class EndToEndTest : public QObject {
     const QString said = window.findChild<QLabel*>("footageEndsEarly")->text();
     QVERIFY2(said.startsWith("The footage's sound ends at 0:") && said.contains("stated length of 0:33"),
              qPrintable(said));
+  }
+
+  // A Matroska take a recorder is still writing: the window never shows a cut ready of the part
+  // written. The options say it is still being written; Cut It ends on the one sentence that says
+  // to wait until it is saved; once it is, it is listened to and cut whole.
+  void aTakeStillBeingWrittenIsNeverCut() {
+    auto engine = std::make_shared<WatchedEngine>();
+    QTemporaryDir dir;
+    const QString take = dir.filePath("take.mkv");
+    QVERIFY(runs("ffmpeg", {"-nostdin", "-v", "error", "-i", KESTRANE_SOURCE_DIR "/fixtures/sample-presenter.mp4", "-c",
+                            "copy", take}));
+    std::atomic<bool> recording = true;
+    engine->transcribing = [&] {
+      if (!recording) return;
+      QFile file(take);
+      if (file.open(QIODevice::Append)) file.write(QByteArray(4096, '\0'));
+    };
+    JobModel job(engine, std::make_unique<QSettings>(dir.filePath("settings.ini"), QSettings::IniFormat));
+    job.accept({take});
+    QTRY_VERIFY_WITH_TIMEOUT(job.footageBeingWritten(), 300000);
+    job.start();
+    QVERIFY(QTest::qWaitFor([&] { return job.state().screen != Screen::running; }, 300000));
+    QCOMPARE(job.state().screen, Screen::failed);
+    QCOMPARE(job.state().message, take + QStringLiteral(" changed while it was being read, so it is still being "
+                                                        "written \u2014 wait until it is saved, then cut it again."));
+
+    recording = false;
+    job.retryFromFailure();
+    QTRY_COMPARE_WITH_TIMEOUT(job.preAnalysisState(), PreAnalysisState::ready, 300000);
+    QVERIFY(!job.footageBeingWritten());
+    job.start();
+    QVERIFY(QTest::qWaitFor([&] { return job.state().screen != Screen::running; }, 300000));
+    QCOMPARE(job.state().screen, Screen::done);
   }
 
   // Keep and Cut of every word of the sample in the transcript, the way the stored cut is re-cut:

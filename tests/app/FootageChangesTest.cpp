@@ -11,7 +11,9 @@
 #include "AppTestSupport.hpp"
 #include "app/core/FootageLook.hpp"
 #include "app/core/Paths.hpp"
+#include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaDamage.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 
 using namespace kestrane;
@@ -28,6 +30,12 @@ bool saveTake(const QString& path, const QByteArray& bytes) {
   return ::rename(QFile::encodeName(aside.fileName()).constData(), QFile::encodeName(path).constData()) == 0;
 }
 
+// As the window is told when it comes back to the front.
+void activate(QWidget& window) {
+  QEvent activation(QEvent::WindowActivate);
+  QCoreApplication::sendEvent(&window, &activation);
+}
+
 // The window, shown, over a package whose footage is real and proven.
 struct PackageWindow : ShownWindow<NoDesktop> {
   QString footage;
@@ -35,16 +43,27 @@ struct PackageWindow : ShownWindow<NoDesktop> {
     footage = h.path("take 04.mov");
     h.job->openSession(writeStoredCut(h.dir.path(), {.withLevels = true}));
   }
-  // As the window is told when it comes back to the front.
-  void activate() {
-    QEvent activation(QEvent::WindowActivate);
-    QCoreApplication::sendEvent(&window, &activation);
-  }
+  void activate() { ::activate(window); }
   bool usable() const {
     return !h.job->sourceMissing() && find<QPushButton>("cutIt")->isEnabled() &&
            find<QPushButton>("playCut")->isEnabled();
   }
 };
+
+// Adjust & Re-cut, and the look it starts done: the options shown.
+bool adjustedForARecut(ShownWindow<NoDesktop>& w) {
+  w.click("adjustAndRecut");
+  if (!w.h.footageLookedAt()) return false;
+  ShownWindow<NoDesktop>::settle();
+  return true;
+}
+
+// Where the levels first rise to speech from `from` seconds on.
+double speechFrom(const std::vector<float>& levels, double hop, double from) {
+  for (auto i = static_cast<std::size_t>(from / hop); i < levels.size(); ++i)
+    if (levels[i] > -25) return static_cast<double>(i) * hop;
+  return -1;
+}
 
 }  // namespace
 
@@ -112,9 +131,7 @@ class FootageChangesTest : public QObject {
     PackageWindow w;
     QVERIFY(w.h.footageLookedAt());
     QCOMPARE(w.text("heading"), QStringLiteral("First cut ready"));
-    w.click("adjustAndRecut");
-    QVERIFY(w.h.footageLookedAt());
-    PackageWindow::settle();
+    QVERIFY(adjustedForARecut(w));
     QVERIFY(w.usable());
 
     QVERIFY(QFile::rename(w.footage, w.h.path("kept.mov")));
@@ -148,6 +165,105 @@ class FootageChangesTest : public QObject {
     QVERIFY(w.h.footageLookedAt());
     PackageWindow::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("First cut ready"));
+  }
+
+  // A package an earlier build cut, its times counted by samples, is judged as its re-cut judges
+  // it: footage whose sound starts after its picture, or drops out, is its own footage. Once that
+  // is proven the window shows, plays and edits it where the file's clock puts its sound (the
+  // words, the levels, the hand edits, the cut on the results), and its re-cut is given the hand
+  // edits as shown.
+  void anEarlierBuildsPackageIsShownOnTheFilesClock() {
+    for (const EarlierSound sound : {EarlierSound::startsLate, EarlierSound::dropsOut}) {
+      ShownWindow<NoDesktop> w;
+      const QString folder = writeEarlierBuildsCut(w.h.dir.path(), sound);
+      QVERIFY(!folder.isEmpty());
+      w.h.job->openSession(folder);
+      QVERIFY(w.h.footageLookedAt());
+      QVERIFY2(!w.h.job->sourceMissing(), qPrintable(w.h.job->sourceProblem()));
+
+      // How far the sound after 0:03 lies from where it was counted, as the file's own levels show.
+      const AudioAnalyzer::LevelTrack onFile =
+          AudioAnalyzer::measureLevels(MediaProbe::held(toPath(w.h.path("take 04.mov")).string()));
+      const double hop = onFile.hopDuration;
+      const double late = sound == EarlierSound::startsLate
+                              ? speechFrom(onFile.levelsDBFS, hop, 0) - 0.4  // the first speech is at 0.4 s
+                              : 0;
+      const double moved = sound == EarlierSound::startsLate ? late : kDropoutSeconds;
+      QVERIFY(late >= 0 && late < 0.3);
+      QCOMPARE(speechFrom(w.h.job->levelsDBFS(), hop, 3.0), speechFrom(onFile.levelsDBFS, hop, 3.0));
+      const auto near = [&](double a, double b) { return std::abs(a - b) <= hop + 1e-9; };
+      QVERIFY(near(w.h.job->analysisTranscript()->words[0].range.start, 0.5 + late));
+      QCOMPARE(w.h.job->manualRemovals().size(), std::size_t(1));
+      QVERIFY(near(w.h.job->manualRemovals()[0].start, 3.0 + moved));
+      const KestraneSession& shown = w.h.job->state().output->session;
+      QCOMPARE(shown.soundTiming, SoundTiming::timestamps);
+      QVERIFY(near(shown.transcript->words[0].range.start, 0.5 + late));
+
+      QVERIFY(adjustedForARecut(w));
+      QVERIFY(w.find<QPushButton>("cutIt")->isEnabled() && w.find<QPushButton>("playCut")->isEnabled());
+      w.click("cutIt");
+      QVERIFY(w.h.waitFor(Screen::done));
+      const Pipeline::RecutRequest recut = w.h.engine->recutCalls().back();
+      QVERIFY(recut.editsOnFileClock);
+      QVERIFY(near(recut.settings.manualRemoveRanges->front().start, 3.0 + moved));
+    }
+  }
+
+  // The options follow the file at the footage's path while they show, without the window coming
+  // to the front: other footage saved there turns Play and Cut It off, and the footage put back
+  // turns them on again.
+  void theOptionsFollowTheFootageWhileTheyShow() {
+    PackageWindow w;
+    QVERIFY(w.h.footageLookedAt());
+    QVERIFY(adjustedForARecut(w));
+    QVERIFY(w.usable());
+
+    QVERIFY(QFile::rename(w.footage, w.h.path("kept.mov")));
+    QVERIFY(recordOtherFootage(w.footage));
+    QTRY_VERIFY_WITH_TIMEOUT(w.h.job->sourceMissing(), 60000);
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("This cut\u2019s footage can\u2019t be used \u2014 Cut It is off until it\u2019s back"));
+    QVERIFY(::rename(QFile::encodeName(w.h.path("kept.mov")).constData(), QFile::encodeName(w.footage).constData()) ==
+            0);
+    QTRY_VERIFY_WITH_TIMEOUT(w.usable(), 60000);
+  }
+
+  // A look that takes its time (a file read far past a long tail of zeros) is said on the options
+  // while Play waits for it, and it can be stopped: the play held for it ends without a sound,
+  // and the next play looks again. A newer look takes over from it.
+  void aLongLookIsSaidAndCanBeStopped() {
+    PackageWindow w;
+    QVERIFY(w.h.footageLookedAt());
+    QVERIFY(adjustedForARecut(w));
+    w.h.engine->footageLookGate.close();
+    QVERIFY(QFile::copy(w.footage, w.footage + ".copy"));
+    QVERIFY(::rename(QFile::encodeName(w.footage + ".copy").constData(), QFile::encodeName(w.footage).constData()) ==
+            0);
+    w.activate();
+    w.h.job->startAudition(0.5);
+    QVERIFY(w.h.job->audition().isHeld());
+    QTRY_VERIFY(w.h.job->lookingLong());
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("Checking the footage at its path \u2014 Play and Cut It wait for it"));
+    auto* stop = w.find<QPushButton>("stopFootageLook");
+    QVERIFY(stop->isVisible());
+
+    // Another look (the window in front again) takes over, and is said the same way.
+    w.activate();
+    QVERIFY(w.h.job->lookingAtFootage() && !w.h.job->lookingLong());
+    QTRY_VERIFY(w.h.job->lookingLong());
+    w.click("stopFootageLook");
+    QVERIFY(!w.h.job->lookingAtFootage() && w.h.job->footageLookStopped());
+    QVERIFY(!w.h.job->isAuditioning());
+    QCOMPARE(w.text("footageStatus"),
+             QStringLiteral("Check of the footage stopped \u2014 Play or Cut It checks it again"));
+    QVERIFY(!stop->isVisible());
+
+    w.h.engine->footageLookGate.open();
+    w.h.job->startAudition(0.5);
+    QVERIFY(w.h.job->lookingAtFootage());
+    QVERIFY(w.h.footageLookedAt());
+    QVERIFY(w.usable() && !w.h.job->footageLookStopped());
   }
 
   // A re-cut begun over footage replaced since the last look is stopped before it begins and
@@ -254,6 +370,9 @@ class FootageChangesTest : public QObject {
     ShownWindow<NoDesktop>::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("The footage may be cut off"));
     QCOMPARE(w.text("footageEndsEarly"), QString::fromStdString(endsEarly));
+    QCOMPARE(
+        w.text("cutOffAdvice"),
+        QStringLiteral("This first cut used the readable part. Replace the copy with a whole one and cut it again."));
 
     w.h.engine->makeOutput = {};
     w.click("adjustAndRecut");
@@ -262,6 +381,36 @@ class FootageChangesTest : public QObject {
     ShownWindow<NoDesktop>::settle();
     QCOMPARE(w.text("heading"), QStringLiteral("First cut ready"));
     QVERIFY(!w.find("footageEndsEarly"));
+  }
+
+  // After a first cut of a copy cut off, the whole copy saved at its path is what to cut next: it
+  // is listened to afresh and the options show it, ready to be cut, rather than saying to put the
+  // broken copy back.
+  void aWholeCopyAfterACutOffFirstCutIsCutAfresh() {
+    ShownWindow<NoDesktop> w;
+    w.h.engine->makeOutput = [](const std::filesystem::path& footage, const PipelineSettings& settings) {
+      Pipeline::Output output = sampleOutput(footage, settings);
+      output.warnings = {MediaDamage::endsEarlyWarning(33, 8)};
+      return output;
+    };
+    const QString footage = w.h.path("copy.mov");
+    QVERIFY(saveTake(footage, "the first eight seconds"));
+    w.h.job->accept({footage});
+    QTRY_COMPARE(w.h.job->preAnalysisState(), PreAnalysisState::ready);
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::done));
+
+    QVERIFY(saveTake(footage, "the whole recording"));
+    activate(w.window);
+    QVERIFY(w.h.waitFor(Screen::configuring));
+    QTRY_COMPARE(w.h.job->preAnalysisState(), PreAnalysisState::ready);
+    QCOMPARE(w.h.engine->analyzeCalls().size(), size_t(2));
+    QVERIFY(!w.h.job->sourceMissing() && !w.h.job->isRecut());
+    w.h.engine->makeOutput = {};
+    w.click("cutIt");
+    QVERIFY(w.h.waitFor(Screen::done));
+    QCOMPARE(w.h.engine->runCalls().size(), size_t(2));
+    QVERIFY(w.h.engine->recutCalls().empty());
   }
 };
 

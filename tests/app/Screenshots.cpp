@@ -385,6 +385,34 @@ int main(int argc, char** argv) {
          h.job->openSession(package);
        }},
       {"results-footage-cut-off", reopenedOverCutOffFootage},
+      // Re-cutting a package an earlier build cut of footage whose sound drops out at 0:02: shown,
+      // played and edited where the file's clock puts its sound.
+      {"options-earlier-build-moved",
+       [](Harness& h) {
+         h.job->openSession(writeEarlierBuildsCut(h.dir.path(), EarlierSound::dropsOut));
+         h.footageLookedAt();
+         h.job->adjustAndRecut();
+         h.footageLookedAt();
+       },
+       [](MainWindow& w) { showPreview(w, true, false); }},
+      // Re-cutting a package whose footage takes long to look at (a long tail of zeros): Play
+      // waits for the look, which the header says, with a way to stop it.
+      {"options-checking-footage",
+       [](Harness& h) {
+         StoredCut stored;
+         stored.folder = QStringLiteral("Interview take 2 Kestrane");
+         stored.footage = QStringLiteral("Interview take 2.mov");
+         h.job->openSession(writeStoredCut(h.dir.path(), stored));
+         h.footageLookedAt();
+         h.job->adjustAndRecut();
+         h.footageLookedAt();
+         h.engine->footageLookGate.close();
+         QFile::copy(h.dir.filePath(stored.footage), h.dir.filePath(stored.footage + ".copy"));
+         ::rename(QFile::encodeName(h.dir.filePath(stored.footage + ".copy")).constData(),
+                  QFile::encodeName(h.dir.filePath(stored.footage)).constData());
+         h.job->lookAgainAtFootage();
+         pollUntil([&] { return h.job->lookingLong(); });
+       }},
       {"options-footage-cut-off",
        [](Harness& h) {
          reopenedOverCutOffFootage(h);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -73,6 +74,19 @@ std::string change(const SourceMedia& stored, const std::function<void(SourceMed
   SourceMedia found = stored;
   edit(found);
   return Pipeline::footageDifference(stored, found).value_or("the same");
+}
+
+// What an earlier build stored of `footage`: its levels measured over its sound's samples one
+// after another, as it counted them, whatever the file's timestamps say.
+KestraneSession earlierBuildsCutOf(const fs::path& footage) {
+  KestraneSession session = firstCutOf(footage);
+  const fs::path counted = footage.parent_path() / "counted.wav";
+  if (!ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_s16le " + quoted(counted))) return {};
+  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(counted.string()));
+  fs::remove(counted);
+  session.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
+  session.soundTiming = SoundTiming::countedSamples;
+  return session;
 }
 
 }  // namespace
@@ -325,6 +339,30 @@ TEST(FootageCheck, ACopyCutOffAnywhereIsRefused) {
   EXPECT_EQ(heard(stored), cutOffAt + "0:14, the package was cut from 0:33");
 }
 
+// A first cut of a copy cut off partway stores its readable part. The whole copy put at its path
+// is not what the package was cut from, and putting the broken copy back is no help: the advice
+// is to cut the whole copy anew.
+TEST(FootageCheck, AWholeCopyOfFootageCutOffIsToBeCutAnew) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  KestraneSession stored = firstCutOf(sample, tmp.path() / "footage.mp4");
+  cutOff(sample, 0.5, stored);
+  stored = firstCutOf(stored.source.path);
+  stored.source.durationSeconds = AudioAnalyzer::decodedSeconds(MediaProbe::held(stored.source.path), 1e9);
+  ASSERT_LT(stored.source.durationSeconds, 20);
+  EXPECT_EQ(heard(stored), "the footage");
+
+  fs::copy_file(sample, stored.source.path, fs::copy_options::overwrite_existing);
+  const Pipeline::FootageVerdict whole = Pipeline::footageVerdict(stored);
+  ASSERT_TRUE(whole.change);
+  EXPECT_TRUE(whole.change->starts_with(stored.source.path + " is 0:33")) << *whole.change;
+  EXPECT_EQ(whole.remedy, Pipeline::FootageRemedy::cutWhole);
+  EXPECT_EQ(Pipeline::footageChangeNote(*whole.change, whole.remedy),
+            *whole.change +
+                " — that was the readable part of a copy that was cut off, so cut this whole copy "
+                "anew.");
+}
+
 // Another recording is refused even when everything its container states is the footage's: the
 // same sound played backwards, or a little faster or slower (which no one shift lines up, so it
 // is not taken for a trim), and the same lines read by another voice, padded to the length.
@@ -412,18 +450,10 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();
   const fs::path footage = tmp.path() / "footage.mp4";
-  ASSERT_TRUE(test::retimed(sample, footage, [](double t, bool sound) -> std::optional<double> {
-    if (sound && t >= 10.0 && t < 10.1) return std::nullopt;
-    return t;
-  }));
+  ASSERT_TRUE(test::withSoundDropout(sample, footage, 10.0, 0.1));
   EXPECT_EQ(heard(firstCutOf(footage)), "the footage");
 
-  const fs::path counted = tmp.path() / "counted.wav";  // the samples one after another, as counted
-  ASSERT_TRUE(ffmpeg("-i " + quoted(footage) + " -vn -c:a pcm_f32le " + quoted(counted)));
-  KestraneSession earlier = firstCutOf(footage);
-  const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(counted.string()));
-  earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
-  earlier.soundTiming = SoundTiming::countedSamples;
+  KestraneSession earlier = earlierBuildsCutOf(footage);
   earlier.transcript = Transcript{{{"First", {11.68, 12.1}}}};
   const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
   EXPECT_EQ(verdict.change, std::nullopt);
@@ -433,6 +463,77 @@ TEST(FootageCheck, ADropoutNeverMakesAPackagesOwnFootageOther) {
 
   fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
   EXPECT_NE(heard(earlier), "the footage");
+}
+
+// A dropout past every stretch the check hears at its place: a hearing of the package as its build
+// counted would pass it, and leave every time after it early by the dropout's length. The map from
+// the file's own timestamps moves them; footage without gaps moves nothing.
+TEST(FootageCheck, AnEarlierBuildsSessionIsMovedByADropoutPastTheStretchesHeard) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "footage.mp4";
+  ASSERT_TRUE(test::withSoundDropout(test::sampleFootage(), footage, 20.0, 0.5));
+  KestraneSession earlier = earlierBuildsCutOf(footage);
+  earlier.transcript = Transcript{{{"after", {25.0, 25.4}}, {"before", {12.0, 12.3}}}};
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
+  EXPECT_EQ(verdict.change, std::nullopt);
+  ASSERT_TRUE(verdict.countedClock);
+  const double lost = 23 * 1024 / 48000.0;  // the sound packets dropped
+  const KestraneSession moved = onFileClock(earlier, *verdict.countedClock);
+  EXPECT_NEAR(moved.transcript->words[0].range.start, 25.0 + lost, 0.002);
+  EXPECT_NEAR(moved.transcript->words[1].range.start, 12.0, 0.002);
+
+  fs::copy_file(test::sampleFootage(), footage, fs::copy_options::overwrite_existing);
+  const Pipeline::FootageVerdict whole = Pipeline::footageVerdict(earlierBuildsCutOf(footage));
+  EXPECT_EQ(whole.change, std::nullopt);
+  ASSERT_TRUE(whole.countedClock);
+  EXPECT_TRUE(whole.countedClock->agrees());
+}
+
+namespace {
+
+// Where the sound first rises within 12 dB of its loudest, from `from` seconds on.
+double onsetFrom(const LevelData& levels, double from) {
+  const std::vector<float> dB = levels.levelsDBFS();
+  const float loud = *std::max_element(dB.begin(), dB.end());
+  for (auto hop = static_cast<std::size_t>(from / levels.hopDuration); hop < dB.size(); ++hop)
+    if (dB[hop] > loud - 12) return static_cast<double>(hop) * levels.hopDuration;
+  return -1;
+}
+
+}  // namespace
+
+// An hour of a hundred clips joined without re-encoding (a talk that starts after twenty minutes
+// of a camera rolling in a quiet room): every join gives a little sound twice, so an earlier
+// build's count of samples runs seconds ahead of the file's clock by the end. The map moves the
+// last clip's speech to where the file puts it, within a frame.
+TEST(FootageCheck, AnEarlierBuildsSessionOfAHundredJoinsIsMovedExactly) {
+  test::TempDir tmp;
+  const fs::path talk = tmp.path() / "talk.mp4", quiet = tmp.path() / "quiet.mp4";
+  const std::string sample = quoted(test::sampleFootage());
+  ASSERT_TRUE(ffmpeg("-i " + sample + " -c:v copy -ar 8000 -ac 1 -c:a aac " + quoted(talk)));
+  ASSERT_TRUE(ffmpeg("-i " + sample + " -c:v copy -af volume=0 -ar 8000 -ac 1 -c:a aac " + quoted(quiet)));
+  const fs::path list = tmp.path() / "clips.txt";
+  {
+    std::ofstream clips(list);
+    for (int clip = 0; clip < 100; ++clip) clips << "file " << quoted(clip < 20 ? quiet : talk) << "\n";
+  }
+  const fs::path footage = tmp.path() / "hour.mp4";
+  ASSERT_TRUE(ffmpeg("-f concat -safe 0 -i " + quoted(list) + " -c copy " + quoted(footage)));
+  const KestraneSession earlier = earlierBuildsCutOf(footage);
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(earlier);
+  ASSERT_EQ(verdict.change, std::nullopt);
+  ASSERT_TRUE(verdict.countedClock);
+
+  // The last clip's first word, as counted and on the file's clock: heard in the second of
+  // silence it starts with.
+  const LevelData onFile = *firstCutOf(footage).levels;
+  const auto lengthOf = [](const LevelData& levels) {
+    return static_cast<double>(levels.levelsDBFS().size()) * levels.hopDuration;
+  };
+  const double counted = onsetFrom(*earlier.levels, lengthOf(*earlier.levels) - 33.0);
+  const double heard = onsetFrom(onFile, lengthOf(onFile) - 33.0);
+  ASSERT_GT(counted - heard, 5.0) << "the joins gave no sound twice";
+  EXPECT_NEAR(verdict.countedClock->onFileClock(counted), heard, 0.04);
 }
 
 // A file written through a pipe states no length, so the check reads on to where its sound ends;

@@ -134,53 +134,91 @@ TEST(Recut, MergesNewSettingsWithStoredHandEditsAndDetails) {
   EXPECT_EQ(out.session.brandSpec->name, "Acme");  // not given: stored brand stays
 }
 
-// A package an earlier build cut from footage with a dropout, its times counted by samples and
-// so early after the dropout, is cut again from that footage: the session then stores its words,
-// levels and the hand edits given over its old times where the sound is, and says so.
-TEST(Recut, AnEarlierBuildsPackageOfFootageWithADropoutMovesOntoTheFilesClock) {
-  test::TempDir tmp;
-  const fs::path footage = tmp.path() / "talk.mp4";
-  ASSERT_TRUE(test::retimed(test::sampleFootage(), footage, [](double t, bool sound) -> std::optional<double> {
-    if (sound && t >= 10.0 && t < 10.1) return std::nullopt;
-    return t;
-  }));
+namespace {
+
+// A package an earlier build would have cut from `footage`, whose sound lost `lost` seconds of
+// packets at `dropout`: cut by this build, then stored as that build counted, everything after
+// the dropout that much earlier, with levels over the samples one after another and no clock
+// named. Returns the cut as this build made it.
+Pipeline::Output earlierBuildsPackageOf(const fs::path& footage, double dropout, double lost) {
   Pipeline::Request request;
   request.input = footage;
-  request.outputDir = tmp.path();
+  request.outputDir = footage.parent_path();
   request.settings = test::appSettings();
   const Pipeline::Output first = Pipeline::run(request);
 
-  // The same cut as an earlier build stored it: counted by samples, everything after the five
-  // lost sound packets lies that much earlier, and it names no clock.
-  const double lost = 5 * 1024 / 48000.0;
   const auto counted = [&](TimeRange range) {
-    const auto at = [&](double t) { return t >= 10.0 + lost ? t - lost : std::min(t, 10.0); };
+    const auto at = [&](double t) { return t >= dropout + lost ? t - lost : std::min(t, dropout); };
     return TimeRange{at(range.start), at(range.end)};
   };
   KestraneSession earlier = first.session;
   for (TranscriptWord& word : earlier.transcript->words) word.range = counted(word.range);
   for (Segment& segment : earlier.cutList->segments) segment.range = counted(segment.range);
   earlier.cutList->segments.back().range.end = earlier.source.durationSeconds;
-  const fs::path wav = tmp.path() / "counted.wav";
-  ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(footage) + " -vn -c:a pcm_f32le " + test::quoted(wav)));
+  const fs::path wav = footage.parent_path() / "counted.wav";
+  EXPECT_TRUE(test::ffmpeg("-i " + test::quoted(footage) + " -vn -c:a pcm_f32le " + test::quoted(wav)));
   const AudioAnalyzer::LevelTrack levels = AudioAnalyzer::measureLevels(MediaProbe::held(wav.string()));
   earlier.levels = LevelData::fromLevels(levels.hopDuration, levels.levelsDBFS);
   nlohmann::ordered_json text = nlohmann::ordered_json::parse(SessionJson::encode(earlier));
   text.erase("soundTiming");
   std::ofstream(first.sessionURL) << text.dump();
-  ASSERT_EQ(KestraneSession::read(first.sessionURL).soundTiming, SoundTiming::countedSamples);
+  EXPECT_EQ(KestraneSession::read(first.sessionURL).soundTiming, SoundTiming::countedSamples);
+  return first;
+}
+
+// Every word of `stored` where `first` put it on the file's clock.
+void expectWordsOf(const KestraneSession& stored, const KestraneSession& first) {
+  ASSERT_EQ(stored.transcript->words.size(), first.transcript->words.size());
+  for (std::size_t i = 0; i < stored.transcript->words.size(); ++i)
+    EXPECT_NEAR(stored.transcript->words[i].range.start, first.transcript->words[i].range.start, 0.002) << i;
+}
+
+}  // namespace
+
+// A package an earlier build cut from footage with a dropout, its times counted by samples and
+// so early after the dropout, is cut again from that footage: the session then stores its words,
+// levels and the hand edits given over its old times where the sound is, and says so.
+TEST(Recut, AnEarlierBuildsPackageOfFootageWithADropoutMovesOntoTheFilesClock) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "talk.mp4";
+  ASSERT_TRUE(test::withSoundDropout(test::sampleFootage(), footage, 10.0, 0.1));
+  const double lost = 5 * 1024 / 48000.0;  // the five sound packets dropped
+  const Pipeline::Output first = earlierBuildsPackageOf(footage, 10.0, lost);
 
   Pipeline::RecutRequest recut = recutOf(first.sessionURL, test::appSettings());
   recut.settings.manualRemoveRanges = std::vector<TimeRange>{{20.0, 20.5}};
   const Pipeline::Output again = Pipeline::recut(recut);
   const KestraneSession stored = KestraneSession::read(first.sessionURL);
   EXPECT_EQ(stored.soundTiming, SoundTiming::timestamps);
-  ASSERT_EQ(stored.transcript->words.size(), first.session.transcript->words.size());
-  for (std::size_t i = 0; i < stored.transcript->words.size(); ++i)
-    EXPECT_NEAR(stored.transcript->words[i].range.start, first.session.transcript->words[i].range.start, 0.002) << i;
+  expectWordsOf(stored, first.session);
   ASSERT_TRUE(stored.settings.manualRemoveRanges);
   EXPECT_NEAR((*stored.settings.manualRemoveRanges)[0].start, 20.0 + lost, 1e-9);
   EXPECT_EQ(Pipeline::footageChange(stored), std::nullopt);
+}
+
+// The same with the dropout past every stretch the footage check hears at its place: its
+// re-cut still moves every word after it, and renders the movie from the footage it proved.
+// Hand edits a front end gives on the file's clock, as the window shows such a session moved,
+// stay where they are.
+TEST(Recut, AnEarlierBuildsPackageWithALateDropoutIsMovedAndRendered) {
+  test::TempDir tmp;
+  const fs::path footage = tmp.path() / "talk.mp4";
+  ASSERT_TRUE(test::withSoundDropout(test::sampleFootage(), footage, 20.0, 0.5));
+  const Pipeline::Output first = earlierBuildsPackageOf(footage, 20.0, 23 * 1024 / 48000.0);
+
+  Pipeline::RecutRequest recut = recutOf(first.sessionURL, test::appSettings());
+  recut.renderMP4 = true;
+  recut.settings.manualRemoveRanges = std::vector<TimeRange>{{25.0, 25.5}};
+  recut.editsOnFileClock = true;
+  const Pipeline::Output again = Pipeline::recut(recut);
+  ASSERT_TRUE(again.mp4URL);
+  EXPECT_TRUE(fs::exists(*again.mp4URL));
+  const KestraneSession stored = KestraneSession::read(first.sessionURL);
+  EXPECT_EQ(stored.soundTiming, SoundTiming::timestamps);
+  expectWordsOf(stored, first.session);
+  ASSERT_TRUE(stored.settings.manualRemoveRanges);
+  EXPECT_EQ((*stored.settings.manualRemoveRanges)[0].start, 25.0);
+  EXPECT_TRUE(stored.roughCutMovie);
 }
 
 TEST(Recut, WritesInPlaceOnlyIntoItsOwnPackage) {

@@ -157,3 +157,34 @@ TEST(RunFailure, CancellationStopsTheJobAndCleansUp) {
   }
   EXPECT_EQ(test::tempEntries("kestrane-audio-"), scratchBefore);
 }
+
+// A Matroska take a recorder is still writing: what was read of it is only part of the recording.
+// Footage that grows while it is analysed, or after its analysis and before its package is
+// written, is not cut: one sentence says it is still being written, and no package is left.
+TEST(RunFailure, FootageStillBeingWrittenIsNotCut) {
+  test::TempDir tmp;
+  const fs::path take = tmp.path() / "take.mkv";
+  ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(test::sampleFootage()) + " -c copy " + test::quoted(take)));
+  const std::string stillWritten = take.string() +
+                                   " changed while it was being read, so it is still being written — wait until it is "
+                                   "saved, then cut it again.";
+  const auto recorderWrites = [&] { std::ofstream(take, std::ios::app | std::ios::binary) << std::string(4096, '\0'); };
+
+  // Its analysis (the window's, made while the options are chosen, or a cut's own) ends so.
+  try {
+    Pipeline::analyze(take, {}, [&](const Pipeline::Stage& s) {
+      if (s == Pipeline::Stage::transcribing) recorderWrites();
+    });
+    ADD_FAILURE() << "the analysis took the part written for the recording";
+  } catch (const Pipeline::FootageStillBeingWritten& e) {
+    EXPECT_EQ(e.what(), stillWritten);
+  }
+
+  // Analysed whole, then written to as the cut is decided.
+  const Pipeline::Analysis analysis = Pipeline::analyze(take);
+  const Failure whileCut = failureOf(requestFor(take, tmp.path() / "after"), analysis, [&](const Pipeline::Stage& s) {
+    if (s == Pipeline::Stage::decidingEdits) recorderWrites();
+  });
+  EXPECT_EQ(whileCut.message, stillWritten);
+  EXPECT_TRUE(isEmptyDir(tmp.path() / "after"));
+}

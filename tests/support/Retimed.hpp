@@ -63,4 +63,14 @@ inline bool retimed(const std::filesystem::path& from, const std::filesystem::pa
   return ok;
 }
 
+// `from` copied to `to` without the sound packets that start in [at, at + seconds): a recorder
+// that dropped them under load, the rest keeping their times.
+inline bool withSoundDropout(const std::filesystem::path& from, const std::filesystem::path& to, double at,
+                             double seconds) {
+  return retimed(from, to, [=](double t, bool sound) -> std::optional<double> {
+    if (sound && t >= at && t < at + seconds) return std::nullopt;
+    return t;
+  });
+}
+
 }  // namespace kestrane::test

@@ -22,6 +22,7 @@ FootageLook at(const KestraneSession& footage, std::stop_token stop) {
   Pipeline::FootageVerdict verdict = Pipeline::judgeFootage(footage, look.file, std::move(stop));
   look.change = std::move(verdict.change);
   look.remedy = verdict.remedy;
+  look.movedBy = std::move(verdict.countedClock);
   if (look.change) look.file.reset();
   return look;
 }

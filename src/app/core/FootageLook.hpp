@@ -7,6 +7,7 @@
 #include <stop_token>
 #include <string>
 
+#include "kestrane/model/CountedClock.hpp"
 #include "kestrane/model/KestraneSession.hpp"
 #include "kestrane/pipeline/FootageCheck.hpp"
 
@@ -23,6 +24,9 @@ struct FootageLook {
   std::optional<std::string> unreadable;  // why what is there can't be opened as media
   std::optional<std::string> change;      // how the file there differs from the footage, as a clause naming it
   Pipeline::FootageRemedy remedy = Pipeline::FootageRemedy::putBack;  // what to do about that change
+  // Footage proven for a session an earlier build stored: where its counted times lie on the
+  // file's clock, as its re-cut will move them.
+  std::optional<CountedClock> movedBy;
 
   bool proven() const { return !missing && !unreadable && !change; }
   static FootageLook of(std::shared_ptr<const platform::MediaFile> file) { return {std::move(file)}; }
@@ -35,9 +39,9 @@ namespace FootageLooks {
 FootageLook opened(const std::string& path);
 
 // The file at `footage.source.path` against what `footage` holds of the recording (its stated
-// facts and, when stored, its levels): opened, then heard at a few stretches. Takes from tens of
-// milliseconds to seconds, so never on the window's thread; throws Cancelled once `stop` is
-// requested.
+// facts, its levels and the clock they are on): opened, then judged as a re-cut judges it.
+// Takes from tens of milliseconds to seconds, so never on the window's thread; throws Cancelled
+// once `stop` is requested.
 FootageLook at(const KestraneSession& footage, std::stop_token stop);
 
 // The same file in the same state: both held files share device, inode, size and modification

@@ -3,6 +3,7 @@
 #include <QUndoStack>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/core/ErrorText.hpp"
 #include "app/core/Paths.hpp"
@@ -12,6 +13,20 @@
 namespace kestrane::app {
 
 namespace {
+
+// A look at the footage that takes longer than this is said on the options, with a way to stop it.
+constexpr int kLongLookMs = 700;
+
+// Whether `error` says the footage is a recording still being made.
+bool stillBeingWritten(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const Pipeline::FootageStillBeingWritten&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
 
 double secondsSince(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -23,10 +38,21 @@ JobModel::JobModel(std::shared_ptr<EngineApi> engine, std::unique_ptr<QSettings>
     : QObject(parent),
       engine_(std::move(engine)),
       settings_(settings ? std::move(settings) : std::make_unique<QSettings>()),
+      footageLookLongTimer_(new QTimer(this)),
+      footageWatch_(new FootageWatch(this)),
       editHistory_(new QUndoStack(this)) {
   recentSessionPaths_ = RecentSessions::read(*settings_, RecentSessions::singleCutsKey);
   recentBatchPaths_ = RecentSessions::read(*settings_, RecentSessions::lastBatchKey);
   setUpAudition();
+  footageLookLongTimer_->setSingleShot(true);
+  footageLookLongTimer_->setInterval(kLongLookMs);
+  connect(footageLookLongTimer_, &QTimer::timeout, this, [this] {
+    footageLookLong_ = footageLooking_;
+    emit changed();
+  });
+  connect(footageWatch_, &FootageWatch::changed, this, &JobModel::footageChangedOnDisk);
+  connect(this, &JobModel::changed, this, &JobModel::watchFootage);
+  connect(this, &JobModel::stateChanged, this, &JobModel::watchFootage);
 }
 
 JobModel::~JobModel() = default;
@@ -104,7 +130,7 @@ void JobModel::reset() {
   scriptPath_.clear();
   projectName_.clear();
   storedProjectName_.clear();
-  sessionHasScript_ = dropStoredScript_ = isRecut_ = false;
+  sessionHasScript_ = dropStoredScript_ = isRecut_ = cutFromCutOffCopy_ = false;
   lastSessionPath_.clear();
   sessionScriptPath_.clear();
   lastCutDuration_.reset();
@@ -117,6 +143,7 @@ void JobModel::reset() {
 
 void JobModel::forgetFootage() {
   openingWarnings_.clear();
+  footageBeingWritten_ = false;
   packageMayBeMixed_ = false;
   cancelFootageLook();
   judged_.reset();
@@ -183,18 +210,23 @@ void JobModel::startPreAnalysis(const QString& footage) {
             if (generation != preAnalysisGeneration_) return;
             preAnalysisState_ = PreAnalysisState::ready;
             preAnalysisDuration_ = secondsSince(started);
+            footageBeingWritten_ = false;
             adoptAnalysis(std::move(analysis));
             refreshThreshold();
             refreshDraftCuts();
+            if (std::exchange(footageChangedWhileAnalysed_, false)) lookAgainAtFootage();
           });
         } catch (...) {
           promise->set_exception(std::current_exception());
           if (stop.stop_requested()) return;
-          postTo(this, [this, generation, message = errorText(std::current_exception())] {
+          postTo(this, [this, generation, message = errorText(std::current_exception()),
+                        stillWritten = stillBeingWritten(std::current_exception())] {
             if (generation != preAnalysisGeneration_) return;
             preAnalysisState_ = PreAnalysisState::failed;
             preAnalysisFailure_ = message;
+            footageBeingWritten_ = stillWritten;
             emit changed();
+            if (std::exchange(footageChangedWhileAnalysed_, false)) analyseAgain();
           });
         }
       });
@@ -208,6 +240,7 @@ void JobModel::cancelPreAnalysis() {
   preAnalysisInput_.clear();
   preAnalysisState_ = PreAnalysisState::none;
   preAnalysisFailure_.clear();
+  footageChangedWhileAnalysed_ = false;
   preAnalysisDuration_.reset();
 }
 

@@ -7,6 +7,7 @@
 #include <QSettings>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 class QUndoStack;
 
@@ -22,6 +23,7 @@ class QUndoStack;
 #include "app/core/BatchItem.hpp"
 #include "app/core/CutOptions.hpp"
 #include "app/core/EngineApi.hpp"
+#include "app/core/FootageWatch.hpp"
 #include "app/core/HandEdits.hpp"
 #include "app/core/JobState.hpp"
 #include "kestrane/analysis/SilenceSensitivity.hpp"
@@ -55,6 +57,13 @@ class JobModel : public QObject {
   // The file at the footage's path is being looked at again, on a thread of its own: a package's
   // footage until it is proven, and the footage in the editor whenever it may have changed.
   bool lookingAtFootage() const { return footageLooking_; }
+  // The look under way has gone on long enough to be said (a file read far, past a long tail of
+  // zeros, or a slow drive): Play and Cut It wait for it, and it can be stopped.
+  bool lookingLong() const { return footageLookLong_; }
+  // The last look was stopped before it was done: the footage is looked at again by Play or Cut It.
+  bool footageLookStopped() const { return footageLookStopped_; }
+  // The last analysis of the footage found it still being written (a recorder still taking).
+  bool footageBeingWritten() const { return footageBeingWritten_; }
   // What opening the package found to tell the user (a record of a move set aside), shown until
   // the next cut starts or another video comes in.
   const QStringList& openingWarnings() const { return openingWarnings_; }
@@ -156,6 +165,8 @@ class JobModel : public QObject {
   // The window is in front again: the footage may have been replaced, cut off or put back while
   // it was not, so the file at its path is looked at again.
   void lookAgainAtFootage();
+  // Stops the look under way; a play held for it ends silently.
+  void stopLookingAtFootage();
   // Saves pasted text as a script file in the user's data folder and uses it; blank text and a
   // failed write change nothing.
   void adoptPastedScript(const QString& text);
@@ -272,7 +283,20 @@ class JobModel : public QObject {
   void lookAtFootage(OtherRecording other, bool readIfUnshown = false);
   void settleFootageLook(std::uint64_t generation, const FootageLook& look, OtherRecording other, bool readIfUnshown);
   void cancelFootageLook();
+  // The footage at its path changed on disk while the options or the results show it: looked at
+  // again, or listened to again where its analysis read it as it was.
+  void footageChangedOnDisk();
+  void analyseAgain();
+  void watchFootage();
   void takeProvenFootage(std::shared_ptr<const platform::MediaFile> file);
+  // What is shown is a package an earlier build stored, its times counted by samples, not yet
+  // moved onto the footage's clock.
+  bool showsCountedTimes() const;
+  // Moves everything shown of it (words, levels, hand edits, the draft, the cut on the results)
+  // to where `clock` puts it, as its re-cut will store it.
+  void moveOntoFileClock(const CountedClock& clock);
+  // A stored analysis of such a package, moved alike. Worker threads too.
+  static Pipeline::Analysis movedOntoFileClock(Pipeline::Analysis analysis, const CountedClock& clock);
   // Another recording at the footage's path: nothing of the one analysed applies to it.
   void takeNewRecording();
   QString footageProblemText(const FootageLook& look, OtherRecording other) const;
@@ -358,6 +382,15 @@ class JobModel : public QObject {
   // reopened package stores of its footage.
   std::optional<KestraneSession> footageDescription_;
   bool footageLooking_ = false;
+  bool footageLookLong_ = false;
+  bool footageLookStopped_ = false;
+  bool footageBeingWritten_ = false;
+  bool footageChangedWhileAnalysed_ = false;
+  // The last cut was of a copy whose sound ends early: a whole copy put at its path is new footage
+  // to cut, not other footage to refuse.
+  bool cutFromCutOffCopy_ = false;
+  QTimer* footageLookLongTimer_;
+  FootageWatch* footageWatch_;
   std::uint64_t footageLookGeneration_ = 0;
   std::stop_source footageLookStop_{std::nostopstate};
   QStringList openingWarnings_;

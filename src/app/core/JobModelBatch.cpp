@@ -29,7 +29,9 @@ BatchItem itemFromSession(const KestraneSession& session, bool renderMP4) {
   const QString source = fromPath(session.source.path);
   item.footagePath = source;
   item.projectName = session.projectName ? QString::fromStdString(*session.projectName) : FileKinds::baseName(source);
-  if (session.levels && session.transcript) {
+  // An earlier build's analysis, counted by samples, would be cut as if on the file's clock: the
+  // queue listens to that footage afresh.
+  if (session.levels && session.transcript && session.soundTiming == SoundTiming::timestamps) {
     item.analysis = std::make_shared<const Pipeline::Analysis>(
         Pipeline::Analysis{session.source, *session.levels, *session.transcript, {}});
   }

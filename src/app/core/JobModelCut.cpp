@@ -7,6 +7,7 @@
 
 #include "app/core/ErrorText.hpp"
 #include "app/core/JobModel.hpp"
+#include "app/core/ResultsText.hpp"
 #include "app/core/Paths.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 
@@ -106,6 +107,8 @@ void JobModel::start() {
     call.projectNotes = projectNotes_.trimmed().toStdString();
     call.dropScript = dropStoredScript_;
     call.createMotionGraphics = false;
+    // An earlier build's package the look moved is edited on the file's clock.
+    call.editsOnFileClock = !showsCountedTimes();
   }
 
   // A missing file or a folder that can't take the package fails now, not after the analysis.
@@ -139,6 +142,8 @@ void JobModel::start() {
                      generation, started](std::stop_token stop) {
     try {
       std::shared_ptr<const platform::MediaFile> proven;
+      // An earlier build's package the window had not moved yet: where its times lie.
+      std::optional<CountedClock> movedBy;
       if (packageFootage) {
         const FootageLook look = lookAgain(*engine, judged, *packageFootage, stop);
         if (!look.proven()) {
@@ -146,6 +151,7 @@ void JobModel::start() {
           return;
         }
         proven = look.file;
+        if (packageFootage->soundTiming == SoundTiming::countedSamples) movedBy = look.movedBy;
       }
       bool usedPreAnalysis = false;
       std::optional<Pipeline::Analysis> fresh;
@@ -157,6 +163,12 @@ void JobModel::start() {
       } else {
         progress(Pipeline::Stage::transcribing);
         std::optional<Pipeline::Analysis> analysis = awaitAnalysis(pending, stop);
+        CutRequest over = cut;
+        if (analysis && movedBy) {
+          analysis = movedOntoFileClock(std::move(*analysis), *movedBy);
+          over.request.settings =
+              onFileClock(std::move(over.request.settings), *movedBy, analysis->source.durationSeconds);
+        }
         // The stored analysis is of the package's footage, just proven.
         if (analysis && !analysis->footage) analysis->footage = proven;
         if (analysis && !stillOfFootage(*engine, *analysis, stop)) {
@@ -166,7 +178,7 @@ void JobModel::start() {
           output = engine->run(cut.renewed().over(fresh), fresh, progress, stop);
         } else {
           usedPreAnalysis = analysis.has_value();
-          output = engine->run(cut.over(analysis), analysis, progress, stop);
+          output = engine->run(over.over(analysis), analysis, progress, stop);
         }
       }
       postTo(this, [this, generation, output = std::move(output), usedPreAnalysis, started,
@@ -183,6 +195,7 @@ void JobModel::finishCut(std::uint64_t generation, Pipeline::Output output, bool
                          std::chrono::steady_clock::time_point started, std::optional<Pipeline::Analysis> fresh) {
   if (generation != cutGeneration_ || state_.screen != Screen::running) return;
   if (fresh) takeFreshAnalysis(std::move(*fresh));
+  cutFromCutOffCopy_ = ResultsText::endsEarlyWarning(output.warnings).has_value();
   lastSessionPath_ = fromPath(output.sessionURL);
   rememberSession(lastSessionPath_);
   isRecut_ = false;

@@ -131,15 +131,17 @@ void JobModel::openSession(const QString& path) {
   projectNotes_ = QString::fromStdString(session.projectNotes.value_or(""));
   // Until the look says otherwise the package's footage is taken to be there.
   setFootageProblem(std::nullopt);
+  // Judged as its re-cut judges it: an earlier build's session by the clock it was counted on.
   footageDescription_ = KestraneSession{};
   footageDescription_->source = session.source;
   footageDescription_->levels = session.levels;
+  footageDescription_->soundTiming = session.soundTiming;
   judged_.reset();
   footagePath_ = source;
   scriptPath_.clear();
   sessionScriptPath_.clear();
   sessionHasScript_ = session.script.has_value();
-  dropStoredScript_ = false;
+  dropStoredScript_ = cutFromCutOffCopy_ = false;
   projectName_ = session.projectName ? QString::fromStdString(*session.projectName) : FileKinds::baseName(source);
   storedProjectName_ = projectName_;
   lastCutDuration_.reset();

@@ -85,6 +85,9 @@ OptionsView::OptionsView(AppServices services, QWidget* parent) : ScreenView(ser
   status_ = Brand::label(QString(), TextStyle::caption, Brand::secondaryText, QFont::Normal, Qt::AlignLeft);
   status_->setObjectName(QStringLiteral("footageStatus"));
   statusRow->addWidget(status_, 1);
+  stopLook_ = linkButton(QStringLiteral("Stop"), "stopFootageLook", this);
+  connect(stopLook_, &QPushButton::clicked, this, [this] { job().stopLookingAtFootage(); });
+  statusRow->addWidget(stopLook_);
   titles->addLayout(statusRow);
   header->addLayout(titles, 1);
   auto* change = Brand::button(QStringLiteral("Change\u2026"), Brand::ButtonLook::bordered);
@@ -290,6 +293,16 @@ void OptionsView::refreshHeader() {
     symbol = QStringLiteral("exclamationmark.triangle.fill");
     text = QStringLiteral("This cut\u2019s footage can\u2019t be used \u2014 Cut It is off until it\u2019s back");
     colour = Brand::orange;
+  } else if (job().lookingLong()) {
+    // Play and Cut It wait for the look: said, so that nothing waits silently.
+    symbol = QStringLiteral("waveform");
+    text = QStringLiteral("Checking the footage at its path — Play and Cut It wait for it");
+  } else if (job().footageLookStopped()) {
+    text = QStringLiteral("Check of the footage stopped — Play or Cut It checks it again");
+  } else if (job().footageBeingWritten() && job().preAnalysisState() != PreAnalysisState::ready) {
+    symbol = QStringLiteral("exclamationmark.triangle.fill");
+    text = QStringLiteral("Still being written — Kestrane listens again once it’s saved");
+    colour = Brand::orange;
   } else if (job().isRecut() && !job().openingWarnings().isEmpty()) {
     symbol = QStringLiteral("exclamationmark.triangle.fill");
     text = job().openingWarnings().join(QLatin1Char(' '));
@@ -318,6 +331,7 @@ void OptionsView::refreshHeader() {
   if (!symbol.isEmpty()) statusIcon_->setPixmap(Symbols::pixmap(symbol, colour, 13, devicePixelRatioF()));
   status_->setText(text);
   setColour(status_, colour);
+  stopLook_->setVisible(job().lookingLong() && !job().sourceMissing());
 }
 
 void OptionsView::refreshScriptRow() {

@@ -36,6 +36,7 @@ class OptionsView : public ScreenView {
   QLabel* fileName_;
   QLabel* statusIcon_;
   QLabel* status_;
+  QPushButton* stopLook_;
   QLineEdit* projectName_;
   QLabel* scriptText_;
   QPushButton* addScript_;

@@ -156,6 +156,12 @@ ResultsView::ResultsView(AppServices services, std::shared_ptr<const Pipeline::O
     auto* warning = Brand::label(*endsEarly, TextStyle::callout, Brand::orange);
     warning->setObjectName(QStringLiteral("footageEndsEarly"));
     header->addLayout(Brand::centred(warning, 520));
+    // Putting this copy back would only cut it off again: what helps is a whole one.
+    auto* advice = Brand::label(
+        QStringLiteral("This first cut used the readable part. Replace the copy with a whole one and cut it again."),
+        TextStyle::callout, Brand::secondaryText);
+    advice->setObjectName(QStringLiteral("cutOffAdvice"));
+    header->addLayout(Brand::centred(advice, 520));
   }
   if (!job().openingWarnings().isEmpty()) {
     auto* warning = Brand::label(job().openingWarnings().join(QLatin1Char(' ')), TextStyle::caption, Brand::orange);

@@ -94,6 +94,8 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
       source.durationSeconds = extraction.decodedSeconds;
     }
     if (auto skipped = MediaDamage::skippedWarning(extraction.damagedStretches)) warnings.push_back(*skipped);
+    // What was read is only part of a recording still being made.
+    if (!footage->unchanged()) throw FootageStillBeingWritten(path);
 
     return Analysis{std::move(source), LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
                     std::move(transcript), std::move(warnings), std::move(footage)};

@@ -25,6 +25,9 @@ namespace kestrane::Pipeline {
 
 namespace {
 
+// Remedies that make a new package rather than bring the package's footage back.
+bool cutsAnew(FootageRemedy remedy) { return remedy == FootageRemedy::cutAnew || remedy == FootageRemedy::cutWhole; }
+
 // What to do, said after the change.
 std::string_view remedyText(FootageRemedy remedy) {
   switch (remedy) {
@@ -33,6 +36,8 @@ std::string_view remedyText(FootageRemedy remedy) {
     case FootageRemedy::checkDrive: return "check that the drive it is on is connected and reads";
     case FootageRemedy::allowRead: return "let this account read the footage";
     case FootageRemedy::cutAnew: return "cut the footage anew";
+    case FootageRemedy::cutWhole:
+      return "that was the readable part of a copy that was cut off, so cut this whole copy anew";
   }
   return {};
 }
@@ -341,9 +346,8 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
 }  // namespace
 
 FootageChanged::FootageChanged(const std::string& change, FootageRemedy remedy)
-    : PipelineError(
-          sessionNotRecuttable(fmt::format("{} — {}{}", change, remedyText(remedy),
-                                           remedy == FootageRemedy::cutAnew ? "." : ", then run the re-cut again."))),
+    : PipelineError(sessionNotRecuttable(fmt::format("{} — {}{}", change, remedyText(remedy),
+                                                     cutsAnew(remedy) ? "." : ", then run the re-cut again."))),
       change_(change) {}
 
 double lengthTolerance(const SourceMedia& stored) {
@@ -368,7 +372,10 @@ std::optional<std::string> levelsUnusable(const KestraneSession& session) {
   return unknowable(session, "it stores no loudness of its footage's sound to know it by");
 }
 
-// The verdict of the sound alone, or of the container's facts where they already differ.
+// The verdict of the sound alone, or of the container's facts where they already differ. A
+// session an earlier build stored, its times counted by decoded samples, is moved onto the file's
+// clock by where the file's own timestamps put each counted sample, and heard there: a hearing as
+// it counted can pass over a dropout or a join it never reaches.
 FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                       std::stop_token stop) {
   const SourceMedia& stored = session.source;
@@ -381,9 +388,17 @@ FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<cons
     Reading asHeld = *found;
     if (!lengthHeld) asHeld.media.durationSeconds = stored.durationSeconds;
     if (std::optional<std::string> different = difference(stored, asHeld)) return {different};
-    const SoundFinding heard = soundProblem(session, file, !lengthHeld, std::move(stop));
-    // Footage that goes on past the stored end and states its length says it as lengths do.
-    if (heard.goesOnPast && found->lengthStated) return {difference(stored, *found)};
+    std::optional<CountedClock> clock;
+    std::optional<KestraneSession> moved;
+    if (session.soundTiming == SoundTiming::countedSamples) {
+      clock = AudioAnalyzer::countedClock(file, stop);
+      moved = onFileClock(session, *clock);
+    }
+    const SoundFinding heard = soundProblem(moved ? *moved : session, file, !lengthHeld, std::move(stop));
+    // Footage that goes on past the stored end and states its length says it as lengths do; where
+    // the session stores only the readable part of a copy cut off, it is the whole of that copy.
+    if (heard.goesOnPast && found->lengthStated)
+      return {difference(stored, *found), lengthHeld ? FootageRemedy::putBack : FootageRemedy::cutWhole};
     if (heard.clause) return {heard.clause};
     if (!heard.telling) {
       return {
@@ -391,10 +406,7 @@ FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<cons
                                                 : "the loudness it stores of its footage is too even to know it by"),
           FootageRemedy::cutAnew};
     }
-    FootageVerdict verdict;
-    // An earlier build counted from the sound's first sample, which lies where the file puts it.
-    if (session.soundTiming == SoundTiming::countedSamples) verdict.countedClock = CountedClock{{{0, heard.origin}}};
-    return verdict;
+    return {.countedClock = std::move(clock)};
   } catch (const AudioAnalyzer::AnalyzerError& e) {
     if (e.kind() == AudioAnalyzer::AnalyzerError::Kind::damaged) return {file->path() + " is damaged: " + e.detail()};
     if (e.kind() == AudioAnalyzer::AnalyzerError::Kind::unreadable)
@@ -407,35 +419,13 @@ FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<cons
   }
 }
 
-// A session an earlier build stored whose footage's timestamps part from its count of samples (a
-// dropout, clips joined without re-encoding) is heard as the file's clock puts its whole sound.
-FootageVerdict judgedCounted(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
-                             FootageVerdict asCounted, std::stop_token stop) {
-  if (!asCounted.change || asCounted.remedy != FootageRemedy::putBack) return asCounted;
-  CountedClock clock;
-  try {
-    clock = AudioAnalyzer::countedClock(file, stop);
-  } catch (const AudioAnalyzer::AnalyzerError&) {
-    return asCounted;
-  } catch (const platform::MediaOpenError&) {
-    return asCounted;
-  }
-  if (clock.agrees()) return asCounted;
-  FootageVerdict onClock = judged(onFileClock(session, clock), file, std::move(stop));
-  if (onClock.change) return asCounted;
-  onClock.countedClock = std::move(clock);
-  return onClock;
-}
-
 }  // namespace
 
 FootageVerdict judgeFootage(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                             std::stop_token stop) {
   throwIfStopped(stop);
   if (std::optional<std::string> unusable = levelsUnusable(session)) return {unusable, FootageRemedy::cutAnew};
-  FootageVerdict verdict = judged(session, file, stop);
-  if (session.soundTiming == SoundTiming::countedSamples) verdict = judgedCounted(session, file, verdict, stop);
-  return verdict;
+  return judged(session, file, std::move(stop));
 }
 
 std::optional<std::string> footageProblem(const KestraneSession& session,
@@ -495,6 +485,7 @@ std::optional<std::string> footageChange(const KestraneSession& session, std::st
 }
 
 std::string footageChangeNote(const std::string& change, FootageRemedy remedy) {
+  if (remedy == FootageRemedy::cutWhole) return fmt::format("{} — {}.", change, remedyText(remedy));
   return fmt::format("{} — {} to play or re-cut.", change, remedyText(remedy));
 }
 

@@ -30,6 +30,7 @@ enum class FootageRemedy {
   checkDrive,  // it can't be read: the drive or the file system failed
   allowRead,   // this account may not read it
   cutAnew,     // the session can't tell its footage: cut the footage anew
+  cutWhole,    // the package is of the readable part of a copy cut off, and a whole copy is there now
 };
 
 // The file at the session's footage path is not the footage, or can't be used as it. The
@@ -73,9 +74,10 @@ std::optional<std::string> footageDifference(const SourceMedia& stored, const So
 // one played faster or slower), its sound is shifted against the session's by more than a frame
 // alike all through (a trim at its start), or its sound goes on past the stored end where the
 // container states no length to hold against it. Nothing when it is the footage. A session
-// earlier builds stored is heard as they timed it, and, where the file's timestamps part from
-// that (a dropout, joined clips), by its whole sound once more. Throws Cancelled once `stop` is
-// requested.
+// earlier builds stored is always moved first by where the file's own timestamps put each sample
+// they counted (a dropout, joined clips, sound that starts after the picture), learned from the
+// whole sound once, and heard on the file's clock; the verdict then carries that map. Throws
+// Cancelled once `stop` is requested.
 FootageVerdict judgeFootage(const KestraneSession& session, const std::shared_ptr<const platform::MediaFile>& file,
                             std::stop_token stop = {});
 // Its change alone.

@@ -4,6 +4,7 @@
 #include "kestrane/pipeline/PackageLock.hpp"
 #include "kestrane/pipeline/PackageNaming.hpp"
 #include "kestrane/pipeline/PipelineError.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/pipeline/RoughCut.hpp"
 #include "kestrane/platform/FailureMessage.hpp"
 
@@ -77,6 +78,8 @@ Output decideAndExport(KestraneSession& session, std::shared_ptr<const platform:
   review(job);
   job.checkStop();
   markStaleRoughCut(job, place, renderMP4);
+  // Footage that grew or changed since it was read is still being written: no package of part of it.
+  if (job.footage && !job.footage->unchanged()) throw FootageStillBeingWritten(job.footage->path());
   const PackageFiles files = writePackage(job, place);
   noteRemovedRoughCut(job);
 

@@ -17,6 +17,17 @@ class PipelineError : public UserFacingError {
   }
 };
 
+// The footage was written, grown or cut short while it was read: a recorder, or a copy, is still
+// writing it. A cut of the part written so far would be a package of a recording that isn't
+// finished, so none is made.
+class FootageStillBeingWritten : public PipelineError {
+ public:
+  explicit FootageStillBeingWritten(const std::string& path)
+      : PipelineError(path +
+                      " changed while it was being read, so it is still being written — wait until it is "
+                      "saved, then cut it again.") {}
+};
+
 // The rough cut failed to render; the package itself is complete and stays. `notes` says what
 // was written into an existing package and what became of its earlier movie; `warnings` are
 // the job's other warnings up to the render.

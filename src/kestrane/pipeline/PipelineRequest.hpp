@@ -51,6 +51,10 @@ struct RecutRequest {
   // package (after any move a killed run left was finished), in place of `settings`: a front
   // end that changes only some settings names those and keeps the rest as stored then.
   std::function<PipelineSettings(const KestraneSession& stored)> settingsOver;
+  // The hand edits in `settings` are on the footage file's clock already: a front end that shows
+  // an earlier build's session moved there gives them as shown. Otherwise they are taken to be
+  // over the stored times, and move with them.
+  bool editsOnFileClock = false;
   bool renderMP4 = false;
   bool useClaude = false;
   // A new name cuts into a new package of that name.

@@ -66,8 +66,9 @@ Output recutSession(const RecutRequest& request, const ProgressCallback& progres
   // session an earlier build stored has its times moved onto that file's clock.
   ProvenFootage footage = openCutFootage(session, stop);
   // Hand edits given over the stored times move with them.
+  const bool moveGiven = footage.movedBy && !request.editsOnFileClock;
   session.settings = mergedSettings(
-      footage.movedBy ? onFileClock(given, *footage.movedBy, session.source.durationSeconds) : given, session.settings);
+      moveGiven ? onFileClock(given, *footage.movedBy, session.source.durationSeconds) : given, session.settings);
   session.source.frameDuration = RationalTime::standardFrameDuration(1.0 / session.source.frameDuration.seconds());
 
   throwIfStopped(stop);

@@ -85,6 +85,9 @@ bool SoundDecoder::place(PlacedBlock& block) {
   if (!clock_) {
     clock_.emplace(fileClock(format_.get(), rate, file_, stop_));
     counter_.emplace(rate);
+    // Decoding that began past the track's start (a first read far into the file) places its
+    // first block by its timestamp alone: it is no jump from the start.
+    if (!fromTrackStart_) clock_->restart();
   }
   std::int64_t ts = frame_->best_effort_timestamp;
   if (ts == AV_NOPTS_VALUE) ts = frame_->pts;
