@@ -3,7 +3,7 @@
 #include <QFile>
 #include <sys/stat.h>
 
-#include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 
 namespace kestrane::app::FootageFile {
 
@@ -11,7 +11,7 @@ std::optional<QString> notRegular(const QString& path) {
   const QByteArray name = QFile::encodeName(path);
   struct stat status {};
   if (::stat(name.constData(), &status) != 0 || S_ISREG(status.st_mode)) return std::nullopt;
-  const std::optional<std::string> why = MediaProbe::fileProblem(name.toStdString());
+  const std::optional<std::string> why = platform::MediaFile::problemAt(name.toStdString());
   return QString::fromStdString(why.value_or("it is not a regular file"));
 }
 

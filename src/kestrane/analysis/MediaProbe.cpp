@@ -1,7 +1,5 @@
 #include "kestrane/analysis/MediaProbe.hpp"
 
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -80,19 +78,6 @@ std::optional<std::int64_t> frameNumber(const std::string& timecode, int fps, bo
 std::optional<StartTimecode> startTimecode(const platform::MediaFacts& facts) {
   if (facts.timecodeTrack) return fromTrack(*facts.timecodeTrack);
   if (facts.timecodeTag) return fromTag(*facts.timecodeTag, facts);
-  return std::nullopt;
-}
-
-std::optional<std::string> fileProblem(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (status.type() == fs::file_type::not_found) return "no such file";
-  if (status.type() == fs::file_type::directory) return "it is a folder";
-  if (ec) return ec.message();
-  if (status.type() != fs::file_type::regular) return "it is not a regular file";
-  if (::access(path.c_str(), R_OK) != 0) return "no permission to read it";
-  if (fs::file_size(path, ec) == 0 && !ec) return "the file is empty";
   return std::nullopt;
 }
 

@@ -42,11 +42,6 @@ class ProbeError : public UserFacingError {
   std::string path_;
 };
 
-// Why the path cannot be footage, before any decoder opens it: absent, a folder, not a regular
-// file (a pipe or device would block or never end), unreadable or empty. None for a regular
-// file with bytes to read; whether they are media is for the probe to find.
-std::optional<std::string> fileProblem(const std::string& path);
-
 // The plain file at `path`, held so that every reading of it reads the one file that was looked
 // at. Throws ProbeError (unreadable) saying why not: "no such file", "it is a folder", …
 std::shared_ptr<const platform::MediaFile> held(const std::string& path);

@@ -9,6 +9,7 @@
 #include <fmt/format.h>
 
 #include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/platform/MediaFile.hpp"
 #include "kestrane/analysis/ScriptLoader.hpp"
 
 namespace kestrane::Pipeline {
@@ -35,7 +36,7 @@ std::string lowered(std::string text) {
 }  // namespace
 
 void checkFootage(const fs::path& footage) {
-  if (const auto problem = MediaProbe::fileProblem(footage.string())) {
+  if (const auto problem = platform::MediaFile::problemAt(footage.string())) {
     throw InputError(MediaProbe::ProbeError::unreadable(footage.string(), *problem).what());
   }
 }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
 namespace kestrane::platform {
 
@@ -33,6 +34,14 @@ std::string problemOf(const struct stat& st) {
 }
 
 }  // namespace
+
+std::optional<std::string> MediaFile::problemAt(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return openFailure(path, errno).reason();
+  if (std::string problem = problemOf(st); !problem.empty()) return problem;
+  if (::access(path.c_str(), R_OK) != 0) return openFailure(path, errno).reason();
+  return std::nullopt;
+}
 
 std::shared_ptr<const MediaFile> MediaFile::open(const std::string& path) {
   // Anything but a plain file is refused unopened: opening a FIFO would let a writer waiting on

@@ -5,6 +5,7 @@
 // FIFO or a device at the path is refused without waiting on it.
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -59,6 +60,10 @@ class MediaFile {
   // "it is a folder", "it is not a regular file", "no permission to read it", "the file is
   // empty", or the system's words.
   static std::shared_ptr<const MediaFile> open(const std::string& path);
+  // Why open would refuse the file at `path`, in the same words, found without opening it (a
+  // pipe there is never waited on); none for a plain file with bytes that this account may read.
+  // Whether the bytes are media is for a reader to find.
+  static std::optional<std::string> problemAt(const std::string& path);
 
   ~MediaFile();
   MediaFile(const MediaFile&) = delete;
