@@ -79,6 +79,18 @@ TEST(LevelSampler, EveryReadingPlacesTheSoundByItsTimestamps) {
   EXPECT_LT(apart(heardAt(joined, 3316 + 2 + 1700, 300), 0, original, 1700, 300), 1.0);
 }
 
+// The speech band a check hears at a stretch is the one the analysis measured there, once the
+// filter has heard a few hops of the sound before it (the check always hears a margin first).
+TEST(LevelSampler, TheSpeechBandIsHeardAsTheAnalysisMeasuredIt) {
+  const fs::path sample = test::sampleFootage();
+  const std::vector<float> measured = measureLevels(sample.string()).speechLevelsDBFS;
+  ASSERT_EQ(measured.size(), levelsOf(sample).size());
+  LevelSampler sampler(platform::MediaFile::open(sample.string()));
+  const LevelTrack heard = sampler.track(1660, 340);
+  EXPECT_EQ(heard.levelsDBFS, heardAt(sample, 1660, 340));
+  EXPECT_LT(apart(heard.speechLevelsDBFS, 40, measured, 1700, 300), 0.2);
+}
+
 TEST(LevelSampler, AJumpNoRecordingHoldsIsDamageAndAnEarlierCountIsKnown) {
   test::TempDir tmp;
   const fs::path sample = test::sampleFootage();

@@ -81,7 +81,7 @@ AudioExtraction decodeInto(const Source& source, const std::string& wavURL, std:
         source,
         [&](double rate, const std::vector<float>& mono) {
           if (!meter) {
-            meter.emplace(rate);
+            meter.emplace(rate, true);
             const int decodedRate = static_cast<int>(rate);
             const int written = wavSampleRate > 0 ? wavSampleRate : decodedRate;
             if (written != decodedRate) resampler = std::make_unique<platform::MonoResampler>(decodedRate, written);
@@ -135,7 +135,7 @@ LevelTrack levelsOf(const Source& source, std::stop_token stop) {
   decodeMono(
       source,
       [&](double rate, const std::vector<float>& mono) {
-        if (!meter) meter.emplace(rate);
+        if (!meter) meter.emplace(rate, true);
         meter->push(mono.data(), mono.size());
       },
       stop);

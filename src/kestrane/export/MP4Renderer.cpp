@@ -308,7 +308,10 @@ AtomicFile::Aside renderAside(const Footage& footage, const CutList& cutList, co
     const std::size_t channels = audio ? static_cast<std::size_t>(audio->channels) : 0;
     // The sound taken is measured as it goes and held against the stored levels piece by piece.
     std::optional<AudioAnalyzer::LevelHearing> hearing;
-    if (audio && footage.levels) hearing.emplace(footage.levels->levelsDBFS(), footage.levels->hopDuration, rate);
+    if (audio && footage.levels) {
+      hearing.emplace(footage.levels->levelsDBFS(), footage.levels->hopDuration, rate,
+                      footage.levels->speechLevelsDBFS());
+    }
     // The stored levels count their hops from source time 0, on the file's clock as the sound
     // is read.
     for (const FrameSnapping::Piece& piece : layout.pieces) {
