@@ -163,12 +163,12 @@ LevelMatch LevelHearing::matched(const std::vector<float>& stored, const std::ve
   return matchLevels(stored, heard, maxShift, loud_);
 }
 
-// The kept sound heard so far, piece after piece at the shift the stretches agree on, held
-// against the stored levels in two-second stretches a second apart: pieces of a cut are often
-// too short to tell by alone, and speech heard at one shift tells a recording apart more surely
-// than any shift a stretch could be moved to. The hop where a stretch first sounds otherwise:
-// one less alike than the footage check allows at once, one that dips below the rest of the
-// kept sound once enough of it is heard.
+// The kept sound heard so far, piece after piece at the shift the stretches agree on (give or
+// take the hop or two a compressor's attack moves it), held against the stored levels in
+// two-second stretches a second apart: pieces of a cut are often too short to tell by alone, and
+// speech heard at one shift tells a recording apart more surely than any shift a stretch could be
+// moved to. The hop where a stretch first sounds otherwise: one less alike than any copy at once,
+// one that dips below the rest of the kept sound once enough of it is heard.
 std::optional<std::size_t> LevelHearing::keptShape(std::size_t first, const std::vector<float>& heard,
                                                    const std::vector<float>& heardSpeech) {
   const int shift = shifts_.empty() ? 0 : agreedShift();
