@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
+#include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 #include "pipeline/TestSupport.hpp"
 #include "support/Retimed.hpp"
@@ -79,6 +80,18 @@ TEST(LevelSampler, EveryReadingPlacesTheSoundByItsTimestamps) {
   EXPECT_LT(apart(twice, 2 + 100, original, 100, 3000), 0.5);
   EXPECT_LT(apart(twice, 3316 + 2 + 100, original, 100, 3000), 0.5);
   EXPECT_LT(apart(heardAt(joined, 3316 + 2 + 1700, 300), 0, original, 1700, 300), 1.0);
+}
+
+// The speech band a check hears at a stretch is the one the analysis measured there, once the
+// filter has heard a few hops of the sound before it (the check always hears a margin first).
+TEST(LevelSampler, TheSpeechBandIsHeardAsTheAnalysisMeasuredIt) {
+  const fs::path sample = test::sampleFootage();
+  const std::vector<float> measured = measureLevels(MediaProbe::held(sample.string())).speechLevelsDBFS;
+  ASSERT_EQ(measured.size(), levelsOf(sample).size());
+  LevelSampler sampler(platform::MediaFile::open(sample.string()));
+  const LevelTrack heard = sampler.track(1660, 340);
+  EXPECT_EQ(heard.levelsDBFS, heardAt(sample, 1660, 340));
+  EXPECT_LT(apart(heard.speechLevelsDBFS, 40, measured, 1700, 300), 0.2);
 }
 
 TEST(LevelSampler, AJumpNoRecordingHoldsIsDamageAndAnEarlierCountIsKnown) {

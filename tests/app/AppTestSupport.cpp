@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QProcess>
 
+#include <algorithm>
+#include <cmath>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
@@ -74,11 +76,14 @@ QString writeStoredCut(const QString& root, const StoredCut& cut) {
     if (cut.roughCutCutList && cut.movieIdentity)
       session.roughCutMovie = platform::movieIdentityAt(toPath(QDir(folder).filePath(movie)));
   }
-  if (cut.withLevels && !cut.levels.empty()) {
-    session.levels = LevelData::fromLevels(0.01, cut.levels);
-  } else if (cut.withLevels) {
-    std::vector<float> levels(300, -60.0f);
-    for (int i = 100; i < 200; ++i) levels[i] = -15.0f;
+  if (cut.withLevels) {
+    std::vector<float> levels = cut.levels;
+    if (levels.empty()) {
+      levels.assign(300, -60.0f);
+      for (int i = 100; i < 200; ++i) levels[i] = -15.0f;
+    }
+    // A cut stores levels as far as its footage sounds, which sounds on at the last one's loudness.
+    levels.resize(std::max(levels.size(), static_cast<std::size_t>(std::ceil(cut.seconds / 0.01))), levels.back());
     session.levels = LevelData::fromLevels(0.01, levels);
   }
   session.write(toPath(QDir(folder).filePath(base + QStringLiteral(".kestrane.json"))));

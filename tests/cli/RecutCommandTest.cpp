@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "RecutCommand.hpp"
@@ -13,6 +14,7 @@
 #include "cli/ProgramRun.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/StoredSession.hpp"
+#include "support/NoisyFootage.hpp"
 
 using namespace kestrane;
 using kestrane::cli::UsageError;
@@ -151,8 +153,9 @@ TEST(RecutCommand, ARecutWhoseRoughCutFailsFails) {
   EXPECT_FALSE(fs::exists(stored.package / "talk rough cut.mp4"));
 }
 
-// Footage whose sound went silent where the footage check doesn't listen (the last line, 12–14 s,
-// a stretch the check's four don't reach) passes the check, and the rough cut hears it: the
+// Footage whose sound went silent where the footage check doesn't listen (the end of the last
+// line, 12.6–14 s, past the stretch of it the check hears) passes the check, and the rough cut
+// hears it: the
 // re-cut exits 1 naming the footage and the time, and the earlier movie and the session's
 // record of it stay.
 TEST(RecutCommand, ARoughCutHearsAHoleTheFootageCheckMissed) {
@@ -169,7 +172,7 @@ TEST(RecutCommand, ARoughCutHearsAHoleTheFootageCheckMissed) {
   const fs::path whole = stored.root.path() / "whole.mov";
   fs::rename(stored.footage, whole);
   ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(whole) +
-                           " -c:v copy -af \"volume=enable='between(t,11.9,14.5)':volume=0\" -c:a aac -b:a 64k "
+                           " -c:v copy -af \"volume=enable='between(t,12.6,14.5)':volume=0\" -c:a aac -b:a 64k "
                            "-movflags +faststart " +
                            test::quoted(stored.footage)));
   out = test::runShell("recut " + package + " --mp4", status);
@@ -181,6 +184,60 @@ TEST(RecutCommand, ARoughCutHearsAHoleTheFootageCheckMissed) {
       << out;
   EXPECT_EQ(test::readFile(movie), earlier);
   EXPECT_EQ(KestraneSession::read(stored.sessionFile).roughCutMovie, recorded);
+}
+
+// Every package a first cut makes is re-cut and rendered from its own footage and from copies saved
+// over it: footage recorded under steady noise 4 dB below the voice, and a reading with chatter
+// between takes whose copy went through a hard compressor at 24 kb/s. Another voice spliced into
+// the reading's kept speech, between stretches the footage check hears, fails the render, naming
+// where.
+TEST(RecutCommand, APackageIsReCutAndRenderedFromItsOwnFootageAndItsCopies) {
+  test::TempDir tmp;
+  const fs::path noisy = tmp.path() / "noisy.mp4", reading = tmp.path() / "reading.mp4";
+  ASSERT_TRUE(test::underNoise(test::sampleFootage(), "white", 4, 7, noisy));
+  const auto read = [&](const std::string& voice, const fs::path& to) {
+    return std::system((KESTRANE_SOURCE_DIR "/fixtures/make-reading.sh " + voice + " 1 " + test::quoted(to) +
+                        " >/dev/null 2>&1")
+                           .c_str()) == 0;
+  };
+  ASSERT_TRUE(read("awb", reading));
+  int status = 0;
+  for (const auto& [footage, copy] :
+       {std::pair{noisy, std::string("-c:v copy -c:a aac -b:a 24k")},
+        std::pair{reading, std::string("-c:v copy -af acompressor=threshold=-50dB:ratio=20:makeup=20 -c:a aac "
+                                       "-b:a 24k")}}) {
+    SCOPED_TRACE(footage.stem().string());
+    std::string out = test::runShell("cut " + test::quoted(footage) + " --out " + test::quoted(tmp.path()), status);
+    ASSERT_EQ(status, 0) << out;
+    const std::string package = test::quoted(tmp.path() / (footage.stem().string() + " Kestrane.kestrane"));
+    out = test::runShell("recut " + package, status);
+    EXPECT_EQ(status, 0) << out;
+    out = test::runShell("recut " + package + " --mp4", status);
+    EXPECT_EQ(status, 0) << out;
+    const fs::path original = tmp.path() / ("original " + footage.filename().string());
+    fs::copy_file(footage, original);
+    ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(original) + " " + copy + " -y " + test::quoted(footage)));
+    out = test::runShell("recut " + package + " --mp4 --tightness tight", status);
+    EXPECT_EQ(status, 0) << out;
+  }
+
+  const fs::path other = tmp.path() / "other.mp4";
+  ASSERT_TRUE(read("slt", other));
+  ASSERT_TRUE(test::ffmpeg("-i " + test::quoted(tmp.path() / "original reading.mp4") + " -i " + test::quoted(other) +
+                           " -filter_complex '[0:a]atrim=0:19,asetpts=PTS-STARTPTS[a];[1:a]atrim=19:22,asetpts=PTS-"
+                           "STARTPTS[b];[0:a]atrim=start=22,asetpts=PTS-STARTPTS[c];[a][b][c]concat=n=3:v=0:a=1[s]' "
+                           "-map 0:v -map '[s]' -c:v copy -c:a aac -y " +
+                           test::quoted(reading)));
+  const std::string out =
+      test::runShell("recut " + test::quoted(tmp.path() / "reading Kestrane.kestrane") + " --mp4", status);
+  EXPECT_EQ(status, 1) << out;
+  std::smatch at;
+  ASSERT_TRUE(std::regex_search(out, at,
+                                std::regex("kestrane: Export failed: the footage .* at 0:(\\d\\d) doesn't sound like "
+                                           "the footage the package was cut from")))
+      << out;
+  EXPECT_GE(std::stoi(at[1]), 19) << out;
+  EXPECT_LE(std::stoi(at[1]), 22) << out;
 }
 
 // retry-ai through a claude tool that gives the second opinion and then fails the self-review:

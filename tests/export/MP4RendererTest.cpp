@@ -23,6 +23,8 @@
 #include "kestrane/pipeline/RoughCutHearing.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 #include "pipeline/KillAtRename.hpp"
+#include "kestrane/analysis/StoredLevels.hpp"
+#include "support/NoisyFootage.hpp"
 
 using namespace kestrane;
 namespace fs = std::filesystem;
@@ -554,15 +556,28 @@ struct SpokenFootage {
   LevelData levels;
 };
 
+// What a first cut stores of the footage at `path`.
+SpokenFootage firstCutOf(const fs::path& path) {
+  return {path, MediaProbe::probe(MediaProbe::held(path.string())),
+          AudioAnalyzer::storedLevels(AudioAnalyzer::measureLevels(MediaProbe::held(path.string())))};
+}
+
 SpokenFootage speak(const fs::path& folder, const std::string& voice) {
-  SpokenFootage out{folder / (voice + ".mp4"), {}, {}};
-  if (!fs::exists(out.path))
+  const fs::path path = folder / (voice + ".mp4");
+  if (!fs::exists(path))
     run("KESTRANE_SAMPLE_VOICE=" + voice + " " KESTRANE_SOURCE_DIR "/fixtures/make-sample.sh " +
-        shellQuote(out.path.string()) + " >/dev/null");
-  out.media = MediaProbe::probe(MediaProbe::held(out.path.string()));
-  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(MediaProbe::held(out.path.string()));
-  out.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
-  return out;
+        shellQuote(path.string()) + " >/dev/null");
+  return firstCutOf(path);
+}
+
+// `voice` (a flite voice, or "festival") reading script `script` of fixtures/make-reading.sh, with
+// false starts, retakes and chatter between takes off the microphone. Made once per reading.
+SpokenFootage read(const fs::path& folder, const std::string& voice, int script) {
+  const fs::path path = folder / (voice + " reading " + std::to_string(script) + ".mp4");
+  if (!fs::exists(path))
+    run(KESTRANE_SOURCE_DIR "/fixtures/make-reading.sh " + voice + " " + std::to_string(script) + " " +
+        shellQuote(path.string()) + " >/dev/null 2>&1");
+  return firstCutOf(path);
 }
 
 // `spoken` with the file at `path` in its place: what a re-cut renders once the file there is
@@ -706,14 +721,57 @@ TEST_F(MP4RendererTest, AHoleInKeptSpeechFailsWhereItIs) {
   }
 }
 
+// Footage under steady noise a few dB below the voice, whose loudness is too even to hear by, is
+// heard by its speech band's levels, which its first cut stores: it and a 24 kb/s copy of it
+// render, and another voice spliced in under the very same noise fails where it lies.
+TEST_F(MP4RendererTest, HearsNoisyFootageByItsSpeechBand) {
+  const SpokenFootage clean = speak(folder(), "rms"), other = speak(folder(), "slt");
+  for (const auto& [colour, below] : {std::pair{"white", 4.0}, std::pair{"brown", 6.0}, std::pair{"pink", 2.0}}) {
+    SCOPED_TRACE(colour);
+    const fs::path noisy = folder() / (std::string(colour) + " noisy.mp4");
+    const fs::path intruder = folder() / (std::string(colour) + " intruder.mp4");
+    ASSERT_TRUE(test::underNoise(clean.path, colour, below, 7, noisy));
+    ASSERT_TRUE(test::underNoise(other.path, colour, below, 7, intruder));
+    const SpokenFootage spoken = firstCutOf(noisy);
+    ASSERT_FALSE(spoken.levels.speechBase64.empty());
+    const CutList cut = decidedPieces(spoken.media.durationSeconds);
+    const fs::path movie = folder() / "noisy rough cut.mp4";
+    EXPECT_NO_THROW(MP4Renderer::render(footageAt(spoken, noisy), cut, movie));
+    const fs::path copy = folder() / (std::string(colour) + " noisy aac24.mp4");
+    run("ffmpeg -v error -y -i " + shellQuote(noisy.string()) + " -c:v copy -c:a aac -b:a 24k " +
+        shellQuote(copy.string()));
+    EXPECT_NO_THROW(MP4Renderer::render(footageAt(spoken, copy), cut, movie));
+
+    const fs::path spliced = folder() / (std::string(colour) + " spliced.mp4");
+    run("ffmpeg -v error -y -i " + shellQuote(noisy.string()) + " -i " + shellQuote(intruder.string()) +
+        " -filter_complex '[0:a]atrim=0:12,asetpts=PTS-STARTPTS[a];[1:a]atrim=12:15,asetpts=PTS-STARTPTS[b];"
+        "[0:a]atrim=start=15,asetpts=PTS-STARTPTS[c];[a][b][c]concat=n=3:v=0:a=1[s]' -map 0:v -map '[s]' -c:v copy "
+        "-c:a aac -movflags +faststart " +
+        shellQuote(spliced.string()));
+    try {
+      MP4Renderer::render(footageAt(spoken, spliced), cut, movie);
+      ADD_FAILURE() << "another voice spliced in rendered";
+    } catch (const MP4Renderer::RenderError& error) {
+      const std::string said = error.what();
+      EXPECT_TRUE(said.starts_with("Export failed: the footage " + spliced.string() + " at ")) << said;
+      EXPECT_GE(namedSecond(said), 11) << said;
+      EXPECT_LE(namedSecond(said), 15) << said;
+    }
+  }
+}
+
 // What changes the bytes but not the sound renders: another container, a re-encode to a small
-// AAC, Opus or MP3, a louder, quieter or compressed copy, and sound an encoder put 2048 samples later, in
-// pieces as long and as short as a decided cut's, in several voices; and so does footage whose
-// sound starts after its picture.
+// AAC, Opus or MP3 (down to 24 and 16 kb/s), a louder, quieter or hard-compressed copy, and sound
+// an encoder put 2048 samples later, in pieces as long and as short as a decided cut's, in several
+// voices and readings with chatter between takes; and so does footage whose sound starts after its
+// picture.
 TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
-  for (const std::string voice : {"slt", "awb", "kal"}) {
+  for (const SpokenFootage& spoken : {speak(folder(), "slt"), speak(folder(), "awb"), speak(folder(), "kal"),
+                                      read(folder(), "festival", 2), read(folder(), "rms", 3)}) {
+    const std::string voice = spoken.path.stem().string();
     SCOPED_TRACE(voice);
-    const SpokenFootage spoken = speak(folder(), voice);
+    // Of the readings, the copies that squeeze or thin their sound most.
+    const bool reading = voice.find("reading") != std::string::npos;
     const CutList cut = decidedPieces(spoken.media.durationSeconds);
     const std::string samples =
         capture("ffprobe -v error -select_streams a -show_entries stream=duration_ts -of csv=p=0 " +
@@ -721,19 +779,27 @@ TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
     const std::pair<std::string, std::string> copies[] = {
         {"remux.mkv", "-c copy"},
         {"aac32.mp4", "-c:v copy -c:a aac -b:a 32k"},
+        {"aac24.mp4", "-c:v copy -c:a aac -b:a 24k"},
         {"opus.mkv", "-c:v copy -c:a libopus -b:a 24k"},
+        {"opus16.mkv", "-c:v copy -c:a libopus -b:a 16k"},
         {"mp3.mp4", "-c:v copy -c:a libmp3lame -b:a 64k"},
         {"louder.mp4", "-c:v copy -af volume=8dB -c:a aac"},
         {"quieter.mp4", "-c:v copy -af volume=-15dB -c:a aac"},
         {"squeezed.mp4", "-c:v copy -af acompressor=threshold=-45dB:ratio=20:makeup=18 -c:a aac"},
+        {"squeezed hard.mp4", "-c:v copy -af acompressor=threshold=-50dB:ratio=20:makeup=20 -c:a aac -b:a 24k"},
         {"later.mp4",
          "-c:v copy -af adelay=2048S:all=1,atrim=end_sample=" + samples.substr(0, samples.find('\n')) + " -c:a aac"},
     };
     for (const auto& [name, arguments] : copies) {
+      if (reading && !name.starts_with("squeezed") && name != "aac24.mp4" && name != "opus16.mkv") continue;
       const fs::path copy = folder() / (voice + " " + name);
       run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " " + arguments + " " +
           shellQuote(copy.string()));
-      EXPECT_NO_THROW(MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4")) << name;
+      try {
+        MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4");
+      } catch (const MP4Renderer::RenderError& error) {
+        ADD_FAILURE() << name << ": " << error.what();
+      }
     }
   }
 

@@ -44,7 +44,9 @@ TEST(CountedClock, ASessionMovesWholeOntoTheFilesClock) {
   counted.settings.manualKeepRanges = std::vector<TimeRange>{{29.8, 30}};
   std::vector<float> levels(3000, -20);
   levels[0] = -5;  // the first hop heard
-  counted.levels = LevelData::fromLevels(0.01, levels);
+  std::vector<float> speech(3000, -30);
+  speech[0] = -15;
+  counted.levels = LevelData::fromLevels(0.01, levels, speech);
   counted.soundTiming = SoundTiming::countedSamples;
 
   const KestraneSession moved = onFileClock(counted, kClock);
@@ -71,6 +73,11 @@ TEST(CountedClock, ASessionMovesWholeOntoTheFilesClock) {
   EXPECT_EQ(onClock[10], -5);
   EXPECT_EQ(onClock[1030], -80);
   EXPECT_EQ(onClock[1070], -20);
+  const std::vector<float> speechOnClock = moved.levels->speechLevelsDBFS();
+  ASSERT_EQ(speechOnClock.size(), onClock.size());
+  EXPECT_EQ(speechOnClock[9], -80);
+  EXPECT_EQ(speechOnClock[10], -15);
+  EXPECT_EQ(speechOnClock[1070], -30);
 
   // The moved session is saved and read back as on the file's clock; one without a clock, as an
   // earlier build wrote it, reads as counted.

@@ -54,7 +54,7 @@ KestraneSession fullSession() {
                                   "594cfd2607d4f09e1ce6241203e418cacfed545063792bc5eab7afaadbf0c4e0"};
   s.advisories = std::vector<Advisory>{{{1, 2}, "check this; review"}};
   s.editorNotes = std::vector<Advisory>{};
-  s.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3});
+  s.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3}, {-80, -31, -12});
   s.takeGroups = std::vector<TakeGroupInfo>{{3, {0.4, 1.5}, std::vector<TimeRange>{{10, 12}}}, {4, {2, 3}}};
   BrandSpec brand{"Acme"};
   brand.componentVocabulary = ComponentVocabulary{};
@@ -123,9 +123,15 @@ TEST(KestraneSession, RoundTripsByteForByte) {
   EXPECT_EQ(back.brandSpec, original.brandSpec);
   EXPECT_EQ(back.graphicsAssets, original.graphicsAssets);
   EXPECT_EQ(back.levels->levelsDBFS(), original.levels->levelsDBFS());
+  EXPECT_EQ(back.levels->speechLevelsDBFS(), (std::vector<float>{-80, -31, -12}));
   EXPECT_TRUE(back.editorNotes.has_value() && back.editorNotes->empty());
   back.write(file);
   EXPECT_EQ(slurp(file), first);
+  // The speech band's levels are stored only where a cut needs them.
+  KestraneSession plain = original;
+  plain.levels = LevelData::fromLevels(0.01, {-80, -20.4f, -3});
+  EXPECT_EQ(SessionJson::encode(plain).find("speechBase64"), std::string::npos);
+  EXPECT_EQ(SessionJson::decode(SessionJson::encode(plain)).levels->speechLevelsDBFS(), std::vector<float>{});
 }
 
 TEST(KestraneSession, FootagePathsThatAreNotUtf8ComeBackExactly) {

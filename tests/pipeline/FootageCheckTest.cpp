@@ -14,12 +14,15 @@
 
 #include "kestrane/analysis/AudioAnalyzer.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
+#include "kestrane/analysis/StoredLevels.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
 #include "kestrane/platform/MediaFile.hpp"
 #include "pipeline/KillAtRename.hpp"
 #include "pipeline/TestSupport.hpp"
 #include "support/BytesRead.hpp"
+#include "support/NoisyFootage.hpp"
 #include "support/Retimed.hpp"
+#include "support/SoundingFootage.hpp"
 
 using namespace kestrane;
 using test::ffmpeg;
@@ -42,12 +45,11 @@ SourceMedia sampleLike() {
 }
 
 // What a first cut of `footage` stores of it: what its container states and the levels of its
-// sound; with the footage's path `at`, when given.
+// sound (and its speech band's, where they are needed); with the footage's path `at`, when given.
 KestraneSession firstCutOf(const fs::path& footage, const fs::path& at = {}) {
   KestraneSession session;
   session.source = MediaProbe::probe(MediaProbe::held(footage.string()));
-  const AudioAnalyzer::LevelTrack track = AudioAnalyzer::measureLevels(MediaProbe::held(footage.string()));
-  session.levels = LevelData::fromLevels(track.hopDuration, track.levelsDBFS);
+  session.levels = AudioAnalyzer::storedLevels(AudioAnalyzer::measureLevels(MediaProbe::held(footage.string())));
   if (!at.empty()) session.source.path = at.string();
   return session;
 }
@@ -179,6 +181,19 @@ TEST(FootageCheck, TheSentencesSayWhatToDo) {
   EXPECT_EQ(Pipeline::footageChangeNote(changed.change()),
             "/f/take.mov is 0:12, the package was cut from 0:33 — put the footage the package was cut from back at "
             "that path to play or re-cut.");
+  // Where nothing in the footage's sound can tell it, cutting it anew would make another package
+  // that can't be re-cut: what will and won't work is said instead.
+  const std::string even =
+      "the loudness it stores of its footage is too even to know it by, so the file at "
+      "/f/take.mov can't be proven to be that footage";
+  EXPECT_STREQ(Pipeline::FootageChanged(even, Pipeline::FootageRemedy::nothingTells).what(),
+               ("Can't re-cut from this session: " + even +
+                " — footage this even can't be re-cut from any package, so cut it anew with the options you want.")
+                   .c_str());
+  EXPECT_EQ(Pipeline::footageChangeNote(even, Pipeline::FootageRemedy::nothingTells),
+            even +
+                " — footage this even can't be played or re-cut from any package, so cut it anew with the "
+                "options you want.");
 }
 
 // Real copies of generated footage into other containers, and back, as ffmpeg makes them: each is
@@ -306,6 +321,63 @@ TEST(FootageCheck, AStereoReadAtALowBitRateIsTheFootage) {
   }
 }
 
+namespace {
+
+// `from` made as long as `seconds` by holding its last picture and padding its sound with silence,
+// as AAC at 48 kHz mono, into `to`.
+bool asLongAs(const fs::path& from, double seconds, const fs::path& to) {
+  return ffmpeg("-i " + quoted(from) +
+                " -vf tpad=stop_mode=clone:stop_duration=10 -af apad -c:v libx264 -preset ultrafast -c:a aac -ar 48000 "
+                "-ac 1 -t " +
+                std::to_string(seconds) + " -y " + quoted(to));
+}
+
+}  // namespace
+
+// Footage recorded under steady noise a few dB below the voice (white and brown noise 4 and 6 dB
+// down, pink 1 and 2 dB down) hardly rises and falls in loudness: its first cut stores its speech
+// band's levels too, and by them it and a 24 kb/s copy of it are the footage, while another voice
+// under the very same noise is not. An earlier session of it, storing its levels alone, is too
+// even to know it by, and is told to cut it anew, which now makes a package that can be re-cut.
+TEST(FootageCheck, NoisyFootageIsKnownByItsSpeechBand) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  const fs::path slt = tmp.path() / "slt.mp4";
+  ASSERT_EQ(std::system(("KESTRANE_SAMPLE_VOICE=slt " + std::string(KESTRANE_SOURCE_DIR) + "/fixtures/make-sample.sh " +
+                         quoted(slt) + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  const std::pair<fs::path, fs::path> voices[] = {{sample, slt}, {slt, sample}};
+  const std::pair<std::string, double> noises[] = {{"white", 6}, {"white", 4}, {"pink", 2},
+                                                   {"pink", 1},  {"brown", 6}, {"brown", 4}};
+  for (const auto& [voice, other] : voices) {
+    const double seconds = MediaProbe::probe(MediaProbe::held(voice.string())).durationSeconds;
+    const fs::path padded = tmp.path() / "other padded.mp4";
+    ASSERT_TRUE(asLongAs(other, seconds, padded));
+    for (const auto& [colour, below] : noises) {
+      SCOPED_TRACE(voice.stem().string() + " under " + colour + " noise " + std::to_string(below) + " dB down");
+      const fs::path noisy = tmp.path() / "noisy.mp4", footage = tmp.path() / "footage.mp4";
+      ASSERT_TRUE(test::underNoise(voice, colour, below, 7, noisy));
+      fs::copy_file(noisy, footage, fs::copy_options::overwrite_existing);
+      KestraneSession stored = firstCutOf(footage);
+      EXPECT_FALSE(stored.levels->speechBase64.empty());
+      EXPECT_EQ(heard(stored), "the footage");
+      remake(noisy, "-c:v copy -c:a aac -b:a 24k", stored);
+      EXPECT_EQ(heard(stored), "the footage") << "at 24 kb/s";
+      ASSERT_TRUE(test::underNoise(padded, colour, below, 7, footage));
+      EXPECT_EQ(heard(stored), footage.string() + " sounds different from the footage the package was cut from");
+
+      fs::copy_file(noisy, footage, fs::copy_options::overwrite_existing);
+      stored.levels->speechBase64.clear();
+      const Pipeline::FootageVerdict earlier = Pipeline::footageVerdict(stored);
+      if (earlier.change) {
+        EXPECT_NE(earlier.change->find("too even"), std::string::npos) << *earlier.change;
+        EXPECT_EQ(earlier.remedy, Pipeline::FootageRemedy::cutAnew) << *earlier.change;
+      }
+    }
+  }
+}
+
 // A copy that stops short is refused wherever it stops and whatever its container: with the
 // index first its container still states the whole length; with the index last it can't be
 // read at all; Matroska states its length in its header.
@@ -331,12 +403,48 @@ TEST(FootageCheck, ACopyCutOffAnywhereIsRefused) {
   fs::copy_file(sample, footage, fs::copy_options::overwrite_existing);
   EXPECT_EQ(heard(stored), "the footage");
 
-  // Levels that stop well short of the stored length don't excuse the rest of it.
+  // Levels that stop well short of the stored length don't excuse the rest of it: they tell
+  // nothing of it, as none tell of the whole.
   std::vector<float> firstSeconds = stored.levels->levelsDBFS();
   firstSeconds.resize(300);
   stored.levels = LevelData::fromLevels(0.01, firstSeconds);
   cutOff(sample, 0.5, stored);
-  EXPECT_EQ(heard(stored), cutOffAt + "0:14, the package was cut from 0:33");
+  EXPECT_EQ(heard(stored), "the loudness it stores of its footage's sound stops at 0:03 of 0:33, so the file at " +
+                               footage.string() + " can't be proven to be that footage");
+}
+
+// A first cut stores the levels as far as the sound decodes and, where that falls short of the
+// stated length by more than the first cut calls cut off, that length instead. Sound a little
+// shorter than the picture is the footage; levels that stop short of where the first cut would
+// have stored them never are, and a session of the first half's levels is refused, whatever is in
+// the second half (here another voice), rather than vouching for it.
+TEST(FootageCheck, LevelsThatStopShortAreRefusedAsNoneAre) {
+  test::TempDir tmp;
+  const fs::path sample = test::sampleFootage();
+  const fs::path footage = tmp.path() / "footage.mp4";
+  ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -c:v copy -af atrim=0:31.4 -c:a aac " + quoted(footage)));
+  KestraneSession stored = firstCutOf(footage);
+  ASSERT_NEAR(stored.source.durationSeconds, 33.16, 0.05);
+  ASSERT_LT(stored.levels->levelsDBFS().size(), 3150u);
+  EXPECT_EQ(heard(stored), "the footage") << "sound 1.8 s shorter than the picture";
+
+  stored = firstCutOf(sample, footage);
+  std::vector<float> firstHalf = stored.levels->levelsDBFS();
+  firstHalf.resize(firstHalf.size() / 2);
+  stored.levels = LevelData::fromLevels(0.01, firstHalf);
+  const fs::path voice = tmp.path() / "another voice.mp4";
+  ASSERT_EQ(std::system(("KESTRANE_SAMPLE_VOICE=slt " + std::string(KESTRANE_SOURCE_DIR) + "/fixtures/make-sample.sh " +
+                         quoted(voice) + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(ffmpeg("-i " + quoted(sample) + " -i " + quoted(voice) +
+                     " -filter_complex '[0:a]atrim=0:16.5,asetpts=PTS-STARTPTS[a];[1:a]atrim=16.5:33.16,asetpts=PTS-"
+                     "STARTPTS[b];[a][b]concat=n=2:v=0:a=1[s]' -map 0:v -map '[s]' -c:v copy -c:a aac -y " +
+                     quoted(footage)));
+  const Pipeline::FootageVerdict verdict = Pipeline::footageVerdict(stored);
+  EXPECT_EQ(verdict.change, "the loudness it stores of its footage's sound stops at 0:16 of 0:33, so the file at " +
+                                footage.string() + " can't be proven to be that footage");
+  EXPECT_EQ(verdict.remedy, Pipeline::FootageRemedy::cutAnew);
 }
 
 // A first cut of a copy cut off partway stores its readable part. The whole copy put at its path
@@ -440,6 +548,34 @@ TEST(FootageCheck, ATrimAtTheStartIsRefusedWhereTheSoundShowsIt) {
   remake(tone, "-ss 0.04 -c:v libx264 -preset ultrafast -c:a aac", stored);
   EXPECT_EQ(heard(stored), "the loudness it stores of its footage is too even to know it by, so the file at " +
                                footage.string() + " can't be proven to be that footage");
+}
+
+// Sound as steady as a held note but for one step, from speech to a pause, late in the recording
+// where no stretch chosen by its place lies: the check hears it there, knows the footage by it and
+// refuses the same sound stepping elsewhere. Only sound that neither rises nor falls anywhere
+// can't be told, and then cutting it anew is not advised, for its package couldn't be re-cut
+// either.
+TEST(FootageCheck, WhereTheLevelsRiseAndFallAnywhereTheyAreHeardThere) {
+  test::TempDir tmp;
+  SourceMedia media = sampleLike();
+  media.durationSeconds = 30;
+  const auto steppedAt = [](std::size_t hop) {
+    std::vector<float> levels(3000, -20.0f);
+    std::fill(levels.begin() + static_cast<std::ptrdiff_t>(hop), levels.end(), -60.0f);
+    return LevelData::fromLevels(0.01, levels);
+  };
+  const fs::path footage = tmp.path() / "footage.mp4";
+  ASSERT_TRUE(test::makeSoundingFootage(footage, media, steppedAt(2650)));
+  const KestraneSession stored = firstCutOf(footage);
+  EXPECT_EQ(heard(stored), "the footage");
+  ASSERT_TRUE(test::makeSoundingFootage(footage, media, steppedAt(2000)));
+  EXPECT_EQ(heard(stored), footage.string() + " sounds different from the footage the package was cut from");
+
+  ASSERT_TRUE(test::makeSoundingFootage(footage, media, LevelData::fromLevels(0.01, std::vector<float>(3000, -20))));
+  const Pipeline::FootageVerdict steady = Pipeline::footageVerdict(firstCutOf(footage));
+  EXPECT_EQ(steady.change, "the loudness it stores of its footage is too even to know it by, so the file at " +
+                               footage.string() + " can't be proven to be that footage");
+  EXPECT_EQ(steady.remedy, Pipeline::FootageRemedy::nothingTells);
 }
 
 // Footage whose sound's timestamps part from its count of samples, as a recorder that dropped

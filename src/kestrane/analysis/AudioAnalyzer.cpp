@@ -70,7 +70,7 @@ AudioExtraction decodeInto(const std::shared_ptr<const platform::MediaFile>& fil
         file,
         [&](double rate, const std::vector<float>& mono) {
           if (!meter) {
-            meter.emplace(rate);
+            meter.emplace(rate, true);
             const int decodedRate = static_cast<int>(rate);
             const int written = wavSampleRate > 0 ? wavSampleRate : decodedRate;
             if (written != decodedRate) resampler = std::make_unique<platform::MonoResampler>(decodedRate, written);
@@ -117,7 +117,7 @@ LevelTrack measureLevels(std::shared_ptr<const platform::MediaFile> file, std::s
   decodeMono(
       file,
       [&](double rate, const std::vector<float>& mono) {
-        if (!meter) meter.emplace(rate);
+        if (!meter) meter.emplace(rate, true);
         meter->push(mono.data(), mono.size());
       },
       std::move(stop));

@@ -52,20 +52,63 @@ double correlation(const std::vector<double>& a, const std::vector<double>& b) {
   return ab / std::sqrt(aa * bb);
 }
 
+// The hops of `stored` that are speech rather than the room.
+std::vector<std::size_t> speechHops(const std::vector<float>& stored, double loud) {
+  std::vector<std::size_t> speech;
+  for (std::size_t i = 0; i < stored.size(); ++i)
+    if (stored[i] >= loud - kSpeechRangeDB) speech.push_back(i);
+  return speech;
+}
+
+bool holdsSpeech(std::size_t speechHops, std::size_t hops) {
+  return static_cast<double>(speechHops) >= kTellingSpeechShare * static_cast<double>(hops);
+}
+
+bool risesAndFalls(const std::vector<float>& stored) {
+  return stored.size() >= kLeastComparedHops && levelAt(stored, 0.9) - levelAt(stored, 0.1) >= kTellingRangeDB;
+}
+
+// How far a series changes over kChangeHops hops, from each hop on. Over a syllable's rise or
+// fall rather than from one hop to the next, so that sound lying a hop off (a compressor's attack,
+// a codec's frame) changes alike.
+constexpr std::size_t kChangeHops = 3;
+std::vector<double> changes(const std::vector<double>& series) {
+  std::vector<double> out;
+  for (std::size_t i = kChangeHops; i < series.size(); ++i) out.push_back(series[i] - series[i - kChangeHops]);
+  return out;
+}
+
 }  // namespace
 
 double loudLevel(const std::vector<float>& levels) { return levelAt(levels, 0.9); }
+
+bool tells(const std::vector<float>& stored, double loud) {
+  return risesAndFalls(stored) && holdsSpeech(speechHops(stored, loud).size(), stored.size());
+}
+
+double tellingShare(const std::vector<float>& levels) {
+  constexpr std::size_t kStretchHops = 200, kStepHops = 100;
+  if (levels.empty()) return 1;
+  const double loud = loudLevel(levels);
+  std::size_t speaking = 0, telling = 0;
+  for (std::size_t first = 0; first + kStretchHops <= levels.size(); first += kStepHops) {
+    const std::vector<float> stretch(levels.begin() + static_cast<std::ptrdiff_t>(first),
+                                     levels.begin() + static_cast<std::ptrdiff_t>(first + kStretchHops));
+    if (!holdsSpeech(speechHops(stretch, loud).size(), stretch.size())) continue;
+    ++speaking;
+    if (risesAndFalls(stretch)) ++telling;
+  }
+  return speaking == 0 ? 1.0 : static_cast<double>(telling) / static_cast<double>(speaking);
+}
 
 LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float>& heard, int maxShift, double loud) {
   LevelMatch match;
   const std::size_t n = stored.size();
   const auto margin = static_cast<std::size_t>(std::max(maxShift, 0));
   if (n < kLeastComparedHops || heard.size() < n + 2 * margin) return match;
-  if (levelAt(stored, 0.9) - levelAt(stored, 0.1) < kTellingRangeDB) return match;
-  std::vector<std::size_t> speech;
-  for (std::size_t i = 0; i < n; ++i)
-    if (stored[i] >= loud - kSpeechRangeDB) speech.push_back(i);
-  if (static_cast<double>(speech.size()) < kTellingSpeechShare * static_cast<double>(n)) return match;
+  if (!risesAndFalls(stored)) return match;
+  const std::vector<std::size_t> speech = speechHops(stored, loud);
+  if (!holdsSpeech(speech.size(), n)) return match;
 
   const double floor = loud - kComparedRangeDB;
   std::vector<double> storedShape(n);
@@ -82,9 +125,13 @@ LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float
     return correlation(storedShape, heardShape);
   };
 
+  const std::vector<double> storedChanges = changes(storedShape);
+  const auto changeLikeness = [&] { return correlation(storedChanges, changes(heardShape)); };
   match.telling = true;
   match.likenessUnshifted = likenessAt(0);
   match.likeness = match.likenessUnshifted;
+  match.changeLikenessUnshifted = changeLikeness();
+  match.changeLikeness = match.changeLikenessUnshifted;
   // Outward from no shift, so that of two shifts that fit alike the smaller is taken.
   for (int step = 1; step <= maxShift; ++step) {
     for (const int shift : {-step, step}) {
@@ -92,6 +139,10 @@ LevelMatch matchLevels(const std::vector<float>& stored, const std::vector<float
       if (likeness > match.likeness) {
         match.likeness = likeness;
         match.shift = shift;
+      }
+      if (const double change = changeLikeness(); change > match.changeLikeness) {
+        match.changeLikeness = change;
+        match.changeShift = shift;
       }
     }
   }

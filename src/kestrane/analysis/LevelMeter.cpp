@@ -45,21 +45,30 @@ void mixToMono(const float* const* planes, std::size_t frames, int channels, std
   }
 }
 
-LevelMeter::LevelMeter(double sampleRate)
+LevelMeter::LevelMeter(double sampleRate, bool speechBand)
     : window_(static_cast<std::size_t>(sampleRate * 0.02)),
       hop_(static_cast<std::size_t>(sampleRate * 0.01)),
-      hopDuration_(hop_ > 0 ? static_cast<double>(hop_) / sampleRate : 0.01) {}
+      hopDuration_(hop_ > 0 ? static_cast<double>(hop_) / sampleRate : 0.01) {
+  if (speechBand && hop_ > 0) band_.emplace(sampleRate);
+}
 
 void LevelMeter::push(const float* mono, std::size_t count) {
   if (hop_ == 0 || window_ == 0) return;
   pending_.insert(pending_.end(), mono, mono + count);
+  if (band_) {
+    const std::size_t from = pendingBand_.size();
+    pendingBand_.insert(pendingBand_.end(), mono, mono + count);
+    band_->filter(pendingBand_.data() + from, count);
+  }
   std::size_t position = 0;
   while (position + window_ <= pending_.size()) {
     levels_.push_back(windowLevel(pending_.data() + position, window_));
+    if (band_) speechLevels_.push_back(windowLevel(pendingBand_.data() + position, window_));
     position += hop_;
   }
   // Keep the tail from the first window not yet measured, so it starts on a hop boundary.
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(position));
+  if (band_) pendingBand_.erase(pendingBand_.begin(), pendingBand_.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
 }  // namespace kestrane::AudioAnalyzer

@@ -1,10 +1,13 @@
 #pragma once
 // Loudness measured while samples stream in: RMS over 20 ms windows every 10 ms, in dBFS,
-// floored at -80. Only less than one window of samples is kept between pushes.
+// floored at -80; and, when asked, the speech band's in the same windows. Only less than one
+// window of samples is kept between pushes.
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "kestrane/analysis/LevelTrack.hpp"
+#include "kestrane/analysis/SpeechBand.hpp"
 
 namespace kestrane::AudioAnalyzer {
 
@@ -22,8 +25,9 @@ void mixToMono(const float* const* planes, std::size_t frames, int channels, std
 class LevelMeter {
  public:
   // Window and hop are the whole parts of rate × 0.02 and rate × 0.01 samples. A rate below
-  // 100 Hz has no hop; the caller refuses it before measuring.
-  explicit LevelMeter(double sampleRate);
+  // 100 Hz has no hop; the caller refuses it before measuring. `speechBand`: the speech band's
+  // levels are measured too.
+  explicit LevelMeter(double sampleRate, bool speechBand = false);
 
   void push(const float* mono, std::size_t count);
 
@@ -33,8 +37,8 @@ class LevelMeter {
   // the rate is a multiple of 100 Hz.
   double hopDuration() const { return hopDuration_; }
 
-  LevelTrack track() const { return {levels_, hopDuration_}; }
-  LevelTrack take() { return {std::move(levels_), hopDuration_}; }
+  LevelTrack track() const { return {levels_, hopDuration_, speechLevels_}; }
+  LevelTrack take() { return {std::move(levels_), hopDuration_, std::move(speechLevels_)}; }
 
  private:
   std::size_t window_;
@@ -42,6 +46,9 @@ class LevelMeter {
   double hopDuration_;
   std::vector<float> pending_;
   std::vector<float> levels_;
+  std::optional<SpeechBand> band_;
+  std::vector<float> pendingBand_;  // the pending samples, filtered to the speech band
+  std::vector<float> speechLevels_;
 };
 
 }  // namespace kestrane::AudioAnalyzer

@@ -49,8 +49,14 @@ void LevelSampler::read(std::int64_t position, int count, float* const* planes) 
 LevelSampler::~LevelSampler() = default;
 
 std::vector<float> LevelSampler::levels(std::int64_t firstHop, std::size_t count) {
-  if (count == 0) return {};
-  LevelMeter meter(rate_);
+  return measured(firstHop, count, false).levelsDBFS;
+}
+
+LevelTrack LevelSampler::track(std::int64_t firstHop, std::size_t count) { return measured(firstHop, count, true); }
+
+LevelTrack LevelSampler::measured(std::int64_t firstHop, std::size_t count, bool speechBand) {
+  if (count == 0) return {{}, hopDuration_, {}};
+  LevelMeter meter(rate_, speechBand);
   const std::int64_t total = static_cast<std::int64_t>(count - 1) * hop_ + window_;
   std::int64_t position = origin_ + firstHop * hop_;
   std::vector<std::vector<float>> planes(static_cast<std::size_t>(channels_), std::vector<float>(kReadFrames));
@@ -70,9 +76,10 @@ std::vector<float> LevelSampler::levels(std::int64_t firstHop, std::size_t count
     meter.push(mono.data(), mono.size());
     done += n;
   }
-  std::vector<float> measured = meter.take().levelsDBFS;
-  measured.resize(count, kLevelFloorDBFS);
-  return measured;
+  LevelTrack heard = meter.take();
+  heard.levelsDBFS.resize(count, kLevelFloorDBFS);
+  if (speechBand) heard.speechLevelsDBFS.resize(count, kLevelFloorDBFS);
+  return heard;
 }
 
 std::optional<double> LevelSampler::end() const {

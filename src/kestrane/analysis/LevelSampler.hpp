@@ -10,6 +10,8 @@
 #include <stop_token>
 #include <vector>
 
+#include "kestrane/analysis/LevelTrack.hpp"
+
 namespace kestrane::platform {
 class AudioTrackReader;
 class MediaFile;
@@ -40,6 +42,8 @@ class LevelSampler {
   // where the track has no sound. Throws AnalyzerError when it can't be decoded or read, or the
   // sound jumps further than any recording does (AnalyzerError::damaged).
   std::vector<float> levels(std::int64_t firstHop, std::size_t count);
+  // The same, with the speech band's levels in the same windows (LevelTrack::speechLevelsDBFS).
+  LevelTrack track(std::int64_t firstHop, std::size_t count);
 
   // Where the track's sound ends, in seconds from hop 0, once a stretch asked for went past it;
   // nothing while the sound goes on as far as has been heard.
@@ -51,6 +55,7 @@ class LevelSampler {
 
  private:
   void read(std::int64_t position, int count, float* const* planes);
+  LevelTrack measured(std::int64_t firstHop, std::size_t count, bool speechBand);
 
   std::unique_ptr<platform::AudioTrackReader> reader_;
   int rate_ = 0;

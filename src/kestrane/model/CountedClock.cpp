@@ -47,7 +47,7 @@ void moveEach(std::optional<std::vector<T>>& items, const Move& move) {
 }
 
 // Each counted hop's level at the hop its time lies in; hops no sound lies in are silent, and of
-// two levels for one hop the first heard stays.
+// two levels for one hop the first heard stays. The speech band's levels move alike.
 LevelData movedLevels(const LevelData& levels, const Mover& move) {
   const std::vector<float> counted = levels.levelsDBFS();
   const double hop = levels.hopDuration;
@@ -57,15 +57,19 @@ LevelData movedLevels(const LevelData& levels, const Mover& move) {
   };
   const std::int64_t last = hopOf(counted.size() - 1);
   if (last < 0 || last > static_cast<std::int64_t>(counted.size()) * 4 + 1'000'000) return levels;
-  std::vector<float> moved(static_cast<std::size_t>(last) + 1, kSilentLevelDBFS);
-  std::vector<bool> heard(moved.size(), false);
-  for (std::size_t i = 0; i < counted.size(); ++i) {
-    const std::int64_t at = hopOf(i);
-    if (at < 0 || heard[static_cast<std::size_t>(at)]) continue;
-    moved[static_cast<std::size_t>(at)] = counted[i];
-    heard[static_cast<std::size_t>(at)] = true;
-  }
-  return LevelData::fromLevels(hop, moved);
+  const auto moved = [&](const std::vector<float>& levelsDBFS) {
+    if (levelsDBFS.empty()) return levelsDBFS;
+    std::vector<float> on(static_cast<std::size_t>(last) + 1, kSilentLevelDBFS);
+    std::vector<bool> heard(on.size(), false);
+    for (std::size_t i = 0; i < levelsDBFS.size(); ++i) {
+      const std::int64_t at = hopOf(i);
+      if (at < 0 || at > last || heard[static_cast<std::size_t>(at)]) continue;
+      on[static_cast<std::size_t>(at)] = levelsDBFS[i];
+      heard[static_cast<std::size_t>(at)] = true;
+    }
+    return on;
+  };
+  return LevelData::fromLevels(hop, moved(counted), moved(levels.speechLevelsDBFS()));
 }
 
 }  // namespace

@@ -29,9 +29,7 @@ std::int8_t levelByte(float level) {
   return static_cast<std::int8_t>(whole);
 }
 
-}  // namespace
-
-LevelData LevelData::fromLevels(double hopDuration, const std::vector<float>& levelsDBFS) {
+std::string encoded(const std::vector<float>& levelsDBFS) {
   std::string out;
   out.reserve((levelsDBFS.size() + 2) / 3 * 4);
   const std::size_t n = levelsDBFS.size();
@@ -46,11 +44,10 @@ LevelData LevelData::fromLevels(double hopDuration, const std::vector<float>& le
     out += i + 1 < n ? kAlphabet[(triple >> 6) & 63] : '=';
     out += i + 2 < n ? kAlphabet[triple & 63] : '=';
   }
-  return {hopDuration, out};
+  return out;
 }
 
-std::vector<float> LevelData::levelsDBFS() const {
-  const std::string& s = base64;
+std::vector<float> decoded(const std::string& s) {
   if (s.size() % 4 != 0) return {};
   std::vector<float> levels;
   levels.reserve(s.size() / 4 * 3);
@@ -81,5 +78,16 @@ std::vector<float> LevelData::levelsDBFS() const {
   }
   return levels;
 }
+
+}  // namespace
+
+LevelData LevelData::fromLevels(double hopDuration, const std::vector<float>& levelsDBFS,
+                                const std::vector<float>& speechLevelsDBFS) {
+  return {hopDuration, encoded(levelsDBFS), encoded(speechLevelsDBFS)};
+}
+
+std::vector<float> LevelData::levelsDBFS() const { return decoded(base64); }
+
+std::vector<float> LevelData::speechLevelsDBFS() const { return decoded(speechBase64); }
 
 }  // namespace kestrane

@@ -131,7 +131,11 @@ json enc(const TakeGroupInfo& g) {
 }
 
 json enc(const Advisory& a) { return {{"range", enc(a.range)}, {"note", a.note}}; }
-json enc(const LevelData& l) { return {{"hopDuration", l.hopDuration}, {"base64", l.base64}}; }
+json enc(const LevelData& l) {
+  json o = {{"hopDuration", l.hopDuration}, {"base64", l.base64}};
+  if (!l.speechBase64.empty()) o["speechBase64"] = l.speechBase64;
+  return o;
+}
 json enc(const MovieIdentity& m) {
   json o{{"size", m.size}, {"modifiedSeconds", m.modifiedSeconds}, {"modifiedNanoseconds", m.modifiedNanoseconds}};
   // Beside the members an earlier build reads, which skips what it does not know.
@@ -485,6 +489,10 @@ void dec(const json& j, const std::string& path, LevelData& out) {
   if (!(out.hopDuration > 0)) fail(member(path, "hopDuration"), "must be above 0");
   if (out.hopDuration > kLongestRecording) fail(member(path, "hopDuration"), "a time can't be beyond 100 hours");
   req(o, path, "base64", out.base64);
+  // Stored only of footage whose loudness alone is too even to know it by.
+  std::optional<std::string> speech;
+  opt(o, path, "speechBase64", speech);
+  out.speechBase64 = speech.value_or(std::string());
 }
 
 void dec(const json& j, const std::string& path, MovieIdentity& out) {

@@ -7,6 +7,7 @@
 #include "kestrane/analysis/MediaDamage.hpp"
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/analysis/SpeechInSilence.hpp"
+#include "kestrane/analysis/StoredLevels.hpp"
 #include "kestrane/pipeline/Pipeline.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
 #include "kestrane/platform/MediaFile.hpp"
@@ -97,8 +98,8 @@ Analysis analyze(const std::filesystem::path& input, const AnalyzeOptions& optio
     // What was read is only part of a recording still being made.
     if (!footage->unchanged()) throw FootageStillBeingWritten(path);
 
-    return Analysis{std::move(source), LevelData::fromLevels(extraction.track.hopDuration, extraction.track.levelsDBFS),
-                    std::move(transcript), std::move(warnings), std::move(footage)};
+    return Analysis{std::move(source), AudioAnalyzer::storedLevels(extraction.track), std::move(transcript),
+                    std::move(warnings), std::move(footage)};
   } catch (...) {
     // A stop can surface as a lower layer's failure (an interrupted read); the caller sees it
     // as the stop it is.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -25,8 +26,11 @@ namespace kestrane::Pipeline {
 
 namespace {
 
-// Remedies that make a new package rather than bring the package's footage back.
-bool cutsAnew(FootageRemedy remedy) { return remedy == FootageRemedy::cutAnew || remedy == FootageRemedy::cutWhole; }
+// Remedies that make a new package rather than bring the package's footage back: they end the
+// re-cut's sentence, as running the re-cut again won't help.
+bool cutsAnew(FootageRemedy remedy) {
+  return remedy == FootageRemedy::cutAnew || remedy == FootageRemedy::cutWhole || remedy == FootageRemedy::nothingTells;
+}
 
 // What to do, said after the change.
 std::string_view remedyText(FootageRemedy remedy) {
@@ -38,6 +42,8 @@ std::string_view remedyText(FootageRemedy remedy) {
     case FootageRemedy::cutAnew: return "cut the footage anew";
     case FootageRemedy::cutWhole:
       return "that was the readable part of a copy that was cut off, so cut this whole copy anew";
+    case FootageRemedy::nothingTells:
+      return "footage this even can't be re-cut from any package, so cut it anew with the options you want";
   }
   return {};
 }
@@ -178,8 +184,6 @@ constexpr double kStretchSeconds = 2.0;
 // Each is heard this much wider on either side, so that sound moved by a trim at the start
 // still lines up; a trim of one sound packet at 8 kHz moves it by an eighth of a second.
 constexpr double kMostShiftSeconds = 0.4;
-// Sound that lines up better moved than in place by at least this much shows a shift.
-constexpr double kShownShiftLikeness = 0.05;
 // Stretches of the same sound line up at shifts this close together: they measured no more
 // than a hop apart, a compressor's attack or a denoiser moving some by one. Played 0.5 % faster
 // or slower, the stretches of a half-minute read line up 0.07 s or more apart, 1 % 0.13 s.
@@ -193,35 +197,93 @@ constexpr double kEncoderDelaySamples = 2048;
 struct Stretch {
   std::int64_t first = 0;  // hop
   std::size_t count = 0;
-  bool compared = true;  // its stored levels are held against the heard ones
+  bool bySpeech = false;  // told by the speech band's levels rather than the whole sound's
+};
+
+// Stretches are weighed at starts this many hops apart: a quarter of their length.
+constexpr std::size_t kWeighedEveryHops = 50;
+
+// One way the stored sound is told: its levels, or its speech band's.
+struct Telling {
+  const std::vector<float>& levels;
+  double loud = 0;
+  std::vector<double> rise;  // how much the levels rise and fall over hops 0 … i
+
+  explicit Telling(const std::vector<float>& told) : levels(told), rise(told.size(), 0.0) {
+    if (told.empty()) return;
+    loud = AudioAnalyzer::loudLevel(told);
+    // Levels as the comparison sees them: room tone under the loud ones doesn't count as rising.
+    const double floor = loud - AudioAnalyzer::kComparedRangeDB;
+    for (std::size_t i = 1; i < told.size(); ++i)
+      rise[i] = rise[i - 1] + std::abs(std::max<double>(told[i], floor) - std::max<double>(told[i - 1], floor));
+  }
+  double riseOver(std::size_t first, std::size_t count) const { return rise[first + count - 1] - rise[first]; }
+  bool tells(std::size_t first, std::size_t count) const {
+    const auto from = levels.begin() + static_cast<std::ptrdiff_t>(first);
+    return AudioAnalyzer::tells({from, from + static_cast<std::ptrdiff_t>(count)}, loud);
+  }
 };
 
 // Where to hear: in each of the first kStretches - 1 equal parts of the stored levels, the
-// stretch whose levels rise and fall the most (speech rather than a pause); and the last
-// seconds, which the sound of a copy cut off anywhere never reaches.
-std::vector<Stretch> stretchesOf(const std::vector<float>& levels, double hopDuration) {
+// stretch that tells (speech rather than a pause) and rises and falls the most; where one part has
+// none that tells, the one that does of those no stretch yet heard overlaps, wherever it lies, so
+// that sound that rises and falls anywhere is heard there and not where it happens to be steady;
+// and the last seconds, which the sound of a copy cut off anywhere never reaches. Where the
+// session stores the speech band's levels (its loudness being too even over much of it), a
+// stretch is told by them where they tell, and by the levels elsewhere. Places are weighed by how
+// much they rise and fall, and asked whether they tell from the most on, so that an hour costs
+// little where its speech tells.
+std::vector<Stretch> stretchesOf(const std::vector<float>& levels, const std::vector<float>& speech,
+                                 double hopDuration) {
   const std::size_t total = levels.size();
   const std::size_t count = std::min(total, static_cast<std::size_t>(std::lround(kStretchSeconds / hopDuration)));
   if (count == 0) return {};
-  // Levels as the comparison sees them: room tone under the loud ones doesn't count as rising.
-  const double floor = AudioAnalyzer::loudLevel(levels) - AudioAnalyzer::kComparedRangeDB;
-  // rise[i]: how much the levels rise and fall over hops 0 … i.
-  std::vector<double> rise(total, 0.0);
-  for (std::size_t i = 1; i < total; ++i) {
-    rise[i] = rise[i - 1] + std::abs(std::max<double>(levels[i], floor) - std::max<double>(levels[i - 1], floor));
-  }
+  const Telling byLevels(levels), bySpeech(speech);
+  const Telling& weighing = speech.empty() ? byLevels : bySpeech;
+  // Starts kWeighedEveryHops apart, and the last possible one, the most rising first.
+  std::vector<std::size_t> starts;
+  for (std::size_t first = 0; first < total - count + kWeighedEveryHops; first += kWeighedEveryHops)
+    starts.push_back(std::min(first, total - count));
+  std::stable_sort(starts.begin(), starts.end(), [&](std::size_t a, std::size_t b) {
+    return weighing.riseOver(a, count) > weighing.riseOver(b, count);
+  });
+  // The stretch from `first`, told by the speech band where it tells, else by the levels where
+  // they do; nothing where neither tells.
+  const auto told = [&](std::size_t first) -> std::optional<Stretch> {
+    const auto at = static_cast<std::int64_t>(first);
+    if (!speech.empty() && bySpeech.tells(first, count)) return Stretch{at, count, true};
+    if (byLevels.tells(first, count)) return Stretch{at, count};
+    return std::nullopt;
+  };
+  const auto firstTelling = [&](const std::function<bool(std::size_t)>& allowed) -> std::optional<Stretch> {
+    for (const std::size_t first : starts)
+      if (allowed(first))
+        if (std::optional<Stretch> stretch = told(first)) return stretch;
+    return std::nullopt;
+  };
+
   const std::size_t parts = std::clamp<std::size_t>(total / count, 1, kStretches);
-  std::vector<Stretch> stretches;
+  std::vector<std::optional<Stretch>> chosen;
   for (std::size_t part = 0; part + 1 < parts; ++part) {
     const std::size_t from = part * total / parts;
     const std::size_t to = std::max(from, (part + 1) * total / parts - count);
-    std::size_t best = from;
-    for (std::size_t first = from; first <= to; ++first) {
-      if (rise[first + count - 1] - rise[first] > rise[best + count - 1] - rise[best]) best = first;
-    }
-    stretches.push_back({static_cast<std::int64_t>(best), count});
+    chosen.push_back(firstTelling([&](std::size_t first) { return first >= from && first <= to; }));
   }
-  stretches.push_back({static_cast<std::int64_t>(total - count), count});
+  const Stretch last{static_cast<std::int64_t>(total - count), count,
+                     !speech.empty() && bySpeech.tells(total - count, count)};
+  const auto overlapsChosen = [&](std::size_t first) {
+    if (std::llabs(last.first - static_cast<std::int64_t>(first)) < static_cast<std::int64_t>(count)) return true;
+    return std::any_of(chosen.begin(), chosen.end(), [&](const std::optional<Stretch>& heard) {
+      return heard && std::llabs(heard->first - static_cast<std::int64_t>(first)) < static_cast<std::int64_t>(count);
+    });
+  };
+  std::vector<Stretch> stretches;
+  for (std::optional<Stretch>& place : chosen) {
+    if (!place) place = firstTelling([&](std::size_t first) { return !overlapsChosen(first); });
+    if (place) stretches.push_back(*place);
+  }
+  // The last seconds are heard wherever they tell or not.
+  stretches.push_back(last);
   return stretches;
 }
 
@@ -255,7 +317,30 @@ struct SoundFinding {
   bool telling = true;       // some stretch's stored levels rise and fall enough to tell recordings apart
   bool onOtherGrid = false;  // the stored levels are measured on another grid than this sound's
   double origin = 0;         // where hop 0 lies on the file's clock, in seconds
+  // Where nothing stored tells: the speech band of the sound heard does, so a new cut, which
+  // stores it, could be known by it.
+  bool speechWouldTell = false;
 };
+
+// Places spread over a recording whose speech band is heard for whether it tells, where its
+// stored loudness doesn't: under steady noise as loud as pink noise 1 dB below the voice, one
+// stretch in six tells.
+constexpr std::size_t kSpeechBandPlaces = 16;
+
+// True when the speech band of the sound heard rises and falls with speech somewhere, so that a
+// new cut of the footage, which stores it, could be known by it: among kSpeechBandPlaces
+// stretches spread over its `hops`.
+bool speechBandTells(AudioAnalyzer::LevelSampler& sampler, std::size_t hops, const std::stop_token& stop) {
+  const auto count = static_cast<std::size_t>(std::lround(kStretchSeconds / sampler.hopDuration()));
+  if (hops < count) return false;
+  for (std::size_t place = 0; place < kSpeechBandPlaces; ++place) {
+    throwIfStopped(stop);
+    const auto first = static_cast<std::int64_t>(place * (hops - count) / (kSpeechBandPlaces - 1));
+    const std::vector<float> band = sampler.track(first, count).speechLevelsDBFS;
+    if (AudioAnalyzer::tells(band, AudioAnalyzer::loudLevel(band))) return true;
+  }
+  return false;
+}
 
 // What the sound of the held file says against the session. `mustEndThere`: the container's
 // length was not held against the session's, so the sound is also heard to end where the
@@ -267,25 +352,19 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   const double tolerance = lengthTolerance(stored);
   AudioAnalyzer::LevelSampler sampler(file, session.soundTiming == SoundTiming::countedSamples, stop);
   const double hop = sampler.hopDuration();
-  std::vector<float> levels = session.levels ? session.levels->levelsDBFS() : std::vector<float>{};
   // Levels on another grid than this sound's can't be held against it.
   if (!session.levels || std::abs(session.levels->hopDuration - hop) > 1e-9)
     return {.telling = false, .onOtherGrid = true};
+  const std::vector<float> levels = session.levels->levelsDBFS();
+  std::vector<float> speech = session.levels->speechLevelsDBFS();
+  if (speech.size() != levels.size()) speech.clear();
   if (levels.empty()) return {.telling = false};
   const double origin = sampler.originSeconds();
 
   // Where the stored sound ends: past its last level's window (and short of the next hop's end).
   const auto heardHops = static_cast<double>(levels.size());
   const double soundEnd = (heardHops - 1) * hop + sampler.windowDuration();
-  std::vector<Stretch> stretches = stretchesOf(levels, hop);
-  // Where the levels stop well short of the stored length (none stored, or an odd session), the
-  // last seconds before it are heard too, for whether the sound gets there at all.
-  const bool lengthUnheard = levels.empty() || MediaDamage::endsEarly(stored.durationSeconds, soundEnd);
-  if (lengthUnheard) {
-    const auto count = static_cast<std::size_t>(std::lround(kStretchSeconds / hop));
-    const auto lastHop = static_cast<std::int64_t>(std::floor(stored.durationSeconds / hop));
-    stretches.push_back({std::max<std::int64_t>(lastHop - static_cast<std::int64_t>(count), 0), count, false});
-  }
+  const std::vector<Stretch> stretches = stretchesOf(levels, speech, hop);
   const auto margin = static_cast<int>(std::lround(kMostShiftSeconds / hop));
   // Sound a little earlier than stored is rounding; any more was cut from the start. Sound later
   // by up to an encoder's delay is a container that keeps the delay where the original dropped
@@ -293,33 +372,29 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   const double mostEarlier = std::max(kShiftFrames * standardized(stored.frameDuration).seconds(), 1.5 * hop);
   const double mostLater = std::max(mostEarlier, kEncoderDelaySamples / sampler.sampleRate() + hop);
 
-  // True when the heard sound ended before `stretch` needs it to: a stretch of the stored levels
-  // needs as much as they have; the stored length's last seconds as much as its sound track
-  // states, or, where it states none, as much as the first cut would not have called cut off.
+  // True when the heard sound ended before `stretch` needs it to: as much as the stored levels
+  // have of it.
   const auto endsShortOf = [&](const Stretch& stretch, double end) {
-    if (stretch.compared) {
-      const double stretchEnd =
-          static_cast<double>(stretch.first + static_cast<std::int64_t>(stretch.count) - 1) * hop +
-          sampler.windowDuration();
-      return end < std::min(soundEnd, stretchEnd) - tolerance;
-    }
-    const std::optional<double> trackEnd = sampler.statedEnd();
-    if (!trackEnd) return MediaDamage::endsEarly(stored.durationSeconds, end);
-    return end < std::min(stored.durationSeconds, *trackEnd) - tolerance;
+    const double stretchEnd = static_cast<double>(stretch.first + static_cast<std::int64_t>(stretch.count) - 1) * hop +
+                              sampler.windowDuration();
+    return end < std::min(soundEnd, stretchEnd) - tolerance;
   };
 
-  const double loud = levels.empty() ? 0.0 : AudioAnalyzer::loudLevel(levels);
+  const double loud = AudioAnalyzer::loudLevel(levels);
+  const double speechLoud = speech.empty() ? 0.0 : AudioAnalyzer::loudLevel(speech);
   std::vector<AudioAnalyzer::LevelMatch> matches;
   for (const Stretch& stretch : stretches) {
     throwIfStopped(stop);
-    const std::vector<float> heard =
-        sampler.levels(stretch.first - margin, stretch.count + 2 * static_cast<std::size_t>(margin));
+    const AudioAnalyzer::LevelTrack heard =
+        sampler.track(stretch.first - margin, stretch.count + 2 * static_cast<std::size_t>(margin));
     if (const std::optional<double> end = sampler.end(); end && endsShortOf(stretch, *end))
       return {cutOffClause(path, *end, stored.durationSeconds)};
-    if (!stretch.compared) continue;
-    const std::vector<float> storedStretch(levels.begin() + stretch.first,
-                                           levels.begin() + stretch.first + static_cast<std::ptrdiff_t>(stretch.count));
-    matches.push_back(AudioAnalyzer::matchLevels(storedStretch, heard, margin, loud));
+    const std::vector<float>& told = stretch.bySpeech ? speech : levels;
+    const std::vector<float> storedStretch(told.begin() + stretch.first,
+                                           told.begin() + stretch.first + static_cast<std::ptrdiff_t>(stretch.count));
+    matches.push_back(AudioAnalyzer::matchLevels(storedStretch,
+                                                 stretch.bySpeech ? heard.speechLevelsDBFS : heard.levelsDBFS, margin,
+                                                 stretch.bySpeech ? speechLoud : loud));
     if (matches.back().telling && matches.back().likeness < AudioAnalyzer::kSameSoundLikeness)
       return {differentClause(path)};
   }
@@ -328,11 +403,10 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
       AudioAnalyzer::agreementOf(matches, static_cast<int>(std::lround(kAgreeingShiftSeconds / hop)));
   if (agreement.drifts) return {differentClause(path)};
   const double shift = agreement.shift * hop;
-  if ((shift < -mostEarlier || shift > mostLater) && agreement.likenessGained >= kShownShiftLikeness)
+  if ((shift < -mostEarlier || shift > mostLater) && agreement.likenessGained >= AudioAnalyzer::kShownShiftLikeness)
     return {shiftClause(path, shift)};
   if (mustEndThere) {
-    const double latest = lengthUnheard ? stored.durationSeconds : soundEnd + hop;
-    if (const std::optional<double> end = sampler.end(); !end || *end > latest + tolerance) {
+    if (const std::optional<double> end = sampler.end(); !end || *end > soundEnd + hop + tolerance) {
       return {fmt::format("{} goes on past {}, where the footage the package was cut from ends", path,
                           lengthText(stored.durationSeconds, 0)),
               true};
@@ -340,7 +414,8 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   }
   // Nothing heard rose and fell enough to tell this recording from another.
   const bool telling = std::any_of(matches.begin(), matches.end(), [](const auto& match) { return match.telling; });
-  return {.telling = telling, .origin = origin};
+  if (telling || !speech.empty()) return {.telling = telling, .origin = origin};
+  return {.telling = false, .origin = origin, .speechWouldTell = speechBandTells(sampler, levels.size(), stop)};
 }
 
 }  // namespace
@@ -367,9 +442,20 @@ std::string unknowable(const KestraneSession& session, std::string_view why) {
   return fmt::format("{}, so the file at {} can't be proven to be that footage", why, session.source.path);
 }
 
+// Levels missing, or stopping short of the stored length where the first cut would have stored
+// the length as far as they reach (sound that ends early: a copy cut off), tell nothing of the
+// rest of the footage.
 std::optional<std::string> levelsUnusable(const KestraneSession& session) {
-  if (session.levels && !session.levels->levelsDBFS().empty()) return std::nullopt;
-  return unknowable(session, "it stores no loudness of its footage's sound to know it by");
+  const std::size_t hops = session.levels ? session.levels->levelsDBFS().size() : 0;
+  if (hops == 0) return unknowable(session, "it stores no loudness of its footage's sound to know it by");
+  // The levels of n hops measure the sound as far as the window of the last reaches, which is
+  // less than a hop short of where the sound ended.
+  const double hop = session.levels->hopDuration;
+  const double measured = static_cast<double>(hops + 1) * hop;
+  if (!MediaDamage::endsEarly(session.source.durationSeconds, measured + hop)) return std::nullopt;
+  const auto [reach, length] = lengthTexts(measured, session.source.durationSeconds);
+  return unknowable(session,
+                    fmt::format("the loudness it stores of its footage's sound stops at {} of {}", reach, length));
 }
 
 // The verdict of the sound alone, or of the container's facts where they already differ. A
@@ -404,7 +490,7 @@ FootageVerdict judged(const KestraneSession& session, const std::shared_ptr<cons
       return {
           unknowable(session, heard.onOtherGrid ? "the loudness it stores of its footage is measured otherwise"
                                                 : "the loudness it stores of its footage is too even to know it by"),
-          FootageRemedy::cutAnew};
+          heard.onOtherGrid || heard.speechWouldTell ? FootageRemedy::cutAnew : FootageRemedy::nothingTells};
     }
     return {.countedClock = std::move(clock)};
   } catch (const AudioAnalyzer::AnalyzerError& e) {
@@ -486,6 +572,11 @@ std::optional<std::string> footageChange(const KestraneSession& session, std::st
 
 std::string footageChangeNote(const std::string& change, FootageRemedy remedy) {
   if (remedy == FootageRemedy::cutWhole) return fmt::format("{} — {}.", change, remedyText(remedy));
+  if (remedy == FootageRemedy::nothingTells)
+    return fmt::format(
+        "{} — footage this even can't be played or re-cut from any package, so cut it anew with the "
+        "options you want.",
+        change);
   return fmt::format("{} — {} to play or re-cut.", change, remedyText(remedy));
 }
 

@@ -6,7 +6,8 @@
 // full disk, a sync still under way) would be cut to timelines and a movie that misdescribe it.
 // What the container says is held against what the session stores, and the sound itself is
 // heard at a few stretches spread over the stored length, the last seconds among them, against
-// the loudness the session stores. A copy, a move, a remux or a re-encode of the footage passes.
+// the loudness the session stores (and, of footage under steady noise near the voice, its speech
+// band's). A copy, a move, a remux or a re-encode of the footage passes.
 #include <memory>
 #include <optional>
 #include <stop_token>
@@ -31,6 +32,9 @@ enum class FootageRemedy {
   allowRead,   // this account may not read it
   cutAnew,     // the session can't tell its footage: cut the footage anew
   cutWhole,    // the package is of the readable part of a copy cut off, and a whole copy is there now
+  // Nothing in the footage's sound tells it from other recordings (a steady tone, hum or noise
+  // alone), so a new cut couldn't be re-cut either: cut it anew whenever it is to be cut otherwise.
+  nothingTells,
 };
 
 // The file at the session's footage path is not the footage, or can't be used as it. The
@@ -95,9 +99,9 @@ struct ProvenFootage {
 
 // Proves the file at the session's footage path the footage, and moves a session an earlier
 // build stored onto the file's clock (onFileClock). Throws FootageChanged when the session stores
-// no loudness to know its footage by, when no plain file can be read there ("source media missing
-// at …", "source media at … can't be read — …") or it is not the footage; Cancelled once `stop` is
-// requested.
+// no loudness to know its footage by (or loudness that stops well short of its length), when no
+// plain file can be read there ("source media missing at …", "source media at … can't be read —
+// …") or it is not the footage; Cancelled once `stop` is requested.
 ProvenFootage openCutFootage(KestraneSession& session, std::stop_token stop = {});
 
 // Where a package is opened: judgeFootage of the file at the footage's path; nothing changed

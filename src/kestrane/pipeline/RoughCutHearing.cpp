@@ -14,8 +14,8 @@ namespace {
 // reads the sound.
 class LevelListener : public MP4Renderer::SoundListener {
  public:
-  LevelListener(std::vector<float> stored, double hopDuration, int sampleRate)
-      : hearing_(std::move(stored), hopDuration, sampleRate) {}
+  LevelListener(std::vector<float> stored, double hopDuration, int sampleRate, std::vector<float> speech)
+      : hearing_(std::move(stored), hopDuration, sampleRate, std::move(speech)) {}
 
   void startPiece(std::int64_t firstSample) override { hearing_.startPiece(firstSample); }
   void push(const float* const* planes, int channels, std::size_t frames) override {
@@ -33,9 +33,8 @@ class LevelListener : public MP4Renderer::SoundListener {
 
 MP4Renderer::Listening roughCutHearing(const std::optional<LevelData>& levels) {
   if (!levels) return {};
-  return [stored = levels->levelsDBFS(), hop = levels->hopDuration](int sampleRate) {
-    return std::make_unique<LevelListener>(stored, hop, sampleRate);
-  };
+  return [stored = levels->levelsDBFS(), hop = levels->hopDuration, speech = levels->speechLevelsDBFS()](
+             int sampleRate) { return std::make_unique<LevelListener>(stored, hop, sampleRate, speech); };
 }
 
 }  // namespace kestrane::Pipeline
