@@ -3,14 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kestrane/model/CodecSlack.hpp"
+
 namespace kestrane::AudioAnalyzer {
 
 namespace {
 
-// The most an encoder puts ahead of the sound (AAC's 1024 samples, MP3's 1105 and its decoder's
-// 529, HE-AAC's 2048): a copy's sound may lie that much later, or, against levels measured with
-// the delay kept, earlier.
-constexpr double kEncoderDelaySamples = 2048;
 // Heard in stretches of two seconds, a second apart, so that whatever lasts a second lies whole
 // in one of them.
 constexpr std::size_t kStretchHops = 200;
@@ -97,7 +95,7 @@ LevelHearing::LevelHearing(std::vector<float> stored, double hopDuration, int sa
   if (!hears_) return;
   loud_ = loudLevel(sounding);
   soundLevel_ = std::max(static_cast<float>(loud_ - kSoundRangeDB), kQuietestSoundDBFS);
-  margin_ = static_cast<int>(std::ceil(kEncoderDelaySamples / static_cast<double>(hop_))) + 1;
+  margin_ = static_cast<int>(std::ceil(CodecSlack::kEncoderDelaySamples / static_cast<double>(hop_))) + 1;
   // Speech levels on other hops than the levels' are none.
   if (storedSpeech_.size() != stored_.size()) storedSpeech_.clear();
   if (!storedSpeech_.empty()) speechLoud_ = loudLevel(storedSpeech_);

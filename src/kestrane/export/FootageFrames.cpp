@@ -8,6 +8,7 @@
 
 #include "kestrane/export/FrameSnapping.hpp"
 #include "kestrane/model/Cancelled.hpp"
+#include "kestrane/model/CodecSlack.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/platform/AudioTrackReader.hpp"
 #include "kestrane/platform/MediaFile.hpp"
@@ -17,8 +18,6 @@ namespace kestrane::MP4Renderer {
 
 namespace {
 
-// The last packets of sound a decoder may leave out: two of AAC's 1024 samples.
-constexpr double kSoundPacketsSamples = 2048;
 // The tracks of one whole recording may end this far apart (a camera stops its picture and sound
 // a little apart, and a muxer without per-track lengths states one length for both): the render
 // holds the last picture, or leaves the last moment silent, as it always has.
@@ -80,7 +79,7 @@ void FootageFrames::setSoundOutput(int sampleRate, int channels) {
   sampleRate_ = sampleRate;
   // Sound may end a packet or two short of where its container says, as decoders drop the last
   // packet's padding.
-  soundSlack_ += kSoundPacketsSamples / sampleRate;
+  soundSlack_ += CodecSlack::kLastPacketsSamples / sampleRate;
 }
 
 platform::ffmpeg::FramePtr FootageFrames::picture(double frameStart) {

@@ -17,6 +17,7 @@
 #include "kestrane/analysis/MediaProbe.hpp"
 #include "kestrane/model/Cancelled.hpp"
 #include "kestrane/model/CheckedCast.hpp"
+#include "kestrane/model/CodecSlack.hpp"
 #include "kestrane/model/TimeStamp.hpp"
 #include "kestrane/platform/AudioDecoder.hpp"
 #include "kestrane/platform/MediaFacts.hpp"
@@ -51,8 +52,7 @@ std::string_view remedyText(FootageRemedy remedy) {
 // Copying footage into Matroska and back moves its stated length by up to a frame and an AAC
 // packet or two (+21 ms at 25 fps and 48 kHz, +40 ms at 59.94 fps and 44.1 kHz, +78 ms at 30
 // fps and 16 kHz, +200 ms at 25 fps and 8 kHz); MP4 and QuickTime keep it to the millisecond.
-// Two packets of 1024 samples cover every one measured, at a rate no lower than telephone sound.
-constexpr double kSoundPacketsSamples = 2048;
+// The packets are counted at a rate no lower than telephone sound.
 constexpr double kLowestSoundRate = 8000;
 
 // A frame duration as the timelines use it: the nearest standard rate. A re-cut stores that in
@@ -190,9 +190,6 @@ constexpr double kMostShiftSeconds = 0.4;
 constexpr double kAgreeingShiftSeconds = 0.03;
 // A shift of most of a frame comes from how a copy was made, not a trim of whole frames.
 constexpr double kShiftFrames = 0.75;
-// The most an encoder puts ahead of the sound: AAC's 1024 samples, MP3's 1105 and its decoder's
-// 529, HE-AAC's 2048.
-constexpr double kEncoderDelaySamples = 2048;
 
 struct Stretch {
   std::int64_t first = 0;  // hop
@@ -370,7 +367,7 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   // by up to an encoder's delay is a container that keeps the delay where the original dropped
   // it (AAC or MP3 copied into Matroska), whatever the frame rate.
   const double mostEarlier = std::max(kShiftFrames * standardized(stored.frameDuration).seconds(), 1.5 * hop);
-  const double mostLater = std::max(mostEarlier, kEncoderDelaySamples / sampler.sampleRate() + hop);
+  const double mostLater = std::max(mostEarlier, CodecSlack::kEncoderDelaySamples / sampler.sampleRate() + hop);
 
   // True when the heard sound ended before `stretch` needs it to: as much as the stored levels
   // have of it.
@@ -427,7 +424,7 @@ FootageChanged::FootageChanged(const std::string& change, FootageRemedy remedy)
 
 double lengthTolerance(const SourceMedia& stored) {
   return standardized(stored.frameDuration).seconds() +
-         kSoundPacketsSamples / std::max(stored.audioSampleRate, kLowestSoundRate);
+         CodecSlack::kLastPacketsSamples / std::max(stored.audioSampleRate, kLowestSoundRate);
 }
 
 std::optional<std::string> footageDifference(const SourceMedia& stored, const SourceMedia& found) {
