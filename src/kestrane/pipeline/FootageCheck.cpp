@@ -206,9 +206,9 @@ struct Telling {
   double loud = 0;
   std::vector<double> rise;  // how much the levels rise and fall over hops 0 … i
 
-  explicit Telling(const std::vector<float>& told) : levels(told), rise(told.size(), 0.0) {
+  // `loudLevel`: AudioAnalyzer::loudLevel of `told`, not empty.
+  Telling(const std::vector<float>& told, double loudLevel) : levels(told), loud(loudLevel), rise(told.size(), 0.0) {
     if (told.empty()) return;
-    loud = AudioAnalyzer::loudLevel(told);
     // Levels as the comparison sees them: room tone under the loud ones doesn't count as rising.
     const double floor = loud - AudioAnalyzer::kComparedRangeDB;
     for (std::size_t i = 1; i < told.size(); ++i)
@@ -230,12 +230,12 @@ struct Telling {
 // stretch is told by them where they tell, and by the levels elsewhere. Places are weighed by how
 // much they rise and fall, and asked whether they tell from the most on, so that an hour costs
 // little where its speech tells.
-std::vector<Stretch> stretchesOf(const std::vector<float>& levels, const std::vector<float>& speech,
-                                 double hopDuration) {
+std::vector<Stretch> stretchesOf(const Telling& byLevels, const Telling& bySpeech, double hopDuration) {
+  const std::vector<float>& levels = byLevels.levels;
+  const std::vector<float>& speech = bySpeech.levels;
   const std::size_t total = levels.size();
   const std::size_t count = std::min(total, static_cast<std::size_t>(std::lround(kStretchSeconds / hopDuration)));
   if (count == 0) return {};
-  const Telling byLevels(levels), bySpeech(speech);
   const Telling& weighing = speech.empty() ? byLevels : bySpeech;
   // Starts kWeighedEveryHops apart, and the last possible one, the most rising first.
   std::vector<std::size_t> starts;
@@ -361,7 +361,9 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
   // Where the stored sound ends: past its last level's window (and short of the next hop's end).
   const auto heardHops = static_cast<double>(levels.size());
   const double soundEnd = (heardHops - 1) * hop + sampler.windowDuration();
-  const std::vector<Stretch> stretches = stretchesOf(levels, speech, hop);
+  const double loud = AudioAnalyzer::loudLevel(levels);
+  const double speechLoud = speech.empty() ? 0.0 : AudioAnalyzer::loudLevel(speech);
+  const std::vector<Stretch> stretches = stretchesOf({levels, loud}, {speech, speechLoud}, hop);
   const auto margin = static_cast<int>(std::lround(kMostShiftSeconds / hop));
   // Sound a little earlier than stored is rounding; any more was cut from the start. Sound later
   // by up to an encoder's delay is a container that keeps the delay where the original dropped
@@ -377,13 +379,14 @@ SoundFinding soundProblem(const KestraneSession& session, const std::shared_ptr<
     return end < std::min(soundEnd, stretchEnd) - tolerance;
   };
 
-  const double loud = AudioAnalyzer::loudLevel(levels);
-  const double speechLoud = speech.empty() ? 0.0 : AudioAnalyzer::loudLevel(speech);
   std::vector<AudioAnalyzer::LevelMatch> matches;
   for (const Stretch& stretch : stretches) {
     throwIfStopped(stop);
+    // The speech band is measured only where it is what tells.
+    const std::int64_t from = stretch.first - margin;
+    const std::size_t hops = stretch.count + 2 * static_cast<std::size_t>(margin);
     const AudioAnalyzer::LevelTrack heard =
-        sampler.track(stretch.first - margin, stretch.count + 2 * static_cast<std::size_t>(margin));
+        stretch.bySpeech ? sampler.track(from, hops) : AudioAnalyzer::LevelTrack{sampler.levels(from, hops)};
     if (const std::optional<double> end = sampler.end(); end && endsShortOf(stretch, *end))
       return {cutOffClause(path, *end, stored.durationSeconds)};
     const std::vector<float>& told = stretch.bySpeech ? speech : levels;
