@@ -516,15 +516,7 @@ TEST_F(MP4RendererTest, AReadErrorPartwayFailsTheRender) {
 
   const int ended = test::inChild([&] {
     // From now on every read of the held footage past its middle fails as a failing drive's does.
-    if (!test::withSyscallFilter({
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 5),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(held.file->fd()), 0, 3),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
-            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, half, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-        }))
-      ::_exit(3);
+    if (!test::withFailingReads(held.file->fd(), half)) ::_exit(3);
     std::string failure = "rendered";
     try {
       MP4Renderer::render(held, cutOf({{0.5, 2.0}, {3.0, 7.5}}, 8.0), movie);

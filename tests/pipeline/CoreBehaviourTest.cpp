@@ -107,18 +107,7 @@ TEST(CoreBehaviour, FramingTheDriveFailsToReadIsSaidToBeUnchecked) {
   const auto failingFrom = static_cast<std::uint32_t>(fs::file_size(footage) / 3);
   const int ended = test::inChild([&] {
     // Every read of the held footage past its first third fails from now on, as a failing drive's.
-    if (!test::withSyscallFilter({
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 8),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(analysis.footage->fd()), 0, 6),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3]) + 4),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
-            BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, failingFrom, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-        }))
-      ::_exit(3);
+    if (!test::withFailingReads(analysis.footage->fd(), failingFrom)) ::_exit(3);
     const auto failing = runWith(tmp.path() / "failing", settings, analysis);
     const bool said = std::count(failing.warnings.begin(), failing.warnings.end(), unchecked) == 1;
     ::_exit(said && jumps(failing) == 0 ? 0 : 1);

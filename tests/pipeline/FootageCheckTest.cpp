@@ -714,13 +714,7 @@ TEST(FootageCheck, ADriveThatFailsToReadIsToldApartFromOtherFootage) {
   const auto file = platform::MediaFile::open(stored.source.path);
   const int ended = test::inChild([&] {
     // From now on every read of the held footage fails as a failing drive's does.
-    if (!test::withSyscallFilter({
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 3),
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(file->fd()), 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
-        }))
-      ::_exit(3);
+    if (!test::withFailingReads(file->fd())) ::_exit(3);
     const Pipeline::FootageVerdict verdict = Pipeline::judgeFootage(stored, file);
     const bool said = verdict.change == stored.source.path + " can't be read — can't read the file: Input/output error";
     const std::string sentence = Pipeline::FootageChanged(*verdict.change, verdict.remedy).what();

@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string_view>
 #include <vector>
@@ -55,6 +56,23 @@ inline bool withSyscallFilter(std::vector<sock_filter> rules) {
   rules.push_back(BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW));
   sock_fprog program{static_cast<unsigned short>(rules.size()), rules.data()};
   return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 && ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// From now on every read of `fd` at or past byte `from` fails with EIO, as a failing drive's does.
+// False when that can't be set.
+inline bool withFailingReads(int fd, std::uint64_t from = 0) {
+  return withSyscallFilter({
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pread64, 0, 8),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(fd), 0, 6),
+      // The offset's high word first: anything past 4 GiB is past `from`'s low word alone.
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3]) + 4),
+      BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, static_cast<std::uint32_t>(from >> 32), 3, 0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, static_cast<std::uint32_t>(from >> 32), 0, 3),
+      BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[3])),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, static_cast<std::uint32_t>(from), 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+  });
 }
 
 // The trap's handler: counts from the first rename onto a name ending in renameFrom.
