@@ -755,48 +755,60 @@ TEST_F(MP4RendererTest, HearsNoisyFootageByItsSpeechBand) {
 // What changes the bytes but not the sound renders: another container, a re-encode to a small
 // AAC, Opus or MP3 (down to 24 and 16 kb/s), a louder, quieter or hard-compressed copy, and sound
 // an encoder put 2048 samples later, in pieces as long and as short as a decided cut's, in several
-// voices and readings with chatter between takes; and so does footage whose sound starts after its
-// picture.
-TEST_F(MP4RendererTest, RendersCopiesThatSoundAsTheFootageDid) {
-  for (const SpokenFootage& spoken : {speak(folder(), "slt"), speak(folder(), "awb"), speak(folder(), "kal"),
-                                      read(folder(), "festival", 2), read(folder(), "rms", 3)}) {
-    const std::string voice = spoken.path.stem().string();
-    SCOPED_TRACE(voice);
-    // Of the readings, the copies that squeeze or thin their sound most.
-    const bool reading = voice.find("reading") != std::string::npos;
-    const CutList cut = decidedPieces(spoken.media.durationSeconds);
-    const std::string samples =
-        capture("ffprobe -v error -select_streams a -show_entries stream=duration_ts -of csv=p=0 " +
-                shellQuote(spoken.path.string()));
-    const std::pair<std::string, std::string> copies[] = {
-        {"remux.mkv", "-c copy"},
-        {"aac32.mp4", "-c:v copy -c:a aac -b:a 32k"},
-        {"aac24.mp4", "-c:v copy -c:a aac -b:a 24k"},
-        {"opus.mkv", "-c:v copy -c:a libopus -b:a 24k"},
-        {"opus16.mkv", "-c:v copy -c:a libopus -b:a 16k"},
-        {"mp3.mp4", "-c:v copy -c:a libmp3lame -b:a 64k"},
-        {"louder.mp4", "-c:v copy -af volume=8dB -c:a aac"},
-        {"quieter.mp4", "-c:v copy -af volume=-15dB -c:a aac"},
-        {"squeezed.mp4", "-c:v copy -af acompressor=threshold=-45dB:ratio=20:makeup=18 -c:a aac"},
-        {"squeezed hard.mp4", "-c:v copy -af acompressor=threshold=-50dB:ratio=20:makeup=20 -c:a aac -b:a 24k"},
-        {"later.mp4",
-         "-c:v copy -af adelay=2048S:all=1,atrim=end_sample=" + samples.substr(0, samples.find('\n')) + " -c:a aac"},
-    };
-    for (const auto& [name, arguments] : copies) {
-      if (reading && !name.starts_with("squeezed") && name != "aac24.mp4" && name != "opus16.mkv") continue;
-      const fs::path copy = folder() / (voice + " " + name);
-      run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " " + arguments + " " +
-          shellQuote(copy.string()));
-      try {
-        MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4");
-      } catch (const MP4Renderer::RenderError& error) {
-        ADD_FAILURE() << name << ": " << error.what();
-      }
+// voices and readings with chatter between takes: one footage a case, so they are heard side by side.
+class RendersCopies : public MP4RendererTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(RendersCopies, ThatSoundAsTheFootageDid) {
+  // A flite voice reading the sample, or a voice and a reading of fixtures/make-reading.sh.
+  const std::string footage = GetParam();
+  const std::size_t space = footage.find(' ');
+  const SpokenFootage spoken = space == std::string::npos
+                                   ? speak(folder(), footage)
+                                   : read(folder(), footage.substr(0, space), std::stoi(footage.substr(space + 1)));
+  const std::string voice = spoken.path.stem().string();
+  // Of the readings, the copies that squeeze or thin their sound most.
+  const bool reading = voice.find("reading") != std::string::npos;
+  const CutList cut = decidedPieces(spoken.media.durationSeconds);
+  const std::string samples =
+      capture("ffprobe -v error -select_streams a -show_entries stream=duration_ts -of csv=p=0 " +
+              shellQuote(spoken.path.string()));
+  const std::pair<std::string, std::string> copies[] = {
+      {"remux.mkv", "-c copy"},
+      {"aac32.mp4", "-c:v copy -c:a aac -b:a 32k"},
+      {"aac24.mp4", "-c:v copy -c:a aac -b:a 24k"},
+      {"opus.mkv", "-c:v copy -c:a libopus -b:a 24k"},
+      {"opus16.mkv", "-c:v copy -c:a libopus -b:a 16k"},
+      {"mp3.mp4", "-c:v copy -c:a libmp3lame -b:a 64k"},
+      {"louder.mp4", "-c:v copy -af volume=8dB -c:a aac"},
+      {"quieter.mp4", "-c:v copy -af volume=-15dB -c:a aac"},
+      {"squeezed.mp4", "-c:v copy -af acompressor=threshold=-45dB:ratio=20:makeup=18 -c:a aac"},
+      {"squeezed hard.mp4", "-c:v copy -af acompressor=threshold=-50dB:ratio=20:makeup=20 -c:a aac -b:a 24k"},
+      {"later.mp4",
+       "-c:v copy -af adelay=2048S:all=1,atrim=end_sample=" + samples.substr(0, samples.find('\n')) + " -c:a aac"},
+  };
+  for (const auto& [name, arguments] : copies) {
+    if (reading && !name.starts_with("squeezed") && name != "aac24.mp4" && name != "opus16.mkv") continue;
+    const fs::path copy = folder() / (voice + " " + name);
+    run("ffmpeg -v error -y -i " + shellQuote(spoken.path.string()) + " " + arguments + " " +
+        shellQuote(copy.string()));
+    try {
+      MP4Renderer::render(footageAt(spoken, copy), cut, folder() / "copy rough cut.mp4");
+    } catch (const MP4Renderer::RenderError& error) {
+      ADD_FAILURE() << name << ": " << error.what();
     }
   }
+}
 
-  // Footage whose sound starts half a second after its picture, heard against its own levels as
-  // its first cut renders it.
+INSTANTIATE_TEST_SUITE_P(MP4RendererTest, RendersCopies, ::testing::Values("slt", "awb", "kal", "festival 2", "rms 3"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           std::string name = info.param;
+                           std::replace(name.begin(), name.end(), ' ', '_');
+                           return name;
+                         });
+
+// Footage whose sound starts half a second after its picture, heard against its own levels as its
+// first cut renders it.
+TEST_F(MP4RendererTest, RendersSoundThatStartsAfterItsPicture) {
   const fs::path late = folder() / "late.mp4";
   run("ffmpeg -v error -y -i " + shellQuote(speak(folder(), "slt").path.string()) + " -itsoffset 0.5 -i " +
       shellQuote(speak(folder(), "slt").path.string()) + " -map 0:v -map 1:a -c copy " + shellQuote(late.string()));
